@@ -1,0 +1,53 @@
+# Helpers shared by every folder of the build.
+#
+# Each library folder compiles every .cpp and .h it holds (not its sub-folders),
+# so adding a class is adding its two files. A folder may keep an extra.cmake
+# for anything beyond that.
+
+function(marrowby_library name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_LIBS;PRIVATE_LIBS;DIRS" ${ARGN})
+  set(dirs ${CMAKE_CURRENT_SOURCE_DIR} ${ARG_DIRS})
+  set(sources)
+  foreach(dir ${dirs})
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.c)
+    list(APPEND sources ${found})
+  endforeach()
+  if(NOT sources)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${stub} "// no sources yet\n")
+    set(sources ${stub})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+  target_compile_definitions(${name} PUBLIC
+    MARROWBY_DEFAULT_SERVER="${MARROWBY_DEFAULT_SERVER}"
+    MARROWBY_DEFAULT_WEB="${MARROWBY_DEFAULT_WEB}")
+endfunction()
+
+# One QtTest executable per tst_*.cpp of a tests folder, registered with ctest
+# with the offscreen platform and a HOME of its own.
+function(marrowby_tests libs)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/helper_*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/helper_*.h)
+  foreach(src ${tests})
+    get_filename_component(base ${src} NAME_WE)
+    string(REPLACE "tst_" "" short ${base})
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    string(REPLACE "/" "_" prefix ${rel})
+    set(target test_${prefix}_${short})
+    add_executable(${target} ${src} ${helpers})
+    target_link_libraries(${target} PRIVATE ${libs} Qt6::Test)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    marrowby_add_test(${prefix}.${short} ${target})
+  endforeach()
+endfunction()
+
+function(marrowby_add_test name target)
+  set(home ${CMAKE_BINARY_DIR}/testhome/${name})
+  file(MAKE_DIRECTORY ${home})
+  add_test(NAME ${name} COMMAND ${target} ${ARGN})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};MARROWBY_BIN=${CMAKE_BINARY_DIR}/bin;MARROWBY_SOURCE=${CMAKE_SOURCE_DIR}"
+    TIMEOUT 600)
+endfunction()

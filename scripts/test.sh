@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bash "$top/scripts/deps.sh"
+bash "$top/scripts/build.sh" "$top/build"
+cd "$top/build"
+ctest --output-on-failure --parallel "$(nproc)" --timeout 900
