@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev
   zlib1g-dev libminiupnpc-dev
   clang libclang-rt-14-dev libbenchmark-dev
-  miniupnpd iproute2 lame python3 xvfb xauth
+  miniupnpd miniupnpd-nftables nftables iproute2 lame python3 xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,155 @@
+#include "FileInfo.h"
+
+bool AttributeMap::Read(InputStream& in)
+{
+    if (!in.ReadString(extension))
+        return false;
+    attributes.clear();
+    quint32 count;
+    if (!in.ReadCount(count))
+        return false;
+    for (quint32 i = 0; i < count; ++i) {
+        quint32 code;
+        quint32 value;
+        if (!in.ReadUInt32(code) || !in.ReadUInt32(value))
+            return false;
+        attributes.emplace_back(code, value);
+    }
+    return true;
+}
+
+bool AttributeMap::Write(OutputStream& out) const
+{
+    if (!out.WriteString(extension) || !out.WriteUInt32(quint32(attributes.size())))
+        return false;
+    for (const auto& [code, value] : attributes) {
+        if (!out.WriteUInt32(code) || !out.WriteUInt32(value))
+            return false;
+    }
+    return true;
+}
+
+bool FileInfo::Read(InputStream& in)
+{
+    quint8 present;
+    if (!in.ReadUInt8(present))
+        return false;
+    if (present == 0)
+        return true;
+    std::string newName;
+    qint64 newSize;
+    if (!in.ReadString(newName) || !in.ReadInt64(newSize))
+        return false;
+    name = std::move(newName);
+    size = newSize;
+    return attributes.Read(in);
+}
+
+bool FileInfo::Write(OutputStream& out) const
+{
+    return out.WriteUInt8(1) && out.WriteString(name) && out.WriteInt64(size) && attributes.Write(out);
+}
+
+namespace {
+
+// Reads count records into a set through one reused record, as the wire
+// format expects (a record led by 0 repeats the previous one).
+bool ReadRecords(InputStream& in, quint32 count, FileInfoSet& files, quint64& budget)
+{
+    FileInfo record;
+    for (quint32 i = 0; i < count; ++i) {
+        if (budget == 0)
+            return false;
+        --budget;
+        if (!record.Read(in))
+            return false;
+        files.insert(record);
+    }
+    return true;
+}
+
+} // namespace
+
+bool SharedFolderInfo::Read(InputStream& in)
+{
+    files.clear();
+    quint32 count;
+    if (!in.ReadCount(count))
+        return false;
+    quint64 budget = count;
+    quint32 trailing;
+    return ReadRecords(in, count, files, budget) && in.ReadUInt32(trailing);
+}
+
+bool SharedFolderInfo::Write(OutputStream& out) const
+{
+    if (!out.WriteUInt32(quint32(files.size())))
+        return false;
+    for (const FileInfo& file : files) {
+        if (!file.Write(out))
+            return false;
+    }
+    return out.WriteUInt32(0);
+}
+
+bool FileInfoMap::Read(InputStream& in, quint64 maxRecords)
+{
+    clear();
+    quint32 folders;
+    if (!in.ReadCount(folders))
+        return false;
+    quint64 budget = maxRecords;
+    for (quint32 f = 0; f < folders; ++f) {
+        std::string key;
+        quint32 count;
+        if (!in.ReadString(key) || !in.ReadCount(count))
+            return false;
+        FileInfoSet files;
+        if (!ReadRecords(in, count, files, budget))
+            return false;
+        (*this)[key] = std::move(files);
+    }
+    return true;
+}
+
+bool FileInfoMap::Write(OutputStream& out) const
+{
+    if (!out.WriteUInt32(quint32(size())))
+        return false;
+    for (const auto& [key, files] : *this) {
+        if (!out.WriteString(key) || !out.WriteUInt32(quint32(files.size())))
+            return false;
+        for (const FileInfo& file : files) {
+            if (!file.Write(out))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool AttributeTranslationTable::Read(InputStream& in)
+{
+    clear();
+    quint32 count;
+    if (!in.ReadCount(count))
+        return false;
+    for (quint32 i = 0; i < count; ++i) {
+        quint32 key;
+        std::string name;
+        if (!in.ReadUInt32(key) || !in.ReadString(name))
+            return false;
+        (*this)[key] = std::move(name);
+    }
+    return true;
+}
+
+bool AttributeTranslationTable::Write(OutputStream& out) const
+{
+    if (!out.WriteUInt32(quint32(size())))
+        return false;
+    for (const auto& [key, name] : *this) {
+        if (!out.WriteUInt32(key) || !out.WriteString(name))
+            return false;
+    }
+    return true;
+}

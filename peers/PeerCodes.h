@@ -1,0 +1,64 @@
+#pragma once
+// Codes and limits of the peer protocol.
+//
+// Every connection starts with one init frame: u32 length, u8 code, fields.
+// Messaging ("P") frames are u32 length, u32 code, fields; distributed ("D")
+// frames are u32 length, u8 code, fields; file ("F") connections carry no
+// frames after the init.
+#include <QtGlobal>
+
+enum PeerInitCode : quint8 {
+    PI_PIERCE_FIREWALL = 0, // u32 token of a server-brokered request
+    PI_PEER_INIT = 1, // str own user, str type, u32 token (0 when direct)
+};
+
+enum PeerMessageCode : quint32 {
+    PM_GET_SHARED_FILE_LIST = 4, // nothing after the code
+    PM_SHARED_FILE_LIST = 5, // one zlib stream: FileInfoMap, AttributeTranslationTable
+    PM_FILE_SEARCH_RESULT = 9, // one zlib stream: the search-result body
+    PM_USER_INFO_REQUEST = 15, // nothing after the code
+    PM_USER_INFO_REPLY = 16, // str description, u8 picture, [str picture], u32 slots, u32 queued, u8 free
+    PM_GET_SHARED_FILES_IN_FOLDER = 36, // u32 request, str folder
+    PM_SHARED_FILES_IN_FOLDER = 37, // one zlib stream (received ones are not handled)
+    PM_TRANSFER_REQUEST = 40, // u32 direction, u32 request, str file, [u64 size when direction is 1]
+    PM_TRANSFER_RESPONSE = 41, // u32 request, u8 accepted, then [u64 size] or str reason
+    PM_QUEUE_UPLOAD = 43, // str path
+    PM_UPLOAD_PLACE_IN_LINE = 44, // str path, u32 place
+    PM_UPLOAD_FAILED = 46, // str path
+    PM_UPLOAD_DENIED = 50, // str path, str reason
+    PM_UPLOAD_PLACE_IN_LINE_REQUEST = 51, // str path
+    PM_UPLOAD_OFFER = 60, // str path, u64 size: the peer offers to push one of its files
+};
+
+enum DistributedCode : quint8 {
+    DM_PING = 0,
+    DM_SEARCH_REQUEST = 3, // u32 unknown (49), str user, u32 token, str query
+    DM_BRANCH_LEVEL = 4, // i32 level
+    DM_BRANCH_ROOT = 5, // str root user
+    DM_CHILD_DEPTH = 7, // u32 depth
+    DM_EMBEDDED = 93, // u8 code, then that message
+};
+
+// The value sent in the first field of a distributed search request.
+constexpr quint32 kDistributedSearchUnknown = 49;
+
+// Limits on what a peer may send. A frame whose length field is above its
+// connection's limit closes the connection; nothing of it is buffered first.
+constexpr quint32 kMaxInitFrame = 4096; // user name, type letter, token
+constexpr quint32 kMaxMessageFrame = 32 * 1024 * 1024; // "P": share lists of large shares
+constexpr quint32 kMaxDistributedFrame = 256 * 1024; // "D": searches and tree data
+// A zlib payload may inflate to at most this many bytes (a share list also
+// holds at most FileInfoMap::kMaxShareRecordsDefault records); beyond that it
+// is dropped whole.
+constexpr qsizetype kMaxInflatedSize = 128 * 1024 * 1024;
+// The largest picture accepted in a user-information reply.
+constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
+
+// Time limits, in seconds, checked on the 30-second timer.
+constexpr qint64 kInitTimeout = 30; // an accepted socket that has not sent its init
+constexpr qint64 kIdleTimeout = 120; // a messaging connection with no traffic
+constexpr qint64 kRequestTimeout = 60; // a connection attempt with no outcome
+constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
+// Accepted sockets that have not sent their init yet; past this the oldest
+// one is closed for each new one, so a flood cannot starve real peers.
+constexpr int kMaxPendingConnections = 128;

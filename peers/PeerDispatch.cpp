@@ -1,0 +1,144 @@
+// Messages received on "P" connections: decoded, then announced by signals
+// (or, for share-list requests, answered through the provider).
+#include "PeerCodes.h"
+#include "PeerConnection.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+#include "store/Log.h"
+
+namespace {
+
+const QString kArea = QStringLiteral("Peer Messenger");
+
+void Malformed(const QString& user, quint32 code, const QString& why = QString())
+{
+    Log(kArea, 2,
+        QStringLiteral("Dropped a malformed message %1 from %2%3")
+            .arg(code)
+            .arg(user, why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+}
+
+} // namespace
+
+void PeerMessenger::Dispatch(PeerConnection* connection, const QByteArray& frame)
+{
+    DispatchMessage(connection->user, frame);
+}
+
+void PeerMessenger::ProcessMessage(const QString& user, const QByteArray& frame) { DispatchMessage(user, frame); }
+
+void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame)
+{
+    MemStream in(frame);
+    quint32 code;
+    if (!in.ReadUInt32(code)) {
+        Log(kArea, 2, QStringLiteral("Dropped a message of %1 bytes without a code from %2").arg(frame.size()).arg(user));
+        return;
+    }
+    emit MessageReceived(user, code, frame.size());
+    switch (code) {
+    case PM_GET_SHARED_FILE_LIST: {
+        MemStream reply = m_shareProvider ? m_shareProvider(user) : EmptyShareMessage();
+        SendMessage(user, reply);
+        return;
+    }
+    case PM_SHARED_FILE_LIST:
+        OnSharedFileList(user, frame);
+        return;
+    case PM_FILE_SEARCH_RESULT:
+        OnSearchResults(user, frame);
+        return;
+    case PM_USER_INFO_REQUEST:
+        emit UserInfoRequested(user);
+        return;
+    case PM_USER_INFO_REPLY:
+        OnUserInfoReply(user, in);
+        return;
+    case PM_GET_SHARED_FILES_IN_FOLDER: {
+        quint32 request;
+        QString folder;
+        if (!in.ReadUInt32(request) || !in.ReadString(folder))
+            return Malformed(user, code);
+        emit SharedFilesInFolderRequested(user, request, folder);
+        return;
+    }
+    case PM_TRANSFER_REQUEST: {
+        TransferRequestMessage m;
+        if (!DecodeTransferRequest(in, m))
+            return Malformed(user, code);
+        emit FileTransferRequested(user, int(m.direction), m.req, m.file, m.size);
+        return;
+    }
+    case PM_TRANSFER_RESPONSE: {
+        TransferResponseMessage m;
+        if (!DecodeTransferResponse(in, m))
+            return Malformed(user, code);
+        emit FileTransferResponse(user, m.req, m.accepted, m.hasSize, m.size, m.reason);
+        return;
+    }
+    case PM_QUEUE_UPLOAD:
+    case PM_UPLOAD_PLACE_IN_LINE_REQUEST: {
+        QString file;
+        if (!in.ReadString(file))
+            return Malformed(user, code);
+        if (code == PM_QUEUE_UPLOAD)
+            emit QueueUploadRequested(user, file);
+        else
+            emit UploadPlaceInLineRequested(user, file);
+        return;
+    }
+    case PM_UPLOAD_PLACE_IN_LINE: {
+        std::string path;
+        quint32 place;
+        if (!in.ReadString(path) || !in.ReadUInt32(place))
+            return Malformed(user, code);
+        emit DownloadPlaceInLine(user, path, int(place));
+        return;
+    }
+    case PM_UPLOAD_FAILED: {
+        std::string path;
+        if (!in.ReadString(path))
+            return Malformed(user, code);
+        emit UploadFailed(user, path);
+        return;
+    }
+    case PM_UPLOAD_DENIED: {
+        std::string path;
+        QString reason;
+        if (!in.ReadString(path) || !in.ReadString(reason))
+            return Malformed(user, code);
+        emit UploadDenied(user, path, reason);
+        return;
+    }
+    case PM_UPLOAD_OFFER: {
+        std::string path;
+        qint64 size;
+        if (!in.ReadString(path) || !in.ReadInt64(size))
+            return Malformed(user, code);
+        emit QueueDownloadRequested(user, path, size);
+        return;
+    }
+    default:
+        // Folder replies (37) and anything unknown are not handled.
+        Log(kArea, 2, QStringLiteral("Skipped message %1 from %2 (%3 bytes)").arg(code).arg(user).arg(frame.size()));
+    }
+}
+
+void PeerMessenger::OnSharedFileList(const QString& user, const QByteArray& frame)
+{
+    FileInfoMap share;
+    AttributeTranslationTable table;
+    QString why;
+    if (!DecodeSharedFileList(frame.mid(4), share, table, &why))
+        return Malformed(user, PM_SHARED_FILE_LIST, why);
+    emit UserShare(user, share, table);
+}
+
+void PeerMessenger::OnUserInfoReply(const QString& user, MemStream& in)
+{
+    UserInfoMessage m;
+    if (!DecodeUserInfo(in, m))
+        return Malformed(user, PM_USER_INFO_REPLY);
+    emit UserInfoReceived(user, m.description, m.hasPicture, m.picture.data(), int(m.picture.size()), m.uploadSlots,
+        m.queuedUploads, m.freeToUpload);
+}

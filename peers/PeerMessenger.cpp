@@ -1,0 +1,366 @@
+// The messenger's connections: listening, accepting, the init frame, opening
+// a connection as its type, handing file sockets over, sending and expiry.
+#include "PeerMessenger.h"
+#include "PeerCodes.h"
+#include "PeerConnection.h"
+#include "PeerMessages.h"
+#include "PeerRequest.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/Log.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+#include <QDateTime>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
+#include <algorithm>
+
+PeerMessenger* peerMessenger = nullptr;
+
+namespace {
+
+const QString kArea = QStringLiteral("Peer Messenger");
+
+qint64 NowSecs() { return QDateTime::currentSecsSinceEpoch(); }
+
+} // namespace
+
+PeerMessenger::PeerMessenger(QObject* parent)
+    : QObject(parent)
+{
+    peerMessenger = this;
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+    DeclareTypes();
+    if (gp_server) {
+        connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
+        connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);
+        connect(gp_server, &Server::PeerCannotConnect, this, &PeerMessenger::OnBrokeredFailed);
+        connect(gp_server, &Server::Connected, this, [this] {
+            // A port that could not be bound at start is tried again.
+            if (!m_listener || !m_listener->isListening() || !m_obfuscatedListener
+                || !m_obfuscatedListener->isListening())
+                Listen();
+        });
+    }
+    if (timerManager)
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &PeerMessenger::OnHalfMinuteTimer);
+}
+
+PeerMessenger::~PeerMessenger()
+{
+    for (PeerConnection* connection : m_connections) {
+        connection->disconnect(this);
+        delete connection;
+    }
+    m_connections.clear();
+    for (auto& [token, request] : m_requests)
+        delete request;
+    m_requests.clear();
+    if (peerMessenger == this)
+        peerMessenger = nullptr;
+}
+
+QString PeerMessenger::OwnUser() const { return settings.Get("username"); }
+
+void PeerMessenger::DataLoaded()
+{
+    Type* global = d.GetType("global");
+    ItemPtr chosen = global->HasItem("new_listening_port");
+    ItemPtr chosenValue = chosen["global_value"];
+    if (chosenValue && !chosenValue.Text().empty()) {
+        settings.Key("listening_port").Connect(chosenValue);
+        settings.Set("obfuscated_listening_port", chosenValue.AsInt() + 1);
+        chosen.Remove();
+    }
+    settings.SetDefault("listening_port", "2235");
+    settings.SetDefault("obfuscated_listening_port", "2236");
+    Listen();
+}
+
+bool PeerMessenger::Listen()
+{
+    const auto start = [this](QTcpServer*& listener, const char* key, bool obfuscated) {
+        delete listener;
+        listener = new QTcpServer(this);
+        const quint16 port = quint16(settings.GetInt(key));
+        if (!listener->listen(QHostAddress::Any, port)) {
+            Log(kArea, 1, QStringLiteral("Cannot listen on port %1: %2").arg(port).arg(listener->errorString()));
+            return false;
+        }
+        QTcpServer* server = listener;
+        connect(server, &QTcpServer::newConnection, this, [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+        Log(kArea, 1, QStringLiteral("Listening on port %1%2").arg(server->serverPort()).arg(obfuscated ? " (obfuscated)" : ""));
+        return true;
+    };
+    const bool plain = start(m_listener, "listening_port", false);
+    const bool obfuscated = start(m_obfuscatedListener, "obfuscated_listening_port", true);
+    if (gp_server)
+        gp_server->SetListeningPorts(ListeningPort(), ObfuscatedListeningPort());
+    return plain && obfuscated;
+}
+
+quint16 PeerMessenger::ListeningPort() const
+{
+    if (m_listener && m_listener->isListening())
+        return m_listener->serverPort();
+    return quint16(settings.GetInt("listening_port"));
+}
+
+quint16 PeerMessenger::ObfuscatedListeningPort() const
+{
+    if (m_obfuscatedListener && m_obfuscatedListener->isListening())
+        return m_obfuscatedListener->serverPort();
+    return quint16(settings.GetInt("obfuscated_listening_port"));
+}
+
+int PeerMessenger::PendingConnectionCount() const
+{
+    int n = 0;
+    for (const PeerConnection* c : m_connections) {
+        if (!c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed)
+            ++n;
+    }
+    return n;
+}
+
+PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated)
+{
+    auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
+    m_connections.push_back(connection);
+    connect(connection, &PeerConnection::Closed, this,
+        [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
+    connect(connection, &PeerConnection::InitReceived, this,
+        [this, connection](quint8 code, QByteArray payload) { OnInit(connection, code, payload); });
+    return connection;
+}
+
+void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
+{
+    while (server->hasPendingConnections()) {
+        QTcpSocket* socket = server->nextPendingConnection();
+        if (!socket)
+            break;
+        if (PendingConnectionCount() >= kMaxPendingConnections) {
+            // The oldest silent socket makes room: real peers speak at once.
+            auto oldest = std::find_if(m_connections.begin(), m_connections.end(), [](PeerConnection* c) {
+                return !c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed;
+            });
+            if (oldest != m_connections.end()) {
+                Log(kArea, 2, QStringLiteral("Too many connections without an init; closing the oldest."));
+                (*oldest)->Close();
+            }
+        }
+        NewConnection(socket, false, obfuscated);
+    }
+}
+
+void PeerMessenger::OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload)
+{
+    if (code == PI_PIERCE_FIREWALL) {
+        quint32 token = 0;
+        auto it = DecodePierceFirewall(payload, token) ? m_requests.find(token) : m_requests.end();
+        if (it == m_requests.end()) {
+            Log(kArea, 2, QStringLiteral("Closed a connection that pierced the firewall with an unknown token %1").arg(token));
+            connection->Close();
+            return;
+        }
+        Complete(token, connection);
+        return;
+    }
+    PeerInitMessage init;
+    if (code != PI_PEER_INIT || !DecodePeerInit(payload, init)) {
+        Log(kArea, 2, QStringLiteral("Closed a connection with a malformed init (code %1)").arg(code));
+        connection->Close();
+        return;
+    }
+    OpenAs(connection, init.user, init.type, false);
+}
+
+void PeerMessenger::OpenAs(PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs)
+{
+    connection->user = user;
+    connection->type = type;
+    connection->requestedByUs = requestedByUs;
+    if (type == QLatin1String("P")) {
+        connect(connection, &PeerConnection::FrameReceived, this,
+            [this, connection](QByteArray frame) { Dispatch(connection, frame); });
+        connection->SetOpen(kMaxMessageFrame);
+        // A messaging connection from the user serves our own attempt too.
+        if (Request* pending = FindRequest(user, type)) {
+            const quint32 token = pending->token;
+            if (pending->direct && pending->direct != connection)
+                pending->direct->Close();
+            delete pending;
+            m_requests.erase(token);
+        }
+        Flush(user, connection);
+    } else if (type == QLatin1String("F")) {
+        if (requestedByUs) {
+            HandOver(connection, true, 0);
+        } else {
+            connect(connection, &PeerConnection::RawBytesReady, this, [this, connection] { OnRawBytes(connection); });
+            connection->SetRaw();
+        }
+    } else {
+        connection->SetOpen(kMaxDistributedFrame);
+        emit DistributedConnectionOpened(user, connection, requestedByUs);
+    }
+}
+
+void PeerMessenger::OnRawBytes(PeerConnection* connection)
+{
+    QTcpSocket* socket = connection->Socket();
+    if (!socket || connection->GetStage() != PeerConnection::Stage::Raw || socket->bytesAvailable() < 4)
+        return;
+    char bytes[4];
+    if (socket->read(bytes, 4) != 4) {
+        connection->Close();
+        return;
+    }
+    HandOver(connection, false, qFromLittleEndian<quint32>(bytes));
+}
+
+void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
+{
+    std::erase(m_connections, connection);
+    const QString user = connection->user;
+    QTcpSocket* socket = connection->TakeSocket();
+    connection->deleteLater();
+    if (!socket)
+        return;
+    const QMetaMethod signal = accepted ? QMetaMethod::fromSignal(&PeerMessenger::FileConnectionAccepted)
+                                        : QMetaMethod::fromSignal(&PeerMessenger::FileConnectionRequested);
+    if (!isSignalConnected(signal)) {
+        Log(kArea, 2, QStringLiteral("Nobody takes the file connection of %1; closed.").arg(user));
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    if (accepted)
+        emit FileConnectionAccepted(user, socket);
+    else
+        emit FileConnectionRequested(user, socket, req);
+}
+
+void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstablished)
+{
+    std::erase(m_connections, connection);
+    connection->deleteLater();
+    if (!connection->IsOutgoing() || wasEstablished || !connection->token)
+        return;
+    if (connection->brokered) {
+        // We could not reach the peer that asked through the server.
+        if (gp_server)
+            gp_server->CannotConnect(connection->token, connection->user);
+        return;
+    }
+    auto it = m_requests.find(connection->token);
+    if (it != m_requests.end() && it->second->direct == connection)
+        OnDirectFailed(connection->token);
+}
+
+PeerConnection* PeerMessenger::NewestMessageConnection(const QString& user) const
+{
+    for (auto it = m_connections.rbegin(); it != m_connections.rend(); ++it) {
+        PeerConnection* c = *it;
+        if (c->GetStage() == PeerConnection::Stage::Open && c->type == QLatin1String("P") && c->user == user)
+            return c;
+    }
+    return nullptr;
+}
+
+bool PeerMessenger::HasOpenMessageConnection(const QString& user) const { return NewestMessageConnection(user); }
+
+int PeerMessenger::UnsentMessageCount(const QString& user) const
+{
+    auto it = m_unsent.find(user);
+    return it == m_unsent.end() ? 0 : int(it->second.size());
+}
+
+void PeerMessenger::Flush(const QString& user, PeerConnection* connection)
+{
+    auto it = m_unsent.find(user);
+    if (it == m_unsent.end())
+        return;
+    std::deque<Unsent> queued = std::move(it->second);
+    m_unsent.erase(it);
+    for (const Unsent& message : queued)
+        connection->SendFrame(message.frame);
+}
+
+void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
+{
+    if (user.isEmpty())
+        return;
+    if (PeerConnection* connection = NewestMessageConnection(user)) {
+        connection->SendFrame(frame);
+        return;
+    }
+    m_unsent[user].push_back(Unsent { frame, NowSecs() });
+    RequestConnection(user, QStringLiteral("P"));
+}
+
+void PeerMessenger::OnHalfMinuteTimer() { ExpireStale(NowSecs()); }
+
+void PeerMessenger::ExpireStale(qint64 now)
+{
+    // Closing emits Closed, which edits the list: walk a copy (the objects
+    // live until the event loop deletes them).
+    const std::vector<PeerConnection*> connections = m_connections;
+    for (PeerConnection* c : connections) {
+        switch (c->GetStage()) {
+        case PeerConnection::Stage::AwaitingInit:
+        case PeerConnection::Stage::Idle:
+        case PeerConnection::Stage::Raw:
+            if (now - c->LastActivity() > kInitTimeout) {
+                Log(kArea, 2, QStringLiteral("Closed a connection that sent nothing in time%1").arg(c->user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(c->user)));
+                c->Close();
+            }
+            break;
+        case PeerConnection::Stage::Connecting:
+            // Direct attempts end with their request; brokered ones here.
+            if (c->brokered && now - c->Created() > kRequestTimeout)
+                c->Close();
+            break;
+        case PeerConnection::Stage::Open:
+            if (c->type == QLatin1String("P") && now - c->LastActivity() > kIdleTimeout)
+                c->Close();
+            break;
+        case PeerConnection::Stage::Closed:
+            break;
+        }
+    }
+
+    std::vector<quint32> stale;
+    for (const auto& [token, request] : m_requests) {
+        if (now - request->created > kRequestTimeout)
+            stale.push_back(token);
+    }
+    for (quint32 token : stale) {
+        auto it = m_requests.find(token);
+        if (it == m_requests.end())
+            continue;
+        Request* request = it->second;
+        request->directFailed = true;
+        request->brokeredFailed = true;
+        request->awaitingAddress = false;
+        if (PeerConnection* direct = request->direct) {
+            request->direct = nullptr;
+            direct->Close();
+        }
+        CheckFailed(token);
+    }
+
+    for (auto it = m_unsent.begin(); it != m_unsent.end();) {
+        auto& queue = it->second;
+        const size_t before = queue.size();
+        std::erase_if(queue, [now](const Unsent& m) { return now - m.queued > kUnsentLifetime; });
+        if (queue.size() != before)
+            Log(kArea, 2, QStringLiteral("Dropped %1 unsent messages to %2").arg(before - queue.size()).arg(it->first));
+        it = queue.empty() ? m_unsent.erase(it) : std::next(it);
+    }
+}

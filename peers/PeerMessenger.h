@@ -1,0 +1,216 @@
+#pragma once
+// The peer network: listening on the plain and the obfuscated port, peer
+// connections of the types "P" (messages), "F" (file) and "D" (distributed),
+// message framing, the queue of unsent messages, and the peer messages that
+// the shared folders, the transfer engine and the pages send and receive.
+//
+// Connecting to a user for a type happens "directly and through the server at
+// once": the server is asked for the user's address (code 3) and, under a new
+// token, to have the user connect to us (code 18). Whichever way opens first
+// wins; the attempt fails, with ConnectionToUserFailed, when both ways have
+// failed or when it has had no outcome after kRequestTimeout seconds. At most
+// one attempt per user and type is under way at a time.
+//
+// Outgoing connections use the peer's plain port unless PreferObfuscatedPort
+// is set and the peer announces an obfuscated one. Frames (init frames
+// included) on a connection made to or accepted on the obfuscated port are
+// obfuscated both ways (see Obfuscation.h); the raw bytes of a file
+// connection after its init are never obfuscated.
+//
+// Every byte from a peer is untrusted: frame lengths, counts, strings and
+// zlib payloads are capped (PeerCodes.h); a malformed or capped message is
+// dropped whole and logged, and the connection that sent it keeps serving.
+// Idle and silent sockets and stale attempts are closed on the 30-second
+// timer (ExpireStale); sockets handed over with FileConnectionRequested or
+// FileConnectionAccepted are not ours any more and are never touched again.
+//
+// Hooks for the shared-folders library (a higher library, which must not be
+// included here): SetSharedFilesMessageProvider installs the builder of the
+// answer to a share-list request (code 4); until one is installed, every
+// request is answered with an empty share. Folder requests (code 36) are the
+// signal SharedFilesInFolderRequested.
+#include "FileInfo.h"
+#include "store/DataLoadedEventHandler.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include "store/MemStream.h"
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class PeerConnection;
+class QTcpServer;
+class QTcpSocket;
+
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler {
+    Q_OBJECT
+public:
+    // Sets the global peerMessenger, declares the peer network's item types
+    // and connects to the server's signals and to the 30-second timer. Needs
+    // gp_server.
+    explicit PeerMessenger(QObject* parent = nullptr);
+    ~PeerMessenger() override;
+
+    // Takes a port chosen in the listening-port dialog ("new_listening_port")
+    // into "listening_port" and "obfuscated_listening_port" (that port + 1),
+    // writes the defaults "2235" and "2236" when absent, and listens.
+    void DataLoaded() override;
+    // (Re)listens on the ports of the settings and tells the server the ports
+    // actually bound (a setting of 0 picks a free port). False when either
+    // port could not be bound.
+    bool Listen();
+    quint16 ListeningPort() const;
+    quint16 ObfuscatedListeningPort() const;
+
+    // Sends a complete message (u32 code and fields), framed with its length,
+    // over the newest open "P" connection to the user; without one, keeps it
+    // as an unsent message (dropped after kUnsentLifetime seconds or when the
+    // connection fails) and connects to the user.
+    void SendMessage(QString user, MemStream& message);
+    void SendMessageToUser(QString user, MemStream& message);
+
+    void GetUserSharedFiles(QString user); // code 4
+    void GetUserInfo(QString user); // code 15
+    void QueueDownload(QString user, std::string path); // code 43
+    void QueueUpload(QString user, QString file, qint64 size); // code 60
+    void SendUploadPlaceInLine(QString user, QString file, int place); // code 44
+    void DenyUpload(QString user, QString file, QString reason); // code 50
+    // Code 40 with direction 1 under the request number taken from the saved
+    // setting "transfer_req_counter", which is advanced by one; returns it.
+    uint RequestUpload(QString user, QString file, qint64 size);
+    void AcceptTransferRequest(QString user, uint req, bool withSize, qint64 fileSize); // code 41
+    void DenyTransferRequest(QString user, uint req, QString reason); // code 41
+    // Starts an "F" connection to the user unless one is under way; success
+    // is FileConnectionAccepted, failure ConnectionToUserFailed(user, "F").
+    void RequestFileConnectionToUser(QString user);
+
+    // The answer to a share-list request (code 4): the complete code-5
+    // message for the user. Installed by the shared-folders manager.
+    using SharedFilesMessageProvider = std::function<MemStream(const QString& user)>;
+    void SetSharedFilesMessageProvider(SharedFilesMessageProvider provider);
+
+    // For the distributed tree: a "D" connection to a possible parent at a
+    // known address (and through the server at once). The outcome is
+    // DistributedConnectionOpened or ConnectionToUserFailed(user, "D").
+    void ConnectToDistributedPeer(QString user, quint32 ip, quint16 port);
+
+    // Connect outgoing sockets to the obfuscated port when the peer has one.
+    void SetPreferObfuscatedPort(bool prefer) { m_preferObfuscated = prefer; }
+
+    // Closes idle and silent sockets, fails stale attempts and drops old
+    // unsent messages, as of now (seconds since the epoch). The 30-second
+    // timer calls it with the current time.
+    void ExpireStale(qint64 now);
+
+    // Counts, for diagnostics and tests.
+    int ConnectionCount() const { return int(m_connections.size()); }
+    int PendingConnectionCount() const;
+    int UnsentMessageCount(const QString& user) const;
+    bool HasOpenMessageConnection(const QString& user) const;
+
+    // Runs one received messaging frame (u32 code and fields) as if it came
+    // from the user over a "P" connection (for the fuzzer).
+    void ProcessMessage(const QString& user, const QByteArray& frame);
+
+public slots:
+    void OnHalfMinuteTimer();
+
+signals:
+    // Transfers.
+    void FileTransferRequested(QString user, int direction, uint req, std::string file, qint64 fileSize);
+    void FileTransferResponse(
+        QString user, uint req, bool accepted, bool receivedFileSize, qint64 fileSize, QString denialReason);
+    // The socket is handed over with every signal connection removed; it
+    // belongs to the receiver from then on.
+    void FileConnectionRequested(QString user, QTcpSocket* socket, uint req);
+    void FileConnectionAccepted(QString user, QTcpSocket* socket);
+    void QueueUploadRequested(QString user, QString file);
+    void QueueDownloadRequested(QString user, std::string path, qint64 size);
+    void UploadPlaceInLineRequested(QString user, QString file);
+    void DownloadPlaceInLine(QString user, std::string path, int place);
+    void UploadDenied(QString user, std::string path, QString reason);
+    void UploadFailed(QString user, std::string path);
+
+    // Shares and searches.
+    void UserShare(QString user, FileInfoMap& share, AttributeTranslationTable& table);
+    void SharedFilesInFolderRequested(QString user, quint32 request, QString folder);
+    // One user's reply to a search, stored as a search_results item.
+    void SearchResults(ItemPtr results);
+
+    // User information. The picture bytes are only valid during the call.
+    void UserInfoRequested(QString user);
+    void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture, int pictureLength,
+        int uploadSlots, int queuedUploads, bool freeToUpload);
+
+    // Neither a direct nor a brokered connection of the type ("P", "F", "D")
+    // could be made.
+    void ConnectionToUserFailed(QString user, QString type);
+
+    // A "D" connection is open: requestedByUs is true for one made with
+    // ConnectToDistributedPeer (a parent candidate), false for one the peer
+    // asked for (a child). The connection stays owned by the messenger; its
+    // FrameReceived and Closed signals carry the rest.
+    void DistributedConnectionOpened(QString user, PeerConnection* connection, bool requestedByUs);
+
+    // Every messaging frame received, before it is handled (diagnostics).
+    void MessageReceived(QString user, quint32 code, qint64 length);
+
+private:
+    struct Request;
+    struct Unsent {
+        QByteArray frame;
+        qint64 queued;
+    };
+
+    // Connections (PeerMessenger.cpp).
+    void OnIncoming(QTcpServer* server, bool obfuscated);
+    PeerConnection* NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated);
+    void OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload);
+    void OnConnectionClosed(PeerConnection* connection, bool wasEstablished);
+    void OpenAs(PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs);
+    void OnRawBytes(PeerConnection* connection);
+    void HandOver(PeerConnection* connection, bool accepted, uint req);
+    void CloseConnection(PeerConnection* connection);
+    PeerConnection* NewestMessageConnection(const QString& user) const;
+    void Flush(const QString& user, PeerConnection* connection);
+    void SendFramed(const QString& user, const QByteArray& frame);
+
+    // Connection attempts (PeerRequests.cpp).
+    void RequestConnection(const QString& user, const QString& type, bool addressKnown = false, quint32 ip = 0,
+        quint16 port = 0);
+    Request* FindRequest(const QString& user, const QString& type);
+    void OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
+    void ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated);
+    void OnDirectFailed(quint32 token);
+    void OnBrokeredFailed(quint32 token);
+    void CheckFailed(quint32 token);
+    void Complete(quint32 token, PeerConnection* connection);
+    void OnConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,
+        bool privileged, bool obfuscated, quint16 obfuscatedPort);
+
+    // Messages (PeerMessages.cpp).
+    void Dispatch(PeerConnection* connection, const QByteArray& frame);
+    void DispatchMessage(const QString& user, const QByteArray& frame);
+    void OnSharedFileList(const QString& user, const QByteArray& frame);
+    void OnSearchResults(const QString& user, const QByteArray& frame);
+    void OnUserInfoReply(const QString& user, MemStream& in);
+    MemStream EmptyShareMessage() const;
+    void DeclareTypes();
+
+    QString OwnUser() const;
+
+    QTcpServer* m_listener = nullptr;
+    QTcpServer* m_obfuscatedListener = nullptr;
+    std::vector<PeerConnection*> m_connections; // in order of creation
+    std::map<quint32, Request*> m_requests; // by token
+    std::map<QString, std::deque<Unsent>> m_unsent;
+    SharedFilesMessageProvider m_shareProvider;
+    bool m_preferObfuscated = false;
+};
+
+extern PeerMessenger* peerMessenger;

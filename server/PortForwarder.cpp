@@ -1,0 +1,173 @@
+#include "PortForwarder.h"
+#include "ThreadedServices.h"
+
+#include "store/Data.h"
+#include "store/Log.h"
+#include "store/Settings.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+PortForwarder* portForwarder = nullptr;
+
+namespace {
+
+const QString kArea = QStringLiteral("Port Forwarding");
+
+bool SettingsReady()
+{
+    return d.HasType("global") != nullptr;
+}
+
+bool UpnpWanted()
+{
+    return SettingsReady() && settings.IsYes("use_upnp");
+}
+
+int PortSetting(const char* key, int fallback)
+{
+    if (!SettingsReady() || !settings.Has(key))
+        return fallback;
+    return settings.GetInt(key);
+}
+
+} // namespace
+
+PortForwarder::PortForwarder(QObject* parent)
+    : QObject(parent)
+    , m_thread(new QThread)
+    , m_worker(new ThreadedServices)
+    , m_multicastIf(qEnvironmentVariable("MARROWBY_UPNP_IF"))
+{
+    portForwarder = this;
+    m_thread->setObjectName(QStringLiteral("Port Forwarding"));
+    m_worker->moveToThread(m_thread);
+    connect(m_worker, &ThreadedServices::GatewayFound, this, &PortForwarder::OnGatewayFound);
+    connect(m_worker, &ThreadedServices::GatewayNotFound, this, &PortForwarder::OnGatewayNotFound);
+    connect(m_worker, &ThreadedServices::PortMapped, this, &PortForwarder::OnPortMapped);
+    connect(m_worker, &ThreadedServices::PortUnmapped, this, &PortForwarder::OnPortUnmapped);
+    m_thread->start();
+}
+
+PortForwarder::~PortForwarder()
+{
+    Shutdown();
+    if (portForwarder == this)
+        portForwarder = nullptr;
+}
+
+void PortForwarder::SetDiscoveryOptions(const QString& multicastIf, int timeoutMs)
+{
+    m_multicastIf = multicastIf;
+    m_timeoutMs = timeoutMs;
+}
+
+QList<int> PortForwarder::ListeningPorts()
+{
+    QList<int> ports;
+    for (int port : { PortSetting("listening_port", kDefaultPort),
+             PortSetting("obfuscated_listening_port", kDefaultObfuscatedPort) }) {
+        if (!ports.contains(port))
+            ports.append(port);
+    }
+    return ports;
+}
+
+bool PortForwarder::QueueMapping(bool discover)
+{
+    ThreadedServices* worker = m_worker;
+    const ThreadedServices::DiscoveryOptions options { m_multicastIf, m_timeoutMs };
+    const QList<int> ports = ListeningPorts(); // the worker refuses invalid ones
+    return QMetaObject::invokeMethod(
+        worker, [worker, ports, discover, options] { worker->MapPorts(ports, discover, options); },
+        Qt::QueuedConnection);
+}
+
+bool PortForwarder::Init()
+{
+    if (!m_worker || !UpnpWanted())
+        return false;
+    Log(kArea, 1, QStringLiteral("Searching for a UPnP gateway"));
+    return QueueMapping(true);
+}
+
+void PortForwarder::OnHourTimer()
+{
+    if (!m_worker || !UpnpWanted())
+        return;
+    Log(kArea, 1, QStringLiteral("Renewing the port forwarding"));
+    QueueMapping(false);
+}
+
+void PortForwarder::Shutdown()
+{
+    if (!m_worker)
+        return;
+    ThreadedServices* worker = m_worker;
+    QThread* thread = m_thread;
+    m_worker = nullptr;
+    m_thread = nullptr;
+
+    // Calls still queued return at once; the deletion runs after them, and
+    // the thread's loop ends behind it.
+    worker->RequestStop();
+    const bool queued = QMetaObject::invokeMethod(
+        worker,
+        [worker] {
+            worker->RemoveMappings();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    if (!queued)
+        thread->quit();
+
+    if (!thread->wait(kShutdownWaitMs)) {
+        // A gateway that does not answer must not hold the exit. The thread
+        // cannot be destroyed while it runs: it and its worker are left to
+        // the end of the process, and delete themselves if they finish.
+        Log(kArea, 1,
+            QStringLiteral("The UPnP gateway did not answer in time; port mappings may be left behind"));
+        disconnect(worker, nullptr, this, nullptr);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        return;
+    }
+    // Deliver the worker's last reports (removed mappings) before going.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    disconnect(worker, nullptr, this, nullptr);
+    delete worker;
+    delete thread;
+}
+
+void PortForwarder::OnGatewayFound(const QString& lanAddress, const QString& controlUrl)
+{
+    Log(kArea, 1,
+        QStringLiteral("Found UPnP gateway %1; this computer is %2 on its network")
+            .arg(controlUrl, lanAddress));
+    emit GatewayFound(lanAddress);
+}
+
+void PortForwarder::OnGatewayNotFound(const QString& reason)
+{
+    Log(kArea, 1, QStringLiteral("No UPnP gateway found: %1").arg(reason));
+    emit GatewayNotFound(reason);
+}
+
+void PortForwarder::OnPortMapped(int port, bool ok, const QString& detail)
+{
+    if (ok)
+        Log(kArea, 1, QStringLiteral("Forwarded TCP port %1 to %2").arg(port).arg(detail));
+    else
+        Log(kArea, 1, QStringLiteral("Could not forward TCP port %1: %2").arg(port).arg(detail));
+    emit PortMapped(port, ok);
+}
+
+void PortForwarder::OnPortUnmapped(int port, bool ok, const QString& detail)
+{
+    if (ok)
+        Log(kArea, 1, QStringLiteral("Removed the forwarding of TCP port %1").arg(port));
+    else
+        Log(kArea, 1,
+            QStringLiteral("Could not remove the forwarding of TCP port %1: %2").arg(port).arg(detail));
+    emit PortUnmapped(port, ok);
+}

@@ -1,0 +1,326 @@
+#include "Server.h"
+#include "PortForwarder.h"
+#include "ServerFrameReader.h"
+#include "store/Data.h"
+#include "store/Log.h"
+#include "store/MemStream.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QSignalBlocker>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
+
+Server* gp_server = nullptr;
+
+namespace {
+
+const QString kArea = QStringLiteral("Server");
+
+// Used when the settings hold no user name or no password at login.
+const char* const kDefaultUsername = "marrowby_user";
+const char* const kDefaultPassword = "marrowby";
+
+constexpr quint16 kDefaultServerPort = 2242;
+
+// "host:port"; the port is kept when the text has none or a bad one.
+void ParseAddress(const QString& text, QString& host, quint16& port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        if (!text.isEmpty())
+            host = text;
+        return;
+    }
+    if (colon > 0)
+        host = text.left(colon);
+    bool ok = false;
+    const uint p = text.mid(colon + 1).toUInt(&ok);
+    if (ok && p > 0 && p <= 65535)
+        port = quint16(p);
+}
+
+} // namespace
+
+Server::Server(QObject* parent)
+    : QObject(parent)
+{
+    gp_server = this;
+    qRegisterMetaType<UserStats>("UserStats");
+    qRegisterMetaType<PossibleParent>("PossibleParent");
+    qRegisterMetaType<QList<PossibleParent>>("QList<PossibleParent>");
+    qRegisterMetaType<time_t>("time_t");
+
+    m_port = kDefaultServerPort;
+    ParseAddress(QStringLiteral(MARROWBY_DEFAULT_SERVER), m_host, m_port);
+    const QString env = qEnvironmentVariable("MARROWBY_SERVER");
+    if (!env.isEmpty())
+        ParseAddress(env, m_host, m_port);
+
+    // A token counter that starts anywhere, so that answers to an earlier
+    // run's searches are not taken for this run's.
+    m_nextToken = QRandomGenerator::global()->bounded(1u, 0x40000000u);
+
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketError);
+
+    if (timerManager) {
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &Server::OnReconnectTimer);
+        connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &Server::EveryFiveMinutes);
+        connect(timerManager->HourTimer(), &QTimer::timeout, this, &Server::OnPortMappingTimer);
+    }
+
+    new PortForwarder(this); // sets portForwarder
+}
+
+Server::~Server()
+{
+    disconnect(m_socket, nullptr, this, nullptr);
+    m_socket->abort();
+    if (gp_server == this)
+        gp_server = nullptr;
+}
+
+quint32 Server::NextToken()
+{
+    const quint32 token = m_nextToken++;
+    if (m_nextToken == 0)
+        m_nextToken = 1;
+    return token;
+}
+
+void Server::Connect()
+{
+    if (settings.GetStd("username").empty()) {
+        Log(kArea, 1, QStringLiteral("No user name is set; not connecting."));
+        return;
+    }
+    if (m_loggedIn)
+        return;
+    {
+        // A new attempt replaces one under way.
+        const QSignalBlocker blocker(m_socket);
+        m_socket->abort();
+    }
+    ++m_session;
+    m_active = true;
+    m_loginPending = false;
+    m_inBuffer.clear();
+    emit Connecting();
+    Log(kArea, 1, QStringLiteral("Connecting to %1:%2").arg(m_host).arg(m_port));
+    m_socket->connectToHost(m_host, m_port);
+}
+
+void Server::Disconnect()
+{
+    const bool active = m_active || m_abrupt;
+    CloseConnection(false);
+    if (active) {
+        Log(kArea, 1, QStringLiteral("Disconnected."));
+        emit Disconnected();
+    }
+}
+
+void Server::CloseConnection(bool abrupt)
+{
+    ++m_session;
+    const bool wasLoggedIn = m_loggedIn;
+    m_active = false;
+    m_loggedIn = false;
+    m_loginPending = false;
+    m_abrupt = abrupt;
+    m_inBuffer.clear();
+    {
+        const QSignalBlocker blocker(m_socket);
+        m_socket->abort();
+    }
+    if (wasLoggedIn)
+        ClearOnlineFlags();
+}
+
+void Server::OnConnected()
+{
+    // Either setting missing: the built-in value stands in for it and is kept,
+    // so that the next login uses the same pair.
+    if (!settings.Has("username") || settings.GetStd("username").empty())
+        settings.Set("username", kDefaultUsername);
+    if (!settings.Has("password"))
+        settings.Set("password", kDefaultPassword);
+    const std::string user = settings.GetStd("username");
+    const std::string password = settings.GetStd("password");
+    const QByteArray hash
+        = QCryptographicHash::hash(QByteArray::fromStdString(user + password), QCryptographicHash::Md5)
+              .toHex();
+
+    MemStream login;
+    login.WriteString(user);
+    login.WriteString(password);
+    login.WriteUInt32(kServerProtocolVersion);
+    login.WriteString(hash.toStdString());
+    login.WriteUInt32(kServerMinorVersion);
+    m_loginUser = ToQString(user);
+    m_loginPending = true;
+    SendAlways(SM_LOGIN, login);
+    Log(kArea, 1, QStringLiteral("Logging in as %1").arg(m_loginUser));
+}
+
+void Server::AfterLogin()
+{
+    m_loggedIn = true;
+    m_loginPending = false;
+    m_abrupt = false;
+    settings.Set("accept_room_list", "yes");
+
+    // The server learns the ports, the status and the share counts first, then
+    // that the client looks for a parent in the search tree as its own root.
+    SendListeningPorts();
+    MemStream status;
+    status.WriteInt32(settings.Get("availability_status") == QLatin1String("away") ? 1 : 2);
+    Send(SM_SET_STATUS, status);
+    SendFilesFolders(int(m_sharedFolders), int(m_sharedFiles));
+    HaveNoParent(true);
+    SetBranchRoot(m_loginUser);
+    SetBranchLevel(0);
+    AcceptChildren(true);
+    GetOwnPrivilegesStatus();
+
+    // Every tracked user is watched again; rooms marked for joining at login
+    // are entered (rooms still open from before the loss are entered again by
+    // their pages).
+    if (Type* tracked = d.HasType("is_tracked")) {
+        for (ItemPtr flag : tracked->GetItems())
+            for (ItemPtr user : flag.GetItems("user"))
+                AddUser(user.AsString());
+    }
+    if (Type* autojoin = d.HasType("room_autojoin")) {
+        for (ItemPtr flag : autojoin->GetItems())
+            for (ItemPtr room : flag.GetItems("room"))
+                if (!room.IsConnected("in_room"))
+                    EnterRoom(room.AsString(), false);
+    }
+    Log(kArea, 1, QStringLiteral("Logged in as %1").arg(m_loginUser));
+    emit Connected();
+}
+
+void Server::OnReadyRead()
+{
+    ProcessIncoming(m_socket->readAll());
+}
+
+void Server::ProcessIncoming(const QByteArray& bytes)
+{
+    m_inBuffer.append(bytes);
+    ProcessBuffer();
+}
+
+void Server::ProcessBuffer()
+{
+    const quint64 session = m_session;
+    qsizetype pos = 0;
+    while (m_inBuffer.size() - pos >= 4) {
+        const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + pos);
+        if (length > kMaxServerFrame) {
+            Log(kArea, 1,
+                QStringLiteral("The server sent a frame of %1 bytes; closing the connection.").arg(length));
+            m_inBuffer.clear();
+            OnLost(QStringLiteral("Oversized frame from the server"));
+            return;
+        }
+        if (quint64(m_inBuffer.size() - pos - 4) < length)
+            break;
+        const QByteArray frame = m_inBuffer.mid(pos + 4, length);
+        pos += 4 + qsizetype(length);
+        if (length < 4) {
+            Log(kArea, 1, QStringLiteral("Dropped a frame of %1 bytes without a code.").arg(length));
+            continue;
+        }
+        Dispatch(qFromLittleEndian<quint32>(frame.constData()), frame.mid(4));
+        if (session != m_session)
+            return; // the connection closed meanwhile and took its buffer with it
+    }
+    m_inBuffer.remove(0, pos);
+}
+
+void Server::OnLost(const QString& reason)
+{
+    if (!m_active)
+        return; // already closed (a socket may report one loss twice)
+    if (m_loggedIn) {
+        Log(kArea, 1, QStringLiteral("Connection lost: %1").arg(reason));
+        CloseConnection(true);
+        emit Disconnected();
+        return;
+    }
+    // An attempt failed: a pending reconnection stays pending.
+    Log(kArea, 1, QStringLiteral("Connection attempt failed: %1").arg(reason));
+    CloseConnection(m_abrupt);
+    emit ConnectionFailed(reason);
+}
+
+void Server::OnSocketDisconnected()
+{
+    OnLost(m_socket->errorString());
+}
+
+void Server::OnSocketError()
+{
+    // A closed logged-in connection is reported by disconnected(); a failed
+    // connect or a loss during login ends here.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    if (m_loggedIn && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+        return;
+    OnLost(m_socket->errorString());
+}
+
+bool Server::SendAlways(quint32 code, const MemStream& fields)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    const QByteArray body = fields.GetBuffer();
+    MemStream frame;
+    frame.WriteUInt32(quint32(body.size() + 4));
+    frame.WriteUInt32(code);
+    frame.WriteBuffer(body.constData(), body.size());
+    return m_socket->write(frame.GetBuffer()) >= 0;
+}
+
+bool Server::Send(quint32 code, const MemStream& fields)
+{
+    if (!m_loggedIn)
+        return false; // requests while not logged in are dropped
+    return SendAlways(code, fields);
+}
+
+void Server::OnReconnectTimer()
+{
+    if (m_abrupt && !m_loggedIn && m_socket->state() == QAbstractSocket::UnconnectedState)
+        Connect();
+}
+
+void Server::EveryFiveMinutes()
+{
+    if (m_loggedIn)
+        Send(SM_PING, MemStream());
+}
+
+void Server::OnPortMappingTimer()
+{
+    // The forwarder does nothing while "use_upnp" is not "yes".
+    if (portForwarder)
+        portForwarder->OnHourTimer();
+}
+
+void Server::DataLoaded()
+{
+    // The loaded settings are in place now: UPnP is on unless the user
+    // switched it off, and the ports are mapped while it is on.
+    settings.SetDefault("use_upnp", "yes");
+    if (portForwarder)
+        portForwarder->Init();
+}

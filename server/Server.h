@@ -1,0 +1,225 @@
+#pragma once
+// The connection to the central server: login, framing, every request and
+// every message of the server, and the server-side item types.
+//
+// Connection states. Idle (not connected), connecting (TCP connect and login
+// under way; IsConnected() is false), logged in. A loss of a logged-in
+// connection that the user did not ask for makes the connection "abruptly
+// disconnected": the 30-second timer then tries again until a login succeeds
+// or is refused, or the user disconnects. Disconnect() and the server's
+// "relogged" message (41) never lead to a reconnection.
+//
+// Every frame from the server is untrusted: a length above kMaxServerFrame
+// breaks the connection (and starts the reconnection), a frame whose fields run
+// out is dropped and logged, unknown codes are logged and skipped. Requests made
+// while not logged in are dropped without notice.
+#include "ServerCodes.h"
+#include "UserStats.h"
+#include "store/DataLoadedEventHandler.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <ctime>
+#include <string>
+
+class MemStream;
+class QTcpSocket;
+class ServerFrameReader;
+
+// One candidate parent of the distributed search tree (server code 102).
+struct PossibleParent {
+    QString user;
+    quint32 ip = 0; // first octet in the most significant byte
+    quint16 port = 0;
+};
+Q_DECLARE_METATYPE(PossibleParent)
+
+class Server : public QObject, public DataHandler, public DataLoadedEventHandler {
+    Q_OBJECT
+public:
+    explicit Server(QObject* parent = nullptr);
+    ~Server() override;
+
+    // Declares the server-side item types and writes the default of
+    // "availability_status". Safe to call again.
+    void CreateData();
+
+    // Connection.
+    void Connect();
+    void Disconnect();
+    bool IsConnected() const { return m_loggedIn; }
+    bool IsAbruptlyDisconnected() const { return m_abrupt; }
+    // The server address in use: MARROWBY_SERVER ("host:port") when set, else
+    // the build's default.
+    QString Host() const { return m_host; }
+    quint16 Port() const { return m_port; }
+    // The own address as the server saw it at the last login (0 before).
+    quint32 OwnAddress() const { return m_ownAddress; }
+    // The next search or connection token of this connection's counter.
+    quint32 NextToken();
+
+    // Searches.
+    quint32 FileSearch(const QString& text, bool wishlist);
+    quint32 SearchUserList(const QString& text);
+    quint32 SearchRoom(const QString& room, const QString& text);
+    void GetSearchCorrelations(const QString& text);
+
+    // Rooms.
+    void GetRoomList();
+    void EnterRoom(const QString& room, bool isPrivate);
+    void LeaveRoom(const QString& room);
+    void SendRoomChat(const QString& room, const QString& text);
+    void SetRoomTicker(const QString& room, const QString& text);
+    void GiveUpPrivateRoom(const QString& room);
+    void GiveUpPrivateRoomMembership(const QString& room);
+    void EnablePrivateRoomAdd(bool enable);
+    void AddPrivateRoomMember(const QString& room, const QString& user);
+    void RemovePrivateRoomMember(const QString& room, const QString& user);
+    void AddPrivateRoomOperator(const QString& room, const QString& user);
+    void RemovePrivateRoomOperator(const QString& room, const QString& user);
+
+    // Users, chat and the own account.
+    void SendPrivateChat(const QString& user, QString text);
+    void AddUser(const QString& user);
+    void TrackUser(const QString& user);
+    void UntrackUser(const QString& user);
+    void GetUserStatus(const QString& user);
+    void GetUserStats(const QString& user);
+    void GiftPrivileges(const QString& user, int days);
+    void GetOwnPrivilegesStatus();
+    void SetAvailabilityStatus(bool available);
+    void SendFilesFolders(int folders, int files);
+    void SendUploadSpeed(int bytesPerSecond);
+
+    // Peer connections and the distributed search tree.
+    void SetListeningPorts(quint16 port, quint16 obfuscatedPort);
+    void GetPeerAddress(const QString& user);
+    void ConnectToPeer(quint32 token, const QString& user, const QString& type);
+    void CannotConnect(quint32 token, const QString& user);
+    void HaveNoParent(bool haveNoParent);
+    void AcceptChildren(bool accept);
+    void SetBranchLevel(quint32 level);
+    void SetBranchRoot(const QString& root);
+    void SetChildDepth(quint32 depth);
+
+    // Runs received bytes through the framing and the dispatch exactly as if
+    // they came from the socket (used by the fuzzer with no connection).
+    void ProcessIncoming(const QByteArray& bytes);
+
+    // After the data file was read (or there was none): writes "use_upnp" =
+    // "yes" when it is absent and starts the port forwarding.
+    void DataLoaded() override;
+
+public slots:
+    // The 30-second timer: a pending reconnection is tried.
+    void OnReconnectTimer();
+    // The 5-minute timer: the heartbeat.
+    void EveryFiveMinutes();
+    // The hourly timer: port mappings are renewed while "use_upnp" is "yes".
+    void OnPortMappingTimer();
+
+signals:
+    void Connecting();
+    void Connected();
+    void Disconnected();
+    void ConnectionFailed(QString reason);
+
+    void PrivateChat(QString user, QString text, time_t time, bool spontaneous);
+    void PrivateChatSent(QString user, QString text);
+    void AdminMessage(QString message);
+    void ReceivedOwnPrivilegesStatus(int seconds);
+    void ReceivedUserStats(QString user, UserStats stats);
+    void AddUserResponse(QString user, bool exists);
+
+    void DirectFileSearch(QString user, quint32 ticket, QString query);
+    void SearchRequested(quint32 token, QString text, bool wishlist);
+    void SearchCorrelations(QString text);
+    void WishListWait(uint seconds);
+
+    void RoomChat(QString room, QString user, QString text);
+    void PrivateRoomAddEnabled(bool enabled);
+    void CannotCreateRoom(QString room);
+
+    void PeerAddressReceived(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
+    void ConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,
+        bool privileged, bool obfuscated, quint16 obfuscatedPort);
+    void PeerCannotConnect(quint32 token);
+    void PossibleParents(QList<PossibleParent> parents);
+    void EmbeddedDistributedMessage(quint8 code, QByteArray payload);
+    void ResetDistributed();
+
+private slots:
+    void OnConnected();
+    void OnReadyRead();
+    void OnSocketDisconnected();
+    void OnSocketError();
+
+private:
+    // Framing and sending (Server.cpp).
+    void StartSocket();
+    bool Send(quint32 code, const MemStream& fields);
+    bool SendAlways(quint32 code, const MemStream& fields);
+    void ProcessBuffer();
+    void CloseConnection(bool abrupt);
+    void OnLost(const QString& reason);
+    void AfterLogin();
+    void SendListeningPorts();
+
+    // Dispatch of received frames (ServerDispatch.cpp, ServerRooms.cpp).
+    void Dispatch(quint32 code, const QByteArray& fields);
+    void Malformed(quint32 code);
+    void OnLoginReply(ServerFrameReader& in);
+    void OnPrivateMessage(ServerFrameReader& in);
+    void OnWatchReply(ServerFrameReader& in);
+    void OnUserStatus(ServerFrameReader& in);
+    void OnUserStats(ServerFrameReader& in);
+    void OnPrivilegedUsers(ServerFrameReader& in);
+    void OnOwnPrivileges(ServerFrameReader& in);
+    void OnRelatedSearches(ServerFrameReader& in);
+    void OnPeerAddress(ServerFrameReader& in);
+    void OnConnectToPeer(ServerFrameReader& in);
+    void OnPossibleParents(ServerFrameReader& in);
+    bool DispatchRoom(quint32 code, ServerFrameReader& in);
+    void OnRoomList(ServerFrameReader& in);
+    void OnJoinRoom(ServerFrameReader& in);
+    void OnUserJoinedRoom(ServerFrameReader& in);
+    void OnRoomTickers(ServerFrameReader& in);
+    void OnRoomUserList(quint32 code, ServerFrameReader& in);
+
+    // Items (ServerData.cpp).
+    ItemPtr UserItem(const std::string& name);
+    ItemPtr UserItem(const QString& name);
+    ItemPtr RoomItem(const std::string& name);
+    void SetFlag(ItemPtr item, const char* flagType, bool on);
+    void SetUserStatus(ItemPtr user, quint32 status);
+    void SetUserStats(ItemPtr user, const UserStats& stats);
+    void SetCountry(ItemPtr user, const std::string& country);
+    void UpdateUserCount(ItemPtr room);
+    void ClearOnlineFlags();
+    ItemPtr RoomGroupItem(ItemPtr room, const char* type);
+    void AddTicker(ItemPtr room, ItemPtr user, const std::string& text, qint64 order);
+    void RemoveTicker(ItemPtr room, ItemPtr user);
+    quint32 NewSearchRequest(const QString& text, bool wishlist);
+
+    QTcpSocket* m_socket = nullptr;
+    QByteArray m_inBuffer;
+    QString m_host;
+    quint16 m_port = 2242;
+    QString m_loginUser;
+    bool m_loggedIn = false;
+    bool m_abrupt = false;
+    bool m_active = false; // an attempt or a connection is open
+    bool m_loginPending = false; // TCP connected, login sent, no answer yet
+    quint64 m_session = 0; // increases whenever the connection closes
+    quint32 m_nextToken = 0;
+    quint32 m_ownAddress = 0;
+    quint32 m_sharedFolders = 0;
+    quint32 m_sharedFiles = 0;
+    quint16 m_listeningPort = 0;
+    quint16 m_obfuscatedPort = 0;
+};
+
+extern Server* gp_server;

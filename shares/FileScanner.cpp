@@ -1,0 +1,110 @@
+#include "FileScanner.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <cerrno>
+#include <dirent.h>
+
+FileScanner::FileScanner()
+    : QObject(nullptr)
+{
+}
+
+FileScanner::FolderState FileScanner::ProbeFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    DIR* dir = ::opendir(native.constData());
+    if (dir) {
+        ::closedir(dir);
+        return Readable;
+    }
+    return errno == ENOENT || errno == ENOTDIR ? Missing : Unreadable;
+}
+
+void FileScanner::Quit()
+{
+    QMutexLocker lock(&m_mutex);
+    m_stop = true;
+}
+
+bool FileScanner::IsStopping() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_stop;
+}
+
+FileScanner::Walk FileScanner::TakeResult()
+{
+    Walk taken = std::move(m_walk);
+    m_walk = Walk();
+    return taken;
+}
+
+void FileScanner::ScanFolders(QStringList roots) { WalkRoots(roots, true); }
+
+void FileScanner::RescanFolders(QStringList roots) { WalkRoots(roots, false); }
+
+void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
+{
+    std::set<QString> visited;
+    for (const QString& root : roots) {
+        if (!shareVisited)
+            visited.clear();
+        // A root that cannot be listed (an unmounted disk) is reported apart,
+        // so that the merge keeps its files instead of dropping them.
+        if (!IsStopping() && ProbeFolder(root) != Readable) {
+            m_walk.unavailable[root].insert(root);
+            continue;
+        }
+        ScanFolder(root, root, visited);
+    }
+    emit FoldersScanned();
+}
+
+void FileScanner::ScanFolder(const QString& root, const QString& path, std::set<QString>& visited)
+{
+    if (IsStopping())
+        return;
+    if (path.indexOf(root) != 0)
+        return;
+    if (!visited.insert(path).second)
+        return;
+    if (path != root && ProbeFolder(path) == Unreadable) {
+        m_walk.unavailable[root].insert(path);
+        return;
+    }
+    const QFileInfoList entries
+        = QDir(path, QString(), QDir::NoSort, QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot)
+              .entryInfoList();
+    FileMap& files = m_walk.folders[root][path];
+    for (const QFileInfo& entry : entries) {
+        if (entry.isFile())
+            files[entry.fileName()] = entry.size();
+        else if (entry.isDir())
+            ScanFolder(root, entry.absoluteFilePath(), visited);
+    }
+}
+
+bool FileScanner::ScanMP3(
+    const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr, int& bitrate)
+{
+    Mp3Attributes attributes;
+    if (!ScanMp3File(path, attributes, [this] { return IsStopping(); }))
+        return false;
+    mpegVersion = attributes.version;
+    channelMode = attributes.channelMode;
+    frequencyIndex = attributes.frequencyIndex;
+    vbr = attributes.vbr;
+    bitrate = attributes.bitrate;
+    return true;
+}
+
+void FileScanner::OnMP3ScanRequired(QString path)
+{
+    int version, frequency, bitrate;
+    QString channel;
+    bool vbr;
+    if (ScanMP3(path, version, channel, frequency, vbr, bitrate))
+        emit MP3Scanned(path, version, channel, frequency, vbr, bitrate);
+}

@@ -1,0 +1,72 @@
+#pragma once
+// Walks the shared folders and reads MP3 frame headers on a thread of its own.
+//
+// The scanner never touches the item store or the log: a walk fills an
+// in-memory result and emits FoldersScanned(); the owner, on the GUI thread,
+// takes the result over (TakeResult) and merges it. The stop flag is the only
+// state shared between the threads; it sits under the scanner's mutex and is
+// read before each folder of a walk and before each block of an MP3 read, so a
+// stop request ends the work in well under a second.
+#include "Mp3Scanner.h"
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <set>
+
+class FileScanner : public QObject {
+    Q_OBJECT
+public:
+    // File name to size in bytes, as the folder listing gave it.
+    typedef std::map<QString, qint64> FileMap;
+    // Folder path (the root itself, or an absolute sub-folder path) to its files.
+    typedef std::map<QString, FileMap> FolderMap;
+    // Root (a shared folder's path as given) to the folders walked under it.
+    typedef std::map<QString, FolderMap> ScanResult;
+
+    // What a walk found: the folders it listed, and the folders that exist
+    // but could not be listed (an unmounted disk, a root that is missing or is
+    // no folder), each under its root. The items of an unavailable folder are
+    // left as they are until it can be read again.
+    struct Walk {
+        ScanResult folders;
+        std::map<QString, std::set<QString>> unavailable;
+    };
+
+    enum FolderState { Readable, Missing, Unreadable };
+    // Whether a folder can be listed now (thread-safe; opens and closes it).
+    static FolderState ProbeFolder(const QString& path);
+
+    FileScanner();
+
+    // Sets the stop flag; safe from any thread; waits for nothing.
+    void Quit();
+    bool IsStopping() const;
+
+    // Hands the finished walk over and leaves the scanner's result empty. Called
+    // on the owner's thread after FoldersScanned(), when no walk is running.
+    Walk TakeResult();
+
+    void ScanFolder(const QString& root, const QString& path, std::set<QString>& visited);
+    bool ScanMP3(const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr,
+        int& bitrate);
+
+public slots:
+    void ScanFolders(QStringList roots);
+    // The same, but each root is walked on its own, so that a folder inside
+    // two shared folders is recorded under both.
+    void RescanFolders(QStringList roots);
+    void OnMP3ScanRequired(QString path);
+
+signals:
+    void FoldersScanned();
+    void MP3Scanned(QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
+
+private:
+    void WalkRoots(const QStringList& roots, bool shareVisited);
+
+    Walk m_walk;
+    bool m_stop = false;
+    mutable QMutex m_mutex;
+};

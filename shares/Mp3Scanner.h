@@ -1,0 +1,54 @@
+#pragma once
+// MP3 attributes from MPEG audio Layer III frame headers.
+//
+// Every 11-bit frame sync in the file is examined (frames are not skipped by
+// length) and votes for the version, protection, sample-rate index and channel
+// mode; Layer III headers with a usable bit-rate index are recorded as frames.
+// The majorities then choose the frames whose bit rates are averaged; one bit
+// rate holding at least 99 percent of them makes the file constant bit rate.
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <vector>
+
+struct Mp3Attributes {
+    int version = 0; // 1 or 2
+    QString channelMode; // "stereo", "joint stereo", "dual mono", "mono"
+    int frequencyIndex = 0; // sample-rate index of the header, 0 to 2
+    bool vbr = false;
+    int bitrate = 0; // kbps
+};
+
+class Mp3FrameCounter {
+public:
+    static constexpr qint64 kBlockSize = 65536;
+
+    // Examines one block read from blockStart of a file of fileSize bytes.
+    // A header whose next byte lies outside the block or the file is not
+    // examined, so headers straddling two blocks are never counted.
+    void Feed(const unsigned char* block, qint64 length, qint64 blockStart, qint64 fileSize);
+    // Decides from the votes; false when no attributes can be derived.
+    bool Decide(Mp3Attributes& out) const;
+
+    // Kilobits per second of a Layer III bit-rate index (1 to 14) for version 1
+    // or 2; 0 otherwise.
+    static int BitrateKbps(int version, int index);
+
+private:
+    struct Frame {
+        quint8 version; // 1, 2 or 25
+        bool noCrc;
+        quint8 frequency;
+        quint8 channel;
+        quint8 bitrateIndex;
+    };
+    std::vector<Frame> m_frames;
+    int m_versionVotes[3] = {}; // MPEG-1, MPEG-2, MPEG-2.5
+    int m_crcVotes[2] = {}; // no CRC, CRC
+    int m_frequencyVotes[3] = {};
+    int m_channelVotes[4] = {};
+};
+
+// Reads the file in 64 KiB blocks; stopRequested is asked before each block,
+// so a scan of a huge file ends promptly on shutdown (with false).
+bool ScanMp3File(const QString& path, Mp3Attributes& out, const std::function<bool()>& stopRequested);

@@ -1,0 +1,28 @@
+#pragma once
+// The state of one merge of a finished walk into the share index, kept between
+// the slices in which the merge runs on the GUI thread.
+#include "SharedFoldersManager.h"
+#include <QStringList>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct SharedFoldersManager::Merge {
+    WalkKind kind = WalkKind::Startup;
+    QStringList roots; // the shared folders the walk was asked for
+    FileScanner::Walk walk;
+
+    FileScanner::ScanResult::iterator root;
+    FileScanner::FolderMap::iterator folder;
+    FileScanner::FileMap::iterator file;
+    bool rootOpen = false;
+    bool folderOpen = false;
+
+    ItemPtr rootItem;
+    ItemPtr folderItem;
+    // The folder's files before this visit, by exact name; what is left when
+    // the folder is done has left the disk.
+    std::unordered_map<std::string, Item*> previous;
+    std::vector<Item*> leftovers; // a second item with a name already seen
+    std::vector<Item*> folderTokens;
+};

@@ -1,0 +1,260 @@
+#include "SharedFoldersManager.h"
+#include "ShareMerge.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/GeneralFunctions.h"
+#include "store/Settings.h"
+#include <QDir>
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace {
+Type* Declare(const char* name, Primacy primacy, bool null = false) { return d.NewType(name, primacy, null, true); }
+
+// perA: how many B items one A item may be linked to; perB the reverse.
+void Relate(const char* a, const char* b, OneOrMany perA, OneOrMany perB)
+{
+    d.GetType(a)->RelateToType(d.GetType(b), perB, perA, false);
+}
+
+void SaveWhenLinked(const char* type, const char* other)
+{
+    if (dataSaver)
+        dataSaver->AddSavedByConnectionType(type, other);
+}
+
+void SaveWhole(const char* type)
+{
+    if (dataSaver)
+        dataSaver->AddSavedType(type);
+}
+}
+
+SharedFoldersManager::SharedFoldersManager(QObject* parent)
+    : QObject(parent)
+    , m_scanner(new FileScanner)
+{
+    sharedFoldersManager = this;
+
+    m_sharedFolderType = Declare("shared_folder", kEntity);
+    SaveWhole("shared_folder");
+    m_fileType = Declare("shared_file", kLink, true);
+    m_nameType = Declare("shared_file_name", kLink);
+    m_lowerNameType = Declare("shared_file_lowercase_name", kAttribute);
+    m_folderType = Declare("shared_file_folder", kLink);
+    m_lowerFolderType = Declare("shared_file_folder_lowercase_name", kAttribute);
+    m_sizeType = Declare("shared_file_size", kAttribute);
+    Declare("shared_public", kAttribute, true);
+    Declare("shared_userlist", kAttribute, true);
+    m_scannedType = Declare("is_scanned", kAttribute, true);
+    Declare("shared_folder_id", kAttribute);
+
+    Relate("shared_folder", "shared_file_folder", Many, Many);
+    Relate("shared_file", "shared_file_folder", One, Many);
+    Relate("shared_file_folder", "shared_file_folder_lowercase_name", One, Many);
+    Relate("shared_file", "shared_file_name", One, Many);
+    Relate("shared_file_name", "shared_file_lowercase_name", One, Many);
+    Relate("shared_file", "shared_file_size", One, Many);
+    Relate("shared_folder", "shared_public", One, Many);
+    Relate("shared_folder", "shared_userlist", One, Many);
+    Relate("shared_file_folder", "is_scanned", One, Many);
+    Relate("shared_folder", "user_list_group", Many, Many);
+    Relate("shared_folder", "shared_folder_id", One, One);
+    for (const char* type : { "shared_public", "shared_userlist", "shared_folder_id" })
+        SaveWhenLinked(type, "shared_folder");
+
+    Subscribe(m_nameType->itemAdded, &SharedFoldersManager::OnSharedFileNameAdded);
+    Subscribe(m_folderType->itemAdded, &SharedFoldersManager::OnSharedFileFolderAdded);
+
+    Declare("user_share", kEntity, true);
+    Declare("user_share_folder", kLink, true);
+    Declare("user_share_folder_parent", kLink, true);
+    Declare("user_share_folder_child", kLink, true);
+    Declare("user_share_folder_name", kAttribute);
+    Declare("user_share_file", kLink, true);
+    Declare("user_share_file_name", kAttribute);
+    Relate("user_share", "user", One, One);
+    Relate("user_share", "user_share_folder", Many, One);
+    Relate("user_share_folder", "user_share_folder_name", One, Many);
+    Relate("user_share_folder", "user_share_file", Many, One);
+    Relate("user_share_folder", "user_share_folder_parent", One, One);
+    Relate("user_share_folder", "user_share_folder_child", Many, One);
+    Relate("user_share_folder_parent", "user_share_folder_child", One, One);
+    Relate("user_share_file", "user_share_file_name", One, Many);
+    Relate("user_share_file", "file_size", One, Many);
+
+    m_tokenType = Declare("search_token", kAttribute);
+    Relate("search_token", "shared_file", Many, Many);
+
+    for (const char* attribute : { "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate" })
+        Relate("shared_file", attribute, One, Many);
+    Relate("shared_file", "is_scanned", One, Many);
+    SaveWhole("is_scanned");
+    SaveWhenLinked("shared_file", "shared_file_folder");
+    SaveWhenLinked("shared_file_folder", "shared_folder");
+    for (const char* type : { "shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
+             "audio_frequency", "bitrate_mode", "bitrate" })
+        SaveWhenLinked(type, "shared_file");
+    for (const char* attribute : { "bitrate_mode", "bitrate", "length_seconds" })
+        Relate("user_share_file", attribute, One, Many);
+
+    m_scannerThread.start(QThread::InheritPriority);
+    m_scanner->moveToThread(&m_scannerThread);
+    connect(this, &SharedFoldersManager::MP3ScanRequired, m_scanner, &FileScanner::OnMP3ScanRequired);
+    connect(m_scanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server) {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+        connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+    }
+
+    Declare("unshared", kAttribute, true);
+    Relate("user", "unshared", One, Many);
+    SaveWhole("unshared");
+    SaveWhenLinked("user", "unshared");
+
+    settings.Set("shared_folder_counter", 1);
+
+    if (gp_server)
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    connect(m_scanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
+    ConnectNetwork();
+
+    m_userType = d.GetType("user");
+    // Any change of the shared folders or their links (visibility, folders
+    // found under them) and any removal from the index makes the cached share
+    // lists stale; changes made by the merges say so themselves.
+    auto stale = [this](ConnectionInfo&) { InvalidateShareLists(); };
+    SubscribeFunction(m_sharedFolderType->connected, stale);
+    SubscribeFunction(m_sharedFolderType->disconnected, stale);
+    for (Type* type : { m_sharedFolderType, m_folderType, m_fileType })
+        Subscribe(type->itemRemoved, &SharedFoldersManager::OnIndexItemRemoved);
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    m_scanner->Quit();
+    m_scannerThread.exit(0);
+    m_scannerThread.wait();
+    delete m_scanner;
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::Init()
+{
+    QStringList roots;
+    for (ItemPtr folder : m_sharedFolderType->GetItems())
+        roots << folder.AsString();
+    RequestWalk(WalkKind::Startup, roots);
+}
+
+ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
+{
+    const std::string key = path.toUtf8().toStdString();
+    if (ItemPtr existing = m_sharedFolderType->HasItemText(key))
+        return existing;
+    ItemPtr folder = m_sharedFolderType->GetItem(Value(key));
+    const int number = settings.GetInt("shared_folder_counter");
+    settings.Set("shared_folder_counter", number + 1);
+    folder += d.GetType("shared_folder_id")->GetItem(Value(QStringLiteral("[%1]%2").arg(number).arg(QDir(path).dirName())));
+    RequestWalk(WalkKind::Add, QStringList { path });
+    return folder;
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
+{
+    QString exact = path;
+    if (exact.endsWith(u'/') || exact.endsWith(u'\\'))
+        exact.chop(1);
+    const std::string exactUtf8 = exact.toUtf8().toStdString();
+    const std::string exactName = GetFileName(exactUtf8);
+    const std::string exactFolder = GetFolder(exactUtf8);
+    const std::string lower = GetAbsoluteFileName(path).toUtf8().toStdString();
+
+    ItemPtr lowerName = m_lowerNameType->HasItemText(GetFileName(lower));
+    ItemPtr lowerFolder = m_lowerFolderType->HasItemText(GetFolder(lower));
+    if (!lowerName || !lowerFolder)
+        return ItemPtr();
+    const ItemSet names = lowerName.GetItems(m_nameType);
+    const ItemSet folders = lowerFolder.GetItems(m_folderType);
+
+    ItemPtr first;
+    auto consider = [&](ItemPtr file, ItemPtr name, ItemPtr folder) {
+        if (name.Text() == exactName && folder.Text() == exactFolder)
+            return true;
+        if (!first || file.Serial() < first.Serial())
+            first = file;
+        return false;
+    };
+    // Walk the smaller side: the files of the matching folders, or the files
+    // bearing the matching names (a name such as "cover.jpg" may have many).
+    size_t byFolder = 0, byName = 0;
+    for (ItemPtr folder : folders)
+        byFolder += folder.CountItems("shared_file");
+    for (ItemPtr name : names)
+        byName += name.CountItems("shared_file");
+    if (byFolder <= byName) {
+        for (ItemPtr folder : folders) {
+            for (ItemPtr file : folder.GetItems(m_fileType)) {
+                ItemPtr name = file[m_nameType];
+                if (names.Contains(name) && consider(file, name, folder))
+                    return file;
+            }
+        }
+    } else {
+        for (ItemPtr name : names) {
+            for (ItemPtr file : name.GetItems(m_fileType)) {
+                ItemPtr folder = file[m_folderType];
+                if (folders.Contains(folder) && consider(file, name, folder))
+                    return file;
+            }
+        }
+    }
+    return first;
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
+{
+    folder += m_lowerFolderType->GetItem(Value(GetAbsoluteFileName(folder.AsString())));
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
+{
+    name += m_lowerNameType->GetItem(Value(GetAbsoluteFileName(name.AsString())));
+}
+
+void SharedFoldersManager::RemoveUserShare(const QString& user)
+{
+    ItemPtr userItem = m_userType->HasItem(Value(user));
+    ItemPtr share = userItem["user_share"];
+    if (!userItem || !share)
+        return;
+    const ItemSet folders = share.GetItems("user_share_folder");
+    folders.GetItems("user_share_file").Remove();
+    folders.Remove();
+    share.Remove();
+    d.RemoveDisconnectedItems();
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+    if (!gp_server)
+        return;
+    gp_server->SendFilesFolders(int(m_folderType->Count()), int(m_fileType->Count()));
+    gp_server->GetUserStats(settings.Get("username"));
+}
+
+void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
+{
+    if (user != settings.Get("username"))
+        return;
+    settings.Set("upload_speed", qint32(stats.averageSpeed));
+}
+
+void SharedFoldersManager::SetUploadStateProvider(
+    std::function<bool()> isFreeToUpload, std::function<int()> queuedUploadCount)
+{
+    m_isFreeToUpload = std::move(isFreeToUpload);
+    m_queuedUploadCount = std::move(queuedUploadCount);
+}

@@ -1,0 +1,184 @@
+#pragma once
+// The local share: shared folders and who may see them, the share index in the
+// item store (folders, files, names, sizes, audio attributes, search tokens),
+// answers to other users' searches, and the share lists and folder replies
+// that peers ask for.
+//
+// Disk walks never run on the GUI thread. Every walk (the start-up walk, a newly
+// shared folder, the user's rescan) runs on the scanner thread; its result is
+// merged into the index on the GUI thread in slices of a few tens of
+// milliseconds, so the event loop keeps turning while a million files are
+// merged. Walks and merges run one at a time in request order; a request made
+// while one runs waits for it.
+//
+// A shared folder that cannot be listed when it is walked (an unmounted disk)
+// is logged and left as it is: its files are neither dropped nor counted as
+// removed until it can be read again.
+#include "FileScanner.h"
+#include "peers/FileInfo.h"
+#include "server/UserStats.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include "store/ItemSet.h"
+#include "store/MemStream.h"
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class Type;
+
+class SharedFoldersManager : public QObject, public DataHandler {
+    Q_OBJECT
+public:
+    // The most records one reply may hold: what a receiver accepts.
+    static constexpr quint32 kMaxRecords = 131072;
+
+    explicit SharedFoldersManager(QObject* parent = nullptr);
+    ~SharedFoldersManager() override;
+
+    // Hands every shared folder to the scanner thread (once, after the data
+    // file has been loaded).
+    void Init();
+
+    // Index and lookups (SharedFoldersManager.cpp).
+    // The shared folder of the path, new or existing; a new one is walked in
+    // the background.
+    ItemPtr AddSharedFolder(const QString& path);
+    // The shared file of a full local path ("/" separators in the folder
+    // part). A file whose folder and name match exactly wins; otherwise a match
+    // that ignores letter case; a null handle when there is none.
+    ItemPtr GetSharedFileItem(const QString& path) const;
+    void RemoveUserShare(const QString& user);
+    void OnSharedFileFolderAdded(ItemPtr folder);
+    void OnSharedFileNameAdded(ItemPtr name);
+
+    // Visibility (ShareVisibility.cpp).
+    ItemSet GetUserSharedFolders(const QString& user) const;
+    bool IsFileSharedWithUser(ItemPtr file, const QString& user) const;
+
+    // Searches (ShareSearch.cpp).
+    static bool IsSearchTokenSeparator(QChar c);
+    // Links the file to every word of its path from its shared folder's own
+    // name downward (the path above the share takes no part).
+    void TokenizeSharedFile(ItemPtr file);
+    // Answers a search; true when a reply was sent.
+    bool ProcessSearch(const QString& user, unsigned int ticket, const QString& query);
+    // The complete search-result message (code 9) for a search, or false when
+    // the search gets no reply.
+    bool BuildSearchReply(const QString& user, unsigned int ticket, const QString& query, MemStream& message) const;
+
+    // MP3 attributes (ShareMp3.cpp).
+    static QString GetFileItemDisplayString(ItemPtr item);
+
+    // Walks and merges (ShareIndexMerge.cpp).
+    void RescanShares();
+    // True while a walk or a merge is under way or waiting.
+    bool IsScanning() const { return m_merge || m_walkRunning || !m_pendingWalks.empty(); }
+
+    // Share lists and folder replies (ShareMessages.cpp).
+    void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& share, AttributeTranslationTable& table) const;
+    MemStream GetSharedFilesMessage(const QString& user);
+    // The folder reply (code 37), or false when the user may see no such folder.
+    bool BuildFolderReply(const QString& user, quint32 request, const QString& folder, MemStream& message) const;
+    // zlib at level 9 of the bytes, after a 32-bit code.
+    static MemStream CompressedMessage(quint32 code, const QByteArray& body);
+
+    // The upload state that search replies carry; the transfer engine installs
+    // it (free slot, number of queued uploads). Without it: free, none queued.
+    void SetUploadStateProvider(std::function<bool()> isFreeToUpload, std::function<int()> queuedUploadCount);
+
+    FileScanner* Scanner() const { return m_scanner; }
+
+public slots:
+    void OnDNetSearchRequest(QString user, quint32 ticket, QString query);
+    void OnDirectFileSearch(QString user, quint32 ticket, QString query);
+    void OnMP3Scanned(QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
+    void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
+    void OnConnectedToServer();
+    void OnReceivedUserStats(QString user, UserStats stats);
+    void OnFoldersRescanned();
+
+signals:
+    void MP3ScanRequired(QString path);
+    void SharedFilesRescanned(int added, int removed);
+    void SearchProcessed(QString query, bool answered);
+
+private:
+    enum class WalkKind { Startup, Add, Rescan };
+    struct WalkRequest {
+        WalkKind kind;
+        QStringList roots;
+    };
+    struct Merge;
+
+    // ShareNetwork.cpp: the wiring to the peer network and the search tree, and
+    // sending.
+    void ConnectNetwork();
+    void SendToUser(const QString& user, MemStream& message);
+
+    // ShareIndexMerge.cpp.
+    void RequestWalk(WalkKind kind, const QStringList& roots);
+    void StartNextWalk();
+    void BeginMerge(FileScanner::Walk walk);
+    void MergeSlice();
+    bool MergeFolders(const QElapsedTimer& clock);
+    void OpenFolder();
+    bool MergeFiles(const QElapsedTimer& clock);
+    void CloseFolder();
+    void FinishMerge();
+    void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
+    ItemPtr NewSharedFile(ItemPtr folder, const QString& name, qint64 size);
+    void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);
+    int RemoveFolderWithFiles(ItemPtr folder);
+    void OnIndexItemRemoved(ItemPtr item);
+
+    // ShareSearch.cpp.
+    std::vector<Item*> FolderTokens(ItemPtr folder) const;
+    void LinkTokens(Item* file, const QString& lowerText, std::vector<Item*>& tokens) const;
+    void TokenizeFile(Item* file, const std::vector<Item*>& folderTokens);
+
+    // ShareMessages.cpp.
+    static void AddAudioAttributes(ItemPtr file, FileInfo& info);
+    void InvalidateShareLists() { ++m_indexGeneration; }
+
+    QThread m_scannerThread;
+    FileScanner* m_scanner;
+    int m_addedCount = 0;
+    int m_removedCount = 0;
+
+    Type* m_sharedFolderType;
+    Type* m_fileType;
+    Type* m_folderType;
+    Type* m_nameType;
+    Type* m_lowerNameType;
+    Type* m_lowerFolderType;
+    Type* m_sizeType;
+    Type* m_scannedType;
+    Type* m_tokenType;
+    Type* m_userType;
+
+    std::deque<WalkRequest> m_pendingWalks;
+    WalkRequest m_runningWalk;
+    bool m_walkRunning = false;
+    std::unique_ptr<Merge> m_merge;
+
+    std::function<bool()> m_isFreeToUpload;
+    std::function<int()> m_queuedUploadCount;
+
+    // Compressed share lists by the visible folders they were built for; all
+    // dropped whenever the index changes.
+    quint64 m_indexGeneration = 0;
+    quint64 m_cacheGeneration = 0;
+    std::map<std::vector<quint64>, MemStream> m_shareListCache;
+};
+
+extern SharedFoldersManager* sharedFoldersManager;

@@ -1,0 +1,352 @@
+#include "Data.h"
+#include <algorithm>
+#include <cstring>
+
+Data d;
+
+// Counts nested dispatches; items removed meanwhile are freed at the end.
+class Data::DispatchScope {
+public:
+    explicit DispatchScope(Data* data)
+        : m_data(data)
+    {
+        ++m_data->m_dispatchDepth;
+    }
+    ~DispatchScope() { m_data->EndDispatch(); }
+
+private:
+    Data* m_data;
+};
+
+Data::Data() = default;
+
+Data::~Data()
+{
+    m_watches.clear();
+    m_pathEdges.clear();
+    for (Type* t : m_types) {
+        for (ChunkedSet::Position p; t->m_items.Valid(p); t->m_items.Advance(p))
+            delete t->m_items.At(p);
+        t->m_items.Clear();
+    }
+    for (Item* item : m_graveyard)
+        delete item;
+    for (Type* t : m_types)
+        delete t;
+}
+
+Type* Data::NewType(const std::string& name, Primacy primacy, bool null, bool autoCreate)
+{
+    if (m_typesByName.count(name))
+        ThrowStore<TypeAlreadyExistsException>();
+    Type* type = new Type(this, name, primacy, null, autoCreate, quint32(m_types.size()));
+    m_types.push_back(type);
+    m_typesByName.emplace(name, type);
+    typeAdded.Dispatch(type);
+    return type;
+}
+
+Type* Data::HasType(const std::string& name) const
+{
+    auto it = m_typesByName.find(name);
+    return it == m_typesByName.end() ? nullptr : it->second;
+}
+
+Type* Data::GetType(const char* name) const
+{
+    // Most lookups name a type by a string literal: a small cache keyed by the
+    // text's address, checked against the name, saves hashing it each time.
+    NameCacheEntry& slot = m_nameCache[(quintptr(name) >> 3) & 255];
+    if (slot.key == name && std::strcmp(slot.type->Name().c_str(), name) == 0)
+        return slot.type;
+    Type* type = HasType(name);
+    if (!type)
+        ThrowStore<TypeNotFoundException>();
+    slot.key = name;
+    slot.type = type;
+    return type;
+}
+
+Item* Data::CreateItem(Type* type, std::string value)
+{
+    Item* item = new Item { type, m_nextSerial++, std::move(value), {}, 0, 0, false };
+    type->m_items.AppendNewest(item);
+    if (!type->m_null) {
+        if (!type->m_index.Insert(item))
+            ++type->m_duplicates;
+    }
+    ++m_itemCount;
+    if (!type->itemAdded.Empty() || !itemAdded.Empty()) {
+        DispatchScope scope(this);
+        auto stop = [item] { return item->removing; };
+        type->itemAdded.Dispatch(item, stop);
+        itemAdded.Dispatch(item, stop);
+    }
+    return item;
+}
+
+bool Data::Connect(Item* x, Item* y)
+{
+    const RelationInfo* rel = x->type->GetRelation(y->type);
+    if (!rel)
+        ThrowStore<NotRelatedException>();
+    if (x->removing || y->removing)
+        return false;
+    if (x->connections.Contains(y))
+        return false;
+    // Across a One end the previous partner goes first.
+    if (rel->otherEnd == One) {
+        while (Item* old = x->connections.First(y->type)) {
+            if (old == y)
+                break;
+            Disconnect(x, old);
+        }
+    }
+    if (rel->thisEnd == One) {
+        while (Item* old = y->connections.First(x->type)) {
+            if (old == x)
+                break;
+            Disconnect(y, old);
+        }
+    }
+    if (x->removing || y->removing || x->connections.Contains(y))
+        return false;
+    x->connections.Insert(y);
+    y->connections.Insert(x);
+    DispatchConnection(x, y, true);
+    return true;
+}
+
+bool Data::Disconnect(Item* x, Item* y)
+{
+    if (!x->connections.Erase(y))
+        return false;
+    y->connections.Erase(x);
+    DispatchConnection(x, y, false);
+    return true;
+}
+
+void Data::DispatchConnection(Item* x, Item* y, bool connect)
+{
+    Type* a = x->type;
+    Type* b = y->type;
+    Event<ConnectionInfo&>& ea = connect ? a->connected : a->disconnected;
+    Event<ConnectionInfo&>& eb = connect ? b->connected : b->disconnected;
+    Event<ConnectionInfo&>& es = connect ? connected : disconnected;
+    bool pairs = connect && !m_pairHandlers.empty();
+    bool paths = !m_pathEdges.empty();
+    if (ea.Empty() && eb.Empty() && es.Empty() && !pairs && !paths)
+        return;
+
+    DispatchScope scope(this);
+    // A connection event ends when a handler removed either item or undid the
+    // connection. A disconnection is always told in full: both items stay
+    // readable until the dispatch ends, also when one of them is being removed.
+    auto stop = [x, y, connect] { return connect && (x->removing || y->removing || !x->connections.Contains(y)); };
+    ConnectionInfo xy { x, y };
+    ConnectionInfo yx { y, x };
+    ea.Dispatch(xy, stop);
+    if (a != b)
+        eb.Dispatch(yx, stop);
+    if (pairs) {
+        std::vector<PairHandler> handlers(m_pairHandlers);
+        for (auto& h : handlers) {
+            if (h.handler->IsDead() || stop())
+                continue;
+            if (h.a == a && h.b == b)
+                h.handler->Handle(xy);
+            else if (h.a == b && h.b == a)
+                h.handler->Handle(yx);
+        }
+    }
+    es.Dispatch(xy, stop);
+    if (paths && !stop())
+        RunPaths(x, y, connect);
+}
+
+void Data::Remove(Item* item)
+{
+    if (item->removing)
+        return;
+    item->removing = true;
+    Type* type = item->type;
+    type->m_items.Erase(item);
+    if (!type->m_null) {
+        if (type->m_index.Erase(item)) {
+            if (type->m_duplicates) {
+                // Another item has the same value: let the index find it.
+                for (ChunkedSet::Position p; type->m_items.Valid(p); type->m_items.Advance(p)) {
+                    Item* other = type->m_items.At(p);
+                    if (other->value == item->value) {
+                        type->m_index.Insert(other);
+                        --type->m_duplicates;
+                        break;
+                    }
+                }
+            }
+        } else if (type->m_duplicates) {
+            --type->m_duplicates;
+        }
+    }
+    if (type->m_globalNull == item)
+        type->m_globalNull = nullptr;
+    --m_itemCount;
+
+    {
+        DispatchScope scope(this);
+        type->itemRemoved.Dispatch(item);
+        itemRemoved.Dispatch(item);
+        // Watches rooted at or fixed to this item end with it.
+        auto fixed = m_fixedItems.find(item);
+        if (fixed != m_fixedItems.end()) {
+            for (Watch* w : fixed->second)
+                w->dead = true;
+            m_fixedItems.erase(fixed);
+        }
+        std::vector<Item*> partners;
+        item->connections.ForEach([&](Item* p) { partners.push_back(p); });
+        for (Item* p : partners)
+            Disconnect(item, p);
+        m_graveyard.push_back(item);
+    }
+}
+
+void Data::EndDispatch()
+{
+    if (--m_dispatchDepth > 0 || m_graveyard.empty())
+        return;
+    std::vector<Item*> dead;
+    dead.swap(m_graveyard);
+    for (Item* item : dead)
+        FreeItem(item);
+}
+
+void Data::FreeItem(Item* item)
+{
+    // A handler may have connected the item again while it was going.
+    std::vector<Item*> partners;
+    item->connections.ForEach([&](Item* p) { partners.push_back(p); });
+    for (Item* p : partners)
+        p->connections.Erase(item);
+    delete item;
+}
+
+void Data::Clear()
+{
+    for (Type* t : m_types) {
+        ItemSet items = t->GetItems();
+        for (ItemPtr item : items)
+            Remove(item.Get());
+    }
+}
+
+ItemPtr Data::GetItem(const ItemSet& items, const char* type) const
+{
+    return GetItemSubset(items, type).First();
+}
+
+ItemPtr Data::GetItem(ItemPtr a, ItemPtr b, const char* type) const
+{
+    if (!a || !b)
+        return ItemPtr();
+    ItemSet both(a);
+    both.Insert(b);
+    return GetItemSubset(both, type).First();
+}
+
+ItemSet Data::GetItems(const ItemSet& items, const char* type) const { return items.GetItems(type); }
+
+ItemSet Data::GetItemSubset(const ItemSet& items, const char* typeName) const
+{
+    ItemSet result;
+    if (items.Empty())
+        return result;
+    Type* type = GetType(typeName);
+    // Start from the member with the fewest partners of the type.
+    Item* smallest = nullptr;
+    size_t best = size_t(-1);
+    for (ItemPtr m : items) {
+        size_t n = m.Get()->connections.Count(type);
+        if (n < best) {
+            best = n;
+            smallest = m.Get();
+        }
+        if (n == 0)
+            return result;
+    }
+    smallest->connections.ForEachOfType(type, [&](Item* candidate) {
+        for (ItemPtr m : items) {
+            Item* member = m.Get();
+            if (member == smallest)
+                continue;
+            // Ask whichever side holds fewer connections.
+            bool linked = candidate->connections.EntryCount() <= member->connections.EntryCount()
+                ? candidate->connections.Contains(member)
+                : member->connections.Contains(candidate);
+            if (!linked)
+                return;
+        }
+        result.Insert(candidate);
+    });
+    return result;
+}
+
+size_t Data::RemoveDisconnectedItems()
+{
+    quint32 epoch = ++m_markEpoch;
+    std::vector<Item*> stack;
+    auto reach = [&](Item* item) {
+        if (item->mark != epoch) {
+            item->mark = epoch;
+            stack.push_back(item);
+        }
+    };
+    for (Type* t : m_types)
+        if (t->m_primacy == kEntity && !t->m_owned)
+            for (ChunkedSet::Position p; t->m_items.Valid(p); t->m_items.Advance(p))
+                reach(t->m_items.At(p));
+    while (!stack.empty()) {
+        Item* item = stack.back();
+        stack.pop_back();
+        Type* from = item->type;
+        item->connections.ForEach([&](Item* other) {
+            if (other->mark == epoch)
+                return;
+            const RelationInfo* rel = from->GetRelation(other->type);
+            bool owning = rel && rel->owns;
+            if (other->type->m_owned) {
+                if (owning)
+                    reach(other);
+                return;
+            }
+            // Attribute items are reached but lead nowhere, unless they own.
+            if (from->m_primacy < kAttribute || owning)
+                reach(other);
+        });
+    }
+    std::vector<Item*> doomed;
+    for (Type* t : m_types)
+        for (ChunkedSet::Position p; t->m_items.Valid(p); t->m_items.Advance(p))
+            if (t->m_items.At(p)->mark != epoch)
+                doomed.push_back(t->m_items.At(p));
+    {
+        DispatchScope scope(this);
+        for (Item* item : doomed)
+            Remove(item);
+    }
+    return doomed.size();
+}
+
+void Data::AddConnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler)
+{
+    m_pairHandlers.push_back({ a, b, HandlerRef<EventHandlerBase<ConnectionInfo&>>(handler) });
+}
+
+ItemSet i(const char* type, const Value& value)
+{
+    ItemSet set;
+    set.Insert(d.GetType(type)->HasItem(value));
+    return set;
+}
+
+ItemSet g(const char* type) { return d.GetType(type)->GetItems(); }

@@ -1,0 +1,133 @@
+#pragma once
+// The item store: typed items, their connections, events and watched paths.
+//
+// Event order. Connecting x (type A) to y (type B): partners that a One end
+// forbids are disconnected first (with their events); then A's connected event
+// gets (x, y), B's gets (y, x) (once when A is B), the handlers added for the
+// pair (A, B) get (x, y) and those for (B, A) get (y, x), the store's connected
+// event gets (x, y), and last the watched paths. Removing an item: it leaves its
+// type and value index, its type's and then the store's item-removed handlers
+// run while it still has its connections, then each connection is dropped with
+// its events, then it is freed. Items removed while any event is being
+// dispatched are freed when the outermost dispatch ends, so handles in flight
+// stay readable; dispatch of an event about an item that a handler removed
+// stops there.
+#include "Event.h"
+#include "Item.h"
+#include "ItemSet.h"
+#include "PathNode.h"
+#include "StoreExceptions.h"
+#include "Type.h"
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class Data {
+public:
+    Data();
+    ~Data();
+    Data(const Data&) = delete;
+    Data& operator=(const Data&) = delete;
+
+    // Declares a type; throws TypeAlreadyExistsException (a pointer) when taken.
+    Type* NewType(const std::string& name, Primacy primacy, bool null = false, bool autoCreate = true);
+    // The type of a name; throws TypeNotFoundException (a pointer) when unknown.
+    Type* GetType(const char* name) const;
+    Type* GetType(const std::string& name) const { return GetType(name.c_str()); }
+    // The type of a name or null; never throws.
+    Type* HasType(const std::string& name) const;
+    const std::vector<Type*>& Types() const { return m_types; }
+
+    // The first item of the type connected to every given item, or a null handle.
+    ItemPtr GetItem(const ItemSet& items, const char* type) const;
+    ItemPtr GetItem(ItemPtr a, ItemPtr b, const char* type) const;
+    // The union of the items of the type connected to the members.
+    ItemSet GetItems(const ItemSet& items, const char* type) const;
+    // The items of the type connected to every member; the cost follows the
+    // smallest of the members' connection sets.
+    ItemSet GetItemSubset(const ItemSet& items, const char* type) const;
+
+    // The sweep: removes every item no longer reachable. An item of a type that
+    // nothing owns survives when it can be reached from an entity item (primacy
+    // 0, not owned) through link items (primacy 1); attribute items (primacy 2)
+    // are reached but not followed. An item of an owned type survives only when
+    // reached from a surviving owner through an owning relation.
+    size_t RemoveDisconnectedItems();
+    // Removes every item of every type (types and handlers stay).
+    void Clear();
+    size_t ItemCount() const { return m_itemCount; }
+
+    void AddConnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler);
+    // Takes the path; nothing fires at registration.
+    void AddPathEventHandler(PathNode* root, EventHandlerBase<ItemPtr>* handler);
+
+    Event<ItemPtr> itemAdded;
+    Event<ItemPtr> itemRemoved;
+    Event<ConnectionInfo&> connected;
+    Event<ConnectionInfo&> disconnected;
+    Event<Type*> typeAdded;
+
+    // Items removed between BeginBatch and EndBatch are freed only at the end,
+    // so a caller holding raw handles (the data file's loader) stays safe.
+    void BeginBatch() { ++m_dispatchDepth; }
+    void EndBatch() { EndDispatch(); }
+
+    // Used by Type, ItemPtr and the data file.
+    Item* CreateItem(Type* type, std::string value);
+    bool Connect(Item* x, Item* y);
+    bool Disconnect(Item* x, Item* y);
+    void Remove(Item* item);
+
+private:
+    struct Watch {
+        std::unique_ptr<PathNode> root;
+        HandlerRef<EventHandlerBase<ItemPtr>> handler;
+        bool dead = false;
+    };
+    struct PathEdge {
+        Watch* watch;
+        PathNode* node; // the child step; its parent is the other end
+    };
+    struct PairHandler {
+        Type* a;
+        Type* b;
+        HandlerRef<EventHandlerBase<ConnectionInfo&>> handler;
+    };
+    class DispatchScope;
+
+    void DispatchConnection(Item* x, Item* y, bool connect);
+    void RunPaths(Item* x, Item* y, bool connect);
+    void FireWatch(Watch* watch, PathNode* parentStep, Item* parentItem);
+    bool Evaluate(const PathNode* node, Item* item) const;
+    void IndexPath(Watch* watch, PathNode* node);
+    void FreeItem(Item* item);
+    void EndDispatch();
+    static quint64 PairKey(const Type* a, const Type* b);
+
+    std::vector<Type*> m_types;
+    std::unordered_map<std::string, Type*> m_typesByName;
+    struct NameCacheEntry {
+        const char* key = nullptr;
+        Type* type = nullptr;
+    };
+    mutable NameCacheEntry m_nameCache[256];
+    quint64 m_nextSerial = 1;
+    size_t m_itemCount = 0;
+    int m_dispatchDepth = 0;
+    std::vector<Item*> m_graveyard;
+    quint32 m_markEpoch = 0;
+
+    std::vector<PairHandler> m_pairHandlers;
+    std::vector<std::unique_ptr<Watch>> m_watches;
+    std::unordered_map<quint64, std::vector<PathEdge>> m_pathEdges;
+    std::unordered_map<Item*, std::vector<Watch*>> m_fixedItems;
+};
+
+// The one store of the process.
+extern Data d;
+
+// The existing item of a type with a value, as a set (empty when missing).
+ItemSet i(const char* type, const Value& value);
+// Every item of the named type.
+ItemSet g(const char* type);

@@ -1,0 +1,365 @@
+#include "DataSaver.h"
+#include "Data.h"
+#include "Log.h"
+#include "MemStream.h"
+#include "Stream.h"
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+DataSaver* dataSaver = nullptr;
+
+namespace {
+const char kMagic[8] = { 'M', 'R', 'W', 'B', 'D', 'A', 'T', 'A' };
+const quint32 kVersion = 1;
+const quint8 kEnd = 0, kItems = 1, kConnections = 2;
+const quint8 kGlobalNullFlag = 1;
+const char* kArea = "Configuration Data";
+}
+
+DataLoadedEventHandler::DataLoadedEventHandler()
+{
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+}
+
+DataLoadedEventHandler::~DataLoadedEventHandler()
+{
+    if (dataSaver)
+        dataSaver->RemoveDataLoadedEventHandler(this);
+}
+
+struct DataSaver::Parsed {
+    std::vector<Type*> types; // per item, null for a type this build lacks
+    std::vector<std::string> values;
+    std::vector<quint8> flags;
+    std::vector<std::pair<quint32, quint32>> connections;
+};
+
+DataSaver::DataSaver(Data* data)
+    : m_data(data ? data : &d)
+{
+    dataSaver = this;
+}
+
+DataSaver::~DataSaver()
+{
+    if (dataSaver == this)
+        dataSaver = nullptr;
+}
+
+QString DataSaver::DefaultPath() { return QDir::homePath() + "/.Marrowby"; }
+
+void DataSaver::AddSavedType(const std::string& type)
+{
+    if (std::find(m_savedTypes.begin(), m_savedTypes.end(), type) == m_savedTypes.end())
+        m_savedTypes.push_back(type);
+}
+
+void DataSaver::AddSavedByConnectionType(const std::string& type, const std::string& other)
+{
+    auto& others = m_savedByConnection[type];
+    if (std::find(others.begin(), others.end(), other) == others.end())
+        others.push_back(other);
+}
+
+void DataSaver::AddDataLoadedEventHandler(DataLoadedEventHandler* handler)
+{
+    if (std::find(m_handlers.begin(), m_handlers.end(), handler) == m_handlers.end())
+        m_handlers.push_back(handler);
+}
+
+void DataSaver::RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler)
+{
+    std::erase(m_handlers, handler);
+}
+
+void DataSaver::Notify(bool noData)
+{
+    std::vector<DataLoadedEventHandler*> handlers(m_handlers);
+    auto stillThere = [this](DataLoadedEventHandler* h) {
+        return std::find(m_handlers.begin(), m_handlers.end(), h) != m_handlers.end();
+    };
+    for (auto* h : handlers)
+        if (stillThere(h))
+            h->DataLoaded();
+    if (noData)
+        for (auto* h : handlers)
+            if (stillThere(h))
+                h->NoData();
+}
+
+bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
+{
+    MemStream in(bytes);
+    char magic[8];
+    quint32 version;
+    if (!in.ReadBytes(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !in.ReadUInt32(version) || version != kVersion) {
+        m_lastError = "not a data file of this program";
+        return false;
+    }
+    for (;;) {
+        quint8 kind;
+        if (!in.ReadUInt8(kind)) {
+            m_lastError = "the file ends before its last record";
+            return false;
+        }
+        if (kind == kEnd) {
+            quint32 items, connections;
+            if (!in.ReadUInt32(items) || !in.ReadUInt32(connections) || items != parsed.values.size()
+                || connections != parsed.connections.size() || in.Remaining() != 0) {
+                m_lastError = "the totals at the end do not match";
+                return false;
+            }
+            return true;
+        }
+        if (kind == kItems) {
+            std::string typeName;
+            quint32 n;
+            if (!in.ReadString(typeName) || !in.ReadCount(n)) {
+                m_lastError = "an item record is cut";
+                return false;
+            }
+            Type* type = m_data->HasType(typeName);
+            for (quint32 k = 0; k < n; ++k) {
+                std::string value;
+                quint8 flags;
+                if (!in.ReadString(value) || !in.ReadUInt8(flags)) {
+                    m_lastError = "an item record is cut";
+                    return false;
+                }
+                parsed.types.push_back(type);
+                parsed.values.push_back(std::move(value));
+                parsed.flags.push_back(flags);
+            }
+        } else if (kind == kConnections) {
+            quint32 n;
+            if (!in.ReadCount(n)) {
+                m_lastError = "a connection record is cut";
+                return false;
+            }
+            for (quint32 k = 0; k < n; ++k) {
+                quint32 a, b;
+                if (!in.ReadUInt32(a) || !in.ReadUInt32(b) || a >= parsed.values.size() || b >= parsed.values.size()) {
+                    m_lastError = "a connection names an item that does not exist";
+                    return false;
+                }
+                parsed.connections.emplace_back(a, b);
+            }
+        } else {
+            m_lastError = QString("unknown record kind %1").arg(kind);
+            return false;
+        }
+    }
+}
+
+void DataSaver::Apply(const Parsed& parsed)
+{
+    m_data->BeginBatch();
+    std::vector<Item*> items(parsed.values.size(), nullptr);
+    for (size_t k = 0; k < items.size(); ++k) {
+        Type* type = parsed.types[k];
+        if (!type)
+            continue;
+        if (type->IsNull()) {
+            items[k] = (parsed.flags[k] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
+        } else {
+            // An item whose value exists already is reused, so stored
+            // connections replace what was written before the load.
+            ItemPtr found = type->HasItemText(parsed.values[k]);
+            items[k] = found ? found.Get() : m_data->CreateItem(type, parsed.values[k]);
+        }
+    }
+    const auto& links = parsed.connections;
+    for (size_t k = 0; k < links.size(); ++k) {
+        // The partners are scattered over memory: fetch a few ahead.
+        if (k + 16 < links.size())
+            __builtin_prefetch(items[links[k + 16].second]);
+        if (k + 8 < links.size()) {
+            if (Item* ahead = items[links[k + 8].second])
+                __builtin_prefetch(ahead->connections.RawEntries());
+        }
+        Item* x = items[links[k].first];
+        Item* y = items[links[k].second];
+        if (x && y && !x->removing && !y->removing && x->type->GetRelation(y->type))
+            m_data->Connect(x, y);
+    }
+    m_data->EndBatch();
+}
+
+bool DataSaver::Merge(const QByteArray& bytes)
+{
+    Parsed parsed;
+    if (!Parse(bytes, parsed))
+        return false;
+    Apply(parsed);
+    return true;
+}
+
+void DataSaver::Load(const QString& path)
+{
+    m_keptAside.clear();
+    m_lastError.clear();
+    // A temporary file left by a cut save: the data file itself is still whole.
+    QFileInfo info(path);
+    const QStringList leftovers = info.dir().entryList({ info.fileName() + ".tmp*" }, QDir::Files | QDir::Hidden);
+    for (const QString& name : leftovers)
+        QFile::remove(info.dir().filePath(name));
+
+    QFile file(path);
+    if (!file.exists()) {
+        Notify(true);
+        return;
+    }
+    QByteArray bytes;
+    bool readable = file.open(QIODevice::ReadOnly);
+    if (readable) {
+        bytes = file.readAll();
+        readable = file.error() == QFileDevice::NoError;
+        file.close();
+    }
+    Parsed parsed;
+    if (!readable)
+        m_lastError = "the data file can't be read: " + file.errorString();
+    if (!readable || !Parse(bytes, parsed)) {
+        // Never lose it: keep it aside under a new name and start from scratch.
+        QString aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
+        for (int n = 2; QFile::exists(aside); ++n)
+            aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss") + "-" + QString::number(n);
+        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+            m_keptAside = aside;
+        else
+            m_blockedPath = path;
+        Log(kArea, 1, QString("The data file %1 could not be loaded (%2); %3.")
+                          .arg(path, m_lastError,
+                              m_keptAside.isEmpty() ? "it could not be moved aside and will not be overwritten"
+                                                    : "it was kept as " + m_keptAside));
+        Notify(true);
+        throw DataLoadFailure();
+    }
+    Apply(parsed);
+    Log(kArea, 1, QString("Loaded %1 items and %2 connections from %3.").arg(parsed.values.size()).arg(parsed.connections.size()).arg(path));
+    Notify(false);
+}
+
+bool DataSaver::IsSaved(Type* type, const void* itemPtr) const
+{
+    const Item* item = static_cast<const Item*>(itemPtr);
+    auto it = m_savedByConnection.find(type->Name());
+    if (it == m_savedByConnection.end())
+        return false;
+    for (const std::string& otherName : it->second) {
+        Type* other = m_data->HasType(otherName);
+        if (other && item->connections.First(other))
+            return true;
+    }
+    return false;
+}
+
+void DataSaver::Save(const QString& path)
+{
+    m_lastError.clear();
+    if (!m_blockedPath.isEmpty() && m_blockedPath == path) {
+        m_lastError = "the malformed data file there could not be moved aside";
+        Log(kArea, 1, "Not saving over " + path + ": " + m_lastError + ".");
+        throw DataSaveFailure();
+    }
+    // Which items go, in file order.
+    std::vector<Item*> saved;
+    for (Type* type : m_data->Types()) {
+        bool all = std::find(m_savedTypes.begin(), m_savedTypes.end(), type->Name()) != m_savedTypes.end();
+        bool some = !all && m_savedByConnection.count(type->Name());
+        if (!all && !some)
+            continue;
+        const ChunkedSet& items = type->Items();
+        for (ChunkedSet::Position p; items.Valid(p); items.Advance(p)) {
+            Item* item = items.At(p);
+            if (item->value.size() > kMaxStreamCount)
+                continue; // could never be read back
+            if (all || IsSaved(type, item))
+                saved.push_back(item);
+        }
+    }
+    for (size_t k = 0; k < saved.size(); ++k)
+        saved[k]->saveIndex = quint32(k + 1);
+
+    const QString temp = path + ".tmp" + QString::number(QCoreApplication::applicationPid());
+    QFile file(temp);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    quint64 connections = 0;
+    if (ok) {
+        Stream out(&file);
+        ok = out.WriteBytes(kMagic, 8) && out.WriteUInt32(kVersion);
+        // Items, a record per run of one type (at most kMaxStreamCount each).
+        for (size_t k = 0; ok && k < saved.size();) {
+            Type* type = saved[k]->type;
+            size_t end = k;
+            while (end < saved.size() && saved[end]->type == type && end - k < kMaxStreamCount)
+                ++end;
+            ok = out.WriteUInt8(kItems) && out.WriteString(type->Name()) && out.WriteUInt32(quint32(end - k));
+            for (; ok && k < end; ++k) {
+                Item* item = saved[k];
+                out.WriteString(item->value);
+                ok = out.WriteUInt8(type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0);
+            }
+        }
+        // Connections between saved items, each once.
+        std::vector<std::pair<quint32, quint32>> block;
+        auto flush = [&] {
+            if (block.empty())
+                return true;
+            bool good = out.WriteUInt8(kConnections) && out.WriteUInt32(quint32(block.size()));
+            for (const auto& [a, b] : block) {
+                out.WriteUInt32(a);
+                good = out.WriteUInt32(b) && good;
+            }
+            connections += block.size();
+            block.clear();
+            return good;
+        };
+        for (size_t k = 0; ok && k < saved.size(); ++k) {
+            Item* item = saved[k];
+            item->connections.ForEach([&](Item* other) {
+                if (other->saveIndex <= item->saveIndex)
+                    return;
+                block.emplace_back(item->saveIndex - 1, other->saveIndex - 1);
+                if (block.size() == kMaxStreamCount)
+                    ok = flush() && ok;
+            });
+        }
+        ok = ok && flush();
+        ok = ok && out.WriteUInt8(kEnd) && out.WriteUInt32(quint32(saved.size())) && out.WriteUInt32(quint32(connections));
+        ok = ok && out.Flush() && file.flush() && ::fsync(file.handle()) == 0;
+        if (!ok)
+            m_lastError = file.errorString();
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
+    } else {
+        m_lastError = file.errorString();
+    }
+    for (Item* item : saved)
+        item->saveIndex = 0;
+
+    if (ok && std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+        m_lastError = QString::fromLocal8Bit(std::strerror(errno));
+        ok = false;
+    }
+    if (!ok) {
+        QFile::remove(temp);
+        Log(kArea, 1, "Saving the data file " + path + " failed: " + m_lastError + ".");
+        throw DataSaveFailure();
+    }
+    // Make the rename itself durable.
+    int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}

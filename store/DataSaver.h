@@ -1,0 +1,74 @@
+#pragma once
+// The data file: the saved part of the item store in one binary file.
+//
+// Format (all through the byte streams, so every count is at most 131072):
+//   "MRWBDATA", u32 version, then records, each a u8 kind:
+//     1 items:       str type name, u32 n, n x (str value, u8 flags)
+//     2 connections: u32 n, n x (u32 a, u32 b) — places of items in file order
+//     0 end:         u32 item total, u32 connection total
+// A big type or connection list spans several records. Loading reads and checks
+// the whole file before it touches the store, so a malformed file changes
+// nothing; it is then kept aside under a new name. Saving writes a temporary
+// file beside the data file, flushes and syncs it, and renames it over the old
+// one, so a cut save leaves the old file whole.
+#include "DataLoadedEventHandler.h"
+#include "StoreExceptions.h"
+#include <QString>
+#include <map>
+#include <string>
+#include <vector>
+
+class Data;
+class Type;
+
+class DataSaver {
+public:
+    explicit DataSaver(Data* data = nullptr);
+    ~DataSaver();
+
+    // The home folder's path followed by "/.Marrowby".
+    static QString DefaultPath();
+
+    // Every item of the type is saved.
+    void AddSavedType(const std::string& type);
+    // Items of the type are saved when connected to an item of the other type;
+    // several registrations for one type add up.
+    void AddSavedByConnectionType(const std::string& type, const std::string& other);
+
+    void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
+    void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
+
+    // Reads the data file and merges it into the store, then tells every
+    // data-loaded handler DataLoaded (and NoData when there was no file). A file
+    // that is malformed or can't be read is renamed aside (KeptAsidePath()),
+    // handlers hear DataLoaded and NoData, and DataLoadFailure is thrown.
+    void Load(const QString& path);
+    // Merges a data file's bytes into the store; false (and nothing changed)
+    // when they are malformed. Tells no handler.
+    bool Merge(const QByteArray& bytes);
+    // Writes the saved types; throws DataSaveFailure and leaves the old file
+    // as it was when the write fails.
+    void Save(const QString& path);
+
+    // Where the last malformed file was kept, or empty.
+    QString KeptAsidePath() const { return m_keptAside; }
+    // What the last load or save failure was about.
+    QString LastError() const { return m_lastError; }
+
+private:
+    struct Parsed;
+    bool Parse(const QByteArray& bytes, Parsed& parsed);
+    void Apply(const Parsed& parsed);
+    void Notify(bool noData);
+    bool IsSaved(Type* type, const void* item) const;
+
+    Data* m_data;
+    std::vector<std::string> m_savedTypes;
+    std::map<std::string, std::vector<std::string>> m_savedByConnection;
+    std::vector<DataLoadedEventHandler*> m_handlers;
+    QString m_keptAside;
+    QString m_blockedPath; // a malformed file that could not be moved aside
+    QString m_lastError;
+};
+
+extern DataSaver* dataSaver;

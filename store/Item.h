@@ -1,0 +1,115 @@
+#pragma once
+// The item record of the store and the map of its connections.
+#include "ChunkedSet.h"
+#include <QtGlobal>
+#include <string>
+
+class Type;
+
+// The connections of one item, sorted by (type number, creation number).
+//
+// Each entry is one word: the partner's type number in the top 16 bits and
+// either the partner's address or (low bit set) the address of a Group holding
+// all partners of one type once that type has more than kGroupThreshold of them.
+// Finding a type's run reads only the entries, never the partners. With one
+// connection the entry sits inline. So an ordinary connection costs 8 bytes at
+// each end, and an item with a million partners of one type still inserts and
+// removes in chunk time.
+class ConnectionMap {
+public:
+    static constexpr quint32 kGroupThreshold = 24;
+
+    struct Group {
+        Type* type;
+        ChunkedSet items;
+    };
+
+    ConnectionMap() = default;
+    ~ConnectionMap();
+    ConnectionMap(const ConnectionMap&) = delete;
+    ConnectionMap& operator=(const ConnectionMap&) = delete;
+
+    bool Insert(Item* item); // false when already connected
+    bool Erase(Item* item); // false when not connected
+    bool Contains(const Item* item) const;
+    Item* First(const Type* type) const;
+    size_t Count(const Type* type) const;
+    bool Empty() const { return m_size == 0; }
+    quint32 EntryCount() const { return m_size; }
+    const void* RawEntries() const { return Entries(); }
+
+    // Calls f(Item*) for every partner of the type, in creation order.
+    template <class F> void ForEachOfType(const Type* type, F&& f) const;
+    // Calls f(Item*) for every partner.
+    template <class F> void ForEach(F&& f) const;
+    // The partners of one type when they are held in a group, else null.
+    const ChunkedSet* GroupOf(const Type* type) const;
+
+    size_t MemoryBytes() const;
+
+private:
+    static constexpr quintptr kAddressBits = (quintptr(1) << 48) - 1;
+    static bool IsGroup(quintptr e) { return e & 1; }
+    static Group* AsGroup(quintptr e) { return reinterpret_cast<Group*>(e & kAddressBits & ~quintptr(1)); }
+    static Item* AsItem(quintptr e) { return reinterpret_cast<Item*>(e & kAddressBits); }
+    static quint32 EntryOrdinal(quintptr e) { return quint32(e >> 48); }
+    static quintptr MakeEntry(const void* p, quint32 ordinal);
+
+    quintptr* Entries() { return m_cap ? m_many : &m_one; }
+    const quintptr* Entries() const { return m_cap ? m_many : &m_one; }
+    // [first, last) of the entries of a type.
+    void Range(quint32 ordinal, quint32& first, quint32& last) const;
+    void InsertEntry(quint32 at, quintptr e);
+    void EraseEntries(quint32 at, quint32 count);
+    void MakeGroup(quint32 first, quint32 last);
+
+    union {
+        quintptr m_one = 0;
+        quintptr* m_many;
+    };
+    quint32 m_size = 0;
+    quint32 m_cap = 0; // 0: the single entry (if any) is inline
+};
+
+struct Item {
+    Type* type;
+    quint64 serial;
+    std::string value;
+    ConnectionMap connections;
+    quint32 mark = 0; // the sweep's reachability epoch
+    quint32 saveIndex = 0; // 1 + the item's place in the data file, while saving
+    bool removing = false;
+};
+
+#include "Type.h"
+
+
+template <class F> void ConnectionMap::ForEachOfType(const Type* type, F&& f) const
+{
+    quint32 first, last;
+    Range(type->Ordinal(), first, last);
+    const quintptr* e = Entries();
+    for (quint32 k = first; k < last; ++k) {
+        if (IsGroup(e[k])) {
+            const ChunkedSet& set = AsGroup(e[k])->items;
+            for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
+                f(set.At(p));
+        } else {
+            f(AsItem(e[k]));
+        }
+    }
+}
+
+template <class F> void ConnectionMap::ForEach(F&& f) const
+{
+    const quintptr* e = Entries();
+    for (quint32 k = 0; k < m_size; ++k) {
+        if (IsGroup(e[k])) {
+            const ChunkedSet& set = AsGroup(e[k])->items;
+            for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
+                f(set.At(p));
+        } else {
+            f(AsItem(e[k]));
+        }
+    }
+}

@@ -1,0 +1,3 @@
+#include "Persistent.h"
+
+Persistent::~Persistent() = default;

@@ -1,0 +1,62 @@
+#include "ToQString.h"
+
+namespace {
+FallbackDecoder& Fallback()
+{
+    static FallbackDecoder decoder;
+    return decoder;
+}
+}
+
+void SetFallbackDecoder(FallbackDecoder decoder) { Fallback() = std::move(decoder); }
+
+bool IsValidUtf8(const char* text, qsizetype size)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    qsizetype i = 0;
+    while (i < size) {
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra;
+        quint32 cp;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= size)
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        static const quint32 minimum[] = { 0, 0x80, 0x800, 0x10000 };
+        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+QString ToQString(const char* text, qsizetype size)
+{
+    if (IsValidUtf8(text, size))
+        return QString::fromUtf8(text, size);
+    if (Fallback())
+        return Fallback()(QByteArray(text, size));
+    return QString::fromLatin1(text, size);
+}
+
+QString ToQString(const std::string& text) { return ToQString(text.data(), qsizetype(text.size())); }

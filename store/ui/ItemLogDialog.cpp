@@ -1,0 +1,36 @@
+#include "ItemLogDialog.h"
+#include "LogSink.h"
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
+    : QDialog(parent)
+    , m_serial(item ? item.Serial() : 0)
+    , m_view(new QPlainTextEdit(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("%1 Log").arg(item.AsString()));
+    resize(640, 400);
+
+    m_view->setReadOnly(true);
+    m_view->setMaximumBlockCount(LogSink::Instance().ItemCap());
+    m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_view);
+
+    QStringList text;
+    for (const LogLine& line : LogSink::Instance().ItemLines(item))
+        text.append(LogSink::Format(line));
+    m_view->setPlainText(text.join(QLatin1Char('\n')));
+
+    if (m_serial)
+        connect(&LogSink::Instance(), &LogSink::LineAdded, this, &ItemLogDialog::OnLineAdded);
+}
+
+void ItemLogDialog::OnLineAdded(const QString&, const LogLine& line, quint64 itemSerial)
+{
+    if (itemSerial == m_serial)
+        m_view->appendPlainText(LogSink::Format(line));
+}

@@ -1,0 +1,263 @@
+// The share index against real folders: what a walk records (odd and Unicode
+// names, hidden entries, links, pipes), lookups by path, rescans with their
+// counts, folders that cannot be read, files that leave with their folder,
+// and the index surviving the data file.
+#include "helper_shares.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/Settings.h"
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+namespace {
+size_t Count(const char* type) { return d.GetType(type)->Count(); }
+QStringList Names(ItemPtr folder)
+{
+    QStringList names;
+    for (ItemPtr file : folder.GetItems("shared_file"))
+        names << file["shared_file_name"].AsString();
+    names.sort();
+    return names;
+}
+ItemPtr Folder(const QString& path) { return d.GetType("shared_file_folder")->HasItem(Value(path)); }
+}
+
+class TestShareIndex : public QObject {
+    Q_OBJECT
+    SharedFoldersManager* manager = nullptr;
+    std::unique_ptr<QTemporaryDir> dir;
+
+    QString Path(const QString& relative) const { return dir->filePath(relative); }
+    QPair<int, int> Rescan()
+    {
+        QSignalSpy spy(manager, &SharedFoldersManager::SharedFilesRescanned);
+        manager->RescanShares();
+        if (!WaitForScans(manager) || spy.size() != 1)
+            return { -1, -1 };
+        return { spy.at(0).at(0).toInt(), spy.at(0).at(1).toInt() };
+    }
+
+private slots:
+    void initTestCase() { manager = MakeShareManager(); }
+    void cleanupTestCase() { delete manager; }
+    void init()
+    {
+        QVERIFY(WaitForScans(manager));
+        d.Clear();
+        settings.Set("shared_folder_counter", 1);
+        settings.Set("username", "me");
+        dir = std::make_unique<QTemporaryDir>();
+    }
+
+    void folderIds()
+    {
+        QDir().mkpath(Path("one"));
+        QDir().mkpath(Path("two"));
+        ItemPtr one = manager->AddSharedFolder(Path("one"));
+        ItemPtr two = manager->AddSharedFolder(Path("two"));
+        QCOMPARE(one["shared_folder_id"].AsString(), QStringLiteral("[1]one"));
+        QCOMPARE(two["shared_folder_id"].AsString(), QStringLiteral("[2]two"));
+        QCOMPARE(settings.GetInt("shared_folder_counter"), 3);
+        QVERIFY(WaitForScans(manager));
+        // The same path again is the same folder and starts no walk.
+        QCOMPARE(manager->AddSharedFolder(Path("one")), one);
+        QVERIFY(!manager->IsScanning());
+        QCOMPARE(settings.GetInt("shared_folder_counter"), 3);
+        // A trailing separator makes another folder.
+        QVERIFY(manager->AddSharedFolder(Path("one") + "/") != one);
+    }
+
+    void walkRecordsRegularFilesOnly()
+    {
+        const QStringList names { "plain.txt", "with space & #hash.flac", "Ünïcödé — ☃ 音楽.mp3", "back\\slash.txt",
+            "dots...", "UPPER.MP3" };
+        for (const QString& name : names)
+            WriteFile(Path("share/") + name);
+        WriteFile(Path("share/.hidden"));
+        WriteFile(Path("share/.hiddendir/inside.txt"));
+        WriteFile(Path("share/deep/er/est/leaf.txt"));
+        WriteFile(Path("elsewhere/target.txt"));
+        QVERIFY(QFile::link(Path("elsewhere/target.txt"), Path("share/link.txt")));
+        QVERIFY(QFile::link(Path("elsewhere"), Path("share/linkdir")));
+        QVERIFY(QFile::link(Path("nowhere"), Path("share/dangling")));
+        QCOMPARE(::mkfifo(QFile::encodeName(Path("share/pipe")).constData(), 0600), 0);
+
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+        QStringList expected = names;
+        expected.sort();
+        QCOMPARE(Names(Folder(Path("share"))), expected);
+        QCOMPARE(Names(Folder(Path("share/deep/er/est"))), QStringList { "leaf.txt" });
+        QVERIFY(!Folder(Path("share/.hiddendir")));
+        QVERIFY(!Folder(Path("share/linkdir")));
+        QCOMPARE(Count("shared_file"), size_t(names.size() + 1));
+        // The folder and file sizes are those on disk.
+        ItemPtr leaf = manager->GetSharedFileItem(Path("share/deep/er/est/leaf.txt"));
+        QCOMPARE(leaf["shared_file_size"].AsInt64(), qint64(1));
+    }
+
+    void lookupByPath()
+    {
+        WriteFile(Path("share/Music/Song.mp3"));
+        WriteFile(Path("share/Other/Song.mp3"));
+        WriteFile(Path("share/case/a.mp3"), "lower");
+        WriteFile(Path("share/case/A.mp3"), "UPPER!");
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+
+        ItemPtr song = manager->GetSharedFileItem(Path("share/music/SONG.MP3").toUpper());
+        QVERIFY(song);
+        QCOMPARE(song["shared_file_folder"].AsString(), Path("share/Music"));
+        QCOMPARE(manager->GetSharedFileItem(Path("share/Other/song.mp3"))["shared_file_folder"].AsString(),
+            Path("share/Other"));
+        // The folder part is compared as text: "\" does not stand for "/".
+        QString backslashed = Path("share/Music/Song.mp3");
+        backslashed.replace(u'/', u'\\');
+        QVERIFY(!manager->GetSharedFileItem(backslashed));
+        QVERIFY(!manager->GetSharedFileItem(Path("share/Music/Nothing.mp3")));
+
+        // Two files differing only in case are two files, and each request
+        // gets its own file: never the other one's bytes.
+        ItemPtr lower = manager->GetSharedFileItem(Path("share/case/a.mp3"));
+        ItemPtr upper = manager->GetSharedFileItem(Path("share/case/A.mp3"));
+        QVERIFY(lower && upper && lower != upper);
+        QCOMPARE(lower["shared_file_name"].AsString(), QStringLiteral("a.mp3"));
+        QCOMPARE(upper["shared_file_name"].AsString(), QStringLiteral("A.mp3"));
+        QCOMPARE(upper["shared_file_size"].AsInt64(), qint64(6));
+    }
+
+    void rescanCounts()
+    {
+        for (int k = 0; k < 50; ++k)
+            WriteFile(Path("share/sub%1/file%2.txt").arg(k % 5).arg(k));
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(50));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+
+        ItemPtr kept = manager->GetSharedFileItem(Path("share/sub1/file1.txt"));
+        const size_t tokens = kept.CountItems("search_token");
+        WriteFile(Path("share/sub1/file1.txt"), QByteArray(1000, 'z'));
+        WriteFile(Path("share/new/one.txt"));
+        WriteFile(Path("share/sub2/two.txt"));
+        QVERIFY(QFile::remove(Path("share/sub3/file3.txt")));
+        QVERIFY(QDir(Path("share/sub4")).removeRecursively()); // 10 files
+        QCOMPARE(Rescan(), qMakePair(2, 11));
+        QCOMPARE(Count("shared_file"), size_t(50 + 2 - 11));
+        QVERIFY(!Folder(Path("share/sub4")));
+        // A changed size keeps the item and its words.
+        QCOMPARE(manager->GetSharedFileItem(Path("share/sub1/file1.txt")), kept);
+        QCOMPARE(kept["shared_file_size"].AsInt64(), qint64(1000));
+        QCOMPARE(kept.CountItems("search_token"), tokens);
+    }
+
+    void unreadableFoldersKeepTheirFiles()
+    {
+        for (int k = 0; k < 20; ++k)
+            WriteFile(Path("disk/music/track%1.mp3").arg(k));
+        WriteFile(Path("home/notes.txt"));
+        manager->AddSharedFolder(Path("disk/music"));
+        manager->AddSharedFolder(Path("home"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(21));
+
+        // The disk goes away: a rescan keeps its files and counts nothing.
+        QVERIFY(QDir().rename(Path("disk"), Path("unmounted")));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(Count("shared_file"), size_t(21));
+        // So does the start-up walk.
+        manager->Init();
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(21));
+        QVERIFY(manager->GetSharedFileItem(Path("disk/music/track3.mp3")));
+        // A root that is now a dangling link is missing as well.
+        QVERIFY(QFile::link(Path("gone"), Path("disk")));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(Count("shared_file"), size_t(21));
+        // Back again: nothing was lost, nothing is counted.
+        QVERIFY(QFile::remove(Path("disk")));
+        QVERIFY(QDir().rename(Path("unmounted"), Path("disk")));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+    }
+
+    void removedFolderTakesItsFiles()
+    {
+        // Files named like files of another folder are reachable through the
+        // shared names; they must still leave with their folder.
+        for (const char* folder : { "a", "b" }) {
+            WriteFile(Path("share/%1/cover.jpg").arg(folder));
+            WriteFile(Path("share/%1/folder.jpg").arg(folder));
+        }
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(4));
+        QVERIFY(QDir(Path("share/b")).removeRecursively());
+        QCOMPARE(Rescan(), qMakePair(0, 2));
+        QCOMPARE(Count("shared_file"), size_t(2));
+        QCOMPARE(Count("shared_file_folder"), size_t(2)); // share and share/a
+
+        // At start-up too.
+        WriteFile(Path("share/c/cover.jpg"));
+        QCOMPARE(Rescan(), qMakePair(1, 0));
+        QVERIFY(QDir(Path("share/c")).removeRecursively());
+        manager->Init();
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(2));
+        d.RemoveDisconnectedItems();
+        QCOMPARE(Count("shared_file"), size_t(2));
+    }
+
+    void nestedSharedFolders()
+    {
+        WriteFile(Path("outer/inner/song.mp3"));
+        ItemPtr outer = manager->AddSharedFolder(Path("outer"));
+        ItemPtr inner = manager->AddSharedFolder(Path("outer/inner"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        ItemPtr folder = Folder(Path("outer/inner"));
+        QVERIFY(folder.IsConnected(outer) && folder.IsConnected(inner));
+        QCOMPARE(Count("shared_file"), size_t(1));
+    }
+
+    void indexSurvivesDataFile()
+    {
+        for (int k = 0; k < 30; ++k)
+            WriteFile(Path("share/Artist %1/Album/Track %2.ogg").arg(k % 3).arg(k));
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+        d.GetType("shared_public")->NewItem() += d.GetType("shared_folder")->HasItem(Value(Path("share")));
+        const QString file = dir->filePath(".Marrowby");
+        dataSaver->Save(file);
+        d.Clear();
+        QVERIFY(QDir(Path("share/Artist 2")).removeRecursively()); // 10 files
+        dataSaver->Load(file);
+        QCOMPARE(Count("shared_file"), size_t(30));
+        QCOMPARE(settings.GetInt("shared_folder_counter"), 2);
+        // Twins come back with the items; words only with the merge.
+        QVERIFY(manager->GetSharedFileItem(Path("share/artist 1/album/track 1.ogg")));
+        QCOMPARE(Count("search_token"), size_t(0));
+        manager->Init();
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(20));
+        QVERIFY(d.GetType("search_token")->HasItem(Value("artist")));
+        QVERIFY(!d.GetType("search_token")->HasItem(Value(dir->path().section(u'/', -1).toLower().toStdString())));
+    }
+
+    void thousandsOfFiles()
+    {
+        for (int k = 0; k < 3000; ++k)
+            WriteFile(Path("big/d%1/e%2/f%3.dat").arg(k % 7).arg(k % 11).arg(k), QByteArray(k % 17, 'q'));
+        manager->AddSharedFolder(Path("big"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(3000));
+        QCOMPARE(manager->GetSharedFileItem(Path("big/d6/e10/f1000.dat"))["shared_file_size"].AsInt64(),
+            qint64(1000 % 17));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShareIndex)
+#include "tst_shareindex.moc"

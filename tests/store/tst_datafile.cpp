@@ -1,0 +1,290 @@
+// The data file: what is saved, how loading merges, and what happens to bad files.
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include <QtTest>
+#include <memory>
+
+namespace {
+struct Recorder : DataLoadedEventHandler {
+    QStringList* calls;
+    explicit Recorder(QStringList* c)
+        : calls(c)
+    {
+    }
+    void DataLoaded() override { *calls << "DataLoaded"; }
+    void NoData() override { *calls << "NoData"; }
+};
+
+// A small schema as the managers declare it.
+struct Schema {
+    Data data;
+    DataSaver saver { &data };
+    Type *user, *inList, *group, *global, *value, *ticket, *pass;
+    Schema()
+    {
+        user = data.NewType("user", kEntity);
+        inList = data.NewType("in_user_list", kAttribute, true, false);
+        group = data.NewType("user_list_group", kEntity);
+        global = data.NewType("global", kEntity);
+        value = data.NewType("global_value", kAttribute);
+        ticket = data.NewType("ticket", kAttribute);
+        pass = data.NewType("pass", kAttribute, true, false);
+        user->RelateToType(inList, One, One);
+        user->RelateToType(group, Many, Many);
+        global->RelateToType(value, Many, One);
+        user->RelateToType(ticket, Many, One);
+        user->RelateToType(pass, Many, Many);
+        saver.AddSavedType("in_user_list");
+        saver.AddSavedType("global");
+        saver.AddSavedType("user_list_group");
+        saver.AddSavedByConnectionType("user", "in_user_list");
+        saver.AddSavedByConnectionType("user", "user_list_group");
+        saver.AddSavedByConnectionType("global_value", "global");
+        saver.AddSavedType("pass");
+    }
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+}
+}
+
+class TestDataFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void savesWhatWasAskedAndNothingElse();
+    void loadMergesIntoDefaultsWithEvents();
+    void noFileTellsDataLoadedThenNoData();
+    void malformedFilesAreKeptAside_data();
+    void malformedFilesAreKeptAside();
+    void unreadableFileIsKeptToo();
+    void failedSaveLeavesOldFileWhole();
+    void bigTypesAndHubsSpanRecords();
+    void defaultPathIsInHome();
+
+private:
+    QString Path() const { return m_dir->filePath(".Marrowby"); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestDataFile::savesWhatWasAskedAndNothingElse()
+{
+    {
+        Schema s;
+        ItemPtr ann = s.user->GetItem("ann");
+        ann.NewItem("in_user_list");
+        ann += s.ticket->GetItem("7"); // ticket is not saved
+        ItemPtr bob = s.user->GetItem(QString::fromUtf8("bøb"));
+        bob += s.group->GetItem("friends");
+        s.user->GetItem("stranger"); // in no list: not saved
+        s.global->GetItem("upload_slots") += s.value->GetItem("3");
+        s.value->GetItem("orphan");
+        ann += s.pass->GetGlobalNullItem();
+        bob += s.pass->NewItem();
+        s.saver.Save(Path());
+    }
+    Schema t;
+    QStringList calls;
+    Recorder r(&calls);
+    t.saver.Load(Path());
+    QCOMPARE(calls, QStringList { "DataLoaded" });
+    QVERIFY(t.user->HasItem("ann").IsConnected("in_user_list"));
+    QVERIFY(t.user->HasItem(QString::fromUtf8("bøb")).IsConnected(t.group->HasItem("friends")));
+    QVERIFY(t.user->HasItem("stranger").IsNull());
+    QVERIFY(t.ticket->HasItem("7").IsNull());
+    QVERIFY(!t.user->HasItem("ann").IsConnected("ticket"));
+    QCOMPARE(t.global->HasItem("upload_slots")["global_value"].AsInt(), 3);
+    QVERIFY(t.value->HasItem("orphan").IsNull());
+    // The flag item stays the one flag item; other null items are records.
+    QVERIFY(t.user->HasItem("ann").IsConnected(t.pass->GetGlobalNullItem()));
+    QVERIFY(t.user->HasItem(QString::fromUtf8("bøb")).IsConnected("pass"));
+    QVERIFY(!t.user->HasItem(QString::fromUtf8("bøb")).IsConnected(t.pass->GetGlobalNullItem()));
+    QCOMPARE(t.pass->Count(), size_t(2));
+}
+
+void TestDataFile::loadMergesIntoDefaultsWithEvents()
+{
+    {
+        Schema s;
+        s.global->GetItem("upload_slots") += s.value->GetItem("5");
+        s.saver.Save(Path());
+    }
+    Schema t;
+    // A default written before the load...
+    t.global->GetItem("upload_slots") += t.value->GetItem("2");
+    t.global->GetItem("download_folder") += t.value->GetItem("/tmp/x");
+    QStringList seen;
+    DataHandler h;
+    h.SubscribeFunction(t.global->connected, [&](ConnectionInfo& c) {
+        seen << QString::fromStdString(c.first.AsStdString() + "=" + c.second.AsStdString());
+    });
+    t.saver.Load(Path());
+    // ...is replaced by the stored value, and the handler saw it happen.
+    QCOMPARE(t.global->HasItem("upload_slots")["global_value"].AsInt(), 5);
+    QCOMPARE(t.global->HasItem("download_folder")["global_value"].AsStdString(), std::string("/tmp/x"));
+    QCOMPARE(seen, QStringList { "upload_slots=5" });
+    QCOMPARE(t.global->Count(), size_t(2));
+}
+
+void TestDataFile::noFileTellsDataLoadedThenNoData()
+{
+    Schema s;
+    QStringList calls;
+    Recorder a(&calls), b(&calls);
+    s.saver.Load(Path());
+    QCOMPARE(calls, (QStringList { "DataLoaded", "DataLoaded", "NoData", "NoData" }));
+    // A leftover of a cut save is cleared away.
+    WriteAll(Path() + ".tmp4242", "half");
+    calls.clear();
+    s.saver.Load(Path());
+    QVERIFY(!QFile::exists(Path() + ".tmp4242"));
+}
+
+void TestDataFile::malformedFilesAreKeptAside_data()
+{
+    QTest::addColumn<int>("cut");
+    QTest::addColumn<QByteArray>("patch");
+    QTest::newRow("garbage") << -1 << QByteArray("not a data file at all");
+    QTest::newRow("empty") << -1 << QByteArray();
+    QTest::newRow("cut in an item") << 30 << QByteArray();
+    QTest::newRow("no end record") << -2 << QByteArray();
+    QTest::newRow("trailing bytes") << -3 << QByteArray("xx");
+}
+
+void TestDataFile::malformedFilesAreKeptAside()
+{
+    QFETCH(int, cut);
+    QFETCH(QByteArray, patch);
+    {
+        Schema s;
+        s.user->GetItem("ann").NewItem("in_user_list");
+        s.global->GetItem("a") += s.value->GetItem("1");
+        s.saver.Save(Path());
+    }
+    QByteArray good = ReadAll(Path());
+    QByteArray bad = good;
+    if (cut == -1)
+        bad = patch;
+    else if (cut == -2)
+        bad.chop(9);
+    else if (cut == -3)
+        bad += patch;
+    else
+        bad.truncate(cut);
+    WriteAll(Path(), bad);
+
+    Schema t;
+    t.global->GetItem("a") += t.value->GetItem("default");
+    QStringList calls;
+    Recorder r(&calls);
+    bool failed = false;
+    try {
+        t.saver.Load(Path());
+    } catch (DataLoadFailure) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QCOMPARE(calls, (QStringList { "DataLoaded", "NoData" }));
+    // Nothing of the bad file reached the store; the defaults stand.
+    QVERIFY(t.user->HasItem("ann").IsNull());
+    QCOMPARE(t.global->HasItem("a")["global_value"].AsStdString(), std::string("default"));
+    // The bad file is kept, byte for byte, under a new name.
+    QVERIFY(!QFile::exists(Path()));
+    QVERIFY(!t.saver.KeptAsidePath().isEmpty());
+    QCOMPARE(ReadAll(t.saver.KeptAsidePath()), bad);
+    // Saving now writes a fresh file and leaves the kept one alone.
+    t.saver.Save(Path());
+    QCOMPARE(ReadAll(t.saver.KeptAsidePath()), bad);
+    QFile::remove(t.saver.KeptAsidePath());
+}
+
+void TestDataFile::unreadableFileIsKeptToo()
+{
+    // A folder where the file should be: it exists but can't be read.
+    QVERIFY(QDir().mkpath(Path()));
+    WriteAll(Path() + "/inside", "keep me");
+    Schema s;
+    QStringList calls;
+    Recorder r(&calls);
+    bool failed = false;
+    try {
+        s.saver.Load(Path());
+    } catch (DataLoadFailure) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QCOMPARE(calls, (QStringList { "DataLoaded", "NoData" }));
+    QCOMPARE(ReadAll(s.saver.KeptAsidePath() + "/inside"), QByteArray("keep me"));
+    QDir(s.saver.KeptAsidePath()).removeRecursively();
+}
+
+void TestDataFile::failedSaveLeavesOldFileWhole()
+{
+    Schema s;
+    s.global->GetItem("a") += s.value->GetItem("1");
+    s.saver.Save(Path());
+    QByteArray before = ReadAll(Path());
+    s.global->GetItem("a") += s.value->GetItem("2");
+    // The temporary file can't be made.
+    QString temp = Path() + ".tmp" + QString::number(QCoreApplication::applicationPid());
+    QVERIFY(QDir().mkpath(temp + "/blocker"));
+    bool failed = false;
+    try {
+        s.saver.Save(Path());
+    } catch (DataSaveFailure) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QCOMPARE(ReadAll(Path()), before);
+    QDir(temp).removeRecursively();
+    // No folder at all.
+    failed = false;
+    try {
+        s.saver.Save(m_dir->filePath("missing/folder/.Marrowby"));
+    } catch (DataSaveFailure) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QVERIFY(!s.saver.LastError().isEmpty());
+}
+
+void TestDataFile::bigTypesAndHubsSpanRecords()
+{
+    const int n = 140000; // more than one record's worth
+    {
+        Schema s;
+        ItemPtr hub = s.group->GetItem("everyone");
+        for (int k = 0; k < n; ++k)
+            s.user->GetItem(k) += hub;
+        s.saver.Save(Path());
+    }
+    Schema t;
+    t.saver.Load(Path());
+    QCOMPARE(t.user->Count(), size_t(n));
+    QCOMPARE(t.group->HasItem("everyone").CountItems("user"), size_t(n));
+    QVERIFY(t.user->HasItem(n - 1).IsConnected("user_list_group"));
+}
+
+void TestDataFile::defaultPathIsInHome()
+{
+    QCOMPARE(DataSaver::DefaultPath(), QDir::homePath() + "/.Marrowby");
+}
+
+QTEST_GUILESS_MAIN(TestDataFile)
+#include "tst_datafile.moc"

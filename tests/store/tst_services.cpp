@@ -1,0 +1,147 @@
+// The shared timers and the delayed invoker.
+#include "DelayedInvoker.h"
+#include "TimerManager.h"
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+class Target : public QObject {
+    Q_OBJECT
+public:
+    int sorts = 0;
+    int refreshes = 0;
+    bool askAgain = false;
+
+public slots:
+    void Sort()
+    {
+        ++sorts;
+        if (askAgain) {
+            askAgain = false;
+            delayedInvoker->Invoke(this, SLOT(Sort()), 20);
+        }
+    }
+    void Refresh() { ++refreshes; }
+    void Take(int) { }
+};
+
+} // namespace
+
+class TestServices : public QObject {
+    Q_OBJECT
+private slots:
+    void timersStartedInOrder()
+    {
+        QVERIFY(!timerManager);
+        auto* manager = new TimerManager;
+        QCOMPARE(timerManager, manager);
+        QList<QTimer*> timers { manager->HalfMinuteTimer(), manager->FiveMinuteTimer(),
+            manager->HourTimer() };
+        QCOMPARE(timers[0]->interval(), 30000);
+        QCOMPARE(timers[1]->interval(), 300000);
+        QCOMPARE(timers[2]->interval(), 3600000);
+        for (QTimer* t : timers) {
+            QVERIFY(t->isActive());
+            QVERIFY(!t->isSingleShot());
+        }
+        // Made in that order.
+        QList<QTimer*> made = manager->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
+        QCOMPARE(made, timers);
+        QPointer<QTimer> first = timers[0];
+        delete manager;
+        QVERIFY(!timerManager);
+        QVERIFY(first.isNull());
+    }
+
+    void init() { new DelayedInvoker; }
+    void cleanup() { delete delayedInvoker; }
+
+    void burstGivesOneCall()
+    {
+        Target target;
+        QVERIFY(delayedInvoker->Invoke(&target, SLOT(Sort()), 60));
+        for (int n = 0; n < 10; ++n)
+            QVERIFY(!delayedInvoker->Invoke(&target, "1Sort()", 60));
+        // The same call by its bare signature is the same request.
+        QVERIFY(!delayedInvoker->Invoke(&target, "Sort( )", 60));
+        QTest::qWait(20);
+        QCOMPARE(target.sorts, 0);
+        QTRY_COMPARE(target.sorts, 1);
+        QTest::qWait(150);
+        QCOMPARE(target.sorts, 1);
+        QCOMPARE(delayedInvoker->PendingCount(), size_t(0));
+
+        // Once it has run, a new request is served again.
+        QVERIFY(delayedInvoker->Invoke(&target, SLOT(Sort()), 10));
+        QTRY_COMPARE(target.sorts, 2);
+    }
+
+    void separateTargetsAndSlots()
+    {
+        Target a, b;
+        QVERIFY(delayedInvoker->Invoke(&a, SLOT(Sort()), 20));
+        QVERIFY(delayedInvoker->Invoke(&b, SLOT(Sort()), 20));
+        QVERIFY(delayedInvoker->Invoke(&a, SLOT(Refresh()), 20));
+        QCOMPARE(delayedInvoker->PendingCount(), size_t(3));
+        QTRY_COMPARE(delayedInvoker->PendingCount(), size_t(0));
+        QCOMPARE(a.sorts, 1);
+        QCOMPARE(b.sorts, 1);
+        QCOMPARE(a.refreshes, 1);
+        QCOMPARE(b.refreshes, 0);
+    }
+
+    void slotMayAskAgain()
+    {
+        Target target;
+        target.askAgain = true;
+        delayedInvoker->Invoke(&target, SLOT(Sort()), 10);
+        QTRY_COMPARE(target.sorts, 2);
+    }
+
+    void destroyedTargetIsSkipped()
+    {
+        auto* doomed = new Target;
+        Target survivor;
+        delayedInvoker->Invoke(doomed, SLOT(Sort()), 30);
+        delayedInvoker->Invoke(&survivor, SLOT(Sort()), 30);
+        delete doomed;
+        QCOMPARE(delayedInvoker->PendingCount(), size_t(1));
+        QTRY_COMPARE(survivor.sorts, 1);
+
+        // A new object in the same place is not taken for the old one.
+        auto* first = new Target;
+        delayedInvoker->Invoke(first, SLOT(Sort()), 1000);
+        delete first;
+        auto* next = new Target;
+        QVERIFY(delayedInvoker->Invoke(next, SLOT(Sort()), 10));
+        QTRY_COMPARE(next->sorts, 1);
+        delete next;
+    }
+
+    void refusedRequests()
+    {
+        Target target;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no method"));
+        QVERIFY(!delayedInvoker->Invoke(&target, SLOT(Missing()), 10));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no method"));
+        QVERIFY(!delayedInvoker->Invoke(&target, SLOT(Take(int)), 10));
+        QVERIFY(!delayedInvoker->Invoke(nullptr, SLOT(Sort()), 10));
+        QCOMPARE(delayedInvoker->PendingCount(), size_t(0));
+    }
+
+    void pendingCallsDieWithInvoker()
+    {
+        Target target;
+        delayedInvoker->Invoke(&target, SLOT(Sort()), 10);
+        delete delayedInvoker;
+        QVERIFY(!delayedInvoker);
+        QTest::qWait(60);
+        QCOMPARE(target.sorts, 0);
+        new DelayedInvoker; // for cleanup()
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServices)
+#include "tst_services.moc"
