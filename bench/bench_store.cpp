@@ -1,3 +1,4 @@
+// link: store
 // Item store figures at scale: creating and connecting, lookup by value, the
 // data file's save and load, and memory per item and per connection.
 // Usage: bench_store [items]   (default 1000000; each item gets 5 connections)

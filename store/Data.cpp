@@ -73,7 +73,7 @@ Item* Data::CreateItem(Type* type, std::string value)
     type->m_items.AppendNewest(item);
     if (!type->m_null) {
         if (!type->m_index.Insert(item))
-            ++type->m_duplicates;
+            type->m_duplicates[item->value].push_back(item);
     }
     ++m_itemCount;
     if (!type->itemAdded.Empty() || !itemAdded.Empty()) {
@@ -173,19 +173,21 @@ void Data::Remove(Item* item)
     type->m_items.Erase(item);
     if (!type->m_null) {
         if (type->m_index.Erase(item)) {
-            if (type->m_duplicates) {
-                // Another item has the same value: let the index find it.
-                for (ChunkedSet::Position p; type->m_items.Valid(p); type->m_items.Advance(p)) {
-                    Item* other = type->m_items.At(p);
-                    if (other->value == item->value) {
-                        type->m_index.Insert(other);
-                        --type->m_duplicates;
-                        break;
-                    }
-                }
+            // Another item with the same value takes its place in the index.
+            auto dup = type->m_duplicates.find(item->value);
+            if (dup != type->m_duplicates.end()) {
+                type->m_index.Insert(dup->second.front());
+                dup->second.erase(dup->second.begin());
+                if (dup->second.empty())
+                    type->m_duplicates.erase(dup);
             }
-        } else if (type->m_duplicates) {
-            --type->m_duplicates;
+        } else if (!type->m_duplicates.empty()) {
+            auto dup = type->m_duplicates.find(item->value);
+            if (dup != type->m_duplicates.end()) {
+                std::erase(dup->second, item);
+                if (dup->second.empty())
+                    type->m_duplicates.erase(dup);
+            }
         }
     }
     if (type->m_globalNull == item)

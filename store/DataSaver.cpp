@@ -164,20 +164,47 @@ void DataSaver::Apply(const Parsed& parsed)
 {
     m_data->BeginBatch();
     std::vector<Item*> items(parsed.values.size(), nullptr);
+    // Types that hold nothing yet take the stored items as they are; into the
+    // others the stored items merge by value.
+    // (A type counts as holding something as soon as it has an item that this
+    // load did not make, handlers' items included.)
+    std::vector<size_t> incoming(m_data->Types().size(), 0), made(m_data->Types().size(), 0);
+    for (Type* type : parsed.types)
+        if (type)
+            ++incoming[type->Ordinal()];
+    for (Type* type : m_data->Types())
+        type->ReserveItems(incoming[type->Ordinal()]);
     for (size_t k = 0; k < items.size(); ++k) {
         Type* type = parsed.types[k];
         if (!type)
             continue;
         if (type->IsNull()) {
             items[k] = (parsed.flags[k] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
-        } else {
-            // An item whose value exists already is reused, so stored
-            // connections replace what was written before the load.
-            ItemPtr found = type->HasItemText(parsed.values[k]);
-            items[k] = found ? found.Get() : m_data->CreateItem(type, parsed.values[k]);
+            continue;
         }
+        // An item whose value exists already is reused, so stored
+        // connections replace what was written before the load.
+        size_t& mine = made[type->Ordinal()];
+        Item* found = type->Count() > mine ? type->HasItemText(parsed.values[k]).Get() : nullptr;
+        if (!found) {
+            found = m_data->CreateItem(type, parsed.values[k]);
+            if (!found->removing)
+                ++mine;
+        }
+        items[k] = found;
     }
     const auto& links = parsed.connections;
+    // Each item's connection list gets its final size at once.
+    {
+        std::vector<quint32> degree(items.size(), 0);
+        for (const auto& [a, b] : links) {
+            ++degree[a];
+            ++degree[b];
+        }
+        for (size_t k = 0; k < items.size(); ++k)
+            if (items[k] && degree[k] > 1 && items[k]->connections.Empty())
+                items[k]->connections.Reserve(std::min<quint32>(degree[k], ConnectionMap::kGroupThreshold + 1));
+    }
     for (size_t k = 0; k < links.size(); ++k) {
         // The partners are scattered over memory: fetch a few ahead.
         if (k + 16 < links.size())

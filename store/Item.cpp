@@ -56,6 +56,20 @@ void ConnectionMap::Range(quint32 ordinal, quint32& first, quint32& last) const
     last = lo;
 }
 
+void ConnectionMap::Reserve(quint32 entries)
+{
+    if (entries <= 1 || entries <= m_cap)
+        return;
+    if (m_cap == 0) {
+        quintptr one = m_one;
+        m_many = static_cast<quintptr*>(std::malloc(entries * sizeof(quintptr)));
+        m_many[0] = one;
+    } else {
+        m_many = static_cast<quintptr*>(std::realloc(m_many, entries * sizeof(quintptr)));
+    }
+    m_cap = entries;
+}
+
 void ConnectionMap::InsertEntry(quint32 at, quintptr e)
 {
     if (m_cap == 0 && m_size == 0) {

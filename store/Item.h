@@ -30,6 +30,8 @@ public:
     ConnectionMap& operator=(const ConnectionMap&) = delete;
 
     bool Insert(Item* item); // false when already connected
+    // Makes room for this many entries (a loader that knows the degree).
+    void Reserve(quint32 entries);
     bool Erase(Item* item); // false when not connected
     bool Contains(const Item* item) const;
     Item* First(const Type* type) const;
@@ -84,32 +86,30 @@ struct Item {
 #include "Type.h"
 
 
+// Calls f for the partner an entry holds, or for every partner of its group.
+template <class F> inline void VisitEntry(quintptr e, F& f)
+{
+    if (e & 1) {
+        const ChunkedSet& set = reinterpret_cast<ConnectionMap::Group*>(e & ((quintptr(1) << 48) - 1) & ~quintptr(1))->items;
+        for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
+            f(set.At(p));
+    } else {
+        f(reinterpret_cast<Item*>(e & ((quintptr(1) << 48) - 1)));
+    }
+}
+
 template <class F> void ConnectionMap::ForEachOfType(const Type* type, F&& f) const
 {
     quint32 first, last;
     Range(type->Ordinal(), first, last);
     const quintptr* e = Entries();
-    for (quint32 k = first; k < last; ++k) {
-        if (IsGroup(e[k])) {
-            const ChunkedSet& set = AsGroup(e[k])->items;
-            for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
-                f(set.At(p));
-        } else {
-            f(AsItem(e[k]));
-        }
-    }
+    for (quint32 k = first; k < last; ++k)
+        VisitEntry(e[k], f);
 }
 
 template <class F> void ConnectionMap::ForEach(F&& f) const
 {
     const quintptr* e = Entries();
-    for (quint32 k = 0; k < m_size; ++k) {
-        if (IsGroup(e[k])) {
-            const ChunkedSet& set = AsGroup(e[k])->items;
-            for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
-                f(set.At(p));
-        } else {
-            f(AsItem(e[k]));
-        }
-    }
+    for (quint32 k = 0; k < m_size; ++k)
+        VisitEntry(e[k], f);
 }

@@ -13,9 +13,9 @@
 //
 // Store mirror. For item types made loggable (RegisterLoggableType) every kept
 // line is also an `item_log` item, owned by and connected to its item, whose
-// value is the line's number and display text (MirrorText); the mirror is trimmed with the record, so
-// the store holds the same capped log. The sink stays the reader's source:
-// views read lines from here and follow LineAdded.
+// value is the line's number and display text (MirrorText); the mirror is
+// trimmed with the record, so the store holds the same capped log. The sink
+// stays the readers' source: views read lines from here and follow LineAdded.
 //
 // Threads. Log belongs to the GUI thread. A line logged on another thread is
 // handed to the GUI thread by a queued call, without its item (worker threads

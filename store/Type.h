@@ -66,6 +66,7 @@ public:
     ItemSet GetItems() const { return ItemSet::FromOrdered(m_items); }
     size_t Count() const { return m_items.Size(); }
     const ChunkedSet& Items() const { return m_items; }
+    void ReserveItems(size_t more) { m_index.Reserve(more); }
 
     Event<ItemPtr> itemAdded;
     Event<ItemPtr> itemRemoved;
@@ -86,7 +87,8 @@ private:
     quint32 m_ordinal;
     ChunkedSet m_items;
     ValueIndex m_index;
-    size_t m_duplicates = 0; // items whose value another item of the type also has
+    // Items whose value an indexed item of the type also has, by value.
+    std::unordered_map<std::string, std::vector<Item*>> m_duplicates;
     Item* m_globalNull = nullptr;
     std::vector<RelationInfo*> m_relations; // by the other type's ordinal
     std::vector<RelationInfo*> m_relationList;

@@ -1,5 +1,7 @@
 #include "ValueIndex.h"
 #include "Item.h"
+#include <algorithm>
+#include <cstring>
 
 quint64 ValueIndex::Hash(std::string_view text)
 {
@@ -41,7 +43,7 @@ Item* ValueIndex::Find(std::string_view text) const
 bool ValueIndex::Insert(Item* item)
 {
     if ((m_used + 1) * 2 > m_slots.size())
-        Grow();
+        Grow(0);
     quint64 h = Hash(item->value);
     size_t free = size_t(-1);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
@@ -83,10 +85,16 @@ bool ValueIndex::Erase(Item* item)
     }
 }
 
-void ValueIndex::Grow()
+void ValueIndex::Reserve(size_t more)
+{
+    if ((m_used + more) * 2 > m_slots.size())
+        Grow(m_count + more);
+}
+
+void ValueIndex::Grow(size_t expected)
 {
     size_t size = 16;
-    while (size < (m_count + 1) * 4)
+    while (size < std::max(expected * 2 + 2, (m_count + 1) * 4))
         size *= 2;
     std::vector<Slot> old;
     old.swap(m_slots);

@@ -19,6 +19,8 @@ public:
     // Removes the item if it is the indexed one for its value.
     bool Erase(Item* item);
     size_t Size() const { return m_count; }
+    // Makes room for this many more items without growing on the way.
+    void Reserve(size_t more);
 
 private:
     struct Slot {
@@ -26,7 +28,7 @@ private:
         Item* item = nullptr;
     };
     static Item* Tombstone() { return reinterpret_cast<Item*>(quintptr(1)); }
-    void Grow();
+    void Grow(size_t expected);
     size_t Mask() const { return m_slots.size() - 1; }
 
     std::vector<Slot> m_slots;

@@ -106,6 +106,12 @@ void TestStoreItems::autoCreateAndValueIndex()
     QCOMPARE(user->HasItem("alice"), twin);
     twin.Remove();
     QVERIFY(user->HasItem("alice").IsNull());
+    ItemPtr d1 = user->NewItem("dup"), d2 = user->NewItem("dup"), d3 = user->NewItem("dup");
+    d2.Remove(); // not the indexed one
+    d1.Remove();
+    QCOMPARE(user->HasItem("dup"), d3);
+    d3.Remove();
+    QVERIFY(user->HasItem("dup").IsNull());
     QCOMPARE(user->Count(), size_t(1));
 
     // Display text: UTF-8 both ways.
