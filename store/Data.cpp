@@ -26,11 +26,11 @@ Data::~Data()
     m_pathEdges.clear();
     for (Type* t : m_types) {
         for (ChunkedSet::Position p; t->m_items.Valid(p); t->m_items.Advance(p))
-            delete t->m_items.At(p);
+            m_pool.Destroy(t->m_items.At(p));
         t->m_items.Clear();
     }
     for (Item* item : m_graveyard)
-        delete item;
+        m_pool.Destroy(item);
     for (Type* t : m_types)
         delete t;
 }
@@ -69,7 +69,7 @@ Type* Data::GetType(const char* name) const
 
 Item* Data::CreateItem(Type* type, std::string value)
 {
-    Item* item = new Item { type, m_nextSerial++, std::move(value), {}, 0, 0, false };
+    Item* item = m_pool.Create(type, m_nextSerial++, std::move(value));
     type->m_items.AppendNewest(item);
     if (!type->m_null) {
         if (!type->m_index.Insert(item))
@@ -230,7 +230,7 @@ void Data::FreeItem(Item* item)
     item->connections.ForEach([&](Item* p) { partners.push_back(p); });
     for (Item* p : partners)
         p->connections.Erase(item);
-    delete item;
+    m_pool.Destroy(item);
 }
 
 void Data::Clear()

@@ -14,6 +14,7 @@
 // stops there.
 #include "Event.h"
 #include "Item.h"
+#include "ItemPool.h"
 #include "ItemSet.h"
 #include "PathNode.h"
 #include "StoreExceptions.h"
@@ -105,6 +106,7 @@ private:
     void EndDispatch();
     static quint64 PairKey(const Type* a, const Type* b);
 
+    ItemPool<Item> m_pool;
     std::vector<Type*> m_types;
     std::unordered_map<std::string, Type*> m_typesByName;
     struct NameCacheEntry {
