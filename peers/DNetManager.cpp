@@ -19,7 +19,10 @@ namespace {
 
 const QString kArea = QStringLiteral("Distributed Network");
 
-qint64 NowSecs() { return QDateTime::currentSecsSinceEpoch(); }
+qint64 NowSecs()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
 
 // Depths beyond this are not believed; they only make numbers grow.
 constexpr quint32 kMaxDepth = 1000;
@@ -37,8 +40,10 @@ DNetManager::DNetManager(QObject* parent)
         connect(gp_server, &Server::ResetDistributed, this, &DNetManager::OnReset);
     }
     if (peerMessenger) {
-        connect(peerMessenger, &PeerMessenger::DistributedConnectionOpened, this, &DNetManager::OnConnectionOpened);
-        connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &DNetManager::OnConnectionFailed);
+        connect(peerMessenger, &PeerMessenger::DistributedConnectionOpened, this,
+            &DNetManager::OnConnectionOpened);
+        connect(
+            peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &DNetManager::OnConnectionFailed);
     }
     if (timerManager)
         connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &DNetManager::OnHalfMinuteTimer);
@@ -52,21 +57,32 @@ DNetManager::~DNetManager()
     for (auto& [user, c] : m_candidates)
         if (c)
             c->disconnect(this);
-    for (auto& [user, c] : m_children)
+    for (auto& [c, user] : m_children)
         c->disconnect(this);
     if (dnetManager == this)
         dnetManager = nullptr;
 }
 
-QString DNetManager::OwnUser() const { return settings.Get("username"); }
-QString DNetManager::ParentUser() const { return m_parent ? m_parentUser : QString(); }
-QString DNetManager::Root() const { return m_root.isEmpty() ? OwnUser() : m_root; }
+QString DNetManager::OwnUser() const
+{
+    return settings.Get("username");
+}
+QString DNetManager::ParentUser() const
+{
+    return m_parent ? m_parentUser : QString();
+}
+QString DNetManager::Root() const
+{
+    return m_root.isEmpty() ? OwnUser() : m_root;
+}
 
 QStringList DNetManager::Children() const
 {
     QStringList users;
-    for (const auto& [user, c] : m_children)
-        users.append(user);
+    for (const auto& [c, user] : m_children)
+        if (!users.contains(user))
+            users.append(user);
+    users.sort();
     return users;
 }
 
@@ -96,7 +112,7 @@ void DNetManager::OnPossibleParents(QList<PossibleParent> parents)
     for (const PossibleParent& p : parents) {
         if (int(m_candidates.size()) >= kMaxCandidates)
             break;
-        if (p.user.isEmpty() || p.user == self || m_candidates.count(p.user) || m_children.count(p.user))
+        if (p.user.isEmpty() || p.user == self || m_candidates.count(p.user) || Children().contains(p.user))
             continue;
         m_candidates[p.user] = nullptr;
         Log(kArea, 2, QStringLiteral("Trying %1 as parent").arg(p.user));
@@ -113,6 +129,7 @@ void DNetManager::OnConnectionOpened(QString user, PeerConnection* connection, b
             return;
         }
         it->second = connection;
+        Watch(connection);
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { OnParentFrame(connection, frame); });
         connect(connection, &PeerConnection::Closed, this, [this, connection] { OnClosed(connection); });
@@ -123,23 +140,32 @@ void DNetManager::OnConnectionOpened(QString user, PeerConnection* connection, b
         ReportAcceptChildren();
         return;
     }
-    auto old = m_children.find(user);
-    if (old != m_children.end()) {
-        PeerConnection* previous = old->second;
-        m_children.erase(old);
-        m_childDepths.erase(previous);
-        previous->disconnect(this);
-        previous->Close();
-    }
-    m_children[user] = connection;
+    const bool known = Children().contains(user);
+    m_children[connection] = user;
+    Watch(connection);
     connect(connection, &PeerConnection::FrameReceived, this,
         [this, connection](QByteArray frame) { OnChildFrame(connection, frame); });
     connect(connection, &PeerConnection::Closed, this, [this, connection] { OnClosed(connection); });
     connection->SendFrame(EncodeBranchLevel(m_level));
     connection->SendFrame(EncodeBranchRoot(Root()));
-    Log(kArea, 2, QStringLiteral("%1 joined as a child").arg(user));
-    emit ChildAdded(user);
+    if (!known) {
+        Log(kArea, 2, QStringLiteral("%1 joined as a child").arg(user));
+        emit ChildAdded(user);
+    }
     ReportAcceptChildren();
+}
+
+void DNetManager::Watch(PeerConnection* connection)
+{
+    // The messenger owns the connection; should it be deleted without a
+    // close (the messenger going first), nothing here may point at it.
+    connect(connection, &QObject::destroyed, this, [this, connection] {
+        if (m_parent == connection)
+            m_parent = nullptr;
+        std::erase_if(m_candidates, [connection](const auto& e) { return e.second == connection; });
+        m_children.erase(connection);
+        m_childDepths.erase(connection);
+    });
 }
 
 void DNetManager::OnConnectionFailed(QString user, QString type)
@@ -167,8 +193,7 @@ void DNetManager::OnParentFrame(PeerConnection* connection, const QByteArray& fr
     MemStream in(payload);
     switch (code) {
     case DM_SEARCH_REQUEST:
-        SendToChildren(frame);
-        HandleSearch(payload);
+        HandleSearch(frame);
         return;
     case DM_BRANCH_LEVEL: {
         qint32 level;
@@ -193,10 +218,8 @@ void DNetManager::OnParentFrame(PeerConnection* connection, const QByteArray& fr
         return;
     }
     case DM_EMBEDDED:
-        if (!payload.isEmpty() && quint8(payload.at(0)) == DM_SEARCH_REQUEST) {
-            SendToChildren(payload);
-            HandleSearch(payload.mid(1));
-        }
+        if (!payload.isEmpty() && quint8(payload.at(0)) == DM_SEARCH_REQUEST)
+            HandleSearch(payload);
         return;
     default:
         return; // pings and the rest only show that the parent is there
@@ -222,17 +245,18 @@ void DNetManager::OnEmbedded(quint8 code, QByteArray payload)
     QByteArray frame;
     frame.append(char(code));
     frame.append(payload);
-    SendToChildren(frame);
-    HandleSearch(payload);
+    HandleSearch(frame);
 }
 
-void DNetManager::HandleSearch(const QByteArray& payload)
+void DNetManager::HandleSearch(const QByteArray& frame)
 {
     DistributedSearch search;
-    if (!DecodeDistributedSearch(payload, search)) {
+    if (!DecodeDistributedSearch(frame.mid(1), search)) {
         Log(kArea, 2, QStringLiteral("Dropped a malformed search request"));
         return;
     }
+    // Down the tree first, unchanged; then answered here.
+    SendToChildren(frame);
     emit DNetSearchRequest(search.user, search.token, search.query);
 }
 
@@ -282,14 +306,18 @@ void DNetManager::DropParent(bool lookAgain)
 
 void DNetManager::DropChildren()
 {
-    std::map<QString, PeerConnection*> children;
+    std::map<PeerConnection*, QString> children;
     children.swap(m_children);
     m_childDepths.clear();
-    for (auto& [user, c] : children) {
+    QStringList gone;
+    for (auto& [c, user] : children) {
         c->disconnect(this);
         c->Close();
-        emit ChildRemoved(user);
+        if (!gone.contains(user))
+            gone.append(user);
     }
+    for (const QString& user : gone)
+        emit ChildRemoved(user);
     UpdateChildDepth();
 }
 
@@ -308,16 +336,15 @@ void DNetManager::OnClosed(PeerConnection* connection)
             return;
         }
     }
-    for (auto it = m_children.begin(); it != m_children.end(); ++it) {
-        if (it->second == connection) {
-            const QString user = it->first;
-            m_children.erase(it);
-            m_childDepths.erase(connection);
-            UpdateChildDepth();
+    auto child = m_children.find(connection);
+    if (child != m_children.end()) {
+        const QString user = child->second;
+        m_children.erase(child);
+        m_childDepths.erase(connection);
+        UpdateChildDepth();
+        if (!Children().contains(user))
             emit ChildRemoved(user);
-            ReportAcceptChildren();
-            return;
-        }
+        ReportAcceptChildren();
     }
 }
 
@@ -331,7 +358,7 @@ void DNetManager::OnReset()
 
 void DNetManager::SendToChildren(const QByteArray& frame)
 {
-    for (auto& [user, c] : m_children)
+    for (auto& [c, user] : m_children)
         c->SendFrame(frame);
 }
 
@@ -377,7 +404,10 @@ void DNetManager::ReportAcceptChildren()
         gp_server->AcceptChildren(accept);
 }
 
-void DNetManager::OnHalfMinuteTimer() { CheckParent(NowSecs()); }
+void DNetManager::OnHalfMinuteTimer()
+{
+    CheckParent(NowSecs());
+}
 
 void DNetManager::CheckParent(qint64 now)
 {

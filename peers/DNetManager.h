@@ -67,12 +67,14 @@ private:
     void OnPossibleParents(QList<PossibleParent> parents);
     void OnConnectionOpened(QString user, PeerConnection* connection, bool requestedByUs);
     void OnConnectionFailed(QString user, QString type);
+    void Watch(PeerConnection* connection);
     void OnEmbedded(quint8 code, QByteArray payload);
     void OnReset();
     void OnParentFrame(PeerConnection* connection, const QByteArray& frame);
     void OnChildFrame(PeerConnection* connection, const QByteArray& frame);
     void OnClosed(PeerConnection* connection);
-    void HandleSearch(const QByteArray& payload);
+    // A search request frame (u8 code 3 first): forwarded and announced.
+    void HandleSearch(const QByteArray& frame);
     void Adopt(PeerConnection* connection);
     void DropParent(bool lookAgain);
     void DropChildren();
@@ -87,7 +89,9 @@ private:
     QString m_parentUser;
     qint64 m_parentHeard = 0;
     std::map<QString, PeerConnection*> m_candidates;
-    std::map<QString, PeerConnection*> m_children;
+    // A child may briefly have two connections (direct and brokered) until it
+    // closes the one it does not keep: children are kept by connection.
+    std::map<PeerConnection*, QString> m_children;
     std::map<PeerConnection*, quint32> m_childDepths;
     qint32 m_level = 0;
     QString m_root; // empty: ourselves

@@ -20,7 +20,8 @@ InflateResult InflateCapped(const char* data, qsizetype size, qsizetype maxOutpu
     while (rc != Z_STREAM_END) {
         // Grow in steps, never past the cap plus one byte: that one byte
         // tells a stream that is exactly at the cap from one that is over.
-        const qsizetype room = std::min<qsizetype>(std::max<qsizetype>(result.size() * 2, 64 * 1024), maxOutput + 1);
+        const qsizetype room
+            = std::min<qsizetype>(std::max<qsizetype>(result.size() * 2, 64 * 1024), maxOutput + 1);
         if (room <= produced) {
             inflateEnd(&z);
             return InflateResult::TooLarge;
@@ -60,7 +61,8 @@ QByteArray Deflate(const char* data, qsizetype size)
 {
     uLongf length = compressBound(uLong(size));
     QByteArray out(qsizetype(length), Qt::Uninitialized);
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(data), uLong(size), 9)
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(data),
+            uLong(size), 9)
         != Z_OK)
         return QByteArray();
     out.resize(qsizetype(length));

@@ -21,4 +21,7 @@ inline InflateResult InflateCapped(const QByteArray& data, qsizetype maxOutput, 
 
 // compress2 at level 9.
 QByteArray Deflate(const char* data, qsizetype size);
-inline QByteArray Deflate(const QByteArray& data) { return Deflate(data.constData(), data.size()); }
+inline QByteArray Deflate(const QByteArray& data)
+{
+    return Deflate(data.constData(), data.size());
+}

@@ -24,4 +24,7 @@ QByteArray ObfuscateFrame(const QByteArray& frame, quint32 key)
     return out;
 }
 
-quint32 NewObfuscationKey() { return QRandomGenerator::global()->generate(); }
+quint32 NewObfuscationKey()
+{
+    return QRandomGenerator::global()->generate();
+}

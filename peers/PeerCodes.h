@@ -60,5 +60,7 @@ constexpr qint64 kIdleTimeout = 120; // a messaging connection with no traffic
 constexpr qint64 kRequestTimeout = 60; // a connection attempt with no outcome
 constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // Accepted sockets that have not sent their init yet; past this the oldest
-// one is closed for each new one, so a flood cannot starve real peers.
+// one (once it is kEvictGrace seconds old) is closed for each new one, so a
+// flood cannot starve real peers; younger ones make new peers wait briefly.
 constexpr int kMaxPendingConnections = 128;
+constexpr qint64 kEvictGrace = 2;

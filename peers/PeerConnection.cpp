@@ -10,11 +10,15 @@
 
 namespace {
 
-qint64 NowSecs() { return QDateTime::currentSecsSinceEpoch(); }
+qint64 NowSecs()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
 
 } // namespace
 
-PeerConnection::PeerConnection(QTcpSocket* socket, bool outgoing, bool obfuscated, qint64 now, QObject* parent)
+PeerConnection::PeerConnection(
+    QTcpSocket* socket, bool outgoing, bool obfuscated, qint64 now, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
     , m_outgoing(outgoing)
@@ -28,7 +32,11 @@ PeerConnection::PeerConnection(QTcpSocket* socket, bool outgoing, bool obfuscate
     connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnLost);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerConnection::OnLost);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        // A poll that found nothing reports a time-out; the socket is fine.
+        if (error != QAbstractSocket::SocketTimeoutError)
+            OnLost();
+    });
     if (!outgoing) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Bytes that came with the accepted socket are read at once.
@@ -38,7 +46,10 @@ PeerConnection::PeerConnection(QTcpSocket* socket, bool outgoing, bool obfuscate
 
 PeerConnection::~PeerConnection() = default;
 
-void PeerConnection::ConnectTo(quint32 ip, quint16 port) { m_socket->connectToHost(QHostAddress(ip), port); }
+void PeerConnection::ConnectTo(quint32 ip, quint16 port)
+{
+    m_socket->connectToHost(QHostAddress(ip), port);
+}
 
 void PeerConnection::OnConnected()
 {
@@ -161,6 +172,14 @@ void PeerConnection::OnReadyRead()
     }
     if (self)
         m_reading = false;
+}
+
+void PeerConnection::ReadWaiting()
+{
+    if (m_socket && m_stage == Stage::AwaitingInit && !m_reading) {
+        m_socket->waitForReadyRead(0); // a poll: never blocks
+        OnReadyRead();
+    }
 }
 
 void PeerConnection::OnLost()

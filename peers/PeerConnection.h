@@ -39,6 +39,9 @@ public:
     // Stops reading; RawBytesReady tells when bytes are waiting in the socket
     // (at once when some already are).
     void SetRaw();
+    // Reads what the peer has already sent, without waiting (an accepted
+    // connection that may have spoken before the event loop got to it).
+    void ReadWaiting();
     // Closes the socket; Closed is emitted once (not for a handed-over one).
     void Close();
     // Hands the socket over: every signal connection of the socket removed,

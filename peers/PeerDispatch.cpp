@@ -25,14 +25,20 @@ void PeerMessenger::Dispatch(PeerConnection* connection, const QByteArray& frame
     DispatchMessage(connection->user, frame);
 }
 
-void PeerMessenger::ProcessMessage(const QString& user, const QByteArray& frame) { DispatchMessage(user, frame); }
+void PeerMessenger::ProcessMessage(const QString& user, const QByteArray& frame)
+{
+    DispatchMessage(user, frame);
+}
 
 void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame)
 {
     MemStream in(frame);
     quint32 code;
     if (!in.ReadUInt32(code)) {
-        Log(kArea, 2, QStringLiteral("Dropped a message of %1 bytes without a code from %2").arg(frame.size()).arg(user));
+        Log(kArea, 2,
+            QStringLiteral("Dropped a message of %1 bytes without a code from %2")
+                .arg(frame.size())
+                .arg(user));
         return;
     }
     emit MessageReceived(user, code, frame.size());
@@ -120,7 +126,8 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
     }
     default:
         // Folder replies (37) and anything unknown are not handled.
-        Log(kArea, 2, QStringLiteral("Skipped message %1 from %2 (%3 bytes)").arg(code).arg(user).arg(frame.size()));
+        Log(kArea, 2,
+            QStringLiteral("Skipped message %1 from %2 (%3 bytes)").arg(code).arg(user).arg(frame.size()));
     }
 }
 
@@ -139,6 +146,6 @@ void PeerMessenger::OnUserInfoReply(const QString& user, MemStream& in)
     UserInfoMessage m;
     if (!DecodeUserInfo(in, m))
         return Malformed(user, PM_USER_INFO_REPLY);
-    emit UserInfoReceived(user, m.description, m.hasPicture, m.picture.data(), int(m.picture.size()), m.uploadSlots,
-        m.queuedUploads, m.freeToUpload);
+    emit UserInfoReceived(user, m.description, m.hasPicture, m.picture.data(), int(m.picture.size()),
+        m.uploadSlots, m.queuedUploads, m.freeToUpload);
 }

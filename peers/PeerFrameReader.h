@@ -30,7 +30,10 @@ public:
     Result Feed(const char* data, qint64 n);
     QByteArray TakeFrame();
     // True while part of a frame has been read.
-    bool InFrame() const { return m_have > 0 || m_stage == Stage::Body || (m_obfuscated && m_stage == Stage::Length); }
+    bool InFrame() const
+    {
+        return m_have > 0 || m_stage == Stage::Body || (m_obfuscated && m_stage == Stage::Length);
+    }
 
 private:
     enum class Stage { Key, Length, Body };

@@ -19,7 +19,8 @@ bool DecodePeerInit(const QByteArray& payload, PeerInitMessage& out)
     PeerInitMessage m;
     if (!in.ReadString(m.user) || !in.ReadString(m.type) || !in.ReadUInt32(m.token))
         return false;
-    if (m.user.isEmpty() || (m.type != QLatin1String("P") && m.type != QLatin1String("F") && m.type != QLatin1String("D")))
+    if (m.user.isEmpty()
+        || (m.type != QLatin1String("P") && m.type != QLatin1String("F") && m.type != QLatin1String("D")))
         return false;
     out = m;
     return true;
@@ -49,7 +50,8 @@ MemStream EncodeTransferRequest(quint32 direction, quint32 req, const QString& f
     return m;
 }
 
-MemStream EncodeTransferResponse(quint32 req, bool accepted, bool withSize, qint64 size, const QString& reason)
+MemStream EncodeTransferResponse(
+    quint32 req, bool accepted, bool withSize, qint64 size, const QString& reason)
 {
     MemStream m = EncodeCodeOnly(PM_TRANSFER_RESPONSE);
     m.WriteUInt32(req);
@@ -181,7 +183,8 @@ bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* 
             return Fail(error, QStringLiteral("malformed file record %1").arg(i));
         reply.files.push_back(record);
     }
-    if (!in.ReadBool(reply.freeSlot) || !in.ReadUInt32(reply.uploadSpeed) || !in.ReadUInt32(reply.queueLength))
+    if (!in.ReadBool(reply.freeSlot) || !in.ReadUInt32(reply.uploadSpeed)
+        || !in.ReadUInt32(reply.queueLength))
         return Fail(error, QStringLiteral("malformed trailer"));
     // The attribute-name table that follows is always empty and not used.
     out = std::move(reply);
@@ -242,7 +245,8 @@ bool DecodeDistributedSearch(const QByteArray& payload, DistributedSearch& out)
 {
     MemStream in(payload);
     DistributedSearch s;
-    if (!in.ReadUInt32(s.unknown) || !in.ReadString(s.user) || !in.ReadUInt32(s.token) || !in.ReadString(s.query))
+    if (!in.ReadUInt32(s.unknown) || !in.ReadString(s.user) || !in.ReadUInt32(s.token)
+        || !in.ReadString(s.query))
         return false;
     out = std::move(s);
     return true;

@@ -24,7 +24,8 @@ bool DecodePierceFirewall(const QByteArray& payload, quint32& token);
 // Messaging frames: each encoder returns the whole message (u32 code first).
 MemStream EncodeCodeOnly(quint32 code);
 MemStream EncodeTransferRequest(quint32 direction, quint32 req, const QString& file, qint64 size);
-MemStream EncodeTransferResponse(quint32 req, bool accepted, bool withSize, qint64 size, const QString& reason);
+MemStream EncodeTransferResponse(
+    quint32 req, bool accepted, bool withSize, qint64 size, const QString& reason);
 MemStream EncodePathMessage(quint32 code, const QString& path);
 MemStream EncodePathMessage(quint32 code, const std::string& path);
 MemStream EncodePlaceInLine(const QString& path, quint32 place);
@@ -75,8 +76,8 @@ MemStream EncodeSearchReply(const SearchReply& reply);
 
 // Share list (code 5): the map must be read; the table is empty when it
 // cannot be read.
-bool DecodeSharedFileList(
-    const QByteArray& compressed, FileInfoMap& share, AttributeTranslationTable& table, QString* error = nullptr);
+bool DecodeSharedFileList(const QByteArray& compressed, FileInfoMap& share, AttributeTranslationTable& table,
+    QString* error = nullptr);
 MemStream EncodeSharedFileList(const FileInfoMap& share, const AttributeTranslationTable& table);
 
 // Distributed frames (after the u8 code).

@@ -25,7 +25,10 @@ namespace {
 
 const QString kArea = QStringLiteral("Peer Messenger");
 
-qint64 NowSecs() { return QDateTime::currentSecsSinceEpoch(); }
+qint64 NowSecs()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
 
 } // namespace
 
@@ -64,7 +67,10 @@ PeerMessenger::~PeerMessenger()
         peerMessenger = nullptr;
 }
 
-QString PeerMessenger::OwnUser() const { return settings.Get("username"); }
+QString PeerMessenger::OwnUser() const
+{
+    return settings.Get("username");
+}
 
 void PeerMessenger::DataLoaded()
 {
@@ -86,14 +92,22 @@ bool PeerMessenger::Listen()
     const auto start = [this](QTcpServer*& listener, const char* key, bool obfuscated) {
         delete listener;
         listener = new QTcpServer(this);
+        // Bursts of peers (replies to a search) must not overflow the
+        // kernel's queue: a dropped SYN costs the peer a second or more.
+        listener->setListenBacklogSize(1024);
         const quint16 port = quint16(settings.GetInt(key));
         if (!listener->listen(QHostAddress::Any, port)) {
-            Log(kArea, 1, QStringLiteral("Cannot listen on port %1: %2").arg(port).arg(listener->errorString()));
+            Log(kArea, 1,
+                QStringLiteral("Cannot listen on port %1: %2").arg(port).arg(listener->errorString()));
             return false;
         }
         QTcpServer* server = listener;
-        connect(server, &QTcpServer::newConnection, this, [this, server, obfuscated] { OnIncoming(server, obfuscated); });
-        Log(kArea, 1, QStringLiteral("Listening on port %1%2").arg(server->serverPort()).arg(obfuscated ? " (obfuscated)" : ""));
+        connect(server, &QTcpServer::newConnection, this,
+            [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+        Log(kArea, 1,
+            QStringLiteral("Listening on port %1%2")
+                .arg(server->serverPort())
+                .arg(obfuscated ? " (obfuscated)" : ""));
         return true;
     };
     const bool plain = start(m_listener, "listening_port", false);
@@ -127,6 +141,13 @@ int PeerMessenger::PendingConnectionCount() const
     return n;
 }
 
+int PeerMessenger::ObfuscatedConnectionCount() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(), [](const PeerConnection* c) {
+        return c->IsObfuscated() && c->GetStage() != PeerConnection::Stage::Closed;
+    }));
+}
+
 PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated)
 {
     auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
@@ -140,20 +161,39 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
 
 void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
 {
+    const auto isPending = [](PeerConnection* c) {
+        return !c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed;
+    };
     while (server->hasPendingConnections()) {
+        if (PendingConnectionCount() >= kMaxPendingConnections) {
+            // Full of sockets without an init: first read those whose init
+            // is already waiting; then the oldest silent one makes room, once
+            // it has had a little time to speak. Until then the rest wait in
+            // the listener's queue.
+            std::vector<QPointer<PeerConnection>> pending;
+            for (PeerConnection* c : m_connections)
+                if (isPending(c))
+                    pending.emplace_back(c);
+            for (const QPointer<PeerConnection>& c : pending)
+                if (c)
+                    c->ReadWaiting();
+            if (PendingConnectionCount() >= kMaxPendingConnections) {
+                auto oldest = std::find_if(m_connections.begin(), m_connections.end(), isPending);
+                if (oldest != m_connections.end() && NowSecs() - (*oldest)->Created() < kEvictGrace) {
+                    QTimer::singleShot(
+                        100, server, [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+                    return;
+                }
+                if (oldest != m_connections.end()) {
+                    Log(kArea, 2,
+                        QStringLiteral("Too many connections without an init; closing the oldest."));
+                    (*oldest)->Close();
+                }
+            }
+        }
         QTcpSocket* socket = server->nextPendingConnection();
         if (!socket)
             break;
-        if (PendingConnectionCount() >= kMaxPendingConnections) {
-            // The oldest silent socket makes room: real peers speak at once.
-            auto oldest = std::find_if(m_connections.begin(), m_connections.end(), [](PeerConnection* c) {
-                return !c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed;
-            });
-            if (oldest != m_connections.end()) {
-                Log(kArea, 2, QStringLiteral("Too many connections without an init; closing the oldest."));
-                (*oldest)->Close();
-            }
-        }
         NewConnection(socket, false, obfuscated);
     }
 }
@@ -163,8 +203,15 @@ void PeerMessenger::OnInit(PeerConnection* connection, quint8 code, const QByteA
     if (code == PI_PIERCE_FIREWALL) {
         quint32 token = 0;
         auto it = DecodePierceFirewall(payload, token) ? m_requests.find(token) : m_requests.end();
+        auto won = m_wonMessageTokens.find(token);
+        if (it == m_requests.end() && won != m_wonMessageTokens.end()) {
+            OpenAs(connection, won->second.first, QStringLiteral("P"), true);
+            return;
+        }
         if (it == m_requests.end()) {
-            Log(kArea, 2, QStringLiteral("Closed a connection that pierced the firewall with an unknown token %1").arg(token));
+            Log(kArea, 2,
+                QStringLiteral("Closed a connection that pierced the firewall with an unknown token %1")
+                    .arg(token));
             connection->Close();
             return;
         }
@@ -180,7 +227,8 @@ void PeerMessenger::OnInit(PeerConnection* connection, quint8 code, const QByteA
     OpenAs(connection, init.user, init.type, false);
 }
 
-void PeerMessenger::OpenAs(PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs)
+void PeerMessenger::OpenAs(
+    PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs)
 {
     connection->user = user;
     connection->type = type;
@@ -191,18 +239,19 @@ void PeerMessenger::OpenAs(PeerConnection* connection, const QString& user, cons
         connection->SetOpen(kMaxMessageFrame);
         // A messaging connection from the user serves our own attempt too.
         if (Request* pending = FindRequest(user, type)) {
+            // Its own ways may still open; they are kept like this one.
             const quint32 token = pending->token;
-            if (pending->direct && pending->direct != connection)
-                pending->direct->Close();
             delete pending;
             m_requests.erase(token);
+            m_wonMessageTokens[token] = { user, NowSecs() };
         }
         Flush(user, connection);
     } else if (type == QLatin1String("F")) {
         if (requestedByUs) {
             HandOver(connection, true, 0);
         } else {
-            connect(connection, &PeerConnection::RawBytesReady, this, [this, connection] { OnRawBytes(connection); });
+            connect(connection, &PeerConnection::RawBytesReady, this,
+                [this, connection] { OnRawBytes(connection); });
             connection->SetRaw();
         }
     } else {
@@ -273,7 +322,10 @@ PeerConnection* PeerMessenger::NewestMessageConnection(const QString& user) cons
     return nullptr;
 }
 
-bool PeerMessenger::HasOpenMessageConnection(const QString& user) const { return NewestMessageConnection(user); }
+bool PeerMessenger::HasOpenMessageConnection(const QString& user) const
+{
+    return NewestMessageConnection(user);
+}
 
 int PeerMessenger::UnsentMessageCount(const QString& user) const
 {
@@ -304,7 +356,10 @@ void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
     RequestConnection(user, QStringLiteral("P"));
 }
 
-void PeerMessenger::OnHalfMinuteTimer() { ExpireStale(NowSecs()); }
+void PeerMessenger::OnHalfMinuteTimer()
+{
+    ExpireStale(NowSecs());
+}
 
 void PeerMessenger::ExpireStale(qint64 now)
 {
@@ -317,7 +372,9 @@ void PeerMessenger::ExpireStale(qint64 now)
         case PeerConnection::Stage::Idle:
         case PeerConnection::Stage::Raw:
             if (now - c->LastActivity() > kInitTimeout) {
-                Log(kArea, 2, QStringLiteral("Closed a connection that sent nothing in time%1").arg(c->user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(c->user)));
+                Log(kArea, 2,
+                    QStringLiteral("Closed a connection that sent nothing in time%1")
+                        .arg(c->user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(c->user)));
                 c->Close();
             }
             break;
@@ -355,12 +412,16 @@ void PeerMessenger::ExpireStale(qint64 now)
         CheckFailed(token);
     }
 
+    std::erase_if(
+        m_wonMessageTokens, [now](const auto& entry) { return now - entry.second.second > kRequestTimeout; });
+
     for (auto it = m_unsent.begin(); it != m_unsent.end();) {
         auto& queue = it->second;
         const size_t before = queue.size();
         std::erase_if(queue, [now](const Unsent& m) { return now - m.queued > kUnsentLifetime; });
         if (queue.size() != before)
-            Log(kArea, 2, QStringLiteral("Dropped %1 unsent messages to %2").arg(before - queue.size()).arg(it->first));
+            Log(kArea, 2,
+                QStringLiteral("Dropped %1 unsent messages to %2").arg(before - queue.size()).arg(it->first));
         it = queue.empty() ? m_unsent.erase(it) : std::next(it);
     }
 }

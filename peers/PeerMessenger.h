@@ -69,8 +69,9 @@ public:
 
     // Sends a complete message (u32 code and fields), framed with its length,
     // over the newest open "P" connection to the user; without one, keeps it
-    // as an unsent message (dropped after kUnsentLifetime seconds or when the
-    // connection fails) and connects to the user.
+    // as an unsent message (sent when a messaging connection to the user
+    // opens, either way; dropped after kUnsentLifetime seconds) and connects
+    // to the user unless an attempt is under way.
     void SendMessage(QString user, MemStream& message);
     void SendMessageToUser(QString user, MemStream& message);
 
@@ -110,6 +111,7 @@ public:
     // Counts, for diagnostics and tests.
     int ConnectionCount() const { return int(m_connections.size()); }
     int PendingConnectionCount() const;
+    int ObfuscatedConnectionCount() const;
     int UnsentMessageCount(const QString& user) const;
     bool HasOpenMessageConnection(const QString& user) const;
 
@@ -144,8 +146,8 @@ signals:
 
     // User information. The picture bytes are only valid during the call.
     void UserInfoRequested(QString user);
-    void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture, int pictureLength,
-        int uploadSlots, int queuedUploads, bool freeToUpload);
+    void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture,
+        int pictureLength, int uploadSlots, int queuedUploads, bool freeToUpload);
 
     // Neither a direct nor a brokered connection of the type ("P", "F", "D")
     // could be made.
@@ -181,8 +183,8 @@ private:
     void SendFramed(const QString& user, const QByteArray& frame);
 
     // Connection attempts (PeerRequests.cpp).
-    void RequestConnection(const QString& user, const QString& type, bool addressKnown = false, quint32 ip = 0,
-        quint16 port = 0);
+    void RequestConnection(const QString& user, const QString& type, bool addressKnown = false,
+        quint32 ip = 0, quint16 port = 0);
     Request* FindRequest(const QString& user, const QString& type);
     void OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated);
@@ -208,6 +210,9 @@ private:
     QTcpServer* m_obfuscatedListener = nullptr;
     std::vector<PeerConnection*> m_connections; // in order of creation
     std::map<quint32, Request*> m_requests; // by token
+    // Messaging attempts that one way has won: the other way's connection is
+    // kept too (the peer may already be sending on it). Token -> user, time.
+    std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;
     std::map<QString, std::deque<Unsent>> m_unsent;
     SharedFilesMessageProvider m_shareProvider;
     bool m_preferObfuscated = false;

@@ -31,8 +31,8 @@ PeerMessenger::Request* PeerMessenger::FindRequest(const QString& user, const QS
     return nullptr;
 }
 
-void PeerMessenger::RequestConnection(const QString& user, const QString& type, bool addressKnown, quint32 ip,
-    quint16 port)
+void PeerMessenger::RequestConnection(
+    const QString& user, const QString& type, bool addressKnown, quint32 ip, quint16 port)
 {
     if (FindRequest(user, type))
         return;
@@ -68,7 +68,8 @@ void PeerMessenger::RequestConnection(const QString& user, const QString& type, 
     }
 }
 
-void PeerMessenger::OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort)
+void PeerMessenger::OnPeerAddress(
+    QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort)
 {
     std::vector<quint32> waiting;
     for (auto& [token, request] : m_requests) {
@@ -103,8 +104,14 @@ void PeerMessenger::ConnectDirect(Request& request, quint32 ip, quint16 port, bo
     connect(connection, &PeerConnection::Established, this, [this, connection, token, type] {
         auto it = m_requests.find(token);
         if (it == m_requests.end() || it->second->direct != connection) {
-            // The other way won meanwhile.
-            connection->Close();
+            // The other way won meanwhile. A messaging connection is still
+            // worth keeping; any other is closed.
+            if (type == QLatin1String("P") && m_wonMessageTokens.count(token)) {
+                connection->SendPeerInit(OwnUser(), type, 0);
+                OpenAs(connection, connection->user, type, true);
+            } else {
+                connection->Close();
+            }
             return;
         }
         connection->SendPeerInit(OwnUser(), type, 0);
@@ -144,14 +151,11 @@ void PeerMessenger::CheckFailed(quint32 token)
     const QString user = request->user;
     const QString type = request->type;
     delete request;
-    Log(kArea, 1, QStringLiteral("Could not connect to %1 (type %2), neither directly nor through the server").arg(user, type));
-    if (type == QLatin1String("P")) {
-        auto unsent = m_unsent.find(user);
-        if (unsent != m_unsent.end()) {
-            Log(kArea, 2, QStringLiteral("Dropped %1 unsent messages to %2").arg(unsent->second.size()).arg(user));
-            m_unsent.erase(unsent);
-        }
-    }
+    // Unsent messages stay for their 300 seconds: the user may still connect
+    // to us, and the next message to the user tries again.
+    Log(kArea, 1,
+        QStringLiteral("Could not connect to %1 (type %2), neither directly nor through the server")
+            .arg(user, type));
     emit ConnectionToUserFailed(user, type);
 }
 
@@ -166,13 +170,15 @@ void PeerMessenger::Complete(quint32 token, PeerConnection* connection)
     const QString type = request->type;
     PeerConnection* direct = request->direct;
     delete request;
-    if (direct && direct != connection)
+    if (type == QLatin1String("P"))
+        m_wonMessageTokens[token] = { user, QDateTime::currentSecsSinceEpoch() };
+    if (direct && direct != connection && type != QLatin1String("P"))
         direct->Close();
     OpenAs(connection, user, type, true);
 }
 
-void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,
-    bool privileged, bool obfuscated, quint16 obfuscatedPort)
+void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port,
+    quint32 token, bool privileged, bool obfuscated, quint16 obfuscatedPort)
 {
     Q_UNUSED(privileged);
     if (!IsConnectionType(type) || user.isEmpty()) {

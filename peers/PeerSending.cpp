@@ -5,9 +5,15 @@
 #include "PeerMessenger.h"
 #include "store/Settings.h"
 
-void PeerMessenger::SendMessage(QString user, MemStream& message) { SendFramed(user, message.GetBuffer()); }
+void PeerMessenger::SendMessage(QString user, MemStream& message)
+{
+    SendFramed(user, message.GetBuffer());
+}
 
-void PeerMessenger::SendMessageToUser(QString user, MemStream& message) { SendFramed(user, message.GetBuffer()); }
+void PeerMessenger::SendMessageToUser(QString user, MemStream& message)
+{
+    SendFramed(user, message.GetBuffer());
+}
 
 void PeerMessenger::GetUserSharedFiles(QString user)
 {
@@ -48,7 +54,8 @@ void PeerMessenger::DenyUpload(QString user, QString file, QString reason)
 uint PeerMessenger::RequestUpload(QString user, QString file, qint64 size)
 {
     // The counter is saved, so request numbers keep rising across runs.
-    const quint32 req = settings.Has("transfer_req_counter") ? quint32(settings.GetInt64("transfer_req_counter")) : 1;
+    const quint32 req
+        = settings.Has("transfer_req_counter") ? quint32(settings.GetInt64("transfer_req_counter")) : 1;
     settings.Set("transfer_req_counter", static_cast<unsigned long long>(quint32(req + 1)));
     MemStream m = EncodeTransferRequest(1, req, file, size);
     SendMessage(user, m);

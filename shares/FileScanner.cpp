@@ -41,9 +41,15 @@ FileScanner::Walk FileScanner::TakeResult()
     return taken;
 }
 
-void FileScanner::ScanFolders(QStringList roots) { WalkRoots(roots, true); }
+void FileScanner::ScanFolders(QStringList roots)
+{
+    WalkRoots(roots, true);
+}
 
-void FileScanner::RescanFolders(QStringList roots) { WalkRoots(roots, false); }
+void FileScanner::RescanFolders(QStringList roots)
+{
+    WalkRoots(roots, false);
+}
 
 void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
 {
@@ -74,9 +80,9 @@ void FileScanner::ScanFolder(const QString& root, const QString& path, std::set<
         m_walk.unavailable[root].insert(path);
         return;
     }
-    const QFileInfoList entries
-        = QDir(path, QString(), QDir::NoSort, QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot)
-              .entryInfoList();
+    const QFileInfoList entries = QDir(
+        path, QString(), QDir::NoSort, QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot)
+                                      .entryInfoList();
     FileMap& files = m_walk.folders[root][path];
     for (const QFileInfo& entry : entries) {
         if (entry.isFile())
@@ -107,4 +113,13 @@ void FileScanner::OnMP3ScanRequired(QString path)
     bool vbr;
     if (ScanMP3(path, version, channel, frequency, vbr, bitrate))
         emit MP3Scanned(path, version, channel, frequency, vbr, bitrate);
+}
+
+void FileScanner::OnMP3ScansRequired(QStringList paths)
+{
+    for (const QString& path : paths) {
+        if (IsStopping())
+            return;
+        OnMP3ScanRequired(path);
+    }
 }

@@ -58,10 +58,13 @@ public slots:
     // two shared folders is recorded under both.
     void RescanFolders(QStringList roots);
     void OnMP3ScanRequired(QString path);
+    // The same for each path in turn; a stop request skips the rest.
+    void OnMP3ScansRequired(QStringList paths);
 
 signals:
     void FoldersScanned();
-    void MP3Scanned(QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
+    void MP3Scanned(
+        QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
 
 private:
     void WalkRoots(const QStringList& roots, bool shareVisited);

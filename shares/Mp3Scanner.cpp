@@ -7,7 +7,7 @@ const int kMpeg2Layer3[15] = { 0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 12
 const char* const kChannelNames[4] = { "stereo", "joint stereo", "dual mono", "mono" };
 
 // The index with the most votes; a tie goes to the higher index.
-template <size_t N> int Majority(const int (&votes)[N])
+template <size_t N> int Majority(const qint64 (&votes)[N])
 {
     int best = 0;
     for (int k = 1; k < int(N); ++k) {
@@ -37,23 +37,21 @@ void Mp3FrameCounter::Feed(const unsigned char* block, qint64 length, qint64 blo
         if (i + 3 >= length || blockStart + i + 3 >= fileSize)
             break;
         const unsigned h1 = block[i], h2 = block[i + 1], h3 = block[i + 2];
-        quint8 version;
+        int versionSlot; // MPEG-1, MPEG-2, MPEG-2.5
         switch ((h1 >> 3) & 3) {
         case 3:
-            version = 1;
-            ++m_versionVotes[0];
+            versionSlot = 0;
             break;
         case 2:
-            version = 2;
-            ++m_versionVotes[1];
+            versionSlot = 1;
             break;
         case 0:
-            version = 25;
-            ++m_versionVotes[2];
+            versionSlot = 2;
             break;
         default:
             continue;
         }
+        ++m_versionVotes[versionSlot];
         if (((h1 >> 1) & 3) != 1)
             continue; // not Layer III
         const bool noCrc = h1 & 1;
@@ -67,7 +65,8 @@ void Mp3FrameCounter::Feed(const unsigned char* block, qint64 length, qint64 blo
         const unsigned bitrateIndex = (h2 >> 4) & 0xF;
         if (bitrateIndex == 0 || bitrateIndex == 15)
             continue;
-        m_frames.push_back({ version, noCrc, quint8(frequency), quint8(channel), quint8(bitrateIndex) });
+        ++m_frames[FrameKind(versionSlot, noCrc, int(frequency), int(channel), int(bitrateIndex))];
+        ++m_frameCount;
     }
 }
 
@@ -86,19 +85,19 @@ bool Mp3FrameCounter::Decide(Mp3Attributes& out) const
     const bool noCrc = m_crcVotes[0] > m_crcVotes[1];
     const int frequency = Majority(m_frequencyVotes);
     const int channel = Majority(m_channelVotes);
-    if (m_frames.empty())
+    if (m_frameCount == 0)
         return false;
 
-    std::vector<int> histogram(321, 0);
+    // The frames that agree with every majority, by bit rate.
+    qint64 histogram[321] = {};
     qint64 sum = 0;
     qint64 matched = 0;
-    for (const Frame& f : m_frames) {
-        if (f.version != version || f.noCrc != noCrc || f.frequency != frequency || f.channel != channel)
-            continue;
-        const int kbps = BitrateKbps(version, f.bitrateIndex);
-        ++histogram[size_t(kbps)];
-        sum += kbps;
-        ++matched;
+    for (int index = 1; index <= 14; ++index) {
+        const qint64 frames = m_frames[FrameKind(version - 1, noCrc, frequency, channel, index)];
+        const int kbps = BitrateKbps(version, index);
+        histogram[kbps] += frames;
+        sum += frames * kbps;
+        matched += frames;
     }
     if (matched == 0)
         return false;
@@ -109,7 +108,7 @@ bool Mp3FrameCounter::Decide(Mp3Attributes& out) const
     out.bitrate = int(sum / matched);
     out.vbr = true;
     for (int kbps = 1; kbps <= 320; ++kbps) {
-        if (qint64(histogram[size_t(kbps)]) * 100 / matched > 98) {
+        if (histogram[kbps] * 100 / matched > 98) {
             out.vbr = false;
             out.bitrate = kbps;
         }
@@ -128,7 +127,7 @@ bool ScanMp3File(const QString& path, Mp3Attributes& out, const std::function<bo
     if (size <= 0)
         return false;
     Mp3FrameCounter counter;
-    std::vector<unsigned char> buffer(size_t(Mp3FrameCounter::kBlockSize));
+    std::vector<unsigned char> buffer(static_cast<size_t>(Mp3FrameCounter::kBlockSize));
     for (qint64 start = 0; start < size;) {
         if (stopRequested && stopRequested())
             return false;

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
-#include <vector>
 
 struct Mp3Attributes {
     int version = 0; // 1 or 2
@@ -35,18 +34,20 @@ public:
     static int BitrateKbps(int version, int index);
 
 private:
-    struct Frame {
-        quint8 version; // 1, 2 or 25
-        bool noCrc;
-        quint8 frequency;
-        quint8 channel;
-        quint8 bitrateIndex;
-    };
-    std::vector<Frame> m_frames;
-    int m_versionVotes[3] = {}; // MPEG-1, MPEG-2, MPEG-2.5
-    int m_crcVotes[2] = {}; // no CRC, CRC
-    int m_frequencyVotes[3] = {};
-    int m_channelVotes[4] = {};
+    // Recorded frames counted by (version, no CRC, sample-rate index, channel
+    // mode, bit-rate index) rather than listed: a file made of nothing but
+    // frame syncs costs no memory.
+    static constexpr int kFrameKinds = 3 * 2 * 3 * 4 * 16;
+    static int FrameKind(int versionSlot, bool noCrc, int frequency, int channel, int bitrateIndex)
+    {
+        return (((versionSlot * 2 + (noCrc ? 1 : 0)) * 3 + frequency) * 4 + channel) * 16 + bitrateIndex;
+    }
+    qint64 m_frames[kFrameKinds] = {};
+    qint64 m_frameCount = 0;
+    qint64 m_versionVotes[3] = {}; // MPEG-1, MPEG-2, MPEG-2.5
+    qint64 m_crcVotes[2] = {}; // no CRC, CRC
+    qint64 m_frequencyVotes[3] = {};
+    qint64 m_channelVotes[4] = {};
 };
 
 // Reads the file in 64 KiB blocks; stopRequested is asked before each block,

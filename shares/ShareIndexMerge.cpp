@@ -10,10 +10,15 @@
 // A folder that could not be listed (an unmounted disk) keeps its items and is
 // counted neither way. Files are matched by their exact name within their
 // folder, so two files whose names differ only in letter case stay two files.
+//
+// Each slice frees the part of the walk's result that it has merged, and MP3
+// files are handed to the scanner thread in one request per slice, so no
+// single step of a million-file merge holds the event loop.
 #include "ShareMerge.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 // The longest a merge keeps the GUI thread in one slice.
@@ -21,7 +26,8 @@ constexpr qint64 kSliceMs = 40;
 
 bool IsUnderPath(const QString& folder, const QString& path)
 {
-    return folder == path || (folder.startsWith(path) && (path.endsWith(u'/') || folder.at(path.size()) == u'/'));
+    return folder == path
+        || (folder.startsWith(path) && (path.endsWith(u'/') || folder.at(path.size()) == u'/'));
 }
 
 bool IsMp3Name(const QString& name)
@@ -32,10 +38,9 @@ bool IsMp3Name(const QString& name)
 
 void SharedFoldersManager::RescanShares()
 {
-    QStringList roots;
-    for (ItemPtr folder : m_sharedFolderType->GetItems())
-        roots << folder.AsString();
-    RequestWalk(WalkKind::Rescan, roots);
+    // The shared folders are listed when the walk starts, so that one shared
+    // while the rescan waits is walked too.
+    RequestWalk(WalkKind::Rescan, QStringList());
 }
 
 void SharedFoldersManager::RequestWalk(WalkKind kind, const QStringList& roots)
@@ -56,10 +61,16 @@ void SharedFoldersManager::StartNextWalk()
     m_runningWalk = std::move(m_pendingWalks.front());
     m_pendingWalks.pop_front();
     m_walkRunning = true;
+    if (m_runningWalk.kind == WalkKind::Rescan) {
+        for (ItemPtr folder : m_sharedFolderType->GetItems())
+            m_runningWalk.roots << folder.AsString();
+    }
     if (m_runningWalk.kind == WalkKind::Rescan)
-        QMetaObject::invokeMethod(m_scanner, "RescanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
+        QMetaObject::invokeMethod(
+            m_scanner, "RescanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
     else
-        QMetaObject::invokeMethod(m_scanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
+        QMetaObject::invokeMethod(
+            m_scanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
 }
 
 void SharedFoldersManager::OnFoldersRescanned()
@@ -78,6 +89,20 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
     m.kind = m_runningWalk.kind;
     m.roots = m_runningWalk.roots;
     m.walk = std::move(walk);
+    // Room in the value indexes at once, so that no slice of the start-up
+    // merge has to rebuild one (a rescan finds most names there already).
+    size_t folders = 0, files = 0;
+    for (const auto& [root, folderMap] : m.walk.folders) {
+        folders += folderMap.size();
+        for (const auto& [path, fileMap] : folderMap)
+            files += fileMap.size();
+    }
+    if (m.kind == WalkKind::Startup) {
+        m_folderType->ReserveItems(folders);
+        m_lowerFolderType->ReserveItems(folders);
+        m_nameType->ReserveItems(files);
+        m_lowerNameType->ReserveItems(files);
+    }
     if (m.kind == WalkKind::Rescan) {
         m_addedCount = 0;
         m_removedCount = 0;
@@ -93,7 +118,8 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
     for (const auto& [root, paths] : m.walk.unavailable) {
         for (const QString& path : paths) {
             Log(QStringLiteral("Shared"), 1,
-                QStringLiteral("Could not read folder %1 of shared folder %2; its files stay shared as they were")
+                QStringLiteral(
+                    "Could not read folder %1 of shared folder %2; its files stay shared as they were")
                     .arg(path, root));
         }
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root)))
@@ -111,7 +137,7 @@ void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>
             if (!IsUnderPath(value, path))
                 continue;
             if (m_merge->kind == WalkKind::Startup)
-                folder += m_scannedType->GetGlobalNullItem();
+                m_merge->seen.insert(folder.Get());
             else
                 root += folder;
             break;
@@ -123,11 +149,16 @@ void SharedFoldersManager::MergeSlice()
 {
     QElapsedTimer clock;
     clock.start();
-    if (!MergeFolders(clock)) {
-        QTimer::singleShot(0, this, [this] {
-            if (m_merge)
-                MergeSlice();
-        });
+    const bool done = MergeFolders(clock) && SweepFolders(clock);
+    if (!m_merge->mp3.isEmpty()) {
+        QMetaObject::invokeMethod(
+            m_scanner, "OnMP3ScansRequired", Qt::AutoConnection, Q_ARG(QStringList, m_merge->mp3));
+        m_merge->mp3.clear();
+    }
+    if (!done) {
+        // A timer, not a posted call: the next slice waits its turn behind
+        // the timers and network events that came in meanwhile.
+        m_sliceTimer.start();
         return;
     }
     FinishMerge();
@@ -141,7 +172,7 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
             if (!MergeFiles(clock))
                 return false;
             CloseFolder();
-            ++m.folder;
+            m.folder = m.root->second.erase(m.folder);
         }
         if (!m.rootOpen) {
             if (m.root == m.walk.folders.end())
@@ -153,7 +184,7 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
         }
         if (!m.rootItem || m.folder == m.root->second.end()) {
             m.rootOpen = false;
-            ++m.root;
+            m.root = m.walk.folders.erase(m.root);
             continue;
         }
         OpenFolder();
@@ -168,14 +199,15 @@ void SharedFoldersManager::OpenFolder()
     m.folderItem = m_folderType->GetItem(Value(m.folder->first));
     m.rootItem += m.folderItem;
     if (m.kind == WalkKind::Startup)
-        m.folderItem += m_scannedType->GetGlobalNullItem();
+        m.seen.insert(m.folderItem.Get());
     m.previous.clear();
     m.leftovers.clear();
     m.folderItem.Get()->connections.ForEachOfType(m_fileType, [&](Item* file) {
         if (!m.previous.emplace(ItemPtr(file)[m_nameType].Text(), file).second)
             m.leftovers.push_back(file);
     });
-    m.folderTokens = FolderTokens(m.folderItem);
+    for (Item* token : FolderTokens(m.folderItem))
+        m.folderItem.Connect(token);
     m.file = m.folder->second.begin();
     m.folderOpen = true;
 }
@@ -192,7 +224,8 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
         const QString& name = m.file->first;
         const qint64 size = m.file->second;
         const QByteArray utf8 = name.toUtf8();
-        const auto found = m.previous.find(std::string(utf8.constData(), size_t(utf8.size())));
+        std::string key(utf8.constData(), size_t(utf8.size()));
+        const auto found = m.previous.find(key);
         ItemPtr file;
         if (found != m.previous.end()) {
             file = found->second;
@@ -200,22 +233,22 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
             if (file[m_sizeType].AsInt64() != size)
                 file += m_sizeType->GetItem(Value(size));
         } else {
-            file = NewSharedFile(m.folderItem, name, size);
+            file = NewSharedFile(m.folderItem, std::move(key), size);
             if (m.kind != WalkKind::Startup)
                 ++m_addedCount;
         }
         if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
-            emit MP3ScanRequired(m.folder->first + u'/' + name);
-        TokenizeFile(file.Get(), m.folderTokens);
+            m.mp3 << m.folder->first + u'/' + name;
+        TokenizeFile(file.Get());
     }
     return true;
 }
 
-ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, const QString& name, qint64 size)
+ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, std::string name, qint64 size)
 {
     ItemPtr file = m_fileType->NewItem();
     file += folder;
-    file += m_nameType->GetItem(Value(name));
+    file += m_nameType->GetItem(Value(std::move(name)));
     file += m_sizeType->GetItem(Value(size));
     return file;
 }
@@ -248,31 +281,52 @@ int SharedFoldersManager::RemoveFolderWithFiles(ItemPtr folder)
     return count;
 }
 
+bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
+{
+    // Folders that the walk did not reach leave the index with their files:
+    // at start-up those not seen (except under shared folders added after the
+    // walk began), after a rescan those that no shared folder links any more.
+    Merge& m = *m_merge;
+    if (m.kind == WalkKind::Add)
+        return true;
+    if (!m.sweeping) {
+        m.sweeping = true;
+        m.sweep.reserve(m_folderType->Count());
+        for (ChunkedSet::Position p; m_folderType->Items().Valid(p); m_folderType->Items().Advance(p))
+            m.sweep.push_back(m_folderType->Items().At(p));
+        m.walked.insert(m.roots.begin(), m.roots.end());
+    }
+    for (; m.sweepAt < m.sweep.size(); ++m.sweepAt) {
+        if (m.sweepAt % 256 == 255 && clock.elapsed() >= kSliceMs)
+            return false;
+        ItemPtr folder = m.sweep[m.sweepAt];
+        if (!folder)
+            continue; // removed meanwhile
+        bool gone;
+        if (m.kind == WalkKind::Startup) {
+            gone = !m.seen.count(folder.Get());
+            for (ItemPtr root : folder.GetItems(m_sharedFolderType))
+                gone = gone && m.walked.count(root.AsString());
+        } else {
+            gone = !folder.IsConnected(m_sharedFolderType);
+        }
+        if (!gone)
+            continue;
+        m.sweep[m.sweepAt] = nullptr;
+        m.ownRemoval = true;
+        const int files = RemoveFolderWithFiles(folder);
+        m.ownRemoval = false;
+        if (m.kind == WalkKind::Rescan)
+            m_removedCount += files;
+    }
+    return true;
+}
+
 void SharedFoldersManager::FinishMerge()
 {
-    Merge& m = *m_merge;
-    if (m.kind == WalkKind::Startup) {
-        // Folders the walk did not see leave the index, except those of shared
-        // folders that were added after the walk began.
-        const std::set<QString> walked(m.roots.begin(), m.roots.end());
-        for (ItemPtr folder : m_folderType->GetItems()) {
-            if (folder.IsConnected(m_scannedType))
-                continue;
-            bool later = false;
-            for (ItemPtr root : folder.GetItems(m_sharedFolderType))
-                later = later || !walked.count(root.AsString());
-            if (!later)
-                RemoveFolderWithFiles(folder);
-        }
-        m_scannedType->GetGlobalNullItem().Disconnect(m_folderType);
-    } else if (m.kind == WalkKind::Rescan) {
-        for (ItemPtr folder : m_folderType->GetItems()) {
-            if (!folder.IsConnected(m_sharedFolderType))
-                m_removedCount += RemoveFolderWithFiles(folder);
-        }
-        d.RemoveDisconnectedItems();
-    }
-    const WalkKind kind = m.kind;
+    // Names, sizes and words left without files go with the store's periodic
+    // sweep; nothing reaches a file through them meanwhile.
+    const WalkKind kind = m_merge->kind;
     m_merge.reset();
     InvalidateShareLists();
     Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned end"));
@@ -292,7 +346,16 @@ void SharedFoldersManager::OnIndexItemRemoved(ItemPtr item)
         if (found != m.previous.end() && found->second == item.Get())
             m.previous.erase(found);
         std::erase(m.leftovers, item.Get());
-    } else if (item == m.folderItem) {
+    } else if (item.GetType() == m_folderType) {
+        m.seen.erase(item.Get());
+        if (m.sweeping && !m.ownRemoval) {
+            // Our own removals clear their entry first; look only for others.
+            auto entry = std::find(m.sweep.begin() + qsizetype(m.sweepAt), m.sweep.end(), item.Get());
+            if (entry != m.sweep.end())
+                *entry = nullptr;
+        }
+        if (item != m.folderItem)
+            return;
         m.folderItem = ItemPtr();
         m.previous.clear();
         m.leftovers.clear();

@@ -3,8 +3,10 @@
 // the slices in which the merge runs on the GUI thread.
 #include "SharedFoldersManager.h"
 #include <QStringList>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct SharedFoldersManager::Merge {
@@ -24,5 +26,13 @@ struct SharedFoldersManager::Merge {
     // the folder is done has left the disk.
     std::unordered_map<std::string, Item*> previous;
     std::vector<Item*> leftovers; // a second item with a name already seen
-    std::vector<Item*> folderTokens;
+    std::unordered_set<Item*> seen; // folders the start-up walk saw
+    QStringList mp3; // MP3 files to read, sent to the scanner once per slice
+
+    // The last phase: the folder items as they were when it began.
+    bool sweeping = false;
+    std::vector<Item*> sweep;
+    size_t sweepAt = 0;
+    bool ownRemoval = false;
+    std::set<QString> walked;
 };

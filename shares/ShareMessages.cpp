@@ -5,14 +5,52 @@
 // far more than building it, so the compressed message is kept per set of
 // visible folders and dropped whenever the index changes.
 #include "SharedFoldersManager.h"
+#include "peers/Inflate.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/Item.h"
 #include "store/Log.h"
-#include "peers/Inflate.h"
+#include <zlib.h>
+
+namespace {
+// zlib at level 9 with the stream's state kept between messages: setting up a
+// level-9 deflater costs a quarter of a megabyte of fresh memory, more than
+// compressing a search reply. deflateReset gives the bytes compress2 gives.
+class Deflater {
+public:
+    Deflater() { m_ok = deflateInit(&m_stream, 9) == Z_OK; }
+    ~Deflater()
+    {
+        if (m_ok)
+            deflateEnd(&m_stream);
+    }
+    bool Compress(const QByteArray& body, QByteArray& out)
+    {
+        if (!m_ok || deflateReset(&m_stream) != Z_OK)
+            return false;
+        out.resize(qsizetype(deflateBound(&m_stream, uLong(body.size()))));
+        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
+        m_stream.avail_in = uInt(body.size());
+        m_stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        m_stream.avail_out = uInt(out.size());
+        if (deflate(&m_stream, Z_FINISH) != Z_STREAM_END)
+            return false;
+        out.resize(qsizetype(m_stream.total_out));
+        return true;
+    }
+
+private:
+    z_stream m_stream {};
+    bool m_ok = false;
+};
+}
 
 MemStream SharedFoldersManager::CompressedMessage(quint32 code, const QByteArray& body)
 {
-    const QByteArray packed = Deflate(body);
+    thread_local Deflater deflater;
+    QByteArray packed;
+    if (!deflater.Compress(body, packed))
+        packed = Deflate(body);
     MemStream message;
     message.WriteUInt32(code);
     message.WriteBuffer(packed.constData(), qint64(packed.size()));
@@ -28,38 +66,53 @@ void SharedFoldersManager::AddAudioAttributes(ItemPtr file, FileInfo& info)
         info.attributes.attributes.emplace_back(ATTR_BITRATE_MODE, mode.Text() == "vbr" ? 1u : 0u);
 }
 
+void SharedFoldersManager::AddFolderToShare(ItemPtr folder, FileInfoMap& share) const
+{
+    // A receiver takes at most this many folders, and this many files in one.
+    auto [entry, added] = share.try_emplace(StringReplace(folder.Text(), "/", "\\"));
+    if (added && share.size() > kMaxRecords) {
+        share.erase(entry);
+        return;
+    }
+    FileInfoSet& files = entry->second;
+    folder.Get()->connections.ForEachOfType(m_fileType, [&](Item* item) {
+        if (files.size() >= kMaxRecords)
+            return;
+        ItemPtr file(item);
+        FileInfo info;
+        info.name = file[m_nameType].Text();
+        info.size = file[m_sizeType].AsInt64();
+        if (GetFileExtension(info.name) == "mp3")
+            AddAudioAttributes(file, info);
+        files.insert(std::move(info));
+    });
+}
+
 void SharedFoldersManager::GetSharedFilesAsUserShare(
     const QString& user, FileInfoMap& share, AttributeTranslationTable&) const
 {
-    const ItemSet folders = GetUserSharedFolders(user).GetItems("shared_file_folder");
-    for (ItemPtr folder : folders) {
-        // A receiver takes at most this many folders, and this many files in one.
-        auto [entry, added] = share.try_emplace(StringReplace(folder.Text(), "/", "\\"));
-        if (added && share.size() > kMaxRecords) {
-            share.erase(entry);
-            continue;
-        }
-        FileInfoSet& files = entry->second;
-        folder.Get()->connections.ForEachOfType(m_fileType, [&](Item* item) {
-            if (files.size() >= kMaxRecords)
-                return;
-            ItemPtr file(item);
-            FileInfo info;
-            info.name = file[m_nameType].Text();
-            info.size = file[m_sizeType].AsInt64();
-            if (GetFileExtension(info.name) == "mp3")
-                AddAudioAttributes(file, info);
-            files.insert(std::move(info));
-        });
-    }
+    for (ItemPtr folder : GetUserSharedFolders(user).GetItems("shared_file_folder"))
+        AddFolderToShare(folder, share);
+}
+
+std::vector<quint64> SharedFoldersManager::ShareListKey(const ItemSet& folders) const
+{
+    std::vector<quint64> key;
+    for (ItemPtr folder : folders)
+        key.push_back(folder.Serial());
+    return key;
+}
+
+bool SharedFoldersManager::IsShareListReady(const QString& user) const
+{
+    return m_cacheGeneration == m_indexGeneration
+        && m_shareListCache.count(ShareListKey(GetUserSharedFolders(user)));
 }
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 {
     Log(QStringLiteral("Shared"), 1, QStringLiteral("Shared file list requested by user %1").arg(user));
-    std::vector<quint64> key;
-    for (ItemPtr folder : GetUserSharedFolders(user))
-        key.push_back(folder.Serial());
+    std::vector<quint64> key = ShareListKey(GetUserSharedFolders(user));
     if (m_cacheGeneration != m_indexGeneration) {
         m_shareListCache.clear();
         m_cacheGeneration = m_indexGeneration;

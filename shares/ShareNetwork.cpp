@@ -1,7 +1,30 @@
 // The share manager's wiring to the peer network and the distributed search
 // tree, and the one way it sends a message to a user.
 #include "SharedFoldersManager.h"
+#include "peers/DNetManager.h"
+#include "peers/PeerMessenger.h"
 
-void SharedFoldersManager::ConnectNetwork() { }
+void SharedFoldersManager::ConnectNetwork()
+{
+    if (peerMessenger) {
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+            &SharedFoldersManager::OnFilesInFoldersRequested);
+        peerMessenger->SetSharedFilesMessageProvider(
+            [this](const QString& user) { return GetSharedFilesMessage(user); });
+    }
+    if (dnetManager)
+        connect(
+            dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
+}
 
-void SharedFoldersManager::SendToUser(const QString&, MemStream&) { }
+void SharedFoldersManager::DisconnectNetwork()
+{
+    if (peerMessenger)
+        peerMessenger->SetSharedFilesMessageProvider({});
+}
+
+void SharedFoldersManager::SendToUser(const QString& user, MemStream& message)
+{
+    if (peerMessenger)
+        peerMessenger->SendMessageToUser(user, message);
+}

@@ -1,20 +1,21 @@
 // Search tokens and answers to other users' searches.
 //
-// Every shared file is linked to the words of its path, cut in two passes: runs
-// of word characters (ASCII letters and digits, and Latin-1 from U+0080 to
-// U+00FF), and runs between spaces and path separators. The path counts from
-// the shared folder's own name downward, so the folders above the share (the
-// home folder, the login name) are no words of its files.
+// The words of a path are cut in two passes: runs of word characters (ASCII
+// letters and digits, and Latin-1 from U+0080 to U+00FF), and runs between
+// spaces and path separators. A file's name words are linked to the file and
+// its folder's words to the folder, once for all the files in it. The folder
+// path counts from the shared folder's own name downward, so the folders above
+// the share (the home folder, the login name) are no words of its files.
 #include "SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/Item.h"
 #include "store/Log.h"
 #include "store/SearchParser.h"
 #include "store/Settings.h"
 #include <algorithm>
 
 namespace {
-bool IsPass2Separator(QChar c) { return c == u' ' || c == u'/' || c == u'\\'; }
 
 // The text from the root's own name downward: the folder path cut after the
 // last separator above the root's last component.
@@ -45,36 +46,56 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
     return u > 0xFF;
 }
 
-void SharedFoldersManager::LinkTokens(Item*, const QString& text, std::vector<Item*>& tokens) const
+void SharedFoldersManager::CutTokens(std::string_view text, std::vector<Item*>& tokens) const
 {
-    auto add = [&](qsizetype from, qsizetype to) {
-        if (to <= from)
-            return;
-        const QByteArray utf8 = QStringView(text).mid(from, to - from).toUtf8();
-        const std::string_view view(utf8.constData(), size_t(utf8.size()));
-        ItemPtr token = m_tokenType->HasItemText(view);
-        if (!token)
-            token = m_tokenType->GetItem(Value(std::string(view)));
-        tokens.push_back(token.Get());
+    // Works on the UTF-8 of the lower-cased text: U+0080 to U+00FF are the two
+    // byte sequences led by 0xC2 and 0xC3; every longer sequence is one
+    // character above U+00FF, a separator.
+    // The two passes mostly find the same words: each is looked up once.
+    std::vector<std::string_view> words;
+    auto add = [&](size_t from, size_t to) {
+        if (to > from)
+            words.push_back(text.substr(from, to - from));
     };
-    qsizetype start = -1;
-    for (qsizetype k = 0; k <= text.size(); ++k) {
-        const bool word = k < text.size() && !IsSearchTokenSeparator(text.at(k));
-        if (word && start < 0)
+    const size_t size = text.size();
+    size_t start = size;
+    for (size_t k = 0; k < size;) {
+        const unsigned char c = static_cast<unsigned char>(text[k]);
+        size_t length = 1;
+        bool word;
+        if (c < 0x80) {
+            word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        } else {
+            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            word = c == 0xC2 || c == 0xC3;
+        }
+        length = std::min(length, size - k);
+        if (word && start == size)
             start = k;
-        else if (!word && start >= 0) {
+        else if (!word && start != size) {
             add(start, k);
-            start = -1;
+            start = size;
+        }
+        k += length;
+    }
+    add(start, size);
+    start = size;
+    for (size_t k = 0; k <= size; ++k) {
+        const bool word = k < size && text[k] != ' ' && text[k] != '/' && text[k] != '\\';
+        if (word && start == size)
+            start = k;
+        else if (!word && start != size) {
+            add(start, k);
+            start = size;
         }
     }
-    for (qsizetype k = 0; k <= text.size(); ++k) {
-        const bool word = k < text.size() && !IsPass2Separator(text.at(k));
-        if (word && start < 0)
-            start = k;
-        else if (!word && start >= 0) {
-            add(start, k);
-            start = -1;
-        }
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    for (std::string_view word : words) {
+        ItemPtr token = m_tokenType->HasItemText(word);
+        if (!token)
+            token = m_tokenType->GetItem(Value(std::string(word)));
+        tokens.push_back(token.Get());
     }
 }
 
@@ -92,27 +113,40 @@ std::vector<Item*> SharedFoldersManager::FolderTokens(ItemPtr folder) const
             root = candidate;
     }
     const QString text = root.isNull() ? path : PathFromShareName(path, root);
-    LinkTokens(nullptr, text.toLower(), tokens);
+    const QByteArray lower = text.toLower().toUtf8();
+    CutTokens(std::string_view(lower.constData(), size_t(lower.size())), tokens);
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     return tokens;
 }
 
-void SharedFoldersManager::TokenizeFile(Item* file, const std::vector<Item*>& folderTokens)
+void SharedFoldersManager::TokenizeFile(Item* file)
 {
-    std::vector<Item*> tokens = folderTokens;
-    LinkTokens(file, ItemPtr(file)[m_nameType].AsString().toLower(), tokens);
+    std::vector<Item*> tokens;
+    ItemPtr name = ItemPtr(file)[m_nameType];
+    if (ItemPtr lower = name[m_lowerNameType]) {
+        CutTokens(lower.Text(), tokens);
+    } else {
+        const QByteArray text = name.AsString().toLower().toUtf8();
+        CutTokens(std::string_view(text.constData(), size_t(text.size())), tokens);
+    }
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    // From the file's side: its own few connections are searched, not the
+    // token's many.
     ItemPtr fileItem(file);
     for (Item* token : tokens)
-        ItemPtr(token).Connect(fileItem);
+        fileItem.Connect(token);
 }
 
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
-    if (file)
-        TokenizeFile(file.Get(), FolderTokens(file[m_folderType]));
+    if (!file)
+        return;
+    ItemPtr folder = file[m_folderType];
+    for (Item* token : FolderTokens(folder))
+        folder.Connect(token);
+    TokenizeFile(file.Get());
 }
 
 bool SharedFoldersManager::BuildSearchReply(
@@ -123,19 +157,19 @@ bool SharedFoldersManager::BuildSearchReply(
     SearchParser parser;
     if (!parser.SetSearchText(query) || parser.GetIncludedTokenSet().isEmpty())
         return false;
-    ItemSet tokens;
+    std::vector<Item*> tokens;
     bool longWord = false;
     for (const QString& word : parser.GetIncludedTokenSet()) {
         const QByteArray utf8 = word.toUtf8();
         ItemPtr token = m_tokenType->HasItemText(std::string_view(utf8.constData(), size_t(utf8.size())));
         if (!token)
             return false;
-        tokens.Insert(token);
+        tokens.push_back(token.Get());
         longWord = longWord || word.size() > 2;
     }
     if (!longWord)
         return false;
-    const ItemSet candidates = d.GetItemSubset(tokens, "shared_file");
+    const ItemSet candidates = FilesWithTokens(tokens);
     if (candidates.Empty())
         return false;
     const ItemSet visible = GetUserSharedFolders(user);
@@ -185,6 +219,63 @@ bool SharedFoldersManager::BuildSearchReply(
     AttributeTranslationTable().Write(body);
     message = CompressedMessage(9, body.GetBuffer());
     return true;
+}
+
+ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) const
+{
+    // How many files a token reaches (linked to it, or in a folder linked to
+    // it), counted no further than the limit.
+    auto reach = [this](Item* token, size_t limit) {
+        size_t count = token->connections.Count(m_fileType);
+        token->connections.ForEachOfType(m_folderType, [&](Item* folder) {
+            if (count <= limit)
+                count += folder->connections.Count(m_fileType);
+        });
+        return count;
+    };
+    auto collect = [this](Item* token, std::vector<Item*>& files) {
+        token->connections.ForEachOfType(m_fileType, [&](Item* file) { files.push_back(file); });
+        token->connections.ForEachOfType(m_folderType, [&](Item* folder) {
+            folder->connections.ForEachOfType(m_fileType, [&](Item* file) { files.push_back(file); });
+        });
+        std::sort(files.begin(), files.end());
+        files.erase(std::unique(files.begin(), files.end()), files.end());
+    };
+    Item* smallest = nullptr;
+    size_t best = size_t(-1);
+    for (Item* token : tokens) {
+        const size_t count = reach(token, best);
+        if (count < best) {
+            best = count;
+            smallest = token;
+        }
+    }
+    ItemSet result;
+    if (!smallest || best == 0)
+        return result;
+    std::vector<Item*> candidates;
+    collect(smallest, candidates);
+    for (Item* token : tokens) {
+        if (token == smallest || candidates.empty())
+            continue;
+        // A token that reaches few files is intersected by address; one that
+        // reaches many is asked about each candidate instead.
+        const size_t limit = 16 * candidates.size() + 1024;
+        if (reach(token, limit) <= limit) {
+            std::vector<Item*> files;
+            collect(token, files);
+            std::erase_if(candidates,
+                [&](Item* file) { return !std::binary_search(files.begin(), files.end(), file); });
+        } else {
+            std::erase_if(candidates, [&](Item* file) {
+                Item* folder = ItemPtr(file)[m_folderType].Get();
+                return !file->connections.Contains(token) && !(folder && folder->connections.Contains(token));
+            });
+        }
+    }
+    for (Item* file : candidates)
+        result.Insert(file);
+    return result;
 }
 
 bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int ticket, const QString& query)

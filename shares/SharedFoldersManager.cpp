@@ -1,4 +1,5 @@
 #include "SharedFoldersManager.h"
+#include "ShareListPrebuild.h"
 #include "ShareMerge.h"
 #include "server/Server.h"
 #include "store/Data.h"
@@ -6,11 +7,15 @@
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include <QDir>
+#include <algorithm>
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace {
-Type* Declare(const char* name, Primacy primacy, bool null = false) { return d.NewType(name, primacy, null, true); }
+Type* Declare(const char* name, Primacy primacy, bool null = false)
+{
+    return d.NewType(name, primacy, null, true);
+}
 
 // perA: how many B items one A item may be linked to; perB the reverse.
 void Relate(const char* a, const char* b, OneOrMany perA, OneOrMany perB)
@@ -86,8 +91,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     m_tokenType = Declare("search_token", kAttribute);
     Relate("search_token", "shared_file", Many, Many);
+    Relate("search_token", "shared_file_folder", Many, Many);
 
-    for (const char* attribute : { "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate" })
+    for (const char* attribute :
+        { "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate" })
         Relate("shared_file", attribute, One, Many);
     Relate("shared_file", "is_scanned", One, Many);
     SaveWhole("is_scanned");
@@ -101,7 +108,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     m_scannerThread.start(QThread::InheritPriority);
     m_scanner->moveToThread(&m_scannerThread);
-    connect(this, &SharedFoldersManager::MP3ScanRequired, m_scanner, &FileScanner::OnMP3ScanRequired);
+    connect(this, &SharedFoldersManager::MP3ScansRequired, m_scanner, &FileScanner::OnMP3ScansRequired);
     connect(m_scanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
     if (gp_server) {
         connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
@@ -121,6 +128,15 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     ConnectNetwork();
 
     m_userType = d.GetType("user");
+    m_prebuildTimer.setSingleShot(true);
+    m_prebuildTimer.setInterval(2000);
+    connect(&m_prebuildTimer, &QTimer::timeout, this, &SharedFoldersManager::StartPrebuild);
+    m_sliceTimer.setSingleShot(true);
+    m_sliceTimer.setInterval(0);
+    connect(&m_sliceTimer, &QTimer::timeout, this, [this] {
+        if (m_merge)
+            MergeSlice();
+    });
     // Any change of the shared folders or their links (visibility, folders
     // found under them) and any removal from the index makes the cached share
     // lists stale; changes made by the merges say so themselves.
@@ -133,6 +149,12 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    DisconnectNetwork();
+    if (m_packer) {
+        m_stopPacking = true;
+        m_packer->wait();
+        delete m_packer;
+    }
     m_scanner->Quit();
     m_scannerThread.exit(0);
     m_scannerThread.wait();
@@ -157,7 +179,8 @@ ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
     ItemPtr folder = m_sharedFolderType->GetItem(Value(key));
     const int number = settings.GetInt("shared_folder_counter");
     settings.Set("shared_folder_counter", number + 1);
-    folder += d.GetType("shared_folder_id")->GetItem(Value(QStringLiteral("[%1]%2").arg(number).arg(QDir(path).dirName())));
+    folder += d.GetType("shared_folder_id")
+                  ->GetItem(Value(QStringLiteral("[%1]%2").arg(number).arg(QDir(path).dirName())));
     RequestWalk(WalkKind::Add, QStringList { path });
     return folder;
 }
@@ -214,14 +237,33 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     return first;
 }
 
+namespace {
+// GetAbsoluteFileName of an item's text as UTF-8; plain ASCII (most names)
+// without the round trip through display text.
+std::string LowerCaseKey(ItemPtr item)
+{
+    const std::string& text = item.Text();
+    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return GetAbsoluteFileName(item.AsString()).toUtf8().toStdString();
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    if (!lower.empty() && (lower.back() == '/' || lower.back() == '\\'))
+        lower.pop_back();
+    return lower;
+}
+}
+
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 {
-    folder += m_lowerFolderType->GetItem(Value(GetAbsoluteFileName(folder.AsString())));
+    folder += m_lowerFolderType->GetItem(Value(LowerCaseKey(folder)));
 }
 
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
 {
-    name += m_lowerNameType->GetItem(Value(GetAbsoluteFileName(name.AsString())));
+    name += m_lowerNameType->GetItem(Value(LowerCaseKey(name)));
 }
 
 void SharedFoldersManager::RemoveUserShare(const QString& user)

@@ -25,12 +25,15 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -67,14 +70,17 @@ public:
 
     // Searches (ShareSearch.cpp).
     static bool IsSearchTokenSeparator(QChar c);
-    // Links the file to every word of its path from its shared folder's own
-    // name downward (the path above the share takes no part).
+    // Links the words of the file's name to the file and the words of its
+    // folder's path, from its shared folder's own name downward, to the folder
+    // (the path above the share takes no part). A file is found by a word
+    // linked to it or to its folder.
     void TokenizeSharedFile(ItemPtr file);
     // Answers a search; true when a reply was sent.
     bool ProcessSearch(const QString& user, unsigned int ticket, const QString& query);
     // The complete search-result message (code 9) for a search, or false when
     // the search gets no reply.
-    bool BuildSearchReply(const QString& user, unsigned int ticket, const QString& query, MemStream& message) const;
+    bool BuildSearchReply(
+        const QString& user, unsigned int ticket, const QString& query, MemStream& message) const;
 
     // MP3 attributes (ShareMp3.cpp).
     static QString GetFileItemDisplayString(ItemPtr item);
@@ -85,10 +91,14 @@ public:
     bool IsScanning() const { return m_merge || m_walkRunning || !m_pendingWalks.empty(); }
 
     // Share lists and folder replies (ShareMessages.cpp).
-    void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& share, AttributeTranslationTable& table) const;
+    void GetSharedFilesAsUserShare(
+        const QString& user, FileInfoMap& share, AttributeTranslationTable& table) const;
     MemStream GetSharedFilesMessage(const QString& user);
+    // Whether the user's share list is ready to send without building it.
+    bool IsShareListReady(const QString& user) const;
     // The folder reply (code 37), or false when the user may see no such folder.
-    bool BuildFolderReply(const QString& user, quint32 request, const QString& folder, MemStream& message) const;
+    bool BuildFolderReply(
+        const QString& user, quint32 request, const QString& folder, MemStream& message) const;
     // zlib at level 9 of the bytes, after a 32-bit code.
     static MemStream CompressedMessage(quint32 code, const QByteArray& body);
 
@@ -101,14 +111,15 @@ public:
 public slots:
     void OnDNetSearchRequest(QString user, quint32 ticket, QString query);
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
-    void OnMP3Scanned(QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
+    void OnMP3Scanned(
+        QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
     void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
     void OnConnectedToServer();
     void OnReceivedUserStats(QString user, UserStats stats);
     void OnFoldersRescanned();
 
 signals:
-    void MP3ScanRequired(QString path);
+    void MP3ScansRequired(QStringList paths);
     void SharedFilesRescanned(int added, int removed);
     void SearchProcessed(QString query, bool answered);
 
@@ -119,10 +130,12 @@ private:
         QStringList roots;
     };
     struct Merge;
+    struct SharePrebuild;
 
     // ShareNetwork.cpp: the wiring to the peer network and the search tree, and
     // sending.
     void ConnectNetwork();
+    void DisconnectNetwork();
     void SendToUser(const QString& user, MemStream& message);
 
     // ShareIndexMerge.cpp.
@@ -134,21 +147,31 @@ private:
     void OpenFolder();
     bool MergeFiles(const QElapsedTimer& clock);
     void CloseFolder();
+    bool SweepFolders(const QElapsedTimer& clock);
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
-    ItemPtr NewSharedFile(ItemPtr folder, const QString& name, qint64 size);
+    ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size);
     void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);
     int RemoveFolderWithFiles(ItemPtr folder);
     void OnIndexItemRemoved(ItemPtr item);
+    // The candidates of a search: the files that every token reaches.
+    ItemSet FilesWithTokens(const std::vector<Item*>& tokens) const;
 
     // ShareSearch.cpp.
     std::vector<Item*> FolderTokens(ItemPtr folder) const;
-    void LinkTokens(Item* file, const QString& lowerText, std::vector<Item*>& tokens) const;
-    void TokenizeFile(Item* file, const std::vector<Item*>& folderTokens);
+    void CutTokens(std::string_view lowerUtf8, std::vector<Item*>& tokens) const;
+    void TokenizeFile(Item* file);
 
     // ShareMessages.cpp.
     static void AddAudioAttributes(ItemPtr file, FileInfo& info);
-    void InvalidateShareLists() { ++m_indexGeneration; }
+    // The index changed: cached lists are stale, and the list that everybody
+    // may see is built anew in the background once the index is quiet.
+    void InvalidateShareLists();
+    void AddFolderToShare(ItemPtr folder, FileInfoMap& share) const;
+    std::vector<quint64> ShareListKey(const ItemSet& folders) const;
+    void StartPrebuild();
+    void PrebuildSlice();
+    void StorePrebuilt(quint64 generation, std::vector<quint64> key, MemStream message);
 
     QThread m_scannerThread;
     FileScanner* m_scanner;
@@ -170,6 +193,7 @@ private:
     WalkRequest m_runningWalk;
     bool m_walkRunning = false;
     std::unique_ptr<Merge> m_merge;
+    QTimer m_sliceTimer;
 
     std::function<bool()> m_isFreeToUpload;
     std::function<int()> m_queuedUploadCount;
@@ -179,6 +203,10 @@ private:
     quint64 m_indexGeneration = 0;
     quint64 m_cacheGeneration = 0;
     std::map<std::vector<quint64>, MemStream> m_shareListCache;
+    QTimer m_prebuildTimer;
+    std::unique_ptr<SharePrebuild> m_prebuild;
+    QThread* m_packer = nullptr;
+    std::atomic<bool> m_stopPacking { false };
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

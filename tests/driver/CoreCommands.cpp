@@ -7,8 +7,8 @@
 
 void RegisterCoreCommands(Driver& driver)
 {
-    driver.AddCommand(QStringLiteral("help"), QStringLiteral("help"), QStringLiteral("Prints the commands."), 0,
-        [&driver](const QStringList&) {
+    driver.AddCommand(QStringLiteral("help"), QStringLiteral("help"), QStringLiteral("Prints the commands."),
+        0, [&driver](const QStringList&) {
             for (const QString& line : driver.HelpText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 Driver::Print(QStringLiteral("help ") + line.trimmed());
         });
@@ -17,17 +17,17 @@ void RegisterCoreCommands(Driver& driver)
     driver.AddCommand(QStringLiteral("echo"), QStringLiteral("echo <text...>"),
         QStringLiteral("Prints \"echo <text>\" once every earlier command has run."), 0,
         [](const QStringList& args) { Driver::Print(QStringLiteral("echo ") + Rest(args, 0)); });
-    driver.AddCommand(QStringLiteral("connect"), QStringLiteral("connect"), QStringLiteral("Logs in to the server."),
-        0, [](const QStringList&) { gp_server->Connect(); });
+    driver.AddCommand(QStringLiteral("connect"), QStringLiteral("connect"),
+        QStringLiteral("Logs in to the server."), 0, [](const QStringList&) { gp_server->Connect(); });
     driver.AddCommand(QStringLiteral("disconnect"), QStringLiteral("disconnect"),
         QStringLiteral("Leaves the server."), 0, [](const QStringList&) { gp_server->Disconnect(); });
     driver.AddCommand(QStringLiteral("set"), QStringLiteral("set <key> <value...>"),
-        QStringLiteral("Sets a setting."), 2, [](const QStringList& args) {
-            settings.Set(args[0].toUtf8().constData(), Value(Rest(args, 1)));
-        });
+        QStringLiteral("Sets a setting."), 2,
+        [](const QStringList& args) { settings.Set(args[0].toUtf8().constData(), Value(Rest(args, 1))); });
     driver.AddCommand(QStringLiteral("get"), QStringLiteral("get <key>"),
         QStringLiteral("Prints \"setting <key> <value>\"."), 1, [](const QStringList& args) {
-            Driver::Print(QStringLiteral("setting %1 %2").arg(args[0], settings.Get(args[0].toUtf8().constData())));
+            Driver::Print(
+                QStringLiteral("setting %1 %2").arg(args[0], settings.Get(args[0].toUtf8().constData())));
         });
     driver.AddCommand(QStringLiteral("search"), QStringLiteral("search <query...>"),
         QStringLiteral("Searches the network; prints \"search-started <token> <query>\"."), 1,

@@ -10,7 +10,8 @@ Driver::Driver(QObject* parent)
 {
 }
 
-void Driver::AddCommand(const QString& name, const QString& usage, const QString& help, int minArgs, Handler handler)
+void Driver::AddCommand(
+    const QString& name, const QString& usage, const QString& help, int minArgs, Handler handler)
 {
     m_commands[name] = Command { usage, help, minArgs, std::move(handler) };
 }
@@ -31,7 +32,10 @@ QString Driver::HelpText() const
     return text;
 }
 
-QString Rest(const QStringList& args, int n) { return args.mid(n).join(QLatin1Char(' ')); }
+QString Rest(const QStringList& args, int n)
+{
+    return args.mid(n).join(QLatin1Char(' '));
+}
 
 void Driver::Run(const QString& line)
 {

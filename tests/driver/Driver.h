@@ -33,7 +33,8 @@ public:
 
     explicit Driver(QObject* parent = nullptr);
 
-    void AddCommand(const QString& name, const QString& usage, const QString& help, int minArgs, Handler handler);
+    void AddCommand(
+        const QString& name, const QString& usage, const QString& help, int minArgs, Handler handler);
     // One event line on stdout (flushed).
     static void Print(const QString& line);
     // Every command with its usage and help, for --help and "help".
@@ -59,3 +60,5 @@ QString Rest(const QStringList& args, int n);
 // Modules.
 void RegisterCoreCommands(Driver& driver);
 void RegisterPeerCommands(Driver& driver);
+void RegisterSharedFolderCommands(Driver& driver);
+void RegisterTransferCommands(Driver& driver);

@@ -6,6 +6,7 @@
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include <QCommandLineParser>
@@ -19,6 +20,8 @@ using Module = void (*)(Driver&);
 const Module kModules[] = {
     RegisterCoreCommands,
     RegisterPeerCommands,
+    RegisterSharedFolderCommands,
+    RegisterTransferCommands, // last: it needs the share manager if a module makes one
 };
 
 } // namespace
@@ -45,8 +48,15 @@ int main(int argc, char** argv)
         QStringLiteral("Connect to peers' obfuscated ports."));
     const QCommandLineOption rawFiles(QStringLiteral("raw-files"),
         QStringLiteral("The driver takes file connections itself (file-connect, file-connection-* events)."));
-    parser.addOptions({ help, port, obfuscatedPort, user, password, preferObfuscated, rawFiles });
+    const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Copy every log line to stderr."));
+    parser.addOptions({ help, port, obfuscatedPort, user, password, preferObfuscated, rawFiles, log });
     parser.process(app);
+
+    if (parser.isSet(log)) {
+        QObject::connect(&LogSink::Instance(), &LogSink::LineAdded, [](const QString& area, const LogLine& line, quint64) {
+            std::fprintf(stderr, "log %s: %s\n", qPrintable(area), qPrintable(line.text));
+        });
+    }
 
     // The core, in the client's order.
     new TimerManager(&app);

@@ -41,13 +41,14 @@ void WriteFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-void WriteSineWav(const QString& path, int rate, int channels, double seconds)
+void WriteSineWav(const QString& path, int rate, int channels, double seconds, bool secondTone)
 {
     const int frames = int(rate * seconds);
     QByteArray data;
     data.reserve(frames * channels * 2);
     for (int k = 0; k < frames; ++k) {
-        const qint16 sample = qint16(12000 * std::sin(2 * M_PI * 440.0 * k / rate) + 3000 * std::sin(k * 0.37));
+        const qint16 sample = qint16(
+            12000 * std::sin(2 * M_PI * 440.0 * k / rate) + (secondTone ? 3000 * std::sin(k * 0.37) : 0.0));
         for (int c = 0; c < channels; ++c) {
             data.append(char(sample & 0xFF));
             data.append(char((sample >> 8) & 0xFF));
@@ -56,8 +57,8 @@ void WriteSineWav(const QString& path, int rate, int channels, double seconds)
     auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
     auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
     QByteArray wav = "RIFF" + u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(quint16(channels))
-        + u32(quint32(rate)) + u32(quint32(rate * channels * 2)) + u16(quint16(channels * 2)) + u16(16) + "data"
-        + u32(quint32(data.size())) + data;
+        + u32(quint32(rate)) + u32(quint32(rate * channels * 2)) + u16(quint16(channels * 2)) + u16(16)
+        + "data" + u32(quint32(data.size())) + data;
     WriteFile(path, wav);
 }
 

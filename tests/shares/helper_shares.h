@@ -15,8 +15,8 @@ SharedFoldersManager* MakeShareManager();
 // Writes a file of the given bytes, making its folders.
 void WriteFile(const QString& path, const QByteArray& bytes = QByteArray("x"));
 
-// A 16-bit PCM WAV of a sine wave.
-void WriteSineWav(const QString& path, int rate, int channels, double seconds);
+// A 16-bit PCM WAV of a 440 Hz sine wave, with a second faint tone when asked.
+void WriteSineWav(const QString& path, int rate, int channels, double seconds, bool secondTone = true);
 // Runs lame with the arguments (input and output last); true on success.
 bool RunLame(const QStringList& arguments);
 

@@ -14,7 +14,10 @@
 #include <sys/stat.h>
 
 namespace {
-size_t Count(const char* type) { return d.GetType(type)->Count(); }
+size_t Count(const char* type)
+{
+    return d.GetType(type)->Count();
+}
 QStringList Names(ItemPtr folder)
 {
     QStringList names;
@@ -23,7 +26,10 @@ QStringList Names(ItemPtr folder)
     names.sort();
     return names;
 }
-ItemPtr Folder(const QString& path) { return d.GetType("shared_file_folder")->HasItem(Value(path)); }
+ItemPtr Folder(const QString& path)
+{
+    return d.GetType("shared_file_folder")->HasItem(Value(path));
+}
 }
 
 class TestShareIndex : public QObject {
@@ -73,8 +79,8 @@ private slots:
 
     void walkRecordsRegularFilesOnly()
     {
-        const QStringList names { "plain.txt", "with space & #hash.flac", "Ünïcödé — ☃ 音楽.mp3", "back\\slash.txt",
-            "dots...", "UPPER.MP3" };
+        const QStringList names { "plain.txt", "with space & #hash.flac", "Ünïcödé — ☃ 音楽.mp3",
+            "back\\slash.txt", "dots...", "UPPER.MP3" };
         for (const QString& name : names)
             WriteFile(Path("share/") + name);
         WriteFile(Path("share/.hidden"));
@@ -106,8 +112,11 @@ private slots:
         WriteFile(Path("share/Other/Song.mp3"));
         WriteFile(Path("share/case/a.mp3"), "lower");
         WriteFile(Path("share/case/A.mp3"), "UPPER!");
+        WriteFile(Path("share/Ünï/Über Straße.mp3"), "uber");
         manager->AddSharedFolder(Path("share"));
         QVERIFY(WaitForScans(manager));
+        QCOMPARE(manager->GetSharedFileItem(Path("share/ÜNÏ/über straße.MP3"))["shared_file_size"].AsInt64(),
+            qint64(4));
 
         ItemPtr song = manager->GetSharedFileItem(Path("share/music/SONG.MP3").toUpper());
         QVERIFY(song);
@@ -211,6 +220,23 @@ private slots:
         QCOMPARE(Count("shared_file"), size_t(2));
     }
 
+    void requestsWhileAWalkRuns()
+    {
+        for (int k = 0; k < 2000; ++k)
+            WriteFile(Path("first/%1/f%2.txt").arg(k % 50).arg(k));
+        WriteFile(Path("second/late.txt"));
+        // Shared while the first walk runs and while a rescan waits: walked all
+        // the same, and the rescan reports once.
+        QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+        manager->AddSharedFolder(Path("first"));
+        manager->RescanShares();
+        manager->AddSharedFolder(Path("second"));
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(rescanned.size(), 1);
+        QCOMPARE(Count("shared_file"), size_t(2001));
+        QVERIFY(manager->GetSharedFileItem(Path("second/late.txt")));
+    }
+
     void nestedSharedFolders()
     {
         WriteFile(Path("outer/inner/song.mp3"));
@@ -244,7 +270,8 @@ private slots:
         QVERIFY(WaitForScans(manager));
         QCOMPARE(Count("shared_file"), size_t(20));
         QVERIFY(d.GetType("search_token")->HasItem(Value("artist")));
-        QVERIFY(!d.GetType("search_token")->HasItem(Value(dir->path().section(u'/', -1).toLower().toStdString())));
+        QVERIFY(!d.GetType("search_token")
+                     ->HasItem(Value(dir->path().section(u'/', -1).toLower().toStdString())));
     }
 
     void thousandsOfFiles()

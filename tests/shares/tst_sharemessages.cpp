@@ -33,7 +33,10 @@ bool DecodeShare(const MemStream& message, WireShare& share, quint32& tableCount
     return in.ReadUInt32(tableCount) && in.Remaining() == 0;
 }
 
-std::string Key(QString path) { return path.replace(u'/', u'\\').toStdString(); }
+std::string Key(QString path)
+{
+    return path.replace(u'/', u'\\').toStdString();
+}
 }
 
 class TestShareMessages : public QObject {
@@ -58,7 +61,8 @@ private slots:
         QVERIFY(WaitForScans(manager));
         manager->OnMP3Scanned(root + "/A.MP3", 1, "stereo", 0, false, 256);
         // A file with a mode and no bit rate.
-        manager->GetSharedFileItem(root + "/mode only.mp3") += d.GetType("bitrate_mode")->GetItem(Value("cbr"));
+        manager->GetSharedFileItem(root + "/mode only.mp3")
+            += d.GetType("bitrate_mode")->GetItem(Value("cbr"));
     }
     void cleanupTestCase() { delete manager; }
 
@@ -110,6 +114,31 @@ private slots:
         QCOMPARE(after[1].second.size(), before[1].second.size() + 1);
     }
 
+    void listBuiltInTheBackground()
+    {
+        // The list that everybody may see is made ready once the index is
+        // quiet, and it is the list a request would build.
+        QTRY_VERIFY_WITH_TIMEOUT(manager->IsShareListReady("stranger"), 15000);
+        FileInfoMap share;
+        AttributeTranslationTable table;
+        manager->GetSharedFilesAsUserShare("stranger", share, table);
+        MemStream body;
+        share.Write(body);
+        table.Write(body);
+        QCOMPARE(InflateMessage(manager->GetSharedFilesMessage("stranger"), 5), body.GetBuffer());
+
+        // A change makes it stale until it is built again, new file included.
+        WriteFile(root + "/e/newer.txt", "nn");
+        manager->RescanShares();
+        QVERIFY(WaitForScans(manager));
+        QVERIFY(!manager->IsShareListReady("stranger"));
+        QTRY_VERIFY_WITH_TIMEOUT(manager->IsShareListReady("stranger"), 15000);
+        WireShare after;
+        quint32 tableCount;
+        QVERIFY(DecodeShare(manager->GetSharedFilesMessage("stranger"), after, tableCount));
+        QCOMPARE(after[1].second.size(), size_t(3));
+    }
+
     void folderReply()
     {
         QString request = root + "/e";
@@ -119,7 +148,8 @@ private slots:
         MemStream in(InflateMessage(message, 37));
         quint32 number, folders, count, trailer;
         QString first, second;
-        QVERIFY(in.ReadUInt32(number) && in.ReadString(first) && in.ReadUInt32(folders) && in.ReadString(second));
+        QVERIFY(
+            in.ReadUInt32(number) && in.ReadString(first) && in.ReadUInt32(folders) && in.ReadString(second));
         QCOMPARE(number, 77u);
         QCOMPARE(first, request);
         QCOMPARE(second, request);
@@ -129,10 +159,11 @@ private slots:
         for (WireFile& f : files)
             QVERIFY(ReadWireFile(in, f));
         QVERIFY(in.ReadUInt32(trailer) && trailer == 0 && in.Remaining() == 0);
-        QCOMPARE(count, 2u);
+        QCOMPARE(count, 3u);
         QCOMPARE(files[0].name, std::string("new.txt"));
-        QCOMPARE(files[1].name, std::string("x.bin"));
-        QCOMPARE(files[1].size, qint64(1));
+        QCOMPARE(files[1].name, std::string("newer.txt"));
+        QCOMPARE(files[2].name, std::string("x.bin"));
+        QCOMPARE(files[2].size, qint64(1));
 
         // Audio attributes are never in a folder reply.
         QString top = root;

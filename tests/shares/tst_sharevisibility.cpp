@@ -5,8 +5,14 @@
 #include <QTest>
 
 namespace {
-ItemPtr Get(const char* name, const Value& value) { return d.GetType(name)->GetItem(value); }
-ItemPtr Flag(const char* name) { return d.GetType(name)->NewItem(); }
+ItemPtr Get(const char* name, const Value& value)
+{
+    return d.GetType(name)->GetItem(value);
+}
+ItemPtr Flag(const char* name)
+{
+    return d.GetType(name)->NewItem();
+}
 QStringList Values(const ItemSet& items)
 {
     QStringList values;
@@ -63,7 +69,8 @@ private slots:
         QCOMPARE(Values(manager->GetUserSharedFolders("stranger")), QStringList { "/pub" });
         QCOMPARE(Values(manager->GetUserSharedFolders("listed")), (QStringList { "/list", "/pub" }));
         QCOMPARE(Values(manager->GetUserSharedFolders("other")), (QStringList { "/list", "/pub" }));
-        QCOMPARE(Values(manager->GetUserSharedFolders("friend")), (QStringList { "/group", "/list", "/pub" }));
+        QCOMPARE(
+            Values(manager->GetUserSharedFolders("friend")), (QStringList { "/group", "/list", "/pub" }));
         // Names are compared exactly.
         QCOMPARE(Values(manager->GetUserSharedFolders("Friend")), QStringList { "/pub" });
 
@@ -100,6 +107,41 @@ private slots:
         // A file without a folder is seen by nobody.
         ItemPtr loose = d.GetType("shared_file")->NewItem();
         QVERIFY(!manager->IsFileSharedWithUser(loose, "friend"));
+    }
+
+    void browsedShareIsDropped()
+    {
+        // A browsed share: two folders, parent and child, with a file each.
+        ItemPtr share = d.GetType("user_share")->NewItem();
+        share += Get("user", "friend");
+        ItemPtr top = d.GetType("user_share_folder")->NewItem();
+        ItemPtr sub = d.GetType("user_share_folder")->NewItem();
+        share += top;
+        share += sub;
+        top += Get("user_share_folder_name", "Music");
+        sub += Get("user_share_folder_name", "Live");
+        ItemPtr parent = d.GetType("user_share_folder_parent")->NewItem();
+        ItemPtr child = d.GetType("user_share_folder_child")->NewItem();
+        sub += parent;
+        top += child;
+        parent += child;
+        for (ItemPtr folder : { top, sub }) {
+            ItemPtr file = d.GetType("user_share_file")->NewItem();
+            folder += file;
+            file += Get("user_share_file_name", "x.mp3");
+            file += Get("file_size", "12");
+        }
+        manager->RemoveUserShare("nobody"); // no such user: nothing happens
+        manager->RemoveUserShare("stranger"); // no browsed share: nothing happens
+        QCOMPARE(d.GetType("user_share_file")->Count(), size_t(2));
+        manager->RemoveUserShare("friend");
+        for (const char* type :
+            { "user_share", "user_share_folder", "user_share_file", "user_share_folder_parent",
+                "user_share_folder_child", "user_share_file_name", "user_share_folder_name" })
+            QVERIFY2(d.GetType(type)->Count() == 0, type);
+        // The user and the own share stay.
+        QVERIFY(d.GetType("user")->HasItem(Value("friend")));
+        QCOMPARE(d.GetType("shared_file")->Count(), size_t(4));
     }
 };
 

@@ -1,0 +1,244 @@
+// link: shares
+// Share figures at scale, on a generated tree of real (empty) files:
+//   shares.walk          the scanner thread's disk walk (for reference)
+//   shares.index         end of the walk to a searchable index, and the
+//                        longest time the event loop was kept waiting
+//   shares.bytes_per_file heap growth per indexed file
+//   shares.search_median a two-word query matching few files (reply built
+//                        and compressed)
+//   shares.share_list_build / _compress_only  the share list of a user who
+//                        sees a tenth of the files, and zlib level 9 alone
+//                        on the same bytes
+// Usage: bench_shares [files]   (default 1000000; the tree is made in a
+// temporary folder and removed at the end)
+#include "peers/Inflate.h"
+#include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/Item.h"
+#include "store/Settings.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <malloc.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+size_t HeapBytes()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+void Print(const char* name, const char* scale, double value, const char* unit)
+{
+    std::printf("%s%s: %.3f %s\n", name, scale, value, unit);
+    std::fflush(stdout);
+}
+
+// Pseudo-words from syllables: a vocabulary shared by names and folders.
+std::vector<std::string> Vocabulary(size_t count)
+{
+    const char* syllables[] = { "ka", "lo", "mi", "ren", "sta", "vo", "qui", "zer", "dan", "po", "tri", "mel",
+        "sun", "gra", "fe", "no", "bel", "cor", "ix", "ul" };
+    std::vector<std::string> words;
+    std::mt19937 random(7);
+    while (words.size() < count) {
+        std::string word;
+        const int parts = 2 + int(random() % 3);
+        for (int k = 0; k < parts; ++k)
+            word += syllables[random() % 20];
+        words.push_back(word);
+    }
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    return words;
+}
+
+struct Tree {
+    QString publicRoot; // a tenth of the files: everybody sees them
+    QString privateRoot; // the rest: the user list only
+    std::vector<std::pair<std::string, std::string>> queries; // two words of one file's name
+};
+
+// Artist folders of 10 albums of 10 files; names of three words and a number.
+Tree MakeTree(const QString& base, long files)
+{
+    Tree tree;
+    tree.publicRoot = base + "/Public Music";
+    tree.privateRoot = base + "/Private Music";
+    const std::vector<std::string> words = Vocabulary(20000);
+    const char* extensions[]
+        = { ".mp3", ".flac", ".ogg", ".jpg", ".mp3", ".txt", ".mp3", ".m4a", ".mp3", ".nfo" };
+    std::mt19937 random(11);
+    std::string folder;
+    for (long k = 0; k < files; ++k) {
+        const std::string root = (k < files / 10 ? tree.publicRoot : tree.privateRoot).toStdString();
+        if (k % 10 == 0) {
+            folder = root + "/" + words[size_t(k / 100) % words.size()] + " " + std::to_string(k / 100)
+                + "/Album " + words[size_t(random() % words.size())] + " " + std::to_string(k / 10 % 10);
+            QDir().mkpath(QString::fromStdString(folder));
+        }
+        const std::string a = words[random() % words.size()], b = words[random() % words.size()],
+                          c = words[random() % words.size()];
+        const std::string name
+            = std::to_string(k % 10 + 1) + " - " + a + " " + b + " " + c + extensions[size_t(k) % 10];
+        const int fd = ::open((folder + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644);
+        if (fd >= 0)
+            ::close(fd);
+        if (k % 997 == 0 && tree.queries.size() < 1000)
+            tree.queries.emplace_back(a, c);
+    }
+    return tree;
+}
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const long files = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const char* scale = files == 1000000 ? "_1m" : "";
+    // On a memory file system when there is one: making a million files on a
+    // disk takes minutes and is not what is measured.
+    QTemporaryDir dir(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/bench_shares-XXXXXX") : QString());
+
+    QElapsedTimer clock;
+    clock.start();
+    const Tree tree = MakeTree(dir.path(), files);
+    std::fprintf(stderr, "tree of %ld files made in %.1f s\n", files, clock.elapsed() / 1000.0);
+
+    Settings::CreateTypes();
+    new DataSaver(&d);
+    new Server;
+    gp_server->CreateData();
+    for (const char* type : { "file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
+             "bitrate", "length_seconds" }) {
+        if (!d.HasType(type))
+            d.NewType(type, kAttribute, false, true);
+    }
+    auto* manager = new SharedFoldersManager;
+    settings.Set("username", "bench");
+    // A member of the user list sees both roots.
+    d.GetType("user")->GetItem(Value("member")) += d.GetType("in_user_list")->NewItem();
+    malloc_trim(0);
+    const size_t heapBefore = HeapBytes();
+
+    // Start-up walk of both roots; the walk's end is taken on the scanner
+    // thread as it signals.
+    std::atomic<qint64> walkEnd { 0 };
+    QObject::connect(
+        manager->Scanner(), &FileScanner::FoldersScanned, manager->Scanner(),
+        [&] { walkEnd = clock.nsecsElapsed(); }, Qt::DirectConnection);
+    // Both roots as if restored from the data file: walked at start-up.
+    d.GetType("shared_folder")->GetItem(Value(tree.publicRoot)) += d.GetType("shared_public")->NewItem();
+    d.GetType("shared_folder")->GetItem(Value(tree.privateRoot)) += d.GetType("shared_userlist")->NewItem();
+    const qint64 walkStart = clock.nsecsElapsed();
+    manager->Init();
+    qint64 longestWait = 0, last = 0, indexed = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (walkEnd && last && walkEnd < now)
+            longestWait = std::max(longestWait, now - std::max(last, qint64(walkEnd)));
+        last = now;
+        if (walkEnd && !manager->IsScanning() && !indexed) {
+            indexed = now;
+            app.quit();
+        }
+    });
+    tick.start();
+    app.exec();
+    Print("shares.walk", scale, (walkEnd - walkStart) / 1e9, "s");
+    Print("shares.index", scale, (indexed - walkEnd) / 1e9, "s");
+    Print("shares.index_longest_slice", scale, longestWait / 1e6, "ms");
+    malloc_trim(0);
+    Print("shares.bytes_per_file", "", double(HeapBytes() - heapBefore) / double(files), "B");
+    std::fprintf(stderr, "%zu items, %zu files, %zu folders, %zu tokens\n", d.ItemCount(),
+        d.GetType("shared_file")->Count(), d.GetType("shared_file_folder")->Count(),
+        d.GetType("search_token")->Count());
+
+    // Where the bytes are: per type, items, their value text on the heap and
+    // their connection maps.
+    for (Type* type : d.Types()) {
+        if (type->Count() < size_t(files / 100))
+            continue;
+        size_t text = 0, links = 0;
+        for (ChunkedSet::Position p; type->Items().Valid(p); type->Items().Advance(p)) {
+            const Item* item = type->Items().At(p);
+            text += item->value.capacity() > 15 ? item->value.capacity() + 1 : 0;
+            links += item->connections.MemoryBytes();
+        }
+        std::fprintf(stderr, "  %-36s %9zu items, %6.1f B text, %7.1f B links per item\n",
+            type->Name().c_str(), type->Count(), double(text) / double(type->Count()),
+            double(links) / double(type->Count()));
+    }
+    std::fprintf(stderr, "  sizeof(Item) %zu\n", sizeof(Item));
+
+    std::vector<double> micros;
+    size_t answered = 0;
+    for (const auto& [a, b] : tree.queries) {
+        const QString query = QString::fromStdString(a + " " + b);
+        MemStream message;
+        QElapsedTimer one;
+        one.start();
+        answered += manager->BuildSearchReply("member", 1, query, message);
+        micros.push_back(one.nsecsElapsed() / 1000.0);
+    }
+    std::sort(micros.begin(), micros.end());
+    if (!micros.empty())
+        Print("shares.search", (std::string(scale) + "_median").c_str(), micros[micros.size() / 2], "us");
+    std::fprintf(stderr, "%zu of %zu queries answered\n", answered, micros.size());
+    {
+        // How much of a reply is zlib: level 9 on a reply-sized body.
+        const QByteArray small(600, 'r');
+        std::vector<double> zlib;
+        for (int k = 0; k < 200; ++k) {
+            QElapsedTimer one;
+            one.start();
+            Deflate(small);
+            zlib.push_back(one.nsecsElapsed() / 1000.0);
+        }
+        std::sort(zlib.begin(), zlib.end());
+        std::fprintf(stderr, "zlib level 9 on 600 bytes: median %.1f us\n", zlib[zlib.size() / 2]);
+    }
+
+    // The stranger sees the public tenth only.
+    const char* listScale = files == 1000000 ? "_100k" : "";
+    QElapsedTimer build;
+    build.start();
+    const MemStream list = manager->GetSharedFilesMessage("stranger");
+    const double buildSeconds = build.nsecsElapsed() / 1e9;
+    FileInfoMap share;
+    AttributeTranslationTable table;
+    manager->GetSharedFilesAsUserShare("stranger", share, table);
+    MemStream body;
+    share.Write(body);
+    table.Write(body);
+    const QByteArray bytes = body.GetBuffer();
+    QElapsedTimer compress;
+    compress.start();
+    const QByteArray packed = Deflate(bytes);
+    const double compressSeconds = compress.nsecsElapsed() / 1e9;
+    Print("shares.share_list", (std::string(listScale) + "_build").c_str(), buildSeconds, "s");
+    Print("shares.share_list", (std::string(listScale) + "_compress_only").c_str(), compressSeconds, "s");
+    QElapsedTimer again;
+    again.start();
+    manager->GetSharedFilesMessage("stranger");
+    Print("shares.share_list", (std::string(listScale) + "_cached").c_str(), again.nsecsElapsed() / 1e9, "s");
+    std::fprintf(stderr, "share list: %zu folders, %lld body bytes, %lld compressed\n", share.size(),
+        qlonglong(bytes.size()), qlonglong(list.Size()));
+
+    delete manager;
+    return 0;
+}

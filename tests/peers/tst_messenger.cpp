@@ -1,0 +1,505 @@
+// The peer messenger in this process, with real sockets: raw peers that
+// speak the wire format by hand, hostile input, expiry and hand-over.
+#include "helper_peers.h"
+#include "peers/Inflate.h"
+#include "peers/Obfuscation.h"
+#include "peers/PeerCodes.h"
+#include "peers/PeerMessages.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+qint64 Now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+QByteArray Body(MemStream m)
+{
+    return m.GetBuffer();
+}
+
+// A raw peer that has introduced itself as a messaging peer.
+std::unique_ptr<RawPeer> MessagingPeer(const QString& user, quint16 port, bool obfuscated = false)
+{
+    auto peer = std::make_unique<RawPeer>(obfuscated);
+    if (!peer->Connect(port))
+        return nullptr;
+    peer->SendFrame(PeerInitBody(user, QStringLiteral("P"), 0));
+    return peer;
+}
+
+// Logs a raw client in to the stand-in server with a listening port.
+bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort)
+{
+    socket.connectToHost(QHostAddress::LocalHost, serverPort);
+    if (!socket.waitForConnected(5000))
+        return false;
+    MemStream login;
+    login.WriteUInt32(1);
+    login.WriteString(user);
+    login.WriteString(QStringLiteral("pw"));
+    login.WriteUInt32(157);
+    login.WriteString(QString::fromLatin1(
+        QCryptographicHash::hash((user + "pw").toUtf8(), QCryptographicHash::Md5).toHex()));
+    login.WriteUInt32(100);
+    MemStream ports;
+    ports.WriteUInt32(2);
+    ports.WriteUInt32(listenPort);
+    socket.write(Framed(login.GetBuffer()) + Framed(ports.GetBuffer()));
+    return socket.waitForBytesWritten(5000);
+}
+
+} // namespace
+
+class Messenger : public QObject {
+    Q_OBJECT
+    PeerMessenger* pm = nullptr;
+    Server* offline = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<std::string>("std::string");
+        Settings::CreateTypes();
+        offline = new Server(this);
+        gp_server->CreateData();
+        settings.Set("username", "me");
+        settings.Set("listening_port", "0");
+        settings.Set("obfuscated_listening_port", "0");
+        pm = new PeerMessenger(this);
+        QVERIFY(pm->Listen());
+        QVERIFY(pm->ListeningPort() != 0 && pm->ObfuscatedListeningPort() != 0);
+    }
+
+    void dataLoadedTakesAChosenPortAndWritesDefaults()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 chosen = probe.serverPort();
+        probe.close();
+        settings.Set("new_listening_port", chosen);
+        pm->DataLoaded();
+        QCOMPARE(settings.GetInt("listening_port"), int(chosen));
+        QCOMPARE(settings.GetInt("obfuscated_listening_port"), int(chosen) + 1);
+        QVERIFY(!d.GetType("global")->HasItem("new_listening_port"));
+        settings.Clear("listening_port");
+        settings.Clear("obfuscated_listening_port");
+        settings.SetDefault("listening_port", "2235"); // what DataLoaded writes
+        QCOMPARE(settings.Get("listening_port"), QStringLiteral("2235"));
+        // Back to free ports for the rest.
+        settings.Set("listening_port", "0");
+        settings.Set("obfuscated_listening_port", "0");
+        QVERIFY(pm->Listen());
+    }
+
+    void messagesBecomeSignals()
+    {
+        QSignalSpy requested(pm, &PeerMessenger::FileTransferRequested);
+        QSignalSpy response(pm, &PeerMessenger::FileTransferResponse);
+        QSignalSpy queueUpload(pm, &PeerMessenger::QueueUploadRequested);
+        QSignalSpy place(pm, &PeerMessenger::DownloadPlaceInLine);
+        QSignalSpy failed(pm, &PeerMessenger::UploadFailed);
+        QSignalSpy denied(pm, &PeerMessenger::UploadDenied);
+        QSignalSpy placeRequest(pm, &PeerMessenger::UploadPlaceInLineRequested);
+        QSignalSpy offer(pm, &PeerMessenger::QueueDownloadRequested);
+        QSignalSpy folder(pm, &PeerMessenger::SharedFilesInFolderRequested);
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        QSignalSpy info(pm, &PeerMessenger::UserInfoReceived);
+        auto peer = MessagingPeer(QStringLiteral("ann"), pm->ListeningPort());
+        QVERIFY(peer);
+        peer->SendFrame(Body(EncodeTransferRequest(1, 11, QStringLiteral("\\x\\y.mp3"), 4096)));
+        peer->SendFrame(Body(EncodeTransferResponse(12, true, true, 77, QString())));
+        peer->SendFrame(Body(EncodeTransferResponse(13, false, false, 0, QStringLiteral("Banned"))));
+        peer->SendFrame(Body(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("\\q"))));
+        peer->SendFrame(Body(EncodePlaceInLine(QStringLiteral("\\p"), 4)));
+        peer->SendFrame(Body(EncodePathMessage(PM_UPLOAD_FAILED, QStringLiteral("\\f"))));
+        peer->SendFrame(Body(EncodeUploadDenied(QStringLiteral("\\d"), QStringLiteral("Too many"))));
+        peer->SendFrame(Body(EncodePathMessage(PM_UPLOAD_PLACE_IN_LINE_REQUEST, QStringLiteral("\\r"))));
+        peer->SendFrame(Body(EncodeUploadOffer(QStringLiteral("\\o"), 5)));
+        peer->SendFrame(Body(EncodeFolderRequest(8, QStringLiteral("\\music"))));
+        peer->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        UserInfoMessage reply;
+        reply.description = QStringLiteral("hi");
+        reply.hasPicture = true;
+        reply.picture = "PNG";
+        reply.uploadSlots = 2;
+        peer->SendFrame(Body(EncodeUserInfo(reply)));
+        QTRY_COMPARE(info.size(), 1);
+
+        QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("ann"));
+        QCOMPARE(requested.at(0).at(2).toUInt(), 11u);
+        QCOMPARE(requested.at(0).at(4).toLongLong(), 4096);
+        QCOMPARE(response.size(), 2);
+        QCOMPARE(response.at(0).at(4).toLongLong(), 77);
+        QCOMPARE(response.at(1).at(5).toString(), QStringLiteral("Banned"));
+        QCOMPARE(queueUpload.at(0).at(1).toString(), QStringLiteral("\\q"));
+        QCOMPARE(place.at(0).at(2).toInt(), 4);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(denied.at(0).at(2).toString(), QStringLiteral("Too many"));
+        QCOMPARE(placeRequest.at(0).at(1).toString(), QStringLiteral("\\r"));
+        QCOMPARE(offer.at(0).at(2).toLongLong(), 5);
+        QCOMPARE(folder.at(0).at(1).toUInt(), 8u);
+        QCOMPARE(folder.at(0).at(2).toString(), QStringLiteral("\\music"));
+        QCOMPARE(infoRequest.size(), 1);
+        QCOMPARE(info.at(0).at(1).toString(), QStringLiteral("hi"));
+        QCOMPARE(info.at(0).at(4).toInt(), 3);
+        QCOMPARE(info.at(0).at(5).toInt(), 2);
+
+        // Our requests go out on the same connection, the counter advancing.
+        settings.Set("transfer_req_counter", "41");
+        QCOMPARE(pm->RequestUpload(QStringLiteral("ann"), QStringLiteral("\\u.mp3"), 9), 41u);
+        QCOMPARE(settings.Get("transfer_req_counter"), QStringLiteral("42"));
+        QByteArray frame;
+        QVERIFY(peer->ReadFrame(frame));
+        MemStream in(frame);
+        quint32 code;
+        QVERIFY(in.ReadUInt32(code) && code == PM_TRANSFER_REQUEST);
+        TransferRequestMessage sent;
+        QVERIFY(DecodeTransferRequest(in, sent));
+        QCOMPARE(sent.req, 41u);
+        QCOMPARE(sent.size, 9);
+    }
+
+    void shareListRequestsAreAnswered()
+    {
+        auto peer = MessagingPeer(QStringLiteral("bea"), pm->ListeningPort());
+        QVERIFY(peer);
+        // Without a provider: an empty share (8 zero bytes before compression).
+        peer->SendFrame(Body(EncodeCodeOnly(PM_GET_SHARED_FILE_LIST)));
+        QByteArray frame;
+        QVERIFY(peer->ReadFrame(frame));
+        QCOMPARE(frame.left(4), U32(PM_SHARED_FILE_LIST));
+        QByteArray body;
+        QCOMPARE(InflateCapped(frame.mid(4), 100, body), InflateResult::Ok);
+        QCOMPARE(body, QByteArray(8, '\0'));
+        // With one: its message, built for the asking user.
+        QString askedFor;
+        pm->SetSharedFilesMessageProvider([&askedFor](const QString& user) {
+            askedFor = user;
+            FileInfoMap share;
+            share["\\s"].insert(FileInfo());
+            return EncodeSharedFileList(share, AttributeTranslationTable());
+        });
+        peer->SendFrame(Body(EncodeCodeOnly(PM_GET_SHARED_FILE_LIST)));
+        QVERIFY(peer->ReadFrame(frame));
+        QCOMPARE(askedFor, QStringLiteral("bea"));
+        FileInfoMap got;
+        AttributeTranslationTable table;
+        QVERIFY(DecodeSharedFileList(frame.mid(4), got, table));
+        QCOMPARE(got.count("\\s"), size_t(1));
+        pm->SetSharedFilesMessageProvider({});
+
+        // A share list from the peer arrives as UserShare; a bomb does not.
+        QSignalSpy share(pm, &PeerMessenger::UserShare);
+        MemStream bomb = EncodeCodeOnly(PM_SHARED_FILE_LIST);
+        const QByteArray packed = Deflate(QByteArray(kMaxInflatedSize + 1024, '\0'));
+        bomb.WriteBuffer(packed.constData(), packed.size());
+        peer->SendFrame(bomb.GetBuffer());
+        FileInfoMap small;
+        small["\\t"];
+        peer->SendFrame(Body(EncodeSharedFileList(small, AttributeTranslationTable())));
+        QTRY_COMPARE(share.size(), 1);
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("bea")));
+    }
+
+    void obfuscatedPortBothWays()
+    {
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        auto peer = MessagingPeer(QStringLiteral("cat"), pm->ObfuscatedListeningPort(), true);
+        QVERIFY(peer);
+        peer->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QTRY_COMPARE(infoRequest.size(), 1);
+        QCOMPARE(infoRequest.at(0).at(0).toString(), QStringLiteral("cat"));
+        pm->GetUserInfo(QStringLiteral("cat"));
+        // The reply is obfuscated: a raw read shows a key, then no plain length.
+        QByteArray raw;
+        QVERIFY(peer->ReadRaw(raw, 12));
+        QVERIFY(raw.mid(4, 4) != U32(4) || raw.mid(8, 4) != U32(PM_USER_INFO_REQUEST));
+        ObfuscationCipher cipher;
+        cipher.Reset(qFromLittleEndian<quint32>(raw.constData()));
+        QByteArray clear = raw.mid(4);
+        cipher.Apply(clear.data(), clear.size());
+        QCOMPARE(clear, U32(4) + U32(PM_USER_INFO_REQUEST));
+        // A plain peer on the obfuscated port gets nowhere: its bytes make
+        // no init, and it is closed with the silent ones.
+        QSignalSpy infoRequests(pm, &PeerMessenger::UserInfoRequested);
+        auto plain = MessagingPeer(QStringLiteral("dog"), pm->ObfuscatedListeningPort(), false);
+        QVERIFY(plain);
+        plain->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QVERIFY(!plain->WaitClosed(300));
+        pm->ExpireStale(Now() + kInitTimeout + 1);
+        QVERIFY(plain->WaitClosed());
+        QCOMPARE(infoRequests.size(), 0);
+    }
+
+    void fileConnectionIsHandedOverAfterFourBytes()
+    {
+        QTcpSocket* received = nullptr;
+        uint req = 0;
+        QString from;
+        auto handler = connect(pm, &PeerMessenger::FileConnectionRequested, this,
+            [&](QString user, QTcpSocket* socket, uint number) {
+                received = socket;
+                req = number;
+                from = user;
+            });
+        RawPeer peer;
+        QVERIFY(peer.Connect(pm->ListeningPort()));
+        peer.SendFrame(PeerInitBody(QStringLiteral("eve"), QStringLiteral("F"), 0));
+        peer.SendRaw(U32(0xabcd1234).left(2));
+        QTest::qWait(50);
+        QVERIFY(!received);
+        peer.SendRaw(U32(0xabcd1234).mid(2) + QByteArray("rest"));
+        QTRY_VERIFY(received);
+        disconnect(handler);
+        QCOMPARE(from, QStringLiteral("eve"));
+        QCOMPARE(req, 0xabcd1234u);
+        QVERIFY(!received->parent());
+        QTRY_COMPARE(received->bytesAvailable(), 4); // "rest" is left for the new owner
+        QCOMPARE(received->read(4), QByteArray("rest"));
+        // Expiry never touches it.
+        pm->ExpireStale(Now() + 100000);
+        received->write("ok");
+        received->flush();
+        QByteArray echo;
+        QVERIFY(peer.ReadRaw(echo, 2));
+        QCOMPARE(echo, QByteArray("ok"));
+        delete received;
+        // Nobody takes a file connection: it is closed, not leaked.
+        RawPeer orphan;
+        QVERIFY(orphan.Connect(pm->ListeningPort()));
+        orphan.SendFrame(PeerInitBody(QStringLiteral("eve"), QStringLiteral("F"), 0));
+        orphan.SendRaw(U32(1));
+        QVERIFY(orphan.WaitClosed());
+    }
+
+    void searchRepliesAreStoredUnderTheirSearch()
+    {
+        QSignalSpy results(pm, &PeerMessenger::SearchResults);
+        Type* requests = d.GetType("search_request");
+        ItemPtr search = requests->NewItem(Value(4242u));
+        ItemPtr stopped = requests->NewItem(Value(4343u));
+        stopped.Connect(d.GetType("search_stopped")->GetGlobalNullItem());
+        SearchReply reply;
+        reply.user = "fay";
+        reply.ticket = 4242;
+        FileInfo file;
+        file.name = "\\music\\live\\a.mp3";
+        file.size = 5000000000LL;
+        file.attributes.extension = "mp3";
+        file.attributes.attributes
+            = { { ATTR_BITRATE, 192 }, { ATTR_BITRATE_MODE, 1 }, { ATTR_LENGTH, 300 }, { 9, 9 } };
+        FileInfo bare;
+        bare.name = "nofolder.txt";
+        bare.size = 1;
+        reply.files = { file, bare };
+        reply.freeSlot = true;
+        reply.uploadSpeed = 1000;
+        reply.queueLength = 2;
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        QCOMPARE(results.size(), 1);
+        ItemPtr stored = results.at(0).at(0).value<ItemPtr>();
+        QCOMPARE(stored["search_request"], search);
+        QCOMPARE(stored["user"].AsString(), QStringLiteral("fay"));
+        QCOMPARE(stored["search_results_user_available"].AsString(), QStringLiteral("yes"));
+        QCOMPARE(stored["search_results_user_speed"].AsString(), QStringLiteral("1000"));
+        QCOMPARE(stored["search_results_uploads_in_queue"].AsString(), QStringLiteral("2"));
+        const ItemSet files = stored.GetItems("search_result");
+        QCOMPARE(files.Size(), size_t(2));
+        bool seenMp3 = false;
+        for (ItemPtr f : files) {
+            if (f["search_result_file_name"].AsString() != QStringLiteral("a.mp3")) {
+                QCOMPARE(f["search_result_file_folder"].AsString(), QString());
+                continue;
+            }
+            seenMp3 = true;
+            QCOMPARE(f["search_result_file_folder"].AsString(), QStringLiteral("\\music\\live"));
+            QCOMPARE(f["file_size"].AsString(), QStringLiteral("5000000000"));
+            QCOMPARE(f["bitrate"].AsString(), QStringLiteral("192"));
+            QCOMPARE(f["bitrate_mode"].AsString(), QStringLiteral("vbr"));
+            QCOMPARE(f["length_seconds"].AsString(), QStringLiteral("300"));
+        }
+        QVERIFY(seenMp3);
+        // Stopped, missing, and malformed: nothing stored, nothing signalled.
+        const size_t before = d.GetType("search_results")->Count();
+        reply.ticket = 4343;
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        reply.ticket = 1;
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer().left(20));
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(d.GetType("search_results")->Count(), before);
+        // The search owns its replies: removing it takes them along.
+        search.Remove();
+        d.RemoveDisconnectedItems();
+        QCOMPARE(d.GetType("search_result")->Count(), size_t(0));
+    }
+
+    void hostilePeersAreClosedAndOthersServed()
+    {
+        // Malformed init, oversized init, oversized frame, frame without code.
+        RawPeer badInit;
+        QVERIFY(badInit.Connect(pm->ListeningPort()));
+        badInit.SendFrame(QByteArray("\x07junk"));
+        QVERIFY(badInit.WaitClosed());
+        RawPeer bigInit;
+        QVERIFY(bigInit.Connect(pm->ListeningPort()));
+        bigInit.SendRaw(U32(kMaxInitFrame + 1));
+        QVERIFY(bigInit.WaitClosed());
+        auto bigFrame = MessagingPeer(QStringLiteral("gus"), pm->ListeningPort());
+        QVERIFY(bigFrame);
+        bigFrame->SendRaw(U32(kMaxMessageFrame + 1));
+        QVERIFY(bigFrame->WaitClosed());
+        RawPeer unknownToken;
+        QVERIFY(unknownToken.Connect(pm->ListeningPort()));
+        unknownToken.SendFrame(PierceBody(999999));
+        QVERIFY(unknownToken.WaitClosed());
+
+        // Malformed messages are dropped; the connection goes on.
+        QSignalSpy response(pm, &PeerMessenger::FileTransferResponse);
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        auto sloppy = MessagingPeer(QStringLiteral("hal"), pm->ListeningPort());
+        QVERIFY(sloppy);
+        sloppy->SendFrame(Body(EncodeTransferResponse(1, false, false, 0, QStringLiteral("x"))).left(9));
+        sloppy->SendFrame(QByteArray("\x01"));
+        sloppy->SendFrame(Body(EncodeCodeOnly(8)));
+        sloppy->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QTRY_COMPARE(infoRequest.size(), 1);
+        QCOMPARE(response.size(), 0);
+
+        // Half a frame, then gone.
+        {
+            auto half = MessagingPeer(QStringLiteral("ivy"), pm->ListeningPort());
+            QVERIFY(half);
+            half->SendRaw(U32(100) + QByteArray(10, 'x'));
+            QTRY_VERIFY(pm->HasOpenMessageConnection(QStringLiteral("ivy")));
+        }
+        QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("ivy")));
+    }
+
+    void aBurstOfRealPeersBeyondThePendingLimitIsServed()
+    {
+        // They all connect at once and speak a moment later: the messenger
+        // is full of young silent sockets meanwhile, and must neither close
+        // them nor lose the ones waiting behind them.
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        std::vector<std::unique_ptr<RawPeer>> burst;
+        const int count = kMaxPendingConnections * 2 + 10;
+        for (int i = 0; i < count; ++i) {
+            burst.push_back(std::make_unique<RawPeer>());
+            QVERIFY(burst.back()->Connect(pm->ListeningPort()));
+        }
+        QTest::qWait(300);
+        QCOMPARE(pm->PendingConnectionCount(), kMaxPendingConnections);
+        for (int i = 0; i < count; ++i) {
+            burst[i]->SendFrame(PeerInitBody(QStringLiteral("b%1").arg(i), QStringLiteral("P"), 0));
+            burst[i]->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(infoRequest.size(), count, 10000);
+    }
+
+    void aFloodOfSilentConnectionsIsBounded()
+    {
+        std::vector<std::unique_ptr<RawPeer>> flood;
+        for (int i = 0; i < kMaxPendingConnections + 20; ++i) {
+            flood.push_back(std::make_unique<RawPeer>());
+            QVERIFY(flood.back()->Connect(pm->ListeningPort()));
+            QCoreApplication::processEvents(); // the messenger accepts
+        }
+        QTRY_VERIFY(pm->PendingConnectionCount() == kMaxPendingConnections);
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        auto real = MessagingPeer(QStringLiteral("jay"), pm->ListeningPort());
+        QVERIFY(real);
+        real->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QTRY_COMPARE(infoRequest.size(), 1);
+        // The silent ones time out.
+        pm->ExpireStale(Now() + kInitTimeout + 1);
+        QTRY_COMPARE(pm->PendingConnectionCount(), 0);
+        QVERIFY(flood.front()->WaitClosed());
+        QVERIFY(flood.back()->WaitClosed());
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("jay")));
+        // An idle messaging connection goes after its idle time.
+        pm->ExpireStale(Now() + kIdleTimeout + 1);
+        QVERIFY(real->WaitClosed());
+        QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("jay")));
+    }
+
+    void withoutTheServerAnAttemptFailsAtOnce()
+    {
+        QVERIFY(!gp_server->IsConnected());
+        QSignalSpy failed(pm, &PeerMessenger::ConnectionToUserFailed);
+        MemStream m = EncodeCodeOnly(PM_USER_INFO_REQUEST);
+        pm->SendMessage(QStringLiteral("kim"), m);
+        pm->SendMessage(QStringLiteral("kim"), m);
+        QCOMPARE(failed.size(), 0); // never inside the caller's call
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("P"));
+        QCOMPARE(pm->UnsentMessageCount(QStringLiteral("kim")), 2);
+        // When kim connects to us after all, the messages go out in order.
+        auto kim = MessagingPeer(QStringLiteral("kim"), pm->ListeningPort());
+        QVERIFY(kim);
+        QByteArray frame;
+        QVERIFY(kim->ReadFrame(frame));
+        QVERIFY(kim->ReadFrame(frame));
+        QCOMPARE(pm->UnsentMessageCount(QStringLiteral("kim")), 0);
+        // Messages nobody collects are dropped after 300 seconds.
+        pm->SendMessage(QStringLiteral("lee"), m);
+        QTRY_COMPARE(failed.size(), 2);
+        pm->ExpireStale(Now() + kUnsentLifetime - 5);
+        QCOMPARE(pm->UnsentMessageCount(QStringLiteral("lee")), 1);
+        pm->ExpireStale(Now() + kUnsentLifetime + 1);
+        QCOMPARE(pm->UnsentMessageCount(QStringLiteral("lee")), 0);
+    }
+
+    void aStaleAttemptFailsOnTheTimer()
+    {
+        // Logged in to a real server, toward a user who never answers the
+        // brokered request and whose address has nobody listening.
+        StandinServer server;
+        QVERIFY(server.Start());
+        qputenv("MARROWBY_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(server.Port()));
+        auto* online = new Server(this);
+        online->CreateData();
+        QSignalSpy connected(online, &Server::Connected);
+        online->Connect();
+        QVERIFY(connected.wait(5000));
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 deadPort = closed.serverPort();
+        closed.close();
+        QTcpSocket mute;
+        QVERIFY(LoginRaw(mute, server.Port(), QStringLiteral("mute"), deadPort));
+        QTest::qWait(200);
+
+        auto* messenger = new PeerMessenger(this);
+        QSignalSpy failed(messenger, &PeerMessenger::ConnectionToUserFailed);
+        messenger->RequestFileConnectionToUser(QStringLiteral("mute"));
+        messenger->RequestFileConnectionToUser(QStringLiteral("mute")); // one attempt only
+        QTest::qWait(500); // the direct way fails, the brokered one waits
+        QCOMPARE(failed.size(), 0);
+        messenger->ExpireStale(Now() + kRequestTimeout - 5);
+        QCOMPARE(failed.size(), 0);
+        messenger->ExpireStale(Now() + kRequestTimeout + 1);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("mute"));
+        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("F"));
+        delete messenger;
+        peerMessenger = pm;
+        delete online;
+        gp_server = offline;
+    }
+};
+
+QTEST_GUILESS_MAIN(Messenger)
+#include "tst_messenger.moc"

@@ -1,0 +1,135 @@
+// The scanner thread on its own: what a walk records, nested shared folders,
+// folders that cannot be read, MP3 attributes reaching the index through the
+// queued signals, and stopping a walk of a large tree.
+#include "helper_shares.h"
+#include "shares/FileScanner.h"
+#include "store/Data.h"
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+namespace {
+// A scanner on its own thread, stopped and joined at the end.
+struct ScannerThread {
+    QThread thread;
+    FileScanner* scanner = new FileScanner;
+    ScannerThread()
+    {
+        scanner->moveToThread(&thread);
+        thread.start();
+    }
+    ~ScannerThread()
+    {
+        scanner->Quit();
+        thread.exit(0);
+        thread.wait();
+        delete scanner;
+    }
+    FileScanner::Walk Walk(const char* slot, const QStringList& roots)
+    {
+        QSignalSpy done(scanner, &FileScanner::FoldersScanned);
+        QMetaObject::invokeMethod(scanner, slot, Qt::QueuedConnection, Q_ARG(QStringList, roots));
+        if (!done.wait(30000))
+            return {};
+        return scanner->TakeResult();
+    }
+};
+}
+
+class TestFileScanner : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString Path(const QString& relative) const { return dir.filePath(relative); }
+
+private slots:
+    void walks()
+    {
+        ScannerThread s;
+        // Nothing to walk: an empty result, and the signal all the same.
+        FileScanner::Walk empty = s.Walk("ScanFolders", {});
+        QVERIFY(empty.folders.empty());
+
+        QDir().mkpath(Path("empty"));
+        WriteFile(Path("outer/a.txt"), "12345");
+        WriteFile(Path("outer/inner/b.txt"));
+        WriteFile(Path("outer/.hidden/c.txt"));
+        FileScanner::Walk walk
+            = s.Walk("ScanFolders", { Path("empty"), Path("outer"), Path("outer/inner"), Path("missing") });
+        QCOMPARE(walk.folders.size(), size_t(2)); // the inner root was reached through the outer one
+        QVERIFY(walk.folders[Path("empty")][Path("empty")].empty());
+        QCOMPARE(walk.folders[Path("outer")][Path("outer")][QStringLiteral("a.txt")], qint64(5));
+        QCOMPARE(walk.folders[Path("outer")].size(), size_t(2));
+        QVERIFY(!walk.folders[Path("outer")].count(Path("outer/.hidden")));
+        QCOMPARE(walk.unavailable[Path("missing")], std::set<QString> { Path("missing") });
+
+        // A rescan walks each root on its own: the inner folder under both.
+        FileScanner::Walk again = s.Walk("RescanFolders", { Path("outer"), Path("outer/inner") });
+        QVERIFY(again.folders[Path("outer")].count(Path("outer/inner")));
+        QVERIFY(again.folders[Path("outer/inner")].count(Path("outer/inner")));
+    }
+
+    void stopEndsALargeWalk()
+    {
+        for (int k = 0; k < 4000; ++k)
+            WriteFile(Path("large/%1/%2/f.txt").arg(k % 40).arg(k));
+        ScannerThread s;
+        QSignalSpy done(s.scanner, &FileScanner::FoldersScanned);
+        QMetaObject::invokeMethod(
+            s.scanner, "ScanFolders", Qt::QueuedConnection, Q_ARG(QStringList, { Path("large") }));
+        QTest::qWait(20);
+        QElapsedTimer clock;
+        clock.start();
+        s.scanner->Quit();
+        QVERIFY(done.wait(5000) || done.size() == 1);
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        // What was walked before the stop is there; not everything is.
+        FileScanner::Walk walk = s.scanner->TakeResult();
+        size_t folders = 0;
+        for (const auto& [root, map] : walk.folders)
+            folders += map.size();
+        QVERIFY(folders < 4041);
+    }
+
+    void mp3AttributesReachTheIndex()
+    {
+        SharedFoldersManager* manager = MakeShareManager();
+        const QString wav = Path("tone.wav");
+        WriteSineWav(wav, 44100, 2, 3.0);
+        QDir().mkpath(Path("music"));
+        QVERIFY(RunLame({ "-b", "192", "-m", "s", wav, Path("music/Song.mp3") }));
+        QVERIFY(RunLame({ "-b", "96", "-m", "m", wav, Path("music/Mono.MP3") }));
+        QVERIFY(RunLame({ "-b", "96", wav, Path("music/mixed.Mp3") }));
+        WriteFile(Path("music/fake.mp3"), "not audio");
+        manager->AddSharedFolder(Path("music")) += d.GetType("shared_public")->NewItem();
+        QVERIFY(WaitForScans(manager));
+        ItemPtr song = manager->GetSharedFileItem(Path("music/Song.mp3"));
+        QTRY_VERIFY(song.IsConnected("is_scanned"));
+        QCOMPARE(song["bitrate"].AsInt(), 192);
+        QCOMPARE(song["bitrate_mode"].AsString(), QStringLiteral("cbr"));
+        QCOMPARE(song["mpeg_version"].AsString(), QStringLiteral("1"));
+        QCOMPARE(song["channel_mode"].AsString(), QStringLiteral("stereo"));
+        QCOMPARE(song["audio_frequency"].AsString(), QStringLiteral("0"));
+        QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(song), QStringLiteral("192 CBR"));
+        ItemPtr mono = manager->GetSharedFileItem(Path("music/Mono.MP3"));
+        QTRY_VERIFY(mono.IsConnected("is_scanned"));
+        QCOMPARE(mono["channel_mode"].AsString(), QStringLiteral("mono"));
+        // A mixed-case extension is never read; text named .mp3 gets nothing.
+        QTest::qWait(200);
+        QVERIFY(!manager->GetSharedFileItem(Path("music/mixed.Mp3")).IsConnected("is_scanned"));
+        QVERIFY(!manager->GetSharedFileItem(Path("music/fake.mp3")).IsConnected("is_scanned"));
+        // Display text of a browsed file with a length.
+        ItemPtr browsed = d.GetType("user_share_file")->NewItem();
+        browsed += d.GetType("length_seconds")->GetItem(Value(75));
+        QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(browsed), QStringLiteral(", 1m:15s"));
+        // A result for a file that left the index changes nothing.
+        manager->OnMP3Scanned(Path("music/gone.mp3"), 1, "stereo", 0, false, 128);
+        QVERIFY(!manager->GetSharedFileItem(Path("music/gone.mp3")));
+        delete manager;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileScanner)
+#include "tst_filescanner.moc"

@@ -1,0 +1,94 @@
+// At each login the server hears the share's folder and file counts (right
+// after files left with their folder) and is asked for the own statistics,
+// whose speed becomes upload_speed.
+#include "helper_serverwire.h"
+#include "helper_shares.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestShareLogin : public QObject {
+    Q_OBJECT
+    std::unique_ptr<FakeCentralServer> fake;
+    SharedFoldersManager* manager = nullptr;
+    QTemporaryDir dir;
+
+    // Logs in and returns the counts of the last code 35 and the user named
+    // by code 36.
+    bool Login(quint32& folders, quint32& files, QByteArray& statsUser)
+    {
+        gp_server->Disconnect();
+        QSignalSpy connected(gp_server, &Server::Connected);
+        gp_server->Connect();
+        if (!fake->WaitClient() || !fake->AcceptLogin() || !connected.wait(3000))
+            return false;
+        bool counts = false, stats = false;
+        for (const WireFrame& frame : fake->Drain(500)) {
+            const QByteArray& b = frame.body;
+            if (frame.code == 35 && b.size() == 8) {
+                folders = qFromLittleEndian<quint32>(b.constData());
+                files = qFromLittleEndian<quint32>(b.constData() + 4);
+                counts = true;
+            } else if (frame.code == 36) {
+                statsUser = b.mid(4);
+                stats = true;
+            }
+        }
+        return counts && stats;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        fake = std::make_unique<FakeCentralServer>();
+        qputenv("MARROWBY_SERVER", fake->Address().toUtf8());
+        manager = MakeShareManager();
+        settings.Set("username", "me");
+        settings.Set("password", "pw");
+    }
+    void cleanupTestCase() { delete manager; }
+
+    void countsAndSpeed()
+    {
+        quint32 folders = 99, files = 99;
+        QByteArray user;
+        QVERIFY(Login(folders, files, user));
+        QCOMPARE(folders, 0u);
+        QCOMPARE(files, 0u);
+        QCOMPARE(user, QByteArray("me"));
+
+        for (const char* name : { "a/cover.jpg", "a/one.mp3", "b/cover.jpg", "b/two.mp3", "top.txt" })
+            WriteFile(dir.filePath(QStringLiteral("share/") + name));
+        manager->AddSharedFolder(dir.filePath("share"));
+        QVERIFY(WaitForScans(manager));
+        QVERIFY(Login(folders, files, user));
+        QCOMPARE(folders, 3u);
+        QCOMPARE(files, 5u);
+
+        // A folder leaves the disk: its files are not counted any more, also
+        // those named like files still shared.
+        QVERIFY(QDir(dir.filePath("share/b")).removeRecursively());
+        QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+        manager->RescanShares();
+        QVERIFY(WaitForScans(manager));
+        QVERIFY(Login(folders, files, user));
+        QCOMPARE(folders, 2u);
+        QCOMPARE(files, 3u);
+
+        // The own statistics set the upload speed; another user's do not,
+        // even one whose name differs only in letter case.
+        fake->Send(36, WireBody().str("ME").stats(5, 1, 1, 1));
+        fake->Send(36, WireBody().str("me").stats(777, 1, 1, 1));
+        QTRY_COMPARE(settings.GetInt("upload_speed"), 777);
+        fake->Send(36, WireBody().str("ME").stats(5, 1, 1, 1));
+        QTest::qWait(100);
+        QCOMPARE(settings.GetInt("upload_speed"), 777);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShareLogin)
+#include "tst_sharelogin.moc"

@@ -1,0 +1,410 @@
+// End to end, with real processes and real files: the stand-in server and two
+// to four headless clients on loopback. One shares a folder, another searches
+// it, queues downloads and gets byte-identical files in "complete"; a sharer
+// killed mid-transfer and started again lets the download resume from its
+// partial file; one upload slot serves three downloaders in order with their
+// places in line; the per-user limit answers "Too many files"; and
+// finish-uploads-and-quit ends the sharer once its uploads are done.
+#include "helper_transfercore.h"
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+QString Bin(const QString& name) { return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name; }
+
+// Writes size pseudo-random bytes quickly: one random mebibyte, varied per
+// block, so no two blocks are alike.
+void WriteBigFile(const QString& path, qint64 size, quint32 seed)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    random.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (qint64 written = 0, n = 0; written < size; ++n) {
+        auto* words = reinterpret_cast<quint32*>(block.data());
+        for (int k = 0; k < 16; ++k)
+            words[k] = quint32(n * 2654435761u + k);
+        const qint64 chunk = qMin<qint64>(block.size(), size - written);
+        QCOMPARE(file.write(block.constData(), chunk), chunk);
+        written += chunk;
+    }
+}
+
+QByteArray Digest(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    hash.addData(&file);
+    return hash.result();
+}
+
+// The stand-in server.
+struct Standin {
+    QProcess process;
+    quint16 port = 0;
+    bool Start()
+    {
+        process.setProgram(Bin("marrowby-server"));
+        process.setArguments({ "--port", "0" });
+        process.start();
+        if (!process.waitForStarted(10000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!process.canReadLine() && clock.elapsed() < 10000)
+            process.waitForReadyRead(100);
+        const QString line = QString::fromUtf8(process.readLine()).trimmed();
+        port = quint16(line.section(' ', -1).toUInt());
+        return port != 0;
+    }
+    ~Standin()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+};
+
+// One headless client: commands in, event lines out.
+class Client {
+public:
+    // With login false the client starts without logging in (see LogIn).
+    Client(const QString& user, const QString& home, quint16 serverPort, bool login = true)
+        : m_user(user)
+    {
+        QDir().mkpath(home);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("MARROWBY_SERVER", QStringLiteral("127.0.0.1:%1").arg(serverPort));
+        m_process.setProcessEnvironment(env);
+        m_process.setProgram(Bin("marrowby-driver"));
+        QStringList arguments { "--port", "0", "--obfuscated-port", "0", "--log" };
+        if (login)
+            arguments << "--user" << user;
+        m_process.setArguments(arguments);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        // The client's log, for a look after a failure.
+        m_process.setStandardErrorFile(home + "/client.log", QIODevice::Append);
+        m_process.start();
+    }
+    ~Client()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    void Send(const QString& line)
+    {
+        m_process.write(line.toUtf8() + '\n');
+        m_process.waitForBytesWritten(5000);
+    }
+    // The first line (old or new) that starts with the prefix; it is consumed
+    // with every line before it. Empty on time-out.
+    QString WaitFor(const QString& prefix, int timeoutMs = 30000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            Pump();
+            for (int k = 0; k < m_lines.size(); ++k) {
+                if (m_lines[k].startsWith(prefix)) {
+                    const QString line = m_lines[k];
+                    m_lines = m_lines.mid(k + 1);
+                    return line;
+                }
+            }
+            if (clock.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning) {
+                qInfo().noquote() << m_user << "waited in vain for" << prefix << "after:" << m_lines.join(" | ");
+                return QString();
+            }
+            // Other clients' writes and reads go on meanwhile.
+            m_process.waitForReadyRead(20);
+            QCoreApplication::processEvents();
+        }
+    }
+    // Every line so far that starts with the prefix (consumed).
+    QStringList Take(const QString& prefix)
+    {
+        Pump();
+        QStringList found, rest;
+        for (const QString& line : m_lines)
+            (line.startsWith(prefix) ? found : rest) << line;
+        m_lines = rest;
+        return found;
+    }
+    bool LogIn()
+    {
+        Send("set username " + m_user);
+        Send("set password secret");
+        Send("connect");
+        return !WaitFor("connected", 20000).isEmpty();
+    }
+    void Kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool WaitForExit(int timeoutMs) { return m_process.waitForFinished(timeoutMs); }
+    int ExitCode() const { return m_process.exitCode(); }
+    QProcess::ExitStatus ExitStatus() const { return m_process.exitStatus(); }
+    const QString& User() const { return m_user; }
+    // Every line printed so far, consumed or not.
+    QStringList History()
+    {
+        Pump();
+        return m_history;
+    }
+
+private:
+    void Pump()
+    {
+        while (m_process.canReadLine()) {
+            m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
+            m_history << m_lines.last();
+        }
+    }
+    QString m_user;
+    QProcess m_process;
+    QStringList m_lines;
+    QStringList m_history;
+};
+
+} // namespace
+
+class TestE2e : public QObject {
+    Q_OBJECT
+    QTemporaryDir temp;
+    std::unique_ptr<Standin> server;
+    int clients = 0;
+
+    QString Home(const QString& user) const { return temp.path() + "/home-" + user; }
+    QString Completed(const QString& user, const QString& rest) const
+    {
+        return Home(user) + "/Marrowby Downloads/complete/" + rest;
+    }
+    QString Partial(const QString& user, const QString& rest) const
+    {
+        return Home(user) + "/Marrowby Downloads/downloading/" + rest;
+    }
+
+    std::unique_ptr<Client> Start(const QString& user)
+    {
+        auto client = std::make_unique<Client>(user, Home(user), server->port);
+        if (client->WaitFor("connected", 20000).isEmpty())
+            return nullptr;
+        return client;
+    }
+
+    // Shares the folder and waits for its walk.
+    bool Share(Client& client, const QString& folder)
+    {
+        client.Send("share-folder " + folder);
+        client.Send("wait-shares");
+        return !client.WaitFor("shares-ready", 60000).isEmpty();
+    }
+
+    static QString Remote(const QString& local) { return QString(local).replace('/', '\\'); }
+
+private slots:
+    void initTestCase()
+    {
+        // Keep the homes (and the clients' logs) for a look after a failure.
+        temp.setAutoRemove(!qEnvironmentVariableIsSet("MARROWBY_KEEP_TEST_FILES"));
+        qInfo() << "files in" << temp.path();
+        server = std::make_unique<Standin>();
+        QVERIFY(server->Start());
+    }
+
+    // Search, results, downloads, identical bytes; a 0-byte file too.
+    void searchAndDownload()
+    {
+        const QString share = temp.path() + "/share-alice/Music Collection";
+        WriteBigFile(share + "/big/random200.bin", 200LL * 1024 * 1024, 1);
+        QByteArray mp3;
+        for (int n = 0; n < 3; ++n)
+            WriteRandomFile(share + QString("/album/song%1.mp3").arg(n), 300000 + n * 1111, 10 + n);
+        WriteRandomFile(share + "/album/silence.mp3", 0, 20);
+        auto alice = Start("alice");
+        auto bob = Start("bob");
+        QVERIFY(alice && bob);
+        QVERIFY(Share(*alice, share));
+
+        bob->Send("search album");
+        QVERIFY(!bob->WaitFor("search-results", 20000).isEmpty());
+        bob->Send("search big");
+        QVERIFY(!bob->WaitFor("search-results", 20000).isEmpty());
+        QTest::qWait(300);
+        QStringList results = bob->History().filter(QRegularExpression("^search-result "));
+        QCOMPARE(results.size(), 5);
+        for (const QString& result : results) {
+            // search-result <ticket> <user> <size> <path>
+            const QString size = result.section(' ', 3, 3);
+            const QString path = result.section(' ', 4);
+            QCOMPARE(result.section(' ', 2, 2), QString("alice"));
+            bob->Send(QStringLiteral("download alice %1 %2").arg(size, path));
+        }
+        for (int k = 0; k < 5; ++k)
+            QVERIFY2(!bob->WaitFor("complete-download alice", 120000).isEmpty(), "a download did not complete");
+        QCOMPARE(Digest(Completed("bob", "big/random200.bin")), Digest(share + "/big/random200.bin"));
+        for (int n = 0; n < 3; ++n) {
+            const QString rest = QString("album/song%1.mp3").arg(n);
+            QCOMPARE(ReadWholeFile(Completed("bob", rest)), ReadWholeFile(share + "/" + rest));
+        }
+        QVERIFY(QFileInfo::exists(Completed("bob", "album/silence.mp3")));
+        QCOMPARE(QFileInfo(Completed("bob", "album/silence.mp3")).size(), qint64(0));
+        QFile::remove(share + "/big/random200.bin");
+        QFile::remove(Completed("bob", "big/random200.bin"));
+    }
+
+    // The sharer is killed mid-transfer and started again, a few times: the
+    // download resumes from its partial file and still ends identical.
+    void resumeAfterTheSharerDies()
+    {
+        const QString share = temp.path() + "/share-sam";
+        const qint64 size = 48LL * 1024 * 1024;
+        WriteBigFile(share + "/resume/movie.bin", size, 2);
+        auto sam = Start("sam");
+        auto rita = Start("rita");
+        QVERIFY(sam && rita);
+        QVERIFY(Share(*sam, share));
+        // About 6 s for the whole file, so there is time to cut it.
+        sam->Send("speed-limit 8192");
+        rita->Send(QStringLiteral("download sam %1 %2").arg(size).arg(Remote(share + "/resume/movie.bin")));
+        const QString partial = Partial("rita", "resume/movie.bin");
+        QRandomGenerator random(77);
+        qint64 last = 0;
+        for (int round = 0; round < 3; ++round) {
+            const qint64 cut = last + qint64((size - last) * (0.15 + 0.5 * random.generateDouble()));
+            QElapsedTimer clock;
+            clock.start();
+            while (QFileInfo(partial).size() < cut && clock.elapsed() < 60000)
+                QTest::qWait(20);
+            QVERIFY2(QFileInfo(partial).size() >= cut, "the transfer did not reach its cut point");
+            sam->Kill();
+            QVERIFY(!rita->WaitFor("download-status sam aborted", 30000).isEmpty());
+            last = QFileInfo(partial).size();
+            QVERIFY(last < size);
+            // It shares its folder again before it is seen online.
+            sam = std::make_unique<Client>("sam", Home("sam"), server->port, false);
+            QVERIFY(!sam->WaitFor("ready", 20000).isEmpty());
+            QVERIFY(Share(*sam, share));
+            sam->Send("speed-limit 8192");
+            QVERIFY(sam->LogIn());
+            // When the sharer comes back online the download is asked for
+            // again and resumes from the partial file.
+            QVERIFY(!rita->WaitFor("download-status sam downloading", 60000).isEmpty());
+        }
+        sam->Send("speed-limit 0");
+        QVERIFY(!rita->WaitFor("complete-download sam movie.bin", 120000).isEmpty());
+        QCOMPARE(Digest(Completed("rita", "resume/movie.bin")), Digest(share + "/resume/movie.bin"));
+    }
+
+    // One slot, three downloaders: served in arrival order, places in line
+    // told; a fourth request beyond the per-user limit gets "Too many files".
+    void slotsOrderAndLimits()
+    {
+        const QString share = temp.path() + "/share-una";
+        for (int n = 0; n < 4; ++n)
+            WriteBigFile(share + QString("/queue/file%1.bin").arg(n), 6LL * 1024 * 1024, 30 + n);
+        auto una = Start("una");
+        QVERIFY(una);
+        QVERIFY(Share(*una, share));
+        una->Send("upload-slots 1");
+        una->Send("speed-limit 6144"); // about one second per file
+        una->Send("set max_queued_uploads_per_user 2");
+        std::vector<std::unique_ptr<Client>> downloaders;
+        for (const char* user : { "vic", "wes", "xia" }) {
+            downloaders.push_back(Start(user));
+            QVERIFY(downloaders.back());
+        }
+        for (size_t k = 0; k < downloaders.size(); ++k) {
+            downloaders[k]->Send(QStringLiteral("download una %1 %2")
+                                     .arg(6LL * 1024 * 1024)
+                                     .arg(Remote(share + QString("/queue/file%1.bin").arg(k))));
+            QVERIFY(!una->WaitFor("upload-status " + downloaders[k]->User() + " queued", 20000).isEmpty());
+        }
+        // Places in line of the two who wait.
+        for (size_t k = 1; k < downloaders.size(); ++k)
+            downloaders[k]->Send(QStringLiteral("place-in-line-request una %1")
+                                     .arg(Remote(share + QString("/queue/file%1.bin").arg(k))));
+        const int wesPlace = downloaders[1]->WaitFor("place-in-line una", 20000).section(' ', 2, 2).toInt();
+        const int xiaPlace = downloaders[2]->WaitFor("place-in-line una", 20000).section(' ', 2, 2).toInt();
+        QVERIFY2(wesPlace > 0 && xiaPlace > wesPlace, qPrintable(QString("%1 %2").arg(wesPlace).arg(xiaPlace)));
+
+        // xia asks for two more: one fits below the limit of 2 queued, one not.
+        Client& xia = *downloaders[2];
+        xia.Send(QStringLiteral("download una %1 %2").arg(6LL * 1024 * 1024).arg(Remote(share + "/queue/file3.bin")));
+        xia.Send(QStringLiteral("download una %1 %2").arg(6LL * 1024 * 1024).arg(Remote(share + "/queue/file0.bin")));
+        QVERIFY(xia.WaitFor("upload-denied una", 20000).endsWith(": Too many files"));
+
+        // Uploads run one at a time, in arrival order.
+        for (size_t k = 0; k < 3; ++k)
+            QVERIFY(!downloaders[k]->WaitFor("complete-download una", 60000).isEmpty());
+        QVERIFY(!xia.WaitFor("complete-download una", 60000).isEmpty());
+        QStringList order;
+        int running = 0;
+        for (const QString& line : una->History()) {
+            if (!line.startsWith("upload-status "))
+                continue;
+            if (line.contains(" uploading ")) {
+                order << line.section(' ', 1, 1);
+                QVERIFY2(++running == 1, "two uploads ran at once");
+            } else if (line.contains(" complete ") || line.contains(" aborted ")) {
+                --running;
+            }
+        }
+        QCOMPARE(order, QStringList({ "vic", "wes", "xia", "xia" }));
+        for (size_t k = 0; k < 3; ++k)
+            QCOMPARE(Digest(Completed(downloaders[k]->User(), QString("queue/file%1.bin").arg(k))),
+                Digest(share + QString("/queue/file%1.bin").arg(k)));
+    }
+
+    // Finish-uploads-and-quit ends the sharer once its uploads are done.
+    void finishUploadsAndQuit()
+    {
+        const QString share = temp.path() + "/share-fay";
+        WriteBigFile(share + "/last/final.bin", 3LL * 1024 * 1024, 40);
+        auto fay = Start("fay");
+        auto gus = Start("gus");
+        QVERIFY(fay && gus);
+        QVERIFY(Share(*fay, share));
+        fay->Send("speed-limit 2048");
+        gus->Send(QStringLiteral("download fay %1 %2").arg(3LL * 1024 * 1024).arg(Remote(share + "/last/final.bin")));
+        QVERIFY(!fay->WaitFor("upload-status gus uploading", 20000).isEmpty());
+        fay->Send("finish-uploads-and-quit yes");
+        // While uploading, the checks keep it running.
+        fay->Send("advance-clock 400");
+        fay->Send("half-minute");
+        fay->Send("echo alive");
+        QVERIFY(!fay->WaitFor("echo alive", 10000).isEmpty());
+        QVERIFY(!gus->WaitFor("complete-download fay final.bin", 60000).isEmpty());
+        QVERIFY(!fay->WaitFor("upload-status gus complete", 20000).isEmpty());
+        fay->Send("half-minute");
+        fay->Send("echo still");
+        QVERIFY(!fay->WaitFor("echo still", 10000).isEmpty());
+        fay->Send("advance-clock 301");
+        fay->Send("half-minute");
+        QVERIFY(fay->WaitForExit(20000));
+        QCOMPARE(fay->ExitStatus(), QProcess::NormalExit);
+        QCOMPARE(fay->ExitCode(), 0);
+        QCOMPARE(Digest(Completed("gus", "last/final.bin")), Digest(share + "/last/final.bin"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestE2e)
+#include "tst_e2e.moc"

@@ -1,0 +1,324 @@
+// Negotiation and file connections, with the real worker threads on real
+// loopback sockets; the test plays the peer's end of each file connection.
+#include "helper_transfercore.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+const int kWait = 20000;
+
+qint64 OffsetOf(const QByteArray& eight) { return qFromLittleEndian<qint64>(eight.constData()); }
+
+QByteArray Le32(quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    return QByteArray(b, 4);
+}
+
+QByteArray Le64(qint64 v)
+{
+    char b[8];
+    qToLittleEndian(v, b);
+    return QByteArray(b, 8);
+}
+} // namespace
+
+class TestNegotiation : public QObject {
+    Q_OBJECT
+    TransferQueueManager* tq = nullptr;
+    QTemporaryDir temp;
+    QString root;
+    uint nextReq = 100;
+
+    QString Downloading(const QString& rest) const { return root + "/downloading/" + rest; }
+    QString Complete(const QString& rest) const { return root + "/complete/" + rest; }
+
+    // A download of user's Share\Folder\name accepted under a fresh request
+    // number; returns the number.
+    uint Accept(const QString& user, const QString& name, qint64 size)
+    {
+        const uint req = nextReq++;
+        tq->AddDownload(user, name.toStdString(), "Share\\Folder", size, false, 0);
+        tq->OnFileTransferRequest(user, 1, req, ("Share\\Folder\\" + name).toStdString(), size);
+        return req;
+    }
+
+    // Plays the uploader: takes the offset and sends data from there; returns
+    // the offset.
+    qint64 Serve(const QString& user, uint req, const QByteArray& data, bool closeAfter = false)
+    {
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnection(user, pair.engineSide, req);
+        const QByteArray offsetBytes = ReadExactly(pair.peerSide, 8);
+        if (offsetBytes.size() != 8) {
+            delete pair.peerSide;
+            return -1;
+        }
+        const qint64 offset = OffsetOf(offsetBytes);
+        if (offset >= 0 && offset <= data.size()) {
+            pair.peerSide->write(data.mid(offset));
+            pair.peerSide->waitForBytesWritten(kWait);
+        }
+        if (closeAfter)
+            pair.peerSide->disconnectFromHost();
+        QTest::qWait(50);
+        pair.peerSide->deleteLater();
+        return offset;
+    }
+
+    ItemPtr Entry(const QString& user, const QString& name)
+    {
+        return tq->GetDownloadEntry(user, name.toStdString(), "Share\\Folder");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        root = temp.path() + "/downloads";
+        tq = MakeTransferCore(root);
+    }
+
+    void pushedFilesNeedPermission()
+    {
+        tq->OnFileTransferRequest("stranger", 1, 1, "Their\\gift.mp3", 100);
+        QVERIFY(!tq->GetDownloadEntry("stranger", "gift.mp3", "Their"));
+
+        // A friend in a group that accepts pushed files.
+        ItemPtr user = d.GetType("user")->GetItem("friend");
+        ItemPtr inList = user.NewItem("in_user_list");
+        ItemPtr group = d.GetType("user_list_group")->GetItem("pushers");
+        inList += group;
+        group += d.GetType("accept_uploads")->GetGlobalNullItem();
+        settings.Set("transfer_order_counter", "7");
+        tq->OnFileTransferRequest("friend", 1, 2, "Their\\gift.mp3", 100);
+        ItemPtr download = tq->GetDownloadEntry("friend", "gift.mp3", "Their");
+        QVERIFY(download);
+        QCOMPARE(DownloadStatus(download), QString("queued"));
+        QCOMPARE(download["subfolder_save_level"].AsString(), QString("0"));
+        QCOMPARE(download["download_order"].AsString(), QString("7"));
+        QVERIFY(!download.IsConnected("single_download"));
+        QCOMPARE(settings.Get("transfer_order_counter"), QString("8"));
+        QCOMPARE(download["remote_transfer_req"].AsString(), QString("2"));
+
+        // accept_userlist_uploads admits only users of the list.
+        settings.Set("accept_userlist_uploads", "yes");
+        tq->OnFileTransferRequest("stranger", 1, 3, "Their\\gift.mp3", 100);
+        QVERIFY(!tq->GetDownloadEntry("stranger", "gift.mp3", "Their"));
+        settings.Clear("accept_userlist_uploads");
+
+        // No file has a negative size.
+        tq->OnFileTransferRequest("friend", 1, 4, "Their\\odd.mp3", -5);
+        QVERIFY(!tq->GetDownloadEntry("friend", "odd.mp3", "Their"));
+    }
+
+    void requestNumbersBelongToOneDownloadPerUser()
+    {
+        const uint req = Accept("numbers", "one.bin", 10);
+        tq->AddDownload("numbers", "two.bin", "Share\\Folder", 10, false, 0);
+        tq->OnFileTransferRequest("numbers", 1, req, "Share\\Folder\\two.bin", 10);
+        QVERIFY(!Entry("numbers", "one.bin")["remote_transfer_req"]);
+        QCOMPARE(Entry("numbers", "two.bin")["remote_transfer_req"].AsUInt(), req);
+    }
+
+    void announcedSizeUpdatesTheEntry()
+    {
+        tq->AddDownload("sizer", "grow.bin", "Share\\Folder", 10, false, 0);
+        tq->OnFileTransferRequest("sizer", 1, 77, "Share\\Folder\\grow.bin", 2000);
+        QCOMPARE(Entry("sizer", "grow.bin")["file_size"].AsInt64(), qint64(2000));
+        const QByteArray data = WriteRandomFile(temp.path() + "/grow.src", 2000, 3);
+        QCOMPARE(Serve("sizer", 77, data), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("sizer", "grow.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/grow.bin")), data);
+    }
+
+    void freshAndResumedDownloads()
+    {
+        const QByteArray data = WriteRandomFile(temp.path() + "/fresh.src", 300000, 4);
+        uint req = Accept("fresh", "fresh.bin", data.size());
+        QCOMPARE(Serve("fresh", req, data), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("fresh", "fresh.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/fresh.bin")), data);
+        QVERIFY(!QFile::exists(Downloading("Folder/fresh.bin")));
+
+        // A partial file of 123457 bytes: only the rest travels.
+        const QByteArray more = WriteRandomFile(temp.path() + "/resume.src", 250000, 5);
+        QDir().mkpath(Downloading("Folder"));
+        QFile partial(Downloading("Folder/resume.bin"));
+        QVERIFY(partial.open(QIODevice::WriteOnly));
+        partial.write(more.left(123457));
+        partial.close();
+        req = Accept("resumer", "resume.bin", more.size());
+        QCOMPARE(Serve("resumer", req, more), qint64(123457));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("resumer", "resume.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/resume.bin")), more);
+    }
+
+    void emptyAndAlreadyWholeFilesComplete()
+    {
+        uint req = Accept("empty", "empty.bin", 0);
+        QCOMPARE(Serve("empty", req, QByteArray()), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("empty", "empty.bin")), QString("complete"), kWait);
+        QVERIFY(QFile::exists(Complete("Folder/empty.bin")));
+        QCOMPARE(QFileInfo(Complete("Folder/empty.bin")).size(), qint64(0));
+
+        const QByteArray whole = WriteRandomFile(Downloading("Folder/whole.bin"), 5000, 6);
+        req = Accept("whole", "whole.bin", whole.size());
+        QCOMPARE(Serve("whole", req, whole), qint64(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("whole", "whole.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/whole.bin")), whole);
+    }
+
+    void partialLargerThanTheFileIsRefused()
+    {
+        WriteRandomFile(Downloading("Folder/big.bin"), 6000, 7);
+        const uint req = Accept("shrunk", "big.bin", 5000);
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnection("shrunk", pair.engineSide, req);
+        ItemPtr download = Entry("shrunk", "big.bin");
+        QCOMPARE(DownloadStatus(download), QString("local error"));
+        QVERIFY(download["denial_reason"].AsString().contains("more than the file"));
+        QVERIFY(!pair.peerSide->waitForReadyRead(200) || pair.peerSide->bytesAvailable() == 0);
+        QCOMPARE(QFileInfo(Downloading("Folder/big.bin")).size(), qint64(6000));
+        delete pair.peerSide;
+    }
+
+    void secondConnectionsAreRefused()
+    {
+        const QByteArray data = WriteRandomFile(temp.path() + "/twice.src", 200000, 8);
+        const uint req = Accept("twice", "twice.bin", data.size());
+        SocketPair first = MakeSocketPair();
+        tq->OnFileConnection("twice", first.engineSide, req);
+        QCOMPARE(OffsetOf(ReadExactly(first.peerSide, 8)), qint64(0));
+        QCOMPARE(DownloadStatus(Entry("twice", "twice.bin")), QString("downloading"));
+
+        // The same request number again: refused, the running one goes on.
+        SocketPair second = MakeSocketPair();
+        tq->OnFileConnection("twice", second.engineSide, req);
+        QTRY_VERIFY_WITH_TIMEOUT(second.peerSide->state() == QAbstractSocket::UnconnectedState
+                || !second.peerSide->waitForReadyRead(10),
+            kWait);
+        QCOMPARE(second.peerSide->bytesAvailable(), qint64(0));
+        QCOMPARE(DownloadStatus(Entry("twice", "twice.bin")), QString("downloading"));
+
+        // A new request for the running download, then a connection for it
+        // while the first still runs: the new request aborts the first.
+        tq->OnFileTransferRequest("twice", 1, req + 1000, "Share\\Folder\\twice.bin", data.size());
+        QCOMPARE(DownloadStatus(Entry("twice", "twice.bin")), QString("aborted"));
+        delete first.peerSide;
+        delete second.peerSide;
+        QCOMPARE(Serve("twice", req + 1000, data), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("twice", "twice.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/twice.bin")), data);
+    }
+
+    void completeDownloadsRefuseRequests()
+    {
+        ItemPtr download = Entry("fresh", "fresh.bin");
+        QCOMPARE(DownloadStatus(download), QString("complete"));
+        const QByteArray before = ReadWholeFile(Complete("Folder/fresh.bin"));
+        tq->OnFileTransferRequest("fresh", 1, 999, "Share\\Folder\\fresh.bin", 10);
+        QVERIFY(!download["remote_transfer_req"] || download["remote_transfer_req"].AsUInt() != 999);
+        // A denial of a finished download changes nothing either.
+        tq->OnUploadDeniedNotification("fresh", "Share\\Folder\\fresh.bin", "File not shared.");
+        QCOMPARE(DownloadStatus(download), QString("complete"));
+        QCOMPARE(ReadWholeFile(Complete("Folder/fresh.bin")), before);
+    }
+
+    void stoppingARunningDownloadIsQuick()
+    {
+        const uint req = Accept("stopper", "stop.bin", 1000000);
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnection("stopper", pair.engineSide, req);
+        QCOMPARE(ReadExactly(pair.peerSide, 8).size(), 8);
+        pair.peerSide->write(QByteArray(1000, 'x'));
+        pair.peerSide->flush();
+        QTest::qWait(100);
+        QElapsedTimer clock;
+        clock.start();
+        tq->RemoveDownload(Entry("stopper", "stop.bin"));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!Entry("stopper", "stop.bin"));
+        // Its late signals find no entry.
+        QTest::qWait(200);
+        delete pair.peerSide;
+    }
+
+    void uploadsNegotiateAndSend()
+    {
+        const QString share = temp.path() + "/share";
+        const QByteArray data = WriteRandomFile(share + "/up.bin", 70000, 9);
+        WriteRandomFile(share + "/zero.bin", 0, 10);
+        WriteRandomFile(share + "/gone.bin", 10, 11);
+        QVERIFY(ShareFolder(share));
+        SetOnline("getter", true);
+        const QString file = QString(share + "/up.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("getter", file);
+        ItemPtr upload = d.GetItem(d.GetType("user")->GetItem("getter"),
+            d.GetType("filename_as_requested")->GetItem(Value(file)), "upload_entry");
+        QVERIFY(upload);
+        QCOMPARE(UploadStatus(upload), QString("requesting"));
+        const uint req = upload["transfer_req"].AsUInt();
+
+        // An answer from another user, or for an unknown number, is ignored.
+        tq->OnFileTransferResponse("intruder", req, true, false, 0, QString());
+        tq->OnFileTransferResponse("getter", 55555, true, false, 0, QString());
+        QCOMPARE(UploadStatus(upload), QString("requesting"));
+
+        tq->OnFileTransferResponse("getter", req, true, false, 0, QString());
+        QCOMPARE(UploadStatus(upload), QString("connecting"));
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnectionAccepted("getter", pair.engineSide);
+        QCOMPARE(UploadStatus(upload), QString("uploading"));
+        QCOMPARE(qFromLittleEndian<quint32>(ReadExactly(pair.peerSide, 4).constData()), req);
+        pair.peerSide->write(Le64(1000));
+        pair.peerSide->flush();
+        QCOMPARE(ReadExactly(pair.peerSide, data.size() - 1000), data.mid(1000));
+        pair.peerSide->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatus(upload), QString("complete"), kWait);
+        delete pair.peerSide;
+
+        // A 0-byte file completes as well.
+        const QString zero = QString(share + "/zero.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("getter", zero);
+        ItemPtr empty = d.GetItem(d.GetType("user")->GetItem("getter"),
+            d.GetType("filename_as_requested")->GetItem(Value(zero)), "upload_entry");
+        QCOMPARE(UploadStatus(empty), QString("requesting"));
+        tq->OnFileTransferResponse("getter", empty["transfer_req"].AsUInt(), true, false, 0, QString());
+        SocketPair zeroPair = MakeSocketPair();
+        tq->OnFileConnectionAccepted("getter", zeroPair.engineSide);
+        QCOMPARE(ReadExactly(zeroPair.peerSide, 4).size(), 4);
+        zeroPair.peerSide->write(Le64(0));
+        zeroPair.peerSide->flush();
+        QTest::qWait(100);
+        zeroPair.peerSide->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatus(empty), QString("complete"), kWait);
+        delete zeroPair.peerSide;
+
+        // A refusal marks the upload denied; a vanished file is a local error.
+        const QString gone = QString(share + "/gone.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("getter", gone);
+        ItemPtr missing = d.GetItem(d.GetType("user")->GetItem("getter"),
+            d.GetType("filename_as_requested")->GetItem(Value(gone)), "upload_entry");
+        QCOMPARE(UploadStatus(missing), QString("requesting"));
+        QFile::remove(share + "/gone.bin");
+        tq->OnFileTransferResponse("getter", missing["transfer_req"].AsUInt(), true, false, 0, QString());
+        QCOMPARE(UploadStatus(missing), QString("local error"));
+        tq->OnQueueUploadRequested("getter", file);
+        QCOMPARE(UploadStatus(upload), QString("requesting"));
+        tq->OnFileTransferResponse("getter", upload["transfer_req"].AsUInt(), false, false, 0, "Cancelled");
+        QCOMPARE(UploadStatus(upload), QString("denied"));
+        QCOMPARE(upload["denial_reason"].AsString(), QString("Cancelled"));
+        Q_UNUSED(Le32);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNegotiation)
+#include "tst_negotiation.moc"

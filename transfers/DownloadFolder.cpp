@@ -1,0 +1,182 @@
+// The downloads folder: "downloading" holds partial files and "complete" the
+// finished ones, each below the tail of the peer's folder. The end of a
+// download: the move into "complete", the record of it, or the error.
+#include "DownloadThread.h"
+#include "SafePath.h"
+#include "TransferQueueManager.h"
+#include "store/Data.h"
+#include "store/GeneralFunctions.h"
+#include "store/Log.h"
+#include "store/Settings.h"
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const QString kArea = QStringLiteral("Transfer Queue");
+
+Type* T(const char* name) { return d.GetType(name); }
+
+// The components of the subfolder part: the last level + 1 components of the
+// remote folder, each made safe. A level beyond the folder's depth takes the
+// whole folder.
+QStringList SubfolderComponents(ItemPtr download)
+{
+    const QStringList components = SafeFolderComponents(download["remote_folder"].Text());
+    const int level = qMax(0, download["subfolder_save_level"].AsInt());
+    const int take = int(qMin<qint64>(qint64(level) + 1, components.size()));
+    return components.mid(components.size() - take);
+}
+
+QString Slashes(QString path) { return path.replace(QLatin1Char('\\'), QLatin1Char('/')); }
+} // namespace
+
+QString TransferQueueManager::DownloadRoot() const
+{
+    QString root = settings.Get("download_folder");
+    root.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    root = QDir::cleanPath(root);
+    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+        root.chop(1);
+    return root;
+}
+
+QString TransferQueueManager::LocalPath(const QString& itemPath) const
+{
+    const QString path = QDir::cleanPath(Slashes(itemPath));
+    return IsPathUnder(DownloadRoot(), path) ? path : QString();
+}
+
+QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr download, bool complete) const
+{
+    QString folder = DownloadRoot();
+    folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    folder += complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
+    if (download["remote_folder"].Text().empty())
+        return folder;
+    if (settings.IsYes("dont_create_subfolders_for_single_downloads") && download.IsConnected("single_download"))
+        return folder;
+    for (const QString& component : SubfolderComponents(download))
+        folder += QLatin1Char('\\') + component;
+    return folder;
+}
+
+QString TransferQueueManager::GetDownloadTargetPath(ItemPtr download, bool complete) const
+{
+    return GetDownloadTargetFolder(download, complete) + QLatin1Char('\\')
+        + SafePathComponent(download["file_name"].AsString());
+}
+
+QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr download) const
+{
+    if (download["remote_folder"].Text().empty())
+        return QString();
+    return SubfolderComponents(download).join(QLatin1Char('\\'));
+}
+
+bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr download) const
+{
+    const QString path = LocalPath(GetDownloadTargetPath(download, true));
+    if (path.isEmpty())
+        return false;
+    // Another user's file of the same name is not this download: the sizes
+    // must agree too.
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && info.size() == download["file_size"].AsInt64();
+}
+
+void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download)
+{
+    if (download.IsConnected("single_download"))
+        return;
+    ItemPtr remoteFolder = download["remote_folder"];
+    for (ItemPtr other : remoteFolder.GetItems("download_entry")) {
+        if (StatusOf(other, "download_entry_status") != QLatin1String("complete"))
+            return;
+    }
+    if (download["remote_folder"].Text().empty())
+        return;
+    // Only the folders that the subfolder part added below "downloading".
+    QString folder = LocalPath(GetDownloadTargetFolder(download, false));
+    const int levels = int(SubfolderComponents(download).size());
+    for (int k = 0; k < levels && !folder.isEmpty(); ++k) {
+        QDir().rmdir(folder);
+        folder = LocalPath(QFileInfo(folder).path());
+    }
+}
+
+void TransferQueueManager::OnDownloadComplete()
+{
+    ItemPtr download = EntryOfSender("download_thread");
+    if (!download)
+        return;
+    if (auto* thread = download["download_thread"].AsPointer<DownloadThread>())
+        thread->wait();
+
+    const QString source = LocalPath(GetDownloadTargetPath(download, false));
+    const QString folderText = GetDownloadTargetFolder(download, true);
+    const QString folder = LocalPath(folderText);
+    const QString destination = LocalPath(GetDownloadTargetPath(download, true));
+    const qint64 size = download["file_size"].AsInt64();
+    const QFileInfo partial(source);
+    if (source.isEmpty() || folder.isEmpty() || destination.isEmpty()) {
+        RefuseDownload(download, QStringLiteral("local error"), QStringLiteral("The file name leads outside the downloads folder."));
+        return;
+    }
+    // The bytes in the partial file must be the whole file before it may
+    // count as finished.
+    if (!partial.isFile() || partial.size() < size) {
+        RefuseDownload(download, QStringLiteral("aborted"),
+            QStringLiteral("The partial file holds %1 of %2 bytes.").arg(partial.size()).arg(size));
+        return;
+    }
+    if (partial.size() > size) {
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.").arg(partial.size()).arg(size));
+        return;
+    }
+    QDir().mkpath(folder);
+    if (!QFile::rename(source, destination)) {
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not move the file into the complete folder (%1).")
+                .arg(QFileInfo::exists(destination) ? QStringLiteral("a file of that name is there")
+                                                    : QStringLiteral("the move failed")));
+        return;
+    }
+    SetDownloadEntryStatus(download, QStringLiteral("complete"));
+    RemoveDownloadDownloadingFolderIfAppropriate(download);
+
+    ItemPtr user = download["user"];
+    ItemPtr folderItem = T("complete_download_folder")->GetItem(Value(folderText));
+    ItemPtr nameItem = T("complete_download_filename")->GetItem(Value(download["file_name"].Text()));
+    ItemSet keys;
+    keys.Insert(user);
+    keys.Insert(folderItem);
+    keys.Insert(nameItem);
+    if (d.GetItem(keys, "complete_download"))
+        return;
+    ItemPtr record = T("complete_download")->NewItem();
+    record += user;
+    record += folderItem;
+    record += T("complete_download_relative_folder")->GetItem(Value(GetDownloadRelativeDownloadFolder(download)));
+    record += nameItem;
+    record += T("complete_download_file_size")->GetItem(Value(download["file_size"].Text()));
+    record += T("complete_download_completion_time")->GetItem(
+        Value(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    if (ItemPtr search = download["search_request_text"])
+        record += search;
+    emit CompleteDownloadAdded(record);
+}
+
+void TransferQueueManager::OnDownloadError(QString reason)
+{
+    ItemPtr download = EntryOfSender("download_thread");
+    if (!download)
+        return;
+    ItemPtr user = download["user"];
+    Log(kArea, 1,
+        QStringLiteral("Error downloading %1 from %2. %3").arg(download["file_name"].AsString(), user.AsString(), reason),
+        user);
+    SetDownloadEntryStatus(download, QStringLiteral("aborted"));
+}

@@ -1,0 +1,248 @@
+// The download queue: adding downloads, asking peers to queue them (again),
+// places in line, and the peers' denials, failures and push offers.
+#include "DownloadThread.h"
+#include "TransferQueueManager.h"
+#include "peers/PeerCodes.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/GeneralFunctions.h"
+#include "store/Log.h"
+#include "store/MemStream.h"
+#include "store/Settings.h"
+#include <QDateTime>
+#include <QFile>
+#include <QTcpSocket>
+
+namespace {
+const QString kArea = QStringLiteral("Transfer Queue");
+
+Type* T(const char* name) { return d.GetType(name); }
+
+QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+void SetTimeStamp(ItemPtr user, const char* type, qint64 secondsAhead)
+{
+    user += T(type)->GetItem(Value(QDateTime::currentDateTime().addSecs(secondsAhead).toString(Qt::TextDate)));
+}
+} // namespace
+
+std::string TransferQueueManager::GetRemotePath(ItemPtr download)
+{
+    return download["remote_folder"].Text() + "\\" + download["file_name"].Text();
+}
+
+ItemPtr TransferQueueManager::AddDownload(const QString& user, const std::string& fileName,
+    const std::string& remoteFolder, qint64 fileSize, bool singleDownload, int subfolderSaveLevel)
+{
+    if (ItemPtr existing = GetDownloadEntry(user, fileName, remoteFolder))
+        return existing;
+    ItemPtr userItem = T("user")->GetItem(Value(user));
+    ItemPtr download = T("download_entry")->NewItem();
+    download += userItem;
+    download += T("file_name")->GetItem(Value(fileName));
+    download += T("remote_folder")->GetItem(Value(remoteFolder));
+    download += T("file_size")->GetItem(Value(static_cast<long long>(fileSize)));
+    download += T("subfolder_save_level")->GetItem(Value(qMax(0, subfolderSaveLevel)));
+    if (singleDownload)
+        download += T("single_download")->GetGlobalNullItem();
+    const qint64 order = settings.GetInt64("transfer_order_counter");
+    download += T("download_order")->NewItem(Value(static_cast<long long>(order)));
+    settings.Set("transfer_order_counter", Value(static_cast<long long>(order + 1)));
+    if (gp_server)
+        gp_server->TrackUser(user);
+
+    if (DoesDownloadItemCompleteFilenameExist(download)) {
+        SetDownloadEntryStatus(download, QStringLiteral("complete"));
+        return download;
+    }
+    SetDownloadEntryStatus(download, QStringLiteral("queued"));
+    if (userItem.IsConnected("is_online") && peerMessenger)
+        peerMessenger->QueueDownload(user, GetRemotePath(download));
+    SetTimeStamp(userItem, "next_place_in_line_request_time", 10);
+    StampNextPlaceInLine(user, 10000);
+    return download;
+}
+
+ItemPtr TransferQueueManager::GetDownloadEntry(
+    const QString& user, const std::string& fileName, const std::string& remoteFolder) const
+{
+    ItemPtr userItem = T("user")->HasItem(Value(user));
+    ItemPtr name = T("file_name")->HasItem(Value(fileName));
+    ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder));
+    if (!userItem || !name || !folder)
+        return ItemPtr();
+    ItemSet keys;
+    keys.Insert(userItem);
+    keys.Insert(name);
+    keys.Insert(folder);
+    return d.GetItem(keys, "download_entry");
+}
+
+void TransferQueueManager::RequeueDownload(ItemPtr download)
+{
+    if (!download)
+        return;
+    if (StatusOf(download, "download_entry_status") == QLatin1String("complete")
+        || IsActive(download, "download_entry_status"))
+        return;
+    if (DoesDownloadItemCompleteFilenameExist(download)) {
+        SetDownloadEntryStatus(download, QStringLiteral("complete"));
+        return;
+    }
+    ItemPtr user = download["user"];
+    if (peerMessenger)
+        peerMessenger->QueueDownload(user.AsString(), GetRemotePath(download));
+    SetDownloadEntryStatus(download, QStringLiteral("queued"));
+    Log(kArea, 2, QStringLiteral("Queueing %1").arg(download["file_name"].AsString()), user);
+}
+
+void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
+{
+    const ItemSet downloads = user.GetItems("download_entry");
+    if (downloads.Empty())
+        return;
+    Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
+    for (ItemPtr download : downloads.SortNumericBy("download_order", true)) {
+        const QString status = StatusOf(download, "download_entry_status");
+        if (status == QLatin1String("complete") || status == QLatin1String("denied"))
+            continue;
+        RequeueDownload(download);
+    }
+    SetTimeStamp(user, "last_queue_request_time", 0);
+    SetTimeStamp(user, "next_place_in_line_request_time", 30);
+    StampQueueRequest(user.AsString());
+    StampNextPlaceInLine(user.AsString(), 30000);
+}
+
+void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr download)
+{
+    ItemPtr user = download["user"];
+    const QString path = Text(GetRemotePath(download));
+    const QString status = StatusOf(download, "download_entry_status");
+    if (status == QLatin1String("local error")) {
+        Log(kArea, 1, QStringLiteral("Download status %1, not re-queueing %2").arg(status, path), user);
+    } else if (user.IsConnected("is_online")) {
+        Log(kArea, 1,
+            QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), path), user);
+        if (peerMessenger)
+            peerMessenger->QueueDownload(user.AsString(), GetRemotePath(download));
+    } else {
+        Log(kArea, 1, QStringLiteral("User %1 offline, not re-queueing %2").arg(user.AsString(), path), user);
+    }
+}
+
+void TransferQueueManager::OnUserOnline(ItemPtr user)
+{
+    Log(kArea, 1, QStringLiteral("User %1 went online").arg(user.AsString()), user);
+    RequeueUserDownloads(user);
+    StartNewUploads();
+}
+
+void TransferQueueManager::OnQueueDownloadRequested(QString user, std::string path, qint64 size)
+{
+    if (!CanAcceptUserInitiatedUploadsFrom(user))
+        return;
+    // A size that no file can have is not offered at all.
+    if (size < 0) {
+        Log(kArea, 1, QStringLiteral("Ignoring an offer of %1 from %2 with the size %3").arg(Text(path), user).arg(size),
+            T("user")->GetItem(Value(user)));
+        return;
+    }
+    AddDownload(user, GetFileName(path), GetFolder(path), size, false, 0);
+}
+
+void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr download)
+{
+    ItemPtr user = download["user"];
+    Log(kArea, 1,
+        QStringLiteral("Requesting place in line for download of %1 from %2")
+            .arg(download["file_name"].AsString(), user.AsString()),
+        user);
+    MemStream message;
+    message.WriteUInt32(PM_UPLOAD_PLACE_IN_LINE_REQUEST);
+    message.WriteString(download["remote_folder"].AsString() + QLatin1Char('\\') + download["file_name"].AsString());
+    if (peerMessenger)
+        peerMessenger->SendMessage(user.AsString(), message);
+}
+
+void TransferQueueManager::OnDownloadPlaceInLine(QString user, std::string path, int place)
+{
+    ItemPtr download = GetDownloadEntry(user, GetFileName(path), GetFolder(path));
+    if (download)
+        download += T("place_in_line")->GetItem(Value(place));
+}
+
+void TransferQueueManager::OnUploadDeniedNotification(QString user, std::string path, QString reason)
+{
+    ItemPtr userItem = T("user")->GetItem(Value(user));
+    Log(kArea, 1,
+        QStringLiteral("Received peer notification from %1 that upload of %2 was denied, reason: %3")
+            .arg(user, Text(path), reason),
+        userItem);
+    ItemPtr download = GetDownloadEntry(user, GetFileName(path), GetFolder(path));
+    if (!download) {
+        Log(kArea, 2, QStringLiteral("Download not found."), userItem);
+        return;
+    }
+    // A finished download stays finished, whatever a peer says about it later.
+    if (StatusOf(download, "download_entry_status") == QLatin1String("complete")) {
+        Log(kArea, 2, QStringLiteral("Download already complete, ignoring the denial."), userItem);
+        return;
+    }
+    Log(kArea, 2, QStringLiteral("Download found, marking as denied."), userItem);
+    T("denial_reason")->GetItem(Value(reason)) += download;
+    SetDownloadEntryStatus(download, QStringLiteral("denied"));
+}
+
+void TransferQueueManager::OnUploadFailedNotification(QString user, std::string path)
+{
+    ItemPtr userItem = T("user")->GetItem(Value(user));
+    Log(kArea, 1,
+        QStringLiteral("Received peer notification from %1 that upload of %2 failed").arg(user, Text(path)),
+        userItem);
+    ItemPtr download = GetDownloadEntry(user, GetFileName(path), GetFolder(path));
+    if (!download) {
+        Log(kArea, 2, QStringLiteral("Download not found."), userItem);
+        return;
+    }
+    Log(kArea, 2, QStringLiteral("Download found!"), userItem);
+    QueueDownloadIfUserOnline(download);
+    SetTimeStamp(userItem, "last_queue_request_time", 0);
+    StampQueueRequest(user);
+}
+
+void TransferQueueManager::RemoveDownload(ItemPtr download)
+{
+    if (!download)
+        return;
+    TearDownDownload(download, true);
+    download.Remove();
+}
+
+bool TransferQueueManager::HasExcludedDownloadExtension(const QString& fileName) const
+{
+    for (ItemPtr extension : T("excluded_download_extension")->GetItems()) {
+        const QString text = extension.AsString();
+        if (!text.isEmpty() && fileName.endsWith(text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool TransferQueueManager::IsActivelyDownloadingFromUser(const QString& user) const
+{
+    ItemPtr userItem = T("user")->HasItem(Value(user));
+    ItemPtr downloading = T("download_entry_status")->HasItem("downloading");
+    if (!userItem || !downloading)
+        return false;
+    return !userItem.GetItems("download_entry").Connected(downloading).Empty();
+}
+
+int TransferQueueManager::ActiveDownloadCount() const
+{
+    int n = 0;
+    for (ItemPtr status : T("is_active")->GetItems().GetItems("download_entry_status"))
+        n += int(status.CountItems("download_entry"));
+    return n;
+}

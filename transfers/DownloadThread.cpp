@@ -1,0 +1,155 @@
+#include "DownloadThread.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <climits>
+#include <memory>
+
+namespace {
+// Large blocks keep the per-byte cost low; the socket's own buffer already
+// holds whatever arrived, so a block is written as soon as anything is there.
+constexpr qint64 kBlockSize = 512 * 1024;
+// Every wait is cut into slices this long so that the exit flag is seen fast.
+constexpr int kSliceMs = 50;
+// A peer that sends nothing for this long fails the download.
+constexpr qint64 kStallMs = 30000;
+constexpr qint64 kProgressMs = 500;
+
+int BytesPerSecond(qint64 bytes, qint64 ms)
+{
+    if (ms <= 0)
+        return 0;
+    return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
+}
+}
+
+DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
+    : m_socket(socket)
+    , m_file(file)
+    , m_size(size)
+    , m_position(offset)
+{
+}
+
+void DownloadThread::SignalExit()
+{
+    QMutexLocker lock(&m_exitMutex);
+    m_exit = true;
+}
+
+bool DownloadThread::AskedToExit() const
+{
+    QMutexLocker lock(&m_exitMutex);
+    return m_exit;
+}
+
+void DownloadThread::run()
+{
+    const bool ok = PerformDownload();
+    // Hand the socket back to the thread that created us (the engine's), so
+    // that it can close and delete it.
+    if (m_socket->thread() == QThread::currentThread())
+        m_socket->moveToThread(thread());
+    m_file->close();
+    if (ok)
+        emit DownloadComplete();
+    else
+        emit DownloadError(m_errorText);
+}
+
+// The engine writes the resume offset on the GUI thread and cannot wait there
+// for it to leave; push it out here. A failure shows up as a failed read.
+bool DownloadThread::FlushPendingWrites()
+{
+    QElapsedTimer stalled;
+    stalled.start();
+    qint64 pending = m_socket->bytesToWrite();
+    while (
+        pending > 0 && m_socket->state() == QAbstractSocket::ConnectedState && stalled.elapsed() < kStallMs) {
+        if (AskedToExit())
+            return false;
+        m_socket->waitForBytesWritten(kSliceMs);
+        const qint64 now = m_socket->bytesToWrite();
+        if (now < pending)
+            stalled.restart();
+        pending = now;
+    }
+    return pending == 0;
+}
+
+bool DownloadThread::WaitForData()
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (m_socket->bytesAvailable() == 0) {
+        if (AskedToExit()) {
+            m_errorText = QStringLiteral("Exit requested.");
+            return false;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState || waited.elapsed() >= kStallMs) {
+            m_errorText
+                = QStringLiteral("Waiting for data to read failed. Error string: ") + m_socket->errorString();
+            return false;
+        }
+        m_socket->waitForReadyRead(kSliceMs);
+    }
+    return true;
+}
+
+bool DownloadThread::PerformDownload()
+{
+    if (m_size < 0 || m_position < 0 || m_position > m_size) {
+        m_errorText
+            = QStringLiteral("Won't resume from offset %1 in file of size %2").arg(m_position).arg(m_size);
+        return false;
+    }
+    FlushPendingWrites();
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastReport = 0;
+    qint64 received = 0;
+    std::unique_ptr<char[]> buffer;
+    if (m_position < m_size)
+        buffer.reset(new char[size_t(qMin(kBlockSize, m_size - m_position))]);
+    const qint64 bufferSize = qMin(kBlockSize, m_size - m_position);
+
+    for (;;) {
+        if (m_position < m_size) {
+            if (AskedToExit()) {
+                m_errorText = QStringLiteral("Exit requested.");
+                return false;
+            }
+            if (m_socket->bytesAvailable() == 0 && !WaitForData())
+                return false;
+            // Never more than the file still lacks: extra bytes from the peer
+            // are not ours to write.
+            const qint64 got = m_socket->read(buffer.get(), qMin(bufferSize, m_size - m_position));
+            if (got < 0) {
+                m_errorText = QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString();
+                return false;
+            }
+            if (got > 0) {
+                const qint64 written = m_file->write(buffer.get(), got);
+                if (written > 0)
+                    m_position += written;
+                received += qMax<qint64>(written, 0);
+                if (written != got || !m_file->flush()) {
+                    m_errorText
+                        = QStringLiteral("Writing to file failed. Error string: ") + m_file->errorString();
+                    return false;
+                }
+            }
+        }
+        const qint64 now = clock.elapsed();
+        const bool done = m_position >= m_size;
+        if (done || now - lastReport >= kProgressMs) {
+            emit DownloadProgress(m_position, BytesPerSecond(received, now));
+            lastReport = now;
+        }
+        if (done) {
+            m_socket->close();
+            return true;
+        }
+    }
+}

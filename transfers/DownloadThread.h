@@ -1,0 +1,63 @@
+#pragma once
+// Receives the bytes of one download on a file connection.
+//
+// The transfer engine (GUI thread) matches the connection, opens the partial
+// file for appending, writes the 8-byte resume offset to the socket, gives the
+// socket no parent and moves it to this thread, then starts it. While run()
+// works, only this thread touches the socket and the file; the engine owns
+// both and deletes them after the thread has ended. Any bytes still waiting in
+// the socket's write buffer (the offset) are pushed out first, so the engine
+// need not wait for them on the GUI thread.
+//
+// run() receives size - offset bytes into the file, never more, writing each
+// block as it arrives (bytes received before a failure stay in the file),
+// then closes the socket, moves it back to the thread that created this
+// object, closes the file and emits exactly one final signal:
+// DownloadComplete() or DownloadError(reason). DownloadProgress comes at most
+// every 500 ms, and once more when the last byte is in.
+//
+// SignalExit() stops it early: every wait is sliced into short waits that
+// look at the exit flag, so SignalExit() followed by wait() returns in well
+// under a second. A peer that sends nothing for 30 s fails the download.
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class QFile;
+class QTcpSocket;
+
+class DownloadThread : public QThread {
+    Q_OBJECT
+public:
+    // socket: connected, offset already written (or queued) to it; file: open
+    // for appending, holding offset bytes; size: the file's full size.
+    DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset);
+
+    // GUI thread: asks run() to stop; follow with wait().
+    void SignalExit();
+    bool AskedToExit() const;
+
+    // The reason of the failure, once run() has ended (empty on success).
+    QString ErrorText() const { return m_errorText; }
+
+signals:
+    void DownloadError(QString reason);
+    void DownloadProgress(qint64 offset, int bytesPerSecond);
+    void DownloadComplete();
+
+protected:
+    void run() override;
+
+private:
+    bool PerformDownload();
+    bool FlushPendingWrites();
+    bool WaitForData();
+
+    QTcpSocket* m_socket;
+    QFile* m_file;
+    qint64 m_size;
+    qint64 m_position;
+    mutable QMutex m_exitMutex;
+    bool m_exit = false;
+    QString m_errorText;
+};

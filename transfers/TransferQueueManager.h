@@ -1,0 +1,197 @@
+#pragma once
+// The transfer engine: download and upload entries with their statuses, the
+// download queue and the downloads folder, the upload queue with its serving
+// order, slots and speed limit, the negotiation of each transfer with the
+// peer, the file connections with one worker thread per transfer, and the
+// half-minute checks. One object, reached through transferQueueManager; every
+// member runs on the GUI thread except the speed-limit fields, which the
+// upload threads share through SpeedLimit under its own mutex.
+//
+// All state lives in the item store. Run-time objects of a running transfer
+// (thread, socket, file, counters, clocks) are items whose value is the
+// object's address. A worker thread is always stopped and waited for before
+// its socket and file are closed, and it and its socket are freed with
+// deleteLater, after any signal that it queued has been delivered: such a late
+// signal finds no entry any more (its thread item is gone) and is ignored.
+//
+// Time-outs and schedules (negotiation time-outs, re-queues, place-in-line
+// requests, the end of finish-uploads-and-quit) are decided on a monotonic
+// clock kept beside the items; the local-time texts on the items are still
+// written for the pages to show.
+//
+// Names that peers choose never leave the downloads folder: every folder
+// component and file name is made safe (SafePath.h) and each local path is
+// checked to stay below the downloads folder before it is used.
+#include "SpeedLimit.h"
+#include "peers/FileInfo.h"
+#include "store/DataLoadedEventHandler.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include "store/ItemSet.h"
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+class DownloadThread;
+class UploadThread;
+class QFile;
+class QTcpSocket;
+
+class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler {
+    Q_OBJECT
+public:
+    // Declares the engine's types, relations, saved types and setting
+    // defaults, and connects to the peer network and the timers. Needs
+    // gp_server, peerMessenger, timerManager, the settings types and the
+    // share manager's types.
+    explicit TransferQueueManager(QObject* parent = nullptr);
+    // Stops every worker thread and waits for it.
+    ~TransferQueueManager() override;
+
+    void DataLoaded() override;
+    void NoData() override;
+
+    // Status model (TransferStatus.cpp).
+    void SetDownloadEntryStatus(ItemPtr download, const QString& status);
+    void SetUploadEntryStatus(ItemPtr upload, const QString& status);
+
+    // Download queue (DownloadQueue.cpp).
+    ItemPtr AddDownload(const QString& user, const std::string& fileName, const std::string& remoteFolder,
+        qint64 fileSize, bool singleDownload, int subfolderSaveLevel);
+    ItemPtr GetDownloadEntry(const QString& user, const std::string& fileName, const std::string& remoteFolder) const;
+    void RequeueDownload(ItemPtr download);
+    void RequeueUserDownloads(ItemPtr user);
+    void QueueDownloadIfUserOnline(ItemPtr download);
+    void OnUserOnline(ItemPtr user);
+    void RemoveDownload(ItemPtr download);
+    void RequestDownloadPlaceInLine(ItemPtr download);
+    bool HasExcludedDownloadExtension(const QString& fileName) const;
+    bool IsActivelyDownloadingFromUser(const QString& user) const;
+    int ActiveDownloadCount() const;
+    // The remote folder, "\" and the file name, as stored.
+    static std::string GetRemotePath(ItemPtr download);
+
+    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators.
+    QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
+    QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
+    QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
+    bool DoesDownloadItemCompleteFilenameExist(ItemPtr download) const;
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download);
+    // The downloads folder of the setting, "/" separators, no trailing "/".
+    QString DownloadRoot() const;
+    // The path with "/" for the file system, or empty when it would leave the
+    // downloads folder.
+    QString LocalPath(const QString& itemPath) const;
+
+    // Upload queue (UploadQueue.cpp).
+    void OrderNewUpload(ItemPtr upload);
+    static bool UploadEntrySortCompare(ItemPtr a, ItemPtr b);
+    static int GetUserGroupDownloadPriority(const QString& user);
+    int QueuedUploadCount() const;
+    void UnshareUser(const QString& user);
+    void ReshareUser(const QString& user);
+    void RemoveUpload(ItemPtr upload);
+
+    // Upload slots and speed limit (UploadSlots.cpp).
+    void StartNewUploads();
+    bool IsFreeToUpload() const;
+    int ActiveUploadCount() const;
+    void DetermineUploadSpeedLimit();
+    int GetUploadSpeed() const;
+    void SetUploadSlots(int count);
+    void SetUploadSpeedLimit(int kilobytesPerSecond);
+    void EnableUploadSpeedLimit(bool enabled);
+    SpeedLimit& GetSpeedLimit() { return m_speedLimit; }
+
+    // Pushed uploads (PushedUploads.cpp).
+    void AddUpload(const QString& user, const QString& file);
+
+    // Negotiation (TransferNegotiation.cpp).
+    bool CanAcceptUserInitiatedUploadsFrom(const QString& user) const;
+
+    // The monotonic clock of the time-outs, in milliseconds; tests move it on.
+    qint64 MonotonicNow() const { return m_clock.elapsed() + m_clockSkew; }
+    void AdvanceClock(qint64 milliseconds) { m_clockSkew += milliseconds; }
+
+signals:
+    void DownloadProgressed(ItemPtr download);
+    void UploadProgressed(ItemPtr upload);
+    void TransfersLoaded();
+    void CompleteDownloadAdded(ItemPtr completeDownload);
+
+public slots:
+    void OnFileTransferRequest(QString user, int direction, uint req, std::string file, qint64 fileSize);
+    void OnFileConnection(QString user, QTcpSocket* socket, uint requestID);
+    void OnQueueUploadRequested(QString user, QString file);
+    void OnQueueDownloadRequested(QString user, std::string path, qint64 size);
+    void OnFileConnectionAccepted(QString user, QTcpSocket* socket);
+    void OnFileTransferResponse(
+        QString user, uint req, bool accepted, bool receivedFileSize, qint64 fileSize, QString denialReason);
+    void OnUploadFailedNotification(QString user, std::string path);
+    void OnUploadDeniedNotification(QString user, std::string path, QString reason);
+    void PeriodicCheck();
+    void EveryHalfMinute();
+    void OnDownloadPlaceInLine(QString user, std::string path, int place);
+    void OnUploadError(QString reason);
+    void OnUploadProgress(qint64 offset, int bytesPerSecond);
+    void OnUploadComplete();
+    void OnDownloadError(QString reason);
+    void OnDownloadProgress(qint64 offset, int bytesPerSecond);
+    void OnDownloadComplete();
+    void DetermineUploadsEffectiveOrder();
+    void OnUploadPlaceInLineRequested(QString user, QString file);
+    void OnUserShare(QString user, FileInfoMap& folders, AttributeTranslationTable& attributes);
+
+private:
+    // TransferSchema.cpp.
+    void DeclareDownloadTypes();
+    void DeclareUploadTypes();
+    void DeclareCompleteTypes();
+    void OnWritePositionRemoved(ItemPtr item);
+    void OnLastReceiptTimeRemoved(ItemPtr item);
+    void OnLastSpeedMeasurementTimeRemoved(ItemPtr item);
+    void OnBytesPerSecondRemoved(ItemPtr item);
+    void OnBytesSinceLastReceiptRemoved(ItemPtr item);
+    void OnBytesUploadedRemoved(ItemPtr item);
+    void OnUploadEntryRemoved(ItemPtr item);
+
+    // TransferStatus.cpp: stops and frees the run-time objects of an entry.
+    void TearDownDownload(ItemPtr download, bool removeSpeedClock);
+    void TearDownUpload(ItemPtr upload);
+    static bool IsActive(ItemPtr entry, const char* statusType);
+    static QString StatusOf(ItemPtr entry, const char* statusType);
+    static QString NowText();
+
+    // UploadQueue.cpp: the steps shared with pushed uploads.
+    bool RequeueExistingUpload(ItemPtr user, ItemPtr upload);
+    ItemPtr CreateUpload(ItemPtr user, ItemPtr sharedFile, const QString& fileAsRequested);
+    static QString SharedFileLocalPath(ItemPtr sharedFile);
+    ItemPtr FindSharedFile(const QString& file) const;
+
+    // FileConnections.cpp.
+    ItemPtr EntryOfSender(const char* threadType) const;
+    void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
+
+    // TransferChecks.cpp: the monotonic stamps behind the text ones.
+    void StampQueueRequest(const QString& user);
+    void StampNextPlaceInLine(const QString& user, qint64 delayMilliseconds);
+
+    SpeedLimit m_speedLimit;
+    ItemPtr lastOrderedUpload;
+
+    QElapsedTimer m_clock;
+    qint64 m_clockSkew = 0;
+    // Monotonic stamps (MonotonicNow) of what the text stamps record.
+    std::unordered_map<Item*, qint64> m_uploadStatusChanged;
+    std::map<QString, qint64> m_lastQueueRequest;
+    std::map<QString, qint64> m_nextPlaceInLine;
+    qint64 m_lastUploadStateChange = -1;
+    qint64 m_finishModeSeen = -1; // the first check that saw finish-uploads-and-quit on
+
+    friend class TransferTestAccess;
+};
+
+extern TransferQueueManager* transferQueueManager;

@@ -1,0 +1,284 @@
+// The engine's item types, relations, saved types and setting defaults; what
+// happens once the data file has been read; and the end of the engine.
+#include "DownloadThread.h"
+#include "TransferQueueManager.h"
+#include "UploadThread.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+#include <QDateTime>
+#include <QDir>
+#include <QTcpSocket>
+#include <QTimer>
+
+TransferQueueManager* transferQueueManager = nullptr;
+
+namespace {
+
+Type* T(const char* name) { return d.GetType(name); }
+
+void Declare(const char* name, Primacy primacy, bool null = false) { d.NewType(name, primacy, null, true); }
+
+// The first end is the first type's, as in the relation tables.
+void Relate(const char* a, const char* b, OneOrMany aEnd, OneOrMany bEnd) { T(a)->RelateToType(T(b), aEnd, bEnd, false); }
+
+void SaveWhole(const char* type)
+{
+    if (dataSaver)
+        dataSaver->AddSavedType(type);
+}
+
+void SaveWhenLinked(const char* type, const char* other)
+{
+    if (dataSaver)
+        dataSaver->AddSavedByConnectionType(type, other);
+}
+
+} // namespace
+
+void TransferQueueManager::DeclareDownloadTypes()
+{
+    Declare("download_entry", kEntity, true);
+    Declare("file_name", kAttribute);
+    Declare("remote_folder", kLink);
+    Declare("download_folder", kLink);
+    Declare("transfer_req", kAttribute);
+    Declare("remote_transfer_req", kAttribute);
+    Declare("download_socket", kEntity);
+    Declare("download_file", kEntity);
+    Declare("write_position", kAttribute);
+    Declare("download_entry_status", kEntity);
+    Declare("download_order", kAttribute);
+    Declare("upload_socket", kEntity);
+    Declare("upload_file", kEntity);
+    Declare("read_position", kAttribute);
+    Declare("upload_entry_status", kEntity);
+    Declare("upload_order", kAttribute);
+    Declare("is_active", kAttribute, true);
+    Declare("last_receipt_time", kAttribute);
+    Declare("last_speed_measurement_time", kAttribute);
+    Declare("bytes_per_second", kAttribute);
+    Declare("bytes_since_last_receipt", kAttribute);
+    Declare("place_in_line", kAttribute);
+    Declare("last_queue_request_time", kAttribute);
+    Declare("next_place_in_line_request_time", kAttribute);
+    Declare("download_thread", kEntity);
+    Declare("subfolder_save_level", kAttribute);
+    Declare("last_status_change_time", kAttribute);
+    Declare("single_download", kAttribute, true);
+
+    Relate("download_entry", "user", Many, One);
+    Relate("download_entry", "file_name", Many, One);
+    Relate("download_entry", "remote_folder", Many, One);
+    Relate("download_entry", "file_size", Many, One);
+    Relate("download_entry", "download_folder", Many, One);
+    Relate("download_entry", "transfer_req", One, One);
+    Relate("download_entry", "remote_transfer_req", Many, One);
+    Relate("download_entry", "download_socket", One, One);
+    Relate("download_entry", "download_thread", One, One);
+    Relate("download_entry", "download_file", One, One);
+    Relate("download_entry", "write_position", Many, One);
+    Relate("download_entry", "download_entry_status", Many, One);
+    Relate("download_entry", "download_order", One, One);
+    Relate("download_entry", "last_receipt_time", One, One);
+    Relate("download_entry", "last_speed_measurement_time", One, One);
+    Relate("download_entry", "bytes_per_second", One, One);
+    Relate("download_entry", "bytes_since_last_receipt", One, One);
+    Relate("download_entry", "place_in_line", Many, One);
+    Relate("download_entry", "subfolder_save_level", Many, One);
+    Relate("download_entry", "last_status_change_time", Many, One);
+    Relate("download_entry_status", "is_active", Many, One);
+    Relate("download_entry", "single_download", Many, One);
+    Relate("user", "last_queue_request_time", Many, One);
+    Relate("user", "next_place_in_line_request_time", Many, One);
+}
+
+void TransferQueueManager::DeclareUploadTypes()
+{
+    Declare("upload_entry", kEntity, true);
+    Declare("filename_as_requested", kAttribute);
+    Declare("upload_start_time", kAttribute);
+    Declare("bytes_uploaded", kAttribute);
+    Declare("upload_thread", kEntity);
+    Declare("effective_upload_order", kAttribute);
+    Subscribe(T("bytes_uploaded")->itemRemoved, &TransferQueueManager::OnBytesUploadedRemoved);
+
+    Relate("upload_entry", "user", Many, One);
+    Relate("upload_entry", "shared_file", Many, One);
+    Relate("upload_entry", "upload_socket", One, One);
+    Relate("upload_entry", "upload_file", One, One);
+    Relate("upload_entry", "read_position", Many, One);
+    Relate("upload_entry", "upload_entry_status", Many, One);
+    Relate("upload_entry", "upload_order", One, One);
+    Relate("upload_entry", "transfer_req", One, One);
+    Relate("upload_entry_status", "is_active", Many, One);
+    Relate("upload_entry", "filename_as_requested", Many, One);
+    Relate("upload_entry", "upload_start_time", Many, One);
+    Relate("upload_entry", "bytes_uploaded", Many, One);
+    Relate("upload_entry", "last_status_change_time", Many, One);
+    Relate("upload_entry", "last_receipt_time", One, One);
+    Relate("upload_entry", "last_speed_measurement_time", One, One);
+    Relate("upload_entry", "bytes_per_second", One, One);
+    Relate("upload_entry", "bytes_since_last_receipt", One, One);
+    Relate("upload_entry", "upload_thread", One, One);
+    Relate("upload_entry", "effective_upload_order", Many, One);
+
+    // The monotonic stamp of an upload goes with its entry.
+    Subscribe(T("upload_entry")->itemRemoved, &TransferQueueManager::OnUploadEntryRemoved);
+}
+
+void TransferQueueManager::DeclareCompleteTypes()
+{
+    Declare("complete_download", kEntity, true);
+    Declare("complete_download_folder", kLink);
+    Declare("complete_download_relative_folder", kLink);
+    Declare("complete_download_filename", kAttribute);
+    Declare("complete_download_file_size", kAttribute);
+    Declare("complete_download_completion_time", kAttribute);
+    Relate("complete_download", "user", Many, One);
+    Relate("complete_download", "complete_download_folder", Many, One);
+    Relate("complete_download", "complete_download_relative_folder", Many, One);
+    Relate("complete_download", "complete_download_filename", Many, One);
+    Relate("complete_download", "complete_download_completion_time", Many, One);
+    Relate("complete_download", "complete_download_file_size", Many, One);
+    Relate("complete_download", "search_request_text", Many, One);
+
+    Declare("empty_share_check_status", kAttribute);
+    Declare("sent_empty_share_warning_message", kAttribute);
+    Relate("user", "empty_share_check_status", Many, One);
+    Relate("user", "sent_empty_share_warning_message", Many, One);
+}
+
+TransferQueueManager::TransferQueueManager(QObject* parent)
+    : QObject(parent)
+{
+    transferQueueManager = this;
+    m_clock.start();
+
+    DeclareDownloadTypes();
+    Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
+    Subscribe(T("last_receipt_time")->itemRemoved, &TransferQueueManager::OnLastReceiptTimeRemoved);
+    Subscribe(
+        T("last_speed_measurement_time")->itemRemoved, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved);
+    Subscribe(T("bytes_per_second")->itemRemoved, &TransferQueueManager::OnBytesPerSecondRemoved);
+    Subscribe(T("bytes_since_last_receipt")->itemRemoved, &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
+
+    SaveWhole("download_entry");
+    for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
+             "download_entry_status", "download_order", "subfolder_save_level" })
+        SaveWhenLinked(type, "download_entry");
+
+    DeclareUploadTypes();
+
+    // A user coming online: every user item to is_online, fired on connection.
+    auto* root = new PathNode(&d, "user");
+    new PathNode(root, "is_online", PathConnectTrigger);
+    d.AddPathEventHandler(
+        root, Register(new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline)));
+
+    PeerMessenger* pm = peerMessenger;
+    if (pm)
+        connect(pm, &PeerMessenger::FileTransferRequested, this, &TransferQueueManager::OnFileTransferRequest);
+    settings.SetDefault("download_folder", Value((QDir::homePath() + QStringLiteral("/Marrowby Downloads"))));
+    if (pm) {
+        connect(pm, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
+        connect(pm, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
+        connect(pm, &PeerMessenger::QueueDownloadRequested, this, &TransferQueueManager::OnQueueDownloadRequested);
+        connect(pm, &PeerMessenger::FileConnectionAccepted, this, &TransferQueueManager::OnFileConnectionAccepted);
+        connect(pm, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
+        connect(pm, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
+        connect(pm, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
+        connect(
+            pm, &PeerMessenger::UploadPlaceInLineRequested, this, &TransferQueueManager::OnUploadPlaceInLineRequested);
+    }
+
+    settings.SetDefault("transfer_order_counter", "1");
+    settings.Set("transfer_req_counter", "1");
+
+    T("download_entry_status")->GetItem("downloading").NewItem("is_active");
+    for (const char* word : { "connecting", "uploading", "requesting", "waiting for offset" })
+        T("upload_entry_status")->GetItem(word).NewItem("is_active");
+
+    if (timerManager) {
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
+        connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
+    }
+
+    if (!settings.Has("upload_speed_limit")) {
+        settings.Set("upload_speed_limit", "0");
+        settings.Set("upload_speed_limit_enabled", "no");
+    }
+
+    if (pm)
+        connect(pm, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
+    Declare("denial_reason", kAttribute);
+    Relate("denial_reason", "download_entry", One, Many);
+    Relate("denial_reason", "upload_entry", One, Many);
+    settings.Set("upload_slots", "1");
+
+    DeclareCompleteTypes();
+
+    if (pm)
+        connect(pm, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
+    settings.Set("check_for_empty_shares", "no");
+    settings.Set("empty_share_message",
+        "It looks like you're not sharing any files. Please share something before downloading anything from my "
+        "own shares. Thanks.");
+    settings.Set("max_queued_uploads_per_user", "200");
+
+    Declare("excluded_download_extension", kEntity);
+    SaveWhole("excluded_download_extension");
+}
+
+TransferQueueManager::~TransferQueueManager()
+{
+    for (ItemPtr item : T("upload_thread")->GetItems()) {
+        if (auto* thread = item.AsPointer<UploadThread>()) {
+            thread->SignalExit();
+            thread->wait();
+        }
+    }
+    for (ItemPtr item : T("download_thread")->GetItems()) {
+        if (auto* thread = item.AsPointer<DownloadThread>()) {
+            thread->SignalExit();
+            thread->wait();
+        }
+    }
+    if (transferQueueManager == this)
+        transferQueueManager = nullptr;
+}
+
+void TransferQueueManager::DataLoaded()
+{
+    ItemPtr queued = T("download_entry_status")->GetItem("queued");
+    const ItemSet downloads = T("download_entry")->GetItems();
+    for (ItemPtr download : downloads) {
+        if (download["download_entry_status"].Text() != "complete")
+            download += queued;
+    }
+    if (gp_server) {
+        for (ItemPtr user : downloads.GetItems("user"))
+            gp_server->TrackUser(user.AsString());
+    }
+    emit TransfersLoaded();
+    DetermineUploadSpeedLimit();
+    if (settings.GetInt("upload_slots") < 1)
+        settings.Set("upload_slots", "1");
+    if (settings.GetInt("max_queued_uploads_per_user") <= 9)
+        settings.Set("max_queued_uploads_per_user", "10");
+}
+
+void TransferQueueManager::NoData() { T("excluded_download_extension")->NewItem(".ini"); }
+
+// Removal handlers: an item of these types holds the address of an object
+// that the engine made for a running transfer.
+void TransferQueueManager::OnWritePositionRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
+void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr item) { delete item.AsPointer<QDateTime>(); }
+void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr item) { delete item.AsPointer<QDateTime>(); }
+void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr item) { delete item.AsPointer<int>(); }
+void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
+void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
+void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item) { m_uploadStatusChanged.erase(item.Get()); }

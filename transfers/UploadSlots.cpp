@@ -1,0 +1,105 @@
+// Upload slots and the speed limit: starting queued uploads while slots are
+// free, one per user and only for users who are online, and sharing the
+// upload speed limit among the running uploads.
+#include "TransferQueueManager.h"
+#include "peers/PeerMessenger.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include <QDateTime>
+
+namespace {
+Type* T(const char* name) { return d.GetType(name); }
+
+ItemSet ActiveUploads()
+{
+    return T("is_active")->GetItems().GetItems("upload_entry_status").GetItems("upload_entry");
+}
+} // namespace
+
+int TransferQueueManager::ActiveUploadCount() const { return int(ActiveUploads().Size()); }
+
+bool TransferQueueManager::IsFreeToUpload() const { return ActiveUploadCount() < settings.GetInt("upload_slots"); }
+
+void TransferQueueManager::StartNewUploads()
+{
+    const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
+    int free = settings.GetInt("upload_slots") - int(activeStatuses.GetItems("upload_entry").Size());
+    if (free <= 0)
+        return;
+    ItemPtr queued = T("upload_entry_status")->HasItem("queued");
+    ItemSet candidates;
+    for (ItemPtr upload : queued.GetItems("upload_entry")) {
+        if (upload["user"].IsConnected("is_online"))
+            candidates.Insert(upload);
+    }
+    if (candidates.Empty())
+        return;
+    long long i = 0;
+    for (ItemPtr upload : candidates.SortNumericBy("effective_upload_order", true)) {
+        upload += T("effective_upload_order")->GetItem(Value(i++));
+        if (free <= 0)
+            continue;
+        ItemPtr user = upload["user"];
+        bool userBusy = false;
+        for (ItemPtr other : user.GetItems("upload_entry")) {
+            if (activeStatuses.Contains(other["upload_entry_status"])) {
+                userBusy = true;
+                break;
+            }
+        }
+        if (userBusy)
+            continue;
+        const uint req = peerMessenger
+            ? peerMessenger->RequestUpload(user.AsString(), upload["filename_as_requested"].AsString(),
+                  upload["shared_file"]["shared_file_size"].AsInt64())
+            : 0;
+        SetUploadEntryStatus(upload, QStringLiteral("requesting"));
+        // Our request numbers are one per upload: an old upload that still
+        // carries the number lets go of it.
+        upload += T("transfer_req")->GetItem(Value(req));
+        --free;
+        DetermineUploadSpeedLimit();
+    }
+}
+
+void TransferQueueManager::DetermineUploadSpeedLimit()
+{
+    const int limit = settings.GetInt("upload_speed_limit");
+    if (limit > 0 && settings.IsYes("upload_speed_limit_enabled")) {
+        const ItemSet active = ActiveUploads();
+        m_speedLimit.SetLimit(limit, int(active.Size()));
+        const QDateTime now = QDateTime::currentDateTime();
+        for (ItemPtr upload : active) {
+            if (auto* time = upload["last_speed_measurement_time"].AsPointer<QDateTime>())
+                *time = now;
+            if (auto* bytes = upload["bytes_since_last_receipt"].AsPointer<qint64>())
+                *bytes = 0;
+        }
+    } else {
+        m_speedLimit.SetNoLimit();
+    }
+}
+
+int TransferQueueManager::GetUploadSpeed() const { return m_speedLimit.TotalLimit(); }
+
+void TransferQueueManager::SetUploadSlots(int count)
+{
+    if (count < 1 || count > 99)
+        return;
+    const int old = settings.GetInt("upload_slots");
+    settings.Set("upload_slots", Value(count));
+    if (count > old)
+        StartNewUploads();
+}
+
+void TransferQueueManager::SetUploadSpeedLimit(int kilobytesPerSecond)
+{
+    settings.Set("upload_speed_limit", Value(kilobytesPerSecond));
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::EnableUploadSpeedLimit(bool enabled)
+{
+    settings.Set("upload_speed_limit_enabled", enabled ? "yes" : "no");
+    DetermineUploadSpeedLimit();
+}

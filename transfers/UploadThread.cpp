@@ -1,0 +1,268 @@
+#include "UploadThread.h"
+#include "SpeedLimit.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <climits>
+#include <memory>
+
+namespace {
+constexpr qint64 kBlockSize = 512 * 1024;
+// Under a limit a block is about a tenth of a second of it, but not tiny.
+constexpr qint64 kMinLimitedBlock = 1024;
+constexpr int kSliceMs = 50;
+constexpr qint64 kStallMs = 30000;
+constexpr qint64 kProgressMs = 500;
+constexpr double kNsPerSecond = 1e9;
+
+int BytesPerSecond(qint64 bytes, qint64 ms)
+{
+    if (ms <= 0)
+        return 0;
+    return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
+}
+
+qint64 BlockFor(int limitKBps)
+{
+    if (limitKBps <= 0)
+        return kBlockSize;
+    return qBound(kMinLimitedBlock, qint64(limitKBps) * 1024 / 10, kBlockSize);
+}
+}
+
+UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit)
+    : m_socket(socket)
+    , m_file(file)
+    , m_req(req)
+    , m_speedLimit(speedLimit)
+{
+}
+
+void UploadThread::SignalExit()
+{
+    QMutexLocker lock(&m_exitMutex);
+    m_exit = true;
+}
+
+bool UploadThread::AskedToExit() const
+{
+    QMutexLocker lock(&m_exitMutex);
+    return m_exit;
+}
+
+void UploadThread::run()
+{
+    const bool ok = PerformUpload();
+    if (m_socket->thread() == QThread::currentThread())
+        m_socket->moveToThread(thread());
+    if (ok)
+        emit UploadComplete();
+    else
+        emit UploadError(m_errorText);
+}
+
+bool UploadThread::ReadStartOffset(qint64& offset)
+{
+    uchar bytes[8];
+    qint64 have = 0;
+    while (have < 8) {
+        QElapsedTimer waited;
+        waited.start();
+        while (m_socket->bytesAvailable() == 0) {
+            if (AskedToExit()) {
+                m_errorText = QStringLiteral("Exit requested.");
+                return false;
+            }
+            if (m_socket->state() != QAbstractSocket::ConnectedState || waited.elapsed() >= kStallMs) {
+                m_errorText = QStringLiteral("Waiting for initialization data to read failed. Error string: ")
+                    + m_socket->errorString();
+                return false;
+            }
+            m_socket->waitForReadyRead(kSliceMs);
+        }
+        const qint64 n = m_socket->read(reinterpret_cast<char*>(bytes) + have, 8 - have);
+        if (n < 0) {
+            m_errorText = QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString();
+            return false;
+        }
+        have += n;
+    }
+    offset = qFromLittleEndian<qint64>(bytes);
+    return true;
+}
+
+// Writes the bytes and waits until they have left the socket's buffer. The
+// downloader sends nothing after the offset; whatever it sends anyway is
+// dropped so that it cannot pile up in memory.
+bool UploadThread::SendBlock(const char* data, qint64 length)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const qint64 n = m_socket->write(data + done, length - done);
+        if (n <= 0) {
+            m_errorText
+                = QStringLiteral("Writing to socket failed. Error string: ") + m_socket->errorString();
+            return false;
+        }
+        done += n;
+        QElapsedTimer stalled;
+        stalled.start();
+        qint64 pending = m_socket->bytesToWrite();
+        while (pending > 0 && m_socket->state() == QAbstractSocket::ConnectedState
+            && stalled.elapsed() < kStallMs) {
+            if (AskedToExit()) {
+                m_errorText = QStringLiteral("Exit requested.");
+                return false;
+            }
+            m_socket->waitForBytesWritten(kSliceMs);
+            if (m_socket->bytesAvailable() > 0)
+                m_socket->skip(m_socket->bytesAvailable());
+            const qint64 now = m_socket->bytesToWrite();
+            if (now < pending)
+                stalled.restart();
+            pending = now;
+        }
+        if (pending > 0) {
+            m_errorText = QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ")
+                + m_socket->errorString();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Pays what this upload owes: first from the shared pool, then by sleeping
+// until the time since the last payment has earned it at this upload's share.
+// Time that had already passed (sending, reading the file) counts; if it
+// earned more than was owed, the rest goes to the pool for any upload.
+UploadThread::ThrottleResult UploadThread::Throttle(int limit, qint64& owed)
+{
+    const double bytesPerSecond = double(limit) * 1024;
+    owed = m_speedLimit->BorrowSpare(owed);
+    const qint64 dueNs = qint64(double(owed) * kNsPerSecond / bytesPerSecond);
+    for (;;) {
+        const qint64 leftNs = dueNs - m_throttle.nsecsElapsed();
+        if (leftNs <= 0)
+            break;
+        if (AskedToExit()) {
+            m_errorText = QStringLiteral("Exit requested.");
+            return Exit;
+        }
+        // A new limit (or none) is taken up at once, not after a long sleep.
+        if (m_speedLimit->PerUploadLimit() != limit)
+            return LimitChanged;
+        QThread::usleep(qMin<qint64>(leftNs / 1000 + 1, kSliceMs * 1000));
+    }
+    const qint64 earned = qint64(bytesPerSecond * double(m_throttle.nsecsElapsed()) / kNsPerSecond);
+    m_throttle.restart();
+    owed -= earned;
+    if (owed < 0) {
+        m_speedLimit->AddSpare(-owed);
+        owed = 0;
+    }
+    return Paid;
+}
+
+bool UploadThread::WaitForClose()
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (m_socket->state() == QAbstractSocket::ConnectedState) {
+        if (AskedToExit()) {
+            m_errorText = QStringLiteral("Exit requested.");
+            return false;
+        }
+        if (waited.elapsed() >= kStallMs) {
+            m_errorText.clear();
+            return false;
+        }
+        m_socket->waitForDisconnected(kSliceMs);
+        if (m_socket->bytesAvailable() > 0)
+            m_socket->skip(m_socket->bytesAvailable());
+    }
+    return true;
+}
+
+bool UploadThread::PerformUpload()
+{
+    uchar req[4];
+    qToLittleEndian<quint32>(quint32(m_req), req);
+    if (!SendBlock(reinterpret_cast<const char*>(req), 4))
+        return false;
+    qint64 offset = 0;
+    if (!ReadStartOffset(offset))
+        return false;
+    const qint64 size = m_file->size();
+    // An offset equal to the size is a downloader that already holds every
+    // byte (or a 0-byte file): nothing to send, and the transfer completes.
+    if (offset < 0 || offset > size) {
+        m_errorText = QStringLiteral("Won't seek to offset %1 in file of size %2").arg(offset).arg(size);
+        return false;
+    }
+    if (!m_file->seek(offset)) {
+        m_errorText = QStringLiteral("Seeking to starting offset %1 failed. Error string: ").arg(offset)
+            + m_file->errorString();
+        return false;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    m_throttle.start();
+    qint64 startMs = 0;
+    qint64 sentSinceStart = 0;
+    qint64 owed = 0;
+    qint64 lastReport = 0;
+    qint64 position = offset;
+    int lastLimit = m_speedLimit ? m_speedLimit->TotalLimit() : 0;
+    std::unique_ptr<char[]> buffer(new char[size_t(qMin(kBlockSize, qMax<qint64>(size - offset, 1)))]);
+
+    for (;;) {
+        if (AskedToExit()) {
+            m_errorText = QStringLiteral("Exit requested.");
+            return false;
+        }
+        const int limit = m_speedLimit ? m_speedLimit->PerUploadLimit() : 0;
+        if (limit != lastLimit) {
+            if (lastLimit == 0) {
+                owed = 0;
+                m_throttle.restart();
+            }
+            // Never sleep long on what was sent under an older, higher limit.
+            owed = qMin(owed, BlockFor(limit));
+            startMs = clock.elapsed();
+            sentSinceStart = 0;
+            lastLimit = limit;
+        }
+        if (limit != 0) {
+            const ThrottleResult paid = Throttle(limit, owed);
+            if (paid == Exit)
+                return false;
+            if (paid == LimitChanged)
+                continue;
+        }
+
+        const qint64 block = qMin(BlockFor(limit), size - position);
+        if (block > 0) {
+            if (m_file->read(buffer.get(), block) != block) {
+                m_errorText
+                    = QStringLiteral("Reading from file failed. Error string: ") + m_file->errorString();
+                return false;
+            }
+            if (!SendBlock(buffer.get(), block))
+                return false;
+        }
+        position += block;
+        sentSinceStart += block;
+        owed += block;
+
+        const qint64 now = clock.elapsed();
+        const bool done = position >= size;
+        if (done || now - lastReport >= kProgressMs) {
+            emit UploadProgress(position, BytesPerSecond(sentSinceStart, now - startMs));
+            if (done)
+                return WaitForClose();
+            lastReport = now;
+        }
+    }
+}
