@@ -26,7 +26,10 @@
 
 namespace {
 
-QString Bin(const QString& name) { return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name; }
+QString Bin(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
 
 bool WriteFile(const QString& path, qint64 size)
 {
@@ -185,7 +188,7 @@ int main(int argc, char** argv)
             QElapsedTimer clock;
             clock.start();
             bob.Send(QStringLiteral("download bench-alice %1 %2").arg(size).arg(remote));
-            if (!bob.WaitFor("complete-download", 600000)) {
+            if (!bob.WaitFor("download-status bench-alice complete", 600000)) {
                 std::fprintf(stderr, "the download did not complete\n");
                 return 1;
             }

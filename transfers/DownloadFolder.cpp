@@ -16,7 +16,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
 // The components of the subfolder part: the last level + 1 components of the
 // remote folder, each made safe. A level beyond the folder's depth takes the
@@ -29,7 +32,10 @@ QStringList SubfolderComponents(ItemPtr download)
     return components.mid(components.size() - take);
 }
 
-QString Slashes(QString path) { return path.replace(QLatin1Char('\\'), QLatin1Char('/')); }
+QString Slashes(QString path)
+{
+    return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
 } // namespace
 
 QString TransferQueueManager::DownloadRoot() const
@@ -55,7 +61,8 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr download, bool com
     folder += complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
     if (download["remote_folder"].Text().empty())
         return folder;
-    if (settings.IsYes("dont_create_subfolders_for_single_downloads") && download.IsConnected("single_download"))
+    if (settings.IsYes("dont_create_subfolders_for_single_downloads")
+        && download.IsConnected("single_download"))
         return folder;
     for (const QString& component : SubfolderComponents(download))
         folder += QLatin1Char('\\') + component;
@@ -121,7 +128,8 @@ void TransferQueueManager::OnDownloadComplete()
     const qint64 size = download["file_size"].AsInt64();
     const QFileInfo partial(source);
     if (source.isEmpty() || folder.isEmpty() || destination.isEmpty()) {
-        RefuseDownload(download, QStringLiteral("local error"), QStringLiteral("The file name leads outside the downloads folder."));
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("The file name leads outside the downloads folder."));
         return;
     }
     // The bytes in the partial file must be the whole file before it may
@@ -133,7 +141,9 @@ void TransferQueueManager::OnDownloadComplete()
     }
     if (partial.size() > size) {
         RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.").arg(partial.size()).arg(size));
+            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.")
+                .arg(partial.size())
+                .arg(size));
         return;
     }
     QDir().mkpath(folder);
@@ -159,11 +169,12 @@ void TransferQueueManager::OnDownloadComplete()
     ItemPtr record = T("complete_download")->NewItem();
     record += user;
     record += folderItem;
-    record += T("complete_download_relative_folder")->GetItem(Value(GetDownloadRelativeDownloadFolder(download)));
+    record += T("complete_download_relative_folder")
+                  ->GetItem(Value(GetDownloadRelativeDownloadFolder(download)));
     record += nameItem;
     record += T("complete_download_file_size")->GetItem(Value(download["file_size"].Text()));
-    record += T("complete_download_completion_time")->GetItem(
-        Value(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    record += T("complete_download_completion_time")
+                  ->GetItem(Value(QDateTime::currentDateTime().toString(Qt::TextDate)));
     if (ItemPtr search = download["search_request_text"])
         record += search;
     emit CompleteDownloadAdded(record);
@@ -176,7 +187,8 @@ void TransferQueueManager::OnDownloadError(QString reason)
         return;
     ItemPtr user = download["user"];
     Log(kArea, 1,
-        QStringLiteral("Error downloading %1 from %2. %3").arg(download["file_name"].AsString(), user.AsString(), reason),
+        QStringLiteral("Error downloading %1 from %2. %3")
+            .arg(download["file_name"].AsString(), user.AsString(), reason),
         user);
     SetDownloadEntryStatus(download, QStringLiteral("aborted"));
 }

@@ -17,13 +17,20 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString Text(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 void SetTimeStamp(ItemPtr user, const char* type, qint64 secondsAhead)
 {
-    user += T(type)->GetItem(Value(QDateTime::currentDateTime().addSecs(secondsAhead).toString(Qt::TextDate)));
+    user
+        += T(type)->GetItem(Value(QDateTime::currentDateTime().addSecs(secondsAhead).toString(Qt::TextDate)));
 }
 } // namespace
 
@@ -124,7 +131,8 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr download)
         Log(kArea, 1, QStringLiteral("Download status %1, not re-queueing %2").arg(status, path), user);
     } else if (user.IsConnected("is_online")) {
         Log(kArea, 1,
-            QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), path), user);
+            QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), path),
+            user);
         if (peerMessenger)
             peerMessenger->QueueDownload(user.AsString(), GetRemotePath(download));
     } else {
@@ -145,7 +153,10 @@ void TransferQueueManager::OnQueueDownloadRequested(QString user, std::string pa
         return;
     // A size that no file can have is not offered at all.
     if (size < 0) {
-        Log(kArea, 1, QStringLiteral("Ignoring an offer of %1 from %2 with the size %3").arg(Text(path), user).arg(size),
+        Log(kArea, 1,
+            QStringLiteral("Ignoring an offer of %1 from %2 with the size %3")
+                .arg(Text(path), user)
+                .arg(size),
             T("user")->GetItem(Value(user)));
         return;
     }
@@ -161,7 +172,8 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr download)
         user);
     MemStream message;
     message.WriteUInt32(PM_UPLOAD_PLACE_IN_LINE_REQUEST);
-    message.WriteString(download["remote_folder"].AsString() + QLatin1Char('\\') + download["file_name"].AsString());
+    message.WriteString(
+        download["remote_folder"].AsString() + QLatin1Char('\\') + download["file_name"].AsString());
     if (peerMessenger)
         peerMessenger->SendMessage(user.AsString(), message);
 }

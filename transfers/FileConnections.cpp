@@ -15,7 +15,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
 void DropSocket(QTcpSocket* socket)
 {
@@ -56,7 +59,8 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     if (!socket)
         return;
     ItemPtr userItem = T("user")->GetItem(Value(user));
-    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(user).arg(requestID), userItem);
+    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(user).arg(requestID),
+        userItem);
     ItemPtr reqItem = T("remote_transfer_req")->HasItem(Value(requestID));
     ItemPtr download;
     for (ItemPtr candidate : reqItem.GetItems("download_entry")) {
@@ -93,7 +97,8 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
         delete file;
         DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"), QStringLiteral("Could not open file, aborting"));
+        RefuseDownload(
+            download, QStringLiteral("local error"), QStringLiteral("Could not open file, aborting"));
         return;
     }
     const qint64 size = download["file_size"].AsInt64();
@@ -217,7 +222,8 @@ void TransferQueueManager::OnUploadError(QString reason)
     ItemPtr file = upload["shared_file"];
     Log(kArea, 1,
         QStringLiteral("Error uploading %1 to %2. %3")
-            .arg(file["shared_file_folder"].AsString() + QLatin1Char('/') + file["shared_file_name"].AsString(),
+            .arg(file["shared_file_folder"].AsString() + QLatin1Char('/')
+                    + file["shared_file_name"].AsString(),
                 user.AsString(), reason),
         user);
     SetUploadEntryStatus(upload, QStringLiteral("aborted"));

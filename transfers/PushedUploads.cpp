@@ -11,7 +11,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 } // namespace
 
 void TransferQueueManager::AddUpload(const QString& user, const QString& file)
@@ -21,7 +24,8 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& file)
     ItemPtr sharedFile = FindSharedFile(file);
     if (!sharedFile || !sharedFoldersManager->IsFileSharedWithUser(sharedFile, user)) {
         Log(kArea, 2,
-            QStringLiteral("Can't upload, file is either not shared or not shared with that particular user."),
+            QStringLiteral(
+                "Can't upload, file is either not shared or not shared with that particular user."),
             userItem);
         return;
     }

@@ -16,7 +16,6 @@ QString SafePathComponent(const QString& name)
         else
             out += c;
     }
-    out = out.trimmed();
     bool dotsOnly = true;
     for (QChar c : out) {
         if (c != QLatin1Char('.')) {
@@ -60,7 +59,8 @@ QStringList SafeFolderComponents(const std::string& folder)
 
 bool IsPathUnder(const QString& root, const QString& path)
 {
-    if (root.isEmpty() || path.isEmpty() || !root.startsWith(QLatin1Char('/')) || !path.startsWith(QLatin1Char('/')))
+    if (root.isEmpty() || path.isEmpty() || !root.startsWith(QLatin1Char('/'))
+        || !path.startsWith(QLatin1Char('/')))
         return false;
     if (path.contains(QChar(0)))
         return false;

@@ -13,9 +13,9 @@
 
 // One component of a local path: never empty, never "." or "..", free of
 // "/", "\", NUL and other control characters (each such character becomes
-// "_"); leading and trailing spaces are dropped, and a name of dots only
-// becomes underscores. The UTF-8 length is capped at 255 bytes (the common
-// file-system limit) without cutting a character in two.
+// "_"); a name of dots only becomes underscores. The UTF-8 length is capped
+// at 255 bytes (the common file-system limit) without cutting a character in
+// two.
 QString SafePathComponent(const QString& name);
 
 // The components of a peer's folder, split at "\" and "/", empty ones left

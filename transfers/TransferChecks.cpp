@@ -14,7 +14,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
 constexpr qint64 kNegotiationTimeout = 30000; // ms: a "requesting" or "connecting" upload
 constexpr qint64 kRequeueInterval = 600000; // ms between re-queues of a user's downloads
@@ -22,7 +25,10 @@ constexpr qint64 kPlaceInLineInterval = 600000; // ms between place-in-line roun
 constexpr qint64 kFinishQuietTime = 300000; // ms without upload changes before quitting
 } // namespace
 
-void TransferQueueManager::StampQueueRequest(const QString& user) { m_lastQueueRequest[user] = MonotonicNow(); }
+void TransferQueueManager::StampQueueRequest(const QString& user)
+{
+    m_lastQueueRequest[user] = MonotonicNow();
+}
 
 void TransferQueueManager::StampNextPlaceInLine(const QString& user, qint64 delayMilliseconds)
 {
@@ -52,7 +58,8 @@ void TransferQueueManager::EveryHalfMinute()
         const QString status = StatusOf(upload, "upload_entry_status");
         Log(kArea, 1,
             QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
-                .arg(upload["shared_file"]["shared_file_name"].AsString(), upload["user"].AsString(), status));
+                .arg(
+                    upload["shared_file"]["shared_file_name"].AsString(), upload["user"].AsString(), status));
         SetUploadEntryStatus(upload, QStringLiteral("aborted"));
         ++aborted;
     }
@@ -61,7 +68,8 @@ void TransferQueueManager::EveryHalfMinute()
 
     // 2. Queue requests that got lost or went unanswered.
     ItemSet users;
-    for (ItemPtr user : T("download_entry_status")->HasItem("queued").GetItems("download_entry").GetItems("user")) {
+    for (ItemPtr user :
+        T("download_entry_status")->HasItem("queued").GetItems("download_entry").GetItems("user")) {
         if (user.IsConnected("is_online"))
             users.Insert(user);
     }
@@ -83,10 +91,13 @@ void TransferQueueManager::EveryHalfMinute()
         auto next = m_nextPlaceInLine.find(name);
         if (next != m_nextPlaceInLine.end() && MonotonicNow() < next->second)
             continue;
-        for (ItemPtr download : user.GetItems("download_entry").Connected(queued).SortNumericBy("download_order", true))
+        for (ItemPtr download :
+            user.GetItems("download_entry").Connected(queued).SortNumericBy("download_order", true))
             RequestDownloadPlaceInLine(download);
-        user += T("next_place_in_line_request_time")->GetItem(
-            Value(QDateTime::currentDateTime().addSecs(kPlaceInLineInterval / 1000).toString(Qt::TextDate)));
+        user += T("next_place_in_line_request_time")
+                    ->GetItem(Value(QDateTime::currentDateTime()
+                                        .addSecs(kPlaceInLineInterval / 1000)
+                                        .toString(Qt::TextDate)));
         StampNextPlaceInLine(name, kPlaceInLineInterval);
     }
 
@@ -99,7 +110,8 @@ void TransferQueueManager::EveryHalfMinute()
         m_finishModeSeen = now;
     // With no upload change during the run, the quiet time counts from the
     // first pass that saw the mode on.
-    const qint64 since = qMax(m_lastUploadStateChange, m_lastUploadStateChange < 0 ? m_finishModeSeen : qint64(-1));
+    const qint64 since
+        = qMax(m_lastUploadStateChange, m_lastUploadStateChange < 0 ? m_finishModeSeen : qint64(-1));
     if (now - since > kFinishQuietTime && ActiveUploadCount() == 0 && QueuedUploadCount() == 0) {
         Log(kArea, 1, QStringLiteral("Uploads finished, quitting"));
         QCoreApplication::exit(0);

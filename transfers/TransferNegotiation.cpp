@@ -14,7 +14,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 } // namespace
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(const QString& user) const
@@ -31,7 +34,8 @@ bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(const QString& user
     return false;
 }
 
-void TransferQueueManager::OnFileTransferRequest(QString user, int direction, uint req, std::string file, qint64 fileSize)
+void TransferQueueManager::OnFileTransferRequest(
+    QString user, int direction, uint req, std::string file, qint64 fileSize)
 {
     const std::string folder = GetFolder(file);
     const std::string name = GetFileName(file);
@@ -42,7 +46,10 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
         return;
     }
     ItemPtr userItem = T("user")->GetItem(Value(user));
-    Log(kArea, 1, QStringLiteral("Received upload request from %1 for file %2, req %3").arg(user, ToQString(file)).arg(req),
+    Log(kArea, 1,
+        QStringLiteral("Received upload request from %1 for file %2, req %3")
+            .arg(user, ToQString(file))
+            .arg(req),
         userItem);
     // No file has a negative size: such a request can only end in a broken
     // download.
@@ -84,7 +91,8 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
     // decides when the download is whole.
     const qint64 knownSize = download["file_size"].AsInt64();
     if (knownSize != fileSize) {
-        Log(kArea, 2, QStringLiteral("File size changed from %1 to %2").arg(knownSize).arg(fileSize), userItem);
+        Log(kArea, 2, QStringLiteral("File size changed from %1 to %2").arg(knownSize).arg(fileSize),
+            userItem);
         download += T("file_size")->GetItem(Value(static_cast<long long>(fileSize)));
     }
     ItemPtr reqItem = T("remote_transfer_req")->GetItem(Value(req));
@@ -129,13 +137,15 @@ void TransferQueueManager::OnFileTransferResponse(
     Log(kArea, 2, QStringLiteral("Found upload"), userItem);
     if (upload["user"] != userItem) {
         Log(kArea, 2,
-            QStringLiteral("Upload user %1 not the same as user who opened the connection, not doing anything")
+            QStringLiteral(
+                "Upload user %1 not the same as user who opened the connection, not doing anything")
                 .arg(upload["user"].AsString()),
             userItem);
         return;
     }
     if (!accepted) {
-        Log(kArea, 2, QStringLiteral("Upload was not accepted, marking denied. Reason: %1").arg(denialReason), userItem);
+        Log(kArea, 2, QStringLiteral("Upload was not accepted, marking denied. Reason: %1").arg(denialReason),
+            userItem);
         T("denial_reason")->GetItem(Value(denialReason)) += upload;
         SetUploadEntryStatus(upload, QStringLiteral("denied"));
         StartNewUploads();
@@ -144,19 +154,22 @@ void TransferQueueManager::OnFileTransferResponse(
     const QString status = StatusOf(upload, "upload_entry_status");
     if (status != QLatin1String("requesting")) {
         Log(kArea, 2,
-            QStringLiteral("Upload no longer in requesting phase, instead status is %1. Not processing.").arg(status),
+            QStringLiteral("Upload no longer in requesting phase, instead status is %1. Not processing.")
+                .arg(status),
             userItem);
         return;
     }
     auto* file = new QFile(SharedFileLocalPath(upload["shared_file"]));
     if (!file->open(QIODevice::ReadOnly)) {
         Log(kArea, 2,
-            QStringLiteral("File could not be opened, marking local error and sending denial message. Shouldn't we "
-                           "have done this before we requested the transfer?"),
+            QStringLiteral(
+                "File could not be opened, marking local error and sending denial message. Shouldn't we "
+                "have done this before we requested the transfer?"),
             userItem);
         delete file;
         if (peerMessenger)
-            peerMessenger->DenyUpload(user, upload["filename_as_requested"].AsString(), QStringLiteral("File read error."));
+            peerMessenger->DenyUpload(
+                user, upload["filename_as_requested"].AsString(), QStringLiteral("File read error."));
         SetUploadEntryStatus(upload, QStringLiteral("local error"));
         StartNewUploads();
         return;

@@ -61,7 +61,8 @@ public:
     // Download queue (DownloadQueue.cpp).
     ItemPtr AddDownload(const QString& user, const std::string& fileName, const std::string& remoteFolder,
         qint64 fileSize, bool singleDownload, int subfolderSaveLevel);
-    ItemPtr GetDownloadEntry(const QString& user, const std::string& fileName, const std::string& remoteFolder) const;
+    ItemPtr GetDownloadEntry(
+        const QString& user, const std::string& fileName, const std::string& remoteFolder) const;
     void RequeueDownload(ItemPtr download);
     void RequeueUserDownloads(ItemPtr user);
     void QueueDownloadIfUserOnline(ItemPtr download);

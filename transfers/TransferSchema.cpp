@@ -5,6 +5,7 @@
 #include "UploadThread.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
@@ -18,12 +19,21 @@ TransferQueueManager* transferQueueManager = nullptr;
 
 namespace {
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
-void Declare(const char* name, Primacy primacy, bool null = false) { d.NewType(name, primacy, null, true); }
+void Declare(const char* name, Primacy primacy, bool null = false)
+{
+    d.NewType(name, primacy, null, true);
+}
 
 // The first end is the first type's, as in the relation tables.
-void Relate(const char* a, const char* b, OneOrMany aEnd, OneOrMany bEnd) { T(a)->RelateToType(T(b), aEnd, bEnd, false); }
+void Relate(const char* a, const char* b, OneOrMany aEnd, OneOrMany bEnd)
+{
+    T(a)->RelateToType(T(b), aEnd, bEnd, false);
+}
 
 void SaveWhole(const char* type)
 {
@@ -161,10 +171,11 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     DeclareDownloadTypes();
     Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
     Subscribe(T("last_receipt_time")->itemRemoved, &TransferQueueManager::OnLastReceiptTimeRemoved);
-    Subscribe(
-        T("last_speed_measurement_time")->itemRemoved, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved);
+    Subscribe(T("last_speed_measurement_time")->itemRemoved,
+        &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved);
     Subscribe(T("bytes_per_second")->itemRemoved, &TransferQueueManager::OnBytesPerSecondRemoved);
-    Subscribe(T("bytes_since_last_receipt")->itemRemoved, &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
+    Subscribe(
+        T("bytes_since_last_receipt")->itemRemoved, &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
 
     SaveWhole("download_entry");
     for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
@@ -176,23 +187,28 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     // A user coming online: every user item to is_online, fired on connection.
     auto* root = new PathNode(&d, "user");
     new PathNode(root, "is_online", PathConnectTrigger);
-    d.AddPathEventHandler(
-        root, Register(new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline)));
+    d.AddPathEventHandler(root,
+        Register(new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline)));
 
     PeerMessenger* pm = peerMessenger;
     if (pm)
-        connect(pm, &PeerMessenger::FileTransferRequested, this, &TransferQueueManager::OnFileTransferRequest);
+        connect(
+            pm, &PeerMessenger::FileTransferRequested, this, &TransferQueueManager::OnFileTransferRequest);
     settings.SetDefault("download_folder", Value((QDir::homePath() + QStringLiteral("/Marrowby Downloads"))));
     if (pm) {
         connect(pm, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
-        connect(pm, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
-        connect(pm, &PeerMessenger::QueueDownloadRequested, this, &TransferQueueManager::OnQueueDownloadRequested);
-        connect(pm, &PeerMessenger::FileConnectionAccepted, this, &TransferQueueManager::OnFileConnectionAccepted);
-        connect(pm, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
+        connect(
+            pm, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
+        connect(pm, &PeerMessenger::QueueDownloadRequested, this,
+            &TransferQueueManager::OnQueueDownloadRequested);
+        connect(pm, &PeerMessenger::FileConnectionAccepted, this,
+            &TransferQueueManager::OnFileConnectionAccepted);
+        connect(
+            pm, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
         connect(pm, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
         connect(pm, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
-        connect(
-            pm, &PeerMessenger::UploadPlaceInLineRequested, this, &TransferQueueManager::OnUploadPlaceInLineRequested);
+        connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this,
+            &TransferQueueManager::OnUploadPlaceInLineRequested);
     }
 
     settings.SetDefault("transfer_order_counter", "1");
@@ -203,8 +219,10 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         T("upload_entry_status")->GetItem(word).NewItem("is_active");
 
     if (timerManager) {
-        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
-        connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
+        connect(
+            timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
+        connect(
+            timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
     }
 
     if (!settings.Has("upload_speed_limit")) {
@@ -225,12 +243,18 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         connect(pm, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
     settings.Set("check_for_empty_shares", "no");
     settings.Set("empty_share_message",
-        "It looks like you're not sharing any files. Please share something before downloading anything from my "
+        "It looks like you're not sharing any files. Please share something before downloading anything from "
+        "my "
         "own shares. Thanks.");
     settings.Set("max_queued_uploads_per_user", "200");
 
     Declare("excluded_download_extension", kEntity);
     SaveWhole("excluded_download_extension");
+
+    // Search answers tell whether a slot is free and how many wait.
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadStateProvider(
+            [this] { return IsFreeToUpload(); }, [this] { return QueuedUploadCount(); });
 }
 
 TransferQueueManager::~TransferQueueManager()
@@ -247,6 +271,8 @@ TransferQueueManager::~TransferQueueManager()
             thread->wait();
         }
     }
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadStateProvider({}, {});
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
@@ -271,14 +297,38 @@ void TransferQueueManager::DataLoaded()
         settings.Set("max_queued_uploads_per_user", "10");
 }
 
-void TransferQueueManager::NoData() { T("excluded_download_extension")->NewItem(".ini"); }
+void TransferQueueManager::NoData()
+{
+    T("excluded_download_extension")->NewItem(".ini");
+}
 
 // Removal handlers: an item of these types holds the address of an object
 // that the engine made for a running transfer.
-void TransferQueueManager::OnWritePositionRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
-void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr item) { delete item.AsPointer<QDateTime>(); }
-void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr item) { delete item.AsPointer<QDateTime>(); }
-void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr item) { delete item.AsPointer<int>(); }
-void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
-void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item) { delete item.AsPointer<qint64>(); }
-void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item) { m_uploadStatusChanged.erase(item.Get()); }
+void TransferQueueManager::OnWritePositionRemoved(ItemPtr item)
+{
+    delete item.AsPointer<qint64>();
+}
+void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr item)
+{
+    delete item.AsPointer<QDateTime>();
+}
+void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr item)
+{
+    delete item.AsPointer<QDateTime>();
+}
+void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr item)
+{
+    delete item.AsPointer<int>();
+}
+void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item)
+{
+    delete item.AsPointer<qint64>();
+}
+void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
+{
+    delete item.AsPointer<qint64>();
+}
+void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
+{
+    m_uploadStatusChanged.erase(item.Get());
+}

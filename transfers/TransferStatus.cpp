@@ -34,14 +34,20 @@ void DropSocket(QTcpSocket* socket)
 }
 } // namespace
 
-QString TransferQueueManager::NowText() { return QDateTime::currentDateTime().toString(Qt::TextDate); }
+QString TransferQueueManager::NowText()
+{
+    return QDateTime::currentDateTime().toString(Qt::TextDate);
+}
 
 bool TransferQueueManager::IsActive(ItemPtr entry, const char* statusType)
 {
     return entry[statusType].IsConnected("is_active");
 }
 
-QString TransferQueueManager::StatusOf(ItemPtr entry, const char* statusType) { return entry[statusType].AsString(); }
+QString TransferQueueManager::StatusOf(ItemPtr entry, const char* statusType)
+{
+    return entry[statusType].AsString();
+}
 
 void TransferQueueManager::TearDownDownload(ItemPtr download, bool removeSpeedClock)
 {

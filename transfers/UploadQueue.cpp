@@ -16,7 +16,10 @@
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
 
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
 void Deny(const QString& user, const QString& file, const QString& reason)
 {
@@ -36,7 +39,8 @@ ItemPtr TransferQueueManager::FindSharedFile(const QString& file) const
 
 QString TransferQueueManager::SharedFileLocalPath(ItemPtr sharedFile)
 {
-    QString path = sharedFile["shared_file_folder"].AsString() + QLatin1Char('/') + sharedFile["shared_file_name"].AsString();
+    QString path = sharedFile["shared_file_folder"].AsString() + QLatin1Char('/')
+        + sharedFile["shared_file_name"].AsString();
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return path;
 }
@@ -159,7 +163,8 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
         }
     }
     if (UploadEntrySortCompare(lastOrderedUpload, upload)) {
-        upload += orderType->GetItem(Value(static_cast<long long>(lastOrderedUpload["effective_upload_order"].AsInt64() + 1)));
+        upload += orderType->GetItem(
+            Value(static_cast<long long>(lastOrderedUpload["effective_upload_order"].AsInt64() + 1)));
         lastOrderedUpload = upload;
         return;
     }
@@ -168,7 +173,8 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
         if (!list.empty())
             lastOrderedUpload = list.back();
     }
-    auto at = std::find_if(list.begin(), list.end(), [&](ItemPtr e) { return UploadEntrySortCompare(upload, e); });
+    auto at = std::find_if(
+        list.begin(), list.end(), [&](ItemPtr e) { return UploadEntrySortCompare(upload, e); });
     list.insert(at, upload);
     long long number = 1;
     for (ItemPtr entry : list)

@@ -8,7 +8,10 @@
 #include <QDateTime>
 
 namespace {
-Type* T(const char* name) { return d.GetType(name); }
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
 
 ItemSet ActiveUploads()
 {
@@ -16,9 +19,15 @@ ItemSet ActiveUploads()
 }
 } // namespace
 
-int TransferQueueManager::ActiveUploadCount() const { return int(ActiveUploads().Size()); }
+int TransferQueueManager::ActiveUploadCount() const
+{
+    return int(ActiveUploads().Size());
+}
 
-bool TransferQueueManager::IsFreeToUpload() const { return ActiveUploadCount() < settings.GetInt("upload_slots"); }
+bool TransferQueueManager::IsFreeToUpload() const
+{
+    return ActiveUploadCount() < settings.GetInt("upload_slots");
+}
 
 void TransferQueueManager::StartNewUploads()
 {
@@ -51,7 +60,7 @@ void TransferQueueManager::StartNewUploads()
             continue;
         const uint req = peerMessenger
             ? peerMessenger->RequestUpload(user.AsString(), upload["filename_as_requested"].AsString(),
-                  upload["shared_file"]["shared_file_size"].AsInt64())
+                upload["shared_file"]["shared_file_size"].AsInt64())
             : 0;
         SetUploadEntryStatus(upload, QStringLiteral("requesting"));
         // Our request numbers are one per upload: an old upload that still
@@ -80,7 +89,10 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
     }
 }
 
-int TransferQueueManager::GetUploadSpeed() const { return m_speedLimit.TotalLimit(); }
+int TransferQueueManager::GetUploadSpeed() const
+{
+    return m_speedLimit.TotalLimit();
+}
 
 void TransferQueueManager::SetUploadSlots(int count)
 {

@@ -12,9 +12,15 @@
 
 namespace {
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString Text(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
-QString RemotePath(ItemPtr download) { return Text(TransferQueueManager::GetRemotePath(download)); }
+QString RemotePath(ItemPtr download)
+{
+    return Text(TransferQueueManager::GetRemotePath(download));
+}
 
 ItemPtr FindDownload(const QStringList& args)
 {
@@ -30,7 +36,8 @@ void RegisterShareCommands(Driver& driver)
             folder += d.GetType("shared_public")->GetGlobalNullItem();
         });
     driver.AddCommand(QStringLiteral("wait-shares"), QStringLiteral("wait-shares"),
-        QStringLiteral("Prints \"shares-ready <files>\" once no walk is under way."), 0, [](const QStringList&) {
+        QStringLiteral("Prints \"shares-ready <files>\" once no walk is under way."), 0,
+        [](const QStringList&) {
             auto* timer = new QTimer(QCoreApplication::instance());
             QObject::connect(timer, &QTimer::timeout, [timer] {
                 if (sharedFoldersManager->IsScanning())
@@ -45,7 +52,8 @@ void RegisterShareCommands(Driver& driver)
 void RegisterQueueCommands(Driver& driver)
 {
     driver.AddCommand(QStringLiteral("download"), QStringLiteral("download <user> <size> <path...>"),
-        QStringLiteral("Queues a download of the user's file (path with \"\\\")."), 3, [](const QStringList& args) {
+        QStringLiteral("Queues a download of the user's file (path with \"\\\")."), 3,
+        [](const QStringList& args) {
             const std::string path = Rest(args, 2).toStdString();
             ItemPtr download = transferQueueManager->AddDownload(
                 args[0], GetFileName(path), GetFolder(path), args[1].toLongLong(), false, 0);
@@ -59,16 +67,18 @@ void RegisterQueueCommands(Driver& driver)
         QStringLiteral("Asks the user again for a download."), 2,
         [](const QStringList& args) { transferQueueManager->RequeueDownload(FindDownload(args)); });
     driver.AddCommand(QStringLiteral("downloads"), QStringLiteral("downloads"),
-        QStringLiteral("Prints \"download <user> <status> <bytes> <size> <place> <path>\" lines, then \"downloads-end\"."),
+        QStringLiteral("Prints \"download <user> <status> <bytes> <size> <place> <path>\" lines, then "
+                       "\"downloads-end\"."),
         0, [](const QStringList&) {
             for (ItemPtr download : d.GetType("download_entry")->GetItems()) {
                 auto* position = download["write_position"].AsPointer<qint64>();
-                Driver::Print(QStringLiteral("download %1 %2 %3 %4 %5 %6")
-                                  .arg(download["user"].AsString(), download["download_entry_status"].AsString())
-                                  .arg(position ? *position : -1)
-                                  .arg(download["file_size"].AsInt64())
-                                  .arg(download["place_in_line"] ? download["place_in_line"].AsInt() : -1)
-                                  .arg(RemotePath(download)));
+                Driver::Print(
+                    QStringLiteral("download %1 %2 %3 %4 %5 %6")
+                        .arg(download["user"].AsString(), download["download_entry_status"].AsString())
+                        .arg(position ? *position : -1)
+                        .arg(download["file_size"].AsInt64())
+                        .arg(download["place_in_line"] ? download["place_in_line"].AsInt() : -1)
+                        .arg(RemotePath(download)));
             }
             Driver::Print(QStringLiteral("downloads-end"));
         });
@@ -86,9 +96,12 @@ void RegisterQueueCommands(Driver& driver)
     driver.AddCommand(QStringLiteral("push-upload"), QStringLiteral("push-upload <user> <file...>"),
         QStringLiteral("Pushes one of our shared files to the user."), 2,
         [](const QStringList& args) { transferQueueManager->AddUpload(args[0], Rest(args, 1)); });
-    driver.AddCommand(QStringLiteral("place-in-line-request"), QStringLiteral("place-in-line-request <user> <path...>"),
+    driver.AddCommand(QStringLiteral("place-in-line-request"),
+        QStringLiteral("place-in-line-request <user> <path...>"),
         QStringLiteral("Asks the user for our download's place in its queue."), 2,
-        [](const QStringList& args) { transferQueueManager->RequestDownloadPlaceInLine(FindDownload(args)); });
+        [](const QStringList& args) {
+            transferQueueManager->RequestDownloadPlaceInLine(FindDownload(args));
+        });
 }
 
 void RegisterControlCommands(Driver& driver)
@@ -101,8 +114,9 @@ void RegisterControlCommands(Driver& driver)
             transferQueueManager->SetUploadSpeedLimit(args[0].toInt());
             transferQueueManager->EnableUploadSpeedLimit(args[0].toInt() > 0);
         });
-    driver.AddCommand(QStringLiteral("finish-uploads-and-quit"), QStringLiteral("finish-uploads-and-quit yes|no"),
-        QStringLiteral("Switches finish-uploads-and-quit."), 1, [](const QStringList& args) {
+    driver.AddCommand(QStringLiteral("finish-uploads-and-quit"),
+        QStringLiteral("finish-uploads-and-quit yes|no"), QStringLiteral("Switches finish-uploads-and-quit."),
+        1, [](const QStringList& args) {
             if (args[0] == QLatin1String("yes"))
                 runtimeSettings.Set("finish_uploads_and_quit", "yes");
             else
@@ -119,7 +133,8 @@ void RegisterControlCommands(Driver& driver)
 void ConnectTransferEvents()
 {
     TransferQueueManager* tq = transferQueueManager;
-    QObject::connect(tq, &TransferQueueManager::TransfersLoaded, [] { Driver::Print(QStringLiteral("transfers-loaded")); });
+    QObject::connect(tq, &TransferQueueManager::TransfersLoaded,
+        [] { Driver::Print(QStringLiteral("transfers-loaded")); });
     QObject::connect(tq, &TransferQueueManager::CompleteDownloadAdded, [](ItemPtr record) {
         Driver::Print(QStringLiteral("complete-download %1 %2 %3")
                           .arg(record["user"].AsString(), record["complete_download_filename"].AsString())
@@ -132,7 +147,8 @@ void ConnectTransferEvents()
             Driver::Print(QStringLiteral("download-status %1 %2 %3")
                               .arg(download["user"].AsString(), c.second.AsString(), RemotePath(download)));
         });
-    d.AddConnectionEventHandler(d.GetType("download_entry"), d.GetType("download_entry_status"), tq->Register(downloadHandler));
+    d.AddConnectionEventHandler(
+        d.GetType("download_entry"), d.GetType("download_entry_status"), tq->Register(downloadHandler));
     auto* uploadHandler = new FunctionEventHandler<ConnectionInfo&, std::function<void(ConnectionInfo&)>>(
         [](ConnectionInfo& c) {
             ItemPtr upload = c.first;
@@ -140,7 +156,8 @@ void ConnectTransferEvents()
                               .arg(upload["user"].AsString(), c.second.AsString(),
                                   upload["filename_as_requested"].AsString()));
         });
-    d.AddConnectionEventHandler(d.GetType("upload_entry"), d.GetType("upload_entry_status"), tq->Register(uploadHandler));
+    d.AddConnectionEventHandler(
+        d.GetType("upload_entry"), d.GetType("upload_entry_status"), tq->Register(uploadHandler));
 }
 
 } // namespace

@@ -116,5 +116,11 @@ QByteArray ReadExactly(QTcpSocket* socket, qint64 n, int timeoutMs)
     return out;
 }
 
-QString DownloadStatus(ItemPtr download) { return download["download_entry_status"].AsString(); }
-QString UploadStatus(ItemPtr upload) { return upload["upload_entry_status"].AsString(); }
+QString DownloadStatus(ItemPtr download)
+{
+    return download["download_entry_status"].AsString();
+}
+QString UploadStatus(ItemPtr upload)
+{
+    return upload["upload_entry_status"].AsString();
+}

@@ -15,13 +15,18 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 #include <memory>
 
 namespace {
 
-QString Bin(const QString& name) { return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name; }
+QString Bin(const QString& name)
+{
+    return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
+}
 
 // Writes size pseudo-random bytes quickly: one random mebibyte, varied per
 // block, so no two blocks are alike.
@@ -41,6 +46,34 @@ void WriteBigFile(const QString& path, qint64 size, quint32 seed)
         QCOMPARE(file.write(block.constData(), chunk), chunk);
         written += chunk;
     }
+}
+
+// A short MP3 made by lame from a generated tone (random bytes when lame is
+// missing).
+void WriteMp3(const QString& path, int seconds, int seed)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    const QString lame = QStandardPaths::findExecutable("lame");
+    if (lame.isEmpty()) {
+        WriteRandomFile(path, 100000 * seconds + seed, quint32(seed));
+        return;
+    }
+    const int rate = 22050;
+    QByteArray pcm;
+    for (int i = 0; i < rate * seconds; ++i) {
+        const qint16 sample = qint16(8000 * std::sin(2 * M_PI * (220 + 40 * seed) * i / rate));
+        pcm.append(reinterpret_cast<const char*>(&sample), 2);
+    }
+    QProcess process;
+    process.start(lame,
+        { "--quiet", "-r", "-s", "22.05", "--bitwidth", "16", "-m", "m", "--signed", "--little-endian", "-b",
+            "64", "-", path });
+    process.waitForStarted(5000);
+    process.write(pcm);
+    process.closeWriteChannel();
+    process.waitForFinished(30000);
+    if (!QFileInfo::exists(path))
+        WriteRandomFile(path, 100000 * seconds + seed, quint32(seed));
 }
 
 QByteArray Digest(const QString& path)
@@ -129,7 +162,8 @@ public:
                 }
             }
             if (clock.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning) {
-                qInfo().noquote() << m_user << "waited in vain for" << prefix << "after:" << m_lines.join(" | ");
+                qInfo().noquote() << m_user << "waited in vain for" << prefix
+                                  << "after:" << m_lines.join(" | ");
                 return QString();
             }
             // Other clients' writes and reads go on meanwhile.
@@ -235,9 +269,8 @@ private slots:
     {
         const QString share = temp.path() + "/share-alice/Music Collection";
         WriteBigFile(share + "/big/random200.bin", 200LL * 1024 * 1024, 1);
-        QByteArray mp3;
         for (int n = 0; n < 3; ++n)
-            WriteRandomFile(share + QString("/album/song%1.mp3").arg(n), 300000 + n * 1111, 10 + n);
+            WriteMp3(share + QString("/album/song%1.mp3").arg(n), 2 + n, n);
         WriteRandomFile(share + "/album/silence.mp3", 0, 20);
         auto alice = Start("alice");
         auto bob = Start("bob");
@@ -259,7 +292,8 @@ private slots:
             bob->Send(QStringLiteral("download alice %1 %2").arg(size, path));
         }
         for (int k = 0; k < 5; ++k)
-            QVERIFY2(!bob->WaitFor("complete-download alice", 120000).isEmpty(), "a download did not complete");
+            QVERIFY2(
+                !bob->WaitFor("complete-download alice", 120000).isEmpty(), "a download did not complete");
         QCOMPARE(Digest(Completed("bob", "big/random200.bin")), Digest(share + "/big/random200.bin"));
         for (int n = 0; n < 3; ++n) {
             const QString rest = QString("album/song%1.mp3").arg(n);
@@ -344,12 +378,18 @@ private slots:
                                      .arg(Remote(share + QString("/queue/file%1.bin").arg(k))));
         const int wesPlace = downloaders[1]->WaitFor("place-in-line una", 20000).section(' ', 2, 2).toInt();
         const int xiaPlace = downloaders[2]->WaitFor("place-in-line una", 20000).section(' ', 2, 2).toInt();
-        QVERIFY2(wesPlace > 0 && xiaPlace > wesPlace, qPrintable(QString("%1 %2").arg(wesPlace).arg(xiaPlace)));
+        qInfo() << "places in line" << wesPlace << xiaPlace;
+        QVERIFY2(
+            wesPlace > 0 && xiaPlace > wesPlace, qPrintable(QString("%1 %2").arg(wesPlace).arg(xiaPlace)));
 
         // xia asks for two more: one fits below the limit of 2 queued, one not.
         Client& xia = *downloaders[2];
-        xia.Send(QStringLiteral("download una %1 %2").arg(6LL * 1024 * 1024).arg(Remote(share + "/queue/file3.bin")));
-        xia.Send(QStringLiteral("download una %1 %2").arg(6LL * 1024 * 1024).arg(Remote(share + "/queue/file0.bin")));
+        xia.Send(QStringLiteral("download una %1 %2")
+                     .arg(6LL * 1024 * 1024)
+                     .arg(Remote(share + "/queue/file3.bin")));
+        xia.Send(QStringLiteral("download una %1 %2")
+                     .arg(6LL * 1024 * 1024)
+                     .arg(Remote(share + "/queue/file0.bin")));
         QVERIFY(xia.WaitFor("upload-denied una", 20000).endsWith(": Too many files"));
 
         // Uploads run one at a time, in arrival order.
@@ -384,7 +424,9 @@ private slots:
         QVERIFY(fay && gus);
         QVERIFY(Share(*fay, share));
         fay->Send("speed-limit 2048");
-        gus->Send(QStringLiteral("download fay %1 %2").arg(3LL * 1024 * 1024).arg(Remote(share + "/last/final.bin")));
+        gus->Send(QStringLiteral("download fay %1 %2")
+                      .arg(3LL * 1024 * 1024)
+                      .arg(Remote(share + "/last/final.bin")));
         QVERIFY(!fay->WaitFor("upload-status gus uploading", 20000).isEmpty());
         fay->Send("finish-uploads-and-quit yes");
         // While uploading, the checks keep it running.

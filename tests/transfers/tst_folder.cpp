@@ -8,8 +8,8 @@
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QDirIterator>
-#include <QSignalSpy>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,7 +66,8 @@ private slots:
     {
         ItemPtr live = tq->AddDownload("rule", "track.mp3", "Music\\Albums\\Band\\Live", 5, false, 0);
         QVERIFY(tq->GetDownloadTargetFolder(live, false).endsWith("\\downloading\\Live"));
-        QCOMPARE(tq->GetDownloadTargetFolder(live, true), QString(root).replace('/', '\\') + "\\complete\\Live");
+        QCOMPARE(
+            tq->GetDownloadTargetFolder(live, true), QString(root).replace('/', '\\') + "\\complete\\Live");
         ItemPtr deeper = tq->AddDownload("rule", "track.mp3", "Music\\Albums\\Band\\Live2", 5, false, 1);
         QVERIFY(tq->GetDownloadTargetPath(deeper, true).endsWith("\\complete\\Band\\Live2\\track.mp3"));
         // A level beyond the folder's depth takes the whole folder, once.
@@ -106,15 +107,23 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("dotdot") << "..\\..\\.." << "..";
-        QTest::newRow("dotdot-name") << "Music" << "..\\..\\x";
-        QTest::newRow("drive") << "C:\\" << "x";
-        QTest::newRow("rooted") << "\\" << "etc";
+        QTest::newRow("dotdot") << "..\\..\\.."
+                                << "..";
+        QTest::newRow("dotdot-name") << "Music"
+                                     << "..\\..\\x";
+        QTest::newRow("drive") << "C:\\"
+                               << "x";
+        QTest::newRow("rooted") << "\\"
+                                << "etc";
         QTest::newRow("nul") << QString("a") + QChar(0) + "b" << QString("n") + QChar(0) + ".mp3";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("dot") << "." << ".";
-        QTest::newRow("slashes") << "../../../../tmp" << "../../evil";
-        QTest::newRow("control") << "a\x01\x1f" << "\n";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("dot") << "."
+                             << ".";
+        QTest::newRow("slashes") << "../../../../tmp"
+                                 << "../../evil";
+        QTest::newRow("control") << "a\x01\x1f"
+                                 << "\n";
     }
     void hostileNamesStayInside()
     {
@@ -122,7 +131,8 @@ private slots:
         QFETCH(QString, name);
         static int round = 0;
         ++round;
-        const QByteArray data = WriteRandomFile(temp.path() + "/sources/h" + QString::number(round), 1000 + round, round);
+        const QByteArray data
+            = WriteRandomFile(temp.path() + "/sources/h" + QString::number(round), 1000 + round, round);
         const std::string f = folder.toStdString();
         const std::string n = name.toStdString();
         // Queued from a search result by the user.

@@ -14,7 +14,10 @@
 namespace {
 const int kWait = 20000;
 
-qint64 OffsetOf(const QByteArray& eight) { return qFromLittleEndian<qint64>(eight.constData()); }
+qint64 OffsetOf(const QByteArray& eight)
+{
+    return qFromLittleEndian<qint64>(eight.constData());
+}
 
 QByteArray Le32(quint32 v)
 {

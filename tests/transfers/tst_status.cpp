@@ -37,7 +37,8 @@ private slots:
         QCOMPARE(settings.Get("check_for_empty_shares"), QString("no"));
         QCOMPARE(settings.Get("upload_speed_limit"), QString("0"));
         QCOMPARE(settings.Get("upload_speed_limit_enabled"), QString("no"));
-        QVERIFY(settings.Get("empty_share_message").startsWith("It looks like you're not sharing any files."));
+        QVERIFY(
+            settings.Get("empty_share_message").startsWith("It looks like you're not sharing any files."));
         const ItemSet extensions = d.GetType("excluded_download_extension")->GetItems();
         QCOMPARE(extensions.Size(), size_t(1));
         QCOMPARE(extensions.First().AsString(), QString(".ini"));
@@ -108,7 +109,8 @@ private slots:
         QVERIFY(!download["last_receipt_time"]);
         QVERIFY(!download["bytes_per_second"]);
         QVERIFY(download["download_order"]);
-        const QDateTime stamp = QDateTime::fromString(user["last_queue_request_time"].AsString(), Qt::TextDate);
+        const QDateTime stamp
+            = QDateTime::fromString(user["last_queue_request_time"].AsString(), Qt::TextDate);
         QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 5);
         tq->RemoveDownload(download);
     }
