@@ -24,32 +24,16 @@ int BytesPerSecond(qint64 bytes, qint64 ms)
 }
 
 DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
-    : m_socket(socket)
-    , m_file(file)
+    : TransferThread(socket, file)
     , m_size(size)
     , m_position(offset)
 {
 }
 
-void DownloadThread::SignalExit()
-{
-    QMutexLocker lock(&m_exitMutex);
-    m_exit = true;
-}
-
-bool DownloadThread::AskedToExit() const
-{
-    QMutexLocker lock(&m_exitMutex);
-    return m_exit;
-}
-
 void DownloadThread::run()
 {
     const bool ok = PerformDownload();
-    // Hand the socket back to the thread that created us (the engine's), so
-    // that it can close and delete it.
-    if (m_socket->thread() == QThread::currentThread())
-        m_socket->moveToThread(thread());
+    HandSocketBack();
     m_file->close();
     if (ok)
         emit DownloadComplete();

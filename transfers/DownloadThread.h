@@ -21,24 +21,18 @@
 // under a second. A peer that sends nothing for 30 s fails the download.
 #include <QMutex>
 #include <QString>
-#include <QThread>
+#include "TransferThread.h"
 
 class QFile;
 class QTcpSocket;
 
-class DownloadThread : public QThread {
+class DownloadThread : public TransferThread {
     Q_OBJECT
 public:
     // socket: connected, offset already written (or queued) to it; file: open
     // for appending, holding offset bytes; size: the file's full size.
     DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset);
 
-    // GUI thread: asks run() to stop; follow with wait().
-    void SignalExit();
-    bool AskedToExit() const;
-
-    // The reason of the failure, once run() has ended (empty on success).
-    QString ErrorText() const { return m_errorText; }
 
 signals:
     void DownloadError(QString reason);
@@ -53,11 +47,6 @@ private:
     bool FlushPendingWrites();
     bool WaitForData();
 
-    QTcpSocket* m_socket;
-    QFile* m_file;
     qint64 m_size;
     qint64 m_position;
-    mutable QMutex m_exitMutex;
-    bool m_exit = false;
-    QString m_errorText;
 };

@@ -32,30 +32,16 @@ qint64 BlockFor(int limitKBps)
 }
 
 UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit)
-    : m_socket(socket)
-    , m_file(file)
+    : TransferThread(socket, file)
     , m_req(req)
     , m_speedLimit(speedLimit)
 {
 }
 
-void UploadThread::SignalExit()
-{
-    QMutexLocker lock(&m_exitMutex);
-    m_exit = true;
-}
-
-bool UploadThread::AskedToExit() const
-{
-    QMutexLocker lock(&m_exitMutex);
-    return m_exit;
-}
-
 void UploadThread::run()
 {
     const bool ok = PerformUpload();
-    if (m_socket->thread() == QThread::currentThread())
-        m_socket->moveToThread(thread());
+    HandSocketBack();
     if (ok)
         emit UploadComplete();
     else

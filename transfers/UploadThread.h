@@ -28,28 +28,21 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QString>
-#include <QThread>
+#include "TransferThread.h"
 
 class QFile;
 class QTcpSocket;
 class SpeedLimit;
 
-class UploadThread : public QThread {
+class UploadThread : public TransferThread {
     Q_OBJECT
 public:
     // socket: connected; file: open read-only; req: our transfer request
     // number, sent first; speedLimit: the engine's shared limit (nullptr: never
     // throttled).
     UploadThread(QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit);
-
-    // GUI thread: asks run() to stop; follow with wait().
-    void SignalExit();
-    bool AskedToExit() const;
-
-    // The reason of the failure, once run() has ended (empty on success, and
-    // also when the downloader did not close the connection after the last
-    // byte).
-    QString ErrorText() const { return m_errorText; }
+    // ErrorText() is also empty when the downloader did not close the
+    // connection after the last byte.
 
 signals:
     void UploadError(QString reason);
@@ -67,12 +60,7 @@ private:
     ThrottleResult Throttle(int limit, qint64& owed);
     bool WaitForClose();
 
-    QTcpSocket* m_socket;
-    QFile* m_file;
     int m_req;
-    mutable QMutex m_exitMutex;
-    bool m_exit = false;
-    QString m_errorText;
     SpeedLimit* m_speedLimit;
     QElapsedTimer m_throttle; // since the last payment of owed bytes
 };
