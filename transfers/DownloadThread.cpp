@@ -5,24 +5,6 @@
 #include <climits>
 #include <memory>
 
-namespace {
-// Large blocks keep the per-byte cost low; the socket's own buffer already
-// holds whatever arrived, so a block is written as soon as anything is there.
-constexpr qint64 kBlockSize = 512 * 1024;
-// Every wait is cut into slices this long so that the exit flag is seen fast.
-constexpr int kSliceMs = 50;
-// A peer that sends nothing for this long fails the download.
-constexpr qint64 kStallMs = 30000;
-constexpr qint64 kProgressMs = 500;
-
-int BytesPerSecond(qint64 bytes, qint64 ms)
-{
-    if (ms <= 0)
-        return 0;
-    return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
-}
-}
-
 DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
     : TransferThread(socket, file)
     , m_size(size)

@@ -1,5 +1,6 @@
 #include "TransferThread.h"
 #include <QTcpSocket>
+#include <climits>
 
 TransferThread::TransferThread(QTcpSocket* socket, QFile* file)
     : m_socket(socket)
@@ -23,4 +24,11 @@ void TransferThread::HandSocketBack()
 {
     if (m_socket->thread() == QThread::currentThread())
         m_socket->moveToThread(thread());
+}
+
+int TransferThread::BytesPerSecond(qint64 bytes, qint64 ms)
+{
+    if (ms <= 0)
+        return 0;
+    return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
 }

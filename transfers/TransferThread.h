@@ -19,6 +19,16 @@ public:
     // The reason of the failure, once run() has ended (empty on success).
     QString ErrorText() const { return m_errorText; }
 
+    // Blocks move at most this many bytes.
+    static constexpr qint64 kBlockSize = 512 * 1024;
+    // Every wait is cut into slices this long so that the exit flag is seen fast.
+    static constexpr int kSliceMs = 50;
+    // A peer that lets this long pass without progress fails the transfer.
+    static constexpr qint64 kStallMs = 30000;
+    // Progress is reported at most this often.
+    static constexpr qint64 kProgressMs = 500;
+    static int BytesPerSecond(qint64 bytes, qint64 ms);
+
 protected:
     TransferThread(QTcpSocket* socket, QFile* file);
     // Gives the socket back to the thread that created this one (the engine's),

@@ -8,26 +8,15 @@
 #include <memory>
 
 namespace {
-constexpr qint64 kBlockSize = 512 * 1024;
 // Under a limit a block is about a tenth of a second of it, but not tiny.
 constexpr qint64 kMinLimitedBlock = 1024;
-constexpr int kSliceMs = 50;
-constexpr qint64 kStallMs = 30000;
-constexpr qint64 kProgressMs = 500;
 constexpr double kNsPerSecond = 1e9;
-
-int BytesPerSecond(qint64 bytes, qint64 ms)
-{
-    if (ms <= 0)
-        return 0;
-    return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
-}
 
 qint64 BlockFor(int limitKBps)
 {
     if (limitKBps <= 0)
-        return kBlockSize;
-    return qBound(kMinLimitedBlock, qint64(limitKBps) * 1024 / 10, kBlockSize);
+        return TransferThread::kBlockSize;
+    return qBound(kMinLimitedBlock, qint64(limitKBps) * 1024 / 10, TransferThread::kBlockSize);
 }
 }
 

@@ -28,27 +28,6 @@ ItemPtr FindDownload(const QStringList& args)
     return transferQueueManager->GetDownloadEntry(args[0], GetFileName(path), GetFolder(path));
 }
 
-void RegisterShareCommands(Driver& driver)
-{
-    driver.AddCommand(QStringLiteral("share-folder"), QStringLiteral("share-folder <path...>"),
-        QStringLiteral("Shares a folder with everybody and walks it."), 1, [](const QStringList& args) {
-            ItemPtr folder = sharedFoldersManager->AddSharedFolder(Rest(args, 0));
-            folder += d.GetType("shared_public")->GetGlobalNullItem();
-        });
-    driver.AddCommand(QStringLiteral("wait-shares"), QStringLiteral("wait-shares"),
-        QStringLiteral("Prints \"shares-ready <files>\" once no walk is under way."), 0,
-        [](const QStringList&) {
-            auto* timer = new QTimer(QCoreApplication::instance());
-            QObject::connect(timer, &QTimer::timeout, [timer] {
-                if (sharedFoldersManager->IsScanning())
-                    return;
-                timer->deleteLater();
-                Driver::Print(QStringLiteral("shares-ready %1").arg(d.GetType("shared_file")->Count()));
-            });
-            timer->start(20);
-        });
-}
-
 void RegisterQueueCommands(Driver& driver)
 {
     driver.AddCommand(QStringLiteral("download"), QStringLiteral("download <user> <size> <path...>"),
@@ -166,23 +145,12 @@ void RegisterTransferCommands(Driver& driver)
 {
     if (driver.options.rawFiles)
         return;
-    bool ownShares = false;
-    if (!sharedFoldersManager) {
-        new SharedFoldersManager(QCoreApplication::instance());
-        ownShares = true;
-    }
+    // The shared-folders module, which runs before this one, made the share
+    // manager that the engine uses.
     new TransferQueueManager(QCoreApplication::instance());
     // The engine goes before the peer network: it waits for its threads.
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [ownShares] {
-        delete transferQueueManager;
-        if (ownShares)
-            delete sharedFoldersManager;
-    });
-    if (ownShares) {
-        // Walks the shared folders of the data file once it has been read.
-        QTimer::singleShot(0, [] { sharedFoldersManager->Init(); });
-        RegisterShareCommands(driver);
-    }
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+        [] { delete transferQueueManager; });
     RegisterQueueCommands(driver);
     RegisterControlCommands(driver);
     ConnectTransferEvents();
