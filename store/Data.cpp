@@ -67,13 +67,13 @@ Type* Data::GetType(const char* name) const
     return type;
 }
 
-Item* Data::CreateItem(Type* type, std::string value)
+Item* Data::CreateItem(Type* type, std::string_view value)
 {
-    Item* item = m_pool.Create(type, m_nextSerial++, std::move(value));
+    Item* item = m_pool.Create(type, m_nextSerial++, ItemText(value));
     type->m_items.AppendNewest(item);
     if (!type->m_null) {
         if (!type->m_index.Insert(item))
-            type->m_duplicates[item->value].push_back(item);
+            type->m_duplicates[std::string(value)].push_back(item);
     }
     ++m_itemCount;
     if (!type->itemAdded.Empty() || !itemAdded.Empty()) {
@@ -174,7 +174,7 @@ void Data::Remove(Item* item)
     if (!type->m_null) {
         if (type->m_index.Erase(item)) {
             // Another item with the same value takes its place in the index.
-            auto dup = type->m_duplicates.find(item->value);
+            auto dup = type->m_duplicates.empty() ? type->m_duplicates.end() : type->m_duplicates.find(item->value.str());
             if (dup != type->m_duplicates.end()) {
                 type->m_index.Insert(dup->second.front());
                 dup->second.erase(dup->second.begin());
@@ -182,7 +182,7 @@ void Data::Remove(Item* item)
                     type->m_duplicates.erase(dup);
             }
         } else if (!type->m_duplicates.empty()) {
-            auto dup = type->m_duplicates.find(item->value);
+            auto dup = type->m_duplicates.find(item->value.str());
             if (dup != type->m_duplicates.end()) {
                 std::erase(dup->second, item);
                 if (dup->second.empty())

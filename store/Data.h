@@ -75,7 +75,7 @@ public:
     void EndBatch() { EndDispatch(); }
 
     // Used by Type, ItemPtr and the data file.
-    Item* CreateItem(Type* type, std::string value);
+    Item* CreateItem(Type* type, std::string_view value);
     bool Connect(Item* x, Item* y);
     bool Disconnect(Item* x, Item* y);
     void Remove(Item* item);

@@ -333,7 +333,7 @@ void DataSaver::Save(const QString& path)
             ok = out.WriteUInt8(kItems) && out.WriteString(type->Name()) && out.WriteUInt32(quint32(end - k));
             for (; ok && k < end; ++k) {
                 Item* item = saved[k];
-                out.WriteString(item->value);
+                out.WriteText(item->value);
                 ok = out.WriteUInt8(type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0);
             }
         }

@@ -125,6 +125,7 @@ void ConnectionMap::MakeGroup(quint32 first, quint32 last)
 {
     quintptr* e = Entries();
     Group* group = new Group { AsItem(e[first])->type, {} };
+    group->items.Reserve(last - first);
     for (quint32 k = first; k < last; ++k)
         group->items.AppendNewest(AsItem(e[k]));
     e[first] = MakeEntry(group, group->type->Ordinal()) | 1;

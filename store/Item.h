@@ -1,6 +1,7 @@
 #pragma once
 // The item record of the store and the map of its connections.
 #include "ChunkedSet.h"
+#include "ItemText.h"
 #include <QtGlobal>
 #include <string>
 
@@ -76,12 +77,13 @@ private:
 struct Item {
     Type* type;
     quint64 serial;
-    std::string value;
+    ItemText value;
     ConnectionMap connections;
     quint32 mark = 0; // the sweep's reachability epoch
     quint32 saveIndex = 0; // 1 + the item's place in the data file, while saving
     bool removing = false;
 };
+static_assert(sizeof(Item) == 64, "an item fills one cache line");
 
 #include "Type.h"
 

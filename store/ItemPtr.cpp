@@ -4,13 +4,12 @@
 
 namespace {
 Type* Named(const Item* item, const char* type) { return item->type->GetData()->GetType(type); }
-const std::string s_empty;
 
 template <class T> T ParseNumber(const Item* item)
 {
     if (!item)
         return 0;
-    const std::string& text = item->value;
+    const std::string_view text = item->value;
     const char* begin = text.data();
     const char* end = begin + text.size();
     while (begin < end && (*begin == ' ' || *begin == '\t'))
@@ -124,9 +123,9 @@ void ItemPtr::Remove() const
         m_item->type->GetData()->Remove(m_item);
 }
 
-QString ItemPtr::AsString() const { return m_item ? ToQString(m_item->value) : QString(); }
-std::string ItemPtr::AsStdString() const { return m_item ? m_item->value : std::string(); }
-const std::string& ItemPtr::Text() const { return m_item ? m_item->value : s_empty; }
+QString ItemPtr::AsString() const { return m_item ? ToQString(m_item->value.data(), qsizetype(m_item->value.size())) : QString(); }
+std::string ItemPtr::AsStdString() const { return m_item ? m_item->value.str() : std::string(); }
+std::string ItemPtr::Text() const { return m_item ? m_item->value.str() : std::string(); }
 int ItemPtr::AsInt() const { return ParseNumber<int>(m_item); }
 unsigned int ItemPtr::AsUInt() const { return ParseNumber<unsigned int>(m_item); }
 qint64 ItemPtr::AsInt64() const { return ParseNumber<qint64>(m_item); }

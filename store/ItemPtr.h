@@ -61,7 +61,7 @@ public:
 
     QString AsString() const;
     std::string AsStdString() const;
-    const std::string& Text() const;
+    std::string Text() const;
     int AsInt() const;
     unsigned int AsUInt() const;
     qint64 AsInt64() const;

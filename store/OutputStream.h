@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ public:
 
     // 8-bit text, byte for byte as it is held.
     bool WriteString(const std::string& value) { return WriteRun(value.data(), value.size()); }
+    bool WriteText(std::string_view value) { return WriteRun(value.data(), value.size()); }
     // Display text: converted to UTF-8 and cut at its first NUL character; the
     // count is the number of UTF-8 bytes written.
     bool WriteString(const QString& value);

@@ -26,44 +26,53 @@ quint64 ValueIndex::Hash(std::string_view text)
     return h;
 }
 
+quint64 ValueIndex::MakeSlot(const Item* item, quint64 hash)
+{
+    quint64 address = quint64(reinterpret_cast<quintptr>(item));
+    if (address & ~kAddressBits)
+        qFatal("item store: item address out of range");
+    return (hash & ~kAddressBits) | address;
+}
+
 Item* ValueIndex::Find(std::string_view text) const
 {
     if (m_slots.empty())
         return nullptr;
-    quint64 h = Hash(text);
+    const quint64 h = Hash(text);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
-        const Slot& s = m_slots[i];
-        if (!s.item)
+        const quint64 s = m_slots[i];
+        if (!s)
             return nullptr;
-        if (s.hash == h && s.item != Tombstone() && std::string_view(s.item->value) == text)
-            return s.item;
+        if (TagMatches(s, h) && s != kTombstone && std::string_view(SlotItem(s)->value) == text)
+            return SlotItem(s);
     }
 }
 
 bool ValueIndex::Insert(Item* item)
 {
-    if ((m_used + 1) * 2 > m_slots.size())
+    if (Crowded(m_used + 1))
         Grow(0);
-    quint64 h = Hash(item->value);
+    const std::string_view text(item->value);
+    const quint64 h = Hash(text);
     size_t free = size_t(-1);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
-        Slot& s = m_slots[i];
-        if (!s.item) {
+        const quint64 s = m_slots[i];
+        if (!s) {
             if (free == size_t(-1)) {
                 free = i;
                 ++m_used;
             }
             break;
         }
-        if (s.item == Tombstone()) {
+        if (s == kTombstone) {
             if (free == size_t(-1))
                 free = i;
             continue;
         }
-        if (s.hash == h && s.item->value == item->value)
+        if (TagMatches(s, h) && std::string_view(SlotItem(s)->value) == text)
             return false;
     }
-    m_slots[free] = { h, item };
+    m_slots[free] = MakeSlot(item, h);
     ++m_count;
     return true;
 }
@@ -72,13 +81,14 @@ bool ValueIndex::Erase(Item* item)
 {
     if (m_slots.empty())
         return false;
-    quint64 h = Hash(item->value);
+    const quint64 h = Hash(item->value);
+    const quint64 wanted = MakeSlot(item, h);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
-        Slot& s = m_slots[i];
-        if (!s.item)
+        quint64& s = m_slots[i];
+        if (!s)
             return false;
-        if (s.item == item) {
-            s.item = Tombstone();
+        if (s == wanted) {
+            s = kTombstone;
             --m_count;
             return true;
         }
@@ -87,24 +97,28 @@ bool ValueIndex::Erase(Item* item)
 
 void ValueIndex::Reserve(size_t more)
 {
-    if ((m_used + more) * 2 > m_slots.size())
+    if (Crowded(m_used + more))
         Grow(m_count + more);
 }
 
 void ValueIndex::Grow(size_t expected)
 {
+    // Room for the expected items below the crowding limit, and at least
+    // twice the items held, so that growing stays amortized constant time.
+    const size_t need = std::max(expected * 10 / 7 + 1, (m_count + 1) * 2);
     size_t size = 16;
-    while (size < std::max(expected * 2 + 2, (m_count + 1) * 4))
+    while (size < need)
         size *= 2;
-    std::vector<Slot> old;
+    std::vector<quint64> old;
     old.swap(m_slots);
-    m_slots.assign(size, Slot());
+    m_slots.assign(size, 0);
     m_used = m_count;
-    for (const Slot& s : old) {
-        if (!s.item || s.item == Tombstone())
+    for (const quint64 s : old) {
+        if (!s || s == kTombstone)
             continue;
-        for (size_t i = s.hash & Mask();; i = (i + 1) & Mask()) {
-            if (!m_slots[i].item) {
+        // Only 16 bits of the hash are kept: the place comes from the text.
+        for (size_t i = Hash(SlotItem(s)->value) & Mask();; i = (i + 1) & Mask()) {
+            if (!m_slots[i]) {
                 m_slots[i] = s;
                 break;
             }

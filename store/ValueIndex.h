@@ -1,7 +1,9 @@
 #pragma once
-// A type's index from value to item: open addressing over one flat array of
-// (hash, item) slots, so a lookup touches one slot line and, on a hash match,
-// the item's text. Erased slots become tombstones until the next rebuild.
+// A type's index from value to item: open addressing with linear probing over
+// one flat array of 8-byte slots. A slot holds the item's address in its low
+// 48 bits and 16 bits of the value's hash above it, so a lookup touches one
+// slot line and reads an item's text only on a tag match. Erased slots become
+// tombstones until the next rebuild; the table grows past 70% use.
 #include <QtGlobal>
 #include <string_view>
 #include <vector>
@@ -21,17 +23,21 @@ public:
     size_t Size() const { return m_count; }
     // Makes room for this many more items without growing on the way.
     void Reserve(size_t more);
+    size_t MemoryBytes() const { return m_slots.capacity() * sizeof(quint64); }
 
 private:
-    struct Slot {
-        quint64 hash = 0;
-        Item* item = nullptr;
-    };
-    static Item* Tombstone() { return reinterpret_cast<Item*>(quintptr(1)); }
+    // 0 is an empty slot; no item lives at address 1.
+    static constexpr quint64 kTombstone = 1;
+    static constexpr quint64 kAddressBits = (quint64(1) << 48) - 1;
+    static quint64 MakeSlot(const Item* item, quint64 hash);
+    static Item* SlotItem(quint64 slot) { return reinterpret_cast<Item*>(slot & kAddressBits); }
+    static bool TagMatches(quint64 slot, quint64 hash) { return (slot ^ hash) >> 48 == 0; }
+    // Whether holding this many items and tombstones needs a larger table.
+    bool Crowded(size_t used) const { return used * 10 > m_slots.size() * 7; }
     void Grow(size_t expected);
     size_t Mask() const { return m_slots.size() - 1; }
 
-    std::vector<Slot> m_slots;
+    std::vector<quint64> m_slots;
     size_t m_count = 0;
     size_t m_used = 0; // items and tombstones
 };

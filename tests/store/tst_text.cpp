@@ -1,6 +1,9 @@
-// Code-page translation of 8-bit text that is not UTF-8, and the MD5 digest.
+// Code-page translation of 8-bit text that is not UTF-8, the MD5 digest, and
+// the store's own value text.
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include "store/ExtendedAsciiTranslator.h"
+#include "store/ItemText.h"
 #include "store/Md5.h"
 #include "store/Settings.h"
 #include "store/ToQString.h"
@@ -22,6 +25,9 @@ private slots:
     void followsTheSetting();
     void unknownOrNoCodePageReadsLatin1();
     void md5Hex();
+    void itemTextKeepsEveryByte();
+    void itemTextCopiesAndMoves();
+    void itemValuesAcrossTheInlineLimit();
 };
 
 void TestText::codePageDecodesInvalidUtf8()
@@ -95,6 +101,109 @@ void TestText::md5Hex()
     // Login: the user name followed by the password, as UTF-8.
     QCOMPARE(
         Md5Hex(QStringLiteral("aliceprivé").toUtf8()), QStringLiteral("5e0dd5b1284ea75a544d551cb6f21fa9"));
+}
+
+void TestText::itemTextKeepsEveryByte()
+{
+    // Around the inline limit, with NUL bytes anywhere, and long.
+    std::vector<std::string> samples { "", "a", std::string(14, 'x'), std::string(15, 'y'),
+        std::string(16, 'z'), std::string("\0\0\0", 3), std::string("ab\0cd\0", 6), std::string(15, '\0'),
+        std::string(16, '\0'), std::string("0123456789abcde\0", 16),
+        std::string(100000, 'q') + std::string(1, '\0') + "end" };
+    for (const std::string& sample : samples) {
+        const ItemText text(sample);
+        QCOMPARE(text.size(), sample.size());
+        QCOMPARE(text.empty(), sample.empty());
+        QVERIFY(std::memcmp(text.data(), sample.data(), sample.size()) == 0);
+        QCOMPARE(text.str(), sample);
+        QVERIFY(text == sample);
+        QVERIFY(text == std::string_view(sample));
+        QCOMPARE(std::string_view(text), std::string_view(sample));
+        QCOMPARE(text.MemoryBytes(), sample.size() > ItemText::kInline ? sample.size() : size_t(0));
+        QVERIFY(text.capacity() >= text.size());
+        // A text and the same text one byte shorter or longer differ.
+        QVERIFY(!(text == sample + '\0'));
+        if (!sample.empty())
+            QVERIFY(!(text == std::string_view(sample).substr(0, sample.size() - 1)));
+    }
+    QVERIFY(ItemText() == ItemText(""));
+    QVERIFY(ItemText(static_cast<const char*>(nullptr)).empty());
+    QVERIFY(!(ItemText(std::string(15, 'a')) == ItemText(std::string(16, 'a'))));
+    QVERIFY(ItemText(std::string(20, 'a')) == ItemText(std::string(20, 'a')));
+}
+
+void TestText::itemTextCopiesAndMoves()
+{
+    for (size_t size : { size_t(0), size_t(7), size_t(15), size_t(16), size_t(300) }) {
+        std::string sample(size, 'm');
+        if (size)
+            sample[size / 2] = '\0';
+        ItemText original(sample);
+        ItemText copy(original);
+        QVERIFY(copy == sample);
+        if (size > ItemText::kInline)
+            QVERIFY(copy.data() != original.data()); // its own buffer
+        ItemText moved(std::move(copy));
+        QVERIFY(moved == sample);
+        QVERIFY(copy.empty());
+        copy = ItemText("reused after a move");
+        QVERIFY(copy == std::string_view("reused after a move"));
+        // Assignments between inline and heap texts, both ways, and onto itself.
+        ItemText other(std::string(40, 'o'));
+        other = original;
+        QVERIFY(other == sample);
+        other = ItemText("short");
+        QVERIFY(other == std::string_view("short"));
+        other = std::move(original);
+        QVERIFY(other == sample);
+        QVERIFY(original.empty());
+        ItemText& same = other;
+        other = same;
+        QVERIFY(other == sample);
+        other = std::move(same);
+        QVERIFY(other == sample);
+    }
+}
+
+void TestText::itemValuesAcrossTheInlineLimit()
+{
+    // Values of every length around the limit are found by value, read back
+    // whole (NUL bytes included), and survive the data file (which reads
+    // texts up to their first NUL, so those are left out there).
+    QTemporaryDir dir;
+    const QString path = dir.filePath(".Marrowby");
+    std::vector<std::string> values;
+    for (size_t n = 0; n <= 40; ++n)
+        values.emplace_back(n, char('a' + n % 26));
+    {
+        Data data;
+        Type* type = data.NewType("thing", kEntity);
+        DataSaver saver(&data);
+        saver.AddSavedType("thing");
+        for (std::string v : values) {
+            if (v.size() >= 3)
+                v[1] = '\0';
+            QCOMPARE(type->NewItem(Value(v)).Text(), v);
+            ItemPtr found = type->HasItemText(v);
+            QCOMPARE(found.AsStdString(), v);
+            found.Remove();
+        }
+        for (const auto& v : values)
+            type->NewItem(Value(v));
+        for (const auto& v : values)
+            QCOMPARE(type->HasItemText(v).Text(), v);
+        QVERIFY(type->HasItemText(std::string(16, 'Q')).IsNull());
+        saver.Save(path);
+        QVERIFY(QFile::exists(path));
+    }
+    Data data;
+    Type* type = data.NewType("thing", kEntity);
+    DataSaver saver(&data);
+    saver.AddSavedType("thing");
+    saver.Load(path);
+    QCOMPARE(type->Count(), values.size());
+    for (const auto& v : values)
+        QCOMPARE(type->HasItem(Value(v)).Text(), v);
 }
 
 QTEST_GUILESS_MAIN(TestText)

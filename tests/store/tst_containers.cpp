@@ -1,0 +1,312 @@
+// The store's own containers: the chunked ordered set of items and the value
+// index, checked against plain standard containers.
+#include "store/Data.h"
+#include "store/ValueIndex.h"
+#include <QtTest>
+#include <algorithm>
+#include <map>
+#include <random>
+
+namespace {
+// Items of one type, in creation order, for filling sets by hand.
+struct Items {
+    Data data;
+    Type* type = data.NewType("thing", kEntity);
+    std::vector<Item*> all;
+    explicit Items(int count)
+    {
+        for (int n = 0; n < count; ++n)
+            all.push_back(type->NewItem(Value(qint64(n))).Get());
+    }
+};
+
+std::vector<Item*> Members(const ChunkedSet& set)
+{
+    std::vector<Item*> out;
+    for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
+        out.push_back(set.At(p));
+    return out;
+}
+
+std::vector<size_t> ChunkSizes(const ChunkedSet& set)
+{
+    std::vector<size_t> sizes;
+    for (ChunkedSet::Position p; set.Valid(p); set.Advance(p)) {
+        if (p.index == 0)
+            sizes.push_back(0);
+        ++sizes.back();
+    }
+    return sizes;
+}
+
+bool BySerial(const Item* a, const Item* b)
+{
+    return a->serial < b->serial;
+}
+}
+
+class TestContainers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void setMatchesOrderedModel();
+    void setNewestMemberAfterErase();
+    void setChunksStayBoundedAndLean();
+    void setCopiesAndMoves();
+    void indexTagCollisions();
+    void indexMatchesMapUnderChurn();
+    void indexReserveAvoidsGrowth();
+};
+
+void TestContainers::setMatchesOrderedModel()
+{
+    // Random inserts and erases over chunk splits, chunk removal and the
+    // step from one chunk to many and back.
+    Items items(4000);
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3; ++round) {
+        ChunkedSet set;
+        std::vector<Item*> model;
+        std::uniform_int_distribution<size_t> pick(0, items.all.size() - 1);
+        for (int step = 0; step < 20000; ++step) {
+            Item* item = items.all[pick(rng)];
+            auto at = std::lower_bound(model.begin(), model.end(), item, BySerial);
+            bool present = at != model.end() && *at == item;
+            QCOMPARE(set.Contains(item), present);
+            // More inserts than erases early on, more erases later.
+            bool insert = (step % 7) < (step < 12000 ? 5 : 2) - round % 2;
+            if (insert) {
+                QCOMPARE(set.Insert(item), !present);
+                if (!present)
+                    model.insert(at, item);
+            } else {
+                QCOMPARE(set.Erase(item), present);
+                if (present)
+                    model.erase(at);
+            }
+            QCOMPARE(set.Size(), model.size());
+            if (step % 997 == 0)
+                QCOMPARE(Members(set), model);
+        }
+        QCOMPARE(Members(set), model);
+        QCOMPARE(set.First(), model.empty() ? nullptr : model.front());
+        for (Item* item : std::vector<Item*>(model))
+            QVERIFY(set.Erase(item));
+        QVERIFY(set.Empty());
+        QVERIFY(!set.Valid(ChunkedSet::Position()));
+    }
+}
+
+void TestContainers::setNewestMemberAfterErase()
+{
+    // Appending compares with the newest member the set remembers: that must
+    // follow erasing the newest, erasing everything and clearing.
+    Items items(2000);
+    auto& all = items.all;
+    ChunkedSet set;
+    set.Insert(all[10]);
+    set.Insert(all[20]);
+    QVERIFY(set.Erase(all[20]));
+    QVERIFY(set.Insert(all[15])); // newer than what is left, older than the erased
+    QVERIFY(set.Insert(all[12]));
+    QCOMPARE(Members(set), (std::vector<Item*> { all[10], all[12], all[15] }));
+    QVERIFY(!set.Insert(all[15]));
+    QVERIFY(!set.Contains(all[20]));
+
+    for (Item* item : { all[10], all[12], all[15] })
+        QVERIFY(set.Erase(item));
+    QVERIFY(set.Empty());
+    QVERIFY(set.Insert(all[3])); // older than anything the set held
+    QVERIFY(set.Insert(all[1]));
+    QCOMPARE(Members(set), (std::vector<Item*> { all[1], all[3] }));
+
+    // The same across chunks: empty the last chunk, then insert into the gap.
+    set.Clear();
+    QVERIFY(!set.Contains(all[1]));
+    for (int n = 0; n < 1200; ++n)
+        set.AppendNewest(all[n]);
+    QVERIFY(ChunkSizes(set).size() >= 3);
+    for (int n = 1199; n >= 1000; --n)
+        QVERIFY(set.Erase(all[n]));
+    QVERIFY(set.Insert(all[1500]));
+    QVERIFY(set.Insert(all[1100]));
+    QVERIFY(!set.Insert(all[999]));
+    QCOMPARE(set.Size(), size_t(1002));
+    auto members = Members(set);
+    QCOMPARE(members.back(), all[1500]);
+    QCOMPARE(members[members.size() - 2], all[1100]);
+    QVERIFY(std::is_sorted(members.begin(), members.end(), BySerial));
+
+    set.Clear();
+    QVERIFY(set.Empty());
+    set.AppendNewest(all[5]);
+    QVERIFY(set.Insert(all[4]));
+    QCOMPARE(Members(set), (std::vector<Item*> { all[4], all[5] }));
+}
+
+void TestContainers::setChunksStayBoundedAndLean()
+{
+    Items items(3000);
+    auto& all = items.all;
+    // Inserting backwards always hits the first chunk: it splits at the cap.
+    ChunkedSet set;
+    for (int n = 2999; n >= 0; --n)
+        QVERIFY(set.Insert(all[n]));
+    QCOMPARE(Members(set), all);
+    for (size_t size : ChunkSizes(set))
+        QVERIFY(size <= ChunkedSet::kMaxChunk && size > 0);
+
+    // A set of 150 appended members keeps little slack; one of 25 reserved
+    // up front keeps none.
+    ChunkedSet word;
+    for (int n = 0; n < 150; ++n)
+        word.Insert(all[n]);
+    QVERIFY2(word.MemoryBytes() <= 150 * sizeof(Item*) * 5 / 4 + 64,
+        qPrintable(QString::number(word.MemoryBytes())));
+    ChunkedSet exact;
+    exact.Reserve(25);
+    for (int n = 0; n < 25; ++n)
+        exact.AppendNewest(all[n]);
+    QCOMPARE(exact.MemoryBytes(), 25 * sizeof(Item*));
+
+    // Erasing most members gives the memory back.
+    for (int n = 0; n < 3000; ++n)
+        if (n % 50)
+            QVERIFY(set.Erase(all[n]));
+    QCOMPARE(set.Size(), size_t(60));
+    QVERIFY2(set.MemoryBytes() < 3000, qPrintable(QString::number(set.MemoryBytes())));
+}
+
+void TestContainers::setCopiesAndMoves()
+{
+    Items items(1500);
+    auto& all = items.all;
+    ChunkedSet many;
+    for (Item* item : all)
+        many.AppendNewest(item);
+    ChunkedSet one;
+    one.Insert(all[7]);
+    one.Insert(all[9]);
+
+    ChunkedSet copy(many);
+    QVERIFY(copy.Erase(all[0]));
+    QCOMPARE(many.Size(), size_t(1500));
+    QCOMPARE(copy.Size(), size_t(1499));
+    ChunkedSet small(one);
+    QVERIFY(small.Insert(all[8]));
+    QCOMPARE(Members(one), (std::vector<Item*> { all[7], all[9] }));
+
+    ChunkedSet moved(std::move(copy));
+    QCOMPARE(moved.Size(), size_t(1499));
+    QVERIFY(copy.Empty());
+    QVERIFY(copy.Insert(all[3])); // a moved-from set is usable
+    copy = many;
+    QCOMPARE(Members(copy), all);
+    copy = small;
+    QCOMPARE(Members(copy), (std::vector<Item*> { all[7], all[8], all[9] }));
+    moved = std::move(copy);
+    QCOMPARE(moved.Size(), size_t(3));
+    QVERIFY(moved.Insert(all[1400]));
+    QVERIFY(moved.Contains(all[1400]));
+}
+
+void TestContainers::indexTagCollisions()
+{
+    // Texts whose hashes share the 16 bits a slot keeps: only the text tells
+    // them apart, also across tombstones.
+    std::vector<std::string> texts;
+    const quint64 tag = ValueIndex::Hash("w0") >> 48;
+    for (int n = 0; texts.size() < 60; ++n) {
+        std::string text = "w" + std::to_string(n);
+        if (ValueIndex::Hash(text) >> 48 == tag)
+            texts.push_back(text);
+    }
+    Data data;
+    Type* a = data.NewType("a", kEntity);
+    Type* b = data.NewType("b", kEntity);
+    std::vector<Item*> items, twins;
+    for (const auto& t : texts) {
+        items.push_back(a->NewItem(Value(t)).Get());
+        twins.push_back(b->NewItem(Value(t)).Get());
+    }
+    ValueIndex index;
+    for (size_t k = 0; k < 50; ++k)
+        QVERIFY(index.Insert(items[k]));
+    for (size_t k = 0; k < 50; ++k) {
+        QCOMPARE(index.Find(texts[k]), items[k]);
+        QVERIFY(!index.Insert(twins[k])); // the same text is indexed already
+        QVERIFY(!index.Erase(twins[k])); // not the indexed item
+    }
+    for (size_t k = 50; k < 60; ++k)
+        QCOMPARE(index.Find(texts[k]), nullptr);
+    for (size_t k = 0; k < 50; k += 2)
+        QVERIFY(index.Erase(items[k]));
+    QCOMPARE(index.Size(), size_t(25));
+    for (size_t k = 0; k < 50; ++k)
+        QCOMPARE(index.Find(texts[k]), k % 2 ? items[k] : nullptr);
+    QVERIFY(!index.Erase(items[0]));
+    for (size_t k = 0; k < 50; k += 2)
+        QVERIFY(index.Insert(twins[k]));
+    for (size_t k = 50; k < 60; ++k)
+        QVERIFY(index.Insert(items[k]));
+    for (size_t k = 0; k < 60; ++k)
+        QCOMPARE(index.Find(texts[k]), k < 50 && k % 2 == 0 ? twins[k] : items[k]);
+    QCOMPARE(index.Size(), size_t(60));
+}
+
+void TestContainers::indexMatchesMapUnderChurn()
+{
+    // Steady inserts and erases leave tombstones everywhere: lookups stay
+    // right, and rebuilding keeps the table from growing without end.
+    Data data;
+    Type* type = data.NewType("t", kEntity);
+    std::vector<Item*> items;
+    for (int n = 0; n < 3000; ++n)
+        items.push_back(type->NewItem(Value(std::string(size_t(n % 40), 'x') + std::to_string(n))).Get());
+    ValueIndex index;
+    std::map<std::string, Item*> model;
+    std::mt19937 rng(5);
+    size_t largest = 0;
+    for (int step = 0; step < 100000; ++step) {
+        Item* item = items[rng() % (step < 20000 ? 3000 : 1000)];
+        const std::string text = item->value.str();
+        bool present = model.count(text) != 0;
+        if (rng() % 2) {
+            QCOMPARE(index.Insert(item), !present);
+            model[text] = item;
+        } else {
+            QCOMPARE(index.Erase(item), present);
+            model.erase(text);
+        }
+        QCOMPARE(index.Size(), model.size());
+        if (step >= 50000)
+            largest = std::max(largest, index.MemoryBytes());
+    }
+    for (Item* item : items) {
+        auto it = model.find(item->value.str());
+        QCOMPARE(index.Find(item->value), it == model.end() ? nullptr : it->second);
+    }
+    // About 500 of 1000 texts live: a rebuilt table of a few thousand slots.
+    QVERIFY2(largest <= 4096 * 8, qPrintable(QString::number(largest)));
+}
+
+void TestContainers::indexReserveAvoidsGrowth()
+{
+    Items items(5000);
+    ValueIndex index;
+    for (int n = 0; n < 1000; ++n)
+        QVERIFY(index.Insert(items.all[n]));
+    index.Reserve(4000);
+    const size_t reserved = index.MemoryBytes();
+    for (int n = 1000; n < 5000; ++n)
+        QVERIFY(index.Insert(items.all[n]));
+    QCOMPARE(index.MemoryBytes(), reserved);
+    // Filled to 70% at most, and no more than twice what that needs.
+    QVERIFY(reserved / 8 * 7 >= 5000 * 10);
+    QVERIFY(reserved / 8 * 7 < 5000 * 10 * 2);
+    for (int n = 0; n < 5000; ++n)
+        QCOMPARE(index.Find(std::to_string(n)), items.all[n]);
+}
+
+QTEST_GUILESS_MAIN(TestContainers)
+#include "tst_containers.moc"
