@@ -7,8 +7,12 @@
 //   shares.search_median a two-word query matching few files (reply built
 //                        and compressed)
 //   shares.share_list_build / _compress_only  the share list of a user who
-//                        sees a tenth of the files, and zlib level 9 alone
-//                        on the same bytes
+//                        sees a tenth of the files (from a peer's request to
+//                        the list being ready), and zlib level 9 alone on the
+//                        same bytes
+//   shares.share_list_member_build / _longest_stall  the same for a user who
+//                        sees every file, and the longest time the event
+//                        loop was kept waiting meanwhile
 // Usage: bench_shares [files]   (default 1000000; the tree is made in a
 // temporary folder and removed at the end)
 #include "peers/Inflate.h"
@@ -213,12 +217,38 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zlib level 9 on 600 bytes: median %.1f us\n", zlib[zlib.size() / 2]);
     }
 
+    // A peer's request for a share list, as the peer network makes it: from
+    // the request to the list being ready, with the event loop running, and
+    // the longest time the loop was kept waiting meanwhile.
+    auto timeRequest = [&](const QString& user, double& longestStallMs) {
+        QElapsedTimer timer;
+        timer.start();
+        MemStream ready;
+        manager->RequestSharedFilesMessage(user, ready);
+        qint64 lastTick = timer.nsecsElapsed(), longest = lastTick;
+        QTimer poll;
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            const qint64 now = timer.nsecsElapsed();
+            longest = std::max(longest, now - lastTick);
+            lastTick = now;
+            if (manager->IsShareListReady(user))
+                app.quit();
+        });
+        if (!manager->IsShareListReady(user)) {
+            poll.start();
+            app.exec();
+        }
+        longestStallMs = longest / 1e6;
+        return timer.nsecsElapsed() / 1e9;
+    };
+
     // The stranger sees the public tenth only.
     const char* listScale = files == 1000000 ? "_100k" : "";
-    QElapsedTimer build;
-    build.start();
-    const MemStream list = manager->GetSharedFilesMessage("stranger");
-    const double buildSeconds = build.nsecsElapsed() / 1e9;
+    double strangerStallMs = 0;
+    const double buildSeconds = timeRequest("stranger", strangerStallMs);
+    MemStream list;
+    manager->RequestSharedFilesMessage("stranger", list);
     FileInfoMap share;
     AttributeTranslationTable table;
     manager->GetSharedFilesAsUserShare("stranger", share, table);
@@ -236,8 +266,15 @@ int main(int argc, char** argv)
     again.start();
     manager->GetSharedFilesMessage("stranger");
     Print("shares.share_list", (std::string(listScale) + "_cached").c_str(), again.nsecsElapsed() / 1e9, "s");
-    std::fprintf(stderr, "share list: %zu folders, %lld body bytes, %lld compressed\n", share.size(),
-        qlonglong(bytes.size()), qlonglong(list.Size()));
+    std::fprintf(stderr, "share list: %zu folders, %lld body bytes, %lld compressed, longest stall %.1f ms\n",
+        share.size(), qlonglong(bytes.size()), qlonglong(list.Size()), strangerStallMs);
+
+    // A member of the user list sees every file.
+    const std::string memberScale = std::string(scale) + "_member";
+    double memberStallMs = 0;
+    const double memberSeconds = timeRequest("member", memberStallMs);
+    Print("shares.share_list", (memberScale + "_build").c_str(), memberSeconds, "s");
+    Print("shares.share_list", (memberScale + "_longest_stall").c_str(), memberStallMs, "ms");
 
     delete manager;
     return 0;

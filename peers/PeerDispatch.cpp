@@ -44,8 +44,9 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
     emit MessageReceived(user, code, frame.size());
     switch (code) {
     case PM_GET_SHARED_FILE_LIST: {
-        MemStream reply = m_shareProvider ? m_shareProvider(user) : EmptyShareMessage();
-        SendMessage(user, reply);
+        std::optional<MemStream> reply = m_shareProvider ? m_shareProvider(user) : EmptyShareMessage();
+        if (reply)
+            SendMessage(user, *reply);
         return;
     }
     case PM_SHARED_FILE_LIST:

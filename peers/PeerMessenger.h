@@ -26,9 +26,9 @@
 //
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
-// answer to a share-list request (code 4); until one is installed, every
-// request is answered with an empty share. Folder requests (code 36) are the
-// signal SharedFilesInFolderRequested.
+// answer to a share-list request (code 4), which may answer later by itself;
+// until one is installed, every request is answered with an empty share.
+// Folder requests (code 36) are the signal SharedFilesInFolderRequested.
 #include "FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
@@ -40,6 +40,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,8 +92,10 @@ public:
     void RequestFileConnectionToUser(QString user);
 
     // The answer to a share-list request (code 4): the complete code-5
-    // message for the user. Installed by the shared-folders manager.
-    using SharedFilesMessageProvider = std::function<MemStream(const QString& user)>;
+    // message for the user, or nothing when it is not ready yet (the provider
+    // then sends it itself once it is). Installed by the shared-folders
+    // manager.
+    using SharedFilesMessageProvider = std::function<std::optional<MemStream>(const QString& user)>;
     void SetSharedFilesMessageProvider(SharedFilesMessageProvider provider);
 
     // For the distributed tree: a "D" connection to a possible parent at a

@@ -37,6 +37,8 @@ bool FileScanner::IsStopping() const
 FileScanner::Walk FileScanner::TakeResult()
 {
     Walk taken = std::move(m_walk);
+    if (taken.words.empty())
+        taken.words = m_words.TakeWords();
     m_walk = Walk();
     return taken;
 }
@@ -65,6 +67,8 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
         }
         ScanFolder(root, root, visited);
     }
+    // Handed over whole, so that taking the result costs the owner nothing.
+    m_walk.words = m_words.TakeWords();
     emit FoldersScanned();
 }
 
@@ -86,10 +90,35 @@ void FileScanner::ScanFolder(const QString& root, const QString& path, std::set<
     FileMap& files = m_walk.folders[root][path];
     for (const QFileInfo& entry : entries) {
         if (entry.isFile())
-            files[entry.fileName()] = entry.size();
+            AddFile(files, entry.fileName(), entry.size());
         else if (entry.isDir())
             ScanFolder(root, entry.absoluteFilePath(), visited);
     }
+}
+
+void FileScanner::AddFile(FileMap& files, const QString& name, qint64 size)
+{
+    ScannedFile& file = files[name];
+    file.size = size;
+    // Plain ASCII names (most) are lower-cased in place of the round trip
+    // through QString::toLower, which gives the same bytes for them.
+    std::string& lower = m_lower;
+    lower.resize(size_t(name.size()));
+    const QChar* units = name.constData();
+    bool ascii = true;
+    for (qsizetype k = 0; k < name.size() && ascii; ++k) {
+        const char16_t u = units[k].unicode();
+        ascii = u < 0x80;
+        lower[size_t(k)] = char(u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u);
+    }
+    if (!ascii)
+        lower = name.toLower().toStdString();
+    m_scratch.clear();
+    SearchWords::Cut(lower, m_scratch);
+    file.firstWord = quint32(m_walk.fileWords.size());
+    file.wordCount = quint32(m_scratch.size());
+    for (std::string_view word : m_scratch)
+        m_walk.fileWords.push_back(m_words.Id(word));
 }
 
 bool FileScanner::ScanMP3(

@@ -8,18 +8,28 @@
 // read before each folder of a walk and before each block of an MP3 read, so a
 // stop request ends the work in well under a second.
 #include "Mp3Scanner.h"
+#include "SearchWords.h"
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 class FileScanner : public QObject {
     Q_OBJECT
 public:
-    // File name to size in bytes, as the folder listing gave it.
-    typedef std::map<QString, qint64> FileMap;
+    // A file as the folder listing gave it, and its search words: entries
+    // [firstWord, firstWord + wordCount) of the walk's fileWords.
+    struct ScannedFile {
+        qint64 size = 0;
+        quint32 firstWord = 0;
+        quint32 wordCount = 0;
+    };
+    // File name to what the walk found of it.
+    typedef std::map<QString, ScannedFile> FileMap;
     // Folder path (the root itself, or an absolute sub-folder path) to its files.
     typedef std::map<QString, FileMap> FolderMap;
     // Root (a shared folder's path as given) to the folders walked under it.
@@ -29,9 +39,13 @@ public:
     // but could not be listed (an unmounted disk, a root that is missing or is
     // no folder), each under its root. The items of an unavailable folder are
     // left as they are until it can be read again.
+    // The words of the file names are cut here, off the GUI thread: each
+    // distinct word once in words, each file's words as numbers into it.
     struct Walk {
         ScanResult folders;
         std::map<QString, std::set<QString>> unavailable;
+        std::vector<std::string> words;
+        std::vector<quint32> fileWords;
     };
 
     enum FolderState { Readable, Missing, Unreadable };
@@ -68,8 +82,12 @@ signals:
 
 private:
     void WalkRoots(const QStringList& roots, bool shareVisited);
+    void AddFile(FileMap& files, const QString& name, qint64 size);
 
     Walk m_walk;
+    SearchWords::Dictionary m_words;
+    std::vector<std::string_view> m_scratch;
+    std::string m_lower;
     bool m_stop = false;
     mutable QMutex m_mutex;
 };

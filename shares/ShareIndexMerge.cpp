@@ -89,6 +89,7 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
     m.kind = m_runningWalk.kind;
     m.roots = m_runningWalk.roots;
     m.walk = std::move(walk);
+    m.wordItems.assign(m.walk.words.size(), nullptr);
     // Room in the value indexes at once, so that no slice of the start-up
     // merge has to rebuild one (a rescan finds most names there already).
     size_t folders = 0, files = 0;
@@ -99,9 +100,12 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
     }
     if (m.kind == WalkKind::Startup) {
         m_folderType->ReserveItems(folders);
-        m_lowerFolderType->ReserveItems(folders);
         m_nameType->ReserveItems(files);
-        m_lowerNameType->ReserveItems(files);
+    }
+    if (m.kind != WalkKind::Rescan) {
+        // Names restored from the data file are in the index already.
+        m_folderFold.Reserve(folders > m_folderFold.Size() ? folders - m_folderFold.Size() : 0);
+        m_nameFold.Reserve(files > m_nameFold.Size() ? files - m_nameFold.Size() : 0);
     }
     if (m.kind == WalkKind::Rescan) {
         m_addedCount = 0;
@@ -126,7 +130,8 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
             KeepUnavailable(rootItem, paths);
     }
     m.root = m.walk.folders.begin();
-    MergeSlice();
+    // The first slice takes its turn: making room may have taken a while.
+    m_sliceTimer.start();
 }
 
 void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>& paths)
@@ -222,7 +227,7 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
         if (!m.folderItem)
             continue; // the folder item went away meanwhile
         const QString& name = m.file->first;
-        const qint64 size = m.file->second;
+        const qint64 size = m.file->second.size;
         const QByteArray utf8 = name.toUtf8();
         std::string key(utf8.constData(), size_t(utf8.size()));
         const auto found = m.previous.find(key);
@@ -233,20 +238,49 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
             if (file[m_sizeType].AsInt64() != size)
                 file += m_sizeType->GetItem(Value(size));
         } else {
-            file = NewSharedFile(m.folderItem, std::move(key), size);
+            file = NewSharedFile(m.folderItem, std::move(key), size, m.file->second.wordCount);
             if (m.kind != WalkKind::Startup)
                 ++m_addedCount;
         }
         if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
             m.mp3 << m.folder->first + u'/' + name;
-        TokenizeFile(file.Get());
+        ConnectWalkWords(file, m.file->second);
     }
     return true;
 }
 
-ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, std::string name, qint64 size)
+void SharedFoldersManager::ConnectWalkWords(ItemPtr file, const FileScanner::ScannedFile& scanned)
+{
+    // The walk cut the name; each distinct word is looked up in the store
+    // once per merge, then reached by its number.
+    Merge& m = *m_merge;
+    if (m.wordsStale) {
+        std::fill(m.wordItems.begin(), m.wordItems.end(), nullptr);
+        m.wordsStale = false;
+    }
+    const quint64 end = quint64(scanned.firstWord) + scanned.wordCount;
+    if (end > m.walk.fileWords.size())
+        return;
+    for (quint64 k = scanned.firstWord; k < end; ++k) {
+        const quint32 id = m.walk.fileWords[k];
+        if (id >= m.wordItems.size())
+            continue;
+        Item*& token = m.wordItems[id];
+        if (!token) {
+            const std::string& word = m.walk.words[id];
+            token = m_tokenType->HasItemText(word).Get();
+            if (!token)
+                token = m_tokenType->GetItem(Value(word)).Get();
+        }
+        file.Connect(token);
+    }
+}
+
+ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words)
 {
     ItemPtr file = m_fileType->NewItem();
+    // Its folder, name, size and words, in one allocation.
+    file.Get()->connections.Reserve(3 + words);
     file += folder;
     file += m_nameType->GetItem(Value(std::move(name)));
     file += m_sizeType->GetItem(Value(size));
@@ -338,6 +372,8 @@ void SharedFoldersManager::FinishMerge()
 void SharedFoldersManager::OnIndexItemRemoved(ItemPtr item)
 {
     InvalidateShareLists();
+    if (item.GetType() == m_folderType)
+        m_folderFold.Erase(item.Get());
     if (!m_merge)
         return;
     Merge& m = *m_merge;

@@ -1,20 +1,39 @@
 #pragma once
-// The background build of the share list that everybody may see: its folders
-// are read from the index in slices on the GUI thread, then written and
-// compressed on a worker thread, and the result joins the share-list cache
-// unless the index changed meanwhile.
+// Share lists built in the background: the folders of one set of visible
+// folders are read from the index and written in slices on the GUI thread,
+// then the list is compressed on a worker thread. The result joins the
+// share-list cache and goes to every user who asked for it meanwhile, unless
+// the index changed: then the build starts again on the new index.
 #include "SharedFoldersManager.h"
+#include <QString>
 #include <atomic>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 struct SharedFoldersManager::SharePrebuild {
     quint64 generation = 0;
     std::vector<quint64> key;
-    std::vector<Item*> folders;
+    // The folders to list, then with their keys (made in slices too), then
+    // in key order (a key may repeat).
+    std::vector<Item*> unkeyed;
+    std::vector<std::pair<std::string, Item*>> folders;
+    bool sorted = false;
     size_t next = 0;
-    FileInfoMap share;
+    // The list as written so far: written on the GUI thread folder by folder,
+    // so that no per-file record outlives its folder.
+    MemStream body;
+    // One entry per request waiting for this list (none for the list built
+    // ahead for everybody).
+    std::vector<QString> waiting;
+    // Set on the GUI thread when the index changes while it is packed.
+    std::atomic<bool> cancel { false };
+    // Written by the worker thread; read once it has finished.
+    bool packed = false;
+    MemStream message;
 };
 
-// Writes the share-list message (code 5) of the share; false when stop was
-// set before it was done.
-bool PackShareList(const FileInfoMap& share, const std::atomic<bool>& stop, MemStream& message);
+// The share-list message (code 5) of a written list: compress2 at level 9 of
+// the body after the code; false when stop() became true before it was done.
+bool PackShareList(const QByteArray& body, const std::function<bool()>& stop, MemStream& message);

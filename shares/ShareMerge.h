@@ -28,6 +28,10 @@ struct SharedFoldersManager::Merge {
     std::vector<Item*> leftovers; // a second item with a name already seen
     std::unordered_set<Item*> seen; // folders the start-up walk saw
     QStringList mp3; // MP3 files to read, sent to the scanner once per slice
+    // The token item of each of the walk's words, found on first use; all
+    // forgotten when a token item is removed meanwhile.
+    std::vector<Item*> wordItems;
+    bool wordsStale = false;
 
     // The last phase: the folder items as they were when it began.
     bool sweeping = false;

@@ -3,7 +3,9 @@
 // A share list is rebuilt only when the index or the set of folders that the
 // asking user may see has changed: compressing a large share at level 9 costs
 // far more than building it, so the compressed message is kept per set of
-// visible folders and dropped whenever the index changes.
+// visible folders and dropped whenever the index changes. A peer's request
+// never builds a list on the GUI thread: it is answered from the cache or
+// waits for a background build (ShareListPrebuild.cpp).
 #include "SharedFoldersManager.h"
 #include "peers/Inflate.h"
 #include "store/Data.h"
@@ -68,14 +70,13 @@ void SharedFoldersManager::AddAudioAttributes(ItemPtr file, FileInfo& info)
 
 void SharedFoldersManager::AddFolderToShare(ItemPtr folder, FileInfoMap& share) const
 {
-    // A receiver takes at most this many folders, and this many files in one.
-    auto [entry, added] = share.try_emplace(StringReplace(folder.Text(), "/", "\\"));
-    if (added && share.size() > kMaxRecords) {
-        share.erase(entry);
-        return;
-    }
-    FileInfoSet& files = entry->second;
-    folder.Get()->connections.ForEachOfType(m_fileType, [&](Item* item) {
+    AddFolderFiles(folder.Get(), share[StringReplace(folder.Text(), "/", "\\")]);
+}
+
+void SharedFoldersManager::AddFolderFiles(Item* folder, FileInfoSet& files) const
+{
+    // A receiver takes at most this many files in one folder.
+    folder->connections.ForEachOfType(m_fileType, [&](Item* item) {
         if (files.size() >= kMaxRecords)
             return;
         ItemPtr file(item);
@@ -93,6 +94,9 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(
 {
     for (ItemPtr folder : GetUserSharedFolders(user).GetItems("shared_file_folder"))
         AddFolderToShare(folder, share);
+    // And at most this many folders: the first ones in key order.
+    while (share.size() > kMaxRecords)
+        share.erase(std::prev(share.end()));
 }
 
 std::vector<quint64> SharedFoldersManager::ShareListKey(const ItemSet& folders) const
@@ -128,9 +132,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
     share.Write(body);
     table.Write(body);
     MemStream message = CompressedMessage(5, body.GetBuffer());
-    if (m_shareListCache.size() >= 16)
-        m_shareListCache.erase(m_shareListCache.begin());
-    m_shareListCache.emplace(std::move(key), message);
+    StoreShareList(key, message);
     return message;
 }
 

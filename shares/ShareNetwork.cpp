@@ -9,8 +9,12 @@ void SharedFoldersManager::ConnectNetwork()
     if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
             &SharedFoldersManager::OnFilesInFoldersRequested);
-        peerMessenger->SetSharedFilesMessageProvider(
-            [this](const QString& user) { return GetSharedFilesMessage(user); });
+        peerMessenger->SetSharedFilesMessageProvider([this](const QString& user) -> std::optional<MemStream> {
+            MemStream message;
+            if (RequestSharedFilesMessage(user, message))
+                return message;
+            return std::nullopt;
+        });
     }
     if (dnetManager)
         connect(

@@ -7,6 +7,7 @@
 // path counts from the shared folder's own name downward, so the folders above
 // the share (the home folder, the login name) are no words of its files.
 #include "SharedFoldersManager.h"
+#include "SearchWords.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Item.h"
@@ -48,49 +49,8 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
 
 void SharedFoldersManager::CutTokens(std::string_view text, std::vector<Item*>& tokens) const
 {
-    // Works on the UTF-8 of the lower-cased text: U+0080 to U+00FF are the two
-    // byte sequences led by 0xC2 and 0xC3; every longer sequence is one
-    // character above U+00FF, a separator.
-    // The two passes mostly find the same words: each is looked up once.
     std::vector<std::string_view> words;
-    auto add = [&](size_t from, size_t to) {
-        if (to > from)
-            words.push_back(text.substr(from, to - from));
-    };
-    const size_t size = text.size();
-    size_t start = size;
-    for (size_t k = 0; k < size;) {
-        const unsigned char c = static_cast<unsigned char>(text[k]);
-        size_t length = 1;
-        bool word;
-        if (c < 0x80) {
-            word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        } else {
-            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-            word = c == 0xC2 || c == 0xC3;
-        }
-        length = std::min(length, size - k);
-        if (word && start == size)
-            start = k;
-        else if (!word && start != size) {
-            add(start, k);
-            start = size;
-        }
-        k += length;
-    }
-    add(start, size);
-    start = size;
-    for (size_t k = 0; k <= size; ++k) {
-        const bool word = k < size && text[k] != ' ' && text[k] != '/' && text[k] != '\\';
-        if (word && start == size)
-            start = k;
-        else if (!word && start != size) {
-            add(start, k);
-            start = size;
-        }
-    }
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
+    SearchWords::Cut(text, words);
     for (std::string_view word : words) {
         ItemPtr token = m_tokenType->HasItemText(word);
         if (!token)
@@ -123,13 +83,8 @@ std::vector<Item*> SharedFoldersManager::FolderTokens(ItemPtr folder) const
 void SharedFoldersManager::TokenizeFile(Item* file)
 {
     std::vector<Item*> tokens;
-    ItemPtr name = ItemPtr(file)[m_nameType];
-    if (ItemPtr lower = name[m_lowerNameType]) {
-        CutTokens(lower.Text(), tokens);
-    } else {
-        const QByteArray text = name.AsString().toLower().toUtf8();
-        CutTokens(std::string_view(text.constData(), size_t(text.size())), tokens);
-    }
+    const QByteArray text = ItemPtr(file)[m_nameType].AsString().toLower().toUtf8();
+    CutTokens(std::string_view(text.constData(), size_t(text.size())), tokens);
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     // From the file's side: its own few connections are searched, not the
@@ -221,30 +176,97 @@ bool SharedFoldersManager::BuildSearchReply(
     return true;
 }
 
+namespace {
+// A set of item addresses for one search: open addressing over a power of
+// two at most half full, so building and asking cost a few nanoseconds each
+// and nothing is sorted.
+class AddressSet {
+public:
+    explicit AddressSet(size_t expected)
+    {
+        size_t size = 16;
+        while (size < expected * 2)
+            size *= 2;
+        m_slots.assign(size, nullptr);
+    }
+    bool Insert(Item* item)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            Grow();
+        for (size_t i = Start(item);; i = (i + 1) & (m_slots.size() - 1)) {
+            if (m_slots[i] == item)
+                return false;
+            if (!m_slots[i]) {
+                m_slots[i] = item;
+                ++m_count;
+                return true;
+            }
+        }
+    }
+    bool Contains(const Item* item) const
+    {
+        for (size_t i = Start(item);; i = (i + 1) & (m_slots.size() - 1)) {
+            if (m_slots[i] == item)
+                return true;
+            if (!m_slots[i])
+                return false;
+        }
+    }
+
+private:
+    size_t Start(const Item* item) const
+    {
+        return size_t((quint64(reinterpret_cast<quintptr>(item)) >> 4) * 0x9E3779B97F4A7C15ULL >> 20)
+            & (m_slots.size() - 1);
+    }
+    void Grow()
+    {
+        std::vector<Item*> old(m_slots.size() * 2, nullptr);
+        old.swap(m_slots);
+        m_count = 0;
+        for (Item* item : old) {
+            if (item)
+                Insert(item);
+        }
+    }
+    std::vector<Item*> m_slots;
+    size_t m_count = 0;
+};
+}
+
 ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) const
 {
-    // How many files a token reaches (linked to it, or in a folder linked to
-    // it), counted no further than the limit.
-    auto reach = [this](Item* token, size_t limit) {
-        size_t count = token->connections.Count(m_fileType);
-        token->connections.ForEachOfType(m_folderType, [&](Item* folder) {
-            if (count <= limit)
-                count += folder->connections.Count(m_fileType);
-        });
-        return count;
+    // How many files a token reaches, linked to it or in a folder linked to
+    // it, estimated without reading the folders (a folder counts as the files
+    // of an album).
+    auto estimate = [this](Item* token) {
+        return token->connections.Count(m_fileType) + 16 * token->connections.Count(m_folderType);
     };
-    auto collect = [this](Item* token, std::vector<Item*>& files) {
-        token->connections.ForEachOfType(m_fileType, [&](Item* file) { files.push_back(file); });
-        token->connections.ForEachOfType(m_folderType, [&](Item* folder) {
-            folder->connections.ForEachOfType(m_fileType, [&](Item* file) { files.push_back(file); });
-        });
-        std::sort(files.begin(), files.end());
-        files.erase(std::unique(files.begin(), files.end()), files.end());
+    auto forEachFile = [this](Item* token, auto&& f) {
+        token->connections.ForEachOfType(m_fileType, f);
+        token->connections.ForEachOfType(
+            m_folderType, [&](Item* folder) { folder->connections.ForEachOfType(m_fileType, f); });
     };
+    // The folders of every token are fetched from memory together rather
+    // than one after the other: each is a cache miss, and a large index is
+    // far bigger than the caches.
+    {
+        std::vector<Item*> folders;
+        for (Item* token : tokens)
+            token->connections.ForEachOfType(m_folderType, [&](Item* folder) { folders.push_back(folder); });
+        for (Item* folder : folders)
+            __builtin_prefetch(folder);
+        for (Item* folder : folders) {
+            const char* entries = static_cast<const char*>(folder->connections.RawEntries());
+            const size_t bytes = std::min<size_t>(folder->connections.EntryCount() * sizeof(quintptr), 512);
+            for (size_t at = 0; at < bytes; at += 64)
+                __builtin_prefetch(entries + at);
+        }
+    }
     Item* smallest = nullptr;
     size_t best = size_t(-1);
     for (Item* token : tokens) {
-        const size_t count = reach(token, best);
+        const size_t count = estimate(token);
         if (count < best) {
             best = count;
             smallest = token;
@@ -253,19 +275,26 @@ ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) 
     ItemSet result;
     if (!smallest || best == 0)
         return result;
+    // The smallest token's files, each once (a file may be linked to the word
+    // and lie in a folder linked to it too).
     std::vector<Item*> candidates;
-    collect(smallest, candidates);
+    {
+        AddressSet seen(best);
+        forEachFile(smallest, [&](Item* file) {
+            if (seen.Insert(file))
+                candidates.push_back(file);
+        });
+    }
     for (Item* token : tokens) {
         if (token == smallest || candidates.empty())
             continue;
-        // A token that reaches few files is intersected by address; one that
-        // reaches many is asked about each candidate instead.
-        const size_t limit = 16 * candidates.size() + 1024;
-        if (reach(token, limit) <= limit) {
-            std::vector<Item*> files;
-            collect(token, files);
-            std::erase_if(candidates,
-                [&](Item* file) { return !std::binary_search(files.begin(), files.end(), file); });
+        // A token that reaches few files is gathered and asked; one that
+        // reaches many is looked for on each candidate instead.
+        const size_t reach = estimate(token);
+        if (reach <= 16 * candidates.size() + 1024) {
+            AddressSet files(reach);
+            forEachFile(token, [&](Item* file) { files.Insert(file); });
+            std::erase_if(candidates, [&](Item* file) { return !files.Contains(file); });
         } else {
             std::erase_if(candidates, [&](Item* file) {
                 Item* folder = ItemPtr(file)[m_folderType].Get();

@@ -46,9 +46,9 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     SaveWhole("shared_folder");
     m_fileType = Declare("shared_file", kLink, true);
     m_nameType = Declare("shared_file_name", kLink);
-    m_lowerNameType = Declare("shared_file_lowercase_name", kAttribute);
+    Declare("shared_file_lowercase_name", kAttribute);
     m_folderType = Declare("shared_file_folder", kLink);
-    m_lowerFolderType = Declare("shared_file_folder_lowercase_name", kAttribute);
+    Declare("shared_file_folder_lowercase_name", kAttribute);
     m_sizeType = Declare("shared_file_size", kAttribute);
     Declare("shared_public", kAttribute, true);
     Declare("shared_userlist", kAttribute, true);
@@ -70,6 +70,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         SaveWhenLinked(type, "shared_folder");
 
     Subscribe(m_nameType->itemAdded, &SharedFoldersManager::OnSharedFileNameAdded);
+    Subscribe(m_nameType->itemRemoved, &SharedFoldersManager::OnSharedFileNameRemoved);
     Subscribe(m_folderType->itemAdded, &SharedFoldersManager::OnSharedFileFolderAdded);
 
     Declare("user_share", kEntity, true);
@@ -145,6 +146,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     SubscribeFunction(m_sharedFolderType->disconnected, stale);
     for (Type* type : { m_sharedFolderType, m_folderType, m_fileType })
         Subscribe(type->itemRemoved, &SharedFoldersManager::OnIndexItemRemoved);
+    SubscribeFunction(m_tokenType->itemRemoved, [this](ItemPtr) {
+        if (m_merge)
+            m_merge->wordsStale = true;
+    });
 }
 
 SharedFoldersManager::~SharedFoldersManager()
@@ -195,12 +200,13 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     const std::string exactFolder = GetFolder(exactUtf8);
     const std::string lower = GetAbsoluteFileName(path).toUtf8().toStdString();
 
-    ItemPtr lowerName = m_lowerNameType->HasItemText(GetFileName(lower));
-    ItemPtr lowerFolder = m_lowerFolderType->HasItemText(GetFolder(lower));
-    if (!lowerName || !lowerFolder)
+    const std::vector<Item*> names = m_nameFold.Find(GetFileName(lower));
+    const std::vector<Item*> folders = m_folderFold.Find(GetFolder(lower));
+    if (names.empty() || folders.empty())
         return ItemPtr();
-    const ItemSet names = lowerName.GetItems(m_nameType);
-    const ItemSet folders = lowerFolder.GetItems(m_folderType);
+    auto contains = [](const std::vector<Item*>& items, ItemPtr item) {
+        return std::find(items.begin(), items.end(), item.Get()) != items.end();
+    };
 
     ItemPtr first;
     auto consider = [&](ItemPtr file, ItemPtr name, ItemPtr folder) {
@@ -221,7 +227,7 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
         for (ItemPtr folder : folders) {
             for (ItemPtr file : folder.GetItems(m_fileType)) {
                 ItemPtr name = file[m_nameType];
-                if (names.Contains(name) && consider(file, name, folder))
+                if (contains(names, name) && consider(file, name, folder))
                     return file;
             }
         }
@@ -229,7 +235,7 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
         for (ItemPtr name : names) {
             for (ItemPtr file : name.GetItems(m_fileType)) {
                 ItemPtr folder = file[m_folderType];
-                if (folders.Contains(folder) && consider(file, name, folder))
+                if (contains(folders, folder) && consider(file, name, folder))
                     return file;
             }
         }
@@ -237,34 +243,17 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     return first;
 }
 
-namespace {
-// GetAbsoluteFileName of an item's text as UTF-8; plain ASCII (most names)
-// without the round trip through display text.
-std::string LowerCaseKey(ItemPtr item)
-{
-    const std::string& text = item.Text();
-    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return GetAbsoluteFileName(item.AsString()).toUtf8().toStdString();
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    if (!lower.empty() && (lower.back() == '/' || lower.back() == '\\'))
-        lower.pop_back();
-    return lower;
-}
-}
-
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 {
-    folder += m_lowerFolderType->GetItem(Value(LowerCaseKey(folder)));
+    m_folderFold.Insert(folder.Get());
 }
 
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
 {
-    name += m_lowerNameType->GetItem(Value(LowerCaseKey(name)));
+    m_nameFold.Insert(name.Get());
 }
+
+void SharedFoldersManager::OnSharedFileNameRemoved(ItemPtr name) { m_nameFold.Erase(name.Get()); }
 
 void SharedFoldersManager::RemoveUserShare(const QString& user)
 {

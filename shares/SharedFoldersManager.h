@@ -14,6 +14,7 @@
 // A shared folder that cannot be listed when it is walked (an unmounted disk)
 // is logged and left as it is: its files are neither dropped nor counted as
 // removed until it can be read again.
+#include "CaseFoldIndex.h"
 #include "FileScanner.h"
 #include "peers/FileInfo.h"
 #include "server/UserStats.h"
@@ -63,6 +64,7 @@ public:
     void RemoveUserShare(const QString& user);
     void OnSharedFileFolderAdded(ItemPtr folder);
     void OnSharedFileNameAdded(ItemPtr name);
+    void OnSharedFileNameRemoved(ItemPtr name);
 
     // Visibility (ShareVisibility.cpp).
     ItemSet GetUserSharedFolders(const QString& user) const;
@@ -93,7 +95,13 @@ public:
     // Share lists and folder replies (ShareMessages.cpp).
     void GetSharedFilesAsUserShare(
         const QString& user, FileInfoMap& share, AttributeTranslationTable& table) const;
+    // Builds the user's share list at once (unless it is cached): for callers
+    // off the peer network only, since a large share takes seconds.
     MemStream GetSharedFilesMessage(const QString& user);
+    // A peer's request for the user's share list: true, with the message, when
+    // it is cached; otherwise false, and the list is built in the background
+    // and sent to the user, once for every request, when it is ready.
+    bool RequestSharedFilesMessage(const QString& user, MemStream& message);
     // Whether the user's share list is ready to send without building it.
     bool IsShareListReady(const QString& user) const;
     // The folder reply (code 37), or false when the user may see no such folder.
@@ -150,7 +158,8 @@ private:
     bool SweepFolders(const QElapsedTimer& clock);
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
-    ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size);
+    ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words);
+    void ConnectWalkWords(ItemPtr file, const FileScanner::ScannedFile& scanned);
     void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);
     int RemoveFolderWithFiles(ItemPtr folder);
     void OnIndexItemRemoved(ItemPtr item);
@@ -168,10 +177,21 @@ private:
     // may see is built anew in the background once the index is quiet.
     void InvalidateShareLists();
     void AddFolderToShare(ItemPtr folder, FileInfoMap& share) const;
+    void AddFolderFiles(Item* folder, FileInfoSet& files) const;
     std::vector<quint64> ShareListKey(const ItemSet& folders) const;
+    // ShareListPrebuild.cpp: share lists built in the background.
+    bool CachedOrQueued(const QString& user, MemStream& message);
+    SharePrebuild& QueueBuild(std::vector<quint64> key, const ItemSet& visible);
     void StartPrebuild();
+    void ScheduleSlice();
     void PrebuildSlice();
-    void StorePrebuilt(quint64 generation, std::vector<quint64> key, MemStream message);
+    // Gives the folders of the build their keys until the slice is over;
+    // true once all have one and are in key order.
+    bool KeyFolders(SharePrebuild& build, const QElapsedTimer& clock);
+    void StartPacking();
+    void PackingDone();
+    void RestartBuild(SharePrebuild& build);
+    void StoreShareList(const std::vector<quint64>& key, const MemStream& message);
 
     QThread m_scannerThread;
     FileScanner* m_scanner;
@@ -182,12 +202,13 @@ private:
     Type* m_fileType;
     Type* m_folderType;
     Type* m_nameType;
-    Type* m_lowerNameType;
-    Type* m_lowerFolderType;
     Type* m_sizeType;
     Type* m_scannedType;
     Type* m_tokenType;
     Type* m_userType;
+    // File names and folder paths by their lower-case form.
+    CaseFoldIndex m_nameFold;
+    CaseFoldIndex m_folderFold;
 
     std::deque<WalkRequest> m_pendingWalks;
     WalkRequest m_runningWalk;
@@ -204,7 +225,11 @@ private:
     quint64 m_cacheGeneration = 0;
     std::map<std::vector<quint64>, MemStream> m_shareListCache;
     QTimer m_prebuildTimer;
-    std::unique_ptr<SharePrebuild> m_prebuild;
+    // Builds under way: collected one at a time in order (the front one), then
+    // packed one at a time in order (the front one, on m_packer).
+    std::deque<std::shared_ptr<SharePrebuild>> m_collecting;
+    std::deque<std::shared_ptr<SharePrebuild>> m_packing;
+    bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
     std::atomic<bool> m_stopPacking { false };
 };

@@ -198,6 +198,22 @@ private slots:
         AttributeTranslationTable table;
         QVERIFY(DecodeSharedFileList(frame.mid(4), got, table));
         QCOMPARE(got.count("\\s"), size_t(1));
+        // One whose answer is not ready yet: nothing is sent now, and the
+        // answer it sends later is the next frame.
+        int notReady = 0;
+        pm->SetSharedFilesMessageProvider([&notReady](const QString&) -> std::optional<MemStream> {
+            ++notReady;
+            return std::nullopt;
+        });
+        peer->SendFrame(Body(EncodeCodeOnly(PM_GET_SHARED_FILE_LIST)));
+        QTRY_COMPARE(notReady, 1);
+        FileInfoMap later;
+        later["\\later"];
+        MemStream answer = EncodeSharedFileList(later, AttributeTranslationTable());
+        pm->SendMessage(QStringLiteral("bea"), answer);
+        QVERIFY(peer->ReadFrame(frame));
+        QVERIFY(DecodeSharedFileList(frame.mid(4), got, table));
+        QCOMPARE(got.count("\\later"), size_t(1));
         pm->SetSharedFilesMessageProvider({});
 
         // A share list from the peer arrives as UserShare; a bomb does not.

@@ -3,14 +3,18 @@
 // counts, folders that cannot be read, files that leave with their folder,
 // and the index surviving the data file.
 #include "helper_shares.h"
+#include "shares/CaseFoldIndex.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -137,6 +141,54 @@ private slots:
         QCOMPARE(lower["shared_file_name"].AsString(), QStringLiteral("a.mp3"));
         QCOMPARE(upper["shared_file_name"].AsString(), QStringLiteral("A.mp3"));
         QCOMPARE(upper["shared_file_size"].AsInt64(), qint64(6));
+
+        // Names that left the share leave the lookups too.
+        QVERIFY(QFile::remove(Path("share/case/A.mp3")));
+        QVERIFY(QDir(Path("share/Ünï")).removeRecursively());
+        QCOMPARE(Rescan(), qMakePair(0, 2));
+        d.RemoveDisconnectedItems();
+        QVERIFY(!manager->GetSharedFileItem(Path("share/ÜNÏ/über straße.mp3")));
+        QCOMPARE(manager->GetSharedFileItem(Path("share/case/A.mp3")), lower);
+    }
+
+    void caseFoldIndex()
+    {
+        // Through growth, removals and tombstones, with many names whose
+        // lower-case forms are equal.
+        Type* type = d.HasType("fold_probe") ? d.GetType("fold_probe") : d.NewType("fold_probe", kAttribute, false, true);
+        CaseFoldIndex index;
+        std::vector<Item*> items;
+        for (int k = 0; k < 3000; ++k) {
+            for (const char* form : { "Name %1.TXT", "name %1.txt", "NAME %1.txt" })
+                items.push_back(type->GetItem(Value(QString::fromLatin1(form).arg(k))).Get());
+        }
+        items.push_back(type->GetItem(Value(QStringLiteral("Ärger/Straße/"))).Get());
+        items.push_back(type->GetItem(Value(QStringLiteral("ärger/straße"))).Get());
+        for (Item* item : items)
+            index.Insert(item);
+        index.Insert(items.front()); // once only
+        QCOMPARE(index.Size(), items.size());
+        QCOMPARE(index.Find("name 17.txt").size(), size_t(3));
+        QCOMPARE(index.Find(CaseFoldIndex::Key("ÄRGER/STRASSE")).size(), size_t(0));
+        QCOMPARE(CaseFoldIndex::Key("Ärger/Straße/"), std::string("ärger/straße"));
+        QCOMPARE(index.Find("ärger/straße").size(), size_t(2));
+        for (size_t k = 0; k < items.size(); k += 2)
+            index.Erase(items[k]);
+        for (int round = 0; round < 2; ++round) {
+            for (size_t k = 0; k + 2 < items.size(); k += 3) {
+                // Of the three forms of a name, those at odd places are left.
+                const std::vector<Item*> found = index.Find(CaseFoldIndex::Key(ItemPtr(items[k]).AsStdString()));
+                QCOMPARE(found.size(), k % 2 ? size_t(2) : size_t(1));
+                for (Item* item : found)
+                    QCOMPARE((std::find(items.begin(), items.end(), item) - items.begin()) % 2, 1);
+            }
+            // Erased slots are taken again, and the rest still found.
+            for (size_t k = 0; k < items.size(); k += 2)
+                index.Insert(items[k]);
+            for (size_t k = 0; k < items.size(); k += 2)
+                index.Erase(items[k]);
+        }
+        QVERIFY(index.Find("name 3000.txt").empty());
     }
 
     void rescanCounts()
@@ -272,6 +324,32 @@ private slots:
         QVERIFY(d.GetType("search_token")->HasItem(Value("artist")));
         QVERIFY(!d.GetType("search_token")
                      ->HasItem(Value(dir->path().section(u'/', -1).toLower().toStdString())));
+    }
+
+    void wordRemovedDuringAMerge()
+    {
+        // The merge finds each word of the walk once and keeps it; a word
+        // item removed between two slices is found or made anew.
+        for (int k = 0; k < 20000; ++k)
+            WriteFile(Path("many/%1/common f%2.dat").arg(k % 40).arg(k));
+        manager->AddSharedFolder(Path("many"));
+        QElapsedTimer clock;
+        clock.start();
+        while (Count("shared_file") == 0 && clock.elapsed() < 60000)
+            QTest::qWait(1);
+        QVERIFY(manager->IsScanning()); // mid-merge
+        d.GetType("search_token")->HasItem(Value("common")).Remove();
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file"), size_t(20000));
+        ItemPtr common = d.GetType("search_token")->HasItem(Value("common"));
+        QVERIFY(common);
+        QVERIFY(common.CountItems("shared_file") > 0);
+        // The walk is merged in path order: its last file came after the removal.
+        std::map<QString, std::set<QString>> order;
+        for (int k = 0; k < 20000; ++k)
+            order[Path("many/%1").arg(k % 40)].insert(QStringLiteral("common f%1.dat").arg(k));
+        const QString last = order.rbegin()->first + u'/' + *order.rbegin()->second.rbegin();
+        QVERIFY(manager->GetSharedFileItem(last).IsConnected(common));
     }
 
     void thousandsOfFiles()
