@@ -105,7 +105,6 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
     if (m.kind != WalkKind::Rescan) {
         // Names restored from the data file are in the index already.
         m_folderFold.Reserve(folders > m_folderFold.Size() ? folders - m_folderFold.Size() : 0);
-        m_nameFold.Reserve(files > m_nameFold.Size() ? files - m_nameFold.Size() : 0);
     }
     if (m.kind == WalkKind::Rescan) {
         m_addedCount = 0;

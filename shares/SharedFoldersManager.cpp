@@ -69,8 +69,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     for (const char* type : { "shared_public", "shared_userlist", "shared_folder_id" })
         SaveWhenLinked(type, "shared_folder");
 
-    Subscribe(m_nameType->itemAdded, &SharedFoldersManager::OnSharedFileNameAdded);
-    Subscribe(m_nameType->itemRemoved, &SharedFoldersManager::OnSharedFileNameRemoved);
     Subscribe(m_folderType->itemAdded, &SharedFoldersManager::OnSharedFileFolderAdded);
 
     Declare("user_share", kEntity, true);
@@ -200,44 +198,21 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     const std::string exactFolder = GetFolder(exactUtf8);
     const std::string lower = GetAbsoluteFileName(path).toUtf8().toStdString();
 
-    const std::vector<Item*> names = m_nameFold.Find(GetFileName(lower));
-    const std::vector<Item*> folders = m_folderFold.Find(GetFolder(lower));
-    if (names.empty() || folders.empty())
-        return ItemPtr();
-    auto contains = [](const std::vector<Item*>& items, ItemPtr item) {
-        return std::find(items.begin(), items.end(), item.Get()) != items.end();
-    };
-
+    // The files of the folders that match ignoring case, whose names match
+    // ignoring case too. A folder holds few files next to the whole share,
+    // so its names are compared one by one rather than indexed.
+    const std::string lowerName = GetFileName(lower);
     ItemPtr first;
-    auto consider = [&](ItemPtr file, ItemPtr name, ItemPtr folder) {
-        if (name.Text() == exactName && folder.Text() == exactFolder)
-            return true;
-        if (!first || file.Serial() < first.Serial())
-            first = file;
-        return false;
-    };
-    // Walk the smaller side: the files of the matching folders, or the files
-    // bearing the matching names (a name such as "cover.jpg" may have many).
-    size_t byFolder = 0, byName = 0;
-    for (ItemPtr folder : folders)
-        byFolder += folder.CountItems("shared_file");
-    for (ItemPtr name : names)
-        byName += name.CountItems("shared_file");
-    if (byFolder <= byName) {
-        for (ItemPtr folder : folders) {
-            for (ItemPtr file : folder.GetItems(m_fileType)) {
-                ItemPtr name = file[m_nameType];
-                if (contains(names, name) && consider(file, name, folder))
-                    return file;
-            }
-        }
-    } else {
-        for (ItemPtr name : names) {
-            for (ItemPtr file : name.GetItems(m_fileType)) {
-                ItemPtr folder = file[m_folderType];
-                if (contains(folders, folder) && consider(file, name, folder))
-                    return file;
-            }
+    for (Item* folderItem : m_folderFold.Find(GetFolder(lower))) {
+        ItemPtr folder(folderItem);
+        for (ItemPtr file : folder.GetItems(m_fileType)) {
+            const std::string name = file[m_nameType].Text();
+            if (CaseFoldIndex::Key(name) != lowerName)
+                continue;
+            if (name == exactName && folder.Text() == exactFolder)
+                return file;
+            if (!first || file.Serial() < first.Serial())
+                first = file;
         }
     }
     return first;
@@ -247,13 +222,6 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 {
     m_folderFold.Insert(folder.Get());
 }
-
-void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
-{
-    m_nameFold.Insert(name.Get());
-}
-
-void SharedFoldersManager::OnSharedFileNameRemoved(ItemPtr name) { m_nameFold.Erase(name.Get()); }
 
 void SharedFoldersManager::RemoveUserShare(const QString& user)
 {

@@ -63,8 +63,6 @@ public:
     ItemPtr GetSharedFileItem(const QString& path) const;
     void RemoveUserShare(const QString& user);
     void OnSharedFileFolderAdded(ItemPtr folder);
-    void OnSharedFileNameAdded(ItemPtr name);
-    void OnSharedFileNameRemoved(ItemPtr name);
 
     // Visibility (ShareVisibility.cpp).
     ItemSet GetUserSharedFolders(const QString& user) const;
@@ -206,8 +204,7 @@ private:
     Type* m_scannedType;
     Type* m_tokenType;
     Type* m_userType;
-    // File names and folder paths by their lower-case form.
-    CaseFoldIndex m_nameFold;
+    // Folder paths by their lower-case form; names are compared within a folder.
     CaseFoldIndex m_folderFold;
 
     std::deque<WalkRequest> m_pendingWalks;

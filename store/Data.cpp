@@ -295,7 +295,11 @@ ItemSet Data::GetItemSubset(const ItemSet& items, const char* typeName) const
 
 size_t Data::RemoveDisconnectedItems()
 {
-    quint32 epoch = ++m_markEpoch;
+    // Items keep 31 bits of the epoch; 0 is the mark of items never reached.
+    m_markEpoch = (m_markEpoch + 1) & 0x7FFFFFFF;
+    if (m_markEpoch == 0)
+        m_markEpoch = 1;
+    const quint32 epoch = m_markEpoch;
     std::vector<Item*> stack;
     auto reach = [&](Item* item) {
         if (item->mark != epoch) {

@@ -1,4 +1,5 @@
 #include "Item.h"
+#include "SmallBlocks.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,7 @@ ConnectionMap::~ConnectionMap()
         if (IsGroup(e[k]))
             delete AsGroup(e[k]);
     if (m_cap)
-        std::free(m_many);
+        SmallBlocks::Release(m_many, m_cap * sizeof(quintptr));
 }
 
 void ConnectionMap::Range(quint32 ordinal, quint32& first, quint32& last) const
@@ -62,10 +63,10 @@ void ConnectionMap::Reserve(quint32 entries)
         return;
     if (m_cap == 0) {
         quintptr one = m_one;
-        m_many = static_cast<quintptr*>(std::malloc(entries * sizeof(quintptr)));
+        m_many = static_cast<quintptr*>(SmallBlocks::Allocate(entries * sizeof(quintptr)));
         m_many[0] = one;
     } else {
-        m_many = static_cast<quintptr*>(std::realloc(m_many, entries * sizeof(quintptr)));
+        m_many = static_cast<quintptr*>(SmallBlocks::Resize(m_many, m_cap * sizeof(quintptr), entries * sizeof(quintptr)));
     }
     m_cap = entries;
 }
@@ -80,7 +81,7 @@ void ConnectionMap::InsertEntry(quint32 at, quintptr e)
     if (m_cap == 0) {
         // Leave inline storage: two entries, exactly.
         quintptr one = m_one;
-        quintptr* many = static_cast<quintptr*>(std::malloc(2 * sizeof(quintptr)));
+        quintptr* many = static_cast<quintptr*>(SmallBlocks::Allocate(2 * sizeof(quintptr)));
         many[0] = one;
         m_many = many;
         m_cap = 2;
@@ -89,7 +90,7 @@ void ConnectionMap::InsertEntry(quint32 at, quintptr e)
         // Small maps grow one entry at a time, so that a handful of connections
         // costs what it holds; larger ones grow by half.
         quint32 cap = m_size < 16 ? m_size + 1 : m_size + m_size / 2;
-        m_many = static_cast<quintptr*>(std::realloc(m_many, cap * sizeof(quintptr)));
+        m_many = static_cast<quintptr*>(SmallBlocks::Resize(m_many, m_cap * sizeof(quintptr), cap * sizeof(quintptr)));
         m_cap = cap;
     }
     std::memmove(m_many + at + 1, m_many + at, (m_size - at) * sizeof(quintptr));
@@ -107,17 +108,17 @@ void ConnectionMap::EraseEntries(quint32 at, quint32 count)
     std::memmove(m_many + at, m_many + at + count, (m_size - at - count) * sizeof(quintptr));
     m_size -= count;
     if (m_size == 0) {
-        std::free(m_many);
+        SmallBlocks::Release(m_many, m_cap * sizeof(quintptr));
         m_cap = 0;
         m_one = 0;
     } else if (m_size == 1) {
         quintptr one = m_many[0];
-        std::free(m_many);
+        SmallBlocks::Release(m_many, m_cap * sizeof(quintptr));
         m_cap = 0;
         m_one = one;
     } else if (m_size < m_cap / 2 && m_cap > 16) {
+        m_many = static_cast<quintptr*>(SmallBlocks::Resize(m_many, m_cap * sizeof(quintptr), m_size * sizeof(quintptr)));
         m_cap = m_size;
-        m_many = static_cast<quintptr*>(std::realloc(m_many, m_cap * sizeof(quintptr)));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "ItemText.h"
+#include "SmallBlocks.h"
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
@@ -19,9 +20,7 @@ ItemText::ItemText(std::string_view text)
     }
     if (n > kSizeBits)
         throw std::length_error("item text too long");
-    char* buffer = static_cast<char*>(std::malloc(n));
-    if (!buffer)
-        throw std::bad_alloc();
+    char* buffer = static_cast<char*>(SmallBlocks::Allocate(n));
     std::memcpy(buffer, text.data(), n);
     const quint64 word = quint64(n) | (quint64(kHeap) << 56);
     std::memcpy(m_raw, &buffer, sizeof buffer);
@@ -48,5 +47,5 @@ ItemText& ItemText::operator=(ItemText&& other) noexcept
 void ItemText::Free() noexcept
 {
     if (IsHeap())
-        std::free(const_cast<char*>(HeapData()));
+        SmallBlocks::Release(const_cast<char*>(HeapData()), HeapSize());
 }

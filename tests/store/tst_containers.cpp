@@ -1,7 +1,9 @@
 // The store's own containers: the chunked ordered set of items and the value
 // index, checked against plain standard containers.
 #include "store/Data.h"
+#include "store/SmallBlocks.h"
 #include "store/ValueIndex.h"
+#include <malloc.h>
 #include <QtTest>
 #include <algorithm>
 #include <map>
@@ -49,6 +51,77 @@ class TestContainers : public QObject {
     Q_OBJECT
 
 private slots:
+    void smallBlocksKeepContentsAndGiveMemoryBack()
+    {
+        // Blocks of every size, some resized within and across size steps and
+        // to and from the large sizes that malloc serves, all written with
+        // their own pattern and read back; freed in bulk, their memory leaves
+        // the pools (one spare slab per size may stay).
+        const size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+        std::mt19937 random(5);
+        struct Block {
+            unsigned char* p;
+            size_t size;
+            unsigned char seed;
+        };
+        std::vector<Block> blocks;
+        auto fill = [](const Block& b) {
+            for (size_t k = 0; k < b.size; ++k)
+                b.p[k] = static_cast<unsigned char>(b.seed + k);
+        };
+        auto intact = [](const Block& b, size_t upTo) {
+            for (size_t k = 0; k < std::min(b.size, upTo); ++k)
+                if (b.p[k] != static_cast<unsigned char>(b.seed + k))
+                    return false;
+            return true;
+        };
+        for (int k = 0; k < 200000; ++k) {
+            const size_t size = 1 + random() % (SmallBlocks::kMaxPooled + 40);
+            Block b { static_cast<unsigned char*>(SmallBlocks::Allocate(size)), size, static_cast<unsigned char>(k) };
+            fill(b);
+            blocks.push_back(b);
+        }
+        for (size_t k = 0; k < blocks.size(); k += 3) {
+            Block& b = blocks[k];
+            const size_t size = 1 + random() % (SmallBlocks::kMaxPooled + 40);
+            b.p = static_cast<unsigned char*>(SmallBlocks::Resize(b.p, b.size, size));
+            QVERIFY(intact({ b.p, b.size, b.seed }, size));
+            b.size = size;
+            fill(b);
+        }
+        // Every other block freed, then new ones in their place.
+        for (size_t k = 0; k < blocks.size(); k += 2) {
+            SmallBlocks::Release(blocks[k].p, blocks[k].size);
+            blocks[k].p = static_cast<unsigned char*>(SmallBlocks::Allocate(blocks[k].size));
+            fill(blocks[k]);
+        }
+        for (const Block& b : blocks)
+            QVERIFY(intact(b, b.size));
+        const size_t peak = mallinfo2().uordblks + mallinfo2().hblkhd;
+        for (const Block& b : blocks)
+            SmallBlocks::Release(b.p, b.size);
+        blocks = {};
+        malloc_trim(0);
+        // What stays is a spare slab per size, a small part of the peak; the
+        // same again keeps no more.
+        const size_t after = mallinfo2().uordblks + mallinfo2().hblkhd;
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::pair<void*, size_t>> again;
+            for (int k = 0; k < 200000; ++k) {
+                const size_t size = 1 + random() % SmallBlocks::kMaxPooled;
+                again.emplace_back(SmallBlocks::Allocate(size), size);
+            }
+            for (const auto& [p, size] : again)
+                SmallBlocks::Release(p, size);
+        }
+        malloc_trim(0);
+        if (peak <= before)
+            return; // a sanitizer's allocator tells no figures
+        QVERIFY(mallinfo2().uordblks + mallinfo2().hblkhd <= after + 256 * 1024);
+        QVERIFY2(after < before + (peak - before) / 3,
+            qPrintable(QStringLiteral("%1 of %2 kept").arg(qint64(after) - qint64(before)).arg(peak - before)));
+    }
+
     void setMatchesOrderedModel();
     void setNewestMemberAfterErase();
     void setChunksStayBoundedAndLean();
