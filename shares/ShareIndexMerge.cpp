@@ -22,7 +22,7 @@
 
 namespace {
 // The longest a merge keeps the GUI thread in one slice.
-constexpr qint64 kSliceMs = 40;
+constexpr qint64 kSliceMs = 25;
 
 bool IsUnderPath(const QString& folder, const QString& path)
 {
