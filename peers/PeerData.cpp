@@ -9,57 +9,42 @@ namespace {
 
 const QString kArea = QStringLiteral("Peer Messenger");
 
-// Declares a type unless another part of the client already did (the server
-// connection declares the search types that it fills itself).
-Type* Declare(const char* name, Primacy primacy, bool null = false, bool autoCreate = true)
-{
-    if (Type* type = d.HasType(name))
-        return type;
-    return d.NewType(name, primacy, null, autoCreate);
-}
-
-void Relate(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool owning = false)
-{
-    if (!a->GetRelation(b))
-        a->RelateToType(b, aEnd, bEnd, owning);
-}
-
 } // namespace
 
 void PeerMessenger::DeclareTypes()
 {
-    Type* fileSize = Declare("file_size", kAttribute);
+    Type* fileSize = d.DeclareType("file_size", kAttribute);
     for (const char* name :
         { "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds" })
-        Declare(name, kAttribute);
+        d.DeclareType(name, kAttribute);
 
     // A search, its text and flags.
-    Type* request = Declare("search_request", kEntity, false, false);
-    Relate(request, Declare("search_request_text", kAttribute), Many, One);
-    Relate(request, Declare("wishlist_search", kAttribute, true), Many, One);
-    Relate(request, Declare("search_stopped", kAttribute, true), Many, One);
+    Type* request = d.DeclareType("search_request", kEntity, false, false);
+    d.RelateTypes(request, d.DeclareType("search_request_text", kAttribute), Many, One);
+    d.RelateTypes(request, d.DeclareType("wishlist_search", kAttribute, true), Many, One);
+    d.RelateTypes(request, d.DeclareType("search_stopped", kAttribute, true), Many, One);
 
     // One user's reply to a search, owned by the search, and its files.
-    Type* user = Declare("user", kEntity);
-    Type* results = Declare("search_results", kLink, true);
-    Relate(request, results, One, Many, true);
-    Relate(results, user, Many, One);
+    Type* user = d.DeclareType("user", kEntity);
+    Type* results = d.DeclareType("search_results", kLink, true);
+    d.RelateTypes(request, results, One, Many, true);
+    d.RelateTypes(results, user, Many, One);
     for (const char* name :
         { "search_results_user_available", "search_results_user_speed", "search_results_uploads_in_queue" })
-        Relate(results, Declare(name, kAttribute), Many, One);
-    Type* result = Declare("search_result", kLink, true);
-    Relate(results, result, One, Many, true);
+        d.RelateTypes(results, d.DeclareType(name, kAttribute), Many, One);
+    Type* result = d.DeclareType("search_result", kLink, true);
+    d.RelateTypes(results, result, One, Many, true);
     for (const char* name : { "search_result_file_name", "search_result_file_folder" })
-        Relate(result, Declare(name, kAttribute), Many, One);
-    Relate(result, fileSize, Many, One);
+        d.RelateTypes(result, d.DeclareType(name, kAttribute), Many, One);
+    d.RelateTypes(result, fileSize, Many, One);
     for (const char* name : { "bitrate", "bitrate_mode", "length_seconds" })
-        Relate(result, d.GetType(name), Many, One);
+        d.RelateTypes(result, d.GetType(name), Many, One);
 
     // The server's related searches of a query text.
-    Type* correlation = Declare("search_correlation", kLink, true);
-    Relate(d.GetType("search_request_text"), correlation, One, Many, true);
-    Relate(correlation, Declare("correlation_text", kAttribute), Many, One);
-    Relate(correlation, Declare("correlation_rank", kAttribute), Many, One);
+    Type* correlation = d.DeclareType("search_correlation", kLink, true);
+    d.RelateTypes(d.GetType("search_request_text"), correlation, One, Many, true);
+    d.RelateTypes(correlation, d.DeclareType("correlation_text", kAttribute), Many, One);
+    d.RelateTypes(correlation, d.DeclareType("correlation_rank", kAttribute), Many, One);
 }
 
 void PeerMessenger::OnSearchResults(const QString& user, const QByteArray& frame)

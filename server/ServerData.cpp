@@ -7,24 +7,9 @@
 
 namespace {
 
-// Declares a type unless it exists already (another part may have made it).
-Type* Declare(const char* name, Primacy primacy, bool null = false, bool autoCreate = true)
-{
-    if (Type* type = d.HasType(name))
-        return type;
-    return d.NewType(name, primacy, null, autoCreate);
-}
-
-// Relates two types unless they are related already.
-void Relate(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool owning = false)
-{
-    if (!a->GetRelation(b))
-        a->RelateToType(b, aEnd, bEnd, owning);
-}
-
 Type* Flag(const char* name)
 {
-    return Declare(name, kAttribute, true);
+    return d.DeclareType(name, kAttribute, true);
 }
 
 } // namespace
@@ -32,51 +17,51 @@ Type* Flag(const char* name)
 void Server::CreateData()
 {
     // Users and their flags, statistics and the own user list.
-    Type* user = Declare("user", kEntity);
+    Type* user = d.DeclareType("user", kEntity);
     for (const char* flag : { "is_online", "is_away", "is_tracked", "is_privileged", "is_ignored" })
-        Relate(user, Flag(flag), Many, One);
+        d.RelateTypes(user, Flag(flag), Many, One);
     for (const char* attribute :
         { "last_online_status_change", "average_download_speed", "shared_file_count", "country_code" })
-        Relate(user, Declare(attribute, kAttribute), Many, One);
+        d.RelateTypes(user, d.DeclareType(attribute, kAttribute), Many, One);
     Type* inUserList = Flag("in_user_list");
-    Relate(user, inUserList, One, One);
-    Type* group = Declare("user_list_group", kEntity);
-    Relate(inUserList, group, Many, Many);
-    Relate(group, Declare("group_download_priority", kAttribute), Many, One);
-    Relate(group, Flag("accept_uploads"), Many, One);
+    d.RelateTypes(user, inUserList, One, One);
+    Type* group = d.DeclareType("user_list_group", kEntity);
+    d.RelateTypes(inUserList, group, Many, Many);
+    d.RelateTypes(group, d.DeclareType("group_download_priority", kAttribute), Many, One);
+    d.RelateTypes(group, Flag("accept_uploads"), Many, One);
 
     // Rooms: the own flags on a room, its users and user count, its owner,
     // operators and members (one link item each, joined to the users), and
     // its tickers.
-    Type* room = Declare("room", kEntity);
+    Type* room = d.DeclareType("room", kEntity);
     for (const char* flag : { "in_room", "room_autojoin", "is_owner", "is_operator", "is_member" })
-        Relate(room, Flag(flag), Many, One);
-    Relate(room, Declare("user_count", kAttribute), Many, One);
-    Relate(room, user, Many, Many);
-    Type* owner = Declare("room_owner", kLink, true);
-    Relate(room, owner, One, One);
-    Relate(user, owner, One, Many);
+        d.RelateTypes(room, Flag(flag), Many, One);
+    d.RelateTypes(room, d.DeclareType("user_count", kAttribute), Many, One);
+    d.RelateTypes(room, user, Many, Many);
+    Type* owner = d.DeclareType("room_owner", kLink, true);
+    d.RelateTypes(room, owner, One, One);
+    d.RelateTypes(user, owner, One, Many);
     for (const char* name : { "room_operators", "room_members" }) {
-        Type* link = Declare(name, kLink, true);
-        Relate(room, link, One, One);
-        Relate(user, link, Many, Many);
+        Type* link = d.DeclareType(name, kLink, true);
+        d.RelateTypes(room, link, One, One);
+        d.RelateTypes(user, link, Many, Many);
     }
-    Type* ticker = Declare("room_ticker", kLink, true);
-    Relate(room, ticker, One, Many);
-    Relate(user, ticker, One, Many);
-    Relate(ticker, Declare("room_ticker_text", kAttribute), Many, One);
-    Relate(ticker, Declare("room_ticker_order", kAttribute), Many, One);
+    Type* ticker = d.DeclareType("room_ticker", kLink, true);
+    d.RelateTypes(room, ticker, One, Many);
+    d.RelateTypes(user, ticker, One, Many);
+    d.RelateTypes(ticker, d.DeclareType("room_ticker_text", kAttribute), Many, One);
+    d.RelateTypes(ticker, d.DeclareType("room_ticker_order", kAttribute), Many, One);
 
     // Searches sent through the server and the server's related searches; a
     // query text owns its correlations.
-    Type* request = Declare("search_request", kEntity, false, false);
-    Type* text = Declare("search_request_text", kAttribute);
-    Relate(request, text, Many, One);
-    Relate(request, Flag("wishlist_search"), Many, One);
-    Type* correlation = Declare("search_correlation", kLink, true);
-    Relate(text, correlation, One, Many, true);
-    Relate(correlation, Declare("correlation_text", kAttribute), Many, One);
-    Relate(correlation, Declare("correlation_rank", kAttribute), Many, One);
+    Type* request = d.DeclareType("search_request", kEntity, false, false);
+    Type* text = d.DeclareType("search_request_text", kAttribute);
+    d.RelateTypes(request, text, Many, One);
+    d.RelateTypes(request, Flag("wishlist_search"), Many, One);
+    Type* correlation = d.DeclareType("search_correlation", kLink, true);
+    d.RelateTypes(text, correlation, One, Many, true);
+    d.RelateTypes(correlation, d.DeclareType("correlation_text", kAttribute), Many, One);
+    d.RelateTypes(correlation, d.DeclareType("correlation_rank", kAttribute), Many, One);
 
     if (dataSaver) {
         for (const char* saved : { "in_user_list", "user_list_group", "group_download_priority",

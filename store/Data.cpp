@@ -35,6 +35,19 @@ Data::~Data()
         delete t;
 }
 
+Type* Data::DeclareType(const std::string& name, Primacy primacy, bool null, bool autoCreate)
+{
+    if (Type* type = HasType(name))
+        return type;
+    return NewType(name, primacy, null, autoCreate);
+}
+
+void Data::RelateTypes(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool owning)
+{
+    if (!a->GetRelation(b))
+        a->RelateToType(b, aEnd, bEnd, owning);
+}
+
 Type* Data::NewType(const std::string& name, Primacy primacy, bool null, bool autoCreate)
 {
     if (m_typesByName.count(name))

@@ -33,6 +33,11 @@ public:
 
     // Declares a type; throws TypeAlreadyExistsException (a pointer) when taken.
     Type* NewType(const std::string& name, Primacy primacy, bool null = false, bool autoCreate = true);
+    // The type of the name, declared here unless another part of the client
+    // declared it already (then its primacy and flags stay as they were).
+    Type* DeclareType(const std::string& name, Primacy primacy, bool null = false, bool autoCreate = true);
+    // Relates the types unless they are related already (a's end first).
+    void RelateTypes(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool owning = false);
     // The type of a name; throws TypeNotFoundException (a pointer) when unknown.
     Type* GetType(const char* name) const;
     Type* GetType(const std::string& name) const { return GetType(name.c_str()); }

@@ -45,21 +45,7 @@ bool DownloadThread::FlushPendingWrites()
 
 bool DownloadThread::WaitForData()
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (m_socket->bytesAvailable() == 0) {
-        if (AskedToExit()) {
-            m_errorText = QStringLiteral("Exit requested.");
-            return false;
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState || waited.elapsed() >= kStallMs) {
-            m_errorText
-                = QStringLiteral("Waiting for data to read failed. Error string: ") + m_socket->errorString();
-            return false;
-        }
-        m_socket->waitForReadyRead(kSliceMs);
-    }
-    return true;
+    return WaitForBytes(QStringLiteral("Waiting for data to read failed."));
 }
 
 bool DownloadThread::PerformDownload()

@@ -1,4 +1,5 @@
 #include "TransferThread.h"
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <climits>
 
@@ -31,4 +32,22 @@ int TransferThread::BytesPerSecond(qint64 bytes, qint64 ms)
     if (ms <= 0)
         return 0;
     return int(qMin<qint64>(INT_MAX, bytes * 1000 / ms));
+}
+
+bool TransferThread::WaitForBytes(const QString& failure)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (m_socket->bytesAvailable() == 0) {
+        if (AskedToExit()) {
+            m_errorText = QStringLiteral("Exit requested.");
+            return false;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState || waited.elapsed() >= kStallMs) {
+            m_errorText = failure + QStringLiteral(" Error string: ") + m_socket->errorString();
+            return false;
+        }
+        m_socket->waitForReadyRead(kSliceMs);
+    }
+    return true;
 }

@@ -34,6 +34,10 @@ protected:
     // Gives the socket back to the thread that created this one (the engine's),
     // so that it can close and delete it.
     void HandSocketBack();
+    // Waits in slices until the socket has bytes to read. False, with the
+    // reason set, on an exit request, a lost connection or kStallMs without
+    // data; the reason of the last two starts with `failure`.
+    bool WaitForBytes(const QString& failure);
 
     QTcpSocket* m_socket;
     QFile* m_file;

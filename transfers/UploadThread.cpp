@@ -42,20 +42,8 @@ bool UploadThread::ReadStartOffset(qint64& offset)
     uchar bytes[8];
     qint64 have = 0;
     while (have < 8) {
-        QElapsedTimer waited;
-        waited.start();
-        while (m_socket->bytesAvailable() == 0) {
-            if (AskedToExit()) {
-                m_errorText = QStringLiteral("Exit requested.");
-                return false;
-            }
-            if (m_socket->state() != QAbstractSocket::ConnectedState || waited.elapsed() >= kStallMs) {
-                m_errorText = QStringLiteral("Waiting for initialization data to read failed. Error string: ")
-                    + m_socket->errorString();
-                return false;
-            }
-            m_socket->waitForReadyRead(kSliceMs);
-        }
+        if (!WaitForBytes(QStringLiteral("Waiting for initialization data to read failed.")))
+            return false;
         const qint64 n = m_socket->read(reinterpret_cast<char*>(bytes) + have, 8 - have);
         if (n < 0) {
             m_errorText = QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString();
