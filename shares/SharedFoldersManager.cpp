@@ -198,9 +198,19 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     const std::string exactFolder = GetFolder(exactUtf8);
     const std::string lower = GetAbsoluteFileName(path).toUtf8().toStdString();
 
-    // The files of the folders that match ignoring case, whose names match
-    // ignoring case too. A folder holds few files next to the whole share,
-    // so its names are compared one by one rather than indexed.
+    // The exact path (MP3 scans, most requests): the files bearing the name,
+    // usually one, without walking a folder.
+    if (ItemPtr name = m_nameType->HasItemText(exactName)) {
+        Item* found = nullptr;
+        name.Get()->connections.ForEachOfType(m_fileType, [&](Item* file) {
+            if (!found && ItemPtr(file)[m_folderType].Text() == exactFolder)
+                found = file;
+        });
+        if (found)
+            return found;
+    }
+    // Otherwise the files of the folders that match ignoring case, whose
+    // names match ignoring case too, compared one by one.
     const std::string lowerName = GetFileName(lower);
     ItemPtr first;
     for (Item* folderItem : m_folderFold.Find(GetFolder(lower))) {

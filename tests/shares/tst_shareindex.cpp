@@ -127,6 +127,9 @@ private slots:
         QCOMPARE(song["shared_file_folder"].AsString(), Path("share/Music"));
         QCOMPARE(manager->GetSharedFileItem(Path("share/Other/song.mp3"))["shared_file_folder"].AsString(),
             Path("share/Other"));
+        // The name exactly as stored, in two folders, the folder in another case.
+        QCOMPARE(manager->GetSharedFileItem(Path("share/MUSIC/Song.mp3"))["shared_file_folder"].AsString(),
+            Path("share/Music"));
         // The folder part is compared as text: "\" does not stand for "/".
         QString backslashed = Path("share/Music/Song.mp3");
         backslashed.replace(u'/', u'\\');
