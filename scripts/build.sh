@@ -4,5 +4,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 shift || true
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$build" --parallel "$(nproc)"
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  # Several work trees and build folders share one cache.
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$top")}
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@"
+cmake --build "$build" --parallel "${MARROWBY_JOBS:-$(nproc)}"

@@ -3,7 +3,7 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-multimedia-dev
   zlib1g-dev libminiupnpc-dev
   clang libclang-rt-14-dev libbenchmark-dev
