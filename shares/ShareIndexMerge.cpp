@@ -360,9 +360,11 @@ void SharedFoldersManager::FinishMerge()
     // Names, sizes and words left without files go with the store's periodic
     // sweep; nothing reaches a file through them meanwhile.
     const WalkKind kind = m_merge->kind;
+    const QStringList roots = m_merge->roots;
     m_merge.reset();
     InvalidateShareLists();
     Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned end"));
+    ReportAddedFolders(roots);
     if (kind == WalkKind::Rescan)
         emit SharedFilesRescanned(m_addedCount, m_removedCount);
     StartNextWalk();

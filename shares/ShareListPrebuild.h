@@ -5,6 +5,7 @@
 // share-list cache and goes to every user who asked for it meanwhile, unless
 // the index changed: then the build starts again on the new index.
 #include "SharedFoldersManager.h"
+#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -32,6 +33,20 @@ struct SharedFoldersManager::SharePrebuild {
     // Written by the worker thread; read once it has finished.
     bool packed = false;
     MemStream message;
+};
+
+// One's own share read for RequestSharedFilesAsUserShare (OwnShareBuild.cpp).
+struct SharedFoldersManager::UserShareBuild {
+    QString user;
+    QPointer<QObject> context;
+    UserShareReady ready;
+    // The index generation the folders were taken from: any change (a removal
+    // among them) starts the reading again, so no folder is read once gone.
+    quint64 generation = 0;
+    bool started = false;
+    std::vector<Item*> folders;
+    size_t next = 0;
+    FileInfoMap share;
 };
 
 // The share-list message (code 5) of a written list: compress2 at level 9 of

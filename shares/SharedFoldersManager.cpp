@@ -130,6 +130,9 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     m_prebuildTimer.setSingleShot(true);
     m_prebuildTimer.setInterval(2000);
     connect(&m_prebuildTimer, &QTimer::timeout, this, &SharedFoldersManager::StartPrebuild);
+    m_userShareTimer.setSingleShot(true);
+    m_userShareTimer.setInterval(0);
+    connect(&m_userShareTimer, &QTimer::timeout, this, &SharedFoldersManager::UserShareSlice);
     m_sliceTimer.setSingleShot(true);
     m_sliceTimer.setInterval(0);
     connect(&m_sliceTimer, &QTimer::timeout, this, [this] {
@@ -184,6 +187,7 @@ ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
     settings.Set("shared_folder_counter", number + 1);
     folder += d.GetType("shared_folder_id")
                   ->GetItem(Value(QStringLiteral("[%1]%2").arg(number).arg(QDir(path).dirName())));
+    m_addsAwaited.insert(path);
     RequestWalk(WalkKind::Add, QStringList { path });
     return folder;
 }

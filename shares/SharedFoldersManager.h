@@ -93,6 +93,16 @@ public:
     // Share lists and folder replies (ShareMessages.cpp).
     void GetSharedFilesAsUserShare(
         const QString& user, FileInfoMap& share, AttributeTranslationTable& table) const;
+    // One's own share as `user` may see it (what GetSharedFilesAsUserShare
+    // gives), for the upload browse view, without keeping the window waiting:
+    // the share is read from the index in short slices on the GUI thread and
+    // `ready` is called later from the event loop with the whole of it, unless
+    // `context` has been destroyed meanwhile (then nothing is called). A change
+    // of the index while it is read starts the reading again, so `ready` sees
+    // one consistent index. Use this, not GetSharedFilesAsUserShare, from the
+    // window: a share of a million files takes seconds to read.
+    using UserShareReady = std::function<void(FileInfoMap& share, AttributeTranslationTable& table)>;
+    void RequestSharedFilesAsUserShare(const QString& user, QObject* context, UserShareReady ready);
     // Builds the user's share list at once (unless it is cached): for callers
     // off the peer network only, since a large share takes seconds.
     MemStream GetSharedFilesMessage(const QString& user);
@@ -128,6 +138,13 @@ signals:
     void MP3ScansRequired(QStringList paths);
     void SharedFilesRescanned(int added, int removed);
     void SearchProcessed(QString query, bool answered);
+    // A folder given to AddSharedFolder has been walked and merged: its files
+    // are in the index and found by searches. `files` is the number of files
+    // shared under it now. Sent once per added folder, also when a rescan
+    // requested meanwhile did the walk; a folder unshared before its walk was
+    // merged is reported with 0 files. The add-folder dialog and the first
+    // start wait for it (IsScanning() tells whether any walk is still going).
+    void SharedFolderScanned(QString path, int files);
 
 private:
     enum class WalkKind { Startup, Add, Rescan };
@@ -137,6 +154,7 @@ private:
     };
     struct Merge;
     struct SharePrebuild;
+    struct UserShareBuild;
 
     // ShareNetwork.cpp: the wiring to the peer network and the search tree, and
     // sending.
@@ -190,6 +208,9 @@ private:
     void PackingDone();
     void RestartBuild(SharePrebuild& build);
     void StoreShareList(const std::vector<quint64>& key, const MemStream& message);
+    // OwnShareBuild.cpp: one's own share read for the upload browse view.
+    void UserShareSlice();
+    void ReportAddedFolders(const QStringList& roots);
 
     QThread m_scannerThread;
     FileScanner* m_scanner;
@@ -229,6 +250,12 @@ private:
     bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
     std::atomic<bool> m_stopPacking { false };
+
+    // Shares being read for RequestSharedFilesAsUserShare, the front one first.
+    std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
+    QTimer m_userShareTimer;
+    // Folders given to AddSharedFolder whose walk has not been merged yet.
+    std::set<QString> m_addsAwaited;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

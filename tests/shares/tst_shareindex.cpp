@@ -281,8 +281,14 @@ private slots:
             WriteFile(Path("first/%1/f%2.txt").arg(k % 50).arg(k));
         WriteFile(Path("second/late.txt"));
         // Shared while the first walk runs and while a rescan waits: walked all
-        // the same, and the rescan reports once.
+        // the same, the rescan reports once, and each added folder is reported
+        // once, when its files are in the index (the second by the rescan).
         QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+        QSignalSpy added(manager, &SharedFoldersManager::SharedFolderScanned);
+        std::map<QString, size_t> indexedWhenReported;
+        QObject context;
+        connect(manager, &SharedFoldersManager::SharedFolderScanned, &context,
+            [&](QString path) { indexedWhenReported[path] = Count("shared_file"); });
         manager->AddSharedFolder(Path("first"));
         manager->RescanShares();
         manager->AddSharedFolder(Path("second"));
@@ -290,6 +296,15 @@ private slots:
         QCOMPARE(rescanned.size(), 1);
         QCOMPARE(Count("shared_file"), size_t(2001));
         QVERIFY(manager->GetSharedFileItem(Path("second/late.txt")));
+        QCOMPARE(added.size(), 2);
+        QCOMPARE(added.at(0), (QList<QVariant> { Path("first"), 2000 }));
+        QCOMPARE(added.at(1), (QList<QVariant> { Path("second"), 1 }));
+        QCOMPARE(indexedWhenReported[Path("first")], size_t(2000));
+        QCOMPARE(indexedWhenReported[Path("second")], size_t(2001));
+        // Sharing it again walks nothing and reports nothing.
+        manager->AddSharedFolder(Path("second"));
+        QTest::qWait(50);
+        QCOMPARE(added.size(), 2);
     }
 
     void nestedSharedFolders()

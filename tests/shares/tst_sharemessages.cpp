@@ -139,6 +139,42 @@ private slots:
         QCOMPARE(after[1].second.size(), size_t(3));
     }
 
+    void ownShareForTheUploadView()
+    {
+        auto bytes = [](FileInfoMap& share) {
+            MemStream body;
+            share.Write(body);
+            return body.GetBuffer();
+        };
+        FileInfoMap expected;
+        AttributeTranslationTable table;
+        manager->GetSharedFilesAsUserShare("buddy", expected, table);
+        QVERIFY(expected.size() > 3);
+
+        // Delivered later, from the event loop, and only while its context lives.
+        QObject context;
+        auto* gone = new QObject;
+        QList<QByteArray> delivered;
+        bool early = true;
+        manager->RequestSharedFilesAsUserShare("buddy", gone, [&](FileInfoMap&, AttributeTranslationTable&) {
+            delivered << "to a dead context";
+        });
+        manager->RequestSharedFilesAsUserShare("buddy", &context,
+            [&](FileInfoMap& share, AttributeTranslationTable&) { delivered << (early ? "early" : bytes(share)); });
+        early = false;
+        delete gone;
+        QTRY_COMPARE(delivered.size(), 1);
+        QCOMPARE(delivered.at(0), bytes(expected));
+
+        // Unshared between the request and the answer: the answer is the new share.
+        ItemPtr pest = d.GetType("user")->GetItem(Value("later pest"));
+        manager->RequestSharedFilesAsUserShare("later pest", &context,
+            [&](FileInfoMap& share, AttributeTranslationTable&) { delivered << bytes(share); });
+        pest += d.GetType("unshared")->NewItem();
+        QTRY_COMPARE(delivered.size(), 2);
+        QCOMPARE(delivered.at(1), QByteArray(4, '\0'));
+    }
+
     void folderReply()
     {
         QString request = root + "/e";
