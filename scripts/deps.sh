@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev qt6-multimedia-dev
+  qt6-base-dev qt6-multimedia-dev libqt6svg6
   zlib1g-dev libminiupnpc-dev
   clang libclang-rt-14-dev libbenchmark-dev
   miniupnpd miniupnpd-nftables nftables iproute2 lame python3 xvfb xauth

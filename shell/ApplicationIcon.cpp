@@ -1,0 +1,80 @@
+#include "ApplicationIcon.h"
+#include "Kit.h"
+#include "Server.h"
+#include <QApplication>
+#include <QIcon>
+#include <QMainWindow>
+
+ApplicationIcon* applicationIcon = nullptr;
+
+ApplicationIcon::ApplicationIcon(QObject* parent)
+    : QObject(parent)
+    , m_tray(std::make_unique<QSystemTrayIcon>())
+{
+    InitShellResources();
+    applicationIcon = this;
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this, &ApplicationIcon::OnTrayIconActivated);
+}
+
+ApplicationIcon::~ApplicationIcon()
+{
+    if (applicationIcon == this)
+        applicationIcon = nullptr;
+}
+
+void ApplicationIcon::SetApplicationIcon(QString iconPath)
+{
+    m_path = iconPath;
+    const QIcon icon(iconPath);
+    QApplication::setWindowIcon(icon);
+    if (mainWindow)
+        mainWindow->setWindowIcon(icon);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->setIcon(icon);
+}
+
+QString ApplicationIcon::StatusIconPath()
+{
+    if (!gp_server || !gp_server->IsConnected())
+        return QStringLiteral(":/icons/offline_icon");
+    if (SettingText("availability_status") == QLatin1String("available"))
+        return QStringLiteral(":/icons/online_icon");
+    if (SettingText("show_away_status_in_application_icon") == QLatin1String("yes"))
+        return QStringLiteral(":/icons/away_icon");
+    return QStringLiteral(":/icons/online_icon");
+}
+
+void ApplicationIcon::ResetApplicationIcon() { SetApplicationIcon(StatusIconPath()); }
+
+void ApplicationIcon::PopupAlert(QString text)
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray->showMessage(QString(), text, QSystemTrayIcon::Information, 10000);
+}
+
+void ApplicationIcon::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger || !mainWindow)
+        return;
+    mainWindow->showNormal();
+    mainWindow->activateWindow();
+}
+
+void SetApplicationIcon(QString iconPath)
+{
+    if (applicationIcon)
+        applicationIcon->SetApplicationIcon(iconPath);
+}
+
+void ResetApplicationIcon()
+{
+    if (applicationIcon)
+        applicationIcon->ResetApplicationIcon();
+}
+
+void PopupAlert(QString text)
+{
+    if (applicationIcon)
+        applicationIcon->PopupAlert(text);
+}

@@ -1,0 +1,46 @@
+#include "Kit.h"
+#include "Data.h"
+#include "Settings.h"
+#include <QMainWindow>
+#include <QtGlobal>
+
+QMainWindow* mainWindow = nullptr;
+ActionSetToolBar* actionBar = nullptr;
+EventToolBar* eventToolBar = nullptr;
+SizeManager* sizeManager = nullptr;
+bool g_showIsOver = false;
+bool g_dataLoaded = false;
+QPalette defaultPalette;
+
+static void InitIconResource()
+{
+    // Outside every namespace, as the resource initialiser needs.
+    Q_INIT_RESOURCE(shell_icons);
+}
+
+void InitShellResources()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    InitIconResource();
+}
+
+QString SettingText(const char* key)
+{
+    if (!d.HasType("global"))
+        return QString();
+    return settings.Get(key);
+}
+
+std::string AddressText(const void* object)
+{
+    return std::to_string(static_cast<unsigned long long>(reinterpret_cast<quintptr>(object)));
+}
+
+QString PlainLabel(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+

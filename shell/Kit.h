@@ -1,0 +1,40 @@
+#pragma once
+// The globals the pages and the main window share through the UI kit. The
+// main window creates the objects and sets the pointers; the kit defines them.
+#include <QPalette>
+#include <QString>
+#include <string>
+
+class QMainWindow;
+class ActionSetToolBar;
+class EventToolBar;
+class SizeManager;
+
+// The main window, as a plain QMainWindow: pages reach it without its header.
+extern QMainWindow* mainWindow;
+extern ActionSetToolBar* actionBar;
+extern EventToolBar* eventToolBar;
+extern SizeManager* sizeManager;
+// Set by the main window's destructor after the final save; from then on the
+// tool bars ignore focus changes, destroyed widgets and clicks.
+extern bool g_showIsOver;
+// Set once the data file has been read (or failed to be).
+extern bool g_dataLoaded;
+// The application palette before the colour settings were applied.
+extern QPalette defaultPalette;
+
+// Registers the kit's compiled-in icons (":/icons/<name>"). The kit is a static
+// library, so an executable calls this once before it shows a widget; the tool
+// bars call it too.
+void InitShellResources();
+
+// The value text of a saved setting, or empty when the settings are not
+// declared yet or the setting has no value.
+QString SettingText(const char* key);
+
+// The address of an object as the store writes it (unsigned decimal), taken
+// without touching the object: safe for one that is being destroyed.
+std::string AddressText(const void* object);
+
+// Text shown as a button or tab label verbatim: "&" is not a mnemonic.
+QString PlainLabel(QString text);

@@ -1,0 +1,57 @@
+#include "TabWidget.h"
+#include "Kit.h"
+#include "WidgetFunctions.h"
+#include <QTabBar>
+#include <QVector>
+
+TabWidget::TabWidget(QWidget* parent)
+    : QTabWidget(parent)
+{
+    connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
+}
+
+RoomTabWidget::RoomTabWidget(QWidget* parent)
+    : TabWidget(parent)
+{
+}
+
+void TabWidget::tabInserted(int index)
+{
+    QTabWidget::tabInserted(index);
+    tabBar()->setTabText(index, PlainLabel(tabBar()->tabText(index)));
+}
+
+void TabWidget::MarkTabActivity(QWidget* widget)
+{
+    if (!widget)
+        return;
+    QVector<QWidget*> passed { widget };
+    for (QWidget* ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+        if (auto* tabs = qobject_cast<TabWidget*>(ancestor)) {
+            // Nearest passed widget first: the page itself sits right below
+            // the tab widget's stack.
+            for (auto it = passed.crbegin(); it != passed.crend(); ++it) {
+                const int index = tabs->indexOf(*it);
+                if (index == -1)
+                    continue;
+                if (index != tabs->currentIndex())
+                    tabs->tabBar()->setTabTextColor(index, QColor(Qt::blue));
+                break;
+            }
+        }
+        passed.append(ancestor);
+    }
+}
+
+void TabWidget::OnTabChanged(int i_tab)
+{
+    if (i_tab < 0)
+        return;
+    FindWidgetFocusProperty(widget(i_tab), 0);
+    QColor color(Qt::black);
+    if (g_dataLoaded) {
+        // A colour that does not parse leaves the style's own tab colour.
+        color = QColor::fromString(SettingText("color_button_text"));
+    }
+    tabBar()->setTabTextColor(i_tab, color);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// A tab widget whose tabs turn blue when something happens on a page that is
+// not shown, and which gives the normal colour and the keyboard focus back
+// when a tab is selected. Tab labels are shown verbatim: an "&" in a label
+// (a user or room name) is doubled on insertion and is never a mnemonic.
+#include <QTabWidget>
+
+class TabWidget : public QTabWidget {
+    Q_OBJECT
+public:
+    explicit TabWidget(QWidget* parent = nullptr);
+
+    // Marks the tab of every enclosing TabWidget that holds the widget and is
+    // not current; a widget outside every TabWidget is ignored.
+    static void MarkTabActivity(QWidget* widget);
+
+public slots:
+    void OnTabChanged(int i_tab);
+
+protected:
+    void tabInserted(int index) override;
+};
+
+// The tab control of the private chats; a TabWidget with nothing of its own.
+class RoomTabWidget : public TabWidget {
+    Q_OBJECT
+public:
+    explicit RoomTabWidget(QWidget* parent = nullptr);
+};

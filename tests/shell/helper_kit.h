@@ -1,0 +1,25 @@
+#pragma once
+// What every kit test needs: the settings declared, a main window that is the
+// active window, and a way to read the store's settings.
+#include "Data.h"
+#include "Kit.h"
+#include "Settings.h"
+#include <QApplication>
+#include <QMainWindow>
+#include <QTest>
+
+inline void PrepareKit()
+{
+    InitShellResources();
+    Settings::CreateTypes();
+}
+
+// Shows the window and waits until it is the active window, so that focus
+// changes reach the tool bars as they do for a user.
+inline bool ShowActive(QWidget* window)
+{
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    return QTest::qWaitForWindowActive(window);
+}
