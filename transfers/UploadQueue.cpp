@@ -183,6 +183,8 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
+    // The numbers change under the tail: the next new entry finds it afresh.
+    lastOrderedUpload = ItemPtr();
     ItemList list = T("upload_entry")->GetItems().ToList();
     std::stable_sort(list.begin(), list.end(), &TransferQueueManager::UploadEntrySortCompare);
     long long number = 0;

@@ -62,3 +62,4 @@ void RegisterCoreCommands(Driver& driver);
 void RegisterPeerCommands(Driver& driver);
 void RegisterSharedFolderCommands(Driver& driver);
 void RegisterTransferCommands(Driver& driver);
+void RegisterUserCommands(Driver& driver);

@@ -21,6 +21,7 @@ const Module kModules[] = {
     RegisterCoreCommands,
     RegisterPeerCommands,
     RegisterSharedFolderCommands,
+    RegisterUserCommands,
     RegisterTransferCommands, // last: it needs the share manager if a module makes one
 };
 

@@ -1,0 +1,90 @@
+#include "UserGroupsDialog.h"
+#include "store/Data.h"
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+UserGroupsDialog::UserGroupsDialog(QString userName, QWidget* parent)
+    : QDialog(parent)
+    , m_userName(std::move(userName))
+{
+    setObjectName(QStringLiteral("UserGroupsDialog"));
+    resize(335, 300);
+    m_groupList = new QListWidget(this);
+    m_groupList->setObjectName(QStringLiteral("groupListWidget"));
+    m_groupList->setGeometry(10, 10, 311, 221);
+    m_groupList->setSortingEnabled(true);
+    m_newGroupEdit = new QLineEdit(this);
+    m_newGroupEdit->setObjectName(QStringLiteral("newGroupEdit"));
+    m_newGroupEdit->setGeometry(10, 240, 311, 20);
+    m_newGroupButton = new QPushButton(tr("Create New Group"), this);
+    m_newGroupButton->setObjectName(QStringLiteral("newGroupButton"));
+    m_newGroupButton->setGeometry(160, 270, 161, 23);
+    connect(m_newGroupButton, &QPushButton::clicked, this, &UserGroupsDialog::OnNewGroupButtonClicked);
+    connect(m_newGroupEdit, &QLineEdit::returnPressed, this, &UserGroupsDialog::OnNewGroupButtonClicked);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    Type* groups = d.GetType("user_list_group");
+    Subscribe(groups->itemAdded, &UserGroupsDialog::OnUserGroupAdded);
+    Subscribe(groups->itemRemoved, &UserGroupsDialog::OnUserGroupRemoved);
+    setWindowTitle(tr("User Groups for [") + m_userName + QLatin1Char(']'));
+
+    const ItemPtr inList = d.GetType("user")->HasItem(Value(m_userName))["in_user_list"];
+    for (ItemPtr group : groups->GetItems())
+        AddRow(group, inList.IsConnected(group));
+    // Only now: filling the list writes nothing.
+    connect(m_groupList, &QListWidget::itemChanged, this, &UserGroupsDialog::OnGroupItemChanged);
+}
+
+void UserGroupsDialog::AddRow(ItemPtr group, bool checked)
+{
+    auto* row = new QListWidgetItem(group.AsString());
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    row->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    m_groupList->addItem(row);
+}
+
+QListWidgetItem* UserGroupsDialog::FindRow(const QString& name) const
+{
+    for (int i = 0; i < m_groupList->count(); ++i)
+        if (m_groupList->item(i)->text() == name)
+            return m_groupList->item(i);
+    return nullptr;
+}
+
+void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* row)
+{
+    const Qt::CheckState state = row->checkState();
+    const QString name = row->text();
+    if (state == Qt::PartiallyChecked || name.isEmpty())
+        return;
+    // Neither the list entry nor the group is made here: a user removed from
+    // the list or a group deleted meanwhile is left alone.
+    const ItemPtr inList = d.GetType("user")->HasItem(Value(m_userName))["in_user_list"];
+    const ItemPtr group = d.GetType("user_list_group")->HasItem(Value(name));
+    if (!inList || !group)
+        return;
+    if (state == Qt::Checked && !inList.IsConnected(group))
+        inList.Connect(group);
+    else if (state == Qt::Unchecked && inList.IsConnected(group))
+        inList.Disconnect(group);
+}
+
+void UserGroupsDialog::OnNewGroupButtonClicked()
+{
+    const QString name = m_newGroupEdit->text().trimmed();
+    m_newGroupEdit->clear();
+    if (!name.isEmpty())
+        d.GetType("user_list_group")->GetItem(Value(name));
+}
+
+void UserGroupsDialog::OnUserGroupAdded(ItemPtr group)
+{
+    if (!FindRow(group.AsString()))
+        AddRow(group, false);
+}
+
+void UserGroupsDialog::OnUserGroupRemoved(ItemPtr group)
+{
+    delete FindRow(group.AsString());
+}

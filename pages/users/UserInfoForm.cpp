@@ -1,0 +1,156 @@
+#include "UserInfoForm.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "peers/PeerMessenger.h"
+#include <QBuffer>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace {
+const QString kPictureName = QStringLiteral("UserImage");
+
+// The picture decoded at most at the size it is shown: a huge image is never
+// decoded whole.
+QImage DecodePicture(const char* data, int length)
+{
+    QByteArray bytes = QByteArray::fromRawData(data, length);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    const QSize box(UserInfoForm::kMaxPictureWidth, UserInfoForm::kMaxPictureHeight);
+    if (size.isValid() && (size.width() > box.width() || size.height() > box.height()))
+        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (!image.isNull() && (image.width() > box.width() || image.height() > box.height()))
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+} // namespace
+
+UserInfoBrowser::UserInfoBrowser(QWidget* parent)
+    : QTextBrowser(parent)
+{
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    connect(this, &QTextBrowser::anchorClicked, this, &UserInfoBrowser::OnAnchorClicked);
+}
+
+QVariant UserInfoBrowser::loadResource(int type, const QUrl& name)
+{
+    if (type == QTextDocument::ImageResource && name.toString() == kPictureName && !m_picture.isNull())
+        return m_picture;
+    ++m_refused;
+    return QVariant();
+}
+
+void UserInfoBrowser::OnAnchorClicked(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        QDesktopServices::openUrl(url);
+}
+
+UserInfoForm::UserInfoForm(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("UserInfoForm"));
+    resize(620, 412);
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    auto field = [this, row](const QString& label, const char* name) {
+        row->addWidget(new QLabel(label, this));
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setReadOnly(true);
+        edit->setMaximumWidth(50);
+        row->addWidget(edit);
+        return edit;
+    };
+    m_uploadSlotsEdit = field(tr("Upload slots"), "uploadSlotsEdit");
+    row->addSpacing(30);
+    m_freeToUploadEdit = field(tr("Free to upload?"), "freeToUploadEdit");
+    row->addSpacing(30);
+    m_queuedUploadsEdit = field(tr("Queued uploads"), "queuedUploadsEdit");
+    row->addStretch();
+    layout->addLayout(row);
+    m_userInfoText = new UserInfoBrowser(this);
+    m_userInfoText->setObjectName(QStringLiteral("userInfoText"));
+    layout->addWidget(m_userInfoText);
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived);
+}
+
+void UserInfoForm::Init(const QString& user)
+{
+    m_user = user;
+    if (peerMessenger)
+        peerMessenger->GetUserInfo(user);
+    m_waiting = true;
+    m_userInfoText->setHtml(tr("Requesting..."));
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &UserInfoForm::OnConnectionToUserFailed);
+}
+
+void UserInfoForm::Detach()
+{
+    if (peerMessenger)
+        disconnect(peerMessenger, nullptr, this, nullptr);
+    m_waiting = false;
+}
+
+void UserInfoForm::OnUserInfoReceived(QString user, QString description, bool hasPicture, char* picture,
+    int pictureLength, int uploadSlots, int queuedUploads, bool freeToUpload)
+{
+    if (user != m_user)
+        return;
+    m_waiting = false;
+    m_uploadSlotsEdit->setText(QString::number(uploadSlots));
+    m_queuedUploadsEdit->setText(QString::number(queuedUploads));
+    m_freeToUploadEdit->setText(freeToUpload ? tr("Yes") : tr("No"));
+
+    QString html;
+    if (hasPicture) {
+        const QImage image = picture && pictureLength > 0 ? DecodePicture(picture, pictureLength) : QImage();
+        if (image.isNull())
+            return;
+        m_userInfoText->SetPicture(image);
+        m_userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kPictureName), image);
+        html += QStringLiteral("<img src=\"%1\" /><p>").arg(kPictureName);
+    }
+    if (description.isEmpty() && !hasPicture)
+        html += tr("No user info.");
+    else
+        html += QString(description).replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    m_userInfoText->setHtml(html);
+    QTextCursor cursor = m_userInfoText->textCursor();
+    cursor.setPosition(0);
+    m_userInfoText->setTextCursor(cursor);
+    RaiseEvent(QStringLiteral("user_info"));
+}
+
+void UserInfoForm::OnConnectionToUserFailed(QString user, QString connectionType)
+{
+    if (!m_waiting || user != m_user || connectionType != QLatin1String("P"))
+        return;
+    m_waiting = false;
+    m_userInfoText->setPlainText(tr("A connection could not be successfully formed to the user."));
+    RaiseEvent(QString());
+}
+
+void UserInfoForm::RaiseEvent(const QString& sound)
+{
+    if (eventToolBar)
+        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/info_icon"), this, QString(), sound, false);
+}
+
+void UserInfoForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(this);
+}

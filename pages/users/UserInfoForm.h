@@ -1,0 +1,71 @@
+#pragma once
+// One user's information as the user's client answered it: upload slots,
+// whether a slot is free, queued uploads, the picture and the description.
+//
+// The description is shown with its markup, but the view loads nothing by
+// itself: the received picture is the only resource it is given, and links
+// open in the browser only for http and https. A form whose tab was closed is
+// detached first, so no late reply or failure reaches it.
+#include <QImage>
+#include <QString>
+#include <QTextBrowser>
+#include <QWidget>
+
+class QLineEdit;
+
+// The text view of a user-information tab.
+class UserInfoBrowser : public QTextBrowser {
+    Q_OBJECT
+public:
+    explicit UserInfoBrowser(QWidget* parent = nullptr);
+    void SetPicture(const QImage& image) { m_picture = image; }
+    QVariant loadResource(int type, const QUrl& name) override;
+    // How many times the document asked for something other than the picture.
+    int RefusedLoads() const { return m_refused; }
+
+private slots:
+    void OnAnchorClicked(const QUrl& url);
+
+private:
+    QImage m_picture;
+    int m_refused = 0;
+};
+
+class UserInfoForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit UserInfoForm(QWidget* parent = nullptr);
+    // Starts the request for the user's information.
+    void Init(const QString& user);
+    // Stops listening to the peer network (the tab is being closed).
+    void Detach();
+
+    QString User() const { return m_user; }
+    bool IsWaiting() const { return m_waiting; }
+    QLineEdit* UploadSlotsEdit() const { return m_uploadSlotsEdit; }
+    QLineEdit* FreeToUploadEdit() const { return m_freeToUploadEdit; }
+    QLineEdit* QueuedUploadsEdit() const { return m_queuedUploadsEdit; }
+    UserInfoBrowser* UserInfoText() const { return m_userInfoText; }
+
+    // The largest picture shown unscaled.
+    static constexpr int kMaxPictureWidth = 800;
+    static constexpr int kMaxPictureHeight = 400;
+
+public slots:
+    void OnUserInfoReceived(QString user, QString description, bool hasPicture, char* picture, int pictureLength,
+        int uploadSlots, int queuedUploads, bool freeToUpload);
+    void OnConnectionToUserFailed(QString user, QString connectionType);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void RaiseEvent(const QString& sound);
+
+    QString m_user;
+    bool m_waiting = false;
+    QLineEdit* m_uploadSlotsEdit;
+    QLineEdit* m_freeToUploadEdit;
+    QLineEdit* m_queuedUploadsEdit;
+    UserInfoBrowser* m_userInfoText;
+};
