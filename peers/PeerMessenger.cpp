@@ -78,8 +78,21 @@ void PeerMessenger::DataLoaded()
     ItemPtr chosen = global->HasItem("new_listening_port");
     ItemPtr chosenValue = chosen["global_value"];
     if (chosenValue && !chosenValue.Text().empty()) {
-        settings.Key("listening_port").Connect(chosenValue);
-        settings.Set("obfuscated_listening_port", chosenValue.AsInt() + 1);
+        // The obfuscated port is the next one up, so the highest port can't
+        // be chosen (65536 would become 0: a random port).
+        bool number = false;
+        const int port = chosenValue.AsString().toInt(&number);
+        if (number && port > 0 && port < 65535) {
+            settings.Key("listening_port").Connect(chosenValue);
+            settings.Set("obfuscated_listening_port", port + 1);
+        } else {
+            Log(kArea, 1,
+                QStringLiteral("The chosen listening port \"%1\" can't be used (1 to 65534); "
+                               "listening on the default ports 2235 and 2236")
+                    .arg(chosenValue.AsString()));
+            settings.Set("listening_port", "2235");
+            settings.Set("obfuscated_listening_port", "2236");
+        }
         chosen.Remove();
     }
     settings.SetDefault("listening_port", "2235");

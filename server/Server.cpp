@@ -63,6 +63,14 @@ Server::Server(QObject* parent)
     // run's searches are not taken for this run's.
     m_nextToken = QRandomGenerator::global()->bounded(1u, 0x40000000u);
 
+    m_loginDeadline = new QTimer(this);
+    m_loginDeadline->setSingleShot(true);
+    m_loginDeadline->setInterval(kLoginDeadlineMs);
+    connect(m_loginDeadline, &QTimer::timeout, this, [this] {
+        OnLost(QStringLiteral("No answer to the login within %1 seconds")
+                   .arg(m_loginDeadline->interval() / 1000.0));
+    });
+
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
@@ -113,7 +121,13 @@ void Server::Connect()
     m_inBuffer.clear();
     emit Connecting();
     Log(kArea, 1, QStringLiteral("Connecting to %1:%2").arg(m_host).arg(m_port));
+    m_loginDeadline->start();
     m_socket->connectToHost(m_host, m_port);
+}
+
+void Server::SetLoginDeadline(int milliseconds)
+{
+    m_loginDeadline->setInterval(milliseconds);
 }
 
 void Server::Disconnect()
@@ -134,6 +148,7 @@ void Server::CloseConnection(bool abrupt)
     m_loggedIn = false;
     m_loginPending = false;
     m_abrupt = abrupt;
+    m_loginDeadline->stop();
     m_inBuffer.clear();
     {
         const QSignalBlocker blocker(m_socket);
@@ -174,6 +189,7 @@ void Server::AfterLogin()
     m_loggedIn = true;
     m_loginPending = false;
     m_abrupt = false;
+    m_loginDeadline->stop();
     settings.Set("accept_room_list", "yes");
 
     // The server learns the ports, the status and the share counts first, then

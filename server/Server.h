@@ -6,7 +6,10 @@
 // under way; IsConnected() is false), logged in. A loss of a logged-in
 // connection that the user did not ask for makes the connection "abruptly
 // disconnected": the 30-second timer then tries again until a login succeeds
-// or is refused, or the user disconnects. Disconnect() and the server's
+// or is refused, or the user disconnects. An attempt (the TCP connect and the
+// login) that has no answer within kLoginDeadlineMs fails like any other, so a
+// server that accepts the connection but stays silent never leaves the client
+// connecting for good. Disconnect() and the server's
 // "relogged" message (41) never lead to a reconnection.
 //
 // Every frame from the server is untrusted: a length above kMaxServerFrame
@@ -27,6 +30,7 @@
 
 class MemStream;
 class QTcpSocket;
+class QTimer;
 class ServerFrameReader;
 
 // One candidate parent of the distributed search tree (server code 102).
@@ -52,6 +56,10 @@ public:
     void Disconnect();
     bool IsConnected() const { return m_loggedIn; }
     bool IsAbruptlyDisconnected() const { return m_abrupt; }
+    // How long an attempt may wait for the login's answer.
+    static constexpr int kLoginDeadlineMs = 45000;
+    // Tests shorten the deadline.
+    void SetLoginDeadline(int milliseconds);
     // The server address in use: MARROWBY_SERVER ("host:port") when set, else
     // the build's default.
     QString Host() const { return m_host; }
@@ -205,6 +213,7 @@ private:
     quint32 NewSearchRequest(const QString& text, bool wishlist);
 
     QTcpSocket* m_socket = nullptr;
+    QTimer* m_loginDeadline = nullptr;
     QByteArray m_inBuffer;
     QString m_host;
     quint16 m_port = 2242;

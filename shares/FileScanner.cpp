@@ -59,10 +59,22 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
     for (const QString& root : roots) {
         if (!shareVisited)
             visited.clear();
-        // A root that cannot be listed (an unmounted disk) is reported apart,
-        // so that the merge keeps its files instead of dropping them.
-        if (!IsStopping() && ProbeFolder(root) != Readable) {
+        // A root that cannot be listed, an empty one (perhaps an unmounted
+        // disk's mount point) and one that is gone are reported apart, so
+        // that the merge can keep their files instead of dropping them.
+        if (IsStopping())
+            continue;
+        const FolderState state = ProbeFolder(root);
+        if (state == Missing) {
+            m_walk.missing.insert(root);
+            continue;
+        }
+        if (state == Unreadable) {
             m_walk.unavailable[root].insert(root);
+            continue;
+        }
+        if (QDir(root).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+            m_walk.empty.insert(root);
             continue;
         }
         ScanFolder(root, root, visited);

@@ -41,9 +41,14 @@ public:
     // left as they are until it can be read again.
     // The words of the file names are cut here, off the GUI thread: each
     // distinct word once in words, each file's words as numbers into it.
+    // A root that no longer exists is listed in missing instead, and an
+    // empty root in empty: it may be an unmounted disk's mount point, which
+    // the owner tells by what the index holds under it.
     struct Walk {
         ScanResult folders;
         std::map<QString, std::set<QString>> unavailable;
+        std::set<QString> missing;
+        std::set<QString> empty;
         std::vector<std::string> words;
         std::vector<quint32> fileWords;
     };

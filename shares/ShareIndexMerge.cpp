@@ -6,9 +6,12 @@
 // - add: one newly shared folder; nothing outside it is touched;
 // - rescan: every shared folder, counting the files added and removed; folders
 //   that no shared folder reaches any more leave the index (with their files),
-//   and the counts are reported by SharedFilesRescanned.
-// A folder that could not be listed (an unmounted disk) keeps its items and is
-// counted neither way. Files are matched by their exact name within their
+//   and the counts are reported by SharedFilesRescanned. Links are only added
+//   while the walk is merged and the stale ones are cut at its end, so a file
+//   that stays shared is found all the while. A shared folder that no longer
+//   exists loses its files (it stays listed as shared).
+// A folder that could not be listed, or an empty shared folder (an unmounted
+// disk) keeps its items and is counted neither way. Files are matched by their exact name within their
 // folder, so two files whose names differ only in letter case stay two files.
 //
 // Each slice frees the part of the walk's result that it has merged, and MP3
@@ -106,23 +109,37 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
         // Names restored from the data file are in the index already.
         m_folderFold.Reserve(folders > m_folderFold.Size() ? folders - m_folderFold.Size() : 0);
     }
+    // An empty shared folder whose files the index holds is taken for an
+    // unmounted disk's mount point; one that had none is shared empty.
+    for (const QString& root : m.walk.empty) {
+        bool heldFiles = false;
+        if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root))) {
+            for (ItemPtr folder : rootItem.GetItems(m_folderType))
+                heldFiles = heldFiles || folder.IsConnected(m_fileType);
+        }
+        if (heldFiles)
+            m.walk.unavailable[root].insert(root);
+        else
+            m.walk.folders[root][root];
+    }
     if (m.kind == WalkKind::Rescan) {
         m_addedCount = 0;
         m_removedCount = 0;
-        // Every folder link is made anew by the walk; shared folders that
-        // could not be read keep theirs.
-        for (const QString& root : m.roots) {
-            const auto unavailable = m.walk.unavailable.find(root);
-            if (unavailable != m.walk.unavailable.end() && unavailable->second.count(root))
-                continue;
-            m_sharedFolderType->HasItem(Value(root)).Disconnect(m_folderType);
+        for (const QString& root : m.walk.missing) {
+            Log(QStringLiteral("Shared"), 1,
+                QStringLiteral("Shared folder %1 no longer exists; its files are no longer shared").arg(root));
         }
+    } else {
+        // Only a rescan lets a missing shared folder go: at start-up its disk
+        // may not be mounted yet.
+        for (const QString& root : m.walk.missing)
+            m.walk.unavailable[root].insert(root);
     }
     for (const auto& [root, paths] : m.walk.unavailable) {
         for (const QString& path : paths) {
             Log(QStringLiteral("Shared"), 1,
-                QStringLiteral(
-                    "Could not read folder %1 of shared folder %2; its files stay shared as they were")
+                QStringLiteral("Could not read folder %1 of shared folder %2, or it is empty (a disk not "
+                               "mounted?); its files stay shared as they were")
                     .arg(path, root));
         }
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root)))
@@ -143,7 +160,7 @@ void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>
             if (m_merge->kind == WalkKind::Startup)
                 m_merge->seen.insert(folder.Get());
             else
-                root += folder;
+                m_merge->reached.emplace(root.Get(), folder.Get());
             break;
         }
     }
@@ -204,6 +221,8 @@ void SharedFoldersManager::OpenFolder()
     m.rootItem += m.folderItem;
     if (m.kind == WalkKind::Startup)
         m.seen.insert(m.folderItem.Get());
+    else if (m.kind == WalkKind::Rescan)
+        m.reached.emplace(m.rootItem.Get(), m.folderItem.Get());
     m.previous.clear();
     m.leftovers.clear();
     m.folderItem.Get()->connections.ForEachOfType(m_fileType, [&](Item* file) {
@@ -341,6 +360,13 @@ bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
             for (ItemPtr root : folder.GetItems(m_sharedFolderType))
                 gone = gone && m.walked.count(root.AsString());
         } else {
+            // A folder stays linked to each shared folder under which the
+            // walk found it (or could not look) until now, so that none of
+            // its files was hidden while the merge ran.
+            for (ItemPtr root : folder.GetItems(m_sharedFolderType)) {
+                if (m.walked.count(root.AsString()) && !m.reached.count({ root.Get(), folder.Get() }))
+                    root.Disconnect(folder);
+            }
             gone = !folder.IsConnected(m_sharedFolderType);
         }
         if (!gone)

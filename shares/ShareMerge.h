@@ -27,6 +27,9 @@ struct SharedFoldersManager::Merge {
     std::unordered_map<std::string, Item*> previous;
     std::vector<Item*> leftovers; // a second item with a name already seen
     std::unordered_set<Item*> seen; // folders the start-up walk saw
+    // A rescan's (shared folder, folder) links that the walk reached or that
+    // lie in a part it could not read: the links to keep.
+    std::set<std::pair<Item*, Item*>> reached;
     QStringList mp3; // MP3 files to read, sent to the scanner once per slice
     // The token item of each of the walk's words, found on first use; all
     // forgotten when a token item is removed meanwhile.

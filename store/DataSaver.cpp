@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <unordered_map>
 
 DataSaver* dataSaver = nullptr;
 
@@ -21,6 +22,8 @@ const char kMagic[8] = { 'M', 'R', 'W', 'B', 'D', 'A', 'T', 'A' };
 const quint32 kVersion = 1;
 const quint8 kEnd = 0, kItems = 1, kConnections = 2;
 const quint8 kGlobalNullFlag = 1;
+// The value follows the flags in pieces (see DataSaver.h).
+const quint8 kLongValueFlag = 2;
 const char* kArea = "Configuration Data";
 }
 
@@ -135,6 +138,21 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
                     m_lastError = "an item record is cut";
                     return false;
                 }
+                if (flags & kLongValueFlag) {
+                    quint32 pieces;
+                    if (!value.empty() || !in.ReadCount(pieces) || quint64(pieces) * kMaxStreamCount > kMaxSavedValue) {
+                        m_lastError = "a long value is malformed";
+                        return false;
+                    }
+                    for (quint32 p = 0; p < pieces; ++p) {
+                        QByteArray piece;
+                        if (!in.ReadByteArray(piece)) {
+                            m_lastError = "a long value is cut";
+                            return false;
+                        }
+                        value.append(piece.constData(), size_t(piece.size()));
+                    }
+                }
                 parsed.types.push_back(type);
                 parsed.values.push_back(std::move(value));
                 parsed.flags.push_back(flags);
@@ -164,14 +182,26 @@ void DataSaver::Apply(const Parsed& parsed)
 {
     m_data->BeginBatch();
     std::vector<Item*> items(parsed.values.size(), nullptr);
-    // Types that hold nothing yet take the stored items as they are; into the
-    // others the stored items merge by value.
-    // (A type counts as holding something as soon as it has an item that this
-    // load did not make, handlers' items included.)
-    std::vector<size_t> incoming(m_data->Types().size(), 0), made(m_data->Types().size(), 0);
+    // The merge rule: a stored item takes the place of an item of its type
+    // and value that the store held before the load (each such item once), so
+    // stored connections replace what was written before (defaults); stored
+    // items never merge with one another. Two stored items of equal value thus
+    // stay two items, whatever the store held.
+    std::vector<size_t> incoming(m_data->Types().size(), 0);
     for (Type* type : parsed.types)
         if (type)
             ++incoming[type->Ordinal()];
+    // The items held before the load, by value, for the types that had any.
+    std::vector<std::unordered_multimap<std::string_view, Item*>> before(m_data->Types().size());
+    for (Type* type : m_data->Types()) {
+        if (!incoming[type->Ordinal()] || type->IsNull() || type->Count() == 0)
+            continue;
+        auto& held = before[type->Ordinal()];
+        held.reserve(type->Count());
+        const ChunkedSet& set = type->Items();
+        for (ChunkedSet::Position p; set.Valid(p); set.Advance(p))
+            held.emplace(std::string_view(set.At(p)->value), set.At(p));
+    }
     for (Type* type : m_data->Types())
         type->ReserveItems(incoming[type->Ordinal()]);
     for (size_t k = 0; k < items.size(); ++k) {
@@ -182,16 +212,14 @@ void DataSaver::Apply(const Parsed& parsed)
             items[k] = (parsed.flags[k] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
             continue;
         }
-        // An item whose value exists already is reused, so stored
-        // connections replace what was written before the load.
-        size_t& mine = made[type->Ordinal()];
-        Item* found = type->Count() > mine ? type->HasItemText(parsed.values[k]).Get() : nullptr;
-        if (!found) {
-            found = m_data->CreateItem(type, parsed.values[k]);
-            if (!found->removing)
-                ++mine;
+        auto& held = before[type->Ordinal()];
+        const auto found = held.empty() ? held.end() : held.find(std::string_view(parsed.values[k]));
+        if (found != held.end()) {
+            items[k] = found->second;
+            held.erase(found);
+        } else {
+            items[k] = m_data->CreateItem(type, parsed.values[k]);
         }
-        items[k] = found;
     }
     const auto& links = parsed.connections;
     // Each item's connection list gets its final size at once.
@@ -300,6 +328,8 @@ void DataSaver::Save(const QString& path)
     }
     // Which items go, in file order.
     std::vector<Item*> saved;
+    size_t refused = 0;
+    std::string refusedType;
     for (Type* type : m_data->Types()) {
         bool all = std::find(m_savedTypes.begin(), m_savedTypes.end(), type->Name()) != m_savedTypes.end();
         bool some = !all && m_savedByConnection.count(type->Name());
@@ -308,10 +338,14 @@ void DataSaver::Save(const QString& path)
         const ChunkedSet& items = type->Items();
         for (ChunkedSet::Position p; items.Valid(p); items.Advance(p)) {
             Item* item = items.At(p);
-            if (item->value.size() > kMaxStreamCount)
-                continue; // could never be read back
-            if (all || IsSaved(type, item))
-                saved.push_back(item);
+            if (!all && !IsSaved(type, item))
+                continue;
+            if (item->value.size() > kMaxSavedValue) {
+                if (!refused++)
+                    refusedType = type->Name();
+                continue;
+            }
+            saved.push_back(item);
         }
     }
     for (size_t k = 0; k < saved.size(); ++k)
@@ -333,8 +367,19 @@ void DataSaver::Save(const QString& path)
             ok = out.WriteUInt8(kItems) && out.WriteString(type->Name()) && out.WriteUInt32(quint32(end - k));
             for (; ok && k < end; ++k) {
                 Item* item = saved[k];
-                out.WriteText(item->value);
-                ok = out.WriteUInt8(type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0);
+                const std::string_view value(item->value);
+                const quint8 flags = type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0;
+                if (value.size() <= kMaxStreamCount) {
+                    out.WriteText(value);
+                    ok = out.WriteUInt8(flags);
+                    continue;
+                }
+                const size_t pieces = (value.size() + kMaxStreamCount - 1) / kMaxStreamCount;
+                out.WriteText(std::string_view());
+                out.WriteUInt8(flags | kLongValueFlag);
+                ok = out.WriteUInt32(quint32(pieces));
+                for (size_t p = 0; ok && p < pieces; ++p)
+                    ok = out.WriteText(value.substr(p * kMaxStreamCount, kMaxStreamCount));
             }
         }
         // Connections between saved items, each once.
@@ -388,5 +433,14 @@ void DataSaver::Save(const QString& path)
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+    if (refused) {
+        m_lastError = QString("%1 value(s) longer than %2 bytes (the first of type %3) could not be saved; "
+                              "everything else was")
+                          .arg(refused)
+                          .arg(kMaxSavedValue)
+                          .arg(QString::fromStdString(refusedType));
+        Log(kArea, 1, "Saving the data file " + path + ": " + m_lastError + ".");
+        throw DataSaveFailure();
     }
 }

@@ -4,6 +4,9 @@
 // Format (all through the byte streams, so every count is at most 131072):
 //   "MRWBDATA", u32 version, then records, each a u8 kind:
 //     1 items:       str type name, u32 n, n x (str value, u8 flags)
+//                    flags: 1 the type's global null item; 2 a long value:
+//                    the str is empty and u32 p, p x str pieces follow, the
+//                    value being the pieces joined (each at most 131072 bytes)
 //     2 connections: u32 n, n x (u32 a, u32 b) — places of items in file order
 //     0 end:         u32 item total, u32 connection total
 // A big type or connection list spans several records. Loading reads and checks
@@ -11,6 +14,14 @@
 // nothing; it is then kept aside under a new name. Saving writes a temporary
 // file beside the data file, flushes and syncs it, and renames it over the old
 // one, so a cut save leaves the old file whole.
+//
+// A value longer than kMaxSavedValue is not saved: the rest of the store is,
+// and then the save reports the failure (log line, DataSaveFailure).
+//
+// Loading merges into the store by one rule: a stored item takes the place of
+// an item of its type and value that the store held before the load (each
+// such item once), so stored connections replace defaults written before the
+// load; stored items never merge with one another.
 #include "DataLoadedEventHandler.h"
 #include "StoreExceptions.h"
 #include <QString>
@@ -23,6 +34,9 @@ class Type;
 
 class DataSaver {
 public:
+    // The longest value that is saved.
+    static constexpr quint64 kMaxSavedValue = 16 * 1024 * 1024;
+
     explicit DataSaver(Data* data = nullptr);
     ~DataSaver();
 
@@ -47,7 +61,8 @@ public:
     // when they are malformed. Tells no handler.
     bool Merge(const QByteArray& bytes);
     // Writes the saved types; throws DataSaveFailure and leaves the old file
-    // as it was when the write fails.
+    // as it was when the write fails. Also throws DataSaveFailure, after
+    // writing everything else, when a value was too long to be saved.
     void Save(const QString& path);
 
     // Where the last malformed file was kept, or empty.

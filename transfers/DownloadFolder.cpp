@@ -32,6 +32,21 @@ QStringList SubfolderComponents(ItemPtr download)
     return components.mid(components.size() - take);
 }
 
+// Names tried beside a taken one before the move gives up.
+constexpr int kMaxNameSuffix = 9999;
+
+// "folder/name (n).ext" for "folder/name.ext"; a leading dot starts no
+// extension (".profile (1)").
+QString NumberedName(const QString& path, int n)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        dot = name.size();
+    return info.path() + QLatin1Char('/') + name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
+}
+
 QString Slashes(QString path)
 {
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -147,19 +162,31 @@ void TransferQueueManager::OnDownloadComplete()
         return;
     }
     QDir().mkpath(folder);
-    if (!QFile::rename(source, destination)) {
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not move the file into the complete folder (%1).")
-                .arg(QFileInfo::exists(destination) ? QStringLiteral("a file of that name is there")
-                                                    : QStringLiteral("the move failed")));
-        return;
+    // A name already taken in "complete" (another file of that name) is never
+    // overwritten: the file takes the first free "name (n).ext".
+    QString moved = destination;
+    for (int n = 1; !QFile::rename(source, moved); ++n) {
+        if (!QFileInfo::exists(moved) || n > kMaxNameSuffix) {
+            RefuseDownload(download, QStringLiteral("local error"),
+                QStringLiteral("Could not move the file into the complete folder."));
+            return;
+        }
+        moved = NumberedName(destination, n);
+    }
+    const QByteArray movedName = QFileInfo(moved).fileName().toUtf8();
+    if (moved != destination) {
+        Log(kArea, 1,
+            QStringLiteral("%1 is taken in the complete folder; the download of %2 is saved as %3")
+                .arg(destination, download["user"].AsString(), moved),
+            download["user"]);
     }
     SetDownloadEntryStatus(download, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(download);
 
     ItemPtr user = download["user"];
     ItemPtr folderItem = T("complete_download_folder")->GetItem(Value(folderText));
-    ItemPtr nameItem = T("complete_download_filename")->GetItem(Value(download["file_name"].Text()));
+    ItemPtr nameItem = T("complete_download_filename")
+                           ->GetItem(Value(std::string(movedName.constData(), size_t(movedName.size()))));
     ItemSet keys;
     keys.Insert(user);
     keys.Insert(folderItem);

@@ -102,18 +102,38 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
     const qint64 size = download["file_size"].AsInt64();
-    const qint64 offset = file->size();
-    if (size < 0 || offset > size) {
+    qint64 offset = file->size();
+    if (size < 0) {
         file->close();
         delete file;
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
-            size < 0 ? QStringLiteral("Invalid file size %1, aborting").arg(size)
-                     : QStringLiteral("The partial file holds %1 bytes, more than the file's %2, aborting")
-                           .arg(offset)
-                           .arg(size));
+            QStringLiteral("Invalid file size %1, aborting").arg(size));
         return;
     }
+    // The partial file holds the start of the file as it was when it was
+    // begun: once the peer's file has another size (or the partial is longer
+    // than the file), its bytes would not fit the rest, so it starts again.
+    ItemPtr startedFor = download["partial_file_size"];
+    if (offset > 0 && (offset > size || (startedFor && startedFor.AsInt64() != size))) {
+        Log(kArea, 2,
+            QStringLiteral("The file is %1 bytes now, the partial file of %2 bytes was begun for %3; "
+                           "downloading it again from the start")
+                .arg(size)
+                .arg(offset)
+                .arg(startedFor ? startedFor.AsString() : QStringLiteral("another size")),
+            userItem);
+        if (!file->resize(0)) {
+            file->close();
+            delete file;
+            DropSocket(socket);
+            RefuseDownload(download, QStringLiteral("local error"),
+                QStringLiteral("Could not empty the partial file, aborting"));
+            return;
+        }
+        offset = 0;
+    }
+    download += T("partial_file_size")->GetItem(Value(static_cast<long long>(size)));
     // The handshake is a few small writes each way: don't let them wait for
     // the peer's delayed acknowledgements.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -79,6 +79,8 @@ void TransferQueueManager::DeclareDownloadTypes()
     Declare("subfolder_save_level", kAttribute);
     Declare("last_status_change_time", kAttribute);
     Declare("single_download", kAttribute, true);
+    // The size of the file that the partial file was begun for.
+    Declare("partial_file_size", kAttribute);
 
     Relate("download_entry", "user", Many, One);
     Relate("download_entry", "file_name", Many, One);
@@ -102,6 +104,7 @@ void TransferQueueManager::DeclareDownloadTypes()
     Relate("download_entry", "last_status_change_time", Many, One);
     Relate("download_entry_status", "is_active", Many, One);
     Relate("download_entry", "single_download", Many, One);
+    Relate("download_entry", "partial_file_size", Many, One);
     Relate("user", "last_queue_request_time", Many, One);
     Relate("user", "next_place_in_line_request_time", Many, One);
 }
@@ -179,7 +182,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
     SaveWhole("download_entry");
     for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
-             "download_entry_status", "download_order", "subfolder_save_level" })
+             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_size" })
         SaveWhenLinked(type, "download_entry");
 
     DeclareUploadTypes();

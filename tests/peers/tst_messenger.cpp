@@ -8,6 +8,7 @@
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -93,6 +94,19 @@ private slots:
         QCOMPARE(settings.GetInt("listening_port"), int(chosen));
         QCOMPARE(settings.GetInt("obfuscated_listening_port"), int(chosen) + 1);
         QVERIFY(!d.GetType("global")->HasItem("new_listening_port"));
+        // A port that leaves no room for the obfuscated one, or no number:
+        // the defaults, never a random port.
+        for (const char* unusable : { "65535", "0", "port", "70000" }) {
+            LogSink::Instance().Reset();
+            settings.Set("new_listening_port", unusable);
+            pm->DataLoaded();
+            QCOMPARE(settings.Get("listening_port"), QStringLiteral("2235"));
+            QCOMPARE(settings.Get("obfuscated_listening_port"), QStringLiteral("2236"));
+            QVERIFY(!d.GetType("global")->HasItem("new_listening_port"));
+            const auto lines = LogSink::Instance().AreaLines("Peer Messenger");
+            QVERIFY(std::any_of(lines.begin(), lines.end(),
+                [](const LogLine& line) { return line.text.contains("can't be used"); }));
+        }
         settings.Clear("listening_port");
         settings.Clear("obfuscated_listening_port");
         settings.SetDefault("listening_port", "2235"); // what DataLoaded writes

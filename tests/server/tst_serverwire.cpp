@@ -374,14 +374,37 @@ private slots:
         QVERIFY(watched);
     }
 
-    void failedReconnectionStaysPending()
+    void failedAttemptsAndSilentServers()
     {
-        QVERIFY(LogIn());
         QSignalSpy failed(server.get(), &Server::ConnectionFailed);
+        server->SetLoginDeadline(300);
+        // A first attempt that gets no answer to its login fails within the
+        // deadline, and no reconnection follows a failed first attempt.
+        server->Connect();
+        QVERIFY(fake->WaitClient());
+        QVERIFY(fake->Next()); // the login, left unanswered
+        QVERIFY(failed.wait(3000));
+        QVERIFY(!server->IsAbruptlyDisconnected());
+        server->OnReconnectTimer();
+        QVERIFY(!fake->WaitClient(300));
+
+        // After an abrupt loss, a server that accepts but never answers (or
+        // is gone) costs one failed attempt, and the next tick tries again.
+        QVERIFY(LogIn());
         fake->DropClient();
         QTRY_VERIFY(server->IsAbruptlyDisconnected());
-        // The server is gone for a while: attempts fail, and the next tick tries again.
+        server->OnReconnectTimer();
+        QVERIFY(fake->WaitClient());
+        QVERIFY(failed.wait(3000));
+        QVERIFY(server->IsAbruptlyDisconnected());
+        server->OnReconnectTimer();
+        QVERIFY(fake->WaitClient());
+        QVERIFY(fake->AcceptLogin());
+        QTRY_VERIFY(server->IsConnected());
+        fake->DropClient();
+        QTRY_VERIFY(server->IsAbruptlyDisconnected());
         fake.reset();
+        failed.clear();
         server->OnReconnectTimer();
         QVERIFY(failed.wait(3000));
         QVERIFY(server->IsAbruptlyDisconnected());

@@ -224,28 +224,34 @@ private slots:
         for (int k = 0; k < 20; ++k)
             WriteFile(Path("disk/music/track%1.mp3").arg(k));
         WriteFile(Path("home/notes.txt"));
+        QVERIFY(QDir().mkpath(Path("blank")));
         manager->AddSharedFolder(Path("disk/music"));
         manager->AddSharedFolder(Path("home"));
+        manager->AddSharedFolder(Path("blank"));
         QVERIFY(WaitForScans(manager));
         QCOMPARE(Count("shared_file"), size_t(21));
+        QVERIFY(Folder(Path("blank"))); // shared empty: listed with no files
 
-        // The disk goes away: a rescan keeps its files and counts nothing.
+        // The disk is unmounted, its mount point left empty: a rescan keeps
+        // its files and counts nothing.
         QVERIFY(QDir().rename(Path("disk"), Path("unmounted")));
+        QVERIFY(QDir().mkpath(Path("disk/music")));
         QCOMPARE(Rescan(), qMakePair(0, 0));
         QCOMPARE(Count("shared_file"), size_t(21));
-        // So does the start-up walk.
+        // The mount point gone as well: the start-up walk still keeps them
+        // (the disk may be mounted later)...
+        QVERIFY(QDir(Path("disk")).removeRecursively());
         manager->Init();
         QVERIFY(WaitForScans(manager));
         QCOMPARE(Count("shared_file"), size_t(21));
         QVERIFY(manager->GetSharedFileItem(Path("disk/music/track3.mp3")));
-        // A root that is now a dangling link is missing as well.
-        QVERIFY(QFile::link(Path("gone"), Path("disk")));
-        QCOMPARE(Rescan(), qMakePair(0, 0));
-        QCOMPARE(Count("shared_file"), size_t(21));
-        // Back again: nothing was lost, nothing is counted.
-        QVERIFY(QFile::remove(Path("disk")));
+        // ...but a rescan lets a shared folder that no longer exists go.
+        QCOMPARE(Rescan(), qMakePair(0, 20));
+        QCOMPARE(Count("shared_file"), size_t(1));
+        QVERIFY(d.GetType("shared_folder")->HasItem(Value(Path("disk/music"))));
+        // Back again, it is shared again.
         QVERIFY(QDir().rename(Path("unmounted"), Path("disk")));
-        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(Rescan(), qMakePair(20, 0));
     }
 
     void removedFolderTakesItsFiles()
@@ -368,6 +374,33 @@ private slots:
             order[Path("many/%1").arg(k % 40)].insert(QStringLiteral("common f%1.dat").arg(k));
         const QString last = order.rbegin()->first + u'/' + *order.rbegin()->second.rbegin();
         QVERIFY(manager->GetSharedFileItem(last).IsConnected(common));
+    }
+
+    void rescanHidesNothing()
+    {
+        // While a rescan is merged, every file that stays shared stays visible
+        // to a peer: to transfer requests and to share lists.
+        for (int k = 0; k < 60000; ++k)
+            WriteFile(Path("many/%1/f%2.dat").arg(k % 40).arg(k));
+        ItemPtr shared = manager->AddSharedFolder(Path("many"));
+        shared += d.GetType("shared_public")->NewItem();
+        QVERIFY(WaitForScans(manager));
+        QVERIFY(QFile::remove(Path("many/0/f0.dat")));
+        const QStringList probes { Path("many/0/f40.dat"), Path("many/39/f59999.dat"), Path("many/17/f17.dat") };
+        QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+        manager->RescanShares();
+        int looks = 0;
+        while (manager->IsScanning()) {
+            for (const QString& probe : probes)
+                QVERIFY2(manager->IsFileSharedWithUser(manager->GetSharedFileItem(probe), "peer"), qPrintable(probe));
+            QCOMPARE(manager->GetUserSharedFolders("peer").GetItems("shared_file_folder").Size(), size_t(41));
+            ++looks;
+            QTest::qWait(1);
+        }
+        QVERIFY(looks > 3);
+        QCOMPARE(rescanned.size(), 1);
+        QCOMPARE(rescanned.at(0).at(1).toInt(), 1);
+        QVERIFY(!manager->GetSharedFileItem(Path("many/0/f0.dat")));
     }
 
     void thousandsOfFiles()

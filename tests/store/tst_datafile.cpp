@@ -76,6 +76,8 @@ private slots:
     void unreadableFileIsKeptToo();
     void failedSaveLeavesOldFileWhole();
     void bigTypesAndHubsSpanRecords();
+    void longValuesAreSavedWhole();
+    void storedItemsMergeByOneRule();
     void defaultPathIsInHome();
 
 private:
@@ -279,6 +281,76 @@ void TestDataFile::bigTypesAndHubsSpanRecords()
     QCOMPARE(t.user->Count(), size_t(n));
     QCOMPARE(t.group->HasItem("everyone").CountItems("user"), size_t(n));
     QVERIFY(t.user->HasItem(n - 1).IsConnected("user_list_group"));
+}
+
+void TestDataFile::longValuesAreSavedWhole()
+{
+    // A long user description survives a restart byte for byte.
+    QByteArray description;
+    for (int k = 0; description.size() < 200 * 1024; ++k)
+        description += QByteArray::number(k) + (k % 50 ? " words " : "\n");
+    {
+        Schema s;
+        s.global->GetItem("user_description") += s.value->GetItem(Value(description.toStdString()));
+        s.global->GetItem("upload_slots") += s.value->GetItem("4");
+        s.saver.Save(Path());
+    }
+    {
+        Schema t;
+        t.saver.Load(Path());
+        QCOMPARE(QByteArray::fromStdString(t.global->HasItem("user_description")["global_value"].AsStdString()),
+            description);
+        QCOMPARE(t.global->HasItem("upload_slots")["global_value"].AsInt(), 4);
+    }
+    // Past the hard limit the value is refused and the save says so; the
+    // rest is saved all the same.
+    Schema s;
+    const std::string huge(size_t(DataSaver::kMaxSavedValue) + 1, 'h');
+    s.global->GetItem("user_description") += s.value->GetItem(Value(huge));
+    s.global->GetItem("upload_slots") += s.value->GetItem("6");
+    bool failed = false;
+    try {
+        s.saver.Save(Path());
+    } catch (DataSaveFailure) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QVERIFY(s.saver.LastError().contains("could not be saved"));
+    Schema t;
+    t.saver.Load(Path());
+    QCOMPARE(t.global->HasItem("upload_slots")["global_value"].AsInt(), 6);
+    QVERIFY(!t.global->HasItem("user_description")["global_value"]);
+}
+
+void TestDataFile::storedItemsMergeByOneRule()
+{
+    // Two saved items of one value stay two, whether or not the store held
+    // an item of that value before the load; such an item is taken over.
+    {
+        Schema s;
+        s.saver.AddSavedByConnectionType("ticket", "user");
+        ItemPtr ann = s.user->GetItem("ann");
+        ann.NewItem("in_user_list");
+        ItemPtr bob = s.user->GetItem("bob");
+        bob.NewItem("in_user_list");
+        ann += s.ticket->NewItem("7");
+        bob += s.ticket->NewItem("7");
+        s.saver.Save(Path());
+    }
+    for (bool heldBefore : { false, true }) {
+        Schema t;
+        ItemPtr earlier;
+        if (heldBefore)
+            earlier = t.ticket->GetItem("7");
+        t.saver.Load(Path());
+        ItemPtr ann = t.user->HasItem("ann")["ticket"];
+        ItemPtr bob = t.user->HasItem("bob")["ticket"];
+        QVERIFY(ann && bob);
+        QVERIFY2(ann != bob, heldBefore ? "held before" : "empty store");
+        QCOMPARE(t.ticket->Count(), size_t(2));
+        if (heldBefore)
+            QVERIFY(ann == earlier || bob == earlier);
+    }
 }
 
 void TestDataFile::defaultPathIsInHome()

@@ -161,14 +161,20 @@ private slots:
         ItemPtr equal = tq->AddDownload("third", "same.bin", "Y\\Shared", 4096, false, 0);
         QCOMPARE(DownloadStatus(equal), QString("complete"));
 
-        // The file of another size finishes downloading: the move would
-        // overwrite that file, so it is a local error and the old file stays.
+        // The file of another size finishes downloading: it takes the next
+        // free name, and the file that was there stays as it was.
+        QSignalSpy added(tq, &TransferQueueManager::CompleteDownloadAdded);
+        WriteRandomFile(root + "/complete/Shared/same (1).bin", 10, 3);
         const QByteArray data = WriteRandomFile(temp.path() + "/sources/same", 5000, 2);
         Transfer("other", TransferQueueManager::GetRemotePath(differs), data);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(differs), QString("local error"), 10000);
-        QVERIFY(differs["denial_reason"].AsString().contains("complete folder"));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(differs), QString("complete"), 10000);
         QCOMPARE(QFileInfo(root + "/complete/Shared/same.bin").size(), qint64(4096));
-        QCOMPARE(ReadWholeFile(root + "/downloading/Shared/same.bin"), data);
+        QCOMPARE(QFileInfo(root + "/complete/Shared/same (1).bin").size(), qint64(10));
+        QCOMPARE(ReadWholeFile(root + "/complete/Shared/same (2).bin"), data);
+        QVERIFY(!QFile::exists(root + "/downloading/Shared/same.bin"));
+        QCOMPARE(added.size(), 1);
+        QCOMPARE(added.at(0).at(0).value<ItemPtr>()["complete_download_filename"].AsString(),
+            QString("same (2).bin"));
     }
 
     void completionRecordsAndFolderCleanup()

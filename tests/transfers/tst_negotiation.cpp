@@ -179,18 +179,31 @@ private slots:
         QCOMPARE(ReadWholeFile(Complete("Folder/whole.bin")), whole);
     }
 
-    void partialLargerThanTheFileIsRefused()
+    void changedFileStartsAgain()
     {
+        // The peer's file changes size between a broken download and its
+        // resume: the partial bytes of the old file are dropped, never
+        // completed with the new file's tail.
+        const QByteArray before = WriteRandomFile(temp.path() + "/changed.v1", 5000, 7);
+        uint req = Accept("changer", "changed.bin", before.size());
+        QCOMPARE(Serve("changer", req, before.left(2000), true), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("changer", "changed.bin")), QString("aborted"), kWait);
+        QCOMPARE(QFileInfo(Downloading("Folder/changed.bin")).size(), qint64(2000));
+        const QByteArray after = WriteRandomFile(temp.path() + "/changed.v2", 8000, 17);
+        req = nextReq++;
+        tq->OnFileTransferRequest("changer", 1, req, "Share\\Folder\\changed.bin", after.size());
+        QCOMPARE(Serve("changer", req, after), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("changer", "changed.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/changed.bin")), after);
+
+        // A partial longer than the file as it is now starts again too,
+        // instead of failing on every attempt.
         WriteRandomFile(Downloading("Folder/big.bin"), 6000, 7);
-        const uint req = Accept("shrunk", "big.bin", 5000);
-        SocketPair pair = MakeSocketPair();
-        tq->OnFileConnection("shrunk", pair.engineSide, req);
-        ItemPtr download = Entry("shrunk", "big.bin");
-        QCOMPARE(DownloadStatus(download), QString("local error"));
-        QVERIFY(download["denial_reason"].AsString().contains("more than the file"));
-        QVERIFY(!pair.peerSide->waitForReadyRead(200) || pair.peerSide->bytesAvailable() == 0);
-        QCOMPARE(QFileInfo(Downloading("Folder/big.bin")).size(), qint64(6000));
-        delete pair.peerSide;
+        const QByteArray shrunk = WriteRandomFile(temp.path() + "/big.src", 5000, 27);
+        req = Accept("shrunk", "big.bin", shrunk.size());
+        QCOMPARE(Serve("shrunk", req, shrunk), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("shrunk", "big.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/big.bin")), shrunk);
     }
 
     void secondConnectionsAreRefused()
