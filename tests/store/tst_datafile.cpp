@@ -51,6 +51,17 @@ QByteArray ReadAll(const QString& path)
     return f.readAll();
 }
 
+// True when the call throws the exception (by value, as the data file does).
+template <class Exception, class Call> bool Throws(Call call)
+{
+    try {
+        call();
+    } catch (Exception) {
+        return true;
+    }
+    return false;
+}
+
 void WriteAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
@@ -195,13 +206,7 @@ void TestDataFile::malformedFilesAreKeptAside()
     t.global->GetItem("a") += t.value->GetItem("default");
     QStringList calls;
     Recorder r(&calls);
-    bool failed = false;
-    try {
-        t.saver.Load(Path());
-    } catch (DataLoadFailure) {
-        failed = true;
-    }
-    QVERIFY(failed);
+    QVERIFY(Throws<DataLoadFailure>([&] { t.saver.Load(Path()); }));
     QCOMPARE(calls, (QStringList { "DataLoaded", "NoData" }));
     // Nothing of the bad file reached the store; the defaults stand.
     QVERIFY(t.user->HasItem("ann").IsNull());
@@ -224,13 +229,7 @@ void TestDataFile::unreadableFileIsKeptToo()
     Schema s;
     QStringList calls;
     Recorder r(&calls);
-    bool failed = false;
-    try {
-        s.saver.Load(Path());
-    } catch (DataLoadFailure) {
-        failed = true;
-    }
-    QVERIFY(failed);
+    QVERIFY(Throws<DataLoadFailure>([&] { s.saver.Load(Path()); }));
     QCOMPARE(calls, (QStringList { "DataLoaded", "NoData" }));
     QCOMPARE(ReadAll(s.saver.KeptAsidePath() + "/inside"), QByteArray("keep me"));
     QDir(s.saver.KeptAsidePath()).removeRecursively();
@@ -246,23 +245,11 @@ void TestDataFile::failedSaveLeavesOldFileWhole()
     // The temporary file can't be made.
     QString temp = Path() + ".tmp" + QString::number(QCoreApplication::applicationPid());
     QVERIFY(QDir().mkpath(temp + "/blocker"));
-    bool failed = false;
-    try {
-        s.saver.Save(Path());
-    } catch (DataSaveFailure) {
-        failed = true;
-    }
-    QVERIFY(failed);
+    QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(Path()); }));
     QCOMPARE(ReadAll(Path()), before);
     QDir(temp).removeRecursively();
     // No folder at all.
-    failed = false;
-    try {
-        s.saver.Save(m_dir->filePath("missing/folder/.Marrowby"));
-    } catch (DataSaveFailure) {
-        failed = true;
-    }
-    QVERIFY(failed);
+    QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(m_dir->filePath("missing/folder/.Marrowby")); }));
     QVERIFY(!s.saver.LastError().isEmpty());
 }
 
@@ -308,13 +295,7 @@ void TestDataFile::longValuesAreSavedWhole()
     const std::string huge(size_t(DataSaver::kMaxSavedValue) + 1, 'h');
     s.global->GetItem("user_description") += s.value->GetItem(Value(huge));
     s.global->GetItem("upload_slots") += s.value->GetItem("6");
-    bool failed = false;
-    try {
-        s.saver.Save(Path());
-    } catch (DataSaveFailure) {
-        failed = true;
-    }
-    QVERIFY(failed);
+    QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(Path()); }));
     QVERIFY(s.saver.LastError().contains("could not be saved"));
     Schema t;
     t.saver.Load(Path());
