@@ -1,6 +1,8 @@
 #include "Kit.h"
 #include "Data.h"
 #include "Settings.h"
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QMainWindow>
 #include <QtGlobal>
 
@@ -44,3 +46,12 @@ QString PlainLabel(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+
+QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry)
+{
+    auto* box = PlacedWidget<QDialogButtonBox>(dialog, "buttonBox", geometry);
+    box->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}

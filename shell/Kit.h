@@ -5,7 +5,11 @@
 #include <QString>
 #include <string>
 
+class QDialog;
+class QDialogButtonBox;
 class QMainWindow;
+class QRect;
+class QWidget;
 class ActionSetToolBar;
 class EventToolBar;
 class SizeManager;
@@ -38,3 +42,14 @@ std::string AddressText(const void* object);
 
 // Text shown as a button or tab label verbatim: "&" is not a mnemonic.
 QString PlainLabel(QString text);
+
+// Widgets of the small fixed-layout dialogs: named and placed in one step.
+template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(name);
+    widget->setGeometry(geometry);
+    return widget;
+}
+// An OK and Cancel box ending the dialog with accept() and reject().
+QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry);

@@ -23,3 +23,29 @@ inline bool ShowActive(QWidget* window)
     QApplication::setActiveWindow(window);
     return QTest::qWaitForWindowActive(window);
 }
+
+#include <QMessageBox>
+#include <QTimer>
+
+// Answers the next message box with OK once it shows, and keeps its title and
+// text. Call before the code that opens it.
+struct BoxAnswer {
+    QString title;
+    QString text;
+    int count = 0;
+};
+
+inline void AnswerNextBox(BoxAnswer* answer)
+{
+    QTimer::singleShot(10, qApp, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            AnswerNextBox(answer);
+            return;
+        }
+        answer->title = box->windowTitle();
+        answer->text = box->text();
+        ++answer->count;
+        box->accept();
+    });
+}

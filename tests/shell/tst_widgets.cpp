@@ -1,0 +1,147 @@
+// Sortable rows, key presses of the tree, and tab marks and colours.
+#include "TabWidget.h"
+#include "TreeWidget.h"
+#include "TreeWidgetItem.h"
+#include "WidgetFunctions.h"
+#include "helper_kit.h"
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTabBar>
+
+class TestWidgets : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PrepareKit(); }
+    void rowsSortByTheirColumnRules();
+    void keyPressReachesOwnerFirst();
+    void tabsMarkActivityAndTakeColourWhenSelected();
+};
+
+static QStringList Column(QTreeWidget& tree, int column)
+{
+    QStringList texts;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i)
+        texts << tree.topLevelItem(i)->text(column);
+    return texts;
+}
+
+void TestWidgets::rowsSortByTheirColumnRules()
+{
+    QTreeWidget tree;
+    tree.setColumnCount(3);
+    ColumnSortingModel model;
+    model.SetColumnSortingNumeric(1);
+    model.SetColumnSortingNumeric(2);
+    model.SetColumnSortingReversed(2);
+    const QStringList names { "b", "B", "a", "c" };
+    const QStringList sizes { "10 files", "9 files", "1,234", "none" };
+    for (int i = 0; i < names.size(); ++i) {
+        auto* row = new TreeWidgetItem(&tree);
+        row->SetSortingModel(&model);
+        row->setText(0, names[i]);
+        row->setText(1, sizes[i]);
+        row->setText(2, sizes[i]);
+    }
+    tree.sortItems(0, Qt::AscendingOrder);
+    QCOMPARE(Column(tree, 0), QStringList({ "B", "a", "b", "c" })); // code units, upper case first
+    tree.sortItems(1, Qt::AscendingOrder);
+    QCOMPARE(Column(tree, 1), QStringList({ "none", "9 files", "10 files", "1,234" }));
+    tree.sortItems(2, Qt::AscendingOrder); // reversed: ascending shows descending
+    QCOMPARE(Column(tree, 2), QStringList({ "1,234", "10 files", "9 files", "none" }));
+
+    // A row without a model compares by text, whatever the column.
+    QTreeWidget plain;
+    plain.setColumnCount(2);
+    for (const char* size : { "9", "10" }) {
+        auto* row = new TreeWidgetItem(&plain);
+        row->setText(1, QString::fromLatin1(size));
+    }
+    plain.sortItems(1, Qt::AscendingOrder);
+    QCOMPARE(Column(plain, 1), QStringList({ "10", "9" }));
+
+    QCOMPARE(TreeWidgetItem::DigitsValue("-3"), 3);
+    QCOMPARE(TreeWidgetItem::DigitsValue("1.5 MB"), 15);
+    QCOMPARE(TreeWidgetItem::DigitsValue("99999999999999999999"), 0); // beyond 64 bits
+}
+
+void TestWidgets::keyPressReachesOwnerFirst()
+{
+    TreeWidget tree;
+    tree.setColumnCount(1);
+    for (const char* text : { "one", "two" })
+        new QTreeWidgetItem(&tree, { QString::fromLatin1(text) });
+    tree.setCurrentItem(tree.topLevelItem(0));
+    QString seenAt;
+    connect(&tree, &TreeWidget::KeyPressed, &tree, [&](QKeyEvent* event) {
+        if (event->key() == Qt::Key_Down)
+            seenAt = tree.currentItem()->text(0);
+    });
+    QTest::keyClick(&tree, Qt::Key_Down);
+    QCOMPARE(seenAt, QStringLiteral("one"));
+    QCOMPARE(tree.currentItem()->text(0), QStringLiteral("two"));
+
+    // An owner may delete the tree in its handler.
+    auto* doomed = new TreeWidget;
+    connect(doomed, &TreeWidget::KeyPressed, doomed, [doomed](QKeyEvent*) { delete doomed; });
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(doomed, &press);
+}
+
+void TestWidgets::tabsMarkActivityAndTakeColourWhenSelected()
+{
+    QWidget window;
+    auto* outer = new TabWidget(&window);
+    auto* home = new QWidget;
+    auto* rooms = new TabWidget;
+    auto* roomA = new QWidget;
+    auto* roomB = new QWidget;
+    auto* inRoomB = new QLineEdit(roomB);
+    auto* plain = new QTabWidget;
+    auto* inPlain = new QWidget;
+    plain->addTab(new QWidget, "first");
+    plain->addTab(inPlain, "second");
+    rooms->addTab(roomA, "a");
+    rooms->addTab(roomB, "b");
+    outer->addTab(home, "Home");
+    outer->addTab(rooms, "Rooms");
+    outer->addTab(plain, "Plain");
+    RegisterWidgetForTabFocus(inRoomB, 1);
+    window.resize(300, 200);
+    QVERIFY(ShowActive(&window));
+
+    const QColor styleColour = outer->tabBar()->tabTextColor(1);
+    // A widget on a current inner tab marks only the outer tab that is not current.
+    TabWidget::MarkTabActivity(roomA);
+    QCOMPARE(rooms->tabBar()->tabTextColor(0), QColor(Qt::black)); // as selected, unchanged
+    QCOMPARE(outer->tabBar()->tabTextColor(1), QColor(Qt::blue));
+    // Inside a plain tab widget only the enclosing TabWidget is marked.
+    TabWidget::MarkTabActivity(inPlain);
+    QCOMPARE(plain->tabBar()->tabTextColor(1), styleColour);
+    QCOMPARE(outer->tabBar()->tabTextColor(2), QColor(Qt::blue));
+    TabWidget::MarkTabActivity(inRoomB);
+    QCOMPARE(rooms->tabBar()->tabTextColor(1), QColor(Qt::blue));
+    TabWidget::MarkTabActivity(new QWidget); // outside every tab: ignored
+
+    // Selecting turns the tab black before the data is loaded, then takes the
+    // button text colour; a colour that does not parse leaves the style's.
+    outer->setCurrentIndex(1);
+    QCOMPARE(outer->tabBar()->tabTextColor(1), QColor(Qt::black));
+    g_dataLoaded = true;
+    settings.Set("color_button_text", "#336699");
+    rooms->setCurrentIndex(1);
+    QCOMPARE(rooms->tabBar()->tabTextColor(1), QColor("#336699"));
+    QVERIFY(inRoomB->hasFocus()); // the page's widget marked for focus
+    settings.Set("color_button_text", "not a colour");
+    outer->setCurrentIndex(2);
+    QCOMPARE(outer->tabBar()->tabTextColor(2), styleColour);
+    g_dataLoaded = false;
+
+    // Removing the last tab neither moves focus nor colours anything.
+    TabWidget last;
+    last.addTab(new QWidget, "only");
+    last.removeTab(0);
+    QCOMPARE(last.currentIndex(), -1);
+}
+
+QTEST_MAIN(TestWidgets)
+#include "tst_widgets.moc"
