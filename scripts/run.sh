@@ -1,11 +1,54 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and starts the client.
+# Installs what is needed, builds everything and opens the client's window.
+#
+# Without MARROWBY_SERVER, when the default central server's host does not
+# resolve, the stand-in server is started on a free local port for this run and
+# stopped when the client exits. Without a display the client runs under
+# xvfb-run (a virtual screen: nothing is seen, but it logs in and works).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh"
 bash "$top/scripts/build.sh" "$top/build"
-if [ -x "$top/build/bin/marrowby" ]; then
-  exec "$top/build/bin/marrowby" "$@"
+bin="$top/build/bin"
+
+server_pid=""
+server_log=""
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    echo "Stopped the stand-in server."
+  fi
+  [ -n "$server_log" ] && rm -f "$server_log"
+}
+trap cleanup EXIT
+
+if [ -z "${MARROWBY_SERVER:-}" ]; then
+  default=$(sed -n 's/^MARROWBY_DEFAULT_SERVER:STRING=//p' "$top/build/CMakeCache.txt")
+  host=${default%:*}
+  if ! getent hosts "$host" >/dev/null 2>&1; then
+    server_log=$(mktemp)
+    "$bin/marrowby-server" --port 0 >"$server_log" 2>&1 &
+    server_pid=$!
+    port=""
+    for _ in $(seq 100); do
+      port=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' "$server_log" | head -n1)
+      [ -n "$port" ] && break
+      sleep 0.1
+    done
+    if [ -z "$port" ]; then
+      echo "The stand-in server did not start:" >&2
+      cat "$server_log" >&2
+      exit 1
+    fi
+    export MARROWBY_SERVER="127.0.0.1:$port"
+    echo "The central server $host does not resolve: using the stand-in server on $MARROWBY_SERVER for this run."
+  fi
 fi
-echo "Built. The client's main window is not built yet, so there is nothing to start."
-echo "The stand-in central server can be tried: $top/build/bin/marrowby-server --port 2242"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display: running the client under xvfb-run (a virtual screen)."
+  xvfb-run -a -s "-screen 0 1400x900x24" "$bin/marrowby" "$@"
+else
+  "$bin/marrowby" "$@"
+fi

@@ -1,0 +1,74 @@
+// The program: one instance per user, the main window, the event loop.
+//
+// A termination signal (SIGTERM, SIGINT, as at system shutdown) ends the
+// program like closing the window: the event loop returns and the window's
+// destructor saves the data file. The handler only writes a byte to a pipe;
+// the event loop reads it.
+#include "Application.h"
+#include "MainWindow.h"
+#include "shell/Kit.h"
+#include <QSocketNotifier>
+#include <QStyleFactory>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = { -1, -1 };
+bool g_terminated = false;
+
+void OnTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void QuitOnTerminationSignals(QObject* context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        // Modal dialogs of the start-up end too; quit() leaves every loop.
+        g_terminated = true;
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Application app(argc, argv);
+    if (app.IsRunning()) {
+        app.SendMessage(QStringLiteral("activate"));
+        return 0;
+    }
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    InitShellResources();
+    QuitOnTerminationSignals(&app);
+
+    auto* window = new MainWindow();
+    app.SetSaveHandler([window] { window->TrySaveData(QStringLiteral("logout")); });
+    QObject::connect(&app, &Application::MessageReceived, window, [window] {
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
+    window->show();
+    window->Init();
+    // A signal during the start-up dialogs already ended every loop.
+    const int rc = g_terminated ? 0 : app.exec();
+    app.SetSaveHandler(nullptr);
+    delete window;
+    return rc;
+}

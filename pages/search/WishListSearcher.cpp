@@ -1,0 +1,15 @@
+#include "WishListSearcher.h"
+
+WishListSearcher* wishListSearcher = nullptr;
+
+WishListSearcher::WishListSearcher(QObject* parent)
+    : QObject(parent)
+{
+    wishListSearcher = this;
+}
+
+WishListSearcher::~WishListSearcher()
+{
+    if (wishListSearcher == this)
+        wishListSearcher = nullptr;
+}

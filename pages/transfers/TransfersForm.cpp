@@ -1,0 +1,16 @@
+#include "TransfersForm.h"
+
+TransfersForm* transfersForm = nullptr;
+
+TransfersForm::TransfersForm(QWidget* parent)
+    : QWidget(parent)
+{
+    transfersForm = this;
+}
+
+TransfersForm::~TransfersForm()
+{
+    if (transfersForm == this)
+        transfersForm = nullptr;
+}
+

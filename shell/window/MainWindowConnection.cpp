@@ -1,0 +1,155 @@
+// The window's side of the server connection: the connect action's text, the
+// login failure box, the icon, and the server's events handed to the pages.
+#include "MainWindow.h"
+#include "pages/browse/SharedFilesRescannedDialog.h"
+#include "pages/chat/AdminMessageDialog.h"
+#include "pages/chat/ChatForm.h"
+#include "pages/chat/ChatsForm.h"
+#include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
+#if __has_include("shell/NewVersionDialog.h")
+#include "shell/NewVersionDialog.h"
+#define HAVE_NEW_VERSION_DIALOG 1
+#endif
+#include "store/Settings.h"
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace {
+
+// An information box whose text is shown as plain text (the reason comes from
+// the server).
+void PlainInformation(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString WebHost()
+{
+    const QString host = qEnvironmentVariable("MARROWBY_WEB");
+    return host.isEmpty() ? QStringLiteral(MARROWBY_DEFAULT_WEB) : host;
+}
+
+} // namespace
+
+void MainWindow::OnConnecting()
+{
+    actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
+        QStringLiteral("Connecting..."));
+}
+
+void MainWindow::OnConnected()
+{
+    actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
+        QStringLiteral("Disconnect"));
+    ResetApplicationIcon();
+    gp_server->GetOwnPrivilegesStatus();
+}
+
+void MainWindow::OnDisconnected()
+{
+    actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
+        QStringLiteral("Connect"));
+    SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
+}
+
+void MainWindow::OnConnectionFailed(QString reason)
+{
+    if (reason == QLatin1String("INVALIDPASS")) {
+        PlainInformation(this, QStringLiteral("Login Failure: Wrong Password"),
+            QStringLiteral("Login failed. The password you supplied does not match your username. Please change "
+                           "your login settings in the Options tab and try reconnecting."));
+    } else if (reason == QLatin1String("INVALIDUSERNAME")) {
+        PlainInformation(this, QStringLiteral("Login Failure: Username is Invalid"),
+            QStringLiteral("Login failed. The username you supplied is invalid. Please change your login settings "
+                           "in the Options tab and try reconnecting."));
+    } else if (!gp_server->IsAbruptlyDisconnected()) {
+        PlainInformation(this, QStringLiteral("Login Failure"),
+            QStringLiteral("Login failed. Reported failure reason: %1. Please change your login settings in the "
+                           "Options tab and try reconnecting.")
+                .arg(reason));
+    }
+    actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
+        QStringLiteral("Connect"));
+}
+
+void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
+{
+    if (!chatsForm)
+        return;
+    if (ChatForm* chat = chatsForm->GetChatForm(user))
+        chat->AddChat(user, text);
+}
+
+void MainWindow::OnAdminMessage(QString message)
+{
+    auto* dialog = new AdminMessageDialog(message, this);
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
+    dialog->show();
+}
+
+void MainWindow::OnSharedFilesRescanned(int added, int removed)
+{
+    auto* dialog = new SharedFilesRescannedDialog(this);
+    dialog->Append(QStringLiteral("%1 files added.").arg(added));
+    dialog->Append(QStringLiteral("%1 files removed.").arg(removed));
+    dialog->setWindowTitle(QStringLiteral("Shared Files Rescanned"));
+    dialog->show();
+}
+
+void MainWindow::OnNewVersion(qint64 version, QString link, QStringList description)
+{
+#ifdef HAVE_NEW_VERSION_DIALOG
+    auto* dialog = new NewVersionDialog(version, link, description, this);
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
+    dialog->show();
+#else
+    Q_UNUSED(version);
+    Q_UNUSED(link);
+    Q_UNUSED(description);
+#endif
+}
+
+void MainWindow::OnUsernameChanged(ItemPtr value)
+{
+    m_ui->usernameEdit->setText(value.AsString());
+}
+
+void MainWindow::SetObfuscatedPortText(qint64 port)
+{
+    m_ui->obfuscatedPortLabel->setText(
+        QStringLiteral("Obfuscated port is %1, if you're manually forwarding\nyour ports be sure to open it as well.")
+            .arg(port));
+}
+
+void MainWindow::OnNewListeningPortChanged(ItemPtr value)
+{
+    m_ui->listeningPortEdit->setText(value.AsString());
+    SetObfuscatedPortText(value.AsInt64() + 1);
+}
+
+void MainWindow::OnObfuscatedPortSet(ItemPtr)
+{
+    SetObfuscatedPortText(settings.GetInt64("obfuscated_listening_port"));
+}
+
+void MainWindow::OnCheckPortsClicked()
+{
+    for (const char* key : { "listening_port", "obfuscated_listening_port" }) {
+        QUrl url;
+        url.setScheme(QStringLiteral("http"));
+        const QString host = WebHost();
+        const int colon = host.lastIndexOf(QLatin1Char(':'));
+        url.setHost(colon > 0 ? host.left(colon) : host);
+        if (colon > 0)
+            url.setPort(host.mid(colon + 1).toInt());
+        url.setPath(QStringLiteral("/porttest.php"));
+        url.setQuery(QStringLiteral("port=%1").arg(settings.GetInt(key)));
+        QDesktopServices::openUrl(url);
+    }
+}

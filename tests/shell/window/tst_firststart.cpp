@@ -1,0 +1,182 @@
+// First start: the dialogs, the defaults, sharing a folder that another user
+// then finds, the rescan report, and the user-list import.
+#include "gui/GuiTest.h"
+#include "pages/browse/AddSharedFolderDialog.h"
+#include "pages/browse/SharedFilesRescannedDialog.h"
+#include "server/Server.h"
+#include "server/UpdateChecker.h"
+#include "shell/TabWidget.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QtEndian>
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray U32(quint32 v)
+{
+    QByteArray b(4, Qt::Uninitialized);
+    qToLittleEndian<quint32>(v, b.data());
+    return b;
+}
+
+// The older client's user list: a count, then length-prefixed names.
+QByteArray HotList(const QList<QByteArray>& names)
+{
+    QByteArray out = U32(quint32(names.size()));
+    for (const QByteArray& name : names)
+        out += U32(quint32(name.size())) + name;
+    return out;
+}
+
+// Answers the file dialog of the import with the path.
+gui::ModalAnswerer::Handler ChooseFile(const QString& path)
+{
+    return gui::OnDialog("QFileDialog", [path](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+bool InUserList(const char* user)
+{
+    return d.GetType("user")->HasItem(user).IsConnected("in_user_list");
+}
+
+} // namespace
+
+class TestFirstStart : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    QTemporaryDir shared;
+
+private slots:
+    void initTestCase();
+    void firstStartDialogsDefaultsAndLogin();
+    void sharedFolderIsFoundByAnotherUser();
+    void rescanReportsAddedAndRemovedFiles();
+    void userListImportGoodAndTruncated();
+};
+
+void TestFirstStart::initTestCase()
+{
+    QVERIFY(session.Prepare());
+    QVERIFY(shared.isValid());
+    WriteFile(shared.filePath(QStringLiteral("marrowfish song.mp3")), QByteArray(3000, 'x'));
+}
+
+void TestFirstStart::firstStartDialogsDefaultsAndLogin()
+{
+    gui::ModalAnswerer answers;
+    answers.Add(gui::FillUserDialog(QStringLiteral("  newcomer  "), QStringLiteral("pw")));
+    answers.Add(gui::PressButton(QMessageBox::Yes));
+    answers.Add(gui::OnDialog("AddSharedFolderDialog", [this](QWidget* w) {
+        auto* dialog = static_cast<AddSharedFolderDialog*>(w);
+        dialog->selectedFolderEdit->setText(shared.path());
+        dialog->accept();
+    }));
+    answers.Add(gui::PressButton(QMessageBox::Ok));
+
+    MainWindow* window = session.StartWindow(QString());
+    QVERIFY(window);
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(!answers.Pending());
+    const QList<gui::SeenBox> seen = answers.Seen();
+    QCOMPARE(seen.size(), 4);
+    QCOMPARE(seen[0].title, QStringLiteral("Set Username/Password"));
+    QCOMPARE(seen[1].title, QStringLiteral("Share a folder?"));
+    QCOMPARE(seen[2].className, QStringLiteral("AddSharedFolderDialog"));
+    QCOMPARE(seen[3].title, QStringLiteral("In the future"));
+
+    // The trimmed name is stored, shown and used to log in.
+    QCOMPARE(settings.Get("username"), QStringLiteral("newcomer"));
+    QCOMPARE(window->Ui().usernameEdit->text(), QStringLiteral("newcomer"));
+
+    const qint64 v = g_currentVersion;
+    QCOMPARE(window->windowTitle(),
+        QStringLiteral("MarrowbyQt build %1/%2/%3").arg((v % 10000) / 100).arg(v % 100).arg(v / 10000));
+    QVERIFY(!window->windowTitle().contains(QStringLiteral("/0")));
+
+    QCOMPARE(settings.Get("data_version"), QStringLiteral("1"));
+    QCOMPARE(settings.Get("minimize_to_tray"), QStringLiteral("yes"));
+    QCOMPARE(settings.Get("first_open_tab"), QStringLiteral("rooms"));
+    QCOMPARE(settings.Get("color_transfer_failed"), QStringLiteral("#ff0a47"));
+    QCOMPARE(settings.Get("color_chat_status"), QStringLiteral("#339933"));
+    QCOMPARE(settings.Get("color_window_background"), QApplication::palette().color(QPalette::Window).name());
+    // Two flags that are "yes" share one value item.
+    QCOMPARE(settings.ValueItem("log_room_chat"), settings.ValueItem("log_private_chat"));
+    QCOMPARE(window->Ui().tabControl->currentIndex(), 1);
+
+    // The folder chosen at first start is listed, open to everyone.
+    QTreeWidget* list = window->Ui().sharedFoldersList;
+    QVERIFY(gui::WaitFor([&] { return list->topLevelItemCount() == 1; }));
+    QCOMPARE(list->topLevelItem(0)->text(0), shared.path());
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("Everyone"));
+}
+
+void TestFirstStart::sharedFolderIsFoundByAnotherUser()
+{
+    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }));
+    DriverProcess* finder = session.StartDriver(QStringLiteral("finder"));
+    QVERIFY(finder);
+    finder->Send(QStringLiteral("search marrowfish"));
+    const QString result = finder->WaitFor(QStringLiteral("search-result "));
+    QVERIFY2(result.contains(QStringLiteral("newcomer")), qPrintable(result));
+    QVERIFY(result.contains(QStringLiteral("marrowfish song.mp3")));
+}
+
+void TestFirstStart::rescanReportsAddedAndRemovedFiles()
+{
+    WriteFile(shared.filePath(QStringLiteral("second.txt")), "b");
+    WriteFile(shared.filePath(QStringLiteral("third.txt")), "c");
+    session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("rescan_shares"));
+    SharedFilesRescannedDialog* report = nullptr;
+    QVERIFY(gui::WaitFor([&] {
+        report = session.Window()->findChild<SharedFilesRescannedDialog*>();
+        return report && report->isVisible();
+    }));
+    QCOMPARE(report->windowTitle(), QStringLiteral("Shared Files Rescanned"));
+    QCOMPARE(report->plainTextEdit->toPlainText(), QStringLiteral("2 files added.\n0 files removed."));
+    report->close();
+}
+
+void TestFirstStart::userListImportGoodAndTruncated()
+{
+    const QString path = shared.filePath(QStringLiteral("hotlist.cfg"));
+    // The explanation, the file dialog, the outcome.
+    auto import = [&] {
+        gui::ModalAnswerer answers;
+        answers.Add(gui::PressButton(QMessageBox::Ok));
+        answers.Add(ChooseFile(path));
+        answers.Add(gui::PressButton(QMessageBox::Ok));
+        session.Window()->OnImportUserListClicked();
+        return answers.Seen().size() == 3 ? answers.Seen()[2].text : QString();
+    };
+    // A list cut in its second name adds nobody.
+    const QByteArray whole = HotList({ "importee_a", "importee_b" });
+    WriteFile(path, whole.left(whole.size() - 3));
+    QCOMPARE(import(), QStringLiteral("Import could not be completed successfully."));
+    QVERIFY(!InUserList("importee_a"));
+
+    WriteFile(path, whole);
+    QCOMPARE(import(), QStringLiteral("Import successful."));
+    QVERIFY(InUserList("importee_a"));
+    QVERIFY(InUserList("importee_b"));
+}
+
+GUI_TEST_MAIN(TestFirstStart)
+#include "tst_firststart.moc"

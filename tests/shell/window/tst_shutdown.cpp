@@ -1,0 +1,77 @@
+// Closing the window while a file is being uploaded ends cleanly, and the data
+// file it leaves loads at the next start.
+#include "gui/GuiTest.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTreeWidget>
+#include <cstdio>
+
+GUI_CHILD_ROLE(verify_data_file)
+{
+    gui::Session session;
+    if (!session.Prepare())
+        return 1;
+    gui::ModalAnswerer answers;
+    MainWindow* window = session.StartWindow(QString());
+    if (!window || !answers.Seen().isEmpty()) {
+        std::fprintf(stderr, "the data file did not load cleanly\n");
+        return 1;
+    }
+    const bool ok = settings.Get("username") == QLatin1String("sender")
+        && window->Ui().sharedFoldersList->topLevelItemCount() == 1;
+    session.CloseWindow();
+    return ok ? 0 : 1;
+}
+
+class TestShutdown : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    QTemporaryDir shared;
+
+private slots:
+    void closeDuringAnUploadEndsCleanly();
+};
+
+void TestShutdown::closeDuringAnUploadEndsCleanly()
+{
+    QVERIFY(session.Prepare());
+    {
+        QFile big(shared.filePath(QStringLiteral("slowpoke.bin")));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(8 * 1024 * 1024, 'z'));
+    }
+    MainWindow* window = session.StartWindow(QStringLiteral("sender"));
+    QVERIFY(window);
+    // Slow enough that the upload is still running when the window closes.
+    transferQueueManager->SetUploadSpeedLimit(64);
+    transferQueueManager->EnableUploadSpeedLimit(true);
+    sharedFoldersManager->AddSharedFolder(shared.path()).NewItem("shared_public");
+    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }));
+
+    DriverProcess* taker = session.StartDriver(QStringLiteral("taker"));
+    QVERIFY(taker);
+    taker->Send(QStringLiteral("search slowpoke"));
+    const QStringList result = taker->WaitFor(QStringLiteral("search-result ")).split(QLatin1Char(' '));
+    QVERIFY(result.size() >= 5);
+    taker->Send(QStringLiteral("download sender %1 %2").arg(result[3], result.mid(4).join(QLatin1Char(' '))));
+    QVERIFY(gui::WaitFor([] {
+        for (ItemPtr upload : d.GetType("upload_entry")->GetItems())
+            if (upload["upload_entry_status"].AsString() == QLatin1String("uploading"))
+                return true;
+        return false;
+    }));
+
+    QElapsedTimer clock;
+    clock.start();
+    session.CloseWindow();
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QFile::exists(MainWindow::DataFilePath()));
+    QCOMPARE(session.RunChild("verify_data_file"), 0);
+}
+
+GUI_TEST_MAIN(TestShutdown)
+#include "tst_shutdown.moc"
