@@ -1,0 +1,100 @@
+// The new-version dialog and the excluded-extensions dialog.
+#include "ExcludedExtensionsDialog.h"
+#include "NewVersionDialog.h"
+#include "UpdateChecker.h"
+#include "helper_kit.h"
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextEdit>
+
+class TestNoticeDialogs : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PrepareKit(); }
+    void newVersionShowsBuildsAndSkips();
+    void excludedExtensionsFollowTheStore();
+};
+
+void TestNoticeDialogs::newVersionShowsBuildsAndSkips()
+{
+    QCOMPARE(NewVersionDialog::BuildText(20130112), QStringLiteral("Build 1/12/2013"));
+    QCOMPARE(NewVersionDialog::BuildText(20261205), QStringLiteral("Build 12/5/2026"));
+
+    settings.Set("skip_version", "1");
+    QWidget window;
+    QPointer<NewVersionDialog> dialog = new NewVersionDialog(20991231, "http://example.org/get",
+        { "Faster searches", "<b>not bold</b> & <img src=\"file:///etc/passwd\">" }, &window);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("MarrowbyQt Update"));
+    QCOMPARE(dialog->Form()->newVersionEdit->text(), QStringLiteral("Build 12/31/2099"));
+    QCOMPARE(dialog->Form()->currentVersionEdit->text(), NewVersionDialog::BuildText(g_currentVersion));
+    // The web host's text is plain text: markup shows as typed.
+    QCOMPARE(dialog->Form()->descriptionEdit->toPlainText(),
+        QStringLiteral("Faster searches\n<b>not bold</b> & <img src=\"file:///etc/passwd\">"));
+    QCOMPARE(dialog->Form()->descriptionEdit->textCursor().position(), 0);
+
+    // Only web links are opened.
+    QVERIFY(NewVersionDialog::DownloadUrl("https://example.org/x").isValid());
+    QVERIFY(!NewVersionDialog::DownloadUrl("file:///usr/bin/xterm").isValid());
+    QVERIFY(!NewVersionDialog::DownloadUrl("javascript:alert(1)").isValid());
+
+    dialog->show();
+    dialog->Form()->skipButton->click();
+    QCOMPARE(settings.Get("skip_version"), QStringLiteral("20991231"));
+    QVERIFY(dialog); // not deleted under its own button's signal
+    QTRY_VERIFY(!dialog);
+}
+
+void TestNoticeDialogs::excludedExtensionsFollowTheStore()
+{
+    Type* extensions = d.DeclareType("excluded_download_extension", kEntity);
+    extensions->GetItem("iso");
+    QWidget window;
+    QPointer<ExcludedExtensionsDialog> dialog = new ExcludedExtensionsDialog(&window);
+    QCOMPARE(excludedExtensionsDialog, dialog.data());
+    Ui_ExcludedExtensionsDialog* ui = dialog->Form();
+    auto add = [ui](const char* text) {
+        ui->newExtensionEdit->setText(QString::fromLatin1(text));
+        ui->newExtensionButton->click();
+        QVERIFY(ui->newExtensionEdit->text().isEmpty());
+    };
+    add("   ");
+    add("  .tmp ");
+    add(".tmp");
+    add("ISO");
+    QStringList rows;
+    for (int i = 0; i < ui->extensionListWidget->count(); ++i)
+        rows << ui->extensionListWidget->item(i)->text();
+    QCOMPARE(rows, QStringList({ ".tmp", "ISO", "iso" }));
+    QCOMPARE(ExcludedExtensionsDialog::ExtensionsText(), QStringLiteral("iso .tmp ISO"));
+
+    // Below the last row there is no menu.
+    dialog->show();
+    const QRect last = ui->extensionListWidget->visualItemRect(ui->extensionListWidget->item(2));
+    bool menuShown = false;
+    QTimer::singleShot(50, qApp, [&menuShown] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            menuShown = true;
+            menu->close();
+        }
+    });
+    dialog->OnExtensionListContextMenuRequested(last.bottomLeft() + QPoint(2, 30));
+    QTest::qWait(80);
+    QVERIFY(!menuShown);
+
+    ui->extensionListWidget->selectAll();
+    dialog->OnRemoveExcludedExtension();
+    QCOMPARE(ui->extensionListWidget->count(), 0);
+    QCOMPARE(extensions->Count(), size_t(0));
+
+    dialog->close();
+    QTRY_VERIFY(!dialog);
+    QVERIFY(!excludedExtensionsDialog);
+    // The closed dialog no longer hears the store.
+    extensions->GetItem("bak");
+}
+
+QTEST_MAIN(TestNoticeDialogs)
+#include "tst_noticedialogs.moc"
