@@ -62,17 +62,6 @@ ExcludedExtensionsDialog::~ExcludedExtensionsDialog()
         excludedExtensionsDialog = nullptr;
 }
 
-QString ExcludedExtensionsDialog::ExtensionsText()
-{
-    Type* type = d.HasType(kType);
-    QStringList values;
-    if (type) {
-        for (ItemPtr item : type->GetItems())
-            values << item.AsString();
-    }
-    return values.join(QLatin1Char(' '));
-}
-
 void ExcludedExtensionsDialog::OnExtensionAdded(ItemPtr item) { m_ui->extensionListWidget->addItem(item.AsString()); }
 
 void ExcludedExtensionsDialog::OnNewExtensionButtonClicked()

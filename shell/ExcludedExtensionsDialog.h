@@ -27,9 +27,6 @@ public:
     ~ExcludedExtensionsDialog() override;
 
     Ui_ExcludedExtensionsDialog* Form() const { return m_ui.get(); }
-    // The values of every excluded extension in the store's order, separated
-    // by single spaces: the Options page's field.
-    static QString ExtensionsText();
 
 public slots:
     void OnNewExtensionButtonClicked();
