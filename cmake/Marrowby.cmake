@@ -18,6 +18,17 @@ function(marrowby_library name)
     set(sources ${stub})
   endif()
   add_library(${name} STATIC ${sources})
+  # With Ninja, moc reruns only when a file it read before changes, so a
+  # header added to an existing build folder would never be run through it.
+  # A changed list of headers (seen when the glob above runs again) drops the
+  # run's time stamp, which makes it run.
+  set(headers ${sources})
+  list(FILTER headers INCLUDE REGEX "\\.h$")
+  string(SHA1 headers_hash "${headers}")
+  if(NOT headers_hash STREQUAL "${MARROWBY_HEADERS_${name}}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/timestamp)
+    set(MARROWBY_HEADERS_${name} ${headers_hash} CACHE INTERNAL "")
+  endif()
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
   target_compile_definitions(${name} PUBLIC
