@@ -64,6 +64,8 @@ ActionSetToolBar::ActionSetToolBar(QWidget* parent)
 
 ActionSetToolBar::~ActionSetToolBar()
 {
+    // Destroying the buttons below may move the focus: not to this half-gone bar.
+    disconnect(qApp, nullptr, this, nullptr);
     if (actionBar == this)
         actionBar = nullptr;
 }
@@ -221,7 +223,7 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
             tree = qobject_cast<QTreeWidget*>(w);
         if (!widgetItem)
             continue;
-        m_currentWidgetItem = widgetItem;
+        m_currentWidgetItemAddress = reinterpret_cast<quintptr>(w);
         m_currentTree = tree;
         ChangeSet(w, widgetItem["toolbar_action_set"].AsString());
         for (ItemPtr pair : widgetItem.GetItems("action_key_value_pair"))
@@ -349,7 +351,8 @@ void ActionSetToolBar::OnActionTriggered(bool)
                 return;
         } else {
             QTreeWidgetItem* row = selected.first();
-            for (ItemPtr pair : m_currentWidgetItem.GetItems("action_key_column_pair"))
+            ItemPtr widgetItem = WidgetItem(reinterpret_cast<const void*>(m_currentWidgetItemAddress));
+            for (ItemPtr pair : widgetItem.GetItems("action_key_column_pair"))
                 SetKeyValue(pair["action_key"].AsString(), row->text(pair["action_column"].AsInt()));
         }
     }
@@ -367,10 +370,10 @@ void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
             for (ItemPtr owned : widgetItem.GetItems(type).ToList())
                 owned.Remove();
         }
-        if (m_currentWidgetItem == widgetItem)
-            m_currentWidgetItem = ItemPtr();
         widgetItem.Remove();
     }
+    if (m_currentWidgetItemAddress == reinterpret_cast<quintptr>(ip_widget))
+        m_currentWidgetItemAddress = 0;
     if (m_currentWidgetAddress && m_currentWidgetAddress == reinterpret_cast<quintptr>(ip_widget)) {
         m_currentWidgetAddress = 0;
         m_currentWidget = nullptr;

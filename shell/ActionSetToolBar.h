@@ -88,7 +88,9 @@ private:
     Type* m_needsSelectionType;
 
     QString m_currentSet;
-    ItemPtr m_currentWidgetItem;
+    // The current widget item is found again by this address when needed: a
+    // handle kept across events could outlive its item.
+    quintptr m_currentWidgetItemAddress = 0;
     QPointer<QTreeWidget> m_currentTree;
     QPointer<QWidget> m_currentWidget;
     quintptr m_currentWidgetAddress = 0; // compared when it is being destroyed

@@ -38,6 +38,8 @@ EventToolBar::EventToolBar(QWidget* parent)
 
 EventToolBar::~EventToolBar()
 {
+    // Destroying the buttons below may move the focus: not to this half-gone bar.
+    disconnect(qApp, nullptr, this, nullptr);
     if (eventToolBar == this)
         eventToolBar = nullptr;
 }
