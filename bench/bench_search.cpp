@@ -1,0 +1,236 @@
+// link: pages
+// One results tab taking 50,000 results, arriving as 500 replies of 100 from
+// 500 users (rows, node items, the filter applied as they arrive), against a
+// bare QTreeWidget that takes the same rows at their sorted place in the same
+// run. Then the re-sort of a 50,000-row flat tab by another column.
+//
+// Usage: bench_search [replies] [files-per-reply]   (defaults 500 and 100)
+// Prints:
+//   search.results_50k: N s
+//   search.results_50k_bare_tree: N s
+//   search.results_50k_longest_stall: N ms
+//   search.resort_50k: N ms
+#include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultsForm.h"
+#include "peers/DNetManager.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "shell/SizeManager.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/DelayedInvoker.h"
+#include "store/GeneralFunctions.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+#include "transfers/TransferQueueManager.h"
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Row {
+    QString user, free, speed, folder, file, size;
+};
+
+// Replies as the peer network stores them, made before any clock runs.
+std::vector<ItemPtr> MakeReplies(unsigned token, int replies, int files, std::vector<std::vector<Row>>* rows)
+{
+    ItemPtr request = d.GetType("search_request")->HasItem(Value(token));
+    std::vector<ItemPtr> out;
+    for (int r = 0; r < replies; ++r) {
+        const QString user = QStringLiteral("user%1").arg(r, 4, 10, QLatin1Char('0'));
+        ItemPtr reply = d.GetType("search_results")->NewItem();
+        reply.Connect(d.GetType("user")->GetItem(Value(user)));
+        const bool free = r % 3 == 0;
+        reply.Connect(d.GetType("search_results_user_available")->GetItem(free ? "yes" : "no"));
+        reply.Connect(d.GetType("search_results_user_speed")->GetItem(Value((r * 7919) % 500000)));
+        reply.Connect(d.GetType("search_results_uploads_in_queue")->GetItem(Value(r % 17)));
+        std::vector<Row> replyRows;
+        for (int f = 0; f < files; ++f) {
+            const std::string folder = "music\\artist " + std::to_string(r % 50) + "\\album " + std::to_string(f / 12);
+            const std::string name = "track " + std::to_string((f * 37) % files) + (f % 4 ? " live.mp3" : ".mp3");
+            ItemPtr result = d.GetType("search_result")->NewItem();
+            result.Connect(d.GetType("search_result_file_name")->GetItem(Value(name)));
+            result.Connect(d.GetType("search_result_file_folder")->GetItem(Value(folder)));
+            result.Connect(d.GetType("file_size")->GetItem(Value(3000000LL + (f * 104729LL) % 9000000LL)));
+            result.Connect(d.GetType("bitrate")->GetItem(Value(128 + (f % 3) * 96)));
+            reply.Connect(result);
+            replyRows.push_back({ user, free ? QStringLiteral("Y") : QString::number(r % 17),
+                QString::number(((r * 7919) % 500000) / 1024.0, 'f', 1),
+                ReversePathname(QString::fromStdString(folder)), QString::fromStdString(name),
+                CommafyNumber(3000000LL + (f * 104729LL) % 9000000LL) });
+        }
+        request.Connect(reply);
+        out.push_back(reply);
+        if (rows)
+            rows->push_back(std::move(replyRows));
+    }
+    return out;
+}
+
+template <class Less> int Position(QTreeWidget* tree, QTreeWidgetItem* parent, QTreeWidgetItem* row, Less less)
+{
+    int low = 0, high = parent ? parent->childCount() : tree->topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        QTreeWidgetItem* other = parent ? parent->child(mid) : tree->topLevelItem(mid);
+        if (less(row, other))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}
+
+// The same rows in a plain tree, each at its sorted place, sorting off.
+double BareTree(QWidget* host, const std::vector<std::vector<Row>>& replies)
+{
+    auto* tree = new QTreeWidget(host);
+    tree->setColumnCount(7);
+    tree->setUniformRowHeights(true);
+    tree->resize(host->size());
+    tree->show();
+    tree->raise();
+    QElapsedTimer clock;
+    clock.start();
+    auto byText = [](int column) {
+        return [column](QTreeWidgetItem* a, QTreeWidgetItem* b) { return a->text(column) < b->text(column); };
+    };
+    for (const auto& rows : replies) {
+        auto* user = new QTreeWidgetItem;
+        user->setText(0, rows.front().user);
+        user->setText(1, rows.front().free);
+        user->setText(2, rows.front().speed);
+        tree->insertTopLevelItem(Position(tree, nullptr, user, byText(2)), user);
+        user->setExpanded(true);
+        QTreeWidgetItem* folder = nullptr;
+        for (const Row& row : rows) {
+            if (!folder || folder->text(3) != row.folder) {
+                folder = nullptr;
+                for (int i = 0; i < user->childCount() && !folder; ++i)
+                    if (user->child(i)->text(3) == row.folder)
+                        folder = user->child(i);
+                if (!folder) {
+                    folder = new QTreeWidgetItem;
+                    folder->setText(3, row.folder);
+                    user->insertChild(Position(tree, user, folder, byText(3)), folder);
+                    folder->setExpanded(true);
+                }
+            }
+            auto* file = new QTreeWidgetItem;
+            file->setText(4, row.file);
+            file->setText(5, row.size);
+            folder->insertChild(Position(tree, folder, file, byText(4)), file);
+        }
+        QCoreApplication::processEvents();
+    }
+    QCoreApplication::processEvents();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    delete tree;
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("HOME", QDir::tempPath().toUtf8() + "/bench_search_home");
+    QDir().mkpath(qEnvironmentVariable("HOME"));
+    QApplication app(argc, argv);
+    const int replies = argc > 1 ? atoi(argv[1]) : 500;
+    const int files = argc > 2 ? atoi(argv[2]) : 100;
+
+    new TimerManager(&app);
+    dataSaver = new DataSaver(&d);
+    new Server(&app);
+    Settings::CreateTypes();
+    gp_server->CreateData();
+    settings.Set("use_upnp", "no");
+    settings.Set("listening_port", "0");
+    settings.Set("obfuscated_listening_port", "0");
+    new PeerMessenger(&app);
+    new DelayedInvoker(&app);
+    new DNetManager(&app);
+    new SharedFoldersManager(&app);
+    new TransferQueueManager(&app);
+
+    QMainWindow window;
+    mainWindow = &window;
+    actionBar = new ActionSetToolBar(&window);
+    window.addToolBar(actionBar);
+    sizeManager = new SizeManager(&window);
+    auto* form = new SearchForm(&window);
+    window.setCentralWidget(form);
+    form->Init();
+    eventToolBar = new EventToolBar(&window);
+    window.addToolBar(eventToolBar);
+    dataSaver->Load(QDir::homePath() + QStringLiteral("/.not-here"));
+    window.resize(1300, 850);
+    window.show();
+    QTest::qWait(50);
+
+    // The tree layout with a filter that hides about a quarter of the files.
+    const unsigned token = gp_server->FileSearch(QStringLiteral("music track"), false);
+    SearchResultsForm* tab = form->CreateSearchForm(token, QStringLiteral("music track"), ManualSearch);
+    tab->filterEdit()->setText(QStringLiteral("track -album 7"));
+    std::vector<std::vector<Row>> rows;
+    const std::vector<ItemPtr> stored = MakeReplies(token, replies, files, &rows);
+    QCoreApplication::processEvents();
+
+    QElapsedTimer clock;
+    qint64 longest = 0;
+    clock.start();
+    for (ItemPtr reply : stored) {
+        QElapsedTimer step;
+        step.start();
+        form->OnUserSearchResults(reply);
+        QCoreApplication::processEvents();
+        longest = std::max(longest, step.nsecsElapsed());
+    }
+    // The tab ends sorted, as the once-a-second sort leaves it.
+    QElapsedTimer step;
+    step.start();
+    tab->Sort();
+    QCoreApplication::processEvents();
+    longest = std::max(longest, step.nsecsElapsed());
+    const double seconds = clock.nsecsElapsed() / 1e9;
+
+    const double bare = BareTree(tab, rows);
+    std::printf("search.results_50k: %.3f s\n", seconds);
+    std::printf("search.results_50k_bare_tree: %.3f s\n", bare);
+    std::printf("search.results_50k_longest_stall: %.1f ms\n", longest / 1e6);
+    std::fflush(stdout);
+
+    // The flat layout, then a click on the File header.
+    settings.Set("use_old_style_search_results", "yes");
+    const unsigned flatToken = gp_server->FileSearch(QStringLiteral("music track"), false);
+    SearchResultsForm* flat = form->CreateSearchForm(flatToken, QStringLiteral("music track"), ManualSearch);
+    for (ItemPtr reply : MakeReplies(flatToken, replies, files, nullptr))
+        form->OnUserSearchResults(reply);
+    flat->Sort();
+    QTest::qWait(20);
+    QHeaderView* header = flat->searchResults()->header();
+    const QPoint at(header->sectionViewportPosition(4) + 5, header->height() / 2);
+    QElapsedTimer resort;
+    resort.start();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QCoreApplication::processEvents();
+    std::printf("search.resort_50k: %.1f ms\n", resort.nsecsElapsed() / 1e6);
+    if (flat->SortColumn() != 4)
+        std::printf("search.resort_50k: the click did not reach the header\n");
+    std::fflush(stdout);
+    std::_Exit(0);
+}

@@ -1,0 +1,111 @@
+#include "SearchResultListItem.h"
+
+namespace {
+
+constexpr int kFileNumbersRole = Qt::UserRole + 1; // "yes" on file rows
+constexpr int kSizeRole = Qt::UserRole + 2;
+constexpr int kBitrateRole = Qt::UserRole + 3;
+
+// The rank of a Free cell in ascending order: a free slot ranks last, then
+// shorter queues. Cells that read as the same queue rank the same, whatever
+// their text, so the order stays a strict weak order.
+struct FreeKey {
+    bool free;
+    qint64 queue;
+};
+
+FreeKey ReadFree(const QTreeWidgetItem& row)
+{
+    const QString text = row.text(FreeColumn);
+    if (text == QLatin1String("Y"))
+        return { true, 0 };
+    return { false, text.toLongLong() };
+}
+
+} // namespace
+
+SearchResultListItem::SearchResultListItem(QTreeWidget* parent)
+    : QTreeWidgetItem(parent)
+{
+}
+
+SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent)
+    : QTreeWidgetItem(parent)
+{
+}
+
+SearchResultListItem::SearchResultListItem() = default;
+
+SearchResultListItem::~SearchResultListItem() = default;
+
+void SearchResultListItem::SetFileNumbers(qint64 size, int bitrate)
+{
+    setData(SizeColumn, kFileNumbersRole, true);
+    setData(SizeColumn, kSizeRole, size);
+    setData(SizeColumn, kBitrateRole, bitrate);
+}
+
+bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem& other, int column)
+{
+    switch (column) {
+    case UserColumn:
+    case FolderColumn:
+    case FileColumn:
+        // Without regard to case, and without making lower-cased copies.
+        return QString::compare(a.text(column), other.text(column), Qt::CaseInsensitive) < 0;
+    case FreeColumn: {
+        const FreeKey ka = ReadFree(a);
+        const FreeKey kb = ReadFree(other);
+        if (ka.free != kb.free)
+            return kb.free;
+        if (ka.queue != kb.queue)
+            return kb.queue < ka.queue; // a longer queue ranks lower
+        const double speedA = a.text(SpeedColumn).toDouble();
+        const double speedB = other.text(SpeedColumn).toDouble();
+        if (speedA != speedB)
+            return speedA < speedB;
+        return other.text(FileColumn) < a.text(FileColumn);
+    }
+    case SpeedColumn:
+        return a.text(SpeedColumn).toDouble() < other.text(SpeedColumn).toDouble();
+    case SizeColumn:
+    case AttributesColumn: {
+        if (!a.data(SizeColumn, kFileNumbersRole).toBool() || !other.data(SizeColumn, kFileNumbersRole).toBool())
+            return false;
+        const int role = column == SizeColumn ? kSizeRole : kBitrateRole;
+        return a.data(SizeColumn, role).toLongLong() > other.data(SizeColumn, role).toLongLong();
+    }
+    default:
+        return false;
+    }
+}
+
+bool SearchResultListItem::LessThan(const QTreeWidgetItem& other, int column) const
+{
+    return Less(*this, other, column);
+}
+
+bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
+{
+    const QTreeWidget* tree = treeWidget();
+    return LessThan(other, tree ? tree->sortColumn() : 0);
+}
+
+int SearchResultListItem::SortedPosition(
+    QTreeWidget* tree, QTreeWidgetItem* parent, const QTreeWidgetItem* row, int column, Qt::SortOrder order)
+{
+    const int count = parent ? parent->childCount() : tree->topLevelItemCount();
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        const QTreeWidgetItem* other = parent ? parent->child(mid) : tree->topLevelItem(mid);
+        // Does the new row rank strictly before the one at mid in this order?
+        const bool before = order == Qt::AscendingOrder ? Less(*row, *other, column) : Less(*other, *row, column);
+        if (before)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// A row of a search results tab, at every level of the tree and in the flat
+// list. It exists for its order: free slot, queue length, speed, names, size
+// and bitrate, so that one click brings the most promising sources up.
+//
+// The size and bitrate of a file row are copied into the row's data when the
+// row is made (results never change afterwards), so a sort by those columns
+// never goes back to the store.
+#include <QTreeWidgetItem>
+
+// The columns of a results tree.
+enum SearchColumn {
+    UserColumn,
+    FreeColumn,
+    SpeedColumn,
+    FolderColumn,
+    FileColumn,
+    SizeColumn,
+    AttributesColumn,
+    SearchColumnCount
+};
+
+class SearchResultListItem : public QTreeWidgetItem {
+public:
+    explicit SearchResultListItem(QTreeWidget* parent);
+    explicit SearchResultListItem(QTreeWidgetItem* parent);
+    // A row made without a parent, to be inserted later at its place.
+    SearchResultListItem();
+    ~SearchResultListItem() override;
+
+    // Marks the row as a file row with its size and bitrate.
+    void SetFileNumbers(qint64 size, int bitrate);
+
+    // Whether this row ranks before the other in ascending order of the column.
+    bool LessThan(const QTreeWidgetItem& other, int column) const;
+    static bool Less(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
+    bool operator<(const QTreeWidgetItem& other) const override;
+
+    // Where a new row belongs among the children of parent (or the top-level
+    // rows of tree when parent is null) for the column and order: the index
+    // after every row that does not rank after it, so equal rows keep their
+    // order of arrival.
+    static int SortedPosition(
+        QTreeWidget* tree, QTreeWidgetItem* parent, const QTreeWidgetItem* row, int column, Qt::SortOrder order);
+};

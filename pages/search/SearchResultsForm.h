@@ -1,0 +1,121 @@
+#pragma once
+// The page of one search: the replies as a tree of user, folder and file rows
+// (or, with "use_old_style_search_results", a flat list of file rows), the
+// related searches beside them and the filter row beneath.
+//
+// Rows are tied to the store by node items whose value is the row's address
+// (search_results_user_node, search_results_folder_node, search_result_node);
+// the tab itself is the search_results_widget item whose value is the form's
+// address. New rows are appended with sorting off; the tab re-sorts itself at
+// most once a second while replies arrive. The filter runs over the folders
+// that a reply touched when it arrives, and over the whole tab when its text
+// changes; both use the same walk, in which a word never matches across the
+// boundary of folder and file name.
+#include "store/Data.h"
+#include "store/FilterParser.h"
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class SearchResultsForm : public QWidget, public DataHandler {
+    Q_OBJECT
+public:
+    SearchResultsForm(QString searchText, bool wishList, QWidget* parent = nullptr);
+    ~SearchResultsForm() override;
+    void Init();
+
+    QTreeWidget* searchResults() const { return m_results; }
+    QLineEdit* filterEdit() const { return m_filterEdit; }
+    QTreeWidget* CorrelationsWidget() const { return m_correlations; }
+    QComboBox* savedFiltersBox() const { return m_savedFilters; }
+    QPushButton* saveFilterButton() const { return m_saveFilter; }
+    QCheckBox* defaultFilterBox() const { return m_defaultFilter; }
+    QPushButton* filterHelpButton() const { return m_filterHelp; }
+    QPushButton* clearFilterButton() const { return m_clearFilter; }
+    const QString& SearchText() const { return m_searchText; }
+    bool IsWishList() const { return m_wishList; }
+    bool IsOldStyle() const { return m_oldStyle; }
+    int SortColumn() const { return m_sortColumn; }
+    Qt::SortOrder SortOrder() const { return m_sortOrder; }
+
+    // The tab's search_results_widget item, or a null handle once it is gone.
+    ItemPtr WidgetItem() const;
+
+    void AddUserSearchResults(ItemPtr searchResults);
+    // Adds one file; the user row in the tree layout, null in the flat one.
+    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult);
+    QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* row) const;
+    void PopulateCorrelations();
+    void SetSortingParamters(int column, Qt::SortOrder order);
+
+    // Folder, then file name, case-sensitive.
+    static bool CompareSearchResults(ItemPtr a, ItemPtr b);
+    // The node items of a row (null handles when the row has none).
+    static ItemPtr FileNode(const QTreeWidgetItem* row);
+    static ItemPtr FolderNode(const QTreeWidgetItem* row);
+    static ItemPtr UserNode(const QTreeWidgetItem* row);
+    // The search_result of a file row.
+    static ItemPtr ResultOfRow(const QTreeWidgetItem* row);
+    // The search_result items under a folder row.
+    static ItemList FolderRowResults(const QTreeWidgetItem* folderRow);
+    // Queues one result for download, links the entry to the search text item
+    // and marks the result's row; the entry (null without a transfer engine).
+    static ItemPtr DownloadResult(ItemPtr result, bool single, ItemPtr searchText);
+    // The search_request_text of the search a result belongs to.
+    static ItemPtr SearchTextOfResult(ItemPtr result);
+
+public slots:
+    void Sort();
+    void OnSectionClicked(int column);
+    void OnSearchCorrelations(QString searchText);
+    void OnResultDoubleClicked(QTreeWidgetItem* row, int column);
+    void OnContextMenuRequested(const QPoint& pos);
+    void OnFilterHelpClicked();
+    void OnFilterTextChanged(const QString& text);
+    void OnSaveFilterClicked();
+    void OnSavedFiltersBoxIndexChanged(int index);
+    void OnClearFilterClicked();
+    void OnDefaultFilterBoxToggled(bool checked);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildWidgets();
+    void OnSavedFilterAdded(ItemPtr item);
+    void OnSavedFilterRemoved(ItemPtr item);
+    // Hides or shows a folder row and its file rows; true when it stays shown.
+    bool FilterFolderRow(QTreeWidgetItem* folderRow, const FilterParser& filter) const;
+    // A user row is shown while one of its folder rows is.
+    void UpdateUserRow(QTreeWidgetItem* userRow) const;
+    bool FlatRowPasses(QTreeWidgetItem* row, const FilterParser& filter) const;
+    void AlertWishList();
+    static QString FilterKey(const QString& text);
+
+    QString m_searchText;
+    bool m_wishList;
+    bool m_oldStyle = false;
+    int m_sortColumn = 1;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+
+    QSplitter* m_splitter;
+    QTreeWidget* m_results;
+    QTreeWidget* m_correlations;
+    QPushButton* m_filterHelp;
+    QComboBox* m_savedFilters;
+    QLineEdit* m_filterEdit;
+    QPushButton* m_clearFilter;
+    QPushButton* m_saveFilter;
+    QCheckBox* m_defaultFilter;
+
+    // Folder rows that the reply being added touched, filtered when it ends.
+    std::vector<QTreeWidgetItem*> m_touchedFolders;
+};

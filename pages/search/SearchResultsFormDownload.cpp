@@ -1,0 +1,81 @@
+// Downloads from a results tab: the double click and the context menu.
+#include "SearchResultListItem.h"
+#include "SearchResultMenuOptions.h"
+#include "SearchResultsForm.h"
+#include "transfers/TransferQueueManager.h"
+#include <QMenu>
+#include <QTreeWidget>
+#include <algorithm>
+#if __has_include("pages/users/UserMenuOptions.h")
+#include "pages/users/UserMenuOptions.h"
+#define MARROWBY_HAVE_USER_MENU 1
+#endif
+
+ItemPtr SearchResultsForm::DownloadResult(ItemPtr result, bool single, ItemPtr searchText)
+{
+    ItemPtr reply = result["search_results"];
+    if (!transferQueueManager || !reply)
+        return ItemPtr();
+    // Names go to the engine as the bytes the peer sent, not as display text.
+    ItemPtr entry = transferQueueManager->AddDownload(reply["user"].AsString(),
+        result["search_result_file_name"].Text(), result["search_result_file_folder"].Text(),
+        result["file_size"].AsInt64(), single, 0);
+    if (entry && searchText)
+        entry.Connect(searchText);
+    if (QTreeWidgetItem* row = result["search_result_node"].AsPointer<QTreeWidgetItem>())
+        row->setIcon(FileColumn, QIcon(QStringLiteral(":/icons/download_icon")));
+    return entry;
+}
+
+void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* row, int)
+{
+    if (!row)
+        return;
+    ItemList results;
+    bool fileRow = false;
+    if (ItemPtr result = ResultOfRow(row)) {
+        results.push_back(result);
+        fileRow = true;
+    } else if (FolderNode(row)) {
+        results = FolderRowResults(row);
+    } else if (ItemPtr userNode = UserNode(row)) {
+        for (ItemPtr folderNode : userNode.GetItems("search_results_folder_node"))
+            for (ItemPtr fileNode : folderNode.GetItems("search_result_node"))
+                if (ItemPtr result = fileNode["search_result"])
+                    results.push_back(result);
+    }
+    if (results.empty())
+        return;
+    std::stable_sort(results.begin(), results.end(), &SearchResultsForm::CompareSearchResults);
+    ItemPtr searchText = SearchTextOfResult(results.front());
+    for (ItemPtr result : results) {
+        if (!fileRow && transferQueueManager
+            && transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+            continue;
+        DownloadResult(result, fileRow, searchText);
+    }
+}
+
+void SearchResultsForm::OnContextMenuRequested(const QPoint& pos)
+{
+    auto* tree = qobject_cast<QTreeWidget*>(sender());
+    if (!tree)
+        tree = m_results;
+    QTreeWidgetItem* row = tree->itemAt(pos);
+    if (!row)
+        return;
+    QString user;
+    if (ItemPtr result = ResultOfRow(row))
+        user = result["search_results"]["user"].AsString();
+    else if (QTreeWidgetItem* userRow = GetNodeUserNode(row))
+        user = userRow->text(UserColumn);
+
+    QMenu menu;
+    SearchResultMenuOptions options(&menu, row, nullptr);
+#ifdef MARROWBY_HAVE_USER_MENU
+    UserMenuOptions userOptions(&menu, user, nullptr);
+#endif
+    if (menu.actions().isEmpty())
+        return;
+    menu.exec(tree->viewport()->mapToGlobal(pos));
+}
