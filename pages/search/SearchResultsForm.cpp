@@ -179,7 +179,10 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         speedText = QStringLiteral("%1").arg(speed, 0, 'f', 1);
 
     Type* fileNodeType = d.GetType("search_result_node");
+    ItemPtr nameItem = result["search_result_file_name"];
     if (m_oldStyle) {
+        if (!MarkShown(user.Get(), folderItem.Get(), nameItem.Get()))
+            return nullptr;
         auto* row = new SearchResultListItem;
         row->setText(UserColumn, user.AsString());
         row->setText(FreeColumn, freeText);
@@ -232,7 +235,9 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         folderNode.Connect(folderItem);
     }
 
-    // File row: always new.
+    // File row: new unless the folder row lists the name already.
+    if (!MarkShown(folderRow, nameItem.Get(), nullptr))
+        return userRow;
     auto* fileRow = new SearchResultListItem;
     fileRow->setText(FileColumn, fileName);
     fileRow->setText(SizeColumn, sizeText);
@@ -295,6 +300,12 @@ void SearchResultsForm::AlertWishList()
         eventToolBar->AddEvent(wish.AsString(), QStringLiteral(":/icons/wishlist_icon"), this, QString(),
             QStringLiteral("wishlist"), false);
     tabItem.Connect(d.GetType("search_results_widget_alerted")->GetGlobalNullItem());
+}
+
+bool SearchResultsForm::MarkShown(const void* a, const void* b, const void* c)
+{
+    const void* key[3] = { a, b, c };
+    return m_shownFiles.emplace(reinterpret_cast<const char*>(key), sizeof key).second;
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row) const

@@ -15,6 +15,8 @@
 #include "store/FilterParser.h"
 #include <QPointer>
 #include <QWidget>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 class QCheckBox;
@@ -118,4 +120,8 @@ private:
 
     // Folder rows that the reply being added touched, filtered when it ends.
     std::vector<QTreeWidgetItem*> m_touchedFolders;
+    // The files shown, by folder row (or user and folder) and name, so that a
+    // repeated wish-list search does not list a file twice.
+    std::unordered_set<std::string> m_shownFiles;
+    bool MarkShown(const void* a, const void* b, const void* c);
 };
