@@ -86,7 +86,7 @@ void SearchResultMenuOptions::OnBrowseFolder()
 #ifdef MARROWBY_HAVE_SHARE_BROWSE
     if (!sharesForm || m_user.isEmpty())
         return;
-    if (ShareForm* form = sharesForm->OpenShareBrowse(m_user))
+    if (auto* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(m_user)))
         form->BrowseToFolder(QString::fromStdString(m_folder));
 #endif
 }
