@@ -43,8 +43,9 @@ Session::~Session()
     m_drivers.clear();
 }
 
-bool Session::Prepare()
+bool Session::Prepare(const QStringList& serverArgs)
 {
+    m_serverArgs = serverArgs;
     // A child run keeps the parent's HOME and server.
     if (!qEnvironmentVariableIsSet(kRoleVariable)) {
         m_home = std::make_unique<QTemporaryDir>();
@@ -52,7 +53,7 @@ bool Session::Prepare()
             return false;
         qputenv("HOME", m_home->path().toUtf8());
         m_server = std::make_unique<StandinServer>();
-        if (!m_server->Start())
+        if (!m_server->Start(serverArgs))
             return false;
         m_port = m_server->Port();
         qputenv("MARROWBY_SERVER", QStringLiteral("127.0.0.1:%1").arg(m_port).toUtf8());
@@ -119,7 +120,7 @@ void Session::StopServer()
 bool Session::RestartServer()
 {
     m_server = std::make_unique<StandinServer>();
-    return m_server->Start({ QStringLiteral("--port"), QString::number(m_port) });
+    return m_server->Start(QStringList{ QStringLiteral("--port"), QString::number(m_port) } + m_serverArgs);
 }
 
 int Session::RunChild(const char* role, int ms)

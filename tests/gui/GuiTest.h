@@ -72,8 +72,9 @@ public:
 
     // A temporary HOME (or the given one) and a stand-in server on a free port;
     // HOME and MARROWBY_SERVER point at them. A child started by RunChild
-    // reuses both.
-    bool Prepare();
+    // reuses both. The server's extra arguments (such as a short
+    // "--wishlist-period") are kept for RestartServer.
+    bool Prepare(const QStringList& serverArgs = {});
     // The main window, shown and initialised. With a user name, the name and
     // password are stored first (and UPnP switched off) and it waits until
     // logged in (unless wait is false); with an empty name the first-start
@@ -103,6 +104,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<StandinServer> m_server;
     quint16 m_port = 0;
+    QStringList m_serverArgs;
     std::vector<std::unique_ptr<DriverProcess>> m_drivers;
     MainWindow* m_window = nullptr;
 };

@@ -1,0 +1,303 @@
+// The wish list: wishes added from a results tab, repeated by the stand-in
+// server's short period into one tab per wish with one alert, rows edited in
+// place, the searcher's turn and its guards, and the list after a restart.
+#include "helper_search.h"
+#include "helper_shares.h"
+#include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultsForm.h"
+#include "pages/search/WishListSearcher.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "shell/TabWidget.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "store/ui/WidgetFunctions.h"
+#include <QComboBox>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QTreeWidget>
+#include <climits>
+
+using namespace searchtest;
+
+namespace {
+
+const QStringList kServerArgs{ QStringLiteral("--wishlist-period"), QStringLiteral("2") };
+
+QTreeWidgetItem* WishRow(const QString& text)
+{
+    QTreeWidget* list = Page()->wishList();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(1) == text)
+            return list->topLevelItem(i);
+    return nullptr;
+}
+
+QStringList WishRows()
+{
+    QStringList rows;
+    QTreeWidget* list = Page()->wishList();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        auto* box = qobject_cast<QCheckBox*>(list->itemWidget(list->topLevelItem(i), 0));
+        rows << list->topLevelItem(i)->text(1) + (box && box->isChecked() ? QStringLiteral(" [x]") : QStringLiteral(" [ ]"));
+    }
+    return rows;
+}
+
+QCheckBox* WishBox(const QString& text)
+{
+    QTreeWidgetItem* row = WishRow(text);
+    return row ? qobject_cast<QCheckBox*>(Page()->wishList()->itemWidget(row, 0)) : nullptr;
+}
+
+ItemPtr Wish(const QString& text)
+{
+    return d.GetType("wish_list_item")->HasItem(Value(text));
+}
+
+SearchResultsForm* WishTab(const QString& text)
+{
+    TabWidget* tabs = Page()->wishListTabControl();
+    for (int i = 0; i < tabs->count(); ++i)
+        if (auto* tab = qobject_cast<SearchResultsForm*>(tabs->widget(i)); tab && tab->SearchText() == text)
+            return tab;
+    return nullptr;
+}
+
+size_t WishSearchesSent()
+{
+    return d.GetType("wishlist_search")->GetGlobalNullItem().CountItems("search_request");
+}
+
+void EditRow(QTreeWidgetItem* row, const QString& text)
+{
+    row->setText(1, text); // what the editor writes back
+    QCoreApplication::processEvents(); // the queued row deletions
+}
+
+} // namespace
+
+GUI_CHILD_ROLE(verify_wishes)
+{
+    gui::Session session;
+    if (!session.Prepare() || !session.StartWindow(QStringLiteral("alice")))
+        return 1;
+    if (WishRows() != QStringList{ QStringLiteral("come together [x]") }) {
+        qWarning() << "rows" << WishRows();
+        return 2;
+    }
+    // The next repetition opens the tab with the wish's own filter.
+    if (!gui::WaitFor([] { return WishTab(QStringLiteral("come together")); }, 20000))
+        return 3;
+    if (WishTab(QStringLiteral("come together"))->filterEdit()->text() != QLatin1String("-zzz"))
+        return 4;
+    return 0;
+}
+
+class TestWishList : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    QTemporaryDir shares;
+    DriverProcess* bob = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Wish/Come Together.mp3")), 128));
+        QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Wish/Other Song.mp3")), 128));
+        QVERIFY(session.Prepare(kServerArgs));
+        QVERIFY(session.StartWindow(QStringLiteral("alice")));
+        bob = session.StartDriver(QStringLiteral("bob"));
+        QVERIFY(bob);
+        bob->Send(QStringLiteral("share-folder ") + shares.filePath(QStringLiteral("Wish")));
+        bob->Send(QStringLiteral("wait-shares"));
+        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 2"));
+        QVERIFY(gui::WaitFor([] { return wishListSearcher->Timer()->isActive(); }));
+        settings.Set("show_event_buttons", "yes");
+    }
+
+    // A wish made from a manual tab is searched again and again into one tab:
+    // no file twice, one alert, the wish's own tool-bar texts.
+    void periodicSearches()
+    {
+        SearchResultsForm* manual = Search(QStringLiteral("come together"));
+        QVERIFY(manual);
+        QCOMPARE(ActionText(manual, QStringLiteral("add_remove_wishlist")), QStringLiteral("Add to Wishlist"));
+        Trigger(manual, QStringLiteral("add_remove_wishlist"));
+        Trigger(manual, QStringLiteral("add_remove_wishlist")); // already a wish: nothing
+        QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [x]") });
+        QCOMPARE(WishRow(QStringLiteral("come together"))->text(0), QStringLiteral("Y"));
+
+        QVERIFY(gui::WaitFor([] { return WishTab(QStringLiteral("come together")); }, 20000));
+        SearchResultsForm* tab = WishTab(QStringLiteral("come together"));
+        QVERIFY(WaitForFiles(tab, 1));
+        const ItemPtr widgetItem = tab->WidgetItem();
+        QVERIFY(gui::WaitFor([&] { return widgetItem.CountItems("search_request") >= 3; }, 20000));
+        QTest::qWait(500);
+        QCOMPARE(Page()->wishListTabControl()->count(), 1);
+        QCOMPARE(VisibleFiles(tab), QStringList{ QStringLiteral("Come Together.mp3") });
+        QCOMPARE(FileRowCount(tab), 1);
+        QCOMPARE(EventButtons().count(QStringLiteral("come together")), 1);
+        Shot(QStringLiteral("wish_event"));
+        FocusWidget(Page()->wishList());
+        Shot(QStringLiteral("wish_list"));
+
+        bool visible = true;
+        QCOMPARE(ActionText(tab, QStringLiteral("add_remove_wishlist")), QStringLiteral("Remove from Wish List"));
+        ActionText(tab, QStringLiteral("stop_search"), &visible);
+        QVERIFY(!visible);
+        // Looking at the tab clears its alert; the filter is kept on the wish.
+        QVERIFY(!EventButtons().contains(QStringLiteral("come together")));
+        tab->filterEdit()->setText(QStringLiteral("-z"));
+        tab->filterEdit()->setText(QStringLiteral("-zzz"));
+        QCOMPARE(Wish(QStringLiteral("come together"))["wish_list_item_filter_text"].AsString(), QStringLiteral("-zzz"));
+        QVERIFY(!d.GetType("wish_list_item_filter_text")->HasItem(Value("-z")));
+        FocusWidget(Page()->searchEdit());
+    }
+
+    // Unchecking a wish stops its searches; checking it resumes them. A
+    // closed wish tab takes its searches along and the next repetition opens
+    // a new one.
+    void uncheckStops()
+    {
+        QCheckBox* box = WishBox(QStringLiteral("come together"));
+        QVERIFY(box);
+        box->setChecked(false);
+        QVERIFY(!Wish(QStringLiteral("come together")).IsConnected("wish_list_item_enabled"));
+        QVERIFY(WishRow(QStringLiteral("come together"))->text(0).isEmpty());
+        const size_t sent = WishSearchesSent();
+        QTest::qWait(5000);
+        QCOMPARE(WishSearchesSent(), sent);
+
+        SearchForm* page = Page();
+        page->OnWishTabCloseRequested(0);
+        QCOMPARE(page->wishListTabControl()->count(), 0);
+        Trigger(page->wishList(), QStringLiteral("enable_all_wish_list_items"));
+        QVERIFY(box->isChecked());
+        QVERIFY(Wish(QStringLiteral("come together")).IsConnected("wish_list_item_enabled"));
+        QVERIFY(gui::WaitFor([] { return WishTab(QStringLiteral("come together")); }, 20000));
+        QCOMPARE(WishTab(QStringLiteral("come together"))->filterEdit()->text(), QStringLiteral("-zzz"));
+    }
+
+    // Rows edited in place.
+    void editing()
+    {
+        SearchForm* page = Page();
+        for (const char* text : { "alpha", "beta" }) {
+            ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value(text));
+            page->OnWishListItemAdded(wish);
+        }
+        Wish(QStringLiteral("alpha")).Connect(d.GetType("wish_list_item_filter_text")->GetItem(Value("keep")));
+        const ItemPtr alpha = Wish(QStringLiteral("alpha"));
+
+        // Blanks around the same text: the row reads the trimmed text and the
+        // wish (with its filter) stays.
+        EditRow(WishRow(QStringLiteral("alpha")), QStringLiteral("  alpha "));
+        QCOMPARE(Wish(QStringLiteral("alpha")), alpha);
+        QCOMPARE(alpha["wish_list_item_filter_text"].AsString(), QStringLiteral("keep"));
+        QVERIFY(WishRow(QStringLiteral("alpha")));
+
+        // A new text replaces the wish and keeps the check state.
+        WishBox(QStringLiteral("alpha"))->setChecked(true);
+        EditRow(WishRow(QStringLiteral("alpha")), QStringLiteral("gamma"));
+        QVERIFY(!Wish(QStringLiteral("alpha")));
+        QVERIFY(Wish(QStringLiteral("gamma")).IsConnected("wish_list_item_enabled"));
+        QVERIFY(WishBox(QStringLiteral("gamma"))->isChecked());
+
+        // The text of another row: the edited row goes, the other stays.
+        EditRow(WishRow(QStringLiteral("gamma")), QStringLiteral("beta"));
+        QCOMPARE(WishRows(), (QStringList{ QStringLiteral("beta [ ]"), QStringLiteral("come together [x]") }));
+        QVERIFY(!Wish(QStringLiteral("gamma")));
+        QCOMPARE(Count("wish_list_node"), size_t(2));
+
+        // Blanks only: the row and its wish go.
+        EditRow(WishRow(QStringLiteral("beta")), QStringLiteral("   "));
+        QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [x]") });
+        QVERIFY(!Wish(QStringLiteral("beta")));
+        QCOMPARE(Count("wish_list_node_checkbox"), size_t(1));
+    }
+
+    // The turn of the searcher and its guards.
+    void searcherTurn()
+    {
+        WishListSearcher* searcher = wishListSearcher;
+        searcher->Timer()->stop();
+        Trigger(Page()->wishList(), QStringLiteral("disable_all_wish_list_items"));
+        for (const char* text : { "beta", "Alpha", "alpha" }) {
+            ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value(text));
+            wish.Connect(d.GetType("wish_list_item_enabled")->GetGlobalNullItem());
+            Page()->OnWishListItemAdded(wish);
+        }
+        QSignalSpy sent(gp_server, &Server::SearchRequested);
+        runtimeSettings.Set("wish_list_search_index", Value(0));
+        for (int i = 0; i < 4; ++i)
+            searcher->OnSearchTimerTimeout();
+        QStringList texts;
+        for (const QList<QVariant>& call : sent)
+            texts << call[1].toString() + (call[2].toBool() ? QString() : QStringLiteral(" (not a wish)"));
+        QCOMPARE(texts, (QStringList{ "Alpha", "alpha", "beta", "Alpha" }));
+
+        // A stored index beyond a shrunken list wraps.
+        runtimeSettings.Set("wish_list_search_index", Value(5));
+        sent.clear();
+        searcher->OnSearchTimerTimeout();
+        QCOMPARE(sent.at(0).at(1).toString(), QStringLiteral("beta"));
+        QCOMPARE(runtimeSettings.GetInt("wish_list_search_index"), 0);
+
+        // Nothing is sent while logged out.
+        gp_server->Disconnect();
+        sent.clear();
+        searcher->OnSearchTimerTimeout();
+        QCOMPARE(sent.size(), 0);
+        gp_server->Connect();
+        QVERIFY(session.WaitLoggedIn());
+
+        // Periods: none for 0 or a negative one, a long one without overflow.
+        searcher->OnWishListWait(0);
+        QVERIFY(!searcher->Timer()->isActive());
+        searcher->OnWishListWait(0xFFFFFFF0u);
+        QVERIFY(!searcher->Timer()->isActive());
+        searcher->OnWishListWait(3000000);
+        QVERIFY(searcher->Timer()->isActive());
+        QCOMPARE(searcher->Timer()->interval(), INT_MAX);
+        searcher->OnWishListWait(120);
+        QCOMPARE(searcher->Timer()->interval(), 120000);
+        QCOMPARE(runtimeSettings.GetInt("wish_list_wait"), 120);
+
+        for (const char* text : { "beta", "Alpha", "alpha" })
+            Wish(QString::fromLatin1(text)).Remove();
+        QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [ ]") });
+        Trigger(Page()->wishList(), QStringLiteral("enable_all_wish_list_items"));
+        searcher->OnWishListWait(2);
+    }
+
+    // A reply to a wish that is disabled opens no tab and leaves nothing.
+    void disabledWishReply()
+    {
+        ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value("other song"));
+        Page()->OnWishListItemAdded(wish);
+        QSignalSpy replies(peerMessenger, &PeerMessenger::SearchResults);
+        const quint32 token = gp_server->FileSearch(QStringLiteral("other song"), true);
+        ItemPtr request = d.GetType("search_request")->HasItem(Value(token));
+        // Other wishes are searched meanwhile: wait for this reply by count.
+        const int before = replies.count();
+        QVERIFY(!bob->WaitFor(QStringLiteral("search-processed 1 other song")).isEmpty());
+        QVERIFY(gui::WaitFor([&] { return replies.count() > before; }));
+        QTest::qWait(1000);
+        QVERIFY(!WishTab(QStringLiteral("other song")));
+        QCOMPARE(request.CountItems("search_results"), size_t(0));
+        wish.Remove();
+        QVERIFY(!WishRow(QStringLiteral("other song")));
+    }
+
+    void restart()
+    {
+        session.CloseWindow();
+        QCOMPARE(session.RunChild("verify_wishes"), 0);
+    }
+};
+
+GUI_TEST_MAIN(TestWishList)
+#include "tst_wishlist.moc"
