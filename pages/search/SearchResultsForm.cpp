@@ -203,9 +203,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
 
     // User row: one per user and tab.
     Type* userNodeType = d.GetType("search_results_user_node");
-    ItemSet pair(tabItem);
-    pair.Insert(user);
-    ItemPtr userNode = d.GetItemSubset(pair, "search_results_user_node");
+    ItemPtr userNode = d.GetItem(tabItem, user, "search_results_user_node");
     QTreeWidgetItem* userRow = userNode.AsPointer<QTreeWidgetItem>();
     if (!userNode) {
         auto* row = new SearchResultListItem;
@@ -221,9 +219,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     }
 
     // Folder row: one per folder text under the user row.
-    ItemSet folderPair(userNode);
-    folderPair.Insert(folderItem);
-    ItemPtr folderNode = d.GetItemSubset(folderPair, "search_results_folder_node");
+    ItemPtr folderNode = d.GetItem(userNode, folderItem, "search_results_folder_node");
     QTreeWidgetItem* folderRow = folderNode.AsPointer<QTreeWidgetItem>();
     if (!folderNode) {
         auto* row = new SearchResultListItem;
