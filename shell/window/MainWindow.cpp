@@ -171,6 +171,10 @@ void MainWindow::Init()
 
     LoadDataFile();
     g_dataLoaded = true;
+    // Values that were in place before the watches began show as well.
+    OnUsernameChanged(settings.ValueItem("username"));
+    if (settings.Has("obfuscated_listening_port"))
+        OnObfuscatedPortSet(ItemPtr());
 
     if (settings.IsYes("show_diagnostics"))
         ui.tabControl->addTab(diagnosticsForm, QStringLiteral("Diagnostics"));

@@ -226,12 +226,14 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     firstOpenTabBox->setFixedWidth(100);
     horizontalLayout_19->addWidget(label_13);
     horizontalLayout_19->addWidget(firstOpenTabBox);
+    horizontalLayout_19->addStretch();
     verticalLayout_5->addLayout(horizontalLayout_19);
     horizontalLayout_14 = Layout(new QHBoxLayout(), "horizontalLayout_14", 6, 0);
     label_5 = Named(new QLabel(layoutWidget), "label_5");
     chatTimestampsBox = Named(new QComboBox(layoutWidget), "chatTimestampsBox");
     horizontalLayout_14->addWidget(label_5);
     horizontalLayout_14->addWidget(chatTimestampsBox);
+    horizontalLayout_14->addStretch();
     verticalLayout_5->addLayout(horizontalLayout_14);
     showAwayStatusCheckBox = CheckBox(layoutWidget, verticalLayout_5, "showAwayStatusCheckBox");
     openGroupsOnUserAddCheckBox = CheckBox(layoutWidget, verticalLayout_5, "openGroupsOnUserAddCheckBox");
@@ -255,6 +257,7 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     codePageBox->setFixedWidth(150);
     horizontalLayout_24->addWidget(label_7);
     horizontalLayout_24->addWidget(codePageBox);
+    horizontalLayout_24->addStretch();
     verticalLayout_6->addLayout(horizontalLayout_24);
     userLevelLoggingCheckBox = CheckBox(layoutWidget1, verticalLayout_6, "userLevelLoggingCheckBox");
     verticalLayout_6->addItem(VSpacer());

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <cstdio>
 
@@ -93,6 +94,7 @@ private slots:
         QVERIFY(session.StartWindow(QStringLiteral("keeper")));
     }
     void portDialogChecksItsRange();
+    void storedGeometryIsCheckedBeforeUse();
     void optionsAndGeometrySurviveARestart();
 };
 
@@ -110,6 +112,18 @@ void TestRestart::portDialogChecksItsRange()
     // Shown at once; used from the next start.
     QCOMPARE(window->Ui().listeningPortEdit->text(), QStringLiteral("47123"));
     QVERIFY(window->Ui().obfuscatedPortLabel->text().startsWith(QStringLiteral("Obfuscated port is 47124,")));
+}
+
+void TestRestart::storedGeometryIsCheckedBeforeUse()
+{
+    // What the size manager restores: a place off every screen and an empty size.
+    MainWindow* window = session.Window();
+    const QSize size = window->size();
+    MainWindow::SizeProxy proxy;
+    proxy.SetPosition(-5000, 90000);
+    proxy.SetSize(0, 0);
+    QCOMPARE(window->size(), size);
+    QVERIFY(window->screen()->availableGeometry().contains(window->geometry().topLeft()));
 }
 
 void TestRestart::optionsAndGeometrySurviveARestart()

@@ -6,7 +6,9 @@
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -33,19 +35,35 @@ class TestShutdown : public QObject {
     QTemporaryDir shared;
 
 private slots:
+    void failedHourlySaveWarnsOnceAndKeepsRunning();
     void closeDuringAnUploadEndsCleanly();
 };
 
-void TestShutdown::closeDuringAnUploadEndsCleanly()
+void TestShutdown::failedHourlySaveWarnsOnceAndKeepsRunning()
 {
     QVERIFY(session.Prepare());
+    MainWindow* window = session.StartWindow(QStringLiteral("sender"));
+    QVERIFY(window);
+    // A folder where the data file should be: the file cannot replace it.
+    QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
+    gui::ModalAnswerer answers;
+    window->EveryHour();
+    window->EveryHour();
+    QTest::qWait(300);
+    QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 1);
+    QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
+    window->EveryHour();
+    QVERIFY(QFileInfo(MainWindow::DataFilePath()).isFile());
+    QCOMPARE(answers.Seen().size(), 1);
+}
+
+void TestShutdown::closeDuringAnUploadEndsCleanly()
+{
     {
         QFile big(shared.filePath(QStringLiteral("slowpoke.bin")));
         QVERIFY(big.open(QIODevice::WriteOnly));
         big.write(QByteArray(8 * 1024 * 1024, 'z'));
     }
-    MainWindow* window = session.StartWindow(QStringLiteral("sender"));
-    QVERIFY(window);
     // Slow enough that the upload is still running when the window closes.
     transferQueueManager->SetUploadSpeedLimit(64);
     transferQueueManager->EnableUploadSpeedLimit(true);

@@ -1,0 +1,136 @@
+// The shared-folder list of the Options page and the add-folder dialog: access
+// by groups and for everyone, unsharing, and a dialog whose folder or group
+// goes while it is open.
+#include "gui/GuiTest.h"
+#include "pages/browse/AddSharedFolderDialog.h"
+#include "store/Data.h"
+#include "shell/Kit.h"
+#include <QCheckBox>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTreeWidget>
+
+namespace {
+
+ItemPtr Group(const char* name)
+{
+    return d.GetType("user_list_group")->GetItem(name);
+}
+
+// The one add-folder dialog that is open, or null.
+AddSharedFolderDialog* OpenDialog()
+{
+    AddSharedFolderDialog* found = nullptr;
+    gui::WaitFor([&] {
+        for (auto* dialog : mainWindow->findChildren<AddSharedFolderDialog*>())
+            if (dialog->isVisible())
+                found = dialog;
+        return found != nullptr;
+    }, 5000);
+    return found;
+}
+
+void CheckGroups(AddSharedFolderDialog* dialog, const QStringList& names)
+{
+    for (int i = 0; i < dialog->groupsListWidget->count(); ++i) {
+        QListWidgetItem* row = dialog->groupsListWidget->item(i);
+        row->setCheckState(names.contains(row->text()) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+} // namespace
+
+class TestSharing : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    QTemporaryDir first;
+    QTemporaryDir second;
+
+    QTreeWidget* List() { return session.Window()->Ui().sharedFoldersList; }
+    // Selects the folder's row and opens its permissions.
+    AddSharedFolderDialog* EditFolder(const QString& path)
+    {
+        List()->clearSelection();
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            if (List()->topLevelItem(i)->text(0) == path)
+                List()->topLevelItem(i)->setSelected(true);
+        session.Window()->OnSetFolderPermissions();
+        return OpenDialog();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(session.StartWindow(QStringLiteral("sharer")));
+        Group("zeta");
+        Group("alpha");
+    }
+    void groupsAndEveryoneShowInTheList();
+    void dialogClosesWhenItsFolderIsUnshared();
+    void deletedGroupIsNotMadeAgain();
+};
+
+void TestSharing::groupsAndEveryoneShowInTheList()
+{
+    session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("share_folder"));
+    AddSharedFolderDialog* dialog = OpenDialog();
+    QVERIFY(dialog);
+    QVERIFY(!dialog->userListCheckBox->isEnabled());
+    QVERIFY(!dialog->groupsListWidget->isEnabled());
+    // OK without a folder does nothing.
+    dialog->accept();
+    QVERIFY(dialog->isVisible());
+    dialog->selectedFolderEdit->setText(first.path());
+    dialog->everyoneCheckBox->setChecked(false);
+    QVERIFY(dialog->userListCheckBox->isEnabled());
+    QVERIFY(!dialog->groupsListWidget->isEnabled());
+    dialog->userListCheckBox->setChecked(false);
+    QVERIFY(dialog->groupsListWidget->isEnabled());
+    CheckGroups(dialog, { QStringLiteral("zeta"), QStringLiteral("alpha") });
+    dialog->accept();
+    QVERIFY(gui::WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+    QCOMPARE(List()->topLevelItem(0)->text(1), QStringLiteral("alpha, zeta"));
+
+    // Reopened, it shows the groups; made public, the list says so.
+    dialog = EditFolder(first.path());
+    QVERIFY(dialog);
+    QVERIFY(!dialog->everyoneCheckBox->isChecked());
+    QVERIFY(!dialog->userListCheckBox->isChecked());
+    QVERIFY(dialog->groupsListWidget->isEnabled());
+    QCOMPARE(dialog->groupsListWidget->item(0)->checkState(), Qt::Checked);
+    QVERIFY(!dialog->selectFolderButton->isEnabled());
+    dialog->everyoneCheckBox->setChecked(true);
+    dialog->accept();
+    QCOMPARE(List()->topLevelItem(0)->text(1), QStringLiteral("Everyone"));
+}
+
+void TestSharing::dialogClosesWhenItsFolderIsUnshared()
+{
+    QPointer<AddSharedFolderDialog> dialog = EditFolder(first.path());
+    QVERIFY(dialog);
+    session.Window()->OnUnshareFolder();
+    QCOMPARE(List()->topLevelItemCount(), 0);
+    QVERIFY(d.GetType("shared_folder")->HasItem(Value(first.path())).IsNull());
+    QVERIFY(gui::WaitFor([&] { return dialog.isNull(); }));
+}
+
+void TestSharing::deletedGroupIsNotMadeAgain()
+{
+    session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("share_folder"));
+    AddSharedFolderDialog* dialog = OpenDialog();
+    QVERIFY(dialog);
+    dialog->selectedFolderEdit->setText(second.path());
+    dialog->everyoneCheckBox->setChecked(false);
+    dialog->userListCheckBox->setChecked(false);
+    CheckGroups(dialog, { QStringLiteral("alpha"), QStringLiteral("zeta") });
+    Group("alpha").Remove();
+    dialog->accept();
+    QVERIFY(d.GetType("user_list_group")->HasItem("alpha").IsNull());
+    QVERIFY(gui::WaitFor([&] { return List()->topLevelItemCount() == 1; }));
+    QCOMPARE(List()->topLevelItem(0)->text(1), QStringLiteral("zeta"));
+}
+
+GUI_TEST_MAIN(TestSharing)
+#include "tst_sharing.moc"
