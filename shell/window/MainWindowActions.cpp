@@ -8,10 +8,7 @@
 #include "shell/ChangeListeningPortDialog.h"
 #include "shell/ChangeUsernamePasswordDialog.h"
 #include "shell/ColorSelectionDialog.h"
-#if __has_include("shell/ExcludedExtensionsDialog.h")
 #include "shell/ExcludedExtensionsDialog.h"
-#define HAVE_EXCLUDED_EXTENSIONS_DIALOG 1
-#endif
 #include "store/ConfigurationImporter.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -146,12 +143,10 @@ void MainWindow::OnSelectColors()
 
 void MainWindow::OnEditExcludedDownloadExtensionsClicked()
 {
-#ifdef HAVE_EXCLUDED_EXTENSIONS_DIALOG
     if (!excludedExtensionsDialog)
         new ExcludedExtensionsDialog(this);
     excludedExtensionsDialog->show();
     excludedExtensionsDialog->setFocus(Qt::OtherFocusReason);
-#endif
 }
 
 void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)

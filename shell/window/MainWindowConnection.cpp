@@ -7,10 +7,7 @@
 #include "pages/chat/ChatsForm.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
-#if __has_include("shell/NewVersionDialog.h")
 #include "shell/NewVersionDialog.h"
-#define HAVE_NEW_VERSION_DIALOG 1
-#endif
 #include "store/Settings.h"
 #include <QDesktopServices>
 #include <QLabel>
@@ -104,15 +101,9 @@ void MainWindow::OnSharedFilesRescanned(int added, int removed)
 
 void MainWindow::OnNewVersion(qint64 version, QString link, QStringList description)
 {
-#ifdef HAVE_NEW_VERSION_DIALOG
     auto* dialog = new NewVersionDialog(version, link, description, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
     dialog->show();
-#else
-    Q_UNUSED(version);
-    Q_UNUSED(link);
-    Q_UNUSED(description);
-#endif
 }
 
 void MainWindow::OnUsernameChanged(ItemPtr value)
