@@ -2,6 +2,7 @@
 // its dialog (with the dialog's range checks), and the window's geometry.
 #include "gui/GuiTest.h"
 #include "shell/TabWidget.h"
+#include "store/Data.h"
 #include "store/Settings.h"
 #include "store/ui/DiagnosticsForm.h"
 #include <QCheckBox>
@@ -73,6 +74,7 @@ GUI_CHILD_ROLE(verify_restart)
     CHILD_CHECK(ui.maxUploadsPerUserSpinBox->value() == 10);
     CHILD_CHECK(ui.userDescriptionEdit->toPlainText() == QLatin1String("hello & <b>bye</b>"));
     CHILD_CHECK(ui.codePageBox->currentText() == QLatin1String("windows-1251"));
+    CHILD_CHECK(ui.excludedExtensionsEdit->text() == QLatin1String("part"));
     // The pending port took effect at this start.
     CHILD_CHECK(settings.Get("listening_port") == QLatin1String("47123"));
     CHILD_CHECK(ui.listeningPortEdit->text() == QLatin1String("47123"));
@@ -149,6 +151,17 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     ui.userDescriptionEdit->setPlainText(QStringLiteral("hello & <b>bye</b>"));
     ui.codePageBox->setCurrentIndex(ui.codePageBox->findText(QStringLiteral("windows-1251")));
     QCOMPARE(settings.Get("extended_ascii_codepage"), QStringLiteral("windows-1251"));
+
+    // The excluded extensions field follows the store, a removed one included.
+    Type* extensions = d.GetType("excluded_download_extension");
+    for (ItemPtr extension : extensions->GetItems())
+        extension.Remove();
+    QCOMPARE(ui.excludedExtensionsEdit->text(), QString());
+    extensions->GetItem("tmp");
+    extensions->GetItem("part");
+    QCOMPARE(ui.excludedExtensionsEdit->text(), QStringLiteral("tmp part"));
+    extensions->HasItem("tmp").Remove();
+    QCOMPARE(ui.excludedExtensionsEdit->text(), QStringLiteral("part"));
 
     // A number below 10 is raised when editing ends, not while typing.
     ui.optionsTabControl->setCurrentWidget(ui.fileSharingOptionsTab);
