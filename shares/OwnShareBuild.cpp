@@ -30,9 +30,9 @@ void SharedFoldersManager::UserShareSlice()
     if (m_userShareBuilds.empty())
         return;
     UserShareBuild& b = *m_userShareBuilds.front();
-    if (!b.started || b.generation != m_indexGeneration) {
+    if (!b.started || b.generation != m_shapeGeneration) {
         b.started = true;
-        b.generation = m_indexGeneration;
+        b.generation = m_shapeGeneration;
         b.share.clear();
         b.folders.clear();
         b.next = 0;

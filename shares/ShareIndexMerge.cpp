@@ -381,6 +381,28 @@ bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
     return true;
 }
 
+void SharedFoldersManager::UnshareFolders(ItemPtr root)
+{
+    // A shared folder that goes (unshared by the user) takes at once the
+    // folders that no other shared folder holds, with their files.
+    const ItemSet folders = root.GetItems(m_folderType);
+    for (ItemPtr folder : folders) {
+        bool heldElsewhere = false;
+        for (ItemPtr other : folder.GetItems(m_sharedFolderType))
+            heldElsewhere = heldElsewhere || other != root;
+        if (!heldElsewhere)
+            RemoveFolderWithFiles(folder);
+    }
+    m_addsAwaited.erase(root.AsString());
+    ScheduleShareCounts();
+}
+
+void SharedFoldersManager::ScheduleShareCounts()
+{
+    if (!m_countsTimer.isActive())
+        m_countsTimer.start();
+}
+
 void SharedFoldersManager::FinishMerge()
 {
     // Names, sizes and words left without files go with the store's periodic
@@ -391,6 +413,7 @@ void SharedFoldersManager::FinishMerge()
     InvalidateShareLists();
     Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned end"));
     ReportAddedFolders(roots);
+    ScheduleShareCounts();
     if (kind == WalkKind::Rescan)
         emit SharedFilesRescanned(m_addedCount, m_removedCount);
     StartNextWalk();
@@ -401,6 +424,8 @@ void SharedFoldersManager::OnIndexItemRemoved(ItemPtr item)
     InvalidateShareLists();
     if (item.GetType() == m_folderType)
         m_folderFold.Erase(item.Get());
+    if (item.GetType() == m_sharedFolderType)
+        UnshareFolders(item);
     if (!m_merge)
         return;
     Merge& m = *m_merge;

@@ -45,13 +45,16 @@ bool PackShareList(const QByteArray& bytes, const std::function<bool()>& stop, M
     return true;
 }
 
-void SharedFoldersManager::InvalidateShareLists()
+void SharedFoldersManager::InvalidateShareLists(bool shape)
 {
     ++m_indexGeneration;
-    // Lists waiting for the packer or being packed are stale: they are
-    // dropped unpacked and started again.
-    for (const std::shared_ptr<SharePrebuild>& build : m_packing)
-        build->cancel = true;
+    if (shape) {
+        ++m_shapeGeneration;
+        // Lists waiting for the packer or being packed are stale: they are
+        // dropped unpacked and started again.
+        for (const std::shared_ptr<SharePrebuild>& build : m_packing)
+            build->cancel = true;
+    }
     // A merge says so once at its end; otherwise wait for two quiet seconds.
     if (!m_merge)
         m_prebuildTimer.start();
@@ -76,10 +79,18 @@ bool SharedFoldersManager::CachedOrQueued(const QString& user, MemStream& messag
         message = cached->second;
         return true;
     }
+    // A peer has at most one answer pending: asking again while it waits
+    // changes nothing (the answer holds what the peer may see when it goes).
+    for (const auto* builds : { &m_collecting, &m_packing }) {
+        for (const std::shared_ptr<SharePrebuild>& build : *builds) {
+            if (std::find(build->waiting.begin(), build->waiting.end(), user) != build->waiting.end())
+                return false;
+        }
+    }
     // Join a build of the same list on the current index, or start one.
     for (const auto* builds : { &m_collecting, &m_packing }) {
         for (const std::shared_ptr<SharePrebuild>& build : *builds) {
-            if (build->generation == m_indexGeneration && build->key == key) {
+            if (build->shape == m_shapeGeneration && build->key == key) {
                 build->waiting.push_back(user);
                 return false;
             }
@@ -94,6 +105,7 @@ SharedFoldersManager::SharePrebuild& SharedFoldersManager::QueueBuild(
 {
     auto build = std::make_shared<SharePrebuild>();
     build->generation = m_indexGeneration;
+    build->shape = m_shapeGeneration;
     build->key = std::move(key);
     for (ItemPtr folder : visible.GetItems("shared_file_folder"))
         build->unkeyed.push_back(folder.Get());
@@ -141,9 +153,9 @@ void SharedFoldersManager::PrebuildSlice()
         return;
     const std::shared_ptr<SharePrebuild> build = m_collecting.front();
     SharePrebuild& p = *build;
-    // Any change of the index (a removal included) starts the build again:
-    // the folders it holds may be gone.
-    if (p.generation != m_indexGeneration) {
+    // A change of the index's shape (a removal included) starts the build
+    // again: the folders it holds may be gone.
+    if (p.shape != m_shapeGeneration) {
         m_collecting.pop_front();
         RestartBuild(p);
         ScheduleSlice();
@@ -227,8 +239,10 @@ void SharedFoldersManager::PackingDone()
 {
     const std::shared_ptr<SharePrebuild> build = m_packing.front();
     m_packing.pop_front();
-    if (build->packed && build->generation == m_indexGeneration) {
-        StoreShareList(build->key, build->message);
+    if (build->packed && build->shape == m_shapeGeneration) {
+        // Attributes that changed meanwhile keep it out of the cache only.
+        if (build->generation == m_indexGeneration)
+            StoreShareList(build->key, build->message);
         // A user who may see other folders by now (hidden from the share,
         // left the user list) asks again for what they may see now.
         for (const QString& user : build->waiting) {

@@ -14,7 +14,10 @@
 #include <vector>
 
 struct SharedFoldersManager::SharePrebuild {
+    // The index it was begun on: a change of shape restarts it; any other
+    // change only keeps it out of the cache.
     quint64 generation = 0;
+    quint64 shape = 0;
     std::vector<quint64> key;
     // The folders to list, then with their keys (made in slices too), then
     // in key order (a key may repeat).
@@ -40,8 +43,8 @@ struct SharedFoldersManager::UserShareBuild {
     QString user;
     QPointer<QObject> context;
     UserShareReady ready;
-    // The index generation the folders were taken from: any change (a removal
-    // among them) starts the reading again, so no folder is read once gone.
+    // The index shape the folders were taken from: a change (a removal among
+    // them) starts the reading again, so no folder is read once gone.
     quint64 generation = 0;
     bool started = false;
     std::vector<Item*> folders;

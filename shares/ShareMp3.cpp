@@ -18,7 +18,7 @@ void SharedFoldersManager::OnMP3Scanned(
     file += d.GetType("bitrate_mode")->GetItem(Value(vbr ? "vbr" : "cbr"));
     file += d.GetType("bitrate")->GetItem(Value(bitrate));
     file += m_scannedType->GetGlobalNullItem();
-    InvalidateShareLists();
+    InvalidateShareLists(false);
 }
 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr item)

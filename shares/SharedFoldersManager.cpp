@@ -130,6 +130,9 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     m_prebuildTimer.setSingleShot(true);
     m_prebuildTimer.setInterval(2000);
     connect(&m_prebuildTimer, &QTimer::timeout, this, &SharedFoldersManager::StartPrebuild);
+    m_countsTimer.setSingleShot(true);
+    m_countsTimer.setInterval(0);
+    connect(&m_countsTimer, &QTimer::timeout, this, &SharedFoldersManager::SendShareCounts);
     m_userShareTimer.setSingleShot(true);
     m_userShareTimer.setInterval(0);
     connect(&m_userShareTimer, &QTimer::timeout, this, &SharedFoldersManager::UserShareSlice);
@@ -254,8 +257,14 @@ void SharedFoldersManager::OnConnectedToServer()
 {
     if (!gp_server)
         return;
-    gp_server->SendFilesFolders(int(m_folderType->Count()), int(m_fileType->Count()));
+    SendShareCounts();
     gp_server->GetUserStats(settings.Get("username"));
+}
+
+void SharedFoldersManager::SendShareCounts()
+{
+    if (gp_server)
+        gp_server->SendFilesFolders(int(m_folderType->Count()), int(m_fileType->Count()));
 }
 
 void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)

@@ -131,6 +131,9 @@ public slots:
         QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
     void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
     void OnConnectedToServer();
+    // The share's folder and file counts to the server (kept for the next
+    // login while not logged in).
+    void SendShareCounts();
     void OnReceivedUserStats(QString user, UserStats stats);
     void OnFoldersRescanned();
 
@@ -178,6 +181,9 @@ private:
     void ConnectWalkWords(ItemPtr file, const FileScanner::ScannedFile& scanned);
     void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);
     int RemoveFolderWithFiles(ItemPtr folder);
+    void UnshareFolders(ItemPtr root);
+    // The server hears the share's counts soon after they change.
+    void ScheduleShareCounts();
     void OnIndexItemRemoved(ItemPtr item);
     // The candidates of a search: the files that every token reaches.
     ItemSet FilesWithTokens(const std::vector<Item*>& tokens) const;
@@ -190,8 +196,11 @@ private:
     // ShareMessages.cpp.
     static void AddAudioAttributes(ItemPtr file, FileInfo& info);
     // The index changed: cached lists are stale, and the list that everybody
-    // may see is built anew in the background once the index is quiet.
-    void InvalidateShareLists();
+    // may see is built anew in the background once the index is quiet. A
+    // change of the index's shape (items removed, visibility) also restarts
+    // the lists being built; a change of a file's audio attributes does not,
+    // so that a stream of MP3 results never keeps a list from being answered.
+    void InvalidateShareLists(bool shape = true);
     void AddFolderToShare(ItemPtr folder, FileInfoMap& share) const;
     void AddFolderFiles(Item* folder, FileInfoSet& files) const;
     std::vector<quint64> ShareListKey(const ItemSet& folders) const;
@@ -233,6 +242,7 @@ private:
     bool m_walkRunning = false;
     std::unique_ptr<Merge> m_merge;
     QTimer m_sliceTimer;
+    QTimer m_countsTimer;
 
     std::function<bool()> m_isFreeToUpload;
     std::function<int()> m_queuedUploadCount;
@@ -240,6 +250,7 @@ private:
     // Compressed share lists by the visible folders they were built for; all
     // dropped whenever the index changes.
     quint64 m_indexGeneration = 0;
+    quint64 m_shapeGeneration = 0; // advanced by changes of shape only
     quint64 m_cacheGeneration = 0;
     std::map<std::vector<quint64>, MemStream> m_shareListCache;
     QTimer m_prebuildTimer;

@@ -170,6 +170,9 @@ private:
     bool RequeueExistingUpload(ItemPtr user, ItemPtr upload);
     ItemPtr CreateUpload(ItemPtr user, ItemPtr sharedFile, const QString& fileAsRequested);
     static QString SharedFileLocalPath(ItemPtr sharedFile);
+    // Stops and removes the entry without starting others; true when it was
+    // running.
+    bool DropUpload(ItemPtr upload);
     ItemPtr FindSharedFile(const QString& file) const;
 
     // FileConnections.cpp.

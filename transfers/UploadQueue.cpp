@@ -212,10 +212,16 @@ void TransferQueueManager::UnshareUser(const QString& user)
 {
     ItemPtr userItem = T("user")->GetItem(Value(user));
     userItem += T("unshared")->GetGlobalNullItem();
+    // Every entry of the user goes before any upload starts, so that none of
+    // them is offered to the user on the way.
+    bool freed = false;
     for (ItemPtr upload : userItem.GetItems("upload_entry")) {
         Deny(user, upload["filename_as_requested"].AsString(), QStringLiteral("File not shared."));
-        RemoveUpload(upload);
+        freed = DropUpload(upload) || freed;
     }
+    if (freed)
+        DetermineUploadSpeedLimit();
+    StartNewUploads();
 }
 
 void TransferQueueManager::ReshareUser(const QString& user)
@@ -224,17 +230,22 @@ void TransferQueueManager::ReshareUser(const QString& user)
     userItem.Disconnect("unshared");
 }
 
-void TransferQueueManager::RemoveUpload(ItemPtr upload)
+bool TransferQueueManager::DropUpload(ItemPtr upload)
 {
-    if (!upload)
-        return;
     const bool wasActive = IsActive(upload, "upload_entry_status");
     TearDownUpload(upload);
     if (upload == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     upload.Remove();
+    return wasActive;
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr upload)
+{
+    if (!upload)
+        return;
     // A running upload that goes frees a share of the speed limit.
-    if (wasActive)
+    if (DropUpload(upload))
         DetermineUploadSpeedLimit();
     StartNewUploads();
 }

@@ -3,11 +3,15 @@
 // upload speed limit among the running uploads.
 #include "TransferQueueManager.h"
 #include "peers/PeerMessenger.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
+#include "store/Log.h"
 #include "store/Settings.h"
 #include <QDateTime>
 
 namespace {
+const QString kArea = QStringLiteral("Transfer Queue");
+
 Type* T(const char* name)
 {
     return d.GetType(name);
@@ -37,9 +41,28 @@ void TransferQueueManager::StartNewUploads()
         return;
     ItemPtr queued = T("upload_entry_status")->HasItem("queued");
     ItemSet candidates;
+    std::vector<ItemPtr> unshared;
     for (ItemPtr upload : queued.GetItems("upload_entry")) {
-        if (upload["user"].IsConnected("is_online"))
+        if (!upload["user"].IsConnected("is_online"))
+            continue;
+        // The file may have left the share since it was queued (a rescan,
+        // an unshared folder) or the user may not see it any more: it is
+        // refused now rather than offered (with no size to give).
+        ItemPtr file = upload["shared_file"];
+        if (!file || !sharedFoldersManager
+            || !sharedFoldersManager->IsFileSharedWithUser(file, upload["user"].AsString()))
+            unshared.push_back(upload);
+        else
             candidates.Insert(upload);
+    }
+    for (ItemPtr upload : unshared) {
+        const QString user = upload["user"].AsString();
+        const QString file = upload["filename_as_requested"].AsString();
+        Log(kArea, 1, QStringLiteral("%1 is no longer shared with %2; its queued upload is removed").arg(file, user),
+            upload["user"]);
+        if (peerMessenger)
+            peerMessenger->DenyUpload(user, file, QStringLiteral("File not shared."));
+        DropUpload(upload);
     }
     if (candidates.Empty())
         return;

@@ -79,6 +79,40 @@ private slots:
         QCOMPARE(folders, 2u);
         QCOMPARE(files, 3u);
 
+        // While logged in, the server hears the counts as they change: a
+        // newly shared folder, then that folder unshared, whose files leave
+        // the index at once.
+        auto nextCounts = [this](quint32& folders, quint32& files) {
+            bool counts = false;
+            for (const WireFrame& frame : fake->Drain(500)) {
+                if (frame.code == 35 && frame.body.size() == 8) {
+                    folders = qFromLittleEndian<quint32>(frame.body.constData());
+                    files = qFromLittleEndian<quint32>(frame.body.constData() + 4);
+                    counts = true;
+                }
+            }
+            return counts;
+        };
+        WriteFile(dir.filePath("other/x.txt"));
+        WriteFile(dir.filePath("other/y.txt"));
+        WriteFile(dir.filePath("share/a/also in other.txt"));
+        manager->AddSharedFolder(dir.filePath("other"));
+        ItemPtr nested = manager->AddSharedFolder(dir.filePath("share/a"));
+        QVERIFY(WaitForScans(manager));
+        QVERIFY(nextCounts(folders, files));
+        QCOMPARE(folders, 3u);
+        QCOMPARE(files, 6u);
+        d.GetType("shared_folder")->HasItem(Value(dir.filePath("other"))).Remove();
+        QVERIFY(!manager->GetSharedFileItem(dir.filePath("other/x.txt")));
+        QCOMPARE(d.GetType("shared_file")->Count(), size_t(4));
+        QVERIFY(nextCounts(folders, files));
+        QCOMPARE(folders, 2u);
+        QCOMPARE(files, 4u);
+        // A folder that another shared folder holds stays.
+        nested.Remove();
+        QVERIFY(manager->GetSharedFileItem(dir.filePath("share/a/one.mp3")));
+        QCOMPARE(d.GetType("shared_file")->Count(), size_t(4));
+
         // The own statistics set the upload speed; another user's do not,
         // even one whose name differs only in letter case.
         fake->Send(36, WireBody().str("ME").stats(5, 1, 1, 1));

@@ -3,8 +3,11 @@
 // the speed limit, and the half-minute checks on the monotonic clock.
 #include "helper_transfercore.h"
 #include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
+#include "shares/SharedFoldersManager.h"
 #include "transfers/TransferQueueManager.h"
+#include <QFile>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +24,19 @@ class TestQueue : public QObject {
     {
         return d.GetItem(d.GetType("user")->GetItem(Value(user)),
             d.GetType("filename_as_requested")->GetItem(Value(File(n))), "upload_entry");
+    }
+
+    // Runs the half-minute check: true when it ended the program (the test
+    // runs no application loop, so the request to quit only shows in the log).
+    bool CheckQuits()
+    {
+        LogSink::Instance().Reset();
+        tq->EveryHalfMinute();
+        for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue")) {
+            if (line.text.contains("quitting"))
+                return true;
+        }
+        return false;
     }
 
     void RemoveUploads()
@@ -211,6 +227,59 @@ private slots:
         QCOMPARE(tq->ActiveUploadCount(), 0);
     }
 
+    // No transfer request goes to a banned user, nor for a file that left
+    // the share or that the user may no longer see.
+    void uploadsNeverOfferedUnshared()
+    {
+        settings.Set("upload_slots", "1");
+        auto requests = [] { return settings.GetInt64("transfer_req_counter"); };
+        SetOnline("pest", true);
+        SetOnline("fair", false);
+        tq->OnQueueUploadRequested("pest", File(10));
+        tq->OnQueueUploadRequested("pest", File(11));
+        tq->OnQueueUploadRequested("fair", File(12));
+        SetOnline("fair", true);
+        QCOMPARE(UploadStatus(Upload("pest", 10)), QString("requesting"));
+        qint64 before = requests();
+        tq->UnshareUser("pest");
+        QVERIFY(!Upload("pest", 11));
+        QCOMPARE(UploadStatus(Upload("fair", 12)), QString("requesting"));
+        QCOMPARE(requests(), before + 1); // fair's, and nothing for pest
+        tq->ReshareUser("pest");
+        RemoveUploads();
+
+        // Queued while offline; meanwhile one file leaves the disk (and the
+        // index with the rescan) and the folder of the other is hidden from
+        // strangers.
+        WriteRandomFile(share + "/private/secret.bin", 50, 1);
+        QVERIFY(ShareFolder(share));
+        sharedFoldersManager->RescanShares();
+        QTRY_VERIFY_WITH_TIMEOUT(!sharedFoldersManager->IsScanning(), 20000);
+        SetOnline("newcomer", false);
+        const QString secret = QString(share + "/private/secret.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("newcomer", File(13));
+        tq->OnQueueUploadRequested("newcomer", secret);
+        QVERIFY(Upload("newcomer", 13));
+        QVERIFY(QFile::remove(share + "/f13.bin"));
+        sharedFoldersManager->RescanShares();
+        QTRY_VERIFY_WITH_TIMEOUT(!sharedFoldersManager->IsScanning(), 20000);
+        QVERIFY(!Upload("newcomer", 13)["shared_file"]);
+        ItemPtr privateRoot = sharedFoldersManager->AddSharedFolder(share + "/private");
+        privateRoot += d.GetType("shared_userlist")->NewItem();
+        ItemPtr publicRoot = d.GetType("shared_folder")->HasItem(Value(share));
+        publicRoot.Disconnect("shared_public");
+        QTRY_VERIFY_WITH_TIMEOUT(!sharedFoldersManager->IsScanning(), 20000);
+        before = requests();
+        SetOnline("newcomer", true);
+        QCOMPARE(requests(), before);
+        QCOMPARE(d.GetType("upload_entry")->Count(), size_t(0));
+        publicRoot += d.GetType("shared_public")->GetGlobalNullItem();
+        d.GetType("shared_folder")->HasItem(Value(share + "/private")).Remove();
+        WriteRandomFile(share + "/f13.bin", 113, 13);
+        sharedFoldersManager->RescanShares();
+        QTRY_VERIFY_WITH_TIMEOUT(!sharedFoldersManager->IsScanning(), 20000);
+    }
+
     // Negotiation time-outs and re-queues follow the monotonic clock.
     void halfMinuteChecks()
     {
@@ -246,14 +315,19 @@ private slots:
         Q_UNUSED(stamp);
         tq->RemoveDownload(download);
 
-        // Finish-uploads-and-quit waits for quiet uploads.
+        // Finish-uploads-and-quit waits for quiet uploads: one queued upload
+        // keeps the program running however long it stays queued.
         runtimeSettings.Set("finish_uploads_and_quit", "yes");
         tq->EveryHalfMinute();
-        tq->AdvanceClock(301000);
         SetOnline("last", false);
         tq->AddUpload("last", File(8));
-        tq->EveryHalfMinute(); // one queued upload: keeps running
+        tq->AdvanceClock(301000);
+        QVERIFY(!CheckQuits());
+        tq->AdvanceClock(3600000);
+        QVERIFY(!CheckQuits());
+        // Once it is gone (its status changed long ago), the program ends.
         RemoveUploads();
+        QVERIFY(CheckQuits());
         runtimeSettings.Clear("finish_uploads_and_quit");
     }
 };
