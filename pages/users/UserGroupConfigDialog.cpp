@@ -1,5 +1,4 @@
 #include "UserGroupConfigDialog.h"
-#include "UserPageLinks.h"
 #include "shell/Kit.h"
 #include "store/Data.h"
 #include <QCheckBox>
@@ -19,8 +18,6 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* parent)
     setObjectName(QStringLiteral("UserGroupConfigDialog"));
     resize(595, 300);
     setWindowTitle(tr("Configure User Groups"));
-    // Parented to a page, it is still a window of its own.
-    setWindowFlags(windowFlags() | Qt::Window);
 
     auto* outer = new QHBoxLayout(this);
     auto* side = new QHBoxLayout;
@@ -151,13 +148,13 @@ void UserGroupConfigDialog::OnDeleteClicked()
 void UserGroupConfigDialog::OnUserGroupAdded(ItemPtr group)
 {
     const QString name = group.AsString();
-    if (m_groupList->findItems(name, Qt::MatchExactly).isEmpty())
+    if (m_groupList->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
         m_groupList->addItem(name);
 }
 
 void UserGroupConfigDialog::OnUserGroupRemoved(ItemPtr group)
 {
-    const QList<QListWidgetItem*> rows = m_groupList->findItems(group.AsString(), Qt::MatchExactly);
+    const QList<QListWidgetItem*> rows = m_groupList->findItems(group.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (!rows.isEmpty())
         delete rows.first();
 }

@@ -16,6 +16,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/ui/WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
+#include <QHash>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTimer>
@@ -43,6 +44,33 @@ const QIcon& Icon(const char* name)
 QTreeWidgetItem* RowOf(ItemPtr user, const char* nodeType)
 {
     return user[nodeType].AsPointer<QTreeWidgetItem>();
+}
+
+// The user's groups by name, case-sensitive, joined by ", ". A list build
+// passes a cache: users share a few combinations of groups.
+QString GroupsText(ItemPtr user, QHash<QByteArray, QString>* cache = nullptr)
+{
+    const ItemPtr inList = user["in_user_list"];
+    if (!inList.IsConnected("user_list_group"))
+        return QString();
+    const ItemSet groups = inList.GetItems("user_list_group");
+    QByteArray key;
+    if (cache) {
+        for (ItemPtr group : groups) {
+            const Item* item = group.Get();
+            key.append(reinterpret_cast<const char*>(&item), sizeof item);
+        }
+        auto it = cache->constFind(key);
+        if (it != cache->constEnd())
+            return *it;
+    }
+    QStringList names;
+    for (ItemPtr group : groups.SortAlphabetic(true))
+        names.append(group.AsString());
+    QString text = names.join(QStringLiteral(", "));
+    if (cache)
+        cache->insert(key, text);
+    return text;
 }
 
 QString SpeedText(int bytesPerSecond)
@@ -185,37 +213,57 @@ void UserListForm::FillUserList()
     struct Entry {
         ItemPtr user;
         QString name;
+        QString folded;
         bool online;
     };
     std::vector<Entry> entries;
     Type* inList = d.GetType("in_user_list");
     entries.reserve(inList->Count());
-    for (ItemPtr user : inList->GetItems().GetItems("user"))
-        entries.push_back({ user, user.AsString(), user.IsConnected("is_online") });
+    for (ItemPtr user : inList->GetItems().GetItems("user")) {
+        QString name = user.AsString();
+        entries.push_back({ user, name, name.toCaseFolded(), user.IsConnected("is_online") });
+    }
     std::stable_sort(entries.begin(), entries.end(),
-        [](const Entry& a, const Entry& b) { return UserListItemWidget::Less(a.online, a.name, b.online, b.name); });
+        [](const Entry& a, const Entry& b) { return UserListItemWidget::LessFolded(a.online, a.folded, b.online, b.folded); });
+    // Every cell is filled before the rows go into the tree: changing a row
+    // that is in a tree costs a change notice each time.
     QList<QTreeWidgetItem*> rows;
     rows.reserve(qsizetype(entries.size()));
     Type* nodes = d.GetType("user_list_node");
+    QHash<QByteArray, QString> groupTexts;
+    Type* countType = d.GetType("shared_file_count");
+    Type* speedType = d.GetType("average_download_speed");
+    Type* noteType = d.GetType("user_note");
     for (const Entry& e : entries) {
-        auto* row = new UserListItemWidget(QStringList { e.name });
+        const ItemPtr count = e.user.GetItem(countType);
+        const int speed = e.user.GetItem(speedType).AsInt();
+        const ItemPtr note = e.user.GetItem(noteType);
+        auto* row = new UserListItemWidget(QStringList { e.name, count ? CommafyNumber(count.AsInt64()) : QString(),
+            speed ? SpeedText(speed) : QString(), GroupsText(e.user, &groupTexts), note.AsString() });
         row->setIcon(0, UserListForm::StatusIcon(false));
+        if (note)
+            row->setIcon(4, Icon(":/icons/note_icon"));
         e.user.Connect(nodes->NewItem(Value(row)));
         rows.append(row);
     }
     m_userList->addTopLevelItems(rows);
-    for (const Entry& e : entries) {
+    // The server watches them from now on; asked after the list is up.
+    QStringList names;
+    names.reserve(qsizetype(entries.size()));
+    for (const Entry& e : entries)
+        names.append(e.name);
+    QTimer::singleShot(0, this, [names] {
         if (gp_server)
-            gp_server->TrackUser(e.name);
-        UpdateUserGroupsDisplay(e.name);
-        SetNote(RowOf(e.user, "user_list_node"), 4, e.user["user_note"]);
-    }
+            for (const QString& name : names)
+                gp_server->TrackUser(name);
+    });
 }
 
 void UserListForm::FillList(QTreeWidget* list, const char* flag, const char* nodeType, bool note)
 {
-    for (ItemPtr user : d.GetType(flag)->GetItems().GetItems("user"))
-        NewRow(list, user, nodeType, note);
+    if (Type* type = d.HasType(flag))
+        for (ItemPtr user : type->GetItems().GetItems("user"))
+            NewRow(list, user, nodeType, note);
 }
 
 QTreeWidgetItem* UserListForm::NewRow(QTreeWidget* list, ItemPtr user, const char* nodeType, bool note)
@@ -510,13 +558,8 @@ void UserListForm::OnUserGroupRemoved(ItemPtr user)
 void UserListForm::UpdateUserGroupsDisplay(const QString& name)
 {
     const ItemPtr user = d.GetType("user")->HasItem(Value(name));
-    QTreeWidgetItem* row = RowOf(user, "user_list_node");
-    if (!row)
-        return;
-    QStringList groups;
-    for (ItemPtr group : user["in_user_list"].GetItems("user_list_group").SortAlphabetic(true))
-        groups.append(group.AsString());
-    row->setText(3, groups.join(QStringLiteral(", ")));
+    if (QTreeWidgetItem* row = RowOf(user, "user_list_node"))
+        row->setText(3, GroupsText(user));
 }
 
 void UserListForm::OnUserSharedFileCount(ItemPtr user)
@@ -542,6 +585,7 @@ void UserListForm::OnGroupingChanged(ItemPtr)
 
 void UserListForm::ReorderUploads()
 {
-    if (transferQueueManager && d.GetType("upload_entry")->Count())
+    Type* uploads = d.HasType("upload_entry");
+    if (transferQueueManager && uploads && uploads->Count())
         transferQueueManager->DetermineUploadsEffectiveOrder();
 }

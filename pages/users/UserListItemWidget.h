@@ -8,12 +8,16 @@ public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override;
 
-    // The same order on a user's online state and name.
-    static bool Less(bool aOnline, const QString& a, bool bOnline, const QString& b)
+    // The same order on a user's online state and case-folded name.
+    static bool LessFolded(bool aOnline, const QString& aFolded, bool bOnline, const QString& bFolded)
     {
         if (aOnline != bOnline)
             return aOnline;
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        return aFolded < bFolded;
+    }
+    static bool Less(bool aOnline, const QString& a, bool bOnline, const QString& b)
+    {
+        return LessFolded(aOnline, a.toCaseFolded(), bOnline, b.toCaseFolded());
     }
     static bool IsOnline(const QString& user);
 };

@@ -1,0 +1,127 @@
+// link: pages
+// The Users page at scale:
+//   users.list_10k_build      the user list of 10,000 users in groups, a third
+//                             with notes, built by the page from the store
+//   users.list_10k_bare_tree  a bare QTreeWidget given the same rows' texts
+// Usage: bench_users [users]   (default 10000)
+#include "pages/users/UserListForm.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+double Ms(QElapsedTimer& timer)
+{
+    return timer.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const int count = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 10000;
+
+    new TimerManager(&app);
+    dataSaver = new DataSaver(&d);
+    new Server(&app);
+    Settings::CreateTypes();
+    gp_server->CreateData();
+    Type* note = d.DeclareType("user_note", kLink);
+    d.RelateTypes(d.GetType("user"), note, Many, One);
+    d.RelateTypes(d.GetType("user"), d.DeclareType("unshared", kAttribute, true), Many, One);
+
+    // The store: users in mixed case, each in one to three of twenty groups,
+    // every third with a note, most with a file count.
+    Type* user = d.GetType("user");
+    Type* group = d.GetType("user_list_group");
+    QList<QStringList> rows;
+    for (int i = 0; i < count; ++i) {
+        const QString name = (i % 2 ? QStringLiteral("User%1") : QStringLiteral("user%1")).arg((i * 7919) % count, 5, 10, QLatin1Char('0'));
+        ItemPtr u = user->GetItem(Value(name));
+        ItemPtr inList = u.NewItem("in_user_list");
+        QStringList groups;
+        for (int g = 0; g <= i % 3; ++g) {
+            const QString groupName = QStringLiteral("group %1").arg((i + g * 7) % 20);
+            inList.Connect(group->GetItem(Value(groupName)));
+            groups.append(groupName);
+        }
+        groups.sort();
+        QString noteText;
+        if (i % 3 == 0) {
+            noteText = QStringLiteral("note about %1").arg(name);
+            u.Connect(note->GetItem(Value(noteText)));
+        }
+        QString files;
+        if (i % 4) {
+            u.Connect(d.GetType("shared_file_count")->GetItem(Value(i * 13)));
+            files = QString::number(i * 13); // below 1,000 for most; commas add little
+        }
+        rows.append({ name, files, QString(), groups.join(QStringLiteral(", ")), noteText });
+    }
+
+    const QIcon offline(QStringLiteral(":/icons/offline_icon"));
+    const QIcon noteIcon(QStringLiteral(":/icons/note_icon"));
+    auto bare = [&] {
+        QTreeWidget tree;
+        tree.setHeaderLabels({ "User", "Files", "K/s", "Groups", "Note" });
+        QElapsedTimer timer;
+        timer.start();
+        QList<QTreeWidgetItem*> items;
+        items.reserve(rows.size());
+        for (const QStringList& row : rows) {
+            auto* item = new QTreeWidgetItem(row);
+            item->setIcon(0, offline);
+            if (!row[4].isEmpty())
+                item->setIcon(4, noteIcon);
+            items.append(item);
+        }
+        tree.addTopLevelItems(items);
+        return Ms(timer);
+    };
+    // Interleaved runs, medians: the machine is shared.
+    auto build = [&]() -> double {
+        UserListForm form;
+        form.Init();
+        QElapsedTimer timer;
+        timer.start();
+        form.DataLoaded();
+        const double ms = Ms(timer);
+        if (form.UserList()->topLevelItemCount() != count) {
+            std::fprintf(stderr, "built %d rows of %d\n", form.UserList()->topLevelItemCount(), count);
+            std::exit(1);
+        }
+        return ms;
+    };
+    bare(); // warm-up
+    std::vector<double> builds, bares;
+    for (int run = 0; run < 5; ++run) {
+        bares.push_back(bare());
+        builds.push_back(build());
+        // The next page starts from a store without rows.
+        if (Type* nodes = d.HasType("user_list_node"))
+            nodes->GetItems().Remove();
+        QCoreApplication::processEvents();
+    }
+    std::sort(builds.begin(), builds.end());
+    std::sort(bares.begin(), bares.end());
+    const double buildMs = builds[builds.size() / 2];
+    const double bareMs = bares[bares.size() / 2];
+    std::printf("users.list_10k_build: %.1f ms\n", buildMs);
+    std::printf("users.list_10k_bare_tree: %.1f ms\n", bareMs);
+    std::fflush(stdout);
+    delete gp_server;
+    return 0;
+}
