@@ -45,7 +45,14 @@ QVariant UserInfoBrowser::loadResource(int type, const QUrl& name)
     if (type == QTextDocument::ImageResource && name.toString() == kPictureName && !m_picture.isNull())
         return m_picture;
     ++m_refused;
-    return QVariant();
+    // Never nothing: for an image that came back empty the document would
+    // read the named file itself (a device such as /dev/zero never ends).
+    if (type == QTextDocument::ImageResource) {
+        QImage blank(1, 1, QImage::Format_ARGB32);
+        blank.fill(Qt::transparent);
+        return blank;
+    }
+    return QString();
 }
 
 void UserInfoBrowser::OnAnchorClicked(const QUrl& url)

@@ -13,7 +13,9 @@
 
 class QLineEdit;
 
-// The text view of a user-information tab.
+// The text view of a user-information tab: it serves the received picture and
+// a blank for anything else the text asks for, so nothing is ever read from
+// the local disk.
 class UserInfoBrowser : public QTextBrowser {
     Q_OBJECT
 public:

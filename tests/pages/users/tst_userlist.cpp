@@ -1,0 +1,279 @@
+// The Users page with the real main window, the stand-in server and drivers:
+// adding users, online state and order, counts and groups, online alerts, the
+// unshared and ignored lists, notes, the user menu, and all of it after a
+// restart.
+#include "gui/GuiTest.h"
+#include "helper_users.h"
+#include "pages/users/AddUserDialog.h"
+#include "pages/users/UserListForm.h"
+#include "pages/users/UserMenuOptions.h"
+#include "pages/users/UserNoteDialog.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+namespace {
+
+QStringList EventTexts()
+{
+    QStringList texts;
+    for (QAction* action : eventToolBar->EventActions())
+        texts.append(action->text());
+    return texts;
+}
+
+const QString kNote = QStringLiteral("<b>not bold</b> & <i>plain</i>\nsecond line");
+
+} // namespace
+
+class TestUserList : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    DriverProcess* bob = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(session.StartWindow(QStringLiteral("alice")));
+        QVERIFY(userListForm);
+        settings.Set("show_event_buttons", "yes");
+        // bob shares two files, so the server has counts for him.
+        QDir(session.Home()).mkpath(QStringLiteral("bobshare"));
+        for (const char* name : { "one.txt", "two.txt" }) {
+            QFile file(session.Home() + QStringLiteral("/bobshare/") + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("some bytes");
+        }
+        bob = session.StartDriver(QStringLiteral("bob"));
+        QVERIFY(bob);
+        bob->Send(QStringLiteral("share-folder ") + session.Home() + QStringLiteral("/bobshare"));
+        bob->Send(QStringLiteral("wait-shares"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("shares-ready")).isEmpty());
+        // The counts reach the server at login.
+        bob->Send(QStringLiteral("disconnect"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
+        bob->Send(QStringLiteral("connect"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("connected")).isEmpty());
+    }
+
+    // The add-user dialog against the server, then order, icons, counts and
+    // groups of the listed users.
+    void addUserOrderAndCounts()
+    {
+        QTreeWidget* list = userListForm->UserList();
+        userListForm->OnActionBarTriggered(userListForm->UserListTab(), QStringLiteral("manual_add_user"));
+        auto* dialog = userListForm->findChild<AddUserDialog*>();
+        QVERIFY(dialog);
+        auto add = [&](const QString& name) {
+            dialog->UserNameEdit()->setText(name);
+            dialog->OnAddUserClicked();
+        };
+        add(QStringLiteral("   "));
+        QCOMPARE(dialog->StatusEdit()->text(), QStringLiteral("User name must not be empty."));
+        add(QStringLiteral("nobody_registered"));
+        QVERIFY(!dialog->AddButton()->isEnabled());
+        QVERIFY(gui::WaitFor([&] { return dialog->StatusEdit()->text() == QLatin1String("User name does not exist."); }));
+        QVERIFY(dialog->AddButton()->isEnabled());
+        QVERIFY(!FindUser(QStringLiteral("nobody_registered")).IsConnected("in_user_list"));
+        add(QStringLiteral("  bob "));
+        QVERIFY(gui::WaitFor([&] { return dialog->StatusEdit()->text() == QLatin1String("User added to list."); }));
+        QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(list, QStringLiteral("bob"))); }));
+        add(QStringLiteral("bob"));
+        QCOMPARE(dialog->StatusEdit()->text(), QStringLiteral("User already in list."));
+        dialog->close();
+
+        // Files from the server's statistics; no speed yet leaves K/s empty.
+        QVERIFY(gui::WaitFor([&] { return Row(list, QStringLiteral("bob"))->text(1) == QLatin1String("2"); }));
+        QCOMPARE(Row(list, QStringLiteral("bob"))->text(2), QString());
+
+        // Online users first, then names without regard to case.
+        AddToList(QStringLiteral("Zack"));
+        AddToList(QStringLiteral("adam"));
+        QCOMPARE(Names(list), (QStringList { "bob", "adam", "Zack" }));
+        QVERIFY(ShowsOffline(Row(list, QStringLiteral("adam"))));
+        bob->Send(QStringLiteral("disconnect"));
+        QVERIFY(gui::WaitFor([&] { return ShowsOffline(Row(list, QStringLiteral("bob"))); }));
+        QCOMPARE(Names(list), (QStringList { "adam", "bob", "Zack" }));
+        bob->Send(QStringLiteral("connect"));
+        QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(list, QStringLiteral("bob"))); }));
+        QCOMPARE(Names(list), (QStringList { "bob", "adam", "Zack" }));
+
+        // Groups in case-sensitive name order.
+        const ItemPtr inList = FindUser(QStringLiteral("bob"))["in_user_list"];
+        for (const char* group : { "b", "A", "c" })
+            inList.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
+        QCOMPARE(Row(list, QStringLiteral("bob"))->text(3), QStringLiteral("A, b, c"));
+        inList.Disconnect(d.GetType("user_list_group")->HasItem(Value("c")));
+        QCOMPARE(Row(list, QStringLiteral("bob"))->text(3), QStringLiteral("A, b"));
+
+        // A speed of 0 leaves the cell; 1536 bytes per second reads 1.5.
+        const ItemPtr bobItem = FindUser(QStringLiteral("bob"));
+        bobItem.Connect(d.GetType("average_download_speed")->GetItem(Value(1536)));
+        QCOMPARE(Row(list, QStringLiteral("bob"))->text(2), QStringLiteral("1.5"));
+        bobItem.Connect(d.GetType("average_download_speed")->GetItem(Value(0)));
+        QCOMPARE(Row(list, QStringLiteral("bob"))->text(2), QStringLiteral("1.5"));
+
+        // Removing the user leaves no list entry behind.
+        const size_t entries = d.GetType("in_user_list")->Count();
+        QMenu menu;
+        UserMenuOptions(&menu, QStringLiteral("Zack"), nullptr).OnRemoveUser();
+        QVERIFY(!Row(list, QStringLiteral("Zack")));
+        QCOMPARE(d.GetType("in_user_list")->Count(), entries - 1);
+    }
+
+    // Alerts for users on the Online Alerts list, whether listed or not; the
+    // alert rows follow the user offline again.
+    void onlineAlerts()
+    {
+        QTreeWidget* alerts = userListForm->OnlineAlertList();
+        // carol has an account (the server watches only known names) and is
+        // offline when her alert is set.
+        DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+        QVERIFY(carol);
+        carol->Send(QStringLiteral("disconnect"));
+        QVERIFY(!carol->WaitFor(QStringLiteral("disconnected")).isEmpty());
+        QMenu menu;
+        UserMenuOptions(&menu, QStringLiteral("carol"), nullptr).OnAddRemoveOnlineAlert();
+        QVERIFY(ShowsOffline(Row(alerts, QStringLiteral("carol"))));
+        QVERIFY(!Row(userListForm->UserList(), QStringLiteral("carol")));
+        const int before = EventTexts().count(QStringLiteral("carol online"));
+
+        carol->Send(QStringLiteral("connect"));
+        QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(alerts, QStringLiteral("carol"))); }));
+        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 1);
+        carol->Send(QStringLiteral("disconnect"));
+        QVERIFY(gui::WaitFor([&] { return ShowsOffline(Row(alerts, QStringLiteral("carol"))); }));
+        carol->Send(QStringLiteral("connect"));
+        QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(alerts, QStringLiteral("carol"))); }));
+        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 2);
+
+        // Adding an online user with an alert to the list raises it at once.
+        AddToList(QStringLiteral("carol"));
+        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 3);
+        QVERIFY(ShowsOnline(Row(userListForm->UserList(), QStringLiteral("carol"))));
+
+        // The menu offers the removal; choosing it only drops the row.
+        QVERIFY(MenuTexts(QStringLiteral("carol")).contains(QStringLiteral("Remove online status alert")));
+        UserMenuOptions(&menu, QStringLiteral("carol"), nullptr).OnAddRemoveOnlineAlert();
+        QVERIFY(!Row(alerts, QStringLiteral("carol")));
+    }
+
+    // The menu's entries follow the user's state without creating anything;
+    // the unshared and ignored lists and the notes follow the menu's actions.
+    void menuListsAndNotes()
+    {
+        const QString erin = QStringLiteral("erin & co");
+        QStringList texts = MenuTexts(erin, QStringLiteral("Own entry"));
+        QVERIFY(!FindUser(erin));
+        QCOMPARE(texts.mid(0, 10),
+            (QStringList { "Own entry", "-", "Message user", "Add user to list", "Browse user's files",
+                "Upload to user", "Get User Info", "Add user note", "Alert when user goes online", "-" }));
+        QCOMPARE(texts.mid(10), (QStringList { "Unshare files from user", "Ignore chat from user" }));
+        QCOMPARE(MenuTexts(QStringLiteral("bob")).mid(0, 3),
+            (QStringList { "Message user", "Set user's groups", "Remove user from list" }));
+        settings.Set("user_level_logging", "Yes");
+        QVERIFY(!MenuTexts(erin).contains(QStringLiteral("See User Log")));
+        settings.Set("user_level_logging", "yes");
+        QCOMPARE(MenuTexts(erin).mid(MenuTexts(erin).size() - 2), (QStringList { "-", "See User Log" }));
+        settings.Set("user_level_logging", "no");
+
+        QMenu menu;
+        UserMenuOptions options(&menu, erin, nullptr);
+        options.OnUnshareFilesFromUser();
+        options.OnIgnoreUser();
+        QVERIFY(Row(userListForm->UnsharedList(), erin));
+        QVERIFY(Row(userListForm->IgnoredList(), erin));
+        texts = MenuTexts(erin);
+        QVERIFY(texts.contains(QStringLiteral("Re-share files with user")));
+        QVERIFY(texts.contains(QStringLiteral("Receive chat from user")));
+
+        // Notes are plain text: markup is kept as typed, through saving and
+        // opening again, and shown as typed in every list.
+        UserNoteDialog* editor = UserNoteDialog::GetDialog(erin);
+        QCOMPARE(UserNoteDialog::GetDialog(erin), editor);
+        editor->NoteEdit()->setPlainText(QStringLiteral("  ") + kNote + QStringLiteral(" \n"));
+        editor->SaveButton()->click();
+        QVERIFY(gui::WaitFor([&] { return !FindUser(erin).IsConnected("user_note_dialog"); }));
+        QCOMPARE(FindUser(erin)["user_note"].AsString(), kNote);
+        QCOMPARE(Row(userListForm->UnsharedList(), erin)->text(1), kNote);
+        QCOMPARE(Row(userListForm->IgnoredList(), erin)->text(1), kNote);
+        editor = UserNoteDialog::GetDialog(erin);
+        QCOMPARE(editor->NoteEdit()->toPlainText(), kNote);
+        QVERIFY(MenuTexts(erin).contains(QStringLiteral("Edit user note")));
+
+        // Same text, same note item; changing one user's note leaves the other.
+        UserNoteDialog::SetUserNote(QStringLiteral("adam"), kNote);
+        QCOMPARE(FindUser(QStringLiteral("adam"))["user_note"], FindUser(erin)["user_note"]);
+        QCOMPARE(Row(userListForm->UserList(), QStringLiteral("adam"))->text(4), kNote);
+        UserNoteDialog::SetUserNote(QStringLiteral("adam"), QStringLiteral("other"));
+        QCOMPARE(FindUser(erin)["user_note"].AsString(), kNote);
+
+        // Clear then close: nothing stored. Clear then save: the note goes,
+        // and so does its item once nobody holds it.
+        editor->ClearButton()->click();
+        editor->close();
+        QVERIFY(gui::WaitFor([&] { return !FindUser(erin).IsConnected("user_note_dialog"); }));
+        QCOMPARE(FindUser(erin)["user_note"].AsString(), kNote);
+        editor = UserNoteDialog::GetDialog(erin);
+        editor->ClearButton()->click();
+        editor->SaveButton()->click();
+        QVERIFY(!FindUser(erin).IsConnected("user_note"));
+        QVERIFY(!d.GetType("user_note")->HasItem(Value(kNote)));
+        QCOMPARE(Row(userListForm->UnsharedList(), erin)->text(1), QString());
+        QVERIFY(Row(userListForm->UnsharedList(), erin)->icon(1).isNull());
+
+        // A note kept for the restart.
+        UserNoteDialog::SetUserNote(erin, QStringLiteral("kept"));
+        QMenu again;
+        UserMenuOptions(&again, QStringLiteral("frank"), nullptr).OnIgnoreUser();
+        UserMenuOptions(&again, QStringLiteral("frank"), nullptr).OnUnignoreUser();
+        QVERIFY(!Row(userListForm->IgnoredList(), QStringLiteral("frank")));
+        UserMenuOptions(&again, QStringLiteral("dora"), nullptr).OnAddRemoveOnlineAlert();
+    }
+
+    // Everything comes back from the data file.
+    void restart()
+    {
+        session.CloseWindow();
+        QCOMPARE(session.RunChild("verify_restart"), 0);
+    }
+};
+
+GUI_CHILD_ROLE(verify_restart)
+{
+    gui::Session session;
+    if (!session.Prepare() || !session.StartWindow(QStringLiteral("alice"), QStringLiteral("secret"), false))
+        return 1;
+    int failures = 0;
+    auto check = [&](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "after restart: %s\n", what);
+            ++failures;
+        }
+    };
+    const QString erin = QStringLiteral("erin & co");
+    const QStringList listed = Names(userListForm->UserList());
+    check(listed.size() == 3 && listed.contains("bob") && listed.contains("adam") && listed.contains("carol"),
+        "user list");
+    check(Row(userListForm->UserList(), QStringLiteral("bob"))->text(3) == QLatin1String("A, b"), "groups");
+    check(Row(userListForm->UserList(), QStringLiteral("adam"))->text(4) == QLatin1String("other"), "note");
+    check(Names(userListForm->UnsharedList()) == QStringList { erin }, "unshared");
+    check(Names(userListForm->IgnoredList()) == QStringList { erin }, "ignored");
+    check(Row(userListForm->IgnoredList(), erin)->text(1) == QLatin1String("kept"), "ignored note");
+    check(Names(userListForm->OnlineAlertList()) == QStringList { "dora" }, "alerts");
+    check(!d.GetType("user_note")->HasItem(Value(kNote)), "orphan note");
+    check(d.GetType("user_note")->Count() == 2, "note count");
+    return failures;
+}
+
+GUI_TEST_MAIN(TestUserList)
+#include "tst_userlist.moc"
