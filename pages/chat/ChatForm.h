@@ -1,20 +1,52 @@
 #pragma once
-// Stand-in for a private-chat tab until the chat page is built.
+// One private conversation: the chat with the partner above an input line.
+// Lines follow the rules of every chat view (ChatLines); the tab logs them to
+// the partner's log, raises an event for each, and reports the partner going
+// away and coming back.
+#include "ChatLines.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include <QPointer>
+#include <QTabWidget>
 #include <QWidget>
 
-class ChatForm : public QWidget {
+class QLineEdit;
+class QTextBrowser;
+class QUrl;
+
+class ChatForm : public QWidget, public DataHandler {
     Q_OBJECT
 public:
-    explicit ChatForm(QWidget* parent = nullptr)
-        : QWidget(parent)
-    {
-    }
-    void AddChat(const QString& user, const QString& text)
-    {
-        m_lines.append(user + QStringLiteral(": ") + text);
-    }
-    const QStringList& Lines() const { return m_lines; }
+    ChatForm(const QString& user, QTabWidget* tabWidget, QWidget* parent = nullptr);
+    ~ChatForm() override;
+
+    // One line said by the partner or by the own user.
+    void AddChat(const QString& user, const QString& text);
+    void AddStatusMessage(const QString& text);
+    void LogChat(const QString& line);
+    // Brings the tab forward and gives the input line the keyboard focus.
+    void Focus();
+    const QString& User() const { return m_user; }
+
+    QTextBrowser* chatView;
+    QLineEdit* chatEdit;
+
+public slots:
+    void OnEnter();
+    void CheckChatInactivity();
+    void OnContextMenuRequested(QPoint position);
+    void OnURLClicked(const QUrl& url);
+    void OnActionTriggered(QWidget* widget, QString id);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
-    QStringList m_lines;
+    void OnUserAway(ItemPtr user);
+    void OnUserAvailable(ItemPtr user);
+
+    QString m_user;
+    ItemPtr m_userItem;
+    ChatLines m_lines;
+    QPointer<QTabWidget> m_tabWidget;
 };

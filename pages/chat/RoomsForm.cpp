@@ -1,11 +1,69 @@
 #include "RoomsForm.h"
+#include "ChatLog.h"
+#include "ChatLogForm.h"
+#include "CreateRoomDialog.h"
+#include "QRoomListItemWidget.h"
+#include "QuestionBox.h"
+#include "RoomForm.h"
+#include "RoomWallForm.h"
+#include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
+#include "shell/SizeManager.h"
+#include "shell/TabWidget.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "store/ui/WidgetFunctions.h"
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSplitter>
+#include <QTreeWidget>
 
 RoomsForm* roomsForm = nullptr;
+
+namespace {
+
+// Declares a widget-remembering type related one to one with the owner type.
+void DeclareWidgetType(const char* type, const char* owner)
+{
+    d.RelateTypes(d.DeclareType(owner, kEntity), d.DeclareType(type, kEntity), One, One);
+}
+
+} // namespace
 
 RoomsForm::RoomsForm(QWidget* parent)
     : QWidget(parent)
 {
     roomsForm = this;
+    setObjectName(QStringLiteral("RoomsForm"));
+    resize(506, 426);
+    horizontalLayout = new QHBoxLayout(this);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    roomSplitter = new QSplitter(Qt::Horizontal, this);
+    roomSplitter->setObjectName(QStringLiteral("roomSplitter"));
+    horizontalLayout->addWidget(roomSplitter);
+    roomsTabControl = new TabWidget(roomSplitter);
+    roomsTabControl->setObjectName(QStringLiteral("roomsTabControl"));
+    roomsTabControl->setIconSize(QSize(16, 18));
+    roomsTabControl->setTabsClosable(true);
+    roomsTabControl->setMovable(true);
+    roomList = new QTreeWidget(roomSplitter);
+    roomList->setObjectName(QStringLiteral("roomList"));
+    roomList->setColumnCount(2);
+    roomList->setHeaderLabels({ QStringLiteral("Room Name"), QStringLiteral("Users") });
+    roomList->setColumnWidth(0, 150);
+    roomList->setColumnWidth(1, 30);
+    roomList->setIconSize(QSize(16, 11));
+    roomList->setRootIsDecorated(false);
+    roomList->setItemsExpandable(false);
+    roomList->setSortingEnabled(true);
+    roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    roomSplitter->setStretchFactor(0, 1);
+    roomSplitter->setStretchFactor(1, 0);
+    connect(roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
+    connect(roomList, &QTreeWidget::itemDoubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
 }
 
 RoomsForm::~RoomsForm()
@@ -14,3 +72,269 @@ RoomsForm::~RoomsForm()
         roomsForm = nullptr;
 }
 
+void RoomsForm::Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr))
+{
+    auto* root = new PathNode(&d, "room");
+    new PathNode(root, child, PathNodeRelation(relation));
+    d.AddPathEventHandler(root, Register(new EventHandler<RoomsForm, ItemPtr>(this, handler)));
+}
+
+void RoomsForm::Init()
+{
+    Type* room = d.DeclareType("room", kEntity);
+    d.RelateTypes(room, d.DeclareType("room_node", kEntity), One, One);
+    Subscribe(room->itemAdded, &RoomsForm::OnRoomAdded);
+    for (ItemPtr existing : room->GetItems())
+        OnRoomAdded(existing);
+
+    Watch("user_count", PathConnected, &RoomsForm::OnRoomUserCountChanged);
+    Watch("is_owner", PathConnected, &RoomsForm::OnBecomingRoomOwner);
+    Watch("is_operator", PathConnected, &RoomsForm::OnBecomingRoomOperator);
+    Watch("is_member", PathConnected, &RoomsForm::OnBecomingRoomMember);
+    for (const char* role : { "is_member", "is_operator", "is_owner" })
+        Watch(role, PathNotConnected, &RoomsForm::OnLosingRoomRole);
+
+    roomList->sortByColumn(0, Qt::AscendingOrder);
+    d.AddConnectionEventHandler(room, d.GetType("in_room"),
+        Register(new EventHandler<RoomsForm, ConnectionInfo&>(this, &RoomsForm::OnEnteredRoom)));
+
+    if (actionBar) {
+        const QString roomIcon = QStringLiteral(":/icons/room_icon");
+        actionBar->AddSetAction(QStringLiteral("room_list"), QStringLiteral("create_room"), QStringLiteral("Create Room"), roomIcon, false);
+        actionBar->AddSetAction(QStringLiteral("room_list"), QStringLiteral("refresh_room_list"),
+            QStringLiteral("Refresh Room List"), roomIcon, false);
+        actionBar->AddSetAction(QStringLiteral("room_list"), QStringLiteral("enable_private_room_add"),
+            QStringLiteral("Accept Private Room Invitations"), roomIcon, false);
+        actionBar->RegisterWidget(roomList, QStringLiteral("room_list"));
+        const QString set = QStringLiteral("room");
+        actionBar->AddSetAction(set, QStringLiteral("toggle_room_autojoin"), QStringLiteral("Toggle Autojoin"), roomIcon, false);
+        actionBar->AddSetAction(set, QStringLiteral("toggle_room_activity_alert"), QStringLiteral("Toggle Activity Alert"),
+            QStringLiteral(":/icons/alert_icon"), false);
+        actionBar->AddSetAction(set, QStringLiteral("room_chat_log"), QStringLiteral("Chat Log"), QStringLiteral(":/icons/note_icon"), false);
+        actionBar->AddSetAction(set, QStringLiteral("room_wall"), QStringLiteral("Room Wall"), QStringLiteral(":/icons/wall_icon"), false);
+        actionBar->AddSetAction(set, QStringLiteral("give_up_membership"), QStringLiteral("Give Up Membership"), roomIcon, false);
+        actionBar->AddSetAction(set, QStringLiteral("give_up_ownership"), QStringLiteral("Give Up Room"), roomIcon, false);
+    }
+
+    roomSplitter->setSizes({ qMax(0, width() - 220), 220 });
+    if (sizeManager) {
+        sizeManager->RegisterSplitter(QStringLiteral("room_list_splitter"), roomSplitter, {});
+        sizeManager->RegisterTreeWidget(QStringLiteral("room_list"), roomList);
+    }
+
+    if (gp_server) {
+        connect(gp_server, &Server::PrivateRoomAddEnabled, this, &RoomsForm::OnPrivateRoomAddEnabled);
+        connect(gp_server, &Server::Connected, this, &RoomsForm::OnConnected);
+    }
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
+    connect(roomsTabControl, &QTabWidget::tabCloseRequested, this, &RoomsForm::OnRoomTabClosed);
+
+    DeclareWidgetType("room_wall_form", "room");
+    d.RelateTypes(room, d.DeclareType("room_activity_alert", kAttribute, true), Many, One);
+    // Declared by the main window; declared here too so the page stands alone.
+    DeclareWidgetType("chat_log_form", "room");
+    DeclareWidgetType("chat_log_form", "user");
+    d.RelateTypes(d.GetType("user"), d.DeclareType("user_note", kAttribute), Many, One);
+}
+
+QTreeWidgetItem* RoomsForm::Row(ItemPtr room) const
+{
+    return room["room_node"].AsPointer<QTreeWidgetItem>();
+}
+
+void RoomsForm::OnRoomAdded(ItemPtr room)
+{
+    if (room.IsConnected("room_node"))
+        return;
+    auto* row = new QRoomListItemWidget(roomList);
+    row->setText(0, room.AsString());
+    room.Connect(d.GetType("room_node")->GetItem(Value(row)));
+}
+
+void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
+{
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    const ItemPtr count = room["user_count"];
+    row->setText(1, count.AsInt() != 0 ? count.AsString() : QString());
+}
+
+void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
+{
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    QFont font = row->font(0);
+    if (italic >= 0)
+        font.setItalic(italic);
+    if (underline >= 0)
+        font.setUnderline(underline);
+    if (weight >= 0)
+        font.setWeight(QFont::Weight(weight));
+    row->setFont(0, font);
+    roomList->sortItems(roomList->sortColumn(), roomList->header()->sortIndicatorOrder());
+}
+
+void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
+{
+    MarkRole(room, 1, 1, QFont::Bold);
+}
+
+void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
+{
+    MarkRole(room, 1, -1, QFont::Bold);
+}
+
+void RoomsForm::OnBecomingRoomMember(ItemPtr room)
+{
+    if (room.IsConnected("is_owner") || room.IsConnected("is_operator"))
+        return;
+    MarkRole(room, 1, -1, -1);
+}
+
+void RoomsForm::OnLosingRoomRole(ItemPtr room)
+{
+    MarkRole(room, room.IsConnected("is_member"), room.IsConnected("is_owner"),
+        room.IsConnected("is_operator") ? QFont::Bold : QFont::Normal);
+}
+
+void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)
+{
+    if (item && column == 0 && gp_server)
+        gp_server->EnterRoom(item->text(0), false);
+}
+
+void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
+{
+    if (!roomList->itemAt(position))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(QStringLiteral(":/icons/room_icon")), QStringLiteral("Enter Room"), this, &RoomsForm::OnEnterRoom);
+    menu.exec(roomList->viewport()->mapToGlobal(position));
+}
+
+void RoomsForm::OnEnterRoom()
+{
+    const QList<QTreeWidgetItem*> selected = roomList->selectedItems();
+    if (!selected.isEmpty() && gp_server)
+        gp_server->EnterRoom(selected.first()->text(0), false);
+}
+
+void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
+{
+    const ItemPtr room = info.first.GetType() == d.GetType("room") ? info.first : info.second;
+    auto* page = new RoomForm(room.AsString(), nullptr);
+    roomsTabControl->addTab(page, QIcon(QStringLiteral(":/icons/room_icon")), room.AsString());
+    page->Init();
+}
+
+void RoomsForm::OnRoomTabClosed(int index)
+{
+    delete roomsTabControl->widget(index);
+}
+
+void RoomsForm::OnConnected()
+{
+    settings.Set("enable_private_room_add", "no");
+}
+
+void RoomsForm::OnPrivateRoomAddEnabled(bool enabled)
+{
+    settings.Set("enable_private_room_add", enabled ? "yes" : "no");
+    if (actionBar)
+        actionBar->SetWidgetActionText(roomList, QStringLiteral("enable_private_room_add"),
+            enabled ? QStringLiteral("Reject Private Room Invitations") : QStringLiteral("Accept Private Room Invitations"));
+}
+
+void RoomsForm::OnToolBarActionTriggered(QWidget*, QString id)
+{
+    if (id == QLatin1String("refresh_room_list")) {
+        if (gp_server)
+            gp_server->GetRoomList();
+        return;
+    }
+    if (id == QLatin1String("create_room")) {
+        if (!createRoomDialog)
+            new CreateRoomDialog(this);
+        createRoomDialog->show();
+        createRoomDialog->raise();
+        return;
+    }
+    if (id == QLatin1String("enable_private_room_add")) {
+        if (gp_server)
+            gp_server->EnablePrivateRoomAdd(!settings.IsYes("enable_private_room_add"));
+        return;
+    }
+    static const char* const roomActions[] = { "toggle_room_autojoin", "toggle_room_activity_alert", "room_chat_log",
+        "give_up_membership", "give_up_ownership", "room_wall" };
+    if (std::none_of(std::begin(roomActions), std::end(roomActions), [&](const char* a) { return id == QLatin1String(a); }))
+        return;
+    const QString name = actionBar ? actionBar->GetKey(QStringLiteral("room")) : QString();
+    const ItemPtr room = d.GetType("room")->HasItem(Value(name));
+    if (!room)
+        return;
+    if (id == QLatin1String("toggle_room_autojoin") || id == QLatin1String("toggle_room_activity_alert")) {
+        const char* flag = id == QLatin1String("toggle_room_autojoin") ? "room_autojoin" : "room_activity_alert";
+        if (room.IsConnected(flag))
+            room.Disconnect(flag);
+        else
+            room.NewItem(flag);
+    } else if (id == QLatin1String("room_chat_log")) {
+        OpenChatLog(room);
+    } else if (id == QLatin1String("give_up_membership")) {
+        GiveUpMembership(room);
+    } else if (id == QLatin1String("give_up_ownership")) {
+        GiveUpOwnership(room);
+    } else {
+        OpenWall(room);
+    }
+}
+
+void RoomsForm::OpenChatLog(ItemPtr room)
+{
+    auto* viewer = room["chat_log_form"].AsPointer<ChatLogForm>();
+    if (!viewer) {
+        viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Rooms, room.AsString()), this);
+        roomsTabControl->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), room.AsString());
+        room.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
+    }
+    FocusWidgetAndParents(viewer);
+}
+
+void RoomsForm::OpenWall(ItemPtr room)
+{
+    auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
+    if (!wall) {
+        wall = new RoomWallForm(room.AsString(), this);
+        roomsTabControl->addTab(wall, QIcon(QStringLiteral(":/icons/wall_icon")), room.AsString());
+        room.Connect(d.GetType("room_wall_form")->GetItem(Value(wall)));
+    }
+    FocusWidgetAndParents(wall);
+}
+
+void RoomsForm::GiveUpMembership(ItemPtr room)
+{
+    if (!room.IsConnected("is_member") || room.IsConnected("is_owner"))
+        return;
+    const QString name = room.AsString();
+    if (AskYes(QStringLiteral("Give up membership?"),
+            QStringLiteral("Are you sure you want to give up your membership to the %1 private room?").arg(name))
+        && gp_server)
+        gp_server->GiveUpPrivateRoomMembership(name);
+}
+
+void RoomsForm::GiveUpOwnership(ItemPtr room)
+{
+    if (!room.IsConnected("is_owner"))
+        return;
+    const QString name = room.AsString();
+    if (!AskYes(QStringLiteral("Give up membership?"),
+            QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?").arg(name)))
+        return;
+    if (!AskYes(QStringLiteral("REALLY?"), QStringLiteral("REALLY?")) || !gp_server)
+        return;
+    gp_server->GiveUpPrivateRoom(name);
+    gp_server->LeaveRoom(name);
+}

@@ -1,14 +1,54 @@
 #pragma once
-// Stand-in for the page until it is built: the class and the calls the main
-// window makes, nothing more.
+// The Rooms page: the room list on the right, on the left a tab per joined
+// room with the rooms' chat-log viewers and walls. It carries out the actions
+// of the tool-bar sets "room_list" and "room" for every room tab.
+#include "store/Event.h"
+#include "store/ItemPtr.h"
 #include <QWidget>
 
-class RoomsForm : public QWidget {
+class QHBoxLayout;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TabWidget;
+
+class RoomsForm : public QWidget, public DataHandler {
     Q_OBJECT
 public:
     explicit RoomsForm(QWidget* parent = nullptr);
     ~RoomsForm() override;
-    void Init() { }
+    void Init();
+
+    QHBoxLayout* horizontalLayout;
+    QSplitter* roomSplitter;
+    TabWidget* roomsTabControl;
+    QTreeWidget* roomList;
+
+public slots:
+    void OnRoomListContextMenuRequested(QPoint position);
+    void OnPrivateRoomAddEnabled(bool enabled);
+    void OnConnected();
+    void OnToolBarActionTriggered(QWidget* widget, QString id);
+    void OnEnterRoom();
+    void OnRoomTabClosed(int index);
+    void OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column);
+
+private:
+    void OnRoomAdded(ItemPtr room);
+    void OnRoomUserCountChanged(ItemPtr room);
+    void OnBecomingRoomOwner(ItemPtr room);
+    void OnBecomingRoomOperator(ItemPtr room);
+    void OnBecomingRoomMember(ItemPtr room);
+    void OnLosingRoomRole(ItemPtr room);
+    void OnEnteredRoom(ConnectionInfo& info);
+
+    void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
+    QTreeWidgetItem* Row(ItemPtr room) const;
+    void MarkRole(ItemPtr room, int italic, int underline, int weight);
+    void OpenChatLog(ItemPtr room);
+    void OpenWall(ItemPtr room);
+    void GiveUpMembership(ItemPtr room);
+    void GiveUpOwnership(ItemPtr room);
 };
 
 extern RoomsForm* roomsForm;

@@ -63,3 +63,4 @@ void RegisterPeerCommands(Driver& driver);
 void RegisterSharedFolderCommands(Driver& driver);
 void RegisterTransferCommands(Driver& driver);
 void RegisterUserCommands(Driver& driver);
+void RegisterChatCommands(Driver& driver);

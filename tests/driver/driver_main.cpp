@@ -19,6 +19,7 @@ namespace {
 using Module = void (*)(Driver&);
 const Module kModules[] = {
     RegisterCoreCommands,
+    RegisterChatCommands,
     RegisterPeerCommands,
     RegisterSharedFolderCommands,
     RegisterUserCommands,

@@ -1,0 +1,6 @@
+#include "NoResourceDocument.h"
+
+QVariant NoResourceDocument::loadResource(int, const QUrl&)
+{
+    return QVariant();
+}

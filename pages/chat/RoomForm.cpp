@@ -1,0 +1,412 @@
+#include "RoomForm.h"
+#include "ChatLog.h"
+#include "ChatsForm.h"
+#include "NoResourceDocument.h"
+#include "QRoomUserListItemWidget.h"
+#include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "shell/SizeManager.h"
+#include "store/Data.h"
+#include "store/GeneralFunctions.h"
+#include "store/TimerManager.h"
+#include "store/ui/WidgetFunctions.h"
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include "UserHooks.h"
+
+namespace {
+
+// Rows made per turn of the event loop while users pour in.
+constexpr int kRowSlice = 400;
+
+} // namespace
+
+RoomForm::RoomForm(const QString& room, QWidget* parent)
+    : QWidget(parent)
+    , m_room(room)
+{
+    setObjectName(QStringLiteral("RoomForm"));
+    auto* layout = new QVBoxLayout(this);
+    splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("splitter"));
+    layout->addWidget(splitter);
+    auto* left = new QWidget(splitter);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    chatView = new QTextBrowser(left);
+    chatView->setObjectName(QStringLiteral("chatView"));
+    chatView->setDocument(new NoResourceDocument(chatView));
+    chatView->setOpenLinks(false);
+    chatView->setOpenExternalLinks(false);
+    chatEdit = new QLineEdit(left);
+    chatEdit->setObjectName(QStringLiteral("chatEdit"));
+    leftLayout->addWidget(chatView);
+    leftLayout->addWidget(chatEdit);
+    userList = new QTreeWidget(splitter);
+    userList->setObjectName(QStringLiteral("userList"));
+    userList->setContextMenuPolicy(Qt::CustomContextMenu);
+    userList->setRootIsDecorated(false);
+    userList->setSortingEnabled(true);
+    m_lines.SetView(chatView);
+
+    connect(userList, &QTreeWidget::itemClicked, this, &RoomForm::OnUserItemClicked);
+    connect(chatEdit, &QLineEdit::returnPressed, this, &RoomForm::OnEnterPressed);
+    connect(userList, &QWidget::customContextMenuRequested, this, &RoomForm::OnUserListContextMenuRequested);
+    connect(chatView, &QTextBrowser::anchorClicked, this, &RoomForm::OnURLClicked);
+    connect(userList, &QTreeWidget::itemDoubleClicked, this, &RoomForm::OnUserItemDoubleClicked);
+
+    splitter->setSizes({ 280, 280 });
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    userList->setHeaderLabels({ QString(), QString(), QStringLiteral("User"), QString(), QStringLiteral("Files"),
+        QStringLiteral("K/s") });
+    const int widths[] = { 20, 25, 90, 25, 50, 40 };
+    for (int c = 0; c < 6; ++c)
+        userList->setColumnWidth(c, widths[c]);
+    userList->sortByColumn(2, Qt::AscendingOrder);
+    userList->header()->setStretchLastSection(true);
+    userList->headerItem()->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+
+    m_roomItem = d.GetType("room")->GetItem(Value(room));
+
+    auto* added = new PathNode(&d, "user");
+    new PathNode(added, m_roomItem, PathConnected);
+    for (const char* attribute : { "average_download_speed", "shared_file_count", "country_code" })
+        new PathNode(added, attribute, PathConnected);
+    Watch(added, &RoomForm::OnUserAdded);
+    auto* removed = new PathNode(&d, "user");
+    new PathNode(removed, m_roomItem, PathNotConnected);
+    Watch(removed, &RoomForm::OnUserRemoved);
+    auto* opAdded = new PathNode(&d, "user");
+    new PathNode(new PathNode(opAdded, "room_operators", PathConnected), m_roomItem, PathConnected);
+    Watch(opAdded, &RoomForm::OnOperatorAdded);
+    auto* opRemoved = new PathNode(&d, "user");
+    new PathNode(opRemoved, "room_operators", PathDisconnectTrigger);
+    Watch(opRemoved, &RoomForm::OnOperatorRemoved);
+
+    if (gp_server)
+        connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
+
+    auto* left_ = new PathNode(m_roomItem);
+    new PathNode(left_, "in_room", PathNotConnected);
+    Watch(left_, &RoomForm::OnLeftRoom);
+
+    if (actionBar) {
+        actionBar->RegisterWidget(this, QStringLiteral("room"));
+        actionBar->AddWidgetKey(this, QStringLiteral("room"), room);
+        actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"),
+            !(m_roomItem.IsConnected("is_member") && !m_roomItem.IsConnected("is_owner")));
+        actionBar->SetWidgetActionHidden(
+            this, QStringLiteral("give_up_ownership"), !m_roomItem.IsConnected("is_owner"));
+    }
+    SetActionText("toggle_room_autojoin",
+        m_roomItem.IsConnected("room_autojoin") ? QStringLiteral("Auto-Join [on]") : QStringLiteral("Auto-Join [off]"));
+    SetActionText("toggle_room_activity_alert",
+        m_roomItem.IsConnected("room_activity_alert") ? QStringLiteral("Activity Alert [on]")
+                                                      : QStringLiteral("Activity Alert [off]"));
+    const std::pair<const char*, std::pair<void (RoomForm::*)(ItemPtr), void (RoomForm::*)(ItemPtr)>> flags[] = {
+        { "room_autojoin", { &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff } },
+        { "room_activity_alert", { &RoomForm::OnRoomActivityAlertOn, &RoomForm::OnRoomActivityAlertOff } },
+    };
+    for (const auto& [flag, handlers] : flags) {
+        auto* on = new PathNode(m_roomItem);
+        new PathNode(on, flag, PathConnected);
+        Watch(on, handlers.first);
+        auto* off = new PathNode(m_roomItem);
+        new PathNode(off, flag, PathNotConnected);
+        Watch(off, handlers.second);
+    }
+
+    if (gp_server) {
+        connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
+        connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
+    }
+    if (timerManager)
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
+
+    auto* noteOn = new PathNode(&d, "user");
+    new PathNode(noteOn, "user_note", PathConnected);
+    Watch(noteOn, &RoomForm::OnUserNoteChanged);
+    auto* noteOff = new PathNode(&d, "user");
+    new PathNode(noteOff, "user_note", PathNotConnected);
+    Watch(noteOff, &RoomForm::OnUserNoteRemoved);
+
+    // Users already in the room (a page made again for a room still entered).
+    for (ItemPtr user : m_roomItem.GetItems("user"))
+        if (user.IsConnected("average_download_speed") && user.IsConnected("shared_file_count")
+            && user.IsConnected("country_code"))
+            OnUserAdded(user);
+}
+
+RoomForm::~RoomForm()
+{
+    if (!m_left) {
+        m_left = true;
+        if (gp_server && gp_server->IsConnected()) {
+            gp_server->LeaveRoom(m_room);
+        } else {
+            // Closed while offline (or at exit, after the server went): no
+            // leave can be sent, so the room is forgotten here and a later
+            // join opens a tab again.
+            m_roomItem.Disconnect("in_room");
+        }
+    }
+}
+
+void RoomForm::Watch(PathNode* root, void (RoomForm::*handler)(ItemPtr))
+{
+    d.AddPathEventHandler(root, Register(new EventHandler<RoomForm, ItemPtr>(this, handler)));
+}
+
+void RoomForm::Init()
+{
+    if (sizeManager) {
+        sizeManager->RegisterSplitter(QStringLiteral("room_splitter"), splitter, {});
+        sizeManager->RegisterTreeWidget(QStringLiteral("room_user_list"), userList);
+    }
+    RegisterWidgetForTabFocus(chatEdit, 1);
+    userList->setColumnWidth(0, 20);
+}
+
+void RoomForm::SetActionText(const char* id, const QString& text)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, QString::fromLatin1(id), text);
+}
+
+void RoomForm::AddStatusMessage(const QString& text)
+{
+    m_lines.AddStatus(text);
+}
+
+void RoomForm::LogChat(const QString& line)
+{
+    ChatLog::Write(ChatLog::Rooms, m_room, m_roomItem, "log_room_chat", line);
+}
+
+void RoomForm::OnRoomChat(QString room, QString user, QString text)
+{
+    if (room != m_room)
+        return;
+    text = text.trimmed();
+    const QString action = ChatLines::Action(text);
+    if (!action.isNull()) {
+        const QString status = QStringLiteral("%1 %2").arg(user, action);
+        AddStatusMessage(status);
+        LogChat(ChatLog::ActionLine(status));
+        return;
+    }
+    m_lines.AddLine(user, text, true);
+    LogChat(ChatLog::ChatLine(user, text));
+    if (m_roomItem.IsConnected("room_activity_alert") && eventToolBar)
+        eventToolBar->AddEvent(m_room, QStringLiteral(":/icons/room_icon"), chatEdit, QString(),
+            QStringLiteral("room_chat"), false);
+}
+
+void RoomForm::CheckChatInactivity()
+{
+    m_lines.CheckInactivity();
+}
+
+void RoomForm::OnUserAdded(ItemPtr user)
+{
+    const QString name = user.AsString();
+    if (m_rows.contains(name) || m_pendingSet.contains(name))
+        return;
+    m_pending.append(name);
+    m_pendingSet.insert(name);
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &RoomForm::AddPendingRows, Qt::QueuedConnection);
+    }
+}
+
+void RoomForm::AddPendingRows()
+{
+    m_flushQueued = false;
+    if (m_pending.isEmpty())
+        return;
+    const int n = int(qMin<qsizetype>(kRowSlice, m_pending.size()));
+    // Sorting is off while the rows go in; switching it on sorts them once.
+    userList->setSortingEnabled(false);
+    Type* users = d.GetType("user");
+    for (int k = 0; k < n; ++k) {
+        if (!m_pendingSet.remove(m_pending[k]))
+            continue; // left again meanwhile
+        ItemPtr user = users->HasItem(Value(m_pending[k]));
+        if (user.IsConnected(m_roomItem))
+            MakeRow(user);
+    }
+    m_pending.erase(m_pending.begin(), m_pending.begin() + n);
+    userList->setSortingEnabled(true);
+    UpdateUserCount();
+    if (!m_pending.isEmpty()) {
+        m_flushQueued = true;
+        QTimer::singleShot(0, this, &RoomForm::AddPendingRows);
+    }
+}
+
+void RoomForm::MakeRow(ItemPtr user)
+{
+    const QString name = user.AsString();
+    if (m_rows.contains(name))
+        return;
+    auto* row = new QRoomUserListItemWidget(userList);
+    m_rows.insert(name, row);
+    row->setText(2, name);
+    const bool owner = !d.GetItem(user, m_roomItem, "room_owner").IsNull();
+    if (owner || !d.GetItem(user, m_roomItem, "room_operators").IsNull()) {
+        QFont font = row->font(2);
+        font.setWeight(QFont::Bold);
+        font.setUnderline(owner);
+        row->setFont(2, font);
+    }
+    const QString country = user["country_code"].AsString();
+    if (!country.isEmpty())
+        row->setIcon(1, QIcon(QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png")));
+    row->setText(4, CommafyNumber(qint64(user["shared_file_count"].AsInt())));
+    const double speed = user["average_download_speed"].AsInt() * (1.0 / 1024);
+    if (speed != 0)
+        row->setText(5, QStringLiteral("%1").arg(speed, 0, 'f', 1));
+    if (user.IsConnected("user_note"))
+        row->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+}
+
+void RoomForm::UpdateUserCount()
+{
+    m_roomItem.Connect(
+        d.GetType("user_count")->GetItem(Value(static_cast<unsigned long long>(m_roomItem.CountItems("user")))));
+}
+
+void RoomForm::OnUserRemoved(ItemPtr user)
+{
+    const QString name = user.AsString();
+    m_pendingSet.remove(name);
+    QRoomUserListItemWidget* row = m_rows.take(name);
+    if (!row)
+        return;
+    delete row;
+    UpdateUserCount();
+}
+
+void RoomForm::SetBold(const QString& user, int weight)
+{
+    if (QRoomUserListItemWidget* row = Row(user)) {
+        QFont font = row->font(2);
+        font.setWeight(QFont::Weight(weight));
+        row->setFont(2, font);
+    }
+}
+
+void RoomForm::OnOperatorAdded(ItemPtr user)
+{
+    SetBold(user.AsString(), QFont::Bold);
+}
+
+void RoomForm::OnOperatorRemoved(ItemPtr user)
+{
+    // The watch fires for a change in any room: only a user who is no longer
+    // an operator of this room loses the bold name.
+    if (d.GetItem(user, m_roomItem, "room_operators").IsNull())
+        SetBold(user.AsString(), QFont::Normal);
+}
+
+void RoomForm::OnUserNoteChanged(ItemPtr user)
+{
+    if (QRoomUserListItemWidget* row = Row(user.AsString()))
+        row->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+}
+
+void RoomForm::OnUserNoteRemoved(ItemPtr user)
+{
+    if (QRoomUserListItemWidget* row = Row(user.AsString()))
+        row->setIcon(3, QIcon());
+}
+
+void RoomForm::OnRoomAutojoinOn(ItemPtr)
+{
+    SetActionText("toggle_room_autojoin", QStringLiteral("Auto-Join [on]"));
+}
+
+void RoomForm::OnRoomAutojoinOff(ItemPtr)
+{
+    SetActionText("toggle_room_autojoin", QStringLiteral("Auto-Join [off]"));
+}
+
+void RoomForm::OnRoomActivityAlertOn(ItemPtr)
+{
+    SetActionText("toggle_room_activity_alert", QStringLiteral("Activity Alert [on]"));
+}
+
+void RoomForm::OnRoomActivityAlertOff(ItemPtr)
+{
+    SetActionText("toggle_room_activity_alert", QStringLiteral("Activity Alert [off]"));
+}
+
+void RoomForm::OnLeftRoom(ItemPtr)
+{
+    if (m_left)
+        return;
+    m_left = true;
+    deleteLater();
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* item, int column)
+{
+    if (!item || column != 3)
+        return;
+    const QString name = item->text(2);
+    if (d.GetType("user")->HasItem(Value(name)).IsConnected("user_note"))
+        ShowUserNote(name);
+}
+
+void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* item, int)
+{
+    if (item && chatsForm)
+        chatsForm->OpenChatForm(item->text(2));
+}
+
+void RoomForm::OnUserListContextMenuRequested(QPoint position)
+{
+    QTreeWidgetItem* item = userList->itemAt(position);
+    if (!item)
+        return;
+    QMenu menu;
+    RunUserMenu(menu, item->text(2), userList->viewport()->mapToGlobal(position));
+}
+
+void RoomForm::OnEnterPressed()
+{
+    const QString text = chatEdit->text();
+    if (text.isEmpty())
+        return;
+    if (gp_server)
+        gp_server->SendRoomChat(m_room, text);
+    chatEdit->clear();
+}
+
+void RoomForm::OnURLClicked(const QUrl& url)
+{
+    ChatLines::OpenLink(url);
+    chatEdit->setFocus();
+}
+
+void RoomForm::OnDisconnected()
+{
+    AddStatusMessage(QStringLiteral("Disconnected at %1.").arg(QTime::currentTime().toString(QStringLiteral("h:mm:ss"))));
+}
+
+void RoomForm::OnConnected()
+{
+    AddStatusMessage(QStringLiteral("Reconnected at %1.").arg(QTime::currentTime().toString(QStringLiteral("h:mm:ss"))));
+    if (gp_server)
+        gp_server->EnterRoom(m_room, false);
+}

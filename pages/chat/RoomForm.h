@@ -1,0 +1,83 @@
+#pragma once
+// The tab of one joined room: its chat beside the list of its users.
+//
+// Users arrive in bursts (5,000 at once when a big room is joined), so rows
+// are not made inside the store events: the users are queued and turned into
+// rows a slice at a time with the list's sorting switched off, then sorted once.
+#include "ChatLines.h"
+#include "store/Event.h"
+#include "store/ItemPtr.h"
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+#include <QWidget>
+
+class QLineEdit;
+class QSplitter;
+class QTextBrowser;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QRoomUserListItemWidget;
+class QUrl;
+
+class RoomForm : public QWidget, public DataHandler {
+    Q_OBJECT
+public:
+    explicit RoomForm(const QString& room, QWidget* parent = nullptr);
+    ~RoomForm() override;
+    void Init();
+
+    void AddStatusMessage(const QString& text);
+    void LogChat(const QString& line);
+    const QString& Room() const { return m_room; }
+
+    QSplitter* splitter;
+    QTextBrowser* chatView;
+    QLineEdit* chatEdit;
+    QTreeWidget* userList;
+
+    // The row of a user (made rows only), or null.
+    QRoomUserListItemWidget* Row(const QString& user) const { return m_rows.value(user); }
+
+public slots:
+    void OnRoomChat(QString room, QString user, QString text);
+    void OnUserItemClicked(QTreeWidgetItem* item, int column);
+    void OnEnterPressed();
+    void OnConnected();
+    void OnDisconnected();
+    void OnUserListContextMenuRequested(QPoint position);
+    void CheckChatInactivity();
+    void OnURLClicked(const QUrl& url);
+    void OnUserItemDoubleClicked(QTreeWidgetItem* item, int column);
+
+private slots:
+    void AddPendingRows();
+
+private:
+    void OnUserAdded(ItemPtr user);
+    void OnUserRemoved(ItemPtr user);
+    void OnOperatorAdded(ItemPtr user);
+    void OnOperatorRemoved(ItemPtr user);
+    void OnLeftRoom(ItemPtr room);
+    void OnRoomAutojoinOn(ItemPtr room);
+    void OnRoomAutojoinOff(ItemPtr room);
+    void OnRoomActivityAlertOn(ItemPtr room);
+    void OnRoomActivityAlertOff(ItemPtr room);
+    void OnUserNoteChanged(ItemPtr user);
+    void OnUserNoteRemoved(ItemPtr user);
+
+    void Watch(class PathNode* root, void (RoomForm::*handler)(ItemPtr));
+    void SetActionText(const char* id, const QString& text);
+    void SetBold(const QString& user, int weight);
+    void MakeRow(ItemPtr user);
+    void UpdateUserCount();
+
+    QString m_room;
+    ItemPtr m_roomItem;
+    ChatLines m_lines;
+    bool m_left = false;
+    QHash<QString, QRoomUserListItemWidget*> m_rows;
+    QStringList m_pending; // users waiting for a row, in arrival order
+    QSet<QString> m_pendingSet; // the same users, for lookups
+    bool m_flushQueued = false;
+};
