@@ -1,0 +1,74 @@
+#include "helper_chat.h"
+#include "pages/chat/RoomForm.h"
+#include "pages/chat/RoomsForm.h"
+#include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
+#include "shell/TabWidget.h"
+#include "store/MemStream.h"
+#include <QAction>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QtEndian>
+
+namespace chat_test {
+
+RoomForm* RoomTab(const QString& room)
+{
+    if (!roomsForm)
+        return nullptr;
+    for (int i = 0; i < roomsForm->roomsTabControl->count(); ++i)
+        if (auto* page = qobject_cast<RoomForm*>(roomsForm->roomsTabControl->widget(i)); page && page->Room() == room)
+            return page;
+    return nullptr;
+}
+
+RoomForm* WaitRoomTab(const QString& room)
+{
+    gui::WaitFor([&] { return RoomTab(room) != nullptr; });
+    return RoomTab(room);
+}
+
+bool Trigger(QWidget* widget, const QString& set, const QString& id)
+{
+    // As if the widget had taken the focus: the bar shows its set and takes
+    // its keys.
+    actionBar->OnApplicationFocusChanged(nullptr, widget);
+    if (actionBar->CurrentSet() != set)
+        return false;
+    QAction* action = actionBar->FindAction(id);
+    if (!action)
+        return false;
+    action->trigger();
+    return true;
+}
+
+void FeedServer(quint32 code, const MemStream& fields)
+{
+    const QByteArray body = fields.GetBuffer();
+    QByteArray frame(8, Qt::Uninitialized);
+    qToLittleEndian<quint32>(quint32(body.size() + 4), frame.data());
+    qToLittleEndian<quint32>(code, frame.data() + 4);
+    gp_server->ProcessIncoming(frame + body);
+}
+
+QStringList LogLines(const QString& folder, const QString& fileName)
+{
+    QFile file(QDir::homePath() + QStringLiteral("/Marrowby Chat Logs/") + folder + QLatin1Char('/') + fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList FilesUnder(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+} // namespace chat_test

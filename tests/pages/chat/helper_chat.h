@@ -1,0 +1,40 @@
+#pragma once
+// Shared steps of the chat page tests.
+#include "gui/GuiTest.h"
+#include <QString>
+#include <QStringList>
+
+class ChatForm;
+class ChatLogForm;
+class RoomForm;
+class RoomWallForm;
+class MemStream;
+
+namespace chat_test {
+
+// The open tab of a room, or null.
+RoomForm* RoomTab(const QString& room);
+// Waits for the room's tab.
+RoomForm* WaitRoomTab(const QString& room);
+// The tab widget's page of that class whose tab shows the label (where "&"
+// reads "&&"), or null.
+template <class T> T* Tab(QTabWidget* tabs, QString label)
+{
+    label.replace(QLatin1Char('&'), QLatin1String("&&"));
+    for (int i = 0; i < tabs->count(); ++i)
+        if (auto* page = qobject_cast<T*>(tabs->widget(i)); page && tabs->tabText(i) == label)
+            return page;
+    return nullptr;
+}
+// Clicks a tool-bar action of the widget's set (false when the widget is not
+// bound to that set): the bar shows the widget's set first, as if it had taken
+// the focus, so the action's keys are the widget's.
+bool Trigger(QWidget* widget, const QString& set, const QString& id);
+// Feeds one server message to the connection as if it came from the socket.
+void FeedServer(quint32 code, const MemStream& fields);
+// A log file's lines ("Rooms" or "Users" folder, file name as on disk).
+QStringList LogLines(const QString& folder, const QString& fileName);
+// Every file under the folder, relative to it, sorted.
+QStringList FilesUnder(const QString& folder);
+
+} // namespace chat_test

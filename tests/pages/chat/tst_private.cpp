@@ -1,0 +1,283 @@
+// The Chat page in the real main window: private chat tabs opened by incoming
+// messages, replies, away and offline lines, the partner's log and its viewer,
+// hostile user names, and administrator messages.
+#include "helper_chat.h"
+#include "pages/chat/AdminMessageDialog.h"
+#include "pages/chat/ChatForm.h"
+#include "pages/chat/ChatLog.h"
+#include "pages/chat/ChatLogForm.h"
+#include "pages/chat/ChatsForm.h"
+#include "server/Server.h"
+#include "server/ServerCodes.h"
+#include "shell/Kit.h"
+#include "shell/TabWidget.h"
+#include "store/Data.h"
+#include "store/MemStream.h"
+#include "store/Settings.h"
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextEdit>
+
+using namespace chat_test;
+
+namespace {
+
+QString ViewText(ChatForm* tab)
+{
+    return tab ? tab->chatView->toPlainText() : QString();
+}
+
+ChatForm* ChatTab(const QString& user)
+{
+    return Tab<ChatForm>(chatsForm->chatTabControl, user);
+}
+
+QImage IconImage(const QIcon& icon)
+{
+    return icon.pixmap(16, 16).toImage();
+}
+
+bool TabShowsIcon(ChatForm* tab, const char* icon)
+{
+    const int index = chatsForm->chatTabControl->indexOf(tab);
+    return index >= 0 && IconImage(chatsForm->chatTabControl->tabIcon(index)) == IconImage(QIcon(QString::fromLatin1(icon)));
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The block (line) number of the viewer's highlighted match, or -1.
+int HighlightedLine(ChatLogForm* viewer)
+{
+    const auto selections = viewer->logEdit->extraSelections();
+    return selections.isEmpty() ? -1 : selections.first().cursor.blockNumber();
+}
+
+} // namespace
+
+class TestPrivateChat : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    DriverProcess* bob = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(session.StartWindow(QStringLiteral("alice")));
+        bob = session.StartDriver(QStringLiteral("bob"));
+        QVERIFY(bob);
+    }
+
+    // A message opens a tab that does not take the front; a second one goes
+    // to the same tab; replies reach the partner; away and back are shown;
+    // both sides' lines are logged; the icon follows the partner's state.
+    void conversation()
+    {
+        QWidget* before = chatsForm->chatTabControl->currentWidget();
+        bob->Send(QStringLiteral("pm alice hello <b>alice</b> http://example.org/x"));
+        QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
+        ChatForm* tab = ChatTab(QStringLiteral("bob"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")); }));
+        QVERIFY(tab->chatView->toHtml().contains(QLatin1String("href=\"http://example.org/x\"")));
+        if (before)
+            QCOMPARE(chatsForm->chatTabControl->currentWidget(), before);
+        bob->Send(QStringLiteral("pm alice second"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] second")); }));
+        QCOMPARE(chatsForm->chatTabControl->count(), 1);
+        QVERIFY(gui::WaitFor([&] { return TabShowsIcon(tab, ":/icons/online_icon"); }));
+
+        tab->chatEdit->setText(QStringLiteral("hi bob"));
+        QTest::keyClick(tab->chatEdit, Qt::Key_Return);
+        QVERIFY(tab->chatEdit->text().isEmpty());
+        QVERIFY(!bob->WaitFor(QStringLiteral("private-chat alice hi bob")).isEmpty());
+        QVERIFY(ViewText(tab).contains(QLatin1String("[alice] hi bob")));
+        QTest::keyClick(tab->chatEdit, Qt::Key_Return); // empty: nothing
+
+        bob->Send(QStringLiteral("away"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("bob is away.")); }));
+        bob->Send(QStringLiteral("available"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("bob is available.")); }));
+
+        const QStringList log = LogLines(QStringLiteral("Users"), QStringLiteral("bob.log"));
+        QCOMPARE(log.size(), 3);
+        QVERIFY(log[0].endsWith(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")));
+        QVERIFY(log[2].endsWith(QLatin1String("[alice] hi bob")));
+
+        // Closed and messaged again: a new tab at the end of the row.
+        emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
+        QVERIFY(!ChatTab(QStringLiteral("bob")));
+        QVERIFY(d.GetType("user")->HasItem(Value("bob"))["user_chat_widget"].IsNull());
+        bob->Send(QStringLiteral("pm alice again"));
+        QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
+        tab = ChatTab(QStringLiteral("bob"));
+        QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
+
+        bob->Stop();
+        QVERIFY(gui::WaitFor([&] { return TabShowsIcon(tab, ":/icons/offline_icon"); }));
+    }
+
+    // The viewer finds case-insensitively, steps back and forth, keeps working
+    // after a failed search and after "Clear Log", and reads long lines whole.
+    void logViewer()
+    {
+        QString lines;
+        for (int i = 1; i <= 9; ++i)
+            lines += (i == 2 || i == 5 || i == 9 ? QStringLiteral("  line %1 NEEDLE here  \n") : QStringLiteral("line %1\n")).arg(i);
+        lines += QString(100000, QLatin1Char('x')) + QStringLiteral("\n");
+        WriteFile(ChatLog::FilePath(ChatLog::Users, QStringLiteral("carol")), lines.toUtf8());
+        chatsForm->OpenChatForm(QStringLiteral("carol"));
+        ChatForm* tab = ChatTab(QStringLiteral("carol"));
+        QVERIFY(tab);
+        QVERIFY(Trigger(tab, QStringLiteral("user_chat"), QStringLiteral("user_chat_log")));
+        auto* viewer = Tab<ChatLogForm>(chatsForm->chatTabControl, QStringLiteral("carol"));
+        QVERIFY(viewer);
+        QCOMPARE(viewer->logEdit->document()->blockCount(), 10);
+        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(1).text(), QStringLiteral("line 2 NEEDLE here"));
+        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(9).text().size(), 100000);
+
+        viewer->searchEdit->setText(QStringLiteral("nomatch"));
+        QCOMPARE(HighlightedLine(viewer), -1);
+        QVERIFY(!viewer->searchBackButton->isEnabled() && !viewer->searchForwardButton->isEnabled());
+        viewer->searchEdit->setText(QStringLiteral("needle"));
+        QCOMPARE(HighlightedLine(viewer), 1);
+        QVERIFY(!viewer->searchBackButton->isEnabled() && viewer->searchForwardButton->isEnabled());
+        viewer->searchForwardButton->click();
+        QCOMPARE(HighlightedLine(viewer), 4);
+        QVERIFY(viewer->searchBackButton->isEnabled() && viewer->searchForwardButton->isEnabled());
+        viewer->searchForwardButton->click();
+        QCOMPARE(HighlightedLine(viewer), 8);
+        QVERIFY(!viewer->searchForwardButton->isEnabled());
+        viewer->searchBackButton->click();
+        QCOMPARE(HighlightedLine(viewer), 4);
+        viewer->searchEdit->clear();
+        QCOMPARE(HighlightedLine(viewer), -1);
+        QVERIFY(!viewer->searchBackButton->isEnabled() && !viewer->searchForwardButton->isEnabled());
+
+        // A second request focuses the same viewer.
+        QVERIFY(Trigger(tab, QStringLiteral("user_chat"), QStringLiteral("user_chat_log")));
+        QCOMPARE(chatsForm->chatTabControl->findChildren<ChatLogForm*>().size(), 1);
+
+        viewer->searchEdit->setText(QStringLiteral("needle"));
+        {
+            gui::ModalAnswerer answers;
+            answers.Add(gui::PressButton(QMessageBox::No));
+            QVERIFY(Trigger(viewer, QStringLiteral("chat_log"), QStringLiteral("clear_chat_log")));
+        }
+        QCOMPARE(viewer->logEdit->document()->blockCount(), 10);
+        {
+            gui::ModalAnswerer answers;
+            answers.Add(gui::PressButton(QMessageBox::Yes));
+            QVERIFY(Trigger(viewer, QStringLiteral("chat_log"), QStringLiteral("clear_chat_log")));
+        }
+        QVERIFY(viewer->logEdit->toPlainText().isEmpty());
+        QVERIFY(!QFile::exists(ChatLog::FilePath(ChatLog::Users, QStringLiteral("carol"))));
+        QCOMPARE(HighlightedLine(viewer), -1);
+        tab->AddChat(QStringLiteral("carol"), QStringLiteral("a fresh needle"));
+        tab->AddChat(QStringLiteral("carol"), QStringLiteral("and another Needle"));
+        viewer->searchEdit->setText(QStringLiteral("needl"));
+        QCOMPARE(HighlightedLine(viewer), 0);
+        viewer->searchForwardButton->click();
+        QCOMPARE(HighlightedLine(viewer), 1);
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("carol.log")).size(), 2);
+
+        // Logging off: neither the file nor the viewer gets the line.
+        settings.Set("log_private_chat", "no");
+        tab->AddChat(QStringLiteral("carol"), QStringLiteral("unlogged"));
+        settings.Set("log_private_chat", "yes");
+        QCOMPARE(viewer->logEdit->document()->blockCount(), 2);
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("carol.log")).size(), 2);
+    }
+
+    // User names chosen by others stay inside the log folder and show as text.
+    void hostileUserNames()
+    {
+        const QString sentinel = QDir::homePath() + QStringLiteral("/evil.log");
+        WriteFile(sentinel, "sentinel\n");
+        const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"), QStringLiteral("<i>x</i>&y"),
+            QStringLiteral("%2%1") };
+        for (const QString& name : names) {
+            DriverProcess* other = session.StartDriver(name);
+            QVERIFY(other);
+            other->Send(QStringLiteral("pm alice said%1 by <u>me</u>"));
+            QVERIFY(gui::WaitFor([&] { return ChatTab(name); }));
+            const QString line = QLatin1Char('[') + name + QStringLiteral("] said%1 by <u>me</u>");
+            QVERIFY(gui::WaitFor([&] { return ViewText(ChatTab(name)).contains(line); }));
+            const QString path = ChatLog::FilePath(ChatLog::Users, name);
+            QCOMPARE(QFileInfo(path).absolutePath(), QDir::homePath() + QStringLiteral("/Marrowby Chat Logs/Users"));
+            QVERIFY(ReadFile(path).endsWith((line + QLatin1Char('\n')).toUtf8()));
+        }
+        QCOMPARE(ReadFile(sentinel), QByteArray("sentinel\n"));
+        for (const QString& file : FilesUnder(QDir::homePath() + QStringLiteral("/Marrowby Chat Logs")))
+            QVERIFY2(file.count(u'/') == 1, qPrintable(file));
+        const int index = chatsForm->chatTabControl->indexOf(ChatTab(QStringLiteral("<i>x</i>&y")));
+        QCOMPARE(chatsForm->chatTabControl->tabText(index), QStringLiteral("<i>x</i>&&y"));
+    }
+
+    // Each administrator message gets a dialog of its own; markup is rendered
+    // but loads no local file.
+    void adminMessages()
+    {
+        const QString image = QDir::homePath() + QStringLiteral("/secret.png");
+        QImage(4, 4, QImage::Format_RGB32).save(image);
+        for (const QString& text : { QStringLiteral("<b>Notice</b> <img src=\"file://%1\"> see https://example.org").arg(image),
+                 QStringLiteral("plain\nsecond line") }) {
+            MemStream m;
+            m.WriteString(text);
+            FeedServer(SM_ADMIN_MESSAGE, m);
+        }
+        QList<AdminMessageDialog*> dialogs;
+        QVERIFY(gui::WaitFor([&] {
+            dialogs = session.Window()->findChildren<AdminMessageDialog*>();
+            return dialogs.size() == 2;
+        }));
+        QCOMPARE(dialogs[0]->windowTitle(), QStringLiteral("MarrowbyQt Admin Message"));
+        QVERIFY(!dialogs[0]->timeEdit->text().isEmpty());
+        QVERIFY(dialogs[0]->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(dialogs[0]->textEdit->focusPolicy(), Qt::NoFocus);
+        QVERIFY(dialogs[0]->textEdit->isReadOnly());
+        QVERIFY(dialogs[0]->textEdit->toPlainText().startsWith(QLatin1String("Notice")));
+        const QVariant loaded = dialogs[0]->textEdit->document()->resource(
+            QTextDocument::ImageResource, QUrl(QStringLiteral("file://") + image));
+        QVERIFY(loaded.isNull());
+        QCOMPARE(dialogs[1]->textEdit->toPlainText(), QStringLiteral("plain\nsecond line"));
+        for (AdminMessageDialog* dialog : dialogs)
+            dialog->close();
+        QVERIFY(gui::WaitFor([&] { return session.Window()->findChildren<AdminMessageDialog*>().isEmpty(); }));
+    }
+
+    // A line typed while offline is not shown or logged as said; it stays in
+    // the input line.
+    void offlineLine()
+    {
+        chatsForm->OpenChatForm(QStringLiteral("dave"));
+        ChatForm* tab = ChatTab(QStringLiteral("dave"));
+        QVERIFY(tab);
+        session.StopServer();
+        QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+        tab->chatEdit->setText(QStringLiteral("lost words"));
+        QTest::keyClick(tab->chatEdit, Qt::Key_Return);
+        QCOMPARE(tab->chatEdit->text(), QStringLiteral("lost words"));
+        QVERIFY(!ViewText(tab).contains(QLatin1String("[alice] lost words")));
+        QVERIFY(ViewText(tab).contains(QLatin1String("not sent")));
+        QVERIFY(!QFile::exists(ChatLog::FilePath(ChatLog::Users, QStringLiteral("dave"))));
+    }
+};
+
+GUI_TEST_MAIN(TestPrivateChat)
+#include "tst_private.moc"
