@@ -1,10 +1,14 @@
 #include "UserPageLinks.h"
+#include "pages/chat/ChatsForm.h"
 
-// The chat and browse pages are built separately; until they are there, these
-// entries do nothing.
-void OpenChatWithUser(const QString&)
+void OpenChatWithUser(const QString& user)
 {
+    if (chatsForm)
+        chatsForm->OpenChatForm(user);
 }
+
+// The browse page is built separately; until it is there, these entries do
+// nothing.
 
 void OpenShareBrowseOf(const QString&)
 {

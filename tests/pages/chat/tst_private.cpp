@@ -90,14 +90,14 @@ private slots:
     void conversation()
     {
         QWidget* before = chatsForm->chatTabControl->currentWidget();
-        bob->Send(QStringLiteral("pm alice hello <b>alice</b> http://example.org/x"));
+        bob->Send(QStringLiteral("message alice hello <b>alice</b> http://example.org/x"));
         QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
         ChatForm* tab = ChatTab(QStringLiteral("bob"));
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")); }));
         QVERIFY(tab->chatView->toHtml().contains(QLatin1String("href=\"http://example.org/x\"")));
         if (before)
             QCOMPARE(chatsForm->chatTabControl->currentWidget(), before);
-        bob->Send(QStringLiteral("pm alice second"));
+        bob->Send(QStringLiteral("message alice second"));
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] second")); }));
         QCOMPARE(chatsForm->chatTabControl->count(), 1);
         QVERIFY(gui::WaitFor([&] { return TabShowsIcon(tab, ":/icons/online_icon"); }));
@@ -105,7 +105,7 @@ private slots:
         tab->chatEdit->setText(QStringLiteral("hi bob"));
         QTest::keyClick(tab->chatEdit, Qt::Key_Return);
         QVERIFY(tab->chatEdit->text().isEmpty());
-        QVERIFY(!bob->WaitFor(QStringLiteral("private-chat alice hi bob")).isEmpty());
+        QVERIFY(!bob->WaitFor(QStringLiteral("private-message alice hi bob")).isEmpty());
         QVERIFY(ViewText(tab).contains(QLatin1String("[alice] hi bob")));
         QTest::keyClick(tab->chatEdit, Qt::Key_Return); // empty: nothing
 
@@ -123,7 +123,7 @@ private slots:
         emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
         QVERIFY(!ChatTab(QStringLiteral("bob")));
         QVERIFY(d.GetType("user")->HasItem(Value("bob"))["user_chat_widget"].IsNull());
-        bob->Send(QStringLiteral("pm alice again"));
+        bob->Send(QStringLiteral("message alice again"));
         QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
         tab = ChatTab(QStringLiteral("bob"));
         QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
@@ -214,7 +214,7 @@ private slots:
         for (const QString& name : names) {
             DriverProcess* other = session.StartDriver(name);
             QVERIFY(other);
-            other->Send(QStringLiteral("pm alice said%1 by <u>me</u>"));
+            other->Send(QStringLiteral("message alice said%1 by <u>me</u>"));
             QVERIFY(gui::WaitFor([&] { return ChatTab(name); }));
             const QString line = QLatin1Char('[') + name + QStringLiteral("] said%1 by <u>me</u>");
             QVERIFY(gui::WaitFor([&] { return ViewText(ChatTab(name)).contains(line); }));

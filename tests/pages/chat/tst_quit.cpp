@@ -43,7 +43,7 @@ private slots:
         QVERIFY(Trigger(lobby, QStringLiteral("room"), QStringLiteral("room_wall")));
         QVERIFY(Trigger(lobby, QStringLiteral("room"), QStringLiteral("room_chat_log")));
         bob->Send(QStringLiteral("say lobby a line for every view"));
-        bob->Send(QStringLiteral("pm alice hello"));
+        bob->Send(QStringLiteral("message alice hello"));
         QVERIFY(gui::WaitFor([] { return Tab<ChatForm>(chatsForm->chatTabControl, QStringLiteral("bob")); }));
         ChatForm* chat = Tab<ChatForm>(chatsForm->chatTabControl, QStringLiteral("bob"));
         QVERIFY(Trigger(chat, QStringLiteral("user_chat"), QStringLiteral("user_chat_log")));
