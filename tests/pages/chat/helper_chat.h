@@ -34,6 +34,10 @@ bool Trigger(QWidget* widget, const QString& set, const QString& id);
 void FeedServer(quint32 code, const MemStream& fields);
 // A log file's lines ("Rooms" or "Users" folder, file name as on disk).
 QStringList LogLines(const QString& folder, const QString& fileName);
+// Writes a file (making its folder); false when it cannot.
+bool WriteFile(const QString& path, const QByteArray& bytes);
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadFile(const QString& path);
 // Every file under the folder, relative to it, sorted.
 QStringList FilesUnder(const QString& folder);
 

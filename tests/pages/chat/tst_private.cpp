@@ -47,19 +47,6 @@ bool TabShowsIcon(ChatForm* tab, const char* icon)
     return index >= 0 && IconImage(chatsForm->chatTabControl->tabIcon(index)) == IconImage(QIcon(QString::fromLatin1(icon)));
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The block (line) number of the viewer's highlighted match, or -1.
 int HighlightedLine(ChatLogForm* viewer)
@@ -140,7 +127,7 @@ private slots:
         for (int i = 1; i <= 9; ++i)
             lines += (i == 2 || i == 5 || i == 9 ? QStringLiteral("  line %1 NEEDLE here  \n") : QStringLiteral("line %1\n")).arg(i);
         lines += QString(100000, QLatin1Char('x')) + QStringLiteral("\n");
-        WriteFile(ChatLog::FilePath(ChatLog::Users, QStringLiteral("carol")), lines.toUtf8());
+        QVERIFY(WriteFile(ChatLog::FilePath(ChatLog::Users, QStringLiteral("carol")), lines.toUtf8()));
         chatsForm->OpenChatForm(QStringLiteral("carol"));
         ChatForm* tab = ChatTab(QStringLiteral("carol"));
         QVERIFY(tab);
@@ -208,7 +195,7 @@ private slots:
     void hostileUserNames()
     {
         const QString sentinel = QDir::homePath() + QStringLiteral("/evil.log");
-        WriteFile(sentinel, "sentinel\n");
+        QVERIFY(WriteFile(sentinel, "sentinel\n"));
         const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"), QStringLiteral("<i>x</i>&y"),
             QStringLiteral("%2%1") };
         for (const QString& name : names) {

@@ -47,20 +47,6 @@ ItemPtr RoomItem(const QString& room)
     return d.GetType("room")->HasItem(Value(room));
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestRooms : public QObject {
@@ -216,8 +202,8 @@ private slots:
         const QString logs = QDir::homePath() + QStringLiteral("/Marrowby Chat Logs");
         const QString sentinel1 = QDir::homePath() + QStringLiteral("/evil.log");
         const QString sentinel2 = logs + QStringLiteral("/evil.log");
-        WriteFile(sentinel1, "sentinel one\n");
-        WriteFile(sentinel2, "sentinel two\n");
+        QVERIFY(WriteFile(sentinel1, "sentinel one\n"));
+        QVERIFY(WriteFile(sentinel2, "sentinel two\n"));
         const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"), QStringLiteral("<b>x</b>&co"),
             QStringLiteral("..") };
         for (const QString& name : names) {
