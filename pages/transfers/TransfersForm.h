@@ -1,16 +1,225 @@
 #pragma once
-// Stand-in for the page until it is built: the class and the calls the main
-// window makes, nothing more.
+// The Transfers page: every download and upload of the transfer engine as a
+// file row under a folder row under a user row, with status, progress, speed,
+// time left and status colours, the page's commands, keys, context menus and
+// upload settings, the completion alerts and the list of completed downloads.
+//
+// The page keeps no list of its own. A row and its store item are tied by six
+// node types whose item values are the rows' addresses: a row's node is found
+// through the type's value index (never created by a lookup), an entry's row
+// through its node item. Node items live exactly as long as their rows.
+//
+// Entries can go while a menu is open, while a completion waits in the event
+// queue or while a loop removes others: such holders keep their entries in a
+// LiveItemSet, which forgets each one the moment the store removes it.
+#include "CompleteDownloadsForm.h"
+#include "LiveItemSet.h"
+#include "store/Data.h"
+#include "store/DataLoadedEventHandler.h"
+#include <QBrush>
+#include <QHash>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QWidget>
+#include <memory>
 
-class TransfersForm : public QWidget {
+class QCheckBox;
+class QSpinBox;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TabWidget;
+class TreeWidget;
+
+class TransfersForm : public QWidget, public DataHandler, public DataLoadedEventHandler {
     Q_OBJECT
 public:
     explicit TransfersForm(QWidget* parent = nullptr);
     ~TransfersForm() override;
-    void Init() { }
-    // Recolours every transfer row from the transfer colour settings.
-    void RecolorEntries() { }
+
+    // Declares the node types, subscribes to the store and the engine,
+    // declares the tool-bar actions. Needs the engine, the tool bar and the
+    // settings types.
+    void Init();
+    // Fills the upload controls and the clear boxes from the settings, then
+    // connects them; restores the trees' column widths.
+    void DataLoaded() override;
+
+    // The user row of any row of a tree: the row, its parent or grandparent.
+    QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* row) const;
+    QTreeWidgetItem* GetUploadNodeUserNode(QTreeWidgetItem* row) const;
+    // The entries beneath a user, folder or file row (empty for other rows).
+    ItemSet GetNodeDownloadEntryItems(QTreeWidgetItem* row) const;
+    ItemSet GetNodeUploadEntryItems(QTreeWidgetItem* row) const;
+    // One status word for a set of entries.
+    static QString GetDownloadEntriesAggregateStatus(const ItemSet& entries);
+    static QString GetUploadEntriesAggregateStatus(const ItemSet& entries);
+    // Bytes done, remaining and the total of a set of entries.
+    static void GetDownloadsProgressStats(const ItemSet& entries, qint64& done, qint64& remaining, qint64& total);
+    static void GetUploadsProgressStats(const ItemSet& entries, qint64& done, qint64& remaining, qint64& total);
+    // Colours every cell of the row by a status word (the transfer colours).
+    static void SetItemColorByStatus(QTreeWidgetItem* row, const QString& status);
+    // The brush of a status word's transfer colour.
+    static QBrush StatusBrush(const QString& status);
+
+    // The row of an entry, or null.
+    static QTreeWidgetItem* DownloadRow(ItemPtr entry);
+    static QTreeWidgetItem* UploadRow(ItemPtr entry);
+    // The node item bound to a row, or a null handle (never creates).
+    static ItemPtr NodeOf(const char* nodeType, const QTreeWidgetItem* row);
+
+    // Opens a file or folder of the downloads folder (a path with "\") with
+    // the desktop's application; nothing happens for a path that would leave
+    // the downloads folder.
+    static void OpenDownloadPath(const QString& itemPath);
+    // Whether a search can be run again from a download's menu, and running it.
+    static bool CanRerunSearch();
+    static void RerunSearch(const QString& text);
+
+    // The texts of the progress, time-left and speed cells.
+    static QString ProgressText(qint64 done, double percent);
+    static QString TimeLeftText(qint64 remaining, qint64 bytesPerSecond);
+    static QString SpeedText(qint64 bytesPerSecond);
+
+    TabWidget* TabControl() const { return m_tabControl; }
+    TreeWidget* DownloadsList() const { return m_downloadsList; }
+    TreeWidget* UploadsList() const { return m_uploadsList; }
+    QCheckBox* ClearDownloadsCheckBox() const { return m_clearDownloadsCheckBox; }
+    QCheckBox* ClearUploadsCheckBox() const { return m_clearUploadsCheckBox; }
+    QSpinBox* UploadSlotsSpinBox() const { return m_uploadSlotsSpinBox; }
+    QCheckBox* UploadLimitCheckBox() const { return m_uploadLimitCheckBox; }
+    QSpinBox* UploadLimitSpinBox() const { return m_uploadLimitSpinBox; }
+    CompleteDownloadsForm* CompleteDownloads() const { return m_completeDownloads; }
+
+signals:
+    void DownloadComplete(ItemPtr download_entry);
+
+public slots:
+    void UpdateActiveTransferCounts();
+    void RecolorEntries();
+    void EveryHalfMinute();
+    void OnDownloadComplete(ItemPtr entry);
+    void OnTransfersLoaded();
+    void OnDownloadProgress(ItemPtr entry);
+    void OnUploadProgress(ItemPtr entry);
+    void OnActionBarTriggered(QWidget* widget, QString id);
+    void DeleteSelectedDownloads();
+    void DeleteSelectedUploads();
+
+private slots:
+    void OnItemExpanded(QTreeWidgetItem* row);
+    void OnItemCollapsed(QTreeWidgetItem* row);
+    void OnKeyPressedInDownloadList(QKeyEvent* event);
+    void OnKeyPressedInUploadList(QKeyEvent* event);
+    void OnDownloadListItemDoubleClicked(QTreeWidgetItem* row, int column);
+    void OnDownloadsContextMenuRequested(const QPoint& pos);
+    void OnUploadsContextMenuRequested(const QPoint& pos);
+    void OnClearDownloadsCheckStateChanged(int state);
+    void OnClearUploadsCheckStateChanged(int state);
+    void OnUploadSlotsSpinValueChanged(int value);
+    void OnUploadSpeedLimitSpinValueChanged(int value);
+    void OnUploadSpeedLimitCheckStateChanged(int state);
+
+private:
+    // One tree's node types and the parts of its rows that differ.
+    struct TreeKind {
+        QTreeWidget* tree;
+        Type* userNode;
+        Type* folderNode;
+        Type* fileNode;
+        const char* userNodeName;
+        const char* folderNodeName;
+        const char* fileNodeName;
+        const char* entryType;
+        const char* statusType;
+        const char* folderType; // remote_folder or shared_file_folder
+    };
+    const TreeKind& Downloads() const { return m_kinds[0]; }
+    const TreeKind& Uploads() const { return m_kinds[1]; }
+
+    void BuildWidgets();
+    void DeclareNodeTypes();
+    void DeclareActions();
+
+    // Store handlers (TransfersForm.cpp).
+    void OnDownloadEntryAdded(ItemPtr entry);
+    void OnUploadEntryAdded(ItemPtr entry);
+    void OnDownloadEntryStatusChange(ConnectionInfo& ci);
+    void OnUploadEntryStatusChange(ConnectionInfo& ci);
+    void OnDownloadEntryRemoved(ItemPtr entry);
+    void OnUploadEntryRemoved(ItemPtr entry);
+    void OnUserOnline(ItemPtr user);
+    void OnUserOffline(ItemPtr user);
+    void OnDownloadPlaceInLine(ItemPtr entry);
+
+    // The shared steps of both trees.
+    QTreeWidgetItem* MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
+        const QString& fileText, qint64 size, bool expandUser, bool expandFolder);
+    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, const QString& shown);
+    void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row);
+    void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed);
+    void RemoveRow(const TreeKind& kind, ItemPtr entry);
+    void SetUserIcon(ItemPtr user, const QIcon& icon);
+    void QueueCountUpdate();
+    ItemSet EntriesBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
+    QString Aggregate(const TreeKind& kind, const ItemSet& entries) const;
+    void Progress(const TreeKind& kind, ItemPtr entry, qint64 position, qint64 size, qint64 speed);
+    struct ProgressSums {
+        qint64 done = 0;
+        qint64 remaining = 0;
+        qint64 total = 0;
+    };
+    // The sums of the entries beneath a folder row and (when asked) beneath
+    // its user row.
+    void SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, QTreeWidgetItem* folderRow,
+        ProgressSums* user, ProgressSums& folder) const;
+    void SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent);
+    static void PaintRow(QTreeWidgetItem* row, const QBrush& brush);
+    void ColorRow(QTreeWidgetItem* row, const QString& status);
+    static void DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row);
+    void ToggleExpand(QTreeWidget* tree, bool& flag, const char* id, const QString& label, bool users);
+    void ClearCompleteAndAbortedUploads();
+    void DeleteSelected(const TreeKind& kind);
+    void ShowContextMenu(const TreeKind& kind, const QPoint& pos);
+    void ToggleFinishUploadsAndQuit();
+    void ShowCompleteDownloads();
+
+    TabWidget* m_tabControl = nullptr;
+    TreeWidget* m_downloadsList = nullptr;
+    TreeWidget* m_uploadsList = nullptr;
+    QCheckBox* m_clearDownloadsCheckBox = nullptr;
+    QCheckBox* m_clearUploadsCheckBox = nullptr;
+    QSpinBox* m_uploadSlotsSpinBox = nullptr;
+    QCheckBox* m_uploadLimitCheckBox = nullptr;
+    QSpinBox* m_uploadLimitSpinBox = nullptr;
+    QPointer<CompleteDownloadsForm> m_completeDownloads;
+
+    TreeKind m_kinds[2] {};
+    // The types a progress sum reads, per tree.
+    struct SumTypes {
+        Type* entry;
+        Type* status;
+        Type* size; // file_size, or shared_file_size of the shared file
+        Type* sharedFile;
+        Type* position;
+    };
+    SumTypes m_sumTypes[2] {};
+    bool m_transfersLoaded = false;
+    bool m_expandDownloadFolders = true;
+    bool m_expandDownloadUsers = true;
+    bool m_expandUploadFolders = true;
+    bool m_expandUploadUsers = true;
+    // While the saved downloads are put into the tree at once, parent rows
+    // and the tab title are brought up to date once at the end.
+    bool m_bulkBuild = false;
+    QList<QTreeWidgetItem*> m_pendingUserRows;
+    QHash<QString, QBrush> m_bulkBrushes;
+    bool m_countUpdateQueued = false;
+    bool m_controlsConnected = false;
+    // Entries whose completion waits in the event queue.
+    std::unique_ptr<LiveItemSet> m_pendingComplete;
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 };
 
 extern TransfersForm* transfersForm;

@@ -3,6 +3,7 @@
 // the older client's user list.
 #include "MainWindow.h"
 #include "pages/browse/AddSharedFolderDialog.h"
+#include "pages/transfers/TransfersForm.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ChangeListeningPortDialog.h"
@@ -138,7 +139,10 @@ void MainWindow::OnSetFolderPermissions()
 
 void MainWindow::OnSelectColors()
 {
-    (new ColorSelectionDialog(this))->show();
+    auto* dialog = new ColorSelectionDialog(this);
+    if (transfersForm)
+        connect(dialog, &ColorSelectionDialog::ColorsSaved, transfersForm, &TransfersForm::RecolorEntries);
+    dialog->show();
 }
 
 void MainWindow::OnEditExcludedDownloadExtensionsClicked()

@@ -1,0 +1,319 @@
+// Progress, speed and time left of the Transfers page's rows and the sums on
+// their folder and user rows; row colours by status; the half-minute clearing
+// of stale uploads and the two clear boxes.
+#include "TransfersForm.h"
+#include "TransferRow.h"
+#include "store/GeneralFunctions.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QProgressBar>
+#include <QTreeWidget>
+
+QString TransfersForm::ProgressText(qint64 done, double percent)
+{
+    return QStringLiteral("%1 (%2%)").arg(CommafyNumber(done)).arg(percent, 0, 'f', 1);
+}
+
+QString TransfersForm::TimeLeftText(qint64 remaining, qint64 bytesPerSecond)
+{
+    const qint64 seconds = bytesPerSecond > 0 ? remaining / bytesPerSecond : 0;
+    return QStringLiteral("   ") + FormatSeconds(long(seconds));
+}
+
+QString TransfersForm::SpeedText(qint64 bytesPerSecond)
+{
+    return QStringLiteral("%1").arg(double(bytesPerSecond) * (1.0 / 1024), 0, 'f', 1);
+}
+
+namespace {
+
+enum class Sums { Done, Pending, Nothing };
+
+Sums SumsFor(const std::string& word, const char* activeWord)
+{
+    if (word == "complete")
+        return Sums::Done;
+    if (word == activeWord || word == "queued" || word == "aborted")
+        return Sums::Pending;
+    return Sums::Nothing;
+}
+
+qint64 Position(ItemPtr entry, const char* positionType)
+{
+    const auto* position = entry[positionType].AsPointer<qint64>();
+    return position ? *position : 0;
+}
+
+void Add(Sums kind, qint64 size, qint64 position, qint64& done, qint64& remaining, qint64& total)
+{
+    if (kind == Sums::Done) {
+        done += size;
+        total += size;
+    } else if (kind == Sums::Pending) {
+        done += position;
+        remaining += size - position;
+        total += size;
+    }
+}
+
+} // namespace
+
+void TransfersForm::GetDownloadsProgressStats(
+    const ItemSet& entries, qint64& done, qint64& remaining, qint64& total)
+{
+    done = remaining = total = 0;
+    for (ItemPtr entry : entries) {
+        Add(SumsFor(entry["download_entry_status"].Text(), "downloading"), entry["file_size"].AsInt64(),
+            Position(entry, "write_position"), done, remaining, total);
+    }
+}
+
+void TransfersForm::GetUploadsProgressStats(const ItemSet& entries, qint64& done, qint64& remaining, qint64& total)
+{
+    done = remaining = total = 0;
+    for (ItemPtr entry : entries) {
+        Add(SumsFor(entry["upload_entry_status"].Text(), "uploading"),
+            entry["shared_file"]["shared_file_size"].AsInt64(), Position(entry, "read_position"), done, remaining,
+            total);
+    }
+}
+
+void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, QTreeWidgetItem* folderRow,
+    ProgressSums* user, ProgressSums& folder) const
+{
+    // Walks the node items' connections directly, the folder's entries once
+    // for both rows: a report sums every entry of its user, and building sets
+    // for that costs more than the sums.
+    const bool downloads = &kind == &Downloads();
+    const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
+    const char* activeWord = downloads ? "downloading" : "uploading";
+    // Statuses by their items, so no status text is read per entry.
+    Type* statuses = t.status;
+    const Item* complete = statuses->HasItem("complete").Get();
+    const Item* active = statuses->HasItem(activeWord).Get();
+    const Item* queued = statuses->HasItem("queued").Get();
+    const Item* aborted = statuses->HasItem("aborted").Get();
+    ProgressSums* into = nullptr;
+    auto addEntry = [&](Item* entry) {
+        // One pass over the entry's connections picks all three.
+        const Item* status = nullptr;
+        const Item* sizeItem = nullptr;
+        const Item* positionItem = nullptr;
+        entry->connections.ForEach([&](Item* partner) {
+            if (partner->type == statuses)
+                status = partner;
+            else if (partner->type == t.position)
+                positionItem = partner;
+            else if (partner->type == (downloads ? t.size : t.sharedFile))
+                sizeItem = partner;
+        });
+        if (!status)
+            return;
+        const Sums sums = status == complete ? Sums::Done
+            : (status == active || status == queued || status == aborted) ? Sums::Pending
+                                                                           : Sums::Nothing;
+        if (sums == Sums::Nothing)
+            return;
+        const qint64 size
+            = downloads ? ItemPtr(const_cast<Item*>(sizeItem)).AsInt64() : ItemPtr(const_cast<Item*>(sizeItem))[t.size].AsInt64();
+        const auto* position = ItemPtr(const_cast<Item*>(positionItem)).AsPointer<qint64>();
+        const qint64 at = position ? *position : 0;
+        if (user)
+            Add(sums, size, at, user->done, user->remaining, user->total);
+        if (into)
+            Add(sums, size, at, into->done, into->remaining, into->total);
+    };
+    Item* folderNode = kind.folderNode->HasItem(Value(folderRow)).Get();
+    auto addFolder = [&](Item* node) {
+        into = node == folderNode ? &folder : nullptr;
+        node->connections.ForEachOfType(kind.fileNode, [&](Item* file) {
+            file->connections.ForEachOfType(t.entry, addEntry);
+        });
+    };
+    if (ItemPtr userNode = user ? kind.userNode->HasItem(Value(userRow)) : ItemPtr())
+        userNode.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
+    else if (folderNode)
+        addFolder(folderNode);
+}
+
+void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent)
+{
+    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    if (!bar) {
+        bar = new QProgressBar;
+        bar->setMaximumHeight(14);
+        // Opaque, so a new figure repaints the bar alone, not the rows behind.
+        bar->setAutoFillBackground(true);
+        tree->setItemWidget(row, 4, bar);
+    }
+    bar->setFormat(ProgressText(done, percent));
+    // Out of range (a position past the size) keeps the previous value.
+    bar->setValue(int(percent));
+}
+
+void TransfersForm::Progress(const TreeKind& kind, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
+{
+    auto* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
+    if (!row)
+        return;
+    QTreeWidgetItem* folderRow = row->parent();
+    QTreeWidgetItem* userRow = folderRow->parent();
+    QTreeWidget* tree = kind.tree;
+
+    row->setText(5, TimeLeftText(size - position, speed));
+    // A file of no bytes is done once it is there.
+    const double percent = size > 0 ? double(position) * 100.0 / double(size) : 100.0;
+    SetProgressBar(tree, row, position, percent);
+
+    const bool userOpen = userRow->isExpanded();
+    const bool folderOpen = folderRow->isExpanded();
+    QTreeWidgetItem* speedRow = !userOpen ? userRow : (!folderOpen ? folderRow : row);
+    speedRow->setText(6, SpeedText(speed));
+
+    ProgressSums userSums, folderSums;
+    const bool updateUser = !userOpen || userRow->childCount() > 1;
+    SumBeneath(kind, userRow, folderRow, updateUser ? &userSums : nullptr, folderSums);
+    if (updateUser) {
+        if (userSums.total == 0)
+            return;
+        userRow->setText(5, TimeLeftText(userSums.remaining, speed));
+        SetProgressBar(tree, userRow, userSums.done, double(userSums.done * 100) / double(userSums.total));
+    }
+    if (folderSums.total == 0)
+        return;
+    folderRow->setText(5, TimeLeftText(folderSums.remaining, speed));
+    SetProgressBar(tree, folderRow, folderSums.done, double(folderSums.done * 100) / double(folderSums.total));
+}
+
+void TransfersForm::OnDownloadProgress(ItemPtr entry)
+{
+    const auto* speed = entry["bytes_per_second"].AsPointer<int>();
+    Progress(Downloads(), entry, Position(entry, "write_position"), entry["file_size"].AsInt64(),
+        speed ? *speed : 0);
+}
+
+void TransfersForm::OnUploadProgress(ItemPtr entry)
+{
+    const auto* speed = entry["bytes_per_second"].AsPointer<int>();
+    Progress(Uploads(), entry, Position(entry, "read_position"),
+        entry["shared_file"]["shared_file_size"].AsInt64(), speed ? *speed : 0);
+}
+
+QBrush TransfersForm::StatusBrush(const QString& status)
+{
+    const char* key = "color_transfer_other";
+    if (status == QLatin1String("complete"))
+        key = "color_transfer_complete";
+    else if (status == QLatin1String("downloading") || status == QLatin1String("uploading")
+        || status == QLatin1String("connecting"))
+        key = "color_transfer_in_progress";
+    else if (status == QLatin1String("queued"))
+        key = "color_transfer_queued";
+    else if (status == QLatin1String("denied") || status == QLatin1String("aborted")
+        || status == QLatin1String("local error"))
+        key = "color_transfer_failed";
+    return QBrush(QColor::fromString(settings.Get(key)));
+}
+
+void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* row, const QString& status)
+{
+    PaintRow(row, StatusBrush(status));
+}
+
+void TransfersForm::PaintRow(QTreeWidgetItem* row, const QBrush& brush)
+{
+    if (auto* transferRow = dynamic_cast<TransferRow*>(row)) {
+        transferRow->SetRowForeground(brush);
+        return;
+    }
+    for (int column = 0; column < row->columnCount(); ++column)
+        row->setForeground(column, brush);
+}
+
+void TransfersForm::ColorRow(QTreeWidgetItem* row, const QString& status)
+{
+    if (!m_bulkBuild) {
+        SetItemColorByStatus(row, status);
+        return;
+    }
+    // One reading of the colour settings for the whole build.
+    auto found = m_bulkBrushes.find(status);
+    if (found == m_bulkBrushes.end())
+        found = m_bulkBrushes.insert(status, StatusBrush(status));
+    PaintRow(row, *found);
+}
+
+void TransfersForm::RecolorEntries()
+{
+    for (const TreeKind& kind : m_kinds) {
+        for (ItemPtr node : kind.fileNode->GetItems()) {
+            if (auto* row = node.AsPointer<QTreeWidgetItem>())
+                SetItemColorByStatus(row, node[kind.entryType][kind.statusType].AsString());
+        }
+    }
+    for (const TreeKind& kind : m_kinds) {
+        for (Type* type : { kind.folderNode, kind.userNode }) {
+            for (ItemPtr node : type->GetItems()) {
+                if (auto* row = node.AsPointer<QTreeWidgetItem>())
+                    UpdateParentStatus(kind, row);
+            }
+        }
+    }
+}
+
+namespace {
+
+// Seconds from a text stamp to now; a stamp that does not parse gives a null
+// time, from which no seconds have passed.
+qint64 SecondsSince(const QDateTime& time, const QDateTime& now)
+{
+    return time.isValid() ? time.secsTo(now) : 0;
+}
+
+bool OfflineLongEnough(ItemPtr user, const QDateTime& now)
+{
+    if (user.IsConnected("is_online"))
+        return false;
+    ItemPtr change = user["last_online_status_change"];
+    return change && SecondsSince(QDateTime::fromString(change.AsString(), Qt::TextDate), now) > 299;
+}
+
+} // namespace
+
+void TransfersForm::EveryHalfMinute()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!settings.IsYes("clear_complete_aborted_uploads") || !transferQueueManager)
+        return;
+    LiveItemSet uploads("upload_entry", d.GetType("upload_entry")->GetItems());
+    while (ItemPtr entry = uploads.TakeFirst()) {
+        if (entry["upload_entry_status"].Text() == "queued" && !OfflineLongEnough(entry["user"], now))
+            continue;
+        ItemPtr changed = entry["last_status_change_time"];
+        const auto* receipt = entry["last_receipt_time"].AsPointer<QDateTime>();
+        if (!changed && !receipt)
+            continue;
+        QDateTime reference;
+        if (changed)
+            reference = QDateTime::fromString(changed.AsString(), Qt::TextDate);
+        if (receipt && (reference.isNull() || reference < *receipt))
+            reference = *receipt;
+        if (SecondsSince(reference, now) > 299)
+            transferQueueManager->RemoveUpload(entry);
+    }
+}
+
+void TransfersForm::OnClearDownloadsCheckStateChanged(int state)
+{
+    if (state != Qt::PartiallyChecked)
+        settings.SetYes("clear_complete_downloads", state == Qt::Checked);
+}
+
+void TransfersForm::OnClearUploadsCheckStateChanged(int state)
+{
+    if (state != Qt::PartiallyChecked)
+        settings.SetYes("clear_complete_aborted_uploads", state == Qt::Checked);
+}

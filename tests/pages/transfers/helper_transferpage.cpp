@@ -1,0 +1,106 @@
+#include "helper_transferpage.h"
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <QTreeWidget>
+
+QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree)
+{
+    QList<QTreeWidgetItem*> rows;
+    QList<QTreeWidgetItem*> pending;
+    for (int k = tree->topLevelItemCount() - 1; k >= 0; --k)
+        pending << tree->topLevelItem(k);
+    while (!pending.isEmpty()) {
+        QTreeWidgetItem* row = pending.takeLast();
+        rows << row;
+        for (int k = row->childCount() - 1; k >= 0; --k)
+            pending << row->child(k);
+    }
+    return rows;
+}
+
+QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& text)
+{
+    for (QTreeWidgetItem* row : AllRows(tree)) {
+        if (row->text(column) == text)
+            return row;
+    }
+    return nullptr;
+}
+
+QColor RowColor(QTreeWidgetItem* row, int column)
+{
+    return row->foreground(column).color();
+}
+
+QString BarText(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    return bar ? bar->format() : QString();
+}
+
+int BarValue(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    return bar ? bar->value() : -1;
+}
+
+QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose,
+    const std::function<void()>& duringMenu)
+{
+    tree->clearSelection();
+    for (QTreeWidgetItem* row : rows)
+        row->setSelected(true);
+    // Shared with the timer, which may fire after this returns when no menu
+    // is shown.
+    struct State {
+        QStringList texts;
+        bool done = false;
+    };
+    auto state = std::make_shared<State>();
+    QTimer::singleShot(50, [state, choose, duringMenu] {
+        state->done = true;
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            state->texts << action->text();
+            if (action->text() == choose)
+                chosen = action;
+            if (QMenu* sub = action->menu()) {
+                for (QAction* inner : sub->actions()) {
+                    const QString path = action->text() + QLatin1Char('/') + inner->text();
+                    state->texts << path;
+                    if (path == choose)
+                        chosen = inner;
+                }
+            }
+        }
+        if (duringMenu)
+            duringMenu();
+        if (chosen)
+            chosen->trigger();
+        menu->close();
+    });
+    emit tree->customContextMenuRequested(QPoint(5, 5));
+    (void)QTest::qWaitFor([&] { return state->done; }, 5000);
+    return state->texts;
+}
+
+OpenedUrls::OpenedUrls()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open");
+}
+
+OpenedUrls::~OpenedUrls()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}

@@ -1,0 +1,43 @@
+#pragma once
+// What the Transfers page's tests read and do on its trees: rows by text,
+// their status and colour, and a context menu opened on a selection with one
+// of its entries chosen.
+#include "store/ItemPtr.h"
+#include <QColor>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The first row (at any depth) whose column holds the text, or null.
+QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& text);
+// Every row of the tree, parents before their children.
+QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree);
+QColor RowColor(QTreeWidgetItem* row, int column = 2);
+// The format shown by the progress bar in column 4, or empty.
+QString BarText(QTreeWidget* tree, QTreeWidgetItem* row);
+int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
+
+// Selects exactly the rows, asks for the tree's context menu and returns the
+// texts of its entries (a submenu's entries follow it, each as
+// "<submenu>/<entry>"). When choose is not empty, that entry is triggered
+// ("Notify me when.../File download completes" for a submenu's); during the
+// menu, before the choice, duringMenu runs (it may change the store).
+QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose = QString(),
+    const std::function<void()>& duringMenu = {});
+
+// Records the local files and folders the page asks the desktop to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    OpenedUrls();
+    ~OpenedUrls() override;
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};

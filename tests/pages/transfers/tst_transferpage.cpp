@@ -1,0 +1,394 @@
+// The Transfers page in the real main window, on transfers whose users are
+// never online: the engine's queue is driven directly (statuses, and progress
+// counters as its worker threads leave them), so every figure and rule can be
+// checked exactly. Rows, texts, progress sums and colours; menus, alerts and
+// removals racing with menus and queued calls; the Delete key; the clearing of
+// stale uploads and the upload controls.
+#include "gui/GuiTest.h"
+#include "helper_transferpage.h"
+#include "pages/transfers/TransfersForm.h"
+#include "shares/SharedFoldersManager.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/EventToolBar.h"
+#include "shell/TabWidget.h"
+#include "shell/TreeWidget.h"
+#include "shell/window/Ui_MainWindow.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSpinBox>
+
+namespace {
+
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
+
+ItemPtr Download(const QString& user, const char* name, const char* folder, qint64 size)
+{
+    return transferQueueManager->AddDownload(user, name, folder, size, false, 0);
+}
+
+void SetStatus(ItemPtr entry, const char* status)
+{
+    transferQueueManager->SetDownloadEntryStatus(entry, QString::fromLatin1(status));
+}
+
+// What a download thread's report leaves on the entry, then the report.
+void Report(ItemPtr entry, qint64 position, int bytesPerSecond)
+{
+    if (!entry["write_position"]) {
+        entry += T("write_position")->NewItem(Value(new qint64(0)));
+        entry += T("bytes_per_second")->NewItem(Value(new int(0)));
+    }
+    *entry["write_position"].AsPointer<qint64>() = position;
+    *entry["bytes_per_second"].AsPointer<int>() = bytesPerSecond;
+    emit transferQueueManager->DownloadProgressed(entry);
+}
+
+QTreeWidgetItem* Row(ItemPtr entry)
+{
+    return TransfersForm::DownloadRow(entry);
+}
+
+QString Ago(int seconds)
+{
+    return QDateTime::currentDateTime().addSecs(-seconds).toString(Qt::TextDate);
+}
+
+void SetOnline(const QString& user, bool online)
+{
+    ItemPtr item = T("user")->GetItem(Value(user));
+    if (online)
+        item += T("is_online")->GetGlobalNullItem();
+    else
+        item.Disconnect("is_online");
+}
+
+} // namespace
+
+class TestTransferPage : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    TransfersForm* form = nullptr;
+    TreeWidget* downloads = nullptr;
+
+private slots:
+    void initTestCase();
+    void rowsFiguresAndColours();
+    void menusAlertsAndRemovals();
+    void staleUploadsAndUploadControls();
+};
+
+void TestTransferPage::initTestCase()
+{
+    QVERIFY(session.Prepare());
+    QVERIFY(session.StartWindow(QStringLiteral("alice")));
+    form = transfersForm;
+    QVERIFY(form);
+    downloads = form->DownloadsList();
+}
+
+void TestTransferPage::rowsFiguresAndColours()
+{
+    ItemPtr one = Download("zed", "one.bin", "music\\rock\\album", 2000000);
+    ItemPtr two = Download("zed", "two.bin", "music\\rock\\album", 100);
+    ItemPtr three = Download("zed", "three.bin", "music\\pop", 300);
+    ItemPtr four = Download("zed", "four.bin", "music\\pop", 100);
+    ItemPtr empty = Download("zed", "empty.bin", "music\\pop", 0);
+    ItemPtr other = Download("yan", "one.bin", "music\\rock\\album", 5);
+
+    // One user row per user, one folder row per user and folder.
+    QTreeWidgetItem* zed = FindRow(downloads, 0, QStringLiteral("zed"));
+    QVERIFY(zed && FindRow(downloads, 0, QStringLiteral("yan")));
+    QCOMPARE(zed->childCount(), 2);
+    QCOMPARE(zed->child(0)->text(1), QStringLiteral("album/rock/music"));
+    QCOMPARE(FindRow(downloads, 1, QStringLiteral("album/rock/music"))->parent(), zed);
+    QCOMPARE(Row(other)->parent()->parent()->text(0), QStringLiteral("yan"));
+    QCOMPARE(Row(one)->text(2), QStringLiteral("one.bin"));
+    QCOMPARE(Row(one)->text(7), QStringLiteral("2,000,000"));
+    QCOMPARE(Row(one)->text(3), QStringLiteral("queued"));
+    QCOMPARE(RowColor(Row(one)), QColor(QStringLiteral("#3366ff")));
+    QCOMPARE(form->GetNodeDownloadEntryItems(zed).Size(), size_t(5));
+
+    // A place in line shows until the next status change.
+    one += T("place_in_line")->GetItem(Value(7));
+    QCOMPARE(Row(one)->text(8), QStringLiteral("7"));
+
+    // The figures of a report, and the tab title while one is active.
+    SetStatus(one, "downloading");
+    QCOMPARE(Row(one)->text(8), QString());
+    Report(one, 1234567, 1536);
+    QCOMPARE(BarText(downloads, Row(one)), QStringLiteral("1,234,567 (61.7%)"));
+    QCOMPARE(BarValue(downloads, Row(one)), 61);
+    QCOMPARE(Row(one)->text(5), QStringLiteral("   8m:18s"));
+    QCOMPARE(Row(one)->text(6), QStringLiteral("1.5"));
+    QCOMPARE(RowColor(Row(one)), QColor(QStringLiteral("#0000ff")));
+    QTabWidget* pages = session.Window()->Ui().tabControl;
+    QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [1/0]"); }));
+
+    // Past the size: the remainder is negative, the time left 0s, the bar
+    // keeps its value while its text says what it is.
+    Report(one, 2100000, 1536);
+    QCOMPARE(Row(one)->text(5), QStringLiteral("   0s"));
+    QCOMPARE(BarText(downloads, Row(one)), QStringLiteral("2,100,000 (105.0%)"));
+    QCOMPARE(BarValue(downloads, Row(one)), 61);
+
+    // A folder of one complete 100-byte file and one queued 300-byte file.
+    SetStatus(four, "complete");
+    SetStatus(three, "downloading");
+    Report(three, 0, 0);
+    QTreeWidgetItem* pop = Row(three)->parent();
+    QCOMPARE(BarText(downloads, pop), QStringLiteral("100 (25.0%)"));
+    QCOMPARE(Row(three)->text(5), QStringLiteral("   0s"));
+    QCOMPARE(Row(three)->text(6), QStringLiteral("0.0"));
+
+    // A file of no bytes is done, not a division by zero.
+    SetStatus(empty, "downloading");
+    Report(empty, 0, 10);
+    QCOMPARE(BarText(downloads, Row(empty)), QStringLiteral("0 (100.0%)"));
+    QCOMPARE(BarValue(downloads, Row(empty)), 100);
+
+    // Collapsed parents show the aggregate; expanding empties the cells and
+    // drops the bar.
+    QTreeWidgetItem* album = Row(one)->parent();
+    downloads->collapseItem(album);
+    QCOMPARE(album->text(3), QStringLiteral("downloading"));
+    downloads->expandItem(album);
+    QCOMPARE(album->text(3), QString());
+    QVERIFY(!downloads->itemWidget(album, 4));
+    downloads->collapseItem(pop);
+    T("denial_reason")->GetItem("File not shared.") += two;
+    SetStatus(two, "denied");
+    QCOMPARE(Row(two)->text(3), QStringLiteral("file not shared."));
+    QCOMPARE(RowColor(Row(two)), QColor(QStringLiteral("#ff0a47")));
+    ItemSet set;
+    for (ItemPtr e : { four, two })
+        set.Insert(e);
+    QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("denied"));
+    SetStatus(two, "aborted");
+    QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("aborted"));
+    SetStatus(two, "local error");
+    QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QString());
+
+    // New colours reach every row and the collapsed parents' texts.
+    settings.Set("color_transfer_queued", "#123456");
+    form->RecolorEntries();
+    QCOMPARE(RowColor(Row(other)), QColor(QStringLiteral("#123456")));
+    QCOMPARE(pop->text(3), QStringLiteral("downloading"));
+    settings.Set("color_transfer_queued", "#3366ff");
+
+    // Removing the last download of a user removes its folder and user rows
+    // and their node items.
+    const size_t folderNodes = T("download_list_folder_node")->Count();
+    transferQueueManager->RemoveDownload(other);
+    QVERIFY(!FindRow(downloads, 0, QStringLiteral("yan")));
+    QCOMPARE(T("download_list_folder_node")->Count(), folderNodes - 1);
+    for (ItemPtr e : { one, two, three, four, empty })
+        transferQueueManager->RemoveDownload(e);
+    QCOMPARE(downloads->topLevelItemCount(), 0);
+    QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));
+}
+
+void TestTransferPage::menusAlertsAndRemovals()
+{
+    // Events become buttons while the downloads are out of sight.
+    settings.Set("show_event_buttons", "yes");
+    session.Window()->Ui().tabControl->setCurrentIndex(3);
+    eventToolBar->RemoveEvents(downloads);
+    ItemPtr a = Download("xa", "a.bin", "f1", 10);
+    ItemPtr b = Download("xa", "b.bin", "f1", 10);
+    ItemPtr c = Download("xa", "c.bin", "f2", 10);
+    ItemPtr w = Download("wv", "w.bin", "f3", 10);
+    const QString notify = QStringLiteral("Notify me when...");
+
+    QCOMPARE(OpenMenu(downloads, {}), QStringList());
+    const QStringList single = OpenMenu(downloads, { Row(a) }, notify + QStringLiteral("/File download completes"));
+    QCOMPARE(single,
+        QStringList({ "Open Folder", "Retry download", "Remove download", notify, notify + "/File download completes",
+            notify + "/Folder download completes", notify + "/All downloads from user complete" }));
+    QVERIFY(!Row(a)->icon(2).isNull());
+    QVERIFY(!OpenMenu(downloads, { Row(a) }).contains(notify + "/File download completes"));
+    OpenMenu(downloads, { Row(a)->parent() }, notify + QStringLiteral("/Folder download completes"));
+    OpenMenu(downloads, { Row(a)->parent()->parent() }, notify + QStringLiteral("/All downloads from user complete"));
+    QVERIFY(!Row(a)->parent()->icon(1).isNull());
+    // A folder row of two and a file row elsewhere: only the single file; two
+    // users: no alerts of folder or user, no user entries.
+    QCOMPARE(OpenMenu(downloads, { Row(a)->parent(), Row(c) }).mid(0, 3),
+        QStringList({ "Open Folder", "Retry download", "Remove download" }));
+    const QStringList twoUsers = OpenMenu(downloads, { Row(c), Row(w) });
+    QCOMPARE(twoUsers, QStringList({ "Open Folder", "Retry downloads", "Remove downloads" }));
+
+    // The file alert fires with its own file; the folder waits for b; the
+    // user for c, which is denied, then gone.
+    SetStatus(a, "complete");
+    QVERIFY(gui::WaitFor([&] { return !a.IsConnected("complete_download_alert"); }));
+    QVERIFY(Row(a)->icon(2).isNull());
+    QCOMPARE(eventToolBar->EventActions().size(), 1);
+    QCOMPARE(eventToolBar->EventActions().first()->text(), QStringLiteral("a.bin"));
+    QCOMPARE(OpenMenu(downloads, { Row(a) }).mid(0, 3),
+        QStringList({ "Open File", "Open Folder", "Remove download" }));
+    SetStatus(c, "denied");
+    SetStatus(b, "complete");
+    QVERIFY(gui::WaitFor([&] { return !d.GetItem(b["user"], b["remote_folder"], "complete_download_alert"); }));
+    QCOMPARE(b["user"].GetItems("complete_download_alert").Size(), size_t(1));
+    transferQueueManager->RemoveDownload(c);
+    ItemPtr e = Download("xa", "e.bin", "f2", 10);
+    SetStatus(e, "complete");
+    QVERIFY(gui::WaitFor([&] { return b["user"].GetItems("complete_download_alert").Empty(); }));
+    QVERIFY(Row(a)->parent()->parent()->icon(0).isNull());
+
+    // A completion still in the queue when its download goes: nothing is
+    // raised and nothing freed is touched.
+    eventToolBar->RemoveEvents(downloads);
+    OpenMenu(downloads, { Row(w) }, notify + QStringLiteral("/File download completes"));
+    SetStatus(w, "complete");
+    transferQueueManager->RemoveDownload(w);
+    QTest::qWait(100);
+    QCOMPARE(eventToolBar->EventActions().size(), 0);
+
+    // Entries that go while the menu is open are left out of its command.
+    ItemPtr p = Download("vv", "p.bin", "f4", 10);
+    ItemPtr q = Download("vv", "q.bin", "f4", 10);
+    OpenMenu(downloads, { Row(p), Row(q) }, QStringLiteral("Remove downloads"),
+        [&] { transferQueueManager->RemoveDownload(p); });
+    QVERIFY(!FindRow(downloads, 0, QStringLiteral("vv")));
+
+    // Delete with a user row and its own file rows: each download once.
+    ItemPtr x1 = Download("uu", "1.bin", "f5", 10);
+    Download("uu", "2.bin", "f5", 10);
+    ItemPtr x3 = Download("uu", "3.bin", "f6", 10);
+    downloads->clearSelection();
+    for (QTreeWidgetItem* row : { Row(x1)->parent()->parent(), Row(x1), Row(x3) })
+        row->setSelected(true);
+    QTest::keyClick(downloads, Qt::Key_Delete);
+    QVERIFY(!FindRow(downloads, 0, QStringLiteral("uu")));
+    QVERIFY(T("download_entry")->GetItems().Connected("user", Value("uu")).Empty());
+
+    // "Expand Folders" off: folder rows close, and new ones start closed.
+    form->OnActionBarTriggered(nullptr, QStringLiteral("expand_download_folders"));
+    QVERIFY(!Row(a)->parent()->isExpanded());
+    ItemPtr g = Download("xa", "g.bin", "f7", 10);
+    QVERIFY(!Row(g)->parent()->isExpanded());
+    QCOMPARE(Row(g)->parent()->text(3), QStringLiteral("queued"));
+    form->OnActionBarTriggered(nullptr, QStringLiteral("expand_download_folders"));
+    QVERIFY(Row(g)->parent()->isExpanded());
+    actionBar->ChangeSet(downloads, QStringLiteral("downloads"));
+    QCOMPARE(actionBar->FindAction(QStringLiteral("expand_download_folders"))->text(),
+        QStringLiteral("Expand Folders [on]"));
+
+    // "Clear Complete" takes complete downloads only.
+    form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
+    QCOMPARE(T("download_entry_status")->HasItem("complete").CountItems("download_entry"), size_t(0));
+    QCOMPARE(g["download_entry_status"].AsString(), QStringLiteral("queued"));
+
+    // With the box set, a completed download goes once its alerts are done.
+    form->ClearDownloadsCheckBox()->setChecked(true);
+    QVERIFY(settings.IsYes("clear_complete_downloads"));
+    SetStatus(g, "complete");
+    QVERIFY(gui::WaitFor([&] { return !FindRow(downloads, 0, QStringLiteral("xa")); }));
+    form->ClearDownloadsCheckBox()->setChecked(false);
+    QVERIFY(!settings.Has("clear_complete_downloads"));
+    session.Window()->Ui().tabControl->setCurrentIndex(0);
+}
+
+void TestTransferPage::staleUploadsAndUploadControls()
+{
+    // Six shared files pushed to users who are not online: queued uploads.
+    const QString folder = session.Home() + QStringLiteral("/share");
+    QDir().mkpath(folder);
+    for (int k = 0; k < 6; ++k) {
+        QFile file(folder + QStringLiteral("/u%1.bin").arg(k));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100 + k, 'x'));
+    }
+    ItemPtr shared = sharedFoldersManager->AddSharedFolder(folder);
+    shared += T("shared_public")->GetGlobalNullItem();
+    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning() && T("shared_file")->Count() >= 6; }));
+    const char* users[] = { "ua", "ub", "uc", "ud", "ue", "uf" };
+    std::vector<ItemPtr> up;
+    for (int k = 0; k < 6; ++k) {
+        transferQueueManager->AddUpload(QString::fromLatin1(users[k]), folder + QStringLiteral("/u%1.bin").arg(k));
+        up.push_back(T("upload_entry")->GetItems().Connected("user", Value(users[k])).First());
+        QVERIFY(up.back());
+    }
+    QTreeWidget* uploads = form->UploadsList();
+    QVERIFY(gui::WaitFor([&] { return AllRows(uploads).size() == 18; }));
+    QTreeWidgetItem* row = TransfersForm::UploadRow(up[0]);
+    QCOMPARE(row->text(2), QStringLiteral("u0.bin"));
+    QCOMPARE(row->text(7), QStringLiteral("100"));
+    // The server's answers about these users come first.
+    QTest::qWait(500);
+
+    // ua: complete long ago (goes); ub: complete a while ago (stays); uc:
+    // queued, online (stays); ud: queued, offline for long, its own change
+    // old (goes); ue: queued, offline lately (stays).
+    auto stamp = [](ItemPtr entry, int secondsAgo) { entry += T("last_status_change_time")->GetItem(Value(Ago(secondsAgo))); };
+    auto offlineSince = [](const char* user, int secondsAgo) {
+        T("user")->GetItem(user) += T("last_online_status_change")->GetItem(Value(Ago(secondsAgo)));
+    };
+    transferQueueManager->SetUploadEntryStatus(up[0], QStringLiteral("complete"));
+    stamp(up[0], 320);
+    transferQueueManager->SetUploadEntryStatus(up[1], QStringLiteral("complete"));
+    stamp(up[1], 280);
+    // Coming online starts uc's upload; it waits again, as with no free slot.
+    SetOnline(QStringLiteral("uc"), true);
+    transferQueueManager->SetUploadEntryStatus(up[2], QStringLiteral("queued"));
+    stamp(up[2], 900);
+    offlineSince("ud", 900);
+    stamp(up[3], 320);
+    offlineSince("ue", 100);
+    stamp(up[4], 900);
+    QCOMPARE(TransfersForm::UploadRow(up[0])->text(3), QStringLiteral("complete"));
+
+    form->ClearUploadsCheckBox()->setChecked(true);
+    QVERIFY(settings.IsYes("clear_complete_aborted_uploads"));
+    form->EveryHalfMinute();
+    auto left = [] {
+        QStringList names;
+        for (ItemPtr entry : T("upload_entry")->GetItems())
+            names << entry["user"].AsString();
+        names.sort();
+        return names;
+    };
+    QCOMPARE(left(), QStringList({ "ub", "uc", "ue", "uf" }));
+    form->ClearUploadsCheckBox()->setChecked(false);
+
+    // "Clear Complete and Aborted": every finished upload, and queued ones of
+    // users offline for long; never an active or another queued one.
+    transferQueueManager->SetUploadEntryStatus(up[5], QStringLiteral("requesting"));
+    offlineSince("ue", 400);
+    form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_and_aborted_uploads"));
+    QCOMPARE(left(), QStringList({ "uc", "uf" }));
+    QCOMPARE(TransfersForm::UploadRow(up[5])->text(3), QStringLiteral("requesting"));
+    QCOMPARE(RowColor(TransfersForm::UploadRow(up[5])), QColor(QStringLiteral("#000000")));
+
+    // The controls write their settings at once.
+    form->UploadLimitSpinBox()->setValue(50);
+    QVERIFY(form->UploadLimitCheckBox()->isChecked());
+    QCOMPARE(settings.Get("upload_speed_limit"), QStringLiteral("50"));
+    QCOMPARE(settings.Get("upload_speed_limit_enabled"), QStringLiteral("yes"));
+    form->UploadLimitSpinBox()->setValue(0);
+    QVERIFY(!form->UploadLimitCheckBox()->isChecked());
+    QCOMPARE(settings.Get("upload_speed_limit_enabled"), QStringLiteral("no"));
+    form->UploadSlotsSpinBox()->setValue(3);
+    QCOMPARE(settings.Get("upload_slots"), QStringLiteral("3"));
+
+    // Finish uploads and quit: on, then off again.
+    actionBar->ChangeSet(uploads, QStringLiteral("uploads"));
+    form->OnActionBarTriggered(nullptr, QStringLiteral("finish_uploads_and_quit"));
+    QCOMPARE(runtimeSettings.Get("finish_uploads_and_quit"), QStringLiteral("yes"));
+    QCOMPARE(actionBar->FindAction(QStringLiteral("finish_uploads_and_quit"))->text(),
+        QStringLiteral("Finish Uploads and Quit [on]"));
+    form->OnActionBarTriggered(nullptr, QStringLiteral("finish_uploads_and_quit"));
+    QCOMPARE(runtimeSettings.Get("finish_uploads_and_quit"), QStringLiteral("no"));
+    QCOMPARE(actionBar->FindAction(QStringLiteral("finish_uploads_and_quit"))->text(),
+        QStringLiteral("Finish Uploads and Quit [off]"));
+}
+
+GUI_TEST_MAIN(TestTransferPage)
+#include "tst_transferpage.moc"
