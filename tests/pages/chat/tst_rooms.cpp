@@ -12,6 +12,9 @@
 #include "server/Server.h"
 #include "server/ServerCodes.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/EventToolBar.h"
+#include "shell/window/MainWindow.h"
+#include "shell/window/Ui_MainWindow.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
@@ -99,6 +102,42 @@ private slots:
         QVERIFY(QRegularExpression(QStringLiteral("^") + time + QStringLiteral("\\[bob\\] <b>hi</b> & see http://example.com/a\\?b=1&c=2$")).match(log[0]).hasMatch());
         QVERIFY(log[1].endsWith(QLatin1String("[alice] hello from alice")));
         QVERIFY(QRegularExpression(QStringLiteral("^") + time + QStringLiteral(" \\* bob waves$")).match(log[2]).hasMatch());
+    }
+
+    // With the activity alert on, a line in a room the user is not looking at
+    // raises an event; the view keeps its HTML within its limit by dropping
+    // its oldest part.
+    void alertAndBoundedView()
+    {
+        RoomForm* tab = RoomTab(QStringLiteral("lobby"));
+        QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("toggle_room_activity_alert")));
+        QCOMPARE(actionBar->FindAction(QStringLiteral("toggle_room_activity_alert"))->text(),
+            QStringLiteral("Activity Alert [on]"));
+        settings.Set("show_event_buttons", "yes");
+        session.Window()->Ui().tabControl->setCurrentIndex(0);
+        const int before = eventToolBar->EventActions().size();
+        bob->Send(QStringLiteral("say lobby are you there?"));
+        QVERIFY(gui::WaitFor([&] { return eventToolBar->EventActions().size() == before + 1; }));
+        QVERIFY(eventToolBar->EventActions().last()->text().contains(QLatin1String("lobby")));
+        QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("toggle_room_activity_alert")));
+        QVERIFY(!RoomItem(QStringLiteral("lobby")).IsConnected("room_activity_alert"));
+
+        const auto say = [](const QString& text) {
+            MemStream m;
+            m.WriteString(QStringLiteral("lobby"));
+            m.WriteString(QStringLiteral("carol"));
+            m.WriteString(text);
+            FeedServer(SM_SAY_CHATROOM, m);
+        };
+        say(QStringLiteral("the very first filler line"));
+        for (int i = 0; tab->chatView->document()->toHtml().size() <= 250000; ++i)
+            say(QStringLiteral("filler line %1 with some words to make it longer").arg(i));
+        say(QStringLiteral("the newest line"));
+        const QString html = tab->chatView->document()->toHtml();
+        QVERIFY(html.size() < 250000);
+        QVERIFY(!html.contains(QLatin1String("the very first filler line")));
+        QVERIFY(tab->chatView->toPlainText().endsWith(QLatin1String("[carol] the newest line")));
+        tab->chatView->clear();
     }
 
     // The wall lists tickers in order, literally; it redraws when a ticker
