@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
 
@@ -31,15 +32,14 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* parent)
     m_groupBox->setObjectName(QStringLiteral("groupBox"));
     side->addWidget(m_groupBox);
 
-    auto* layoutWidget = new QWidget(m_groupBox);
-    layoutWidget->setObjectName(QStringLiteral("layoutWidget"));
-    layoutWidget->setGeometry(20, 11, 134, 22);
-    auto* priorityRow = new QHBoxLayout(layoutWidget);
-    priorityRow->setContentsMargins(0, 0, 0, 0);
-    auto* label = new QLabel(tr("Download Priority"), layoutWidget);
+    // Laid out rather than placed, so that no text is cut with larger fonts.
+    auto* boxLayout = new QVBoxLayout(m_groupBox);
+    auto* priorityRow = new QHBoxLayout;
+    priorityRow->setObjectName(QStringLiteral("horizontalLayout"));
+    auto* label = new QLabel(tr("Download Priority"), m_groupBox);
     label->setObjectName(QStringLiteral("label"));
     priorityRow->addWidget(label);
-    m_prioritySpinBox = new QSpinBox(layoutWidget);
+    m_prioritySpinBox = new QSpinBox(m_groupBox);
     m_prioritySpinBox->setObjectName(QStringLiteral("prioritySpinBox"));
     m_prioritySpinBox->setRange(0, 99);
     m_prioritySpinBox->setWhatsThis(
@@ -49,15 +49,18 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* parent)
            "downloads by users of this group ahead of all other downloads, except for ones with a higher "
            "priority."));
     priorityRow->addWidget(m_prioritySpinBox);
+    priorityRow->addStretch();
+    boxLayout->addLayout(priorityRow);
     m_acceptUploadsCheckBox = new QCheckBox(tr("Accept uploads from users in this group"), m_groupBox);
     m_acceptUploadsCheckBox->setObjectName(QStringLiteral("acceptUploadsCheckBox"));
-    m_acceptUploadsCheckBox->setGeometry(20, 50, 281, 17);
-    auto* label2 = new QLabel(m_groupBox);
-    label2->setObjectName(QStringLiteral("label_2"));
-    label2->setGeometry(11, 39, 16, 16);
+    boxLayout->addWidget(m_acceptUploadsCheckBox);
+    auto* deleteRow = new QHBoxLayout;
     m_deleteButton = new QPushButton(tr("Delete Group"), m_groupBox);
     m_deleteButton->setObjectName(QStringLiteral("deleteButton"));
-    m_deleteButton->setGeometry(20, 90, 91, 23);
+    deleteRow->addWidget(m_deleteButton);
+    deleteRow->addStretch();
+    boxLayout->addLayout(deleteRow);
+    boxLayout->addStretch();
 
     userGroupConfigDialog = this;
     setAttribute(Qt::WA_DeleteOnClose);

@@ -240,6 +240,48 @@ private slots:
         UserMenuOptions(&again, QStringLiteral("dora"), nullptr).OnAddRemoveOnlineAlert();
     }
 
+    // Private rooms: owned ones first (bold, underlined, with operator
+    // entries), then rooms only operated; names as typed; nothing created.
+    void privateRoomsMenu()
+    {
+        settings.Set("privileges_time_left", "-5");
+        QVERIFY(!MenuTexts(QStringLiteral("bob")).contains(QStringLiteral("Gift Privileges")));
+        QVERIFY(!MenuTexts(QStringLiteral("bob")).contains(QStringLiteral("Private Rooms>")));
+        Type* room = d.GetType("room");
+        const ItemPtr owner = d.GetType("is_owner")->GetGlobalNullItem();
+        const ItemPtr operating = d.GetType("is_operator")->GetGlobalNullItem();
+        room->GetItem(Value("b")).Connect(owner);
+        room->GetItem(Value("A")).Connect(owner);
+        room->GetItem(Value("A")).Connect(operating);
+        room->GetItem(Value("a & b")).Connect(operating);
+        room->GetItem(Value("b")).NewItem("room_members").Connect(FindUser(QStringLiteral("bob")));
+        const size_t memberLists = d.GetType("room_members")->Count();
+
+        const QStringList texts = MenuTexts(QStringLiteral("bob"));
+        const int at = int(texts.indexOf(QStringLiteral("Private Rooms>")));
+        QVERIFY(at > 0);
+        QCOMPARE(texts.at(at - 1), QStringLiteral("-"));
+        QCOMPARE(texts.mid(at + 1),
+            (QStringList { "A>", "Give User Membership", "<", "b>", "Remove User's Membership", "-",
+                "Make User Operator", "<", "a && b>", "Give User Membership", "<", "<" }));
+        QCOMPARE(d.GetType("room_members")->Count(), memberLists);
+        QVERIFY(!room->HasItem(Value("a & b")).IsConnected("room_operators"));
+
+        QMenu menu;
+        UserMenuOptions options(&menu, QStringLiteral("bob"), nullptr);
+        QMenu* rooms = nullptr;
+        for (QAction* action : menu.actions())
+            if (action->menu() && action->text() == QLatin1String("Private Rooms"))
+                rooms = action->menu();
+        QVERIFY(rooms);
+        const QList<QAction*> roomActions = rooms->actions();
+        QVERIFY(roomActions.at(0)->font().bold() && roomActions.at(0)->font().underline());
+        QVERIFY(!roomActions.at(2)->font().bold());
+        QCOMPARE(roomActions.at(2)->menu()->actions().at(0)->data().toString(), QStringLiteral("a & b"));
+        for (const char* name : { "A", "b", "a & b" })
+            room->HasItem(Value(name)).Remove();
+    }
+
     // Everything comes back from the data file.
     void restart()
     {
