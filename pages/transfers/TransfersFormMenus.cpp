@@ -3,6 +3,9 @@
 #include "DownloadMenuOptions.h"
 #include "TransfersForm.h"
 #include "UploadMenuOptions.h"
+#include "pages/search/SearchForm.h"
+#include "pages/users/UserMenuOptions.h"
+#include "server/Server.h"
 #include "shell/TreeWidget.h"
 #include <QMenu>
 #include <memory>
@@ -33,6 +36,9 @@ void TransfersForm::ShowContextMenu(const TreeKind& kind, const QPoint& pos)
         options = std::make_unique<DownloadMenuOptions>(menu.get(), entries);
     else
         options = std::make_unique<UploadMenuOptions>(menu.get(), entries);
+    std::unique_ptr<UserMenuOptions> userOptions;
+    if (users.size() == 1)
+        userOptions = std::make_unique<UserMenuOptions>(menu.get(), ItemPtr(*users.begin()).AsString());
     menu->exec(kind.tree->viewport()->mapToGlobal(pos));
 }
 
@@ -48,9 +54,13 @@ void TransfersForm::OnUploadsContextMenuRequested(const QPoint& pos)
 
 bool TransfersForm::CanRerunSearch()
 {
-    return false;
+    return searchForm && gp_server;
 }
 
-void TransfersForm::RerunSearch(const QString&)
+void TransfersForm::RerunSearch(const QString& text)
 {
+    if (!CanRerunSearch())
+        return;
+    const quint32 token = gp_server->FileSearch(text, false);
+    searchForm->CreateSearchForm(token, text, ManualSearch);
 }

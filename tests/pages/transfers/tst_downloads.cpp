@@ -1,0 +1,216 @@
+// Downloads from headless clients as the window shows them: queued while the
+// sharer is away (with completion alerts asked for through the menu), then
+// moving, complete and byte-identical in "complete"; names with markup and "&"
+// shown as they are; a refused download with its reason; "Clear Complete"; the
+// list of completed downloads, newest first; opening a finished file.
+#include "gui/GuiTest.h"
+#include "helper_transferpage.h"
+#include "pages/transfers/CompleteDownloadsForm.h"
+#include "pages/transfers/TransfersForm.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "shell/TabWidget.h"
+#include "shell/TreeWidget.h"
+#include "shell/window/Ui_MainWindow.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+namespace {
+
+// Markup and "&" (a name holds no "/" on this system).
+const QString kHostile = QStringLiteral("<b>x&amp;y<img src=q>.txt");
+
+QByteArray WriteFile(const QString& path, int size, quint32 seed)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& c : bytes)
+        c = char(random.generate());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return bytes;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::string Remote(const QString& local)
+{
+    return QString(local).replace(QLatin1Char('/'), QLatin1Char('\\')).toStdString();
+}
+
+QString Status(ItemPtr entry)
+{
+    QTreeWidgetItem* row = TransfersForm::DownloadRow(entry);
+    return row ? row->text(3) : QString();
+}
+
+} // namespace
+
+class TestDownloads : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    TransfersForm* form = nullptr;
+    TreeWidget* downloads = nullptr;
+    DriverProcess* bob = nullptr;
+    QString share;
+    std::map<QString, QByteArray> files; // by name
+    std::vector<ItemPtr> entries;
+
+private slots:
+    void initTestCase();
+    void downloadsFromADriverWithAlerts();
+    void refusedDownloadAndClearComplete();
+};
+
+void TestDownloads::initTestCase()
+{
+    QVERIFY(session.Prepare());
+    QVERIFY(session.StartWindow(QStringLiteral("alice")));
+    form = transfersForm;
+    downloads = form->DownloadsList();
+    settings.Set("show_event_buttons", "yes");
+
+    share = session.Home() + QStringLiteral("/bob share");
+    files[QStringLiteral("one.bin")] = WriteFile(share + QStringLiteral("/album/one.bin"), 120000, 1);
+    files[QStringLiteral("two.bin")] = WriteFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
+    files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
+    files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
+    bob = session.StartDriver(QStringLiteral("bob"));
+    QVERIFY(bob);
+    bob->Send(QStringLiteral("share-folder ") + share);
+    bob->Send(QStringLiteral("wait-shares"));
+    QVERIFY(!bob->WaitFor(QStringLiteral("shares-ready")).isEmpty());
+    // Slow enough to watch a download move.
+    bob->Send(QStringLiteral("speed-limit 40"));
+    bob->Send(QStringLiteral("disconnect"));
+    QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
+
+    // The list of completed downloads lists what completes after it is made.
+    form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
+    QVERIFY(form->CompleteDownloads());
+    QCOMPARE(form->TabControl()->tabText(2), QStringLiteral("Complete"));
+}
+
+void TestDownloads::downloadsFromADriverWithAlerts()
+{
+    // Queued as the search and browse pages queue them, while bob is away.
+    const std::string album = Remote(share + QStringLiteral("/album"));
+    for (const char* name : { "one.bin", "two.bin", "empty.bin" })
+        entries.push_back(transferQueueManager->AddDownload(
+            QStringLiteral("bob"), name, album, files[QString::fromLatin1(name)].size(), false, 0));
+    entries.push_back(transferQueueManager->AddDownload(QStringLiteral("bob"), kHostile.toStdString(),
+        Remote(share + QStringLiteral("/a&b")), files[kHostile].size(), false, 0));
+    ItemPtr hostile = entries.back();
+    QTreeWidgetItem* hostileRow = TransfersForm::DownloadRow(hostile);
+    QVERIFY(hostileRow);
+    QCOMPARE(hostileRow->text(2), kHostile);
+    QVERIFY(hostileRow->parent()->text(1).startsWith(QStringLiteral("a&b/bob share/")));
+    QCOMPARE(Status(entries[0]), QStringLiteral("queued"));
+
+    const QString notify = QStringLiteral("Notify me when...");
+    OpenMenu(downloads, { hostileRow }, notify + QStringLiteral("/File download completes"));
+    QTreeWidgetItem* albumRow = TransfersForm::DownloadRow(entries[0])->parent();
+    OpenMenu(downloads, { albumRow }, notify + QStringLiteral("/Folder download completes"));
+    OpenMenu(downloads, { albumRow->parent() }, notify + QStringLiteral("/All downloads from user complete"));
+    QCOMPARE(d.GetType("complete_download_alert")->Count(), size_t(3));
+
+    // Out of sight, so completion events leave a button; bob comes back.
+    QTabWidget* pages = session.Window()->Ui().tabControl;
+    pages->setCurrentIndex(3);
+    eventToolBar->RemoveEvents(downloads);
+    bob->Send(QStringLiteral("connect"));
+    QVERIFY(gui::WaitFor(
+        [&] {
+            return pages->tabText(0) == QLatin1String("Transfers [1/0]")
+                && BarText(downloads, TransfersForm::DownloadRow(entries[0])).endsWith(QLatin1String("%)"));
+        },
+        30000));
+    QTreeWidgetItem* oneRow = TransfersForm::DownloadRow(entries[0]);
+    QCOMPARE(oneRow->text(3), QStringLiteral("downloading"));
+    QCOMPARE(RowColor(oneRow), QColor(QStringLiteral("#0000ff")));
+
+    const bool allComplete = gui::WaitFor(
+        [&] {
+            for (ItemPtr entry : entries) {
+                if (Status(entry) != QLatin1String("complete"))
+                    return false;
+            }
+            return true;
+        },
+        60000);
+    QStringList statuses;
+    for (ItemPtr entry : entries)
+        statuses << entry["file_name"].AsString() + QLatin1Char('=') + Status(entry);
+    QVERIFY2(allComplete, qPrintable(statuses.join(QLatin1String(", "))));
+    QCOMPARE(RowColor(oneRow), QColor(QStringLiteral("#006400")));
+    QCOMPARE(BarText(downloads, oneRow), QStringLiteral("120,000 (100.0%)"));
+    const QString emptyBar = BarText(downloads, TransfersForm::DownloadRow(entries[2]));
+    QVERIFY(emptyBar.isEmpty() || emptyBar == QLatin1String("0 (100.0%)"));
+    QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));
+    for (ItemPtr entry : entries) {
+        const QString path = transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
+        QCOMPARE(ReadFile(path), files[entry["file_name"].AsString()]);
+    }
+
+    // Every alert fired once; the one button shows its text as it is.
+    QVERIFY(gui::WaitFor([] { return d.GetType("complete_download_alert")->Count() == 0; }));
+    QVERIFY(hostileRow->icon(2).isNull());
+    QVERIFY(albumRow->icon(1).isNull());
+    QCOMPARE(eventToolBar->EventActions().size(), 1);
+    const QStringList texts { PlainLabel(kHostile), QStringLiteral("album"), QStringLiteral("bob") };
+    QVERIFY2(texts.contains(eventToolBar->EventActions().first()->text()),
+        qPrintable(eventToolBar->EventActions().first()->text()));
+    pages->setCurrentIndex(0);
+
+    // Completed downloads, newest first.
+    QTreeWidget* list = form->CompleteDownloads()->DownloadList();
+    QCOMPARE(list->topLevelItemCount(), 4);
+    quint64 newer = ~quint64(0);
+    for (int k = 0; k < list->topLevelItemCount(); ++k) {
+        QTreeWidgetItem* row = list->topLevelItem(k);
+        ItemPtr record = d.GetType("complete_download_node")->HasItem(Value(row))["complete_download"];
+        QVERIFY(record.Serial() < newer);
+        newer = record.Serial();
+        QCOMPARE(row->text(2), QStringLiteral("bob"));
+    }
+    QVERIFY(!list->findItems(kHostile, Qt::MatchExactly, 0).isEmpty());
+    QVERIFY(!list->findItems(QStringLiteral("120000"), Qt::MatchExactly, 3).isEmpty());
+
+    // A double click opens the finished file, inside the downloads folder.
+    OpenedUrls opened;
+    emit downloads->itemDoubleClicked(oneRow, 2);
+    emit downloads->itemDoubleClicked(albumRow, 1);
+    QCOMPARE(opened.urls.size(), 1);
+    QCOMPARE(ReadFile(opened.urls.first().toLocalFile()), files[QStringLiteral("one.bin")]);
+}
+
+void TestDownloads::refusedDownloadAndClearComplete()
+{
+    DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+    QVERIFY(carol);
+    ItemPtr missing = transferQueueManager->AddDownload(QStringLiteral("carol"), "missing.bin", "\\nothing", 10, false, 0);
+    QVERIFY(gui::WaitFor([&] { return Status(missing) == QLatin1String("file not shared."); }, 30000));
+    QCOMPARE(RowColor(TransfersForm::DownloadRow(missing)), QColor(QStringLiteral("#ff0a47")));
+
+    form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
+    QVERIFY(!FindRow(downloads, 0, QStringLiteral("bob")));
+    QVERIFY(FindRow(downloads, 0, QStringLiteral("carol")));
+    // Files stay; the list of completed downloads keeps its rows, and opening
+    // it again makes no second one.
+    QVERIFY(QFileInfo::exists(transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/one.bin")));
+    form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
+    QCOMPARE(form->TabControl()->count(), 3);
+    QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 4);
+}
+
+GUI_TEST_MAIN(TestDownloads)
+#include "tst_downloads.moc"
