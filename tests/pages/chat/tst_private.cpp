@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
@@ -82,6 +83,9 @@ private slots:
         ChatForm* tab = ChatTab(QStringLiteral("bob"));
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")); }));
         QVERIFY(tab->chatView->toHtml().contains(QLatin1String("href=\"http://example.org/x\"")));
+        // The activity-based style: the conversation's start, then lines without times.
+        QVERIFY(QRegularExpression(QStringLiteral("^\\* Chat started [A-Z][a-z]{2} \\d{1,2} \\d{1,2}:\\d\\d:\\d\\d [ap]m\\n\\[bob\\] hello"))
+                    .match(ViewText(tab)).hasMatch());
         if (before)
             QCOMPARE(chatsForm->chatTabControl->currentWidget(), before);
         bob->Send(QStringLiteral("message alice second"));
