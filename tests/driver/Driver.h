@@ -61,6 +61,7 @@ QString Rest(const QStringList& args, int n);
 void RegisterCoreCommands(Driver& driver);
 void RegisterPeerCommands(Driver& driver);
 void RegisterSharedFolderCommands(Driver& driver);
+void RegisterBrowseCommands(Driver& driver);
 void RegisterTransferCommands(Driver& driver);
 void RegisterUserCommands(Driver& driver);
 void RegisterChatCommands(Driver& driver);

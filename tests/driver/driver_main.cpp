@@ -23,6 +23,7 @@ const Module kModules[] = {
     RegisterPeerCommands,
     RegisterSharedFolderCommands,
     RegisterUserCommands,
+    RegisterBrowseCommands,
     RegisterTransferCommands, // last: it needs the share manager if a module makes one
 };
 

@@ -1,0 +1,217 @@
+#include "ShareForm.h"
+#include "peers/PeerMessenger.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/EventToolBar.h"
+#include "shell/Kit.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "store/ToQString.h"
+#include "transfers/TransferQueueManager.h"
+#include <QMenu>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+ShareForm::ShareForm(QString user, QWidget* parent)
+    : ShareViewBase(user, QStringLiteral("ShareForm"), parent)
+{
+    resize(563, 371);
+    FileList()->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (actionBar) {
+        actionBar->RegisterWidget(FolderTree(), QStringLiteral("share_folders"));
+        actionBar->RegisterWidget(FileList(), QStringLiteral("share_files"));
+    }
+    ItemPtr tab = d.GetType("user_share_tab")->GetItem(Value(this));
+    tab += d.GetType("user")->GetItem(Value(user));
+    MessageBrowser()->append(QStringLiteral("Requesting file list..."));
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &ShareForm::OnConnectionToUserFailed);
+    connect(FileList(), &QTreeWidget::currentItemChanged, this, &ShareForm::OnFileItemChanged);
+    FolderTree()->setContextMenuPolicy(Qt::CustomContextMenu);
+    FileList()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FolderTree(), &QWidget::customContextMenuRequested, this, &ShareForm::OnFolderContextMenuRequested);
+    connect(FileList(), &QWidget::customContextMenuRequested, this, &ShareForm::OnFileContextMenuRequested);
+    m_sortingModel.SetColumnSortingNumeric(1);
+    m_sortingModel.SetColumnSortingNumeric(2);
+}
+
+void ShareForm::TakeShare(ItemPtr share)
+{
+    SetShare(share);
+}
+
+void ShareForm::SetShare(ItemPtr share)
+{
+    // A second list leaves the share on screen and its items in place.
+    if (!share || Share() || IsBuilding())
+        return;
+    m_settled = true;
+    ItemSet folders = share.GetItems("user_share_folder");
+    if (folders.Empty()) {
+        m_share = share;
+        MessageBrowser()->append(QStringLiteral("No files returned. The user is either not sharing any files, "
+                                                "or is sharing all of their files privately."));
+        RaiseEvent(MessageBrowser());
+        return;
+    }
+    BuildRows(share, folders.SortAlphabeticBy("user_share_folder_name", true, false));
+}
+
+void ShareForm::RowsBuilt()
+{
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ShareForm::OnActionBarTriggered,
+            Qt::UniqueConnection);
+    m_expandLevel = 0;
+    ShowTree();
+    RaiseEvent(FolderTree());
+    connect(FolderTree(), &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFolderDoubleClicked,
+        Qt::UniqueConnection);
+    connect(FileList(), &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFileDoubleClicked,
+        Qt::UniqueConnection);
+    if (!m_pendingFolder.isEmpty())
+        BrowseToFolder(m_pendingFolder);
+}
+
+QTreeWidgetItem* ShareForm::NewFileRow()
+{
+    auto* row = new TreeWidgetItem(nullptr);
+    row->SetSortingModel(&m_sortingModel);
+    return row;
+}
+
+void ShareForm::RaiseEvent(QWidget* widget)
+{
+    if (eventToolBar)
+        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/browse_icon"), widget, QString(),
+            QStringLiteral("browse"), false);
+}
+
+void ShareForm::showEvent(QShowEvent* event)
+{
+    ShareViewBase::showEvent(event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(FolderTree());
+}
+
+void ShareForm::BrowseToFolder(QString path)
+{
+    if (!Share() || IsBuilding()) {
+        m_pendingFolder = path;
+        return;
+    }
+    ItemPtr name = d.GetType("user_share_folder_name")->HasItem(Value(path));
+    ItemPtr folder = name ? d.GetItem(Share(), name, "user_share_folder") : ItemPtr();
+    QTreeWidgetItem* row = RowOfFolder(folder);
+    if (!row || row->treeWidget() != FolderTree())
+        return;
+    FolderTree()->scrollToItem(row, QAbstractItemView::PositionAtTop);
+    FolderTree()->setCurrentItem(row);
+}
+
+void ShareForm::OnConnectionToUserFailed(QString user, QString type)
+{
+    if (m_settled || user != m_user || type != QLatin1String("P"))
+        return;
+    m_settled = true;
+    QString host = qEnvironmentVariable("MARROWBY_WEB").trimmed();
+    if (host.isEmpty())
+        host = QStringLiteral(MARROWBY_DEFAULT_WEB);
+    const QString link = QStringLiteral("http://%1/porttest.php?port=%2")
+                             .arg(host.toHtmlEscaped())
+                             .arg(settings.GetInt("listening_port"));
+    MessageBrowser()->append(
+        QStringLiteral("A connection could not be successfully formed to the user. If this is happening to you a "
+                       "lot, <a href=\"%1\">Check here</a> to make sure that your port is open.")
+            .arg(link));
+    RaiseEvent(MessageBrowser());
+}
+
+void ShareForm::Delete()
+{
+    Forget();
+    if (sharedFoldersManager)
+        sharedFoldersManager->RemoveUserShare(m_user);
+    if (ItemPtr tab = d.GetType("user_share_tab")->HasItem(Value(this)))
+        tab.Remove();
+    deleteLater();
+}
+
+// Downloads.
+
+void ShareForm::DownloadFileRow(QTreeWidgetItem* row)
+{
+    ItemPtr file = FileOfRow(row);
+    ItemPtr folder = file["user_share_folder"];
+    ItemPtr user = folder["user_share"]["user"];
+    if (!user || !transferQueueManager)
+        return;
+    transferQueueManager->AddDownload(user.AsString(), file["user_share_file_name"].Text(),
+        folder["user_share_folder_name"].Text(), file["file_size"].AsInt64(), true, 0);
+    row->setIcon(0, QIcon(QStringLiteral(":/icons/download_icon")));
+}
+
+void ShareForm::DownloadFolder(ItemPtr folder, bool below)
+{
+    ItemPtr user = folder["user_share"]["user"];
+    if (!user || !transferQueueManager)
+        return;
+    const QString userName = user.AsString();
+    bool first = true;
+    // The chosen folder, then every folder below it at any depth.
+    for (ItemPtr at : FoldersBelow(folder)) {
+        const int level = below || !first ? 1 : 0;
+        first = false;
+        const std::string folderPath = at["user_share_folder_name"].Text();
+        for (ItemPtr file : at.GetItems("user_share_file").SortAlphabeticBy("user_share_file_name", true, true)) {
+            const std::string name = file["user_share_file_name"].Text();
+            if (transferQueueManager->HasExcludedDownloadExtension(ToQString(name)))
+                continue;
+            transferQueueManager->AddDownload(userName, name, folderPath, file["file_size"].AsInt64(), false, level);
+            SetIcon(file, QStringLiteral(":/icons/download_icon"));
+        }
+    }
+}
+
+void ShareForm::OnFolderDoubleClicked(QTreeWidgetItem* row, int)
+{
+    if (ItemPtr folder = FolderOfRow(row))
+        DownloadFolder(folder, false);
+}
+
+void ShareForm::OnFileDoubleClicked(QTreeWidgetItem* row, int)
+{
+    DownloadFileRow(row);
+}
+
+void ShareForm::OnDownloadFolder()
+{
+    for (QTreeWidgetItem* row : FolderTree()->selectedItems()) {
+        if (ItemPtr folder = FolderOfRow(row))
+            DownloadFolder(folder, false);
+    }
+}
+
+void ShareForm::OnDownloadFile()
+{
+    for (QTreeWidgetItem* row : FileList()->selectedItems())
+        DownloadFileRow(row);
+}
+
+void ShareForm::OnFolderContextMenuRequested(QPoint pos)
+{
+    if (!FolderTree()->itemAt(pos))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(QStringLiteral(":/icons/transfer_icon")), QStringLiteral("Download Folder"), this,
+        &ShareForm::OnDownloadFolder);
+    menu.exec(FolderTree()->viewport()->mapToGlobal(pos));
+}
+
+void ShareForm::OnFileContextMenuRequested(QPoint pos)
+{
+    QMenu menu;
+    menu.addAction(QIcon(QStringLiteral(":/icons/transfer_icon")), QStringLiteral("Download File(s)"), this,
+        &ShareForm::OnDownloadFile);
+    menu.exec(FileList()->viewport()->mapToGlobal(pos));
+}

@@ -1,0 +1,55 @@
+#pragma once
+// One tab of the Browse page: another user's share as a folder tree, the file
+// list of the chosen folder and a filter, from which files and whole folders
+// are queued for download.
+//
+// Once the view holds a share (or is turning a received list into one), a
+// further list from the same user changes nothing: the transfer engine asks
+// for lists of its own (its empty-share probe), and the share on screen must
+// stay for the downloads made from it.
+#include "ShareViewBase.h"
+#include "shell/TreeWidgetItem.h"
+#include <QPoint>
+
+class ShareForm : public ShareViewBase {
+    Q_OBJECT
+public:
+    ShareForm(QString user, QWidget* parent);
+
+    // Shows a share; a view that holds one (or is building one) keeps it.
+    void SetShare(ItemPtr share);
+    // Selects the folder with this full path, now or once the share is shown.
+    void BrowseToFolder(QString path);
+    // Closes the view and drops the browsed share from the store.
+    void Delete();
+    // Queues every file of the folder (level 0) and of every folder below it
+    // (level 1); files of an excluded extension are skipped.
+    void DownloadFolder(ItemPtr folder, bool below);
+    // Holds a share, or is turning a list into one.
+    bool HasShare() const { return Share() || IsBuilding(); }
+
+public slots:
+    void OnFileItemChanged(QTreeWidgetItem*, QTreeWidgetItem*) { }
+    void OnActionBarTriggered(QWidget*, QString) { }
+    void OnConnectionToUserFailed(QString user, QString type);
+    void OnFolderDoubleClicked(QTreeWidgetItem* row, int column);
+    void OnFileDoubleClicked(QTreeWidgetItem* row, int column);
+    void OnFolderContextMenuRequested(QPoint pos);
+    void OnFileContextMenuRequested(QPoint pos);
+    void OnDownloadFolder();
+    void OnDownloadFile();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void TakeShare(ItemPtr share) override;
+    void RowsBuilt() override;
+    QTreeWidgetItem* NewFileRow() override;
+
+private:
+    void DownloadFileRow(QTreeWidgetItem* row);
+    void RaiseEvent(QWidget* widget);
+
+    bool m_settled = false;
+    QString m_pendingFolder;
+    ColumnSortingModel m_sortingModel;
+};
