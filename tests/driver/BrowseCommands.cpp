@@ -40,7 +40,7 @@ std::optional<FileInfoMap> Craft(const QStringList& args)
         }
         share[path].insert(File("bottom.txt", 6));
     } else if (kind == QLatin1String("names")) {
-        share["music\\<b>bold</b>"].insert(File("<i>tilted</i>.mp3", 1000));
+        share["music\\<font color=red>red"].insert(File("<i>tilted</i>.mp3", 1000));
         share["music\\a&b"].insert(File("a&b.txt", 12));
         share["music"].insert(File("<img src=x>.txt", 3));
     } else if (kind == QLatin1String("files")) {

@@ -1,0 +1,373 @@
+// The Browse page in the real main window: browsing a driver's share and
+// downloading from the tab, pushing uploads from the upload browse view, and
+// share lists no real share would give.
+#include "gui/GuiTest.h"
+#include "pages/browse/ShareForm.h"
+#include "pages/browse/SharesForm.h"
+#include "pages/browse/UploadForm.h"
+#include "peers/PeerMessenger.h"
+#include "shares/SharedFoldersManager.h"
+#include "shell/TabWidget.h"
+#include "store/Data.h"
+#include "store/Settings.h"
+#include "transfers/TransferQueueManager.h"
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray Pattern(int size, char seed)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(seed + i * 7 + i / 251);
+    return bytes;
+}
+
+// The bytes of the finished download of that name, or empty.
+QByteArray Completed(const QString& name)
+{
+    QDirIterator it(transferQueueManager->DownloadRoot() + QStringLiteral("/complete"), { name }, QDir::Files,
+        QDirIterator::Subdirectories);
+    if (!it.hasNext())
+        return QByteArray();
+    QFile file(it.next());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString Remote(QString localPath)
+{
+    return localPath.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+QTreeWidgetItem* FileRow(ShareViewBase* view, const QString& name)
+{
+    const auto rows = view->FileList()->findItems(name, Qt::MatchExactly, 0);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+int TabOf(QWidget* page)
+{
+    return sharesForm->TabControl()->indexOf(page);
+}
+
+} // namespace
+
+class TestBrowse : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    QTemporaryDir bobFiles;
+
+    ShareForm* OpenBrowse(const QString& user)
+    {
+        auto* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(user));
+        if (!form || !gui::WaitFor([&] { return form->FolderTree()->isVisibleTo(form); }, 60000))
+            return nullptr;
+        return form;
+    }
+
+    void Close(QWidget* page)
+    {
+        QPointer<QWidget> guard(page);
+        sharesForm->OnTabCloseRequested(TabOf(page));
+        QVERIFY(gui::WaitFor([&] { return guard.isNull(); }));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(session.StartWindow(QStringLiteral("alice")));
+        QVERIFY(sharesForm);
+    }
+
+    // Browse a share, download one file and a whole folder from the tab; a
+    // second list from the same user while the tab is open changes nothing,
+    // and downloads from the tab go on working.
+    void browseAndDownload()
+    {
+        const QString root = bobFiles.path() + QStringLiteral("/music");
+        WriteFile(root + QStringLiteral("/single.bin"), Pattern(70000, 'a'));
+        WriteFile(root + QStringLiteral("/album/one.bin"), Pattern(5000, 'b'));
+        WriteFile(root + QStringLiteral("/album/disc/two.bin"), Pattern(123457, 'c'));
+        WriteFile(root + QStringLiteral("/late.bin"), Pattern(999, 'd'));
+        DriverProcess* bob = session.StartDriver(QStringLiteral("bob"));
+        QVERIFY(bob);
+        bob->Send(QStringLiteral("share-folder ") + root);
+        bob->Send(QStringLiteral("wait-shares"));
+        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 4"));
+
+        ShareForm* form = OpenBrowse(QStringLiteral("bob"));
+        QVERIFY(form);
+        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), QStringLiteral("bob"));
+        QVERIFY(!form->MessageBrowser()->isVisibleTo(form));
+        // Browsing again focuses the tab and asks nothing.
+        QCOMPARE(sharesForm->OpenShareBrowse(QStringLiteral("bob")), form);
+        QCOMPARE(sharesForm->TabControl()->count(), 1);
+
+        form->BrowseToFolder(Remote(root));
+        QVERIFY(form->FolderTree()->currentItem());
+        QCOMPARE(form->FolderTree()->currentItem()->text(0), QStringLiteral("music"));
+        QTreeWidgetItem* single = FileRow(form, QStringLiteral("single.bin"));
+        QVERIFY(single);
+        QCOMPARE(single->text(1), QStringLiteral("70,000"));
+        form->FileList()->setCurrentItem(single);
+        form->OnDownloadFile();
+        QVERIFY(!single->icon(0).isNull());
+
+        // The engine's probe or a peer may send the list again: the tab keeps
+        // its share and rows.
+        const ItemPtr share = form->Share();
+        const int folderRows = form->FolderTree()->topLevelItemCount();
+        int lists = 0;
+        auto counting = connect(peerMessenger, &PeerMessenger::UserShare, this, [&] { ++lists; });
+        bob->Send(QStringLiteral("send-share alice names"));
+        QVERIFY(gui::WaitFor([&] { return lists == 1; }));
+        disconnect(counting);
+        QCOMPARE(form->Share(), share);
+        QCOMPARE(d.GetType("user")->HasItem(Value("bob"))["user_share"], share);
+        QCOMPARE(form->FolderTree()->topLevelItemCount(), folderRows);
+
+        // A whole folder, its subfolder included, chosen after the second list.
+        form->BrowseToFolder(Remote(root + QStringLiteral("/album")));
+        QVERIFY(form->FolderTree()->currentItem());
+        form->OnDownloadFolder();
+        form->BrowseToFolder(Remote(root));
+        QTreeWidgetItem* late = FileRow(form, QStringLiteral("late.bin"));
+        QVERIFY(late);
+        form->OnFileDoubleClicked(late, 0);
+
+        for (const auto& [name, bytes] : { std::pair(QStringLiteral("single.bin"), Pattern(70000, 'a')),
+                 std::pair(QStringLiteral("one.bin"), Pattern(5000, 'b')),
+                 std::pair(QStringLiteral("two.bin"), Pattern(123457, 'c')),
+                 std::pair(QStringLiteral("late.bin"), Pattern(999, 'd')) }) {
+            QVERIFY2(gui::WaitFor([&] { return Completed(name) == bytes; }, 60000), qPrintable(name));
+        }
+        Close(form);
+        QVERIFY(!d.GetType("user")->HasItem(Value("bob"))["user_share"]);
+        QCOMPARE(d.GetType("user_share_folder_node")->Count(), size_t(0));
+        QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(0));
+    }
+
+    // One's own file pushed from the upload browse view; the driver accepts
+    // pushes from us and downloads it.
+    void uploadBrowsePushesFile()
+    {
+        QTemporaryDir mine;
+        const QString root = mine.path() + QStringLiteral("/outbox");
+        WriteFile(root + QStringLiteral("/pushed.bin"), Pattern(40000, 'p'));
+        WriteFile(root + QStringLiteral("/inner/also.bin"), Pattern(300, 'q'));
+        QSignalSpy scanned(sharedFoldersManager, &SharedFoldersManager::SharedFolderScanned);
+        sharedFoldersManager->AddSharedFolder(root) += d.GetType("shared_public")->GetGlobalNullItem();
+        QVERIFY(scanned.wait(20000));
+
+        DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+        QVERIFY(carol);
+        carol->Send(QStringLiteral("accept-pushes alice"));
+        QVERIFY(carol->Sync());
+
+        auto* form = qobject_cast<UploadForm*>(sharesForm->OpenUploadBrowse(QStringLiteral("carol")));
+        QVERIFY(form);
+        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), QStringLiteral("Upload to carol"));
+        QVERIFY(gui::WaitFor([&] { return form->FolderTree()->isVisibleTo(form); }));
+        QCOMPARE(sharesForm->OpenUploadBrowse(QStringLiteral("carol")), form);
+
+        QList<QTreeWidgetItem*> outbox = form->FolderTree()->findItems(
+            QStringLiteral("outbox"), Qt::MatchExactly | Qt::MatchRecursive, 0);
+        QCOMPARE(outbox.size(), 1);
+        form->FolderTree()->setCurrentItem(outbox.first());
+        QTreeWidgetItem* row = FileRow(form, QStringLiteral("pushed.bin"));
+        QVERIFY(row);
+        row->setSelected(true);
+        // Another view's action leaves this one alone.
+        form->OnActionBarTriggered(form->FolderTree(), QStringLiteral("upload_share_file"));
+        QVERIFY(row->icon(0).isNull());
+        form->OnActionBarTriggered(form->FileList(), QStringLiteral("upload_share_file"));
+        QVERIFY(!row->icon(0).isNull());
+
+        // And a whole folder, subfolders included.
+        QList<QTreeWidgetItem*> inner = form->FolderTree()->findItems(
+            QStringLiteral("inner"), Qt::MatchExactly | Qt::MatchRecursive, 0);
+        QCOMPARE(inner.size(), 1);
+        form->FolderTree()->setCurrentItem(outbox.first());
+        form->OnActionBarTriggered(form->FolderTree(), QStringLiteral("upload_share_folder"));
+
+        for (const auto& [name, bytes] : { std::pair(QStringLiteral("pushed.bin"), Pattern(40000, 'p')),
+                 std::pair(QStringLiteral("also.bin"), Pattern(300, 'q')) }) {
+            const QString expected = QStringLiteral("complete-file %1 %2 %3")
+                                         .arg(bytes.size())
+                                         .arg(QString::fromLatin1(
+                                             QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()))
+                                         .arg(name);
+            QVERIFY2(gui::WaitFor([&] {
+                carol->Send(QStringLiteral("complete-file ") + name);
+                return carol->WaitFor(QStringLiteral("complete-file")) == expected;
+            }, 60000),
+                qPrintable(name));
+        }
+        Close(form);
+        QCOMPARE(d.GetType("user_share")->Count(), size_t(0));
+    }
+
+    // Items of a list and the rules of the view over them, without a peer:
+    // parent links, attributes, full sizes; pending and exact folder lookup,
+    // the expand levels and a filter whose words the folder names consume.
+    void shareItemsAndView()
+    {
+        auto file = [](const std::string& name, qint64 size, std::vector<std::pair<quint32, quint32>> attributes) {
+            FileInfo info;
+            info.name = name;
+            info.size = size;
+            info.attributes.attributes = std::move(attributes);
+            return info;
+        };
+        FileInfoMap list;
+        list["A"].insert(file("big.iso", 5000000000LL, {}));
+        list["A\\rock"].insert(file("live one.mp3", 10, { { 2, 5 }, { 0, 192 }, { 7, 1 } }));
+        list["A\\rock"].insert(file("studio.mp3", 20, { { 2, 0 } }));
+        list["A\\rock"].insert(file("live two.mp3", 30, {}));
+        list["X\\D"].insert(file("d.txt", 1, {}));
+        list["loose"];
+        list["loose\\inner"];
+        AttributeTranslationTable table;
+        settings.Set("expand_new_shares", "no");
+        ShareForm* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("nobody")));
+        QVERIFY(form);
+        form->BrowseToFolder(QStringLiteral("A\\rock"));
+        ItemPtr share = SharesForm::CreateUserShareData(list, table);
+        d.GetType("user")->GetItem(Value("nobody")) += share;
+        form->SetShare(share);
+        QVERIFY(gui::WaitFor([&] { return form->FolderTree()->isVisibleTo(form); }));
+        settings.Set("expand_new_shares", "yes");
+
+        // A, loose and D (its parent X is not in the list) are top rows, in the
+        // order of their paths.
+        QStringList tops;
+        for (int i = 0; i < form->FolderTree()->topLevelItemCount(); ++i)
+            tops << form->FolderTree()->topLevelItem(i)->text(0);
+        QCOMPARE(tops, QStringList({ "A", "loose", "D" }));
+        QTreeWidgetItem* loose = form->FolderTree()->topLevelItem(1);
+        QVERIFY(!loose->isExpanded());
+        // The folder asked for before the share came is chosen now.
+        QTreeWidgetItem* rock = form->FolderTree()->currentItem();
+        QVERIFY(rock);
+        QCOMPARE(rock->text(0), QStringLiteral("rock"));
+        QCOMPARE(rock->parent()->text(0), QStringLiteral("A"));
+        QCOMPARE(form->FileList()->topLevelItemCount(), 3);
+        ItemPtr live = form->FileOfRow(FileRow(form, QStringLiteral("live one.mp3")));
+        QCOMPARE(live["bitrate_mode"].AsString(), QStringLiteral("vbr"));
+        QCOMPARE(live["bitrate"].AsInt(), 192);
+        QCOMPARE(form->FileOfRow(FileRow(form, QStringLiteral("studio.mp3")))["bitrate_mode"].AsString(),
+            QStringLiteral("cbr"));
+        // Paths are matched exactly.
+        form->BrowseToFolder(QStringLiteral("a\\rock"));
+        QCOMPARE(form->FolderTree()->currentItem(), rock);
+        form->BrowseToFolder(QStringLiteral("A"));
+        QCOMPARE(FileRow(form, QStringLiteral("big.iso"))->text(1), QStringLiteral("5,000,000,000"));
+
+        // Depth 1: one level to open, then nothing more.
+        form->ExpandLevel();
+        QVERIFY(loose->isExpanded());
+        form->ExpandLevel();
+        form->CollapseAll();
+        QVERIFY(!loose->isExpanded());
+
+        // "rock" is consumed by the folder's name; "live" must be in the file's.
+        form->FilterEdit()->setText(QStringLiteral("live rock"));
+        QVERIFY(!rock->isHidden());
+        QVERIFY(form->FolderTree()->topLevelItem(2)->isHidden());
+        form->FolderTree()->setCurrentItem(rock);
+        QCOMPARE(form->FileList()->topLevelItemCount(), 2);
+        QVERIFY(!FileRow(form, QStringLiteral("studio.mp3")));
+        // A folder must show enough matching files.
+        form->FilterEdit()->setText(QStringLiteral("rock minfilesinfolder:3"));
+        QVERIFY(!rock->isHidden());
+        form->FilterEdit()->setText(QStringLiteral("live minfilesinfolder:3"));
+        QVERIFY(rock->isHidden());
+        QCOMPARE(form->FileList()->topLevelItemCount(), 0);
+        form->FilterEdit()->clear();
+        Close(form);
+        QCOMPARE(d.GetType("user_share")->Count(), size_t(0));
+    }
+
+    // Lists no real share gives: a folder chain ten thousand deep, markup and
+    // "&" in names, a filter that hides the chosen folder.
+    void hostileLists()
+    {
+        DriverProcess* deep = session.StartDriver(QStringLiteral("deep&<b>x</b>"));
+        QVERIFY(deep);
+        deep->Send(QStringLiteral("serve-share deep 10000"));
+        QVERIFY(!deep->WaitFor(QStringLiteral("serving-share")).isEmpty());
+        ShareForm* form = OpenBrowse(QStringLiteral("deep&<b>x</b>"));
+        QVERIFY(form);
+        QCOMPARE(sharesForm->TabControl()->tabBar()->tabText(TabOf(form)), QStringLiteral("deep&&<b>x</b>"));
+        QString bottom = QStringLiteral("deep");
+        for (int i = 1; i < 10000; ++i)
+            bottom += QStringLiteral("\\d");
+        form->BrowseToFolder(bottom);
+        QVERIFY(FileRow(form, QStringLiteral("bottom.txt")));
+        form->CollapseAll();
+        form->ExpandAll();
+        form->FilterEdit()->setText(QStringLiteral("bottom"));
+        QVERIFY(FileRow(form, QStringLiteral("bottom.txt")));
+        form->FilterEdit()->setText(QStringLiteral("-deep"));
+        QCOMPARE(form->FileList()->topLevelItemCount(), 0);
+        QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(0));
+        Close(form);
+
+        DriverProcess* names = session.StartDriver(QStringLiteral("names"));
+        QVERIFY(names);
+        names->Send(QStringLiteral("serve-share names"));
+        QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
+        form = OpenBrowse(QStringLiteral("names"));
+        QVERIFY(form);
+        form->BrowseToFolder(QStringLiteral("music\\<font color=red>red"));
+        QVERIFY(form->FolderTree()->currentItem());
+        QCOMPARE(form->FolderTree()->currentItem()->text(0), QStringLiteral("<font color=red>red"));
+        QVERIFY(FileRow(form, QStringLiteral("<i>tilted</i>.mp3")));
+        form->BrowseToFolder(QStringLiteral("music\\a&b"));
+        QVERIFY(FileRow(form, QStringLiteral("a&b.txt")));
+        // The chosen folder hidden by the filter: its rows and their nodes go,
+        // and queueing the folder afterwards touches no freed row.
+        ItemPtr chosen = form->FolderOfRow(form->FolderTree()->currentItem());
+        form->FilterEdit()->setText(QStringLiteral("-a&b"));
+        QVERIFY(form->FolderTree()->currentItem()->isHidden());
+        QCOMPARE(form->FileList()->topLevelItemCount(), 0);
+        QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(0));
+        form->DownloadFolder(chosen, false);
+        Close(form);
+
+        // Folders of many files fill the list in slices; choosing another
+        // folder meanwhile leaves exactly the new folder's rows and nodes.
+        names->Send(QStringLiteral("serve-share files 2 30000"));
+        QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
+        form = OpenBrowse(QStringLiteral("names"));
+        QVERIFY(form);
+        form->BrowseToFolder(QStringLiteral("share\\artist 0\\album 0"));
+        form->BrowseToFolder(QStringLiteral("share\\artist 0\\album 1"));
+        QVERIFY(form->FileList()->topLevelItemCount() < 30000);
+        QVERIFY(gui::WaitFor([&] { return form->FileList()->topLevelItemCount() == 30000; }));
+        QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(30000));
+        QCOMPARE(form->FileList()->topLevelItem(0)->text(0), QStringLiteral("track 0.mp3"));
+        QVERIFY(form->FileList()->isSortingEnabled());
+        Close(form);
+    }
+};
+
+GUI_TEST_MAIN(TestBrowse)
+#include "tst_browse.moc"
