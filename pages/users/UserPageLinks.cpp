@@ -1,4 +1,5 @@
 #include "UserPageLinks.h"
+#include "pages/browse/SharesForm.h"
 #include "pages/chat/ChatsForm.h"
 
 void OpenChatWithUser(const QString& user)
@@ -7,13 +8,14 @@ void OpenChatWithUser(const QString& user)
         chatsForm->OpenChatForm(user);
 }
 
-// The browse page is built separately; until it is there, these entries do
-// nothing.
-
-void OpenShareBrowseOf(const QString&)
+void OpenShareBrowseOf(const QString& user)
 {
+    if (sharesForm)
+        sharesForm->OpenShareBrowse(user);
 }
 
-void OpenUploadBrowseTo(const QString&)
+void OpenUploadBrowseTo(const QString& user)
 {
+    if (sharesForm)
+        sharesForm->OpenUploadBrowse(user);
 }
