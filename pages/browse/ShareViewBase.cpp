@@ -1,5 +1,6 @@
 #include "ShareViewBase.h"
 #include "UserShareBuilder.h"
+#include "pages/search/FilterHelpDialog.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
@@ -17,10 +18,6 @@
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#if __has_include("pages/search/FilterHelpDialog.h")
-#include "pages/search/FilterHelpDialog.h"
-#define MARROWBY_HAS_FILTER_HELP 1
-#endif
 
 namespace {
 // Work done per turn of the event loop while a share is shown.
@@ -474,11 +471,7 @@ void ShareViewBase::OnFilterTextChanged(QString text)
 
 void ShareViewBase::OnFilterHelpClicked()
 {
-#ifdef MARROWBY_HAS_FILTER_HELP
-    if (!filterHelpDialog)
-        new FilterHelpDialog(this);
-    filterHelpDialog->show();
-#endif
+    FilterHelpDialog::Open(this);
 }
 
 // Tree actions.

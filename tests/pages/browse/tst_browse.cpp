@@ -5,6 +5,7 @@
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/browse/UploadForm.h"
+#include "pages/search/FilterHelpDialog.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/TabWidget.h"
@@ -301,6 +302,9 @@ private slots:
         QVERIFY(rock->isHidden());
         QCOMPARE(form->FileList()->topLevelItemCount(), 0);
         form->FilterEdit()->clear();
+        form->OnFilterHelpClicked();
+        QVERIFY(filterHelpDialog && filterHelpDialog->isVisible());
+        filterHelpDialog->close();
         Close(form);
         QCOMPARE(d.GetType("user_share")->Count(), size_t(0));
     }
