@@ -14,6 +14,7 @@ private slots:
     void wrongPasswordShowsOneBoxAndDoesNotRetry();
     void abruptLossShowsOfflineAndReconnects();
     void connectActionDisconnectsAndConnects();
+    void failureReasonIsShownAsPlainText();
 };
 
 void TestConnection::wrongPasswordShowsOneBoxAndDoesNotRetry()
@@ -76,6 +77,22 @@ void TestConnection::connectActionDisconnectsAndConnects()
     QVERIFY(session.WaitLoggedIn());
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("set_user_pass"));
     QCOMPARE(answers.CountTitled(QStringLiteral("Cannot change username while online")), 1);
+}
+
+void TestConnection::failureReasonIsShownAsPlainText()
+{
+    // A reason the server chose, while no reconnection is pending.
+    gui::ModalAnswerer answers;
+    Qt::TextFormat format = Qt::AutoText;
+    answers.Add(gui::OnDialog("QMessageBox", [&](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        format = box->textFormat();
+        box->accept();
+    }));
+    emit gp_server->ConnectionFailed(QStringLiteral("<b>BANNED</b>"));
+    QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
+    QVERIFY(answers.Seen().first().text.contains(QStringLiteral("reason: <b>BANNED</b>.")));
+    QCOMPARE(format, Qt::PlainText);
 }
 
 GUI_TEST_MAIN(TestConnection)
