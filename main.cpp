@@ -32,9 +32,10 @@ void QuitOnTerminationSignals(QObject* context)
     QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        // Modal dialogs of the start-up end too; quit() leaves every loop.
+        // exit() ends every running loop, the modal ones of the start-up
+        // included (quit() would do nothing before the main loop runs).
         g_terminated = true;
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;

@@ -18,10 +18,10 @@ class TestProgram : public QObject {
     QTemporaryDir runtime;
     StandinServer server;
 
-    void StartClient(QProcess& client)
+    void StartClient(QProcess& client, const QString& homePath = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("HOME"), homePath.isEmpty() ? home.path() : homePath);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("MARROWBY_SERVER"), QStringLiteral("127.0.0.1:%1").arg(server.Port()));
         env.insert(QStringLiteral("MARROWBY_WEB"), QStringLiteral("127.0.0.1:1"));
@@ -30,28 +30,61 @@ class TestProgram : public QObject {
         client.start(BinPath(QStringLiteral("marrowby")), {});
     }
 
-private slots:
-    void secondStartExitsAndSignalSaves();
-};
-
-void TestProgram::secondStartExitsAndSignalSaves()
-{
-    QVERIFY(server.Start());
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // A stored user: no first-start dialogs.
-    const QString dataFile = home.path() + QStringLiteral("/.Marrowby");
+    // A data file holding the settings (and the store's other saved items).
+    static void WriteDataFile(const QString& path, const QStringList& keyValues)
     {
         DataSaver saver(&d);
         Settings::CreateTypes();
         saver.AddSavedType("global");
         saver.AddSavedByConnectionType("global_value", "global");
-        settings.Set("username", "runner");
-        settings.Set("password", "secret");
-        settings.Set("use_upnp", "no");
-        settings.Set("listening_port", "0");
-        settings.Set("obfuscated_listening_port", "0");
-        saver.Save(dataFile);
+        for (int i = 0; i + 1 < keyValues.size(); i += 2)
+            settings.Set(keyValues[i].toUtf8().constData(), Value(keyValues[i + 1]));
+        saver.Save(path);
     }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.Start());
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    void signalDuringFirstStartDialogsEndsTheProgram();
+    void secondStartExitsAndSignalSaves();
+};
+
+void TestProgram::signalDuringFirstStartDialogsEndsTheProgram()
+{
+    // No user yet: the start waits in the user-name dialog.
+    QTemporaryDir fresh;
+    const QString dataFile = fresh.path() + QStringLiteral("/.Marrowby");
+    WriteDataFile(dataFile,
+        { QStringLiteral("use_upnp"), QStringLiteral("no"), QStringLiteral("listening_port"), QStringLiteral("0"),
+            QStringLiteral("obfuscated_listening_port"), QStringLiteral("0") });
+    QProcess client;
+    StartClient(client, fresh.path());
+    QVERIFY(client.waitForStarted(10000));
+    const QString socket = runtime.path() + QStringLiteral("/MarrowbyQt-%1.socket").arg(::getuid());
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 20000));
+    QTest::qWait(2000);
+    ::kill(pid_t(client.processId()), SIGTERM);
+    QVERIFY(client.waitForFinished(10000));
+    QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(client.exitCode(), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(socket); }, 5000));
+    DataSaver reader(&d);
+    reader.Load(dataFile);
+    QCOMPARE(settings.Get("data_version"), QStringLiteral("1"));
+    settings.Clear("data_version");
+}
+
+void TestProgram::secondStartExitsAndSignalSaves()
+{
+    // A stored user: no first-start dialogs.
+    const QString dataFile = home.path() + QStringLiteral("/.Marrowby");
+    WriteDataFile(dataFile,
+        { QStringLiteral("username"), QStringLiteral("runner"), QStringLiteral("password"), QStringLiteral("secret"),
+            QStringLiteral("use_upnp"), QStringLiteral("no"), QStringLiteral("listening_port"), QStringLiteral("0"),
+            QStringLiteral("obfuscated_listening_port"), QStringLiteral("0") });
     QVERIFY(!settings.Has("data_version"));
 
     QProcess first;
