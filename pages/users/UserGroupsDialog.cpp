@@ -21,7 +21,6 @@ UserGroupsDialog::UserGroupsDialog(QString userName, QWidget* parent)
     m_newGroupButton->setObjectName(QStringLiteral("newGroupButton"));
     m_newGroupButton->setGeometry(160, 270, 161, 23);
     connect(m_newGroupButton, &QPushButton::clicked, this, &UserGroupsDialog::OnNewGroupButtonClicked);
-    connect(m_newGroupEdit, &QLineEdit::returnPressed, this, &UserGroupsDialog::OnNewGroupButtonClicked);
     setAttribute(Qt::WA_DeleteOnClose);
 
     Type* groups = d.GetType("user_list_group");

@@ -219,9 +219,15 @@ void UserListForm::FillUserList()
     std::vector<Entry> entries;
     Type* inList = d.GetType("in_user_list");
     entries.reserve(inList->Count());
-    for (ItemPtr user : inList->GetItems().GetItems("user")) {
+    Type* userType = d.GetType("user");
+    Type* onlineType = d.GetType("is_online");
+    for (ItemPtr entry : inList->GetItems()) {
+        const ItemPtr user = entry.GetItem(userType);
+        if (!user)
+            continue;
         QString name = user.AsString();
-        entries.push_back({ user, name, name.toCaseFolded(), user.IsConnected("is_online") });
+        QString folded = name.toCaseFolded();
+        entries.push_back({ user, std::move(name), std::move(folded), user.IsConnected(onlineType) });
     }
     std::stable_sort(entries.begin(), entries.end(),
         [](const Entry& a, const Entry& b) { return UserListItemWidget::LessFolded(a.online, a.folded, b.online, b.folded); });
