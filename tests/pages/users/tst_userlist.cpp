@@ -238,6 +238,12 @@ private slots:
         UserMenuOptions(&again, QStringLiteral("frank"), nullptr).OnUnignoreUser();
         QVERIFY(!Row(userListForm->IgnoredList(), QStringLiteral("frank")));
         UserMenuOptions(&again, QStringLiteral("dora"), nullptr).OnAddRemoveOnlineAlert();
+
+        // A double click opens the private chat, except on the alerts list.
+        emit userListForm->UserList()->itemDoubleClicked(Row(userListForm->UserList(), QStringLiteral("adam")), 2);
+        QVERIFY(FindUser(QStringLiteral("adam")).IsConnected("user_chat_widget"));
+        emit userListForm->OnlineAlertList()->itemDoubleClicked(Row(userListForm->OnlineAlertList(), QStringLiteral("dora")), 0);
+        QVERIFY(!FindUser(QStringLiteral("dora")).IsConnected("user_chat_widget"));
     }
 
     // Private rooms: owned ones first (bold, underlined, with operator
