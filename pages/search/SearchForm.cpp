@@ -109,6 +109,8 @@ void SearchForm::BuildWidgets()
     m_wishTabs->setContextMenuPolicy(Qt::CustomContextMenu);
     m_wishList = new QTreeWidget(m_wishSplitter);
     m_wishList->setObjectName(QStringLiteral("wishList"));
+    m_wishSplitter->setStretchFactor(0, 1);
+    m_wishSplitter->setStretchFactor(1, 0);
     wishLayout->addWidget(m_wishSplitter);
     m_tabs->addTab(wish, tr("Wish List Searches"));
 
@@ -218,7 +220,8 @@ void SearchForm::DataLoaded()
 {
     for (ItemPtr item : d.GetType("wish_list_item")->GetItems())
         OnWishListItemAdded(item);
-    const QList<int> sizes{ width() - 200, 200 };
+    // Before the window is laid out the page may not know its width yet.
+    const QList<int> sizes{ qMax(width(), 600) - 200, 200 };
     m_wishSplitter->setSizes(sizes);
     if (sizeManager)
         sizeManager->RegisterSplitter(QStringLiteral("wish_list_splitter"), m_wishSplitter, sizes);

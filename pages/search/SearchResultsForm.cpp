@@ -67,6 +67,8 @@ void SearchResultsForm::BuildWidgets()
     m_results->setUniformRowHeights(true);
     m_correlations = new QTreeWidget(m_splitter);
     m_correlations->setObjectName(QStringLiteral("correlationsWidget"));
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
     m_correlations->setRootIsDecorated(false);
     layout->addWidget(m_splitter);
 
@@ -329,9 +331,12 @@ void SearchResultsForm::PopulateCorrelations()
         row->setText(0, correlation["correlation_text"].AsString());
     }
     m_correlations->show();
+    // The results take whatever the list of 150 pixels leaves, also when the
+    // tab grows later.
+    const QList<int> sizes{ qMax(width() - 150, 150), 150 };
+    m_splitter->setSizes(sizes);
     if (sizeManager)
-        sizeManager->RegisterSplitter(QStringLiteral("correlations_splitter"), m_splitter,
-            QList<int>{ width() - 150, 150 });
+        sizeManager->RegisterSplitter(QStringLiteral("correlations_splitter"), m_splitter, sizes);
 }
 
 void SearchResultsForm::OnSearchCorrelations(QString searchText)
