@@ -51,7 +51,14 @@ SearchResultsForm::SearchResultsForm(QString searchText, bool wishList, QWidget*
     connect(m_results, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
 }
 
-SearchResultsForm::~SearchResultsForm() = default;
+SearchResultsForm::~SearchResultsForm()
+{
+    // The page removes the tab's item when it closes the tab; a tab destroyed
+    // another way (with the window) takes it along, so no item ever holds the
+    // address of a dead tab.
+    if (ItemPtr widgetItem = WidgetItem())
+        widgetItem.Remove();
+}
 
 void SearchResultsForm::BuildWidgets()
 {

@@ -59,9 +59,7 @@ void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* row, int)
 void SearchResultsForm::OnContextMenuRequested(const QPoint& pos)
 {
     auto* tree = qobject_cast<QTreeWidget*>(sender());
-    if (!tree)
-        tree = m_results;
-    QTreeWidgetItem* row = tree->itemAt(pos);
+    QTreeWidgetItem* row = tree ? tree->itemAt(pos) : nullptr;
     if (!row)
         return;
     QString user;
