@@ -51,8 +51,7 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
     case UserColumn:
     case FolderColumn:
     case FileColumn:
-        // Without regard to case, and without making lower-cased copies.
-        return QString::compare(a.text(column), other.text(column), Qt::CaseInsensitive) < 0;
+        return a.text(column).toLower() < other.text(column).toLower();
     case FreeColumn: {
         const FreeKey ka = ReadFree(a);
         const FreeKey kb = ReadFree(other);
@@ -80,8 +79,71 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
     }
 }
 
+const SearchResultListItem::SortKey& SearchResultListItem::Key(int column) const
+{
+    if (m_key.column == column)
+        return m_key;
+    SortKey key;
+    key.column = column;
+    switch (column) {
+    case UserColumn:
+    case FolderColumn:
+    case FileColumn:
+        key.text = text(column).toLower();
+        break;
+    case FreeColumn: {
+        const FreeKey free = ReadFree(*this);
+        key.free = free.free;
+        key.number = free.queue;
+        key.speed = text(SpeedColumn).toDouble();
+        key.text = text(FileColumn);
+        break;
+    }
+    case SpeedColumn:
+        key.speed = text(SpeedColumn).toDouble();
+        break;
+    case SizeColumn:
+    case AttributesColumn:
+        key.hasNumbers = data(SizeColumn, kFileNumbersRole).toBool();
+        key.number = data(SizeColumn, column == SizeColumn ? kSizeRole : kBitrateRole).toLongLong();
+        break;
+    default:
+        break;
+    }
+    m_key = std::move(key);
+    return m_key;
+}
+
+// The same order as Less, on keys made once per row.
+bool SearchResultListItem::KeyLess(const SortKey& a, const SortKey& b, int column)
+{
+    switch (column) {
+    case UserColumn:
+    case FolderColumn:
+    case FileColumn:
+        return a.text < b.text;
+    case FreeColumn:
+        if (a.free != b.free)
+            return b.free;
+        if (a.number != b.number)
+            return b.number < a.number;
+        if (a.speed != b.speed)
+            return a.speed < b.speed;
+        return b.text < a.text;
+    case SpeedColumn:
+        return a.speed < b.speed;
+    case SizeColumn:
+    case AttributesColumn:
+        return a.hasNumbers && b.hasNumbers && a.number > b.number;
+    default:
+        return false;
+    }
+}
+
 bool SearchResultListItem::LessThan(const QTreeWidgetItem& other, int column) const
 {
+    if (const auto* row = dynamic_cast<const SearchResultListItem*>(&other))
+        return KeyLess(Key(column), row->Key(column), column);
     return Less(*this, other, column);
 }
 

@@ -5,7 +5,9 @@
 //
 // The size and bitrate of a file row are copied into the row's data when the
 // row is made (results never change afterwards), so a sort by those columns
-// never goes back to the store.
+// never goes back to the store. A row also keeps the key of the column it was
+// last sorted by, made on its first comparison, so that a sort of many rows
+// reads and lower-cases each cell once instead of at every comparison.
 #include <QTreeWidgetItem>
 
 // The columns of a results tree.
@@ -42,4 +44,17 @@ public:
     // order of arrival.
     static int SortedPosition(
         QTreeWidget* tree, QTreeWidgetItem* parent, const QTreeWidgetItem* row, int column, Qt::SortOrder order);
+
+private:
+    struct SortKey {
+        int column = -1;
+        bool free = false; // a free slot (Free column)
+        bool hasNumbers = false; // a file row (Size and Attributes columns)
+        qint64 number = 0; // queue length, size or bitrate
+        double speed = 0;
+        QString text; // lower-cased name, or the File cell for the Free column
+    };
+    const SortKey& Key(int column) const;
+    static bool KeyLess(const SortKey& a, const SortKey& b, int column);
+    mutable SortKey m_key;
 };
