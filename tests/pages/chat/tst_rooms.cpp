@@ -2,7 +2,9 @@
 // both ways and its log, walls, private rooms, hostile room names, and rooms
 // across a lost connection.
 #include "helper_chat.h"
+#include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatLog.h"
+#include "pages/chat/ChatsForm.h"
 #include "pages/chat/ChatLogForm.h"
 #include "pages/chat/CreateRoomDialog.h"
 #include "pages/chat/QRoomUserListItemWidget.h"
@@ -95,6 +97,16 @@ private slots:
 
         bob->Send(QStringLiteral("say lobby /me waves"));
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("* bob waves")); }));
+
+        // A note marks the user's row; a double click opens the private chat.
+        ItemPtr bobItem = d.GetType("user")->HasItem(Value("bob"));
+        bobItem.Connect(d.GetType("user_note")->GetItem(Value("plays jazz")));
+        QVERIFY(!tab->Row(QStringLiteral("bob"))->icon(3).isNull());
+        bobItem.Disconnect("user_note");
+        QVERIFY(tab->Row(QStringLiteral("bob"))->icon(3).isNull());
+        emit tab->userList->itemDoubleClicked(tab->Row(QStringLiteral("bob")), 4);
+        auto* chat = Tab<ChatForm>(chatsForm->chatTabControl, QStringLiteral("bob"));
+        QVERIFY(chat && chatsForm->chatTabControl->currentWidget() == chat);
 
         const QStringList log = LogLines(QStringLiteral("Rooms"), QStringLiteral("lobby.log"));
         QCOMPARE(log.size(), 3);
