@@ -1,14 +1,11 @@
 #include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
+#include "pages/browse/ShareForm.h"
+#include "pages/browse/SharesForm.h"
 #include "store/Data.h"
 #include "transfers/TransferQueueManager.h"
 #include <QMenu>
 #include <QTreeWidget>
-#if __has_include("pages/browse/ShareForm.h")
-#include "pages/browse/ShareForm.h"
-#include "pages/browse/SharesForm.h"
-#define MARROWBY_HAVE_SHARE_BROWSE 1
-#endif
 
 SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* row, QObject* parent)
     : QObject(parent)
@@ -83,10 +80,8 @@ void SearchResultMenuOptions::OnDownloadFolder()
 
 void SearchResultMenuOptions::OnBrowseFolder()
 {
-#ifdef MARROWBY_HAVE_SHARE_BROWSE
     if (!sharesForm || m_user.isEmpty())
         return;
     if (auto* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(m_user)))
         form->BrowseToFolder(QString::fromStdString(m_folder));
-#endif
 }

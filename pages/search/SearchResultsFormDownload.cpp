@@ -2,14 +2,11 @@
 #include "SearchResultListItem.h"
 #include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
+#include "pages/users/UserMenuOptions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QMenu>
 #include <QTreeWidget>
 #include <algorithm>
-#if __has_include("pages/users/UserMenuOptions.h")
-#include "pages/users/UserMenuOptions.h"
-#define MARROWBY_HAVE_USER_MENU 1
-#endif
 
 ItemPtr SearchResultsForm::DownloadResult(ItemPtr result, bool single, ItemPtr searchText)
 {
@@ -70,9 +67,7 @@ void SearchResultsForm::OnContextMenuRequested(const QPoint& pos)
 
     QMenu menu;
     SearchResultMenuOptions options(&menu, row, nullptr);
-#ifdef MARROWBY_HAVE_USER_MENU
     UserMenuOptions userOptions(&menu, user, nullptr);
-#endif
     if (menu.actions().isEmpty())
         return;
     menu.exec(tree->viewport()->mapToGlobal(pos));

@@ -5,6 +5,7 @@
 // restart.
 #include "helper_search.h"
 #include "helper_shares.h"
+#include "pages/browse/ShareForm.h"
 #include "pages/search/FilterHelpDialog.h"
 #include "pages/search/ReceivedSearchesForm.h"
 #include "pages/search/SearchForm.h"
@@ -315,6 +316,19 @@ private slots:
         QVERIFY(WaitComplete(second));
         QCOMPARE(ReadWholeFileBytes(Local(transferQueueManager->GetDownloadTargetPath(second, true))),
             ReadWholeFileBytes(BobFile(QStringLiteral("Abbey Road/02 Something Together.mp3"))));
+
+        // "Browse Folder": the user's share opens at that folder.
+        {
+            QMenu menu;
+            SearchResultMenuOptions options(&menu, something->parent());
+            MenuEntry(menu, QStringLiteral("Browse Folder"))->trigger();
+        }
+        auto* browse = d.GetType("user")->GetItem(Value("bob"))["user_share_tab"].AsPointer<ShareForm>();
+        QVERIFY(browse);
+        QVERIFY(gui::WaitFor([&] {
+            QTreeWidgetItem* current = browse->FolderTree()->currentItem();
+            return current && current->text(0) == QLatin1String("Abbey Road");
+        }));
 
         // A user row's menu has no result entries.
         {
