@@ -98,18 +98,9 @@ void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, Q
     const Item* aborted = statuses->HasItem("aborted").Get();
     ProgressSums* into = nullptr;
     auto addEntry = [&](Item* entry) {
-        // One pass over the entry's connections picks all three.
-        const Item* status = nullptr;
-        const Item* sizeItem = nullptr;
-        const Item* positionItem = nullptr;
-        entry->connections.ForEach([&](Item* partner) {
-            if (partner->type == statuses)
-                status = partner;
-            else if (partner->type == t.position)
-                positionItem = partner;
-            else if (partner->type == (downloads ? t.size : t.sharedFile))
-                sizeItem = partner;
-        });
+        // Lookups by type read the entry's own connection list only.
+        const ConnectionMap& links = entry->connections;
+        const Item* status = links.First(statuses);
         if (!status)
             return;
         const Sums sums = status == complete ? Sums::Done
@@ -117,9 +108,9 @@ void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, Q
                                                                            : Sums::Nothing;
         if (sums == Sums::Nothing)
             return;
-        const qint64 size
-            = downloads ? ItemPtr(const_cast<Item*>(sizeItem)).AsInt64() : ItemPtr(const_cast<Item*>(sizeItem))[t.size].AsInt64();
-        const auto* position = ItemPtr(const_cast<Item*>(positionItem)).AsPointer<qint64>();
+        const qint64 size = downloads ? ItemPtr(links.First(t.size)).AsInt64()
+                                      : ItemPtr(links.First(t.sharedFile))[t.size].AsInt64();
+        const auto* position = ItemPtr(links.First(t.position)).AsPointer<qint64>();
         const qint64 at = position ? *position : 0;
         if (user)
             Add(sums, size, at, user->done, user->remaining, user->total);
