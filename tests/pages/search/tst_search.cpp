@@ -199,6 +199,26 @@ private slots:
         QCOMPARE(abbey->child(2)->text(4), QStringLiteral("03 Together Octopus.flac"));
         FocusWidget(together->searchResults());
         Shot(QStringLiteral("search_results"));
+
+        // The tab's view actions and their per-tab texts.
+        Trigger(together, QStringLiteral("expand_folders"));
+        QCOMPARE(ActionText(together, QStringLiteral("expand_folders")), QStringLiteral("Expand Folders [off]"));
+        QVERIFY(!abbey->isExpanded() && bobRow->isExpanded());
+        Trigger(together, QStringLiteral("expand_users"));
+        QVERIFY(!bobRow->isExpanded());
+        Trigger(together, QStringLiteral("expand_folders"));
+        Trigger(together, QStringLiteral("expand_users"));
+        QCOMPARE(ActionText(together, QStringLiteral("expand_folders")), QStringLiteral("Expand Folders [on]"));
+        QVERIFY(abbey->isExpanded() && bobRow->isExpanded());
+        Trigger(together, QStringLiteral("order_by_fastest"));
+        QCOMPARE(ActionText(together, QStringLiteral("order_by_fastest")), QStringLiteral("Order by Fastest [on]"));
+        QCOMPARE(ActionText(together, QStringLiteral("order_by_available")), QStringLiteral("Order by Available"));
+        QCOMPARE(together->SortColumn(), 2);
+        Trigger(together, QStringLiteral("order_by_available"));
+        QCOMPARE(together->SortColumn(), 1);
+        Trigger(together, QStringLiteral("reenter_search"));
+        QCOMPARE(page->searchEdit()->lineEdit()->text(), QStringLiteral("together"));
+        page->searchEdit()->lineEdit()->clear();
     }
 
     // The filter language over the tree, saved filters and the default filter.
