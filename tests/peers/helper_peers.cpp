@@ -1,4 +1,5 @@
 #include "helper_peers.h"
+#include "helper_wirefixtures.h"
 #include "peers/PeerFrameReader.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -253,4 +254,9 @@ bool DriverProcess::HasLine(const QString& prefix)
         if (line.startsWith(prefix))
             return true;
     return false;
+}
+
+QByteArray FixtureBytes(const char* spacedHex)
+{
+    return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', ""));
 }

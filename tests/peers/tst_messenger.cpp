@@ -1,6 +1,7 @@
 // The peer messenger in this process, with real sockets: raw peers that
 // speak the wire format by hand, hostile input, expiry and hand-over.
 #include "helper_peers.h"
+#include "helper_wirefixtures.h"
 #include "peers/Inflate.h"
 #include "peers/Obfuscation.h"
 #include "peers/PeerCodes.h"
@@ -132,43 +133,37 @@ private slots:
         QSignalSpy info(pm, &PeerMessenger::UserInfoReceived);
         auto peer = MessagingPeer(QStringLiteral("ann"), pm->ListeningPort());
         QVERIFY(peer);
-        peer->SendFrame(Body(EncodeTransferRequest(1, 11, QStringLiteral("\\x\\y.mp3"), 4096)));
-        peer->SendFrame(Body(EncodeTransferResponse(12, true, true, 77, QString())));
-        peer->SendFrame(Body(EncodeTransferResponse(13, false, false, 0, QStringLiteral("Banned"))));
-        peer->SendFrame(Body(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("\\q"))));
-        peer->SendFrame(Body(EncodePlaceInLine(QStringLiteral("\\p"), 4)));
-        peer->SendFrame(Body(EncodePathMessage(PM_UPLOAD_FAILED, QStringLiteral("\\f"))));
-        peer->SendFrame(Body(EncodeUploadDenied(QStringLiteral("\\d"), QStringLiteral("Too many"))));
-        peer->SendFrame(Body(EncodePathMessage(PM_UPLOAD_PLACE_IN_LINE_REQUEST, QStringLiteral("\\r"))));
-        peer->SendFrame(Body(EncodeUploadOffer(QStringLiteral("\\o"), 5)));
-        peer->SendFrame(Body(EncodeFolderRequest(8, QStringLiteral("\\music"))));
-        peer->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
-        UserInfoMessage reply;
-        reply.description = QStringLiteral("hi");
-        reply.hasPicture = true;
-        reply.picture = "PNG";
-        reply.uploadSlots = 2;
-        peer->SendFrame(Body(EncodeUserInfo(reply)));
+        // Fixtures written from the protocol, not by our encoders.
+        for (const char* fixture : { Fixture::kTransferUpload, Fixture::kResponseWithSize,
+                 Fixture::kResponseRefused, Fixture::kQueueUpload, Fixture::kPlaceInLine, Fixture::kUploadFailed,
+                 Fixture::kUploadDenied, Fixture::kPlaceRequest, Fixture::kUploadOffer, Fixture::kFolderRequest,
+                 "0f000000", Fixture::kUserInfo })
+            peer->SendFrame(FixtureBytes(fixture));
         QTRY_COMPARE(info.size(), 1);
 
-        QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("ann"));
-        QCOMPARE(requested.at(0).at(2).toUInt(), 11u);
-        QCOMPARE(requested.at(0).at(4).toLongLong(), 4096);
+        const QString path = QStringLiteral("d\\f.mp3");
+        QCOMPARE(requested.at(0), (QVariantList { "ann", 1, 77u, QVariant::fromValue(std::string("d\\f.mp3")),
+                                      5000000000LL }));
         QCOMPARE(response.size(), 2);
-        QCOMPARE(response.at(0).at(4).toLongLong(), 77);
-        QCOMPARE(response.at(1).at(5).toString(), QStringLiteral("Banned"));
-        QCOMPARE(queueUpload.at(0).at(1).toString(), QStringLiteral("\\q"));
-        QCOMPARE(place.at(0).at(2).toInt(), 4);
-        QCOMPARE(failed.size(), 1);
-        QCOMPARE(denied.at(0).at(2).toString(), QStringLiteral("Too many"));
-        QCOMPARE(placeRequest.at(0).at(1).toString(), QStringLiteral("\\r"));
-        QCOMPARE(offer.at(0).at(2).toLongLong(), 5);
-        QCOMPARE(folder.at(0).at(1).toUInt(), 8u);
-        QCOMPARE(folder.at(0).at(2).toString(), QStringLiteral("\\music"));
+        QCOMPARE(response.at(0), (QVariantList { "ann", 9u, true, true, 1234LL, QString() }));
+        QCOMPARE(response.at(1), (QVariantList { "ann", 9u, false, false, 0LL, "Queued" }));
+        QCOMPARE(queueUpload.at(0), (QVariantList { "ann", path }));
+        QCOMPARE(place.at(0).at(1).value<std::string>(), std::string("d\\f.mp3"));
+        QCOMPARE(place.at(0).at(2).toInt(), 12);
+        QCOMPARE(failed.at(0).at(1).value<std::string>(), std::string("d\\f.mp3"));
+        QCOMPARE(denied.at(0).at(1).value<std::string>(), std::string("d\\f.mp3"));
+        QCOMPARE(denied.at(0).at(2).toString(), QStringLiteral("Too many files"));
+        QCOMPARE(placeRequest.at(0), (QVariantList { "ann", path }));
+        QCOMPARE(offer.at(0).at(1).value<std::string>(), std::string("d\\f.mp3"));
+        QCOMPARE(offer.at(0).at(2).toLongLong(), 100);
+        QCOMPARE(folder.at(0), (QVariantList { "ann", 3u, "d" }));
         QCOMPARE(infoRequest.size(), 1);
         QCOMPARE(info.at(0).at(1).toString(), QStringLiteral("hi"));
+        QCOMPARE(info.at(0).at(2).toBool(), true);
         QCOMPARE(info.at(0).at(4).toInt(), 3);
         QCOMPARE(info.at(0).at(5).toInt(), 2);
+        QCOMPARE(info.at(0).at(6).toInt(), 7);
+        QCOMPARE(info.at(0).at(7).toBool(), true);
 
         // Our requests go out on the same connection, the counter advancing.
         settings.Set("transfer_req_counter", "41");
@@ -383,13 +378,26 @@ private slots:
         QVERIFY(badInit.Connect(pm->ListeningPort()));
         badInit.SendFrame(QByteArray("\x07junk"));
         QVERIFY(badInit.WaitClosed());
+        // Each kind of connection bounds its frames: an init is a few names
+        // (64 KiB is refused), a distributed connection carries searches
+        // (1 MiB is refused), a messaging one carries share lists (1 MiB is
+        // taken, 64 MiB is not). Refused as soon as the length is read.
         RawPeer bigInit;
         QVERIFY(bigInit.Connect(pm->ListeningPort()));
-        bigInit.SendRaw(U32(kMaxInitFrame + 1));
+        bigInit.SendRaw(U32(64 * 1024));
         QVERIFY(bigInit.WaitClosed());
+        RawPeer bigSearch;
+        QVERIFY(bigSearch.Connect(pm->ListeningPort()));
+        bigSearch.SendFrame(PeerInitBody(QStringLiteral("dan"), QStringLiteral("D"), 0));
+        bigSearch.SendRaw(U32(1024 * 1024));
+        QVERIFY(bigSearch.WaitClosed());
+        auto bigList = MessagingPeer(QStringLiteral("gil"), pm->ListeningPort());
+        QVERIFY(bigList);
+        bigList->SendRaw(U32(1024 * 1024));
+        QVERIFY(!bigList->WaitClosed(300));
         auto bigFrame = MessagingPeer(QStringLiteral("gus"), pm->ListeningPort());
         QVERIFY(bigFrame);
-        bigFrame->SendRaw(U32(kMaxMessageFrame + 1));
+        bigFrame->SendRaw(U32(64 * 1024 * 1024));
         QVERIFY(bigFrame->WaitClosed());
         RawPeer unknownToken;
         QVERIFY(unknownToken.Connect(pm->ListeningPort()));

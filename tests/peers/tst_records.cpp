@@ -1,4 +1,5 @@
 // Share-list records and the peer message encoders and decoders.
+#include "helper_wirefixtures.h"
 #include "peers/FileInfo.h"
 #include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
@@ -16,12 +17,57 @@ FileInfo File(const std::string& name, qint64 size)
 }
 
 // The message's bytes after its u32 code.
-MemStream Payload(MemStream m)
+MemStream Payload(const QByteArray& message)
 {
-    MemStream in(m.GetBuffer());
-    quint32 code;
-    in.ReadUInt32(code);
-    return in;
+    return MemStream(message.mid(4));
+}
+
+QByteArray Inflated(const QByteArray& compressed)
+{
+    QByteArray out;
+    InflateCapped(compressed, 1 << 20, out);
+    return out;
+}
+
+// The values of the fixtures of the same names.
+UserInfoMessage UserInfo()
+{
+    UserInfoMessage info;
+    info.description = QStringLiteral("hi");
+    info.hasPicture = true;
+    info.picture = QByteArray::fromHex("ffd8ff");
+    info.uploadSlots = 2;
+    info.queuedUploads = 7;
+    info.freeToUpload = true;
+    return info;
+}
+
+UserInfoMessage BareUserInfo()
+{
+    UserInfoMessage info;
+    info.uploadSlots = 1;
+    return info;
+}
+
+SearchReply Reply()
+{
+    SearchReply reply;
+    reply.user = "bob";
+    reply.ticket = 42;
+    reply.files = { File("\\b.flac", 200) };
+    reply.freeSlot = true;
+    reply.uploadSpeed = 5000;
+    reply.queueLength = 3;
+    return reply;
+}
+
+DistributedSearch Search()
+{
+    DistributedSearch search;
+    search.user = QStringLiteral("carol");
+    search.token = 7;
+    search.query = QStringLiteral("deep needle");
+    return search;
 }
 
 } // namespace
@@ -159,128 +205,145 @@ private slots:
         QVERIFY(!DecodeSharedFileList(QByteArray("not zlib"), share, names));
     }
 
-    void transferMessages()
+    // Every encoder gives the bytes of its fixture.
+    void encodersWriteTheLayouts()
+    {
+        const QString path = QStringLiteral("d\\f.mp3");
+        const std::vector<std::pair<const char*, QByteArray>> cases {
+            { Fixture::kTransferUpload, EncodeTransferRequest(1, 77, path, 5000000000LL).GetBuffer() },
+            { Fixture::kTransferDownload, EncodeTransferRequest(0, 5, QStringLiteral("f"), 99).GetBuffer() },
+            { Fixture::kResponseWithSize, EncodeTransferResponse(9, true, true, 1234, QString()).GetBuffer() },
+            { Fixture::kResponseAccepted, EncodeTransferResponse(9, true, false, 0, QString()).GetBuffer() },
+            { Fixture::kResponseRefused,
+                EncodeTransferResponse(9, false, false, 0, QStringLiteral("Queued")).GetBuffer() },
+            { Fixture::kQueueUpload, EncodePathMessage(PM_QUEUE_UPLOAD, path).GetBuffer() },
+            { Fixture::kPlaceInLine, EncodePlaceInLine(path, 12).GetBuffer() },
+            { Fixture::kUploadFailed, EncodePathMessage(PM_UPLOAD_FAILED, std::string("d\\f.mp3")).GetBuffer() },
+            { Fixture::kUploadDenied, EncodeUploadDenied(path, QStringLiteral("Too many files")).GetBuffer() },
+            { Fixture::kPlaceRequest, EncodePathMessage(PM_UPLOAD_PLACE_IN_LINE_REQUEST, path).GetBuffer() },
+            { Fixture::kUploadOffer, EncodeUploadOffer(path, 100).GetBuffer() },
+            { Fixture::kFolderRequest, EncodeFolderRequest(3, QStringLiteral("d")).GetBuffer() },
+            { Fixture::kUserInfo, EncodeUserInfo(UserInfo()).GetBuffer() },
+            { Fixture::kUserInfoBare, EncodeUserInfo(BareUserInfo()).GetBuffer() },
+            { Fixture::kSearchReplyBody, Inflated(EncodeSearchReply(Reply()).GetBuffer().mid(4)) },
+            { Fixture::kDistributedSearch, EncodeDistributedSearch(Search()) },
+            { Fixture::kBranchLevel, EncodeBranchLevel(2) },
+            { Fixture::kBranchRoot, EncodeBranchRoot(QStringLiteral("alice")) },
+            { Fixture::kChildDepth, EncodeChildDepth(3) },
+            { Fixture::kPing, EncodeDistributedPing() },
+        };
+        for (const auto& [fixture, bytes] : cases)
+            QCOMPARE(bytes.toHex(' '), FixtureBytes(fixture).toHex(' '));
+        QCOMPARE(EncodeCodeOnly(PM_USER_INFO_REQUEST).GetBuffer(), FixtureBytes("0f000000"));
+    }
+
+    // Every decoder reads the fields of its fixture, and a fixture cut short
+    // anywhere is refused.
+    void decodersReadTheLayouts()
     {
         TransferRequestMessage request;
-        MemStream upload = Payload(EncodeTransferRequest(1, 77, QStringLiteral("\\a\\é.mp3"), 5000000000LL));
+        MemStream upload = Payload(FixtureBytes(Fixture::kTransferUpload));
         QVERIFY(DecodeTransferRequest(upload, request));
         QCOMPARE(request.direction, 1u);
         QCOMPARE(request.req, 77u);
-        QCOMPARE(QString::fromStdString(request.file), QStringLiteral("\\a\\é.mp3"));
+        QCOMPARE(request.file, std::string("d\\f.mp3"));
         QCOMPARE(request.size, 5000000000LL);
-        // Direction 0 carries no size; a direction 1 without one is malformed.
-        MemStream download = Payload(EncodeTransferRequest(0, 5, QStringLiteral("f"), 99));
+        MemStream download = Payload(FixtureBytes(Fixture::kTransferDownload));
         QVERIFY(DecodeTransferRequest(download, request));
+        QCOMPARE(request.direction, 0u);
+        QCOMPARE(request.req, 5u);
+        QCOMPARE(request.file, std::string("f"));
         QCOMPARE(request.size, 0);
-        MemStream asUpload;
-        asUpload.WriteUInt32(1);
-        asUpload.WriteUInt32(5);
-        asUpload.WriteString(std::string("f"));
-        QVERIFY(!DecodeTransferRequest(asUpload, request));
 
         TransferResponseMessage response;
-        MemStream withSize = Payload(EncodeTransferResponse(9, true, true, 1234, QString()));
+        MemStream withSize = Payload(FixtureBytes(Fixture::kResponseWithSize));
         QVERIFY(DecodeTransferResponse(withSize, response));
         QVERIFY(response.accepted && response.hasSize);
+        QCOMPARE(response.req, 9u);
         QCOMPARE(response.size, 1234);
-        MemStream without = Payload(EncodeTransferResponse(9, true, false, 0, QString()));
-        QVERIFY(DecodeTransferResponse(without, response));
+        MemStream accepted = Payload(FixtureBytes(Fixture::kResponseAccepted));
+        QVERIFY(DecodeTransferResponse(accepted, response));
         QVERIFY(response.accepted && !response.hasSize);
-        MemStream denied = Payload(EncodeTransferResponse(9, false, false, 0, QStringLiteral("Queued")));
-        QVERIFY(DecodeTransferResponse(denied, response));
+        MemStream refused = Payload(FixtureBytes(Fixture::kResponseRefused));
+        QVERIFY(DecodeTransferResponse(refused, response));
         QVERIFY(!response.accepted);
         QCOMPARE(response.reason, QStringLiteral("Queued"));
-        MemStream deniedCut(EncodeTransferResponse(9, false, false, 0, QStringLiteral("Queued"))
-                                .GetBuffer()
-                                .mid(4, 4 + 1 + 4 + 2));
-        QVERIFY(!DecodeTransferResponse(deniedCut, response));
-    }
 
-    void userInformation()
-    {
         UserInfoMessage info;
-        info.description = QStringLiteral("line one\nline two");
-        info.hasPicture = true;
-        info.picture = QByteArray(300000, 'p'); // above the string bound, below the picture bound
-        info.uploadSlots = 2;
-        info.queuedUploads = 7;
-        info.freeToUpload = true;
-        MemStream in = Payload(EncodeUserInfo(info));
-        UserInfoMessage back;
-        QVERIFY(DecodeUserInfo(in, back));
-        QCOMPARE(back.description, info.description);
-        QCOMPARE(back.picture.size(), info.picture.size());
-        QCOMPARE(back.queuedUploads, 7);
-        QVERIFY(back.freeToUpload);
-        // Without a picture the body is 18 bytes with its code; any cut fails.
-        UserInfoMessage empty;
-        const QByteArray bytes = EncodeUserInfo(empty).GetBuffer();
-        QCOMPARE(bytes.size(), 18);
-        for (int cut = 4; cut < bytes.size(); ++cut) {
-            MemStream part(bytes.left(cut));
-            quint32 code;
-            part.ReadUInt32(code);
-            QVERIFY(!DecodeUserInfo(part, back));
-        }
+        MemStream withPicture = Payload(FixtureBytes(Fixture::kUserInfo));
+        QVERIFY(DecodeUserInfo(withPicture, info));
+        QCOMPARE(info.description, QStringLiteral("hi"));
+        QVERIFY(info.hasPicture);
+        QCOMPARE(info.picture, QByteArray::fromHex("ffd8ff"));
+        QCOMPARE(info.uploadSlots, 2);
+        QCOMPARE(info.queuedUploads, 7);
+        QVERIFY(info.freeToUpload);
+        MemStream bare = Payload(FixtureBytes(Fixture::kUserInfoBare));
+        QVERIFY(DecodeUserInfo(bare, info));
+        QVERIFY(!info.hasPicture && !info.freeToUpload);
+        QCOMPARE(info.uploadSlots, 1);
+        QCOMPARE(info.queuedUploads, 0);
+
+        SearchReply reply;
+        QVERIFY(DecodeSearchReply(Deflate(FixtureBytes(Fixture::kSearchReplyBody)), reply));
+        QCOMPARE(reply.user, std::string("bob"));
+        QCOMPARE(reply.ticket, 42u);
+        QCOMPARE(reply.files.size(), size_t(1));
+        QCOMPARE(reply.files[0].name, std::string("\\b.flac"));
+        QCOMPARE(reply.files[0].size, 200);
+        QVERIFY(reply.freeSlot);
+        QCOMPARE(reply.uploadSpeed, 5000u);
+        QCOMPARE(reply.queueLength, 3u);
+
+        DistributedSearch search;
+        QVERIFY(DecodeDistributedSearch(FixtureBytes(Fixture::kDistributedSearch).mid(1), search));
+        QCOMPARE(search.unknown, 49u);
+        QCOMPARE(search.user, QStringLiteral("carol"));
+        QCOMPARE(search.token, 7u);
+        QCOMPARE(search.query, QStringLiteral("deep needle"));
+
+        PeerInitMessage init;
+        QVERIFY(DecodePeerInit(FixtureBytes(Fixture::kPeerInit).mid(1), init));
+        QCOMPARE(init.user, QStringLiteral("dave"));
+        QCOMPARE(init.type, QStringLiteral("P"));
+        QCOMPARE(init.token, 513u);
+        quint32 token = 0;
+        QVERIFY(DecodePierceFirewall(FixtureBytes(Fixture::kPierce).mid(1), token));
+        QCOMPARE(token, 513u);
+        QVERIFY(!DecodePeerInit(FixtureBytes("04000000 64617665 01000000 58 00000000"), init)); // type "X"
+
+        // Cut anywhere: refused.
+        auto refusedWhenCut = [](const char* fixture, auto decode) {
+            const QByteArray whole = FixtureBytes(fixture);
+            for (int cut = 4; cut < whole.size(); ++cut) {
+                MemStream part = Payload(whole.left(cut));
+                if (decode(part))
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY(refusedWhenCut(
+            Fixture::kTransferUpload, [&](MemStream& in) { return DecodeTransferRequest(in, request); }));
+        QVERIFY(refusedWhenCut(
+            Fixture::kResponseRefused, [&](MemStream& in) { return DecodeTransferResponse(in, response); }));
+        QVERIFY(refusedWhenCut(Fixture::kUserInfo, [&](MemStream& in) { return DecodeUserInfo(in, info); }));
+        const QByteArray searchBytes = FixtureBytes(Fixture::kDistributedSearch).mid(1);
+        QVERIFY(!DecodeDistributedSearch(searchBytes.left(searchBytes.size() - 1), search));
+        const QByteArray replyBody = FixtureBytes(Fixture::kSearchReplyBody);
+        QVERIFY(!DecodeSearchReply(Deflate(replyBody.left(replyBody.size() - 5)), reply));
+
         // A picture longer than its bound is refused.
         MemStream big;
         big.WriteString(QString());
         big.WriteUInt8(1);
         big.WriteUInt32(kMaxPictureLength + 1);
-        QVERIFY(!DecodeUserInfo(big, back));
-    }
-
-    void searchRepliesAndTreeMessages()
-    {
-        SearchReply reply;
-        reply.user = "bob";
-        reply.ticket = 42;
-        FileInfo f = File("\\music\\a.mp3", 100);
-        f.attributes.extension = "mp3";
-        f.attributes.attributes = { { ATTR_BITRATE, 192 } };
-        reply.files = { f, File("\\b.flac", 200) };
-        reply.freeSlot = true;
-        reply.uploadSpeed = 5000;
-        reply.queueLength = 3;
-        SearchReply back;
-        QVERIFY(DecodeSearchReply(EncodeSearchReply(reply).GetBuffer().mid(4), back));
-        QCOMPARE(back.user, std::string("bob"));
-        QCOMPARE(back.ticket, 42u);
-        QCOMPARE(back.files.size(), size_t(2));
-        QCOMPARE(back.files[0].attributes.attributes.size(), size_t(1));
-        QCOMPARE(back.queueLength, 3u);
-        // A body that stops before the queue length is dropped.
-        MemStream cut;
-        cut.WriteString(std::string("bob"));
-        cut.WriteUInt32(1);
-        cut.WriteUInt32(0);
-        cut.WriteUInt8(1);
-        QVERIFY(!DecodeSearchReply(Deflate(cut.GetBuffer()), back));
-
-        DistributedSearch search;
-        search.user = QStringLiteral("carol");
-        search.token = 7;
-        search.query = QStringLiteral("deep needle");
-        const QByteArray frame = EncodeDistributedSearch(search);
-        QCOMPARE(quint8(frame.at(0)), quint8(DM_SEARCH_REQUEST));
-        DistributedSearch decoded;
-        QVERIFY(DecodeDistributedSearch(frame.mid(1), decoded));
-        QCOMPARE(decoded.unknown, 49u);
-        QCOMPARE(decoded.query, search.query);
-        QVERIFY(!DecodeDistributedSearch(frame.mid(1, frame.size() - 2), decoded));
-
-        PeerInitMessage init;
-        MemStream initBody;
-        initBody.WriteString(QStringLiteral("dave"));
-        initBody.WriteString(QStringLiteral("P"));
-        initBody.WriteUInt32(0);
-        QVERIFY(DecodePeerInit(initBody.GetBuffer(), init));
-        QCOMPARE(init.user, QStringLiteral("dave"));
-        MemStream badType;
-        badType.WriteString(QStringLiteral("dave"));
-        badType.WriteString(QStringLiteral("X"));
-        badType.WriteUInt32(0);
-        QVERIFY(!DecodePeerInit(badType.GetBuffer(), init));
+        QVERIFY(!DecodeUserInfo(big, info));
+        // One above the string bound but below the picture bound is taken.
+        UserInfoMessage large = UserInfo();
+        large.picture = QByteArray(300000, 'p');
+        MemStream largeIn = Payload(EncodeUserInfo(large).GetBuffer());
+        QVERIFY(DecodeUserInfo(largeIn, info));
+        QCOMPARE(info.picture.size(), 300000);
     }
 };
 

@@ -117,6 +117,8 @@ private slots:
         WriteFile(Path("share/case/a.mp3"), "lower");
         WriteFile(Path("share/case/A.mp3"), "UPPER!");
         WriteFile(Path("share/Ünï/Über Straße.mp3"), "uber");
+        WriteFile(Path("share/Dup/x.mp3"), "one");
+        WriteFile(Path("share/DUP/x.mp3"), "second");
         manager->AddSharedFolder(Path("share"));
         QVERIFY(WaitForScans(manager));
         QCOMPARE(manager->GetSharedFileItem(Path("share/ÜNÏ/über straße.MP3"))["shared_file_size"].AsInt64(),
@@ -144,6 +146,10 @@ private slots:
         QCOMPARE(lower["shared_file_name"].AsString(), QStringLiteral("a.mp3"));
         QCOMPARE(upper["shared_file_name"].AsString(), QStringLiteral("A.mp3"));
         QCOMPARE(upper["shared_file_size"].AsInt64(), qint64(6));
+        // So are two folders differing only in case: the exact path wins.
+        QCOMPARE(manager->GetSharedFileItem(Path("share/Dup/x.mp3"))["shared_file_size"].AsInt64(), qint64(3));
+        QCOMPARE(manager->GetSharedFileItem(Path("share/DUP/x.mp3"))["shared_file_size"].AsInt64(), qint64(6));
+        QVERIFY(manager->GetSharedFileItem(Path("share/dup/X.mp3")));
 
         // Names that left the share leave the lookups too.
         QVERIFY(QFile::remove(Path("share/case/A.mp3")));

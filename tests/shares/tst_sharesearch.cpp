@@ -65,10 +65,20 @@ private slots:
         root = dir.filePath("home/alice/Music");
         for (const char* name :
             { "Live Sets/Hey-Ya (Live).mp3", "beatles.mp3", "café.mp3", "Русский трек.mp3", "Live.mp3",
-                "live/other.flac", "a live one.mp3", "Loud.MP3", "Hey/zz.txt" })
+                "live/other.flac", "a live one.mp3", "Loud.MP3", "Hey/zz.txt", "Live Sets/DEEP Cuts/rare.ogg" })
             WriteFile(root + "/" + name, QByteArray(100, 'x'));
         ItemPtr shared = manager->AddSharedFolder(root);
         shared += d.GetType("shared_public")->NewItem();
+        // A folder for the user list and one for a group only.
+        WriteFile(dir.filePath("Friends/beatles demo.mp3"));
+        WriteFile(dir.filePath("Friends/Members Only/notes.txt"));
+        WriteFile(dir.filePath("Band/beatles rehearsal.mp3"));
+        manager->AddSharedFolder(dir.filePath("Friends")) += d.GetType("shared_userlist")->NewItem();
+        ItemPtr band = d.GetType("user_list_group")->GetItem(Value("band"));
+        manager->AddSharedFolder(dir.filePath("Band")) += band;
+        d.GetType("user")->GetItem(Value("member")) += d.GetType("in_user_list")->NewItem();
+        ItemPtr drummer = d.GetType("user")->GetItem(Value("drummer")).NewItem("in_user_list");
+        drummer += band;
         QVERIFY(WaitForScans(manager));
         manager->OnMP3Scanned(root + "/Live Sets/Hey-Ya (Live).mp3", 1, "joint stereo", 0, false, 192);
         manager->OnMP3Scanned(root + "/Loud.MP3", 1, "stereo", 0, true, 211);
@@ -128,13 +138,18 @@ private slots:
         QTest::newRow("pass 1 words") << "hey ya" << QStringList { "Hey-Ya (Live).mp3" };
         QTest::newRow("pass 2 word") << "hey-ya" << QStringList { "Hey-Ya (Live).mp3" };
         QTest::newRow("folder word") << "hey" << QStringList { "Hey-Ya (Live).mp3", "zz.txt" };
+        // Every folder from the shared folder's own name down gives its words,
+        // in any letter case.
+        QTest::newRow("folders up to the share")
+            << "music sets deep cuts" << QStringList { "rare.ogg" };
+        QTest::newRow("folder and name words") << "sets hey" << QStringList { "Hey-Ya (Live).mp3" };
         QTest::newRow("latin-1") << "café" << QStringList { "café.mp3" };
         QTest::newRow("cyrillic run") << "Русский" << QStringList { "Русский трек.mp3" };
         QTest::newRow("partial in name") << "mp3 *eat" << QStringList { "beatles.mp3" };
         QTest::newRow("excluded, lower case only")
             << "music -live"
             << QStringList { "Hey-Ya (Live).mp3", "Live.mp3", "Loud.MP3", "beatles.mp3", "café.mp3",
-                   "other.flac", "zz.txt", "Русский трек.mp3" };
+                   "other.flac", "rare.ogg", "zz.txt", "Русский трек.mp3" };
         QTest::newRow("upper-case name never matches") << "music *loud" << none;
     }
     void matching()
@@ -142,6 +157,23 @@ private slots:
         QFETCH(QString, query);
         QFETCH(QStringList, names);
         QCOMPARE(Answer(query), names);
+    }
+
+    void answersHoldOnlyWhatTheAskerMaySee()
+    {
+        // One word, files in a public, a user-list and a group folder.
+        QCOMPARE(Answer("beatles", "stranger"), QStringList { "beatles.mp3" });
+        QCOMPARE(Answer("beatles", "member"), (QStringList { "beatles demo.mp3", "beatles.mp3" }));
+        QCOMPARE(Answer("beatles", "drummer"),
+            (QStringList { "beatles demo.mp3", "beatles rehearsal.mp3", "beatles.mp3" }));
+        // A word found only in a folder the asker may not see: no reply at all.
+        QCOMPARE(Answer("members notes", "stranger"), QStringList { "(no reply)" });
+        QCOMPARE(Answer("rehearsal", "member"), QStringList { "(no reply)" });
+        QCOMPARE(Answer("members notes", "member"), QStringList { "notes.txt" });
+        QSignalSpy processed(manager, &SharedFoldersManager::SearchProcessed);
+        manager->OnDirectFileSearch("stranger", 4, "members notes");
+        QCOMPARE(processed.size(), 1);
+        QCOMPARE(processed.at(0).at(1).toBool(), false);
     }
 
     void replyLayout()
@@ -154,7 +186,7 @@ private slots:
         QVERIFY(Decode(message, reply));
         QCOMPARE(reply.user, std::string("me"));
         QCOMPARE(reply.ticket, 0xDEADBEEFu);
-        QCOMPARE(reply.files.size(), size_t(7));
+        QCOMPARE(reply.files.size(), size_t(7)); // the .ogg has no word "mp3"
         for (size_t k = 1; k < reply.files.size(); ++k)
             QVERIFY(reply.files[k - 1].name < reply.files[k].name);
         QString expectedPath = root + "/Live Sets/Hey-Ya (Live).mp3";

@@ -1,6 +1,7 @@
 // Negotiation and file connections, with the real worker threads on real
 // loopback sockets; the test plays the peer's end of each file connection.
 #include "helper_transfercore.h"
+#include "peers/PeerMessenger.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
@@ -204,6 +205,37 @@ private slots:
         QCOMPARE(Serve("shrunk", req, shrunk), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("shrunk", "big.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/big.bin")), shrunk);
+    }
+
+    void askingAgainForARunningDownload()
+    {
+        // The user asks again (a second click on the result, a re-queue)
+        // while the bytes arrive: nothing changes, nothing goes to the peer,
+        // and the download ends whole.
+        const QByteArray data = WriteRandomFile(temp.path() + "/running.src", 400000, 9);
+        const uint req = Accept("runner", "running.bin", data.size());
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnection("runner", pair.engineSide, req);
+        QCOMPARE(OffsetOf(ReadExactly(pair.peerSide, 8)), qint64(0));
+        pair.peerSide->write(data.left(150000));
+        QVERIFY(pair.peerSide->waitForBytesWritten(kWait));
+        ItemPtr download = Entry("runner", "running.bin");
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("downloading"), kWait);
+        const ItemPtr thread = download["download_thread"];
+        const int unsent = peerMessenger->UnsentMessageCount("runner");
+        SetOnline("runner", true);
+        QCOMPARE(tq->AddDownload("runner", "running.bin", "Share\\Folder", data.size(), false, 0), download);
+        tq->RequeueDownload(download);
+        tq->RequeueUserDownloads(download["user"]);
+        QCOMPARE(DownloadStatus(download), QString("downloading"));
+        QCOMPARE(download["download_thread"], thread);
+        QCOMPARE(peerMessenger->UnsentMessageCount("runner"), unsent);
+        pair.peerSide->write(data.mid(150000));
+        QVERIFY(pair.peerSide->waitForBytesWritten(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/running.bin")), data);
+        SetOnline("runner", false);
+        pair.peerSide->deleteLater();
     }
 
     void secondConnectionsAreRefused()

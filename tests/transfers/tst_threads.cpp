@@ -418,23 +418,35 @@ private slots:
         QCOMPARE(t.threads.upOut.reason + t.threads.downOut.reason, QStringLiteral("Exit requested."));
     }
 
-    // A short run at a low limit takes about as long as the limit says; a
-    // limit lifted midway stops holding the upload back at once.
-    void speedLimitHoldsUploadBack()
+    // Two uploads under one limit: each is held to its half, so each takes
+    // about as long as its share says and together they stay at the limit;
+    // a limit lifted midway stops holding an upload back at once.
+    void speedLimitSharedByTwoUploads()
     {
         SpeedLimit limit;
-        limit.SetLimit(200, 1); // 204800 bytes a second
-        Transfer t(300 * 1024, 0);
+        limit.SetLimit(400, 2); // 409600 bytes a second, 204800 each
+        Transfer first(600 * 1024, 0);
+        Transfer second(600 * 1024, 0);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(t.Start(0, &limit));
-        QTRY_COMPARE_WITH_TIMEOUT(t.threads.upOut.finals, 1, kDone);
-        const qint64 ms = timer.elapsed();
-        QVERIFY2(t.threads.upOut.ok, qPrintable(t.threads.upOut.reason));
-        QTRY_COMPARE_WITH_TIMEOUT(t.threads.downOut.finals, 1, kDone);
-        QVERIFY(t.Received() == t.data);
-        // 1.5 s at the limit less the first block, which goes at once.
-        QVERIFY2(ms >= 1100 && ms < 4000, qPrintable(QString::number(ms)));
+        QVERIFY(first.Start(0, &limit));
+        QVERIFY(second.Start(0, &limit));
+        qint64 done[2] = { -1, -1 };
+        while ((done[0] < 0 || done[1] < 0) && timer.elapsed() < kDone) {
+            QTest::qWait(5);
+            if (done[0] < 0 && first.threads.upOut.finals)
+                done[0] = timer.elapsed();
+            if (done[1] < 0 && second.threads.upOut.finals)
+                done[1] = timer.elapsed();
+        }
+        QVERIFY2(first.threads.upOut.ok && second.threads.upOut.ok, qPrintable(first.threads.upOut.reason));
+        QTRY_COMPARE_WITH_TIMEOUT(first.threads.downOut.finals + second.threads.downOut.finals, 2, kDone);
+        QVERIFY(first.Received() == first.data);
+        QVERIFY(second.Received() == second.data);
+        // 3 s at a half share each, less the first block that goes at once;
+        // at the whole limit each, or unlimited, they would end in 1.5 s.
+        for (qint64 ms : done)
+            QVERIFY2(ms >= 2300 && ms < 6000, qPrintable(QString::number(ms)));
     }
     void liftedLimitEndsTheWait()
     {
