@@ -2,6 +2,7 @@
 // their folder and user rows; row colours by status; the half-minute clearing
 // of stale uploads and the two clear boxes.
 #include "TransfersForm.h"
+#include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
@@ -134,15 +135,20 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
 {
     auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
     if (!bar) {
-        bar = new QProgressBar;
+        bar = new RowProgressBar;
         bar->setMaximumHeight(14);
         // Opaque, so a new figure repaints the bar alone, not the rows behind.
         bar->setAutoFillBackground(true);
         tree->setItemWidget(row, 4, bar);
     }
+    // Text and value are painted together, once, with the next paint of the
+    // window: a new value alone would repaint the bar at once, and the text
+    // again later. Out of range (a position past the size) keeps the previous
+    // value.
+    bar->setUpdatesEnabled(false);
     bar->setFormat(ProgressText(done, percent));
-    // Out of range (a position past the size) keeps the previous value.
     bar->setValue(int(percent));
+    bar->setUpdatesEnabled(true);
 }
 
 void TransfersForm::Progress(const TreeKind& kind, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
