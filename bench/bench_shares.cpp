@@ -1,8 +1,13 @@
 // link: shares
 // Share figures at scale, on a generated tree of real (empty) files:
-//   shares.walk          the scanner thread's disk walk (for reference)
-//   shares.index         end of the walk to a searchable index, and the
-//                        longest time the event loop was kept waiting
+//   shares.find_walk     a bare walk of the same tree, names only, as find
+//                        does it (the floor for the first index)
+//   shares.first_index   the first walk of a fresh share, from its start to
+//                        every file searchable
+//   shares.walk          the scanner thread's disk walk within it
+//   shares.index         end of the walk to a searchable index
+//   shares.index_longest_slice  the longest time the event loop was kept
+//                        waiting during the first index
 //   shares.bytes_per_file heap growth per indexed file
 //   shares.search_median a two-word query matching few files (reply built
 //                        and compressed)
@@ -13,8 +18,9 @@
 //   shares.share_list_member_build / _longest_stall  the same for a user who
 //                        sees every file, and the longest time the event
 //                        loop was kept waiting meanwhile
-// Usage: bench_shares [files]   (default 1000000; the tree is made in a
-// temporary folder and removed at the end)
+// Usage: bench_shares [files] [index]   (default 1000000; the tree is made in
+// a temporary folder and removed at the end; "index" stops after the index
+// figures)
 #include "peers/Inflate.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -36,9 +42,17 @@
 #include <random>
 #include <sys/stat.h>
 #include <csignal>
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
+double ThreadCpuSeconds()
+{
+    timespec t {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 size_t HeapBytes()
 {
     const struct mallinfo2 m = mallinfo2();
@@ -68,6 +82,30 @@ std::vector<std::string> Vocabulary(size_t count)
     std::sort(words.begin(), words.end());
     words.erase(std::unique(words.begin(), words.end()), words.end());
     return words;
+}
+
+// What find does with no test to apply: every name of the tree, with its
+// path, from the folder listings alone (no file is looked at).
+size_t FindWalk(std::string& path)
+{
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return 0;
+    size_t names = 0;
+    const size_t length = path.size();
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (!entry->d_name[1] || (entry->d_name[1] == '.' && !entry->d_name[2])))
+            continue;
+        path.resize(length);
+        path += '/';
+        path += entry->d_name;
+        ++names;
+        if (entry->d_type == DT_DIR)
+            names += FindWalk(path);
+    }
+    ::closedir(dir);
+    path.resize(length);
+    return names;
 }
 
 struct Tree {
@@ -115,6 +153,7 @@ int main(int argc, char** argv)
     // before it removes its tree.
     std::signal(SIGPIPE, SIG_IGN);
     const long files = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const bool indexOnly = argc > 2 && std::string(argv[2]) == "index";
     const char* scale = files == 1000000 ? "_1m" : "";
     // On a memory file system when there is one: making a million files on a
     // disk takes minutes and is not what is measured.
@@ -124,6 +163,12 @@ int main(int argc, char** argv)
     clock.start();
     const Tree tree = MakeTree(dir.path(), files);
     std::fprintf(stderr, "tree of %ld files made in %.1f s\n", files, clock.elapsed() / 1000.0);
+    QElapsedTimer findClock;
+    findClock.start();
+    std::string top = QFile::encodeName(dir.path()).toStdString();
+    const size_t names = FindWalk(top);
+    const double findSeconds = findClock.nsecsElapsed() / 1e9;
+    std::fprintf(stderr, "find walk: %zu names\n", names);
 
     Settings::CreateTypes();
     new DataSaver(&d);
@@ -144,21 +189,26 @@ int main(int argc, char** argv)
     // Start-up walk of both roots; the walk's end is taken on the scanner
     // thread as it signals.
     std::atomic<qint64> walkEnd { 0 };
+    std::atomic<double> walkCpu { 0 };
     QObject::connect(
         manager->Scanner(), &FileScanner::FoldersScanned, manager->Scanner(),
-        [&] { walkEnd = clock.nsecsElapsed(); }, Qt::DirectConnection);
+        [&] {
+            walkEnd = clock.nsecsElapsed();
+            walkCpu = ThreadCpuSeconds();
+        },
+        Qt::DirectConnection);
     // Both roots as if restored from the data file: walked at start-up.
     d.GetType("shared_folder")->GetItem(Value(tree.publicRoot)) += d.GetType("shared_public")->NewItem();
     d.GetType("shared_folder")->GetItem(Value(tree.privateRoot)) += d.GetType("shared_userlist")->NewItem();
     const qint64 walkStart = clock.nsecsElapsed();
+    const double indexCpuStart = ThreadCpuSeconds();
     manager->Init();
-    qint64 longestWait = 0, last = 0, indexed = 0;
+    qint64 longestWait = 0, last = walkStart, indexed = 0;
     QTimer tick;
     tick.setInterval(1);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (walkEnd && last && walkEnd < now)
-            longestWait = std::max(longestWait, now - std::max(last, qint64(walkEnd)));
+        longestWait = std::max(longestWait, now - last);
         last = now;
         if (walkEnd && !manager->IsScanning() && !indexed) {
             indexed = now;
@@ -167,6 +217,7 @@ int main(int argc, char** argv)
     });
     tick.start();
     app.exec();
+    const double indexCpu = ThreadCpuSeconds() - indexCpuStart;
     // A tree cut short (a memory file system out of inodes) would give
     // figures for fewer files than asked.
     if (d.GetType("shared_file")->Count() != size_t(files)) {
@@ -175,7 +226,11 @@ int main(int argc, char** argv)
         delete manager;
         return 1;
     }
+    Print("shares.find_walk", scale, findSeconds, "s");
+    Print("shares.first_index", scale, (indexed - walkStart) / 1e9, "s");
+    std::fprintf(stderr, "first index / find walk: %.2f\n", (indexed - walkStart) / 1e9 / findSeconds);
     Print("shares.walk", scale, (walkEnd - walkStart) / 1e9, "s");
+    std::fprintf(stderr, "processor time: scanner thread %.2f s, event loop thread %.2f s\n", walkCpu.load(), indexCpu);
     Print("shares.index", scale, (indexed - walkEnd) / 1e9, "s");
     Print("shares.index_longest_slice", scale, longestWait / 1e6, "ms");
     malloc_trim(0);
@@ -200,6 +255,10 @@ int main(int argc, char** argv)
             double(links) / double(type->Count()));
     }
     std::fprintf(stderr, "  sizeof(Item) %zu\n", sizeof(Item));
+    if (indexOnly) {
+        delete manager;
+        return 0;
+    }
 
     std::vector<double> micros;
     size_t answered = 0;

@@ -43,6 +43,7 @@ void CaseFoldIndex::Insert(Item* item)
             if (m_slots[i] == 0)
                 ++m_used;
             m_slots[i] = Slot(item, hash);
+            m_hashes[i] = quint32(hash);
             ++m_count;
             return;
         }
@@ -91,21 +92,25 @@ void CaseFoldIndex::Reserve(size_t more)
 
 void CaseFoldIndex::Grow(size_t items)
 {
+
     size_t size = 16;
     while (size * 3 < items * 4 + 4 || size < m_count * 2)
         size *= 2;
     std::vector<quintptr> old;
+    std::vector<quint32> oldHashes;
     old.swap(m_slots);
+    oldHashes.swap(m_hashes);
     m_slots.assign(size, 0);
+    m_hashes.assign(size, 0);
     m_used = m_count;
-    for (const quintptr slot : old) {
+    for (size_t k = 0; k < old.size(); ++k) {
+        const quintptr slot = old[k];
         if (slot == 0 || slot == kTombstone)
             continue;
-        // The hash is made again from the text: the slot keeps 16 bits of it.
-        const quint64 hash = HashOfItem(ItemOf(slot));
-        size_t i = hash & Mask();
+        size_t i = oldHashes[k] & Mask();
         while (m_slots[i] != 0)
             i = (i + 1) & Mask();
         m_slots[i] = slot;
+        m_hashes[i] = oldHashes[k];
     }
 }

@@ -4,7 +4,12 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 FileScanner::FileScanner()
     : QObject(nullptr)
@@ -37,10 +42,40 @@ bool FileScanner::IsStopping() const
 FileScanner::Walk FileScanner::TakeResult()
 {
     Walk taken = std::move(m_walk);
-    if (taken.words.empty())
-        taken.words = m_words.TakeWords();
     m_walk = Walk();
     return taken;
+}
+
+void FileScanner::SetPartSize(size_t files)
+{
+    m_partSize = files;
+}
+
+std::vector<FileScanner::Walk> FileScanner::TakeParts()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_parts, {});
+}
+
+void FileScanner::HandOverPart()
+{
+    Walk part;
+    part.folders = std::move(m_walk.folders);
+    part.fileWords = std::move(m_walk.fileWords);
+    part.firstWordId = m_words.NewWordsStart();
+    part.words = m_words.TakeNewWords();
+    m_walk.folders.clear();
+    m_walk.fileWords.clear();
+    m_filesInPart = 0;
+    bool first;
+    {
+        QMutexLocker lock(&m_mutex);
+        first = m_parts.empty();
+        m_parts.push_back(std::move(part));
+    }
+    // One signal for the parts that wait together.
+    if (first)
+        emit FoldersListed();
 }
 
 void FileScanner::ScanFolders(QStringList roots)
@@ -55,6 +90,8 @@ void FileScanner::RescanFolders(QStringList roots)
 
 void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
 {
+    m_words.Clear();
+    m_filesInPart = 0;
     std::set<QString> visited;
     for (const QString& root : roots) {
         if (!shareVisited)
@@ -80,7 +117,9 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
         ScanFolder(root, root, visited);
     }
     // Handed over whole, so that taking the result costs the owner nothing.
-    m_walk.words = m_words.TakeWords();
+    m_walk.firstWordId = m_words.NewWordsStart();
+    m_walk.words = m_words.TakeNewWords();
+    m_words.Clear();
     emit FoldersScanned();
 }
 
@@ -92,39 +131,70 @@ void FileScanner::ScanFolder(const QString& root, const QString& path, std::set<
         return;
     if (!visited.insert(path).second)
         return;
-    if (path != root && ProbeFolder(path) == Unreadable) {
+    // Hidden entries (names that begin with "."), symbolic links and special
+    // files are left out; a folder's files are listed before its sub-folders
+    // are walked, with one descriptor open at a time.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && path != root && errno != ENOENT && errno != ENOTDIR) {
         m_walk.unavailable[root].insert(path);
         return;
     }
-    const QFileInfoList entries = QDir(
-        path, QString(), QDir::NoSort, QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot)
-                                      .entryInfoList();
     FileMap& files = m_walk.folders[root][path];
-    for (const QFileInfo& entry : entries) {
-        if (entry.isFile())
-            AddFile(files, entry.fileName(), entry.size());
-        else if (entry.isDir())
-            ScanFolder(root, entry.absoluteFilePath(), visited);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
     }
+    std::vector<QString> folders;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.')
+            continue;
+        unsigned char kind = entry->d_type;
+        struct stat info;
+        bool stated = false;
+        if (kind == DT_UNKNOWN || kind == DT_REG) {
+            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone meanwhile
+            stated = true;
+            kind = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN;
+        }
+        if (kind == DT_REG && stated)
+            AddFile(files, name, qint64(info.st_size));
+        else if (kind == DT_DIR)
+            folders.push_back(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    const size_t partSize = m_partSize;
+    if (partSize && m_filesInPart >= partSize)
+        HandOverPart();
+    if (folders.empty())
+        return;
+    const QDir listed(path);
+    for (const QString& folder : folders)
+        ScanFolder(root, listed.absoluteFilePath(folder), visited);
 }
 
-void FileScanner::AddFile(FileMap& files, const QString& name, qint64 size)
+void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
 {
-    ScannedFile& file = files[name];
-    file.size = size;
-    // Plain ASCII names (most) are lower-cased in place of the round trip
-    // through QString::toLower, which gives the same bytes for them.
+    // Plain ASCII names (most) are taken and lower-cased as they are; others
+    // go through QString, as the listing's text is read everywhere else.
     std::string& lower = m_lower;
-    lower.resize(size_t(name.size()));
-    const QChar* units = name.constData();
+    const size_t length = std::strlen(name);
+    lower.resize(length);
     bool ascii = true;
-    for (qsizetype k = 0; k < name.size() && ascii; ++k) {
-        const char16_t u = units[k].unicode();
-        ascii = u < 0x80;
-        lower[size_t(k)] = char(u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u);
+    for (size_t k = 0; k < length && ascii; ++k) {
+        const unsigned char c = static_cast<unsigned char>(name[k]);
+        ascii = c < 0x80;
+        lower[k] = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
+    const QString text = ascii ? QString::fromLatin1(name, qsizetype(length)) : QFile::decodeName(name);
     if (!ascii)
-        lower = name.toLower().toStdString();
+        lower = text.toLower().toStdString();
+    ScannedFile& file = files[text];
+    file.size = size;
+    ++m_filesInPart;
     m_scratch.clear();
     SearchWords::Cut(lower, m_scratch);
     file.firstWord = quint32(m_walk.fileWords.size());

@@ -3,16 +3,25 @@
 //
 // The scanner never touches the item store or the log: a walk fills an
 // in-memory result and emits FoldersScanned(); the owner, on the GUI thread,
-// takes the result over (TakeResult) and merges it. The stop flag is the only
-// state shared between the threads; it sits under the scanner's mutex and is
-// read before each folder of a walk and before each block of an MP3 read, so a
-// stop request ends the work in well under a second.
+// takes the result over (TakeResult) and merges it. With a part size set, the
+// walk also hands over what it has listed every so many files (TakeParts,
+// announced by FoldersListed()), so that the owner merges while the walk goes
+// on; what is left comes with FoldersScanned(). The stop flag and the parts
+// waiting to be taken are the only state shared between the threads; they sit
+// under the scanner's mutex. The flag is read before each folder of a walk
+// and before each block of an MP3 read, so a stop request ends the work in
+// well under a second.
+//
+// Folders are listed with the directory entries' own file types: only
+// regular files are looked at (for their sizes), and by name within their
+// open folder.
 #include "Mp3Scanner.h"
 #include "SearchWords.h"
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <map>
 #include <set>
 #include <string>
@@ -22,7 +31,7 @@ class FileScanner : public QObject {
     Q_OBJECT
 public:
     // A file as the folder listing gave it, and its search words: entries
-    // [firstWord, firstWord + wordCount) of the walk's fileWords.
+    // [firstWord, firstWord + wordCount) of its part's fileWords.
     struct ScannedFile {
         qint64 size = 0;
         quint32 firstWord = 0;
@@ -44,6 +53,8 @@ public:
     // A root that no longer exists is listed in missing instead, and an
     // empty root in empty: it may be an unmounted disk's mount point, which
     // the owner tells by what the index holds under it.
+    // A part of a walk carries the words first numbered in it: words[k] is
+    // word number firstWordId + k of the walk.
     struct Walk {
         ScanResult folders;
         std::map<QString, std::set<QString>> unavailable;
@@ -51,6 +62,7 @@ public:
         std::set<QString> empty;
         std::vector<std::string> words;
         std::vector<quint32> fileWords;
+        quint32 firstWordId = 0;
     };
 
     enum FolderState { Readable, Missing, Unreadable };
@@ -66,6 +78,11 @@ public:
     // Hands the finished walk over and leaves the scanner's result empty. Called
     // on the owner's thread after FoldersScanned(), when no walk is running.
     Walk TakeResult();
+    // Hand over parts of a walk every `files` files or so (0: the whole walk
+    // at its end, as TakeResult gives it). Set before a walk starts.
+    void SetPartSize(size_t files);
+    // The parts listed since the last call, in walk order (thread-safe).
+    std::vector<Walk> TakeParts();
 
     void ScanFolder(const QString& root, const QString& path, std::set<QString>& visited);
     bool ScanMP3(const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr,
@@ -82,14 +99,20 @@ public slots:
 
 signals:
     void FoldersScanned();
+    // Parts of the running walk are waiting to be taken.
+    void FoldersListed();
     void MP3Scanned(
         QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
 
 private:
     void WalkRoots(const QStringList& roots, bool shareVisited);
-    void AddFile(FileMap& files, const QString& name, qint64 size);
+    void AddFile(FileMap& files, const char* name, qint64 size);
+    void HandOverPart();
 
     Walk m_walk;
+    std::atomic<size_t> m_partSize { 0 };
+    size_t m_filesInPart = 0;
+    std::vector<Walk> m_parts;
     SearchWords::Dictionary m_words;
     std::vector<std::string_view> m_scratch;
     std::string m_lower;

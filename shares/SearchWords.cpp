@@ -1,5 +1,6 @@
 #include "SearchWords.h"
 #include <algorithm>
+#include <functional>
 
 namespace SearchWords {
 
@@ -50,24 +51,50 @@ void Cut(std::string_view text, std::vector<std::string_view>& words)
 
 quint32 Dictionary::Id(std::string_view word)
 {
-    const auto found = m_ids.find(word);
-    if (found != m_ids.end())
-        return found->second;
-    // The map's keys view the owned copies, which never move.
-    m_words.push_back(std::make_unique<std::string>(word));
-    const quint32 id = quint32(m_words.size() - 1);
-    m_ids.emplace(*m_words.back(), id);
-    return id;
+    if (m_slots.size() < (m_words.size() + 1) * 2)
+        Grow();
+    const size_t hash = std::hash<std::string_view>()(word);
+    const quint64 tag = quint64(quint32(hash >> 32)) << 32;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+        const quint64 slot = m_slots[at];
+        if (!slot) {
+            m_words.emplace_back(word);
+            m_slots[at] = tag | quint64(m_words.size());
+            return quint32(m_words.size() - 1);
+        }
+        if ((slot & 0xFFFFFFFF00000000ull) == tag && m_words[size_t(quint32(slot)) - 1] == word)
+            return quint32(slot) - 1;
+    }
 }
 
-std::vector<std::string> Dictionary::TakeWords()
+void Dictionary::Grow()
 {
-    std::vector<std::string> words;
-    words.reserve(m_words.size());
-    for (auto& word : m_words)
-        words.push_back(std::move(*word));
-    m_ids.clear();
-    m_words.clear();
+    std::vector<quint64> slots(std::max<size_t>(1024, m_slots.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (const quint64 slot : m_slots) {
+        if (!slot)
+            continue;
+        size_t at = std::hash<std::string_view>()(m_words[size_t(quint32(slot)) - 1]) & mask;
+        while (slots[at])
+            at = (at + 1) & mask;
+        slots[at] = slot;
+    }
+    m_slots.swap(slots);
+}
+
+std::vector<std::string> Dictionary::TakeNewWords()
+{
+    std::vector<std::string> words(m_words.begin() + qsizetype(m_taken), m_words.end());
+    m_taken = m_words.size();
     return words;
+}
+
+void Dictionary::Clear()
+{
+    // The room goes too: a walk of a million files leaves megabytes.
+    std::vector<quint64>().swap(m_slots);
+    std::vector<std::string>().swap(m_words);
+    m_taken = 0;
 }
 }

@@ -5,10 +5,8 @@
 // separators. The scanner thread cuts file names while it walks; the GUI
 // thread cuts folder paths.
 #include <QtGlobal>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace SearchWords {
@@ -16,14 +14,23 @@ namespace SearchWords {
 void Cut(std::string_view lowerUtf8, std::vector<std::string_view>& words);
 
 // Numbers words as they are first seen, so that a walk of a million files
-// hands the merge each distinct word once.
+// hands the merge each distinct word once. A walk handed over in parts takes
+// the words new since the last part with each (TakeNewWords); the numbers go
+// on until Clear.
 class Dictionary {
 public:
     quint32 Id(std::string_view word);
-    std::vector<std::string> TakeWords();
+    // The words numbered since the last call, from number NewWordsStart().
+    std::vector<std::string> TakeNewWords();
+    quint32 NewWordsStart() const { return quint32(m_taken); }
+    void Clear();
 
 private:
-    std::unordered_map<std::string_view, quint32> m_ids;
-    std::vector<std::unique_ptr<std::string>> m_words;
+    void Grow();
+
+    // Open addressing: (32 bits of the hash << 32) | (number + 1); 0 is free.
+    std::vector<quint64> m_slots;
+    std::vector<std::string> m_words;
+    size_t m_taken = 0;
 };
 }

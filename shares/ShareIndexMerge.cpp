@@ -22,6 +22,7 @@
 #include "store/Log.h"
 #include <QTimer>
 #include <algorithm>
+#include <iterator>
 
 namespace {
 // The longest a merge keeps the GUI thread in one slice.
@@ -68,6 +69,15 @@ void SharedFoldersManager::StartNextWalk()
         for (ItemPtr folder : m_sharedFolderType->GetItems())
             m_runningWalk.roots << folder.AsString();
     }
+    Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned begin"));
+    m_merge = std::make_unique<Merge>();
+    m_merge->kind = m_runningWalk.kind;
+    m_merge->roots = m_runningWalk.roots;
+    m_merge->root = m_merge->walk.folders.end();
+    if (m_runningWalk.kind == WalkKind::Rescan) {
+        m_addedCount = 0;
+        m_removedCount = 0;
+    }
     if (m_runningWalk.kind == WalkKind::Rescan)
         QMetaObject::invokeMethod(
             m_scanner, "RescanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
@@ -76,27 +86,37 @@ void SharedFoldersManager::StartNextWalk()
             m_scanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, m_runningWalk.roots));
 }
 
-void SharedFoldersManager::OnFoldersRescanned()
+void SharedFoldersManager::OnFoldersListed()
 {
-    if (!m_walkRunning)
+    if (!m_walkRunning || !m_merge)
         return;
-    m_walkRunning = false;
-    BeginMerge(m_scanner->TakeResult());
+    for (FileScanner::Walk& part : m_scanner->TakeParts())
+        AddWalkPart(std::move(part));
 }
 
-void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
+void SharedFoldersManager::OnFoldersRescanned()
 {
-    Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned begin"));
-    m_merge = std::make_unique<Merge>();
+    if (!m_walkRunning || !m_merge)
+        return;
+    m_walkRunning = false;
+    for (FileScanner::Walk& part : m_scanner->TakeParts())
+        AddWalkPart(std::move(part));
+    EndWalk(m_scanner->TakeResult());
+}
+
+void SharedFoldersManager::AddWalkPart(FileScanner::Walk part)
+{
     Merge& m = *m_merge;
-    m.kind = m_runningWalk.kind;
-    m.roots = m_runningWalk.roots;
-    m.walk = std::move(walk);
-    m.wordItems.assign(m.walk.words.size(), nullptr);
-    // Room in the value indexes at once, so that no slice of the start-up
-    // merge has to rebuild one (a rescan finds most names there already).
+    // The part's words continue the walk's numbering.
+    m.words.resize(std::min<size_t>(m.words.size(), part.firstWordId));
+    std::move(part.words.begin(), part.words.end(), std::back_inserter(m.words));
+    part.words.clear();
+    m.wordItems.resize(m.words.size(), nullptr);
+    // Room in the value indexes before the slices, so that no slice has to
+    // rebuild one for the first part's many names (a rescan finds most
+    // names there already).
     size_t folders = 0, files = 0;
-    for (const auto& [root, folderMap] : m.walk.folders) {
+    for (const auto& [root, folderMap] : part.folders) {
         folders += folderMap.size();
         for (const auto& [path, fileMap] : folderMap)
             files += fileMap.size();
@@ -105,37 +125,41 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
         m_folderType->ReserveItems(folders);
         m_nameType->ReserveItems(files);
     }
-    if (m.kind != WalkKind::Rescan) {
-        // Names restored from the data file are in the index already.
-        m_folderFold.Reserve(folders > m_folderFold.Size() ? folders - m_folderFold.Size() : 0);
-    }
+    if (m.kind != WalkKind::Rescan)
+        m_folderFold.Reserve(folders);
+    m.parts.push_back(std::move(part));
+    if (!m_sliceTimer.isActive())
+        m_sliceTimer.start();
+}
+
+void SharedFoldersManager::EndWalk(FileScanner::Walk walk)
+{
+    Merge& m = *m_merge;
     // An empty shared folder whose files the index holds is taken for an
     // unmounted disk's mount point; one that had none is shared empty.
-    for (const QString& root : m.walk.empty) {
+    for (const QString& root : walk.empty) {
         bool heldFiles = false;
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root))) {
             for (ItemPtr folder : rootItem.GetItems(m_folderType))
                 heldFiles = heldFiles || folder.IsConnected(m_fileType);
         }
         if (heldFiles)
-            m.walk.unavailable[root].insert(root);
+            walk.unavailable[root].insert(root);
         else
-            m.walk.folders[root][root];
+            walk.folders[root][root];
     }
     if (m.kind == WalkKind::Rescan) {
-        m_addedCount = 0;
-        m_removedCount = 0;
-        for (const QString& root : m.walk.missing) {
+        for (const QString& root : walk.missing) {
             Log(QStringLiteral("Shared"), 1,
                 QStringLiteral("Shared folder %1 no longer exists; its files are no longer shared").arg(root));
         }
     } else {
         // Only a rescan lets a missing shared folder go: at start-up its disk
         // may not be mounted yet.
-        for (const QString& root : m.walk.missing)
-            m.walk.unavailable[root].insert(root);
+        for (const QString& root : walk.missing)
+            walk.unavailable[root].insert(root);
     }
-    for (const auto& [root, paths] : m.walk.unavailable) {
+    for (const auto& [root, paths] : walk.unavailable) {
         for (const QString& path : paths) {
             Log(QStringLiteral("Shared"), 1,
                 QStringLiteral("Could not read folder %1 of shared folder %2, or it is empty (a disk not "
@@ -145,9 +169,11 @@ void SharedFoldersManager::BeginMerge(FileScanner::Walk walk)
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root)))
             KeepUnavailable(rootItem, paths);
     }
-    m.root = m.walk.folders.begin();
-    // The first slice takes its turn: making room may have taken a while.
-    m_sliceTimer.start();
+    walk.unavailable.clear();
+    walk.missing.clear();
+    walk.empty.clear();
+    m.walkDone = true;
+    AddWalkPart(std::move(walk));
 }
 
 void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>& paths)
@@ -170,12 +196,15 @@ void SharedFoldersManager::MergeSlice()
 {
     QElapsedTimer clock;
     clock.start();
-    const bool done = MergeFolders(clock) && SweepFolders(clock);
+    const bool merged = MergeFolders(clock);
+    const bool done = merged && m_merge->walkDone && SweepFolders(clock);
     if (!m_merge->mp3.isEmpty()) {
         QMetaObject::invokeMethod(
             m_scanner, "OnMP3ScansRequired", Qt::AutoConnection, Q_ARG(QStringList, m_merge->mp3));
         m_merge->mp3.clear();
     }
+    if (merged && !m_merge->walkDone)
+        return; // the next part of the walk starts the next slice
     if (!done) {
         // A timer, not a posted call: the next slice waits its turn behind
         // the timers and network events that came in meanwhile.
@@ -196,8 +225,14 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
             m.folder = m.root->second.erase(m.folder);
         }
         if (!m.rootOpen) {
-            if (m.root == m.walk.folders.end())
-                return true;
+            if (m.root == m.walk.folders.end()) {
+                if (m.parts.empty())
+                    return true;
+                m.walk = std::move(m.parts.front());
+                m.parts.pop_front();
+                m.root = m.walk.folders.begin();
+                continue;
+            }
             // A root unshared while the walk ran is skipped.
             m.rootItem = m_sharedFolderType->HasItem(Value(m.root->first));
             m.folder = m.root->second.begin();
@@ -285,7 +320,7 @@ void SharedFoldersManager::ConnectWalkWords(ItemPtr file, const FileScanner::Sca
             continue;
         Item*& token = m.wordItems[id];
         if (!token) {
-            const std::string& word = m.walk.words[id];
+            const std::string& word = m.words[id];
             token = m_tokenType->HasItemText(word).Get();
             if (!token)
                 token = m_tokenType->GetItem(Value(word)).Get();

@@ -1,8 +1,12 @@
 #pragma once
-// The state of one merge of a finished walk into the share index, kept between
-// the slices in which the merge runs on the GUI thread.
+// The state of one merge of a walk into the share index, kept between the
+// slices in which the merge runs on the GUI thread. The walk comes in parts
+// while it goes on; each is merged as it comes, and what only the end of the
+// walk can tell (folders that could not be read, empty and missing shared
+// folders, folders no longer reached) is handled after the last.
 #include "SharedFoldersManager.h"
 #include <QStringList>
+#include <deque>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -12,7 +16,10 @@
 struct SharedFoldersManager::Merge {
     WalkKind kind = WalkKind::Startup;
     QStringList roots; // the shared folders the walk was asked for
-    FileScanner::Walk walk;
+    FileScanner::Walk walk; // the part being merged
+    std::deque<FileScanner::Walk> parts; // parts waiting to be merged
+    bool walkDone = false; // the last part has come
+    std::vector<std::string> words; // the walk's words by number
 
     FileScanner::ScanResult::iterator root;
     FileScanner::FolderMap::iterator folder;

@@ -124,6 +124,9 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
     connect(m_scanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
+    // The walk is merged while it goes on, in parts of this many files.
+    m_scanner->SetPartSize(16384);
+    connect(m_scanner, &FileScanner::FoldersListed, this, &SharedFoldersManager::OnFoldersListed);
     ConnectNetwork();
 
     m_userType = d.GetType("user");

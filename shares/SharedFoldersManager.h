@@ -136,6 +136,7 @@ public slots:
     void SendShareCounts();
     void OnReceivedUserStats(QString user, UserStats stats);
     void OnFoldersRescanned();
+    void OnFoldersListed();
 
 signals:
     void MP3ScansRequired(QStringList paths);
@@ -168,7 +169,8 @@ private:
     // ShareIndexMerge.cpp.
     void RequestWalk(WalkKind kind, const QStringList& roots);
     void StartNextWalk();
-    void BeginMerge(FileScanner::Walk walk);
+    void AddWalkPart(FileScanner::Walk part);
+    void EndWalk(FileScanner::Walk walk);
     void MergeSlice();
     bool MergeFolders(const QElapsedTimer& clock);
     void OpenFolder();

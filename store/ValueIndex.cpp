@@ -42,15 +42,34 @@ Item* ValueIndex::Find(std::string_view text) const
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
         const quint64 s = m_slots[i];
         if (!s)
-            return nullptr;
+            break;
         if (TagMatches(s, h) && s != kTombstone && std::string_view(SlotItem(s)->value) == text)
             return SlotItem(s);
+    }
+    if (!m_oldCount)
+        return nullptr;
+    const quint64* old = const_cast<ValueIndex*>(this)->FindOld(text, h);
+    return old ? SlotItem(*old) : nullptr;
+}
+
+quint64* ValueIndex::FindOld(std::string_view text, quint64 hash)
+{
+    if (!m_oldCount)
+        return nullptr;
+    const size_t mask = m_old.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        quint64& s = m_old[i];
+        if (!s)
+            return nullptr;
+        if (TagMatches(s, hash) && s != kTombstone && std::string_view(SlotItem(s)->value) == text)
+            return &s;
     }
 }
 
 bool ValueIndex::Insert(Item* item)
 {
-    if (Crowded(m_used + 1))
+    Migrate(false);
+    if (Crowded(m_used + m_oldCount + 1))
         Grow(0);
     const std::string_view text(item->value);
     const quint64 h = Hash(text);
@@ -72,6 +91,11 @@ bool ValueIndex::Insert(Item* item)
         if (TagMatches(s, h) && std::string_view(SlotItem(s)->value) == text)
             return false;
     }
+    if (FindOld(text, h)) {
+        if (!m_slots[free])
+            --m_used;
+        return false;
+    }
     m_slots[free] = MakeSlot(item, h);
     ++m_count;
     return true;
@@ -81,47 +105,86 @@ bool ValueIndex::Erase(Item* item)
 {
     if (m_slots.empty())
         return false;
+    Migrate(false);
     const quint64 h = Hash(item->value);
     const quint64 wanted = MakeSlot(item, h);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
         quint64& s = m_slots[i];
         if (!s)
-            return false;
+            break;
         if (s == wanted) {
             s = kTombstone;
             --m_count;
             return true;
         }
     }
+    quint64* old = FindOld(item->value, h);
+    if (!old || *old != wanted)
+        return false;
+    *old = kTombstone;
+    --m_oldCount;
+    --m_count;
+    return true;
 }
 
 void ValueIndex::Reserve(size_t more)
 {
-    if (Crowded(m_used + more))
+    if (Crowded(m_used + m_oldCount + more))
         Grow(m_count + more);
 }
 
 void ValueIndex::Grow(size_t expected)
 {
+    // A growth before the last one has finished moving completes it first.
+    Migrate(true);
     // Room for the expected items below the crowding limit, and at least
     // twice the items held, so that growing stays amortized constant time.
     const size_t need = std::max(expected * 10 / 7 + 1, (m_count + 1) * 2);
     size_t size = 16;
     while (size < need)
         size *= 2;
-    std::vector<quint64> old;
-    old.swap(m_slots);
+    m_old.swap(m_slots);
     m_slots.assign(size, 0);
-    m_used = m_count;
-    for (const quint64 s : old) {
+    m_used = 0;
+    m_oldAt = 0;
+    m_oldCount = m_count;
+    // A small table moves at once.
+    if (m_old.size() <= 4096)
+        Migrate(true);
+}
+
+void ValueIndex::Place(quint64 slot, quint64 hash)
+{
+    for (size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+        if (!m_slots[i]) {
+            m_slots[i] = slot;
+            ++m_used;
+            return;
+        }
+    }
+}
+
+void ValueIndex::Migrate(bool all)
+{
+    if (m_old.empty())
+        return;
+    // Each change moves 64 old slots: the old table is gone long before the
+    // new one fills, since it is at least twice as large.
+    const size_t end = all ? m_old.size() : std::min(m_old.size(), m_oldAt + 64);
+    for (; m_oldAt < end; ++m_oldAt) {
+        quint64& s = m_old[m_oldAt];
         if (!s || s == kTombstone)
             continue;
         // Only 16 bits of the hash are kept: the place comes from the text.
-        for (size_t i = Hash(SlotItem(s)->value) & Mask();; i = (i + 1) & Mask()) {
-            if (!m_slots[i]) {
-                m_slots[i] = s;
-                break;
-            }
-        }
+        Place(s, Hash(SlotItem(s)->value));
+        // A tombstone, not a free slot: lookups in the old table still
+        // probe past it.
+        s = kTombstone;
+        --m_oldCount;
+    }
+    if (m_oldAt == m_old.size()) {
+        std::vector<quint64>().swap(m_old);
+        m_oldAt = 0;
+        m_oldCount = 0;
     }
 }

@@ -3,7 +3,10 @@
 // one flat array of 8-byte slots. A slot holds the item's address in its low
 // 48 bits and 16 bits of the value's hash above it, so a lookup touches one
 // slot line and reads an item's text only on a tag match. Erased slots become
-// tombstones until the next rebuild; the table grows past 70% use.
+// tombstones until the next rebuild; the table grows past 70% use. Growing
+// moves the items to the larger table a few at a time, with each later
+// change, so that no single call rehashes a million values: until all have
+// moved, lookups read both tables.
 #include <QtGlobal>
 #include <string_view>
 #include <vector>
@@ -23,7 +26,7 @@ public:
     size_t Size() const { return m_count; }
     // Makes room for this many more items without growing on the way.
     void Reserve(size_t more);
-    size_t MemoryBytes() const { return m_slots.capacity() * sizeof(quint64); }
+    size_t MemoryBytes() const { return (m_slots.capacity() + m_old.capacity()) * sizeof(quint64); }
 
 private:
     // 0 is an empty slot; no item lives at address 1.
@@ -36,8 +39,18 @@ private:
     bool Crowded(size_t used) const { return used * 10 > m_slots.size() * 7; }
     void Grow(size_t expected);
     size_t Mask() const { return m_slots.size() - 1; }
+    // Places an item known to be absent (no tombstone reuse).
+    void Place(quint64 slot, quint64 hash);
+    // Moves the next few items of the old table; all of them when `all`.
+    void Migrate(bool all);
+    // The old table's slot of the item with this text, or null.
+    quint64* FindOld(std::string_view text, quint64 hash);
 
     std::vector<quint64> m_slots;
-    size_t m_count = 0;
-    size_t m_used = 0; // items and tombstones
+    size_t m_count = 0; // items in both tables
+    size_t m_used = 0; // items and tombstones of m_slots
+    // The table before the last growth, while its items move over.
+    std::vector<quint64> m_old;
+    size_t m_oldAt = 0;
+    size_t m_oldCount = 0;
 };

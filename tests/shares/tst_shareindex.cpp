@@ -409,6 +409,43 @@ private slots:
         QVERIFY(!manager->GetSharedFileItem(Path("many/0/f0.dat")));
     }
 
+    void walkMergedInParts()
+    {
+        // A walk handed over a few files at a time: words first seen in one
+        // part and met again in later ones link every file, folders of early
+        // parts are not taken for gone at the end, and the counts of a rescan
+        // and the start-up walk's removals come out as for a walk in one piece.
+        manager->Scanner()->SetPartSize(7);
+        for (int k = 0; k < 300; ++k)
+            WriteFile(Path("share/d%1/song%2 common.mp3").arg(k % 30).arg(k));
+        WriteFile(Path("share/d29/zz last.txt"));
+        manager->AddSharedFolder(Path("share"));
+        QVERIFY(WaitForScans(manager));
+        auto filesOf = [](const char* word) {
+            ItemPtr token = d.GetType("search_token")->HasItem(Value(word));
+            return token ? token.CountItems("shared_file") : size_t(0);
+        };
+        QCOMPARE(Count("shared_file"), size_t(301));
+        QCOMPARE(filesOf("common"), size_t(300));
+        QCOMPARE(filesOf("mp3"), size_t(300));
+        QCOMPARE(filesOf("song299"), size_t(1));
+        QCOMPARE(filesOf("last"), size_t(1));
+
+        QVERIFY(QDir(Path("share/d3")).removeRecursively()); // 10 files
+        WriteFile(Path("share/d4/new common.txt"));
+        QCOMPARE(Rescan(), qMakePair(1, 10));
+        QCOMPARE(filesOf("common"), size_t(291));
+
+        QVERIFY(QDir(Path("share/d5")).removeRecursively());
+        manager->Init(); // the start-up walk
+        QVERIFY(WaitForScans(manager));
+        QCOMPARE(Count("shared_file_folder"), size_t(29));
+        QCOMPARE(Count("shared_file"), size_t(291 - 10 + 1));
+        QCOMPARE(filesOf("common"), size_t(281));
+        QVERIFY(manager->GetSharedFileItem(Path("share/d29/zz last.txt")));
+        manager->Scanner()->SetPartSize(16384);
+    }
+
     void thousandsOfFiles()
     {
         for (int k = 0; k < 3000; ++k)

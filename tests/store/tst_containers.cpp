@@ -129,6 +129,7 @@ private slots:
     void indexTagCollisions();
     void indexMatchesMapUnderChurn();
     void indexReserveAvoidsGrowth();
+    void indexGrowsWhileInUse();
 };
 
 void TestContainers::setMatchesOrderedModel()
@@ -379,6 +380,46 @@ void TestContainers::indexReserveAvoidsGrowth()
     QVERIFY(reserved / 8 * 7 < 5000 * 10 * 2);
     for (int n = 0; n < 5000; ++n)
         QCOMPARE(index.Find(std::to_string(n)), items.all[n]);
+}
+
+void TestContainers::indexGrowsWhileInUse()
+{
+    // A large table's growth moves its items over a few at a time: until
+    // they have all moved, lookups, repeated texts and removals must find
+    // the ones still in the old table, and a growth (or reserve) during a
+    // growth must lose none.
+    Items items(60000);
+    ValueIndex index;
+    std::vector<char> in(items.all.size(), 0);
+    size_t count = 0;
+    std::mt19937 rng(9);
+    for (int step = 0; step < 300000; ++step) {
+        // Mostly new texts at first (the table grows several times), then churn.
+        const size_t n = rng() % std::min(items.all.size(), size_t(step / 2 + 1));
+        Item* item = items.all[n];
+        switch (rng() % 5) {
+        case 0:
+        case 1:
+            QCOMPARE(index.Insert(item), !in[n]);
+            count += !in[n];
+            in[n] = 1;
+            break;
+        case 2:
+            QCOMPARE(index.Erase(item), bool(in[n]));
+            count -= in[n];
+            in[n] = 0;
+            break;
+        case 3:
+            QCOMPARE(index.Find(std::to_string(n)), in[n] ? item : nullptr);
+            break;
+        default:
+            if (step % 997 == 0)
+                index.Reserve(rng() % 20000);
+        }
+        QCOMPARE(index.Size(), count);
+    }
+    for (size_t n = 0; n < items.all.size(); ++n)
+        QCOMPARE(index.Find(std::to_string(n)), in[n] ? items.all[n] : nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestContainers)
