@@ -12,16 +12,6 @@
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace {
-Type* Declare(const char* name, Primacy primacy, bool null = false)
-{
-    return d.NewType(name, primacy, null, true);
-}
-
-// perA: how many B items one A item may be linked to; perB the reverse.
-void Relate(const char* a, const char* b, OneOrMany perA, OneOrMany perB)
-{
-    d.GetType(a)->RelateToType(d.GetType(b), perB, perA, false);
-}
 
 void SaveWhenLinked(const char* type, const char* other)
 {
@@ -42,60 +32,60 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 {
     sharedFoldersManager = this;
 
-    m_sharedFolderType = Declare("shared_folder", kEntity);
+    m_sharedFolderType = d.DeclareType("shared_folder", kEntity);
     SaveWhole("shared_folder");
-    m_fileType = Declare("shared_file", kLink, true);
-    m_nameType = Declare("shared_file_name", kLink);
-    Declare("shared_file_lowercase_name", kAttribute);
-    m_folderType = Declare("shared_file_folder", kLink);
-    Declare("shared_file_folder_lowercase_name", kAttribute);
-    m_sizeType = Declare("shared_file_size", kAttribute);
-    Declare("shared_public", kAttribute, true);
-    Declare("shared_userlist", kAttribute, true);
-    m_scannedType = Declare("is_scanned", kAttribute, true);
-    Declare("shared_folder_id", kAttribute);
+    m_fileType = d.DeclareType("shared_file", kLink, true);
+    m_nameType = d.DeclareType("shared_file_name", kLink);
+    d.DeclareType("shared_file_lowercase_name", kAttribute);
+    m_folderType = d.DeclareType("shared_file_folder", kLink);
+    d.DeclareType("shared_file_folder_lowercase_name", kAttribute);
+    m_sizeType = d.DeclareType("shared_file_size", kAttribute);
+    d.DeclareType("shared_public", kAttribute, true);
+    d.DeclareType("shared_userlist", kAttribute, true);
+    m_scannedType = d.DeclareType("is_scanned", kAttribute, true);
+    d.DeclareType("shared_folder_id", kAttribute);
 
-    Relate("shared_folder", "shared_file_folder", Many, Many);
-    Relate("shared_file", "shared_file_folder", One, Many);
-    Relate("shared_file_folder", "shared_file_folder_lowercase_name", One, Many);
-    Relate("shared_file", "shared_file_name", One, Many);
-    Relate("shared_file_name", "shared_file_lowercase_name", One, Many);
-    Relate("shared_file", "shared_file_size", One, Many);
-    Relate("shared_folder", "shared_public", One, Many);
-    Relate("shared_folder", "shared_userlist", One, Many);
-    Relate("shared_file_folder", "is_scanned", One, Many);
-    Relate("shared_folder", "user_list_group", Many, Many);
-    Relate("shared_folder", "shared_folder_id", One, One);
+    d.RelateTypes("shared_folder", "shared_file_folder", Many, Many);
+    d.RelateTypes("shared_file", "shared_file_folder", Many, One);
+    d.RelateTypes("shared_file_folder", "shared_file_folder_lowercase_name", Many, One);
+    d.RelateTypes("shared_file", "shared_file_name", Many, One);
+    d.RelateTypes("shared_file_name", "shared_file_lowercase_name", Many, One);
+    d.RelateTypes("shared_file", "shared_file_size", Many, One);
+    d.RelateTypes("shared_folder", "shared_public", Many, One);
+    d.RelateTypes("shared_folder", "shared_userlist", Many, One);
+    d.RelateTypes("shared_file_folder", "is_scanned", Many, One);
+    d.RelateTypes("shared_folder", "user_list_group", Many, Many);
+    d.RelateTypes("shared_folder", "shared_folder_id", One, One);
     for (const char* type : { "shared_public", "shared_userlist", "shared_folder_id" })
         SaveWhenLinked(type, "shared_folder");
 
     Subscribe(m_folderType->itemAdded, &SharedFoldersManager::OnSharedFileFolderAdded);
 
-    Declare("user_share", kEntity, true);
-    Declare("user_share_folder", kLink, true);
-    Declare("user_share_folder_parent", kLink, true);
-    Declare("user_share_folder_child", kLink, true);
-    Declare("user_share_folder_name", kAttribute);
-    Declare("user_share_file", kLink, true);
-    Declare("user_share_file_name", kAttribute);
-    Relate("user_share", "user", One, One);
-    Relate("user_share", "user_share_folder", Many, One);
-    Relate("user_share_folder", "user_share_folder_name", One, Many);
-    Relate("user_share_folder", "user_share_file", Many, One);
-    Relate("user_share_folder", "user_share_folder_parent", One, One);
-    Relate("user_share_folder", "user_share_folder_child", Many, One);
-    Relate("user_share_folder_parent", "user_share_folder_child", One, One);
-    Relate("user_share_file", "user_share_file_name", One, Many);
-    Relate("user_share_file", "file_size", One, Many);
+    d.DeclareType("user_share", kEntity, true);
+    d.DeclareType("user_share_folder", kLink, true);
+    d.DeclareType("user_share_folder_parent", kLink, true);
+    d.DeclareType("user_share_folder_child", kLink, true);
+    d.DeclareType("user_share_folder_name", kAttribute);
+    d.DeclareType("user_share_file", kLink, true);
+    d.DeclareType("user_share_file_name", kAttribute);
+    d.RelateTypes("user_share", "user", One, One);
+    d.RelateTypes("user_share", "user_share_folder", One, Many);
+    d.RelateTypes("user_share_folder", "user_share_folder_name", Many, One);
+    d.RelateTypes("user_share_folder", "user_share_file", One, Many);
+    d.RelateTypes("user_share_folder", "user_share_folder_parent", One, One);
+    d.RelateTypes("user_share_folder", "user_share_folder_child", One, Many);
+    d.RelateTypes("user_share_folder_parent", "user_share_folder_child", One, One);
+    d.RelateTypes("user_share_file", "user_share_file_name", Many, One);
+    d.RelateTypes("user_share_file", "file_size", Many, One);
 
-    m_tokenType = Declare("search_token", kAttribute);
-    Relate("search_token", "shared_file", Many, Many);
-    Relate("search_token", "shared_file_folder", Many, Many);
+    m_tokenType = d.DeclareType("search_token", kAttribute);
+    d.RelateTypes("search_token", "shared_file", Many, Many);
+    d.RelateTypes("search_token", "shared_file_folder", Many, Many);
 
     for (const char* attribute :
         { "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate" })
-        Relate("shared_file", attribute, One, Many);
-    Relate("shared_file", "is_scanned", One, Many);
+        d.RelateTypes("shared_file", attribute, Many, One);
+    d.RelateTypes("shared_file", "is_scanned", Many, One);
     SaveWhole("is_scanned");
     SaveWhenLinked("shared_file", "shared_file_folder");
     SaveWhenLinked("shared_file_folder", "shared_folder");
@@ -103,7 +93,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
              "audio_frequency", "bitrate_mode", "bitrate" })
         SaveWhenLinked(type, "shared_file");
     for (const char* attribute : { "bitrate_mode", "bitrate", "length_seconds" })
-        Relate("user_share_file", attribute, One, Many);
+        d.RelateTypes("user_share_file", attribute, Many, One);
 
     m_scannerThread.start(QThread::InheritPriority);
     m_scanner->moveToThread(&m_scannerThread);
@@ -114,8 +104,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
     }
 
-    Declare("unshared", kAttribute, true);
-    Relate("user", "unshared", One, Many);
+    d.DeclareType("unshared", kAttribute, true);
+    d.RelateTypes("user", "unshared", Many, One);
     SaveWhole("unshared");
     SaveWhenLinked("user", "unshared");
 

@@ -77,7 +77,7 @@ void StandinServer::writeStats(WireWriter& out, const QString& user) const
     const Account* account = m_accounts.find(user);
     if (!account)
         account = &none;
-    out.u32(account->averageSpeed).u64(account->uploads).u32(account->files).u32(account->folders);
+    out.stats(account->averageSpeed, account->uploads, account->files, account->folders);
 }
 
 void StandinServer::notifyWatchers(const QString& user)

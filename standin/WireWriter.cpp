@@ -34,7 +34,11 @@ WireWriter& WireWriter::u64(quint64 value)
 
 WireWriter& WireWriter::str(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
+    return str(text.toUtf8());
+}
+
+WireWriter& WireWriter::str(const QByteArray& utf8)
+{
     u32(quint32(utf8.size()));
     m_data.append(utf8);
     return *this;

@@ -36,8 +36,16 @@ public:
     // The type of the name, declared here unless another part of the client
     // declared it already (then its primacy and flags stay as they were).
     Type* DeclareType(const std::string& name, Primacy primacy, bool null = false, bool autoCreate = true);
-    // Relates the types unless they are related already (a's end first).
+    // Relates the types unless they are related already. Each end is the
+    // multiplicity of that type's side, a's first: RelateTypes(user, room,
+    // Many, Many); RelateTypes(file, size, Many, One) gives every file one size
+    // and lets a size item serve many files. This and DeclareType are the one
+    // way parts of the client declare their schema.
     void RelateTypes(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool owning = false);
+    void RelateTypes(const char* a, const char* b, OneOrMany aEnd, OneOrMany bEnd, bool owning = false)
+    {
+        RelateTypes(GetType(a), GetType(b), aEnd, bEnd, owning);
+    }
     // The type of a name; throws TypeNotFoundException (a pointer) when unknown.
     Type* GetType(const char* name) const;
     Type* GetType(const std::string& name) const { return GetType(name.c_str()); }

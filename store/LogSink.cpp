@@ -192,11 +192,8 @@ size_t LogSink::ItemLineCount(ItemPtr item) const
 
 Type* LogSink::DeclareTypes()
 {
-    if (!m_logType) {
-        m_logType = d.HasType(kItemLogType);
-        if (!m_logType)
-            m_logType = d.NewType(kItemLogType, kAttribute, false, false);
-    }
+    if (!m_logType)
+        m_logType = d.DeclareType(kItemLogType, kAttribute, false, false);
     return m_logType;
 }
 
@@ -204,8 +201,7 @@ void LogSink::RegisterLoggableType(const std::string& type)
 {
     Type* logType = DeclareTypes();
     Type* owner = d.GetType(type);
-    if (!owner->GetRelation(logType))
-        owner->RelateToType(logType, One, Many, true);
+    d.RelateTypes(owner, logType, One, Many, true);
     m_loggable.insert(owner);
 }
 

@@ -10,14 +10,12 @@ Settings::Settings(const char* type)
 
 void Settings::CreateTypes(Data& data)
 {
-    if (data.HasType("global"))
-        return;
-    Type* global = data.NewType("global", kEntity, false, true);
-    Type* vglobal = data.NewType("vglobal", kEntity, false, true);
-    Type* value = data.NewType("global_value", kAttribute, false, true);
+    Type* global = data.DeclareType("global", kEntity);
+    Type* vglobal = data.DeclareType("vglobal", kEntity);
+    Type* value = data.DeclareType("global_value", kAttribute);
     // A setting has one value; one value item serves many settings.
-    global->RelateToType(value, Many, One);
-    vglobal->RelateToType(value, Many, One);
+    data.RelateTypes(global, value, Many, One);
+    data.RelateTypes(vglobal, value, Many, One);
 }
 
 ItemPtr Settings::Key(const char* key) const { return d.GetType(m_type)->GetItem(key); }

@@ -24,16 +24,6 @@ Type* T(const char* name)
     return d.GetType(name);
 }
 
-void Declare(const char* name, Primacy primacy, bool null = false)
-{
-    d.NewType(name, primacy, null, true);
-}
-
-// The first end is the first type's, as in the relation tables.
-void Relate(const char* a, const char* b, OneOrMany aEnd, OneOrMany bEnd)
-{
-    T(a)->RelateToType(T(b), aEnd, bEnd, false);
-}
 
 void SaveWhole(const char* type)
 {
@@ -51,93 +41,93 @@ void SaveWhenLinked(const char* type, const char* other)
 
 void TransferQueueManager::DeclareDownloadTypes()
 {
-    Declare("download_entry", kEntity, true);
-    Declare("file_name", kAttribute);
-    Declare("remote_folder", kLink);
-    Declare("download_folder", kLink);
-    Declare("transfer_req", kAttribute);
-    Declare("remote_transfer_req", kAttribute);
-    Declare("download_socket", kEntity);
-    Declare("download_file", kEntity);
-    Declare("write_position", kAttribute);
-    Declare("download_entry_status", kEntity);
-    Declare("download_order", kAttribute);
-    Declare("upload_socket", kEntity);
-    Declare("upload_file", kEntity);
-    Declare("read_position", kAttribute);
-    Declare("upload_entry_status", kEntity);
-    Declare("upload_order", kAttribute);
-    Declare("is_active", kAttribute, true);
-    Declare("last_receipt_time", kAttribute);
-    Declare("last_speed_measurement_time", kAttribute);
-    Declare("bytes_per_second", kAttribute);
-    Declare("bytes_since_last_receipt", kAttribute);
-    Declare("place_in_line", kAttribute);
-    Declare("last_queue_request_time", kAttribute);
-    Declare("next_place_in_line_request_time", kAttribute);
-    Declare("download_thread", kEntity);
-    Declare("subfolder_save_level", kAttribute);
-    Declare("last_status_change_time", kAttribute);
-    Declare("single_download", kAttribute, true);
+    d.DeclareType("download_entry", kEntity, true);
+    d.DeclareType("file_name", kAttribute);
+    d.DeclareType("remote_folder", kLink);
+    d.DeclareType("download_folder", kLink);
+    d.DeclareType("transfer_req", kAttribute);
+    d.DeclareType("remote_transfer_req", kAttribute);
+    d.DeclareType("download_socket", kEntity);
+    d.DeclareType("download_file", kEntity);
+    d.DeclareType("write_position", kAttribute);
+    d.DeclareType("download_entry_status", kEntity);
+    d.DeclareType("download_order", kAttribute);
+    d.DeclareType("upload_socket", kEntity);
+    d.DeclareType("upload_file", kEntity);
+    d.DeclareType("read_position", kAttribute);
+    d.DeclareType("upload_entry_status", kEntity);
+    d.DeclareType("upload_order", kAttribute);
+    d.DeclareType("is_active", kAttribute, true);
+    d.DeclareType("last_receipt_time", kAttribute);
+    d.DeclareType("last_speed_measurement_time", kAttribute);
+    d.DeclareType("bytes_per_second", kAttribute);
+    d.DeclareType("bytes_since_last_receipt", kAttribute);
+    d.DeclareType("place_in_line", kAttribute);
+    d.DeclareType("last_queue_request_time", kAttribute);
+    d.DeclareType("next_place_in_line_request_time", kAttribute);
+    d.DeclareType("download_thread", kEntity);
+    d.DeclareType("subfolder_save_level", kAttribute);
+    d.DeclareType("last_status_change_time", kAttribute);
+    d.DeclareType("single_download", kAttribute, true);
     // The size of the file that the partial file was begun for.
-    Declare("partial_file_size", kAttribute);
+    d.DeclareType("partial_file_size", kAttribute);
 
-    Relate("download_entry", "user", Many, One);
-    Relate("download_entry", "file_name", Many, One);
-    Relate("download_entry", "remote_folder", Many, One);
-    Relate("download_entry", "file_size", Many, One);
-    Relate("download_entry", "download_folder", Many, One);
-    Relate("download_entry", "transfer_req", One, One);
-    Relate("download_entry", "remote_transfer_req", Many, One);
-    Relate("download_entry", "download_socket", One, One);
-    Relate("download_entry", "download_thread", One, One);
-    Relate("download_entry", "download_file", One, One);
-    Relate("download_entry", "write_position", Many, One);
-    Relate("download_entry", "download_entry_status", Many, One);
-    Relate("download_entry", "download_order", One, One);
-    Relate("download_entry", "last_receipt_time", One, One);
-    Relate("download_entry", "last_speed_measurement_time", One, One);
-    Relate("download_entry", "bytes_per_second", One, One);
-    Relate("download_entry", "bytes_since_last_receipt", One, One);
-    Relate("download_entry", "place_in_line", Many, One);
-    Relate("download_entry", "subfolder_save_level", Many, One);
-    Relate("download_entry", "last_status_change_time", Many, One);
-    Relate("download_entry_status", "is_active", Many, One);
-    Relate("download_entry", "single_download", Many, One);
-    Relate("download_entry", "partial_file_size", Many, One);
-    Relate("user", "last_queue_request_time", Many, One);
-    Relate("user", "next_place_in_line_request_time", Many, One);
+    d.RelateTypes("download_entry", "user", Many, One);
+    d.RelateTypes("download_entry", "file_name", Many, One);
+    d.RelateTypes("download_entry", "remote_folder", Many, One);
+    d.RelateTypes("download_entry", "file_size", Many, One);
+    d.RelateTypes("download_entry", "download_folder", Many, One);
+    d.RelateTypes("download_entry", "transfer_req", One, One);
+    d.RelateTypes("download_entry", "remote_transfer_req", Many, One);
+    d.RelateTypes("download_entry", "download_socket", One, One);
+    d.RelateTypes("download_entry", "download_thread", One, One);
+    d.RelateTypes("download_entry", "download_file", One, One);
+    d.RelateTypes("download_entry", "write_position", Many, One);
+    d.RelateTypes("download_entry", "download_entry_status", Many, One);
+    d.RelateTypes("download_entry", "download_order", One, One);
+    d.RelateTypes("download_entry", "last_receipt_time", One, One);
+    d.RelateTypes("download_entry", "last_speed_measurement_time", One, One);
+    d.RelateTypes("download_entry", "bytes_per_second", One, One);
+    d.RelateTypes("download_entry", "bytes_since_last_receipt", One, One);
+    d.RelateTypes("download_entry", "place_in_line", Many, One);
+    d.RelateTypes("download_entry", "subfolder_save_level", Many, One);
+    d.RelateTypes("download_entry", "last_status_change_time", Many, One);
+    d.RelateTypes("download_entry_status", "is_active", Many, One);
+    d.RelateTypes("download_entry", "single_download", Many, One);
+    d.RelateTypes("download_entry", "partial_file_size", Many, One);
+    d.RelateTypes("user", "last_queue_request_time", Many, One);
+    d.RelateTypes("user", "next_place_in_line_request_time", Many, One);
 }
 
 void TransferQueueManager::DeclareUploadTypes()
 {
-    Declare("upload_entry", kEntity, true);
-    Declare("filename_as_requested", kAttribute);
-    Declare("upload_start_time", kAttribute);
-    Declare("bytes_uploaded", kAttribute);
-    Declare("upload_thread", kEntity);
-    Declare("effective_upload_order", kAttribute);
+    d.DeclareType("upload_entry", kEntity, true);
+    d.DeclareType("filename_as_requested", kAttribute);
+    d.DeclareType("upload_start_time", kAttribute);
+    d.DeclareType("bytes_uploaded", kAttribute);
+    d.DeclareType("upload_thread", kEntity);
+    d.DeclareType("effective_upload_order", kAttribute);
     Subscribe(T("bytes_uploaded")->itemRemoved, &TransferQueueManager::OnBytesUploadedRemoved);
 
-    Relate("upload_entry", "user", Many, One);
-    Relate("upload_entry", "shared_file", Many, One);
-    Relate("upload_entry", "upload_socket", One, One);
-    Relate("upload_entry", "upload_file", One, One);
-    Relate("upload_entry", "read_position", Many, One);
-    Relate("upload_entry", "upload_entry_status", Many, One);
-    Relate("upload_entry", "upload_order", One, One);
-    Relate("upload_entry", "transfer_req", One, One);
-    Relate("upload_entry_status", "is_active", Many, One);
-    Relate("upload_entry", "filename_as_requested", Many, One);
-    Relate("upload_entry", "upload_start_time", Many, One);
-    Relate("upload_entry", "bytes_uploaded", Many, One);
-    Relate("upload_entry", "last_status_change_time", Many, One);
-    Relate("upload_entry", "last_receipt_time", One, One);
-    Relate("upload_entry", "last_speed_measurement_time", One, One);
-    Relate("upload_entry", "bytes_per_second", One, One);
-    Relate("upload_entry", "bytes_since_last_receipt", One, One);
-    Relate("upload_entry", "upload_thread", One, One);
-    Relate("upload_entry", "effective_upload_order", Many, One);
+    d.RelateTypes("upload_entry", "user", Many, One);
+    d.RelateTypes("upload_entry", "shared_file", Many, One);
+    d.RelateTypes("upload_entry", "upload_socket", One, One);
+    d.RelateTypes("upload_entry", "upload_file", One, One);
+    d.RelateTypes("upload_entry", "read_position", Many, One);
+    d.RelateTypes("upload_entry", "upload_entry_status", Many, One);
+    d.RelateTypes("upload_entry", "upload_order", One, One);
+    d.RelateTypes("upload_entry", "transfer_req", One, One);
+    d.RelateTypes("upload_entry_status", "is_active", Many, One);
+    d.RelateTypes("upload_entry", "filename_as_requested", Many, One);
+    d.RelateTypes("upload_entry", "upload_start_time", Many, One);
+    d.RelateTypes("upload_entry", "bytes_uploaded", Many, One);
+    d.RelateTypes("upload_entry", "last_status_change_time", Many, One);
+    d.RelateTypes("upload_entry", "last_receipt_time", One, One);
+    d.RelateTypes("upload_entry", "last_speed_measurement_time", One, One);
+    d.RelateTypes("upload_entry", "bytes_per_second", One, One);
+    d.RelateTypes("upload_entry", "bytes_since_last_receipt", One, One);
+    d.RelateTypes("upload_entry", "upload_thread", One, One);
+    d.RelateTypes("upload_entry", "effective_upload_order", Many, One);
 
     // The monotonic stamp of an upload goes with its entry.
     Subscribe(T("upload_entry")->itemRemoved, &TransferQueueManager::OnUploadEntryRemoved);
@@ -145,24 +135,24 @@ void TransferQueueManager::DeclareUploadTypes()
 
 void TransferQueueManager::DeclareCompleteTypes()
 {
-    Declare("complete_download", kEntity, true);
-    Declare("complete_download_folder", kLink);
-    Declare("complete_download_relative_folder", kLink);
-    Declare("complete_download_filename", kAttribute);
-    Declare("complete_download_file_size", kAttribute);
-    Declare("complete_download_completion_time", kAttribute);
-    Relate("complete_download", "user", Many, One);
-    Relate("complete_download", "complete_download_folder", Many, One);
-    Relate("complete_download", "complete_download_relative_folder", Many, One);
-    Relate("complete_download", "complete_download_filename", Many, One);
-    Relate("complete_download", "complete_download_completion_time", Many, One);
-    Relate("complete_download", "complete_download_file_size", Many, One);
-    Relate("complete_download", "search_request_text", Many, One);
+    d.DeclareType("complete_download", kEntity, true);
+    d.DeclareType("complete_download_folder", kLink);
+    d.DeclareType("complete_download_relative_folder", kLink);
+    d.DeclareType("complete_download_filename", kAttribute);
+    d.DeclareType("complete_download_file_size", kAttribute);
+    d.DeclareType("complete_download_completion_time", kAttribute);
+    d.RelateTypes("complete_download", "user", Many, One);
+    d.RelateTypes("complete_download", "complete_download_folder", Many, One);
+    d.RelateTypes("complete_download", "complete_download_relative_folder", Many, One);
+    d.RelateTypes("complete_download", "complete_download_filename", Many, One);
+    d.RelateTypes("complete_download", "complete_download_completion_time", Many, One);
+    d.RelateTypes("complete_download", "complete_download_file_size", Many, One);
+    d.RelateTypes("complete_download", "search_request_text", Many, One);
 
-    Declare("empty_share_check_status", kAttribute);
-    Declare("sent_empty_share_warning_message", kAttribute);
-    Relate("user", "empty_share_check_status", Many, One);
-    Relate("user", "sent_empty_share_warning_message", Many, One);
+    d.DeclareType("empty_share_check_status", kAttribute);
+    d.DeclareType("sent_empty_share_warning_message", kAttribute);
+    d.RelateTypes("user", "empty_share_check_status", Many, One);
+    d.RelateTypes("user", "sent_empty_share_warning_message", Many, One);
 }
 
 TransferQueueManager::TransferQueueManager(QObject* parent)
@@ -235,9 +225,9 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
     if (pm)
         connect(pm, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
-    Declare("denial_reason", kAttribute);
-    Relate("denial_reason", "download_entry", One, Many);
-    Relate("denial_reason", "upload_entry", One, Many);
+    d.DeclareType("denial_reason", kAttribute);
+    d.RelateTypes("denial_reason", "download_entry", One, Many);
+    d.RelateTypes("denial_reason", "upload_entry", One, Many);
     settings.Set("upload_slots", "1");
 
     DeclareCompleteTypes();
@@ -251,7 +241,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         "own shares. Thanks.");
     settings.Set("max_queued_uploads_per_user", "200");
 
-    Declare("excluded_download_extension", kEntity);
+    d.DeclareType("excluded_download_extension", kEntity);
     SaveWhole("excluded_download_extension");
 
     // Search answers tell whether a slot is free and how many wait.

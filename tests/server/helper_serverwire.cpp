@@ -4,48 +4,6 @@
 #include <QTest>
 #include <QtEndian>
 
-WireBody& WireBody::u8(quint8 v)
-{
-    bytes.append(char(v));
-    return *this;
-}
-
-WireBody& WireBody::u16(quint16 v)
-{
-    char b[2];
-    qToLittleEndian(v, b);
-    bytes.append(b, 2);
-    return *this;
-}
-
-WireBody& WireBody::u32(quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    bytes.append(b, 4);
-    return *this;
-}
-
-WireBody& WireBody::u64(quint64 v)
-{
-    char b[8];
-    qToLittleEndian(v, b);
-    bytes.append(b, 8);
-    return *this;
-}
-
-WireBody& WireBody::str(const QByteArray& utf8)
-{
-    u32(quint32(utf8.size()));
-    bytes.append(utf8);
-    return *this;
-}
-
-WireBody& WireBody::stats(quint32 speed, quint64 uploads, quint32 files, quint32 folders)
-{
-    return u32(speed).u64(uploads).u32(files).u32(folders);
-}
-
 std::optional<WireFrame> FrameBuffer::Take()
 {
     if (m_bytes.size() < 4)
@@ -62,10 +20,7 @@ std::optional<WireFrame> FrameBuffer::Take()
 
 QByteArray EncodeFrame(quint32 code, const QByteArray& body)
 {
-    WireBody frame;
-    frame.u32(quint32(body.size() + 4)).u32(code);
-    frame.bytes.append(body);
-    return frame.bytes;
+    return WireWriter().u32(quint32(body.size() + 4)).u32(code).bytes(body).data();
 }
 
 FakeCentralServer::FakeCentralServer()
@@ -133,7 +88,7 @@ bool FakeCentralServer::AcceptLogin()
     auto login = Next();
     if (!login || login->code != 1)
         return false;
-    Send(1, WireBody().boolean(true).str("Welcome").u32(0x7F000001).str("hash").boolean(false));
+    Send(1, WireWriter().boolean(true).str("Welcome").u32(0x7F000001).str("hash").boolean(false));
     return true;
 }
 
@@ -198,14 +153,14 @@ bool RawUser::Login(quint16 port, const QByteArray& user, const QByteArray& pass
     if (!m_socket.waitForConnected(3000))
         return false;
     const QByteArray hash = QCryptographicHash::hash(user + password, QCryptographicHash::Md5).toHex();
-    Send(1, WireBody().str(user).str(password).u32(157).str(hash).u32(100));
+    Send(1, WireWriter().str(user).str(password).u32(157).str(hash).u32(100));
     auto answer = WaitFor(1);
     return answer && !answer->isEmpty() && answer->at(0) == 1;
 }
 
-void RawUser::Send(quint32 code, const WireBody& body)
+void RawUser::Send(quint32 code, const WireWriter& body)
 {
-    m_socket.write(EncodeFrame(code, body.bytes));
+    m_socket.write(EncodeFrame(code, body.data()));
     m_socket.flush();
 }
 

@@ -11,20 +11,9 @@
 #include <memory>
 #include <optional>
 
-// A frame body in the wire encoding, written independently of the client.
-class WireBody {
-public:
-    WireBody& u8(quint8 v);
-    WireBody& u16(quint16 v);
-    WireBody& u32(quint32 v);
-    WireBody& u64(quint64 v);
-    WireBody& boolean(bool v) { return u8(v ? 1 : 0); }
-    WireBody& str(const QByteArray& utf8);
-    WireBody& str(const char* utf8) { return str(QByteArray(utf8)); }
-    // user stats: average speed, uploads, files, folders
-    WireBody& stats(quint32 speed, quint64 uploads, quint32 files, quint32 folders);
-    QByteArray bytes;
-};
+// Frame bodies are written with the stand-in server's writer, independently
+// of the client's streams.
+#include "standin/WireWriter.h"
 
 struct WireFrame {
     quint32 code = 0;
@@ -59,7 +48,7 @@ public:
     // True when no frame arrives within the time.
     bool Quiet(int ms = 200) { return !Next(ms).has_value(); }
     void Send(quint32 code, const QByteArray& body = {});
-    void Send(quint32 code, const WireBody& body) { Send(code, body.bytes); }
+    void Send(quint32 code, const WireWriter& body) { Send(code, body.data()); }
     void SendRaw(const QByteArray& bytes);
     // Answers the login frame (waited for) with success.
     bool AcceptLogin();
@@ -89,7 +78,7 @@ private:
 class RawUser {
 public:
     bool Login(quint16 port, const QByteArray& user, const QByteArray& password = "pw");
-    void Send(quint32 code, const WireBody& body = {});
+    void Send(quint32 code, const WireWriter& body = {});
     std::optional<QByteArray> WaitFor(quint32 code, int ms = 3000);
     void Close() { m_socket.abort(); }
 

@@ -32,9 +32,9 @@ QStringList Names(const ItemSet& items)
 }
 
 // A join answer: users with status 2, stats (speed = 100 * i, files = i), country "C<i>".
-WireBody JoinAnswer(const char* room, const QList<QByteArray>& users)
+WireWriter JoinAnswer(const char* room, const QList<QByteArray>& users)
 {
-    WireBody b;
+    WireWriter b;
     b.str(room).u32(quint32(users.size()));
     for (const auto& u : users)
         b.str(u);
@@ -63,13 +63,13 @@ class TestServerDispatch : public QObject {
 
     // Sends a frame, then a marker status frame, and waits for the marker, so
     // that everything before it has been handled.
-    void Deliver(quint32 code, const WireBody& body)
+    void Deliver(quint32 code, const WireWriter& body)
     {
         static quint32 mark = 0;
         ++mark;
         fake->Send(code, body);
         const QByteArray name = "marker" + QByteArray::number(mark);
-        fake->Send(7, WireBody().str(name).u32(2).boolean(false));
+        fake->Send(7, WireWriter().str(name).u32(2).boolean(false));
         QTRY_VERIFY(d.GetType("user")->HasItem(Value(name.toStdString())).IsConnected("is_online"));
     }
 
@@ -101,7 +101,7 @@ private slots:
 
     void userStatusFlags()
     {
-        Deliver(7, WireBody().str("bob").u32(2).boolean(true));
+        Deliver(7, WireWriter().str("bob").u32(2).boolean(true));
         ItemPtr bob = User("bob");
         QVERIFY(bob.IsConnected("is_online"));
         QVERIFY(!bob.IsConnected("is_away"));
@@ -111,11 +111,11 @@ private slots:
         QVERIFY(changed.isValid());
         QVERIFY(qAbs(changed.secsTo(QDateTime::currentDateTime())) < 5);
 
-        Deliver(7, WireBody().str("bob").u32(1).boolean(true));
+        Deliver(7, WireWriter().str("bob").u32(1).boolean(true));
         QVERIFY(bob.IsConnected("is_online"));
         QVERIFY(bob.IsConnected("is_away"));
 
-        Deliver(7, WireBody().str("bob").u32(0).boolean(false));
+        Deliver(7, WireWriter().str("bob").u32(0).boolean(false));
         QVERIFY(!bob.IsConnected("is_online"));
         QVERIFY(!bob.IsConnected("is_away"));
         QVERIFY(!bob.IsConnected("is_privileged"));
@@ -125,8 +125,8 @@ private slots:
     {
         QSignalSpy answers(server.get(), &Server::AddUserResponse);
         QSignalSpy stats(server.get(), &Server::ReceivedUserStats);
-        Deliver(5, WireBody().str("Bob").boolean(true).u32(2).stats(5000, 7, 120, 9).str("DE"));
-        Deliver(5, WireBody().str("nobody").boolean(false));
+        Deliver(5, WireWriter().str("Bob").boolean(true).u32(2).stats(5000, 7, 120, 9).str("DE"));
+        Deliver(5, WireWriter().str("nobody").boolean(false));
         QCOMPARE(answers.count(), 2);
         QCOMPARE(answers.at(0).at(0).toString(), QStringLiteral("Bob"));
         QCOMPARE(answers.at(0).at(1).toBool(), true);
@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(bob["country_code"].AsString(), QStringLiteral("DE"));
         QVERIFY(!d.GetType("user")->HasItem("nobody"));
 
-        Deliver(36, WireBody().str("Bob").stats(7000, 8, 130, 10));
+        Deliver(36, WireWriter().str("Bob").stats(7000, 8, 130, 10));
         QCOMPARE(stats.count(), 1);
         const UserStats s = stats.at(0).at(1).value<UserStats>();
         QCOMPARE(s.averageSpeed, 7000u);
@@ -153,9 +153,9 @@ private slots:
     {
         QSignalSpy chat(server.get(), &Server::PrivateChat);
         User("mallory").Connect(Flag("is_ignored"));
-        fake->Send(22, WireBody().u32(41).u32(1000).str("bob").str("hi there").boolean(true));
-        fake->Send(22, WireBody().u32(42).u32(1001).str("mallory").str("spam").boolean(true));
-        fake->Send(22, WireBody().u32(43).u32(1002).str("bob").str("stored").boolean(false));
+        fake->Send(22, WireWriter().u32(41).u32(1000).str("bob").str("hi there").boolean(true));
+        fake->Send(22, WireWriter().u32(42).u32(1001).str("mallory").str("spam").boolean(true));
+        fake->Send(22, WireWriter().u32(43).u32(1002).str("bob").str("stored").boolean(false));
         QList<QByteArray> acks;
         while (acks.size() < 3) {
             auto frame = fake->Next();
@@ -165,7 +165,7 @@ private slots:
         }
         QCOMPARE(acks,
             QList<QByteArray>(
-                { WireBody().u32(41).bytes, WireBody().u32(42).bytes, WireBody().u32(43).bytes }));
+                { WireWriter().u32(41).data(), WireWriter().u32(42).data(), WireWriter().u32(43).data() }));
         QCOMPARE(chat.count(), 2);
         QCOMPARE(chat.at(0).at(0).toString(), QStringLiteral("bob"));
         QCOMPARE(chat.at(0).at(1).toString(), QStringLiteral("hi there"));
@@ -179,24 +179,24 @@ private slots:
         QSignalSpy privileges(server.get(), &Server::ReceivedOwnPrivilegesStatus);
         QSignalSpy admin(server.get(), &Server::AdminMessage);
         QSignalSpy wait(server.get(), &Server::WishListWait);
-        Deliver(92, WireBody().u32(3600));
+        Deliver(92, WireWriter().u32(3600));
         QCOMPARE(privileges.at(0).at(0).toInt(), 3600);
         QCOMPARE(settings.GetInt("privileges_time_left"), 3600);
         QVERIFY(settings.IsYes("is_supporter"));
-        Deliver(92, WireBody().u32(0));
+        Deliver(92, WireWriter().u32(0));
         QCOMPARE(settings.GetInt("privileges_time_left"), 0);
         QVERIFY(!settings.IsYes("is_supporter"));
-        Deliver(92, WireBody().u32(0xFFFFFFFF)); // stays a positive signed number
+        Deliver(92, WireWriter().u32(0xFFFFFFFF)); // stays a positive signed number
         QVERIFY(settings.GetInt("privileges_time_left") > 0);
 
-        Deliver(66, WireBody().str("maintenance at noon"));
+        Deliver(66, WireWriter().str("maintenance at noon"));
         QCOMPARE(admin.at(0).at(0).toString(), QStringLiteral("maintenance at noon"));
-        Deliver(104, WireBody().u32(720));
+        Deliver(104, WireWriter().u32(720));
         QCOMPARE(wait.at(0).at(0).toUInt(), 720u);
 
-        Deliver(69, WireBody().u32(2).str("p1").str("p2"));
+        Deliver(69, WireWriter().u32(2).str("p1").str("p2"));
         QVERIFY(User("p1").IsConnected("is_privileged"));
-        Deliver(69, WireBody().u32(1).str("p2"));
+        Deliver(69, WireWriter().u32(1).str("p2"));
         QVERIFY(!User("p1").IsConnected("is_privileged"));
         QVERIFY(User("p2").IsConnected("is_privileged"));
     }
@@ -205,10 +205,10 @@ private slots:
     {
         QSignalSpy direct(server.get(), &Server::DirectFileSearch);
         QSignalSpy related(server.get(), &Server::SearchCorrelations);
-        Deliver(26, WireBody().str("bob").u32(991).str("some song"));
+        Deliver(26, WireWriter().str("bob").u32(991).str("some song"));
         QCOMPARE(direct.at(0), QVariantList({ QStringLiteral("bob"), 991u, QStringLiteral("some song") }));
 
-        Deliver(153, WireBody().str("abc").u32(2).str("abc live").u32(2).str("abc remix").u32(1));
+        Deliver(153, WireWriter().str("abc").u32(2).str("abc live").u32(2).str("abc remix").u32(1));
         QCOMPARE(related.at(0).at(0).toString(), QStringLiteral("abc"));
         ItemPtr text = d.GetType("search_request_text")->HasItem("abc");
         ItemList ordered = text.GetItems("search_correlation").SortNumericBy("correlation_rank", true);
@@ -216,7 +216,7 @@ private slots:
         QCOMPARE(ordered[0]["correlation_text"].AsString(), QStringLiteral("abc remix"));
         QCOMPARE(ordered[1]["correlation_text"].AsString(), QStringLiteral("abc live"));
         // A later answer replaces the earlier one.
-        Deliver(153, WireBody().str("abc").u32(1).str("abc acoustic").u32(1));
+        Deliver(153, WireWriter().str("abc").u32(1).str("abc acoustic").u32(1));
         QCOMPARE(text.CountItems("search_correlation"), size_t(1));
         QCOMPARE(text["search_correlation"]["correlation_text"].AsString(), QStringLiteral("abc acoustic"));
     }
@@ -224,7 +224,7 @@ private slots:
     void roomListIsTakenWhenAskedFor()
     {
         // The list after login is taken; later unasked ones are not.
-        WireBody list;
+        WireWriter list;
         list.u32(2).str("pub1").str("pub2").u32(2).u32(5).u32(0);
         list.u32(1).str("mine").u32(1).u32(3);
         list.u32(1).str("theirs").u32(1).u32(4);
@@ -237,12 +237,12 @@ private slots:
         QVERIFY(Room("theirs").IsConnected("is_operator"));
         QVERIFY(!Room("pub1").IsConnected("is_member"));
 
-        Deliver(64, WireBody().u32(1).str("pub1").u32(1).u32(9).u32(0).u32(0).u32(0).u32(0).u32(0));
+        Deliver(64, WireWriter().u32(1).str("pub1").u32(1).u32(9).u32(0).u32(0).u32(0).u32(0).u32(0));
         QCOMPARE(Room("pub1")["user_count"].AsInt(), 5);
 
         server->GetRoomList();
         fake->Drain();
-        Deliver(64, WireBody().u32(1).str("pub1").u32(1).u32(9).u32(0).u32(0).u32(0).u32(0).u32(0));
+        Deliver(64, WireWriter().u32(1).str("pub1").u32(1).u32(9).u32(0).u32(0).u32(0).u32(0).u32(0));
         QCOMPARE(Room("pub1")["user_count"].AsInt(), 9);
         QVERIFY(!Room("mine").IsConnected("is_owner")); // no longer listed as owned
         QVERIFY(!Room("theirs").IsConnected("is_operator"));
@@ -268,15 +268,15 @@ private slots:
         QCOMPARE(User("carl")["average_download_speed"].AsInt(), 200);
         QVERIFY(User("bob").IsConnected("is_online"));
 
-        Deliver(16, WireBody().str("lobby").str("dave").u32(1).stats(50, 0, 5, 1).u32(0).str("FR"));
+        Deliver(16, WireWriter().str("lobby").str("dave").u32(1).stats(50, 0, 5, 1).u32(0).str("FR"));
         QCOMPARE(lobby["user_count"].AsInt(), 3);
         QVERIFY(User("dave").IsConnected("is_away"));
         QCOMPARE(User("dave")["country_code"].AsString(), QStringLiteral("FR"));
-        Deliver(17, WireBody().str("lobby").str("bob"));
+        Deliver(17, WireWriter().str("lobby").str("bob"));
         QCOMPARE(Names(lobby.GetItems("user")), QStringList({ "carl", "dave" }));
         QCOMPARE(lobby["user_count"].AsInt(), 2);
 
-        Deliver(13, WireBody().str("lobby").str("carl").str("hello all"));
+        Deliver(13, WireWriter().str("lobby").str("carl").str("hello all"));
         QCOMPARE(chat.at(0),
             QVariantList({ QStringLiteral("lobby"), QStringLiteral("carl"), QStringLiteral("hello all") }));
 
@@ -284,18 +284,18 @@ private slots:
         Deliver(14, JoinAnswer("lobby", { "carl", "erin" }));
         QCOMPARE(Names(lobby.GetItems("user")), QStringList({ "carl", "erin" }));
 
-        Deliver(15, WireBody().str("lobby"));
+        Deliver(15, WireWriter().str("lobby"));
         QVERIFY(!lobby.IsConnected("in_room"));
         QVERIFY(lobby.GetItems("user").Empty());
 
         QSignalSpy cannot(server.get(), &Server::CannotCreateRoom);
-        Deliver(1003, WireBody().str("bad room"));
+        Deliver(1003, WireWriter().str("bad room"));
         QCOMPARE(cannot.at(0).at(0).toString(), QStringLiteral("bad room"));
     }
 
     void privateRooms()
     {
-        WireBody join = JoinAnswer("secret", { "alice", "bob", "olga" });
+        WireWriter join = JoinAnswer("secret", { "alice", "bob", "olga" });
         join.str("olga").u32(1).str("bob");
         Deliver(14, join);
         ItemPtr room = Room("secret");
@@ -305,29 +305,29 @@ private slots:
         QVERIFY(d.GetItem(User("bob"), room, "room_operators"));
         QVERIFY(!d.GetItem(User("alice"), room, "room_operators"));
 
-        Deliver(133, WireBody().str("secret").u32(2).str("bob").str("alice"));
+        Deliver(133, WireWriter().str("secret").u32(2).str("bob").str("alice"));
         QCOMPARE(Names(room["room_members"].GetItems("user")), QStringList({ "alice", "bob" }));
-        Deliver(134, WireBody().str("secret").str("zed"));
-        Deliver(135, WireBody().str("secret").str("alice"));
+        Deliver(134, WireWriter().str("secret").str("zed"));
+        Deliver(135, WireWriter().str("secret").str("alice"));
         QCOMPARE(Names(room["room_members"].GetItems("user")), QStringList({ "bob", "zed" }));
 
-        Deliver(148, WireBody().str("secret").u32(1).str("zed"));
+        Deliver(148, WireWriter().str("secret").u32(1).str("zed"));
         QCOMPARE(Names(room["room_operators"].GetItems("user")), QStringList({ "zed" }));
-        Deliver(143, WireBody().str("secret").str("bob"));
-        Deliver(144, WireBody().str("secret").str("zed"));
+        Deliver(143, WireWriter().str("secret").str("bob"));
+        Deliver(144, WireWriter().str("secret").str("zed"));
         QCOMPARE(Names(room["room_operators"].GetItems("user")), QStringList({ "bob" }));
 
-        Deliver(139, WireBody().str("secret"));
+        Deliver(139, WireWriter().str("secret"));
         QVERIFY(room.IsConnected("is_member"));
-        Deliver(145, WireBody().str("secret"));
+        Deliver(145, WireWriter().str("secret"));
         QVERIFY(room.IsConnected("is_operator"));
-        Deliver(146, WireBody().str("secret"));
+        Deliver(146, WireWriter().str("secret"));
         QVERIFY(!room.IsConnected("is_operator"));
-        Deliver(140, WireBody().str("secret"));
+        Deliver(140, WireWriter().str("secret"));
         QVERIFY(!room.IsConnected("is_member"));
 
         QSignalSpy enabled(server.get(), &Server::PrivateRoomAddEnabled);
-        Deliver(141, WireBody().boolean(true));
+        Deliver(141, WireWriter().boolean(true));
         QCOMPARE(enabled.at(0).at(0).toBool(), true);
         QCOMPARE(settings.Get("accept_private_room_add"), QStringLiteral("yes"));
     }
@@ -335,7 +335,7 @@ private slots:
     void roomTickers()
     {
         Deliver(113,
-            WireBody().str("lobby").u32(3).str("bob").str("first").str("carl").str("second").str("bob").str(
+            WireWriter().str("lobby").u32(3).str("bob").str("first").str("carl").str("second").str("bob").str(
                 "again"));
         ItemPtr lobby = Room("lobby");
         // bob's second ticker replaces his first.
@@ -344,18 +344,18 @@ private slots:
         QCOMPARE(tickers[0]["user"].AsString(), QStringLiteral("carl"));
         QCOMPARE(tickers[1]["room_ticker_text"].AsString(), QStringLiteral("again"));
 
-        Deliver(114, WireBody().str("lobby").str("dave").str("new one"));
+        Deliver(114, WireWriter().str("lobby").str("dave").str("new one"));
         tickers = lobby.GetItems("room_ticker").SortNumericBy("room_ticker_order", true);
         QCOMPARE(tickers.size(), size_t(3));
         QCOMPARE(tickers[2]["user"].AsString(), QStringLiteral("dave"));
         QVERIFY(tickers[2]["room_ticker_order"].AsInt() > tickers[1]["room_ticker_order"].AsInt());
 
-        Deliver(115, WireBody().str("lobby").str("carl"));
+        Deliver(115, WireWriter().str("lobby").str("carl"));
         QCOMPARE(lobby.CountItems("room_ticker"), size_t(2));
         QVERIFY(!d.GetItem(lobby, User("carl"), "room_ticker"));
 
         // A new list replaces the room's tickers.
-        Deliver(113, WireBody().str("lobby").u32(1).str("erin").str("only"));
+        Deliver(113, WireWriter().str("lobby").u32(1).str("erin").str("only"));
         QCOMPARE(lobby.CountItems("room_ticker"), size_t(1));
         QCOMPARE(lobby["room_ticker"]["room_ticker_text"].AsString(), QStringLiteral("only"));
     }
@@ -369,31 +369,31 @@ private slots:
         QSignalSpy embedded(server.get(), &Server::EmbeddedDistributedMessage);
         QSignalSpy reset(server.get(), &Server::ResetDistributed);
 
-        Deliver(3, WireBody().str("bob").u32(0x0A000001).u32(2235).u32(1).u16(2236));
+        Deliver(3, WireWriter().str("bob").u32(0x0A000001).u32(2235).u32(1).u16(2236));
         QCOMPARE(address.at(0),
             QVariantList({ QStringLiteral("bob"), 0x0A000001u, quint16(2235), true, quint16(2236) }));
         Deliver(18,
-            WireBody().str("bob").str("F").u32(0x7F000001).u32(4000).u32(555).boolean(true).u32(1).u32(4001));
+            WireWriter().str("bob").str("F").u32(0x7F000001).u32(4000).u32(555).boolean(true).u32(1).u32(4001));
         QCOMPARE(connectTo.at(0),
             QVariantList({ QStringLiteral("bob"), QStringLiteral("F"), 0x7F000001u, quint16(4000), 555u, true,
                 true, quint16(4001) }));
-        Deliver(1001, WireBody().u32(556));
+        Deliver(1001, WireWriter().u32(556));
         QCOMPARE(cannot.at(0).at(0).toUInt(), 556u);
-        Deliver(102, WireBody().u32(2).str("p1").u32(1).u32(100).str("p2").u32(2).u32(200));
+        Deliver(102, WireWriter().u32(2).str("p1").u32(1).u32(100).str("p2").u32(2).u32(200));
         const auto list = parents.at(0).at(0).value<QList<PossibleParent>>();
         QCOMPARE(list.size(), 2);
         QCOMPARE(list[1].user, QStringLiteral("p2"));
         QCOMPARE(list[1].ip, 2u);
         QCOMPARE(list[1].port, quint16(200));
-        Deliver(93, WireBody().u8(3).u32(49).str("bob").u32(7).str("q"));
+        Deliver(93, WireWriter().u8(3).u32(49).str("bob").u32(7).str("q"));
         QCOMPARE(embedded.at(0).at(0).value<quint8>(), quint8(3));
-        QCOMPARE(embedded.at(0).at(1).toByteArray(), WireBody().u32(49).str("bob").u32(7).str("q").bytes);
-        Deliver(130, WireBody());
+        QCOMPARE(embedded.at(0).at(1).toByteArray(), WireWriter().u32(49).str("bob").u32(7).str("q").data());
+        Deliver(130, WireWriter());
         QCOMPARE(reset.count(), 1);
 
         // Fields that run out: nothing is announced.
-        Deliver(3, WireBody().str("bob").u32(1));
-        Deliver(102, WireBody().u32(5).str("p1"));
+        Deliver(3, WireWriter().str("bob").u32(1));
+        Deliver(102, WireWriter().u32(5).str("p1"));
         QCOMPARE(address.count(), 1);
         QCOMPARE(parents.count(), 1);
     }
@@ -401,12 +401,12 @@ private slots:
     void malformedRoomMessagesChangeNothing()
     {
         // Lists whose counts disagree, counts above the bound, strings past the end.
-        WireBody bad = JoinAnswer("lobby", { "bob" });
-        bad.bytes.chop(3);
-        Deliver(14, bad);
-        Deliver(14, WireBody().str("lobby").u32(1).str("bob").u32(2).u32(2).u32(2));
-        Deliver(113, WireBody().str("lobby").u32(200000));
-        Deliver(16, WireBody().str("lobby").u32(0xFFFFFFF0));
+        QByteArray bad = JoinAnswer("lobby", { "bob" }).data();
+        bad.chop(3);
+        Deliver(14, WireWriter().bytes(bad));
+        Deliver(14, WireWriter().str("lobby").u32(1).str("bob").u32(2).u32(2).u32(2));
+        Deliver(113, WireWriter().str("lobby").u32(200000));
+        Deliver(16, WireWriter().str("lobby").u32(0xFFFFFFF0));
         QVERIFY(!Room("lobby").IsConnected("in_room"));
         QVERIFY(Room("lobby").GetItems("user").Empty());
         QCOMPARE(Room("lobby").CountItems("room_ticker"), size_t(0));

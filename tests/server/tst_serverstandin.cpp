@@ -100,7 +100,7 @@ private slots:
         QVERIFY(answer.wait(3000));
         QCOMPARE(answer.at(0).at(1).toBool(), true);
         QVERIFY(User("bob").IsConnected("is_online"));
-        bob.Send(28, WireBody().u32(1));
+        bob.Send(28, WireWriter().u32(1));
         QTRY_VERIFY(User("bob").IsConnected("is_away"));
         bob.Close();
         QTRY_VERIFY(!User("bob").IsConnected("is_online"));
@@ -117,8 +117,8 @@ private slots:
         QVERIFY(LogIn());
         User("mallory").Connect(d.GetType("is_ignored")->GetGlobalNullItem());
         QSignalSpy chat(server.get(), &Server::PrivateChat);
-        mallory.Send(22, WireBody().str("alice").str("buy now"));
-        bob.Send(22, WireBody().str("alice").str("hi alice"));
+        mallory.Send(22, WireWriter().str("alice").str("buy now"));
+        bob.Send(22, WireWriter().str("alice").str("hi alice"));
         QVERIFY(chat.wait(3000));
         QTest::qWait(200);
         QCOMPARE(chat.count(), 1);
@@ -128,7 +128,7 @@ private slots:
         server->SendPrivateChat("bob", "hi\nbob");
         auto got = bob.WaitFor(22);
         QVERIFY(got);
-        QVERIFY(got->endsWith(WireBody().str("alice").str("hi bob").u8(1).bytes));
+        QVERIFY(got->endsWith(WireWriter().str("alice").str("hi bob").u8(1).data()));
     }
 
     void roomsThroughTheServer()
@@ -140,16 +140,16 @@ private slots:
         QTRY_VERIFY(Room("lobby").IsConnected("in_room"));
         RawUser bob;
         QVERIFY(bob.Login(standin->Port(), "bob"));
-        bob.Send(14, WireBody().str("lobby").u32(0));
+        bob.Send(14, WireWriter().str("lobby").u32(0));
         QTRY_COMPARE(Room("lobby").CountItems("user"), size_t(2));
         QCOMPARE(Room("lobby")["user_count"].AsInt(), 2);
-        bob.Send(13, WireBody().str("lobby").str("hi room"));
+        bob.Send(13, WireWriter().str("lobby").str("hi room"));
         QVERIFY(chat.wait(3000));
         QCOMPARE(chat.at(0).at(1).toString(), QStringLiteral("bob"));
-        bob.Send(116, WireBody().str("lobby").str("bob's wall"));
+        bob.Send(116, WireWriter().str("lobby").str("bob's wall"));
         QTRY_COMPARE(Room("lobby").CountItems("room_ticker"), size_t(1));
         QCOMPARE(Room("lobby")["room_ticker"]["room_ticker_text"].AsString(), QStringLiteral("bob's wall"));
-        bob.Send(15, WireBody().str("lobby"));
+        bob.Send(15, WireWriter().str("lobby"));
         QTRY_COMPARE(Room("lobby").CountItems("user"), size_t(1));
 
         server->GetRoomList();
@@ -165,13 +165,13 @@ private slots:
         QVERIFY(bob.Login(standin->Port(), "bob"));
         QVERIFY(LogIn());
         QSignalSpy direct(server.get(), &Server::DirectFileSearch);
-        bob.Send(26, WireBody().u32(4242).str("needle"));
+        bob.Send(26, WireWriter().u32(4242).str("needle"));
         QVERIFY(direct.wait(3000));
         QCOMPARE(direct.at(0), QVariantList({ QStringLiteral("bob"), 4242u, QStringLiteral("needle") }));
         const quint32 token = server->FileSearch("haystack", false);
         auto relayed = bob.WaitFor(26);
         QVERIFY(relayed);
-        QCOMPARE(*relayed, WireBody().str("alice").u32(token).str("haystack").bytes);
+        QCOMPARE(*relayed, WireWriter().str("alice").u32(token).str("haystack").data());
     }
 
     void reconnectsAfterServerRestart()

@@ -101,26 +101,26 @@ private slots:
         QVERIFY(login);
         QCOMPARE(login->code, 1u);
         const QByteArray hash = QCryptographicHash::hash("alicesecret", QCryptographicHash::Md5).toHex();
-        QCOMPARE(login->body, WireBody().str("alice").str("secret").u32(157).str(hash).u32(100).bytes);
+        QCOMPARE(login->body, WireWriter().str("alice").str("secret").u32(157).str(hash).u32(100).data());
         QVERIFY(!server->IsConnected());
 
-        fake->Send(1, WireBody().boolean(true).str("hi").u32(0x0100007F).str("x").boolean(false));
+        fake->Send(1, WireWriter().boolean(true).str("hi").u32(0x0100007F).str("x").boolean(false));
         QVERIFY(connected.wait(3000));
         QVERIFY(server->IsConnected());
         QCOMPARE(server->OwnAddress(), 0x0100007Fu);
 
         const QList<WireFrame> frames = fake->Drain();
         const QList<std::pair<quint32, QByteArray>> expected {
-            { 2, WireBody().u32(3000).u32(1).u32(3001).bytes },
-            { 28, WireBody().u32(1).bytes },
-            { 35, WireBody().u32(0).u32(0).bytes },
-            { 71, WireBody().u8(1).bytes },
-            { 127, WireBody().str("alice").bytes },
-            { 126, WireBody().u32(0).bytes },
-            { 100, WireBody().u8(1).bytes },
+            { 2, WireWriter().u32(3000).u32(1).u32(3001).data() },
+            { 28, WireWriter().u32(1).data() },
+            { 35, WireWriter().u32(0).u32(0).data() },
+            { 71, WireWriter().u8(1).data() },
+            { 127, WireWriter().str("alice").data() },
+            { 126, WireWriter().u32(0).data() },
+            { 100, WireWriter().u8(1).data() },
             { 92, QByteArray() },
-            { 5, WireBody().str("bob").bytes },
-            { 14, WireBody().str("lobby").u32(0).bytes },
+            { 5, WireWriter().str("bob").data() },
+            { 14, WireWriter().str("lobby").u32(0).data() },
         };
         QCOMPARE(frames.size(), expected.size());
         for (qsizetype i = 0; i < frames.size(); ++i) {
@@ -147,7 +147,7 @@ private slots:
         QVERIFY(settings.Has("password"));
         const QByteArray password = QByteArray::fromStdString(settings.GetStd("password"));
         QVERIFY(!password.isEmpty());
-        QVERIFY(login->body.startsWith(WireBody().str("alice").str(password).bytes));
+        QVERIFY(login->body.startsWith(WireWriter().str("alice").str(password).data()));
         QCOMPARE(settings.Get("username"), QStringLiteral("alice"));
     }
 
@@ -158,7 +158,7 @@ private slots:
         server->Connect();
         QVERIFY(fake->WaitClient());
         QVERIFY(fake->Next());
-        fake->Send(1, WireBody().boolean(false).str("INVALIDPASS"));
+        fake->Send(1, WireWriter().boolean(false).str("INVALIDPASS"));
         QVERIFY(failed.wait(3000));
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("INVALIDPASS"));
         QVERIFY(!server->IsConnected());
@@ -176,55 +176,55 @@ private slots:
         const QList<std::tuple<const char*, Call, quint32, QByteArray>> cases {
             { "room list", [&] { server->GetRoomList(); }, 64, {} },
             { "enter", [&] { server->EnterRoom("new room", true); }, 14,
-                WireBody().str("new room").u32(1).bytes },
-            { "leave", [&] { server->LeaveRoom("lobby"); }, 15, WireBody().str("lobby").bytes },
+                WireWriter().str("new room").u32(1).data() },
+            { "leave", [&] { server->LeaveRoom("lobby"); }, 15, WireWriter().str("lobby").data() },
             { "room chat", [&] { server->SendRoomChat("lobby", "hello"); }, 13,
-                WireBody().str("lobby").str("hello").bytes },
+                WireWriter().str("lobby").str("hello").data() },
             { "ticker", [&] { server->SetRoomTicker("lobby", "tick"); }, 116,
-                WireBody().str("lobby").str("tick").bytes },
-            { "disown", [&] { server->GiveUpPrivateRoom("p"); }, 137, WireBody().str("p").bytes },
+                WireWriter().str("lobby").str("tick").data() },
+            { "disown", [&] { server->GiveUpPrivateRoom("p"); }, 137, WireWriter().str("p").data() },
             { "dismember", [&] { server->GiveUpPrivateRoomMembership("p"); }, 136,
-                WireBody().str("p").bytes },
-            { "invitations", [&] { server->EnablePrivateRoomAdd(true); }, 141, WireBody().u8(1).bytes },
+                WireWriter().str("p").data() },
+            { "invitations", [&] { server->EnablePrivateRoomAdd(true); }, 141, WireWriter().u8(1).data() },
             { "add member", [&] { server->AddPrivateRoomMember("p", "bob"); }, 134,
-                WireBody().str("p").str("bob").bytes },
+                WireWriter().str("p").str("bob").data() },
             { "remove member", [&] { server->RemovePrivateRoomMember("p", "bob"); }, 135,
-                WireBody().str("p").str("bob").bytes },
+                WireWriter().str("p").str("bob").data() },
             { "add operator", [&] { server->AddPrivateRoomOperator("p", "bob"); }, 143,
-                WireBody().str("p").str("bob").bytes },
+                WireWriter().str("p").str("bob").data() },
             { "remove operator", [&] { server->RemovePrivateRoomOperator("p", "bob"); }, 144,
-                WireBody().str("p").str("bob").bytes },
-            { "add user", [&] { server->AddUser("bob"); }, 5, WireBody().str("bob").bytes },
+                WireWriter().str("p").str("bob").data() },
+            { "add user", [&] { server->AddUser("bob"); }, 5, WireWriter().str("bob").data() },
             { "untrack",
                 [&] {
                     server->TrackUser("carl");
                     fake->Next();
                     server->UntrackUser("carl");
                 },
-                6, WireBody().str("carl").bytes },
-            { "status of", [&] { server->GetUserStatus("bob"); }, 7, WireBody().str("bob").bytes },
-            { "stats", [&] { server->GetUserStats("bob"); }, 36, WireBody().str("bob").bytes },
-            { "gift", [&] { server->GiftPrivileges("bob", 31); }, 123, WireBody().str("bob").u32(31).bytes },
+                6, WireWriter().str("carl").data() },
+            { "status of", [&] { server->GetUserStatus("bob"); }, 7, WireWriter().str("bob").data() },
+            { "stats", [&] { server->GetUserStats("bob"); }, 36, WireWriter().str("bob").data() },
+            { "gift", [&] { server->GiftPrivileges("bob", 31); }, 123, WireWriter().str("bob").u32(31).data() },
             { "privileges", [&] { server->GetOwnPrivilegesStatus(); }, 92, {} },
-            { "away", [&] { server->SetAvailabilityStatus(false); }, 28, WireBody().u32(1).bytes },
-            { "available", [&] { server->SetAvailabilityStatus(true); }, 28, WireBody().u32(2).bytes },
-            { "shares", [&] { server->SendFilesFolders(12, 345); }, 35, WireBody().u32(12).u32(345).bytes },
-            { "speed", [&] { server->SendUploadSpeed(70000); }, 121, WireBody().u32(70000).bytes },
+            { "away", [&] { server->SetAvailabilityStatus(false); }, 28, WireWriter().u32(1).data() },
+            { "available", [&] { server->SetAvailabilityStatus(true); }, 28, WireWriter().u32(2).data() },
+            { "shares", [&] { server->SendFilesFolders(12, 345); }, 35, WireWriter().u32(12).u32(345).data() },
+            { "speed", [&] { server->SendUploadSpeed(70000); }, 121, WireWriter().u32(70000).data() },
             { "ports", [&] { server->SetListeningPorts(4000, 4001); }, 2,
-                WireBody().u32(4000).u32(1).u32(4001).bytes },
-            { "address", [&] { server->GetPeerAddress("bob"); }, 3, WireBody().str("bob").bytes },
+                WireWriter().u32(4000).u32(1).u32(4001).data() },
+            { "address", [&] { server->GetPeerAddress("bob"); }, 3, WireWriter().str("bob").data() },
             { "connect", [&] { server->ConnectToPeer(77, "bob", "P"); }, 18,
-                WireBody().u32(77).str("bob").str("P").bytes },
+                WireWriter().u32(77).str("bob").str("P").data() },
             { "cannot", [&] { server->CannotConnect(78, "bob"); }, 1001,
-                WireBody().u32(78).str("bob").bytes },
-            { "no parent", [&] { server->HaveNoParent(false); }, 71, WireBody().u8(0).bytes },
-            { "children", [&] { server->AcceptChildren(false); }, 100, WireBody().u8(0).bytes },
-            { "level", [&] { server->SetBranchLevel(3); }, 126, WireBody().u32(3).bytes },
-            { "root", [&] { server->SetBranchRoot("carol"); }, 127, WireBody().str("carol").bytes },
-            { "depth", [&] { server->SetChildDepth(2); }, 129, WireBody().u32(2).bytes },
-            { "related", [&] { server->GetSearchCorrelations("abc"); }, 153, WireBody().str("abc").bytes },
+                WireWriter().u32(78).str("bob").data() },
+            { "no parent", [&] { server->HaveNoParent(false); }, 71, WireWriter().u8(0).data() },
+            { "children", [&] { server->AcceptChildren(false); }, 100, WireWriter().u8(0).data() },
+            { "level", [&] { server->SetBranchLevel(3); }, 126, WireWriter().u32(3).data() },
+            { "root", [&] { server->SetBranchRoot("carol"); }, 127, WireWriter().str("carol").data() },
+            { "depth", [&] { server->SetChildDepth(2); }, 129, WireWriter().u32(2).data() },
+            { "related", [&] { server->GetSearchCorrelations("abc"); }, 153, WireWriter().str("abc").data() },
             { "private", [&] { server->SendPrivateChat("bob", "a\nb\rc"); }, 22,
-                WireBody().str("bob").str("a b c").bytes },
+                WireWriter().str("bob").str("a b c").data() },
         };
         for (const auto& [name, call, code, body] : cases) {
             call();
@@ -265,9 +265,9 @@ private slots:
         frames = fake->Drain();
         QCOMPARE(frames.size(), 2);
         QCOMPARE(frames[0].code, 26u);
-        QCOMPARE(frames[0].body, WireBody().u32(t1).str("some text").bytes);
+        QCOMPARE(frames[0].body, WireWriter().u32(t1).str("some text").data());
         QCOMPARE(frames[1].code, 103u);
-        QCOMPARE(frames[1].body, WireBody().u32(t2).str("wished").bytes);
+        QCOMPARE(frames[1].body, WireWriter().u32(t2).str("wished").data());
         QCOMPARE(requested.count(), 2);
         QCOMPARE(requested.at(1).at(0).toUInt(), t2);
         QCOMPARE(requested.at(1).at(2).toBool(), true);
@@ -289,7 +289,7 @@ private slots:
         QStringList to;
         for (const auto& f : frames) {
             QCOMPARE(f.code, 42u);
-            QVERIFY(f.body.endsWith(WireBody().u32(t3).str("q").bytes));
+            QVERIFY(f.body.endsWith(WireWriter().u32(t3).str("q").data()));
             to << QString::fromUtf8(f.body.mid(4, f.body.size() - 13));
         }
         to.sort();
@@ -299,7 +299,7 @@ private slots:
         auto room = fake->Next();
         QVERIFY(room);
         QCOMPARE(room->code, 120u);
-        QCOMPARE(room->body, WireBody().str("lobby").u32(t4).str("r").bytes);
+        QCOMPARE(room->body, WireWriter().str("lobby").u32(t4).str("r").data());
         QVERIFY(d.GetType("search_request")->HasItem(Value(t4)));
     }
 
@@ -336,7 +336,7 @@ private slots:
         server->TrackUser("bob");
         QVERIFY(LogIn());
         fake->Send(14,
-            WireBody()
+            WireWriter()
                 .str("lobby")
                 .u32(1)
                 .str("bob")
@@ -348,8 +348,8 @@ private slots:
                 .u32(0)
                 .u32(1)
                 .str("")
-                .bytes);
-        fake->Send(7, WireBody().str("bob").u32(1).boolean(false));
+                .data());
+        fake->Send(7, WireWriter().str("bob").u32(1).boolean(false));
         QTRY_VERIFY(User("bob").IsConnected("is_away"));
         QVERIFY(Room("lobby").IsConnected("in_room"));
 
@@ -370,7 +370,7 @@ private slots:
         QVERIFY(!server->IsAbruptlyDisconnected());
         bool watched = false;
         for (const auto& f : fake->Drain())
-            watched |= f.code == 5 && f.body == WireBody().str("bob").bytes;
+            watched |= f.code == 5 && f.body == WireWriter().str("bob").data();
         QVERIFY(watched);
     }
 
@@ -437,7 +437,7 @@ private slots:
         QVERIFY(LogIn());
 
         // A frame that arrives a byte at a time is read whole.
-        const QByteArray status = EncodeFrame(7, WireBody().str("bob").u32(2).boolean(false).bytes);
+        const QByteArray status = EncodeFrame(7, WireWriter().str("bob").u32(2).boolean(false).data());
         for (char c : status) {
             fake->SendRaw(QByteArray(1, c));
             QTest::qWait(1);
@@ -447,9 +447,9 @@ private slots:
         // Too short for a code, too short for its fields, unknown: dropped,
         // logged, and the next frame is read as usual.
         fake->SendRaw(QByteArray::fromHex("02000000abcd"));
-        fake->Send(7, WireBody().str("bob").bytes);
-        fake->Send(9999, WireBody().u32(1).bytes);
-        fake->Send(7, WireBody().str("bob").u32(1).boolean(false));
+        fake->Send(7, WireWriter().str("bob").data());
+        fake->Send(9999, WireWriter().u32(1).data());
+        fake->Send(7, WireWriter().str("bob").u32(1).boolean(false));
         QTRY_VERIFY(User("bob").IsConnected("is_away"));
         QVERIFY(server->IsConnected());
         QVERIFY(LoggedTo("Server", "without a code"));
@@ -459,7 +459,7 @@ private slots:
         // A frame longer than any the server sends breaks the connection, and
         // the reconnection follows.
         QSignalSpy disconnected(server.get(), &Server::Disconnected);
-        fake->SendRaw(WireBody().u32(4 * 1024 * 1024 + 1).u32(7).bytes);
+        fake->SendRaw(WireWriter().u32(4 * 1024 * 1024 + 1).u32(7).data());
         QVERIFY(disconnected.wait(3000));
         QVERIFY(server->IsAbruptlyDisconnected());
         server->OnReconnectTimer();

@@ -115,10 +115,10 @@ private slots:
 
         // The own statistics set the upload speed; another user's do not,
         // even one whose name differs only in letter case.
-        fake->Send(36, WireBody().str("ME").stats(5, 1, 1, 1));
-        fake->Send(36, WireBody().str("me").stats(777, 1, 1, 1));
+        fake->Send(36, WireWriter().str("ME").stats(5, 1, 1, 1));
+        fake->Send(36, WireWriter().str("me").stats(777, 1, 1, 1));
         QTRY_COMPARE(settings.GetInt("upload_speed"), 777);
-        fake->Send(36, WireBody().str("ME").stats(5, 1, 1, 1));
+        fake->Send(36, WireWriter().str("ME").stats(5, 1, 1, 1));
         QTest::qWait(100);
         QCOMPARE(settings.GetInt("upload_speed"), 777);
     }
