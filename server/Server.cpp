@@ -208,11 +208,7 @@ void Server::AfterLogin()
     // Every tracked user is watched again; rooms marked for joining at login
     // are entered (rooms still open from before the loss are entered again by
     // their pages).
-    if (Type* tracked = d.HasType("is_tracked")) {
-        for (ItemPtr flag : tracked->GetItems())
-            for (ItemPtr user : flag.GetItems("user"))
-                AddUser(user.AsString());
-    }
+    TrackUsersAtLogin();
     if (Type* autojoin = d.HasType("room_autojoin")) {
         for (ItemPtr flag : autojoin->GetItems())
             for (ItemPtr room : flag.GetItems("room"))

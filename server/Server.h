@@ -24,6 +24,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <ctime>
 #include <string>
@@ -174,6 +175,8 @@ private:
     void CloseConnection(bool abrupt);
     void OnLost(const QString& reason);
     void AfterLogin();
+    void TrackUsersAtLogin();
+    void OnUnknownUserWatched(const QString& user);
     void SendListeningPorts();
 
     // Dispatch of received frames (ServerDispatch.cpp, ServerRooms.cpp).
@@ -222,6 +225,7 @@ private:
     bool m_abrupt = false;
     bool m_active = false; // an attempt or a connection is open
     bool m_loginPending = false; // TCP connected, login sent, no answer yet
+    QSet<QString> m_trackAtLogin; // tracking asked for while the request could not go out
     quint64 m_session = 0; // increases whenever the connection closes
     quint32 m_nextToken = 0;
     quint32 m_ownAddress = 0;

@@ -197,6 +197,8 @@ void Server::OnWatchReply(ServerFrameReader& in)
         if (hasCountry)
             SetCountry(user, country);
         SetUserStatus(user, status);
+    } else {
+        OnUnknownUserWatched(ToQString(name));
     }
     emit AddUserResponse(ToQString(name), exists);
 }

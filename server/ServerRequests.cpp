@@ -3,6 +3,7 @@
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
+#include <utility>
 
 namespace {
 
@@ -185,12 +186,44 @@ void Server::TrackUser(const QString& user)
     ItemPtr item = UserItem(user);
     if (item.IsConnected("is_tracked"))
         return;
+    // A user counts as tracked only once the server has been asked; a request
+    // that could not go out is made at the next login.
+    if (!Send(SM_ADD_USER, Fields(user))) {
+        m_trackAtLogin.insert(user);
+        return;
+    }
+    m_trackAtLogin.remove(user);
     item.Connect(d.GetType("is_tracked")->GetGlobalNullItem());
-    AddUser(user);
+}
+
+void Server::TrackUsersAtLogin()
+{
+    // The server forgets its watches with the connection: every tracked user
+    // is asked for again, then those waiting for a connection.
+    if (Type* tracked = d.HasType("is_tracked")) {
+        for (ItemPtr flag : tracked->GetItems())
+            for (ItemPtr user : flag.GetItems("user"))
+                AddUser(user.AsString());
+    }
+    const QSet<QString> waiting = std::exchange(m_trackAtLogin, {});
+    for (const QString& user : waiting)
+        TrackUser(user);
+}
+
+void Server::OnUnknownUserWatched(const QString& user)
+{
+    // The server watches no name it does not know: the user is not tracked,
+    // so that the next request (or login) asks again.
+    ItemPtr item = d.GetType("user")->HasItem(Value(user));
+    if (!item.IsConnected("is_tracked"))
+        return;
+    item.Disconnect("is_tracked");
+    m_trackAtLogin.insert(user);
 }
 
 void Server::UntrackUser(const QString& user)
 {
+    m_trackAtLogin.remove(user);
     ItemPtr item = d.GetType("user")->HasItem(Value(user));
     if (!item.IsConnected("is_tracked"))
         return;

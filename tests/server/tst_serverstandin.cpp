@@ -108,6 +108,35 @@ private slots:
         QVERIFY(User("bob").IsConnected("last_online_status_change"));
     }
 
+    void userUnknownToTheServerIsAskedAgain()
+    {
+        QVERIFY(Start());
+        QVERIFY(LogIn());
+        QSignalSpy answer(server.get(), &Server::AddUserResponse);
+        // No account yet: the server watches nothing under that name.
+        server->TrackUser("newcomer");
+        QVERIFY(answer.wait(3000));
+        QCOMPARE(answer.at(0).at(1).toBool(), false);
+
+        // Once the account exists, tracking again asks the server again.
+        RawUser newcomer;
+        QVERIFY(newcomer.Login(standin->Port(), "newcomer"));
+        server->TrackUser("newcomer");
+        QTRY_VERIFY(User("newcomer").IsConnected("is_online"));
+        newcomer.Close();
+        QTRY_VERIFY(!User("newcomer").IsConnected("is_online"));
+
+        // An unknown name is asked for again at the next login.
+        server->TrackUser("latecomer");
+        QTRY_COMPARE(answer.count(), 3);
+        server->Disconnect();
+        RawUser latecomer;
+        QVERIFY(latecomer.Login(standin->Port(), "latecomer"));
+        QVERIFY(LogIn());
+        QTRY_VERIFY(User("latecomer").IsConnected("is_online"));
+        QVERIFY(User("latecomer").IsConnected("is_tracked"));
+    }
+
     void privateChat()
     {
         QVERIFY(Start());
