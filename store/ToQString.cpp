@@ -52,7 +52,13 @@ bool IsValidUtf8(const char* text, qsizetype size)
 
 QString ToQString(const char* text, qsizetype size)
 {
-    if (IsValidUtf8(text, size))
+    // Plain ASCII, as most names are, widens directly.
+    qsizetype ascii = 0;
+    while (ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80)
+        ++ascii;
+    if (ascii == size)
+        return QString::fromLatin1(text, size);
+    if (IsValidUtf8(text + ascii, size - ascii))
         return QString::fromUtf8(text, size);
     if (Fallback())
         return Fallback()(QByteArray(text, size));

@@ -14,15 +14,17 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/GeneralFunctions.h"
+#include "store/Item.h"
 #include "store/ui/WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
-#include <QHash>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <string>
+#include <unordered_map>
 
 UserListForm* userListForm = nullptr;
 
@@ -46,32 +48,46 @@ QTreeWidgetItem* RowOf(ItemPtr user, const char* nodeType)
     return user[nodeType].AsPointer<QTreeWidgetItem>();
 }
 
-// The user's groups by name, case-sensitive, joined by ", ". A list build
-// passes a cache: users share a few combinations of groups.
-QString GroupsText(ItemPtr user, QHash<QByteArray, QString>* cache = nullptr)
+// The user's groups by name, case-sensitive, joined by ", ".
+QString GroupsText(ItemPtr user)
 {
     const ItemPtr inList = user["in_user_list"];
     if (!inList.IsConnected("user_list_group"))
         return QString();
-    const ItemSet groups = inList.GetItems("user_list_group");
-    QByteArray key;
-    if (cache) {
-        for (ItemPtr group : groups) {
-            const Item* item = group.Get();
-            key.append(reinterpret_cast<const char*>(&item), sizeof item);
-        }
-        auto it = cache->constFind(key);
-        if (it != cache->constEnd())
-            return *it;
-    }
     QStringList names;
-    for (ItemPtr group : groups.SortAlphabetic(true))
+    for (ItemPtr group : inList.GetItems("user_list_group").SortAlphabetic(true))
         names.append(group.AsString());
-    QString text = names.join(QStringLiteral(", "));
-    if (cache)
-        cache->insert(key, text);
-    return text;
+    return names.join(QStringLiteral(", "));
 }
+
+// The same texts for a whole list build: users share a few combinations of
+// groups, so each combination is joined once, found by its group items.
+class GroupTexts {
+public:
+    GroupTexts()
+        : m_group(d.GetType("user_list_group"))
+    {
+    }
+
+    // The text of a user whose list entry is given.
+    QString Of(ItemPtr user, ItemPtr inList)
+    {
+        m_key.clear();
+        inList.Get()->connections.ForEachOfType(
+            m_group, [this](Item* group) { m_key.append(reinterpret_cast<const char*>(&group), sizeof group); });
+        if (m_key.empty())
+            return QString();
+        auto it = m_texts.find(m_key);
+        if (it == m_texts.end())
+            it = m_texts.emplace(m_key, GroupsText(user)).first;
+        return it->second;
+    }
+
+private:
+    Type* m_group;
+    std::string m_key;
+    std::unordered_map<std::string, QString> m_texts;
+};
 
 QString SpeedText(int bytesPerSecond)
 {
@@ -208,12 +224,12 @@ void UserListForm::DataLoaded()
 
 void UserListForm::FillUserList()
 {
-    // Sorted here once, with the keys read once per user; the rows then go in
-    // as one batch.
+    // One pass over the store makes every row with all its cells (a row not
+    // yet in a tree changes without notices); the rows are then sorted once,
+    // on keys read once per user, and go in as one batch.
     struct Entry {
-        ItemPtr user;
+        QTreeWidgetItem* row;
         QString name;
-        QString folded;
         bool online;
     };
     std::vector<Entry> entries;
@@ -221,43 +237,56 @@ void UserListForm::FillUserList()
     entries.reserve(inList->Count());
     Type* userType = d.GetType("user");
     Type* onlineType = d.GetType("is_online");
+    Type* nodes = d.GetType("user_list_node");
+    Type* countType = d.GetType("shared_file_count");
+    Type* speedType = d.GetType("average_download_speed");
+    Type* noteType = d.GetType("user_note");
+    const QIcon& offlineIcon = UserListForm::StatusIcon(false);
+    const QIcon& noteIcon = Icon(":/icons/note_icon");
+    GroupTexts groupTexts;
     for (ItemPtr entry : inList->GetItems()) {
         const ItemPtr user = entry.GetItem(userType);
         if (!user)
             continue;
         QString name = user.AsString();
-        QString folded = name.toCaseFolded();
-        entries.push_back({ user, std::move(name), std::move(folded), user.IsConnected(onlineType) });
+        const ItemPtr count = user.GetItem(countType);
+        const int speed = user.GetItem(speedType).AsInt();
+        const ItemPtr note = user.GetItem(noteType);
+        // Empty cells are left unset, as on a row added later; the last
+        // column goes first, so that the row's cell lists grow once.
+        auto* row = new UserListItemWidget;
+        if (note) {
+            row->setText(4, note.AsString());
+            row->setIcon(4, noteIcon);
+        }
+        if (QString groups = groupTexts.Of(user, entry); !groups.isEmpty())
+            row->setText(3, groups);
+        if (speed)
+            row->setText(2, SpeedText(speed));
+        if (count)
+            row->setText(1, CommafyNumber(count.AsInt64()));
+        row->setText(0, name);
+        row->setIcon(0, offlineIcon);
+        user.Connect(nodes->NewItem(Value(row)));
+        entries.push_back({ row, std::move(name), user.IsConnected(onlineType) });
     }
-    std::stable_sort(entries.begin(), entries.end(),
-        [](const Entry& a, const Entry& b) { return UserListItemWidget::LessFolded(a.online, a.folded, b.online, b.folded); });
-    // Every cell is filled before the rows go into the tree: changing a row
-    // that is in a tree costs a change notice each time.
+    std::vector<const Entry*> order;
+    order.reserve(entries.size());
+    for (const Entry& e : entries)
+        order.push_back(&e);
+    std::stable_sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
+        return UserListItemWidget::Less(a->online, a->name, b->online, b->name);
+    });
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(qsizetype(entries.size()));
-    Type* nodes = d.GetType("user_list_node");
-    QHash<QByteArray, QString> groupTexts;
-    Type* countType = d.GetType("shared_file_count");
-    Type* speedType = d.GetType("average_download_speed");
-    Type* noteType = d.GetType("user_note");
-    for (const Entry& e : entries) {
-        const ItemPtr count = e.user.GetItem(countType);
-        const int speed = e.user.GetItem(speedType).AsInt();
-        const ItemPtr note = e.user.GetItem(noteType);
-        auto* row = new UserListItemWidget(QStringList { e.name, count ? CommafyNumber(count.AsInt64()) : QString(),
-            speed ? SpeedText(speed) : QString(), GroupsText(e.user, &groupTexts), note.AsString() });
-        row->setIcon(0, UserListForm::StatusIcon(false));
-        if (note)
-            row->setIcon(4, Icon(":/icons/note_icon"));
-        e.user.Connect(nodes->NewItem(Value(row)));
-        rows.append(row);
-    }
+    rows.reserve(qsizetype(order.size()));
+    for (const Entry* e : order)
+        rows.append(e->row);
     m_userList->addTopLevelItems(rows);
     // The server watches them from now on; asked after the list is up.
     QStringList names;
     names.reserve(qsizetype(entries.size()));
-    for (const Entry& e : entries)
-        names.append(e.name);
+    for (const Entry* e : order)
+        names.append(e->name);
     QTimer::singleShot(0, this, [names] {
         if (gp_server)
             for (const QString& name : names)

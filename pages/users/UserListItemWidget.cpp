@@ -12,3 +12,32 @@ bool UserListItemWidget::operator<(const QTreeWidgetItem& other) const
     const QString b = other.text(0);
     return Less(IsOnline(a), a, IsOnline(b), b);
 }
+
+bool UserListItemWidget::FoldedLess(const QString& a, const QString& b)
+{
+    // Plain ASCII folds to its lower case, compared in place; a name with
+    // anything else is folded whole.
+    const QChar* x = a.constData();
+    const QChar* y = b.constData();
+    const qsizetype n = qMin(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t cx = x[i].unicode();
+        char16_t cy = y[i].unicode();
+        if (cx >= 0x80 || cy >= 0x80)
+            return a.toCaseFolded() < b.toCaseFolded();
+        if (cx >= u'A' && cx <= u'Z')
+            cx += 32;
+        if (cy >= u'A' && cy <= u'Z')
+            cy += 32;
+        if (cx != cy)
+            return cx < cy;
+    }
+    // One is a prefix of the other; what follows it may still fold.
+    for (qsizetype i = n; i < a.size(); ++i)
+        if (x[i].unicode() >= 0x80)
+            return a.toCaseFolded() < b.toCaseFolded();
+    for (qsizetype i = n; i < b.size(); ++i)
+        if (y[i].unicode() >= 0x80)
+            return a.toCaseFolded() < b.toCaseFolded();
+    return a.size() < b.size();
+}

@@ -8,16 +8,14 @@ public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override;
 
-    // The same order on a user's online state and case-folded name.
-    static bool LessFolded(bool aOnline, const QString& aFolded, bool bOnline, const QString& bFolded)
+    // The same order on a user's online state and name.
+    static bool Less(bool aOnline, const QString& a, bool bOnline, const QString& b)
     {
         if (aOnline != bOnline)
             return aOnline;
-        return aFolded < bFolded;
+        return FoldedLess(a, b);
     }
-    static bool Less(bool aOnline, const QString& a, bool bOnline, const QString& b)
-    {
-        return LessFolded(aOnline, a.toCaseFolded(), bOnline, b.toCaseFolded());
-    }
+    // a < b once both are case-folded.
+    static bool FoldedLess(const QString& a, const QString& b);
     static bool IsOnline(const QString& user);
 };

@@ -6,6 +6,7 @@
 #include "helper_users.h"
 #include "pages/users/AddUserDialog.h"
 #include "pages/users/UserListForm.h"
+#include "pages/users/UserListItemWidget.h"
 #include "pages/users/UserMenuOptions.h"
 #include "pages/users/UserNoteDialog.h"
 #include "shell/EventToolBar.h"
@@ -128,6 +129,20 @@ private slots:
         UserMenuOptions(&menu, QStringLiteral("Zack"), nullptr).OnRemoveUser();
         QVERIFY(!Row(list, QStringLiteral("Zack")));
         QCOMPARE(d.GetType("in_user_list")->Count(), entries - 1);
+    }
+
+    // The list's name order is that of the case-folded names, for plain
+    // ASCII names (compared in place) and for any others alike.
+    void nameOrderIgnoresCase()
+    {
+        const QStringList names { "ab", "AB", "aB", "abc", "Abd", "a", "", "b", "_x", "[x", "Zed", "zed", "z9",
+            QStringLiteral("ab\u00e9"), QStringLiteral("AB\u00c9"), QStringLiteral("\u00e9mile"),
+            QStringLiteral("\u00c9MILE"), QStringLiteral("stra\u00dfe"), QStringLiteral("STRASSE"),
+            QStringLiteral("\u03a3\u03c3\u03c2"), QStringLiteral("x\U0001F600"), QStringLiteral("X\U0001F600a") };
+        for (const QString& a : names)
+            for (const QString& b : names)
+                QVERIFY2(UserListItemWidget::FoldedLess(a, b) == (a.toCaseFolded() < b.toCaseFolded()),
+                    qPrintable(a + QStringLiteral(" / ") + b));
     }
 
     // Alerts for users on the Online Alerts list, whether listed or not; the
