@@ -283,14 +283,10 @@ void UserListForm::FillUserList()
         rows.append(e->row);
     m_userList->addTopLevelItems(rows);
     // The server watches them from now on; asked after the list is up.
-    QStringList names;
-    names.reserve(qsizetype(entries.size()));
-    for (const Entry* e : order)
-        names.append(e->name);
-    QTimer::singleShot(0, this, [names] {
+    QTimer::singleShot(0, this, [] {
         if (gp_server)
-            for (const QString& name : names)
-                gp_server->TrackUser(name);
+            for (ItemPtr user : d.GetType("in_user_list")->GetItems().GetItems("user"))
+                gp_server->TrackUser(user.AsString());
     });
 }
 
