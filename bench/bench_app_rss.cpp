@@ -1,0 +1,100 @@
+// link: mainwindow
+// Resident memory of the whole client: the main window (offscreen) started
+// on a data file with 1,000,000 shared files and 10,000 queued downloads,
+// then a search tab taking 50,000 results (500 replies of 100 files).
+//   app.rss_1m_share: VmRSS of this process once all of that is shown.
+//   app.rss_goal: 1.5 x (1,000,000 x shares.bytes_per_file) + 300 MiB, the
+//     ceiling the first figure is held to. bytes_per_file is bench_shares'
+//     figure (heap per file of an indexed share, 393 B); the data file here
+//     is loaded, not indexed, so this run cannot measure it cheaply.
+// Usage: bench_app_rss [files]   (default 1000000; downloads are files / 100)
+// The home folder (with the data file) is made in /dev/shm and removed at the
+// end.
+#include "AppBench.h"
+#include "SearchReplies.h"
+#include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultsForm.h"
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+
+const double kBytesPerFile = 393;
+
+// VmRSS in MiB, or -1.
+double ResidentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const long files = argc > 1 ? std::atol(argv[1]) : 1000000;
+    if (qgetenv(kRole) == "generate") {
+        QCoreApplication app(argc, argv);
+        return Generate(files);
+    }
+
+    const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    QTemporaryDir home(base + QStringLiteral("/bench_app_rss-XXXXXX"));
+    QTemporaryDir runtime(base + QStringLiteral("/bench_app_rss-run-XXXXXX"));
+    if (!home.isValid() || !runtime.isValid()) {
+        std::fprintf(stderr, "bench_app_rss: no temporary folder in %s\n", qPrintable(base));
+        return 1;
+    }
+    UseHome(home.path(), runtime.path());
+    QApplication app(argc, argv);
+    if (!WriteDataFile("bench_app_rss"))
+        return 1;
+
+    // No server is reachable: its "connection failed" box is answered.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    answer.start(100);
+    MainWindow* window = ShowWindow();
+    // The start-up settled: no walk or merge left.
+    while (sharedFoldersManager->IsScanning())
+        QTest::qWait(50);
+    QTest::qWait(500);
+
+    const unsigned token = gp_server->FileSearch(QStringLiteral("music track"), false);
+    SearchResultsForm* tab = searchForm->CreateSearchForm(token, QStringLiteral("music track"), ManualSearch);
+    for (ItemPtr reply : MakeReplies(token, 500, 100, nullptr)) {
+        searchForm->OnUserSearchResults(reply);
+        QCoreApplication::processEvents();
+    }
+    tab->Sort();
+    QTest::qWait(1000);
+
+    const double rss = ResidentMiB();
+    const double goal = 1.5 * (double(files) * kBytesPerFile) / (1024.0 * 1024.0) + 300.0;
+    const char* scale = files == 1000000 ? "_1m" : "";
+    std::printf("app.rss%s_share: %.1f MiB\n", scale, rss);
+    std::printf("app.rss_goal: %.1f MiB\n", goal);
+    std::fflush(stdout);
+    if (!window->isVisible() || tab->searchResults()->topLevelItemCount() == 0)
+        std::printf("app.rss%s_share: the window or its results tab is not shown\n", scale);
+    std::fflush(stdout);
+    // The data file and home go now; the window's teardown is not measured.
+    home.remove();
+    runtime.remove();
+    std::_Exit(0);
+}
