@@ -37,20 +37,48 @@ function(marrowby_library name)
 endfunction()
 
 # One QtTest executable per tst_*.cpp of a tests folder, registered with ctest
-# with the offscreen platform and a HOME of its own.
+# with the offscreen platform and a HOME of its own. The folder's helper_*
+# files are compiled once, into an object library every test of the folder
+# links; HELPERS names other tests folders whose helpers the tests use too.
 function(marrowby_tests libs)
+  cmake_parse_arguments(ARG "" "" "HELPERS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/helper_*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/helper_*.h)
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" prefix ${rel})
+  set(own_helpers)
+  if(helpers)
+    set(own_helpers ${rel})
+    add_library(test_helpers_${prefix} OBJECT ${helpers})
+    target_include_directories(test_helpers_${prefix} PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(test_helpers_${prefix} PUBLIC ${libs} Qt6::Test)
+    marrowby_link_test_helpers(test_helpers_${prefix} ${ARG_HELPERS})
+  endif()
   foreach(src ${tests})
     get_filename_component(base ${src} NAME_WE)
     string(REPLACE "tst_" "" short ${base})
-    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
-    string(REPLACE "/" "_" prefix ${rel})
     set(target test_${prefix}_${short})
-    add_executable(${target} ${src} ${helpers})
+    add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${libs} Qt6::Test)
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    marrowby_link_test_helpers(${target} ${own_helpers} ${ARG_HELPERS})
     marrowby_add_test(${prefix}.${short} ${target})
+  endforeach()
+endfunction()
+
+# Links the helpers of the named tests folders (as "peers" or "pages/search")
+# into a target. The objects go to a target that links them directly, so each
+# target names every folder whose helpers it runs.
+function(marrowby_link_test_helpers target)
+  foreach(folder ${ARGN})
+    string(REPLACE "/" "_" name ${folder})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "OBJECT_LIBRARY")
+      # Headers only: the objects are linked by the executables.
+      target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/tests/${folder})
+    else()
+      target_link_libraries(${target} PRIVATE test_helpers_${name})
+    endif()
   endforeach()
 endfunction()
 
