@@ -23,31 +23,6 @@ void DownloadThread::run()
         emit DownloadError(m_errorText);
 }
 
-// The engine writes the resume offset on the GUI thread and cannot wait there
-// for it to leave; push it out here. A failure shows up as a failed read.
-bool DownloadThread::FlushPendingWrites()
-{
-    QElapsedTimer stalled;
-    stalled.start();
-    qint64 pending = m_socket->bytesToWrite();
-    while (
-        pending > 0 && m_socket->state() == QAbstractSocket::ConnectedState && stalled.elapsed() < kStallMs) {
-        if (AskedToExit())
-            return false;
-        m_socket->waitForBytesWritten(kSliceMs);
-        const qint64 now = m_socket->bytesToWrite();
-        if (now < pending)
-            stalled.restart();
-        pending = now;
-    }
-    return pending == 0;
-}
-
-bool DownloadThread::WaitForData()
-{
-    return WaitForBytes(QStringLiteral("Waiting for data to read failed."));
-}
-
 bool DownloadThread::PerformDownload()
 {
     if (m_size < 0 || m_position < 0 || m_position > m_size) {
@@ -55,42 +30,36 @@ bool DownloadThread::PerformDownload()
             = QStringLiteral("Won't resume from offset %1 in file of size %2").arg(m_position).arg(m_size);
         return false;
     }
-    FlushPendingWrites();
+    // The engine writes the resume offset on the GUI thread and cannot wait
+    // there for it to leave; it goes out here.
+    if (!TakeOverSocket())
+        return false;
 
     QElapsedTimer clock;
     clock.start();
     qint64 lastReport = 0;
     qint64 received = 0;
-    std::unique_ptr<char[]> buffer;
-    if (m_position < m_size)
-        buffer.reset(new char[size_t(qMin(kBlockSize, m_size - m_position))]);
     const qint64 bufferSize = qMin(kBlockSize, m_size - m_position);
+    std::unique_ptr<char[]> buffer;
+    if (bufferSize > 0)
+        buffer.reset(new char[size_t(bufferSize)]);
 
     for (;;) {
         if (m_position < m_size) {
-            if (AskedToExit()) {
-                m_errorText = QStringLiteral("Exit requested.");
-                return false;
-            }
-            if (m_socket->bytesAvailable() == 0 && !WaitForData())
-                return false;
             // Never more than the file still lacks: extra bytes from the peer
             // are not ours to write.
-            const qint64 got = m_socket->read(buffer.get(), qMin(bufferSize, m_size - m_position));
-            if (got < 0) {
-                m_errorText = QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString();
+            const qint64 got = Receive(buffer.get(), qMin(bufferSize, m_size - m_position),
+                QStringLiteral("Waiting for data to read failed."));
+            if (got < 0)
                 return false;
-            }
-            if (got > 0) {
-                const qint64 written = m_file->write(buffer.get(), got);
-                if (written > 0)
-                    m_position += written;
-                received += qMax<qint64>(written, 0);
-                if (written != got || !m_file->flush()) {
-                    m_errorText
-                        = QStringLiteral("Writing to file failed. Error string: ") + m_file->errorString();
-                    return false;
-                }
+            const qint64 written = m_file->write(buffer.get(), got);
+            if (written > 0)
+                m_position += written;
+            received += qMax<qint64>(written, 0);
+            if (written != got || !m_file->flush()) {
+                m_errorText
+                    = QStringLiteral("Writing to file failed. Error string: ") + m_file->errorString();
+                return false;
             }
         }
         const qint64 now = clock.elapsed();

@@ -44,8 +44,6 @@ protected:
 
 private:
     bool PerformDownload();
-    bool FlushPendingWrites();
-    bool WaitForData();
 
     qint64 m_size;
     qint64 m_position;

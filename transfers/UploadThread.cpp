@@ -42,56 +42,13 @@ bool UploadThread::ReadStartOffset(qint64& offset)
     uchar bytes[8];
     qint64 have = 0;
     while (have < 8) {
-        if (!WaitForBytes(QStringLiteral("Waiting for initialization data to read failed.")))
+        const qint64 n = Receive(reinterpret_cast<char*>(bytes) + have, 8 - have,
+            QStringLiteral("Waiting for initialization data to read failed."));
+        if (n < 0)
             return false;
-        const qint64 n = m_socket->read(reinterpret_cast<char*>(bytes) + have, 8 - have);
-        if (n < 0) {
-            m_errorText = QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString();
-            return false;
-        }
         have += n;
     }
     offset = qFromLittleEndian<qint64>(bytes);
-    return true;
-}
-
-// Writes the bytes and waits until they have left the socket's buffer. The
-// downloader sends nothing after the offset; whatever it sends anyway is
-// dropped so that it cannot pile up in memory.
-bool UploadThread::SendBlock(const char* data, qint64 length)
-{
-    qint64 done = 0;
-    while (done < length) {
-        const qint64 n = m_socket->write(data + done, length - done);
-        if (n <= 0) {
-            m_errorText
-                = QStringLiteral("Writing to socket failed. Error string: ") + m_socket->errorString();
-            return false;
-        }
-        done += n;
-        QElapsedTimer stalled;
-        stalled.start();
-        qint64 pending = m_socket->bytesToWrite();
-        while (pending > 0 && m_socket->state() == QAbstractSocket::ConnectedState
-            && stalled.elapsed() < kStallMs) {
-            if (AskedToExit()) {
-                m_errorText = QStringLiteral("Exit requested.");
-                return false;
-            }
-            m_socket->waitForBytesWritten(kSliceMs);
-            if (m_socket->bytesAvailable() > 0)
-                m_socket->skip(m_socket->bytesAvailable());
-            const qint64 now = m_socket->bytesToWrite();
-            if (now < pending)
-                stalled.restart();
-            pending = now;
-        }
-        if (pending > 0) {
-            m_errorText = QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ")
-                + m_socket->errorString();
-            return false;
-        }
-    }
     return true;
 }
 
@@ -108,10 +65,8 @@ UploadThread::ThrottleResult UploadThread::Throttle(int limit, qint64& owed)
         const qint64 leftNs = dueNs - m_throttle.nsecsElapsed();
         if (leftNs <= 0)
             break;
-        if (AskedToExit()) {
-            m_errorText = QStringLiteral("Exit requested.");
+        if (ExitRequested())
             return Exit;
-        }
         // A new limit (or none) is taken up at once, not after a long sleep.
         if (m_speedLimit->PerUploadLimit() != limit)
             return LimitChanged;
@@ -127,31 +82,13 @@ UploadThread::ThrottleResult UploadThread::Throttle(int limit, qint64& owed)
     return Paid;
 }
 
-bool UploadThread::WaitForClose()
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (m_socket->state() == QAbstractSocket::ConnectedState) {
-        if (AskedToExit()) {
-            m_errorText = QStringLiteral("Exit requested.");
-            return false;
-        }
-        if (waited.elapsed() >= kStallMs) {
-            m_errorText.clear();
-            return false;
-        }
-        m_socket->waitForDisconnected(kSliceMs);
-        if (m_socket->bytesAvailable() > 0)
-            m_socket->skip(m_socket->bytesAvailable());
-    }
-    return true;
-}
-
 bool UploadThread::PerformUpload()
 {
+    if (!TakeOverSocket())
+        return false;
     uchar req[4];
     qToLittleEndian<quint32>(quint32(m_req), req);
-    if (!SendBlock(reinterpret_cast<const char*>(req), 4))
+    if (!Send(reinterpret_cast<const char*>(req), 4))
         return false;
     qint64 offset = 0;
     if (!ReadStartOffset(offset))
@@ -181,10 +118,8 @@ bool UploadThread::PerformUpload()
     std::unique_ptr<char[]> buffer(new char[size_t(qMin(kBlockSize, qMax<qint64>(size - offset, 1)))]);
 
     for (;;) {
-        if (AskedToExit()) {
-            m_errorText = QStringLiteral("Exit requested.");
+        if (ExitRequested())
             return false;
-        }
         const int limit = m_speedLimit ? m_speedLimit->PerUploadLimit() : 0;
         if (limit != lastLimit) {
             if (lastLimit == 0) {
@@ -212,7 +147,7 @@ bool UploadThread::PerformUpload()
                     = QStringLiteral("Reading from file failed. Error string: ") + m_file->errorString();
                 return false;
             }
-            if (!SendBlock(buffer.get(), block))
+            if (!Send(buffer.get(), block))
                 return false;
         }
         position += block;
@@ -224,7 +159,7 @@ bool UploadThread::PerformUpload()
         if (done || now - lastReport >= kProgressMs) {
             emit UploadProgress(position, BytesPerSecond(sentSinceStart, now - startMs));
             if (done)
-                return WaitForClose();
+                return WaitForPeerClose();
             lastReport = now;
         }
     }

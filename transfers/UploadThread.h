@@ -55,10 +55,8 @@ protected:
 private:
     bool PerformUpload();
     bool ReadStartOffset(qint64& offset);
-    bool SendBlock(const char* data, qint64 length);
     enum ThrottleResult { Paid, LimitChanged, Exit };
     ThrottleResult Throttle(int limit, qint64& owed);
-    bool WaitForClose();
 
     int m_req;
     SpeedLimit* m_speedLimit;

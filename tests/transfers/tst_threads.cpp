@@ -305,6 +305,33 @@ private slots:
         QVERIFY2(t.threads.upOut.ok, qPrintable(t.threads.upOut.reason));
     }
 
+    // Bytes that reached the socket before the thread took it over are the
+    // file's first bytes, and bytes past the file's end are never written:
+    // the resumed partial file ends exactly as the peer's file.
+    void downloadKeepsBufferedBytesAndDropsExtra()
+    {
+        QTemporaryDir dir;
+        const QByteArray data = RandomBytes(300000);
+        const qint64 held = 1000;
+        QFile file(dir.filePath("partial"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data.left(held));
+        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+        Link link;
+        Threads threads;
+        link.up->write(data.mid(held) + QByteArray(5000, 'x'));
+        Flush(link.up);
+        QVERIFY(link.down->waitForReadyRead(kDone));
+        link.down->write(LittleEndian64(held));
+        threads.StartDownload(link.down, &file, data.size(), held);
+        QTRY_COMPARE_WITH_TIMEOUT(threads.downOut.finals, 1, kDone);
+        QVERIFY2(threads.downOut.ok, qPrintable(threads.downOut.reason));
+        QFile in(file.fileName());
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QVERIFY(in.readAll() == data);
+    }
+
     // The uploader goes away halfway: the download fails, and what arrived
     // stays in the partial file for the next attempt.
     void uploaderClosesEarly()
