@@ -7,9 +7,12 @@
 //     initialised, the folder scan settled and the event loop idle.
 //   app.startup_longest_stall: the longest time the event loop did not turn in
 //     the first 10 s after that.
+//   store.load: the item store's own load benchmark (as bench_store runs it,
+//     with as many items as files) in this run, the measure of the start-up.
 // Usage: bench_app [files]   (default 1000000; downloads are files / 100)
 // The roles below run in child processes of this program (MARROWBY_BENCH_ROLE).
 #include "AppBench.h"
+#include "StoreBench.h"
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -91,6 +94,12 @@ int main(int argc, char** argv)
     UseHome(home.path(), runtime.path());
     if (!WriteDataFile("bench_app"))
         return 1;
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("store"));
+        WriteStoreFile(path, files);
+        PrintFigure("store.load", StoreLoadSeconds(path, files), "s", scale);
+    }
     {
         Child core("core");
         const QString loaded = core.WaitFor("loaded");

@@ -98,6 +98,39 @@ Item* Data::CreateItem(Type* type, std::string_view value)
     return item;
 }
 
+void Data::CreateItems(Type* type, const std::string_view* values, size_t count, Item** out)
+{
+    if (type->m_null || !type->itemAdded.Empty() || !itemAdded.Empty()) {
+        for (size_t k = 0; k < count; ++k)
+            out[k] = CreateItem(type, type->m_null ? std::string_view() : values[k]);
+        return;
+    }
+    // Nobody hears of the items: they go in one pass, and the value index
+    // slot of each is fetched a few items ahead of its insertion, which
+    // otherwise is a cache miss per item in a big index.
+    ValueIndex& index = type->m_index;
+    index.Reserve(count);
+    constexpr size_t kAhead = 8;
+    quint64 hashes[kAhead];
+    for (size_t k = 0; k < std::min(count, kAhead); ++k) {
+        hashes[k] = ValueIndex::Hash(values[k]);
+        index.Prefetch(hashes[k]);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        const quint64 hash = hashes[k % kAhead];
+        if (k + kAhead < count) {
+            hashes[k % kAhead] = ValueIndex::Hash(values[k + kAhead]);
+            index.Prefetch(hashes[k % kAhead]);
+        }
+        Item* item = m_pool.Create(type, m_nextSerial++, ItemText(values[k]));
+        type->m_items.AppendNewest(item);
+        if (!index.Insert(item, hash))
+            type->m_duplicates[std::string(values[k])].push_back(item);
+        ++m_itemCount;
+        out[k] = item;
+    }
+}
+
 bool Data::Connect(Item* x, Item* y)
 {
     const RelationInfo* rel = x->type->GetRelation(y->type);

@@ -89,6 +89,9 @@ public:
 
     // Used by Type, ItemPtr and the data file.
     Item* CreateItem(Type* type, std::string_view value);
+    // Creates items of a type with these values, as CreateItem does one by one,
+    // into out (the loader's bulk path).
+    void CreateItems(Type* type, const std::string_view* values, size_t count, Item** out);
     bool Connect(Item* x, Item* y);
     bool Disconnect(Item* x, Item* y);
     void Remove(Item* item);

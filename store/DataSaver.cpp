@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -41,8 +43,10 @@ DataLoadedEventHandler::~DataLoadedEventHandler()
 
 struct DataSaver::Parsed {
     std::vector<Type*> types; // per item, null for a type this build lacks
-    std::vector<std::string> values;
+    // Views into the file's bytes, or into `joined` for values stored in pieces.
+    std::vector<std::string_view> values;
     std::vector<quint8> flags;
+    std::deque<std::string> joined;
     std::vector<std::pair<quint32, quint32>> connections;
 };
 
@@ -102,6 +106,20 @@ void DataSaver::Notify(bool noData)
 bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
 {
     MemStream in(bytes);
+    // The totals at the end size the lists at once; a file cannot hold more
+    // items or connections than it has bytes for, whatever its end claims.
+    if (bytes.size() >= 9 && bytes.at(bytes.size() - 9) == char(kEnd)) {
+        quint32 items, connections;
+        std::memcpy(&items, bytes.constData() + bytes.size() - 8, 4);
+        std::memcpy(&connections, bytes.constData() + bytes.size() - 4, 4);
+        const size_t room = size_t(bytes.size());
+        const size_t itemRoom = std::min<size_t>(qFromLittleEndian(items), room / 5);
+        parsed.types.reserve(itemRoom);
+        parsed.values.reserve(itemRoom);
+        parsed.flags.reserve(itemRoom);
+        parsed.connections.reserve(std::min<size_t>(qFromLittleEndian(connections), room / 8));
+    }
+    QByteArray scratch;
     char magic[8];
     quint32 version;
     if (!in.ReadBytes(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !in.ReadUInt32(version) || version != kVersion) {
@@ -132,9 +150,9 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
             }
             Type* type = m_data->HasType(typeName);
             for (quint32 k = 0; k < n; ++k) {
-                std::string value;
+                std::string_view value;
                 quint8 flags;
-                if (!in.ReadString(value) || !in.ReadUInt8(flags)) {
+                if (!in.ReadStringView(value, scratch) || !in.ReadUInt8(flags)) {
                     m_lastError = "an item record is cut";
                     return false;
                 }
@@ -144,17 +162,22 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
                         m_lastError = "a long value is malformed";
                         return false;
                     }
+                    std::string& whole = parsed.joined.emplace_back();
                     for (quint32 p = 0; p < pieces; ++p) {
                         QByteArray piece;
                         if (!in.ReadByteArray(piece)) {
                             m_lastError = "a long value is cut";
                             return false;
                         }
-                        value.append(piece.constData(), size_t(piece.size()));
+                        whole.append(piece.constData(), size_t(piece.size()));
                     }
+                    value = whole;
+                } else if (!value.empty() && value.data() == scratch.constData()) {
+                    // Bytes that were not in memory: the next read reuses scratch.
+                    value = parsed.joined.emplace_back(value);
                 }
                 parsed.types.push_back(type);
-                parsed.values.push_back(std::move(value));
+                parsed.values.push_back(value);
                 parsed.flags.push_back(flags);
             }
         } else if (kind == kConnections) {
@@ -204,21 +227,30 @@ void DataSaver::Apply(const Parsed& parsed)
     }
     for (Type* type : m_data->Types())
         type->ReserveItems(incoming[type->Ordinal()]);
-    for (size_t k = 0; k < items.size(); ++k) {
+    for (size_t k = 0, end; k < items.size(); k = end) {
+        // A run of items of one type; a run with nothing to merge with is made at once.
         Type* type = parsed.types[k];
+        for (end = k + 1; end < items.size() && parsed.types[end] == type;)
+            ++end;
         if (!type)
             continue;
-        if (type->IsNull()) {
-            items[k] = (parsed.flags[k] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
+        if (!type->IsNull() && before[type->Ordinal()].empty()) {
+            m_data->CreateItems(type, &parsed.values[k], end - k, &items[k]);
             continue;
         }
-        auto& held = before[type->Ordinal()];
-        const auto found = held.empty() ? held.end() : held.find(std::string_view(parsed.values[k]));
-        if (found != held.end()) {
-            items[k] = found->second;
-            held.erase(found);
-        } else {
-            items[k] = m_data->CreateItem(type, parsed.values[k]);
+        for (size_t j = k; j < end; ++j) {
+            if (type->IsNull()) {
+                items[j] = (parsed.flags[j] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
+                continue;
+            }
+            auto& held = before[type->Ordinal()];
+            const auto found = held.empty() ? held.end() : held.find(parsed.values[j]);
+            if (found != held.end()) {
+                items[j] = found->second;
+                held.erase(found);
+            } else {
+                items[j] = m_data->CreateItem(type, parsed.values[j]);
+            }
         }
     }
     const auto& links = parsed.connections;

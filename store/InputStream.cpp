@@ -29,12 +29,21 @@ static quint32 LengthBeforeNul(const char* data, quint32 length)
 
 bool InputStream::ReadString(std::string& value)
 {
+    QByteArray scratch;
+    std::string_view text;
+    if (!ReadStringView(text, scratch))
+        return false;
+    value.assign(text);
+    return true;
+}
+
+bool InputStream::ReadStringView(std::string_view& value, QByteArray& scratch)
+{
     const char* data;
     quint32 length;
-    QByteArray scratch;
     if (!ReadRun(data, length, scratch, kMaxStreamCount))
         return false;
-    value.assign(data, LengthBeforeNul(data, length));
+    value = std::string_view(data, LengthBeforeNul(data, length));
     return true;
 }
 

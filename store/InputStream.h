@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Persistent.h"
@@ -56,6 +57,9 @@ public:
     // is consumed). Item values never hold a NUL, so text written from them
     // reads back unchanged.
     bool ReadString(std::string& value);
+    // The same text without a copy: a view into the stream's bytes when they
+    // are in memory, else into scratch. Valid while those bytes are.
+    bool ReadStringView(std::string_view& value, QByteArray& scratch);
     // The same, decoded from UTF-8 (invalid sequences become U+FFFD).
     bool ReadString(QString& value);
     // Binary bytes in the string wire form: every byte is kept. maxLength lets

@@ -66,13 +66,14 @@ quint64* ValueIndex::FindOld(std::string_view text, quint64 hash)
     }
 }
 
-bool ValueIndex::Insert(Item* item)
+bool ValueIndex::Insert(Item* item) { return Insert(item, Hash(item->value)); }
+
+bool ValueIndex::Insert(Item* item, quint64 h)
 {
     Migrate(false);
     if (Crowded(m_used + m_oldCount + 1))
         Grow(0);
     const std::string_view text(item->value);
-    const quint64 h = Hash(text);
     size_t free = size_t(-1);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
         const quint64 s = m_slots[i];

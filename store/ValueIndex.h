@@ -21,6 +21,15 @@ public:
     // Adds the item unless another item with the same value is indexed
     // already; returns whether it was added.
     bool Insert(Item* item);
+    // The same with the hash of the item's value known.
+    bool Insert(Item* item, quint64 hash);
+    // Starts loading the slot where a value of this hash goes, for an insert
+    // or lookup a little later (bulk building hides the cache misses so).
+    void Prefetch(quint64 hash) const
+    {
+        if (!m_slots.empty())
+            __builtin_prefetch(&m_slots[hash & Mask()], 1);
+    }
     // Removes the item if it is the indexed one for its value.
     bool Erase(Item* item);
     size_t Size() const { return m_count; }

@@ -329,8 +329,14 @@ void TestDataFile::storedItemsMergeByOneRule()
         QVERIFY(ann && bob);
         QVERIFY2(ann != bob, heldBefore ? "held before" : "empty store");
         QCOMPARE(t.ticket->Count(), size_t(2));
-        if (heldBefore)
+        if (heldBefore) {
             QVERIFY(ann == earlier || bob == earlier);
+            continue;
+        }
+        // A lookup finds the first in file order, then the other once it is gone.
+        QCOMPARE(t.ticket->HasItem("7"), ann);
+        ann.Remove();
+        QCOMPARE(t.ticket->HasItem("7"), bob);
     }
 }
 
