@@ -1,5 +1,10 @@
 # Helpers shared by every folder of the build.
 #
+# Qt's headers are most of what a file of ours costs to compile, so each
+# library and each tests folder precompiles the common ones once
+# (MARROWBY_PCH). Every file must still include what it uses: a build with
+# -DMARROWBY_PCH=OFF has to work too.
+#
 # Each library folder compiles every .cpp and .h it holds (not its sub-folders),
 # so adding a class is adding its two files. A folder may keep an extra.cmake
 # for anything beyond that.
@@ -31,6 +36,12 @@ function(marrowby_library name)
   endif()
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+  set(units ${sources})
+  list(FILTER units INCLUDE REGEX "\\.cpp$")
+  list(LENGTH units unit_count)
+  if(unit_count GREATER_EQUAL 6)
+    marrowby_precompile(${name} "${ARG_PUBLIC_LIBS}" "")
+  endif()
   target_compile_definitions(${name} PUBLIC
     MARROWBY_DEFAULT_SERVER="${MARROWBY_DEFAULT_SERVER}"
     MARROWBY_DEFAULT_WEB="${MARROWBY_DEFAULT_WEB}")
@@ -47,10 +58,13 @@ function(marrowby_tests libs)
   file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
   string(REPLACE "/" "_" prefix ${rel})
   set(own_helpers)
-  if(helpers)
+  set(helper_units ${helpers})
+  list(FILTER helper_units INCLUDE REGEX "\\.cpp$")
+  if(helper_units)
     set(own_helpers ${rel})
     add_library(test_helpers_${prefix} OBJECT ${helpers})
     target_include_directories(test_helpers_${prefix} PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    marrowby_precompile(test_helpers_${prefix} "${libs}" test)
     target_link_libraries(test_helpers_${prefix} PUBLIC ${libs} Qt6::Test)
     marrowby_link_test_helpers(test_helpers_${prefix} ${ARG_HELPERS})
   endif()
@@ -60,6 +74,7 @@ function(marrowby_tests libs)
     set(target test_${prefix}_${short})
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${libs} Qt6::Test)
+    marrowby_precompile(${target} "${libs}" test)
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
     marrowby_link_test_helpers(${target} ${own_helpers} ${ARG_HELPERS})
     marrowby_add_test(${prefix}.${short} ${target})
@@ -80,6 +95,31 @@ function(marrowby_link_test_helpers target)
       target_link_libraries(${target} PRIVATE test_helpers_${name})
     endif()
   endforeach()
+endfunction()
+
+# Precompiles the common headers for a target: the window's set when it links
+# a widget library, else the core's; "test" adds the test headers. The first
+# target of a folder compiles them, the folder's other targets with the same
+# kind reuse that (their compile flags are the same).
+function(marrowby_precompile target libs kind)
+  if(NOT MARROWBY_PCH)
+    return()
+  endif()
+  set(headers ${CMAKE_SOURCE_DIR}/cmake/pch/core.h)
+  if(libs MATCHES "Qt6::Widgets|shell|pages|mainwindow|store_ui|application|guitest")
+    set(headers ${CMAKE_SOURCE_DIR}/cmake/pch/widgets.h)
+  endif()
+  if(kind STREQUAL "test")
+    list(APPEND headers ${CMAKE_SOURCE_DIR}/cmake/pch/test.h)
+  endif()
+  string(MD5 key "${CMAKE_CURRENT_SOURCE_DIR};${headers}")
+  get_property(host DIRECTORY PROPERTY MARROWBY_PCH_${key})
+  if(host)
+    target_precompile_headers(${target} REUSE_FROM ${host})
+  else()
+    target_precompile_headers(${target} PRIVATE ${headers})
+    set_property(DIRECTORY PROPERTY MARROWBY_PCH_${key} ${target})
+  endif()
 endfunction()
 
 function(marrowby_add_test name target)

@@ -8,6 +8,8 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   # Several work trees and build folders share one cache.
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$top")}
+  # Needed for precompiled headers to be cached (see cmake/Marrowby.cmake).
+  export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 # Line tables only (-g1): backtraces keep file and line, and the build takes a

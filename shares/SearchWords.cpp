@@ -70,17 +70,17 @@ quint32 Dictionary::Id(std::string_view word)
 
 void Dictionary::Grow()
 {
-    std::vector<quint64> slots(std::max<size_t>(1024, m_slots.size() * 2), 0);
-    const size_t mask = slots.size() - 1;
+    std::vector<quint64> grown(std::max<size_t>(1024, m_slots.size() * 2), 0);
+    const size_t mask = grown.size() - 1;
     for (const quint64 slot : m_slots) {
         if (!slot)
             continue;
         size_t at = std::hash<std::string_view>()(m_words[size_t(quint32(slot)) - 1]) & mask;
-        while (slots[at])
+        while (grown[at])
             at = (at + 1) & mask;
-        slots[at] = slot;
+        grown[at] = slot;
     }
-    m_slots.swap(slots);
+    m_slots.swap(grown);
 }
 
 std::vector<std::string> Dictionary::TakeNewWords()
