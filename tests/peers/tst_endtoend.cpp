@@ -124,8 +124,13 @@ private slots:
         QVERIFY(bob.Start(QStringLiteral("bob"), server.Port()));
         QVERIFY(!bob.WaitFor(QStringLiteral("tree-parent alice")).isEmpty());
         // carol must take bob: alice takes no more children for a moment.
+        // The server must have heard it before carol asks for parents, and
+        // nothing orders alice's connection against carol's: a reply to a
+        // later request of alice's shows that the server got this far.
+        QVERIFY(!alice.WaitFor(QStringLiteral("privileges ")).isEmpty()); // the login's
         alice.Send(QStringLiteral("accept-children no"));
-        QVERIFY(alice.Sync());
+        alice.Send(QStringLiteral("privileges"));
+        QVERIFY(!alice.WaitFor(QStringLiteral("privileges ")).isEmpty());
         QVERIFY(carol.Start(QStringLiteral("carol"), server.Port()));
         QVERIFY(!carol.WaitFor(QStringLiteral("tree-parent bob")).isEmpty());
         alice.Send(QStringLiteral("accept-children yes"));
