@@ -46,6 +46,9 @@ PortForwarder::PortForwarder(QObject* parent)
     connect(m_worker, &ThreadedServices::GatewayNotFound, this, &PortForwarder::OnGatewayNotFound);
     connect(m_worker, &ThreadedServices::PortMapped, this, &PortForwarder::OnPortMapped);
     connect(m_worker, &ThreadedServices::PortUnmapped, this, &PortForwarder::OnPortUnmapped);
+    // The worker goes with its thread, on that thread, whether shutdown waits
+    // for it or not.
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
 }
 
@@ -121,21 +124,21 @@ void PortForwarder::Shutdown()
     if (!queued)
         thread->quit();
 
-    if (!thread->wait(kShutdownWaitMs)) {
-        // A gateway that does not answer must not hold the exit. The thread
-        // cannot be destroyed while it runs: it and its worker are left to
-        // the end of the process, and delete themselves if they finish.
+    // A discovery waits out its whole timeout and a mapping call may hang on
+    // a silent gateway: neither holds the exit. The thread finishes on its
+    // own (deleting the worker, see the constructor) and is left to the end
+    // of the process; nothing here is touched by it any more.
+    const bool busy = worker->Busy();
+    if (busy || !thread->wait(kShutdownWaitMs)) {
         Log(kArea, 1,
-            QStringLiteral("The UPnP gateway did not answer in time; port mappings may be left behind"));
-        disconnect(worker, nullptr, this, nullptr);
-        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+            busy ? QStringLiteral("Quitting without waiting for the UPnP search or mapping in progress")
+                 : QStringLiteral(
+                       "The UPnP gateway did not answer in time; port mappings may be left behind"));
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         return;
     }
     // Deliver the worker's last reports (removed mappings) before going.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    disconnect(worker, nullptr, this, nullptr);
-    delete worker;
     delete thread;
 }
 

@@ -2,8 +2,9 @@
 // Forwards the plain and the obfuscated listening port on the local router by
 // UPnP. Lives on the GUI thread; all UPnP work runs on a ThreadedServices
 // worker on a thread of its own, driven by queued calls, so nothing here ever
-// waits on the network (shutdown alone waits, for a bounded time, so that the
-// mappings are deleted before the program exits).
+// waits on the network. Shutdown alone waits, for a bounded time, so that the
+// mappings are deleted before the program exits; it never waits for a
+// discovery or mapping in progress (a discovery lasts its whole timeout).
 //
 // Nothing happens unless the setting "use_upnp" is "yes". The ports come from
 // "listening_port" and "obfuscated_listening_port" (2235 and 2236 when unset)
@@ -30,15 +31,17 @@ public:
 
     static constexpr int kDefaultPort = 2235;
     static constexpr int kDefaultObfuscatedPort = 2236;
-    // How long shutdown may hold the GUI thread for the mappings' deletion.
-    static constexpr int kShutdownWaitMs = 5000;
+    // How long shutdown may hold the GUI thread for the mappings' deletion
+    // (a gateway answers each in milliseconds; the leases end on their own).
+    static constexpr int kShutdownWaitMs = 2000;
 
     // Asks the worker to discover the gateway and map both listening ports.
     // Returns whether the call was queued (false while "use_upnp" is not
     // "yes" or after shutdown).
     bool Init();
     // Queued deletion of the mappings, then the worker thread is stopped and
-    // joined (bounded). Safe to call twice.
+    // joined (bounded); while a discovery or mapping is in progress the
+    // thread is left to end by itself instead. Safe to call twice.
     void Shutdown();
 
     void SetDiscoveryOptions(const QString& multicastIf, int timeoutMs);

@@ -55,6 +55,12 @@ void ThreadedServices::Discover(const DiscoveryOptions& options)
     int error = 0;
     UPNPDev* devices = upnpDiscover(qBound(100, options.timeoutMs, 60000),
         ifName.isEmpty() ? nullptr : ifName.constData(), nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+    if (m_stopping) {
+        // Shutdown no longer waits for this: nothing more is asked of the
+        // network, nothing is reported.
+        freeUPNPDevlist(devices);
+        return;
+    }
     if (!devices) {
         emit GatewayNotFound(error ? QStringLiteral("no UPnP device answered (error %1)").arg(error)
                                    : QStringLiteral("no UPnP device answered"));
@@ -88,6 +94,13 @@ int ThreadedServices::AddMapping(int port, const char* lease)
 
 void ThreadedServices::MapPorts(const QList<int>& ports, bool discover, const DiscoveryOptions& options)
 {
+    // Busy is raised before the stop flag is read: shutdown, which sets the
+    // flag before reading Busy(), either sees this call or stops it here.
+    m_busy = true;
+    struct Idle {
+        std::atomic<bool>& busy;
+        ~Idle() { busy = false; }
+    } idle { m_busy };
     if (m_stopping)
         return;
     if (discover || !m_haveGateway)

@@ -37,9 +37,12 @@ public:
     // Deletes every mapping that this worker made.
     void RemoveMappings();
 
-    // Thread-safe: pending discovery and mapping calls return at once.
-    // Removal still runs.
+    // Thread-safe: pending discovery and mapping calls return at once, and
+    // one in progress stops before its next port. Removal still runs.
     void RequestStop() { m_stopping = true; }
+    // Thread-safe: a discovery or mapping is in progress. Once RequestStop()
+    // has been called, false means that none will start any more.
+    bool Busy() const { return m_busy; }
 
 signals:
     void GatewayFound(const QString& lanAddress, const QString& controlUrl);
@@ -58,4 +61,5 @@ private:
     QByteArray m_lanAddress;
     QSet<int> m_mapped;
     std::atomic<bool> m_stopping { false };
+    std::atomic<bool> m_busy { false };
 };

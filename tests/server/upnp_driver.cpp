@@ -1,7 +1,8 @@
 // Runs a PortForwarder in a process of its own, so that a test can start it
 // inside a network namespace. Arguments: use_upnp ("yes" or "no"), the
-// listening port and the obfuscated listening port. Discovery goes through
-// MARROWBY_UPNP_IF when set.
+// listening port, the obfuscated listening port and, optionally, how long
+// discovery waits for answers in ms. Discovery goes through MARROWBY_UPNP_IF
+// when set.
 //
 // Prints one line per event:
 //   init true|false <ms that Init() held the caller>
@@ -35,8 +36,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        Say(QStringLiteral("usage: upnp_driver yes|no port obfuscated_port"));
+    if (args.size() != 4 && args.size() != 5) {
+        Say(QStringLiteral("usage: upnp_driver yes|no port obfuscated_port [discovery_ms]"));
         return 2;
     }
     Settings::CreateTypes();
@@ -45,6 +46,8 @@ int main(int argc, char** argv)
     settings.Set("obfuscated_listening_port", args[3]);
 
     auto* forwarder = new PortForwarder;
+    if (args.size() == 5)
+        forwarder->SetDiscoveryOptions(qEnvironmentVariable("MARROWBY_UPNP_IF"), args[4].toInt());
     QObject::connect(
         forwarder, &PortForwarder::GatewayFound, [](const QString& lan) { Say("gateway " + lan); });
     QObject::connect(forwarder, &PortForwarder::GatewayNotFound, [] { Say(QStringLiteral("nogateway")); });
