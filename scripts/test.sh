@@ -5,6 +5,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh"
 bash "$top/scripts/build.sh" "$top/build"
 cd "$top/build"
-# A failing test is run once more (one known timing race between three client
-# processes in peers.endtoend); its first failure stays in the output.
+# A failing test is run once more (the tests run real processes and sockets,
+# and a loaded machine can slip a timing); its first failure stays in the output.
 ctest --output-on-failure --parallel "$(nproc)" --timeout 900 --repeat until-pass:2
