@@ -112,6 +112,7 @@ void SharedFoldersManager::AddWalkPart(FileScanner::Walk part)
     std::move(part.words.begin(), part.words.end(), std::back_inserter(m.words));
     part.words.clear();
     m.wordItems.resize(m.words.size(), nullptr);
+    m.wordSerials.resize(m.words.size(), 0);
     // Room in the value indexes before the slices, so that no slice has to
     // rebuild one for the first part's many names (a rescan finds most
     // names there already).
@@ -264,73 +265,61 @@ void SharedFoldersManager::OpenFolder()
         if (!m.previous.emplace(ItemPtr(file)[m_nameType].Text(), file).second)
             m.leftovers.push_back(file);
     });
+    m.links.clear();
     for (Item* token : FolderTokens(m.folderItem))
-        m.folderItem.Connect(token);
+        m.links.emplace_back(m.folderItem.Get(), token);
+    d.ConnectAll(m.links.data(), m.links.size());
     m.file = m.folder->second.begin();
     m.folderOpen = true;
 }
 
 bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
 {
+    // Files go in runs of kRun: each run's files are found or made first,
+    // then all their words are linked in one go, so that the store fetches
+    // the word items' lists of files ahead instead of waiting on each.
+    constexpr int kRun = 64;
     Merge& m = *m_merge;
     const FileScanner::FileMap::iterator end = m.folder->second.end();
-    for (int n = 1; m.file != end; ++m.file, ++n) {
-        if (n % 64 == 0 && clock.elapsed() >= kSliceMs)
+    std::vector<std::pair<Item*, Item*>>& links = m.links;
+    while (m.file != end) {
+        if (clock.elapsed() >= kSliceMs)
             return false;
-        if (!m.folderItem)
-            continue; // the folder item went away meanwhile
-        const QString& name = m.file->first;
-        const qint64 size = m.file->second.size;
-        const QByteArray utf8 = name.toUtf8();
-        std::string key(utf8.constData(), size_t(utf8.size()));
-        const auto found = m.previous.find(key);
-        ItemPtr file;
-        if (found != m.previous.end()) {
-            file = found->second;
-            m.previous.erase(found);
-            if (file[m_sizeType].AsInt64() != size)
-                file += m_sizeType->GetItem(Value(size));
-        } else {
-            file = NewSharedFile(m.folderItem, std::move(key), size, m.file->second.wordCount);
-            if (m.kind != WalkKind::Startup)
-                ++m_addedCount;
+        if (!m.folderItem) {
+            m.file = end; // the folder item went away meanwhile
+            break;
         }
-        if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
-            m.mp3 << m.folder->first + u'/' + name;
-        // Linking a word waits on memory (its item, then its list of
-        // files): the next two files' words are fetched ahead, a step apart.
-        auto ahead = std::next(m.file);
-        if (ahead != end) {
-            PrefetchWords(ahead->second, true);
-            if (++ahead != end)
-                PrefetchWords(ahead->second, false);
+        links.clear();
+        d.BeginBatch();
+        for (int n = 0; n < kRun && m.file != end && m.folderItem; ++n, ++m.file) {
+            const QString& name = m.file->first;
+            const qint64 size = m.file->second.size;
+            const QByteArray utf8 = name.toUtf8();
+            std::string key(utf8.constData(), size_t(utf8.size()));
+            const auto found = m.previous.find(key);
+            ItemPtr file;
+            if (found != m.previous.end()) {
+                file = found->second;
+                m.previous.erase(found);
+                if (file[m_sizeType].AsInt64() != size)
+                    file += m_sizeType->GetItem(Value(size));
+            } else {
+                file = NewSharedFile(m.folderItem, std::move(key), size, m.file->second.wordCount);
+                if (m.kind != WalkKind::Startup)
+                    ++m_addedCount;
+            }
+            if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
+                m.mp3 << m.folder->first + u'/' + name;
+            AddWalkWords(file.Get(), m.file->second, links);
         }
-        ConnectWalkWords(file, m.file->second);
+        d.ConnectAll(links.data(), links.size());
+        d.EndBatch();
     }
     return true;
 }
 
-void SharedFoldersManager::PrefetchWords(const FileScanner::ScannedFile& scanned, bool links)
-{
-    Merge& m = *m_merge;
-    const quint64 end = quint64(scanned.firstWord) + scanned.wordCount;
-    if (m.wordsStale || end > m.walk.fileWords.size())
-        return; // a word's item may be gone
-    for (quint64 k = scanned.firstWord; k < end; ++k) {
-        const quint32 id = m.walk.fileWords[k];
-        if (id >= m.wordItems.size())
-            continue;
-        Item* token = m.wordItems[id];
-        if (!token)
-            continue;
-        if (links)
-            __builtin_prefetch(token->connections.RawEntries());
-        else
-            __builtin_prefetch(token);
-    }
-}
-
-void SharedFoldersManager::ConnectWalkWords(ItemPtr file, const FileScanner::ScannedFile& scanned)
+void SharedFoldersManager::AddWalkWords(
+    Item* file, const FileScanner::ScannedFile& scanned, std::vector<std::pair<Item*, Item*>>& links)
 {
     // The walk cut the name; each distinct word is looked up in the store
     // once per merge, then reached by its number.
@@ -342,6 +331,10 @@ void SharedFoldersManager::ConnectWalkWords(ItemPtr file, const FileScanner::Sca
     const quint64 end = quint64(scanned.firstWord) + scanned.wordCount;
     if (end > m.walk.fileWords.size())
         return;
+    // Linked in the words' creation order, each word goes last among the
+    // file's links, and the store need not read the others' items to place it.
+    std::vector<std::pair<quint64, Item*>>& words = m.fileWords;
+    words.clear();
     for (quint64 k = scanned.firstWord; k < end; ++k) {
         const quint32 id = m.walk.fileWords[k];
         if (id >= m.wordItems.size())
@@ -352,9 +345,13 @@ void SharedFoldersManager::ConnectWalkWords(ItemPtr file, const FileScanner::Sca
             token = m_tokenType->HasItemText(word).Get();
             if (!token)
                 token = m_tokenType->GetItem(Value(word)).Get();
+            m.wordSerials[id] = token->serial;
         }
-        file.Connect(token);
+        words.emplace_back(m.wordSerials[id], token);
     }
+    std::sort(words.begin(), words.end());
+    for (const auto& [serial, token] : words)
+        links.emplace_back(file, token);
 }
 
 ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words)

@@ -41,7 +41,10 @@ struct SharedFoldersManager::Merge {
     // The token item of each of the walk's words, found on first use; all
     // forgotten when a token item is removed meanwhile.
     std::vector<Item*> wordItems;
+    std::vector<quint64> wordSerials; // their creation numbers
+    std::vector<std::pair<quint64, Item*>> fileWords; // one file's, by creation number
     bool wordsStale = false;
+    std::vector<std::pair<Item*, Item*>> links; // (file or folder, word) to link in one go
 
     // The last phase: the folder items as they were when it began.
     bool sweeping = false;

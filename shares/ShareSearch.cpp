@@ -75,7 +75,8 @@ std::vector<Item*> SharedFoldersManager::FolderTokens(ItemPtr folder) const
     const QString text = root.isNull() ? path : PathFromShareName(path, root);
     const QByteArray lower = text.toLower().toUtf8();
     CutTokens(std::string_view(lower.constData(), size_t(lower.size())), tokens);
-    std::sort(tokens.begin(), tokens.end());
+    // In creation order: each goes last among the folder's words when linked.
+    std::sort(tokens.begin(), tokens.end(), [](const Item* a, const Item* b) { return a->serial < b->serial; });
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     return tokens;
 }

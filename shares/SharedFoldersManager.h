@@ -180,9 +180,8 @@ private:
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
     ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words);
-    void ConnectWalkWords(ItemPtr file, const FileScanner::ScannedFile& scanned);
-    // Asks the processor for the words' items, or (links) their lists.
-    void PrefetchWords(const FileScanner::ScannedFile& scanned, bool links);
+    void AddWalkWords(
+        Item* file, const FileScanner::ScannedFile& scanned, std::vector<std::pair<Item*, Item*>>& links);
     void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);
     int RemoveFolderWithFiles(ItemPtr folder);
     void UnshareFolders(ItemPtr root);

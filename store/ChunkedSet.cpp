@@ -301,3 +301,17 @@ size_t ChunkedSet::MemoryBytes() const
         bytes += m_list.chunks[k].cap * sizeof(Item*);
     return bytes;
 }
+
+void ChunkedSet::PrefetchTail(int level) const
+{
+    if (!m_spilled) {
+        if (level == 0 && m_one.items)
+            __builtin_prefetch(m_one.items + (m_one.size ? m_one.size - 1 : 0));
+        return;
+    }
+    const Chunk* last = m_list.chunks + m_list.count - 1;
+    if (level == 0)
+        __builtin_prefetch(last);
+    else
+        __builtin_prefetch(last->items + (last->size ? last->size - 1 : 0));
+}

@@ -52,6 +52,10 @@ public:
         }
     }
     size_t MemoryBytes() const;
+    // Fetches ahead where the next member will be appended: level 0 the last
+    // chunk's record (or its tail, when the set has one chunk), level 1 the
+    // tail of its members.
+    void PrefetchTail(int level) const;
 
 private:
     struct Chunk {

@@ -163,6 +163,37 @@ bool Data::Connect(Item* x, Item* y)
     return true;
 }
 
+void Data::ConnectAll(const std::pair<Item*, Item*>* pairs, size_t count)
+{
+    // Each level of a partner's chain is fetched kStep pairs after the one
+    // before, when that has arrived.
+    constexpr size_t kStep = 8, kLevels = 5;
+    auto fetch = [&](size_t k, size_t level) {
+        if (k >= count)
+            return;
+        const auto& [x, y] = pairs[k];
+        if (level == 0) {
+            __builtin_prefetch(&x->connections);
+            __builtin_prefetch(&y->connections);
+        } else {
+            if (level == 1)
+                x->connections.PrefetchInsert(y->type, 0);
+            y->connections.PrefetchInsert(x->type, int(level - 1));
+        }
+    };
+    BeginBatch();
+    for (size_t level = 0; level < kLevels; ++level) {
+        for (size_t k = 0; k < kStep * (kLevels - level) && k < count; ++k)
+            fetch(k, level);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        for (size_t level = 0; level < kLevels; ++level)
+            fetch(k + kStep * (kLevels - level), level);
+        Connect(pairs[k].first, pairs[k].second);
+    }
+    EndBatch();
+}
+
 bool Data::Disconnect(Item* x, Item* y)
 {
     if (!x->connections.Erase(y))

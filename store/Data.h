@@ -93,6 +93,11 @@ public:
     // into out (the loader's bulk path).
     void CreateItems(Type* type, const std::string_view* values, size_t count, Item** out);
     bool Connect(Item* x, Item* y);
+    // Connects each pair in turn as Connect does, with the same events; the
+    // partners' connection maps are fetched from memory some pairs ahead, so
+    // that linking many items to partners spread over memory does not wait
+    // on each in turn. Items removed meanwhile are freed at the end.
+    void ConnectAll(const std::pair<Item*, Item*>* pairs, size_t count);
     bool Disconnect(Item* x, Item* y);
     void Remove(Item* item);
 

@@ -144,10 +144,11 @@ static quint32 PlaceInRun(const quintptr* e, quint32 first, quint32 last, const 
                 present = true;
                 return k;
             }
-        // Usually the newest partner: it goes last.
-        if (first == last || reinterpret_cast<const Item*>(e[last - 1] & ((quintptr(1) << 48) - 1))->serial < item->serial)
-            return last;
     }
+    // Usually the newest partner: it goes last, found by reading one partner
+    // instead of a search's several.
+    if (first == last || reinterpret_cast<const Item*>(e[last - 1] & ((quintptr(1) << 48) - 1))->serial < item->serial)
+        return last;
     quint32 lo = first, hi = last;
     while (lo < hi) {
         quint32 mid = (lo + hi) / 2;
@@ -239,6 +240,32 @@ const ChunkedSet* ConnectionMap::GroupOf(const Type* type) const
     if (first < last && IsGroup(Entries()[first]))
         return &AsGroup(Entries()[first])->items;
     return nullptr;
+}
+
+void ConnectionMap::PrefetchInsert(const Type* type, int level) const
+{
+    const quintptr* e = Entries();
+    if (level == 0) {
+        if (m_cap) {
+            __builtin_prefetch(e);
+            __builtin_prefetch(e + m_size - 1);
+        }
+        return;
+    }
+    quint32 first, last;
+    Range(type->Ordinal(), first, last);
+    if (first == last)
+        return;
+    if (!IsGroup(e[first])) {
+        if (level == 1)
+            __builtin_prefetch(AsItem(e[last - 1])); // its creation number is compared
+        return;
+    }
+    const Group* group = AsGroup(e[first]);
+    if (level == 1)
+        __builtin_prefetch(&group->items);
+    else
+        group->items.PrefetchTail(level - 2);
 }
 
 size_t ConnectionMap::MemoryBytes() const

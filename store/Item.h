@@ -40,6 +40,11 @@ public:
     bool Empty() const { return m_size == 0; }
     quint32 EntryCount() const { return m_size; }
     const void* RawEntries() const { return Entries(); }
+    // Fetches ahead what inserting a partner of the type will read, one level
+    // of the chain per call: 0 the entries, 1 the type's group (or its newest
+    // partner), 2 and 3 the group's last chunk. Each level reads what the one
+    // before fetched, so the calls for one insertion go some steps apart.
+    void PrefetchInsert(const Type* type, int level) const;
 
     // Calls f(Item*) for every partner of the type, in creation order.
     template <class F> void ForEachOfType(const Type* type, F&& f) const;

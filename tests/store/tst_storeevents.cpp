@@ -49,6 +49,7 @@ private slots:
     void handlerRemovingPayloadStopsDispatch();
     void handlerDestroyingItsOwner();
     void handlersConnectingAndSubscribing();
+    void connectAllActsAsConnectInTurn();
     void pathAllStepsConnectedFiresOnLastEdge();
     void pathTriggerOnlySteps();
     void pathNotConnectedFiresWhenLastPartnerGoes();
@@ -186,6 +187,74 @@ void TestStoreEvents::handlersConnectingAndSubscribing()
     QCOMPARE(u["status"].AsStdString(), std::string("new"));
     s.room->GetItem("r");
     QCOMPARE(Join(log), Join({ "status new", "late r" }));
+}
+
+void TestStoreEvents::connectAllActsAsConnectInTurn()
+{
+    // Many users to rooms in scrambled order, so that rooms outgrow plain
+    // entries into groups and users get partners older than their newest;
+    // one pair twice, and one user whose status a handler replaces.
+    std::vector<std::pair<int, int>> plan;
+    for (int u = 0; u < 60; ++u)
+        for (int k = 0; k < 7; ++k)
+            plan.emplace_back(u, (u * 13 + k * 29) % 40);
+    plan.emplace_back(3, plan[21].second);
+    auto build = [&](bool all, std::vector<std::string>& log, std::vector<std::string>& links) {
+        Schema s;
+        std::vector<Item*> users, rooms;
+        for (int r = 0; r < 40; ++r)
+            rooms.push_back(s.room->GetItem(Value(QString("r%1").arg(r))).Get());
+        for (int u = 0; u < 60; ++u)
+            users.push_back(s.user->GetItem(Value(QString("u%1").arg(u))).Get());
+        DataHandler h;
+        h.SubscribeFunction(s.room->connected, [&](ConnectionInfo& c) {
+            log.push_back(c.first.AsStdString() + "-" + c.second.AsStdString());
+            if (c.second.AsStdString() == "u7")
+                c.second += s.status->GetItem("busy");
+        });
+        std::vector<std::pair<Item*, Item*>> pairs;
+        for (auto [u, r] : plan)
+            pairs.emplace_back(users[size_t(u)], rooms[size_t(r)]);
+        if (all)
+            s.data.ConnectAll(pairs.data(), pairs.size());
+        else
+            for (auto [x, y] : pairs)
+                ItemPtr(x).Connect(y);
+        for (Item* item : users) {
+            std::string line = ItemPtr(item).AsStdString() + ":";
+            item->connections.ForEach([&](Item* p) { line += " " + ItemPtr(p).AsStdString(); });
+            links.push_back(line);
+        }
+        for (Item* item : rooms) {
+            std::string line = ItemPtr(item).AsStdString() + ":";
+            item->connections.ForEach([&](Item* p) { line += " " + ItemPtr(p).AsStdString(); });
+            links.push_back(line);
+        }
+    };
+    std::vector<std::string> log, links, allLog, allLinks;
+    build(false, log, links);
+    build(true, allLog, allLinks);
+    QCOMPARE(log.size(), plan.size() - 1);
+    QCOMPARE(Join(allLog), Join(log));
+    QCOMPARE(Join(allLinks), Join(links));
+
+    // A handler removing an item that later pairs name: those pairs are
+    // skipped, and the item is freed only when all are done.
+    Schema s;
+    ItemPtr doomed = s.room->GetItem("doomed");
+    std::vector<std::pair<Item*, Item*>> pairs;
+    for (int u = 0; u < 30; ++u)
+        pairs.emplace_back(s.user->GetItem(Value(QString("v%1").arg(u))).Get(), doomed.Get());
+    DataHandler h;
+    int heard = 0;
+    h.SubscribeFunction(s.room->connected, [&](ConnectionInfo& c) {
+        if (++heard == 2)
+            c.first.Remove();
+    });
+    s.data.ConnectAll(pairs.data(), pairs.size());
+    QCOMPARE(heard, 2);
+    QVERIFY(s.room->HasItem("doomed").IsNull());
+    QVERIFY(!s.user->HasItem("v29").IsConnected("room"));
 }
 
 void TestStoreEvents::pathAllStepsConnectedFiresOnLastEdge()
