@@ -200,11 +200,10 @@ double ProgressCpu(const std::vector<ItemPtr>& entries, int seconds)
         if (!qEnvironmentVariableIsSet("BENCH_NO_REPORT"))
             emit transferQueueManager->DownloadProgressed(entry);
     });
-    // Every row reports once first: bars are made on a row's first report,
-    // and each new one lays the tree out again.
+    // Every row reports once first: bars are made when a row's first report
+    // is shown, and each new one lays the tree out again.
     for (ItemPtr entry : active)
         emit transferQueueManager->DownloadProgressed(entry);
-    QApplication::processEvents();
     tick.start();
     RunEventLoop(1000);
     const double cpu0 = ThreadCpuSeconds();

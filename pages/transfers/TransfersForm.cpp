@@ -60,6 +60,13 @@ TransfersForm::TransfersForm(QWidget* parent)
     setWindowTitle(QStringLiteral("Form"));
     resize(761, 396);
     BuildWidgets();
+    // The engine reports each transfer twice a second; four refreshes a
+    // second show every report soon, and a hundred transfers cost a few
+    // paints a second instead of two hundred.
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setSingleShot(true);
+    m_progressTimer->setInterval(250);
+    connect(m_progressTimer, &QTimer::timeout, this, &TransfersForm::ShowQueuedProgress);
 }
 
 TransfersForm::~TransfersForm()
@@ -600,11 +607,13 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
 
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
+    m_queuedReports[0].remove(entry.Get());
     RemoveRow(Downloads(), entry);
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    m_queuedReports[1].remove(entry.Get());
     RemoveRow(Uploads(), entry);
 }
 

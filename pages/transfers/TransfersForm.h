@@ -26,6 +26,7 @@
 
 class QCheckBox;
 class QSpinBox;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TabWidget;
@@ -163,7 +164,18 @@ private:
     void QueueCountUpdate();
     ItemSet EntriesBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
     QString Aggregate(const TreeKind& kind, const ItemSet& entries) const;
-    void Progress(const TreeKind& kind, ItemPtr entry, qint64 position, qint64 size, qint64 speed);
+    // A report's figures as the engine left them: a status change that
+    // follows clears them from the entry before the report is shown.
+    struct Report {
+        quint64 order;
+        qint64 position;
+        qint64 size;
+        qint64 speed;
+    };
+    void QueueProgress(int tree, ItemPtr entry, qint64 position, qint64 size, qint64 speed);
+    void ShowQueuedProgress();
+    void ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report);
+    void ShowParentProgress(const TreeKind& kind, QTreeWidgetItem* folderRow, qint64 speed, bool withUser);
     struct ProgressSums {
         qint64 done = 0;
         qint64 remaining = 0;
@@ -204,6 +216,13 @@ private:
         Type* position;
     };
     SumTypes m_sumTypes[2] {};
+    // Progress reports wait for the next refresh of the figures, per tree and
+    // by entry: a row reported twice between two refreshes is drawn once, and
+    // a folder or user row once for the reports of all its files. Entries
+    // leave on removal.
+    QHash<Item*, Report> m_queuedReports[2];
+    quint64 m_reportCount = 0;
+    QTimer* m_progressTimer = nullptr;
     bool m_transfersLoaded = false;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;

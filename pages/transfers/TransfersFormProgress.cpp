@@ -11,7 +11,11 @@
 #include <QColor>
 #include <QDateTime>
 #include <QProgressBar>
+#include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 QString TransfersForm::ProgressText(qint64 done, double percent)
 {
@@ -133,6 +137,8 @@ void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, Q
 
 void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent)
 {
+    const QString text = ProgressText(done, percent);
+    const int value = int(percent);
     auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
     if (!bar) {
         bar = new RowProgressBar;
@@ -140,63 +146,113 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
         // Opaque, so a new figure repaints the bar alone, not the rows behind.
         bar->setAutoFillBackground(true);
         tree->setItemWidget(row, 4, bar);
+    } else if (bar->format() == text && bar->value() == value) {
+        // Nothing it shows would change: no repaint.
+        return;
     }
     // Text and value are painted together, once, with the next paint of the
     // window: a new value alone would repaint the bar at once, and the text
     // again later. Out of range (a position past the size) keeps the previous
     // value.
     bar->setUpdatesEnabled(false);
-    bar->setFormat(ProgressText(done, percent));
-    bar->setValue(int(percent));
+    bar->setFormat(text);
+    bar->setValue(value);
     bar->setUpdatesEnabled(true);
 }
 
-void TransfersForm::Progress(const TreeKind& kind, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
+void TransfersForm::QueueProgress(int tree, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
 {
-    auto* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
-    if (!row)
-        return;
+    m_queuedReports[tree].insert(entry.Get(), Report { ++m_reportCount, position, size, speed });
+    if (!m_progressTimer->isActive())
+        m_progressTimer->start();
+}
+
+void TransfersForm::ShowQueuedProgress()
+{
+    for (int tree = 0; tree < 2; ++tree) {
+        const TreeKind& kind = m_kinds[tree];
+        std::vector<std::pair<Item*, Report>> reports;
+        const QHash<Item*, Report> queued = std::exchange(m_queuedReports[tree], {});
+        reports.reserve(size_t(queued.size()));
+        for (auto it = queued.begin(); it != queued.end(); ++it)
+            reports.emplace_back(it.key(), it.value());
+        std::sort(reports.begin(), reports.end(),
+            [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
+        // File rows in the order of their reports; then each folder row once,
+        // with the speed of its last report, and a user row with its last
+        // reported folder, as the last report alone would leave them.
+        struct Parent {
+            QTreeWidgetItem* folderRow;
+            qint64 speed;
+        };
+        std::vector<Parent> parents;
+        QHash<QTreeWidgetItem*, size_t> folderAt;
+        QHash<QTreeWidgetItem*, QTreeWidgetItem*> lastFolderOfUser;
+        for (const auto& [entry, report] : reports) {
+            auto* row = ItemPtr(entry)[kind.fileNode].AsPointer<QTreeWidgetItem>();
+            if (!row)
+                continue;
+            ShowFileProgress(kind, row, report);
+            QTreeWidgetItem* folderRow = row->parent();
+            const auto known = folderAt.constFind(folderRow);
+            if (known != folderAt.constEnd())
+                parents[*known].folderRow = nullptr;
+            folderAt.insert(folderRow, parents.size());
+            parents.push_back({ folderRow, report.speed });
+            lastFolderOfUser.insert(folderRow->parent(), folderRow);
+        }
+        for (const Parent& parent : parents) {
+            if (parent.folderRow) {
+                ShowParentProgress(kind, parent.folderRow, parent.speed,
+                    lastFolderOfUser.value(parent.folderRow->parent()) == parent.folderRow);
+            }
+        }
+    }
+}
+
+void TransfersForm::ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report)
+{
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
-    QTreeWidget* tree = kind.tree;
-
-    row->setText(5, TimeLeftText(size - position, speed));
+    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
     // A file of no bytes is done once it is there.
-    const double percent = size > 0 ? double(position) * 100.0 / double(size) : 100.0;
-    SetProgressBar(tree, row, position, percent);
+    const double percent = report.size > 0 ? double(report.position) * 100.0 / double(report.size) : 100.0;
+    SetProgressBar(kind.tree, row, report.position, percent);
+    QTreeWidgetItem* speedRow = !userRow->isExpanded() ? userRow : (!folderRow->isExpanded() ? folderRow : row);
+    speedRow->setText(6, SpeedText(report.speed));
+}
 
-    const bool userOpen = userRow->isExpanded();
-    const bool folderOpen = folderRow->isExpanded();
-    QTreeWidgetItem* speedRow = !userOpen ? userRow : (!folderOpen ? folderRow : row);
-    speedRow->setText(6, SpeedText(speed));
-
+void TransfersForm::ShowParentProgress(
+    const TreeKind& kind, QTreeWidgetItem* folderRow, qint64 speed, bool withUser)
+{
+    QTreeWidgetItem* userRow = folderRow->parent();
     ProgressSums userSums, folderSums;
-    const bool updateUser = !userOpen || userRow->childCount() > 1;
+    const bool updateUser = withUser && (!userRow->isExpanded() || userRow->childCount() > 1);
     SumBeneath(kind, userRow, folderRow, updateUser ? &userSums : nullptr, folderSums);
     if (updateUser) {
         if (userSums.total == 0)
             return;
         userRow->setText(5, TimeLeftText(userSums.remaining, speed));
-        SetProgressBar(tree, userRow, userSums.done, double(userSums.done * 100) / double(userSums.total));
+        SetProgressBar(kind.tree, userRow, userSums.done, double(userSums.done * 100) / double(userSums.total));
     }
     if (folderSums.total == 0)
         return;
     folderRow->setText(5, TimeLeftText(folderSums.remaining, speed));
-    SetProgressBar(tree, folderRow, folderSums.done, double(folderSums.done * 100) / double(folderSums.total));
+    SetProgressBar(
+        kind.tree, folderRow, folderSums.done, double(folderSums.done * 100) / double(folderSums.total));
 }
 
 void TransfersForm::OnDownloadProgress(ItemPtr entry)
 {
     const auto* speed = entry["bytes_per_second"].AsPointer<int>();
-    Progress(Downloads(), entry, Position(entry, "write_position"), entry["file_size"].AsInt64(),
-        speed ? *speed : 0);
+    QueueProgress(0, entry, Position(entry, "write_position"), entry["file_size"].AsInt64(), speed ? *speed : 0);
 }
 
 void TransfersForm::OnUploadProgress(ItemPtr entry)
 {
     const auto* speed = entry["bytes_per_second"].AsPointer<int>();
-    Progress(Uploads(), entry, Position(entry, "read_position"),
-        entry["shared_file"]["shared_file_size"].AsInt64(), speed ? *speed : 0);
+    QueueProgress(1, entry, Position(entry, "read_position"), entry["shared_file"]["shared_file_size"].AsInt64(),
+        speed ? *speed : 0);
 }
 
 QBrush TransfersForm::StatusBrush(const QString& status)

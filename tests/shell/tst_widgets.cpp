@@ -6,6 +6,7 @@
 #include "helper_kit.h"
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTabBar>
 
 class TestWidgets : public QObject {
@@ -14,6 +15,7 @@ private slots:
     void initTestCase() { PrepareKit(); }
     void rowsSortByTheirColumnRules();
     void keyPressReachesOwnerFirst();
+    void changedCellsShowAsAWholePaintWould();
     void tabsMarkActivityAndTakeColourWhenSelected();
 };
 
@@ -85,6 +87,29 @@ void TestWidgets::keyPressReachesOwnerFirst()
     connect(doomed, &TreeWidget::KeyPressed, doomed, [doomed](QKeyEvent*) { delete doomed; });
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(doomed, &press);
+}
+
+void TestWidgets::changedCellsShowAsAWholePaintWould()
+{
+    // A changed cell repaints part of a row; what the window then shows must
+    // be what painting the whole tree gives.
+    TreeWidget tree;
+    tree.setColumnCount(4);
+    tree.resize(400, 200);
+    QList<QTreeWidgetItem*> rows;
+    for (int k = 0; k < 6; ++k) {
+        rows << new QTreeWidgetItem(
+            &tree, { QStringLiteral("user %1").arg(k), QStringLiteral("a file"), QStringLiteral("34s"), QStringLiteral("97.7") });
+    }
+    rows[1]->setSelected(true);
+    QVERIFY(ShowActive(&tree));
+    QTest::qWait(50);
+    rows[1]->setText(2, QStringLiteral("2m:50s"));
+    rows[3]->setText(2, QStringLiteral("35s"));
+    rows[4]->setText(0, QStringLiteral("someone else"));
+    QTest::qWait(50);
+    const QImage shown = tree.screen()->grabWindow(tree.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown, tree.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 void TestWidgets::tabsMarkActivityAndTakeColourWhenSelected()

@@ -152,7 +152,7 @@ void TestDownloads::downloadsFromADriverWithAlerts()
         statuses << entry["file_name"].AsString() + QLatin1Char('=') + Status(entry);
     QVERIFY2(allComplete, qPrintable(statuses.join(QLatin1String(", "))));
     QCOMPARE(RowColor(oneRow), QColor(QStringLiteral("#006400")));
-    QCOMPARE(BarText(downloads, oneRow), QStringLiteral("120,000 (100.0%)"));
+    QTRY_COMPARE(BarText(downloads, oneRow), QStringLiteral("120,000 (100.0%)"));
     const QString emptyBar = BarText(downloads, TransfersForm::DownloadRow(entries[2]));
     QVERIFY(emptyBar.isEmpty() || emptyBar == QLatin1String("0 (100.0%)"));
     QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));

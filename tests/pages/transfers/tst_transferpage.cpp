@@ -123,7 +123,7 @@ void TestTransferPage::rowsFiguresAndColours()
     SetStatus(one, "downloading");
     QCOMPARE(Row(one)->text(8), QString());
     Report(one, 1234567, 1536);
-    QCOMPARE(BarText(downloads, Row(one)), QStringLiteral("1,234,567 (61.7%)"));
+    QTRY_COMPARE(BarText(downloads, Row(one)), QStringLiteral("1,234,567 (61.7%)"));
     QCOMPARE(BarValue(downloads, Row(one)), 61);
     QCOMPARE(Row(one)->text(5), QStringLiteral("   8m:18s"));
     QCOMPARE(Row(one)->text(6), QStringLiteral("1.5"));
@@ -134,8 +134,8 @@ void TestTransferPage::rowsFiguresAndColours()
     // Past the size: the remainder is negative, the time left 0s, the bar
     // keeps its value while its text says what it is.
     Report(one, 2100000, 1536);
+    QTRY_COMPARE(BarText(downloads, Row(one)), QStringLiteral("2,100,000 (105.0%)"));
     QCOMPARE(Row(one)->text(5), QStringLiteral("   0s"));
-    QCOMPARE(BarText(downloads, Row(one)), QStringLiteral("2,100,000 (105.0%)"));
     QCOMPARE(BarValue(downloads, Row(one)), 61);
 
     // A folder of one complete 100-byte file and one queued 300-byte file.
@@ -143,15 +143,33 @@ void TestTransferPage::rowsFiguresAndColours()
     SetStatus(three, "downloading");
     Report(three, 0, 0);
     QTreeWidgetItem* pop = Row(three)->parent();
-    QCOMPARE(BarText(downloads, pop), QStringLiteral("100 (25.0%)"));
+    QTRY_COMPARE(BarText(downloads, pop), QStringLiteral("100 (25.0%)"));
     QCOMPARE(Row(three)->text(5), QStringLiteral("   0s"));
     QCOMPARE(Row(three)->text(6), QStringLiteral("0.0"));
 
     // A file of no bytes is done, not a division by zero.
     SetStatus(empty, "downloading");
     Report(empty, 0, 10);
-    QCOMPARE(BarText(downloads, Row(empty)), QStringLiteral("0 (100.0%)"));
+    QTRY_COMPARE(BarText(downloads, Row(empty)), QStringLiteral("0 (100.0%)"));
     QCOMPARE(BarValue(downloads, Row(empty)), 100);
+
+    // Reports closer together than the page redraws them: a row shows its
+    // last, its folder row the sums and speed of that moment. The report of a
+    // download removed meanwhile goes with it, and never shows on a new one
+    // made in its place.
+    ItemPtr gone = Download("zed", "gone.bin", "music\\pop", 1000);
+    SetStatus(gone, "downloading");
+    Report(three, 100, 2048);
+    Report(gone, 500, 1024);
+    Report(three, 150, 4096);
+    transferQueueManager->RemoveDownload(gone);
+    ItemPtr next = Download("zed", "next.bin", "music\\pop", 1000);
+    QTRY_COMPARE(BarText(downloads, Row(three)), QStringLiteral("150 (50.0%)"));
+    QCOMPARE(Row(three)->text(6), QStringLiteral("4.0"));
+    QCOMPARE(BarText(downloads, Row(next)), QString());
+    QCOMPARE(BarText(downloads, pop), QStringLiteral("250 (17.9%)"));
+    QCOMPARE(pop->text(5), QStringLiteral("   0s"));
+    transferQueueManager->RemoveDownload(next);
 
     // Collapsed parents show the aggregate; expanding empties the cells and
     // drops the bar.

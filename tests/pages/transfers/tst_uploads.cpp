@@ -98,7 +98,7 @@ void TestUploads::slotsSpeedLimitAndClearing()
         QVERIFY(!dave->WaitFor(QStringLiteral("complete-download alice %1 250000").arg(QLatin1String(name)), 10000)
                      .isEmpty());
     QTreeWidgetItem* upRow = FindRow(form->UploadsList(), 2, QStringLiteral("up1.bin"));
-    QCOMPARE(BarText(form->UploadsList(), upRow), QStringLiteral("250,000 (100.0%)"));
+    QTRY_COMPARE(BarText(form->UploadsList(), upRow), QStringLiteral("250,000 (100.0%)"));
     QCOMPARE(RowColor(upRow), QColor(QStringLiteral("#006400")));
     form->UploadLimitSpinBox()->setValue(0);
 
