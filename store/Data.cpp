@@ -210,8 +210,10 @@ void Data::DispatchConnection(Item* x, Item* y, bool connect)
     Event<ConnectionInfo&>& ea = connect ? a->connected : a->disconnected;
     Event<ConnectionInfo&>& eb = connect ? b->connected : b->disconnected;
     Event<ConnectionInfo&>& es = connect ? connected : disconnected;
-    bool pairs = connect && !m_pairHandlers.empty();
-    bool paths = !m_pathEdges.empty();
+    bool pairs = connect && a->m_inPairHandler && b->m_inPairHandler
+        && std::any_of(m_pairHandlers.begin(), m_pairHandlers.end(),
+            [a, b](const PairHandler& h) { return (h.a == a && h.b == b) || (h.a == b && h.b == a); });
+    bool paths = a->m_inPath && b->m_inPath;
     if (ea.Empty() && eb.Empty() && es.Empty() && !pairs && !paths)
         return;
 
@@ -423,6 +425,8 @@ size_t Data::RemoveDisconnectedItems()
 void Data::AddConnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler)
 {
     m_pairHandlers.push_back({ a, b, HandlerRef<EventHandlerBase<ConnectionInfo&>>(handler) });
+    a->m_inPairHandler = true;
+    b->m_inPairHandler = true;
 }
 
 ItemSet i(const char* type, const Value& value)

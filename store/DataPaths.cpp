@@ -26,6 +26,8 @@ void Data::IndexPath(Watch* watch, PathNode* node)
         m_fixedItems[node->FixedItem()].push_back(watch);
     for (PathNode* child : node->Children()) {
         m_pathEdges[PairKey(node->GetType(), child->GetType())].push_back({ watch, child });
+        node->GetType()->m_inPath = true;
+        child->GetType()->m_inPath = true;
         IndexPath(watch, child);
     }
 }

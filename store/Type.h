@@ -84,6 +84,10 @@ private:
     bool m_null;
     bool m_autoCreate;
     bool m_owned = false;
+    // Whether a connection handler for a pair of types, or a watched path,
+    // names this type: connections between other types skip looking for them.
+    bool m_inPairHandler = false;
+    bool m_inPath = false;
     quint32 m_ordinal;
     ChunkedSet m_items;
     ValueIndex m_index;
