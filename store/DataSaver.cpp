@@ -41,14 +41,71 @@ DataLoadedEventHandler::~DataLoadedEventHandler()
         dataSaver->RemoveDataLoadedEventHandler(this);
 }
 
+// What a check of the whole file found: where each record's entries begin, so
+// that the merge reads them from the bytes again rather than from a copy.
 struct DataSaver::Parsed {
-    std::vector<Type*> types; // per item, null for a type this build lacks
+    struct Record {
+        bool items; // else connections
+        Type* type; // of items; null for a type this build lacks
+        qint64 at;
+        quint32 count;
+    };
+    std::vector<Record> records;
+    size_t items = 0;
+    size_t connections = 0;
+};
+
+namespace {
+// The items of one item record, read in one go.
+struct ItemBatch {
     // Views into the file's bytes, or into `joined` for values stored in pieces.
     std::vector<std::string_view> values;
     std::vector<quint8> flags;
     std::deque<std::string> joined;
-    std::vector<std::pair<quint32, quint32>> connections;
+    QByteArray scratch;
+
+    // Null, or what is wrong with the record.
+    const char* Read(MemStream& in, quint32 n)
+    {
+        values.clear();
+        flags.clear();
+        joined.clear();
+        for (quint32 k = 0; k < n; ++k) {
+            std::string_view value;
+            quint8 flag;
+            if (!in.ReadStringView(value, scratch) || !in.ReadUInt8(flag))
+                return "an item record is cut";
+            if (flag & kLongValueFlag) {
+                quint32 pieces;
+                if (!value.empty() || !in.ReadCount(pieces)
+                    || quint64(pieces) * kMaxStreamCount > DataSaver::kMaxSavedValue)
+                    return "a long value is malformed";
+                std::string& whole = joined.emplace_back();
+                for (quint32 p = 0; p < pieces; ++p) {
+                    QByteArray piece;
+                    if (!in.ReadByteArray(piece))
+                        return "a long value is cut";
+                    whole.append(piece.constData(), size_t(piece.size()));
+                }
+                value = whole;
+            } else if (!value.empty() && value.data() == scratch.constData()) {
+                // Bytes that were not in memory: the next read reuses scratch.
+                value = joined.emplace_back(value);
+            }
+            values.push_back(value);
+            flags.push_back(flag);
+        }
+        return nullptr;
+    }
 };
+
+std::pair<quint32, quint32> ConnectionAt(const char* record, size_t k)
+{
+    quint32 ab[2];
+    std::memcpy(ab, record + 8 * k, 8);
+    return { qFromLittleEndian(ab[0]), qFromLittleEndian(ab[1]) };
+}
+}
 
 DataSaver::DataSaver(Data* data)
     : m_data(data ? data : &d)
@@ -106,26 +163,13 @@ void DataSaver::Notify(bool noData)
 bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
 {
     MemStream in(bytes);
-    // The totals at the end size the lists at once; a file cannot hold more
-    // items or connections than it has bytes for, whatever its end claims.
-    if (bytes.size() >= 9 && bytes.at(bytes.size() - 9) == char(kEnd)) {
-        quint32 items, connections;
-        std::memcpy(&items, bytes.constData() + bytes.size() - 8, 4);
-        std::memcpy(&connections, bytes.constData() + bytes.size() - 4, 4);
-        const size_t room = size_t(bytes.size());
-        const size_t itemRoom = std::min<size_t>(qFromLittleEndian(items), room / 5);
-        parsed.types.reserve(itemRoom);
-        parsed.values.reserve(itemRoom);
-        parsed.flags.reserve(itemRoom);
-        parsed.connections.reserve(std::min<size_t>(qFromLittleEndian(connections), room / 8));
-    }
-    QByteArray scratch;
     char magic[8];
     quint32 version;
     if (!in.ReadBytes(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !in.ReadUInt32(version) || version != kVersion) {
         m_lastError = "not a data file of this program";
         return false;
     }
+    ItemBatch batch;
     for (;;) {
         quint8 kind;
         if (!in.ReadUInt8(kind)) {
@@ -134,8 +178,8 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
         }
         if (kind == kEnd) {
             quint32 items, connections;
-            if (!in.ReadUInt32(items) || !in.ReadUInt32(connections) || items != parsed.values.size()
-                || connections != parsed.connections.size() || in.Remaining() != 0) {
+            if (!in.ReadUInt32(items) || !in.ReadUInt32(connections) || items != parsed.items
+                || connections != parsed.connections || in.Remaining() != 0) {
                 m_lastError = "the totals at the end do not match";
                 return false;
             }
@@ -148,52 +192,29 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
                 m_lastError = "an item record is cut";
                 return false;
             }
-            Type* type = m_data->HasType(typeName);
-            for (quint32 k = 0; k < n; ++k) {
-                std::string_view value;
-                quint8 flags;
-                if (!in.ReadStringView(value, scratch) || !in.ReadUInt8(flags)) {
-                    m_lastError = "an item record is cut";
-                    return false;
-                }
-                if (flags & kLongValueFlag) {
-                    quint32 pieces;
-                    if (!value.empty() || !in.ReadCount(pieces) || quint64(pieces) * kMaxStreamCount > kMaxSavedValue) {
-                        m_lastError = "a long value is malformed";
-                        return false;
-                    }
-                    std::string& whole = parsed.joined.emplace_back();
-                    for (quint32 p = 0; p < pieces; ++p) {
-                        QByteArray piece;
-                        if (!in.ReadByteArray(piece)) {
-                            m_lastError = "a long value is cut";
-                            return false;
-                        }
-                        whole.append(piece.constData(), size_t(piece.size()));
-                    }
-                    value = whole;
-                } else if (!value.empty() && value.data() == scratch.constData()) {
-                    // Bytes that were not in memory: the next read reuses scratch.
-                    value = parsed.joined.emplace_back(value);
-                }
-                parsed.types.push_back(type);
-                parsed.values.push_back(value);
-                parsed.flags.push_back(flags);
+            parsed.records.push_back({ true, m_data->HasType(typeName), in.ReadPosition(), n });
+            if (const char* error = batch.Read(in, n)) {
+                m_lastError = error;
+                return false;
             }
+            parsed.items += n;
         } else if (kind == kConnections) {
             quint32 n;
-            if (!in.ReadCount(n)) {
+            if (!in.ReadCount(n) || in.Remaining() < 8 * qint64(n)) {
                 m_lastError = "a connection record is cut";
                 return false;
             }
+            const char* record = bytes.constData() + in.ReadPosition();
             for (quint32 k = 0; k < n; ++k) {
-                quint32 a, b;
-                if (!in.ReadUInt32(a) || !in.ReadUInt32(b) || a >= parsed.values.size() || b >= parsed.values.size()) {
+                const auto [a, b] = ConnectionAt(record, k);
+                if (a >= parsed.items || b >= parsed.items) {
                     m_lastError = "a connection names an item that does not exist";
                     return false;
                 }
-                parsed.connections.emplace_back(a, b);
             }
+            parsed.records.push_back({ false, nullptr, in.ReadPosition(), n });
+            in.SeekRead(in.ReadPosition() + 8 * qint64(n));
+            parsed.connections += n;
         } else {
             m_lastError = QString("unknown record kind %1").arg(kind);
             return false;
@@ -201,19 +222,19 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
     }
 }
 
-void DataSaver::Apply(const Parsed& parsed)
+void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
 {
     m_data->BeginBatch();
-    std::vector<Item*> items(parsed.values.size(), nullptr);
+    std::vector<Item*> items(parsed.items, nullptr);
     // The merge rule: a stored item takes the place of an item of its type
     // and value that the store held before the load (each such item once), so
     // stored connections replace what was written before (defaults); stored
     // items never merge with one another. Two stored items of equal value thus
     // stay two items, whatever the store held.
     std::vector<size_t> incoming(m_data->Types().size(), 0);
-    for (Type* type : parsed.types)
-        if (type)
-            ++incoming[type->Ordinal()];
+    for (const Parsed::Record& r : parsed.records)
+        if (r.items && r.type)
+            incoming[r.type->Ordinal()] += r.count;
     // The items held before the load, by value, for the types that had any.
     std::vector<std::unordered_multimap<std::string_view, Item*>> before(m_data->Types().size());
     for (Type* type : m_data->Types()) {
@@ -227,56 +248,75 @@ void DataSaver::Apply(const Parsed& parsed)
     }
     for (Type* type : m_data->Types())
         type->ReserveItems(incoming[type->Ordinal()]);
-    for (size_t k = 0, end; k < items.size(); k = end) {
-        // A run of items of one type; a run with nothing to merge with is made at once.
-        Type* type = parsed.types[k];
-        for (end = k + 1; end < items.size() && parsed.types[end] == type;)
-            ++end;
+    MemStream in(bytes);
+    ItemBatch batch;
+    size_t first = 0;
+    for (const Parsed::Record& r : parsed.records) {
+        if (!r.items)
+            continue;
+        Type* type = r.type;
+        Item** made = items.data() + first;
+        first += r.count;
         if (!type)
             continue;
+        // The whole file was read once already: this read cannot fail.
+        in.SeekRead(r.at);
+        batch.Read(in, r.count);
+        // A record with nothing to merge with is made at once.
         if (!type->IsNull() && before[type->Ordinal()].empty()) {
-            m_data->CreateItems(type, &parsed.values[k], end - k, &items[k]);
+            m_data->CreateItems(type, batch.values.data(), r.count, made);
             continue;
         }
-        for (size_t j = k; j < end; ++j) {
+        for (quint32 j = 0; j < r.count; ++j) {
             if (type->IsNull()) {
-                items[j] = (parsed.flags[j] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
+                made[j] = (batch.flags[j] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
                 continue;
             }
             auto& held = before[type->Ordinal()];
-            const auto found = held.empty() ? held.end() : held.find(parsed.values[j]);
+            const auto found = held.empty() ? held.end() : held.find(batch.values[j]);
             if (found != held.end()) {
-                items[j] = found->second;
+                made[j] = found->second;
                 held.erase(found);
             } else {
-                items[j] = m_data->CreateItem(type, parsed.values[j]);
+                made[j] = m_data->CreateItem(type, batch.values[j]);
             }
         }
     }
-    const auto& links = parsed.connections;
     // Each item's connection list gets its final size at once.
     {
         std::vector<quint32> degree(items.size(), 0);
-        for (const auto& [a, b] : links) {
-            ++degree[a];
-            ++degree[b];
+        for (const Parsed::Record& r : parsed.records) {
+            if (r.items)
+                continue;
+            const char* record = bytes.constData() + r.at;
+            for (size_t k = 0; k < r.count; ++k) {
+                const auto [a, b] = ConnectionAt(record, k);
+                ++degree[a];
+                ++degree[b];
+            }
         }
         for (size_t k = 0; k < items.size(); ++k)
             if (items[k] && degree[k] > 1 && items[k]->connections.Empty())
                 items[k]->connections.Reserve(std::min<quint32>(degree[k], ConnectionMap::kGroupThreshold + 1));
     }
-    for (size_t k = 0; k < links.size(); ++k) {
-        // The partners are scattered over memory: fetch a few ahead.
-        if (k + 16 < links.size())
-            __builtin_prefetch(items[links[k + 16].second]);
-        if (k + 8 < links.size()) {
-            if (Item* ahead = items[links[k + 8].second])
-                __builtin_prefetch(ahead->connections.RawEntries());
+    for (const Parsed::Record& r : parsed.records) {
+        if (r.items)
+            continue;
+        const char* record = bytes.constData() + r.at;
+        for (size_t k = 0; k < r.count; ++k) {
+            // The partners are scattered over memory: fetch a few ahead.
+            if (k + 16 < r.count)
+                __builtin_prefetch(items[ConnectionAt(record, k + 16).second]);
+            if (k + 8 < r.count) {
+                if (Item* ahead = items[ConnectionAt(record, k + 8).second])
+                    __builtin_prefetch(ahead->connections.RawEntries());
+            }
+            const auto [a, b] = ConnectionAt(record, k);
+            Item* x = items[a];
+            Item* y = items[b];
+            if (x && y && !x->removing && !y->removing && x->type->GetRelation(y->type))
+                m_data->Connect(x, y);
         }
-        Item* x = items[links[k].first];
-        Item* y = items[links[k].second];
-        if (x && y && !x->removing && !y->removing && x->type->GetRelation(y->type))
-            m_data->Connect(x, y);
     }
     m_data->EndBatch();
 }
@@ -286,7 +326,7 @@ bool DataSaver::Merge(const QByteArray& bytes)
     Parsed parsed;
     if (!Parse(bytes, parsed))
         return false;
-    Apply(parsed);
+    Apply(bytes, parsed);
     return true;
 }
 
@@ -331,8 +371,8 @@ void DataSaver::Load(const QString& path)
         Notify(true);
         throw DataLoadFailure();
     }
-    Apply(parsed);
-    Log(kArea, 1, QString("Loaded %1 items and %2 connections from %3.").arg(parsed.values.size()).arg(parsed.connections.size()).arg(path));
+    Apply(bytes, parsed);
+    Log(kArea, 1, QString("Loaded %1 items and %2 connections from %3.").arg(parsed.items).arg(parsed.connections).arg(path));
     Notify(false);
 }
 

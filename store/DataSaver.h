@@ -73,7 +73,7 @@ public:
 private:
     struct Parsed;
     bool Parse(const QByteArray& bytes, Parsed& parsed);
-    void Apply(const Parsed& parsed);
+    void Apply(const QByteArray& bytes, const Parsed& parsed);
     void Notify(bool noData);
     bool IsSaved(Type* type, const void* item) const;
 

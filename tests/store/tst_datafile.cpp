@@ -178,6 +178,8 @@ void TestDataFile::malformedFilesAreKeptAside_data()
     QTest::newRow("cut in an item") << 30 << QByteArray();
     QTest::newRow("no end record") << -2 << QByteArray();
     QTest::newRow("trailing bytes") << -3 << QByteArray("xx");
+    // The last connection (just before the end record) names item 1000 of 4.
+    QTest::newRow("connection past the items") << -4 << QByteArray("\xe8\x03\x00\x00", 4);
 }
 
 void TestDataFile::malformedFilesAreKeptAside()
@@ -198,6 +200,8 @@ void TestDataFile::malformedFilesAreKeptAside()
         bad.chop(9);
     else if (cut == -3)
         bad += patch;
+    else if (cut == -4)
+        bad.replace(bad.size() - 9 - 8, 4, patch);
     else
         bad.truncate(cut);
     WriteAll(Path(), bad);
