@@ -112,8 +112,11 @@ void PortForwarder::Shutdown()
     m_thread = nullptr;
 
     // Calls still queued return at once; the deletion runs after them, and
-    // the thread's loop ends behind it.
+    // the thread's loop ends behind it. Whether the worker is busy is read
+    // before the deletion is queued: once that has run, the thread may end
+    // and take the worker with it.
     worker->RequestStop();
+    const bool busy = worker->Busy();
     const bool queued = QMetaObject::invokeMethod(
         worker,
         [worker] {
@@ -128,7 +131,6 @@ void PortForwarder::Shutdown()
     // a silent gateway: neither holds the exit. The thread finishes on its
     // own (deleting the worker, see the constructor) and is left to the end
     // of the process; nothing here is touched by it any more.
-    const bool busy = worker->Busy();
     if (busy || !thread->wait(kShutdownWaitMs)) {
         Log(kArea, 1,
             busy ? QStringLiteral("Quitting without waiting for the UPnP search or mapping in progress")
