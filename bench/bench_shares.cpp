@@ -203,12 +203,15 @@ int main(int argc, char** argv)
     const qint64 walkStart = clock.nsecsElapsed();
     const double indexCpuStart = ThreadCpuSeconds();
     manager->Init();
-    qint64 longestWait = 0, last = walkStart, indexed = 0;
+    qint64 longestWait = 0, longestAt = 0, last = walkStart, indexed = 0;
     QTimer tick;
     tick.setInterval(1);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        longestWait = std::max(longestWait, now - last);
+        if (now - last > longestWait) {
+            longestWait = now - last;
+            longestAt = now;
+        }
         last = now;
         if (walkEnd && !manager->IsScanning() && !indexed) {
             indexed = now;
@@ -233,6 +236,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "processor time: scanner thread %.2f s, event loop thread %.2f s\n", walkCpu.load(), indexCpu);
     Print("shares.index", scale, (indexed - walkEnd) / 1e9, "s");
     Print("shares.index_longest_slice", scale, longestWait / 1e6, "ms");
+    std::fprintf(stderr, "the longest wait ended %.2f s after the walk began\n", (longestAt - walkStart) / 1e9);
     malloc_trim(0);
     Print("shares.bytes_per_file", "", double(HeapBytes() - heapBefore) / double(files), "B");
     std::fprintf(stderr, "%zu items, %zu files, %zu folders, %zu tokens\n", d.ItemCount(),

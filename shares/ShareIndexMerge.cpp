@@ -198,6 +198,7 @@ void SharedFoldersManager::MergeSlice()
     QElapsedTimer clock;
     clock.start();
     const bool merged = MergeFolders(clock);
+    LinkPending();
     const bool done = merged && m_merge->walkDone && SweepFolders(clock);
     if (!m_merge->mp3.isEmpty()) {
         QMetaObject::invokeMethod(
@@ -265,23 +266,20 @@ void SharedFoldersManager::OpenFolder()
         if (!m.previous.emplace(ItemPtr(file)[m_nameType].Text(), file).second)
             m.leftovers.push_back(file);
     });
-    m.links.clear();
+    std::vector<std::pair<Item*, Item*>>& links = PendingLinks();
     for (Item* token : FolderTokens(m.folderItem))
-        m.links.emplace_back(m.folderItem.Get(), token);
-    d.ConnectAll(m.links.data(), m.links.size());
+        links.emplace_back(m.folderItem.Get(), token);
     m.file = m.folder->second.begin();
     m.folderOpen = true;
 }
 
 bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
 {
-    // Files go in runs of kRun: each run's files are found or made first,
-    // then all their words are linked in one go, so that the store fetches
-    // the word items' lists of files ahead instead of waiting on each.
+    // Files go in runs of kRun between looks at the clock; their words are
+    // linked in batches that span folders (LinkPending).
     constexpr int kRun = 64;
     Merge& m = *m_merge;
     const FileScanner::FileMap::iterator end = m.folder->second.end();
-    std::vector<std::pair<Item*, Item*>>& links = m.links;
     while (m.file != end) {
         if (clock.elapsed() >= kSliceMs)
             return false;
@@ -289,8 +287,7 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
             m.file = end; // the folder item went away meanwhile
             break;
         }
-        links.clear();
-        d.BeginBatch();
+        std::vector<std::pair<Item*, Item*>>& links = PendingLinks();
         for (int n = 0; n < kRun && m.file != end && m.folderItem; ++n, ++m.file) {
             const QString& name = m.file->first;
             const qint64 size = m.file->second.size;
@@ -312,10 +309,36 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
                 m.mp3 << m.folder->first + u'/' + name;
             AddWalkWords(file.Get(), m.file->second, links);
         }
-        d.ConnectAll(links.data(), links.size());
-        d.EndBatch();
+        if (links.size() >= 4096)
+            LinkPending();
     }
     return true;
+}
+
+std::vector<std::pair<Item*, Item*>>& SharedFoldersManager::PendingLinks()
+{
+    // The items stay allocated until the links are made, even if removed
+    // meanwhile (then they are not linked).
+    Merge& m = *m_merge;
+    if (!m.linking) {
+        d.BeginBatch();
+        m.linking = true;
+    }
+    return m.links;
+}
+
+void SharedFoldersManager::LinkPending()
+{
+    // Files and folders are linked to their words in batches of thousands,
+    // so that the store fetches the words' lists ahead instead of waiting on
+    // each; every slice ends with its links made.
+    Merge& m = *m_merge;
+    if (!m.linking)
+        return;
+    d.ConnectAll(m.links.data(), m.links.size());
+    m.links.clear();
+    m.linking = false;
+    d.EndBatch();
 }
 
 void SharedFoldersManager::AddWalkWords(

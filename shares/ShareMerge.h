@@ -45,6 +45,7 @@ struct SharedFoldersManager::Merge {
     std::vector<std::pair<quint64, Item*>> fileWords; // one file's, by creation number
     bool wordsStale = false;
     std::vector<std::pair<Item*, Item*>> links; // (file or folder, word) to link in one go
+    bool linking = false; // links are pending, in a batch of the store
 
     // The last phase: the folder items as they were when it began.
     bool sweeping = false;

@@ -180,6 +180,8 @@ private:
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
     ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words);
+    std::vector<std::pair<Item*, Item*>>& PendingLinks();
+    void LinkPending();
     void AddWalkWords(
         Item* file, const FileScanner::ScannedFile& scanned, std::vector<std::pair<Item*, Item*>>& links);
     void KeepUnavailable(ItemPtr root, const std::set<QString>& paths);

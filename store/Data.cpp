@@ -172,11 +172,19 @@ void Data::ConnectAll(const std::pair<Item*, Item*>* pairs, size_t count)
         if (k >= count)
             return;
         const auto& [x, y] = pairs[k];
+        // An item of many pairs in a row (a file linked to its words) is
+        // fetched for the first.
+        const bool newX = k == 0 || pairs[k - 1].first != x;
         if (level == 0) {
-            __builtin_prefetch(&x->connections);
-            __builtin_prefetch(&y->connections);
+            // An item may straddle two cache lines.
+            if (newX) {
+                __builtin_prefetch(x);
+                __builtin_prefetch(reinterpret_cast<const char*>(x + 1) - 1);
+            }
+            __builtin_prefetch(y);
+            __builtin_prefetch(reinterpret_cast<const char*>(y + 1) - 1);
         } else {
-            if (level == 1)
+            if (level == 1 && newX)
                 x->connections.PrefetchInsert(y->type, 0);
             y->connections.PrefetchInsert(x->type, int(level - 1));
         }
