@@ -1,4 +1,5 @@
 #include "Data.h"
+#include "SmallBlocks.h"
 #include <algorithm>
 #include <cstring>
 
@@ -98,6 +99,29 @@ Item* Data::CreateItem(Type* type, std::string_view value)
     return item;
 }
 
+// The pooled blocks of the texts among values that do not fit in their items;
+// null for the others.
+static constexpr size_t kTextSlice = 1024;
+
+static void TextBlocks(const std::string_view* values, size_t count, void** blocks)
+{
+    size_t sizes[kTextSlice];
+    void* made[kTextSlice];
+    Q_ASSERT(count <= kTextSlice);
+    size_t n = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const size_t size = values[k].size();
+        if (size > ItemText::kInline && size <= SmallBlocks::kMaxPooled)
+            sizes[n++] = size;
+    }
+    SmallBlocks::AllocateMany(sizes, n, made);
+    n = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const size_t size = values[k].size();
+        blocks[k] = size > ItemText::kInline && size <= SmallBlocks::kMaxPooled ? made[n++] : nullptr;
+    }
+}
+
 void Data::CreateItems(Type* type, const std::string_view* values, size_t count, Item** out)
 {
     if (type->m_null || !type->itemAdded.Empty() || !itemAdded.Empty()) {
@@ -116,13 +140,19 @@ void Data::CreateItems(Type* type, const std::string_view* values, size_t count,
         hashes[k] = ValueIndex::Hash(values[k]);
         index.Prefetch(hashes[k]);
     }
+    // Texts too long to sit in their items get their blocks a slice at a
+    // time, under one lock of the block pools.
+    void* blocks[kTextSlice];
     for (size_t k = 0; k < count; ++k) {
+        if (k % kTextSlice == 0)
+            TextBlocks(values + k, std::min(kTextSlice, count - k), blocks);
         const quint64 hash = hashes[k % kAhead];
         if (k + kAhead < count) {
             hashes[k % kAhead] = ValueIndex::Hash(values[k + kAhead]);
             index.Prefetch(hashes[k % kAhead]);
         }
-        Item* item = m_pool.Create(type, m_nextSerial++, ItemText(values[k]));
+        void* block = blocks[k % kTextSlice];
+        Item* item = m_pool.Create(type, m_nextSerial++, block ? ItemText(values[k], block) : ItemText(values[k]));
         type->m_items.AppendNewest(item);
         if (!index.Insert(item, hash))
             type->m_duplicates[std::string(values[k])].push_back(item);

@@ -9,6 +9,11 @@ static_assert(sizeof(ItemText) == 16, "a value text is two words");
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the heap mark shares a word with the size");
 
 ItemText::ItemText(std::string_view text)
+    : ItemText(text, text.size() > kInline ? Block(text.size()) : nullptr)
+{
+}
+
+ItemText::ItemText(std::string_view text, void* block)
 {
     const size_t n = text.size();
     if (n <= kInline) {
@@ -18,13 +23,18 @@ ItemText::ItemText(std::string_view text)
         m_raw[kMarkByte] = static_cast<unsigned char>(n);
         return;
     }
-    if (n > kSizeBits)
-        throw std::length_error("item text too long");
-    char* buffer = static_cast<char*>(SmallBlocks::Allocate(n));
+    char* buffer = static_cast<char*>(block);
     std::memcpy(buffer, text.data(), n);
     const quint64 word = quint64(n) | (quint64(kHeap) << 56);
     std::memcpy(m_raw, &buffer, sizeof buffer);
     std::memcpy(m_raw + 8, &word, sizeof word);
+}
+
+void* ItemText::Block(size_t n)
+{
+    if (n > kSizeBits)
+        throw std::length_error("item text too long");
+    return SmallBlocks::Allocate(n);
 }
 
 ItemText& ItemText::operator=(const ItemText& other)

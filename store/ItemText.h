@@ -14,6 +14,9 @@ public:
 
     ItemText() noexcept { Reset(); }
     explicit ItemText(std::string_view text);
+    // A text longer than kInline held in block, a block of text.size() bytes
+    // from SmallBlocks that the text now owns; a shorter one ignores block.
+    ItemText(std::string_view text, void* block);
     explicit ItemText(const std::string& text)
         : ItemText(std::string_view(text))
     {
@@ -70,6 +73,7 @@ private:
         std::memcpy(&word, m_raw + 8, sizeof word);
         return size_t(word & kSizeBits);
     }
+    static void* Block(size_t n);
     void Reset() noexcept { std::memset(m_raw, 0, sizeof m_raw); }
     void Free() noexcept;
 

@@ -103,14 +103,11 @@ Slab* NewSlab(Pool& pool, size_t size)
     Link(pool, slab);
     return slab;
 }
-}
 
-void* SmallBlocks::Allocate(size_t bytes)
+// A pooled block, the lock held.
+void* Take(size_t bytes)
 {
-    if (!Pooled(bytes))
-        return CheckedMalloc(bytes);
     const size_t size = ClassOf(bytes) * kStep;
-    Locker lock;
     Pool& pool = g_pools[ClassOf(bytes)];
     Slab* slab = pool.room ? pool.room : NewSlab(pool, size);
     void* p;
@@ -125,6 +122,22 @@ void* SmallBlocks::Allocate(size_t bytes)
     if (!slab->free && size_t(SlabEnd(slab) - slab->bump) < size)
         Unlink(pool, slab); // full
     return p;
+}
+}
+
+void* SmallBlocks::Allocate(size_t bytes)
+{
+    if (!Pooled(bytes))
+        return CheckedMalloc(bytes);
+    Locker lock;
+    return Take(bytes);
+}
+
+void SmallBlocks::AllocateMany(const size_t* bytes, size_t count, void** out)
+{
+    Locker lock;
+    for (size_t k = 0; k < count; ++k)
+        out[k] = Pooled(bytes[k]) ? Take(bytes[k]) : CheckedMalloc(bytes[k]);
 }
 
 void* SmallBlocks::Resize(void* block, size_t oldBytes, size_t newBytes)

@@ -14,6 +14,9 @@ namespace SmallBlocks {
 constexpr size_t kMaxPooled = 256;
 
 void* Allocate(size_t bytes);
+// Blocks for many values made in a row, under one lock: out[k] gets a block
+// of bytes[k] bytes, as Allocate(bytes[k]) would give it.
+void AllocateMany(const size_t* bytes, size_t count, void** out);
 // A block of newBytes holding the first min(oldBytes, newBytes) bytes.
 void* Resize(void* block, size_t oldBytes, size_t newBytes);
 void Release(void* block, size_t bytes);

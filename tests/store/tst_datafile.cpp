@@ -257,6 +257,9 @@ void TestDataFile::failedSaveLeavesOldFileWhole()
     QVERIFY(!s.saver.LastError().isEmpty());
 }
 
+// Names of every length from short to past the pooled blocks', in one run.
+static std::string SpanName(int k) { return std::string(size_t(k % 300), char('a' + k % 26)) + std::to_string(k); }
+
 void TestDataFile::bigTypesAndHubsSpanRecords()
 {
     const int n = 140000; // more than one record's worth
@@ -264,14 +267,22 @@ void TestDataFile::bigTypesAndHubsSpanRecords()
         Schema s;
         ItemPtr hub = s.group->GetItem("everyone");
         for (int k = 0; k < n; ++k)
-            s.user->GetItem(k) += hub;
+            s.user->GetItem(SpanName(k)) += hub;
         s.saver.Save(Path());
     }
     Schema t;
     t.saver.Load(Path());
     QCOMPARE(t.user->Count(), size_t(n));
     QCOMPARE(t.group->HasItem("everyone").CountItems("user"), size_t(n));
-    QVERIFY(t.user->HasItem(n - 1).IsConnected("user_list_group"));
+    for (int k = 0; k < n; ++k)
+        QVERIFY2(t.user->HasItem(SpanName(k)).IsConnected("user_list_group"), SpanName(k).c_str());
+    // The loaded names' storage is given back and taken again as any other.
+    for (int k = 0; k < n; k += 2)
+        t.user->HasItem(SpanName(k)).Remove();
+    for (int k = 0; k < n; k += 2)
+        t.user->GetItem(SpanName(k) + "x");
+    for (int k = 0; k < n; ++k)
+        QVERIFY(t.user->HasItem(k % 2 ? SpanName(k) : SpanName(k) + "x"));
 }
 
 void TestDataFile::longValuesAreSavedWhole()
