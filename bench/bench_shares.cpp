@@ -33,6 +33,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -146,9 +148,34 @@ Tree MakeTree(const QString& base, long files)
 }
 }
 
+// Times each event the loop delivers, so that a long wait can be told apart
+// by what kept the loop: the longest delivery and its receiver are kept.
+class TimedApplication : public QCoreApplication {
+public:
+    using QCoreApplication::QCoreApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        // Only the event loop's own thread is timed.
+        if (QThread::currentThread() != thread())
+            return QCoreApplication::notify(receiver, event);
+        QElapsedTimer one;
+        one.start();
+        const QEvent::Type type = event->type();
+        const bool result = QCoreApplication::notify(receiver, event);
+        const qint64 took = one.nsecsElapsed();
+        if (took > longest) {
+            longest = took;
+            where = std::string(receiver->metaObject()->className()) + " event " + std::to_string(int(type));
+        }
+        return result;
+    }
+    qint64 longest = 0;
+    std::string where;
+};
+
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     // Output piped into a reader that stops early must not kill the run
     // before it removes its tree.
     std::signal(SIGPIPE, SIG_IGN);
@@ -220,6 +247,8 @@ int main(int argc, char** argv)
     });
     tick.start();
     app.exec();
+    // What the merge left to free is freed on a worker.
+    QThreadPool::globalInstance()->waitForDone();
     const double indexCpu = ThreadCpuSeconds() - indexCpuStart;
     // A tree cut short (a memory file system out of inodes) would give
     // figures for fewer files than asked.
@@ -236,7 +265,9 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "processor time: scanner thread %.2f s, event loop thread %.2f s\n", walkCpu.load(), indexCpu);
     Print("shares.index", scale, (indexed - walkEnd) / 1e9, "s");
     Print("shares.index_longest_slice", scale, longestWait / 1e6, "ms");
-    std::fprintf(stderr, "the longest wait ended %.2f s after the walk began\n", (longestAt - walkStart) / 1e9);
+    std::fprintf(stderr, "the longest wait ended %.2f s after the walk began (the walk ended at %.2f s); the "
+                         "longest event: %.1f ms, %s\n",
+        (longestAt - walkStart) / 1e9, (walkEnd - walkStart) / 1e9, app.longest / 1e6, app.where.c_str());
     malloc_trim(0);
     Print("shares.bytes_per_file", "", double(HeapBytes() - heapBefore) / double(files), "B");
     std::fprintf(stderr, "%zu items, %zu files, %zu folders, %zu tokens\n", d.ItemCount(),

@@ -20,6 +20,7 @@
 #include "ShareMerge.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <iterator>
@@ -185,7 +186,7 @@ void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>
             if (!IsUnderPath(value, path))
                 continue;
             if (m_merge->kind == WalkKind::Startup)
-                m_merge->seen.insert(folder.Get());
+                m_merge->seen.push_back(folder.Get()->serial);
             else
                 m_merge->reached.emplace(root.Get(), folder.Get());
             break;
@@ -257,7 +258,7 @@ void SharedFoldersManager::OpenFolder()
     m.folderItem = m_folderType->GetItem(Value(m.folder->first));
     m.rootItem += m.folderItem;
     if (m.kind == WalkKind::Startup)
-        m.seen.insert(m.folderItem.Get());
+        m.seen.push_back(m.folderItem.Get()->serial);
     else if (m.kind == WalkKind::Rescan)
         m.reached.emplace(m.rootItem.Get(), m.folderItem.Get());
     m.previous.clear();
@@ -430,6 +431,7 @@ bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
         for (ChunkedSet::Position p; m_folderType->Items().Valid(p); m_folderType->Items().Advance(p))
             m.sweep.push_back(m_folderType->Items().At(p));
         m.walked.insert(m.roots.begin(), m.roots.end());
+        std::sort(m.seen.begin(), m.seen.end());
     }
     for (; m.sweepAt < m.sweep.size(); ++m.sweepAt) {
         if (m.sweepAt % 256 == 255 && clock.elapsed() >= kSliceMs)
@@ -439,7 +441,7 @@ bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
             continue; // removed meanwhile
         bool gone;
         if (m.kind == WalkKind::Startup) {
-            gone = !m.seen.count(folder.Get());
+            gone = !std::binary_search(m.seen.begin(), m.seen.end(), folder.Get()->serial);
             for (ItemPtr root : folder.GetItems(m_sharedFolderType))
                 gone = gone && m.walked.count(root.AsString());
         } else {
@@ -492,7 +494,14 @@ void SharedFoldersManager::FinishMerge()
     // sweep; nothing reaches a file through them meanwhile.
     const WalkKind kind = m_merge->kind;
     const QStringList roots = m_merge->roots;
-    m_merge.reset();
+    // What is left of a big merge (the walk's words, the folders seen, the
+    // sweep's list) takes tens of milliseconds to free, so a worker frees
+    // it. It holds no handle that the store tracks and nothing reads it
+    // again.
+    Merge* done = m_merge.release();
+    done->rootItem = ItemPtr();
+    done->folderItem = ItemPtr();
+    QThreadPool::globalInstance()->start([done] { delete done; });
     InvalidateShareLists();
     Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned end"));
     ReportAddedFolders(roots);
@@ -518,7 +527,6 @@ void SharedFoldersManager::OnIndexItemRemoved(ItemPtr item)
             m.previous.erase(found);
         std::erase(m.leftovers, item.Get());
     } else if (item.GetType() == m_folderType) {
-        m.seen.erase(item.Get());
         if (m.sweeping && !m.ownRemoval) {
             // Our own removals clear their entry first; look only for others.
             auto entry = std::find(m.sweep.begin() + qsizetype(m.sweepAt), m.sweep.end(), item.Get());

@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 struct SharedFoldersManager::Merge {
@@ -33,7 +32,10 @@ struct SharedFoldersManager::Merge {
     // the folder is done has left the disk.
     std::unordered_map<std::string, Item*> previous;
     std::vector<Item*> leftovers; // a second item with a name already seen
-    std::unordered_set<Item*> seen; // folders the start-up walk saw
+    // The creation numbers of the folders the start-up walk saw (sorted when
+    // the sweep begins); a list, since a set of a hundred thousand folders
+    // rehashes in one go for tens of milliseconds.
+    std::vector<quint64> seen;
     // A rescan's (shared folder, folder) links that the walk reached or that
     // lie in a part it could not read: the links to keep.
     std::set<std::pair<Item*, Item*>> reached;
