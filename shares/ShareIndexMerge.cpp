@@ -14,7 +14,7 @@
 // disk) keeps its items and is counted neither way. Files are matched by their exact name within their
 // folder, so two files whose names differ only in letter case stay two files.
 //
-// Each slice frees the part of the walk's result that it has merged, and MP3
+// Each part of the walk is freed on a worker once merged, and MP3
 // files are handed to the scanner thread in one request per slice, so no
 // single step of a million-file merge holds the event loop.
 #include "ShareMerge.h"
@@ -33,6 +33,14 @@ bool IsUnderPath(const QString& folder, const QString& path)
 {
     return folder == path
         || (folder.startsWith(path) && (path.endsWith(u'/') || folder.at(path.size()) == u'/'));
+}
+
+// Frees on a worker what a merge is done with: letting a million names and
+// folders go one by one cost the GUI thread a share of its merge time.
+template <class T> void FreeOnWorker(T&& gone)
+{
+    auto* held = new std::decay_t<T>(std::move(gone));
+    QThreadPool::globalInstance()->start([held] { delete held; });
 }
 
 bool IsMp3Name(const QString& name)
@@ -225,12 +233,14 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
             if (!MergeFiles(clock))
                 return false;
             CloseFolder();
-            m.folder = m.root->second.erase(m.folder);
+            ++m.folder;
         }
         if (!m.rootOpen) {
             if (m.root == m.walk.folders.end()) {
                 if (m.parts.empty())
                     return true;
+                // A part is freed whole once merged.
+                FreeOnWorker(std::move(m.walk));
                 m.walk = std::move(m.parts.front());
                 m.parts.pop_front();
                 m.root = m.walk.folders.begin();
@@ -243,7 +253,7 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
         }
         if (!m.rootItem || m.folder == m.root->second.end()) {
             m.rootOpen = false;
-            m.root = m.walk.folders.erase(m.root);
+            ++m.root;
             continue;
         }
         OpenFolder();
@@ -498,10 +508,10 @@ void SharedFoldersManager::FinishMerge()
     // sweep's list) takes tens of milliseconds to free, so a worker frees
     // it. It holds no handle that the store tracks and nothing reads it
     // again.
-    Merge* done = m_merge.release();
-    done->rootItem = ItemPtr();
-    done->folderItem = ItemPtr();
-    QThreadPool::globalInstance()->start([done] { delete done; });
+    m_merge->rootItem = ItemPtr();
+    m_merge->folderItem = ItemPtr();
+    FreeOnWorker(std::move(*m_merge));
+    m_merge.reset();
     InvalidateShareLists();
     Log(QStringLiteral("Profiling"), 1, QStringLiteral("OnFoldersRescanned end"));
     ReportAddedFolders(roots);
