@@ -6,6 +6,7 @@
 #include "store/Settings.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 
 PortForwarder* portForwarder = nullptr;
@@ -116,7 +117,15 @@ void PortForwarder::Shutdown()
     // before the deletion is queued: once that has run, the thread may end
     // and take the worker with it.
     worker->RequestStop();
-    const bool busy = worker->Busy();
+    // A call that has just made its last report is idle a moment later: give
+    // it that moment, so the mappings it made are still removed.
+    QElapsedTimer settling;
+    settling.start();
+    bool busy = worker->Busy();
+    while (busy && settling.elapsed() < kSettleMs) {
+        QThread::msleep(5);
+        busy = worker->Busy();
+    }
     const bool queued = QMetaObject::invokeMethod(
         worker,
         [worker] {

@@ -34,6 +34,9 @@ public:
     // How long shutdown may hold the GUI thread for the mappings' deletion
     // (a gateway answers each in milliseconds; the leases end on their own).
     static constexpr int kShutdownWaitMs = 2000;
+    // How long shutdown gives a discovery or mapping in progress to end
+    // before leaving it to finish on its own.
+    static constexpr int kSettleMs = 200;
 
     // Asks the worker to discover the gateway and map both listening ports.
     // Returns whether the call was queued (false while "use_upnp" is not
