@@ -124,9 +124,18 @@ static void TextBlocks(const std::string_view* values, size_t count, void** bloc
 
 void Data::CreateItems(Type* type, const std::string_view* values, size_t count, Item** out)
 {
-    if (type->m_null || !type->itemAdded.Empty() || !itemAdded.Empty()) {
+    if (!type->itemAdded.Empty() || !itemAdded.Empty()) {
         for (size_t k = 0; k < count; ++k)
             out[k] = CreateItem(type, type->m_null ? std::string_view() : values[k]);
+        return;
+    }
+    if (type->m_null) {
+        for (size_t k = 0; k < count; ++k) {
+            Item* item = m_pool.Create(type, m_nextSerial++, ItemText());
+            type->m_items.AppendNewest(item);
+            out[k] = item;
+        }
+        m_itemCount += count;
         return;
     }
     // Nobody hears of the items: they go in one pass, and the value index

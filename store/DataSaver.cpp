@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "MemStream.h"
 #include "Stream.h"
+#include "VectorState.h"
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -162,6 +163,7 @@ void DataSaver::Notify(bool noData)
 
 bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
 {
+    ClearUpperVectorState();
     MemStream in(bytes);
     char magic[8];
     quint32 version;
@@ -224,6 +226,7 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
 
 void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
 {
+    ClearUpperVectorState();
     m_data->BeginBatch();
     std::vector<Item*> items(parsed.items, nullptr);
     // The merge rule: a stored item takes the place of an item of its type
@@ -262,16 +265,27 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
         // The whole file was read once already: this read cannot fail.
         in.SeekRead(r.at);
         batch.Read(in, r.count);
-        // A record with nothing to merge with is made at once.
-        if (!type->IsNull() && before[type->Ordinal()].empty()) {
+        // A record with nothing to merge with is made at once; of a null
+        // type, in runs between the mentions of the type's global null item.
+        if (type->IsNull()) {
+            for (quint32 j = 0; j < r.count;) {
+                if (batch.flags[j] & kGlobalNullFlag) {
+                    made[j++] = type->GetGlobalNullItem().Get();
+                    continue;
+                }
+                quint32 end = j;
+                while (end < r.count && !(batch.flags[end] & kGlobalNullFlag))
+                    ++end;
+                m_data->CreateItems(type, batch.values.data() + j, end - j, made + j);
+                j = end;
+            }
+            continue;
+        }
+        if (before[type->Ordinal()].empty()) {
             m_data->CreateItems(type, batch.values.data(), r.count, made);
             continue;
         }
         for (quint32 j = 0; j < r.count; ++j) {
-            if (type->IsNull()) {
-                made[j] = (batch.flags[j] & kGlobalNullFlag) ? type->GetGlobalNullItem().Get() : type->NewItem().Get();
-                continue;
-            }
             auto& held = before[type->Ordinal()];
             const auto found = held.empty() ? held.end() : held.find(batch.values[j]);
             if (found != held.end()) {

@@ -108,6 +108,10 @@ void TestDataFile::savesWhatWasAskedAndNothingElse()
         s.user->GetItem("stranger"); // in no list: not saved
         s.global->GetItem("upload_slots") += s.value->GetItem("3");
         s.value->GetItem("orphan");
+        // Null items before and after the flag item, in one record.
+        ItemPtr carol = s.user->GetItem("carol");
+        carol.NewItem("in_user_list");
+        carol += s.pass->NewItem();
         ann += s.pass->GetGlobalNullItem();
         bob += s.pass->NewItem();
         s.saver.Save(Path());
@@ -128,7 +132,10 @@ void TestDataFile::savesWhatWasAskedAndNothingElse()
     QVERIFY(t.user->HasItem("ann").IsConnected(t.pass->GetGlobalNullItem()));
     QVERIFY(t.user->HasItem(QString::fromUtf8("bøb")).IsConnected("pass"));
     QVERIFY(!t.user->HasItem(QString::fromUtf8("bøb")).IsConnected(t.pass->GetGlobalNullItem()));
-    QCOMPARE(t.pass->Count(), size_t(2));
+    QVERIFY(t.user->HasItem("carol").IsConnected("pass"));
+    QVERIFY(!t.user->HasItem("carol").IsConnected(t.pass->GetGlobalNullItem()));
+    QVERIFY(t.user->HasItem("carol")["pass"] != t.user->HasItem(QString::fromUtf8("bøb"))["pass"]);
+    QCOMPARE(t.pass->Count(), size_t(3));
 }
 
 void TestDataFile::loadMergesIntoDefaultsWithEvents()
