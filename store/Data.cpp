@@ -130,11 +130,7 @@ void Data::CreateItems(Type* type, const std::string_view* values, size_t count,
         return;
     }
     if (type->m_null) {
-        for (size_t k = 0; k < count; ++k) {
-            Item* item = m_pool.Create(type, m_nextSerial++, ItemText());
-            type->m_items.AppendNewest(item);
-            out[k] = item;
-        }
+        MakeNullItems(m_pool, type, TakeSerials(count), count, out);
         m_itemCount += count;
         return;
     }
@@ -168,6 +164,28 @@ void Data::CreateItems(Type* type, const std::string_view* values, size_t count,
         ++m_itemCount;
         out[k] = item;
     }
+}
+
+quint64 Data::TakeSerials(size_t count)
+{
+    const quint64 first = m_nextSerial;
+    m_nextSerial += count;
+    return first;
+}
+
+void Data::MakeNullItems(ItemPool<Item>& pool, Type* type, quint64 firstSerial, size_t count, Item** out)
+{
+    for (size_t k = 0; k < count; ++k) {
+        Item* item = pool.Create(type, firstSerial + k, ItemText());
+        type->m_items.AppendNewest(item);
+        out[k] = item;
+    }
+}
+
+void Data::AdoptItems(ItemPool<Item>& pool, size_t count)
+{
+    m_pool.Adopt(pool);
+    m_itemCount += count;
 }
 
 bool Data::Connect(Item* x, Item* y)

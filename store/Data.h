@@ -92,6 +92,13 @@ public:
     // Creates items of a type with these values, as CreateItem does one by one,
     // into out (the loader's bulk path).
     void CreateItems(Type* type, const std::string_view* values, size_t count, Item** out);
+    // The loader makes the items of a null type that nobody listens to on
+    // another thread, while this one makes the rest: their creation numbers
+    // are taken here in turn, the items made there in a pool of their own (no
+    // other use of the type meanwhile), and the store takes that pool over.
+    quint64 TakeSerials(size_t count);
+    static void MakeNullItems(ItemPool<Item>& pool, Type* type, quint64 firstSerial, size_t count, Item** out);
+    void AdoptItems(ItemPool<Item>& pool, size_t count);
     bool Connect(Item* x, Item* y);
     // Connects each pair in turn as Connect does, with the same events; the
     // partners' connection maps are fetched from memory some pairs ahead, so

@@ -1,5 +1,6 @@
 #include "DataSaver.h"
 #include "Data.h"
+#include "ItemPool.h"
 #include "Log.h"
 #include "MemStream.h"
 #include "Stream.h"
@@ -12,8 +13,11 @@
 #include <QtEndian>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -50,6 +54,7 @@ struct DataSaver::Parsed {
         Type* type; // of items; null for a type this build lacks
         qint64 at;
         quint32 count;
+        bool globalNull = false; // holds the type's global null item
     };
     std::vector<Record> records;
     size_t items = 0;
@@ -99,6 +104,81 @@ struct ItemBatch {
         return nullptr;
     }
 };
+
+// Makes the items of null types on a thread of its own, in the order given,
+// while the loader makes the others.
+class NullItemMaker {
+public:
+    explicit NullItemMaker(Data* data)
+        : m_data(data)
+    {
+    }
+    NullItemMaker(const NullItemMaker&) = delete;
+    NullItemMaker& operator=(const NullItemMaker&) = delete;
+    ~NullItemMaker() { Finish(); }
+
+    void Add(Type* type, quint64 firstSerial, size_t count, Item** out)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back({ type, firstSerial, count, out });
+        }
+        m_count += count;
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { Run(); });
+        else
+            m_wake.notify_one();
+    }
+    // Waits for every item, and hands them to the store.
+    void Finish()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_closed = true;
+            }
+            m_wake.notify_one();
+            m_thread.join();
+        }
+        m_data->AdoptItems(m_pool, std::exchange(m_count, 0));
+    }
+
+private:
+    struct Job {
+        Type* type;
+        quint64 firstSerial;
+        size_t count;
+        Item** out;
+    };
+    void Run()
+    {
+        ClearUpperVectorState();
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_jobs.empty() || m_closed; });
+                if (m_jobs.empty())
+                    return;
+                job = m_jobs.front();
+                m_jobs.pop_front();
+            }
+            Data::MakeNullItems(m_pool, job.type, job.firstSerial, job.count, job.out);
+        }
+    }
+
+    Data* m_data;
+    ItemPool<Item> m_pool;
+    std::deque<Job> m_jobs;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_thread;
+    bool m_closed = false;
+    size_t m_count = 0;
+};
+
+// Fewer items than this are not worth a thread.
+constexpr size_t kNullItemsElsewhere = 16384;
 
 std::pair<quint32, quint32> ConnectionAt(const char* record, size_t k)
 {
@@ -199,6 +279,8 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
                 m_lastError = error;
                 return false;
             }
+            parsed.records.back().globalNull = std::any_of(
+                batch.flags.begin(), batch.flags.end(), [](quint8 flag) { return flag & kGlobalNullFlag; });
             parsed.items += n;
         } else if (kind == kConnections) {
             quint32 n;
@@ -251,6 +333,17 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
     }
     for (Type* type : m_data->Types())
         type->ReserveItems(incoming[type->Ordinal()]);
+    // The many items of a null type that nobody hears of (a big share's files)
+    // are made on another thread meanwhile, with the creation numbers a load
+    // in turn would give them; not a type whose global null item is stored.
+    std::vector<char> elsewhere(m_data->Types().size(), 0);
+    for (Type* type : m_data->Types())
+        elsewhere[type->Ordinal()] = type->IsNull() && type->itemAdded.Empty() && m_data->itemAdded.Empty()
+            && incoming[type->Ordinal()] >= kNullItemsElsewhere;
+    for (const Parsed::Record& r : parsed.records)
+        if (r.items && r.type && r.globalNull)
+            elsewhere[r.type->Ordinal()] = 0;
+    NullItemMaker maker(m_data);
     MemStream in(bytes);
     ItemBatch batch;
     size_t first = 0;
@@ -262,6 +355,10 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
         first += r.count;
         if (!type)
             continue;
+        if (elsewhere[type->Ordinal()]) {
+            maker.Add(type, m_data->TakeSerials(r.count), r.count, made);
+            continue;
+        }
         // The whole file was read once already: this read cannot fail.
         in.SeekRead(r.at);
         batch.Read(in, r.count);
@@ -296,6 +393,7 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
             }
         }
     }
+    maker.Finish();
     // Each item's connection list gets its final size at once.
     {
         std::vector<quint32> degree(items.size(), 0);

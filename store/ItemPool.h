@@ -3,6 +3,7 @@
 // million items is a million pointer bumps rather than a million allocations,
 // and items made together sit together in memory.
 #include <QtGlobal>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <utility>
@@ -32,6 +33,34 @@ public:
             place = &m_blocks.back()[m_used++];
         }
         return new (place) T { std::forward<Args>(args)... };
+    }
+
+    // Takes over the objects of another pool (made on another thread) and its
+    // room; the other pool is left empty.
+    void Adopt(ItemPool& other)
+    {
+        if (other.m_blocks.empty())
+            return;
+        const bool hadNone = m_blocks.empty();
+        // Our last block stays last, so its fill count stays ours; the other
+        // pool's unused slots join the free list.
+        Slot* last = other.m_blocks.back().get();
+        for (size_t k = other.m_used; k < kBlock; ++k) {
+            last[k].next = m_free;
+            m_free = &last[k];
+        }
+        while (other.m_free) {
+            Slot* slot = other.m_free;
+            other.m_free = slot->next;
+            slot->next = m_free;
+            m_free = slot;
+        }
+        m_blocks.insert(m_blocks.begin(), std::make_move_iterator(other.m_blocks.begin()),
+            std::make_move_iterator(other.m_blocks.end()));
+        if (hadNone)
+            m_used = kBlock; // the last block is the other's: a new object starts a block
+        other.m_blocks.clear();
+        other.m_used = 0;
     }
 
     void Destroy(T* object)

@@ -273,23 +273,50 @@ void TestDataFile::bigTypesAndHubsSpanRecords()
     {
         Schema s;
         ItemPtr hub = s.group->GetItem("everyone");
-        for (int k = 0; k < n; ++k)
-            s.user->GetItem(SpanName(k)) += hub;
+        for (int k = 0; k < n; ++k) {
+            ItemPtr user = s.user->GetItem(SpanName(k));
+            user += hub;
+            user += s.pass->NewItem(); // null items, made beside the rest
+        }
         s.saver.Save(Path());
     }
     Schema t;
     t.saver.Load(Path());
     QCOMPARE(t.user->Count(), size_t(n));
+    QCOMPARE(t.pass->Count(), size_t(n));
+    QCOMPARE(t.data.ItemCount(), size_t(2 * n + 1));
     QCOMPARE(t.group->HasItem("everyone").CountItems("user"), size_t(n));
-    for (int k = 0; k < n; ++k)
-        QVERIFY2(t.user->HasItem(SpanName(k)).IsConnected("user_list_group"), SpanName(k).c_str());
-    // The loaded names' storage is given back and taken again as any other.
+    // Items made right after the load take room beside the loaded ones.
+    for (int k = 0; k < 10000; ++k)
+        t.user->GetItem("new " + std::to_string(k)) += t.pass->NewItem();
+    for (int k = 0; k < 10000; ++k) {
+        ItemPtr user = t.user->HasItem("new " + std::to_string(k));
+        QVERIFY(user.GetType() == t.user && user["pass"] && user["pass"].CountItems("user") == 1);
+    }
+    quint64 previous = 0;
+    for (int k = 0; k < n; ++k) {
+        ItemPtr user = t.user->HasItem(SpanName(k));
+        QVERIFY2(user.IsConnected("user_list_group"), SpanName(k).c_str());
+        // Each its own null item, in the order they were made.
+        ItemPtr pass = user["pass"];
+        QVERIFY(pass && pass.CountItems("user") == 1);
+        QVERIFY(pass.Serial() > previous && pass.Serial() != user.Serial());
+        previous = pass.Serial();
+    }
+    // The loaded items' storage is given back and taken again as any other.
+    for (int k = 0; k < n; k += 2) {
+        ItemPtr user = t.user->HasItem(SpanName(k));
+        user["pass"].Remove();
+        user.Remove();
+    }
     for (int k = 0; k < n; k += 2)
-        t.user->HasItem(SpanName(k)).Remove();
-    for (int k = 0; k < n; k += 2)
-        t.user->GetItem(SpanName(k) + "x");
-    for (int k = 0; k < n; ++k)
-        QVERIFY(t.user->HasItem(k % 2 ? SpanName(k) : SpanName(k) + "x"));
+        t.user->GetItem(SpanName(k) + "x") += t.pass->NewItem();
+    for (int k = 0; k < n; ++k) {
+        ItemPtr user = t.user->HasItem(k % 2 ? SpanName(k) : SpanName(k) + "x");
+        QVERIFY(user);
+        QVERIFY(user["pass"] && user["pass"].CountItems("user") == 1);
+    }
+    QCOMPARE(t.pass->Count(), size_t(n + 10000));
 }
 
 void TestDataFile::longValuesAreSavedWhole()
