@@ -1,4 +1,5 @@
 #include "FileScanner.h"
+#include "store/VectorState.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -90,6 +91,9 @@ void FileScanner::RescanFolders(QStringList roots)
 
 void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
 {
+    // The queued call that started the walk may have left the wide
+    // registers' upper halves in use, which slows every copy of the walk.
+    ClearUpperVectorState();
     m_words.Clear();
     m_filesInPart = 0;
     std::set<QString> visited;

@@ -20,6 +20,7 @@
 #include "ShareMerge.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/VectorState.h"
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
@@ -204,6 +205,10 @@ void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>
 
 void SharedFoldersManager::MergeSlice()
 {
+    // Whatever ran on this thread since the last slice may have left the
+    // wide registers' upper halves in use (Qt's string hashing does), which
+    // slows the merge's copies and compares.
+    ClearUpperVectorState();
     QElapsedTimer clock;
     clock.start();
     const bool merged = MergeFolders(clock);
