@@ -44,6 +44,23 @@ template <class T> void FreeOnWorker(T&& gone)
     QThreadPool::globalInstance()->start([held] { delete held; });
 }
 
+// The text in UTF-8, into a string whose room is reused: plain ASCII (most
+// names) without a converted copy on the heap.
+void AssignUtf8(std::string& out, const QString& text)
+{
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+    const size_t size = size_t(text.size());
+    out.resize(size);
+    for (size_t k = 0; k < size; ++k) {
+        if (units[k] >= 0x80) {
+            const QByteArray utf8 = text.toUtf8();
+            out.assign(utf8.constData(), size_t(utf8.size()));
+            return;
+        }
+        out[k] = char(units[k]);
+    }
+}
+
 bool IsMp3Name(const QString& name)
 {
     return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
@@ -296,6 +313,7 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
     constexpr int kRun = 64;
     Merge& m = *m_merge;
     const FileScanner::FileMap::iterator end = m.folder->second.end();
+    m.runNames.resize(kRun);
     while (m.file != end) {
         if (clock.elapsed() >= kSliceMs)
             return false;
@@ -304,12 +322,24 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
             break;
         }
         std::vector<std::pair<Item*, Item*>>& links = PendingLinks();
-        for (int n = 0; n < kRun && m.file != end && m.folderItem; ++n, ++m.file) {
+        // The run's names first, so that where the store keeps each name is
+        // fetched from memory a few files before it is looked up.
+        constexpr int kAhead = 8;
+        int count = 0;
+        for (auto it = m.file; count < kRun && it != end; ++it, ++count) {
+            RunName& run = m.runNames[size_t(count)];
+            AssignUtf8(run.key, it->first);
+            run.hash = Type::ValueHash(run.key);
+            if (count < kAhead)
+                m_nameType->PrefetchValue(run.hash);
+        }
+        for (int n = 0; n < count && m.folderItem; ++n, ++m.file) {
+            if (n + kAhead < count)
+                m_nameType->PrefetchValue(m.runNames[size_t(n + kAhead)].hash);
             const QString& name = m.file->first;
             const qint64 size = m.file->second.size;
-            const QByteArray utf8 = name.toUtf8();
-            std::string key(utf8.constData(), size_t(utf8.size()));
-            const auto found = m.previous.find(key);
+            const RunName& run = m.runNames[size_t(n)];
+            const auto found = m.previous.find(run.key);
             ItemPtr file;
             if (found != m.previous.end()) {
                 file = found->second;
@@ -317,7 +347,7 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
                 if (file[m_sizeType].AsInt64() != size)
                     file += m_sizeType->GetItem(Value(size));
             } else {
-                file = NewSharedFile(m.folderItem, std::move(key), size, m.file->second.wordCount);
+                file = NewSharedFile(m.folderItem, run, size, m.file->second.wordCount);
                 if (m.kind != WalkKind::Startup)
                     ++m_addedCount;
             }
@@ -393,13 +423,13 @@ void SharedFoldersManager::AddWalkWords(
         links.emplace_back(file, token);
 }
 
-ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words)
+ItemPtr SharedFoldersManager::NewSharedFile(ItemPtr folder, const RunName& name, qint64 size, quint32 words)
 {
     ItemPtr file = m_fileType->NewItem();
     // Its folder, name, size and words, in one allocation.
     file.Get()->connections.Reserve(3 + words);
     file += folder;
-    file += m_nameType->GetItem(Value(std::move(name)));
+    file += m_nameType->GetItemText(name.key, name.hash);
     file += m_sizeType->GetItem(Value(size));
     return file;
 }

@@ -12,6 +12,12 @@
 #include <unordered_map>
 #include <vector>
 
+// A file name of the run being merged, in UTF-8, and its hash in the store.
+struct SharedFoldersManager::RunName {
+    std::string key;
+    quint64 hash = 0;
+};
+
 struct SharedFoldersManager::Merge {
     WalkKind kind = WalkKind::Startup;
     QStringList roots; // the shared folders the walk was asked for
@@ -31,6 +37,7 @@ struct SharedFoldersManager::Merge {
     // The folder's files before this visit, by exact name; what is left when
     // the folder is done has left the disk.
     std::unordered_map<std::string, Item*> previous;
+    std::vector<RunName> runNames; // the names of MergeFiles' run
     std::vector<Item*> leftovers; // a second item with a name already seen
     // The creation numbers of the folders the start-up walk saw (sorted when
     // the sweep begins); a list, since a set of a hundred thousand folders

@@ -179,7 +179,8 @@ private:
     bool SweepFolders(const QElapsedTimer& clock);
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
-    ItemPtr NewSharedFile(ItemPtr folder, std::string name, qint64 size, quint32 words);
+    struct RunName;
+    ItemPtr NewSharedFile(ItemPtr folder, const RunName& name, qint64 size, quint32 words);
     std::vector<std::pair<Item*, Item*>>& PendingLinks();
     void LinkPending();
     void AddWalkWords(

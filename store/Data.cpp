@@ -83,10 +83,15 @@ Type* Data::GetType(const char* name) const
 
 Item* Data::CreateItem(Type* type, std::string_view value)
 {
+    return CreateItem(type, value, type->m_null ? 0 : ValueIndex::Hash(value));
+}
+
+Item* Data::CreateItem(Type* type, std::string_view value, quint64 hash)
+{
     Item* item = m_pool.Create(type, m_nextSerial++, ItemText(value));
     type->m_items.AppendNewest(item);
     if (!type->m_null) {
-        if (!type->m_index.Insert(item))
+        if (!type->m_index.Insert(item, hash))
             type->m_duplicates[std::string(value)].push_back(item);
     }
     ++m_itemCount;

@@ -89,6 +89,8 @@ public:
 
     // Used by Type, ItemPtr and the data file.
     Item* CreateItem(Type* type, std::string_view value);
+    // The same for an indexed type, with the value's hash known.
+    Item* CreateItem(Type* type, std::string_view value, quint64 hash);
     // Creates items of a type with these values, as CreateItem does one by one,
     // into out (the loader's bulk path).
     void CreateItems(Type* type, const std::string_view* values, size_t count, Item** out);

@@ -52,12 +52,19 @@ ItemPtr Type::HasItem(const Value& value) const { return HasItemText(value.Text(
 
 ItemPtr Type::GetItem(const Value& value)
 {
+    const std::string_view text = value.Text();
+    return GetItemText(text, ValueIndex::Hash(text));
+}
+
+ItemPtr Type::GetItemText(std::string_view value, quint64 hash)
+{
     if (m_null)
         ThrowStore<NullTypeException>();
-    ItemPtr found = HasItem(value);
+    // One hash for the lookup and the insertion.
+    ItemPtr found = m_index.Find(value, hash);
     if (found || !m_autoCreate)
         return found;
-    return m_data->CreateItem(this, value.Text());
+    return m_data->CreateItem(this, value, hash);
 }
 
 ItemPtr Type::NewItem(const Value& value)

@@ -55,6 +55,13 @@ public:
     // The item with that value or a null handle; never creates.
     ItemPtr HasItem(const Value& value) const;
     ItemPtr HasItemText(std::string_view value) const;
+    // GetItem for a value whose hash (ValueHash) is known, e.g. because it
+    // was fetched ahead with PrefetchValue.
+    ItemPtr GetItemText(std::string_view value, quint64 hash);
+    static quint64 ValueHash(std::string_view value) { return ValueIndex::Hash(value); }
+    // Starts loading where the index keeps a value of this hash, so that a
+    // lookup a little later need not wait for memory.
+    void PrefetchValue(quint64 hash) const { m_index.Prefetch(hash); }
     // A new item with the value (throws NullTypeException on a null type).
     ItemPtr NewItem(const Value& value);
     // A new item of a null type.

@@ -36,9 +36,13 @@ quint64 ValueIndex::MakeSlot(const Item* item, quint64 hash)
 
 Item* ValueIndex::Find(std::string_view text) const
 {
+    return m_slots.empty() ? nullptr : Find(text, Hash(text));
+}
+
+Item* ValueIndex::Find(std::string_view text, quint64 h) const
+{
     if (m_slots.empty())
         return nullptr;
-    const quint64 h = Hash(text);
     for (size_t i = h & Mask();; i = (i + 1) & Mask()) {
         const quint64 s = m_slots[i];
         if (!s)

@@ -18,6 +18,8 @@ public:
     static quint64 Hash(std::string_view text);
 
     Item* Find(std::string_view text) const;
+    // The same with the text's hash known.
+    Item* Find(std::string_view text, quint64 hash) const;
     // Adds the item unless another item with the same value is indexed
     // already; returns whether it was added.
     bool Insert(Item* item);
