@@ -175,18 +175,48 @@ void ValueIndex::Migrate(bool all)
         return;
     // Each change moves 64 old slots: the old table is gone long before the
     // new one fills, since it is at least twice as large.
-    const size_t end = all ? m_old.size() : std::min(m_old.size(), m_oldAt + 64);
-    for (; m_oldAt < end; ++m_oldAt) {
-        quint64& s = m_old[m_oldAt];
-        if (!s || s == kTombstone)
-            continue;
-        // Only 16 bits of the hash are kept: the place comes from the text.
-        Place(s, Hash(SlotItem(s)->value));
-        // A tombstone, not a free slot: lookups in the old table still
-        // probe past it.
-        s = kTombstone;
-        --m_oldCount;
+    constexpr size_t kBatch = 64;
+    // Each item's text is read to place it: the items are fetched from
+    // memory 16 slots ahead and their texts 8 slots ahead (by then the item
+    // that points at the text has come), and the batch's new slots before
+    // any is written, instead of waiting on each in turn.
+    constexpr size_t kItemsAhead = 16, kTextsAhead = 8;
+    auto item = [this](size_t at) {
+        return at < m_old.size() && m_old[at] > kTombstone ? SlotItem(m_old[at]) : nullptr;
+    };
+    for (size_t k = m_oldAt; k < m_oldAt + kItemsAhead; ++k) {
+        if (const Item* ahead = item(k))
+            __builtin_prefetch(ahead);
     }
+    for (size_t k = m_oldAt; k < m_oldAt + kTextsAhead; ++k) {
+        if (const Item* ahead = item(k))
+            __builtin_prefetch(ahead->value.data());
+    }
+    do {
+        const size_t end = std::min(m_old.size(), m_oldAt + kBatch);
+        quint64 moving[kBatch], hashes[kBatch];
+        size_t n = 0;
+        for (; m_oldAt < end; ++m_oldAt) {
+            if (const Item* ahead = item(m_oldAt + kItemsAhead))
+                __builtin_prefetch(ahead);
+            if (const Item* ahead = item(m_oldAt + kTextsAhead))
+                __builtin_prefetch(ahead->value.data());
+            quint64& s = m_old[m_oldAt];
+            if (!s || s == kTombstone)
+                continue;
+            // Only 16 bits of the hash are kept: the place comes from the text.
+            moving[n] = s;
+            hashes[n] = Hash(SlotItem(s)->value);
+            __builtin_prefetch(&m_slots[hashes[n] & Mask()], 1);
+            ++n;
+            // A tombstone, not a free slot: lookups in the old table still
+            // probe past it.
+            s = kTombstone;
+            --m_oldCount;
+        }
+        for (size_t k = 0; k < n; ++k)
+            Place(moving[k], hashes[k]);
+    } while (all && m_oldAt < m_old.size());
     if (m_oldAt == m_old.size()) {
         std::vector<quint64>().swap(m_old);
         m_oldAt = 0;
