@@ -7,6 +7,7 @@
 #include "Application.h"
 #include "MainWindow.h"
 #include "shell/Kit.h"
+#include "store/DataSaver.h"
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <csignal>
@@ -54,6 +55,8 @@ int main(int argc, char** argv)
         app.SendMessage(QStringLiteral("activate"));
         return 0;
     }
+    // The data file is read while the window is built.
+    DataSaver::Prefetch(MainWindow::DataFilePath());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InitShellResources();
     QuitOnTerminationSignals(&app);

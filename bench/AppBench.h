@@ -135,6 +135,7 @@ inline bool WriteDataFile(const char* bench)
 // The main window as the client shows it at start-up (the data file loaded).
 inline MainWindow* ShowWindow()
 {
+    DataSaver::Prefetch(MainWindow::DataFilePath());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InitShellResources();
     auto* window = new MainWindow();

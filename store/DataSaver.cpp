@@ -51,6 +51,7 @@ DataLoadedEventHandler::~DataLoadedEventHandler()
 struct DataSaver::Parsed {
     struct Record {
         bool items; // else connections
+        std::string typeName; // of items
         Type* type; // of items; null for a type this build lacks
         qint64 at;
         quint32 count;
@@ -241,28 +242,72 @@ void DataSaver::Notify(bool noData)
                 h->NoData();
 }
 
-bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
+// A data file read and checked ahead of its load.
+struct DataSaver::Prefetched {
+    QString path;
+    QByteArray bytes;
+    Parsed parsed;
+    bool ok = false; // read and well formed
+    std::thread thread;
+    ~Prefetched()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+std::unique_ptr<DataSaver::Prefetched>& DataSaver::PrefetchSlot()
+{
+    static std::unique_ptr<Prefetched> slot;
+    return slot;
+}
+
+void DataSaver::Prefetch(const QString& path)
+{
+    std::unique_ptr<Prefetched>& slot = PrefetchSlot();
+    slot.reset();
+    slot = std::make_unique<Prefetched>();
+    Prefetched* ahead = slot.get();
+    ahead->path = path;
+    ahead->thread = std::thread([ahead] {
+        QFile file(ahead->path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        ahead->bytes = file.readAll();
+        QString error;
+        ahead->ok = file.error() == QFileDevice::NoError && Parse(ahead->bytes, ahead->parsed, error);
+    });
+}
+
+void DataSaver::Resolve(Parsed& parsed) const
+{
+    for (Parsed::Record& r : parsed.records)
+        if (r.items)
+            r.type = m_data->HasType(r.typeName);
+}
+
+bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed, QString& error)
 {
     ClearUpperVectorState();
     MemStream in(bytes);
     char magic[8];
     quint32 version;
     if (!in.ReadBytes(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !in.ReadUInt32(version) || version != kVersion) {
-        m_lastError = "not a data file of this program";
+        error = "not a data file of this program";
         return false;
     }
     ItemBatch batch;
     for (;;) {
         quint8 kind;
         if (!in.ReadUInt8(kind)) {
-            m_lastError = "the file ends before its last record";
+            error = "the file ends before its last record";
             return false;
         }
         if (kind == kEnd) {
             quint32 items, connections;
             if (!in.ReadUInt32(items) || !in.ReadUInt32(connections) || items != parsed.items
                 || connections != parsed.connections || in.Remaining() != 0) {
-                m_lastError = "the totals at the end do not match";
+                error = "the totals at the end do not match";
                 return false;
             }
             return true;
@@ -271,12 +316,12 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
             std::string typeName;
             quint32 n;
             if (!in.ReadString(typeName) || !in.ReadCount(n)) {
-                m_lastError = "an item record is cut";
+                error = "an item record is cut";
                 return false;
             }
-            parsed.records.push_back({ true, m_data->HasType(typeName), in.ReadPosition(), n });
-            if (const char* error = batch.Read(in, n)) {
-                m_lastError = error;
+            parsed.records.push_back({ true, std::move(typeName), nullptr, in.ReadPosition(), n });
+            if (const char* problem = batch.Read(in, n)) {
+                error = problem;
                 return false;
             }
             parsed.records.back().globalNull = std::any_of(
@@ -285,22 +330,22 @@ bool DataSaver::Parse(const QByteArray& bytes, Parsed& parsed)
         } else if (kind == kConnections) {
             quint32 n;
             if (!in.ReadCount(n) || in.Remaining() < 8 * qint64(n)) {
-                m_lastError = "a connection record is cut";
+                error = "a connection record is cut";
                 return false;
             }
             const char* record = bytes.constData() + in.ReadPosition();
             for (quint32 k = 0; k < n; ++k) {
                 const auto [a, b] = ConnectionAt(record, k);
                 if (a >= parsed.items || b >= parsed.items) {
-                    m_lastError = "a connection names an item that does not exist";
+                    error = "a connection names an item that does not exist";
                     return false;
                 }
             }
-            parsed.records.push_back({ false, nullptr, in.ReadPosition(), n });
+            parsed.records.push_back({ false, {}, nullptr, in.ReadPosition(), n });
             in.SeekRead(in.ReadPosition() + 8 * qint64(n));
             parsed.connections += n;
         } else {
-            m_lastError = QString("unknown record kind %1").arg(kind);
+            error = QString("unknown record kind %1").arg(kind);
             return false;
         }
     }
@@ -436,14 +481,16 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
 bool DataSaver::Merge(const QByteArray& bytes)
 {
     Parsed parsed;
-    if (!Parse(bytes, parsed))
+    if (!Parse(bytes, parsed, m_lastError))
         return false;
+    Resolve(parsed);
     Apply(bytes, parsed);
     return true;
 }
 
 void DataSaver::Load(const QString& path)
 {
+    std::unique_ptr<Prefetched> ahead = std::move(PrefetchSlot());
     m_keptAside.clear();
     m_lastError.clear();
     // A temporary file left by a cut save: the data file itself is still whole.
@@ -458,16 +505,25 @@ void DataSaver::Load(const QString& path)
         return;
     }
     QByteArray bytes;
-    bool readable = file.open(QIODevice::ReadOnly);
-    if (readable) {
+    Parsed parsed;
+    // A well-formed file read ahead is taken as it is; otherwise it is read
+    // again here, and what is wrong with it found again.
+    if (ahead && ahead->thread.joinable())
+        ahead->thread.join();
+    const bool prefetched = ahead && ahead->ok && ahead->path == path;
+    bool readable = prefetched || file.open(QIODevice::ReadOnly);
+    if (prefetched) {
+        bytes = std::move(ahead->bytes);
+        parsed = std::move(ahead->parsed);
+    } else if (readable) {
         bytes = file.readAll();
         readable = file.error() == QFileDevice::NoError;
         file.close();
     }
-    Parsed parsed;
+    ahead.reset();
     if (!readable)
         m_lastError = "the data file can't be read: " + file.errorString();
-    if (!readable || !Parse(bytes, parsed)) {
+    if (!readable || !(prefetched || Parse(bytes, parsed, m_lastError))) {
         // Never lose it: keep it aside under a new name and start from scratch.
         QString aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
         for (int n = 2; QFile::exists(aside); ++n)
@@ -483,6 +539,7 @@ void DataSaver::Load(const QString& path)
         Notify(true);
         throw DataLoadFailure();
     }
+    Resolve(parsed);
     Apply(bytes, parsed);
     Log(kArea, 1, QString("Loaded %1 items and %2 connections from %3.").arg(parsed.items).arg(parsed.connections).arg(path));
     Notify(false);

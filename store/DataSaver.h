@@ -26,6 +26,7 @@
 #include "StoreExceptions.h"
 #include <QString>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,10 @@ public:
     void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
     void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
 
+    // Starts reading and checking the data file on a thread of its own, so
+    // that the load of the same path that follows finds that work done or
+    // under way (at start-up the window is built meanwhile).
+    static void Prefetch(const QString& path);
     // Reads the data file and merges it into the store, then tells every
     // data-loaded handler DataLoaded (and NoData when there was no file). A file
     // that is malformed or can't be read is renamed aside (KeptAsidePath()),
@@ -72,7 +77,11 @@ public:
 
 private:
     struct Parsed;
-    bool Parse(const QByteArray& bytes, Parsed& parsed);
+    struct Prefetched;
+    static std::unique_ptr<Prefetched>& PrefetchSlot();
+    // Reads the file's records; their types are looked up by Resolve.
+    static bool Parse(const QByteArray& bytes, Parsed& parsed, QString& error);
+    void Resolve(Parsed& parsed) const;
     void Apply(const QByteArray& bytes, const Parsed& parsed);
     void Notify(bool noData);
     bool IsSaved(Type* type, const void* item) const;

@@ -115,7 +115,11 @@ void TestDataFile::savesWhatWasAskedAndNothingElse()
         ann += s.pass->GetGlobalNullItem();
         bob += s.pass->NewItem();
         s.saver.Save(Path());
+        // Another data file, read ahead but never loaded.
+        s.user->GetItem("other").NewItem("in_user_list");
+        s.saver.Save(Path() + ".other");
     }
+    DataSaver::Prefetch(Path() + ".other");
     Schema t;
     QStringList calls;
     Recorder r(&calls);
@@ -124,6 +128,7 @@ void TestDataFile::savesWhatWasAskedAndNothingElse()
     QVERIFY(t.user->HasItem("ann").IsConnected("in_user_list"));
     QVERIFY(t.user->HasItem(QString::fromUtf8("bøb")).IsConnected(t.group->HasItem("friends")));
     QVERIFY(t.user->HasItem("stranger").IsNull());
+    QVERIFY(t.user->HasItem("other").IsNull());
     QVERIFY(t.ticket->HasItem("7").IsNull());
     QVERIFY(!t.user->HasItem("ann").IsConnected("ticket"));
     QCOMPARE(t.global->HasItem("upload_slots")["global_value"].AsInt(), 3);
@@ -212,6 +217,8 @@ void TestDataFile::malformedFilesAreKeptAside()
     else
         bad.truncate(cut);
     WriteAll(Path(), bad);
+    // Read ahead or not, a bad file is found out.
+    DataSaver::Prefetch(Path());
 
     Schema t;
     t.global->GetItem("a") += t.value->GetItem("default");
@@ -280,6 +287,7 @@ void TestDataFile::bigTypesAndHubsSpanRecords()
         }
         s.saver.Save(Path());
     }
+    DataSaver::Prefetch(Path());
     Schema t;
     t.saver.Load(Path());
     QCOMPARE(t.user->Count(), size_t(n));
