@@ -138,8 +138,7 @@ void SharedFoldersManager::AddWalkPart(FileScanner::Walk part)
     m.words.resize(std::min<size_t>(m.words.size(), part.firstWordId));
     std::move(part.words.begin(), part.words.end(), std::back_inserter(m.words));
     part.words.clear();
-    m.wordItems.resize(m.words.size(), nullptr);
-    m.wordSerials.resize(m.words.size(), 0);
+    m.wordItems.resize(m.words.size());
     // Room in the value indexes before the slices, so that no slice has to
     // rebuild one for the first part's many names (a rescan finds most
     // names there already).
@@ -394,7 +393,7 @@ void SharedFoldersManager::AddWalkWords(
     // once per merge, then reached by its number.
     Merge& m = *m_merge;
     if (m.wordsStale) {
-        std::fill(m.wordItems.begin(), m.wordItems.end(), nullptr);
+        std::fill(m.wordItems.begin(), m.wordItems.end(), std::pair<quint64, Item*>());
         m.wordsStale = false;
     }
     const quint64 end = quint64(scanned.firstWord) + scanned.wordCount;
@@ -408,15 +407,13 @@ void SharedFoldersManager::AddWalkWords(
         const quint32 id = m.walk.fileWords[k];
         if (id >= m.wordItems.size())
             continue;
-        Item*& token = m.wordItems[id];
+        auto& [serial, token] = m.wordItems[id];
         if (!token) {
             const std::string& word = m.words[id];
-            token = m_tokenType->HasItemText(word).Get();
-            if (!token)
-                token = m_tokenType->GetItem(Value(word)).Get();
-            m.wordSerials[id] = token->serial;
+            token = m_tokenType->GetItemText(word, Type::ValueHash(word)).Get();
+            serial = token->serial;
         }
-        words.emplace_back(m.wordSerials[id], token);
+        words.emplace_back(serial, token);
     }
     std::sort(words.begin(), words.end());
     for (const auto& [serial, token] : words)

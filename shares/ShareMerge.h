@@ -47,10 +47,10 @@ struct SharedFoldersManager::Merge {
     // lie in a part it could not read: the links to keep.
     std::set<std::pair<Item*, Item*>> reached;
     QStringList mp3; // MP3 files to read, sent to the scanner once per slice
-    // The token item of each of the walk's words, found on first use; all
-    // forgotten when a token item is removed meanwhile.
-    std::vector<Item*> wordItems;
-    std::vector<quint64> wordSerials; // their creation numbers
+    // The token item of each of the walk's words with its creation number
+    // (one read finds both), found on first use; all forgotten when a token
+    // item is removed meanwhile.
+    std::vector<std::pair<quint64, Item*>> wordItems;
     std::vector<std::pair<quint64, Item*>> fileWords; // one file's, by creation number
     bool wordsStale = false;
     std::vector<std::pair<Item*, Item*>> links; // (file or folder, word) to link in one go

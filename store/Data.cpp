@@ -200,26 +200,32 @@ bool Data::Connect(Item* x, Item* y)
         ThrowStore<NotRelatedException>();
     if (x->removing || y->removing)
         return false;
-    if (x->connections.Contains(y))
-        return false;
-    // Across a One end the previous partner goes first.
-    if (rel->otherEnd == One) {
-        while (Item* old = x->connections.First(y->type)) {
-            if (old == y)
-                break;
-            Disconnect(x, old);
+    if (rel->otherEnd == One || rel->thisEnd == One) {
+        if (x->connections.Contains(y))
+            return false;
+        // Across a One end the previous partner goes first; the handlers of
+        // its disconnection may remove either item or connect them.
+        if (rel->otherEnd == One) {
+            while (Item* old = x->connections.First(y->type)) {
+                if (old == y)
+                    break;
+                Disconnect(x, old);
+            }
         }
-    }
-    if (rel->thisEnd == One) {
-        while (Item* old = y->connections.First(x->type)) {
-            if (old == x)
-                break;
-            Disconnect(y, old);
+        if (rel->thisEnd == One) {
+            while (Item* old = y->connections.First(x->type)) {
+                if (old == x)
+                    break;
+                Disconnect(y, old);
+            }
         }
+        if (x->removing || y->removing)
+            return false;
     }
-    if (x->removing || y->removing || x->connections.Contains(y))
+    // An insertion finds a connection already there as it looks for its
+    // place, so none is looked up first.
+    if (!x->connections.Insert(y))
         return false;
-    x->connections.Insert(y);
     y->connections.Insert(x);
     DispatchConnection(x, y, true);
     return true;
