@@ -242,10 +242,35 @@ void DataSaver::Notify(bool noData)
                 h->NoData();
 }
 
+// A file's bytes: where the system allows, the file is mapped into memory
+// (the system's own cached pages, no copy), else read.
+struct DataSaver::FileBytes {
+    std::unique_ptr<QFile> file; // outlives the view of its mapping
+    QByteArray bytes;
+
+    // False, and error set, when the file can't be read.
+    bool Read(const QString& path, QString& error)
+    {
+        file = std::make_unique<QFile>(path);
+        if (file->open(QIODevice::ReadOnly)) {
+            const qint64 size = file->size();
+            if (uchar* mapped = size > 0 ? file->map(0, size) : nullptr) {
+                bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), qsizetype(size));
+                return true;
+            }
+            bytes = file->readAll();
+            if (file->error() == QFileDevice::NoError)
+                return true;
+        }
+        error = "the data file can't be read: " + file->errorString();
+        return false;
+    }
+};
+
 // A data file read and checked ahead of its load.
 struct DataSaver::Prefetched {
     QString path;
-    QByteArray bytes;
+    FileBytes file;
     Parsed parsed;
     bool ok = false; // read and well formed
     std::thread thread;
@@ -270,12 +295,8 @@ void DataSaver::Prefetch(const QString& path)
     Prefetched* ahead = slot.get();
     ahead->path = path;
     ahead->thread = std::thread([ahead] {
-        QFile file(ahead->path);
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        ahead->bytes = file.readAll();
         QString error;
-        ahead->ok = file.error() == QFileDevice::NoError && Parse(ahead->bytes, ahead->parsed, error);
+        ahead->ok = ahead->file.Read(ahead->path, error) && Parse(ahead->file.bytes, ahead->parsed, error);
     });
 }
 
@@ -404,9 +425,11 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
             maker.Add(type, m_data->TakeSerials(r.count), r.count, made);
             continue;
         }
-        // The whole file was read once already: this read cannot fail.
+        // The whole file was checked already; a mapped file changed since
+        // by another program gives no item here, never a read out of bounds.
         in.SeekRead(r.at);
-        batch.Read(in, r.count);
+        if (batch.Read(in, r.count))
+            continue;
         // A record with nothing to merge with is made at once; of a null
         // type, in runs between the mentions of the type's global null item.
         if (type->IsNull()) {
@@ -448,8 +471,10 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
             const char* record = bytes.constData() + r.at;
             for (size_t k = 0; k < r.count; ++k) {
                 const auto [a, b] = ConnectionAt(record, k);
-                ++degree[a];
-                ++degree[b];
+                if (a < degree.size() && b < degree.size()) {
+                    ++degree[a];
+                    ++degree[b];
+                }
             }
         }
         for (size_t k = 0; k < items.size(); ++k)
@@ -462,15 +487,16 @@ void DataSaver::Apply(const QByteArray& bytes, const Parsed& parsed)
         const char* record = bytes.constData() + r.at;
         for (size_t k = 0; k < r.count; ++k) {
             // The partners are scattered over memory: fetch a few ahead.
+            auto at = [&](quint32 place) { return place < items.size() ? items[place] : nullptr; };
             if (k + 16 < r.count)
-                __builtin_prefetch(items[ConnectionAt(record, k + 16).second]);
+                __builtin_prefetch(at(ConnectionAt(record, k + 16).second));
             if (k + 8 < r.count) {
-                if (Item* ahead = items[ConnectionAt(record, k + 8).second])
+                if (Item* ahead = at(ConnectionAt(record, k + 8).second))
                     __builtin_prefetch(ahead->connections.RawEntries());
             }
             const auto [a, b] = ConnectionAt(record, k);
-            Item* x = items[a];
-            Item* y = items[b];
+            Item* x = at(a);
+            Item* y = at(b);
             if (x && y && !x->removing && !y->removing && x->type->GetRelation(y->type))
                 m_data->Connect(x, y);
         }
@@ -499,31 +525,23 @@ void DataSaver::Load(const QString& path)
     for (const QString& name : leftovers)
         QFile::remove(info.dir().filePath(name));
 
-    QFile file(path);
-    if (!file.exists()) {
+    if (!QFile::exists(path)) {
         Notify(true);
         return;
     }
-    QByteArray bytes;
+    FileBytes file;
     Parsed parsed;
     // A well-formed file read ahead is taken as it is; otherwise it is read
     // again here, and what is wrong with it found again.
     if (ahead && ahead->thread.joinable())
         ahead->thread.join();
     const bool prefetched = ahead && ahead->ok && ahead->path == path;
-    bool readable = prefetched || file.open(QIODevice::ReadOnly);
     if (prefetched) {
-        bytes = std::move(ahead->bytes);
+        file = std::move(ahead->file);
         parsed = std::move(ahead->parsed);
-    } else if (readable) {
-        bytes = file.readAll();
-        readable = file.error() == QFileDevice::NoError;
-        file.close();
     }
     ahead.reset();
-    if (!readable)
-        m_lastError = "the data file can't be read: " + file.errorString();
-    if (!readable || !(prefetched || Parse(bytes, parsed, m_lastError))) {
+    if (!prefetched && !(file.Read(path, m_lastError) && Parse(file.bytes, parsed, m_lastError))) {
         // Never lose it: keep it aside under a new name and start from scratch.
         QString aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
         for (int n = 2; QFile::exists(aside); ++n)
@@ -540,7 +558,7 @@ void DataSaver::Load(const QString& path)
         throw DataLoadFailure();
     }
     Resolve(parsed);
-    Apply(bytes, parsed);
+    Apply(file.bytes, parsed);
     Log(kArea, 1, QString("Loaded %1 items and %2 connections from %3.").arg(parsed.items).arg(parsed.connections).arg(path));
     Notify(false);
 }

@@ -77,6 +77,7 @@ public:
 
 private:
     struct Parsed;
+    struct FileBytes;
     struct Prefetched;
     static std::unique_ptr<Prefetched>& PrefetchSlot();
     // Reads the file's records; their types are looked up by Resolve.
