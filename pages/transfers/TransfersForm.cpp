@@ -437,10 +437,13 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
     // The folder row of this user and folder: a folder has few rows, one per
     // user that has transfers in it.
     ItemPtr folderNode;
-    folder.Get()->connections.ForEachOfType(kind.folderNode, [&](Item* node) {
-        if (!folderNode && node->connections.Contains(userNode.Get()))
-            folderNode = node;
-    });
+    if (m_bulkBuild)
+        folderNode = m_bulkFolderNodes.value({ folder.Get(), userRow });
+    else
+        folder.Get()->connections.ForEachOfType(kind.folderNode, [&](Item* node) {
+            if (!folderNode && node->connections.Contains(userNode.Get()))
+                folderNode = node;
+        });
     QTreeWidgetItem* folderRow = folderNode.AsPointer<QTreeWidgetItem>();
     bool newFolder = false;
     if (!folderRow) {
@@ -448,7 +451,15 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
         folderNode = kind.folderNode->GetItem(Value(folderRow));
         folderNode += userNode;
         folderNode += folder;
-        folderRow->setText(1, ReversePathname(folder.AsString()));
+        if (m_bulkBuild) {
+            m_bulkFolderNodes.insert({ folder.Get(), userRow }, folderNode.Get());
+            auto text = m_bulkFolderTexts.find(folder.Get());
+            if (text == m_bulkFolderTexts.end())
+                text = m_bulkFolderTexts.insert(folder.Get(), ReversePathname(folder.AsString()));
+            folderRow->setText(1, *text);
+        } else {
+            folderRow->setText(1, ReversePathname(folder.AsString()));
+        }
         newFolder = true;
     }
 
@@ -506,13 +517,21 @@ void TransfersForm::OnTransfersLoaded()
     }
     m_bulkBuild = false;
     m_bulkBrushes.clear();
+    m_bulkFolderNodes.clear();
+    m_bulkFolderTexts.clear();
     const QList<QTreeWidgetItem*> added = std::exchange(m_pendingUserRows, {});
+    const bool wasEmpty = m_downloadsList->topLevelItemCount() == 0;
     m_downloadsList->addTopLevelItems(added);
-    for (QTreeWidgetItem* userRow : added) {
-        if (m_expandDownloadUsers)
-            userRow->setExpanded(true);
-        for (int f = 0; m_expandDownloadFolders && f < userRow->childCount(); ++f)
-            userRow->child(f)->setExpanded(true);
+    if (wasEmpty && m_expandDownloadUsers && m_expandDownloadFolders) {
+        // Every row the tree holds is a new one: opened in one go.
+        m_downloadsList->expandAll();
+    } else {
+        for (QTreeWidgetItem* userRow : added) {
+            if (m_expandDownloadUsers)
+                userRow->setExpanded(true);
+            for (int f = 0; m_expandDownloadFolders && f < userRow->childCount(); ++f)
+                userRow->child(f)->setExpanded(true);
+        }
     }
     UpdateActiveTransferCounts();
 }

@@ -233,6 +233,10 @@ private:
     bool m_bulkBuild = false;
     QList<QTreeWidgetItem*> m_pendingUserRows;
     QHash<QString, QBrush> m_bulkBrushes;
+    // While they are built: the folder row of each folder and user row, and
+    // each folder's shown path.
+    QHash<QPair<Item*, QTreeWidgetItem*>, Item*> m_bulkFolderNodes;
+    QHash<Item*, QString> m_bulkFolderTexts;
     bool m_countUpdateQueued = false;
     bool m_controlsConnected = false;
     // Entries whose completion waits in the event queue.
