@@ -71,6 +71,36 @@ void SetOnline(const QString& user, bool online)
 
 } // namespace
 
+// After a restart the saved downloads are in their rows again: one folder row
+// per user and folder, the files of each beneath it, all open.
+GUI_CHILD_ROLE(verify_saved_rows)
+{
+    gui::Session session;
+    if (!session.Prepare() || !session.StartWindow(QStringLiteral("alice"), QStringLiteral("secret"), false))
+        return 1;
+    QTreeWidget* tree = transfersForm->DownloadsList();
+    auto shape = [&](const char* user) {
+        QStringList out;
+        QTreeWidgetItem* row = FindRow(tree, 0, QString::fromLatin1(user));
+        for (int f = 0; row && f < row->childCount(); ++f) {
+            QTreeWidgetItem* folder = row->child(f);
+            QStringList files;
+            for (int k = 0; k < folder->childCount(); ++k)
+                files << folder->child(k)->text(2);
+            out << folder->text(1) + ": " + files.join(QLatin1Char(' ')) + (folder->isExpanded() ? "" : " (closed)");
+        }
+        return out;
+    };
+    const QStringList wes = shape("wes"), vic = shape("vic");
+    if (wes != QStringList({ "set/saved: one.bin two.bin", "other/saved: three.bin" })
+        || vic != QStringList({ "set/saved: one.bin" })) {
+        qWarning() << "after the restart:" << wes << vic;
+        return 2;
+    }
+    session.CloseWindow();
+    return 0;
+}
+
 class TestTransferPage : public QObject {
     Q_OBJECT
     gui::Session session;
@@ -82,6 +112,7 @@ private slots:
     void rowsFiguresAndColours();
     void menusAlertsAndRemovals();
     void staleUploadsAndUploadControls();
+    void savedDownloadsComeBackInTheirRows();
 };
 
 void TestTransferPage::initTestCase()
@@ -411,6 +442,17 @@ void TestTransferPage::staleUploadsAndUploadControls()
     QCOMPARE(runtimeSettings.Get("finish_uploads_and_quit"), QStringLiteral("no"));
     QCOMPARE(actionBar->FindAction(QStringLiteral("finish_uploads_and_quit"))->text(),
         QStringLiteral("Finish Uploads and Quit [off]"));
+}
+
+void TestTransferPage::savedDownloadsComeBackInTheirRows()
+{
+    // Two users with a folder of one name, and one user with two folders.
+    Download("wes", "one.bin", "saved\\set", 10);
+    Download("vic", "one.bin", "saved\\set", 10);
+    Download("wes", "two.bin", "saved\\set", 10);
+    Download("wes", "three.bin", "saved\\other", 10);
+    session.CloseWindow();
+    QCOMPARE(session.RunChild("verify_saved_rows"), 0);
 }
 
 GUI_TEST_MAIN(TestTransferPage)
