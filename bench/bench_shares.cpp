@@ -9,6 +9,11 @@
 //   shares.index_longest_slice  the longest time the event loop was kept
 //                        waiting during the first index
 //   shares.bytes_per_file heap growth per indexed file
+//   shares.*_cold        with "cold": find_walk, first_index, walk, index and
+//                        index_longest_slice on a tree on disk (the temporary
+//                        folder), with the page cache dropped before each walk,
+//                        as when a folder that was not looked at lately is
+//                        shared (needs root to drop the cache)
 //   shares.search_median a two-word query matching few files (reply built
 //                        and compressed)
 //   shares.share_list_build / _compress_only  the share list of a user who
@@ -18,9 +23,9 @@
 //   shares.share_list_member_build / _longest_stall  the same for a user who
 //                        sees every file, and the longest time the event
 //                        loop was kept waiting meanwhile
-// Usage: bench_shares [files] [index]   (default 1000000; the tree is made in
-// a temporary folder and removed at the end; "index" stops after the index
-// figures)
+// Usage: bench_shares [files] [index] [cold]   (default 1000000; the tree is
+// made in a temporary folder and removed at the end; "index" stops after the
+// index figures; "cold" gives the cold figures and stops there)
 #include "peers/Inflate.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -110,6 +115,18 @@ size_t FindWalk(std::string& path)
     return names;
 }
 
+// Writes what is waiting to the disk and empties the page cache and the
+// folder and file record caches, so that the next walk reads the disk.
+bool DropCaches()
+{
+    ::sync();
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    const bool dropped = fd >= 0 && ::write(fd, "3\n", 2) == 2;
+    if (fd >= 0)
+        ::close(fd);
+    return dropped;
+}
+
 struct Tree {
     QString publicRoot; // a tenth of the files: everybody sees them
     QString privateRoot; // the rest: the user list only
@@ -180,16 +197,29 @@ int main(int argc, char** argv)
     // before it removes its tree.
     std::signal(SIGPIPE, SIG_IGN);
     const long files = argc > 1 ? std::atol(argv[1]) : 1000000;
-    const bool indexOnly = argc > 2 && std::string(argv[2]) == "index";
-    const char* scale = files == 1000000 ? "_1m" : "";
-    // On a memory file system when there is one: making a million files on a
-    // disk takes minutes and is not what is measured.
-    QTemporaryDir dir(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/bench_shares-XXXXXX") : QString());
+    bool indexOnly = false, cold = false;
+    for (int k = 2; k < argc; ++k) {
+        indexOnly = indexOnly || std::string(argv[k]) == "index";
+        cold = cold || std::string(argv[k]) == "cold";
+    }
+    indexOnly = indexOnly || cold;
+    const std::string scaleText = std::string(cold ? "_cold" : "") + (files == 1000000 ? "_1m" : "");
+    const char* scale = scaleText.c_str();
+    if (cold && !DropCaches()) {
+        std::fprintf(stderr, "the page cache cannot be dropped here (it takes root): no cold figures\n");
+        return 1;
+    }
+    // On a memory file system when there is one, unless the walk from the
+    // disk is measured: making a million files on a disk takes a while.
+    QTemporaryDir dir(cold || !QDir("/dev/shm").exists() ? QString()
+                                                         : QStringLiteral("/dev/shm/bench_shares-XXXXXX"));
 
     QElapsedTimer clock;
     clock.start();
     const Tree tree = MakeTree(dir.path(), files);
     std::fprintf(stderr, "tree of %ld files made in %.1f s\n", files, clock.elapsed() / 1000.0);
+    if (cold)
+        DropCaches();
     QElapsedTimer findClock;
     findClock.start();
     std::string top = QFile::encodeName(dir.path()).toStdString();
@@ -212,6 +242,8 @@ int main(int argc, char** argv)
     d.GetType("user")->GetItem(Value("member")) += d.GetType("in_user_list")->NewItem();
     malloc_trim(0);
     const size_t heapBefore = HeapBytes();
+    if (cold)
+        DropCaches();
 
     // Start-up walk of both roots; the walk's end is taken on the scanner
     // thread as it signals.
@@ -275,7 +307,8 @@ int main(int argc, char** argv)
     QMetaObject::invokeMethod(manager->Scanner(), [] {}, Qt::BlockingQueuedConnection);
     QCoreApplication::processEvents();
     malloc_trim(0);
-    Print("shares.bytes_per_file", "", double(HeapBytes() - heapBefore) / double(files), "B");
+    if (!cold)
+        Print("shares.bytes_per_file", "", double(HeapBytes() - heapBefore) / double(files), "B");
     std::fprintf(stderr, "%zu items, %zu files, %zu folders, %zu tokens\n", d.ItemCount(),
         d.GetType("shared_file")->Count(), d.GetType("shared_file_folder")->Count(),
         d.GetType("search_token")->Count());

@@ -7,9 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 FileScanner::FileScanner()
@@ -97,6 +94,7 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
     m_words.Clear();
     m_filesInPart = 0;
     std::set<QString> visited;
+    FolderLister lister([this] { return IsStopping(); });
     for (const QString& root : roots) {
         if (!shareVisited)
             visited.clear();
@@ -118,7 +116,7 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
             m_walk.empty.insert(root);
             continue;
         }
-        ScanFolder(root, root, visited);
+        WalkRoot(lister, root, visited);
     }
     // Handed over whole, so that taking the result costs the owner nothing.
     m_walk.firstWordId = m_words.NewWordsStart();
@@ -127,57 +125,45 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
     emit FoldersScanned();
 }
 
-void FileScanner::ScanFolder(const QString& root, const QString& path, std::set<QString>& visited)
+bool FileScanner::QueueFolder(
+    FolderLister& lister, const QString& root, const QString& path, std::set<QString>& visited)
 {
-    if (IsStopping())
+    if (path.indexOf(root) != 0 || !visited.insert(path).second)
+        return false;
+    lister.Add(path);
+    return true;
+}
+
+void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited)
+{
+    // The folders are listed on the lister's threads, and what they hold is
+    // recorded here as each listing comes back: a folder's files, then its
+    // sub-folders queued. A stop lets the folders being listed finish and
+    // skips the rest.
+    if (!QueueFolder(lister, root, root, visited))
         return;
-    if (path.indexOf(root) != 0)
-        return;
-    if (!visited.insert(path).second)
-        return;
-    // Hidden entries (names that begin with "."), symbolic links and special
-    // files are left out; a folder's files are listed before its sub-folders
-    // are walked, with one descriptor open at a time.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 && path != root && errno != ENOENT && errno != ENOTDIR) {
-        m_walk.unavailable[root].insert(path);
-        return;
-    }
-    FileMap& files = m_walk.folders[root][path];
-    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
-        return;
-    }
-    std::vector<QString> folders;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.')
+    FolderLister::Listing listing;
+    while (lister.Next(listing)) {
+        if (listing.skipped)
             continue;
-        unsigned char kind = entry->d_type;
-        struct stat info;
-        bool stated = false;
-        if (kind == DT_UNKNOWN || kind == DT_REG) {
-            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // gone meanwhile
-            stated = true;
-            kind = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN;
+        const QString& path = listing.path;
+        const int error = listing.error;
+        if (error && path != root && error != ENOENT && error != ENOTDIR) {
+            m_walk.unavailable[root].insert(path);
+            continue;
         }
-        if (kind == DT_REG && stated)
-            AddFile(files, name, qint64(info.st_size));
-        else if (kind == DT_DIR)
-            folders.push_back(QFile::decodeName(name));
+        FileMap& files = m_walk.folders[root][path];
+        for (const auto& [at, size] : listing.files)
+            AddFile(files, listing.names.data() + at, size);
+        const size_t partSize = m_partSize;
+        if (partSize && m_filesInPart >= partSize)
+            HandOverPart();
+        if (listing.folders.empty() || IsStopping())
+            continue;
+        const QDir listed(path);
+        for (size_t at : listing.folders)
+            QueueFolder(lister, root, listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at)), visited);
     }
-    ::closedir(dir);
-    const size_t partSize = m_partSize;
-    if (partSize && m_filesInPart >= partSize)
-        HandOverPart();
-    if (folders.empty())
-        return;
-    const QDir listed(path);
-    for (const QString& folder : folders)
-        ScanFolder(root, listed.absoluteFilePath(folder), visited);
 }
 
 void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)

@@ -12,9 +12,9 @@
 // and before each block of an MP3 read, so a stop request ends the work in
 // well under a second.
 //
-// Folders are listed with the directory entries' own file types: only
-// regular files are looked at (for their sizes), and by name within their
-// open folder.
+// Folders are listed on a FolderLister's threads, several at once; the words
+// of the names are cut and the result built on the scanner thread.
+#include "FolderLister.h"
 #include "Mp3Scanner.h"
 #include "SearchWords.h"
 #include <QMutex>
@@ -84,7 +84,6 @@ public:
     // The parts listed since the last call, in walk order (thread-safe).
     std::vector<Walk> TakeParts();
 
-    void ScanFolder(const QString& root, const QString& path, std::set<QString>& visited);
     bool ScanMP3(const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr,
         int& bitrate);
 
@@ -106,6 +105,10 @@ signals:
 
 private:
     void WalkRoots(const QStringList& roots, bool shareVisited);
+    void WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited);
+    // Queues a folder under the root that this walk has not listed yet.
+    static bool QueueFolder(
+        FolderLister& lister, const QString& root, const QString& path, std::set<QString>& visited);
     void AddFile(FileMap& files, const char* name, qint64 size);
     void HandOverPart();
 

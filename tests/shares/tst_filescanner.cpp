@@ -1,5 +1,5 @@
 // The scanner thread on its own: what a walk records, nested shared folders,
-// folders that cannot be read, MP3 attributes reaching the index through the
+// folders that cannot be read, its listing threads held back by a slow owner, MP3 attributes reaching the index through the
 // queued signals, and stopping a walk of a large tree.
 #include "helper_shares.h"
 #include "shares/FileScanner.h"
@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <atomic>
+#include <cerrno>
 
 namespace {
 // A scanner on its own thread, stopped and joined at the end.
@@ -95,6 +97,49 @@ private slots:
         for (const auto& [root, map] : walk.folders)
             folders += map.size();
         QVERIFY(folders < 4041);
+    }
+
+    void listingThreadsWaitForASlowOwner()
+    {
+        // More folders than listings may wait: the threads stop while the
+        // list is full and go on as it is taken, and each folder comes back
+        // once, whole. After a stop, the folders not begun come back skipped
+        // and the owner is not kept waiting.
+        const int folders = 3 * int(FolderLister::kMaxReady) + 5;
+        for (int k = 0; k < folders; ++k) {
+            WriteFile(Path("wide/%1/a.txt").arg(k), QByteArray(k, 'x'));
+            WriteFile(Path("wide/%1/.hidden").arg(k));
+            QDir().mkpath(Path("wide/%1/sub").arg(k));
+        }
+        std::atomic<bool> stop { false };
+        FolderLister lister([&stop] { return stop.load(); });
+        for (int k = 0; k < folders; ++k)
+            lister.Add(Path("wide/%1").arg(k));
+        lister.Add(Path("wide/gone"));
+        QThread::msleep(100);
+        std::set<QString> seen;
+        FolderLister::Listing listing;
+        while (lister.Next(listing)) {
+            if (listing.path == Path("wide/gone")) {
+                QCOMPARE(listing.error, ENOENT);
+                continue;
+            }
+            QVERIFY(seen.insert(listing.path).second);
+            QCOMPARE(listing.files.size(), size_t(1));
+            QCOMPARE(QByteArray(listing.names.data() + listing.files[0].first), QByteArray("a.txt"));
+            QCOMPARE(listing.files[0].second, qint64(listing.path.section(u'/', -1).toInt()));
+            QCOMPARE(listing.folders.size(), size_t(1));
+            QCOMPARE(QByteArray(listing.names.data() + listing.folders[0]), QByteArray("sub"));
+        }
+        QCOMPARE(seen.size(), size_t(folders));
+
+        stop = true;
+        for (int k = 0; k < folders; ++k)
+            lister.Add(Path("wide/%1").arg(k));
+        int skipped = 0;
+        while (lister.Next(listing))
+            skipped += listing.skipped;
+        QCOMPARE(skipped, folders);
     }
 
     void mp3AttributesReachTheIndex()

@@ -359,8 +359,9 @@ private slots:
     void wordRemovedDuringAMerge()
     {
         // The merge finds each word of the walk once and keeps it; a word
-        // item removed between two slices is found or made anew.
-        for (int k = 0; k < 20000; ++k)
+        // item removed between two slices is found or made anew. Enough
+        // files that the merge takes several slices after a quick walk.
+        for (int k = 0; k < 60000; ++k)
             WriteFile(Path("many/%1/common f%2.dat").arg(k % 40).arg(k));
         manager->AddSharedFolder(Path("many"));
         QElapsedTimer clock;
@@ -373,7 +374,7 @@ private slots:
             before.insert(file.Get());
         d.GetType("search_token")->HasItem(Value("common")).Remove();
         QVERIFY(WaitForScans(manager));
-        QCOMPARE(Count("shared_file"), size_t(20000));
+        QCOMPARE(Count("shared_file"), size_t(60000));
         ItemPtr common = d.GetType("search_token")->HasItem(Value("common"));
         QVERIFY(common);
         // Every file merged after the removal bears the new word; those merged

@@ -1,0 +1,124 @@
+#include "FolderLister.h"
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FolderLister::FolderLister(std::function<bool()> stopping, int threads)
+    : m_stopping(std::move(stopping))
+{
+    m_threads.reserve(size_t(threads));
+    for (int k = 0; k < threads; ++k)
+        m_threads.emplace_back([this] { Run(); });
+}
+
+FolderLister::~FolderLister()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_work.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+void FolderLister::Add(const QString& path)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(path);
+        ++m_outstanding;
+        if (!m_waiting || m_ready.size() >= kMaxReady)
+            return;
+    }
+    m_work.notify_one();
+}
+
+bool FolderLister::Next(Listing& listing)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_outstanding)
+            return false;
+        m_done.wait(lock, [this] { return !m_ready.empty(); });
+        listing = std::move(m_ready.front());
+        m_ready.pop_front();
+        --m_outstanding;
+        // Threads held back by a full list go on once half of it is taken:
+        // waking one for each listing taken costs more than listing it.
+        if (!m_waiting || m_ready.size() != kMaxReady / 2)
+            return true;
+    }
+    m_work.notify_all();
+    return true;
+}
+
+void FolderLister::Run()
+{
+    // Linux gives each thread a niceness of its own.
+    ::setpriority(PRIO_PROCESS, 0, 5);
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        while (!m_quit && (m_queue.empty() || m_ready.size() >= kMaxReady)) {
+            ++m_waiting;
+            m_work.wait(lock);
+            --m_waiting;
+        }
+        if (m_quit)
+            return;
+        Listing listing;
+        listing.path = std::move(m_queue.back());
+        m_queue.pop_back();
+        lock.unlock();
+        if (m_stopping())
+            listing.skipped = true;
+        else
+            List(listing);
+        lock.lock();
+        m_ready.push_back(std::move(listing));
+        m_done.notify_one();
+    }
+}
+
+void FolderLister::List(Listing& listing)
+{
+    const int fd = ::open(QFile::encodeName(listing.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        listing.error = errno;
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        listing.error = errno;
+        ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.')
+            continue;
+        unsigned char kind = entry->d_type;
+        struct stat info;
+        bool stated = false;
+        if (kind == DT_UNKNOWN || kind == DT_REG) {
+            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone meanwhile
+            stated = true;
+            kind = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN;
+        }
+        if (kind != DT_DIR && !(kind == DT_REG && stated))
+            continue;
+        const size_t at = listing.names.size();
+        listing.names.append(name, std::strlen(name) + 1);
+        if (kind == DT_DIR)
+            listing.folders.push_back(at);
+        else
+            listing.files.emplace_back(at, qint64(info.st_size));
+    }
+    ::closedir(dir);
+}

@@ -1,0 +1,74 @@
+#pragma once
+// Lists folders on threads of its own, for the scanner's walk.
+//
+// A folder's listing is its regular files with their sizes and the names of
+// its sub-folders; hidden entries (names that begin with "."), symbolic links
+// and special files are left out. Listing a big tree is mostly waiting: on
+// the disk for folder blocks and file records on a cold cache, on system
+// calls on a warm one. With several folders asked at once, the disk answers
+// them together and the calls share out over the processors, so a tree is
+// listed several times faster than one folder after the other.
+//
+// The owner queues folders (Add) and takes their listings back (Next) in the
+// order they are done. The threads share with it only the queue and the
+// finished listings, under the lister's mutex. At most kMaxReady listings wait
+// to be taken, so an owner slower than the disk holds the threads back
+// instead of piling up names. Each thread keeps one folder open at a time and
+// runs at a lower priority than the rest of the program, so that a walk of a
+// cached tree leaves the window its processor.
+#include <QString>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FolderLister {
+public:
+    struct Listing {
+        QString path;
+        // The folder was not listed because a stop was asked first.
+        bool skipped = false;
+        // The error of a folder that could not be opened, else 0.
+        int error = 0;
+        // The entries' names one after the other, each ended by a zero byte.
+        std::string names;
+        // Each regular file: where its name begins in names, and its size.
+        std::vector<std::pair<size_t, qint64>> files;
+        // Each sub-folder: where its name begins in names.
+        std::vector<size_t> folders;
+    };
+
+    static constexpr int kThreads = 8;
+    static constexpr size_t kMaxReady = 64;
+
+    // stopping() is asked before each folder, on the listing threads.
+    explicit FolderLister(std::function<bool()> stopping, int threads = kThreads);
+    ~FolderLister(); // waits for the threads; folders still queued are dropped
+    FolderLister(const FolderLister&) = delete;
+    FolderLister& operator=(const FolderLister&) = delete;
+
+    void Add(const QString& path);
+    // Waits for the next finished listing; false once every folder added
+    // has been taken back.
+    bool Next(Listing& listing);
+
+    // Lists one folder on the calling thread.
+    static void List(Listing& listing);
+
+private:
+    void Run();
+
+    std::function<bool()> m_stopping;
+    std::mutex m_mutex;
+    std::condition_variable m_work; // a folder to list, or room for a listing
+    std::condition_variable m_done; // a listing is ready
+    std::vector<QString> m_queue; // taken last first, so the walk goes deep and the queue stays short
+    std::deque<Listing> m_ready;
+    size_t m_outstanding = 0; // added and not yet taken back
+    int m_waiting = 0; // threads waiting for a folder or for room
+    bool m_quit = false;
+    std::vector<std::thread> m_threads;
+};
