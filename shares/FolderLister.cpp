@@ -6,14 +6,19 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 FolderLister::FolderLister(std::function<bool()> stopping, int threads)
     : m_stopping(std::move(stopping))
 {
     m_threads.reserve(size_t(threads));
-    for (int k = 0; k < threads; ++k)
-        m_threads.emplace_back([this] { Run(); });
+    try {
+        for (int k = 0; k < threads; ++k)
+            m_threads.emplace_back([this] { Run(); });
+    } catch (const std::system_error&) {
+        // Out of threads: the ones started do the work, or else Add does.
+    }
 }
 
 FolderLister::~FolderLister()
@@ -29,6 +34,18 @@ FolderLister::~FolderLister()
 
 void FolderLister::Add(const QString& path)
 {
+    if (m_threads.empty()) {
+        Listing listing;
+        listing.path = path;
+        if (m_stopping())
+            listing.skipped = true;
+        else
+            List(listing);
+        std::lock_guard lock(m_mutex);
+        m_ready.push_back(std::move(listing));
+        ++m_outstanding;
+        return;
+    }
     {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(path);

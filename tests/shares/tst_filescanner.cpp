@@ -140,6 +140,15 @@ private slots:
         while (lister.Next(listing))
             skipped += listing.skipped;
         QCOMPARE(skipped, folders);
+
+        // With no thread to be had, the folders are listed as they are added.
+        stop = false;
+        FolderLister alone([&stop] { return stop.load(); }, 0);
+        alone.Add(Path("wide/7"));
+        QVERIFY(alone.Next(listing));
+        QCOMPARE(listing.files.size(), size_t(1));
+        QCOMPARE(listing.files[0].second, qint64(7));
+        QVERIFY(!alone.Next(listing));
     }
 
     void mp3AttributesReachTheIndex()
