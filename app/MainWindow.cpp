@@ -28,8 +28,8 @@
 #include "store/Log.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
-#include "store/ui/DiagnosticsForm.h"
-#include "store/ui/WidgetFunctions.h"
+#include "DiagnosticsForm.h"
+#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QApplication>
 #include <QCheckBox>

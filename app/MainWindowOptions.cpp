@@ -14,7 +14,7 @@
 #include "store/Data.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/Settings.h"
-#include "store/ui/DiagnosticsForm.h"
+#include "DiagnosticsForm.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>

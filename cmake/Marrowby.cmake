@@ -6,16 +6,19 @@
 # -DMARROWBY_PCH=OFF has to work too.
 #
 # Each library folder compiles every .cpp and .h it holds (not its sub-folders),
-# so adding a class is adding its two files. A folder may keep an extra.cmake
-# for anything beyond that.
+# so adding a class is adding its two files; EXCLUDE leaves named files of the
+# folder to other targets. A folder may keep an extra.cmake for anything beyond that.
 
 function(marrowby_library name)
-  cmake_parse_arguments(ARG "" "" "PUBLIC_LIBS;PRIVATE_LIBS;DIRS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "PUBLIC_LIBS;PRIVATE_LIBS;DIRS;EXCLUDE" ${ARGN})
   set(dirs ${CMAKE_CURRENT_SOURCE_DIR} ${ARG_DIRS})
   set(sources)
   foreach(dir ${dirs})
     file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.c)
     list(APPEND sources ${found})
+  endforeach()
+  foreach(file ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${file})
   endforeach()
   if(NOT sources)
     set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
@@ -106,7 +109,7 @@ function(marrowby_precompile target libs kind)
     return()
   endif()
   set(headers ${CMAKE_SOURCE_DIR}/cmake/pch/core.h)
-  if(libs MATCHES "Qt6::Widgets|shell|pages|mainwindow|store_ui|application|guitest")
+  if(libs MATCHES "Qt6::Widgets|shell|pages|mainwindow|application|guitest")
     set(headers ${CMAKE_SOURCE_DIR}/cmake/pch/widgets.h)
   endif()
   if(kind STREQUAL "test")

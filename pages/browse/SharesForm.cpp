@@ -2,7 +2,7 @@
 #include "ShareForm.h"
 #include "UploadForm.h"
 #include "UserShareBuilder.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include "peers/PeerMessenger.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"

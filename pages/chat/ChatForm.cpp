@@ -10,7 +10,7 @@
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QTextBrowser>

@@ -6,7 +6,7 @@
 #include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "server/Server.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 
 ChatsForm* chatsForm = nullptr;

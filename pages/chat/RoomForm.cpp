@@ -11,7 +11,7 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/TimerManager.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>

@@ -13,7 +13,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>

@@ -9,7 +9,7 @@
 #include "shell/TabWidget.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QComboBox>
 #include <QDateTime>
 #include <QHBoxLayout>

@@ -8,7 +8,7 @@
 #include "store/DelayedInvoker.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>

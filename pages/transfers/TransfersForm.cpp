@@ -12,7 +12,7 @@
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "store/ToQString.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
 #include <QHBoxLayout>

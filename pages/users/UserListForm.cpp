@@ -15,7 +15,7 @@
 #include "store/DataSaver.h"
 #include "store/GeneralFunctions.h"
 #include "store/Item.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QHeaderView>
 #include <QMenu>

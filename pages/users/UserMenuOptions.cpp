@@ -9,8 +9,8 @@
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ui/ItemLogDialog.h"
-#include "store/ui/WidgetFunctions.h"
+#include "ItemLogDialog.h"
+#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QAction>
 #include <QMenu>

@@ -4,7 +4,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ui/DiagnosticsForm.h"
+#include "DiagnosticsForm.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>

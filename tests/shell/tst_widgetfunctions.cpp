@@ -1,5 +1,5 @@
 // Bringing a widget to the front through nested tab pages, and the tab-focus marks.
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QApplication>
 #include <QLineEdit>
 #include <QTabWidget>

@@ -6,7 +6,7 @@
 #include "shell/EventToolBar.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QAction>
 #include <QComboBox>
 #include <QDir>

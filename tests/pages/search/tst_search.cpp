@@ -17,7 +17,7 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ui/WidgetFunctions.h"
+#include "WidgetFunctions.h"
 #include <QComboBox>
 #include <QCheckBox>
 #include <QLineEdit>

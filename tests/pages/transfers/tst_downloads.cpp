@@ -11,7 +11,7 @@
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
-#include "shell/window/Ui_MainWindow.h"
+#include "Ui_MainWindow.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>

@@ -12,7 +12,7 @@
 #include "shell/EventToolBar.h"
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
-#include "shell/window/Ui_MainWindow.h"
+#include "Ui_MainWindow.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
