@@ -46,6 +46,20 @@ QString PlainLabel(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+QString IsolatedText(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size() + 2);
+    shown += QChar(0x2068); // first strong isolate
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool steers = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+        shown += steers ? QChar(QChar::ReplacementCharacter) : c;
+    }
+    shown += QChar(0x2069); // pop directional isolate
+    return shown;
+}
+
 
 QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry)
 {

@@ -43,6 +43,15 @@ std::string AddressText(const void* object);
 // Text shown as a button or tab label verbatim: "&" is not a mnemonic.
 QString PlainLabel(QString text);
 
+// A name or text that came from another user or the server, as it is shown:
+// the controls that set the direction of what follows them (embeddings,
+// overrides, isolates) show as U+FFFD, so a name cannot run backwards and
+// disguise its extension, and the whole is a first-strong isolate, so it
+// cannot reorder the text around it. Only for showing: what is stored and sent
+// back stays as it came. Tab labels take PlainLabel(IsolatedText(name)), rich
+// text IsolatedText(text).toHtmlEscaped().
+QString IsolatedText(const QString& text);
+
 // Widgets of the small fixed-layout dialogs: named and placed in one step.
 template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)
 {

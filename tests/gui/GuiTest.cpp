@@ -268,4 +268,12 @@ void PrepareApplication()
     InitShellResources();
 }
 
+bool ShowsIsolated(const QString& shown, const QString& raw)
+{
+    for (char16_t control : { 0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067 })
+        if (shown.contains(QChar(control)))
+            return false;
+    return shown.contains(IsolatedText(raw));
+}
+
 } // namespace gui

@@ -142,6 +142,10 @@ ModalAnswerer::Handler FillUserDialog(const QString& user, const QString& passwo
 // Any dialog of the class: calls f with it (f decides and closes it).
 ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidget*)> f);
 
+// Shown text that holds a peer's text made harmless: direction-isolated and
+// with no control left that could turn it backwards (the "rtl\u202E..." names).
+bool ShowsIsolated(const QString& shown, const QString& raw);
+
 // Child roles.
 using RoleFunction = int (*)();
 struct ChildRole {

@@ -1,4 +1,6 @@
-// Sortable rows, key presses of the tree, and tab marks and colours.
+// Sortable rows, key presses of the tree, tab marks and colours, and how
+// others' names are laid out.
+#include "Kit.h"
 #include "TabWidget.h"
 #include "TreeWidget.h"
 #include "TreeWidgetItem.h"
@@ -8,6 +10,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QTabBar>
+#include <QTextLayout>
 
 class TestWidgets : public QObject {
     Q_OBJECT
@@ -17,6 +20,7 @@ private slots:
     void keyPressReachesOwnerFirst();
     void changedCellsShowAsAWholePaintWould();
     void tabsMarkActivityAndTakeColourWhenSelected();
+    void othersNamesCannotRunBackwards();
 };
 
 static QStringList Column(QTreeWidget& tree, int column)
@@ -166,6 +170,39 @@ void TestWidgets::tabsMarkActivityAndTakeColourWhenSelected()
     last.addTab(new QWidget, "only");
     last.removeTab(0);
     QCOMPARE(last.currentIndex(), -1);
+}
+
+// The x of each character of one laid-out line, in the text's order.
+static QList<qreal> CharacterPlaces(const QString& text)
+{
+    QTextLayout layout(text, QFont());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(100000);
+    layout.endLayout();
+    QList<qreal> places;
+    for (int i = 0; i < text.size(); ++i)
+        places << line.cursorToX(i);
+    return places;
+}
+
+void TestWidgets::othersNamesCannotRunBackwards()
+{
+    // A right-to-left override in a file name would show "LIVE.exe" as
+    // "exe.EVIL"; one in a user's name would turn the rest of a chat line
+    // around. Shown isolated, every letter stays in its place, left to right.
+    const QString name = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+    for (const QString& shown : { IsolatedText(name), QStringLiteral("[") + IsolatedText(name) + QStringLiteral("] says hi") }) {
+        const QList<qreal> x = CharacterPlaces(shown);
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY2(x[i] >= x[i - 1], qPrintable(QStringLiteral("character %1 of %2").arg(i).arg(shown.size())));
+        QVERIFY(x.last() > x.first());
+    }
+    // Hebrew stays right to left inside, and text after it stays after it.
+    const QString hebrew = QString::fromUtf16(u"\u05D0\u05D1");
+    const QString line = IsolatedText(hebrew) + QStringLiteral(" 12 x");
+    const QList<qreal> x = CharacterPlaces(line);
+    QVERIFY(x[line.indexOf(QLatin1Char('1'))] >= x[line.indexOf(QChar(0x05D0))]);
 }
 
 QTEST_MAIN(TestWidgets)
