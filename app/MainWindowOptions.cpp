@@ -242,7 +242,8 @@ void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int value)
 void MainWindow::OnOptionsTabSelectionChanged(int i_tab)
 {
     TabWidget* tabs = m_ui->optionsTabControl;
-    if (i_tab >= 0 && i_tab < tabs->count() && tabs->tabText(i_tab) == QLatin1String("File Sharing"))
+    if (i_tab >= 0 && i_tab < tabs->count() && tabs->tabText(i_tab) == QLatin1String("File Sharing")
+        && m_ui->sharedFoldersList->isVisible())
         m_ui->sharedFoldersList->setFocus();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // A tab widget whose tabs turn blue when something happens on a page that is
-// not shown, and which gives the normal colour and the keyboard focus back
-// when a tab is selected. Tab labels are shown verbatim: an "&" in a label
-// (a user or room name) is doubled on insertion and is never a mnemonic.
+// not shown, and which gives the normal colour back when a tab is selected,
+// and the keyboard focus too while the tab's page is on screen (a tab made
+// current on a page the user does not see takes nothing from the page shown).
+// Tab labels are shown verbatim: an "&" in a label (a user or room name) is
+// doubled on insertion and is never a mnemonic.
 #include <QTabWidget>
 
 class TabWidget : public QTabWidget {

@@ -55,7 +55,9 @@ void RegisterWidgetForTabFocus(QWidget* widget, int order)
 
 int FindWidgetFocusProperty(QWidget* widget, int n)
 {
-    if (!widget)
+    // Only what the user sees: a page that became current inside a page that
+    // is not shown must not pull the typing away from the page that is.
+    if (!widget || !widget->isVisible())
         return n;
     const QVariant mark = widget->property(kFocusProperty);
     if (mark.isValid()) {
@@ -68,7 +70,7 @@ int FindWidgetFocusProperty(QWidget* widget, int n)
     }
     for (QObject* child : widget->children()) {
         auto* w = qobject_cast<QWidget*>(child);
-        if (w && !w->isHidden() && !w->isWindow())
+        if (w && !w->isWindow())
             n = FindWidgetFocusProperty(w, n);
     }
     return n;

@@ -20,6 +20,7 @@ void RegisterWidgetForTabFocus(QWidget* widget, int order);
 
 // The largest "get_focus" order above n on the widget and its visible
 // descendants (n when there is none). Each widget that raises the maximum gets
-// the focus on the way, so the winner ends with it. A hidden widget is skipped
-// together with everything inside it.
+// the focus on the way, so the winner ends with it. A widget that is not
+// visible (hidden itself or inside something hidden) is skipped together with
+// everything inside it.
 int FindWidgetFocusProperty(QWidget* widget, int n);

@@ -1,9 +1,22 @@
 // The connection as the window shows it: a refused login, an abrupt loss of
-// the server and the reconnection, the connect action.
+// the server and the reconnection, the connect action; and a stranger's first
+// message arriving while the user types elsewhere.
 #include "gui/GuiTest.h"
+#include "pages/chat/ChatForm.h"
+#include "pages/chat/ChatsForm.h"
+#include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultsForm.h"
 #include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
 #include "shell/ApplicationIcon.h"
+#include "shell/TabWidget.h"
 #include "store/Settings.h"
+#include "WidgetFunctions.h"
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTextBrowser>
+#include <QTreeWidget>
 
 class TestConnection : public QObject {
     Q_OBJECT
@@ -15,6 +28,7 @@ private slots:
     void abruptLossShowsOfflineAndReconnects();
     void connectActionDisconnectsAndConnects();
     void failureReasonIsShownAsPlainText();
+    void firstPrivateMessageLeavesTheTypingWhereItWas();
 };
 
 void TestConnection::wrongPasswordShowsOneBoxAndDoesNotRetry()
@@ -93,6 +107,66 @@ void TestConnection::failureReasonIsShownAsPlainText()
     QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
     QVERIFY(answers.Seen().first().text.contains(QStringLiteral("reason: <b>BANNED</b>.")));
     QCOMPARE(format, Qt::PlainText);
+}
+
+void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
+{
+    QVERIFY(session.WaitLoggedIn());
+    QTemporaryDir music;
+    QFile tune(music.filePath(QStringLiteral("marrowfish tune.mp3")));
+    QVERIFY(tune.open(QIODevice::WriteOnly));
+    tune.write(QByteArray(2000, 'x'));
+    tune.close();
+    DriverProcess* stranger = session.StartDriver(QStringLiteral("stranger"));
+    QVERIFY(stranger);
+    stranger->Send(QStringLiteral("share-folder ") + music.path());
+    stranger->Send(QStringLiteral("wait-shares"));
+    QVERIFY(!stranger->WaitFor(QStringLiteral("shares-ready")).isEmpty());
+
+    // The user is on the Search page, typing into the search box; no private
+    // chat is open.
+    MainWindow* window = session.Window();
+    Ui_MainWindow& ui = window->Ui();
+    QTabWidget* chats = chatsForm->chatTabControl;
+    QCOMPARE(chats->count(), 0);
+    FocusWidget(searchForm->searchEdit());
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTRY_VERIFY(searchForm->searchEdit()->hasFocus());
+    const auto type = [](const QString& keys) { QTest::keyClicks(QApplication::focusWidget(), keys); };
+    type(QStringLiteral("marrow"));
+
+    stranger->Send(QStringLiteral("message holder are you there?"));
+    QVERIFY(gui::WaitFor([&] { return chats->count() == 1; }));
+    auto* chat = qobject_cast<ChatForm*>(chats->widget(0));
+    QVERIFY(chat);
+    QVERIFY(gui::WaitFor(
+        [&] { return chat->chatView->toPlainText().contains(QLatin1String("are you there?")); }));
+    // The chat's tab is current on a page the user does not see: it takes
+    // neither the keyboard nor the tool bar.
+    QCOMPARE(ui.tabControl->currentWidget(), ui.searchTab);
+    QVERIFY(searchForm->searchEdit()->hasFocus());
+    QVERIFY(actionBar->CurrentSet() != QLatin1String("user_chat"));
+
+    type(QStringLiteral("fish"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    // The search is made and the stranger's file comes back; the bar shows
+    // the results' actions.
+    TabWidget* results = searchForm->searchTabControl();
+    QVERIFY(gui::WaitFor([&] { return results->count() == 1; }));
+    QCOMPARE(results->tabText(0), QStringLiteral("marrowfish"));
+    auto* form = qobject_cast<SearchResultsForm*>(results->widget(0));
+    QVERIFY(form);
+    QVERIFY(gui::WaitFor([&] { return form->searchResults()->topLevelItemCount() == 1; }));
+    QVERIFY(gui::WaitFor([] { return actionBar->CurrentSet() == QLatin1String("search_results"); }));
+    QVERIFY(chat->chatEdit->text().isEmpty());
+
+    // Nothing went to the stranger: the first private message it gets is the
+    // one the user now writes in the chat.
+    chat->chatEdit->setText(QStringLiteral("hello stranger"));
+    QTest::keyClick(chat->chatEdit, Qt::Key_Return);
+    QCOMPARE(stranger->WaitFor(QStringLiteral("private-message ")),
+        QStringLiteral("private-message holder hello stranger"));
 }
 
 GUI_TEST_MAIN(TestConnection)

@@ -128,6 +128,9 @@ void TestWidgetFunctions::highestVisibleMarkTakesFocus()
     QVERIFY(low->hasFocus());
     // The widget itself counts; a shown widget is found again.
     QCOMPARE(FindWidgetFocusProperty(middle, 0), 3);
+    // Not hidden itself but inside something hidden: not seen, so no focus.
+    QCOMPARE(FindWidgetFocusProperty(insideHidden, 0), 0);
+    QVERIFY(!insideHidden->hasFocus());
     hidden->show();
     QCOMPARE(FindWidgetFocusProperty(&page, 0), 9);
     QTRY_VERIFY(hidden->hasFocus());
