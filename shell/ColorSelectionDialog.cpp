@@ -223,15 +223,12 @@ void ColorSelectionDialog::OnResetToDefaults() { FillSwatches(defaultPalette, tr
 
 void ColorSelectionDialog::OnSaveColors()
 {
-    QPalette palette = QApplication::palette();
+    QColor colors[6];
     for (int i = 0; i < 6; ++i)
-        palette.setColor(kColorSettings[i].role, SwatchColor(m_ui->SwatchOf(i)));
-    QApplication::setPalette(palette);
-    for (int i = 0; i < 14; ++i) {
-        const ColorSettingInfo& color = kColorSettings[i];
-        const QColor value = i < 6 ? palette.color(color.role) : SwatchColor(m_ui->SwatchOf(i));
-        settings.Set(color.key, Value(value.name()));
-    }
+        colors[i] = SwatchColor(m_ui->SwatchOf(i));
+    QApplication::setPalette(PaletteWithColors(colors));
+    for (int i = 0; i < 14; ++i)
+        settings.Set(kColorSettings[i].key, Value(SwatchColor(m_ui->SwatchOf(i)).name()));
     emit ColorsSaved();
     accept();
 }

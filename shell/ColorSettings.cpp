@@ -36,13 +36,35 @@ QColor SettingColor(const char* key, const QColor& fallback)
     return color.isValid() ? color : fallback;
 }
 
-void ApplyColorSettings()
+QPalette PaletteWithColors(const QColor (&colors)[6])
 {
     QPalette palette = defaultPalette;
-    for (const ColorSettingInfo& color : kColorSettings) {
-        if (color.role == QPalette::NoRole)
-            continue;
-        palette.setBrush(color.role, QBrush(SettingColor(color.key, defaultPalette.color(color.role))));
+    auto changed = [&](int i) {
+        return colors[i].isValid() && colors[i].rgb() != defaultPalette.color(kColorSettings[i].role).rgb();
+    };
+    for (int i = 0; i < 6; ++i) {
+        if (changed(i))
+            palette.setColor(kColorSettings[i].role, colors[i]);
     }
-    QApplication::setPalette(palette);
+    // Each text role follows its background in the table. Disabled text is
+    // drawn halfway towards its background: one colour for every group would
+    // make a disabled control look just like an enabled one.
+    for (int text = 1; text < 6; text += 2) {
+        if (!changed(text))
+            continue;
+        const QColor ink = colors[text];
+        const QColor ground = palette.color(QPalette::Active, kColorSettings[text - 1].role);
+        palette.setColor(QPalette::Disabled, kColorSettings[text].role,
+            QColor((ink.red() + ground.red()) / 2, (ink.green() + ground.green()) / 2,
+                (ink.blue() + ground.blue()) / 2));
+    }
+    return palette;
+}
+
+void ApplyColorSettings()
+{
+    QColor colors[6];
+    for (int i = 0; i < 6; ++i)
+        colors[i] = SettingColor(kColorSettings[i].key, defaultPalette.color(kColorSettings[i].role));
+    QApplication::setPalette(PaletteWithColors(colors));
 }

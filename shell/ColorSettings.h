@@ -17,6 +17,12 @@ extern const ColorSettingInfo kColorSettings[14];
 // Before the data file is read: keeps the style palette in defaultPalette and
 // writes each colour's default where the setting has no value.
 void WriteColorDefaults();
+// The style palette (defaultPalette) with the six palette colours, in the
+// order of the table; an invalid colour, or one equal to the style's, leaves
+// the style's colours of that role alone in every group. A changed colour
+// holds in every group, except that disabled text is drawn halfway towards
+// its background, so disabled controls still look disabled.
+QPalette PaletteWithColors(const QColor (&colors)[6]);
 // After the data file is read: the style palette with the six stored colours,
 // as the application palette. A colour that does not parse keeps the style's.
 void ApplyColorSettings();

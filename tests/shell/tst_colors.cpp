@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <cstdlib>
 
 class TestColors : public QObject {
     Q_OBJECT
@@ -43,12 +44,16 @@ void TestColors::defaultsAndStartUpPalette()
     for (const ColorSettingInfo& color : kColorSettings)
         QVERIFY(QRegularExpression("^#[0-9a-f]{6}$").match(settings.Get(color.key)).hasMatch());
 
-    // Applying the defaults leaves the style's look unchanged.
+    // Applying the defaults leaves the style's look unchanged, disabled
+    // controls included.
     ApplyColorSettings();
     QCOMPARE(QApplication::palette().color(QPalette::Base), style.color(QPalette::Base));
+    QVERIFY(style.color(QPalette::Disabled, QPalette::Text) != style.color(QPalette::Active, QPalette::Text));
+    QVERIFY(QApplication::palette() == style);
 
-    // What the data file brought: one good colour, one broken, one missing.
+    // What the data file brought: good colours, one broken, one missing.
     settings.Set("color_window_background", "#112233");
+    settings.Set("color_button_text", "#f0e0d0");
     settings.Set("color_window_text", "no colour at all");
     settings.Clear("color_input_text");
     ApplyColorSettings();
@@ -57,7 +62,21 @@ void TestColors::defaultsAndStartUpPalette()
         QCOMPARE(applied.color(group, QPalette::Window), QColor("#112233"));
     QCOMPARE(applied.color(QPalette::WindowText), style.color(QPalette::WindowText));
     QCOMPARE(applied.color(QPalette::Text), style.color(QPalette::Text));
+    QCOMPARE(
+        applied.color(QPalette::Disabled, QPalette::Text), style.color(QPalette::Disabled, QPalette::Text));
+    // A chosen text colour is dimmed towards its background on a disabled
+    // control, so a disabled button does not look enabled.
+    const QColor ink("#f0e0d0");
+    const QColor ground = applied.color(QPalette::Button);
+    QCOMPARE(applied.color(QPalette::Inactive, QPalette::ButtonText), ink);
+    const QColor dimmed = applied.color(QPalette::Disabled, QPalette::ButtonText);
+    QVERIFY(dimmed != ink);
+    const auto distance = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+    };
+    QVERIFY(distance(dimmed, ground) < distance(ink, ground));
     QCOMPARE(SettingColor("color_window_text", Qt::darkGreen), QColor(Qt::darkGreen));
+    settings.Clear("color_button_text");
     QApplication::setPalette(defaultPalette);
 }
 
@@ -103,6 +122,9 @@ void TestColors::dialogChangesNothingUntilSaved()
     QCOMPARE(settings.Get("color_transfer_queued"), QStringLiteral("#ff0000"));
     QCOMPARE(settings.Get("color_window_background"), QStringLiteral("#0a141e"));
     QCOMPARE(QApplication::palette().color(QPalette::Inactive, QPalette::Window), QColor(10, 20, 30));
+    // Saving does not make disabled text look enabled either.
+    QCOMPARE(QApplication::palette().color(QPalette::Disabled, QPalette::WindowText),
+        defaultPalette.color(QPalette::Disabled, QPalette::WindowText));
     QCOMPARE(settings.Get("color_chat_username"), QStringLiteral("#0033ff"));
     QTRY_VERIFY(!dialog);
     QApplication::setPalette(defaultPalette);
