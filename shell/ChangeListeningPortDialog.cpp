@@ -50,3 +50,11 @@ void ChangeListeningPortDialog::accept()
     // Later: OK is a signal of the dialog's own button box.
     deleteLater();
 }
+
+void ChangeListeningPortDialog::reject()
+{
+    QDialog::reject();
+    // Later, as after OK; a cancelled dialog would otherwise stay hidden in
+    // its parent, one more for every time it was opened.
+    deleteLater();
+}

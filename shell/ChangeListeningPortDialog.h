@@ -1,7 +1,8 @@
 #pragma once
 // Edits the plain listening port. The change is kept in "new_listening_port"
 // and taken over by the peer network at the next start; the obfuscated port
-// is the plain port plus 1, so the highest port accepted is 65534.
+// is the plain port plus 1, so the highest port accepted is 65534. The dialog
+// destroys itself once it is closed, by OK or by Cancel.
 #include <QDialog>
 #include <memory>
 
@@ -25,6 +26,8 @@ public:
 
     static constexpr int kHighestPort = 65534;
     Ui_ChangeListeningPortDialog* Form() const { return m_ui.get(); }
+    // Cancel, Escape or the close button: nothing is stored.
+    void reject() override;
 
 public slots:
     void accept() override;

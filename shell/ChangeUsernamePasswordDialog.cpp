@@ -51,3 +51,12 @@ void ChangeUsernamePasswordDialog::accept()
     if (!m_firstStart)
         deleteLater();
 }
+
+void ChangeUsernamePasswordDialog::reject()
+{
+    QDialog::reject();
+    // Later, as after OK; a cancelled dialog would otherwise stay hidden in
+    // its parent, one more for every time it was opened.
+    if (!m_firstStart)
+        deleteLater();
+}

@@ -1,7 +1,7 @@
 #pragma once
 // Edits the login user name and password. The first-start variant is run
 // modally by start-up and destroyed by its caller; the ordinary one, opened
-// while logged out, destroys itself after a successful OK.
+// while logged out, destroys itself once it is closed, by OK or by Cancel.
 #include <QDialog>
 #include <memory>
 
@@ -28,6 +28,9 @@ public:
     ~ChangeUsernamePasswordDialog() override;
 
     Ui_ChangeUsernamePasswordDialog* Form() const { return m_ui.get(); }
+
+    // Cancel, Escape or the close button: nothing is stored.
+    void reject() override;
 
 public slots:
     void accept() override;

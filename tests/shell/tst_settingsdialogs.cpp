@@ -1,5 +1,6 @@
 // The user name/password and listening-port dialogs: what they store, what
-// they refuse, and that they go away only after their own signal is done.
+// they refuse, and that they go away, by OK or Cancel, only after their own
+// signal is done.
 #include "ChangeListeningPortDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
 #include "helper_kit.h"
@@ -44,6 +45,20 @@ void TestSettingsDialogs::usernameAndPasswordAreStoredTrimmed()
     QCOMPARE(settings.Get("password"), QStringLiteral("pass word"));
     QVERIFY(dialog); // not deleted under its own button's signal...
     QTRY_VERIFY(!dialog); // ...but right after
+
+    // Cancelled, it stores nothing and goes as well: none is left behind in
+    // the window, however often it is opened.
+    dialog = new ChangeUsernamePasswordDialog(false, &window);
+    dialog->Form()->usernameEdit->setText("cancelled");
+    dialog->show();
+    dialog->Form()->buttonBox->button(QDialogButtonBox::Cancel)->click();
+    QVERIFY(dialog);
+    QTRY_VERIFY(!dialog);
+    dialog = new ChangeUsernamePasswordDialog(false, &window);
+    dialog->show();
+    dialog->close(); // the window's close button
+    QTRY_VERIFY(!dialog);
+    QCOMPARE(settings.Get("username"), QStringLiteral("new name"));
 
     // First start: its own title; it ends the modal run and stays for its caller.
     ChangeUsernamePasswordDialog first(true);
@@ -101,13 +116,20 @@ void TestSettingsDialogs::portRangesAndPendingChange()
 
     // A pending change is compared with nothing: the current port is still
     // "not changed" and the pending one stays.
-    auto* again = new ChangeListeningPortDialog(&window);
+    QPointer<ChangeListeningPortDialog> again = new ChangeListeningPortDialog(&window);
+    again->show();
     again->Form()->portEdit->setText("2235");
     AnswerNextBox(&answer);
     ClickOk(again->Form()->buttonBox);
     QCOMPARE(answer.title, QStringLiteral("Port Number Not Changed"));
     QCOMPARE(settings.Get("new_listening_port"), QStringLiteral("65534"));
-    delete again;
+    // Cancelled, it goes too and changes nothing.
+    again->Form()->portEdit->setText("3000");
+    again->Form()->buttonBox->button(QDialogButtonBox::Cancel)->click();
+    QVERIFY(again);
+    QTRY_VERIFY(!again);
+    QCOMPARE(settings.Get("new_listening_port"), QStringLiteral("65534"));
+    QVERIFY(window.findChildren<QDialog*>().isEmpty());
 }
 
 QTEST_MAIN(TestSettingsDialogs)
