@@ -1,4 +1,6 @@
-// The program: one instance per user, the main window, the event loop.
+// The program: one instance per user, the main window, the event loop. A
+// second start of the same user brings the first one's window forward, says
+// so in one line on standard output and exits with status 0.
 //
 // A termination signal (SIGTERM, SIGINT, as at system shutdown) ends the
 // program like closing the window: the event loop returns and the window's
@@ -11,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,7 +55,14 @@ int main(int argc, char** argv)
 {
     Application app(argc, argv);
     if (app.IsRunning()) {
-        app.SendMessage(QStringLiteral("activate"));
+        // Said on the terminal: the window that comes forward may be on
+        // another desktop or under other windows, and a start that only
+        // exits looks as if nothing happened.
+        if (app.SendMessage(QStringLiteral("activate")))
+            std::fputs(
+                "Marrowby is already running for this user: its window was brought to the front.\n", stdout);
+        else
+            std::fputs("Marrowby is already running for this user, but it did not answer.\n", stderr);
         return 0;
     }
     // The data file is read while the window is built.

@@ -1,5 +1,5 @@
-// The program itself: a second start of the same user hands over and exits
-// with 0 while the first keeps running, and a termination signal ends the
+// The program itself: a second start of the same user hands over, says so
+// and exits with 0 while the first keeps running, and a termination signal ends the
 // first like closing its window, saving the data file.
 #include "helper_peers.h"
 #include "store/Data.h"
@@ -18,7 +18,8 @@ class TestProgram : public QObject {
     QTemporaryDir runtime;
     StandinServer server;
 
-    void StartClient(QProcess& client, const QString& homePath = QString())
+    void StartClient(QProcess& client, const QString& homePath = QString(),
+        QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), homePath.isEmpty() ? home.path() : homePath);
@@ -26,7 +27,7 @@ class TestProgram : public QObject {
         env.insert(QStringLiteral("MARROWBY_SERVER"), QStringLiteral("127.0.0.1:%1").arg(server.Port()));
         env.insert(QStringLiteral("MARROWBY_WEB"), QStringLiteral("127.0.0.1:1"));
         client.setProcessEnvironment(env);
-        client.setProcessChannelMode(QProcess::ForwardedChannels);
+        client.setProcessChannelMode(channels);
         client.start(BinPath(QStringLiteral("marrowby")), {});
     }
 
@@ -93,11 +94,14 @@ void TestProgram::secondStartExitsAndSignalSaves()
     const QString socket = runtime.path() + QStringLiteral("/MarrowbyQt-%1.socket").arg(::getuid());
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 20000));
 
+    // It says what it did, in one line, rather than seeming to do nothing.
     QProcess second;
-    StartClient(second);
+    StartClient(second, QString(), QProcess::ForwardedErrorChannel);
     QVERIFY(second.waitForFinished(20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardOutput(),
+        QByteArray("Marrowby is already running for this user: its window was brought to the front.\n"));
     QTest::qWait(3000); // the first has finished starting meanwhile
     QCOMPARE(first.state(), QProcess::Running);
 
