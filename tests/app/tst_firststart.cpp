@@ -1,5 +1,6 @@
-// First start: the dialogs, the defaults, sharing a folder that another user
-// then finds, the rescan report, and the user-list import.
+// First start, over a data file that cannot be read: the box that says so,
+// the file kept aside, the dialogs, the defaults; then sharing a folder that
+// another user finds, the rescan report, and the user-list import.
 #include "gui/GuiTest.h"
 #include "pages/browse/AddSharedFolderDialog.h"
 #include "pages/browse/SharedFilesRescannedDialog.h"
@@ -9,6 +10,7 @@
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -57,6 +59,9 @@ bool InUserList(const char* user)
     return d.GetType("user")->HasItem(user).IsConnected("in_user_list");
 }
 
+// A data file cut short after its first bytes.
+const QByteArray kBrokenDataFile = QByteArray("MRWBDATA") + QByteArray(5, '\x01');
+
 } // namespace
 
 class TestFirstStart : public QObject {
@@ -77,11 +82,13 @@ void TestFirstStart::initTestCase()
     QVERIFY(session.Prepare());
     QVERIFY(shared.isValid());
     WriteFile(shared.filePath(QStringLiteral("marrowfish song.mp3")), QByteArray(3000, 'x'));
+    WriteFile(MainWindow::DataFilePath(), kBrokenDataFile);
 }
 
 void TestFirstStart::firstStartDialogsDefaultsAndLogin()
 {
     gui::ModalAnswerer answers;
+    answers.Add(gui::PressButton(QMessageBox::Ok));
     answers.Add(gui::FillUserDialog(QStringLiteral("  newcomer  "), QStringLiteral("pw")));
     answers.Add(gui::PressButton(QMessageBox::Yes));
     answers.Add(gui::OnDialog("AddSharedFolderDialog", [this](QWidget* w) {
@@ -96,11 +103,23 @@ void TestFirstStart::firstStartDialogsDefaultsAndLogin()
     QVERIFY(session.WaitLoggedIn());
     QVERIFY(!answers.Pending());
     const QList<gui::SeenBox> seen = answers.Seen();
-    QCOMPARE(seen.size(), 4);
-    QCOMPARE(seen[0].title, QStringLiteral("Set Username/Password"));
-    QCOMPARE(seen[1].title, QStringLiteral("Share a folder?"));
-    QCOMPARE(seen[2].className, QStringLiteral("AddSharedFolderDialog"));
-    QCOMPARE(seen[3].title, QStringLiteral("In the future"));
+    QCOMPARE(seen.size(), 5);
+    QCOMPARE(seen[0].title, QStringLiteral("Error loading configuration data"));
+    QCOMPARE(seen[0].text,
+        QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+    QCOMPARE(seen[1].title, QStringLiteral("Set Username/Password"));
+    QCOMPARE(seen[2].title, QStringLiteral("Share a folder?"));
+    QCOMPARE(seen[3].className, QStringLiteral("AddSharedFolderDialog"));
+    QCOMPARE(seen[4].title, QStringLiteral("In the future"));
+
+    // The unreadable file is kept beside the new one, as it was.
+    const QDir home(session.Home());
+    const QStringList kept
+        = home.entryList({ QStringLiteral(".Marrowby.malformed-*") }, QDir::Files | QDir::Hidden);
+    QCOMPARE(kept.size(), 1);
+    QFile keptFile(home.filePath(kept.first()));
+    QVERIFY(keptFile.open(QIODevice::ReadOnly));
+    QCOMPARE(keptFile.readAll(), kBrokenDataFile);
 
     // The trimmed name is stored, shown and used to log in.
     QCOMPARE(settings.Get("username"), QStringLiteral("newcomer"));

@@ -1,6 +1,13 @@
-// What the user sets survives a restart: Options, the listening port chosen in
-// its dialog (with the dialog's range checks), and the window's geometry.
+// What the user sets survives a restart: Options (the tray icon and the
+// notification sounds among them), the listening port chosen in its dialog
+// (with the dialog's range checks), and the window's geometry; the port test
+// of both ports and the privileges page open the right addresses, and a click
+// on the tray icon brings the window back.
 #include "gui/GuiTest.h"
+#include "peers/PeerMessenger.h"
+#include "shell/ActionSetToolBar.h"
+#include "shell/ApplicationIcon.h"
+#include "shell/EventToolBar.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -8,17 +15,71 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QTcpServer>
+#include <QUrlQuery>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 const QRect kGeometry(40, 50, 700, 480);
+
+// A row of the Notification Sounds page, found by the label the user reads,
+// with the event whose sound it sets.
+struct SoundRow {
+    const char* key;
+    QLineEdit* edit = nullptr;
+    QPushButton* select = nullptr;
+    QPushButton* clear = nullptr;
+};
+
+std::vector<SoundRow> SoundRows(Ui_MainWindow& ui)
+{
+    const std::pair<const char*, const char*> labels[]
+        = { { "Default Sound:", "default" }, { "Private Chat:", "private_chat" },
+              { "Room Chat:", "room_chat" }, { "Wishlist Results:", "wishlist" },
+              { "Browsed Share:", "browse" }, { "Download Alert:", "download" },
+              { "User Online Alert:", "user_online" }, { "User Info:", "user_info" } };
+    std::vector<SoundRow> rows;
+    for (const auto& [text, key] : labels) {
+        SoundRow found { key };
+        for (QHBoxLayout* row : ui.tab_5->findChildren<QHBoxLayout*>()) {
+            const auto widget
+                = [row](int i) { return row->count() > i ? row->itemAt(i)->widget() : nullptr; };
+            auto* label = qobject_cast<QLabel*>(widget(0));
+            if (!label || label->text() != QLatin1String(text))
+                continue;
+            found.edit = qobject_cast<QLineEdit*>(widget(1));
+            found.select = qobject_cast<QPushButton*>(widget(2));
+            found.clear = qobject_cast<QPushButton*>(widget(3));
+        }
+        if (found.edit && found.select && found.clear)
+            rows.push_back(found);
+    }
+    return rows;
+}
+
+// A plain port whose neighbour is free as well, for the obfuscated one.
+quint16 FreePortPair()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer plain;
+        QTcpServer obfuscated;
+        if (plain.listen(QHostAddress::Any, 0) && plain.serverPort() < 65535
+            && obfuscated.listen(QHostAddress::Any, plain.serverPort() + 1))
+            return plain.serverPort();
+    }
+    return 0;
+}
 
 // Types a port into the open port dialog and presses OK; the title of the box
 // that answers.
@@ -79,6 +140,16 @@ GUI_CHILD_ROLE(verify_restart)
     CHILD_CHECK(settings.Get("listening_port") == QLatin1String("47123"));
     CHILD_CHECK(ui.listeningPortEdit->text() == QLatin1String("47123"));
     CHILD_CHECK(ui.obfuscatedPortLabel->text().startsWith(QLatin1String("Obfuscated port is 47124,")));
+    CHILD_CHECK(!applicationIcon->TrayIcon()->isVisible());
+    const std::vector<SoundRow> rows = SoundRows(ui);
+    CHILD_CHECK(rows.size() == 8);
+    for (const SoundRow& row : rows) {
+        const QString shown = row.edit->text();
+        if (row.key == std::string("private_chat"))
+            CHILD_CHECK(shown.isEmpty());
+        else
+            CHILD_CHECK(shown.endsWith(QLatin1Char('/') + QLatin1String(row.key) + QLatin1String(".wav")));
+    }
     CHILD_CHECK(window->geometry().size() == kGeometry.size());
     CHILD_CHECK(window->geometry().topLeft() == kGeometry.topLeft());
     session.CloseWindow();
@@ -97,12 +168,45 @@ private slots:
     }
     void portDialogChecksItsRange();
     void storedGeometryIsCheckedBeforeUse();
+    void trayClickBringsTheWindowBack();
     void optionsAndGeometrySurviveARestart();
 };
 
 void TestRestart::portDialogChecksItsRange()
 {
     MainWindow* window = session.Window();
+    // The port test asks the web host about both ports the client listens on.
+    const quint16 port = FreePortPair();
+    QVERIFY(port);
+    settings.Set("listening_port", port);
+    settings.Set("obfuscated_listening_port", port + 1);
+    QVERIFY(peerMessenger->Listen());
+    gui::UrlCatcher browser;
+    window->Ui().checkPortsButton->click();
+    QCOMPARE(browser.Urls().size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QUrl& url = browser.Urls()[i];
+        QCOMPARE(url.scheme(), QStringLiteral("http"));
+        QCOMPARE(url.authority(), qEnvironmentVariable("MARROWBY_WEB"));
+        QCOMPARE(url.path(), QStringLiteral("/porttest.php"));
+        QCOMPARE(url.query(), QStringLiteral("port=%1").arg(port + i));
+    }
+    // The privileges page, for the own name escaped: nothing in a name can
+    // add to the address or cut it short.
+    const QString name = QString::fromUtf8("a&b c#d?x=1/\u00e9");
+    settings.Set("username", Value(name));
+    actionBar->PrivilegesButton()->click();
+    settings.Set("username", "keeper");
+    QCOMPARE(browser.Urls().size(), 3);
+    const QUrl& support = browser.Urls()[2];
+    QCOMPARE(support.authority(), qEnvironmentVariable("MARROWBY_WEB"));
+    QCOMPARE(support.path(), QStringLiteral("/qtlogin.php"));
+    QVERIFY(!support.hasFragment());
+    const auto items = QUrlQuery(support).queryItems(QUrl::FullyDecoded);
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first().first, QStringLiteral("username"));
+    QCOMPARE(items.first().second, name);
+
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("set_listening_port"));
     QCOMPARE(TryPort(window, QString()), QStringLiteral("Invalid Port Number"));
     QCOMPARE(TryPort(window, QStringLiteral("70000")), QStringLiteral("Invalid Port Number"));
@@ -128,6 +232,24 @@ void TestRestart::storedGeometryIsCheckedBeforeUse()
     QVERIFY(window->screen()->availableGeometry().contains(window->geometry().topLeft()));
 }
 
+void TestRestart::trayClickBringsTheWindowBack()
+{
+    MainWindow* window = session.Window();
+    QSystemTrayIcon* tray = applicationIcon->TrayIcon();
+    window->showMinimized();
+    QTRY_VERIFY(window->isMinimized());
+    // Only a plain click acts.
+    for (auto reason :
+        { QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick })
+        emit tray->activated(reason);
+    QTest::qWait(100);
+    QVERIFY(window->isMinimized());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(!window->isMinimized());
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY(window->isActiveWindow());
+}
+
 void TestRestart::optionsAndGeometrySurviveARestart()
 {
     MainWindow* window = session.Window();
@@ -135,9 +257,43 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     ui.optionsTabControl->setCurrentIndex(2);
     ui.tabControl->setCurrentWidget(ui.optionsTab);
 
+    // The option shows the tray icon, which is there from the start.
     QVERIFY(ui.minimizeToTrayCheckBox->isChecked());
+    QVERIFY(applicationIcon->TrayIcon()->isVisible());
     ui.minimizeToTrayCheckBox->click();
     QCOMPARE(settings.Get("minimize_to_tray"), QStringLiteral("no"));
+    QVERIFY(!applicationIcon->TrayIcon()->isVisible());
+    ui.minimizeToTrayCheckBox->click();
+    QVERIFY(applicationIcon->TrayIcon()->isVisible());
+    ui.minimizeToTrayCheckBox->click();
+    QVERIFY(!applicationIcon->TrayIcon()->isVisible());
+
+    // Each sound row sets the sound of its own event; a cleared one falls
+    // back to the default sound.
+    QTemporaryDir sounds;
+    const std::vector<SoundRow> rows = SoundRows(ui);
+    QCOMPARE(rows.size(), size_t(8));
+    for (const SoundRow& row : rows) {
+        const QString path = sounds.filePath(QString::fromLatin1(row.key) + QStringLiteral(".wav"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        gui::ModalAnswerer answers;
+        answers.Add(gui::OnDialog("QFileDialog", [path](QWidget* w) {
+            auto* dialog = static_cast<QFileDialog*>(w);
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }));
+        row.select->click();
+        QCOMPARE(answers.Seen().size(), 1);
+        QCOMPARE(row.edit->text(), path);
+    }
+    for (const SoundRow& row : rows)
+        QCOMPARE(EventToolBar::SoundFile(QString::fromLatin1(row.key)), row.edit->text());
+    rows[1].clear->click();
+    QVERIFY(rows[1].edit->text().isEmpty());
+    QCOMPARE(EventToolBar::SoundFile(QStringLiteral("private_chat")), rows[0].edit->text());
+    QCOMPARE(EventToolBar::SoundFile(QStringLiteral("room_chat")), rows[2].edit->text());
     ui.showDiagnosticsCheckBox->click();
     QCOMPARE(ui.tabControl->count(), 8);
     ui.showDiagnosticsCheckBox->click();

@@ -5,6 +5,7 @@
 #include "store/Settings.h"
 #include <QAbstractButton>
 #include <QDeadlineTimer>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -238,6 +239,16 @@ ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidge
         f(w);
         return true;
     };
+}
+
+UrlCatcher::UrlCatcher()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "Open");
+}
+
+UrlCatcher::~UrlCatcher()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
 }
 
 // ---- Child roles ------------------------------------------------------------

@@ -30,6 +30,8 @@
 //
 // and in the test folder's CMakeLists.txt: marrowby_tests("guitest").
 //
+// Addresses opened in the browser are kept by a gui::UrlCatcher.
+//
 // Modal boxes and dialogs are answered by a ModalAnswerer: give it handlers in
 // the order the boxes will appear; every box it sees is recorded, and a message
 // box that no handler takes is dismissed with its default button.
@@ -55,6 +57,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <functional>
 #include <map>
 #include <memory>
@@ -141,6 +144,21 @@ ModalAnswerer::Handler PressButton(QMessageBox::StandardButton button);
 ModalAnswerer::Handler FillUserDialog(const QString& user, const QString& password);
 // Any dialog of the class: calls f with it (f decides and closes it).
 ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidget*)> f);
+
+// Stands in for the desktop's browser while it lives: keeps the http
+// addresses that the window asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher();
+    ~UrlCatcher() override;
+    const QList<QUrl>& Urls() const { return m_urls; }
+public slots:
+    void Open(const QUrl& url) { m_urls.append(url); }
+
+private:
+    QList<QUrl> m_urls;
+};
 
 // Shown text that holds a peer's text made harmless: direction-isolated and
 // with no control left that could turn it backwards (the "rtl\u202E..." names).
