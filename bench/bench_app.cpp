@@ -12,8 +12,8 @@
 // Usage: bench_app [files]   (default 1000000; downloads are files / 100)
 // The roles below run in child processes of this program (MARROWBY_BENCH_ROLE).
 #include "AppBench.h"
+#include "ScratchFolder.h"
 #include "StoreBench.h"
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -89,13 +89,13 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     const char* scale = files == 1000000 ? "_1m" : "";
-    QTemporaryDir home;
-    QTemporaryDir runtime;
+    ScratchFolder home("app");
+    ScratchFolder runtime("app");
     UseHome(home.path(), runtime.path());
     if (!WriteDataFile("bench_app"))
         return 1;
     {
-        QTemporaryDir dir;
+        ScratchFolder dir("app");
         const QString path = dir.filePath(QStringLiteral("store"));
         WriteStoreFile(path, files);
         PrintFigure("store.load", StoreLoadSeconds(path, files), "s", scale);

@@ -11,13 +11,13 @@
 // The home folder (with the data file) is made in /dev/shm and removed at the
 // end.
 #include "AppBench.h"
+#include "ScratchFolder.h"
 #include "SearchReplies.h"
 #include "pages/search/SearchForm.h"
 #include "pages/search/SearchResultsForm.h"
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
@@ -51,12 +51,10 @@ int main(int argc, char** argv)
     }
 
     const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    QTemporaryDir home(base + QStringLiteral("/bench_app_rss-XXXXXX"));
-    QTemporaryDir runtime(base + QStringLiteral("/bench_app_rss-run-XXXXXX"));
-    if (!home.isValid() || !runtime.isValid()) {
-        std::fprintf(stderr, "bench_app_rss: no temporary folder in %s\n", qPrintable(base));
+    ScratchFolder home("app_rss", base);
+    ScratchFolder runtime("app_rss", base);
+    if (!home.isValid() || !runtime.isValid())
         return 1;
-    }
     UseHome(home.path(), runtime.path());
     QApplication app(argc, argv);
     if (!WriteDataFile("bench_app_rss"))

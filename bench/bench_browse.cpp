@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -94,7 +95,9 @@ int main(int argc, char** argv)
     window.show();
 
     const QByteArray frame = ShareListFrame(files);
-    auto* form = static_cast<ShareForm*>(page->OpenShareBrowse(QStringLiteral("bob")));
+    // The tab is read on every turn of the watch below: held so that a tab
+    // gone meanwhile ends the run instead of being read.
+    QPointer<ShareForm> form = static_cast<ShareForm*>(page->OpenShareBrowse(QStringLiteral("bob")));
     app.processEvents();
 
     // The longest gap between two turns of the event loop.
@@ -123,6 +126,11 @@ int main(int argc, char** argv)
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!form) {
+            std::fprintf(stderr, "the share's tab was closed\n");
+            app.exit(1);
+            return;
+        }
         if (shown || !form->FolderTree()->isVisibleTo(form))
             return;
         if (!form->FolderTree()->currentItem()) {

@@ -7,6 +7,7 @@
 //   rooms.chat_line_cost: the time per line shown (in a view kept at its
 //     size limit) and logged.
 // Usage: bench_rooms [users] [seconds]   (default 5000 10)
+#include "ScratchFolder.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
@@ -23,7 +24,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
@@ -87,7 +87,7 @@ void Say(const QString& room, int n)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir home;
+    ScratchFolder home("rooms");
     qputenv("HOME", home.path().toUtf8());
     QApplication app(argc, argv);
     const int users = argc > 1 ? std::atoi(argv[1]) : 5000;

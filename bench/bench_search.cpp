@@ -10,6 +10,7 @@
 //   search.results_50k_bare_tree: N s
 //   search.results_50k_longest_stall: N ms
 //   search.resort_50k: N ms
+#include "ScratchFolder.h"
 #include "SearchReplies.h"
 #include "pages/search/SearchForm.h"
 #include "pages/search/SearchResultsForm.h"
@@ -108,8 +109,8 @@ double BareTree(QWidget* host, const std::vector<std::vector<Row>>& replies)
 
 int main(int argc, char** argv)
 {
-    qputenv("HOME", QDir::tempPath().toUtf8() + "/bench_search_home");
-    QDir().mkpath(qEnvironmentVariable("HOME"));
+    ScratchFolder home("search");
+    qputenv("HOME", home.path().toUtf8());
     QApplication app(argc, argv);
     const int replies = argc > 1 ? atoi(argv[1]) : 500;
     const int files = argc > 2 ? atoi(argv[2]) : 100;
@@ -194,5 +195,7 @@ int main(int argc, char** argv)
     if (flat->SortColumn() != column)
         std::printf("search.resort_50k: the click did not reach the header\n");
     std::fflush(stdout);
+    // The window's teardown is not measured.
+    home.remove();
     std::_Exit(0);
 }

@@ -24,8 +24,10 @@
 //                        sees every file, and the longest time the event
 //                        loop was kept waiting meanwhile
 // Usage: bench_shares [files] [index] [cold]   (default 1000000; the tree is
-// made in a temporary folder and removed at the end; "index" stops after the
-// index figures; "cold" gives the cold figures and stops there)
+// made in a scratch folder, removed at the end whether the run succeeds or
+// fails; "index" stops after the index figures; "cold" gives the cold figures
+// and stops there)
+#include "ScratchFolder.h"
 #include "peers/Inflate.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -37,14 +39,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <malloc.h>
 #include <random>
 #include <linux/magic.h>
@@ -136,9 +140,11 @@ struct Tree {
 };
 
 // Artist folders of 10 albums of 10 files; names of three words and a number.
-Tree MakeTree(const QString& base, long files)
+// Every folder and file is checked as it is made: a tree that cannot be made
+// whole (a file system out of room or of inodes) ends the run with the name
+// and the error, rather than giving figures for fewer files.
+bool MakeTree(const QString& base, long files, Tree& tree)
 {
-    Tree tree;
     tree.publicRoot = base + "/Public Music";
     tree.privateRoot = base + "/Private Music";
     const std::vector<std::string> words = Vocabulary(20000);
@@ -151,19 +157,28 @@ Tree MakeTree(const QString& base, long files)
         if (k % 10 == 0) {
             folder = root + "/" + words[size_t(k / 100) % words.size()] + " " + std::to_string(k / 100)
                 + "/Album " + words[size_t(random() % words.size())] + " " + std::to_string(k / 10 % 10);
-            QDir().mkpath(QString::fromStdString(folder));
+            std::error_code error;
+            std::filesystem::create_directories(folder, error);
+            if (error) {
+                std::fprintf(stderr, "bench_shares: cannot make the folder %s: %s\n", folder.c_str(),
+                    error.message().c_str());
+                return false;
+            }
         }
         const std::string a = words[random() % words.size()], b = words[random() % words.size()],
                           c = words[random() % words.size()];
-        const std::string name
-            = std::to_string(k % 10 + 1) + " - " + a + " " + b + " " + c + extensions[size_t(k) % 10];
-        const int fd = ::open((folder + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644);
-        if (fd >= 0)
-            ::close(fd);
+        const std::string path
+            = folder + "/" + std::to_string(k % 10 + 1) + " - " + a + " " + b + " " + c + extensions[size_t(k) % 10];
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd < 0 || ::close(fd) != 0) {
+            std::fprintf(stderr, "bench_shares: cannot make the file %s (%ld of %ld): %s\n", path.c_str(), k + 1,
+                files, std::strerror(errno));
+            return false;
+        }
         if (k % 997 == 0 && tree.queries.size() < 1000)
             tree.queries.emplace_back(a, c);
     }
-    return tree;
+    return true;
 }
 }
 
@@ -177,14 +192,18 @@ public:
         // Only the event loop's own thread is timed.
         if (QThread::currentThread() != thread())
             return QCoreApplication::notify(receiver, event);
+        // Taken before the delivery: the receiver may be gone after it (a
+        // single-shot timer deletes itself in its timer event, a deferred
+        // delete frees its receiver).
+        const char* className = receiver->metaObject()->className();
+        const QEvent::Type type = event->type();
         QElapsedTimer one;
         one.start();
-        const QEvent::Type type = event->type();
         const bool result = QCoreApplication::notify(receiver, event);
         const qint64 took = one.nsecsElapsed();
         if (took > longest) {
             longest = took;
-            where = std::string(receiver->metaObject()->className()) + " event " + std::to_string(int(type));
+            where = std::string(className) + " event " + std::to_string(int(type));
         }
         return result;
     }
@@ -213,8 +232,9 @@ int main(int argc, char** argv)
     }
     // On a memory file system when there is one, unless the walk from the
     // disk is measured: making a million files on a disk takes a while.
-    QTemporaryDir dir(cold || !QDir("/dev/shm").exists() ? QString()
-                                                         : QStringLiteral("/dev/shm/bench_shares-XXXXXX"));
+    ScratchFolder dir("shares", cold || !QDir("/dev/shm").exists() ? QDir::tempPath() : QStringLiteral("/dev/shm"));
+    if (!dir.isValid())
+        return 1;
     struct statfs where {};
     if (cold && ::statfs(QFile::encodeName(dir.path()).constData(), &where) == 0 && where.f_type == TMPFS_MAGIC) {
         std::fprintf(stderr, "the temporary folder is in memory, not on a disk: no cold figures\n");
@@ -223,7 +243,9 @@ int main(int argc, char** argv)
 
     QElapsedTimer clock;
     clock.start();
-    const Tree tree = MakeTree(dir.path(), files);
+    Tree tree;
+    if (!MakeTree(dir.path(), files, tree))
+        return 1;
     std::fprintf(stderr, "tree of %ld files made in %.1f s\n", files, clock.elapsed() / 1000.0);
     if (cold)
         DropCaches();

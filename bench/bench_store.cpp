@@ -2,9 +2,9 @@
 // Item store figures at scale: creating and connecting, lookup by value, the
 // data file's save and load, and memory per item and per connection.
 // Usage: bench_store [items]   (default 1000000; each item gets 5 connections)
+#include "ScratchFolder.h"
 #include "StoreBench.h"
 #include <QCoreApplication>
-#include <QTemporaryDir>
 #include <malloc.h>
 #include <random>
 
@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     const long n = argc > 1 ? std::atol(argv[1]) : 1000000;
     const char* scale = n == 1000000 ? "_1m" : "";
     const long half = n / 2;
-    QTemporaryDir dir;
+    ScratchFolder dir("store");
     const QString path = dir.filePath(".Marrowby");
 
     auto schema = std::make_unique<StoreSchema>();

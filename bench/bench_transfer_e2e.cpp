@@ -9,6 +9,7 @@
 // Prints:
 //   transfer.loopback_1g: N MiB/s
 //   transfer.raw_socket_1g: N MiB/s
+#include "ScratchFolder.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <netinet/in.h>
@@ -149,7 +149,7 @@ int main(int argc, char** argv)
     const qint64 mib = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
     const qint64 size = qMax<qint64>(1, mib) * 1024 * 1024;
     const int rounds = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 2;
-    QTemporaryDir temp;
+    ScratchFolder temp("transfer_e2e");
     const QString share = temp.path() + "/share/bench";
     QDir().mkpath(share);
     const QString source = share + "/payload.bin";

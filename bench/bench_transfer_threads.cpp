@@ -4,6 +4,7 @@
 // Usage: bench_transfer_threads [MiB] [seconds]
 //   MiB: size of the file copied (default 1024, at most 4096); seconds: length of the
 //   throttled run at 1,000 KB/s (default 10, at least 2).
+#include "ScratchFolder.h"
 #include "transfers/DownloadThread.h"
 #include "transfers/SpeedLimit.h"
 #include "transfers/UploadThread.h"
@@ -14,7 +15,6 @@
 #include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtEndian>
 #include <cmath>
 #include <cstdio>
@@ -163,7 +163,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const qint64 mib = argc > 1 ? qBound(qint64(1), qint64(std::atoll(argv[1])), qint64(4096)) : 1024;
     const int limitSeconds = argc > 2 ? qBound(2, std::atoi(argv[2]), 600) : 10;
-    QTemporaryDir dir;
+    ScratchFolder dir("transfer_threads");
     const QString source = dir.filePath("source.bin");
     const QString target = dir.filePath("target.bin");
     if (!WriteFile(source, mib << 20)) {

@@ -14,6 +14,7 @@
 //   transfers.page_10k_build: N ms
 //   transfers.page_10k_bare_tree: N ms
 //   transfers.progress_100_in_10k_gui_cpu: N %  (100 of the 10,000 report)
+#include "ScratchFolder.h"
 #include "pages/transfers/TransfersForm.h"
 #include "peers/DNetManager.h"
 #include "peers/PeerMessenger.h"
@@ -31,7 +32,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -220,7 +220,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     InitShellResources();
-    QTemporaryDir home;
+    ScratchFolder home("transfers_page");
     qputenv("HOME", home.path().toUtf8());
     const int count = argc > 1 ? std::max(kUsers, atoi(argv[1])) : 10000;
     const int seconds = argc > 2 ? std::max(1, atoi(argv[2])) : 10;

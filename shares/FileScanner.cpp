@@ -138,14 +138,12 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
 {
     // The folders are listed on the lister's threads, and what they hold is
     // recorded here as each listing comes back: a folder's files, then its
-    // sub-folders queued. A stop lets the folders being listed finish and
-    // skips the rest.
+    // sub-folders queued. A stop drops the folders queued and the listings
+    // not yet taken; the walk ends with what was recorded before it.
     if (!QueueFolder(lister, root, root, visited))
         return;
     FolderLister::Listing listing;
     while (lister.Next(listing)) {
-        if (listing.skipped)
-            continue;
         const QString& path = listing.path;
         const int error = listing.error;
         if (error && path != root && error != ENOENT && error != ENOTDIR) {

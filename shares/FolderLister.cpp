@@ -35,19 +35,24 @@ FolderLister::~FolderLister()
 void FolderLister::Add(const QString& path)
 {
     if (m_threads.empty()) {
+        const bool stopping = m_stopping();
         Listing listing;
         listing.path = path;
-        if (m_stopping())
-            listing.skipped = true;
-        else
+        if (!stopping)
             List(listing);
         std::lock_guard lock(m_mutex);
+        if (stopping)
+            Stop();
+        if (m_stopped)
+            return;
         m_ready.push_back(std::move(listing));
         ++m_outstanding;
         return;
     }
     {
         std::lock_guard lock(m_mutex);
+        if (m_stopped)
+            return;
         m_queue.push_back(path);
         ++m_outstanding;
         if (!m_waiting || m_ready.size() >= kMaxReady)
@@ -58,11 +63,14 @@ void FolderLister::Add(const QString& path)
 
 bool FolderLister::Next(Listing& listing)
 {
+    const bool stopping = m_stopping();
     {
         std::unique_lock lock(m_mutex);
-        if (!m_outstanding)
+        if (stopping)
+            Stop();
+        m_done.wait(lock, [this] { return !m_ready.empty() || !m_outstanding || m_stopped; });
+        if (m_ready.empty())
             return false;
-        m_done.wait(lock, [this] { return !m_ready.empty(); });
         listing = std::move(m_ready.front());
         m_ready.pop_front();
         --m_outstanding;
@@ -92,14 +100,28 @@ void FolderLister::Run()
         listing.path = std::move(m_queue.back());
         m_queue.pop_back();
         lock.unlock();
-        if (m_stopping())
-            listing.skipped = true;
-        else
+        const bool stopping = m_stopping();
+        if (!stopping)
             List(listing);
         lock.lock();
+        if (stopping)
+            Stop();
+        // A folder listed while a stop was asked is dropped with the rest.
+        if (m_stopped) {
+            m_done.notify_all();
+            continue;
+        }
         m_ready.push_back(std::move(listing));
         m_done.notify_one();
     }
+}
+
+void FolderLister::Stop()
+{
+    m_stopped = true;
+    m_queue.clear();
+    m_ready.clear();
+    m_outstanding = 0;
 }
 
 void FolderLister::List(Listing& listing)

@@ -11,11 +11,14 @@
 //
 // The owner queues folders (Add) and takes their listings back (Next) in the
 // order they are done. The threads share with it only the queue and the
-// finished listings, under the lister's mutex. At most kMaxReady listings wait
-// to be taken, so an owner slower than the disk holds the threads back
-// instead of piling up names. Each thread keeps one folder open at a time and
-// runs at a lower priority than the rest of the program, so that a walk of a
-// cached tree leaves the window its processor.
+// finished listings, under the lister's mutex. At most kMaxReady listings
+// wait to be taken, so an owner slower than the disk holds the threads back
+// instead of piling up names. A stop drops the folders queued and the
+// listings not yet taken at once, however many: the owner gets nothing more,
+// and the destructor waits only for the folders being listed. Each thread
+// keeps one folder open at a time and runs at a lower priority than the rest
+// of the program, so that a walk of a cached tree leaves the window its
+// processor.
 #include <QString>
 #include <condition_variable>
 #include <deque>
@@ -29,8 +32,6 @@ class FolderLister {
 public:
     struct Listing {
         QString path;
-        // The folder was not listed because a stop was asked first.
-        bool skipped = false;
         // The error of a folder that could not be opened, else 0.
         int error = 0;
         // The entries' names one after the other, each ended by a zero byte.
@@ -44,7 +45,8 @@ public:
     static constexpr int kThreads = 8;
     static constexpr size_t kMaxReady = 64;
 
-    // stopping() is asked before each folder, on the listing threads.
+    // stopping() is asked before each folder, on the listing threads, and by
+    // Next.
     explicit FolderLister(std::function<bool()> stopping, int threads = kThreads);
     ~FolderLister(); // waits for the threads; folders still queued are dropped
     FolderLister(const FolderLister&) = delete;
@@ -52,7 +54,7 @@ public:
 
     void Add(const QString& path);
     // Waits for the next finished listing; false once every folder added
-    // has been taken back.
+    // has been taken back, or once a stop was asked.
     bool Next(Listing& listing);
 
     // Lists one folder on the calling thread.
@@ -60,6 +62,8 @@ public:
 
 private:
     void Run();
+    // Drops what is queued and what waits to be taken; under the mutex.
+    void Stop();
 
     std::function<bool()> m_stopping;
     std::mutex m_mutex;
@@ -70,5 +74,6 @@ private:
     size_t m_outstanding = 0; // added and not yet taken back
     int m_waiting = 0; // threads waiting for a folder or for room
     bool m_quit = false;
+    bool m_stopped = false;
     std::vector<std::thread> m_threads;
 };

@@ -1,6 +1,6 @@
 // The scanner thread on its own: what a walk records, nested shared folders,
-// folders that cannot be read, its listing threads held back by a slow owner, MP3 attributes reaching the index through the
-// queued signals, and stopping a walk of a large tree.
+// folders that cannot be read, its listing threads held back by a slow owner, MP3 attributes reaching the
+// index through the queued signals, and stopping a walk of a large tree.
 #include "helper_shares.h"
 #include "shares/FileScanner.h"
 #include "store/Data.h"
@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -79,32 +80,55 @@ private slots:
 
     void stopEndsALargeWalk()
     {
+        // The stop is asked on the scanner thread as the first folder with a
+        // file is recorded, so it always comes while most of the 4,000
+        // folders are still queued, however fast or loaded the machine is.
         for (int k = 0; k < 4000; ++k)
             WriteFile(Path("large/%1/%2/f.txt").arg(k % 40).arg(k));
         ScannerThread s;
-        QSignalSpy done(s.scanner, &FileScanner::FoldersScanned);
-        QMetaObject::invokeMethod(
-            s.scanner, "ScanFolders", Qt::QueuedConnection, Q_ARG(QStringList, { Path("large") }));
-        QTest::qWait(20);
+        s.scanner->SetPartSize(1);
         QElapsedTimer clock;
         clock.start();
-        s.scanner->Quit();
-        QVERIFY(done.wait(5000) || done.size() == 1);
-        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-        // What was walked before the stop is there; not everything is.
-        FileScanner::Walk walk = s.scanner->TakeResult();
-        size_t folders = 0;
-        for (const auto& [root, map] : walk.folders)
-            folders += map.size();
-        QVERIFY(folders < 4041);
+        // The time from the stop to the scanner thread's next event: the end
+        // of the walk, its listing threads joined.
+        std::atomic<qint64> stopped { -1 }, ended { -1 };
+        connect(
+            s.scanner, &FileScanner::FoldersListed, s.scanner,
+            [&] {
+                if (stopped >= 0)
+                    return;
+                stopped = clock.nsecsElapsed();
+                s.scanner->Quit();
+                QMetaObject::invokeMethod(
+                    s.scanner, [&] { ended = clock.nsecsElapsed(); }, Qt::QueuedConnection);
+            },
+            Qt::DirectConnection);
+        FileScanner::Walk walk = s.Walk("ScanFolders", { Path("large") });
+        QTRY_VERIFY_WITH_TIMEOUT(ended >= 0, 30000);
+        // The folders queued and the listings not yet taken were dropped at
+        // once: nothing was recorded after the stop, only the part that
+        // asked for it, with what was walked before.
+        std::vector<FileScanner::Walk> parts = s.scanner->TakeParts();
+        QCOMPARE(parts.size(), size_t(1));
+        QVERIFY(walk.folders.empty());
+        const FileScanner::FolderMap& before = parts[0].folders[Path("large")];
+        QVERIFY(before.count(Path("large")));
+        QVERIFY(before.size() < 100);
+        QCOMPARE(std::count_if(before.begin(), before.end(),
+                     [](const auto& f) { return f.second.count(QStringLiteral("f.txt")); }),
+            1);
+        // The walk ended after the listings in progress; the bound only
+        // catches a walk that goes on listing.
+        const qint64 ms = (ended - stopped) / 1000000;
+        QVERIFY2(ms < 3000, qPrintable(QString::number(ms)));
     }
 
     void listingThreadsWaitForASlowOwner()
     {
         // More folders than listings may wait: the threads stop while the
         // list is full and go on as it is taken, and each folder comes back
-        // once, whole. After a stop, the folders not begun come back skipped
-        // and the owner is not kept waiting.
+        // once, whole. A stop drops the folders queued and the listings not
+        // yet taken at once, so the owner is not kept waiting.
         const int folders = 3 * int(FolderLister::kMaxReady) + 5;
         for (int k = 0; k < folders; ++k) {
             WriteFile(Path("wide/%1/a.txt").arg(k), QByteArray(k, 'x'));
@@ -133,13 +157,13 @@ private slots:
         }
         QCOMPARE(seen.size(), size_t(folders));
 
-        stop = true;
         for (int k = 0; k < folders; ++k)
             lister.Add(Path("wide/%1").arg(k));
-        int skipped = 0;
-        while (lister.Next(listing))
-            skipped += listing.skipped;
-        QCOMPARE(skipped, folders);
+        QVERIFY(lister.Next(listing));
+        stop = true;
+        QVERIFY(!lister.Next(listing));
+        lister.Add(Path("wide/0"));
+        QVERIFY(!lister.Next(listing));
 
         // With no thread to be had, the folders are listed as they are added.
         stop = false;
@@ -148,6 +172,9 @@ private slots:
         QVERIFY(alone.Next(listing));
         QCOMPARE(listing.files.size(), size_t(1));
         QCOMPARE(listing.files[0].second, qint64(7));
+        QVERIFY(!alone.Next(listing));
+        stop = true;
+        alone.Add(Path("wide/8"));
         QVERIFY(!alone.Next(listing));
     }
 
