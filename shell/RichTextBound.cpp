@@ -137,6 +137,21 @@ QString CleanStyle(const QString& style, bool block)
     return out;
 }
 
+// Appends a character of text. A long run without a place to break a line
+// costs the layout far more than its length, so it gets one every so often,
+// unseen (word counts the characters since the last).
+void AppendBreakable(QString& out, int& word, QChar c)
+{
+    if (c.isSpace() && c != QChar(QChar::Nbsp))
+        word = 0;
+    // Never between the parts of one character.
+    else if (!c.isLowSurrogate() && !c.isMark() && ++word > RichTextBound::kMaxWord) {
+        out += QChar(0x200B);
+        word = 1;
+    }
+    out += c;
+}
+
 // A link the browser may open, as the document will read it; empty otherwise.
 QString CleanHref(const QString& href)
 {
@@ -467,7 +482,7 @@ private:
             m_full = true;
             return;
         }
-        m_run += c;
+        AppendBreakable(m_run, m_word, c);
         ++m_text;
     }
 
@@ -507,6 +522,7 @@ private:
     int m_elements = 0;
     int m_breaks = 0;
     int m_text = 0;
+    int m_word = 0;
     HtmlEntities m_entities;
 };
 
@@ -519,12 +535,17 @@ QString RichTextBound::Html(const QString& markup, Runs runs)
 
 QString RichTextBound::Plain(const QString& text)
 {
-    if (text.size() <= kMaxText)
-        return text;
-    qsizetype cut = kMaxText;
-    if (text[cut - 1].isHighSurrogate())
+    qsizetype cut = qMin<qsizetype>(text.size(), kMaxText);
+    if (cut < text.size() && text[cut - 1].isHighSurrogate())
         --cut;
-    return text.left(cut) + QChar(0x2026);
+    QString out;
+    out.reserve(cut + 1);
+    int word = 0;
+    for (qsizetype i = 0; i < cut; ++i)
+        AppendBreakable(out, word, text[i]);
+    if (cut < text.size())
+        out += QChar(0x2026);
+    return out;
 }
 
 void RichTextBound::SetText(QTextEdit* edit, const QString& text, Runs runs)

@@ -14,7 +14,8 @@
 // text) within the bounds. What goes: pictures, style sheets, scripts, forms,
 // frames, links to anything but the web, and every attribute not listed. An
 // element beyond a bound is dropped and its text is shown without it; text
-// beyond the length bound is cut. Every run of text can be direction-isolated
+// beyond the length bound is cut, and a very long word gets places where a
+// line may break. Every run of text can be direction-isolated
 // (IsolatedText), so that no control in it reorders what stands around it.
 #include <QString>
 
@@ -31,6 +32,9 @@ public:
     static constexpr int kMaxBreaks = 4096;
     // Characters of text kept; more is cut and ends in an ellipsis.
     static constexpr int kMaxText = 32768;
+    // Characters in a row without a place to break a line: a zero-width
+    // space follows each so many.
+    static constexpr int kMaxWord = 80;
 
     // How runs of text are written: direction-isolated (for what peers and
     // the server write) or as they came.
@@ -38,7 +42,7 @@ public:
 
     // The markup as it may be shown. GUI thread only.
     static QString Html(const QString& markup, Runs runs = Isolated);
-    // Plain text from outside, cut to the same length.
+    // Plain text from outside, cut to the same length, long words breakable.
     static QString Plain(const QString& text);
     // Shows text as QTextEdit::setText would (as rich text when it looks like
     // markup, else as plain text), bounded as above.
