@@ -3,7 +3,13 @@
 //   users.list_10k_build      the user list of 10,000 users in groups, a third
 //                             with notes, built by the page from the store
 //   users.list_10k_bare_tree  a bare QTreeWidget given the same rows' texts
+// and a peer's hostile user information:
+//   user_info.nested_description_ms  the longest stall of the window while a
+//                             description of 4,000 and one of 18 nested tables
+//                             arrive in the open information tab, are laid out
+//                             and painted (median of 5 each)
 // Usage: bench_users [users]   (default 10000)
+#include "pages/users/UserInfoForm.h"
 #include "pages/users/UserListForm.h"
 #include "server/Server.h"
 #include "store/Data.h"
@@ -13,6 +19,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QTabWidget>
+#include <QTextBrowser>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +34,43 @@ double Ms(QElapsedTimer& timer)
     return timer.nsecsElapsed() / 1e6;
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// An information tab in a shown window receives replies whose descriptions
+// nest tables: the time from the reply to the text laid out and painted.
+double NestedDescriptionMs()
+{
+    QTabWidget tabs;
+    tabs.resize(700, 500);
+    auto* form = new UserInfoForm;
+    tabs.addTab(form, QStringLiteral("bob"));
+    tabs.show();
+    form->Init(QStringLiteral("bob"));
+    QCoreApplication::processEvents();
+    const QString open = QStringLiteral("<table><tr><td>");
+    const QString close = QStringLiteral("</td></tr></table>");
+    double longest = 0;
+    for (const QString& description : { open.repeated(4000) + QStringLiteral("deep"),
+             open.repeated(18) + QStringLiteral("x") + close.repeated(18) }) {
+        std::vector<double> runs;
+        for (int run = 0; run < 5; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            form->OnUserInfoReceived(QStringLiteral("bob"), description, false, nullptr, 0, 1, 0, true);
+            form->UserInfoText()->document()->size();
+            form->UserInfoText()->viewport()->repaint();
+            QCoreApplication::processEvents();
+            runs.push_back(Ms(timer));
+        }
+        longest = std::max(longest, Median(runs));
+    }
+    return longest;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -33,6 +78,9 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     const int count = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 10000;
+
+    std::printf("user_info.nested_description_ms: %.1f ms\n", NestedDescriptionMs());
+    std::fflush(stdout);
 
     new TimerManager(&app);
     dataSaver = new DataSaver(&d);

@@ -1,5 +1,6 @@
 #include "NewVersionDialog.h"
 #include "Kit.h"
+#include "RichTextBound.h"
 #include "Settings.h"
 #include "UpdateChecker.h"
 #include <QDesktopServices>
@@ -70,9 +71,10 @@ NewVersionDialog::NewVersionDialog(qint64 version, QString link, QStringList des
     setWindowTitle(QStringLiteral("MarrowbyQt Update"));
     m_ui->currentVersionEdit->setText(BuildText(g_currentVersion));
     m_ui->newVersionEdit->setText(BuildText(version));
-    // The web host's words are shown as they are, never as markup.
+    // The web host's words are shown as they are, never as markup, and no
+    // longer than any text from outside.
     m_ui->descriptionEdit->setUpdatesEnabled(false);
-    m_ui->descriptionEdit->setPlainText(description.join(QLatin1Char('\n')));
+    m_ui->descriptionEdit->setPlainText(RichTextBound::Plain(description.join(QLatin1Char('\n'))));
     m_ui->descriptionEdit->moveCursor(QTextCursor::Start);
     m_ui->descriptionEdit->ensureCursorVisible();
     m_ui->descriptionEdit->setUpdatesEnabled(true);

@@ -2,6 +2,7 @@
 #include "ChatLines.h"
 #include "ChatLog.h"
 #include "NoResourceDocument.h"
+#include "shell/RichTextBound.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,8 +44,9 @@ AdminMessageDialog::AdminMessageDialog(const QString& message, QWidget* parent)
     column->addWidget(textEdit);
 
     setAttribute(Qt::WA_DeleteOnClose);
-    // Rich text when it looks like it, as the administrators may format it.
-    textEdit->setText(message);
+    // Rich text when it looks like it, as the administrators may format it,
+    // bounded like every markup from outside.
+    RichTextBound::SetText(textEdit, message, RichTextBound::AsSent);
     timeEdit->setText(ChatLog::LongTime(QDateTime::currentDateTime()));
 }
 

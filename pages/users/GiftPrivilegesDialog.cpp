@@ -1,5 +1,6 @@
 #include "GiftPrivilegesDialog.h"
 #include "server/Server.h"
+#include "shell/Kit.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +14,7 @@ GiftPrivilegesDialog::GiftPrivilegesDialog(QString user, QWidget* parent)
     setObjectName(QStringLiteral("GiftPrivilegesDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     resize(257, 94);
-    setWindowTitle(tr("Gift Privileges to ") + m_user);
+    setWindowTitle(tr("Gift Privileges to ") + IsolatedText(m_user));
 
     auto* outer = new QHBoxLayout(this);
     auto* column = new QVBoxLayout;

@@ -1,4 +1,5 @@
 #include "UserGroupsDialog.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include <QLineEdit>
 #include <QListWidget>
@@ -26,21 +27,54 @@ UserGroupsDialog::UserGroupsDialog(QString userName, QWidget* parent)
     Type* groups = d.GetType("user_list_group");
     Subscribe(groups->itemAdded, &UserGroupsDialog::OnUserGroupAdded);
     Subscribe(groups->itemRemoved, &UserGroupsDialog::OnUserGroupRemoved);
-    setWindowTitle(tr("User Groups for [") + m_userName + QLatin1Char(']'));
+    Type* entries = d.GetType("in_user_list");
+    Subscribe(entries->connected, &UserGroupsDialog::OnListEntryChanged);
+    Subscribe(entries->disconnected, &UserGroupsDialog::OnListEntryChanged);
+    setWindowTitle(tr("User Groups for [") + IsolatedText(m_userName) + QLatin1Char(']'));
 
-    const ItemPtr inList = d.GetType("user")->HasItem(Value(m_userName))["in_user_list"];
+    const ItemPtr inList = ListEntry();
     for (ItemPtr group : groups->GetItems())
-        AddRow(group, inList.IsConnected(group));
+        AddRow(group, inList);
     // Only now: filling the list writes nothing.
     connect(m_groupList, &QListWidget::itemChanged, this, &UserGroupsDialog::OnGroupItemChanged);
 }
 
-void UserGroupsDialog::AddRow(ItemPtr group, bool checked)
+ItemPtr UserGroupsDialog::ListEntry() const
+{
+    return d.GetType("user")->HasItem(Value(m_userName))["in_user_list"];
+}
+
+namespace {
+void ShowRow(QListWidgetItem* row, ItemPtr inList, ItemPtr group)
+{
+    const Qt::ItemFlags flags = row->flags() & ~(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+    row->setFlags(inList ? flags | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled : flags);
+    row->setCheckState(inList && group && inList.IsConnected(group) ? Qt::Checked : Qt::Unchecked);
+}
+} // namespace
+
+void UserGroupsDialog::AddRow(ItemPtr group, ItemPtr inList)
 {
     auto* row = new QListWidgetItem(group.AsString());
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    row->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    ShowRow(row, inList, group);
     m_groupList->addItem(row);
+}
+
+void UserGroupsDialog::OnListEntryChanged(ConnectionInfo& connection)
+{
+    if (connection.second.GetType() == d.GetType("user") && connection.second.AsString() == m_userName)
+        ShowListEntry();
+}
+
+void UserGroupsDialog::ShowListEntry()
+{
+    const ItemPtr inList = ListEntry();
+    const QSignalBlocker quiet(m_groupList);
+    Type* groups = d.GetType("user_list_group");
+    for (int i = 0; i < m_groupList->count(); ++i) {
+        QListWidgetItem* row = m_groupList->item(i);
+        ShowRow(row, inList, groups->HasItem(Value(row->text())));
+    }
 }
 
 QListWidgetItem* UserGroupsDialog::FindRow(const QString& name) const
@@ -59,9 +93,15 @@ void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* row)
         return;
     // Neither the list entry nor the group is made here: a user removed from
     // the list or a group deleted meanwhile is left alone.
-    const ItemPtr inList = d.GetType("user")->HasItem(Value(m_userName))["in_user_list"];
+    const ItemPtr inList = ListEntry();
     const ItemPtr group = d.GetType("user_list_group")->HasItem(Value(name));
-    if (!inList || !group)
+    if (!inList) {
+        // No tick that is not stored.
+        if (state == Qt::Checked)
+            ShowListEntry();
+        return;
+    }
+    if (!group)
         return;
     if (state == Qt::Checked && !inList.IsConnected(group))
         inList.Connect(group);
@@ -80,7 +120,7 @@ void UserGroupsDialog::OnNewGroupButtonClicked()
 void UserGroupsDialog::OnUserGroupAdded(ItemPtr group)
 {
     if (!FindRow(group.AsString()))
-        AddRow(group, false);
+        AddRow(group, ListEntry());
 }
 
 void UserGroupsDialog::OnUserGroupRemoved(ItemPtr group)

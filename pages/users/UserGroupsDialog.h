@@ -3,7 +3,9 @@
 // where the user is a member. Ticking or unticking changes exactly that one
 // membership; new groups can be created. Groups created or deleted elsewhere
 // while the dialog is open are added or dropped here; a row never re-creates a
-// group that is gone, and a user no longer in the list is never touched.
+// group that is gone. While the user is not in the list (never was, or was
+// removed while the dialog is open) there is nothing to be a member of: the
+// rows show no tick and take none, and the store is never touched.
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QDialog>
@@ -30,7 +32,12 @@ public slots:
 private:
     void OnUserGroupAdded(ItemPtr group);
     void OnUserGroupRemoved(ItemPtr group);
-    void AddRow(ItemPtr group, bool checked);
+    void OnListEntryChanged(ConnectionInfo& connection);
+    // The user's list entry, or null.
+    ItemPtr ListEntry() const;
+    void AddRow(ItemPtr group, ItemPtr inList);
+    // Every row's tick as stored, when the list entry comes or goes.
+    void ShowListEntry();
     QListWidgetItem* FindRow(const QString& name) const;
 
     QString m_userName;

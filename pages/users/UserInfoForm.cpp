@@ -1,6 +1,7 @@
 #include "UserInfoForm.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
+#include "shell/RichTextBound.h"
 #include "peers/PeerMessenger.h"
 #include <QBuffer>
 #include <QDesktopServices>
@@ -13,6 +14,16 @@
 namespace {
 const QString kPictureName = QStringLiteral("UserImage");
 
+// The largest size within the box with the picture's proportions, and never
+// less than a pixel high or wide (a long thin strip stays visible).
+QSize FittedSize(const QSize& size)
+{
+    const QSize box(UserInfoForm::kMaxPictureWidth, UserInfoForm::kMaxPictureHeight);
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
 // The picture decoded at most at the size it is shown: a huge image is never
 // decoded whole.
 QImage DecodePicture(const char* data, int length)
@@ -22,12 +33,11 @@ QImage DecodePicture(const char* data, int length)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     const QSize size = reader.size();
-    const QSize box(UserInfoForm::kMaxPictureWidth, UserInfoForm::kMaxPictureHeight);
-    if (size.isValid() && (size.width() > box.width() || size.height() > box.height()))
-        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio));
+    if (size.isValid() && FittedSize(size) != size)
+        reader.setScaledSize(FittedSize(size));
     QImage image = reader.read();
-    if (!image.isNull() && (image.width() > box.width() || image.height() > box.height()))
-        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!image.isNull() && FittedSize(image.size()) != image.size())
+        image = image.scaled(FittedSize(image.size()), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return image;
 }
 } // namespace
@@ -132,7 +142,7 @@ void UserInfoForm::OnUserInfoReceived(QString user, QString description, bool ha
     if (description.isEmpty() && !hasPicture)
         html += tr("No user info.");
     else
-        html += QString(description).replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+        html += RichTextBound::Html(QString(description).replace(QLatin1Char('\n'), QStringLiteral("<br>")));
     m_userInfoText->setHtml(html);
     QTextCursor cursor = m_userInfoText->textCursor();
     cursor.setPosition(0);
@@ -152,7 +162,8 @@ void UserInfoForm::OnConnectionToUserFailed(QString user, QString connectionType
 void UserInfoForm::RaiseEvent(const QString& sound)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/info_icon"), this, QString(), sound, false);
+        eventToolBar->AddEvent(
+            IsolatedText(m_user), QStringLiteral(":/icons/info_icon"), this, QString(), sound, false);
 }
 
 void UserInfoForm::showEvent(QShowEvent* event)

@@ -2,9 +2,10 @@
 // One user's information as the user's client answered it: upload slots,
 // whether a slot is free, queued uploads, the picture and the description.
 //
-// The description is shown with its markup, but the view loads nothing by
-// itself: the received picture is the only resource it is given, and links
-// open in the browser only for http and https. A form whose tab was closed is
+// The description is shown with its markup, made safe and bounded first
+// (RichTextBound), and the view loads nothing by itself: the received picture
+// is the only resource it is given, and links open in the browser only for
+// http and https. A form whose tab was closed is
 // detached first, so no late reply or failure reaches it.
 #include <QImage>
 #include <QString>

@@ -265,7 +265,7 @@ void UserListForm::FillUserList()
             row->setText(2, SpeedText(speed));
         if (count)
             row->setText(1, CommafyNumber(count.AsInt64()));
-        row->setText(0, name);
+        UserListItemWidget::SetUser(row, name);
         row->setIcon(0, offlineIcon);
         user.Connect(nodes->NewItem(Value(row)));
         entries.push_back({ row, std::move(name), user.IsConnected(onlineType) });
@@ -293,13 +293,17 @@ void UserListForm::FillUserList()
 void UserListForm::FillList(QTreeWidget* list, const char* flag, const char* nodeType, bool note)
 {
     if (Type* type = d.HasType(flag))
-        for (ItemPtr user : type->GetItems().GetItems("user"))
-            NewRow(list, user, nodeType, note);
+        for (ItemPtr user : type->GetItems().GetItems("user")) {
+            QTreeWidgetItem* row = NewRow(list, user, nodeType, note);
+            if (list == m_onlineAlertList)
+                row->setIcon(0, UserListForm::StatusIcon(user.IsConnected("is_online")));
+        }
 }
 
 QTreeWidgetItem* UserListForm::NewRow(QTreeWidget* list, ItemPtr user, const char* nodeType, bool note)
 {
-    auto* row = new QTreeWidgetItem(QStringList { user.AsString() });
+    auto* row = new QTreeWidgetItem;
+    UserListItemWidget::SetUser(row, user.AsString());
     user.Connect(d.GetType(nodeType)->NewItem(Value(row)));
     if (note)
         SetNote(row, 1, user["user_note"]);
@@ -405,7 +409,7 @@ void UserListForm::ShowUserMenu(QTreeWidget* list, const QPoint& pos)
         return;
     // The row may go while the menu runs (an entry removes the user from this
     // list): only its name is kept.
-    const QString user = row->text(0);
+    const QString user = UserListItemWidget::User(row);
     QMenu menu;
     UserMenuOptions options(&menu, user, nullptr);
     menu.exec(list->viewport()->mapToGlobal(pos));
@@ -434,7 +438,7 @@ void UserListForm::OnOnlineAlertListContextMenuRequested(const QPoint& pos)
 void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* item, int)
 {
     if (item)
-        OpenChatWithUser(item->text(0));
+        OpenChatWithUser(UserListItemWidget::User(item));
 }
 
 void UserListForm::PlaceUserRow(QTreeWidgetItem* row)
@@ -445,13 +449,13 @@ void UserListForm::PlaceUserRow(QTreeWidgetItem* row)
     if (at < 0)
         return;
     m_userList->takeTopLevelItem(at);
-    const QString name = row->text(0);
+    const QString name = UserListItemWidget::User(row);
     const bool online = UserListItemWidget::IsOnline(name);
     int lo = 0;
     int hi = m_userList->topLevelItemCount();
     while (lo < hi) {
         const int mid = (lo + hi) / 2;
-        const QString other = m_userList->topLevelItem(mid)->text(0);
+        const QString other = UserListItemWidget::User(m_userList->topLevelItem(mid));
         if (UserListItemWidget::Less(UserListItemWidget::IsOnline(other), other, online, name))
             lo = mid + 1;
         else
@@ -467,7 +471,7 @@ void UserListForm::OnUserOnline(ItemPtr user)
         PlaceUserRow(row);
     }
     if (user.IsConnected("user_online_alert") && eventToolBar) {
-        const QString name = user.AsString();
+        const QString name = IsolatedText(user.AsString());
         eventToolBar->AddEvent(name + tr(" online"), QStringLiteral(":/icons/online_icon"), m_onlineAlertList,
             name + tr(" is online"), QStringLiteral("user_online"), true);
     }
@@ -487,7 +491,8 @@ void UserListForm::OnUserOffline(ItemPtr user)
 
 QTreeWidgetItem* UserListForm::NewUserListRow(ItemPtr user)
 {
-    auto* row = new UserListItemWidget(QStringList { user.AsString() });
+    auto* row = new UserListItemWidget;
+    UserListItemWidget::SetUser(row, user.AsString());
     row->setIcon(0, UserListForm::StatusIcon(false));
     user.Connect(d.GetType("user_list_node")->NewItem(Value(row)));
     m_userList->addTopLevelItem(row);

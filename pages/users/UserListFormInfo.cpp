@@ -4,6 +4,7 @@
 #include "UserListForm.h"
 #include "peers/PeerMessenger.h"
 #include "shell/EventToolBar.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include <QTabWidget>
 
@@ -26,7 +27,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(const QString& user)
     }
     auto* form = new UserInfoForm(this);
     form->Init(user);
-    m_userInfoTabs->addTab(form, QIcon(QStringLiteral(":/icons/info_icon")), user);
+    m_userInfoTabs->addTab(form, QIcon(QStringLiteral(":/icons/info_icon")), PlainLabel(IsolatedText(user)));
     userItem.Connect(d.GetType("user_info_form")->NewItem(Value(form)));
     return form;
 }

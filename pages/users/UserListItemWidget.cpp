@@ -1,4 +1,5 @@
 #include "UserListItemWidget.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 
 bool UserListItemWidget::IsOnline(const QString& user)
@@ -6,10 +7,21 @@ bool UserListItemWidget::IsOnline(const QString& user)
     return ::d.GetType("user")->HasItem(Value(user)).IsConnected("is_online");
 }
 
+void UserListItemWidget::SetUser(QTreeWidgetItem* row, const QString& user)
+{
+    row->setData(0, Qt::UserRole, user);
+    row->setText(0, IsolatedText(user));
+}
+
+QString UserListItemWidget::User(const QTreeWidgetItem* row)
+{
+    return row ? row->data(0, Qt::UserRole).toString() : QString();
+}
+
 bool UserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
-    const QString a = text(0);
-    const QString b = other.text(0);
+    const QString a = User(this);
+    const QString b = User(&other);
     return Less(IsOnline(a), a, IsOnline(b), b);
 }
 

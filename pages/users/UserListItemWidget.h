@@ -1,6 +1,10 @@
 #pragma once
 // A row of the user list: users online come first, then names in
 // case-insensitive order; the other columns play no part.
+//
+// Column 0 of a row in any of the page's lists shows the user's name
+// direction-isolated; the name itself, as stored, is kept in the cell's data
+// and is what finds the user.
 #include <QTreeWidgetItem>
 
 class UserListItemWidget : public QTreeWidgetItem {
@@ -18,4 +22,8 @@ public:
     // a < b once both are case-folded.
     static bool FoldedLess(const QString& a, const QString& b);
     static bool IsOnline(const QString& user);
+
+    // Sets column 0 of a row to the user; the user a row stands for.
+    static void SetUser(QTreeWidgetItem* row, const QString& user);
+    static QString User(const QTreeWidgetItem* row);
 };

@@ -108,7 +108,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
     };
     for (ItemPtr room : owned) {
         const QString name = room.AsString();
-        QMenu* sub = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), PlainLabel(name));
+        QMenu* sub = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), PlainLabel(IsolatedText(name)));
         QFont font = sub->menuAction()->font();
         font.setBold(true);
         font.setUnderline(true);
@@ -132,7 +132,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
         if (room.IsConnected("is_owner"))
             continue;
         const QString name = room.AsString();
-        QMenu* sub = rooms->addMenu(PlainLabel(name));
+        QMenu* sub = rooms->addMenu(PlainLabel(IsolatedText(name)));
         addMembership(sub, room["room_members"], name);
     }
 }

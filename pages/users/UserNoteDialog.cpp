@@ -1,4 +1,5 @@
 #include "UserNoteDialog.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -68,7 +69,7 @@ UserNoteDialog::UserNoteDialog(QString userName, QWidget* parent)
     if (ItemPtr note = UserItem(m_userName)["user_note"])
         m_noteEdit->setPlainText(note.AsString());
     setWindowIcon(QIcon(QStringLiteral(":/icons/note_icon")));
-    setWindowTitle(m_userName);
+    setWindowTitle(IsolatedText(m_userName));
 }
 
 UserNoteDialog::~UserNoteDialog()

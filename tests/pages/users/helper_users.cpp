@@ -1,5 +1,6 @@
 #include "helper_users.h"
 #include "pages/users/UserListForm.h"
+#include "pages/users/UserListItemWidget.h"
 #include "pages/users/UserMenuOptions.h"
 #include "store/Data.h"
 #include <QMenu>
@@ -14,14 +15,14 @@ QStringList Names(QTreeWidget* list)
 {
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        names.append(list->topLevelItem(i)->text(0));
+        names.append(UserListItemWidget::User(list->topLevelItem(i)));
     return names;
 }
 
 QTreeWidgetItem* Row(QTreeWidget* list, const QString& name)
 {
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(0) == name)
+        if (UserListItemWidget::User(list->topLevelItem(i)) == name)
             return list->topLevelItem(i);
     return nullptr;
 }

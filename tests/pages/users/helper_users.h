@@ -9,9 +9,9 @@ class QTreeWidgetItem;
 
 // The user item, or a null handle; never creates it.
 ItemPtr FindUser(const QString& name);
-// The column-0 texts of a list's rows, top to bottom.
+// The users of a list's rows, top to bottom.
 QStringList Names(QTreeWidget* list);
-// The row whose column 0 is the name, or null.
+// The row of the user, or null.
 QTreeWidgetItem* Row(QTreeWidget* list, const QString& name);
 // Whether the row shows the online (true) or offline icon.
 bool ShowsOnline(QTreeWidgetItem* row);

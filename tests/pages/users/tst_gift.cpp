@@ -5,6 +5,7 @@
 #include "pages/users/GiftPrivilegesDialog.h"
 #include "pages/users/UserMenuOptions.h"
 #include "server/Server.h"
+#include "shell/Kit.h"
 #include "store/Settings.h"
 #include <QLineEdit>
 #include <QMenu>
@@ -40,7 +41,7 @@ private slots:
                     break;
         QVERIFY(dialog);
         QPointer<GiftPrivilegesDialog> alive = dialog;
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Gift Privileges to bob"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Gift Privileges to ") + IsolatedText(QStringLiteral("bob")));
 
         // The field takes at most four digits; 0 and empty send nothing.
         dialog->DaysEdit()->setText(QStringLiteral("123456"));

@@ -8,6 +8,7 @@
 #include "pages/users/UserListForm.h"
 #include "pages/users/UserMenuOptions.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
@@ -86,7 +87,8 @@ private slots:
 
         auto* dialog = new UserGroupsDialog(QStringLiteral("bob"));
         auto* other = new UserGroupsDialog(QStringLiteral("bob"));
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("User Groups for [bob]"));
+        QCOMPARE(dialog->windowTitle(),
+            QStringLiteral("User Groups for [%1]").arg(IsolatedText(QStringLiteral("bob"))));
         QCOMPARE(ListTexts(dialog->GroupList()), (QStringList { "D*", "a", "b*", "c", "e" }));
         ListRow(dialog->GroupList(), "a")->setCheckState(Qt::Checked);
         QVERIFY(bobList.IsConnected(Group("a")));
@@ -116,15 +118,27 @@ private slots:
         Group("e").Remove();
         QCOMPARE(other->GroupList()->count(), 5);
 
-        // A user no longer in the list: ticking touches nothing.
+        // A user removed from the list while the dialog is open: no tick
+        // shown, none taken, nothing touched. Back in the list (with no
+        // groups), the rows take ticks again.
         auto* carolDialog = new UserGroupsDialog(QStringLiteral("carol"));
+        QListWidget* carolRows = carolDialog->GroupList();
+        QCOMPARE(ListTexts(carolRows), (QStringList { "D", "a*", "b", "c", "new one" }));
         FindUser(QStringLiteral("carol"))["in_user_list"].Remove();
-        ListRow(carolDialog->GroupList(), "c")->setCheckState(Qt::Checked);
+        QCOMPARE(ListTexts(carolRows), (QStringList { "D", "a", "b", "c", "new one" }));
+        QVERIFY(!(ListRow(carolRows, "c")->flags() & Qt::ItemIsUserCheckable));
+        ListRow(carolRows, "c")->setCheckState(Qt::Checked);
+        QCOMPARE(ListRow(carolRows, "c")->checkState(), Qt::Unchecked);
         QVERIFY(!FindUser(QStringLiteral("carol")).IsConnected("in_user_list"));
         QVERIFY(!Group("c").IsConnected("in_user_list"));
+        AddToList(QStringLiteral("carol"));
+        QCOMPARE(ListTexts(carolRows), (QStringList { "D", "a", "b", "c", "new one" }));
+        ListRow(carolRows, "c")->setCheckState(Qt::Checked);
+        QVERIFY(FindUser(QStringLiteral("carol"))["in_user_list"].IsConnected(Group("c")));
+        ListRow(carolRows, "c")->setCheckState(Qt::Unchecked);
+        QVERIFY(!Group("c").IsConnected(FindUser(QStringLiteral("carol"))["in_user_list"]));
         for (QDialog* open : { static_cast<QDialog*>(dialog), static_cast<QDialog*>(other), static_cast<QDialog*>(carolDialog) })
             open->close();
-        AddToList(QStringLiteral("carol"));
     }
 
     // The settings dialog: one at a time, selecting writes nothing, priorities

@@ -1,22 +1,27 @@
 // User information both ways, with the real main window and a driver as the
 // other client: our answer (description, slots, picture, and pictures that may
-// not go out), and the information tab filled from the driver's answer.
+// not go out), and the information tab filled from the driver's answer: its
+// pictures, and descriptions that are made safe before they are shown.
 #include "gui/GuiTest.h"
 #include "helper_users.h"
 #include "pages/users/UserInfoForm.h"
 #include "pages/users/UserListForm.h"
+#include "peers/PeerMessenger.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
+#include <QBuffer>
 #include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTextBrowser>
 
 namespace {
 
@@ -41,7 +46,76 @@ QImage ShownPicture(UserInfoForm* form)
         .value<QImage>();
 }
 
+// A small JPEG whose header claims 16000 x 16000 pixels: a gigabyte when
+// decoded whole, a few megabytes when decoded at an eighth.
+QString WriteHugeJpeg(const QString& path)
+{
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::darkBlue);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    const qsizetype frame = bytes.indexOf("\xFF\xC0");
+    for (int at : { 5, 7 }) {
+        bytes[frame + at] = char(16000 >> 8);
+        bytes[frame + at + 1] = char(16000 & 0xFF);
+    }
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+QString WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+// Shown text without the isolates that frame each run of a peer's text.
+QString Bare(QString text)
+{
+    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+}
+
+// The body of a document's markup.
+QString Body(const QString& html)
+{
+    return html.mid(html.indexOf(QLatin1String("<body")));
+}
+
+int EventsOf(QWidget* form)
+{
+    int count = 0;
+    for (QAction* action : eventToolBar->EventActions())
+        count += action->text() == PlainLabel(IsolatedText(qobject_cast<UserInfoForm*>(form)->User()));
+    return count;
+}
+
 } // namespace
+
+// Catches what the desktop would be asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QStringList opened;
+    const QStringList schemes { "http", "https", "file", "ftp", "javascript" };
+    UrlCatcher()
+    {
+        for (const QString& scheme : schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~UrlCatcher() override
+    {
+        for (const QString& scheme : schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+public slots:
+    void Open(const QUrl& url) { opened.append(url.toString()); }
+};
 
 class TestUserInfo : public QObject {
     Q_OBJECT
@@ -116,10 +190,29 @@ private slots:
         settings.Set("user_description", "");
     }
 
-    // A tab filled from bob's answer: fields, picture scaled into 800 x 400,
-    // description with its line breaks; one tab and one request per user.
+    // Sends bob's answer with the slots as a mark and waits for it; how long
+    // until it was laid out and painted, or -1.
+    qint64 Show(UserInfoForm* form, const QString& description)
+    {
+        static int mark = 100;
+        const QString marked = QString::number(++mark);
+        QElapsedTimer timer;
+        timer.start();
+        bob->Send(QStringLiteral("send-user-info alice %1 0 1 %2").arg(marked, description));
+        if (!gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == marked; }))
+            return -1;
+        form->UserInfoText()->document()->size();
+        form->UserInfoText()->grab();
+        return timer.elapsed();
+    }
+
+    // A tab filled from bob's answer: fields, picture scaled into 800 x 400
+    // (decoded no larger than shown, a thin strip kept visible), description
+    // with its line breaks and isolated text; one tab and one request per
+    // user. A picture that can't be shown changes the fields only.
     void informationTab()
     {
+        settings.Set("show_event_buttons", "yes");
         const int asked = bob->Lines().filter(QStringLiteral("user-info-requested alice")).size();
         UserInfoForm* form = userListForm->GetUserInfoForm(QStringLiteral("bob"));
         QVERIFY(form);
@@ -130,51 +223,123 @@ private slots:
         QCOMPARE(form->UserInfoText()->toPlainText(), QStringLiteral("Requesting..."));
 
         const QString wide = WritePicture(session.Home() + QStringLiteral("/wide.png"), 1600, 400);
-        bob->Send(QStringLiteral("send-user-info-picture alice 3 7 1 %1 First line\\nsecond <b>line</b>").arg(wide));
+        bob->Send(QStringLiteral("send-user-info-picture alice 3 7 1 %1 First line\\nsecond <b>line</b> "
+                                 "<i>rtl&#x202E;LIVE.exe</i>")
+                      .arg(wide));
         QVERIFY(gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == QLatin1String("3"); }));
         QCOMPARE(form->QueuedUploadsEdit()->text(), QStringLiteral("7"));
         QCOMPARE(form->FreeToUploadEdit()->text(), QStringLiteral("Yes"));
         QCOMPARE(ShownPicture(form).size(), QSize(800, 200));
-        QVERIFY(form->UserInfoText()->toPlainText().contains(QStringLiteral("First line\nsecond line")));
+        const QString text = form->UserInfoText()->toPlainText();
+        QVERIFY(Bare(text).contains(QStringLiteral("First line\nsecond line")));
+        QVERIFY(gui::ShowsIsolated(text, QString::fromUtf16(u"rtl\u202ELIVE.exe")));
         QVERIFY(form->UserInfoText()->toHtml().contains(QStringLiteral("font-weight")));
         QVERIFY(!form->IsWaiting());
 
-        const QString tall = WritePicture(session.Home() + QStringLiteral("/tall.png"), 400, 1000);
-        bob->Send(QStringLiteral("send-user-info-picture alice 3 7 0 %1").arg(tall));
-        QVERIFY(gui::WaitFor([&] { return form->FreeToUploadEdit()->text() == QLatin1String("No"); }));
+        auto answer = [&](const QString& marked, const QString& picture) {
+            bob->Send(QStringLiteral("send-user-info-picture alice %1 7 0 %2 picture %1").arg(marked, picture));
+            return gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == marked; });
+        };
+        QVERIFY(answer("4", WritePicture(session.Home() + QStringLiteral("/tall.png"), 400, 1000)));
         QCOMPARE(ShownPicture(form).size(), QSize(160, 400));
+        QVERIFY(answer("5", WritePicture(session.Home() + QStringLiteral("/thin.png"), 4000, 4)));
+        QCOMPARE(ShownPicture(form).size(), QSize(800, 1));
+        QVERIFY(answer("6", WriteHugeJpeg(session.Home() + QStringLiteral("/huge.jpg"))));
+        QCOMPARE(ShownPicture(form).size(), QSize(400, 400));
+        QCOMPARE(EventsOf(form), 1);
+
+        // Undecodable and empty pictures: the fields change, nothing else.
+        eventToolBar->RemoveEvents(form);
+        const QString shown = form->UserInfoText()->toHtml();
+        QVERIFY(answer("7", WriteBytes(session.Home() + QStringLiteral("/bad.png"), "not a picture")));
+        QVERIFY(answer("8", WriteBytes(session.Home() + QStringLiteral("/empty.png"), QByteArray())));
+        QCOMPARE(form->UserInfoText()->toHtml(), shown);
+        QCOMPARE(ShownPicture(form).size(), QSize(400, 400));
+        QCOMPARE(EventsOf(form), 0);
     }
 
-    // A description that points at local files or devices loads nothing and
-    // returns at once; only http and https links would open.
-    void hostileDescription()
+    // Descriptions are made safe before they are laid out: a plain one looks
+    // as written; deep nesting, which took the layout seconds per level or
+    // overflowed its stack, shows at once; only web links are links and only
+    // they open; nothing local is loaded.
+    void descriptionsMadeSafe()
     {
         UserInfoForm* form = userListForm->GetUserInfoForm(QStringLiteral("bob"));
-        const int refused = form->UserInfoText()->RefusedLoads();
-        QElapsedTimer timer;
-        timer.start();
-        bob->Send(QStringLiteral("send-user-info alice 1 0 1 <img src=\"/dev/zero\"><img src=\"file:///etc/passwd\">"
-                                 "<div style=\"background-image: url(/dev/urandom)\">hostile</div>"));
-        QVERIFY(gui::WaitFor([&] { return form->UserInfoText()->toPlainText().contains(QStringLiteral("hostile")); }));
-        form->UserInfoText()->document()->size(); // laid out: every resource asked for
         userListForm->Tabs()->setCurrentIndex(1);
         userListForm->UserInfoTabs()->setCurrentWidget(form);
-        form->UserInfoText()->grab(); // painted
+        QTextBrowser* view = form->UserInfoText();
+
+        // (The driver's command line takes attributes in single quotes.)
+        const QString normal = QStringLiteral(
+            "Hi, I'm <b>bob</b> &amp; I <i>share</i> <font color='#aa0000' size='+1'>music</font><br>and "
+            "<span style='color: blue; font-weight: 600'>films</span>, <u>see</u> <a "
+            "href='https://example.org/bob?a=1&b=2'>my page</a>.<p align='center'>Thanks!</p>");
+        QVERIFY(Show(form, normal) >= 0);
+        QTextBrowser written;
+        written.setHtml(normal);
+        QCOMPARE(Body(Bare(view->toHtml())), Body(written.toHtml()));
+
+        // 20 levels took a bare view 19 s; 4,000 overflowed the stack.
+        const QString twenty = QStringLiteral("<table><tr><td>").repeated(20) + QStringLiteral("twenty")
+            + QStringLiteral("</td></tr></table>").repeated(20);
+        const QString deepest = QStringLiteral("<table border=1><tr><td>").repeated(4000) + QStringLiteral("deepest");
+        for (const QString& deep : { twenty, deepest }) {
+            const qint64 ms = Show(form, deep);
+            QVERIFY2(ms >= 0 && ms < 5000, qPrintable(QString::number(ms)));
+            QVERIFY(view->toPlainText().contains(deep.endsWith(QLatin1String("deepest")) ? "deepest" : "twenty"));
+        }
+
+        UrlCatcher desktop;
+        QVERIFY(Show(form,
+                    QStringLiteral("<a href='http://example.org/web'>web</a> <a href='file:///etc/passwd'>local</a> "
+                                   "<a href='ftp://example.org/f'>ftp</a> <a href='javascript:alert(1)'>script</a> "
+                                   "<a href='passwd'>near</a>"))
+            >= 0);
+        for (const char* text : { "web", "local", "ftp", "script", "near" }) {
+            QTextCursor at = view->document()->find(QString::fromLatin1(text));
+            QVERIFY(!at.isNull());
+            at.setPosition(at.selectionStart() + 1);
+            const QPoint point = view->cursorRect(at).center();
+            QCOMPARE(view->anchorAt(point).isEmpty(), qstrcmp(text, "web") != 0);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+        }
+        emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+        emit view->anchorClicked(QUrl(QStringLiteral("https://example.org/safe")));
+        QCOMPARE(desktop.opened, (QStringList { "http://example.org/web", "https://example.org/safe" }));
+
+        // Nothing local is read, by a description or by the view itself.
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(Show(form, QStringLiteral("<img src='/dev/zero'><img src='file:///etc/passwd'>"
+                                          "<div style='background-image: url(/dev/urandom)'>hostile</div>"))
+            >= 0);
+        QVERIFY(view->toPlainText().contains(QStringLiteral("hostile")));
+        const int refused = form->UserInfoText()->RefusedLoads();
+        view->setHtml(QStringLiteral("<img src=\"/dev/zero\"><img src=\"file:///etc/passwd\">"));
+        view->document()->size();
+        view->grab();
         QVERIFY(timer.elapsed() < 5000);
         QVERIFY(form->UserInfoText()->RefusedLoads() > refused);
-        QVERIFY(!form->UserInfoText()->openLinks());
+        QVERIFY(!view->openLinks());
     }
 
-    // A failed messaging connection shows the failure; a closed tab hears no
-    // late answer, leaves no item, and a new request opens a new tab.
+    // A failed messaging connection shows the failure, a failed file
+    // connection does not; a closed tab hears no late answer, leaves no item,
+    // and a new request opens a new tab. Names show direction-isolated.
     void failureAndClosing()
     {
-        UserInfoForm* lost = userListForm->GetUserInfoForm(QStringLiteral("nobody_online"));
+        const QString nobody = QString::fromUtf16(u"nobody\u202Eonline");
+        UserInfoForm* lost = userListForm->GetUserInfoForm(nobody);
+        QTabWidget* tabs = userListForm->UserInfoTabs();
+        QVERIFY(gui::ShowsIsolated(tabs->tabText(tabs->indexOf(lost)), nobody));
+        emit peerMessenger->ConnectionToUserFailed(nobody, QStringLiteral("F"));
+        QVERIFY(lost->IsWaiting());
+        QCOMPARE(lost->UserInfoText()->toPlainText(), QStringLiteral("Requesting..."));
         QVERIFY(gui::WaitFor([&] { return !lost->IsWaiting(); }, 120000));
         QCOMPARE(lost->UserInfoText()->toPlainText(),
             QStringLiteral("A connection could not be successfully formed to the user."));
+        QCOMPARE(EventsOf(lost), 1);
 
-        QTabWidget* tabs = userListForm->UserInfoTabs();
         QPointer<UserInfoForm> form = userListForm->GetUserInfoForm(QStringLiteral("bob"));
         eventToolBar->AddEvent(QStringLiteral("bob"), QStringLiteral(":/icons/info_icon"), form, QString(), QString(), false);
         userListForm->OnUserInfoTabCloseRequested(tabs->indexOf(form));

@@ -1,7 +1,7 @@
 // The Users page with the real main window, the stand-in server and drivers:
-// adding users, online state and order, counts and groups, online alerts, the
-// unshared and ignored lists, notes, the user menu, and all of it after a
-// restart.
+// adding users, online state and order, counts and groups (fresh at each
+// login), online alerts, the unshared and ignored lists, notes, the user menu,
+// names shown direction-isolated, and all of it after a restart.
 #include "gui/GuiTest.h"
 #include "helper_users.h"
 #include "pages/users/AddUserDialog.h"
@@ -9,6 +9,7 @@
 #include "pages/users/UserListItemWidget.h"
 #include "pages/users/UserMenuOptions.h"
 #include "pages/users/UserNoteDialog.h"
+#include "server/Server.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "store/Data.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTextEdit>
 #include <QTreeWidget>
 
@@ -32,6 +34,13 @@ QStringList EventTexts()
 }
 
 const QString kNote = QStringLiteral("<b>not bold</b> & <i>plain</i>\nsecond line");
+// A name whose direction control would show it as "erin & exe.oc".
+const QString kErin = QString::fromUtf16(u"erin & \u202Eco.exe");
+
+QString OnlineEvent(const QString& user)
+{
+    return IsolatedText(user) + QStringLiteral(" online");
+}
 
 } // namespace
 
@@ -39,6 +48,26 @@ class TestUserList : public QObject {
     Q_OBJECT
     gui::Session session;
     DriverProcess* bob = nullptr;
+
+    // bob shares a folder of new files; the counts reach the server when he
+    // logs in again.
+    void BobShares(const QString& folder, const QStringList& files)
+    {
+        const QString path = session.Home() + QLatin1Char('/') + folder;
+        QDir(session.Home()).mkpath(folder);
+        for (const QString& name : files) {
+            QFile file(path + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("some bytes");
+        }
+        bob->Send(QStringLiteral("share-folder ") + path);
+        bob->Send(QStringLiteral("wait-shares"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("shares-ready")).isEmpty());
+        bob->Send(QStringLiteral("disconnect"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
+        bob->Send(QStringLiteral("connect"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("connected")).isEmpty());
+    }
 
 private slots:
     void initTestCase()
@@ -48,22 +77,9 @@ private slots:
         QVERIFY(userListForm);
         settings.Set("show_event_buttons", "yes");
         // bob shares two files, so the server has counts for him.
-        QDir(session.Home()).mkpath(QStringLiteral("bobshare"));
-        for (const char* name : { "one.txt", "two.txt" }) {
-            QFile file(session.Home() + QStringLiteral("/bobshare/") + QLatin1String(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("some bytes");
-        }
         bob = session.StartDriver(QStringLiteral("bob"));
         QVERIFY(bob);
-        bob->Send(QStringLiteral("share-folder ") + session.Home() + QStringLiteral("/bobshare"));
-        bob->Send(QStringLiteral("wait-shares"));
-        QVERIFY(!bob->WaitFor(QStringLiteral("shares-ready")).isEmpty());
-        // The counts reach the server at login.
-        bob->Send(QStringLiteral("disconnect"));
-        QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
-        bob->Send(QStringLiteral("connect"));
-        QVERIFY(!bob->WaitFor(QStringLiteral("connected")).isEmpty());
+        BobShares(QStringLiteral("bobshare"), { "one.txt", "two.txt" });
     }
 
     // The add-user dialog against the server, then order, icons, counts and
@@ -96,6 +112,21 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return Row(list, QStringLiteral("bob"))->text(1) == QLatin1String("2"); }));
         QCOMPARE(Row(list, QStringLiteral("bob"))->text(2), QString());
 
+        // At each login every listed user's statistics are asked for afresh:
+        // bob shares a third file while alice is away.
+        gp_server->Disconnect();
+        QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+        BobShares(QStringLiteral("bobmore"), { "three.txt" });
+        QSignalSpy stats(gp_server, &Server::ReceivedUserStats);
+        gp_server->Connect();
+        QVERIFY(gui::WaitFor([&] { return Row(list, QStringLiteral("bob"))->text(1) == QLatin1String("3"); }));
+        QVERIFY(gui::WaitFor([&] {
+            for (const QList<QVariant>& answer : stats)
+                if (answer.at(0).toString() == QLatin1String("bob"))
+                    return true;
+            return false;
+        }));
+
         // Online users first, then names without regard to case.
         AddToList(QStringLiteral("Zack"));
         AddToList(QStringLiteral("adam"));
@@ -107,6 +138,7 @@ private slots:
         bob->Send(QStringLiteral("connect"));
         QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(list, QStringLiteral("bob"))); }));
         QCOMPARE(Names(list), (QStringList { "bob", "adam", "Zack" }));
+        QVERIFY(gui::ShowsIsolated(Row(list, QStringLiteral("adam"))->text(0), QStringLiteral("adam")));
 
         // Groups in case-sensitive name order.
         const ItemPtr inList = FindUser(QStringLiteral("bob"))["in_user_list"];
@@ -157,23 +189,26 @@ private slots:
         carol->Send(QStringLiteral("disconnect"));
         QVERIFY(!carol->WaitFor(QStringLiteral("disconnected")).isEmpty());
         QMenu menu;
+        QSignalSpy watched(gp_server, &Server::AddUserResponse);
         UserMenuOptions(&menu, QStringLiteral("carol"), nullptr).OnAddRemoveOnlineAlert();
         QVERIFY(ShowsOffline(Row(alerts, QStringLiteral("carol"))));
         QVERIFY(!Row(userListForm->UserList(), QStringLiteral("carol")));
-        const int before = EventTexts().count(QStringLiteral("carol online"));
+        // The server may answer the watch before it has seen her go.
+        QVERIFY(gui::WaitFor([&] { return !watched.isEmpty() && ShowsOffline(Row(alerts, QStringLiteral("carol"))); }));
+        const int before = EventTexts().count(OnlineEvent(QStringLiteral("carol")));
 
         carol->Send(QStringLiteral("connect"));
         QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(alerts, QStringLiteral("carol"))); }));
-        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 1);
+        QCOMPARE(EventTexts().count(OnlineEvent(QStringLiteral("carol"))), before + 1);
         carol->Send(QStringLiteral("disconnect"));
         QVERIFY(gui::WaitFor([&] { return ShowsOffline(Row(alerts, QStringLiteral("carol"))); }));
         carol->Send(QStringLiteral("connect"));
         QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(alerts, QStringLiteral("carol"))); }));
-        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 2);
+        QCOMPARE(EventTexts().count(OnlineEvent(QStringLiteral("carol"))), before + 2);
 
         // Adding an online user with an alert to the list raises it at once.
         AddToList(QStringLiteral("carol"));
-        QCOMPARE(EventTexts().count(QStringLiteral("carol online")), before + 3);
+        QCOMPARE(EventTexts().count(OnlineEvent(QStringLiteral("carol"))), before + 3);
         QVERIFY(ShowsOnline(Row(userListForm->UserList(), QStringLiteral("carol"))));
 
         // The menu offers the removal; choosing it only drops the row.
@@ -186,7 +221,7 @@ private slots:
     // the unshared and ignored lists and the notes follow the menu's actions.
     void menuListsAndNotes()
     {
-        const QString erin = QStringLiteral("erin & co");
+        const QString erin = kErin;
         QStringList texts = MenuTexts(erin, QStringLiteral("Own entry"));
         QVERIFY(!FindUser(erin));
         QCOMPARE(texts.mid(0, 10),
@@ -205,8 +240,8 @@ private slots:
         UserMenuOptions options(&menu, erin, nullptr);
         options.OnUnshareFilesFromUser();
         options.OnIgnoreUser();
-        QVERIFY(Row(userListForm->UnsharedList(), erin));
-        QVERIFY(Row(userListForm->IgnoredList(), erin));
+        QVERIFY(gui::ShowsIsolated(Row(userListForm->UnsharedList(), erin)->text(0), erin));
+        QVERIFY(gui::ShowsIsolated(Row(userListForm->IgnoredList(), erin)->text(0), erin));
         texts = MenuTexts(erin);
         QVERIFY(texts.contains(QStringLiteral("Re-share files with user")));
         QVERIFY(texts.contains(QStringLiteral("Receive chat from user")));
@@ -215,6 +250,7 @@ private slots:
         // opening again, and shown as typed in every list.
         UserNoteDialog* editor = UserNoteDialog::GetDialog(erin);
         QCOMPARE(UserNoteDialog::GetDialog(erin), editor);
+        QVERIFY(gui::ShowsIsolated(editor->windowTitle(), erin));
         editor->NoteEdit()->setPlainText(QStringLiteral("  ") + kNote + QStringLiteral(" \n"));
         editor->SaveButton()->click();
         QVERIFY(gui::WaitFor([&] { return !FindUser(erin).IsConnected("user_note_dialog"); }));
@@ -282,9 +318,10 @@ private slots:
         const int at = int(texts.indexOf(QStringLiteral("Private Rooms>")));
         QVERIFY(at > 0);
         QCOMPARE(texts.at(at - 1), QStringLiteral("-"));
+        auto entry = [](const char* name) { return PlainLabel(IsolatedText(QString::fromLatin1(name))) + '>'; };
         QCOMPARE(texts.mid(at + 1),
-            (QStringList { "A>", "Give User Membership", "<", "b>", "Remove User's Membership", "-",
-                "Make User Operator", "<", "a && b>", "Give User Membership", "<", "<" }));
+            (QStringList { entry("A"), "Give User Membership", "<", entry("b"), "Remove User's Membership", "-",
+                "Make User Operator", "<", entry("a & b"), "Give User Membership", "<", "<" }));
         QCOMPARE(d.GetType("room_members")->Count(), memberLists);
         QVERIFY(!room->HasItem(Value("a & b")).IsConnected("room_operators"));
 
@@ -323,7 +360,7 @@ GUI_CHILD_ROLE(verify_restart)
             ++failures;
         }
     };
-    const QString erin = QStringLiteral("erin & co");
+    const QString erin = kErin;
     const QStringList listed = Names(userListForm->UserList());
     check(listed.size() == 3 && listed.contains("bob") && listed.contains("adam") && listed.contains("carol"),
         "user list");
@@ -333,6 +370,7 @@ GUI_CHILD_ROLE(verify_restart)
     check(Names(userListForm->IgnoredList()) == QStringList { erin }, "ignored");
     check(Row(userListForm->IgnoredList(), erin)->text(1) == QLatin1String("kept"), "ignored note");
     check(Names(userListForm->OnlineAlertList()) == QStringList { "dora" }, "alerts");
+    check(ShowsOffline(Row(userListForm->OnlineAlertList(), QStringLiteral("dora"))), "alert icon");
     check(!d.GetType("user_note")->HasItem(Value(kNote)), "orphan note");
     check(d.GetType("user_note")->Count() == 2, "note count");
     return failures;
