@@ -2,7 +2,10 @@
 // One results tab taking 50,000 results, arriving as 500 replies of 100 from
 // 500 users (rows, node items, the filter applied as they arrive), against a
 // bare QTreeWidget that takes the same rows at their sorted place in the same
-// run. Then the re-sort of a 50,000-row flat tab by another column.
+// run. Then the re-sort of a 50,000-row flat tab by another column. Last, a
+// wish of 20,000 results (200 users with 100 files each) repeated in its open
+// tab: what the store holds more after each repetition that brings nothing new
+// (a figure below 0 is a store that shrank).
 //
 // Usage: bench_search [replies] [files-per-reply]   (defaults 500 and 100)
 // Prints:
@@ -10,6 +13,7 @@
 //   search.results_50k_bare_tree: N s
 //   search.results_50k_longest_stall: N ms
 //   search.resort_50k: N ms
+//   search.wish_repeat_growth: N KiB
 #include "ScratchFolder.h"
 #include "SearchReplies.h"
 #include "pages/search/SearchForm.h"
@@ -105,6 +109,26 @@ double BareTree(QWidget* host, const std::vector<std::vector<Row>>& replies)
     return seconds;
 }
 
+// What the store's items take: the records, their texts and connection maps.
+size_t StoreBytes()
+{
+    size_t bytes = 0;
+    for (Type* type : d.Types())
+        for (ItemPtr item : type->GetItems())
+            bytes += sizeof(Item) + item.Get()->value.MemoryBytes() + item.Get()->connections.MemoryBytes();
+    return bytes;
+}
+
+// One repetition of the wish: a search flagged as a wish and the replies the
+// peer network stores for it, handed to the page one by one.
+void RepeatWish(SearchForm* form, const QString& text, int replies, int files)
+{
+    const unsigned token = gp_server->FileSearch(text, true);
+    for (ItemPtr reply : MakeReplies(token, replies, files, nullptr))
+        form->OnUserSearchResults(reply);
+    QCoreApplication::processEvents();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -194,6 +218,24 @@ int main(int argc, char** argv)
     std::printf("search.resort_50k: %.1f ms\n", resort.nsecsElapsed() / 1e6);
     if (flat->SortColumn() != column)
         std::printf("search.resort_50k: the click did not reach the header\n");
+    std::fflush(stdout);
+
+    // A wish of 20,000 results in an open tab, repeated with the same replies.
+    settings.Clear("use_old_style_search_results");
+    const QString wish = QStringLiteral("music track");
+    d.GetType("wish_list_item")
+        ->NewItem(Value(wish))
+        .Connect(d.GetType("wish_list_item_enabled")->GetGlobalNullItem());
+    // The first repetition fills the tab; the second finds the connection maps
+    // of the shared sizes and names at the size one repetition needs.
+    RepeatWish(form, wish, 200, 100);
+    RepeatWish(form, wish, 200, 100);
+    const size_t first = StoreBytes();
+    const int repetitions = 10;
+    for (int r = 0; r < repetitions; ++r)
+        RepeatWish(form, wish, 200, 100);
+    const double growth = (double(StoreBytes()) - double(first)) / repetitions / 1024.0;
+    std::printf("search.wish_repeat_growth: %.0f KiB\n", growth);
     std::fflush(stdout);
     // The window's teardown is not measured.
     home.remove();

@@ -1,6 +1,7 @@
 #include "ReceivedSearchesForm.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
 #include <QBrush>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -53,7 +54,7 @@ void ReceivedSearchesForm::OnSearchProcessed(QString text, bool match)
         return;
     m_list->setCurrentItem(nullptr);
     auto* row = new QTreeWidgetItem;
-    row->setText(0, text);
+    row->setText(0, IsolatedText(text));
     if (match) {
         row->setText(1, tr("Match"));
         row->setForeground(1, QBrush(QColor(0, 85, 0)));

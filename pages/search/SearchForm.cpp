@@ -5,6 +5,7 @@
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
+#include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
 #include "store/DataSaver.h"
@@ -74,6 +75,9 @@ void SearchForm::BuildWidgets()
     m_searchEdit->setObjectName(QStringLiteral("searchEdit"));
     m_searchEdit->setEditable(true);
     m_searchEdit->setInsertPolicy(QComboBox::NoInsert);
+    // What is typed is searched: no history entry completes it on the way.
+    // The history stays in the drop-down list.
+    m_searchEdit->setCompleter(nullptr);
     m_searchEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     row->addWidget(m_searchEdit);
     m_searchButton = new QPushButton(tr("Search"), manual);
@@ -262,6 +266,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
             ItemPtr request = requests->HasItem(Value(token));
             if (!request)
                 request = requests->NewItem(Value(token));
+            // Earlier repetitions whose replies all went (nothing new in
+            // them) are done with: this one takes their place, so a tab kept
+            // open does not gather a search per repetition.
+            for (ItemPtr earlier : widgetItem.GetItems("search_request").ToList())
+                if (earlier != request && !earlier.IsConnected("search_results"))
+                    earlier.Remove();
             request.Connect(widgetItem);
             return FormOfWidgetItem(widgetItem);
         }
@@ -279,12 +289,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
     tree->expandAll();
 
     if (wish) {
-        m_wishTabs->addTab(form, QIcon(QStringLiteral(":/icons/wishlist_icon")), text);
+        m_wishTabs->addTab(form, QIcon(QStringLiteral(":/icons/wishlist_icon")), IsolatedText(text));
     } else {
         const char* icon = type == UserListSearch ? ":/icons/users_icon"
             : type == RoomSearch                  ? ":/icons/room_icon"
                                                   : ":/icons/search_icon";
-        m_searchTabs->addTab(form, QIcon(QString::fromLatin1(icon)), text);
+        m_searchTabs->addTab(form, QIcon(QString::fromLatin1(icon)), IsolatedText(text));
     }
 
     ItemPtr widgetItem = d.GetType("search_results_widget")->NewItem(Value(static_cast<QWidget*>(form)));
@@ -400,14 +410,16 @@ void SearchForm::OnLeftRoom(ItemPtr room)
 void SearchForm::OnCorrelationClicked(QTreeWidgetItem* row, int)
 {
     if (row)
-        m_searchEdit->lineEdit()->setText(row->text(0));
+        m_searchEdit->lineEdit()->setText(SearchResultsForm::CorrelationText(row));
 }
 
 void SearchForm::OnCorrelationDoubleClicked(QTreeWidgetItem* row, int)
 {
     if (!row || !gp_server)
         return;
-    const QString text = row->text(0);
+    const QString text = SearchResultsForm::CorrelationText(row);
+    if (text.isEmpty())
+        return;
     const unsigned int token = gp_server->FileSearch(text, false);
     gp_server->GetSearchCorrelations(text);
     CreateSearchForm(token, text, ManualSearch);

@@ -7,7 +7,9 @@
 // to their tab through the store: a search_request is connected to the
 // search_results_widget item of its tab (whose value is the tab's address). A
 // wish-list search gets its tab on its first reply; later repetitions of the
-// same wish are connected to the same tab.
+// same wish are connected to the same tab, and an earlier repetition left with
+// no reply (all it brought was shown already) is let go then, so a tab kept
+// open holds no more than the files it shows.
 //
 // Other pages reach this one through CreateSearchForm: the Transfers page's
 // "Re-run Search" opens a ManualSearch tab for a token it got from

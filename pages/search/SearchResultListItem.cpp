@@ -1,10 +1,12 @@
 #include "SearchResultListItem.h"
+#include "shell/Kit.h"
 
 namespace {
 
 constexpr int kFileNumbersRole = Qt::UserRole + 1; // "yes" on file rows
 constexpr int kSizeRole = Qt::UserRole + 2;
 constexpr int kBitrateRole = Qt::UserRole + 3;
+constexpr int kNameRole = Qt::UserRole + 4; // the name as it came
 
 // The rank of a Free cell in ascending order: a free slot ranks last, then
 // shorter queues. Cells that read as the same queue rank the same, whatever
@@ -43,6 +45,20 @@ void SearchResultListItem::SetFileNumbers(qint64 size, int bitrate)
     setData(SizeColumn, kFileNumbersRole, true);
     setData(SizeColumn, kSizeRole, size);
     setData(SizeColumn, kBitrateRole, bitrate);
+    m_key.column = -1; // a key made from the old numbers is stale
+}
+
+void SearchResultListItem::SetName(int column, const QString& name)
+{
+    setData(column, kNameRole, name);
+    setText(column, IsolatedText(name));
+    m_key.column = -1;
+}
+
+QString SearchResultListItem::Name(const QTreeWidgetItem& row, int column)
+{
+    const QVariant name = row.data(column, kNameRole);
+    return name.isValid() ? name.toString() : row.text(column);
 }
 
 bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem& other, int column)
@@ -51,7 +67,7 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
     case UserColumn:
     case FolderColumn:
     case FileColumn:
-        return a.text(column).toLower() < other.text(column).toLower();
+        return Name(a, column).toLower() < Name(other, column).toLower();
     case FreeColumn: {
         const FreeKey ka = ReadFree(a);
         const FreeKey kb = ReadFree(other);
@@ -63,7 +79,7 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
         const double speedB = other.text(SpeedColumn).toDouble();
         if (speedA != speedB)
             return speedA < speedB;
-        return other.text(FileColumn) < a.text(FileColumn);
+        return Name(other, FileColumn) < Name(a, FileColumn);
     }
     case SpeedColumn:
         return a.text(SpeedColumn).toDouble() < other.text(SpeedColumn).toDouble();
@@ -89,14 +105,14 @@ const SearchResultListItem::SortKey& SearchResultListItem::Key(int column) const
     case UserColumn:
     case FolderColumn:
     case FileColumn:
-        key.text = text(column).toLower();
+        key.text = Name(*this, column).toLower();
         break;
     case FreeColumn: {
         const FreeKey free = ReadFree(*this);
         key.free = free.free;
         key.number = free.queue;
         key.speed = text(SpeedColumn).toDouble();
-        key.text = text(FileColumn);
+        key.text = Name(*this, FileColumn);
         break;
     }
     case SpeedColumn:

@@ -4,10 +4,15 @@
 // and bitrate, so that one click brings the most promising sources up.
 //
 // The size and bitrate of a file row are copied into the row's data when the
-// row is made (results never change afterwards), so a sort by those columns
-// never goes back to the store. A row also keeps the key of the column it was
-// last sorted by, made on its first comparison, so that a sort of many rows
-// reads and lower-cases each cell once instead of at every comparison.
+// row is made (and again when a later reply brings other numbers for the same
+// file), so a sort by those columns never goes back to the store. A row also
+// keeps the key of the column it was last sorted by, made on its first
+// comparison, so that a sort of many rows reads and lower-cases each cell once
+// instead of at every comparison.
+//
+// Names from peers (user, folder, file) are shown direction-isolated; the row
+// keeps each name as it came beside the shown text, and sorting, filtering and
+// whatever reads a name back use that one.
 #include <QTreeWidgetItem>
 
 // The columns of a results tree.
@@ -32,6 +37,10 @@ public:
 
     // Marks the row as a file row with its size and bitrate.
     void SetFileNumbers(qint64 size, int bitrate);
+    // Shows a name from a peer in the column and keeps it as it came.
+    void SetName(int column, const QString& name);
+    // The name of the column as it came (the cell text where none was set).
+    static QString Name(const QTreeWidgetItem& row, int column);
 
     // Whether this row ranks before the other in ascending order of the column.
     bool LessThan(const QTreeWidgetItem& other, int column) const;

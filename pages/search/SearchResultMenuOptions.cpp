@@ -58,12 +58,9 @@ void SearchResultMenuOptions::OnDownloadFolder()
         return;
     ItemSet collected;
     for (QTreeWidgetItem* row : m_tree->selectedItems()) {
-        if (ItemPtr result = SearchResultsForm::ResultOfRow(row)) {
-            // The whole folder of that reply, hidden rows included.
-            ItemPtr folder = result["search_result_file_folder"];
-            for (ItemPtr other : result["search_results"].GetItems("search_result"))
-                if (other["search_result_file_folder"] == folder)
-                    collected.Insert(other);
+        if (SearchResultsForm::ResultOfRow(row)) {
+            for (ItemPtr other : SearchResultsForm::FolderResultsOfFileRow(row))
+                collected.Insert(other);
         } else if (SearchResultsForm::FolderNode(row)) {
             for (ItemPtr other : SearchResultsForm::FolderRowResults(row))
                 collected.Insert(other);

@@ -4,6 +4,7 @@
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
+#include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "store/DelayedInvoker.h"
 #include "store/GeneralFunctions.h"
@@ -18,6 +19,12 @@
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+constexpr int kCorrelationTextRole = Qt::UserRole; // the text as the server sent it
+
+} // namespace
 
 SearchResultsForm::SearchResultsForm(QString searchText, bool wishList, QWidget* parent)
     : QWidget(parent)
@@ -159,6 +166,24 @@ ItemList SearchResultsForm::FolderRowResults(const QTreeWidgetItem* folderRow)
     return results;
 }
 
+ItemList SearchResultsForm::FolderResultsOfFileRow(const QTreeWidgetItem* fileRow)
+{
+    if (FolderNode(fileRow->parent()))
+        return FolderRowResults(fileRow->parent());
+    // The flat layout: the rows of the same user and folder.
+    ItemList results;
+    ItemPtr result = ResultOfRow(fileRow);
+    ItemPtr user = result["search_results"]["user"];
+    ItemPtr folder = result["search_result_file_folder"];
+    QTreeWidget* tree = fileRow->treeWidget();
+    for (int i = 0; tree && i < tree->topLevelItemCount(); ++i) {
+        ItemPtr other = ResultOfRow(tree->topLevelItem(i));
+        if (other && other["search_result_file_folder"] == folder && other["search_results"]["user"] == user)
+            results.push_back(other);
+    }
+    return results;
+}
+
 ItemPtr SearchResultsForm::SearchTextOfResult(ItemPtr result)
 {
     return result["search_results"]["search_request"]["search_request_text"];
@@ -169,12 +194,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     ItemPtr reply = result["search_results"];
     ItemPtr user = reply["user"];
     ItemPtr folderItem = result["search_result_file_folder"];
-    const QString folderText = folderItem.AsString();
-    const QString fileName = result["search_result_file_name"].AsString();
-    const qint64 size = result["file_size"].AsInt64();
-    ItemPtr bitrate = result["bitrate"];
-    const QString sizeText = CommafyNumber(size);
-    const QString attributes = SharedFoldersManager::GetFileItemDisplayString(result);
+    ItemPtr nameItem = result["search_result_file_name"];
     ItemPtr tabItem = WidgetItem();
 
     QString freeText;
@@ -188,20 +208,21 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         speedText = QStringLiteral("%1").arg(speed, 0, 'f', 1);
 
     Type* fileNodeType = d.GetType("search_result_node");
-    ItemPtr nameItem = result["search_result_file_name"];
     if (m_oldStyle) {
-        if (!MarkShown(user.Get(), folderItem.Get(), nameItem.Get()))
+        QTreeWidgetItem*& known = FileRowSlot(user.Get(), folderItem.Get(), nameItem.Get());
+        if (known) {
+            TakeRepeatedResult(known, result);
             return nullptr;
+        }
         auto* row = new SearchResultListItem;
-        row->setText(UserColumn, user.AsString());
+        row->SetName(UserColumn, user.AsString());
         row->setText(FreeColumn, freeText);
         row->setText(SpeedColumn, speedText);
-        row->setText(FolderColumn, ReversePathname(folderText));
-        row->setText(FileColumn, fileName);
-        row->setText(SizeColumn, sizeText);
-        row->setText(AttributesColumn, attributes);
-        row->SetFileNumbers(size, bitrate.AsInt());
+        row->SetName(FolderColumn, ReversePathname(folderItem.AsString()));
+        row->SetName(FileColumn, nameItem.AsString());
+        SetFileCells(row, result);
         m_results->addTopLevelItem(row);
+        known = row;
         fileNodeType->NewItem(Value(static_cast<QTreeWidgetItem*>(row))).Connect(result);
         FilterParser filter;
         filter.Parse(m_filterEdit->text());
@@ -216,7 +237,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     QTreeWidgetItem* userRow = userNode.AsPointer<QTreeWidgetItem>();
     if (!userNode) {
         auto* row = new SearchResultListItem;
-        row->setText(UserColumn, user.AsString());
+        row->SetName(UserColumn, user.AsString());
         row->setText(FreeColumn, freeText);
         row->setTextAlignment(FreeColumn, Qt::AlignHCenter);
         row->setText(SpeedColumn, speedText);
@@ -232,7 +253,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     QTreeWidgetItem* folderRow = folderNode.AsPointer<QTreeWidgetItem>();
     if (!folderNode) {
         auto* row = new SearchResultListItem;
-        row->setText(FolderColumn, ReversePathname(folderText));
+        row->SetName(FolderColumn, ReversePathname(folderItem.AsString()));
         userRow->addChild(row);
         folderRow = row;
         folderNode = d.GetType("search_results_folder_node")->NewItem(Value(folderRow));
@@ -241,14 +262,17 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     }
 
     // File row: new unless the folder row lists the name already.
-    if (!MarkShown(folderRow, nameItem.Get(), nullptr))
+    QTreeWidgetItem*& known = FileRowSlot(folderRow, nameItem.Get(), nullptr);
+    if (known) {
+        if (TakeRepeatedResult(known, result))
+            TouchFolder(folderRow);
         return userRow;
+    }
     auto* fileRow = new SearchResultListItem;
-    fileRow->setText(FileColumn, fileName);
-    fileRow->setText(SizeColumn, sizeText);
-    fileRow->setText(AttributesColumn, attributes);
-    fileRow->SetFileNumbers(size, bitrate.AsInt());
+    fileRow->SetName(FileColumn, nameItem.AsString());
+    SetFileCells(fileRow, result);
     folderRow->addChild(fileRow);
+    known = fileRow;
     ItemPtr fileNode = fileNodeType->NewItem(Value(static_cast<QTreeWidgetItem*>(fileRow)));
     fileNode.Connect(result);
     fileNode.Connect(folderNode);
@@ -257,9 +281,41 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         userRow->setExpanded(true);
     if (tabItem["expand_folders"].AsStdString() == "yes")
         folderRow->setExpanded(true);
+    TouchFolder(folderRow);
+    return userRow;
+}
+
+void SearchResultsForm::SetFileCells(SearchResultListItem* row, ItemPtr result)
+{
+    const qint64 size = result["file_size"].AsInt64();
+    row->setText(SizeColumn, CommafyNumber(size));
+    row->setText(AttributesColumn, SharedFoldersManager::GetFileItemDisplayString(result));
+    row->SetFileNumbers(size, result["bitrate"].AsInt());
+}
+
+bool SearchResultsForm::TakeRepeatedResult(QTreeWidgetItem* row, ItemPtr result)
+{
+    ItemPtr node = FileNode(row);
+    ItemPtr shown = node["search_result"];
+    const bool changed = !shown || shown["file_size"].AsInt64() != result["file_size"].AsInt64()
+        || SharedFoldersManager::GetFileItemDisplayString(shown)
+            != SharedFoldersManager::GetFileItemDisplayString(result);
+    if (changed) {
+        SetFileCells(static_cast<SearchResultListItem*>(row), result);
+        node.Connect(result); // the row's earlier result lets go of it
+    }
+    ItemPtr unshown = changed ? shown : result;
+    if (unshown) {
+        m_repliesToCheck.push_back(unshown["search_results"]);
+        unshown.Remove();
+    }
+    return changed;
+}
+
+void SearchResultsForm::TouchFolder(QTreeWidgetItem* folderRow)
+{
     if (m_touchedFolders.empty() || m_touchedFolders.back() != folderRow)
         m_touchedFolders.push_back(folderRow);
-    return userRow;
 }
 
 void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
@@ -268,8 +324,9 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     if (!WidgetItem())
         return;
     m_touchedFolders.clear();
+    m_repliesToCheck.clear();
     QTreeWidgetItem* userRow = nullptr;
-    for (ItemPtr result : searchResults.GetItems("search_result"))
+    for (ItemPtr result : searchResults.GetItems("search_result").ToList())
         userRow = AddSearchResult(result);
 
     if (userRow) {
@@ -284,6 +341,18 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
         UpdateUserRow(userRow);
     }
     m_touchedFolders.clear();
+
+    // Replies left without a shown file are not kept: a wish repeated in an
+    // open tab brings the same files again and again.
+    m_repliesToCheck.push_back(searchResults);
+    std::sort(m_repliesToCheck.begin(), m_repliesToCheck.end(),
+        [](ItemPtr a, ItemPtr b) { return a.Get() < b.Get(); });
+    m_repliesToCheck.erase(
+        std::unique(m_repliesToCheck.begin(), m_repliesToCheck.end()), m_repliesToCheck.end());
+    for (ItemPtr reply : m_repliesToCheck)
+        if (reply && !reply.IsConnected("search_result"))
+            reply.Remove();
+    m_repliesToCheck.clear();
 
     AlertWishList();
     if (delayedInvoker)
@@ -302,15 +371,15 @@ void SearchResultsForm::AlertWishList()
     if (!anyShown)
         return;
     if (eventToolBar)
-        eventToolBar->AddEvent(wish.AsString(), QStringLiteral(":/icons/wishlist_icon"), this, QString(),
-            QStringLiteral("wishlist"), false);
+        eventToolBar->AddEvent(IsolatedText(wish.AsString()), QStringLiteral(":/icons/wishlist_icon"), this,
+            QString(), QStringLiteral("wishlist"), false);
     tabItem.Connect(d.GetType("search_results_widget_alerted")->GetGlobalNullItem());
 }
 
-bool SearchResultsForm::MarkShown(const void* a, const void* b, const void* c)
+QTreeWidgetItem*& SearchResultsForm::FileRowSlot(const void* a, const void* b, const void* c)
 {
     const void* key[3] = { a, b, c };
-    return m_shownFiles.emplace(reinterpret_cast<const char*>(key), sizeof key).second;
+    return m_fileRows[std::string(reinterpret_cast<const char*>(key), sizeof key)];
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row) const
@@ -335,7 +404,9 @@ void SearchResultsForm::PopulateCorrelations()
         return;
     for (ItemPtr correlation : correlations) {
         auto* row = new QTreeWidgetItem(m_correlations);
-        row->setText(0, correlation["correlation_text"].AsString());
+        const QString text = correlation["correlation_text"].AsString();
+        row->setText(0, IsolatedText(text));
+        row->setData(0, kCorrelationTextRole, text);
     }
     m_correlations->show();
     // The results take whatever the list of 150 pixels leaves, also when the
@@ -344,6 +415,11 @@ void SearchResultsForm::PopulateCorrelations()
     m_splitter->setSizes(sizes);
     if (sizeManager)
         sizeManager->RegisterSplitter(QStringLiteral("correlations_splitter"), m_splitter, sizes);
+}
+
+QString SearchResultsForm::CorrelationText(const QTreeWidgetItem* row)
+{
+    return row ? row->data(0, kCorrelationTextRole).toString() : QString();
 }
 
 void SearchResultsForm::OnSearchCorrelations(QString searchText)

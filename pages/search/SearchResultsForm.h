@@ -7,16 +7,19 @@
 // (search_results_user_node, search_results_folder_node, search_result_node);
 // the tab itself is the search_results_widget item whose value is the form's
 // address. New rows are appended with sorting off; the tab re-sorts itself at
-// most once a second while replies arrive. The filter runs over the folders
-// that a reply touched when it arrives, and over the whole tab when its text
-// changes; both use the same walk, in which a word never matches across the
-// boundary of folder and file name.
+// most once a second while replies arrive. A file the tab lists already keeps
+// its one row: a later result with another size or other attributes updates
+// the row, and the result not shown leaves the store (its reply too, once none
+// of the reply's files is shown), so repeated replies do not pile up. The
+// filter runs over the folders that a reply touched when it arrives, and over
+// the whole tab when its text changes; both use the same walk, in which a word
+// never matches across the boundary of folder and file name.
 #include "store/Data.h"
 #include "store/FilterParser.h"
 #include <QPointer>
 #include <QWidget>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 class QCheckBox;
@@ -26,6 +29,7 @@ class QPushButton;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
+class SearchResultListItem;
 
 class SearchResultsForm : public QWidget, public DataHandler {
     Q_OBJECT
@@ -56,6 +60,8 @@ public:
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult);
     QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* row) const;
     void PopulateCorrelations();
+    // The related search of a row of the list, as the server sent it.
+    static QString CorrelationText(const QTreeWidgetItem* row);
     void SetSortingParamters(int column, Qt::SortOrder order);
 
     // Folder, then file name, case-sensitive.
@@ -68,6 +74,10 @@ public:
     static ItemPtr ResultOfRow(const QTreeWidgetItem* row);
     // The search_result items under a folder row.
     static ItemList FolderRowResults(const QTreeWidgetItem* folderRow);
+    // The whole folder of a file row's user, rows hidden by the filter
+    // included: a user's files may come in several replies (a repeated wish),
+    // each file kept with the reply that first brought it.
+    static ItemList FolderResultsOfFileRow(const QTreeWidgetItem* fileRow);
     // Queues one result for download, links the entry to the search text item
     // and marks the result's row; the entry (null without a transfer engine).
     static ItemPtr DownloadResult(ItemPtr result, bool single, ItemPtr searchText);
@@ -120,8 +130,18 @@ private:
 
     // Folder rows that the reply being added touched, filtered when it ends.
     std::vector<QTreeWidgetItem*> m_touchedFolders;
-    // The files shown, by folder row (or user and folder) and name, so that a
-    // repeated wish-list search does not list a file twice.
-    std::unordered_set<std::string> m_shownFiles;
-    bool MarkShown(const void* a, const void* b, const void* c);
+    void TouchFolder(QTreeWidgetItem* folderRow);
+    // Replies that lost results while a reply was added: those left without
+    // any go when it ends.
+    std::vector<ItemPtr> m_repliesToCheck;
+    // The row of each file shown, by folder row (or user and folder item) and
+    // name item, so that a repeated wish-list search does not list a file
+    // twice. The items stay while the row's result holds them.
+    std::unordered_map<std::string, QTreeWidgetItem*> m_fileRows;
+    QTreeWidgetItem*& FileRowSlot(const void* a, const void* b, const void* c);
+    // A file the tab lists already: the row takes the sizes and attributes
+    // that changed, and the result it does not show leaves the store. True
+    // when the row changed.
+    bool TakeRepeatedResult(QTreeWidgetItem* row, ItemPtr result);
+    static void SetFileCells(SearchResultListItem* row, ItemPtr result);
 };

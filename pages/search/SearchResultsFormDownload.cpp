@@ -63,7 +63,7 @@ void SearchResultsForm::OnContextMenuRequested(const QPoint& pos)
     if (ItemPtr result = ResultOfRow(row))
         user = result["search_results"]["user"].AsString();
     else if (QTreeWidgetItem* userRow = GetNodeUserNode(row))
-        user = userRow->text(UserColumn);
+        user = SearchResultListItem::Name(*userRow, UserColumn);
 
     QMenu menu;
     SearchResultMenuOptions options(&menu, row, nullptr);

@@ -29,7 +29,8 @@ QString SearchResultsForm::FilterKey(const QString& text)
 bool SearchResultsForm::FilterFolderRow(QTreeWidgetItem* folderRow, const FilterParser& filter) const
 {
     FilterParser remainder;
-    if (filter.IsMatching(folderRow->text(FolderColumn), &remainder, ItemPtr()) == FilterParser::Excluded) {
+    if (filter.IsMatching(SearchResultListItem::Name(*folderRow, FolderColumn), &remainder, ItemPtr())
+        == FilterParser::Excluded) {
         SetHidden(folderRow, true);
         return false;
     }
@@ -40,7 +41,8 @@ bool SearchResultsForm::FilterFolderRow(QTreeWidgetItem* folderRow, const Filter
         const ItemPtr item = testItems ? ResultOfRow(fileRow) : ItemPtr();
         // A row whose result is gone can't pass an attribute test.
         const bool shown = (!testItems || item)
-            && remainder.IsMatching(fileRow->text(FileColumn), nullptr, item) == FilterParser::Match;
+            && remainder.IsMatching(SearchResultListItem::Name(*fileRow, FileColumn), nullptr, item)
+                == FilterParser::Match;
         SetHidden(fileRow, !shown);
         visible += shown ? 1 : 0;
     }

@@ -1,6 +1,7 @@
 #include "helper_search.h"
 #include "helper_shares.h"
 #include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultListItem.h"
 #include "pages/search/SearchResultsForm.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
@@ -44,7 +45,7 @@ void AddRows(QTreeWidgetItem* row, int level, QStringList& out)
 {
     QStringList cells;
     for (int c = 0; c < 7; ++c)
-        cells << row->text(c);
+        cells << SearchResultListItem::Name(*row, c);
     out << QString(level * 2, u' ') + cells.join(u'|') + (row->isHidden() ? QStringLiteral(" (hidden)") : QString());
     for (int i = 0; i < row->childCount(); ++i)
         AddRows(row->child(i), level + 1, out);
@@ -85,7 +86,7 @@ QStringList VisibleFiles(SearchResultsForm* tab)
     QStringList out;
     EachRow(tab->searchResults(), [&](QTreeWidgetItem* row) {
         if (SearchResultsForm::FileNode(row) && ShownFromTop(row))
-            out << row->text(4);
+            out << SearchResultListItem::Name(*row, FileColumn);
     });
     out.sort();
     return out;
@@ -95,7 +96,10 @@ QTreeWidgetItem* FindRow(SearchResultsForm* tab, const QString& text)
 {
     QTreeWidgetItem* found = nullptr;
     EachRow(tab->searchResults(), [&](QTreeWidgetItem* row) {
-        if (!found && (row->text(4) == text || row->text(3) == text || row->text(0) == text))
+        if (!found
+            && (SearchResultListItem::Name(*row, FileColumn) == text
+                || SearchResultListItem::Name(*row, FolderColumn) == text
+                || SearchResultListItem::Name(*row, UserColumn) == text))
             found = row;
     });
     return found;

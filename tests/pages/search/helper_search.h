@@ -18,11 +18,12 @@ SearchForm* Page();
 // the new tab (the current one of the manual tab control), or null.
 SearchResultsForm* Search(const QString& query, const QString& target = QStringLiteral("All"));
 // The tab's rows depth-first, one line each: indentation by level, then the
-// seven cells joined by "|", and " (hidden)" for a hidden row.
+// seven cells (names as they came) joined by "|", and " (hidden)" for a
+// hidden row.
 QStringList Rows(SearchResultsForm* tab);
-// The File cells of the file rows that a user sees (no hidden row above them).
+// The file names of the file rows that a user sees (no hidden row above them).
 QStringList VisibleFiles(SearchResultsForm* tab);
-// The first row whose File (or, for folder rows, Folder) cell holds text.
+// The first row whose file, folder or user name is the text.
 QTreeWidgetItem* FindRow(SearchResultsForm* tab, const QString& text);
 // Waits until the tab has at least n file rows.
 bool WaitForFiles(SearchResultsForm* tab, int n, int ms = 20000);

@@ -1,7 +1,7 @@
 // The order of result rows: the ranks by free slot, queue, speed and name that
-// "Order by Available" gives, a strict weak order over any cell texts (so the
-// toolkit's sort can't misplace rows), and the case-sensitive order of a
-// folder's downloads.
+// "Order by Available" gives, each column's sort by its own keys, a strict
+// weak order over any cell texts (so the toolkit's sort can't misplace rows),
+// and the case-sensitive order of a folder's downloads.
 #include "pages/search/SearchResultListItem.h"
 #include "pages/search/SearchResultsForm.h"
 #include "store/Data.h"
@@ -29,12 +29,20 @@ private slots:
     {
         QTreeWidget tree;
         tree.setColumnCount(SearchColumnCount);
-        const QList<QStringList> rows{ { "Y", "10.0" }, { "Y", "50.5" }, { "3", "99.0" }, { "0", "1.0" } };
+        const QList<QStringList> rows{ { "Y", "10.0", "carol 2" }, { "Y", "50.5", "dave" },
+            { "3", "99.0", "carol" }, { "0", "1.0", "Bob" } };
         for (const QStringList& cells : rows) {
             auto* row = new SearchResultListItem(&tree);
             row->setText(FreeColumn, cells[0]);
             row->setText(SpeedColumn, cells[1]);
+            row->SetName(UserColumn, cells[2]);
         }
+        auto column = [&](int c) {
+            QStringList cells;
+            for (int i = 0; i < tree.topLevelItemCount(); ++i)
+                cells << SearchResultListItem::Name(*tree.topLevelItem(i), c);
+            return cells;
+        };
         tree.sortByColumn(FreeColumn, Qt::DescendingOrder);
         QStringList order;
         for (int i = 0; i < tree.topLevelItemCount(); ++i)
@@ -43,7 +51,14 @@ private slots:
 
         // Fastest first; equal speeds compare equal.
         tree.sortByColumn(SpeedColumn, Qt::DescendingOrder);
-        QCOMPARE(tree.topLevelItem(0)->text(SpeedColumn), QStringLiteral("99.0"));
+        QCOMPARE(column(SpeedColumn), (QStringList{ "99.0", "50.5", "10.0", "1.0" }));
+        // Each sort ranks by its own column, never by the keys of the one
+        // before; names rank as they came, not as they are shown (isolated, a
+        // name before a longer one that starts with it).
+        tree.sortByColumn(UserColumn, Qt::AscendingOrder);
+        QCOMPARE(column(UserColumn), (QStringList{ "Bob", "carol", "carol 2", "dave" }));
+        tree.sortByColumn(SpeedColumn, Qt::AscendingOrder);
+        QCOMPARE(column(SpeedColumn), (QStringList{ "1.0", "10.0", "50.5", "99.0" }));
         QVERIFY(!Row("Y", "5")->LessThan(*Row("3", "5"), SpeedColumn));
         QVERIFY(!Row("3", "5")->LessThan(*Row("Y", "5"), SpeedColumn));
 

@@ -9,10 +9,12 @@
 #include "pages/search/FilterHelpDialog.h"
 #include "pages/search/ReceivedSearchesForm.h"
 #include "pages/search/SearchForm.h"
+#include "pages/search/SearchResultListItem.h"
 #include "pages/search/SearchResultMenuOptions.h"
 #include "pages/search/SearchResultsForm.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
@@ -34,7 +36,8 @@ using namespace searchtest;
 namespace {
 
 const QString kHostileFolder = QStringLiteral("Tags & <i>x");
-const QString kHostileFile = QStringLiteral("<b>Bold & Co together.mp3");
+// Markup, and a right-to-left override that would show the name backwards.
+const QString kHostileFile = QString::fromUtf16(u"<b>Bold & Co \u202Eevil together 3pm.mp3");
 
 QAction* MenuEntry(QMenu& menu, const QString& text)
 {
@@ -51,6 +54,11 @@ QStringList MenuTexts(QMenu& menu)
         if (!action->isSeparator())
             texts << action->text();
     return texts;
+}
+
+QString Name(const QTreeWidgetItem* row, int column)
+{
+    return SearchResultListItem::Name(*row, column);
 }
 
 QString Local(QString path)
@@ -144,7 +152,8 @@ private slots:
         together = Search(QStringLiteral("  together "));
         QVERIFY(together);
         QCOMPARE(together->SearchText(), QStringLiteral("together"));
-        QCOMPARE(page->searchTabControl()->tabText(page->searchTabControl()->indexOf(together)), QStringLiteral("together"));
+        QCOMPARE(page->searchTabControl()->tabText(page->searchTabControl()->indexOf(together)),
+            IsolatedText(QStringLiteral("together")));
         QVERIFY(page->searchEdit()->lineEdit()->text().isEmpty());
         QVERIFY(WaitForFiles(together, 6));
 
@@ -154,20 +163,28 @@ private slots:
         QCOMPARE(bobRow->text(1), QStringLiteral("Y"));
         QTreeWidgetItem* come = FindRow(together, QStringLiteral("01 Come Together.mp3"));
         QVERIFY(come);
-        QVERIFY2(come->parent()->text(3).startsWith(QStringLiteral("Abbey Road/Music/")), qPrintable(come->parent()->text(3)));
+        QVERIFY2(Name(come->parent(), 3).startsWith(QStringLiteral("Abbey Road/Music/")),
+            qPrintable(come->parent()->text(3)));
         QCOMPARE(come->text(5), CommafyNumber(QFileInfo(BobFile(QStringLiteral("Abbey Road/01 Come Together.mp3"))).size()));
         QVERIFY2(come->text(6).startsWith(QStringLiteral("128 CBR")), qPrintable(come->text(6)));
         QVERIFY(FindRow(together, QStringLiteral("02 Something Together.mp3"))->text(6).contains(QStringLiteral(" VBR")));
         QVERIFY(FindRow(together, QStringLiteral("03 Together Octopus.flac"))->text(6).isEmpty());
-        // Names from peers are shown as they are, never as markup.
-        QVERIFY(FindRow(together, kHostileFile));
-        QVERIFY(FindRow(together, kHostileFile)->parent()->text(3).startsWith(kHostileFolder + u'/'));
+        // Names from peers are shown as they are, never as markup, and
+        // isolated: a direction control can't turn them around.
+        QTreeWidgetItem* hostile = FindRow(together, kHostileFile);
+        QVERIFY(hostile);
+        QVERIFY(gui::ShowsIsolated(hostile->text(4), kHostileFile));
+        QVERIFY(Name(hostile->parent(), 3).startsWith(kHostileFolder + u'/'));
+        QVERIFY(gui::ShowsIsolated(hostile->parent()->text(3), Name(hostile->parent(), 3)));
+        QVERIFY(gui::ShowsIsolated(bobRow->text(0), QStringLiteral("bob")));
 
         // Related searches, by rank.
         QVERIFY(gui::WaitFor([&] { return together->CorrelationsWidget()->topLevelItemCount() == 2; }));
         QVERIFY(together->CorrelationsWidget()->isVisible());
-        QCOMPARE(together->CorrelationsWidget()->topLevelItem(0)->text(0), QStringLiteral("together remix"));
-        QCOMPARE(together->CorrelationsWidget()->topLevelItem(1)->text(0), QStringLiteral("together live"));
+        QCOMPARE(together->CorrelationsWidget()->topLevelItem(0)->text(0),
+            IsolatedText(QStringLiteral("together remix")));
+        QCOMPARE(together->CorrelationsWidget()->topLevelItem(1)->text(0),
+            IsolatedText(QStringLiteral("together live")));
         emit together->CorrelationsWidget()->itemClicked(together->CorrelationsWidget()->topLevelItem(1), 0);
         QCOMPARE(page->searchEdit()->lineEdit()->text(), QStringLiteral("together live"));
         emit together->CorrelationsWidget()->itemDoubleClicked(together->CorrelationsWidget()->topLevelItem(1), 0);
@@ -183,20 +200,41 @@ private slots:
         }
         page->RecordSearch(QStringLiteral("query 5"));
         QTest::qWait(2);
-        QCOMPARE(page->searchEdit()->count(), SearchForm::kHistorySize);
-        QCOMPARE(page->searchEdit()->itemText(0), QStringLiteral("query 5"));
+        // The entry of that text moves to the top; the others keep their order.
+        QStringList history{ QStringLiteral("query 5") };
+        for (int i = 21; i >= 2; --i)
+            if (i != 5)
+                history << QStringLiteral("query %1").arg(i);
+        QCOMPARE(BoxTexts(page->searchEdit()), history);
         QCOMPARE(Count("search_record"), size_t(SearchForm::kHistorySize));
         QVERIFY(!BoxTexts(page->searchEdit()).contains(QStringLiteral("together")));
         QVERIFY(!d.GetType("search_record")->HasItem(Value("together")));
         QVERIFY(BoxTexts(page->searchEdit()).contains(QStringLiteral("query 1")) == bool(d.GetType("search_record")->HasItem(Value("query 1"))));
         page->RecordSearch(QStringLiteral("query 21"));
 
+        // What is typed is searched, not the history entry it begins.
+        QLineEdit* line = page->searchEdit()->lineEdit();
+        line->clear();
+        FocusWidget(line);
+        QVERIFY(gui::WaitFor([&] { return line->hasFocus(); }));
+        const int before = page->searchTabControl()->count();
+        QTest::keyClicks(line, QStringLiteral("quer"));
+        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(page->searchTabControl()->count(), before + 1);
+        auto* typed = qobject_cast<SearchResultsForm*>(page->searchTabControl()->widget(before));
+        QVERIFY(typed);
+        QCOMPARE(typed->SearchText(), QStringLiteral("quer"));
+        QCOMPARE(typed->WidgetItem().GetItems("search_request").First()["search_request_text"].AsString(),
+            QStringLiteral("quer"));
+        QCOMPARE(page->searchEdit()->itemText(0), QStringLiteral("quer"));
+        QCOMPARE(page->searchEdit()->itemText(1), QStringLiteral("query 21"));
+
         // The once-a-second sort: free users first, then faster ones; file
         // rows by name within a folder.
         QVERIFY(gui::WaitFor([&] { return together->searchResults()->header()->sortIndicatorSection() == 1; }));
         QTreeWidgetItem* abbey = come->parent();
-        QCOMPARE(abbey->child(0)->text(4), QStringLiteral("01 Come Together.mp3"));
-        QCOMPARE(abbey->child(2)->text(4), QStringLiteral("03 Together Octopus.flac"));
+        QCOMPARE(Name(abbey->child(0), 4), QStringLiteral("01 Come Together.mp3"));
+        QCOMPARE(Name(abbey->child(2), 4), QStringLiteral("03 Together Octopus.flac"));
         FocusWidget(together->searchResults());
         Shot(QStringLiteral("search_results"));
 
@@ -246,7 +284,8 @@ private slots:
         QVERIFY(FindRow(together, QStringLiteral("carol"))->isHidden());
 
         // A word never spans the folder text and the file name.
-        const QString folderTail = FindRow(together, QStringLiteral("01 Come Together.mp3"))->parent()->text(3).section(u'/', -1);
+        const QString folderTail
+            = Name(FindRow(together, QStringLiteral("01 Come Together.mp3"))->parent(), 3).section(u'/', -1);
         filter->setText(folderTail + QStringLiteral("01"));
         QVERIFY(VisibleFiles(together).isEmpty());
 
@@ -374,7 +413,7 @@ private slots:
         QVERIFY(WaitForFiles(together, 7));
         QTreeWidgetItem* escape = FindRow(together, QStringLiteral("escape.mp3"));
         QVERIFY(escape);
-        QCOMPARE(escape->parent()->text(3), QStringLiteral("../<b>up&amp;/../.."));
+        QCOMPARE(Name(escape->parent(), 3), QStringLiteral("../<b>up&amp;/../.."));
         together->OnResultDoubleClicked(escape, 4);
         ItemPtr fourth = transferQueueManager->GetDownloadEntry(QStringLiteral("bob"), "escape.mp3", "..\\..\\<b>up&amp;\\..");
         QVERIFY(fourth);
@@ -391,8 +430,10 @@ private slots:
         SearchResultsForm* flat = Search(QStringLiteral("come"));
         settings.Clear("use_old_style_search_results");
         QVERIFY(flat && flat->IsOldStyle());
-        flat->filterEdit()->clear();
+        // The filter applies to rows as they arrive here too.
+        flat->filterEdit()->setText(QStringLiteral("cover"));
         QVERIFY(WaitForFiles(flat, 3));
+        QCOMPARE(VisibleFiles(flat), QStringList{ QStringLiteral("Come Together cover.mp3") });
         QTreeWidget* tree = flat->searchResults();
         QCOMPARE(tree->topLevelItemCount(), 3);
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
@@ -403,9 +444,8 @@ private slots:
             QVERIFY(MenuEntry(menu, QStringLiteral("Download File(s)")));
         }
         QVERIFY(tree->header()->sectionsClickable());
-        flat->filterEdit()->setText(QStringLiteral("cover"));
-        QCOMPARE(VisibleFiles(flat), QStringList{ QStringLiteral("Come Together cover.mp3") });
         flat->filterEdit()->clear();
+        QCOMPARE(VisibleFiles(flat).size(), 3);
 
         // A header click picks the column; later sorts keep it.
         QHeaderView* header = tree->header();
@@ -416,7 +456,7 @@ private slots:
         QCOMPARE(header->sortIndicatorSection(), 4);
         QStringList names;
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
-            names << tree->topLevelItem(i)->text(4);
+            names << Name(tree->topLevelItem(i), 4);
         QStringList sorted = names;
         std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
         if (flat->SortOrder() == Qt::DescendingOrder)
@@ -480,7 +520,7 @@ private slots:
         QVERIFY(WaitForFiles(listed, 1));
         QTest::qWait(500);
         QCOMPARE(listed->searchResults()->topLevelItemCount(), 1);
-        QCOMPARE(listed->searchResults()->topLevelItem(0)->text(0), QStringLiteral("carol"));
+        QCOMPARE(Name(listed->searchResults()->topLevelItem(0), 0), QStringLiteral("carol"));
 
         // Room: a target while we are in the room.
         gp_server->EnterRoom(QStringLiteral("lounge"), false);
@@ -494,7 +534,7 @@ private slots:
         QVERIFY(room);
         room->filterEdit()->clear();
         QVERIFY(WaitForFiles(room, 5));
-        QCOMPARE(room->searchResults()->topLevelItem(0)->text(0), QStringLiteral("bob"));
+        QCOMPARE(Name(room->searchResults()->topLevelItem(0), 0), QStringLiteral("bob"));
         gp_server->LeaveRoom(QStringLiteral("lounge"));
         QVERIFY(gui::WaitFor([&] { return page->searchTargetBox()->findText(QStringLiteral("Room: lounge")) < 0; }));
     }
@@ -509,10 +549,14 @@ private slots:
         QVERIFY(WaitForScans(sharedFoldersManager));
         bob->Send(QStringLiteral("search cover"));
         QVERIFY(gui::WaitFor([&] { return list->topLevelItemCount() >= 1; }));
-        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("cover"));
+        QCOMPARE(list->topLevelItem(0)->text(0), IsolatedText(QStringLiteral("cover")));
         QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("Match"));
         bob->Send(QStringLiteral("search nothingsharedhere"));
-        QVERIFY(gui::WaitFor([&] { return list->topLevelItem(0)->text(0) == QLatin1String("nothingsharedhere"); }));
+        bob->Send(QStringLiteral("search ") + QString::fromUtf16(u"\u202Eevil 3pm.exe"));
+        QVERIFY(gui::WaitFor([&] {
+            return gui::ShowsIsolated(
+                list->topLevelItem(0)->text(0), QString::fromUtf16(u"\u202Eevil 3pm.exe"));
+        }));
         QVERIFY(list->topLevelItem(0)->text(1).isEmpty());
 
         Trigger(receivedSearchesForm, QStringLiteral("pause_unpause"));
@@ -528,7 +572,8 @@ private slots:
         for (int i = 0; i < ReceivedSearchesForm::kMaxRows + 1; ++i)
             receivedSearchesForm->OnSearchProcessed(QStringLiteral("same"), false);
         QCOMPARE(list->topLevelItemCount(), ReceivedSearchesForm::kMaxRows);
-        QCOMPARE(list->topLevelItem(ReceivedSearchesForm::kMaxRows - 1)->text(0), QStringLiteral("same"));
+        QCOMPARE(list->topLevelItem(ReceivedSearchesForm::kMaxRows - 1)->text(0),
+            IsolatedText(QStringLiteral("same")));
     }
 
     // The history, the saved filter and the default filter survive a restart.

@@ -1,6 +1,8 @@
 // The wish list: wishes added from a results tab, repeated by the stand-in
-// server's short period into one tab per wish with one alert, rows edited in
-// place, the searcher's turn and its guards, and the list after a restart.
+// server's short period into one tab per wish with one alert and a store that
+// does not grow with the repetitions, rows edited in place, the searcher's turn
+// and its guards, the tool bar acting on the tab shown, and the list after a
+// restart.
 #include "helper_search.h"
 #include "helper_shares.h"
 #include "pages/search/SearchForm.h"
@@ -8,13 +10,16 @@
 #include "pages/search/WishListSearcher.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
+#include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
 #include <QComboBox>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTreeWidget>
@@ -69,6 +74,12 @@ SearchResultsForm* WishTab(const QString& text)
 size_t WishSearchesSent()
 {
     return d.GetType("wishlist_search")->GetGlobalNullItem().CountItems("search_request");
+}
+
+// The button the event tool bar shows for a wish's tab.
+QString WishEvent(const QString& text)
+{
+    return IsolatedText(text);
 }
 
 void EditRow(QTreeWidgetItem* row, const QString& text)
@@ -130,16 +141,51 @@ private slots:
         QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [x]") });
         QCOMPARE(WishRow(QStringLiteral("come together"))->text(0), QStringLiteral("Y"));
 
+        QSignalSpy replies(peerMessenger, &PeerMessenger::SearchResults);
         QVERIFY(gui::WaitFor([] { return WishTab(QStringLiteral("come together")); }, 20000));
         SearchResultsForm* tab = WishTab(QStringLiteral("come together"));
         QVERIFY(WaitForFiles(tab, 1));
-        const ItemPtr widgetItem = tab->WidgetItem();
-        QVERIFY(gui::WaitFor([&] { return widgetItem.CountItems("search_request") >= 3; }, 20000));
+        QVERIFY(gui::WaitFor([&] { return replies.count() >= 3; }, 20000));
         QTest::qWait(500);
         QCOMPARE(Page()->wishListTabControl()->count(), 1);
         QCOMPARE(VisibleFiles(tab), QStringList{ QStringLiteral("Come Together.mp3") });
         QCOMPARE(FileRowCount(tab), 1);
-        QCOMPARE(EventButtons().count(QStringLiteral("come together")), 1);
+        QCOMPARE(EventButtons().count(WishEvent(QStringLiteral("come together"))), 1);
+        QCOMPARE(Page()->wishListTabControl()->tabText(0), IsolatedText(QStringLiteral("come together")));
+
+        // Repetitions that bring nothing new leave the store as it was.
+        wishListSearcher->Timer()->stop();
+        const auto resume = qScopeGuard([] { wishListSearcher->OnWishListWait(2); });
+        std::vector<size_t> counts;
+        for (int i = 0; i < 20; ++i) {
+            const int before = replies.count();
+            gp_server->FileSearch(QStringLiteral("come together"), true);
+            QVERIFY(gui::WaitFor([&] { return replies.count() > before; }));
+            QCoreApplication::processEvents();
+            counts.push_back(d.ItemCount());
+        }
+        QCOMPARE(counts.back(), counts.front());
+        QCOMPARE(*std::max_element(counts.begin(), counts.end()), counts.front());
+        QCOMPARE(FileRowCount(tab), 1);
+
+        // The same file with another size updates its row.
+        QTreeWidgetItem* row = FindRow(tab, QStringLiteral("Come Together.mp3"));
+        const QString folder = SearchResultsForm::ResultOfRow(row)["search_result_file_folder"].AsString();
+        const QString size = row->text(5);
+        const quint32 token = gp_server->NextToken();
+        ItemPtr request = d.GetType("search_request")->NewItem(Value(token));
+        request.Connect(d.GetType("search_request_text")->GetItem(Value("come together")));
+        request.Connect(d.GetType("wishlist_search")->GetGlobalNullItem());
+        bob->Send(
+            QStringLiteral("send-search-result alice %1 4321 %2\\Come Together.mp3").arg(token).arg(folder));
+        QVERIFY(gui::WaitFor([&] { return row->text(5) == CommafyNumber(4321); }));
+        QCOMPARE(FileRowCount(tab), 1);
+        QCOMPARE(SearchResultsForm::ResultOfRow(row)["file_size"].AsInt64(), qint64(4321));
+        QCOMPARE(d.ItemCount(), counts.front() + 1); // the item of the new size
+        const int before = replies.count();
+        gp_server->FileSearch(QStringLiteral("come together"), true);
+        QVERIFY(gui::WaitFor([&] { return replies.count() > before; }));
+        QCOMPARE(row->text(5), size);
         Shot(QStringLiteral("wish_event"));
         FocusWidget(Page()->wishList());
         Shot(QStringLiteral("wish_list"));
@@ -149,7 +195,7 @@ private slots:
         ActionText(tab, QStringLiteral("stop_search"), &visible);
         QVERIFY(!visible);
         // Looking at the tab clears its alert; the filter is kept on the wish.
-        QVERIFY(!EventButtons().contains(QStringLiteral("come together")));
+        QVERIFY(!EventButtons().contains(WishEvent(QStringLiteral("come together"))));
         tab->filterEdit()->setText(QStringLiteral("-z"));
         tab->filterEdit()->setText(QStringLiteral("-zzz"));
         QCOMPARE(Wish(QStringLiteral("come together"))["wish_list_item_filter_text"].AsString(), QStringLiteral("-zzz"));
@@ -159,7 +205,7 @@ private slots:
 
     // Unchecking a wish stops its searches; checking it resumes them. A
     // closed wish tab takes its searches along and the next repetition opens
-    // a new one.
+    // a new one, which raises no alert while its filter hides every row.
     void uncheckStops()
     {
         QCheckBox* box = WishBox(QStringLiteral("come together"));
@@ -174,11 +220,26 @@ private slots:
         SearchForm* page = Page();
         page->OnWishTabCloseRequested(0);
         QCOMPARE(page->wishListTabControl()->count(), 0);
+        QVERIFY(!EventButtons().contains(WishEvent(QStringLiteral("come together"))));
+        Wish(QStringLiteral("come together"))
+            .Connect(d.GetType("wish_list_item_filter_text")->GetItem(Value("-together")));
+        QSignalSpy replies(peerMessenger, &PeerMessenger::SearchResults);
         Trigger(page->wishList(), QStringLiteral("enable_all_wish_list_items"));
         QVERIFY(box->isChecked());
         QVERIFY(Wish(QStringLiteral("come together")).IsConnected("wish_list_item_enabled"));
         QVERIFY(gui::WaitFor([] { return WishTab(QStringLiteral("come together")); }, 20000));
-        QCOMPARE(WishTab(QStringLiteral("come together"))->filterEdit()->text(), QStringLiteral("-zzz"));
+        SearchResultsForm* tab = WishTab(QStringLiteral("come together"));
+        QCOMPARE(tab->filterEdit()->text(), QStringLiteral("-together"));
+        QVERIFY(WaitForFiles(tab, 1));
+        const int seen = replies.count();
+        QVERIFY(gui::WaitFor([&] { return replies.count() > seen; }, 20000));
+        QCoreApplication::processEvents();
+        QVERIFY(VisibleFiles(tab).isEmpty());
+        QVERIFY(!EventButtons().contains(WishEvent(QStringLiteral("come together"))));
+        // Once a row shows, the next reply alerts.
+        tab->filterEdit()->setText(QStringLiteral("-zzz"));
+        QVERIFY(gui::WaitFor(
+            [] { return EventButtons().contains(WishEvent(QStringLiteral("come together"))); }, 20000));
     }
 
     // Rows edited in place.
@@ -273,7 +334,9 @@ private slots:
         searcher->OnWishListWait(2);
     }
 
-    // A reply to a wish that is disabled opens no tab and leaves nothing.
+    // A reply to a wish that is disabled opens no tab and leaves nothing. Once
+    // enabled its tab opens, and "Remove from Wish List" on the tab shown
+    // removes that wish, whatever the hidden manual tab holds.
     void disabledWishReply()
     {
         ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value("other song"));
@@ -288,8 +351,22 @@ private slots:
         QTest::qWait(1000);
         QVERIFY(!WishTab(QStringLiteral("other song")));
         QCOMPARE(request.CountItems("search_results"), size_t(0));
-        wish.Remove();
+
+        SearchResultsForm* manual = Search(QStringLiteral("something else"));
+        QVERIFY(manual);
+        WishBox(QStringLiteral("other song"))->setChecked(true);
+        QVERIFY(gui::WaitFor([] { return WishTab(QStringLiteral("other song")); }, 20000));
+        SearchResultsForm* tab = WishTab(QStringLiteral("other song"));
+        FocusWidget(tab->searchResults());
+        QVERIFY(tab->isVisible() && !manual->isVisible());
+        QCOMPARE(
+            ActionText(tab, QStringLiteral("add_remove_wishlist")), QStringLiteral("Remove from Wish List"));
+        Trigger(tab, QStringLiteral("add_remove_wishlist"));
+        QVERIFY(!Wish(QStringLiteral("other song")));
         QVERIFY(!WishRow(QStringLiteral("other song")));
+        QVERIFY(!Wish(QStringLiteral("something else")));
+        QVERIFY(Wish(QStringLiteral("come together")));
+        Page()->OnWishTabCloseRequested(Page()->wishListTabControl()->indexOf(tab));
     }
 
     void restart()
