@@ -9,6 +9,7 @@
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ApplicationIcon.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
@@ -154,7 +155,7 @@ void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
     // the results' actions.
     TabWidget* results = searchForm->searchTabControl();
     QVERIFY(gui::WaitFor([&] { return results->count() == 1; }));
-    QCOMPARE(results->tabText(0), QStringLiteral("marrowfish"));
+    QCOMPARE(results->tabText(0), IsolatedText(QStringLiteral("marrowfish")));
     auto* form = qobject_cast<SearchResultsForm*>(results->widget(0));
     QVERIFY(form);
     QVERIFY(gui::WaitFor([&] { return form->searchResults()->topLevelItemCount() == 1; }));
