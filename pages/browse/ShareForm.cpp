@@ -1,4 +1,5 @@
 #include "ShareForm.h"
+#include "ShareFileRow.h"
 #include "peers/PeerMessenger.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
@@ -75,7 +76,7 @@ void ShareForm::RowsBuilt()
 
 QTreeWidgetItem* ShareForm::NewFileRow()
 {
-    auto* row = new TreeWidgetItem(nullptr);
+    auto* row = new ShareFileRow;
     row->SetSortingModel(&m_sortingModel);
     return row;
 }
@@ -83,7 +84,7 @@ QTreeWidgetItem* ShareForm::NewFileRow()
 void ShareForm::RaiseEvent(QWidget* widget)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/browse_icon"), widget, QString(),
+        eventToolBar->AddEvent(IsolatedText(m_user), QStringLiteral(":/icons/browse_icon"), widget, QString(),
             QStringLiteral("browse"), false);
 }
 

@@ -1,4 +1,5 @@
 #include "ShareViewBase.h"
+#include "ShareFileRow.h"
 #include "UserShareBuilder.h"
 #include "pages/search/FilterHelpDialog.h"
 #include "shares/SharedFoldersManager.h"
@@ -232,7 +233,8 @@ void ShareViewBase::BuildSlice()
         QTreeWidgetItem* parentRow = nullptr;
         if (GetParentFolder(path) != path)
             parentRow = RowOfFolder(ParentFolder(folder));
-        auto* row = new QTreeWidgetItem(QStringList(ToQString(GetFileName(path))));
+        auto* row = new QTreeWidgetItem;
+        ShareFileRow::SetName(row, ToQString(GetFileName(path)));
         int depth = 0;
         auto parentDepth = parentRow ? m_rowDepth.find(parentRow) : m_rowDepth.end();
         if (parentDepth != m_rowDepth.end()) {
@@ -338,7 +340,7 @@ void ShareViewBase::ClearFileList()
 
 QTreeWidgetItem* ShareViewBase::NewFileRow()
 {
-    return new QTreeWidgetItem;
+    return new ShareFileRow;
 }
 
 void ShareViewBase::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
@@ -353,7 +355,7 @@ void ShareViewBase::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
     // excluded words and conditions stay for the files.
     for (QTreeWidgetItem* row = current; row; row = row->parent()) {
         FilterParser remaining;
-        if (filter.IsMatching(row->text(0), &remaining, ItemPtr()) == FilterParser::Excluded)
+        if (filter.IsMatching(ShareFileRow::Name(row), &remaining, ItemPtr()) == FilterParser::Excluded)
             return;
         filter = remaining;
     }
@@ -378,7 +380,7 @@ void ShareViewBase::FillSlice()
         if (m_fillFilter.IsMatching(name, nullptr, file) != FilterParser::Match)
             continue;
         QTreeWidgetItem* row = NewFileRow();
-        row->setText(0, name);
+        ShareFileRow::SetName(row, name);
         row->setText(1, CommafyNumber(file["file_size"].AsInt64()));
         row->setText(2, SharedFoldersManager::GetFileItemDisplayString(file));
         file += m_fileNodeType->GetItem(Value(row));
@@ -409,7 +411,7 @@ bool ShareViewBase::FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
     // below it, else the row waits on the stack for its children.
     auto enter = [&](QTreeWidgetItem* at, const FilterParser& f) {
         Frame frame { at, FilterParser(), false, 0 };
-        const int r = f.IsMatching(at->text(0), &frame.remaining, ItemPtr());
+        const int r = f.IsMatching(ShareFileRow::Name(at), &frame.remaining, ItemPtr());
         if (r == FilterParser::Excluded) {
             if (at->treeWidget())
                 at->setHidden(true);

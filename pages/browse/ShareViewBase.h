@@ -6,7 +6,9 @@
 // Rows and items are tied through node items (user_share_folder_node,
 // user_share_file_node) whose value is the row's address. Lookups in either
 // direction never create an item, and a row's node goes exactly when the row
-// goes, so an address is never taken from a node whose row is gone.
+// goes, so an address is never taken from a node whose row is gone. Rows show
+// names direction-isolated and keep them as sent (ShareFileRow::Name): the
+// filter and the file list's order read the names kept, never the cells.
 //
 // A large share never stalls the window: folder rows are made in slices while
 // the message area says "Requesting file list...", detached from the tree and

@@ -74,7 +74,8 @@ QWidget* SharesForm::OpenShareBrowse(QString user)
     QWidget* form = userItem["user_share_tab"].AsPointer<ShareForm>();
     if (!form) {
         form = new ShareForm(user, this);
-        m_tabControl->addTab(form, user);
+        // The tab widget doubles the "&".
+        m_tabControl->addTab(form, IsolatedText(user));
         if (peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
     }
@@ -88,7 +89,7 @@ QWidget* SharesForm::OpenUploadBrowse(QString user)
     QWidget* form = userItem["upload_share_tab"].AsPointer<UploadForm>();
     if (!form) {
         auto* upload = new UploadForm(user, this);
-        m_tabControl->addTab(upload, QStringLiteral("Upload to ") + user);
+        m_tabControl->addTab(upload, QStringLiteral("Upload to ") + IsolatedText(user));
         upload->Load();
         form = upload;
     }

@@ -4,6 +4,7 @@
 #include "TransfersForm.h"
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
@@ -428,7 +429,7 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_pendingUserRows.append(userRow);
         userNode = kind.userNode->GetItem(Value(userRow));
         userNode += user;
-        userRow->setText(0, user.AsString());
+        userRow->setText(0, IsolatedText(user.AsString()));
         userRow->setIcon(0, user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
         if (expandUser)
             userRow->setExpanded(true);
@@ -455,16 +456,17 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_bulkFolderNodes.insert({ folder.Get(), userRow }, folderNode.Get());
             auto text = m_bulkFolderTexts.find(folder.Get());
             if (text == m_bulkFolderTexts.end())
-                text = m_bulkFolderTexts.insert(folder.Get(), ReversePathname(folder.AsString()));
+                text = m_bulkFolderTexts.insert(
+                    folder.Get(), IsolatedText(ReversePathname(folder.AsString())));
             folderRow->setText(1, *text);
         } else {
-            folderRow->setText(1, ReversePathname(folder.AsString()));
+            folderRow->setText(1, IsolatedText(ReversePathname(folder.AsString())));
         }
         newFolder = true;
     }
 
     auto* fileRow = new TransferRow(folderRow);
-    fileRow->setText(2, fileText);
+    fileRow->setText(2, IsolatedText(fileText));
     fileRow->setText(7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
@@ -564,7 +566,8 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     }
     if (&kind == &Downloads())
         row->setText(8, QString());
-    row->setText(3, shown.toLower());
+    // A denial reason is the peer's text.
+    row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
     if (m_bulkBuild)
         return;
     QTreeWidgetItem* folderRow = row->parent();

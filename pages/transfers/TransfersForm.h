@@ -7,7 +7,9 @@
 // The page keeps no list of its own. A row and its store item are tied by six
 // node types whose item values are the rows' addresses: a row's node is found
 // through the type's value index (never created by a lookup), an entry's row
-// through its node item. Node items live exactly as long as their rows.
+// through its node item. Node items live exactly as long as their rows. The
+// peers' names (users, folders, files) and denial reasons are shown
+// direction-isolated; nothing reads a name back from a cell.
 //
 // Entries can go while a menu is open, while a completion waits in the event
 // queue or while a loop removes others: such holders keep their entries in a

@@ -5,6 +5,7 @@
 #include "TransfersForm.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
 #include "store/GeneralFunctions.h"
@@ -47,7 +48,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     m_pendingComplete->Erase(entry);
 
     if (ItemPtr alert = entry["complete_download_alert"]) {
-        const QString name = entry["file_name"].AsString();
+        const QString name = IsolatedText(entry["file_name"].AsString());
         RaiseDownloadEvent(m_downloadsList, name, QStringLiteral("Download of file %1 complete").arg(name));
         if (QTreeWidgetItem* row = DownloadRow(entry))
             row->setIcon(2, QIcon());
@@ -60,7 +61,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     pair.Insert(folder);
     if (AllComplete(d.GetItemSubset(pair, "download_entry"))) {
         if (ItemPtr alert = d.GetItem(user, folder, "complete_download_alert")) {
-            const QString name = ToQString(GetFileName(folder.Text()));
+            const QString name = IsolatedText(ToQString(GetFileName(folder.Text())));
             RaiseDownloadEvent(m_downloadsList, name, QStringLiteral("Download of folder %1 complete").arg(name));
             if (QTreeWidgetItem* row = DownloadRow(entry))
                 row->parent()->setIcon(1, QIcon());
@@ -71,7 +72,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     if (AllComplete(user.GetItems("download_entry"))) {
         const ItemSet alerts = user.GetItems("complete_download_alert").NotConnected("remote_folder");
         if (!alerts.Empty()) {
-            const QString name = user.AsString();
+            const QString name = IsolatedText(user.AsString());
             RaiseDownloadEvent(m_downloadsList, name, QStringLiteral("All download from user %1 complete").arg(name));
             if (auto* row = user["download_list_user_node"].AsPointer<QTreeWidgetItem>())
                 row->setIcon(0, QIcon());

@@ -26,6 +26,7 @@
 #include "pages/users/UserListForm.h"
 #include "pages/users/UserNoteDialog.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -71,9 +72,10 @@ bool WaitComplete(const QString& user, const QString& name, const std::string& f
     }, 60000);
 }
 
-QTreeWidgetItem* FindIn(QTreeWidget* tree, const QString& text)
+// The row of a browse view showing the name (isolated, as others' names are).
+QTreeWidgetItem* FindIn(QTreeWidget* tree, const QString& name)
 {
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive, 0);
+    const auto found = tree->findItems(IsolatedText(name), Qt::MatchExactly | Qt::MatchRecursive, 0);
     return found.isEmpty() ? nullptr : found.first();
 }
 

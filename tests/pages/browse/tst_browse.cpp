@@ -1,6 +1,8 @@
 // The Browse page in the real main window: browsing a driver's share and
 // downloading from the tab, pushing uploads from the upload browse view, and
-// share lists no real share would give.
+// share lists no real share would give. Names that run backwards (a
+// right-to-left override) are shown isolated, sorted and filtered by what
+// they are, and asked for, pushed and saved byte for byte.
 #include "gui/GuiTest.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
@@ -8,6 +10,7 @@
 #include "pages/search/FilterHelpDialog.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -56,10 +59,23 @@ QString Remote(QString localPath)
     return localPath.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
+// Names with a right-to-left override: "...exe.EVIL" and "exe.mp3 mubla live"
+// if the override ran.
+const QString kBackwardsUser = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+const QString kBackwardsFile = QString::fromUtf16(u"\u202Eevil album 3pm.exe");
+
+// The row of the file list or folder tree showing that name, or null.
 QTreeWidgetItem* FileRow(ShareViewBase* view, const QString& name)
 {
-    const auto rows = view->FileList()->findItems(name, Qt::MatchExactly, 0);
+    const auto rows = view->FileList()->findItems(IsolatedText(name), Qt::MatchExactly, 0);
     return rows.isEmpty() ? nullptr : rows.first();
+}
+
+QTreeWidgetItem* FolderRow(ShareViewBase* view, const QString& name)
+{
+    const auto rows
+        = view->FolderTree()->findItems(IsolatedText(name), Qt::MatchExactly | Qt::MatchRecursive, 0);
+    return rows.size() == 1 ? rows.first() : nullptr;
 }
 
 int TabOf(QWidget* page)
@@ -107,15 +123,18 @@ private slots:
         WriteFile(root + QStringLiteral("/album/one.bin"), Pattern(5000, 'b'));
         WriteFile(root + QStringLiteral("/album/disc/two.bin"), Pattern(123457, 'c'));
         WriteFile(root + QStringLiteral("/late.bin"), Pattern(999, 'd'));
+        const QString odd = QString::fromUtf16(u"\u202Ekcor");
+        WriteFile(root + u'/' + odd + u'/' + kBackwardsFile, Pattern(4000, 'e'));
+        WriteFile(root + u'/' + odd + QString::fromUtf16(u"/\u266A song.mp3"), Pattern(10, 'f'));
         DriverProcess* bob = session.StartDriver(QStringLiteral("bob"));
         QVERIFY(bob);
         bob->Send(QStringLiteral("share-folder ") + root);
         bob->Send(QStringLiteral("wait-shares"));
-        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 4"));
+        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 6"));
 
         ShareForm* form = OpenBrowse(QStringLiteral("bob"));
         QVERIFY(form);
-        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), QStringLiteral("bob"));
+        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), IsolatedText(QStringLiteral("bob")));
         QVERIFY(!form->MessageBrowser()->isVisibleTo(form));
         // Browsing again focuses the tab and asks nothing.
         QCOMPARE(sharesForm->OpenShareBrowse(QStringLiteral("bob")), form);
@@ -123,7 +142,7 @@ private slots:
 
         form->BrowseToFolder(Remote(root));
         QVERIFY(form->FolderTree()->currentItem());
-        QCOMPARE(form->FolderTree()->currentItem()->text(0), QStringLiteral("music"));
+        QCOMPARE(form->FolderTree()->currentItem()->text(0), IsolatedText(QStringLiteral("music")));
         QTreeWidgetItem* single = FileRow(form, QStringLiteral("single.bin"));
         QVERIFY(single);
         QCOMPARE(single->text(1), QStringLiteral("70,000"));
@@ -153,10 +172,22 @@ private slots:
         QVERIFY(late);
         form->OnFileDoubleClicked(late, 0);
 
+        // A folder and a file whose names run backwards: shown isolated, the
+        // file sorted by its name (the override before the note sign), and
+        // asked for and saved under that name.
+        form->BrowseToFolder(Remote(root + u'/' + odd));
+        QVERIFY(gui::ShowsIsolated(form->FolderTree()->currentItem()->text(0), odd));
+        QCOMPARE(form->FileList()->topLevelItemCount(), 2);
+        QTreeWidgetItem* backwards = form->FileList()->topLevelItem(0);
+        QVERIFY(gui::ShowsIsolated(backwards->text(0), kBackwardsFile));
+        QCOMPARE(form->FileOfRow(backwards)["user_share_file_name"].AsString(), kBackwardsFile);
+        form->OnFileDoubleClicked(backwards, 0);
+
         for (const auto& [name, bytes] : { std::pair(QStringLiteral("single.bin"), Pattern(70000, 'a')),
                  std::pair(QStringLiteral("one.bin"), Pattern(5000, 'b')),
                  std::pair(QStringLiteral("two.bin"), Pattern(123457, 'c')),
-                 std::pair(QStringLiteral("late.bin"), Pattern(999, 'd')) }) {
+                 std::pair(QStringLiteral("late.bin"), Pattern(999, 'd')),
+                 std::pair(kBackwardsFile, Pattern(4000, 'e')) }) {
             QVERIFY2(gui::WaitFor([&] { return Completed(name) == bytes; }, 60000), qPrintable(name));
         }
         Close(form);
@@ -173,25 +204,28 @@ private slots:
         const QString root = mine.path() + QStringLiteral("/outbox");
         WriteFile(root + QStringLiteral("/pushed.bin"), Pattern(40000, 'p'));
         WriteFile(root + QStringLiteral("/inner/also.bin"), Pattern(300, 'q'));
+        WriteFile(root + u'/' + kBackwardsUser, Pattern(700, 'r'));
         QSignalSpy scanned(sharedFoldersManager, &SharedFoldersManager::SharedFolderScanned);
         sharedFoldersManager->AddSharedFolder(root) += d.GetType("shared_public")->GetGlobalNullItem();
         QVERIFY(scanned.wait(20000));
 
-        DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+        // Pushed to a user whose name runs backwards.
+        DriverProcess* carol = session.StartDriver(kBackwardsUser);
         QVERIFY(carol);
         carol->Send(QStringLiteral("accept-pushes alice"));
         QVERIFY(carol->Sync());
 
-        auto* form = qobject_cast<UploadForm*>(sharesForm->OpenUploadBrowse(QStringLiteral("carol")));
+        auto* form = qobject_cast<UploadForm*>(sharesForm->OpenUploadBrowse(kBackwardsUser));
         QVERIFY(form);
-        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), QStringLiteral("Upload to carol"));
+        QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)),
+            QStringLiteral("Upload to ") + IsolatedText(kBackwardsUser));
         QVERIFY(gui::WaitFor([&] { return form->FolderTree()->isVisibleTo(form); }));
-        QCOMPARE(sharesForm->OpenUploadBrowse(QStringLiteral("carol")), form);
+        QCOMPARE(sharesForm->OpenUploadBrowse(kBackwardsUser), form);
 
-        QList<QTreeWidgetItem*> outbox = form->FolderTree()->findItems(
-            QStringLiteral("outbox"), Qt::MatchExactly | Qt::MatchRecursive, 0);
-        QCOMPARE(outbox.size(), 1);
-        form->FolderTree()->setCurrentItem(outbox.first());
+        QTreeWidgetItem* outbox = FolderRow(form, QStringLiteral("outbox"));
+        QVERIFY(outbox);
+        form->FolderTree()->setCurrentItem(outbox);
+        QVERIFY(gui::ShowsIsolated(FileRow(form, kBackwardsUser)->text(0), kBackwardsUser));
         QTreeWidgetItem* row = FileRow(form, QStringLiteral("pushed.bin"));
         QVERIFY(row);
         row->setSelected(true);
@@ -202,14 +236,13 @@ private slots:
         QVERIFY(!row->icon(0).isNull());
 
         // And a whole folder, subfolders included.
-        QList<QTreeWidgetItem*> inner = form->FolderTree()->findItems(
-            QStringLiteral("inner"), Qt::MatchExactly | Qt::MatchRecursive, 0);
-        QCOMPARE(inner.size(), 1);
-        form->FolderTree()->setCurrentItem(outbox.first());
+        QVERIFY(FolderRow(form, QStringLiteral("inner")));
+        form->FolderTree()->setCurrentItem(outbox);
         form->OnActionBarTriggered(form->FolderTree(), QStringLiteral("upload_share_folder"));
 
         for (const auto& [name, bytes] : { std::pair(QStringLiteral("pushed.bin"), Pattern(40000, 'p')),
-                 std::pair(QStringLiteral("also.bin"), Pattern(300, 'q')) }) {
+                 std::pair(QStringLiteral("also.bin"), Pattern(300, 'q')),
+                 std::pair(kBackwardsUser, Pattern(700, 'r')) }) {
             const QString expected = QStringLiteral("complete-file %1 %2 %3")
                                          .arg(bytes.size())
                                          .arg(QString::fromLatin1(
@@ -249,6 +282,20 @@ private slots:
         settings.Set("expand_new_shares", "no");
         ShareForm* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("nobody")));
         QVERIFY(form);
+        // A failed file connection, or another user's, says nothing here.
+        const QString requesting = form->MessageBrowser()->toPlainText();
+        emit peerMessenger->ConnectionToUserFailed(QStringLiteral("nobody"), QStringLiteral("F"));
+        emit peerMessenger->ConnectionToUserFailed(QStringLiteral("somebody"), QStringLiteral("P"));
+        QCOMPARE(requesting, QStringLiteral("Requesting file list..."));
+        QCOMPARE(form->MessageBrowser()->toPlainText(), requesting);
+        // Nobody is online under that name: asking for the list fails, once,
+        // with a link to test one's port.
+        const QString failed = QStringLiteral("A connection could not be successfully formed to the user.");
+        QVERIFY(gui::WaitFor([&] { return form->MessageBrowser()->toPlainText().contains(failed); }));
+        QVERIFY(form->MessageBrowser()->toHtml().contains(QStringLiteral("porttest.php?port=")));
+        emit peerMessenger->ConnectionToUserFailed(QStringLiteral("nobody"), QStringLiteral("P"));
+        QCOMPARE(form->MessageBrowser()->toPlainText().count(failed), 1);
+        // A list that comes after all is still shown.
         form->BrowseToFolder(QStringLiteral("A\\rock"));
         ItemPtr share = SharesForm::CreateUserShareData(list, table);
         d.GetType("user")->GetItem(Value("nobody")) += share;
@@ -261,14 +308,14 @@ private slots:
         QStringList tops;
         for (int i = 0; i < form->FolderTree()->topLevelItemCount(); ++i)
             tops << form->FolderTree()->topLevelItem(i)->text(0);
-        QCOMPARE(tops, QStringList({ "A", "loose", "D" }));
+        QCOMPARE(tops, QStringList({ IsolatedText("A"), IsolatedText("loose"), IsolatedText("D") }));
         QTreeWidgetItem* loose = form->FolderTree()->topLevelItem(1);
         QVERIFY(!loose->isExpanded());
         // The folder asked for before the share came is chosen now.
         QTreeWidgetItem* rock = form->FolderTree()->currentItem();
         QVERIFY(rock);
-        QCOMPARE(rock->text(0), QStringLiteral("rock"));
-        QCOMPARE(rock->parent()->text(0), QStringLiteral("A"));
+        QCOMPARE(rock->text(0), IsolatedText(QStringLiteral("rock")));
+        QCOMPARE(rock->parent()->text(0), IsolatedText(QStringLiteral("A")));
         QCOMPARE(form->FileList()->topLevelItemCount(), 3);
         ItemPtr live = form->FileOfRow(FileRow(form, QStringLiteral("live one.mp3")));
         QCOMPARE(live["bitrate_mode"].AsString(), QStringLiteral("vbr"));
@@ -319,7 +366,8 @@ private slots:
         QVERIFY(!deep->WaitFor(QStringLiteral("serving-share")).isEmpty());
         ShareForm* form = OpenBrowse(QStringLiteral("deep&<b>x</b>"));
         QVERIFY(form);
-        QCOMPARE(sharesForm->TabControl()->tabBar()->tabText(TabOf(form)), QStringLiteral("deep&&<b>x</b>"));
+        QCOMPARE(sharesForm->TabControl()->tabBar()->tabText(TabOf(form)),
+            PlainLabel(IsolatedText(QStringLiteral("deep&<b>x</b>"))));
         QString bottom = QStringLiteral("deep");
         for (int i = 1; i < 10000; ++i)
             bottom += QStringLiteral("\\d");
@@ -336,13 +384,24 @@ private slots:
 
         DriverProcess* names = session.StartDriver(QStringLiteral("names"));
         QVERIFY(names);
+        // Nothing shared yet: the tab says so and shows no tree.
+        auto* nothing = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("names")));
+        QVERIFY(nothing);
+        QVERIFY(gui::WaitFor([&] {
+            return nothing->MessageBrowser()->toPlainText().contains(
+                QStringLiteral("No files returned. The user is either not sharing any files, or is sharing all of "
+                               "their files privately."));
+        }));
+        QVERIFY(nothing->MessageBrowser()->isVisibleTo(nothing));
+        QVERIFY(!nothing->FolderTree()->isVisibleTo(nothing));
+        Close(nothing);
         names->Send(QStringLiteral("serve-share names"));
         QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
         form = OpenBrowse(QStringLiteral("names"));
         QVERIFY(form);
         form->BrowseToFolder(QStringLiteral("music\\<font color=red>red"));
         QVERIFY(form->FolderTree()->currentItem());
-        QCOMPARE(form->FolderTree()->currentItem()->text(0), QStringLiteral("<font color=red>red"));
+        QCOMPARE(form->FolderTree()->currentItem()->text(0), IsolatedText(QStringLiteral("<font color=red>red")));
         QVERIFY(FileRow(form, QStringLiteral("<i>tilted</i>.mp3")));
         form->BrowseToFolder(QStringLiteral("music\\a&b"));
         QVERIFY(FileRow(form, QStringLiteral("a&b.txt")));
@@ -367,7 +426,7 @@ private slots:
         QVERIFY(form->FileList()->topLevelItemCount() < 30000);
         QVERIFY(gui::WaitFor([&] { return form->FileList()->topLevelItemCount() == 30000; }));
         QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(30000));
-        QCOMPARE(form->FileList()->topLevelItem(0)->text(0), QStringLiteral("track 0.mp3"));
+        QCOMPARE(form->FileList()->topLevelItem(0)->text(0), IsolatedText(QStringLiteral("track 0.mp3")));
         QVERIFY(form->FileList()->isSortingEnabled());
         Close(form);
     }

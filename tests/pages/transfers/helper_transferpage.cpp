@@ -1,7 +1,10 @@
 #include "helper_transferpage.h"
+#include "shell/Kit.h"
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QProgressBar>
 #include <QTest>
@@ -24,13 +27,27 @@ QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree)
     return rows;
 }
 
-QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& text)
+QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& name)
 {
+    const QString shown = IsolatedText(name);
     for (QTreeWidgetItem* row : AllRows(tree)) {
-        if (row->text(column) == text)
+        if (row->text(column) == shown)
             return row;
     }
     return nullptr;
+}
+
+QString ShownName(QTreeWidgetItem* row, int column)
+{
+    const QString text = row->text(column);
+    if (text.startsWith(QChar(0x2068)) && text.endsWith(QChar(0x2069)))
+        return text.mid(1, text.size() - 2);
+    return QStringLiteral("(not isolated) ") + text;
+}
+
+bool ShowsIcon(QTreeWidgetItem* row, const QString& resource)
+{
+    return row->icon(0).pixmap(16).toImage() == QIcon(resource).pixmap(16).toImage();
 }
 
 QColor RowColor(QTreeWidgetItem* row, int column)

@@ -14,8 +14,14 @@
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The first row (at any depth) whose column holds the text, or null.
-QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& text);
+// The first row (at any depth) whose column shows the name as peers' names
+// are shown (direction-isolated), or null.
+QTreeWidgetItem* FindRow(QTreeWidget* tree, int column, const QString& name);
+// The name a cell shows when it shows it isolated, else the cell's text
+// marked "(not isolated) ".
+QString ShownName(QTreeWidgetItem* row, int column);
+// Whether the row's column-0 icon is the one of that resource.
+bool ShowsIcon(QTreeWidgetItem* row, const QString& resource);
 // Every row of the tree, parents before their children.
 QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree);
 QColor RowColor(QTreeWidgetItem* row, int column = 2);

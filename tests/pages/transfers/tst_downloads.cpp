@@ -1,7 +1,8 @@
 // Downloads from headless clients as the window shows them: queued while the
 // sharer is away (with completion alerts asked for through the menu), then
-// moving, complete and byte-identical in "complete"; names with markup and "&"
-// shown as they are; a refused download with its reason; "Clear Complete"; the
+// moving, complete and byte-identical in "complete"; names with markup, "&" or
+// a right-to-left override shown as they are, isolated, and saved under the
+// exact name; a refused download with its reason; "Clear Complete"; the
 // list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
@@ -22,6 +23,8 @@ namespace {
 
 // Markup and "&" (a name holds no "/" on this system).
 const QString kHostile = QStringLiteral("<b>x&amp;y<img src=q>.txt");
+// A right-to-left override that would show the name as "exe.mp3 mubla live".
+const QString kBackwards = QString::fromUtf16(u"\u202Eevil album 3pm.exe");
 
 QByteArray WriteFile(const QString& path, int size, quint32 seed)
 {
@@ -84,6 +87,7 @@ void TestDownloads::initTestCase()
     files[QStringLiteral("two.bin")] = WriteFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
     files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
     files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
+    files[kBackwards] = WriteFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -104,16 +108,18 @@ void TestDownloads::downloadsFromADriverWithAlerts()
 {
     // Queued as the search and browse pages queue them, while bob is away.
     const std::string album = Remote(share + QStringLiteral("/album"));
-    for (const char* name : { "one.bin", "two.bin", "empty.bin" })
+    for (const QString& name :
+        { QStringLiteral("one.bin"), QStringLiteral("two.bin"), QStringLiteral("empty.bin"), kBackwards })
         entries.push_back(transferQueueManager->AddDownload(
-            QStringLiteral("bob"), name, album, files[QString::fromLatin1(name)].size(), false, 0));
+            QStringLiteral("bob"), name.toStdString(), album, files[name].size(), false, 0));
     entries.push_back(transferQueueManager->AddDownload(QStringLiteral("bob"), kHostile.toStdString(),
         Remote(share + QStringLiteral("/a&b")), files[kHostile].size(), false, 0));
     ItemPtr hostile = entries.back();
     QTreeWidgetItem* hostileRow = TransfersForm::DownloadRow(hostile);
     QVERIFY(hostileRow);
-    QCOMPARE(hostileRow->text(2), kHostile);
-    QVERIFY(hostileRow->parent()->text(1).startsWith(QStringLiteral("a&b/bob share/")));
+    QCOMPARE(hostileRow->text(2), IsolatedText(kHostile));
+    QVERIFY(ShownName(hostileRow->parent(), 1).startsWith(QStringLiteral("a&b/bob share/")));
+    QVERIFY(gui::ShowsIsolated(TransfersForm::DownloadRow(entries[3])->text(2), kBackwards));
     QCOMPARE(Status(entries[0]), QStringLiteral("queued"));
 
     const QString notify = QStringLiteral("Notify me when...");
@@ -156,33 +162,39 @@ void TestDownloads::downloadsFromADriverWithAlerts()
     const QString emptyBar = BarText(downloads, TransfersForm::DownloadRow(entries[2]));
     QVERIFY(emptyBar.isEmpty() || emptyBar == QLatin1String("0 (100.0%)"));
     QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));
+    // Each file asked for and saved under the name it has.
     for (ItemPtr entry : entries) {
         const QString path = transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
+        QCOMPARE(QFileInfo(path).fileName(), entry["file_name"].AsString());
         QCOMPARE(ReadFile(path), files[entry["file_name"].AsString()]);
     }
+    QVERIFY(QFileInfo::exists(
+        transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/") + kBackwards));
 
     // Every alert fired once; the one button shows its text as it is.
     QVERIFY(gui::WaitFor([] { return d.GetType("complete_download_alert")->Count() == 0; }));
     QVERIFY(hostileRow->icon(2).isNull());
     QVERIFY(albumRow->icon(1).isNull());
     QCOMPARE(eventToolBar->EventActions().size(), 1);
-    const QStringList texts { PlainLabel(kHostile), QStringLiteral("album"), QStringLiteral("bob") };
+    const QStringList texts { PlainLabel(IsolatedText(kHostile)), IsolatedText(QStringLiteral("album")),
+        IsolatedText(QStringLiteral("bob")) };
     QVERIFY2(texts.contains(eventToolBar->EventActions().first()->text()),
         qPrintable(eventToolBar->EventActions().first()->text()));
     pages->setCurrentIndex(0);
 
     // Completed downloads, newest first.
     QTreeWidget* list = form->CompleteDownloads()->DownloadList();
-    QCOMPARE(list->topLevelItemCount(), 4);
+    QCOMPARE(list->topLevelItemCount(), 5);
     quint64 newer = ~quint64(0);
     for (int k = 0; k < list->topLevelItemCount(); ++k) {
         QTreeWidgetItem* row = list->topLevelItem(k);
         ItemPtr record = d.GetType("complete_download_node")->HasItem(Value(row))["complete_download"];
         QVERIFY(record.Serial() < newer);
         newer = record.Serial();
-        QCOMPARE(row->text(2), QStringLiteral("bob"));
+        QCOMPARE(row->text(2), IsolatedText(QStringLiteral("bob")));
     }
-    QVERIFY(!list->findItems(kHostile, Qt::MatchExactly, 0).isEmpty());
+    QVERIFY(!list->findItems(IsolatedText(kHostile), Qt::MatchExactly, 0).isEmpty());
+    QVERIFY(!list->findItems(IsolatedText(kBackwards), Qt::MatchExactly, 0).isEmpty());
     QVERIFY(!list->findItems(QStringLiteral("120000"), Qt::MatchExactly, 3).isEmpty());
 
     // A double click opens the finished file, inside the downloads folder.
@@ -195,21 +207,26 @@ void TestDownloads::downloadsFromADriverWithAlerts()
 
 void TestDownloads::refusedDownloadAndClearComplete()
 {
-    DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+    // A sharer whose name runs backwards refuses: name and reason shown
+    // isolated.
+    const QString carolName = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+    DriverProcess* carol = session.StartDriver(carolName);
     QVERIFY(carol);
-    ItemPtr missing = transferQueueManager->AddDownload(QStringLiteral("carol"), "missing.bin", "\\nothing", 10, false, 0);
-    QVERIFY(gui::WaitFor([&] { return Status(missing) == QLatin1String("file not shared."); }, 30000));
+    ItemPtr missing = transferQueueManager->AddDownload(carolName, "missing.bin", "\\nothing", 10, false, 0);
+    QVERIFY(gui::WaitFor(
+        [&] { return Status(missing) == IsolatedText(QStringLiteral("file not shared.")); }, 30000));
+    QVERIFY(gui::ShowsIsolated(FindRow(downloads, 0, carolName)->text(0), carolName));
     QCOMPARE(RowColor(TransfersForm::DownloadRow(missing)), QColor(QStringLiteral("#ff0a47")));
 
     form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
     QVERIFY(!FindRow(downloads, 0, QStringLiteral("bob")));
-    QVERIFY(FindRow(downloads, 0, QStringLiteral("carol")));
+    QVERIFY(FindRow(downloads, 0, carolName));
     // Files stay; the list of completed downloads keeps its rows, and opening
     // it again makes no second one.
     QVERIFY(QFileInfo::exists(transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/one.bin")));
     form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
     QCOMPARE(form->TabControl()->count(), 3);
-    QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 4);
+    QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 5);
 }
 
 GUI_TEST_MAIN(TestDownloads)

@@ -10,6 +10,7 @@
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
 #include "Ui_MainWindow.h"
@@ -28,9 +29,9 @@ Type* T(const char* name)
     return d.GetType(name);
 }
 
-ItemPtr Download(const QString& user, const char* name, const char* folder, qint64 size)
+ItemPtr Download(const QString& user, const QString& name, const QString& folder, qint64 size)
 {
-    return transferQueueManager->AddDownload(user, name, folder, size, false, 0);
+    return transferQueueManager->AddDownload(user, name.toStdString(), folder.toStdString(), size, false, 0);
 }
 
 void SetStatus(ItemPtr entry, const char* status)
@@ -86,8 +87,9 @@ GUI_CHILD_ROLE(verify_saved_rows)
             QTreeWidgetItem* folder = row->child(f);
             QStringList files;
             for (int k = 0; k < folder->childCount(); ++k)
-                files << folder->child(k)->text(2);
-            out << folder->text(1) + ": " + files.join(QLatin1Char(' ')) + (folder->isExpanded() ? "" : " (closed)");
+                files << ShownName(folder->child(k), 2);
+            out << ShownName(folder, 1) + ": " + files.join(QLatin1Char(' '))
+                    + (folder->isExpanded() ? "" : " (closed)");
         }
         return out;
     };
@@ -131,16 +133,25 @@ void TestTransferPage::rowsFiguresAndColours()
     ItemPtr three = Download("zed", "three.bin", "music\\pop", 300);
     ItemPtr four = Download("zed", "four.bin", "music\\pop", 100);
     ItemPtr empty = Download("zed", "empty.bin", "music\\pop", 0);
-    ItemPtr other = Download("yan", "one.bin", "music\\rock\\album", 5);
+    // A user, a folder and a file whose names hold a right-to-left override.
+    const QString rtlUser = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+    const QString rtlFile = QString::fromUtf16(u"\u202Eevil album 3pm.exe");
+    ItemPtr other = Download(rtlUser, rtlFile, QString::fromUtf16(u"music\\\u202Ekcor"), 5);
 
-    // One user row per user, one folder row per user and folder.
+    // One user row per user, one folder row per user and folder; peers' names
+    // are shown isolated and kept as they came.
     QTreeWidgetItem* zed = FindRow(downloads, 0, QStringLiteral("zed"));
-    QVERIFY(zed && FindRow(downloads, 0, QStringLiteral("yan")));
+    QVERIFY(zed && FindRow(downloads, 0, rtlUser));
     QCOMPARE(zed->childCount(), 2);
-    QCOMPARE(zed->child(0)->text(1), QStringLiteral("album/rock/music"));
+    QCOMPARE(ShownName(zed->child(0), 1), QStringLiteral("album/rock/music"));
     QCOMPARE(FindRow(downloads, 1, QStringLiteral("album/rock/music"))->parent(), zed);
-    QCOMPARE(Row(other)->parent()->parent()->text(0), QStringLiteral("yan"));
-    QCOMPARE(Row(one)->text(2), QStringLiteral("one.bin"));
+    QTreeWidgetItem* rtlRow = Row(other);
+    QVERIFY(gui::ShowsIsolated(rtlRow->text(2), rtlFile));
+    QVERIFY(gui::ShowsIsolated(rtlRow->parent()->text(1), QString::fromUtf16(u"\u202Ekcor/music")));
+    QVERIFY(gui::ShowsIsolated(rtlRow->parent()->parent()->text(0), rtlUser));
+    QCOMPARE(other["user"].AsString(), rtlUser);
+    QCOMPARE(other["file_name"].AsString(), rtlFile);
+    QCOMPARE(ShownName(Row(one), 2), QStringLiteral("one.bin"));
     QCOMPARE(Row(one)->text(7), QStringLiteral("2,000,000"));
     QCOMPARE(Row(one)->text(3), QStringLiteral("queued"));
     QCOMPARE(RowColor(Row(one)), QColor(QStringLiteral("#3366ff")));
@@ -161,6 +172,17 @@ void TestTransferPage::rowsFiguresAndColours()
     QCOMPARE(RowColor(Row(one)), QColor(QStringLiteral("#0000ff")));
     QTabWidget* pages = session.Window()->Ui().tabControl;
     QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [1/0]"); }));
+    // An open user row of two folders sums them; an open user row of one
+    // folder shows neither bar nor time left, its folder row does.
+    QCOMPARE(BarText(downloads, zed), QStringLiteral("1,234,567 (61.7%)"));
+    QCOMPARE(zed->text(5), QStringLiteral("   8m:18s"));
+    SetStatus(other, "downloading");
+    Report(other, 2, 1);
+    QTRY_COMPARE(BarText(downloads, rtlRow->parent()), QStringLiteral("2 (40.0%)"));
+    QCOMPARE(rtlRow->parent()->text(5), QStringLiteral("   3s"));
+    QCOMPARE(BarText(downloads, rtlRow->parent()->parent()), QString());
+    QCOMPARE(rtlRow->parent()->parent()->text(5), QString());
+    SetStatus(other, "queued");
 
     // Past the size: the remainder is negative, the time left 0s, the bar
     // keeps its value while its text says what it is.
@@ -185,21 +207,27 @@ void TestTransferPage::rowsFiguresAndColours()
     QCOMPARE(BarValue(downloads, Row(empty)), 100);
 
     // Reports closer together than the page redraws them: a row shows its
-    // last, its folder row the sums and speed of that moment. The report of a
-    // download removed meanwhile goes with it, and never shows on a new one
-    // made in its place.
+    // last, its folder row the sums of that moment at the speed of its own
+    // last report, the user row at the speed of the last report beneath it
+    // (speeds are never summed). The report of a download removed meanwhile
+    // goes with it, and never shows on a new one made in its place.
     ItemPtr gone = Download("zed", "gone.bin", "music\\pop", 1000);
     SetStatus(gone, "downloading");
+    Report(one, 1000000, 100);
     Report(three, 100, 2048);
     Report(gone, 500, 1024);
-    Report(three, 150, 4096);
+    Report(three, 150, 512);
     transferQueueManager->RemoveDownload(gone);
     ItemPtr next = Download("zed", "next.bin", "music\\pop", 1000);
     QTRY_COMPARE(BarText(downloads, Row(three)), QStringLiteral("150 (50.0%)"));
-    QCOMPARE(Row(three)->text(6), QStringLiteral("4.0"));
+    QCOMPARE(Row(three)->text(6), QStringLiteral("0.5"));
     QCOMPARE(BarText(downloads, Row(next)), QString());
     QCOMPARE(BarText(downloads, pop), QStringLiteral("250 (17.9%)"));
-    QCOMPARE(pop->text(5), QStringLiteral("   0s"));
+    // 150 + 1,000 bytes left at 512 bytes a second; 1,000,100 at 100; both
+    // folders, 1,001,250 bytes, at 512.
+    QCOMPARE(pop->text(5), QStringLiteral("   2s"));
+    QCOMPARE(Row(one)->parent()->text(5), QStringLiteral("   2h:46m:41s"));
+    QCOMPARE(zed->text(5), QStringLiteral("   32m:35s"));
     transferQueueManager->RemoveDownload(next);
 
     // Collapsed parents show the aggregate; expanding empties the cells and
@@ -207,13 +235,23 @@ void TestTransferPage::rowsFiguresAndColours()
     QTreeWidgetItem* album = Row(one)->parent();
     downloads->collapseItem(album);
     QCOMPARE(album->text(3), QStringLiteral("downloading"));
+    // The speed goes to the outermost closed row; the cells below keep theirs.
+    Report(one, 1100000, 3072);
+    QTRY_COMPARE(album->text(6), QStringLiteral("3.0"));
+    QCOMPARE(Row(one)->text(6), QStringLiteral("0.1"));
+    downloads->collapseItem(zed);
+    Report(one, 1200000, 4096);
+    QTRY_COMPARE(zed->text(6), QStringLiteral("4.0"));
+    QCOMPARE(album->text(6), QStringLiteral("3.0"));
+    downloads->expandItem(zed);
+    QCOMPARE(zed->text(6), QString());
     downloads->expandItem(album);
     QCOMPARE(album->text(3), QString());
     QVERIFY(!downloads->itemWidget(album, 4));
     downloads->collapseItem(pop);
     T("denial_reason")->GetItem("File not shared.") += two;
     SetStatus(two, "denied");
-    QCOMPARE(Row(two)->text(3), QStringLiteral("file not shared."));
+    QCOMPARE(Row(two)->text(3), IsolatedText(QStringLiteral("file not shared.")));
     QCOMPARE(RowColor(Row(two)), QColor(QStringLiteral("#ff0a47")));
     ItemSet set;
     for (ItemPtr e : { four, two })
@@ -231,13 +269,22 @@ void TestTransferPage::rowsFiguresAndColours()
     QCOMPARE(pop->text(3), QStringLiteral("downloading"));
     settings.Set("color_transfer_queued", "#3366ff");
 
+    // A user row left with one folder loses its bar and time left.
+    Report(one, 1300000, 1024);
+    QTRY_VERIFY(!BarText(downloads, zed).isEmpty() && !zed->text(5).isEmpty());
+    for (ItemPtr e : { three, four, empty })
+        transferQueueManager->RemoveDownload(e);
+    QCOMPARE(zed->childCount(), 1);
+    QVERIFY(!downloads->itemWidget(zed, 4));
+    QCOMPARE(zed->text(5), QString());
+
     // Removing the last download of a user removes its folder and user rows
     // and their node items.
     const size_t folderNodes = T("download_list_folder_node")->Count();
     transferQueueManager->RemoveDownload(other);
-    QVERIFY(!FindRow(downloads, 0, QStringLiteral("yan")));
+    QVERIFY(!FindRow(downloads, 0, rtlUser));
     QCOMPARE(T("download_list_folder_node")->Count(), folderNodes - 1);
-    for (ItemPtr e : { one, two, three, four, empty })
+    for (ItemPtr e : { one, two })
         transferQueueManager->RemoveDownload(e);
     QCOMPARE(downloads->topLevelItemCount(), 0);
     QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));
@@ -283,7 +330,7 @@ void TestTransferPage::menusAlertsAndRemovals()
     QVERIFY(gui::WaitFor([&] { return !a.IsConnected("complete_download_alert"); }));
     QVERIFY(Row(a)->icon(2).isNull());
     QCOMPARE(eventToolBar->EventActions().size(), 1);
-    QCOMPARE(eventToolBar->EventActions().first()->text(), QStringLiteral("a.bin"));
+    QCOMPARE(eventToolBar->EventActions().first()->text(), IsolatedText(QStringLiteral("a.bin")));
     QCOMPARE(OpenMenu(downloads, { Row(a) }).mid(0, 3),
         QStringList({ "Open File", "Open Folder", "Remove download" }));
     SetStatus(c, "denied");
@@ -352,35 +399,36 @@ void TestTransferPage::menusAlertsAndRemovals()
 
 void TestTransferPage::staleUploadsAndUploadControls()
 {
-    // Six shared files pushed to users who are not online: queued uploads.
+    // Seven shared files pushed to users who are not online: queued uploads.
     const QString folder = session.Home() + QStringLiteral("/share");
     QDir().mkpath(folder);
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 7; ++k) {
         QFile file(folder + QStringLiteral("/u%1.bin").arg(k));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(100 + k, 'x'));
     }
     ItemPtr shared = sharedFoldersManager->AddSharedFolder(folder);
     shared += T("shared_public")->GetGlobalNullItem();
-    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning() && T("shared_file")->Count() >= 6; }));
-    const char* users[] = { "ua", "ub", "uc", "ud", "ue", "uf" };
+    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning() && T("shared_file")->Count() >= 7; }));
+    const char* users[] = { "ua", "ub", "uc", "ud", "ue", "uf", "ug" };
     std::vector<ItemPtr> up;
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 7; ++k) {
         transferQueueManager->AddUpload(QString::fromLatin1(users[k]), folder + QStringLiteral("/u%1.bin").arg(k));
         up.push_back(T("upload_entry")->GetItems().Connected("user", Value(users[k])).First());
         QVERIFY(up.back());
     }
     QTreeWidget* uploads = form->UploadsList();
-    QVERIFY(gui::WaitFor([&] { return AllRows(uploads).size() == 18; }));
+    QVERIFY(gui::WaitFor([&] { return AllRows(uploads).size() == 21; }));
     QTreeWidgetItem* row = TransfersForm::UploadRow(up[0]);
-    QCOMPARE(row->text(2), QStringLiteral("u0.bin"));
+    QCOMPARE(ShownName(row, 2), QStringLiteral("u0.bin"));
     QCOMPARE(row->text(7), QStringLiteral("100"));
     // The server's answers about these users come first.
     QTest::qWait(500);
 
     // ua: complete long ago (goes); ub: complete a while ago (stays); uc:
     // queued, online (stays); ud: queued, offline for long, its own change
-    // old (goes); ue: queued, offline lately (stays).
+    // old (goes); ue: queued, offline lately (stays); ug: uploading, its
+    // status old but a report came a moment ago (stays).
     auto stamp = [](ItemPtr entry, int secondsAgo) { entry += T("last_status_change_time")->GetItem(Value(Ago(secondsAgo))); };
     auto offlineSince = [](const char* user, int secondsAgo) {
         T("user")->GetItem(user) += T("last_online_status_change")->GetItem(Value(Ago(secondsAgo)));
@@ -390,13 +438,20 @@ void TestTransferPage::staleUploadsAndUploadControls()
     transferQueueManager->SetUploadEntryStatus(up[1], QStringLiteral("complete"));
     stamp(up[1], 280);
     // Coming online starts uc's upload; it waits again, as with no free slot.
+    // Its user row shows the user's state.
+    QTreeWidgetItem* ucRow = TransfersForm::UploadRow(up[2])->parent()->parent();
+    QVERIFY(ShowsIcon(ucRow, QStringLiteral(":/icons/offline_icon")));
     SetOnline(QStringLiteral("uc"), true);
+    QVERIFY(ShowsIcon(ucRow, QStringLiteral(":/icons/online_icon")));
     transferQueueManager->SetUploadEntryStatus(up[2], QStringLiteral("queued"));
     stamp(up[2], 900);
     offlineSince("ud", 900);
     stamp(up[3], 320);
     offlineSince("ue", 100);
     stamp(up[4], 900);
+    transferQueueManager->SetUploadEntryStatus(up[6], QStringLiteral("uploading"));
+    stamp(up[6], 900);
+    up[6] += T("last_receipt_time")->NewItem(Value(new QDateTime(QDateTime::currentDateTime().addSecs(-10))));
     QCOMPARE(TransfersForm::UploadRow(up[0])->text(3), QStringLiteral("complete"));
 
     form->ClearUploadsCheckBox()->setChecked(true);
@@ -409,8 +464,9 @@ void TestTransferPage::staleUploadsAndUploadControls()
         names.sort();
         return names;
     };
-    QCOMPARE(left(), QStringList({ "ub", "uc", "ue", "uf" }));
+    QCOMPARE(left(), QStringList({ "ub", "uc", "ue", "uf", "ug" }));
     form->ClearUploadsCheckBox()->setChecked(false);
+    transferQueueManager->RemoveUpload(up[6]);
 
     // "Clear Complete and Aborted": every finished upload, and queued ones of
     // users offline for long; never an active or another queued one.
@@ -418,6 +474,8 @@ void TestTransferPage::staleUploadsAndUploadControls()
     offlineSince("ue", 400);
     form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_and_aborted_uploads"));
     QCOMPARE(left(), QStringList({ "uc", "uf" }));
+    SetOnline(QStringLiteral("uc"), false);
+    QVERIFY(ShowsIcon(ucRow, QStringLiteral(":/icons/offline_icon")));
     QCOMPARE(TransfersForm::UploadRow(up[5])->text(3), QStringLiteral("requesting"));
     QCOMPARE(RowColor(TransfersForm::UploadRow(up[5])), QColor(QStringLiteral("#000000")));
 

@@ -1,0 +1,30 @@
+#include "ShareFileRow.h"
+#include "shell/Kit.h"
+
+namespace {
+constexpr int kNameRole = Qt::UserRole;
+}
+
+ShareFileRow::ShareFileRow()
+    : TreeWidgetItem(nullptr)
+{
+}
+
+QString ShareFileRow::Name(const QTreeWidgetItem* row)
+{
+    return row ? row->data(0, kNameRole).toString() : QString();
+}
+
+void ShareFileRow::SetName(QTreeWidgetItem* row, const QString& name)
+{
+    row->setText(0, IsolatedText(name));
+    row->setData(0, kNameRole, name);
+}
+
+bool ShareFileRow::operator<(const QTreeWidgetItem& other) const
+{
+    const QTreeWidget* tree = treeWidget();
+    if (tree && tree->sortColumn() != 0)
+        return TreeWidgetItem::operator<(other);
+    return Name(this) < Name(&other);
+}
