@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QMainWindow>
 #include <QtGlobal>
+#include <algorithm>
 
 QMainWindow* mainWindow = nullptr;
 ActionSetToolBar* actionBar = nullptr;
@@ -46,17 +47,28 @@ QString PlainLabel(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+static bool SteersDirection(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
 QString IsolatedText(const QString& text)
 {
+    constexpr char16_t firstStrongIsolate = 0x2068;
+    constexpr char16_t popIsolate = 0x2069;
+    // Text made safe already (a name that went through here on its way to an
+    // event button, say) stays as it is, instead of having its own isolate
+    // marks shown as U+FFFD.
+    if (text.size() >= 2 && text.front() == QChar(firstStrongIsolate) && text.back() == QChar(popIsolate)
+        && std::none_of(text.begin() + 1, text.end() - 1, SteersDirection))
+        return text;
     QString shown;
     shown.reserve(text.size() + 2);
-    shown += QChar(0x2068); // first strong isolate
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool steers = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
-        shown += steers ? QChar(QChar::ReplacementCharacter) : c;
-    }
-    shown += QChar(0x2069); // pop directional isolate
+    shown += QChar(firstStrongIsolate);
+    for (QChar c : text)
+        shown += SteersDirection(c) ? QChar(QChar::ReplacementCharacter) : c;
+    shown += QChar(popIsolate);
     return shown;
 }
 

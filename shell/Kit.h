@@ -47,9 +47,10 @@ QString PlainLabel(QString text);
 // the controls that set the direction of what follows them (embeddings,
 // overrides, isolates) show as U+FFFD, so a name cannot run backwards and
 // disguise its extension, and the whole is a first-strong isolate, so it
-// cannot reorder the text around it. Only for showing: what is stored and sent
-// back stays as it came. Tab labels take PlainLabel(IsolatedText(name)), rich
-// text IsolatedText(text).toHtmlEscaped().
+// cannot reorder the text around it. Text it made already comes back as it
+// is. Only for showing: what is stored and sent back stays as it came. Menu
+// and button labels take PlainLabel(IsolatedText(name)) (a TabWidget doubles
+// the "&" of its tabs itself), rich text IsolatedText(text).toHtmlEscaped().
 QString IsolatedText(const QString& text);
 
 // Widgets of the small fixed-layout dialogs: named and placed in one step.

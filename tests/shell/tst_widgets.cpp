@@ -203,6 +203,9 @@ void TestWidgets::othersNamesCannotRunBackwards()
     const QString line = IsolatedText(hebrew) + QStringLiteral(" 12 x");
     const QList<qreal> x = CharacterPlaces(line);
     QVERIFY(x[line.indexOf(QLatin1Char('1'))] >= x[line.indexOf(QChar(0x05D0))]);
+    // A name made safe on its way to an event button is not made over again.
+    QCOMPARE(IsolatedText(IsolatedText(name)), IsolatedText(name));
+    QVERIFY(!IsolatedText(QString::fromUtf16(u"\u2068x\u202Ey\u2069")).contains(QChar(0x202E)));
 }
 
 QTEST_MAIN(TestWidgets)

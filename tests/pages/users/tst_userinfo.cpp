@@ -328,10 +328,12 @@ private slots:
     // and a new request opens a new tab. Names show direction-isolated.
     void failureAndClosing()
     {
-        const QString nobody = QString::fromUtf16(u"nobody\u202Eonline");
+        const QString nobody = QString::fromUtf16(u"nobody & \u202Eonline");
         UserInfoForm* lost = userListForm->GetUserInfoForm(nobody);
         QTabWidget* tabs = userListForm->UserInfoTabs();
-        QVERIFY(gui::ShowsIsolated(tabs->tabText(tabs->indexOf(lost)), nobody));
+        // The tab reads the name as it is, "&" included.
+        QVERIFY(gui::ShowsIsolated(tabs->tabText(tabs->indexOf(lost)).replace(QStringLiteral("&&"), QStringLiteral("&")), nobody));
+        QVERIFY(!tabs->tabText(tabs->indexOf(lost)).contains(QStringLiteral("&&&")));
         emit peerMessenger->ConnectionToUserFailed(nobody, QStringLiteral("F"));
         QVERIFY(lost->IsWaiting());
         QCOMPARE(lost->UserInfoText()->toPlainText(), QStringLiteral("Requesting..."));
