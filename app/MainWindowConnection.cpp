@@ -5,6 +5,7 @@
 #include "pages/chat/AdminMessageDialog.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
+#include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/NewVersionDialog.h"
@@ -131,7 +132,12 @@ void MainWindow::OnObfuscatedPortSet(ItemPtr)
 
 void MainWindow::OnCheckPortsClicked()
 {
-    for (const char* key : { "listening_port", "obfuscated_listening_port" }) {
+    // The ports listened on: for a run on which another program held the
+    // chosen ones, these are others.
+    const bool held = peerMessenger && peerMessenger->ListeningPort();
+    const int ports[] = { held ? peerMessenger->ListeningPort() : settings.GetInt("listening_port"),
+        held ? peerMessenger->ObfuscatedListeningPort() : settings.GetInt("obfuscated_listening_port") };
+    for (int port : ports) {
         QUrl url;
         url.setScheme(QStringLiteral("http"));
         const QString host = WebHost();
@@ -140,7 +146,7 @@ void MainWindow::OnCheckPortsClicked()
         if (colon > 0)
             url.setPort(host.mid(colon + 1).toInt());
         url.setPath(QStringLiteral("/porttest.php"));
-        url.setQuery(QStringLiteral("port=%1").arg(settings.GetInt(key)));
+        url.setQuery(QStringLiteral("port=%1").arg(port));
         QDesktopServices::openUrl(url);
     }
 }
