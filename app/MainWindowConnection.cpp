@@ -8,6 +8,7 @@
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
 #include "shell/NewVersionDialog.h"
 #include "store/Settings.h"
 #include <QDesktopServices>
@@ -68,9 +69,10 @@ void MainWindow::OnConnectionFailed(QString reason)
                            "in the Options tab and try reconnecting."));
     } else if (!gp_server->IsAbruptlyDisconnected()) {
         PlainInformation(this, QStringLiteral("Login Failure"),
-            QStringLiteral("Login failed. Reported failure reason: %1. Please change your login settings in the "
-                           "Options tab and try reconnecting.")
-                .arg(reason));
+            QStringLiteral(
+                "Login failed. Reported failure reason: %1. Please change your login settings in the "
+                "Options tab and try reconnecting.")
+                .arg(IsolatedText(reason)));
     }
     actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
         QStringLiteral("Connect"));

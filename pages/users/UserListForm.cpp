@@ -467,7 +467,7 @@ void UserListForm::OnUserOnline(ItemPtr user)
         PlaceUserRow(row);
     }
     if (user.IsConnected("user_online_alert") && eventToolBar) {
-        const QString name = user.AsString();
+        const QString name = IsolatedText(user.AsString());
         eventToolBar->AddEvent(name + tr(" online"), QStringLiteral(":/icons/online_icon"), m_onlineAlertList,
             name + tr(" is online"), QStringLiteral("user_online"), true);
     }

@@ -6,6 +6,7 @@
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ApplicationIcon.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
@@ -109,9 +110,13 @@ void TestConnection::failureReasonIsShownAsPlainText()
         format = box->textFormat();
         box->accept();
     }));
-    emit gp_server->ConnectionFailed(QStringLiteral("<b>BANNED</b>"));
+    // Markup, and a control that would run the rest of the box backwards.
+    const QString reason = QString::fromUtf16(u"<b>BANNED</b> rtl\u202ELIVE.exe");
+    emit gp_server->ConnectionFailed(reason);
     QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
-    QVERIFY(answers.Seen().first().text.contains(QStringLiteral("reason: <b>BANNED</b>.")));
+    const QString text = answers.Seen().first().text;
+    QVERIFY(text.contains(QStringLiteral("reason: ") + IsolatedText(reason) + QStringLiteral(". Please")));
+    QVERIFY(gui::ShowsIsolated(text, reason));
     QCOMPARE(format, Qt::PlainText);
 }
 
