@@ -305,7 +305,8 @@ void Server::SendListeningPorts()
 {
     // Only ports the peer network holds: a port that another program holds
     // would send every peer to that program. Without one the server hears
-    // none, and peers reach us only through the server's brokering.
+    // none, and a peer reaches us only when we connect to it at the server's
+    // bidding.
     if (!m_listeningPort)
         return;
     MemStream m;
