@@ -5,8 +5,10 @@
 #include "pages/chat/AdminMessageDialog.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
+#include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/Kit.h"
 #include "shell/NewVersionDialog.h"
 #include "store/Settings.h"
 #include <QDesktopServices>
@@ -67,9 +69,10 @@ void MainWindow::OnConnectionFailed(QString reason)
                            "in the Options tab and try reconnecting."));
     } else if (!gp_server->IsAbruptlyDisconnected()) {
         PlainInformation(this, QStringLiteral("Login Failure"),
-            QStringLiteral("Login failed. Reported failure reason: %1. Please change your login settings in the "
-                           "Options tab and try reconnecting.")
-                .arg(reason));
+            QStringLiteral(
+                "Login failed. Reported failure reason: %1. Please change your login settings in the "
+                "Options tab and try reconnecting.")
+                .arg(IsolatedText(reason)));
     }
     actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
         QStringLiteral("Connect"));
@@ -131,7 +134,12 @@ void MainWindow::OnObfuscatedPortSet(ItemPtr)
 
 void MainWindow::OnCheckPortsClicked()
 {
-    for (const char* key : { "listening_port", "obfuscated_listening_port" }) {
+    // The ports listened on: for a run on which another program held the
+    // chosen ones, these are others.
+    const bool held = peerMessenger && peerMessenger->ListeningPort();
+    const int ports[] = { held ? peerMessenger->ListeningPort() : settings.GetInt("listening_port"),
+        held ? peerMessenger->ObfuscatedListeningPort() : settings.GetInt("obfuscated_listening_port") };
+    for (int port : ports) {
         QUrl url;
         url.setScheme(QStringLiteral("http"));
         const QString host = WebHost();
@@ -140,7 +148,7 @@ void MainWindow::OnCheckPortsClicked()
         if (colon > 0)
             url.setPort(host.mid(colon + 1).toInt());
         url.setPath(QStringLiteral("/porttest.php"));
-        url.setQuery(QStringLiteral("port=%1").arg(settings.GetInt(key)));
+        url.setQuery(QStringLiteral("port=%1").arg(port));
         QDesktopServices::openUrl(url);
     }
 }

@@ -4,6 +4,7 @@
 // or "no".
 #include "MainWindow.h"
 #include "peers/DNetManager.h"
+#include "peers/PeerMessenger.h"
 #include "server/PortForwarder.h"
 #include "server/Server.h"
 #include "server/UpdateChecker.h"
@@ -64,6 +65,14 @@ void MainWindow::FillOptions()
         applicationIcon->TrayIcon()->show();
     }
     ui.listeningPortEdit->setText(settings.Get("listening_port"));
+    // Listening has run with the data file's load; it may run again at a login.
+    const auto showListeningProblem = [this] {
+        const QString problem = peerMessenger->ListeningProblem();
+        m_ui->listeningProblemLabel->setText(problem);
+        m_ui->listeningProblemLabel->setVisible(!problem.isEmpty());
+    };
+    connect(peerMessenger, &PeerMessenger::ListeningChanged, this, showListeningProblem);
+    showListeningProblem();
 
     settings.Watch(this, "new_listening_port", [this](ItemPtr value) { OnNewListeningPortChanged(value); });
 

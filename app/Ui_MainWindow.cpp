@@ -132,7 +132,7 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     // Login: a fixed block holding a five-column grid.
     loginOptionsTab = Named(new QWidget(optionsTabControl), "loginOptionsTab");
     gridLayoutWidget = Named(new QWidget(loginOptionsTab), "gridLayoutWidget");
-    gridLayoutWidget->setGeometry(QRect(20, 20, 450, 180));
+    gridLayoutWidget->setGeometry(QRect(20, 20, 450, 250));
     gridLayout = Layout(new QGridLayout(gridLayoutWidget), "gridLayout", 6, 0);
     horizontalLayout_25 = Layout(new QHBoxLayout(), "horizontalLayout_25", 6, 0);
     gridLayout->addLayout(horizontalLayout_25, 0, 0, 1, 5);
@@ -157,9 +157,15 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     obfuscatedPortLabel = Named(new QLabel(gridLayoutWidget), "obfuscatedPortLabel");
     obfuscatedPortLabel->setTextFormat(Qt::PlainText);
     gridLayout->addWidget(obfuscatedPortLabel, 3, 2, 1, 3);
+    // Shown only while this run listens on other ports than the chosen ones.
+    listeningProblemLabel = Named(new QLabel(gridLayoutWidget), "listeningProblemLabel");
+    listeningProblemLabel->setTextFormat(Qt::PlainText);
+    listeningProblemLabel->setWordWrap(true);
+    listeningProblemLabel->hide();
+    gridLayout->addWidget(listeningProblemLabel, 4, 0, 1, 5);
     uPnPCheckBox = Named(new QCheckBox(gridLayoutWidget), "uPnPCheckBox");
-    gridLayout->addWidget(uPnPCheckBox, 4, 0, 1, 5);
-    gridLayout->addItem(VSpacer(), 5, 0, 1, 5);
+    gridLayout->addWidget(uPnPCheckBox, 5, 0, 1, 5);
+    gridLayout->addItem(VSpacer(), 6, 0, 1, 5);
     optionsTabControl->addTab(loginOptionsTab, QString());
 
     // File Sharing: one column that stretches with the window.

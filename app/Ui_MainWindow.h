@@ -68,6 +68,7 @@ public:
     QLineEdit* listeningPortEdit;
     QPushButton* checkPortsButton;
     QLabel* obfuscatedPortLabel;
+    QLabel* listeningProblemLabel;
     QCheckBox* uPnPCheckBox;
 
     // File Sharing.

@@ -43,9 +43,9 @@ PeerMessenger::PeerMessenger(QObject* parent)
         connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);
         connect(gp_server, &Server::PeerCannotConnect, this, &PeerMessenger::OnBrokeredFailed);
         connect(gp_server, &Server::Connected, this, [this] {
-            // A port that could not be bound at start is tried again.
-            if (!m_listener || !m_listener->isListening() || !m_obfuscatedListener
-                || !m_obfuscatedListener->isListening())
+            // Without ports at start, the chosen ones (or another pair) are
+            // tried again.
+            if (!m_listener)
                 Listen();
         });
     }
@@ -102,46 +102,111 @@ void PeerMessenger::DataLoaded()
 
 bool PeerMessenger::Listen()
 {
-    const auto start = [this](QTcpServer*& listener, const char* key, bool obfuscated) {
-        delete listener;
-        listener = new QTcpServer(this);
-        // Bursts of peers (replies to a search) must not overflow the
-        // kernel's queue: a dropped SYN costs the peer a second or more.
-        listener->setListenBacklogSize(1024);
-        const quint16 port = quint16(settings.GetInt(key));
-        if (!listener->listen(QHostAddress::Any, port)) {
-            Log(kArea, 1,
-                QStringLiteral("Cannot listen on port %1: %2").arg(port).arg(listener->errorString()));
-            return false;
-        }
-        QTcpServer* server = listener;
-        connect(server, &QTcpServer::newConnection, this,
-            [this, server, obfuscated] { OnIncoming(server, obfuscated); });
-        Log(kArea, 1,
-            QStringLiteral("Listening on port %1%2")
-                .arg(server->serverPort())
-                .arg(obfuscated ? " (obfuscated)" : ""));
-        return true;
-    };
-    const bool plain = start(m_listener, "listening_port", false);
-    const bool obfuscated = start(m_obfuscatedListener, "obfuscated_listening_port", true);
+    StopListening();
+    const int chosen = settings.GetInt("listening_port");
+    const int chosenObfuscated = settings.GetInt("obfuscated_listening_port");
+    QString problem;
+    if (ListenOnPair(chosen, chosenObfuscated, &problem)) {
+        m_listeningProblem.clear();
+    } else if (ListenOnAnotherPair(std::max(chosen, chosenObfuscated))) {
+        m_listeningProblem = QStringLiteral("%1, so the client listens on ports %2 and %3 for this run. "
+                                            "Your listening port setting (%4) is kept for the next start.")
+                                 .arg(problem)
+                                 .arg(ListeningPort())
+                                 .arg(ObfuscatedListeningPort())
+                                 .arg(chosen);
+    } else {
+        m_listeningProblem
+            = QStringLiteral("%1 and no other port could be opened: other users can't connect to you.")
+                  .arg(problem);
+    }
+    if (!m_listeningProblem.isEmpty())
+        Log(kArea, 1, m_listeningProblem);
+    if (m_listener) {
+        Log(kArea, 1, QStringLiteral("Listening on port %1").arg(ListeningPort()));
+        Log(kArea, 1, QStringLiteral("Listening on port %1 (obfuscated)").arg(ObfuscatedListeningPort()));
+    }
     if (gp_server)
         gp_server->SetListeningPorts(ListeningPort(), ObfuscatedListeningPort());
-    return plain && obfuscated;
+    emit ListeningChanged();
+    return m_listener != nullptr;
+}
+
+QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
+{
+    auto* server = new QTcpServer(this);
+    // Bursts of peers (replies to a search) must not overflow the kernel's
+    // queue: a dropped SYN costs the peer a second or more.
+    server->setListenBacklogSize(1024);
+    const bool valid = port >= 0 && port <= 65535;
+    if (!valid || !server->listen(QHostAddress::Any, quint16(port))) {
+        if (problem && valid && server->serverError() == QAbstractSocket::AddressInUseError)
+            *problem = QStringLiteral("Port %1 is in use by another program").arg(port);
+        else if (problem)
+            *problem = QStringLiteral("Port %1 can't be used (%2)")
+                           .arg(port)
+                           .arg(valid ? server->errorString() : QStringLiteral("not a port number"));
+        delete server;
+        return nullptr;
+    }
+    connect(server, &QTcpServer::newConnection, this,
+        [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+    return server;
+}
+
+bool PeerMessenger::ListenOnPair(int port, int obfuscatedPort, QString* problem)
+{
+    m_listener = ListenOn(port, false, problem);
+    if (m_listener)
+        m_obfuscatedListener = ListenOn(obfuscatedPort, true, problem);
+    if (m_obfuscatedListener)
+        return true;
+    StopListening();
+    return false;
+}
+
+bool PeerMessenger::ListenOnAnotherPair(int above)
+{
+    // The pairs just above the chosen ports first, which stay easy to
+    // recognise and to forward; then pairs around ports the system picks.
+    constexpr int kNearbyPairs = 16;
+    constexpr int kPickedPairs = 16;
+    if (above > 0) {
+        for (int port = above + 1, n = 0; n < kNearbyPairs && port < 65535; port += 2, ++n) {
+            if (ListenOnPair(port, port + 1))
+                return true;
+        }
+    }
+    for (int n = 0; n < kPickedPairs; ++n) {
+        m_listener = ListenOn(0, false);
+        if (!m_listener)
+            return false;
+        const int port = m_listener->serverPort();
+        if (port < 65535)
+            m_obfuscatedListener = ListenOn(port + 1, true);
+        if (m_obfuscatedListener)
+            return true;
+        StopListening();
+    }
+    return false;
+}
+
+void PeerMessenger::StopListening()
+{
+    delete m_listener;
+    m_listener = nullptr;
+    delete m_obfuscatedListener;
+    m_obfuscatedListener = nullptr;
 }
 
 quint16 PeerMessenger::ListeningPort() const
 {
-    if (m_listener && m_listener->isListening())
-        return m_listener->serverPort();
-    return quint16(settings.GetInt("listening_port"));
+    return m_listener ? m_listener->serverPort() : 0;
 }
 
 quint16 PeerMessenger::ObfuscatedListeningPort() const
 {
-    if (m_obfuscatedListener && m_obfuscatedListener->isListening())
-        return m_obfuscatedListener->serverPort();
-    return quint16(settings.GetInt("obfuscated_listening_port"));
+    return m_obfuscatedListener ? m_obfuscatedListener->serverPort() : 0;
 }
 
 int PeerMessenger::PendingConnectionCount() const

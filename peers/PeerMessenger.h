@@ -61,12 +61,20 @@ public:
     // into "listening_port" and "obfuscated_listening_port" (that port + 1),
     // writes the defaults "2235" and "2236" when absent, and listens.
     void DataLoaded() override;
-    // (Re)listens on the ports of the settings and tells the server the ports
-    // actually bound (a setting of 0 picks a free port). False when either
-    // port could not be bound.
+    // (Re)listens on the ports of the settings (a setting of 0 picks a free
+    // port). When either is held by another program or can't be bound, it
+    // listens on another free pair (a port and the next one up) for this run
+    // and leaves the settings as they are; when no pair can be had it listens
+    // on nothing. The server is told only the ports held, never a port that
+    // some other program may hold. True while listening, on the chosen ports
+    // or on others; ListeningChanged follows either way.
     bool Listen();
+    // The ports held now; 0 while not listening.
     quint16 ListeningPort() const;
     quint16 ObfuscatedListeningPort() const;
+    // Why the ports held are not the chosen ones, as the user reads it (also
+    // logged); empty while the chosen ports are held.
+    QString ListeningProblem() const { return m_listeningProblem; }
 
     // Sends a complete message (u32 code and fields), framed with its length,
     // over the newest open "P" connection to the user; without one, keeps it
@@ -165,6 +173,9 @@ signals:
     // Every messaging frame received, before it is handled (diagnostics).
     void MessageReceived(QString user, quint32 code, qint64 length);
 
+    // Listen has run: the ports held or the problem may have changed.
+    void ListeningChanged();
+
 private:
     struct Request;
     struct Unsent {
@@ -173,6 +184,10 @@ private:
     };
 
     // Connections (PeerMessenger.cpp).
+    QTcpServer* ListenOn(int port, bool obfuscated, QString* problem = nullptr);
+    bool ListenOnPair(int port, int obfuscatedPort, QString* problem = nullptr);
+    bool ListenOnAnotherPair(int above);
+    void StopListening();
     void OnIncoming(QTcpServer* server, bool obfuscated);
     PeerConnection* NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated);
     void OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload);
@@ -211,6 +226,7 @@ private:
 
     QTcpServer* m_listener = nullptr;
     QTcpServer* m_obfuscatedListener = nullptr;
+    QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
     std::map<quint32, Request*> m_requests; // by token
     // Messaging attempts that one way has won: the other way's connection is

@@ -1,4 +1,5 @@
 #include "PortForwarder.h"
+#include "Server.h"
 #include "ThreadedServices.h"
 
 #include "store/Data.h"
@@ -68,6 +69,8 @@ void PortForwarder::SetDiscoveryOptions(const QString& multicastIf, int timeoutM
 
 QList<int> PortForwarder::ListeningPorts()
 {
+    if (gp_server)
+        return gp_server->ListeningPorts();
     QList<int> ports;
     for (int port : { PortSetting("listening_port", kDefaultPort),
              PortSetting("obfuscated_listening_port", kDefaultObfuscatedPort) }) {
@@ -93,6 +96,18 @@ bool PortForwarder::Init()
         return false;
     Log(kArea, 1, QStringLiteral("Searching for a UPnP gateway"));
     return QueueMapping(true);
+}
+
+void PortForwarder::MapNewPorts()
+{
+    if (!m_worker || !UpnpWanted())
+        return;
+    QStringList ports;
+    for (int port : ListeningPorts())
+        ports.append(QString::number(port));
+    Log(kArea, 1,
+        QStringLiteral("Forwarding the ports now listened on: %1").arg(ports.join(QStringLiteral(", "))));
+    QueueMapping(false);
 }
 
 void PortForwarder::OnHourTimer()

@@ -6,9 +6,11 @@
 // mappings are deleted before the program exits; it never waits for a
 // discovery or mapping in progress (a discovery lasts its whole timeout).
 //
-// Nothing happens unless the setting "use_upnp" is "yes". The ports come from
-// "listening_port" and "obfuscated_listening_port" (2235 and 2236 when unset)
-// and are read each time they are mapped. Progress is logged to the area
+// Nothing happens unless the setting "use_upnp" is "yes". The ports are those
+// the peer network holds, as told to the server connection (none while it
+// listens on nothing); a forwarder without a server connection takes
+// "listening_port" and "obfuscated_listening_port" (2235 and 2236 when unset).
+// They are read each time they are mapped. Progress is logged to the area
 // "Port Forwarding".
 //
 // Wiring: the server connection creates the single instance (global
@@ -47,8 +49,13 @@ public:
     // thread is left to end by itself instead. Safe to call twice.
     void Shutdown();
 
+    // The ports held changed (another pair for this run): maps them, after
+    // the discovery when one is under way. Does nothing while "use_upnp" is
+    // not "yes".
+    void MapNewPorts();
+
     void SetDiscoveryOptions(const QString& multicastIf, int timeoutMs);
-    // The listening ports in use now, as read from the settings.
+    // The listening ports in use now (see above).
     static QList<int> ListeningPorts();
 
 public slots:

@@ -104,7 +104,11 @@ public:
     void SendUploadSpeed(int bytesPerSecond);
 
     // Peer connections and the distributed search tree.
+    // The ports the peer network holds (0 for none), told to the server now
+    // and at every login; a change has them forwarded by UPnP.
     void SetListeningPorts(quint16 port, quint16 obfuscatedPort);
+    // Those ports, without the zeros.
+    QList<int> ListeningPorts() const;
     void GetPeerAddress(const QString& user);
     void ConnectToPeer(quint32 token, const QString& user, const QString& type);
     void CannotConnect(quint32 token, const QString& user);

@@ -1,4 +1,5 @@
 // The requests that the client sends to the server.
+#include "PortForwarder.h"
 #include "Server.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
@@ -283,21 +284,35 @@ void Server::SendUploadSpeed(int bytesPerSecond)
 void Server::SetListeningPorts(quint16 port, quint16 obfuscatedPort)
 {
     // Kept for the next login, which tells the server again.
+    const bool changed = port != m_listeningPort || obfuscatedPort != m_obfuscatedPort;
     m_listeningPort = port;
     m_obfuscatedPort = obfuscatedPort;
     SendListeningPorts();
+    if (changed && port && portForwarder)
+        portForwarder->MapNewPorts();
+}
+
+QList<int> Server::ListeningPorts() const
+{
+    QList<int> ports;
+    for (int port : { int(m_listeningPort), int(m_obfuscatedPort) })
+        if (port && !ports.contains(port))
+            ports.append(port);
+    return ports;
 }
 
 void Server::SendListeningPorts()
 {
-    // Ports not given yet come from the settings, else the defaults.
-    quint32 port = m_listeningPort ? m_listeningPort : quint32(settings.GetInt("listening_port"));
-    quint32 obfuscated
-        = m_obfuscatedPort ? m_obfuscatedPort : quint32(settings.GetInt("obfuscated_listening_port"));
+    // Only ports the peer network holds: a port that another program holds
+    // would send every peer to that program. Without one the server hears
+    // none, and a peer reaches us only when we connect to it at the server's
+    // bidding.
+    if (!m_listeningPort)
+        return;
     MemStream m;
-    m.WriteUInt32(port ? port : 2235);
-    m.WriteUInt32(1); // obfuscation available
-    m.WriteUInt32(obfuscated ? obfuscated : 2236);
+    m.WriteUInt32(m_listeningPort);
+    m.WriteUInt32(m_obfuscatedPort ? 1 : 0); // obfuscation available
+    m.WriteUInt32(m_obfuscatedPort);
     Send(SM_SET_LISTENING_PORT, m);
 }
 

@@ -1,5 +1,6 @@
 #include "DiagnosticsForm.h"
 #include "ItemLogDialog.h"
+#include "Kit.h"
 #include "LogSink.h"
 #include <QAction>
 #include <QComboBox>
@@ -138,7 +139,7 @@ void DiagnosticsForm::OnLineAdded(const QString& area, const LogLine& line, quin
         m_pending.clear();
         return;
     }
-    m_pending.append(LogSink::Format(line));
+    m_pending.append(ShownLogLine(line));
     if (m_pending.size() > LogSink::Instance().AreaCap())
         m_pending.removeFirst();
     if (!m_flushQueued) {
@@ -169,7 +170,7 @@ void DiagnosticsForm::Reload()
     m_pending.clear();
     QStringList text;
     for (const LogLine& line : LogSink::Instance().AreaLines(m_areaBox->currentText()))
-        text.append(LogSink::Format(line));
+        text.append(ShownLogLine(line));
     m_view->setPlainText(text.join(QLatin1Char('\n')));
     m_view->moveCursor(QTextCursor::End);
     m_stale = false;
@@ -209,7 +210,7 @@ void DiagnosticsForm::AddTrackedUser(ItemPtr user)
     const quint64 serial = user.Serial();
     if (m_rows.count(serial))
         return;
-    auto* row = new QListWidgetItem(user.AsString());
+    auto* row = new QListWidgetItem(IsolatedText(user.AsString()));
     row->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(serial));
     m_users->addItem(row);
     m_rows.emplace(serial, TrackedRow { user, row });

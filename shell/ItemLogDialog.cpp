@@ -1,8 +1,19 @@
 #include "ItemLogDialog.h"
+#include "Kit.h"
 #include "LogSink.h"
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+
+QString ShownLogLine(const LogLine& line)
+{
+    LogLine shown = line;
+    QStringList parts = line.text.split(QLatin1Char('\n'));
+    for (QString& part : parts)
+        part = IsolatedText(part);
+    shown.text = parts.join(QLatin1Char('\n'));
+    return LogSink::Format(shown);
+}
 
 ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
     : QDialog(parent)
@@ -10,7 +21,7 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
     , m_view(new QPlainTextEdit(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(tr("%1 Log").arg(item.AsString()));
+    setWindowTitle(tr("%1 Log").arg(IsolatedText(item.AsString())));
     resize(640, 400);
 
     m_view->setReadOnly(true);
@@ -22,7 +33,7 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
 
     QStringList text;
     for (const LogLine& line : LogSink::Instance().ItemLines(item))
-        text.append(LogSink::Format(line));
+        text.append(ShownLogLine(line));
     m_view->setPlainText(text.join(QLatin1Char('\n')));
 
     if (m_serial)
@@ -32,5 +43,5 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
 void ItemLogDialog::OnLineAdded(const QString&, const LogLine& line, quint64 itemSerial)
 {
     if (itemSerial == m_serial)
-        m_view->appendPlainText(LogSink::Format(line));
+        m_view->appendPlainText(ShownLogLine(line));
 }

@@ -7,6 +7,11 @@
 class QPlainTextEdit;
 struct LogLine;
 
+// A log line as the log views show it. Lines name peers and their files, so
+// each line of the text is shown direction-isolated (IsolatedText): a name
+// cannot run the rest of its line backwards.
+QString ShownLogLine(const LogLine& line);
+
 class ItemLogDialog : public QDialog {
     Q_OBJECT
 public:

@@ -1,35 +1,53 @@
 // The connection as the window shows it: a refused login, an abrupt loss of
-// the server and the reconnection, the connect action; and a stranger's first
-// message arriving while the user types elsewhere.
+// the server and the reconnection, the connect action; a stranger's first
+// message arriving while the user types elsewhere; and a listening port that
+// another program holds when the window starts.
 #include "gui/GuiTest.h"
+#include "WidgetFunctions.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
 #include "pages/search/SearchForm.h"
 #include "pages/search/SearchResultsForm.h"
+#include "peers/PeerMessenger.h"
 #include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ApplicationIcon.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
+#include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
-#include "WidgetFunctions.h"
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTcpServer>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
 class TestConnection : public QObject {
     Q_OBJECT
     gui::Session session;
+    // Another program on the same machine, on the port the user chose.
+    QTcpServer otherProgram;
 
 private slots:
-    void initTestCase() { QVERIFY(session.Prepare()); }
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(otherProgram.listen(QHostAddress::Any));
+        QVERIFY(otherProgram.serverPort() < 65535);
+        // Chosen in the port dialog on the last run; taken up at this start.
+        Settings::CreateTypes();
+        settings.Set("new_listening_port", otherProgram.serverPort());
+    }
     void wrongPasswordShowsOneBoxAndDoesNotRetry();
     void abruptLossShowsOfflineAndReconnects();
     void connectActionDisconnectsAndConnects();
     void failureReasonIsShownAsPlainText();
     void firstPrivateMessageLeavesTheTypingWhereItWas();
+    void takenPortGivesWayToAnotherPairThatPeersReach();
 };
 
 void TestConnection::wrongPasswordShowsOneBoxAndDoesNotRetry()
@@ -104,9 +122,13 @@ void TestConnection::failureReasonIsShownAsPlainText()
         format = box->textFormat();
         box->accept();
     }));
-    emit gp_server->ConnectionFailed(QStringLiteral("<b>BANNED</b>"));
+    // Markup, and a control that would run the rest of the box backwards.
+    const QString reason = QString::fromUtf16(u"<b>BANNED</b> rtl\u202ELIVE.exe");
+    emit gp_server->ConnectionFailed(reason);
     QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
-    QVERIFY(answers.Seen().first().text.contains(QStringLiteral("reason: <b>BANNED</b>.")));
+    const QString text = answers.Seen().first().text;
+    QVERIFY(text.contains(QStringLiteral("reason: ") + IsolatedText(reason) + QStringLiteral(". Please")));
+    QVERIFY(gui::ShowsIsolated(text, reason));
     QCOMPARE(format, Qt::PlainText);
 }
 
@@ -168,6 +190,46 @@ void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
     QTest::keyClick(chat->chatEdit, Qt::Key_Return);
     QCOMPARE(stranger->WaitFor(QStringLiteral("private-message ")),
         QStringLiteral("private-message holder hello stranger"));
+}
+
+void TestConnection::takenPortGivesWayToAnotherPairThatPeersReach()
+{
+    QVERIFY(session.WaitLoggedIn());
+    const quint16 taken = otherProgram.serverPort();
+    // This run listens on another pair; the user's choice stays for the next.
+    const quint16 port = peerMessenger->ListeningPort();
+    QVERIFY(port != 0 && port != taken);
+    QCOMPARE(peerMessenger->ObfuscatedListeningPort(), port + 1);
+    QCOMPARE(settings.GetInt("listening_port"), int(taken));
+    Ui_MainWindow& ui = session.Window()->Ui();
+    QCOMPARE(ui.listeningPortEdit->text(), QString::number(taken));
+    // The Login page and the diagnostics log say which port was taken and
+    // which are used.
+    QVERIFY(!ui.listeningProblemLabel->isHidden());
+    const QString note = ui.listeningProblemLabel->text();
+    QVERIFY2(
+        note.startsWith(QStringLiteral("Port %1 is in use by another program").arg(taken)), qPrintable(note));
+    QVERIFY2(note.contains(QStringLiteral("ports %1 and %2").arg(port).arg(port + 1)), qPrintable(note));
+    const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Peer Messenger"));
+    QVERIFY(std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) { return line.text == note; }));
+
+    // A peer downloads a file of ours: the server sent it to a port we hold.
+    QTemporaryDir shared;
+    QFile file(shared.filePath(QStringLiteral("offer.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(200 * 1024, 'o'));
+    file.close();
+    sharedFoldersManager->AddSharedFolder(shared.path()).NewItem("shared_public");
+    QVERIFY(gui::WaitFor(
+        [] { return !sharedFoldersManager->IsScanning() && d.GetType("shared_file")->Count() == 1; }));
+    DriverProcess* taker = session.StartDriver(QStringLiteral("taker"));
+    QVERIFY(taker);
+    const QString remote = QString(shared.path()).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    taker->Send(QStringLiteral("download holder %1 %2\\offer.bin").arg(200 * 1024).arg(remote));
+    QCOMPARE(taker->WaitFor(QStringLiteral("complete-download "), 60000),
+        QStringLiteral("complete-download holder offer.bin %1").arg(200 * 1024));
+    // Nobody was sent to the other program.
+    QVERIFY(!otherProgram.hasPendingConnections());
 }
 
 GUI_TEST_MAIN(TestConnection)

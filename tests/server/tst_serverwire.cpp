@@ -88,8 +88,9 @@ private slots:
         Room("lobby").Connect(Flag("room_autojoin"));
         Room("open").Connect(Flag("room_autojoin"));
         Room("open").Connect(Flag("in_room")); // re-entered by its page, not here
-        settings.Set("listening_port", 3000);
-        settings.Set("obfuscated_listening_port", 3001);
+        // The ports the peer network holds; the settings' are not told.
+        settings.Set("listening_port", 2999);
+        server->SetListeningPorts(3000, 3001);
         settings.Set("availability_status", "away");
         QSignalSpy connecting(server.get(), &Server::Connecting);
         QSignalSpy connected(server.get(), &Server::Connected);
@@ -128,6 +129,27 @@ private slots:
             QCOMPARE(frames[i].body, expected[i].second);
         }
         QCOMPARE(settings.Get("accept_room_list"), QStringLiteral("yes"));
+    }
+
+    void noPortIsToldWhileNoneIsHeld()
+    {
+        // Chosen, but held by another program: peers must not be sent there.
+        settings.Set("listening_port", 2235);
+        settings.Set("obfuscated_listening_port", 2236);
+        server->SetListeningPorts(0, 0);
+        QSignalSpy connected(server.get(), &Server::Connected);
+        server->Connect();
+        QVERIFY(fake->WaitClient());
+        QVERIFY(fake->AcceptLogin());
+        QVERIFY(connected.wait(3000));
+        for (const WireFrame& frame : fake->Drain())
+            QVERIFY2(frame.code != 2, "a port was told while none is held");
+        // Once a pair is held, the server hears it.
+        server->SetListeningPorts(5000, 5001);
+        auto ports = fake->Next();
+        QVERIFY(ports);
+        QCOMPARE(ports->code, 2u);
+        QCOMPARE(ports->body, WireWriter().u32(5000).u32(1).u32(5001).data());
     }
 
     void credentialsWhenMissing()

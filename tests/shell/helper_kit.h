@@ -24,6 +24,19 @@ inline bool ShowActive(QWidget* window)
     return QTest::qWaitForWindowActive(window);
 }
 
+// A peer's name that would turn the rest of its line backwards.
+inline const QString kHostileName = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+
+// Shown text that holds a peer's text direction-isolated, with no control
+// left that could reorder it.
+inline bool ShowsIsolated(const QString& shown, const QString& raw)
+{
+    for (char16_t control : { 0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067 })
+        if (shown.contains(QChar(control)))
+            return false;
+    return shown.contains(IsolatedText(raw));
+}
+
 #include <QMessageBox>
 #include <QTimer>
 

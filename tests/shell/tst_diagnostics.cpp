@@ -4,6 +4,7 @@
 #include "ItemLogDialog.h"
 #include "Log.h"
 #include "LogSink.h"
+#include "helper_kit.h"
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -17,6 +18,12 @@ namespace {
 QStringList ViewLines(QPlainTextEdit* view)
 {
     return view->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// What a view shows of a logged text.
+QString Shown(const char* text)
+{
+    return IsolatedText(QString::fromUtf8(text));
 }
 
 QList<ItemLogDialog*> OpenLogDialogs()
@@ -61,9 +68,9 @@ private slots:
 
         QStringList lines = ViewLines(form.LogView());
         QCOMPARE(lines.size(), 2);
-        QVERIFY(lines[0].endsWith(QStringLiteral("  Search for abba")));
+        QVERIFY(lines[0].endsWith(QStringLiteral("  ") + Shown("Search for abba")));
         QVERIFY(lines[0].at(0).isDigit());
-        QCOMPARE(lines[1], QString(25, QLatin1Char(' ')) + QStringLiteral("ticket 17"));
+        QCOMPARE(lines[1], QString(25, QLatin1Char(' ')) + Shown("ticket 17"));
 
         // New lines of the shown area come in live; others' do not.
         Log(QStringLiteral("Search"), 1, QStringLiteral("Search for bach"));
@@ -71,14 +78,14 @@ private slots:
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("still elsewhere"));
         QTRY_COMPARE(ViewLines(form.LogView()).size(), 4);
         lines = ViewLines(form.LogView());
-        QVERIFY(lines[2].endsWith(QStringLiteral("Search for bach")));
+        QVERIFY(lines[2].endsWith(Shown("Search for bach")));
         QVERIFY(lines[3].startsWith(QStringLiteral("    ")));
 
         // Switching the area shows that area's log.
         form.ShowArea(QStringLiteral("Transfer Queue"));
         lines = ViewLines(form.LogView());
         QCOMPARE(lines.size(), 2);
-        QVERIFY(lines[1].endsWith(QStringLiteral("still elsewhere")));
+        QVERIFY(lines[1].endsWith(Shown("still elsewhere")));
 
         // An area nobody named before joins the list.
         Log(QStringLiteral("Odd Area"), 1, QStringLiteral("x"));
@@ -100,13 +107,13 @@ private slots:
         QCoreApplication::processEvents();
         const QStringList lines = ViewLines(form.LogView());
         QCOMPARE(lines.size(), LogSink::kAreaCap);
-        QVERIFY(lines.front().endsWith(QStringLiteral("line 3000")));
-        QVERIFY(lines.back().endsWith(QStringLiteral("line 4999")));
+        QVERIFY(lines.front().endsWith(Shown("line 3000")));
+        QVERIFY(lines.back().endsWith(Shown("line 4999")));
 
         // A burst while shown still keeps the view to the cap.
         for (int n = 0; n < 3000; ++n)
             Log(QStringLiteral("Server"), 1, QStringLiteral("more %1").arg(n));
-        QTRY_VERIFY(ViewLines(form.LogView()).back().endsWith(QStringLiteral("more 2999")));
+        QTRY_VERIFY(ViewLines(form.LogView()).back().endsWith(Shown("more 2999")));
         QCOMPARE(form.LogView()->blockCount(), LogSink::kAreaCap);
     }
 
@@ -122,15 +129,15 @@ private slots:
         dialog->show();
         QStringList lines = ViewLines(dialog->LogView());
         QCOMPARE(lines.size(), 2);
-        QVERIFY(lines[0].endsWith(QStringLiteral("  first")));
-        QVERIFY(lines[1].endsWith(QStringLiteral("    second")));
+        QVERIFY(lines[0].endsWith(QStringLiteral("  ") + Shown("first")));
+        QVERIFY(lines[1].endsWith(QStringLiteral("    ") + Shown("second")));
 
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("third"), alice);
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("bob again"), bob);
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("no item"));
         lines = ViewLines(dialog->LogView());
         QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[2].endsWith(QStringLiteral("third")));
+        QVERIFY(lines[2].endsWith(Shown("third")));
 
         // The item may go while the window stays; a new item is not confused
         // with it.
@@ -155,7 +162,7 @@ private slots:
         form.RegisterLoggableItemType("user");
         QListWidget* list = form.TrackedUserList();
         QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QStringLiteral("early"));
+        QCOMPARE(list->item(0)->text(), Shown("early"));
 
         ItemPtr late = d.GetType("user")->GetItem("late");
         late += d.GetType("is_tracked")->GetGlobalNullItem();
@@ -175,9 +182,37 @@ private slots:
         form.UserLogAction()->trigger();
         const QList<ItemLogDialog*> dialogs = OpenLogDialogs();
         QCOMPARE(dialogs.size(), 1);
-        QVERIFY(ViewLines(dialogs[0]->LogView()).value(0).endsWith(QStringLiteral("hello early")));
-        QCOMPARE(dialogs[0]->windowTitle(), QStringLiteral("early Log"));
+        QVERIFY(ViewLines(dialogs[0]->LogView()).value(0).endsWith(Shown("hello early")));
+        QCOMPARE(dialogs[0]->windowTitle(), Shown("early") + QStringLiteral(" Log"));
         delete dialogs[0];
+
+        // A peer whose name would run the rest of the line backwards: its row,
+        // its log lines in the area and in its window, and the window's title
+        // show it isolated, line by line.
+        ItemPtr hostile = d.GetType("user")->GetItem(Value(kHostileName));
+        hostile += d.GetType("is_tracked")->GetGlobalNullItem();
+        QCOMPARE(list->count(), 2);
+        QVERIFY(ShowsIsolated(list->item(1)->text(), kHostileName));
+        const QString first = QStringLiteral("Upload of %1 to %1 denied").arg(kHostileName);
+        const QString second = QStringLiteral("asked again by %1").arg(kHostileName);
+        Log(QStringLiteral("Peer Messenger"), 1, first + QLatin1Char('\n') + second, hostile);
+        form.ShowArea(QStringLiteral("Peer Messenger"));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QStringList area = ViewLines(form.LogView());
+        QVERIFY(ShowsIsolated(area.value(area.size() - 2), first));
+        QVERIFY(ShowsIsolated(area.value(area.size() - 1), second));
+        list->setCurrentRow(1);
+        form.UserLogAction()->trigger();
+        QCOMPARE(OpenLogDialogs().size(), 1);
+        ItemLogDialog* dialog = OpenLogDialogs().first();
+        QVERIFY(ShowsIsolated(dialog->windowTitle(), kHostileName));
+        const QStringList own = ViewLines(dialog->LogView());
+        QCOMPARE(own.size(), 2);
+        QVERIFY(ShowsIsolated(own[0], first));
+        QVERIFY(ShowsIsolated(own[1], second));
+        delete dialog;
+        hostile.Remove();
 
         early.Remove();
         QCOMPARE(list->count(), 0);

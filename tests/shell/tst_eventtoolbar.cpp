@@ -64,6 +64,7 @@ void TestEventToolBar::buttonsLeadToTheirWidgets()
     QCOMPARE(ButtonCount(), 3);
     QVERIFY(m_bar->isVisible());
     QCOMPARE(m_bar->EventActions().at(1)->text(), QStringLiteral("bob && co"));
+    QCOMPARE(m_bar->EventActions().at(1)->toolTip(), QStringLiteral("bob & co"));
     QVERIFY(!m_bar->IsBlinking()); // the window is active
     // The Chat page's tab is marked; inside it, only the tab that is not current.
     QCOMPARE(m_pages->tabBar()->tabTextColor(1), QColor(Qt::blue));
@@ -123,11 +124,14 @@ void TestEventToolBar::destroyedWidgetTakesItsButtons()
     auto* fresh = new QWidget;
     if (AddressText(fresh) != address)
         qInfo("the new widget got another address; the check still holds");
-    m_chats->addTab(fresh, QStringLiteral("dave"));
-    m_bar->AddEvent("dave", ":/icons/chat_icon", fresh, QString(), QString(), false);
+    m_chats->addTab(fresh, PlainLabel(IsolatedText(kHostileName)));
+    // A peer's name, isolated by the page as it passes it: the button and
+    // its tool tip keep it so.
+    m_bar->AddEvent(IsolatedText(kHostileName), ":/icons/chat_icon", fresh, QString(), QString(), false);
     QCOMPARE(ButtonCount(), 2);
-    QAction* daveButton = m_bar->EventActions().last();
-    QCOMPARE(daveButton->text(), QStringLiteral("dave"));
+    QAction* hostileButton = m_bar->EventActions().last();
+    QVERIFY(ShowsIsolated(hostileButton->text(), kHostileName));
+    QVERIFY(ShowsIsolated(hostileButton->toolTip(), kHostileName));
     delete fresh;
     QCOMPARE(ButtonCount(), 1);
     m_bar->RemoveEvents(m_chatA);
