@@ -179,6 +179,11 @@ void RoomService::setTicker(ClientSession& session, WireReader& in)
     sendToPresent(*room, TickerAddedCode, WireWriter().str(name).str(user).str(text));
 }
 
+void RoomService::loggedIn(ClientSession& session, quint32)
+{
+    sendRoomList(session);
+}
+
 void RoomService::sendRoomList(ClientSession& session)
 {
     QStringList open, owned, member, operated;

@@ -14,6 +14,8 @@ public:
     using Service::Service;
 
     bool handle(ClientSession& session, quint32 code, WireReader& in) override;
+    // A client hears the room list right after its login, unasked.
+    void loggedIn(ClientSession& session, quint32 previousStatus) override;
     void loggedOut(ClientSession& session, bool replaced) override;
 
     // Takes the user out of the room: the others present are told (17), the
