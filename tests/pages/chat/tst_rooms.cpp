@@ -532,6 +532,10 @@ private slots:
         const QString lastLine
             = QString::fromUtf8(rtlLog).split(QLatin1Char('\n'), Qt::SkipEmptyParts).last();
         QVERIFY(gui::ShowsIsolated(rtlViewer->logEdit->toPlainText(), lastLine));
+        bob->Send(QStringLiteral("say \"%1\" %2 again").arg(kHostile, rtlText));
+        QVERIFY(gui::WaitFor([&] { return ReadFile(rtlPath).count('\n') == rtlLog.count('\n') + 1; }));
+        const QString newest = QString::fromUtf8(ReadFile(rtlPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts).last();
+        QVERIFY(gui::ShowsIsolated(rtlViewer->logEdit->toPlainText(), newest));
 
         // The viewer shows logged markup as text, also for lines that arrive later.
         RoomForm* evil = RoomTab(QStringLiteral("../../evil"));
