@@ -17,6 +17,7 @@
 #include "store/Settings.h"
 #include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -281,6 +282,23 @@ private slots:
         }
         QVERIFY(!QFile::exists(ChatLog::FilePath(ChatLog::Users, QStringLiteral("a%2Fb"))));
         QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("a%2Fb.log")), slashLog);
+        // Other names that met in one file: the empty name and NUL, a long
+        // name and the short one its file was named after.
+        const QString longName(300, QLatin1Char('n'));
+        const QString longFileName = QString(188, QLatin1Char('n')) + QLatin1Char('~')
+            + QString::fromLatin1(
+                QCryptographicHash::hash(longName.toUtf8(), QCryptographicHash::Sha1).toHex().left(10));
+        const std::pair<QString, QString> pairs[]
+            = { { QString(), QString(QChar(0)) }, { longName, longFileName } };
+        for (const auto& [one, other] : pairs) {
+            const QString path = ChatLog::FilePath(ChatLog::Users, one);
+            QVERIFY(!path.isEmpty() && path != ChatLog::FilePath(ChatLog::Users, other));
+            QVERIFY(QFileInfo(path).fileName().toUtf8().size() < 255);
+        }
+        // Names without an escape in them keep their files.
+        for (const QString& name : { QStringLiteral("bob"), QStringLiteral("100% sure"),
+                 QStringLiteral("%2%1"), QStringLiteral("a%2fb") })
+            QCOMPARE(ChatLog::FileName(name), name + QStringLiteral(".log"));
 
         // Right to left: the event, the file name, the viewer.
         const QList<QAction*> events = eventToolBar->EventActions();
