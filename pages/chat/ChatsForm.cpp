@@ -4,7 +4,6 @@
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
-#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 
 ChatsForm* chatsForm = nullptr;
