@@ -71,14 +71,21 @@ void RoomAndUser(quint32 code, const QString& room, const QString& user)
     FeedServer(code, m);
 }
 
-// The names of a list's rows after sorting by the column.
-QStringList SortedBy(
-    QTreeWidget* list, int column, Qt::SortOrder order, QString (*name)(const QTreeWidgetItem&))
+// Names separated by blanks, "%1" standing for the hostile name.
+QStringList Names(const QString& spaced)
+{
+    return spaced.arg(kHostile).split(QLatin1Char(' '));
+}
+
+// The names of a list's rows after sorting by the column, those among kept.
+QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
+    QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
 {
     list->sortByColumn(column, order);
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        names.append(name(*list->topLevelItem(i)));
+        if (kept.contains(name(*list->topLevelItem(i))))
+            names.append(name(*list->topLevelItem(i)));
     return names;
 }
 
@@ -212,34 +219,19 @@ private slots:
         QVERIFY(gui::ShowsIsolated(tab->Row(kHostile)->text(2), kHostile));
 
         QTreeWidget* users = tab->userList;
-        const QStringList fedUsers = { QStringLiteral("frank"), QStringLiteral("Erin"),
-            QStringLiteral("Carol"), kHostile, QStringLiteral("dave") };
+        const QStringList fedUsers = Names(QStringLiteral("frank Erin Carol %1 dave"));
         const auto usersBy = [&](int column, Qt::SortOrder order) {
-            QStringList names = SortedBy(users, column, order, &QRoomUserListItemWidget::User);
-            names.removeIf([&](const QString& name) { return !fedUsers.contains(name); });
-            return names;
+            return SortedBy(users, column, order, &QRoomUserListItemWidget::User, fedUsers);
         };
-        QCOMPARE(usersBy(2, Qt::AscendingOrder),
-            QStringList({ QStringLiteral("Carol"), QStringLiteral("dave"), QStringLiteral("Erin"),
-                QStringLiteral("frank"), kHostile }));
-        QCOMPARE(usersBy(2, Qt::DescendingOrder),
-            QStringList({ kHostile, QStringLiteral("frank"), QStringLiteral("Erin"), QStringLiteral("dave"),
-                QStringLiteral("Carol") }));
-        QCOMPARE(usersBy(1, Qt::AscendingOrder),
-            QStringList({ QStringLiteral("dave"), QStringLiteral("Carol"), QStringLiteral("Erin"), kHostile,
-                QStringLiteral("frank") }));
-        QCOMPARE(usersBy(4, Qt::AscendingOrder),
-            QStringList({ QStringLiteral("dave"), QStringLiteral("Erin"), kHostile, QStringLiteral("frank"),
-                QStringLiteral("Carol") }));
-        QCOMPARE(usersBy(5, Qt::AscendingOrder),
-            QStringList({ kHostile, QStringLiteral("Erin"), QStringLiteral("dave"), QStringLiteral("frank"),
-                QStringLiteral("Carol") }));
+        QCOMPARE(usersBy(2, Qt::AscendingOrder), Names(QStringLiteral("Carol dave Erin frank %1")));
+        QCOMPARE(usersBy(2, Qt::DescendingOrder), Names(QStringLiteral("%1 frank Erin dave Carol")));
+        QCOMPARE(usersBy(1, Qt::AscendingOrder), Names(QStringLiteral("dave Carol Erin %1 frank")));
+        QCOMPARE(usersBy(4, Qt::AscendingOrder), Names(QStringLiteral("dave Erin %1 frank Carol")));
+        QCOMPARE(usersBy(5, Qt::AscendingOrder), Names(QStringLiteral("%1 Erin dave frank Carol")));
         ItemPtr carol = d.GetType("user")->HasItem(Value("Carol"));
         carol.Connect(d.GetType("user_note")->GetItem(Value("sings")));
-        QCOMPARE(SortedBy(users, 3, Qt::AscendingOrder, &QRoomUserListItemWidget::User).first(),
-            QStringLiteral("Carol"));
-        QCOMPARE(SortedBy(users, 3, Qt::DescendingOrder, &QRoomUserListItemWidget::User).last(),
-            QStringLiteral("Carol"));
+        QCOMPARE(usersBy(3, Qt::AscendingOrder).first(), QStringLiteral("Carol"));
+        QCOMPARE(usersBy(3, Qt::DescendingOrder).last(), QStringLiteral("Carol"));
         carol.Disconnect("user_note");
         users->sortByColumn(2, Qt::AscendingOrder);
 
@@ -271,10 +263,9 @@ private slots:
         // The room list.
         settings.Set("accept_room_list", "yes");
         MemStream list;
-        list.Write(
-            QList<QString> { QStringLiteral("abc"), QStringLiteral("ABD"), QStringLiteral("zed"), kHostile });
+        list.Write(Names(QStringLiteral("abc ABD zed %1")));
         list.Write(QList<quint32> { 3, 0, 12, 1 });
-        list.Write(QList<QString> { QStringLiteral("mine") });
+        list.Write(Names(QStringLiteral("mine")));
         list.Write(QList<quint32> { 2 });
         for (int empty = 0; empty < 3; ++empty)
             list.WriteUInt32(0);
@@ -282,22 +273,13 @@ private slots:
         QVERIFY(RoomRow(QStringLiteral("mine")) && RoomRow(kHostile));
         QVERIFY(RoomRow(QStringLiteral("ABD"))->text(1).isEmpty());
         QVERIFY(gui::ShowsIsolated(RoomRow(kHostile)->text(0), kHostile));
-        const QStringList fed = { QStringLiteral("abc"), QStringLiteral("ABD"), QStringLiteral("zed"),
-            kHostile, QStringLiteral("mine") };
-        const auto room = &QRoomListItemWidget::Room;
-        const auto ours = [&](const QStringList& names) {
-            QStringList kept;
-            for (const QString& name : names)
-                if (fed.contains(name))
-                    kept.append(name);
-            return kept;
+        const QStringList fedRooms = Names(QStringLiteral("abc ABD zed %1 mine"));
+        const auto roomsBy = [&](int column) {
+            return SortedBy(
+                roomsForm->roomList, column, Qt::AscendingOrder, &QRoomListItemWidget::Room, fedRooms);
         };
-        QCOMPARE(ours(SortedBy(roomsForm->roomList, 0, Qt::AscendingOrder, room)),
-            QStringList({ QStringLiteral("mine"), QStringLiteral("abc"), QStringLiteral("ABD"), kHostile,
-                QStringLiteral("zed") }));
-        QCOMPARE(ours(SortedBy(roomsForm->roomList, 1, Qt::AscendingOrder, room)),
-            QStringList({ QStringLiteral("ABD"), kHostile, QStringLiteral("mine"), QStringLiteral("abc"),
-                QStringLiteral("zed") }));
+        QCOMPARE(roomsBy(0), Names(QStringLiteral("mine abc ABD %1 zed")));
+        QCOMPARE(roomsBy(1), Names(QStringLiteral("ABD %1 mine abc zed")));
         roomsForm->roomList->sortByColumn(0, Qt::AscendingOrder);
         emit roomsForm->roomList->itemDoubleClicked(RoomRow(kHostile), 0);
         RoomForm* hostileTab = WaitRoomTab(kHostile);
