@@ -4,8 +4,9 @@
 
 void QRoomListItemWidget::SetRoom(const QString& name)
 {
-    setText(0, IsolatedText(name));
+    // The name first: a sorted list places the row as soon as its text is set.
     setData(0, Qt::UserRole, name);
+    setText(0, IsolatedText(name));
 }
 
 QString QRoomListItemWidget::Room(const QTreeWidgetItem& row)

@@ -14,8 +14,9 @@ ItemPtr UserItem(const QTreeWidgetItem& row)
 
 void QRoomUserListItemWidget::SetUser(const QString& name)
 {
-    setText(2, IsolatedText(name));
+    // The name first: a sorted list places the row as soon as its text is set.
     setData(2, Qt::UserRole, name);
+    setText(2, IsolatedText(name));
 }
 
 QString QRoomUserListItemWidget::User(const QTreeWidgetItem& row)

@@ -72,16 +72,16 @@ void RoomAndUser(quint32 code, const QString& room, const QString& user)
 }
 
 // Names separated by blanks, "%1" standing for the hostile name.
-QStringList Names(const QString& spaced)
+QStringList Names(QString spaced)
 {
-    return spaced.arg(kHostile).split(QLatin1Char(' '));
+    return spaced.replace(QLatin1String("%1"), kHostile).split(QLatin1Char(' '));
 }
 
 // The names of a list's rows after sorting by the column, those among kept.
 QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
     QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
 {
-    list->sortByColumn(column, order);
+    list->sortItems(column, order);
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (kept.contains(name(*list->topLevelItem(i))))
