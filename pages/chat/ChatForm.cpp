@@ -78,17 +78,17 @@ void ChatForm::AddChat(const QString& user, const QString& text)
 {
     const QString action = ChatLines::Action(text.trimmed());
     if (!action.isNull()) {
-        const QString status = QStringLiteral("%1 %2").arg(user, action);
-        AddStatusMessage(status);
-        LogChat(ChatLog::ActionLine(status));
+        AddStatusMessage(ChatLines::ActionStatus(user, action));
+        LogChat(ChatLog::ActionLine(QStringLiteral("%1 %2").arg(user, action)));
         return;
     }
     m_lines.AddLine(user, text, false);
     LogChat(ChatLog::ChatLine(user, text));
     if (eventToolBar) {
         const QString shown = text.size() > 100 ? text.left(100) + QStringLiteral(" ...") : text;
-        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/chat_icon"), chatEdit,
-            QStringLiteral("[%1] %2").arg(user, shown), QStringLiteral("private_chat"), false);
+        eventToolBar->AddEvent(IsolatedText(m_user), QStringLiteral(":/icons/chat_icon"), chatEdit,
+            QStringLiteral("[%1] %2").arg(IsolatedText(user), IsolatedText(shown)),
+            QStringLiteral("private_chat"), false);
     }
 }
 
@@ -121,12 +121,12 @@ void ChatForm::showEvent(QShowEvent* event)
 
 void ChatForm::OnUserAway(ItemPtr)
 {
-    AddStatusMessage(m_user + QStringLiteral(" is away."));
+    AddStatusMessage(IsolatedText(m_user) + QStringLiteral(" is away."));
 }
 
 void ChatForm::OnUserAvailable(ItemPtr)
 {
-    AddStatusMessage(m_user + QStringLiteral(" is available."));
+    AddStatusMessage(IsolatedText(m_user) + QStringLiteral(" is available."));
 }
 
 void ChatForm::OnEnter()
@@ -152,11 +152,11 @@ void ChatForm::OnActionTriggered(QWidget* widget, QString id)
     auto* viewer = m_userItem["chat_log_form"].AsPointer<ChatLogForm>();
     if (!viewer && m_tabWidget) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Users, m_user), m_tabWidget);
-        m_tabWidget->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), m_user);
+        m_tabWidget->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(m_user));
         m_userItem.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
     if (viewer)
-        FocusWidgetAndParents(viewer);
+        viewer->Focus();
 }
 
 void ChatForm::OnContextMenuRequested(QPoint position)

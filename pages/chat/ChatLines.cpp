@@ -1,5 +1,6 @@
 #include "ChatLines.h"
 #include "ChatLog.h"
+#include "shell/Kit.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include <QDesktopServices>
@@ -7,6 +8,8 @@
 #include <QUrl>
 
 namespace {
+
+ChatLines::Clock g_clock = nullptr;
 
 QString Colored(const char* colorKey, const QString& html)
 {
@@ -17,8 +20,18 @@ QString Colored(const char* colorKey, const QString& html)
 
 ChatLines::ChatLines(QTextBrowser* view)
     : m_view(view)
-    , m_lastChat(QDateTime::currentDateTime())
+    , m_lastChat(Now())
 {
+}
+
+void ChatLines::SetClock(Clock clock)
+{
+    g_clock = clock;
+}
+
+QDateTime ChatLines::Now()
+{
+    return g_clock ? g_clock() : QDateTime::currentDateTime();
 }
 
 QString ChatLines::Action(const QString& trimmed)
@@ -27,6 +40,11 @@ QString ChatLines::Action(const QString& trimmed)
         return QString();
     const QString action = trimmed.mid(4).trimmed();
     return action.isNull() ? QStringLiteral("") : action;
+}
+
+QString ChatLines::ActionStatus(const QString& user, const QString& action)
+{
+    return QStringLiteral("%1 %2").arg(IsolatedText(user), IsolatedText(action));
 }
 
 void ChatLines::AddStatus(const QString& text)
@@ -39,7 +57,7 @@ void ChatLines::AddStatus(const QString& text)
 void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)
 {
     const QString style = settings.Get("chat_timestamps");
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = Now();
     m_lastChat = now;
     if (!m_started) {
         m_started = true;
@@ -52,7 +70,8 @@ void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)
             style == QLatin1String("per_message_short") ? QStringLiteral("h:mm:ss") : QStringLiteral("MMM d h:mm:ss ap"));
         html = QStringLiteral("[%1]").arg(Colored("color_chat_timestamp", time));
     }
-    html += QStringLiteral("[%1] %2").arg(Colored("color_chat_username", EscapeHTML(user)), EscapeHTML(text));
+    html += QStringLiteral("[%1] %2").arg(
+        Colored("color_chat_username", EscapeHTML(IsolatedText(user))), EscapeHTML(IsolatedText(text)));
     Append(ConvertLinks(html), bounded);
 }
 
@@ -87,7 +106,7 @@ void ChatLines::CheckInactivity()
 {
     if (!m_started)
         return;
-    if (m_lastChat.msecsTo(QDateTime::currentDateTime()) < 300000)
+    if (m_lastChat.msecsTo(Now()) < 300000)
         return;
     m_started = false;
     if (settings.Get("chat_timestamps") == QLatin1String("activity_based"))

@@ -13,11 +13,12 @@ public:
     explicit ChatLines(QTextBrowser* view = nullptr);
     void SetView(QTextBrowser* view) { m_view = view; }
 
-    // "* <status>" in the status colour, links made clickable.
+    // "* <status>" in the status colour, links made clickable. Names and texts
+    // of others in it come isolated (ActionStatus).
     void AddStatus(const QString& text);
     // An ordinary line of a user: starts a conversation when none is going on
     // ("Chat started ..." in the activity-based style), then shows the line
-    // with the timestamp style of the settings. A bounded view is cut when its
+    // with the timestamp style of the settings, user and text isolated. A bounded view is cut when its
     // HTML grew beyond kMaxHtml characters.
     void AddLine(const QString& user, const QString& text, bool bounded);
     // The 30-second check: a conversation ends 300 s after its last line.
@@ -26,9 +27,17 @@ public:
     // When the trimmed text is "/me <action>", the action (trimmed); else a
     // null string.
     static QString Action(const QString& trimmed);
+    // "<user> <action>" as shown, each part isolated; the log takes it raw.
+    static QString ActionStatus(const QString& user, const QString& action);
 
     // Opens a web link (http or https only) with the desktop's browser.
     static void OpenLink(const QUrl& url);
+
+    // The local time every chat view reads. A stand-in clock can replace the
+    // system's (for tests of the conversation's timing); null restores it.
+    using Clock = QDateTime (*)();
+    static void SetClock(Clock clock);
+    static QDateTime Now();
 
     bool ChatStarted() const { return m_started; }
     const QDateTime& LastChat() const { return m_lastChat; }

@@ -9,8 +9,8 @@ namespace ChatLog {
 
 namespace {
 
-// Longest name kept whole, in UTF-8 bytes; leaves room for the hash and ".log"
-// within the usual 255-byte limit of a file name.
+// Longest file name made, in UTF-8 bytes, ".log" not counted: within the
+// usual 255-byte limit of a file name.
 constexpr int kMaxNameBytes = 200;
 
 bool NeedsEscape(QChar c, bool first)
@@ -18,6 +18,17 @@ bool NeedsEscape(QChar c, bool first)
     const char16_t u = c.unicode();
     return u < 0x20 || u == 0x7f || u == u'/' || u == u'\\' || (first && u == u'.') || c.category() == QChar::Other_Control
         || u == 0x2028 || u == 0x2029;
+}
+
+bool IsEscapeDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+}
+
+// "%" followed by two digits of an escape ("%2F"): what escaping writes.
+bool LooksEscaped(const QString& name, qsizetype i)
+{
+    return name[i] == u'%' && i + 2 < name.size() && IsEscapeDigit(name[i + 1]) && IsEscapeDigit(name[i + 2]);
 }
 
 QString Escape(QChar c)
@@ -36,37 +47,47 @@ QString Folder(Kind kind)
                                              : QStringLiteral("/Marrowby Chat Logs/Users"));
 }
 
+// Three disjoint kinds of file name keep the mapping one-to-one:
+// - a name needing no escape and holding nothing that reads as an escape is
+//   its own file name: it holds no "%" followed by two escape digits;
+// - any other name is escaped, "%" included: every "%" of the result starts
+//   an escape, and at least one does;
+// - the empty name and names too long for a file name hold "%%" followed by
+//   escape digits, which neither of the others can: "%%00" for the empty
+//   name, and for a long one the start of its file name, "%%" and the SHA-256
+//   of the whole name.
 QString FileName(const QString& name)
 {
     if (name.isEmpty())
-        return QStringLiteral("%00.log");
-    bool unsafe = false;
-    for (qsizetype i = 0; i < name.size() && !unsafe; ++i)
-        unsafe = NeedsEscape(name[i], i == 0);
+        return QStringLiteral("%%00.log");
+    bool escaped = false;
+    for (qsizetype i = 0; i < name.size() && !escaped; ++i)
+        escaped = NeedsEscape(name[i], i == 0) || LooksEscaped(name, i);
     QString safe;
-    if (!unsafe) {
+    if (!escaped) {
         safe = name;
     } else {
-        // "%" is escaped too here, so two different unsafe names never meet.
         for (qsizetype i = 0; i < name.size(); ++i) {
             const QChar c = name[i];
             safe += NeedsEscape(c, i == 0) || c == u'%' ? Escape(c) : QString(c);
         }
     }
     if (safe.toUtf8().size() > kMaxNameBytes) {
+        const QByteArray hash
+            = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex().toUpper();
+        const int room = kMaxNameBytes - 2 - int(hash.size());
         QString cut;
         int bytes = 0;
         for (qsizetype i = 0; i < safe.size(); ++i) {
             const qsizetype len = safe[i].isHighSurrogate() && i + 1 < safe.size() ? 2 : 1;
             const int more = int(safe.mid(i, len).toUtf8().size());
-            if (bytes + more > kMaxNameBytes - 12)
+            if (bytes + more > room)
                 break;
             cut += safe.mid(i, len);
             bytes += more;
             i += len - 1;
         }
-        const QByteArray hash = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(10);
-        safe = cut + QLatin1Char('~') + QString::fromLatin1(hash);
+        safe = cut + QStringLiteral("%%") + QString::fromLatin1(hash);
     }
     return safe + QStringLiteral(".log");
 }

@@ -3,10 +3,10 @@
 // "<home>/Marrowby Chat Logs/Rooms/" and ".../Users/", one line per chat line.
 //
 // Room and user names are chosen by other people, so a name never becomes a
-// path as it is: FileName() makes it one safe file-name component (ordinary
-// names stay unchanged, so existing logs still match) and FilePath() checks
-// that the result stays inside its folder. Writing, opening and clearing a log
-// all go through FilePath().
+// path as it is: FileName() makes it one safe file-name component, one name to
+// one file (ordinary names stay unchanged, so existing logs still match), and
+// FilePath() checks that the result stays inside its folder. Writing, opening
+// and clearing a log all go through FilePath().
 #include "store/ItemPtr.h"
 #include <QDateTime>
 #include <QString>
@@ -17,10 +17,12 @@ enum Kind { Rooms, Users };
 
 // The folder of one kind of log (no trailing separator).
 QString Folder(Kind kind);
-// The name as one safe file-name component plus ".log": "/", "\", NUL and
-// control characters, a leading "." and "%" itself (only where the name needs
-// other escapes) become "%XX"; an empty name is "%00"; a very long name is cut
-// at a character boundary and ends in a short hash of the whole name.
+// The name as one safe file-name component plus ".log"; two different names
+// never get the same one. "/", "\", NUL and control characters and a leading
+// "." become "%XX" escapes, and then "%" too; so does "%" in a name that
+// holds something reading as an escape ("a%2Fb"). Other names are unchanged.
+// The empty name and names too long for a file name get names no other name
+// can have (a long one: its start and a hash of the whole name).
 QString FileName(const QString& name);
 // The log file of a room or user, or empty when it would not lie directly in
 // its folder.

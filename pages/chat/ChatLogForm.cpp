@@ -62,12 +62,13 @@ ChatLogForm::ChatLogForm(const QString& path, QWidget* parent)
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;
-    // Whole lines, however long; each one trimmed, as plain text.
+    // Whole lines, however long; each one trimmed, as plain text, isolated:
+    // a line holds others' names and texts.
     QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (QString& line : lines)
-        line = line.trimmed();
+        line = IsolatedText(line.trimmed());
     logEdit->setUpdatesEnabled(false);
     logEdit->setPlainText(lines.join(QLatin1Char('\n')));
     logEdit->setUpdatesEnabled(true);
@@ -92,9 +93,14 @@ void ChatLogForm::AddLine(const QString& line)
     end.movePosition(QTextCursor::End);
     if (!doc->isEmpty())
         end.insertBlock();
-    end.insertText(line.trimmed());
+    end.insertText(IsolatedText(line.trimmed()));
     if (!m_match.isNull())
         MarkSearchButtons();
+}
+
+void ChatLogForm::Focus()
+{
+    FocusWidget(searchEdit);
 }
 
 void ChatLogForm::ClearFind()

@@ -19,9 +19,11 @@ public:
     ChatLogForm(const QString& path, QWidget* parent = nullptr);
     ~ChatLogForm() override;
 
-    // Appends one log line (trimmed) as plain text.
+    // Appends one log line (trimmed, isolated) as plain text.
     void AddLine(const QString& line);
     const QString& Path() const { return m_path; }
+    // Brings the viewer forward with the keyboard in its find field.
+    void Focus();
 
     QLineEdit* searchEdit;
     QPushButton* searchBackButton;

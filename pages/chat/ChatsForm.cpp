@@ -1,9 +1,9 @@
 #include "ChatsForm.h"
 #include "ChatForm.h"
 #include "server/Server.h"
+#include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
-#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 
 ChatsForm* chatsForm = nullptr;
@@ -61,7 +61,7 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
     if (auto* form = item["user_chat_widget"].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(user, chatTabControl, this);
-    chatTabControl->addTab(form, OnlineIcon(item.IsConnected("is_online")), user);
+    chatTabControl->addTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
     if (gp_server)
         gp_server->TrackUser(user);
     return form;
@@ -69,7 +69,9 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
 
 void ChatsForm::OpenChatForm(const QString& user)
 {
-    FocusWidgetAndParents(GetChatForm(user));
+    // Asked for by the user: the input line takes the keyboard, so the first
+    // words typed reach the chat.
+    GetChatForm(user)->Focus();
 }
 
 void ChatsForm::SetIcon(ItemPtr user, bool online)

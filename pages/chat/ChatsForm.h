@@ -19,7 +19,7 @@ public:
     // The user's chat tab, made when there is none; never null. Neither
     // selects the tab nor moves the focus.
     ChatForm* GetChatForm(const QString& user);
-    // The same, then brought to the front with the focus.
+    // The same, then brought to the front with the focus in its input line.
     void OpenChatForm(const QString& user);
 
     QHBoxLayout* horizontalLayout;

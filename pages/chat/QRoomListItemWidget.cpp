@@ -1,5 +1,18 @@
 #include "QRoomListItemWidget.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
+
+void QRoomListItemWidget::SetRoom(const QString& name)
+{
+    // The name first: a sorted list places the row as soon as its text is set.
+    setData(0, Qt::UserRole, name);
+    setText(0, IsolatedText(name));
+}
+
+QString QRoomListItemWidget::Room(const QTreeWidgetItem& row)
+{
+    return row.data(0, Qt::UserRole).toString();
+}
 
 bool QRoomListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
@@ -7,12 +20,12 @@ bool QRoomListItemWidget::operator<(const QTreeWidgetItem& other) const
     if (list && list->sortColumn() != 0)
         return text(1).toInt() < other.text(1).toInt();
     ::Type* rooms = ::d.GetType("room");
-    const ItemPtr a = rooms->HasItem(Value(text(0)));
-    const ItemPtr b = rooms->HasItem(Value(other.text(0)));
+    const ItemPtr a = rooms->HasItem(Value(Room(*this)));
+    const ItemPtr b = rooms->HasItem(Value(Room(other)));
     for (const char* role : { "is_owner", "is_operator", "is_member" }) {
         const bool inA = a.IsConnected(role);
         if (inA != b.IsConnected(role))
             return inA;
     }
-    return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+    return Room(*this).compare(Room(other), Qt::CaseInsensitive) < 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// A row of the room list: column 0 the room name, column 1 its number of
-// users. Sorted by name, the rooms the user owns come first, then those the
-// user operates, then member rooms, then the rest.
+// A row of the room list: column 0 the room name (shown isolated, kept as it
+// came), column 1 its number of users. Sorted by name, the rooms the user owns
+// come first, then those the user operates, then member rooms, then the rest.
 #include <QTreeWidgetItem>
 
 class QRoomListItemWidget : public QTreeWidgetItem {
@@ -10,5 +10,8 @@ public:
         : QTreeWidgetItem(list)
     {
     }
+    void SetRoom(const QString& name);
+    // The room name of a row of the list, as it came.
+    static QString Room(const QTreeWidgetItem& row);
     bool operator<(const QTreeWidgetItem& other) const override;
 };

@@ -1,15 +1,28 @@
 #include "QRoomUserListItemWidget.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 
 namespace {
 
-ItemPtr User(const QTreeWidgetItem& row)
+ItemPtr UserItem(const QTreeWidgetItem& row)
 {
     Type* users = d.HasType("user");
-    return users ? users->HasItem(Value(row.text(2))) : ItemPtr();
+    return users ? users->HasItem(Value(QRoomUserListItemWidget::User(row))) : ItemPtr();
 }
 
 } // namespace
+
+void QRoomUserListItemWidget::SetUser(const QString& name)
+{
+    // The name first: a sorted list places the row as soon as its text is set.
+    setData(2, Qt::UserRole, name);
+    setText(2, IsolatedText(name));
+}
+
+QString QRoomUserListItemWidget::User(const QTreeWidgetItem& row)
+{
+    return row.data(2, Qt::UserRole).toString();
+}
 
 bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
@@ -17,14 +30,17 @@ bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
     const int column = list ? list->sortColumn() : 2;
     switch (column) {
     case 1:
-        return User(*this)["country_code"].AsString().compare(User(other)["country_code"].AsString(), Qt::CaseInsensitive) < 0;
+        return UserItem(*this)["country_code"].AsString().compare(
+                   UserItem(other)["country_code"].AsString(), Qt::CaseInsensitive)
+            < 0;
     case 3:
-        return User(*this).IsConnected("user_note") && !User(other).IsConnected("user_note");
+        return UserItem(*this).IsConnected("user_note") && !UserItem(other).IsConnected("user_note");
     case 4:
-        return User(*this)["shared_file_count"].AsInt() > User(other)["shared_file_count"].AsInt();
+        return UserItem(*this)["shared_file_count"].AsInt() > UserItem(other)["shared_file_count"].AsInt();
     case 5:
-        return User(*this)["average_download_speed"].AsInt() > User(other)["average_download_speed"].AsInt();
+        return UserItem(*this)["average_download_speed"].AsInt()
+            > UserItem(other)["average_download_speed"].AsInt();
     default:
-        return text(2).compare(other.text(2), Qt::CaseInsensitive) < 0;
+        return User(*this).compare(User(other), Qt::CaseInsensitive) < 0;
     }
 }

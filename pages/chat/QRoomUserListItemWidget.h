@@ -1,6 +1,7 @@
 #pragma once
-// A user's row in a room's user list. Column 2 holds the user name; the order
-// reads the current store values of the two users for the sort column.
+// A user's row in a room's user list. Column 2 shows the user name isolated
+// and keeps it as it came; the order reads the current store values of the
+// two users for the sort column.
 #include <QTreeWidgetItem>
 
 class QRoomUserListItemWidget : public QTreeWidgetItem {
@@ -9,5 +10,8 @@ public:
         : QTreeWidgetItem(list)
     {
     }
+    void SetUser(const QString& name);
+    // The user name of a row of the list, as it came.
+    static QString User(const QTreeWidgetItem& row);
     bool operator<(const QTreeWidgetItem& other) const override;
 };

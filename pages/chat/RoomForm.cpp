@@ -102,10 +102,16 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     if (actionBar) {
         actionBar->RegisterWidget(this, QStringLiteral("room"));
         actionBar->AddWidgetKey(this, QStringLiteral("room"), room);
-        actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"),
-            !(m_roomItem.IsConnected("is_member") && !m_roomItem.IsConnected("is_owner")));
-        actionBar->SetWidgetActionHidden(
-            this, QStringLiteral("give_up_ownership"), !m_roomItem.IsConnected("is_owner"));
+    }
+    // The roles of a new private room arrive after its tab was made: the
+    // give-up actions follow them.
+    OnRoomRoleChanged(m_roomItem);
+    for (const char* role : { "is_member", "is_owner" }) {
+        for (PathNodeRelation relation : { PathConnected, PathNotConnected }) {
+            auto* watch = new PathNode(m_roomItem);
+            new PathNode(watch, role, relation);
+            Watch(watch, &RoomForm::OnRoomRoleChanged);
+        }
     }
     SetActionText("toggle_room_autojoin",
         m_roomItem.IsConnected("room_autojoin") ? QStringLiteral("Auto-Join [on]") : QStringLiteral("Auto-Join [off]"));
@@ -199,15 +205,14 @@ void RoomForm::OnRoomChat(QString room, QString user, QString text)
     text = text.trimmed();
     const QString action = ChatLines::Action(text);
     if (!action.isNull()) {
-        const QString status = QStringLiteral("%1 %2").arg(user, action);
-        AddStatusMessage(status);
-        LogChat(ChatLog::ActionLine(status));
+        AddStatusMessage(ChatLines::ActionStatus(user, action));
+        LogChat(ChatLog::ActionLine(QStringLiteral("%1 %2").arg(user, action)));
         return;
     }
     m_lines.AddLine(user, text, true);
     LogChat(ChatLog::ChatLine(user, text));
     if (m_roomItem.IsConnected("room_activity_alert") && eventToolBar)
-        eventToolBar->AddEvent(m_room, QStringLiteral(":/icons/room_icon"), chatEdit, QString(),
+        eventToolBar->AddEvent(IsolatedText(m_room), QStringLiteral(":/icons/room_icon"), chatEdit, QString(),
             QStringLiteral("room_chat"), false);
 }
 
@@ -261,7 +266,7 @@ void RoomForm::MakeRow(ItemPtr user)
         return;
     auto* row = new QRoomUserListItemWidget(userList);
     m_rows.insert(name, row);
-    row->setText(2, name);
+    row->SetUser(name);
     const bool owner = !d.GetItem(user, m_roomItem, "room_owner").IsNull();
     if (owner || !d.GetItem(user, m_roomItem, "room_operators").IsNull()) {
         QFont font = row->font(2);
@@ -331,6 +336,16 @@ void RoomForm::OnUserNoteRemoved(ItemPtr user)
         row->setIcon(3, QIcon());
 }
 
+void RoomForm::OnRoomRoleChanged(ItemPtr)
+{
+    if (!actionBar)
+        return;
+    const bool owner = m_roomItem.IsConnected("is_owner");
+    actionBar->SetWidgetActionHidden(
+        this, QStringLiteral("give_up_membership"), !(m_roomItem.IsConnected("is_member") && !owner));
+    actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_ownership"), !owner);
+}
+
 void RoomForm::OnRoomAutojoinOn(ItemPtr)
 {
     SetActionText("toggle_room_autojoin", QStringLiteral("Auto-Join [on]"));
@@ -363,7 +378,7 @@ void RoomForm::OnUserItemClicked(QTreeWidgetItem* item, int column)
 {
     if (!item || column != 3)
         return;
-    const QString name = item->text(2);
+    const QString name = QRoomUserListItemWidget::User(*item);
     if (d.GetType("user")->HasItem(Value(name)).IsConnected("user_note"))
         ShowUserNote(name);
 }
@@ -371,7 +386,7 @@ void RoomForm::OnUserItemClicked(QTreeWidgetItem* item, int column)
 void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* item, int)
 {
     if (item && chatsForm)
-        chatsForm->OpenChatForm(item->text(2));
+        chatsForm->OpenChatForm(QRoomUserListItemWidget::User(*item));
 }
 
 void RoomForm::OnUserListContextMenuRequested(QPoint position)
@@ -380,7 +395,7 @@ void RoomForm::OnUserListContextMenuRequested(QPoint position)
     if (!item)
         return;
     QMenu menu;
-    RunUserMenu(menu, item->text(2), userList->viewport()->mapToGlobal(position));
+    RunUserMenu(menu, QRoomUserListItemWidget::User(*item), userList->viewport()->mapToGlobal(position));
 }
 
 void RoomForm::OnEnterPressed()

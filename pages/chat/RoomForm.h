@@ -63,6 +63,7 @@ private:
     void OnRoomAutojoinOff(ItemPtr room);
     void OnRoomActivityAlertOn(ItemPtr room);
     void OnRoomActivityAlertOff(ItemPtr room);
+    void OnRoomRoleChanged(ItemPtr room);
     void OnUserNoteChanged(ItemPtr user);
     void OnUserNoteRemoved(ItemPtr user);
 

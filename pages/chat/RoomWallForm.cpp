@@ -1,6 +1,7 @@
 #include "RoomWallForm.h"
 #include "NoResourceDocument.h"
 #include "server/Server.h"
+#include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
@@ -81,9 +82,9 @@ void RoomWallForm::UpdateText()
         html += white ? QStringLiteral("<tr width=\"%100\"><td bgcolor=#ffffff>")
                       : QStringLiteral("<tr width=\"%100\"><td bgcolor=#d3d3d3>");
         white = !white;
-        html += QStringLiteral("<b><big>") + EscapeHTML(ticker["room_ticker_text"].AsString())
+        html += QStringLiteral("<b><big>") + EscapeHTML(IsolatedText(ticker["room_ticker_text"].AsString()))
             + QStringLiteral("</big></b><font color=\"") + color + QStringLiteral("\"> -")
-            + EscapeHTML(ticker["user"].AsString()) + QStringLiteral("</font></td></tr>");
+            + EscapeHTML(IsolatedText(ticker["user"].AsString())) + QStringLiteral("</font></td></tr>");
     }
     html += QStringLiteral("</table>");
     textBrowser->append(html);

@@ -148,7 +148,7 @@ void RoomsForm::OnRoomAdded(ItemPtr room)
     if (room.IsConnected("room_node"))
         return;
     auto* row = new QRoomListItemWidget(roomList);
-    row->setText(0, room.AsString());
+    row->SetRoom(room.AsString());
     room.Connect(d.GetType("room_node")->GetItem(Value(row)));
 }
 
@@ -203,7 +203,7 @@ void RoomsForm::OnLosingRoomRole(ItemPtr room)
 void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)
 {
     if (item && column == 0 && gp_server)
-        gp_server->EnterRoom(item->text(0), false);
+        gp_server->EnterRoom(QRoomListItemWidget::Room(*item), false);
 }
 
 void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
@@ -219,14 +219,14 @@ void RoomsForm::OnEnterRoom()
 {
     const QList<QTreeWidgetItem*> selected = roomList->selectedItems();
     if (!selected.isEmpty() && gp_server)
-        gp_server->EnterRoom(selected.first()->text(0), false);
+        gp_server->EnterRoom(QRoomListItemWidget::Room(*selected.first()), false);
 }
 
 void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
 {
     const ItemPtr room = info.first.GetType() == d.GetType("room") ? info.first : info.second;
     auto* page = new RoomForm(room.AsString(), nullptr);
-    roomsTabControl->addTab(page, QIcon(QStringLiteral(":/icons/room_icon")), room.AsString());
+    roomsTabControl->addTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
 }
 
@@ -297,10 +297,11 @@ void RoomsForm::OpenChatLog(ItemPtr room)
     auto* viewer = room["chat_log_form"].AsPointer<ChatLogForm>();
     if (!viewer) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Rooms, room.AsString()), this);
-        roomsTabControl->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), room.AsString());
+        roomsTabControl->addTab(
+            viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
-    FocusWidgetAndParents(viewer);
+    viewer->Focus();
 }
 
 void RoomsForm::OpenWall(ItemPtr room)
@@ -308,7 +309,8 @@ void RoomsForm::OpenWall(ItemPtr room)
     auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
     if (!wall) {
         wall = new RoomWallForm(room.AsString(), this);
-        roomsTabControl->addTab(wall, QIcon(QStringLiteral(":/icons/wall_icon")), room.AsString());
+        roomsTabControl->addTab(
+            wall, QIcon(QStringLiteral(":/icons/wall_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("room_wall_form")->GetItem(Value(wall)));
     }
     FocusWidgetAndParents(wall);
@@ -320,7 +322,8 @@ void RoomsForm::GiveUpMembership(ItemPtr room)
         return;
     const QString name = room.AsString();
     if (AskYes(QStringLiteral("Give up membership?"),
-            QStringLiteral("Are you sure you want to give up your membership to the %1 private room?").arg(name))
+            QStringLiteral("Are you sure you want to give up your membership to the %1 private room?")
+                .arg(IsolatedText(name)))
         && gp_server)
         gp_server->GiveUpPrivateRoomMembership(name);
 }
@@ -331,7 +334,8 @@ void RoomsForm::GiveUpOwnership(ItemPtr room)
         return;
     const QString name = room.AsString();
     if (!AskYes(QStringLiteral("Give up membership?"),
-            QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?").arg(name)))
+            QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?")
+                .arg(IsolatedText(name))))
         return;
     if (!AskYes(QStringLiteral("REALLY?"), QStringLiteral("REALLY?")) || !gp_server)
         return;

@@ -197,8 +197,8 @@ void TestMainRoad::mainRoad()
     bob->Send(QStringLiteral("join lobby"));
     QVERIFY(!bob->WaitFor(QStringLiteral("joined lobby")).isEmpty());
     QVERIFY(chat_test::Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("refresh_room_list")));
-    QVERIFY(gui::WaitFor([] { return !roomsForm->roomList->findItems(QStringLiteral("lobby"), Qt::MatchExactly, 0).isEmpty(); }));
-    emit roomsForm->roomList->itemDoubleClicked(roomsForm->roomList->findItems(QStringLiteral("lobby"), Qt::MatchExactly, 0).first(), 0);
+    QVERIFY(gui::WaitFor([] { return chat_test::RoomRow(QStringLiteral("lobby")); }));
+    emit roomsForm->roomList->itemDoubleClicked(chat_test::RoomRow(QStringLiteral("lobby")), 0);
     RoomForm* room = chat_test::WaitRoomTab(QStringLiteral("lobby"));
     QVERIFY(room);
     QVERIFY(gui::WaitFor([&] { return room->Row(QStringLiteral("bob")) != nullptr; }));

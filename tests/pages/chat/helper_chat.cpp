@@ -1,4 +1,6 @@
 #include "helper_chat.h"
+#include "pages/chat/ChatLines.h"
+#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
@@ -6,10 +8,16 @@
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/MemStream.h"
+#include "store/TimerManager.h"
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QtEndian>
 
 namespace chat_test {
@@ -28,6 +36,71 @@ RoomForm* WaitRoomTab(const QString& room)
 {
     gui::WaitFor([&] { return RoomTab(room) != nullptr; });
     return RoomTab(room);
+}
+
+QTreeWidgetItem* RoomRow(const QString& room)
+{
+    for (int i = 0; roomsForm && i < roomsForm->roomList->topLevelItemCount(); ++i)
+        if (QRoomListItemWidget::Room(*roomsForm->roomList->topLevelItem(i)) == room)
+            return roomsForm->roomList->topLevelItem(i);
+    return nullptr;
+}
+
+QString WithoutIsolates(QString shown)
+{
+    return shown.remove(QChar(0x2068)).remove(QChar(0x2069));
+}
+
+namespace {
+QDateTime g_now;
+}
+
+void SetClock(const QDateTime& now)
+{
+    g_now = now;
+    ChatLines::SetClock([] { return g_now; });
+}
+
+void ReleaseClock()
+{
+    ChatLines::SetClock(nullptr);
+}
+
+void HalfMinuteTick()
+{
+    QMetaObject::invokeMethod(timerManager->HalfMinuteTimer(), "timeout", Qt::DirectConnection);
+}
+
+void ChooseFromNextMenu(const QString& text)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, text, tries = 0]() mutable {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu && ++tries < 1000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        }
+        menu->close();
+    });
+    poll->start();
+}
+
+bool TypesInto(QLineEdit* edit, const QString& text)
+{
+    if (!gui::WaitFor([&] { return QApplication::focusWidget() == edit; }, 5000))
+        return false;
+    QTest::keyClicks(QApplication::focusWidget(), text);
+    return edit->text().endsWith(text);
 }
 
 bool Trigger(QWidget* widget, const QString& set, const QString& id)

@@ -1,6 +1,8 @@
 #pragma once
 // Shared steps of the chat page tests.
 #include "gui/GuiTest.h"
+#include "shell/Kit.h"
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,8 @@ class ChatLogForm;
 class RoomForm;
 class RoomWallForm;
 class MemStream;
+class QLineEdit;
+class QTreeWidgetItem;
 
 namespace chat_test {
 
@@ -16,16 +20,31 @@ namespace chat_test {
 RoomForm* RoomTab(const QString& room);
 // Waits for the room's tab.
 RoomForm* WaitRoomTab(const QString& room);
-// The tab widget's page of that class whose tab shows the label (where "&"
-// reads "&&"), or null.
-template <class T> T* Tab(QTabWidget* tabs, QString label)
+// The tab widget's page of that class whose tab shows the name (isolated,
+// "&" doubled), or null.
+template <class T> T* Tab(QTabWidget* tabs, const QString& name)
 {
-    label.replace(QLatin1Char('&'), QLatin1String("&&"));
+    const QString label = PlainLabel(IsolatedText(name));
     for (int i = 0; i < tabs->count(); ++i)
         if (auto* page = qobject_cast<T*>(tabs->widget(i)); page && tabs->tabText(i) == label)
             return page;
     return nullptr;
 }
+// The room list's row of a room (found by the name it keeps), or null.
+QTreeWidgetItem* RoomRow(const QString& room);
+// A shown chat text without the isolates around names and texts, for
+// comparing with plain text.
+QString WithoutIsolates(QString shown);
+// The chat views' clock stands at the time given, until ReleaseClock().
+void SetClock(const QDateTime& now);
+void ReleaseClock();
+// Runs what the half-minute timer runs (the end of quiet conversations).
+void HalfMinuteTick();
+// Picks the entry with that text from the next popup menu, with the keyboard.
+void ChooseFromNextMenu(const QString& text);
+// Types the text at the keyboard focus once the focus is in the line edit;
+// true when the text landed there.
+bool TypesInto(QLineEdit* edit, const QString& text);
 // Clicks a tool-bar action of the widget's set (false when the widget is not
 // bound to that set): the bar shows the widget's set first, as if it had taken
 // the focus, so the action's keys are the widget's.

@@ -9,12 +9,15 @@
 #include "pages/chat/ChatsForm.h"
 #include "server/Server.h"
 #include "server/ServerCodes.h"
+#include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
+#include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,7 +32,7 @@ namespace {
 
 QString ViewText(ChatForm* tab)
 {
-    return tab ? tab->chatView->toPlainText() : QString();
+    return tab ? WithoutIsolates(tab->chatView->toPlainText()) : QString();
 }
 
 ChatForm* ChatTab(const QString& user)
@@ -72,11 +75,16 @@ private slots:
         QVERIFY(bob);
     }
 
+    void cleanup() { ReleaseClock(); }
+
     // A message opens a tab that does not take the front; a second one goes
     // to the same tab; replies reach the partner; away and back are shown;
-    // both sides' lines are logged; the icon follows the partner's state.
+    // both sides' lines are logged; a quiet conversation ends 300 s after
+    // its last line; the icon follows the partner's state.
     void conversation()
     {
+        const QDateTime start(QDate(2024, 1, 5), QTime(15, 4, 5));
+        SetClock(start);
         QWidget* before = chatsForm->chatTabControl->currentWidget();
         bob->Send(QStringLiteral("message alice hello <b>alice</b> http://example.org/x"));
         QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
@@ -84,8 +92,9 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")); }));
         QVERIFY(tab->chatView->toHtml().contains(QLatin1String("href=\"http://example.org/x\"")));
         // The activity-based style: the conversation's start, then lines without times.
-        QVERIFY(QRegularExpression(QStringLiteral("^\\* Chat started [A-Z][a-z]{2} \\d{1,2} \\d{1,2}:\\d\\d:\\d\\d [ap]m\\n\\[bob\\] hello"))
-                    .match(ViewText(tab)).hasMatch());
+        QCOMPARE(ViewText(tab),
+            QStringLiteral("* Chat started %1\n[bob] hello <b>alice</b> http://example.org/x")
+                .arg(ChatLog::LongTime(start)));
         if (before)
             QCOMPARE(chatsForm->chatTabControl->currentWidget(), before);
         bob->Send(QStringLiteral("message alice second"));
@@ -110,6 +119,28 @@ private slots:
         QVERIFY(log[0].endsWith(QLatin1String("[bob] hello <b>alice</b> http://example.org/x")));
         QVERIFY(log[2].endsWith(QLatin1String("[alice] hi bob")));
 
+        // Quiet for 299 s: still going; at 300 s the check ends it with the
+        // time of its last line; the next line starts a new one.
+        const QDateTime last = start.addSecs(40);
+        SetClock(last);
+        bob->Send(QStringLiteral("message alice still there?"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).endsWith(QLatin1String("[bob] still there?")); }));
+        SetClock(last.addSecs(299));
+        HalfMinuteTick();
+        QVERIFY(ViewText(tab).endsWith(QLatin1String("[bob] still there?")));
+        SetClock(last.addSecs(300));
+        HalfMinuteTick();
+        HalfMinuteTick();
+        QVERIFY(ViewText(tab).endsWith(
+            QStringLiteral("[bob] still there?\n* Chat ended ") + ChatLog::LongTime(last)));
+        const QDateTime back = last.addSecs(1000);
+        SetClock(back);
+        bob->Send(QStringLiteral("message alice back"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).endsWith(QLatin1String("[bob] back")); }));
+        QVERIFY(ViewText(tab).endsWith(
+            QStringLiteral("\n* Chat started %1\n[bob] back").arg(ChatLog::LongTime(back))));
+        ReleaseClock();
+
         // Closed and messaged again: a new tab at the end of the row.
         emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
         QVERIFY(!ChatTab(QStringLiteral("bob")));
@@ -123,8 +154,9 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return TabShowsIcon(tab, ":/icons/offline_icon"); }));
     }
 
-    // The viewer finds case-insensitively, steps back and forth, keeps working
-    // after a failed search and after "Clear Log", and reads long lines whole.
+    // The viewer opens with the keyboard in its find field, finds
+    // case-insensitively, steps back and forth, keeps working after a failed
+    // search and after "Clear Log", and reads long lines whole.
     void logViewer()
     {
         QString lines;
@@ -139,8 +171,11 @@ private slots:
         auto* viewer = Tab<ChatLogForm>(chatsForm->chatTabControl, QStringLiteral("carol"));
         QVERIFY(viewer);
         QCOMPARE(viewer->logEdit->document()->blockCount(), 10);
-        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(1).text(), QStringLiteral("line 2 NEEDLE here"));
-        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(9).text().size(), 100000);
+        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(1).text(),
+            IsolatedText(QStringLiteral("line 2 NEEDLE here")));
+        QCOMPARE(viewer->logEdit->document()->findBlockByNumber(9).text().size(), 100002);
+        QVERIFY(TypesInto(viewer->searchEdit, QStringLiteral("Needle")));
+        QCOMPARE(HighlightedLine(viewer), 1);
 
         viewer->searchEdit->setText(QStringLiteral("nomatch"));
         QCOMPARE(HighlightedLine(viewer), -1);
@@ -195,29 +230,88 @@ private slots:
         QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("carol.log")).size(), 2);
     }
 
-    // User names chosen by others stay inside the log folder and show as text.
+    // User names chosen by others stay inside the log folder, never share a
+    // log and show as text. A name or text that runs right to left shows
+    // isolated in the chat, the tab, the event and the log viewer, and is
+    // logged as it came.
     void hostileUserNames()
     {
+        settings.Set("show_event_buttons", "yes");
         const QString sentinel = QDir::homePath() + QStringLiteral("/evil.log");
         QVERIFY(WriteFile(sentinel, "sentinel\n"));
-        const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"), QStringLiteral("<i>x</i>&y"),
-            QStringLiteral("%2%1") };
+        const QString rtl = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+        const QString said = QString::fromUtf16(u"said%1 by <u>me</u> \u202Egpj.exe");
+        const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"),
+            QStringLiteral("<i>x</i>&y"), QStringLiteral("%2%1"), QStringLiteral("a%2Fb"), rtl };
         for (const QString& name : names) {
             DriverProcess* other = session.StartDriver(name);
             QVERIFY(other);
-            other->Send(QStringLiteral("message alice said%1 by <u>me</u>"));
+            other->Send(QStringLiteral("message alice ") + said);
             QVERIFY(gui::WaitFor([&] { return ChatTab(name); }));
-            const QString line = QLatin1Char('[') + name + QStringLiteral("] said%1 by <u>me</u>");
-            QVERIFY(gui::WaitFor([&] { return ViewText(ChatTab(name)).contains(line); }));
+            const QString shown
+                = QLatin1Char('[') + IsolatedText(name) + QStringLiteral("] ") + IsolatedText(said);
+            QVERIFY(gui::WaitFor([&] { return ChatTab(name)->chatView->toPlainText().contains(shown); }));
+            QVERIFY(gui::ShowsIsolated(ChatTab(name)->chatView->toPlainText(), said));
             const QString path = ChatLog::FilePath(ChatLog::Users, name);
             QCOMPARE(QFileInfo(path).absolutePath(), QDir::homePath() + QStringLiteral("/Marrowby Chat Logs/Users"));
-            QVERIFY(ReadFile(path).endsWith((line + QLatin1Char('\n')).toUtf8()));
+            QVERIFY(ReadFile(path).endsWith(QStringLiteral("[%1] %2\n").arg(name, said).toUtf8()));
         }
         QCOMPARE(ReadFile(sentinel), QByteArray("sentinel\n"));
         for (const QString& file : FilesUnder(QDir::homePath() + QStringLiteral("/Marrowby Chat Logs")))
             QVERIFY2(file.count(u'/') == 1, qPrintable(file));
         const int index = chatsForm->chatTabControl->indexOf(ChatTab(QStringLiteral("<i>x</i>&y")));
-        QCOMPARE(chatsForm->chatTabControl->tabText(index), QStringLiteral("<i>x</i>&&y"));
+        QCOMPARE(chatsForm->chatTabControl->tabText(index),
+            PlainLabel(IsolatedText(QStringLiteral("<i>x</i>&y"))));
+
+        // "a/b" keeps the file it always had, "a%2Fb" has its own; clearing
+        // the one leaves the other.
+        const QStringList slashLog = LogLines(QStringLiteral("Users"), QStringLiteral("a%2Fb.log"));
+        QCOMPARE(slashLog.size(), 1);
+        QVERIFY(slashLog[0].contains(QLatin1String("[a/b]")));
+        chatsForm->OpenChatForm(QStringLiteral("a%2Fb"));
+        QVERIFY(Trigger(
+            ChatTab(QStringLiteral("a%2Fb")), QStringLiteral("user_chat"), QStringLiteral("user_chat_log")));
+        auto* lookalikeLog = Tab<ChatLogForm>(chatsForm->chatTabControl, QStringLiteral("a%2Fb"));
+        QVERIFY(lookalikeLog);
+        QCOMPARE(lookalikeLog->logEdit->document()->blockCount(), 1);
+        QVERIFY(lookalikeLog->logEdit->toPlainText().contains(QLatin1String("[a%2Fb]")));
+        {
+            gui::ModalAnswerer answers;
+            answers.Add(gui::PressButton(QMessageBox::Yes));
+            QVERIFY(Trigger(lookalikeLog, QStringLiteral("chat_log"), QStringLiteral("clear_chat_log")));
+        }
+        QVERIFY(!QFile::exists(ChatLog::FilePath(ChatLog::Users, QStringLiteral("a%2Fb"))));
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("a%2Fb.log")), slashLog);
+        // Other names that met in one file: the empty name and NUL, a long
+        // name and the short one its file was named after.
+        const QString longName(300, QLatin1Char('n'));
+        const QString longFileName = QString(188, QLatin1Char('n')) + QLatin1Char('~')
+            + QString::fromLatin1(
+                QCryptographicHash::hash(longName.toUtf8(), QCryptographicHash::Sha1).toHex().left(10));
+        const std::pair<QString, QString> pairs[]
+            = { { QString(), QString(QChar(0)) }, { longName, longFileName } };
+        for (const auto& [one, other] : pairs) {
+            const QString path = ChatLog::FilePath(ChatLog::Users, one);
+            QVERIFY(!path.isEmpty() && path != ChatLog::FilePath(ChatLog::Users, other));
+            QVERIFY(QFileInfo(path).fileName().toUtf8().size() < 255);
+        }
+        // Names without an escape in them keep their files.
+        for (const QString& name : { QStringLiteral("bob"), QStringLiteral("100% sure"),
+                 QStringLiteral("%2%1"), QStringLiteral("a%2fb") })
+            QCOMPARE(ChatLog::FileName(name), name + QStringLiteral(".log"));
+
+        // Right to left: the event, the file name, the viewer.
+        const QList<QAction*> events = eventToolBar->EventActions();
+        QVERIFY(std::any_of(
+            events.begin(), events.end(), [&](QAction* a) { return gui::ShowsIsolated(a->text(), rtl); }));
+        const QString rtlPath = ChatLog::FilePath(ChatLog::Users, rtl);
+        QCOMPARE(QFileInfo(rtlPath).fileName(), rtl + QStringLiteral(".log"));
+        chatsForm->OpenChatForm(rtl);
+        QVERIFY(Trigger(ChatTab(rtl), QStringLiteral("user_chat"), QStringLiteral("user_chat_log")));
+        auto* rtlLog = Tab<ChatLogForm>(chatsForm->chatTabControl, rtl);
+        QVERIFY(rtlLog);
+        const QString line = QString::fromUtf8(ReadFile(rtlPath)).trimmed();
+        QVERIFY(gui::ShowsIsolated(rtlLog->logEdit->toPlainText(), line));
     }
 
     // Each administrator message gets a dialog of its own; markup is rendered

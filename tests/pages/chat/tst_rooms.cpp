@@ -1,32 +1,36 @@
 // The Rooms page in the real main window: the room list and joining, room chat
-// both ways and its log, walls, private rooms, hostile room names, and rooms
-// across a lost connection.
+// both ways and its log, the orders of both lists, walls, private rooms,
+// hostile room names, and rooms across a lost connection.
+#include "MainWindow.h"
+#include "Ui_MainWindow.h"
 #include "helper_chat.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatLog.h"
-#include "pages/chat/ChatsForm.h"
 #include "pages/chat/ChatLogForm.h"
+#include "pages/chat/ChatsForm.h"
 #include "pages/chat/CreateRoomDialog.h"
+#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/QRoomUserListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomWallForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
 #include "server/ServerCodes.h"
+#include "server/UserStats.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
-#include "MainWindow.h"
-#include "Ui_MainWindow.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
+#include "shell/WidgetFunctions.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QCheckBox>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QTextEdit>
@@ -36,15 +40,53 @@ using namespace chat_test;
 
 namespace {
 
-QTreeWidgetItem* RoomRow(const QString& room)
-{
-    const auto found = roomsForm->roomList->findItems(room, Qt::MatchExactly, 0);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
 QString ViewText(RoomForm* tab)
 {
-    return tab ? tab->chatView->toPlainText() : QString();
+    return tab ? WithoutIsolates(tab->chatView->toPlainText()) : QString();
+}
+
+const QString kHostile = QString::fromUtf16(u"rtl\u202ELIVE.exe");
+
+// The server's news that a user entered a room.
+void UserJoins(const QString& room, const QString& user, const char* country, quint32 files, quint32 speed)
+{
+    MemStream m;
+    m.WriteString(room);
+    m.WriteString(user);
+    m.WriteUInt32(2); // online
+    UserStats stats;
+    stats.averageSpeed = speed;
+    stats.fileCount = files;
+    m.Write(stats);
+    m.WriteUInt32(0);
+    m.WriteString(QString::fromLatin1(country));
+    FeedServer(SM_USER_JOINED_ROOM, m);
+}
+
+void RoomAndUser(quint32 code, const QString& room, const QString& user)
+{
+    MemStream m;
+    m.WriteString(room);
+    m.WriteString(user);
+    FeedServer(code, m);
+}
+
+// Names separated by blanks, "%1" standing for the hostile name.
+QStringList Names(QString spaced)
+{
+    return spaced.replace(QLatin1String("%1"), kHostile).split(QLatin1Char(' '));
+}
+
+// The names of a list's rows after sorting by the column, those among kept.
+QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
+    QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
+{
+    list->sortItems(column, order);
+    QStringList names;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (kept.contains(name(*list->topLevelItem(i))))
+            names.append(name(*list->topLevelItem(i)));
+    return names;
 }
 
 ItemPtr RoomItem(const QString& room)
@@ -71,7 +113,9 @@ private slots:
 
     // The list shows the server's rooms; a double click on the name enters
     // one; lines go both ways, markup stays literal, links become anchors,
-    // and every line is logged in the long time pattern.
+    // the long timestamp style shows the date, and every line is logged in
+    // the long time pattern. A private chat or log the user asks for from
+    // the room has the keyboard.
     void joinAndChat()
     {
         bob->Send(QStringLiteral("join lobby"));
@@ -98,22 +142,150 @@ private slots:
         bob->Send(QStringLiteral("say lobby /me waves"));
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("* bob waves")); }));
 
-        // A note marks the user's row; a double click opens the private chat.
+        const QDateTime evening(QDate(2024, 3, 9), QTime(21, 7, 3));
+        SetClock(evening);
+        settings.Set("chat_timestamps", "per_message_long");
+        bob->Send(QStringLiteral("say lobby in the long style"));
+        QVERIFY(
+            gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] in the long style")); }));
+        QVERIFY(ViewText(tab).endsWith(
+            QLatin1Char('[') + ChatLog::LongTime(evening) + QStringLiteral("][bob] in the long style")));
+        settings.Set("chat_timestamps", "per_message_short");
+        ReleaseClock();
+
+        // A note marks the user's row; a double click opens the private chat,
+        // ready for typing; so does "Message user" of the user's menu.
         ItemPtr bobItem = d.GetType("user")->HasItem(Value("bob"));
         bobItem.Connect(d.GetType("user_note")->GetItem(Value("plays jazz")));
         QVERIFY(!tab->Row(QStringLiteral("bob"))->icon(3).isNull());
         bobItem.Disconnect("user_note");
         QVERIFY(tab->Row(QStringLiteral("bob"))->icon(3).isNull());
-        emit tab->userList->itemDoubleClicked(tab->Row(QStringLiteral("bob")), 4);
+        FocusWidget(tab->chatEdit);
+        QTreeWidgetItem* bobRow = tab->Row(QStringLiteral("bob"));
+        const QPoint atBob = tab->userList->visualItemRect(bobRow).center();
+        QTest::mouseClick(tab->userList->viewport(), Qt::LeftButton, {}, atBob);
+        QTest::mouseDClick(tab->userList->viewport(), Qt::LeftButton, {}, atBob);
         auto* chat = Tab<ChatForm>(chatsForm->chatTabControl, QStringLiteral("bob"));
-        QVERIFY(chat && chatsForm->chatTabControl->currentWidget() == chat);
+        QVERIFY(chat && chatsForm->chatTabControl->currentWidget() == chat && chat->isVisible());
+        QVERIFY(TypesInto(chat->chatEdit, QStringLiteral("first words")));
+        chat->chatEdit->clear();
+        FocusWidget(tab->chatEdit);
+        QVERIFY(!chat->isVisible());
+        ChooseFromNextMenu(QStringLiteral("Message user"));
+        emit tab->userList->customContextMenuRequested(atBob);
+        QVERIFY(chat->isVisible());
+        QVERIFY(TypesInto(chat->chatEdit, QStringLiteral("more words")));
+        chat->chatEdit->clear();
 
         const QStringList log = LogLines(QStringLiteral("Rooms"), QStringLiteral("lobby.log"));
-        QCOMPARE(log.size(), 3);
+        QCOMPARE(log.size(), 4);
         const QString time = QStringLiteral("\\[[A-Z][a-z]{2} \\d{1,2} \\d{1,2}:\\d\\d:\\d\\d [ap]m\\]");
         QVERIFY(QRegularExpression(QStringLiteral("^") + time + QStringLiteral("\\[bob\\] <b>hi</b> & see http://example.com/a\\?b=1&c=2$")).match(log[0]).hasMatch());
         QVERIFY(log[1].endsWith(QLatin1String("[alice] hello from alice")));
         QVERIFY(QRegularExpression(QStringLiteral("^") + time + QStringLiteral(" \\* bob waves$")).match(log[2]).hasMatch());
+
+        // The room's log viewer opens with the keyboard in its find field.
+        FocusWidget(tab->chatEdit);
+        QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_chat_log")));
+        auto* viewer = RoomItem(QStringLiteral("lobby"))["chat_log_form"].AsPointer<ChatLogForm>();
+        QVERIFY(viewer);
+        QVERIFY(TypesInto(viewer->searchEdit, QStringLiteral("FROM ALICE")));
+        QCOMPARE(viewer->logEdit->extraSelections().size(), 1);
+        QCOMPARE(viewer->logEdit->extraSelections().first().cursor.blockNumber(), 1);
+        emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(viewer));
+    }
+
+    // The user list sorts by each column with the store's current values:
+    // names and countries ignoring case, most files and fastest first, users
+    // with a note first. Operators are bold while they operate this room.
+    // The room list puts the own rooms first, then names ignoring case, and
+    // sorts user counts as numbers. Names show isolated, and a double click
+    // acts on the name as it came.
+    void listOrders()
+    {
+        RoomForm* tab = RoomTab(QStringLiteral("lobby"));
+        QVERIFY(tab);
+        // Users only this test knows: the server's news of alice and bob may
+        // still be on its way.
+        UserJoins(QStringLiteral("lobby"), QStringLiteral("frank"), "se", 30, 300);
+        UserJoins(QStringLiteral("lobby"), QStringLiteral("Erin"), "DE", 1500, 2048);
+        UserJoins(QStringLiteral("lobby"), QStringLiteral("Carol"), "at", 7, 0);
+        UserJoins(QStringLiteral("lobby"), kHostile, "fr", 200, 100000);
+        UserJoins(QStringLiteral("lobby"), QStringLiteral("dave"), "", 1000000, 512);
+        QVERIFY(gui::WaitFor([&] { return tab->userList->topLevelItemCount() == 7 && tab->Row(kHostile); }));
+        QCOMPARE(tab->Row(QStringLiteral("dave"))->text(4), QStringLiteral("1,000,000"));
+        QCOMPARE(tab->Row(QStringLiteral("dave"))->text(5), QStringLiteral("0.5"));
+        QVERIFY(tab->Row(QStringLiteral("Carol"))->text(5).isEmpty());
+        QVERIFY(gui::ShowsIsolated(tab->Row(kHostile)->text(2), kHostile));
+
+        QTreeWidget* users = tab->userList;
+        const QStringList fedUsers = Names(QStringLiteral("frank Erin Carol %1 dave"));
+        const auto usersBy = [&](int column, Qt::SortOrder order) {
+            return SortedBy(users, column, order, &QRoomUserListItemWidget::User, fedUsers);
+        };
+        QCOMPARE(usersBy(2, Qt::AscendingOrder), Names(QStringLiteral("Carol dave Erin frank %1")));
+        QCOMPARE(usersBy(2, Qt::DescendingOrder), Names(QStringLiteral("%1 frank Erin dave Carol")));
+        QCOMPARE(usersBy(1, Qt::AscendingOrder), Names(QStringLiteral("dave Carol Erin %1 frank")));
+        QCOMPARE(usersBy(4, Qt::AscendingOrder), Names(QStringLiteral("dave Erin %1 frank Carol")));
+        QCOMPARE(usersBy(5, Qt::AscendingOrder), Names(QStringLiteral("%1 Erin dave frank Carol")));
+        ItemPtr carol = d.GetType("user")->HasItem(Value("Carol"));
+        carol.Connect(d.GetType("user_note")->GetItem(Value("sings")));
+        QCOMPARE(usersBy(3, Qt::AscendingOrder).first(), QStringLiteral("Carol"));
+        QCOMPARE(usersBy(3, Qt::DescendingOrder).last(), QStringLiteral("Carol"));
+        carol.Disconnect("user_note");
+        users->sortByColumn(2, Qt::AscendingOrder);
+
+        RoomAndUser(SM_PRIVATE_ROOM_ADD_OPERATOR, QStringLiteral("lobby"), QStringLiteral("Carol"));
+        QVERIFY(tab->Row(QStringLiteral("Carol"))->font(2).bold());
+        QVERIFY(!tab->Row(QStringLiteral("dave"))->font(2).bold());
+        RoomAndUser(SM_PRIVATE_ROOM_ADD_OPERATOR, QStringLiteral("elsewhere"), QStringLiteral("Carol"));
+        RoomAndUser(SM_PRIVATE_ROOM_REMOVE_OPERATOR, QStringLiteral("elsewhere"), QStringLiteral("Carol"));
+        QVERIFY(tab->Row(QStringLiteral("Carol"))->font(2).bold());
+        RoomAndUser(SM_PRIVATE_ROOM_REMOVE_OPERATOR, QStringLiteral("lobby"), QStringLiteral("Carol"));
+        QVERIFY(!tab->Row(QStringLiteral("Carol"))->font(2).bold());
+
+        // The hostile name's line and action, and its private chat.
+        MemStream line;
+        line.WriteString(QStringLiteral("lobby"));
+        line.WriteString(kHostile);
+        line.WriteString(QString::fromUtf16(u"/me sends \u202Egpj.exe"));
+        FeedServer(SM_SAY_CHATROOM, line);
+        QVERIFY(gui::ShowsIsolated(tab->chatView->toPlainText(), kHostile));
+        QVERIFY(gui::ShowsIsolated(tab->chatView->toPlainText(), QString::fromUtf16(u"sends \u202Egpj.exe")));
+        emit users->itemDoubleClicked(tab->Row(kHostile), 2);
+        auto* chat = Tab<ChatForm>(chatsForm->chatTabControl, kHostile);
+        QVERIFY(chat && chat->User() == kHostile);
+        emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(chat));
+        for (const QString& name : fedUsers)
+            RoomAndUser(SM_USER_LEFT_ROOM, QStringLiteral("lobby"), name);
+        QCOMPARE(users->topLevelItemCount(), 2);
+
+        // The room list.
+        settings.Set("accept_room_list", "yes");
+        MemStream list;
+        list.Write(Names(QStringLiteral("abc ABD zed %1")));
+        list.Write(QList<quint32> { 3, 0, 12, 1 });
+        list.Write(Names(QStringLiteral("mine")));
+        list.Write(QList<quint32> { 2 });
+        for (int empty = 0; empty < 3; ++empty)
+            list.WriteUInt32(0);
+        FeedServer(SM_ROOM_LIST, list);
+        QVERIFY(RoomRow(QStringLiteral("mine")) && RoomRow(kHostile));
+        QVERIFY(RoomRow(QStringLiteral("ABD"))->text(1).isEmpty());
+        QVERIFY(gui::ShowsIsolated(RoomRow(kHostile)->text(0), kHostile));
+        const QStringList fedRooms = Names(QStringLiteral("abc ABD zed %1 mine"));
+        const auto roomsBy = [&](int column) {
+            return SortedBy(
+                roomsForm->roomList, column, Qt::AscendingOrder, &QRoomListItemWidget::Room, fedRooms);
+        };
+        QCOMPARE(roomsBy(0), Names(QStringLiteral("mine abc ABD %1 zed")));
+        QCOMPARE(roomsBy(1), Names(QStringLiteral("ABD %1 mine abc zed")));
+        roomsForm->roomList->sortByColumn(0, Qt::AscendingOrder);
+        emit roomsForm->roomList->itemDoubleClicked(RoomRow(kHostile), 0);
+        RoomForm* hostileTab = WaitRoomTab(kHostile);
+        QVERIFY(hostileTab);
+        QVERIFY(Tab<RoomForm>(roomsForm->roomsTabControl, kHostile) == hostileTab);
+        emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(hostileTab));
     }
 
     // With the activity alert on, a line in a room the user is not looking at
@@ -148,7 +320,7 @@ private slots:
         const QString html = tab->chatView->document()->toHtml();
         QVERIFY(html.size() < 250000);
         QVERIFY(!html.contains(QLatin1String("the very first filler line")));
-        QVERIFY(tab->chatView->toPlainText().endsWith(QLatin1String("[carol] the newest line")));
+        QVERIFY(ViewText(tab).endsWith(QLatin1String("[carol] the newest line")));
         tab->chatView->clear();
     }
 
@@ -162,16 +334,23 @@ private slots:
         auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
         QVERIFY(wall);
         bob->Send(QStringLiteral("ticker lobby <i>news</i>"));
-        QVERIFY(gui::WaitFor([&] { return wall->textBrowser->toPlainText().contains(QLatin1String("<i>news</i> -bob")); }));
+        QVERIFY(gui::WaitFor([&] {
+            return WithoutIsolates(wall->textBrowser->toPlainText())
+                .contains(QLatin1String("<i>news</i> -bob"));
+        }));
         wall->lineEdit->setText(QStringLiteral("  mine  "));
         QTest::keyClick(wall->lineEdit, Qt::Key_Return);
         QVERIFY(wall->lineEdit->text().isEmpty());
-        QVERIFY(gui::WaitFor([&] { return wall->textBrowser->toPlainText().contains(QLatin1String("mine -alice")); }));
-        const QString text = wall->textBrowser->toPlainText();
+        QVERIFY(gui::WaitFor([&] {
+            return WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice"));
+        }));
+        const QString text = WithoutIsolates(wall->textBrowser->toPlainText());
         QVERIFY(text.indexOf(QLatin1String("news")) < text.indexOf(QLatin1String("mine")));
         bob->Send(QStringLiteral("ticker lobby"));
-        QVERIFY(gui::WaitFor([&] { return !wall->textBrowser->toPlainText().contains(QLatin1String("news")); }));
-        QVERIFY(wall->textBrowser->toPlainText().contains(QLatin1String("mine -alice")));
+        QVERIFY(gui::WaitFor([&] {
+            return !WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("news"));
+        }));
+        QVERIFY(WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice")));
 
         // A second request focuses the open wall; after closing it a new one opens.
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
@@ -180,36 +359,41 @@ private slots:
         QVERIFY(RoomItem(QStringLiteral("lobby"))["room_wall_form"].IsNull());
     }
 
-    // A private room made in the dialog is marked as owned and listed first;
-    // giving it up needs two Yes answers. A room that adds the user as a
-    // member is marked too.
+    // A private room made in the dialog is marked as owned and listed first,
+    // and its tab offers "Give Up Room" once the ownership arrives; giving it
+    // up needs two Yes answers. A room that adds the user as a member is
+    // marked too.
     void privateRooms()
     {
+        const QString secret = QString::fromUtf16(u"secret \u202Eroom");
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("create_room")));
         QPointer<CreateRoomDialog> dialog = createRoomDialog;
         QVERIFY(dialog && dialog->isVisible());
         dialog->roomNameEdit->setText(QStringLiteral("   "));
         dialog->createRoomButton->click();
         QVERIFY(createRoomDialog == dialog && dialog->isVisible());
-        dialog->roomNameEdit->setText(QStringLiteral("  secret room "));
+        dialog->roomNameEdit->setText(QStringLiteral("  ") + secret + QStringLiteral(" "));
         dialog->createPrivateCheckBox->setChecked(true);
         dialog->createRoomButton->click();
         QVERIFY(!createRoomDialog);
         QVERIFY(gui::WaitFor([&] { return dialog.isNull(); }));
-        QVERIFY(WaitRoomTab(QStringLiteral("secret room")));
+        RoomForm* tab = WaitRoomTab(secret);
+        QVERIFY(tab);
 
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("refresh_room_list")));
-        QVERIFY(gui::WaitFor([] { return RoomItem(QStringLiteral("secret room")).IsConnected("is_owner"); }));
-        QTreeWidgetItem* row = RoomRow(QStringLiteral("secret room"));
+        QVERIFY(gui::WaitFor([&] { return RoomItem(secret).IsConnected("is_owner"); }));
+        QTreeWidgetItem* row = RoomRow(secret);
         QVERIFY(row->font(0).italic() && row->font(0).underline() && row->font(0).bold());
         QCOMPARE(roomsForm->roomList->topLevelItem(0), row);
+        actionBar->ChangeSet(tab, QStringLiteral("room"));
+        QVERIFY(actionBar->FindAction(QStringLiteral("give_up_ownership"))->isVisible());
+        QVERIFY(!actionBar->FindAction(QStringLiteral("give_up_membership"))->isVisible());
 
         // A tab opened on an owned room offers "Give Up Room" only.
-        emit roomsForm->roomsTabControl->tabCloseRequested(
-            roomsForm->roomsTabControl->indexOf(RoomTab(QStringLiteral("secret room"))));
-        QVERIFY(gui::WaitFor([] { return !RoomItem(QStringLiteral("secret room")).IsConnected("in_room"); }));
+        emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(tab));
+        QVERIFY(gui::WaitFor([&] { return !RoomItem(secret).IsConnected("in_room"); }));
         emit roomsForm->roomList->itemDoubleClicked(row, 0);
-        RoomForm* tab = WaitRoomTab(QStringLiteral("secret room"));
+        tab = WaitRoomTab(secret);
         QVERIFY(tab);
         actionBar->ChangeSet(tab, QStringLiteral("room"));
         QVERIFY(actionBar->FindAction(QStringLiteral("give_up_ownership"))->isVisible());
@@ -221,9 +405,10 @@ private slots:
             answers.Add(gui::PressButton(QMessageBox::No));
             QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("give_up_ownership")));
             QCOMPARE(answers.Seen().size(), 2);
+            QVERIFY(gui::ShowsIsolated(answers.Seen()[0].text, secret));
             QCOMPARE(answers.Seen()[1].title, QStringLiteral("REALLY?"));
         }
-        QVERIFY(RoomTab(QStringLiteral("secret room")));
+        QVERIFY(RoomTab(secret));
         {
             gui::ModalAnswerer answers;
             answers.Add(gui::PressButton(QMessageBox::Yes));
@@ -231,7 +416,7 @@ private slots:
             QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("give_up_ownership")));
             QCOMPARE(answers.Seen().size(), 2);
         }
-        QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("secret room")); }));
+        QVERIFY(gui::WaitFor([&] { return !RoomTab(secret); }));
 
         // Invitations accepted, bob adds alice to his private room.
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("enable_private_room_add")));
@@ -245,9 +430,11 @@ private slots:
         QVERIFY(!RoomRow(QStringLiteral("bobs"))->font(0).bold());
     }
 
-    // Room names chosen by others never lead outside the log folder; tab
-    // labels and logged markup stay literal; a line break cannot forge a log
-    // line; "Clear Log" removes only the room's own file.
+    // Room names chosen by others never lead outside the log folder, and two
+    // names never share a log; tab labels and logged markup stay literal; a
+    // line break cannot forge a log line; "Clear Log" removes only the room's
+    // own file. A name or text that runs right to left shows isolated
+    // everywhere and is logged as it came.
     void hostileRoomNames()
     {
         const QString logs = QDir::homePath() + QStringLiteral("/Marrowby Chat Logs");
@@ -255,8 +442,8 @@ private slots:
         const QString sentinel2 = logs + QStringLiteral("/evil.log");
         QVERIFY(WriteFile(sentinel1, "sentinel one\n"));
         QVERIFY(WriteFile(sentinel2, "sentinel two\n"));
-        const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"), QStringLiteral("<b>x</b>&co"),
-            QStringLiteral("..") };
+        const QStringList names = { QStringLiteral("../../evil"), QStringLiteral("a/b"),
+            QStringLiteral("<b>x</b>&co"), QStringLiteral(".."), QStringLiteral("a%2Fb"), kHostile };
         for (const QString& name : names) {
             bob->Send(QStringLiteral("join \"%1\"").arg(name));
             QVERIFY(!bob->WaitFor(QStringLiteral("joined ") + name).isEmpty());
@@ -276,7 +463,8 @@ private slots:
                 qPrintable(file));
         QCOMPARE(FilesUnder(QDir::homePath()).filter(QStringLiteral("evil")).size(), 3);
         const int labelIndex = roomsForm->roomsTabControl->indexOf(RoomTab(QStringLiteral("<b>x</b>&co")));
-        QCOMPARE(roomsForm->roomsTabControl->tabText(labelIndex), QStringLiteral("<b>x</b>&&co"));
+        QCOMPARE(roomsForm->roomsTabControl->tabText(labelIndex),
+            PlainLabel(IsolatedText(QStringLiteral("<b>x</b>&co"))));
 
         // One line per chat line, whatever the text holds; names with "%2"
         // stay as they are.
@@ -290,8 +478,59 @@ private slots:
         QCOMPARE(log.size(), 2);
         QVERIFY(log[1].endsWith(QLatin1String("[%2%1] one%1 [Jan 1 1:00:00 am][admin] forged")));
 
+        // "a%2Fb" has a log of its own; "a/b" keeps the file it always had;
+        // clearing the one leaves the other.
+        QCOMPARE(LogLines(QStringLiteral("Rooms"), QStringLiteral("a%2Fb.log")), log);
+        const QString lookalikePath = ChatLog::FilePath(ChatLog::Rooms, QStringLiteral("a%2Fb"));
+        QCOMPARE(QString::fromUtf8(ReadFile(lookalikePath)).count(QLatin1Char('\n')), 1);
+        RoomForm* lookalike = RoomTab(QStringLiteral("a%2Fb"));
+        FocusWidget(lookalike->chatEdit);
+        QVERIFY(Trigger(lookalike, QStringLiteral("room"), QStringLiteral("room_chat_log")));
+        auto* lookalikeLog = RoomItem(QStringLiteral("a%2Fb"))["chat_log_form"].AsPointer<ChatLogForm>();
+        QVERIFY(lookalikeLog);
+        QCOMPARE(lookalikeLog->logEdit->document()->blockCount(), 1);
+        QVERIFY(!lookalikeLog->logEdit->toPlainText().contains(QLatin1String("forged")));
+        {
+            gui::ModalAnswerer answers;
+            answers.Add(gui::PressButton(QMessageBox::Yes));
+            QVERIFY(Trigger(lookalikeLog, QStringLiteral("chat_log"), QStringLiteral("clear_chat_log")));
+        }
+        QVERIFY(!QFile::exists(lookalikePath));
+        QCOMPARE(LogLines(QStringLiteral("Rooms"), QStringLiteral("a%2Fb.log")), log);
+
+        // Right to left: the room list, the tab, the chat, the wall and the
+        // log viewer show it isolated; the log has it byte for byte.
+        RoomForm* rtl = RoomTab(kHostile);
+        QVERIFY(gui::ShowsIsolated(RoomRow(kHostile)->text(0), kHostile));
+        QVERIFY(Tab<RoomForm>(roomsForm->roomsTabControl, kHostile) == rtl);
+        const QString rtlText = QString::fromUtf16(u"see \u202Efdp.exe");
+        bob->Send(QStringLiteral("say \"%1\" %2").arg(kHostile, rtlText));
+        QVERIFY(gui::WaitFor([&] { return gui::ShowsIsolated(rtl->chatView->toPlainText(), rtlText); }));
+        const QString rtlPath = ChatLog::FilePath(ChatLog::Rooms, kHostile);
+        QCOMPARE(QFileInfo(rtlPath).fileName(), kHostile + QStringLiteral(".log"));
+        const QByteArray rtlLog = ReadFile(rtlPath);
+        QVERIFY(rtlLog.endsWith(QStringLiteral("[bob] %1\n").arg(rtlText).toUtf8()));
+        FocusWidget(rtl->chatEdit);
+        bob->Send(QStringLiteral("ticker \"%1\" %2").arg(kHostile, rtlText));
+        QVERIFY(Trigger(rtl, QStringLiteral("room"), QStringLiteral("room_wall")));
+        auto* rtlWall = Tab<RoomWallForm>(roomsForm->roomsTabControl, kHostile);
+        QVERIFY(rtlWall);
+        QVERIFY(
+            gui::WaitFor([&] { return gui::ShowsIsolated(rtlWall->textBrowser->toPlainText(), rtlText); }));
+        QVERIFY(Trigger(rtl, QStringLiteral("room"), QStringLiteral("room_chat_log")));
+        auto* rtlViewer = Tab<ChatLogForm>(roomsForm->roomsTabControl, kHostile);
+        QVERIFY(rtlViewer);
+        const QString lastLine
+            = QString::fromUtf8(rtlLog).split(QLatin1Char('\n'), Qt::SkipEmptyParts).last();
+        QVERIFY(gui::ShowsIsolated(rtlViewer->logEdit->toPlainText(), lastLine));
+        bob->Send(QStringLiteral("say \"%1\" %2 again").arg(kHostile, rtlText));
+        QVERIFY(gui::WaitFor([&] { return ReadFile(rtlPath).count('\n') == rtlLog.count('\n') + 1; }));
+        const QString newest = QString::fromUtf8(ReadFile(rtlPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts).last();
+        QVERIFY(gui::ShowsIsolated(rtlViewer->logEdit->toPlainText(), newest));
+
         // The viewer shows logged markup as text, also for lines that arrive later.
         RoomForm* evil = RoomTab(QStringLiteral("../../evil"));
+        FocusWidget(evil->chatEdit);
         QVERIFY(Trigger(evil, QStringLiteral("room"), QStringLiteral("room_chat_log")));
         auto* viewer = RoomItem(QStringLiteral("../../evil"))["chat_log_form"].AsPointer<ChatLogForm>();
         QVERIFY(viewer);
