@@ -3,8 +3,8 @@
 // the value it names, from two readers over the same bytes: a MemStream and a
 // block-buffered Stream with a tiny block (so values straddle block edges).
 // Both must agree on every result until the first failure, and what they read
-// must re-encode to the same bytes. A second pass copies, appends to, patches,
-// seeks and clears MemStreams in the order the input says.
+// must re-encode to the same bytes. A second pass copies, appends to, seeks
+// and clears MemStreams in the order the input says.
 #include <QBuffer>
 
 #include <algorithm>
@@ -145,9 +145,6 @@ void Mutations(const QByteArray& input)
             break;
         case 2:
             s.WriteBuffer(input.constData(), std::min<qsizetype>(i, 64));
-            break;
-        case 3:
-            s.PatchUInt32((op >> 3) & 0xF, 0xFFFFFFFF);
             break;
         case 4:
             s.SeekRead((op >> 3) & 0xF);

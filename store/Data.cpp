@@ -52,7 +52,7 @@ void Data::RelateTypes(Type* a, Type* b, OneOrMany aEnd, OneOrMany bEnd, bool ow
 Type* Data::NewType(const std::string& name, Primacy primacy, bool null, bool autoCreate)
 {
     if (m_typesByName.count(name))
-        ThrowStore<TypeAlreadyExistsException>();
+        throw TypeAlreadyExistsException(name);
     Type* type = new Type(this, name, primacy, null, autoCreate, quint32(m_types.size()));
     m_types.push_back(type);
     m_typesByName.emplace(name, type);
@@ -75,7 +75,7 @@ Type* Data::GetType(const char* name) const
         return slot.type;
     Type* type = HasType(name);
     if (!type)
-        ThrowStore<TypeNotFoundException>();
+        throw TypeNotFoundException(name);
     slot.key = name;
     slot.type = type;
     return type;
@@ -197,7 +197,7 @@ bool Data::Connect(Item* x, Item* y)
 {
     const RelationInfo* rel = x->type->GetRelation(y->type);
     if (!rel)
-        ThrowStore<NotRelatedException>();
+        throw NotRelatedException(x->type->Name(), y->type->Name());
     if (x->removing || y->removing)
         return false;
     if (rel->otherEnd == One || rel->thisEnd == One) {

@@ -31,7 +31,7 @@ public:
     Data(const Data&) = delete;
     Data& operator=(const Data&) = delete;
 
-    // Declares a type; throws TypeAlreadyExistsException (a pointer) when taken.
+    // Declares a type; throws TypeAlreadyExistsException when taken.
     Type* NewType(const std::string& name, Primacy primacy, bool null = false, bool autoCreate = true);
     // The type of the name, declared here unless another part of the client
     // declared it already (then its primacy and flags stay as they were).
@@ -46,7 +46,7 @@ public:
     {
         RelateTypes(GetType(a), GetType(b), aEnd, bEnd, owning);
     }
-    // The type of a name; throws TypeNotFoundException (a pointer) when unknown.
+    // The type of a name; throws TypeNotFoundException when unknown.
     Type* GetType(const char* name) const;
     Type* GetType(const std::string& name) const { return GetType(name.c_str()); }
     // The type of a name or null; never throws.

@@ -106,7 +106,7 @@ ItemPtr ItemPtr::NewItem(const char* typeName) const
     Type* type = data->GetType(typeName);
     const RelationInfo* rel = m_item->type->GetRelation(type);
     if (!rel)
-        ThrowStore<NotRelatedException>();
+        throw NotRelatedException(m_item->type->Name(), type->Name());
     // Where this item may have only one partner of the type, that one is it.
     if (rel->otherEnd == One) {
         if (Item* existing = m_item->connections.First(type))

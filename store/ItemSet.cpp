@@ -143,16 +143,6 @@ ItemSet& ItemSet::Intersect(const ItemSet& other)
     return *this;
 }
 
-ItemSet& ItemSet::Subtract(const ItemSet& other)
-{
-    ItemSet result;
-    for (ItemPtr item : *this)
-        if (!other.Contains(item))
-            result.Insert(item);
-    *this = std::move(result);
-    return *this;
-}
-
 template <class Pred> ItemSet ItemSet::Filter(Pred pred) const
 {
     ItemSet result;

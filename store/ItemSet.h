@@ -67,7 +67,6 @@ public:
     // Set algebra, in place.
     ItemSet& Add(const ItemSet& other);
     ItemSet& Intersect(const ItemSet& other);
-    ItemSet& Subtract(const ItemSet& other);
 
     // The union of the members' connected items of a type.
     ItemSet GetItems(const char* type) const;

@@ -67,8 +67,8 @@ public:
     // Declares the `item_log` type in the store when it is missing.
     Type* DeclareTypes();
     // Relates `item_log` to the named type, so that items of it get their log
-    // lines as `item_log` items too. Throws TypeNotFoundException (a pointer)
-    // for an unknown type; a second call for the same type does nothing.
+    // lines as `item_log` items too. Throws TypeNotFoundException for an
+    // unknown type; a second call for the same type does nothing.
     void RegisterLoggableType(const std::string& type);
 
     // Display text of a line: an entry line starts with its time; detail lines

@@ -138,13 +138,3 @@ void MemStream::Clear()
         m_buf = QByteArray();
     SetWindows(0, 0, m_buf.isDetached());
 }
-
-bool MemStream::PatchUInt32(qint64 offset, quint32 value)
-{
-    if (offset < 0 || offset > Size() - 4)
-        return false;
-    if (!m_buf.isDetached())
-        MakeRoom(Size());
-    qToLittleEndian(value, Base() + offset);
-    return true;
-}

@@ -47,10 +47,6 @@ public:
     bool SeekRead(qint64 pos);
     // Empties the stream: both positions back to 0.
     void Clear();
-    // Overwrites the 4 bytes at offset with value (little-endian), as for a
-    // frame length written once the frame is complete; false when the 4 bytes
-    // are not all below the write position.
-    bool PatchUInt32(qint64 offset, quint32 value);
 
 private:
     char* Base() const { return const_cast<char*>(m_buf.constData()); }

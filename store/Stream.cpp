@@ -158,10 +158,3 @@ bool Stream::Flush()
     }
     return !m_failed;
 }
-
-bool Stream::AtEnd()
-{
-    if (m_inCur != m_inEnd)
-        return false;
-    return !m_device || m_device->atEnd();
-}

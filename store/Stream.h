@@ -46,9 +46,6 @@ public:
     // Writes the gathered bytes to the device; false when this or any earlier
     // write failed.
     bool Flush();
-    // True when nothing is left to read (no read-ahead and the device is at
-    // its end).
-    bool AtEnd();
 
 private:
     enum class Mode { Idle, Reading, Writing };

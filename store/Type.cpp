@@ -20,7 +20,7 @@ Type::~Type()
 void Type::RelateToType(Type* other, OneOrMany thisEnd, OneOrMany otherEnd, bool owning)
 {
     if (GetRelation(other))
-        ThrowStore<AlreadyRelatedException>();
+        throw AlreadyRelatedException(m_name, other->m_name);
     auto grow = [](Type* t, quint32 ordinal) {
         if (t->m_relations.size() <= ordinal)
             t->m_relations.resize(ordinal + 1, nullptr);
@@ -59,7 +59,7 @@ ItemPtr Type::GetItem(const Value& value)
 ItemPtr Type::GetItemText(std::string_view value, quint64 hash)
 {
     if (m_null)
-        ThrowStore<NullTypeException>();
+        throw NullTypeException(m_name, true);
     // One hash for the lookup and the insertion.
     ItemPtr found = m_index.Find(value, hash);
     if (found || !m_autoCreate)
@@ -70,7 +70,7 @@ ItemPtr Type::GetItemText(std::string_view value, quint64 hash)
 ItemPtr Type::NewItem(const Value& value)
 {
     if (m_null)
-        ThrowStore<NullTypeException>();
+        throw NullTypeException(m_name, true);
     return m_data->CreateItem(this, value.Text());
 }
 
@@ -79,7 +79,7 @@ ItemPtr Type::NewItem() { return m_data->CreateItem(this, std::string()); }
 ItemPtr Type::GetGlobalNullItem()
 {
     if (!m_null)
-        ThrowStore<NullTypeException>();
+        throw NullTypeException(m_name, false);
     if (!m_globalNull)
         m_globalNull = m_data->CreateItem(this, std::string());
     return m_globalNull;

@@ -38,8 +38,8 @@ public:
     quint32 Ordinal() const { return m_ordinal; }
     Data* GetData() const { return m_data; }
 
-    // Declares a relation on both types; throws AlreadyRelatedException (a
-    // pointer) when the pair is already related.
+    // Declares a relation on both types; throws AlreadyRelatedException when
+    // the pair is already related.
     void RelateToType(Type* other, OneOrMany thisEnd, OneOrMany otherEnd, bool owning = false);
     const RelationInfo* GetRelation(const Type* other) const
     {

@@ -3,6 +3,7 @@
 // download: the move into "complete", the record of it, or the error.
 #include "DownloadThread.h"
 #include "SafePath.h"
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
@@ -14,13 +15,6 @@
 #include <QFileInfo>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 // The components of the subfolder part: the last level + 1 components of the
 // remote folder, each made safe. A level beyond the folder's depth takes the
 // whole folder.

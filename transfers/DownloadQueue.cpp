@@ -1,6 +1,7 @@
 // The download queue: adding downloads, asking peers to queue them (again),
 // places in line, and the peers' denials, failures and push offers.
 #include "DownloadThread.h"
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
@@ -15,13 +16,6 @@
 #include <QTcpSocket>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 QString Text(const std::string& s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));

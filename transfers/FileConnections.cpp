@@ -1,6 +1,7 @@
 // File connections: matching a connection to its download or upload, the
 // resume offset, one worker thread per transfer, and the threads' reports.
 #include "DownloadThread.h"
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 #include "server/Server.h"
@@ -13,20 +14,6 @@
 #include <QtEndian>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
-void DropSocket(QTcpSocket* socket)
-{
-    socket->disconnect();
-    socket->close();
-    socket->deleteLater();
-}
-
 // The progress objects that every running transfer has.
 void AddClocks(ItemPtr entry)
 {

@@ -1,5 +1,6 @@
 // Pushed uploads: one of our files sent to a user on our own initiative, and
 // the answer to the empty-share probe.
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
@@ -7,15 +8,6 @@
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/Settings.h"
-
-namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-} // namespace
 
 void TransferQueueManager::AddUpload(const QString& user, const QString& file)
 {

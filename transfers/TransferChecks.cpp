@@ -3,6 +3,7 @@
 // finish-uploads-and-quit mode. Every delay is measured on the engine's
 // monotonic clock, so a change of the wall clock neither fires nor holds back
 // a time-out.
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "store/Data.h"
 #include "store/Log.h"
@@ -12,13 +13,6 @@
 #include <vector>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 constexpr qint64 kNegotiationTimeout = 30000; // ms: a "requesting" or "connecting" upload
 constexpr qint64 kRequeueInterval = 600000; // ms between re-queues of a user's downloads
 constexpr qint64 kPlaceInLineInterval = 600000; // ms between place-in-line rounds

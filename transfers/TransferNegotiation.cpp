@@ -1,6 +1,7 @@
 // Negotiating one transfer: a peer's transfer request (it is about to send us
 // a file, or asks us the old way for one of ours) and the peer's response to
 // the requests that we send for our uploads.
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
@@ -10,15 +11,6 @@
 #include "store/Settings.h"
 #include "store/ToQString.h"
 #include <QFile>
-
-namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-} // namespace
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(const QString& user) const
 {

@@ -1,6 +1,7 @@
 // The engine's item types, relations, saved types and setting defaults; what
 // happens once the data file has been read; and the end of the engine.
 #include "DownloadThread.h"
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 #include "peers/PeerMessenger.h"
@@ -18,12 +19,6 @@
 TransferQueueManager* transferQueueManager = nullptr;
 
 namespace {
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 
 void SaveWhole(const char* type)
 {

@@ -1,6 +1,7 @@
 // The status model: the one way the engine changes a download's or an
 // upload's status, and the teardown of a transfer that leaves an active one.
 #include "DownloadThread.h"
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 #include "peers/PeerCodes.h"
@@ -14,23 +15,10 @@
 #include <QTcpSocket>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
 void RemoveIfAny(ItemPtr entry, const char* type)
 {
     if (ItemPtr item = entry[type])
         item.Remove();
-}
-
-// Closes a socket that its thread has handed back and frees it once the
-// events already queued for it have run.
-void DropSocket(QTcpSocket* socket)
-{
-    if (!socket)
-        return;
-    socket->disconnect();
-    socket->close();
-    socket->deleteLater();
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 // The upload queue: peers' queue requests, the serving order (group priority,
 // then privileges, then arrival), places in line, banning a user from the
 // share, and removing an upload.
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 #include "peers/PeerMessenger.h"
@@ -14,13 +15,6 @@
 #include <algorithm>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 void Deny(const QString& user, const QString& file, const QString& reason)
 {
     if (peerMessenger)

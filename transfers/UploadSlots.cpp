@@ -1,6 +1,7 @@
 // Upload slots and the speed limit: starting queued uploads while slots are
 // free, one per user and only for users who are online, and sharing the
 // upload speed limit among the running uploads.
+#include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
@@ -10,13 +11,6 @@
 #include <QDateTime>
 
 namespace {
-const QString kArea = QStringLiteral("Transfer Queue");
-
-Type* T(const char* name)
-{
-    return d.GetType(name);
-}
-
 ItemSet ActiveUploads()
 {
     return T("is_active")->GetItems().GetItems("upload_entry_status").GetItems("upload_entry");

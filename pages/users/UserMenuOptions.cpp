@@ -23,10 +23,12 @@ ItemPtr FindUser(const QString& name)
     return type ? type->HasItem(Value(name)) : ItemPtr();
 }
 
-QAction* AddEntry(QMenu* menu, const char* icon, const QString& text, QObject* receiver, const char* slot)
+using Self = UserMenuOptions;
+
+QAction* AddEntry(QMenu* menu, const char* icon, const QString& text, Self* receiver, void (Self::*slot)())
 {
     QAction* action = icon ? menu->addAction(QIcon(QString::fromLatin1(icon)), text) : menu->addAction(text);
-    QObject::connect(action, SIGNAL(triggered()), receiver, slot);
+    QObject::connect(action, &QAction::triggered, receiver, slot);
     return action;
 }
 
@@ -52,39 +54,42 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent)
         menu->addSeparator();
     const ItemPtr userItem = FindUser(m_user);
 
-    AddEntry(menu, ":/icons/chat_icon", tr("Message user"), this, SLOT(OnMessageUser()));
+    AddEntry(menu, ":/icons/chat_icon", tr("Message user"), this, &Self::OnMessageUser);
     if (userItem.IsConnected("in_user_list")) {
-        AddEntry(menu, ":/icons/users_icon", tr("Set user's groups"), this, SLOT(OnSetUserGroups()));
-        AddEntry(menu, ":/icons/remove_user_icon", tr("Remove user from list"), this, SLOT(OnRemoveUser()));
+        AddEntry(menu, ":/icons/users_icon", tr("Set user's groups"), this, &Self::OnSetUserGroups);
+        AddEntry(menu, ":/icons/remove_user_icon", tr("Remove user from list"), this, &Self::OnRemoveUser);
     } else {
-        AddEntry(menu, ":/icons/add_user_icon", tr("Add user to list"), this, SLOT(OnAddUser()));
+        AddEntry(menu, ":/icons/add_user_icon", tr("Add user to list"), this, &Self::OnAddUser);
     }
-    AddEntry(menu, ":/icons/browse_icon", tr("Browse user's files"), this, SLOT(OnBrowseUser()));
-    AddEntry(menu, ":/icons/browse_icon", tr("Upload to user"), this, SLOT(OnUploadToUser()));
-    AddEntry(menu, ":/icons/info_icon", tr("Get User Info"), this, SLOT(OnGetUserInfo()));
+    AddEntry(menu, ":/icons/browse_icon", tr("Browse user's files"), this, &Self::OnBrowseUser);
+    AddEntry(menu, ":/icons/browse_icon", tr("Upload to user"), this, &Self::OnUploadToUser);
+    AddEntry(menu, ":/icons/info_icon", tr("Get User Info"), this, &Self::OnGetUserInfo);
     AddEntry(menu, ":/icons/note_icon",
-        userItem.IsConnected("user_note") ? tr("Edit user note") : tr("Add user note"), this, SLOT(OnUserNote()));
+        userItem.IsConnected("user_note") ? tr("Edit user note") : tr("Add user note"), this,
+        &Self::OnUserNote);
     AddEntry(menu, ":/icons/alert_icon",
         userItem.IsConnected("user_online_alert") ? tr("Remove online status alert")
                                                   : tr("Alert when user goes online"),
-        this, SLOT(OnAddRemoveOnlineAlert()));
+        this, &Self::OnAddRemoveOnlineAlert);
     if (settings.GetInt("privileges_time_left") > 0)
-        AddEntry(menu, ":/icons/gift_icon", tr("Gift Privileges"), this, SLOT(OnGiftPrivileges()));
+        AddEntry(menu, ":/icons/gift_icon", tr("Gift Privileges"), this, &Self::OnGiftPrivileges);
     menu->addSeparator();
     if (userItem.IsConnected("unshared"))
-        AddEntry(menu, ":/icons/browse_icon", tr("Re-share files with user"), this, SLOT(OnReshareFilesWithUser()));
+        AddEntry(
+            menu, ":/icons/browse_icon", tr("Re-share files with user"), this, &Self::OnReshareFilesWithUser);
     else
-        AddEntry(menu, ":/icons/browse_icon", tr("Unshare files from user"), this, SLOT(OnUnshareFilesFromUser()));
+        AddEntry(
+            menu, ":/icons/browse_icon", tr("Unshare files from user"), this, &Self::OnUnshareFilesFromUser);
     if (userItem.IsConnected("is_ignored"))
-        AddEntry(menu, ":/icons/chat_icon", tr("Receive chat from user"), this, SLOT(OnUnignoreUser()));
+        AddEntry(menu, ":/icons/chat_icon", tr("Receive chat from user"), this, &Self::OnUnignoreUser);
     else
-        AddEntry(menu, ":/icons/chat_icon", tr("Ignore chat from user"), this, SLOT(OnIgnoreUser()));
+        AddEntry(menu, ":/icons/chat_icon", tr("Ignore chat from user"), this, &Self::OnIgnoreUser);
 
     AddPrivateRooms(menu, userItem);
 
     if (settings.Get("user_level_logging") == QLatin1String("yes")) {
         menu->addSeparator();
-        AddEntry(menu, nullptr, tr("See User Log"), this, SLOT(OnUserLog()));
+        AddEntry(menu, nullptr, tr("See User Log"), this, &Self::OnUserLog);
     }
 }
 
@@ -102,8 +107,8 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
     // Looked up, never created: a room without a member list has no members.
     auto addMembership = [&](QMenu* sub, ItemPtr members, const QString& room) {
         QAction* action = user.IsConnected(members) && members
-            ? AddEntry(sub, nullptr, tr("Remove User's Membership"), this, SLOT(OnRemoveUserMembership()))
-            : AddEntry(sub, nullptr, tr("Give User Membership"), this, SLOT(OnAddUserMembership()));
+            ? AddEntry(sub, nullptr, tr("Remove User's Membership"), this, &Self::OnRemoveUserMembership)
+            : AddEntry(sub, nullptr, tr("Give User Membership"), this, &Self::OnAddUserMembership);
         action->setData(room);
     };
     for (ItemPtr room : owned) {
@@ -120,11 +125,12 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
         addMembership(sub, members, name);
         if (isMember && !isOperator) {
             sub->addSeparator();
-            AddEntry(sub, nullptr, tr("Make User Operator"), this, SLOT(OnAddUserOperatorship()))->setData(name);
+            AddEntry(sub, nullptr, tr("Make User Operator"), this, &Self::OnAddUserOperatorship)
+                ->setData(name);
         }
         if (isOperator) {
             sub->addSeparator();
-            AddEntry(sub, nullptr, tr("Remove User's Operator Status"), this, SLOT(OnRemoveUserOperatorship()))
+            AddEntry(sub, nullptr, tr("Remove User's Operator Status"), this, &Self::OnRemoveUserOperatorship)
                 ->setData(name);
         }
     }

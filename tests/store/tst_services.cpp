@@ -20,7 +20,7 @@ public slots:
         ++sorts;
         if (askAgain) {
             askAgain = false;
-            delayedInvoker->Invoke(this, SLOT(Sort()), 20);
+            delayedInvoker->Invoke(this, "1Sort()", 20);
         }
     }
     void Refresh() { ++refreshes; }
@@ -61,7 +61,7 @@ private slots:
     void burstGivesOneCall()
     {
         Target target;
-        QVERIFY(delayedInvoker->Invoke(&target, SLOT(Sort()), 60));
+        QVERIFY(delayedInvoker->Invoke(&target, "1Sort()", 60));
         for (int n = 0; n < 10; ++n)
             QVERIFY(!delayedInvoker->Invoke(&target, "1Sort()", 60));
         // The same call by its bare signature is the same request.
@@ -74,16 +74,16 @@ private slots:
         QCOMPARE(delayedInvoker->PendingCount(), size_t(0));
 
         // Once it has run, a new request is served again.
-        QVERIFY(delayedInvoker->Invoke(&target, SLOT(Sort()), 10));
+        QVERIFY(delayedInvoker->Invoke(&target, "1Sort()", 10));
         QTRY_COMPARE(target.sorts, 2);
     }
 
     void separateTargetsAndSlots()
     {
         Target a, b;
-        QVERIFY(delayedInvoker->Invoke(&a, SLOT(Sort()), 20));
-        QVERIFY(delayedInvoker->Invoke(&b, SLOT(Sort()), 20));
-        QVERIFY(delayedInvoker->Invoke(&a, SLOT(Refresh()), 20));
+        QVERIFY(delayedInvoker->Invoke(&a, "1Sort()", 20));
+        QVERIFY(delayedInvoker->Invoke(&b, "1Sort()", 20));
+        QVERIFY(delayedInvoker->Invoke(&a, "1Refresh()", 20));
         QCOMPARE(delayedInvoker->PendingCount(), size_t(3));
         QTRY_COMPARE(delayedInvoker->PendingCount(), size_t(0));
         QCOMPARE(a.sorts, 1);
@@ -96,7 +96,7 @@ private slots:
     {
         Target target;
         target.askAgain = true;
-        delayedInvoker->Invoke(&target, SLOT(Sort()), 10);
+        delayedInvoker->Invoke(&target, "1Sort()", 10);
         QTRY_COMPARE(target.sorts, 2);
     }
 
@@ -104,18 +104,18 @@ private slots:
     {
         auto* doomed = new Target;
         Target survivor;
-        delayedInvoker->Invoke(doomed, SLOT(Sort()), 30);
-        delayedInvoker->Invoke(&survivor, SLOT(Sort()), 30);
+        delayedInvoker->Invoke(doomed, "1Sort()", 30);
+        delayedInvoker->Invoke(&survivor, "1Sort()", 30);
         delete doomed;
         QCOMPARE(delayedInvoker->PendingCount(), size_t(1));
         QTRY_COMPARE(survivor.sorts, 1);
 
         // A new object in the same place is not taken for the old one.
         auto* first = new Target;
-        delayedInvoker->Invoke(first, SLOT(Sort()), 1000);
+        delayedInvoker->Invoke(first, "1Sort()", 1000);
         delete first;
         auto* next = new Target;
-        QVERIFY(delayedInvoker->Invoke(next, SLOT(Sort()), 10));
+        QVERIFY(delayedInvoker->Invoke(next, "1Sort()", 10));
         QTRY_COMPARE(next->sorts, 1);
         delete next;
     }
@@ -124,17 +124,17 @@ private slots:
     {
         Target target;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no method"));
-        QVERIFY(!delayedInvoker->Invoke(&target, SLOT(Missing()), 10));
+        QVERIFY(!delayedInvoker->Invoke(&target, "1Missing()", 10));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no method"));
-        QVERIFY(!delayedInvoker->Invoke(&target, SLOT(Take(int)), 10));
-        QVERIFY(!delayedInvoker->Invoke(nullptr, SLOT(Sort()), 10));
+        QVERIFY(!delayedInvoker->Invoke(&target, "1Take(int)", 10));
+        QVERIFY(!delayedInvoker->Invoke(nullptr, "1Sort()", 10));
         QCOMPARE(delayedInvoker->PendingCount(), size_t(0));
     }
 
     void pendingCallsDieWithInvoker()
     {
         Target target;
-        delayedInvoker->Invoke(&target, SLOT(Sort()), 10);
+        delayedInvoker->Invoke(&target, "1Sort()", 10);
         delete delayedInvoker;
         QVERIFY(!delayedInvoker);
         QTest::qWait(60);

@@ -1,10 +1,9 @@
-// Code-page translation of 8-bit text that is not UTF-8, the MD5 digest, and
-// the store's own value text.
+// Code-page translation of 8-bit text that is not UTF-8, and the store's own
+// value text.
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/ItemText.h"
-#include "store/Md5.h"
 #include "store/Settings.h"
 #include "store/ToQString.h"
 #include <QtTest>
@@ -24,7 +23,6 @@ private slots:
     void codePageDecodesInvalidUtf8();
     void followsTheSetting();
     void unknownOrNoCodePageReadsLatin1();
-    void md5Hex();
     void itemTextKeepsEveryByte();
     void itemTextCopiesAndMoves();
     void itemValuesAcrossTheInlineLimit();
@@ -91,16 +89,6 @@ void TestText::unknownOrNoCodePageReadsLatin1()
     // Bytes that the code page does not map still give text of the same length.
     translator.SetCodePage("windows-1251");
     QCOMPARE(ToQString(std::string("\x98")).size(), 1);
-}
-
-void TestText::md5Hex()
-{
-    QCOMPARE(Md5Hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
-    QCOMPARE(Md5Hex(QByteArray("The quick brown fox jumps over the lazy dog")),
-        QStringLiteral("9e107d9d372bb6826bd81d3542a419d6"));
-    // Login: the user name followed by the password, as UTF-8.
-    QCOMPARE(
-        Md5Hex(QStringLiteral("aliceprivé").toUtf8()), QStringLiteral("5e0dd5b1284ea75a544d551cb6f21fa9"));
 }
 
 void TestText::itemTextKeepsEveryByte()

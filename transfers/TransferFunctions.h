@@ -1,0 +1,24 @@
+#pragma once
+// Small helpers that the transfer queue's files share.
+#include "store/Data.h"
+#include <QString>
+#include <QTcpSocket>
+
+// The area of the queue's log lines.
+inline const QString kArea = QStringLiteral("Transfer Queue");
+
+inline Type* T(const char* name)
+{
+    return d.GetType(name);
+}
+
+// Closes a socket that its thread has handed back and frees it once the
+// events already queued for it have run.
+inline void DropSocket(QTcpSocket* socket)
+{
+    if (!socket)
+        return;
+    socket->disconnect();
+    socket->close();
+    socket->deleteLater();
+}
