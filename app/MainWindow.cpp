@@ -218,6 +218,8 @@ void MainWindow::Init()
         QStringLiteral(":/icons/note_icon"), false);
 
     FillMoreOptions();
+    // The first keys typed go to the page shown, to its list or input.
+    FindWidgetFocusProperty(ui.tabControl->currentWidget(), 0);
 }
 
 void MainWindow::CreateCore()

@@ -150,7 +150,9 @@ void MainWindow::OnEditExcludedDownloadExtensionsClicked()
     if (!excludedExtensionsDialog)
         new ExcludedExtensionsDialog(this);
     excludedExtensionsDialog->show();
-    excludedExtensionsDialog->setFocus(Qt::OtherFocusReason);
+    excludedExtensionsDialog->raise();
+    // The window, not the dialog widget: it keeps the keyboard in its input.
+    excludedExtensionsDialog->activateWindow();
 }
 
 void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)

@@ -54,6 +54,8 @@ ExcludedExtensionsDialog::ExcludedExtensionsDialog(QWidget* parent)
     connect(m_ui->extensionListWidget, &QListWidget::customContextMenuRequested, this,
         &ExcludedExtensionsDialog::OnExtensionListContextMenuRequested);
     connect(m_ui->newExtensionButton, &QPushButton::clicked, this, &ExcludedExtensionsDialog::OnNewExtensionButtonClicked);
+    // Opened to add one: the name is typed at once, Return adds it.
+    m_ui->newExtensionEdit->setFocus();
 }
 
 ExcludedExtensionsDialog::~ExcludedExtensionsDialog()

@@ -1,6 +1,7 @@
 #include "TabWidget.h"
 #include "Kit.h"
 #include "WidgetFunctions.h"
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QVector>
 
@@ -18,7 +19,28 @@ RoomTabWidget::RoomTabWidget(QWidget* parent)
 void TabWidget::tabInserted(int index)
 {
     QTabWidget::tabInserted(index);
+    m_tabCount = count();
     tabBar()->setTabText(index, PlainLabel(tabBar()->tabText(index)));
+}
+
+void TabWidget::tabRemoved(int index)
+{
+    QTabWidget::tabRemoved(index);
+    m_tabCount = count();
+}
+
+bool TabWidget::FocusWentWithItsPage() const
+{
+    QWidget* focus = window()->focusWidget();
+    if (!focus)
+        return true; // destroyed with the page that held it
+    for (QWidget* w = focus; w; w = w->parentWidget()) {
+        if (indexOf(w) >= 0)
+            return false;
+        if (w->parentWidget() == this) // the page stack, but on no page left
+            return qobject_cast<QStackedWidget*>(w) != nullptr;
+    }
+    return false;
 }
 
 void TabWidget::MarkTabActivity(QWidget* widget)
@@ -45,9 +67,14 @@ void TabWidget::MarkTabActivity(QWidget* widget)
 
 void TabWidget::OnTabChanged(int i_tab)
 {
+    if (count() != m_tabCount) {
+        if (count() < m_tabCount && isVisible() && FocusWentWithItsPage())
+            tabBar()->setFocus();
+    } else if (i_tab >= 0) {
+        FindWidgetFocusProperty(widget(i_tab), 0);
+    }
     if (i_tab < 0)
         return;
-    FindWidgetFocusProperty(widget(i_tab), 0);
     QColor color(Qt::black);
     if (g_dataLoaded) {
         // A colour that does not parse leaves the style's own tab colour.

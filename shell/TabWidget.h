@@ -3,6 +3,13 @@
 // not shown, and which gives the normal colour back when a tab is selected,
 // and the keyboard focus too while the tab's page is on screen (a tab made
 // current on a page the user does not see takes nothing from the page shown).
+//
+// Only a tab the user chose takes the keyboard. One that becomes current
+// because another tab closed or a first one arrived (a room the server took
+// away, a stranger's message) was chosen by nobody: the typing stays where it
+// was, and when it was on the page that went it rests on the tab bar, never in
+// another conversation's input.
+//
 // Tab labels are shown verbatim: an "&" in a label (a user or room name) is
 // doubled on insertion and is never a mnemonic.
 #include <QTabWidget>
@@ -21,6 +28,14 @@ public slots:
 
 protected:
     void tabInserted(int index) override;
+    void tabRemoved(int index) override;
+
+private:
+    bool FocusWentWithItsPage() const;
+
+    // The number of tabs after the last insertion or removal: the current tab
+    // changes while the count differs only because a tab arrived or went.
+    int m_tabCount = 0;
 };
 
 // The tab control of the private chats; a TabWidget with nothing of its own.

@@ -39,6 +39,9 @@ void FocusWidget(QWidget* widget)
         tabs->setCurrentIndex(index);
         inner = tabs;
     }
+    // A page takes no keys itself: its first useful widget does.
+    if (widget->focusPolicy() == Qt::NoFocus && FindWidgetFocusProperty(widget, 0) > 0)
+        return;
     widget->setFocus();
 }
 

@@ -6,7 +6,8 @@
 class QTabWidget;
 
 // Activates the widget's window, makes current every enclosing tab page up to
-// the window, and gives the widget the keyboard focus.
+// the window, and gives the widget the keyboard focus; a page that takes no
+// focus itself hands it to its widget marked for tab focus.
 void FocusWidget(QWidget* widget);
 void FocusWidgetAndParents(QWidget* widget);
 

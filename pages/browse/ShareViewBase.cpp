@@ -9,6 +9,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "store/ToQString.h"
+#include "WidgetFunctions.h"
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -57,6 +58,7 @@ ShareViewBase::ShareViewBase(const QString& user, const QString& objectName, QWi
     m_folderTree->setHeaderLabels({ QStringLiteral("Folder") });
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setUniformRowHeights(true);
+    RegisterWidgetForTabFocus(m_folderTree, 1);
     m_fileList = new QTreeWidget(m_splitter);
     m_fileList->setObjectName(QStringLiteral("fileList"));
     m_fileList->setColumnCount(3);
@@ -267,11 +269,17 @@ void ShareViewBase::FinishRows()
 
 void ShareViewBase::ShowTree()
 {
+    // A view opened before its list came holds the keyboard itself (or in its
+    // message): the folders take it over.
+    QWidget* focus = window()->focusWidget();
+    const bool hadKeys = focus == this || focus == m_messageBrowser;
     m_messageBrowser->hide();
     m_folderTree->show();
     m_fileList->show();
     m_filterEdit->show();
     m_filterHelpButton->show();
+    if (hadKeys)
+        m_folderTree->setFocus();
 }
 
 std::vector<QTreeWidgetItem*> ShareViewBase::FolderRows() const

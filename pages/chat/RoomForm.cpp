@@ -371,6 +371,7 @@ void RoomForm::OnLeftRoom(ItemPtr)
     if (m_left)
         return;
     m_left = true;
+    emit Left();
     deleteLater();
 }
 

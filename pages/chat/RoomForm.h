@@ -39,6 +39,11 @@ public:
     // The row of a user (made rows only), or null.
     QRoomUserListItemWidget* Row(const QString& user) const { return m_rows.value(user); }
 
+signals:
+    // The server took the room away (a removal, a ban, the room closed, a
+    // leave elsewhere); the page deletes itself right after.
+    void Left();
+
 public slots:
     void OnRoomChat(QString room, QString user, QString text);
     void OnUserItemClicked(QTreeWidgetItem* item, int column);

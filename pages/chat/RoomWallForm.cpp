@@ -5,6 +5,7 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
+#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QTextBrowser>
@@ -29,6 +30,7 @@ RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     lineEdit->setObjectName(QStringLiteral("lineEdit"));
     column->addWidget(textBrowser);
     column->addWidget(lineEdit);
+    RegisterWidgetForTabFocus(lineEdit, 1);
 
     m_roomItem = d.GetType("room")->GetItem(Value(room));
     UpdateText();

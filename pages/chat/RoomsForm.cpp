@@ -16,9 +16,12 @@
 #include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSplitter>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 RoomsForm* roomsForm = nullptr;
 
@@ -44,11 +47,21 @@ RoomsForm::RoomsForm(QWidget* parent)
     roomSplitter = new QSplitter(Qt::Horizontal, this);
     roomSplitter->setObjectName(QStringLiteral("roomSplitter"));
     horizontalLayout->addWidget(roomSplitter);
-    roomsTabControl = new TabWidget(roomSplitter);
+    auto* tabArea = new QWidget(roomSplitter);
+    auto* tabAreaLayout = new QVBoxLayout(tabArea);
+    tabAreaLayout->setContentsMargins(0, 0, 0, 0);
+    roomsTabControl = new TabWidget(tabArea);
     roomsTabControl->setObjectName(QStringLiteral("roomsTabControl"));
     roomsTabControl->setIconSize(QSize(16, 18));
     roomsTabControl->setTabsClosable(true);
     roomsTabControl->setMovable(true);
+    tabAreaLayout->addWidget(roomsTabControl);
+    draftNotice = new QLabel(tabArea);
+    draftNotice->setObjectName(QStringLiteral("draftNotice"));
+    draftNotice->setTextFormat(Qt::PlainText);
+    draftNotice->setWordWrap(true);
+    draftNotice->hide();
+    tabAreaLayout->addWidget(draftNotice);
     roomList = new QTreeWidget(roomSplitter);
     roomList->setObjectName(QStringLiteral("roomList"));
     roomList->setColumnCount(2);
@@ -60,6 +73,8 @@ RoomsForm::RoomsForm(QWidget* parent)
     roomList->setItemsExpandable(false);
     roomList->setSortingEnabled(true);
     roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A room tab's input outranks the list: it is found first.
+    RegisterWidgetForTabFocus(roomList, 1);
     roomSplitter->setStretchFactor(0, 1);
     roomSplitter->setStretchFactor(1, 0);
     connect(roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
@@ -228,11 +243,50 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
     auto* page = new RoomForm(room.AsString(), nullptr);
     roomsTabControl->addTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
+    connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
+    if (const QString draft = m_drafts.take(page->Room()); !draft.isEmpty()) {
+        page->chatEdit->setText(draft);
+        ShowDraftNotice();
+    }
+}
+
+void RoomsForm::OnRoomLeft(RoomForm* page)
+{
+    // Taken away maybe mid-sentence: the rest must not go on into another
+    // room's input, and what was typed waits for the next join.
+    MoveFocusOffPage(page);
+    if (page->chatEdit->text().isEmpty())
+        return;
+    m_drafts.insert(page->Room(), page->chatEdit->text());
+    ShowDraftNotice();
+}
+
+void RoomsForm::MoveFocusOffPage(QWidget* page)
+{
+    QWidget* focus = window()->focusWidget();
+    if (focus && page && page->isAncestorOf(focus))
+        roomList->setFocus();
+}
+
+void RoomsForm::ShowDraftNotice()
+{
+    QStringList rooms;
+    const QFontMetrics metrics(draftNotice->font());
+    for (auto it = m_drafts.cbegin(); it != m_drafts.cend(); ++it)
+        rooms.append(metrics.elidedText(IsolatedText(it.key()), Qt::ElideMiddle, 240));
+    rooms.sort();
+    draftNotice->setText(
+        QStringLiteral("You are no longer in %1. What you had typed there was not sent: it will "
+                       "be back in the room's input when you join again.")
+            .arg(rooms.join(QStringLiteral(", "))));
+    draftNotice->setVisible(!rooms.isEmpty());
 }
 
 void RoomsForm::OnRoomTabClosed(int index)
 {
-    delete roomsTabControl->widget(index);
+    QWidget* page = roomsTabControl->widget(index);
+    MoveFocusOffPage(page);
+    delete page;
 }
 
 void RoomsForm::OnConnected()

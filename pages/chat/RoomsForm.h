@@ -4,9 +4,12 @@
 // of the tool-bar sets "room_list" and "room" for every room tab.
 #include "store/Event.h"
 #include "store/ItemPtr.h"
+#include <QHash>
 #include <QWidget>
 
 class QHBoxLayout;
+class QLabel;
+class RoomForm;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,6 +25,9 @@ public:
     QHBoxLayout* horizontalLayout;
     QSplitter* roomSplitter;
     TabWidget* roomsTabControl;
+    // Under the tabs while text typed in a room the server took away waits
+    // for the next join of that room.
+    QLabel* draftNotice;
     QTreeWidget* roomList;
 
 public slots:
@@ -41,6 +47,9 @@ private:
     void OnBecomingRoomMember(ItemPtr room);
     void OnLosingRoomRole(ItemPtr room);
     void OnEnteredRoom(ConnectionInfo& info);
+    void OnRoomLeft(RoomForm* page);
+    void MoveFocusOffPage(QWidget* page);
+    void ShowDraftNotice();
 
     void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
     QTreeWidgetItem* Row(ItemPtr room) const;
@@ -49,6 +58,8 @@ private:
     void OpenWall(ItemPtr room);
     void GiveUpMembership(ItemPtr room);
     void GiveUpOwnership(ItemPtr room);
+
+    QHash<QString, QString> m_drafts; // unsent text by room, for this run
 };
 
 extern RoomsForm* roomsForm;

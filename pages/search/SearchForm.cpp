@@ -156,6 +156,7 @@ void SearchForm::Init()
     d.RelateTypes(fileNode, folderNode, Many, One);
 
     Subscribe(wishItem->itemRemoved, &SearchForm::OnWishListItemRemoved);
+    SubscribeFunction(wishItem->itemAdded, [this](ItemPtr) { ShowWishStates(); });
     connect(m_searchTabs, &QTabWidget::tabCloseRequested, this, &SearchForm::OnTabCloseRequested);
     connect(m_wishTabs, &QTabWidget::tabCloseRequested, this, &SearchForm::OnWishTabCloseRequested);
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &SearchForm::OnActionBarTriggered);
@@ -262,7 +263,16 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
         wishItem = d.GetType("wish_list_item")->HasItem(Value(text));
         if (!wishItem)
             return nullptr;
-        if (ItemPtr widgetItem = wishItem["search_results_widget"]) {
+        ItemPtr widgetItem = wishItem["search_results_widget"];
+        // The tab of an earlier wish of this text (renamed away and back, or
+        // removed and added again) goes on serving it: one tab per wish.
+        if (SearchResultsForm* left = widgetItem ? nullptr : LeftWishTab(text)) {
+            widgetItem = left->WidgetItem();
+            widgetItem.Connect(wishItem);
+            if (const QString filter = left->filterEdit()->text(); !filter.isEmpty())
+                wishItem.Connect(d.GetType("wish_list_item_filter_text")->GetItem(Value(filter)));
+        }
+        if (widgetItem) {
             ItemPtr request = requests->HasItem(Value(token));
             if (!request)
                 request = requests->NewItem(Value(token));
@@ -315,7 +325,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
     // Every per-tab text and flag is set here: the tool bar keeps them by the
     // widget's address, and a new tab may sit where a closed one was.
     actionBar->SetWidgetActionText(form, QStringLiteral("add_remove_wishlist"),
-        wish ? tr("Remove from Wish List") : tr("Add to Wishlist"));
+        wish || d.GetType("wish_list_item")->HasItem(Value(text)) ? tr("Remove from Wish List")
+                                                                  : tr("Add to Wishlist"));
     actionBar->SetWidgetActionText(form, QStringLiteral("stop_search"), tr("Stop Search"));
     actionBar->SetWidgetActionHidden(form, QStringLiteral("stop_search"), wish);
     actionBar->SetWidgetActionText(form, QStringLiteral("order_by_available"), tr("Order by Available [on]"));
@@ -456,4 +467,27 @@ void SearchForm::CloseTab(TabWidget* tabs, int index)
         request.Remove();
     }
     d.RemoveDisconnectedItems();
+}
+
+SearchResultsForm* SearchForm::LeftWishTab(const QString& text) const
+{
+    for (int i = 0; i < m_wishTabs->count(); ++i) {
+        auto* form = qobject_cast<SearchResultsForm*>(m_wishTabs->widget(i));
+        if (form && form->SearchText() == text && !form->WidgetItem().IsConnected("wish_list_item"))
+            return form;
+    }
+    return nullptr;
+}
+
+void SearchForm::ShowWishStates(ItemPtr going)
+{
+    Type* wishes = d.GetType("wish_list_item");
+    for (int i = 0; i < m_searchTabs->count(); ++i) {
+        auto* form = qobject_cast<SearchResultsForm*>(m_searchTabs->widget(i));
+        if (!form)
+            continue;
+        const ItemPtr wish = wishes->HasItem(Value(form->SearchText()));
+        actionBar->SetWidgetActionText(form, QStringLiteral("add_remove_wishlist"),
+            wish && wish != going ? tr("Remove from Wish List") : tr("Add to Wishlist"));
+    }
 }

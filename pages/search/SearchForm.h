@@ -83,6 +83,11 @@ private:
     void SetWishRowEnabled(QTreeWidgetItem* row, bool enabled);
     void QueueDeleteNode(QTreeWidgetItem* row);
     void SetCheckBoxes(bool checked);
+    // The wish button of every tab that is not a wish's own reads whether its
+    // text is a wish (not counting one being removed).
+    void ShowWishStates(ItemPtr going = ItemPtr());
+    // A tab left open by an earlier wish of the text, now no wish's, or null.
+    SearchResultsForm* LeftWishTab(const QString& text) const;
 
     QTabWidget* m_tabs;
     QComboBox* m_searchEdit;

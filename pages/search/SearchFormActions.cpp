@@ -60,14 +60,14 @@ void SearchForm::OnActionBarTriggered(QWidget* widget, QString key)
         if (key == QLatin1String("add_remove_wishlist")) {
             Type* wishes = d.GetType("wish_list_item");
             ItemPtr wish = wishes->HasItem(Value(text.Text()));
-            if (!request.IsConnected("wishlist_search")) {
-                if (wish || text.Text().empty())
-                    return;
+            // Once the text is a wish the button reads "Remove from Wish List"
+            // on every tab of it, and does so.
+            if (wish) {
+                wish.Remove();
+            } else if (!request.IsConnected("wishlist_search") && !text.Text().empty()) {
                 wish = wishes->NewItem(Value(text.Text()));
                 wish.Connect(d.GetType("wish_list_item_enabled")->GetGlobalNullItem());
                 OnWishListItemAdded(wish);
-            } else if (wish) {
-                wish.Remove();
             }
         } else if (key == QLatin1String("stop_search")) {
             request.Connect(d.GetType("search_stopped")->GetGlobalNullItem());

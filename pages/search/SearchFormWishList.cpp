@@ -68,6 +68,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr item)
 
 void SearchForm::OnWishListItemRemoved(ItemPtr item)
 {
+    ShowWishStates(item);
     ItemPtr node = item["wish_list_node"];
     if (!node)
         return;

@@ -2,6 +2,7 @@
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/RichTextBound.h"
+#include "WidgetFunctions.h"
 #include "peers/PeerMessenger.h"
 #include <QBuffer>
 #include <QDesktopServices>
@@ -98,6 +99,7 @@ UserInfoForm::UserInfoForm(QWidget* parent)
     m_userInfoText = new UserInfoBrowser(this);
     m_userInfoText->setObjectName(QStringLiteral("userInfoText"));
     layout->addWidget(m_userInfoText);
+    RegisterWidgetForTabFocus(m_userInfoText, 1);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived);
 }

@@ -190,6 +190,27 @@ void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
     QTest::keyClick(chat->chatEdit, Qt::Key_Return);
     QCOMPARE(stranger->WaitFor(QStringLiteral("private-message ")),
         QStringLiteral("private-message holder hello stranger"));
+
+    // On the Chat page with no chat open, the first message of another
+    // stranger opens a tab that does not take the keyboard either.
+    emit chats->tabCloseRequested(0);
+    ui.tabControl->setCurrentWidget(ui.chatTab);
+    DriverProcess* other = session.StartDriver(QStringLiteral("other"));
+    QVERIFY(other);
+    other->Send(QStringLiteral("message holder hi"));
+    QVERIFY(gui::WaitFor([&] { return chats->count() == 1; }));
+    chat = qobject_cast<ChatForm*>(chats->widget(0));
+    QVERIFY(chat && chat->isVisible());
+    QVERIFY(QApplication::focusWidget() != chat->chatEdit);
+    if (QApplication::focusWidget()) {
+        type(QStringLiteral("typed elsewhere"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    QVERIFY(chat->chatEdit->text().isEmpty());
+    chat->chatEdit->setText(QStringLiteral("hello other"));
+    QTest::keyClick(chat->chatEdit, Qt::Key_Return);
+    QCOMPARE(other->WaitFor(QStringLiteral("private-message ")),
+        QStringLiteral("private-message holder hello other"));
 }
 
 void TestConnection::takenPortGivesWayToAnotherPairThatPeersReach()

@@ -4,6 +4,7 @@
 #include "gui/GuiTest.h"
 #include "pages/browse/AddSharedFolderDialog.h"
 #include "pages/browse/SharedFilesRescannedDialog.h"
+#include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
 #include "server/UpdateChecker.h"
 #include "shell/TabWidget.h"
@@ -139,6 +140,7 @@ void TestFirstStart::firstStartDialogsDefaultsAndLogin()
     // Two flags that are "yes" share one value item.
     QCOMPARE(settings.ValueItem("log_room_chat"), settings.ValueItem("log_private_chat"));
     QCOMPARE(window->Ui().tabControl->currentIndex(), 1);
+    QCOMPARE(window->focusWidget(), roomsForm->roomList); // the first keys go to the page shown
 
     // The folder chosen at first start is listed, open to everyone.
     QTreeWidget* list = window->Ui().sharedFoldersList;

@@ -12,6 +12,7 @@
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "DiagnosticsForm.h"
+#include "ExcludedExtensionsDialog.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -309,11 +310,17 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     QCOMPARE(settings.Get("extended_ascii_codepage"), QStringLiteral("windows-1251"));
 
     // The excluded extensions field follows the store, a removed one included.
+    // The dialog opens with the keyboard in its input: Return adds the name.
     Type* extensions = d.GetType("excluded_download_extension");
     for (ItemPtr extension : extensions->GetItems())
         extension.Remove();
     QCOMPARE(ui.excludedExtensionsEdit->text(), QString());
-    extensions->GetItem("tmp");
+    ui.editExcludedExtensionsButton->click();
+    QVERIFY(excludedExtensionsDialog);
+    QTRY_COMPARE(QApplication::focusWidget(), excludedExtensionsDialog->Form()->newExtensionEdit);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("tmp"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    excludedExtensionsDialog->close();
     extensions->GetItem("part");
     QCOMPARE(ui.excludedExtensionsEdit->text(), QStringLiteral("tmp part"));
     extensions->HasItem("tmp").Remove();

@@ -49,6 +49,9 @@ void RegisterChatCommands(Driver& driver)
     driver.AddCommand(QStringLiteral("add-member"), QStringLiteral("add-member <room> <user>"),
         QStringLiteral("Adds a user to an own private room."), 2,
         [](const QStringList& args) { gp_server->AddPrivateRoomMember(args[0], args[1]); });
+    driver.AddCommand(QStringLiteral("remove-member"), QStringLiteral("remove-member <room> <user>"),
+        QStringLiteral("Removes a user from an own private room (and so from the room)."), 2,
+        [](const QStringList& args) { gp_server->RemovePrivateRoomMember(args[0], args[1]); });
     driver.AddCommand(QStringLiteral("away"), QStringLiteral("away"), QStringLiteral("Sets the own status to away."), 0,
         [](const QStringList&) { gp_server->SetAvailabilityStatus(false); });
     driver.AddCommand(QStringLiteral("available"), QStringLiteral("available"),

@@ -136,6 +136,7 @@ private slots:
         QVERIFY(form);
         QCOMPARE(sharesForm->TabControl()->tabText(TabOf(form)), IsolatedText(QStringLiteral("bob")));
         QVERIFY(!form->MessageBrowser()->isVisibleTo(form));
+        QCOMPARE(QApplication::focusWidget(), form->FolderTree());
         // Browsing again focuses the tab and asks nothing.
         QCOMPARE(sharesForm->OpenShareBrowse(QStringLiteral("bob")), form);
         QCOMPARE(sharesForm->TabControl()->count(), 1);

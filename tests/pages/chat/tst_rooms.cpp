@@ -325,7 +325,8 @@ private slots:
     }
 
     // The wall lists tickers in order, literally; it redraws when a ticker
-    // arrives or goes; the own ticker shows once the server has it.
+    // arrives or goes; the own ticker shows once the server has it. It opens,
+    // and comes back, with the keyboard in its input.
     void wall()
     {
         RoomForm* tab = RoomTab(QStringLiteral("lobby"));
@@ -338,7 +339,7 @@ private slots:
             return WithoutIsolates(wall->textBrowser->toPlainText())
                 .contains(QLatin1String("<i>news</i> -bob"));
         }));
-        wall->lineEdit->setText(QStringLiteral("  mine  "));
+        QVERIFY(TypesInto(wall->lineEdit, QStringLiteral("  mine  ")));
         QTest::keyClick(wall->lineEdit, Qt::Key_Return);
         QVERIFY(wall->lineEdit->text().isEmpty());
         QVERIFY(gui::WaitFor([&] {
@@ -351,6 +352,10 @@ private slots:
             return !WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("news"));
         }));
         QVERIFY(WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice")));
+
+        roomsForm->roomsTabControl->setCurrentWidget(tab);
+        roomsForm->roomsTabControl->setCurrentWidget(wall);
+        QCOMPARE(QApplication::focusWidget(), wall->lineEdit);
 
         // A second request focuses the open wall; after closing it a new one opens.
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
@@ -428,6 +433,50 @@ private slots:
         bob->Send(QStringLiteral("add-member bobs alice"));
         QVERIFY(gui::WaitFor([] { return RoomRow(QStringLiteral("bobs")) && RoomRow(QStringLiteral("bobs"))->font(0).italic(); }));
         QVERIFY(!RoomRow(QStringLiteral("bobs"))->font(0).bold());
+    }
+
+    // Taken out of a private room mid-sentence: the rest of the sentence does
+    // not reach the public room whose tab comes forward, and what was typed
+    // waits, as a line under the tabs says, for the next join of the room.
+    void removedMidSentence()
+    {
+        gp_server->EnablePrivateRoomAdd(true);
+        bob->Send(QStringLiteral("join vault private"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("joined vault")).isEmpty());
+        bob->Send(QStringLiteral("join lounge"));
+        QVERIFY(!bob->WaitFor(QStringLiteral("joined lounge")).isEmpty());
+        gp_server->EnterRoom(QStringLiteral("lounge"), false);
+        RoomForm* lounge = WaitRoomTab(QStringLiteral("lounge"));
+        QVERIFY(lounge);
+        const auto enterVault = [&] {
+            bob->Send(QStringLiteral("add-member vault alice"));
+            QVERIFY(gui::WaitFor([] { return RoomItem(QStringLiteral("vault")).IsConnected("is_member"); }));
+            gp_server->EnterRoom(QStringLiteral("vault"), false);
+        };
+        enterVault();
+        RoomForm* vault = WaitRoomTab(QStringLiteral("vault"));
+        QVERIFY(vault);
+        FocusWidget(vault->chatEdit);
+        QVERIFY(TypesInto(vault->chatEdit, QStringLiteral("the code is")));
+
+        bob->Send(QStringLiteral("remove-member vault alice"));
+        QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
+        QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" 1234"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(lounge->chatEdit->text().isEmpty());
+        QVERIFY(roomsForm->draftNotice->isVisible());
+        QVERIFY(roomsForm->draftNotice->text().contains(QLatin1String("vault")));
+        lounge->chatEdit->setText(QStringLiteral("first words here"));
+        QTest::keyClick(lounge->chatEdit, Qt::Key_Return);
+        QCOMPARE(bob->WaitFor(QStringLiteral("room-chat lounge alice")),
+            QStringLiteral("room-chat lounge alice first words here"));
+
+        enterVault();
+        vault = WaitRoomTab(QStringLiteral("vault"));
+        QVERIFY(vault);
+        QCOMPARE(vault->chatEdit->text(), QStringLiteral("the code is"));
+        QVERIFY(!roomsForm->draftNotice->isVisible());
     }
 
     // Room names chosen by others never lead outside the log folder, and two

@@ -130,14 +130,21 @@ private slots:
     }
 
     // A wish made from a manual tab is searched again and again into one tab:
-    // no file twice, one alert, the wish's own tool-bar texts.
+    // no file twice, one alert, the wish's own tool-bar texts. The manual
+    // tab's button then offers to take the wish back.
     void periodicSearches()
     {
         SearchResultsForm* manual = Search(QStringLiteral("come together"));
         QVERIFY(manual);
         QCOMPARE(ActionText(manual, QStringLiteral("add_remove_wishlist")), QStringLiteral("Add to Wishlist"));
         Trigger(manual, QStringLiteral("add_remove_wishlist"));
-        Trigger(manual, QStringLiteral("add_remove_wishlist")); // already a wish: nothing
+        QCOMPARE(ActionText(manual, QStringLiteral("add_remove_wishlist")),
+            QStringLiteral("Remove from Wish List"));
+        Trigger(manual, QStringLiteral("add_remove_wishlist"));
+        QVERIFY(WishRows().isEmpty());
+        QCOMPARE(
+            ActionText(manual, QStringLiteral("add_remove_wishlist")), QStringLiteral("Add to Wishlist"));
+        Trigger(manual, QStringLiteral("add_remove_wishlist"));
         QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [x]") });
         QCOMPARE(WishRow(QStringLiteral("come together"))->text(0), QStringLiteral("Y"));
 
@@ -242,7 +249,8 @@ private slots:
             [] { return EventButtons().contains(WishEvent(QStringLiteral("come together"))); }, 20000));
     }
 
-    // Rows edited in place.
+    // Rows edited in place. A wish renamed away and back keeps its one tab,
+    // whose filter stays the wish's.
     void editing()
     {
         SearchForm* page = Page();
@@ -278,6 +286,18 @@ private slots:
         QCOMPARE(WishRows(), QStringList{ QStringLiteral("come together [x]") });
         QVERIFY(!Wish(QStringLiteral("beta")));
         QCOMPARE(Count("wish_list_node_checkbox"), size_t(1));
+
+        const QString song = QStringLiteral("come together");
+        QVERIFY(WishTab(song));
+        EditRow(WishRow(song), QStringLiteral("come tog"));
+        EditRow(WishRow(QStringLiteral("come tog")), song);
+        QVERIFY(gui::WaitFor([&] { return !Wish(song)["search_results_widget"].IsNull(); }, 20000));
+        TabWidget* tabs = page->wishListTabControl();
+        int songTabs = 0;
+        for (int i = 0; i < tabs->count(); ++i)
+            songTabs += static_cast<SearchResultsForm*>(tabs->widget(i))->SearchText() == song;
+        QCOMPARE(songTabs, 1);
+        QCOMPARE(Wish(song)["wish_list_item_filter_text"].AsString(), QStringLiteral("-zzz"));
     }
 
     // The turn of the searcher and its guards.

@@ -6,6 +6,7 @@
 #include "helper_users.h"
 #include "pages/users/UserInfoForm.h"
 #include "pages/users/UserListForm.h"
+#include "pages/users/UserMenuOptions.h"
 #include "peers/PeerMessenger.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTextBrowser>
 
@@ -209,13 +211,18 @@ private slots:
     // A tab filled from bob's answer: fields, picture scaled into 800 x 400
     // (decoded no larger than shown, a thin strip kept visible), description
     // with its line breaks and isolated text; one tab and one request per
-    // user. A picture that can't be shown changes the fields only.
+    // user. A picture that can't be shown changes the fields only. Opened
+    // from the user's menu, the tab has the keyboard on its text.
     void informationTab()
     {
         settings.Set("show_event_buttons", "yes");
         const int asked = bob->Lines().filter(QStringLiteral("user-info-requested alice")).size();
+        QMenu menu;
+        UserMenuOptions(&menu, QStringLiteral("bob"), nullptr).OnGetUserInfo();
         UserInfoForm* form = userListForm->GetUserInfoForm(QStringLiteral("bob"));
         QVERIFY(form);
+        QCOMPARE(QApplication::focusWidget(), form->UserInfoText());
+        userListForm->Tabs()->setCurrentIndex(0); // looked away: answers raise an event
         QVERIFY(!bob->WaitFor(QStringLiteral("user-info-requested alice")).isEmpty());
         QCOMPARE(userListForm->GetUserInfoForm(QStringLiteral("bob")), form);
         QVERIFY(bob->Sync());
