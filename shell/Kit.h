@@ -43,15 +43,21 @@ std::string AddressText(const void* object);
 // Text shown as a button or tab label verbatim: "&" is not a mnemonic.
 QString PlainLabel(QString text);
 
-// A name or text that came from another user or the server, as it is shown:
-// the controls that set the direction of what follows them (embeddings,
-// overrides, isolates) show as U+FFFD, so a name cannot run backwards and
-// disguise its extension, and the whole is a first-strong isolate, so it
-// cannot reorder the text around it. Text it made already comes back as it
-// is. Only for showing: what is stored and sent back stays as it came. Menu
-// and button labels take PlainLabel(IsolatedText(name)) (a TabWidget doubles
-// the "&" of its tabs itself), rich text IsolatedText(text).toHtmlEscaped().
+// A name or text that came from another user or the server, as it is shown
+// on one line: the controls that set the direction of what follows them
+// (embeddings, overrides, isolates) and the characters that end a line or a
+// paragraph show as U+FFFD, so a name can neither run backwards nor hide its
+// real extension on a line nobody sees, and the whole is a first-strong
+// isolate, so it cannot reorder the text around it. Text it made already comes
+// back as it is. Only for showing: what is stored and sent back stays as it
+// came. Menu and button labels take PlainLabel(IsolatedText(name)) (a
+// TabWidget doubles the "&" of its tabs itself), rich text
+// IsolatedText(text).toHtmlEscaped().
 QString IsolatedText(const QString& text);
+// The same for a view of several lines (a description, a message): its line
+// and paragraph breaks stay.
+QString IsolatedLines(const QString& text);
+
 
 // Widgets of the small fixed-layout dialogs: named and placed in one step.
 template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)
