@@ -1,8 +1,10 @@
 #include "Kit.h"
 #include "Data.h"
+#include "RichTextBound.h"
 #include "Settings.h"
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QMainWindow>
 #include <QtGlobal>
 #include <algorithm>
@@ -92,6 +94,31 @@ QString IsolatedText(const QString& text)
 QString IsolatedLines(const QString& text)
 {
     return Isolated(text, false);
+}
+
+QString ElidedLabel(const QString& text, const QFontMetrics& metrics)
+{
+    // The ends are kept and the middle cut before anything is measured, so
+    // measuring a name of any length costs no more than a few hundred
+    // characters.
+    constexpr qsizetype kept = 160;
+    QString cut = text;
+    if (text.size() > 2 * kept + 1) {
+        qsizetype head = kept;
+        if (text[head - 1].isHighSurrogate())
+            --head;
+        qsizetype tail = text.size() - kept;
+        if (text[tail].isLowSurrogate())
+            ++tail;
+        cut = text.left(head) + QChar(0x2026) + text.mid(tail);
+    }
+    return metrics.elidedText(cut, Qt::ElideMiddle, kMaxLabelChars * metrics.averageCharWidth());
+}
+
+QString PlainToolTip(const QString& text)
+{
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
+        .arg(RichTextBound::Plain(text).toHtmlEscaped());
 }
 
 QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry)

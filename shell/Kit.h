@@ -7,6 +7,7 @@
 
 class QDialog;
 class QDialogButtonBox;
+class QFontMetrics;
 class QMainWindow;
 class QRect;
 class QWidget;
@@ -58,6 +59,13 @@ QString IsolatedText(const QString& text);
 // and paragraph breaks stay.
 QString IsolatedLines(const QString& text);
 
+// Tab labels and tool buttons made from others' text are cut in the middle to
+// this many average characters' width; the whole text goes in the tool tip.
+constexpr int kMaxLabelChars = 40;
+// The label as it fits that width in that font, both ends kept.
+QString ElidedLabel(const QString& text, const QFontMetrics& metrics);
+// A tool tip showing the text as it is, never as markup, long words breakable.
+QString PlainToolTip(const QString& text);
 
 // Widgets of the small fixed-layout dialogs: named and placed in one step.
 template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)

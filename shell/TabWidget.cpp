@@ -18,7 +18,11 @@ RoomTabWidget::RoomTabWidget(QWidget* parent)
 void TabWidget::tabInserted(int index)
 {
     QTabWidget::tabInserted(index);
-    tabBar()->setTabText(index, PlainLabel(tabBar()->tabText(index)));
+    const QString label = tabBar()->tabText(index);
+    const QString shown = ElidedLabel(label, tabBar()->fontMetrics());
+    tabBar()->setTabText(index, PlainLabel(shown));
+    if (shown != label)
+        tabBar()->setTabToolTip(index, PlainToolTip(label));
 }
 
 void TabWidget::MarkTabActivity(QWidget* widget)

@@ -4,7 +4,8 @@
 // and the keyboard focus too while the tab's page is on screen (a tab made
 // current on a page the user does not see takes nothing from the page shown).
 // Tab labels are shown verbatim: an "&" in a label (a user or room name) is
-// doubled on insertion and is never a mnemonic.
+// doubled on insertion and is never a mnemonic. A label wider than a bounded
+// width is cut in the middle and shown whole in the tab's tool tip.
 #include <QTabWidget>
 
 class TabWidget : public QTabWidget {
