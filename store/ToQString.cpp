@@ -1,5 +1,6 @@
 #include "ToQString.h"
 #include <QStringDecoder>
+#include <cstring>
 
 namespace {
 FallbackDecoder& Fallback()
@@ -14,7 +15,10 @@ void SetFallbackDecoder(FallbackDecoder decoder) { Fallback() = std::move(decode
 QString Utf8Text(const char* text, qsizetype size)
 {
     // QString::fromUtf8 drops a leading U+FEFF as a byte-order mark; at the
-    // start of a name it is a character like any other.
+    // start of a name it is a character like any other. The decoder that
+    // keeps it takes twice as long, so only such text goes through it.
+    if (size < 3 || std::memcmp(text, "\xEF\xBB\xBF", 3) != 0)
+        return QString::fromUtf8(text, size);
     QStringDecoder decoder(QStringConverter::Utf8,
         QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(QByteArrayView(text, size));
