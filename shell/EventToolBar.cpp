@@ -102,7 +102,10 @@ void EventToolBar::AddEvent(QString text, QString icon, QWidget* widget, QString
     }
     if (SettingText("show_event_buttons") != QLatin1String("yes"))
         return;
-    QAction* action = addAction(QIcon(icon), PlainLabel(text));
+    const QString shown = ElidedLabel(text, fontMetrics());
+    QAction* action = addAction(QIcon(icon), PlainLabel(shown));
+    if (shown != text)
+        action->setToolTip(PlainToolTip(text));
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     m_actionType->GetItem(AddressText(action)) += m_widgetType->GetItem(address);
     m_widgets.insert(QString::fromStdString(address), widget);

@@ -30,7 +30,8 @@ public:
     void DataLoaded() override { }
 
     // The button's text and the tray balloon's alert are shown as given: a
-    // caller puts peers' names into them with IsolatedText (Kit.h), once.
+    // caller puts peers' names into them with IsolatedText (Kit.h), once. A
+    // long text is cut to a label's width and shown whole in the tool tip.
     void AddEvent(QString text, QString icon, QWidget* widget, QString alert, QString sound, bool several);
     void RemoveEvents(QWidget* widget);
 

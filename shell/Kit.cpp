@@ -1,8 +1,10 @@
 #include "Kit.h"
 #include "Data.h"
+#include "RichTextBound.h"
 #include "Settings.h"
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QMainWindow>
 #include <QtGlobal>
 #include <algorithm>
@@ -53,25 +55,71 @@ static bool SteersDirection(QChar c)
     return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
 }
 
-QString IsolatedText(const QString& text)
+// Everything that ends a line or a paragraph, for the layout or for the
+// direction of the text after it.
+static bool BreaksLine(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || (u >= 0x1C && u <= 0x1E) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+static QString Isolated(const QString& text, bool oneLine)
 {
     constexpr char16_t firstStrongIsolate = 0x2068;
     constexpr char16_t popIsolate = 0x2069;
+    const auto hidden = [oneLine](QChar c) { return SteersDirection(c) || (oneLine && BreaksLine(c)); };
     // Text made safe already (a name that went through here on its way to an
-    // event button, say) stays as it is, instead of having its own isolate
-    // marks shown as U+FFFD.
-    if (text.size() >= 2 && text.front() == QChar(firstStrongIsolate) && text.back() == QChar(popIsolate)
-        && std::none_of(text.begin() + 1, text.end() - 1, SteersDirection))
+    // event button, say) keeps its own isolate marks instead of having them
+    // shown as U+FFFD.
+    const bool made = text.size() >= 2 && text.front() == QChar(firstStrongIsolate)
+        && text.back() == QChar(popIsolate)
+        && std::none_of(text.begin() + 1, text.end() - 1, SteersDirection);
+    if (made && std::none_of(text.begin() + 1, text.end() - 1, hidden))
         return text;
+    const QStringView inner = made ? QStringView(text).mid(1, text.size() - 2) : QStringView(text);
     QString shown;
-    shown.reserve(text.size() + 2);
+    shown.reserve(inner.size() + 2);
     shown += QChar(firstStrongIsolate);
-    for (QChar c : text)
-        shown += SteersDirection(c) ? QChar(QChar::ReplacementCharacter) : c;
+    for (QChar c : inner)
+        shown += hidden(c) ? QChar(QChar::ReplacementCharacter) : c;
     shown += QChar(popIsolate);
     return shown;
 }
 
+QString IsolatedText(const QString& text)
+{
+    return Isolated(text, true);
+}
+
+QString IsolatedLines(const QString& text)
+{
+    return Isolated(text, false);
+}
+
+QString ElidedLabel(const QString& text, const QFontMetrics& metrics)
+{
+    // The ends are kept and the middle cut before anything is measured, so
+    // measuring a name of any length costs no more than a few hundred
+    // characters.
+    constexpr qsizetype kept = 160;
+    QString cut = text;
+    if (text.size() > 2 * kept + 1) {
+        qsizetype head = kept;
+        if (text[head - 1].isHighSurrogate())
+            --head;
+        qsizetype tail = text.size() - kept;
+        if (text[tail].isLowSurrogate())
+            ++tail;
+        cut = text.left(head) + QChar(0x2026) + text.mid(tail);
+    }
+    return metrics.elidedText(cut, Qt::ElideMiddle, kMaxLabelChars * metrics.averageCharWidth());
+}
+
+QString PlainToolTip(const QString& text)
+{
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
+        .arg(RichTextBound::Plain(text).toHtmlEscaped());
+}
 
 QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry)
 {

@@ -7,6 +7,7 @@
 
 class QDialog;
 class QDialogButtonBox;
+class QFontMetrics;
 class QMainWindow;
 class QRect;
 class QWidget;
@@ -43,15 +44,28 @@ std::string AddressText(const void* object);
 // Text shown as a button or tab label verbatim: "&" is not a mnemonic.
 QString PlainLabel(QString text);
 
-// A name or text that came from another user or the server, as it is shown:
-// the controls that set the direction of what follows them (embeddings,
-// overrides, isolates) show as U+FFFD, so a name cannot run backwards and
-// disguise its extension, and the whole is a first-strong isolate, so it
-// cannot reorder the text around it. Text it made already comes back as it
-// is. Only for showing: what is stored and sent back stays as it came. Menu
-// and button labels take PlainLabel(IsolatedText(name)) (a TabWidget doubles
-// the "&" of its tabs itself), rich text IsolatedText(text).toHtmlEscaped().
+// A name or text that came from another user or the server, as it is shown
+// on one line: the controls that set the direction of what follows them
+// (embeddings, overrides, isolates) and the characters that end a line or a
+// paragraph show as U+FFFD, so a name can neither run backwards nor hide its
+// real extension on a line nobody sees, and the whole is a first-strong
+// isolate, so it cannot reorder the text around it. Text it made already comes
+// back as it is. Only for showing: what is stored and sent back stays as it
+// came. Menu and button labels take PlainLabel(IsolatedText(name)) (a
+// TabWidget doubles the "&" of its tabs itself), rich text
+// IsolatedText(text).toHtmlEscaped().
 QString IsolatedText(const QString& text);
+// The same for a view of several lines (a description, a message): its line
+// and paragraph breaks stay.
+QString IsolatedLines(const QString& text);
+
+// Tab labels and tool buttons made from others' text are cut in the middle to
+// this many average characters' width; the whole text goes in the tool tip.
+constexpr int kMaxLabelChars = 40;
+// The label as it fits that width in that font, both ends kept.
+QString ElidedLabel(const QString& text, const QFontMetrics& metrics);
+// A tool tip showing the text as it is, never as markup, long words breakable.
+QString PlainToolTip(const QString& text);
 
 // Widgets of the small fixed-layout dialogs: named and placed in one step.
 template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)

@@ -501,7 +501,7 @@ private:
         bool blank = true;
         for (QChar c : m_run)
             blank = blank && c.isSpace();
-        m_out += blank ? m_run : (m_isolate ? IsolatedText(m_run) : m_run).toHtmlEscaped();
+        m_out += blank ? m_run : (m_isolate ? IsolatedLines(m_run) : m_run).toHtmlEscaped();
         m_run.clear();
     }
 
@@ -553,5 +553,5 @@ void RichTextBound::SetText(QTextEdit* edit, const QString& text, Runs runs)
     if (Qt::mightBeRichText(text))
         edit->setHtml(Html(text, runs));
     else
-        edit->setPlainText(runs == Isolated ? IsolatedText(Plain(text)) : Plain(text));
+        edit->setPlainText(runs == Isolated ? IsolatedLines(Plain(text)) : Plain(text));
 }

@@ -16,7 +16,7 @@
 // element beyond a bound is dropped and its text is shown without it; text
 // beyond the length bound is cut, and a very long word gets places where a
 // line may break. Every run of text can be direction-isolated
-// (IsolatedText), so that no control in it reorders what stands around it.
+// (IsolatedLines), so that no control in it reorders what stands around it.
 #include <QString>
 
 class QTextEdit;

@@ -20,7 +20,11 @@ void TabWidget::tabInserted(int index)
 {
     QTabWidget::tabInserted(index);
     m_tabCount = count();
-    tabBar()->setTabText(index, PlainLabel(tabBar()->tabText(index)));
+    const QString label = tabBar()->tabText(index);
+    const QString shown = ElidedLabel(label, tabBar()->fontMetrics());
+    tabBar()->setTabText(index, PlainLabel(shown));
+    if (shown != label)
+        tabBar()->setTabToolTip(index, PlainToolTip(label));
 }
 
 void TabWidget::tabRemoved(int index)

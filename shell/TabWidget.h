@@ -11,7 +11,8 @@
 // another conversation's input.
 //
 // Tab labels are shown verbatim: an "&" in a label (a user or room name) is
-// doubled on insertion and is never a mnemonic.
+// doubled on insertion and is never a mnemonic. A label wider than a bounded
+// width is cut in the middle and shown whole in the tab's tool tip.
 #include <QTabWidget>
 
 class TabWidget : public QTabWidget {

@@ -1,5 +1,6 @@
 #include "WireReader.h"
 
+#include <QStringDecoder>
 #include <QtEndian>
 
 bool WireReader::take(qsizetype size)
@@ -51,7 +52,11 @@ QString WireReader::str()
     const quint32 size = count();
     if (!take(size))
         return {};
-    const QString text = QString::fromUtf8(m_data.constData() + m_pos, size);
+    // Not QString::fromUtf8, which drops a leading U+FEFF: "\uFEFFbob" is
+    // another user than "bob".
+    QStringDecoder decoder(QStringConverter::Utf8,
+        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    const QString text = decoder.decode(QByteArrayView(m_data.constData() + m_pos, size));
     m_pos += size;
     return text;
 }

@@ -1,4 +1,5 @@
 #include "InputStream.h"
+#include "ToQString.h"
 
 InputStream::~InputStream() = default;
 
@@ -54,7 +55,7 @@ bool InputStream::ReadString(QString& value)
     QByteArray scratch;
     if (!ReadRun(data, length, scratch, kMaxStreamCount))
         return false;
-    value = QString::fromUtf8(data, qsizetype(LengthBeforeNul(data, length)));
+    value = Utf8Text(data, qsizetype(LengthBeforeNul(data, length)));
     return true;
 }
 

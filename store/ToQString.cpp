@@ -1,4 +1,6 @@
 #include "ToQString.h"
+#include <QStringDecoder>
+#include <cstring>
 
 namespace {
 FallbackDecoder& Fallback()
@@ -9,6 +11,18 @@ FallbackDecoder& Fallback()
 }
 
 void SetFallbackDecoder(FallbackDecoder decoder) { Fallback() = std::move(decoder); }
+
+QString Utf8Text(const char* text, qsizetype size)
+{
+    // QString::fromUtf8 drops a leading U+FEFF as a byte-order mark; at the
+    // start of a name it is a character like any other. The decoder that
+    // keeps it takes twice as long, so only such text goes through it.
+    if (size < 3 || std::memcmp(text, "\xEF\xBB\xBF", 3) != 0)
+        return QString::fromUtf8(text, size);
+    QStringDecoder decoder(QStringConverter::Utf8,
+        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(text, size));
+}
 
 bool IsValidUtf8(const char* text, qsizetype size)
 {
@@ -59,7 +73,7 @@ QString ToQString(const char* text, qsizetype size)
     if (ascii == size)
         return QString::fromLatin1(text, size);
     if (IsValidUtf8(text + ascii, size - ascii))
-        return QString::fromUtf8(text, size);
+        return Utf8Text(text, size);
     if (Fallback())
         return Fallback()(QByteArray(text, size));
     return QString::fromLatin1(text, size);

@@ -9,6 +9,9 @@
 QString ToQString(const std::string& text);
 QString ToQString(const char* text, qsizetype size);
 bool IsValidUtf8(const char* text, qsizetype size);
+// UTF-8 bytes as text, a leading U+FEFF included: strings from peers, the
+// server and files are decoded with this, never with QString::fromUtf8.
+QString Utf8Text(const char* text, qsizetype size);
 
 // Decodes text that is not valid UTF-8; the code-page translator installs one.
 using FallbackDecoder = std::function<QString(const QByteArray&)>;

@@ -11,6 +11,7 @@
 #include "store/Log.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
+#include "store/ToQString.h"
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>
@@ -18,7 +19,7 @@
 namespace {
 QString Text(const std::string& s)
 {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+    return Utf8Text(s.data(), qsizetype(s.size()));
 }
 
 void SetTimeStamp(ItemPtr user, const char* type, qint64 secondsAhead)

@@ -1,4 +1,5 @@
 #include "SafePath.h"
+#include "store/ToQString.h"
 #include <QDir>
 
 namespace {
@@ -39,7 +40,7 @@ QString SafePathComponent(const QString& name)
 
 QStringList SafeFolderComponents(const std::string& folder)
 {
-    const QString text = QString::fromUtf8(folder.data(), qsizetype(folder.size()));
+    const QString text = Utf8Text(folder.data(), qsizetype(folder.size()));
     QStringList out;
     QString current;
     auto flush = [&] {

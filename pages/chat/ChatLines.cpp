@@ -44,7 +44,7 @@ QString ChatLines::Action(const QString& trimmed)
 
 QString ChatLines::ActionStatus(const QString& user, const QString& action)
 {
-    return QStringLiteral("%1 %2").arg(IsolatedText(user), IsolatedText(action));
+    return QStringLiteral("%1 %2").arg(IsolatedText(user), IsolatedLines(action));
 }
 
 void ChatLines::AddStatus(const QString& text)
@@ -71,7 +71,7 @@ void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)
         html = QStringLiteral("[%1]").arg(Colored("color_chat_timestamp", time));
     }
     html += QStringLiteral("[%1] %2").arg(
-        Colored("color_chat_username", EscapeHTML(IsolatedText(user))), EscapeHTML(IsolatedText(text)));
+        Colored("color_chat_username", EscapeHTML(IsolatedText(user))), EscapeHTML(IsolatedLines(text)));
     Append(ConvertLinks(html), bounded);
 }
 

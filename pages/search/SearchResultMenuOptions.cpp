@@ -3,6 +3,7 @@
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "store/Data.h"
+#include "store/ToQString.h"
 #include "transfers/TransferQueueManager.h"
 #include <QMenu>
 #include <QTreeWidget>
@@ -80,5 +81,5 @@ void SearchResultMenuOptions::OnBrowseFolder()
     if (!sharesForm || m_user.isEmpty())
         return;
     if (auto* form = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(m_user)))
-        form->BrowseToFolder(QString::fromStdString(m_folder));
+        form->BrowseToFolder(Utf8Text(m_folder.data(), qsizetype(m_folder.size())));
 }

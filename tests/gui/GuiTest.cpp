@@ -284,7 +284,11 @@ bool ShowsIsolated(const QString& shown, const QString& raw)
     for (char16_t control : { 0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067 })
         if (shown.contains(QChar(control)))
             return false;
-    return shown.contains(IsolatedText(raw));
+    const QString isolated = IsolatedText(raw);
+    for (char16_t lineBreak : { 0x0A, 0x0D, 0x85, 0x2028, 0x2029 })
+        if (isolated.contains(QChar(lineBreak)))
+            return false;
+    return shown.contains(isolated);
 }
 
 } // namespace gui

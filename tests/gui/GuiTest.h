@@ -160,8 +160,9 @@ private:
     QList<QUrl> m_urls;
 };
 
-// Shown text that holds a peer's text made harmless: direction-isolated and
-// with no control left that could turn it backwards (the "rtl\u202E..." names).
+// Shown text that holds a peer's text made harmless: direction-isolated, with
+// no control left that could turn it backwards (the "rtl\u202E..." names),
+// and on one line: no line break of its own could hide what follows it.
 bool ShowsIsolated(const QString& shown, const QString& raw);
 
 // Child roles.

@@ -6,6 +6,7 @@
 #include "TabWidget.h"
 #include "helper_kit.h"
 #include <QTabBar>
+#include <QTextDocumentFragment>
 
 class TestEventToolBar : public QObject {
     Q_OBJECT
@@ -124,14 +125,26 @@ void TestEventToolBar::destroyedWidgetTakesItsButtons()
     auto* fresh = new QWidget;
     if (AddressText(fresh) != address)
         qInfo("the new widget got another address; the check still holds");
-    m_chats->addTab(fresh, PlainLabel(IsolatedText(kHostileName)));
-    // A peer's name, isolated by the page as it passes it: the button and
-    // its tool tip keep it so.
-    m_bar->AddEvent(IsolatedText(kHostileName), ":/icons/chat_icon", fresh, QString(), QString(), false);
+    // A peer's name, isolated by the page as it passes it, and long enough to
+    // fill the tab bar: the tab and the button are cut in the middle to a
+    // label's width and stay isolated, on one line, "&" doubled; the tool
+    // tips show it whole.
+    const QString name = kHostileName + QChar(0x2028) + QString(3000, u'w') + QStringLiteral(" & co");
+    const QString isolated = IsolatedText(name);
+    m_chats->addTab(fresh, isolated);
+    m_bar->AddEvent(isolated, ":/icons/chat_icon", fresh, QString(), QString(), false);
     QCOMPARE(ButtonCount(), 2);
     QAction* hostileButton = m_bar->EventActions().last();
-    QVERIFY(ShowsIsolated(hostileButton->text(), kHostileName));
-    QVERIFY(ShowsIsolated(hostileButton->toolTip(), kHostileName));
+    const int tab = m_chats->indexOf(fresh);
+    for (auto [label, tip] : { std::pair(m_chats->tabText(tab), m_chats->tabToolTip(tab)),
+             std::pair(hostileButton->text(), hostileButton->toolTip()) }) {
+        QVERIFY(label.startsWith(isolated.left(5)) && label.endsWith(PlainLabel(isolated.right(6))));
+        QVERIFY(!label.contains(QChar(0x2028)) && label.contains(QChar(0x2026)));
+        const QFontMetrics metrics = m_chats->tabBar()->fontMetrics();
+        const QString shown = QString(label).replace(QStringLiteral("&&"), QStringLiteral("&"));
+        QVERIFY(metrics.horizontalAdvance(shown) <= kMaxLabelChars * metrics.averageCharWidth());
+        QCOMPARE(QTextDocumentFragment::fromHtml(tip).toPlainText().remove(QChar(0x200B)), isolated);
+    }
     delete fresh;
     QCOMPARE(ButtonCount(), 1);
     m_bar->RemoveEvents(m_chatA);

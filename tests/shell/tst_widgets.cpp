@@ -206,6 +206,12 @@ void TestWidgets::othersNamesCannotRunBackwards()
     // A name made safe on its way to an event button is not made over again.
     QCOMPARE(IsolatedText(IsolatedText(name)), IsolatedText(name));
     QVERIFY(!IsolatedText(QString::fromUtf16(u"\u2068x\u202Ey\u2069")).contains(QChar(0x202E)));
+    // Every kind of line break shows on one line; a view of several lines
+    // keeps them.
+    const QString lines = QString::fromUtf16(u"a\nb\rc\vd\fe\u001Ef\u0085g\u2028h\u2029.exe");
+    QCOMPARE(IsolatedText(IsolatedLines(lines)),
+        IsolatedText(QString::fromUtf16(u"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf\uFFFDg\uFFFDh\uFFFD.exe")));
+    QCOMPARE(IsolatedLines(lines).mid(1, lines.size()), lines);
 }
 
 QTEST_MAIN(TestWidgets)

@@ -48,6 +48,10 @@ void TestStandinUsers::watchersHearOfLoginAwayAndLogout()
     known.u32();
     QCOMPARE(known.str(), QString()); // country
     QVERIFY(known.ok() && known.atEnd());
+    // A name that starts with U+FEFF (as the bytes EF BB BF) is another
+    // user's name, and comes back as it was sent.
+    watcher->send(5, Body().raw(QByteArray::fromHex("0a000000efbbbf77617463686564")));
+    QCOMPARE(*watcher->waitFor(5), QByteArray::fromHex("0a000000efbbbf7761746368656400"));
 
     const auto nextStatus = [&] {
         const auto frame = watcher->waitFor(7);

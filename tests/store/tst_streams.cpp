@@ -10,6 +10,7 @@
 #include "store/MemStream.h"
 #include "store/QFileStreamer.h"
 #include "store/Stream.h"
+#include "store/ToQString.h"
 
 namespace {
 
@@ -92,6 +93,13 @@ private slots:
         QVERIFY(empty.empty());
         QCOMPARE(xy, QStringLiteral("xy"));
         QCOMPARE(bytes, QByteArray("\x00\x01", 2));
+
+        // A leading U+FEFF is a character of the text, not a byte-order mark
+        // to drop: "\uFEFFX1" is another name than "X1", read or shown.
+        MemStream marked = FromHex("05000000efbbbf5831");
+        QVERIFY(marked.Read(q));
+        QCOMPARE(q, QChar(0xFEFF) + QStringLiteral("X1"));
+        QCOMPARE(ToQString(std::string("\xef\xbb\xbfX1")), q);
     }
 
     void textIsCutAtItsFirstNul()

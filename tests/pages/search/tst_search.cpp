@@ -12,6 +12,7 @@
 #include "pages/search/SearchResultListItem.h"
 #include "pages/search/SearchResultMenuOptions.h"
 #include "pages/search/SearchResultsForm.h"
+#include "pages/transfers/TransfersForm.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
@@ -35,9 +36,10 @@ using namespace searchtest;
 
 namespace {
 
-const QString kHostileFolder = QStringLiteral("Tags & <i>x");
-// Markup, and a right-to-left override that would show the name backwards.
-const QString kHostileFile = QString::fromUtf16(u"<b>Bold & Co \u202Eevil together 3pm.mp3");
+// Markup, a right-to-left override that would show the name backwards, and
+// line and paragraph separators that would hide what follows them.
+const QString kHostileFolder = QString::fromUtf16(u"Tags &\u2029<i>x");
+const QString kHostileFile = QString::fromUtf16(u"<b>Bold & Co \u202Eevil together 3pm.jpg\u2028.mp3");
 
 QAction* MenuEntry(QMenu& menu, const QString& text)
 {
@@ -170,7 +172,8 @@ private slots:
         QVERIFY(FindRow(together, QStringLiteral("02 Something Together.mp3"))->text(6).contains(QStringLiteral(" VBR")));
         QVERIFY(FindRow(together, QStringLiteral("03 Together Octopus.flac"))->text(6).isEmpty());
         // Names from peers are shown as they are, never as markup, and
-        // isolated: a direction control can't turn them around.
+        // isolated on one line: a direction control can't turn them around,
+        // nor a line separator hide their real extension.
         QTreeWidgetItem* hostile = FindRow(together, kHostileFile);
         QVERIFY(hostile);
         QVERIFY(gui::ShowsIsolated(hostile->text(4), kHostileFile));
@@ -396,7 +399,8 @@ private slots:
             QVERIFY(menu.actions().isEmpty());
         }
 
-        // Markup-like names download as they are, under the downloads folder.
+        // Markup-like names, and names that hold line separators, download as
+        // they are, under the downloads folder, and show whole on one line.
         QTreeWidgetItem* hostile = FindRow(together, kHostileFile);
         together->OnResultDoubleClicked(hostile, 4);
         ItemPtr third = transferQueueManager->GetDownloadEntry(QStringLiteral("bob"), kHostileFile.toStdString(),
@@ -405,6 +409,7 @@ private slots:
         const QString target = Local(transferQueueManager->GetDownloadTargetPath(third, true));
         QVERIFY2(target.endsWith(kHostileFolder + u'/' + kHostileFile), qPrintable(target));
         QCOMPARE(ReadWholeFileBytes(target), ReadWholeFileBytes(BobFile(kHostileFolder + u'/' + kHostileFile)));
+        QVERIFY(gui::ShowsIsolated(TransfersForm::DownloadRow(third)->text(2), kHostileFile));
 
         // A reply whose path climbs out: shown literally, downloaded beneath
         // the downloads folder.
