@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace {
 const QString kArea = QStringLiteral("Transfer Queue");
@@ -25,6 +26,12 @@ Type* T(const char* name)
 QString Text(const std::string& s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+std::string BackslashSeparated(std::string folder)
+{
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    return folder;
 }
 
 void SetTimeStamp(ItemPtr user, const char* type, qint64 secondsAhead)
@@ -76,14 +83,25 @@ ItemPtr TransferQueueManager::GetDownloadEntry(
 {
     ItemPtr userItem = T("user")->HasItem(Value(user));
     ItemPtr name = T("file_name")->HasItem(Value(fileName));
-    ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder));
-    if (!userItem || !name || !folder)
+    if (!userItem || !name)
         return ItemPtr();
-    ItemSet keys;
-    keys.Insert(userItem);
-    keys.Insert(name);
-    keys.Insert(folder);
-    return d.GetItem(keys, "download_entry");
+    if (ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder))) {
+        ItemSet keys;
+        keys.Insert(userItem);
+        keys.Insert(name);
+        keys.Insert(folder);
+        if (ItemPtr download = d.GetItem(keys, "download_entry"))
+            return download;
+    }
+    // A peer may name one folder with "/" where it named it with "\" before
+    // (a file pushed by hand after it was found by a search): either separates
+    // folders, so it is the same download.
+    const std::string wanted = BackslashSeparated(remoteFolder);
+    for (ItemPtr download : name.GetItems("download_entry")) {
+        if (download["user"] == userItem && BackslashSeparated(download["remote_folder"].Text()) == wanted)
+            return download;
+    }
+    return ItemPtr();
 }
 
 void TransferQueueManager::RequeueDownload(ItemPtr download)

@@ -2,8 +2,9 @@
 // sharer is away (with completion alerts asked for through the menu), then
 // moving, complete and byte-identical in "complete"; names with markup, "&" or
 // a right-to-left override shown as they are, isolated, and saved under the
-// exact name; a refused download with its reason; "Clear Complete"; the
-// list of completed downloads, newest first; opening a finished file.
+// exact name; a refused download with its reason; a pushed file the window
+// has, one row; "Clear Complete"; the list of completed downloads, newest
+// first; opening a finished file.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
 #include "pages/transfers/CompleteDownloadsForm.h"
@@ -13,6 +14,7 @@
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
 #include "Ui_MainWindow.h"
+#include "store/Data.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
@@ -217,6 +219,15 @@ void TestDownloads::refusedDownloadAndClearComplete()
         [&] { return Status(missing) == IsolatedText(QStringLiteral("file not shared.")); }, 30000));
     QVERIFY(gui::ShowsIsolated(FindRow(downloads, 0, carolName)->text(0), carolName));
     QCOMPARE(RowColor(TransfersForm::DownloadRow(missing)), QColor(QStringLiteral("#ff0a47")));
+
+    // Bob pushes a file the window has already, naming its folder with "/":
+    // the same download, still one row.
+    settings.Set("accept_userlist_uploads", "yes");
+    d.GetType("user")->GetItem(Value(QStringLiteral("bob"))).NewItem("in_user_list");
+    const auto rows = AllRows(downloads).size();
+    bob->Send(QStringLiteral("push-upload alice ") + share + QStringLiteral("/album/one.bin"));
+    QVERIFY(!bob->WaitFor(QStringLiteral("upload-status alice denied")).isEmpty());
+    QCOMPARE(AllRows(downloads).size(), rows);
 
     form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
     QVERIFY(!FindRow(downloads, 0, QStringLiteral("bob")));
