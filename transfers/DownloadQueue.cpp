@@ -130,7 +130,9 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
     Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
     for (ItemPtr download : downloads.SortNumericBy("download_order", true)) {
         const QString status = StatusOf(download, "download_entry_status");
-        if (status == QLatin1String("complete") || status == QLatin1String("denied"))
+        // A local error waits for the user to fix it and retry.
+        if (status == QLatin1String("complete") || status == QLatin1String("denied")
+            || status == QLatin1String("local error"))
             continue;
         RequeueDownload(download);
     }

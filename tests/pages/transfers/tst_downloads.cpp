@@ -2,9 +2,9 @@
 // sharer is away (with completion alerts asked for through the menu), then
 // moving, complete and byte-identical in "complete"; names with markup, "&" or
 // a right-to-left override shown as they are, isolated, and saved under the
-// exact name; a refused download with its reason; a pushed file the window
-// has, one row; "Clear Complete"; the list of completed downloads, newest
-// first; opening a finished file.
+// exact name; a refused download and one that can't be written, with their
+// reasons; a pushed file the window has, one row; "Clear Complete"; the
+// list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
 #include "pages/transfers/CompleteDownloadsForm.h"
@@ -19,6 +19,7 @@
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 
 namespace {
@@ -90,6 +91,7 @@ void TestDownloads::initTestCase()
     files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
     files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
     files[kBackwards] = WriteFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
+    files[QStringLiteral("three.bin")] = WriteFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -238,6 +240,20 @@ void TestDownloads::refusedDownloadAndClearComplete()
     form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
     QCOMPARE(form->TabControl()->count(), 3);
     QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 5);
+
+    // The partial files' folder can't be written (a read-only file system;
+    // where the test may not mount one, a file in its place): the row says why.
+    const QString partials = transferQueueManager->DownloadRoot() + QStringLiteral("/downloading");
+    QDir().mkpath(partials);
+    if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", partials }) != 0
+        && QDir().rmdir(partials))
+        WriteFile(partials, 10, 7);
+    ItemPtr blocked = transferQueueManager->AddDownload(QStringLiteral("bob"), "three.bin",
+        Remote(share + QStringLiteral("/album")), files[QStringLiteral("three.bin")].size(), false, 0);
+    QVERIFY(gui::WaitFor([&] { return Status(blocked) == QLatin1String("local error"); }, 30000));
+    const QString why = TransfersForm::DownloadRow(blocked)->toolTip(3);
+    QVERIFY2(why.contains(QStringLiteral("Could not create the folder")), qPrintable(why));
+    QProcess::execute("umount", { "-l", partials });
 }
 
 GUI_TEST_MAIN(TestDownloads)
