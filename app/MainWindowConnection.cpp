@@ -67,7 +67,19 @@ void MainWindow::OnConnectionFailed(QString reason)
         PlainInformation(this, QStringLiteral("Login Failure: Username is Invalid"),
             QStringLiteral("Login failed. The username you supplied is invalid. Please change your login settings "
                            "in the Options tab and try reconnecting."));
-    } else if (!gp_server->IsAbruptlyDisconnected()) {
+    } else if (gp_server->IsAbruptlyDisconnected()) {
+        // The connection reconnects by itself.
+    } else if (gp_server->LastAttemptFoundNoServer()) {
+        // The address is not among the login settings: say which one was
+        // tried and where it comes from.
+        PlainInformation(this, QStringLiteral("Login Failure"),
+            QStringLiteral(
+                "Login failed. Reported failure reason: %1. No server was found at %2:%3. The client "
+                "takes the server's address from the environment variable MARROWBY_SERVER "
+                "(host:port) when it starts: set it to the server's address and start the "
+                "client again.")
+                .arg(IsolatedText(reason), gp_server->Host(), QString::number(gp_server->Port())));
+    } else {
         PlainInformation(this, QStringLiteral("Login Failure"),
             QStringLiteral(
                 "Login failed. Reported failure reason: %1. Please change your login settings in the "

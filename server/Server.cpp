@@ -118,6 +118,7 @@ void Server::Connect()
     ++m_session;
     m_active = true;
     m_loginPending = false;
+    m_foundNoServer = false;
     m_inBuffer.clear();
     emit Connecting();
     Log(kArea, 1, QStringLiteral("Connecting to %1:%2").arg(m_host).arg(m_port));
@@ -287,6 +288,8 @@ void Server::OnSocketError()
         return;
     if (m_loggedIn && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
         return;
+    m_foundNoServer = m_socket->error() == QAbstractSocket::HostNotFoundError
+        || m_socket->error() == QAbstractSocket::ConnectionRefusedError;
     OnLost(m_socket->errorString());
 }
 

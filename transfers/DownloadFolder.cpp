@@ -206,10 +206,19 @@ void TransferQueueManager::OnDownloadError(QString reason)
     ItemPtr download = EntryOfSender("download_thread");
     if (!download)
         return;
+    // A file we could not write (a full disk, a folder we may not write to)
+    // fails again on every attempt: the download waits, its partial file kept,
+    // until the user makes room and retries it, instead of asking the peer
+    // again at once.
+    auto* thread = download["download_thread"].AsPointer<DownloadThread>();
+    if (thread)
+        thread->wait();
+    const bool local = thread && thread->FailedLocally();
     ItemPtr user = download["user"];
     Log(kArea, 1,
         QStringLiteral("Error downloading %1 from %2. %3")
             .arg(download["file_name"].AsString(), user.AsString(), reason),
         user);
-    SetDownloadEntryStatus(download, QStringLiteral("aborted"));
+    T("denial_reason")->GetItem(Value(reason)) += download;
+    SetDownloadEntryStatus(download, local ? QStringLiteral("local error") : QStringLiteral("aborted"));
 }

@@ -15,11 +15,18 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace {
 QString Text(const std::string& s)
 {
     return Utf8Text(s.data(), qsizetype(s.size()));
+}
+
+std::string BackslashSeparated(std::string folder)
+{
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    return folder;
 }
 
 void SetTimeStamp(ItemPtr user, const char* type, qint64 secondsAhead)
@@ -71,14 +78,25 @@ ItemPtr TransferQueueManager::GetDownloadEntry(
 {
     ItemPtr userItem = T("user")->HasItem(Value(user));
     ItemPtr name = T("file_name")->HasItem(Value(fileName));
-    ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder));
-    if (!userItem || !name || !folder)
+    if (!userItem || !name)
         return ItemPtr();
-    ItemSet keys;
-    keys.Insert(userItem);
-    keys.Insert(name);
-    keys.Insert(folder);
-    return d.GetItem(keys, "download_entry");
+    if (ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder))) {
+        ItemSet keys;
+        keys.Insert(userItem);
+        keys.Insert(name);
+        keys.Insert(folder);
+        if (ItemPtr download = d.GetItem(keys, "download_entry"))
+            return download;
+    }
+    // A peer may name one folder with "/" where it named it with "\" before
+    // (a file pushed by hand after it was found by a search): either separates
+    // folders, so it is the same download.
+    const std::string wanted = BackslashSeparated(remoteFolder);
+    for (ItemPtr download : name.GetItems("download_entry")) {
+        if (download["user"] == userItem && BackslashSeparated(download["remote_folder"].Text()) == wanted)
+            return download;
+    }
+    return ItemPtr();
 }
 
 void TransferQueueManager::RequeueDownload(ItemPtr download)
@@ -107,7 +125,9 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
     Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
     for (ItemPtr download : downloads.SortNumericBy("download_order", true)) {
         const QString status = StatusOf(download, "download_entry_status");
-        if (status == QLatin1String("complete") || status == QLatin1String("denied"))
+        // A local error waits for the user to fix it and retry.
+        if (status == QLatin1String("complete") || status == QLatin1String("denied")
+            || status == QLatin1String("local error"))
             continue;
         RequeueDownload(download);
     }

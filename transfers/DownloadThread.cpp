@@ -57,6 +57,7 @@ bool DownloadThread::PerformDownload()
                 m_position += written;
             received += qMax<qint64>(written, 0);
             if (written != got || !m_file->flush()) {
+                m_failedLocally = true;
                 m_errorText
                     = QStringLiteral("Writing to file failed. Error string: ") + m_file->errorString();
                 return false;

@@ -33,6 +33,9 @@ public:
     // for appending, holding offset bytes; size: the file's full size.
     DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset);
 
+    // Whether the failure was our own: the file could not be written (a full
+    // disk, a folder we may not write to). Read once the thread has finished.
+    bool FailedLocally() const { return m_failedLocally; }
 
 signals:
     void DownloadError(QString reason);
@@ -47,4 +50,5 @@ private:
 
     qint64 m_size;
     qint64 m_position;
+    bool m_failedLocally = false;
 };

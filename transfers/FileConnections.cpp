@@ -8,10 +8,11 @@
 #include "store/Data.h"
 #include "store/Log.h"
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 // The progress objects that every running transfer has.
@@ -79,13 +80,23 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
             QStringLiteral("The file name leads outside the downloads folder, aborting"));
         return;
     }
-    QDir().mkpath(folder);
+    // A folder that can't be made (a read-only disk, no permission) says why.
+    std::error_code folderError;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), folderError);
+    if (folderError) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not create the folder %1, aborting. Error string: %2")
+                .arg(folder, QString::fromStdString(folderError.message())));
+        return;
+    }
     auto* file = new QFile(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        const QString error = file->errorString();
         delete file;
         DropSocket(socket);
-        RefuseDownload(
-            download, QStringLiteral("local error"), QStringLiteral("Could not open file, aborting"));
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;
     }
     const qint64 size = download["file_size"].AsInt64();
@@ -233,6 +244,7 @@ void TransferQueueManager::OnUploadError(QString reason)
                     + file["shared_file_name"].AsString(),
                 user.AsString(), reason),
         user);
+    T("denial_reason")->GetItem(Value(reason)) += upload;
     SetUploadEntryStatus(upload, QStringLiteral("aborted"));
     StartNewUploads();
 }

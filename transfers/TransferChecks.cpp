@@ -54,6 +54,7 @@ void TransferQueueManager::EveryHalfMinute()
             QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
                 .arg(
                     upload["shared_file"]["shared_file_name"].AsString(), upload["user"].AsString(), status));
+        T("denial_reason")->GetItem(Value(QStringLiteral("Timed out in %1 phase").arg(status))) += upload;
         SetUploadEntryStatus(upload, QStringLiteral("aborted"));
         ++aborted;
     }

@@ -94,8 +94,8 @@ void TransferQueueManager::OnFileTransferRequest(
     }
     download += reqItem;
     if (StatusOf(download, "download_entry_status") == QLatin1String("downloading")) {
-        Log(kArea, 2, QStringLiteral("Transfer is already downloading, cancelling..."), userItem);
-        SetDownloadEntryStatus(download, QStringLiteral("aborted"));
+        RefuseDownload(download, QStringLiteral("aborted"),
+            QStringLiteral("Transfer is already downloading, cancelling..."));
     }
     if (peerMessenger)
         peerMessenger->AcceptTransferRequest(user, req, false, 0);
@@ -158,6 +158,10 @@ void TransferQueueManager::OnFileTransferResponse(
                 "File could not be opened, marking local error and sending denial message. Shouldn't we "
                 "have done this before we requested the transfer?"),
             userItem);
+        T("denial_reason")
+            ->GetItem(
+                Value(QStringLiteral("Could not open the shared file. Error string: ") + file->errorString()))
+            += upload;
         delete file;
         if (peerMessenger)
             peerMessenger->DenyUpload(

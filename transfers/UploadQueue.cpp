@@ -88,6 +88,12 @@ void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
         return;
     }
     if (ItemPtr existing = d.GetItem(userItem, sharedFile, "upload_entry")) {
+        // The server drops a watch of a name that it did not know when asked
+        // (one restarted before the user logged in again): a user who asks
+        // for a file is online, and is watched again so that the queued
+        // uploads start.
+        if (gp_server)
+            gp_server->TrackUser(user);
         RequeueExistingUpload(userItem, existing);
         return;
     }

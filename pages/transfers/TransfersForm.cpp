@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSpinBox>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
@@ -49,6 +50,24 @@ void SetUpTree(QTreeWidget* tree, int columns)
     // rows without asking each for its size, which a progress bar placed in
     // a cell would otherwise make it do again and again.
     tree->setUniformRowHeights(true);
+}
+
+// Longest reason a status cell's tool tip shows; a peer's text may be longer.
+constexpr qsizetype kMaxReasonShown = 500;
+
+// Why a transfer ended without its file, as its status cell's tool tip: plain
+// text (a peer's reason is isolated like its other texts), bounded.
+QString ReasonTip(const QString& word, QString reason)
+{
+    const bool failed = word == QLatin1String("aborted") || word == QLatin1String("local error")
+        || word == QLatin1String("denied");
+    if (!failed || reason.isEmpty())
+        return QString();
+    if (reason.size() > kMaxReasonShown)
+        reason = reason.left(kMaxReasonShown) + QChar(0x2026);
+    if (word == QLatin1String("denied"))
+        reason = IsolatedText(reason);
+    return Qt::convertFromPlainText(reason, Qt::WhiteSpaceNormal);
 }
 
 } // namespace
@@ -568,6 +587,7 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
         row->setText(8, QString());
     // A denial reason is the peer's text.
     row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
+    row->setToolTip(3, ReasonTip(word, entry["denial_reason"].AsString()));
     if (m_bulkBuild)
         return;
     QTreeWidgetItem* folderRow = row->parent();

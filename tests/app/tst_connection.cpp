@@ -1,7 +1,7 @@
 // The connection as the window shows it: a refused login, an abrupt loss of
-// the server and the reconnection, the connect action; a stranger's first
-// message arriving while the user types elsewhere; and a listening port that
-// another program holds when the window starts.
+// the server and the reconnection, the connect action, no server found; a
+// stranger's first message arriving while the user types elsewhere; and a
+// listening port that another program holds when the window starts.
 #include "gui/GuiTest.h"
 #include "WidgetFunctions.h"
 #include "pages/chat/ChatForm.h"
@@ -103,6 +103,16 @@ void TestConnection::connectActionDisconnectsAndConnects()
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
     QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
     QVERIFY(!gp_server->IsAbruptlyDisconnected());
+    // No server at the address: the box names it and where it is set.
+    session.StopServer();
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Login Failure")) == 1; }));
+    const QString text = answers.Seen().last().text;
+    QVERIFY2(text.contains(qEnvironmentVariable("MARROWBY_SERVER") + QStringLiteral(". The client takes"))
+            && text.contains(QStringLiteral("variable MARROWBY_SERVER"))
+            && !text.contains(QStringLiteral("Options")),
+        qPrintable(text));
+    QVERIFY(session.RestartServer());
     // Changing the name is refused only while logged in.
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("set_user_pass"));
     QVERIFY(gui::WaitFor([&] { return !window->findChildren<QDialog*>().isEmpty(); }));

@@ -3,8 +3,8 @@
 // it, queues downloads and gets byte-identical files in "complete"; a sharer
 // killed mid-transfer and started again lets the download resume from its
 // partial file; one upload slot serves three downloaders in order with their
-// places in line; the per-user limit answers "Too many files"; and
-// finish-uploads-and-quit ends the sharer once its uploads are done.
+// places in line; the per-user limit answers "Too many files"; a full disk
+// and a server restart mid-folder; finish-uploads-and-quit ends the sharer.
 #include "helper_transfercore.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,14 +87,14 @@ QByteArray Digest(const QString& path)
     return hash.result();
 }
 
-// The stand-in server.
+// The stand-in server (on a given port when it starts again).
 struct Standin {
     QProcess process;
     quint16 port = 0;
-    bool Start()
+    bool Start(quint16 on = 0)
     {
         process.setProgram(Bin("marrowby-server"));
-        process.setArguments({ "--port", "0" });
+        process.setArguments({ "--port", QString::number(on) });
         process.start();
         if (!process.waitForStarted(10000))
             return false;
@@ -412,6 +413,68 @@ private slots:
         for (size_t k = 0; k < 3; ++k)
             QCOMPARE(Digest(Completed(downloaders[k]->User(), QString("queue/file%1.bin").arg(k))),
                 Digest(share + QString("/queue/file%1.bin").arg(k)));
+    }
+
+    // A download onto a full disk is a local error: not asked for again by
+    // itself, the partial file kept, and finished from it by a retry once
+    // there is room.
+    void fullDiskWaitsForTheUser()
+    {
+        const QString share = temp.path() + "/share-lou", remote = Remote(share + "/disk/large.bin");
+        WriteBigFile(share + "/disk/large.bin", 2560 * 1024, 60);
+        const QString root = temp.path() + "/disk-max", partial = root + "/downloading/disk/large.bin";
+        QDir().mkpath(QFileInfo(partial).path());
+        // A small tmpfs where the test may mount one, a third of it taken;
+        // else a device that is always full stands in for the disk.
+        const bool mounted
+            = QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=3m", "tmpfs", root }) == 0;
+        auto unmount = qScopeGuard([&] { QProcess::execute("umount", { "-l", root }); });
+        const QString filler = mounted ? root + "/filler.bin" : partial;
+        QVERIFY(mounted ? WriteRandomFile(filler, 1 << 20).size() > 0 : QFile::link("/dev/full", partial));
+        auto lou = Start("lou"), max = Start("max");
+        QVERIFY(lou && max && Share(*lou, share));
+        max->Send("set download_folder " + root);
+        max->Send(QStringLiteral("download lou %1 %2").arg(2560 * 1024).arg(remote));
+        QVERIFY(!max->WaitFor("download-status lou downloading", 30000).isEmpty());
+        QCOMPARE(max->WaitFor("download-status lou ", 30000), "download-status lou local error " + remote);
+        // Nothing asks for it again: not the upload's end, not the uploader's return.
+        lou->Send("disconnect");
+        lou->Send("connect");
+        QVERIFY(!lou->WaitFor("connected").isEmpty());
+        QTest::qWait(3000);
+        QCOMPARE(max->Take("download-status"), QStringList());
+        QVERIFY(!mounted || QFileInfo(partial).size() > 0);
+        QVERIFY(QFile::remove(filler));
+        max->Send("requeue lou " + remote);
+        QVERIFY(!max->WaitFor("complete-download lou large.bin", 60000).isEmpty());
+        QCOMPARE(Digest(root + "/complete/disk/large.bin"), Digest(share + "/disk/large.bin"));
+    }
+
+    // The server restarts mid-folder, knowing no account until its owner logs
+    // in; the uploader is back first, so its watch of the downloader fails.
+    // The folder still comes, without the uploader logging in once more.
+    void folderDownloadOutlastsAServerRestart()
+    {
+        const QString share = temp.path() + "/share-hal", tapes = Remote(share + "/tapes");
+        for (int n = 0; n < 3; ++n)
+            WriteBigFile(share + QString("/tapes/tape%1.bin").arg(n), 4 << 20, 50 + n);
+        auto hal = Start("hal"), ivy = Start("ivy");
+        QVERIFY(hal && ivy && Share(*hal, share));
+        hal->Send("upload-slots 1");
+        hal->Send("speed-limit 2048"); // about two seconds per file
+        for (int n = 0; n < 3; ++n)
+            ivy->Send(QStringLiteral("download hal %1 %2\\tape%3.bin").arg(4 << 20).arg(tapes).arg(n));
+        QVERIFY(!ivy->WaitFor("download-status hal downloading", 30000).isEmpty());
+        const quint16 port = server->port;
+        server = std::make_unique<Standin>();
+        QVERIFY(server->Start(port));
+        for (Client* client : { hal.get(), ivy.get() }) {
+            client->Send("connect");
+            QVERIFY(!client->WaitFor("connected", 20000).isEmpty());
+        }
+        for (int n = 0; n < 3; ++n)
+            QVERIFY2(!ivy->WaitFor("complete-download hal", 60000).isEmpty(), "the folder download stalled");
+        QCOMPARE(hal->History().filter(QRegularExpression("^connected$")).size(), 2);
     }
 
     // Finish-uploads-and-quit ends the sharer once its uploads are done.

@@ -2,7 +2,8 @@
 // sharer is away (with completion alerts asked for through the menu), then
 // moving, complete and byte-identical in "complete"; names with markup, "&" or
 // a right-to-left override shown as they are, isolated, and saved under the
-// exact name; a refused download with its reason; "Clear Complete"; the
+// exact name; a refused download and one that can't be written, with their
+// reasons; a pushed file the window has, one row; "Clear Complete"; the
 // list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
@@ -13,10 +14,12 @@
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
 #include "Ui_MainWindow.h"
+#include "store/Data.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 
 namespace {
@@ -88,6 +91,7 @@ void TestDownloads::initTestCase()
     files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
     files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
     files[kBackwards] = WriteFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
+    files[QStringLiteral("three.bin")] = WriteFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -218,6 +222,15 @@ void TestDownloads::refusedDownloadAndClearComplete()
     QVERIFY(gui::ShowsIsolated(FindRow(downloads, 0, carolName)->text(0), carolName));
     QCOMPARE(RowColor(TransfersForm::DownloadRow(missing)), QColor(QStringLiteral("#ff0a47")));
 
+    // Bob pushes a file the window has already, naming its folder with "/":
+    // the same download, still one row.
+    settings.Set("accept_userlist_uploads", "yes");
+    d.GetType("user")->GetItem(Value(QStringLiteral("bob"))).NewItem("in_user_list");
+    const auto rows = AllRows(downloads).size();
+    bob->Send(QStringLiteral("push-upload alice ") + share + QStringLiteral("/album/one.bin"));
+    QVERIFY(!bob->WaitFor(QStringLiteral("upload-status alice denied")).isEmpty());
+    QCOMPARE(AllRows(downloads).size(), rows);
+
     form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
     QVERIFY(!FindRow(downloads, 0, QStringLiteral("bob")));
     QVERIFY(FindRow(downloads, 0, carolName));
@@ -227,6 +240,20 @@ void TestDownloads::refusedDownloadAndClearComplete()
     form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
     QCOMPARE(form->TabControl()->count(), 3);
     QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 5);
+
+    // The partial files' folder can't be written (a read-only file system;
+    // where the test may not mount one, a file in its place): the row says why.
+    const QString partials = transferQueueManager->DownloadRoot() + QStringLiteral("/downloading");
+    QDir().mkpath(partials);
+    if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", partials }) != 0
+        && QDir().rmdir(partials))
+        WriteFile(partials, 10, 7);
+    ItemPtr blocked = transferQueueManager->AddDownload(QStringLiteral("bob"), "three.bin",
+        Remote(share + QStringLiteral("/album")), files[QStringLiteral("three.bin")].size(), false, 0);
+    QVERIFY(gui::WaitFor([&] { return Status(blocked) == QLatin1String("local error"); }, 30000));
+    const QString why = TransfersForm::DownloadRow(blocked)->toolTip(3);
+    QVERIFY2(why.contains(QStringLiteral("Could not create the folder")), qPrintable(why));
+    QProcess::execute("umount", { "-l", partials });
 }
 
 GUI_TEST_MAIN(TestDownloads)
