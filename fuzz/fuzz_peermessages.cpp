@@ -120,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
         }
         pm->ProcessMessage(QStringLiteral("peer"), frame);
+        pm->FinishShareLists();
         // Nothing carries over to the next input: queued replies and attempts
         // expire, stored replies go.
         pm->ExpireStale(QDateTime::currentSecsSinceEpoch() + 100000);

@@ -4,6 +4,7 @@
 #include "PeerConnection.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "ShareListDecoder.h"
 #include "store/Log.h"
 
 namespace {
@@ -134,12 +135,19 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
 
 void PeerMessenger::OnSharedFileList(const QString& user, const QByteArray& frame)
 {
-    FileInfoMap share;
-    AttributeTranslationTable table;
-    QString why;
-    if (!DecodeSharedFileList(frame.mid(4), share, table, &why))
-        return Malformed(user, PM_SHARED_FILE_LIST, why);
-    emit UserShare(user, share, table);
+    if (!m_shareLists->Decode(user, frame))
+        Log(kArea, 2,
+            QStringLiteral("Dropped a share list from %1: too many lists are waiting to be read").arg(user));
+}
+
+void PeerMessenger::FinishShareLists()
+{
+    m_shareLists->Finish();
+}
+
+void PeerMessenger::OnShareListFailed(QString user, QString why)
+{
+    Malformed(user, PM_SHARED_FILE_LIST, why);
 }
 
 void PeerMessenger::OnUserInfoReply(const QString& user, MemStream& in)

@@ -5,6 +5,7 @@
 #include "PeerConnection.h"
 #include "PeerMessages.h"
 #include "PeerRequest.h"
+#include "ShareListDecoder.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Log.h"
@@ -38,6 +39,9 @@ PeerMessenger::PeerMessenger(QObject* parent)
     peerMessenger = this;
     qRegisterMetaType<ItemPtr>("ItemPtr");
     DeclareTypes();
+    m_shareLists = new ShareListDecoder(this);
+    connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
+    connect(m_shareLists, &ShareListDecoder::Failed, this, &PeerMessenger::OnShareListFailed);
     if (gp_server) {
         connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
         connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);

@@ -45,6 +45,7 @@
 #include <vector>
 
 class PeerConnection;
+class ShareListDecoder;
 class QTcpServer;
 class QTcpSocket;
 
@@ -129,6 +130,10 @@ public:
     // Runs one received messaging frame (u32 code and fields) as if it came
     // from the user over a "P" connection (for the fuzzer).
     void ProcessMessage(const QString& user, const QByteArray& frame);
+    // Share lists are decoded on a worker and announced (UserShare) from the
+    // event loop; this waits for every list received so far and announces
+    // it now.
+    void FinishShareLists();
 
 public slots:
     void OnHalfMinuteTimer();
@@ -149,7 +154,9 @@ signals:
     void UploadDenied(QString user, std::string path, QString reason);
     void UploadFailed(QString user, std::string path);
 
-    // Shares and searches.
+    // Shares and searches. A received share list is decoded on a worker and
+    // announced from the event loop, lists in the order they came; the list
+    // is only valid during the call.
     void UserShare(QString user, FileInfoMap& share, AttributeTranslationTable& table);
     void SharedFilesInFolderRequested(QString user, quint32 request, QString folder);
     // One user's reply to a search, stored as a search_results item.
@@ -217,6 +224,7 @@ private:
     void Dispatch(PeerConnection* connection, const QByteArray& frame);
     void DispatchMessage(const QString& user, const QByteArray& frame);
     void OnSharedFileList(const QString& user, const QByteArray& frame);
+    void OnShareListFailed(QString user, QString why);
     void OnSearchResults(const QString& user, const QByteArray& frame);
     void OnUserInfoReply(const QString& user, MemStream& in);
     MemStream EmptyShareMessage() const;
@@ -234,6 +242,7 @@ private:
     std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;
     std::map<QString, std::deque<Unsent>> m_unsent;
     SharedFilesMessageProvider m_shareProvider;
+    ShareListDecoder* m_shareLists;
     bool m_preferObfuscated = false;
 };
 

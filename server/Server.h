@@ -212,7 +212,10 @@ private:
     ItemPtr UserItem(const QString& name);
     ItemPtr RoomItem(const std::string& name);
     void SetFlag(ItemPtr item, const char* flagType, bool on);
-    void SetUserStatus(ItemPtr user, quint32 status);
+    // now: the time of the change as StatusChangeTime gives it; the current
+    // time when null (a room's join passes one for all its users).
+    void SetUserStatus(ItemPtr user, quint32 status, const QString& now = QString());
+    static QString StatusChangeTime();
     void SetUserStats(ItemPtr user, const UserStats& stats);
     void SetCountry(ItemPtr user, const std::string& country);
     void UpdateUserCount(ItemPtr room);

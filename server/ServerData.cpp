@@ -100,15 +100,19 @@ void Server::SetFlag(ItemPtr item, const char* flagType, bool on)
     }
 }
 
-void Server::SetUserStatus(ItemPtr user, quint32 status)
+QString Server::StatusChangeTime()
+{
+    return QDateTime::currentDateTime().toString(Qt::TextDate);
+}
+
+void Server::SetUserStatus(ItemPtr user, quint32 status, const QString& now)
 {
     // 0 offline, 1 away, 2 online; an away user is still online.
     const bool online = status != 0;
     const bool away = status == 1;
-    if (online != user.IsConnected("is_online")) {
-        const QString now = QDateTime::currentDateTime().toString(Qt::TextDate);
-        user.Connect(d.GetType("last_online_status_change")->GetItem(Value(now)));
-    }
+    if (online != user.IsConnected("is_online"))
+        user.Connect(
+            d.GetType("last_online_status_change")->GetItem(Value(now.isNull() ? StatusChangeTime() : now)));
     if (online) {
         SetFlag(user, "is_online", true);
         SetFlag(user, "is_away", away);

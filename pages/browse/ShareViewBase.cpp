@@ -249,6 +249,12 @@ void ShareViewBase::BuildSlice()
         m_rowDepth.emplace(row, depth);
         folder += m_folderNodeType->GetItem(Value(row));
     }
+    // The rows of a big share go in on a turn of their own: the tree lays
+    // them all out then.
+    if (clock.elapsed() >= kSliceMs / 2) {
+        m_buildTimer.start();
+        return;
+    }
     FinishRows();
 }
 

@@ -88,12 +88,17 @@ void UserShareBuilder::Slice()
 {
     QElapsedTimer clock;
     clock.start();
+    bool worked = false;
     while (m_share && clock.elapsed() < kSliceMs) {
         if (!Step(&clock)) {
+            // Finished gets a turn of its own: the owner's rows follow it.
+            if (worked)
+                break;
             m_finished = true;
             emit Finished(m_share);
             return;
         }
+        worked = true;
     }
     if (m_share)
         m_timer.start();

@@ -24,23 +24,26 @@ QString QRoomUserListItemWidget::User(const QTreeWidgetItem& row)
     return row.data(2, Qt::UserRole).toString();
 }
 
+bool QRoomUserListItemWidget::Less(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column)
+{
+    switch (column) {
+    case 1:
+        return UserItem(a)["country_code"].AsString().compare(
+                   UserItem(b)["country_code"].AsString(), Qt::CaseInsensitive)
+            < 0;
+    case 3:
+        return UserItem(a).IsConnected("user_note") && !UserItem(b).IsConnected("user_note");
+    case 4:
+        return UserItem(a)["shared_file_count"].AsInt() > UserItem(b)["shared_file_count"].AsInt();
+    case 5:
+        return UserItem(a)["average_download_speed"].AsInt() > UserItem(b)["average_download_speed"].AsInt();
+    default:
+        return User(a).compare(User(b), Qt::CaseInsensitive) < 0;
+    }
+}
+
 bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
     const QTreeWidget* list = treeWidget();
-    const int column = list ? list->sortColumn() : 2;
-    switch (column) {
-    case 1:
-        return UserItem(*this)["country_code"].AsString().compare(
-                   UserItem(other)["country_code"].AsString(), Qt::CaseInsensitive)
-            < 0;
-    case 3:
-        return UserItem(*this).IsConnected("user_note") && !UserItem(other).IsConnected("user_note");
-    case 4:
-        return UserItem(*this)["shared_file_count"].AsInt() > UserItem(other)["shared_file_count"].AsInt();
-    case 5:
-        return UserItem(*this)["average_download_speed"].AsInt()
-            > UserItem(other)["average_download_speed"].AsInt();
-    default:
-        return User(*this).compare(User(other), Qt::CaseInsensitive) < 0;
-    }
+    return Less(*this, other, list ? list->sortColumn() : 2);
 }

@@ -13,5 +13,7 @@ public:
     void SetUser(const QString& name);
     // The user name of a row of the list, as it came.
     static QString User(const QTreeWidgetItem& row);
+    // Whether row a ranks before row b in ascending order of the column.
+    static bool Less(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
     bool operator<(const QTreeWidgetItem& other) const override;
 };

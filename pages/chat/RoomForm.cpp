@@ -27,6 +27,39 @@ namespace {
 // Rows made per turn of the event loop while users pour in.
 constexpr int kRowSlice = 400;
 
+// Puts new rows in at their places among the list's rows, which are in the
+// order of its sort column already: each after every row that does not rank
+// after it, so rows that rank equal keep their order of arrival.
+void InsertSorted(QTreeWidget* list, std::vector<QTreeWidgetItem*> rows)
+{
+    const int column = list->sortColumn();
+    const bool ascending = list->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    const auto before = [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        return ascending ? QRoomUserListItemWidget::Less(*a, *b, column)
+                         : QRoomUserListItemWidget::Less(*b, *a, column);
+    };
+    std::stable_sort(rows.begin(), rows.end(), before);
+    // From the last row back, so the places of the rows still to go stay
+    // valid; rows bound for one place go in together.
+    int high = list->topLevelItemCount();
+    for (size_t end = rows.size(); end > 0;) {
+        int low = 0;
+        while (low < high) {
+            const int mid = (low + high) / 2;
+            if (before(rows[end - 1], list->topLevelItem(mid)))
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        size_t begin = end - 1;
+        while (begin > 0 && (low == 0 || !before(rows[begin - 1], list->topLevelItem(low - 1))))
+            --begin;
+        list->insertTopLevelItems(low, QList<QTreeWidgetItem*>(rows.begin() + begin, rows.begin() + end));
+        end = begin;
+        high = low;
+    }
+}
+
 } // namespace
 
 RoomForm::RoomForm(const QString& room, QWidget* parent)
@@ -54,7 +87,13 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     userList->setObjectName(QStringLiteral("userList"));
     userList->setContextMenuPolicy(Qt::CustomContextMenu);
     userList->setRootIsDecorated(false);
-    userList->setSortingEnabled(true);
+    // The list sorts itself only when asked (a click on a column, or a note
+    // changing while the list is sorted by notes): a list that sorts itself
+    // sorts all its rows again after every insertion, and new rows go in at
+    // their places anyway.
+    userList->header()->setSectionsClickable(true);
+    userList->header()->setSortIndicatorShown(true);
+    connect(userList->header(), &QHeaderView::sortIndicatorChanged, userList, &QTreeWidget::sortItems);
     m_lines.SetView(chatView);
 
     connect(userList, &QTreeWidget::itemClicked, this, &RoomForm::OnUserItemClicked);
@@ -240,18 +279,18 @@ void RoomForm::AddPendingRows()
     if (m_pending.isEmpty())
         return;
     const int n = int(qMin<qsizetype>(kRowSlice, m_pending.size()));
-    // Sorting is off while the rows go in; switching it on sorts them once.
-    userList->setSortingEnabled(false);
     Type* users = d.GetType("user");
+    std::vector<QTreeWidgetItem*> rows;
     for (int k = 0; k < n; ++k) {
         if (!m_pendingSet.remove(m_pending[k]))
             continue; // left again meanwhile
         ItemPtr user = users->HasItem(Value(m_pending[k]));
-        if (user.IsConnected(m_roomItem))
-            MakeRow(user);
+        QTreeWidgetItem* row = user.IsConnected(m_roomItem) ? MakeRow(user) : nullptr;
+        if (row)
+            rows.push_back(row);
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + n);
-    userList->setSortingEnabled(true);
+    InsertSorted(userList, std::move(rows));
     UpdateUserCount();
     if (!m_pending.isEmpty()) {
         m_flushQueued = true;
@@ -259,12 +298,12 @@ void RoomForm::AddPendingRows()
     }
 }
 
-void RoomForm::MakeRow(ItemPtr user)
+QTreeWidgetItem* RoomForm::MakeRow(ItemPtr user)
 {
     const QString name = user.AsString();
     if (m_rows.contains(name))
-        return;
-    auto* row = new QRoomUserListItemWidget(userList);
+        return nullptr;
+    auto* row = new QRoomUserListItemWidget;
     m_rows.insert(name, row);
     row->SetUser(name);
     const bool owner = !d.GetItem(user, m_roomItem, "room_owner").IsNull();
@@ -276,13 +315,25 @@ void RoomForm::MakeRow(ItemPtr user)
     }
     const QString country = user["country_code"].AsString();
     if (!country.isEmpty())
-        row->setIcon(1, QIcon(QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png")));
+        row->setIcon(1, FlagIcon(country));
     row->setText(4, CommafyNumber(qint64(user["shared_file_count"].AsInt())));
     const double speed = user["average_download_speed"].AsInt() * (1.0 / 1024);
     if (speed != 0)
         row->setText(5, QStringLiteral("%1").arg(speed, 0, 'f', 1));
     if (user.IsConnected("user_note"))
         row->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+    return row;
+}
+
+const QIcon& RoomForm::FlagIcon(const QString& country)
+{
+    // Made once per country: reading the file for every row took most of a
+    // big room's join.
+    auto flag = m_flags.find(country);
+    if (flag == m_flags.end())
+        flag = m_flags.insert(country,
+            QIcon(QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png")));
+    return *flag;
 }
 
 void RoomForm::UpdateUserCount()
@@ -326,14 +377,23 @@ void RoomForm::OnOperatorRemoved(ItemPtr user)
 
 void RoomForm::OnUserNoteChanged(ItemPtr user)
 {
-    if (QRoomUserListItemWidget* row = Row(user.AsString()))
-        row->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+    SetNoteIcon(user, QIcon(QStringLiteral(":/icons/note_icon")));
 }
 
 void RoomForm::OnUserNoteRemoved(ItemPtr user)
 {
-    if (QRoomUserListItemWidget* row = Row(user.AsString()))
-        row->setIcon(3, QIcon());
+    SetNoteIcon(user, QIcon());
+}
+
+void RoomForm::SetNoteIcon(ItemPtr user, const QIcon& icon)
+{
+    QRoomUserListItemWidget* row = Row(user.AsString());
+    if (!row)
+        return;
+    row->setIcon(3, icon);
+    // The user's place in a list sorted by notes changed.
+    if (userList->sortColumn() == 3)
+        userList->sortItems(3, userList->header()->sortIndicatorOrder());
 }
 
 void RoomForm::OnRoomRoleChanged(ItemPtr)

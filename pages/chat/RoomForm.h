@@ -8,6 +8,7 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QHash>
+#include <QIcon>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
@@ -75,7 +76,10 @@ private:
     void Watch(class PathNode* root, void (RoomForm::*handler)(ItemPtr));
     void SetActionText(const char* id, const QString& text);
     void SetBold(const QString& user, int weight);
-    void MakeRow(ItemPtr user);
+    // The user's row, not yet in the list; null when the user has one.
+    QTreeWidgetItem* MakeRow(ItemPtr user);
+    const QIcon& FlagIcon(const QString& country);
+    void SetNoteIcon(ItemPtr user, const QIcon& icon);
     void UpdateUserCount();
 
     QString m_room;
@@ -86,4 +90,5 @@ private:
     QStringList m_pending; // users waiting for a row, in arrival order
     QSet<QString> m_pendingSet; // the same users, for lookups
     bool m_flushQueued = false;
+    QHash<QString, QIcon> m_flags; // by country code
 };

@@ -7,6 +7,7 @@ constexpr int kFileNumbersRole = Qt::UserRole + 1; // "yes" on file rows
 constexpr int kSizeRole = Qt::UserRole + 2;
 constexpr int kBitrateRole = Qt::UserRole + 3;
 constexpr int kNameRole = Qt::UserRole + 4; // the name as it came
+constexpr int kNameKeyRole = Qt::UserRole + 5; // the name lower-cased
 
 // The rank of a Free cell in ascending order: a free slot ranks last, then
 // shorter queues. Cells that read as the same queue rank the same, whatever
@@ -21,22 +22,47 @@ FreeKey ReadFree(const QTreeWidgetItem& row)
     const QString text = row.text(FreeColumn);
     if (text == QLatin1String("Y"))
         return { true, 0 };
-    return { false, text.toLongLong() };
+    return { false, text.isEmpty() ? 0 : text.toLongLong() };
+}
+
+// The speed a row shows; folder and file rows of the tree show none, and
+// reading a number costs more than the rest of a row's key.
+double ReadSpeed(const QTreeWidgetItem& row)
+{
+    const QString text = row.text(SpeedColumn);
+    return text.isEmpty() ? 0 : text.toDouble();
+}
+
+// Names shared by rows are one text: equal at a glance.
+bool TextLess(const QString& a, const QString& b)
+{
+    return (a.constData() != b.constData() || a.size() != b.size()) && a < b;
 }
 
 } // namespace
 
+const SearchResultNames::Name& SearchResultNames::Get(const QString& text)
+{
+    auto name = m_names.find(text);
+    if (name == m_names.end())
+        name = m_names.insert(text, { text, IsolatedText(text), text.toLower() });
+    return *name;
+}
+
 SearchResultListItem::SearchResultListItem(QTreeWidget* parent)
-    : QTreeWidgetItem(parent)
+    : QTreeWidgetItem(parent, kRowType)
 {
 }
 
 SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent)
-    : QTreeWidgetItem(parent)
+    : QTreeWidgetItem(parent, kRowType)
 {
 }
 
-SearchResultListItem::SearchResultListItem() = default;
+SearchResultListItem::SearchResultListItem()
+    : QTreeWidgetItem(kRowType)
+{
+}
 
 SearchResultListItem::~SearchResultListItem() = default;
 
@@ -50,8 +76,14 @@ void SearchResultListItem::SetFileNumbers(qint64 size, int bitrate)
 
 void SearchResultListItem::SetName(int column, const QString& name)
 {
-    setData(column, kNameRole, name);
-    setText(column, IsolatedText(name));
+    SetName(column, { name, IsolatedText(name), name.toLower() });
+}
+
+void SearchResultListItem::SetName(int column, const SearchResultNames::Name& name)
+{
+    setData(column, kNameRole, name.text);
+    setData(column, kNameKeyRole, name.key);
+    setText(column, name.shown);
     m_key.column = -1;
 }
 
@@ -75,14 +107,14 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
             return kb.free;
         if (ka.queue != kb.queue)
             return kb.queue < ka.queue; // a longer queue ranks lower
-        const double speedA = a.text(SpeedColumn).toDouble();
-        const double speedB = other.text(SpeedColumn).toDouble();
+        const double speedA = ReadSpeed(a);
+        const double speedB = ReadSpeed(other);
         if (speedA != speedB)
             return speedA < speedB;
         return Name(other, FileColumn) < Name(a, FileColumn);
     }
     case SpeedColumn:
-        return a.text(SpeedColumn).toDouble() < other.text(SpeedColumn).toDouble();
+        return ReadSpeed(a) < ReadSpeed(other);
     case SizeColumn:
     case AttributesColumn: {
         if (!a.data(SizeColumn, kFileNumbersRole).toBool() || !other.data(SizeColumn, kFileNumbersRole).toBool())
@@ -95,28 +127,28 @@ bool SearchResultListItem::Less(const QTreeWidgetItem& a, const QTreeWidgetItem&
     }
 }
 
-const SearchResultListItem::SortKey& SearchResultListItem::Key(int column) const
+const SearchResultListItem::SortKey& SearchResultListItem::MakeKey(int column) const
 {
-    if (m_key.column == column)
-        return m_key;
     SortKey key;
     key.column = column;
     switch (column) {
     case UserColumn:
     case FolderColumn:
-    case FileColumn:
-        key.text = Name(*this, column).toLower();
+    case FileColumn: {
+        const QVariant shared = data(column, kNameKeyRole);
+        key.text = shared.isValid() ? shared.toString() : Name(*this, column).toLower();
         break;
+    }
     case FreeColumn: {
         const FreeKey free = ReadFree(*this);
         key.free = free.free;
         key.number = free.queue;
-        key.speed = text(SpeedColumn).toDouble();
+        key.speed = ReadSpeed(*this);
         key.text = Name(*this, FileColumn);
         break;
     }
     case SpeedColumn:
-        key.speed = text(SpeedColumn).toDouble();
+        key.speed = ReadSpeed(*this);
         break;
     case SizeColumn:
     case AttributesColumn:
@@ -137,7 +169,7 @@ bool SearchResultListItem::KeyLess(const SortKey& a, const SortKey& b, int colum
     case UserColumn:
     case FolderColumn:
     case FileColumn:
-        return a.text < b.text;
+        return TextLess(a.text, b.text);
     case FreeColumn:
         if (a.free != b.free)
             return b.free;
@@ -145,7 +177,7 @@ bool SearchResultListItem::KeyLess(const SortKey& a, const SortKey& b, int colum
             return b.number < a.number;
         if (a.speed != b.speed)
             return a.speed < b.speed;
-        return b.text < a.text;
+        return TextLess(b.text, a.text);
     case SpeedColumn:
         return a.speed < b.speed;
     case SizeColumn:
@@ -158,8 +190,8 @@ bool SearchResultListItem::KeyLess(const SortKey& a, const SortKey& b, int colum
 
 bool SearchResultListItem::LessThan(const QTreeWidgetItem& other, int column) const
 {
-    if (const auto* row = dynamic_cast<const SearchResultListItem*>(&other))
-        return KeyLess(Key(column), row->Key(column), column);
+    if (other.type() == kRowType)
+        return KeyLess(Key(column), static_cast<const SearchResultListItem&>(other).Key(column), column);
     return Less(*this, other, column);
 }
 

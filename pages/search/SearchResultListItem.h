@@ -12,7 +12,10 @@
 //
 // Names from peers (user, folder, file) are shown direction-isolated; the row
 // keeps each name as it came beside the shown text, and sorting, filtering and
-// whatever reads a name back use that one.
+// whatever reads a name back use that one. A tab's rows share their names
+// (SearchResultNames): rows of one name hold one copy of it and of its sort
+// key, so two of them compare by an address instead of letter by letter.
+#include <QHash>
 #include <QTreeWidgetItem>
 
 // The columns of a results tree.
@@ -27,8 +30,25 @@ enum SearchColumn {
     SearchColumnCount
 };
 
+// The names of one tab's rows, each kept once.
+class SearchResultNames {
+public:
+    struct Name {
+        QString text; // as it came
+        QString shown; // isolated
+        QString key; // lower-cased, for sorting
+    };
+    const Name& Get(const QString& text);
+
+private:
+    QHash<QString, Name> m_names;
+};
+
 class SearchResultListItem : public QTreeWidgetItem {
 public:
+    // The type of these rows: a comparison knows its like without a cast.
+    static constexpr int kRowType = QTreeWidgetItem::UserType + 1;
+
     explicit SearchResultListItem(QTreeWidget* parent);
     explicit SearchResultListItem(QTreeWidgetItem* parent);
     // A row made without a parent, to be inserted later at its place.
@@ -39,6 +59,7 @@ public:
     void SetFileNumbers(qint64 size, int bitrate);
     // Shows a name from a peer in the column and keeps it as it came.
     void SetName(int column, const QString& name);
+    void SetName(int column, const SearchResultNames::Name& name);
     // The name of the column as it came (the cell text where none was set).
     static QString Name(const QTreeWidgetItem& row, int column);
 
@@ -63,7 +84,8 @@ private:
         double speed = 0;
         QString text; // lower-cased name, or the File cell for the Free column
     };
-    const SortKey& Key(int column) const;
+    const SortKey& Key(int column) const { return m_key.column == column ? m_key : MakeKey(column); }
+    const SortKey& MakeKey(int column) const;
     static bool KeyLess(const SortKey& a, const SortKey& b, int column);
     mutable SortKey m_key;
 };

@@ -215,11 +215,11 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
             return nullptr;
         }
         auto* row = new SearchResultListItem;
-        row->SetName(UserColumn, user.AsString());
+        row->SetName(UserColumn, m_names.Get(user.AsString()));
         row->setText(FreeColumn, freeText);
         row->setText(SpeedColumn, speedText);
-        row->SetName(FolderColumn, ReversePathname(folderItem.AsString()));
-        row->SetName(FileColumn, nameItem.AsString());
+        row->SetName(FolderColumn, m_names.Get(ReversePathname(folderItem.AsString())));
+        row->SetName(FileColumn, m_names.Get(nameItem.AsString()));
         SetFileCells(row, result);
         m_results->addTopLevelItem(row);
         known = row;
@@ -237,7 +237,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     QTreeWidgetItem* userRow = userNode.AsPointer<QTreeWidgetItem>();
     if (!userNode) {
         auto* row = new SearchResultListItem;
-        row->SetName(UserColumn, user.AsString());
+        row->SetName(UserColumn, m_names.Get(user.AsString()));
         row->setText(FreeColumn, freeText);
         row->setTextAlignment(FreeColumn, Qt::AlignHCenter);
         row->setText(SpeedColumn, speedText);
@@ -253,7 +253,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     QTreeWidgetItem* folderRow = folderNode.AsPointer<QTreeWidgetItem>();
     if (!folderNode) {
         auto* row = new SearchResultListItem;
-        row->SetName(FolderColumn, ReversePathname(folderItem.AsString()));
+        row->SetName(FolderColumn, m_names.Get(ReversePathname(folderItem.AsString())));
         userRow->addChild(row);
         folderRow = row;
         folderNode = d.GetType("search_results_folder_node")->NewItem(Value(folderRow));
@@ -269,7 +269,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         return userRow;
     }
     auto* fileRow = new SearchResultListItem;
-    fileRow->SetName(FileColumn, nameItem.AsString());
+    fileRow->SetName(FileColumn, m_names.Get(nameItem.AsString()));
     SetFileCells(fileRow, result);
     folderRow->addChild(fileRow);
     known = fileRow;

@@ -14,6 +14,7 @@
 // filter runs over the folders that a reply touched when it arrives, and over
 // the whole tab when its text changes; both use the same walk, in which a word
 // never matches across the boundary of folder and file name.
+#include "SearchResultListItem.h"
 #include "store/Data.h"
 #include "store/FilterParser.h"
 #include <QPointer>
@@ -29,7 +30,6 @@ class QPushButton;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
-class SearchResultListItem;
 
 class SearchResultsForm : public QWidget, public DataHandler {
     Q_OBJECT
@@ -138,6 +138,7 @@ private:
     // name item, so that a repeated wish-list search does not list a file
     // twice. The items stay while the row's result holds them.
     std::unordered_map<std::string, QTreeWidgetItem*> m_fileRows;
+    SearchResultNames m_names;
     QTreeWidgetItem*& FileRowSlot(const void* a, const void* b, const void* c);
     // A file the tab lists already: the row takes the sizes and attributes
     // that changed, and the result it does not show leaves the store. True

@@ -225,16 +225,25 @@ private slots:
         QCOMPARE(got.count("\\later"), size_t(1));
         pm->SetSharedFilesMessageProvider({});
 
-        // A share list from the peer arrives as UserShare; a bomb does not.
-        QSignalSpy share(pm, &PeerMessenger::UserShare);
+        // A share list from the peer arrives as UserShare, lists in the order
+        // they came; a bomb does not.
+        QStringList firstFolders;
+        const auto recording = connect(
+            pm, &PeerMessenger::UserShare, this, [&](QString, FileInfoMap& list, AttributeTranslationTable&) {
+                firstFolders << QString::fromStdString(list.empty() ? std::string() : list.begin()->first);
+            });
         MemStream bomb = EncodeCodeOnly(PM_SHARED_FILE_LIST);
         const QByteArray packed = Deflate(QByteArray(kMaxInflatedSize + 1024, '\0'));
         bomb.WriteBuffer(packed.constData(), packed.size());
         peer->SendFrame(bomb.GetBuffer());
-        FileInfoMap small;
-        small["\\t"];
-        peer->SendFrame(Body(EncodeSharedFileList(small, AttributeTranslationTable())));
-        QTRY_COMPARE(share.size(), 1);
+        for (const char* folder : { "\\t", "\\u" }) {
+            FileInfoMap small;
+            small[folder];
+            peer->SendFrame(Body(EncodeSharedFileList(small, AttributeTranslationTable())));
+        }
+        QTRY_COMPARE(firstFolders.size(), 2);
+        disconnect(recording);
+        QCOMPARE(firstFolders, QStringList({ QStringLiteral("\\t"), QStringLiteral("\\u") }));
         QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("bea")));
     }
 

@@ -77,16 +77,22 @@ QStringList Names(QString spaced)
     return spaced.replace(QLatin1String("%1"), kHostile).split(QLatin1Char(' '));
 }
 
-// The names of a list's rows after sorting by the column, those among kept.
-QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
-    QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
+// The names of a list's rows in their order, those among kept.
+QStringList Shown(QTreeWidget* list, QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
 {
-    list->sortItems(column, order);
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (kept.contains(name(*list->topLevelItem(i))))
             names.append(name(*list->topLevelItem(i)));
     return names;
+}
+
+// The same after sorting by the column.
+QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
+    QString (*name)(const QTreeWidgetItem&), const QStringList& kept)
+{
+    list->sortItems(column, order);
+    return Shown(list, name, kept);
 }
 
 ItemPtr RoomItem(const QString& room)
@@ -197,18 +203,21 @@ private slots:
 
     // The user list sorts by each column with the store's current values:
     // names and countries ignoring case, most files and fastest first, users
-    // with a note first. Operators are bold while they operate this room.
-    // The room list puts the own rooms first, then names ignoring case, and
-    // sorts user counts as numbers. Names show isolated, and a double click
-    // acts on the name as it came.
+    // with a note first; users arriving go in at their places. Operators are
+    // bold while they operate this room. The room list puts the own rooms
+    // first, then names ignoring case, and sorts user counts as numbers.
+    // Names show isolated, and a double click acts on the name as it came.
     void listOrders()
     {
         RoomForm* tab = RoomTab(QStringLiteral("lobby"));
         QVERIFY(tab);
+        QTreeWidget* users = tab->userList;
+        users->sortByColumn(4, Qt::AscendingOrder);
         // Users only this test knows: the server's news of alice and bob may
         // still be on its way.
         UserJoins(QStringLiteral("lobby"), QStringLiteral("frank"), "se", 30, 300);
         UserJoins(QStringLiteral("lobby"), QStringLiteral("Erin"), "DE", 1500, 2048);
+        QVERIFY(gui::WaitFor([&] { return tab->Row(QStringLiteral("Erin")); }));
         UserJoins(QStringLiteral("lobby"), QStringLiteral("Carol"), "at", 7, 0);
         UserJoins(QStringLiteral("lobby"), kHostile, "fr", 200, 100000);
         UserJoins(QStringLiteral("lobby"), QStringLiteral("dave"), "", 1000000, 512);
@@ -218,8 +227,9 @@ private slots:
         QVERIFY(tab->Row(QStringLiteral("Carol"))->text(5).isEmpty());
         QVERIFY(gui::ShowsIsolated(tab->Row(kHostile)->text(2), kHostile));
 
-        QTreeWidget* users = tab->userList;
         const QStringList fedUsers = Names(QStringLiteral("frank Erin Carol %1 dave"));
+        QCOMPARE(Shown(users, &QRoomUserListItemWidget::User, fedUsers),
+            Names(QStringLiteral("dave Erin %1 frank Carol")));
         const auto usersBy = [&](int column, Qt::SortOrder order) {
             return SortedBy(users, column, order, &QRoomUserListItemWidget::User, fedUsers);
         };

@@ -126,7 +126,8 @@ private slots:
         WriteFile(BobFile(QStringLiteral("Abbey Road/03 Together Octopus.flac")), QByteArray(5000, 'f'));
         QVERIFY(MakeMp3(BobFile(QStringLiteral("Live Bootlegs/Come Together live.mp3")), 320));
         QVERIFY(MakeMp3(BobFile(kHostileFolder + u'/' + kHostileFile), 128));
-        QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Songs/Come Together cover.mp3")), 192));
+        // The longest, so the largest: an order by size is no order by bitrate.
+        QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Songs/Come Together cover.mp3")), 192, false, 3.0));
 
         QVERIFY(session.Prepare());
         QVERIFY(session.StartWindow(QStringLiteral("alice")));
@@ -427,8 +428,9 @@ private slots:
         QVERIFY2(escapeTarget.startsWith(root + u'/'), qPrintable(escapeTarget + QStringLiteral(" not under ") + root));
     }
 
-    // The flat layout: one row per file, a clickable header, and the file
-    // entries on every row's menu.
+    // The flat layout: one row per file, a clickable header (names in
+    // alphabetical order, attributes by bitrate), and the file entries on
+    // every row's menu.
     void oldStyleResults()
     {
         settings.Set("use_old_style_search_results", "yes");
@@ -467,6 +469,19 @@ private slots:
         if (flat->SortOrder() == Qt::DescendingOrder)
             std::reverse(sorted.begin(), sorted.end());
         QCOMPARE(names, sorted);
+
+        // The Attributes column orders by bitrate, the highest first.
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+            QPoint(header->sectionViewportPosition(AttributesColumn) + 5, header->height() / 2));
+        QCOMPARE(flat->SortColumn(), int(AttributesColumn));
+        QStringList byBitrate { QStringLiteral("Come Together live.mp3"),
+            QStringLiteral("Come Together cover.mp3"), QStringLiteral("01 Come Together.mp3") };
+        if (flat->SortOrder() == Qt::DescendingOrder)
+            std::reverse(byBitrate.begin(), byBitrate.end());
+        names.clear();
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            names << Name(tree->topLevelItem(i), FileColumn);
+        QCOMPARE(names, byBitrate);
     }
 
     // Stopping keeps the tab and takes no more replies; closing removes the
