@@ -36,6 +36,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
+#include <QTextTable>
 #include <QTreeWidget>
 
 using namespace chat_test;
@@ -344,7 +345,9 @@ private slots:
     }
 
     // The wall lists tickers in order, literally; it redraws when a ticker
-    // arrives or goes; the own ticker shows once the server has it.
+    // arrives or goes; the own ticker shows once the server has it. A ticker
+    // that changes changes its own row only, and the rows keep alternating; a
+    // row shows a bounded part of a hostile ticker, its tooltip the whole.
     void wall()
     {
         RoomForm* tab = RoomTab(QStringLiteral("lobby"));
@@ -370,6 +373,39 @@ private slots:
             return !WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("news"));
         }));
         QVERIFY(WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice")));
+
+        QTextDocument* document = wall->textBrowser->document();
+        const QString flood
+            = QStringLiteral("a") + QString(5000, QChar(0x0301)) + QString(2000, QLatin1Char('w'));
+        const auto ticker = [](const QString& user, const QString& text) {
+            MemStream m;
+            m.WriteString(QStringLiteral("lobby"));
+            m.WriteString(user);
+            m.WriteString(text);
+            FeedServer(SM_ROOM_TICKER_ADD, m);
+        };
+        ticker(QStringLiteral("carol"), flood);
+        ticker(QStringLiteral("dave"), QStringLiteral("steady ").repeated(60));
+        int written = 0;
+        const auto counting = connect(
+            document, &QTextDocument::contentsChange, [&written](int, int, int added) { written += added; });
+        ticker(QStringLiteral("carol"), QStringLiteral("calm"));
+        disconnect(counting);
+        QVERIFY2(written < 100, qPrintable(QString::number(written)));
+        ticker(QStringLiteral("carol"), flood);
+        const QTextBlock hostile = document->find(QStringLiteral("carol")).block();
+        QVERIFY(hostile.length() < RoomWallForm::kShownTicker * 11 / 10);
+        QVERIFY(!hostile.text().contains(QString(TextBound::kMaxMarks + 1, QChar(0x0301))));
+        QTextCursor atText(hostile);
+        atText.movePosition(QTextCursor::NextCharacter);
+        QVERIFY(
+            atText.charFormat().toolTip().remove(QChar(0x200B)).contains(QString(2000, QLatin1Char('w'))));
+        auto* table = qobject_cast<QTextTable*>(document->rootFrame()->childFrames().value(0));
+        QVERIFY(table);
+        QCOMPARE(table->rows(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(table->cellAt(i, 0).format().background().color(),
+                i % 2 ? QColor(0xd3, 0xd3, 0xd3) : QColor(Qt::white));
 
         // A second request focuses the open wall; after closing it a new one opens.
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
