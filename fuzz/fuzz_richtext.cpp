@@ -1,7 +1,8 @@
 // link: shell
 // Markup from outside made safe, over any bytes: no crash, and what comes out
 // nests no deeper than the bounds, closes every element it opens, stays within
-// its length, and is laid out by the toolkit without trouble.
+// its length, never halves a character, stacks no more marks on one letter
+// than the bound, and is laid out by the toolkit without trouble.
 #include "shell/RichTextBound.h"
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -33,6 +34,19 @@ bool NestsWithinBounds(const QString& html)
     return depth == 0;
 }
 
+// No run of more marks than the bound (those of one unit; a two-unit mark
+// only ends a run here, so the check never counts too many).
+bool StacksWithinBounds(const QString& html)
+{
+    int marks = 0;
+    for (QChar c : html) {
+        marks = c.isMark() ? marks + 1 : 0;
+        if (marks > TextBound::kMaxMarks)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -46,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const QString markup = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString html = RichTextBound::Html(markup);
-    if (!NestsWithinBounds(html) || html.size() > 16 * RichTextBound::kMaxText)
+    if (!NestsWithinBounds(html) || html.size() > 16 * RichTextBound::kMaxText || !html.isValidUtf16()
+        || !StacksWithinBounds(html))
         std::abort();
     QTextDocument document;
     document.setHtml(html);

@@ -1,6 +1,7 @@
 #include "RichTextBound.h"
 #include "HtmlEntities.h"
 #include "Kit.h"
+#include "TextBound.h"
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QUrl>
@@ -24,7 +25,10 @@ enum class Kind {
     Skip, // dropped together with all it holds
 };
 
-enum Attr : unsigned { kAlign = 1, kStyle = 2, kColor = 4, kSize = 8, kHref = 16, kBorder = 32 };
+// kWraps: preformatted text whose long lines wrap, at its blanks and at the
+// places to break that long words get; laid out in one line, a long line
+// makes the document as wide as it is.
+enum Attr : unsigned { kAlign = 1, kStyle = 2, kColor = 4, kSize = 8, kHref = 16, kBorder = 32, kWraps = 64 };
 
 struct Rule {
     const char* name;
@@ -41,7 +45,7 @@ constexpr Rule kRules[] = {
     { "font", Kind::Inline, kColor | kSize }, { "span", Kind::Inline, kStyle }, { "a", Kind::Inline, kHref },
     { "br", Kind::Break, 0 }, { "hr", Kind::Rule, 0 },
     { "p", Kind::Para, kAlign | kStyle }, { "div", Kind::Block, kAlign | kStyle }, { "center", Kind::Block, 0 },
-    { "blockquote", Kind::Block, 0 }, { "pre", Kind::Block, 0 },
+    { "blockquote", Kind::Block, 0 }, { "pre", Kind::Block, kWraps },
     { "h1", Kind::Block, kAlign }, { "h2", Kind::Block, kAlign }, { "h3", Kind::Block, kAlign },
     { "h4", Kind::Block, kAlign }, { "h5", Kind::Block, kAlign }, { "h6", Kind::Block, kAlign },
     { "ul", Kind::List, 0 }, { "ol", Kind::List, 0 }, { "li", Kind::Item, 0 },
@@ -135,21 +139,6 @@ QString CleanStyle(const QString& style, bool block)
             out += property + QLatin1Char(':') + value + QLatin1Char(';');
     }
     return out;
-}
-
-// Appends a character of text. A long run without a place to break a line
-// costs the layout far more than its length, so it gets one every so often,
-// unseen (word counts the characters since the last).
-void AppendBreakable(QString& out, int& word, QChar c)
-{
-    if (c.isSpace() && c != QChar(QChar::Nbsp))
-        word = 0;
-    // Never between the parts of one character.
-    else if (!c.isLowSurrogate() && !c.isMark() && ++word > RichTextBound::kMaxWord) {
-        out += QChar(0x200B);
-        word = 1;
-    }
-    out += c;
 }
 
 // A link the browser may open, as the document will read it; empty otherwise.
@@ -336,6 +325,8 @@ private:
             add("href", CleanHref(tag.href));
         if ((rule->attrs & kBorder) && tag.border.size() == 1 && tag.border[0].isDigit())
             add("border", tag.border);
+        if (rule->attrs & kWraps)
+            add("style", QStringLiteral("white-space:pre-wrap"));
         return out;
     }
 
@@ -475,15 +466,8 @@ private:
 
     void AddText(QChar c)
     {
-        if (m_full)
-            return;
-        if (m_text >= RichTextBound::kMaxText) {
-            m_run += QChar(0x2026);
-            m_full = true;
-            return;
-        }
-        AppendBreakable(m_run, m_word, c);
-        ++m_text;
+        m_bound.Append(m_run, c);
+        m_full = m_bound.Full();
     }
 
     void AddText(const QString& text)
@@ -496,6 +480,7 @@ private:
     // white space (which also stands between table rows and cells).
     void Flush()
     {
+        m_bound.End(m_run);
         if (m_run.isEmpty())
             return;
         bool blank = true;
@@ -521,8 +506,7 @@ private:
     std::array<int, kRuleCount> m_ghosts;
     int m_elements = 0;
     int m_breaks = 0;
-    int m_text = 0;
-    int m_word = 0;
+    TextBound m_bound;
     HtmlEntities m_entities;
 };
 
@@ -535,17 +519,7 @@ QString RichTextBound::Html(const QString& markup, Runs runs)
 
 QString RichTextBound::Plain(const QString& text)
 {
-    qsizetype cut = qMin<qsizetype>(text.size(), kMaxText);
-    if (cut < text.size() && text[cut - 1].isHighSurrogate())
-        --cut;
-    QString out;
-    out.reserve(cut + 1);
-    int word = 0;
-    for (qsizetype i = 0; i < cut; ++i)
-        AppendBreakable(out, word, text[i]);
-    if (cut < text.size())
-        out += QChar(0x2026);
-    return out;
+    return TextBound::Shown(text, kMaxText);
 }
 
 void RichTextBound::SetText(QTextEdit* edit, const QString& text, Runs runs)

@@ -13,10 +13,11 @@
 // https links, and a little structure (lists, tables, block quotes, preformatted
 // text) within the bounds. What goes: pictures, style sheets, scripts, forms,
 // frames, links to anything but the web, and every attribute not listed. An
-// element beyond a bound is dropped and its text is shown without it; text
-// beyond the length bound is cut, and a very long word gets places where a
-// line may break. Every run of text can be direction-isolated
+// element beyond a bound is dropped and its text is shown without it; the
+// text is bounded as any text from outside (TextBound), in preformatted text
+// too, which wraps its long lines. Every run of text can be direction-isolated
 // (IsolatedLines), so that no control in it reorders what stands around it.
+#include "TextBound.h"
 #include <QString>
 
 class QTextEdit;
@@ -30,11 +31,9 @@ public:
     // Elements kept in all, line breaks apart, and line breaks kept.
     static constexpr int kMaxElements = 300;
     static constexpr int kMaxBreaks = 4096;
-    // Characters of text kept; more is cut and ends in an ellipsis.
-    static constexpr int kMaxText = 32768;
-    // Characters in a row without a place to break a line: a zero-width
-    // space follows each so many.
-    static constexpr int kMaxWord = 80;
+    // Characters of text kept; more is cut and ends in an ellipsis. The text
+    // is bounded as every text from outside is (TextBound).
+    static constexpr int kMaxText = TextBound::kMaxLength;
 
     // How runs of text are written: direction-isolated (for what peers and
     // the server write) or as they came.

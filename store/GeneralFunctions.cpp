@@ -141,11 +141,16 @@ QString EscapeHTML(const QString& text)
     return result;
 }
 
-QString ConvertLinks(const QString& text)
+const QRegularExpression& WebAddresses()
 {
     static const QRegularExpression links(
         QStringLiteral("(\\bhttps?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*[a-zA-Z0-9+&@#/%=~_|])"));
+    return links;
+}
+
+QString ConvertLinks(const QString& text)
+{
     QString result = text;
-    result.replace(links, QStringLiteral("<a href=\"\\1\">\\1</a>"));
+    result.replace(WebAddresses(), QStringLiteral("<a href=\"\\1\">\\1</a>"));
     return result;
 }

@@ -5,6 +5,8 @@
 #include <QtGlobal>
 #include <string>
 
+class QRegularExpression;
+
 // The last component of a path (one trailing separator dropped first); the
 // whole text when there is no separator; empty for an empty path.
 std::string GetFileName(const std::string& path);
@@ -38,3 +40,5 @@ QString ReversePathname(const QString& path);
 QString EscapeHTML(const QString& text);
 // Every http or https address made an anchor whose target and text are the address.
 QString ConvertLinks(const QString& text);
+// The http and https addresses ConvertLinks finds.
+const QRegularExpression& WebAddresses();

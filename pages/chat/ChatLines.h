@@ -4,6 +4,7 @@
 // bounded view. The owner decides what a line is, logs it and raises events.
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 class QTextBrowser;
 class QUrl;
@@ -11,15 +12,16 @@ class QUrl;
 class ChatLines {
 public:
     explicit ChatLines(QTextBrowser* view = nullptr);
-    void SetView(QTextBrowser* view) { m_view = view; }
+    void SetView(QTextBrowser* view);
 
     // "* <status>" in the status colour, links made clickable. Names and texts
     // of others in it come isolated (ActionStatus).
     void AddStatus(const QString& text);
     // An ordinary line of a user: starts a conversation when none is going on
     // ("Chat started ..." in the activity-based style), then shows the line
-    // with the timestamp style of the settings, user and text isolated. A bounded view is cut when its
-    // HTML grew beyond kMaxHtml characters.
+    // with the timestamp style of the settings, user and text isolated. A
+    // bounded view first drops its oldest lines when its HTML grew beyond
+    // kMaxHtml characters.
     void AddLine(const QString& user, const QString& text, bool bounded);
     // The 30-second check: a conversation ends 300 s after its last line.
     void CheckInactivity();
@@ -46,16 +48,21 @@ public:
     static constexpr int kCut = 50000;
 
 private:
-    void Append(const QString& html, bool bounded);
+    class LineWriter;
+    // Appends a paragraph that write() fills.
+    void Append(bool bounded, const std::function<void(LineWriter&)>& write);
+    // Adds what the lines appended since the last count add to the view's
+    // HTML; a view that was cleared is counted anew.
+    void Count();
+    // Removes the oldest lines: kCut characters of HTML and the rest of the
+    // line that holds the last of them.
+    void Trim();
 
-    // Grows the bound on the view's HTML by what one appended piece can add.
-    void Grow(const QString& html) { m_htmlBound += 4 * html.size() + 500; }
-
-    QTextBrowser* m_view;
-    // An upper bound of the size of the view's HTML export. The export is
-    // costly (a whole 250,000-character document for every line), so it is
-    // made only when this bound says the view may have outgrown its limit.
-    qint64 m_htmlBound = kMaxHtml + 1;
+    QTextBrowser* m_view = nullptr;
+    // About the size of the view's HTML export, from what each line adds
+    // (kept in the line's block state). Exporting the whole view for each
+    // line costs a millisecond and more.
+    qint64 m_weight = 0;
     bool m_started = false;
     QDateTime m_lastChat;
 };

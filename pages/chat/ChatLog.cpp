@@ -141,9 +141,12 @@ void Write(Kind kind, const QString& name, ItemPtr owner, const char* setting, c
     if (!settings.IsYes(setting))
         return;
     const QString path = FilePath(kind, name);
-    if (!path.isEmpty() && QDir().mkpath(Folder(kind))) {
+    if (!path.isEmpty()) {
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        // The folder is made when it is missing (as the first time, or after
+        // someone removed it), not looked at for every line.
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)
+            || (QDir().mkpath(Folder(kind)) && file.open(QIODevice::WriteOnly | QIODevice::Append))) {
             file.write(line.toUtf8());
             file.write("\n", 1);
         }

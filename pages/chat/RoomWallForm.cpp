@@ -2,6 +2,7 @@
 #include "NoResourceDocument.h"
 #include "server/Server.h"
 #include "shell/Kit.h"
+#include "shell/TextBound.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
@@ -9,7 +10,37 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QTextBrowser>
+#include <QTextTable>
 #include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+QColor RowColour(int row)
+{
+    return row % 2 ? QColor(0xd3, 0xd3, 0xd3) : QColor(Qt::white);
+}
+
+// What a row shows of a ticker: the text, and the user's name in the colour
+// given. A cut text (or one that lost marks) has the whole as its tooltip, as
+// rich text so that it wraps.
+QString CellHtml(ItemPtr ticker, const QString& color)
+{
+    const QString text = ticker["room_ticker_text"].AsString();
+    const QString shown = TextBound::Shown(text, RoomWallForm::kShownTicker);
+    QString tip;
+    if (shown != text) {
+        const QString whole = QStringLiteral("<p>")
+            + EscapeHTML(IsolatedText(TextBound::Shown(text, RoomWallForm::kTickerTip)))
+            + QStringLiteral("</p>");
+        tip = QStringLiteral(" title=\"") + whole.toHtmlEscaped() + QLatin1Char('"');
+    }
+    return QStringLiteral("<b><big><span") + tip + QLatin1Char('>') + EscapeHTML(IsolatedText(shown))
+        + QStringLiteral("</span></big></b><font color=\"") + color + QStringLiteral("\"> -")
+        + EscapeHTML(IsolatedText(TextBound::Shown(ticker["user"].AsString()))) + QStringLiteral("</font>");
+}
+
+} // namespace
 
 RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     : QWidget(parent)
@@ -53,40 +84,88 @@ RoomWallForm::~RoomWallForm()
         walls->HasItem(Value(this)).Remove();
 }
 
-void RoomWallForm::OnNewTicker(ItemPtr)
+void RoomWallForm::OnNewTicker(ItemPtr ticker)
 {
-    UpdateText();
+    QTextTable* table = Table();
+    // The first ticker, or a table that is not the one drawn here: drawn anew.
+    if (!table || table->columns() != 1 || table->rows() != int(m_rows.size())) {
+        UpdateText();
+        return;
+    }
+    const std::pair<qint64, quint64> key(ticker["room_ticker_order"].AsInt64(), ticker.Serial());
+    const auto shown = std::find_if(
+        m_rows.begin(), m_rows.end(), [&](const auto& row) { return row.second == key.second; });
+    if (shown != m_rows.end()) {
+        const int row = int(shown - m_rows.begin());
+        if (table->rows() == 1) {
+            UpdateText();
+            return;
+        }
+        table->removeRows(row, 1);
+        m_rows.erase(shown);
+    }
+    const auto at = std::upper_bound(
+        m_rows.begin(), m_rows.end(), key, [](const auto& a, const auto& b) { return a.first < b.first; });
+    const int row = int(at - m_rows.begin());
+    if (row == table->rows())
+        table->appendRows(1);
+    else
+        table->insertRows(row, 1);
+    m_rows.insert(at, key);
+    table->cellAt(row, 0).firstCursorPosition().insertHtml(
+        CellHtml(ticker, settings.Get("color_chat_username").toHtmlEscaped()));
+    ColourRows(table, row);
 }
 
 void RoomWallForm::OnTickerRemoved(ItemPtr ticker)
 {
-    // The ticker is still in the store while this runs: redraw once it is gone.
-    if (!ticker.IsConnected(m_roomItem) || m_redrawQueued)
+    const quint64 serial = ticker.Serial();
+    const auto shown = std::find_if(
+        m_rows.begin(), m_rows.end(), [serial](const auto& row) { return row.second == serial; });
+    if (shown == m_rows.end())
         return;
-    m_redrawQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_redrawQueued = false;
-            UpdateText();
-        },
-        Qt::QueuedConnection);
+    const int row = int(shown - m_rows.begin());
+    m_rows.erase(shown);
+    QTextTable* table = Table();
+    if (!table || table->rows() != int(m_rows.size()) + 1)
+        return; // the next ticker draws the wall anew
+    // The last row takes the table with it.
+    table->removeRows(row, 1);
+    if (!m_rows.empty())
+        ColourRows(table, row);
+}
+
+QTextTable* RoomWallForm::Table() const
+{
+    for (QTextFrame* frame : textBrowser->document()->rootFrame()->childFrames())
+        if (auto* table = qobject_cast<QTextTable*>(frame))
+            return table;
+    return nullptr;
+}
+
+void RoomWallForm::ColourRows(QTextTable* table, int from)
+{
+    for (int row = from; row < table->rows(); ++row) {
+        QTextTableCell cell = table->cellAt(row, 0);
+        QTextCharFormat format = cell.format();
+        if (format.background().color() != RowColour(row)) {
+            format.setBackground(RowColour(row));
+            cell.setFormat(format);
+        }
+    }
 }
 
 void RoomWallForm::UpdateText()
 {
     textBrowser->setUpdatesEnabled(false);
     textBrowser->clear();
+    m_rows.clear();
     const QString color = settings.Get("color_chat_username").toHtmlEscaped();
     QString html = QStringLiteral("<table>");
-    bool white = true;
     for (ItemPtr ticker : m_roomItem.GetItems("room_ticker").SortNumericBy("room_ticker_order", true)) {
-        html += white ? QStringLiteral("<tr width=\"%100\"><td bgcolor=#ffffff>")
-                      : QStringLiteral("<tr width=\"%100\"><td bgcolor=#d3d3d3>");
-        white = !white;
-        html += QStringLiteral("<b><big>") + EscapeHTML(IsolatedText(ticker["room_ticker_text"].AsString()))
-            + QStringLiteral("</big></b><font color=\"") + color + QStringLiteral("\"> -")
-            + EscapeHTML(IsolatedText(ticker["user"].AsString())) + QStringLiteral("</font></td></tr>");
+        html += QStringLiteral("<tr width=\"%100\"><td bgcolor=%1>").arg(RowColour(int(m_rows.size())).name())
+            + CellHtml(ticker, color) + QStringLiteral("</td></tr>");
+        m_rows.emplace_back(ticker["room_ticker_order"].AsInt64(), ticker.Serial());
     }
     html += QStringLiteral("</table>");
     textBrowser->append(html);

@@ -1,7 +1,8 @@
 // Sortable rows, key presses of the tree, tab marks and colours, and how
-// others' names are laid out.
+// others' names and texts are laid out.
 #include "Kit.h"
 #include "TabWidget.h"
+#include "TextBound.h"
 #include "TreeWidget.h"
 #include "TreeWidgetItem.h"
 #include "WidgetFunctions.h"
@@ -21,6 +22,7 @@ private slots:
     void changedCellsShowAsAWholePaintWould();
     void tabsMarkActivityAndTakeColourWhenSelected();
     void othersNamesCannotRunBackwards();
+    void othersTextsAreBoundedWhereLaidOut();
 };
 
 static QStringList Column(QTreeWidget& tree, int column)
@@ -212,6 +214,26 @@ void TestWidgets::othersNamesCannotRunBackwards()
     QCOMPARE(IsolatedText(IsolatedLines(lines)),
         IsolatedText(QString::fromUtf16(u"a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf\uFFFDg\uFFFDh\uFFFD.exe")));
     QCOMPARE(IsolatedLines(lines).mid(1, lines.size()), lines);
+}
+
+void TestWidgets::othersTextsAreBoundedWhereLaidOut()
+{
+    // Marks made of two units count as marks; a cut or a place to break never
+    // falls inside a character or before its marks; ordinary text stays.
+    const QString musical = QString::fromUcs4(U"\U0001D167");
+    const QString face = QString::fromUcs4(U"\U0001F600");
+    QCOMPARE(TextBound::Shown(QStringLiteral("x") + musical.repeated(500) + QStringLiteral(" y")),
+        QStringLiteral("x") + musical.repeated(TextBound::kMaxMarks) + QStringLiteral(" y"));
+    QCOMPARE(TextBound::Shown(QStringLiteral("ab") + face, 3), QStringLiteral("ab") + QChar(0x2026));
+    const QString word = (face + QString(3, QChar(0x0301))).repeated(200);
+    const QString shown = TextBound::Shown(word);
+    QCOMPARE(QString(shown).remove(QChar(0x200B)), word);
+    QCOMPARE(shown.count(QChar(0x200B)), 200 / TextBound::kMaxWord);
+    for (const QString& part : shown.split(QChar(0x200B)))
+        QVERIFY(!part.front().isLowSurrogate() && !part.front().isMark());
+    const QString plain
+        = QString::fromUtf16(u"Gr\u00FC\u00DFe, \u00E7a va? \u0915\u094D\u0937 e\u0301\u0302");
+    QCOMPARE(TextBound::Shown(plain), plain);
 }
 
 QTEST_MAIN(TestWidgets)

@@ -10,6 +10,7 @@
 #include "peers/PeerMessenger.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
+#include "shell/RichTextBound.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
@@ -313,6 +314,26 @@ private slots:
         emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
         emit view->anchorClicked(QUrl(QStringLiteral("https://example.org/safe")));
         QCOMPARE(desktop.opened, (QStringList { "http://example.org/web", "https://example.org/safe" }));
+
+        // Marks on one letter are bounded, preformatted text wraps within the
+        // view, scripts and styles show nothing of themselves, and a cut never
+        // leaves half a character.
+        const QString hostile = QStringLiteral("<pre>") + QString(5000, QLatin1Char('p'))
+            + QStringLiteral("</pre>a") + QString(3000, QChar(0x0301))
+            + QStringLiteral("<script>alert(1)</script><STYLE>b{color:red}</STYLE >after");
+        QVERIFY(Show(form, hostile) >= 0);
+        const QString shown = view->toPlainText();
+        QVERIFY(shown.contains(QLatin1String("after")));
+        QVERIFY(!shown.contains(QString(TextBound::kMaxMarks + 1, QChar(0x0301))));
+        QVERIFY(view->document()->size().width() <= view->viewport()->width());
+        const QString bounded = RichTextBound::Html(hostile);
+        for (const char* hidden : { "alert", "color:red", "<script", "<style" })
+            QVERIFY2(!shown.contains(QLatin1String(hidden))
+                    && !bounded.contains(QLatin1String(hidden), Qt::CaseInsensitive),
+                hidden);
+        const QString face = QString::fromUcs4(U"\U0001F600");
+        QVERIFY(RichTextBound::Html(QString(RichTextBound::kMaxText - 1, QLatin1Char('x')) + face)
+                    .isValidUtf16());
 
         // Nothing local is read, by a description or by the view itself.
         QElapsedTimer timer;
