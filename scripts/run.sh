@@ -4,9 +4,26 @@
 # Without MARROWBY_SERVER, when the default central server's host does not
 # resolve, the stand-in server is started on a free local port for this run and
 # stopped when the client exits. Without a display the client runs under
-# xvfb-run (a virtual screen: nothing is seen, but it logs in and works).
+# xvfb-run (a virtual screen: nothing is seen, but it logs in and works), once
+# a user is stored: a first start asks for one in the window, so without a
+# display it stops at once and says where to run it instead.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+
+headless=""
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  headless=yes
+  if [ ! -e "${HOME:-}/.Marrowby" ]; then
+    cat >&2 <<'MSG'
+No display: the client's window can't be shown here, and a first start asks
+for your user name and password in that window. Run "bash scripts/run.sh" once
+where there is a display (a desktop session, or "ssh -X" from one) to set up
+your user; later starts can run here without a display, on a virtual screen.
+MSG
+    exit 1
+  fi
+fi
+
 bash "$top/scripts/deps.sh"
 bash "$top/scripts/build.sh" "$top/build"
 bin="$top/build/bin"
@@ -48,8 +65,9 @@ if [ -z "${MARROWBY_SERVER:-}" ]; then
   fi
 fi
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display: running the client under xvfb-run (a virtual screen)."
+if [ -n "$headless" ]; then
+  echo "No display: the client runs on a virtual screen (xvfb-run) that nobody sees. It logs in as your stored"
+  echo "user and shares and downloads as set before; a question it asks there waits unanswered. Ctrl+C stops it."
   xvfb-run -a -s "-screen 0 1400x900x24" "$bin/marrowby" "$@"
 else
   "$bin/marrowby" "$@"

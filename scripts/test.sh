@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs every test.
+# Installs what is needed (the tests' own packages too), builds everything
+# and runs every test.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh"
+bash "$top/scripts/deps.sh" --tests
 bash "$top/scripts/build.sh" "$top/build"
 cd "$top/build"
 # A failing test is run once more (the tests run real processes and sockets,

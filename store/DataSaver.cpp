@@ -12,13 +12,14 @@
 #include <QFileInfo>
 #include <QtEndian>
 #include <cerrno>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
-#include <mutex>
-#include <thread>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -32,6 +33,19 @@ const quint8 kGlobalNullFlag = 1;
 // The value follows the flags in pieces (see DataSaver.h).
 const quint8 kLongValueFlag = 2;
 const char* kArea = "Configuration Data";
+const QFile::Permissions kPrivateFile = QFile::ReadOwner | QFile::WriteOwner;
+
+// Makes the folder, and its missing parents, readable by the user alone; true
+// when it is there.
+bool MakePrivateFolder(const QString& folder)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString parent = QFileInfo(folder).path();
+    if (parent != folder && !MakePrivateFolder(parent))
+        return false;
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
+}
 }
 
 DataLoadedEventHandler::DataLoadedEventHandler()
@@ -546,9 +560,11 @@ void DataSaver::Load(const QString& path)
         QString aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
         for (int n = 2; QFile::exists(aside); ++n)
             aside = path + ".malformed-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss") + "-" + QString::number(n);
-        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0) {
             m_keptAside = aside;
-        else
+            if (QFileInfo(aside).isFile())
+                QFile::setPermissions(aside, kPrivateFile);
+        } else
             m_blockedPath = path;
         Log(kArea, 1, QString("The data file %1 could not be loaded (%2); %3.")
                           .arg(path, m_lastError,
@@ -610,9 +626,18 @@ void DataSaver::Save(const QString& path)
     for (size_t k = 0; k < saved.size(); ++k)
         saved[k]->saveIndex = quint32(k + 1);
 
+    // The file holds the login password: private from its first byte, in a
+    // folder of the user's alone when the client makes it. The renamed copy
+    // takes the place of an older, looser file.
     const QString temp = path + ".tmp" + QString::number(QCoreApplication::applicationPid());
     QFile file(temp);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile::remove(temp);
+    const QString folder = QFileInfo(path).absolutePath();
+    bool ok = MakePrivateFolder(folder);
+    if (!ok)
+        m_lastError = QString("the folder %1 can't be made: %2")
+                          .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    ok = ok && file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kPrivateFile);
     quint64 connections = 0;
     if (ok) {
         Stream out(&file);
@@ -672,7 +697,7 @@ void DataSaver::Save(const QString& path)
             m_lastError = file.errorString();
         file.close();
         ok = ok && file.error() == QFileDevice::NoError;
-    } else {
+    } else if (m_lastError.isEmpty()) {
         m_lastError = file.errorString();
     }
     for (Item* item : saved)

@@ -13,7 +13,9 @@
 // the whole file before it touches the store, so a malformed file changes
 // nothing; it is then kept aside under a new name. Saving writes a temporary
 // file beside the data file, flushes and syncs it, and renames it over the old
-// one, so a cut save leaves the old file whole.
+// one, so a cut save leaves the old file whole. The file holds the password:
+// every copy is the user's alone (0600, a kept-aside file too), and a missing
+// folder is made 0700.
 //
 // A value longer than kMaxSavedValue is not saved: the rest of the store is,
 // and then the save reports the failure (log line, DataSaveFailure).

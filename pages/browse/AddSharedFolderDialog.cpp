@@ -1,15 +1,30 @@
 #include "AddSharedFolderDialog.h"
+#include "pages/chat/QuestionBox.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+
+namespace {
+
+// The folder as the disk has it: links followed, "." and ".." resolved.
+QString RealPath(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+} // namespace
 
 AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
     : QDialog(parent)
@@ -126,7 +141,7 @@ void AddSharedFolderDialog::accept()
         return;
     ItemPtr folder = m_folder;
     if (folder.IsNull()) {
-        if (!sharedFoldersManager)
+        if (!sharedFoldersManager || !MayShare(path))
             return;
         folder = sharedFoldersManager->AddSharedFolder(path);
         if (folder.IsNull())
@@ -155,4 +170,30 @@ void AddSharedFolderDialog::accept()
         }
     }
     QDialog::accept();
+}
+
+bool AddSharedFolderDialog::MayShare(const QString& path)
+{
+    const QString folder = RealPath(path);
+    if (folder == QLatin1String("/")) {
+        QMessageBox box(QMessageBox::Warning, tr("Folder not shared"),
+            tr("The root folder \"/\" holds the whole system, password and key files among them, so it "
+               "can't be shared. Choose a folder of the files you want to offer."),
+            QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+    const QString home = RealPath(QDir::homePath());
+    const QFileInfo data(DataSaver::DefaultPath());
+    const QString dataFile = RealPath(data.absolutePath()) + u'/' + data.fileName();
+    QString why;
+    if (folder == home)
+        why = tr("%1 is your whole home folder: every file in it, your private files and the client's "
+                 "data file with your password among them, would be offered to other users.")
+                  .arg(folder);
+    else if (dataFile.startsWith(folder + u'/'))
+        why = tr("%1 holds the client's data file (%2), which keeps your password: other users could "
+                 "download it.")
+                  .arg(folder, dataFile);
+    return why.isEmpty() || AskYes(tr("Share this folder?"), why + tr(" Share it anyway?"));
 }

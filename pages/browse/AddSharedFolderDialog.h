@@ -2,7 +2,8 @@
 // Shares a new folder, or changes who may see a shared one: everyone, every
 // user of the user list, or the members of chosen user-list groups. The choice
 // is written as links on the `shared_folder` item when OK is pressed; Cancel
-// writes nothing. The dialog deletes itself when closed.
+// writes nothing. The dialog deletes itself when closed. A new folder that
+// would expose the whole system or the password is not shared as a slip.
 //
 // While it edits a folder, the folder may be unshared from elsewhere: the
 // dialog then closes, as there is nothing left to edit. A group deleted while
@@ -41,6 +42,10 @@ public slots:
 
 private:
     void OnFolderRemoved(ItemPtr folder);
+    // The root folder is refused; one that holds the data file (and its
+    // password) or is the whole home folder is shared only when the user
+    // says so.
+    bool MayShare(const QString& path);
 
     ItemPtr m_folder;
 };

@@ -1,10 +1,11 @@
 #include "ShareForm.h"
 #include "ShareFileRow.h"
 #include "peers/PeerMessenger.h"
+#include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
-#include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "store/ToQString.h"
@@ -115,6 +116,13 @@ void ShareForm::OnConnectionToUserFailed(QString user, QString type)
     if (m_settled || user != m_user || type != QLatin1String("P"))
         return;
     m_settled = true;
+    if (!gp_server || !gp_server->IsConnected()) {
+        MessageBrowser()->append(
+            QStringLiteral("Not connected to the server, so the user could not be reached for the file list. "
+                           "Close this tab and browse again once the client is connected."));
+        RaiseEvent(MessageBrowser());
+        return;
+    }
     QString host = qEnvironmentVariable("MARROWBY_WEB").trimmed();
     if (host.isEmpty())
         host = QStringLiteral(MARROWBY_DEFAULT_WEB);

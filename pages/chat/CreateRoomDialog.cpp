@@ -1,5 +1,5 @@
 #include "CreateRoomDialog.h"
-#include "server/Server.h"
+#include "RoomsForm.h"
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -48,8 +48,8 @@ void CreateRoomDialog::OnButtonClicked()
     const QString name = roomNameEdit->text().trimmed();
     if (name.isEmpty())
         return;
-    if (gp_server)
-        gp_server->EnterRoom(name, createPrivateCheckBox->isChecked());
+    if (roomsForm)
+        roomsForm->EnterRoom(name, createPrivateCheckBox->isChecked());
     // Not deleted inside its own click: gone from the next "Create Room" on,
     // deleted once the click has returned.
     if (createRoomDialog == this)

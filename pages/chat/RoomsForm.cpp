@@ -6,6 +6,7 @@
 #include "QuestionBox.h"
 #include "RoomForm.h"
 #include "RoomWallForm.h"
+#include "WidgetFunctions.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
@@ -13,12 +14,12 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -217,8 +218,26 @@ void RoomsForm::OnLosingRoomRole(ItemPtr room)
 
 void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)
 {
-    if (item && column == 0 && gp_server)
-        gp_server->EnterRoom(QRoomListItemWidget::Room(*item), false);
+    if (item && column == 0)
+        EnterRoom(QRoomListItemWidget::Room(*item), false);
+}
+
+void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
+{
+    if (gp_server && gp_server->IsConnected()) {
+        gp_server->EnterRoom(room, isPrivate);
+        return;
+    }
+    // The server drops a join while the client is not logged in; no tab
+    // would ever open.
+    auto* box = new QMessageBox(QMessageBox::Information, tr("Not connected"),
+        tr("Not connected to the server: the room %1 was not joined. Join it again once the client is "
+           "connected.")
+            .arg(IsolatedText(room)),
+        QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }
 
 void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
@@ -233,8 +252,8 @@ void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
 void RoomsForm::OnEnterRoom()
 {
     const QList<QTreeWidgetItem*> selected = roomList->selectedItems();
-    if (!selected.isEmpty() && gp_server)
-        gp_server->EnterRoom(QRoomListItemWidget::Room(*selected.first()), false);
+    if (!selected.isEmpty())
+        EnterRoom(QRoomListItemWidget::Room(*selected.first()), false);
 }
 
 void RoomsForm::OnEnteredRoom(ConnectionInfo& info)

@@ -21,6 +21,8 @@ public:
     explicit RoomsForm(QWidget* parent = nullptr);
     ~RoomsForm() override;
     void Init();
+    // Joins (or creates) the room, or says why it can't.
+    void EnterRoom(const QString& room, bool isPrivate);
 
     QHBoxLayout* horizontalLayout;
     QSplitter* roomSplitter;

@@ -288,6 +288,9 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
     }
 
     auto* form = new SearchResultsForm(text, wish, this);
+    // The server drops a search while the client is not logged in.
+    if (!wish && !(gp_server && gp_server->IsConnected()))
+        form->SayNotSent();
     QTreeWidget* tree = form->searchResults();
     tree->setColumnCount(7);
     tree->setHeaderLabels({ tr("User"), tr("Free"), tr("K/s"), tr("Folder"), tr("File"), tr("Size"), tr("Attributes") });

@@ -1,7 +1,8 @@
 #include "SearchResultsForm.h"
 #include "SearchResultListItem.h"
-#include "shares/SharedFoldersManager.h"
+#include "WidgetFunctions.h"
 #include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
@@ -9,11 +10,11 @@
 #include "store/DelayedInvoker.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
-#include "WidgetFunctions.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -118,6 +119,20 @@ void SearchResultsForm::BuildWidgets()
         &SearchResultsForm::OnSavedFiltersBoxIndexChanged);
     connect(m_clearFilter, &QPushButton::clicked, this, &SearchResultsForm::OnClearFilterClicked);
     connect(m_defaultFilter, &QCheckBox::clicked, this, &SearchResultsForm::OnDefaultFilterBoxToggled);
+}
+
+void SearchResultsForm::SayNotSent()
+{
+    if (m_notice)
+        return;
+    const QString text = tr(
+        "Not connected to the server: the search was not sent. Search again once the client is connected.");
+    m_notice = new QLabel(text, this);
+    m_notice->setObjectName(QStringLiteral("noticeLabel"));
+    m_notice->setWordWrap(true);
+    auto* column = static_cast<QVBoxLayout*>(layout());
+    column->insertWidget(0, m_notice);
+    column->setStretchFactor(m_splitter, 1);
 }
 
 void SearchResultsForm::Init()

@@ -25,6 +25,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSplitter;
@@ -54,6 +55,10 @@ public:
 
     // The tab's search_results_widget item, or a null handle once it is gone.
     ItemPtr WidgetItem() const;
+    // A search asked for while not connected went nowhere: the tab says so
+    // above the (empty) results rather than leaving the user waiting.
+    void SayNotSent();
+    QLabel* NoticeLabel() const { return m_notice; }
 
     void AddUserSearchResults(ItemPtr searchResults);
     // Adds one file; the user row in the tree layout, null in the flat one.
@@ -127,6 +132,7 @@ private:
     QPushButton* m_clearFilter;
     QPushButton* m_saveFilter;
     QCheckBox* m_defaultFilter;
+    QLabel* m_notice = nullptr;
 
     // Folder rows that the reply being added touched, filtered when it ends.
     std::vector<QTreeWidgetItem*> m_touchedFolders;

@@ -41,8 +41,20 @@ AddUserDialog::AddUserDialog(QWidget* parent)
     column->addLayout(buttons);
 
     connect(m_addButton, &QPushButton::clicked, this, &AddUserDialog::OnAddUserClicked);
-    if (gp_server)
+    if (gp_server) {
         connect(gp_server, &Server::AddUserResponse, this, &AddUserDialog::OnAddUserResponse);
+        connect(gp_server, &Server::Disconnected, this, &AddUserDialog::OnDisconnected);
+    }
+}
+
+void AddUserDialog::OnDisconnected()
+{
+    // The answer went with the connection.
+    if (m_waitingFor.isEmpty())
+        return;
+    SetWaiting(false);
+    m_waitingFor.clear();
+    m_statusEdit->setText(tr("Lost the connection to the server: the user was not added."));
 }
 
 void AddUserDialog::SetWaiting(bool waiting)

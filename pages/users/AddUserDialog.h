@@ -1,7 +1,8 @@
 #pragma once
 // Puts a typed-in user into the user list once the server has confirmed that
 // a user of that name exists. Several may be open at once; each completes on
-// the server's answer for its own name.
+// the server's answer for its own name, or stops waiting when the connection
+// goes.
 #include <QDialog>
 #include <QString>
 
@@ -20,6 +21,7 @@ public:
 public slots:
     void OnAddUserClicked();
     void OnAddUserResponse(QString user, bool exists);
+    void OnDisconnected();
 
 private:
     void SetWaiting(bool waiting);

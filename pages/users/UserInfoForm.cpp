@@ -1,9 +1,10 @@
 #include "UserInfoForm.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/RichTextBound.h"
 #include "WidgetFunctions.h"
-#include "peers/PeerMessenger.h"
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -157,7 +158,12 @@ void UserInfoForm::OnConnectionToUserFailed(QString user, QString connectionType
     if (!m_waiting || user != m_user || connectionType != QLatin1String("P"))
         return;
     m_waiting = false;
-    m_userInfoText->setPlainText(tr("A connection could not be successfully formed to the user."));
+    if (!gp_server || !gp_server->IsConnected())
+        m_userInfoText->setPlainText(
+            tr("Not connected to the server, so the user could not be reached. Close this "
+               "tab and ask again once the client is connected."));
+    else
+        m_userInfoText->setPlainText(tr("A connection could not be successfully formed to the user."));
     RaiseEvent(QString());
 }
 

@@ -1,6 +1,6 @@
 // The shared-folder list of the Options page and the add-folder dialog: access
-// by groups and for everyone, unsharing, and a dialog whose folder or group
-// goes while it is open.
+// by groups and for everyone, folders too wide to share by a slip, unsharing,
+// and a dialog whose folder or group goes while it is open.
 #include "gui/GuiTest.h"
 #include "pages/browse/AddSharedFolderDialog.h"
 #include "store/Data.h"
@@ -82,6 +82,26 @@ void TestSharing::groupsAndEveryoneShowInTheList()
     // OK without a folder does nothing.
     dialog->accept();
     QVERIFY(dialog->isVisible());
+    // A slip in the chooser: the root folder is refused; the whole home
+    // folder, or one that holds the data file, is shared only when the user
+    // says so.
+    {
+        gui::ModalAnswerer answers;
+        answers.Add(gui::PressButton(QMessageBox::No));
+        answers.Add(gui::PressButton(QMessageBox::No));
+        for (const QString& slip :
+            { QStringLiteral("/tmp/.."), session.Home(), session.Home() + QStringLiteral("/..") }) {
+            dialog->selectedFolderEdit->setText(slip);
+            dialog->accept();
+            QVERIFY(dialog->isVisible());
+        }
+        QCOMPARE(answers.Seen().size(), 3);
+        QCOMPARE(answers.Seen()[0].title, QStringLiteral("Folder not shared"));
+        QVERIFY(answers.Seen()[1].text.contains(QLatin1String("is your whole home folder")));
+        QVERIFY(answers.Seen()[2].text.contains(QLatin1String("holds the client's data file")));
+        QVERIFY(!answers.Pending());
+        QCOMPARE(List()->topLevelItemCount(), 0);
+    }
     dialog->selectedFolderEdit->setText(first.path());
     dialog->everyoneCheckBox->setChecked(false);
     QVERIFY(dialog->userListCheckBox->isEnabled());

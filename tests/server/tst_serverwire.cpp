@@ -423,6 +423,9 @@ private slots:
         QVERIFY(fake->WaitClient());
         QVERIFY(fake->AcceptLogin());
         QTRY_VERIFY(server->IsConnected());
+        // The deadline ends with the login: the session outlives it.
+        QTest::qWait(1000);
+        QVERIFY(server->IsConnected());
         fake->DropClient();
         QTRY_VERIFY(server->IsAbruptlyDisconnected());
         fake.reset();

@@ -2,7 +2,10 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include <QtTest>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 struct Recorder : DataLoadedEventHandler {
@@ -68,6 +71,13 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(bytes);
 }
+
+// The permission bits of the file or folder, or -1.
+int Mode(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
 }
 
 class TestDataFile : public QObject {
@@ -86,6 +96,7 @@ private slots:
     void malformedFilesAreKeptAside();
     void unreadableFileIsKeptToo();
     void failedSaveLeavesOldFileWhole();
+    void everyCopyIsTheUsersAlone();
     void bigTypesAndHubsSpanRecords();
     void longValuesAreSavedWhole();
     void storedItemsMergeByOneRule();
@@ -192,6 +203,8 @@ void TestDataFile::malformedFilesAreKeptAside_data()
     QTest::newRow("trailing bytes") << -3 << QByteArray("xx");
     // The last connection (just before the end record) names item 1000 of 4.
     QTest::newRow("connection past the items") << -4 << QByteArray("\xe8\x03\x00\x00", 4);
+    // The record of both connections counts 1000: more than the bytes left.
+    QTest::newRow("connection count past the end") << -5 << QByteArray("\xe8\x03\x00\x00", 4);
 }
 
 void TestDataFile::malformedFilesAreKeptAside()
@@ -214,6 +227,8 @@ void TestDataFile::malformedFilesAreKeptAside()
         bad += patch;
     else if (cut == -4)
         bad.replace(bad.size() - 9 - 8, 4, patch);
+    else if (cut == -5)
+        bad.replace(bad.size() - 9 - 16 - 4, 4, patch);
     else
         bad.truncate(cut);
     WriteAll(Path(), bad);
@@ -226,6 +241,8 @@ void TestDataFile::malformedFilesAreKeptAside()
     Recorder r(&calls);
     QVERIFY(Throws<DataLoadFailure>([&] { t.saver.Load(Path()); }));
     QCOMPARE(calls, (QStringList { "DataLoaded", "NoData" }));
+    if (cut == -5) // found before any read past the end
+        QCOMPARE(t.saver.LastError(), QStringLiteral("a connection record is cut"));
     // Nothing of the bad file reached the store; the defaults stand.
     QVERIFY(t.user->HasItem("ann").IsNull());
     QCOMPARE(t.global->HasItem("a")["global_value"].AsStdString(), std::string("default"));
@@ -266,9 +283,50 @@ void TestDataFile::failedSaveLeavesOldFileWhole()
     QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(Path()); }));
     QCOMPARE(ReadAll(Path()), before);
     QDir(temp).removeRecursively();
-    // No folder at all.
-    QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(m_dir->filePath("missing/folder/.Marrowby")); }));
-    QVERIFY(!s.saver.LastError().isEmpty());
+    // Writing fails half way (the disk is full): the cut temporary file is
+    // never renamed over the data file.
+    s.global->GetItem("b") += s.value->GetItem(Value(std::string(1 << 20, 'b')));
+    rlimit old;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit small { 64 * 1024, old.rlim_max };
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool failed = Throws<DataSaveFailure>([&] { s.saver.Save(Path()); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    QVERIFY(failed);
+    QCOMPARE(ReadAll(Path()), before);
+    QVERIFY(!QFile::exists(temp));
+    // A file where its folder should be.
+    WriteAll(m_dir->filePath("file"), "x");
+    QVERIFY(Throws<DataSaveFailure>([&] { s.saver.Save(m_dir->filePath("file/folder/.Marrowby")); }));
+    QVERIFY(s.saver.LastError().contains("file/folder"));
+}
+
+void TestDataFile::everyCopyIsTheUsersAlone()
+{
+    // The file holds the password, whatever the user's mask lets others read.
+    const mode_t mask = ::umask(022);
+    Schema s;
+    s.global->GetItem("password") += s.value->GetItem("secret");
+    // An older file that others could read is tightened by the next save.
+    WriteAll(Path(), "older");
+    QVERIFY(QFile::setPermissions(
+        Path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    s.saver.Save(Path());
+    QCOMPARE(Mode(Path()), 0600);
+    // A missing folder is made, the user's alone.
+    s.saver.Save(m_dir->filePath("new/home/.Marrowby"));
+    QCOMPARE(Mode(m_dir->filePath("new")), 0700);
+    QCOMPARE(Mode(m_dir->filePath("new/home")), 0700);
+    QCOMPARE(Mode(m_dir->filePath("new/home/.Marrowby")), 0600);
+    // A damaged file kept aside is the user's alone too.
+    WriteAll(Path(), "damaged");
+    QVERIFY(QFile::setPermissions(Path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    Schema t;
+    QVERIFY(Throws<DataLoadFailure>([&] { t.saver.Load(Path()); }));
+    QCOMPARE(Mode(t.saver.KeptAsidePath()), 0600);
+    ::umask(mask);
 }
 
 // Names of every length from short to past the pooled blocks', in one run.

@@ -191,6 +191,10 @@ private slots:
                  std::pair(kBackwardsFile, Pattern(4000, 'e')) }) {
             QVERIFY2(gui::WaitFor([&] { return Completed(name) == bytes; }, 60000), qPrintable(name));
         }
+        // The folder keeps its subfolder under it.
+        const QString complete = transferQueueManager->DownloadRoot() + QStringLiteral("/complete/");
+        QVERIFY(QFile::exists(complete + QStringLiteral("album/one.bin")));
+        QVERIFY(QFile::exists(complete + QStringLiteral("album/disc/two.bin")));
         Close(form);
         QVERIFY(!d.GetType("user")->HasItem(Value("bob"))["user_share"]);
         QCOMPARE(d.GetType("user_share_folder_node")->Count(), size_t(0));

@@ -150,6 +150,15 @@ private slots:
         tab = ChatTab(QStringLiteral("bob"));
         QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
 
+        // A chat opened with a partner who is away already says so.
+        bob->Send(QStringLiteral("away"));
+        QVERIFY(gui::WaitFor([&] { return ViewText(tab).endsWith(QLatin1String("bob is away.")); }));
+        emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
+        chatsForm->OpenChatForm(QStringLiteral("bob"));
+        tab = ChatTab(QStringLiteral("bob"));
+        QVERIFY(tab);
+        QVERIFY(ViewText(tab).contains(QLatin1String("bob is away.")));
+
         bob->Stop();
         QVERIFY(gui::WaitFor([&] { return TabShowsIcon(tab, ":/icons/offline_icon"); }));
     }
