@@ -4,23 +4,24 @@
 # Without MARROWBY_SERVER, when the default central server's host does not
 # resolve, the stand-in server is started on a free local port for this run and
 # stopped when the client exits. Without a display the client runs under
-# xvfb-run (a virtual screen: nothing is seen, but it logs in and works), once
-# a user is stored: a first start asks for one in the window, so without a
-# display it stops at once and says where to run it instead.
+# xvfb-run (a virtual screen: nothing is seen, but it logs in and works once a
+# user is stored). A first start asks for the user in the window, which nobody
+# can answer there: the script says so at once, before it installs and builds,
+# and again when the client starts.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 headless=""
+first_start_note=""
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   headless=yes
   if [ ! -e "${HOME:-}/.Marrowby" ]; then
-    cat >&2 <<'MSG'
-No display: the client's window can't be shown here, and a first start asks
-for your user name and password in that window. Run "bash scripts/run.sh" once
-where there is a display (a desktop session, or "ssh -X" from one) to set up
-your user; later starts can run here without a display, on a virtual screen.
-MSG
-    exit 1
+    first_start_note='No display, and no user is stored yet: the client will start on a virtual
+screen, where its first-start questions (user name and password) wait for an
+answer nobody can give. To set up your user, run "bash scripts/run.sh" once
+where there is a display (a desktop session, or "ssh -X" from one); later
+starts work here without a display. Ctrl+C stops the client.'
+    echo "$first_start_note"
   fi
 fi
 
@@ -66,8 +67,12 @@ if [ -z "${MARROWBY_SERVER:-}" ]; then
 fi
 
 if [ -n "$headless" ]; then
-  echo "No display: the client runs on a virtual screen (xvfb-run) that nobody sees. It logs in as your stored"
-  echo "user and shares and downloads as set before; a question it asks there waits unanswered. Ctrl+C stops it."
+  if [ -n "$first_start_note" ]; then
+    echo "$first_start_note"
+  else
+    echo "No display: the client runs on a virtual screen (xvfb-run) that nobody sees. It logs in as your stored"
+    echo "user and shares and downloads as set before; a question it asks there waits unanswered. Ctrl+C stops it."
+  fi
   xvfb-run -a -s "-screen 0 1400x900x24" "$bin/marrowby" "$@"
 else
   "$bin/marrowby" "$@"
