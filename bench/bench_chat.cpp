@@ -8,7 +8,8 @@
 //     lines after it; the same in a room; a word of 130,000 letters in a room;
 //     a ticker of one letter with 65,000 marks on an open wall and five ticker
 //     changes of another user; a description of that kind in an open user
-//     information tab. The pages are switched to and fro between floods, so
+//     information tab; and a first message from a user whose name is one
+//     letter with 65,000 marks (a chat tab named by it). The pages are switched to and fro between floods, so
 //     that each view is laid out and painted again (the goal is 100 ms at most).
 // Usage: bench_chat
 #include "ChatBench.h"
@@ -114,6 +115,7 @@ int main(int argc, char** argv)
     });
     for (int i = 0; i < 5; ++i)
         steps.push_back([&, i] { Message(QStringLiteral("mallory"), Ordinary(i)); });
+    steps.push_back([&] { Message(marks, QStringLiteral("hello")); });
     steps.push_back([&] { show(rooms); });
     steps.push_back([&] { show(chats); });
     steps.push_back([&] {
@@ -154,8 +156,8 @@ int main(int argc, char** argv)
     stalls.Stop();
 
     auto* wall = rooms->findChild<RoomWallForm*>();
-    ChatForm* chat = chats->findChild<ChatForm*>();
-    if (!room || !wall || !chat || room->chatView->document()->blockCount() < 7
+    ChatForm* chat = chats->GetChatForm(QStringLiteral("mallory"));
+    if (!room || !wall || chats->findChildren<ChatForm*>().size() != 2 || room->chatView->document()->blockCount() < 7
         || chat->chatView->document()->blockCount() < 6
         || !wall->textBrowser->toPlainText().contains(QLatin1String("change 4"))
         || info->UserInfoText()->toPlainText().isEmpty()) {

@@ -1,4 +1,5 @@
 #include "Kit.h"
+#include "TextBound.h"
 #include "Data.h"
 #include "RichTextBound.h"
 #include "Settings.h"
@@ -112,6 +113,8 @@ QString ElidedLabel(const QString& text, const QFontMetrics& metrics)
             ++tail;
         cut = text.left(head) + QChar(0x2026) + text.mid(tail);
     }
+    // Marks stacked on a letter cost the measuring far more than their count.
+    cut = TextBound::Shown(cut);
     return metrics.elidedText(cut, Qt::ElideMiddle, kMaxLabelChars * metrics.averageCharWidth());
 }
 

@@ -27,6 +27,15 @@ void TabWidget::tabInserted(int index)
         tabBar()->setTabToolTip(index, PlainToolTip(label));
 }
 
+int TabWidget::AddNamedTab(QWidget* page, const QIcon& icon, const QString& label)
+{
+    const QString shown = ElidedLabel(label, tabBar()->fontMetrics());
+    const int index = addTab(page, icon, shown);
+    if (shown != label)
+        tabBar()->setTabToolTip(index, PlainToolTip(label));
+    return index;
+}
+
 void TabWidget::tabRemoved(int index)
 {
     QTabWidget::tabRemoved(index);

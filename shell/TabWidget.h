@@ -24,6 +24,10 @@ public:
     // not current; a widget outside every TabWidget is ignored.
     static void MarkTabActivity(QWidget* widget);
 
+    // Adds a tab whose label comes from others' text (a user or room name):
+    // the tab bar measures a label as it goes in, so it goes in bounded.
+    int AddNamedTab(QWidget* page, const QIcon& icon, const QString& label);
+
 public slots:
     void OnTabChanged(int i_tab);
 

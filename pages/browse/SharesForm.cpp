@@ -75,7 +75,7 @@ QWidget* SharesForm::OpenShareBrowse(QString user)
     if (!form) {
         form = new ShareForm(user, this);
         // The tab widget doubles the "&".
-        m_tabControl->addTab(form, IsolatedText(user));
+        m_tabControl->AddNamedTab(form, QIcon(), IsolatedText(user));
         if (peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
     }
@@ -89,7 +89,7 @@ QWidget* SharesForm::OpenUploadBrowse(QString user)
     QWidget* form = userItem["upload_share_tab"].AsPointer<UploadForm>();
     if (!form) {
         auto* upload = new UploadForm(user, this);
-        m_tabControl->addTab(upload, QStringLiteral("Upload to ") + IsolatedText(user));
+        m_tabControl->AddNamedTab(upload, QIcon(), QStringLiteral("Upload to ") + IsolatedText(user));
         upload->Load();
         form = upload;
     }

@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-ChatForm::ChatForm(const QString& user, QTabWidget* tabWidget, QWidget* parent)
+ChatForm::ChatForm(const QString& user, TabWidget* tabWidget, QWidget* parent)
     : QWidget(parent)
     , m_user(user)
     , m_tabWidget(tabWidget)
@@ -152,7 +152,7 @@ void ChatForm::OnActionTriggered(QWidget* widget, QString id)
     auto* viewer = m_userItem["chat_log_form"].AsPointer<ChatLogForm>();
     if (!viewer && m_tabWidget) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Users, m_user), m_tabWidget);
-        m_tabWidget->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(m_user));
+        m_tabWidget->AddNamedTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(m_user));
         m_userItem.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
     if (viewer)

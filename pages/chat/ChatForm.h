@@ -6,8 +6,8 @@
 #include "ChatLines.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
+#include "shell/TabWidget.h"
 #include <QPointer>
-#include <QTabWidget>
 #include <QWidget>
 
 class QLineEdit;
@@ -17,7 +17,7 @@ class QUrl;
 class ChatForm : public QWidget, public DataHandler {
     Q_OBJECT
 public:
-    ChatForm(const QString& user, QTabWidget* tabWidget, QWidget* parent = nullptr);
+    ChatForm(const QString& user, TabWidget* tabWidget, QWidget* parent = nullptr);
     ~ChatForm() override;
 
     // One line said by the partner or by the own user.
@@ -48,5 +48,5 @@ private:
     QString m_user;
     ItemPtr m_userItem;
     ChatLines m_lines;
-    QPointer<QTabWidget> m_tabWidget;
+    QPointer<TabWidget> m_tabWidget;
 };

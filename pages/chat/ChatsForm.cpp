@@ -61,7 +61,7 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
     if (auto* form = item["user_chat_widget"].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(user, chatTabControl, this);
-    chatTabControl->addTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
+    chatTabControl->AddNamedTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
     if (gp_server)
         gp_server->TrackUser(user);
     return form;

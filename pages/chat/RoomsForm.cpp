@@ -260,7 +260,7 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
 {
     const ItemPtr room = info.first.GetType() == d.GetType("room") ? info.first : info.second;
     auto* page = new RoomForm(room.AsString(), nullptr);
-    roomsTabControl->addTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
+    roomsTabControl->AddNamedTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
     connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
     if (const QString draft = m_drafts.take(page->Room()); !draft.isEmpty()) {
@@ -370,7 +370,7 @@ void RoomsForm::OpenChatLog(ItemPtr room)
     auto* viewer = room["chat_log_form"].AsPointer<ChatLogForm>();
     if (!viewer) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Rooms, room.AsString()), this);
-        roomsTabControl->addTab(
+        roomsTabControl->AddNamedTab(
             viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
@@ -382,7 +382,7 @@ void RoomsForm::OpenWall(ItemPtr room)
     auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
     if (!wall) {
         wall = new RoomWallForm(room.AsString(), this);
-        roomsTabControl->addTab(
+        roomsTabControl->AddNamedTab(
             wall, QIcon(QStringLiteral(":/icons/wall_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("room_wall_form")->GetItem(Value(wall)));
     }

@@ -302,12 +302,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
     tree->expandAll();
 
     if (wish) {
-        m_wishTabs->addTab(form, QIcon(QStringLiteral(":/icons/wishlist_icon")), IsolatedText(text));
+        m_wishTabs->AddNamedTab(form, QIcon(QStringLiteral(":/icons/wishlist_icon")), IsolatedText(text));
     } else {
         const char* icon = type == UserListSearch ? ":/icons/users_icon"
             : type == RoomSearch                  ? ":/icons/room_icon"
                                                   : ":/icons/search_icon";
-        m_searchTabs->addTab(form, QIcon(QString::fromLatin1(icon)), IsolatedText(text));
+        m_searchTabs->AddNamedTab(form, QIcon(QString::fromLatin1(icon)), IsolatedText(text));
     }
 
     ItemPtr widgetItem = d.GetType("search_results_widget")->NewItem(Value(static_cast<QWidget*>(form)));

@@ -14,11 +14,11 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/PathNode.h"
+#include "shell/TabWidget.h"
 #include <QPointer>
 #include <QWidget>
 
 class QIcon;
-class QTabWidget;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -97,7 +97,7 @@ private:
 
     QTabWidget* m_tabs;
     QWidget* m_userListTab;
-    QTabWidget* m_userInfoTabs;
+    TabWidget* m_userInfoTabs;
     QTreeWidget* m_userList;
     QTreeWidget* m_unsharedList;
     QTreeWidget* m_ignoredList;

@@ -27,7 +27,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(const QString& user)
     }
     auto* form = new UserInfoForm(this);
     form->Init(user);
-    m_userInfoTabs->addTab(form, QIcon(QStringLiteral(":/icons/info_icon")), IsolatedText(user));
+    m_userInfoTabs->AddNamedTab(form, QIcon(QStringLiteral(":/icons/info_icon")), IsolatedText(user));
     userItem.Connect(d.GetType("user_info_form")->NewItem(Value(form)));
     return form;
 }

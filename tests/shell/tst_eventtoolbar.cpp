@@ -4,6 +4,7 @@
 #include "ApplicationIcon.h"
 #include "EventToolBar.h"
 #include "TabWidget.h"
+#include "TextBound.h"
 #include "helper_kit.h"
 #include <QTabBar>
 #include <QTextDocumentFragment>
@@ -127,11 +128,12 @@ void TestEventToolBar::destroyedWidgetTakesItsButtons()
         qInfo("the new widget got another address; the check still holds");
     // A peer's name, isolated by the page as it passes it, and long enough to
     // fill the tab bar: the tab and the button are cut in the middle to a
-    // label's width and stay isolated, on one line, "&" doubled; the tool
-    // tips show it whole.
-    const QString name = kHostileName + QChar(0x2028) + QString(3000, u'w') + QStringLiteral(" & co");
+    // label's width and stay isolated, on one line, "&" doubled, a few marks
+    // kept of many stacked on a letter; the tool tips show it whole.
+    const QString name = kHostileName + QString(500, QChar(0x0301)) + QChar(0x2028) + QString(3000, u'w')
+        + QStringLiteral(" & co");
     const QString isolated = IsolatedText(name);
-    m_chats->addTab(fresh, isolated);
+    m_chats->AddNamedTab(fresh, QIcon(), isolated);
     m_bar->AddEvent(isolated, ":/icons/chat_icon", fresh, QString(), QString(), false);
     QCOMPARE(ButtonCount(), 2);
     QAction* hostileButton = m_bar->EventActions().last();
@@ -140,10 +142,12 @@ void TestEventToolBar::destroyedWidgetTakesItsButtons()
              std::pair(hostileButton->text(), hostileButton->toolTip()) }) {
         QVERIFY(label.startsWith(isolated.left(5)) && label.endsWith(PlainLabel(isolated.right(6))));
         QVERIFY(!label.contains(QChar(0x2028)) && label.contains(QChar(0x2026)));
+        QVERIFY(!label.contains(QString(TextBound::kMaxMarks + 1, QChar(0x0301))));
         const QFontMetrics metrics = m_chats->tabBar()->fontMetrics();
         const QString shown = QString(label).replace(QStringLiteral("&&"), QStringLiteral("&"));
         QVERIFY(metrics.horizontalAdvance(shown) <= kMaxLabelChars * metrics.averageCharWidth());
-        QCOMPARE(QTextDocumentFragment::fromHtml(tip).toPlainText().remove(QChar(0x200B)), isolated);
+        QCOMPARE(QTextDocumentFragment::fromHtml(tip).toPlainText().remove(QChar(0x200B)),
+            TextBound::Shown(isolated).remove(QChar(0x200B)));
     }
     delete fresh;
     QCOMPARE(ButtonCount(), 1);
