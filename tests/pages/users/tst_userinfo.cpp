@@ -139,12 +139,13 @@ private slots:
         QVERIFY(session.StartWindow(QStringLiteral("alice")));
         bob = session.StartDriver(QStringLiteral("bob"));
         QVERIFY(bob);
+        settings.Set("show_event_buttons", "yes");
     }
 
     // Our answer: description, slots, queue and free flag as the settings and
     // the engine say; the picture only when it is a readable image file of at
     // most 8 MiB, each refusal logged once.
-    void ourAnswer()
+    void answerCarriesSettingsAndOnlyReadablePictures()
     {
         settings.Set("user_description", "");
         settings.Set("user_picture_file", "");
@@ -213,9 +214,8 @@ private slots:
     // with its line breaks and isolated text; one tab and one request per
     // user. A picture that can't be shown changes the fields only. Opened
     // from the user's menu, the tab has the keyboard on its text.
-    void informationTab()
+    void answerFillsOneTabPerUserWithScaledPicture()
     {
-        settings.Set("show_event_buttons", "yes");
         const int asked = bob->Lines().filter(QStringLiteral("user-info-requested alice")).size();
         QMenu menu;
         UserMenuOptions(&menu, QStringLiteral("bob"), nullptr).OnGetUserInfo();
@@ -333,7 +333,7 @@ private slots:
     // A failed messaging connection shows the failure, a failed file
     // connection does not; a closed tab hears no late answer, leaves no item,
     // and a new request opens a new tab. Names show direction-isolated.
-    void failureAndClosing()
+    void failureShowsAndClosedTabHearsNoLateAnswer()
     {
         const QString nobody = QString::fromUtf16(u"nobody & \u202Eonline");
         UserInfoForm* lost = userListForm->GetUserInfoForm(nobody);
