@@ -116,7 +116,7 @@ private slots:
     // Browse a share, download one file and a whole folder from the tab; a
     // second list from the same user while the tab is open changes nothing,
     // and downloads from the tab go on working.
-    void browseAndDownload()
+    void browsedShareDownloadsFilesAndFolders()
     {
         const QString root = bobFiles.path() + QStringLiteral("/music");
         WriteFile(root + QStringLiteral("/single.bin"), Pattern(70000, 'a'));
@@ -262,7 +262,7 @@ private slots:
     // Items of a list and the rules of the view over them, without a peer:
     // parent links, attributes, full sizes; pending and exact folder lookup,
     // the expand levels and a filter whose words the folder names consume.
-    void shareItemsAndView()
+    void viewExpandsAndFiltersListItems()
     {
         auto file = [](const std::string& name, qint64 size, std::vector<std::pair<quint32, quint32>> attributes) {
             FileInfo info;
@@ -359,7 +359,7 @@ private slots:
 
     // Lists no real share gives: a folder chain ten thousand deep, markup and
     // "&" in names, a filter that hides the chosen folder.
-    void hostileLists()
+    void hostileListsShowSafelyAndTouchNoFreedRow()
     {
         DriverProcess* deep = session.StartDriver(QStringLiteral("deep&<b>x</b>"));
         QVERIFY(deep);
