@@ -2,7 +2,6 @@
 #include "shell/Kit.h"
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
@@ -112,12 +111,3 @@ QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, con
     return state->texts;
 }
 
-OpenedUrls::OpenedUrls()
-{
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open");
-}
-
-OpenedUrls::~OpenedUrls()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-}

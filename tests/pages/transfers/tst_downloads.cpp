@@ -7,6 +7,7 @@
 // list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
+#include "helper_transfercore.h"
 #include "pages/transfers/CompleteDownloadsForm.h"
 #include "pages/transfers/TransfersForm.h"
 #include "shell/EventToolBar.h"
@@ -18,9 +19,8 @@
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 
 namespace {
 
@@ -28,25 +28,6 @@ namespace {
 const QString kHostile = QStringLiteral("<b>x&amp;y<img src=q>.txt");
 // A right-to-left override that would show the name as "exe.mp3 mubla live".
 const QString kBackwards = QString::fromUtf16(u"\u202Eevil album 3pm.exe");
-
-QByteArray WriteFile(const QString& path, int size, quint32 seed)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-        c = char(random.generate());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    return bytes;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 std::string Remote(const QString& local)
 {
@@ -86,12 +67,12 @@ void TestDownloads::initTestCase()
     settings.Set("show_event_buttons", "yes");
 
     share = session.Home() + QStringLiteral("/bob share");
-    files[QStringLiteral("one.bin")] = WriteFile(share + QStringLiteral("/album/one.bin"), 120000, 1);
-    files[QStringLiteral("two.bin")] = WriteFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
-    files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
-    files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
-    files[kBackwards] = WriteFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
-    files[QStringLiteral("three.bin")] = WriteFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
+    files[QStringLiteral("one.bin")] = WriteRandomFile(share + QStringLiteral("/album/one.bin"), 120000, 1);
+    files[QStringLiteral("two.bin")] = WriteRandomFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
+    files[QStringLiteral("empty.bin")] = WriteRandomFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
+    files[kHostile] = WriteRandomFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
+    files[kBackwards] = WriteRandomFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
+    files[QStringLiteral("three.bin")] = WriteRandomFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -170,7 +151,7 @@ void TestDownloads::downloadsCompleteWithAlertsUnderTheirExactNames()
     for (ItemPtr entry : entries) {
         const QString path = transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
         QCOMPARE(QFileInfo(path).fileName(), entry["file_name"].AsString());
-        QCOMPARE(ReadFile(path), files[entry["file_name"].AsString()]);
+        QCOMPARE(ReadWholeFile(path), files[entry["file_name"].AsString()]);
     }
     QVERIFY(QFileInfo::exists(
         transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/") + kBackwards));
@@ -202,11 +183,11 @@ void TestDownloads::downloadsCompleteWithAlertsUnderTheirExactNames()
     QVERIFY(!list->findItems(QStringLiteral("120000"), Qt::MatchExactly, 3).isEmpty());
 
     // A double click opens the finished file, inside the downloads folder.
-    OpenedUrls opened;
+    gui::UrlCatcher opened;
     emit downloads->itemDoubleClicked(oneRow, 2);
     emit downloads->itemDoubleClicked(albumRow, 1);
-    QCOMPARE(opened.urls.size(), 1);
-    QCOMPARE(ReadFile(opened.urls.first().toLocalFile()), files[QStringLiteral("one.bin")]);
+    QCOMPARE(opened.Urls().size(), 1);
+    QCOMPARE(ReadWholeFile(opened.Urls().first().toLocalFile()), files[QStringLiteral("one.bin")]);
 }
 
 void TestDownloads::refusalsShowReasonsAndClearingKeepsFiles()
@@ -252,7 +233,7 @@ void TestDownloads::refusalsShowReasonsAndClearingKeepsFiles()
     QDir().mkpath(partials);
     if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", partials }) != 0
         && QDir().rmdir(partials))
-        WriteFile(partials, 10, 7);
+        WriteRandomFile(partials, 10, 7);
     ItemPtr blocked = transferQueueManager->AddDownload(QStringLiteral("bob"), "three.bin",
         Remote(share + QStringLiteral("/album")), files[QStringLiteral("three.bin")].size(), false, 0);
     QVERIFY(gui::WaitFor([&] { return Status(blocked) == QLatin1String("local error"); }, 30000));

@@ -16,7 +16,6 @@
 #include "transfers/TransferQueueManager.h"
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -98,26 +97,6 @@ int EventsOf(QWidget* form)
 }
 
 } // namespace
-
-// Catches what the desktop would be asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QStringList opened;
-    const QStringList schemes { "http", "https", "file", "ftp", "javascript" };
-    UrlCatcher()
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::setUrlHandler(scheme, this, "Open");
-    }
-    ~UrlCatcher() override
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-public slots:
-    void Open(const QUrl& url) { opened.append(url.toString()); }
-};
 
 class TestUserInfo : public QObject {
     Q_OBJECT
@@ -296,7 +275,7 @@ private slots:
             QVERIFY(view->toPlainText().contains(deep.endsWith(QLatin1String("deepest")) ? "deepest" : "twenty"));
         }
 
-        UrlCatcher desktop;
+        gui::UrlCatcher desktop;
         QVERIFY(Show(form,
                     QStringLiteral("<a href='http://example.org/web'>web</a> <a href='file:///etc/passwd'>local</a> "
                                    "<a href='ftp://example.org/f'>ftp</a> <a href='javascript:alert(1)'>script</a> "
@@ -312,7 +291,8 @@ private slots:
         }
         emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
         emit view->anchorClicked(QUrl(QStringLiteral("https://example.org/safe")));
-        QCOMPARE(desktop.opened, (QStringList { "http://example.org/web", "https://example.org/safe" }));
+        QCOMPARE(desktop.Urls(),
+            (QList<QUrl> { QUrl(QStringLiteral("http://example.org/web")), QUrl(QStringLiteral("https://example.org/safe")) }));
 
         // Nothing local is read, by a description or by the view itself.
         QElapsedTimer timer;
