@@ -4,6 +4,7 @@
 // right-to-left override) are shown isolated, sorted and filtered by what
 // they are, and asked for, pushed and saved byte for byte.
 #include "gui/GuiTest.h"
+#include "helper_shares.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/browse/UploadForm.h"
@@ -26,14 +27,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QByteArray Pattern(int size, char seed)
 {
