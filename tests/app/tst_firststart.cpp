@@ -71,8 +71,8 @@ class TestFirstStart : public QObject {
         if (!session.Window() && QFile::remove(MainWindow::DataFilePath())
             && session.StartWindow(QStringLiteral("newcomer")))
             sharedFoldersManager->AddSharedFolder(shared.path()).NewItem("shared_public");
-        const bool scanned = session.Window() && gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); });
-        return scanned ? session.Window() : nullptr;
+        const auto scanned = [] { return !sharedFoldersManager->IsScanning(); };
+        return session.Window() && gui::WaitFor(scanned) ? session.Window() : nullptr;
     }
 
 private slots:

@@ -241,9 +241,7 @@ ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidge
     };
 }
 
-namespace {
 const char* const kSchemes[] = { "http", "https", "file", "ftp", "mailto", "javascript" };
-} // namespace
 
 UrlCatcher::UrlCatcher()
 {

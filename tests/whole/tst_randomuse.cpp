@@ -536,7 +536,8 @@ void TestRandomUse::randomUse()
     markup += whole::MarkupFaults();
     markup.removeDuplicates();
     std::printf("randomuse.longest_stall: %lld ms (%s)\n", stalls.longest, qPrintable(stalls.during));
-    std::printf("randomuse.answered: %d boxes and menus, %d links\n", answerer.answered, int(urls.Urls().size()));
+    std::printf(
+        "randomuse.answered: %d boxes and menus, %d links\n", answerer.answered, int(urls.Urls().size()));
     std::fflush(stdout);
     QVERIFY2(markup.isEmpty(), qPrintable(markup.join(QStringLiteral("\n"))));
 

@@ -111,8 +111,8 @@ class TestRooms : public QObject {
             gp_server->EnterRoom(QStringLiteral("lobby"), false);
         }
         RoomForm* tab = WaitRoomTab(QStringLiteral("lobby"));
-        const auto both = [&] { return tab->Row(QStringLiteral("bob")) && tab->Row(QStringLiteral("alice")); };
-        return tab && gui::WaitFor(both) ? tab : nullptr;
+        const auto in = [&] { return tab->Row(QStringLiteral("bob")) && tab->Row(QStringLiteral("alice")); };
+        return tab && gui::WaitFor(in) ? tab : nullptr;
     }
 
 private slots:

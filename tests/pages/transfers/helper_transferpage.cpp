@@ -110,4 +110,3 @@ QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, con
     (void)QTest::qWaitFor([&] { return state->done; }, 5000);
     return state->texts;
 }
-

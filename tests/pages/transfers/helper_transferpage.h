@@ -34,4 +34,3 @@ int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
 // menu, before the choice, duringMenu runs (it may change the store).
 QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose = QString(),
     const std::function<void()>& duringMenu = {});
-

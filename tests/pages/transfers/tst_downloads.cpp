@@ -6,8 +6,8 @@
 // reasons; a pushed file the window has, one row; "Clear Complete"; the
 // list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
-#include "helper_transferpage.h"
 #include "helper_transfercore.h"
+#include "helper_transferpage.h"
 #include "pages/transfers/CompleteDownloadsForm.h"
 #include "pages/transfers/TransfersForm.h"
 #include "shell/EventToolBar.h"

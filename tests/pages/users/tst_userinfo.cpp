@@ -292,7 +292,8 @@ private slots:
         emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
         emit view->anchorClicked(QUrl(QStringLiteral("https://example.org/safe")));
         QCOMPARE(desktop.Urls(),
-            (QList<QUrl> { QUrl(QStringLiteral("http://example.org/web")), QUrl(QStringLiteral("https://example.org/safe")) }));
+            (QList<QUrl> { QUrl(QStringLiteral("http://example.org/web")),
+                QUrl(QStringLiteral("https://example.org/safe")) }));
 
         // Nothing local is read, by a description or by the view itself.
         QElapsedTimer timer;

@@ -349,7 +349,8 @@ private slots:
         for (const char* user : { "bob", "adam", "carol" })
             AddToList(user);
         for (const char* group : { "A", "b" })
-            FindUser(QStringLiteral("bob"))["in_user_list"].Connect(d.GetType("user_list_group")->GetItem(Value(group)));
+            FindUser(QStringLiteral("bob"))["in_user_list"]
+                += d.GetType("user_list_group")->GetItem(Value(group));
         UserNoteDialog::SetUserNote(QStringLiteral("adam"), QStringLiteral("other"));
         UserNoteDialog::SetUserNote(kErin, QStringLiteral("kept"));
         QMenu menu;
