@@ -152,6 +152,8 @@ void TestConnection::abruptLossShowsOfflineAndReconnects()
 
 void TestConnection::connectActionDisconnectsAndConnects()
 {
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
     gui::ModalAnswerer answers;
     MainWindow* window = session.Window();
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
@@ -178,6 +180,8 @@ void TestConnection::connectActionDisconnectsAndConnects()
 
 void TestConnection::failureReasonIsShownAsPlainText()
 {
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
     // A reason the server chose, while no reconnection is pending.
     gui::ModalAnswerer answers;
     Qt::TextFormat format = Qt::AutoText;
@@ -198,6 +202,8 @@ void TestConnection::failureReasonIsShownAsPlainText()
 
 void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
 {
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
     QVERIFY(session.WaitLoggedIn());
     QTemporaryDir music;
     QFile tune(music.filePath(QStringLiteral("marrowfish tune.mp3")));

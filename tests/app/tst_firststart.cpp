@@ -2,6 +2,7 @@
 // the file kept aside, the dialogs, the defaults; then sharing a folder that
 // another user finds, the rescan report, and the user-list import.
 #include "gui/GuiTest.h"
+#include "helper_shares.h"
 #include "pages/browse/AddSharedFolderDialog.h"
 #include "pages/browse/SharedFilesRescannedDialog.h"
 #include "pages/chat/RoomsForm.h"
@@ -21,13 +22,6 @@
 #include <QtEndian>
 
 namespace {
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 QByteArray U32(quint32 v)
 {
@@ -69,6 +63,17 @@ class TestFirstStart : public QObject {
     Q_OBJECT
     gui::Session session;
     QTemporaryDir shared;
+
+    // The window as the first start leaves it, logged in and sharing the
+    // folder with everyone (started here when the first function did not run).
+    MainWindow* Window()
+    {
+        if (!session.Window() && QFile::remove(MainWindow::DataFilePath())
+            && session.StartWindow(QStringLiteral("newcomer")))
+            sharedFoldersManager->AddSharedFolder(shared.path()).NewItem("shared_public");
+        const auto scanned = [] { return !sharedFoldersManager->IsScanning(); };
+        return session.Window() && gui::WaitFor(scanned) ? session.Window() : nullptr;
+    }
 
 private slots:
     void initTestCase();
@@ -151,7 +156,7 @@ void TestFirstStart::firstStartDialogsDefaultsAndLogin()
 
 void TestFirstStart::sharedFolderIsFoundByAnotherUser()
 {
-    QVERIFY(gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }));
+    QVERIFY(Window());
     DriverProcess* finder = session.StartDriver(QStringLiteral("finder"));
     QVERIFY(finder);
     finder->Send(QStringLiteral("search marrowfish"));
@@ -162,6 +167,7 @@ void TestFirstStart::sharedFolderIsFoundByAnotherUser()
 
 void TestFirstStart::rescanReportsAddedAndRemovedFiles()
 {
+    QVERIFY(Window());
     WriteFile(shared.filePath(QStringLiteral("second.txt")), "b");
     WriteFile(shared.filePath(QStringLiteral("third.txt")), "c");
     session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("rescan_shares"));
@@ -184,7 +190,7 @@ void TestFirstStart::userListImportGoodAndTruncated()
         answers.Add(gui::PressButton(QMessageBox::Ok));
         answers.Add(ChooseFile(path));
         answers.Add(gui::PressButton(QMessageBox::Ok));
-        session.Window()->OnImportUserListClicked();
+        Window()->OnImportUserListClicked();
         return answers.Seen().size() == 3 ? answers.Seen()[2].text : QString();
     };
     // A list cut in its second name adds nobody.

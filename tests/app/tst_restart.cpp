@@ -253,6 +253,7 @@ void TestRestart::trayClickBringsTheWindowBack()
 
 void TestRestart::optionsAndGeometrySurviveARestart()
 {
+    settings.Set("new_listening_port", "47123"); // as the port dialog above leaves it
     MainWindow* window = session.Window();
     Ui_MainWindow& ui = window->Ui();
     ui.optionsTabControl->setCurrentIndex(2);

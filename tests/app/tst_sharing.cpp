@@ -3,6 +3,7 @@
 // and a dialog whose folder or group goes while it is open.
 #include "gui/GuiTest.h"
 #include "pages/browse/AddSharedFolderDialog.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "shell/Kit.h"
 #include <QCheckBox>
@@ -128,6 +129,7 @@ void TestSharing::groupsAndEveryoneShowInTheList()
 
 void TestSharing::dialogClosesWhenItsFolderIsUnshared()
 {
+    sharedFoldersManager->AddSharedFolder(first.path()); // as the function above leaves it
     QPointer<AddSharedFolderDialog> dialog = EditFolder(first.path());
     QVERIFY(dialog);
     session.Window()->OnUnshareFolder();

@@ -35,15 +35,18 @@ class TestShutdown : public QObject {
     QTemporaryDir shared;
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(session.Prepare());
+        QVERIFY(session.StartWindow(QStringLiteral("sender")));
+    }
     void failedHourlySaveWarnsOnceAndKeepsRunning();
     void closeDuringAnUploadEndsCleanly();
 };
 
 void TestShutdown::failedHourlySaveWarnsOnceAndKeepsRunning()
 {
-    QVERIFY(session.Prepare());
-    MainWindow* window = session.StartWindow(QStringLiteral("sender"));
-    QVERIFY(window);
+    MainWindow* window = session.Window();
     // A folder where the data file should be: the file cannot replace it.
     QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
     gui::ModalAnswerer answers;

@@ -241,14 +241,18 @@ ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidge
     };
 }
 
+const char* const kSchemes[] = { "http", "https", "file", "ftp", "mailto", "javascript" };
+
 UrlCatcher::UrlCatcher()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "Open");
+    for (const char* scheme : kSchemes)
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
 }
 
 UrlCatcher::~UrlCatcher()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    for (const char* scheme : kSchemes)
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
 // ---- Child roles ------------------------------------------------------------

@@ -30,7 +30,7 @@
 //
 // and in the test folder's CMakeLists.txt: marrowby_tests("guitest").
 //
-// Addresses opened in the browser are kept by a gui::UrlCatcher.
+// Addresses handed to the desktop are kept by a gui::UrlCatcher.
 //
 // Modal boxes and dialogs are answered by a ModalAnswerer: give it handlers in
 // the order the boxes will appear; every box it sees is recorded, and a message
@@ -145,8 +145,9 @@ ModalAnswerer::Handler FillUserDialog(const QString& user, const QString& passwo
 // Any dialog of the class: calls f with it (f decides and closes it).
 ModalAnswerer::Handler OnDialog(const char* className, std::function<void(QWidget*)> f);
 
-// Stands in for the desktop's browser while it lives: keeps the http
-// addresses that the window asks the desktop to open.
+// Stands in for the desktop while it lives: keeps every address (web pages,
+// files and folders, any other scheme a page hands over) that the window asks
+// the desktop to open, so that nothing starts outside the test.
 class UrlCatcher : public QObject {
     Q_OBJECT
 public:

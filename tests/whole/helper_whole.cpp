@@ -1,6 +1,5 @@
 #include "helper_whole.h"
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QLabel>
@@ -124,23 +123,6 @@ QStringList StrayFiles(const QString& home, const QSet<QString>& before)
         if (name.contains(QStringLiteral("escape-whole")) || name.contains(kMark))
             stray << QStringLiteral("../") + name;
     return stray;
-}
-
-UrlSink::UrlSink()
-{
-    for (const char* scheme : { "file", "http", "https", "mailto", "ftp" })
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
-}
-
-UrlSink::~UrlSink()
-{
-    for (const char* scheme : { "file", "http", "https", "mailto", "ftp" })
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-}
-
-void UrlSink::Open(const QUrl&)
-{
-    ++m_count;
 }
 
 } // namespace whole

@@ -1,11 +1,9 @@
 #pragma once
 // Shared pieces of the whole-client tests: hostile texts, the checks that no
 // peer text was rendered as markup, and the files a run may write.
-#include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 
 class QWidget;
 
@@ -30,20 +28,5 @@ QSet<QString> FilesUnder(const QString& folder);
 // folders the client may write to (downloads, chat logs, the data file and
 // Qt's own caches).
 QStringList StrayFiles(const QString& home, const QSet<QString>& before);
-
-// Takes every link the client opens (folders, web pages) so nothing is
-// started outside the test.
-class UrlSink : public QObject {
-    Q_OBJECT
-public:
-    UrlSink();
-    ~UrlSink() override;
-    int Count() const { return m_count; }
-public slots:
-    void Open(const QUrl& url);
-
-private:
-    int m_count = 0;
-};
 
 } // namespace whole

@@ -134,7 +134,7 @@ void TestMainRoad::mainRoad()
     QVERIFY(session.Prepare());
     const QString home = session.Home();
     WriteFile(home + QStringLiteral("/keep.txt"), kSentinel);
-    whole::UrlSink urls;
+    gui::UrlCatcher urls;
     QVERIFY(session.StartWindow(QStringLiteral("alice")));
     session.Window()->resize(1200, 760);
     const QString mine = home + QStringLiteral("/outbox");

@@ -502,7 +502,7 @@ void TestRandomUse::randomUse()
     WriteFile(folder + QStringLiteral("/sub/tune..\\..\\x\x02.txt"), QByteArray(7000, 'd'));
     m_shareFile = folder + QStringLiteral("/tune_%1_<b>%2</b>.mp3").arg(QStringLiteral("%1"), whole::kMark);
 
-    whole::UrlSink urls;
+    gui::UrlCatcher urls;
     MainWindow* window = session.StartWindow(QStringLiteral("alice"));
     QVERIFY(window);
     window->resize(1300, 850);
@@ -536,7 +536,8 @@ void TestRandomUse::randomUse()
     markup += whole::MarkupFaults();
     markup.removeDuplicates();
     std::printf("randomuse.longest_stall: %lld ms (%s)\n", stalls.longest, qPrintable(stalls.during));
-    std::printf("randomuse.answered: %d boxes and menus, %d links\n", answerer.answered, urls.Count());
+    std::printf(
+        "randomuse.answered: %d boxes and menus, %d links\n", answerer.answered, int(urls.Urls().size()));
     std::fflush(stdout);
     QVERIFY2(markup.isEmpty(), qPrintable(markup.join(QStringLiteral("\n"))));
 

@@ -4,6 +4,7 @@
 // right-to-left override) are shown isolated, sorted and filtered by what
 // they are, and asked for, pushed and saved byte for byte.
 #include "gui/GuiTest.h"
+#include "helper_shares.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/browse/UploadForm.h"
@@ -26,14 +27,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QByteArray Pattern(int size, char seed)
 {
@@ -116,7 +109,7 @@ private slots:
     // Browse a share, download one file and a whole folder from the tab; a
     // second list from the same user while the tab is open changes nothing,
     // and downloads from the tab go on working.
-    void browseAndDownload()
+    void browsedShareDownloadsFilesAndFolders()
     {
         const QString root = bobFiles.path() + QStringLiteral("/music");
         WriteFile(root + QStringLiteral("/single.bin"), Pattern(70000, 'a'));
@@ -266,7 +259,7 @@ private slots:
     // Items of a list and the rules of the view over them, without a peer:
     // parent links, attributes, full sizes; pending and exact folder lookup,
     // the expand levels and a filter whose words the folder names consume.
-    void shareItemsAndView()
+    void viewExpandsAndFiltersListItems()
     {
         auto file = [](const std::string& name, qint64 size, std::vector<std::pair<quint32, quint32>> attributes) {
             FileInfo info;
@@ -363,7 +356,7 @@ private slots:
 
     // Lists no real share gives: a folder chain ten thousand deep, markup and
     // "&" in names, a filter that hides the chosen folder.
-    void hostileLists()
+    void hostileListsShowSafelyAndTouchNoFreedRow()
     {
         DriverProcess* deep = session.StartDriver(QStringLiteral("deep&<b>x</b>"));
         QVERIFY(deep);

@@ -81,7 +81,7 @@ private slots:
     // to the same tab; replies reach the partner; away and back are shown;
     // both sides' lines are logged; a quiet conversation ends 300 s after
     // its last line; the icon follows the partner's state.
-    void conversation()
+    void messagesOpenOneQuietTabAndAreLogged()
     {
         const QDateTime start(QDate(2024, 1, 5), QTime(15, 4, 5));
         SetClock(start);
@@ -166,7 +166,7 @@ private slots:
     // The viewer opens with the keyboard in its find field, finds
     // case-insensitively, steps back and forth, keeps working after a failed
     // search and after "Clear Log", and reads long lines whole.
-    void logViewer()
+    void logViewerFindsAndReadsLongLinesWhole()
     {
         QString lines;
         for (int i = 1; i <= 9; ++i)
@@ -243,7 +243,7 @@ private slots:
     // log and show as text. A name or text that runs right to left shows
     // isolated in the chat, the tab, the event and the log viewer, and is
     // logged as it came.
-    void hostileUserNames()
+    void hostileUserNamesStayInsideTheLogFolder()
     {
         settings.Set("show_event_buttons", "yes");
         const QString sentinel = QDir::homePath() + QStringLiteral("/evil.log");
@@ -325,7 +325,7 @@ private slots:
 
     // Each administrator message gets a dialog of its own; markup is rendered
     // but loads no local file.
-    void adminMessages()
+    void eachAdminMessageGetsItsOwnDialog()
     {
         const QString image = QDir::homePath() + QStringLiteral("/secret.png");
         QImage(4, 4, QImage::Format_RGB32).save(image);
@@ -357,7 +357,7 @@ private slots:
 
     // A line typed while offline is not shown or logged as said; it stays in
     // the input line.
-    void offlineLine()
+    void lineTypedOfflineStaysInTheInput()
     {
         chatsForm->OpenChatForm(QStringLiteral("dave"));
         ChatForm* tab = ChatTab(QStringLiteral("dave"));

@@ -110,6 +110,20 @@ class TestRooms : public QObject {
     gui::Session session;
     DriverProcess* bob = nullptr;
 
+    // The lobby's tab with bob and alice in the room, as the first function
+    // leaves it (entered here when that one did not run).
+    RoomForm* Lobby()
+    {
+        if (!RoomTab(QStringLiteral("lobby"))) {
+            bob->Send(QStringLiteral("join lobby"));
+            bob->WaitFor(QStringLiteral("joined lobby"));
+            gp_server->EnterRoom(QStringLiteral("lobby"), false);
+        }
+        RoomForm* tab = WaitRoomTab(QStringLiteral("lobby"));
+        const auto in = [&] { return tab->Row(QStringLiteral("bob")) && tab->Row(QStringLiteral("alice")); };
+        return tab && gui::WaitFor(in) ? tab : nullptr;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -125,7 +139,7 @@ private slots:
     // the long timestamp style shows the date, and every line is logged in
     // the long time pattern. A private chat or log the user asks for from
     // the room has the keyboard.
-    void joinAndChat()
+    void joinedRoomChatsBothWaysAndLogsEachLine()
     {
         bob->Send(QStringLiteral("join lobby"));
         QVERIFY(!bob->WaitFor(QStringLiteral("joined lobby")).isEmpty());
@@ -210,9 +224,9 @@ private slots:
     // bold while they operate this room. The room list puts the own rooms
     // first, then names ignoring case, and sorts user counts as numbers.
     // Names show isolated, and a double click acts on the name as it came.
-    void listOrders()
+    void listsSortByEachColumnWithCurrentValues()
     {
-        RoomForm* tab = RoomTab(QStringLiteral("lobby"));
+        RoomForm* tab = Lobby();
         QVERIFY(tab);
         QTreeWidget* users = tab->userList;
         users->sortByColumn(4, Qt::AscendingOrder);
@@ -306,9 +320,9 @@ private slots:
     // its oldest part. What the view lays out of one line is bounded, whatever
     // came (few marks on a letter, places to break a long word, a cut); a
     // long link stays one link, and the log keeps the line as it came.
-    void alertAndBoundedView()
+    void activityAlertRaisesAnEventAndViewStaysBounded()
     {
-        RoomForm* tab = RoomTab(QStringLiteral("lobby"));
+        RoomForm* tab = Lobby();
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("toggle_room_activity_alert")));
         QCOMPARE(actionBar->FindAction(QStringLiteral("toggle_room_activity_alert"))->text(),
             QStringLiteral("Activity Alert [on]"));
@@ -359,9 +373,9 @@ private slots:
     // that changes changes its own row only, and the rows keep alternating; a
     // row shows a bounded part of a hostile ticker, its tooltip the whole. It
     // opens, and comes back, with the keyboard in its input.
-    void wall()
+    void wallListsTickersInOrderAndRedraws()
     {
-        RoomForm* tab = RoomTab(QStringLiteral("lobby"));
+        RoomForm* tab = Lobby();
         QVERIFY(tab);
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
         auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
@@ -433,7 +447,7 @@ private slots:
     // and its tab offers "Give Up Room" once the ownership arrives; giving it
     // up needs two Yes answers. A room that adds the user as a member is
     // marked too.
-    void privateRooms()
+    void ownedPrivateRoomIsListedFirstAndGivenUpOnTwoYeses()
     {
         const QString secret = QString::fromUtf16(u"secret \u202Eroom");
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("create_room")));
@@ -503,7 +517,7 @@ private slots:
     // Taken out of a private room mid-sentence: the rest of the sentence does
     // not reach the public room whose tab comes forward, and what was typed
     // waits, as a line under the tabs says, for the next join of the room.
-    void removedMidSentence()
+    void removedMidSentenceTheDraftWaitsForTheNextJoin()
     {
         gp_server->EnablePrivateRoomAdd(true);
         bob->Send(QStringLiteral("join vault private"));
@@ -549,7 +563,7 @@ private slots:
     // line break cannot forge a log line; "Clear Log" removes only the room's
     // own file. A name or text that runs right to left shows isolated
     // everywhere and is logged as it came.
-    void hostileRoomNames()
+    void hostileRoomNamesStayInsideTheLogFolder()
     {
         const QString logs = QDir::homePath() + QStringLiteral("/Marrowby Chat Logs");
         const QString sentinel1 = QDir::homePath() + QStringLiteral("/evil.log");
@@ -666,7 +680,7 @@ private slots:
     // Open rooms are entered again after a lost connection; a room tab closed
     // while offline opens again on the next join; autojoin rooms are entered
     // at login.
-    void acrossReconnection()
+    void openRoomsAreEnteredAgainAfterAReconnection()
     {
         gp_server->EnterRoom(QStringLiteral("auto"), false);
         RoomForm* autoTab = WaitRoomTab(QStringLiteral("auto"));
@@ -680,7 +694,7 @@ private slots:
         gp_server->EnterRoom(QStringLiteral("side"), false);
         RoomForm* side = WaitRoomTab(QStringLiteral("side"));
         QVERIFY(side);
-        RoomForm* lobby = RoomTab(QStringLiteral("lobby"));
+        RoomForm* lobby = Lobby();
         QVERIFY(lobby);
 
         session.StopServer();

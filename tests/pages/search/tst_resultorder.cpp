@@ -25,7 +25,7 @@ class TestResultOrder : public QObject {
     Q_OBJECT
 
 private slots:
-    void availableFirst()
+    void availableUsersComeFirst()
     {
         QTreeWidget tree;
         tree.setColumnCount(SearchColumnCount);
@@ -76,7 +76,7 @@ private slots:
     // Any Free texts, numbers or not, give a strict weak order: irreflexive,
     // asymmetric, and rows that neither precede nor follow each other are
     // interchangeable (a queue text that is no number reads as 0).
-    void strictWeakOrder()
+    void anyFreeTextsGiveAStrictWeakOrder()
     {
         std::vector<std::unique_ptr<SearchResultListItem>> rows;
         for (const char* free : { "Y", "0", "abc", "", "3", "03", "12" })

@@ -144,7 +144,7 @@ private slots:
 
     // A search from the box: a tab with the users' rows, folders, sizes and
     // MP3 attributes, the related searches and the history.
-    void manualSearch()
+    void searchFromTheBoxShowsResultsAndHistory()
     {
         SearchForm* page = Page();
         const int tabs = page->searchTabControl()->count();
@@ -264,9 +264,11 @@ private slots:
     }
 
     // The filter language over the tree, saved filters and the default filter.
-    void filterLanguage()
+    void filtersHideRowsAndTheDefaultReachesNewTabs()
     {
-        QVERIFY(together);
+        if (!together) // opened by the first function
+            together = Search(QStringLiteral("together"));
+        QVERIFY(together && WaitForFiles(together, 6));
         QLineEdit* filter = together->filterEdit();
         const QStringList all = VisibleFiles(together);
         QCOMPARE(all.size(), 6);
@@ -342,9 +344,11 @@ private slots:
 
     // Downloads from the results: a file by double click, a folder from the
     // menu, byte-identical, each entry keeping the search text.
-    void downloads()
+    void resultsDownloadAsTheyAreAndKeepTheSearchText()
     {
-        QVERIFY(together);
+        if (!together) // opened by the first function
+            together = Search(QStringLiteral("together"));
+        QVERIFY(together && WaitForFiles(together, 6));
         d.GetType("excluded_download_extension")->GetItem(Value("flac"));
 
         QTreeWidgetItem* come = FindRow(together, QStringLiteral("01 Come Together.mp3"));
@@ -431,7 +435,7 @@ private slots:
     // The flat layout: one row per file, a clickable header (names in
     // alphabetical order, attributes by bitrate), and the file entries on
     // every row's menu.
-    void oldStyleResults()
+    void oldStyleResultsShowOneRowPerFile()
     {
         settings.Set("use_old_style_search_results", "yes");
         SearchResultsForm* flat = Search(QStringLiteral("come"));
@@ -487,7 +491,7 @@ private slots:
     // Stopping keeps the tab and takes no more replies; closing removes the
     // tab and everything the search put into the store; late replies are
     // harmless.
-    void stopAndClose()
+    void stoppedSearchTakesNoRepliesAndClosedLeavesNothing()
     {
         SearchForm* page = Page();
         const size_t replies = Count("search_results");
@@ -527,7 +531,7 @@ private slots:
     }
 
     // The room and user-list targets.
-    void targets()
+    void roomAndUserListTargetsAskOnlyTheirUsers()
     {
         SearchForm* page = Page();
         // User list: only the users in it answer.
@@ -561,7 +565,7 @@ private slots:
 
     // Searches from others: newest first, "Match" on answered ones, pause,
     // and at most 500 rows.
-    void receivedSearches()
+    void othersSearchesShowNewestFirstAndPause()
     {
         QTreeWidget* list = receivedSearchesForm->searchList();
         ItemPtr folder = sharedFoldersManager->AddSharedFolder(shares.filePath(QStringLiteral("Songs")));
@@ -596,9 +600,16 @@ private slots:
             IsolatedText(QStringLiteral("same")));
     }
 
-    // The history, the saved filter and the default filter survive a restart.
-    void restart()
+    // The history, the saved filter and the default filter survive a restart
+    // (made here too as the functions above leave them, for a run alone).
+    void historyAndFiltersSurviveARestart()
     {
+        for (int i = int(Count("search_record")); i < SearchForm::kHistorySize; ++i) {
+            Page()->RecordSearch(QStringLiteral("query %1").arg(i));
+            QTest::qWait(2); // distinct times
+        }
+        d.GetType("saved_filter")->GetItem(Value("together -live"));
+        settings.Set("default_search_filter", "Together -live");
         const QStringList history = BoxTexts(Page()->searchEdit());
         QCOMPARE(history.size(), SearchForm::kHistorySize);
         QFile expected(session.Home() + QStringLiteral("/expected_history"));

@@ -71,6 +71,26 @@ SearchResultsForm* WishTab(const QString& text)
     return nullptr;
 }
 
+// A wish as the store holds it, shown in the list.
+ItemPtr AddWish(const QString& text, bool enabled = false)
+{
+    ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value(text));
+    if (enabled)
+        wish.Connect(d.GetType("wish_list_item_enabled")->GetGlobalNullItem());
+    Page()->OnWishListItemAdded(wish);
+    return wish;
+}
+
+// The wish that the first function makes from a results tab (enabled,
+// filtered by "-zzz", its tab open), made here when that one did not run.
+bool ComeTogether()
+{
+    const QString song = QStringLiteral("come together");
+    if (!Wish(song))
+        AddWish(song, true).Connect(d.GetType("wish_list_item_filter_text")->GetItem(Value("-zzz")));
+    return gui::WaitFor([&] { return WishTab(song); }, 20000);
+}
+
 size_t WishSearchesSent()
 {
     return d.GetType("wishlist_search")->GetGlobalNullItem().CountItems("search_request");
@@ -132,7 +152,7 @@ private slots:
     // A wish made from a manual tab is searched again and again into one tab:
     // no file twice, one alert, the wish's own tool-bar texts. The manual
     // tab's button then offers to take the wish back.
-    void periodicSearches()
+    void wishIsSearchedAgainIntoOneTab()
     {
         SearchResultsForm* manual = Search(QStringLiteral("come together"));
         QVERIFY(manual);
@@ -213,8 +233,9 @@ private slots:
     // Unchecking a wish stops its searches; checking it resumes them. A
     // closed wish tab takes its searches along and the next repetition opens
     // a new one, which raises no alert while its filter hides every row.
-    void uncheckStops()
+    void uncheckingAWishStopsItsSearches()
     {
+        QVERIFY(ComeTogether());
         QCheckBox* box = WishBox(QStringLiteral("come together"));
         QVERIFY(box);
         box->setChecked(false);
@@ -251,13 +272,12 @@ private slots:
 
     // Rows edited in place. A wish renamed away and back keeps its one tab,
     // whose filter stays the wish's.
-    void editing()
+    void editedRowsKeepOneWishAndItsTab()
     {
+        QVERIFY(ComeTogether());
         SearchForm* page = Page();
-        for (const char* text : { "alpha", "beta" }) {
-            ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value(text));
-            page->OnWishListItemAdded(wish);
-        }
+        for (const char* text : { "alpha", "beta" })
+            AddWish(text);
         Wish(QStringLiteral("alpha")).Connect(d.GetType("wish_list_item_filter_text")->GetItem(Value("keep")));
         const ItemPtr alpha = Wish(QStringLiteral("alpha"));
 
@@ -301,16 +321,14 @@ private slots:
     }
 
     // The turn of the searcher and its guards.
-    void searcherTurn()
+    void searcherTakesEnabledWishesInTurn()
     {
+        QVERIFY(ComeTogether());
         WishListSearcher* searcher = wishListSearcher;
         searcher->Timer()->stop();
         Trigger(Page()->wishList(), QStringLiteral("disable_all_wish_list_items"));
-        for (const char* text : { "beta", "Alpha", "alpha" }) {
-            ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value(text));
-            wish.Connect(d.GetType("wish_list_item_enabled")->GetGlobalNullItem());
-            Page()->OnWishListItemAdded(wish);
-        }
+        for (const char* text : { "beta", "Alpha", "alpha" })
+            AddWish(text, true);
         QSignalSpy sent(gp_server, &Server::SearchRequested);
         runtimeSettings.Set("wish_list_search_index", Value(0));
         for (int i = 0; i < 4; ++i)
@@ -357,10 +375,10 @@ private slots:
     // A reply to a wish that is disabled opens no tab and leaves nothing. Once
     // enabled its tab opens, and "Remove from Wish List" on the tab shown
     // removes that wish, whatever the hidden manual tab holds.
-    void disabledWishReply()
+    void replyToADisabledWishOpensNoTab()
     {
-        ItemPtr wish = d.GetType("wish_list_item")->NewItem(Value("other song"));
-        Page()->OnWishListItemAdded(wish);
+        QVERIFY(ComeTogether());
+        AddWish(QStringLiteral("other song"));
         QSignalSpy replies(peerMessenger, &PeerMessenger::SearchResults);
         const quint32 token = gp_server->FileSearch(QStringLiteral("other song"), true);
         ItemPtr request = d.GetType("search_request")->HasItem(Value(token));
@@ -389,8 +407,10 @@ private slots:
         Page()->OnWishTabCloseRequested(Page()->wishListTabControl()->indexOf(tab));
     }
 
-    void restart()
+    // The list and a wish's own filter survive a restart.
+    void wishesAndTheirFiltersSurviveARestart()
     {
+        QVERIFY(ComeTogether());
         session.CloseWindow();
         QCOMPARE(session.RunChild("verify_wishes"), 0);
     }

@@ -2,7 +2,6 @@
 #include "shell/Kit.h"
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
@@ -110,14 +109,4 @@ QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, con
     emit tree->customContextMenuRequested(QPoint(5, 5));
     (void)QTest::qWaitFor([&] { return state->done; }, 5000);
     return state->texts;
-}
-
-OpenedUrls::OpenedUrls()
-{
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open");
-}
-
-OpenedUrls::~OpenedUrls()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
 }

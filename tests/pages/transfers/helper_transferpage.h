@@ -5,10 +5,8 @@
 #include "store/ItemPtr.h"
 #include <QColor>
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 #include <functional>
 
 class QTreeWidget;
@@ -36,14 +34,3 @@ int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
 // menu, before the choice, duringMenu runs (it may change the store).
 QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose = QString(),
     const std::function<void()>& duringMenu = {});
-
-// Records the local files and folders the page asks the desktop to open.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    OpenedUrls();
-    ~OpenedUrls() override;
-    QList<QUrl> urls;
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};

@@ -6,6 +6,7 @@
 // reasons; a pushed file the window has, one row; "Clear Complete"; the
 // list of completed downloads, newest first; opening a finished file.
 #include "gui/GuiTest.h"
+#include "helper_transfercore.h"
 #include "helper_transferpage.h"
 #include "pages/transfers/CompleteDownloadsForm.h"
 #include "pages/transfers/TransfersForm.h"
@@ -18,9 +19,8 @@
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 
 namespace {
 
@@ -28,25 +28,6 @@ namespace {
 const QString kHostile = QStringLiteral("<b>x&amp;y<img src=q>.txt");
 // A right-to-left override that would show the name as "exe.mp3 mubla live".
 const QString kBackwards = QString::fromUtf16(u"\u202Eevil album 3pm.exe");
-
-QByteArray WriteFile(const QString& path, int size, quint32 seed)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-        c = char(random.generate());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    return bytes;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 std::string Remote(const QString& local)
 {
@@ -73,8 +54,8 @@ class TestDownloads : public QObject {
 
 private slots:
     void initTestCase();
-    void downloadsFromADriverWithAlerts();
-    void refusedDownloadAndClearComplete();
+    void downloadsCompleteWithAlertsUnderTheirExactNames();
+    void refusalsShowReasonsAndClearingKeepsFiles();
 };
 
 void TestDownloads::initTestCase()
@@ -86,12 +67,12 @@ void TestDownloads::initTestCase()
     settings.Set("show_event_buttons", "yes");
 
     share = session.Home() + QStringLiteral("/bob share");
-    files[QStringLiteral("one.bin")] = WriteFile(share + QStringLiteral("/album/one.bin"), 120000, 1);
-    files[QStringLiteral("two.bin")] = WriteFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
-    files[QStringLiteral("empty.bin")] = WriteFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
-    files[kHostile] = WriteFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
-    files[kBackwards] = WriteFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
-    files[QStringLiteral("three.bin")] = WriteFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
+    files[QStringLiteral("one.bin")] = WriteRandomFile(share + QStringLiteral("/album/one.bin"), 120000, 1);
+    files[QStringLiteral("two.bin")] = WriteRandomFile(share + QStringLiteral("/album/two.bin"), 30000, 2);
+    files[QStringLiteral("empty.bin")] = WriteRandomFile(share + QStringLiteral("/album/empty.bin"), 0, 3);
+    files[kHostile] = WriteRandomFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
+    files[kBackwards] = WriteRandomFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
+    files[QStringLiteral("three.bin")] = WriteRandomFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -99,8 +80,6 @@ void TestDownloads::initTestCase()
     QVERIFY(!bob->WaitFor(QStringLiteral("shares-ready")).isEmpty());
     // Slow enough to watch a download move.
     bob->Send(QStringLiteral("speed-limit 40"));
-    bob->Send(QStringLiteral("disconnect"));
-    QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
 
     // The list of completed downloads lists what completes after it is made.
     form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
@@ -108,9 +87,11 @@ void TestDownloads::initTestCase()
     QCOMPARE(form->TabControl()->tabText(2), QStringLiteral("Complete"));
 }
 
-void TestDownloads::downloadsFromADriverWithAlerts()
+void TestDownloads::downloadsCompleteWithAlertsUnderTheirExactNames()
 {
     // Queued as the search and browse pages queue them, while bob is away.
+    bob->Send(QStringLiteral("disconnect"));
+    QVERIFY(!bob->WaitFor(QStringLiteral("disconnected")).isEmpty());
     const std::string album = Remote(share + QStringLiteral("/album"));
     for (const QString& name :
         { QStringLiteral("one.bin"), QStringLiteral("two.bin"), QStringLiteral("empty.bin"), kBackwards })
@@ -170,7 +151,7 @@ void TestDownloads::downloadsFromADriverWithAlerts()
     for (ItemPtr entry : entries) {
         const QString path = transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
         QCOMPARE(QFileInfo(path).fileName(), entry["file_name"].AsString());
-        QCOMPARE(ReadFile(path), files[entry["file_name"].AsString()]);
+        QCOMPARE(ReadWholeFile(path), files[entry["file_name"].AsString()]);
     }
     QVERIFY(QFileInfo::exists(
         transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/") + kBackwards));
@@ -202,17 +183,21 @@ void TestDownloads::downloadsFromADriverWithAlerts()
     QVERIFY(!list->findItems(QStringLiteral("120000"), Qt::MatchExactly, 3).isEmpty());
 
     // A double click opens the finished file, inside the downloads folder.
-    OpenedUrls opened;
+    gui::UrlCatcher opened;
     emit downloads->itemDoubleClicked(oneRow, 2);
     emit downloads->itemDoubleClicked(albumRow, 1);
-    QCOMPARE(opened.urls.size(), 1);
-    QCOMPARE(ReadFile(opened.urls.first().toLocalFile()), files[QStringLiteral("one.bin")]);
+    QCOMPARE(opened.Urls().size(), 1);
+    QCOMPARE(ReadWholeFile(opened.Urls().first().toLocalFile()), files[QStringLiteral("one.bin")]);
 }
 
-void TestDownloads::refusedDownloadAndClearComplete()
+void TestDownloads::refusalsShowReasonsAndClearingKeepsFiles()
 {
     // A sharer whose name runs backwards refuses: name and reason shown
     // isolated.
+    if (entries.empty()) // what the function above downloads first
+        entries.push_back(transferQueueManager->AddDownload(QStringLiteral("bob"), "one.bin",
+            Remote(share + QStringLiteral("/album")), files[QStringLiteral("one.bin")].size(), false, 0));
+    QVERIFY(gui::WaitFor([&] { return Status(entries[0]) == QLatin1String("complete"); }, 60000));
     const QString carolName = QString::fromUtf16(u"rtl\u202ELIVE.exe");
     DriverProcess* carol = session.StartDriver(carolName);
     QVERIFY(carol);
@@ -231,6 +216,7 @@ void TestDownloads::refusedDownloadAndClearComplete()
     QVERIFY(!bob->WaitFor(QStringLiteral("upload-status alice denied")).isEmpty());
     QCOMPARE(AllRows(downloads).size(), rows);
 
+    const int completed = form->CompleteDownloads()->DownloadList()->topLevelItemCount();
     form->OnActionBarTriggered(nullptr, QStringLiteral("clear_complete_downloads"));
     QVERIFY(!FindRow(downloads, 0, QStringLiteral("bob")));
     QVERIFY(FindRow(downloads, 0, carolName));
@@ -239,7 +225,7 @@ void TestDownloads::refusedDownloadAndClearComplete()
     QVERIFY(QFileInfo::exists(transferQueueManager->DownloadRoot() + QStringLiteral("/complete/album/one.bin")));
     form->OnActionBarTriggered(nullptr, QStringLiteral("complete_downloads"));
     QCOMPARE(form->TabControl()->count(), 3);
-    QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), 5);
+    QCOMPARE(form->CompleteDownloads()->DownloadList()->topLevelItemCount(), completed);
 
     // The partial files' folder can't be written (a read-only file system;
     // where the test may not mount one, a file in its place): the row says why.
@@ -247,7 +233,7 @@ void TestDownloads::refusedDownloadAndClearComplete()
     QDir().mkpath(partials);
     if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", partials }) != 0
         && QDir().rmdir(partials))
-        WriteFile(partials, 10, 7);
+        WriteRandomFile(partials, 10, 7);
     ItemPtr blocked = transferQueueManager->AddDownload(QStringLiteral("bob"), "three.bin",
         Remote(share + QStringLiteral("/album")), files[QStringLiteral("three.bin")].size(), false, 0);
     QVERIFY(gui::WaitFor([&] { return Status(blocked) == QLatin1String("local error"); }, 30000));

@@ -111,9 +111,9 @@ class TestTransferPage : public QObject {
 
 private slots:
     void initTestCase();
-    void rowsFiguresAndColours();
-    void menusAlertsAndRemovals();
-    void staleUploadsAndUploadControls();
+    void rowsShowExactFiguresAndColours();
+    void menusAndAlertsSurviveRacingRemovals();
+    void staleUploadsAreClearedAndControlsApply();
     void savedDownloadsComeBackInTheirRows();
 };
 
@@ -126,7 +126,7 @@ void TestTransferPage::initTestCase()
     downloads = form->DownloadsList();
 }
 
-void TestTransferPage::rowsFiguresAndColours()
+void TestTransferPage::rowsShowExactFiguresAndColours()
 {
     ItemPtr one = Download("zed", "one.bin", "music\\rock\\album", 2000000);
     ItemPtr two = Download("zed", "two.bin", "music\\rock\\album", 100);
@@ -290,7 +290,7 @@ void TestTransferPage::rowsFiguresAndColours()
     QVERIFY(gui::WaitFor([&] { return pages->tabText(0) == QLatin1String("Transfers [0/0]"); }));
 }
 
-void TestTransferPage::menusAlertsAndRemovals()
+void TestTransferPage::menusAndAlertsSurviveRacingRemovals()
 {
     // Events become buttons while the downloads are out of sight.
     settings.Set("show_event_buttons", "yes");
@@ -397,7 +397,7 @@ void TestTransferPage::menusAlertsAndRemovals()
     session.Window()->Ui().tabControl->setCurrentIndex(0);
 }
 
-void TestTransferPage::staleUploadsAndUploadControls()
+void TestTransferPage::staleUploadsAreClearedAndControlsApply()
 {
     // Seven shared files pushed to users who are not online: queued uploads.
     const QString folder = session.Home() + QStringLiteral("/share");

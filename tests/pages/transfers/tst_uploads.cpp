@@ -43,8 +43,8 @@ class TestUploads : public QObject {
 
 private slots:
     void initTestCase();
-    void slotsSpeedLimitAndClearing();
-    void finishUploadsAndQuit();
+    void slotsAndSpeedLimitPaceUploads();
+    void finishUploadsAndQuitRefusesNewAndEnds();
 };
 
 void TestUploads::initTestCase()
@@ -66,7 +66,7 @@ void TestUploads::initTestCase()
     QVERIFY(dave);
 }
 
-void TestUploads::slotsSpeedLimitAndClearing()
+void TestUploads::slotsAndSpeedLimitPaceUploads()
 {
     // One slot, and a limit of 100 KiB/s set in the page.
     form->UploadSlotsSpinBox()->setValue(1);
@@ -115,7 +115,7 @@ void TestUploads::slotsSpeedLimitAndClearing()
     QCOMPARE(d.GetType("upload_entry")->Count(), size_t(0));
 }
 
-void TestUploads::finishUploadsAndQuit()
+void TestUploads::finishUploadsAndQuitRefusesNewAndEnds()
 {
     actionBar->ChangeSet(form->UploadsList(), QStringLiteral("uploads"));
     form->OnActionBarTriggered(nullptr, QStringLiteral("finish_uploads_and_quit"));
@@ -131,6 +131,7 @@ void TestUploads::finishUploadsAndQuit()
     QEventLoop loop;
     QTimer::singleShot(10000, &loop, [&] { loop.exit(99); });
     QTimer::singleShot(0, [] {
+        transferQueueManager->EveryHalfMinute(); // the quiet time may start only now
         transferQueueManager->AdvanceClock(301000);
         transferQueueManager->EveryHalfMinute();
     });

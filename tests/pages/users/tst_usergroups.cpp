@@ -71,15 +71,15 @@ private slots:
         QVERIFY(bob && carol);
         AddToList(QStringLiteral("bob"));
         AddToList(QStringLiteral("carol"));
+        for (const char* name : { "e", "b", "D", "a", "c" })
+            d.GetType("user_list_group")->GetItem(Value(name));
     }
 
     // One user's groups: rows in order, ticks as stored, each tick one
     // membership, new groups unticked everywhere, a deleted group never
     // re-created by a stale row.
-    void groupsOfOneUser()
+    void eachTickIsOneMembership()
     {
-        for (const char* name : { "e", "b", "D", "a", "c" })
-            d.GetType("user_list_group")->GetItem(Value(name));
         const ItemPtr bobList = FindUser(QStringLiteral("bob"))["in_user_list"];
         bobList.Connect(Group("b"));
         bobList.Connect(Group("D"));
@@ -143,8 +143,10 @@ private slots:
 
     // The settings dialog: one at a time, selecting writes nothing, priorities
     // shared by value, accept flag on the one global item, deleting asks.
-    void groupSettings()
+    void groupSettingsWriteOnlyWhatIsSet()
     {
+        for (const char* name : { "D", "a" }) // bob's groups as the dialog above leaves them
+            FindUser(QStringLiteral("bob"))["in_user_list"].Connect(Group(name));
         userListForm->OnActionBarTriggered(userListForm->UserListTab(), QStringLiteral("configure_user_groups"));
         UserGroupConfigDialog* dialog = userGroupConfigDialog;
         QVERIFY(dialog);
@@ -205,7 +207,7 @@ private slots:
 
     // A pushed file is taken only from a member of a group that accepts
     // uploads.
-    void acceptUploads()
+    void pushedFileIsTakenOnlyFromAcceptingGroups()
     {
         const ItemPtr bobList = FindUser(QStringLiteral("bob"))["in_user_list"];
         for (ItemPtr group : bobList.GetItems("user_list_group"))
@@ -255,6 +257,7 @@ private slots:
         QVERIFY(QueuedOrder(QStringLiteral("carol")) < QueuedOrder(QStringLiteral("bob")));
 
         // bob is in group c; c gets priority 4.
+        FindUser(QStringLiteral("bob"))["in_user_list"].Connect(Group("c"));
         Group("c").Connect(d.GetType("group_download_priority")->GetItem(Value(4)));
         QVERIFY(gui::WaitFor([&] { return QueuedOrder(QStringLiteral("bob")) < QueuedOrder(QStringLiteral("carol")); }));
         // Leaving the group puts him back behind carol.

@@ -17,7 +17,6 @@
 #include "transfers/TransferQueueManager.h"
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -100,26 +99,6 @@ int EventsOf(QWidget* form)
 
 } // namespace
 
-// Catches what the desktop would be asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QStringList opened;
-    const QStringList schemes { "http", "https", "file", "ftp", "javascript" };
-    UrlCatcher()
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::setUrlHandler(scheme, this, "Open");
-    }
-    ~UrlCatcher() override
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-public slots:
-    void Open(const QUrl& url) { opened.append(url.toString()); }
-};
-
 class TestUserInfo : public QObject {
     Q_OBJECT
     gui::Session session;
@@ -140,12 +119,13 @@ private slots:
         QVERIFY(session.StartWindow(QStringLiteral("alice")));
         bob = session.StartDriver(QStringLiteral("bob"));
         QVERIFY(bob);
+        settings.Set("show_event_buttons", "yes");
     }
 
     // Our answer: description, slots, queue and free flag as the settings and
     // the engine say; the picture only when it is a readable image file of at
     // most 8 MiB, each refusal logged once.
-    void ourAnswer()
+    void answerCarriesSettingsAndOnlyReadablePictures()
     {
         settings.Set("user_description", "");
         settings.Set("user_picture_file", "");
@@ -214,9 +194,8 @@ private slots:
     // with its line breaks and isolated text; one tab and one request per
     // user. A picture that can't be shown changes the fields only. Opened
     // from the user's menu, the tab has the keyboard on its text.
-    void informationTab()
+    void answerFillsOneTabPerUserWithScaledPicture()
     {
-        settings.Set("show_event_buttons", "yes");
         const int asked = bob->Lines().filter(QStringLiteral("user-info-requested alice")).size();
         QMenu menu;
         UserMenuOptions(&menu, QStringLiteral("bob"), nullptr).OnGetUserInfo();
@@ -297,7 +276,7 @@ private slots:
             QVERIFY(view->toPlainText().contains(deep.endsWith(QLatin1String("deepest")) ? "deepest" : "twenty"));
         }
 
-        UrlCatcher desktop;
+        gui::UrlCatcher desktop;
         QVERIFY(Show(form,
                     QStringLiteral("<a href='http://example.org/web'>web</a> <a href='file:///etc/passwd'>local</a> "
                                    "<a href='ftp://example.org/f'>ftp</a> <a href='javascript:alert(1)'>script</a> "
@@ -313,7 +292,9 @@ private slots:
         }
         emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
         emit view->anchorClicked(QUrl(QStringLiteral("https://example.org/safe")));
-        QCOMPARE(desktop.opened, (QStringList { "http://example.org/web", "https://example.org/safe" }));
+        QCOMPARE(desktop.Urls(),
+            (QList<QUrl> { QUrl(QStringLiteral("http://example.org/web")),
+                QUrl(QStringLiteral("https://example.org/safe")) }));
 
         // Marks on one letter are bounded, preformatted text wraps within the
         // view, scripts and styles show nothing of themselves, and a cut never
@@ -354,7 +335,7 @@ private slots:
     // A failed messaging connection shows the failure, a failed file
     // connection does not; a closed tab hears no late answer, leaves no item,
     // and a new request opens a new tab. Names show direction-isolated.
-    void failureAndClosing()
+    void failureShowsAndClosedTabHearsNoLateAnswer()
     {
         const QString nobody = QString::fromUtf16(u"nobody & \u202Eonline");
         UserInfoForm* lost = userListForm->GetUserInfoForm(nobody);

@@ -84,7 +84,7 @@ private slots:
 
     // The add-user dialog against the server, then order, icons, counts and
     // groups of the listed users.
-    void addUserOrderAndCounts()
+    void addedUsersShowInOrderWithCountsAndGroups()
     {
         QTreeWidget* list = userListForm->UserList();
         userListForm->OnActionBarTriggered(userListForm->UserListTab(), QStringLiteral("manual_add_user"));
@@ -179,7 +179,7 @@ private slots:
 
     // Alerts for users on the Online Alerts list, whether listed or not; the
     // alert rows follow the user offline again.
-    void onlineAlerts()
+    void alertRaisedWhenWatchedUserComesOnline()
     {
         QTreeWidget* alerts = userListForm->OnlineAlertList();
         // carol has an account (the server watches only known names) and is
@@ -219,8 +219,10 @@ private slots:
 
     // The menu's entries follow the user's state without creating anything;
     // the unshared and ignored lists and the notes follow the menu's actions.
-    void menuListsAndNotes()
+    void menuFollowsUserStateAndNotesStayPlain()
     {
+        for (const char* user : { "bob", "adam" }) // listed by the first function
+            AddToList(user);
         const QString erin = kErin;
         QStringList texts = MenuTexts(erin, QStringLiteral("Own entry"));
         QVERIFY(!FindUser(erin));
@@ -299,7 +301,7 @@ private slots:
 
     // Private rooms: owned ones first (bold, underlined, with operator
     // entries), then rooms only operated; names as typed; nothing created.
-    void privateRoomsMenu()
+    void privateRoomsMenuPutsOwnedRoomsFirst()
     {
         settings.Set("privileges_time_left", "-5");
         QVERIFY(!MenuTexts(QStringLiteral("bob")).contains(QStringLiteral("Gift Privileges")));
@@ -311,7 +313,7 @@ private slots:
         room->GetItem(Value("A")).Connect(owner);
         room->GetItem(Value("A")).Connect(operating);
         room->GetItem(Value("a & b")).Connect(operating);
-        room->GetItem(Value("b")).NewItem("room_members").Connect(FindUser(QStringLiteral("bob")));
+        room->GetItem(Value("b")).NewItem("room_members").Connect(d.GetType("user")->GetItem(Value("bob")));
         const size_t memberLists = d.GetType("room_members")->Count();
 
         const QStringList texts = MenuTexts(QStringLiteral("bob"));
@@ -340,9 +342,22 @@ private slots:
             room->HasItem(Value(name)).Remove();
     }
 
-    // Everything comes back from the data file.
-    void restart()
+    // Everything comes back from the data file: what the functions above
+    // leave, made here again for a run alone.
+    void listsGroupsNotesAndAlertsSurviveARestart()
     {
+        for (const char* user : { "bob", "adam", "carol" })
+            AddToList(user);
+        for (const char* group : { "A", "b" })
+            FindUser(QStringLiteral("bob"))["in_user_list"]
+                += d.GetType("user_list_group")->GetItem(Value(group));
+        UserNoteDialog::SetUserNote(QStringLiteral("adam"), QStringLiteral("other"));
+        UserNoteDialog::SetUserNote(kErin, QStringLiteral("kept"));
+        QMenu menu;
+        UserMenuOptions(&menu, kErin, nullptr).OnUnshareFilesFromUser();
+        UserMenuOptions(&menu, kErin, nullptr).OnIgnoreUser();
+        if (!Row(userListForm->OnlineAlertList(), QStringLiteral("dora")))
+            UserMenuOptions(&menu, QStringLiteral("dora"), nullptr).OnAddRemoveOnlineAlert();
         session.CloseWindow();
         QCOMPARE(session.RunChild("verify_restart"), 0);
     }
