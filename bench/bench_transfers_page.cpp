@@ -21,6 +21,7 @@
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
+#include "shell/TreeWidget.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/GeneralFunctions.h"
@@ -121,6 +122,9 @@ double BuildPage(QWidget* host, TransfersForm*& form)
     QElapsedTimer clock;
     clock.start();
     emit transferQueueManager->TransfersLoaded();
+    // The rows are made in slices; the user rows go in with the last one.
+    while (form->DownloadsList()->topLevelItemCount() == 0)
+        QApplication::processEvents();
     QApplication::processEvents();
     return double(clock.nsecsElapsed()) / 1e6;
 }

@@ -16,6 +16,7 @@
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -27,6 +28,11 @@
 TransfersForm* transfersForm = nullptr;
 
 namespace {
+
+// Saved downloads' rows are made in slices of about this long, the clock
+// read every so many rows.
+constexpr qint64 kSliceMs = 10;
+constexpr size_t kRowsAtOnce = 64;
 
 const char* const kDownloadColumns[] = { "User", "Folder", "File", "Status", "Progress", "   ETA", "Kbs", "Size",
     "Place" };
@@ -68,6 +74,12 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_progressTimer->setSingleShot(true);
     m_progressTimer->setInterval(250);
     connect(m_progressTimer, &QTimer::timeout, this, &TransfersForm::ShowQueuedProgress);
+    // A timer, not a posted call, between slices: the window paints and
+    // takes input in between.
+    m_buildTimer = new QTimer(this);
+    m_buildTimer->setSingleShot(true);
+    m_buildTimer->setInterval(0);
+    connect(m_buildTimer, &QTimer::timeout, this, &TransfersForm::BuildSavedRows);
 }
 
 TransfersForm::~TransfersForm()
@@ -78,6 +90,7 @@ TransfersForm::~TransfersForm()
         if (Type* t = d.HasType(type))
             t->GetItems().Remove();
     }
+    qDeleteAll(m_pendingUserRows);
     if (transfersForm == this)
         transfersForm = nullptr;
 }
@@ -483,6 +496,14 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     // The watch fires again when one of the four is replaced later.
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
         return;
+    if (m_buildingRows)
+        QueueSavedRow(entry);
+    else
+        MakeDownloadRow(entry);
+}
+
+void TransfersForm::MakeDownloadRow(ItemPtr entry)
+{
     MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"], entry["file_name"].AsString(),
         entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
     if (ItemPtr status = entry["download_entry_status"]) {
@@ -506,10 +527,58 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
 void TransfersForm::OnTransfersLoaded()
 {
     m_transfersLoaded = true;
+    m_buildingRows = true;
+    for (ItemPtr entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+        QueueSavedRow(entry);
+    // A short queue shows at once; a long one once the window is up.
+    if (m_unbuiltOrder.size() <= kRowsAtOnce)
+        BuildSavedRows();
+    else
+        m_buildTimer->start();
+}
+
+void TransfersForm::QueueSavedRow(ItemPtr entry)
+{
+    if (entry.IsConnected("download_list_node") || m_unbuilt.contains(entry.Get()))
+        return;
+    m_unbuilt.insert(entry.Get());
+    m_unbuiltOrder.push_back(entry.Get());
+}
+
+void TransfersForm::BuildSavedRows()
+{
+    QElapsedTimer clock;
+    clock.start();
     m_bulkBuild = true;
-    const ItemList ordered = d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true);
-    for (ItemPtr entry : ordered)
-        OnDownloadEntryAdded(entry);
+    // The colours read once per slice: the settings may change in between.
+    m_bulkBrushes.clear();
+    for (size_t made = 0; m_nextUnbuilt < m_unbuiltOrder.size();) {
+        // The list keeps the order; the set knows which entries are still there.
+        Item* next = m_unbuiltOrder[m_nextUnbuilt++];
+        if (!m_unbuilt.remove(next))
+            continue;
+        ItemPtr entry(next);
+        if (entry.IsConnected("download_list_node"))
+            continue;
+        MakeDownloadRow(entry);
+        if (++made % kRowsAtOnce == 0 && clock.elapsed() >= kSliceMs)
+            break;
+    }
+    // Putting the rows in the tree takes a slice of its own.
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || clock.elapsed() >= kSliceMs) {
+        m_bulkBuild = false;
+        m_buildTimer->start();
+        return;
+    }
+    AddSavedRows();
+}
+
+void TransfersForm::AddSavedRows()
+{
+    m_buildingRows = false;
+    m_unbuilt.clear();
+    std::vector<Item*>().swap(m_unbuiltOrder);
+    m_nextUnbuilt = 0;
     // Parent rows once, now that every row is made; then all user rows go
     // into the tree at once.
     for (QTreeWidgetItem* userRow : std::as_const(m_pendingUserRows)) {
@@ -568,7 +637,8 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
         row->setText(8, QString());
     // A denial reason is the peer's text.
     row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
-    if (m_bulkBuild)
+    // A row made but not yet in the tree has its parents done when it goes in.
+    if (m_bulkBuild || !row->treeWidget())
         return;
     QTreeWidgetItem* folderRow = row->parent();
     UpdateParentStatus(kind, folderRow);
@@ -611,9 +681,12 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
     fileNode.Remove();
     if (folderRow->childCount() == 0) {
         ItemPtr userNode = folderNode[kind.userNode];
+        if (!m_bulkFolderNodes.isEmpty())
+            m_bulkFolderNodes.remove({ folderNode[kind.folderType].Get(), userRow });
         delete folderRow;
         folderNode.Remove();
         if (userRow->childCount() == 0) {
+            m_pendingUserRows.removeOne(userRow);
             delete userRow;
             userNode.Remove();
             QueueCountUpdate();
@@ -629,6 +702,7 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
 
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
+    m_unbuilt.remove(entry.Get());
     m_queuedReports[0].remove(entry.Get());
     RemoveRow(Downloads(), entry);
 }
