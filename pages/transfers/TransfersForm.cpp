@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -384,32 +385,65 @@ ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* row) const
 }
 
 namespace {
+// One status word for entries added one by one: the active word if one is
+// active, else queued, complete (all of them), denied, aborted, or nothing.
+// Statuses are told apart by their items, so no text is read per entry.
+class StatusTally {
+public:
+    StatusTally(Type* statuses, const QString& activeWord)
+        : m_statuses(statuses)
+        , m_activeWord(activeWord)
+        , m_active(statuses->HasItem(Value(activeWord)).Get())
+        , m_queued(statuses->HasItem("queued").Get())
+        , m_complete(statuses->HasItem("complete").Get())
+        , m_denied(statuses->HasItem("denied").Get())
+        , m_aborted(statuses->HasItem("aborted").Get())
+    {
+    }
+    void Add(const Item* entry)
+    {
+        const Item* status = entry->connections.First(m_statuses);
+        ++m_entries;
+        m_anyActive |= status == m_active;
+        m_anyQueued |= status == m_queued;
+        m_completes += status == m_complete;
+        m_anyDenied |= status == m_denied;
+        m_anyAborted |= status == m_aborted;
+    }
+    QString Word() const
+    {
+        if (m_anyActive)
+            return m_activeWord;
+        if (m_anyQueued)
+            return QStringLiteral("queued");
+        if (m_completes == m_entries)
+            return QStringLiteral("complete");
+        if (m_anyDenied)
+            return QStringLiteral("denied");
+        if (m_anyAborted)
+            return QStringLiteral("aborted");
+        return QString();
+    }
+
+private:
+    Type* m_statuses;
+    QString m_activeWord;
+    const Item* m_active;
+    const Item* m_queued;
+    const Item* m_complete;
+    const Item* m_denied;
+    const Item* m_aborted;
+    size_t m_entries = 0;
+    size_t m_completes = 0;
+    bool m_anyActive = false, m_anyQueued = false, m_anyDenied = false, m_anyAborted = false;
+};
+
 QString AggregateOf(const ItemSet& entries, const char* statusType, const QString& activeWord)
 {
-    size_t complete = 0;
-    bool queued = false, denied = false, aborted = false;
-    for (ItemPtr entry : entries) {
-        const std::string word = entry[statusType].Text();
-        if (QLatin1String(word.data(), qsizetype(word.size())) == activeWord)
-            return activeWord;
-        if (word == "queued")
-            queued = true;
-        else if (word == "complete")
-            ++complete;
-        else if (word == "denied")
-            denied = true;
-        else if (word == "aborted")
-            aborted = true;
-    }
-    if (queued)
-        return QStringLiteral("queued");
-    if (complete == entries.Size())
-        return QStringLiteral("complete");
-    if (denied)
-        return QStringLiteral("denied");
-    if (aborted)
-        return QStringLiteral("aborted");
-    return QString();
+    StatusTally tally(d.GetType(statusType), activeWord);
+    for (ItemPtr entry : entries)
+        tally.Add(entry.Get());
+    return tally.Word();
 }
 } // namespace
 
@@ -423,10 +457,23 @@ QString TransfersForm::GetUploadEntriesAggregateStatus(const ItemSet& entries)
     return AggregateOf(entries, "upload_entry_status", QStringLiteral("uploading"));
 }
 
-QString TransfersForm::Aggregate(const TreeKind& kind, const ItemSet& entries) const
+QString TransfersForm::AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const
 {
-    return &kind == &Downloads() ? GetDownloadEntriesAggregateStatus(entries)
-                                 : GetUploadEntriesAggregateStatus(entries);
+    // The node items' connections walked directly: no sets are built.
+    const bool downloads = &kind == &Downloads();
+    const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
+    StatusTally tally(t.status, downloads ? QStringLiteral("downloading") : QStringLiteral("uploading"));
+    auto addFile
+        = [&](Item* file) { file->connections.ForEachOfType(t.entry, [&](Item* e) { tally.Add(e); }); };
+    auto addFolder = [&](Item* folder) { folder->connections.ForEachOfType(kind.fileNode, addFile); };
+    const Value key(row);
+    if (ItemPtr user = kind.userNode->HasItem(key))
+        user.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
+    else if (ItemPtr folder = kind.folderNode->HasItem(key))
+        addFolder(folder.Get());
+    else if (ItemPtr file = kind.fileNode->HasItem(key))
+        addFile(file.Get());
+    return tally.Word();
 }
 
 QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
@@ -594,7 +641,10 @@ void TransfersForm::AddSavedRows()
     const bool wasEmpty = m_downloadsList->topLevelItemCount() == 0;
     m_downloadsList->addTopLevelItems(added);
     if (wasEmpty && m_expandDownloadUsers && m_expandDownloadFolders) {
-        // Every row the tree holds is a new one: opened in one go.
+        // Every row the tree holds is a new one: opened in one go, and
+        // quietly, since a new row's cells are already as an open row shows
+        // them.
+        const QSignalBlocker quiet(m_downloadsList);
         m_downloadsList->expandAll();
     } else {
         for (QTreeWidgetItem* userRow : added) {
@@ -614,7 +664,7 @@ void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* ro
 
 void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed)
 {
-    const QString word = Aggregate(kind, EntriesBeneath(kind, row));
+    const QString word = AggregateBeneath(kind, row);
     if (collapsed)
         row->setText(3, word);
     ColorRow(row, word);
@@ -633,7 +683,8 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
         }
         row->setText(4, QString());
     }
-    if (&kind == &Downloads())
+    // A new row has no place in line to clear: its cell stays unset.
+    if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());
     // A denial reason is the peer's text.
     row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
@@ -718,7 +769,7 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* row)
     for (const TreeKind& kind : m_kinds) {
         const Value key(row);
         if (kind.userNode->HasItem(key) || kind.folderNode->HasItem(key))
-            row->setText(3, Aggregate(kind, EntriesBeneath(kind, row)));
+            row->setText(3, AggregateBeneath(kind, row));
     }
 }
 

@@ -172,7 +172,8 @@ private:
     void SetUserIcon(ItemPtr user, const QIcon& icon);
     void QueueCountUpdate();
     ItemSet EntriesBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
-    QString Aggregate(const TreeKind& kind, const ItemSet& entries) const;
+    // The status word of the entries beneath a user, folder or file row.
+    QString AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
     // A report's figures as the engine left them: a status change that
     // follows clears them from the entry before the report is shown.
     struct Report {
