@@ -118,15 +118,24 @@ std::vector<ItemPtr> MakeDownloads(int count, int users, int folders, const QStr
     return entries;
 }
 
-// From the load to every saved download's row in the tree: the rows are made
-// in slices, and the user rows go in with the last one.
+// Runs the event loop (sleeping while idle) for ms.
+void RunEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// From the load to every saved download's row in the tree, the page shown and
+// idle before: the rows are made in slices, and the user rows go in with the
+// last one.
 double BuildPage(QWidget* host, TransfersForm*& form)
 {
     delete form;
     form = new TransfersForm(host);
     host->layout()->addWidget(form);
     form->Init();
-    QApplication::processEvents();
+    RunEventLoop(50);
     QElapsedTimer clock;
     clock.start();
     emit transferQueueManager->TransfersLoaded();
@@ -150,7 +159,7 @@ double BuildBareTree(QWidget* host, const std::vector<Saved>& saved)
     host->layout()->addWidget(tree);
     tree->setColumnCount(9);
     tree->setUniformRowHeights(true);
-    QApplication::processEvents();
+    RunEventLoop(50);
     const QIcon icon(QStringLiteral(":/icons/offline_icon"));
     QElapsedTimer clock;
     clock.start();
@@ -185,14 +194,6 @@ double BuildBareTree(QWidget* host, const std::vector<Saved>& saved)
     const double ms = double(clock.nsecsElapsed()) / 1e6;
     delete tree;
     return ms;
-}
-
-// Runs the event loop (sleeping while idle) for ms.
-void RunEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 // The first 100 downloads (in the 10k queue one per user) report progress
