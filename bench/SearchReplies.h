@@ -8,8 +8,14 @@
 
 namespace {
 
+// A result as the store holds it.
 struct Row {
-    QString user, free, speed, folder, file, size;
+    QString user;
+    bool free;
+    int queue, speed;
+    std::string folder, file;
+    qint64 size;
+    int bitrate;
 };
 
 // Replies as the peer network stores them, made before any clock runs.
@@ -35,10 +41,8 @@ inline std::vector<ItemPtr> MakeReplies(unsigned token, int replies, int files, 
             result.Connect(d.GetType("file_size")->GetItem(Value(3000000LL + (f * 104729LL) % 9000000LL)));
             result.Connect(d.GetType("bitrate")->GetItem(Value(128 + (f % 3) * 96)));
             reply.Connect(result);
-            replyRows.push_back({ user, free ? QStringLiteral("Y") : QString::number(r % 17),
-                QString::number(((r * 7919) % 500000) / 1024.0, 'f', 1),
-                ReversePathname(QString::fromStdString(folder)), QString::fromStdString(name),
-                CommafyNumber(3000000LL + (f * 104729LL) % 9000000LL) });
+            replyRows.push_back({ user, free, r % 17, (r * 7919) % 500000, folder, name,
+                3000000LL + (f * 104729LL) % 9000000LL, 128 + (f % 3) * 96 });
         }
         request.Connect(reply);
         out.push_back(reply);

@@ -4,44 +4,117 @@
 #include "store/Log.h"
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QtEndian>
 #include <algorithm>
+#include <cstring>
+#include <vector>
 #include <zlib.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 constexpr qint64 kSliceMs = 20;
-constexpr qsizetype kChunk = 1 << 20;
+// The list goes to the packer in chunks of about this size; writing pauses
+// while the packer is this far behind.
+constexpr qint64 kChunk = 1 << 20;
+constexpr qint64 kMostBacklog = 4 * kChunk;
+constexpr int kBacklogWaitMs = 5;
+constexpr uInt kPackedPiece = 1 << 18;
 constexpr size_t kCachedLists = 16;
 }
 
-bool PackShareList(const QByteArray& bytes, const std::function<bool()>& stop, MemStream& message)
+void SharedFoldersManager::SharePrebuild::Feed(bool last)
 {
-    // compress2 at level 9, fed a megabyte at a time so that a stop request
-    // is seen; the bytes are those compress2 gives.
-    z_stream stream {};
-    if (stop() || deflateInit(&stream, 9) != Z_OK)
-        return false;
-    QByteArray packed(qsizetype(deflateBound(&stream, uLong(bytes.size()))), Qt::Uninitialized);
-    stream.next_out = reinterpret_cast<Bytef*>(packed.data());
-    stream.avail_out = uInt(packed.size());
-    int result = Z_OK;
-    for (qsizetype at = 0; result == Z_OK;) {
-        if (stop()) {
-            deflateEnd(&stream);
-            return false;
-        }
-        const qsizetype length = std::min(kChunk, bytes.size() - at);
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData() + at));
-        stream.avail_in = uInt(length);
-        at += length;
-        result = deflate(&stream, at == bytes.size() ? Z_FINISH : Z_NO_FLUSH);
+    QByteArray chunk = body.GetBuffer();
+    body.Clear();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_backlog += chunk.size();
+        m_chunks.push_back(std::move(chunk));
+        m_last = last;
     }
-    const bool ok = result == Z_STREAM_END;
-    packed.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    if (!ok)
+    m_fed.notify_one();
+}
+
+qint64 SharedFoldersManager::SharePrebuild::Backlog()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_backlog;
+}
+
+void SharedFoldersManager::SharePrebuild::Cancel()
+{
+    {
+        // Under the lock, so that a packer about to wait sees it.
+        std::lock_guard<std::mutex> hold(m_lock);
+        cancel = true;
+    }
+    m_fed.notify_one();
+}
+
+bool SharedFoldersManager::SharePrebuild::Pack()
+{
+    // One deflate stream over every chunk: the bytes are those compress2
+    // gives for the whole body at once.
+    z_stream stream {};
+    if (cancel || deflateInit(&stream, 9) != Z_OK)
         return false;
-    message.WriteUInt32(5);
-    message.WriteBuffer(packed.constData(), qint64(packed.size()));
+    // The compressed bytes in pieces, joined once at the end: a buffer grown
+    // as they come would keep up to twice their size.
+    std::vector<QByteArray> pieces;
+    qsizetype total = 4;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        QByteArray chunk;
+        bool last = false;
+        {
+            std::unique_lock<std::mutex> hold(m_lock);
+            m_fed.wait(hold, [this] { return cancel || !m_chunks.empty(); });
+            if (cancel)
+                break;
+            chunk = std::move(m_chunks.front());
+            m_chunks.pop_front();
+            last = m_last && m_chunks.empty();
+        }
+        stream.next_in = reinterpret_cast<Bytef*>(chunk.data());
+        stream.avail_in = uInt(chunk.size());
+        do {
+            if (pieces.empty() || stream.avail_out == 0) {
+                pieces.emplace_back(kPackedPiece, Qt::Uninitialized);
+                stream.next_out = reinterpret_cast<Bytef*>(pieces.back().data());
+                stream.avail_out = kPackedPiece;
+            }
+            const uInt room = stream.avail_out;
+            result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            total += qsizetype(room - stream.avail_out);
+        } while (result == Z_OK && (last || stream.avail_in > 0 || stream.avail_out == 0));
+        // No progress possible: every byte of the chunk is in, and the
+        // output was drained exactly.
+        if (result == Z_BUF_ERROR && !last)
+            result = Z_OK;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_backlog -= chunk.size();
+        }
+    }
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END || cancel)
+        return false;
+    QByteArray bytes(total, Qt::Uninitialized);
+    qToLittleEndian(quint32(5), bytes.data());
+    for (qsizetype at = 4; QByteArray & piece : pieces) {
+        const qsizetype length = std::min(piece.size(), total - at);
+        std::memcpy(bytes.data() + at, piece.constData(), size_t(length));
+        at += length;
+        piece = QByteArray();
+    }
+    message = MemStream(bytes);
+#ifdef __GLIBC__
+    // The chunks and pieces were freed amid the heap, where the allocator
+    // would keep their pages for good: they go back to the system.
+    malloc_trim(0);
+#endif
     return true;
 }
 
@@ -53,7 +126,7 @@ void SharedFoldersManager::InvalidateShareLists(bool shape)
         // Lists waiting for the packer or being packed are stale: they are
         // dropped unpacked and started again.
         for (const std::shared_ptr<SharePrebuild>& build : m_packing)
-            build->cancel = true;
+            build->Cancel();
     }
     // A merge says so once at its end; otherwise wait for two quiet seconds.
     if (!m_merge)
@@ -134,14 +207,14 @@ void SharedFoldersManager::StartPrebuild()
     QueueBuild(std::move(key), visible);
 }
 
-void SharedFoldersManager::ScheduleSlice()
+void SharedFoldersManager::ScheduleSlice(int ms)
 {
     if (m_sliceQueued || m_collecting.empty())
         return;
     m_sliceQueued = true;
     // A timer rather than a posted call: posted calls may follow one another
     // with no timer or socket served in between.
-    QTimer::singleShot(1, Qt::PreciseTimer, this, [this] {
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this] {
         m_sliceQueued = false;
         PrebuildSlice();
     });
@@ -157,7 +230,13 @@ void SharedFoldersManager::PrebuildSlice()
     // again: the folders it holds may be gone.
     if (p.shape != m_shapeGeneration) {
         m_collecting.pop_front();
-        RestartBuild(p);
+        if (p.feeding) {
+            // Its packer stops, and PackingDone makes its requests again.
+            p.Cancel();
+            m_packing.push_back(build);
+        } else {
+            RestartBuild(p);
+        }
         ScheduleSlice();
         return;
     }
@@ -167,7 +246,14 @@ void SharedFoldersManager::PrebuildSlice()
         p.sorted = KeyFolders(p, clock);
         return ScheduleSlice();
     }
+    // The packer's end schedules the next slice.
+    if (!p.feeding && !StartPacking(build))
+        return;
     while (p.next < p.folders.size()) {
+        if (p.Backlog() >= kMostBacklog) {
+            ScheduleSlice(kBacklogWaitMs);
+            return;
+        }
         // Every folder of one key (the same path) in one set of files.
         const std::string& key = p.folders[p.next].first;
         FileInfoSet files;
@@ -178,16 +264,19 @@ void SharedFoldersManager::PrebuildSlice()
         p.body.WriteUInt32(quint32(files.size()));
         for (const FileInfo& file : files)
             file.Write(p.body);
+        if (p.body.Size() >= kChunk)
+            p.Feed(false);
         if (clock.elapsed() >= kSliceMs) {
             ScheduleSlice();
             return;
         }
     }
     AttributeTranslationTable().Write(p.body);
+    p.Feed(true);
+    p.body = MemStream();
     m_collecting.pop_front();
     std::vector<std::pair<std::string, Item*>>().swap(p.folders);
     m_packing.push_back(build);
-    StartPacking();
     ScheduleSlice();
 }
 
@@ -218,27 +307,27 @@ bool SharedFoldersManager::KeyFolders(SharePrebuild& p, const QElapsedTimer& clo
     return true;
 }
 
-void SharedFoldersManager::StartPacking()
+bool SharedFoldersManager::StartPacking(const std::shared_ptr<SharePrebuild>& build)
 {
-    if (m_packer || m_packing.empty())
-        return;
-    m_packer = QThread::create([this, build = m_packing.front()] {
-        build->packed = PackShareList(
-            build->body.GetBuffer(), [&] { return m_stopPacking || build->cancel; }, build->message);
-        build->body = MemStream();
-    });
-    connect(m_packer, &QThread::finished, this, [this] {
+    if (m_packer)
+        return false;
+    build->feeding = true;
+    m_packer = QThread::create([build] { build->packed = build->Pack(); });
+    connect(m_packer, &QThread::finished, this, [this, build] {
         m_packer->deleteLater();
         m_packer = nullptr;
-        PackingDone();
+        PackingDone(build);
+        ScheduleSlice();
     });
     m_packer->start(QThread::LowPriority);
+    return true;
 }
 
-void SharedFoldersManager::PackingDone()
+void SharedFoldersManager::PackingDone(const std::shared_ptr<SharePrebuild>& build)
 {
-    const std::shared_ptr<SharePrebuild> build = m_packing.front();
-    m_packing.pop_front();
+    // A packer that failed before the list was written leaves it collecting.
+    for (auto* builds : { &m_packing, &m_collecting })
+        builds->erase(std::remove(builds->begin(), builds->end(), build), builds->end());
     if (build->packed && build->shape == m_shapeGeneration) {
         // Attributes that changed meanwhile keep it out of the cache only.
         if (build->generation == m_indexGeneration)
@@ -253,7 +342,6 @@ void SharedFoldersManager::PackingDone()
     } else {
         RestartBuild(*build);
     }
-    StartPacking();
 }
 
 void SharedFoldersManager::RestartBuild(SharePrebuild& build)

@@ -1,14 +1,19 @@
 #pragma once
 // Share lists built in the background: the folders of one set of visible
 // folders are read from the index and written in slices on the GUI thread,
-// then the list is compressed on a worker thread. The result joins the
-// share-list cache and goes to every user who asked for it meanwhile, unless
-// the index changed: then the build starts again on the new index.
+// and a worker thread compresses the list as it is written, a chunk at a
+// time, so that the whole list never sits in memory uncompressed. The result
+// joins the share-list cache and goes to every user who asked for it
+// meanwhile, unless the index changed: then the build starts again on the
+// new index.
 #include "SharedFoldersManager.h"
+#include <QByteArray>
 #include <QPointer>
 #include <QString>
 #include <atomic>
-#include <functional>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,17 +30,38 @@ struct SharedFoldersManager::SharePrebuild {
     std::vector<std::pair<std::string, Item*>> folders;
     bool sorted = false;
     size_t next = 0;
-    // The list as written so far: written on the GUI thread folder by folder,
-    // so that no per-file record outlives its folder.
+    // The chunk being written: written on the GUI thread folder by folder,
+    // so that no per-file record outlives its folder, and handed to the
+    // packer once it is big enough.
     MemStream body;
+    // Whether the packer has been started on this list.
+    bool feeding = false;
     // One entry per request waiting for this list (none for the list built
     // ahead for everybody).
     std::vector<QString> waiting;
-    // Set on the GUI thread when the index changes while it is packed.
+    // Set on the GUI thread when the index changes while it is packed, or
+    // when the manager goes.
     std::atomic<bool> cancel { false };
     // Written by the worker thread; read once it has finished.
     bool packed = false;
     MemStream message;
+
+    // GUI thread: hands the chunk written so far to the packer (the last one
+    // may be empty); bytes handed over and not yet compressed.
+    void Feed(bool last);
+    qint64 Backlog();
+    void Cancel();
+    // Worker thread: the share-list message (code 5) of the chunks as they
+    // come, the bytes compress2 at level 9 gives for the whole body; false
+    // once cancelled.
+    bool Pack();
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_fed;
+    std::deque<QByteArray> m_chunks;
+    qint64 m_backlog = 0;
+    bool m_last = false;
 };
 
 // One's own share read for RequestSharedFilesAsUserShare (OwnShareBuild.cpp).
@@ -51,7 +77,3 @@ struct SharedFoldersManager::UserShareBuild {
     size_t next = 0;
     FileInfoMap share;
 };
-
-// The share-list message (code 5) of a written list: compress2 at level 9 of
-// the body after the code; false when stop() became true before it was done.
-bool PackShareList(const QByteArray& body, const std::function<bool()>& stop, MemStream& message);

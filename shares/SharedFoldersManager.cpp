@@ -153,7 +153,9 @@ SharedFoldersManager::~SharedFoldersManager()
 {
     DisconnectNetwork();
     if (m_packer) {
-        m_stopPacking = true;
+        for (const auto* builds : { &m_collecting, &m_packing })
+            for (const std::shared_ptr<SharePrebuild>& build : *builds)
+                build->Cancel();
         m_packer->wait();
         delete m_packer;
     }

@@ -214,13 +214,15 @@ private:
     bool CachedOrQueued(const QString& user, MemStream& message);
     SharePrebuild& QueueBuild(std::vector<quint64> key, const ItemSet& visible);
     void StartPrebuild();
-    void ScheduleSlice();
+    void ScheduleSlice(int ms = 1);
     void PrebuildSlice();
     // Gives the folders of the build their keys until the slice is over;
     // true once all have one and are in key order.
     bool KeyFolders(SharePrebuild& build, const QElapsedTimer& clock);
-    void StartPacking();
-    void PackingDone();
+    // Starts the packer on the build about to be written; false while the
+    // packer is busy with the one before.
+    bool StartPacking(const std::shared_ptr<SharePrebuild>& build);
+    void PackingDone(const std::shared_ptr<SharePrebuild>& build);
     void RestartBuild(SharePrebuild& build);
     void StoreShareList(const std::vector<quint64>& key, const MemStream& message);
     // OwnShareBuild.cpp: one's own share read for the upload browse view.
@@ -260,13 +262,13 @@ private:
     quint64 m_cacheGeneration = 0;
     std::map<std::vector<quint64>, MemStream> m_shareListCache;
     QTimer m_prebuildTimer;
-    // Builds under way: collected one at a time in order (the front one), then
-    // packed one at a time in order (the front one, on m_packer).
+    // Builds under way: collected one at a time in order (the front one) and
+    // packed by m_packer while it is written; once written, a build waits in
+    // m_packing for the packer to finish it (the next one is written after).
     std::deque<std::shared_ptr<SharePrebuild>> m_collecting;
     std::deque<std::shared_ptr<SharePrebuild>> m_packing;
     bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
-    std::atomic<bool> m_stopPacking { false };
 
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;

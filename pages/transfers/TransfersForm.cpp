@@ -16,9 +16,11 @@
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTextDocument>
 #include <QTimer>
@@ -28,6 +30,11 @@
 TransfersForm* transfersForm = nullptr;
 
 namespace {
+
+// Saved downloads' rows are made in slices of about this long, the clock
+// read every so many rows.
+constexpr qint64 kSliceMs = 10;
+constexpr size_t kRowsAtOnce = 64;
 
 const char* const kDownloadColumns[] = { "User", "Folder", "File", "Status", "Progress", "   ETA", "Kbs", "Size",
     "Place" };
@@ -87,6 +94,12 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_progressTimer->setSingleShot(true);
     m_progressTimer->setInterval(250);
     connect(m_progressTimer, &QTimer::timeout, this, &TransfersForm::ShowQueuedProgress);
+    // A timer, not a posted call, between slices: the window paints and
+    // takes input in between.
+    m_buildTimer = new QTimer(this);
+    m_buildTimer->setSingleShot(true);
+    m_buildTimer->setInterval(0);
+    connect(m_buildTimer, &QTimer::timeout, this, &TransfersForm::BuildSavedRows);
 }
 
 TransfersForm::~TransfersForm()
@@ -97,6 +110,7 @@ TransfersForm::~TransfersForm()
         if (Type* t = d.HasType(type))
             t->GetItems().Remove();
     }
+    qDeleteAll(m_pendingUserRows);
     if (transfersForm == this)
         transfersForm = nullptr;
 }
@@ -390,32 +404,65 @@ ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* row) const
 }
 
 namespace {
+// One status word for entries added one by one: the active word if one is
+// active, else queued, complete (all of them), denied, aborted, or nothing.
+// Statuses are told apart by their items, so no text is read per entry.
+class StatusTally {
+public:
+    StatusTally(Type* statuses, const QString& activeWord)
+        : m_statuses(statuses)
+        , m_activeWord(activeWord)
+        , m_active(statuses->HasItem(Value(activeWord)).Get())
+        , m_queued(statuses->HasItem("queued").Get())
+        , m_complete(statuses->HasItem("complete").Get())
+        , m_denied(statuses->HasItem("denied").Get())
+        , m_aborted(statuses->HasItem("aborted").Get())
+    {
+    }
+    void Add(const Item* entry)
+    {
+        const Item* status = entry->connections.First(m_statuses);
+        ++m_entries;
+        m_anyActive |= status == m_active;
+        m_anyQueued |= status == m_queued;
+        m_completes += status == m_complete;
+        m_anyDenied |= status == m_denied;
+        m_anyAborted |= status == m_aborted;
+    }
+    QString Word() const
+    {
+        if (m_anyActive)
+            return m_activeWord;
+        if (m_anyQueued)
+            return QStringLiteral("queued");
+        if (m_completes == m_entries)
+            return QStringLiteral("complete");
+        if (m_anyDenied)
+            return QStringLiteral("denied");
+        if (m_anyAborted)
+            return QStringLiteral("aborted");
+        return QString();
+    }
+
+private:
+    Type* m_statuses;
+    QString m_activeWord;
+    const Item* m_active;
+    const Item* m_queued;
+    const Item* m_complete;
+    const Item* m_denied;
+    const Item* m_aborted;
+    size_t m_entries = 0;
+    size_t m_completes = 0;
+    bool m_anyActive = false, m_anyQueued = false, m_anyDenied = false, m_anyAborted = false;
+};
+
 QString AggregateOf(const ItemSet& entries, const char* statusType, const QString& activeWord)
 {
-    size_t complete = 0;
-    bool queued = false, denied = false, aborted = false;
-    for (ItemPtr entry : entries) {
-        const std::string word = entry[statusType].Text();
-        if (QLatin1String(word.data(), qsizetype(word.size())) == activeWord)
-            return activeWord;
-        if (word == "queued")
-            queued = true;
-        else if (word == "complete")
-            ++complete;
-        else if (word == "denied")
-            denied = true;
-        else if (word == "aborted")
-            aborted = true;
-    }
-    if (queued)
-        return QStringLiteral("queued");
-    if (complete == entries.Size())
-        return QStringLiteral("complete");
-    if (denied)
-        return QStringLiteral("denied");
-    if (aborted)
-        return QStringLiteral("aborted");
-    return QString();
+    StatusTally tally(d.GetType(statusType), activeWord);
+    for (ItemPtr entry : entries)
+        tally.Add(entry.Get());
+    return tally.Word();
 }
 } // namespace
 
@@ -429,10 +476,23 @@ QString TransfersForm::GetUploadEntriesAggregateStatus(const ItemSet& entries)
     return AggregateOf(entries, "upload_entry_status", QStringLiteral("uploading"));
 }
 
-QString TransfersForm::Aggregate(const TreeKind& kind, const ItemSet& entries) const
+QString TransfersForm::AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const
 {
-    return &kind == &Downloads() ? GetDownloadEntriesAggregateStatus(entries)
-                                 : GetUploadEntriesAggregateStatus(entries);
+    // The node items' connections walked directly: no sets are built.
+    const bool downloads = &kind == &Downloads();
+    const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
+    StatusTally tally(t.status, downloads ? QStringLiteral("downloading") : QStringLiteral("uploading"));
+    auto addFile
+        = [&](Item* file) { file->connections.ForEachOfType(t.entry, [&](Item* e) { tally.Add(e); }); };
+    auto addFolder = [&](Item* folder) { folder->connections.ForEachOfType(kind.fileNode, addFile); };
+    const Value key(row);
+    if (ItemPtr user = kind.userNode->HasItem(key))
+        user.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
+    else if (ItemPtr folder = kind.folderNode->HasItem(key))
+        addFolder(folder.Get());
+    else if (ItemPtr file = kind.fileNode->HasItem(key))
+        addFile(file.Get());
+    return tally.Word();
 }
 
 QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
@@ -502,6 +562,14 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     // The watch fires again when one of the four is replaced later.
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
         return;
+    if (m_buildingRows)
+        QueueSavedRow(entry);
+    else
+        MakeDownloadRow(entry);
+}
+
+void TransfersForm::MakeDownloadRow(ItemPtr entry)
+{
     MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"], entry["file_name"].AsString(),
         entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
     if (ItemPtr status = entry["download_entry_status"]) {
@@ -525,10 +593,58 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
 void TransfersForm::OnTransfersLoaded()
 {
     m_transfersLoaded = true;
+    m_buildingRows = true;
+    for (ItemPtr entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+        QueueSavedRow(entry);
+    // A short queue shows at once; a long one once the window is up.
+    if (m_unbuiltOrder.size() <= kRowsAtOnce)
+        BuildSavedRows();
+    else
+        m_buildTimer->start();
+}
+
+void TransfersForm::QueueSavedRow(ItemPtr entry)
+{
+    if (entry.IsConnected("download_list_node") || m_unbuilt.contains(entry.Get()))
+        return;
+    m_unbuilt.insert(entry.Get());
+    m_unbuiltOrder.push_back(entry.Get());
+}
+
+void TransfersForm::BuildSavedRows()
+{
+    QElapsedTimer clock;
+    clock.start();
     m_bulkBuild = true;
-    const ItemList ordered = d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true);
-    for (ItemPtr entry : ordered)
-        OnDownloadEntryAdded(entry);
+    // The colours read once per slice: the settings may change in between.
+    m_bulkBrushes.clear();
+    for (size_t made = 0; m_nextUnbuilt < m_unbuiltOrder.size();) {
+        // The list keeps the order; the set knows which entries are still there.
+        Item* next = m_unbuiltOrder[m_nextUnbuilt++];
+        if (!m_unbuilt.remove(next))
+            continue;
+        ItemPtr entry(next);
+        if (entry.IsConnected("download_list_node"))
+            continue;
+        MakeDownloadRow(entry);
+        if (++made % kRowsAtOnce == 0 && clock.elapsed() >= kSliceMs)
+            break;
+    }
+    // Putting the rows in the tree takes a slice of its own.
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || clock.elapsed() >= kSliceMs) {
+        m_bulkBuild = false;
+        m_buildTimer->start();
+        return;
+    }
+    AddSavedRows();
+}
+
+void TransfersForm::AddSavedRows()
+{
+    m_buildingRows = false;
+    m_unbuilt.clear();
+    std::vector<Item*>().swap(m_unbuiltOrder);
+    m_nextUnbuilt = 0;
     // Parent rows once, now that every row is made; then all user rows go
     // into the tree at once.
     for (QTreeWidgetItem* userRow : std::as_const(m_pendingUserRows)) {
@@ -544,7 +660,10 @@ void TransfersForm::OnTransfersLoaded()
     const bool wasEmpty = m_downloadsList->topLevelItemCount() == 0;
     m_downloadsList->addTopLevelItems(added);
     if (wasEmpty && m_expandDownloadUsers && m_expandDownloadFolders) {
-        // Every row the tree holds is a new one: opened in one go.
+        // Every row the tree holds is a new one: opened in one go, and
+        // quietly, since a new row's cells are already as an open row shows
+        // them.
+        const QSignalBlocker quiet(m_downloadsList);
         m_downloadsList->expandAll();
     } else {
         for (QTreeWidgetItem* userRow : added) {
@@ -564,7 +683,7 @@ void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* ro
 
 void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed)
 {
-    const QString word = Aggregate(kind, EntriesBeneath(kind, row));
+    const QString word = AggregateBeneath(kind, row);
     if (collapsed)
         row->setText(3, word);
     ColorRow(row, word);
@@ -583,12 +702,14 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
         }
         row->setText(4, QString());
     }
-    if (&kind == &Downloads())
+    // A new row has no place in line to clear: its cell stays unset.
+    if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());
     // A denial reason is the peer's text.
     row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
     row->setToolTip(3, ReasonTip(word, entry["denial_reason"].AsString()));
-    if (m_bulkBuild)
+    // A row made but not yet in the tree has its parents done when it goes in.
+    if (m_bulkBuild || !row->treeWidget())
         return;
     QTreeWidgetItem* folderRow = row->parent();
     UpdateParentStatus(kind, folderRow);
@@ -631,9 +752,12 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
     fileNode.Remove();
     if (folderRow->childCount() == 0) {
         ItemPtr userNode = folderNode[kind.userNode];
+        if (!m_bulkFolderNodes.isEmpty())
+            m_bulkFolderNodes.remove({ folderNode[kind.folderType].Get(), userRow });
         delete folderRow;
         folderNode.Remove();
         if (userRow->childCount() == 0) {
+            m_pendingUserRows.removeOne(userRow);
             delete userRow;
             userNode.Remove();
             QueueCountUpdate();
@@ -649,6 +773,7 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
 
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
+    m_unbuilt.remove(entry.Get());
     m_queuedReports[0].remove(entry.Get());
     RemoveRow(Downloads(), entry);
 }
@@ -664,7 +789,7 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* row)
     for (const TreeKind& kind : m_kinds) {
         const Value key(row);
         if (kind.userNode->HasItem(key) || kind.folderNode->HasItem(key))
-            row->setText(3, Aggregate(kind, EntriesBeneath(kind, row)));
+            row->setText(3, AggregateBeneath(kind, row));
     }
 }
 

@@ -23,8 +23,10 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QSpinBox;
@@ -146,6 +148,11 @@ private:
 
     // Store handlers (TransfersForm.cpp).
     void OnDownloadEntryAdded(ItemPtr entry);
+    void MakeDownloadRow(ItemPtr entry);
+    // The saved downloads' rows, made in slices (TransfersForm.cpp).
+    void QueueSavedRow(ItemPtr entry);
+    void BuildSavedRows();
+    void AddSavedRows();
     void OnUploadEntryAdded(ItemPtr entry);
     void OnDownloadEntryStatusChange(ConnectionInfo& ci);
     void OnUploadEntryStatusChange(ConnectionInfo& ci);
@@ -165,7 +172,8 @@ private:
     void SetUserIcon(ItemPtr user, const QIcon& icon);
     void QueueCountUpdate();
     ItemSet EntriesBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
-    QString Aggregate(const TreeKind& kind, const ItemSet& entries) const;
+    // The status word of the entries beneath a user, folder or file row.
+    QString AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
     // A report's figures as the engine left them: a status change that
     // follows clears them from the entry before the report is shown.
     struct Report {
@@ -230,8 +238,20 @@ private:
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;
     bool m_expandUploadUsers = true;
-    // While the saved downloads are put into the tree at once, parent rows
-    // and the tab title are brought up to date once at the end.
+    // The saved downloads are made into rows when they are loaded if they are
+    // few, else a slice at a time once the window shows. Their
+    // user rows stay out of the tree until all are made, then go in at once;
+    // parent rows and the tab title are brought up to date once at the end.
+    // Downloads added meanwhile wait for their turn in order, and progress
+    // reports wait for the rows to be in the tree.
+    bool m_buildingRows = false;
+    // The entries waiting for their rows in order, and those of them still
+    // there (a removal takes an entry out).
+    std::vector<Item*> m_unbuiltOrder;
+    QSet<Item*> m_unbuilt;
+    size_t m_nextUnbuilt = 0;
+    QTimer* m_buildTimer = nullptr;
+    // Set while a slice runs.
     bool m_bulkBuild = false;
     QList<QTreeWidgetItem*> m_pendingUserRows;
     QHash<QString, QBrush> m_bulkBrushes;

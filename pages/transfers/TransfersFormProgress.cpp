@@ -169,6 +169,10 @@ void TransfersForm::QueueProgress(int tree, ItemPtr entry, qint64 position, qint
 
 void TransfersForm::ShowQueuedProgress()
 {
+    if (m_buildingRows) {
+        m_progressTimer->start();
+        return;
+    }
     for (int tree = 0; tree < 2; ++tree) {
         const TreeKind& kind = m_kinds[tree];
         std::vector<std::pair<Item*, Report>> reports;

@@ -78,6 +78,7 @@ private:
 
 class TestShareListAsync : public QObject {
     Q_OBJECT
+    static constexpr int kLongNames = 8000;
     PeerMessenger* pm = nullptr;
     SharedFoldersManager* manager = nullptr;
     QTemporaryDir dir;
@@ -141,6 +142,10 @@ private slots:
                 WriteFile(members + QStringLiteral("/album %1/track %2.mp3").arg(folder).arg(k),
                     QByteArray(k + 1, 't'));
         }
+        // Long names: the list is compressed in several pieces.
+        const QString longName = QString(200, u'n');
+        for (int k = 0; k < kLongNames; ++k)
+            WriteFile(members + QStringLiteral("/long/%1 %2.txt").arg(longName).arg(k));
         // Two folders with one key: "\\" is a plain character in a local name.
         WriteFile(members + "/x\\y/one.mp3");
         WriteFile(members + "/x/y/two.mp3");
@@ -177,7 +182,8 @@ private slots:
         size_t files = 0;
         for (const auto& [folder, set] : share)
             files += set.size();
-        QCOMPARE(files, size_t(100 + 40 * 75 + 2));
+        QCOMPARE(files, size_t(100 + 40 * 75 + 2 + kLongNames));
+        QVERIFY(InflateMessage(MemStream(member.lists[0]), 5).size() > 1 << 20);
         QCOMPARE(share[Key(members + "/x/y")].size(), size_t(2));
 
         // Cached now: the next request is answered at once, from the cache.

@@ -24,6 +24,8 @@
 
 namespace {
 
+constexpr int kLongQueue = 20000;
+
 Type* T(const char* name)
 {
     return d.GetType(name);
@@ -103,6 +105,72 @@ GUI_CHILD_ROLE(verify_saved_rows)
     return 0;
 }
 
+// A long saved queue comes back once the window is up, a slice at a time:
+// downloads removed and added meanwhile end up as they would have at once.
+GUI_CHILD_ROLE(verify_long_saved_queue)
+{
+    gui::Session session;
+    if (!session.Prepare() || !session.StartWindow(QStringLiteral("alice"), QStringLiteral("secret"), false))
+        return 1;
+    QTreeWidget* tree = transfersForm->DownloadsList();
+    if (tree->topLevelItemCount() != 0) {
+        qWarning() << "the rows were all made before the window showed";
+        return 2;
+    }
+    // One turn of the event loop makes the first slice of rows.
+    QCoreApplication::processEvents();
+    const ItemList saved = T("download_entry")->GetItems().SortNumericBy("download_order", true);
+    const ItemList gone = T("user")->GetItem(Value("gone")).GetItems("download_entry").ToList();
+    if (!Row(gone.front()) || !Row(gone.back()) || Row(saved.back()) || tree->topLevelItemCount() != 0) {
+        qWarning() << "not in the middle of the rows";
+        return 5;
+    }
+    // Rows made by now go: all of a user's, all of a folder's (and a download
+    // comes back to that folder); so does the last download, whose row is
+    // not made yet; one more download comes.
+    const ItemPtr remoteFolder = T("remote_folder")->GetItem(Value("big\\left"));
+    for (const char* user : { "gone", "left" }) {
+        for (ItemPtr entry : T("user")->GetItem(Value(user)).GetItems("download_entry").ToList())
+            if (user == std::string("gone") || entry["remote_folder"] == remoteFolder)
+                transferQueueManager->RemoveDownload(entry);
+    }
+    transferQueueManager->RemoveDownload(saved.back());
+    Download("left", "again.bin", "big\\left", 10);
+    Download("u1", "late.bin", "big\\set 1", 10);
+    if (!gui::WaitFor([&] { return tree->topLevelItemCount() > 0; }))
+        return 3;
+    int files = 0;
+    QStringList wrong;
+    for (int u = 0; u < 10; ++u) {
+        QTreeWidgetItem* user = FindRow(tree, 0, QStringLiteral("u%1").arg(u));
+        for (int f = 0; user && f < user->childCount(); ++f) {
+            files += user->child(f)->childCount();
+            if (!user->child(f)->isExpanded())
+                wrong << ShownName(user->child(f), 1) + " closed";
+        }
+        if (!user || user->childCount() != 5)
+            wrong << QStringLiteral("u%1 folders").arg(u);
+    }
+    QTreeWidgetItem* late = FindRow(tree, 2, QStringLiteral("late.bin"));
+    QTreeWidgetItem* left = FindRow(tree, 0, QStringLiteral("left"));
+    QStringList leftFolders;
+    for (int f = 0; left && f < left->childCount(); ++f)
+        leftFolders << ShownName(left->child(f), 1) + ": " + ShownName(left->child(f)->child(0), 2)
+                + QStringLiteral(" of %1").arg(left->child(f)->childCount());
+    if (leftFolders != QStringList({ "kept/big: k.bin of 1", "left/big: again.bin of 1" }))
+        wrong << leftFolders;
+    if (FindRow(tree, 0, QStringLiteral("gone")) || files != kLongQueue - 1 + 1 || !late
+        || late->parent()->parent() != FindRow(tree, 0, QStringLiteral("u1"))
+        || late->parent()->indexOfChild(late) != late->parent()->childCount() - 1)
+        wrong << QStringLiteral("%1 file rows, late.bin misplaced or gone shown").arg(files);
+    if (!wrong.isEmpty()) {
+        qWarning() << "after the restart:" << wrong;
+        return 4;
+    }
+    session.CloseWindow();
+    return 0;
+}
+
 class TestTransferPage : public QObject {
     Q_OBJECT
     gui::Session session;
@@ -114,6 +182,7 @@ private slots:
     void rowsShowExactFiguresAndColours();
     void menusAndAlertsSurviveRacingRemovals();
     void staleUploadsAreClearedAndControlsApply();
+    void longSavedQueueComesBackOnceTheWindowShows();
     void savedDownloadsComeBackInTheirRows();
 };
 
@@ -500,6 +569,23 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
     QCOMPARE(runtimeSettings.Get("finish_uploads_and_quit"), QStringLiteral("no"));
     QCOMPARE(actionBar->FindAction(QStringLiteral("finish_uploads_and_quit"))->text(),
         QStringLiteral("Finish Uploads and Quit [off]"));
+}
+
+void TestTransferPage::longSavedQueueComesBackOnceTheWindowShows()
+{
+    std::vector<ItemPtr> queue;
+    for (int k = 0; k < 3; ++k) {
+        queue.push_back(Download("gone", QStringLiteral("g%1.bin").arg(k), "big\\gone", 10));
+        queue.push_back(k < 2 ? Download("left", QStringLiteral("l%1.bin").arg(k), "big\\left", 10)
+                              : Download("left", "k.bin", "big\\kept", 10));
+    }
+    for (int k = 0; k < kLongQueue; ++k)
+        queue.push_back(Download(QStringLiteral("u%1").arg(k % 10), QStringLiteral("f%1.bin").arg(k),
+            QStringLiteral("big\\set %1").arg(k / 10 % 5), 10));
+    QVERIFY(session.Window()->TrySaveData(QStringLiteral("test")));
+    QCOMPARE(session.RunChild("verify_long_saved_queue"), 0);
+    for (ItemPtr entry : queue)
+        transferQueueManager->RemoveDownload(entry);
 }
 
 void TestTransferPage::savedDownloadsComeBackInTheirRows()
