@@ -133,11 +133,13 @@ int main(int argc, char** argv)
         }
         if (shown || !form->FolderTree()->isVisibleTo(form))
             return;
-        if (!form->FolderTree()->currentItem()) {
-            // Choose the last album, as a user would.
-            QTreeWidget* tree = form->FolderTree();
-            QTreeWidgetItem* artist = tree->topLevelItem(tree->topLevelItemCount() - 1);
-            form->FolderTree()->setCurrentItem(artist->child(artist->childCount() - 1));
+        // Choose the last album, as a user would (the tree that takes the
+        // keyboard makes its first folder, an artist's, current).
+        QTreeWidget* tree = form->FolderTree();
+        QTreeWidgetItem* artist = tree->topLevelItem(tree->topLevelItemCount() - 1);
+        QTreeWidgetItem* album = artist->child(artist->childCount() - 1);
+        if (tree->currentItem() != album) {
+            tree->setCurrentItem(album);
             return;
         }
         if (form->FileList()->topLevelItemCount() == 0)
