@@ -1,0 +1,99 @@
+// The frame of the floods benchmark: the real main window, offscreen, logged
+// in to the stand-in server, and a list of rows run one after another. A row
+// feeds its input from outside (server messages as if they came from the
+// socket, peer messages as the peer network hands them on) and says when the
+// window has shown it; the longest time the event loop stood still from the
+// feed until then is printed as floods.<name>_longest_stall.
+#pragma once
+#include "../ChatBench.h"
+#include "gui/GuiTest.h"
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+class FloodRun {
+public:
+    struct Row {
+        QString name;
+        // Feeds the input; it may start timers of its own for later parts.
+        std::function<void()> feed;
+        // True once the window has shown what was fed.
+        std::function<bool()> done;
+        int timeoutMs;
+    };
+
+    // Only the rows named on the command line run; all of them without names.
+    FloodRun(int argc, char** argv)
+    {
+        for (int i = 1; i < argc; ++i)
+            m_only << QString::fromLocal8Bit(argv[i]);
+    }
+
+    // The stand-in server and the window, logged in; false when they could not start.
+    bool Start()
+    {
+        // The stand-in server and the drivers lie beside this program; the
+        // window's one-instance lock goes in a runtime folder of its own.
+        if (qEnvironmentVariableIsEmpty("MARROWBY_BIN"))
+            qputenv("MARROWBY_BIN", QCoreApplication::applicationDirPath().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+        if (!m_session.Prepare() || !m_session.StartWindow(QStringLiteral("floodee"))) {
+            std::fprintf(stderr, "bench_floods: the window did not log in\n");
+            return false;
+        }
+        return true;
+    }
+    gui::Session& Session() { return m_session; }
+    MainWindow* Window() { return m_session.Window(); }
+
+    void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
+    {
+        if (m_only.isEmpty() || m_only.contains(name))
+            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs });
+    }
+
+    static void Print(const QString& name, double value, const char* unit)
+    {
+        std::printf("floods.%s: %.0f %s\n", qPrintable(name), value, unit);
+        std::fflush(stdout);
+    }
+
+    // Runs the rows in the order added; 0 when every row was shown in time.
+    int Exec()
+    {
+        int failed = 0;
+        for (Row& row : m_rows) {
+            // Settle what the row before left behind.
+            QTest::qWait(300);
+            StallMeter stalls;
+            stalls.Start();
+            QTimer::singleShot(0, row.feed);
+            const bool shown = gui::WaitFor(row.done, row.timeoutMs);
+            // What comes right after the row (repaints, queued slices) counts too.
+            QTest::qWait(300);
+            stalls.Stop();
+            if (!shown) {
+                std::fprintf(stderr, "bench_floods: %s was not shown within %d ms\n", qPrintable(row.name),
+                    row.timeoutMs);
+                ++failed;
+                continue;
+            }
+            Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
+        }
+        return failed ? 1 : 0;
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    gui::Session m_session;
+    QStringList m_only;
+    std::vector<Row> m_rows;
+};
+
+} // namespace
