@@ -313,8 +313,19 @@ void MainWindow::LoadDataFile()
         Log(kConfigArea, 1, QStringLiteral("Data loaded successfully."));
     } catch (const DataLoadFailure&) {
         Log(kConfigArea, 1, QStringLiteral("Failure to load configuration data."));
-        QMessageBox::information(this, QStringLiteral("Error loading configuration data"),
-            QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+        // The damaged file is never lost: say where it is.
+        const QString kept = dataSaver->KeptAsidePath();
+        const QString where = kept.isEmpty()
+            ? QStringLiteral("The file %1 could not be moved aside: it stays as it is, and nothing is saved over "
+                             "it.")
+                  .arg(path)
+            : QStringLiteral("The damaged file was kept as %1.").arg(kept);
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Error loading configuration data"),
+            QStringLiteral("Your client configuration data could not be loaded (%1). %2 Starting from scratch...")
+                .arg(dataSaver->LastError(), where),
+            QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
 }
 
