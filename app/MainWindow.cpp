@@ -39,6 +39,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include "store/ExtendedAsciiTranslator.h"
+#include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -313,8 +314,19 @@ void MainWindow::LoadDataFile()
         Log(kConfigArea, 1, QStringLiteral("Data loaded successfully."));
     } catch (const DataLoadFailure&) {
         Log(kConfigArea, 1, QStringLiteral("Failure to load configuration data."));
-        QMessageBox::information(this, QStringLiteral("Error loading configuration data"),
-            QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+        // The damaged file is never lost: say where it is.
+        const QString kept = dataSaver->KeptAsidePath();
+        const QString where = kept.isEmpty()
+            ? QStringLiteral("The file %1 could not be moved aside: it stays as it is, and nothing is saved over "
+                             "it.")
+                  .arg(path)
+            : QStringLiteral("The damaged file was kept as %1.").arg(kept);
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Error loading configuration data"),
+            QStringLiteral("Your client configuration data could not be loaded (%1). %2 Starting from scratch...")
+                .arg(dataSaver->LastError(), where),
+            QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
 }
 
@@ -349,15 +361,37 @@ void MainWindow::EveryHour()
         return;
     m_saveWarned = true;
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Could not save"),
-        QStringLiteral("Your client configuration data could not be saved to %1: %2. The client keeps running and "
-                       "tries again in an hour.")
-            .arg(DataFilePath(), dataSaver ? dataSaver->LastError() : QString()),
+        SaveFailureText() + QStringLiteral(" The client keeps running and tries again in an hour."),
         QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     m_saveWarning = box;
     box->show();
+}
+
+QString MainWindow::SaveFailureText() const
+{
+    return QStringLiteral("Your client configuration data could not be saved to %1: %2.")
+        .arg(DataFilePath(), dataSaver ? dataSaver->LastError() : QString());
+}
+
+bool MainWindow::AskRetrySave()
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Could not save"),
+        SaveFailureText()
+            + QStringLiteral(" Quitting now loses the changes made since the last save. Retry once the cause is "
+                             "gone (room made, the folder writable again), or quit anyway."),
+        QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* retry = box.addButton(QMessageBox::Retry);
+    box.addButton(QStringLiteral("Quit Anyway"), QMessageBox::DestructiveRole);
+    // Escape or the box's own close button lose nothing: they ask again.
+    box.setDefaultButton(retry);
+    box.setEscapeButton(retry);
+    box.exec();
+    // No button at all: the program is being ended (a termination signal).
+    return box.clickedButton() == retry;
 }
 
 void MainWindow::SaveData()
@@ -400,6 +434,23 @@ void MainWindow::moveEvent(QMoveEvent* event)
 }
 
 // ---- Shutdown --------------------------------------------------------------
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // A second close while the question is open is the same quit.
+    if (m_closing) {
+        event->ignore();
+        return;
+    }
+    // Before the load there is nothing of the user's to save yet.
+    if (g_dataLoaded && !g_showIsOver) {
+        m_closing = true;
+        while (!TrySaveData(QStringLiteral("closing")) && AskRetrySave()) {
+        }
+        m_closing = false;
+    }
+    QMainWindow::closeEvent(event);
+}
 
 MainWindow::~MainWindow()
 {

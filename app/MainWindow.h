@@ -15,14 +15,22 @@
 // Server events reach them through ChatsForm::GetChatForm(user)->AddChat and
 // AdminMessageDialog; the colour dialog calls TransfersForm::RecolorEntries.
 //
+// Quitting: closing the window saves the data file while the window is still
+// there. When that save fails the user, who asked to quit, is told why and
+// chooses between Retry and Quit Anyway (a modal box); an answer that never
+// comes, because a signal ends the program meanwhile, counts as Quit Anyway.
+//
 // Shutdown (the destructor): the final save, g_showIsOver, Server::Disconnect,
 // then the transfer engine, the share manager, the delayed invoker, the
 // distributed tree, the peer messenger, the server, the data saver, the timers
-// and the size manager; the pages go with the widget tree.
+// and the size manager; the pages go with the widget tree. The final save also
+// follows a close that saved: what changed in between (a download that ended)
+// is kept too. Where nobody could be asked (a termination signal, the end of
+// finish-uploads-and-quit) it is the only save.
 //
-// A save that fails never ends the program: the hourly save, the final save and
-// the desktop's save request log the failure, and the hourly one warns once per
-// run in a box that does not wait.
+// Apart from the close, a save that fails never waits for anyone: the hourly
+// save, the final save and the desktop's save request log the failure, and the
+// hourly one warns once per run in a box that does not wait.
 #include "Ui_MainWindow.h"
 #include "shell/ResizableWindow.h"
 #include "store/Event.h"
@@ -130,6 +138,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Init's parts, in the order it runs them.
@@ -138,6 +147,10 @@ private:
     void DeclareTypes();
     void WriteDefaults();
     void LoadDataFile();
+    // The failed save, for a box: where the file is and the system's reason.
+    QString SaveFailureText() const;
+    // After a failed save at the close: true when the user chose Retry.
+    bool AskRetrySave();
     void RunFirstStart();
     void FillOptions();
     void FillMoreOptions();
@@ -167,6 +180,7 @@ private:
     ItemPtr m_removingExtension; // the extension being removed, not counted
     QPointer<QMessageBox> m_saveWarning;
     bool m_saveWarned = false;
+    bool m_closing = false; // the close's save, or its question, is under way
 };
 
 // The window is reached as the kit's `mainWindow` (shell/Kit.h).

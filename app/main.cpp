@@ -3,9 +3,10 @@
 // so in one line on standard output and exits with status 0.
 //
 // A termination signal (SIGTERM, SIGINT, as at system shutdown) ends the
-// program like closing the window: the event loop returns and the window's
-// destructor saves the data file. The handler only writes a byte to a pipe;
-// the event loop reads it.
+// program without closing the window: the event loop returns and the window's
+// destructor saves the data file, logging a failure, since nobody may be there
+// to answer a question. The handler only writes a byte to a pipe; the event
+// loop reads it.
 #include "Application.h"
 #include "MainWindow.h"
 #include "shell/Kit.h"

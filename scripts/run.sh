@@ -3,11 +3,13 @@
 #
 # Without MARROWBY_SERVER, when the default central server's host does not
 # resolve, the stand-in server is started on a free local port for this run and
-# stopped when the client exits. Without a display the client runs under
-# xvfb-run (a virtual screen: nothing is seen, but it logs in and works once a
-# user is stored). A first start asks for the user in the window, which nobody
-# can answer there: the script says so at once, before it installs and builds,
-# and again when the client starts.
+# stopped when the client exits; the script prints the line that starts a
+# headless driver (another user) on it. Without a display the client runs
+# under xvfb-run (a virtual screen: nothing is seen, but it logs in and works
+# once a user is stored). A first start asks for the user in the window, which
+# nobody can answer there: without a display and with no stored user the
+# script says so at once, installs and builds, says so again and stops there
+# (exit status 0) instead of starting a client that would wait for ever.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -16,11 +18,11 @@ first_start_note=""
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   headless=yes
   if [ ! -e "${HOME:-}/.Marrowby" ]; then
-    first_start_note='No display, and no user is stored yet: the client will start on a virtual
-screen, where its first-start questions (user name and password) wait for an
-answer nobody can give. To set up your user, run "bash scripts/run.sh" once
-where there is a display (a desktop session, or "ssh -X" from one); later
-starts work here without a display. Ctrl+C stops the client.'
+    first_start_note='No display, and no user is stored yet: the client'"'"'s first-start questions
+(user name and password) would wait on a virtual screen for an answer nobody
+can give there, so this run only installs and builds. To set up your user,
+run "bash scripts/run.sh" once where there is a display (a desktop session, or
+"ssh -X" from one); later starts work here without a display.'
     echo "$first_start_note"
   fi
 fi
@@ -28,6 +30,13 @@ fi
 bash "$top/scripts/deps.sh"
 bash "$top/scripts/build.sh" "$top/build"
 bin="$top/build/bin"
+
+if [ -n "$first_start_note" ]; then
+  echo
+  echo "$first_start_note"
+  echo "Built in $top/build; the client was not started."
+  exit 0
+fi
 
 server_pid=""
 server_log=""
@@ -63,16 +72,15 @@ if [ -z "${MARROWBY_SERVER:-}" ]; then
     fi
     export MARROWBY_SERVER="127.0.0.1:$port"
     echo "The central server $host does not resolve: using the stand-in server on $MARROWBY_SERVER for this run."
+    echo "Another user on it, from a second terminal (a headless driver with a home of its own; --help lists its commands):"
+    echo "  mkdir -p -m 700 /tmp/bob /tmp/bob/run && HOME=/tmp/bob XDG_RUNTIME_DIR=/tmp/bob/run" \
+      "MARROWBY_SERVER=$MARROWBY_SERVER $(printf '%q' "$bin/marrowby-driver") --user bob"
   fi
 fi
 
 if [ -n "$headless" ]; then
-  if [ -n "$first_start_note" ]; then
-    echo "$first_start_note"
-  else
-    echo "No display: the client runs on a virtual screen (xvfb-run) that nobody sees. It logs in as your stored"
-    echo "user and shares and downloads as set before; a question it asks there waits unanswered. Ctrl+C stops it."
-  fi
+  echo "No display: the client runs on a virtual screen (xvfb-run) that nobody sees. It logs in as your stored"
+  echo "user and shares and downloads as set before; a question it asks there waits unanswered. Ctrl+C stops it."
   xvfb-run -a -s "-screen 0 1400x900x24" "$bin/marrowby" "$@"
 else
   "$bin/marrowby" "$@"

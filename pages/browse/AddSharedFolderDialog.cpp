@@ -1,6 +1,6 @@
 #include "AddSharedFolderDialog.h"
-#include "pages/chat/QuestionBox.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/QuestionBox.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include <QCheckBox>

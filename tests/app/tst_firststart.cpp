@@ -110,19 +110,20 @@ void TestFirstStart::firstStartDialogsDefaultsAndLogin()
     QVERIFY(!answers.Pending());
     const QList<gui::SeenBox> seen = answers.Seen();
     QCOMPARE(seen.size(), 5);
+    // The unreadable file is kept beside the new one, as it was, and the
+    // message says where.
+    const QDir home(session.Home());
+    const QStringList kept
+        = home.entryList({ QStringLiteral(".Marrowby.malformed-*") }, QDir::Files | QDir::Hidden);
+    QCOMPARE(kept.size(), 1);
     QCOMPARE(seen[0].title, QStringLiteral("Error loading configuration data"));
-    QCOMPARE(seen[0].text,
-        QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+    QVERIFY2(seen[0].text.contains(QStringLiteral(" kept as %1. Starting from scratch").arg(home.filePath(kept.first()))),
+        qPrintable(seen[0].text));
     QCOMPARE(seen[1].title, QStringLiteral("Set Username/Password"));
     QCOMPARE(seen[2].title, QStringLiteral("Share a folder?"));
     QCOMPARE(seen[3].className, QStringLiteral("AddSharedFolderDialog"));
     QCOMPARE(seen[4].title, QStringLiteral("In the future"));
 
-    // The unreadable file is kept beside the new one, as it was.
-    const QDir home(session.Home());
-    const QStringList kept
-        = home.entryList({ QStringLiteral(".Marrowby.malformed-*") }, QDir::Files | QDir::Hidden);
-    QCOMPARE(kept.size(), 1);
     QFile keptFile(home.filePath(kept.first()));
     QVERIFY(keptFile.open(QIODevice::ReadOnly));
     QCOMPARE(keptFile.readAll(), kBrokenDataFile);

@@ -2,7 +2,8 @@
 // notification sounds among them), the listening port chosen in its dialog
 // (with the dialog's range checks), and the window's geometry; the port test
 // of both ports and the privileges page open the right addresses, and a click
-// on the tray icon brings the window back.
+// on the tray icon brings the window back. A quit whose save fails asks, and
+// its retry saves.
 #include "gui/GuiTest.h"
 #include "peers/PeerMessenger.h"
 #include "shell/ActionSetToolBar.h"
@@ -15,6 +16,7 @@
 #include "ExcludedExtensionsDialog.h"
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -101,6 +104,43 @@ QString TryPort(MainWindow* window, const QString& port)
     gui::WaitFor([&] { return !answers.Seen().isEmpty(); });
     return answers.Seen().isEmpty() ? QString() : answers.Seen().first().title;
 }
+
+// The home folder can't be written while this lives: a read-only file system
+// over it where the test may mount one, else a folder in the data file's place.
+class UnwritableHome {
+public:
+    UnwritableHome()
+    {
+        const QStringList readOnly
+            = { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("ro,size=16k"),
+                  QStringLiteral("tmpfs"), QDir::homePath() };
+        m_mounted = QProcess::execute(QStringLiteral("mount"), readOnly) == 0;
+        if (!m_mounted) {
+            QFile::remove(MainWindow::DataFilePath());
+            QDir().mkpath(MainWindow::DataFilePath());
+        }
+    }
+    ~UnwritableHome() { Lift(); }
+    // What the system says about saving there.
+    QString Reason() const
+    {
+        return m_mounted ? QStringLiteral("Read-only file system") : QStringLiteral("Is a directory");
+    }
+    void Lift()
+    {
+        if (m_lifted)
+            return;
+        m_lifted = true;
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QDir::homePath() });
+        else
+            QDir().rmdir(MainWindow::DataFilePath());
+    }
+
+private:
+    bool m_mounted = false;
+    bool m_lifted = false;
+};
 
 #define CHILD_CHECK(cond)                                                                                            \
     do {                                                                                                             \
@@ -354,7 +394,19 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     QVERIFY(gui::WaitFor([&] { return window->geometry() == kGeometry; }));
     QTest::qWait(100);
 
+    // The home can't be written at the quit: the quit says why; a retry while
+    // that lasts asks again, and one after it is over saves.
+    UnwritableHome unwritable;
+    const QString reason = MainWindow::DataFilePath() + QStringLiteral(": ") + unwritable.Reason();
+    gui::ModalAnswerer answers;
+    answers.Add(gui::PressButton(QMessageBox::Retry));
+    answers.Add([&](QWidget* box) {
+        unwritable.Lift();
+        return gui::PressButton(QMessageBox::Retry)(box);
+    });
     session.CloseWindow();
+    QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 2);
+    QVERIFY2(answers.Seen().first().text.contains(reason), qPrintable(answers.Seen().first().text));
     QCOMPARE(session.RunChild("verify_restart"), 0);
 }
 
