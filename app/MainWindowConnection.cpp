@@ -10,6 +10,7 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "shell/NewVersionDialog.h"
+#include "shell/QuietWindow.h"
 #include "store/Settings.h"
 #include <QDesktopServices>
 #include <QLabel>
@@ -98,11 +99,13 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
         chat->AddChat(user, text);
 }
 
+// What the server, the share scan and the update check open comes up without
+// the keyboard: the user may be typing elsewhere.
 void MainWindow::OnAdminMessage(QString message)
 {
     auto* dialog = new AdminMessageDialog(message, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)
@@ -111,14 +114,20 @@ void MainWindow::OnSharedFilesRescanned(int added, int removed)
     dialog->Append(QStringLiteral("%1 files added.").arg(added));
     dialog->Append(QStringLiteral("%1 files removed.").arg(removed));
     dialog->setWindowTitle(QStringLiteral("Shared Files Rescanned"));
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnNewVersion(qint64 version, QString link, QStringList description)
 {
+    // Every login checks for a newer build, reconnections included: one
+    // window per build.
+    for (const NewVersionDialog* open : findChildren<NewVersionDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (open->Version() == version && open->isVisible())
+            return;
+    }
     auto* dialog = new NewVersionDialog(version, link, description, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnUsernameChanged(ItemPtr value)
