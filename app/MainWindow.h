@@ -153,6 +153,9 @@ private:
     void OnObfuscatedPortSet(ItemPtr value);
 
     void SetFlag(const char* key, bool on);
+    // The line of the Login page that says why the client is offline; empty
+    // hides it.
+    void SetOfflineReason(const QString& text);
     void SetObfuscatedPortText(qint64 port);
     QTreeWidgetItem* FindFolderRow(const QString& path) const;
     // The `shared_folder` item of the first selected row, or null.
@@ -166,6 +169,9 @@ private:
     Server* m_server = nullptr;
     ItemPtr m_removingExtension; // the extension being removed, not counted
     QPointer<QMessageBox> m_saveWarning;
+    QPointer<QMessageBox> m_loginFailureBox;
+    // The user asked for the connection attempt under way (Connect).
+    bool m_connectAsked = false;
     bool m_saveWarned = false;
 };
 

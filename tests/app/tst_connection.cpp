@@ -2,8 +2,9 @@
 // the server (and what the user asks for meanwhile) and the reconnection, the
 // connect action, no server found; a stranger's first message arriving while
 // the user types elsewhere; a listening port that another program holds
-// when the window starts; and the windows that the network and the timers
-// open, none of which takes a key typed elsewhere.
+// when the window starts; a reconnection refused and the name logged in
+// elsewhere, said where the user reconnects; and the windows that the network
+// and the timers open, none of which takes a key typed elsewhere.
 #include "WidgetFunctions.h"
 #include "gui/GuiTest.h"
 #include "pages/browse/ShareForm.h"
@@ -73,6 +74,8 @@ private slots:
     void failureReasonIsShownAsPlainText();
     void firstPrivateMessageLeavesTheTypingWhereItWas();
     void takenPortGivesWayToAnotherPairThatPeersReach();
+    void refusedReconnectionTakesNoKeyAndSaysWhy();
+    void nameLoggedInElsewhereSaysWhy();
     void windowsOpenedByTheNetworkTakeNoKey();
 };
 
@@ -220,6 +223,8 @@ void TestConnection::connectActionDisconnectsAndConnects()
     QVERIFY(session.WaitLoggedIn());
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("set_user_pass"));
     QCOMPARE(answers.CountTitled(QStringLiteral("Cannot change username while online")), 1);
+    for (QDialog* dialog : window->findChildren<QDialog*>())
+        dialog->reject();
 }
 
 void TestConnection::failureReasonIsShownAsPlainText()
@@ -237,11 +242,12 @@ void TestConnection::failureReasonIsShownAsPlainText()
     // Markup, and a control that would run the rest of the box backwards.
     const QString reason = QString::fromUtf16(u"<b>BANNED</b> rtl\u202ELIVE.exe");
     emit gp_server->ConnectionFailed(reason);
-    QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Login Failure")) == 1; }));
     const QString text = answers.Seen().first().text;
     QVERIFY(text.contains(QStringLiteral("reason: ") + IsolatedText(reason) + QStringLiteral(". Please")));
     QVERIFY(gui::ShowsIsolated(text, reason));
     QCOMPARE(format, Qt::PlainText);
+    QVERIFY(gui::ShowsIsolated(session.Window()->Ui().offlineReasonLabel->text(), reason));
 }
 
 void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
@@ -368,6 +374,83 @@ void TestConnection::takenPortGivesWayToAnotherPairThatPeersReach()
         QStringLiteral("complete-download holder offer.bin %1").arg(200 * 1024));
     // Nobody was sent to the other program.
     QVERIFY(!otherProgram.hasPendingConnections());
+}
+
+void TestConnection::refusedReconnectionTakesNoKeyAndSaysWhy()
+{
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
+    MainWindow* window = session.Window();
+    Ui_MainWindow& ui = window->Ui();
+    settings.Set("password", "secret");
+    if (!gp_server->IsConnected())
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    QVERIFY(Focused(chat->chatEdit));
+    TypeKeys(QStringLiteral("ab"));
+
+    // The server restarts, and the name is taken with another password before
+    // the client is back: the reconnection is refused.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected(); }));
+    QVERIFY(session.RestartServer());
+    DriverProcess* taker
+        = session.StartDriver(QStringLiteral("holder"), { QStringLiteral("--password"), QStringLiteral("other") });
+    QVERIFY(taker);
+    taker->Send(QStringLiteral("disconnect"));
+    QVERIFY(!taker->WaitFor(QStringLiteral("disconnected")).isEmpty());
+    gui::ModalAnswerer answers;
+    bool waited = false; // a box that waits would take the next keys
+    answers.Add(gui::OnDialog("QMessageBox", [&](QWidget* box) {
+        if ((waited = box->isModal()))
+            static_cast<QMessageBox*>(box)->accept();
+    }));
+    gp_server->OnReconnectTimer();
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Login Failure: Wrong Password")); }));
+    QVERIFY(!waited);
+    QVERIFY(KeysReach(chat->chatEdit, QStringLiteral(" cd")));
+    QCOMPARE(chat->chatEdit->text(), QStringLiteral("ab cd"));
+    QVERIFY(!QApplication::activeModalWidget());
+    auto* box = window->findChild<QMessageBox*>();
+    QVERIFY(box && box->isVisible() && QApplication::activeWindow() == window);
+
+    // The Login page, where the user connects again, says why until then.
+    const QString why = QStringLiteral("the server refused the login, as the password does not match");
+    QVERIFY2(ui.offlineReasonLabel->text().contains(why), qPrintable(ui.offlineReasonLabel->text()));
+    box->close();
+    FocusWidget(ui.loginOptionsTab);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    gp_server->OnReconnectTimer();
+    QTest::qWait(300);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    session.StopServer(); // forgets the taken name
+    QVERIFY(session.RestartServer());
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(!ui.offlineReasonLabel->isVisible());
+    QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure: Wrong Password")), 1);
+}
+
+void TestConnection::nameLoggedInElsewhereSaysWhy()
+{
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
+    MainWindow* window = session.Window();
+    Ui_MainWindow& ui = window->Ui();
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(session.StartDriver(QStringLiteral("holder")));
+    QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+    gp_server->OnReconnectTimer(); // no fight over the name
+    QTest::qWait(300);
+    QVERIFY(!gp_server->IsConnected());
+    FocusWidget(ui.loginOptionsTab);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    QVERIFY2(ui.offlineReasonLabel->text().contains(QLatin1String("the same user name logged in elsewhere")),
+        qPrintable(ui.offlineReasonLabel->text()));
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(!ui.offlineReasonLabel->isVisible());
 }
 
 void TestConnection::windowsOpenedByTheNetworkTakeNoKey()
