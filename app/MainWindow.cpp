@@ -20,6 +20,7 @@
 #include "shell/EventToolBar.h"
 #include "shell/ApplicationIcon.h"
 #include "shell/Kit.h"
+#include "shell/QuietWindow.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
@@ -360,14 +361,9 @@ void MainWindow::EveryHour()
     if (TrySaveData(QStringLiteral("hourly")) || m_saveWarned)
         return;
     m_saveWarned = true;
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Could not save"),
-        SaveFailureText() + QStringLiteral(" The client keeps running and tries again in an hour."),
-        QMessageBox::Ok, this);
-    box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    m_saveWarning = box;
-    box->show();
+    // The hourly timer's box: it comes up while the user does something else.
+    m_saveWarning = QuietWindow::Notice(this, QMessageBox::Warning, QStringLiteral("Could not save"),
+        SaveFailureText() + QStringLiteral(" The client keeps running and tries again in an hour."));
 }
 
 QString MainWindow::SaveFailureText() const

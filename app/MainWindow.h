@@ -166,6 +166,9 @@ private:
     void OnObfuscatedPortSet(ItemPtr value);
 
     void SetFlag(const char* key, bool on);
+    // The line of the Login page that says why the client is offline; empty
+    // hides it.
+    void SetOfflineReason(const QString& text);
     void SetObfuscatedPortText(qint64 port);
     QTreeWidgetItem* FindFolderRow(const QString& path) const;
     // The `shared_folder` item of the first selected row, or null.
@@ -179,6 +182,9 @@ private:
     Server* m_server = nullptr;
     ItemPtr m_removingExtension; // the extension being removed, not counted
     QPointer<QMessageBox> m_saveWarning;
+    QPointer<QMessageBox> m_loginFailureBox;
+    // The user asked for the connection attempt under way (Connect).
+    bool m_connectAsked = false;
     bool m_saveWarned = false;
     bool m_closing = false; // the close's save, or its question, is under way
 };

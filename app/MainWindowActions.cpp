@@ -43,10 +43,12 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     } else if (i_action == QLatin1String("set_listening_port")) {
         (new ChangeListeningPortDialog(this))->show();
     } else if (i_action == QLatin1String("connect_disconnect")) {
-        if (gp_server->IsConnected())
+        if (gp_server->IsConnected()) {
             gp_server->Disconnect();
-        else
+        } else {
+            m_connectAsked = true;
             gp_server->Connect();
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 // The window's side of the server connection: the connect action's text, the
-// login failure box, the icon, and the server's events handed to the pages.
+// login failure box and the Login page's line saying why the client is
+// offline, the icon, and the server's events handed to the pages.
 #include "MainWindow.h"
 #include "pages/browse/SharedFilesRescannedDialog.h"
 #include "pages/chat/AdminMessageDialog.h"
@@ -10,22 +11,22 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "shell/NewVersionDialog.h"
+#include "shell/QuietWindow.h"
+#include "shell/TextBound.h"
 #include "store/Settings.h"
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
+#include <utility>
 
 namespace {
 
-// An information box whose text is shown as plain text (the reason comes from
-// the server).
-void PlainInformation(QWidget* parent, const QString& title, const QString& text)
+// A reason the server or the socket gave, as it is shown on one line.
+QString ShownReason(const QString& reason)
 {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    return IsolatedText(TextBound::Shown(reason, 300));
 }
 
 QString WebHost()
@@ -44,6 +45,8 @@ void MainWindow::OnConnecting()
 
 void MainWindow::OnConnected()
 {
+    m_connectAsked = false;
+    SetOfflineReason(QString());
     actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
         QStringLiteral("Disconnect"));
     ResetApplicationIcon();
@@ -52,39 +55,81 @@ void MainWindow::OnConnected()
 
 void MainWindow::OnDisconnected()
 {
+    m_connectAsked = false;
+    if (gp_server->LoggedInElsewhere())
+        SetOfflineReason(QStringLiteral("Offline: the same user name logged in elsewhere, so this client does not "
+                                        "reconnect by itself. Connect again to log in here."));
+    else if (gp_server->IsAbruptlyDisconnected())
+        SetOfflineReason(QStringLiteral("Offline: the connection to the server was lost. The client tries again "
+                                        "every 30 seconds."));
+    else
+        SetOfflineReason(QString()); // the user's own word
     actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
         QStringLiteral("Connect"));
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 }
 
+void MainWindow::SetOfflineReason(const QString& text)
+{
+    m_ui->offlineReasonLabel->setText(text);
+    m_ui->offlineReasonLabel->setVisible(!text.isEmpty());
+}
+
 void MainWindow::OnConnectionFailed(QString reason)
 {
+    // Only a connection the user asked for answers with a box that takes the
+    // keyboard: a reconnection or the login at start-up comes while the user
+    // is busy elsewhere.
+    const bool asked = std::exchange(m_connectAsked, false);
+    const QString settingsHint
+        = QStringLiteral("Change the user name or password (Change Username/Password), then connect again.");
+    QString title = QStringLiteral("Login Failure");
+    QString text;
+    QString offline;
     if (reason == QLatin1String("INVALIDPASS")) {
-        PlainInformation(this, QStringLiteral("Login Failure: Wrong Password"),
-            QStringLiteral("Login failed. The password you supplied does not match your username. Please change "
-                           "your login settings in the Options tab and try reconnecting."));
+        title = QStringLiteral("Login Failure: Wrong Password");
+        text = QStringLiteral("Login failed. The password you supplied does not match your username. Please change "
+                              "your login settings in the Options tab and try reconnecting.");
+        offline = QStringLiteral("Offline: the server refused the login, as the password does not match the user "
+                                 "name. ") + settingsHint;
     } else if (reason == QLatin1String("INVALIDUSERNAME")) {
-        PlainInformation(this, QStringLiteral("Login Failure: Username is Invalid"),
-            QStringLiteral("Login failed. The username you supplied is invalid. Please change your login settings "
-                           "in the Options tab and try reconnecting."));
+        title = QStringLiteral("Login Failure: Username is Invalid");
+        text = QStringLiteral("Login failed. The username you supplied is invalid. Please change your login settings "
+                              "in the Options tab and try reconnecting.");
+        offline = QStringLiteral("Offline: the server refused the login, as the user name is invalid. ")
+            + settingsHint;
     } else if (gp_server->IsAbruptlyDisconnected()) {
         // The connection reconnects by itself.
+        offline = QStringLiteral("Offline: the connection to the server was lost. The client tries again every 30 "
+                                 "seconds; the last try failed: %1.")
+                      .arg(ShownReason(reason));
     } else if (gp_server->LastAttemptFoundNoServer()) {
         // The address is not among the login settings: say which one was
         // tried and where it comes from.
-        PlainInformation(this, QStringLiteral("Login Failure"),
-            QStringLiteral(
-                "Login failed. Reported failure reason: %1. No server was found at %2:%3. The client "
-                "takes the server's address from the environment variable MARROWBY_SERVER "
-                "(host:port) when it starts: set it to the server's address and start the "
-                "client again.")
-                .arg(IsolatedText(reason), gp_server->Host(), QString::number(gp_server->Port())));
+        text = QStringLiteral(
+            "Login failed. Reported failure reason: %1. No server was found at %2:%3. The client "
+            "takes the server's address from the environment variable MARROWBY_SERVER "
+            "(host:port) when it starts: set it to the server's address and start the "
+            "client again.")
+                   .arg(ShownReason(reason), gp_server->Host(), QString::number(gp_server->Port()));
+        offline = QStringLiteral("Offline: no server was found at %1:%2 (%3).")
+                      .arg(gp_server->Host(), QString::number(gp_server->Port()), ShownReason(reason));
     } else {
-        PlainInformation(this, QStringLiteral("Login Failure"),
-            QStringLiteral(
-                "Login failed. Reported failure reason: %1. Please change your login settings in the "
-                "Options tab and try reconnecting.")
-                .arg(IsolatedText(reason)));
+        text = QStringLiteral(
+            "Login failed. Reported failure reason: %1. Please change your login settings in the "
+            "Options tab and try reconnecting.")
+                   .arg(ShownReason(reason));
+        offline = QStringLiteral("Offline: the login failed: %1.").arg(ShownReason(reason));
+    }
+    SetOfflineReason(offline);
+    if (!text.isEmpty()) {
+        // One box at a time: a new failure updates the one still open.
+        if (m_loginFailureBox && m_loginFailureBox->isVisible()) {
+            m_loginFailureBox->setWindowTitle(title);
+            m_loginFailureBox->setText(text);
+        } else {
+            m_loginFailureBox = QuietWindow::Notice(this, QMessageBox::Information, title, text, !asked);
+        }
     }
     actionBar->SetWidgetActionText(m_ui->loginOptionsTab, QStringLiteral("connect_disconnect"),
         QStringLiteral("Connect"));
@@ -98,11 +143,13 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
         chat->AddChat(user, text);
 }
 
+// What the server, the share scan and the update check open comes up without
+// the keyboard: the user may be typing elsewhere.
 void MainWindow::OnAdminMessage(QString message)
 {
     auto* dialog = new AdminMessageDialog(message, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)
@@ -111,14 +158,20 @@ void MainWindow::OnSharedFilesRescanned(int added, int removed)
     dialog->Append(QStringLiteral("%1 files added.").arg(added));
     dialog->Append(QStringLiteral("%1 files removed.").arg(removed));
     dialog->setWindowTitle(QStringLiteral("Shared Files Rescanned"));
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnNewVersion(qint64 version, QString link, QStringList description)
 {
+    // Every login checks for a newer build, reconnections included: one
+    // window per build.
+    for (const NewVersionDialog* open : findChildren<NewVersionDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (open->Version() == version && open->isVisible())
+            return;
+    }
     auto* dialog = new NewVersionDialog(version, link, description, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    dialog->show();
+    QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnUsernameChanged(ItemPtr value)

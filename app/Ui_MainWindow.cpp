@@ -136,6 +136,13 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     gridLayout = Layout(new QGridLayout(gridLayoutWidget), "gridLayout", 6, 0);
     horizontalLayout_25 = Layout(new QHBoxLayout(), "horizontalLayout_25", 6, 0);
     gridLayout->addLayout(horizontalLayout_25, 0, 0, 1, 5);
+    // Why the client is offline, when it did not go offline at the user's
+    // word; shown until the next login.
+    offlineReasonLabel = Named(new QLabel(gridLayoutWidget), "offlineReasonLabel");
+    offlineReasonLabel->setTextFormat(Qt::PlainText);
+    offlineReasonLabel->setWordWrap(true);
+    offlineReasonLabel->hide();
+    horizontalLayout_25->addWidget(offlineReasonLabel);
     label_2 = Named(new QLabel(gridLayoutWidget), "label_2");
     gridLayout->addWidget(label_2, 1, 0);
     horizontalLayout_26 = Layout(new QHBoxLayout(), "horizontalLayout_26", 6, 0);

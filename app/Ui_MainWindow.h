@@ -69,6 +69,7 @@ public:
     QPushButton* checkPortsButton;
     QLabel* obfuscatedPortLabel;
     QLabel* listeningProblemLabel;
+    QLabel* offlineReasonLabel;
     QCheckBox* uPnPCheckBox;
 
     // File Sharing.

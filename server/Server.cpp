@@ -119,6 +119,7 @@ void Server::Connect()
     m_active = true;
     m_loginPending = false;
     m_foundNoServer = false;
+    m_loggedInElsewhere = false;
     m_inBuffer.clear();
     emit Connecting();
     Log(kArea, 1, QStringLiteral("Connecting to %1:%2").arg(m_host).arg(m_port));

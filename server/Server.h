@@ -57,6 +57,9 @@ public:
     void Disconnect();
     bool IsConnected() const { return m_loggedIn; }
     bool IsAbruptlyDisconnected() const { return m_abrupt; }
+    // The server closed the connection because the same user name logged in
+    // elsewhere (until the next attempt).
+    bool LoggedInElsewhere() const { return m_loggedInElsewhere; }
     // The last attempt found no server at the address (the host's name did
     // not resolve, or nothing listens on the port there).
     bool LastAttemptFoundNoServer() const { return m_foundNoServer; }
@@ -234,6 +237,7 @@ private:
     bool m_loggedIn = false;
     bool m_abrupt = false;
     bool m_foundNoServer = false;
+    bool m_loggedInElsewhere = false;
     bool m_active = false; // an attempt or a connection is open
     bool m_loginPending = false; // TCP connected, login sent, no answer yet
     QSet<QString> m_trackAtLogin; // tracking asked for while the request could not go out

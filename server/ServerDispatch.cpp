@@ -65,6 +65,7 @@ void Server::Dispatch(quint32 code, const QByteArray& fields)
     case SM_RELOGGED:
         Log(kArea, 1, QStringLiteral("The same user name logged in elsewhere; not reconnecting."));
         CloseConnection(false);
+        m_loggedInElsewhere = true;
         emit Disconnected();
         return;
     case SM_PING:

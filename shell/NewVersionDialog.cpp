@@ -46,8 +46,13 @@ void Ui_NewVersionDialog::setupUi(QDialog* dialog)
     skipButton->setObjectName("skipButton");
     downloadButton = new QPushButton(dialog);
     downloadButton->setObjectName("downloadButton");
-    buttons->addWidget(skipButton);
-    buttons->addWidget(downloadButton);
+    // Neither is pressed by Return: the choice is made with the mouse or
+    // with Space on the button that has the focus, never by a key meant for
+    // another window.
+    for (QPushButton* button : { skipButton, downloadButton }) {
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+    }
     layout->addLayout(buttons);
     retranslateUi(dialog);
 }

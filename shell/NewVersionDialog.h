@@ -32,6 +32,8 @@ public:
     ~NewVersionDialog() override;
 
     Ui_NewVersionDialog* Form() const { return m_ui.get(); }
+    // The build offered.
+    qint64 Version() const { return m_version; }
     // "Build m/d/yyyy" of a yyyymmdd build number.
     static QString BuildText(qint64 version);
     // The link, when it is one the browser may open (http or https).

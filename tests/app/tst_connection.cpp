@@ -1,12 +1,16 @@
 // The connection as the window shows it: a refused login, an abrupt loss of
 // the server (and what the user asks for meanwhile) and the reconnection, the
 // connect action, no server found; a stranger's first message arriving while
-// the user types elsewhere; and a listening port that another program holds
-// when the window starts.
+// the user types elsewhere; a listening port that another program holds
+// when the window starts; a reconnection refused and the name logged in
+// elsewhere, said where the user reconnects; and the windows that the network
+// and the timers open, none of which takes a key typed elsewhere.
 #include "WidgetFunctions.h"
 #include "gui/GuiTest.h"
 #include "pages/browse/ShareForm.h"
+#include "pages/browse/SharedFilesRescannedDialog.h"
 #include "pages/browse/SharesForm.h"
+#include "pages/chat/AdminMessageDialog.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
 #include "pages/chat/RoomsForm.h"
@@ -21,6 +25,7 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/ApplicationIcon.h"
 #include "shell/Kit.h"
+#include "shell/NewVersionDialog.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
@@ -30,6 +35,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
@@ -68,7 +74,48 @@ private slots:
     void failureReasonIsShownAsPlainText();
     void firstPrivateMessageLeavesTheTypingWhereItWas();
     void takenPortGivesWayToAnotherPairThatPeersReach();
+    void refusedReconnectionTakesNoKeyAndSaysWhy();
+    void nameLoggedInElsewhereSaysWhy();
+    void windowsOpenedByTheNetworkTakeNoKey();
 };
+
+namespace {
+
+// The user types into the window: the keys go to whatever has the focus.
+void TypeKeys(const QString& keys)
+{
+    QTest::keyClicks(QApplication::focusWidget(), keys);
+}
+
+bool Focused(QWidget* input)
+{
+    FocusWidget(input);
+    QApplication::setActiveWindow(input->window());
+    return QTest::qWaitForWindowActive(input->window()) && gui::WaitFor([input] { return input->hasFocus(); });
+}
+
+// Keys typed once a window came up elsewhere: they reach the input, which
+// kept the focus.
+bool KeysReach(QWidget* input, const QString& keys)
+{
+    QTest::qWait(100); // the activation that some desktops give a window as it is shown
+    if (!gui::WaitFor([input] { return QApplication::focusWidget() == input; }, 5000))
+        return false;
+    TypeKeys(keys);
+    return true;
+}
+
+// The windows of the class that the main window has open.
+template <class W> QList<QWidget*> OpenWindows(QWidget* window)
+{
+    QList<QWidget*> open;
+    for (QWidget* w : window->findChildren<W*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisible())
+            open.append(w);
+    return open;
+}
+
+} // namespace
 
 void TestConnection::wrongPasswordShowsOneBoxAndDoesNotRetry()
 {
@@ -176,6 +223,8 @@ void TestConnection::connectActionDisconnectsAndConnects()
     QVERIFY(session.WaitLoggedIn());
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("set_user_pass"));
     QCOMPARE(answers.CountTitled(QStringLiteral("Cannot change username while online")), 1);
+    for (QDialog* dialog : window->findChildren<QDialog*>())
+        dialog->reject();
 }
 
 void TestConnection::failureReasonIsShownAsPlainText()
@@ -193,11 +242,12 @@ void TestConnection::failureReasonIsShownAsPlainText()
     // Markup, and a control that would run the rest of the box backwards.
     const QString reason = QString::fromUtf16(u"<b>BANNED</b> rtl\u202ELIVE.exe");
     emit gp_server->ConnectionFailed(reason);
-    QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure")), 1);
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Login Failure")) == 1; }));
     const QString text = answers.Seen().first().text;
     QVERIFY(text.contains(QStringLiteral("reason: ") + IsolatedText(reason) + QStringLiteral(". Please")));
     QVERIFY(gui::ShowsIsolated(text, reason));
     QCOMPARE(format, Qt::PlainText);
+    QVERIFY(gui::ShowsIsolated(session.Window()->Ui().offlineReasonLabel->text(), reason));
 }
 
 void TestConnection::firstPrivateMessageLeavesTheTypingWhereItWas()
@@ -324,6 +374,144 @@ void TestConnection::takenPortGivesWayToAnotherPairThatPeersReach()
         QStringLiteral("complete-download holder offer.bin %1").arg(200 * 1024));
     // Nobody was sent to the other program.
     QVERIFY(!otherProgram.hasPendingConnections());
+}
+
+void TestConnection::refusedReconnectionTakesNoKeyAndSaysWhy()
+{
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
+    MainWindow* window = session.Window();
+    Ui_MainWindow& ui = window->Ui();
+    settings.Set("password", "secret");
+    if (!gp_server->IsConnected())
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    QVERIFY(Focused(chat->chatEdit));
+    TypeKeys(QStringLiteral("ab"));
+
+    // The server restarts, and the name is taken with another password before
+    // the client is back: the reconnection is refused.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected(); }));
+    QVERIFY(session.RestartServer());
+    DriverProcess* taker
+        = session.StartDriver(QStringLiteral("holder"), { QStringLiteral("--password"), QStringLiteral("other") });
+    QVERIFY(taker);
+    taker->Send(QStringLiteral("disconnect"));
+    QVERIFY(!taker->WaitFor(QStringLiteral("disconnected")).isEmpty());
+    gui::ModalAnswerer answers;
+    bool waited = false; // a box that waits would take the next keys
+    answers.Add(gui::OnDialog("QMessageBox", [&](QWidget* box) {
+        if ((waited = box->isModal()))
+            static_cast<QMessageBox*>(box)->accept();
+    }));
+    gp_server->OnReconnectTimer();
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Login Failure: Wrong Password")); }));
+    QVERIFY(!waited);
+    QVERIFY(KeysReach(chat->chatEdit, QStringLiteral(" cd")));
+    QCOMPARE(chat->chatEdit->text(), QStringLiteral("ab cd"));
+    QVERIFY(!QApplication::activeModalWidget());
+    auto* box = window->findChild<QMessageBox*>();
+    QVERIFY(box && box->isVisible() && QApplication::activeWindow() == window);
+
+    // The Login page, where the user connects again, says why until then.
+    const QString why = QStringLiteral("the server refused the login, as the password does not match");
+    QVERIFY2(ui.offlineReasonLabel->text().contains(why), qPrintable(ui.offlineReasonLabel->text()));
+    box->close();
+    FocusWidget(ui.loginOptionsTab);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    gp_server->OnReconnectTimer();
+    QTest::qWait(300);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    session.StopServer(); // forgets the taken name
+    QVERIFY(session.RestartServer());
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(!ui.offlineReasonLabel->isVisible());
+    QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure: Wrong Password")), 1);
+}
+
+void TestConnection::nameLoggedInElsewhereSaysWhy()
+{
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
+    MainWindow* window = session.Window();
+    Ui_MainWindow& ui = window->Ui();
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(session.StartDriver(QStringLiteral("holder")));
+    QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+    gp_server->OnReconnectTimer(); // no fight over the name
+    QTest::qWait(300);
+    QVERIFY(!gp_server->IsConnected());
+    FocusWidget(ui.loginOptionsTab);
+    QVERIFY(ui.offlineReasonLabel->isVisible());
+    QVERIFY2(ui.offlineReasonLabel->text().contains(QLatin1String("the same user name logged in elsewhere")),
+        qPrintable(ui.offlineReasonLabel->text()));
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+    QVERIFY(!ui.offlineReasonLabel->isVisible());
+}
+
+void TestConnection::windowsOpenedByTheNetworkTakeNoKey()
+{
+    if (!session.Window()) // run alone
+        QVERIFY(session.StartWindow(QStringLiteral("holder")));
+    MainWindow* window = session.Window();
+    QVERIFY(session.WaitLoggedIn());
+    // The web host offers a newer build at every login.
+    QTcpServer web;
+    QVERIFY(web.listen(QHostAddress::LocalHost));
+    connect(&web, &QTcpServer::newConnection, &web, [&web] {
+        while (QTcpSocket* peer = web.nextPendingConnection()) {
+            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
+                const QByteArray body = "20991231\nhttp://example.org/get\nFaster searches\n";
+                peer->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
+                    + "\r\n\r\n" + body);
+                peer->disconnectFromHost();
+            });
+        }
+    });
+    const QByteArray noWeb = qgetenv("MARROWBY_WEB");
+    qputenv("MARROWBY_WEB", "127.0.0.1:" + QByteArray::number(web.serverPort()));
+    const auto offers = [] {
+        const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Update Check"));
+        return std::count_if(lines.begin(), lines.end(),
+            [](const LogLine& line) { return line.text == QLatin1String("Build 20991231 is available"); });
+    };
+    QComboBox* input = searchForm->searchEdit();
+    QVERIFY(Focused(input));
+    TypeKeys(QStringLiteral("ab"));
+    for (int login = 1; login <= 2; ++login) {
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+        QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+        QVERIFY(session.WaitLoggedIn());
+        QVERIFY(gui::WaitFor([&] { return offers() == login; }));
+    }
+    qputenv("MARROWBY_WEB", noWeb);
+    QVERIFY(KeysReach(input, QStringLiteral(" c")));
+    // A message of the administrators, a rescan's report and the hourly
+    // save's failure come up as well.
+    emit gp_server->AdminMessage(QStringLiteral("Maintenance at noon"));
+    QVERIFY(KeysReach(input, QStringLiteral("d")));
+    sharedFoldersManager->RescanShares();
+    QVERIFY(gui::WaitFor([&] { return window->findChild<SharedFilesRescannedDialog*>(); }));
+    QVERIFY(KeysReach(input, QStringLiteral("e")));
+    QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
+    window->EveryHour();
+    QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
+    QVERIFY(KeysReach(input, QStringLiteral("f")));
+    QCOMPARE(input->currentText(), QStringLiteral("ab cdef"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(settings.Get("skip_version"), QString());
+    QCOMPARE(OpenWindows<NewVersionDialog>(window).size(), 1);
+    const QList<QWidget*> opened = OpenWindows<NewVersionDialog>(window) + OpenWindows<AdminMessageDialog>(window)
+        + OpenWindows<SharedFilesRescannedDialog>(window) + OpenWindows<QMessageBox>(window);
+    QCOMPARE(opened.size(), 4);
+    QCOMPARE(QApplication::activeWindow(), window);
+    for (QWidget* w : opened)
+        w->close();
 }
 
 GUI_TEST_MAIN(TestConnection)

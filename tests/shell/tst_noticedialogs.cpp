@@ -1,6 +1,8 @@
-// The new-version dialog and the excluded-extensions dialog.
+// The new-version dialog, the excluded-extensions dialog, and boxes shown
+// without the keyboard.
 #include "ExcludedExtensionsDialog.h"
 #include "NewVersionDialog.h"
+#include "QuietWindow.h"
 #include "UpdateChecker.h"
 #include "helper_kit.h"
 #include <QLineEdit>
@@ -16,6 +18,7 @@ private slots:
     void initTestCase() { PrepareKit(); }
     void newVersionShowsBuildsAndSkips();
     void excludedExtensionsFollowTheStore();
+    void quietBoxesLeaveTheKeyboardWhereItWas();
 };
 
 void TestNoticeDialogs::newVersionShowsBuildsAndSkips()
@@ -40,7 +43,12 @@ void TestNoticeDialogs::newVersionShowsBuildsAndSkips()
     QVERIFY(!NewVersionDialog::DownloadUrl("file:///usr/bin/xterm").isValid());
     QVERIFY(!NewVersionDialog::DownloadUrl("javascript:alert(1)").isValid());
 
+    // Return, even in the window itself, does not skip the build.
     dialog->show();
+    QApplication::setActiveWindow(dialog);
+    QTRY_COMPARE(QApplication::activeWindow(), dialog.data());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(settings.Get("skip_version"), QStringLiteral("1"));
     dialog->Form()->skipButton->click();
     QCOMPARE(settings.Get("skip_version"), QStringLiteral("20991231"));
     QVERIFY(dialog); // not deleted under its own button's signal
@@ -94,6 +102,31 @@ void TestNoticeDialogs::excludedExtensionsFollowTheStore()
     QVERIFY(!excludedExtensionsDialog);
     // The closed dialog no longer hears the store.
     extensions->GetItem("bak");
+}
+
+void TestNoticeDialogs::quietBoxesLeaveTheKeyboardWhereItWas()
+{
+    QMainWindow window;
+    auto* input = new QLineEdit(&window);
+    window.setCentralWidget(input);
+    QVERIFY(ShowActive(&window));
+    input->setFocus();
+    // The desktop activates the first box as it shows; a second box comes
+    // before the first has handed the keyboard back.
+    QPointer<QMessageBox> first = QuietWindow::Notice(&window, QMessageBox::Information, "One", "first");
+    QApplication::setActiveWindow(first);
+    QPointer<QMessageBox> second = QuietWindow::Notice(&window, QMessageBox::Warning, "Two", "second");
+    QVERIFY(!first->isModal() && !second->isModal());
+    QTest::qWait(100);
+    QTRY_COMPARE(QApplication::activeWindow(), &window);
+    QCOMPARE(QApplication::focusWidget(), input);
+    QVERIFY(first->isVisible() && second->isVisible());
+    // The user's own activation stays.
+    QApplication::setActiveWindow(second);
+    QTest::qWait(100);
+    QCOMPARE(QApplication::activeWindow(), second.data());
+    delete first;
+    delete second;
 }
 
 QTEST_MAIN(TestNoticeDialogs)
