@@ -535,11 +535,15 @@ private slots:
         enterVault();
         RoomForm* vault = WaitRoomTab(QStringLiteral("vault"));
         QVERIFY(vault);
+        QVERIFY(Trigger(vault, QStringLiteral("room"), QStringLiteral("room_wall")));
+        auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault"));
+        QVERIFY(wall && TypesInto(wall->lineEdit, QStringLiteral("gone fishing")));
         FocusWidget(vault->chatEdit);
         QVERIFY(TypesInto(vault->chatEdit, QStringLiteral("the code is")));
 
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
+        QVERIFY(!Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault")));
         QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" 1234"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -555,7 +559,15 @@ private slots:
         vault = WaitRoomTab(QStringLiteral("vault"));
         QVERIFY(vault);
         QCOMPARE(vault->chatEdit->text(), QStringLiteral("the code is"));
+        wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault"));
+        QVERIFY(wall && wall->lineEdit->text() == QLatin1String("gone fishing"));
         QVERIFY(!roomsForm->draftNotice->isVisible());
+
+        // The wall that has the keyboard gives it back as its room goes.
+        FocusWidget(wall->lineEdit);
+        bob->Send(QStringLiteral("remove-member vault alice"));
+        QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
+        QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
     }
 
     // Room names chosen by others never lead outside the log folder, and two
