@@ -9,6 +9,7 @@ TabWidget::TabWidget(QWidget* parent)
     : QTabWidget(parent)
 {
     connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
+    tabBar()->setFocusPolicy(Qt::NoFocus); // no tab yet
 }
 
 RoomTabWidget::RoomTabWidget(QWidget* parent)
@@ -50,8 +51,8 @@ bool TabWidget::FocusWentWithItsPage() const
     for (QWidget* w = focus; w; w = w->parentWidget()) {
         if (indexOf(w) >= 0)
             return false;
-        if (w->parentWidget() == this) // the page stack, but on no page left
-            return qobject_cast<QStackedWidget*>(w) != nullptr;
+        if (w->parentWidget() == this) // the page stack on no page left, or an empty tab bar
+            return qobject_cast<QStackedWidget*>(w) != nullptr || count() == 0;
     }
     return false;
 }
@@ -78,11 +79,29 @@ void TabWidget::MarkTabActivity(QWidget* widget)
     }
 }
 
+void TabWidget::FocusEnclosingPage()
+{
+    // The page just removed shows until its stack hides it: hidden first, it
+    // is out of the search.
+    if (auto* stack = findChild<QStackedWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        for (QWidget* gone : stack->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            gone->hide();
+    int index;
+    QTabWidget* pages = GetWidgetTabWidget(this, index);
+    if (pages && FindWidgetFocusProperty(pages->widget(index), 0) == 0)
+        pages->tabBar()->setFocus();
+}
+
 void TabWidget::OnTabChanged(int i_tab)
 {
+    tabBar()->setFocusPolicy(i_tab < 0 ? Qt::NoFocus : Qt::TabFocus);
     if (count() != m_tabCount) {
-        if (count() < m_tabCount && isVisible() && FocusWentWithItsPage())
-            tabBar()->setFocus();
+        if (count() < m_tabCount && isVisible() && FocusWentWithItsPage()) {
+            if (count() > 0)
+                tabBar()->setFocus();
+            else
+                FocusEnclosingPage();
+        }
     } else if (i_tab >= 0) {
         FindWidgetFocusProperty(widget(i_tab), 0);
     }

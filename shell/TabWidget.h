@@ -8,7 +8,10 @@
 // because another tab closed or a first one arrived (a room the server took
 // away, a stranger's message) was chosen by nobody: the typing stays where it
 // was, and when it was on the page that went it rests on the tab bar, never in
-// another conversation's input.
+// another conversation's input. When no tab is left, the keyboard goes where
+// it goes as the page holding the tabs opens (its widget marked for the
+// focus, else the tab bar of the pages), and the empty tab bar, which nobody
+// sees, takes no focus.
 //
 // Tab labels are shown verbatim: an "&" in a label (a user or room name) is
 // doubled on insertion and is never a mnemonic. A label wider than a bounded
@@ -37,6 +40,7 @@ protected:
 
 private:
     bool FocusWentWithItsPage() const;
+    void FocusEnclosingPage();
 
     // The number of tabs after the last insertion or removal: the current tab
     // changes while the count differs only because a tab arrived or went.

@@ -134,12 +134,9 @@ void ChatForm::OnEnter()
     const QString text = chatEdit->text();
     if (text.isEmpty())
         return;
-    // A line that cannot go out is neither shown nor logged as said; it stays
-    // in the input line to be sent later.
-    if (!gp_server || !gp_server->IsConnected()) {
-        AddStatusMessage(QStringLiteral("Not connected to the server: the message was not sent."));
+    // A line that cannot go out is neither shown nor logged as said.
+    if (!m_lines.CanSend())
         return;
-    }
     AddChat(settings.Get("username"), text);
     gp_server->SendPrivateChat(m_user, text);
     chatEdit->clear();

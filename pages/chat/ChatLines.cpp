@@ -1,5 +1,6 @@
 #include "ChatLines.h"
 #include "ChatLog.h"
+#include "server/Server.h"
 #include "shell/Kit.h"
 #include "shell/TextBound.h"
 #include "store/GeneralFunctions.h"
@@ -165,6 +166,14 @@ void ChatLines::AddStatus(const QString& text)
         line.Write(QStringLiteral("* "));
         line.Write(text, Colored("color_chat_status"));
     });
+}
+
+bool ChatLines::CanSend()
+{
+    if (gp_server && gp_server->IsConnected())
+        return true;
+    AddStatus(QStringLiteral("Not connected to the server: the message was not sent."));
+    return false;
 }
 
 void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)

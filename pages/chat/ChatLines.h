@@ -23,6 +23,11 @@ public:
     // bounded view first drops its oldest lines when its HTML grew beyond
     // kMaxHtml characters.
     void AddLine(const QString& user, const QString& text, bool bounded);
+    // Whether a line typed now can go out: the client is logged in. When it
+    // is not, the view says the line was not sent, and the owner leaves it in
+    // its input line to be sent later (the server connection drops what is
+    // sent offline).
+    bool CanSend();
     // The 30-second check: a conversation ends 300 s after its last line.
     void CheckInactivity();
 

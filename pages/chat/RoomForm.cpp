@@ -462,10 +462,9 @@ void RoomForm::OnUserListContextMenuRequested(QPoint position)
 void RoomForm::OnEnterPressed()
 {
     const QString text = chatEdit->text();
-    if (text.isEmpty())
+    if (text.isEmpty() || !m_lines.CanSend())
         return;
-    if (gp_server)
-        gp_server->SendRoomChat(m_room, text);
+    gp_server->SendRoomChat(m_room, text);
     chatEdit->clear();
 }
 

@@ -8,6 +8,7 @@
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTextBrowser>
 #include <QTextTable>
@@ -59,8 +60,12 @@ RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     textBrowser->setOpenLinks(false);
     lineEdit = new QLineEdit(this);
     lineEdit->setObjectName(QStringLiteral("lineEdit"));
+    notice = new QLabel(QStringLiteral("Not connected to the server: the ticker was not set."), this);
+    notice->setObjectName(QStringLiteral("notice"));
+    notice->hide();
     column->addWidget(textBrowser);
     column->addWidget(lineEdit);
+    column->addWidget(notice);
     RegisterWidgetForTabFocus(lineEdit, 1);
 
     m_roomItem = d.GetType("room")->GetItem(Value(room));
@@ -180,7 +185,10 @@ void RoomWallForm::OnEnterPressed()
     const QString text = lineEdit->text().trimmed();
     if (text.isEmpty())
         return;
-    if (gp_server)
-        gp_server->SetRoomTicker(m_room, text);
+    const bool online = gp_server && gp_server->IsConnected();
+    notice->setVisible(!online);
+    if (!online)
+        return;
+    gp_server->SetRoomTicker(m_room, text);
     lineEdit->clear();
 }

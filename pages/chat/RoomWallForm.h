@@ -2,13 +2,15 @@
 // A room's wall: the tickers of the room's users as a two-tone table, and a
 // line for posting the own ticker. A new or removed ticker changes its own row
 // only (and the colours of the rows below); what a row shows of a ticker is
-// bounded, and a longer one shows whole in its tooltip.
+// bounded, and a longer one shows whole in its tooltip. A ticker typed while
+// the client is offline stays in the line, and a notice under it says so.
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QWidget>
 #include <utility>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QTextBrowser;
 class QTextTable;
@@ -29,6 +31,7 @@ public:
 
     QTextBrowser* textBrowser;
     QLineEdit* lineEdit;
+    QLabel* notice;
 
 public slots:
     void OnEnterPressed();

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSet>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -109,6 +110,7 @@ void RoomsForm::Init()
     Watch("is_member", PathConnected, &RoomsForm::OnBecomingRoomMember);
     for (const char* role : { "is_member", "is_operator", "is_owner" })
         Watch(role, PathNotConnected, &RoomsForm::OnLosingRoomRole);
+    Watch("in_room", PathNotConnected, &RoomsForm::CloseWall);
 
     roomList->sortByColumn(0, Qt::AscendingOrder);
     d.AddConnectionEventHandler(room, d.GetType("in_room"),
@@ -263,10 +265,14 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
     roomsTabControl->AddNamedTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
     connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
-    if (const QString draft = m_drafts.take(page->Room()); !draft.isEmpty()) {
+    const QString draft = m_drafts.take(page->Room());
+    const QString ticker = m_wallDrafts.take(page->Room());
+    if (!draft.isEmpty())
         page->chatEdit->setText(draft);
+    if (!ticker.isEmpty())
+        Wall(room)->lineEdit->setText(ticker);
+    if (!draft.isEmpty() || !ticker.isEmpty())
         ShowDraftNotice();
-    }
 }
 
 void RoomsForm::OnRoomLeft(RoomForm* page)
@@ -280,6 +286,21 @@ void RoomsForm::OnRoomLeft(RoomForm* page)
     ShowDraftNotice();
 }
 
+void RoomsForm::CloseWall(ItemPtr room)
+{
+    // A wall would post to a room the user is no longer in: it goes with the
+    // room, and its text comes back with the next join.
+    auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
+    if (!wall)
+        return;
+    MoveFocusOffPage(wall);
+    if (!wall->lineEdit->text().trimmed().isEmpty()) {
+        m_wallDrafts.insert(room.AsString(), wall->lineEdit->text());
+        ShowDraftNotice();
+    }
+    delete wall;
+}
+
 void RoomsForm::MoveFocusOffPage(QWidget* page)
 {
     QWidget* focus = window()->focusWidget();
@@ -291,12 +312,14 @@ void RoomsForm::ShowDraftNotice()
 {
     QStringList rooms;
     const QFontMetrics metrics(draftNotice->font());
-    for (auto it = m_drafts.cbegin(); it != m_drafts.cend(); ++it)
-        rooms.append(metrics.elidedText(IsolatedText(it.key()), Qt::ElideMiddle, 240));
+    QSet<QString> names(m_drafts.keyBegin(), m_drafts.keyEnd());
+    names.unite(QSet<QString>(m_wallDrafts.keyBegin(), m_wallDrafts.keyEnd()));
+    for (const QString& room : names)
+        rooms.append(metrics.elidedText(IsolatedText(room), Qt::ElideMiddle, 240));
     rooms.sort();
     draftNotice->setText(
         QStringLiteral("You are no longer in %1. What you had typed there was not sent: it will "
-                       "be back in the room's input when you join again.")
+                       "be back where you typed it when you join again.")
             .arg(rooms.join(QStringLiteral(", "))));
     draftNotice->setVisible(!rooms.isEmpty());
 }
@@ -361,7 +384,7 @@ void RoomsForm::OnToolBarActionTriggered(QWidget*, QString id)
     } else if (id == QLatin1String("give_up_ownership")) {
         GiveUpOwnership(room);
     } else {
-        OpenWall(room);
+        FocusWidgetAndParents(Wall(room));
     }
 }
 
@@ -377,7 +400,7 @@ void RoomsForm::OpenChatLog(ItemPtr room)
     viewer->Focus();
 }
 
-void RoomsForm::OpenWall(ItemPtr room)
+RoomWallForm* RoomsForm::Wall(ItemPtr room)
 {
     auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
     if (!wall) {
@@ -386,7 +409,7 @@ void RoomsForm::OpenWall(ItemPtr room)
             wall, QIcon(QStringLiteral(":/icons/wall_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("room_wall_form")->GetItem(Value(wall)));
     }
-    FocusWidgetAndParents(wall);
+    return wall;
 }
 
 void RoomsForm::GiveUpMembership(ItemPtr room)

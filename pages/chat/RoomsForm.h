@@ -10,6 +10,7 @@
 class QHBoxLayout;
 class QLabel;
 class RoomForm;
+class RoomWallForm;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -27,8 +28,8 @@ public:
     QHBoxLayout* horizontalLayout;
     QSplitter* roomSplitter;
     TabWidget* roomsTabControl;
-    // Under the tabs while text typed in a room the server took away waits
-    // for the next join of that room.
+    // Under the tabs while text typed in a room (or on its wall) that the
+    // user is no longer in waits for the next join of that room.
     QLabel* draftNotice;
     QTreeWidget* roomList;
 
@@ -50,6 +51,7 @@ private:
     void OnLosingRoomRole(ItemPtr room);
     void OnEnteredRoom(ConnectionInfo& info);
     void OnRoomLeft(RoomForm* page);
+    void CloseWall(ItemPtr room);
     void MoveFocusOffPage(QWidget* page);
     void ShowDraftNotice();
 
@@ -57,11 +59,13 @@ private:
     QTreeWidgetItem* Row(ItemPtr room) const;
     void MarkRole(ItemPtr room, int italic, int underline, int weight);
     void OpenChatLog(ItemPtr room);
-    void OpenWall(ItemPtr room);
+    // The room's wall, made when there is none.
+    RoomWallForm* Wall(ItemPtr room);
     void GiveUpMembership(ItemPtr room);
     void GiveUpOwnership(ItemPtr room);
 
     QHash<QString, QString> m_drafts; // unsent text by room, for this run
+    QHash<QString, QString> m_wallDrafts; // unset tickers by room, likewise
 };
 
 extern RoomsForm* roomsForm;

@@ -103,6 +103,18 @@ bool TypesInto(QLineEdit* edit, const QString& text)
     return edit->text().endsWith(text);
 }
 
+bool KeyboardOnShownWidgets(int tabs)
+{
+    for (int i = 0;; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus || !focus->isVisible() || focus->visibleRegion().isEmpty())
+            return false;
+        if (i == tabs)
+            return true;
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+}
+
 bool Trigger(QWidget* widget, const QString& set, const QString& id)
 {
     // As if the widget had taken the focus: the bar shows its set and takes

@@ -45,6 +45,9 @@ void ChooseFromNextMenu(const QString& text);
 // Types the text at the keyboard focus once the focus is in the line edit;
 // true when the text landed there.
 bool TypesInto(QLineEdit* edit, const QString& text);
+// Whether the keyboard is on a widget that shows, and stays on such widgets
+// while Tab is pressed the given number of times.
+bool KeyboardOnShownWidgets(int tabs);
 // Clicks a tool-bar action of the widget's set (false when the widget is not
 // bound to that set): the bar shows the widget's set first, as if it had taken
 // the focus, so the action's keys are the widget's.

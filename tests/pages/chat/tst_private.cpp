@@ -7,11 +7,13 @@
 #include "pages/chat/ChatLog.h"
 #include "pages/chat/ChatLogForm.h"
 #include "pages/chat/ChatsForm.h"
+#include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
 #include "server/ServerCodes.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
+#include "shell/WidgetFunctions.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
@@ -141,9 +143,16 @@ private slots:
             QStringLiteral("\n* Chat started %1\n[bob] back").arg(ChatLog::LongTime(back))));
         ReleaseClock();
 
-        // Closed and messaged again: a new tab at the end of the row.
+        // Closed while typing in it, the last tab leaves the keyboard on what
+        // the page shows, never on the empty tab bar, even with Tab; the
+        // same on the Rooms page without rooms. Messaged again: a new tab at
+        // the end of the row.
+        FocusWidget(tab->chatEdit);
         emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
-        QVERIFY(!ChatTab(QStringLiteral("bob")));
+        QVERIFY(!ChatTab(QStringLiteral("bob")) && chatsForm->chatTabControl->count() == 0);
+        QVERIFY(KeyboardOnShownWidgets(3));
+        FocusWidget(roomsForm->roomList);
+        QVERIFY(KeyboardOnShownWidgets(3));
         QVERIFY(d.GetType("user")->HasItem(Value("bob"))["user_chat_widget"].IsNull());
         bob->Send(QStringLiteral("message alice again"));
         QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));

@@ -535,11 +535,15 @@ private slots:
         enterVault();
         RoomForm* vault = WaitRoomTab(QStringLiteral("vault"));
         QVERIFY(vault);
+        QVERIFY(Trigger(vault, QStringLiteral("room"), QStringLiteral("room_wall")));
+        auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault"));
+        QVERIFY(wall && TypesInto(wall->lineEdit, QStringLiteral("gone fishing")));
         FocusWidget(vault->chatEdit);
         QVERIFY(TypesInto(vault->chatEdit, QStringLiteral("the code is")));
 
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
+        QVERIFY(!Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault")));
         QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" 1234"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -555,7 +559,15 @@ private slots:
         vault = WaitRoomTab(QStringLiteral("vault"));
         QVERIFY(vault);
         QCOMPARE(vault->chatEdit->text(), QStringLiteral("the code is"));
+        wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault"));
+        QVERIFY(wall && wall->lineEdit->text() == QLatin1String("gone fishing"));
         QVERIFY(!roomsForm->draftNotice->isVisible());
+
+        // The wall that has the keyboard gives it back as its room goes.
+        FocusWidget(wall->lineEdit);
+        bob->Send(QStringLiteral("remove-member vault alice"));
+        QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
+        QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
     }
 
     // Room names chosen by others never lead outside the log folder, and two
@@ -697,8 +709,22 @@ private slots:
         RoomForm* lobby = Lobby();
         QVERIFY(lobby);
 
+        QVERIFY(Trigger(lobby, QStringLiteral("room"), QStringLiteral("room_wall")));
+        auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
+        QVERIFY(wall);
+
+        // A line or ticker typed offline stays in its input and says so; it
+        // goes once the client is back.
         session.StopServer();
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).contains(QLatin1String("Disconnected at")); }));
+        lobby->chatEdit->setText(QStringLiteral("said offline"));
+        QTest::keyClick(lobby->chatEdit, Qt::Key_Return);
+        QCOMPARE(lobby->chatEdit->text(), QStringLiteral("said offline"));
+        QVERIFY(ViewText(lobby).endsWith(QLatin1String("the message was not sent.")));
+        wall->lineEdit->setText(QStringLiteral("set offline"));
+        QTest::keyClick(wall->lineEdit, Qt::Key_Return);
+        QCOMPARE(wall->lineEdit->text(), QStringLiteral("set offline"));
+        QVERIFY(wall->notice->isVisibleTo(wall));
         emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(side));
         QVERIFY(!RoomTab(QStringLiteral("side")));
 
@@ -707,6 +733,13 @@ private slots:
         QVERIFY(session.WaitLoggedIn());
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).contains(QLatin1String("Reconnected at")); }));
         QVERIFY(gui::WaitFor([&] { return lobby->Row(QStringLiteral("alice")) && !lobby->Row(QStringLiteral("bob")); }));
+        QTest::keyClick(lobby->chatEdit, Qt::Key_Return);
+        QVERIFY(gui::WaitFor([&] { return ViewText(lobby).endsWith(QLatin1String("[alice] said offline")); }));
+        QTest::keyClick(wall->lineEdit, Qt::Key_Return);
+        QVERIFY(gui::WaitFor([&] {
+            return WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("set offline -alice"));
+        }));
+        QVERIFY(!wall->notice->isVisibleTo(wall));
         QVERIFY(WaitRoomTab(QStringLiteral("auto")));
         gp_server->EnterRoom(QStringLiteral("side"), false);
         QVERIFY(WaitRoomTab(QStringLiteral("side")));

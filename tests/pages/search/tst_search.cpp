@@ -489,11 +489,13 @@ private slots:
     }
 
     // Stopping keeps the tab and takes no more replies; closing removes the
-    // tab and everything the search put into the store; late replies are
-    // harmless.
+    // tab and everything the search put into the store, and the last tab
+    // leaves the keyboard in the search line; late replies are harmless.
     void stoppedSearchTakesNoRepliesAndClosedLeavesNothing()
     {
         SearchForm* page = Page();
+        while (page->searchTabControl()->count() > 0)
+            page->OnTabCloseRequested(0);
         const size_t replies = Count("search_results");
         const size_t results = Count("search_result");
         const size_t nodes = Count("search_result_node");
@@ -519,6 +521,7 @@ private slots:
         // Closing: nothing of the search is left.
         page->OnTabCloseRequested(page->searchTabControl()->indexOf(tab));
         QVERIFY(page->searchTabControl()->indexOf(tab) < 0);
+        QCOMPARE(QApplication::focusWidget(), page->searchEdit());
         QVERIFY(gui::WaitFor([&] { return !tab; }));
         QCOMPARE(Count("search_results"), replies);
         QCOMPARE(Count("search_result"), results);
