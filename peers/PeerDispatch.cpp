@@ -155,6 +155,14 @@ void PeerMessenger::OnUserInfoReply(const QString& user, MemStream& in)
     UserInfoMessage m;
     if (!DecodeUserInfo(in, m))
         return Malformed(user, PM_USER_INFO_REPLY);
-    emit UserInfoReceived(user, m.description, m.hasPicture, m.picture.data(), int(m.picture.size()),
-        m.uploadSlots, m.queuedUploads, m.freeToUpload);
+    if (m.skippedPictureLength)
+        Log(kArea, 2,
+            QStringLiteral("Left out a picture of %1 bytes from %2's information: more than %3 bytes")
+                .arg(m.skippedPictureLength)
+                .arg(user)
+                .arg(kMaxPictureLength));
+    char* picture = m.skippedPictureLength ? nullptr : m.picture.data();
+    const int length = int(m.skippedPictureLength ? m.skippedPictureLength : m.picture.size());
+    emit UserInfoReceived(
+        user, m.description, m.hasPicture, picture, length, m.uploadSlots, m.queuedUploads, m.freeToUpload);
 }

@@ -142,8 +142,19 @@ bool DecodeUserInfo(MemStream& in, UserInfoMessage& out)
     UserInfoMessage m;
     if (!in.ReadString(m.description) || !in.ReadBool(m.hasPicture))
         return false;
-    if (m.hasPicture && !in.ReadByteArray(m.picture, kMaxPictureLength))
-        return false;
+    if (m.hasPicture) {
+        // A picture over the bound is passed over; the rest of the reply stands.
+        quint32 length;
+        if (!in.ReadUInt32(length) || in.Remaining() < qint64(length))
+            return false;
+        if (length > kMaxPictureLength) {
+            in.SeekRead(in.ReadPosition() + length);
+            m.skippedPictureLength = length;
+        } else {
+            m.picture.resize(length);
+            in.ReadBytes(m.picture.data(), length);
+        }
+    }
     if (!in.ReadInt32(m.uploadSlots) || !in.ReadInt32(m.queuedUploads) || !in.ReadBool(m.freeToUpload))
         return false;
     out = std::move(m);

@@ -54,6 +54,8 @@ struct UserInfoMessage {
     QString description;
     bool hasPicture = false;
     QByteArray picture;
+    // The length of a picture longer than kMaxPictureLength, left unread.
+    quint32 skippedPictureLength = 0;
     qint32 uploadSlots = 0;
     qint32 queuedUploads = 0;
     bool freeToUpload = false;

@@ -162,7 +162,9 @@ signals:
     // One user's reply to a search, stored as a search_results item.
     void SearchResults(ItemPtr results);
 
-    // User information. The picture bytes are only valid during the call.
+    // User information. The picture bytes are only valid during the call. A
+    // picture longer than kMaxPictureLength is left out: picture is null and
+    // pictureLength is the length it had.
     void UserInfoRequested(QString user);
     void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture,
         int pictureLength, int uploadSlots, int queuedUploads, bool freeToUpload);

@@ -7,6 +7,7 @@
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
+#include "shell/TextBound.h"
 #include "shell/TreeWidget.h"
 #include "store/DataSaver.h"
 #include "store/GeneralFunctions.h"
@@ -60,7 +61,7 @@ void SetUpTree(QTreeWidget* tree, int columns)
 }
 
 // Longest reason a status cell's tool tip shows; a peer's text may be longer.
-constexpr qsizetype kMaxReasonShown = 500;
+constexpr int kMaxReasonShown = 500;
 
 // Why a transfer ended without its file, as its status cell's tool tip: plain
 // text (a peer's reason is isolated like its other texts), bounded.
@@ -70,8 +71,7 @@ QString ReasonTip(const QString& word, QString reason)
         || word == QLatin1String("denied");
     if (!failed || reason.isEmpty())
         return QString();
-    if (reason.size() > kMaxReasonShown)
-        reason = reason.left(kMaxReasonShown) + QChar(0x2026);
+    reason = TextBound::Shown(reason, kMaxReasonShown);
     if (word == QLatin1String("denied"))
         reason = IsolatedText(reason);
     return Qt::convertFromPlainText(reason, Qt::WhiteSpaceNormal);

@@ -1,47 +1,21 @@
 #include "UserInfoForm.h"
+#include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
+#include "shell/PictureDecoder.h"
 #include "shell/RichTextBound.h"
 #include "WidgetFunctions.h"
-#include <QBuffer>
 #include <QDesktopServices>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace {
 const QString kPictureName = QStringLiteral("UserImage");
-
-// The largest size within the box with the picture's proportions, and never
-// less than a pixel high or wide (a long thin strip stays visible).
-QSize FittedSize(const QSize& size)
-{
-    const QSize box(UserInfoForm::kMaxPictureWidth, UserInfoForm::kMaxPictureHeight);
-    if (size.width() <= box.width() && size.height() <= box.height())
-        return size;
-    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-}
-
-// The picture decoded at most at the size it is shown: a huge image is never
-// decoded whole.
-QImage DecodePicture(const char* data, int length)
-{
-    QByteArray bytes = QByteArray::fromRawData(data, length);
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (size.isValid() && FittedSize(size) != size)
-        reader.setScaledSize(FittedSize(size));
-    QImage image = reader.read();
-    if (!image.isNull() && FittedSize(image.size()) != image.size())
-        image = image.scaled(FittedSize(image.size()), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image;
-}
 } // namespace
 
 UserInfoBrowser::UserInfoBrowser(QWidget* parent)
@@ -101,6 +75,8 @@ UserInfoForm::UserInfoForm(QWidget* parent)
     m_userInfoText->setObjectName(QStringLiteral("userInfoText"));
     layout->addWidget(m_userInfoText);
     RegisterWidgetForTabFocus(m_userInfoText, 1);
+    m_decoding = new QFutureWatcher<PictureDecoder::Result>(this);
+    connect(m_decoding, &QFutureWatcherBase::finished, this, &UserInfoForm::OnPictureDecoded);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived);
 }
@@ -111,6 +87,7 @@ void UserInfoForm::Init(const QString& user)
     if (peerMessenger)
         peerMessenger->GetUserInfo(user);
     m_waiting = true;
+    m_asked = true;
     m_userInfoText->setHtml(tr("Requesting..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &UserInfoForm::OnConnectionToUserFailed);
@@ -120,32 +97,62 @@ void UserInfoForm::Detach()
 {
     if (peerMessenger)
         disconnect(peerMessenger, nullptr, this, nullptr);
+    disconnect(m_decoding, nullptr, this, nullptr);
     m_waiting = false;
 }
 
 void UserInfoForm::OnUserInfoReceived(QString user, QString description, bool hasPicture, char* picture,
     int pictureLength, int uploadSlots, int queuedUploads, bool freeToUpload)
 {
-    if (user != m_user)
+    // One reply to each request; any other costs nothing.
+    if (user != m_user || !m_asked)
         return;
+    m_asked = false;
     m_waiting = false;
-    m_uploadSlotsEdit->setText(QString::number(uploadSlots));
-    m_queuedUploadsEdit->setText(QString::number(queuedUploads));
-    m_freeToUploadEdit->setText(freeToUpload ? tr("Yes") : tr("No"));
+    m_reply = { description, hasPicture, pictureLength, uploadSlots, queuedUploads, freeToUpload };
+    if (!hasPicture)
+        return Show(QImage(), QString());
+    if (!picture)
+        return Show(QImage(),
+            tr("The picture (%1 bytes) is not shown: it is larger than the %2 MiB accepted.")
+                .arg(pictureLength)
+                .arg(kMaxPictureLength / (1024 * 1024)));
+    m_decoding->setFuture(PictureDecoder::Start(
+        QByteArray(picture, pictureLength), QSize(kMaxPictureWidth, kMaxPictureHeight)));
+}
+
+void UserInfoForm::OnPictureDecoded()
+{
+    const PictureDecoder::Result result = m_decoding->result();
+    QString refusal;
+    if (result.image.isNull() && result.TooLarge())
+        refusal = tr("The picture (%1 x %2 pixels) is not shown: it is larger than the %3 million pixels accepted.")
+                      .arg(result.claimed.width())
+                      .arg(result.claimed.height())
+                      .arg(PictureDecoder::kMaxPixels / (1024 * 1024));
+    else if (result.image.isNull())
+        refusal = tr("The picture (%1 bytes) is not shown: it could not be read as an image.").arg(m_reply.pictureLength);
+    Show(result.image, refusal);
+}
+
+void UserInfoForm::Show(const QImage& image, const QString& refusal)
+{
+    m_uploadSlotsEdit->setText(QString::number(m_reply.uploadSlots));
+    m_queuedUploadsEdit->setText(QString::number(m_reply.queuedUploads));
+    m_freeToUploadEdit->setText(m_reply.freeToUpload ? tr("Yes") : tr("No"));
 
     QString html;
-    if (hasPicture) {
-        const QImage image = picture && pictureLength > 0 ? DecodePicture(picture, pictureLength) : QImage();
-        if (image.isNull())
-            return;
-        m_userInfoText->SetPicture(image);
+    m_userInfoText->SetPicture(image);
+    if (!image.isNull()) {
         m_userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kPictureName), image);
         html += QStringLiteral("<img src=\"%1\" /><p>").arg(kPictureName);
+    } else if (!refusal.isEmpty()) {
+        html += QStringLiteral("<p><i>%1</i></p>").arg(refusal.toHtmlEscaped());
     }
-    if (description.isEmpty() && !hasPicture)
+    if (m_reply.description.isEmpty() && !m_reply.hasPicture)
         html += tr("No user info.");
     else
-        html += RichTextBound::Html(QString(description).replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+        html += RichTextBound::Html(QString(m_reply.description).replace(QLatin1Char('\n'), QStringLiteral("<br>")));
     m_userInfoText->setHtml(html);
     QTextCursor cursor = m_userInfoText->textCursor();
     cursor.setPosition(0);

@@ -2,17 +2,24 @@
 // One user's information as the user's client answered it: upload slots,
 // whether a slot is free, queued uploads, the picture and the description.
 //
+// One reply is shown for each request; replies nobody asked for are dropped
+// unread. The picture is decoded on a worker within bounds (PictureDecoder);
+// one that is too large or can't be read is left out and the tab says so above
+// the description.
+//
 // The description is shown with its markup, made safe and bounded first
 // (RichTextBound), and the view loads nothing by itself: the received picture
 // is the only resource it is given, and links open in the browser only for
 // http and https. A form whose tab was closed is
 // detached first, so no late reply or failure reaches it.
+#include "shell/PictureDecoder.h"
 #include <QImage>
 #include <QString>
 #include <QTextBrowser>
 #include <QWidget>
 
 class QLineEdit;
+template <typename T> class QFutureWatcher;
 
 // The text view of a user-information tab: it serves the received picture and
 // a blank for anything else the text asks for, so nothing is ever read from
@@ -62,11 +69,29 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
 
+private slots:
+    void OnPictureDecoded();
+
 private:
+    // What a reply said, kept while its picture is decoded.
+    struct Reply {
+        QString description;
+        bool hasPicture = false;
+        int pictureLength = 0;
+        int uploadSlots = 0;
+        int queuedUploads = 0;
+        bool freeToUpload = false;
+    };
+    // Shows the reply with its picture, or says why the picture is not shown.
+    void Show(const QImage& image, const QString& refusal);
     void RaiseEvent(const QString& sound);
 
     QString m_user;
     bool m_waiting = false;
+    // A request is out that no reply has answered yet.
+    bool m_asked = false;
+    Reply m_reply;
+    QFutureWatcher<PictureDecoder::Result>* m_decoding;
     QLineEdit* m_uploadSlotsEdit;
     QLineEdit* m_freeToUploadEdit;
     QLineEdit* m_queuedUploadsEdit;

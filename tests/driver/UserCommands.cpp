@@ -43,7 +43,7 @@ void RegisterUserCommands(Driver& driver)
     // The picture of a user-information reply, by its length and MD5.
     QObject::connect(peerMessenger, &PeerMessenger::UserInfoReceived,
         [](QString user, QString, bool hasPicture, char* picture, int length, int, int, bool) {
-            if (!hasPicture)
+            if (!hasPicture || !picture)
                 return;
             const QByteArray bytes = QByteArray::fromRawData(picture, length);
             Driver::Print(QStringLiteral("user-info-picture %1 %2 %3")

@@ -332,12 +332,20 @@ private slots:
         const QByteArray replyBody = FixtureBytes(Fixture::kSearchReplyBody);
         QVERIFY(!DecodeSearchReply(Deflate(replyBody.left(replyBody.size() - 5)), reply));
 
-        // A picture longer than its bound is refused.
+        // A picture longer than its bound, cut short, is refused.
         MemStream big;
         big.WriteString(QString());
         big.WriteUInt8(1);
         big.WriteUInt32(kMaxPictureLength + 1);
         QVERIFY(!DecodeUserInfo(big, info));
+        // With its bytes there, it is passed over and the rest is read.
+        big.WriteBuffer(QByteArray(kMaxPictureLength + 1, 'p').constData(), kMaxPictureLength + 1);
+        big.WriteUInt32(4);
+        big.WriteUInt32(0);
+        big.WriteUInt8(1);
+        QVERIFY(big.SeekRead(0) && DecodeUserInfo(big, info));
+        QVERIFY(info.hasPicture && info.picture.isEmpty() && info.freeToUpload);
+        QCOMPARE(info.skippedPictureLength, kMaxPictureLength + 1);
         // One above the string bound but below the picture bound is taken.
         UserInfoMessage large = UserInfo();
         large.picture = QByteArray(300000, 'p');

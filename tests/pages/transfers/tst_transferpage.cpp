@@ -328,6 +328,11 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("denied"));
     SetStatus(two, "aborted");
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("aborted"));
+    // A long reason is cut for the tool tip, never inside a character.
+    two.Disconnect("denial_reason");
+    T("denial_reason")->GetItem(Value(QString(499, QLatin1Char('r')) + QString::fromUcs4(U"\U0001F600"))) += two;
+    SetStatus(two, "denied");
+    QVERIFY(Row(two)->toolTip(3).isValidUtf16());
     SetStatus(two, "local error");
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QString());
 

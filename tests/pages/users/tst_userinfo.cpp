@@ -3,10 +3,13 @@
 // not go out), and the information tab filled from the driver's answer: its
 // pictures, and descriptions that are made safe before they are shown.
 #include "gui/GuiTest.h"
+#include "gui/PictureBombs.h"
 #include "helper_users.h"
 #include "pages/users/UserInfoForm.h"
 #include "pages/users/UserListForm.h"
 #include "pages/users/UserMenuOptions.h"
+#include "peers/PeerCodes.h"
+#include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
@@ -46,27 +49,6 @@ QImage ShownPicture(UserInfoForm* form)
 {
     return form->UserInfoText()->document()->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("UserImage")))
         .value<QImage>();
-}
-
-// A small JPEG whose header claims 16000 x 16000 pixels: a gigabyte when
-// decoded whole, a few megabytes when decoded at an eighth.
-QString WriteHugeJpeg(const QString& path)
-{
-    QImage image(64, 64, QImage::Format_RGB32);
-    image.fill(Qt::darkBlue);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    const qsizetype frame = bytes.indexOf("\xFF\xC0");
-    for (int at : { 5, 7 }) {
-        bytes[frame + at] = char(16000 >> 8);
-        bytes[frame + at + 1] = char(16000 & 0xFF);
-    }
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
 }
 
 QString WriteBytes(const QString& path, const QByteArray& bytes)
@@ -181,6 +163,7 @@ private slots:
         const QString marked = QString::number(++mark);
         QElapsedTimer timer;
         timer.start();
+        form->Init(form->User());
         bob->Send(QStringLiteral("send-user-info alice %1 0 1 %2").arg(marked, description));
         if (!gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == marked; }))
             return -1;
@@ -192,8 +175,9 @@ private slots:
     // A tab filled from bob's answer: fields, picture scaled into 800 x 400
     // (decoded no larger than shown, a thin strip kept visible), description
     // with its line breaks and isolated text; one tab and one request per
-    // user. A picture that can't be shown changes the fields only. Opened
-    // from the user's menu, the tab has the keyboard on its text.
+    // user, one reply shown per request. A picture that can't be shown is
+    // left out and the tab says why. Opened from the user's menu, the tab has
+    // the keyboard on its text.
     void answerFillsOneTabPerUserWithScaledPicture()
     {
         const int asked = bob->Lines().filter(QStringLiteral("user-info-requested alice")).size();
@@ -224,6 +208,7 @@ private slots:
         QVERIFY(!form->IsWaiting());
 
         auto answer = [&](const QString& marked, const QString& picture) {
+            form->Init(QStringLiteral("bob"));
             bob->Send(QStringLiteral("send-user-info-picture alice %1 7 0 %2 picture %1").arg(marked, picture));
             return gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == marked; });
         };
@@ -231,18 +216,51 @@ private slots:
         QCOMPARE(ShownPicture(form).size(), QSize(160, 400));
         QVERIFY(answer("5", WritePicture(session.Home() + QStringLiteral("/thin.png"), 4000, 4)));
         QCOMPARE(ShownPicture(form).size(), QSize(800, 1));
-        QVERIFY(answer("6", WriteHugeJpeg(session.Home() + QStringLiteral("/huge.jpg"))));
+        QVERIFY(answer("6", WriteBytes(session.Home() + QStringLiteral("/huge.jpg"), ClaimingJpeg(8000, 8000))));
         QCOMPARE(ShownPicture(form).size(), QSize(400, 400));
         QCOMPARE(EventsOf(form), 1);
 
-        // Undecodable and empty pictures: the fields change, nothing else.
+        // Pictures that are not shown: the description is, and the tab says
+        // why. A picture claiming more pixels than may be decoded (the PNG
+        // unpacks every row to make even a small copy) is refused unread.
+        auto refused = [&](const QString& marked, const QString& name, const QByteArray& bytes, const QString& why) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!answer(marked, WriteBytes(session.Home() + QLatin1Char('/') + name, bytes)) || timer.elapsed() > 10000)
+                return false;
+            const QString text = form->UserInfoText()->toPlainText();
+            return !form->UserInfoText()->toHtml().contains(QStringLiteral("UserImage")) && text.contains(why)
+                && text.contains(QStringLiteral("picture ") + marked);
+        };
+        QFile wideFile(wide);
+        QVERIFY(wideFile.open(QIODevice::ReadOnly));
+        const QByteArray widePng = wideFile.readAll();
+        QVERIFY(refused("7", "bad.png", "not a picture", QStringLiteral("(13 bytes) is not shown: it could not be read")));
+        QVERIFY(refused("8", "empty.png", QByteArray(), QStringLiteral("(0 bytes) is not shown: it could not be read")));
+        QVERIFY(refused("9", "cut.png", widePng.left(widePng.size() / 2), QStringLiteral("could not be read")));
+        QVERIFY(refused("10", "over.png", widePng + QByteArray(kMaxPictureLength, 'x'),
+            QStringLiteral("(%1 bytes) is not shown: it is larger than the 8 MiB").arg(widePng.size() + kMaxPictureLength)));
+        QVERIFY(refused("11", "bomb.png", BlackPng(40000, 40000),
+            QStringLiteral("(40000 x 40000 pixels) is not shown: it is larger than the 64 million pixels")));
+        QVERIFY(refused("12", "bomb.jpg", ClaimingJpeg(40000, 40000), QStringLiteral("(40000 x 40000 pixels)")));
+
+        // One reply to each request: a hundred at once, each with a picture
+        // of 5,000 x 5,000, show the first; the others are not decoded.
         eventToolBar->RemoveEvents(form);
-        const QString shown = form->UserInfoText()->toHtml();
-        QVERIFY(answer("7", WriteBytes(session.Home() + QStringLiteral("/bad.png"), "not a picture")));
-        QVERIFY(answer("8", WriteBytes(session.Home() + QStringLiteral("/empty.png"), QByteArray())));
-        QCOMPARE(form->UserInfoText()->toHtml(), shown);
+        form->Init(QStringLiteral("bob"));
+        UserInfoMessage flood;
+        flood.hasPicture = true;
+        flood.picture = BlackPng(5000, 5000);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 100; ++i) {
+            flood.uploadSlots = 100 + i;
+            peerMessenger->ProcessMessage(QStringLiteral("bob"), EncodeUserInfo(flood).GetBuffer());
+        }
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(gui::WaitFor([&] { return form->UploadSlotsEdit()->text() == QLatin1String("100"); }));
         QCOMPARE(ShownPicture(form).size(), QSize(400, 400));
-        QCOMPARE(EventsOf(form), 0);
+        QCOMPARE(EventsOf(form), 1);
     }
 
     // Descriptions are made safe before they are laid out: a plain one looks
