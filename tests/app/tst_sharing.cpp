@@ -65,8 +65,19 @@ private slots:
     {
         QVERIFY(session.Prepare());
         QVERIFY(session.StartWindow(QStringLiteral("sharer")));
+    }
+    // Every function starts with no folder shared, no dialog open and both
+    // groups there, whatever the one before left: one fault, one failure.
+    void init()
+    {
+        for (auto* dialog : mainWindow->findChildren<AddSharedFolderDialog*>())
+            delete dialog;
+        for (ItemPtr folder : d.GetType("shared_folder")->GetItems().ToList())
+            folder.Remove();
+        d.RemoveDisconnectedItems();
         Group("zeta");
         Group("alpha");
+        QCOMPARE(List()->topLevelItemCount(), 0);
     }
     void groupsAndEveryoneShowInTheList();
     void dialogClosesWhenItsFolderIsUnshared();
@@ -129,7 +140,7 @@ void TestSharing::groupsAndEveryoneShowInTheList()
 
 void TestSharing::dialogClosesWhenItsFolderIsUnshared()
 {
-    sharedFoldersManager->AddSharedFolder(first.path()); // as the function above leaves it
+    sharedFoldersManager->AddSharedFolder(first.path());
     QPointer<AddSharedFolderDialog> dialog = EditFolder(first.path());
     QVERIFY(dialog);
     session.Window()->OnUnshareFolder();

@@ -92,6 +92,8 @@ public:
 
     // A headless client logged in as the user, in a HOME of its own.
     DriverProcess* StartDriver(const QString& user, const QStringList& args = {});
+    // Ends every driver started so far.
+    void StopDrivers() { m_drivers.clear(); }
     StandinServer& Server() { return *m_server; }
     // Stops the stand-in (an abrupt loss for every client) and starts it again
     // on the same port.
