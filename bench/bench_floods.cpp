@@ -5,8 +5,18 @@
 //   floods.<row>_longest_stall: the longest time the event loop stood still
 //     (a 1 ms heartbeat) from the row's input until the window showed it.
 // The rows (goal: 100 ms at most each):
+//   strangers_1000: the Chat page shown, 1,000 strangers' first private
+//     messages, one every 20 ms, each opening a tab of its own; shown when
+//     the last one's words are in its tab.
+//   strangers_1000_tab_switch (not a stall): the longest of five tab switches
+//     among those 1,000 tabs, from the switch until the window is repainted.
+//   user_status_3000: the User List shown with 3,000 offline users on it;
+//     the server says they all came online, then (a second later) all went
+//     offline, 250 status messages a turn, in a scrambled order; shown when
+//     the list has every user offline again.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
+#include "floods/Crowds.h"
 
 int main(int argc, char** argv)
 {
@@ -15,5 +25,6 @@ int main(int argc, char** argv)
     FloodRun run(argc, argv);
     if (!run.Start())
         return 1;
+    AddCrowdsRows(run);
     return run.Exec();
 }
