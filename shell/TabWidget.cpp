@@ -9,10 +9,12 @@
 TabWidget::TabWidget(QWidget* parent)
     : QTabWidget(parent)
 {
-    // In place of the plain bar, before any tab goes in; named and drawn as that one.
+    // In place of the plain bar, before any tab goes in; named, shaped and
+    // drawn as that one.
     auto* bar = new TabBar(this);
     bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
     bar->setDrawBase(false);
+    bar->setShape(tabBar()->shape());
     setTabBar(bar);
     connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
 }
