@@ -189,7 +189,8 @@ private slots:
                         return false;
                 return true;
             }));
-            QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+            // Generous: a sanitizer build on a busy machine takes several times as long.
+            QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
             const QStringList names = Names(list);
             QCOMPARE(names.size(), 3003);
             for (int i = 1; i < names.size(); ++i)
