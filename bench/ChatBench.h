@@ -46,13 +46,19 @@ inline ActionSetToolBar* AddWindowBars(QMainWindow& window)
     return bar;
 }
 
-inline void Feed(quint32 code, const MemStream& body)
+// A server message as it comes from the socket.
+inline QByteArray ServerFrame(quint32 code, const MemStream& body)
 {
     const QByteArray fields = body.GetBuffer();
     QByteArray frame(8, Qt::Uninitialized);
     qToLittleEndian<quint32>(quint32(fields.size() + 4), frame.data());
     qToLittleEndian<quint32>(code, frame.data() + 4);
-    gp_server->ProcessIncoming(frame + fields);
+    return frame + fields;
+}
+
+inline void Feed(quint32 code, const MemStream& body)
+{
+    gp_server->ProcessIncoming(ServerFrame(code, body));
 }
 
 // The server's answer to joining a room with these users in it.

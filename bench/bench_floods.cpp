@@ -11,8 +11,18 @@
 //     40,000 x 40,000 pixels.
 //   unsolicited_info_100: the reply asked for, then 100 more nobody asked
 //     for, one an event-loop turn, each with a 73 KB PNG of 5,000 x 5,000.
+//   strangers_1000: the Chat page shown, 1,000 strangers' first private
+//     messages, one every 20 ms, each opening a tab of its own; shown when
+//     the last one's words are in its tab.
+//   strangers_1000_tab_switch (not a stall): the longest of five tab switches
+//     among those 1,000 tabs, from the switch until the window is repainted.
+//   user_status_3000: the User List shown with 3,000 offline users on it;
+//     the server says they all came online, then (a second later) all went
+//     offline, 250 status messages a turn, in a scrambled order; shown when
+//     the list has every user offline again.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
+#include "floods/Crowds.h"
 #include "floods/UserInfo.h"
 
 int main(int argc, char** argv)
@@ -23,5 +33,6 @@ int main(int argc, char** argv)
     if (!run.Start())
         return 1;
     AddUserInfoRows(run);
+    AddCrowdsRows(run);
     return run.Exec();
 }

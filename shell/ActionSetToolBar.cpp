@@ -253,7 +253,9 @@ void ActionSetToolBar::ChangeSet(QWidget* widget, QString set)
         QString text = action["toolbar_action_text"].AsString();
         if (ItemPtr replaced = d.GetItem(widgetItem, idItem, "widget_action_text"))
             text = replaced.AsString();
-        QAction* a = addAction(QIcon(action["toolbar_action_icon"].AsString()), PlainLabel(text));
+        auto* a = new QAction(QIcon(action["toolbar_action_icon"].AsString()), PlainLabel(text), this);
+        insertAction(m_tail, a);
+        m_setActions.append(a);
         if (d.GetItem(widgetItem, idItem, "widget_action_hidden"))
             a->setVisible(false);
         connect(a, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
@@ -270,37 +272,47 @@ void ActionSetToolBar::Clear()
 
 void ActionSetToolBar::ClearAndDeleteActions()
 {
-    for (QAction* a : actions()) {
+    // Only the set's own buttons go. The status button, its label and the
+    // right-hand part are made once and stay: a widget that left the window
+    // would walk the window's whole focus chain, as long as the tabs are many.
+    for (const QPointer<QAction>& a : std::as_const(m_setActions)) {
+        if (!a)
+            continue;
         removeAction(a);
         // Later: the action may be the one whose click is being reported.
         a->deleteLater();
     }
+    m_setActions.clear();
     // The items name actions that are on the bar; none is any more.
     for (ItemPtr object : m_objectType->GetItems().ToList())
         object.Remove();
 
-    auto* status = new QPushButton;
-    status->setFocusPolicy(Qt::NoFocus);
-    m_statusButton = status;
+    if (!m_statusButton) {
+        auto* status = new QPushButton;
+        status->setFocusPolicy(Qt::NoFocus);
+        m_statusButton = status;
+        insertWidget(m_tail, status);
+        connect(status, &QPushButton::clicked, this, &ActionSetToolBar::OnStatusButtonClicked);
+        insertWidget(m_tail, new QLabel(QStringLiteral(" ")));
+    }
     UpdateStatusButton();
-    addWidget(status);
-    connect(status, &QPushButton::clicked, this, &ActionSetToolBar::OnStatusButtonClicked);
-    addWidget(new QLabel(QStringLiteral(" ")));
 }
 
 void ActionSetToolBar::AddSupportMarrowbyButton()
 {
-    addAction(QString());
-    auto* spacer = new QWidget;
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    addWidget(spacer);
-    auto* button = new QPushButton;
-    button->setFocusPolicy(Qt::NoFocus);
-    m_privilegesButton = button;
+    if (!m_tail) {
+        m_tail = addAction(QString());
+        auto* spacer = new QWidget;
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        addWidget(spacer);
+        auto* button = new QPushButton;
+        button->setFocusPolicy(Qt::NoFocus);
+        m_privilegesButton = button;
+        addWidget(button);
+        connect(button, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportMarrowbyButtonClicked);
+    }
     if (d.HasType("global"))
         LabelPrivilegesButton();
-    addWidget(button);
-    connect(button, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportMarrowbyButtonClicked);
 }
 
 void ActionSetToolBar::UpdateStatusButton()

@@ -98,5 +98,8 @@ private:
     bool m_inFocusChange = false;
     QPointer<QPushButton> m_privilegesButton;
     QPointer<QPushButton> m_statusButton;
+    // The empty action that begins the right-hand part; the set's buttons go before it.
+    QAction* m_tail = nullptr;
+    QList<QPointer<QAction>> m_setActions;
     bool m_started = false;
 };

@@ -1,5 +1,6 @@
 #include "TabWidget.h"
 #include "Kit.h"
+#include "TabBar.h"
 #include "WidgetFunctions.h"
 #include <QStackedWidget>
 #include <QTabBar>
@@ -8,6 +9,13 @@
 TabWidget::TabWidget(QWidget* parent)
     : QTabWidget(parent)
 {
+    // In place of the plain bar, before any tab goes in; named, shaped and
+    // drawn as that one.
+    auto* bar = new TabBar(this);
+    bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
+    bar->setDrawBase(false);
+    bar->setShape(tabBar()->shape());
+    setTabBar(bar);
     connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
     tabBar()->setFocusPolicy(Qt::NoFocus); // no tab yet
 }
@@ -23,7 +31,9 @@ void TabWidget::tabInserted(int index)
     m_tabCount = count();
     const QString label = tabBar()->tabText(index);
     const QString shown = ElidedLabel(label, tabBar()->fontMetrics());
-    tabBar()->setTabText(index, PlainLabel(shown));
+    // A label that needs nothing is not set again: that would lay out every tab.
+    if (const QString plain = PlainLabel(shown); plain != label)
+        tabBar()->setTabText(index, plain);
     if (shown != label)
         tabBar()->setTabToolTip(index, PlainToolTip(label));
 }

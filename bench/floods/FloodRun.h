@@ -26,6 +26,9 @@ public:
         // True once the window has shown what was fed.
         std::function<bool()> done;
         int timeoutMs;
+        // Set for a figure of its own: measured after the rows before it and
+        // printed as floods.<name>, in place of the feed and the stall.
+        std::function<double()> figure;
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -54,8 +57,18 @@ public:
 
     void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
     {
-        if (m_only.isEmpty() || m_only.contains(name))
-            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs });
+        if (Wants(name))
+            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {} });
+    }
+
+    // Whether a row of this name runs (to skip the preparation of one that does not).
+    bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
+
+    // A figure that is not a stall (the time of one action, say), in milliseconds.
+    void AddFigure(const QString& name, std::function<double()> measure)
+    {
+        if (Wants(name))
+            m_rows.push_back({ name, {}, {}, 0, std::move(measure) });
     }
 
     static void Print(const QString& name, double value, const char* unit)
@@ -71,6 +84,10 @@ public:
         for (Row& row : m_rows) {
             // Settle what the row before left behind.
             QTest::qWait(300);
+            if (row.figure) {
+                Print(row.name, row.figure(), "ms");
+                continue;
+            }
             StallMeter stalls;
             stalls.Start();
             QTimer::singleShot(0, row.feed);

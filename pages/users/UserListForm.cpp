@@ -2,6 +2,7 @@
 #include "AddUserDialog.h"
 #include "UserGroupConfigDialog.h"
 #include "UserListItemWidget.h"
+#include "UserListOrder.h"
 #include "UserMenuOptions.h"
 #include "UserPageLinks.h"
 #include "peers/PeerMessenger.h"
@@ -122,6 +123,7 @@ UserListForm::UserListForm(QWidget* parent)
 {
     userListForm = this;
     BuildWidgets();
+    m_order = new UserListOrder(m_userList);
     m_reorderTimer = new QTimer(this);
     m_reorderTimer->setSingleShot(true);
     m_reorderTimer->setInterval(0);
@@ -154,6 +156,9 @@ void UserListForm::BuildWidgets()
     m_userListTab = addTab("userListTab", tr("User List"));
     m_userList = NewList(m_userListTab, "userList",
         { tr("User"), tr("Files"), tr("K/s"), tr("Groups"), tr("Note") }, { 200, 80, 60, 300, 300 });
+    // One line a row: the view then finds any row's place without measuring
+    // every row above it (a change to a row far down, after each move, would).
+    m_userList->setUniformRowHeights(true);
     QWidget* infoPage = addTab("userInfoPage", tr("User Info"));
     m_userInfoTabs = new TabWidget(infoPage);
     m_userInfoTabs->setObjectName(QStringLiteral("userInfoTabs"));
@@ -241,7 +246,6 @@ void UserListForm::FillUserList()
     Type* countType = d.GetType("shared_file_count");
     Type* speedType = d.GetType("average_download_speed");
     Type* noteType = d.GetType("user_note");
-    const QIcon& offlineIcon = UserListForm::StatusIcon(false);
     const QIcon& noteIcon = Icon(":/icons/note_icon");
     GroupTexts groupTexts;
     for (ItemPtr entry : inList->GetItems()) {
@@ -266,9 +270,10 @@ void UserListForm::FillUserList()
         if (count)
             row->setText(1, CommafyNumber(count.AsInt64()));
         UserListItemWidget::SetUser(row, name);
-        row->setIcon(0, offlineIcon);
+        row->placedOnline = user.IsConnected(onlineType);
+        row->setIcon(0, UserListForm::StatusIcon(row->placedOnline));
         user.Connect(nodes->NewItem(Value(row)));
-        entries.push_back({ row, std::move(name), user.IsConnected(onlineType) });
+        entries.push_back({ row, std::move(name), row->placedOnline });
     }
     std::vector<const Entry*> order;
     order.reserve(entries.size());
@@ -441,35 +446,10 @@ void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* item, int)
         OpenChatWithUser(UserListItemWidget::User(item));
 }
 
-void UserListForm::PlaceUserRow(QTreeWidgetItem* row)
-{
-    // The row moves to its place in the sorted list; the others stay sorted,
-    // so a binary search finds it.
-    const int at = m_userList->indexOfTopLevelItem(row);
-    if (at < 0)
-        return;
-    m_userList->takeTopLevelItem(at);
-    const QString name = UserListItemWidget::User(row);
-    const bool online = UserListItemWidget::IsOnline(name);
-    int lo = 0;
-    int hi = m_userList->topLevelItemCount();
-    while (lo < hi) {
-        const int mid = (lo + hi) / 2;
-        const QString other = UserListItemWidget::User(m_userList->topLevelItem(mid));
-        if (UserListItemWidget::Less(UserListItemWidget::IsOnline(other), other, online, name))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    m_userList->insertTopLevelItem(lo, row);
-}
-
 void UserListForm::OnUserOnline(ItemPtr user)
 {
-    if (QTreeWidgetItem* row = RowOf(user, "user_list_node")) {
-        row->setIcon(0, UserListForm::StatusIcon(true));
-        PlaceUserRow(row);
-    }
+    if (RowOf(user, "user_list_node"))
+        m_order->Changed(user.AsString());
     if (user.IsConnected("user_online_alert") && eventToolBar) {
         const QString name = IsolatedText(user.AsString());
         eventToolBar->AddEvent(name + tr(" online"), QStringLiteral(":/icons/online_icon"), m_onlineAlertList,
@@ -481,21 +461,18 @@ void UserListForm::OnUserOnline(ItemPtr user)
 
 void UserListForm::OnUserOffline(ItemPtr user)
 {
-    if (QTreeWidgetItem* row = RowOf(user, "user_list_node")) {
-        row->setIcon(0, UserListForm::StatusIcon(false));
-        PlaceUserRow(row);
-    }
+    if (RowOf(user, "user_list_node"))
+        m_order->Changed(user.AsString());
     if (QTreeWidgetItem* row = RowOf(user, "online_alert_list_node"))
         row->setIcon(0, UserListForm::StatusIcon(false));
 }
 
-QTreeWidgetItem* UserListForm::NewUserListRow(ItemPtr user)
+UserListItemWidget* UserListForm::NewUserListRow(ItemPtr user)
 {
     auto* row = new UserListItemWidget;
     UserListItemWidget::SetUser(row, user.AsString());
-    row->setIcon(0, UserListForm::StatusIcon(false));
     user.Connect(d.GetType("user_list_node")->NewItem(Value(row)));
-    m_userList->addTopLevelItem(row);
+    m_order->Place(row);
     return row;
 }
 
@@ -511,7 +488,6 @@ void UserListForm::OnUserAddedToList(ItemPtr user)
         gp_server->TrackUser(name);
     UpdateUserGroupsDisplay(name);
     SetNote(row, 4, user["user_note"]);
-    PlaceUserRow(row);
     OnUserSharedFileCount(user);
     OnUserAverageSpeed(user);
     if (gp_server)

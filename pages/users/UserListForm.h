@@ -23,6 +23,8 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class UserInfoForm;
+class UserListItemWidget;
+class UserListOrder;
 
 class UserListForm : public QWidget, public DataHandler, public DataLoadedEventHandler {
     Q_OBJECT
@@ -89,9 +91,8 @@ private:
     void Watch(const char* flag, PathNodeRelation relation, void (UserListForm::*handler)(ItemPtr));
     void RegisterWatches();
     void AddActions();
-    QTreeWidgetItem* NewUserListRow(ItemPtr user);
+    UserListItemWidget* NewUserListRow(ItemPtr user);
     QTreeWidgetItem* NewRow(QTreeWidget* list, ItemPtr user, const char* nodeType, bool note);
-    void PlaceUserRow(QTreeWidgetItem* row);
     void SetNote(QTreeWidgetItem* row, int column, ItemPtr note);
     void ShowUserMenu(QTreeWidget* list, const QPoint& pos);
 
@@ -102,6 +103,7 @@ private:
     QTreeWidget* m_unsharedList;
     QTreeWidget* m_ignoredList;
     QTreeWidget* m_onlineAlertList;
+    UserListOrder* m_order;
     QTimer* m_reorderTimer;
     UserInfoReply m_reply;
     bool m_loaded = false;

@@ -26,4 +26,8 @@ public:
     // Sets column 0 of a row to the user; the user a row stands for.
     static void SetUser(QTreeWidgetItem* row, const QString& user);
     static QString User(const QTreeWidgetItem* row);
+
+    // The online state the row's place in the user list was chosen by
+    // (UserListOrder); the user's may have changed since.
+    bool placedOnline = false;
 };

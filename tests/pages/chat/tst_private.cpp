@@ -22,8 +22,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
@@ -59,6 +61,34 @@ int HighlightedLine(ChatLogForm* viewer)
 {
     const auto selections = viewer->logEdit->extraSelections();
     return selections.isEmpty() ? -1 : selections.first().cursor.blockNumber();
+}
+
+// Counts the tabs a tab bar measures and the labels it fits to their tabs.
+class TabLayoutCount : public QProxyStyle {
+public:
+    int count = 0;
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+        const QWidget* widget) const override
+    {
+        const_cast<TabLayoutCount*>(this)->count += type == CT_TabBarTab;
+        return QProxyStyle::sizeFromContents(type, option, size, widget);
+    }
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const_cast<TabLayoutCount*>(this)->count += element == SE_TabBarTabText;
+        return QProxyStyle::subElementRect(element, option, widget);
+    }
+};
+
+void FeedPrivateMessage(const QString& user, const QString& text)
+{
+    MemStream m;
+    m.WriteUInt32(7);
+    m.WriteUInt32(quint32(QDateTime::currentSecsSinceEpoch()));
+    m.WriteString(user);
+    m.WriteString(text);
+    m.WriteBool(true);
+    FeedServer(SM_PRIVATE_MESSAGE, m);
 }
 
 } // namespace
@@ -158,6 +188,37 @@ private slots:
         QVERIFY(gui::WaitFor([] { return ChatTab(QStringLiteral("bob")); }));
         tab = ChatTab(QStringLiteral("bob"));
         QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
+
+        // A thousand strangers write: each gets a tab with the words, none
+        // takes the front or what is typed, and the cost of a new tab or a
+        // switch does not grow with the tabs out of sight.
+        chatsForm->OpenChatForm(QStringLiteral("bob"));
+        tab->chatEdit->setText(QStringLiteral("half a sente"));
+        QTabBar* bar = chatsForm->chatTabControl->tabBar();
+        TabLayoutCount layouts;
+        bar->setStyle(&layouts);
+        for (int i = 0; i < 1000; ++i) {
+            if (i == 900)
+                layouts.count = 0;
+            FeedPrivateMessage(QStringLiteral("stranger %1").arg(i), QStringLiteral("words %1").arg(i));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(chatsForm->chatTabControl->currentWidget(), tab);
+        QVERIFY2(layouts.count < 100 * 200, qPrintable(QString::number(layouts.count)));
+        layouts.count = 0;
+        chatsForm->chatTabControl->setCurrentIndex(500);
+        QCoreApplication::processEvents();
+        QVERIFY2(layouts.count < 200, qPrintable(QString::number(layouts.count)));
+        chatsForm->chatTabControl->setCurrentWidget(tab);
+        bar->setStyle(nullptr);
+        QCOMPARE(tab->chatEdit->text(), QStringLiteral("half a sente"));
+        for (int i = 0; i < 1000; ++i) {
+            const ItemPtr user = d.GetType("user")->HasItem(Value(QStringLiteral("stranger %1").arg(i)));
+            auto* stranger = user["user_chat_widget"].AsPointer<ChatForm>();
+            QVERIFY(stranger && ViewText(stranger).endsWith(QStringLiteral("] words %1").arg(i)));
+            chatsForm->OnChatTabClosed(chatsForm->chatTabControl->indexOf(stranger));
+        }
+        tab->chatEdit->clear();
 
         // A chat opened with a partner who is away already says so.
         bob->Send(QStringLiteral("away"));

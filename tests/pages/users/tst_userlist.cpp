@@ -3,6 +3,7 @@
 // login), online alerts, the unshared and ignored lists, notes, the user menu,
 // names shown direction-isolated, and all of it after a restart.
 #include "gui/GuiTest.h"
+#include "Ui_MainWindow.h"
 #include "helper_users.h"
 #include "pages/users/AddUserDialog.h"
 #include "pages/users/UserListForm.h"
@@ -10,11 +11,14 @@
 #include "pages/users/UserMenuOptions.h"
 #include "pages/users/UserNoteDialog.h"
 #include "server/Server.h"
+#include "server/ServerCodes.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "store/Data.h"
+#include "store/MemStream.h"
 #include "store/Settings.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -22,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <QtEndian>
 
 namespace {
 
@@ -40,6 +45,25 @@ const QString kErin = QString::fromUtf16(u"erin & \u202Eco.exe");
 QString OnlineEvent(const QString& user)
 {
     return IsolatedText(user) + QStringLiteral(" online");
+}
+
+QString Crowd(int i)
+{
+    return (i % 2 ? QStringLiteral("Crowd%1") : QStringLiteral("crowd%1")).arg(i, 4, 10, QLatin1Char('0'));
+}
+
+// The server's word that the user went offline (0) or came online (2), framed.
+QByteArray StatusFrame(const QString& user, quint32 status)
+{
+    MemStream m;
+    m.WriteString(user);
+    m.WriteUInt32(status);
+    m.WriteBool(false);
+    const QByteArray body = m.GetBuffer();
+    QByteArray frame(8, Qt::Uninitialized);
+    qToLittleEndian<quint32>(quint32(body.size() + 4), frame.data());
+    qToLittleEndian<quint32>(SM_GET_USER_STATUS, frame.data() + 4);
+    return frame + body;
 }
 
 } // namespace
@@ -139,6 +163,47 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return ShowsOnline(Row(list, QStringLiteral("bob"))); }));
         QCOMPARE(Names(list), (QStringList { "bob", "adam", "Zack" }));
         QVERIFY(gui::ShowsIsolated(Row(list, QStringLiteral("adam"))->text(0), QStringLiteral("adam")));
+
+        // Three thousand listed users come online, then go offline, each
+        // time in one burst from the server, while the list is on screen: it
+        // follows well within a second, in order, and the row the keyboard is
+        // on moves with its user, still current and selected.
+        QSignalSpy watched(gp_server, &Server::AddUserResponse);
+        for (int i = 0; i < 3000; ++i)
+            d.GetType("user")->GetItem(Value(Crowd(i))).NewItem("in_user_list");
+        QVERIFY(gui::WaitFor([&] { return watched.size() >= 3000; }, 60000));
+        session.Window()->Ui().tabControl->setCurrentWidget(session.Window()->Ui().tab_2);
+        userListForm->Tabs()->setCurrentWidget(userListForm->UserListTab());
+        list->setCurrentItem(Row(list, Crowd(1234)));
+        for (const bool online : { true, false }) {
+            QByteArray frames;
+            for (int i = 0; i < 3000; ++i)
+                frames += StatusFrame(Crowd(i * 7 % 3000), online ? 2 : 0);
+            QElapsedTimer timer;
+            timer.start();
+            gp_server->ProcessIncoming(frames);
+            QVERIFY(gui::WaitFor([&] {
+                for (int i = 0; i < list->topLevelItemCount(); ++i)
+                    if (QTreeWidgetItem* row = list->topLevelItem(i); UserListItemWidget::User(row).contains(
+                            QLatin1String("rowd")) && (online ? !ShowsOnline(row) : !ShowsOffline(row)))
+                        return false;
+                return true;
+            }));
+            // Generous: a sanitizer build on a busy machine takes several times as long.
+            QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
+            const QStringList names = Names(list);
+            QCOMPARE(names.size(), 3003);
+            for (int i = 1; i < names.size(); ++i)
+                QVERIFY2(!UserListItemWidget::Less(UserListItemWidget::IsOnline(names[i]), names[i],
+                             UserListItemWidget::IsOnline(names[i - 1]), names[i - 1]),
+                    qPrintable(names[i]));
+            QCOMPARE(names.indexOf(QStringLiteral("adam")), online ? 3001 : 1);
+            QCOMPARE(list->currentItem(), Row(list, Crowd(1234)));
+            QVERIFY(list->currentItem()->isSelected());
+        }
+        for (int i = 0; i < 3000; ++i)
+            FindUser(Crowd(i))["in_user_list"].Remove();
+        QCOMPARE(Names(list), (QStringList { "bob", "adam", "Zack" }));
 
         // Groups in case-sensitive name order.
         const ItemPtr inList = FindUser(QStringLiteral("bob"))["in_user_list"];
