@@ -188,6 +188,7 @@ void TransfersForm::ShowQueuedProgress()
         struct Parent {
             QTreeWidgetItem* folderRow;
             qint64 speed;
+            bool ended; // a report beneath is of a transfer that has ended since
         };
         std::vector<Parent> parents;
         QHash<QTreeWidgetItem*, size_t> folderAt;
@@ -196,32 +197,46 @@ void TransfersForm::ShowQueuedProgress()
             auto* row = ItemPtr(entry)[kind.fileNode].AsPointer<QTreeWidgetItem>();
             if (!row)
                 continue;
-            ShowFileProgress(kind, row, report);
+            const bool ended = !ItemPtr(entry)[kind.statusType].IsConnected("is_active");
+            ShowFileProgress(kind, row, report, ended);
             QTreeWidgetItem* folderRow = row->parent();
+            bool folderEnded = ended;
             const auto known = folderAt.constFind(folderRow);
-            if (known != folderAt.constEnd())
+            if (known != folderAt.constEnd()) {
                 parents[*known].folderRow = nullptr;
+                folderEnded |= parents[*known].ended;
+            }
             folderAt.insert(folderRow, parents.size());
-            parents.push_back({ folderRow, report.speed });
+            parents.push_back({ folderRow, report.speed, folderEnded });
             lastFolderOfUser.insert(folderRow->parent(), folderRow);
         }
         for (const Parent& parent : parents) {
-            if (parent.folderRow) {
-                ShowParentProgress(kind, parent.folderRow, parent.speed,
-                    lastFolderOfUser.value(parent.folderRow->parent()) == parent.folderRow);
+            if (!parent.folderRow)
+                continue;
+            ShowParentProgress(kind, parent.folderRow, parent.speed,
+                lastFolderOfUser.value(parent.folderRow->parent()) == parent.folderRow);
+            // The last figures of a transfer that has ended may leave the
+            // parents with nothing running beneath them.
+            if (parent.ended) {
+                UpdateParentStatus(kind, parent.folderRow);
+                UpdateParentStatus(kind, parent.folderRow->parent());
             }
         }
     }
 }
 
-void TransfersForm::ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report)
+void TransfersForm::ShowFileProgress(
+    const TreeKind& kind, QTreeWidgetItem* row, const Report& report, bool ended)
 {
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
-    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
     // A file of no bytes is done once it is there.
     const double percent = report.size > 0 ? double(report.position) * 100.0 / double(report.size) : 100.0;
     SetProgressBar(kind.tree, row, report.position, percent);
+    // Of a transfer that has ended only what it holds: nothing is moving.
+    if (ended)
+        return;
+    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
     QTreeWidgetItem* speedRow = !userRow->isExpanded() ? userRow : (!folderRow->isExpanded() ? folderRow : row);
     speedRow->setText(6, SpeedText(report.speed));
 }

@@ -438,6 +438,9 @@ private slots:
         max->Send(QStringLiteral("download lou %1 %2").arg(2560 * 1024).arg(remote));
         QVERIFY(!max->WaitFor("download-status lou downloading", 30000).isEmpty());
         QCOMPARE(max->WaitFor("download-status lou ", 30000), "download-status lou local error " + remote);
+        // The system's reason, as the failed write gave it.
+        QVERIFY(max->History().contains(
+            "download-reason lou Writing to file failed. Error string: No space left on device"));
         // Nothing asks for it again: not the upload's end, not the uploader's return.
         lou->Send("disconnect");
         lou->Send("connect");
