@@ -66,9 +66,7 @@ constexpr qsizetype kMaxReasonShown = 500;
 // text (a peer's reason is isolated like its other texts), bounded.
 QString ReasonTip(const QString& word, QString reason)
 {
-    const bool failed = word == QLatin1String("aborted") || word == QLatin1String("local error")
-        || word == QLatin1String("denied");
-    if (!failed || reason.isEmpty())
+    if (!TransfersForm::IsFailedStatus(word) || reason.isEmpty())
         return QString();
     if (reason.size() > kMaxReasonShown)
         reason = reason.left(kMaxReasonShown) + QChar(0x2026);
@@ -725,6 +723,7 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     }
     if (!entry[kind.statusType].IsConnected("is_active"))
         ClearMotion(row);
+    DropFullBarOfFailure(kind.tree, row, word);
     // An upload is offered with the file's size of that moment.
     if (&kind == &Uploads())
         row->setText(7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));

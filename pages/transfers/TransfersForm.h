@@ -66,6 +66,8 @@ public:
     static void SetItemColorByStatus(QTreeWidgetItem* row, const QString& status);
     // The brush of a status word's transfer colour.
     static QBrush StatusBrush(const QString& status);
+    // Whether the status word is one of a transfer that ended without its file.
+    static bool IsFailedStatus(const QString& word);
 
     // The row of an entry, or null.
     static QTreeWidgetItem* DownloadRow(ItemPtr entry);
@@ -201,6 +203,7 @@ private:
     static void DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row);
     // Empties the time-left and speed cells: nothing moves beneath the row.
     static void ClearMotion(QTreeWidgetItem* row);
+    static void DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row, const QString& word);
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* id, const QString& label, bool users);
     void ClearCompleteAndAbortedUploads();
     void DeleteSelected(const TreeKind& kind);

@@ -160,6 +160,15 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
     bar->setUpdatesEnabled(true);
 }
 
+void TransfersForm::DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row, const QString& word)
+{
+    // A full bar says that a file is complete: one that failed with every
+    // byte there (it could not be moved into place) shows none.
+    const auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    if (bar && bar->value() >= bar->maximum() && IsFailedStatus(word))
+        DropProgressBar(tree, row);
+}
+
 void TransfersForm::QueueProgress(int tree, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
 {
     m_queuedReports[tree].insert(entry.Get(), Report { ++m_reportCount, position, size, speed });
@@ -197,8 +206,11 @@ void TransfersForm::ShowQueuedProgress()
             auto* row = ItemPtr(entry)[kind.fileNode].AsPointer<QTreeWidgetItem>();
             if (!row)
                 continue;
-            const bool ended = !ItemPtr(entry)[kind.statusType].IsConnected("is_active");
+            const ItemPtr status = ItemPtr(entry)[kind.statusType];
+            const bool ended = !status.IsConnected("is_active");
             ShowFileProgress(kind, row, report, ended);
+            if (ended)
+                DropFullBarOfFailure(kind.tree, row, status.AsString());
             QTreeWidgetItem* folderRow = row->parent();
             bool folderEnded = ended;
             const auto known = folderAt.constFind(folderRow);
@@ -284,10 +296,15 @@ QBrush TransfersForm::StatusBrush(const QString& status)
         key = "color_transfer_in_progress";
     else if (status == QLatin1String("queued"))
         key = "color_transfer_queued";
-    else if (status == QLatin1String("denied") || status == QLatin1String("aborted")
-        || status == QLatin1String("local error"))
+    else if (IsFailedStatus(status))
         key = "color_transfer_failed";
     return QBrush(QColor::fromString(settings.Get(key)));
+}
+
+bool TransfersForm::IsFailedStatus(const QString& word)
+{
+    return word == QLatin1String("denied") || word == QLatin1String("aborted")
+        || word == QLatin1String("local error");
 }
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* row, const QString& status)

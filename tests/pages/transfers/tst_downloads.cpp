@@ -282,8 +282,10 @@ void TestDownloads::localFailuresNameTheirCause()
     QVERIFY2(why.contains(QStringLiteral("Could not move the file into the complete folder"))
             && why.contains(QStringLiteral("Error string: ")),
         qPrintable(why));
-    // The folder of failed files shows nothing running.
+    // Neither it, with every byte there, nor the folder of failed files
+    // shows a bar.
     QTest::qWait(500);
+    QCOMPARE(BarText(downloads, TransfersForm::DownloadRow(unmoved)), QString());
     QCOMPARE(BarText(downloads, folderRow), QString());
     QCOMPARE(folderRow->text(5), QString());
 
