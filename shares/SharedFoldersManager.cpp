@@ -230,6 +230,14 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     return first;
 }
 
+void SharedFoldersManager::SetSharedFileSize(ItemPtr file, qint64 size)
+{
+    if (!file || file[m_sizeType].AsInt64() == size)
+        return;
+    file += m_sizeType->GetItem(Value(static_cast<long long>(size)));
+    InvalidateShareLists(false);
+}
+
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 {
     m_folderFold.Insert(folder.Get());

@@ -61,6 +61,9 @@ public:
     // part). A file whose folder and name match exactly wins; otherwise a match
     // that ignores letter case; a null handle when there is none.
     ItemPtr GetSharedFileItem(const QString& path) const;
+    // A file found to have another size than the scan gave it (when it is
+    // offered for upload): searches and share lists give the new one.
+    void SetSharedFileSize(ItemPtr file, qint64 size);
     void RemoveUserShare(const QString& user);
     void OnSharedFileFolderAdded(ItemPtr folder);
 

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 // The components of the subfolder part: the last level + 1 components of the
@@ -142,10 +144,18 @@ void TransferQueueManager::OnDownloadComplete()
         return;
     }
     // The bytes in the partial file must be the whole file before it may
-    // count as finished.
+    // count as finished; the row's bar then shows what it holds.
     if (!partial.isFile() || partial.size() < size) {
-        RefuseDownload(download, QStringLiteral("aborted"),
-            QStringLiteral("The partial file holds %1 of %2 bytes.").arg(partial.size()).arg(size));
+        if (auto* position = download["write_position"].AsPointer<qint64>()) {
+            *position = partial.isFile() ? partial.size() : 0;
+            emit DownloadProgressed(download);
+        }
+        if (!partial.isFile())
+            RefuseDownload(
+                download, QStringLiteral("local error"), DownloadThread::PartialFileRemovedReason());
+        else
+            RefuseDownload(download, QStringLiteral("aborted"),
+                QStringLiteral("The partial file holds %1 of %2 bytes.").arg(partial.size()).arg(size));
         return;
     }
     if (partial.size() > size) {
@@ -155,14 +165,23 @@ void TransferQueueManager::OnDownloadComplete()
                 .arg(size));
         return;
     }
-    QDir().mkpath(folder);
+    const QString notMoved
+        = QStringLiteral("Could not move the file into the complete folder %1. Error string: ");
+    std::error_code folderError;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), folderError);
+    if (folderError) {
+        RefuseDownload(download, QStringLiteral("local error"),
+            notMoved.arg(folder) + QString::fromStdString(folderError.message()));
+        return;
+    }
     // A name already taken in "complete" (another file of that name) is never
     // overwritten: the file takes the first free "name (n).ext".
     QString moved = destination;
-    for (int n = 1; !QFile::rename(source, moved); ++n) {
+    QFile file(source);
+    for (int n = 1; !file.rename(moved); ++n) {
         if (!QFileInfo::exists(moved) || n > kMaxNameSuffix) {
-            RefuseDownload(download, QStringLiteral("local error"),
-                QStringLiteral("Could not move the file into the complete folder."));
+            RefuseDownload(
+                download, QStringLiteral("local error"), notMoved.arg(folder) + file.errorString());
             return;
         }
         moved = NumberedName(destination, n);

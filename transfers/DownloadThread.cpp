@@ -2,14 +2,55 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
+#include <cerrno>
 #include <climits>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
     : TransferThread(socket, file)
+    , m_path(QFile::encodeName(file->fileName()))
     , m_size(size)
     , m_position(offset)
 {
+}
+
+QString DownloadThread::PartialFileRemovedReason()
+{
+    return QStringLiteral("The partial file was removed during the download.");
+}
+
+bool DownloadThread::WriteToFile(const char* data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(m_file->handle(), data, size_t(length));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_failedLocally = true;
+            m_errorText = QStringLiteral("Writing to file failed. Error string: ")
+                + qt_error_string(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += n;
+        length -= n;
+        m_position += n;
+    }
+    return true;
+}
+
+bool DownloadThread::PartialFileGone() const
+{
+    struct stat open;
+    struct stat named;
+    if (::fstat(m_file->handle(), &open) != 0)
+        return false;
+    if (open.st_nlink == 0)
+        return true;
+    if (::stat(m_path.constData(), &named) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return named.st_ino != open.st_ino || named.st_dev != open.st_dev;
 }
 
 void DownloadThread::run()
@@ -52,20 +93,22 @@ bool DownloadThread::PerformDownload()
                 QStringLiteral("Waiting for data to read failed."));
             if (got < 0)
                 return false;
-            const qint64 written = m_file->write(buffer.get(), got);
-            if (written > 0)
-                m_position += written;
-            received += qMax<qint64>(written, 0);
-            if (written != got || !m_file->flush()) {
-                m_failedLocally = true;
-                m_errorText
-                    = QStringLiteral("Writing to file failed. Error string: ") + m_file->errorString();
+            const qint64 before = m_position;
+            const bool written = WriteToFile(buffer.get(), got);
+            received += m_position - before;
+            if (!written)
                 return false;
-            }
         }
         const qint64 now = clock.elapsed();
         const bool done = m_position >= m_size;
         if (done || now - lastReport >= kProgressMs) {
+            if (PartialFileGone()) {
+                // What it held is lost with it: no bar may show it whole.
+                m_failedLocally = true;
+                m_errorText = PartialFileRemovedReason();
+                emit DownloadProgress(0, 0);
+                return false;
+            }
             emit DownloadProgress(m_position, BytesPerSecond(received, now));
             lastReport = now;
         }

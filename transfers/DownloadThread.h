@@ -11,8 +11,13 @@
 //
 // run() receives size - offset bytes into the file, never more, writing each
 // block as it arrives (bytes received before a failure stay in the file),
-// then closes the socket, moves it back to the thread that created this
-// object, closes the file and emits exactly one final signal:
+// past QFile's buffer so that a failed write gives the system's reason at
+// once. At every progress report and after the last byte it checks that the
+// partial file is still where it was opened: one removed meanwhile (its
+// folder deleted) fails the download with PartialFileRemovedReason(), its
+// progress reported as nothing held. Then it closes the socket, moves it
+// back to the thread that created this object, closes the file and emits
+// exactly one final signal:
 // DownloadComplete() or DownloadError(reason). DownloadProgress comes at most
 // every 500 ms, and once more when the last byte is in.
 //
@@ -36,6 +41,7 @@ public:
     // Whether the failure was our own: the file could not be written (a full
     // disk, a folder we may not write to). Read once the thread has finished.
     bool FailedLocally() const { return m_failedLocally; }
+    static QString PartialFileRemovedReason();
 
 signals:
     void DownloadError(QString reason);
@@ -47,7 +53,14 @@ protected:
 
 private:
     bool PerformDownload();
+    // Writes the whole block to the file, advancing the position; false, with
+    // the reason set, when the file can't take it.
+    bool WriteToFile(const char* data, qint64 length);
+    // Whether the partial file no longer lies at its path: removed or
+    // replaced since it was opened.
+    bool PartialFileGone() const;
 
+    QByteArray m_path;
     qint64 m_size;
     qint64 m_position;
     bool m_failedLocally = false;

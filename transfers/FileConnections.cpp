@@ -179,7 +179,9 @@ void TransferQueueManager::OnFileConnectionAccepted(QString user, QTcpSocket* so
     upload += T("read_position")->NewItem(Value(new qint64(0)));
 
     socket->disconnect();
-    auto* thread = new UploadThread(socket, file, int(upload["transfer_req"].AsUInt()), &m_speedLimit);
+    const auto offer = m_offers.find(upload.Get());
+    auto* thread = new UploadThread(socket, file, int(upload["transfer_req"].AsUInt()), &m_speedLimit,
+        offer != m_offers.end() ? offer->second : FileStamp());
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     upload += T("upload_thread")->NewItem(Value(thread));
@@ -236,6 +238,13 @@ void TransferQueueManager::OnUploadError(QString reason)
     ItemPtr upload = EntryOfSender("upload_thread");
     if (!upload)
         return;
+    auto* thread = upload["upload_thread"].AsPointer<UploadThread>();
+    if (thread)
+        thread->wait();
+    if (thread && thread->FileChanged()) {
+        FailChangedUpload(upload);
+        return;
+    }
     ItemPtr user = upload["user"];
     ItemPtr file = upload["shared_file"];
     Log(kArea, 1,

@@ -170,6 +170,14 @@ void TransferQueueManager::OnFileTransferResponse(
         StartNewUploads();
         return;
     }
+    // The peer agreed to the file as offered: one written to since is not
+    // sent.
+    const auto offer = m_offers.find(upload.Get());
+    if (offer != m_offers.end() && FileStamp::OfDescriptor(file->handle()) != offer->second) {
+        delete file;
+        FailChangedUpload(upload);
+        return;
+    }
     Log(kArea, 2, QStringLiteral("Requesting file connection to user"), userItem);
     if (peerMessenger)
         peerMessenger->RequestFileConnectionToUser(user);

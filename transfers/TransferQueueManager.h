@@ -22,6 +22,7 @@
 // Names that peers choose never leave the downloads folder: every folder
 // component and file name is made safe (SafePath.h) and each local path is
 // checked to stay below the downloads folder before it is used.
+#include "FileStamp.h"
 #include "SpeedLimit.h"
 #include "peers/FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
@@ -170,6 +171,12 @@ private:
     bool RequeueExistingUpload(ItemPtr user, ItemPtr upload);
     ItemPtr CreateUpload(ItemPtr user, ItemPtr sharedFile, const QString& fileAsRequested);
     static QString SharedFileLocalPath(ItemPtr sharedFile);
+    // Records the shared file of the upload as it is now as the upload's
+    // offer; the index learns a size that changed since the scan.
+    void OfferSharedFile(ItemPtr upload);
+    // Ends an upload whose file is no longer the one offered, telling the
+    // peer why, and gives its slot to the next.
+    void FailChangedUpload(ItemPtr upload);
     // Stops and removes the entry without starting others; true when it was
     // running.
     bool DropUpload(ItemPtr upload);
@@ -190,6 +197,8 @@ private:
     qint64 m_clockSkew = 0;
     // Monotonic stamps (MonotonicNow) of what the text stamps record.
     std::unordered_map<Item*, qint64> m_uploadStatusChanged;
+    // The file of each upload as it was last offered to the peer.
+    std::unordered_map<Item*, FileStamp> m_offers;
     std::map<QString, qint64> m_lastQueueRequest;
     std::map<QString, qint64> m_nextPlaceInLine;
     qint64 m_lastUploadStateChange = -1;

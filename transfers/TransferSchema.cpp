@@ -124,7 +124,7 @@ void TransferQueueManager::DeclareUploadTypes()
     d.RelateTypes("upload_entry", "upload_thread", One, One);
     d.RelateTypes("upload_entry", "effective_upload_order", Many, One);
 
-    // The monotonic stamp of an upload goes with its entry.
+    // The monotonic stamp and the offer of an upload go with its entry.
     Subscribe(T("upload_entry")->itemRemoved, &TransferQueueManager::OnUploadEntryRemoved);
 }
 
@@ -319,4 +319,5 @@ void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
 void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
 {
     m_uploadStatusChanged.erase(item.Get());
+    m_offers.erase(item.Get());
 }

@@ -1,8 +1,10 @@
 // Upload slots and the speed limit: starting queued uploads while slots are
-// free, one per user and only for users who are online, and sharing the
-// upload speed limit among the running uploads.
+// free, one per user and only for users who are online, each offered as its
+// file is at that moment, and sharing the upload speed limit among the
+// running uploads.
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
+#include "UploadThread.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
@@ -75,6 +77,7 @@ void TransferQueueManager::StartNewUploads()
         }
         if (userBusy)
             continue;
+        OfferSharedFile(upload);
         const uint req = peerMessenger
             ? peerMessenger->RequestUpload(user.AsString(), upload["filename_as_requested"].AsString(),
                 upload["shared_file"]["shared_file_size"].AsInt64())
@@ -86,6 +89,48 @@ void TransferQueueManager::StartNewUploads()
         --free;
         DetermineUploadSpeedLimit();
     }
+}
+
+void TransferQueueManager::OfferSharedFile(ItemPtr upload)
+{
+    // The size offered is the file's size now, not the one the last scan
+    // saw: a file rewritten since would be offered with one size and sent
+    // with another. A file that can't be read is offered as indexed and
+    // refused when it is opened.
+    ItemPtr file = upload["shared_file"];
+    const FileStamp stamp = FileStamp::OfPath(SharedFileLocalPath(file));
+    if (!stamp.Valid()) {
+        m_offers.erase(upload.Get());
+        return;
+    }
+    m_offers[upload.Get()] = stamp;
+    if (stamp.size != file["shared_file_size"].AsInt64() && sharedFoldersManager) {
+        Log(kArea, 2,
+            QStringLiteral("%1 is %2 bytes now, %3 when it was scanned")
+                .arg(SharedFileLocalPath(file))
+                .arg(stamp.size)
+                .arg(file["shared_file_size"].AsInt64()),
+            upload["user"]);
+        sharedFoldersManager->SetSharedFileSize(file, stamp.size);
+    }
+}
+
+void TransferQueueManager::FailChangedUpload(ItemPtr upload)
+{
+    // Told as a denial, not as a failure: a peer asks again at once after a
+    // failure, and a file still being written would be offered, sent in part
+    // and failed for ever.
+    const QString reason = UploadThread::FileChangedReason();
+    ItemPtr user = upload["user"];
+    Log(kArea, 1,
+        QStringLiteral("Upload of %1 to %2 stopped: %3")
+            .arg(SharedFileLocalPath(upload["shared_file"]), user.AsString(), reason),
+        user);
+    T("denial_reason")->GetItem(Value(reason)) += upload;
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user.AsString(), upload["filename_as_requested"].AsString(), reason);
+    SetUploadEntryStatus(upload, QStringLiteral("local error"));
+    StartNewUploads();
 }
 
 void TransferQueueManager::DetermineUploadSpeedLimit()

@@ -20,11 +20,27 @@ qint64 BlockFor(int limitKBps)
 }
 }
 
-UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit)
+UploadThread::UploadThread(
+    QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit, FileStamp offered)
     : TransferThread(socket, file)
     , m_req(req)
     , m_speedLimit(speedLimit)
+    , m_offered(offered)
 {
+}
+
+QString UploadThread::FileChangedReason()
+{
+    return QStringLiteral("The file changed after it was offered.");
+}
+
+bool UploadThread::StillAsOffered()
+{
+    if (FileStamp::OfDescriptor(m_file->handle()) == m_offered)
+        return true;
+    m_fileChanged = true;
+    m_errorText = FileChangedReason();
+    return false;
 }
 
 void UploadThread::run()
@@ -93,7 +109,11 @@ bool UploadThread::PerformUpload()
     qint64 offset = 0;
     if (!ReadStartOffset(offset))
         return false;
-    const qint64 size = m_file->size();
+    if (!m_offered.Valid())
+        m_offered = FileStamp::OfDescriptor(m_file->handle());
+    if (!StillAsOffered())
+        return false;
+    const qint64 size = m_offered.size;
     // An offset equal to the size is a downloader that already holds every
     // byte (or a 0-byte file): nothing to send, and the transfer completes.
     if (offset < 0 || offset > size) {
@@ -142,7 +162,12 @@ bool UploadThread::PerformUpload()
 
         const qint64 block = qMin(BlockFor(limit), size - position);
         if (block > 0) {
-            if (m_file->read(buffer.get(), block) != block) {
+            const qint64 read = m_file->read(buffer.get(), block);
+            // Bytes read while the file changed may be of either version:
+            // they are not sent.
+            if (!StillAsOffered())
+                return false;
+            if (read != block) {
                 m_errorText
                     = QStringLiteral("Reading from file failed. Error string: ") + m_file->errorString();
                 return false;

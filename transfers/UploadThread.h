@@ -15,6 +15,12 @@
 // block. An offset equal to the file's size sends nothing and completes (a
 // 0-byte file, or a downloader that already holds every byte).
 //
+// The file sent is the one offered: exactly its size is sent, and its stamp
+// (size and time of change) is compared with the offered one before the
+// first byte and after every block read. A file written to meanwhile fails
+// the upload with FileChangedReason() before the block goes out, so the
+// downloader never holds a mix of two versions as a whole file.
+//
 // Throttling: while the shared SpeedLimit has a per-upload limit, the thread
 // owes every byte it sends and sleeps until its share of the limit has paid
 // for them, first borrowing from the spare-byte pool; time it spent without
@@ -25,10 +31,11 @@
 // SignalExit() stops it early: every wait and every throttle sleep is sliced
 // into short waits that look at the exit flag, so SignalExit() followed by
 // wait() returns in well under a second.
+#include "FileStamp.h"
+#include "TransferThread.h"
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QString>
-#include "TransferThread.h"
 
 class QFile;
 class QTcpSocket;
@@ -39,10 +46,17 @@ class UploadThread : public TransferThread {
 public:
     // socket: connected; file: open read-only; req: our transfer request
     // number, sent first; speedLimit: the engine's shared limit (nullptr: never
-    // throttled).
-    UploadThread(QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit);
+    // throttled); offered: the file as offered to the peer (invalid: the file
+    // as it is when the thread starts).
+    UploadThread(
+        QTcpSocket* socket, QFile* file, int req, SpeedLimit* speedLimit, FileStamp offered = FileStamp());
     // ErrorText() is also empty when the downloader did not close the
     // connection after the last byte.
+
+    // Whether the upload failed because the file changed; read once the
+    // thread has finished.
+    bool FileChanged() const { return m_fileChanged; }
+    static QString FileChangedReason();
 
 signals:
     void UploadError(QString reason);
@@ -57,8 +71,12 @@ private:
     bool ReadStartOffset(qint64& offset);
     enum ThrottleResult { Paid, LimitChanged, Exit };
     ThrottleResult Throttle(int limit, qint64& owed);
+    // False, with the reason set, once the file is no longer as offered.
+    bool StillAsOffered();
 
     int m_req;
     SpeedLimit* m_speedLimit;
+    FileStamp m_offered;
+    bool m_fileChanged = false;
     QElapsedTimer m_throttle; // since the last payment of owed bytes
 };

@@ -67,9 +67,7 @@ constexpr int kMaxReasonShown = 500;
 // text (a peer's reason is isolated like its other texts), bounded.
 QString ReasonTip(const QString& word, QString reason)
 {
-    const bool failed = word == QLatin1String("aborted") || word == QLatin1String("local error")
-        || word == QLatin1String("denied");
-    if (!failed || reason.isEmpty())
+    if (!TransfersForm::IsFailedStatus(word) || reason.isEmpty())
         return QString();
     reason = TextBound::Shown(reason, kMaxReasonShown);
     if (word == QLatin1String("denied"))
@@ -559,7 +557,12 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
 
 void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
 {
-    // The watch fires again when one of the four is replaced later.
+    // The watch fires again when one of the four is replaced later: a size
+    // the peer gives anew is shown.
+    if (QTreeWidgetItem* row = DownloadRow(entry)) {
+        row->setText(7, CommafyNumber(entry["file_size"].AsInt64()));
+        return;
+    }
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
         return;
     if (m_buildingRows)
@@ -687,6 +690,22 @@ void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* ro
     if (collapsed)
         row->setText(3, word);
     ColorRow(row, word);
+    // Time left and speed only while a transfer beneath moves; the progress
+    // of transfers that all failed is no progress.
+    const bool downloads = &kind == &Downloads();
+    if (word == (downloads ? QLatin1String("downloading") : QLatin1String("uploading")))
+        return;
+    ClearMotion(row);
+    if (word != QLatin1String("queued") && word != QLatin1String("complete"))
+        DropProgressBar(kind.tree, row);
+}
+
+void TransfersForm::ClearMotion(QTreeWidgetItem* row)
+{
+    for (int column : { 5, 6 }) {
+        if (!row->text(column).isEmpty())
+            row->setText(column, QString());
+    }
 }
 
 void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, const QString& shown)
@@ -702,6 +721,12 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
         }
         row->setText(4, QString());
     }
+    if (!entry[kind.statusType].IsConnected("is_active"))
+        ClearMotion(row);
+    DropFullBarOfFailure(kind.tree, row, word);
+    // An upload is offered with the file's size of that moment.
+    if (&kind == &Uploads())
+        row->setText(7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
     // A new row has no place in line to clear: its cell stays unset.
     if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());

@@ -66,6 +66,8 @@ public:
     static void SetItemColorByStatus(QTreeWidgetItem* row, const QString& status);
     // The brush of a status word's transfer colour.
     static QBrush StatusBrush(const QString& status);
+    // Whether the status word is one of a transfer that ended without its file.
+    static bool IsFailedStatus(const QString& word);
 
     // The row of an entry, or null.
     static QTreeWidgetItem* DownloadRow(ItemPtr entry);
@@ -184,7 +186,7 @@ private:
     };
     void QueueProgress(int tree, ItemPtr entry, qint64 position, qint64 size, qint64 speed);
     void ShowQueuedProgress();
-    void ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report);
+    void ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report, bool ended);
     void ShowParentProgress(const TreeKind& kind, QTreeWidgetItem* folderRow, qint64 speed, bool withUser);
     struct ProgressSums {
         qint64 done = 0;
@@ -199,6 +201,9 @@ private:
     static void PaintRow(QTreeWidgetItem* row, const QBrush& brush);
     void ColorRow(QTreeWidgetItem* row, const QString& status);
     static void DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row);
+    // Empties the time-left and speed cells: nothing moves beneath the row.
+    static void ClearMotion(QTreeWidgetItem* row);
+    static void DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row, const QString& word);
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* id, const QString& label, bool users);
     void ClearCompleteAndAbortedUploads();
     void DeleteSelected(const TreeKind& kind);

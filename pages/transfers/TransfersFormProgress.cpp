@@ -160,6 +160,15 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
     bar->setUpdatesEnabled(true);
 }
 
+void TransfersForm::DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row, const QString& word)
+{
+    // A full bar says that a file is complete: one that failed with every
+    // byte there (it could not be moved into place) shows none.
+    const auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    if (bar && bar->value() >= bar->maximum() && IsFailedStatus(word))
+        DropProgressBar(tree, row);
+}
+
 void TransfersForm::QueueProgress(int tree, ItemPtr entry, qint64 position, qint64 size, qint64 speed)
 {
     m_queuedReports[tree].insert(entry.Get(), Report { ++m_reportCount, position, size, speed });
@@ -188,6 +197,7 @@ void TransfersForm::ShowQueuedProgress()
         struct Parent {
             QTreeWidgetItem* folderRow;
             qint64 speed;
+            bool ended; // a report beneath is of a transfer that has ended since
         };
         std::vector<Parent> parents;
         QHash<QTreeWidgetItem*, size_t> folderAt;
@@ -196,32 +206,49 @@ void TransfersForm::ShowQueuedProgress()
             auto* row = ItemPtr(entry)[kind.fileNode].AsPointer<QTreeWidgetItem>();
             if (!row)
                 continue;
-            ShowFileProgress(kind, row, report);
+            const ItemPtr status = ItemPtr(entry)[kind.statusType];
+            const bool ended = !status.IsConnected("is_active");
+            ShowFileProgress(kind, row, report, ended);
+            if (ended)
+                DropFullBarOfFailure(kind.tree, row, status.AsString());
             QTreeWidgetItem* folderRow = row->parent();
+            bool folderEnded = ended;
             const auto known = folderAt.constFind(folderRow);
-            if (known != folderAt.constEnd())
+            if (known != folderAt.constEnd()) {
                 parents[*known].folderRow = nullptr;
+                folderEnded |= parents[*known].ended;
+            }
             folderAt.insert(folderRow, parents.size());
-            parents.push_back({ folderRow, report.speed });
+            parents.push_back({ folderRow, report.speed, folderEnded });
             lastFolderOfUser.insert(folderRow->parent(), folderRow);
         }
         for (const Parent& parent : parents) {
-            if (parent.folderRow) {
-                ShowParentProgress(kind, parent.folderRow, parent.speed,
-                    lastFolderOfUser.value(parent.folderRow->parent()) == parent.folderRow);
+            if (!parent.folderRow)
+                continue;
+            ShowParentProgress(kind, parent.folderRow, parent.speed,
+                lastFolderOfUser.value(parent.folderRow->parent()) == parent.folderRow);
+            // The last figures of a transfer that has ended may leave the
+            // parents with nothing running beneath them.
+            if (parent.ended) {
+                UpdateParentStatus(kind, parent.folderRow);
+                UpdateParentStatus(kind, parent.folderRow->parent());
             }
         }
     }
 }
 
-void TransfersForm::ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report)
+void TransfersForm::ShowFileProgress(
+    const TreeKind& kind, QTreeWidgetItem* row, const Report& report, bool ended)
 {
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
-    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
     // A file of no bytes is done once it is there.
     const double percent = report.size > 0 ? double(report.position) * 100.0 / double(report.size) : 100.0;
     SetProgressBar(kind.tree, row, report.position, percent);
+    // Of a transfer that has ended only what it holds: nothing is moving.
+    if (ended)
+        return;
+    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
     QTreeWidgetItem* speedRow = !userRow->isExpanded() ? userRow : (!folderRow->isExpanded() ? folderRow : row);
     speedRow->setText(6, SpeedText(report.speed));
 }
@@ -269,10 +296,15 @@ QBrush TransfersForm::StatusBrush(const QString& status)
         key = "color_transfer_in_progress";
     else if (status == QLatin1String("queued"))
         key = "color_transfer_queued";
-    else if (status == QLatin1String("denied") || status == QLatin1String("aborted")
-        || status == QLatin1String("local error"))
+    else if (IsFailedStatus(status))
         key = "color_transfer_failed";
     return QBrush(QColor::fromString(settings.Get(key)));
+}
+
+bool TransfersForm::IsFailedStatus(const QString& word)
+{
+    return word == QLatin1String("denied") || word == QLatin1String("aborted")
+        || word == QLatin1String("local error");
 }
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* row, const QString& status)

@@ -137,6 +137,17 @@ void ConnectTransferEvents()
         });
     d.AddConnectionEventHandler(
         d.GetType("upload_entry"), d.GetType("upload_entry_status"), tq->Register(uploadHandler));
+    // Why a transfer failed, as its row's tool tip says.
+    for (const char* entry : { "download", "upload" }) {
+        auto* reasonHandler = new FunctionEventHandler<ConnectionInfo&, std::function<void(ConnectionInfo&)>>(
+            [entry](ConnectionInfo& c) {
+                Driver::Print(
+                    QStringLiteral("%1-reason %2 %3")
+                        .arg(QLatin1String(entry), c.first["user"].AsString(), c.second.AsString()));
+            });
+        d.AddConnectionEventHandler(d.GetType(std::string(entry) + "_entry"), d.GetType("denial_reason"),
+            tq->Register(reasonHandler));
+    }
 }
 
 } // namespace

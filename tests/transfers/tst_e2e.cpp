@@ -4,7 +4,8 @@
 // killed mid-transfer and started again lets the download resume from its
 // partial file; one upload slot serves three downloaders in order with their
 // places in line; the per-user limit answers "Too many files"; a full disk
-// and a server restart mid-folder; finish-uploads-and-quit ends the sharer.
+// and a server restart mid-folder; shared files changed after their scan;
+// finish-uploads-and-quit ends the sharer.
 #include "helper_transfercore.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -437,6 +438,9 @@ private slots:
         max->Send(QStringLiteral("download lou %1 %2").arg(2560 * 1024).arg(remote));
         QVERIFY(!max->WaitFor("download-status lou downloading", 30000).isEmpty());
         QCOMPARE(max->WaitFor("download-status lou ", 30000), "download-status lou local error " + remote);
+        // The system's reason, as the failed write gave it.
+        QVERIFY(max->History().contains(
+            "download-reason lou Writing to file failed. Error string: No space left on device"));
         // Nothing asks for it again: not the upload's end, not the uploader's return.
         lou->Send("disconnect");
         lou->Send("connect");
@@ -448,6 +452,46 @@ private slots:
         max->Send("requeue lou " + remote);
         QVERIFY(!max->WaitFor("complete-download lou large.bin", 60000).isEmpty());
         QCOMPARE(Digest(root + "/complete/disk/large.bin"), Digest(share + "/disk/large.bin"));
+    }
+
+    // Shared files changed after the scan: one grown, one cut, one written
+    // to while it is sent. What arrives is the file as offered, or the
+    // download is refused with the reason on both sides; nothing is asked
+    // for again.
+    void changedSharedFilesArriveWholeOrRefused()
+    {
+        const QString tunes = temp.path() + "/share-ned/tunes", live = tunes + "/live.bin";
+        WriteRandomFile(tunes + "/tune1.mp3", 200000, 81);
+        WriteRandomFile(tunes + "/tune3.mp3", 200000, 83);
+        WriteBigFile(live, 4 << 20, 84);
+        auto ned = Start("ned"), ole = Start("ole");
+        QVERIFY(ned && ole && Share(*ned, tunes));
+        const QByteArray grown = WriteRandomFile(tunes + "/tune1.mp3", 300000, 91);
+        QVERIFY(QFile::resize(tunes + "/tune3.mp3", 50000));
+        for (const char* name : { "tune1.mp3", "tune3.mp3" })
+            ole->Send("download ned 200000 " + Remote(tunes + "/" + name));
+        for (int k = 0; k < 2; ++k)
+            QVERIFY(!ole->WaitFor("complete-download ned", 30000).isEmpty());
+        QCOMPARE(ReadWholeFile(Completed("ole", "tunes/tune1.mp3")), grown);
+        QCOMPARE(ReadWholeFile(Completed("ole", "tunes/tune3.mp3")), ReadWholeFile(tunes + "/tune3.mp3"));
+        ned->Send("share-file " + tunes + "/tune1.mp3");
+        QVERIFY(ned->WaitFor("share-file ").startsWith("share-file 300000 "));
+
+        ned->Send("speed-limit 1024"); // about four seconds
+        ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(live)));
+        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QFile file(live);
+        QVERIFY(file.open(QIODevice::Append) && file.write("more") == 4);
+        file.close();
+        const QString reason = "The file changed after it was offered.";
+        QCOMPARE(
+            ole->WaitFor("upload-denied ned", 30000), "upload-denied ned " + Remote(live) + " : " + reason);
+        QCOMPARE(ned->WaitFor("upload-reason ole"), "upload-reason ole " + reason);
+        QTest::qWait(3000);
+        QCOMPARE(ned->History().filter("upload-status ole requesting").size(), 3);
+        const QStringList after = ole->Take("download-status ned");
+        QVERIFY(!after.isEmpty());
+        QCOMPARE(after.last(), "download-status ned denied " + Remote(live));
     }
 
     // The server restarts mid-folder, knowing no account until its owner logs

@@ -305,6 +305,7 @@ private slots:
         const QByteArray data = WriteRandomFile(share + "/up.bin", 70000, 9);
         WriteRandomFile(share + "/zero.bin", 0, 10);
         WriteRandomFile(share + "/gone.bin", 10, 11);
+        WriteRandomFile(share + "/grows.bin", 10, 12);
         QVERIFY(ShareFolder(share));
         SetOnline("getter", true);
         const QString file = QString(share + "/up.bin").replace('/', '\\');
@@ -364,6 +365,16 @@ private slots:
         tq->OnFileTransferResponse("getter", upload["transfer_req"].AsUInt(), false, false, 0, "Cancelled");
         QCOMPARE(UploadStatus(upload), QString("denied"));
         QCOMPARE(upload["denial_reason"].AsString(), QString("Cancelled"));
+
+        // A file written to between the offer and the peer's yes is not sent.
+        const QString grows = QString(share + "/grows.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("getter", grows);
+        ItemPtr changed = d.GetItem(d.GetType("user")->GetItem("getter"),
+            d.GetType("filename_as_requested")->GetItem(Value(grows)), "upload_entry");
+        WriteRandomFile(share + "/grows.bin", 20, 13);
+        tq->OnFileTransferResponse("getter", changed["transfer_req"].AsUInt(), true, false, 0, QString());
+        QCOMPARE(UploadStatus(changed), QString("local error"));
+        QCOMPARE(changed["denial_reason"].AsString(), QString("The file changed after it was offered."));
         Q_UNUSED(Le32);
     }
 };

@@ -4,7 +4,8 @@
 // a right-to-left override shown as they are, isolated, and saved under the
 // exact name; a refused download and one that can't be written, with their
 // reasons; a pushed file the window has, one row; "Clear Complete"; the
-// list of completed downloads, newest first; opening a finished file.
+// list of completed downloads, newest first; opening a finished file; a
+// partial file removed and a complete folder that can't be written, named.
 #include "gui/GuiTest.h"
 #include "helper_transfercore.h"
 #include "helper_transferpage.h"
@@ -21,6 +22,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 
 namespace {
 
@@ -56,6 +58,7 @@ private slots:
     void initTestCase();
     void downloadsCompleteWithAlertsUnderTheirExactNames();
     void refusalsShowReasonsAndClearingKeepsFiles();
+    void localFailuresNameTheirCause();
 };
 
 void TestDownloads::initTestCase()
@@ -73,6 +76,8 @@ void TestDownloads::initTestCase()
     files[kHostile] = WriteRandomFile(share + QStringLiteral("/a&b/") + kHostile, 3000, 4);
     files[kBackwards] = WriteRandomFile(share + QStringLiteral("/album/") + kBackwards, 5000, 5);
     files[QStringLiteral("three.bin")] = WriteRandomFile(share + QStringLiteral("/album/three.bin"), 9000, 6);
+    for (const QString& name : { QStringLiteral("four.bin"), QStringLiteral("five.bin") })
+        files[name] = WriteRandomFile(share + QStringLiteral("/slow/") + name, 120000, 7);
     bob = session.StartDriver(QStringLiteral("bob"));
     QVERIFY(bob);
     bob->Send(QStringLiteral("share-folder ") + share);
@@ -240,6 +245,62 @@ void TestDownloads::refusalsShowReasonsAndClearingKeepsFiles()
     const QString why = TransfersForm::DownloadRow(blocked)->toolTip(3);
     QVERIFY2(why.contains(QStringLiteral("Could not create the folder")), qPrintable(why));
     QProcess::execute("umount", { "-l", partials });
+}
+
+void TestDownloads::localFailuresNameTheirCause()
+{
+    // The complete folder can't be written (a read-only file system; where
+    // the test may not mount one, a file in the folder's place).
+    const QString complete = transferQueueManager->DownloadRoot() + QStringLiteral("/complete");
+    QDir().mkpath(complete);
+    if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", complete }) != 0)
+        WriteRandomFile(complete + QStringLiteral("/slow"), 10, 8);
+    const auto release = [&] {
+        QProcess::execute("umount", { "-l", complete });
+        QFile::remove(complete + QStringLiteral("/slow"));
+    };
+    auto unmount = qScopeGuard(release);
+    const std::string slow = Remote(share + QStringLiteral("/slow"));
+    ItemPtr removed
+        = transferQueueManager->AddDownload(QStringLiteral("bob"), "four.bin", slow, 120000, false, 0);
+    ItemPtr unmoved
+        = transferQueueManager->AddDownload(QStringLiteral("bob"), "five.bin", slow, 120000, false, 0);
+    QTreeWidgetItem* folderRow = TransfersForm::DownloadRow(removed)->parent();
+
+    // The partial file's folder is deleted while bytes arrive.
+    QVERIFY(gui::WaitFor([&] { return !BarText(downloads, folderRow).isEmpty(); }, 30000));
+    QVERIFY(
+        QDir(transferQueueManager->DownloadRoot() + QStringLiteral("/downloading/slow")).removeRecursively());
+    QVERIFY(gui::WaitFor([&] { return Status(removed) == QLatin1String("local error"); }, 30000));
+    QTreeWidgetItem* removedRow = TransfersForm::DownloadRow(removed);
+    QVERIFY2(removedRow->toolTip(3).contains(QStringLiteral("The partial file was removed")),
+        qPrintable(removedRow->toolTip(3)));
+    QTRY_COMPARE(BarText(downloads, removedRow), QStringLiteral("0 (0.0%)"));
+
+    QVERIFY(gui::WaitFor([&] { return Status(unmoved) == QLatin1String("local error"); }, 30000));
+    const QString why = TransfersForm::DownloadRow(unmoved)->toolTip(3);
+    QVERIFY2(why.contains(QStringLiteral("Could not move the file into the complete folder"))
+            && why.contains(QStringLiteral("Error string: ")),
+        qPrintable(why));
+    // Neither it, with every byte there, nor the folder of failed files
+    // shows a bar.
+    QTest::qWait(500);
+    QCOMPARE(BarText(downloads, TransfersForm::DownloadRow(unmoved)), QString());
+    QCOMPARE(BarText(downloads, folderRow), QString());
+    QCOMPARE(folderRow->text(5), QString());
+
+    // With the causes gone, a retry finishes both.
+    unmount.dismiss();
+    release();
+    transferQueueManager->RequeueDownload(removed);
+    transferQueueManager->RequeueDownload(unmoved);
+    QVERIFY(gui::WaitFor(
+        [&] {
+            return Status(removed) == QLatin1String("complete")
+                && Status(unmoved) == QLatin1String("complete");
+        },
+        60000));
+    QCOMPARE(ReadWholeFile(complete + QStringLiteral("/slow/five.bin")), files[QStringLiteral("five.bin")]);
 }
 
 GUI_TEST_MAIN(TestDownloads)
