@@ -148,6 +148,7 @@ private:
     // Taking the tab apart: rows out of the tree still to free, user nodes
     // and searches whose items are still to remove.
     void DismantleSlice(bool timed);
+    void OnClosingItemRemoved(ItemPtr item);
     bool m_dismantling = false;
     int m_closedTops = 0;
     std::vector<QTreeWidgetItem*> m_doomedRows;

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -43,12 +44,21 @@ void SearchResultsForm::Dismantle(ItemPtr widgetItem)
     }
     for (ItemPtr userNode : widgetItem.GetItems("search_results_user_node"))
         m_closingUserNodes.push_back(userNode);
+    // Held across turns: one removed meanwhile by another hand is let go.
+    Subscribe(d.GetType("search_request")->itemRemoved, &SearchResultsForm::OnClosingItemRemoved);
+    Subscribe(d.GetType("search_results_user_node")->itemRemoved, &SearchResultsForm::OnClosingItemRemoved);
     widgetItem.Remove();
     // The view is hidden now; with a layout pending it only forgets a row
     // that closes, and takes rows out without laying out the rest.
     m_results->setUpdatesEnabled(false);
     m_results->setRootIndex(m_results->rootIndex());
     DismantleSlice(true);
+}
+
+void SearchResultsForm::OnClosingItemRemoved(ItemPtr item)
+{
+    std::erase(m_closingRequests, item);
+    std::erase(m_closingUserNodes, item);
 }
 
 void SearchResultsForm::DismantleSlice(bool timed)
@@ -108,8 +118,8 @@ void SearchResultsForm::DismantleSlice(bool timed)
         ItemPtr request = m_closingRequests.back();
         ItemPtr reply = request.GetItems("search_results").First();
         if (!reply) {
-            request.Remove();
             m_closingRequests.pop_back();
+            request.Remove();
             continue;
         }
         std::vector<ItemPtr> attributes;
@@ -122,6 +132,9 @@ void SearchResultsForm::DismantleSlice(bool timed)
         }
         results.Remove();
         reply.Remove();
+        // Results share attributes: each is looked at once.
+        std::sort(attributes.begin(), attributes.end(), [](ItemPtr a, ItemPtr b) { return a.Get() < b.Get(); });
+        attributes.erase(std::unique(attributes.begin(), attributes.end()), attributes.end());
         for (ItemPtr attribute : attributes)
             if (attribute.IsDisconnectedFromAll())
                 attribute.Remove();
