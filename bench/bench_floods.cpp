@@ -20,9 +20,19 @@
 //     the server says they all came online, then (a second later) all went
 //     offline, 250 status messages a turn, in a scrambled order; shown when
 //     the list has every user offline again.
+//   search_reply_131k  one search reply of 131,072 results (folders of 12)
+//   search_200_peers   200 replies of 1,000 results from 200 peers, in one turn
+//   search_tab_close   closing the tab of those 200,000 results
+//   search_long_names  100 results with 60,000-character names in 5,000-level
+//                      folders, then five Page Downs in the tab
+//   share_deep_10k     a share list of a 10,000-level folder chain (a file in
+//                      each), shown in its Browse tab
+//   share_refused      a share list that inflates past the 128 MiB cap: its
+//                      Browse tab says it was refused
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
+#include "floods/SearchFloods.h"
 #include "floods/UserInfo.h"
 
 int main(int argc, char** argv)
@@ -34,5 +44,6 @@ int main(int argc, char** argv)
         return 1;
     AddUserInfoRows(run);
     AddCrowdsRows(run);
+    AddSearchFloodsRows(run);
     return run.Exec();
 }

@@ -1,15 +1,9 @@
-// The item types of the peer network and the storing of search replies.
+// The item types of the peer network, and search replies handed to their
+// queue (SearchReplyQueue), which stores them.
 #include "PeerCodes.h"
-#include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "SearchReplyQueue.h"
 #include "store/Data.h"
-#include "store/Log.h"
-
-namespace {
-
-const QString kArea = QStringLiteral("Peer Messenger");
-
-} // namespace
 
 void PeerMessenger::DeclareTypes()
 {
@@ -49,50 +43,10 @@ void PeerMessenger::DeclareTypes()
 
 void PeerMessenger::OnSearchResults(const QString& user, const QByteArray& frame)
 {
-    SearchReply reply;
-    QString why;
-    if (!DecodeSearchReply(frame.mid(4), reply, &why)) {
-        Log(kArea, 2, QStringLiteral("Dropped a malformed search reply from %1: %2").arg(user, why));
-        return;
-    }
-    ItemPtr request = d.GetType("search_request")->HasItem(Value(reply.ticket));
-    if (!request || request.IsConnected("search_stopped"))
-        return; // a search that is gone or stopped takes no more results
+    m_searchReplies->Take(user, frame);
+}
 
-    ItemPtr results = d.GetType("search_results")->NewItem();
-    results.Connect(d.GetType("user")->GetItem(Value(user)));
-    results.Connect(d.GetType("search_results_user_available")->GetItem(reply.freeSlot ? "yes" : "no"));
-    results.Connect(d.GetType("search_results_user_speed")->GetItem(Value(reply.uploadSpeed)));
-    results.Connect(d.GetType("search_results_uploads_in_queue")->GetItem(Value(reply.queueLength)));
-
-    Type* resultType = d.GetType("search_result");
-    Type* nameType = d.GetType("search_result_file_name");
-    Type* folderType = d.GetType("search_result_file_folder");
-    Type* sizeType = d.GetType("file_size");
-    Type* bitrateType = d.GetType("bitrate");
-    Type* modeType = d.GetType("bitrate_mode");
-    Type* lengthType = d.GetType("length_seconds");
-    for (const FileInfo& file : reply.files) {
-        // The path comes with "\" separators: the folder is what precedes
-        // the last one.
-        const size_t cut = file.name.rfind('\\');
-        const std::string folder = cut == std::string::npos ? std::string() : file.name.substr(0, cut);
-        const std::string name = cut == std::string::npos ? file.name : file.name.substr(cut + 1);
-        ItemPtr result = resultType->NewItem();
-        result.Connect(nameType->GetItem(Value(name)));
-        result.Connect(folderType->GetItem(Value(folder)));
-        result.Connect(sizeType->GetItem(Value(static_cast<long long>(file.size))));
-        for (const auto& [code, value] : file.attributes.attributes) {
-            if (code == ATTR_BITRATE)
-                result.Connect(bitrateType->GetItem(Value(value)));
-            else if (code == ATTR_LENGTH)
-                result.Connect(lengthType->GetItem(Value(value)));
-            else if (code == ATTR_BITRATE_MODE)
-                result.Connect(modeType->GetItem(value == 0 ? "cbr" : "vbr"));
-        }
-        results.Connect(result);
-    }
-    // The owner last: whoever watches searches sees a complete reply.
-    request.Connect(results);
-    emit SearchResults(results);
+void PeerMessenger::FinishSearchReplies()
+{
+    m_searchReplies->Finish();
 }

@@ -135,9 +135,16 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
 
 void PeerMessenger::OnSharedFileList(const QString& user, const QByteArray& frame)
 {
-    if (!m_shareLists->Decode(user, frame))
-        Log(kArea, 2,
-            QStringLiteral("Dropped a share list from %1: too many lists are waiting to be read").arg(user));
+    if (m_shareLists->Decode(user, frame))
+        return;
+    const QString why = QStringLiteral("too many lists are waiting to be read");
+    Log(kArea, 2, QStringLiteral("Dropped a share list from %1: %2").arg(user, why));
+    emit ShareListRefused(user, why);
+}
+
+std::shared_ptr<const FileInfoMap> PeerMessenger::HoldShareList(const FileInfoMap& share) const
+{
+    return m_shareLists->Hold(share);
 }
 
 void PeerMessenger::FinishShareLists()
@@ -148,6 +155,7 @@ void PeerMessenger::FinishShareLists()
 void PeerMessenger::OnShareListFailed(QString user, QString why)
 {
     Malformed(user, PM_SHARED_FILE_LIST, why);
+    emit ShareListRefused(user, why);
 }
 
 void PeerMessenger::OnUserInfoReply(const QString& user, MemStream& in)

@@ -5,6 +5,7 @@
 #include "PeerConnection.h"
 #include "PeerMessages.h"
 #include "PeerRequest.h"
+#include "SearchReplyQueue.h"
 #include "ShareListDecoder.h"
 #include "server/Server.h"
 #include "store/Data.h"
@@ -42,6 +43,9 @@ PeerMessenger::PeerMessenger(QObject* parent)
     m_shareLists = new ShareListDecoder(this);
     connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
     connect(m_shareLists, &ShareListDecoder::Failed, this, &PeerMessenger::OnShareListFailed);
+    m_searchReplies = new SearchReplyQueue(this);
+    connect(m_searchReplies, &SearchReplyQueue::Stored, this, &PeerMessenger::SearchResults);
+    connect(m_searchReplies, &SearchReplyQueue::Dropped, this, &PeerMessenger::SearchResultsDropped);
     if (gp_server) {
         connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
         connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);

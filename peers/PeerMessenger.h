@@ -40,11 +40,13 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class PeerConnection;
+class SearchReplyQueue;
 class ShareListDecoder;
 class QTcpServer;
 class QTcpSocket;
@@ -134,6 +136,13 @@ public:
     // event loop; this waits for every list received so far and announces
     // it now.
     void FinishShareLists();
+    // During UserShare, the list announced, held for a receiver that reads it
+    // later instead of copying it; null for any other list.
+    std::shared_ptr<const FileInfoMap> HoldShareList(const FileInfoMap& share) const;
+    // Search replies are decoded on a worker and stored a part at a time from
+    // the event loop (SearchReplyQueue); this stores every reply received so
+    // far now.
+    void FinishSearchReplies();
 
 public slots:
     void OnHalfMinuteTimer();
@@ -159,8 +168,14 @@ signals:
     // is only valid during the call.
     void UserShare(QString user, FileInfoMap& share, AttributeTranslationTable& table);
     void SharedFilesInFolderRequested(QString user, quint32 request, QString folder);
-    // One user's reply to a search, stored as a search_results item.
+    // A share list that was refused (too many waiting, too large, malformed),
+    // with the reason as the log tells it.
+    void ShareListRefused(QString user, QString why);
+    // One user's reply to a search, or a part of a long one, stored as a
+    // search_results item.
     void SearchResults(ItemPtr results);
+    // Results of a user's reply that were left out: too many were waiting.
+    void SearchResultsDropped(quint32 ticket, QString user, qint64 results);
 
     // User information. The picture bytes are only valid during the call. A
     // picture longer than kMaxPictureLength is left out: picture is null and
@@ -245,6 +260,7 @@ private:
     std::map<QString, std::deque<Unsent>> m_unsent;
     SharedFilesMessageProvider m_shareProvider;
     ShareListDecoder* m_shareLists;
+    SearchReplyQueue* m_searchReplies;
     bool m_preferObfuscated = false;
 };
 

@@ -56,7 +56,7 @@ void ShareForm::SetShare(ItemPtr share)
         RaiseEvent(MessageBrowser());
         return;
     }
-    BuildRows(share, folders.SortAlphabeticBy("user_share_folder_name", true, false));
+    BuildRows(share, TreeOrder(folders));
 }
 
 void ShareForm::RowsBuilt()
@@ -133,6 +133,16 @@ void ShareForm::OnConnectionToUserFailed(QString user, QString type)
         QStringLiteral("A connection could not be successfully formed to the user. If this is happening to you a "
                        "lot, <a href=\"%1\">Check here</a> to make sure that your port is open.")
             .arg(link));
+    RaiseEvent(MessageBrowser());
+}
+
+void ShareForm::SayRefused(const QString& why)
+{
+    if (HasShare())
+        return;
+    m_settled = true;
+    MessageBrowser()->append(
+        QStringLiteral("The file list that came from the user was refused: %1.").arg(why).toHtmlEscaped());
     RaiseEvent(MessageBrowser());
 }
 

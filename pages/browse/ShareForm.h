@@ -27,6 +27,9 @@ public:
     void DownloadFolder(ItemPtr folder, bool below);
     // Holds a share, or is turning a list into one.
     bool HasShare() const { return Share() || IsBuilding(); }
+    // The user's list came but was refused (why, as the log tells it): a view
+    // still waiting for a list says so.
+    void SayRefused(const QString& why);
 
 public slots:
     void OnFileItemChanged(QTreeWidgetItem*, QTreeWidgetItem*) { }

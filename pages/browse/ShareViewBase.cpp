@@ -2,6 +2,7 @@
 #include "ShareFileRow.h"
 #include "UserShareBuilder.h"
 #include "pages/search/FilterHelpDialog.h"
+#include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
@@ -20,6 +21,7 @@
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <unordered_set>
 
 namespace {
 // Work done per turn of the event loop while a share is shown.
@@ -121,7 +123,9 @@ bool ShareViewBase::IsBuilding() const
 
 UserShareBuilder* ShareViewBase::BuildFromList(const FileInfoMap& share)
 {
-    auto* builder = new UserShareBuilder(share, this);
+    // A list from a peer is held rather than copied here.
+    std::shared_ptr<const FileInfoMap> held = peerMessenger ? peerMessenger->HoldShareList(share) : nullptr;
+    auto* builder = held ? new UserShareBuilder(std::move(held), this) : new UserShareBuilder(share, this);
     m_builder = builder;
     connect(builder, &UserShareBuilder::Finished, this, [this, builder](ItemPtr result) {
         if (m_builder == builder)
@@ -209,6 +213,48 @@ std::vector<ItemPtr> ShareViewBase::FoldersBelow(ItemPtr folder)
 
 // Building the folder rows.
 
+ItemList ShareViewBase::TreeOrder(const ItemSet& folders)
+{
+    using Named = std::pair<QString, ItemPtr>;
+    std::unordered_map<Item*, std::vector<Named>> children; // by parent; null: the top
+    std::unordered_set<Item*> listed;
+    for (ItemPtr folder : folders)
+        listed.insert(folder.Get());
+    for (ItemPtr folder : folders) {
+        ItemPtr path = folder["user_share_folder_name"];
+        if (!path)
+            continue;
+        Item* parent = ParentFolder(folder).Get();
+        if (!listed.count(parent))
+            parent = nullptr;
+        // A top row whose parent the list lacks ranks by its whole path.
+        const std::string text = path.Text();
+        const QString name = ToQString(parent ? GetFileName(text) : text).toLower();
+        children[parent].emplace_back(name, folder);
+    }
+    for (auto& [parent, named] : children)
+        std::stable_sort(named.begin(), named.end(),
+            [](const Named& a, const Named& b) { return QString::compare(a.first, b.first, Qt::CaseSensitive) < 0; });
+    ItemList order;
+    order.reserve(folders.Size());
+    std::vector<ItemPtr> stack;
+    auto push = [&](Item* parent) {
+        auto found = children.find(parent);
+        if (found == children.end())
+            return;
+        for (auto it = found->second.rbegin(); it != found->second.rend(); ++it)
+            stack.push_back(it->second);
+    };
+    push(nullptr);
+    while (!stack.empty()) {
+        ItemPtr folder = stack.back();
+        stack.pop_back();
+        order.push_back(folder);
+        push(folder.Get());
+    }
+    return order;
+}
+
 void ShareViewBase::BuildRows(ItemPtr share, const ItemList& folders)
 {
     m_share = share;
@@ -267,7 +313,7 @@ void ShareViewBase::FinishRows()
     m_folderTree->addTopLevelItems(m_buildTops);
     m_buildTops.clear();
     if (settings.IsYes("expand_new_shares"))
-        m_folderTree->expandAll();
+        OpenRows();
     m_folderTree->setUpdatesEnabled(true);
     if (m_share)
         RowsBuilt();
@@ -503,9 +549,33 @@ void ShareViewBase::ExpandLevel()
             m_folderTree, QStringLiteral("expand_level"), QStringLiteral("Expand Level [%1]").arg(m_expandLevel));
 }
 
+void ShareViewBase::OpenRows()
+{
+    if (m_maxDepth < kOpenDepth) {
+        m_folderTree->expandAll();
+        return;
+    }
+    // With a layout pending, a row opened is only marked open; the one layout
+    // that follows is bounded by the depth opened.
+    m_folderTree->setRootIndex(m_folderTree->rootIndex());
+    std::vector<std::pair<QTreeWidgetItem*, int>> stack;
+    for (int i = m_folderTree->topLevelItemCount(); i-- > 0;)
+        stack.emplace_back(m_folderTree->topLevelItem(i), 0);
+    while (!stack.empty()) {
+        auto [row, depth] = stack.back();
+        stack.pop_back();
+        if (row->childCount() == 0)
+            continue;
+        row->setExpanded(true);
+        if (depth + 1 < kOpenDepth)
+            for (int i = row->childCount(); i-- > 0;)
+                stack.emplace_back(row->child(i), depth + 1);
+    }
+}
+
 void ShareViewBase::ExpandAll()
 {
-    m_folderTree->expandAll();
+    OpenRows();
     m_expandLevel = 0;
     if (actionBar)
         actionBar->SetWidgetActionText(m_folderTree, QStringLiteral("expand_level"), QStringLiteral("Expand Level"));

@@ -13,9 +13,11 @@
 // A large share never stalls the window: folder rows are made in slices while
 // the message area says "Requesting file list...", detached from the tree and
 // put in at the end in one go; a folder of many files fills the file list in
-// slices too. Trees are walked with explicit stacks, never by recursion per
-// level, so a hostile list with a folder chain ten thousand deep is shown and
-// torn down without deep native recursion of our own.
+// slices too. Folders are put in order by their names, never by whole paths,
+// and a tree deeper than kOpenDepth opens only that far (ExpandAll). Trees are
+// walked with explicit stacks, never by recursion per level, so a hostile list
+// with a folder chain ten thousand deep is shown and torn down without deep
+// native recursion of our own.
 #include "peers/FileInfo.h"
 #include "store/Event.h"
 #include "store/FilterParser.h"
@@ -48,7 +50,12 @@ public:
     bool IsBuilding() const;
 
     void ExpandLevel();
+    // Opens every folder row, or in a tree deeper than kOpenDepth the rows of
+    // the first kOpenDepth levels: the view lays out a chain of open rows in
+    // time that grows with the square of its length, and a hostile list may
+    // nest folders ten thousand deep. Deeper rows open at the user's click.
     void ExpandAll();
+    static constexpr int kOpenDepth = 256;
     void CollapseAll();
     // Applies the filter to the folder row and everything below it and tells
     // whether the row stays visible.
@@ -89,6 +96,11 @@ protected:
     // Holds the share and builds one row per folder, in the given order, in
     // slices; RowsBuilt() follows.
     void BuildRows(ItemPtr share, const ItemList& folders);
+    // The folders in the order of their paths regardless of case, as a tree:
+    // each after its parent, siblings by name (top rows by path). Below the
+    // top only names are compared, never whole paths, so a chain thousands of
+    // levels deep costs no more than a flat share.
+    static ItemList TreeOrder(const ItemSet& folders);
     void ShowTree();
     // Empties the file list together with the node items of its rows.
     void ClearFileList();
@@ -104,6 +116,7 @@ protected:
 
 private:
     void BuildSlice();
+    void OpenRows();
     void FinishRows();
     void FillSlice();
     // Every folder row, children before parents.

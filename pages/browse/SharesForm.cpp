@@ -64,8 +64,14 @@ void SharesForm::Init()
             QStringLiteral("Upload File"), transferIcon, true);
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &SharesForm::OnToolBarActionTriggered);
     }
-    if (peerMessenger)
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::UserShare, this, &SharesForm::OnUserShare);
+        connect(peerMessenger, &PeerMessenger::ShareListRefused, this, [](QString user, QString why) {
+            ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+            if (auto* form = userItem["user_share_tab"].AsPointer<ShareForm>())
+                form->SayRefused(why);
+        });
+    }
 }
 
 QWidget* SharesForm::OpenShareBrowse(QString user)

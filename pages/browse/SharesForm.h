@@ -1,9 +1,9 @@
 #pragma once
 // The Browse page: one tab per browsed user (ShareForm) and one per upload
 // browse (UploadForm). It opens or focuses those tabs for the other pages,
-// asks peers for their share lists and hands a received list to the user's
-// open tab, declares the page's tool-bar actions and routes the expand and
-// collapse actions to the current tab.
+// asks peers for their share lists and hands a received list (or the word
+// that it was refused) to the user's open tab, declares the page's tool-bar
+// actions and routes the expand and collapse actions to the current tab.
 #include "peers/FileInfo.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"

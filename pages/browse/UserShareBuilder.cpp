@@ -1,7 +1,10 @@
 #include "UserShareBuilder.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace {
 // Long enough to make progress, short enough that input and painting between
@@ -12,6 +15,29 @@ constexpr qint64 kSliceMs = 12;
 UserShareBuilder::UserShareBuilder(const FileInfoMap& share, QObject* parent)
     : QObject(parent)
 {
+    Flat flat;
+    Flatten(share, flat);
+    Prepare();
+    Take(flat);
+}
+
+UserShareBuilder::UserShareBuilder(std::shared_ptr<const FileInfoMap> share, QObject* parent)
+    : QObject(parent)
+{
+    Prepare();
+    // The builder may be gone when the copy is done: the copy then just goes.
+    QPointer<UserShareBuilder> self(this);
+    QThreadPool::globalInstance()->start([self, share = std::move(share)]() mutable {
+        auto flat = std::make_shared<Flat>();
+        Flatten(*share, *flat);
+        share.reset(); // freed here, not on the window's thread
+        QMetaObject::invokeMethod(
+            qApp, [self, flat] { if (self) self->Take(*flat); }, Qt::QueuedConnection);
+    });
+}
+
+void UserShareBuilder::Flatten(const FileInfoMap& share, Flat& flat)
+{
     size_t textSize = 0;
     size_t fileCount = 0;
     for (const auto& [key, files] : share) {
@@ -20,15 +46,15 @@ UserShareBuilder::UserShareBuilder(const FileInfoMap& share, QObject* parent)
         for (const FileInfo& info : files)
             textSize += info.name.size();
     }
-    m_text.reserve(textSize);
-    m_folderList.reserve(share.size());
-    m_fileList.reserve(fileCount);
+    flat.text.reserve(textSize);
+    flat.folders.reserve(share.size());
+    flat.files.reserve(fileCount);
     for (const auto& [key, files] : share) {
-        m_folderList.push_back({ m_text.size(), key.size(), m_fileList.size(), files.size() });
-        m_text += key;
+        flat.folders.push_back({ flat.text.size(), key.size(), flat.files.size(), files.size() });
+        flat.text += key;
         for (const FileInfo& info : files) {
-            File file { m_text.size(), info.name.size(), info.size };
-            m_text += info.name;
+            File file { flat.text.size(), info.name.size(), info.size };
+            flat.text += info.name;
             for (const auto& [code, value] : info.attributes.attributes) {
                 if (code == ATTR_BITRATE)
                     file.bitrate = value;
@@ -37,10 +63,13 @@ UserShareBuilder::UserShareBuilder(const FileInfoMap& share, QObject* parent)
                 else if (code == ATTR_BITRATE_MODE)
                     file.mode = value;
             }
-            m_fileList.push_back(file);
+            flat.files.push_back(file);
         }
     }
+}
 
+void UserShareBuilder::Prepare()
+{
     m_folderType = d.GetType("user_share_folder");
     m_folderNameType = d.GetType("user_share_folder_name");
     m_parentType = d.GetType("user_share_folder_parent");
@@ -55,15 +84,26 @@ UserShareBuilder::UserShareBuilder(const FileInfoMap& share, QObject* parent)
     Type* shareType = d.GetType("user_share");
     m_share = shareType->NewItem();
     Subscribe(shareType->itemRemoved, &UserShareBuilder::OnShareRemoved);
-    m_folders.reserve(m_folderList.size());
     m_timer.setSingleShot(true);
     m_timer.setInterval(0);
     connect(&m_timer, &QTimer::timeout, this, &UserShareBuilder::Slice);
 }
 
+void UserShareBuilder::Take(Flat& flat)
+{
+    m_text = std::move(flat.text);
+    m_folderList = std::move(flat.folders);
+    m_fileList = std::move(flat.files);
+    m_folders.reserve(m_folderList.size());
+    m_ready = true;
+    if (m_started)
+        Start();
+}
+
 void UserShareBuilder::Start()
 {
-    if (!m_finished && m_share)
+    m_started = true;
+    if (m_ready && !m_finished && m_share)
         m_timer.start();
 }
 

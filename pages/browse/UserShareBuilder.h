@@ -11,15 +11,18 @@
 // If the share is removed from the store while the build runs, the build
 // stops and never signals.
 //
-// The list is copied at once into one block of text and two arrays: the
-// caller's list is only lent for the duration of a signal, and copying a
-// hundred thousand records one allocation at a time would keep the window
-// waiting.
+// The list is copied into one block of text and two arrays: the caller's
+// list is only lent for the duration of a signal, and copying a hundred
+// thousand records one allocation at a time would keep the window waiting.
+// A list whose owner lets the builder hold it is copied on a worker thread
+// instead (a folder chain ten thousand deep is a hundred megabytes of paths);
+// the slices start once the copy is done.
 #include "peers/FileInfo.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QObject>
 #include <QTimer>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -30,6 +33,8 @@ class UserShareBuilder : public QObject, public DataHandler {
     Q_OBJECT
 public:
     explicit UserShareBuilder(const FileInfoMap& share, QObject* parent = nullptr);
+    // The same with a list the builder may hold until it is copied.
+    explicit UserShareBuilder(std::shared_ptr<const FileInfoMap> share, QObject* parent = nullptr);
 
     ItemPtr Share() const { return m_share; }
     bool IsFinished() const { return m_finished; }
@@ -64,6 +69,18 @@ private:
         qint64 length = -1;
         qint64 mode = -1;
     };
+    // The copy of the list.
+    struct Flat {
+        std::string text;
+        std::vector<Folder> folders;
+        std::vector<File> files;
+    };
+    static void Flatten(const FileInfoMap& share, Flat& flat);
+    void Prepare();
+    void Take(Flat& flat);
+    bool m_ready = false; // the copy is done
+    bool m_started = false;
+
     std::string_view Text(size_t at, size_t length) const { return std::string_view(m_text).substr(at, length); }
     void AddFolder(std::string_view path);
     void AddFile(const File& file);

@@ -1,4 +1,5 @@
 #include "ReceivedSearchesForm.h"
+#include "SearchResultListItem.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
@@ -54,7 +55,7 @@ void ReceivedSearchesForm::OnSearchProcessed(QString text, bool match)
         return;
     m_list->setCurrentItem(nullptr);
     auto* row = new QTreeWidgetItem;
-    row->setText(0, IsolatedText(text));
+    row->setText(0, SearchResultListItem::Shown(text));
     if (match) {
         row->setText(1, tr("Match"));
         row->setForeground(1, QBrush(QColor(0, 85, 0)));

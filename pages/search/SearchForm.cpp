@@ -125,8 +125,14 @@ void SearchForm::BuildWidgets()
 
 void SearchForm::Init()
 {
-    if (peerMessenger)
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
+        connect(peerMessenger, &PeerMessenger::SearchResultsDropped, this, [](quint32 ticket, QString, qint64 results) {
+            ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+            if (SearchResultsForm* form = FormOfWidgetItem(request["search_results_widget"]))
+                form->SayDropped(results);
+        });
+    }
 
     // Types and relations of the results tabs. The peer network declared the
     // search types; DeclareType and RelateTypes leave what exists alone.
@@ -458,18 +464,11 @@ void SearchForm::CloseTab(TabWidget* tabs, int index)
     ItemPtr widgetItem = d.GetType("search_results_widget")->HasItem(Value(page));
     if (!widgetItem)
         return;
-    const ItemList requests = widgetItem.GetItems("search_request").ToList();
-    widgetItem.Remove();
     if (eventToolBar)
         eventToolBar->RemoveEvents(page);
     tabs->removeTab(index);
-    page->deleteLater();
-    for (ItemPtr request : requests) {
-        for (ItemPtr reply : request.GetItems("search_results"))
-            reply.Remove();
-        request.Remove();
-    }
-    d.RemoveDisconnectedItems();
+    // A tab of many results goes a slice at a time, with its searches.
+    static_cast<SearchResultsForm*>(page)->Dismantle(widgetItem);
 }
 
 SearchResultsForm* SearchForm::LeftWishTab(const QString& text) const

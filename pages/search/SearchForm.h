@@ -9,7 +9,10 @@
 // wish-list search gets its tab on its first reply; later repetitions of the
 // same wish are connected to the same tab, and an earlier repetition left with
 // no reply (all it brought was shown already) is let go then, so a tab kept
-// open holds no more than the files it shows.
+// open holds no more than the files it shows. A closed tab leaves at once and
+// is taken apart with its searches a slice at a time
+// (SearchResultsForm::Dismantle); results the peer network left out are told
+// in their tab.
 //
 // Other pages reach this one through CreateSearchForm: the Transfers page's
 // "Re-run Search" opens a ManualSearch tab for a token it got from

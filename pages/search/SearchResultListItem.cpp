@@ -1,5 +1,6 @@
 #include "SearchResultListItem.h"
 #include "shell/Kit.h"
+#include "shell/TextBound.h"
 
 namespace {
 
@@ -45,8 +46,20 @@ const SearchResultNames::Name& SearchResultNames::Get(const QString& text)
 {
     auto name = m_names.find(text);
     if (name == m_names.end())
-        name = m_names.insert(text, { text, IsolatedText(text), text.toLower() });
+        name = m_names.insert(text, { text, SearchResultListItem::Shown(text), text.toLower() });
     return *name;
+}
+
+QString SearchResultListItem::Shown(const QString& name)
+{
+    return IsolatedText(TextBound::Shown(name, kShownName));
+}
+
+bool SearchResultNames::Forget(int count)
+{
+    for (auto name = m_names.begin(); name != m_names.end() && count > 0; --count)
+        name = m_names.erase(name);
+    return m_names.isEmpty();
 }
 
 SearchResultListItem::SearchResultListItem(QTreeWidget* parent)
@@ -76,7 +89,7 @@ void SearchResultListItem::SetFileNumbers(qint64 size, int bitrate)
 
 void SearchResultListItem::SetName(int column, const QString& name)
 {
-    SetName(column, { name, IsolatedText(name), name.toLower() });
+    SetName(column, { name, Shown(name), name.toLower() });
 }
 
 void SearchResultListItem::SetName(int column, const SearchResultNames::Name& name)

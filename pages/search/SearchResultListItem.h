@@ -10,9 +10,11 @@
 // comparison, so that a sort of many rows reads and lower-cases each cell once
 // instead of at every comparison.
 //
-// Names from peers (user, folder, file) are shown direction-isolated; the row
-// keeps each name as it came beside the shown text, and sorting, filtering and
-// whatever reads a name back use that one. A tab's rows share their names
+// Names from peers (user, folder, file) are shown direction-isolated and cut
+// to kShownName characters (TextBound), so that a name of any length costs no
+// more to lay out than a long real one; the row keeps each name as it came
+// beside the shown text, and sorting, filtering, downloads and whatever reads a
+// name back use that one. A tab's rows share their names
 // (SearchResultNames): rows of one name hold one copy of it and of its sort
 // key, so two of them compare by an address instead of letter by letter.
 #include <QHash>
@@ -39,6 +41,8 @@ public:
         QString key; // lower-cased, for sorting
     };
     const Name& Get(const QString& text);
+    // Forgets up to count names; true once none is left.
+    bool Forget(int count);
 
 private:
     QHash<QString, Name> m_names;
@@ -48,6 +52,11 @@ class SearchResultListItem : public QTreeWidgetItem {
 public:
     // The type of these rows: a comparison knows its like without a cast.
     static constexpr int kRowType = QTreeWidgetItem::UserType + 1;
+
+    // The length of a name shown in a cell: a whole path of any real share.
+    static constexpr int kShownName = 1024;
+    // A name as a cell shows it.
+    static QString Shown(const QString& name);
 
     explicit SearchResultListItem(QTreeWidget* parent);
     explicit SearchResultListItem(QTreeWidgetItem* parent);

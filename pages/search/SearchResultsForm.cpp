@@ -61,6 +61,8 @@ SearchResultsForm::SearchResultsForm(QString searchText, bool wishList, QWidget*
 
 SearchResultsForm::~SearchResultsForm()
 {
+    // Closed while being taken apart (with the window): the rest goes now.
+    DismantleSlice(false);
     // The page removes the tab's item when it closes the tab; a tab destroyed
     // another way (with the window) takes it along, so no item ever holds the
     // address of a dead tab.
@@ -123,16 +125,29 @@ void SearchResultsForm::BuildWidgets()
 
 void SearchResultsForm::SayNotSent()
 {
-    if (m_notice)
-        return;
-    const QString text = tr(
-        "Not connected to the server: the search was not sent. Search again once the client is connected.");
-    m_notice = new QLabel(text, this);
-    m_notice->setObjectName(QStringLiteral("noticeLabel"));
-    m_notice->setWordWrap(true);
-    auto* column = static_cast<QVBoxLayout*>(layout());
-    column->insertWidget(0, m_notice);
-    column->setStretchFactor(m_splitter, 1);
+    ShowNotice(tr("Not connected to the server: the search was not sent. Search again once the client is "
+                  "connected."));
+}
+
+void SearchResultsForm::SayDropped(qint64 results)
+{
+    m_droppedResults += results;
+    ShowNotice(tr("%1 results were left out: more arrived at once than the tab could take.")
+                   .arg(CommafyNumber(m_droppedResults)));
+}
+
+void SearchResultsForm::ShowNotice(const QString& text)
+{
+    if (!m_notice) {
+        m_notice = new QLabel(this);
+        m_notice->setObjectName(QStringLiteral("noticeLabel"));
+        m_notice->setTextFormat(Qt::PlainText);
+        m_notice->setWordWrap(true);
+        auto* column = static_cast<QVBoxLayout*>(layout());
+        column->insertWidget(0, m_notice);
+        column->setStretchFactor(m_splitter, 1);
+    }
+    m_notice->setText(text);
 }
 
 void SearchResultsForm::Init()
@@ -236,7 +251,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         row->SetName(FolderColumn, m_names.Get(ReversePathname(folderItem.AsString())));
         row->SetName(FileColumn, m_names.Get(nameItem.AsString()));
         SetFileCells(row, result);
-        m_results->addTopLevelItem(row);
+        PlaceRow(nullptr, row);
         known = row;
         fileNodeType->NewItem(Value(static_cast<QTreeWidgetItem*>(row))).Connect(result);
         FilterParser filter;
@@ -256,7 +271,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
         row->setText(FreeColumn, freeText);
         row->setTextAlignment(FreeColumn, Qt::AlignHCenter);
         row->setText(SpeedColumn, speedText);
-        m_results->addTopLevelItem(row);
+        m_newUsers.push_back(row);
         userRow = row;
         userNode = userNodeType->NewItem(Value(userRow));
         userNode.Connect(tabItem);
@@ -269,7 +284,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     if (!folderNode) {
         auto* row = new SearchResultListItem;
         row->SetName(FolderColumn, m_names.Get(ReversePathname(folderItem.AsString())));
-        userRow->addChild(row);
+        m_newFolders.emplace_back(userRow, row);
         folderRow = row;
         folderNode = d.GetType("search_results_folder_node")->NewItem(Value(folderRow));
         folderNode.Connect(userNode);
@@ -286,18 +301,34 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     auto* fileRow = new SearchResultListItem;
     fileRow->SetName(FileColumn, m_names.Get(nameItem.AsString()));
     SetFileCells(fileRow, result);
-    folderRow->addChild(fileRow);
+    PlaceRow(folderRow, fileRow);
     known = fileRow;
     ItemPtr fileNode = fileNodeType->NewItem(Value(static_cast<QTreeWidgetItem*>(fileRow)));
     fileNode.Connect(result);
     fileNode.Connect(folderNode);
-
-    if (tabItem["expand_users"].AsStdString() == "yes")
-        userRow->setExpanded(true);
-    if (tabItem["expand_folders"].AsStdString() == "yes")
-        folderRow->setExpanded(true);
     TouchFolder(folderRow);
+    if (!m_addingReply)
+        AttachNewRows();
     return userRow;
+}
+
+void SearchResultsForm::AttachNewRows()
+{
+    for (auto& [userRow, folderRow] : m_newFolders)
+        PlaceRow(userRow, folderRow);
+    for (QTreeWidgetItem* userRow : m_newUsers)
+        PlaceRow(nullptr, userRow);
+    m_newFolders.clear();
+    m_newUsers.clear();
+    ItemPtr tabItem = WidgetItem();
+    const bool expandUsers = tabItem["expand_users"].AsStdString() == "yes";
+    const bool expandFolders = tabItem["expand_folders"].AsStdString() == "yes";
+    for (QTreeWidgetItem* folderRow : m_touchedFolders) {
+        if (expandUsers && folderRow->parent())
+            folderRow->parent()->setExpanded(true);
+        if (expandFolders)
+            folderRow->setExpanded(true);
+    }
 }
 
 void SearchResultsForm::SetFileCells(SearchResultListItem* row, ItemPtr result)
@@ -317,6 +348,7 @@ bool SearchResultsForm::TakeRepeatedResult(QTreeWidgetItem* row, ItemPtr result)
             != SharedFoldersManager::GetFileItemDisplayString(result);
     if (changed) {
         SetFileCells(static_cast<SearchResultListItem*>(row), result);
+        m_sortPending = true; // the row may rank elsewhere now
         node.Connect(result); // the row's earlier result lets go of it
     }
     ItemPtr unshown = changed ? shown : result;
@@ -341,16 +373,21 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     m_touchedFolders.clear();
     m_repliesToCheck.clear();
     QTreeWidgetItem* userRow = nullptr;
+    m_addingReply = true;
     for (ItemPtr result : searchResults.GetItems("search_result").ToList())
         userRow = AddSearchResult(result);
+    m_addingReply = false;
+    // The rows went in at their places: the tab is in its order.
+    m_results->header()->setSortIndicator(m_sortColumn, m_sortOrder);
+    std::sort(m_touchedFolders.begin(), m_touchedFolders.end());
+    m_touchedFolders.erase(std::unique(m_touchedFolders.begin(), m_touchedFolders.end()), m_touchedFolders.end());
+    AttachNewRows();
 
     if (userRow) {
         FilterParser filter;
         filter.Parse(m_filterEdit->text());
         // Only the folders this reply added to need the walk; the others kept
         // their state, since the filter text did not change.
-        std::sort(m_touchedFolders.begin(), m_touchedFolders.end());
-        m_touchedFolders.erase(std::unique(m_touchedFolders.begin(), m_touchedFolders.end()), m_touchedFolders.end());
         for (QTreeWidgetItem* folderRow : m_touchedFolders)
             FilterFolderRow(folderRow, filter);
         UpdateUserRow(userRow);
@@ -370,7 +407,7 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     m_repliesToCheck.clear();
 
     AlertWishList();
-    if (delayedInvoker)
+    if (m_sortPending && delayedInvoker)
         delayedInvoker->Invoke(this, "1Sort()", 1000);
 }
 
@@ -393,8 +430,7 @@ void SearchResultsForm::AlertWishList()
 
 QTreeWidgetItem*& SearchResultsForm::FileRowSlot(const void* a, const void* b, const void* c)
 {
-    const void* key[3] = { a, b, c };
-    return m_fileRows[std::string(reinterpret_cast<const char*>(key), sizeof key)];
+    return m_fileRows[{ a, b, c }];
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row) const
@@ -420,7 +456,7 @@ void SearchResultsForm::PopulateCorrelations()
     for (ItemPtr correlation : correlations) {
         auto* row = new QTreeWidgetItem(m_correlations);
         const QString text = correlation["correlation_text"].AsString();
-        row->setText(0, IsolatedText(text));
+        row->setText(0, SearchResultListItem::Shown(text));
         row->setData(0, kCorrelationTextRole, text);
     }
     m_correlations->show();
@@ -449,8 +485,18 @@ void SearchResultsForm::SetSortingParamters(int column, Qt::SortOrder order)
     m_sortOrder = order;
 }
 
+void SearchResultsForm::PlaceRow(QTreeWidgetItem* parent, QTreeWidgetItem* row)
+{
+    const int at = SearchResultListItem::SortedPosition(m_results, parent, row, m_sortColumn, m_sortOrder);
+    if (parent)
+        parent->insertChild(at, row);
+    else
+        m_results->insertTopLevelItem(at, row);
+}
+
 void SearchResultsForm::Sort()
 {
+    m_sortPending = false;
     m_results->sortByColumn(m_sortColumn, m_sortOrder);
 }
 

@@ -6,8 +6,10 @@
 // Rows are tied to the store by node items whose value is the row's address
 // (search_results_user_node, search_results_folder_node, search_result_node);
 // the tab itself is the search_results_widget item whose value is the form's
-// address. New rows are appended with sorting off; the tab re-sorts itself at
-// most once a second while replies arrive. A file the tab lists already keeps
+// address. New rows go in at their place in the tab's order (sorting stays
+// off), so that a reply never costs a sort of the whole tab; a row whose
+// numbers a later reply changed makes the tab re-sort itself, at most once a
+// second. A file the tab lists already keeps
 // its one row: a later result with another size or other attributes updates
 // the row, and the result not shown leaves the store (its reply too, once none
 // of the reply's files is shown), so repeated replies do not pile up. The
@@ -19,7 +21,6 @@
 #include "store/FilterParser.h"
 #include <QPointer>
 #include <QWidget>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -58,9 +59,17 @@ public:
     // A search asked for while not connected went nowhere: the tab says so
     // above the (empty) results rather than leaving the user waiting.
     void SayNotSent();
+    // Results of the search were left out (too many arrived at once): the tab
+    // says how many, in all.
+    void SayDropped(qint64 results);
     QLabel* NoticeLabel() const { return m_notice; }
 
     void AddUserSearchResults(ItemPtr searchResults);
+    // The tab was closed: its search_results_widget item goes at once; its
+    // rows, their nodes and the searches' replies and requests a slice at a
+    // time, then the tab itself (deleteLater). The searches take no more
+    // replies meanwhile.
+    void Dismantle(ItemPtr widgetItem);
     // Adds one file; the user row in the tree layout, null in the flat one.
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult);
     QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* row) const;
@@ -115,6 +124,7 @@ private:
     void UpdateUserRow(QTreeWidgetItem* userRow) const;
     bool FlatRowPasses(QTreeWidgetItem* row, const FilterParser& filter) const;
     void AlertWishList();
+    void ShowNotice(const QString& text);
     static QString FilterKey(const QString& text);
 
     QString m_searchText;
@@ -133,6 +143,17 @@ private:
     QPushButton* m_saveFilter;
     QCheckBox* m_defaultFilter;
     QLabel* m_notice = nullptr;
+    qint64 m_droppedResults = 0;
+
+    // Taking the tab apart: rows out of the tree still to free, user nodes
+    // and searches whose items are still to remove.
+    void DismantleSlice(bool timed);
+    void OnClosingItemRemoved(ItemPtr item);
+    bool m_dismantling = false;
+    int m_closedTops = 0;
+    std::vector<QTreeWidgetItem*> m_doomedRows;
+    std::vector<ItemPtr> m_closingUserNodes;
+    std::vector<ItemPtr> m_closingRequests;
 
     // Folder rows that the reply being added touched, filtered when it ends.
     std::vector<QTreeWidgetItem*> m_touchedFolders;
@@ -143,7 +164,16 @@ private:
     // The row of each file shown, by folder row (or user and folder item) and
     // name item, so that a repeated wish-list search does not list a file
     // twice. The items stay while the row's result holds them.
-    std::unordered_map<std::string, QTreeWidgetItem*> m_fileRows;
+    struct FileRowKey {
+        const void* a;
+        const void* b;
+        const void* c;
+        bool operator==(const FileRowKey&) const = default;
+    };
+    struct FileRowKeyHash {
+        size_t operator()(const FileRowKey& key) const { return qHashMulti(0, key.a, key.b, key.c); }
+    };
+    std::unordered_map<FileRowKey, QTreeWidgetItem*, FileRowKeyHash> m_fileRows;
     SearchResultNames m_names;
     QTreeWidgetItem*& FileRowSlot(const void* a, const void* b, const void* c);
     // A file the tab lists already: the row takes the sizes and attributes
@@ -151,4 +181,15 @@ private:
     // when the row changed.
     bool TakeRepeatedResult(QTreeWidgetItem* row, ItemPtr result);
     static void SetFileCells(SearchResultListItem* row, ItemPtr result);
+    // Puts a new row among the children of parent (the top level when null)
+    // at its place in the tab's order.
+    void PlaceRow(QTreeWidgetItem* parent, QTreeWidgetItem* row);
+    bool m_sortPending = false;
+    // New user and folder rows of the reply being added wait outside the tree
+    // while their files go in (rows put in the middle of a tree cost a walk
+    // over every row held open), then go in at their places and open.
+    void AttachNewRows();
+    bool m_addingReply = false;
+    std::vector<QTreeWidgetItem*> m_newUsers;
+    std::vector<std::pair<QTreeWidgetItem*, QTreeWidgetItem*>> m_newFolders; // user row, folder row
 };

@@ -342,6 +342,8 @@ private slots:
         reply.uploadSpeed = 1000;
         reply.queueLength = 2;
         pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        QCOMPARE(results.size(), 0); // decoded on the worker
+        pm->FinishSearchReplies();
         QCOMPARE(results.size(), 1);
         ItemPtr stored = results.at(0).at(0).value<ItemPtr>();
         QCOMPARE(stored["search_request"], search);
@@ -372,8 +374,26 @@ private slots:
         reply.ticket = 1;
         pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
         pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer().left(20));
+        pm->FinishSearchReplies();
         QCOMPARE(results.size(), 1);
         QCOMPARE(d.GetType("search_results")->Count(), before);
+        // A long reply comes in parts, its results in the order they came.
+        reply.ticket = 4242;
+        reply.files.clear();
+        for (int i = 0; i < 450; ++i) {
+            bare.name = std::to_string(i);
+            reply.files.push_back(bare);
+        }
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        QVERIFY(QTest::qWaitFor([&] { return results.size() == 4; }));
+        QStringList names;
+        for (int part = 1; part < 4; ++part)
+            for (ItemPtr f : results.at(part).at(0).value<ItemPtr>().GetItems("search_result"))
+                names << f["search_result_file_name"].AsString();
+        QCOMPARE(names.size(), 450);
+        for (int i = 0; i < 450; ++i)
+            QCOMPARE(names[i], QString::number(i));
+        QCOMPARE(results.at(3).at(0).value<ItemPtr>().GetItems("search_result").Size(), size_t(50));
         // The search owns its replies: removing it takes them along.
         search.Remove();
         d.RemoveDisconnectedItems();

@@ -9,6 +9,7 @@
 #include "pages/browse/SharesForm.h"
 #include "pages/browse/UploadForm.h"
 #include "pages/search/FilterHelpDialog.h"
+#include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
@@ -25,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <QtEndian>
+#include <zlib.h>
 
 namespace {
 
@@ -393,6 +396,24 @@ private slots:
         QVERIFY(nothing->MessageBrowser()->isVisibleTo(nothing));
         QVERIFY(!nothing->FolderTree()->isVisibleTo(nothing));
         Close(nothing);
+        // A list that inflates past the cap is refused, and the tab says so.
+        auto* refused = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("bomber")));
+        QVERIFY(refused);
+        QByteArray zeros(kMaxInflatedSize + 1, '\0');
+        uLongf packedSize = compressBound(uLong(zeros.size()));
+        QByteArray bomb(4 + qsizetype(packedSize), '\0');
+        qToLittleEndian<quint32>(PM_SHARED_FILE_LIST, bomb.data());
+        compress(reinterpret_cast<Bytef*>(bomb.data() + 4), &packedSize, reinterpret_cast<const Bytef*>(zeros.constData()),
+            uLong(zeros.size()));
+        zeros.clear();
+        bomb.truncate(4 + qsizetype(packedSize));
+        peerMessenger->ProcessMessage(QStringLiteral("bomber"), bomb);
+        QVERIFY(gui::WaitFor([&] {
+            return refused->MessageBrowser()->toPlainText().contains(
+                QStringLiteral("The file list that came from the user was refused: inflates to more than"));
+        }));
+        QVERIFY(!refused->FolderTree()->isVisibleTo(refused));
+        Close(refused);
         names->Send(QStringLiteral("serve-share names"));
         QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
         form = OpenBrowse(QStringLiteral("names"));

@@ -13,6 +13,8 @@
 #include "pages/search/SearchResultMenuOptions.h"
 #include "pages/search/SearchResultsForm.h"
 #include "pages/transfers/TransfersForm.h"
+#include "peers/PeerMessages.h"
+#include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
@@ -30,6 +32,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace searchtest;
@@ -233,7 +236,7 @@ private slots:
         QCOMPARE(page->searchEdit()->itemText(0), QStringLiteral("quer"));
         QCOMPARE(page->searchEdit()->itemText(1), QStringLiteral("query 21"));
 
-        // The once-a-second sort: free users first, then faster ones; file
+        // The tab's order: free users first, then faster ones; file
         // rows by name within a folder.
         QVERIFY(gui::WaitFor([&] { return together->searchResults()->header()->sortIndicatorSection() == 1; }));
         QTreeWidgetItem* abbey = come->parent();
@@ -531,6 +534,56 @@ private slots:
         QVERIFY(bob->Sync());
         QTest::qWait(500);
         QCOMPARE(Count("search_results"), replies);
+    }
+
+    // A peer's reply of thousands of results, one named with 60,000 letters
+    // in a folder 2,000 deep: stored and shown over several turns of the event
+    // loop, every result in the end, the long names cut where a row shows
+    // them and kept whole for downloads; closing the tab leaves nothing.
+    void floodOfResultsComesInPartsWithNamesCut()
+    {
+        const size_t results = Count("search_result");
+        QPointer<SearchResultsForm> tab = Search(QStringLiteral("zzflood"));
+        QVERIFY(tab);
+        tab->filterEdit()->clear();
+        SearchReply reply;
+        reply.user = "flooder";
+        reply.ticket = tab->WidgetItem().GetItems("search_request").First().AsUInt();
+        const int count = 5000;
+        for (int i = 0; i < count; ++i) {
+            FileInfo file;
+            file.name = "flood\\" + std::to_string(i / 10) + "\\track " + std::to_string(i) + ".mp3";
+            reply.files.push_back(file);
+        }
+        const std::string longName = std::string(60000, 'n') + ".mp3";
+        std::string deep = "deep";
+        for (int level = 0; level < 2000; ++level)
+            deep += "\\d";
+        reply.files[0].name = deep + "\\" + longName;
+        peerMessenger->ProcessMessage(QStringLiteral("flooder"), EncodeSearchReply(reply).GetBuffer());
+        QCOMPARE(FileRowCount(tab), 0);
+        int turns = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++turns; });
+        ticker.start(0);
+        QVERIFY(WaitForFiles(tab, count));
+        QVERIFY2(turns > 1, qPrintable(QString::number(turns)));
+        QCOMPARE(VisibleFiles(tab).size(), count);
+        QCOMPARE(FileRowCount(tab), count);
+
+        QTreeWidgetItem* row = FindRow(tab, QString::fromStdString(longName));
+        QVERIFY(row);
+        // What is shown, less the unseen places to break a line.
+        QVERIFY(row->text(FileColumn).remove(QChar(0x200B)).size() <= SearchResultListItem::kShownName + 4);
+        QVERIFY(row->parent()->text(FolderColumn).remove(QChar(0x200B)).size() <= SearchResultListItem::kShownName + 4);
+        QCOMPARE(SearchResultsForm::ResultOfRow(row)["search_result_file_name"].Text(), longName);
+        QCOMPARE(SearchResultsForm::ResultOfRow(row)["search_result_file_folder"].Text(), deep);
+        Shot(QStringLiteral("flood_long_names"), tab);
+
+        Page()->OnTabCloseRequested(Page()->searchTabControl()->indexOf(tab));
+        QVERIFY(gui::WaitFor([&] { return !tab; }));
+        QCOMPARE(Count("search_result"), results);
+        QVERIFY(!d.GetType("search_result_file_name")->HasItem(Value(longName)));
     }
 
     // The room and user-list targets.

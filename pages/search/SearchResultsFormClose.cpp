@@ -1,0 +1,149 @@
+// Closing a results tab: its rows, their node items and the replies of its
+// searches go a slice at a time, so that a tab of hundreds of thousands of
+// results closes without holding the window. The node items are reached
+// through the store (tab, user, folder, result), never looked up by a row's
+// address.
+#include "SearchResultsForm.h"
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// Work done per turn of the event loop while a tab is taken apart.
+constexpr qint64 kSliceMs = 10;
+
+// The C library keeps small freed blocks aside and merges all of them at the
+// next large block freed, whenever that comes: after a tab's hundreds of
+// thousands of small blocks, one merge would hold the window for a long time.
+// A large block freed after each batch makes the merge come a batch at a time.
+void MergeFreedBlocks()
+{
+    void* volatile block = std::malloc(96 * 1024);
+    std::free(block);
+}
+
+// What a result holds that nothing else may hold once it goes.
+constexpr const char* kResultAttributes[] = { "search_result_file_name", "search_result_file_folder", "file_size",
+    "bitrate", "bitrate_mode", "length_seconds" };
+
+} // namespace
+
+void SearchResultsForm::Dismantle(ItemPtr widgetItem)
+{
+    if (m_dismantling)
+        return;
+    m_dismantling = true;
+    // The searches take no more replies meanwhile.
+    ItemPtr stopped = d.GetType("search_stopped")->GetGlobalNullItem();
+    for (ItemPtr request : widgetItem.GetItems("search_request")) {
+        request.Connect(stopped);
+        m_closingRequests.push_back(request);
+    }
+    for (ItemPtr userNode : widgetItem.GetItems("search_results_user_node"))
+        m_closingUserNodes.push_back(userNode);
+    // Held across turns: one removed meanwhile by another hand is let go.
+    Subscribe(d.GetType("search_request")->itemRemoved, &SearchResultsForm::OnClosingItemRemoved);
+    Subscribe(d.GetType("search_results_user_node")->itemRemoved, &SearchResultsForm::OnClosingItemRemoved);
+    widgetItem.Remove();
+    // The view is hidden now; with a layout pending it only forgets a row
+    // that closes, and takes rows out without laying out the rest.
+    m_results->setUpdatesEnabled(false);
+    m_results->setRootIndex(m_results->rootIndex());
+    DismantleSlice(true);
+}
+
+void SearchResultsForm::OnClosingItemRemoved(ItemPtr item)
+{
+    std::erase(m_closingRequests, item);
+    std::erase(m_closingUserNodes, item);
+}
+
+void SearchResultsForm::DismantleSlice(bool timed)
+{
+    if (!m_dismantling)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    auto more = [&] { return !timed || clock.elapsed() < kSliceMs; };
+    // The rows close, then leave the tree one top-level row at a time (a row
+    // taken out costs a walk over the rows still open).
+    while (m_closedTops < m_results->topLevelItemCount() && more()) {
+        QTreeWidgetItem* top = m_results->topLevelItem(m_closedTops++);
+        if (top->childCount() == 0)
+            continue; // a row of the flat list
+        for (int i = 0; i < top->childCount(); ++i)
+            top->child(i)->setExpanded(false);
+        top->setExpanded(false);
+    }
+    while (m_closedTops >= m_results->topLevelItemCount() && m_results->topLevelItemCount() > 0 && more()) {
+        for (int n = 0; n < 16 && m_results->topLevelItemCount() > 0; ++n)
+            m_doomedRows.push_back(m_results->takeTopLevelItem(m_results->topLevelItemCount() - 1));
+    }
+    // Rows out of the tree, children first.
+    while (!m_doomedRows.empty() && more()) {
+        for (int n = 0; n < 256 && !m_doomedRows.empty(); ++n) {
+            QTreeWidgetItem* row = m_doomedRows.back();
+            if (row->childCount() > 0) {
+                m_doomedRows.push_back(row->takeChild(row->childCount() - 1));
+                continue;
+            }
+            m_doomedRows.pop_back();
+            delete row;
+        }
+        MergeFreedBlocks();
+    }
+    // The tab's indexes of rows and names.
+    while (!m_fileRows.empty() && more()) {
+        auto end = m_fileRows.begin();
+        for (int n = 0; n < 4096 && end != m_fileRows.end(); ++n)
+            ++end;
+        m_fileRows.erase(m_fileRows.begin(), end);
+        MergeFreedBlocks();
+    }
+    while (more() && !m_names.Forget(4096))
+        MergeFreedBlocks();
+    // The user and folder nodes.
+    while (!m_closingUserNodes.empty() && more()) {
+        ItemPtr userNode = m_closingUserNodes.back();
+        m_closingUserNodes.pop_back();
+        userNode.GetItems("search_results_folder_node").Remove();
+        userNode.Remove();
+    }
+    // The replies, one at a time, with their results, the results' nodes and
+    // the attributes only they held.
+    while (!m_closingRequests.empty() && more()) {
+        ItemPtr request = m_closingRequests.back();
+        ItemPtr reply = request.GetItems("search_results").First();
+        if (!reply) {
+            m_closingRequests.pop_back();
+            request.Remove();
+            continue;
+        }
+        std::vector<ItemPtr> attributes;
+        const ItemSet results = reply.GetItems("search_result");
+        for (ItemPtr result : results) {
+            result["search_result_node"].Remove();
+            for (const char* type : kResultAttributes)
+                if (ItemPtr attribute = result[type])
+                    attributes.push_back(attribute);
+        }
+        results.Remove();
+        reply.Remove();
+        // Results share attributes: each is looked at once.
+        std::sort(attributes.begin(), attributes.end(), [](ItemPtr a, ItemPtr b) { return a.Get() < b.Get(); });
+        attributes.erase(std::unique(attributes.begin(), attributes.end()), attributes.end());
+        for (ItemPtr attribute : attributes)
+            if (attribute.IsDisconnectedFromAll())
+                attribute.Remove();
+    }
+    if (!timed)
+        return;
+    if (m_results->topLevelItemCount() > 0 || !m_doomedRows.empty() || !m_fileRows.empty() || !m_names.Forget(0) || !m_closingUserNodes.empty()
+        || !m_closingRequests.empty())
+        QTimer::singleShot(0, this, [this] { DismantleSlice(true); });
+    else
+        deleteLater();
+}
