@@ -30,7 +30,8 @@ QString CellHtml(ItemPtr ticker, const QString& color)
     const QString text = ticker["room_ticker_text"].AsString();
     const QString shown = TextBound::Shown(text, RoomWallForm::kShownTicker);
     QString tip;
-    if (shown != text) {
+    // Places to break a long word are not a change of the text.
+    if (QString(shown).remove(QChar(0x200B)) != QString(text).remove(QChar(0x200B))) {
         const QString whole = QStringLiteral("<p>")
             + EscapeHTML(IsolatedText(TextBound::Shown(text, RoomWallForm::kTickerTip)))
             + QStringLiteral("</p>");

@@ -97,20 +97,26 @@ void TestSharing::groupsAndEveryoneShowInTheList()
     // A slip in the chooser: the root folder is refused; the whole home
     // folder, or one that holds the data file, is shared only when the user
     // says so.
+    // A link to such a folder is the folder it points to.
     {
+        QTemporaryDir links;
+        QVERIFY(QFile::link(QStringLiteral("/"), links.filePath(QStringLiteral("root"))));
+        QVERIFY(QFile::link(session.Home(), links.filePath(QStringLiteral("home"))));
         gui::ModalAnswerer answers;
-        answers.Add(gui::PressButton(QMessageBox::No));
-        answers.Add(gui::PressButton(QMessageBox::No));
-        for (const QString& slip :
-            { QStringLiteral("/tmp/.."), session.Home(), session.Home() + QStringLiteral("/..") }) {
+        for (int i = 0; i < 3; ++i)
+            answers.Add(gui::PressButton(QMessageBox::No));
+        for (const QString& slip : { QStringLiteral("/tmp/.."), session.Home(), session.Home() + QStringLiteral("/.."),
+                 links.filePath(QStringLiteral("root")), links.filePath(QStringLiteral("home")) }) {
             dialog->selectedFolderEdit->setText(slip);
             dialog->accept();
             QVERIFY(dialog->isVisible());
         }
-        QCOMPARE(answers.Seen().size(), 3);
+        QCOMPARE(answers.Seen().size(), 5);
         QCOMPARE(answers.Seen()[0].title, QStringLiteral("Folder not shared"));
         QVERIFY(answers.Seen()[1].text.contains(QLatin1String("is your whole home folder")));
         QVERIFY(answers.Seen()[2].text.contains(QLatin1String("holds the client's data file")));
+        QCOMPARE(answers.Seen()[3].title, QStringLiteral("Folder not shared"));
+        QVERIFY(answers.Seen()[4].text.contains(QLatin1String("is your whole home folder")));
         QVERIFY(!answers.Pending());
         QCOMPARE(List()->topLevelItemCount(), 0);
     }

@@ -4,6 +4,7 @@
 #include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessages.h"
+#include "peers/ShareListDecoder.h"
 #include <QtTest>
 
 namespace {
@@ -203,6 +204,24 @@ private slots:
         QVERIFY(!why.isEmpty());
         QCOMPARE(share.size(), size_t(1));
         QVERIFY(!DecodeSharedFileList(QByteArray("not zlib"), share, names));
+
+        // The decoder gives back what waited for it: lists of more than its
+        // bound in all, one after another, are all taken; a list beyond the
+        // bound alone is refused, and nothing follows from it.
+        ShareListDecoder decoder;
+        int outcomes = 0;
+        connect(&decoder, &ShareListDecoder::Failed, this, [&outcomes] { ++outcomes; });
+        connect(&decoder, &ShareListDecoder::Decoded, this, [&outcomes] { ++outcomes; });
+        const QByteArray list = message.GetBuffer().left(4) + QByteArray(ShareListDecoder::kMaxWaitingBytes / 3, 'x');
+        for (int i = 1; i <= 4; ++i) {
+            QVERIFY2(decoder.Decode(QStringLiteral("bea"), list), qPrintable(QStringLiteral("list %1").arg(i)));
+            decoder.Finish();
+            QCOMPARE(outcomes, i);
+        }
+        QVERIFY(!decoder.Decode(QStringLiteral("bea"), QByteArray(ShareListDecoder::kMaxWaitingBytes + 1, 'x')));
+        QVERIFY(decoder.Decode(QStringLiteral("bea"), message.GetBuffer()));
+        decoder.Finish();
+        QCOMPARE(outcomes, 5);
     }
 
     // Every encoder gives the bytes of its fixture.

@@ -79,6 +79,7 @@ private:
 class TestShareListAsync : public QObject {
     Q_OBJECT
     static constexpr int kLongNames = 8000;
+    static constexpr int kDeepFolders = 1400;
     PeerMessenger* pm = nullptr;
     SharedFoldersManager* manager = nullptr;
     QTemporaryDir dir;
@@ -146,6 +147,13 @@ private slots:
         const QString longName = QString(200, u'n');
         for (int k = 0; k < kLongNames; ++k)
             WriteFile(members + QStringLiteral("/long/%1 %2.txt").arg(longName).arg(k));
+        // Folders with long paths: the list is more than the packer may fall
+        // behind by, so building waits for it on the way.
+        QString deep = members + QStringLiteral("/deep");
+        for (int level = 0; level < 14; ++level)
+            deep += QLatin1Char('/') + QString(250, QLatin1Char('d'));
+        for (int k = 0; k < kDeepFolders; ++k)
+            WriteFile(deep + QStringLiteral("/leaf %1 ").arg(k) + QString(240, u'l') + QStringLiteral("/f.txt"));
         // Two folders with one key: "\\" is a plain character in a local name.
         WriteFile(members + "/x\\y/one.mp3");
         WriteFile(members + "/x/y/two.mp3");
@@ -182,8 +190,8 @@ private slots:
         size_t files = 0;
         for (const auto& [folder, set] : share)
             files += set.size();
-        QCOMPARE(files, size_t(100 + 40 * 75 + 2 + kLongNames));
-        QVERIFY(InflateMessage(MemStream(member.lists[0]), 5).size() > 1 << 20);
+        QCOMPARE(files, size_t(100 + 40 * 75 + 2 + kLongNames + kDeepFolders));
+        QVERIFY(InflateMessage(MemStream(member.lists[0]), 5).size() > 5 << 20);
         QCOMPARE(share[Key(members + "/x/y")].size(), size_t(2));
 
         // Cached now: the next request is answered at once, from the cache.

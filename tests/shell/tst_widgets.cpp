@@ -234,6 +234,26 @@ void TestWidgets::othersTextsAreBoundedWhereLaidOut()
     const QString plain
         = QString::fromUtf16(u"Gr\u00FC\u00DFe, \u00E7a va? \u0915\u094D\u0937 e\u0301\u0302");
     QCOMPARE(TextBound::Shown(plain), plain);
+    // A text of exactly the bound is shown whole; one unit more is cut.
+    const QString full = QStringLiteral("word ").repeated(TextBound::kMaxLength / 5)
+        + QString(TextBound::kMaxLength % 5, QLatin1Char('z'));
+    QCOMPARE(full.size(), TextBound::kMaxLength);
+    QCOMPARE(TextBound::Shown(full), full);
+    QCOMPARE(TextBound::Shown(full + QLatin1Char('y')), full + QChar(0x2026));
+    QCOMPARE(TextBound::Shown(full.chopped(1) + face), full.chopped(1) + QChar(0x2026));
+    // A tab label cut in the middle keeps whole characters wherever the cut
+    // falls, also after a run of characters of no width.
+    const QFontMetrics metrics(QApplication::font());
+    for (const char16_t unseen : { u'\u200B', u'\u2060', u'\uFEFF' })
+        for (int n = 150; n < 170; ++n) {
+            const QString name = QString(n, QChar(unseen)) + face.repeated(300) + QString(n, QChar(unseen));
+            const QString label = ElidedLabel(name, metrics);
+            QVERIFY(label.contains(QChar(0x2026)));
+            for (int i = 0; i < label.size(); ++i)
+                QVERIFY2(label[i].isHighSurrogate() ? i + 1 < label.size() && label[i + 1].isLowSurrogate()
+                                                     : !label[i].isLowSurrogate() || (i > 0 && label[i - 1].isHighSurrogate()),
+                    qPrintable(QStringLiteral("%1 unseen characters: unit %2 is half a character").arg(n).arg(i)));
+        }
 }
 
 QTEST_MAIN(TestWidgets)

@@ -359,8 +359,12 @@ private slots:
 
         say(QStringLiteral("the very first filler line"));
         QTextDocument* document = tab->chatView->document();
-        for (int i = 0; !document->find(QStringLiteral("the very first filler line")).isNull(); ++i)
-            say(QStringLiteral("filler line %1 with some words to make it longer").arg(i));
+        // A few hundred lines pass the view's bound; ten thousand mean the
+        // oldest lines are never trimmed.
+        int fillers = 0;
+        for (; fillers < 10000 && !document->find(QStringLiteral("the very first filler line")).isNull(); ++fillers)
+            say(QStringLiteral("filler line %1 with some words to make it longer").arg(fillers));
+        QVERIFY2(fillers < 10000, "the oldest line never left the chat view");
         say(QStringLiteral("the newest line"));
         const int size = int(document->toHtml().size());
         QVERIFY2(size > 150000 && size <= 250000, qPrintable(QString::number(size)));
@@ -429,6 +433,21 @@ private slots:
         atText.movePosition(QTextCursor::NextCharacter);
         QVERIFY(
             atText.charFormat().toolTip().remove(QChar(0x200B)).contains(QString(2000, QLatin1Char('w'))));
+        // A ticker of exactly the row's bound shows whole, without a tooltip,
+        // a long word included; one character more is cut.
+        const QString whole = QString(RoomWallForm::kShownTicker - 4, QLatin1Char('e')) + QStringLiteral(" end");
+        const auto tipOf = [document](const QString& user) {
+            QTextCursor atText(document->find(user).block());
+            atText.movePosition(QTextCursor::NextCharacter);
+            return atText.charFormat().toolTip();
+        };
+        ticker(QStringLiteral("dave"), whole);
+        QCOMPARE(WithoutIsolates(document->find(QStringLiteral("dave")).block().text()).remove(QChar(0x200B)),
+            whole + QStringLiteral(" -dave"));
+        QVERIFY2(tipOf(QStringLiteral("dave")).isEmpty(), qPrintable(tipOf(QStringLiteral("dave")).left(300)));
+        ticker(QStringLiteral("dave"), whole + QLatin1Char('s'));
+        QVERIFY(document->find(QStringLiteral("dave")).block().text().contains(QChar(0x2026)));
+        QVERIFY(!tipOf(QStringLiteral("dave")).isEmpty());
         auto* table = qobject_cast<QTextTable*>(document->rootFrame()->childFrames().value(0));
         QVERIFY(table);
         QCOMPARE(table->rows(), 3);
