@@ -46,17 +46,23 @@ inline ActionSetToolBar* AddWindowBars(QMainWindow& window)
     return bar;
 }
 
-inline void Feed(quint32 code, const MemStream& body)
+// A server message framed as it comes on the socket.
+inline QByteArray Framed(quint32 code, const MemStream& body)
 {
     const QByteArray fields = body.GetBuffer();
     QByteArray frame(8, Qt::Uninitialized);
     qToLittleEndian<quint32>(quint32(fields.size() + 4), frame.data());
     qToLittleEndian<quint32>(code, frame.data() + 4);
-    gp_server->ProcessIncoming(frame + fields);
+    return frame + fields;
+}
+
+inline void Feed(quint32 code, const MemStream& body)
+{
+    gp_server->ProcessIncoming(Framed(code, body));
 }
 
 // The server's answer to joining a room with these users in it.
-inline void JoinRoom(const QString& room, const QStringList& users)
+inline MemStream JoinAnswer(const QString& room, const QStringList& users)
 {
     const auto count = quint32(users.size());
     MemStream m;
@@ -80,7 +86,12 @@ inline void JoinRoom(const QString& room, const QStringList& users)
     m.WriteUInt32(count);
     for (quint32 i = 0; i < count; ++i)
         m.WriteString(i % 3 ? QStringLiteral("de") : QStringLiteral("us"));
-    Feed(SM_JOIN_ROOM, m);
+    return m;
+}
+
+inline void JoinRoom(const QString& room, const QStringList& users)
+{
+    Feed(SM_JOIN_ROOM, JoinAnswer(room, users));
 }
 
 // A user's words in a room, or in the room's ticker.
