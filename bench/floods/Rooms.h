@@ -112,9 +112,8 @@ inline void EnterRoomWithFewUsers(const QString& room)
 
 inline void AddRoomsRows(FloodRun& run)
 {
-    const auto roomsPage = [&run] {
-        run.Window()->Ui().tabControl->setCurrentWidget(run.Window()->Ui().roomsTab);
-    };
+    const auto roomsPage
+        = [&run] { run.Window()->Ui().tabControl->setCurrentWidget(run.Window()->Ui().roomsTab); };
     for (const auto& [row, users] : { std::pair { QStringLiteral("room_burst_10k"), 5000 },
              std::pair { QStringLiteral("room_burst_200k"), 100000 } }) {
         const QString room = QStringLiteral("burst ") + row;
@@ -134,8 +133,8 @@ inline void AddRoomsRows(FloodRun& run)
 
     // A room list as the answer asked for; shown once the last room's row
     // shows its count and done() holds.
-    const auto addList = [&](const QString& row, const QStringList& rooms, int owned, int member, int operated,
-                             std::function<bool()> done) {
+    const auto addList = [&](const QString& row, const QStringList& rooms, int owned, int member,
+                             int operated, std::function<bool()> done) {
         auto list = std::make_shared<QByteArray>(RoomList(rooms, owned, member, operated));
         run.Add(
             row,
@@ -149,12 +148,11 @@ inline void AddRoomsRows(FloodRun& run)
     QStringList many;
     for (int i = 0; i < 100000; ++i)
         many << QStringLiteral("room %1").arg(i, 6, 10, QLatin1Char('0'));
-    addList(QStringLiteral("room_list_100k"), many, 100, 1000, 100,
-        [] {
-            // The owned rooms, then the operated ones, then the member rooms.
-            const QTreeWidgetItem* lastMember = roomsForm->roomList->topLevelItem(1099);
-            return lastMember && lastMember->font(0).italic();
-        });
+    addList(QStringLiteral("room_list_100k"), many, 100, 1000, 100, [] {
+        // The owned rooms, then the operated ones, then the member rooms.
+        const QTreeWidgetItem* lastMember = roomsForm->roomList->topLevelItem(1099);
+        return lastMember && lastMember->font(0).italic();
+    });
     QStringList longNames;
     for (int i = 0; i < 2000; ++i)
         longNames << QString(1890, QLatin1Char('w')) + QStringLiteral(" %1").arg(i, 4, 10, QLatin1Char('0'));

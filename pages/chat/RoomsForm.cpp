@@ -72,7 +72,15 @@ RoomsForm::RoomsForm(QWidget* parent)
     roomList->setIconSize(QSize(16, 11));
     roomList->setRootIsDecorated(false);
     roomList->setItemsExpandable(false);
-    roomList->setSortingEnabled(true);
+    // One line each: the view need not measure every row to place the rows
+    // it shows.
+    roomList->setUniformRowHeights(true);
+    // The list sorts itself only when asked (a click on a column): a list
+    // that sorts itself sorts all its rows again after every insertion, and
+    // rows go in, and move, to their places anyway.
+    roomList->header()->setSectionsClickable(true);
+    roomList->header()->setSortIndicatorShown(true);
+    connect(roomList->header(), &QHeaderView::sortIndicatorChanged, roomList, &QTreeWidget::sortItems);
     roomList->setContextMenuPolicy(Qt::CustomContextMenu);
     // A room tab's input outranks the list: it is found first.
     RegisterWidgetForTabFocus(roomList, 1);
@@ -163,8 +171,9 @@ void RoomsForm::OnRoomAdded(ItemPtr room)
 {
     if (room.IsConnected("room_node"))
         return;
-    auto* row = new QRoomListItemWidget(roomList);
+    auto* row = new QRoomListItemWidget;
     row->SetRoom(room.AsString());
+    PlaceRow(row);
     room.Connect(d.GetType("room_node")->GetItem(Value(row)));
 }
 
@@ -175,6 +184,8 @@ void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
         return;
     const ItemPtr count = room["user_count"];
     row->setText(1, count.AsInt() != 0 ? count.AsString() : QString());
+    if (roomList->sortColumn() == 1)
+        PlaceRow(row);
 }
 
 void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
@@ -190,7 +201,42 @@ void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
     if (weight >= 0)
         font.setWeight(QFont::Weight(weight));
     row->setFont(0, font);
-    roomList->sortItems(roomList->sortColumn(), roomList->header()->sortIndicatorOrder());
+    if (roomList->sortColumn() == 0)
+        PlaceRow(row);
+}
+
+void RoomsForm::PlaceRow(QTreeWidgetItem* row)
+{
+    // The other rows are in order: a binary search finds the place, after
+    // every row that does not rank after this one.
+    const bool ascending = roomList->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    const auto before
+        = [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ascending ? *a < *b : *b < *a; };
+    const int at = roomList->indexOfTopLevelItem(row);
+    if (at >= 0) {
+        const QTreeWidgetItem* previous = roomList->topLevelItem(at - 1);
+        const QTreeWidgetItem* next = roomList->topLevelItem(at + 1);
+        if ((!previous || !before(row, previous)) && (!next || !before(next, row)))
+            return; // in its place already
+        const bool selected = row->isSelected();
+        const bool current = roomList->currentItem() == row;
+        roomList->takeTopLevelItem(at);
+        PlaceRow(row);
+        row->setSelected(selected);
+        if (current)
+            roomList->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        return;
+    }
+    int low = 0;
+    int high = roomList->topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (before(row, roomList->topLevelItem(mid)))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    roomList->insertTopLevelItem(low, row);
 }
 
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
@@ -292,7 +338,7 @@ void RoomsForm::ShowDraftNotice()
     QStringList rooms;
     const QFontMetrics metrics(draftNotice->font());
     for (auto it = m_drafts.cbegin(); it != m_drafts.cend(); ++it)
-        rooms.append(metrics.elidedText(IsolatedText(it.key()), Qt::ElideMiddle, 240));
+        rooms.append(ElidedLabel(IsolatedText(it.key()), metrics));
     rooms.sort();
     draftNotice->setText(
         QStringLiteral("You are no longer in %1. What you had typed there was not sent: it will "

@@ -56,6 +56,8 @@ private:
     void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
     QTreeWidgetItem* Row(ItemPtr room) const;
     void MarkRole(ItemPtr room, int italic, int underline, int weight);
+    // Puts the row in at its place in the list's order, or moves it there.
+    void PlaceRow(QTreeWidgetItem* row);
     void OpenChatLog(ItemPtr room);
     void OpenWall(ItemPtr room);
     void GiveUpMembership(ItemPtr room);

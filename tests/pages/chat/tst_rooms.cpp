@@ -517,6 +517,7 @@ private slots:
     // Taken out of a private room mid-sentence: the rest of the sentence does
     // not reach the public room whose tab comes forward, and what was typed
     // waits, as a line under the tabs says, for the next join of the room.
+    // The line names a room of any name in a few characters.
     void removedMidSentenceTheDraftWaitsForTheNextJoin()
     {
         gp_server->EnablePrivateRoomAdd(true);
@@ -556,6 +557,33 @@ private slots:
         QVERIFY(vault);
         QCOMPARE(vault->chatEdit->text(), QStringLiteral("the code is"));
         QVERIFY(!roomsForm->draftNotice->isVisible());
+
+        // A room named with one letter and 65,000 marks: its row and the
+        // notice lay out a bounded name, the letter with a few marks.
+        const QString marks = QStringLiteral("a") + QString(65000, QChar(0x0301));
+        const QString shown = QStringLiteral("a") + QString(TextBound::kMaxMarks, QChar(0x0301));
+        settings.Set("accept_room_list", "yes");
+        MemStream list;
+        list.Write(QStringList { marks });
+        list.Write(QList<quint32> { 1 });
+        MemStream join;
+        join.WriteString(marks);
+        for (int empty = 0; empty < 5; ++empty) {
+            list.WriteUInt32(0);
+            join.WriteUInt32(0);
+        }
+        FeedServer(SM_ROOM_LIST, list);
+        QVERIFY(RoomRow(marks)->text(0).size() < 300 && RoomRow(marks)->text(0).contains(shown));
+        FeedServer(SM_JOIN_ROOM, join);
+        RoomForm* marked = WaitRoomTab(marks);
+        QVERIFY(marked);
+        marked->chatEdit->setText(QStringLiteral("half a"));
+        MemStream leave;
+        leave.WriteString(marks);
+        FeedServer(SM_LEAVE_ROOM, leave);
+        QVERIFY(gui::WaitFor([] { return roomsForm->draftNotice->isVisible(); }));
+        QVERIFY(roomsForm->draftNotice->text().size() < 500);
+        QVERIFY(roomsForm->draftNotice->text().contains(shown));
     }
 
     // Room names chosen by others never lead outside the log folder, and two
