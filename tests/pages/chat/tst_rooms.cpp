@@ -558,25 +558,32 @@ private slots:
         QCOMPARE(vault->chatEdit->text(), QStringLiteral("the code is"));
         QVERIFY(!roomsForm->draftNotice->isVisible());
 
-        // A room named with one letter and 65,000 marks: its row and the
-        // notice lay out a bounded name, the letter with a few marks.
+        // A room named with one letter and 65,000 marks: its row, its user
+        // of that name and the notice lay out a bounded name, the letter with
+        // a few marks.
         const QString marks = QStringLiteral("a") + QString(65000, QChar(0x0301));
         const QString shown = QStringLiteral("a") + QString(TextBound::kMaxMarks, QChar(0x0301));
         settings.Set("accept_room_list", "yes");
         MemStream list;
         list.Write(QStringList { marks });
         list.Write(QList<quint32> { 1 });
-        MemStream join;
-        join.WriteString(marks);
-        for (int empty = 0; empty < 5; ++empty) {
+        for (int empty = 0; empty < 5; ++empty)
             list.WriteUInt32(0);
-            join.WriteUInt32(0);
-        }
         FeedServer(SM_ROOM_LIST, list);
         QVERIFY(RoomRow(marks)->text(0).size() < 300 && RoomRow(marks)->text(0).contains(shown));
+        // Its one user has the same name.
+        MemStream join;
+        join.WriteString(marks);
+        join.Write(QStringList { marks });
+        join.Write(QList<quint32> { 2 });
+        join.WriteUInt32(1);
+        join.Write(UserStats());
+        join.Write(QList<quint32> { 0 });
+        join.Write(QStringList { QStringLiteral("fr") });
         FeedServer(SM_JOIN_ROOM, join);
         RoomForm* marked = WaitRoomTab(marks);
-        QVERIFY(marked);
+        QVERIFY(marked && gui::WaitFor([&] { return marked->Row(marks); }));
+        QVERIFY(marked->Row(marks)->text(2).size() < 300 && marked->Row(marks)->text(2).contains(shown));
         marked->chatEdit->setText(QStringLiteral("half a"));
         MemStream leave;
         leave.WriteString(marks);
