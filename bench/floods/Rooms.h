@@ -94,11 +94,10 @@ inline RoomForm* RoomTabWithUsers(const QString& room, int users)
 
 inline bool RoomRowShows(const QString& room, const QString& count)
 {
-    const QTreeWidget* list = roomsForm->roomList;
-    for (int i = list->topLevelItemCount() - 1; i >= 0; --i)
-        if (QRoomListItemWidget::Room(*list->topLevelItem(i)) == room)
-            return list->topLevelItem(i)->text(1) == count;
-    return false;
+    // Found through the store: a search of a long list would stall the loop.
+    const ItemPtr item = d.GetType("room")->HasItem(Value(room));
+    const auto* row = item["room_node"].AsPointer<QTreeWidgetItem>();
+    return row && row->treeWidget() && row->text(1) == count;
 }
 
 // A room entered with a few users in it, its tab in front.

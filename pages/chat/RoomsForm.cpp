@@ -212,7 +212,8 @@ void RoomsForm::PlaceRow(QTreeWidgetItem* row)
     const bool ascending = roomList->header()->sortIndicatorOrder() == Qt::AscendingOrder;
     const auto before
         = [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ascending ? *a < *b : *b < *a; };
-    const int at = roomList->indexOfTopLevelItem(row);
+    // A new row is in no list yet (looking for it would go through all).
+    const int at = row->treeWidget() ? roomList->indexOfTopLevelItem(row) : -1;
     if (at >= 0) {
         const QTreeWidgetItem* previous = roomList->topLevelItem(at - 1);
         const QTreeWidgetItem* next = roomList->topLevelItem(at + 1);
