@@ -258,12 +258,8 @@ void Server::DropIncoming()
 
 void Server::ProcessBuffer()
 {
-    if (m_inTurn) {
-        // Called from inside a frame's handling (an event loop of its own):
-        // the turn under way goes on once that returns.
-        m_nextTurn->start();
-        return;
-    }
+    if (m_inTurn)
+        return; // from an event loop inside a frame's handling: the turn under way goes on after it
     const QScopedValueRollback inTurn(m_inTurn, true);
     const quint64 session = m_session;
     const QDeadlineTimer until(kTurnMs);

@@ -134,6 +134,8 @@ public:
     void ProcessIncoming(const QByteArray& bytes);
     // Handles now what waits for later turns (the fuzzer has no event loop).
     void FinishIncoming();
+    // The most frames one turn of the event loop handles, and the time after
+    // which it starts no more.
     static constexpr int kFramesPerTurn = 1000;
     static constexpr int kTurnMs = 10;
 
