@@ -62,7 +62,7 @@ inline void Feed(quint32 code, const MemStream& body)
 }
 
 // The server's answer to joining a room with these users in it.
-inline void JoinRoom(const QString& room, const QStringList& users)
+inline MemStream JoinAnswer(const QString& room, const QStringList& users)
 {
     const auto count = quint32(users.size());
     MemStream m;
@@ -86,7 +86,12 @@ inline void JoinRoom(const QString& room, const QStringList& users)
     m.WriteUInt32(count);
     for (quint32 i = 0; i < count; ++i)
         m.WriteString(i % 3 ? QStringLiteral("de") : QStringLiteral("us"));
-    Feed(SM_JOIN_ROOM, m);
+    return m;
+}
+
+inline void JoinRoom(const QString& room, const QStringList& users)
+{
+    Feed(SM_JOIN_ROOM, JoinAnswer(room, users));
 }
 
 // A user's words in a room, or in the room's ticker.

@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         server->ProcessIncoming(rest);
     }
+    // What a long input leaves for later turns is handled too.
+    server->FinishIncoming();
     // Forget this input's state: partial frames and every item it made.
     server->Disconnect();
     d.Clear();

@@ -7,7 +7,9 @@
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QTimer>
@@ -71,6 +73,11 @@ Server::Server(QObject* parent)
                    .arg(m_loginDeadline->interval() / 1000.0));
     });
 
+    m_nextTurn = new QTimer(this);
+    m_nextTurn->setSingleShot(true);
+    m_nextTurn->setInterval(0);
+    connect(m_nextTurn, &QTimer::timeout, this, &Server::ProcessBuffer);
+
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
@@ -120,7 +127,7 @@ void Server::Connect()
     m_loginPending = false;
     m_foundNoServer = false;
     m_loggedInElsewhere = false;
-    m_inBuffer.clear();
+    DropIncoming();
     emit Connecting();
     Log(kArea, 1, QStringLiteral("Connecting to %1:%2").arg(m_host).arg(m_port));
     m_loginDeadline->start();
@@ -151,7 +158,7 @@ void Server::CloseConnection(bool abrupt)
     m_loginPending = false;
     m_abrupt = abrupt;
     m_loginDeadline->stop();
-    m_inBuffer.clear();
+    DropIncoming();
     {
         const QSignalBlocker blocker(m_socket);
         m_socket->abort();
@@ -229,26 +236,64 @@ void Server::OnReadyRead()
 void Server::ProcessIncoming(const QByteArray& bytes)
 {
     m_inBuffer.append(bytes);
-    ProcessBuffer();
+    // Frames waiting already go first, in their turn.
+    if (!m_nextTurn->isActive())
+        ProcessBuffer();
+}
+
+void Server::FinishIncoming()
+{
+    while (m_nextTurn->isActive()) {
+        m_nextTurn->stop();
+        ProcessBuffer();
+    }
+}
+
+void Server::DropIncoming()
+{
+    m_inBuffer.clear();
+    m_inPos = 0;
+    m_rest = SlicedWork();
+    m_nextTurn->stop();
 }
 
 void Server::ProcessBuffer()
 {
+    if (m_inTurn)
+        return; // from an event loop inside a frame's handling: the turn under way goes on after it
+    const QScopedValueRollback inTurn(m_inTurn, true);
     const quint64 session = m_session;
-    qsizetype pos = 0;
-    while (m_inBuffer.size() - pos >= 4) {
-        const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + pos);
+    const QDeadlineTimer until(kTurnMs);
+    int frames = 0;
+    for (;;) {
+        if (!m_rest.Done()) {
+            // Taken out while it runs: a closing connection drops m_rest.
+            SlicedWork rest = std::exchange(m_rest, SlicedWork());
+            const bool done = rest.Run(until);
+            if (session != m_session)
+                return;
+            if (!done) {
+                m_rest = std::move(rest);
+                break;
+            }
+        }
+        if (frames == kFramesPerTurn || (frames > 0 && until.hasExpired()))
+            break;
+        if (m_inBuffer.size() - m_inPos < 4)
+            break;
+        const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + m_inPos);
         if (length > kMaxServerFrame) {
             Log(kArea, 1,
                 QStringLiteral("The server sent a frame of %1 bytes; closing the connection.").arg(length));
-            m_inBuffer.clear();
+            DropIncoming();
             OnLost(QStringLiteral("Oversized frame from the server"));
             return;
         }
-        if (quint64(m_inBuffer.size() - pos - 4) < length)
+        if (quint64(m_inBuffer.size() - m_inPos - 4) < length)
             break;
-        const QByteArray frame = m_inBuffer.mid(pos + 4, length);
-        pos += 4 + qsizetype(length);
+        const QByteArray frame = m_inBuffer.mid(m_inPos + 4, length);
+        m_inPos += 4 + qsizetype(length);
+        ++frames;
         if (length < 4) {
             Log(kArea, 1, QStringLiteral("Dropped a frame of %1 bytes without a code.").arg(length));
             continue;
@@ -257,7 +302,26 @@ void Server::ProcessBuffer()
         if (session != m_session)
             return; // the connection closed meanwhile and took its buffer with it
     }
-    m_inBuffer.remove(0, pos);
+    // The handled frames go once they are half the buffer, so a long burst is
+    // not moved down after every turn.
+    if (m_inPos == m_inBuffer.size()) {
+        m_inBuffer.clear();
+        m_inPos = 0;
+    } else if (m_inPos > m_inBuffer.size() / 2) {
+        m_inBuffer.remove(0, m_inPos);
+        m_inPos = 0;
+    }
+    if (!m_rest.Done() || HasWholeFrame())
+        m_nextTurn->start();
+}
+
+bool Server::HasWholeFrame() const
+{
+    if (m_inBuffer.size() - m_inPos < 4)
+        return false;
+    const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + m_inPos);
+    // An oversized length is handled (the connection closed) in the next turn.
+    return length > kMaxServerFrame || quint64(m_inBuffer.size() - m_inPos - 4) >= length;
 }
 
 void Server::OnLost(const QString& reason)

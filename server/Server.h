@@ -16,7 +16,15 @@
 // breaks the connection (and starts the reconnection), a frame whose fields run
 // out is dropped and logged, unknown codes are logged and skipped. Requests made
 // while not logged in are dropped without notice.
+//
+// However much the server sends at once, one turn of the event loop handles
+// at most kFramesPerTurn frames, or fewer once kTurnMs have passed; the rest
+// waits for the next turn, in order. A message too big to apply at once (a
+// room list, the users of a room) leaves the rest of its work as a
+// SlicedWork, done a slice per turn before the frames after it. A frame that
+// arrives with nothing waiting before it is handled at once.
 #include "ServerCodes.h"
+#include "SlicedWork.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
@@ -127,6 +135,12 @@ public:
     // Runs received bytes through the framing and the dispatch exactly as if
     // they came from the socket (used by the fuzzer with no connection).
     void ProcessIncoming(const QByteArray& bytes);
+    // Handles now what waits for later turns (the fuzzer has no event loop).
+    void FinishIncoming();
+    // The most frames one turn of the event loop handles, and the time after
+    // which it starts no more.
+    static constexpr int kFramesPerTurn = 1000;
+    static constexpr int kTurnMs = 10;
 
     // After the data file was read (or there was none): writes "use_upnp" =
     // "yes" when it is absent and starts the port forwarding.
@@ -182,6 +196,8 @@ private:
     bool Send(quint32 code, const MemStream& fields);
     bool SendAlways(quint32 code, const MemStream& fields);
     void ProcessBuffer();
+    bool HasWholeFrame() const;
+    void DropIncoming();
     void CloseConnection(bool abrupt);
     void OnLost(const QString& reason);
     void AfterLogin();
@@ -230,7 +246,11 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     QTimer* m_loginDeadline = nullptr;
+    QTimer* m_nextTurn = nullptr; // frames or work wait for the next turn
     QByteArray m_inBuffer;
+    qsizetype m_inPos = 0; // where the frames not yet handled begin
+    SlicedWork m_rest; // of the frame being applied
+    bool m_inTurn = false;
     QString m_host;
     quint16 m_port = 2242;
     QString m_loginUser;

@@ -5,6 +5,8 @@
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/Settings.h"
+#include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -29,19 +31,28 @@ std::vector<quint32> ReadNumbers(ServerFrameReader& in)
     return numbers;
 }
 
-// Makes exactly the listed rooms carry the flag.
-void SetRoomFlags(const char* flag, const std::vector<std::string>& rooms)
+using Names = std::shared_ptr<const std::vector<std::string>>;
+
+// Steps after which the items of the type connected to owner() are exactly
+// the named ones: the others are disconnected first, then the named ones
+// connected in their order (made when they do not exist).
+void ConnectExactly(SlicedWork& work, std::function<ItemPtr()> owner, const char* type, Names names)
 {
-    Type* roomType = d.GetType("room");
-    ItemPtr flagItem = d.GetType(flag)->GetGlobalNullItem();
-    ItemSet listed;
-    for (const std::string& name : rooms)
-        listed.Insert(roomType->GetItem(Value(name)));
-    for (ItemPtr room : flagItem.GetItems("room"))
-        if (!listed.Contains(room))
-            room.Disconnect(flagItem);
-    for (ItemPtr room : listed)
-        room.Connect(flagItem);
+    auto listed = std::make_shared<std::unordered_set<std::string>>();
+    auto current = std::make_shared<std::vector<std::string>>();
+    work.Then(names->size(), [=](size_t i) { listed->insert((*names)[i]); });
+    work.Then(
+        [=] {
+            for (ItemPtr item : owner().GetItems(type))
+                current->push_back(item.AsStdString());
+            return current->size();
+        },
+        [=](size_t i) {
+            if (!listed->count((*current)[i]))
+                owner().Disconnect(d.GetType(type)->HasItem(Value((*current)[i])));
+        });
+    work.Then(
+        names->size(), [=](size_t i) { owner().Connect(d.GetType(type)->GetItem(Value((*names)[i]))); });
 }
 
 } // namespace
@@ -161,13 +172,13 @@ bool Server::DispatchRoom(quint32 code, ServerFrameReader& in)
 
 void Server::OnRoomList(ServerFrameReader& in)
 {
-    const std::vector<std::string> rooms = ReadNames(in);
-    const std::vector<quint32> counts = ReadNumbers(in);
-    const std::vector<std::string> owned = ReadNames(in);
+    std::vector<std::string> rooms = ReadNames(in);
+    std::vector<quint32> counts = ReadNumbers(in);
+    std::vector<std::string> owned = ReadNames(in);
     const std::vector<quint32> ownedCounts = ReadNumbers(in);
-    const std::vector<std::string> member = ReadNames(in);
+    std::vector<std::string> member = ReadNames(in);
     const std::vector<quint32> memberCounts = ReadNumbers(in);
-    const std::vector<std::string> operated = ReadNames(in);
+    std::vector<std::string> operated = ReadNames(in);
     if (!in.Ok() || rooms.size() != counts.size() || owned.size() != ownedCounts.size()
         || member.size() != memberCounts.size())
         return Malformed(SM_ROOM_LIST);
@@ -177,79 +188,89 @@ void Server::OnRoomList(ServerFrameReader& in)
         return;
     }
     settings.Set("accept_room_list", "no");
-    Type* roomType = d.GetType("room");
-    Type* userCount = d.GetType("user_count");
-    const auto apply = [&](const std::vector<std::string>& names, const std::vector<quint32>& numbers) {
-        for (size_t i = 0; i < names.size(); ++i)
-            roomType->GetItem(Value(names[i])).Connect(userCount->GetItem(Value(numbers[i])));
-    };
-    apply(rooms, counts);
-    apply(owned, ownedCounts);
-    apply(member, memberCounts);
-    SetRoomFlags("is_owner", owned);
-    SetRoomFlags("is_member", member);
-    SetRoomFlags("is_operator", operated);
+    // The counts of every room listed, then the flags of the own rooms.
+    const auto ownedNames = std::make_shared<const std::vector<std::string>>(owned);
+    const auto memberNames = std::make_shared<const std::vector<std::string>>(member);
+    rooms.insert(rooms.end(), std::make_move_iterator(owned.begin()), std::make_move_iterator(owned.end()));
+    rooms.insert(rooms.end(), std::make_move_iterator(member.begin()), std::make_move_iterator(member.end()));
+    counts.insert(counts.end(), ownedCounts.begin(), ownedCounts.end());
+    counts.insert(counts.end(), memberCounts.begin(), memberCounts.end());
+    const auto all = std::make_shared<const std::pair<std::vector<std::string>, std::vector<quint32>>>(
+        std::move(rooms), std::move(counts));
+    SlicedWork work;
+    work.Then(all->first.size(), [all](size_t i) {
+        d.GetType("room")
+            ->GetItem(Value(all->first[i]))
+            .Connect(d.GetType("user_count")->GetItem(Value(all->second[i])));
+    });
+    const auto flag
+        = [](const char* type) { return [type] { return d.GetType(type)->GetGlobalNullItem(); }; };
+    ConnectExactly(work, flag("is_owner"), "room", ownedNames);
+    ConnectExactly(work, flag("is_member"), "room", memberNames);
+    ConnectExactly(work, flag("is_operator"), "room",
+        std::make_shared<const std::vector<std::string>>(std::move(operated)));
+    m_rest = std::move(work);
 }
 
 void Server::OnJoinRoom(ServerFrameReader& in)
 {
-    const std::string name = in.Str();
-    const std::vector<std::string> users = ReadNames(in);
-    const std::vector<quint32> statuses = ReadNumbers(in);
+    struct Join {
+        std::string name;
+        ItemPtr room; // looked up again in every slice
+        std::vector<UserStats> stats;
+        std::vector<quint32> statuses;
+        std::vector<std::string> countries;
+        std::string owner;
+        QString now;
+    };
+    auto join = std::make_shared<Join>();
+    join->name = in.Str();
+    auto users = std::make_shared<const std::vector<std::string>>(ReadNames(in));
+    join->statuses = ReadNumbers(in);
     const quint32 statCount = in.Count();
-    std::vector<UserStats> stats;
     for (quint32 i = 0; i < statCount && in.Ok(); ++i)
-        stats.push_back(in.Stats());
+        join->stats.push_back(in.Stats());
     const std::vector<quint32> slotsFull = ReadNumbers(in);
-    const std::vector<std::string> countries = ReadNames(in);
+    join->countries = ReadNames(in);
     // A private room's answer goes on with its owner and operators.
     const bool isPrivate = in.Ok() && in.Remaining() > 0;
-    std::string owner;
-    std::vector<std::string> operators;
+    Names operators;
     if (isPrivate) {
-        owner = in.Str();
-        operators = ReadNames(in);
+        join->owner = in.Str();
+        operators = std::make_shared<const std::vector<std::string>>(ReadNames(in));
     }
-    const size_t n = users.size();
-    if (!in.Ok() || statuses.size() != n || stats.size() != n || slotsFull.size() != n
-        || countries.size() != n)
+    const size_t n = users->size();
+    if (!in.Ok() || join->statuses.size() != n || join->stats.size() != n || slotsFull.size() != n
+        || join->countries.size() != n)
         return Malformed(SM_JOIN_ROOM);
 
-    ItemPtr room = RoomItem(name);
+    SlicedWork work;
+    work.EachRun([this, join] { join->room = RoomItem(join->name); });
     // in_room first: the room's page is made then, and sees the users arrive.
-    SetFlag(room, "in_room", true);
+    work.Then([this, join] { SetFlag(join->room, "in_room", true); });
     if (isPrivate) {
-        ItemPtr ownerLink = RoomGroupItem(room, "room_owner");
-        ownerLink.Disconnect("user");
-        if (!owner.empty())
-            ownerLink.Connect(UserItem(owner));
-        ItemPtr operatorLink = RoomGroupItem(room, "room_operators");
-        ItemSet listedOperators;
-        for (const std::string& op : operators)
-            listedOperators.Insert(UserItem(op));
-        for (ItemPtr user : operatorLink.GetItems("user"))
-            if (!listedOperators.Contains(user))
-                operatorLink.Disconnect(user);
-        for (ItemPtr user : listedOperators)
-            operatorLink.Connect(user);
+        work.Then([this, join] {
+            ItemPtr ownerLink = RoomGroupItem(join->room, "room_owner");
+            ownerLink.Disconnect("user");
+            if (!join->owner.empty())
+                ownerLink.Connect(UserItem(join->owner));
+        });
+        ConnectExactly(
+            work, [this, join] { return RoomGroupItem(join->room, "room_operators"); }, "user", operators);
     }
-    ItemSet present;
     // One time for the whole list: formatting it per user cost a big room's
     // join a noticeable share of its time.
-    const QString now = StatusChangeTime();
-    for (size_t i = 0; i < n; ++i) {
-        ItemPtr user = UserItem(users[i]);
-        present.Insert(user);
-        SetUserStats(user, stats[i]);
-        SetCountry(user, countries[i]);
-        SetUserStatus(user, statuses[i], now);
-    }
-    for (ItemPtr user : room.GetItems("user"))
-        if (!present.Contains(user))
-            room.Disconnect(user);
-    for (ItemPtr user : present)
-        room.Connect(user);
-    UpdateUserCount(room);
+    join->now = StatusChangeTime();
+    work.Then(n, [this, join, users](size_t i) {
+        ItemPtr user = UserItem((*users)[i]);
+        SetUserStats(user, join->stats[i]);
+        SetCountry(user, join->countries[i]);
+        SetUserStatus(user, join->statuses[i], join->now);
+    });
+    ConnectExactly(
+        work, [join] { return join->room; }, "user", users);
+    work.Then([this, join] { UpdateUserCount(join->room); });
+    m_rest = std::move(work);
 }
 
 void Server::OnUserJoinedRoom(ServerFrameReader& in)
@@ -294,17 +315,14 @@ void Server::OnRoomTickers(ServerFrameReader& in)
 void Server::OnRoomUserList(quint32 code, ServerFrameReader& in)
 {
     const std::string roomName = in.Str();
-    const std::vector<std::string> names = ReadNames(in);
+    auto names = std::make_shared<const std::vector<std::string>>(ReadNames(in));
     if (!in.Ok())
         return Malformed(code);
-    ItemPtr room = RoomItem(roomName);
-    ItemPtr group = RoomGroupItem(room, code == SM_PRIVATE_ROOM_USERS ? "room_members" : "room_operators");
-    ItemSet listed;
-    for (const std::string& name : names)
-        listed.Insert(UserItem(name));
-    for (ItemPtr user : group.GetItems("user"))
-        if (!listed.Contains(user))
-            group.Disconnect(user);
-    for (ItemPtr user : listed)
-        group.Connect(user);
+    const char* type = code == SM_PRIVATE_ROOM_USERS ? "room_members" : "room_operators";
+    auto group = std::make_shared<ItemPtr>();
+    SlicedWork work;
+    work.EachRun([this, group, roomName, type] { *group = RoomGroupItem(RoomItem(roomName), type); });
+    ConnectExactly(
+        work, [group] { return *group; }, "user", names);
+    m_rest = std::move(work);
 }

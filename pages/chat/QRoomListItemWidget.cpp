@@ -1,12 +1,13 @@
 #include "QRoomListItemWidget.h"
 #include "shell/Kit.h"
+#include "shell/TextBound.h"
 #include "store/Data.h"
 
 void QRoomListItemWidget::SetRoom(const QString& name)
 {
     // The name first: a sorted list places the row as soon as its text is set.
     setData(0, Qt::UserRole, name);
-    setText(0, IsolatedText(name));
+    setText(0, IsolatedText(TextBound::Shown(name, kShownName)));
 }
 
 QString QRoomListItemWidget::Room(const QTreeWidgetItem& row)

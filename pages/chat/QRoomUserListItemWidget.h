@@ -1,7 +1,8 @@
 #pragma once
 // A user's row in a room's user list. Column 2 shows the user name isolated
-// and keeps it as it came; the order reads the current store values of the
-// two users for the sort column.
+// and bounded as the room list shows room names, and keeps it as it came;
+// the order reads the current store values of the two users for the sort
+// column.
 #include <QTreeWidgetItem>
 
 class QRoomUserListItemWidget : public QTreeWidgetItem {

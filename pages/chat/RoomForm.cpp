@@ -87,6 +87,9 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     userList->setObjectName(QStringLiteral("userList"));
     userList->setContextMenuPolicy(Qt::CustomContextMenu);
     userList->setRootIsDecorated(false);
+    // One line each: the view need not measure every row to place the rows
+    // it shows.
+    userList->setUniformRowHeights(true);
     // The list sorts itself only when asked (a click on a column, or a note
     // changing while the list is sorted by notes): a list that sorts itself
     // sorts all its rows again after every insertion, and new rows go in at

@@ -73,7 +73,15 @@ RoomsForm::RoomsForm(QWidget* parent)
     roomList->setIconSize(QSize(16, 11));
     roomList->setRootIsDecorated(false);
     roomList->setItemsExpandable(false);
-    roomList->setSortingEnabled(true);
+    // One line each: the view need not measure every row to place the rows
+    // it shows.
+    roomList->setUniformRowHeights(true);
+    // The list sorts itself only when asked (a click on a column): a list
+    // that sorts itself sorts all its rows again after every insertion, and
+    // rows go in, and move, to their places anyway.
+    roomList->header()->setSectionsClickable(true);
+    roomList->header()->setSortIndicatorShown(true);
+    connect(roomList->header(), &QHeaderView::sortIndicatorChanged, roomList, &QTreeWidget::sortItems);
     roomList->setContextMenuPolicy(Qt::CustomContextMenu);
     // A room tab's input outranks the list: it is found first.
     RegisterWidgetForTabFocus(roomList, 1);
@@ -165,8 +173,9 @@ void RoomsForm::OnRoomAdded(ItemPtr room)
 {
     if (room.IsConnected("room_node"))
         return;
-    auto* row = new QRoomListItemWidget(roomList);
+    auto* row = new QRoomListItemWidget;
     row->SetRoom(room.AsString());
+    PlaceRow(row);
     room.Connect(d.GetType("room_node")->GetItem(Value(row)));
 }
 
@@ -177,6 +186,8 @@ void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
         return;
     const ItemPtr count = room["user_count"];
     row->setText(1, count.AsInt() != 0 ? count.AsString() : QString());
+    if (roomList->sortColumn() == 1)
+        PlaceRow(row);
 }
 
 void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
@@ -192,7 +203,43 @@ void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
     if (weight >= 0)
         font.setWeight(QFont::Weight(weight));
     row->setFont(0, font);
-    roomList->sortItems(roomList->sortColumn(), roomList->header()->sortIndicatorOrder());
+    if (roomList->sortColumn() == 0)
+        PlaceRow(row);
+}
+
+void RoomsForm::PlaceRow(QTreeWidgetItem* row)
+{
+    // The other rows are in order: a binary search finds the place, after
+    // every row that does not rank after this one.
+    const bool ascending = roomList->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    const auto before
+        = [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ascending ? *a < *b : *b < *a; };
+    // A new row is in no list yet (looking for it would go through all).
+    const int at = row->treeWidget() ? roomList->indexOfTopLevelItem(row) : -1;
+    if (at >= 0) {
+        const QTreeWidgetItem* previous = roomList->topLevelItem(at - 1);
+        const QTreeWidgetItem* next = roomList->topLevelItem(at + 1);
+        if ((!previous || !before(row, previous)) && (!next || !before(next, row)))
+            return; // in its place already
+        const bool selected = row->isSelected();
+        const bool current = roomList->currentItem() == row;
+        roomList->takeTopLevelItem(at);
+        PlaceRow(row);
+        row->setSelected(selected);
+        if (current)
+            roomList->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        return;
+    }
+    int low = 0;
+    int high = roomList->topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (before(row, roomList->topLevelItem(mid)))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    roomList->insertTopLevelItem(low, row);
 }
 
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
@@ -315,7 +362,7 @@ void RoomsForm::ShowDraftNotice()
     QSet<QString> names(m_drafts.keyBegin(), m_drafts.keyEnd());
     names.unite(QSet<QString>(m_wallDrafts.keyBegin(), m_wallDrafts.keyEnd()));
     for (const QString& room : names)
-        rooms.append(metrics.elidedText(IsolatedText(room), Qt::ElideMiddle, 240));
+        rooms.append(ElidedLabel(IsolatedText(room), metrics));
     rooms.sort();
     draftNotice->setText(
         QStringLiteral("You are no longer in %1. What you had typed there was not sent: it will "

@@ -58,6 +58,8 @@ private:
     void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
     QTreeWidgetItem* Row(ItemPtr room) const;
     void MarkRole(ItemPtr room, int italic, int underline, int weight);
+    // Puts the row in at its place in the list's order, or moves it there.
+    void PlaceRow(QTreeWidgetItem* row);
     void OpenChatLog(ItemPtr room);
     // The room's wall, made when there is none.
     RoomWallForm* Wall(ItemPtr room);

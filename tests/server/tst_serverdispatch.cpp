@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 
 namespace {
 
@@ -246,6 +248,45 @@ private slots:
         QCOMPARE(Room("pub1")["user_count"].AsInt(), 9);
         QVERIFY(!Room("mine").IsConnected("is_owner")); // no longer listed as owned
         QVERIFY(!Room("theirs").IsConnected("is_operator"));
+    }
+
+    // However much comes at once, the event loop turns while it is handled
+    // (a timer queued before a burst runs before its end), and frames are
+    // handled in their order: a room list too long for one turn is applied
+    // in full before the frames after it.
+    void burstsLetTheEventLoopTurn()
+    {
+        const int users = 3 * Server::kFramesPerTurn;
+        QByteArray burst;
+        for (int i = 0; i < users; ++i) {
+            WireWriter joined;
+            joined.str("lobby").str("u" + QByteArray::number(i)).u32(2).stats(1, 0, 1, 1).u32(0).str("FR");
+            burst += EncodeFrame(16, joined.data());
+        }
+        burst += EncodeFrame(17, WireWriter().str("lobby").str("u0").data());
+        auto seen = std::make_shared<int>(-1);
+        QTimer::singleShot(0, [seen] { *seen = int(Room("lobby").CountItems("user")); });
+        server->ProcessIncoming(burst);
+        QTRY_VERIFY(*seen >= 0);
+        QVERIFY2(*seen < users - 1, qPrintable(QString::number(*seen)));
+        QTRY_COMPARE(Room("lobby").CountItems("user"), size_t(users - 1));
+
+        const int rooms = 100000;
+        WireWriter list;
+        list.u32(rooms);
+        for (int i = 0; i < rooms; ++i)
+            list.str("r" + QByteArray::number(i));
+        list.u32(rooms);
+        for (int i = 0; i < rooms; ++i)
+            list.u32(quint32(i));
+        list.u32(0).u32(0).u32(1).str("r7").u32(1).u32(7).u32(0);
+        server->GetRoomList();
+        server->ProcessIncoming(
+            EncodeFrame(64, list.data()) + EncodeFrame(140, WireWriter().str("r7").data()));
+        QVERIFY(!d.GetType("room")->HasItem(Value("r99999")));
+        QTRY_COMPARE(d.GetType("room")->HasItem(Value("r99999"))["user_count"].AsInt(), rooms - 1);
+        Deliver(7, WireWriter().str("bob").u32(2).boolean(false));
+        QVERIFY(!Room("r7").IsConnected("is_member"));
     }
 
     void joiningAndLeavingRooms()

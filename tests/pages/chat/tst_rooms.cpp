@@ -536,6 +536,7 @@ private slots:
     // Taken out of a private room mid-sentence: the rest of the sentence does
     // not reach the public room whose tab comes forward, and what was typed
     // waits, as a line under the tabs says, for the next join of the room.
+    // The line names a room of any name in a few characters.
     void removedMidSentenceTheDraftWaitsForTheNextJoin()
     {
         gp_server->EnablePrivateRoomAdd(true);
@@ -587,6 +588,39 @@ private slots:
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
         QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
+
+        // A room named with one letter and 65,000 marks: its row, its user
+        // of that name and the notice lay out a bounded name, the letter with
+        // a few marks.
+        const QString marks = QStringLiteral("a") + QString(65000, QChar(0x0301));
+        const QString shown = QStringLiteral("a") + QString(TextBound::kMaxMarks, QChar(0x0301));
+        settings.Set("accept_room_list", "yes");
+        MemStream list;
+        list.Write(QStringList { marks });
+        list.Write(QList<quint32> { 1 });
+        for (int empty = 0; empty < 5; ++empty)
+            list.WriteUInt32(0);
+        FeedServer(SM_ROOM_LIST, list);
+        QVERIFY(RoomRow(marks)->text(0).size() < 300 && RoomRow(marks)->text(0).contains(shown));
+        // Its one user has the same name.
+        MemStream join;
+        join.WriteString(marks);
+        join.Write(QStringList { marks });
+        join.Write(QList<quint32> { 2 });
+        join.WriteUInt32(1);
+        join.Write(UserStats());
+        join.Write(QList<quint32> { 0 });
+        join.Write(QStringList { QStringLiteral("fr") });
+        FeedServer(SM_JOIN_ROOM, join);
+        RoomForm* marked = WaitRoomTab(marks);
+        QVERIFY(marked && gui::WaitFor([&] { return marked->Row(marks); }));
+        QVERIFY(marked->Row(marks)->text(2).size() < 300 && marked->Row(marks)->text(2).contains(shown));
+        marked->chatEdit->setText(QStringLiteral("half a"));
+        MemStream leave;
+        leave.WriteString(marks);
+        FeedServer(SM_LEAVE_ROOM, leave);
+        QVERIFY(gui::WaitFor([&] { return roomsForm->draftNotice->text().contains(shown); }));
+        QVERIFY(roomsForm->draftNotice->isVisible() && roomsForm->draftNotice->text().size() < 500);
     }
 
     // Room names chosen by others never lead outside the log folder, and two
