@@ -92,13 +92,20 @@ struct Fill {
 // filter, each row hidden or shown only where that changes.
 class BareTree {
 public:
-    BareTree(QWidget* host, const QString& filterText)
-        : m_tree(new QTreeWidget(host))
+    // A tree over the page's own, with its place, size, headers and column
+    // widths, so that both lay out and paint the same.
+    BareTree(QTreeWidget* page, const QString& filterText)
+        : m_tree(new QTreeWidget(page->window()))
         , m_filterText(filterText)
     {
-        m_tree->setColumnCount(7);
+        m_tree->setColumnCount(page->columnCount());
+        for (int i = 0; i < page->columnCount(); ++i) {
+            m_tree->headerItem()->setText(i, page->headerItem()->text(i));
+            m_tree->setColumnWidth(i, page->columnWidth(i));
+        }
+        m_tree->header()->setStretchLastSection(page->header()->stretchLastSection());
         m_tree->setUniformRowHeights(true);
-        m_tree->resize(host->size());
+        m_tree->setGeometry(QRect(page->mapTo(page->window(), QPoint(0, 0)), page->size()));
         m_tree->show();
         m_tree->raise();
     }
@@ -340,7 +347,7 @@ int main(int argc, char** argv)
         std::vector<std::vector<Row>> rows;
         SearchResultsForm* tab = nullptr;
         const Fill page = FillTab(form, run.filter, replies, files, &rows, &tab);
-        const Fill bare = BareTree(tab, run.filter).Run(rows);
+        const Fill bare = BareTree(tab->searchResults(), run.filter).Run(rows);
         std::printf("%s: %.3f s\n", run.name, page.seconds);
         std::printf("%s_bare_tree: %.3f s\n", run.name, bare.seconds);
         std::printf("%s_longest_stall: %.1f ms\n", run.name, page.longest / 1e6);
