@@ -208,6 +208,13 @@ bool SearchResultListItem::LessThan(const QTreeWidgetItem& other, int column) co
     return Less(*this, other, column);
 }
 
+bool SearchResultListItem::Ranks(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column)
+{
+    if (a.type() == kRowType)
+        return static_cast<const SearchResultListItem&>(a).LessThan(b, column);
+    return Less(a, b, column);
+}
+
 bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
 {
     const QTreeWidget* tree = treeWidget();
@@ -224,7 +231,8 @@ int SearchResultListItem::SortedPosition(
         const int mid = (low + high) / 2;
         const QTreeWidgetItem* other = parent ? parent->child(mid) : tree->topLevelItem(mid);
         // Does the new row rank strictly before the one at mid in this order?
-        const bool before = order == Qt::AscendingOrder ? Less(*row, *other, column) : Less(*other, *row, column);
+        const bool before
+            = order == Qt::AscendingOrder ? Ranks(*row, *other, column) : Ranks(*other, *row, column);
         if (before)
             high = mid;
         else

@@ -75,6 +75,8 @@ public:
     // Whether this row ranks before the other in ascending order of the column.
     bool LessThan(const QTreeWidgetItem& other, int column) const;
     static bool Less(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
+    // The same, on the keys the rows keep when both are rows of this type.
+    static bool Ranks(const QTreeWidgetItem& a, const QTreeWidgetItem& b, int column);
     bool operator<(const QTreeWidgetItem& other) const override;
 
     // Where a new row belongs among the children of parent (or the top-level

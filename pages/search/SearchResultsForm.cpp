@@ -227,27 +227,17 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     ItemPtr nameItem = result["search_result_file_name"];
     ItemPtr tabItem = WidgetItem();
 
-    QString freeText;
-    QString speedText;
-    if (reply["search_results_user_available"].AsStdString() == "yes")
-        freeText = QStringLiteral("Y");
-    else
-        freeText = reply["search_results_uploads_in_queue"].AsString();
-    const double speed = reply["search_results_user_speed"].AsInt() / 1024.0;
-    if (speed != 0)
-        speedText = QStringLiteral("%1").arg(speed, 0, 'f', 1);
-
     Type* fileNodeType = d.GetType("search_result_node");
     if (m_oldStyle) {
-        QTreeWidgetItem*& known = FileRowSlot(user.Get(), folderItem.Get(), nameItem.Get());
+        QTreeWidgetItem*& known = m_fileRows.Slot(user.Get(), folderItem.Get(), nameItem.Get());
         if (known) {
             TakeRepeatedResult(known, result);
             return nullptr;
         }
         auto* row = new SearchResultListItem;
+        row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
         row->SetName(UserColumn, m_names.Get(user.AsString()));
-        row->setText(FreeColumn, freeText);
-        row->setText(SpeedColumn, speedText);
+        SetUserCells(row, reply);
         row->SetName(FolderColumn, m_names.Get(ReversePathname(folderItem.AsString())));
         row->SetName(FileColumn, m_names.Get(nameItem.AsString()));
         SetFileCells(row, result);
@@ -268,9 +258,8 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     if (!userNode) {
         auto* row = new SearchResultListItem;
         row->SetName(UserColumn, m_names.Get(user.AsString()));
-        row->setText(FreeColumn, freeText);
+        SetUserCells(row, reply);
         row->setTextAlignment(FreeColumn, Qt::AlignHCenter);
-        row->setText(SpeedColumn, speedText);
         m_newUsers.push_back(row);
         userRow = row;
         userNode = userNodeType->NewItem(Value(userRow));
@@ -292,13 +281,16 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     }
 
     // File row: new unless the folder row lists the name already.
-    QTreeWidgetItem*& known = FileRowSlot(folderRow, nameItem.Get(), nullptr);
+    QTreeWidgetItem*& known = m_fileRows.Slot(folderRow, nameItem.Get(), nullptr);
     if (known) {
         if (TakeRepeatedResult(known, result))
             TouchFolder(folderRow);
         return userRow;
     }
     auto* fileRow = new SearchResultListItem;
+    // The tree's layout walks every row each time rows come or go; a row that
+    // says it never has children is spared the questions about them.
+    fileRow->setFlags(fileRow->flags() | Qt::ItemNeverHasChildren);
     fileRow->SetName(FileColumn, m_names.Get(nameItem.AsString()));
     SetFileCells(fileRow, result);
     PlaceRow(folderRow, fileRow);
@@ -329,6 +321,17 @@ void SearchResultsForm::AttachNewRows()
         if (expandFolders)
             folderRow->setExpanded(true);
     }
+}
+
+void SearchResultsForm::SetUserCells(SearchResultListItem* row, ItemPtr reply)
+{
+    if (reply["search_results_user_available"].AsStdString() == "yes")
+        row->setText(FreeColumn, QStringLiteral("Y"));
+    else
+        row->setText(FreeColumn, reply["search_results_uploads_in_queue"].AsString());
+    const double speed = reply["search_results_user_speed"].AsInt() / 1024.0;
+    if (speed != 0)
+        row->setText(SpeedColumn, QStringLiteral("%1").arg(speed, 0, 'f', 1));
 }
 
 void SearchResultsForm::SetFileCells(SearchResultListItem* row, ItemPtr result)
@@ -426,11 +429,6 @@ void SearchResultsForm::AlertWishList()
         eventToolBar->AddEvent(IsolatedText(wish.AsString()), QStringLiteral(":/icons/wishlist_icon"), this,
             QString(), QStringLiteral("wishlist"), false);
     tabItem.Connect(d.GetType("search_results_widget_alerted")->GetGlobalNullItem());
-}
-
-QTreeWidgetItem*& SearchResultsForm::FileRowSlot(const void* a, const void* b, const void* c)
-{
-    return m_fileRows[{ a, b, c }];
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row) const

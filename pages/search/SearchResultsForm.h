@@ -16,12 +16,12 @@
 // filter runs over the folders that a reply touched when it arrives, and over
 // the whole tab when its text changes; both use the same walk, in which a word
 // never matches across the boundary of folder and file name.
+#include "FileRowIndex.h"
 #include "SearchResultListItem.h"
 #include "store/Data.h"
 #include "store/FilterParser.h"
 #include <QPointer>
 #include <QWidget>
-#include <unordered_map>
 #include <vector>
 
 class QCheckBox;
@@ -164,23 +164,15 @@ private:
     // The row of each file shown, by folder row (or user and folder item) and
     // name item, so that a repeated wish-list search does not list a file
     // twice. The items stay while the row's result holds them.
-    struct FileRowKey {
-        const void* a;
-        const void* b;
-        const void* c;
-        bool operator==(const FileRowKey&) const = default;
-    };
-    struct FileRowKeyHash {
-        size_t operator()(const FileRowKey& key) const { return qHashMulti(0, key.a, key.b, key.c); }
-    };
-    std::unordered_map<FileRowKey, QTreeWidgetItem*, FileRowKeyHash> m_fileRows;
+    FileRowIndex m_fileRows;
     SearchResultNames m_names;
-    QTreeWidgetItem*& FileRowSlot(const void* a, const void* b, const void* c);
     // A file the tab lists already: the row takes the sizes and attributes
     // that changed, and the result it does not show leaves the store. True
     // when the row changed.
     bool TakeRepeatedResult(QTreeWidgetItem* row, ItemPtr result);
     static void SetFileCells(SearchResultListItem* row, ItemPtr result);
+    // The Free and K/s cells of a row made for a user's reply.
+    static void SetUserCells(SearchResultListItem* row, ItemPtr reply);
     // Puts a new row among the children of parent (the top level when null)
     // at its place in the tab's order.
     void PlaceRow(QTreeWidgetItem* parent, QTreeWidgetItem* row);

@@ -96,11 +96,8 @@ void SearchResultsForm::DismantleSlice(bool timed)
         MergeFreedBlocks();
     }
     // The tab's indexes of rows and names.
-    while (!m_fileRows.empty() && more()) {
-        auto end = m_fileRows.begin();
-        for (int n = 0; n < 4096 && end != m_fileRows.end(); ++n)
-            ++end;
-        m_fileRows.erase(m_fileRows.begin(), end);
+    while (!m_fileRows.Empty() && more()) {
+        m_fileRows.Forget(4096);
         MergeFreedBlocks();
     }
     while (more() && !m_names.Forget(4096))
@@ -141,7 +138,7 @@ void SearchResultsForm::DismantleSlice(bool timed)
     }
     if (!timed)
         return;
-    if (m_results->topLevelItemCount() > 0 || !m_doomedRows.empty() || !m_fileRows.empty() || !m_names.Forget(0) || !m_closingUserNodes.empty()
+    if (m_results->topLevelItemCount() > 0 || !m_doomedRows.empty() || !m_fileRows.Empty() || !m_names.Forget(0) || !m_closingUserNodes.empty()
         || !m_closingRequests.empty())
         QTimer::singleShot(0, this, [this] { DismantleSlice(true); });
     else
