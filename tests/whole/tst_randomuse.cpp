@@ -296,7 +296,10 @@ QString TestRandomUse::WindowStep(QRandomGenerator& rng)
 {
     MainWindow* window = session.Window();
     Ui_MainWindow& ui = window->Ui();
-    const QStringList texts = whole::HostileTexts() + QStringList { QStringLiteral("tune"), whole::kMark };
+    // Not the mark alone: typed into a chat it is rightly shown without tags,
+    // which the markup check would take for tags lost (the search box searches
+    // for it below).
+    const QStringList texts = whole::HostileTexts() + QStringList { QStringLiteral("tune") };
     switch (rng.bounded(14)) {
     case 0: case 1: case 2: { // an enabled action of the tool bar, after focusing a list
         if (QTreeWidget* tree = PickTree(window, rng)) {
