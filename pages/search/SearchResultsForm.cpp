@@ -444,18 +444,28 @@ QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row) const
 
 void SearchResultsForm::PopulateCorrelations()
 {
+    // A later answer for the text may come while the user is in the list: it
+    // is filled again in place, the keyboard on it and on the same search.
+    // Hiding the list would send the keys on to whatever widget follows it.
+    const QTreeWidgetItem* current = m_correlations->currentItem();
+    const QString currentText = current ? CorrelationText(current) : QString();
     m_correlations->clear();
-    m_correlations->hide();
     Type* textType = d.HasType("search_request_text");
     ItemPtr text = textType ? textType->HasItem(Value(m_searchText)) : ItemPtr();
     const ItemList correlations = text.GetItems("search_correlation").SortNumericBy("correlation_rank", true);
-    if (correlations.empty())
+    if (correlations.empty()) {
+        if (window()->focusWidget() == m_correlations)
+            m_results->setFocus();
+        m_correlations->hide();
         return;
+    }
     for (ItemPtr correlation : correlations) {
         auto* row = new QTreeWidgetItem(m_correlations);
         const QString text = correlation["correlation_text"].AsString();
         row->setText(0, SearchResultListItem::Shown(text));
         row->setData(0, kCorrelationTextRole, text);
+        if (!currentText.isEmpty() && text == currentText)
+            m_correlations->setCurrentItem(row);
     }
     m_correlations->show();
     // The results take whatever the list of 150 pixels leaves, also when the

@@ -24,6 +24,7 @@
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -32,6 +33,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -192,6 +194,16 @@ private slots:
             IsolatedText(QStringLiteral("together remix")));
         QCOMPARE(together->CorrelationsWidget()->topLevelItem(1)->text(0),
             IsolatedText(QStringLiteral("together live")));
+        // A later answer for the text, while the user is in the list: the
+        // keyboard stays there, on the row it was on.
+        QTreeWidget* related = together->CorrelationsWidget();
+        FocusWidget(related);
+        related->setCurrentItem(related->topLevelItem(1));
+        QSignalSpy answered(gp_server, &Server::SearchCorrelations);
+        gp_server->GetSearchCorrelations(QStringLiteral("together"));
+        QVERIFY(answered.wait());
+        QCOMPARE(QApplication::focusWidget(), related);
+        QCOMPARE(SearchResultsForm::CorrelationText(related->currentItem()), QStringLiteral("together live"));
         emit together->CorrelationsWidget()->itemClicked(together->CorrelationsWidget()->topLevelItem(1), 0);
         QCOMPARE(page->searchEdit()->lineEdit()->text(), QStringLiteral("together live"));
         emit together->CorrelationsWidget()->itemDoubleClicked(together->CorrelationsWidget()->topLevelItem(1), 0);
