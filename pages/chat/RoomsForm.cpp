@@ -10,6 +10,7 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "shell/QuestionBox.h"
+#include "shell/QuietWindow.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
@@ -151,6 +152,7 @@ void RoomsForm::Init()
     if (gp_server) {
         connect(gp_server, &Server::PrivateRoomAddEnabled, this, &RoomsForm::OnPrivateRoomAddEnabled);
         connect(gp_server, &Server::Connected, this, &RoomsForm::OnConnected);
+        connect(gp_server, &Server::CannotCreateRoom, this, &RoomsForm::OnCannotCreateRoom);
     }
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
@@ -369,6 +371,36 @@ void RoomsForm::ShowDraftNotice()
                        "be back where you typed it when you join again.")
             .arg(rooms.join(QStringLiteral(", "))));
     draftNotice->setVisible(!rooms.isEmpty());
+}
+
+void RoomsForm::OnCannotCreateRoom(const QString& room)
+{
+    // The dialog the name was typed in has gone by now (or nobody asked: a
+    // room entered again after a reconnection), so the name is said again.
+    constexpr int kNamed = 10;
+    if (!m_refusedBox) {
+        m_refusedRooms.clear();
+        m_moreRefused = 0;
+    }
+    if (m_refusedRooms.contains(room))
+        return;
+    if (m_refusedRooms.size() < kNamed)
+        m_refusedRooms.append(room);
+    else
+        ++m_moreRefused;
+    const QFontMetrics metrics(font());
+    QStringList names;
+    for (const QString& name : m_refusedRooms)
+        names.append(ElidedLabel(IsolatedText(name), metrics));
+    QString text = names.size() == 1
+        ? QStringLiteral("The server could not create or enter the room %1.").arg(names.first())
+        : QStringLiteral("The server could not create or enter these rooms: %1.").arg(names.join(QStringLiteral(", ")));
+    if (m_moreRefused > 0)
+        text += QStringLiteral(" %1 more rooms were refused likewise.").arg(m_moreRefused);
+    if (m_refusedBox)
+        m_refusedBox->setText(text);
+    else
+        m_refusedBox = QuietWindow::Notice(this, QMessageBox::Warning, QStringLiteral("Room"), text);
 }
 
 void RoomsForm::OnRoomTabClosed(int index)

@@ -5,10 +5,13 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QHash>
+#include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 class QHBoxLayout;
 class QLabel;
+class QMessageBox;
 class RoomForm;
 class RoomWallForm;
 class QSplitter;
@@ -54,6 +57,9 @@ private:
     void CloseWall(ItemPtr room);
     void MoveFocusOffPage(QWidget* page);
     void ShowDraftNotice();
+    // The server refused to create or enter the room: said in a box that
+    // takes no key, one box for the refusals that come while it is open.
+    void OnCannotCreateRoom(const QString& room);
 
     void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
     QTreeWidgetItem* Row(ItemPtr room) const;
@@ -68,6 +74,9 @@ private:
 
     QHash<QString, QString> m_drafts; // unsent text by room, for this run
     QHash<QString, QString> m_wallDrafts; // unset tickers by room, likewise
+    QPointer<QMessageBox> m_refusedBox;
+    QStringList m_refusedRooms; // named in the open box
+    int m_moreRefused = 0; // refused while the box is open, beyond those named
 };
 
 extern RoomsForm* roomsForm;

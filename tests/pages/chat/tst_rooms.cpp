@@ -31,6 +31,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -588,6 +589,30 @@ private slots:
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
         QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
+        // Asked for again, the room is refused by the server: the name the
+        // user typed is said in a box that takes no key.
+        QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("create_room")));
+        createRoomDialog->roomNameEdit->setText(QStringLiteral("vault"));
+        FocusWidget(lounge->chatEdit);
+        // A click into the input, as the user does (it also ends the double
+        // click above, whose button the test's mouse still holds).
+        QTest::mouseClick(lounge->chatEdit, Qt::LeftButton);
+        QVERIFY(gui::WaitFor([&] { return QApplication::activeWindow() == lounge->window(); }));
+        createRoomDialog->createRoomButton->click();
+        QMessageBox* refused = nullptr;
+        QVERIFY(gui::WaitFor([&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && box->text().contains(QLatin1String("vault")))
+                    refused = box;
+            return refused;
+        }));
+        QTest::qWait(100); // the activation that some desktops give a window as it is shown
+        QVERIFY(gui::WaitFor([&] { return QApplication::focusWidget() == lounge->chatEdit; }));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("still here"));
+        QCOMPARE(lounge->chatEdit->text(), QStringLiteral("still here"));
+        QVERIFY(refused->isVisible() && !refused->isModal());
+        refused->close();
+        lounge->chatEdit->clear();
 
         // A room named with one letter and 65,000 marks: its row, its user
         // of that name and the notice lay out a bounded name, the letter with
