@@ -286,6 +286,13 @@ private slots:
 
     void completeDownloadsRefuseRequests()
     {
+        // Run alone, the finished download is made here.
+        if (!Entry("fresh", "fresh.bin")) {
+            const QByteArray data = WriteRandomFile(temp.path() + "/fresh.src", 3000, 4);
+            const uint req = Accept("fresh", "fresh.bin", data.size());
+            QCOMPARE(Serve("fresh", req, data), qint64(0));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("fresh", "fresh.bin")), QString("complete"), kWait);
         ItemPtr download = Entry("fresh", "fresh.bin");
         QCOMPARE(DownloadStatus(download), QString("complete"));
         const QByteArray before = ReadWholeFile(Complete("Folder/fresh.bin"));
