@@ -34,6 +34,17 @@ ItemPtr TransferQueueManager::EntryOfSender(const char* threadType) const
     return item[std::string(threadType) == "download_thread" ? "download_entry" : "upload_entry"];
 }
 
+ItemList TransferQueueManager::PartialFileSharers(ItemPtr download, const QString& path) const
+{
+    ItemList sharers;
+    for (ItemPtr other : download["file_name"].GetItems("download_entry")) {
+        if (other != download && StatusOf(other, "download_entry_status") != QLatin1String("complete")
+            && LocalPath(GetDownloadTargetPath(other, false)) == path)
+            sharers.push_back(other);
+    }
+    return sharers;
+}
+
 void TransferQueueManager::RefuseDownload(ItemPtr download, const QString& status, const QString& reason)
 {
     ItemPtr user = download["user"];
@@ -112,7 +123,15 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     // The partial file holds the start of the file as it was when it was
     // begun: once the peer's file has another size (or the partial is longer
     // than the file), its bytes would not fit the rest, so it starts again.
+    // Another user's file of the same name in a folder of the same name has
+    // the same partial file, begun maybe for that file: the size it was begun
+    // for is recorded on the one entry that began it.
+    const ItemList sharers = PartialFileSharers(download, path);
     ItemPtr startedFor = download["partial_file_size"];
+    for (ItemPtr other : sharers) {
+        if (!startedFor)
+            startedFor = other["partial_file_size"];
+    }
     if (offset > 0 && (offset > size || (startedFor && startedFor.AsInt64() != size))) {
         Log(kArea, 2,
             QStringLiteral("The file is %1 bytes now, the partial file of %2 bytes was begun for %3; "
@@ -131,6 +150,8 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         }
         offset = 0;
     }
+    for (ItemPtr other : sharers)
+        other.Disconnect("partial_file_size");
     download += T("partial_file_size")->GetItem(Value(static_cast<long long>(size)));
     // The handshake is a few small writes each way: don't let them wait for
     // the peer's delayed acknowledgements.

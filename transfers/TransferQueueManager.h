@@ -185,6 +185,8 @@ private:
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
     void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
+    // The other unfinished downloads whose partial file is at the path.
+    ItemList PartialFileSharers(ItemPtr download, const QString& path) const;
 
     // TransferChecks.cpp: the monotonic stamps behind the text ones.
     void StampQueueRequest(const QString& user);

@@ -60,8 +60,18 @@ void SetUpTree(QTreeWidget* tree, int columns)
     tree->setUniformRowHeights(true);
 }
 
-// Longest reason a status cell's tool tip shows; a peer's text may be longer.
+// Longest reason a status cell or its tool tip shows; a peer's text may be
+// longer.
 constexpr int kMaxReasonShown = 500;
+// Longest user, folder or file name a row shows. A peer's names and reasons
+// can be a hundred thousand characters long, and a view lays out a cell's
+// whole text on every paint.
+constexpr int kMaxNameShown = 1024;
+
+QString NameText(const QString& name)
+{
+    return IsolatedText(TextBound::Shown(name, kMaxNameShown));
+}
 
 // Why a transfer ended without its file, as its status cell's tool tip: plain
 // text (a peer's reason is isolated like its other texts), bounded.
@@ -228,6 +238,9 @@ void TransfersForm::Init()
     watch(downloads, &TransfersForm::OnDownloadEntryAdded);
     pair("download_entry", "download_entry_status", &TransfersForm::OnDownloadEntryStatusChange);
     pair("upload_entry", "upload_entry_status", &TransfersForm::OnUploadEntryStatusChange);
+    // A transfer that fails again in the same status, for another reason.
+    pair("download_entry", "denial_reason", &TransfersForm::OnDownloadEntryReasonChange);
+    pair("upload_entry", "denial_reason", &TransfersForm::OnUploadEntryReasonChange);
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
         &TransfersForm::OnDownloadProgress);
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
@@ -506,7 +519,7 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_pendingUserRows.append(userRow);
         userNode = kind.userNode->GetItem(Value(userRow));
         userNode += user;
-        userRow->setText(0, IsolatedText(user.AsString()));
+        userRow->setText(0, NameText(user.AsString()));
         userRow->setIcon(0, user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
         if (expandUser)
             userRow->setExpanded(true);
@@ -533,17 +546,16 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_bulkFolderNodes.insert({ folder.Get(), userRow }, folderNode.Get());
             auto text = m_bulkFolderTexts.find(folder.Get());
             if (text == m_bulkFolderTexts.end())
-                text = m_bulkFolderTexts.insert(
-                    folder.Get(), IsolatedText(ReversePathname(folder.AsString())));
+                text = m_bulkFolderTexts.insert(folder.Get(), NameText(ReversePathname(folder.AsString())));
             folderRow->setText(1, *text);
         } else {
-            folderRow->setText(1, IsolatedText(ReversePathname(folder.AsString())));
+            folderRow->setText(1, NameText(ReversePathname(folder.AsString())));
         }
         newFolder = true;
     }
 
     auto* fileRow = new TransferRow(folderRow);
-    fileRow->setText(2, IsolatedText(fileText));
+    fileRow->setText(2, NameText(fileText));
     fileRow->setText(7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
@@ -708,7 +720,7 @@ void TransfersForm::ClearMotion(QTreeWidgetItem* row)
     }
 }
 
-void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, const QString& shown)
+void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word)
 {
     QTreeWidgetItem* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
     if (!row)
@@ -730,9 +742,7 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     // A new row has no place in line to clear: its cell stays unset.
     if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());
-    // A denial reason is the peer's text.
-    row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
-    row->setToolTip(3, ReasonTip(word, entry["denial_reason"].AsString()));
+    ShowStatusText(entry, row, word);
     // A row made but not yet in the tree has its parents done when it goes in.
     if (m_bulkBuild || !row->treeWidget())
         return;
@@ -742,18 +752,36 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     UpdateActiveTransferCounts();
 }
 
+void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word)
+{
+    // A denial reason is the peer's text.
+    const QString reason = entry["denial_reason"].AsString();
+    const bool denied = word == QLatin1String("denied");
+    const QString text = TextBound::Shown(denied ? reason : word, kMaxReasonShown).toLower();
+    row->setText(3, denied ? IsolatedText(text) : text);
+    row->setToolTip(3, ReasonTip(word, reason));
+}
+
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)
 {
-    const QString word = ci.second.AsString();
-    const QString shown = word == QLatin1String("denied") ? ci.first["denial_reason"].AsString() : word;
-    ApplyStatus(Downloads(), ci.first, word, shown);
+    ApplyStatus(Downloads(), ci.first, ci.second.AsString());
 }
 
 void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& ci)
 {
-    const QString word = ci.second.AsString();
-    const QString shown = word == QLatin1String("denied") ? ci.first["denial_reason"].AsString() : word;
-    ApplyStatus(Uploads(), ci.first, word, shown);
+    ApplyStatus(Uploads(), ci.first, ci.second.AsString());
+}
+
+void TransfersForm::OnDownloadEntryReasonChange(ConnectionInfo& ci)
+{
+    if (QTreeWidgetItem* row = DownloadRow(ci.first))
+        ShowStatusText(ci.first, row, ci.first["download_entry_status"].AsString());
+}
+
+void TransfersForm::OnUploadEntryReasonChange(ConnectionInfo& ci)
+{
+    if (QTreeWidgetItem* row = UploadRow(ci.first))
+        ShowStatusText(ci.first, row, ci.first["upload_entry_status"].AsString());
 }
 
 void TransfersForm::DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row)

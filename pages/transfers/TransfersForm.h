@@ -158,6 +158,8 @@ private:
     void OnUploadEntryAdded(ItemPtr entry);
     void OnDownloadEntryStatusChange(ConnectionInfo& ci);
     void OnUploadEntryStatusChange(ConnectionInfo& ci);
+    void OnDownloadEntryReasonChange(ConnectionInfo& ci);
+    void OnUploadEntryReasonChange(ConnectionInfo& ci);
     void OnDownloadEntryRemoved(ItemPtr entry);
     void OnUploadEntryRemoved(ItemPtr entry);
     void OnUserOnline(ItemPtr user);
@@ -167,7 +169,10 @@ private:
     // The shared steps of both trees.
     QTreeWidgetItem* MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
         const QString& fileText, qint64 size, bool expandUser, bool expandFolder);
-    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, const QString& shown);
+    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word);
+    // The status cell: the word, or a denied entry's reason; the reason of a
+    // failure as its tool tip.
+    static void ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word);
     void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row);
     void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed);
     void RemoveRow(const TreeKind& kind, ItemPtr entry);

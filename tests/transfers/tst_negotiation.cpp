@@ -205,6 +205,23 @@ private slots:
         QCOMPARE(Serve("shrunk", req, shrunk), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("shrunk", "big.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/big.bin")), shrunk);
+
+        // Two users' files of one name in folders of one name share the
+        // partial file: each takes over the other's start from nothing, and
+        // each completes as its own file.
+        const QByteArray mine = WriteRandomFile(temp.path() + "/same.v1", 5000, 8);
+        const QByteArray theirs = WriteRandomFile(temp.path() + "/same.v2", 8000, 18);
+        req = Accept("first", "same.bin", mine.size());
+        QCOMPARE(Serve("first", req, mine.left(2000), true), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("first", "same.bin")), QString("aborted"), kWait);
+        req = Accept("second", "same.bin", theirs.size());
+        QCOMPARE(Serve("second", req, theirs.left(3000), true), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("second", "same.bin")), QString("aborted"), kWait);
+        req = nextReq++;
+        tq->OnFileTransferRequest("first", 1, req, "Share\\Folder\\same.bin", mine.size());
+        QCOMPARE(Serve("first", req, mine), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("first", "same.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/same.bin")), mine);
     }
 
     void askingAgainForARunningDownload()
@@ -269,6 +286,13 @@ private slots:
 
     void completeDownloadsRefuseRequests()
     {
+        // Run alone, the finished download is made here.
+        if (!Entry("fresh", "fresh.bin")) {
+            const QByteArray data = WriteRandomFile(temp.path() + "/fresh.src", 3000, 4);
+            const uint req = Accept("fresh", "fresh.bin", data.size());
+            QCOMPARE(Serve("fresh", req, data), qint64(0));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("fresh", "fresh.bin")), QString("complete"), kWait);
         ItemPtr download = Entry("fresh", "fresh.bin");
         QCOMPARE(DownloadStatus(download), QString("complete"));
         const QByteArray before = ReadWholeFile(Complete("Folder/fresh.bin"));

@@ -3,9 +3,10 @@
 // moving, complete and byte-identical in "complete"; names with markup, "&" or
 // a right-to-left override shown as they are, isolated, and saved under the
 // exact name; a refused download and one that can't be written, with their
-// reasons; a pushed file the window has, one row; "Clear Complete"; the
-// list of completed downloads, newest first; opening a finished file; a
-// partial file removed and a complete folder that can't be written, named.
+// reasons; names and a refusal too long for a row, cut; a pushed file the
+// window has, one row; "Clear Complete"; the list of completed downloads,
+// newest first; opening a finished file; a partial file removed and a
+// complete folder that can't be written, named.
 #include "gui/GuiTest.h"
 #include "helper_transfercore.h"
 #include "helper_transferpage.h"
@@ -211,6 +212,23 @@ void TestDownloads::refusalsShowReasonsAndClearingKeepsFiles()
         [&] { return Status(missing) == IsolatedText(QStringLiteral("file not shared.")); }, 30000));
     QVERIFY(gui::ShowsIsolated(FindRow(downloads, 0, carolName)->text(0), carolName));
     QCOMPARE(RowColor(TransfersForm::DownloadRow(missing)), QColor(QStringLiteral("#ff0a47")));
+
+    // Refused again, for another reason: the row says the new one. Names and
+    // a reason far longer than a cell: a row lays out only their start, as
+    // the view lays out a cell's whole text on every paint.
+    const QString huge(60000, QLatin1Char('w'));
+    ItemPtr longOne = transferQueueManager->AddDownload(
+        carolName, huge.toStdString(), "\\" + huge.toStdString(), 10, false, 0);
+    QVERIFY(gui::WaitFor([&] { return Status(longOne) == Status(missing); }, 30000));
+    carol->Send(
+        QStringLiteral("deny-upload alice \\%1\\%1 ").arg(huge) + QStringLiteral("Busy ").repeated(25000));
+    const QString busy = IsolatedText(QStringLiteral("busy busy")).chopped(1);
+    QVERIFY(gui::WaitFor([&] { return Status(longOne).startsWith(busy); }, 30000));
+    QTreeWidgetItem* longRow = TransfersForm::DownloadRow(longOne);
+    for (const QString& text :
+        { longRow->text(3), longRow->toolTip(3), longRow->text(2), longRow->parent()->text(1) })
+        QVERIFY2(text.size() > 400 && text.size() < 2000, qPrintable(QString::number(text.size())));
+    transferQueueManager->RemoveDownload(longOne);
 
     // Bob pushes a file the window has already, naming its folder with "/":
     // the same download, still one row.
