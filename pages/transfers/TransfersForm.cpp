@@ -60,7 +60,8 @@ void SetUpTree(QTreeWidget* tree, int columns)
     tree->setUniformRowHeights(true);
 }
 
-// Longest reason a status cell's tool tip shows; a peer's text may be longer.
+// Longest reason a status cell or its tool tip shows; a peer's text may be
+// longer.
 constexpr int kMaxReasonShown = 500;
 
 // Why a transfer ended without its file, as its status cell's tool tip: plain
@@ -506,7 +507,7 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_pendingUserRows.append(userRow);
         userNode = kind.userNode->GetItem(Value(userRow));
         userNode += user;
-        userRow->setText(0, IsolatedText(user.AsString()));
+        userRow->setText(0, RowName(user.AsString()));
         userRow->setIcon(0, user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
         if (expandUser)
             userRow->setExpanded(true);
@@ -534,16 +535,16 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             auto text = m_bulkFolderTexts.find(folder.Get());
             if (text == m_bulkFolderTexts.end())
                 text = m_bulkFolderTexts.insert(
-                    folder.Get(), IsolatedText(ReversePathname(folder.AsString())));
+                    folder.Get(), RowName(ReversePathname(folder.AsString())));
             folderRow->setText(1, *text);
         } else {
-            folderRow->setText(1, IsolatedText(ReversePathname(folder.AsString())));
+            folderRow->setText(1, RowName(ReversePathname(folder.AsString())));
         }
         newFolder = true;
     }
 
     auto* fileRow = new TransferRow(folderRow);
-    fileRow->setText(2, IsolatedText(fileText));
+    fileRow->setText(2, RowName(fileText));
     fileRow->setText(7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
@@ -731,7 +732,8 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());
     // A denial reason is the peer's text.
-    row->setText(3, word == QLatin1String("denied") ? IsolatedText(shown.toLower()) : shown.toLower());
+    row->setText(
+        3, word == QLatin1String("denied") ? RowName(shown, kMaxReasonShown).toLower() : shown.toLower());
     row->setToolTip(3, ReasonTip(word, entry["denial_reason"].AsString()));
     // A row made but not yet in the tree has its parents done when it goes in.
     if (m_bulkBuild || !row->treeWidget())
