@@ -21,7 +21,7 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
     , m_view(new QPlainTextEdit(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(tr("%1 Log").arg(IsolatedText(item.AsString())));
+    setWindowTitle(tr("%1 Log").arg(ElidedLabel(IsolatedText(item.AsString()), fontMetrics())));
     resize(640, 400);
 
     m_view->setReadOnly(true);

@@ -309,6 +309,13 @@ private slots:
         options.OnIgnoreUser();
         QVERIFY(gui::ShowsIsolated(Row(userListForm->UnsharedList(), erin)->text(0), erin));
         QVERIFY(gui::ShowsIsolated(Row(userListForm->IgnoredList(), erin)->text(0), erin));
+        // A name of any length: its row and its note editor's title are cut.
+        const QString longName(20000, QLatin1Char('n'));
+        UserMenuOptions(&menu, longName, nullptr).OnIgnoreUser();
+        QVERIFY(Row(userListForm->IgnoredList(), longName)->text(0).size() < 2000);
+        QVERIFY(UserNoteDialog::GetDialog(longName)->windowTitle().size() < 200);
+        UserNoteDialog::GetDialog(longName)->close();
+        UserMenuOptions(&menu, longName, nullptr).OnUnignoreUser();
         texts = MenuTexts(erin);
         QVERIFY(texts.contains(QStringLiteral("Re-share files with user")));
         QVERIFY(texts.contains(QStringLiteral("Receive chat from user")));
