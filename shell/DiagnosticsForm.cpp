@@ -210,7 +210,7 @@ void DiagnosticsForm::AddTrackedUser(ItemPtr user)
     const quint64 serial = user.Serial();
     if (m_rows.count(serial))
         return;
-    auto* row = new QListWidgetItem(IsolatedText(user.AsString()));
+    auto* row = new QListWidgetItem(RowName(user.AsString()));
     row->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(serial));
     m_users->addItem(row);
     m_rows.emplace(serial, TrackedRow { user, row });

@@ -7,10 +7,13 @@
 
 QString ShownLogLine(const LogLine& line)
 {
+    // A line may carry a peer's text of any length (a denial reason, say):
+    // each of its lines is shown cut, the log keeps it whole.
+    constexpr int kMaxShown = 2000;
     LogLine shown = line;
     QStringList parts = line.text.split(QLatin1Char('\n'));
     for (QString& part : parts)
-        part = IsolatedText(part);
+        part = RowName(part, kMaxShown);
     shown.text = parts.join(QLatin1Char('\n'));
     return LogSink::Format(shown);
 }
@@ -21,7 +24,7 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent)
     , m_view(new QPlainTextEdit(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(tr("%1 Log").arg(IsolatedText(item.AsString())));
+    setWindowTitle(tr("%1 Log").arg(ElidedLabel(IsolatedText(item.AsString()), fontMetrics())));
     resize(640, 400);
 
     m_view->setReadOnly(true);

@@ -97,6 +97,11 @@ QString IsolatedLines(const QString& text)
     return Isolated(text, false);
 }
 
+QString RowName(const QString& name, int maxLength)
+{
+    return IsolatedText(TextBound::Shown(name, maxLength));
+}
+
 QString ElidedLabel(const QString& text, const QFontMetrics& metrics)
 {
     // The ends are kept and the middle cut before anything is measured, so

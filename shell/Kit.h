@@ -59,6 +59,12 @@ QString IsolatedText(const QString& text);
 // and paragraph breaks stay.
 QString IsolatedLines(const QString& text);
 
+// A name from another user or the server (a user, a file, a folder) as a
+// list row shows it: isolated and cut to this many UTF-16 units (TextBound),
+// as a name may be far longer and a row lays out the whole of its text.
+constexpr int kMaxRowName = 1024;
+QString RowName(const QString& name, int maxLength = kMaxRowName);
+
 // Tab labels and tool buttons made from others' text are cut in the middle to
 // this many average characters' width; the whole text goes in the tool tip.
 constexpr int kMaxLabelChars = 40;

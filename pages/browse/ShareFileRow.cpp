@@ -17,7 +17,7 @@ QString ShareFileRow::Name(const QTreeWidgetItem* row)
 
 void ShareFileRow::SetName(QTreeWidgetItem* row, const QString& name)
 {
-    row->setText(0, IsolatedText(name));
+    row->setText(0, RowName(name));
     row->setData(0, kNameRole, name);
 }
 

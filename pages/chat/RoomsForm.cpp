@@ -36,6 +36,13 @@ void DeclareWidgetType(const char* type, const char* owner)
     d.RelateTypes(d.DeclareType(owner, kEntity), d.DeclareType(type, kEntity), One, One);
 }
 
+// A room's name in a box's text: cut as the room list cuts it, as the server
+// may send a name of any length.
+QString BoxRoomName(const QString& room)
+{
+    return RowName(room, QRoomListItemWidget::kShownName);
+}
+
 } // namespace
 
 RoomsForm::RoomsForm(QWidget* parent)
@@ -284,7 +291,7 @@ void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
     auto* box = new QMessageBox(QMessageBox::Information, tr("Not connected"),
         tr("Not connected to the server: the room %1 was not joined. Join it again once the client is "
            "connected.")
-            .arg(IsolatedText(room)),
+            .arg(BoxRoomName(room)),
         QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -498,7 +505,7 @@ void RoomsForm::GiveUpMembership(ItemPtr room)
     const QString name = room.AsString();
     if (AskYes(QStringLiteral("Give up membership?"),
             QStringLiteral("Are you sure you want to give up your membership to the %1 private room?")
-                .arg(IsolatedText(name)))
+                .arg(BoxRoomName(name)))
         && gp_server)
         gp_server->GiveUpPrivateRoomMembership(name);
 }
@@ -510,7 +517,7 @@ void RoomsForm::GiveUpOwnership(ItemPtr room)
     const QString name = room.AsString();
     if (!AskYes(QStringLiteral("Give up membership?"),
             QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?")
-                .arg(IsolatedText(name))))
+                .arg(BoxRoomName(name))))
         return;
     if (!AskYes(QStringLiteral("REALLY?"), QStringLiteral("REALLY?")) || !gp_server)
         return;

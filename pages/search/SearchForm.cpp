@@ -247,14 +247,15 @@ void SearchForm::OnSearchEntered()
     if (text.isEmpty() || !gp_server)
         return;
     const QString target = m_targetBox->currentText();
-    if (target == tr("All")) {
+    const QVariant room = m_targetBox->currentData();
+    if (room.isValid()) {
+        CreateSearchForm(gp_server->SearchRoom(room.toString(), text), text, RoomSearch);
+    } else if (target == tr("All")) {
         const unsigned int token = gp_server->FileSearch(text, false);
         gp_server->GetSearchCorrelations(text);
         CreateSearchForm(token, text, ManualSearch);
     } else if (target == tr("User List")) {
         CreateSearchForm(gp_server->SearchUserList(text), text, UserListSearch);
-    } else if (target.startsWith(kRoomPrefix)) {
-        CreateSearchForm(gp_server->SearchRoom(target.mid(kRoomPrefix.size()), text), text, RoomSearch);
     }
     RecordSearch(text);
     m_searchEdit->lineEdit()->clear();
@@ -417,12 +418,16 @@ SearchResultsForm* SearchForm::GetCurrentSearchResultsForm() const
 
 void SearchForm::OnEnteredRoom(ItemPtr room)
 {
-    m_targetBox->addItem(kRoomPrefix + room.AsString());
+    // The name as the server sent it goes with the entry, for the search and
+    // for leaving; it is shown isolated and cut to a label's width, as the
+    // list would be as wide as its longest entry.
+    const QString name = room.AsString();
+    m_targetBox->addItem(kRoomPrefix + ElidedLabel(IsolatedText(name), m_targetBox->fontMetrics()), name);
 }
 
 void SearchForm::OnLeftRoom(ItemPtr room)
 {
-    const int index = m_targetBox->findText(kRoomPrefix + room.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int index = m_targetBox->findData(room.AsString());
     if (index >= 0)
         m_targetBox->removeItem(index);
 }

@@ -89,9 +89,9 @@ void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr record)
     if (record.IsConnected("complete_download_node"))
         return;
     auto* row = new CompleteDownloadItem(m_downloadList);
-    row->setText(0, IsolatedText(record["complete_download_filename"].AsString()));
-    row->setText(1, IsolatedText(record["complete_download_relative_folder"].AsString()));
-    row->setText(2, IsolatedText(record["user"].AsString()));
+    row->setText(0, RowName(record["complete_download_filename"].AsString()));
+    row->setText(1, RowName(record["complete_download_relative_folder"].AsString()));
+    row->setText(2, RowName(record["user"].AsString()));
     row->setText(3, record["complete_download_file_size"].AsString());
     row->setText(4, record["complete_download_completion_time"].AsString());
     d.GetType("complete_download_node")->GetItem(Value(static_cast<QTreeWidgetItem*>(row))) += record;

@@ -63,16 +63,6 @@ void SetUpTree(QTreeWidget* tree, int columns)
 // Longest reason a status cell or its tool tip shows; a peer's text may be
 // longer.
 constexpr int kMaxReasonShown = 500;
-// Longest user, folder or file name a row shows. A peer's names and reasons
-// can be a hundred thousand characters long, and a view lays out a cell's
-// whole text on every paint.
-constexpr int kMaxNameShown = 1024;
-
-QString NameText(const QString& name)
-{
-    return IsolatedText(TextBound::Shown(name, kMaxNameShown));
-}
-
 // Why a transfer ended without its file, as its status cell's tool tip: plain
 // text (a peer's reason is isolated like its other texts), bounded.
 QString ReasonTip(const QString& word, QString reason)
@@ -519,7 +509,7 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_pendingUserRows.append(userRow);
         userNode = kind.userNode->GetItem(Value(userRow));
         userNode += user;
-        userRow->setText(0, NameText(user.AsString()));
+        userRow->setText(0, RowName(user.AsString()));
         userRow->setIcon(0, user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
         if (expandUser)
             userRow->setExpanded(true);
@@ -546,16 +536,17 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
             m_bulkFolderNodes.insert({ folder.Get(), userRow }, folderNode.Get());
             auto text = m_bulkFolderTexts.find(folder.Get());
             if (text == m_bulkFolderTexts.end())
-                text = m_bulkFolderTexts.insert(folder.Get(), NameText(ReversePathname(folder.AsString())));
+                text = m_bulkFolderTexts.insert(
+                    folder.Get(), RowName(ReversePathname(folder.AsString())));
             folderRow->setText(1, *text);
         } else {
-            folderRow->setText(1, NameText(ReversePathname(folder.AsString())));
+            folderRow->setText(1, RowName(ReversePathname(folder.AsString())));
         }
         newFolder = true;
     }
 
     auto* fileRow = new TransferRow(folderRow);
-    fileRow->setText(2, NameText(fileText));
+    fileRow->setText(2, RowName(fileText));
     fileRow->setText(7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
@@ -757,8 +748,7 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
     // A denial reason is the peer's text.
     const QString reason = entry["denial_reason"].AsString();
     const bool denied = word == QLatin1String("denied");
-    const QString text = TextBound::Shown(denied ? reason : word, kMaxReasonShown).toLower();
-    row->setText(3, denied ? IsolatedText(text) : text);
+    row->setText(3, denied ? RowName(reason, kMaxReasonShown).toLower() : word.toLower());
     row->setToolTip(3, ReasonTip(word, reason));
 }
 

@@ -14,7 +14,7 @@ GiftPrivilegesDialog::GiftPrivilegesDialog(QString user, QWidget* parent)
     setObjectName(QStringLiteral("GiftPrivilegesDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     resize(257, 94);
-    setWindowTitle(tr("Gift Privileges to ") + IsolatedText(m_user));
+    setWindowTitle(tr("Gift Privileges to ") + ElidedLabel(IsolatedText(m_user), fontMetrics()));
 
     auto* outer = new QHBoxLayout(this);
     auto* column = new QVBoxLayout;

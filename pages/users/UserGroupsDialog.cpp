@@ -30,7 +30,8 @@ UserGroupsDialog::UserGroupsDialog(QString userName, QWidget* parent)
     Type* entries = d.GetType("in_user_list");
     Subscribe(entries->connected, &UserGroupsDialog::OnListEntryChanged);
     Subscribe(entries->disconnected, &UserGroupsDialog::OnListEntryChanged);
-    setWindowTitle(tr("User Groups for [") + IsolatedText(m_userName) + QLatin1Char(']'));
+    setWindowTitle(
+        tr("User Groups for [") + ElidedLabel(IsolatedText(m_userName), fontMetrics()) + QLatin1Char(']'));
 
     const ItemPtr inList = ListEntry();
     for (ItemPtr group : groups->GetItems())

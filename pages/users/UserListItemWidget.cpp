@@ -10,7 +10,7 @@ bool UserListItemWidget::IsOnline(const QString& user)
 void UserListItemWidget::SetUser(QTreeWidgetItem* row, const QString& user)
 {
     row->setData(0, Qt::UserRole, user);
-    row->setText(0, IsolatedText(user));
+    row->setText(0, RowName(user));
 }
 
 QString UserListItemWidget::User(const QTreeWidgetItem* row)

@@ -44,6 +44,13 @@ ItemList RoomsFlagged(const char* flag)
     return rooms.SortAlphabetic(true);
 }
 
+// A room's name as the title of its submenu: plain, isolated and cut to a
+// label's width, as the server may send a name of any length.
+QString RoomLabel(const QMenu* menu, const QString& name)
+{
+    return PlainLabel(ElidedLabel(IsolatedText(name), menu->fontMetrics()));
+}
+
 } // namespace
 
 UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent)
@@ -113,7 +120,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
     };
     for (ItemPtr room : owned) {
         const QString name = room.AsString();
-        QMenu* sub = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), PlainLabel(IsolatedText(name)));
+        QMenu* sub = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), RoomLabel(rooms, name));
         QFont font = sub->menuAction()->font();
         font.setBold(true);
         font.setUnderline(true);
@@ -138,7 +145,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr user)
         if (room.IsConnected("is_owner"))
             continue;
         const QString name = room.AsString();
-        QMenu* sub = rooms->addMenu(PlainLabel(IsolatedText(name)));
+        QMenu* sub = rooms->addMenu(RoomLabel(rooms, name));
         addMembership(sub, room["room_members"], name);
     }
 }

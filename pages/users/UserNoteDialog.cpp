@@ -69,7 +69,7 @@ UserNoteDialog::UserNoteDialog(QString userName, QWidget* parent)
     if (ItemPtr note = UserItem(m_userName)["user_note"])
         m_noteEdit->setPlainText(note.AsString());
     setWindowIcon(QIcon(QStringLiteral(":/icons/note_icon")));
-    setWindowTitle(IsolatedText(m_userName));
+    setWindowTitle(ElidedLabel(IsolatedText(m_userName), fontMetrics()));
 }
 
 UserNoteDialog::~UserNoteDialog()

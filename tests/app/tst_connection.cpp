@@ -194,9 +194,11 @@ void TestConnection::abruptLossShowsOfflineAndReconnects()
     QVERIFY(search->NoticeLabel()->text().startsWith(
         QLatin1String("Not connected to the server: the search was not sent")));
     emit results->tabCloseRequested(0);
-    roomsForm->EnterRoom(QStringLiteral("lobby"), false);
+    // A room's name of any length is cut in the box.
+    roomsForm->EnterRoom(QString(20000, QLatin1Char('r')), false);
     QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Not connected")) == 1; }));
     QVERIFY(answers.Seen().first().text.contains(QLatin1String("was not joined")));
+    QVERIFY(answers.Seen().first().text.size() < 1000);
     auto* browse = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("faraway")));
     auto* info = userListForm->GetUserInfoForm(QStringLiteral("faraway"))
                      ->findChild<QTextBrowser*>(QStringLiteral("userInfoText"));

@@ -24,7 +24,8 @@ FileInfo File(const std::string& name, qint64 size)
 }
 
 // "deep <n>": a chain of n nested folders, one file in the deepest.
-// "names": names holding markup and "&". "files <folders> <per folder>": a
+// "names": names holding markup and "&". "long": a folder and a file of
+// twenty thousand characters. "files <folders> <per folder>": a
 // plain large share. Empty when the kind is unknown.
 std::optional<FileInfoMap> Craft(const QStringList& args)
 {
@@ -43,6 +44,8 @@ std::optional<FileInfoMap> Craft(const QStringList& args)
         share["music\\<font color=red>red"].insert(File("<i>tilted</i>.mp3", 1000));
         share["music\\a&b"].insert(File("a&b.txt", 12));
         share["music"].insert(File("<img src=x>.txt", 3));
+    } else if (kind == QLatin1String("long")) {
+        share["music\\" + std::string(20000, 'L')].insert(File(std::string(20000, 'l') + ".txt", 5));
     } else if (kind == QLatin1String("files")) {
         const int folders = args.value(1).toInt();
         const int perFolder = args.value(2).toInt();
@@ -70,7 +73,8 @@ MemStream Message(const FileInfoMap& share)
 void RegisterBrowseCommands(Driver& driver)
 {
     auto crafted = std::make_shared<std::optional<MemStream>>();
-    driver.AddCommand(QStringLiteral("serve-share"), QStringLiteral("serve-share deep <n> | names | files <f> <n> | real"),
+    driver.AddCommand(QStringLiteral("serve-share"),
+        QStringLiteral("serve-share deep <n> | names | long | files <f> <n> | real"),
         QStringLiteral("Answers share-list requests with a crafted list (\"real\": the own share again)."), 1,
         [crafted](const QStringList& args) {
             if (args[0] == QLatin1String("real")) {

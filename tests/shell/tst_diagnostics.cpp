@@ -90,6 +90,11 @@ private slots:
         // An area nobody named before joins the list.
         Log(QStringLiteral("Odd Area"), 1, QStringLiteral("x"));
         QVERIFY(form.findChild<QComboBox*>()->findText(QStringLiteral("Odd Area")) >= 0);
+
+        // A line of any length (a peer's reason, say) is shown cut.
+        Log(QStringLiteral("Transfer Queue"), 1, QString(100000, QLatin1Char('y')));
+        QTRY_COMPARE(ViewLines(form.LogView()).size(), 3);
+        QVERIFY(ViewLines(form.LogView()).last().size() < 5000);
     }
 
     void hiddenViewCatchesUpWhenShown()

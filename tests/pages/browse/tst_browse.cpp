@@ -433,6 +433,16 @@ private slots:
         QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(0));
         form->DownloadFolder(chosen, false);
         Close(form);
+        // Names of any length are shown cut.
+        names->Send(QStringLiteral("serve-share long"));
+        QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
+        form = OpenBrowse(QStringLiteral("names"));
+        QVERIFY(form);
+        form->BrowseToFolder(QStringLiteral("music\\") + QString(20000, QLatin1Char('L')));
+        QVERIFY(form->FolderTree()->currentItem()->text(0).size() < 2000);
+        QTreeWidgetItem* longRow = form->FileList()->topLevelItem(0);
+        QVERIFY(longRow && longRow->text(0).size() < 2000);
+        Close(form);
 
         // Folders of many files fill the list in slices; choosing another
         // folder meanwhile leaves exactly the new folder's rows and nodes.

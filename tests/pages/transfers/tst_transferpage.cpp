@@ -235,6 +235,14 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
     QCOMPARE(Row(one)->text(3), QStringLiteral("queued"));
     QCOMPARE(RowColor(Row(one)), QColor(QStringLiteral("#3366ff")));
     QCOMPARE(form->GetNodeDownloadEntryItems(zed).Size(), size_t(5));
+    // Names of any length are shown cut.
+    const QString huge(100000, QLatin1Char('x'));
+    ItemPtr big = Download(huge, huge, huge, 1);
+    QTreeWidgetItem* bigRow = Row(big);
+    for (const QString& shown :
+        { bigRow->text(2), bigRow->parent()->text(1), bigRow->parent()->parent()->text(0) })
+        QVERIFY(shown.size() < 2000);
+    transferQueueManager->RemoveDownload(big);
 
     // A place in line shows until the next status change.
     one += T("place_in_line")->GetItem(Value(7));
@@ -347,11 +355,16 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("denied"));
     SetStatus(two, "aborted");
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QStringLiteral("aborted"));
-    // A long reason is cut for the tool tip, never inside a character.
+    // A long reason is cut for the cell and tool tip, never inside a character.
     two.Disconnect("denial_reason");
     T("denial_reason")->GetItem(Value(QString(499, QLatin1Char('r')) + QString::fromUcs4(U"\U0001F600"))) += two;
     SetStatus(two, "denied");
-    QVERIFY(Row(two)->toolTip(3).isValidUtf16());
+    QVERIFY(Row(two)->toolTip(3).isValidUtf16() && Row(two)->text(3).isValidUtf16());
+    two.Disconnect("denial_reason");
+    T("denial_reason")->GetItem(Value(QString(100000, QLatin1Char('r')))) += two;
+    SetStatus(two, "aborted");
+    SetStatus(two, "denied");
+    QVERIFY(Row(two)->text(3).size() < 1000);
     SetStatus(two, "local error");
     QCOMPARE(TransfersForm::GetDownloadEntriesAggregateStatus(set), QString());
 

@@ -309,6 +309,13 @@ private slots:
         options.OnIgnoreUser();
         QVERIFY(gui::ShowsIsolated(Row(userListForm->UnsharedList(), erin)->text(0), erin));
         QVERIFY(gui::ShowsIsolated(Row(userListForm->IgnoredList(), erin)->text(0), erin));
+        // A name of any length: its row and its note editor's title are cut.
+        const QString longName(20000, QLatin1Char('n'));
+        UserMenuOptions(&menu, longName, nullptr).OnIgnoreUser();
+        QVERIFY(Row(userListForm->IgnoredList(), longName)->text(0).size() < 2000);
+        QVERIFY(UserNoteDialog::GetDialog(longName)->windowTitle().size() < 200);
+        UserNoteDialog::GetDialog(longName)->close();
+        UserMenuOptions(&menu, longName, nullptr).OnUnignoreUser();
         texts = MenuTexts(erin);
         QVERIFY(texts.contains(QStringLiteral("Re-share files with user")));
         QVERIFY(texts.contains(QStringLiteral("Receive chat from user")));
@@ -378,6 +385,8 @@ private slots:
         room->GetItem(Value("A")).Connect(owner);
         room->GetItem(Value("A")).Connect(operating);
         room->GetItem(Value("a & b")).Connect(operating);
+        const QString longName = QString(5000, QLatin1Char('z'));
+        room->GetItem(Value(longName)).Connect(operating);
         room->GetItem(Value("b")).NewItem("room_members").Connect(d.GetType("user")->GetItem(Value("bob")));
         const size_t memberLists = d.GetType("room_members")->Count();
 
@@ -388,7 +397,10 @@ private slots:
         auto entry = [](const char* name) { return PlainLabel(IsolatedText(QString::fromLatin1(name))) + '>'; };
         QCOMPARE(texts.mid(at + 1),
             (QStringList { entry("A"), "Give User Membership", "<", entry("b"), "Remove User's Membership", "-",
-                "Make User Operator", "<", entry("a & b"), "Give User Membership", "<", "<" }));
+                "Make User Operator", "<", entry("a & b"), "Give User Membership", "<",
+                texts.at(at + 12), "Give User Membership", "<", "<" }));
+        // A name of any length is cut to a label's width; the entry keeps it whole.
+        QVERIFY(texts.at(at + 12).size() < 200);
         QCOMPARE(d.GetType("room_members")->Count(), memberLists);
         QVERIFY(!room->HasItem(Value("a & b")).IsConnected("room_operators"));
 
@@ -403,7 +415,8 @@ private slots:
         QVERIFY(roomActions.at(0)->font().bold() && roomActions.at(0)->font().underline());
         QVERIFY(!roomActions.at(2)->font().bold());
         QCOMPARE(roomActions.at(2)->menu()->actions().at(0)->data().toString(), QStringLiteral("a & b"));
-        for (const char* name : { "A", "b", "a & b" })
+        QCOMPARE(roomActions.at(3)->menu()->actions().at(0)->data().toString(), longName);
+        for (const QString& name : { QStringLiteral("A"), QStringLiteral("b"), QStringLiteral("a & b"), longName })
             room->HasItem(Value(name)).Remove();
     }
 
