@@ -23,8 +23,29 @@ bool Stacks(char32_t c)
 
 } // namespace
 
+// Whether the bound leaves the text as it is: printable ASCII within the
+// length, no word longer than a line may hold. Most names are; they are
+// shared, not copied a character at a time.
+static bool PlainWithin(const QString& text, int maxLength)
+{
+    if (text.size() > maxLength)
+        return false;
+    int word = 0;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u > 0x7e)
+            return false;
+        word = u == u' ' ? 0 : word + 1;
+        if (word > TextBound::kMaxWord)
+            return false;
+    }
+    return true;
+}
+
 QString TextBound::Shown(const QString& text, int maxLength)
 {
+    if (PlainWithin(text, maxLength))
+        return text;
     TextBound bound(maxLength);
     QString out;
     const qsizetype kept = qMin<qsizetype>(text.size(), maxLength);
