@@ -1,4 +1,5 @@
 #include "ApplicationIcon.h"
+#include "TextBound.h"
 #include "Kit.h"
 #include "Server.h"
 #include <QApplication>
@@ -50,7 +51,10 @@ void ApplicationIcon::PopupAlert(QString text)
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    m_tray->showMessage(QString(), text, QSystemTrayIcon::Information, 10000);
+    // The alert names users, rooms, files and a chat's first words, all
+    // others' texts: the desktop shows a bounded part.
+    constexpr int kMaxAlert = 300;
+    m_tray->showMessage(QString(), TextBound::Shown(text, kMaxAlert), QSystemTrayIcon::Information, 10000);
 }
 
 void ApplicationIcon::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)

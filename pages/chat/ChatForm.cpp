@@ -7,6 +7,7 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
+#include "shell/TextBound.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
@@ -85,7 +86,7 @@ void ChatForm::AddChat(const QString& user, const QString& text)
     m_lines.AddLine(user, text, false);
     LogChat(ChatLog::ChatLine(user, text));
     if (eventToolBar) {
-        const QString shown = text.size() > 100 ? text.left(100) + QStringLiteral(" ...") : text;
+        const QString shown = TextBound::Shown(text, 100);
         eventToolBar->AddEvent(IsolatedText(m_user), QStringLiteral(":/icons/chat_icon"), chatEdit,
             QStringLiteral("[%1] %2").arg(IsolatedText(user), IsolatedText(shown)),
             QStringLiteral("private_chat"), false);
