@@ -1,0 +1,408 @@
+// The Transfers page's rows: made for new and saved transfers (the saved ones
+// in slices), their status texts and tool tips, and the aggregate status of
+// folder and user rows.
+#include "TransfersForm.h"
+#include "TransferRow.h"
+#include "shell/Kit.h"
+#include "shell/TextBound.h"
+#include "shell/TreeWidget.h"
+#include "store/GeneralFunctions.h"
+#include "store/Settings.h"
+#include "store/ToQString.h"
+#include "WidgetFunctions.h"
+#include "transfers/TransferQueueManager.h"
+#include <QElapsedTimer>
+#include <QSignalBlocker>
+#include <QTextDocument>
+#include <QTimer>
+
+namespace {
+
+// Saved downloads' rows are made in slices of about this long, the clock
+// read every so many rows.
+constexpr qint64 kSliceMs = 10;
+constexpr size_t kRowsAtOnce = 64;
+
+// Longest reason a status cell or its tool tip shows; a peer's text may be
+// longer.
+constexpr int kMaxReasonShown = 500;
+// Why a transfer ended without its file, as its status cell's tool tip: plain
+// text (a peer's reason is isolated like its other texts), bounded.
+QString ReasonTip(const QString& word, QString reason)
+{
+    if (!TransfersForm::IsFailedStatus(word) || reason.isEmpty())
+        return QString();
+    reason = TextBound::Shown(reason, kMaxReasonShown);
+    if (word == QLatin1String("denied"))
+        reason = IsolatedText(reason);
+    return Qt::convertFromPlainText(reason, Qt::WhiteSpaceNormal);
+}
+
+// One status word for entries added one by one: the active word if one is
+// active, else queued, complete (all of them), denied, aborted, or nothing.
+// Statuses are told apart by their items, so no text is read per entry.
+class StatusTally {
+public:
+    StatusTally(Type* statuses, const QString& activeWord)
+        : m_statuses(statuses)
+        , m_activeWord(activeWord)
+        , m_active(statuses->HasItem(Value(activeWord)).Get())
+        , m_queued(statuses->HasItem("queued").Get())
+        , m_complete(statuses->HasItem("complete").Get())
+        , m_denied(statuses->HasItem("denied").Get())
+        , m_aborted(statuses->HasItem("aborted").Get())
+    {
+    }
+    void Add(const Item* entry)
+    {
+        const Item* status = entry->connections.First(m_statuses);
+        ++m_entries;
+        m_anyActive |= status == m_active;
+        m_anyQueued |= status == m_queued;
+        m_completes += status == m_complete;
+        m_anyDenied |= status == m_denied;
+        m_anyAborted |= status == m_aborted;
+    }
+    QString Word() const
+    {
+        if (m_anyActive)
+            return m_activeWord;
+        if (m_anyQueued)
+            return QStringLiteral("queued");
+        if (m_completes == m_entries)
+            return QStringLiteral("complete");
+        if (m_anyDenied)
+            return QStringLiteral("denied");
+        if (m_anyAborted)
+            return QStringLiteral("aborted");
+        return QString();
+    }
+
+private:
+    Type* m_statuses;
+    QString m_activeWord;
+    const Item* m_active;
+    const Item* m_queued;
+    const Item* m_complete;
+    const Item* m_denied;
+    const Item* m_aborted;
+    size_t m_entries = 0;
+    size_t m_completes = 0;
+    bool m_anyActive = false, m_anyQueued = false, m_anyDenied = false, m_anyAborted = false;
+};
+
+QString AggregateOf(const ItemSet& entries, const char* statusType, const QString& activeWord)
+{
+    StatusTally tally(d.GetType(statusType), activeWord);
+    for (ItemPtr entry : entries)
+        tally.Add(entry.Get());
+    return tally.Word();
+}
+} // namespace
+
+QString TransfersForm::GetDownloadEntriesAggregateStatus(const ItemSet& entries)
+{
+    return AggregateOf(entries, "download_entry_status", QStringLiteral("downloading"));
+}
+
+QString TransfersForm::GetUploadEntriesAggregateStatus(const ItemSet& entries)
+{
+    return AggregateOf(entries, "upload_entry_status", QStringLiteral("uploading"));
+}
+
+QString TransfersForm::AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const
+{
+    // The node items' connections walked directly: no sets are built.
+    const bool downloads = &kind == &Downloads();
+    const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
+    StatusTally tally(t.status, downloads ? QStringLiteral("downloading") : QStringLiteral("uploading"));
+    auto addFile
+        = [&](Item* file) { file->connections.ForEachOfType(t.entry, [&](Item* e) { tally.Add(e); }); };
+    auto addFolder = [&](Item* folder) { folder->connections.ForEachOfType(kind.fileNode, addFile); };
+    const Value key(row);
+    if (ItemPtr user = kind.userNode->HasItem(key))
+        user.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
+    else if (ItemPtr folder = kind.folderNode->HasItem(key))
+        addFolder(folder.Get());
+    else if (ItemPtr file = kind.fileNode->HasItem(key))
+        addFile(file.Get());
+    return tally.Word();
+}
+
+QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
+    const QString& fileText, qint64 size, bool expandUser, bool expandFolder)
+{
+    QTreeWidgetItem* userRow = user[kind.userNode].AsPointer<QTreeWidgetItem>();
+    ItemPtr userNode = user[kind.userNode];
+    if (!userRow) {
+        // While the saved downloads are built, user rows stay out of the tree
+        // until they are complete, so filling them notifies no view.
+        userRow = m_bulkBuild ? new TransferRow : new TransferRow(kind.tree);
+        if (m_bulkBuild)
+            m_pendingUserRows.append(userRow);
+        userNode = kind.userNode->GetItem(Value(userRow));
+        userNode += user;
+        userRow->setText(0, RowName(user.AsString()));
+        userRow->setIcon(0, user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
+        if (expandUser)
+            userRow->setExpanded(true);
+    }
+
+    // The folder row of this user and folder: a folder has few rows, one per
+    // user that has transfers in it.
+    ItemPtr folderNode;
+    if (m_bulkBuild)
+        folderNode = m_bulkFolderNodes.value({ folder.Get(), userRow });
+    else
+        folder.Get()->connections.ForEachOfType(kind.folderNode, [&](Item* node) {
+            if (!folderNode && node->connections.Contains(userNode.Get()))
+                folderNode = node;
+        });
+    QTreeWidgetItem* folderRow = folderNode.AsPointer<QTreeWidgetItem>();
+    bool newFolder = false;
+    if (!folderRow) {
+        folderRow = new TransferRow(userRow);
+        folderNode = kind.folderNode->GetItem(Value(folderRow));
+        folderNode += userNode;
+        folderNode += folder;
+        if (m_bulkBuild) {
+            m_bulkFolderNodes.insert({ folder.Get(), userRow }, folderNode.Get());
+            auto text = m_bulkFolderTexts.find(folder.Get());
+            if (text == m_bulkFolderTexts.end())
+                text = m_bulkFolderTexts.insert(
+                    folder.Get(), RowName(ReversePathname(folder.AsString())));
+            folderRow->setText(1, *text);
+        } else {
+            folderRow->setText(1, RowName(ReversePathname(folder.AsString())));
+        }
+        newFolder = true;
+    }
+
+    auto* fileRow = new TransferRow(folderRow);
+    fileRow->setText(2, RowName(fileText));
+    fileRow->setText(7, CommafyNumber(size));
+    ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
+    entry += fileNode;
+    fileNode += folderNode;
+    // A childless row does not keep its expansion: open the folder once its
+    // first file row is in.
+    if (newFolder && expandFolder)
+        folderRow->setExpanded(true);
+    return fileRow;
+}
+
+void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
+{
+    // The watch fires again when one of the four is replaced later: a size
+    // the peer gives anew is shown.
+    if (QTreeWidgetItem* row = DownloadRow(entry)) {
+        row->setText(7, CommafyNumber(entry["file_size"].AsInt64()));
+        return;
+    }
+    if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
+        return;
+    if (m_buildingRows)
+        QueueSavedRow(entry);
+    else
+        MakeDownloadRow(entry);
+}
+
+void TransfersForm::MakeDownloadRow(ItemPtr entry)
+{
+    MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"], entry["file_name"].AsString(),
+        entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
+    if (ItemPtr status = entry["download_entry_status"]) {
+        ConnectionInfo ci { entry, status };
+        OnDownloadEntryStatusChange(ci);
+    }
+}
+
+void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
+{
+    if (entry.IsConnected("upload_list_node"))
+        return;
+    ItemPtr file = entry["shared_file"];
+    ItemPtr folder = file["shared_file_folder"];
+    if (!folder)
+        return;
+    MakeRow(Uploads(), entry, entry["user"], folder, ToQString(GetFileName(file["shared_file_name"].Text())),
+        file["shared_file_size"].AsInt64(), m_expandUploadUsers, m_expandUploadFolders);
+}
+
+void TransfersForm::OnTransfersLoaded()
+{
+    m_transfersLoaded = true;
+    m_buildingRows = true;
+    for (ItemPtr entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+        QueueSavedRow(entry);
+    // A short queue shows at once; a long one once the window is up.
+    if (m_unbuiltOrder.size() <= kRowsAtOnce)
+        BuildSavedRows();
+    else
+        m_buildTimer->start();
+}
+
+void TransfersForm::QueueSavedRow(ItemPtr entry)
+{
+    if (entry.IsConnected("download_list_node") || m_unbuilt.contains(entry.Get()))
+        return;
+    m_unbuilt.insert(entry.Get());
+    m_unbuiltOrder.push_back(entry.Get());
+}
+
+void TransfersForm::BuildSavedRows()
+{
+    QElapsedTimer clock;
+    clock.start();
+    m_bulkBuild = true;
+    // The colours read once per slice: the settings may change in between.
+    m_bulkBrushes.clear();
+    for (size_t made = 0; m_nextUnbuilt < m_unbuiltOrder.size();) {
+        // The list keeps the order; the set knows which entries are still there.
+        Item* next = m_unbuiltOrder[m_nextUnbuilt++];
+        if (!m_unbuilt.remove(next))
+            continue;
+        ItemPtr entry(next);
+        if (entry.IsConnected("download_list_node"))
+            continue;
+        MakeDownloadRow(entry);
+        if (++made % kRowsAtOnce == 0 && clock.elapsed() >= kSliceMs)
+            break;
+    }
+    // Putting the rows in the tree takes a slice of its own.
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || clock.elapsed() >= kSliceMs) {
+        m_bulkBuild = false;
+        m_buildTimer->start();
+        return;
+    }
+    AddSavedRows();
+}
+
+void TransfersForm::AddSavedRows()
+{
+    m_buildingRows = false;
+    m_unbuilt.clear();
+    std::vector<Item*>().swap(m_unbuiltOrder);
+    m_nextUnbuilt = 0;
+    // Parent rows once, now that every row is made; then all user rows go
+    // into the tree at once.
+    for (QTreeWidgetItem* userRow : std::as_const(m_pendingUserRows)) {
+        for (int f = 0; f < userRow->childCount(); ++f)
+            UpdateParentStatus(Downloads(), userRow->child(f), !m_expandDownloadFolders);
+        UpdateParentStatus(Downloads(), userRow, !m_expandDownloadUsers);
+    }
+    m_bulkBuild = false;
+    m_bulkBrushes.clear();
+    m_bulkFolderNodes.clear();
+    m_bulkFolderTexts.clear();
+    const QList<QTreeWidgetItem*> added = std::exchange(m_pendingUserRows, {});
+    const bool wasEmpty = m_downloadsList->topLevelItemCount() == 0;
+    m_downloadsList->addTopLevelItems(added);
+    if (wasEmpty && m_expandDownloadUsers && m_expandDownloadFolders) {
+        // Every row the tree holds is a new one: opened in one go, and
+        // quietly, since a new row's cells are already as an open row shows
+        // them.
+        const QSignalBlocker quiet(m_downloadsList);
+        m_downloadsList->expandAll();
+    } else {
+        for (QTreeWidgetItem* userRow : added) {
+            if (m_expandDownloadUsers)
+                userRow->setExpanded(true);
+            for (int f = 0; m_expandDownloadFolders && f < userRow->childCount(); ++f)
+                userRow->child(f)->setExpanded(true);
+        }
+    }
+    UpdateActiveTransferCounts();
+}
+
+void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row)
+{
+    UpdateParentStatus(kind, row, !row->isExpanded());
+}
+
+void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed)
+{
+    const QString word = AggregateBeneath(kind, row);
+    if (collapsed)
+        row->setText(3, word);
+    ColorRow(row, word);
+    // Time left and speed only while a transfer beneath moves; the progress
+    // of transfers that all failed is no progress.
+    const bool downloads = &kind == &Downloads();
+    if (word == (downloads ? QLatin1String("downloading") : QLatin1String("uploading")))
+        return;
+    ClearMotion(row);
+    if (word != QLatin1String("queued") && word != QLatin1String("complete"))
+        DropProgressBar(kind.tree, row);
+}
+
+void TransfersForm::ClearMotion(QTreeWidgetItem* row)
+{
+    for (int column : { 5, 6 }) {
+        if (!row->text(column).isEmpty())
+            row->setText(column, QString());
+    }
+}
+
+void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word)
+{
+    QTreeWidgetItem* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
+    if (!row)
+        return;
+    ColorRow(row, word);
+    if (word == QLatin1String("complete")) {
+        if (&kind == &Downloads()) {
+            m_pendingComplete->Insert(entry);
+            emit DownloadComplete(entry);
+        }
+        row->setText(4, QString());
+    }
+    if (!entry[kind.statusType].IsConnected("is_active"))
+        ClearMotion(row);
+    DropFullBarOfFailure(kind.tree, row, word);
+    // An upload is offered with the file's size of that moment.
+    if (&kind == &Uploads())
+        row->setText(7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
+    // A new row has no place in line to clear: its cell stays unset.
+    if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
+        row->setText(8, QString());
+    ShowStatusText(entry, row, word);
+    // A row made but not yet in the tree has its parents done when it goes in.
+    if (m_bulkBuild || !row->treeWidget())
+        return;
+    QTreeWidgetItem* folderRow = row->parent();
+    UpdateParentStatus(kind, folderRow);
+    UpdateParentStatus(kind, folderRow->parent());
+    UpdateActiveTransferCounts();
+}
+
+void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word)
+{
+    // A denial reason is the peer's text.
+    const QString reason = entry["denial_reason"].AsString();
+    const bool denied = word == QLatin1String("denied");
+    row->setText(3, denied ? RowName(reason, kMaxReasonShown).toLower() : word.toLower());
+    row->setToolTip(3, ReasonTip(word, reason));
+}
+
+void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)
+{
+    ApplyStatus(Downloads(), ci.first, ci.second.AsString());
+}
+
+void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& ci)
+{
+    ApplyStatus(Uploads(), ci.first, ci.second.AsString());
+}
+
+void TransfersForm::OnDownloadEntryReasonChange(ConnectionInfo& ci)
+{
+    if (QTreeWidgetItem* row = DownloadRow(ci.first))
+        ShowStatusText(ci.first, row, ci.first["download_entry_status"].AsString());
+}
+
+void TransfersForm::OnUploadEntryReasonChange(ConnectionInfo& ci)
+{
+    if (QTreeWidgetItem* row = UploadRow(ci.first))
+        ShowStatusText(ci.first, row, ci.first["upload_entry_status"].AsString());
+}
