@@ -234,6 +234,10 @@ void TestWidgets::othersTextsAreBoundedWhereLaidOut()
     const QString plain
         = QString::fromUtf16(u"Gr\u00FC\u00DFe, \u00E7a va? \u0915\u094D\u0937 e\u0301\u0302");
     QCOMPARE(TextBound::Shown(plain), plain);
+    // Plain ASCII too gets a place to break after a line's worth of letters.
+    const QString letters(TextBound::kMaxWord, QLatin1Char('a'));
+    QCOMPARE(TextBound::Shown(letters + QStringLiteral(" b")), letters + QStringLiteral(" b"));
+    QCOMPARE(TextBound::Shown(letters + QLatin1Char('a')), letters + QChar(0x200B) + QLatin1Char('a'));
     // A text of exactly the bound is shown whole; one unit more is cut.
     const QString full = QStringLiteral("word ").repeated(TextBound::kMaxLength / 5)
         + QString(TextBound::kMaxLength % 5, QLatin1Char('z'));
