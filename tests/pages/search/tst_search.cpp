@@ -635,8 +635,16 @@ private slots:
         room->filterEdit()->clear();
         QVERIFY(WaitForFiles(room, 5));
         QCOMPARE(Name(room->searchResults()->topLevelItem(0), 0), QStringLiteral("bob"));
+        // The chosen room goes: the next search goes nowhere the user did not
+        // choose, and the text waits.
         gp_server->LeaveRoom(QStringLiteral("lounge"));
         QVERIFY(gui::WaitFor([&] { return page->searchTargetBox()->findData(QStringLiteral("lounge")) < 0; }));
+        QVERIFY(page->searchTargetBox()->toolTip().contains(QLatin1String("lounge")));
+        const int tabs = page->searchTabControl()->count();
+        page->searchEdit()->lineEdit()->setText(QStringLiteral("together"));
+        page->searchButton()->click();
+        QCOMPARE(page->searchTabControl()->count(), tabs);
+        QCOMPARE(page->searchEdit()->lineEdit()->text(), QStringLiteral("together"));
     }
 
     // Searches from others: newest first, "Match" on answered ones, pause,
