@@ -794,6 +794,9 @@ private slots:
         QVERIFY(Trigger(lobby, QStringLiteral("room"), QStringLiteral("room_wall")));
         auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
         QVERIFY(wall);
+        gp_server->EnterRoom(QStringLiteral("hidden"), false);
+        RoomForm* hidden = WaitRoomTab(QStringLiteral("hidden"));
+        QVERIFY(hidden);
 
         // A line or ticker typed offline stays in its input and says so; it
         // goes once the client is back.
@@ -810,10 +813,21 @@ private slots:
         emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(side));
         QVERIFY(!RoomTab(QStringLiteral("side")));
 
+        hidden->chatEdit->setText(QStringLiteral("kept for hidden"));
+
         QVERIFY(session.RestartServer());
+        // Meanwhile another user made one of the rooms a private room of theirs.
+        DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+        QVERIFY(carol);
+        carol->Send(QStringLiteral("join hidden private"));
+        QVERIFY(!carol->WaitFor(QStringLiteral("joined hidden")).isEmpty());
         gp_server->OnReconnectTimer();
         QVERIFY(session.WaitLoggedIn());
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).contains(QLatin1String("Reconnected at")); }));
+        // Refused, it goes as a room taken away does: the line typed there is
+        // kept for the next join, not sent into nothing.
+        QVERIFY(gui::WaitFor([&] { return !RoomTab(QStringLiteral("hidden")); }));
+        QVERIFY(roomsForm->draftNotice->isVisible() && roomsForm->draftNotice->text().contains(QLatin1String("hidden")));
         QVERIFY(gui::WaitFor([&] { return lobby->Row(QStringLiteral("alice")) && !lobby->Row(QStringLiteral("bob")); }));
         QTest::keyClick(lobby->chatEdit, Qt::Key_Return);
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).endsWith(QLatin1String("[alice] said offline")); }));
