@@ -301,21 +301,30 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     QTemporaryDir sounds;
     const std::vector<SoundRow> rows = SoundRows(ui);
     QCOMPARE(rows.size(), size_t(8));
+    // The chooser opens at home, or where the row's sound is; never in the
+    // folder the program was started from.
+    QStringList openedIn;
+    const auto choose = [&](const SoundRow& row, const QString& path) {
+        gui::ModalAnswerer answers;
+        answers.Add(gui::OnDialog("QFileDialog", [path, &openedIn](QWidget* w) {
+            auto* dialog = static_cast<QFileDialog*>(w);
+            openedIn.append(dialog->directory().absolutePath());
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }));
+        row.select->click();
+        return answers.Seen().size() == 1 && row.edit->text() == path;
+    };
     for (const SoundRow& row : rows) {
         const QString path = sounds.filePath(QString::fromLatin1(row.key) + QStringLiteral(".wav"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        gui::ModalAnswerer answers;
-        answers.Add(gui::OnDialog("QFileDialog", [path](QWidget* w) {
-            auto* dialog = static_cast<QFileDialog*>(w);
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
-            QMetaObject::invokeMethod(dialog, "accept");
-        }));
-        row.select->click();
-        QCOMPARE(answers.Seen().size(), 1);
-        QCOMPARE(row.edit->text(), path);
+        QVERIFY(choose(row, path));
     }
+    QVERIFY(choose(rows[0], rows[0].edit->text()));
+    QCOMPARE(openedIn.first(), QDir::homePath());
+    QCOMPARE(openedIn.last(), QDir(sounds.path()).absolutePath());
     for (const SoundRow& row : rows)
         QCOMPARE(EventToolBar::SoundFile(QString::fromLatin1(row.key)), row.edit->text());
     rows[1].clear->click();
