@@ -388,6 +388,10 @@ void RoomsForm::OnCannotCreateRoom(const QString& room)
     // The dialog the name was typed in has gone by now (or nobody asked: a
     // room entered again after a reconnection), so the name is said again.
     constexpr int kNamed = 10;
+    // A box the user closed (gone, or about to be) says nothing more: the
+    // next refusal opens a box of its own, naming only what came since.
+    if (m_refusedBox && !m_refusedBox->isVisible())
+        m_refusedBox = nullptr;
     if (!m_refusedBox) {
         m_refusedRooms.clear();
         m_moreRefused = 0;

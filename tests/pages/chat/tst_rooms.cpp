@@ -617,6 +617,26 @@ private slots:
         QVERIFY(refused->isVisible() && !refused->isModal());
         refused->close();
         lounge->chatEdit->clear();
+        // Refused again after its box was closed: said again, and the new box
+        // names only what was refused since.
+        const auto refusal = [](const QString& room) {
+            MemStream fields;
+            fields.WriteString(room);
+            FeedServer(SM_CANNOT_CREATE_ROOM, fields);
+            QMessageBox* shown = nullptr;
+            gui::WaitFor([&] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && box->text().contains(room))
+                        shown = box;
+                return shown != nullptr;
+            });
+            return shown;
+        };
+        for (const char* room : { "attic", "attic" }) {
+            QPointer<QMessageBox> box = refusal(QString::fromLatin1(room));
+            QVERIFY(box && !box->text().contains(QLatin1String("vault")));
+            box->close();
+        }
 
         // A room named with one letter and 65,000 marks: its row, its user
         // of that name and the notice lay out a bounded name, the letter with
