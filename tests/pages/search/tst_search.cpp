@@ -131,6 +131,8 @@ private slots:
         WriteFile(BobFile(QStringLiteral("Abbey Road/03 Together Octopus.flac")), QByteArray(5000, 'f'));
         QVERIFY(MakeMp3(BobFile(QStringLiteral("Live Bootlegs/Come Together live.mp3")), 320));
         QVERIFY(MakeMp3(BobFile(kHostileFolder + u'/' + kHostileFile), 128));
+        for (const char* twin : { "Demos/twin take.flac", "Outtakes/twin take.flac" })
+            WriteFile(BobFile(QString::fromLatin1(twin)), QByteArray(700, 't'));
         // The longest, so the largest: an order by size is no order by bitrate.
         QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Songs/Come Together cover.mp3")), 192, false, 3.0));
 
@@ -143,7 +145,7 @@ private slots:
         bob->Send(QStringLiteral("wait-shares"));
         carol->Send(QStringLiteral("share-folder ") + shares.filePath(QStringLiteral("Songs")));
         carol->Send(QStringLiteral("wait-shares"));
-        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 5"));
+        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 7"));
         QCOMPARE(carol->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 1"));
     }
 
@@ -501,6 +503,15 @@ private slots:
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
             names << Name(tree->topLevelItem(i), FileColumn);
         QCOMPARE(names, byBitrate);
+
+        // One user's files of one name in two folders are two rows.
+        settings.Set("use_old_style_search_results", "yes");
+        SearchResultsForm* twins = Search(QStringLiteral("twin"));
+        settings.Clear("use_old_style_search_results");
+        QVERIFY(twins && twins->IsOldStyle());
+        twins->filterEdit()->clear();
+        QVERIFY(WaitForFiles(twins, 2));
+        QCOMPARE(twins->searchResults()->topLevelItemCount(), 2);
     }
 
     // Stopping keeps the tab and takes no more replies; closing removes the
