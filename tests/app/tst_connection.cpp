@@ -465,6 +465,16 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
     QVERIFY(session.WaitLoggedIn());
     QVERIFY(!ui.offlineReasonLabel->isVisible());
+    // Logged in here again, a later plain loss is a lost connection, and the
+    // client reconnects by itself.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+    QVERIFY(!gp_server->LoggedInElsewhere());
+    QVERIFY(gui::WaitFor([&] { return ui.offlineReasonLabel->isVisible(); }));
+    QVERIFY2(!ui.offlineReasonLabel->text().contains(QLatin1String("elsewhere")), qPrintable(ui.offlineReasonLabel->text()));
+    QVERIFY(session.RestartServer());
+    gp_server->OnReconnectTimer();
+    QVERIFY(session.WaitLoggedIn());
 }
 
 void TestConnection::windowsOpenedByTheNetworkTakeNoKey()
