@@ -243,6 +243,10 @@ private slots:
         QVERIFY(refused("11", "bomb.png", BlackPng(40000, 40000),
             QStringLiteral("(40000 x 40000 pixels) is not shown: it is larger than the 64 million pixels")));
         QVERIFY(refused("12", "bomb.jpg", ClaimingJpeg(40000, 40000), QStringLiteral("(40000 x 40000 pixels)")));
+        // Pixels past 2^31 (the widest a JPEG can claim): counted without
+        // wrapping round.
+        QVERIFY(refused("13", "widest.jpg", ClaimingJpeg(65500, 65500),
+            QStringLiteral("(65500 x 65500 pixels) is not shown: it is larger than")));
 
         // One reply to each request: a hundred at once, each with a picture
         // of 5,000 x 5,000, show the first; the others are not decoded.
