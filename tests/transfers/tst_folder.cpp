@@ -93,6 +93,9 @@ private slots:
         QCOMPARE(SafePathComponent(QString("a") + QChar(0) + "b"), QString("a_b"));
         QCOMPARE(SafePathComponent("x/y\\z"), QString("x_y_z"));
         QVERIFY(SafePathComponent(QString(300, QChar(0x00e9))).toUtf8().size() <= 255);
+        // A long name is cut in its stem, between characters.
+        const QString cut = SafePathComponent(QString(300, QChar(0x00e9)) + ".flac");
+        QVERIFY(cut.endsWith(QString(QChar(0x00e9)) + ".flac") && cut.toUtf8().size() <= 255);
         QCOMPARE(SafeFolderComponents("..\\..\\x"), QStringList({ "__", "__", "x" }));
         QCOMPARE(SafeFolderComponents("C:\\x"), QStringList({ "C:", "x" }));
         QVERIFY(!IsPathUnder("/a/b", "/a/b/../c"));
