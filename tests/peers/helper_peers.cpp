@@ -3,6 +3,7 @@
 #include "peers/PeerFrameReader.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QtEndian>
 
@@ -33,6 +34,33 @@ QByteArray PierceBody(quint32 token)
 QString BinPath(const QString& name)
 {
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
+}
+
+namespace {
+
+QString ProcFile(qint64 pid, const char* name)
+{
+    return QStringLiteral("/proc/%1/%2").arg(pid ? QString::number(pid) : QStringLiteral("self"), QLatin1String(name));
+}
+
+} // namespace
+
+qint64 PeakResidentKiB(qint64 pid)
+{
+    QFile status(ProcFile(pid, "status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void ResetPeakResident(qint64 pid)
+{
+    QFile refs(ProcFile(pid, "clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
 }
 
 namespace {
