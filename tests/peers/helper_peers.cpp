@@ -36,29 +36,17 @@ QString BinPath(const QString& name)
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
 }
 
-namespace {
-
-QString ProcFile(qint64 pid, const char* name)
-{
-    return QStringLiteral("/proc/%1/%2").arg(pid ? QString::number(pid) : QStringLiteral("self"), QLatin1String(name));
-}
-
-} // namespace
-
 qint64 PeakResidentKiB(qint64 pid)
 {
-    QFile status(ProcFile(pid, "status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("VmHWM:");
+    return at < 0 ? -1 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLongLong();
 }
 
 void ResetPeakResident(qint64 pid)
 {
-    QFile refs(ProcFile(pid, "clear_refs"));
+    QFile refs(QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
 }

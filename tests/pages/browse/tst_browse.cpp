@@ -75,21 +75,13 @@ QTreeWidgetItem* FolderRow(ShareViewBase* view, const QString& name)
     return rows.size() == 1 ? rows.first() : nullptr;
 }
 
-// A share-list message: one folder "dir" holding one file of 1 byte, no
-// attribute names; the body deflated after the code.
-QByteArray OneFileList(const std::string& name)
+// A share-list message: one folder "dir" holding one file of 1 byte named
+// seven letters, no attribute names; the body deflated after the code.
+QByteArray OneFileList(const char* sevenLetters)
 {
-    MemStream body;
-    body.WriteUInt32(1);
-    body.WriteString(std::string("dir"));
-    body.WriteUInt32(1);
-    body.WriteUInt8(1);
-    body.WriteString(name);
-    body.WriteInt64(1);
-    body.WriteString(std::string());
-    body.WriteUInt32(0);
-    body.WriteUInt32(0);
-    return U32(PM_SHARED_FILE_LIST) + Deflate(body.GetBuffer());
+    const QByteArray body = QByteArray::fromHex("01000000 03000000 646972 01000000 01 07000000") + sevenLetters
+        + QByteArray::fromHex("0100000000000000 00000000 00000000 00000000");
+    return U32(PM_SHARED_FILE_LIST) + Deflate(body);
 }
 
 int TabOf(QWidget* page)

@@ -401,10 +401,9 @@ private slots:
             userListForm->OnUserInfoTabCloseRequested(tabs->indexOf(closed));
         }
         UserInfoForm* next = userListForm->GetUserInfoForm(QStringLiteral("painter10"));
-        QBuffer small;
-        small.open(QIODevice::WriteOnly);
-        QVERIFY(QImage(40, 20, QImage::Format_RGB32).save(&small, "PNG"));
-        painting.picture = small.data();
+        QFile small(WritePicture(session.Home() + QStringLiteral("/small.png"), 40, 20));
+        QVERIFY(small.open(QIODevice::ReadOnly));
+        painting.picture = small.readAll();
         painting.uploadSlots = 5;
         QElapsedTimer shown;
         shown.start();
