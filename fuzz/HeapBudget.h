@@ -45,7 +45,12 @@ inline void Freed(size_t bytes)
 } // namespace fuzz
 
 #ifdef MARROWBY_FUZZ_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's allocator interface (not every compiler ships its header).
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(
+    void (*mallocHook)(const volatile void*, size_t), void (*freeHook)(const volatile void*));
+size_t __sanitizer_get_allocated_size(const volatile void* p);
+}
 
 namespace fuzz {
 inline void InstallCounting()
