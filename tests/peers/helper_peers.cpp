@@ -3,6 +3,7 @@
 #include "peers/PeerFrameReader.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QtEndian>
 
@@ -33,6 +34,21 @@ QByteArray PierceBody(quint32 token)
 QString BinPath(const QString& name)
 {
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
+}
+
+qint64 PeakResidentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("VmHWM:");
+    return at < 0 ? -1 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLongLong();
+}
+
+void ResetPeakResident(qint64 pid)
+{
+    QFile refs(QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
 }
 
 namespace {

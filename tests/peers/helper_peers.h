@@ -71,6 +71,7 @@ public:
     bool HasLine(const QString& prefix);
     quint16 Port() const { return m_port; }
     quint16 ObfuscatedPort() const { return m_obfuscatedPort; }
+    qint64 Pid() const { return m_process.processId(); }
     void Stop();
 
 private:
@@ -87,3 +88,8 @@ private:
 };
 
 QString BinPath(const QString& name);
+
+// The most memory a process (this one when pid is 0) has held resident since
+// it started or since ResetPeakResident, in KiB; -1 when unknown (Linux only).
+qint64 PeakResidentKiB(qint64 pid = 0);
+void ResetPeakResident(qint64 pid = 0);

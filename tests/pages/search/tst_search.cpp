@@ -21,6 +21,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
@@ -602,6 +603,21 @@ private slots:
         QCOMPARE(SearchResultsForm::ResultOfRow(row)["search_result_file_name"].Text(), longName);
         QCOMPARE(SearchResultsForm::ResultOfRow(row)["search_result_file_folder"].Text(), deep);
         Shot(QStringLiteral("flood_long_names"), tab);
+
+        // One record repeated 131,071 times, half a gigabyte once read, from
+        // a few hundred bytes: refused, the log names the peer, the window
+        // stays small and the tab shows nothing of it.
+        ResetPeakResident();
+        const qint64 peak = PeakResidentKiB();
+        carol->Send(QStringLiteral("send-repeated-reply alice %1 4096 131071").arg(reply.ticket));
+        QVERIFY(gui::WaitFor([] {
+            const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Peer Messenger"));
+            return std::any_of(lines.begin(), lines.end(), [](const LogLine& line) {
+                return line.text.startsWith(QStringLiteral("Refused a search reply from carol: its 131072 results"));
+            });
+        }));
+        QVERIFY(PeakResidentKiB() - peak < 64 * 1024);
+        QCOMPARE(FileRowCount(tab), count);
 
         Page()->OnTabCloseRequested(Page()->searchTabControl()->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !tab; }));
