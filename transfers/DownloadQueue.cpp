@@ -61,6 +61,7 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const std::string
     if (gp_server)
         gp_server->TrackUser(user);
 
+    emit DownloadQueueChanged();
     if (DoesDownloadItemCompleteFilenameExist(download)) {
         SetDownloadEntryStatus(download, QStringLiteral("complete"));
         return download;
@@ -113,8 +114,11 @@ void TransferQueueManager::RequeueDownload(ItemPtr download)
     ItemPtr user = download["user"];
     if (peerMessenger)
         peerMessenger->QueueDownload(user.AsString(), GetRemotePath(download));
+    const bool ended = StatusOf(download, "download_entry_status") != QLatin1String("queued");
     SetDownloadEntryStatus(download, QStringLiteral("queued"));
     Log(kArea, 2, QStringLiteral("Queueing %1").arg(download["file_name"].AsString()), user);
+    if (ended)
+        emit DownloadQueueChanged();
 }
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
@@ -245,6 +249,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr download)
         return;
     TearDownDownload(download, true);
     download.Remove();
+    emit DownloadQueueChanged();
 }
 
 bool TransferQueueManager::HasExcludedDownloadExtension(const QString& fileName) const

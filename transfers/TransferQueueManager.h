@@ -123,6 +123,9 @@ signals:
     void UploadProgressed(ItemPtr upload);
     void TransfersLoaded();
     void CompleteDownloadAdded(ItemPtr completeDownload);
+    // A download was added, removed, asked for again after it had ended, or
+    // completed: what the data file holds of the queue is out of date.
+    void DownloadQueueChanged();
 
 public slots:
     void OnFileTransferRequest(QString user, int direction, uint req, std::string file, qint64 fileSize);
