@@ -4,6 +4,7 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
+#include "peers/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -13,8 +14,10 @@
 #include "store/TimerManager.h"
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
+#include <limits>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -165,6 +168,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     Subscribe(
         T("bytes_since_last_receipt")->itemRemoved, &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
 
+    Subscribe(T("download_entry")->itemRemoved, &TransferQueueManager::OnDownloadEntryRemoved);
     SaveWhole("download_entry");
     for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
              "download_entry_status", "download_order", "subfolder_save_level", "partial_file_size" })
@@ -197,6 +201,8 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         connect(pm, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this,
             &TransferQueueManager::OnUploadPlaceInLineRequested);
+        connect(pm, &PeerMessenger::ConnectionForUserFailed, this,
+            &TransferQueueManager::OnConnectionForUserFailed);
     }
 
     settings.SetDefault("transfer_order_counter", "1");
@@ -278,11 +284,58 @@ void TransferQueueManager::DataLoaded()
             gp_server->TrackUser(user.AsString());
     }
     emit TransfersLoaded();
+    FindHeldBytes();
     DetermineUploadSpeedLimit();
     if (settings.GetInt("upload_slots") < 1)
         settings.Set("upload_slots", "1");
     if (settings.GetInt("max_queued_uploads_per_user") <= 9)
         settings.Set("max_queued_uploads_per_user", "10");
+}
+
+qint64 TransferQueueManager::HeldBytes(ItemPtr download) const
+{
+    const auto held = m_heldBytes.find(download.Get());
+    return held == m_heldBytes.end() ? 0 : held->second;
+}
+
+void TransferQueueManager::FindHeldBytes()
+{
+    // Only a partial file that a download began itself is its progress: one
+    // begun for another file of the name is not.
+    std::vector<std::pair<qint64, QString>> partials;
+    ItemPtr complete = T("download_entry_status")->HasItem("complete");
+    for (ItemPtr download : T("download_entry")->GetItems()) {
+        ItemPtr begun = download["partial_file_size"];
+        if (download["download_entry_status"] == complete || !begun
+            || begun.AsInt64() != download["file_size"].AsInt64())
+            continue;
+        const QString path = LocalPath(GetDownloadTargetPath(download, false));
+        if (!path.isEmpty())
+            partials.emplace_back(download["download_order"].AsInt64(), path);
+    }
+    if (partials.empty())
+        return;
+    if (!m_partialSizes)
+        m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
+    m_partialSizes->Start(0, [this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
+        std::vector<std::pair<qint64, qint64>> sizes;
+        for (const auto& [order, path] : partials) {
+            const QFileInfo info(path);
+            if (info.isFile() && info.size() > 0)
+                sizes.emplace_back(order, info.size());
+        }
+        return [this, sizes = std::move(sizes)] {
+            for (const auto& [order, size] : sizes) {
+                // Gone since, or running: a transfer reports its own position.
+                ItemPtr download = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
+                if (!download || download["write_position"] || m_heldBytes.count(download.Get())
+                    || StatusOf(download, "download_entry_status") == QLatin1String("complete"))
+                    continue;
+                m_heldBytes[download.Get()] = qMin(size, download["file_size"].AsInt64());
+                emit DownloadProgressed(download);
+            }
+        };
+    });
 }
 
 void TransferQueueManager::NoData()
@@ -316,6 +369,12 @@ void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
 {
     delete item.AsPointer<qint64>();
 }
+void TransferQueueManager::OnDownloadEntryRemoved(ItemPtr item)
+{
+    m_retries.erase(item.Get());
+    m_heldBytes.erase(item.Get());
+}
+
 void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
 {
     m_uploadStatusChanged.erase(item.Get());
