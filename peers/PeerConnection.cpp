@@ -34,8 +34,10 @@ PeerConnection::PeerConnection(
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnLost);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // A poll that found nothing reports a time-out; the socket is fine.
-        if (error != QAbstractSocket::SocketTimeoutError)
-            OnLost();
+        if (error == QAbstractSocket::SocketTimeoutError)
+            return;
+        m_error = m_socket->errorString();
+        OnLost();
     });
     if (!outgoing) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -52,6 +52,8 @@ public:
     Stage GetStage() const { return m_stage; }
     bool IsOutgoing() const { return m_outgoing; }
     bool IsObfuscated() const { return m_reader.IsObfuscated(); }
+    // The system's words for the failure that closed the socket, if one did.
+    QString ErrorString() const { return m_error; }
     qint64 Created() const { return m_created; }
     qint64 LastActivity() const { return m_lastActivity; }
     // For tests of expiry: moves both time stamps.
@@ -91,4 +93,5 @@ private:
     qint64 m_created;
     qint64 m_lastActivity;
     bool m_reading = false;
+    QString m_error;
 };

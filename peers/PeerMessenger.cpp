@@ -394,6 +394,7 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstab
         // We could not reach the peer that asked through the server.
         if (gp_server)
             gp_server->CannotConnect(connection->token, connection->user);
+        emit ConnectionForUserFailed(connection->user, connection->type, connection->ErrorString());
         return;
     }
     auto it = m_requests.find(connection->token);

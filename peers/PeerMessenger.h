@@ -192,6 +192,9 @@ signals:
     // Neither a direct nor a brokered connection of the type ("P", "F", "D")
     // could be made.
     void ConnectionToUserFailed(QString user, QString type);
+    // A connection of the type that the user asked us to make through the
+    // server could not be made; the reason is the system's.
+    void ConnectionForUserFailed(QString user, QString type, QString reason);
 
     // A "D" connection is open: requestedByUs is true for one made with
     // ConnectToDistributedPeer (a parent candidate), false for one the peer

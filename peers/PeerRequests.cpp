@@ -190,11 +190,13 @@ void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32
     if (ip == 0 || target == 0) {
         if (gp_server)
             gp_server->CannotConnect(token, user);
+        emit ConnectionForUserFailed(user, type, QStringLiteral("the server knows no address of %1").arg(user));
         return;
     }
     PeerConnection* connection = NewConnection(new QTcpSocket, true, useObfuscated);
     connection->token = token;
     connection->user = user;
+    connection->type = type;
     connection->brokered = true;
     connect(connection, &PeerConnection::Established, this, [this, connection, token, user, type] {
         connection->SendPierceFirewall(token);

@@ -120,10 +120,14 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
     const QString name = QFileInfo(partial.path).fileName();
+    const ItemPtr given = download["partial_file_name"];
     if (name == SafePathComponent(download["file_name"].AsString()))
         download.Disconnect("partial_file_name");
     else
         download += T("partial_file_name")->GetItem(Value(name));
+    // Which file holds the download's bytes goes to disk with the queue.
+    if (given != download["partial_file_name"])
+        emit DownloadQueueChanged();
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
     auto* file = new QFile(partial.path);
