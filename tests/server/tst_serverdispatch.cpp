@@ -252,11 +252,21 @@ private slots:
     }
 
     // However much comes at once, the event loop turns while it is handled
-    // (a timer queued before a burst runs before its end), and frames are
-    // handled in their order: a room list too long for one turn is applied
-    // in full before the frames after it.
+    // (a timer queued before a burst runs before its end, even when every
+    // frame costs next to nothing), and frames are handled in their order: a
+    // room list too long for one turn is applied in full before the frames
+    // after it.
     void burstsLetTheEventLoopTurn()
     {
+        QByteArray pings;
+        for (int i = 0; i < 2 * Server::kFramesPerTurn; ++i)
+            pings += EncodeFrame(32, {});
+        pings += EncodeFrame(7, WireWriter().str("pinger").u32(2).boolean(false).data());
+        auto pinged = std::make_shared<int>(-1);
+        QTimer::singleShot(0, [pinged] { *pinged = User("pinger").IsConnected("is_online"); });
+        server->ProcessIncoming(pings);
+        QTRY_COMPARE(*pinged, 0);
+
         const int users = 3 * Server::kFramesPerTurn;
         QByteArray burst;
         for (int i = 0; i < users; ++i) {
