@@ -30,7 +30,8 @@
 // holds the server back instead of the backlog growing. When the server
 // closes the connection (or it breaks), what it sent before is still handled,
 // in order and in the same turns; the connection counts as lost, and the
-// reconnection starts, once no whole frame is left.
+// reconnection starts, once no whole frame is left (until then requests are
+// dropped as when not logged in).
 #include "ServerCodes.h"
 #include "SlicedWork.h"
 #include "UserStats.h"
