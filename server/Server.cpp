@@ -292,8 +292,10 @@ void Server::ProcessBuffer()
     const quint64 session = m_session;
     const QDeadlineTimer until(kTurnMs);
     int frames = 0;
+    bool sliced = false;
     for (;;) {
         if (!m_rest.Done()) {
+            sliced = true;
             // Taken out while it runs: a closing connection drops m_rest.
             SlicedWork rest = std::exchange(m_rest, SlicedWork());
             const bool done = rest.Run(until);
@@ -341,6 +343,8 @@ void Server::ProcessBuffer()
     ReadSocket();
     if (!m_rest.Done() || HasWholeFrame())
         m_nextTurn->start();
+    else if (m_closedByServer && (frames > 0 || sliced))
+        m_nextTurn->start(); // the loss (every user then offline) takes a turn of its own
     else if (m_closedByServer)
         OnLost(m_closeReason); // all that came before the close is handled
 }
