@@ -10,15 +10,14 @@
 #include <QTcpSocket>
 #include <QTextBrowser>
 #include <QThread>
-#include <atomic>
 #include <memory>
 #include <sys/socket.h>
 
 namespace {
 
 // Takes one connection on the port, answers its login, then runs the script
-// on it, then closes it and waits for the client to close too. Blocking calls on a thread of its own: what it sends
-// costs the window's thread nothing.
+// on it, then closes it and waits for the client to close too. Blocking calls
+// on a thread of its own: what it sends costs the window's thread nothing.
 class PlayedServer : public QThread {
 public:
     PlayedServer(quint16 port, std::function<void(QTcpSocket&)> script)
@@ -42,6 +41,8 @@ protected:
         QTcpSocket* link = server.nextPendingConnection();
         // The login frame, whatever it holds.
         while (link->bytesAvailable() < 4 && link->waitForReadyRead(30000)) { }
+        if (link->bytesAvailable() < 4)
+            return;
         const quint32 length = qFromLittleEndian<quint32>(link->peek(4).constData());
         while (link->bytesAvailable() < 4 + length && link->waitForReadyRead(30000)) { }
         MemStream welcome;
@@ -102,8 +103,7 @@ inline void AddServerFloodsRows(FloodRun& run)
             QStringLiteral("server_close_behind_backlog"),
             [=] { play([sent](QTcpSocket& link) { link.write(sent); }); },
             [=, &run] { return AdminMessageShown(run.Window(), lastWord) && gp_server->IsAbruptlyDisconnected(); },
-            120000,
-            stopStandin);
+            120000, stopStandin);
     }
 
     // Relayed searches for three seconds, as fast as the window takes them.
