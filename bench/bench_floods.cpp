@@ -45,11 +45,21 @@
 //     users, 2,000 of them operators;
 //   room_name_marks: a room named one letter and 65,000 combining marks,
 //     listed, entered and then taken away with text typed in it;
+// and, through a real socket from a server played by this program (the
+// stand-in stopped; goal: 50 ms at most each):
+//   server_close_behind_backlog: after the login, the answer to joining a
+//     room of 20,000 users (many turns of work), the administrators' notice
+//     and a close; shown when the notice is up and the loss counted after it;
+//   server_flood: after the login, relayed searches for three seconds as fast
+//     as the window takes them, then the notice; shown when it is up;
+//   server_flood_peak_memory (not a stall, MiB): the most the process grew
+//     from the start of that flood until the notice was shown.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
+#include "floods/ServerFloods.h"
 #include "floods/UserInfo.h"
 
 int main(int argc, char** argv)
@@ -63,5 +73,6 @@ int main(int argc, char** argv)
     AddCrowdsRows(run);
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
+    AddServerFloodsRows(run); // last: they stop the stand-in
     return run.Exec();
 }

@@ -3,8 +3,10 @@
 // connect action, no server found; a stranger's first message arriving while
 // the user types elsewhere; a listening port that another program holds
 // when the window starts; a reconnection refused and the name logged in
-// elsewhere, said where the user reconnects; and the windows that the network
-// and the timers open, none of which takes a key typed elsewhere.
+// elsewhere, said where the user reconnects (also when a server says it, or
+// its administrators' notice, behind a long backlog just before it closes);
+// and the windows that the network and the timers open, none of which takes
+// a key typed elsewhere.
 #include "WidgetFunctions.h"
 #include "gui/GuiTest.h"
 #include "pages/browse/ShareForm.h"
@@ -28,6 +30,7 @@
 #include "shell/NewVersionDialog.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
+#include "standin/WireWriter.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QComboBox>
@@ -38,6 +41,7 @@
 #include <QTcpSocket>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <sys/socket.h>
 
 class TestConnection : public QObject {
     Q_OBJECT
@@ -475,6 +479,43 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     QVERIFY(session.RestartServer());
     gp_server->OnReconnectTimer();
     QVERIFY(session.WaitLoggedIn());
+
+    // A server that closes right after 20,000 frames (handled over many
+    // turns) and its last word: the administrators' notice is shown, then
+    // the loss is counted; the name logged in elsewhere is said, and no login
+    // follows.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected(); }));
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, gp_server->Port()));
+    const auto frame = [](quint32 code, const WireWriter& body = {}) {
+        return WireWriter().u32(quint32(body.data().size() + 4)).u32(code).bytes(body.data()).data();
+    };
+    QByteArray crowd = frame(1, WireWriter().boolean(true).str("hi").ip(1).str("").boolean(false));
+    for (int i = 0; i < 20000; ++i)
+        crowd += frame(7, WireWriter().str("c" + QByteArray::number(i)).u32(2).boolean(false));
+    const auto serve = [&](const QByteArray& last) {
+        gp_server->OnReconnectTimer();
+        QTcpSocket* link = gui::WaitFor([&] { return fake.hasPendingConnections(); })
+            ? fake.nextPendingConnection()
+            : nullptr;
+        if (!link || !gui::WaitFor([&] { return link->bytesAvailable() > 0; })) // the login
+            return false;
+        link->write(crowd + last);
+        // Shut down after the last byte, reading on: a socket closed with the
+        // client's bytes unread would be reset, its unsent bytes lost.
+        return gui::WaitFor([&] { return link->bytesToWrite() == 0; })
+            && ::shutdown(int(link->socketDescriptor()), SHUT_WR) == 0;
+    };
+    QVERIFY(serve(frame(66, WireWriter().str("Down for maintenance"))));
+    QVERIFY(gui::WaitFor([&] { return OpenWindows<AdminMessageDialog>(window).size() == 1; }));
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected() && !gp_server->IsConnected(); }));
+    QVERIFY(serve(frame(41)));
+    QVERIFY(gui::WaitFor([] { return gp_server->LoggedInElsewhere(); }));
+    gp_server->OnReconnectTimer();
+    QTest::qWait(300);
+    QVERIFY(!fake.hasPendingConnections() && !gp_server->IsConnected());
+    QVERIFY(ui.offlineReasonLabel->text().contains(QLatin1String("the same user name logged in elsewhere")));
 }
 
 void TestConnection::windowsOpenedByTheNetworkTakeNoKey()
