@@ -6,6 +6,7 @@
 #include "store/ItemPtr.h"
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -72,6 +73,7 @@ private:
     void GiveUpMembership(ItemPtr room);
     void GiveUpOwnership(ItemPtr room);
 
+    QSet<QString> m_asked; // rooms the user asked to join, not yet answered
     QHash<QString, QString> m_drafts; // unsent text by room, for this run
     QHash<QString, QString> m_wallDrafts; // unset tickers by room, likewise
     QPointer<QMessageBox> m_refusedBox;

@@ -185,9 +185,11 @@ void PrepareApplication();
     static gui::ChildRole name##_registration(#name, &name##_role);                                                  \
     static int name##_role()
 
-#define GUI_TEST_MAIN(TestObject)                                                                                    \
+// The test's main; `first` runs before the QApplication is made.
+#define GUI_TEST_MAIN_AFTER(TestObject, first)                                                                       \
     int main(int argc, char** argv)                                                                                  \
     {                                                                                                                \
+        first;                                                                                                       \
         QApplication app(argc, argv);                                                                                \
         gui::PrepareApplication();                                                                                   \
         int rc = 0;                                                                                                  \
@@ -196,3 +198,5 @@ void PrepareApplication();
         TestObject tc;                                                                                               \
         return QTest::qExec(&tc, argc, argv);                                                                        \
     }
+
+#define GUI_TEST_MAIN(TestObject) GUI_TEST_MAIN_AFTER(TestObject, )
