@@ -147,17 +147,16 @@ void TestKeyboard::windowsOpenedByTheNetworkTakeNoKey()
     QCOMPARE(settings.Get("skip_version"), QString());
     QCOMPARE(QApplication::activeWindow(), window);
     // One update window, beside the others rather than above them all; no
-    // two at one spot.
+    // two centred on one spot.
     const QList<QWidget*> update = OpenWindows<NewVersionDialog>(window);
     QCOMPARE(update.size(), 1);
     QVERIFY(!(update.first()->windowFlags() & Qt::WindowStaysOnTopHint));
     const QList<QWidget*> opened = update + OpenWindows<AdminMessageDialog>(window)
         + OpenWindows<SharedFilesRescannedDialog>(window) + OpenWindows<QMessageBox>(window);
     QCOMPARE(opened.size(), 4);
-    QSet<QPoint> spots;
-    for (QWidget* w : opened)
-        spots.insert(w->pos());
-    QCOMPARE(spots.size(), 4);
+    for (QWidget* a : opened)
+        for (QWidget* b : opened)
+            QVERIFY(a == b || (a->frameGeometry().center() - b->frameGeometry().center()).manhattanLength() > 20);
     // Closed, the update window waits for the next start.
     update.first()->close();
     login(3);
