@@ -291,7 +291,7 @@ void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
             open = page && page->Room() == room ? page : nullptr;
         }
         if (open)
-            roomsTabControl->setCurrentWidget(open);
+            BringTab(open);
         else
             m_asked.insert(room);
         gp_server->EnterRoom(room, isPrivate);
@@ -332,13 +332,8 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
     roomsTabControl->AddNamedTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
     connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
-    // A room the user asked for comes to the front, and takes the keyboard
-    // from the page it was asked on.
-    if (m_asked.remove(page->Room())) {
-        roomsTabControl->setCurrentWidget(page);
-        if (QWidget* focus = window()->focusWidget(); focus && isAncestorOf(focus))
-            page->chatEdit->setFocus();
-    }
+    if (m_asked.remove(page->Room()))
+        BringTab(page);
     const QString draft = m_drafts.take(page->Room());
     const QString ticker = m_wallDrafts.take(page->Room());
     if (!draft.isEmpty())
@@ -347,6 +342,15 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
         Wall(room)->lineEdit->setText(ticker);
     if (!draft.isEmpty() || !ticker.isEmpty())
         ShowDraftNotice();
+}
+
+void RoomsForm::BringTab(RoomForm* page)
+{
+    // The keyboard comes along from the page the room was asked on, and
+    // from nowhere else.
+    roomsTabControl->setCurrentWidget(page);
+    if (QWidget* focus = window()->focusWidget(); focus && isAncestorOf(focus))
+        page->chatEdit->setFocus();
 }
 
 void RoomsForm::OnRoomLeft(RoomForm* page)

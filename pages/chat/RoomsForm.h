@@ -55,6 +55,8 @@ private:
     void OnLosingRoomRole(ItemPtr room);
     void OnEnteredRoom(ConnectionInfo& info);
     void OnRoomLeft(RoomForm* page);
+    // A room the user asked for comes to the front.
+    void BringTab(RoomForm* page);
     void CloseWall(ItemPtr room);
     void MoveFocusOffPage(QWidget* page);
     void ShowDraftNotice();
