@@ -37,6 +37,7 @@
 #include "store/ItemPtr.h"
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <memory>
 
@@ -194,6 +195,10 @@ private:
     QPointer<QMessageBox> m_loginFailureBox;
     // The user asked for the connection attempt under way (Connect).
     bool m_connectAsked = false;
+    // The user asked for the rescan under way (Rescan Shares).
+    bool m_rescanAsked = false;
+    // Newer builds offered in this run.
+    QSet<qint64> m_offeredVersions;
     bool m_saveWarned = false;
     bool m_closing = false; // the close's save, or its question, is under way
 };

@@ -34,6 +34,7 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
         settings.Set("download_folder", Value(path));
         m_ui->downloadFolderEdit->setText(path);
     } else if (i_action == QLatin1String("rescan_shares")) {
+        m_rescanAsked = true;
         sharedFoldersManager->RescanShares();
     } else if (i_action == QLatin1String("set_user_pass")) {
         if (gp_server->IsConnected()) {

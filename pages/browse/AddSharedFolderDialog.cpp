@@ -95,6 +95,13 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
         Subscribe(d.GetType("shared_folder")->itemRemoved, &AddSharedFolderDialog::OnFolderRemoved);
     }
 
+    // The dialog opens on the folder's choice (on who may see it, for a
+    // folder shared already), not on OK.
+    if (m_folder.IsNull())
+        selectFolderButton->setFocus();
+    else
+        everyoneCheckBox->setFocus();
+
     if (Type* groups = d.HasType("user_list_group")) {
         for (ItemPtr group : groups->GetItems()) {
             auto* row = new QListWidgetItem(group.AsString(), groupsListWidget);

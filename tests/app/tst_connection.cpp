@@ -4,15 +4,14 @@
 // the user types elsewhere; a listening port that another program holds
 // when the window starts; a reconnection refused and the name logged in
 // elsewhere, said where the user reconnects (also when a server says it, or
-// its administrators' notice, behind a long backlog just before it closes);
-// and the windows that the network and the timers open, none of which takes
-// a key typed elsewhere.
+// its administrators' notice, behind a long backlog just before it closes).
+// (The windows that the network and the timers open are tried on a real
+// desktop, in the keyboard's test.)
 #include "WidgetFunctions.h"
 #include "gui/GuiTest.h"
 #include "pages/browse/ShareForm.h"
-#include "pages/browse/SharedFilesRescannedDialog.h"
-#include "pages/browse/SharesForm.h"
 #include "pages/chat/AdminMessageDialog.h"
+#include "pages/browse/SharesForm.h"
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
 #include "pages/chat/RoomsForm.h"
@@ -27,10 +26,9 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/ApplicationIcon.h"
 #include "shell/Kit.h"
-#include "shell/NewVersionDialog.h"
 #include "shell/TabWidget.h"
-#include "store/Data.h"
 #include "standin/WireWriter.h"
+#include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QComboBox>
@@ -105,7 +103,6 @@ private slots:
     void takenPortGivesWayToAnotherPairThatPeersReach();
     void refusedReconnectionTakesNoKeyAndSaysWhy();
     void nameLoggedInElsewhereSaysWhy();
-    void windowsOpenedByTheNetworkTakeNoKey();
 };
 
 namespace {
@@ -132,16 +129,6 @@ bool KeysReach(QWidget* input, const QString& keys)
         return false;
     TypeKeys(keys);
     return true;
-}
-
-// The windows of the class that the main window has open.
-template <class W> QList<QWidget*> OpenWindows(QWidget* window)
-{
-    QList<QWidget*> open;
-    for (QWidget* w : window->findChildren<W*>(Qt::FindDirectChildrenOnly))
-        if (w->isVisible())
-            open.append(w);
-    return open;
 }
 
 } // namespace
@@ -508,7 +495,7 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
             && ::shutdown(int(link->socketDescriptor()), SHUT_WR) == 0;
     };
     QVERIFY(serve(frame(66, WireWriter().str("Down for maintenance"))));
-    QVERIFY(gui::WaitFor([&] { return OpenWindows<AdminMessageDialog>(window).size() == 1; }));
+    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<AdminMessageDialog>(window).size() == 1; }));
     QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected() && !gp_server->IsConnected(); }));
     QVERIFY(serve(frame(41)));
     QVERIFY(gui::WaitFor([] { return gp_server->LoggedInElsewhere(); }));
@@ -516,65 +503,6 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     QTest::qWait(300);
     QVERIFY(!fake.hasPendingConnections() && !gp_server->IsConnected());
     QVERIFY(ui.offlineReasonLabel->text().contains(QLatin1String("the same user name logged in elsewhere")));
-}
-
-void TestConnection::windowsOpenedByTheNetworkTakeNoKey()
-{
-    MainWindow* window = session.Window();
-    QVERIFY(session.WaitLoggedIn());
-    // The web host offers a newer build at every login.
-    QTcpServer web;
-    QVERIFY(web.listen(QHostAddress::LocalHost));
-    connect(&web, &QTcpServer::newConnection, &web, [&web] {
-        while (QTcpSocket* peer = web.nextPendingConnection()) {
-            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
-                const QByteArray body = "20991231\nhttp://example.org/get\nFaster searches\n";
-                peer->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
-                    + "\r\n\r\n" + body);
-                peer->disconnectFromHost();
-            });
-        }
-    });
-    const QByteArray noWeb = qgetenv("MARROWBY_WEB");
-    qputenv("MARROWBY_WEB", "127.0.0.1:" + QByteArray::number(web.serverPort()));
-    const auto offers = [] {
-        const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Update Check"));
-        return std::count_if(lines.begin(), lines.end(),
-            [](const LogLine& line) { return line.text == QLatin1String("Build 20991231 is available"); });
-    };
-    QComboBox* input = searchForm->searchEdit();
-    QVERIFY(Focused(input));
-    TypeKeys(QStringLiteral("ab"));
-    for (int login = 1; login <= 2; ++login) {
-        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
-        QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
-        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
-        QVERIFY(session.WaitLoggedIn());
-        QVERIFY(gui::WaitFor([&] { return offers() == login; }));
-    }
-    qputenv("MARROWBY_WEB", noWeb);
-    QVERIFY(KeysReach(input, QStringLiteral(" c")));
-    // A message of the administrators, a rescan's report and the hourly
-    // save's failure come up as well.
-    emit gp_server->AdminMessage(QStringLiteral("Maintenance at noon"));
-    QVERIFY(KeysReach(input, QStringLiteral("d")));
-    sharedFoldersManager->RescanShares();
-    QVERIFY(gui::WaitFor([&] { return window->findChild<SharedFilesRescannedDialog*>(); }));
-    QVERIFY(KeysReach(input, QStringLiteral("e")));
-    QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
-    window->EveryHour();
-    QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
-    QVERIFY(KeysReach(input, QStringLiteral("f")));
-    QCOMPARE(input->currentText(), QStringLiteral("ab cdef"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QCOMPARE(settings.Get("skip_version"), QString());
-    QCOMPARE(OpenWindows<NewVersionDialog>(window).size(), 1);
-    const QList<QWidget*> opened = OpenWindows<NewVersionDialog>(window) + OpenWindows<AdminMessageDialog>(window)
-        + OpenWindows<SharedFilesRescannedDialog>(window) + OpenWindows<QMessageBox>(window);
-    QCOMPARE(opened.size(), 4);
-    QCOMPARE(QApplication::activeWindow(), window);
-    for (QWidget* w : opened)
-        w->close();
 }
 
 GUI_TEST_MAIN(TestConnection)
