@@ -45,9 +45,18 @@
 //     users, 2,000 of them operators;
 //   room_name_marks: a room named one letter and 65,000 combining marks,
 //     listed, entered and then taken away with text typed in it;
+//   door_5000: 5,000 peers connecting to the window's port over loopback,
+//     4,000 of them introducing themselves and staying, 1,000 silent; shown
+//     when one more peer's request for the user's information is answered;
+//   connect_requests_20000: the server asking 20,000 times (2,000 users) to
+//     connect to a loopback port that never answers;
+//   door_5000_peak, door_5000_left, connect_requests_20000_peak,
+//     connect_requests_20000_left (not stalls): the resident memory above
+//     the row's start at its peak, and once the peers are gone.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
+#include "floods/Door.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
 #include "floods/UserInfo.h"
@@ -63,5 +72,6 @@ int main(int argc, char** argv)
     AddCrowdsRows(run);
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
+    AddDoorRows(run);
     return run.Exec();
 }

@@ -29,6 +29,7 @@ public:
         // Set for a figure of its own: measured after the rows before it and
         // printed as floods.<name>, in place of the feed and the stall.
         std::function<double()> figure;
+        const char* unit = "ms";
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -64,11 +65,12 @@ public:
     // Whether a row of this name runs (to skip the preparation of one that does not).
     bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
 
-    // A figure that is not a stall (the time of one action, say), in milliseconds.
-    void AddFigure(const QString& name, std::function<double()> measure)
+    // A figure that is not a stall (the time of one action, say), in milliseconds
+    // unless another unit is given.
+    void AddFigure(const QString& name, std::function<double()> measure, const char* unit = "ms")
     {
         if (Wants(name))
-            m_rows.push_back({ name, {}, {}, 0, std::move(measure) });
+            m_rows.push_back({ name, {}, {}, 0, std::move(measure), unit });
     }
 
     static void Print(const QString& name, double value, const char* unit)
@@ -85,7 +87,7 @@ public:
             // Settle what the row before left behind.
             QTest::qWait(300);
             if (row.figure) {
-                Print(row.name, row.figure(), "ms");
+                Print(row.name, row.figure(), row.unit);
                 continue;
             }
             StallMeter stalls;
