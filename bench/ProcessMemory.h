@@ -19,7 +19,7 @@ inline double StatusMiB(const char* field)
 }
 
 // Starts VmHWM again from the present VmRSS; false where the kernel does not allow it.
-inline bool ResetPeakResident()
+inline bool RestartPeakResident()
 {
     QFile refs(QStringLiteral("/proc/self/clear_refs"));
     return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;

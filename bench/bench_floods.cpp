@@ -45,6 +45,14 @@
 //     users, 2,000 of them operators;
 //   room_name_marks: a room named one letter and 65,000 combining marks,
 //     listed, entered and then taken away with text typed in it;
+//   door_5000: 5,000 peers connecting to the window's port over loopback,
+//     4,000 of them introducing themselves and staying, 1,000 silent; shown
+//     when one more peer's request for the user's information is answered;
+//   connect_requests_20000: the server asking 20,000 times (2,000 users) to
+//     connect to a loopback port that never answers;
+//   door_5000_peak, door_5000_left, connect_requests_20000_peak,
+//     connect_requests_20000_left (not stalls): the resident memory above
+//     the row's start at its peak, and once the peers are gone.
 // and, through a real socket from a server played by this program (the
 // stand-in stopped; goal: 50 ms at most each):
 //   server_close_behind_backlog: after the login, the answer to joining a
@@ -57,6 +65,7 @@
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
+#include "floods/Door.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
 #include "floods/ServerFloods.h"
@@ -73,6 +82,7 @@ int main(int argc, char** argv)
     AddCrowdsRows(run);
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
+    AddDoorRows(run);
     AddServerFloodsRows(run); // last: they stop the stand-in
     return run.Exec();
 }

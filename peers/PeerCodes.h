@@ -61,7 +61,10 @@ constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 
 // Time limits, in seconds, checked on the 30-second timer.
 constexpr qint64 kInitTimeout = 30; // an accepted socket that has not sent its init
-constexpr qint64 kIdleTimeout = 120; // a messaging connection with no traffic
+constexpr qint64 kIdleTimeout = 120; // a messaging connection with no whole frame either way
+// A frame that has begun must go on at this pace (PeerConnection::Overdue).
+constexpr qint64 kFrameTimeout = 30;
+constexpr qint64 kMinFrameRate = 4096; // bytes a second
 constexpr qint64 kRequestTimeout = 60; // a connection attempt with no outcome
 constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // Accepted sockets that have not sent their init yet; past this the oldest
@@ -69,3 +72,12 @@ constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // flood cannot starve real peers; younger ones make new peers wait briefly.
 constexpr int kMaxPendingConnections = 128;
 constexpr qint64 kEvictGrace = 2;
+// Past its file limit the listener rests this long before it accepts again.
+constexpr int kAcceptPauseMs = 1000;
+// Outgoing sockets that are not up yet, at most; the attempts beyond wait
+// their turn. Of those the server asks for (code 18), at most
+// kMaxBrokeredPerUser for one user and kMaxWaitingConnects in all wait or
+// connect; any more are refused (the server hears we cannot connect).
+constexpr int kMaxConnecting = 32;
+constexpr int kMaxBrokeredPerUser = 8;
+constexpr int kMaxWaitingConnects = 256;

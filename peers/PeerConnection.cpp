@@ -148,7 +148,9 @@ void PeerConnection::OnReadyRead()
         const qint64 got = m_socket->read(buffer, want);
         if (got <= 0)
             break;
-        m_lastActivity = NowSecs();
+        if (!m_frameStarted)
+            m_frameStarted = NowSecs();
+        m_frameBytes += got;
         const PeerFrameReader::Result result = m_reader.Feed(buffer, got);
         if (result == PeerFrameReader::TooLong) {
             m_reading = false;
@@ -157,6 +159,9 @@ void PeerConnection::OnReadyRead()
         }
         if (result != PeerFrameReader::FrameReady)
             continue;
+        m_frameStarted = 0;
+        m_frameBytes = 0;
+        m_lastActivity = NowSecs();
         QByteArray frame = m_reader.TakeFrame();
         if (m_stage == Stage::AwaitingInit) {
             // Nothing more is read until the owner says what this is.
@@ -174,6 +179,16 @@ void PeerConnection::OnReadyRead()
     }
     if (self)
         m_reading = false;
+}
+
+bool PeerConnection::Overdue(qint64 now) const
+{
+    return m_frameStarted && now - m_frameStarted > kFrameTimeout + m_frameBytes / kMinFrameRate;
+}
+
+bool PeerConnection::Quiet() const
+{
+    return !m_frameStarted && (!m_socket || m_socket->bytesToWrite() == 0);
 }
 
 void PeerConnection::ReadWaiting()

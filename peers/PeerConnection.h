@@ -4,6 +4,7 @@
 // takes it over. The messenger owns every PeerConnection; the distributed
 // tree uses the "D" ones through SendFrame, FrameReceived and Closed.
 #include "PeerFrameReader.h"
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -55,6 +56,8 @@ public:
     // The system's words for the failure that closed the socket, if one did.
     QString ErrorString() const { return m_error; }
     qint64 Created() const { return m_created; }
+    // When the last whole frame came or the last write went (bytes of a
+    // frame still on their way don't count).
     qint64 LastActivity() const { return m_lastActivity; }
     // For tests of expiry: moves both time stamps.
     void SetTimes(qint64 created, qint64 lastActivity)
@@ -62,6 +65,15 @@ public:
         m_created = created;
         m_lastActivity = lastActivity;
     }
+    // Some of a frame has come and the rest has not.
+    bool MidFrame() const { return m_frameStarted != 0; }
+    // A frame has kFrameTimeout seconds, and one more for each kMinFrameRate
+    // bytes of it that have come: a peer that sends its frame a byte at a
+    // time is overdue long before the frame would be complete.
+    bool Overdue(qint64 now) const;
+    // Between frames with nothing waiting to be sent: closing it loses
+    // nothing.
+    bool Quiet() const;
 
     // Set by the messenger once known.
     QString user;
@@ -69,6 +81,7 @@ public:
     quint32 token = 0; // the attempt an outgoing direct connection belongs to
     bool requestedByUs = false;
     bool brokered = false; // we connected at the server's request (code 18)
+    QHostAddress address; // of the peer, for an accepted connection
 
 signals:
     void Established(); // an outgoing connection is up
@@ -92,6 +105,8 @@ private:
     PeerFrameReader m_reader;
     qint64 m_created;
     qint64 m_lastActivity;
+    qint64 m_frameStarted = 0; // 0 between frames
+    qint64 m_frameBytes = 0;
     bool m_reading = false;
     QString m_error;
 };

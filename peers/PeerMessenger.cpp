@@ -14,7 +14,6 @@
 #include "store/TimerManager.h"
 #include <QDateTime>
 #include <QMetaMethod>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -39,6 +38,12 @@ PeerMessenger::PeerMessenger(QObject* parent)
 {
     peerMessenger = this;
     qRegisterMetaType<ItemPtr>("ItemPtr");
+    m_budget = ConnectionBudget::ForThisProcess();
+    Log(kArea, 2,
+        QStringLiteral("At most %1 peer connections, %2 from one address (open files: %3)")
+            .arg(m_budget.total)
+            .arg(m_budget.perAddress)
+            .arg(m_budget.files));
     DeclareTypes();
     m_shareLists = new ShareListDecoder(this);
     connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
@@ -146,6 +151,7 @@ QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
     // Bursts of peers (replies to a search) must not overflow the kernel's
     // queue: a dropped SYN costs the peer a second or more.
     server->setListenBacklogSize(1024);
+    server->setMaxPendingConnections(std::clamp(m_budget.total / 8, 1, 30));
     const bool valid = port >= 0 && port <= 65535;
     if (!valid || !server->listen(QHostAddress::Any, quint16(port))) {
         if (problem && valid && server->serverError() == QAbstractSocket::AddressInUseError)
@@ -159,6 +165,8 @@ QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
     }
     connect(server, &QTcpServer::newConnection, this,
         [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+    connect(server, &QTcpServer::acceptError, this,
+        [this, server](QAbstractSocket::SocketError error) { OnAcceptError(server, error); });
     return server;
 }
 
@@ -208,6 +216,7 @@ void PeerMessenger::StopListening()
     m_listener = nullptr;
     delete m_obfuscatedListener;
     m_obfuscatedListener = nullptr;
+    m_takeQueued[0] = m_takeQueued[1] = false;
 }
 
 quint16 PeerMessenger::ListeningPort() const
@@ -241,50 +250,15 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
 {
     auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
     m_connections.push_back(connection);
+    if (!outgoing) {
+        connection->address = AddressKey(socket->peerAddress());
+        ++m_perAddress[connection->address];
+    }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
     connect(connection, &PeerConnection::InitReceived, this,
         [this, connection](quint8 code, QByteArray payload) { OnInit(connection, code, payload); });
     return connection;
-}
-
-void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
-{
-    const auto isPending = [](PeerConnection* c) {
-        return !c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed;
-    };
-    while (server->hasPendingConnections()) {
-        if (PendingConnectionCount() >= kMaxPendingConnections) {
-            // Full of sockets without an init: first read those whose init
-            // is already waiting; then the oldest silent one makes room, once
-            // it has had a little time to speak. Until then the rest wait in
-            // the listener's queue.
-            std::vector<QPointer<PeerConnection>> pending;
-            for (PeerConnection* c : m_connections)
-                if (isPending(c))
-                    pending.emplace_back(c);
-            for (const QPointer<PeerConnection>& c : pending)
-                if (c)
-                    c->ReadWaiting();
-            if (PendingConnectionCount() >= kMaxPendingConnections) {
-                auto oldest = std::find_if(m_connections.begin(), m_connections.end(), isPending);
-                if (oldest != m_connections.end() && NowSecs() - (*oldest)->Created() < kEvictGrace) {
-                    QTimer::singleShot(
-                        100, server, [this, server, obfuscated] { OnIncoming(server, obfuscated); });
-                    return;
-                }
-                if (oldest != m_connections.end()) {
-                    Log(kArea, 2,
-                        QStringLiteral("Too many connections without an init; closing the oldest."));
-                    (*oldest)->Close();
-                }
-            }
-        }
-        QTcpSocket* socket = server->nextPendingConnection();
-        if (!socket)
-            break;
-        NewConnection(socket, false, obfuscated);
-    }
 }
 
 void PeerMessenger::OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload)
@@ -362,9 +336,22 @@ void PeerMessenger::OnRawBytes(PeerConnection* connection)
     HandOver(connection, false, qFromLittleEndian<quint32>(bytes));
 }
 
-void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
+void PeerMessenger::Forget(PeerConnection* connection)
 {
     std::erase(m_connections, connection);
+    if (!connection->IsOutgoing()) {
+        auto it = m_perAddress.find(connection->address);
+        if (it != m_perAddress.end() && --it.value() <= 0)
+            m_perAddress.erase(it);
+    }
+    // Room for an attempt that waits for one.
+    if (!m_waitingOutgoing.empty())
+        ScheduleWaitingOutgoing();
+}
+
+void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
+{
+    Forget(connection);
     const QString user = connection->user;
     QTcpSocket* socket = connection->TakeSocket();
     connection->deleteLater();
@@ -386,9 +373,12 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstablished)
 {
-    std::erase(m_connections, connection);
+    Forget(connection);
     connection->deleteLater();
-    if (!connection->IsOutgoing() || wasEstablished || !connection->token)
+    if (!connection->IsOutgoing() || wasEstablished)
+        return;
+    Settled(connection);
+    if (!connection->token)
         return;
     if (connection->brokered) {
         // We could not reach the peer that asked through the server.
@@ -474,8 +464,16 @@ void PeerMessenger::ExpireStale(qint64 now)
                 c->Close();
             break;
         case PeerConnection::Stage::Open:
-            if (c->type == QLatin1String("P") && now - c->LastActivity() > kIdleTimeout)
+            if (c->Overdue(now)) {
+                Log(kArea, 2,
+                    QStringLiteral("Closed the connection of %1 (type %2): a message did not come at a "
+                                   "message's pace")
+                        .arg(c->user, c->type));
                 c->Close();
+            } else if (c->type == QLatin1String("P") && !c->MidFrame()
+                && now - c->LastActivity() > kIdleTimeout) {
+                c->Close();
+            }
             break;
         case PeerConnection::Stage::Closed:
             break;
@@ -501,6 +499,10 @@ void PeerMessenger::ExpireStale(qint64 now)
         }
         CheckFailed(token);
     }
+
+    ExpireWaitingOutgoing(now);
+    m_evictions.EndPeriod(QStringLiteral("connections closed to make room for newer ones"));
+    m_refusals.EndPeriod(QStringLiteral("connections refused or not accepted for a while"));
 
     std::erase_if(
         m_wonMessageTokens, [now](const auto& entry) { return now - entry.second.second > kRequestTimeout; });

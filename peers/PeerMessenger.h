@@ -20,21 +20,37 @@
 // Every byte from a peer is untrusted: frame lengths, counts, strings and
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
-// Idle and silent sockets and stale attempts are closed on the 30-second
-// timer (ExpireStale); sockets handed over with FileConnectionRequested or
-// FileConnectionAccepted are not ours any more and are never touched again.
+// Idle and silent sockets, frames that don't come at a frame's pace and
+// stale attempts are closed on the 30-second timer (ExpireStale); sockets
+// handed over with FileConnectionRequested or FileConnectionAccepted are not
+// ours any more and are never touched again (a running transfer's socket
+// never makes room for anyone).
+//
+// The sockets held stay within a budget made from the file limit
+// (ConnectionBudget.h): in all, and accepted from one address. A newcomer
+// over it takes the place of the oldest connection that has not sent its
+// init (once it had kEvictGrace seconds), else of the one idle longest;
+// when every one is busy, newcomers wait in the listener's queue (one from
+// an address whose own connections are all busy is refused). Outgoing
+// sockets not yet up are bounded too (kMaxConnecting), and the server's
+// requests to connect (code 18) per user and in all; the rest wait their
+// turn or are refused (OutgoingAttempts.cpp).
 //
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
 // answer to a share-list request (code 4), which may answer later by itself;
 // until one is installed, every request is answered with an empty share.
 // Folder requests (code 36) are the signal SharedFilesInFolderRequested.
+#include "ConnectionBudget.h"
 #include "FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/MemStream.h"
+#include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -124,6 +140,11 @@ public:
 
     // Counts, for diagnostics and tests.
     int ConnectionCount() const { return int(m_connections.size()); }
+    const ConnectionBudget& Budget() const { return m_budget; }
+    int ConnectionsFrom(const QHostAddress& address) const { return m_perAddress.value(AddressKey(address)); }
+    // Outgoing sockets not up yet, and attempts waiting for their turn.
+    int ConnectingCount() const { return m_connecting; }
+    int WaitingConnectCount() const { return int(m_waitingOutgoing.size()); }
     int PendingConnectionCount() const;
     int ObfuscatedConnectionCount() const;
     int UnsentMessageCount(const QString& user) const;
@@ -210,6 +231,18 @@ signals:
 
 private:
     struct Request;
+    // An outgoing socket to open: one way of our own attempt (the request's
+    // token), or one the server asked for (brokered).
+    struct Outgoing {
+        quint32 token = 0;
+        QString user;
+        QString type;
+        quint32 ip = 0;
+        quint16 port = 0;
+        bool obfuscated = false;
+        bool brokered = false;
+        qint64 queued = 0;
+    };
     struct Unsent {
         QByteArray frame;
         qint64 queued;
@@ -221,7 +254,10 @@ private:
     bool ListenOnAnotherPair(int above);
     void StopListening();
     void OnIncoming(QTcpServer* server, bool obfuscated);
+    void TakeIncoming(QTcpServer* server, bool obfuscated);
+    void OnAcceptError(QTcpServer* server, QAbstractSocket::SocketError error);
     PeerConnection* NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated);
+    void Forget(PeerConnection* connection);
     void OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload);
     void OnConnectionClosed(PeerConnection* connection, bool wasEstablished);
     void OpenAs(PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs);
@@ -231,6 +267,28 @@ private:
     PeerConnection* NewestMessageConnection(const QString& user) const;
     void Flush(const QString& user, PeerConnection* connection);
     void SendFramed(const QString& user, const QByteArray& frame);
+
+    // The budget of the connection table (ConnectionRoom.cpp).
+    static QHostAddress AddressKey(const QHostAddress& address);
+    enum class Room { Made, Wait, Refuse };
+    Room RoomForIncoming(bool& readWaiting);
+    Room RoomFromAddress(const QHostAddress& address);
+    bool RoomForOutgoing();
+    PeerConnection* Evictable(const QHostAddress* address, bool unknownOnly, bool& young) const;
+    void Evict(PeerConnection* connection, const QString& why);
+
+    // Outgoing sockets and the attempts waiting for one (OutgoingAttempts.cpp).
+    void QueueOutgoing(Outgoing attempt);
+    void StartWaitingOutgoing();
+    void ScheduleWaitingOutgoing();
+    void Launch(const Outgoing& attempt);
+    PeerConnection* NewOutgoing(const Outgoing& attempt);
+    void LaunchDirect(Request& request, const Outgoing& attempt);
+    void LaunchBrokered(const Outgoing& attempt);
+    void Settled(PeerConnection* connection);
+    void ReleaseBrokered(const QString& user);
+    void RefuseBrokered(quint32 token, const QString& user, const QString& type, const QString& why);
+    void ExpireWaitingOutgoing(qint64 now);
 
     // Connection attempts (PeerRequests.cpp).
     void RequestConnection(const QString& user, const QString& type, bool addressKnown = false,
@@ -270,6 +328,16 @@ private:
     ShareListDecoder* m_shareLists;
     SearchReplyQueue* m_searchReplies;
     bool m_preferObfuscated = false;
+
+    ConnectionBudget m_budget;
+    QHash<QHostAddress, int> m_perAddress; // accepted connections in the table
+    bool m_takeQueued[2] = { false, false }; // per listener: plain, obfuscated
+    std::deque<Outgoing> m_waitingOutgoing;
+    int m_connecting = 0;
+    std::map<QString, int> m_brokeredPerUser; // connecting or waiting
+    bool m_outgoingQueued = false;
+    QuietLog m_evictions { QStringLiteral("Peer Messenger") };
+    QuietLog m_refusals { QStringLiteral("Peer Messenger") };
 };
 
 extern PeerMessenger* peerMessenger;

@@ -94,30 +94,8 @@ void PeerMessenger::OnPeerAddress(
 
 void PeerMessenger::ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated)
 {
-    PeerConnection* connection = NewConnection(new QTcpSocket, true, obfuscated);
-    connection->token = request.token;
-    connection->user = request.user;
-    connection->requestedByUs = true;
-    request.direct = connection;
-    const quint32 token = request.token;
-    const QString type = request.type;
-    connect(connection, &PeerConnection::Established, this, [this, connection, token, type] {
-        auto it = m_requests.find(token);
-        if (it == m_requests.end() || it->second->direct != connection) {
-            // The other way won meanwhile. A messaging connection is still
-            // worth keeping; any other is closed.
-            if (type == QLatin1String("P") && m_wonMessageTokens.count(token)) {
-                connection->SendPeerInit(OwnUser(), type, 0);
-                OpenAs(connection, connection->user, type, true);
-            } else {
-                connection->Close();
-            }
-            return;
-        }
-        connection->SendPeerInit(OwnUser(), type, 0);
-        Complete(token, connection);
-    });
-    connection->ConnectTo(ip, port);
+    QueueOutgoing({ .token = request.token, .user = request.user, .type = request.type, .ip = ip, .port = port,
+        .obfuscated = obfuscated, .queued = QDateTime::currentSecsSinceEpoch() });
 }
 
 void PeerMessenger::OnDirectFailed(quint32 token)
@@ -193,14 +171,16 @@ void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32
         emit ConnectionForUserFailed(user, type, QStringLiteral("the server knows no address of %1").arg(user));
         return;
     }
-    PeerConnection* connection = NewConnection(new QTcpSocket, true, useObfuscated);
-    connection->token = token;
-    connection->user = user;
-    connection->type = type;
-    connection->brokered = true;
-    connect(connection, &PeerConnection::Established, this, [this, connection, token, user, type] {
-        connection->SendPierceFirewall(token);
-        OpenAs(connection, user, type, false);
-    });
-    connection->ConnectTo(ip, target);
+    const auto mine = m_brokeredPerUser.find(user);
+    if (mine != m_brokeredPerUser.end() && mine->second >= kMaxBrokeredPerUser) {
+        RefuseBrokered(token, user, type, QStringLiteral("%1 of its requests are under way").arg(mine->second));
+        return;
+    }
+    if (int(m_waitingOutgoing.size()) >= kMaxWaitingConnects) {
+        RefuseBrokered(token, user, type, QStringLiteral("%1 connections wait their turn").arg(m_waitingOutgoing.size()));
+        return;
+    }
+    ++m_brokeredPerUser[user];
+    QueueOutgoing({ .token = token, .user = user, .type = type, .ip = ip, .port = target,
+        .obfuscated = useObfuscated, .brokered = true, .queued = QDateTime::currentSecsSinceEpoch() });
 }

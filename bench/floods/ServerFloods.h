@@ -127,7 +127,7 @@ inline void AddServerFloodsRows(FloodRun& run)
         QStringLiteral("server_flood"),
         [=] {
             memory->start = StatusMiB("VmRSS:");
-            memory->measured = ResetPeakResident();
+            memory->measured = RestartPeakResident();
             play([=](QTcpSocket& link) {
                 QElapsedTimer clock;
                 clock.start();

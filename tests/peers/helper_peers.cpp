@@ -1,11 +1,17 @@
 #include "helper_peers.h"
 #include "helper_wirefixtures.h"
 #include "peers/PeerFrameReader.h"
+#include "store/MemStream.h"
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QtEndian>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 QByteArray U32(quint32 v)
 {
@@ -29,6 +35,51 @@ QByteArray PeerInitBody(const QString& user, const QString& type, quint32 token)
 QByteArray PierceBody(quint32 token)
 {
     return QByteArray(1, char(0)) + U32(token);
+}
+
+DeadPort::DeadPort()
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0
+        || ::listen(m_listener, 0) != 0
+        || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+        return;
+    m_port = ntohs(at.sin_port);
+    for (int& filler : m_fillers) {
+        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    }
+}
+
+DeadPort::~DeadPort()
+{
+    for (int fd : m_fillers)
+        ::close(fd);
+    ::close(m_listener);
+}
+
+bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort)
+{
+    socket.connectToHost(QHostAddress::LocalHost, serverPort);
+    if (!socket.waitForConnected(5000))
+        return false;
+    MemStream login;
+    login.WriteUInt32(1);
+    login.WriteString(user);
+    login.WriteString(QStringLiteral("pw"));
+    login.WriteUInt32(157);
+    login.WriteString(QString::fromLatin1(
+        QCryptographicHash::hash((user + "pw").toUtf8(), QCryptographicHash::Md5).toHex()));
+    login.WriteUInt32(100);
+    MemStream ports;
+    ports.WriteUInt32(2);
+    ports.WriteUInt32(listenPort);
+    socket.write(Framed(login.GetBuffer()) + Framed(ports.GetBuffer()));
+    return socket.waitForBytesWritten(5000);
 }
 
 QString BinPath(const QString& name)
@@ -202,7 +253,11 @@ bool DriverProcess::Start(const QString& user, quint16 serverPort, const QString
         QStringLiteral("0") };
     if (!user.isEmpty())
         all << QStringLiteral("--user") << user;
-    m_process.start(BinPath(QStringLiteral("marrowby-driver")), all + args);
+    const QString driver = BinPath(QStringLiteral("marrowby-driver"));
+    if (m_wrapper.isEmpty())
+        m_process.start(driver, all + args);
+    else
+        m_process.start(m_wrapper.first(), m_wrapper.mid(1) + QStringList { driver } + all + args);
     if (!m_process.waitForStarted(5000))
         return false;
     const QString listening = WaitFor(QStringLiteral("listening "));

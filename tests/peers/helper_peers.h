@@ -41,6 +41,21 @@ private:
     QByteArray m_buffer;
 };
 
+// A loopback port that never answers: nobody accepts, and its one place in
+// the queue is taken, so the kernel drops every further SYN and a connect
+// to it hangs.
+class DeadPort {
+public:
+    DeadPort();
+    ~DeadPort();
+    quint16 Port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_fillers[2] = { -1, -1 };
+    quint16 m_port = 0;
+};
+
 // marrowby-server --port 0 with extra arguments.
 class StandinServer {
 public:
@@ -60,6 +75,8 @@ public:
     // Starts and waits for "listening" and "connected" (when a server port is
     // given).
     bool Start(const QString& user, quint16 serverPort, const QStringList& args = {});
+    // A program that runs the driver (such as prlimit and its arguments).
+    void RunUnder(const QStringList& wrapper) { m_wrapper = wrapper; }
     void Send(const QString& command);
     // The first line not seen before that starts with prefix; empty on timeout.
     QString WaitFor(const QString& prefix, int ms = 10000);
@@ -77,6 +94,7 @@ public:
 private:
     void ReadLines();
     QProcess m_process;
+    QStringList m_wrapper;
     QTemporaryDir m_home;
     QStringList m_lines;
     int m_seen = 0; // lines already matched by WaitFor
@@ -88,6 +106,8 @@ private:
 };
 
 QString BinPath(const QString& name);
+// Logs a raw client in to the stand-in server with a listening port.
+bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort);
 
 // The most memory a process (this one when pid is 0) has held resident since
 // it started or since ResetPeakResident, in KiB; -1 when unknown (Linux only).

@@ -2,6 +2,7 @@
 // one user's client sends, the other's shows.
 #include "helper_peers.h"
 #include <QtTest>
+#include <sys/resource.h>
 
 class EndToEnd : public QObject {
     Q_OBJECT
@@ -156,6 +157,40 @@ private slots:
         bob.Stop();
         QVERIFY(!carol.WaitFor(QStringLiteral("tree-parent-lost bob")).isEmpty());
         QVERIFY(!carol.WaitFor(QStringLiteral("tree-parent alice")).isEmpty());
+    }
+
+    void aClientAtItsFileLimitKeepsServing()
+    {
+        // alice may open 1,024 files. 1,100 strangers connect to her and
+        // stay, and the server asks her 3,000 times to connect to a port
+        // that never answers; bob still gets her answers.
+        rlimit limit {}; // this process holds the strangers
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 2048)
+            QSKIP("This test needs 2,048 open files");
+        StandinServer server;
+        DriverProcess alice, bob;
+        alice.RunUnder(
+            { QStringLiteral("prlimit"), QStringLiteral("--nofile=1024:1024"), QStringLiteral("--") });
+        QVERIFY(StartPair(server, alice, bob, {}));
+        std::vector<std::unique_ptr<RawPeer>> strangers;
+        for (int i = 0; i < 1100; ++i) {
+            strangers.push_back(std::make_unique<RawPeer>());
+            QVERIFY(strangers.back()->Connect(alice.Port()));
+            strangers.back()->SendFrame(PeerInitBody(QStringLiteral("s%1").arg(i), QStringLiteral("P"), 0));
+        }
+        DeadPort dead;
+        QTcpSocket mallory;
+        QVERIFY(LoginRaw(mallory, server.Port(), QStringLiteral("mallory"), dead.Port()));
+        QByteArray requests;
+        for (quint32 token = 1; token <= 3000; ++token)
+            requests += Framed(U32(18) + U32(token) + U32(5) + "alice" + U32(1) + "P");
+        mallory.write(requests);
+        QVERIFY(mallory.waitForBytesWritten(5000));
+        ExchangeUserInfo(alice, bob);
+        alice.Send(QStringLiteral("connections"));
+        QVERIFY(alice.WaitFor(QStringLiteral("connections")).split(QLatin1Char(' ')).value(1).toInt() < 512);
     }
 
     void repliesToStoppedSearchesAreDropped()

@@ -11,7 +11,6 @@
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -39,27 +38,6 @@ std::unique_ptr<RawPeer> MessagingPeer(const QString& user, quint16 port, bool o
         return nullptr;
     peer->SendFrame(PeerInitBody(user, QStringLiteral("P"), 0));
     return peer;
-}
-
-// Logs a raw client in to the stand-in server with a listening port.
-bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort)
-{
-    socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(5000))
-        return false;
-    MemStream login;
-    login.WriteUInt32(1);
-    login.WriteString(user);
-    login.WriteString(QStringLiteral("pw"));
-    login.WriteUInt32(157);
-    login.WriteString(QString::fromLatin1(
-        QCryptographicHash::hash((user + "pw").toUtf8(), QCryptographicHash::Md5).toHex()));
-    login.WriteUInt32(100);
-    MemStream ports;
-    ports.WriteUInt32(2);
-    ports.WriteUInt32(listenPort);
-    socket.write(Framed(login.GetBuffer()) + Framed(ports.GetBuffer()));
-    return socket.waitForBytesWritten(5000);
 }
 
 } // namespace
@@ -516,6 +494,72 @@ private slots:
         pm->ExpireStale(Now() + kIdleTimeout + 1);
         QVERIFY(real->WaitClosed());
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("jay")));
+    }
+
+    void strangersBeyondTheBudgetMakeRoomForLaterPeers()
+    {
+        // More peers than one address may hold introduce themselves and
+        // stay; the first trickles a message. Idle ones make room, oldest
+        // first; the trickler goes once its message is overdue.
+        QTRY_COMPARE(pm->ConnectionsFrom(QHostAddress::LocalHost), 0); // earlier tests' peers gone
+        const int cap = pm->Budget().perAddress;
+        std::vector<std::unique_ptr<RawPeer>> crowd;
+        for (int i = 0; i < cap + 20; ++i) {
+            crowd.push_back(MessagingPeer(QStringLiteral("crowd%1").arg(i), pm->ListeningPort()));
+            QVERIFY(crowd.back());
+            if (i == 0)
+                crowd[0]->SendRaw(U32(100) + U32(PM_USER_INFO_REQUEST));
+        }
+        QTRY_VERIFY(pm->HasOpenMessageConnection(QStringLiteral("crowd%1").arg(cap + 19)));
+        QCOMPARE(pm->ConnectionsFrom(QHostAddress::LocalHost), cap);
+        QVERIFY(crowd[1]->WaitClosed());
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("crowd0")));
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        auto later = MessagingPeer(QStringLiteral("later"), pm->ListeningPort());
+        QVERIFY(later);
+        later->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QTRY_COMPARE(infoRequest.size(), 1);
+        crowd[0]->SendRaw("x");
+        QTest::qWait(50);
+        pm->ExpireStale(Now() + kFrameTimeout + 2);
+        QVERIFY(crowd[0]->WaitClosed());
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("later")));
+    }
+
+    void theServersRequestsToConnectAreBounded()
+    {
+        // 2,000 requests from 40 users to a port that never answers: a few
+        // connect at once, the next wait, the rest are refused. The first
+        // socket to settle lets our own attempt go; once the rest have
+        // expired a new request goes out at once.
+        DeadPort dead;
+        QTcpServer early, own, real;
+        for (QTcpServer* server : { &early, &own, &real })
+            QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        const auto request = [](const QString& user, quint16 port, quint32 token) {
+            emit gp_server->ConnectToPeerRequested(
+                user, QStringLiteral("P"), 0x7f000001, port, token, false, false, 0);
+        };
+        const int before = pm->ConnectionCount();
+        request(QStringLiteral("early"), early.serverPort(), 1);
+        for (quint32 i = 0; i < 2000; ++i)
+            request(QStringLiteral("asker%1").arg(i % 40), dead.Port(), i + 2);
+        QCOMPARE(pm->ConnectionCount() - before, kMaxConnecting);
+        QCOMPARE(pm->WaitingConnectCount(), kMaxWaitingConnects);
+        pm->ConnectToDistributedPeer(QStringLiteral("own"), 0x7f000001, own.serverPort());
+        QTRY_VERIFY(own.hasPendingConnections());
+        pm->ExpireStale(Now() + kRequestTimeout + 1);
+        QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), 0);
+        request(QStringLiteral("zed"), real.serverPort(), 777);
+        QTRY_VERIFY(real.hasPendingConnections());
+        QTcpSocket* zed = real.nextPendingConnection();
+        QTRY_COMPARE(zed->bytesAvailable(), 9);
+        QCOMPARE(zed->readAll(), Framed(PierceBody(777)));
+        // One user has a few under way at most.
+        for (quint32 i = 0; i < 20; ++i)
+            request(QStringLiteral("zed"), dead.Port(), 1000 + i);
+        QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), kMaxBrokeredPerUser);
+        pm->ExpireStale(Now() + kRequestTimeout + 1);
     }
 
     void withoutTheServerAnAttemptFailsAtOnce()
