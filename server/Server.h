@@ -24,11 +24,11 @@
 // SlicedWork, done a slice per turn before the frames after it. A frame that
 // arrives with nothing waiting before it is handled at once.
 #include "ServerCodes.h"
-#include "SlicedWork.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
+#include "store/SlicedWork.h"
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -140,7 +140,7 @@ public:
     // The most frames one turn of the event loop handles, and the time after
     // which it starts no more.
     static constexpr int kFramesPerTurn = 1000;
-    static constexpr int kTurnMs = 10;
+    static constexpr int kTurnMs = SlicedWork::kTurnMs;
 
     // After the data file was read (or there was none): writes "use_upnp" =
     // "yes" when it is absent and starts the port forwarding.
