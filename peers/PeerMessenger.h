@@ -35,6 +35,7 @@
 #include "store/ItemPtr.h"
 #include "store/MemStream.h"
 #include <QByteArray>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -223,11 +224,14 @@ private:
     PeerConnection* NewestMessageConnection(const QString& user) const;
     void Flush(const QString& user, PeerConnection* connection);
     void SendFramed(const QString& user, const QByteArray& frame);
+    static bool SendOn(PeerConnection* connection, const QByteArray& frame);
 
     // Connection attempts (PeerRequests.cpp).
     void RequestConnection(const QString& user, const QString& type, bool addressKnown = false,
         quint32 ip = 0, quint16 port = 0);
     Request* FindRequest(const QString& user, const QString& type);
+    // Forgets the attempt (the caller deletes it); null when there is none.
+    Request* TakeRequest(quint32 token);
     void OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated);
     void OnDirectFailed(quint32 token);
@@ -254,6 +258,7 @@ private:
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
     std::map<quint32, Request*> m_requests; // by token
+    QMultiHash<QString, quint32> m_requestsByUser; // their tokens by user
     // Messaging attempts that one way has won: the other way's connection is
     // kept too (the peer may already be sending on it). Token -> user, time.
     std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;

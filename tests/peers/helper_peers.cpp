@@ -1,10 +1,14 @@
 #include "helper_peers.h"
 #include "helper_wirefixtures.h"
 #include "peers/PeerFrameReader.h"
+#include "server/Server.h"
+#include "store/LogSink.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
+#include <QTest>
 #include <QtEndian>
+#include <algorithm>
 
 QByteArray U32(quint32 v)
 {
@@ -33,6 +37,33 @@ QByteArray PierceBody(quint32 token)
 QString BinPath(const QString& name)
 {
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
+}
+
+std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server)
+{
+    if (!QTest::qWaitFor([&] { return !server.accepted.empty(); }, 5000))
+        return nullptr;
+    auto peer = std::make_unique<RawPeer>();
+    if (!peer->Adopt(server.accepted.front()))
+        return nullptr;
+    server.accepted.erase(server.accepted.begin());
+    return peer;
+}
+
+PossibleParent Candidate(const QString& user, quint16 port)
+{
+    PossibleParent p;
+    p.user = user;
+    p.ip = 0x7f000001;
+    p.port = port;
+    return p;
+}
+
+bool Logged(const QString& area, const QString& part)
+{
+    const auto lines = LogSink::Instance().AreaLines(area);
+    return std::any_of(
+        lines.begin(), lines.end(), [&](const LogLine& line) { return line.text.contains(part); });
 }
 
 namespace {

@@ -5,9 +5,13 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <memory>
+#include <vector>
+
+struct PossibleParent;
 
 // u32 length + body.
 QByteArray Framed(const QByteArray& body);
@@ -87,3 +91,20 @@ private:
 };
 
 QString BinPath(const QString& name);
+
+// Hands accepted sockets over as descriptors, for RawPeer::Adopt.
+class DescriptorServer : public QTcpServer {
+public:
+    std::vector<qintptr> accepted;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { accepted.push_back(descriptor); }
+};
+
+// A raw peer standing for a possible parent that the client connects to.
+std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server);
+// A possible parent on this machine, as the server names it.
+PossibleParent Candidate(const QString& user, quint16 port);
+
+// Whether a line of the log area holds the text.
+bool Logged(const QString& area, const QString& part);
