@@ -38,6 +38,7 @@
 #include <unordered_map>
 #include <vector>
 
+class SearchAnswerQueue;
 class Type;
 
 class SharedFoldersManager : public QObject, public DataHandler {
@@ -128,6 +129,9 @@ public:
     FileScanner* Scanner() const { return m_scanner; }
 
 public slots:
+    // Answer a search now. The searches of the server and the tree reach them
+    // through a queue that answers a turn's worth at a time and drops the
+    // oldest of a flood (SearchAnswerQueue).
     void OnDNetSearchRequest(QString user, quint32 ticket, QString query);
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
     void OnMP3Scanned(
@@ -273,6 +277,8 @@ private:
     bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
 
+    // Searches from the server and the tree, answered a turn at a time.
+    SearchAnswerQueue* m_searches;
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;

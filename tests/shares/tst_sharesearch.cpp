@@ -1,9 +1,15 @@
 // Answering searches: the words cut from real shared paths, the matching rules
 // (whole words, the length rule, excluded and partial words against the name),
 // who gets an answer, and the reply read back byte by byte.
+#include "helper_peers.h"
 #include "helper_shares.h"
+#include "peers/DNetManager.h"
+#include "peers/PeerMessages.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,12 +66,20 @@ class TestShareSearch : public QObject {
 private slots:
     void initTestCase()
     {
+        // The peer network and the tree first: the manager takes searches from them.
+        Settings::CreateTypes();
+        gp_server = new Server(this);
+        gp_server->CreateData();
+        settings.Set("listening_port", "0");
+        settings.Set("obfuscated_listening_port", "0");
+        QVERIFY((new PeerMessenger(this))->Listen());
+        new DNetManager(this);
         manager = MakeShareManager();
         settings.Set("username", "me");
         root = dir.filePath("home/alice/Music");
-        for (const char* name :
-            { "Live Sets/Hey-Ya (Live).mp3", "beatles.mp3", "café.mp3", "Русский трек.mp3", "Live.mp3",
-                "live/other.flac", "a live one.mp3", "Loud.MP3", "Hey/zz.txt", "Live Sets/DEEP Cuts/rare.ogg" })
+        for (const char* name : { "Live Sets/Hey-Ya (Live).mp3", "beatles.mp3", "café.mp3",
+                 "Русский трек.mp3", "Live.mp3", "live/other.flac", "a live one.mp3", "Loud.MP3",
+                 "Hey/zz.txt", "Live Sets/DEEP Cuts/rare.ogg" })
             WriteFile(root + "/" + name, QByteArray(100, 'x'));
         ItemPtr shared = manager->AddSharedFolder(root);
         shared += d.GetType("shared_public")->NewItem();
@@ -106,7 +120,8 @@ private slots:
         QVERIFY(!HasToken("русск"));
         // The walk cuts names on the scanner thread; cutting them again here
         // gives the same words, whatever the script.
-        for (const char* name : { "Live Sets/Hey-Ya (Live).mp3", "café.mp3", "Русский трек.mp3", "Loud.MP3" }) {
+        for (const char* name :
+            { "Live Sets/Hey-Ya (Live).mp3", "café.mp3", "Русский трек.mp3", "Loud.MP3" }) {
             ItemPtr scanned = manager->GetSharedFileItem(root + "/" + name);
             auto words = [&] {
                 QStringList list;
@@ -140,8 +155,7 @@ private slots:
         QTest::newRow("folder word") << "hey" << QStringList { "Hey-Ya (Live).mp3", "zz.txt" };
         // Every folder from the shared folder's own name down gives its words,
         // in any letter case.
-        QTest::newRow("folders up to the share")
-            << "music sets deep cuts" << QStringList { "rare.ogg" };
+        QTest::newRow("folders up to the share") << "music sets deep cuts" << QStringList { "rare.ogg" };
         QTest::newRow("folder and name words") << "sets hey" << QStringList { "Hey-Ya (Live).mp3" };
         QTest::newRow("latin-1") << "café" << QStringList { "café.mp3" };
         QTest::newRow("cyrillic run") << "Русский" << QStringList { "Русский трек.mp3" };
@@ -243,6 +257,52 @@ private slots:
         QCOMPARE(Answer("beatles"), QStringList { "(no reply)" });
         runtimeSettings.Clear("finish_uploads_and_quit");
         QCOMPARE(Answer("beatles"), QStringList { "beatles.mp3" });
+    }
+
+    void aBurstFromTheParentIsAnsweredInTurns()
+    {
+        // The parent passes down 100,000 searches at once, each of another
+        // user, and a child reads none of them: the window keeps turning, the
+        // oldest beyond the bound go unanswered (the log says so), the newest
+        // are answered, and the child is dropped.
+        DescriptorServer parentPort;
+        QVERIFY(parentPort.listen(QHostAddress::LocalHost, 0));
+        emit gp_server->PossibleParents({ Candidate(QStringLiteral("par"), parentPort.serverPort()) });
+        auto parent = AcceptCandidate(parentPort);
+        QVERIFY(parent);
+        parent->SendFrame(EncodeBranchLevel(0));
+        QTRY_VERIFY(dnetManager->HasParent());
+        RawPeer deaf;
+        QVERIFY(deaf.Connect(peerMessenger->ListeningPort()));
+        deaf.SendFrame(PeerInitBody(QStringLiteral("deaf"), QStringLiteral("D"), 0));
+        QTRY_COMPARE(dnetManager->Children(), QStringList { "deaf" });
+
+        QSignalSpy processed(manager, &SharedFoldersManager::SearchProcessed);
+        QSignalSpy dropped(dnetManager, &DNetManager::ChildRemoved);
+        QByteArray burst;
+        DistributedSearch search;
+        search.query = QStringLiteral("beatles");
+        for (int i = 0; i < 100000; ++i) {
+            search.user = QStringLiteral("searcher of the burst number %1").arg(i);
+            search.token = quint32(i);
+            burst += Framed(EncodeDistributedSearch(search));
+        }
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        beat.start(5);
+        parent->SendRaw(burst);
+        QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->UnsentMessageCount(search.user), 1, 60000);
+        QTRY_COMPARE(dropped.size(), 1);
+        beat.stop();
+        QVERIFY(processed.size() < 100000);
+        QVERIFY(Logged(QStringLiteral("Search"), QStringLiteral("came faster than they could be answered")));
+        QVERIFY2(longest < 1000, qPrintable(QStringLiteral("%1 ms").arg(longest)));
     }
 
     void replyIsCapped()
