@@ -39,9 +39,23 @@
 //     users, 2,000 of them operators;
 //   room_name_marks: a room named one letter and 65,000 combining marks,
 //     listed, entered and then taken away with text typed in it;
+//   peer_message_flood: one peer sends 1,000,000 queue requests over its
+//     connection (and reads the answers); shown when all are handled;
+//   parent_search_flood: the parent in the distributed tree passes down
+//     100,000 searches at once, each of another user, for an album of a
+//     shared folder of 20,000 files, while 25 children read none of what
+//     they are sent; shown when all came in and the answers went quiet.
+//     Also prints how many children were dropped;
+//   peer_not_reading: one peer asks 3,000 times for the share list of those
+//     20,000 files and reads nothing; shown when all asks are handled and
+//     the list has begun to arrive.
+//   The peer rows come through real loopback connections and also print
+//   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
+//   its peak, and a second after its peers are gone).
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
+#include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
 #include "floods/UserInfo.h"
@@ -57,5 +71,6 @@ int main(int argc, char** argv)
     AddCrowdsRows(run);
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
+    AddPeerFloodsRows(run);
     return run.Exec();
 }

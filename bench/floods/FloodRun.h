@@ -29,6 +29,8 @@ public:
         // Set for a figure of its own: measured after the rows before it and
         // printed as floods.<name>, in place of the feed and the stall.
         std::function<double()> figure;
+        // Prints the row's other figures (memory, counts) after its stall.
+        std::function<void()> after;
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -55,11 +57,16 @@ public:
     gui::Session& Session() { return m_session; }
     MainWindow* Window() { return m_session.Window(); }
 
-    void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
+    // False when the row does not run.
+    bool Add(
+        const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
     {
         if (Wants(name))
-            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {} });
+            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {}, {} });
+        return Wants(name);
     }
+    // Gives the row just added the printing of its other figures.
+    void After(std::function<void()> after) { m_rows.back().after = std::move(after); }
 
     // Whether a row of this name runs (to skip the preparation of one that does not).
     bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
@@ -68,7 +75,7 @@ public:
     void AddFigure(const QString& name, std::function<double()> measure)
     {
         if (Wants(name))
-            m_rows.push_back({ name, {}, {}, 0, std::move(measure) });
+            m_rows.push_back({ name, {}, {}, 0, std::move(measure), {} });
     }
 
     static void Print(const QString& name, double value, const char* unit)
@@ -102,6 +109,8 @@ public:
                 continue;
             }
             Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
+            if (row.after)
+                row.after();
         }
         return failed ? 1 : 0;
     }
