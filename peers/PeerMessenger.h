@@ -20,6 +20,9 @@
 // Every byte from a peer is untrusted: frame lengths, counts, strings and
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
+// A connection's frames are handled a turn's worth at a time, and what waits
+// to be sent on it is bounded (PeerConnection.h): kMaxWaitingToSend on a
+// messaging connection, kMaxWaitingToSendDistributed on a distributed one.
 // Idle and silent sockets and stale attempts are closed on the 30-second
 // timer (ExpireStale); sockets handed over with FileConnectionRequested or
 // FileConnectionAccepted are not ours any more and are never touched again.
@@ -27,7 +30,9 @@
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
 // answer to a share-list request (code 4), which may answer later by itself;
-// until one is installed, every request is answered with an empty share.
+// until one is installed, every request is answered with an empty share. A
+// request that comes while the user's last list is still on its way is
+// answered by that list.
 // Folder requests (code 36) are the signal SharedFilesInFolderRequested.
 #include "FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
