@@ -134,15 +134,15 @@ private slots:
         QVERIFY(peer);
         // Fixtures written from the protocol, not by our encoders.
         for (const char* fixture : { Fixture::kTransferUpload, Fixture::kResponseWithSize,
-                 Fixture::kResponseRefused, Fixture::kQueueUpload, Fixture::kPlaceInLine,
-                 Fixture::kUploadFailed, Fixture::kUploadDenied, Fixture::kPlaceRequest,
-                 Fixture::kUploadOffer, Fixture::kFolderRequest, "0f000000", Fixture::kUserInfo })
+                 Fixture::kResponseRefused, Fixture::kQueueUpload, Fixture::kPlaceInLine, Fixture::kUploadFailed,
+                 Fixture::kUploadDenied, Fixture::kPlaceRequest, Fixture::kUploadOffer, Fixture::kFolderRequest,
+                 "0f000000", Fixture::kUserInfo })
             peer->SendFrame(FixtureBytes(fixture));
         QTRY_COMPARE(info.size(), 1);
 
         const QString path = QStringLiteral("d\\f.mp3");
-        QCOMPARE(requested.at(0),
-            (QVariantList { "ann", 1, 77u, QVariant::fromValue(std::string("d\\f.mp3")), 5000000000LL }));
+        QCOMPARE(requested.at(0), (QVariantList { "ann", 1, 77u, QVariant::fromValue(std::string("d\\f.mp3")),
+                                      5000000000LL }));
         QCOMPARE(response.size(), 2);
         QCOMPARE(response.at(0), (QVariantList { "ann", 9u, true, true, 1234LL, QString() }));
         QCOMPARE(response.at(1), (QVariantList { "ann", 9u, false, false, 0LL, "Queued" }));

@@ -77,9 +77,9 @@ private slots:
         manager = MakeShareManager();
         settings.Set("username", "me");
         root = dir.filePath("home/alice/Music");
-        for (const char* name : { "Live Sets/Hey-Ya (Live).mp3", "beatles.mp3", "café.mp3",
-                 "Русский трек.mp3", "Live.mp3", "live/other.flac", "a live one.mp3", "Loud.MP3",
-                 "Hey/zz.txt", "Live Sets/DEEP Cuts/rare.ogg" })
+        for (const char* name :
+            { "Live Sets/Hey-Ya (Live).mp3", "beatles.mp3", "café.mp3", "Русский трек.mp3", "Live.mp3",
+                "live/other.flac", "a live one.mp3", "Loud.MP3", "Hey/zz.txt", "Live Sets/DEEP Cuts/rare.ogg" })
             WriteFile(root + "/" + name, QByteArray(100, 'x'));
         ItemPtr shared = manager->AddSharedFolder(root);
         shared += d.GetType("shared_public")->NewItem();
@@ -120,8 +120,7 @@ private slots:
         QVERIFY(!HasToken("русск"));
         // The walk cuts names on the scanner thread; cutting them again here
         // gives the same words, whatever the script.
-        for (const char* name :
-            { "Live Sets/Hey-Ya (Live).mp3", "café.mp3", "Русский трек.mp3", "Loud.MP3" }) {
+        for (const char* name : { "Live Sets/Hey-Ya (Live).mp3", "café.mp3", "Русский трек.mp3", "Loud.MP3" }) {
             ItemPtr scanned = manager->GetSharedFileItem(root + "/" + name);
             auto words = [&] {
                 QStringList list;
@@ -155,7 +154,8 @@ private slots:
         QTest::newRow("folder word") << "hey" << QStringList { "Hey-Ya (Live).mp3", "zz.txt" };
         // Every folder from the shared folder's own name down gives its words,
         // in any letter case.
-        QTest::newRow("folders up to the share") << "music sets deep cuts" << QStringList { "rare.ogg" };
+        QTest::newRow("folders up to the share")
+            << "music sets deep cuts" << QStringList { "rare.ogg" };
         QTest::newRow("folder and name words") << "sets hey" << QStringList { "Hey-Ya (Live).mp3" };
         QTest::newRow("latin-1") << "café" << QStringList { "café.mp3" };
         QTest::newRow("cyrillic run") << "Русский" << QStringList { "Русский трек.mp3" };
