@@ -25,6 +25,12 @@
 //   search_tab_close   closing the tab of those 200,000 results
 //   search_long_names  100 results with 60,000-character names in 5,000-level
 //                      folders, then five Page Downs in the tab
+//   repeated_record_reply  a search reply of one record with a 128 KiB name
+//                      and 131,071 records repeating it (some 300 bytes, 16 GiB
+//                      once read), refused; also
+//                      floods.repeated_record_reply_peak_memory: the most
+//                      memory the window held meanwhile beyond what it held
+//                      before, in MiB
 //   share_deep_10k     a share list of a 10,000-level folder chain (a file in
 //                      each), shown in its Browse tab
 //   share_refused      a share list that inflates past the 128 MiB cap: its

@@ -51,6 +51,11 @@ constexpr quint32 kMaxDistributedFrame = 256 * 1024; // "D": searches and tree d
 // holds at most FileInfoMap::kMaxShareRecordsDefault records); beyond that it
 // is dropped whole.
 constexpr qsizetype kMaxInflatedSize = 128 * 1024 * 1024;
+// A search reply may take at most this much memory once read (its records'
+// footprints, a repeated record counted each time it is repeated); beyond that
+// it is refused whole. A reply of 131,072 results with paths of 350 bytes
+// fits.
+constexpr quint64 kMaxSearchReplyBytes = 64 * 1024 * 1024;
 // The largest picture accepted in a user-information reply.
 constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 

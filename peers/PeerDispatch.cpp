@@ -154,6 +154,11 @@ std::shared_ptr<const FileInfoMap> PeerMessenger::HoldShareList(const FileInfoMa
     return m_shareLists->Hold(share);
 }
 
+quint64 PeerMessenger::ShareListNumber() const
+{
+    return m_shareLists->Number();
+}
+
 void PeerMessenger::FinishShareLists()
 {
     m_shareLists->Finish();

@@ -197,7 +197,10 @@ bool PeerMessenger::ListenOnAnotherPair(int above)
             return true;
         StopListening();
     }
-    return false;
+    // Where the system hands out listening ports of one parity and outgoing
+    // connections hold the other, a pair in a row may not be found at all:
+    // any two free ports do, since peers learn both from the server.
+    return ListenOnPair(0, 0);
 }
 
 void PeerMessenger::StopListening()

@@ -145,6 +145,11 @@ public:
     // During UserShare, the list announced, held for a receiver that reads it
     // later instead of copying it; null for any other list.
     std::shared_ptr<const FileInfoMap> HoldShareList(const FileInfoMap& share) const;
+    // Share lists are numbered from 1 as they arrive. During UserShare or
+    // ShareListRefused, the number of that list; at any other time, that of
+    // the last list to arrive. A list numbered at or below what this was
+    // when a request went out came before it: it answers an earlier request.
+    quint64 ShareListNumber() const;
     // Search replies are decoded on a worker and stored a part at a time from
     // the event loop (SearchReplyQueue); this stores every reply received so
     // far now.

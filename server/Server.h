@@ -175,6 +175,8 @@ signals:
     void RoomChat(QString room, QString user, QString text);
     void PrivateRoomAddEnabled(bool enabled);
     void CannotCreateRoom(QString room);
+    // The server's answer to entering the room came (its users follow).
+    void RoomEntered(QString room);
 
     void PeerAddressReceived(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,

@@ -310,7 +310,13 @@ void DataSaver::Prefetch(const QString& path)
     ahead->path = path;
     ahead->thread = std::thread([ahead] {
         QString error;
-        ahead->ok = ahead->file.Read(ahead->path, error) && Parse(ahead->file.bytes, ahead->parsed, error);
+        // A file that can't be read ahead here (memory ran out, say) is read
+        // again by the load, which says why.
+        try {
+            ahead->ok = ahead->file.Read(ahead->path, error) && Parse(ahead->file.bytes, ahead->parsed, error);
+        } catch (...) {
+            ahead->ok = false;
+        }
     });
 }
 

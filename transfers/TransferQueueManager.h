@@ -23,6 +23,7 @@
 // component and file name is made safe (SafePath.h) and each local path is
 // checked to stay below the downloads folder before it is used.
 #include "FileStamp.h"
+#include "SourceRecord.h"
 #include "SpeedLimit.h"
 #include "peers/FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
@@ -76,7 +77,9 @@ public:
     // The remote folder, "\" and the file name, as stored.
     static std::string GetRemotePath(ItemPtr download);
 
-    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators.
+    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. The
+    // path of the partial file (complete false) is that of the name the
+    // download's partial file was given (PartialFiles.cpp).
     QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
@@ -185,8 +188,29 @@ private:
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
     void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
-    // The other unfinished downloads whose partial file is at the path.
-    ItemList PartialFileSharers(ItemPtr download, const QString& path) const;
+
+    // PartialFiles.cpp: which file of the downloads folder holds whose bytes.
+    // A download appends only to a partial file recorded as begun for its
+    // source; any other bytes at its path are left alone and it takes a free
+    // name beside them. At most one running download writes a partial file.
+    struct PartialFile {
+        QString path; // "/" separators; empty when no name is free
+        bool recorded = false; // its record already names this download's source
+        bool startOver = false; // begun for this file at another size: emptied
+        QString note; // what the download's row says about it
+    };
+    static FileSource SourceOf(ItemPtr download);
+    SourceRecords Records() const { return SourceRecords(DownloadRoot()); }
+    PartialFile ChoosePartialFile(ItemPtr download) const;
+    // Whether a running download other than this one writes the file.
+    bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
+    // The finished file of the download's source in its complete folder, by
+    // its record; empty when there is none.
+    QString FindCompleteFile(ItemPtr download) const;
+    // Empties the download's partial file and says why in its row; false
+    // when the file could not be emptied (the download is then a local error).
+    bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
+    void SetDownloadNote(ItemPtr download, const QString& note);
 
     // TransferChecks.cpp: the monotonic stamps behind the text ones.
     void StampQueueRequest(const QString& user);

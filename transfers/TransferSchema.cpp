@@ -64,8 +64,10 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.DeclareType("subfolder_save_level", kAttribute);
     d.DeclareType("last_status_change_time", kAttribute);
     d.DeclareType("single_download", kAttribute, true);
-    // The size of the file that the partial file was begun for.
-    d.DeclareType("partial_file_size", kAttribute);
+    // The name of the download's partial file when another file's bytes held
+    // its own name; and what its row says about its partial file.
+    d.DeclareType("partial_file_name", kAttribute);
+    d.DeclareType("download_note", kAttribute);
 
     d.RelateTypes("download_entry", "user", Many, One);
     d.RelateTypes("download_entry", "file_name", Many, One);
@@ -89,7 +91,8 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.RelateTypes("download_entry", "last_status_change_time", Many, One);
     d.RelateTypes("download_entry_status", "is_active", Many, One);
     d.RelateTypes("download_entry", "single_download", Many, One);
-    d.RelateTypes("download_entry", "partial_file_size", Many, One);
+    d.RelateTypes("download_entry", "partial_file_name", Many, One);
+    d.RelateTypes("download_entry", "download_note", Many, One);
     d.RelateTypes("user", "last_queue_request_time", Many, One);
     d.RelateTypes("user", "next_place_in_line_request_time", Many, One);
 }
@@ -167,7 +170,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
     SaveWhole("download_entry");
     for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
-             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_size" })
+             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_name" })
         SaveWhenLinked(type, "download_entry");
 
     DeclareUploadTypes();

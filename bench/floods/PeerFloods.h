@@ -6,7 +6,6 @@
 //   <row>_peak_memory: how far the process grew above where the row began (MiB);
 //   <row>_memory_after: how far above it stays once the peers are gone.
 #pragma once
-#include "../ProcessMemory.h"
 #include "../ScratchFolder.h"
 #include "FloodRun.h"
 #include "peers/DNetManager.h"
@@ -26,19 +25,16 @@ constexpr int kDeafChildren = 25;
 constexpr int kShareListAsks = 3000;
 constexpr int kFloodShareFiles = 20000;
 
-// The memory of a row: where it began, its peak and what stays.
+// The memory of a row, in MiB: where it began, its peak and what stays.
 struct MemoryMark {
-    double start = 0;
+    qint64 start = 0;
     void Begin()
     {
-        // The process's peak starts again from here.
-        QFile refs(QStringLiteral("/proc/self/clear_refs"));
-        if (refs.open(QIODevice::WriteOnly))
-            refs.write("5");
-        start = StatusMiB("VmRSS:");
+        ResetPeakResident();
+        start = ResidentKiB();
     }
-    double Peak() const { return std::max(0.0, StatusMiB("VmHWM:") - start); }
-    double Now() const { return StatusMiB("VmRSS:") - start; }
+    double Peak() const { return double(std::max<qint64>(0, PeakResidentKiB() - start)) / 1024; }
+    double Now() const { return double(ResidentKiB() - start) / 1024; }
 };
 
 // A peer that writes a long run of one frame, topping its socket up as the

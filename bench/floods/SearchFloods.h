@@ -1,8 +1,11 @@
 // The floods rows of search replies and share lists: big replies, many
-// replies, the tab that holds them closed, results with huge names, a share
-// list of a very deep folder tree and one refused by the share-list cap.
+// replies, the tab that holds them closed, results with huge names, a reply
+// of one record repeated, a share list of a very deep folder tree and one
+// refused by the share-list cap.
 #pragma once
 #include "FloodRun.h"
+#include "helper_peers.h"
+#include "helper_wirefixtures.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/search/SearchForm.h"
@@ -12,6 +15,7 @@
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/TabWidget.h"
+#include "store/LogSink.h"
 #include <QPointer>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -87,6 +91,15 @@ QByteArray BombShareFrame()
     QByteArray frame(4, '\0');
     qToLittleEndian<quint32>(PM_SHARED_FILE_LIST, frame.data());
     return frame + packed;
+}
+
+// The log says a search reply from the user was refused.
+bool ReplyRefused(const QString& user)
+{
+    const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Peer Messenger"));
+    return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.text.startsWith(QStringLiteral("Refused a search reply from ") + user + u':');
+    });
 }
 
 // The tab shows its folder tree.
@@ -195,6 +208,32 @@ inline void AddSearchFloodsRows(FloodRun& run)
                 QTest::keyClick(names->searchResults(), Qt::Key_PageDown);
                 return false;
             }
+            return true;
+        });
+
+    // One record with a name of 128 KiB, then 131,071 records that repeat it:
+    // some 300 bytes sent, 16 GiB once read. Shown when the log says it was
+    // refused; the most memory the window held meanwhile, beyond what it held
+    // before, is printed too.
+    static QPointer<SearchResultsForm> repeatedTab;
+    static QByteArray repeated;
+    static qint64 residentBefore = 0;
+    if (Wanted(QStringLiteral("repeated_record_reply"))) {
+        repeatedTab = OpenSearchTab(QStringLiteral("flood repeated"));
+        repeated = RepeatedRecordReply(128 * 1024, 131071, TicketOf(repeatedTab));
+    }
+    run.Add(
+        QStringLiteral("repeated_record_reply"),
+        [] {
+            ResetPeakResident();
+            residentBefore = PeakResidentKiB();
+            peerMessenger->ProcessMessage(QStringLiteral("repeater"), repeated);
+        },
+        [] {
+            if (!ReplyRefused(QStringLiteral("repeater")))
+                return false;
+            FloodRun::Print(QStringLiteral("repeated_record_reply_peak_memory"),
+                double(PeakResidentKiB() - residentBefore) / 1024, "MiB");
             return true;
         });
 

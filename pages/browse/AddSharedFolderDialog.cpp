@@ -1,5 +1,6 @@
 #include "AddSharedFolderDialog.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "shell/QuestionBox.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 
 namespace {
@@ -46,6 +48,12 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
     selectedFolderEdit = new QLineEdit(layoutWidget);
     selectedFolderEdit->setObjectName(QStringLiteral("selectedFolderEdit"));
     selectedFolderEdit->setReadOnly(true);
+    // The folder is chosen with the button: the field shows the choice and
+    // looks like a field that shows, not one that takes typing.
+    selectedFolderEdit->setPlaceholderText(tr("No folder chosen"));
+    QPalette shown = selectedFolderEdit->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    selectedFolderEdit->setPalette(shown);
     horizontalLayout->addWidget(selectFolderButton);
     horizontalLayout->addWidget(selectedFolderEdit);
 
@@ -129,7 +137,7 @@ void AddSharedFolderDialog::OnAccessibleToUserListCheckStateChanged(int state)
 void AddSharedFolderDialog::OnSelectFolderClicked()
 {
     const QString path = QFileDialog::getExistingDirectory(
-        this, tr("Select Folder to Share"), QString(), QFileDialog::ShowDirsOnly);
+        this, tr("Select Folder to Share"), ChooserStart(selectedFolderEdit->text()), QFileDialog::ShowDirsOnly);
     if (!path.isEmpty())
         selectedFolderEdit->setText(QDir::fromNativeSeparators(path));
 }

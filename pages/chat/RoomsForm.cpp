@@ -335,11 +335,11 @@ void RoomsForm::OnRoomLeft(RoomForm* page)
 {
     // Taken away maybe mid-sentence: the rest must not go on into another
     // room's input, and what was typed waits for the next join.
+    if (!page->chatEdit->text().isEmpty()) {
+        m_drafts.insert(page->Room(), page->chatEdit->text());
+        ShowDraftNotice();
+    }
     MoveFocusOffPage(page);
-    if (page->chatEdit->text().isEmpty())
-        return;
-    m_drafts.insert(page->Room(), page->chatEdit->text());
-    ShowDraftNotice();
 }
 
 void RoomsForm::CloseWall(ItemPtr room)
@@ -349,19 +349,22 @@ void RoomsForm::CloseWall(ItemPtr room)
     auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
     if (!wall)
         return;
-    MoveFocusOffPage(wall);
     if (!wall->lineEdit->text().trimmed().isEmpty()) {
         m_wallDrafts.insert(room.AsString(), wall->lineEdit->text());
         ShowDraftNotice();
     }
+    MoveFocusOffPage(wall);
     delete wall;
 }
 
 void RoomsForm::MoveFocusOffPage(QWidget* page)
 {
+    // The keys the user goes on typing land where they do nothing: on the
+    // notice that says where the text went, not in the room list, whose
+    // type-ahead would take them and move its selection.
     QWidget* focus = window()->focusWidget();
     if (focus && page && page->isAncestorOf(focus))
-        roomList->setFocus();
+        (draftNotice->isVisible() ? static_cast<QWidget*>(draftNotice) : roomList)->setFocus();
 }
 
 void RoomsForm::ShowDraftNotice()
@@ -385,6 +388,10 @@ void RoomsForm::OnCannotCreateRoom(const QString& room)
     // The dialog the name was typed in has gone by now (or nobody asked: a
     // room entered again after a reconnection), so the name is said again.
     constexpr int kNamed = 10;
+    // A box the user closed (gone, or about to be) says nothing more: the
+    // next refusal opens a box of its own, naming only what came since.
+    if (m_refusedBox && !m_refusedBox->isVisible())
+        m_refusedBox = nullptr;
     if (!m_refusedBox) {
         m_refusedRooms.clear();
         m_moreRefused = 0;

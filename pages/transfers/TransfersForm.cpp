@@ -206,6 +206,7 @@ void TransfersForm::Init()
     pair("upload_entry", "upload_entry_status", &TransfersForm::OnUploadEntryStatusChange);
     // A transfer that fails again in the same status, for another reason.
     pair("download_entry", "denial_reason", &TransfersForm::OnDownloadEntryReasonChange);
+    pair("download_entry", "download_note", &TransfersForm::OnDownloadEntryReasonChange);
     pair("upload_entry", "denial_reason", &TransfersForm::OnUploadEntryReasonChange);
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
         &TransfersForm::OnDownloadProgress);

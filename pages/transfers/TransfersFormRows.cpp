@@ -380,7 +380,13 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
     const QString reason = entry["denial_reason"].AsString();
     const bool denied = word == QLatin1String("denied");
     row->setText(3, denied ? RowName(reason, kMaxReasonShown).toLower() : word.toLower());
-    row->setToolTip(3, ReasonTip(word, reason));
+    QString tip = ReasonTip(word, reason);
+    // What the engine did about the partial file (another file's bytes at its
+    // name, a file that changed since it was begun) while it goes on.
+    const QString note = entry["download_note"].AsString();
+    if (tip.isEmpty() && !note.isEmpty())
+        tip = Qt::convertFromPlainText(TextBound::Shown(note, kMaxReasonShown), Qt::WhiteSpaceNormal);
+    row->setToolTip(3, tip);
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)

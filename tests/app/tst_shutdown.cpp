@@ -52,6 +52,7 @@ void TestShutdown::failedHourlySaveWarnsOnceAndKeepsRunning()
     gui::ModalAnswerer answers;
     window->EveryHour();
     window->EveryHour();
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Could not save")) > 0; }));
     QTest::qWait(300);
     QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 1);
     QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));

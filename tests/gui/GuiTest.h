@@ -131,6 +131,9 @@ public:
     void Add(Handler handler) { m_handlers.push_back(std::move(handler)); }
     const QList<SeenBox>& Seen() const { return m_seen; }
     int CountTitled(const QString& title) const;
+    // The last box seen with the title (an empty one when none was): other
+    // boxes may come and go meanwhile, so a check names the box it means.
+    SeenBox Titled(const QString& title) const;
     bool Pending() const { return !m_handlers.empty(); }
 
 private:

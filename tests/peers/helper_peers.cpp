@@ -5,6 +5,7 @@
 #include "store/LogSink.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QTest>
 #include <QtEndian>
@@ -64,6 +65,39 @@ bool Logged(const QString& area, const QString& part)
     const auto lines = LogSink::Instance().AreaLines(area);
     return std::any_of(
         lines.begin(), lines.end(), [&](const LogLine& line) { return line.text.contains(part); });
+}
+
+namespace {
+
+// A "VmHWM:" or "VmRSS:" line of the process's status, in KiB; -1 when unknown.
+qint64 StatusKiB(qint64 pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf(field);
+    const qsizetype from = at + qsizetype(qstrlen(field));
+    return at < 0 ? -1
+                  : text.mid(from, text.indexOf('\n', at) - from).trimmed().split(' ').value(0).toLongLong();
+}
+
+} // namespace
+
+qint64 PeakResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmHWM:");
+}
+
+qint64 ResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmRSS:");
+}
+
+void ResetPeakResident(qint64 pid)
+{
+    QFile refs(
+        QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
 }
 
 namespace {

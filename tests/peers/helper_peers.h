@@ -75,6 +75,7 @@ public:
     bool HasLine(const QString& prefix);
     quint16 Port() const { return m_port; }
     quint16 ObfuscatedPort() const { return m_obfuscatedPort; }
+    qint64 Pid() const { return m_process.processId(); }
     void Stop();
 
 private:
@@ -108,3 +109,10 @@ PossibleParent Candidate(const QString& user, quint16 port);
 
 // Whether a line of the log area holds the text.
 bool Logged(const QString& area, const QString& part);
+
+// The most memory a process (this one when pid is 0) has held resident since
+// it started or since ResetPeakResident, in KiB; -1 when unknown (Linux only).
+qint64 PeakResidentKiB(qint64 pid = 0);
+void ResetPeakResident(qint64 pid = 0);
+// What it holds resident now, in KiB; -1 when unknown.
+qint64 ResidentKiB(qint64 pid = 0);

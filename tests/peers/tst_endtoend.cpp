@@ -211,6 +211,20 @@ private slots:
         QVERIFY(!alice.WaitFor(QStringLiteral("message-from bob 5000")).isEmpty());
         QVERIFY(!alice.HasLine(QStringLiteral("search-result")));
         QCOMPARE(alice.Lines().filter(QStringLiteral("message-from bob 9 ")).size(), 2);
+
+        // A reply of one record repeated 131,071 times, asked for by nobody:
+        // a few hundred bytes sent, half a gigabyte once read. Alice refuses
+        // it, naming bob, at little cost, and goes on.
+        ResetPeakResident(alice.Pid());
+        const qint64 peak = PeakResidentKiB(alice.Pid());
+        bob.Send(QStringLiteral("send-repeated-reply alice 7 4096 131071"));
+        bob.Send(QStringLiteral("send alice 5001 marker"));
+        QVERIFY(!alice.WaitFor(QStringLiteral("message-from bob 5001")).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] {
+            alice.Send(QStringLiteral("log Peer Messenger"));
+            return alice.Sync() && alice.HasLine(QStringLiteral("log Refused a search reply from bob: its 131072 results"));
+        }, 20000));
+        QVERIFY(PeakResidentKiB(alice.Pid()) - peak < 64 * 1024);
     }
 };
 

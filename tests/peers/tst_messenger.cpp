@@ -376,6 +376,22 @@ private slots:
         pm->FinishSearchReplies();
         QCOMPARE(results.size(), 1);
         QCOMPARE(d.GetType("search_results")->Count(), before);
+        // One record repeated 131,071 times: a message of a few hundred bytes
+        // asking for half a gigabyte once read. Refused whole, with the peer's
+        // name, at little cost.
+        const QByteArray repeated = RepeatedRecordReply(4096, 131071, 4242);
+        QVERIFY(repeated.size() < 1024);
+        ResetPeakResident();
+        const qint64 peak = PeakResidentKiB();
+        pm->ProcessMessage(QStringLiteral("mallory"), repeated);
+        pm->FinishSearchReplies();
+        QCOMPARE(results.size(), 1);
+        QVERIFY2(PeakResidentKiB() - peak < 64 * 1024, qPrintable(QString::number(PeakResidentKiB() - peak)));
+        const auto lines = LogSink::Instance().AreaLines("Peer Messenger");
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const LogLine& line) {
+            return line.text.startsWith(
+                QStringLiteral("Refused a search reply from mallory: its 131072 results would take more than 64 MiB"));
+        }));
         // A long reply comes in parts, its results in the order they came.
         reply.ticket = 4242;
         reply.files.clear();

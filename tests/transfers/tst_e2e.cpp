@@ -7,6 +7,7 @@
 // and a server restart mid-folder; shared files changed after their scan;
 // finish-uploads-and-quit ends the sharer.
 #include "helper_transfercore.h"
+#include "transfers/SourceRecord.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -335,6 +336,14 @@ private slots:
             QVERIFY(!rita->WaitFor("download-status sam aborted", 30000).isEmpty());
             last = QFileInfo(partial).size();
             QVERIFY(last < size);
+            // Last time, the file is replaced meanwhile by another of the same
+            // size and time: what arrives is the new file whole.
+            if (round == 2) {
+                const QString file = share + "/resume/movie.bin", stamp = share + "/stamp";
+                QCOMPARE(QProcess::execute("touch", { "-r", file, stamp }), 0);
+                WriteBigFile(file, size, 3);
+                QCOMPARE(QProcess::execute("touch", { "-r", stamp, file }), 0);
+            }
             // It shares its folder again before it is seen online.
             sam = std::make_unique<Client>("sam", Home("sam"), server->port, false);
             QVERIFY(!sam->WaitFor("ready", 20000).isEmpty());
@@ -348,6 +357,41 @@ private slots:
         sam->Send("speed-limit 0");
         QVERIFY(!rita->WaitFor("complete-download sam movie.bin", 120000).isEmpty());
         QCOMPARE(Digest(Completed("rita", "resume/movie.bin")), Digest(share + "/resume/movie.bin"));
+    }
+
+    // Two users share files of one name in folders of one name, one more
+    // slowly. Downloads of both at once (of one size, of two sizes), and one
+    // of a file whose name and size a finished file has already: each is
+    // filed whole, under a name of its own.
+    void sameNamesFromTwoSources()
+    {
+        const QString one = temp.path() + "/share-amy/Album", two = temp.path() + "/share-ben/Album";
+        const QList<qint64> sizes { 3000000, 6000000, 1000000 }, others { 3000000, 2000000, 1000000 };
+        for (int k = 0; k < 3; ++k) {
+            WriteBigFile(one + QString("/%1.bin").arg(k), sizes[k], 70 + k);
+            WriteBigFile(two + QString("/%1.bin").arg(k), others[k], 80 + k);
+        }
+        auto amy = Start("amy"), ben = Start("ben"), cid = Start("cid");
+        QVERIFY(amy && ben && cid && Share(*amy, one) && Share(*ben, two));
+        // Each serves one file at a time: 0.bin from both at once, then
+        // 1.bin from both at once.
+        amy->Send("speed-limit 2048");
+        ben->Send("speed-limit 1024");
+        for (int k = 0; k < 3; ++k) {
+            cid->Send(QStringLiteral("download amy %1 %2\\%3.bin").arg(sizes[k]).arg(Remote(one)).arg(k));
+            if (k < 2)
+                cid->Send(QStringLiteral("download ben %1 %2\\%3.bin").arg(others[k]).arg(Remote(two)).arg(k));
+        }
+        for (int k = 0; k < 5; ++k)
+            QVERIFY(!cid->WaitFor("complete-download ", 60000).isEmpty());
+        cid->Send(QStringLiteral("download ben %1 %2\\2.bin").arg(others[2]).arg(Remote(two)));
+        QVERIFY(!cid->WaitFor("complete-download ben 2 (1).bin", 30000).isEmpty());
+        for (int k = 0; k < 3; ++k) {
+            const QSet<QByteArray> filed { Digest(Completed("cid", QString("Album/%1.bin").arg(k))),
+                Digest(Completed("cid", QString("Album/%1 (1).bin").arg(k))) };
+            QCOMPARE(filed, QSet<QByteArray>({ Digest(one + QString("/%1.bin").arg(k)),
+                                Digest(two + QString("/%1.bin").arg(k)) }));
+        }
     }
 
     // One slot, three downloaders: served in arrival order, places in line
@@ -432,6 +476,8 @@ private slots:
         auto unmount = qScopeGuard([&] { QProcess::execute("umount", { "-l", root }); });
         const QString filler = mounted ? root + "/filler.bin" : partial;
         QVERIFY(mounted ? WriteRandomFile(filler, 1 << 20).size() > 0 : QFile::link("/dev/full", partial));
+        if (!mounted) // begun for this download, as far as the client can tell
+            QVERIFY(SourceRecords(root).Write(partial, { "lou", remote.toUtf8(), 2560 * 1024 }));
         auto lou = Start("lou"), max = Start("max");
         QVERIFY(lou && max && Share(*lou, share));
         max->Send("set download_folder " + root);
