@@ -274,6 +274,7 @@ private slots:
         QTRY_VERIFY(dnetManager->HasParent());
         RawPeer deaf;
         QVERIFY(deaf.Connect(peerMessenger->ListeningPort()));
+        deaf.Socket().setReadBufferSize(1); // the rest stays with the system
         deaf.SendFrame(PeerInitBody(QStringLiteral("deaf"), QStringLiteral("D"), 0));
         QTRY_COMPARE(dnetManager->Children(), QStringList { "deaf" });
 
@@ -283,7 +284,7 @@ private slots:
         DistributedSearch search;
         search.query = QStringLiteral("beatles");
         for (int i = 0; i < 100000; ++i) {
-            search.user = QStringLiteral("searcher of the burst number %1").arg(i);
+            search.user = QStringLiteral("searcher %1 ").arg(i) + QString(80, u's'); // fills a deaf child
             search.token = quint32(i);
             burst += Framed(EncodeDistributedSearch(search));
         }
