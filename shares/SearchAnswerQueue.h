@@ -21,7 +21,6 @@ public:
     explicit SearchAnswerQueue(Answer answer, QObject* parent = nullptr);
 
     void Add(const QString& user, quint32 ticket, const QString& query);
-    size_t Waiting() const { return m_waiting.size(); }
 
 private:
     struct Search {
