@@ -53,6 +53,19 @@
 //   door_5000_peak, door_5000_left, connect_requests_20000_peak,
 //     connect_requests_20000_left (not stalls): the resident memory above
 //     the row's start at its peak, and once the peers are gone.
+//   peer_message_flood: one peer sends 1,000,000 queue requests over its
+//     connection (and reads the answers); shown when all are handled;
+//   parent_search_flood: the parent in the distributed tree passes down
+//     100,000 searches at once, each of another user, for an album of a
+//     shared folder of 20,000 files, while 25 children read none of what
+//     they are sent; shown when all came in and the answers went quiet.
+//     Also prints how many children were dropped;
+//   peer_not_reading: one peer asks 3,000 times for the share list of those
+//     20,000 files and reads nothing; shown when all asks are handled and
+//     the list has begun to arrive.
+//   The peer rows come through real loopback connections and also print
+//   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
+//   its peak, and a second after its peers are gone).
 // and, through a real socket from a server played by this program (the
 // stand-in stopped; goal: 50 ms at most each):
 //   server_close_behind_backlog: after the login, the answer to joining a
@@ -66,6 +79,7 @@
 #include "floods/FloodRun.h"
 #include "floods/Crowds.h"
 #include "floods/Door.h"
+#include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
 #include "floods/ServerFloods.h"
@@ -83,6 +97,7 @@ int main(int argc, char** argv)
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
     AddDoorRows(run);
+    AddPeerFloodsRows(run);
     AddServerFloodsRows(run); // last: they stop the stand-in
     return run.Exec();
 }

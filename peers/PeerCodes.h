@@ -59,9 +59,19 @@ constexpr quint64 kMaxSearchReplyBytes = 64 * 1024 * 1024;
 // The largest picture accepted in a user-information reply.
 constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 
+// Bytes that may wait to be sent on one connection, besides one share list on
+// its way; a peer that leaves more unread is taken for one that does not read,
+// and its connection is closed.
+constexpr qint64 kMaxWaitingToSend = 16 * 1024 * 1024; // "P": replies, folder lists
+constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches passed down
+// The most frames of one connection handled in one turn of the event loop.
+constexpr int kFramesPerTurn = 1000;
+// The most bytes a connection's socket holds read but not yet framed.
+constexpr qint64 kReadBufferSize = 256 * 1024;
+
 // Time limits, in seconds, checked on the 30-second timer.
 constexpr qint64 kInitTimeout = 30; // an accepted socket that has not sent its init
-constexpr qint64 kIdleTimeout = 120; // a messaging connection with no whole frame either way
+constexpr qint64 kIdleTimeout = 120; // a messaging or distributed connection with no whole frame from the peer
 // A frame that has begun must go on at this pace (PeerConnection::Overdue).
 constexpr qint64 kFrameTimeout = 30;
 constexpr qint64 kMinFrameRate = 4096; // bytes a second

@@ -76,6 +76,7 @@ PeerMessenger::~PeerMessenger()
     for (auto& [token, request] : m_requests)
         delete request;
     m_requests.clear();
+    m_requestsByUser.clear();
     if (peerMessenger == this)
         peerMessenger = nullptr;
 }
@@ -296,6 +297,7 @@ void PeerMessenger::OpenAs(
     connection->user = user;
     connection->type = type;
     connection->requestedByUs = requestedByUs;
+    connection->SetSendLimit(type == QLatin1String("D") ? kMaxWaitingToSendDistributed : kMaxWaitingToSend);
     if (type == QLatin1String("P")) {
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { Dispatch(connection, frame); });
@@ -304,8 +306,7 @@ void PeerMessenger::OpenAs(
         if (Request* pending = FindRequest(user, type)) {
             // Its own ways may still open; they are kept like this one.
             const quint32 token = pending->token;
-            delete pending;
-            m_requests.erase(token);
+            delete TakeRequest(token);
             m_wonMessageTokens[token] = { user, NowSecs() };
         }
         Flush(user, connection);
@@ -421,7 +422,15 @@ void PeerMessenger::Flush(const QString& user, PeerConnection* connection)
     std::deque<Unsent> queued = std::move(it->second);
     m_unsent.erase(it);
     for (const Unsent& message : queued)
-        connection->SendFrame(message.frame);
+        SendOn(connection, message.frame);
+}
+
+bool PeerMessenger::SendOn(PeerConnection* connection, const QByteArray& frame)
+{
+    // A share list is sent once however often it is asked for while on its way.
+    if (frame.size() >= 4 && qFromLittleEndian<quint32>(frame.constData()) == PM_SHARED_FILE_LIST)
+        return connection->SendBulkFrame(frame);
+    return connection->SendFrame(frame);
 }
 
 void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
@@ -429,7 +438,7 @@ void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
     if (user.isEmpty())
         return;
     if (PeerConnection* connection = NewestMessageConnection(user)) {
-        connection->SendFrame(frame);
+        SendOn(connection, frame);
         return;
     }
     m_unsent[user].push_back(Unsent { frame, NowSecs() });
@@ -470,8 +479,9 @@ void PeerMessenger::ExpireStale(qint64 now)
                                    "message's pace")
                         .arg(c->user, c->type));
                 c->Close();
-            } else if (c->type == QLatin1String("P") && !c->MidFrame()
+            } else if ((c->type == QLatin1String("P") || c->type == QLatin1String("D")) && !c->MidFrame()
                 && now - c->LastActivity() > kIdleTimeout) {
+                // A distributed child that takes none of what it is sent ends here too.
                 c->Close();
             }
             break;

@@ -20,6 +20,9 @@
 // Every byte from a peer is untrusted: frame lengths, counts, strings and
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
+// A connection's frames are handled a turn's worth at a time, and what waits
+// to be sent on it is bounded (PeerConnection.h): kMaxWaitingToSend on a
+// messaging connection, kMaxWaitingToSendDistributed on a distributed one.
 // Idle and silent sockets, frames that don't come at a frame's pace and
 // stale attempts are closed on the 30-second timer (ExpireStale); sockets
 // handed over with FileConnectionRequested or FileConnectionAccepted are not
@@ -39,7 +42,9 @@
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
 // answer to a share-list request (code 4), which may answer later by itself;
-// until one is installed, every request is answered with an empty share.
+// until one is installed, every request is answered with an empty share. A
+// request that comes while the user's last list is still on its way is
+// answered by that list.
 // Folder requests (code 36) are the signal SharedFilesInFolderRequested.
 #include "ConnectionBudget.h"
 #include "FileInfo.h"
@@ -51,6 +56,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -267,6 +273,7 @@ private:
     PeerConnection* NewestMessageConnection(const QString& user) const;
     void Flush(const QString& user, PeerConnection* connection);
     void SendFramed(const QString& user, const QByteArray& frame);
+    static bool SendOn(PeerConnection* connection, const QByteArray& frame);
 
     // The budget of the connection table (ConnectionRoom.cpp).
     static QHostAddress AddressKey(const QHostAddress& address);
@@ -294,6 +301,8 @@ private:
     void RequestConnection(const QString& user, const QString& type, bool addressKnown = false,
         quint32 ip = 0, quint16 port = 0);
     Request* FindRequest(const QString& user, const QString& type);
+    // Forgets the attempt (the caller deletes it); null when there is none.
+    Request* TakeRequest(quint32 token);
     void OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated);
     void OnDirectFailed(quint32 token);
@@ -320,6 +329,7 @@ private:
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
     std::map<quint32, Request*> m_requests; // by token
+    QMultiHash<QString, quint32> m_requestsByUser; // their tokens by user
     // Messaging attempts that one way has won: the other way's connection is
     // kept too (the peer may already be sending on it). Token -> user, time.
     std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;

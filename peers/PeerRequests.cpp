@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -24,11 +25,25 @@ bool IsConnectionType(const QString& type)
 
 PeerMessenger::Request* PeerMessenger::FindRequest(const QString& user, const QString& type)
 {
-    for (auto& [token, request] : m_requests) {
-        if (request->user == user && request->type == type)
+    // Through the user's few: however many attempts to others are under way.
+    for (auto it = m_requestsByUser.constFind(user); it != m_requestsByUser.cend() && it.key() == user;
+         ++it) {
+        Request* request = m_requests.at(it.value());
+        if (request->type == type)
             return request;
     }
     return nullptr;
+}
+
+PeerMessenger::Request* PeerMessenger::TakeRequest(quint32 token)
+{
+    auto it = m_requests.find(token);
+    if (it == m_requests.end())
+        return nullptr;
+    Request* request = it->second;
+    m_requests.erase(it);
+    m_requestsByUser.remove(request->user, token);
+    return request;
 }
 
 void PeerMessenger::RequestConnection(
@@ -47,6 +62,7 @@ void PeerMessenger::RequestConnection(
     request->type = type;
     request->created = QDateTime::currentSecsSinceEpoch();
     m_requests[token] = request;
+    m_requestsByUser.insert(user, token);
     Log(kArea, 2, QStringLiteral("Connecting to %1 (type %2)").arg(user, type));
 
     const bool online = gp_server && gp_server->IsConnected();
@@ -72,10 +88,12 @@ void PeerMessenger::OnPeerAddress(
     QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort)
 {
     std::vector<quint32> waiting;
-    for (auto& [token, request] : m_requests) {
-        if (request->user == user && request->awaitingAddress)
-            waiting.push_back(token);
+    for (auto it = m_requestsByUser.constFind(user); it != m_requestsByUser.cend() && it.key() == user;
+         ++it) {
+        if (m_requests.at(it.value())->awaitingAddress)
+            waiting.push_back(it.value());
     }
+    std::sort(waiting.begin(), waiting.end());
     for (quint32 token : waiting) {
         auto it = m_requests.find(token);
         if (it == m_requests.end())
@@ -122,10 +140,9 @@ void PeerMessenger::CheckFailed(quint32 token)
     auto it = m_requests.find(token);
     if (it == m_requests.end())
         return;
-    Request* request = it->second;
-    if (!request->directFailed || !request->brokeredFailed)
+    if (!it->second->directFailed || !it->second->brokeredFailed)
         return;
-    m_requests.erase(it);
+    Request* request = TakeRequest(token);
     const QString user = request->user;
     const QString type = request->type;
     delete request;
@@ -139,11 +156,9 @@ void PeerMessenger::CheckFailed(quint32 token)
 
 void PeerMessenger::Complete(quint32 token, PeerConnection* connection)
 {
-    auto it = m_requests.find(token);
-    if (it == m_requests.end())
+    Request* request = TakeRequest(token);
+    if (!request)
         return;
-    Request* request = it->second;
-    m_requests.erase(it);
     const QString user = request->user;
     const QString type = request->type;
     PeerConnection* direct = request->direct;

@@ -2,14 +2,12 @@
 #include "PeerCodes.h"
 #include "store/Data.h"
 #include "store/Log.h"
-#include <QElapsedTimer>
+#include "store/SlicedWork.h"
 #include <algorithm>
 
 namespace {
 
 const QString kArea = QStringLiteral("Peer Messenger");
-// Storing done per turn of the event loop.
-constexpr qint64 kSliceMs = 10;
 
 } // namespace
 
@@ -72,9 +70,8 @@ void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
 
 void SearchReplyQueue::Slice()
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_waiting.empty() && clock.elapsed() < kSliceMs)
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    while (!m_waiting.empty() && !turn.hasExpired())
         StorePart();
     if (!m_waiting.empty())
         m_timer.start();

@@ -33,11 +33,11 @@
 // reconnection starts, once no whole frame is left (until then requests are
 // dropped as when not logged in).
 #include "ServerCodes.h"
-#include "SlicedWork.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
+#include "store/SlicedWork.h"
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -149,7 +149,7 @@ public:
     // The most frames one turn of the event loop handles, and the time after
     // which it starts no more.
     static constexpr int kFramesPerTurn = 1000;
-    static constexpr int kTurnMs = 10;
+    static constexpr int kTurnMs = SlicedWork::kTurnMs;
     // The unhandled bytes beyond which no more are read from the socket, and
     // the most the socket itself holds.
     static constexpr qsizetype kBacklogBytes = 1024 * 1024;

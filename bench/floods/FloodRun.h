@@ -33,6 +33,8 @@ public:
         // Runs before the row's clock starts: what the feed needs that is not
         // part of the row.
         std::function<void()> prepare;
+        // Prints the row's other figures (memory, counts) after its stall.
+        std::function<void()> after;
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -59,12 +61,16 @@ public:
     gui::Session& Session() { return m_session; }
     MainWindow* Window() { return m_session.Window(); }
 
-    void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000,
+    // False when the row does not run.
+    bool Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000,
         std::function<void()> prepare = {})
     {
         if (Wants(name))
-            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {}, "ms", std::move(prepare) });
+            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {}, "ms", std::move(prepare), {} });
+        return Wants(name);
     }
+    // Gives the row just added the printing of its other figures.
+    void After(std::function<void()> after) { m_rows.back().after = std::move(after); }
 
     // Whether a row of this name runs (to skip the preparation of one that does not).
     bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
@@ -74,7 +80,7 @@ public:
     void AddFigure(const QString& name, std::function<double()> measure, const char* unit = "ms")
     {
         if (Wants(name))
-            m_rows.push_back({ name, {}, {}, 0, std::move(measure), unit, {} });
+            m_rows.push_back({ name, {}, {}, 0, std::move(measure), unit, {}, {} });
     }
 
     static void Print(const QString& name, double value, const char* unit)
@@ -110,6 +116,8 @@ public:
                 continue;
             }
             Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
+            if (row.after)
+                row.after();
         }
         return failed ? 1 : 0;
     }

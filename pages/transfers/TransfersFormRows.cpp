@@ -8,19 +8,18 @@
 #include "shell/TreeWidget.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
+#include "store/SlicedWork.h"
 #include "store/ToQString.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
-#include <QElapsedTimer>
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTimer>
 
 namespace {
 
-// Saved downloads' rows are made in slices of about this long, the clock
-// read every so many rows.
-constexpr qint64 kSliceMs = 10;
+// Saved downloads' rows are made a turn at a time, the time read every so
+// many rows.
 constexpr size_t kRowsAtOnce = 64;
 
 // Longest reason a status cell or its tool tip shows; a peer's text may be
@@ -252,8 +251,7 @@ void TransfersForm::QueueSavedRow(ItemPtr entry)
 
 void TransfersForm::BuildSavedRows()
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     m_bulkBuild = true;
     // The colours read once per slice: the settings may change in between.
     m_bulkBrushes.clear();
@@ -266,11 +264,11 @@ void TransfersForm::BuildSavedRows()
         if (entry.IsConnected("download_list_node"))
             continue;
         MakeDownloadRow(entry);
-        if (++made % kRowsAtOnce == 0 && clock.elapsed() >= kSliceMs)
+        if (++made % kRowsAtOnce == 0 && turn.hasExpired())
             break;
     }
     // Putting the rows in the tree takes a slice of its own.
-    if (m_nextUnbuilt < m_unbuiltOrder.size() || clock.elapsed() >= kSliceMs) {
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || turn.hasExpired()) {
         m_bulkBuild = false;
         m_buildTimer->start();
         return;

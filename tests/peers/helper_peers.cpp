@@ -1,13 +1,17 @@
 #include "helper_peers.h"
 #include "helper_wirefixtures.h"
 #include "peers/PeerFrameReader.h"
+#include "server/Server.h"
+#include "store/LogSink.h"
 #include "store/MemStream.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -87,17 +91,62 @@ QString BinPath(const QString& name)
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
 }
 
-qint64 PeakResidentKiB(qint64 pid)
+std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server)
+{
+    if (!QTest::qWaitFor([&] { return !server.accepted.empty(); }, 5000))
+        return nullptr;
+    auto peer = std::make_unique<RawPeer>();
+    if (!peer->Adopt(server.accepted.front()))
+        return nullptr;
+    server.accepted.erase(server.accepted.begin());
+    return peer;
+}
+
+PossibleParent Candidate(const QString& user, quint16 port)
+{
+    PossibleParent p;
+    p.user = user;
+    p.ip = 0x7f000001;
+    p.port = port;
+    return p;
+}
+
+bool Logged(const QString& area, const QString& part)
+{
+    const auto lines = LogSink::Instance().AreaLines(area);
+    return std::any_of(
+        lines.begin(), lines.end(), [&](const LogLine& line) { return line.text.contains(part); });
+}
+
+namespace {
+
+// A "VmHWM:" or "VmRSS:" line of the process's status, in KiB; -1 when unknown.
+qint64 StatusKiB(qint64 pid, const char* field)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid ? QString::number(pid) : QStringLiteral("self")));
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-    const qsizetype at = text.indexOf("VmHWM:");
-    return at < 0 ? -1 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLongLong();
+    const qsizetype at = text.indexOf(field);
+    const qsizetype from = at + qsizetype(qstrlen(field));
+    return at < 0 ? -1
+                  : text.mid(from, text.indexOf('\n', at) - from).trimmed().split(' ').value(0).toLongLong();
+}
+
+} // namespace
+
+qint64 PeakResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmHWM:");
+}
+
+qint64 ResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmRSS:");
 }
 
 void ResetPeakResident(qint64 pid)
 {
-    QFile refs(QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    QFile refs(
+        QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
 }

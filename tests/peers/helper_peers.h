@@ -5,9 +5,13 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <memory>
+#include <vector>
+
+struct PossibleParent;
 
 // u32 length + body.
 QByteArray Framed(const QByteArray& body);
@@ -109,7 +113,26 @@ QString BinPath(const QString& name);
 // Logs a raw client in to the stand-in server with a listening port.
 bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort);
 
+// Hands accepted sockets over as descriptors, for RawPeer::Adopt.
+class DescriptorServer : public QTcpServer {
+public:
+    std::vector<qintptr> accepted;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { accepted.push_back(descriptor); }
+};
+
+// A raw peer standing for a possible parent that the client connects to.
+std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server);
+// A possible parent on this machine, as the server names it.
+PossibleParent Candidate(const QString& user, quint16 port);
+
+// Whether a line of the log area holds the text.
+bool Logged(const QString& area, const QString& part);
+
 // The most memory a process (this one when pid is 0) has held resident since
 // it started or since ResetPeakResident, in KiB; -1 when unknown (Linux only).
 qint64 PeakResidentKiB(qint64 pid = 0);
 void ResetPeakResident(qint64 pid = 0);
+// What it holds resident now, in KiB; -1 when unknown.
+qint64 ResidentKiB(qint64 pid = 0);

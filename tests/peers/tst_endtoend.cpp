@@ -1,6 +1,9 @@
 // Two and three headless clients and the stand-in server on loopback: what
 // one user's client sends, the other's shows.
 #include "helper_peers.h"
+#include "helper_wirefixtures.h"
+#include "peers/PeerMessages.h"
+#include <QElapsedTimer>
 #include <QtTest>
 #include <sys/resource.h>
 
@@ -191,6 +194,43 @@ private slots:
         ExchangeUserInfo(alice, bob);
         alice.Send(QStringLiteral("connections"));
         QVERIFY(alice.WaitFor(QStringLiteral("connections")).split(QLatin1Char(' ')).value(1).toInt() < 512);
+    }
+
+    void aFloodFromOnePeerLeavesAnotherServed()
+    {
+        // One peer sends a million queue requests (and reads what comes back);
+        // another's search reply, sent into the flood, is shown within turns.
+        StandinServer server;
+        DriverProcess drv;
+        QVERIFY(server.Start() && drv.Start(QStringLiteral("drv"), server.Port()));
+        drv.Send(QStringLiteral("search flood answer"));
+        const QString ticket = drv.WaitFor(QStringLiteral("search-started")).split(QLatin1Char(' ')).value(1);
+        RawPeer flooder, replier;
+        QVERIFY(flooder.Connect(drv.Port()) && replier.Connect(drv.Port()));
+        flooder.SendFrame(PeerInitBody(QStringLiteral("flooder"), QStringLiteral("P"), 0));
+        replier.SendFrame(PeerInitBody(QStringLiteral("replier"), QStringLiteral("P"), 0));
+        flooder.SendRaw(Framed(FixtureBytes(Fixture::kQueueUpload)).repeated(1000000));
+        QElapsedTimer clock;
+        for (clock.start(); clock.elapsed() < 500; flooder.Socket().readAll())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        SearchReply reply;
+        reply.user = "replier";
+        reply.ticket = ticket.toUInt();
+        reply.files.resize(1);
+        reply.files[0].name = "a\\b.mp3";
+        clock.restart();
+        replier.SendFrame(EncodeSearchReply(reply).GetBuffer());
+        QString shown;
+        while (shown.isEmpty() && clock.elapsed() < 30000) {
+            shown = drv.WaitFor(QStringLiteral("search-results"), 10);
+            flooder.Socket().readAll();
+        }
+        const qint64 waited = clock.elapsed();
+        QCOMPARE(shown, QStringLiteral("search-results %1 replier 1").arg(ticket));
+        // Turns, not the whole flood (tens of seconds before): a generous
+        // bound for a busy machine.
+        QVERIFY2(waited < 5000, qPrintable(QStringLiteral("%1 ms").arg(waited)));
+        QVERIFY(flooder.Socket().bytesToWrite() > 0); // the flood was still coming
     }
 
     void repliesToStoppedSearchesAreDropped()

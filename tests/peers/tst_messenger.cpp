@@ -12,6 +12,7 @@
 #include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
@@ -82,9 +83,7 @@ private slots:
             QCOMPARE(settings.Get("listening_port"), QStringLiteral("2235"));
             QCOMPARE(settings.Get("obfuscated_listening_port"), QStringLiteral("2236"));
             QVERIFY(!d.GetType("global")->HasItem("new_listening_port"));
-            const auto lines = LogSink::Instance().AreaLines("Peer Messenger");
-            QVERIFY(std::any_of(lines.begin(), lines.end(),
-                [](const LogLine& line) { return line.text.contains("can't be used"); }));
+            QVERIFY(Logged("Peer Messenger", "can't be used"));
         }
         settings.Clear("listening_port");
         settings.Clear("obfuscated_listening_port");
@@ -447,6 +446,65 @@ private slots:
             QTRY_VERIFY(pm->HasOpenMessageConnection(QStringLiteral("ivy")));
         }
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("ivy")));
+    }
+
+    void aPeerThatAsksForTheShareListAndNeverReads()
+    {
+        // A list that does not compress, asked for 3,000 times by a peer that
+        // reads none of it: while one is on its way, the rest are answered by it.
+        QByteArray noise(600 * 1024, Qt::Uninitialized);
+        for (char& c : noise)
+            c = char(QRandomGenerator::global()->generate());
+        int built = 0, asked = 0;
+        pm->SetSharedFilesMessageProvider([&](const QString&) {
+            ++built;
+            MemStream list = EncodeCodeOnly(PM_SHARED_FILE_LIST);
+            list.WriteBuffer(noise.constData(), noise.size());
+            return std::optional<MemStream>(list);
+        });
+        const auto counting = connect(pm, &PeerMessenger::MessageReceived, this,
+            [&](QString user, quint32, qint64) { asked += user == QLatin1String("hog"); });
+        auto hog = MessagingPeer(QStringLiteral("hog"), pm->ListeningPort());
+        QVERIFY(hog);
+        QByteArray asks;
+        for (int i = 0; i < 3000; ++i)
+            asks += Framed(U32(PM_GET_SHARED_FILE_LIST));
+        hog->SendRaw(asks);
+        QTRY_COMPARE_WITH_TIMEOUT(asked, 3000, 30000);
+        disconnect(counting);
+        pm->SetSharedFilesMessageProvider({});
+        QVERIFY2(built < 50, qPrintable(QString::number(built))); // what the system's buffers took, then one
+        // Other replies pile up behind it: past the bound the connection goes.
+        MemStream reply = EncodeCodeOnly(PM_USER_INFO_REPLY);
+        reply.WriteBuffer(noise.constData(), noise.size());
+        for (int i = 0; i < 60 && pm->HasOpenMessageConnection(QStringLiteral("hog")); ++i)
+            pm->SendMessage(QStringLiteral("hog"), reply);
+        QVERIFY(hog->WaitClosed());
+        QVERIFY(Logged("Peer Messenger", "does not read"));
+    }
+
+    void whatAPeerSentBeforeClosingIsHandled()
+    {
+        // A burst, a last word, and the peer closes at once: every frame is
+        // handled, in order, before the connection counts as closed.
+        int asked = 0, askedBeforeLast = -1;
+        const auto counting = connect(pm, &PeerMessenger::UserInfoRequested, this,
+            [&](QString user) { asked += user == QLatin1String("brief"); });
+        const auto last = connect(pm, &PeerMessenger::FileTransferResponse, this, [&](QString user) {
+            if (user == QLatin1String("brief") && pm->HasOpenMessageConnection(user))
+                askedBeforeLast = asked;
+        });
+        RawPeer brief;
+        QVERIFY(brief.Connect(pm->ListeningPort()));
+        QByteArray bytes = Framed(PeerInitBody(QStringLiteral("brief"), QStringLiteral("P"), 0));
+        for (int i = 0; i < 20000; ++i)
+            bytes += Framed(U32(PM_USER_INFO_REQUEST));
+        brief.Socket().write(bytes + Framed(FixtureBytes(Fixture::kResponseAccepted)));
+        brief.Socket().disconnectFromHost();
+        QTRY_COMPARE(askedBeforeLast, 20000);
+        QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("brief")));
+        disconnect(counting);
+        disconnect(last);
     }
 
     void aBurstOfRealPeersBeyondThePendingLimitIsServed()
