@@ -478,6 +478,8 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     const auto frame = [](quint32 code, const WireWriter& body = {}) {
         return WireWriter().u32(quint32(body.data().size() + 4)).u32(code).bytes(body.data()).data();
     };
+    // The crowd's frames take a sanitizer build on a busy machine tens of seconds.
+    constexpr int kCrowdMs = 180000;
     QByteArray crowd = frame(1, WireWriter().boolean(true).str("hi").ip(1).str("").boolean(false));
     for (int i = 0; i < 20000; ++i)
         crowd += frame(7, WireWriter().str("c" + QByteArray::number(i)).u32(2).boolean(false));
@@ -491,14 +493,14 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
         link->write(crowd + last);
         // Shut down after the last byte, reading on: a socket closed with the
         // client's bytes unread would be reset, its unsent bytes lost.
-        return gui::WaitFor([&] { return link->bytesToWrite() == 0; })
+        return gui::WaitFor([&] { return link->bytesToWrite() == 0; }, kCrowdMs)
             && ::shutdown(int(link->socketDescriptor()), SHUT_WR) == 0;
     };
     QVERIFY(serve(frame(66, WireWriter().str("Down for maintenance"))));
-    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<AdminMessageDialog>(window).size() == 1; }));
+    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<AdminMessageDialog>(window).size() == 1; }, kCrowdMs));
     QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected() && !gp_server->IsConnected(); }));
     QVERIFY(serve(frame(41)));
-    QVERIFY(gui::WaitFor([] { return gp_server->LoggedInElsewhere(); }));
+    QVERIFY(gui::WaitFor([] { return gp_server->LoggedInElsewhere(); }, kCrowdMs));
     gp_server->OnReconnectTimer();
     QTest::qWait(300);
     QVERIFY(!fake.hasPendingConnections() && !gp_server->IsConnected());

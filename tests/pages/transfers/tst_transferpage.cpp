@@ -99,9 +99,15 @@ GUI_CHILD_ROLE(verify_saved_rows)
         }
         return out;
     };
-    const QStringList wes = shape("wes"), vic = shape("vic");
-    if (wes != QStringList({ "set/saved: one.bin two.bin", "other/saved: three.bin late.bin" })
-        || vic != QStringList({ "set/saved: one.bin" })) {
+    // The rows are made a slice at a time once the window is up.
+    QStringList wes, vic;
+    const auto restored = [&] {
+        wes = shape("wes");
+        vic = shape("vic");
+        return wes == QStringList({ "set/saved: one.bin two.bin", "other/saved: three.bin late.bin" })
+            && vic == QStringList({ "set/saved: one.bin" });
+    };
+    if (!gui::WaitFor(restored, 60000)) {
         qWarning() << "after the restart:" << wes << vic;
         return 2;
     }

@@ -188,9 +188,10 @@ private slots:
                             QLatin1String("rowd")) && (online ? !ShowsOnline(row) : !ShowsOffline(row)))
                         return false;
                 return true;
-            }));
-            // Generous: a sanitizer build on a busy machine takes several times as long.
-            QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
+            }, 60000));
+            // Generous: a sanitizer build on a machine kept busy takes over six
+            // seconds; a list that sorted itself per change took minutes.
+            QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
             const QStringList names = Names(list);
             QCOMPARE(names.size(), 3003);
             for (int i = 1; i < names.size(); ++i)
