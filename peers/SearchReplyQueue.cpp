@@ -52,7 +52,7 @@ void SearchReplyQueue::Finish()
 void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
 {
     std::vector<FileInfo>& files = reply->reply.files;
-    const size_t room = kMaxWaitingResults - std::min(m_waitingResults, kMaxWaitingResults);
+    const size_t room = m_maxWaitingResults - std::min(m_waitingResults, m_maxWaitingResults);
     if (files.size() > room) {
         const qint64 dropped = qint64(files.size() - room);
         files.resize(room);

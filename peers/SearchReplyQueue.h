@@ -34,6 +34,9 @@ public:
     void Take(const QString& user, const QByteArray& message);
     // Decodes and stores every reply taken so far, now.
     void Finish();
+    // How many decoded results may wait to be stored (kMaxWaitingResults
+    // unless set).
+    void SetMaxWaitingResults(size_t results) { m_maxWaitingResults = results; }
 
 signals:
     void Stored(ItemPtr results);
@@ -53,5 +56,6 @@ private:
     OrderedWorker m_worker;
     std::deque<std::shared_ptr<Reply>> m_waiting;
     size_t m_waitingResults = 0;
+    size_t m_maxWaitingResults = kMaxWaitingResults;
     QTimer m_timer;
 };

@@ -425,7 +425,6 @@ void TestConnection::refusedReconnectionTakesNoKeyAndSaysWhy()
     // The Login page, where the user connects again, says why until then.
     const QString why = QStringLiteral("the server refused the login, as the password does not match");
     QVERIFY2(ui.offlineReasonLabel->text().contains(why), qPrintable(ui.offlineReasonLabel->text()));
-    box->close();
     FocusWidget(ui.loginOptionsTab);
     QVERIFY(ui.offlineReasonLabel->isVisible());
     gp_server->OnReconnectTimer();
@@ -436,6 +435,19 @@ void TestConnection::refusedReconnectionTakesNoKeyAndSaysWhy()
     window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
     QVERIFY(session.WaitLoggedIn());
     QVERIFY(!ui.offlineReasonLabel->isVisible());
+
+    // The box left open: the next refused reconnection says so in it.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected(); }));
+    QVERIFY(session.RestartServer());
+    taker->Send(QStringLiteral("connect"));
+    QVERIFY(!taker->WaitFor(QStringLiteral("connected")).isEmpty());
+    taker->Send(QStringLiteral("disconnect"));
+    QVERIFY(!taker->WaitFor(QStringLiteral("disconnected")).isEmpty());
+    gp_server->OnReconnectTimer();
+    QVERIFY(gui::WaitFor([&] { return ui.offlineReasonLabel->text().contains(why); }));
+    QCOMPARE(window->findChildren<QMessageBox*>(), QList<QMessageBox*> { box });
+    QVERIFY(box->isVisible());
     QCOMPARE(answers.CountTitled(QStringLiteral("Login Failure: Wrong Password")), 1);
 }
 

@@ -7,6 +7,7 @@
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
+#include "peers/SearchReplyQueue.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
@@ -371,12 +372,19 @@ private slots:
                 QStringLiteral("Refused a search reply from mallory: its 131072 results would take more than 64 MiB"));
         }));
         // A long reply comes in parts, its results in the order they came.
-        reply.ticket = 4242;
+        // Those dropped with a stopped search wait no more: a reply as big as
+        // the bound on waiting results still comes whole.
+        auto* queue = pm->findChild<SearchReplyQueue*>();
+        queue->SetMaxWaitingResults(450);
+        reply.ticket = 4343;
         reply.files.clear();
         for (int i = 0; i < 450; ++i) {
             bare.name = std::to_string(i);
             reply.files.push_back(bare);
         }
+        pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
+        pm->FinishSearchReplies();
+        reply.ticket = 4242;
         pm->ProcessMessage(QStringLiteral("fay"), EncodeSearchReply(reply).GetBuffer());
         QVERIFY(QTest::qWaitFor([&] { return results.size() == 4; }));
         QStringList names;
@@ -387,6 +395,7 @@ private slots:
         for (int i = 0; i < 450; ++i)
             QCOMPARE(names[i], QString::number(i));
         QCOMPARE(results.at(3).at(0).value<ItemPtr>().GetItems("search_result").Size(), size_t(50));
+        queue->SetMaxWaitingResults(SearchReplyQueue::kMaxWaitingResults);
         // The search owns its replies: removing it takes them along.
         search.Remove();
         d.RemoveDisconnectedItems();

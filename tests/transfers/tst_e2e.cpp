@@ -11,6 +11,7 @@
 #include "transfers/SourceRecord.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -501,8 +502,8 @@ private slots:
         QCOMPARE(Digest(root + "/complete/disk/large.bin"), Digest(share + "/disk/large.bin"));
     }
 
-    // Shared files changed after the scan: one grown, one cut, one written
-    // to while it is sent. What arrives is the file as offered, or the
+    // Shared files changed after the scan: one grown, one cut, two written
+    // to while they are sent. What arrives is the file as offered, or the
     // download is refused with the reason on both sides; nothing is asked
     // for again.
     void changedSharedFilesArriveWholeOrRefused()
@@ -511,6 +512,7 @@ private slots:
         WriteRandomFile(tunes + "/tune1.mp3", 200000, 81);
         WriteRandomFile(tunes + "/tune3.mp3", 200000, 83);
         WriteBigFile(live, 4 << 20, 84);
+        WriteBigFile(tunes + "/tagged.bin", 4 << 20, 85);
         auto ned = Start("ned"), ole = Start("ole");
         QVERIFY(ned && ole && Share(*ned, tunes));
         const QByteArray grown = WriteRandomFile(tunes + "/tune1.mp3", 300000, 91);
@@ -539,6 +541,18 @@ private slots:
         const QStringList after = ole->Take("download-status ned");
         QVERIFY(!after.isEmpty());
         QCOMPARE(after.last(), "download-status ned denied " + Remote(live));
+
+        // Tags edited in place: the same size, within the same second.
+        const QDateTime second = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60);
+        QFile tagged(tunes + "/tagged.bin");
+        QVERIFY(tagged.open(QIODevice::ReadWrite));
+        QVERIFY(tagged.setFileTime(second.addMSecs(100), QFileDevice::FileModificationTime));
+        ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(tagged.fileName())));
+        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QVERIFY(tagged.seek((4 << 20) - 4) && tagged.write("TAGS") == 4 && tagged.flush());
+        QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
+        QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
+            "upload-denied ned " + Remote(tagged.fileName()) + " : " + reason);
     }
 
     // The server restarts mid-folder, knowing no account until its owner logs

@@ -288,11 +288,17 @@ void TestDownloads::localFailuresNameTheirCause()
         = transferQueueManager->AddDownload(QStringLiteral("bob"), "five.bin", slow, 120000, false, 0);
     QTreeWidgetItem* folderRow = TransfersForm::DownloadRow(removed)->parent();
 
-    // The partial file's folder is deleted while bytes arrive.
+    // The partial file's folder goes to the trash while bytes arrive, and
+    // another file takes its place: the partial file lives on in the trash,
+    // no longer where the download writes.
     QVERIFY(gui::WaitFor([&] { return !BarText(downloads, folderRow).isEmpty(); }, 30000));
-    QVERIFY(
-        QDir(transferQueueManager->DownloadRoot() + QStringLiteral("/downloading/slow")).removeRecursively());
+    const QString partials = transferQueueManager->DownloadRoot() + QStringLiteral("/downloading/slow");
+    const QString trash = session.Home() + QStringLiteral("/.local/share/Trash/files");
+    QVERIFY(QDir().mkpath(trash) && QDir().rename(partials, trash + QStringLiteral("/slow")));
+    WriteRandomFile(partials + QStringLiteral("/four.bin"), 10, 9);
     QVERIFY(gui::WaitFor([&] { return Status(removed) == QLatin1String("local error"); }, 30000));
+    QVERIFY(QFileInfo(trash + QStringLiteral("/slow/four.bin")).size() < 120000); // noticed at once
+    QVERIFY(QFile::remove(partials + QStringLiteral("/four.bin")));
     QTreeWidgetItem* removedRow = TransfersForm::DownloadRow(removed);
     QVERIFY2(removedRow->toolTip(3).contains(QStringLiteral("The partial file was removed")),
         qPrintable(removedRow->toolTip(3)));
