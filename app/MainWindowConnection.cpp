@@ -147,9 +147,7 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 // the keyboard: the user may be typing elsewhere.
 void MainWindow::OnAdminMessage(QString message)
 {
-    auto* dialog = new AdminMessageDialog(message, this);
-    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    QuietWindow::Show(dialog);
+    AdminMessageDialog::Add(message, this);
 }
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)
