@@ -1,18 +1,30 @@
 // The frame of the floods benchmark: the real main window, offscreen, logged
 // in to the stand-in server, and a list of rows run one after another. A row
 // feeds its input from outside (server messages as if they came from the
-// socket, peer messages as the peer network hands them on) and says when the
-// window has shown it; the longest time the event loop stood still from the
-// feed until then is printed as floods.<name>_longest_stall.
+// socket, peer messages from peers on real loopback connections, Peers()) and
+// says when the window has shown it. Then the row's peers leave, and it prints
+//   floods.<name>_longest_stall: the longest time the event loop stood still
+//     from the feed until the window showed it;
+//   floods.<name>_peak_rss: how far the memory in use rose above where it
+//     stood before the row;
+//   floods.<name>_rss_left: how much more is in use once the peers are gone
+//     (memory the allocator keeps for reuse handed back first). What a row
+//     leaves shown (results in a tab, a share list) stays in it.
 #pragma once
 #include "../ChatBench.h"
+#include "LoopbackPeers.h"
 #include "gui/GuiTest.h"
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
+#include <map>
 #include <vector>
 
 namespace {
@@ -50,10 +62,20 @@ public:
             std::fprintf(stderr, "bench_floods: the window did not log in\n");
             return false;
         }
+        QObject::connect(peerMessenger, &PeerMessenger::MessageReceived,
+            [this](const QString& user, quint32, qint64) { ++m_received[user]; });
         return true;
     }
     gui::Session& Session() { return m_session; }
     MainWindow* Window() { return m_session.Window(); }
+    // The peers of the row running; they leave when it has been shown.
+    LoopbackPeers& Peers() { return m_peers; }
+    // Messages the window has received from the user over peer connections.
+    int Received(const QString& user) const
+    {
+        const auto it = m_received.find(user);
+        return it == m_received.end() ? 0 : it->second;
+    }
 
     void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
     {
@@ -73,7 +95,7 @@ public:
 
     static void Print(const QString& name, double value, const char* unit)
     {
-        std::printf("floods.%s: %.0f %s\n", qPrintable(name), value, unit);
+        std::printf("floods.%s: %ld %s\n", qPrintable(name), std::lround(value), unit);
         std::fflush(stdout);
     }
 
@@ -88,13 +110,18 @@ public:
                 Print(row.name, row.figure(), "ms");
                 continue;
             }
+            const double before = MemoryInUse("VmRSS");
+            ResetPeakMemory();
             StallMeter stalls;
             stalls.Start();
             QTimer::singleShot(0, row.feed);
-            const bool shown = gui::WaitFor(row.done, row.timeoutMs);
+            const bool shown = Turn(row.done, row.timeoutMs);
             // What comes right after the row (repaints, queued slices) counts too.
-            QTest::qWait(300);
+            Turn([] { return false; }, 300);
             stalls.Stop();
+            const double peak = MemoryInUse("VmHWM");
+            m_peers.Close();
+            QTest::qWait(1000);
             if (!shown) {
                 std::fprintf(stderr, "bench_floods: %s was not shown within %d ms\n", qPrintable(row.name),
                     row.timeoutMs);
@@ -102,15 +129,59 @@ public:
                 continue;
             }
             Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
+            Print(row.name + QStringLiteral("_peak_rss"), peak - before, "MB");
+            Print(row.name + QStringLiteral("_rss_left"), MemoryInUse("VmRSS") - before, "MB");
         }
         return failed ? 1 : 0;
     }
 
 private:
+    // Turns the event loop until done() holds or the time is up; true when it
+    // holds. (The test library's waits sleep between turns, which the
+    // heartbeat would count as the window's.)
+    static bool Turn(const std::function<bool()>& done, int timeoutMs)
+    {
+        QEventLoop loop;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (done())
+                loop.quit();
+        });
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        look.start(5);
+        loop.exec();
+        return done();
+    }
+
+    // A figure of /proc/self/status in MB; for the resident size, after the
+    // allocator has handed back what it keeps for reuse.
+    static double MemoryInUse(const char* field)
+    {
+        if (qstrcmp(field, "VmRSS") == 0)
+            malloc_trim(0);
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray key = QByteArray(field) + ':';
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(key))
+                return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        return 0;
+    }
+    // The peak figure (VmHWM) starts again from the resident size.
+    static void ResetPeakMemory()
+    {
+        QFile refs(QStringLiteral("/proc/self/clear_refs"));
+        if (refs.open(QIODevice::WriteOnly))
+            refs.write("5");
+    }
+
     QTemporaryDir m_runtime;
     gui::Session m_session;
     QStringList m_only;
     std::vector<Row> m_rows;
+    LoopbackPeers m_peers;
+    std::map<QString, int> m_received;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The floods rows of search replies and share lists: big replies, many
 // replies, the tab that holds them closed, results with huge names, a share
-// list of a very deep folder tree and one refused by the share-list cap.
+// list of a very deep folder tree and one refused by the share-list cap. The
+// replies and lists come from peers on loopback connections.
 #pragma once
 #include "FloodRun.h"
 #include "pages/browse/ShareForm.h"
@@ -118,13 +119,13 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("search_reply_131k"),
-        [] {
+        [&run] {
             before = StoredResults();
-            peerMessenger->ProcessMessage(QStringLiteral("flooder"), bigReply);
+            run.Peers().Add(QStringLiteral("flooder"), { bigReply });
         },
         [] { return StoredResults() >= before + 131072; });
 
-    // 200 peers with 1,000 results each, all arrived in one turn.
+    // 200 peers with 1,000 results each, all at once.
     static QPointer<SearchResultsForm> many;
     static std::vector<QByteArray> manyReplies;
     if (Wanted(QStringLiteral("search_200_peers")) || Wanted(QStringLiteral("search_tab_close"))) {
@@ -132,21 +133,22 @@ inline void AddSearchFloodsRows(FloodRun& run)
         for (int p = 0; p < 200; ++p)
             manyReplies.push_back(SearchReplyFrame(QStringLiteral("peer%1").arg(p), TicketOf(many), 1000));
     }
-    auto feedMany = [] {
+    auto feedMany = [](LoopbackPeers& peers) {
         for (int p = 0; p < 200; ++p)
-            peerMessenger->ProcessMessage(QStringLiteral("peer%1").arg(p), manyReplies[p]);
+            peers.Add(QStringLiteral("peer%1").arg(p), { manyReplies[p] });
     };
     run.Add(
         QStringLiteral("search_200_peers"),
-        [feedMany] {
+        [feedMany, &run] {
             before = StoredResults();
-            feedMany();
+            feedMany(run.Peers());
         },
         [] { return StoredResults() >= before + 200000; });
     // Run alone, the closing row fills its tab first (not timed).
     if (Wanted(QStringLiteral("search_tab_close")) && !Wanted(QStringLiteral("search_200_peers"))) {
         before = StoredResults();
-        feedMany();
+        LoopbackPeers filling;
+        feedMany(filling);
         gui::WaitFor([] { return StoredResults() >= before + 200000; }, 120000);
     }
 
@@ -183,10 +185,10 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("search_long_names"),
-        [] {
+        [&run] {
             before = StoredResults();
             pages = 0;
-            peerMessenger->ProcessMessage(QStringLiteral("longnames"), namesReply);
+            run.Peers().Add(QStringLiteral("longnames"), { namesReply });
         },
         [] {
             if (!names || StoredResults() < before + 100)
@@ -207,7 +209,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("share_deep_10k"),
-        [] { peerMessenger->ProcessMessage(QStringLiteral("deepsharer"), deepList); },
+        [&run] { run.Peers().Add(QStringLiteral("deepsharer"), { deepList }); },
         [] { return TreeShown(deep); });
 
     // A share list that inflates past the cap: the tab says it was refused.
@@ -219,7 +221,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("share_refused"),
-        [] { peerMessenger->ProcessMessage(QStringLiteral("bomber"), bomb); },
+        [&run] { run.Peers().Add(QStringLiteral("bomber"), { bomb }); },
         [] { return bombed && bombed->MessageBrowser()->toPlainText().contains(QStringLiteral("refused")); },
         30000);
 }
