@@ -72,7 +72,9 @@ inline void AddTickersRows(FloodRun& run)
     run.Add(
         QStringLiteral("tickers_wall_reopened"),
         [] {
+            // From the room's own tab, as the user would open it.
             TabWidget* tabs = roomsForm->roomsTabControl;
+            tabs->setCurrentWidget(RoomTabWithUsers(kTickerRoom, 100));
             roomsForm->OnRoomTabClosed(tabs->indexOf(tabs->findChild<RoomWallForm*>()));
             OpenWall(kTickerRoom);
         },

@@ -6,6 +6,7 @@
 #include "store/Settings.h"
 #include <QHBoxLayout>
 #include <QHash>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -106,12 +107,31 @@ private:
     mutable QFont m_font;
 };
 
+// The wall is read, not worked in: it has no current row (which the view
+// would scroll to, laying all rows out again, each time a list took the row
+// away), and the keys scroll it.
+class NoCurrentRow : public QItemSelectionModel {
+public:
+    using QItemSelectionModel::QItemSelectionModel;
+    void setCurrentIndex(const QModelIndex&, QItemSelectionModel::SelectionFlags) override { }
+};
+
 // Row heights follow the width of the wall.
 class WallView : public QTreeView {
 public:
     using QTreeView::QTreeView;
 
+    void setModel(QAbstractItemModel* model) override
+    {
+        QTreeView::setModel(model);
+        QItemSelectionModel* made = selectionModel();
+        setSelectionModel(new NoCurrentRow(model, this));
+        delete made;
+    }
+
 protected:
+    void keyPressEvent(QKeyEvent* event) override { QAbstractScrollArea::keyPressEvent(event); }
+
     bool viewportEvent(QEvent* event) override
     {
         if (event->type() == QEvent::Resize) {
@@ -198,7 +218,7 @@ void RoomWallForm::OnNewTicker(ItemPtr ticker)
 
 void RoomWallForm::OnTickerRemoved(ItemPtr ticker)
 {
-    m_tickers->Remove(ticker.Serial());
+    m_tickers->Remove(ticker);
 }
 
 void RoomWallForm::UpdateText()

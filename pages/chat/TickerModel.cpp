@@ -23,45 +23,32 @@ void TickerModel::Reset(const ItemSet& tickers)
 {
     beginResetModel();
     m_rows.clear();
-    m_orders.clear();
-    m_orders.reserve(qsizetype(tickers.Size()));
-    for (ItemPtr ticker : tickers) {
-        m_rows.push_back({ ticker["room_ticker_order"].AsInt64(), ticker.Serial(), ticker });
-        m_orders.insert(ticker.Serial(), m_rows.back().order);
-    }
-    // A room's tickers are made in their order, mostly.
-    if (!std::is_sorted(m_rows.begin(), m_rows.end()))
-        std::sort(m_rows.begin(), m_rows.end());
+    for (ItemPtr ticker : tickers)
+        m_rows.push_back(ticker);
     endResetModel();
 }
 
-std::deque<TickerModel::Row>::iterator TickerModel::Find(qint64 order, quint64 serial)
+std::deque<ItemPtr>::iterator TickerModel::Place(quint64 serial)
 {
-    const Row key { order, serial, ItemPtr() };
-    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), key);
-    return at != m_rows.end() && at->serial == serial ? at : m_rows.end();
+    return std::lower_bound(
+        m_rows.begin(), m_rows.end(), serial, [](ItemPtr row, quint64 key) { return row.Serial() < key; });
 }
 
 void TickerModel::Add(ItemPtr ticker)
 {
-    Remove(ticker.Serial());
-    const Row row { ticker["room_ticker_order"].AsInt64(), ticker.Serial(), ticker };
-    const auto at = std::upper_bound(m_rows.begin(), m_rows.end(), row);
+    const auto at = Place(ticker.Serial());
+    if (at != m_rows.end() && *at == ticker)
+        return;
     const int index = int(at - m_rows.begin());
     beginInsertRows(QModelIndex(), index, index);
-    m_rows.insert(at, row);
-    m_orders.insert(row.serial, row.order);
+    m_rows.insert(at, ticker);
     endInsertRows();
 }
 
-void TickerModel::Remove(quint64 serial)
+void TickerModel::Remove(ItemPtr ticker)
 {
-    const auto known = m_orders.find(serial);
-    if (known == m_orders.end())
-        return;
-    const auto at = Find(*known, serial);
-    m_orders.erase(known);
-    if (at == m_rows.end())
+    const auto at = Place(ticker.Serial());
+    if (at == m_rows.end() || *at != ticker)
         return;
     const int index = int(at - m_rows.begin());
     beginRemoveRows(QModelIndex(), index, index);
@@ -78,7 +65,7 @@ QVariant TickerModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= int(m_rows.size()))
         return QVariant();
-    const ItemPtr ticker = m_rows[size_t(index.row())].ticker;
+    const ItemPtr ticker = m_rows[size_t(index.row())];
     switch (role) {
     case TickerTextRole:
         return IsolatedText(TextBound::Shown(ticker["room_ticker_text"].AsString(), kShownTicker));

@@ -1,14 +1,16 @@
 #pragma once
-// The tickers a room's wall shows, one row each, ordered by their order
-// numbers. A row keeps the ticker's item and reads its text and user when it
-// is shown, so that a wall of a hundred thousand tickers holds little more
-// than the store does. Adding or removing one ticker costs the time of a
-// search among the rows (and no more at either end), whatever their number;
-// the view lays out only the rows it shows.
+// The tickers a room's wall shows, one row each, in the order they came,
+// which is the order of their order numbers: the server connection numbers a
+// room's tickers as they come. A row keeps the ticker's item and reads its
+// text and user only when it is shown, so a wall of a hundred thousand
+// tickers opens with a copy of their addresses. Adding or removing a ticker
+// costs a search among the rows (and no more at either end), whatever their
+// number; the view lays out only the rows it shows.
 #include "store/ItemPtr.h"
 #include <QAbstractListModel>
-#include <QHash>
 #include <deque>
+
+class ItemSet;
 
 class TickerModel : public QAbstractListModel {
     Q_OBJECT
@@ -26,29 +28,19 @@ public:
 
     explicit TickerModel(QObject* parent = nullptr);
 
-    // Shows the tickers given (complete ones, of one room), in order.
+    // Shows the tickers given (complete ones, of one room).
     void Reset(const ItemSet& tickers);
-    // Shows a complete ticker at its place; one shown already moves there.
+    // Shows a complete ticker at its place, unless it shows already.
     void Add(ItemPtr ticker);
-    // Takes away the row of the ticker with this serial, if one shows it.
-    void Remove(quint64 serial);
+    // Takes away the ticker's row, if it has one.
+    void Remove(ItemPtr ticker);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
-    struct Row {
-        qint64 order;
-        quint64 serial;
-        ItemPtr ticker;
-        bool operator<(const Row& other) const
-        {
-            return order != other.order ? order < other.order : serial < other.serial;
-        }
-    };
-    // The row of the key, or the end.
-    std::deque<Row>::iterator Find(qint64 order, quint64 serial);
+    // The first row of a ticker made at or after the serial.
+    std::deque<ItemPtr>::iterator Place(quint64 serial);
 
-    std::deque<Row> m_rows;
-    QHash<quint64, qint64> m_orders; // serial -> order of each row
+    std::deque<ItemPtr> m_rows; // by creation number
 };

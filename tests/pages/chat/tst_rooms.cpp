@@ -466,8 +466,9 @@ private slots:
         };
         QVERIFY(alternate());
 
-        // A list that replaces 30,000 tickers with ten, with the wall open: the
-        // window keeps answering, and the wall shows the ten in their order.
+        // A list that replaces 60,000 tickers with ten, with the wall open and
+        // clicked into: the window keeps answering, and the wall shows the ten
+        // in their order.
         const auto list = [](int count, const QString& word) {
             MemStream m;
             m.WriteString(QStringLiteral("lobby"));
@@ -488,8 +489,9 @@ private slots:
         });
         clock.start();
         heartbeat.start(1);
-        list(30000, QStringLiteral("old"));
-        QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 30000; }, 60000));
+        list(60000, QStringLiteral("old"));
+        QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 60000; }, 60000));
+        QTest::mouseClick(wall->tickerView->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         list(10, QStringLiteral("new"));
         QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 10; }, 60000));
         heartbeat.stop();
