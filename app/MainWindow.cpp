@@ -42,6 +42,7 @@
 #include "store/ExtendedAsciiTranslator.h"
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMoveEvent>
@@ -52,6 +53,12 @@
 
 namespace {
 const QString kConfigArea = QStringLiteral("Configuration Data");
+// From a change of the download queue to its save: the changes of a burst (a
+// folder added, a selection removed) go in one save. The store is read on the
+// window's thread: the save of a big one waits so many times as long as it
+// took the last time, so that it takes a small share of the window's time.
+constexpr int kSaveSoonMs = 2000;
+constexpr int kSaveSoonFactor = 25;
 }
 
 // ---- SizeProxy -------------------------------------------------------------
@@ -273,6 +280,7 @@ void MainWindow::CreateCore()
     diagnosticsForm->RegisterLoggableItemType("user");
 
     new TransferQueueManager();
+    connect(transferQueueManager, &TransferQueueManager::DownloadQueueChanged, this, &MainWindow::SaveSoon);
 }
 
 void MainWindow::DeclareActionSets()
@@ -358,7 +366,52 @@ void MainWindow::EveryFiveMinutes()
 
 void MainWindow::EveryHour()
 {
-    if (TrySaveData(QStringLiteral("hourly")) || m_saveWarned)
+    if (!TrySaveData(QStringLiteral("hourly")))
+        WarnSaveFailed();
+}
+
+void MainWindow::SaveSoon()
+{
+    if (!g_dataLoaded || g_showIsOver || !dataSaver)
+        return;
+    if (!m_saveSoon) {
+        m_saveSoon = new QTimer(this);
+        m_saveSoon->setSingleShot(true);
+        m_saveSoon->setInterval(kSaveSoonMs);
+        connect(m_saveSoon, &QTimer::timeout, this, &MainWindow::SaveInBackground);
+    }
+    if (!m_saveSoon->isActive())
+        m_saveSoon->start();
+}
+
+void MainWindow::SaveInBackground()
+{
+    if (g_showIsOver || !dataSaver)
+        return;
+    // The file being written holds an older state: the next save follows it.
+    if (dataSaver->Saving()) {
+        m_saveSoon->start();
+        return;
+    }
+    QElapsedTimer reading;
+    reading.start();
+    dataSaver->SaveInBackground(DataFilePath(), [this](bool saved) {
+        if (saved)
+            return;
+        Log(kConfigArea, 1,
+            QStringLiteral("Saving the configuration data after a change failed: %1").arg(dataSaver->LastError()));
+        qWarning("MainWindow: a save after a change failed");
+        // A failure is said once; the next change, or the hour, tries again.
+        // The close's own save says it while the window closes.
+        if (isVisible() && !m_closing)
+            WarnSaveFailed();
+    });
+    m_saveSoon->setInterval(int(qBound(qint64(kSaveSoonMs), kSaveSoonFactor * reading.elapsed(), qint64(60000))));
+}
+
+void MainWindow::WarnSaveFailed()
+{
+    if (m_saveWarned)
         return;
     m_saveWarned = true;
     // The hourly timer's box: it comes up while the user does something else.

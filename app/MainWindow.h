@@ -37,11 +37,13 @@
 #include "store/ItemPtr.h"
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <memory>
 
 class QLineEdit;
 class QMessageBox;
+class QTimer;
 class QTreeWidgetItem;
 class Server;
 class UpdateChecker;
@@ -74,6 +76,10 @@ public:
     void SaveData();
     // SaveData that logs a failure instead of throwing; false when it failed.
     bool TrySaveData(const QString& when);
+    // Saves within a few seconds, the file written off this thread: changes
+    // that come meanwhile go with the same save. A failure is said once, as
+    // the hourly save's is.
+    void SaveSoon();
 
     // Application icon, tray icon and tray alerts.
     void SetApplicationIcon(const QString& iconPath);
@@ -151,6 +157,9 @@ private:
     QString SaveFailureText() const;
     // After a failed save at the close: true when the user chose Retry.
     bool AskRetrySave();
+    // The box of a failed save that no one waits for, the first time only.
+    void WarnSaveFailed();
+    void SaveInBackground();
     void RunFirstStart();
     void FillOptions();
     void FillMoreOptions();
@@ -182,9 +191,14 @@ private:
     Server* m_server = nullptr;
     ItemPtr m_removingExtension; // the extension being removed, not counted
     QPointer<QMessageBox> m_saveWarning;
+    QTimer* m_saveSoon = nullptr;
     QPointer<QMessageBox> m_loginFailureBox;
     // The user asked for the connection attempt under way (Connect).
     bool m_connectAsked = false;
+    // The user asked for the rescan under way (Rescan Shares).
+    bool m_rescanAsked = false;
+    // Newer builds offered in this run.
+    QSet<qint64> m_offeredVersions;
     bool m_saveWarned = false;
     bool m_closing = false; // the close's save, or its question, is under way
 };

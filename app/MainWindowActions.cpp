@@ -10,6 +10,7 @@
 #include "shell/ChangeUsernamePasswordDialog.h"
 #include "shell/ColorSelectionDialog.h"
 #include "shell/ExcludedExtensionsDialog.h"
+#include "shell/Kit.h"
 #include "store/ConfigurationImporter.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -26,12 +27,14 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
         (new AddSharedFolderDialog(ItemPtr(), this))->show();
     } else if (i_action == QLatin1String("set_download_folder")) {
         const QString path = QDir::fromNativeSeparators(QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Set Download Folder"), QString(), QFileDialog::ShowDirsOnly));
+            this, QStringLiteral("Set Download Folder"), ChooserStart(settings.Get("download_folder")),
+            QFileDialog::ShowDirsOnly));
         if (path.isEmpty())
             return;
         settings.Set("download_folder", Value(path));
         m_ui->downloadFolderEdit->setText(path);
     } else if (i_action == QLatin1String("rescan_shares")) {
+        m_rescanAsked = true;
         sharedFoldersManager->RescanShares();
     } else if (i_action == QLatin1String("set_user_pass")) {
         if (gp_server->IsConnected()) {
@@ -176,7 +179,7 @@ void MainWindow::OnImportUserListClicked()
                        "then be located on your computer. The next dialog will ask you to navigate to the exact "
                        "location of the hotlist.cfg file."));
     const QString path = QDir::fromNativeSeparators(QFileDialog::getOpenFileName(
-        this, QStringLiteral("Find User List Configuration File"), QString(), QStringLiteral("hotlist.cfg")));
+        this, QStringLiteral("Find User List Configuration File"), ChooserStart(), QStringLiteral("hotlist.cfg")));
     if (path.isEmpty())
         return;
     const bool ok = ConfigurationImporter::ImportUserList(path);

@@ -123,10 +123,13 @@ void MainWindow::OnConnectionFailed(QString reason)
     }
     SetOfflineReason(offline);
     if (!text.isEmpty()) {
-        // One box at a time: a new failure updates the one still open.
+        // One box at a time: a new failure updates the one still open, which
+        // then answers the user's Connect as a new box would.
         if (m_loginFailureBox && m_loginFailureBox->isVisible()) {
             m_loginFailureBox->setWindowTitle(title);
             m_loginFailureBox->setText(text);
+            if (asked)
+                QuietWindow::Bring(m_loginFailureBox);
         } else {
             m_loginFailureBox = QuietWindow::Notice(this, QMessageBox::Information, title, text, !asked);
         }
@@ -144,7 +147,8 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 }
 
 // What the server, the share scan and the update check open comes up without
-// the keyboard: the user may be typing elsewhere.
+// the keyboard: the user may be typing elsewhere. The report of a rescan the
+// user asked for answers the user, and takes it.
 void MainWindow::OnAdminMessage(QString message)
 {
     AdminMessageDialog::Add(message, this);
@@ -156,20 +160,21 @@ void MainWindow::OnSharedFilesRescanned(int added, int removed)
     dialog->Append(QStringLiteral("%1 files added.").arg(added));
     dialog->Append(QStringLiteral("%1 files removed.").arg(removed));
     dialog->setWindowTitle(QStringLiteral("Shared Files Rescanned"));
-    QuietWindow::Show(dialog);
+    if (std::exchange(m_rescanAsked, false))
+        QuietWindow::Bring(dialog);
+    else
+        QuietWindow::Show(dialog);
 }
 
 void MainWindow::OnNewVersion(qint64 version, QString link, QStringList description)
 {
-    // Every login checks for a newer build, reconnections included: one
-    // window per build.
-    for (const NewVersionDialog* open : findChildren<NewVersionDialog*>(Qt::FindDirectChildrenOnly)) {
-        if (open->Version() == version && open->isVisible())
-            return;
-    }
-    auto* dialog = new NewVersionDialog(version, link, description, this);
-    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    QuietWindow::Show(dialog);
+    // Every login checks for a newer build, reconnections included: a build
+    // is offered once per run, and again at the next start unless skipped.
+    // It stays with the other windows rather than above them all.
+    if (m_offeredVersions.contains(version))
+        return;
+    m_offeredVersions.insert(version);
+    QuietWindow::Show(new NewVersionDialog(version, link, description, this));
 }
 
 void MainWindow::OnUsernameChanged(ItemPtr value)

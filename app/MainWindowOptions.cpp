@@ -260,7 +260,8 @@ void MainWindow::OnOptionsTabSelectionChanged(int i_tab)
 
 void MainWindow::OnSelectPictureClicked()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select Picture"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Select Picture"), ChooserStart(settings.Get("user_picture_file")));
     if (path.isEmpty())
         return;
     const QString stored = QDir::fromNativeSeparators(path);
@@ -276,8 +277,8 @@ void MainWindow::OnClearPictureClicked()
 
 void MainWindow::SelectSoundFile(const char* key, QLineEdit* edit)
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Select Wave File"), QString(), QStringLiteral("Wave Files (*.wav)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Select Wave File"), ChooserStart(edit->text()), QStringLiteral("Wave Files (*.wav)"));
     if (path.isEmpty())
         return;
     const QString stored = QDir::fromNativeSeparators(path);

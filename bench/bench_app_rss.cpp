@@ -14,6 +14,7 @@
 // The home folder (with the data file) is made in /dev/shm and removed at the
 // end.
 #include "AppBench.h"
+#include "ProcessMemory.h"
 #include "ScratchFolder.h"
 #include "SearchReplies.h"
 #include "pages/search/SearchForm.h"
@@ -30,19 +31,6 @@
 namespace {
 
 const double kBytesPerFile = 393;
-
-// A line of /proc/self/status ("VmRSS:", "VmHWM:") in MiB, or -1.
-double StatusMiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 } // namespace
 

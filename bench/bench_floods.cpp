@@ -2,11 +2,13 @@
 // Floods from outside on the real window (offscreen, logged in to the
 // stand-in server): what comes from peers comes from peers on real loopback
 // connections, what comes from the server is fed to the server connection as
-// if it came from its socket. Three figures per row (floods/FloodRun.h):
+// if it came from its socket. For each row (floods/FloodRun.h):
 //   floods.<row>_longest_stall: the longest time the event loop stood still
 //     (a 1 ms heartbeat) from the row's input until the window showed it;
-//   floods.<row>_peak_rss, floods.<row>_rss_left: the memory in use above
-//     where it stood before the row, at its peak and once the peers are gone.
+// and for the rows of peers' replies, of walls and of administrators'
+// messages, <row>_peak_memory and <row>_memory_after: the memory in use
+// above where it stood before the row (MiB), at its peak and a second after
+// the peers are gone.
 // The rows (goal: a stall of 50 ms at most each, and memory back within 50 MB
 // of the start once the peers are gone, beyond what the row leaves shown):
 //   picture_bomb_png: a user-information reply, to the tab just opened, whose
@@ -29,6 +31,12 @@
 //   search_tab_close   closing the tab of those 200,000 results
 //   search_long_names  100 results with 60,000-character names in 5,000-level
 //                      folders, then five Page Downs in the tab
+//   repeated_record_reply  a search reply of one record with a 128 KiB name
+//                      and 131,071 records repeating it (some 300 bytes, 16 GiB
+//                      once read), refused; also
+//                      floods.repeated_record_reply_peak_memory: the most
+//                      memory the window held meanwhile beyond what it held
+//                      before, in MiB
 //   share_deep_10k     a share list of a 10,000-level folder chain (a file in
 //                      each), shown in its Browse tab
 //   share_refused      a share list that inflates past the 128 MiB cap: its
@@ -49,13 +57,46 @@
 //   tickers_added_wall_open: 5,000 tickers added to them, one a message;
 //   tickers_replaced_wall_open: a list of ten replacing those tickers, with
 //     the wall open;
-//   admin_messages_5000: 5,000 messages of the administrators at once.
+//   admin_messages_5000: 5,000 messages of the administrators at once;
+//   door_5000: 5,000 peers connecting to the window's port over loopback,
+//     4,000 of them introducing themselves and staying, 1,000 silent; shown
+//     when one more peer's request for the user's information is answered;
+//   connect_requests_20000: the server asking 20,000 times (2,000 users) to
+//     connect to a loopback port that never answers;
+//   door_5000_peak, door_5000_left, connect_requests_20000_peak,
+//     connect_requests_20000_left (not stalls): the resident memory above
+//     the row's start at its peak, and once the peers are gone.
+//   peer_message_flood: one peer sends 1,000,000 queue requests over its
+//     connection (and reads the answers); shown when all are handled;
+//   parent_search_flood: the parent in the distributed tree passes down
+//     100,000 searches at once, each of another user, for an album of a
+//     shared folder of 20,000 files, while 25 children read none of what
+//     they are sent; shown when all came in and the answers went quiet.
+//     Also prints how many children were dropped;
+//   peer_not_reading: one peer asks 3,000 times for the share list of those
+//     20,000 files and reads nothing; shown when all asks are handled and
+//     the list has begun to arrive.
+//   The peer rows come through real loopback connections and also print
+//   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
+//   its peak, and a second after its peers are gone).
+// and, through a real socket from a server played by this program (the
+// stand-in stopped; goal: 50 ms at most each):
+//   server_close_behind_backlog: after the login, the answer to joining a
+//     room of 20,000 users (many turns of work), the administrators' notice
+//     and a close; shown when the notice is up and the loss counted after it;
+//   server_flood: after the login, relayed searches for three seconds as fast
+//     as the window takes them, then the notice; shown when it is up;
+//   server_flood_peak_memory (not a stall, MiB): the most the process grew
+//     from the start of that flood until the notice was shown.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
 #include "floods/AdminMessages.h"
 #include "floods/Crowds.h"
+#include "floods/Door.h"
+#include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
+#include "floods/ServerFloods.h"
 #include "floods/Tickers.h"
 #include "floods/UserInfo.h"
 
@@ -72,5 +113,8 @@ int main(int argc, char** argv)
     AddRoomsRows(run);
     AddTickersRows(run);
     AddAdminMessagesRow(run);
+    AddDoorRows(run);
+    AddPeerFloodsRows(run);
+    AddServerFloodsRows(run); // last: they stop the stand-in
     return run.Exec();
 }

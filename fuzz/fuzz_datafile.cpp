@@ -1,6 +1,7 @@
 // link: store
 // The data-file reader on arbitrary bytes: it either merges a well-formed file
 // or changes nothing, and never crashes or allocates without bound.
+#include "HeapBudget.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include <QByteArray>
@@ -24,6 +25,9 @@ struct Schema {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
+    // The file's items and connections, a few dozen bytes of store for each
+    // byte they take in the file.
+    fuzz::HeapBudget budget(64 * size + (1 << 20), "fuzz_datafile");
     Schema s;
     QByteArray input(reinterpret_cast<const char*>(bytes), qsizetype(size));
     size_t before = s.data.ItemCount();

@@ -1,6 +1,7 @@
 // The result-filter language: parsing any text and matching any text and item
 // must not crash, and matching with and without a remainder must agree.
 // Input lines: filter text, tested text, bitrate mode, bitrate, file size.
+#include "HeapBudget.h"
 #include "store/Data.h"
 #include "store/FilterParser.h"
 #include <QStringList>
@@ -29,12 +30,14 @@ void Check(bool ok)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    Data& store = Store();
+    // The filter's words and the texts matched: copies of the input.
+    fuzz::HeapBudget budget(64 * size + (1 << 20), "fuzz_filterparser");
     const QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     QStringList lines = input.split(u'\n');
     while (lines.size() < 5)
         lines.append(QString());
 
-    Data& store = Store();
     ItemPtr item = store.GetType("search_result")->NewItem("x");
     const char* types[] = { "bitrate_mode", "bitrate", "file_size" };
     for (int n = 0; n < 3; ++n) {

@@ -1,6 +1,7 @@
 // The obfuscated port's scheme: a key and a frame from the input; the frame
 // obfuscated and read back by the obfuscated reader is the same frame; and
 // XOR twice under one key is the identity for every length.
+#include "HeapBudget.h"
 #include "peers/Obfuscation.h"
 #include "peers/PeerFrameReader.h"
 #include <QtEndian>
@@ -12,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 4)
         return 0;
+    // A few copies of the frame.
+    fuzz::HeapBudget budget(16 * size + (1 << 20), "fuzz_obfuscation");
     const quint32 key = qFromLittleEndian<quint32>(data);
     const QByteArray body(reinterpret_cast<const char*>(data + 4), qsizetype(size - 4));
 

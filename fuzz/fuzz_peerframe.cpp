@@ -2,6 +2,7 @@
 // the piece size; the rest is fed in pieces of at most Wanted() bytes. Every
 // frame respects the limit, and the frames do not depend on how the bytes
 // were cut.
+#include "HeapBudget.h"
 #include "peers/PeerFrameReader.h"
 #include <QList>
 #include <cstdint>
@@ -42,6 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
+    // The frames read twice over, and one frame under way of at most the
+    // limit (1 MiB) each time.
+    fuzz::HeapBudget budget(16 * size + (4 << 20), "fuzz_peerframe");
     const bool obfuscated = data[0] & 1;
     const quint32 limit = (data[0] & 2) ? 64 : 1 << 20;
     const size_t piece = 1 + (data[0] >> 2);

@@ -1,6 +1,7 @@
 // The first frame of a peer connection: any bytes cut into an init frame
 // under the init limit and decoded as peer init or pierce firewall, without
 // a crash; what decodes re-encodes to the same fields.
+#include "HeapBudget.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerFrameReader.h"
 #include "peers/PeerMessages.h"
@@ -9,6 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // Init frames of at most kMaxInitFrame bytes, decoded one at a time.
+    fuzz::HeapBudget budget(16 * size + 8 * kMaxInitFrame + (1 << 20), "fuzz_peerinit");
     const char* bytes = reinterpret_cast<const char*>(data);
     PeerFrameReader reader(false, kMaxInitFrame);
     size_t at = 0;

@@ -1,7 +1,9 @@
 // Every peer message decoder, and the whole messaging dispatch (with the
-// storing of search replies) in a client core of its own. The first byte
+// storing of search replies) in a client core of its own, each input within
+// its heap budget and each decoded list within its byte budget. The first byte
 // picks the decoder and whether the rest is compressed first, so the fuzzer
 // reaches the bodies inside zlib streams too.
+#include "HeapBudget.h"
 #include "peers/FileInfo.h"
 #include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
@@ -43,6 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
+    PeerMessenger* pm = Core();
+    // What the decoders may build: the inflated body (what the input can
+    // inflate to), a search reply of at most kMaxSearchReplyBytes read and
+    // read again, and, from the dispatch, its results in the store; a share
+    // list in the records' footprints its reader counts. Repeated records
+    // count each time: a reply of one record repeated must not get past.
+    const size_t inflated = fuzz::Inflatable(size, kMaxInflatedSize);
+    fuzz::HeapBudget budget(64 * inflated + 4 * kMaxSearchReplyBytes, "fuzz_peermessages");
     const quint8 selector = data[0];
     QByteArray rest(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     if (selector & 0x80)
@@ -70,6 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 3: {
         SearchReply reply;
         if (DecodeSearchReply(rest, reply)) {
+            // What it holds is within its budget.
+            quint64 footprint = 0;
+            for (const FileInfo& file : reply.files)
+                footprint += file.Footprint();
+            if (footprint > kMaxSearchReplyBytes)
+                std::abort();
             // What decodes re-encodes and decodes to the same records.
             SearchReply again;
             if (!DecodeSearchReply(EncodeSearchReply(reply).GetBuffer().mid(4), again)
@@ -81,7 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 4: {
         FileInfoMap share;
         AttributeTranslationTable table;
-        DecodeSharedFileList(rest, share, table);
+        quint64 footprint = 0;
+        if (DecodeSharedFileList(rest, share, table))
+            for (const auto& [key, files] : share)
+                for (const FileInfo& file : files)
+                    footprint += file.Footprint();
+        if (footprint > FileInfoMap::kMaxShareBytes)
+            std::abort();
         break;
     }
     case 5: {
@@ -106,7 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     default: {
         // The dispatch, as if a peer sent the frame; a search reply's ticket
         // is set to 1 so that it is stored.
-        PeerMessenger* pm = Core();
         QByteArray frame = rest;
         if (frame.size() >= 4 && qFromLittleEndian<quint32>(frame.constData()) == PM_FILE_SEARCH_RESULT) {
             QByteArray body;
@@ -121,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         pm->ProcessMessage(QStringLiteral("peer"), frame);
         pm->FinishShareLists();
+        pm->FinishSearchReplies();
         // Nothing carries over to the next input: queued replies and attempts
         // expire, stored replies go.
         pm->ExpireStale(QDateTime::currentSecsSinceEpoch() + 100000);

@@ -3,6 +3,7 @@
 // nests no deeper than the bounds, closes every element it opens, stays within
 // its length, never halves a character, stacks no more marks on one letter
 // than the bound, and is laid out by the toolkit without trouble.
+#include "HeapBudget.h"
 #include "shell/RichTextBound.h"
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -58,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         new QGuiApplication(argc, argv);
     }
+    // The bounded markup and its layout; the first layout also loads the
+    // fonts.
+    fuzz::HeapBudget budget(256 * size + (64 << 20), "fuzz_richtext");
     const QString markup = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString html = RichTextBound::Html(markup);
     if (!NestsWithinBounds(html) || html.size() > 16 * RichTextBound::kMaxText || !html.isValidUtf16()

@@ -4,6 +4,7 @@
 // rest is one frame's code and fields (the length is put in front here), so the
 // fuzzer reaches the message handlers quickly; even, the rest is the raw
 // stream as it would arrive on the socket, lengths and all.
+#include "HeapBudget.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -32,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static Server* server = Setup();
     if (size == 0)
         return 0;
+    // The frames' fields and the items made from them: every name, number
+    // and list in a frame is bytes of the frame, a few dozen bytes of store
+    // for each.
+    fuzz::HeapBudget budget(64 * size + (4 << 20), "fuzz_serverdispatch");
     const QByteArray rest(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     if (data[0] & 1) {
         char length[4];

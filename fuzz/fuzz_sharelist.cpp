@@ -6,6 +6,7 @@
 //   3  a search query answered from a small share (no crash, a reply within
 //      the record limit);
 //   4  a folder request answered from the same share.
+#include "HeapBudget.h"
 #include "peers/FileInfo.h"
 #include "peers/Inflate.h"
 #include "server/Server.h"
@@ -79,6 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
+    if (data[0] % 5 >= 3)
+        Share();
+    // A list read, written, read and written again: a few times what it
+    // inflates to (at most 4 MiB here), its records counted as the reader
+    // counts them.
+    fuzz::HeapBudget budget(64 * fuzz::Inflatable(size, 4 << 20) + (4 << 20), "fuzz_sharelist");
     const QByteArray rest(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1));
     switch (data[0] % 5) {
     case 0:

@@ -5,6 +5,7 @@
 // Both must agree on every result until the first failure, and what they read
 // must re-encode to the same bytes. A second pass copies, appends to, seeks
 // and clears MemStreams in the order the input says.
+#include "HeapBudget.h"
 #include <QBuffer>
 
 #include <algorithm>
@@ -173,6 +174,9 @@ void Mutations(const QByteArray& input)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // What the streams read and write again, twice over; a list is never
+    // made larger than the bytes that fill it.
+    fuzz::HeapBudget budget(64 * size + (1 << 20), "fuzz_streams");
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
     Differential(input);
     Mutations(input);

@@ -1,5 +1,6 @@
 // The user-list importer over any bytes: no crash, no allocation beyond the
 // bytes present, and a refused file adds no user.
+#include "HeapBudget.h"
 #include "store/ConfigurationImporter.h"
 #include "store/Data.h"
 #include <QBuffer>
@@ -12,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Type* user = d.NewType("user", kEntity, false, true);
         user->RelateToType(d.NewType("in_user_list", kAttribute, true, false), One, One);
     }
+    // The users named, a few dozen bytes of store for each byte of the file.
+    fuzz::HeapBudget budget(64 * size + (1 << 20), "fuzz_userlist");
     QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -52,17 +52,27 @@ bool FileInfo::Write(OutputStream& out) const
 
 namespace {
 
+// What a list may still take: records, and bytes of their footprints.
+struct Budget {
+    quint64 records;
+    quint64 bytes;
+};
+
 // Reads count records into a set through one reused record, as the wire
-// format expects (a record led by 0 repeats the previous one).
-bool ReadRecords(InputStream& in, quint32 count, FileInfoSet& files, quint64& budget)
+// format expects (a record led by 0 repeats the previous one). Each record
+// read is charged to the budget, a repeated one too: it is dropped as a
+// duplicate, but comparing its name costs as much as its footprint.
+bool ReadRecords(InputStream& in, quint32 count, FileInfoSet& files, Budget& budget)
 {
     FileInfo record;
     for (quint32 i = 0; i < count; ++i) {
-        if (budget == 0)
+        if (budget.records == 0 || !record.Read(in))
             return false;
-        --budget;
-        if (!record.Read(in))
+        --budget.records;
+        const quint64 footprint = record.Footprint();
+        if (footprint > budget.bytes)
             return false;
+        budget.bytes -= footprint;
         files.insert(record);
     }
     return true;
@@ -76,7 +86,7 @@ bool SharedFolderInfo::Read(InputStream& in)
     quint32 count;
     if (!in.ReadCount(count))
         return false;
-    quint64 budget = count;
+    Budget budget { count, FileInfoMap::kMaxShareBytes };
     quint32 trailing;
     return ReadRecords(in, count, files, budget) && in.ReadUInt32(trailing);
 }
@@ -92,18 +102,23 @@ bool SharedFolderInfo::Write(OutputStream& out) const
     return out.WriteUInt32(0);
 }
 
-bool FileInfoMap::Read(InputStream& in, quint64 maxRecords)
+bool FileInfoMap::Read(InputStream& in, quint64 maxRecords, quint64 maxBytes)
 {
     clear();
     quint32 folders;
     if (!in.ReadCount(folders))
         return false;
-    quint64 budget = maxRecords;
+    Budget budget { maxRecords, maxBytes };
     for (quint32 f = 0; f < folders; ++f) {
         std::string key;
         quint32 count;
         if (!in.ReadString(key) || !in.ReadCount(count))
             return false;
+        // The folder's entry in the map: its key and an empty set.
+        const quint64 folder = sizeof(value_type) + key.size();
+        if (folder > budget.bytes)
+            return false;
+        budget.bytes -= folder;
         FileInfoSet files;
         if (!ReadRecords(in, count, files, budget))
             return false;

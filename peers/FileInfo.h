@@ -7,6 +7,11 @@
 // Strings are 8-bit (written byte for byte, read up to the first NUL); every
 // count read is at most 131072 (the stream rule). Records order by name as
 // unsigned bytes, then by size; attributes take no part in order or equality.
+//
+// A record led by a 0 byte repeats the one before: one byte on the wire may
+// stand for a name of 128 KiB. Readers of lists therefore bound what they
+// build, not only what they read: each record counts its Footprint() every
+// time it is read, repeated or not, against the list's byte budget.
 #include "store/InputStream.h"
 #include "store/OutputStream.h"
 #include "store/Persistent.h"
@@ -46,6 +51,14 @@ public:
     bool Read(InputStream& in) override;
     bool Write(OutputStream& out) const override;
 
+    // What the record takes in memory once read: itself, its name, its
+    // extension and its attribute pairs.
+    quint64 Footprint() const
+    {
+        return sizeof(FileInfo) + name.size() + attributes.extension.size()
+            + attributes.attributes.size() * sizeof(attributes.attributes[0]);
+    }
+
     bool operator<(const FileInfo& o) const { return name != o.name ? name < o.name : size < o.size; }
     bool operator==(const FileInfo& o) const { return name == o.name && size == o.size; }
 };
@@ -57,6 +70,7 @@ class SharedFolderInfo : public Persistent {
 public:
     FileInfoSet files;
 
+    // Fails past FileInfoMap::kMaxShareBytes of records read.
     bool Read(InputStream& in) override;
     bool Write(OutputStream& out) const override;
 };
@@ -66,12 +80,16 @@ public:
 class FileInfoMap : public std::map<std::string, FileInfoSet>, public Persistent {
 public:
     // Any failure fails the whole read; so does a total of more than
-    // maxRecords file records (counting repeated ones).
+    // maxRecords file records, or of more than maxBytes of their footprints
+    // (repeated records counted each time).
     bool Read(InputStream& in) override { return Read(in, kMaxShareRecordsDefault); }
-    bool Read(InputStream& in, quint64 maxRecords);
+    bool Read(InputStream& in, quint64 maxRecords, quint64 maxBytes = kMaxShareBytes);
     bool Write(OutputStream& out) const override;
 
     static constexpr quint64 kMaxShareRecordsDefault = 2000000;
+    // Two million records with names of some 60 bytes fit, as do 128 MiB of
+    // names (what the inflate cap lets in) in records of their own.
+    static constexpr quint64 kMaxShareBytes = 512ull * 1024 * 1024;
 };
 
 // Attribute code to attribute name; this client always sends it empty.

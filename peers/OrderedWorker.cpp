@@ -1,5 +1,6 @@
 #include "OrderedWorker.h"
 #include <memory>
+#include <new>
 
 OrderedWorker::OrderedWorker(qsizetype maxWaitingBytes, QObject* parent)
     : QObject(parent)
@@ -14,7 +15,27 @@ OrderedWorker::~OrderedWorker()
     m_pool.waitForDone();
 }
 
-bool OrderedWorker::Start(qsizetype bytes, std::function<Outcome()> work)
+namespace {
+
+// Runs the work; what it threw becomes its refusal.
+OrderedWorker::Outcome Run(const std::function<OrderedWorker::Outcome()>& work, const OrderedWorker::Refusal& refused)
+{
+    QString why;
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        why = QStringLiteral("there was not enough memory to read it");
+    } catch (const std::exception& e) {
+        why = QStringLiteral("it could not be read (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        why = QStringLiteral("it could not be read");
+    }
+    return [refused, why] { refused(why); };
+}
+
+} // namespace
+
+bool OrderedWorker::Start(qsizetype bytes, std::function<Outcome()> work, Refusal refused)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -22,8 +43,8 @@ bool OrderedWorker::Start(qsizetype bytes, std::function<Outcome()> work)
             return false;
         m_waitingBytes += bytes;
     }
-    m_pool.start([this, bytes, work = std::move(work)] {
-        Outcome outcome = work();
+    m_pool.start([this, bytes, work = std::move(work), refused = std::move(refused)] {
+        Outcome outcome = Run(work, refused);
         {
             std::lock_guard lock(m_mutex);
             m_waitingBytes -= bytes;

@@ -10,7 +10,12 @@
 // While more than the given number of bytes wait for the worker, further
 // work is refused: a peer sending message after message can't make the
 // waiting ones grow without bound.
+//
+// Work that throws (memory running out, say) ends there, never the process:
+// its refusal is called in its place, from the event loop and in its turn,
+// with why.
 #include <QObject>
+#include <QString>
 #include <QThreadPool>
 #include <functional>
 #include <mutex>
@@ -19,15 +24,16 @@
 class OrderedWorker : public QObject {
 public:
     using Outcome = std::function<void()>;
+    using Refusal = std::function<void(const QString& why)>;
 
     explicit OrderedWorker(qsizetype maxWaitingBytes, QObject* parent = nullptr);
     // Drops the work not yet begun and waits for the piece being done.
     ~OrderedWorker() override;
 
     // Runs work (holding that many bytes) on the worker; the outcome it
-    // returns follows from the event loop. False, and nothing runs, when the
-    // work is refused.
-    bool Start(qsizetype bytes, std::function<Outcome()> work);
+    // returns, or the refusal when it throws, follows from the event loop.
+    // False, and nothing runs, when the work is refused.
+    bool Start(qsizetype bytes, std::function<Outcome()> work, Refusal refused);
     // Waits until all work handed in is done and takes the outcomes now.
     void Finish();
 

@@ -51,12 +51,30 @@ constexpr quint32 kMaxDistributedFrame = 256 * 1024; // "D": searches and tree d
 // holds at most FileInfoMap::kMaxShareRecordsDefault records); beyond that it
 // is dropped whole.
 constexpr qsizetype kMaxInflatedSize = 128 * 1024 * 1024;
+// A search reply may take at most this much memory once read (its records'
+// footprints, a repeated record counted each time it is repeated); beyond that
+// it is refused whole. A reply of 131,072 results with paths of 350 bytes
+// fits.
+constexpr quint64 kMaxSearchReplyBytes = 64 * 1024 * 1024;
 // The largest picture accepted in a user-information reply.
 constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 
+// Bytes that may wait to be sent on one connection, besides one share list on
+// its way; a peer that leaves more unread is taken for one that does not read,
+// and its connection is closed.
+constexpr qint64 kMaxWaitingToSend = 16 * 1024 * 1024; // "P": replies, folder lists
+constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches passed down
+// The most frames of one connection handled in one turn of the event loop.
+constexpr int kFramesPerTurn = 1000;
+// The most bytes a connection's socket holds read but not yet framed.
+constexpr qint64 kReadBufferSize = 256 * 1024;
+
 // Time limits, in seconds, checked on the 30-second timer.
 constexpr qint64 kInitTimeout = 30; // an accepted socket that has not sent its init
-constexpr qint64 kIdleTimeout = 120; // a messaging connection with no traffic
+constexpr qint64 kIdleTimeout = 120; // a messaging or distributed connection with no whole frame from the peer
+// A frame that has begun must go on at this pace (PeerConnection::Overdue).
+constexpr qint64 kFrameTimeout = 30;
+constexpr qint64 kMinFrameRate = 4096; // bytes a second
 constexpr qint64 kRequestTimeout = 60; // a connection attempt with no outcome
 constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // Accepted sockets that have not sent their init yet; past this the oldest
@@ -64,3 +82,12 @@ constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // flood cannot starve real peers; younger ones make new peers wait briefly.
 constexpr int kMaxPendingConnections = 128;
 constexpr qint64 kEvictGrace = 2;
+// Past its file limit the listener rests this long before it accepts again.
+constexpr int kAcceptPauseMs = 1000;
+// Outgoing sockets that are not up yet, at most; the attempts beyond wait
+// their turn. Of those the server asks for (code 18), at most
+// kMaxBrokeredPerUser for one user and kMaxWaitingConnects in all wait or
+// connect; any more are refused (the server hears we cannot connect).
+constexpr int kMaxConnecting = 32;
+constexpr int kMaxBrokeredPerUser = 8;
+constexpr int kMaxWaitingConnects = 256;

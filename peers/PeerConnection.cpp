@@ -1,6 +1,8 @@
 #include "PeerConnection.h"
 #include "PeerCodes.h"
+#include "store/Log.h"
 #include "store/MemStream.h"
+#include "store/SlicedWork.h"
 #include <QDateTime>
 #include <QHostAddress>
 #include <QPointer>
@@ -9,6 +11,8 @@
 #include <algorithm>
 
 namespace {
+
+const QString kArea = QStringLiteral("Peer Messenger");
 
 qint64 NowSecs()
 {
@@ -27,20 +31,33 @@ PeerConnection::PeerConnection(
     , m_reader(obfuscated, kMaxInitFrame)
     , m_created(now)
     , m_lastActivity(now)
+    , m_nextTurn(new QTimer(this))
+    , m_sendLimit(kMaxWaitingToSend)
 {
+    m_nextTurn->setSingleShot(true);
+    m_nextTurn->setInterval(0);
+    connect(m_nextTurn, &QTimer::timeout, this, &PeerConnection::ReadFrames);
     m_socket->setParent(this);
+    // What is not read yet stays with the system, which holds the peer back.
+    m_socket->setReadBufferSize(kReadBufferSize);
     connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
+        m_taken += bytes;
+        m_lastActivity = NowSecs();
+    });
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnLost);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // A poll that found nothing reports a time-out; the socket is fine.
-        if (error != QAbstractSocket::SocketTimeoutError)
-            OnLost();
+        if (error == QAbstractSocket::SocketTimeoutError)
+            return;
+        m_error = m_socket->errorString();
+        OnLost();
     });
     if (!outgoing) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Bytes that came with the accepted socket are read at once.
-        QTimer::singleShot(0, this, &PeerConnection::OnReadyRead);
+        m_nextTurn->start();
     }
 }
 
@@ -62,15 +79,47 @@ void PeerConnection::OnConnected()
     emit Established();
 }
 
-bool PeerConnection::Write(const QByteArray& bytes)
+qint64 PeerConnection::BulkWaiting() const
 {
-    if (!m_socket || !m_established || m_stage == Stage::Closed)
+    return std::clamp<qint64>(m_bulkEnd - m_taken, 0, m_bulkSize);
+}
+
+bool PeerConnection::Write(const QByteArray& bytes, bool bulk)
+{
+    if (!m_socket || !m_established || m_stage == Stage::Closed || m_lost || m_overfull)
         return false;
-    m_lastActivity = NowSecs();
-    return m_socket->write(bytes) == bytes.size();
+    const qint64 waiting = m_socket->bytesToWrite();
+    if (waiting > 0 && waiting - BulkWaiting() + (bulk ? 0 : bytes.size()) > m_sendLimit) {
+        m_overfull = true;
+        Log(kArea, 1,
+            QStringLiteral("Closed the connection to %1: %2 bytes wait to be sent and it does not read them")
+                .arg(user.isEmpty() ? QStringLiteral("a peer") : user)
+                .arg(waiting));
+        // Not inside the write: the caller may be walking its connections.
+        QTimer::singleShot(0, this, &PeerConnection::Close);
+        return false;
+    }
+    if (m_socket->write(bytes) != bytes.size())
+        return false;
+    m_queued += bytes.size();
+    if (bulk) {
+        m_bulkEnd = m_queued;
+        m_bulkSize = bytes.size();
+    }
+    return true;
 }
 
 bool PeerConnection::SendFrame(const QByteArray& body)
+{
+    return Write(FrameOf(body));
+}
+
+bool PeerConnection::SendBulkFrame(const QByteArray& body)
+{
+    return Write(FrameOf(body), true);
+}
+
+QByteArray PeerConnection::FrameOf(const QByteArray& body) const
 {
     QByteArray frame;
     frame.reserve(4 + body.size());
@@ -79,8 +128,8 @@ bool PeerConnection::SendFrame(const QByteArray& body)
     frame.append(length.GetBuffer());
     frame.append(body);
     if (m_reader.IsObfuscated())
-        return Write(ObfuscateFrame(frame, NewObfuscationKey()));
-    return Write(frame);
+        return ObfuscateFrame(frame, NewObfuscationKey());
+    return frame;
 }
 
 void PeerConnection::SendPierceFirewall(quint32 token)
@@ -109,7 +158,7 @@ void PeerConnection::SetOpen(quint32 maxLength)
     m_stage = Stage::Open;
     // Bytes that arrived while the connection waited are read now.
     if (!m_reading && m_socket && m_socket->bytesAvailable() > 0)
-        QTimer::singleShot(0, this, &PeerConnection::OnReadyRead);
+        m_nextTurn->start();
 }
 
 void PeerConnection::SetRaw()
@@ -127,26 +176,39 @@ void PeerConnection::SetRaw()
 
 void PeerConnection::OnReadyRead()
 {
+    // Frames left for the next turn go first, in their turn.
+    if (!m_nextTurn->isActive())
+        ReadFrames();
+}
+
+void PeerConnection::ReadFrames()
+{
     if (!m_socket || m_reading)
         return;
     if (m_stage == Stage::Raw) {
         emit RawBytesReady();
         return;
     }
-    if (m_stage != Stage::AwaitingInit && m_stage != Stage::Open)
-        return;
     // A handler may close this connection or take its socket: check after
     // every frame.
     QPointer<PeerConnection> self(this);
     m_reading = true;
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    int frames = 0;
+    bool more = false;
     char buffer[64 * 1024];
-    while (self && m_socket && (m_stage == Stage::AwaitingInit || m_stage == Stage::Open)
-        && m_socket->bytesAvailable() > 0) {
+    while (self && m_socket && Reading() && m_socket->bytesAvailable() > 0) {
+        if (frames == kFramesPerTurn || (frames > 0 && turn.hasExpired())) {
+            more = true;
+            break;
+        }
         const qint64 want = std::min<qint64>(m_reader.Wanted(), sizeof buffer);
         const qint64 got = m_socket->read(buffer, want);
         if (got <= 0)
             break;
-        m_lastActivity = NowSecs();
+        if (!m_frameStarted)
+            m_frameStarted = NowSecs();
+        m_frameBytes += got;
         const PeerFrameReader::Result result = m_reader.Feed(buffer, got);
         if (result == PeerFrameReader::TooLong) {
             m_reading = false;
@@ -155,6 +217,10 @@ void PeerConnection::OnReadyRead()
         }
         if (result != PeerFrameReader::FrameReady)
             continue;
+        m_frameStarted = 0;
+        m_frameBytes = 0;
+        m_lastActivity = NowSecs();
+        ++frames;
         QByteArray frame = m_reader.TakeFrame();
         if (m_stage == Stage::AwaitingInit) {
             // Nothing more is read until the owner says what this is.
@@ -170,15 +236,30 @@ void PeerConnection::OnReadyRead()
             emit FrameReceived(frame);
         }
     }
-    if (self)
-        m_reading = false;
+    if (!self)
+        return;
+    m_reading = false;
+    if (more)
+        m_nextTurn->start();
+    else if (m_lost)
+        Close(); // everything the peer sent before it closed is handled
+}
+
+bool PeerConnection::Overdue(qint64 now) const
+{
+    return m_frameStarted && now - m_frameStarted > kFrameTimeout + m_frameBytes / kMinFrameRate;
+}
+
+bool PeerConnection::Quiet() const
+{
+    return !m_frameStarted && (!m_socket || m_socket->bytesToWrite() == 0);
 }
 
 void PeerConnection::ReadWaiting()
 {
     if (m_socket && m_stage == Stage::AwaitingInit && !m_reading) {
         m_socket->waitForReadyRead(0); // a poll: never blocks
-        OnReadyRead();
+        ReadFrames();
     }
 }
 
@@ -186,6 +267,13 @@ void PeerConnection::OnLost()
 {
     if (m_stage == Stage::Closed)
         return;
+    // Frames that came before the close are handled first, in their turns.
+    if (Reading() && m_socket && m_socket->bytesAvailable() > 0) {
+        m_lost = true;
+        if (!m_reading)
+            m_nextTurn->start();
+        return;
+    }
     Close();
 }
 
@@ -194,6 +282,7 @@ void PeerConnection::Close()
     if (m_stage == Stage::Closed)
         return;
     m_stage = Stage::Closed;
+    m_nextTurn->stop();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -206,6 +295,7 @@ QTcpSocket* PeerConnection::TakeSocket()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     m_stage = Stage::Closed;
+    m_nextTurn->stop();
     if (socket) {
         socket->disconnect();
         socket->setReadBufferSize(0);

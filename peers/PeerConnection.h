@@ -3,11 +3,26 @@
 // or (file connections) raw bytes that are left in the socket for whoever
 // takes it over. The messenger owns every PeerConnection; the distributed
 // tree uses the "D" ones through SendFrame, FrameReceived and Closed.
+//
+// However much a peer sends at once, one turn of the event loop handles at
+// most kFramesPerTurn of its frames, or fewer once SlicedWork::kTurnMs have
+// passed; the rest waits in the socket (whose buffer is bounded, so the peer
+// is held back by TCP) for the next turn, in order. When the peer closes, the
+// frames it sent before are still handled, in their turns, before Closed.
+//
+// Bytes waiting to be sent are bounded too: a write that would leave more
+// than the send limit waiting closes the connection (from the event loop,
+// never inside the write) and says so in the log. One bulk frame on its way
+// (a share list) does not count, and BulkFrameWaiting tells that it is still
+// on its way, so that a repeated request is answered by it. Only the peer's
+// own bytes, and its taking ours, count as activity for the idle time-out.
 #include "PeerFrameReader.h"
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
 class QTcpSocket;
+class QTimer;
 
 class PeerConnection : public QObject {
     Q_OBJECT
@@ -29,8 +44,15 @@ public:
     void ConnectTo(quint32 ip, quint16 port);
 
     // Writes a frame: u32 length and the body, obfuscated on the obfuscated
-    // port. False when the connection is not up.
+    // port. False when the connection is not up or is being closed for
+    // leaving too much unread.
     bool SendFrame(const QByteArray& body);
+    // The same for a bulk frame, which the send limit leaves out while it is
+    // on its way (at most one is: the last one sent).
+    bool SendBulkFrame(const QByteArray& body);
+    bool BulkFrameWaiting() const { return BulkWaiting() > 0; }
+    // The most bytes that may wait to be sent besides a bulk frame.
+    void SetSendLimit(qint64 bytes) { m_sendLimit = bytes; }
     void SendPierceFirewall(quint32 token);
     void SendPeerInit(const QString& ownUser, const QString& type, quint32 token);
 
@@ -52,7 +74,11 @@ public:
     Stage GetStage() const { return m_stage; }
     bool IsOutgoing() const { return m_outgoing; }
     bool IsObfuscated() const { return m_reader.IsObfuscated(); }
+    // The system's words for the failure that closed the socket, if one did.
+    QString ErrorString() const { return m_error; }
     qint64 Created() const { return m_created; }
+    // When the last whole frame came or the last write went (bytes of a
+    // frame still on their way don't count).
     qint64 LastActivity() const { return m_lastActivity; }
     // For tests of expiry: moves both time stamps.
     void SetTimes(qint64 created, qint64 lastActivity)
@@ -60,6 +86,15 @@ public:
         m_created = created;
         m_lastActivity = lastActivity;
     }
+    // Some of a frame has come and the rest has not.
+    bool MidFrame() const { return m_frameStarted != 0; }
+    // A frame has kFrameTimeout seconds, and one more for each kMinFrameRate
+    // bytes of it that have come: a peer that sends its frame a byte at a
+    // time is overdue long before the frame would be complete.
+    bool Overdue(qint64 now) const;
+    // Between frames with nothing waiting to be sent: closing it loses
+    // nothing.
+    bool Quiet() const;
 
     // Set by the messenger once known.
     QString user;
@@ -67,6 +102,7 @@ public:
     quint32 token = 0; // the attempt an outgoing direct connection belongs to
     bool requestedByUs = false;
     bool brokered = false; // we connected at the server's request (code 18)
+    QHostAddress address; // of the peer, for an accepted connection
 
 signals:
     void Established(); // an outgoing connection is up
@@ -80,8 +116,14 @@ signals:
 private:
     void OnConnected();
     void OnReadyRead();
+    // Handles the frames waiting, up to a turn's budget.
+    void ReadFrames();
+    bool Reading() const { return m_stage == Stage::AwaitingInit || m_stage == Stage::Open; }
     void OnLost();
-    bool Write(const QByteArray& bytes);
+    bool Write(const QByteArray& bytes, bool bulk = false);
+    // The body with its length, obfuscated on the obfuscated port.
+    QByteArray FrameOf(const QByteArray& body) const;
+    qint64 BulkWaiting() const;
 
     QTcpSocket* m_socket;
     bool m_outgoing;
@@ -90,5 +132,16 @@ private:
     PeerFrameReader m_reader;
     qint64 m_created;
     qint64 m_lastActivity;
+    qint64 m_frameStarted = 0; // 0 between frames
+    qint64 m_frameBytes = 0;
     bool m_reading = false;
+    QString m_error;
+    bool m_lost = false; // the peer closed; what it sent before is still being handled
+    QTimer* m_nextTurn; // the frames left for the next turn
+    qint64 m_sendLimit;
+    bool m_overfull = false; // closing for leaving too much unread
+    qint64 m_queued = 0; // bytes written to the socket, in all
+    qint64 m_taken = 0; // of which the system has taken
+    qint64 m_bulkEnd = 0; // where the last bulk frame ends in the bytes written
+    qint64 m_bulkSize = 0;
 };

@@ -45,6 +45,13 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
     emit MessageReceived(user, code, frame.size());
     switch (code) {
     case PM_GET_SHARED_FILE_LIST: {
+        // Asked again while the list is still on its way: that list answers both.
+        if (PeerConnection* connection = NewestMessageConnection(user);
+            connection && connection->BulkFrameWaiting()) {
+            Log(kArea, 2,
+                QStringLiteral("%1 asked again for the share list while it is still being sent").arg(user));
+            return;
+        }
         std::optional<MemStream> reply = m_shareProvider ? m_shareProvider(user) : EmptyShareMessage();
         if (reply)
             SendMessage(user, *reply);
@@ -145,6 +152,11 @@ void PeerMessenger::OnSharedFileList(const QString& user, const QByteArray& fram
 std::shared_ptr<const FileInfoMap> PeerMessenger::HoldShareList(const FileInfoMap& share) const
 {
     return m_shareLists->Hold(share);
+}
+
+quint64 PeerMessenger::ShareListNumber() const
+{
+    return m_shareLists->Number();
 }
 
 void PeerMessenger::FinishShareLists()

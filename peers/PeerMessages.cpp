@@ -187,16 +187,30 @@ bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* 
     quint32 count;
     if (!in.ReadString(reply.user) || !in.ReadUInt32(reply.ticket) || !in.ReadCount(count))
         return Fail(error, QStringLiteral("malformed header"));
-    FileInfo record; // reused, as the wire format expects
-    reply.files.reserve(std::min<quint32>(count, 1024));
+    // The records are read twice through one reused record, as the wire
+    // format expects: first to weigh them (a repeated record is one byte here
+    // but a whole copy in the reply), then, when they fit, to keep them.
+    const qint64 records = in.ReadPosition();
+    FileInfo record;
+    quint64 footprint = 0;
     for (quint32 i = 0; i < count; ++i) {
         if (!record.Read(in))
             return Fail(error, QStringLiteral("malformed file record %1").arg(i));
-        reply.files.push_back(record);
+        footprint += record.Footprint();
+        if (footprint > kMaxSearchReplyBytes)
+            return Fail(error,
+                QStringLiteral("its %1 results would take more than %2 MiB").arg(count).arg(kMaxSearchReplyBytes >> 20));
     }
     if (!in.ReadBool(reply.freeSlot) || !in.ReadUInt32(reply.uploadSpeed)
         || !in.ReadUInt32(reply.queueLength))
         return Fail(error, QStringLiteral("malformed trailer"));
+    in.SeekRead(records);
+    record = FileInfo();
+    reply.files.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        record.Read(in);
+        reply.files.push_back(record);
+    }
     // The attribute-name table that follows is always empty and not used.
     out = std::move(reply);
     return true;
@@ -232,7 +246,10 @@ bool DecodeSharedFileList(
     MemStream in(body);
     FileInfoMap map;
     if (!map.Read(in))
-        return Fail(error, QStringLiteral("malformed or too large folder list"));
+        return Fail(error,
+            QStringLiteral("malformed, or more than %1 files or %2 MiB once read")
+                .arg(FileInfoMap::kMaxShareRecordsDefault)
+                .arg(FileInfoMap::kMaxShareBytes >> 20));
     AttributeTranslationTable names;
     if (!names.Read(in))
         names.clear();

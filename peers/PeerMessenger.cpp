@@ -14,7 +14,6 @@
 #include "store/TimerManager.h"
 #include <QDateTime>
 #include <QMetaMethod>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -39,6 +38,12 @@ PeerMessenger::PeerMessenger(QObject* parent)
 {
     peerMessenger = this;
     qRegisterMetaType<ItemPtr>("ItemPtr");
+    m_budget = ConnectionBudget::ForThisProcess();
+    Log(kArea, 2,
+        QStringLiteral("At most %1 peer connections, %2 from one address (open files: %3)")
+            .arg(m_budget.total)
+            .arg(m_budget.perAddress)
+            .arg(m_budget.files));
     DeclareTypes();
     m_shareLists = new ShareListDecoder(this);
     connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
@@ -71,6 +76,7 @@ PeerMessenger::~PeerMessenger()
     for (auto& [token, request] : m_requests)
         delete request;
     m_requests.clear();
+    m_requestsByUser.clear();
     if (peerMessenger == this)
         peerMessenger = nullptr;
 }
@@ -146,6 +152,7 @@ QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
     // Bursts of peers (replies to a search) must not overflow the kernel's
     // queue: a dropped SYN costs the peer a second or more.
     server->setListenBacklogSize(1024);
+    server->setMaxPendingConnections(std::clamp(m_budget.total / 8, 1, 30));
     const bool valid = port >= 0 && port <= 65535;
     if (!valid || !server->listen(QHostAddress::Any, quint16(port))) {
         if (problem && valid && server->serverError() == QAbstractSocket::AddressInUseError)
@@ -159,6 +166,8 @@ QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
     }
     connect(server, &QTcpServer::newConnection, this,
         [this, server, obfuscated] { OnIncoming(server, obfuscated); });
+    connect(server, &QTcpServer::acceptError, this,
+        [this, server](QAbstractSocket::SocketError error) { OnAcceptError(server, error); });
     return server;
 }
 
@@ -196,7 +205,10 @@ bool PeerMessenger::ListenOnAnotherPair(int above)
             return true;
         StopListening();
     }
-    return false;
+    // Where the system hands out listening ports of one parity and outgoing
+    // connections hold the other, a pair in a row may not be found at all:
+    // any two free ports do, since peers learn both from the server.
+    return ListenOnPair(0, 0);
 }
 
 void PeerMessenger::StopListening()
@@ -205,6 +217,7 @@ void PeerMessenger::StopListening()
     m_listener = nullptr;
     delete m_obfuscatedListener;
     m_obfuscatedListener = nullptr;
+    m_takeQueued[0] = m_takeQueued[1] = false;
 }
 
 quint16 PeerMessenger::ListeningPort() const
@@ -238,50 +251,15 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
 {
     auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
     m_connections.push_back(connection);
+    if (!outgoing) {
+        connection->address = AddressKey(socket->peerAddress());
+        ++m_perAddress[connection->address];
+    }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
     connect(connection, &PeerConnection::InitReceived, this,
         [this, connection](quint8 code, QByteArray payload) { OnInit(connection, code, payload); });
     return connection;
-}
-
-void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
-{
-    const auto isPending = [](PeerConnection* c) {
-        return !c->IsOutgoing() && c->type.isEmpty() && c->GetStage() != PeerConnection::Stage::Closed;
-    };
-    while (server->hasPendingConnections()) {
-        if (PendingConnectionCount() >= kMaxPendingConnections) {
-            // Full of sockets without an init: first read those whose init
-            // is already waiting; then the oldest silent one makes room, once
-            // it has had a little time to speak. Until then the rest wait in
-            // the listener's queue.
-            std::vector<QPointer<PeerConnection>> pending;
-            for (PeerConnection* c : m_connections)
-                if (isPending(c))
-                    pending.emplace_back(c);
-            for (const QPointer<PeerConnection>& c : pending)
-                if (c)
-                    c->ReadWaiting();
-            if (PendingConnectionCount() >= kMaxPendingConnections) {
-                auto oldest = std::find_if(m_connections.begin(), m_connections.end(), isPending);
-                if (oldest != m_connections.end() && NowSecs() - (*oldest)->Created() < kEvictGrace) {
-                    QTimer::singleShot(
-                        100, server, [this, server, obfuscated] { OnIncoming(server, obfuscated); });
-                    return;
-                }
-                if (oldest != m_connections.end()) {
-                    Log(kArea, 2,
-                        QStringLiteral("Too many connections without an init; closing the oldest."));
-                    (*oldest)->Close();
-                }
-            }
-        }
-        QTcpSocket* socket = server->nextPendingConnection();
-        if (!socket)
-            break;
-        NewConnection(socket, false, obfuscated);
-    }
 }
 
 void PeerMessenger::OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload)
@@ -319,6 +297,7 @@ void PeerMessenger::OpenAs(
     connection->user = user;
     connection->type = type;
     connection->requestedByUs = requestedByUs;
+    connection->SetSendLimit(type == QLatin1String("D") ? kMaxWaitingToSendDistributed : kMaxWaitingToSend);
     if (type == QLatin1String("P")) {
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { Dispatch(connection, frame); });
@@ -327,8 +306,7 @@ void PeerMessenger::OpenAs(
         if (Request* pending = FindRequest(user, type)) {
             // Its own ways may still open; they are kept like this one.
             const quint32 token = pending->token;
-            delete pending;
-            m_requests.erase(token);
+            delete TakeRequest(token);
             m_wonMessageTokens[token] = { user, NowSecs() };
         }
         Flush(user, connection);
@@ -359,9 +337,22 @@ void PeerMessenger::OnRawBytes(PeerConnection* connection)
     HandOver(connection, false, qFromLittleEndian<quint32>(bytes));
 }
 
-void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
+void PeerMessenger::Forget(PeerConnection* connection)
 {
     std::erase(m_connections, connection);
+    if (!connection->IsOutgoing()) {
+        auto it = m_perAddress.find(connection->address);
+        if (it != m_perAddress.end() && --it.value() <= 0)
+            m_perAddress.erase(it);
+    }
+    // Room for an attempt that waits for one.
+    if (!m_waitingOutgoing.empty())
+        ScheduleWaitingOutgoing();
+}
+
+void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
+{
+    Forget(connection);
     const QString user = connection->user;
     QTcpSocket* socket = connection->TakeSocket();
     connection->deleteLater();
@@ -383,14 +374,18 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstablished)
 {
-    std::erase(m_connections, connection);
+    Forget(connection);
     connection->deleteLater();
-    if (!connection->IsOutgoing() || wasEstablished || !connection->token)
+    if (!connection->IsOutgoing() || wasEstablished)
+        return;
+    Settled(connection);
+    if (!connection->token)
         return;
     if (connection->brokered) {
         // We could not reach the peer that asked through the server.
         if (gp_server)
             gp_server->CannotConnect(connection->token, connection->user);
+        emit ConnectionForUserFailed(connection->user, connection->type, connection->ErrorString());
         return;
     }
     auto it = m_requests.find(connection->token);
@@ -427,7 +422,15 @@ void PeerMessenger::Flush(const QString& user, PeerConnection* connection)
     std::deque<Unsent> queued = std::move(it->second);
     m_unsent.erase(it);
     for (const Unsent& message : queued)
-        connection->SendFrame(message.frame);
+        SendOn(connection, message.frame);
+}
+
+bool PeerMessenger::SendOn(PeerConnection* connection, const QByteArray& frame)
+{
+    // A share list is sent once however often it is asked for while on its way.
+    if (frame.size() >= 4 && qFromLittleEndian<quint32>(frame.constData()) == PM_SHARED_FILE_LIST)
+        return connection->SendBulkFrame(frame);
+    return connection->SendFrame(frame);
 }
 
 void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
@@ -435,7 +438,7 @@ void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
     if (user.isEmpty())
         return;
     if (PeerConnection* connection = NewestMessageConnection(user)) {
-        connection->SendFrame(frame);
+        SendOn(connection, frame);
         return;
     }
     m_unsent[user].push_back(Unsent { frame, NowSecs() });
@@ -470,8 +473,17 @@ void PeerMessenger::ExpireStale(qint64 now)
                 c->Close();
             break;
         case PeerConnection::Stage::Open:
-            if (c->type == QLatin1String("P") && now - c->LastActivity() > kIdleTimeout)
+            if (c->Overdue(now)) {
+                Log(kArea, 2,
+                    QStringLiteral("Closed the connection of %1 (type %2): a message did not come at a "
+                                   "message's pace")
+                        .arg(c->user, c->type));
                 c->Close();
+            } else if ((c->type == QLatin1String("P") || c->type == QLatin1String("D")) && !c->MidFrame()
+                && now - c->LastActivity() > kIdleTimeout) {
+                // A distributed child that takes none of what it is sent ends here too.
+                c->Close();
+            }
             break;
         case PeerConnection::Stage::Closed:
             break;
@@ -497,6 +509,10 @@ void PeerMessenger::ExpireStale(qint64 now)
         }
         CheckFailed(token);
     }
+
+    ExpireWaitingOutgoing(now);
+    m_evictions.EndPeriod(QStringLiteral("connections closed to make room for newer ones"));
+    m_refusals.EndPeriod(QStringLiteral("connections refused or not accepted for a while"));
 
     std::erase_if(
         m_wonMessageTokens, [now](const auto& entry) { return now - entry.second.second > kRequestTimeout; });

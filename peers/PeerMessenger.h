@@ -20,21 +20,43 @@
 // Every byte from a peer is untrusted: frame lengths, counts, strings and
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
-// Idle and silent sockets and stale attempts are closed on the 30-second
-// timer (ExpireStale); sockets handed over with FileConnectionRequested or
-// FileConnectionAccepted are not ours any more and are never touched again.
+// A connection's frames are handled a turn's worth at a time, and what waits
+// to be sent on it is bounded (PeerConnection.h): kMaxWaitingToSend on a
+// messaging connection, kMaxWaitingToSendDistributed on a distributed one.
+// Idle and silent sockets, frames that don't come at a frame's pace and
+// stale attempts are closed on the 30-second timer (ExpireStale); sockets
+// handed over with FileConnectionRequested or FileConnectionAccepted are not
+// ours any more and are never touched again (a running transfer's socket
+// never makes room for anyone).
+//
+// The sockets held stay within a budget made from the file limit
+// (ConnectionBudget.h): in all, and accepted from one address. A newcomer
+// over it takes the place of the oldest connection that has not sent its
+// init (once it had kEvictGrace seconds), else of the one idle longest;
+// when every one is busy, newcomers wait in the listener's queue (one from
+// an address whose own connections are all busy is refused). Outgoing
+// sockets not yet up are bounded too (kMaxConnecting), and the server's
+// requests to connect (code 18) per user and in all; the rest wait their
+// turn or are refused (OutgoingAttempts.cpp).
 //
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
 // answer to a share-list request (code 4), which may answer later by itself;
-// until one is installed, every request is answered with an empty share.
+// until one is installed, every request is answered with an empty share. A
+// request that comes while the user's last list is still on its way is
+// answered by that list.
 // Folder requests (code 36) are the signal SharedFilesInFolderRequested.
+#include "ConnectionBudget.h"
 #include "FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/MemStream.h"
+#include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -124,6 +146,11 @@ public:
 
     // Counts, for diagnostics and tests.
     int ConnectionCount() const { return int(m_connections.size()); }
+    const ConnectionBudget& Budget() const { return m_budget; }
+    int ConnectionsFrom(const QHostAddress& address) const { return m_perAddress.value(AddressKey(address)); }
+    // Outgoing sockets not up yet, and attempts waiting for their turn.
+    int ConnectingCount() const { return m_connecting; }
+    int WaitingConnectCount() const { return int(m_waitingOutgoing.size()); }
     int PendingConnectionCount() const;
     int ObfuscatedConnectionCount() const;
     int UnsentMessageCount(const QString& user) const;
@@ -139,6 +166,11 @@ public:
     // During UserShare, the list announced, held for a receiver that reads it
     // later instead of copying it; null for any other list.
     std::shared_ptr<const FileInfoMap> HoldShareList(const FileInfoMap& share) const;
+    // Share lists are numbered from 1 as they arrive. During UserShare or
+    // ShareListRefused, the number of that list; at any other time, that of
+    // the last list to arrive. A list numbered at or below what this was
+    // when a request went out came before it: it answers an earlier request.
+    quint64 ShareListNumber() const;
     // Search replies are decoded on a worker and stored a part at a time from
     // the event loop (SearchReplyQueue); this stores every reply received so
     // far now.
@@ -187,6 +219,9 @@ signals:
     // Neither a direct nor a brokered connection of the type ("P", "F", "D")
     // could be made.
     void ConnectionToUserFailed(QString user, QString type);
+    // A connection of the type that the user asked us to make through the
+    // server could not be made; the reason is the system's.
+    void ConnectionForUserFailed(QString user, QString type, QString reason);
 
     // A "D" connection is open: requestedByUs is true for one made with
     // ConnectToDistributedPeer (a parent candidate), false for one the peer
@@ -202,6 +237,18 @@ signals:
 
 private:
     struct Request;
+    // An outgoing socket to open: one way of our own attempt (the request's
+    // token), or one the server asked for (brokered).
+    struct Outgoing {
+        quint32 token = 0;
+        QString user;
+        QString type;
+        quint32 ip = 0;
+        quint16 port = 0;
+        bool obfuscated = false;
+        bool brokered = false;
+        qint64 queued = 0;
+    };
     struct Unsent {
         QByteArray frame;
         qint64 queued;
@@ -213,7 +260,10 @@ private:
     bool ListenOnAnotherPair(int above);
     void StopListening();
     void OnIncoming(QTcpServer* server, bool obfuscated);
+    void TakeIncoming(QTcpServer* server, bool obfuscated);
+    void OnAcceptError(QTcpServer* server, QAbstractSocket::SocketError error);
     PeerConnection* NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated);
+    void Forget(PeerConnection* connection);
     void OnInit(PeerConnection* connection, quint8 code, const QByteArray& payload);
     void OnConnectionClosed(PeerConnection* connection, bool wasEstablished);
     void OpenAs(PeerConnection* connection, const QString& user, const QString& type, bool requestedByUs);
@@ -223,11 +273,36 @@ private:
     PeerConnection* NewestMessageConnection(const QString& user) const;
     void Flush(const QString& user, PeerConnection* connection);
     void SendFramed(const QString& user, const QByteArray& frame);
+    static bool SendOn(PeerConnection* connection, const QByteArray& frame);
+
+    // The budget of the connection table (ConnectionRoom.cpp).
+    static QHostAddress AddressKey(const QHostAddress& address);
+    enum class Room { Made, Wait, Refuse };
+    Room RoomForIncoming(bool& readWaiting);
+    Room RoomFromAddress(const QHostAddress& address);
+    bool RoomForOutgoing();
+    PeerConnection* Evictable(const QHostAddress* address, bool unknownOnly, bool& young) const;
+    void Evict(PeerConnection* connection, const QString& why);
+
+    // Outgoing sockets and the attempts waiting for one (OutgoingAttempts.cpp).
+    void QueueOutgoing(Outgoing attempt);
+    void StartWaitingOutgoing();
+    void ScheduleWaitingOutgoing();
+    void Launch(const Outgoing& attempt);
+    PeerConnection* NewOutgoing(const Outgoing& attempt);
+    void LaunchDirect(Request& request, const Outgoing& attempt);
+    void LaunchBrokered(const Outgoing& attempt);
+    void Settled(PeerConnection* connection);
+    void ReleaseBrokered(const QString& user);
+    void RefuseBrokered(quint32 token, const QString& user, const QString& type, const QString& why);
+    void ExpireWaitingOutgoing(qint64 now);
 
     // Connection attempts (PeerRequests.cpp).
     void RequestConnection(const QString& user, const QString& type, bool addressKnown = false,
         quint32 ip = 0, quint16 port = 0);
     Request* FindRequest(const QString& user, const QString& type);
+    // Forgets the attempt (the caller deletes it); null when there is none.
+    Request* TakeRequest(quint32 token);
     void OnPeerAddress(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated);
     void OnDirectFailed(quint32 token);
@@ -254,6 +329,7 @@ private:
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
     std::map<quint32, Request*> m_requests; // by token
+    QMultiHash<QString, quint32> m_requestsByUser; // their tokens by user
     // Messaging attempts that one way has won: the other way's connection is
     // kept too (the peer may already be sending on it). Token -> user, time.
     std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;
@@ -262,6 +338,16 @@ private:
     ShareListDecoder* m_shareLists;
     SearchReplyQueue* m_searchReplies;
     bool m_preferObfuscated = false;
+
+    ConnectionBudget m_budget;
+    QHash<QHostAddress, int> m_perAddress; // accepted connections in the table
+    bool m_takeQueued[2] = { false, false }; // per listener: plain, obfuscated
+    std::deque<Outgoing> m_waitingOutgoing;
+    int m_connecting = 0;
+    std::map<QString, int> m_brokeredPerUser; // connecting or waiting
+    bool m_outgoingQueued = false;
+    QuietLog m_evictions { QStringLiteral("Peer Messenger") };
+    QuietLog m_refusals { QStringLiteral("Peer Messenger") };
 };
 
 extern PeerMessenger* peerMessenger;

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -24,11 +25,25 @@ bool IsConnectionType(const QString& type)
 
 PeerMessenger::Request* PeerMessenger::FindRequest(const QString& user, const QString& type)
 {
-    for (auto& [token, request] : m_requests) {
-        if (request->user == user && request->type == type)
+    // Through the user's few: however many attempts to others are under way.
+    for (auto it = m_requestsByUser.constFind(user); it != m_requestsByUser.cend() && it.key() == user;
+         ++it) {
+        Request* request = m_requests.at(it.value());
+        if (request->type == type)
             return request;
     }
     return nullptr;
+}
+
+PeerMessenger::Request* PeerMessenger::TakeRequest(quint32 token)
+{
+    auto it = m_requests.find(token);
+    if (it == m_requests.end())
+        return nullptr;
+    Request* request = it->second;
+    m_requests.erase(it);
+    m_requestsByUser.remove(request->user, token);
+    return request;
 }
 
 void PeerMessenger::RequestConnection(
@@ -47,6 +62,7 @@ void PeerMessenger::RequestConnection(
     request->type = type;
     request->created = QDateTime::currentSecsSinceEpoch();
     m_requests[token] = request;
+    m_requestsByUser.insert(user, token);
     Log(kArea, 2, QStringLiteral("Connecting to %1 (type %2)").arg(user, type));
 
     const bool online = gp_server && gp_server->IsConnected();
@@ -72,10 +88,12 @@ void PeerMessenger::OnPeerAddress(
     QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort)
 {
     std::vector<quint32> waiting;
-    for (auto& [token, request] : m_requests) {
-        if (request->user == user && request->awaitingAddress)
-            waiting.push_back(token);
+    for (auto it = m_requestsByUser.constFind(user); it != m_requestsByUser.cend() && it.key() == user;
+         ++it) {
+        if (m_requests.at(it.value())->awaitingAddress)
+            waiting.push_back(it.value());
     }
+    std::sort(waiting.begin(), waiting.end());
     for (quint32 token : waiting) {
         auto it = m_requests.find(token);
         if (it == m_requests.end())
@@ -94,30 +112,8 @@ void PeerMessenger::OnPeerAddress(
 
 void PeerMessenger::ConnectDirect(Request& request, quint32 ip, quint16 port, bool obfuscated)
 {
-    PeerConnection* connection = NewConnection(new QTcpSocket, true, obfuscated);
-    connection->token = request.token;
-    connection->user = request.user;
-    connection->requestedByUs = true;
-    request.direct = connection;
-    const quint32 token = request.token;
-    const QString type = request.type;
-    connect(connection, &PeerConnection::Established, this, [this, connection, token, type] {
-        auto it = m_requests.find(token);
-        if (it == m_requests.end() || it->second->direct != connection) {
-            // The other way won meanwhile. A messaging connection is still
-            // worth keeping; any other is closed.
-            if (type == QLatin1String("P") && m_wonMessageTokens.count(token)) {
-                connection->SendPeerInit(OwnUser(), type, 0);
-                OpenAs(connection, connection->user, type, true);
-            } else {
-                connection->Close();
-            }
-            return;
-        }
-        connection->SendPeerInit(OwnUser(), type, 0);
-        Complete(token, connection);
-    });
-    connection->ConnectTo(ip, port);
+    QueueOutgoing({ .token = request.token, .user = request.user, .type = request.type, .ip = ip, .port = port,
+        .obfuscated = obfuscated, .queued = QDateTime::currentSecsSinceEpoch() });
 }
 
 void PeerMessenger::OnDirectFailed(quint32 token)
@@ -144,10 +140,9 @@ void PeerMessenger::CheckFailed(quint32 token)
     auto it = m_requests.find(token);
     if (it == m_requests.end())
         return;
-    Request* request = it->second;
-    if (!request->directFailed || !request->brokeredFailed)
+    if (!it->second->directFailed || !it->second->brokeredFailed)
         return;
-    m_requests.erase(it);
+    Request* request = TakeRequest(token);
     const QString user = request->user;
     const QString type = request->type;
     delete request;
@@ -161,11 +156,9 @@ void PeerMessenger::CheckFailed(quint32 token)
 
 void PeerMessenger::Complete(quint32 token, PeerConnection* connection)
 {
-    auto it = m_requests.find(token);
-    if (it == m_requests.end())
+    Request* request = TakeRequest(token);
+    if (!request)
         return;
-    Request* request = it->second;
-    m_requests.erase(it);
     const QString user = request->user;
     const QString type = request->type;
     PeerConnection* direct = request->direct;
@@ -190,15 +183,19 @@ void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32
     if (ip == 0 || target == 0) {
         if (gp_server)
             gp_server->CannotConnect(token, user);
+        emit ConnectionForUserFailed(user, type, QStringLiteral("the server knows no address of %1").arg(user));
         return;
     }
-    PeerConnection* connection = NewConnection(new QTcpSocket, true, useObfuscated);
-    connection->token = token;
-    connection->user = user;
-    connection->brokered = true;
-    connect(connection, &PeerConnection::Established, this, [this, connection, token, user, type] {
-        connection->SendPierceFirewall(token);
-        OpenAs(connection, user, type, false);
-    });
-    connection->ConnectTo(ip, target);
+    const auto mine = m_brokeredPerUser.find(user);
+    if (mine != m_brokeredPerUser.end() && mine->second >= kMaxBrokeredPerUser) {
+        RefuseBrokered(token, user, type, QStringLiteral("%1 of its requests are under way").arg(mine->second));
+        return;
+    }
+    if (int(m_waitingOutgoing.size()) >= kMaxWaitingConnects) {
+        RefuseBrokered(token, user, type, QStringLiteral("%1 connections wait their turn").arg(m_waitingOutgoing.size()));
+        return;
+    }
+    ++m_brokeredPerUser[user];
+    QueueOutgoing({ .token = token, .user = user, .type = type, .ip = ip, .port = target,
+        .obfuscated = useObfuscated, .brokered = true, .queued = QDateTime::currentSecsSinceEpoch() });
 }

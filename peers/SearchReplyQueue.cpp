@@ -2,14 +2,12 @@
 #include "PeerCodes.h"
 #include "store/Data.h"
 #include "store/Log.h"
-#include <QElapsedTimer>
+#include "store/SlicedWork.h"
 #include <algorithm>
 
 namespace {
 
 const QString kArea = QStringLiteral("Peer Messenger");
-// Storing done per turn of the event loop.
-constexpr qint64 kSliceMs = 10;
 
 } // namespace
 
@@ -24,7 +22,10 @@ SearchReplyQueue::SearchReplyQueue(QObject* parent)
 
 void SearchReplyQueue::Take(const QString& user, const QByteArray& message)
 {
-    const bool started = m_worker.Start(message.size(), [this, user, message]() -> OrderedWorker::Outcome {
+    const auto refused = [user](const QString& why) {
+        Log(kArea, 2, QStringLiteral("Refused a search reply from %1: %2").arg(user, why));
+    };
+    const auto decode = [this, user, message, refused]() -> OrderedWorker::Outcome {
         auto reply = std::make_shared<Reply>();
         reply->user = user;
         QString why;
@@ -32,11 +33,10 @@ void SearchReplyQueue::Take(const QString& user, const QByteArray& message)
         const QByteArray compressed
             = QByteArray::fromRawData(message.constData() + 4, std::max<qsizetype>(message.size() - 4, 0));
         if (!DecodeSearchReply(compressed, reply->reply, &why))
-            return [user, why] {
-                Log(kArea, 2, QStringLiteral("Dropped a malformed search reply from %1: %2").arg(user, why));
-            };
+            return [refused, why] { refused(why); };
         return [this, reply] { Enqueue(reply); };
-    });
+    };
+    const bool started = m_worker.Start(message.size(), decode, refused);
     if (!started)
         Log(kArea, 2,
             QStringLiteral("Dropped a search reply from %1: too many replies are waiting to be read").arg(user));
@@ -70,9 +70,8 @@ void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
 
 void SearchReplyQueue::Slice()
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_waiting.empty() && clock.elapsed() < kSliceMs)
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    while (!m_waiting.empty() && !turn.hasExpired())
         StorePart();
     if (!m_waiting.empty())
         m_timer.start();

@@ -10,30 +10,35 @@ ShareListDecoder::ShareListDecoder(QObject* parent)
 }
 
 struct ShareListDecoder::List {
-    bool ok = false;
-    QString why;
     FileInfoMap share;
     AttributeTranslationTable table;
 };
 
 bool ShareListDecoder::Decode(const QString& user, const QByteArray& message)
 {
-    return m_worker.Start(message.size(), [this, user, message]() -> OrderedWorker::Outcome {
+    const quint64 number = ++m_arrived;
+    const auto refused = [this, user, number](const QString& why) {
+        m_announcingNumber = number;
+        emit Failed(user, why);
+        m_announcingNumber = 0;
+    };
+    const auto decode = [this, user, message, number, refused]() -> OrderedWorker::Outcome {
         auto list = std::make_shared<List>();
         // The list after the code, read in place.
         const QByteArray compressed
             = QByteArray::fromRawData(message.constData() + 4, std::max<qsizetype>(message.size() - 4, 0));
-        list->ok = DecodeSharedFileList(compressed, list->share, list->table, &list->why);
-        return [this, user, list] {
-            if (!list->ok) {
-                emit Failed(user, list->why);
-                return;
-            }
+        QString why;
+        if (!DecodeSharedFileList(compressed, list->share, list->table, &why))
+            return [refused, why] { refused(why); };
+        return [this, user, list, number] {
+            m_announcingNumber = number;
             m_announcing = list;
             emit Decoded(user, list->share, list->table);
             m_announcing.reset();
+            m_announcingNumber = 0;
         };
-    });
+    };
+    return m_worker.Start(message.size(), decode, refused);
 }
 
 std::shared_ptr<const FileInfoMap> ShareListDecoder::Hold(const FileInfoMap& share) const

@@ -24,14 +24,20 @@ public:
     explicit ShareListDecoder(QObject* parent = nullptr);
 
     // Decodes a share-list message (the code, then the compressed list);
-    // Decoded or Failed follows from the event loop. False, and nothing
-    // follows, when the list is refused.
+    // Decoded or Failed follows from the event loop (Failed also when the
+    // decoding threw). False, and nothing follows, when the list is refused.
     bool Decode(const QString& user, const QByteArray& message);
     // Waits until every list handed in is decoded and emits the outcomes now.
     void Finish();
     // During Decoded, the list being announced, held for a receiver that reads
     // it later (freed once the last holder lets go); null for another list.
     std::shared_ptr<const FileInfoMap> Hold(const FileInfoMap& share) const;
+    // Lists are numbered from 1 as they are handed in (refused ones too).
+    // During Decoded or Failed, the number of the list announced; at any
+    // other time, that of the last list handed in. A receiver that asked for
+    // a list when this was n takes only lists numbered above n: one numbered
+    // n or below came before it asked, the answer to an earlier request.
+    quint64 Number() const { return m_announcingNumber ? m_announcingNumber : m_arrived; }
 
     static constexpr qsizetype kMaxWaitingBytes = 128 * 1024 * 1024;
 
@@ -45,4 +51,6 @@ private:
     struct List;
     OrderedWorker m_worker;
     std::shared_ptr<List> m_announcing;
+    quint64 m_arrived = 0;
+    quint64 m_announcingNumber = 0;
 };

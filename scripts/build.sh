@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds the whole project in build/ (or the folder given).
+# Configures and builds the whole project in build/ (or the folder given);
+# MARROWBY_JOBS sets how many compilers run at once (default: one a core).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
@@ -17,4 +18,7 @@ fi
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   "${launcher[@]}" "$@"
-cmake --build "$build" --parallel "${MARROWBY_JOBS:-$(nproc)}"
+# MARROWBY_TARGETS (names, space-separated) builds only those and what they need.
+targets=()
+for target in ${MARROWBY_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$build" --parallel "${MARROWBY_JOBS:-$(nproc)}" "${targets[@]}"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and opens the client's window.
+# Installs what is needed, builds the client and opens its window.
 #
 # Without MARROWBY_SERVER, when the default central server's host does not
 # resolve, the stand-in server is started on a free local port for this run and
@@ -28,7 +28,9 @@ run "bash scripts/run.sh" once where there is a display (a desktop session, or
 fi
 
 bash "$top/scripts/deps.sh"
-bash "$top/scripts/build.sh" "$top/build"
+# Only what running needs: the client, the stand-in server and the driver (the
+# tests, fuzz replays and benchmarks build with the test command).
+MARROWBY_TARGETS="marrowby marrowby-server marrowby-driver" bash "$top/scripts/build.sh" "$top/build"
 bin="$top/build/bin"
 
 if [ -n "$first_start_note" ]; then
@@ -73,7 +75,7 @@ if [ -z "${MARROWBY_SERVER:-}" ]; then
     export MARROWBY_SERVER="127.0.0.1:$port"
     echo "The central server $host does not resolve: using the stand-in server on $MARROWBY_SERVER for this run."
     echo "Another user on it, from a second terminal (a headless driver with a home of its own; --help lists its commands):"
-    echo "  mkdir -p -m 700 /tmp/bob /tmp/bob/run && HOME=/tmp/bob XDG_RUNTIME_DIR=/tmp/bob/run" \
+    echo '  home=$(mktemp -d) && mkdir -m 700 "$home/run" && HOME="$home" XDG_RUNTIME_DIR="$home/run"' \
       "MARROWBY_SERVER=$MARROWBY_SERVER $(printf '%q' "$bin/marrowby-driver") --user bob"
   fi
 fi

@@ -79,6 +79,7 @@ Server::Server(QObject* parent)
     connect(m_nextTurn, &QTimer::timeout, this, &Server::ProcessBuffer);
 
     m_socket = new QTcpSocket(this);
+    m_socket->setReadBufferSize(kSocketBufferBytes);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketDisconnected);
@@ -230,15 +231,39 @@ void Server::AfterLogin()
 
 void Server::OnReadyRead()
 {
-    ProcessIncoming(m_socket->readAll());
+    ReadSocket();
+    HandleArrived();
+}
+
+void Server::HandleArrived()
+{
+    // Frames waiting already go first, in their turn.
+    if (!m_nextTurn->isActive())
+        ProcessBuffer();
+}
+
+void Server::ReadSocket()
+{
+    // Once enough waits, the bytes stay in the socket (which then stops
+    // reading, so TCP holds the server back) until turns have handled it.
+    constexpr qint64 kChunk = 64 * 1024;
+    while (m_socket->bytesAvailable() > 0 && (m_inBuffer.size() - m_inPos < kBacklogBytes || !HasWholeFrame())) {
+        const QByteArray bytes = m_socket->read(kChunk);
+        if (bytes.isEmpty())
+            return;
+        m_inBuffer.append(bytes);
+    }
+}
+
+qsizetype Server::Backlog() const
+{
+    return m_inBuffer.size() - m_inPos + qsizetype(m_socket->bytesAvailable());
 }
 
 void Server::ProcessIncoming(const QByteArray& bytes)
 {
     m_inBuffer.append(bytes);
-    // Frames waiting already go first, in their turn.
-    if (!m_nextTurn->isActive())
-        ProcessBuffer();
+    HandleArrived();
 }
 
 void Server::FinishIncoming()
@@ -255,6 +280,8 @@ void Server::DropIncoming()
     m_inPos = 0;
     m_rest = SlicedWork();
     m_nextTurn->stop();
+    m_closedByServer = false;
+    m_closeReason.clear();
 }
 
 void Server::ProcessBuffer()
@@ -265,8 +292,10 @@ void Server::ProcessBuffer()
     const quint64 session = m_session;
     const QDeadlineTimer until(kTurnMs);
     int frames = 0;
+    bool sliced = false;
     for (;;) {
         if (!m_rest.Done()) {
+            sliced = true;
             // Taken out while it runs: a closing connection drops m_rest.
             SlicedWork rest = std::exchange(m_rest, SlicedWork());
             const bool done = rest.Run(until);
@@ -311,8 +340,13 @@ void Server::ProcessBuffer()
         m_inBuffer.remove(0, m_inPos);
         m_inPos = 0;
     }
+    ReadSocket();
     if (!m_rest.Done() || HasWholeFrame())
         m_nextTurn->start();
+    else if (m_closedByServer && (frames > 0 || sliced))
+        m_nextTurn->start(); // the loss (every user then offline) takes a turn of its own
+    else if (m_closedByServer)
+        OnLost(m_closeReason); // all that came before the close is handled
 }
 
 bool Server::HasWholeFrame() const
@@ -340,19 +374,32 @@ void Server::OnLost(const QString& reason)
     emit ConnectionFailed(reason);
 }
 
+void Server::OnClosedByServer(const QString& reason)
+{
+    if (!m_active || m_closedByServer)
+        return; // closed already, or reported twice
+    // The bytes left in the socket stay readable; ProcessBuffer counts the
+    // loss when it has handled them.
+    m_closedByServer = true;
+    m_closeReason = reason;
+    ReadSocket();
+    HandleArrived();
+}
+
 void Server::OnSocketDisconnected()
 {
-    OnLost(m_socket->errorString());
+    OnClosedByServer(m_socket->errorString());
 }
 
 void Server::OnSocketError()
 {
-    // A closed logged-in connection is reported by disconnected(); a failed
-    // connect or a loss during login ends here.
+    // An established connection that closes is reported by disconnected()
+    // too; one that breaks may be reported here alone. A failed connect ends
+    // here.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         return;
-    if (m_loggedIn && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
-        return;
+    if (m_loggedIn || m_loginPending)
+        return OnClosedByServer(m_socket->errorString());
     m_foundNoServer = m_socket->error() == QAbstractSocket::HostNotFoundError
         || m_socket->error() == QAbstractSocket::ConnectionRefusedError;
     OnLost(m_socket->errorString());
@@ -379,7 +426,7 @@ bool Server::Send(quint32 code, const MemStream& fields)
 
 void Server::OnReconnectTimer()
 {
-    if (m_abrupt && !m_loggedIn && m_socket->state() == QAbstractSocket::UnconnectedState)
+    if (m_abrupt && !m_loggedIn && !m_active && m_socket->state() == QAbstractSocket::UnconnectedState)
         Connect();
 }
 

@@ -23,12 +23,21 @@
 // room list, the users of a room) leaves the rest of its work as a
 // SlicedWork, done a slice per turn before the frames after it. A frame that
 // arrives with nothing waiting before it is handled at once.
+//
+// Bytes are taken from the socket only while fewer than kBacklogBytes wait
+// unhandled (a frame longer than that is taken whole); the rest stays in the
+// socket, whose own buffer is bounded too, so under a sustained flood TCP
+// holds the server back instead of the backlog growing. When the server
+// closes the connection (or it breaks), what it sent before is still handled,
+// in order and in the same turns; the connection counts as lost, and the
+// reconnection starts, once no whole frame is left (until then requests are
+// dropped as when not logged in).
 #include "ServerCodes.h"
-#include "SlicedWork.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
+#include "store/SlicedWork.h"
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -141,7 +150,14 @@ public:
     // The most frames one turn of the event loop handles, and the time after
     // which it starts no more.
     static constexpr int kFramesPerTurn = 1000;
-    static constexpr int kTurnMs = 10;
+    static constexpr int kTurnMs = SlicedWork::kTurnMs;
+    // The unhandled bytes beyond which no more are read from the socket, and
+    // the most the socket itself holds.
+    static constexpr qsizetype kBacklogBytes = 1024 * 1024;
+    static constexpr qsizetype kSocketBufferBytes = 256 * 1024;
+    // Bytes received from the server and not handled yet, those still in the
+    // socket's buffer included.
+    qsizetype Backlog() const;
 
     // After the data file was read (or there was none): writes "use_upnp" =
     // "yes" when it is absent and starts the port forwarding.
@@ -176,6 +192,8 @@ signals:
     void RoomChat(QString room, QString user, QString text);
     void PrivateRoomAddEnabled(bool enabled);
     void CannotCreateRoom(QString room);
+    // The server's answer to entering the room came (its users follow).
+    void RoomEntered(QString room);
 
     void PeerAddressReceived(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,
@@ -196,11 +214,14 @@ private:
     void StartSocket();
     bool Send(quint32 code, const MemStream& fields);
     bool SendAlways(quint32 code, const MemStream& fields);
+    void ReadSocket();
+    void HandleArrived();
     void ProcessBuffer();
     bool HasWholeFrame() const;
     void DropIncoming();
     void CloseConnection(bool abrupt);
     void OnLost(const QString& reason);
+    void OnClosedByServer(const QString& reason);
     void AfterLogin();
     void TrackUsersAtLogin();
     void OnUnknownUserWatched(const QString& user);
@@ -255,6 +276,10 @@ private:
     // By room: the order number of the room's next ticker, above all it has.
     std::unordered_map<std::string, qint64> m_tickerOrders;
     bool m_inTurn = false;
+    // The server closed the connection: it counts as lost with this reason
+    // once the frames sent before are handled.
+    bool m_closedByServer = false;
+    QString m_closeReason;
     QString m_host;
     quint16 m_port = 2242;
     QString m_loginUser;

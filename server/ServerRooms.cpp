@@ -256,7 +256,10 @@ void Server::OnJoinRoom(ServerFrameReader& in)
     SlicedWork work;
     work.EachRun([this, join] { join->room = RoomItem(join->name); });
     // in_room first: the room's page is made then, and sees the users arrive.
-    work.Then([this, join] { SetFlag(join->room, "in_room", true); });
+    work.Then([this, join] {
+        SetFlag(join->room, "in_room", true);
+        emit RoomEntered(join->room.AsString());
+    });
     if (isPrivate) {
         work.Then([this, join] {
             ItemPtr ownerLink = RoomGroupItem(join->room, "room_owner");

@@ -4,12 +4,7 @@
 #include "ShareListPrebuild.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
-#include <QElapsedTimer>
-
-namespace {
-constexpr qint64 kSliceMs = 20;
-}
-
+#include "store/SlicedWork.h"
 
 void SharedFoldersManager::RequestSharedFilesAsUserShare(
     const QString& user, QObject* context, UserShareReady ready)
@@ -39,11 +34,10 @@ void SharedFoldersManager::UserShareSlice()
         for (ItemPtr folder : GetUserSharedFolders(b.user).GetItems("shared_file_folder"))
             b.folders.push_back(folder.Get());
     }
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     while (b.next < b.folders.size()) {
         AddFolderToShare(b.folders[b.next++], b.share);
-        if (clock.elapsed() >= kSliceMs) {
+        if (turn.hasExpired()) {
             m_userShareTimer.start();
             return;
         }

@@ -20,6 +20,7 @@
 #include "ShareMerge.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/SlicedWork.h"
 #include "store/VectorState.h"
 #include <QThreadPool>
 #include <QTimer>
@@ -27,9 +28,6 @@
 #include <iterator>
 
 namespace {
-// The longest a merge keeps the GUI thread in one slice.
-constexpr qint64 kSliceMs = 25;
-
 bool IsUnderPath(const QString& folder, const QString& path)
 {
     return folder == path
@@ -225,11 +223,10 @@ void SharedFoldersManager::MergeSlice()
     // wide registers' upper halves in use (Qt's string hashing does), which
     // slows the merge's copies and compares.
     ClearUpperVectorState();
-    QElapsedTimer clock;
-    clock.start();
-    const bool merged = MergeFolders(clock);
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    const bool merged = MergeFolders(turn);
     LinkPending();
-    const bool done = merged && m_merge->walkDone && SweepFolders(clock);
+    const bool done = merged && m_merge->walkDone && SweepFolders(turn);
     if (!m_merge->mp3.isEmpty()) {
         QMetaObject::invokeMethod(
             m_scanner, "OnMP3ScansRequired", Qt::AutoConnection, Q_ARG(QStringList, m_merge->mp3));
@@ -246,12 +243,12 @@ void SharedFoldersManager::MergeSlice()
     FinishMerge();
 }
 
-bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
+bool SharedFoldersManager::MergeFolders(const QDeadlineTimer& turn)
 {
     Merge& m = *m_merge;
     for (;;) {
         if (m.folderOpen) {
-            if (!MergeFiles(clock))
+            if (!MergeFiles(turn))
                 return false;
             CloseFolder();
             ++m.folder;
@@ -278,7 +275,7 @@ bool SharedFoldersManager::MergeFolders(const QElapsedTimer& clock)
             continue;
         }
         OpenFolder();
-        if (clock.elapsed() >= kSliceMs)
+        if (turn.hasExpired())
             return false;
     }
 }
@@ -305,7 +302,7 @@ void SharedFoldersManager::OpenFolder()
     m.folderOpen = true;
 }
 
-bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
+bool SharedFoldersManager::MergeFiles(const QDeadlineTimer& turn)
 {
     // Files go in runs of kRun between looks at the clock; their words are
     // linked in batches that span folders (LinkPending).
@@ -314,7 +311,7 @@ bool SharedFoldersManager::MergeFiles(const QElapsedTimer& clock)
     const FileScanner::FileMap::iterator end = m.folder->second.end();
     m.runNames.resize(kRun);
     while (m.file != end) {
-        if (clock.elapsed() >= kSliceMs)
+        if (turn.hasExpired())
             return false;
         if (!m.folderItem) {
             m.file = end; // the folder item went away meanwhile
@@ -459,7 +456,7 @@ int SharedFoldersManager::RemoveFolderWithFiles(ItemPtr folder)
     return count;
 }
 
-bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
+bool SharedFoldersManager::SweepFolders(const QDeadlineTimer& turn)
 {
     // Folders that the walk did not reach leave the index with their files:
     // at start-up those not seen (except under shared folders added after the
@@ -476,7 +473,7 @@ bool SharedFoldersManager::SweepFolders(const QElapsedTimer& clock)
         std::sort(m.seen.begin(), m.seen.end());
     }
     for (; m.sweepAt < m.sweep.size(); ++m.sweepAt) {
-        if (m.sweepAt % 256 == 255 && clock.elapsed() >= kSliceMs)
+        if (m.sweepAt % 256 == 255 && turn.hasExpired())
             return false;
         ItemPtr folder = m.sweep[m.sweepAt];
         if (!folder)

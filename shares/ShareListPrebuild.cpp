@@ -2,7 +2,7 @@
 #include "store/Data.h"
 #include "store/Item.h"
 #include "store/Log.h"
-#include <QElapsedTimer>
+#include "store/SlicedWork.h"
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
@@ -14,7 +14,6 @@
 #endif
 
 namespace {
-constexpr qint64 kSliceMs = 20;
 // The list goes to the packer in chunks of about this size; writing pauses
 // while the packer is this far behind.
 constexpr qint64 kChunk = 1 << 20;
@@ -240,10 +239,9 @@ void SharedFoldersManager::PrebuildSlice()
         ScheduleSlice();
         return;
     }
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     if (!p.sorted) {
-        p.sorted = KeyFolders(p, clock);
+        p.sorted = KeyFolders(p, turn);
         return ScheduleSlice();
     }
     // The packer's end schedules the next slice.
@@ -266,7 +264,7 @@ void SharedFoldersManager::PrebuildSlice()
             file.Write(p.body);
         if (p.body.Size() >= kChunk)
             p.Feed(false);
-        if (clock.elapsed() >= kSliceMs) {
+        if (turn.hasExpired()) {
             ScheduleSlice();
             return;
         }
@@ -280,14 +278,14 @@ void SharedFoldersManager::PrebuildSlice()
     ScheduleSlice();
 }
 
-bool SharedFoldersManager::KeyFolders(SharePrebuild& p, const QElapsedTimer& clock)
+bool SharedFoldersManager::KeyFolders(SharePrebuild& p, const QDeadlineTimer& turn)
 {
     while (p.folders.size() < p.unkeyed.size()) {
         Item* folder = p.unkeyed[p.folders.size()];
         std::string path = ItemPtr(folder).Text();
         std::replace(path.begin(), path.end(), '/', '\\');
         p.folders.emplace_back(std::move(path), folder);
-        if (clock.elapsed() >= kSliceMs)
+        if (turn.hasExpired())
             return false;
     }
     std::vector<Item*>().swap(p.unkeyed);

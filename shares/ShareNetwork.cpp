@@ -1,5 +1,6 @@
 // The share manager's wiring to the peer network and the distributed search
 // tree, and the one way it sends a message to a user.
+#include "SearchAnswerQueue.h"
 #include "SharedFoldersManager.h"
 #include "peers/DNetManager.h"
 #include "peers/PeerMessenger.h"
@@ -17,8 +18,7 @@ void SharedFoldersManager::ConnectNetwork()
         });
     }
     if (dnetManager)
-        connect(
-            dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
+        connect(dnetManager, &DNetManager::DNetSearchRequest, m_searches, &SearchAnswerQueue::Add);
 }
 
 void SharedFoldersManager::DisconnectNetwork()

@@ -1,4 +1,5 @@
 #include "SharedFoldersManager.h"
+#include "SearchAnswerQueue.h"
 #include "ShareListPrebuild.h"
 #include "ShareMerge.h"
 #include "server/Server.h"
@@ -111,8 +112,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     settings.Set("shared_folder_counter", 1);
 
+    m_searches = new SearchAnswerQueue([this](const QString& user, quint32 ticket,
+                                           const QString& query) { OnDirectFileSearch(user, ticket, query); },
+        this);
     if (gp_server)
-        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+        connect(gp_server, &Server::DirectFileSearch, m_searches, &SearchAnswerQueue::Add);
     connect(m_scanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
     // The walk is merged while it goes on, in parts of this many files.
     m_scanner->SetPartSize(16384);

@@ -6,9 +6,9 @@
 //
 // Disk walks never run on the GUI thread. Every walk (the start-up walk, a newly
 // shared folder, the user's rescan) runs on the scanner thread; its result is
-// merged into the index on the GUI thread in slices of a few tens of
-// milliseconds, so the event loop keeps turning while a million files are
-// merged. Walks and merges run one at a time in request order; a request made
+// merged into the index on the GUI thread a slice per turn of the event loop
+// (SlicedWork::kTurnMs), so the event loop keeps turning while a million files
+// are merged. Walks and merges run one at a time in request order; a request made
 // while one runs waits for it.
 //
 // A shared folder that cannot be listed when it is walked (an unmounted disk)
@@ -22,7 +22,7 @@
 #include "store/ItemPtr.h"
 #include "store/ItemSet.h"
 #include "store/MemStream.h"
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -38,6 +38,7 @@
 #include <unordered_map>
 #include <vector>
 
+class SearchAnswerQueue;
 class Type;
 
 class SharedFoldersManager : public QObject, public DataHandler {
@@ -128,6 +129,9 @@ public:
     FileScanner* Scanner() const { return m_scanner; }
 
 public slots:
+    // Answer a search now. The searches of the server and the tree reach them
+    // through a queue that answers a turn's worth at a time and drops the
+    // oldest of a flood (SearchAnswerQueue).
     void OnDNetSearchRequest(QString user, quint32 ticket, QString query);
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
     void OnMP3Scanned(
@@ -175,11 +179,11 @@ private:
     void AddWalkPart(FileScanner::Walk part);
     void EndWalk(FileScanner::Walk walk);
     void MergeSlice();
-    bool MergeFolders(const QElapsedTimer& clock);
+    bool MergeFolders(const QDeadlineTimer& turn);
     void OpenFolder();
-    bool MergeFiles(const QElapsedTimer& clock);
+    bool MergeFiles(const QDeadlineTimer& turn);
     void CloseFolder();
-    bool SweepFolders(const QElapsedTimer& clock);
+    bool SweepFolders(const QDeadlineTimer& turn);
     void FinishMerge();
     void FileStep(ItemPtr file, const QString& folderPath, const QString& name, qint64 size);
     struct RunName;
@@ -221,7 +225,7 @@ private:
     void PrebuildSlice();
     // Gives the folders of the build their keys until the slice is over;
     // true once all have one and are in key order.
-    bool KeyFolders(SharePrebuild& build, const QElapsedTimer& clock);
+    bool KeyFolders(SharePrebuild& build, const QDeadlineTimer& turn);
     // Starts the packer on the build about to be written; false while the
     // packer is busy with the one before.
     bool StartPacking(const std::shared_ptr<SharePrebuild>& build);
@@ -273,6 +277,8 @@ private:
     bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
 
+    // Searches from the server and the tree, answered a turn at a time.
+    SearchAnswerQueue* m_searches;
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;

@@ -72,10 +72,17 @@ ActionSetToolBar::~ActionSetToolBar()
 
 void ActionSetToolBar::Init()
 {
-    if (gp_server)
+    if (gp_server) {
         connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this, &ActionSetToolBar::OnReceivedOwnPrivilegesStatus,
             Qt::UniqueConnection);
+        // Offline, the button says so rather than a status nobody sees.
+        for (auto signal : { &Server::Connected, &Server::Disconnected })
+            connect(gp_server, signal, this, &ActionSetToolBar::UpdateStatusButton, Qt::UniqueConnection);
+        connect(gp_server, &Server::ConnectionFailed, this, &ActionSetToolBar::UpdateStatusButton,
+            Qt::UniqueConnection);
+    }
     m_started = true;
+    UpdateStatusButton();
 }
 
 ItemPtr ActionSetToolBar::WidgetItem(const void* widget) const
@@ -319,12 +326,20 @@ void ActionSetToolBar::UpdateStatusButton()
 {
     if (!m_statusButton)
         return;
-    if (SettingText("availability_status") == QLatin1String("available")) {
+    const bool available = SettingText("availability_status") == QLatin1String("available");
+    if (m_started && gp_server && !gp_server->IsConnected()) {
+        m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
+        m_statusButton->setText(tr("Offline"));
+        m_statusButton->setToolTip(available ? tr("Not connected. You will be shown as Available when you connect.")
+                                             : tr("Not connected. You will be shown as Away when you connect."));
+    } else if (available) {
         m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/online_icon")));
         m_statusButton->setText(tr("Available"));
+        m_statusButton->setToolTip(QString());
     } else {
         m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/away_icon")));
         m_statusButton->setText(tr("Away"));
+        m_statusButton->setToolTip(QString());
     }
 }
 

@@ -51,10 +51,16 @@ void ApplicationIcon::PopupAlert(QString text)
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
+    m_tray->showMessage(QString(), AlertBody(text), QSystemTrayIcon::Information, 10000);
+}
+
+QString ApplicationIcon::AlertBody(const QString& text)
+{
     // The alert names users, rooms, files and a chat's first words, all
-    // others' texts: the desktop shows a bounded part.
+    // others' texts: the desktop shows a bounded part, and a notification
+    // service that reads markup shows tags and links as the letters they are.
     constexpr int kMaxAlert = 300;
-    m_tray->showMessage(QString(), TextBound::Shown(text, kMaxAlert), QSystemTrayIcon::Information, 10000);
+    return TextBound::Shown(text, kMaxAlert).toHtmlEscaped();
 }
 
 void ApplicationIcon::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)

@@ -26,6 +26,9 @@ public:
     static QString StatusIconPath();
     // A tray balloon; nothing on a desktop without a tray.
     void PopupAlert(QString text);
+    // What the balloon says for the text: a bounded part, its markup escaped
+    // (notification services may read the body as markup).
+    static QString AlertBody(const QString& text);
 
 public slots:
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason);

@@ -5,6 +5,8 @@
 #include "Settings.h"
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QMainWindow>
 #include <QtGlobal>
@@ -136,4 +138,16 @@ QDialogButtonBox* PlacedOkCancelBox(QDialog* dialog, const QRect& geometry)
     QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return box;
+}
+
+QString ChooserStart(const QString& chosen)
+{
+    if (!chosen.isEmpty()) {
+        const QFileInfo info(chosen);
+        if (info.isDir())
+            return info.absoluteFilePath();
+        if (info.absoluteDir().exists())
+            return info.absolutePath();
+    }
+    return QDir::homePath();
 }

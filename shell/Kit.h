@@ -73,6 +73,11 @@ QString ElidedLabel(const QString& text, const QFontMetrics& metrics);
 // A tool tip showing the text as it is, never as markup, long words breakable.
 QString PlainToolTip(const QString& text);
 
+// Where a file or folder chooser opens: the folder of what was chosen before
+// (a folder, or a file's folder) while it exists, else the home folder; never
+// the folder the program happened to be started from.
+QString ChooserStart(const QString& chosen = QString());
+
 // Widgets of the small fixed-layout dialogs: named and placed in one step.
 template <class W> W* PlacedWidget(QWidget* parent, const char* name, const QRect& geometry)
 {

@@ -83,6 +83,8 @@ NewVersionDialog::NewVersionDialog(qint64 version, QString link, QStringList des
     m_ui->descriptionEdit->moveCursor(QTextCursor::Start);
     m_ui->descriptionEdit->ensureCursorVisible();
     m_ui->descriptionEdit->setUpdatesEnabled(true);
+    // The window opens on its offer, not on a field that takes no keys.
+    m_ui->downloadButton->setFocus();
     connect(m_ui->downloadButton, &QPushButton::clicked, this, &NewVersionDialog::OnDownloadButtonClicked);
     connect(m_ui->skipButton, &QPushButton::clicked, this, &NewVersionDialog::OnSkipButtonClicked);
 }

@@ -21,6 +21,25 @@ QThreadPool* Worker()
     return pool;
 }
 
+// The picture's bytes, which stop reading once the asker cancelled.
+class CancellableBuffer : public QBuffer {
+public:
+    CancellableBuffer(QByteArray* bytes, const std::function<bool()>& cancelled)
+        : QBuffer(bytes)
+        , m_cancelled(cancelled)
+    {
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        return m_cancelled && m_cancelled() ? -1 : QBuffer::readData(data, maxSize);
+    }
+
+private:
+    const std::function<bool()>& m_cancelled;
+};
+
 } // namespace
 
 QSize PictureDecoder::Fitted(const QSize& size, const QSize& box)
@@ -30,11 +49,11 @@ QSize PictureDecoder::Fitted(const QSize& size, const QSize& box)
     return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
 }
 
-PictureDecoder::Result PictureDecoder::Decode(const QByteArray& bytes, const QSize& box)
+PictureDecoder::Result PictureDecoder::Decode(const QByteArray& bytes, const QSize& box, const std::function<bool()>& cancelled)
 {
     Result result;
     QByteArray data = bytes;
-    QBuffer buffer(&data);
+    CancellableBuffer buffer(&data, cancelled);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     result.claimed = reader.size();
@@ -57,7 +76,14 @@ QFuture<PictureDecoder::Result> PictureDecoder::Start(const QByteArray& bytes, c
     QFuture<Result> future = promise->future();
     promise->start();
     Worker()->start([promise, bytes, box] {
-        promise->addResult(Decode(bytes, box));
+        const std::function<bool()> cancelled = [&promise] { return promise->isCanceled(); };
+        if (!cancelled()) {
+            try {
+                promise->addResult(Decode(bytes, box, cancelled));
+            } catch (...) {
+                promise->addResult(Result());
+            }
+        }
         promise->finish();
     });
     return future;

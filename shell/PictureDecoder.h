@@ -7,7 +7,12 @@
 // pixels. What passes is read at most at the size it is shown.
 //
 // Decoding runs on one worker thread of its own, so at most one picture is
-// being unpacked at any time, and results come back in the order asked.
+// being unpacked at any time, and results come back in the order asked. A
+// future cancelled by its asker (a tab closed) is skipped if it has not begun
+// and stops at its next read if it has: a closed tab's picture delays neither
+// the next picture nor the quit. Nothing a picture does on the worker (memory
+// running out included) leaves it: such a picture is not shown.
+#include <functional>
 #include <QFuture>
 #include <QImage>
 #include <QSize>
@@ -25,9 +30,11 @@ public:
     };
 
     // The picture scaled to fit within box (keeping its proportions, never
-    // less than a pixel across), or why not.
-    static Result Decode(const QByteArray& bytes, const QSize& box);
-    // The same on the pictures' worker; the future's result is ready once it ran.
+    // less than a pixel across), or why not. Reading ends early, with no
+    // image, once cancelled() says so.
+    static Result Decode(const QByteArray& bytes, const QSize& box, const std::function<bool()>& cancelled = {});
+    // The same on the pictures' worker; the future's result is ready once it
+    // ran. Cancelling the future cancels the decoding.
     static QFuture<Result> Start(const QByteArray& bytes, const QSize& box);
     // The largest size within box with the proportions of size; size itself
     // when it fits.

@@ -86,15 +86,16 @@ void PeerBroker::connectToPeer(ClientSession& session, WireReader& in)
         session.send(CannotConnectCode, WireWriter().u32(token));
         return;
     }
+    const bool wrong = type == QLatin1String("F") && m_server.options().wrongFilePortUsers.contains(session.user);
     WireWriter out;
     out.str(session.user)
         .str(type)
         .ip(session.address())
-        .u32(session.listenPort)
+        .u32(wrong ? DeadPort : session.listenPort)
         .u32(token)
         .boolean(m_server.accounts().privileged(session.user))
         .u32(session.obfuscation ? 1 : 0)
-        .u32(session.obfuscatedPort);
+        .u32(wrong && session.obfuscation ? DeadPort : session.obfuscatedPort);
     peer->send(18, out);
 }
 

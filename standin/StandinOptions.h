@@ -9,6 +9,9 @@ struct StandinOptions {
     quint32 wishlistPeriod = 720;
     // Users whose peer address (code 3) is answered with a port nobody listens on.
     QStringList wrongPortUsers;
+    // Users whose port, in the requests to connect to them for a file
+    // connection (code 18 of type "F"), is one nobody listens on.
+    QStringList wrongFilePortUsers;
     // Users holding privileges from the start.
     QStringList privilegedUsers;
     // Administrator message sent after every login; none when empty.

@@ -24,13 +24,17 @@ bool parseOptions(const QCoreApplication& app, StandinOptions& options)
     const QCommandLineOption wrongPort(QStringLiteral("wrong-port"),
         QStringLiteral("Answer address requests for USER with a port nobody listens on (repeatable)."),
         QStringLiteral("USER"));
+    const QCommandLineOption wrongFilePort(QStringLiteral("wrong-file-port"),
+        QStringLiteral("Give USER's port as one nobody listens on when asking others to open a file connection to "
+                       "USER (repeatable)."),
+        QStringLiteral("USER"));
     const QCommandLineOption privileged(QStringLiteral("privileged"),
         QStringLiteral("Give USER 30 days of privileges at start (repeatable)."), QStringLiteral("USER"));
     const QCommandLineOption motd(QStringLiteral("motd"),
         QStringLiteral("Administrator message sent after each login."), QStringLiteral("TEXT"));
     const QCommandLineOption treeOnly(QStringLiteral("tree-only"),
         QStringLiteral("Send searches only to branch roots of the distributed tree (code 93)."));
-    parser.addOptions({ port, period, wrongPort, privileged, motd, treeOnly });
+    parser.addOptions({ port, period, wrongPort, wrongFilePort, privileged, motd, treeOnly });
     parser.process(app);
 
     bool ok = false;
@@ -46,6 +50,7 @@ bool parseOptions(const QCoreApplication& app, StandinOptions& options)
         return false;
     }
     options.wrongPortUsers = parser.values(wrongPort);
+    options.wrongFilePortUsers = parser.values(wrongFilePort);
     options.privilegedUsers = parser.values(privileged);
     options.motd = parser.value(motd);
     options.treeOnly = parser.isSet(treeOnly);

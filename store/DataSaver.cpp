@@ -1,4 +1,5 @@
 #include "DataSaver.h"
+#include "DataFileFormat.h"
 #include "Data.h"
 #include "ItemPool.h"
 #include "Log.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QtEndian>
 #include <cerrno>
 #include <condition_variable>
@@ -25,28 +27,7 @@
 
 DataSaver* dataSaver = nullptr;
 
-namespace {
-const char kMagic[8] = { 'M', 'R', 'W', 'B', 'D', 'A', 'T', 'A' };
-const quint32 kVersion = 1;
-const quint8 kEnd = 0, kItems = 1, kConnections = 2;
-const quint8 kGlobalNullFlag = 1;
-// The value follows the flags in pieces (see DataSaver.h).
-const quint8 kLongValueFlag = 2;
-const char* kArea = "Configuration Data";
-const QFile::Permissions kPrivateFile = QFile::ReadOwner | QFile::WriteOwner;
-
-// Makes the folder, and its missing parents, readable by the user alone; true
-// when it is there.
-bool MakePrivateFolder(const QString& folder)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !MakePrivateFolder(parent))
-        return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
-}
-}
+using namespace DataFileFormat;
 
 DataLoadedEventHandler::DataLoadedEventHandler()
 {
@@ -203,18 +184,6 @@ std::pair<quint32, quint32> ConnectionAt(const char* record, size_t k)
 }
 }
 
-DataSaver::DataSaver(Data* data)
-    : m_data(data ? data : &d)
-{
-    dataSaver = this;
-}
-
-DataSaver::~DataSaver()
-{
-    if (dataSaver == this)
-        dataSaver = nullptr;
-}
-
 QString DataSaver::DefaultPath() { return QDir::homePath() + "/.Marrowby"; }
 
 void DataSaver::AddSavedType(const std::string& type)
@@ -310,7 +279,13 @@ void DataSaver::Prefetch(const QString& path)
     ahead->path = path;
     ahead->thread = std::thread([ahead] {
         QString error;
-        ahead->ok = ahead->file.Read(ahead->path, error) && Parse(ahead->file.bytes, ahead->parsed, error);
+        // A file that can't be read ahead here (memory ran out, say) is read
+        // again by the load, which says why.
+        try {
+            ahead->ok = ahead->file.Read(ahead->path, error) && Parse(ahead->file.bytes, ahead->parsed, error);
+        } catch (...) {
+            ahead->ok = false;
+        }
     });
 }
 
@@ -579,152 +554,3 @@ void DataSaver::Load(const QString& path)
     Notify(false);
 }
 
-bool DataSaver::IsSaved(Type* type, const void* itemPtr) const
-{
-    const Item* item = static_cast<const Item*>(itemPtr);
-    auto it = m_savedByConnection.find(type->Name());
-    if (it == m_savedByConnection.end())
-        return false;
-    for (const std::string& otherName : it->second) {
-        Type* other = m_data->HasType(otherName);
-        if (other && item->connections.First(other))
-            return true;
-    }
-    return false;
-}
-
-void DataSaver::Save(const QString& path)
-{
-    m_lastError.clear();
-    if (!m_blockedPath.isEmpty() && m_blockedPath == path) {
-        m_lastError = "the malformed data file there could not be moved aside";
-        Log(kArea, 1, "Not saving over " + path + ": " + m_lastError + ".");
-        throw DataSaveFailure();
-    }
-    // Which items go, in file order.
-    std::vector<Item*> saved;
-    size_t refused = 0;
-    std::string refusedType;
-    for (Type* type : m_data->Types()) {
-        bool all = std::find(m_savedTypes.begin(), m_savedTypes.end(), type->Name()) != m_savedTypes.end();
-        bool some = !all && m_savedByConnection.count(type->Name());
-        if (!all && !some)
-            continue;
-        const ChunkedSet& items = type->Items();
-        for (ChunkedSet::Position p; items.Valid(p); items.Advance(p)) {
-            Item* item = items.At(p);
-            if (!all && !IsSaved(type, item))
-                continue;
-            if (item->value.size() > kMaxSavedValue) {
-                if (!refused++)
-                    refusedType = type->Name();
-                continue;
-            }
-            saved.push_back(item);
-        }
-    }
-    for (size_t k = 0; k < saved.size(); ++k)
-        saved[k]->saveIndex = quint32(k + 1);
-
-    // The file holds the login password: private from its first byte, in a
-    // folder of the user's alone when the client makes it. The renamed copy
-    // takes the place of an older, looser file.
-    const QString temp = path + ".tmp" + QString::number(QCoreApplication::applicationPid());
-    QFile file(temp);
-    QFile::remove(temp);
-    const QString folder = QFileInfo(path).absolutePath();
-    bool ok = MakePrivateFolder(folder);
-    if (!ok)
-        m_lastError = QString("the folder %1 can't be made: %2")
-                          .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-    ok = ok && file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kPrivateFile);
-    quint64 connections = 0;
-    if (ok) {
-        Stream out(&file);
-        ok = out.WriteBytes(kMagic, 8) && out.WriteUInt32(kVersion);
-        // Items, a record per run of one type (at most kMaxStreamCount each).
-        for (size_t k = 0; ok && k < saved.size();) {
-            Type* type = saved[k]->type;
-            size_t end = k;
-            while (end < saved.size() && saved[end]->type == type && end - k < kMaxStreamCount)
-                ++end;
-            ok = out.WriteUInt8(kItems) && out.WriteString(type->Name()) && out.WriteUInt32(quint32(end - k));
-            for (; ok && k < end; ++k) {
-                Item* item = saved[k];
-                const std::string_view value(item->value);
-                const quint8 flags = type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0;
-                if (value.size() <= kMaxStreamCount) {
-                    out.WriteText(value);
-                    ok = out.WriteUInt8(flags);
-                    continue;
-                }
-                const size_t pieces = (value.size() + kMaxStreamCount - 1) / kMaxStreamCount;
-                out.WriteText(std::string_view());
-                out.WriteUInt8(flags | kLongValueFlag);
-                ok = out.WriteUInt32(quint32(pieces));
-                for (size_t p = 0; ok && p < pieces; ++p)
-                    ok = out.WriteText(value.substr(p * kMaxStreamCount, kMaxStreamCount));
-            }
-        }
-        // Connections between saved items, each once.
-        std::vector<std::pair<quint32, quint32>> block;
-        auto flush = [&] {
-            if (block.empty())
-                return true;
-            bool good = out.WriteUInt8(kConnections) && out.WriteUInt32(quint32(block.size()));
-            for (const auto& [a, b] : block) {
-                out.WriteUInt32(a);
-                good = out.WriteUInt32(b) && good;
-            }
-            connections += block.size();
-            block.clear();
-            return good;
-        };
-        for (size_t k = 0; ok && k < saved.size(); ++k) {
-            Item* item = saved[k];
-            item->connections.ForEach([&](Item* other) {
-                if (other->saveIndex <= item->saveIndex)
-                    return;
-                block.emplace_back(item->saveIndex - 1, other->saveIndex - 1);
-                if (block.size() == kMaxStreamCount)
-                    ok = flush() && ok;
-            });
-        }
-        ok = ok && flush();
-        ok = ok && out.WriteUInt8(kEnd) && out.WriteUInt32(quint32(saved.size())) && out.WriteUInt32(quint32(connections));
-        ok = ok && out.Flush() && file.flush() && ::fsync(file.handle()) == 0;
-        if (!ok)
-            m_lastError = file.errorString();
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
-    } else if (m_lastError.isEmpty()) {
-        m_lastError = file.errorString();
-    }
-    for (Item* item : saved)
-        item->saveIndex = 0;
-
-    if (ok && std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
-        m_lastError = QString::fromLocal8Bit(std::strerror(errno));
-        ok = false;
-    }
-    if (!ok) {
-        QFile::remove(temp);
-        Log(kArea, 1, "Saving the data file " + path + " failed: " + m_lastError + ".");
-        throw DataSaveFailure();
-    }
-    // Make the rename itself durable.
-    int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    if (refused) {
-        m_lastError = QString("%1 value(s) longer than %2 bytes (the first of type %3) could not be saved; "
-                              "everything else was")
-                          .arg(refused)
-                          .arg(kMaxSavedValue)
-                          .arg(QString::fromStdString(refusedType));
-        Log(kArea, 1, "Saving the data file " + path + ": " + m_lastError + ".");
-        throw DataSaveFailure();
-    }
-}

@@ -27,12 +27,16 @@
 #include "DataLoadedEventHandler.h"
 #include "StoreExceptions.h"
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 class Data;
+struct Item;
+class OutputStream;
+class QFile;
 class Type;
 
 class DataSaver {
@@ -71,6 +75,15 @@ public:
     // as it was when the write fails. Also throws DataSaveFailure, after
     // writing everything else, when a value was too long to be saved.
     void Save(const QString& path);
+    // Writes what Save writes, the file itself on a thread of its own: the
+    // store is read now, into memory. done runs from this thread's event loop
+    // with the outcome (LastError() tells a failure), or at the start of the
+    // next save of either kind, which waits for this one's file.
+    void SaveInBackground(const QString& path, std::function<void(bool saved)> done);
+    // Whether a file is being written in the background.
+    bool Saving() const;
+    // Waits for the file being written in the background and takes its outcome.
+    void FinishBackgroundSave();
 
     // Where the last malformed file was kept, or empty.
     QString KeptAsidePath() const { return m_keptAside; }
@@ -81,6 +94,7 @@ private:
     struct Parsed;
     struct FileBytes;
     struct Prefetched;
+    struct Background;
     static std::unique_ptr<Prefetched>& PrefetchSlot();
     // Reads the file's records; their types are looked up by Resolve.
     static bool Parse(const QByteArray& bytes, Parsed& parsed, QString& error);
@@ -88,6 +102,20 @@ private:
     void Apply(const QByteArray& bytes, const Parsed& parsed);
     void Notify(bool noData);
     bool IsSaved(Type* type, const void* item) const;
+    // The items saved, in file order; values too long to save are counted.
+    std::vector<Item*> SavedItems(size_t& refused, std::string& refusedType) const;
+    static bool WriteRecords(OutputStream& out, const std::vector<Item*>& saved);
+    // The temporary file beside the data file, opened private; and made the
+    // data file, synced, once written (removed when anything failed). Both
+    // touch no store and run on any thread.
+    static bool OpenTemp(const QString& path, QFile& file, QString& error);
+    static bool Commit(QFile& file, const QString& path, bool written, QString& error);
+    // True, the reason set and logged, when a malformed file at the path is
+    // not to be saved over.
+    bool Blocked(const QString& path);
+    // Logs a failed save, or sets and logs the values left out; true when
+    // the save is whole.
+    bool Finished(const QString& path, bool ok, size_t refused, const std::string& refusedType);
 
     Data* m_data;
     std::vector<std::string> m_savedTypes;
@@ -96,6 +124,7 @@ private:
     QString m_keptAside;
     QString m_blockedPath; // a malformed file that could not be moved aside
     QString m_lastError;
+    std::unique_ptr<Background> m_background;
 };
 
 extern DataSaver* dataSaver;

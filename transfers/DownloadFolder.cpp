@@ -28,21 +28,6 @@ QStringList SubfolderComponents(ItemPtr download)
     return components.mid(components.size() - take);
 }
 
-// Names tried beside a taken one before the move gives up.
-constexpr int kMaxNameSuffix = 9999;
-
-// "folder/name (n).ext" for "folder/name.ext"; a leading dot starts no
-// extension (".profile (1)").
-QString NumberedName(const QString& path, int n)
-{
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        dot = name.size();
-    return info.path() + QLatin1Char('/') + name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
-}
-
 QString Slashes(QString path)
 {
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -82,8 +67,9 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr download, bool com
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr download, bool complete) const
 {
+    ItemPtr given = complete ? ItemPtr() : download["partial_file_name"];
     return GetDownloadTargetFolder(download, complete) + QLatin1Char('\\')
-        + SafePathComponent(download["file_name"].AsString());
+        + SafePathComponent(given ? given.AsString() : download["file_name"].AsString());
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr download) const
@@ -95,33 +81,21 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr download
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr download) const
 {
-    const QString path = LocalPath(GetDownloadTargetPath(download, true));
-    if (path.isEmpty())
-        return false;
-    // Another user's file of the same name is not this download: the sizes
-    // must agree too.
-    const QFileInfo info(path);
-    return info.exists() && info.isFile() && info.size() == download["file_size"].AsInt64();
+    // Only this source's file counts: another user's file of the same name
+    // and size, or one filed before its source was recorded, is not this
+    // download.
+    return !FindCompleteFile(download).isEmpty();
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download)
 {
-    if (download.IsConnected("single_download"))
-        return;
-    ItemPtr remoteFolder = download["remote_folder"];
-    for (ItemPtr other : remoteFolder.GetItems("download_entry")) {
-        if (StatusOf(other, "download_entry_status") != QLatin1String("complete"))
-            return;
-    }
-    if (download["remote_folder"].Text().empty())
-        return;
-    // Only the folders that the subfolder part added below "downloading".
+    // The folders that the subfolder part added below "downloading", from
+    // the partial file's own up, each as long as it is empty: one that still
+    // holds another download's partial file stays.
+    const QString downloading = DownloadRoot() + QStringLiteral("/downloading");
     QString folder = LocalPath(GetDownloadTargetFolder(download, false));
-    const int levels = int(SubfolderComponents(download).size());
-    for (int k = 0; k < levels && !folder.isEmpty(); ++k) {
-        QDir().rmdir(folder);
-        folder = LocalPath(QFileInfo(folder).path());
-    }
+    while (IsPathUnder(downloading, folder) && QDir().rmdir(folder))
+        folder = QFileInfo(folder).path();
 }
 
 void TransferQueueManager::OnDownloadComplete()
@@ -184,8 +158,17 @@ void TransferQueueManager::OnDownloadComplete()
                 download, QStringLiteral("local error"), notMoved.arg(folder) + file.errorString());
             return;
         }
-        moved = NumberedName(destination, n);
+        moved = folder + QLatin1Char('/') + NumberedPathComponent(QFileInfo(destination).fileName(), n);
     }
+    // The record of the file's source goes with it: a later download of the
+    // same source finds it finished, another source's does not.
+    const SourceRecords records = Records();
+    QString recordError;
+    if (!records.Write(moved, SourceOf(download), &recordError))
+        Log(kArea, 2, QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError),
+            download["user"]);
+    records.Remove(source);
+    download.Disconnect("partial_file_name");
     const QByteArray movedName = QFileInfo(moved).fileName().toUtf8();
     if (moved != destination) {
         Log(kArea, 1,
@@ -238,6 +221,14 @@ void TransferQueueManager::OnDownloadError(QString reason)
         QStringLiteral("Error downloading %1 from %2. %3")
             .arg(download["file_name"].AsString(), user.AsString(), reason),
         user);
+    // The peer's file is not the one the partial file was begun with: its
+    // bytes are dropped and the file is asked for again, from the start.
+    if (thread && thread->HeldBytesDiffer()) {
+        SetDownloadEntryStatus(download, QStringLiteral("aborted"));
+        if (StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)), reason))
+            RequeueDownload(download);
+        return;
+    }
     T("denial_reason")->GetItem(Value(reason)) += download;
     SetDownloadEntryStatus(download, local ? QStringLiteral("local error") : QStringLiteral("aborted"));
 }

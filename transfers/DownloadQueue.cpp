@@ -61,6 +61,7 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const std::string
     if (gp_server)
         gp_server->TrackUser(user);
 
+    emit DownloadQueueChanged();
     if (DoesDownloadItemCompleteFilenameExist(download)) {
         SetDownloadEntryStatus(download, QStringLiteral("complete"));
         return download;
@@ -110,11 +111,16 @@ void TransferQueueManager::RequeueDownload(ItemPtr download)
         SetDownloadEntryStatus(download, QStringLiteral("complete"));
         return;
     }
+    if (const auto retry = m_retries.find(download.Get()); retry != m_retries.end())
+        retry->second.due = -1;
     ItemPtr user = download["user"];
     if (peerMessenger)
         peerMessenger->QueueDownload(user.AsString(), GetRemotePath(download));
+    const bool ended = StatusOf(download, "download_entry_status") != QLatin1String("queued");
     SetDownloadEntryStatus(download, QStringLiteral("queued"));
     Log(kArea, 2, QStringLiteral("Queueing %1").arg(download["file_name"].AsString()), user);
+    if (ended)
+        emit DownloadQueueChanged();
 }
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
@@ -127,7 +133,7 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
         const QString status = StatusOf(download, "download_entry_status");
         // A local error waits for the user to fix it and retry.
         if (status == QLatin1String("complete") || status == QLatin1String("denied")
-            || status == QLatin1String("local error"))
+            || status == QLatin1String("local error") || RequeuePostponed(download))
             continue;
         RequeueDownload(download);
     }
@@ -234,7 +240,16 @@ void TransferQueueManager::OnUploadFailedNotification(QString user, std::string 
         return;
     }
     Log(kArea, 2, QStringLiteral("Download found!"), userItem);
-    QueueDownloadIfUserOnline(download);
+    // We accepted its transfer and no file connection came: neither side
+    // could open one. Asked for again at once, it would fail the same way
+    // for ever.
+    if (download["remote_transfer_req"]
+        && StatusOf(download, "download_entry_status") == QLatin1String("queued")) {
+        download.Disconnect("remote_transfer_req");
+        PostponeRequeue(download);
+    } else {
+        QueueDownloadIfUserOnline(download);
+    }
     SetTimeStamp(userItem, "last_queue_request_time", 0);
     StampQueueRequest(user);
 }
@@ -245,6 +260,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr download)
         return;
     TearDownDownload(download, true);
     download.Remove();
+    emit DownloadQueueChanged();
 }
 
 bool TransferQueueManager::HasExcludedDownloadExtension(const QString& fileName) const

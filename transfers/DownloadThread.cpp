@@ -4,16 +4,39 @@
 #include <QTcpSocket>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
-DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
+DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset, QByteArray held)
     : TransferThread(socket, file)
     , m_path(QFile::encodeName(file->fileName()))
     , m_size(size)
     , m_position(offset)
+    , m_held(std::move(held))
 {
+}
+
+bool DownloadThread::CheckHeldBytes(qint64& received)
+{
+    char buffer[8192];
+    for (qint64 checked = 0; checked < m_held.size();) {
+        const qint64 got = Receive(buffer, qMin<qint64>(sizeof buffer, m_held.size() - checked),
+            QStringLiteral("Waiting for data to read failed."));
+        if (got < 0)
+            return false;
+        if (std::memcmp(buffer, m_held.constData() + checked, size_t(got)) != 0) {
+            m_heldBytesDiffer = true;
+            m_errorText = QStringLiteral(
+                "The file differs from the one its partial file was begun with: the bytes before "
+                "the partial file's end are not the same. It is downloaded again from the start.");
+            return false;
+        }
+        checked += got;
+        received += got;
+    }
+    return true;
 }
 
 QString DownloadThread::PartialFileRemovedReason()
@@ -66,7 +89,7 @@ void DownloadThread::run()
 
 bool DownloadThread::PerformDownload()
 {
-    if (m_size < 0 || m_position < 0 || m_position > m_size) {
+    if (m_size < 0 || m_position < 0 || m_position > m_size || m_held.size() > m_position) {
         m_errorText
             = QStringLiteral("Won't resume from offset %1 in file of size %2").arg(m_position).arg(m_size);
         return false;
@@ -80,6 +103,8 @@ bool DownloadThread::PerformDownload()
     clock.start();
     qint64 lastReport = 0;
     qint64 received = 0;
+    if (!CheckHeldBytes(received))
+        return false;
     const qint64 bufferSize = qMin(kBlockSize, m_size - m_position);
     std::unique_ptr<char[]> buffer;
     if (bufferSize > 0)

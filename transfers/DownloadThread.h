@@ -9,6 +9,11 @@
 // the socket's write buffer (the offset) are pushed out first, so the engine
 // need not wait for them on the GUI thread.
 //
+// When the file already held bytes, the peer sends the last of them again
+// first (`held`): run() compares them with what the file holds and, should
+// they differ (the peer's file is no longer the one the partial file was
+// begun with), fails with HeldBytesDiffer() set before writing anything.
+//
 // run() receives size - offset bytes into the file, never more, writing each
 // block as it arrives (bytes received before a failure stay in the file),
 // past QFile's buffer so that a failed write gives the system's reason at
@@ -34,14 +39,18 @@ class QTcpSocket;
 class DownloadThread : public TransferThread {
     Q_OBJECT
 public:
-    // socket: connected, offset already written (or queued) to it; file: open
-    // for appending, holding offset bytes; size: the file's full size.
-    DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset);
+    // socket: connected, offset - held.size() already written (or queued) to
+    // it; file: open for appending, holding offset bytes, the last of them
+    // `held`; size: the file's full size.
+    DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset, QByteArray held = {});
 
     // Whether the failure was our own: the file could not be written (a full
     // disk, a folder we may not write to). Read once the thread has finished.
     bool FailedLocally() const { return m_failedLocally; }
     static QString PartialFileRemovedReason();
+    // Whether the bytes the peer sent again were not those the file held.
+    // Read once the thread has finished.
+    bool HeldBytesDiffer() const { return m_heldBytesDiffer; }
 
 signals:
     void DownloadError(QString reason);
@@ -53,6 +62,9 @@ protected:
 
 private:
     bool PerformDownload();
+    // Receives the held bytes again and compares them; false, with the
+    // reason set, on a difference or a failure.
+    bool CheckHeldBytes(qint64& received);
     // Writes the whole block to the file, advancing the position; false, with
     // the reason set, when the file can't take it.
     bool WriteToFile(const char* data, qint64 length);
@@ -63,5 +75,7 @@ private:
     QByteArray m_path;
     qint64 m_size;
     qint64 m_position;
+    QByteArray m_held;
     bool m_failedLocally = false;
+    bool m_heldBytesDiffer = false;
 };

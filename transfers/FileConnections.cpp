@@ -1,6 +1,7 @@
 // File connections: matching a connection to its download or upload, the
 // resume offset, one worker thread per transfer, and the threads' reports.
 #include "DownloadThread.h"
+#include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
@@ -9,12 +10,27 @@
 #include "store/Log.h"
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QtEndian>
 #include <filesystem>
 #include <system_error>
 
 namespace {
+// Bytes of a partial file that the peer is asked to send again on a resume.
+constexpr qint64 kHeldBytesChecked = 64 * 1024;
+
+// The last bytes (at most kHeldBytesChecked) of the file of `held` bytes.
+bool ReadFileTail(const QString& path, qint64 held, QByteArray& tail)
+{
+    QFile file(path);
+    const qint64 length = qMin(held, kHeldBytesChecked);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(held - length))
+        return false;
+    tail = file.read(length);
+    return tail.size() == length;
+}
+
 // The progress objects that every running transfer has.
 void AddClocks(ItemPtr entry)
 {
@@ -32,17 +48,6 @@ ItemPtr TransferQueueManager::EntryOfSender(const char* threadType) const
         return ItemPtr();
     ItemPtr item = T(threadType)->HasItem(Value(thread));
     return item[std::string(threadType) == "download_thread" ? "download_entry" : "upload_entry"];
-}
-
-ItemList TransferQueueManager::PartialFileSharers(ItemPtr download, const QString& path) const
-{
-    ItemList sharers;
-    for (ItemPtr other : download["file_name"].GetItems("download_entry")) {
-        if (other != download && StatusOf(other, "download_entry_status") != QLatin1String("complete")
-            && LocalPath(GetDownloadTargetPath(other, false)) == path)
-            sharers.push_back(other);
-    }
-    return sharers;
 }
 
 void TransferQueueManager::RefuseDownload(ItemPtr download, const QString& status, const QString& reason)
@@ -84,8 +89,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     }
 
     const QString folder = LocalPath(GetDownloadTargetFolder(download, false));
-    const QString path = LocalPath(GetDownloadTargetPath(download, false));
-    if (folder.isEmpty() || path.isEmpty()) {
+    if (folder.isEmpty() || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("The file name leads outside the downloads folder, aborting"));
@@ -101,8 +105,37 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
                 .arg(folder, QString::fromStdString(folderError.message())));
         return;
     }
-    auto* file = new QFile(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    const qint64 size = download["file_size"].AsInt64();
+    if (size < 0) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Invalid file size %1, aborting").arg(size));
+        return;
+    }
+    const PartialFile partial = ChoosePartialFile(download);
+    if (partial.path.isEmpty()) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("No free name for the partial file in %1, aborting").arg(folder));
+        return;
+    }
+    const QString name = QFileInfo(partial.path).fileName();
+    const ItemPtr given = download["partial_file_name"];
+    if (name == SafePathComponent(download["file_name"].AsString()))
+        download.Disconnect("partial_file_name");
+    else
+        download += T("partial_file_name")->GetItem(Value(name));
+    // Which file holds the download's bytes goes to disk with the queue.
+    if (given != download["partial_file_name"])
+        emit DownloadQueueChanged();
+    // A free name is taken only while it is free: bytes that appear there
+    // meanwhile are not ours either.
+    auto* file = new QFile(partial.path);
+    const bool fresh = !partial.recorded && !partial.startOver;
+    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
+    if (fresh)
+        mode |= QIODevice::NewOnly;
+    if (!file->open(mode)) {
         const QString error = file->errorString();
         delete file;
         DropSocket(socket);
@@ -110,49 +143,40 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;
     }
-    const qint64 size = download["file_size"].AsInt64();
-    qint64 offset = file->size();
-    if (size < 0) {
+    const auto dropFile = [&] {
         file->close();
         delete file;
         DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Invalid file size %1, aborting").arg(size));
+    };
+    if (partial.startOver && !StartPartialFileOver(download, partial.path, partial.note)) {
+        dropFile();
         return;
     }
-    // The partial file holds the start of the file as it was when it was
-    // begun: once the peer's file has another size (or the partial is longer
-    // than the file), its bytes would not fit the rest, so it starts again.
-    // Another user's file of the same name in a folder of the same name has
-    // the same partial file, begun maybe for that file: the size it was begun
-    // for is recorded on the one entry that began it.
-    const ItemList sharers = PartialFileSharers(download, path);
-    ItemPtr startedFor = download["partial_file_size"];
-    for (ItemPtr other : sharers) {
-        if (!startedFor)
-            startedFor = other["partial_file_size"];
+    if (fresh && !partial.note.isEmpty())
+        SetDownloadNote(download, partial.note);
+    // The record comes before the first byte: no byte is appended to a file
+    // not known to be this source's.
+    QString recordError;
+    if (!partial.recorded && !Records().Write(partial.path, SourceOf(download), &recordError)) {
+        dropFile();
+        if (fresh)
+            QFile::remove(partial.path);
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not record the partial file's source, aborting. Error string: ")
+                + recordError);
+        return;
     }
-    if (offset > 0 && (offset > size || (startedFor && startedFor.AsInt64() != size))) {
-        Log(kArea, 2,
-            QStringLiteral("The file is %1 bytes now, the partial file of %2 bytes was begun for %3; "
-                           "downloading it again from the start")
-                .arg(size)
-                .arg(offset)
-                .arg(startedFor ? startedFor.AsString() : QStringLiteral("another size")),
-            userItem);
-        if (!file->resize(0)) {
-            file->close();
-            delete file;
-            DropSocket(socket);
-            RefuseDownload(download, QStringLiteral("local error"),
-                QStringLiteral("Could not empty the partial file, aborting"));
-            return;
-        }
-        offset = 0;
+    // The peer sends the last bytes held once more, for the thread to
+    // compare: a file replaced by another of the same size shows there.
+    const qint64 held = partial.recorded ? file->size() : 0;
+    QByteArray tail;
+    if (held > 0 && !ReadFileTail(partial.path, held, tail)) {
+        dropFile();
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path));
+        return;
     }
-    for (ItemPtr other : sharers)
-        other.Disconnect("partial_file_size");
-    download += T("partial_file_size")->GetItem(Value(static_cast<long long>(size)));
+    const qint64 offset = held - tail.size();
     // The handshake is a few small writes each way: don't let them wait for
     // the peer's delayed acknowledgements.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -163,12 +187,12 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
 
     download += T("download_socket")->NewItem(Value(socket));
     download += T("download_file")->NewItem(Value(file));
-    download += T("write_position")->NewItem(Value(new qint64(offset)));
+    download += T("write_position")->NewItem(Value(new qint64(held)));
     SetDownloadEntryStatus(download, QStringLiteral("downloading"));
     AddClocks(download);
 
     socket->disconnect();
-    auto* thread = new DownloadThread(socket, file, size, offset);
+    auto* thread = new DownloadThread(socket, file, size, held, tail);
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     download += T("download_thread")->NewItem(Value(thread));

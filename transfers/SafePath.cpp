@@ -1,10 +1,57 @@
 #include "SafePath.h"
 #include "store/ToQString.h"
 #include <QDir>
+#include <QTextBoundaryFinder>
 
 namespace {
-constexpr int kMaxComponentBytes = 255;
+constexpr qsizetype kMaxComponentBytes = 255;
+// A longer "extension" is part of the name, not a type: it may be cut.
+constexpr qsizetype kMaxExtensionBytes = 32;
+
+// Where the extension starts: the last dot, unless it leads the name or the
+// rest is too long to be one. The size of the name when there is none.
+qsizetype ExtensionStart(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || name.mid(dot).toUtf8().size() > kMaxExtensionBytes)
+        return name.size();
+    return dot;
 }
+
+// How much of the text fits in `room` bytes of UTF-8, cut between
+// characters.
+qsizetype FittingLength(const QString& text, qsizetype room)
+{
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    qsizetype cut = 0;
+    qsizetype bytes = 0;
+    for (qsizetype at = boundaries.toNextBoundary(); at > 0; at = boundaries.toNextBoundary()) {
+        bytes += QStringView(text).mid(cut, at - cut).toUtf8().size();
+        if (bytes > room)
+            break;
+        cut = at;
+    }
+    return cut;
+}
+
+// stem + tail, the stem cut between characters so that the whole holds at
+// most kMaxComponentBytes of UTF-8 (between code points when its first
+// character alone, a letter under a pile of marks, is too long).
+QString FitStem(const QString& stem, const QString& tail)
+{
+    const qsizetype room = kMaxComponentBytes - tail.toUtf8().size();
+    if (stem.toUtf8().size() <= room)
+        return stem + tail;
+    qsizetype cut = FittingLength(stem, room);
+    if (cut == 0) {
+        // No UTF-16 unit takes more than 3 bytes, a pair 4.
+        cut = room / 3;
+        if (cut > 0 && stem.at(cut - 1).isHighSurrogate())
+            --cut;
+    }
+    return stem.left(cut) + tail;
+}
+} // namespace
 
 QString SafePathComponent(const QString& name)
 {
@@ -28,14 +75,16 @@ QString SafePathComponent(const QString& name)
         out = QStringLiteral("_");
     else if (dotsOnly)
         out.fill(QLatin1Char('_'));
-    // Cap the length in bytes at a character boundary.
-    while (out.toUtf8().size() > kMaxComponentBytes) {
-        int cut = out.size() - 1;
-        if (cut > 0 && out.at(cut).isLowSurrogate())
-            --cut;
-        out.truncate(cut);
-    }
-    return out;
+    if (out.toUtf8().size() <= kMaxComponentBytes)
+        return out;
+    const qsizetype extension = ExtensionStart(out);
+    return FitStem(out.left(extension), out.mid(extension));
+}
+
+QString NumberedPathComponent(const QString& name, int n)
+{
+    const qsizetype extension = ExtensionStart(name);
+    return FitStem(name.left(extension), QStringLiteral(" (%1)").arg(n) + name.mid(extension));
 }
 
 QStringList SafeFolderComponents(const std::string& folder)

@@ -14,9 +14,14 @@
 // One component of a local path: never empty, never "." or "..", free of
 // "/", "\", NUL and other control characters (each such character becomes
 // "_"); a name of dots only becomes underscores. The UTF-8 length is capped
-// at 255 bytes (the common file-system limit) without cutting a character in
-// two.
+// at 255 bytes (the common file-system limit): a name too long loses the end
+// of its stem, cut between characters, and keeps its extension.
 QString SafePathComponent(const QString& name);
+
+// The n-th other name for a safe component: "name (n).ext" for "name.ext"
+// (a leading dot starts no extension: ".profile (1)"), its stem cut so that
+// the whole stays within the same 255 bytes.
+QString NumberedPathComponent(const QString& name, int n);
 
 // The components of a peer's folder, split at "\" and "/", empty ones left
 // out, each made safe.

@@ -17,6 +17,12 @@ constexpr qint64 kNegotiationTimeout = 30000; // ms: a "requesting" or "connecti
 constexpr qint64 kRequeueInterval = 600000; // ms between re-queues of a user's downloads
 constexpr qint64 kPlaceInLineInterval = 600000; // ms between place-in-line rounds
 constexpr qint64 kFinishQuietTime = 300000; // ms without upload changes before quitting
+// After a file connection failed: the first delay before asking again, and
+// the longest, reached by doubling.
+constexpr qint64 kFirstRetryDelay = 60000;
+constexpr qint64 kLongestRetryDelay = 1800000;
+// Our own failed attempt explains the uploader's failure only this long.
+constexpr qint64 kConnectFailureKept = 120000;
 } // namespace
 
 void TransferQueueManager::StampQueueRequest(const QString& user)
@@ -30,6 +36,63 @@ void TransferQueueManager::StampNextPlaceInLine(const QString& user, qint64 dela
 }
 
 void TransferQueueManager::PeriodicCheck() { }
+
+void TransferQueueManager::OnConnectionForUserFailed(QString user, QString type, QString reason)
+{
+    if (type == QLatin1String("F"))
+        m_fileConnectFailures[user] = { reason, MonotonicNow() };
+}
+
+void TransferQueueManager::PostponeRequeue(ItemPtr download)
+{
+    ItemPtr user = download["user"];
+    const QString name = user.AsString();
+    Retry& retry = m_retries[download.Get()];
+    ++retry.failures;
+    const qint64 delay = qMin(kFirstRetryDelay << qMin(retry.failures - 1, 10), kLongestRetryDelay);
+    retry.due = MonotonicNow() + delay;
+    const auto own = m_fileConnectFailures.find(name);
+    const bool tried = own != m_fileConnectFailures.end() && MonotonicNow() - own->second.at <= kConnectFailureKept;
+    const QString why = !tried ? QStringLiteral("no connection came from %1").arg(name)
+        : own->second.reason.isEmpty() ? QStringLiteral("could not connect to %1").arg(name)
+                                       : own->second.reason;
+    const QString reason = QStringLiteral("File connection failed: %1").arg(why);
+    Log(kArea, 1,
+        QStringLiteral("%1 for %2; asking again in %3 s").arg(reason, download["file_name"].AsString()).arg(delay / 1000),
+        user);
+    T("denial_reason")->GetItem(Value(reason)) += download;
+}
+
+bool TransferQueueManager::RequeuePostponed(ItemPtr download) const
+{
+    const auto retry = m_retries.find(download.Get());
+    return retry != m_retries.end() && retry->second.due >= 0;
+}
+
+void TransferQueueManager::RequeueWhenDue()
+{
+    std::vector<ItemPtr> due;
+    for (const auto& [item, retry] : m_retries) {
+        if (retry.due >= 0 && MonotonicNow() >= retry.due)
+            due.push_back(ItemPtr(item));
+    }
+    for (ItemPtr download : due) {
+        // An offline user's download waits, still due, for the user.
+        if (!download["user"].IsConnected("is_online"))
+            continue;
+        // One that ended meanwhile waits for the user.
+        if (StatusOf(download, "download_entry_status") == QLatin1String("queued")) {
+            // Asked again, it waits as any queued download until it fails again.
+            download.Disconnect("denial_reason");
+            Log(kArea, 1,
+                QStringLiteral("Asking again for %1 after its file connection failed")
+                    .arg(download["file_name"].AsString()),
+                download["user"]);
+            RequeueDownload(download);
+        }
+        m_retries[download.Get()].due = -1;
+    }
+}
 
 void TransferQueueManager::EveryHalfMinute()
 {
@@ -56,10 +119,16 @@ void TransferQueueManager::EveryHalfMinute()
                     upload["shared_file"]["shared_file_name"].AsString(), upload["user"].AsString(), status));
         T("denial_reason")->GetItem(Value(QStringLiteral("Timed out in %1 phase").arg(status))) += upload;
         SetUploadEntryStatus(upload, QStringLiteral("aborted"));
+        // Asked for again, it waits behind the others instead of taking the
+        // slot back first, for a connection that may fail again.
+        MoveUploadBehindOthers(upload);
         ++aborted;
     }
     if (aborted)
         StartNewUploads();
+
+    // Downloads whose file connection failed, once their delay is over.
+    RequeueWhenDue();
 
     // 2. Queue requests that got lost or went unanswered.
     ItemSet users;

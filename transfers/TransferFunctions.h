@@ -7,6 +7,9 @@
 // The area of the queue's log lines.
 inline const QString kArea = QStringLiteral("Transfer Queue");
 
+// Numbered names ("name (n).ext") tried beside a taken one before giving up.
+constexpr int kMaxNameSuffix = 9999;
+
 inline Type* T(const char* name)
 {
     return d.GetType(name);

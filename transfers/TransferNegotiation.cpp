@@ -71,6 +71,7 @@ void TransferQueueManager::OnFileTransferRequest(
         if (gp_server)
             gp_server->TrackUser(user);
         SetDownloadEntryStatus(download, QStringLiteral("queued"));
+        emit DownloadQueueChanged();
     }
     if (StatusOf(download, "download_entry_status") == QLatin1String("complete")) {
         Log(kArea, 2, QStringLiteral("Denied, Complete"), userItem);

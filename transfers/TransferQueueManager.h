@@ -23,6 +23,7 @@
 // component and file name is made safe (SafePath.h) and each local path is
 // checked to stay below the downloads folder before it is used.
 #include "FileStamp.h"
+#include "SourceRecord.h"
 #include "SpeedLimit.h"
 #include "peers/FileInfo.h"
 #include "store/DataLoadedEventHandler.h"
@@ -33,10 +34,12 @@
 #include <QObject>
 #include <QString>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 class DownloadThread;
+class OrderedWorker;
 class UploadThread;
 class QFile;
 class QTcpSocket;
@@ -54,6 +57,11 @@ public:
 
     void DataLoaded() override;
     void NoData() override;
+
+    // The source of a download's file, and the records of what each file of
+    // the downloads folder was begun for.
+    static FileSource SourceOf(ItemPtr download);
+    SourceRecords Records() const { return SourceRecords(DownloadRoot()); }
 
     // Status model (TransferStatus.cpp).
     void SetDownloadEntryStatus(ItemPtr download, const QString& status);
@@ -75,8 +83,14 @@ public:
     int ActiveDownloadCount() const;
     // The remote folder, "\" and the file name, as stored.
     static std::string GetRemotePath(ItemPtr download);
+    // The bytes that the download's partial file held when its transfer last
+    // ended, or when the queue was loaded (found on a worker after the load,
+    // each told with DownloadProgressed); 0 when nothing is known.
+    qint64 HeldBytes(ItemPtr download) const;
 
-    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators.
+    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. The
+    // path of the partial file (complete false) is that of the name the
+    // download's partial file was given (PartialFiles.cpp).
     QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
@@ -123,6 +137,9 @@ signals:
     void UploadProgressed(ItemPtr upload);
     void TransfersLoaded();
     void CompleteDownloadAdded(ItemPtr completeDownload);
+    // A download was added, removed, asked for again after it had ended, or
+    // completed: what the data file holds of the queue is out of date.
+    void DownloadQueueChanged();
 
 public slots:
     void OnFileTransferRequest(QString user, int direction, uint req, std::string file, qint64 fileSize);
@@ -146,9 +163,13 @@ public slots:
     void DetermineUploadsEffectiveOrder();
     void OnUploadPlaceInLineRequested(QString user, QString file);
     void OnUserShare(QString user, FileInfoMap& folders, AttributeTranslationTable& attributes);
+    // Our connection of the type that the user asked for through the server
+    // failed: a file connection's reason is kept for the download's row.
+    void OnConnectionForUserFailed(QString user, QString type, QString reason);
 
 private:
     // TransferSchema.cpp.
+    void FindHeldBytes();
     void DeclareDownloadTypes();
     void DeclareUploadTypes();
     void DeclareCompleteTypes();
@@ -159,6 +180,7 @@ private:
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
     void OnUploadEntryRemoved(ItemPtr item);
+    void OnDownloadEntryRemoved(ItemPtr item);
 
     // TransferStatus.cpp: stops and frees the run-time objects of an entry.
     void TearDownDownload(ItemPtr download, bool removeSpeedClock);
@@ -167,6 +189,9 @@ private:
     static QString StatusOf(ItemPtr entry, const char* statusType);
     static QString NowText();
 
+    // UploadQueue.cpp: an upload whose negotiation timed out goes behind the
+    // others of its rank (a new arrival number).
+    void MoveUploadBehindOthers(ItemPtr upload);
     // UploadQueue.cpp: the steps shared with pushed uploads.
     bool RequeueExistingUpload(ItemPtr user, ItemPtr upload);
     ItemPtr CreateUpload(ItemPtr user, ItemPtr sharedFile, const QString& fileAsRequested);
@@ -185,12 +210,37 @@ private:
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
     void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
-    // The other unfinished downloads whose partial file is at the path.
-    ItemList PartialFileSharers(ItemPtr download, const QString& path) const;
+
+    // PartialFiles.cpp: which file of the downloads folder holds whose bytes.
+    // A download appends only to a partial file recorded as begun for its
+    // source; any other bytes at its path are left alone and it takes a free
+    // name beside them. At most one running download writes a partial file.
+    struct PartialFile {
+        QString path; // "/" separators; empty when no name is free
+        bool recorded = false; // its record already names this download's source
+        bool startOver = false; // begun for this file at another size: emptied
+        QString note; // what the download's row says about it
+    };
+    PartialFile ChoosePartialFile(ItemPtr download) const;
+    // Whether a running download other than this one writes the file.
+    bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
+    // The finished file of the download's source in its complete folder, by
+    // its record; empty when there is none.
+    QString FindCompleteFile(ItemPtr download) const;
+    // Empties the download's partial file and says why in its row; false
+    // when the file could not be emptied (the download is then a local error).
+    bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
+    void SetDownloadNote(ItemPtr download, const QString& note);
 
     // TransferChecks.cpp: the monotonic stamps behind the text ones.
     void StampQueueRequest(const QString& user);
     void StampNextPlaceInLine(const QString& user, qint64 delayMilliseconds);
+    // A download whose file connection could be opened neither way is asked
+    // for again after a delay that doubles with each such failure in a row,
+    // not at once: the row says why meanwhile.
+    void PostponeRequeue(ItemPtr download);
+    bool RequeuePostponed(ItemPtr download) const;
+    void RequeueWhenDue();
 
     SpeedLimit m_speedLimit;
     ItemPtr lastOrderedUpload;
@@ -205,6 +255,22 @@ private:
     std::map<QString, qint64> m_nextPlaceInLine;
     qint64 m_lastUploadStateChange = -1;
     qint64 m_finishModeSeen = -1; // the first check that saw finish-uploads-and-quit on
+    // Downloads whose file connection failed: failures in a row, and when
+    // they are asked for again (-1: asked, or by the user).
+    struct Retry {
+        int failures = 0;
+        qint64 due = -1;
+    };
+    std::unordered_map<Item*, Retry> m_retries;
+    // Why our last file connection to each user failed, and when.
+    struct ConnectFailure {
+        QString reason;
+        qint64 at = 0;
+    };
+    std::map<QString, ConnectFailure> m_fileConnectFailures;
+    std::unordered_map<Item*, qint64> m_heldBytes;
+    // Finds the sizes of the partial files of the queue after a load.
+    std::unique_ptr<OrderedWorker> m_partialSizes;
 
     friend class TransferTestAccess;
 };

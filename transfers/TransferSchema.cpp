@@ -4,17 +4,21 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
+#include "peers/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "store/Log.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
+#include <limits>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -64,8 +68,10 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.DeclareType("subfolder_save_level", kAttribute);
     d.DeclareType("last_status_change_time", kAttribute);
     d.DeclareType("single_download", kAttribute, true);
-    // The size of the file that the partial file was begun for.
-    d.DeclareType("partial_file_size", kAttribute);
+    // The name of the download's partial file when another file's bytes held
+    // its own name; and what its row says about its partial file.
+    d.DeclareType("partial_file_name", kAttribute);
+    d.DeclareType("download_note", kAttribute);
 
     d.RelateTypes("download_entry", "user", Many, One);
     d.RelateTypes("download_entry", "file_name", Many, One);
@@ -89,7 +95,8 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.RelateTypes("download_entry", "last_status_change_time", Many, One);
     d.RelateTypes("download_entry_status", "is_active", Many, One);
     d.RelateTypes("download_entry", "single_download", Many, One);
-    d.RelateTypes("download_entry", "partial_file_size", Many, One);
+    d.RelateTypes("download_entry", "partial_file_name", Many, One);
+    d.RelateTypes("download_entry", "download_note", Many, One);
     d.RelateTypes("user", "last_queue_request_time", Many, One);
     d.RelateTypes("user", "next_place_in_line_request_time", Many, One);
 }
@@ -165,9 +172,10 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     Subscribe(
         T("bytes_since_last_receipt")->itemRemoved, &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
 
+    Subscribe(T("download_entry")->itemRemoved, &TransferQueueManager::OnDownloadEntryRemoved);
     SaveWhole("download_entry");
     for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
-             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_size" })
+             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_name" })
         SaveWhenLinked(type, "download_entry");
 
     DeclareUploadTypes();
@@ -197,6 +205,8 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         connect(pm, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this,
             &TransferQueueManager::OnUploadPlaceInLineRequested);
+        connect(pm, &PeerMessenger::ConnectionForUserFailed, this,
+            &TransferQueueManager::OnConnectionForUserFailed);
     }
 
     settings.SetDefault("transfer_order_counter", "1");
@@ -278,11 +288,65 @@ void TransferQueueManager::DataLoaded()
             gp_server->TrackUser(user.AsString());
     }
     emit TransfersLoaded();
+    FindHeldBytes();
     DetermineUploadSpeedLimit();
     if (settings.GetInt("upload_slots") < 1)
         settings.Set("upload_slots", "1");
     if (settings.GetInt("max_queued_uploads_per_user") <= 9)
         settings.Set("max_queued_uploads_per_user", "10");
+}
+
+qint64 TransferQueueManager::HeldBytes(ItemPtr download) const
+{
+    const auto held = m_heldBytes.find(download.Get());
+    return held == m_heldBytes.end() ? 0 : held->second;
+}
+
+void TransferQueueManager::FindHeldBytes()
+{
+    // Only a partial file that the record kept with it gives to the
+    // download's source is its progress: one begun for another file of the
+    // name is not.
+    struct Partial {
+        qint64 order;
+        QString path;
+        FileSource source;
+    };
+    std::vector<Partial> partials;
+    ItemPtr complete = T("download_entry_status")->HasItem("complete");
+    for (ItemPtr download : T("download_entry")->GetItems()) {
+        if (download["download_entry_status"] == complete)
+            continue;
+        const QString path = LocalPath(GetDownloadTargetPath(download, false));
+        if (!path.isEmpty())
+            partials.push_back({ download["download_order"].AsInt64(), path, SourceOf(download) });
+    }
+    if (partials.empty())
+        return;
+    if (!m_partialSizes)
+        m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
+    m_partialSizes->Start(0, [this, records = Records(), partials = std::move(partials)]() -> OrderedWorker::Outcome {
+        std::vector<std::pair<qint64, qint64>> sizes;
+        for (const Partial& partial : partials) {
+            const QFileInfo info(partial.path);
+            if (info.isFile() && info.size() > 0 && records.Read(partial.path) == partial.source)
+                sizes.emplace_back(partial.order, info.size());
+        }
+        return [this, sizes = std::move(sizes)] {
+            for (const auto& [order, size] : sizes) {
+                // Gone since, or running: a transfer reports its own position.
+                ItemPtr download = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
+                if (!download || download["write_position"] || m_heldBytes.count(download.Get())
+                    || StatusOf(download, "download_entry_status") == QLatin1String("complete"))
+                    continue;
+                m_heldBytes[download.Get()] = qMin(size, download["file_size"].AsInt64());
+                emit DownloadProgressed(download);
+            }
+        };
+    }, [](const QString& why) {
+        // Rows then show their progress when their transfers run.
+        Log(kArea, 1, QStringLiteral("Could not read the sizes of the partial files: %1").arg(why));
+    });
 }
 
 void TransferQueueManager::NoData()
@@ -316,6 +380,12 @@ void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
 {
     delete item.AsPointer<qint64>();
 }
+void TransferQueueManager::OnDownloadEntryRemoved(ItemPtr item)
+{
+    m_retries.erase(item.Get());
+    m_heldBytes.erase(item.Get());
+}
+
 void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
 {
     m_uploadStatusChanged.erase(item.Get());

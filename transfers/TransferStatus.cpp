@@ -63,6 +63,9 @@ void TransferQueueManager::TearDownDownload(ItemPtr download, bool removeSpeedCl
         item.Remove();
         DropSocket(socket);
     }
+    // What the partial file holds stays the download's progress.
+    if (const auto* position = download["write_position"].AsPointer<qint64>())
+        m_heldBytes[download.Get()] = *position;
     RemoveIfAny(download, "write_position");
     RemoveIfAny(download, "last_receipt_time");
     RemoveIfAny(download, "bytes_per_second");
@@ -76,8 +79,17 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr download, const QStrin
     if (!download)
         return;
     const bool wasActive = IsActive(download, "download_entry_status");
+    const QString before = StatusOf(download, "download_entry_status");
+    const bool completes = status == QLatin1String("complete") && before != status;
+    // Why it ended no longer holds once it is asked for again or runs.
+    if (before != status && (status == QLatin1String("queued") || status == QLatin1String("downloading")))
+        download.Disconnect("denial_reason");
+    if (status == QLatin1String("downloading"))
+        m_retries.erase(download.Get());
     download += d.GetType("download_entry_status")->GetItem(Value(status));
     download += d.GetType("last_status_change_time")->GetItem(Value(NowText()));
+    if (completes)
+        emit DownloadQueueChanged();
     if (!wasActive || IsActive(download, "download_entry_status"))
         return;
     // The speed clock and byte counter go too: they belong to the connection

@@ -181,6 +181,19 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
         entry += orderType->GetItem(Value(number++));
 }
 
+void TransferQueueManager::MoveUploadBehindOthers(ItemPtr upload)
+{
+    ItemPtr oldOrder = upload["upload_order"];
+    const qint64 order = settings.GetInt64("transfer_order_counter");
+    upload += T("upload_order")->NewItem(Value(static_cast<long long>(order)));
+    settings.Set("transfer_order_counter", Value(static_cast<long long>(order + 1)));
+    oldOrder.Remove();
+    upload.Disconnect("effective_upload_order");
+    if (upload == lastOrderedUpload)
+        lastOrderedUpload = ItemPtr();
+    OrderNewUpload(upload);
+}
+
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
     // The numbers change under the tail: the next new entry finds it afresh.

@@ -24,4 +24,5 @@ inline void AddAdminMessagesRow(FloodRun& run)
             const AdminMessageDialog* window = AdminMessageDialog::Open();
             return window && window->textEdit->toPlainText().contains(lastWords);
         });
+    run.Memory(QStringLiteral("admin_messages_5000"));
 }

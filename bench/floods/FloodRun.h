@@ -2,14 +2,14 @@
 // in to the stand-in server, and a list of rows run one after another. A row
 // feeds its input from outside (server messages as if they came from the
 // socket, peer messages from peers on real loopback connections, Peers()) and
-// says when the window has shown it. Then the row's peers leave, and it prints
-//   floods.<name>_longest_stall: the longest time the event loop stood still
-//     from the feed until the window showed it;
-//   floods.<name>_peak_rss: how far the memory in use rose above where it
-//     stood before the row;
-//   floods.<name>_rss_left: how much more is in use once the peers are gone
-//     (memory the allocator keeps for reuse handed back first). What a row
-//     leaves shown (results in a tab, a share list) stays in it.
+// says when the window has shown it; the longest time the event loop stood
+// still from the feed until then is printed as floods.<name>_longest_stall.
+// The row's peers then leave. A row marked with Memory() also prints
+//   floods.<name>_peak_memory: how far the memory in use rose above where it
+//     stood before the row (MiB);
+//   floods.<name>_memory_after: how far above it stays a second after the
+//     peers are gone, once the allocator has handed back what it keeps for
+//     reuse. What a row leaves shown (results in a tab, a share list) stays.
 #pragma once
 #include "../ChatBench.h"
 #include "LoopbackPeers.h"
@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -41,6 +42,14 @@ public:
         // Set for a figure of its own: measured after the rows before it and
         // printed as floods.<name>, in place of the feed and the stall.
         std::function<double()> figure;
+        const char* unit = "ms";
+        // Runs before the row's clock starts: what the feed needs that is not
+        // part of the row.
+        std::function<void()> prepare;
+        // Prints the row's other figures (memory, counts) after its stall.
+        std::function<void()> after;
+        // Prints the memory figures of the frame.
+        bool memory = false;
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -77,20 +86,32 @@ public:
         return it == m_received.end() ? 0 : it->second;
     }
 
-    void Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000)
+    // False when the row does not run.
+    bool Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000,
+        std::function<void()> prepare = {})
     {
         if (Wants(name))
-            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {} });
+            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {}, "ms", std::move(prepare), {} });
+        return Wants(name);
+    }
+    // Gives the row just added the printing of its other figures.
+    void After(std::function<void()> after) { m_rows.back().after = std::move(after); }
+    // Has the row of this name, if it runs, print its memory figures.
+    void Memory(const QString& name)
+    {
+        if (Wants(name))
+            m_rows.back().memory = true;
     }
 
     // Whether a row of this name runs (to skip the preparation of one that does not).
     bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
 
-    // A figure that is not a stall (the time of one action, say), in milliseconds.
-    void AddFigure(const QString& name, std::function<double()> measure)
+    // A figure that is not a stall (the time of one action, say), in milliseconds
+    // unless another unit is given.
+    void AddFigure(const QString& name, std::function<double()> measure, const char* unit = "ms")
     {
         if (Wants(name))
-            m_rows.push_back({ name, {}, {}, 0, std::move(measure) });
+            m_rows.push_back({ name, {}, {}, 0, std::move(measure), unit, {}, {} });
     }
 
     static void Print(const QString& name, double value, const char* unit)
@@ -104,13 +125,15 @@ public:
     {
         int failed = 0;
         for (Row& row : m_rows) {
+            if (row.prepare)
+                row.prepare();
             // Settle what the row before left behind.
             QTest::qWait(300);
             if (row.figure) {
-                Print(row.name, row.figure(), "ms");
+                Print(row.name, row.figure(), row.unit);
                 continue;
             }
-            const double before = MemoryInUse("VmRSS");
+            const double before = row.memory ? MemoryInUse("VmRSS") : 0;
             ResetPeakMemory();
             StallMeter stalls;
             stalls.Start();
@@ -121,7 +144,6 @@ public:
             stalls.Stop();
             const double peak = MemoryInUse("VmHWM");
             m_peers.Close();
-            QTest::qWait(1000);
             if (!shown) {
                 std::fprintf(stderr, "bench_floods: %s was not shown within %d ms\n", qPrintable(row.name),
                     row.timeoutMs);
@@ -129,8 +151,13 @@ public:
                 continue;
             }
             Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
-            Print(row.name + QStringLiteral("_peak_rss"), peak - before, "MB");
-            Print(row.name + QStringLiteral("_rss_left"), MemoryInUse("VmRSS") - before, "MB");
+            if (row.after)
+                row.after();
+            if (row.memory) {
+                Turn([] { return false; }, 1000);
+                Print(row.name + QStringLiteral("_peak_memory"), std::max(0.0, peak - before), "MiB");
+                Print(row.name + QStringLiteral("_memory_after"), MemoryInUse("VmRSS") - before, "MiB");
+            }
         }
         return failed ? 1 : 0;
     }
@@ -143,17 +170,21 @@ private:
     {
         QEventLoop loop;
         QTimer look;
+        bool held = false;
         QObject::connect(&look, &QTimer::timeout, [&] {
-            if (done())
+            if (done()) {
+                held = true;
+                look.stop();
                 loop.quit();
+            }
         });
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
         look.start(5);
         loop.exec();
-        return done();
+        return held || done();
     }
 
-    // A figure of /proc/self/status in MB; for the resident size, after the
+    // A figure of /proc/self/status in MiB; for the resident size, after the
     // allocator has handed back what it keeps for reuse.
     static double MemoryInUse(const char* field)
     {

@@ -1,9 +1,12 @@
 // The floods rows of search replies and share lists: big replies, many
-// replies, the tab that holds them closed, results with huge names, a share
-// list of a very deep folder tree and one refused by the share-list cap. The
-// replies and lists come from peers on loopback connections.
+// replies, the tab that holds them closed, results with huge names, a reply
+// of one record repeated, a share list of a very deep folder tree and one
+// refused by the share-list cap. The replies and lists come from peers on
+// loopback connections.
 #pragma once
 #include "FloodRun.h"
+#include "helper_peers.h"
+#include "helper_wirefixtures.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/search/SearchForm.h"
@@ -13,6 +16,7 @@
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/TabWidget.h"
+#include "store/LogSink.h"
 #include <QPointer>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -90,6 +94,15 @@ QByteArray BombShareFrame()
     return frame + packed;
 }
 
+// The log says a search reply from the user was refused.
+bool ReplyRefused(const QString& user)
+{
+    const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Peer Messenger"));
+    return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.text.startsWith(QStringLiteral("Refused a search reply from ") + user + u':');
+    });
+}
+
 // The tab shows its folder tree.
 bool TreeShown(ShareForm* form)
 {
@@ -124,6 +137,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
             run.Peers().Add(QStringLiteral("flooder"), { bigReply });
         },
         [] { return StoredResults() >= before + 131072; });
+    run.Memory(QStringLiteral("search_reply_131k"));
 
     // 200 peers with 1,000 results each, all at once.
     static QPointer<SearchResultsForm> many;
@@ -144,6 +158,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
             feedMany(run.Peers());
         },
         [] { return StoredResults() >= before + 200000; });
+    run.Memory(QStringLiteral("search_200_peers"));
     // Run alone, the closing row fills its tab first (not timed).
     if (Wanted(QStringLiteral("search_tab_close")) && !Wanted(QStringLiteral("search_200_peers"))) {
         before = StoredResults();
@@ -161,6 +176,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
             searchForm->OnTabCloseRequested(searchForm->searchTabControl()->indexOf(many));
         },
         [] { return !many && d.GetType("search_result")->Count() <= resultsLeft; });
+    run.Memory(QStringLiteral("search_tab_close"));
 
     // 100 results whose names have 60,000 characters, in 5,000-level folders;
     // then five pages down the list.
@@ -199,6 +215,33 @@ inline void AddSearchFloodsRows(FloodRun& run)
             }
             return true;
         });
+    run.Memory(QStringLiteral("search_long_names"));
+
+    // One record with a name of 128 KiB, then 131,071 records that repeat it:
+    // some 300 bytes sent, 16 GiB once read. Shown when the log says it was
+    // refused; the most memory the window held meanwhile, beyond what it held
+    // before, is printed too.
+    static QPointer<SearchResultsForm> repeatedTab;
+    static QByteArray repeated;
+    static qint64 residentBefore = 0;
+    if (Wanted(QStringLiteral("repeated_record_reply"))) {
+        repeatedTab = OpenSearchTab(QStringLiteral("flood repeated"));
+        repeated = RepeatedRecordReply(128 * 1024, 131071, TicketOf(repeatedTab));
+    }
+    run.Add(
+        QStringLiteral("repeated_record_reply"),
+        [&run] {
+            ResetPeakResident();
+            residentBefore = PeakResidentKiB();
+            run.Peers().Add(QStringLiteral("repeater"), { repeated });
+        },
+        [] {
+            if (!ReplyRefused(QStringLiteral("repeater")))
+                return false;
+            FloodRun::Print(QStringLiteral("repeated_record_reply_peak_memory"),
+                double(PeakResidentKiB() - residentBefore) / 1024, "MiB");
+            return true;
+        });
 
     // A share list of a 10,000-level folder tree, in its Browse tab.
     static QPointer<ShareForm> deep;
@@ -211,6 +254,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
         QStringLiteral("share_deep_10k"),
         [&run] { run.Peers().Add(QStringLiteral("deepsharer"), { deepList }); },
         [] { return TreeShown(deep); });
+    run.Memory(QStringLiteral("share_deep_10k"));
 
     // A share list that inflates past the cap: the tab says it was refused.
     static QPointer<ShareForm> bombed;
@@ -224,4 +268,5 @@ inline void AddSearchFloodsRows(FloodRun& run)
         [&run] { run.Peers().Add(QStringLiteral("bomber"), { bomb }); },
         [] { return bombed && bombed->MessageBrowser()->toPlainText().contains(QStringLiteral("refused")); },
         30000);
+    run.Memory(QStringLiteral("share_refused"));
 }

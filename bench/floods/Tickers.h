@@ -69,6 +69,7 @@ inline void AddTickersRows(FloodRun& run)
             gp_server->ProcessIncoming(*many);
         },
         [last] { return WallShows(kTickers, last); });
+    run.Memory(QStringLiteral("tickers_131k_wall_open"));
     run.Add(
         QStringLiteral("tickers_wall_reopened"),
         [] {
@@ -79,6 +80,7 @@ inline void AddTickersRows(FloodRun& run)
             OpenWall(kTickerRoom);
         },
         [last] { return WallShows(kTickers, last); });
+    run.Memory(QStringLiteral("tickers_wall_reopened"));
     auto added = std::make_shared<QByteArray>();
     for (int i = 0; i < 5000; ++i) {
         MemStream m;
@@ -90,7 +92,9 @@ inline void AddTickersRows(FloodRun& run)
     run.Add(
         QStringLiteral("tickers_added_wall_open"), [added] { gp_server->ProcessIncoming(*added); },
         [] { return WallShows(kTickers + 5000, QStringLiteral("added 4999 ")); });
+    run.Memory(QStringLiteral("tickers_added_wall_open"));
     run.Add(
         QStringLiteral("tickers_replaced_wall_open"), [few] { gp_server->ProcessIncoming(*few); },
         [] { return WallShows(10, QStringLiteral("new 9 ")); });
+    run.Memory(QStringLiteral("tickers_replaced_wall_open"));
 }

@@ -44,6 +44,7 @@ inline void AddPictureBombRow(FloodRun& run, const QString& name, const QString&
     run.Add(
         name, [=, &run] { OpenAndReply(run, user, frames); },
         [=, &run] { return run.Received(user) == 1 && TabShows(user, description); });
+    run.Memory(name);
 }
 
 inline void AddUserInfoRows(FloodRun& run)
@@ -62,6 +63,7 @@ inline void AddUserInfoRows(FloodRun& run)
         [=, &run] {
             return run.Received(user) == int(frames.size()) && TabShows(user, QStringLiteral("reply "));
         });
+    run.Memory(QStringLiteral("unsolicited_info_100"));
 }
 
 } // namespace

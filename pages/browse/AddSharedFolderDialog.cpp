@@ -1,5 +1,6 @@
 #include "AddSharedFolderDialog.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/Kit.h"
 #include "shell/QuestionBox.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 
 namespace {
@@ -46,6 +48,12 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
     selectedFolderEdit = new QLineEdit(layoutWidget);
     selectedFolderEdit->setObjectName(QStringLiteral("selectedFolderEdit"));
     selectedFolderEdit->setReadOnly(true);
+    // The folder is chosen with the button: the field shows the choice and
+    // looks like a field that shows, not one that takes typing.
+    selectedFolderEdit->setPlaceholderText(tr("No folder chosen"));
+    QPalette shown = selectedFolderEdit->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    selectedFolderEdit->setPalette(shown);
     horizontalLayout->addWidget(selectFolderButton);
     horizontalLayout->addWidget(selectedFolderEdit);
 
@@ -86,6 +94,13 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
         userListCheckBox->setChecked(m_folder.IsConnected("shared_public") || m_folder.IsConnected("shared_userlist"));
         Subscribe(d.GetType("shared_folder")->itemRemoved, &AddSharedFolderDialog::OnFolderRemoved);
     }
+
+    // The dialog opens on the folder's choice (on who may see it, for a
+    // folder shared already), not on OK.
+    if (m_folder.IsNull())
+        selectFolderButton->setFocus();
+    else
+        everyoneCheckBox->setFocus();
 
     if (Type* groups = d.HasType("user_list_group")) {
         for (ItemPtr group : groups->GetItems()) {
@@ -129,7 +144,7 @@ void AddSharedFolderDialog::OnAccessibleToUserListCheckStateChanged(int state)
 void AddSharedFolderDialog::OnSelectFolderClicked()
 {
     const QString path = QFileDialog::getExistingDirectory(
-        this, tr("Select Folder to Share"), QString(), QFileDialog::ShowDirsOnly);
+        this, tr("Select Folder to Share"), ChooserStart(selectedFolderEdit->text()), QFileDialog::ShowDirsOnly);
     if (!path.isEmpty())
         selectedFolderEdit->setText(QDir::fromNativeSeparators(path));
 }

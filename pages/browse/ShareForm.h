@@ -6,7 +6,8 @@
 // Once the view holds a share (or is turning a received list into one), a
 // further list from the same user changes nothing: the transfer engine asks
 // for lists of its own (its empty-share probe), and the share on screen must
-// stay for the downloads made from it.
+// stay for the downloads made from it. A list that came before the view asked
+// is not its answer either: it answers a tab closed since.
 #include "ShareViewBase.h"
 #include "shell/TreeWidgetItem.h"
 #include <QPoint>
@@ -30,6 +31,10 @@ public:
     // The user's list came but was refused (why, as the log tells it): a view
     // still waiting for a list says so.
     void SayRefused(const QString& why);
+    // The view's request went out when the peer network had numbered that
+    // many share lists: it takes only lists numbered above.
+    void AskedAfter(quint64 number) { m_askedAfter = number; }
+    bool Answers(quint64 listNumber) const { return listNumber > m_askedAfter; }
 
 public slots:
     void OnFileItemChanged(QTreeWidgetItem*, QTreeWidgetItem*) { }
@@ -53,6 +58,7 @@ private:
     void RaiseEvent(QWidget* widget);
 
     bool m_settled = false;
+    quint64 m_askedAfter = 0;
     QString m_pendingFolder;
     ColumnSortingModel m_sortingModel;
 };

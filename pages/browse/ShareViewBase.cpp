@@ -9,9 +9,9 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
+#include "store/SlicedWork.h"
 #include "store/ToQString.h"
 #include "WidgetFunctions.h"
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,9 +24,6 @@
 #include <unordered_set>
 
 namespace {
-// Work done per turn of the event loop while a share is shown.
-constexpr qint64 kSliceMs = 12;
-
 // The folder above, through the parent link that the share list gave.
 ItemPtr ParentFolder(ItemPtr folder)
 {
@@ -269,10 +266,9 @@ void ShareViewBase::BuildRows(ItemPtr share, const ItemList& folders)
 
 void ShareViewBase::BuildSlice()
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     while (m_buildNext < m_buildFolders.size()) {
-        if (m_buildNext % 32 == 0 && clock.elapsed() >= kSliceMs) {
+        if (m_buildNext % 32 == 0 && turn.hasExpired()) {
             m_buildTimer.start();
             return;
         }
@@ -297,7 +293,7 @@ void ShareViewBase::BuildSlice()
     }
     // The rows of a big share go in on a turn of their own: the tree lays
     // them all out then.
-    if (clock.elapsed() >= kSliceMs / 2) {
+    if (turn.remainingTime() <= SlicedWork::kTurnMs / 2) {
         m_buildTimer.start();
         return;
     }
@@ -429,11 +425,10 @@ void ShareViewBase::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
 
 void ShareViewBase::FillSlice()
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     QList<QTreeWidgetItem*> batch;
     while (m_fillNext < m_fillFiles.size()) {
-        if (m_fillNext % 64 == 0 && clock.elapsed() >= kSliceMs)
+        if (m_fillNext % 64 == 0 && turn.hasExpired())
             break;
         ItemPtr file = m_fillFiles[m_fillNext++];
         const QString name = ToQString(file["user_share_file_name"].Text());

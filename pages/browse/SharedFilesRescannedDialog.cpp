@@ -11,6 +11,8 @@ SharedFilesRescannedDialog::SharedFilesRescannedDialog(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     plainTextEdit = new QPlainTextEdit(this);
     plainTextEdit->setObjectName(QStringLiteral("plainTextEdit"));
+    // A report: Return answers the window, it adds no line.
+    plainTextEdit->setReadOnly(true);
     plainTextEdit->setGeometry(QRect(10, 10, 321, 41));
     buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok, Qt::Horizontal, this);
     buttonBox->setObjectName(QStringLiteral("buttonBox"));

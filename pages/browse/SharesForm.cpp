@@ -68,7 +68,8 @@ void SharesForm::Init()
         connect(peerMessenger, &PeerMessenger::UserShare, this, &SharesForm::OnUserShare);
         connect(peerMessenger, &PeerMessenger::ShareListRefused, this, [](QString user, QString why) {
             ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-            if (auto* form = userItem["user_share_tab"].AsPointer<ShareForm>())
+            auto* form = userItem["user_share_tab"].AsPointer<ShareForm>();
+            if (form && form->Answers(peerMessenger->ShareListNumber()))
                 form->SayRefused(why);
         });
     }
@@ -77,13 +78,15 @@ void SharesForm::Init()
 QWidget* SharesForm::OpenShareBrowse(QString user)
 {
     ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
-    QWidget* form = userItem["user_share_tab"].AsPointer<ShareForm>();
+    auto* form = userItem["user_share_tab"].AsPointer<ShareForm>();
     if (!form) {
         form = new ShareForm(user, this);
         // The tab widget doubles the "&".
         m_tabControl->AddNamedTab(form, QIcon(), IsolatedText(user));
-        if (peerMessenger)
+        if (peerMessenger) {
+            form->AskedAfter(peerMessenger->ShareListNumber());
             peerMessenger->GetUserSharedFiles(user);
+        }
     }
     FocusWidgetAndParents(form);
     return form;
@@ -114,7 +117,9 @@ void SharesForm::OnUserShare(QString user, FileInfoMap& share, AttributeTranslat
 {
     ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
     auto* form = userItem["user_share_tab"].AsPointer<ShareForm>();
-    if (!form)
+    // A list that came before the tab asked answers an earlier request (of a
+    // tab closed since, say): the tab waits for its own.
+    if (!form || (peerMessenger && !form->Answers(peerMessenger->ShareListNumber())))
         return;
     // The list of a view that holds a share (or is building one) is not used:
     // the transfer engine's empty-share probe asks for lists of its own.

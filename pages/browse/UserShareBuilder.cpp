@@ -1,16 +1,11 @@
 #include "UserShareBuilder.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/SlicedWork.h"
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QThreadPool>
 
-namespace {
-// Long enough to make progress, short enough that input and painting between
-// slices stay smooth.
-constexpr qint64 kSliceMs = 12;
-}
 
 UserShareBuilder::UserShareBuilder(const FileInfoMap& share, QObject* parent)
     : QObject(parent)
@@ -126,11 +121,10 @@ void UserShareBuilder::Stop()
 
 void UserShareBuilder::Slice()
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     bool worked = false;
-    while (m_share && clock.elapsed() < kSliceMs) {
-        if (!Step(&clock)) {
+    while (m_share && !turn.hasExpired()) {
+        if (!Step(&turn)) {
             // Finished gets a turn of its own: the owner's rows follow it.
             if (worked)
                 break;
@@ -144,7 +138,7 @@ void UserShareBuilder::Slice()
         m_timer.start();
 }
 
-bool UserShareBuilder::Step(const QElapsedTimer* clock)
+bool UserShareBuilder::Step(const QDeadlineTimer* turn)
 {
     if (!m_inFolder) {
         if (m_nextFolder == m_folderList.size())
@@ -157,9 +151,9 @@ bool UserShareBuilder::Step(const QElapsedTimer* clock)
     const Folder& folder = m_folderList[m_nextFolder];
     while (m_nextFile < folder.fileCount) {
         AddFile(m_fileList[folder.firstFile + m_nextFile++]);
-        // A folder may hold a hundred thousand files: look at the clock now
+        // A folder may hold a hundred thousand files: look at the time now
         // and then.
-        if (clock && m_nextFile % 64 == 0 && clock->elapsed() >= kSliceMs)
+        if (turn && m_nextFile % 64 == 0 && turn->hasExpired())
             return true;
     }
     m_inFolder = false;

@@ -53,7 +53,7 @@ private:
     void Slice();
     // One folder, or as many of its files as the time allows; false when the
     // list is done.
-    bool Step(const class QElapsedTimer* clock);
+    bool Step(const class QDeadlineTimer* turn);
     struct Folder {
         size_t key; // offset in m_text
         size_t keyLength;

@@ -176,6 +176,8 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     if (gp_server) {
         connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
         connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
+        connect(gp_server, &Server::RoomEntered, this, &RoomForm::OnRoomEntered);
+        connect(gp_server, &Server::CannotCreateRoom, this, &RoomForm::OnCannotEnterRoom);
     }
     if (timerManager)
         connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
@@ -467,6 +469,11 @@ void RoomForm::OnEnterPressed()
     const QString text = chatEdit->text();
     if (text.isEmpty() || !m_lines.CanSend())
         return;
+    if (m_entering) {
+        // The server would drop a line for a room it has not let us into.
+        AddStatusMessage(QStringLiteral("Entering the room again: the message was not sent."));
+        return;
+    }
     gp_server->SendRoomChat(m_room, text);
     chatEdit->clear();
 }
@@ -485,6 +492,23 @@ void RoomForm::OnDisconnected()
 void RoomForm::OnConnected()
 {
     AddStatusMessage(QStringLiteral("Reconnected at %1.").arg(QTime::currentTime().toString(QStringLiteral("h:mm:ss"))));
-    if (gp_server)
+    if (gp_server) {
+        m_entering = true;
         gp_server->EnterRoom(m_room, false);
+    }
+}
+
+void RoomForm::OnRoomEntered(QString room)
+{
+    if (room == m_room)
+        m_entering = false;
+}
+
+void RoomForm::OnCannotEnterRoom(QString room)
+{
+    // Entered again after a reconnection and refused (made private by another
+    // user meanwhile): the client is not in the room. The page goes as it does
+    // when the room is taken away, its typed text kept for the next join.
+    if (room == m_room && m_entering)
+        m_roomItem.Disconnect("in_room");
 }

@@ -51,6 +51,8 @@ public slots:
     void OnEnterPressed();
     void OnConnected();
     void OnDisconnected();
+    void OnRoomEntered(QString room);
+    void OnCannotEnterRoom(QString room);
     void OnUserListContextMenuRequested(QPoint position);
     void CheckChatInactivity();
     void OnURLClicked(const QUrl& url);
@@ -86,6 +88,8 @@ private:
     ItemPtr m_roomItem;
     ChatLines m_lines;
     bool m_left = false;
+    // Entered again after a reconnection, and the server has not answered yet.
+    bool m_entering = false;
     QHash<QString, QRoomUserListItemWidget*> m_rows;
     QStringList m_pending; // users waiting for a row, in arrival order
     QSet<QString> m_pendingSet; // the same users, for lookups

@@ -283,6 +283,17 @@ void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)
 void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
 {
     if (gp_server && gp_server->IsConnected()) {
+        // The tab comes to the front when the server lets the user in, or
+        // now for a room the user is in already.
+        RoomForm* open = nullptr;
+        for (int i = 0; i < roomsTabControl->count() && !open; ++i) {
+            auto* page = qobject_cast<RoomForm*>(roomsTabControl->widget(i));
+            open = page && page->Room() == room ? page : nullptr;
+        }
+        if (open)
+            BringTab(open);
+        else
+            m_asked.insert(room);
         gp_server->EnterRoom(room, isPrivate);
         return;
     }
@@ -321,6 +332,8 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
     roomsTabControl->AddNamedTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
     connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
+    if (m_asked.remove(page->Room()))
+        BringTab(page);
     const QString draft = m_drafts.take(page->Room());
     const QString ticker = m_wallDrafts.take(page->Room());
     if (!draft.isEmpty())
@@ -331,15 +344,24 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
         ShowDraftNotice();
 }
 
+void RoomsForm::BringTab(RoomForm* page)
+{
+    // The keyboard comes along from the page the room was asked on, and
+    // from nowhere else.
+    roomsTabControl->setCurrentWidget(page);
+    if (QWidget* focus = window()->focusWidget(); focus && isAncestorOf(focus))
+        page->chatEdit->setFocus();
+}
+
 void RoomsForm::OnRoomLeft(RoomForm* page)
 {
     // Taken away maybe mid-sentence: the rest must not go on into another
     // room's input, and what was typed waits for the next join.
+    if (!page->chatEdit->text().isEmpty()) {
+        m_drafts.insert(page->Room(), page->chatEdit->text());
+        ShowDraftNotice();
+    }
     MoveFocusOffPage(page);
-    if (page->chatEdit->text().isEmpty())
-        return;
-    m_drafts.insert(page->Room(), page->chatEdit->text());
-    ShowDraftNotice();
 }
 
 void RoomsForm::CloseWall(ItemPtr room)
@@ -349,19 +371,22 @@ void RoomsForm::CloseWall(ItemPtr room)
     auto* wall = room["room_wall_form"].AsPointer<RoomWallForm>();
     if (!wall)
         return;
-    MoveFocusOffPage(wall);
     if (!wall->lineEdit->text().trimmed().isEmpty()) {
         m_wallDrafts.insert(room.AsString(), wall->lineEdit->text());
         ShowDraftNotice();
     }
+    MoveFocusOffPage(wall);
     delete wall;
 }
 
 void RoomsForm::MoveFocusOffPage(QWidget* page)
 {
+    // The keys the user goes on typing land where they do nothing: on the
+    // notice that says where the text went, not in the room list, whose
+    // type-ahead would take them and move its selection.
     QWidget* focus = window()->focusWidget();
     if (focus && page && page->isAncestorOf(focus))
-        roomList->setFocus();
+        (draftNotice->isVisible() ? static_cast<QWidget*>(draftNotice) : roomList)->setFocus();
 }
 
 void RoomsForm::ShowDraftNotice()
@@ -384,13 +409,23 @@ void RoomsForm::OnCannotCreateRoom(const QString& room)
 {
     // The dialog the name was typed in has gone by now (or nobody asked: a
     // room entered again after a reconnection), so the name is said again.
+    // The refusal of a room the user asked for answers the user: the box
+    // takes the keyboard.
     constexpr int kNamed = 10;
+    const bool asked = m_asked.remove(room);
+    // A box the user closed (gone, or about to be) says nothing more: the
+    // next refusal opens a box of its own, naming only what came since.
+    if (m_refusedBox && !m_refusedBox->isVisible())
+        m_refusedBox = nullptr;
     if (!m_refusedBox) {
         m_refusedRooms.clear();
         m_moreRefused = 0;
     }
-    if (m_refusedRooms.contains(room))
+    if (m_refusedRooms.contains(room)) {
+        if (asked)
+            QuietWindow::Bring(m_refusedBox);
         return;
+    }
     if (m_refusedRooms.size() < kNamed)
         m_refusedRooms.append(room);
     else
@@ -404,10 +439,13 @@ void RoomsForm::OnCannotCreateRoom(const QString& room)
         : QStringLiteral("The server could not create or enter these rooms: %1.").arg(names.join(QStringLiteral(", ")));
     if (m_moreRefused > 0)
         text += QStringLiteral(" %1 more rooms were refused likewise.").arg(m_moreRefused);
-    if (m_refusedBox)
-        m_refusedBox->setText(text);
-    else
-        m_refusedBox = QuietWindow::Notice(this, QMessageBox::Warning, QStringLiteral("Room"), text);
+    if (!m_refusedBox) {
+        m_refusedBox = QuietWindow::Notice(this, QMessageBox::Warning, QStringLiteral("Room"), text, !asked);
+        return;
+    }
+    m_refusedBox->setText(text);
+    if (asked)
+        QuietWindow::Bring(m_refusedBox);
 }
 
 void RoomsForm::OnRoomTabClosed(int index)
@@ -419,6 +457,7 @@ void RoomsForm::OnRoomTabClosed(int index)
 
 void RoomsForm::OnConnected()
 {
+    m_asked.clear(); // asked of the connection that went
     settings.Set("enable_private_room_add", "no");
 }
 

@@ -6,6 +6,7 @@
 #include "store/ItemPtr.h"
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -54,6 +55,8 @@ private:
     void OnLosingRoomRole(ItemPtr room);
     void OnEnteredRoom(ConnectionInfo& info);
     void OnRoomLeft(RoomForm* page);
+    // A room the user asked for comes to the front.
+    void BringTab(RoomForm* page);
     void CloseWall(ItemPtr room);
     void MoveFocusOffPage(QWidget* page);
     void ShowDraftNotice();
@@ -72,6 +75,7 @@ private:
     void GiveUpMembership(ItemPtr room);
     void GiveUpOwnership(ItemPtr room);
 
+    QSet<QString> m_asked; // rooms the user asked to join, not yet answered
     QHash<QString, QString> m_drafts; // unsent text by room, for this run
     QHash<QString, QString> m_wallDrafts; // unset tickers by room, likewise
     QPointer<QMessageBox> m_refusedBox;

@@ -246,6 +246,12 @@ void SearchForm::OnSearchEntered()
     const QString text = m_searchEdit->lineEdit()->text().trimmed();
     if (text.isEmpty() || !gp_server)
         return;
+    if (m_targetBox->currentIndex() < 0) {
+        // The chosen room was left: the text waits for a new target.
+        m_targetBox->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    m_targetBox->setToolTip(QString());
     const QString target = m_targetBox->currentText();
     const QVariant room = m_targetBox->currentData();
     if (room.isValid()) {
@@ -428,8 +434,18 @@ void SearchForm::OnEnteredRoom(ItemPtr room)
 void SearchForm::OnLeftRoom(ItemPtr room)
 {
     const int index = m_targetBox->findData(room.AsString());
-    if (index >= 0)
-        m_targetBox->removeItem(index);
+    if (index < 0)
+        return;
+    const bool chosen = index == m_targetBox->currentIndex();
+    m_targetBox->removeItem(index);
+    if (!chosen)
+        return;
+    // The box would pick another entry by itself: the next search would go
+    // where the user never chose. It waits for a choice instead.
+    m_targetBox->setCurrentIndex(-1);
+    m_targetBox->setPlaceholderText(tr("Choose a target"));
+    m_targetBox->setToolTip(tr("You left the room %1, the search target you chose: choose another.")
+                                .arg(ElidedLabel(IsolatedText(room.AsString()), m_targetBox->fontMetrics())));
 }
 
 void SearchForm::OnCorrelationClicked(QTreeWidgetItem* row, int)

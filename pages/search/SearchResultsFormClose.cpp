@@ -4,16 +4,13 @@
 // through the store (tab, user, folder, result), never looked up by a row's
 // address.
 #include "SearchResultsForm.h"
-#include <QElapsedTimer>
+#include "store/SlicedWork.h"
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdlib>
 
 namespace {
-
-// Work done per turn of the event loop while a tab is taken apart.
-constexpr qint64 kSliceMs = 10;
 
 // The C library keeps small freed blocks aside and merges all of them at the
 // next large block freed, whenever that comes: after a tab's hundreds of
@@ -65,9 +62,8 @@ void SearchResultsForm::DismantleSlice(bool timed)
 {
     if (!m_dismantling)
         return;
-    QElapsedTimer clock;
-    clock.start();
-    auto more = [&] { return !timed || clock.elapsed() < kSliceMs; };
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    auto more = [&] { return !timed || !turn.hasExpired(); };
     // The rows close, then leave the tree one top-level row at a time (a row
     // taken out costs a walk over the rows still open).
     while (m_closedTops < m_results->topLevelItemCount() && more()) {

@@ -206,6 +206,7 @@ void TransfersForm::Init()
     pair("upload_entry", "upload_entry_status", &TransfersForm::OnUploadEntryStatusChange);
     // A transfer that fails again in the same status, for another reason.
     pair("download_entry", "denial_reason", &TransfersForm::OnDownloadEntryReasonChange);
+    pair("download_entry", "download_note", &TransfersForm::OnDownloadEntryReasonChange);
     pair("upload_entry", "denial_reason", &TransfersForm::OnUploadEntryReasonChange);
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
         &TransfersForm::OnDownloadProgress);
@@ -316,6 +317,7 @@ void TransfersForm::DataLoaded()
         sizeManager->RegisterTreeWidget(QStringLiteral("download_list"), m_downloadsList);
         sizeManager->RegisterTreeWidget(QStringLiteral("upload_list"), m_uploadsList);
     }
+    FitColumns();
 }
 
 // Rows and their nodes.
@@ -399,6 +401,8 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
     QTreeWidgetItem* userRow = folderRow->parent();
     delete row;
     fileNode.Remove();
+    const int tree = &kind == &Downloads() ? 0 : 1;
+    m_staleBars[tree].remove(folderRow);
     if (folderRow->childCount() == 0) {
         ItemPtr userNode = folderNode[kind.userNode];
         if (!m_bulkFolderNodes.isEmpty())
@@ -406,17 +410,22 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
         delete folderRow;
         folderNode.Remove();
         if (userRow->childCount() == 0) {
+            m_staleBars[tree].remove(userRow);
             m_pendingUserRows.removeOne(userRow);
             delete userRow;
             userNode.Remove();
             QueueCountUpdate();
             return;
         }
+    } else {
+        m_staleBars[tree].insert(folderRow);
     }
     if (userRow->childCount() == 1) {
         DropProgressBar(kind.tree, userRow);
         userRow->setText(5, QString());
     }
+    // The parents' sums follow, once for a burst of removals.
+    m_staleBars[tree].insert(userRow);
     QueueCountUpdate();
 }
 
@@ -493,6 +502,10 @@ void TransfersForm::QueueCountUpdate()
 void TransfersForm::UpdateActiveTransferCounts()
 {
     m_countUpdateQueued = false;
+    for (int tree = 0; tree < 2; ++tree) {
+        for (QTreeWidgetItem* row : std::exchange(m_staleBars[tree], {}))
+            RefreshParentBar(m_kinds[tree], row, false);
+    }
     if (!transferQueueManager)
         return;
     int index = -1;

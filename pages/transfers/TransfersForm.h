@@ -203,6 +203,22 @@ private:
     void SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, QTreeWidgetItem* folderRow,
         ProgressSums* user, ProgressSums& folder) const;
     void SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent);
+    // The bar of a folder or user row from the sums beneath it, on a row
+    // that shows one (removals beneath change it), and with add also on one
+    // beneath which bytes are done (rows restored at a start). Nothing for a
+    // row no longer bound to a node.
+    void RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add);
+    // The bars of restored rows: files complete or partly there, and their
+    // folder and user rows.
+    void ShowRestoredBars();
+    // Writes a figure into its cell, the column widened first when the
+    // figure would be cut (never narrowed: a width the user chose that holds
+    // it stays).
+    void SetFigure(QTreeWidgetItem* row, int column, const QString& text);
+    void FitFigure(QTreeWidget* tree, int column, const QString& text);
+    // After the saved column widths are restored: each column as wide as the
+    // widest figure shown in it so far.
+    void FitColumns();
     static void PaintRow(QTreeWidgetItem* row, const QBrush& brush);
     void ColorRow(QTreeWidgetItem* row, const QString& status);
     static void DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row);
@@ -270,6 +286,16 @@ private:
     QHash<QPair<Item*, QTreeWidgetItem*>, Item*> m_bulkFolderNodes;
     QHash<Item*, QString> m_bulkFolderTexts;
     bool m_countUpdateQueued = false;
+    // Parent rows whose bars wait for the removals beneath them to end, per
+    // tree (refreshed with the counts).
+    QSet<QTreeWidgetItem*> m_staleBars[2];
+    // Per tree and column: the longest figure measured, and the width that
+    // the widest one needs.
+    struct Fitted {
+        int length = 0;
+        int width = 0;
+    };
+    Fitted m_fitted[2][9] {};
     bool m_controlsConnected = false;
     // Entries whose completion waits in the event queue.
     std::unique_ptr<LiveItemSet> m_pendingComplete;

@@ -11,6 +11,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QProgressBar>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -52,6 +53,15 @@ qint64 Position(ItemPtr entry, const char* positionType)
     return position ? *position : 0;
 }
 
+// A download's bytes: where its transfer is, or what its partial file held
+// when it last ran or when the queue was loaded.
+qint64 DownloadPosition(ItemPtr entry, const qint64* position)
+{
+    if (position)
+        return *position;
+    return transferQueueManager ? transferQueueManager->HeldBytes(entry) : 0;
+}
+
 void Add(Sums kind, qint64 size, qint64 position, qint64& done, qint64& remaining, qint64& total)
 {
     if (kind == Sums::Done) {
@@ -72,7 +82,7 @@ void TransfersForm::GetDownloadsProgressStats(
     done = remaining = total = 0;
     for (ItemPtr entry : entries) {
         Add(SumsFor(entry["download_entry_status"].Text(), "downloading"), entry["file_size"].AsInt64(),
-            Position(entry, "write_position"), done, remaining, total);
+            DownloadPosition(entry, entry["write_position"].AsPointer<qint64>()), done, remaining, total);
     }
 }
 
@@ -116,7 +126,7 @@ void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, Q
         const qint64 size = downloads ? ItemPtr(links.First(t.size)).AsInt64()
                                       : ItemPtr(links.First(t.sharedFile))[t.size].AsInt64();
         const auto* position = ItemPtr(links.First(t.position)).AsPointer<qint64>();
-        const qint64 at = position ? *position : 0;
+        const qint64 at = downloads ? DownloadPosition(ItemPtr(entry), position) : position ? *position : 0;
         if (user)
             Add(sums, size, at, user->done, user->remaining, user->total);
         if (into)
@@ -135,9 +145,47 @@ void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, Q
         addFolder(folderNode);
 }
 
+void TransfersForm::FitFigure(QTreeWidget* tree, int column, const QString& text)
+{
+    // Figures of one column differ in width by their length: a figure no
+    // longer than one measured before fits, and is not measured.
+    Fitted& fitted = m_fitted[tree == Downloads().tree ? 0 : 1][column];
+    if (text.size() <= fitted.length)
+        return;
+    fitted.length = int(text.size());
+    // The cell's text margins (or the bar's frame) on both sides, and a pixel
+    // to spare.
+    const int margin = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1)
+        + (column == 4 ? 8 : 2);
+    fitted.width = qMax(fitted.width, tree->fontMetrics().horizontalAdvance(text) + margin);
+    if (tree->columnWidth(column) < fitted.width)
+        tree->setColumnWidth(column, fitted.width);
+}
+
+void TransfersForm::SetFigure(QTreeWidgetItem* row, int column, const QString& text)
+{
+    if (QTreeWidget* tree = row->treeWidget())
+        FitFigure(tree, column, text);
+    else
+        FitFigure(Downloads().tree, column, text); // a saved row, not in its tree yet
+    row->setText(column, text);
+}
+
+void TransfersForm::FitColumns()
+{
+    for (int tree = 0; tree < 2; ++tree) {
+        for (int column = 0; column < 9; ++column) {
+            const int width = m_fitted[tree][column].width;
+            if (width > m_kinds[tree].tree->columnWidth(column))
+                m_kinds[tree].tree->setColumnWidth(column, width);
+        }
+    }
+}
+
 void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent)
 {
     const QString text = ProgressText(done, percent);
+    FitFigure(tree, 4, text);
     const int value = int(percent);
     auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
     if (!bar) {
@@ -158,6 +206,52 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
     bar->setFormat(text);
     bar->setValue(value);
     bar->setUpdatesEnabled(true);
+}
+
+void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add)
+{
+    const Value key(row);
+    const bool userRow = !kind.userNode->HasItem(key).IsNull();
+    if ((!userRow && !kind.folderNode->HasItem(key)) || !row->treeWidget())
+        return;
+    // Parents show the bar of what moves, waits or is done beneath them; an
+    // open user row of one folder leaves it to the folder row.
+    const QString word = AggregateBeneath(kind, row);
+    const bool shows = (word == QLatin1String("queued") || word == QLatin1String("complete")
+                           || word == (&kind == &Downloads() ? "downloading" : "uploading"))
+        && !(userRow && row->isExpanded() && row->childCount() < 2);
+    ProgressSums sums, none;
+    if (userRow)
+        SumBeneath(kind, row, nullptr, &sums, none);
+    else
+        SumBeneath(kind, nullptr, row, nullptr, sums);
+    const bool has = kind.tree->itemWidget(row, 4);
+    if (!shows || sums.total == 0) {
+        DropProgressBar(kind.tree, row);
+        return;
+    }
+    if (has || (add && sums.done > 0))
+        SetProgressBar(kind.tree, row, sums.done, double(sums.done * 100) / double(sums.total));
+}
+
+void TransfersForm::ShowRestoredBars()
+{
+    const TreeKind& kind = Downloads();
+    ItemPtr complete = d.GetType("download_entry_status")->HasItem("complete");
+    for (int u = 0; u < kind.tree->topLevelItemCount(); ++u) {
+        QTreeWidgetItem* userRow = kind.tree->topLevelItem(u);
+        for (int f = 0; f < userRow->childCount(); ++f) {
+            QTreeWidgetItem* folderRow = userRow->child(f);
+            for (int k = 0; k < folderRow->childCount(); ++k) {
+                QTreeWidgetItem* row = folderRow->child(k);
+                ItemPtr entry = kind.fileNode->HasItem(Value(row))[kind.entryType];
+                if (entry && entry["download_entry_status"] == complete)
+                    SetProgressBar(kind.tree, row, entry["file_size"].AsInt64(), 100.0);
+            }
+            RefreshParentBar(kind, folderRow, true);
+        }
+        RefreshParentBar(kind, userRow, true);
+    }
 }
 
 void TransfersForm::DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row, const QString& word)
@@ -248,9 +342,9 @@ void TransfersForm::ShowFileProgress(
     // Of a transfer that has ended only what it holds: nothing is moving.
     if (ended)
         return;
-    row->setText(5, TimeLeftText(report.size - report.position, report.speed));
+    SetFigure(row, 5, TimeLeftText(report.size - report.position, report.speed));
     QTreeWidgetItem* speedRow = !userRow->isExpanded() ? userRow : (!folderRow->isExpanded() ? folderRow : row);
-    speedRow->setText(6, SpeedText(report.speed));
+    SetFigure(speedRow, 6, SpeedText(report.speed));
 }
 
 void TransfersForm::ShowParentProgress(
@@ -263,12 +357,12 @@ void TransfersForm::ShowParentProgress(
     if (updateUser) {
         if (userSums.total == 0)
             return;
-        userRow->setText(5, TimeLeftText(userSums.remaining, speed));
+        SetFigure(userRow, 5, TimeLeftText(userSums.remaining, speed));
         SetProgressBar(kind.tree, userRow, userSums.done, double(userSums.done * 100) / double(userSums.total));
     }
     if (folderSums.total == 0)
         return;
-    folderRow->setText(5, TimeLeftText(folderSums.remaining, speed));
+    SetFigure(folderRow, 5, TimeLeftText(folderSums.remaining, speed));
     SetProgressBar(
         kind.tree, folderRow, folderSums.done, double(folderSums.done * 100) / double(folderSums.total));
 }
@@ -276,7 +370,8 @@ void TransfersForm::ShowParentProgress(
 void TransfersForm::OnDownloadProgress(ItemPtr entry)
 {
     const auto* speed = entry["bytes_per_second"].AsPointer<int>();
-    QueueProgress(0, entry, Position(entry, "write_position"), entry["file_size"].AsInt64(), speed ? *speed : 0);
+    QueueProgress(0, entry, DownloadPosition(entry, entry["write_position"].AsPointer<qint64>()),
+        entry["file_size"].AsInt64(), speed ? *speed : 0);
 }
 
 void TransfersForm::OnUploadProgress(ItemPtr entry)

@@ -8,19 +8,18 @@
 #include "shell/TreeWidget.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
+#include "store/SlicedWork.h"
 #include "store/ToQString.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
-#include <QElapsedTimer>
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTimer>
 
 namespace {
 
-// Saved downloads' rows are made in slices of about this long, the clock
-// read every so many rows.
-constexpr qint64 kSliceMs = 10;
+// Saved downloads' rows are made a turn at a time, the time read every so
+// many rows.
 constexpr size_t kRowsAtOnce = 64;
 
 // Longest reason a status cell or its tool tip shows; a peer's text may be
@@ -30,7 +29,7 @@ constexpr int kMaxReasonShown = 500;
 // text (a peer's reason is isolated like its other texts), bounded.
 QString ReasonTip(const QString& word, QString reason)
 {
-    if (!TransfersForm::IsFailedStatus(word) || reason.isEmpty())
+    if (!(TransfersForm::IsFailedStatus(word) || word == QLatin1String("queued")) || reason.isEmpty())
         return QString();
     reason = TextBound::Shown(reason, kMaxReasonShown);
     if (word == QLatin1String("denied"))
@@ -180,7 +179,7 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
 
     auto* fileRow = new TransferRow(folderRow);
     fileRow->setText(2, RowName(fileText));
-    fileRow->setText(7, CommafyNumber(size));
+    SetFigure(fileRow, 7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
     fileNode += folderNode;
@@ -196,7 +195,7 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     // The watch fires again when one of the four is replaced later: a size
     // the peer gives anew is shown.
     if (QTreeWidgetItem* row = DownloadRow(entry)) {
-        row->setText(7, CommafyNumber(entry["file_size"].AsInt64()));
+        SetFigure(row, 7, CommafyNumber(entry["file_size"].AsInt64()));
         return;
     }
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
@@ -252,8 +251,7 @@ void TransfersForm::QueueSavedRow(ItemPtr entry)
 
 void TransfersForm::BuildSavedRows()
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer turn = SlicedWork::Turn();
     m_bulkBuild = true;
     // The colours read once per slice: the settings may change in between.
     m_bulkBrushes.clear();
@@ -266,11 +264,11 @@ void TransfersForm::BuildSavedRows()
         if (entry.IsConnected("download_list_node"))
             continue;
         MakeDownloadRow(entry);
-        if (++made % kRowsAtOnce == 0 && clock.elapsed() >= kSliceMs)
+        if (++made % kRowsAtOnce == 0 && turn.hasExpired())
             break;
     }
     // Putting the rows in the tree takes a slice of its own.
-    if (m_nextUnbuilt < m_unbuiltOrder.size() || clock.elapsed() >= kSliceMs) {
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || turn.hasExpired()) {
         m_bulkBuild = false;
         m_buildTimer->start();
         return;
@@ -312,6 +310,7 @@ void TransfersForm::AddSavedRows()
                 userRow->child(f)->setExpanded(true);
         }
     }
+    ShowRestoredBars();
     UpdateActiveTransferCounts();
 }
 
@@ -362,7 +361,7 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     DropFullBarOfFailure(kind.tree, row, word);
     // An upload is offered with the file's size of that moment.
     if (&kind == &Uploads())
-        row->setText(7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
+        SetFigure(row, 7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
     // A new row has no place in line to clear: its cell stays unset.
     if (&kind == &Downloads() && !row->data(8, Qt::DisplayRole).isNull())
         row->setText(8, QString());
@@ -378,11 +377,23 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
 
 void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word)
 {
-    // A denial reason is the peer's text.
+    // A denial reason is the peer's text. A queued download with a reason
+    // waits after a failure (its file connection could not be opened) and
+    // says which.
     const QString reason = entry["denial_reason"].AsString();
     const bool denied = word == QLatin1String("denied");
-    row->setText(3, denied ? RowName(reason, kMaxReasonShown).toLower() : word.toLower());
-    row->setToolTip(3, ReasonTip(word, reason));
+    const bool waits = word == QLatin1String("queued") && !reason.isEmpty() && entry["download_entry_status"];
+    row->setText(3,
+        denied ? RowName(reason, kMaxReasonShown).toLower()
+        : waits ? word.toLower() + QStringLiteral(": ") + TextBound::Shown(reason, kMaxReasonShown).toLower()
+                : word.toLower());
+    QString tip = waits || word != QLatin1String("queued") ? ReasonTip(word, reason) : QString();
+    // What the engine did about the partial file (another file's bytes at its
+    // name, a file that changed since it was begun) while it goes on.
+    const QString note = entry["download_note"].AsString();
+    if (tip.isEmpty() && !note.isEmpty())
+        tip = Qt::convertFromPlainText(TextBound::Shown(note, kMaxReasonShown), Qt::WhiteSpaceNormal);
+    row->setToolTip(3, tip);
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)

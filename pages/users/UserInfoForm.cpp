@@ -81,6 +81,11 @@ UserInfoForm::UserInfoForm(QWidget* parent)
         connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived);
 }
 
+UserInfoForm::~UserInfoForm()
+{
+    m_decoding->cancel();
+}
+
 void UserInfoForm::Init(const QString& user)
 {
     m_user = user;
@@ -98,6 +103,7 @@ void UserInfoForm::Detach()
     if (peerMessenger)
         disconnect(peerMessenger, nullptr, this, nullptr);
     disconnect(m_decoding, nullptr, this, nullptr);
+    m_decoding->cancel();
     m_waiting = false;
 }
 
@@ -117,6 +123,8 @@ void UserInfoForm::OnUserInfoReceived(QString user, QString description, bool ha
             tr("The picture (%1 bytes) is not shown: it is larger than the %2 MiB accepted.")
                 .arg(pictureLength)
                 .arg(kMaxPictureLength / (1024 * 1024)));
+    // A picture of an earlier reply still being decoded is not shown now.
+    m_decoding->cancel();
     m_decoding->setFuture(PictureDecoder::Start(
         QByteArray(picture, pictureLength), QSize(kMaxPictureWidth, kMaxPictureHeight)));
 }

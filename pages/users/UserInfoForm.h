@@ -45,9 +45,12 @@ class UserInfoForm : public QWidget {
     Q_OBJECT
 public:
     explicit UserInfoForm(QWidget* parent = nullptr);
+    // Cancels the decoding of a picture not shown yet.
+    ~UserInfoForm() override;
     // Starts the request for the user's information.
     void Init(const QString& user);
-    // Stops listening to the peer network (the tab is being closed).
+    // Stops listening to the peer network and cancels the decoding of a
+    // picture not shown yet (the tab is being closed).
     void Detach();
 
     QString User() const { return m_user; }

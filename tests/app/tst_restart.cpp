@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
-#include <QTcpServer>
 #include <QUrlQuery>
 #include <cstdio>
 #include <vector>
@@ -70,19 +69,6 @@ std::vector<SoundRow> SoundRows(Ui_MainWindow& ui)
             rows.push_back(found);
     }
     return rows;
-}
-
-// A plain port whose neighbour is free as well, for the obfuscated one.
-quint16 FreePortPair()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTcpServer plain;
-        QTcpServer obfuscated;
-        if (plain.listen(QHostAddress::Any, 0) && plain.serverPort() < 65535
-            && obfuscated.listen(QHostAddress::Any, plain.serverPort() + 1))
-            return plain.serverPort();
-    }
-    return 0;
 }
 
 // Types a port into the open port dialog and presses OK; the title of the box
@@ -216,12 +202,12 @@ private slots:
 void TestRestart::portDialogChecksItsRange()
 {
     MainWindow* window = session.Window();
-    // The port test asks the web host about both ports the client listens on.
-    const quint16 port = FreePortPair();
-    QVERIFY(port);
-    settings.Set("listening_port", port);
-    settings.Set("obfuscated_listening_port", port + 1);
+    // The port test asks the web host about both ports the client listens on,
+    // which are those of this run, not the setting.
+    settings.Set("listening_port", 0);
+    settings.Set("obfuscated_listening_port", 0);
     QVERIFY(peerMessenger->Listen());
+    const quint16 ports[] = { peerMessenger->ListeningPort(), peerMessenger->ObfuscatedListeningPort() };
     gui::UrlCatcher browser;
     window->Ui().checkPortsButton->click();
     QCOMPARE(browser.Urls().size(), 2);
@@ -230,7 +216,7 @@ void TestRestart::portDialogChecksItsRange()
         QCOMPARE(url.scheme(), QStringLiteral("http"));
         QCOMPARE(url.authority(), qEnvironmentVariable("MARROWBY_WEB"));
         QCOMPARE(url.path(), QStringLiteral("/porttest.php"));
-        QCOMPARE(url.query(), QStringLiteral("port=%1").arg(port + i));
+        QCOMPARE(url.query(), QStringLiteral("port=%1").arg(ports[i]));
     }
     // The privileges page, for the own name escaped: nothing in a name can
     // add to the address or cut it short.
@@ -315,21 +301,30 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     QTemporaryDir sounds;
     const std::vector<SoundRow> rows = SoundRows(ui);
     QCOMPARE(rows.size(), size_t(8));
+    // The chooser opens at home, or where the row's sound is; never in the
+    // folder the program was started from.
+    QStringList openedIn;
+    const auto choose = [&](const SoundRow& row, const QString& path) {
+        gui::ModalAnswerer answers;
+        answers.Add(gui::OnDialog("QFileDialog", [path, &openedIn](QWidget* w) {
+            auto* dialog = static_cast<QFileDialog*>(w);
+            openedIn.append(dialog->directory().absolutePath());
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }));
+        row.select->click();
+        return answers.Seen().size() == 1 && row.edit->text() == path;
+    };
     for (const SoundRow& row : rows) {
         const QString path = sounds.filePath(QString::fromLatin1(row.key) + QStringLiteral(".wav"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        gui::ModalAnswerer answers;
-        answers.Add(gui::OnDialog("QFileDialog", [path](QWidget* w) {
-            auto* dialog = static_cast<QFileDialog*>(w);
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
-            QMetaObject::invokeMethod(dialog, "accept");
-        }));
-        row.select->click();
-        QCOMPARE(answers.Seen().size(), 1);
-        QCOMPARE(row.edit->text(), path);
+        QVERIFY(choose(row, path));
     }
+    QVERIFY(choose(rows[0], rows[0].edit->text()));
+    QCOMPARE(openedIn.first(), QDir::homePath());
+    QCOMPARE(openedIn.last(), QDir(sounds.path()).absolutePath());
     for (const SoundRow& row : rows)
         QCOMPARE(EventToolBar::SoundFile(QString::fromLatin1(row.key)), row.edit->text());
     rows[1].clear->click();
@@ -406,7 +401,8 @@ void TestRestart::optionsAndGeometrySurviveARestart()
     });
     session.CloseWindow();
     QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 2);
-    QVERIFY2(answers.Seen().first().text.contains(reason), qPrintable(answers.Seen().first().text));
+    const QString said = answers.Titled(QStringLiteral("Could not save")).text;
+    QVERIFY2(said.contains(reason), qPrintable(said));
     QCOMPARE(session.RunChild("verify_restart"), 0);
 }
 

@@ -89,6 +89,7 @@ void TestSharing::groupsAndEveryoneShowInTheList()
     session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("share_folder"));
     AddSharedFolderDialog* dialog = OpenDialog();
     QVERIFY(dialog);
+    QCOMPARE(dialog->focusWidget(), dialog->selectFolderButton); // Return chooses a folder, not OK
     QVERIFY(!dialog->userListCheckBox->isEnabled());
     QVERIFY(!dialog->groupsListWidget->isEnabled());
     // OK without a folder does nothing.

@@ -1,5 +1,6 @@
-// Closing the window while a file is being uploaded ends cleanly, and the data
-// file it leaves loads at the next start.
+// Saves that fail (after a change of the download queue, hourly) are told
+// once and the client runs on; closing the window while a file is being
+// uploaded ends cleanly, and the data file it leaves loads at the next start.
 #include "gui/GuiTest.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
@@ -40,18 +41,23 @@ private slots:
         QVERIFY(session.Prepare());
         QVERIFY(session.StartWindow(QStringLiteral("sender")));
     }
-    void failedHourlySaveWarnsOnceAndKeepsRunning();
+    void failedSavesWarnOnceAndKeepRunning();
     void closeDuringAnUploadEndsCleanly();
 };
 
-void TestShutdown::failedHourlySaveWarnsOnceAndKeepsRunning()
+void TestShutdown::failedSavesWarnOnceAndKeepRunning()
 {
     MainWindow* window = session.Window();
     // A folder where the data file should be: the file cannot replace it.
     QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
     gui::ModalAnswerer answers;
+    // A download added is saved within seconds: that save's failure is told
+    // as the hourly one's, once for both.
+    transferQueueManager->AddDownload(QStringLiteral("nobody"), "lost.bin", "f", 1, false, 0);
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Could not save")) == 1; }, 20000));
     window->EveryHour();
     window->EveryHour();
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Could not save")) > 0; }));
     QTest::qWait(300);
     QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 1);
     QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));

@@ -2,6 +2,7 @@
 #include "Driver.h"
 #include "server/Server.h"
 #include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QCoreApplication>
 
@@ -17,6 +18,11 @@ void RegisterCoreCommands(Driver& driver)
     driver.AddCommand(QStringLiteral("echo"), QStringLiteral("echo <text...>"),
         QStringLiteral("Prints \"echo <text>\" once every earlier command has run."), 0,
         [](const QStringList& args) { Driver::Print(QStringLiteral("echo ") + Rest(args, 0)); });
+    driver.AddCommand(QStringLiteral("log"), QStringLiteral("log <area...>"),
+        QStringLiteral("Prints \"log <text>\" for each line of the log area kept."), 1, [](const QStringList& args) {
+            for (const LogLine& line : LogSink::Instance().AreaLines(Rest(args, 0)))
+                Driver::Print(QStringLiteral("log ") + line.text);
+        });
     driver.AddCommand(QStringLiteral("connect"), QStringLiteral("connect"),
         QStringLiteral("Logs in to the server."), 0, [](const QStringList&) { gp_server->Connect(); });
     driver.AddCommand(QStringLiteral("disconnect"), QStringLiteral("disconnect"),

@@ -1,5 +1,6 @@
 // Commands and events of the peer network and the distributed tree.
 #include "Driver.h"
+#include "../peers/helper_wirefixtures.h"
 #include "peers/DNetManager.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessages.h"
@@ -64,6 +65,14 @@ void RegisterSendCommands(Driver& driver)
             reply.files.push_back(file);
             reply.freeSlot = true;
             MemStream m = EncodeSearchReply(reply);
+            peerMessenger->SendMessageToUser(args[0], m);
+        });
+    driver.AddCommand(QStringLiteral("send-repeated-reply"),
+        QStringLiteral("send-repeated-reply <user> <ticket> <name-bytes> <repeats>"),
+        QStringLiteral("Sends a search reply of one record with a name of that many bytes, then that many "
+                       "records of a single 0 byte (each repeating the one before)."),
+        4, [](const QStringList& args) {
+            MemStream m(RepeatedRecordReply(args[2].toUInt(), args[3].toUInt(), args[1].toUInt()));
             peerMessenger->SendMessageToUser(args[0], m);
         });
     driver.AddCommand(QStringLiteral("transfer-request"),

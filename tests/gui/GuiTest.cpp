@@ -160,6 +160,14 @@ int ModalAnswerer::CountTitled(const QString& title) const
     return n;
 }
 
+SeenBox ModalAnswerer::Titled(const QString& title) const
+{
+    for (auto it = m_seen.crbegin(); it != m_seen.crend(); ++it)
+        if (it->title == title)
+            return *it;
+    return {};
+}
+
 void ModalAnswerer::Poll()
 {
     QList<QWidget*> candidates;

@@ -131,6 +131,9 @@ public:
     void Add(Handler handler) { m_handlers.push_back(std::move(handler)); }
     const QList<SeenBox>& Seen() const { return m_seen; }
     int CountTitled(const QString& title) const;
+    // The last box seen with the title (an empty one when none was): other
+    // boxes may come and go meanwhile, so a check names the box it means.
+    SeenBox Titled(const QString& title) const;
     bool Pending() const { return !m_handlers.empty(); }
 
 private:
@@ -178,6 +181,16 @@ bool RunChildRole(int& rc);
 // Style and resources as the program sets them.
 void PrepareApplication();
 
+// The shown windows of the class among the window's children.
+template <class W> QList<QWidget*> OpenWindows(QWidget* window)
+{
+    QList<QWidget*> open;
+    for (QWidget* w : window->findChildren<W*>())
+        if (w->isVisible())
+            open.append(w);
+    return open;
+}
+
 } // namespace gui
 
 #define GUI_CHILD_ROLE(name)                                                                                         \
@@ -185,9 +198,11 @@ void PrepareApplication();
     static gui::ChildRole name##_registration(#name, &name##_role);                                                  \
     static int name##_role()
 
-#define GUI_TEST_MAIN(TestObject)                                                                                    \
+// The test's main; `first` runs before the QApplication is made.
+#define GUI_TEST_MAIN_AFTER(TestObject, first)                                                                       \
     int main(int argc, char** argv)                                                                                  \
     {                                                                                                                \
+        first;                                                                                                       \
         QApplication app(argc, argv);                                                                                \
         gui::PrepareApplication();                                                                                   \
         int rc = 0;                                                                                                  \
@@ -196,3 +211,5 @@ void PrepareApplication();
         TestObject tc;                                                                                               \
         return QTest::qExec(&tc, argc, argv);                                                                        \
     }
+
+#define GUI_TEST_MAIN(TestObject) GUI_TEST_MAIN_AFTER(TestObject, )

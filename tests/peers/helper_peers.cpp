@@ -1,10 +1,21 @@
 #include "helper_peers.h"
 #include "helper_wirefixtures.h"
 #include "peers/PeerFrameReader.h"
+#include "server/Server.h"
+#include "store/LogSink.h"
+#include "store/MemStream.h"
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
+#include <QTest>
 #include <QtEndian>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 QByteArray U32(quint32 v)
 {
@@ -30,9 +41,114 @@ QByteArray PierceBody(quint32 token)
     return QByteArray(1, char(0)) + U32(token);
 }
 
+DeadPort::DeadPort()
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0
+        || ::listen(m_listener, 0) != 0
+        || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+        return;
+    m_port = ntohs(at.sin_port);
+    for (int& filler : m_fillers) {
+        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    }
+}
+
+DeadPort::~DeadPort()
+{
+    for (int fd : m_fillers)
+        ::close(fd);
+    ::close(m_listener);
+}
+
+bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort)
+{
+    socket.connectToHost(QHostAddress::LocalHost, serverPort);
+    if (!socket.waitForConnected(5000))
+        return false;
+    MemStream login;
+    login.WriteUInt32(1);
+    login.WriteString(user);
+    login.WriteString(QStringLiteral("pw"));
+    login.WriteUInt32(157);
+    login.WriteString(QString::fromLatin1(
+        QCryptographicHash::hash((user + "pw").toUtf8(), QCryptographicHash::Md5).toHex()));
+    login.WriteUInt32(100);
+    MemStream ports;
+    ports.WriteUInt32(2);
+    ports.WriteUInt32(listenPort);
+    socket.write(Framed(login.GetBuffer()) + Framed(ports.GetBuffer()));
+    return socket.waitForBytesWritten(5000);
+}
+
 QString BinPath(const QString& name)
 {
     return qEnvironmentVariable("MARROWBY_BIN") + QLatin1Char('/') + name;
+}
+
+std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server)
+{
+    if (!QTest::qWaitFor([&] { return !server.accepted.empty(); }, 5000))
+        return nullptr;
+    auto peer = std::make_unique<RawPeer>();
+    if (!peer->Adopt(server.accepted.front()))
+        return nullptr;
+    server.accepted.erase(server.accepted.begin());
+    return peer;
+}
+
+PossibleParent Candidate(const QString& user, quint16 port)
+{
+    PossibleParent p;
+    p.user = user;
+    p.ip = 0x7f000001;
+    p.port = port;
+    return p;
+}
+
+bool Logged(const QString& area, const QString& part)
+{
+    const auto lines = LogSink::Instance().AreaLines(area);
+    return std::any_of(
+        lines.begin(), lines.end(), [&](const LogLine& line) { return line.text.contains(part); });
+}
+
+namespace {
+
+// A "VmHWM:" or "VmRSS:" line of the process's status, in KiB; -1 when unknown.
+qint64 StatusKiB(qint64 pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf(field);
+    const qsizetype from = at + qsizetype(qstrlen(field));
+    return at < 0 ? -1
+                  : text.mid(from, text.indexOf('\n', at) - from).trimmed().split(' ').value(0).toLongLong();
+}
+
+} // namespace
+
+qint64 PeakResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmHWM:");
+}
+
+qint64 ResidentKiB(qint64 pid)
+{
+    return StatusKiB(pid, "VmRSS:");
+}
+
+void ResetPeakResident(qint64 pid)
+{
+    QFile refs(
+        QStringLiteral("/proc/%1/clear_refs").arg(pid ? QString::number(pid) : QStringLiteral("self")));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
 }
 
 namespace {
@@ -186,7 +302,11 @@ bool DriverProcess::Start(const QString& user, quint16 serverPort, const QString
         QStringLiteral("0") };
     if (!user.isEmpty())
         all << QStringLiteral("--user") << user;
-    m_process.start(BinPath(QStringLiteral("marrowby-driver")), all + args);
+    const QString driver = BinPath(QStringLiteral("marrowby-driver"));
+    if (m_wrapper.isEmpty())
+        m_process.start(driver, all + args);
+    else
+        m_process.start(m_wrapper.first(), m_wrapper.mid(1) + QStringList { driver } + all + args);
     if (!m_process.waitForStarted(5000))
         return false;
     const QString listening = WaitFor(QStringLiteral("listening "));

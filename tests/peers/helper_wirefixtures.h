@@ -5,7 +5,9 @@
 // both sides would pass a round trip). Hex, spaces between fields; every
 // message starts with its code (u32 on messaging connections, u8 on init and
 // distributed ones). Paths are "d\f.mp3" (64 5c 66 2e 6d 70 33).
+#include "peers/Inflate.h"
 #include <QByteArray>
+#include <QtEndian>
 
 // Hex with spaces to bytes.
 QByteArray FixtureBytes(const char* spacedHex);
@@ -56,4 +58,22 @@ inline constexpr char kPing[] = "00";
 // Init frames: peer init (1) "dave", "P", token 513; pierce firewall (0) token 513.
 inline constexpr char kPeerInit[] = "01 04000000 64617665 01000000 50 01020000";
 inline constexpr char kPierce[] = "00 01020000";
+}
+
+// 9 search reply of one record repeated: user "x", the ticket, a count of
+// 1 + repeats, the record (u8 1, a name of nameBytes "n", size 1, no
+// extension, no attributes), then repeats records of a single 0 byte (each
+// repeats the one before), no free slot, speed 0, 0 queued, no attribute
+// names. The whole message: the u32 code, then the body deflated.
+inline QByteArray RepeatedRecordReply(quint32 nameBytes, quint32 repeats, quint32 ticket)
+{
+    auto u32 = [](quint32 v) {
+        QByteArray b(4, Qt::Uninitialized);
+        qToLittleEndian<quint32>(v, b.data());
+        return b;
+    };
+    const QByteArray body = u32(1) + "x" + u32(ticket) + u32(1 + repeats) + '\x01' + u32(nameBytes)
+        + QByteArray(nameBytes, 'n') + QByteArray::fromHex("0100000000000000 00000000 00000000")
+        + QByteArray(repeats, '\0') + QByteArray::fromHex("00 00000000 00000000 00000000");
+    return u32(9) + Deflate(body);
 }

@@ -1,7 +1,11 @@
 // Two and three headless clients and the stand-in server on loopback: what
 // one user's client sends, the other's shows.
 #include "helper_peers.h"
+#include "helper_wirefixtures.h"
+#include "peers/PeerMessages.h"
+#include <QElapsedTimer>
 #include <QtTest>
+#include <sys/resource.h>
 
 class EndToEnd : public QObject {
     Q_OBJECT
@@ -158,6 +162,77 @@ private slots:
         QVERIFY(!carol.WaitFor(QStringLiteral("tree-parent alice")).isEmpty());
     }
 
+    void aClientAtItsFileLimitKeepsServing()
+    {
+        // alice may open 1,024 files. 1,100 strangers connect to her and
+        // stay, and the server asks her 3,000 times to connect to a port
+        // that never answers; bob still gets her answers.
+        rlimit limit {}; // this process holds the strangers
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 2048)
+            QSKIP("This test needs 2,048 open files");
+        StandinServer server;
+        DriverProcess alice, bob;
+        alice.RunUnder(
+            { QStringLiteral("prlimit"), QStringLiteral("--nofile=1024:1024"), QStringLiteral("--") });
+        QVERIFY(StartPair(server, alice, bob, {}));
+        std::vector<std::unique_ptr<RawPeer>> strangers;
+        for (int i = 0; i < 1100; ++i) {
+            strangers.push_back(std::make_unique<RawPeer>());
+            QVERIFY(strangers.back()->Connect(alice.Port()));
+            strangers.back()->SendFrame(PeerInitBody(QStringLiteral("s%1").arg(i), QStringLiteral("P"), 0));
+        }
+        DeadPort dead;
+        QTcpSocket mallory;
+        QVERIFY(LoginRaw(mallory, server.Port(), QStringLiteral("mallory"), dead.Port()));
+        QByteArray requests;
+        for (quint32 token = 1; token <= 3000; ++token)
+            requests += Framed(U32(18) + U32(token) + U32(5) + "alice" + U32(1) + "P");
+        mallory.write(requests);
+        QVERIFY(mallory.waitForBytesWritten(5000));
+        ExchangeUserInfo(alice, bob);
+        alice.Send(QStringLiteral("connections"));
+        QVERIFY(alice.WaitFor(QStringLiteral("connections")).split(QLatin1Char(' ')).value(1).toInt() < 512);
+    }
+
+    void aFloodFromOnePeerLeavesAnotherServed()
+    {
+        // One peer sends a million queue requests (and reads what comes back);
+        // another's search reply, sent into the flood, is shown within turns.
+        StandinServer server;
+        DriverProcess drv;
+        QVERIFY(server.Start() && drv.Start(QStringLiteral("drv"), server.Port()));
+        drv.Send(QStringLiteral("search flood answer"));
+        const QString ticket = drv.WaitFor(QStringLiteral("search-started")).split(QLatin1Char(' ')).value(1);
+        RawPeer flooder, replier;
+        QVERIFY(flooder.Connect(drv.Port()) && replier.Connect(drv.Port()));
+        flooder.SendFrame(PeerInitBody(QStringLiteral("flooder"), QStringLiteral("P"), 0));
+        replier.SendFrame(PeerInitBody(QStringLiteral("replier"), QStringLiteral("P"), 0));
+        flooder.SendRaw(Framed(FixtureBytes(Fixture::kQueueUpload)).repeated(1000000));
+        QElapsedTimer clock;
+        for (clock.start(); clock.elapsed() < 500; flooder.Socket().readAll())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        SearchReply reply;
+        reply.user = "replier";
+        reply.ticket = ticket.toUInt();
+        reply.files.resize(1);
+        reply.files[0].name = "a\\b.mp3";
+        clock.restart();
+        replier.SendFrame(EncodeSearchReply(reply).GetBuffer());
+        QString shown;
+        while (shown.isEmpty() && clock.elapsed() < 30000) {
+            shown = drv.WaitFor(QStringLiteral("search-results"), 10);
+            flooder.Socket().readAll();
+        }
+        const qint64 waited = clock.elapsed();
+        QCOMPARE(shown, QStringLiteral("search-results %1 replier 1").arg(ticket));
+        // Turns, not the whole flood (tens of seconds before): a generous
+        // bound for a busy machine.
+        QVERIFY2(waited < 5000, qPrintable(QStringLiteral("%1 ms").arg(waited)));
+        QVERIFY(flooder.Socket().bytesToWrite() > 0); // the flood was still coming
+    }
+
     void repliesToStoppedSearchesAreDropped()
     {
         StandinServer server;
@@ -173,6 +248,20 @@ private slots:
         QVERIFY(!alice.WaitFor(QStringLiteral("message-from bob 5000")).isEmpty());
         QVERIFY(!alice.HasLine(QStringLiteral("search-result")));
         QCOMPARE(alice.Lines().filter(QStringLiteral("message-from bob 9 ")).size(), 2);
+
+        // A reply of one record repeated 131,071 times, asked for by nobody:
+        // a few hundred bytes sent, half a gigabyte once read. Alice refuses
+        // it, naming bob, at little cost, and goes on.
+        ResetPeakResident(alice.Pid());
+        const qint64 peak = PeakResidentKiB(alice.Pid());
+        bob.Send(QStringLiteral("send-repeated-reply alice 7 4096 131071"));
+        bob.Send(QStringLiteral("send alice 5001 marker"));
+        QVERIFY(!alice.WaitFor(QStringLiteral("message-from bob 5001")).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] {
+            alice.Send(QStringLiteral("log Peer Messenger"));
+            return alice.Sync() && alice.HasLine(QStringLiteral("log Refused a search reply from bob: its 131072 results"));
+        }, 20000));
+        QVERIFY(PeakResidentKiB(alice.Pid()) - peak < 64 * 1024);
     }
 };
 

@@ -11,8 +11,8 @@
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
-#include <QCryptographicHash>
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
@@ -39,27 +39,6 @@ std::unique_ptr<RawPeer> MessagingPeer(const QString& user, quint16 port, bool o
         return nullptr;
     peer->SendFrame(PeerInitBody(user, QStringLiteral("P"), 0));
     return peer;
-}
-
-// Logs a raw client in to the stand-in server with a listening port.
-bool LoginRaw(QTcpSocket& socket, quint16 serverPort, const QString& user, quint16 listenPort)
-{
-    socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(5000))
-        return false;
-    MemStream login;
-    login.WriteUInt32(1);
-    login.WriteString(user);
-    login.WriteString(QStringLiteral("pw"));
-    login.WriteUInt32(157);
-    login.WriteString(QString::fromLatin1(
-        QCryptographicHash::hash((user + "pw").toUtf8(), QCryptographicHash::Md5).toHex()));
-    login.WriteUInt32(100);
-    MemStream ports;
-    ports.WriteUInt32(2);
-    ports.WriteUInt32(listenPort);
-    socket.write(Framed(login.GetBuffer()) + Framed(ports.GetBuffer()));
-    return socket.waitForBytesWritten(5000);
 }
 
 } // namespace
@@ -104,9 +83,7 @@ private slots:
             QCOMPARE(settings.Get("listening_port"), QStringLiteral("2235"));
             QCOMPARE(settings.Get("obfuscated_listening_port"), QStringLiteral("2236"));
             QVERIFY(!d.GetType("global")->HasItem("new_listening_port"));
-            const auto lines = LogSink::Instance().AreaLines("Peer Messenger");
-            QVERIFY(std::any_of(lines.begin(), lines.end(),
-                [](const LogLine& line) { return line.text.contains("can't be used"); }));
+            QVERIFY(Logged("Peer Messenger", "can't be used"));
         }
         settings.Clear("listening_port");
         settings.Clear("obfuscated_listening_port");
@@ -377,6 +354,22 @@ private slots:
         pm->FinishSearchReplies();
         QCOMPARE(results.size(), 1);
         QCOMPARE(d.GetType("search_results")->Count(), before);
+        // One record repeated 131,071 times: a message of a few hundred bytes
+        // asking for half a gigabyte once read. Refused whole, with the peer's
+        // name, at little cost.
+        const QByteArray repeated = RepeatedRecordReply(4096, 131071, 4242);
+        QVERIFY(repeated.size() < 1024);
+        ResetPeakResident();
+        const qint64 peak = PeakResidentKiB();
+        pm->ProcessMessage(QStringLiteral("mallory"), repeated);
+        pm->FinishSearchReplies();
+        QCOMPARE(results.size(), 1);
+        QVERIFY2(PeakResidentKiB() - peak < 64 * 1024, qPrintable(QString::number(PeakResidentKiB() - peak)));
+        const auto lines = LogSink::Instance().AreaLines("Peer Messenger");
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const LogLine& line) {
+            return line.text.startsWith(
+                QStringLiteral("Refused a search reply from mallory: its 131072 results would take more than 64 MiB"));
+        }));
         // A long reply comes in parts, its results in the order they came.
         reply.ticket = 4242;
         reply.files.clear();
@@ -455,6 +448,65 @@ private slots:
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("ivy")));
     }
 
+    void aPeerThatAsksForTheShareListAndNeverReads()
+    {
+        // A list that does not compress, asked for 3,000 times by a peer that
+        // reads none of it: while one is on its way, the rest are answered by it.
+        QByteArray noise(600 * 1024, Qt::Uninitialized);
+        for (char& c : noise)
+            c = char(QRandomGenerator::global()->generate());
+        int built = 0, asked = 0;
+        pm->SetSharedFilesMessageProvider([&](const QString&) {
+            ++built;
+            MemStream list = EncodeCodeOnly(PM_SHARED_FILE_LIST);
+            list.WriteBuffer(noise.constData(), noise.size());
+            return std::optional<MemStream>(list);
+        });
+        const auto counting = connect(pm, &PeerMessenger::MessageReceived, this,
+            [&](QString user, quint32, qint64) { asked += user == QLatin1String("hog"); });
+        auto hog = MessagingPeer(QStringLiteral("hog"), pm->ListeningPort());
+        QVERIFY(hog);
+        QByteArray asks;
+        for (int i = 0; i < 3000; ++i)
+            asks += Framed(U32(PM_GET_SHARED_FILE_LIST));
+        hog->SendRaw(asks);
+        QTRY_COMPARE_WITH_TIMEOUT(asked, 3000, 30000);
+        disconnect(counting);
+        pm->SetSharedFilesMessageProvider({});
+        QVERIFY2(built < 50, qPrintable(QString::number(built))); // what the system's buffers took, then one
+        // Other replies pile up behind it: past the bound the connection goes.
+        MemStream reply = EncodeCodeOnly(PM_USER_INFO_REPLY);
+        reply.WriteBuffer(noise.constData(), noise.size());
+        for (int i = 0; i < 60 && pm->HasOpenMessageConnection(QStringLiteral("hog")); ++i)
+            pm->SendMessage(QStringLiteral("hog"), reply);
+        QVERIFY(hog->WaitClosed());
+        QVERIFY(Logged("Peer Messenger", "does not read"));
+    }
+
+    void whatAPeerSentBeforeClosingIsHandled()
+    {
+        // A burst, a last word, and the peer closes at once: every frame is
+        // handled, in order, before the connection counts as closed.
+        int asked = 0, askedBeforeLast = -1;
+        const auto counting = connect(pm, &PeerMessenger::UserInfoRequested, this,
+            [&](QString user) { asked += user == QLatin1String("brief"); });
+        const auto last = connect(pm, &PeerMessenger::FileTransferResponse, this, [&](QString user) {
+            if (user == QLatin1String("brief") && pm->HasOpenMessageConnection(user))
+                askedBeforeLast = asked;
+        });
+        RawPeer brief;
+        QVERIFY(brief.Connect(pm->ListeningPort()));
+        QByteArray bytes = Framed(PeerInitBody(QStringLiteral("brief"), QStringLiteral("P"), 0));
+        for (int i = 0; i < 20000; ++i)
+            bytes += Framed(U32(PM_USER_INFO_REQUEST));
+        brief.Socket().write(bytes + Framed(FixtureBytes(Fixture::kResponseAccepted)));
+        brief.Socket().disconnectFromHost();
+        QTRY_COMPARE(askedBeforeLast, 20000);
+        QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("brief")));
+        disconnect(counting);
+        disconnect(last);
+    }
+
     void aBurstOfRealPeersBeyondThePendingLimitIsServed()
     {
         // They all connect at once and speak a moment later: the messenger
@@ -500,6 +552,72 @@ private slots:
         pm->ExpireStale(Now() + kIdleTimeout + 1);
         QVERIFY(real->WaitClosed());
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("jay")));
+    }
+
+    void strangersBeyondTheBudgetMakeRoomForLaterPeers()
+    {
+        // More peers than one address may hold introduce themselves and
+        // stay; the first trickles a message. Idle ones make room, oldest
+        // first; the trickler goes once its message is overdue.
+        QTRY_COMPARE(pm->ConnectionsFrom(QHostAddress::LocalHost), 0); // earlier tests' peers gone
+        const int cap = pm->Budget().perAddress;
+        std::vector<std::unique_ptr<RawPeer>> crowd;
+        for (int i = 0; i < cap + 20; ++i) {
+            crowd.push_back(MessagingPeer(QStringLiteral("crowd%1").arg(i), pm->ListeningPort()));
+            QVERIFY(crowd.back());
+            if (i == 0)
+                crowd[0]->SendRaw(U32(100) + U32(PM_USER_INFO_REQUEST));
+        }
+        QTRY_VERIFY(pm->HasOpenMessageConnection(QStringLiteral("crowd%1").arg(cap + 19)));
+        QCOMPARE(pm->ConnectionsFrom(QHostAddress::LocalHost), cap);
+        QVERIFY(crowd[1]->WaitClosed());
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("crowd0")));
+        QSignalSpy infoRequest(pm, &PeerMessenger::UserInfoRequested);
+        auto later = MessagingPeer(QStringLiteral("later"), pm->ListeningPort());
+        QVERIFY(later);
+        later->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QTRY_COMPARE(infoRequest.size(), 1);
+        crowd[0]->SendRaw("x");
+        QTest::qWait(50);
+        pm->ExpireStale(Now() + kFrameTimeout + 2);
+        QVERIFY(crowd[0]->WaitClosed());
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("later")));
+    }
+
+    void theServersRequestsToConnectAreBounded()
+    {
+        // 2,000 requests from 40 users to a port that never answers: a few
+        // connect at once, the next wait, the rest are refused. The first
+        // socket to settle lets our own attempt go; once the rest have
+        // expired a new request goes out at once.
+        DeadPort dead;
+        QTcpServer early, own, real;
+        for (QTcpServer* server : { &early, &own, &real })
+            QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        const auto request = [](const QString& user, quint16 port, quint32 token) {
+            emit gp_server->ConnectToPeerRequested(
+                user, QStringLiteral("P"), 0x7f000001, port, token, false, false, 0);
+        };
+        const int before = pm->ConnectionCount();
+        request(QStringLiteral("early"), early.serverPort(), 1);
+        for (quint32 i = 0; i < 2000; ++i)
+            request(QStringLiteral("asker%1").arg(i % 40), dead.Port(), i + 2);
+        QCOMPARE(pm->ConnectionCount() - before, kMaxConnecting);
+        QCOMPARE(pm->WaitingConnectCount(), kMaxWaitingConnects);
+        pm->ConnectToDistributedPeer(QStringLiteral("own"), 0x7f000001, own.serverPort());
+        QTRY_VERIFY(own.hasPendingConnections());
+        pm->ExpireStale(Now() + kRequestTimeout + 1);
+        QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), 0);
+        request(QStringLiteral("zed"), real.serverPort(), 777);
+        QTRY_VERIFY(real.hasPendingConnections());
+        QTcpSocket* zed = real.nextPendingConnection();
+        QTRY_COMPARE(zed->bytesAvailable(), 9);
+        QCOMPARE(zed->readAll(), Framed(PierceBody(777)));
+        // One user has a few under way at most.
+        for (quint32 i = 0; i < 20; ++i)
+            request(QStringLiteral("zed"), dead.Port(), 1000 + i);
+        QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), kMaxBrokeredPerUser);
+        pm->ExpireStale(Now() + kRequestTimeout + 1);
     }
 
     void withoutTheServerAnAttemptFailsAtOnce()

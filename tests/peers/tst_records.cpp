@@ -3,6 +3,7 @@
 #include "peers/FileInfo.h"
 #include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
+#include "peers/OrderedWorker.h"
 #include "peers/PeerMessages.h"
 #include "peers/ShareListDecoder.h"
 #include <QtTest>
@@ -171,6 +172,19 @@ private slots:
         MemStream copy = many;
         QVERIFY(back.Read(many, 6));
         QVERIFY(!back.Read(copy, 5));
+        // So does the byte budget: a long name repeated costs its footprint
+        // each time, though the set keeps it once.
+        MemStream repeats;
+        repeats.WriteUInt32(1);
+        repeats.WriteString(std::string("x"));
+        repeats.WriteUInt32(3);
+        File(std::string(1000, 'n'), 1).Write(repeats);
+        repeats.WriteUInt8(0);
+        repeats.WriteUInt8(0);
+        MemStream again = repeats;
+        const quint64 footprint = File(std::string(1000, 'n'), 1).Footprint();
+        QVERIFY(back.Read(repeats, 10, 3 * footprint + 256));
+        QVERIFY(!back.Read(again, 10, 2 * footprint + 256));
     }
 
     void sharedFileListDecoding()
@@ -222,6 +236,16 @@ private slots:
         QVERIFY(decoder.Decode(QStringLiteral("bea"), message.GetBuffer()));
         decoder.Finish();
         QCOMPARE(outcomes, 5);
+
+        // Work that throws on the worker ends there: its refusal follows in
+        // its turn, and the work after it runs.
+        OrderedWorker worker(100);
+        QStringList told;
+        QVERIFY(worker.Start(
+            1, []() -> OrderedWorker::Outcome { throw std::bad_alloc(); }, [&](const QString& why) { told << why; }));
+        QVERIFY(worker.Start(1, [&]() -> OrderedWorker::Outcome { return [&] { told << "next"; }; }, {}));
+        worker.Finish();
+        QCOMPARE(told, QStringList({ QStringLiteral("there was not enough memory to read it"), QStringLiteral("next") }));
     }
 
     // Every encoder gives the bytes of its fixture.

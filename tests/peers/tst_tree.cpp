@@ -14,36 +14,6 @@
 
 namespace {
 
-// Hands accepted sockets over as descriptors, for RawPeer::Adopt.
-class DescriptorServer : public QTcpServer {
-public:
-    std::vector<qintptr> accepted;
-
-protected:
-    void incomingConnection(qintptr descriptor) override { accepted.push_back(descriptor); }
-};
-
-// A raw peer standing for a possible parent that the client connects to.
-std::unique_ptr<RawPeer> AcceptCandidate(DescriptorServer& server)
-{
-    if (!QTest::qWaitFor([&] { return !server.accepted.empty(); }, 5000))
-        return nullptr;
-    auto peer = std::make_unique<RawPeer>();
-    if (!peer->Adopt(server.accepted.front()))
-        return nullptr;
-    server.accepted.erase(server.accepted.begin());
-    return peer;
-}
-
-PossibleParent Candidate(const QString& user, quint16 port)
-{
-    PossibleParent p;
-    p.user = user;
-    p.ip = 0x7f000001;
-    p.port = port;
-    return p;
-}
-
 qint64 Now()
 {
     return QDateTime::currentSecsSinceEpoch();

@@ -5,6 +5,7 @@
 #include "store/Data.h"
 #include "store/Settings.h"
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -251,11 +252,21 @@ private slots:
     }
 
     // However much comes at once, the event loop turns while it is handled
-    // (a timer queued before a burst runs before its end), and frames are
-    // handled in their order: a room list too long for one turn is applied
-    // in full before the frames after it.
+    // (a timer queued before a burst runs before its end, even when every
+    // frame costs next to nothing), and frames are handled in their order: a
+    // room list too long for one turn is applied in full before the frames
+    // after it.
     void burstsLetTheEventLoopTurn()
     {
+        QByteArray pings;
+        for (int i = 0; i < 2 * Server::kFramesPerTurn; ++i)
+            pings += EncodeFrame(32, {});
+        pings += EncodeFrame(7, WireWriter().str("pinger").u32(2).boolean(false).data());
+        auto pinged = std::make_shared<int>(-1);
+        QTimer::singleShot(0, [pinged] { *pinged = User("pinger").IsConnected("is_online"); });
+        server->ProcessIncoming(pings);
+        QTRY_COMPARE(*pinged, 0);
+
         const int users = 3 * Server::kFramesPerTurn;
         QByteArray burst;
         for (int i = 0; i < users; ++i) {
@@ -287,6 +298,30 @@ private slots:
         QTRY_COMPARE(d.GetType("room")->HasItem(Value("r99999"))["user_count"].AsInt(), rooms - 1);
         Deliver(7, WireWriter().str("bob").u32(2).boolean(false));
         QVERIFY(!Room("r7").IsConnected("is_member"));
+    }
+
+    // A server that sends faster than the client handles, for long: what is
+    // not handled yet waits in the socket (and TCP holds the server back),
+    // not in the client, and every frame is still handled in its order.
+    void sustainedFloodWaitsInTheSocket()
+    {
+        constexpr quint32 searches = 100000;
+        QByteArray flood;
+        for (quint32 i = 0; i < searches; ++i)
+            flood += EncodeFrame(26, WireWriter().str("flooder").u32(i).str(QByteArray(60, 'q')).data());
+        qsizetype peak = 0;
+        quint32 next = 0;
+        bool inOrder = true;
+        connect(server.get(), &Server::DirectFileSearch, this, [&](QString, quint32 ticket, QString) {
+            inOrder &= ticket == next++;
+            peak = qMax(peak, server->Backlog());
+            QElapsedTimer search; // as long as a share's answer may take
+            for (search.start(); search.nsecsElapsed() < 5000;) { }
+        });
+        fake->SendRaw(flood);
+        QTRY_COMPARE_WITH_TIMEOUT(next, searches, 120000);
+        QVERIFY(inOrder);
+        QVERIFY2(peak < 2 * Server::kBacklogBytes, qPrintable(QString::number(peak)));
     }
 
     void joiningAndLeavingRooms()

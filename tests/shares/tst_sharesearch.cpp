@@ -1,9 +1,15 @@
 // Answering searches: the words cut from real shared paths, the matching rules
 // (whole words, the length rule, excluded and partial words against the name),
 // who gets an answer, and the reply read back byte by byte.
+#include "helper_peers.h"
 #include "helper_shares.h"
+#include "peers/DNetManager.h"
+#include "peers/PeerMessages.h"
+#include "peers/PeerMessenger.h"
+#include "server/Server.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +66,14 @@ class TestShareSearch : public QObject {
 private slots:
     void initTestCase()
     {
+        // The peer network and the tree first: the manager takes searches from them.
+        Settings::CreateTypes();
+        gp_server = new Server(this);
+        gp_server->CreateData();
+        settings.Set("listening_port", "0");
+        settings.Set("obfuscated_listening_port", "0");
+        QVERIFY((new PeerMessenger(this))->Listen());
+        new DNetManager(this);
         manager = MakeShareManager();
         settings.Set("username", "me");
         root = dir.filePath("home/alice/Music");
@@ -243,6 +257,53 @@ private slots:
         QCOMPARE(Answer("beatles"), QStringList { "(no reply)" });
         runtimeSettings.Clear("finish_uploads_and_quit");
         QCOMPARE(Answer("beatles"), QStringList { "beatles.mp3" });
+    }
+
+    void aBurstFromTheParentIsAnsweredInTurns()
+    {
+        // The parent passes down 100,000 searches at once, each of another
+        // user, and a child reads none of them: the window keeps turning, the
+        // oldest beyond the bound go unanswered (the log says so), the newest
+        // are answered, and the child is dropped.
+        DescriptorServer parentPort;
+        QVERIFY(parentPort.listen(QHostAddress::LocalHost, 0));
+        emit gp_server->PossibleParents({ Candidate(QStringLiteral("par"), parentPort.serverPort()) });
+        auto parent = AcceptCandidate(parentPort);
+        QVERIFY(parent);
+        parent->SendFrame(EncodeBranchLevel(0));
+        QTRY_VERIFY(dnetManager->HasParent());
+        RawPeer deaf;
+        QVERIFY(deaf.Connect(peerMessenger->ListeningPort()));
+        deaf.Socket().setReadBufferSize(1); // the rest stays with the system
+        deaf.SendFrame(PeerInitBody(QStringLiteral("deaf"), QStringLiteral("D"), 0));
+        QTRY_COMPARE(dnetManager->Children(), QStringList { "deaf" });
+
+        QSignalSpy processed(manager, &SharedFoldersManager::SearchProcessed);
+        QSignalSpy dropped(dnetManager, &DNetManager::ChildRemoved);
+        QByteArray burst;
+        DistributedSearch search;
+        search.query = QStringLiteral("beatles");
+        for (int i = 0; i < 100000; ++i) {
+            search.user = QStringLiteral("searcher %1 ").arg(i) + QString(80, u's'); // fills a deaf child
+            search.token = quint32(i);
+            burst += Framed(EncodeDistributedSearch(search));
+        }
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        beat.start(5);
+        parent->SendRaw(burst);
+        QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->UnsentMessageCount(search.user), 1, 60000);
+        QTRY_COMPARE(dropped.size(), 1);
+        beat.stop();
+        QVERIFY(processed.size() < 100000);
+        QVERIFY(Logged(QStringLiteral("Search"), QStringLiteral("came faster than they could be answered")));
+        QVERIFY2(longest < 1000, qPrintable(QStringLiteral("%1 ms").arg(longest)));
     }
 
     void replyIsCapped()

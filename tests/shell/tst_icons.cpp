@@ -1,5 +1,6 @@
 // The icons are compiled into the kit and reach a program that links it.
 #include "helper_kit.h"
+#include "shell/ApplicationIcon.h"
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -28,6 +29,14 @@ private slots:
                     painted = qAlpha(image.pixel(x, y)) > 0;
             QVERIFY2(painted, name);
         }
+    }
+    void alertsShowOthersMarkupAsLetters()
+    {
+        const QString stranger = QStringLiteral("<a href=\"http://x\">win</a> & <img src=\"/etc\"> ") + QString(400, 'w');
+        const QString body = ApplicationIcon::AlertBody(stranger);
+        QVERIFY2(body.startsWith(QStringLiteral("&lt;a href=&quot;http://x&quot;&gt;win&lt;/a&gt; &amp; &lt;img")),
+            qPrintable(body));
+        QVERIFY(!body.contains(QLatin1Char('<')) && body.size() < 400);
     }
 };
 

@@ -167,6 +167,18 @@ void TestWidgets::tabsMarkActivityAndTakeColourWhenSelected()
     QCOMPARE(outer->tabBar()->tabTextColor(2), styleColour);
     g_dataLoaded = false;
 
+    // The desktop's font grows: labels are measured again, not cut at their
+    // old width.
+    const int narrow = outer->tabBar()->tabRect(2).width();
+    const QFont desktop = QApplication::font();
+    QFont bigger = desktop;
+    bigger.setPixelSize(QFontInfo(desktop).pixelSize() * 3);
+    QApplication::setFont(bigger);
+    QCoreApplication::processEvents();
+    const int wide = outer->tabBar()->tabRect(2).width();
+    QApplication::setFont(desktop);
+    QVERIFY2(wide > narrow * 2, qPrintable(QStringLiteral("%1 -> %2").arg(narrow).arg(wide)));
+
     // Removing the last tab neither moves focus nor colours anything.
     TabWidget last;
     last.addTab(new QWidget, "only");

@@ -4,9 +4,11 @@
 // killed mid-transfer and started again lets the download resume from its
 // partial file; one upload slot serves three downloaders in order with their
 // places in line; the per-user limit answers "Too many files"; a full disk
-// and a server restart mid-folder; shared files changed after their scan;
-// finish-uploads-and-quit ends the sharer.
+// and a server restart mid-folder; shared files changed after their scan; a
+// file connection that can't be opened either way; finish-uploads-and-quit
+// ends the sharer.
 #include "helper_transfercore.h"
+#include "transfers/SourceRecord.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -92,10 +94,10 @@ QByteArray Digest(const QString& path)
 struct Standin {
     QProcess process;
     quint16 port = 0;
-    bool Start(quint16 on = 0)
+    bool Start(quint16 on = 0, const QStringList& options = {})
     {
         process.setProgram(Bin("marrowby-server"));
-        process.setArguments({ "--port", QString::number(on) });
+        process.setArguments(QStringList { "--port", QString::number(on) } + options);
         process.start();
         if (!process.waitForStarted(10000))
             return false;
@@ -238,9 +240,9 @@ class TestE2e : public QObject {
         return Home(user) + "/Marrowby Downloads/downloading/" + rest;
     }
 
-    std::unique_ptr<Client> Start(const QString& user)
+    std::unique_ptr<Client> Start(const QString& user, Standin* on = nullptr)
     {
-        auto client = std::make_unique<Client>(user, Home(user), server->port);
+        auto client = std::make_unique<Client>(user, Home(user), (on ? on : server.get())->port);
         if (client->WaitFor("connected", 20000).isEmpty())
             return nullptr;
         return client;
@@ -335,6 +337,14 @@ private slots:
             QVERIFY(!rita->WaitFor("download-status sam aborted", 30000).isEmpty());
             last = QFileInfo(partial).size();
             QVERIFY(last < size);
+            // Last time, the file is replaced meanwhile by another of the same
+            // size and time: what arrives is the new file whole.
+            if (round == 2) {
+                const QString file = share + "/resume/movie.bin", stamp = share + "/stamp";
+                QCOMPARE(QProcess::execute("touch", { "-r", file, stamp }), 0);
+                WriteBigFile(file, size, 3);
+                QCOMPARE(QProcess::execute("touch", { "-r", stamp, file }), 0);
+            }
             // It shares its folder again before it is seen online.
             sam = std::make_unique<Client>("sam", Home("sam"), server->port, false);
             QVERIFY(!sam->WaitFor("ready", 20000).isEmpty());
@@ -348,6 +358,41 @@ private slots:
         sam->Send("speed-limit 0");
         QVERIFY(!rita->WaitFor("complete-download sam movie.bin", 120000).isEmpty());
         QCOMPARE(Digest(Completed("rita", "resume/movie.bin")), Digest(share + "/resume/movie.bin"));
+    }
+
+    // Two users share files of one name in folders of one name, one more
+    // slowly. Downloads of both at once (of one size, of two sizes), and one
+    // of a file whose name and size a finished file has already: each is
+    // filed whole, under a name of its own.
+    void sameNamesFromTwoSources()
+    {
+        const QString one = temp.path() + "/share-amy/Album", two = temp.path() + "/share-ben/Album";
+        const QList<qint64> sizes { 3000000, 6000000, 1000000 }, others { 3000000, 2000000, 1000000 };
+        for (int k = 0; k < 3; ++k) {
+            WriteBigFile(one + QString("/%1.bin").arg(k), sizes[k], 70 + k);
+            WriteBigFile(two + QString("/%1.bin").arg(k), others[k], 80 + k);
+        }
+        auto amy = Start("amy"), ben = Start("ben"), cid = Start("cid");
+        QVERIFY(amy && ben && cid && Share(*amy, one) && Share(*ben, two));
+        // Each serves one file at a time: 0.bin from both at once, then
+        // 1.bin from both at once.
+        amy->Send("speed-limit 2048");
+        ben->Send("speed-limit 1024");
+        for (int k = 0; k < 3; ++k) {
+            cid->Send(QStringLiteral("download amy %1 %2\\%3.bin").arg(sizes[k]).arg(Remote(one)).arg(k));
+            if (k < 2)
+                cid->Send(QStringLiteral("download ben %1 %2\\%3.bin").arg(others[k]).arg(Remote(two)).arg(k));
+        }
+        for (int k = 0; k < 5; ++k)
+            QVERIFY(!cid->WaitFor("complete-download ", 60000).isEmpty());
+        cid->Send(QStringLiteral("download ben %1 %2\\2.bin").arg(others[2]).arg(Remote(two)));
+        QVERIFY(!cid->WaitFor("complete-download ben 2 (1).bin", 30000).isEmpty());
+        for (int k = 0; k < 3; ++k) {
+            const QSet<QByteArray> filed { Digest(Completed("cid", QString("Album/%1.bin").arg(k))),
+                Digest(Completed("cid", QString("Album/%1 (1).bin").arg(k))) };
+            QCOMPARE(filed, QSet<QByteArray>({ Digest(one + QString("/%1.bin").arg(k)),
+                                Digest(two + QString("/%1.bin").arg(k)) }));
+        }
     }
 
     // One slot, three downloaders: served in arrival order, places in line
@@ -432,6 +477,8 @@ private slots:
         auto unmount = qScopeGuard([&] { QProcess::execute("umount", { "-l", root }); });
         const QString filler = mounted ? root + "/filler.bin" : partial;
         QVERIFY(mounted ? WriteRandomFile(filler, 1 << 20).size() > 0 : QFile::link("/dev/full", partial));
+        if (!mounted) // begun for this download, as far as the client can tell
+            QVERIFY(SourceRecords(root).Write(partial, { "lou", remote.toUtf8(), 2560 * 1024 }));
         auto lou = Start("lou"), max = Start("max");
         QVERIFY(lou && max && Share(*lou, share));
         max->Send("set download_folder " + root);
@@ -519,6 +566,64 @@ private slots:
         for (int n = 0; n < 3; ++n)
             QVERIFY2(!ivy->WaitFor("complete-download hal", 60000).isEmpty(), "the folder download stalled");
         QCOMPARE(hal->History().filter(QRegularExpression("^connected$")).size(), 2);
+    }
+
+    // Neither side can open the file connection: the downloader's row says
+    // why and asks again later each time, not at once; the uploader serves
+    // the next in line and puts the failed upload behind the others.
+    void unreachableFileConnectionsBackOff()
+    {
+        Standin broken;
+        QVERIFY(broken.Start(0, { "--wrong-port", "dan", "--wrong-file-port", "cy" }));
+        const QString far = temp.path() + "/share-cy/far";
+        for (const char* name : { "first", "second", "third" })
+            WriteBigFile(far + "/" + name + ".bin", 1 << 20, 70);
+        auto cy = Start("cy", &broken), dan = Start("dan", &broken), eve = Start("eve", &broken);
+        QVERIFY(cy && dan && eve && Share(*cy, far));
+        cy->Send("upload-slots 1");
+        cy->Send("speed-limit 128"); // eight seconds a file
+        dan->Send(QStringLiteral("download cy %1 %2").arg(1 << 20).arg(Remote(far + "/first.bin")));
+        QVERIFY(!cy->WaitFor("connection-failed dan F").isEmpty());
+        for (const char* name : { "second", "third" }) {
+            eve->Send(QStringLiteral("download cy %1 %2\\%3.bin").arg(1 << 20).arg(Remote(far), name));
+            QVERIFY(!cy->WaitFor("upload-status eve queued").isEmpty());
+        }
+        // How often dan has asked: a later message of dan's has arrived.
+        int markers = 0;
+        const auto asked = [&] {
+            dan->Send(QStringLiteral("send cy 51 marker %1").arg(++markers));
+            cy->WaitFor(QStringLiteral("place-in-line-requested dan marker %1").arg(markers));
+            return cy->History().filter("queue-upload-requested dan").size();
+        };
+        const auto later = [&](int seconds) {
+            dan->Send(QStringLiteral("advance-clock %1").arg(seconds));
+            dan->Send("half-minute");
+            return asked();
+        };
+        const auto timeOut = [&] {
+            cy->Send("advance-clock 31");
+            cy->Send("half-minute");
+            return !cy->WaitFor("upload-status dan aborted").isEmpty();
+        };
+        int before = asked();
+        QVERIFY(timeOut());
+        QVERIFY(!cy->WaitFor("upload-status eve uploading").isEmpty());
+        QCOMPARE(dan->WaitFor("download-reason cy"), "download-reason cy File connection failed: Connection refused");
+        // Asked again after a minute, not at once.
+        QCOMPARE(later(59), before);
+        QCOMPARE(later(2), before + 1);
+        // Behind eve's third file, which came after it.
+        cy->Send("speed-limit 0");
+        QVERIFY(!cy->WaitFor("upload-status eve requesting").isEmpty());
+        QVERIFY(!cy->WaitFor("upload-status dan requesting").isEmpty());
+        QVERIFY(!cy->WaitFor("connection-failed dan F").isEmpty());
+        before = asked();
+        QVERIFY(timeOut());
+        QVERIFY(!dan->WaitFor("download-reason cy").isEmpty());
+        // Two minutes the second time.
+        QCOMPARE(later(61), before);
+        QCOMPARE(later(60), before + 1);
+        QCOMPARE(cy->History().filter("upload-status eve complete").size(), 2);
     }
 
     // Finish-uploads-and-quit ends the sharer once its uploads are done.

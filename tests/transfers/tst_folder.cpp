@@ -93,6 +93,9 @@ private slots:
         QCOMPARE(SafePathComponent(QString("a") + QChar(0) + "b"), QString("a_b"));
         QCOMPARE(SafePathComponent("x/y\\z"), QString("x_y_z"));
         QVERIFY(SafePathComponent(QString(300, QChar(0x00e9))).toUtf8().size() <= 255);
+        // A long name is cut in its stem, between characters.
+        const QString cut = SafePathComponent(QString(300, QChar(0x00e9)) + ".flac");
+        QVERIFY(cut.endsWith(QString(QChar(0x00e9)) + ".flac") && cut.toUtf8().size() <= 255);
         QCOMPARE(SafeFolderComponents("..\\..\\x"), QStringList({ "__", "__", "x" }));
         QCOMPARE(SafeFolderComponents("C:\\x"), QStringList({ "C:", "x" }));
         QVERIFY(!IsPathUnder("/a/b", "/a/b/../c"));
@@ -150,8 +153,8 @@ private slots:
         Q_UNUSED(remote);
     }
 
-    // A finished file of the same name but another size (another user's
-    // file) does not make a new download finished; the same size does.
+    // A finished file of the same name, of another size or of the same, is
+    // not another source's download; its own source's finished file is.
     void completeExistenceComparesSizes()
     {
         WriteRandomFile(root + "/complete/Shared/same.bin", 4096, 1);
@@ -159,7 +162,7 @@ private slots:
         ItemPtr differs = tq->AddDownload("other", "same.bin", "X\\Shared", 5000, false, 0);
         QCOMPARE(DownloadStatus(differs), QString("queued"));
         ItemPtr equal = tq->AddDownload("third", "same.bin", "Y\\Shared", 4096, false, 0);
-        QCOMPARE(DownloadStatus(equal), QString("complete"));
+        QCOMPARE(DownloadStatus(equal), QString("queued"));
 
         // The file of another size finishes downloading: it takes the next
         // free name, and the file that was there stays as it was.
@@ -175,6 +178,9 @@ private slots:
         QCOMPARE(added.size(), 1);
         QCOMPARE(added.at(0).at(0).value<ItemPtr>()["complete_download_filename"].AsString(),
             QString("same (2).bin"));
+        tq->RemoveDownload(differs);
+        QCOMPARE(DownloadStatus(tq->AddDownload("other", "same.bin", "X\\Shared", 5000, false, 0)),
+            QString("complete"));
     }
 
     void completionRecordsAndFolderCleanup()
@@ -188,8 +194,13 @@ private slots:
         ItemPtr record = added.at(0).at(0).value<ItemPtr>();
         QCOMPARE(record["complete_download_relative_folder"].AsString(), QString("Band\\Disc"));
         QCOMPARE(record["complete_download_file_size"].AsString(), QString("300"));
-        // The other file of the folder is still queued: the folders stay.
-        QVERIFY(QDir(root + "/downloading/Band/Disc").exists());
+        // Emptied folders go, of a file asked for alone too; the other file
+        // of the folder makes its folders again.
+        QVERIFY(!QDir(root + "/downloading/Band").exists());
+        ItemPtr single = tq->AddDownload("album", "3.mp3", "Music\\Solo", 30, true, 0);
+        Transfer("album", TransferQueueManager::GetRemotePath(single), QByteArray(30, 's'));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(single), QString("complete"), 10000);
+        QVERIFY(!QDir(root + "/downloading/Solo").exists());
         Transfer("album", TransferQueueManager::GetRemotePath(b), QByteArray(400, 'b'));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(b), QString("complete"), 10000);
         QVERIFY(!QDir(root + "/downloading/Band").exists());

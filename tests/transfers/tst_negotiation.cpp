@@ -4,6 +4,7 @@
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include "transfers/SafePath.h"
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QFile>
@@ -152,15 +153,13 @@ private slots:
         QCOMPARE(ReadWholeFile(Complete("Folder/fresh.bin")), data);
         QVERIFY(!QFile::exists(Downloading("Folder/fresh.bin")));
 
-        // A partial file of 123457 bytes: only the rest travels.
+        // A partial file of 123457 bytes: the rest travels, after the last
+        // 64 KiB held, sent again to be compared.
         const QByteArray more = WriteRandomFile(temp.path() + "/resume.src", 250000, 5);
-        QDir().mkpath(Downloading("Folder"));
-        QFile partial(Downloading("Folder/resume.bin"));
-        QVERIFY(partial.open(QIODevice::WriteOnly));
-        partial.write(more.left(123457));
-        partial.close();
         req = Accept("resumer", "resume.bin", more.size());
-        QCOMPARE(Serve("resumer", req, more), qint64(123457));
+        QCOMPARE(Serve("resumer", req, more.left(123457), true), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("resumer", "resume.bin")), QString("aborted"), kWait);
+        QCOMPARE(Serve("resumer", Accept("resumer", "resume.bin", more.size()), more), qint64(123457 - 65536));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("resumer", "resume.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/resume.bin")), more);
     }
@@ -173,11 +172,15 @@ private slots:
         QVERIFY(QFile::exists(Complete("Folder/empty.bin")));
         QCOMPARE(QFileInfo(Complete("Folder/empty.bin")).size(), qint64(0));
 
-        const QByteArray whole = WriteRandomFile(Downloading("Folder/whole.bin"), 5000, 6);
+        // A partial file with no record of its source (left from before, or
+        // by a lost row) is nobody's: the download starts beside it.
+        const QByteArray left = WriteRandomFile(Downloading("Folder/whole.bin"), 5000, 6);
+        const QByteArray whole = WriteRandomFile(temp.path() + "/whole.src", 5000, 16);
         req = Accept("whole", "whole.bin", whole.size());
-        QCOMPARE(Serve("whole", req, whole), qint64(5000));
+        QCOMPARE(Serve("whole", req, whole), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("whole", "whole.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/whole.bin")), whole);
+        QCOMPARE(ReadWholeFile(Downloading("Folder/whole.bin")), left);
     }
 
     void changedFileStartsAgain()
@@ -222,6 +225,52 @@ private slots:
         QCOMPARE(Serve("first", req, mine), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("first", "same.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/same.bin")), mine);
+
+        // The peer's file replaced by another of the same size while the
+        // download waited: the bytes sent again differ, so it starts over.
+        const QByteArray v1 = WriteRandomFile(temp.path() + "/swap.v1", 5000, 9);
+        const QByteArray v2 = WriteRandomFile(temp.path() + "/swap.v2", 5000, 19);
+        QCOMPARE(Serve("swapper", Accept("swapper", "swap.bin", 5000), v1.left(2000), true), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("swapper", "swap.bin")), QString("aborted"), kWait);
+        QCOMPARE(Serve("swapper", Accept("swapper", "swap.bin", 5000), v2), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("swapper", "swap.bin")), QString("queued"), kWait);
+        QVERIFY(Entry("swapper", "swap.bin")["download_note"].AsString().contains("downloaded again"));
+        QCOMPARE(Serve("swapper", Accept("swapper", "swap.bin", 5000), v2), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("swapper", "swap.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/swap.bin")), v2);
+    }
+
+    // Another source's file that maps to the partial file of a download that
+    // waits (failed, or removed by the user): a file of another user, or of
+    // the same user whose name is cleaned to the same. Each is filed whole.
+    void otherSourcesNeverAppendToAPartialFile()
+    {
+        struct Case {
+            const char *first, *firstName, *second, *secondName;
+            bool removed;
+        };
+        quint32 seed = 40;
+        for (const Case& c : { Case { "kept", "tune.bin", "other", "tune.bin", false },
+                 Case { "col", "x\x01y.bin", "col", "x\x02y.bin", false },
+                 Case { "gone", "song.bin", "next", "song.bin", true } }) {
+            const QByteArray a = WriteRandomFile(temp.path() + "/a.src", 5000, ++seed);
+            const QByteArray b = WriteRandomFile(temp.path() + "/b.src", 5000, ++seed);
+            uint req = Accept(c.first, c.firstName, a.size());
+            QCOMPARE(Serve(c.first, req, a.left(2000), true), qint64(0));
+            QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.first, c.firstName)), QString("aborted"), kWait);
+            if (c.removed)
+                tq->RemoveDownload(Entry(c.first, c.firstName));
+            req = Accept(c.second, c.secondName, b.size());
+            QCOMPARE(Serve(c.second, req, b), qint64(0));
+            QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.second, c.secondName)), QString("complete"), kWait);
+            const QString name = SafePathComponent(c.secondName);
+            QCOMPARE(ReadWholeFile(Complete("Folder/" + name)), b);
+            if (c.removed)
+                continue;
+            QCOMPARE(Serve(c.first, Accept(c.first, c.firstName, a.size()), a), qint64(0));
+            QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.first, c.firstName)), QString("complete"), kWait);
+            QCOMPARE(ReadWholeFile(Complete("Folder/" + NumberedPathComponent(name, 1))), a);
+        }
     }
 
     void askingAgainForARunningDownload()

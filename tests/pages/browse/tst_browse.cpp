@@ -9,6 +9,7 @@
 #include "pages/browse/SharesForm.h"
 #include "pages/browse/UploadForm.h"
 #include "pages/search/FilterHelpDialog.h"
+#include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
@@ -72,6 +73,15 @@ QTreeWidgetItem* FolderRow(ShareViewBase* view, const QString& name)
     const auto rows
         = view->FolderTree()->findItems(IsolatedText(name), Qt::MatchExactly | Qt::MatchRecursive, 0);
     return rows.size() == 1 ? rows.first() : nullptr;
+}
+
+// A share-list message: one folder "dir" holding one file of 1 byte named
+// seven letters, no attribute names; the body deflated after the code.
+QByteArray OneFileList(const char* sevenLetters)
+{
+    const QByteArray body = QByteArray::fromHex("01000000 03000000 646972 01000000 01 07000000") + sevenLetters
+        + QByteArray::fromHex("0100000000000000 00000000 00000000 00000000");
+    return U32(PM_SHARED_FILE_LIST) + Deflate(body);
 }
 
 int TabOf(QWidget* page)
@@ -414,6 +424,19 @@ private slots:
         }));
         QVERIFY(!refused->FolderTree()->isVisibleTo(refused));
         Close(refused);
+        // A tab closed and opened again while the list of the first request is
+        // still being read shows the list that answers the second.
+        const QString swapper = QStringLiteral("swapper");
+        auto* closed = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(swapper));
+        peerMessenger->ProcessMessage(swapper, OneFileList("old.bin"));
+        sharesForm->OnTabCloseRequested(TabOf(closed));
+        auto* reopened = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(swapper));
+        peerMessenger->ProcessMessage(swapper, OneFileList("new.bin"));
+        QVERIFY(gui::WaitFor([&] { return reopened->FolderTree()->isVisibleTo(reopened); }));
+        reopened->BrowseToFolder(QStringLiteral("dir"));
+        QVERIFY(FileRow(reopened, QStringLiteral("new.bin")));
+        QVERIFY(!FileRow(reopened, QStringLiteral("old.bin")));
+        Close(reopened);
         names->Send(QStringLiteral("serve-share names"));
         QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
         form = OpenBrowse(QStringLiteral("names"));

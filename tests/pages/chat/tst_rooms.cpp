@@ -609,9 +609,13 @@ private slots:
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
         QVERIFY(!Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("vault")));
-        QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" 1234"));
+        // The next keys do nothing: nothing sent, the room list's selection
+        // not moved by its type-ahead.
+        QCOMPARE(QApplication::focusWidget(), roomsForm->draftNotice);
+        QTreeWidgetItem* listed = roomsForm->roomList->currentItem();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("lo 1234"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(roomsForm->roomList->currentItem(), listed);
         QVERIFY(lounge->chatEdit->text().isEmpty());
         QVERIFY(roomsForm->draftNotice->isVisible());
         QVERIFY(roomsForm->draftNotice->text().contains(QLatin1String("vault")));
@@ -632,9 +636,10 @@ private slots:
         FocusWidget(wall->lineEdit);
         bob->Send(QStringLiteral("remove-member vault alice"));
         QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
-        QCOMPARE(QApplication::focusWidget(), roomsForm->roomList);
+        QCOMPARE(QApplication::focusWidget(), roomsForm->draftNotice);
         // Asked for again, the room is refused by the server: the name the
-        // user typed is said in a box that takes no key.
+        // user typed is said in a box that answers the user, with the
+        // keyboard.
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("create_room")));
         createRoomDialog->roomNameEdit->setText(QStringLiteral("vault"));
         FocusWidget(lounge->chatEdit);
@@ -650,13 +655,32 @@ private slots:
                     refused = box;
             return refused;
         }));
-        QTest::qWait(100); // the activation that some desktops give a window as it is shown
-        QVERIFY(gui::WaitFor([&] { return QApplication::focusWidget() == lounge->chatEdit; }));
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("still here"));
-        QCOMPARE(lounge->chatEdit->text(), QStringLiteral("still here"));
+        QVERIFY(gui::WaitFor([&] { return QApplication::activeWindow() == refused; }));
+        QTest::qWait(300);
+        QCOMPARE(QApplication::activeWindow(), refused);
         QVERIFY(refused->isVisible() && !refused->isModal());
         refused->close();
         lounge->chatEdit->clear();
+        // Refused again after its box was closed: said again, and the new box
+        // names only what was refused since.
+        const auto refusal = [](const QString& room) {
+            MemStream fields;
+            fields.WriteString(room);
+            FeedServer(SM_CANNOT_CREATE_ROOM, fields);
+            QMessageBox* shown = nullptr;
+            gui::WaitFor([&] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && box->text().contains(room))
+                        shown = box;
+                return shown != nullptr;
+            });
+            return shown;
+        };
+        for (const char* room : { "attic", "attic" }) {
+            QPointer<QMessageBox> box = refusal(QString::fromLatin1(room));
+            QVERIFY(box && !box->text().contains(QLatin1String("vault")));
+            box->close();
+        }
 
         // A room named with one letter and 65,000 marks: its row, its user
         // of that name and the notice lay out a bounded name, the letter with
@@ -834,6 +858,9 @@ private slots:
         QVERIFY(Trigger(lobby, QStringLiteral("room"), QStringLiteral("room_wall")));
         auto* wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
         QVERIFY(wall);
+        gp_server->EnterRoom(QStringLiteral("hidden"), false);
+        RoomForm* hidden = WaitRoomTab(QStringLiteral("hidden"));
+        QVERIFY(hidden);
 
         // A line or ticker typed offline stays in its input and says so; it
         // goes once the client is back.
@@ -850,10 +877,21 @@ private slots:
         emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(side));
         QVERIFY(!RoomTab(QStringLiteral("side")));
 
+        hidden->chatEdit->setText(QStringLiteral("kept for hidden"));
+
         QVERIFY(session.RestartServer());
+        // Meanwhile another user made one of the rooms a private room of theirs.
+        DriverProcess* carol = session.StartDriver(QStringLiteral("carol"));
+        QVERIFY(carol);
+        carol->Send(QStringLiteral("join hidden private"));
+        QVERIFY(!carol->WaitFor(QStringLiteral("joined hidden")).isEmpty());
         gp_server->OnReconnectTimer();
         QVERIFY(session.WaitLoggedIn());
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).contains(QLatin1String("Reconnected at")); }));
+        // Refused, it goes as a room taken away does: the line typed there is
+        // kept for the next join, not sent into nothing.
+        QVERIFY(gui::WaitFor([&] { return !RoomTab(QStringLiteral("hidden")); }));
+        QVERIFY(roomsForm->draftNotice->isVisible() && roomsForm->draftNotice->text().contains(QLatin1String("hidden")));
         QVERIFY(gui::WaitFor([&] { return lobby->Row(QStringLiteral("alice")) && !lobby->Row(QStringLiteral("bob")); }));
         QTest::keyClick(lobby->chatEdit, Qt::Key_Return);
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).endsWith(QLatin1String("[alice] said offline")); }));

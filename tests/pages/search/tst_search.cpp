@@ -21,6 +21,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
@@ -131,6 +132,8 @@ private slots:
         WriteFile(BobFile(QStringLiteral("Abbey Road/03 Together Octopus.flac")), QByteArray(5000, 'f'));
         QVERIFY(MakeMp3(BobFile(QStringLiteral("Live Bootlegs/Come Together live.mp3")), 320));
         QVERIFY(MakeMp3(BobFile(kHostileFolder + u'/' + kHostileFile), 128));
+        for (const char* twin : { "Demos/twin take.flac", "Outtakes/twin take.flac" })
+            WriteFile(BobFile(QString::fromLatin1(twin)), QByteArray(700, 't'));
         // The longest, so the largest: an order by size is no order by bitrate.
         QVERIFY(MakeMp3(shares.filePath(QStringLiteral("Songs/Come Together cover.mp3")), 192, false, 3.0));
 
@@ -143,7 +146,7 @@ private slots:
         bob->Send(QStringLiteral("wait-shares"));
         carol->Send(QStringLiteral("share-folder ") + shares.filePath(QStringLiteral("Songs")));
         carol->Send(QStringLiteral("wait-shares"));
-        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 5"));
+        QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 7"));
         QCOMPARE(carol->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 1"));
     }
 
@@ -501,6 +504,15 @@ private slots:
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
             names << Name(tree->topLevelItem(i), FileColumn);
         QCOMPARE(names, byBitrate);
+
+        // One user's files of one name in two folders are two rows.
+        settings.Set("use_old_style_search_results", "yes");
+        SearchResultsForm* twins = Search(QStringLiteral("twin"));
+        settings.Clear("use_old_style_search_results");
+        QVERIFY(twins && twins->IsOldStyle());
+        twins->filterEdit()->clear();
+        QVERIFY(WaitForFiles(twins, 2));
+        QCOMPARE(twins->searchResults()->topLevelItemCount(), 2);
     }
 
     // Stopping keeps the tab and takes no more replies; closing removes the
@@ -592,6 +604,21 @@ private slots:
         QCOMPARE(SearchResultsForm::ResultOfRow(row)["search_result_file_folder"].Text(), deep);
         Shot(QStringLiteral("flood_long_names"), tab);
 
+        // One record repeated 131,071 times, half a gigabyte once read, from
+        // a few hundred bytes: refused, the log names the peer, the window
+        // stays small and the tab shows nothing of it.
+        ResetPeakResident();
+        const qint64 peak = PeakResidentKiB();
+        carol->Send(QStringLiteral("send-repeated-reply alice %1 4096 131071").arg(reply.ticket));
+        QVERIFY(gui::WaitFor([] {
+            const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Peer Messenger"));
+            return std::any_of(lines.begin(), lines.end(), [](const LogLine& line) {
+                return line.text.startsWith(QStringLiteral("Refused a search reply from carol: its 131072 results"));
+            });
+        }));
+        QVERIFY(PeakResidentKiB() - peak < 64 * 1024);
+        QCOMPARE(FileRowCount(tab), count);
+
         Page()->OnTabCloseRequested(Page()->searchTabControl()->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !tab; }));
         QCOMPARE(Count("search_result"), results);
@@ -635,8 +662,16 @@ private slots:
         room->filterEdit()->clear();
         QVERIFY(WaitForFiles(room, 5));
         QCOMPARE(Name(room->searchResults()->topLevelItem(0), 0), QStringLiteral("bob"));
+        // The chosen room goes: the next search goes nowhere the user did not
+        // choose, and the text waits.
         gp_server->LeaveRoom(QStringLiteral("lounge"));
         QVERIFY(gui::WaitFor([&] { return page->searchTargetBox()->findData(QStringLiteral("lounge")) < 0; }));
+        QVERIFY(page->searchTargetBox()->toolTip().contains(QLatin1String("lounge")));
+        const int tabs = page->searchTabControl()->count();
+        page->searchEdit()->lineEdit()->setText(QStringLiteral("together"));
+        page->searchButton()->click();
+        QCOMPARE(page->searchTabControl()->count(), tabs);
+        QCOMPARE(page->searchEdit()->lineEdit()->text(), QStringLiteral("together"));
     }
 
     // Searches from others: newest first, "Match" on answered ones, pause,

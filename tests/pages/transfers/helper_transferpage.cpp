@@ -110,3 +110,8 @@ QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, con
     (void)QTest::qWaitFor([&] { return state->done; }, 5000);
     return state->texts;
 }
+
+bool ColumnFits(QTreeWidget* tree, int column)
+{
+    return static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column) <= tree->columnWidth(column);
+}

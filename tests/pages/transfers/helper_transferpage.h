@@ -26,6 +26,8 @@ QColor RowColor(QTreeWidgetItem* row, int column = 2);
 // The format shown by the progress bar in column 4, or empty.
 QString BarText(QTreeWidget* tree, QTreeWidgetItem* row);
 int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
+// Whether the column is as wide as the widest of its cells needs, uncut.
+bool ColumnFits(QTreeWidget* tree, int column);
 
 // Selects exactly the rows, asks for the tree's context menu and returns the
 // texts of its entries (a submenu's entries follow it, each as

@@ -112,6 +112,8 @@ void TestDownloads::downloadsCompleteWithAlertsUnderTheirExactNames()
     QVERIFY(ShownName(hostileRow->parent(), 1).startsWith(QStringLiteral("a&b/bob share/")));
     QVERIFY(gui::ShowsIsolated(TransfersForm::DownloadRow(entries[3])->text(2), kBackwards));
     QCOMPARE(Status(entries[0]), QStringLiteral("queued"));
+    // Bytes at a partial file's name that no record gives to bob are left be.
+    WriteRandomFile(transferQueueManager->DownloadRoot() + QStringLiteral("/downloading/album/two.bin"), 1000, 9);
 
     const QString notify = QStringLiteral("Notify me when...");
     OpenMenu(downloads, { hostileRow }, notify + QStringLiteral("/File download completes"));
@@ -148,6 +150,7 @@ void TestDownloads::downloadsCompleteWithAlertsUnderTheirExactNames()
     for (ItemPtr entry : entries)
         statuses << entry["file_name"].AsString() + QLatin1Char('=') + Status(entry);
     QVERIFY2(allComplete, qPrintable(statuses.join(QLatin1String(", "))));
+    QVERIFY(TransfersForm::DownloadRow(entries[1])->toolTip(3).contains(QStringLiteral("two (1).bin")));
     QCOMPARE(RowColor(oneRow), QColor(QStringLiteral("#006400")));
     QTRY_COMPARE(BarText(downloads, oneRow), QStringLiteral("120,000 (100.0%)"));
     const QString emptyBar = BarText(downloads, TransfersForm::DownloadRow(entries[2]));

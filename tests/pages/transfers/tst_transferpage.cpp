@@ -3,7 +3,8 @@
 // counters as its worker threads leave them), so every figure and rule can be
 // checked exactly. Rows, texts, progress sums and colours; menus, alerts and
 // removals racing with menus and queued calls; the Delete key; the clearing of
-// stale uploads and the upload controls.
+// stale uploads and the upload controls; saved rows with their bars after a
+// restart, a download added just before the window is killed among them.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
 #include "pages/transfers/TransfersForm.h"
@@ -20,8 +21,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSpinBox>
 #include <QTextDocument>
+#include <csignal>
 
 namespace {
 
@@ -97,13 +100,42 @@ GUI_CHILD_ROLE(verify_saved_rows)
         return out;
     };
     const QStringList wes = shape("wes"), vic = shape("vic");
-    if (wes != QStringList({ "set/saved: one.bin two.bin", "other/saved: three.bin" })
+    if (wes != QStringList({ "set/saved: one.bin two.bin", "other/saved: three.bin late.bin" })
         || vic != QStringList({ "set/saved: one.bin" })) {
         qWarning() << "after the restart:" << wes << vic;
         return 2;
     }
+    // Their bars at once: a complete file, one partly there (its partial
+    // file found meanwhile), and their folder's sums; the sizes not cut.
+    QTreeWidgetItem* set = FindRow(tree, 0, QStringLiteral("wes"))->child(0);
+    const auto bars = [&] {
+        return QStringList { BarText(tree, set), BarText(tree, set->child(0)), BarText(tree, set->child(1)) };
+    };
+    const QStringList expected { "3,400,000,000 (85.0%)", "3,000,000,000 (100.0%)", "400,000,000 (40.0%)" };
+    if (!gui::WaitFor([&] { return bars() == expected; }) || !ColumnFits(tree, 7)) {
+        qWarning() << "restored bars:" << bars() << tree->columnWidth(7);
+        return 3;
+    }
     session.CloseWindow();
     return 0;
+}
+
+// A download added, and the window killed a moment later: by then it was
+// saved.
+GUI_CHILD_ROLE(add_then_crash)
+{
+    gui::Session session;
+    if (!session.Prepare() || !session.StartWindow(QStringLiteral("alice"), QStringLiteral("secret"), false))
+        return 1;
+    Download("wes", "late.bin", "saved\\other", 10);
+    gui::WaitFor(
+        [] {
+            QFile data(MainWindow::DataFilePath());
+            return data.open(QIODevice::ReadOnly) && data.readAll().contains("late.bin");
+        },
+        30000);
+    ::raise(SIGKILL);
+    return 1;
 }
 
 // A long saved queue comes back once the window is up, a slice at a time:
@@ -243,6 +275,10 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
         { bigRow->text(2), bigRow->parent()->text(1), bigRow->parent()->parent()->text(0) })
         QVERIFY(shown.size() < 2000);
     transferQueueManager->RemoveDownload(big);
+
+    // A queued download waiting after its file connection failed says why.
+    T("denial_reason")->GetItem("File connection failed: Connection refused") += four;
+    QCOMPARE(Row(four)->text(3), QStringLiteral("queued: file connection failed: connection refused"));
 
     // A place in line shows until the next status change.
     one += T("place_in_line")->GetItem(Value(7));
@@ -628,11 +664,31 @@ void TestTransferPage::longSavedQueueComesBackOnceTheWindowShows()
 void TestTransferPage::savedDownloadsComeBackInTheirRows()
 {
     // Two users with a folder of one name, and one user with two folders.
-    Download("wes", "one.bin", "saved\\set", 10);
+    ItemPtr one = Download("wes", "one.bin", "saved\\set", 3000000000);
     Download("vic", "one.bin", "saved\\set", 10);
-    Download("wes", "two.bin", "saved\\set", 10);
+    ItemPtr two = Download("wes", "two.bin", "saved\\set", 1000000000);
     Download("wes", "three.bin", "saved\\other", 10);
+    // A download that ran and is removed: its folder's sums leave it out.
+    ItemPtr gone = Download("wes", "gone.bin", "saved\\set", 5000000000);
+    SetStatus(one, "complete");
+    SetStatus(gone, "complete");
+    Report(gone, 5000000000, 0);
+    QTreeWidgetItem* set = Row(one)->parent();
+    QTRY_COMPARE(BarText(downloads, set), QStringLiteral("8,000,000,000 (88.9%)"));
+    transferQueueManager->RemoveDownload(gone);
+    QTRY_COMPARE(BarText(downloads, set), QStringLiteral("3,000,000,000 (75.0%)"));
+    // Fast figures fit their column.
+    SetStatus(two, "downloading");
+    Report(two, 0, 71426355);
+    QTRY_COMPARE(Row(two)->text(6), QStringLiteral("69752.3"));
+    QVERIFY(ColumnFits(downloads, 6));
+    SetStatus(two, "queued");
+    // Its partial file, begun by it, holds 400,000,000 bytes.
+    QFile partial(transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(two, false)));
+    QVERIFY(QDir().mkpath(QFileInfo(partial).path()) && partial.open(QIODevice::WriteOnly) && partial.resize(400000000));
+    QVERIFY(transferQueueManager->Records().Write(partial.fileName(), TransferQueueManager::SourceOf(two)));
     session.CloseWindow();
+    QCOMPARE(session.RunChild("add_then_crash"), -1);
     QCOMPARE(session.RunChild("verify_saved_rows"), 0);
 }
 

@@ -243,6 +243,10 @@ private slots:
         QVERIFY(refused("11", "bomb.png", BlackPng(40000, 40000),
             QStringLiteral("(40000 x 40000 pixels) is not shown: it is larger than the 64 million pixels")));
         QVERIFY(refused("12", "bomb.jpg", ClaimingJpeg(40000, 40000), QStringLiteral("(40000 x 40000 pixels)")));
+        // Pixels past 2^31 (the widest a JPEG can claim): counted without
+        // wrapping round.
+        QVERIFY(refused("13", "widest.jpg", ClaimingJpeg(65500, 65500),
+            QStringLiteral("(65500 x 65500 pixels) is not shown: it is larger than")));
 
         // One reply to each request: a hundred at once, each with a picture
         // of 5,000 x 5,000, show the first; the others are not decoded.
@@ -383,6 +387,34 @@ private slots:
         QVERIFY(again);
         QCOMPARE(again->UserInfoText()->toPlainText(), QStringLiteral("Requesting..."));
         QVERIFY(!bob->WaitFor(QStringLiteral("user-info-requested alice")).isEmpty());
+
+        // Ten tabs closed while their 8,000 x 8,000 pictures are decoded: the
+        // next tab's small picture is shown in less time than one of theirs
+        // takes to decode.
+        UserInfoMessage painting;
+        painting.hasPicture = true;
+        painting.picture = BlackPng(8000, 8000);
+        QElapsedTimer oneBig;
+        oneBig.start();
+        QVERIFY(!PictureDecoder::Decode(painting.picture, QSize(800, 400)).image.isNull());
+        const qint64 bigMs = oneBig.elapsed();
+        for (int i = 0; i < 10; ++i) {
+            const QString painter = QStringLiteral("painter%1").arg(i);
+            UserInfoForm* closed = userListForm->GetUserInfoForm(painter);
+            peerMessenger->ProcessMessage(painter, EncodeUserInfo(painting).GetBuffer());
+            userListForm->OnUserInfoTabCloseRequested(tabs->indexOf(closed));
+        }
+        UserInfoForm* next = userListForm->GetUserInfoForm(QStringLiteral("painter10"));
+        QFile small(WritePicture(session.Home() + QStringLiteral("/small.png"), 40, 20));
+        QVERIFY(small.open(QIODevice::ReadOnly));
+        painting.picture = small.readAll();
+        painting.uploadSlots = 5;
+        QElapsedTimer shown;
+        shown.start();
+        peerMessenger->ProcessMessage(QStringLiteral("painter10"), EncodeUserInfo(painting).GetBuffer());
+        QVERIFY(gui::WaitFor([&] { return next->UploadSlotsEdit()->text() == QLatin1String("5"); }, 120000));
+        QVERIFY2(shown.elapsed() < bigMs, qPrintable(QStringLiteral("%1 ms, one big picture %2 ms").arg(shown.elapsed()).arg(bigMs)));
+        QCOMPARE(ShownPicture(next).size(), QSize(40, 20));
     }
 };
 

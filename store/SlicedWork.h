@@ -8,6 +8,11 @@
 //
 // Steps see the store as it is when they run: items made in one turn may be
 // gone in the next, so steps keep names and look their items up again.
+//
+// kTurnMs is the one budget of a turn on the GUI thread: every piece of work
+// done a slice at a time (frames from the server or a peer, a merge of the
+// share index, rows built for a page) stops starting more once a turn has
+// run that long, and goes on in a later turn.
 #include <QDeadlineTimer>
 #include <functional>
 #include <vector>
@@ -15,6 +20,10 @@
 class SlicedWork {
 public:
     static constexpr int kItemsAtOnce = 64;
+    static constexpr int kTurnMs = 10;
+
+    // The end of a turn begun now.
+    static QDeadlineTimer Turn() { return QDeadlineTimer(kTurnMs); }
 
     // A step over the items counted by count() when it is reached; each(i)
     // handles item i.

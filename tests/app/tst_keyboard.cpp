@@ -1,0 +1,312 @@
+// The keyboard on a real desktop, where the window manager shows the windows
+// that the network opens without activating them and picks the next window
+// itself when one closes: those windows take no key typed elsewhere, a window
+// the user switches to keeps the keyboard, a key typed in the user's own
+// dialog answers no other window, and the answers to the user's own actions
+// take the keyboard.
+#include "WidgetFunctions.h"
+#include "gui/Desktop.h"
+#include "pages/browse/SharedFilesRescannedDialog.h"
+#include "pages/chat/AdminMessageDialog.h"
+#include "pages/chat/ChatForm.h"
+#include "pages/chat/ChatsForm.h"
+#include "pages/chat/CreateRoomDialog.h"
+#include "pages/chat/QRoomListItemWidget.h"
+#include "pages/chat/RoomForm.h"
+#include "pages/chat/RoomsForm.h"
+#include "pages/search/SearchForm.h"
+#include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
+#include "shell/NewVersionDialog.h"
+#include "shell/TabWidget.h"
+#include "store/LogSink.h"
+#include "store/Settings.h"
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+namespace desktop = gui::desktop;
+
+class TestKeyboard : public QObject {
+    Q_OBJECT
+    gui::Session session;
+    gui::UrlCatcher urls;
+
+private slots:
+    void initTestCase() { QVERIFY(session.Prepare()); }
+    // Each function starts logged in as "holder" with no other window open.
+    void init()
+    {
+        session.StopDrivers();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w != session.Window() && qobject_cast<QDialog*>(w))
+                w->close();
+        if (!session.Window()) {
+            QVERIFY(session.StartWindow(QStringLiteral("holder")));
+        } else if (!gp_server->IsConnected()) {
+            settings.Set("password", "secret");
+            session.StopServer(); // forgets a name taken meanwhile
+            QVERIFY(session.RestartServer());
+            session.Window()->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+            QVERIFY(session.WaitLoggedIn());
+        }
+    }
+    void windowsOpenedByTheNetworkTakeNoKey();
+    void aWindowTheUserSwitchesToKeepsTheKeyboard();
+    void keysTypedInTheUsersDialogAnswerNoOtherWindow();
+    void answersToTheUsersOwnActionsTakeTheKeyboard();
+};
+
+namespace {
+
+// The user is typing into the input of the main window.
+bool TypingIn(QLineEdit* input)
+{
+    FocusWidget(input);
+    return desktop::SwitchTo(input->window()) && desktop::WaitActive(input->window())
+        && gui::WaitFor([input] { return input->hasFocus(); });
+}
+
+// The keys are typed, and they reach the input.
+bool Reached(QLineEdit* input, const QString& keys)
+{
+    const QString before = input->text();
+    return desktop::Type(keys) && gui::WaitFor([&] { return input->text() == before + keys; });
+}
+
+// The user reads a window before doing anything with it: a second, longer
+// than the desktop takes to activate a window it shows.
+void Reads()
+{
+    QTest::qWait(1000);
+}
+
+} // namespace
+
+void TestKeyboard::windowsOpenedByTheNetworkTakeNoKey()
+{
+    MainWindow* window = session.Window();
+    // The web host offers a newer build at every login.
+    QTcpServer web;
+    QVERIFY(web.listen(QHostAddress::LocalHost));
+    connect(&web, &QTcpServer::newConnection, &web, [&web] {
+        while (QTcpSocket* peer = web.nextPendingConnection()) {
+            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
+                const QByteArray body = "20991231\nhttp://example.org/get\nFaster searches\n";
+                peer->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
+                    + "\r\n\r\n" + body);
+                peer->disconnectFromHost();
+            });
+        }
+    });
+    const QByteArray noWeb = qgetenv("MARROWBY_WEB");
+    qputenv("MARROWBY_WEB", "127.0.0.1:" + QByteArray::number(web.serverPort()));
+    const auto offers = [] {
+        const auto lines = LogSink::Instance().AreaLines(QStringLiteral("Update Check"));
+        return std::count_if(lines.begin(), lines.end(),
+            [](const LogLine& line) { return line.text == QLatin1String("Build 20991231 is available"); });
+    };
+    const auto login = [&](int n) {
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+        QVERIFY(gui::WaitFor([] { return !gp_server->IsConnected(); }));
+        window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+        QVERIFY(session.WaitLoggedIn());
+        QVERIFY(gui::WaitFor([&] { return offers() == n; }));
+    };
+    QLineEdit* input = searchForm->searchEdit()->lineEdit();
+    QVERIFY(TypingIn(input));
+    QVERIFY(Reached(input, QStringLiteral("ab")));
+    login(1);
+    login(2);
+    QVERIFY(Reached(input, QStringLiteral(" c")));
+    // A message of the administrators, a rescan's report and the hourly
+    // save's failure come up as well.
+    emit gp_server->AdminMessage(QStringLiteral("Maintenance at noon"));
+    QVERIFY(Reached(input, QStringLiteral("d")));
+    sharedFoldersManager->RescanShares();
+    QVERIFY(gui::WaitFor([&] { return !gui::OpenWindows<SharedFilesRescannedDialog>(window).isEmpty(); }));
+    QVERIFY(Reached(input, QStringLiteral("e")));
+    QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
+    window->EveryHour();
+    QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
+    QVERIFY(Reached(input, QStringLiteral("f")));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([] { return searchForm->searchTabControl()->count() == 1; }));
+    QCOMPARE(settings.Get("skip_version"), QString());
+    QCOMPARE(QApplication::activeWindow(), window);
+    // One update window, beside the others rather than above them all; no
+    // two centred on one spot.
+    const QList<QWidget*> update = gui::OpenWindows<NewVersionDialog>(window);
+    QCOMPARE(update.size(), 1);
+    QVERIFY(!(update.first()->windowFlags() & Qt::WindowStaysOnTopHint));
+    const QList<QWidget*> opened = update + gui::OpenWindows<AdminMessageDialog>(window)
+        + gui::OpenWindows<SharedFilesRescannedDialog>(window) + gui::OpenWindows<QMessageBox>(window);
+    QCOMPARE(opened.size(), 4);
+    for (QWidget* a : opened)
+        for (QWidget* b : opened)
+            QVERIFY(a == b || (a->frameGeometry().center() - b->frameGeometry().center()).manhattanLength() > 20);
+    // Closed, the update window waits for the next start.
+    update.first()->close();
+    login(3);
+    qputenv("MARROWBY_WEB", noWeb);
+    QTest::qWait(300);
+    QVERIFY(gui::OpenWindows<NewVersionDialog>(window).isEmpty());
+}
+
+void TestKeyboard::aWindowTheUserSwitchesToKeepsTheKeyboard()
+{
+    MainWindow* window = session.Window();
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    QVERIFY(TypingIn(chat->chatEdit));
+    QVERIFY(Reached(chat->chatEdit, QStringLiteral("see you at")));
+    // A newer build is offered mid-sentence; the user finishes the word,
+    // then switches to the window with the task bar and answers it with
+    // the keyboard.
+    window->OnNewVersion(20990101, QStringLiteral("http://example.org/get"), { QStringLiteral("Faster") });
+    QVERIFY(gui::OpenWindows<NewVersionDialog>(window).size() == 1);
+    QPointer<QWidget> update = gui::OpenWindows<NewVersionDialog>(window).first();
+    QVERIFY(Reached(chat->chatEdit, QStringLiteral(" eig")));
+    Reads();
+    QVERIFY(desktop::SwitchTo(update));
+    QVERIFY(desktop::WaitActive(update));
+    Reads();
+    QCOMPARE(QApplication::activeWindow(), update.data());
+    QCOMPARE(
+        QApplication::focusWidget(), static_cast<NewVersionDialog*>(update.data())->Form()->downloadButton);
+    QVERIFY(desktop::Keys(QStringLiteral("Return space")));
+    QVERIFY(gui::WaitFor([&] { return urls.Urls().size() == 1; }));
+    // A message of the administrators: the user clicks on it and closes it
+    // with Escape.
+    emit gp_server->AdminMessage(QStringLiteral("Maintenance at noon"));
+    QPointer<AdminMessageDialog> admin = window->findChild<AdminMessageDialog*>();
+    QVERIFY(admin);
+    Reads();
+    QVERIFY(desktop::Click(admin->textEdit));
+    QVERIFY(desktop::WaitActive(admin));
+    Reads();
+    QCOMPARE(QApplication::activeWindow(), admin.data());
+    QVERIFY(desktop::Keys(QStringLiteral("Escape")));
+    QVERIFY(gui::WaitFor([&] { return !admin || !admin->isVisible(); }));
+    QCOMPARE(chat->chatEdit->text(), QStringLiteral("see you at eig"));
+}
+
+void TestKeyboard::keysTypedInTheUsersDialogAnswerNoOtherWindow()
+{
+    MainWindow* window = session.Window();
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    QVERIFY(TypingIn(chat->chatEdit));
+    chat->chatEdit->clear();
+    // Windows of the network come while the user is in a dialog of the
+    // user's own: a room entered again after a reconnection is refused, and
+    // the administrators write.
+    roomsForm->OnToolBarActionTriggered(nullptr, QStringLiteral("create_room"));
+    QPointer<CreateRoomDialog> dialog = createRoomDialog;
+    QVERIFY(dialog && desktop::WaitActive(dialog));
+    QVERIFY(Reached(dialog->roomNameEdit, QStringLiteral("hide")));
+    emit gp_server->CannotCreateRoom(QStringLiteral("elsewhere"));
+    emit gp_server->AdminMessage(QStringLiteral("Maintenance at noon"));
+    QPointer<QMessageBox> refusal = roomsForm->findChild<QMessageBox*>();
+    QPointer<AdminMessageDialog> admin = window->findChild<AdminMessageDialog*>();
+    QVERIFY(refusal && admin);
+    QVERIFY(Reached(dialog->roomNameEdit, QStringLiteral("out")));
+    QTest::qWait(5500); // the user takes a while over the name
+    // Return creates the room; the dialog closes, and the window manager
+    // gives the keyboard to a window of its choice.
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return !dialog || !dialog->isVisible(); }));
+    QVERIFY(gui::WaitFor([] { return QApplication::activeWindow() != nullptr; }));
+    QVERIFY(Reached(chat->chatEdit, QStringLiteral(" ok")));
+    QVERIFY(refusal && refusal->isVisible() && admin && admin->isVisible());
+    QCOMPARE(QApplication::activeWindow(), window);
+}
+
+void TestKeyboard::answersToTheUsersOwnActionsTakeTheKeyboard()
+{
+    MainWindow* window = session.Window();
+    // An automatic reconnection is refused: the name was taken with another
+    // password while the server was away.
+    session.StopServer();
+    QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected(); }));
+    QVERIFY(session.RestartServer());
+    DriverProcess* taker = session.StartDriver(
+        QStringLiteral("holder"), { QStringLiteral("--password"), QStringLiteral("other") });
+    QVERIFY(taker);
+    taker->Send(QStringLiteral("disconnect"));
+    QVERIFY(!taker->WaitFor(QStringLiteral("disconnected")).isEmpty());
+    QLineEdit* input = searchForm->searchEdit()->lineEdit();
+    QVERIFY(TypingIn(input));
+    gp_server->OnReconnectTimer();
+    QVERIFY(gui::WaitFor([&] { return window->findChild<QMessageBox*>(); }));
+    QPointer<QMessageBox> box = window->findChild<QMessageBox*>();
+    Reads();
+    QCOMPARE(QApplication::activeWindow(), window);
+    // The user presses Connect: the answer comes with the keyboard, and
+    // Return closes it.
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(desktop::WaitActive(box));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return !box; }));
+    session.StopServer();
+    QVERIFY(session.RestartServer());
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("connect_disconnect"));
+    QVERIFY(session.WaitLoggedIn());
+
+    // The user's own rescan reports with the keyboard.
+    QVERIFY(desktop::WaitActive(window));
+    window->OnToolBarActionTriggered(nullptr, QStringLiteral("rescan_shares"));
+    QVERIFY(gui::WaitFor([&] { return !gui::OpenWindows<SharedFilesRescannedDialog>(window).isEmpty(); }));
+    QPointer<QWidget> report = gui::OpenWindows<SharedFilesRescannedDialog>(window).first();
+    QVERIFY(desktop::WaitActive(report));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return !report; }));
+
+    // Another user has a private room and a public one. The user asks for
+    // the private one: the refusal comes with the keyboard.
+    DriverProcess* owner = session.StartDriver(QStringLiteral("owner"));
+    QVERIFY(owner);
+    owner->Send(QStringLiteral("join den private"));
+    QCOMPARE(owner->WaitFor(QStringLiteral("joined ")), QStringLiteral("joined den"));
+    owner->Send(QStringLiteral("join lounge"));
+    QCOMPARE(owner->WaitFor(QStringLiteral("joined ")), QStringLiteral("joined lounge"));
+    FocusWidget(roomsForm->roomList);
+    QVERIFY(desktop::WaitActive(window));
+    roomsForm->OnToolBarActionTriggered(nullptr, QStringLiteral("create_room"));
+    QVERIFY(createRoomDialog && desktop::WaitActive(createRoomDialog));
+    QVERIFY(Reached(createRoomDialog->roomNameEdit, QStringLiteral("den")));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return roomsForm->findChild<QMessageBox*>(); }));
+    QPointer<QMessageBox> refusal = roomsForm->findChild<QMessageBox*>();
+    QVERIFY(desktop::WaitActive(refusal));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return !refusal; }));
+
+    // A room the user is in already; the user double-clicks another in the
+    // list: its tab comes to the front with the keyboard.
+    TabWidget* rooms = roomsForm->roomsTabControl;
+    const int tabs = rooms->count();
+    roomsForm->EnterRoom(QStringLiteral("nook"), false);
+    QVERIFY(gui::WaitFor([&] { return rooms->count() == tabs + 1; }));
+    QVERIFY(desktop::WaitActive(window));
+    gp_server->GetRoomList();
+    QTreeWidget* list = roomsForm->roomList;
+    QTreeWidgetItem* lounge = nullptr;
+    QVERIFY(gui::WaitFor([&] {
+        for (int i = 0; i < list->topLevelItemCount() && !lounge; ++i)
+            if (QRoomListItemWidget::Room(*list->topLevelItem(i)) == QLatin1String("lounge"))
+                lounge = list->topLevelItem(i);
+        return lounge != nullptr;
+    }));
+    list->scrollToItem(lounge);
+    QVERIFY(desktop::Click(list->viewport(), list->visualItemRect(lounge).center(), 2));
+    QVERIFY(gui::WaitFor([&] { return rooms->count() == tabs + 2; }));
+    auto* room = qobject_cast<RoomForm*>(rooms->currentWidget());
+    QVERIFY(room && room->Room() == QLatin1String("lounge"));
+    QVERIFY(gui::WaitFor([&] { return room->chatEdit->hasFocus(); }));
+    QVERIFY(Reached(room->chatEdit, QStringLiteral("hi")));
+}
+
+DESKTOP_TEST_MAIN(TestKeyboard)
+#include "tst_keyboard.moc"

@@ -1,0 +1,180 @@
+#include "Desktop.h"
+#include <QProcess>
+#include <QStandardPaths>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The X server and the window manager: ended with the test, however it ends
+// (a crash included: the kernel tells them when their parent dies).
+struct Children {
+    pid_t server = 0;
+    pid_t manager = 0;
+    ~Children()
+    {
+        for (pid_t pid : { manager, server }) {
+            if (pid > 0) {
+                ::kill(pid, SIGTERM);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+};
+Children children;
+
+// Starts the program with the arguments; `keepFd` stays open in the child.
+pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd = -1)
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::_exit(127);
+    // The test's output stays the test's.
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fd != keepFd)
+            ::close(fd);
+    std::vector<char*> argv { const_cast<char*>(program.constData()) };
+    for (const QByteArray& arg : args)
+        argv.push_back(const_cast<char*>(arg.constData()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+
+bool Missing(const char* program)
+{
+    if (!QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+        return false;
+    std::fprintf(
+        stderr, "desktop: %s is not installed (bash scripts/deps.sh --tests installs it)\n", program);
+    return true;
+}
+
+// Runs a helper program to its end while the window goes on handling events.
+bool Run(const QString& program, const QStringList& args, QString* output = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) {
+        std::fprintf(stderr, "desktop: %s did not start\n", qPrintable(program));
+        return false;
+    }
+    if (!gui::WaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000)) {
+        process.kill();
+        process.waitForFinished(3000);
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "desktop: %s %s failed: %s\n", qPrintable(program), qPrintable(args.join(' ')),
+            process.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
+bool Xdotool(const QStringList& args)
+{
+    return Run(QStringLiteral("xdotool"), args);
+}
+
+// The window manager is up once it has put its mark on the root window.
+bool ManagerReady(const QByteArray& display)
+{
+    const QByteArray command = "xprop -display " + display + " -root _NET_SUPPORTING_WM_CHECK 2>/dev/null";
+    FILE* pipe = ::popen(command.constData(), "r");
+    if (!pipe)
+        return false;
+    char line[256] = {};
+    const bool ready = std::fgets(line, sizeof line, pipe) && std::strstr(line, "window id");
+    ::pclose(pipe);
+    return ready;
+}
+
+} // namespace
+
+namespace gui::desktop {
+
+bool Start()
+{
+    for (const char* program : { "Xvfb", "openbox", "xdotool", "xprop" })
+        if (Missing(program))
+            return false;
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return false;
+    children.server = Spawn("Xvfb",
+        { "-displayfd", QByteArray::number(pipe[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp" },
+        pipe[1]);
+    ::close(pipe[1]);
+    // The server writes the number it took once it listens.
+    QByteArray number;
+    pollfd ready { pipe[0], POLLIN, 0 };
+    char c = 0;
+    while (::poll(&ready, 1, 20000) == 1 && ::read(pipe[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(pipe[0]);
+    if (number.isEmpty()) {
+        std::fprintf(stderr, "desktop: Xvfb did not start\n");
+        return false;
+    }
+    const QByteArray display = ':' + number;
+    qputenv("DISPLAY", display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    children.manager = Spawn("openbox", {});
+    for (int tries = 0; tries < 400; ++tries) {
+        if (ManagerReady(display))
+            return true;
+        ::usleep(50000);
+    }
+    std::fprintf(stderr, "desktop: openbox did not start on %s\n", display.constData());
+    return false;
+}
+
+bool SwitchTo(QWidget* window)
+{
+    return Xdotool({ QStringLiteral("windowactivate"), QString::number(window->window()->winId()) });
+}
+
+bool Click(QWidget* widget, QPoint at, int times)
+{
+    const QPoint global = widget->mapToGlobal(at.isNull() ? widget->rect().center() : at);
+    return Xdotool({ QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(global.x()),
+        QString::number(global.y()), QStringLiteral("click"), QStringLiteral("--repeat"),
+        QString::number(times), QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1") });
+}
+
+bool Keys(const QString& keys)
+{
+    return Xdotool(QStringList { QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40") }
+        + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+}
+
+bool Type(const QString& text)
+{
+    return Xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+        QStringLiteral("--"), text });
+}
+
+bool WaitActive(QWidget* window, int ms)
+{
+    return WaitFor([window] { return QApplication::activeWindow() == window; }, ms);
+}
+
+} // namespace gui::desktop

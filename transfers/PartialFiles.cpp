@@ -1,0 +1,144 @@
+// Which file of the downloads folder holds whose bytes: the partial file a
+// download appends to, the free name it takes beside another file's bytes,
+// and the finished file of its source.
+#include "DownloadThread.h"
+#include "SafePath.h"
+#include "TransferFunctions.h"
+#include "TransferQueueManager.h"
+#include "store/Data.h"
+#include "store/Log.h"
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+enum class Holder { Nothing, Source, SourceAtOtherSize, Other };
+
+QString InFolder(const QString& path, const QString& name)
+{
+    return QFileInfo(path).path() + QLatin1Char('/') + name;
+}
+} // namespace
+
+FileSource TransferQueueManager::SourceOf(ItemPtr download)
+{
+    std::string path = GetRemotePath(download);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return FileSource { download["user"].AsString(), QByteArray::fromStdString(path),
+        download["file_size"].AsInt64() };
+}
+
+bool TransferQueueManager::IsPartialFileInUse(ItemPtr download, const QString& path) const
+{
+    for (ItemPtr thread : T("download_thread")->GetItems()) {
+        ItemPtr other = thread["download_entry"];
+        if (other && other != download && LocalPath(GetDownloadTargetPath(other, false)) == path)
+            return true;
+    }
+    return false;
+}
+
+TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPtr download) const
+{
+    const SourceRecords records = Records();
+    const FileSource source = SourceOf(download);
+    qint64 recordedSize = -1;
+    const auto holder = [&](const QString& path) {
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink())
+            return Holder::Nothing;
+        if (info.isDir() || IsPartialFileInUse(download, path))
+            return Holder::Other;
+        const std::optional<FileSource> recorded = records.Read(path);
+        if (!recorded || !recorded->SameFile(source))
+            return Holder::Other;
+        recordedSize = recorded->size;
+        return recorded->size == source.size && info.size() <= source.size ? Holder::Source
+                                                                           : Holder::SourceAtOtherSize;
+    };
+    // The plain name, the name this download's partial file was given, then
+    // numbered names up to the first free one.
+    const QString plain = LocalPath(GetDownloadTargetFolder(download, false) + QLatin1Char('\\')
+        + SafePathComponent(download["file_name"].AsString()));
+    const QString given = LocalPath(GetDownloadTargetPath(download, false));
+    QStringList candidates { plain };
+    if (given != plain)
+        candidates << given;
+    QString free;
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        if (n > 0) {
+            const QString numbered = InFolder(plain, NumberedPathComponent(QFileInfo(plain).fileName(), n));
+            if (numbered == given)
+                continue;
+            candidates << numbered;
+        }
+        bool reachedFree = false;
+        for (const QString& path : std::as_const(candidates)) {
+            const Holder found = holder(path);
+            if (found == Holder::Source)
+                return PartialFile { path, true, false, QString() };
+            if (found == Holder::SourceAtOtherSize) {
+                const QString why = recordedSize == source.size
+                    ? QStringLiteral("The partial file holds more than the file's %1 bytes").arg(source.size)
+                    : QStringLiteral(
+                        "The partial file was begun for this file at %1 bytes; it is %2 bytes now")
+                          .arg(recordedSize)
+                          .arg(source.size);
+                return PartialFile { path, false, true,
+                    why + QStringLiteral(" and is downloaded again from the start.") };
+            }
+            if (found == Holder::Nothing) {
+                if (free.isEmpty())
+                    free = path;
+                reachedFree = n > 0;
+            }
+        }
+        candidates.clear();
+        if (reachedFree)
+            break;
+    }
+    PartialFile chosen { free, false, false, QString() };
+    if (!free.isEmpty() && free != plain) {
+        chosen.note
+            = QStringLiteral("%1 in the downloading folder holds another file's bytes; this download's "
+                             "partial file is %2.")
+                  .arg(QFileInfo(plain).fileName(), QFileInfo(free).fileName());
+    }
+    return chosen;
+}
+
+QString TransferQueueManager::FindCompleteFile(ItemPtr download) const
+{
+    const QString plain = LocalPath(GetDownloadTargetPath(download, true));
+    if (plain.isEmpty())
+        return QString();
+    const SourceRecords records = Records();
+    const FileSource source = SourceOf(download);
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const QString path
+            = n == 0 ? plain : InFolder(plain, NumberedPathComponent(QFileInfo(plain).fileName(), n));
+        const QFileInfo info(path);
+        if (!info.exists())
+            break;
+        if (info.isFile() && info.size() == source.size && records.Read(path) == source)
+            return path;
+    }
+    return QString();
+}
+
+void TransferQueueManager::SetDownloadNote(ItemPtr download, const QString& note)
+{
+    Log(kArea, 1, note, download["user"]);
+    download += T("download_note")->GetItem(Value(note));
+}
+
+bool TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString& path, const QString& why)
+{
+    if (!QFile::resize(path, 0)) {
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not empty the partial file %1, aborting.").arg(path));
+        return false;
+    }
+    SetDownloadNote(download, why);
+    return true;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// What a file in the downloads folder was begun for.
+//
+// A partial file holds the start of one source's file: one user's file at one
+// remote path with one size. Nothing in its bytes says which, and its name is
+// shared by every file of that name in a folder of that name, whoever shares
+// it. So each partial file the engine begins gets a small record of its
+// source, kept apart from the files (in a hidden folder below the downloads
+// folder, one record per file, named by a hash of the file's path relative to
+// the downloads folder) and replaced atomically. The record lives as long as
+// the file does as far as the engine knows: it follows the file into
+// "complete" and is replaced when a new file is begun at that path. (A record
+// outlives a file that the user deleted; a partial file's record is believed
+// only together with the bytes the peer sends again on a resume.) A
+// file without a record, or with a damaged one, belongs to no source: its
+// bytes are never taken for any download's.
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+struct FileSource {
+    QString user;
+    // The remote folder, "\" and the file name, as the peer spells them, with
+    // every "/" taken as "\".
+    QByteArray remotePath;
+    qint64 size = -1;
+
+    bool SameFile(const FileSource& other) const
+    {
+        return user == other.user && remotePath == other.remotePath;
+    }
+    bool operator==(const FileSource& other) const { return SameFile(other) && size == other.size; }
+};
+
+// The record's bytes for the file at relativePath, and back: nullopt for
+// bytes that are not such a record of that path.
+QByteArray FormatSourceRecord(const QString& relativePath, const FileSource& source);
+std::optional<FileSource> ParseSourceRecord(const QByteArray& bytes, const QString& relativePath);
+
+// The records of the files below a downloads folder (root: "/" separators).
+// Paths given are absolute, below root.
+class SourceRecords {
+public:
+    explicit SourceRecords(const QString& root);
+
+    // The source recorded for the file at the path; nullopt when there is
+    // none (or it is damaged).
+    std::optional<FileSource> Read(const QString& path) const;
+    // False, with the system's reason, when the record could not be written.
+    bool Write(const QString& path, const FileSource& source, QString* error = nullptr) const;
+    void Remove(const QString& path) const;
+
+private:
+    QString RecordPath(const QString& path) const;
+    QString Relative(const QString& path) const;
+
+    QString m_root;
+};
