@@ -151,9 +151,7 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 // user asked for answers the user, and takes it.
 void MainWindow::OnAdminMessage(QString message)
 {
-    auto* dialog = new AdminMessageDialog(message, this);
-    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
-    QuietWindow::Show(dialog);
+    AdminMessageDialog::Add(message, this);
 }
 
 void MainWindow::OnSharedFilesRescanned(int added, int removed)

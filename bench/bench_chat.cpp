@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     ChatForm* chat = chats->GetChatForm(QStringLiteral("mallory"));
     if (!room || !wall || chats->findChildren<ChatForm*>().size() != 2 || room->chatView->document()->blockCount() < 7
         || chat->chatView->document()->blockCount() < 6
-        || !wall->textBrowser->toPlainText().contains(QLatin1String("change 4"))
+        || !wall->Text().contains(QLatin1String("change 4"))
         || info->UserInfoText()->toPlainText().isEmpty()) {
         std::fprintf(stderr, "bench_chat: a flood did not reach its view\n");
         return 1;

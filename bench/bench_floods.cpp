@@ -1,10 +1,16 @@
 // link: guitest
 // Floods from outside on the real window (offscreen, logged in to the
-// stand-in server), each fed through the code that handles it when it comes
-// from the server or a peer. One figure per row:
+// stand-in server): what comes from peers comes from peers on real loopback
+// connections, what comes from the server is fed to the server connection as
+// if it came from its socket. For each row (floods/FloodRun.h):
 //   floods.<row>_longest_stall: the longest time the event loop stood still
-//     (a 1 ms heartbeat) from the row's input until the window showed it.
-// The rows (goal: 100 ms at most each):
+//     (a 1 ms heartbeat) from the row's input until the window showed it;
+// and for the rows of peers' replies, of walls and of administrators'
+// messages, <row>_peak_memory and <row>_memory_after: the memory in use
+// above where it stood before the row (MiB), at its peak and a second after
+// the peers are gone.
+// The rows (goal: a stall of 50 ms at most each, and memory back within 50 MB
+// of the start once the peers are gone, beyond what the row leaves shown):
 //   picture_bomb_png: a user-information reply, to the tab just opened, whose
 //     picture is a 4.7 MB PNG claiming 40,000 x 40,000 black pixels.
 //   picture_bomb_jpeg: the same with a JPEG of a few hundred bytes claiming
@@ -21,7 +27,7 @@
 //     offline, 250 status messages a turn, in a scrambled order; shown when
 //     the list has every user offline again.
 //   search_reply_131k  one search reply of 131,072 results (folders of 12)
-//   search_200_peers   200 replies of 1,000 results from 200 peers, in one turn
+//   search_200_peers   200 replies of 1,000 results from 200 peers, at once
 //   search_tab_close   closing the tab of those 200,000 results
 //   search_long_names  100 results with 60,000-character names in 5,000-level
 //                      folders, then five Page Downs in the tab
@@ -45,6 +51,13 @@
 //     users, 2,000 of them operators;
 //   room_name_marks: a room named one letter and 65,000 combining marks,
 //     listed, entered and then taken away with text typed in it;
+//   tickers_131k_wall_open: a room's wall open, the server's list of the
+//     room's 131,072 tickers;
+//   tickers_wall_reopened: that wall closed and opened again;
+//   tickers_added_wall_open: 5,000 tickers added to them, one a message;
+//   tickers_replaced_wall_open: a list of ten replacing those tickers, with
+//     the wall open;
+//   admin_messages_5000: 5,000 messages of the administrators at once;
 //   door_5000: 5,000 peers connecting to the window's port over loopback,
 //     4,000 of them introducing themselves and staying, 1,000 silent; shown
 //     when one more peer's request for the user's information is answered;
@@ -77,12 +90,14 @@
 //     from the start of that flood until the notice was shown.
 // Usage: bench_floods [row ...]   (default: every row)
 #include "floods/FloodRun.h"
+#include "floods/AdminMessages.h"
 #include "floods/Crowds.h"
 #include "floods/Door.h"
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
 #include "floods/ServerFloods.h"
+#include "floods/Tickers.h"
 #include "floods/UserInfo.h"
 
 int main(int argc, char** argv)
@@ -96,6 +111,8 @@ int main(int argc, char** argv)
     AddCrowdsRows(run);
     AddSearchFloodsRows(run);
     AddRoomsRows(run);
+    AddTickersRows(run);
+    AddAdminMessagesRow(run);
     AddDoorRows(run);
     AddPeerFloodsRows(run);
     AddServerFloodsRows(run); // last: they stop the stand-in

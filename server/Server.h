@@ -45,6 +45,7 @@
 #include <QString>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 
 class MemStream;
 class QTcpSocket;
@@ -261,6 +262,7 @@ private:
     void UpdateUserCount(ItemPtr room);
     void ClearOnlineFlags();
     ItemPtr RoomGroupItem(ItemPtr room, const char* type);
+    bool InRoom(const std::string& name);
     void AddTicker(ItemPtr room, ItemPtr user, const std::string& text, qint64 order);
     void RemoveTicker(ItemPtr room, ItemPtr user);
     quint32 NewSearchRequest(const QString& text, bool wishlist);
@@ -271,6 +273,8 @@ private:
     QByteArray m_inBuffer;
     qsizetype m_inPos = 0; // where the frames not yet handled begin
     SlicedWork m_rest; // of the frame being applied
+    // By room: the order number of the room's next ticker, above all it has.
+    std::unordered_map<std::string, qint64> m_tickerOrders;
     bool m_inTurn = false;
     // The server closed the connection: it counts as lost with this reason
     // once the frames sent before are handled.

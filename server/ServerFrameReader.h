@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <string>
+#include <string_view>
 
 class ServerFrameReader {
 public:
@@ -73,6 +74,14 @@ public:
     }
     // The same as display text.
     QString Text() { return ToQString(Str()); }
+    // Passes over a string, keeping nothing (a long list is checked whole
+    // before it is read a slice at a time).
+    void SkipStr()
+    {
+        std::string_view v;
+        QByteArray scratch;
+        Check(m_ok && m_stream.ReadStringView(v, scratch));
+    }
     UserStats Stats()
     {
         UserStats s;

@@ -156,11 +156,20 @@ bool Server::DispatchRoom(quint32 code, ServerFrameReader& in)
         const std::string text = in.Str();
         if (!in.Ok())
             break;
+        if (!InRoom(roomName)) {
+            Log(kArea, 2, QStringLiteral("A ticker of a room the user is not in; skipped."));
+            return true;
+        }
         ItemPtr room = RoomItem(roomName);
-        qint64 order = 0;
-        for (ItemPtr ticker : room.GetItems("room_ticker"))
-            order = qMax(order, ticker["room_ticker_order"].AsInt64() + 1);
-        AddTicker(room, UserItem(userName), text, order);
+        // A new ticker goes after every other of the room.
+        auto next = m_tickerOrders.find(roomName);
+        if (next == m_tickerOrders.end()) {
+            qint64 order = 0;
+            for (ItemPtr ticker : room.GetItems("room_ticker"))
+                order = qMax(order, ticker["room_ticker_order"].AsInt64() + 1);
+            next = m_tickerOrders.emplace(roomName, order).first;
+        }
+        AddTicker(room, UserItem(userName), text, next->second++);
         return true;
     }
     default:
@@ -299,20 +308,41 @@ void Server::OnRoomTickers(ServerFrameReader& in)
 {
     const std::string roomName = in.Str();
     const quint32 n = in.Count();
-    std::vector<std::pair<std::string, std::string>> tickers;
+    // The whole list is checked here; its tickers are read as they are
+    // applied, a slice at a time.
+    auto entries = std::make_shared<ServerFrameReader>(in);
     for (quint32 i = 0; i < n && in.Ok(); ++i) {
-        std::string user = in.Str();
-        std::string text = in.Str();
-        tickers.emplace_back(std::move(user), std::move(text));
+        in.SkipStr();
+        in.SkipStr();
     }
     if (!in.Ok())
         return Malformed(SM_ROOM_TICKERS);
-    // The list replaces the room's tickers; a user listed twice keeps the later one.
-    ItemPtr room = RoomItem(roomName);
-    room.GetItems("room_ticker").Remove();
-    qint64 order = 0;
-    for (const auto& [user, text] : tickers)
-        AddTicker(room, UserItem(user), text, order++);
+    // The server sends a room's tickers right after the room is entered;
+    // those of a room the user is not in would only take up memory.
+    if (!InRoom(roomName)) {
+        Log(kArea, 2, QStringLiteral("Tickers of a room the user is not in; skipped."));
+        return;
+    }
+    // The list replaces the room's tickers; a user listed twice keeps the
+    // later one. The oldest ticker goes first, and the listed ones come in
+    // their order.
+    m_tickerOrders[roomName] = qint64(n);
+    auto room = std::make_shared<ItemPtr>();
+    SlicedWork work;
+    work.EachRun([this, room, roomName] { *room = RoomItem(roomName); });
+    work.Then([room] { return room->CountItems("room_ticker"); },
+        [room](size_t) { (*room)["room_ticker"].Remove(); });
+    work.Then(n, [this, room, entries](size_t i) {
+        const std::string user = entries->Str();
+        const std::string text = entries->Str();
+        AddTicker(*room, UserItem(user), text, qint64(i));
+    });
+    m_rest = std::move(work);
+}
+
+bool Server::InRoom(const std::string& name)
+{
+    return d.GetType("room")->HasItem(Value(name)).IsConnected("in_room");
 }
 
 void Server::OnRoomUserList(quint32 code, ServerFrameReader& in)

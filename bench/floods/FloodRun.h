@@ -1,18 +1,31 @@
 // The frame of the floods benchmark: the real main window, offscreen, logged
 // in to the stand-in server, and a list of rows run one after another. A row
 // feeds its input from outside (server messages as if they came from the
-// socket, peer messages as the peer network hands them on) and says when the
-// window has shown it; the longest time the event loop stood still from the
-// feed until then is printed as floods.<name>_longest_stall.
+// socket, peer messages from peers on real loopback connections, Peers()) and
+// says when the window has shown it; the longest time the event loop stood
+// still from the feed until then is printed as floods.<name>_longest_stall.
+// The row's peers then leave. A row marked with Memory() also prints
+//   floods.<name>_peak_memory: how far the memory in use rose above where it
+//     stood before the row (MiB);
+//   floods.<name>_memory_after: how far above it stays a second after the
+//     peers are gone, once the allocator has handed back what it keeps for
+//     reuse. What a row leaves shown (results in a tab, a share list) stays.
 #pragma once
 #include "../ChatBench.h"
+#include "LoopbackPeers.h"
 #include "gui/GuiTest.h"
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
+#include <map>
 #include <vector>
 
 namespace {
@@ -35,6 +48,8 @@ public:
         std::function<void()> prepare;
         // Prints the row's other figures (memory, counts) after its stall.
         std::function<void()> after;
+        // Prints the memory figures of the frame.
+        bool memory = false;
     };
 
     // Only the rows named on the command line run; all of them without names.
@@ -56,10 +71,20 @@ public:
             std::fprintf(stderr, "bench_floods: the window did not log in\n");
             return false;
         }
+        QObject::connect(peerMessenger, &PeerMessenger::MessageReceived,
+            [this](const QString& user, quint32, qint64) { ++m_received[user]; });
         return true;
     }
     gui::Session& Session() { return m_session; }
     MainWindow* Window() { return m_session.Window(); }
+    // The peers of the row running; they leave when it has been shown.
+    LoopbackPeers& Peers() { return m_peers; }
+    // Messages the window has received from the user over peer connections.
+    int Received(const QString& user) const
+    {
+        const auto it = m_received.find(user);
+        return it == m_received.end() ? 0 : it->second;
+    }
 
     // False when the row does not run.
     bool Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000,
@@ -71,6 +96,12 @@ public:
     }
     // Gives the row just added the printing of its other figures.
     void After(std::function<void()> after) { m_rows.back().after = std::move(after); }
+    // Has the row of this name, if it runs, print its memory figures.
+    void Memory(const QString& name)
+    {
+        if (Wants(name))
+            m_rows.back().memory = true;
+    }
 
     // Whether a row of this name runs (to skip the preparation of one that does not).
     bool Wants(const QString& name) const { return m_only.isEmpty() || m_only.contains(name); }
@@ -85,7 +116,7 @@ public:
 
     static void Print(const QString& name, double value, const char* unit)
     {
-        std::printf("floods.%s: %.0f %s\n", qPrintable(name), value, unit);
+        std::printf("floods.%s: %ld %s\n", qPrintable(name), std::lround(value), unit);
         std::fflush(stdout);
     }
 
@@ -102,13 +133,17 @@ public:
                 Print(row.name, row.figure(), row.unit);
                 continue;
             }
+            const double before = row.memory ? MemoryInUse("VmRSS") : 0;
+            ResetPeakMemory();
             StallMeter stalls;
             stalls.Start();
             QTimer::singleShot(0, row.feed);
-            const bool shown = gui::WaitFor(row.done, row.timeoutMs);
+            const bool shown = Turn(row.done, row.timeoutMs);
             // What comes right after the row (repaints, queued slices) counts too.
-            QTest::qWait(300);
+            Turn([] { return false; }, 300);
             stalls.Stop();
+            const double peak = MemoryInUse("VmHWM");
+            m_peers.Close();
             if (!shown) {
                 std::fprintf(stderr, "bench_floods: %s was not shown within %d ms\n", qPrintable(row.name),
                     row.timeoutMs);
@@ -118,15 +153,66 @@ public:
             Print(row.name + QStringLiteral("_longest_stall"), double(stalls.Longest()), "ms");
             if (row.after)
                 row.after();
+            if (row.memory) {
+                Turn([] { return false; }, 1000);
+                Print(row.name + QStringLiteral("_peak_memory"), std::max(0.0, peak - before), "MiB");
+                Print(row.name + QStringLiteral("_memory_after"), MemoryInUse("VmRSS") - before, "MiB");
+            }
         }
         return failed ? 1 : 0;
     }
 
 private:
+    // Turns the event loop until done() holds or the time is up; true when it
+    // holds. (The test library's waits sleep between turns, which the
+    // heartbeat would count as the window's.)
+    static bool Turn(const std::function<bool()>& done, int timeoutMs)
+    {
+        QEventLoop loop;
+        QTimer look;
+        bool held = false;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (done()) {
+                held = true;
+                look.stop();
+                loop.quit();
+            }
+        });
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        look.start(5);
+        loop.exec();
+        return held || done();
+    }
+
+    // A figure of /proc/self/status in MiB; for the resident size, after the
+    // allocator has handed back what it keeps for reuse.
+    static double MemoryInUse(const char* field)
+    {
+        if (qstrcmp(field, "VmRSS") == 0)
+            malloc_trim(0);
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray key = QByteArray(field) + ':';
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(key))
+                return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        return 0;
+    }
+    // The peak figure (VmHWM) starts again from the resident size.
+    static void ResetPeakMemory()
+    {
+        QFile refs(QStringLiteral("/proc/self/clear_refs"));
+        if (refs.open(QIODevice::WriteOnly))
+            refs.write("5");
+    }
+
     QTemporaryDir m_runtime;
     gui::Session m_session;
     QStringList m_only;
     std::vector<Row> m_rows;
+    LoopbackPeers m_peers;
+    std::map<QString, int> m_received;
 };
 
 } // namespace

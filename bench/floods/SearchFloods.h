@@ -1,7 +1,8 @@
 // The floods rows of search replies and share lists: big replies, many
 // replies, the tab that holds them closed, results with huge names, a reply
 // of one record repeated, a share list of a very deep folder tree and one
-// refused by the share-list cap.
+// refused by the share-list cap. The replies and lists come from peers on
+// loopback connections.
 #pragma once
 #include "FloodRun.h"
 #include "helper_peers.h"
@@ -131,13 +132,14 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("search_reply_131k"),
-        [] {
+        [&run] {
             before = StoredResults();
-            peerMessenger->ProcessMessage(QStringLiteral("flooder"), bigReply);
+            run.Peers().Add(QStringLiteral("flooder"), { bigReply });
         },
         [] { return StoredResults() >= before + 131072; });
+    run.Memory(QStringLiteral("search_reply_131k"));
 
-    // 200 peers with 1,000 results each, all arrived in one turn.
+    // 200 peers with 1,000 results each, all at once.
     static QPointer<SearchResultsForm> many;
     static std::vector<QByteArray> manyReplies;
     if (Wanted(QStringLiteral("search_200_peers")) || Wanted(QStringLiteral("search_tab_close"))) {
@@ -145,21 +147,23 @@ inline void AddSearchFloodsRows(FloodRun& run)
         for (int p = 0; p < 200; ++p)
             manyReplies.push_back(SearchReplyFrame(QStringLiteral("peer%1").arg(p), TicketOf(many), 1000));
     }
-    auto feedMany = [] {
+    auto feedMany = [](LoopbackPeers& peers) {
         for (int p = 0; p < 200; ++p)
-            peerMessenger->ProcessMessage(QStringLiteral("peer%1").arg(p), manyReplies[p]);
+            peers.Add(QStringLiteral("peer%1").arg(p), { manyReplies[p] });
     };
     run.Add(
         QStringLiteral("search_200_peers"),
-        [feedMany] {
+        [feedMany, &run] {
             before = StoredResults();
-            feedMany();
+            feedMany(run.Peers());
         },
         [] { return StoredResults() >= before + 200000; });
+    run.Memory(QStringLiteral("search_200_peers"));
     // Run alone, the closing row fills its tab first (not timed).
     if (Wanted(QStringLiteral("search_tab_close")) && !Wanted(QStringLiteral("search_200_peers"))) {
         before = StoredResults();
-        feedMany();
+        LoopbackPeers filling;
+        feedMany(filling);
         gui::WaitFor([] { return StoredResults() >= before + 200000; }, 120000);
     }
 
@@ -172,6 +176,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
             searchForm->OnTabCloseRequested(searchForm->searchTabControl()->indexOf(many));
         },
         [] { return !many && d.GetType("search_result")->Count() <= resultsLeft; });
+    run.Memory(QStringLiteral("search_tab_close"));
 
     // 100 results whose names have 60,000 characters, in 5,000-level folders;
     // then five pages down the list.
@@ -196,10 +201,10 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("search_long_names"),
-        [] {
+        [&run] {
             before = StoredResults();
             pages = 0;
-            peerMessenger->ProcessMessage(QStringLiteral("longnames"), namesReply);
+            run.Peers().Add(QStringLiteral("longnames"), { namesReply });
         },
         [] {
             if (!names || StoredResults() < before + 100)
@@ -210,6 +215,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
             }
             return true;
         });
+    run.Memory(QStringLiteral("search_long_names"));
 
     // One record with a name of 128 KiB, then 131,071 records that repeat it:
     // some 300 bytes sent, 16 GiB once read. Shown when the log says it was
@@ -224,10 +230,10 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("repeated_record_reply"),
-        [] {
+        [&run] {
             ResetPeakResident();
             residentBefore = PeakResidentKiB();
-            peerMessenger->ProcessMessage(QStringLiteral("repeater"), repeated);
+            run.Peers().Add(QStringLiteral("repeater"), { repeated });
         },
         [] {
             if (!ReplyRefused(QStringLiteral("repeater")))
@@ -246,8 +252,9 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("share_deep_10k"),
-        [] { peerMessenger->ProcessMessage(QStringLiteral("deepsharer"), deepList); },
+        [&run] { run.Peers().Add(QStringLiteral("deepsharer"), { deepList }); },
         [] { return TreeShown(deep); });
+    run.Memory(QStringLiteral("share_deep_10k"));
 
     // A share list that inflates past the cap: the tab says it was refused.
     static QPointer<ShareForm> bombed;
@@ -258,7 +265,8 @@ inline void AddSearchFloodsRows(FloodRun& run)
     }
     run.Add(
         QStringLiteral("share_refused"),
-        [] { peerMessenger->ProcessMessage(QStringLiteral("bomber"), bomb); },
+        [&run] { run.Peers().Add(QStringLiteral("bomber"), { bomb }); },
         [] { return bombed && bombed->MessageBrowser()->toPlainText().contains(QStringLiteral("refused")); },
         30000);
+    run.Memory(QStringLiteral("share_refused"));
 }

@@ -76,8 +76,9 @@ inline QByteArray AdminFrame(const QString& text)
 
 inline bool AdminMessageShown(QWidget* window, const QString& text)
 {
+    // The window holds the messages one after another, the newest last.
     for (auto* box : window->findChildren<AdminMessageDialog*>())
-        if (box->isVisible() && box->textEdit->toPlainText() == text)
+        if (box->isVisible() && box->textEdit->toPlainText().split(QLatin1Char('\n')).last() == text)
             return true;
     return false;
 }

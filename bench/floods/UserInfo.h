@@ -1,7 +1,7 @@
 // Rows of the floods benchmark for user information: pictures that claim far
 // more pixels than they hold, and replies nobody asked for. Each row opens
-// the sender's information tab (which asks once) and then feeds the peer's
-// replies as the peer network hands them on.
+// the sender's information tab (which asks once) and then the sender, a peer
+// on a loopback connection, sends its replies at once.
 #pragma once
 #include "FloodRun.h"
 #include "gui/PictureBombs.h"
@@ -11,7 +11,6 @@
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
 #include <QTextBrowser>
-#include <memory>
 
 namespace {
 
@@ -31,29 +30,21 @@ inline bool TabShows(const QString& user, const QString& text)
     return form->UserInfoText()->toPlainText().contains(text);
 }
 
-// Opens the user's tab (it asks), then hands on the replies one a turn, as
-// from the user's connection.
-inline void OpenAndReply(const QString& user, std::shared_ptr<std::vector<QByteArray>> frames,
-    std::shared_ptr<size_t> fed)
+// Opens the user's tab (it asks); the user then connects and replies.
+inline void OpenAndReply(FloodRun& run, const QString& user, const std::vector<QByteArray>& frames)
 {
     userListForm->GetUserInfoForm(user);
-    auto* pacer = new QTimer;
-    QObject::connect(pacer, &QTimer::timeout, [=] {
-        if (*fed == frames->size()) {
-            pacer->deleteLater();
-            return;
-        }
-        peerMessenger->ProcessMessage(user, (*frames)[(*fed)++]);
-    });
-    pacer->start(0);
+    run.Peers().Add(user, frames);
 }
 
 inline void AddPictureBombRow(FloodRun& run, const QString& name, const QString& user, const QByteArray& picture)
 {
     const QString description = QStringLiteral("%1 description").arg(name);
-    auto frames = std::make_shared<std::vector<QByteArray>>(1, UserInfoFrame(description, picture));
-    auto fed = std::make_shared<size_t>(0);
-    run.Add(name, [=] { OpenAndReply(user, frames, fed); }, [=] { return *fed == 1 && TabShows(user, description); });
+    const std::vector<QByteArray> frames(1, UserInfoFrame(description, picture));
+    run.Add(
+        name, [=, &run] { OpenAndReply(run, user, frames); },
+        [=, &run] { return run.Received(user) == 1 && TabShows(user, description); });
+    run.Memory(name);
 }
 
 inline void AddUserInfoRows(FloodRun& run)
@@ -63,13 +54,16 @@ inline void AddUserInfoRows(FloodRun& run)
 
     // The reply asked for, then a hundred more.
     const QByteArray picture = BlackPng(5000, 5000);
-    auto frames = std::make_shared<std::vector<QByteArray>>();
+    std::vector<QByteArray> frames;
     for (int i = 0; i <= 100; ++i)
-        frames->push_back(UserInfoFrame(QStringLiteral("reply %1").arg(i), picture));
-    auto fed = std::make_shared<size_t>(0);
+        frames.push_back(UserInfoFrame(QStringLiteral("reply %1").arg(i), picture));
     const QString user = QStringLiteral("flooder");
-    run.Add(QStringLiteral("unsolicited_info_100"), [=] { OpenAndReply(user, frames, fed); },
-        [=] { return *fed == frames->size() && TabShows(user, QStringLiteral("reply ")); });
+    run.Add(
+        QStringLiteral("unsolicited_info_100"), [=, &run] { OpenAndReply(run, user, frames); },
+        [=, &run] {
+            return run.Received(user) == int(frames.size()) && TabShows(user, QStringLiteral("reply "));
+        });
+    run.Memory(QStringLiteral("unsolicited_info_100"));
 }
 
 } // namespace

@@ -1,48 +1,156 @@
 #include "RoomWallForm.h"
-#include "NoResourceDocument.h"
-#include "server/Server.h"
-#include "shell/Kit.h"
-#include "shell/TextBound.h"
-#include "store/Data.h"
-#include "store/GeneralFunctions.h"
-#include "store/Settings.h"
+#include "TickerModel.h"
 #include "WidgetFunctions.h"
+#include "server/Server.h"
+#include "store/Data.h"
+#include "store/Settings.h"
 #include <QHBoxLayout>
+#include <QHash>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTextBrowser>
-#include <QTextTable>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
+#include <QTreeView>
 #include <QVBoxLayout>
-#include <algorithm>
+#include <QtMath>
 
 namespace {
 
-QColor RowColour(int row)
-{
-    return row % 2 ? QColor(0xd3, 0xd3, 0xd3) : QColor(Qt::white);
-}
+// Room around a row's text.
+constexpr int kPadding = 3;
 
-// What a row shows of a ticker: the text, and the user's name in the colour
-// given. A cut text (or one that lost marks) has the whole as its tooltip, as
-// rich text so that it wraps.
-QString CellHtml(ItemPtr ticker, const QString& color)
-{
-    const QString text = ticker["room_ticker_text"].AsString();
-    const QString shown = TextBound::Shown(text, RoomWallForm::kShownTicker);
-    QString tip;
-    // Places to break a long word are not a change of the text.
-    if (QString(shown).remove(QChar(0x200B)) != QString(text).remove(QChar(0x200B))) {
-        const QString whole = QStringLiteral("<p>")
-            + EscapeHTML(IsolatedText(TextBound::Shown(text, RoomWallForm::kTickerTip)))
-            + QStringLiteral("</p>");
-        tip = QStringLiteral(" title=\"") + whole.toHtmlEscaped() + QLatin1Char('"');
+// Draws a row as the ticker's text, bold and a size bigger, then " -" and the
+// user's name in the colour of names in chats; long rows wrap at the width of
+// the wall.
+class TickerDelegate : public QStyledItemDelegate {
+public:
+    explicit TickerDelegate(QTreeView* view)
+        : QStyledItemDelegate(view)
+        , m_view(view)
+    {
     }
-    return QStringLiteral("<b><big><span") + tip + QLatin1Char('>') + EscapeHTML(IsolatedText(shown))
-        + QStringLiteral("</span></big></b><font color=\"") + color + QStringLiteral("\"> -")
-        + EscapeHTML(IsolatedText(TextBound::Shown(ticker["user"].AsString()))) + QStringLiteral("</font>");
-}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QTextLayout layout;
+        Lay(layout, index, option.font, option.rect.width());
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Text));
+        layout.draw(painter, QPointF(option.rect.left() + kPadding, option.rect.top() + kPadding));
+        painter->restore();
+    }
+
+    // The view asks again for the rows on screen whenever rows come or go:
+    // a row's height is laid out once for the width and font.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const int width = m_view->viewport()->width();
+        if (width != m_width || option.font != m_font || m_heights.size() > kKeptHeights) {
+            m_heights.clear();
+            m_width = width;
+            m_font = option.font;
+        }
+        const quint64 serial = index.data(TickerModel::TickerSerialRole).toULongLong();
+        auto known = m_heights.constFind(serial);
+        if (known == m_heights.cend()) {
+            QTextLayout layout;
+            known = m_heights.insert(serial, qCeil(Lay(layout, index, option.font, width)) + 2 * kPadding);
+        }
+        return QSize(width, *known);
+    }
+
+private:
+    // Lays the row out for the width; returns its height.
+    static qreal Lay(QTextLayout& layout, const QModelIndex& index, const QFont& font, int width)
+    {
+        const QString text = index.data(TickerModel::TickerTextRole).toString();
+        layout.setText(text + QStringLiteral(" -") + index.data(TickerModel::TickerUserRole).toString());
+        layout.setFont(font);
+        QTextOption wrapping;
+        wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(wrapping);
+        QFont big = font;
+        big.setBold(true);
+        if (big.pointSizeF() > 0)
+            big.setPointSizeF(big.pointSizeF() * 1.2);
+        else
+            big.setPixelSize(qRound(big.pixelSize() * 1.2));
+        QTextLayout::FormatRange ticker;
+        ticker.start = 0;
+        ticker.length = int(text.size());
+        ticker.format.setFont(big);
+        QTextLayout::FormatRange user;
+        user.start = ticker.length;
+        user.length = int(layout.text().size()) - ticker.length;
+        if (const QColor color = QColor::fromString(settings.Get("color_chat_username")); color.isValid())
+            user.format.setForeground(color);
+        layout.setFormats({ ticker, user });
+        layout.beginLayout();
+        qreal y = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(qMax(1, width - 2 * kPadding));
+            line.setPosition(QPointF(0, y));
+            y += line.height();
+        }
+        layout.endLayout();
+        return y;
+    }
+
+    static constexpr int kKeptHeights = 4096;
+
+    QTreeView* m_view;
+    mutable QHash<quint64, int> m_heights;
+    mutable int m_width = -1;
+    mutable QFont m_font;
+};
+
+// The wall is read, not worked in: it has no current row (which the view
+// would scroll to, laying all rows out again, each time a list took the row
+// away), and the keys scroll it.
+class NoCurrentRow : public QItemSelectionModel {
+public:
+    using QItemSelectionModel::QItemSelectionModel;
+    void setCurrentIndex(const QModelIndex&, QItemSelectionModel::SelectionFlags) override { }
+};
+
+// Row heights follow the width of the wall.
+class WallView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+    void setModel(QAbstractItemModel* model) override
+    {
+        QTreeView::setModel(model);
+        QItemSelectionModel* made = selectionModel();
+        setSelectionModel(new NoCurrentRow(model, this));
+        delete made;
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override { QAbstractScrollArea::keyPressEvent(event); }
+
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const auto* resize = static_cast<QResizeEvent*>(event);
+            if (resize->size().width() != resize->oldSize().width())
+                scheduleDelayedItemsLayout();
+        }
+        return QTreeView::viewportEvent(event);
+    }
+};
 
 } // namespace
+
+const QColor& RoomWallForm::RowColour(int row)
+{
+    static const QColor white(Qt::white);
+    static const QColor grey(0xd3, 0xd3, 0xd3);
+    return row % 2 ? grey : white;
+}
 
 RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     : QWidget(parent)
@@ -55,16 +163,28 @@ RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     auto* column = new QVBoxLayout;
     column->setObjectName(QStringLiteral("verticalLayout"));
     outer->addLayout(column);
-    textBrowser = new QTextBrowser(this);
-    textBrowser->setObjectName(QStringLiteral("textBrowser"));
-    textBrowser->setDocument(new NoResourceDocument(textBrowser));
-    textBrowser->setOpenLinks(false);
+    tickerView = new WallView(this);
+    tickerView->setObjectName(QStringLiteral("tickerView"));
+    tickerView->setHeaderHidden(true);
+    tickerView->setRootIsDecorated(false);
+    tickerView->setSelectionMode(QAbstractItemView::NoSelection);
+    tickerView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows alternate by their place: a ticker that comes or goes recolours none.
+    tickerView->setAlternatingRowColors(true);
+    QPalette colours = tickerView->palette();
+    colours.setColor(QPalette::Base, RowColour(0));
+    colours.setColor(QPalette::AlternateBase, RowColour(1));
+    colours.setColor(QPalette::Text, Qt::black);
+    tickerView->setPalette(colours);
+    m_tickers = new TickerModel(tickerView);
+    tickerView->setModel(m_tickers);
+    tickerView->setItemDelegate(new TickerDelegate(tickerView));
     lineEdit = new QLineEdit(this);
     lineEdit->setObjectName(QStringLiteral("lineEdit"));
     notice = new QLabel(QStringLiteral("Not connected to the server: the ticker was not set."), this);
     notice->setObjectName(QStringLiteral("notice"));
     notice->hide();
-    column->addWidget(textBrowser);
+    column->addWidget(tickerView);
     column->addWidget(lineEdit);
     column->addWidget(notice);
     RegisterWidgetForTabFocus(lineEdit, 1);
@@ -77,7 +197,8 @@ RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     new PathNode(root, m_roomItem, PathConnected);
     for (const char* type : { "user", "room_ticker_text", "room_ticker_order" })
         new PathNode(root, type, PathConnected);
-    d.AddPathEventHandler(root, Register(new EventHandler<RoomWallForm, ItemPtr>(this, &RoomWallForm::OnNewTicker)));
+    d.AddPathEventHandler(
+        root, Register(new EventHandler<RoomWallForm, ItemPtr>(this, &RoomWallForm::OnNewTicker)));
     // A removed ticker leaves the wall as well.
     Subscribe(d.GetType("room_ticker")->itemRemoved, &RoomWallForm::OnTickerRemoved);
 
@@ -92,93 +213,25 @@ RoomWallForm::~RoomWallForm()
 
 void RoomWallForm::OnNewTicker(ItemPtr ticker)
 {
-    QTextTable* table = Table();
-    // The first ticker, or a table that is not the one drawn here: drawn anew.
-    if (!table || table->columns() != 1 || table->rows() != int(m_rows.size())) {
-        UpdateText();
-        return;
-    }
-    const std::pair<qint64, quint64> key(ticker["room_ticker_order"].AsInt64(), ticker.Serial());
-    const auto shown = std::find_if(
-        m_rows.begin(), m_rows.end(), [&](const auto& row) { return row.second == key.second; });
-    if (shown != m_rows.end()) {
-        const int row = int(shown - m_rows.begin());
-        if (table->rows() == 1) {
-            UpdateText();
-            return;
-        }
-        table->removeRows(row, 1);
-        m_rows.erase(shown);
-    }
-    const auto at = std::upper_bound(
-        m_rows.begin(), m_rows.end(), key, [](const auto& a, const auto& b) { return a.first < b.first; });
-    const int row = int(at - m_rows.begin());
-    if (row == table->rows())
-        table->appendRows(1);
-    else
-        table->insertRows(row, 1);
-    m_rows.insert(at, key);
-    table->cellAt(row, 0).firstCursorPosition().insertHtml(
-        CellHtml(ticker, settings.Get("color_chat_username").toHtmlEscaped()));
-    ColourRows(table, row);
+    m_tickers->Add(ticker);
 }
 
 void RoomWallForm::OnTickerRemoved(ItemPtr ticker)
 {
-    const quint64 serial = ticker.Serial();
-    const auto shown = std::find_if(
-        m_rows.begin(), m_rows.end(), [serial](const auto& row) { return row.second == serial; });
-    if (shown == m_rows.end())
-        return;
-    const int row = int(shown - m_rows.begin());
-    m_rows.erase(shown);
-    QTextTable* table = Table();
-    if (!table || table->rows() != int(m_rows.size()) + 1)
-        return; // the next ticker draws the wall anew
-    // The last row takes the table with it.
-    table->removeRows(row, 1);
-    if (!m_rows.empty())
-        ColourRows(table, row);
-}
-
-QTextTable* RoomWallForm::Table() const
-{
-    for (QTextFrame* frame : textBrowser->document()->rootFrame()->childFrames())
-        if (auto* table = qobject_cast<QTextTable*>(frame))
-            return table;
-    return nullptr;
-}
-
-void RoomWallForm::ColourRows(QTextTable* table, int from)
-{
-    for (int row = from; row < table->rows(); ++row) {
-        QTextTableCell cell = table->cellAt(row, 0);
-        QTextCharFormat format = cell.format();
-        if (format.background().color() != RowColour(row)) {
-            format.setBackground(RowColour(row));
-            cell.setFormat(format);
-        }
-    }
+    m_tickers->Remove(ticker);
 }
 
 void RoomWallForm::UpdateText()
 {
-    textBrowser->setUpdatesEnabled(false);
-    textBrowser->clear();
-    m_rows.clear();
-    const QString color = settings.Get("color_chat_username").toHtmlEscaped();
-    QString html = QStringLiteral("<table>");
-    for (ItemPtr ticker : m_roomItem.GetItems("room_ticker").SortNumericBy("room_ticker_order", true)) {
-        html += QStringLiteral("<tr width=\"%100\"><td bgcolor=%1>").arg(RowColour(int(m_rows.size())).name())
-            + CellHtml(ticker, color) + QStringLiteral("</td></tr>");
-        m_rows.emplace_back(ticker["room_ticker_order"].AsInt64(), ticker.Serial());
-    }
-    html += QStringLiteral("</table>");
-    textBrowser->append(html);
-    QTextCursor cursor = textBrowser->textCursor();
-    cursor.setPosition(0);
-    textBrowser->setTextCursor(cursor);
-    textBrowser->setUpdatesEnabled(true);
+    m_tickers->Reset(m_roomItem.GetItems("room_ticker"));
+}
+
+QString RoomWallForm::Text() const
+{
+    QStringList rows;
+    for (int row = 0; row < m_tickers->rowCount(); ++row)
+        rows << m_tickers->index(row).data().toString();
+    return rows.join(QLatin1Char('\n'));
 }
 
 void RoomWallForm::OnEnterPressed()

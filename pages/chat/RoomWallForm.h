@@ -1,19 +1,20 @@
 #pragma once
-// A room's wall: the tickers of the room's users as a two-tone table, and a
+// A room's wall: the tickers of the room's users, one row each in the order
+// of their order numbers, on rows that alternate white and light grey; and a
 // line for posting the own ticker. A new or removed ticker changes its own row
-// only (and the colours of the rows below); what a row shows of a ticker is
-// bounded, and a longer one shows whole in its tooltip. A ticker typed while
-// the client is offline stays in the line, and a notice under it says so.
+// only, and the view lays out only the rows on screen, so a wall of a hundred
+// thousand tickers opens and changes at once. What a row shows of a ticker is
+// bounded, and a longer one shows whole in its tooltip (TickerModel). A ticker
+// typed while the client is offline stays in the line, and a notice under it
+// says so.
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QWidget>
-#include <utility>
-#include <vector>
 
 class QLabel;
 class QLineEdit;
-class QTextBrowser;
-class QTextTable;
+class QTreeView;
+class TickerModel;
 
 class RoomWallForm : public QWidget, public DataHandler {
     Q_OBJECT
@@ -21,15 +22,15 @@ public:
     RoomWallForm(const QString& room, QWidget* parent = nullptr);
     ~RoomWallForm() override;
 
-    // Redraws the whole wall from the store.
+    // Shows the room's tickers anew from the store.
     void UpdateText();
 
-    // Characters a row shows of a ticker, and its tooltip: the whole of any
-    // ticker of a sensible length, and still quick to lay out.
-    static constexpr int kShownTicker = 500;
-    static constexpr int kTickerTip = 4096;
+    // The rows as they read, a line each.
+    QString Text() const;
+    // The rows' colours, from the top.
+    static const QColor& RowColour(int row);
 
-    QTextBrowser* textBrowser;
+    QTreeView* tickerView;
     QLineEdit* lineEdit;
     QLabel* notice;
 
@@ -39,13 +40,8 @@ public slots:
 private:
     void OnNewTicker(ItemPtr ticker);
     void OnTickerRemoved(ItemPtr ticker);
-    // The table of the wall; null while it has no rows.
-    QTextTable* Table() const;
-    // Rows from the one given on take their colour by their place.
-    void ColourRows(QTextTable* table, int from);
 
     QString m_room;
     ItemPtr m_roomItem;
-    // The tickers shown, row by row: their order numbers and items' serials.
-    std::vector<std::pair<qint64, quint64>> m_rows;
+    TickerModel* m_tickers;
 };

@@ -410,6 +410,11 @@ private slots:
 
     void roomTickers()
     {
+        // Tickers of a room the user is not in are not kept.
+        Deliver(113, WireWriter().str("lobby").u32(1).str("bob").str("early"));
+        Deliver(114, WireWriter().str("lobby").str("carl").str("early"));
+        QCOMPARE(Room("lobby").CountItems("room_ticker"), size_t(0));
+        Deliver(14, JoinAnswer("lobby", { "bob" }));
         Deliver(113,
             WireWriter().str("lobby").u32(3).str("bob").str("first").str("carl").str("second").str("bob").str(
                 "again"));

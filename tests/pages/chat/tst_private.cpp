@@ -393,36 +393,50 @@ private slots:
         QVERIFY(gui::ShowsIsolated(rtlLog->logEdit->toPlainText(), line));
     }
 
-    // Each administrator message gets a dialog of its own; markup is rendered
-    // but loads no local file.
-    void eachAdminMessageGetsItsOwnDialog()
+    // Administrator messages share one window, which keeps the newest ones
+    // and says how many it no longer shows; markup is rendered but loads no
+    // local file, plain text keeps its lines. Once it is closed, the next
+    // message opens a new one, even before the closed one has gone.
+    void adminMessagesShareOneWindow()
     {
         const QString image = QDir::homePath() + QStringLiteral("/secret.png");
         QImage(4, 4, QImage::Format_RGB32).save(image);
-        for (const QString& text : { QStringLiteral("<b>Notice</b> <img src=\"file://%1\"> see https://example.org").arg(image),
-                 QStringLiteral("plain\nsecond line") }) {
+        const auto admin = [](const QString& text) {
             MemStream m;
             m.WriteString(text);
             FeedServer(SM_ADMIN_MESSAGE, m);
-        }
-        QList<AdminMessageDialog*> dialogs;
-        QVERIFY(gui::WaitFor([&] {
-            dialogs = session.Window()->findChildren<AdminMessageDialog*>();
-            return dialogs.size() == 2;
-        }));
-        QCOMPARE(dialogs[0]->windowTitle(), QStringLiteral("MarrowbyQt Admin Message"));
-        QVERIFY(!dialogs[0]->timeEdit->text().isEmpty());
-        QVERIFY(dialogs[0]->windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(dialogs[0]->textEdit->focusPolicy(), Qt::NoFocus);
-        QVERIFY(dialogs[0]->textEdit->isReadOnly());
-        QVERIFY(dialogs[0]->textEdit->toPlainText().startsWith(QLatin1String("Notice")));
-        const QVariant loaded = dialogs[0]->textEdit->document()->resource(
+        };
+        admin(QStringLiteral("<b>Notice</b> <img src=\"file://%1\"> see https://example.org").arg(image));
+        admin(QStringLiteral("plain\nsecond line"));
+        const auto windows = [&] { return session.Window()->findChildren<AdminMessageDialog*>(); };
+        const auto lines = [&] { return windows().value(0)->textEdit->toPlainText().split(QLatin1Char('\n')); };
+        QVERIFY(gui::WaitFor([&] { return !windows().isEmpty() && lines().endsWith(QStringLiteral("second line")); }));
+        QCOMPARE(windows().size(), 1);
+        AdminMessageDialog* dialog = windows()[0];
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("MarrowbyQt Admin Message"));
+        QVERIFY(!dialog->timeEdit->text().isEmpty());
+        QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(dialog->textEdit->focusPolicy(), Qt::NoFocus);
+        QVERIFY(dialog->textEdit->isReadOnly());
+        QCOMPARE(lines(),
+            QStringList({ dialog->timeEdit->text(), QStringLiteral("Notice see https://example.org"),
+                dialog->timeEdit->text(), QStringLiteral("plain"), QStringLiteral("second line") }));
+        const QVariant loaded = dialog->textEdit->document()->resource(
             QTextDocument::ImageResource, QUrl(QStringLiteral("file://") + image));
         QVERIFY(loaded.isNull());
-        QCOMPARE(dialogs[1]->textEdit->toPlainText(), QStringLiteral("plain\nsecond line"));
-        for (AdminMessageDialog* dialog : dialogs)
-            dialog->close();
-        QVERIFY(gui::WaitFor([&] { return session.Window()->findChildren<AdminMessageDialog*>().isEmpty(); }));
+
+        for (int i = 0; i < 300; ++i)
+            admin(QStringLiteral("flood %1").arg(i));
+        QVERIFY(gui::WaitFor([&] { return lines().endsWith(QStringLiteral("flood 299")); }));
+        QCOMPARE(windows().size(), 1);
+        QCOMPARE(lines().first(), QStringLiteral("202 earlier messages are no longer shown."));
+        QCOMPARE(lines().size(), 1 + 2 * AdminMessageDialog::kKeptMessages);
+        QCOMPARE(lines()[2], QStringLiteral("flood 200"));
+        dialog->close();
+        admin(QStringLiteral("after"));
+        QVERIFY(gui::WaitFor([&] { return windows().size() == 1 && lines().endsWith(QStringLiteral("after")); }));
+        QCOMPARE(lines().size(), 2);
+        windows()[0]->close();
     }
 
     // A line typed while offline is not shown or logged as said; it stays in

@@ -14,6 +14,7 @@
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomWallForm.h"
 #include "pages/chat/RoomsForm.h"
+#include "pages/chat/TickerModel.h"
 #include "server/Server.h"
 #include "server/ServerCodes.h"
 #include "server/UserStats.h"
@@ -30,6 +31,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -37,7 +39,8 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
-#include <QTextTable>
+#include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 using namespace chat_test;
@@ -387,28 +390,34 @@ private slots:
         QVERIFY(wall);
         bob->Send(QStringLiteral("ticker lobby <i>news</i>"));
         QVERIFY(gui::WaitFor([&] {
-            return WithoutIsolates(wall->textBrowser->toPlainText())
+            return WithoutIsolates(wall->Text())
                 .contains(QLatin1String("<i>news</i> -bob"));
         }));
         QVERIFY(TypesInto(wall->lineEdit, QStringLiteral("  mine  ")));
         QTest::keyClick(wall->lineEdit, Qt::Key_Return);
         QVERIFY(wall->lineEdit->text().isEmpty());
         QVERIFY(gui::WaitFor([&] {
-            return WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice"));
+            return WithoutIsolates(wall->Text()).contains(QLatin1String("mine -alice"));
         }));
-        const QString text = WithoutIsolates(wall->textBrowser->toPlainText());
+        const QString text = WithoutIsolates(wall->Text());
         QVERIFY(text.indexOf(QLatin1String("news")) < text.indexOf(QLatin1String("mine")));
         bob->Send(QStringLiteral("ticker lobby"));
         QVERIFY(gui::WaitFor([&] {
-            return !WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("news"));
+            return !WithoutIsolates(wall->Text()).contains(QLatin1String("news"));
         }));
-        QVERIFY(WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("mine -alice")));
+        QVERIFY(WithoutIsolates(wall->Text()).contains(QLatin1String("mine -alice")));
 
         roomsForm->roomsTabControl->setCurrentWidget(tab);
         roomsForm->roomsTabControl->setCurrentWidget(wall);
         QCOMPARE(QApplication::focusWidget(), wall->lineEdit);
 
-        QTextDocument* document = wall->textBrowser->document();
+        QAbstractItemModel* rows = wall->tickerView->model();
+        const auto rowOf = [rows](const QString& user) {
+            for (int i = 0; i < rows->rowCount(); ++i)
+                if (WithoutIsolates(rows->index(i, 0).data(TickerModel::TickerUserRole).toString()) == user)
+                    return rows->index(i, 0);
+            return QModelIndex();
+        };
         const QString flood
             = QStringLiteral("a") + QString(5000, QChar(0x0301)) + QString(2000, QLatin1Char('w'));
         const auto ticker = [](const QString& user, const QString& text) {
@@ -420,41 +429,76 @@ private slots:
         };
         ticker(QStringLiteral("carol"), flood);
         ticker(QStringLiteral("dave"), QStringLiteral("steady ").repeated(60));
-        int written = 0;
-        const auto counting = connect(
-            document, &QTextDocument::contentsChange, [&written](int, int, int added) { written += added; });
+        int changed = 0;
+        const auto counting = { connect(rows, &QAbstractItemModel::rowsInserted, [&] { ++changed; }),
+            connect(rows, &QAbstractItemModel::rowsRemoved, [&] { ++changed; }),
+            connect(rows, &QAbstractItemModel::modelReset, [&] { changed += 100; }) };
         ticker(QStringLiteral("carol"), QStringLiteral("calm"));
-        disconnect(counting);
-        QVERIFY2(written < 100, qPrintable(QString::number(written)));
+        for (const auto& connection : counting)
+            disconnect(connection);
+        QCOMPARE(changed, 2);
         ticker(QStringLiteral("carol"), flood);
-        const QTextBlock hostile = document->find(QStringLiteral("carol")).block();
-        QVERIFY(hostile.length() < RoomWallForm::kShownTicker * 11 / 10);
-        QVERIFY(!hostile.text().contains(QString(TextBound::kMaxMarks + 1, QChar(0x0301))));
-        QTextCursor atText(hostile);
-        atText.movePosition(QTextCursor::NextCharacter);
-        QVERIFY(
-            atText.charFormat().toolTip().remove(QChar(0x200B)).contains(QString(2000, QLatin1Char('w'))));
+        const QString hostile = rowOf(QStringLiteral("carol")).data().toString();
+        QVERIFY(hostile.length() < TickerModel::kShownTicker * 11 / 10);
+        QVERIFY(!hostile.contains(QString(TextBound::kMaxMarks + 1, QChar(0x0301))));
+        const auto tipOf = [&](const QString& user) { return rowOf(user).data(Qt::ToolTipRole).toString(); };
+        QVERIFY(tipOf(QStringLiteral("carol")).remove(QChar(0x200B)).contains(QString(2000, QLatin1Char('w'))));
         // A ticker of exactly the row's bound shows whole, without a tooltip,
         // a long word included; one character more is cut.
-        const QString whole = QString(RoomWallForm::kShownTicker - 4, QLatin1Char('e')) + QStringLiteral(" end");
-        const auto tipOf = [document](const QString& user) {
-            QTextCursor atText(document->find(user).block());
-            atText.movePosition(QTextCursor::NextCharacter);
-            return atText.charFormat().toolTip();
-        };
+        const QString whole = QString(TickerModel::kShownTicker - 4, QLatin1Char('e')) + QStringLiteral(" end");
         ticker(QStringLiteral("dave"), whole);
-        QCOMPARE(WithoutIsolates(document->find(QStringLiteral("dave")).block().text()).remove(QChar(0x200B)),
+        QCOMPARE(WithoutIsolates(rowOf(QStringLiteral("dave")).data().toString()).remove(QChar(0x200B)),
             whole + QStringLiteral(" -dave"));
         QVERIFY2(tipOf(QStringLiteral("dave")).isEmpty(), qPrintable(tipOf(QStringLiteral("dave")).left(300)));
         ticker(QStringLiteral("dave"), whole + QLatin1Char('s'));
-        QVERIFY(document->find(QStringLiteral("dave")).block().text().contains(QChar(0x2026)));
+        QVERIFY(rowOf(QStringLiteral("dave")).data().toString().contains(QChar(0x2026)));
         QVERIFY(!tipOf(QStringLiteral("dave")).isEmpty());
-        auto* table = qobject_cast<QTextTable*>(document->rootFrame()->childFrames().value(0));
-        QVERIFY(table);
-        QCOMPARE(table->rows(), 3);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(table->cellAt(i, 0).format().background().color(),
-                i % 2 ? QColor(0xd3, 0xd3, 0xd3) : QColor(Qt::white));
+        QCOMPARE(rows->rowCount(), 3);
+        // The rows alternate on screen, white first.
+        const auto alternate = [&] {
+            const QImage shown = wall->tickerView->viewport()->grab().toImage();
+            for (int i = 0; i < qMin(3, rows->rowCount()); ++i) {
+                const QRect row = wall->tickerView->visualRect(rows->index(i, 0));
+                if (shown.pixelColor(row.right() - 1, row.top() + 1) != RoomWallForm::RowColour(i))
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY(alternate());
+
+        // A list that replaces 60,000 tickers with ten, with the wall open and
+        // clicked into: the window keeps answering, and the wall shows the ten
+        // in their order.
+        const auto list = [](int count, const QString& word) {
+            MemStream m;
+            m.WriteString(QStringLiteral("lobby"));
+            m.WriteUInt32(quint32(count));
+            for (int i = 0; i < count; ++i) {
+                m.WriteString(QStringLiteral("user%1").arg(i));
+                m.WriteString(QStringLiteral("%1 %2").arg(word).arg(i));
+            }
+            FeedServer(SM_ROOM_TICKERS, m);
+        };
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&] {
+            longest = qMax(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        heartbeat.start(1);
+        list(60000, QStringLiteral("old"));
+        QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 60000; }, 60000));
+        QTest::mouseClick(wall->tickerView->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        list(10, QStringLiteral("new"));
+        QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 10; }, 60000));
+        heartbeat.stop();
+        QVERIFY2(longest < 2000, qPrintable(QString::number(longest)));
+        QCOMPARE(WithoutIsolates(rows->index(0, 0).data().toString()), QStringLiteral("new 0 -user0"));
+        QCOMPARE(WithoutIsolates(rows->index(9, 0).data().toString()), QStringLiteral("new 9 -user9"));
+        QVERIFY(alternate());
 
         // A second request focuses the open wall; after closing it a new one opens.
         QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
@@ -758,7 +802,7 @@ private slots:
         auto* rtlWall = Tab<RoomWallForm>(roomsForm->roomsTabControl, kHostile);
         QVERIFY(rtlWall);
         QVERIFY(
-            gui::WaitFor([&] { return gui::ShowsIsolated(rtlWall->textBrowser->toPlainText(), rtlText); }));
+            gui::WaitFor([&] { return gui::ShowsIsolated(rtlWall->Text(), rtlText); }));
         QVERIFY(Trigger(rtl, QStringLiteral("room"), QStringLiteral("room_chat_log")));
         auto* rtlViewer = Tab<ChatLogForm>(roomsForm->roomsTabControl, kHostile);
         QVERIFY(rtlViewer);
@@ -853,7 +897,7 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).endsWith(QLatin1String("[alice] said offline")); }));
         QTest::keyClick(wall->lineEdit, Qt::Key_Return);
         QVERIFY(gui::WaitFor([&] {
-            return WithoutIsolates(wall->textBrowser->toPlainText()).contains(QLatin1String("set offline -alice"));
+            return WithoutIsolates(wall->Text()).contains(QLatin1String("set offline -alice"));
         }));
         QVERIFY(!wall->notice->isVisibleTo(wall));
         QVERIFY(WaitRoomTab(QStringLiteral("auto")));
