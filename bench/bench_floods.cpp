@@ -63,8 +63,8 @@
 //     when one more peer's request for the user's information is answered;
 //   connect_requests_20000: the server asking 20,000 times (2,000 users) to
 //     connect to a loopback port that never answers;
-//   door_5000_peak, door_5000_left, connect_requests_20000_peak,
-//     connect_requests_20000_left (not stalls): the resident memory above
+//   door_5000_peak_memory, door_5000_memory_after, connect_requests_20000_peak_memory,
+//     connect_requests_20000_memory_after (not stalls): the resident memory above
 //     the row's start at its peak, and once the peers are gone.
 //   peer_message_flood: one peer sends 1,000,000 queue requests over its
 //     connection (and reads the answers); shown when all are handled;

@@ -182,9 +182,9 @@ QByteArray ConnectRequestFrame(const QString& user, quint16 port, quint32 token)
 void AddMemoryFigures(FloodRun& run, const QString& row, PeakMemory* memory, std::function<void()> gone)
 {
     run.AddFigure(
-        row + QStringLiteral("_peak"), [memory] { return memory->Peak(); }, "MiB");
+        row + QStringLiteral("_peak_memory"), [memory] { return memory->Peak(); }, "MiB");
     run.AddFigure(
-        row + QStringLiteral("_left"),
+        row + QStringLiteral("_memory_after"),
         [memory, gone] {
             gone();
             QTest::qWait(3000);

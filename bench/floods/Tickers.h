@@ -4,6 +4,7 @@
 // ticker each, and a list of ten replaces them all while the wall is open.
 // Each input is fed in one piece, as a socket hands on what has arrived.
 #pragma once
+#include <QTimer>
 #include "FloodRun.h"
 #include "Rooms.h"
 #include "pages/chat/RoomWallForm.h"
@@ -73,11 +74,12 @@ inline void AddTickersRows(FloodRun& run)
     run.Add(
         QStringLiteral("tickers_wall_reopened"),
         [] {
-            // From the room's own tab, as the user would open it.
+            // Closed, then opened from the room's own tab, as the user would:
+            // two actions, each in a turn of its own.
             TabWidget* tabs = roomsForm->roomsTabControl;
             tabs->setCurrentWidget(RoomTabWithUsers(kTickerRoom, 100));
             roomsForm->OnRoomTabClosed(tabs->indexOf(tabs->findChild<RoomWallForm*>()));
-            OpenWall(kTickerRoom);
+            QTimer::singleShot(0, [] { OpenWall(kTickerRoom); });
         },
         [last] { return WallShows(kTickers, last); });
     run.Memory(QStringLiteral("tickers_wall_reopened"));
