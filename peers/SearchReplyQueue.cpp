@@ -81,7 +81,12 @@ void SearchReplyQueue::StorePart()
 {
     std::shared_ptr<Reply> waiting = m_waiting.front();
     const SearchReply& reply = waiting->reply;
-    const size_t end = std::min(reply.files.size(), waiting->next + kPartSize);
+    // A part ends at kPartSize results, or sooner once its names are long:
+    // a hundred names of 70,000 characters are as much work as 30,000 short
+    // ones.
+    size_t end = waiting->next;
+    for (size_t bytes = 0; end < reply.files.size() && end - waiting->next < kPartSize && bytes < kPartBytes; ++end)
+        bytes += reply.files[end].name.size();
     const size_t count = end - waiting->next;
     ItemPtr request = d.GetType("search_request")->HasItem(Value(reply.ticket));
     // A search that is gone or stopped takes no more results.

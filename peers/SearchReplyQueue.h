@@ -4,9 +4,10 @@
 // results, or hundreds of replies arriving at once, never hold the window for
 // long. Each part is a search_results item of its own (the user, free slot,
 // speed and queue of the reply, and at most kPartSize of its results in the
-// order they came), announced with Stored as soon as it is complete; replies
-// and their parts go in the order they came, a few parts per turn of the event
-// loop. A search that is gone or stopped takes no more parts.
+// order they came, fewer when their names are long), announced with Stored as
+// soon as it is complete; replies and their parts go in the order they came,
+// a few parts per turn of the event loop. A search that is gone or stopped
+// takes no more parts.
 //
 // What waits is bounded: the worker refuses replies while more than
 // kMaxWaitingBytes of them wait for it, and at most kMaxWaitingResults decoded
@@ -26,6 +27,9 @@ public:
     static constexpr qsizetype kMaxWaitingBytes = 64 * 1024 * 1024;
     static constexpr size_t kMaxWaitingResults = 1 << 19;
     static constexpr size_t kPartSize = 200;
+    // The names a part holds, in bytes: a part takes results until they
+    // reach it.
+    static constexpr size_t kPartBytes = 64 * 1024;
 
     explicit SearchReplyQueue(QObject* parent = nullptr);
 

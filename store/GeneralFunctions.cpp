@@ -21,7 +21,7 @@ std::string_view DropTrailingSeparator(std::string_view path)
 }
 }
 
-std::string GetFileName(const std::string& path)
+std::string GetFileName(std::string_view path)
 {
     std::string_view p = DropTrailingSeparator(path);
     const size_t last = p.find_last_of("\\/");

@@ -4,12 +4,13 @@
 #include <QString>
 #include <QtGlobal>
 #include <string>
+#include <string_view>
 
 class QRegularExpression;
 
 // The last component of a path (one trailing separator dropped first); the
 // whole text when there is no separator; empty for an empty path.
-std::string GetFileName(const std::string& path);
+std::string GetFileName(std::string_view path);
 // Everything before the last separator (one trailing separator dropped first);
 // the whole text when there is no separator; empty for an empty path.
 std::string GetFolder(const std::string& path);

@@ -7,6 +7,7 @@
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "store/Data.h"
+#include "store/Item.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "store/SlicedWork.h"
@@ -224,9 +225,11 @@ ItemList ShareViewBase::TreeOrder(const ItemSet& folders)
         Item* parent = ParentFolder(folder).Get();
         if (!listed.count(parent))
             parent = nullptr;
-        // A top row whose parent the list lacks ranks by its whole path.
-        const std::string text = path.Text();
-        const QString name = ToQString(parent ? GetFileName(text) : text).toLower();
+        // A top row whose parent the list lacks ranks by its whole path. The
+        // path is read in place: a chain ten thousand levels deep holds a
+        // hundred megabytes of paths.
+        const std::string_view text = path.Get()->value.view();
+        const QString name = ToQString(parent ? GetFileName(text) : std::string(text)).toLower();
         children[parent].emplace_back(name, folder);
     }
     for (auto& [parent, named] : children)

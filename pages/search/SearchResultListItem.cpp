@@ -44,10 +44,12 @@ bool TextLess(const QString& a, const QString& b)
 
 const SearchResultNames::Name& SearchResultNames::Get(const QString& text)
 {
-    auto name = m_names.find(text);
-    if (name == m_names.end())
-        name = m_names.insert(text, { text, SearchResultListItem::Shown(text), text.toLower() });
-    return *name;
+    Key key { text, qHash(text) };
+    auto& names = m_names[key.hash % kTables];
+    auto name = names.find(key);
+    if (name == names.end())
+        name = names.emplace(std::move(key), Name { text, SearchResultListItem::Shown(text), text.toLower() }).first;
+    return name->second;
 }
 
 QString SearchResultListItem::Shown(const QString& name)
@@ -57,9 +59,13 @@ QString SearchResultListItem::Shown(const QString& name)
 
 bool SearchResultNames::Forget(int count)
 {
-    for (auto name = m_names.begin(); name != m_names.end() && count > 0; --count)
-        name = m_names.erase(name);
-    return m_names.isEmpty();
+    bool empty = true;
+    for (auto& names : m_names) {
+        for (auto name = names.begin(); name != names.end() && count > 0; --count)
+            name = names.erase(name);
+        empty = empty && names.empty();
+    }
+    return empty;
 }
 
 SearchResultListItem::SearchResultListItem(QTreeWidget* parent)

@@ -19,6 +19,8 @@
 // key, so two of them compare by an address instead of letter by letter.
 #include <QHash>
 #include <QTreeWidgetItem>
+#include <array>
+#include <unordered_map>
 
 // The columns of a results tree.
 enum SearchColumn {
@@ -32,7 +34,9 @@ enum SearchColumn {
     SearchColumnCount
 };
 
-// The names of one tab's rows, each kept once.
+// The names of one tab's rows, each kept once. They are spread over many small
+// tables by their hash: a table that grows moves every name it holds, and a
+// hundred thousand names moved at once would hold the window.
 class SearchResultNames {
 public:
     struct Name {
@@ -45,7 +49,16 @@ public:
     bool Forget(int count);
 
 private:
-    QHash<QString, Name> m_names;
+    struct Key {
+        QString text;
+        size_t hash;
+        bool operator==(const Key& other) const { return hash == other.hash && text == other.text; }
+    };
+    struct KeyHash {
+        size_t operator()(const Key& key) const noexcept { return key.hash; }
+    };
+    static constexpr size_t kTables = 64;
+    std::array<std::unordered_map<Key, Name, KeyHash>, kTables> m_names;
 };
 
 class SearchResultListItem : public QTreeWidgetItem {

@@ -293,7 +293,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     fileRow->setFlags(fileRow->flags() | Qt::ItemNeverHasChildren);
     fileRow->SetName(FileColumn, m_names.Get(nameItem.AsString()));
     SetFileCells(fileRow, result);
-    PlaceRow(folderRow, fileRow);
+    m_newFiles.emplace_back(folderRow, fileRow);
     known = fileRow;
     ItemPtr fileNode = fileNodeType->NewItem(Value(static_cast<QTreeWidgetItem*>(fileRow)));
     fileNode.Connect(result);
@@ -306,11 +306,12 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
 
 void SearchResultsForm::AttachNewRows()
 {
-    for (auto& [userRow, folderRow] : m_newFolders)
-        PlaceRow(userRow, folderRow);
+    // Rows go in under each parent in as few runs as they can: every insert
+    // among a shown tree's rows walks each open folder of the tab.
+    PlaceRows(m_newFiles);
+    PlaceRows(m_newFolders);
     for (QTreeWidgetItem* userRow : m_newUsers)
         PlaceRow(nullptr, userRow);
-    m_newFolders.clear();
     m_newUsers.clear();
     ItemPtr tabItem = WidgetItem();
     const bool expandUsers = tabItem["expand_users"].AsStdString() == "yes";
@@ -500,6 +501,40 @@ void SearchResultsForm::PlaceRow(QTreeWidgetItem* parent, QTreeWidgetItem* row)
         parent->insertChild(at, row);
     else
         m_results->insertTopLevelItem(at, row);
+}
+
+void SearchResultsForm::PlaceRows(std::vector<std::pair<QTreeWidgetItem*, QTreeWidgetItem*>>& rows)
+{
+    const auto ranks = [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        return m_sortOrder == Qt::AscendingOrder ? SearchResultListItem::Ranks(*a, *b, m_sortColumn)
+                                                 : SearchResultListItem::Ranks(*b, *a, m_sortColumn);
+    };
+    // By parent, then in the tab's order; rows that rank alike keep the order
+    // they came in, as one at a time they would.
+    std::stable_sort(rows.begin(), rows.end(), [&ranks](const auto& a, const auto& b) {
+        return a.first != b.first ? std::less<>()(a.first, b.first) : ranks(a.second, b.second);
+    });
+    for (size_t begin = 0; begin < rows.size();) {
+        QTreeWidgetItem* parent = rows[begin].first;
+        size_t end = begin;
+        while (end < rows.size() && rows[end].first == parent)
+            ++end;
+        // Each row's place among the rows already there; runs that share a
+        // place go in together, the last first so that the places before it
+        // hold.
+        std::vector<std::pair<int, QList<QTreeWidgetItem*>>> runs;
+        for (size_t i = begin; i < end; ++i) {
+            const int at
+                = SearchResultListItem::SortedPosition(m_results, parent, rows[i].second, m_sortColumn, m_sortOrder);
+            if (runs.empty() || runs.back().first != at)
+                runs.emplace_back(at, QList<QTreeWidgetItem*>());
+            runs.back().second.append(rows[i].second);
+        }
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run)
+            parent->insertChildren(run->first, run->second);
+        begin = end;
+    }
+    rows.clear();
 }
 
 void SearchResultsForm::Sort()

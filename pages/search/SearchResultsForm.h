@@ -176,6 +176,9 @@ private:
     // Puts a new row among the children of parent (the top level when null)
     // at its place in the tab's order.
     void PlaceRow(QTreeWidgetItem* parent, QTreeWidgetItem* row);
+    // Places each (parent, row) pair's row under its parent, and empties the
+    // list.
+    void PlaceRows(std::vector<std::pair<QTreeWidgetItem*, QTreeWidgetItem*>>& rows);
     bool m_sortPending = false;
     // New user and folder rows of the reply being added wait outside the tree
     // while their files go in (rows put in the middle of a tree cost a walk
@@ -184,4 +187,5 @@ private:
     bool m_addingReply = false;
     std::vector<QTreeWidgetItem*> m_newUsers;
     std::vector<std::pair<QTreeWidgetItem*, QTreeWidgetItem*>> m_newFolders; // user row, folder row
+    std::vector<std::pair<QTreeWidgetItem*, QTreeWidgetItem*>> m_newFiles; // folder row, file row
 };

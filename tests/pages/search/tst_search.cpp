@@ -624,6 +624,24 @@ private slots:
         QVERIFY(PeakResidentKiB() - peak < 64 * 1024);
         QCOMPARE(FileRowCount(tab), count);
 
+        // A later reply's files go in among a folder's rows at their places,
+        // whatever order they come in.
+        SearchReply more = reply;
+        more.files.clear();
+        for (const char* name : { "35b", "30a", "39z", "0", "31a" }) {
+            FileInfo file;
+            file.name = std::string("flood\\3\\track ") + name + ".mp3";
+            more.files.push_back(file);
+        }
+        peerMessenger->ProcessMessage(QStringLiteral("flooder"), EncodeSearchReply(more).GetBuffer());
+        QVERIFY(WaitForFiles(tab, count + 5));
+        QTreeWidgetItem* three = FindRow(tab, QStringLiteral("track 30a.mp3"))->parent();
+        QStringList names;
+        for (int i = 0; i < three->childCount(); ++i)
+            names << Name(three->child(i), FileColumn).toLower();
+        QCOMPARE(names.size(), 15);
+        QVERIFY2(std::is_sorted(names.begin(), names.end()), qPrintable(names.join(u',')));
+
         Page()->OnTabCloseRequested(Page()->searchTabControl()->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !tab; }));
         QCOMPARE(Count("search_result"), results);
