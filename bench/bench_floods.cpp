@@ -89,6 +89,8 @@
 //   server_flood_peak_memory (not a stall, MiB): the most the process grew
 //     from the start of that flood until the notice was shown.
 // Usage: bench_floods [row ...]   (default: every row)
+//        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
+//        or more came from, on stderr)
 #include "floods/FloodRun.h"
 #include "floods/AdminMessages.h"
 #include "floods/Crowds.h"
@@ -102,7 +104,7 @@
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    TracingApplication app(argc, argv);
     gui::PrepareApplication();
     FloodRun run(argc, argv);
     if (!run.Start())

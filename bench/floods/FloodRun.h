@@ -13,6 +13,7 @@
 #pragma once
 #include "../ChatBench.h"
 #include "LoopbackPeers.h"
+#include "StallTrace.h"
 #include "gui/GuiTest.h"
 #include <QApplication>
 #include <QElapsedTimer>
@@ -136,12 +137,14 @@ public:
             const double before = row.memory ? MemoryInUse("VmRSS") : 0;
             ResetPeakMemory();
             StallMeter stalls;
+            TracingApplication::Mark(row.name, "start");
             stalls.Start();
             QTimer::singleShot(0, row.feed);
             const bool shown = Turn(row.done, row.timeoutMs);
             // What comes right after the row (repaints, queued slices) counts too.
             Turn([] { return false; }, 300);
             stalls.Stop();
+            TracingApplication::Mark(row.name, "end");
             const double peak = MemoryInUse("VmHWM");
             m_peers.Close();
             if (!shown) {
