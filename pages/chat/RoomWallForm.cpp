@@ -169,6 +169,9 @@ RoomWallForm::RoomWallForm(const QString& room, QWidget* parent)
     tickerView->setRootIsDecorated(false);
     tickerView->setSelectionMode(QAbstractItemView::NoSelection);
     tickerView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The scroll bar stays: one that came and went with the rows would change
+    // the width, and every row would be laid out again for it.
+    tickerView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Rows alternate by their place: a ticker that comes or goes recolours none.
     tickerView->setAlternatingRowColors(true);
     QPalette colours = tickerView->palette();
