@@ -17,6 +17,9 @@ bool SameText(const QString& shown, const QString& text)
 TickerModel::TickerModel(QObject* parent)
     : QAbstractListModel(parent)
 {
+    m_grow.setSingleShot(true);
+    m_grow.setInterval(0);
+    connect(&m_grow, &QTimer::timeout, this, &TickerModel::Grow);
 }
 
 void TickerModel::Reset(const ItemSet& tickers)
@@ -25,7 +28,22 @@ void TickerModel::Reset(const ItemSet& tickers)
     m_rows.clear();
     for (ItemPtr ticker : tickers)
         m_rows.push_back(ticker);
+    m_shown = std::min(m_rows.size(), size_t(kRowsAtOnce));
     endResetModel();
+    if (m_shown < m_rows.size())
+        m_grow.start();
+}
+
+void TickerModel::Grow()
+{
+    const size_t count = std::min(m_rows.size() - m_shown, size_t(kRowsAtOnce));
+    if (count > 0) {
+        beginInsertRows(QModelIndex(), int(m_shown), int(m_shown + count - 1));
+        m_shown += count;
+        endInsertRows();
+    }
+    if (m_shown < m_rows.size())
+        m_grow.start();
 }
 
 std::deque<ItemPtr>::iterator TickerModel::Place(quint64 serial)
@@ -39,9 +57,14 @@ void TickerModel::Add(ItemPtr ticker)
     const auto at = Place(ticker.Serial());
     if (at != m_rows.end() && *at == ticker)
         return;
-    const int index = int(at - m_rows.begin());
-    beginInsertRows(QModelIndex(), index, index);
+    const size_t index = size_t(at - m_rows.begin());
+    if (index > m_shown || (index == m_shown && m_shown < m_rows.size())) {
+        m_rows.insert(at, ticker); // handed on with its part
+        return;
+    }
+    beginInsertRows(QModelIndex(), int(index), int(index));
     m_rows.insert(at, ticker);
+    ++m_shown;
     endInsertRows();
 }
 
@@ -50,20 +73,25 @@ void TickerModel::Remove(ItemPtr ticker)
     const auto at = Place(ticker.Serial());
     if (at == m_rows.end() || *at != ticker)
         return;
-    const int index = int(at - m_rows.begin());
-    beginRemoveRows(QModelIndex(), index, index);
+    const size_t index = size_t(at - m_rows.begin());
+    if (index >= m_shown) {
+        m_rows.erase(at);
+        return;
+    }
+    beginRemoveRows(QModelIndex(), int(index), int(index));
     m_rows.erase(at);
+    --m_shown;
     endRemoveRows();
 }
 
 int TickerModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : int(m_shown);
 }
 
 QVariant TickerModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(m_rows.size()))
+    if (!index.isValid() || size_t(index.row()) >= m_shown)
         return QVariant();
     const ItemPtr ticker = m_rows[size_t(index.row())];
     switch (role) {

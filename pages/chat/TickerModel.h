@@ -6,8 +6,13 @@
 // tickers opens with a copy of their addresses. Adding or removing a ticker
 // costs a search among the rows (and no more at either end), whatever their
 // number; the view lays out only the rows it shows.
+//
+// A view walks all its rows whenever rows come, so a wall of many tickers
+// hands them to it kRowsAtOnce at a time, one part a turn, the oldest first:
+// tickers that come meanwhile go in among the rows not handed on yet.
 #include "store/ItemPtr.h"
 #include <QAbstractListModel>
+#include <QTimer>
 #include <deque>
 
 class ItemSet;
@@ -25,6 +30,7 @@ public:
     // ticker of a sensible length, and still quick to lay out.
     static constexpr int kShownTicker = 500;
     static constexpr int kTickerTip = 4096;
+    static constexpr int kRowsAtOnce = 16384;
 
     explicit TickerModel(QObject* parent = nullptr);
 
@@ -42,5 +48,10 @@ private:
     // The first row of a ticker made at or after the serial.
     std::deque<ItemPtr>::iterator Place(quint64 serial);
 
+    // Hands the view the next part of the rows.
+    void Grow();
+
     std::deque<ItemPtr> m_rows; // by creation number
+    size_t m_shown = 0; // the rows the view has: the first ones
+    QTimer m_grow;
 };

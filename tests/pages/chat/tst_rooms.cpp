@@ -491,6 +491,20 @@ private slots:
         heartbeat.start(1);
         list(60000, QStringLiteral("old"));
         QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 60000; }, 60000));
+        // Opened again, the wall takes its 60,000 rows a part a turn, in their
+        // order; a ticker that comes meanwhile goes last.
+        QPointer<RoomWallForm> closed = wall;
+        emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(wall));
+        QVERIFY(gui::WaitFor([&] { return !closed; }));
+        QVERIFY(Trigger(tab, QStringLiteral("room"), QStringLiteral("room_wall")));
+        wall = Tab<RoomWallForm>(roomsForm->roomsTabControl, QStringLiteral("lobby"));
+        QVERIFY(wall);
+        rows = wall->tickerView->model();
+        QCOMPARE(rows->rowCount(), TickerModel::kRowsAtOnce);
+        ticker(QStringLiteral("erin"), QStringLiteral("late"));
+        QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 60001; }, 60000));
+        QCOMPARE(WithoutIsolates(rows->index(59999, 0).data().toString()), QStringLiteral("old 59999 -user59999"));
+        QCOMPARE(WithoutIsolates(rows->index(60000, 0).data().toString()), QStringLiteral("late -erin"));
         QTest::mouseClick(wall->tickerView->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         list(10, QStringLiteral("new"));
         QVERIFY(gui::WaitFor([&] { return rows->rowCount() == 10; }, 60000));
