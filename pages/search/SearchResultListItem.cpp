@@ -1,6 +1,7 @@
 #include "SearchResultListItem.h"
 #include "shell/Kit.h"
 #include "shell/TextBound.h"
+#include <QHash>
 
 namespace {
 

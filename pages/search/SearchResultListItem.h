@@ -17,7 +17,6 @@
 // name back use that one. A tab's rows share their names
 // (SearchResultNames): rows of one name hold one copy of it and of its sort
 // key, so two of them compare by an address instead of letter by letter.
-#include <QHash>
 #include <QTreeWidgetItem>
 #include <array>
 #include <unordered_map>
