@@ -5,6 +5,7 @@
 #include "DataSaver.h"
 #include "Data.h"
 #include "Log.h"
+#include "PrivateFiles.h"
 #include "Stream.h"
 #include <QBuffer>
 #include <QCoreApplication>
@@ -19,20 +20,6 @@
 #include <unistd.h>
 
 using namespace DataFileFormat;
-
-namespace {
-// Makes the folder, and its missing parents, readable by the user alone; true
-// when it is there.
-bool MakePrivateFolder(const QString& folder)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !MakePrivateFolder(parent))
-        return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
-}
-} // namespace
 
 bool DataSaver::IsSaved(Type* type, const void* itemPtr) const
 {
@@ -143,7 +130,7 @@ bool DataSaver::OpenTemp(const QString& path, QFile& file, QString& error)
     file.setFileName(temp);
     QFile::remove(temp);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!MakePrivateFolder(folder)) {
+    if (!PrivateFiles::MakeFolder(folder)) {
         error = QString("the folder %1 can't be made: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
