@@ -125,13 +125,9 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
     emit FoldersScanned();
 }
 
-bool FileScanner::QueueFolder(
-    FolderLister& lister, const QString& root, const QString& path, std::set<QString>& visited)
+bool FileScanner::FirstVisit(const QString& root, const QString& path, std::set<QString>& visited)
 {
-    if (path.indexOf(root) != 0 || !visited.insert(path).second)
-        return false;
-    lister.Add(path);
-    return true;
+    return path.indexOf(root) == 0 && visited.insert(path).second;
 }
 
 void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited)
@@ -140,12 +136,17 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
     // recorded here as each listing comes back: a folder's files, then its
     // sub-folders queued. A stop drops the folders queued and the listings
     // not yet taken; the walk ends with what was recorded before it.
-    if (!QueueFolder(lister, root, root, visited))
+    if (!FirstVisit(root, root, visited))
         return;
+    lister.Add(root);
     FolderLister::Listing listing;
     while (lister.Next(listing)) {
         const QString& path = listing.path;
         const int error = listing.error;
+        if (error == ELOOP && path != root) {
+            m_walk.links[root].insert(path);
+            continue;
+        }
         if (error && path != root && error != ENOENT && error != ENOTDIR) {
             m_walk.unavailable[root].insert(path);
             continue;
@@ -159,8 +160,11 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
         if (listing.folders.empty() || IsStopping())
             continue;
         const QDir listed(path);
-        for (size_t at : listing.folders)
-            QueueFolder(lister, root, listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at)), visited);
+        for (size_t at : listing.folders) {
+            const QString folder = listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at));
+            if (FirstVisit(root, folder, visited))
+                lister.Add(listing, at, folder);
+        }
     }
 }
 

@@ -194,7 +194,15 @@ void SharedFoldersManager::EndWalk(FileScanner::Walk walk)
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root)))
             KeepUnavailable(rootItem, paths);
     }
+    for (const auto& [root, paths] : walk.links) {
+        for (const QString& path : paths) {
+            Log(QStringLiteral("Shared"), 1,
+                QStringLiteral("Folder %1 of shared folder %2 is now a symbolic link; it is not shared")
+                    .arg(path, root));
+        }
+    }
     walk.unavailable.clear();
+    walk.links.clear();
     walk.missing.clear();
     walk.empty.clear();
     m.walkDone = true;

@@ -76,6 +76,36 @@ private slots:
         FileScanner::Walk again = s.Walk("RescanFolders", { Path("outer"), Path("outer/inner") });
         QVERIFY(again.folders[Path("outer")].count(Path("outer/inner")));
         QVERIFY(again.folders[Path("outer/inner")].count(Path("outer/inner")));
+
+        // A folder swapped for a link to one outside the share after its
+        // parent was listed (the part handed over on the scanner thread comes
+        // before the sub-folders are queued) is left out, and nothing of what
+        // the link leads to is recorded; neither is a link planted before.
+        WriteFile(Path("outside/secret.txt"));
+        WriteFile(Path("swapped/top.txt"));
+        WriteFile(Path("swapped/dir/inner.txt"));
+        QVERIFY(QFile::link(Path("outside"), Path("swapped/planted")));
+        s.scanner->SetPartSize(1);
+        std::atomic<int> swapped { 0 }; // 1 when done, 2 when it could not be
+        connect(
+            s.scanner, &FileScanner::FoldersListed, s.scanner,
+            [&] {
+                if (!swapped)
+                    swapped = QDir().rename(Path("swapped/dir"), Path("moved"))
+                            && QFile::link(Path("outside"), Path("swapped/dir"))
+                        ? 1
+                        : 2;
+            },
+            Qt::DirectConnection);
+        FileScanner::Walk linked = s.Walk("ScanFolders", { Path("swapped") });
+        QCOMPARE(swapped.load(), 1);
+        std::set<QString> recorded;
+        for (const FileScanner::Walk& part : s.scanner->TakeParts()) {
+            for (const auto& [path, files] : part.folders.at(Path("swapped")))
+                recorded.insert(path);
+        }
+        QCOMPARE(recorded, std::set<QString> { Path("swapped") });
+        QCOMPARE(linked.links[Path("swapped")], std::set<QString> { Path("swapped/dir") });
     }
 
     void stopEndsALargeWalk()
@@ -156,6 +186,34 @@ private slots:
             QCOMPARE(QByteArray(listing.names.data() + listing.folders[0]), QByteArray("sub"));
         }
         QCOMPARE(seen.size(), size_t(folders));
+
+        // A sub-folder swapped for a link is not listed through it, nor one
+        // whose parent was swapped, whether opened from the parent held open
+        // or, with more than kMaxHeld folders held at once, from the root
+        // again, with no link followed on the way.
+        WriteFile(Path("wide-outside/sub/secret.txt"));
+        FolderLister::Listing top;
+        lister.Add(Path("wide"));
+        QVERIFY(lister.Next(top));
+        for (size_t at : top.folders)
+            lister.Add(top, at, Path("wide/") + (top.names.data() + at));
+        std::vector<FolderLister::Listing> listed;
+        while (lister.Next(listing))
+            listed.push_back(std::move(listing));
+        QVERIFY(std::count_if(listed.begin(), listed.end(), [](const auto& l) { return !l.opened; }) > 0);
+        for (int k = 0; k < folders; ++k) {
+            const QString swapped = k % 3 == 1 ? Path("wide/%1/sub").arg(k) : Path("wide/%1").arg(k);
+            QVERIFY(k % 3 == 0
+                || (QDir().rename(swapped, Path("wide-moved%1").arg(k))
+                    && QFile::link(Path(k % 3 == 1 ? "wide-outside/sub" : "wide-outside"), swapped)));
+        }
+        for (const FolderLister::Listing& parent : listed)
+            lister.Add(parent, parent.folders[0], parent.path + "/sub");
+        while (lister.Next(listing)) {
+            QVERIFY2(listing.names.empty(), qPrintable(listing.path));
+            if (listing.path.section(u'/', -2, -2).toInt() % 3 == 1)
+                QCOMPARE(listing.error, ELOOP);
+        }
 
         for (int k = 0; k < folders; ++k)
             lister.Add(Path("wide/%1").arg(k));
