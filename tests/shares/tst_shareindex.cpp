@@ -2,6 +2,7 @@
 // names, hidden entries, links, pipes), lookups by path, rescans with their
 // counts, folders that cannot be read, files that leave with their folder,
 // and the index surviving the data file.
+#include "MemoryTemp.h"
 #include "helper_shares.h"
 #include "shares/CaseFoldIndex.h"
 #include "store/Data.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,11 +61,7 @@ private slots:
         d.Clear();
         settings.Set("shared_folder_counter", 1);
         settings.Set("username", "me");
-        // On a memory file system where there is one: on a busy disk the
-        // trees of 60,000 files take minutes to make and to remove.
-        const QString shm = QStringLiteral("/dev/shm");
-        dir = std::make_unique<QTemporaryDir>(
-            (QFileInfo(shm).isWritable() ? shm : QDir::tempPath()) + QStringLiteral("/shareindex-XXXXXX"));
+        dir = std::make_unique<QTemporaryDir>(MemoryTemp("shareindex")); // trees of 60,000 files
     }
 
     void folderIds()
