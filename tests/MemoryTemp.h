@@ -1,7 +1,6 @@
 #pragma once
-// Where a test's temporary folder goes when its files would wait on a busy
-// disk (trees of many files made and removed, a data file synced on the way
-// out): a memory file system where there is one. A template for QTemporaryDir.
+// A QTemporaryDir template on a memory file system where there is one, for
+// files that would wait on a busy disk (many made and removed, or synced).
 #include <QDir>
 #include <QFileInfo>
 

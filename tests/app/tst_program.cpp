@@ -15,8 +15,7 @@
 
 class TestProgram : public QObject {
     Q_OBJECT
-    // The client syncs its data file on the way out: on a memory file system,
-    // as a busy disk would make the exit wait on others' writes.
+    // The client's exit syncs its data file: not on a busy disk.
     QTemporaryDir home { MemoryTemp("program") };
     QTemporaryDir runtime { MemoryTemp("program") };
     StandinServer server;
