@@ -1,6 +1,7 @@
 // File connections: matching a connection to its download or upload, the
 // resume offset, one worker thread per transfer, and the threads' reports.
 #include "DownloadThread.h"
+#include "NoFollowFolder.h"
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
@@ -10,25 +11,30 @@
 #include "store/Log.h"
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QTcpSocket>
 #include <QtEndian>
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // Bytes of a partial file that the peer is asked to send again on a resume.
 constexpr qint64 kHeldBytesChecked = 64 * 1024;
 
-// The last bytes (at most kHeldBytesChecked) of the file of `held` bytes.
-bool ReadFileTail(const QString& path, qint64 held, QByteArray& tail)
+// The last bytes (at most kHeldBytesChecked) of the open file of `held` bytes.
+bool ReadFileTail(int descriptor, qint64 held, QByteArray& tail)
 {
-    QFile file(path);
     const qint64 length = qMin(held, kHeldBytesChecked);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(held - length))
-        return false;
-    tail = file.read(length);
-    return tail.size() == length;
+    tail.resize(length);
+    for (qint64 got = 0; got < length;) {
+        const ssize_t n = ::pread(descriptor, tail.data() + got, size_t(length - got), held - length + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    return true;
 }
 
 // The progress objects that every running transfer has.
@@ -88,21 +94,15 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
 
-    const QString folder = LocalPath(GetDownloadTargetFolder(download, false));
-    if (folder.isEmpty() || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
+    // A download begun in another downloads folder goes on there while its
+    // partial file is there.
+    FollowFolderChange(download);
+    const QString root = DownloadRootOf(download);
+    if (LocalPath(GetDownloadTargetFolder(download, false)).isEmpty()
+        || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("The file name leads outside the downloads folder, aborting"));
-        return;
-    }
-    // A folder that can't be made (a read-only disk, no permission) says why.
-    std::error_code folderError;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), folderError);
-    if (folderError) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not create the folder %1, aborting. Error string: %2")
-                .arg(folder, QString::fromStdString(folderError.message())));
         return;
     }
     const qint64 size = download["file_size"].AsInt64();
@@ -113,64 +113,72 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
     const PartialFile partial = ChoosePartialFile(download);
-    if (partial.path.isEmpty()) {
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
+    if (components.isEmpty()) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("No free name for the partial file in %1, aborting").arg(folder));
+            QStringLiteral("No free name for the partial file in %1, aborting")
+                .arg(LocalPath(GetDownloadTargetFolder(download, false))));
         return;
     }
-    const QString name = QFileInfo(partial.path).fileName();
-    const ItemPtr given = download["partial_file_name"];
-    if (name == SafePathComponent(download["file_name"].AsString()))
-        download.Disconnect("partial_file_name");
-    else
-        download += T("partial_file_name")->GetItem(Value(name));
-    // Which file holds the download's bytes goes to disk with the queue.
-    if (given != download["partial_file_name"])
-        emit DownloadQueueChanged();
+    // The folders are made and the file opened without following any link
+    // below the downloads folder: a link planted there leads nowhere. A
+    // folder that can't be made (a read-only disk, no permission) says why.
+    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
+    if (!folder.IsOpen()) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"), folder.Error());
+        return;
+    }
+    // The record comes before the file and before the first byte: no file
+    // is made, and no byte appended, that is not known to be this source's.
+    const SourceRecords records = RecordsOf(download);
+    QString error;
+    if (!partial.recorded && !records.Write(partial.path, SourceOf(download), &error)) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("Could not record the partial file's source, aborting. Error string: ") + error);
+        return;
+    }
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
+    const bool fresh = !partial.recorded && !partial.startOver && !partial.adopted;
+    const int descriptor = folder.OpenFile(components.last(),
+        O_RDWR | O_APPEND | (fresh ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0), &error);
     auto* file = new QFile(partial.path);
-    const bool fresh = !partial.recorded && !partial.startOver;
-    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
-    if (fresh)
-        mode |= QIODevice::NewOnly;
-    if (!file->open(mode)) {
-        const QString error = file->errorString();
+    if (descriptor < 0
+        || !file->open(descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0) {
+            error = file->errorString();
+            ::close(descriptor);
+        }
         delete file;
+        if (fresh)
+            records.Remove(partial.path);
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;
     }
+    // Which file holds the download's bytes goes to disk with the queue.
+    KeepDownloadFile(download, root, partial.path);
+    if ((fresh || partial.startOver) && !partial.note.isEmpty())
+        SetDownloadNote(download, partial.note);
+    if (partial.adopted)
+        Log(kArea, 1,
+            QStringLiteral("%1, from before records of partial files were kept, is resumed for %2")
+                .arg(partial.path, userItem.AsString()),
+            userItem);
     const auto dropFile = [&] {
         file->close();
         delete file;
         DropSocket(socket);
     };
-    if (partial.startOver && !StartPartialFileOver(download, partial.path, partial.note)) {
-        dropFile();
-        return;
-    }
-    if (fresh && !partial.note.isEmpty())
-        SetDownloadNote(download, partial.note);
-    // The record comes before the first byte: no byte is appended to a file
-    // not known to be this source's.
-    QString recordError;
-    if (!partial.recorded && !Records().Write(partial.path, SourceOf(download), &recordError)) {
-        dropFile();
-        if (fresh)
-            QFile::remove(partial.path);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not record the partial file's source, aborting. Error string: ")
-                + recordError);
-        return;
-    }
     // The peer sends the last bytes held once more, for the thread to
     // compare: a file replaced by another of the same size shows there.
-    const qint64 held = partial.recorded ? file->size() : 0;
+    const qint64 held = partial.recorded || partial.adopted ? file->size() : 0;
     QByteArray tail;
-    if (held > 0 && !ReadFileTail(partial.path, held, tail)) {
+    if (held > 0 && !ReadFileTail(file->handle(), held, tail)) {
         dropFile();
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path));
@@ -192,7 +200,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     AddClocks(download);
 
     socket->disconnect();
-    auto* thread = new DownloadThread(socket, file, size, held, tail);
+    auto* thread = new DownloadThread(socket, file, partial.path, size, held, tail);
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     download += T("download_thread")->NewItem(Value(thread));
