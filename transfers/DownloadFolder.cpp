@@ -2,13 +2,13 @@
 // finished ones, each below the tail of the peer's folder. The end of a
 // download: the move into "complete", the record of it, or the error.
 #include "DownloadThread.h"
-#include "NoFollowFolder.h"
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
 #include "store/Settings.h"
 #include <QDateTime>
 #include <QDir>

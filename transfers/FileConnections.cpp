@@ -1,7 +1,6 @@
 // File connections: matching a connection to its download or upload, the
 // resume offset, one worker thread per transfer, and the threads' reports.
 #include "DownloadThread.h"
-#include "NoFollowFolder.h"
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
@@ -9,6 +8,7 @@
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>

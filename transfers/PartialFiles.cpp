@@ -2,13 +2,13 @@
 // download appends to, the free name it takes beside another file's bytes,
 // and the finished file of its source.
 #include "DownloadThread.h"
-#include "NoFollowFolder.h"
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
 #include "store/SlicedWork.h"
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "SourceRecord.h"
-#include "NoFollowFolder.h"
+#include "store/NoFollowFolder.h"
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,6 @@
 #pragma once
-// A folder below a root, reached without following any link below the root.
+// A folder below a root, reached without following any link below the root
+// (OpenBelowRoot.h opens single files the same way).
 //
 // A path checked and then used is only as good as the moment of the check: a
 // link planted in the tree in between ("complete/Album -> /elsewhere") sends
@@ -9,7 +10,7 @@
 // that descriptor: what is written is what was checked, at the moment of use.
 // The root's own path is the user's choice and is followed as it is.
 //
-// Names are single components (SafePathComponent): no "/", ".", "..".
+// Names are single components: no "/", ".", "..".
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
@@ -38,8 +39,9 @@ public:
 
     // Opens the regular file `name` in the folder (open(2) flags; O_NOFOLLOW,
     // O_NONBLOCK and O_CLOEXEC are added, O_NONBLOCK is taken off again):
-    // the descriptor, or -1 with *error set. A link, a folder, a pipe or a
-    // device is refused.
+    // the descriptor, or -1 with errno and *error set. A link is refused
+    // (ELOOP), and so is a folder, a pipe or a device (ENXIO); a pipe in its
+    // place does not hold the open.
     int OpenFile(const QString& name, int flags, QString* error, mode_t mode = 0644) const;
     // lstat of the name: false (errno set) when there is nothing of that name.
     bool Stat(const QString& name, struct stat* info) const;

@@ -121,7 +121,7 @@ int NoFollowFolder::OpenFile(const QString& name, int flags, QString* error, mod
     }
     if (descriptor >= 0) {
         ::close(descriptor);
-        errno = EINVAL;
+        errno = ENXIO;
     }
     if (error)
         *error = reason;
