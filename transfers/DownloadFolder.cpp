@@ -5,6 +5,7 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
+#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
@@ -223,7 +224,7 @@ void TransferQueueManager::OnDownloadComplete()
                               .arg(moved, recordError));
                 return;
             }
-            if (!records.Write(moved, SourceOf(download), &recordError))
+            if (!records.Write(moved, SourceOf(download), &recordError, false))
                 Log(kArea, 2, QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError),
                     download["user"]);
             if (partialFolder.MoveTo(from.last(), completeFolder, name))
@@ -245,6 +246,15 @@ void TransferQueueManager::OnDownloadComplete()
     }
     const QString moved = folder + QLatin1Char('/') + name;
     records.Remove(source);
+    // The record reaches the disk on a worker: should a crash take it, the
+    // file counts as nobody's, never as another source's.
+    m_recordSyncs->Start(
+        0,
+        [records, moved]() -> OrderedWorker::Outcome {
+            records.Sync(moved);
+            return [] {};
+        },
+        [](const QString&) {});
     if (moved != destination) {
         Log(kArea, 1,
             QStringLiteral("%1 is taken in the complete folder; the download of %2 is saved as %3")

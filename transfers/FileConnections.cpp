@@ -5,12 +5,14 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
+#include "peers/OrderedWorker.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/NoFollowFolder.h"
 #include <QDateTime>
 #include <QFile>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QtEndian>
 #include <cerrno>
@@ -35,6 +37,11 @@ bool ReadFileTail(int descriptor, qint64 held, QByteArray& tail)
         got += n;
     }
     return true;
+}
+
+QString RecordFailed(const QString& why)
+{
+    return QStringLiteral("Could not record the partial file's source, aborting. Error string: ") + why;
 }
 
 // The progress objects that every running transfer has.
@@ -88,7 +95,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     // one for a download whose bytes are already arriving, would write into
     // the same partial file at once.
     download.Disconnect(reqItem);
-    if (download.IsConnected("download_thread")) {
+    if (download.IsConnected("download_thread") || m_beginning.count(download["download_order"].AsInt64())) {
         DropSocket(socket);
         Log(kArea, 2, QStringLiteral("Download already running, refusing a second connection"), userItem);
         return;
@@ -130,21 +137,66 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         RefuseDownload(download, QStringLiteral("local error"), folder.Error());
         return;
     }
-    // The record comes before the file and before the first byte: no file
-    // is made, and no byte appended, that is not known to be this source's.
-    const SourceRecords records = RecordsOf(download);
-    QString error;
-    if (!partial.recorded && !records.Write(partial.path, SourceOf(download), &error)) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not record the partial file's source, aborting. Error string: ") + error);
+    if (partial.recorded) {
+        OpenPartialFile(download, socket, partial);
         return;
     }
+    // The record comes before the file and before the first byte: no file
+    // is made, and no byte appended, that is not known to be this source's.
+    // It is on the disk before the file is made, synced on a worker while
+    // the connection waits (a second one for the download is refused).
+    QString error;
+    if (!RecordsOf(download).Write(partial.path, SourceOf(download), &error, false)) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"), RecordFailed(error));
+        return;
+    }
+    const qint64 order = download["download_order"].AsInt64();
+    m_beginning[order] = partial.path;
+    const QPointer<QTcpSocket> waiting(socket);
+    const auto begin = [this, order, waiting, partial, root](const QString& failed) {
+        m_beginning.erase(order);
+        ItemPtr download
+            = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
+        if (!download || download.IsConnected("download_thread") || !waiting) {
+            // Gone meanwhile: the record of a file never made goes too.
+            DropSocket(waiting);
+            if (!partial.startOver && !partial.adopted)
+                SourceRecords(root).Remove(partial.path);
+        } else if (!failed.isEmpty()) {
+            DropSocket(waiting);
+            RefuseDownload(download, QStringLiteral("local error"), RecordFailed(failed));
+        } else {
+            OpenPartialFile(download, waiting, partial);
+        }
+        if (m_staleRecords)
+            RemoveStaleRecords();
+    };
+    m_recordSyncs->Start(
+        0,
+        [begin, records = RecordsOf(download), path = partial.path]() -> OrderedWorker::Outcome {
+            QString why;
+            if (records.Sync(path, &why))
+                why.clear();
+            else if (why.isEmpty())
+                why = QStringLiteral("not synced");
+            return [begin, why] { begin(why); };
+        },
+        begin);
+}
+
+void TransferQueueManager::OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial)
+{
+    ItemPtr userItem = download["user"];
+    const QString root = DownloadRootOf(download);
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
+    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
     const bool fresh = !partial.recorded && !partial.startOver && !partial.adopted;
-    const int descriptor = folder.OpenFile(components.last(),
-        O_RDWR | O_APPEND | (fresh ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0), &error);
+    const int flags = O_RDWR | O_APPEND | (fresh ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0);
+    QString error = folder.Error();
+    const int descriptor = folder.IsOpen() ? folder.OpenFile(components.last(), flags, &error) : -1;
     auto* file = new QFile(partial.path);
     if (descriptor < 0
         || !file->open(descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
@@ -154,7 +206,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         }
         delete file;
         if (fresh)
-            records.Remove(partial.path);
+            RecordsOf(download).Remove(partial.path);
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
@@ -200,7 +252,8 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     AddClocks(download);
 
     socket->disconnect();
-    auto* thread = new DownloadThread(socket, file, partial.path, size, held, tail);
+    auto* thread
+        = new DownloadThread(socket, file, partial.path, download["file_size"].AsInt64(), held, tail);
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     download += T("download_thread")->NewItem(Value(thread));

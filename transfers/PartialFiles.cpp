@@ -43,6 +43,11 @@ bool TransferQueueManager::IsPartialFileInUse(ItemPtr download, const QString& p
         if (other && other != download && LocalPath(GetDownloadTargetPath(other, false)) == path)
             return true;
     }
+    const qint64 order = download["download_order"].AsInt64();
+    for (const auto& [beginning, beginningPath] : m_beginning) {
+        if (beginning != order && beginningPath == path)
+            return true;
+    }
     return false;
 }
 
@@ -71,10 +76,12 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
     const QString given = LocalPath(GetDownloadTargetPath(download, false));
     const bool adoptable = download["download_folder"] && !download["download_file_path"];
     const auto holder = [&](const QString& path) {
+        if (IsPartialFileInUse(download, path))
+            return Holder::Other;
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink())
             return Holder::Nothing;
-        if (info.isDir() || IsPartialFileInUse(download, path))
+        if (info.isDir())
             return Holder::Other;
         const std::optional<FileSource> recorded = records.Read(path);
         if (!recorded && adoptable && path == given && info.isFile() && !info.isSymLink()
@@ -217,6 +224,10 @@ void TransferQueueManager::LetStaleRecordsGo()
 
 void TransferQueueManager::RemoveStaleRecords()
 {
+    // A record written for a partial file about to be made is not stale:
+    // this goes on once that file is made.
+    if (!m_beginning.empty())
+        return;
     if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
         QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);
     else

@@ -124,7 +124,7 @@ bool SourceRecords::Exists(const QString& path) const
     return folder.IsOpen() && folder.Stat(NameOf(Relative(path)), &info);
 }
 
-bool SourceRecords::Write(const QString& path, const FileSource& source, QString* error) const
+bool SourceRecords::Write(const QString& path, const FileSource& source, QString* error, bool sync) const
 {
     const NoFollowFolder folder = Folder(true);
     const QString relative = Relative(path);
@@ -138,10 +138,11 @@ bool SourceRecords::Write(const QString& path, const FileSource& source, QString
         descriptor = folder.OpenFile(temporary, O_WRONLY | O_CREAT | O_EXCL, &reason);
     bool ok = descriptor >= 0;
     if (ok) {
-        // On disk before it counts: synced, then renamed over the old record
-        // in one step, so that a reader sees the old one or the new one,
-        // never half of either, and a crash leaves no file without it.
-        ok = WriteAll(descriptor, FormatSourceRecord(relative, source)) && ::fsync(descriptor) == 0;
+        // Whole before it counts (synced, unless the caller syncs it later),
+        // then renamed over the old record in one step, so that a reader
+        // sees the old one or the new one, never half of either.
+        ok = WriteAll(descriptor, FormatSourceRecord(relative, source))
+            && (!sync || ::fsync(descriptor) == 0);
         if (!ok)
             reason = qt_error_string(errno);
         ::close(descriptor);
@@ -156,6 +157,22 @@ bool SourceRecords::Write(const QString& path, const FileSource& source, QString
             folder.RemoveFile(temporary);
     } else if (folder.IsOpen() && reason.isEmpty()) {
         reason = qt_error_string(errno);
+    }
+    if (!ok && error)
+        *error = reason;
+    return ok;
+}
+
+bool SourceRecords::Sync(const QString& path, QString* error) const
+{
+    const NoFollowFolder folder = Folder(false);
+    QString reason = folder.Error();
+    const int descriptor = folder.IsOpen() ? folder.OpenFile(NameOf(Relative(path)), O_RDONLY, &reason) : -1;
+    const bool ok = descriptor >= 0 && ::fsync(descriptor) == 0;
+    if (descriptor >= 0) {
+        if (!ok)
+            reason = qt_error_string(errno);
+        ::close(descriptor);
     }
     if (!ok && error)
         *error = reason;

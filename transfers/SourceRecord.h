@@ -57,7 +57,10 @@ public:
     // Whether there is a record of the file, damaged or not.
     bool Exists(const QString& path) const;
     // False, with the system's reason, when the record could not be written.
-    bool Write(const QString& path, const FileSource& source, QString* error = nullptr) const;
+    // Without sync it is not waited for on the disk: Sync() does that.
+    bool Write(
+        const QString& path, const FileSource& source, QString* error = nullptr, bool sync = true) const;
+    bool Sync(const QString& path, QString* error = nullptr) const;
     // False when a record is there and could not be removed.
     bool Remove(const QString& path) const;
 

@@ -239,6 +239,9 @@ private:
         QString note; // what the download's row says about it
     };
     PartialFile ChoosePartialFile(ItemPtr download) const;
+    // FileConnections.cpp: opens the partial file (its record on disk) and
+    // starts the download's thread.
+    void OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial);
     // A download begun in another downloads folder than the setting's whose
     // partial file is no longer there is a download not yet begun: it lets
     // its folder go and follows the setting.
@@ -249,7 +252,7 @@ private:
     // are gone go: read on a worker, removed a slice at a time.
     void LetStaleRecordsGo();
     void RemoveStaleRecords();
-    // Whether a running download other than this one writes the file.
+    // Whether a download other than this one writes the file, or is about to.
     bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
     // The finished file of the download's source in its complete folder, by
     // its record; empty when there is none.
@@ -301,6 +304,11 @@ private:
     // the records of files no longer there.
     std::unique_ptr<OrderedWorker> m_partialSizes;
     std::unique_ptr<SlicedWork> m_staleRecords;
+    // Syncs the records of partial files about to be made; the downloads
+    // (by download_order) whose connection waits for it, with the path of
+    // their partial file, which no other download takes meanwhile.
+    std::unique_ptr<OrderedWorker> m_recordSyncs;
+    std::map<qint64, QString> m_beginning;
 
     friend class TransferTestAccess;
 };

@@ -173,6 +173,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     transferQueueManager = this;
     m_clock.start();
     m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
+    m_recordSyncs = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
 
     DeclareDownloadTypes();
     Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
