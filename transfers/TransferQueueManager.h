@@ -20,8 +20,10 @@
 // written for the pages to show.
 //
 // Names that peers choose never leave the downloads folder: every folder
-// component and file name is made safe (SafePath.h) and each local path is
-// checked to stay below the downloads folder before it is used.
+// component and file name is made safe (SafePath.h), each local path is
+// checked to stay below the downloads folder before it is used, and its
+// folders and files are made, opened, moved and removed without following
+// any link below the downloads folder (NoFollowFolder).
 #include "FileStamp.h"
 #include "SourceRecord.h"
 #include "SpeedLimit.h"
