@@ -17,6 +17,8 @@ const QByteArray kMagic = QByteArrayLiteral("marrowby-source 1");
 constexpr qint64 kMaxRecordBytes = 64 * 1024;
 const QString kFolder = QStringLiteral(".download-sources");
 const QString kTemporary = QStringLiteral(".new");
+// Records name other users and their files: readable by the user alone.
+constexpr mode_t kRecordMode = 0600;
 
 // The lines of a record: six, the last empty, the first the magic.
 std::optional<QList<QByteArray>> RecordLines(const QByteArray& bytes)
@@ -135,7 +137,7 @@ bool SourceRecords::Write(const QString& path, const FileSource& source, QString
     // new one is made afresh, never opened through whatever is there.
     int descriptor = -1;
     if (folder.IsOpen() && folder.RemoveFile(temporary))
-        descriptor = folder.OpenFile(temporary, O_WRONLY | O_CREAT | O_EXCL, &reason);
+        descriptor = folder.OpenFile(temporary, O_WRONLY | O_CREAT | O_EXCL, &reason, kRecordMode);
     bool ok = descriptor >= 0;
     if (ok) {
         // Whole before it counts (synced, unless the caller syncs it later),

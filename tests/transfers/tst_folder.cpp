@@ -194,6 +194,8 @@ private slots:
         Transfer("other", TransferQueueManager::GetRemotePath(filed), data);
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(filed), QString("complete"), 10000);
         QCOMPARE(ReadWholeFile(root + "/complete/Shared/old.bin"), data);
+        // Records name other users and their files: the user's alone.
+        QCOMPARE(QFileInfo(root + "/.download-sources/" + hash.toHex()).permissions() & 0x0077, QFile::Permissions());
         QCOMPARE(DownloadStatus(tq->AddDownload("third", "old.bin", "Y\\Shared", 5000, false, 0)),
             QString("queued"));
     }
