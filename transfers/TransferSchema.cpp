@@ -277,6 +277,7 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DataLoaded()
 {
+    m_slashFoldersKnown = false;
     ItemPtr queued = T("download_entry_status")->GetItem("queued");
     const ItemSet downloads = T("download_entry")->GetItems();
     for (ItemPtr download : downloads) {
