@@ -1,5 +1,7 @@
 #include "helper_transferpage.h"
+#include "pages/transfers/TransfersForm.h"
 #include "shell/Kit.h"
+#include "shell/TreeWidget.h"
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
@@ -114,4 +116,28 @@ QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, con
 bool ColumnFits(QTreeWidget* tree, int column)
 {
     return static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column) <= tree->columnWidth(column);
+}
+
+QStringList WrongParentFigures(TransfersForm* form)
+{
+    QTreeWidget* tree = form->DownloadsList();
+    QStringList wrong;
+    for (QTreeWidgetItem* row : AllRows(tree)) {
+        if (row->childCount() == 0)
+            continue;
+        const ItemSet entries = form->GetNodeDownloadEntryItems(row);
+        const QString word = TransfersForm::GetDownloadEntriesAggregateStatus(entries);
+        qint64 done = 0, remaining = 0, total = 0;
+        TransfersForm::GetDownloadsProgressStats(entries, done, remaining, total);
+        const QString bar = BarText(tree, row);
+        const QString due = total > 0 ? TransfersForm::ProgressText(done, double(done * 100) / double(total)) : QString();
+        const QString name = row->text(0) + row->text(1) + QStringLiteral(": ");
+        if (!row->isExpanded() && row->text(3) != word)
+            wrong << name + row->text(3) + QStringLiteral(" for ") + word;
+        if (RowColor(row, 0) != TransfersForm::StatusBrush(word).color())
+            wrong << name + RowColor(row, 0).name() + QStringLiteral(" for the colour of ") + word;
+        if (!bar.isEmpty() && bar != due)
+            wrong << name + bar + QStringLiteral(" for ") + due;
+    }
+    return wrong;
 }
