@@ -220,16 +220,16 @@ void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row,
 void TransfersForm::ShowRestoredBars()
 {
     const TreeKind& kind = Downloads();
-    ItemPtr complete = d.GetType("download_entry_status")->HasItem("complete");
     for (int u = 0; u < kind.tree->topLevelItemCount(); ++u) {
         QTreeWidgetItem* userRow = kind.tree->topLevelItem(u);
         for (int f = 0; f < userRow->childCount(); ++f) {
             QTreeWidgetItem* folderRow = userRow->child(f);
-            for (int k = 0; k < folderRow->childCount(); ++k) {
+            // The figures say which folders hold complete files, and which
+            // of their rows.
+            for (int k = 0; FiguresOf(folderRow).complete > 0 && k < folderRow->childCount(); ++k) {
                 QTreeWidgetItem* row = folderRow->child(k);
-                ItemPtr entry = kind.fileNode->HasItem(Value(row))[kind.entryType];
-                if (entry && entry["download_entry_status"] == complete)
-                    SetProgressBar(kind.tree, row, entry["file_size"].AsInt64(), 100.0);
+                if (FiguresOf(row).complete > 0)
+                    SetProgressBar(kind.tree, row, FiguresOf(row).done, 100.0);
             }
             RefreshParentBar(kind, folderRow, true);
         }
