@@ -339,7 +339,9 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     }
     if (!entry[kind.statusType].IsConnected("is_active"))
         ClearMotion(row);
-    DropFullBarOfFailure(kind.tree, row, word);
+    // A row built out of the tree has no bar yet.
+    if (!m_bulkBuild)
+        DropFullBarOfFailure(kind.tree, row, word);
     // An upload is offered with the file's size of that moment.
     if (&kind == &Uploads())
         SetFigure(row, 7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
@@ -376,7 +378,9 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
     const QString note = entry["download_note"].AsString();
     if (tip.isEmpty() && !note.isEmpty())
         tip = Qt::convertFromPlainText(TextBound::Shown(note, kMaxReasonShown), Qt::WhiteSpaceNormal);
-    row->setToolTip(3, tip);
+    // Most rows have none: an empty tip is not kept on each.
+    if (!tip.isEmpty() || !row->data(3, Qt::ToolTipRole).isNull())
+        row->setToolTip(3, tip);
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)
