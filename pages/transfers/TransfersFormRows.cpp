@@ -293,6 +293,9 @@ void TransfersForm::AddSavedRows()
     }
     ShowRestoredBars();
     UpdateActiveTransferCounts();
+    // The completions that came while the rows were built.
+    for (ItemPtr entry : m_pendingComplete->Items())
+        emit DownloadComplete(entry);
 }
 
 void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row)
