@@ -2,6 +2,7 @@
 // store events, online icons, places in line and the active counts in the
 // page's tab title. Rows made and their status texts: TransfersFormRows.cpp.
 #include "TransfersForm.h"
+#include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
@@ -47,9 +48,9 @@ void SetUpTree(QTreeWidget* tree, int columns)
     tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree->setSortingEnabled(false);
     // Every row has the same height: the view then lays out ten thousand
-    // rows without asking each for its size, which a progress bar placed in
-    // a cell would otherwise make it do again and again.
+    // rows without asking each for its size.
     tree->setUniformRowHeights(true);
+    tree->setItemDelegateForColumn(4, new RowProgressBar(tree));
 }
 
 } // namespace
@@ -383,11 +384,12 @@ ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* row) const
     return EntriesBeneath(Uploads(), row);
 }
 
-void TransfersForm::DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row)
+void TransfersForm::DropProgressBar(QTreeWidget*, QTreeWidgetItem* row)
 {
-    // The view deletes the bar later.
-    if (tree->itemWidget(row, 4))
-        tree->removeItemWidget(row, 4);
+    if (row->data(4, RowProgressBar::ValueRole).isValid()) {
+        row->setData(4, RowProgressBar::ValueRole, QVariant());
+        row->setData(4, RowProgressBar::TextRole, QVariant());
+    }
 }
 
 void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)

@@ -10,7 +10,6 @@
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
-#include <QProgressBar>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
@@ -173,26 +172,14 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
 {
     const QString text = ProgressText(done, percent);
     FitFigure(tree, 4, text);
-    const int value = int(percent);
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    if (!bar) {
-        bar = new RowProgressBar;
-        bar->setMaximumHeight(14);
-        // Opaque, so a new figure repaints the bar alone, not the rows behind.
-        bar->setAutoFillBackground(true);
-        tree->setItemWidget(row, 4, bar);
-    } else if (bar->format() == text && bar->value() == value) {
-        // Nothing it shows would change: no repaint.
-        return;
-    }
-    // Text and value are painted together, once, with the next paint of the
-    // window: a new value alone would repaint the bar at once, and the text
-    // again later. Out of range (a position past the size) keeps the previous
-    // value.
-    bar->setUpdatesEnabled(false);
-    bar->setFormat(text);
-    bar->setValue(value);
-    bar->setUpdatesEnabled(true);
+    // Out of range (a position past the size) keeps the previous value, as
+    // a progress bar does; a new bar has none yet.
+    const QVariant shown = row->data(4, RowProgressBar::ValueRole);
+    const int value = percent >= 0 && percent <= 100 ? int(percent) : shown.isValid() ? shown.toInt() : -1;
+    // Each change repaints the bar's cell alone; one that changes nothing
+    // repaints nothing.
+    row->setData(4, RowProgressBar::TextRole, text);
+    row->setData(4, RowProgressBar::ValueRole, value);
 }
 
 void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add)
@@ -208,7 +195,7 @@ void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row,
                            || word == (&kind == &Downloads() ? "downloading" : "uploading"))
         && !(userRow && row->isExpanded() && row->childCount() < 2);
     const RowFigures& sums = FiguresOf(row);
-    const bool has = kind.tree->itemWidget(row, 4);
+    const bool has = row->data(4, RowProgressBar::ValueRole).isValid();
     if (!shows || sums.total == 0) {
         DropProgressBar(kind.tree, row);
         return;
@@ -241,8 +228,8 @@ void TransfersForm::DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row
 {
     // A full bar says that a file is complete: one that failed with every
     // byte there (it could not be moved into place) shows none.
-    const auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    if (bar && bar->value() >= bar->maximum() && IsFailedStatus(word))
+    const QVariant value = row->data(4, RowProgressBar::ValueRole);
+    if (value.isValid() && value.toInt() >= 100 && IsFailedStatus(word))
         DropProgressBar(tree, row);
 }
 

@@ -1,4 +1,5 @@
 #include "helper_transferpage.h"
+#include "pages/transfers/RowProgressBar.h"
 #include "pages/transfers/TransfersForm.h"
 #include "shell/Kit.h"
 #include "shell/TreeWidget.h"
@@ -7,7 +8,6 @@
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
-#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -56,16 +56,16 @@ QColor RowColor(QTreeWidgetItem* row, int column)
     return row->foreground(column).color();
 }
 
-QString BarText(QTreeWidget* tree, QTreeWidgetItem* row)
+QString BarText(QTreeWidget*, QTreeWidgetItem* row)
 {
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    return bar ? bar->format() : QString();
+    return row->data(4, RowProgressBar::ValueRole).isValid() ? row->data(4, RowProgressBar::TextRole).toString()
+                                                            : QString();
 }
 
-int BarValue(QTreeWidget* tree, QTreeWidgetItem* row)
+int BarValue(QTreeWidget*, QTreeWidgetItem* row)
 {
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    return bar ? bar->value() : -1;
+    const QVariant value = row->data(4, RowProgressBar::ValueRole);
+    return value.isValid() ? value.toInt() : -1;
 }
 
 QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose,

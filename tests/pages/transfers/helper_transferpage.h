@@ -24,7 +24,7 @@ bool ShowsIcon(QTreeWidgetItem* row, const QString& resource);
 // Every row of the tree, parents before their children.
 QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree);
 QColor RowColor(QTreeWidgetItem* row, int column = 2);
-// The format shown by the progress bar in column 4, or empty.
+// The text of the progress bar in column 4, or empty; its value, or -1.
 QString BarText(QTreeWidget* tree, QTreeWidgetItem* row);
 int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
 // Whether the column is as wide as the widest of its cells needs, uncut.
