@@ -7,9 +7,12 @@
 // The page keeps no list of its own. A row and its store item are tied by six
 // node types whose item values are the rows' addresses: a row's node is found
 // through the type's value index (never created by a lookup), an entry's row
-// through its node item. Node items live exactly as long as their rows. The
-// peers' names (users, folders, files) and denial reasons are shown
-// direction-isolated; nothing reads a name back from a cell.
+// through its node item. Node items live exactly as long as their rows. Each
+// row keeps the figures of its entry, or of the entries beneath it, brought
+// up to date as they change (TransferRow.h): a folder's status and sums cost
+// the same whatever it holds. The peers' names (users, folders, files) and
+// denial reasons are shown direction-isolated; nothing reads a name back
+// from a cell.
 //
 // Entries can go while a menu is open, while a completion waits in the event
 // queue or while a loop removes others: such holders keep their entries in a

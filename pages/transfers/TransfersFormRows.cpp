@@ -175,6 +175,10 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     if (QTreeWidgetItem* row = DownloadRow(entry)) {
         SetFigure(row, 7, CommafyNumber(entry["file_size"].AsInt64()));
         Recount(Downloads(), entry, row);
+        if (row->treeWidget()) {
+            UpdateParentStatus(Downloads(), row->parent());
+            UpdateParentStatus(Downloads(), row->parent()->parent());
+        }
         return;
     }
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
