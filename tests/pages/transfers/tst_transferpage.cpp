@@ -695,7 +695,7 @@ void TestTransferPage::browsedFolderOfThousandsQueuesWhileTheWindowAnswers()
         },
         60000));
     watch.stop();
-    QVERIFY2(turnsPartly > 1, qPrintable(QString::number(turnsPartly)));
+    QVERIFY2(turnsPartly > 0, qPrintable(QString::number(turnsPartly)));
     // The folder opens once they are all in.
     QVERIFY(gui::WaitFor([&] { return folder->isExpanded() && folder->text(3).isEmpty(); }));
     QStringList names;
