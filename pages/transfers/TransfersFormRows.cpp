@@ -156,11 +156,13 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
     fileNode += folderNode;
     Recount(kind, entry, fileRow);
     // A childless row does not keep its expansion: open the folder once its
-    // first file row is in. While the engine adds many downloads, a new
-    // folder opens once they are all in: the view lays out every open row
-    // again for the rows that come in each turn.
+    // first file row is in. While the engine adds many downloads in sight, a
+    // new folder opens once they are all in: the view lays out every open
+    // row again for the rows that come in each turn (out of sight, once it
+    // shows).
     if (newFolder && expandFolder) {
-        if (&kind == &Downloads() && !m_bulkBuild && transferQueueManager && transferQueueManager->AddingDownloads())
+        if (&kind == &Downloads() && !m_bulkBuild && kind.tree->isVisible() && transferQueueManager
+            && transferQueueManager->AddingDownloads())
             m_foldersToOpen.insert(folderRow);
         else
             folderRow->setExpanded(true);

@@ -675,8 +675,9 @@ void TestTransferPage::browsedFolderOfThousandsQueuesWhileTheWindowAnswers()
     QVERIFY(album);
     QVERIFY(gui::WaitFor([&] { return size_t(browse->FileList()->topLevelItemCount()) == kFiles; }));
 
-    // A double click on it: the window answers while the downloads come, a
-    // turn at a time, and they come in the order of their names.
+    // A double click on it, the Transfers page in sight: the window answers
+    // while the downloads come, a turn at a time, and they come in the order
+    // of their names.
     const ItemPtr user = T("user")->GetItem(Value("carl"));
     size_t turnsPartly = 0;
     QTimer watch;
@@ -685,6 +686,7 @@ void TestTransferPage::browsedFolderOfThousandsQueuesWhileTheWindowAnswers()
         turnsPartly += queued > 0 && queued < kFiles;
     });
     watch.start(0);
+    session.Window()->Ui().tabControl->setCurrentIndex(0);
     emit browse->FolderTree()->itemDoubleClicked(album, 0);
     QTreeWidgetItem* folder = nullptr;
     QVERIFY(gui::WaitFor(
