@@ -177,7 +177,8 @@ private:
     // The shared steps of both trees.
     QTreeWidgetItem* MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
         const QString& fileText, qint64 size, bool expandUser, bool expandFolder);
-    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word);
+    // The status of the entry on its row (found when not given).
+    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, QTreeWidgetItem* row = nullptr);
     // The status cell: the word, or a denied entry's reason; the reason of a
     // failure as its tool tip.
     static void ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word);

@@ -193,12 +193,10 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
 
 void TransfersForm::MakeDownloadRow(ItemPtr entry)
 {
-    MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"], entry["file_name"].AsString(),
-        entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
-    if (ItemPtr status = entry["download_entry_status"]) {
-        ConnectionInfo ci { entry, status };
-        OnDownloadEntryStatusChange(ci);
-    }
+    QTreeWidgetItem* row = MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"],
+        entry["file_name"].AsString(), entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
+    if (ItemPtr status = entry["download_entry_status"])
+        ApplyStatus(Downloads(), entry, status.AsString(), row);
 }
 
 void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
@@ -332,9 +330,10 @@ void TransfersForm::ClearMotion(QTreeWidgetItem* row)
     }
 }
 
-void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word)
+void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, QTreeWidgetItem* row)
 {
-    QTreeWidgetItem* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
+    if (!row)
+        row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
     if (!row)
         return;
     Recount(kind, entry, row);
