@@ -32,9 +32,11 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/ItemSet.h"
+#include "store/SlicedWork.h"
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,10 +44,10 @@
 
 class DownloadThread;
 class OrderedWorker;
-class SlicedWork;
 class UploadThread;
 class QFile;
 class QTcpSocket;
+class QTimer;
 
 class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler {
     Q_OBJECT
@@ -76,6 +78,25 @@ public:
         qint64 fileSize, bool singleDownload, int subfolderSaveLevel);
     ItemPtr GetDownloadEntry(
         const QString& user, const std::string& fileName, const std::string& remoteFolder) const;
+    // One of many downloads asked for at once.
+    struct WantedDownload {
+        QString user;
+        std::string fileName;
+        std::string remoteFolder;
+        qint64 size = 0;
+        bool single = false;
+        int subfolderSaveLevel = 0;
+        // The text of the search that found it, kept with the download (or
+        // empty).
+        QString searchText;
+    };
+    // Adds the downloads in their order, each as AddDownload does, after
+    // those asked for before, a slice of a turn at a time: the first at once
+    // (a few are there on return), the rest in later turns, so that the
+    // window answers while a folder of 100,000 files is queued.
+    void AddDownloads(std::vector<WantedDownload> wanted);
+    // Whether downloads asked for together still wait to be added.
+    bool AddingDownloads() const { return !m_wanted.empty(); }
     void RequeueDownload(ItemPtr download);
     void RequeueUserDownloads(ItemPtr user);
     void QueueDownloadIfUserOnline(ItemPtr download);
@@ -265,6 +286,14 @@ private:
     bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
     void SetDownloadNote(ItemPtr download, const QString& note);
 
+    // DownloadQueue.cpp: a slice of the downloads asked for together.
+    void AddWantedDownloads();
+    // The other spellings of a remote folder that name the same folder (with
+    // "/" where it has "\" or the reverse) held by downloads.
+    std::vector<std::string> OtherSpellings(const std::string& remoteFolder) const;
+    // Notes the remote folder of a download made.
+    void NoteRemoteFolder(const std::string& remoteFolder) const;
+
     // TransferChecks.cpp: the monotonic stamps behind the text ones.
     void StampQueueRequest(const QString& user);
     void StampNextPlaceInLine(const QString& user, qint64 delayMilliseconds);
@@ -302,6 +331,18 @@ private:
     };
     std::map<QString, ConnectFailure> m_fileConnectFailures;
     std::unordered_map<Item*, qint64> m_heldBytes;
+    // Downloads asked for together and not added yet, in order.
+    struct WantedBatch {
+        std::vector<WantedDownload> downloads;
+        SlicedWork work;
+    };
+    std::deque<std::unique_ptr<WantedBatch>> m_wanted;
+    QTimer* m_wantedTimer = nullptr;
+    bool m_addingWanted = false;
+    // The remote folders of downloads spelled with a "/", by their spelling
+    // with "\" only; made at the first look after a load.
+    mutable std::unordered_map<std::string, std::vector<std::string>> m_slashFolders;
+    mutable bool m_slashFoldersKnown = false;
     // Finds the sizes of the partial files of the queue after a load, and
     // the records of files no longer there.
     std::unique_ptr<OrderedWorker> m_partialSizes;

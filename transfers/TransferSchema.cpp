@@ -87,6 +87,8 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.RelateTypes("download_entry", "remote_folder", Many, One);
     d.RelateTypes("download_entry", "file_size", Many, One);
     d.RelateTypes("download_entry", "download_folder", Many, One);
+    // The text of the search that found it, for the search to be run again.
+    d.RelateTypes("download_entry", "search_request_text", Many, One);
     d.RelateTypes("download_entry", "transfer_req", One, One);
     d.RelateTypes("download_entry", "remote_transfer_req", Many, One);
     d.RelateTypes("download_entry", "download_socket", One, One);
@@ -290,6 +292,7 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DataLoaded()
 {
+    m_slashFoldersKnown = false;
     ItemPtr queued = T("download_entry_status")->GetItem("queued");
     const ItemSet downloads = T("download_entry")->GetItems();
     // Rows saved before partial files had records name their partial files
