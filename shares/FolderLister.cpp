@@ -1,7 +1,6 @@
 #include "FolderLister.h"
-#include "store/OpenBelowRoot.h"
+#include "store/NoFollowFolder.h"
 #include <QFile>
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -166,32 +165,26 @@ int FolderLister::Open(const Queued& queued, int& error)
         return fd;
     }
     // A parent that could not be held open is opened again from the root,
-    // with no link followed on the way.
+    // with no link followed on the way; one that is a link by now is ELOOP.
+    NoFollowFolder reopened;
     int parent = queued.parent ? queued.parent->fd : -1;
-    int reopened = -1;
     if (parent < 0) {
-        QString relative = queued.path.mid(queued.root.size());
-        if (relative.startsWith(QLatin1Char('/')))
-            relative.remove(0, 1);
-        relative.truncate(std::max<qsizetype>(relative.lastIndexOf(QLatin1Char('/')), 0));
-        reopened = relative.isEmpty()
-            ? ::open(QFile::encodeName(queued.root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-            : OpenBelowRoot(queued.root, relative, O_RDONLY | O_DIRECTORY);
-        parent = reopened;
+        const QString above = queued.path.left(queued.path.lastIndexOf(QLatin1Char('/')));
+        reopened
+            = NoFollowFolder::Open(queued.root, NoFollowFolder::ComponentsBelow(queued.root, above), false);
+        if (!reopened.IsOpen()) {
+            error = errno;
+            return -1;
+        }
+        parent = reopened.Descriptor();
     }
-    int fd = -1;
-    error = errno;
-    if (parent >= 0) {
-        fd = ::openat(parent, queued.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        error = fd < 0 ? errno : 0;
-        // Linux says ENOTDIR for a link opened as a folder without following it.
-        struct stat info;
-        if ((error == ENOTDIR || error == ELOOP)
-            && ::fstatat(parent, queued.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
-            error = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
-    }
-    if (reopened >= 0)
-        ::close(reopened);
+    const int fd = ::openat(parent, queued.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    error = fd < 0 ? errno : 0;
+    // Linux says ENOTDIR for a link opened as a folder without following it.
+    struct stat info;
+    if ((error == ENOTDIR || error == ELOOP)
+        && ::fstatat(parent, queued.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        error = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
     return fd;
 }
 

@@ -197,12 +197,16 @@ private slots:
                 || (QDir().rename(swapped, Path("wide-moved%1").arg(k))
                     && QFile::link(Path(k % 3 == 1 ? "wide-outside/sub" : "wide-outside"), swapped)));
         }
-        for (const FolderLister::Listing& parent : listed)
+        std::set<QString> reopened; // their parent opened from the root again
+        for (const FolderLister::Listing& parent : listed) {
+            if (!parent.opened)
+                reopened.insert(parent.path + "/sub");
             lister.Add(parent, parent.folders[0], parent.path + "/sub");
+        }
         while (lister.Next(listing)) {
             QVERIFY2(listing.names.empty(), qPrintable(listing.path));
-            if (listing.path.section(u'/', -2, -2).toInt() % 3 == 1)
-                QCOMPARE(listing.error, ELOOP);
+            const int swapped = listing.path.section(u'/', -2, -2).toInt() % 3;
+            QCOMPARE(listing.error, swapped == 1 || (swapped == 2 && reopened.count(listing.path)) ? ELOOP : 0);
         }
 
         for (int k = 0; k < folders; ++k)
