@@ -200,14 +200,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("changer", "changed.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/changed.bin")), after);
 
-        // A partial longer than the file as it is now starts again too,
-        // instead of failing on every attempt.
+        // A partial file recorded for this very source that holds more than
+        // the file as it is offered now (a record from before the file was
+        // cut) starts again too, instead of failing on every attempt.
         WriteRandomFile(Downloading("Folder/big.bin"), 6000, 7);
+        QVERIFY(tq->Records().Write(Downloading("Folder/big.bin"), { "shrunk", "Share\\Folder\\big.bin", 5000 }));
         const QByteArray shrunk = WriteRandomFile(temp.path() + "/big.src", 5000, 27);
         req = Accept("shrunk", "big.bin", shrunk.size());
         QCOMPARE(Serve("shrunk", req, shrunk), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("shrunk", "big.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/big.bin")), shrunk);
+        QVERIFY(Entry("shrunk", "big.bin")["download_note"].AsString().contains("from the start"));
 
         // Two users' files of one name in folders of one name share the
         // partial file: each takes over the other's start from nothing, and
