@@ -302,7 +302,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
 
     auto* form = new SearchResultsForm(text, wish, this);
     // The server drops a search while the client is not logged in.
-    if (!wish && !(gp_server && gp_server->IsConnected()))
+    if (!wish && !(gp_server && gp_server->Reaches()))
         form->SayNotSent();
     QTreeWidget* tree = form->searchResults();
     tree->setColumnCount(7);
