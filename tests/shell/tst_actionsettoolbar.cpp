@@ -241,6 +241,23 @@ void TestActionSetToolBar::statusAndPrivilegesButtons()
     m_bar->OnReceivedOwnPrivilegesStatus(0);
     QCOMPARE(m_bar->PrivilegesButton()->text(), QStringLiteral("Support Marrowby!"));
     QVERIFY(m_bar->PrivilegesButton()->icon().isNull());
+
+    // Too narrow for the set, the bar shows its texts alone and then leaves
+    // the privileges button out, keeping every action; with room, both return.
+    m_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon); // as in the window
+    m_bar->ChangeSet(m_usersPage, "users");
+    QAction* refresh = m_bar->FindAction("refresh");
+    QVERIFY(refresh);
+    const auto shows = [&](Qt::ToolButtonStyle style, bool privileges) {
+        return QTest::qWaitFor([&] {
+            return m_bar->toolButtonStyle() == style && m_bar->PrivilegesButton()->isVisible() == privileges
+                && m_bar->widgetForAction(refresh)->isVisible();
+        });
+    };
+    for (const int wide : { 800, 0, 800 }) {
+        m_window->resize(wide ? wide : m_bar->widgetForAction(refresh)->geometry().right() + 8, m_window->height());
+        QVERIFY(shows(wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly, wide));
+    }
 }
 
 QTEST_MAIN(TestActionSetToolBar)
