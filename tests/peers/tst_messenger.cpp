@@ -490,6 +490,31 @@ private slots:
             pm->SendMessage(QStringLiteral("hog"), reply);
         QVERIFY(hog->WaitClosed());
         QVERIFY(Logged("Peer Messenger", "does not read"));
+
+        // A list beyond the send bound on its way, with a message behind it:
+        // only the list is let past the bound, and both arrive whole.
+        const QByteArray big = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
+        bool given = false;
+        pm->SetSharedFilesMessageProvider([&](const QString&) {
+            given = true;
+            MemStream list = EncodeCodeOnly(PM_SHARED_FILE_LIST);
+            list.WriteBuffer(big.constData(), big.size());
+            return std::optional<MemStream>(list);
+        });
+        auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
+        QVERIFY(reader);
+        reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
+        QTRY_VERIFY(given);
+        MemStream behind = EncodeCodeOnly(PM_USER_INFO_REQUEST);
+        pm->SendMessage(QStringLiteral("rex"), behind);
+        pm->SetSharedFilesMessageProvider({});
+        QByteArray list, after;
+        QVERIFY(reader->ReadRaw(list, 8 + big.size(), 60000));
+        QCOMPARE(list.left(8), U32(quint32(4 + big.size())) + U32(PM_SHARED_FILE_LIST));
+        QVERIFY(list.mid(8) == big);
+        QVERIFY(reader->ReadFrame(after));
+        QCOMPARE(after, U32(PM_USER_INFO_REQUEST));
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("rex")));
     }
 
     void whatAPeerSentBeforeClosingIsHandled()
