@@ -149,6 +149,14 @@ private slots:
         carol->Send(QStringLiteral("wait-shares"));
         QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 7"));
         QCOMPARE(carol->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 1"));
+        // The MP3 headers are read after the walk, on the scanner's thread:
+        // results carry every bitrate once all are read.
+        const auto scanned = [](DriverProcess* driver) {
+            const qsizetype from = driver->Lines().size();
+            driver->Send(QStringLiteral("log MP3 Scanning"));
+            return driver->Sync() ? driver->Lines().mid(from).filter(QStringLiteral("log Scanned")).size() : -1;
+        };
+        QVERIFY(gui::WaitFor([&] { return scanned(bob) == 4 && scanned(carol) == 1; }, 60000));
     }
 
     // A search from the box: a tab with the users' rows, folders, sizes and
