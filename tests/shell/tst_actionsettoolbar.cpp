@@ -246,17 +246,14 @@ void TestActionSetToolBar::statusAndPrivilegesButtons()
     // the privileges button out, keeping every action; with room, both return.
     m_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon); // as in the window
     m_bar->ChangeSet(m_usersPage, "users");
-    QAction* refresh = m_bar->FindAction("refresh");
+    QWidget* refresh = m_bar->widgetForAction(m_bar->FindAction("refresh"));
     QVERIFY(refresh);
-    const auto shows = [&](Qt::ToolButtonStyle style, bool privileges) {
-        return QTest::qWaitFor([&] {
-            return m_bar->toolButtonStyle() == style && m_bar->PrivilegesButton()->isVisible() == privileges
-                && m_bar->widgetForAction(refresh)->isVisible();
-        });
-    };
     for (const int wide : { 800, 0, 800 }) {
-        m_window->resize(wide ? wide : m_bar->widgetForAction(refresh)->geometry().right() + 8, m_window->height());
-        QVERIFY(shows(wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly, wide));
+        m_window->resize(wide ? wide : refresh->geometry().right() + 8, m_window->height());
+        QVERIFY(QTest::qWaitFor([&] {
+            return m_bar->toolButtonStyle() == (wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly)
+                && m_bar->PrivilegesButton()->isVisible() == bool(wide) && refresh->isVisible();
+        }));
     }
 }
 

@@ -422,8 +422,7 @@ private slots:
         QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(dialog->textEdit->focusPolicy(), Qt::NoFocus);
         QVERIFY(dialog->textEdit->isReadOnly());
-        // Each message under its own time (the two may fall in different
-        // seconds); the field shows the latest.
+        // Each message under its own time, which may be another second.
         QStringList times;
         for (QDateTime t = before; t <= QDateTime::currentDateTime().addSecs(1); t = t.addSecs(1))
             times << ChatLog::LongTime(t);

@@ -381,8 +381,6 @@ private slots:
             QTest::keyClick(list, Qt::Key_Delete);
             QVERIFY2(!Row(list, gus), qPrintable(list->objectName()));
         }
-        for (const char* flag : { "in_user_list", "unshared", "is_ignored", "user_online_alert" })
-            QVERIFY2(!FindUser(gus).IsConnected(flag), flag);
 
         // A double click opens the private chat, except on the alerts list.
         emit userListForm->UserList()->itemDoubleClicked(Row(userListForm->UserList(), QStringLiteral("adam")), 2);
