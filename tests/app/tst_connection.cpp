@@ -519,9 +519,7 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     // login is handled (logged in, the close known) is not taken as said.
     ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
     const qsizetype notSent = chat->chatView->toPlainText().count(QLatin1String("not sent"));
-    bool typedBehind = false;
     const auto typing = connect(gp_server, &Server::Connected, chat, [&] {
-        typedBehind = gp_server->IsConnected() && gp_server->Backlog() > 0;
         chat->chatEdit->setText(QStringLiteral("still there?"));
         QTest::keyClick(chat->chatEdit, Qt::Key_Return);
     });
@@ -537,7 +535,6 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     QCOMPARE(::shutdown(int(link->socketDescriptor()), SHUT_WR), 0);
     QVERIFY(gui::WaitFor([&] { return lost.size() == 1; }, kCrowdMs));
     disconnect(typing);
-    QVERIFY(typedBehind);
     QCOMPARE(chat->chatEdit->text(), QStringLiteral("still there?"));
     QCOMPARE(chat->chatView->toPlainText().count(QLatin1String("not sent")), notSent + 1);
     QVERIFY(!chat->chatView->toPlainText().contains(QLatin1String("still there?")));
