@@ -20,8 +20,10 @@
 // written for the pages to show.
 //
 // Names that peers choose never leave the downloads folder: every folder
-// component and file name is made safe (SafePath.h) and each local path is
-// checked to stay below the downloads folder before it is used.
+// component and file name is made safe (SafePath.h), each local path is
+// checked to stay below the downloads folder before it is used, and its
+// folders and files are made, opened, moved and removed without following
+// any link below the downloads folder (NoFollowFolder).
 #include "FileStamp.h"
 #include "SourceRecord.h"
 #include "SpeedLimit.h"
@@ -40,6 +42,7 @@
 
 class DownloadThread;
 class OrderedWorker;
+class SlicedWork;
 class UploadThread;
 class QFile;
 class QTcpSocket;
@@ -59,9 +62,10 @@ public:
     void NoData() override;
 
     // The source of a download's file, and the records of what each file of
-    // the downloads folder was begun for.
+    // the downloads folder (of the setting, or the download's own) was begun for.
     static FileSource SourceOf(ItemPtr download);
     SourceRecords Records() const { return SourceRecords(DownloadRoot()); }
+    SourceRecords RecordsOf(ItemPtr download) const { return SourceRecords(DownloadRootOf(download)); }
 
     // Status model (TransferStatus.cpp).
     void SetDownloadEntryStatus(ItemPtr download, const QString& status);
@@ -88,9 +92,13 @@ public:
     // each told with DownloadProgressed); 0 when nothing is known.
     qint64 HeldBytes(ItemPtr download) const;
 
-    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. The
-    // path of the partial file (complete false) is that of the name the
-    // download's partial file was given (PartialFiles.cpp).
+    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. A
+    // download keeps the downloads folder and the path of the file it writes
+    // from the moment its partial file is begun (`download_folder`,
+    // `download_file_path`, saved with it): the partial file path (complete
+    // false) is that one, and once it is filed, the complete path is the
+    // file's. A change of the setting applies to downloads not yet begun
+    // (and to those whose partial file is gone).
     QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
@@ -98,8 +106,11 @@ public:
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download);
     // The downloads folder of the setting, "/" separators, no trailing "/".
     QString DownloadRoot() const;
+    // The downloads folder that holds the download's files: the one its
+    // partial file was begun in, else the setting's.
+    QString DownloadRootOf(ItemPtr download) const;
     // The path with "/" for the file system, or empty when it would leave the
-    // downloads folder.
+    // downloads folder (the setting's, or one a download keeps).
     QString LocalPath(const QString& itemPath) const;
 
     // Upload queue (UploadQueue.cpp).
@@ -223,16 +234,33 @@ private:
         QString path; // "/" separators; empty when no name is free
         bool recorded = false; // its record already names this download's source
         bool startOver = false; // begun for this file at another size: emptied
+        // A partial file from before records were kept, named by the row:
+        // recorded for it now and resumed.
+        bool adopted = false;
         QString note; // what the download's row says about it
     };
     PartialFile ChoosePartialFile(ItemPtr download) const;
-    // Whether a running download other than this one writes the file.
+    // FileConnections.cpp: opens the partial file (its record on disk) and
+    // starts the download's thread.
+    void OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial);
+    // A download begun in another downloads folder than the setting's whose
+    // partial file is no longer there is a download not yet begun: it lets
+    // its folder go and follows the setting.
+    void FollowFolderChange(ItemPtr download);
+    // Keeps the file the download writes or wrote (absolute, "/") with it.
+    void KeepDownloadFile(ItemPtr download, const QString& root, const QString& path);
+    // The records of the files of every downloads folder in use whose files
+    // are gone go: read on a worker, removed a slice at a time.
+    void LetStaleRecordsGo();
+    void RemoveStaleRecords();
+    // Whether a download other than this one writes the file, or is about to.
     bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
     // The finished file of the download's source in its complete folder, by
     // its record; empty when there is none.
     QString FindCompleteFile(ItemPtr download) const;
-    // Empties the download's partial file and says why in its row; false
-    // when the file could not be emptied (the download is then a local error).
+    // Empties the download's partial file (never through a link) and says
+    // why in its row; false when the file could not be emptied (the download
+    // is then a local error).
     bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
     void SetDownloadNote(ItemPtr download, const QString& note);
 
@@ -273,8 +301,15 @@ private:
     };
     std::map<QString, ConnectFailure> m_fileConnectFailures;
     std::unordered_map<Item*, qint64> m_heldBytes;
-    // Finds the sizes of the partial files of the queue after a load.
+    // Finds the sizes of the partial files of the queue after a load, and
+    // the records of files no longer there.
     std::unique_ptr<OrderedWorker> m_partialSizes;
+    std::unique_ptr<SlicedWork> m_staleRecords;
+    // Syncs the records of partial files about to be made; the downloads
+    // (by download_order) whose connection waits for it, with the path of
+    // their partial file, which no other download takes meanwhile.
+    std::unique_ptr<OrderedWorker> m_recordSyncs;
+    std::map<qint64, QString> m_beginning;
 
     friend class TransferTestAccess;
 };
