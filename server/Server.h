@@ -32,7 +32,10 @@
 // closes the connection (or it breaks), what it sent before is still handled,
 // in order and in the same turns; the connection counts as lost, and the
 // reconnection starts, once no whole frame is left (until then requests are
-// dropped as when not logged in).
+// dropped as when not logged in). Reaches() is false from the moment the
+// close is known, even while it still waits in the socket behind bytes not
+// read yet: what the user asks for then is told as not sent, never taken as
+// said.
 #include "ServerCodes.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
@@ -76,6 +79,9 @@ public:
     void Connect();
     void Disconnect();
     bool IsConnected() const { return m_loggedIn; }
+    // Logged in, and the server has not closed its side (which it may have
+    // done behind frames still to be handled): what is sent now reaches it.
+    bool Reaches() const;
     bool IsAbruptlyDisconnected() const { return m_abrupt; }
     // The server closed the connection because the same user name logged in
     // elsewhere (until the next attempt).

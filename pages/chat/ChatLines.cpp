@@ -170,7 +170,7 @@ void ChatLines::AddStatus(const QString& text)
 
 bool ChatLines::CanSend()
 {
-    if (gp_server && gp_server->IsConnected())
+    if (gp_server && gp_server->Reaches())
         return true;
     AddStatus(QStringLiteral("Not connected to the server: the message was not sent."));
     return false;

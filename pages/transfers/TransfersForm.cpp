@@ -5,6 +5,7 @@
 #include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ColumnFitter.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
@@ -44,6 +45,8 @@ void SetUpTree(QTreeWidget* tree, int columns)
     for (int k = 0; k < columns; ++k)
         tree->setColumnWidth(k, kColumnWidths[k]);
     tree->header()->setSectionsMovable(false);
+    // File and folder names, and speeds, take the room the list leaves.
+    ColumnFitter::Attach(tree, { 2, 1, 6 });
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree->setSortingEnabled(false);
