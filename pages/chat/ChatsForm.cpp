@@ -33,6 +33,7 @@ ChatsForm::ChatsForm(QWidget* parent)
     horizontalLayout->addLayout(column);
     waitingNotice = new QLabel(this);
     waitingNotice->setObjectName(QStringLiteral("waitingNotice"));
+    waitingNotice->setTextFormat(Qt::PlainText);
     waitingNotice->setWordWrap(true);
     waitingNotice->hide();
     column->addWidget(waitingNotice);
