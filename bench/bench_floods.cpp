@@ -79,8 +79,9 @@
 //     the list has begun to arrive.
 //   parent_search_whole_share: the parent passes down 100 searches a second
 //     for two seconds, each of another user and each matching every file of
-//     a shared folder of 50,000 files; shown when all came in and the answers
-//     went quiet. Also prints how many were answered;
+//     a shared folder of 50,000 files; shown when every one has been
+//     answered (or found to get no answer). Also prints how many were
+//     answered;
 //   upload_queue_1000_peers: the Uploads tab open, 1,000 peers from
 //     addresses of their own each queue 100 uploads of shared files, 200
 //     peers at a time; shown when every upload has its row.

@@ -94,12 +94,14 @@ std::shared_ptr<int> CountMessages(const QString& user)
     return count;
 }
 
-// The row's peak and, once its peers are gone (a second later), what stays.
+// The row's peak and, once its peers are gone (a second later) and the
+// allocator has handed back what it keeps for reuse, what stays.
 void PrintMemory(const QString& row, const MemoryMark& mark, const std::function<void()>& dropPeers)
 {
     FloodRun::Print(row + QStringLiteral("_peak_memory"), mark.Peak(), "MiB");
     dropPeers();
     QTest::qWait(1000);
+    malloc_trim(0);
     FloodRun::Print(row + QStringLiteral("_memory_after"), mark.Now(), "MiB");
 }
 
@@ -128,6 +130,7 @@ void AddMessageFloodRow(FloodRun& run)
 // The searches the tree passes down and the window's answers, from Watch().
 struct TreeSearches {
     int received = 0;
+    int processed = 0; // answered or found to get no answer
     int answered = 0;
     QElapsedTimer quietSince; // the last search answered or left unanswered
 
@@ -136,6 +139,7 @@ struct TreeSearches {
         QObject::connect(dnetManager, &DNetManager::DNetSearchRequest, [self] { ++self->received; });
         QObject::connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed,
             [self](const QString&, bool sent) {
+                ++self->processed;
                 self->answered += sent;
                 self->quietSince.start();
             });

@@ -92,7 +92,7 @@ void AddWholeShareSearchRow(FloodRun& run)
                 pace->start(100);
             });
         },
-        [=] { return searched->Quiet(kWholeShareSearches); },
+        [=] { return searched->processed == kWholeShareSearches; },
         600000, [] { TheWholeShare().Make(); });
     if (runs)
         run.After([=] {
