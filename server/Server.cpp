@@ -160,8 +160,12 @@ void Server::CloseConnection(bool abrupt)
         const QSignalBlocker blocker(m_socket);
         m_socket->abort();
     }
-    if (wasLoggedIn)
+    m_statusAsked.clear();
+    m_statsAsked.clear();
+    if (wasLoggedIn) {
         ClearOnlineFlags();
+        ClearRoomMembers();
+    }
 }
 
 void Server::OnConnected()

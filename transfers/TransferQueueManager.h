@@ -145,6 +145,9 @@ public:
 
     // Upload slots and speed limit (UploadSlots.cpp).
     void StartNewUploads();
+    // Whether one of the user's queued uploads may start: the user is online
+    // and has none running.
+    bool MayStartUploadOf(ItemPtr user) const;
     bool IsFreeToUpload() const;
     int ActiveUploadCount() const;
     void DetermineUploadSpeedLimit();

@@ -176,10 +176,10 @@ bool ChatLines::CanSend()
     return false;
 }
 
-void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)
+void ChatLines::AddLine(const QString& user, const QString& text, bool bounded, const QDateTime& when)
 {
     const QString style = settings.Get("chat_timestamps");
-    const QDateTime now = Now();
+    const QDateTime now = when.isValid() ? when : Now();
     m_lastChat = now;
     if (!m_started) {
         m_started = true;

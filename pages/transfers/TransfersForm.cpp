@@ -79,6 +79,10 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_buildTimer->setSingleShot(true);
     m_buildTimer->setInterval(0);
     connect(m_buildTimer, &QTimer::timeout, this, &TransfersForm::BuildSavedRows);
+    m_uploadRowTimer = new QTimer(this);
+    m_uploadRowTimer->setSingleShot(true);
+    m_uploadRowTimer->setInterval(kUploadRowsMs);
+    connect(m_uploadRowTimer, &QTimer::timeout, this, &TransfersForm::AddUploadRows);
 }
 
 TransfersForm::~TransfersForm()
@@ -447,6 +451,7 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    m_newUploads.remove(entry.Get());
     m_queuedReports[1].remove(entry.Get());
     RemoveRow(Uploads(), entry);
 }

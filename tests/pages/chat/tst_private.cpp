@@ -192,9 +192,11 @@ private slots:
         tab = ChatTab(QStringLiteral("bob"));
         QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
 
-        // A thousand strangers write: each gets a tab with the words, none
-        // takes the front or what is typed, and the cost of a new tab or a
-        // switch does not grow with the tabs out of sight.
+        // A thousand strangers write: the first get tabs with the words, up
+        // to the most the page holds, and the others wait, logged as they
+        // come, the page saying so, each getting its tab as another closes;
+        // none takes the front or what is typed, and the cost of a new tab or
+        // a switch does not grow with the tabs out of sight.
         chatsForm->OpenChatForm(QStringLiteral("bob"));
         tab->chatEdit->setText(QStringLiteral("half a sente"));
         QTabBar* bar = chatsForm->chatTabControl->tabBar();
@@ -207,6 +209,10 @@ private slots:
             QCoreApplication::processEvents();
         }
         QCOMPARE(chatsForm->chatTabControl->currentWidget(), tab);
+        QCOMPARE(chatsForm->chatTabControl->count(), ChatsForm::kMaxTabs);
+        QVERIFY(chatsForm->waitingNotice->isVisibleTo(chatsForm));
+        QVERIFY(chatsForm->waitingNotice->text().contains(QLatin1String("801 more users")));
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("stranger 999.log")).size(), 1);
         QVERIFY2(layouts.count < 100 * 200, qPrintable(QString::number(layouts.count)));
         layouts.count = 0;
         chatsForm->chatTabControl->setCurrentIndex(500);
@@ -221,6 +227,8 @@ private slots:
             QVERIFY(stranger && ViewText(stranger).endsWith(QStringLiteral("] words %1").arg(i)));
             chatsForm->OnChatTabClosed(chatsForm->chatTabControl->indexOf(stranger));
         }
+        QVERIFY(!chatsForm->waitingNotice->isVisibleTo(chatsForm));
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("stranger 999.log")).size(), 1);
         tab->chatEdit->clear();
 
         // A chat opened with a partner who is away already says so.
