@@ -195,11 +195,11 @@ void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
         m_walk.fileWords.push_back(m_words.Id(word));
 }
 
-bool FileScanner::ScanMP3(
-    const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr, int& bitrate)
+bool FileScanner::ScanMP3(const QString& root, const QString& path, int& mpegVersion, QString& channelMode,
+    int& frequencyIndex, bool& vbr, int& bitrate)
 {
     Mp3Attributes attributes;
-    if (!ScanMp3File(path, attributes, [this] { return IsStopping(); }))
+    if (!ScanMp3File(root, path, attributes, [this] { return IsStopping(); }))
         return false;
     mpegVersion = attributes.version;
     channelMode = attributes.channelMode;
@@ -209,20 +209,20 @@ bool FileScanner::ScanMP3(
     return true;
 }
 
-void FileScanner::OnMP3ScanRequired(QString path)
+void FileScanner::OnMP3ScanRequired(QString root, QString path)
 {
     int version, frequency, bitrate;
     QString channel;
     bool vbr;
-    if (ScanMP3(path, version, channel, frequency, vbr, bitrate))
+    if (ScanMP3(root, path, version, channel, frequency, vbr, bitrate))
         emit MP3Scanned(path, version, channel, frequency, vbr, bitrate);
 }
 
-void FileScanner::OnMP3ScansRequired(QStringList paths)
+void FileScanner::OnMP3ScansRequired(QStringList roots, QStringList paths)
 {
-    for (const QString& path : paths) {
+    for (qsizetype k = 0; k < paths.size() && k < roots.size(); ++k) {
         if (IsStopping())
             return;
-        OnMP3ScanRequired(path);
+        OnMP3ScanRequired(roots[k], paths[k]);
     }
 }

@@ -88,17 +88,19 @@ public:
     // The parts listed since the last call, in walk order (thread-safe).
     std::vector<Walk> TakeParts();
 
-    bool ScanMP3(const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr,
-        int& bitrate);
+    // path is a file listed under the shared folder root.
+    bool ScanMP3(const QString& root, const QString& path, int& mpegVersion, QString& channelMode,
+        int& frequencyIndex, bool& vbr, int& bitrate);
 
 public slots:
     void ScanFolders(QStringList roots);
     // The same, but each root is walked on its own, so that a folder inside
     // two shared folders is recorded under both.
     void RescanFolders(QStringList roots);
-    void OnMP3ScanRequired(QString path);
-    // The same for each path in turn; a stop request skips the rest.
-    void OnMP3ScansRequired(QStringList paths);
+    void OnMP3ScanRequired(QString root, QString path);
+    // The same for each path in turn, listed under roots[k]; a stop request
+    // skips the rest.
+    void OnMP3ScansRequired(QStringList roots, QStringList paths);
 
 signals:
     void FoldersScanned();

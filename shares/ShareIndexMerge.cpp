@@ -236,9 +236,10 @@ void SharedFoldersManager::MergeSlice()
     LinkPending();
     const bool done = merged && m_merge->walkDone && SweepFolders(turn);
     if (!m_merge->mp3.isEmpty()) {
-        QMetaObject::invokeMethod(
-            m_scanner, "OnMP3ScansRequired", Qt::AutoConnection, Q_ARG(QStringList, m_merge->mp3));
+        QMetaObject::invokeMethod(m_scanner, "OnMP3ScansRequired", Qt::AutoConnection,
+            Q_ARG(QStringList, m_merge->mp3Roots), Q_ARG(QStringList, m_merge->mp3));
         m_merge->mp3.clear();
+        m_merge->mp3Roots.clear();
     }
     if (merged && !m_merge->walkDone)
         return; // the next part of the walk starts the next slice
@@ -355,8 +356,10 @@ bool SharedFoldersManager::MergeFiles(const QDeadlineTimer& turn)
                 if (m.kind != WalkKind::Startup)
                     ++m_addedCount;
             }
-            if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
+            if (IsMp3Name(name) && !file.IsConnected(m_scannedType)) {
                 m.mp3 << m.folder->first + u'/' + name;
+                m.mp3Roots << m.root->first;
+            }
             AddWalkWords(file.Get(), m.file->second, links);
         }
         if (links.size() >= 4096)

@@ -235,9 +235,9 @@ private slots:
         SharedFoldersManager* manager = MakeShareManager();
         const QString wav = Path("tone.wav");
         WriteSineWav(wav, 44100, 2, 3.0);
-        QDir().mkpath(Path("music"));
+        QDir().mkpath(Path("music/live"));
         QVERIFY(RunLame({ "-b", "192", "-m", "s", wav, Path("music/Song.mp3") }));
-        QVERIFY(RunLame({ "-b", "96", "-m", "m", wav, Path("music/Mono.MP3") }));
+        QVERIFY(RunLame({ "-b", "96", "-m", "m", wav, Path("music/live/Mono.MP3") }));
         QVERIFY(RunLame({ "-b", "96", wav, Path("music/mixed.Mp3") }));
         WriteFile(Path("music/fake.mp3"), "not audio");
         manager->AddSharedFolder(Path("music")) += d.GetType("shared_public")->NewItem();
@@ -250,7 +250,7 @@ private slots:
         QCOMPARE(song["channel_mode"].AsString(), QStringLiteral("stereo"));
         QCOMPARE(song["audio_frequency"].AsString(), QStringLiteral("0"));
         QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(song), QStringLiteral("192 CBR"));
-        ItemPtr mono = manager->GetSharedFileItem(Path("music/Mono.MP3"));
+        ItemPtr mono = manager->GetSharedFileItem(Path("music/live/Mono.MP3"));
         QTRY_VERIFY(mono.IsConnected("is_scanned"));
         QCOMPARE(mono["channel_mode"].AsString(), QStringLiteral("mono"));
         // A mixed-case extension is never read; text named .mp3 gets nothing.
