@@ -34,7 +34,8 @@ struct SocketPair {
 };
 SocketPair MakeSocketPair();
 
-// Reads exactly n bytes from the socket, waiting up to timeoutMs.
+// Reads exactly n bytes from the socket, waiting up to timeoutMs; what came
+// when the socket closes first.
 QByteArray ReadExactly(QTcpSocket* socket, qint64 n, int timeoutMs = 10000);
 
 // The status word of an entry.
