@@ -126,7 +126,8 @@ bool ScanMp3File(
         return false;
     // The file that the walk listed: a link put in its place or in one of
     // its folders' since, or anything but a regular file, is not read.
-    const int fd = OpenRegularBelowRoot(root, NoFollowFolder::ComponentsBelow(root, path).join(QLatin1Char('/')));
+    const int fd
+        = OpenRegularBelowRoot(root, NoFollowFolder::ComponentsBelow(root, path).join(QLatin1Char('/')));
     QFile file;
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)

@@ -2,7 +2,6 @@
 // A QTemporaryDir template on a memory file system where there is one, for
 // files that would wait on a busy disk (many made and removed, or synced).
 #include <QDir>
-#include <QFileInfo>
 
 inline QString MemoryTemp(const QString& name)
 {

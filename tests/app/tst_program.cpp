@@ -68,8 +68,7 @@ void TestProgram::signalDuringFirstStartDialogsEndsTheProgram()
     QVERIFY(client.waitForStarted(10000));
     const QString socket = runtime.path() + QStringLiteral("/MarrowbyQt-%1.socket").arg(::getuid());
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 20000));
-    // Sent as soon as the program is known: caught from its first moment, the
-    // signal waits for the first of the start-up dialogs, which it ends.
+    // Sent at once: caught from the first moment, it ends the first start-up dialog.
     ::kill(pid_t(client.processId()), SIGTERM);
     QVERIFY(client.waitForFinished(20000));
     QCOMPARE(client.exitStatus(), QProcess::NormalExit);

@@ -142,8 +142,7 @@ private slots:
         QVERIFY(!ScanBytes(QByteArray("just some text, not audio\n").repeated(500), a));
         QVERIFY(!ScanBytes(QByteArray(), a));
         QVERIFY(!Scan(dir.filePath(QStringLiteral("missing.mp3")), a));
-        // A link put in a listed file's place, or in its folder's, is not
-        // read through.
+        // A link put in a listed file's place or its folder's is not read.
         QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.mp3"))));
         QVERIFY(!Scan(dir.filePath(QStringLiteral("link.mp3")), a));
         QVERIFY(QFile::link(dir.path(), dir.filePath(QStringLiteral("album"))));
@@ -209,8 +208,8 @@ private slots:
         auto* scanner = new FileScanner;
         scanner->moveToThread(&thread);
         thread.start();
-        QMetaObject::invokeMethod(scanner, "OnMP3ScanRequired", Qt::QueuedConnection, Q_ARG(QString, dir.path()),
-            Q_ARG(QString, path));
+        QMetaObject::invokeMethod(scanner, "OnMP3ScanRequired", Qt::QueuedConnection,
+            Q_ARG(QString, dir.path()), Q_ARG(QString, path));
         QTest::qWait(300);
         QVERIFY(thread.isRunning());
         QElapsedTimer clock;

@@ -44,8 +44,7 @@ class TestFolder : public QObject {
         tq->OnFileTransferRequest(user, 1, req, remotePath, data.size());
         SocketPair pair = MakeSocketPair();
         tq->OnFileConnection(user, pair.engineSide, req);
-        // The offset comes once the partial file's record is synced, which
-        // takes seconds on a busy disk.
+        // The offset waits for the record's sync: seconds on a busy disk.
         const QByteArray offset = ReadExactly(pair.peerSide, 8, 60000);
         if (offset.size() == 8) {
             pair.peerSide->write(data.mid(qFromLittleEndian<qint64>(offset.constData())));
