@@ -1,6 +1,9 @@
 #include "Desktop.h"
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +21,7 @@ namespace {
 struct Children {
     pid_t server = 0;
     pid_t manager = 0;
+    QTemporaryDir home; // the window manager's, with its settings
     ~Children()
     {
         for (pid_t pid : { manager, server }) {
@@ -30,8 +34,30 @@ struct Children {
 };
 Children children;
 
-// Starts the program with the arguments; `keepFd` stays open in the child.
-pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd = -1)
+// The window managers the scenarios run under, each in that home: nothing
+// but the file written here pins its settings.
+struct Manager {
+    const char* name;
+    const char* program;
+    QList<QByteArray> args;
+    const char* file;
+    const char* text;
+};
+const Manager kManagers[] = {
+    { "openbox", "openbox", {}, nullptr, nullptr },
+    // The program's own activation of a main window is refused.
+    { "kwin", "kwin_x11", {}, "kwinrulesrc",
+        "[General]\ncount=1\nrules=1\n[1]\ntypes=1\nfsplevel=4\nfsplevelrule=2\n" },
+    { "metacity", "metacity", { "--sm-disable", "--no-composite" }, nullptr, nullptr },
+    // Every window it maps gets the keyboard, dialogs included.
+    { "icewm", "icewm", {}, "preferences",
+        "FocusOnMapTransient=1\nFocusOnMapTransientActive=0\nShowTaskBar=0\n" },
+};
+
+// Starts the program with the arguments and the variables (NAME=value, or
+// NAME to leave it unset); `keepFd` stays open in the child.
+pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd = -1,
+    const QList<QByteArray>& variables = {})
 {
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
@@ -48,6 +74,8 @@ pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd
     for (int fd = 3; fd < 1024; ++fd)
         if (fd != keepFd)
             ::close(fd);
+    for (const QByteArray& variable : variables)
+        ::putenv(const_cast<char*>(variable.constData()));
     std::vector<char*> argv { const_cast<char*>(program.constData()) };
     for (const QByteArray& arg : args)
         argv.push_back(const_cast<char*>(arg.constData()));
@@ -65,8 +93,10 @@ bool Missing(const char* program)
     return true;
 }
 
-// Runs a helper program to its end while the window goes on handling events.
-bool Run(const QString& program, const QStringList& args, QString* output = nullptr)
+// Runs a helper program to its end while the window goes on handling events
+// (after `meanwhile`, which runs once it has started).
+bool Run(const QString& program, const QStringList& args, QString* output = nullptr,
+    const std::function<void()>& meanwhile = {})
 {
     QProcess process;
     process.start(program, args);
@@ -74,6 +104,8 @@ bool Run(const QString& program, const QStringList& args, QString* output = null
         std::fprintf(stderr, "desktop: %s did not start\n", qPrintable(program));
         return false;
     }
+    if (meanwhile)
+        meanwhile();
     if (!gui::WaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000)) {
         process.kill();
         process.waitForFinished(3000);
@@ -89,9 +121,9 @@ bool Run(const QString& program, const QStringList& args, QString* output = null
     return true;
 }
 
-bool Xdotool(const QStringList& args)
+bool Xdotool(const QStringList& args, const std::function<void()>& meanwhile = {})
 {
-    return Run(QStringLiteral("xdotool"), args);
+    return Run(QStringLiteral("xdotool"), args, nullptr, meanwhile);
 }
 
 // The window manager is up once it has put its mark on the root window.
@@ -113,7 +145,11 @@ namespace gui::desktop {
 
 bool Start()
 {
-    for (const char* program : { "Xvfb", "openbox", "xdotool", "xprop" })
+    const Manager* manager = std::find_if(std::begin(kManagers), std::end(kManagers),
+        [](const Manager& known) { return known.name == qgetenv("MARROWBY_DESKTOP"); });
+    if (manager == std::end(kManagers))
+        manager = kManagers; // openbox unless named
+    for (const char* program : { "Xvfb", manager->program, "xdotool", "xprop" })
         if (Missing(program))
             return false;
     int pipe[2];
@@ -137,13 +173,19 @@ bool Start()
     const QByteArray display = ':' + number;
     qputenv("DISPLAY", display);
     qputenv("QT_QPA_PLATFORM", "xcb");
-    children.manager = Spawn("openbox", {});
+    const QByteArray home = children.home.path().toLocal8Bit();
+    QFile settings(children.home.filePath(QString::fromLatin1(manager->file)));
+    if (manager->file && !(settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0))
+        return false;
+    children.manager = Spawn(manager->program, manager->args, -1,
+        { "HOME=" + home, "XDG_CONFIG_HOME=" + home, "ICEWM_PRIVCFG=" + home, "KWIN_COMPOSE=N",
+            "GSETTINGS_BACKEND=memory", "DBUS_SESSION_BUS_ADDRESS" });
     for (int tries = 0; tries < 400; ++tries) {
         if (ManagerReady(display))
             return true;
         ::usleep(50000);
     }
-    std::fprintf(stderr, "desktop: openbox did not start on %s\n", display.constData());
+    std::fprintf(stderr, "desktop: %s did not start on %s\n", manager->program, display.constData());
     return false;
 }
 
@@ -166,15 +208,26 @@ bool Keys(const QString& keys)
         + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
 }
 
-bool Type(const QString& text)
+bool Type(const QString& text, int afterMs, const std::function<void()>& meanwhile)
 {
-    return Xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
-        QStringLiteral("--"), text });
+    return Xdotool({ QStringLiteral("sleep"), QString::number(afterMs / 1000.0), QStringLiteral("type"),
+                       QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("--"), text },
+        meanwhile);
 }
 
 bool WaitActive(QWidget* window, int ms)
 {
-    return WaitFor([window] { return QApplication::activeWindow() == window; }, ms);
+    // Qt may still count a window active while the window manager has the
+    // keyboard on its way elsewhere: keys go where the X server says.
+    const QPointer<QWidget> wanted = window;
+    QString focus;
+    return WaitFor(
+        [&] {
+            return wanted && QApplication::activeWindow() == wanted
+                && Run(QStringLiteral("xdotool"), { QStringLiteral("getwindowfocus") }, &focus)
+                && focus.trimmed() == QString::number(wanted->winId());
+        },
+        ms);
 }
 
 } // namespace gui::desktop
