@@ -159,6 +159,9 @@ QList<QPointer<QWidget>>& Placed()
     return placed;
 }
 
+// A cascade's step where the desktop tells no title bar's height.
+constexpr int kLeastCascadeStep = 24;
+
 // Keys on their way to a window that is no longer active go where the
 // keyboard went.
 void Forward(QKeyEvent* event, QWidget* window)
@@ -231,15 +234,26 @@ void QuietWindow::Place(QWidget* window)
     placed.append(window);
     if (!newest)
         return; // placed as any window of its kind
-    // One title bar's height down and right, back at the top left of the
-    // screen when it would leave it.
-    const int step = qMax(24, newest->geometry().y() - newest->frameGeometry().y());
+    // One title bar's height down and right. Where that would leave the
+    // screen, moved back inside it, or to its top left where another stands.
+    const int step = qMax(kLeastCascadeStep, newest->geometry().y() - newest->frameGeometry().y());
     QPoint at = newest->pos() + QPoint(step, step);
     const QScreen* screen = newest->screen();
     const QRect room = screen ? screen->availableGeometry() : QRect();
-    const QSize size = window->sizeHint().expandedTo(window->minimumSize());
-    if (room.isValid() && !room.contains(QRect(at, size)))
-        at = room.topLeft() + QPoint(step, step);
+    // The size it will show with: its own if set, else what its layout asks,
+    // at most half the screen (a box asks for its text on one line before it
+    // wraps it).
+    const QSize size = (window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint())
+                           .boundedTo(room.size() / 2)
+                           .expandedTo(window->minimumSize())
+                           .expandedTo(QSize(1, 1));
+    if (room.isValid() && !room.contains(QRect(at, size))) {
+        at = QPoint(qMax(room.left(), qMin(at.x(), room.right() - size.width())),
+            qMax(room.top(), qMin(at.y(), room.bottom() - size.height() - step)));
+        for (const QPointer<QWidget>& open : std::as_const(placed))
+            if (open != window && open->isVisible() && (open->pos() - at).manhattanLength() < step)
+                at = room.topLeft() + QPoint(step, step);
+    }
     window->move(at);
 }
 
