@@ -1,15 +1,12 @@
 #pragma once
 // A real desktop for the keyboard's scenarios. Qt's offscreen platform
-// activates every window it shows; window managers differ: most do not, some
-// activate every window they map, some refuse a program's own activation,
-// and each picks the next window itself when one closes. So these tests run
-// the window on a virtual X server (Xvfb) under a window manager, both
-// started by the test before its QApplication and ended with it, and type and
-// click as a user does: through the X server (xdotool), to whichever window
-// the window manager gave the keyboard. MARROWBY_DESKTOP names the window
-// manager: openbox (the default), kwin (refuses the program's activation of
-// its main window), metacity or icewm (activates every window it maps); each
-// reads settings of the test's own only.
+// activates every window it shows; a window manager does not, and it picks
+// the next window itself when one closes. So these tests run the window on a
+// virtual X server (Xvfb) under a window manager (MARROWBY_DESKTOP: openbox,
+// kwin, metacity or icewm), both started by the test before its
+// QApplication and ended with it, and type and click as a user does: through
+// the X server (xdotool), to whichever window the window manager gave the
+// keyboard.
 //
 // The X server picks its own display number among the free ones
 // (-displayfd), so tests side by side never collide. The test functions of
@@ -33,7 +30,8 @@ bool Keys(const QString& keys);
 // Text, typed key by key, starting `afterMs` after the call; `meanwhile`
 // runs as the typist waits.
 bool Type(const QString& text, int afterMs = 0, const std::function<void()>& meanwhile = {});
-// Until the window is the active one, as Qt has heard from the X server.
+// Until the window is the active one, as Qt has heard from the X server, and
+// the one the X server sends keys to.
 bool WaitActive(QWidget* window, int ms = 10000);
 
 } // namespace gui::desktop
