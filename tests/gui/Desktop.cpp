@@ -22,15 +22,17 @@ struct Children {
     pid_t server = 0;
     pid_t manager = 0;
     QTemporaryDir home; // the window manager's, with its settings
-    ~Children()
+    void End()
     {
-        for (pid_t pid : { manager, server }) {
-            if (pid > 0) {
-                ::kill(pid, SIGTERM);
-                ::waitpid(pid, nullptr, 0);
+        for (pid_t* pid : { &manager, &server }) {
+            if (*pid > 0) {
+                ::kill(*pid, SIGTERM);
+                ::waitpid(*pid, nullptr, 0);
             }
+            *pid = 0;
         }
     }
+    ~Children() { End(); }
 };
 Children children;
 
@@ -55,9 +57,10 @@ const Manager kManagers[] = {
 };
 
 // Starts the program with the arguments and the variables (NAME=value, or
-// NAME to leave it unset); `keepFd` stays open in the child.
+// NAME to leave it unset); `keepFd` stays open in the child, its output goes
+// to the file `log` if one is named.
 pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd = -1,
-    const QList<QByteArray>& variables = {})
+    const QList<QByteArray>& variables = {}, const QByteArray& log = {})
 {
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
@@ -68,9 +71,10 @@ pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd
         ::_exit(127);
     // The test's output stays the test's.
     const int null = ::open("/dev/null", O_RDWR);
+    const int output = log.isEmpty() ? null : ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
+    ::dup2(output, 1);
+    ::dup2(output, 2);
     for (int fd = 3; fd < 1024; ++fd)
         if (fd != keepFd)
             ::close(fd);
@@ -143,15 +147,9 @@ bool ManagerReady(const QByteArray& display)
 
 namespace gui::desktop {
 
-bool Start()
+// Starts the X server and the window manager once.
+static bool Launch(const Manager* manager)
 {
-    const Manager* manager = std::find_if(std::begin(kManagers), std::end(kManagers),
-        [](const Manager& known) { return known.name == qgetenv("MARROWBY_DESKTOP"); });
-    if (manager == std::end(kManagers))
-        manager = kManagers; // openbox unless named
-    for (const char* program : { "Xvfb", manager->program, "xdotool", "xprop" })
-        if (Missing(program))
-            return false;
     int pipe[2];
     if (::pipe(pipe) != 0)
         return false;
@@ -174,18 +172,43 @@ bool Start()
     qputenv("DISPLAY", display);
     qputenv("QT_QPA_PLATFORM", "xcb");
     const QByteArray home = children.home.path().toLocal8Bit();
-    QFile settings(children.home.filePath(QString::fromLatin1(manager->file)));
-    if (manager->file && !(settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0))
-        return false;
     children.manager = Spawn(manager->program, manager->args, -1,
         { "HOME=" + home, "XDG_CONFIG_HOME=" + home, "ICEWM_PRIVCFG=" + home, "KWIN_COMPOSE=N",
-            "GSETTINGS_BACKEND=memory", "DBUS_SESSION_BUS_ADDRESS" });
+            "GSETTINGS_BACKEND=memory", "DBUS_SESSION_BUS_ADDRESS" },
+        home + "/log");
     for (int tries = 0; tries < 400; ++tries) {
         if (ManagerReady(display))
             return true;
+        if (::waitpid(children.manager, nullptr, WNOHANG) == children.manager) {
+            children.manager = 0;
+            break;
+        }
         ::usleep(50000);
     }
-    std::fprintf(stderr, "desktop: %s did not start on %s\n", manager->program, display.constData());
+    QFile log(children.home.filePath(QStringLiteral("log")));
+    std::fprintf(stderr, "desktop: %s did not start on %s: %s\n", manager->program, display.constData(),
+        log.open(QIODevice::ReadOnly) ? log.readAll().right(2000).constData() : "");
+    return false;
+}
+
+bool Start()
+{
+    const Manager* manager = std::find_if(std::begin(kManagers), std::end(kManagers),
+        [](const Manager& known) { return known.name == qgetenv("MARROWBY_DESKTOP"); });
+    if (manager == std::end(kManagers))
+        manager = kManagers; // openbox unless named
+    for (const char* program : { "Xvfb", manager->program, "xdotool", "xprop" })
+        if (Missing(program))
+            return false;
+    QFile settings(children.home.filePath(QString::fromLatin1(manager->file)));
+    if (manager->file && !(settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0))
+        return false;
+    // A busy machine may lose an X server as it starts: it is started again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        children.End();
+        if (Launch(manager))
+            return true;
+    }
     return false;
 }
 
