@@ -6,6 +6,7 @@
 #include "store/Settings.h"
 #include "transfers/SafePath.h"
 #include "transfers/TransferQueueManager.h"
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -181,6 +182,22 @@ private slots:
         tq->RemoveDownload(differs);
         QCOMPARE(DownloadStatus(tq->AddDownload("other", "same.bin", "X\\Shared", 5000, false, 0)),
             QString("complete"));
+
+        // A record left at a free name by a file deleted since goes before a
+        // finished file takes the name, even when its own record can't be
+        // written: it never counts as the other source's file.
+        QVERIFY(
+            tq->Records().Write(root + "/complete/Shared/old.bin", { "third", "Y\\Shared\\old.bin", 5000 }));
+        const QByteArray hash = QCryptographicHash::hash("complete/Shared/old.bin", QCryptographicHash::Sha1);
+        QVERIFY(QDir().mkpath(root + "/.download-sources/" + hash.toHex() + ".new"));
+        ItemPtr filed = tq->AddDownload("other", "old.bin", "X\\Shared", 5000, false, 0);
+        Transfer("other", TransferQueueManager::GetRemotePath(filed), data);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(filed), QString("complete"), 10000);
+        QCOMPARE(ReadWholeFile(root + "/complete/Shared/old.bin"), data);
+        // Records name other users and their files: the user's alone.
+        QCOMPARE(QFileInfo(root + "/.download-sources/" + hash.toHex()).permissions() & 0x0077, QFile::Permissions());
+        QCOMPARE(DownloadStatus(tq->AddDownload("third", "old.bin", "Y\\Shared", 5000, false, 0)),
+            QString("queued"));
     }
 
     void completionRecordsAndFolderCleanup()

@@ -181,6 +181,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("whole", "whole.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/whole.bin")), whole);
         QCOMPARE(ReadWholeFile(Downloading("Folder/whole.bin")), left);
+
+        // Unless the row was saved before partial files had records: the file
+        // it names is recorded for it and resumed. Records of files no longer
+        // there go after the load.
+        const QByteArray old = WriteRandomFile(temp.path() + "/old.src", 200000, 26);
+        tq->AddDownload("old", "old.bin", "Share\\Folder", old.size(), false, 0);
+        QFile partial(Downloading("Folder/old.bin"));
+        QVERIFY(partial.open(QIODevice::WriteOnly) && partial.write(old.left(100000)) == 100000);
+        partial.close();
+        QVERIFY(tq->Records().Write(Complete("Folder/gone.bin"), { "old", "Share\\Folder\\gone.bin", 5 }));
+        settings.Clear("partial_file_records");
+        tq->DataLoaded();
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Read(Complete("Folder/gone.bin")), kWait);
+        QCOMPARE(Serve("old", Accept("old", "old.bin", old.size()), old), qint64(100000 - 65536));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "old.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/old.bin")), old);
     }
 
     void changedFileStartsAgain()
