@@ -145,6 +145,9 @@ public:
 
     // Upload slots and speed limit (UploadSlots.cpp).
     void StartNewUploads();
+    // Whether one of the user's queued uploads may start: the user is online
+    // and has none running.
+    bool MayStartUploadOf(ItemPtr user) const;
     bool IsFreeToUpload() const;
     int ActiveUploadCount() const;
     void DetermineUploadSpeedLimit();
@@ -183,7 +186,6 @@ public slots:
         QString user, uint req, bool accepted, bool receivedFileSize, qint64 fileSize, QString denialReason);
     void OnUploadFailedNotification(QString user, std::string path);
     void OnUploadDeniedNotification(QString user, std::string path, QString reason);
-    void PeriodicCheck();
     void EveryHalfMinute();
     void OnDownloadPlaceInLine(QString user, std::string path, int place);
     void OnUploadError(QString reason);
