@@ -157,8 +157,10 @@ void TestKeyboard::windowsOpenedByTheNetworkTakeNoKey()
     for (QWidget* a : opened) {
         QVERIFY(a->screen()->availableGeometry().contains(a->frameGeometry()));
         for (QWidget* b : opened)
-            QVERIFY(
-                a == b || (a->frameGeometry().center() - b->frameGeometry().center()).manhattanLength() > 20);
+            QVERIFY2(
+                a == b || (a->frameGeometry().center() - b->frameGeometry().center()).manhattanLength() > 20,
+                qPrintable(QDebug::toString(a) + QDebug::toString(a->frameGeometry()) + QDebug::toString(b)
+                    + QDebug::toString(b->frameGeometry())));
     }
     // Minimised, the main window stays so while another report comes.
     window->showMinimized();

@@ -47,7 +47,9 @@ struct Manager {
 };
 const Manager kManagers[] = {
     { "openbox", "openbox", {}, nullptr, nullptr },
-    // The program's own activation of a main window is refused.
+    // Focus-stealing prevention at its strictest for main windows. The
+    // program's own hand-back is honoured all the same on this virtual
+    // screen; a refused one is played offscreen in the notice dialogs' test.
     { "kwin", "kwin_x11", {}, "kwinrulesrc",
         "[General]\ncount=1\nrules=1\n[1]\ntypes=1\nfsplevel=4\nfsplevelrule=2\n" },
     { "metacity", "metacity", { "--sm-disable", "--no-composite" }, nullptr, nullptr },
