@@ -386,7 +386,8 @@ void MainWindow::SaveSoon()
 
 void MainWindow::SaveInBackground()
 {
-    if (g_showIsOver || !dataSaver)
+    // Once the close has saved, the window's end writes what changed since.
+    if (g_showIsOver || !dataSaver || (m_closeSaved && !isVisible()))
         return;
     // The file being written holds an older state: the next save follows it.
     if (dataSaver->Saving()) {
@@ -396,13 +397,16 @@ void MainWindow::SaveInBackground()
     QElapsedTimer reading;
     reading.start();
     dataSaver->SaveInBackground(DataFilePath(), [this](bool saved) {
-        if (saved)
+        if (saved) {
+            m_saveWarned = false;
             return;
+        }
         Log(kConfigArea, 1,
             QStringLiteral("Saving the configuration data after a change failed: %1").arg(dataSaver->LastError()));
         qWarning("MainWindow: a save after a change failed");
-        // A failure is said once; the next change, or the hour, tries again.
-        // The close's own save says it while the window closes.
+        // A failure is said once until a save succeeds again; the next
+        // change, or the hour, tries again. The close's own save says it
+        // while the window closes.
         if (isVisible() && !m_closing)
             WarnSaveFailed();
     });
@@ -411,7 +415,8 @@ void MainWindow::SaveInBackground()
 
 void MainWindow::WarnSaveFailed()
 {
-    if (m_saveWarned)
+    // A box still open says it already.
+    if (m_saveWarned || m_saveWarning)
         return;
     m_saveWarned = true;
     // The hourly timer's box: it comes up while the user does something else.
@@ -455,6 +460,7 @@ bool MainWindow::TrySaveData(const QString& when)
 {
     try {
         SaveData();
+        m_saveWarned = false;
         return true;
     } catch (const DataSaveFailure&) {
         Log(kConfigArea, 1,
@@ -494,16 +500,23 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // Before the load there is nothing of the user's to save yet.
     if (g_dataLoaded && !g_showIsOver) {
         m_closing = true;
-        while (!TrySaveData(QStringLiteral("closing")) && AskRetrySave()) {
+        bool saved;
+        while (!(saved = TrySaveData(QStringLiteral("closing"))) && AskRetrySave()) {
         }
         m_closing = false;
+        // The end writes the file again only when what it holds changed.
+        if (saved && dataSaver) {
+            m_closeSaved = true;
+            dataSaver->WatchForChanges();
+        }
     }
     QMainWindow::closeEvent(event);
 }
 
 MainWindow::~MainWindow()
 {
-    TrySaveData(QStringLiteral("final"));
+    if (!m_closeSaved || (dataSaver && dataSaver->ChangedSinceWatch()))
+        TrySaveData(QStringLiteral("final"));
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();

@@ -82,6 +82,13 @@ public:
     void SaveInBackground(const QString& path, std::function<void(bool saved)> done);
     // Whether a file is being written in the background.
     bool Saving() const;
+    // From now on, notes whether what a save writes may change: an item of a
+    // type saved whole made, an item of a saved type removed, a connection
+    // made or dropped between two types that saves write or look at. Other
+    // changes (an online state, a transfer's progress) do not count.
+    void WatchForChanges();
+    // True once such a change came after WatchForChanges().
+    bool ChangedSinceWatch() const;
     // Waits for the file being written in the background and takes its outcome.
     void FinishBackgroundSave();
 
@@ -125,6 +132,8 @@ private:
     QString m_blockedPath; // a malformed file that could not be moved aside
     QString m_lastError;
     std::unique_ptr<Background> m_background;
+    struct ChangeWatch;
+    std::unique_ptr<ChangeWatch> m_watch;
 };
 
 extern DataSaver* dataSaver;

@@ -5,6 +5,7 @@
 #include "DataSaver.h"
 #include "Data.h"
 #include "Log.h"
+#include "PrivateFiles.h"
 #include "Stream.h"
 #include <QBuffer>
 #include <QCoreApplication>
@@ -13,26 +14,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_set>
 #include <unistd.h>
 
 using namespace DataFileFormat;
-
-namespace {
-// Makes the folder, and its missing parents, readable by the user alone; true
-// when it is there.
-bool MakePrivateFolder(const QString& folder)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !MakePrivateFolder(parent))
-        return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
-}
-} // namespace
 
 bool DataSaver::IsSaved(Type* type, const void* itemPtr) const
 {
@@ -143,7 +132,7 @@ bool DataSaver::OpenTemp(const QString& path, QFile& file, QString& error)
     file.setFileName(temp);
     QFile::remove(temp);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!MakePrivateFolder(folder)) {
+    if (!PrivateFiles::MakeFolder(folder)) {
         error = QString("the folder %1 can't be made: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
@@ -239,6 +228,46 @@ struct DataSaver::Background {
     std::function<void()> outcome;
 };
 
+struct DataSaver::ChangeWatch : DataHandler {
+    std::unordered_set<const Type*> whole; // saved whole
+    std::unordered_set<const Type*> looked; // saved, or deciding what is
+    bool changed = false;
+};
+
+void DataSaver::WatchForChanges()
+{
+    m_watch = std::make_unique<ChangeWatch>();
+    ChangeWatch* watch = m_watch.get();
+    for (Type* type : m_data->Types()) {
+        const std::string& name = type->Name();
+        if (std::find(m_savedTypes.begin(), m_savedTypes.end(), name) != m_savedTypes.end())
+            watch->whole.insert(type);
+        if (m_savedByConnection.count(name))
+            watch->looked.insert(type);
+        for (const auto& [saved, others] : m_savedByConnection)
+            if (std::find(others.begin(), others.end(), name) != others.end())
+                watch->looked.insert(type);
+    }
+    watch->looked.insert(watch->whole.begin(), watch->whole.end());
+    watch->SubscribeFunction(m_data->itemAdded, [watch](ItemPtr item) {
+        watch->changed = watch->changed || watch->whole.count(item.Get()->type);
+    });
+    watch->SubscribeFunction(m_data->itemRemoved, [watch](ItemPtr item) {
+        watch->changed = watch->changed || watch->looked.count(item.Get()->type);
+    });
+    auto linked = [watch](ConnectionInfo& link) {
+        watch->changed = watch->changed
+            || (watch->looked.count(link.first.Get()->type) && watch->looked.count(link.second.Get()->type));
+    };
+    watch->SubscribeFunction(m_data->connected, linked);
+    watch->SubscribeFunction(m_data->disconnected, linked);
+}
+
+bool DataSaver::ChangedSinceWatch() const
+{
+    return m_watch && m_watch->changed;
+}
+
 // Here, where a background save is known whole.
 DataSaver::DataSaver(Data* data)
     : m_data(data ? data : &d)
@@ -264,13 +293,26 @@ void DataSaver::SaveInBackground(const QString& path, std::function<void(bool sa
     size_t refused = 0;
     std::string refusedType;
     QByteArray bytes;
+    bool written = false;
     if (!blocked) {
-        // The store is read here, on its own thread, into memory.
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        Stream out(&buffer);
-        WriteRecords(out, SavedItems(refused, refusedType));
-        out.Flush();
+        // The store is read here, on its own thread, into memory. Bytes that
+        // could not all be written there (no memory for them) are no data
+        // file: nothing is committed, and the old file stays.
+        std::vector<Item*> saved;
+        try {
+            saved = SavedItems(refused, refusedType);
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            Stream out(&buffer);
+            written = WriteRecords(out, saved) && out.Flush();
+        } catch (const std::bad_alloc&) {
+            for (Item* item : saved)
+                item->saveIndex = 0;
+        }
+        if (!written) {
+            bytes = QByteArray();
+            m_lastError = "there was not enough memory to write the records";
+        }
     }
     const QString error = m_lastError;
     background->outcome = [this, path, refused, refusedType, blocked, done = std::move(done)] {
@@ -279,10 +321,10 @@ void DataSaver::SaveInBackground(const QString& path, std::function<void(bool sa
         if (done)
             done(saved);
     };
-    background->thread = std::thread([this, background, path, bytes, blocked, error] {
+    background->thread = std::thread([this, background, path, bytes, blocked, written, error] {
         background->error = error;
         background->ok = false;
-        if (!blocked) {
+        if (!blocked && written) {
             QFile file;
             background->ok = OpenTemp(path, file, background->error)
                 && Commit(file, path, file.write(bytes) == bytes.size(), background->error);
