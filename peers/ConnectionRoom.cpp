@@ -26,6 +26,14 @@ void ConnectionRoom::Uncount(const QHostAddress& key)
         m_perAddress.erase(it);
 }
 
+bool ConnectionRoom::Fits(qsizetype held, qsizetype unknown, const QHostAddress* address, bool incoming) const
+{
+    if (!incoming)
+        return held < m_budget.total;
+    return held < m_budget.total && unknown < kMaxPendingConnections
+        && (!address || From(*address) < m_budget.perAddress);
+}
+
 ConnectionRoom::Admission ConnectionRoom::Admit(
     const std::vector<Seat>& seats, const QHostAddress* address, bool incoming, qint64 now) const
 {
@@ -96,13 +104,15 @@ const ConnectionRoom::Seat* ConnectionRoom::Victim(const std::vector<Seat>& seat
     return hog ? hog : idlest;
 }
 
-std::vector<const void*> ConnectionRoom::Overflow(const std::vector<Seat>& seats, qint64 excess)
+std::vector<const void*> ConnectionRoom::Overflow(const std::vector<Seat>& seats, qint64 excess, const void* spare)
 {
     std::vector<const Seat*> holders;
     for (const Seat& seat : seats)
         if (seat.unsent > 0)
             holders.push_back(&seat);
-    std::stable_sort(holders.begin(), holders.end(), [](const Seat* a, const Seat* b) {
+    std::stable_sort(holders.begin(), holders.end(), [spare](const Seat* a, const Seat* b) {
+        if ((a->id == spare) != (b->id == spare))
+            return b->id == spare;
         if (NotReading(*a) != NotReading(*b))
             return NotReading(*a);
         if (NotReading(*a) || a->stalledMs == b->stalledMs)

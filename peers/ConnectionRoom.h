@@ -26,9 +26,9 @@
 //
 // Past the bound on bytes waiting for all peers together, Overflow names the
 // connections to close: those that do not read first, the one holding most
-// first; then those that have taken nothing for longest (a peer just sent a
-// big reply has had no time to read it), until what they hold covers the
-// excess.
+// first; then those that have taken nothing for longest; last the one just
+// sent what went past the bound (it had no time to read it), until what they
+// hold covers the excess.
 #include "ConnectionBudget.h"
 #include <QHash>
 #include <QHostAddress>
@@ -51,7 +51,9 @@ public:
         bool idle = false; // a messaging connection with nothing under way
         qint64 created = 0; // seconds since the epoch
         qint64 lastActivity = 0;
-        qint64 unsent = 0; // bytes waiting for it that closing it frees
+        qint64 waiting = 0; // bytes waiting to be sent to it
+        qint64 unsent = 0; // of those, what closing it frees (a shared buffer
+                           // only when no other connection sends it)
         qint64 stalledMs = 0; // how long bytes have waited with none taken
     };
     enum class Room { Made, Wait, Refuse };
@@ -69,13 +71,17 @@ public:
     void Uncount(const QHostAddress& key);
     int From(const QHostAddress& key) const { return m_perAddress.value(key); }
 
+    // One more connection fits with nobody closed: `held` in the table,
+    // `unknown` of them accepted and not introduced yet.
+    bool Fits(qsizetype held, qsizetype unknown, const QHostAddress* address, bool incoming) const;
     // What one more connection takes: an accepted one from `address` (null
     // while its address is not known yet: what may be closed is not closed
     // then), or an outgoing one. The seats in order of creation.
     Admission Admit(const std::vector<Seat>& seats, const QHostAddress* address, bool incoming, qint64 now) const;
-    // The connections to close so that `excess` bytes are freed.
-    static std::vector<const void*> Overflow(const std::vector<Seat>& seats, qint64 excess);
-    static bool NotReading(const Seat& seat) { return seat.unsent > 0 && seat.stalledMs >= kNotReadingMs; }
+    // The connections to close so that `excess` bytes are freed; `spare`
+    // (the one just sent a reply, which had no time to read it) last.
+    static std::vector<const void*> Overflow(const std::vector<Seat>& seats, qint64 excess, const void* spare);
+    static bool NotReading(const Seat& seat) { return seat.waiting > 0 && seat.stalledMs >= kNotReadingMs; }
 
 private:
     // The next to close among the seats (of the address, when given) not

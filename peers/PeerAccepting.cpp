@@ -112,8 +112,9 @@ std::vector<ConnectionRoom::Seat> PeerMessenger::Seats() const
             && !m_shareListsDue.contains(c->user);
         seat.created = c->Created();
         seat.lastActivity = c->LastActivity();
+        seat.waiting = c->Waiting();
         seat.unsent = c->HeldAlone();
-        seat.stalledMs = seat.unsent > 0 ? c->StalledMs(nowMs) : 0;
+        seat.stalledMs = seat.waiting > 0 ? c->StalledMs(nowMs) : 0;
         seats.push_back(std::move(seat));
     }
     return seats;
@@ -121,6 +122,8 @@ std::vector<ConnectionRoom::Seat> PeerMessenger::Seats() const
 
 bool PeerMessenger::MakeRoom(const QHostAddress* address, bool incoming, bool dryRun)
 {
+    if (m_room.Fits(qsizetype(m_connections.size()), incoming ? PendingConnectionCount() : 0, address, incoming))
+        return true;
     const qint64 now = NowSecs();
     const ConnectionRoom::Admission admission = m_room.Admit(Seats(), address, incoming, now);
     if (admission.room != ConnectionRoom::Room::Made)
@@ -142,14 +145,14 @@ void PeerMessenger::Evict(PeerConnection* connection, const QString& why)
     connection->Close();
 }
 
-void PeerMessenger::TrimUnsent()
+void PeerMessenger::TrimUnsent(const void* writer)
 {
     const qint64 excess = m_unsentBytes.Total() - m_unsentBytes.Bound();
     if (excess <= 0)
         return;
     // Dropped, not closed: the write that got here may be walking the
     // connections; they leave the table at the next turn.
-    for (const void* id : ConnectionRoom::Overflow(Seats(), excess)) {
+    for (const void* id : ConnectionRoom::Overflow(Seats(), excess, writer)) {
         PeerConnection* c = Of(id);
         m_evictions.Line(QStringLiteral("Closed the connection of %1: %2 bytes wait for it, and more than %3 "
                                         "for all peers together")

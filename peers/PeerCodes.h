@@ -68,6 +68,13 @@ constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches pa
 // list), no more of its frames are read: its requests wait for their turn
 // until the peer has taken its replies.
 constexpr qint64 kMaxRepliesWaiting = 1024 * 1024;
+// What the system holds for a messaging or distributed socket, beyond what
+// waits in ours: a thousand peers that read nothing hold that much each, and
+// what is written to them in one turn is bounded by it.
+constexpr qint64 kSendBufferBytes = 128 * 1024;
+// Answers of at most this many bytes to a peer that had nothing waiting go to
+// the system at once, not a pass later.
+constexpr qint64 kSentAtOnce = 64 * 1024;
 // The most bytes a connection's socket holds read but not yet framed; what
 // the socket of a file connection holds while it waits to be handed over;
 // and the most read from a socket at once.

@@ -120,7 +120,7 @@ bool PeerConnection::Write(const QByteArrayList& body, bool bulk)
         if (bytes.size() >= UnsentBytes::kSharedPieceBytes && m_ledger) {
             m_shared.push_back({ m_queued, bytes.size(), bytes.constData() });
             m_sharedWaiting += bytes.size();
-            m_ledger->Hold(bytes.constData(), bytes.size());
+            m_ledger->Hold(bytes.constData(), bytes.size(), this);
         }
     }
     if (bulk) {
@@ -177,13 +177,13 @@ void PeerConnection::Account()
     const qint64 change = own - m_ownCounted;
     m_ownCounted = own;
     if (m_ledger && change != 0)
-        m_ledger->AddOwn(change);
+        m_ledger->AddOwn(change, this);
 }
 
 void PeerConnection::ReleaseAll()
 {
     if (m_ledger) {
-        m_ledger->AddOwn(-m_ownCounted);
+        m_ledger->AddOwn(-m_ownCounted, this);
         for (const Piece& piece : m_shared)
             m_ledger->Release(piece.key);
     }
@@ -236,6 +236,12 @@ qint64 PeerConnection::StalledMs(qint64 now)
     return delivered >= m_queued ? 0 : std::max<qint64>(0, now - m_progress);
 }
 
+void PeerConnection::LimitSendBuffer()
+{
+    if (m_socket)
+        m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kSendBufferBytes));
+}
+
 void PeerConnection::SendPierceFirewall(quint32 token)
 {
     MemStream m;
@@ -280,8 +286,12 @@ void PeerConnection::SetRaw()
 
 void PeerConnection::OnReadyRead()
 {
-    // Frames left for a later share go first, in their turn.
-    m_turns.RunOrWake();
+    // Frames left for a later share go first, in their turn; and once this
+    // pass's budget is spent, these wait for a share too.
+    if (TurnTaker::BudgetLeft())
+        m_turns.RunOrWake();
+    else
+        m_turns.Wake();
 }
 
 void PeerConnection::ReadFrames()
@@ -296,12 +306,18 @@ void PeerConnection::ReadFrames()
     // every frame.
     QPointer<PeerConnection> self(this);
     m_reading = true;
+    const bool nothingWaited = m_queued == m_taken;
     const QDeadlineTimer turn = SlicedWork::Turn();
     int frames = 0;
     bool more = false;
     char buffer[kReadChunk];
     while (self && m_socket && Reading() && m_socket->bytesAvailable() > 0) {
         if (frames == SlicedWork::kFramesPerTurn || (frames > 0 && turn.hasExpired())) {
+            more = true;
+            break;
+        }
+        // Read for its init only: the rest waits for a share.
+        if (m_initOnly && m_stage != Stage::AwaitingInit) {
             more = true;
             break;
         }
@@ -351,6 +367,11 @@ void PeerConnection::ReadFrames()
         m_turns.Wake();
     else if (m_lost)
         Close(); // everything the peer sent before it closed is handled
+    // Short answers to a peer that had nothing waiting go to the system now,
+    // not a pass later.
+    if (nothingWaited && m_socket && m_stage != Stage::Closed && m_queued > m_taken
+        && m_queued - m_taken <= kSentAtOnce)
+        m_socket->flush();
 }
 
 bool PeerConnection::Overdue(qint64 now) const
@@ -366,8 +387,10 @@ bool PeerConnection::Quiet() const
 void PeerConnection::ReadWaiting()
 {
     if (m_socket && m_stage == Stage::AwaitingInit && !m_reading) {
+        m_initOnly = true;
         m_socket->waitForReadyRead(0); // a poll: never blocks
         ReadFrames();
+        m_initOnly = false;
     }
 }
 

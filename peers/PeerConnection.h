@@ -75,6 +75,9 @@ public:
     }
     // Where what waits is counted with every other connection's.
     void SetLedger(UnsentBytes* ledger) { m_ledger = ledger; }
+    // Keeps what the system holds for this socket to kSendBufferBytes (not
+    // for a file connection, whose uploads need the room).
+    void LimitSendBuffer();
     void SendPierceFirewall(quint32 token);
     void SendPeerInit(const QString& ownUser, const QString& type, quint32 token);
 
@@ -83,8 +86,9 @@ public:
     // Stops reading; RawBytesReady tells when bytes are waiting in the socket
     // (at once when some already are).
     void SetRaw();
-    // Reads what the peer has already sent, without waiting (an accepted
-    // connection that may have spoken before the event loop got to it).
+    // Reads the init the peer has already sent, without waiting (an
+    // accepted connection that may have spoken before the event loop got to
+    // it); what follows waits for its share.
     void ReadWaiting();
     // Closes the socket; Closed is emitted once (not for a handed-over one).
     void Close();
@@ -122,8 +126,9 @@ public:
     // left for a later turn) and nothing waiting to be sent: closing it loses
     // nothing.
     bool Quiet() const;
-    // Bytes waiting to be sent that closing it would free (a shared piece
-    // counts when no other connection sends it).
+    // Bytes waiting to be sent, and of those what closing it would free (a
+    // shared piece counts when no other connection sends it).
+    qint64 Waiting() const { return m_queued - m_taken; }
     qint64 HeldAlone() const;
     // How long (milliseconds, as of now in milliseconds since the epoch)
     // bytes have waited for the peer while it took none; 0 when nothing
@@ -138,6 +143,7 @@ public:
     void CloseNotReading();
 
     // Set by the messenger once known.
+    quint64 serial = 0; // in order of creation
     QString user;
     QString type; // "P", "F", "D"
     quint32 token = 0; // the attempt an outgoing direct connection belongs to
@@ -191,6 +197,7 @@ private:
     bool m_limitAtOnce = true;
     bool m_dropped = false; // closing: its socket and what waited for it are gone
     bool m_paused = false; // its frames wait until its replies are taken
+    bool m_initOnly = false; // reading for the init alone
     UnsentBytes* m_ledger = nullptr;
     // The shared pieces written and not yet taken: where each ends in the
     // bytes written, and its size.

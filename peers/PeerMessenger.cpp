@@ -44,7 +44,7 @@ PeerMessenger::PeerMessenger(QObject* parent)
             .arg(Budget().total)
             .arg(Budget().perAddress)
             .arg(Budget().files));
-    m_unsentBytes.OnOverBound([this] { TrimUnsent(); });
+    m_unsentBytes.OnOverBound([this](const void* writer) { TrimUnsent(writer); });
     DeclareTypes();
     m_shareLists = new ShareListDecoder(this);
     connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
@@ -254,6 +254,7 @@ int PeerMessenger::ObfuscatedConnectionCount() const
 PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated)
 {
     auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
+    connection->serial = ++m_serials;
     connection->SetLedger(&m_unsentBytes);
     m_connections.push_back(connection);
     if (!outgoing) {
@@ -306,7 +307,10 @@ void PeerMessenger::OpenAs(
     // messaging peer is judged by whether it takes what it is sent.
     const bool distributed = type == QLatin1String("D");
     connection->SetSendLimit(distributed ? kMaxWaitingToSendDistributed : kMaxWaitingToSend, distributed);
+    if (type != QLatin1String("F"))
+        connection->LimitSendBuffer();
     if (type == QLatin1String("P")) {
+        m_messaging.insert(user, connection);
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { Dispatch(connection, frame); });
         connection->SetOpen(kMaxMessageFrame);
@@ -348,6 +352,7 @@ void PeerMessenger::OnRawBytes(PeerConnection* connection)
 void PeerMessenger::Forget(PeerConnection* connection)
 {
     std::erase(m_connections, connection);
+    m_messaging.remove(connection->user, connection);
     if (!connection->IsOutgoing())
         m_room.Uncount(connection->address);
     // Room for an attempt that waits for one.
@@ -400,12 +405,13 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstab
 
 PeerConnection* PeerMessenger::NewestMessageConnection(const QString& user) const
 {
-    for (auto it = m_connections.rbegin(); it != m_connections.rend(); ++it) {
-        PeerConnection* c = *it;
-        if (c->GetStage() == PeerConnection::Stage::Open && c->type == QLatin1String("P") && c->user == user)
-            return c;
+    PeerConnection* newest = nullptr;
+    for (auto [it, end] = m_messaging.equal_range(user); it != end; ++it) {
+        PeerConnection* c = it.value();
+        if (c->GetStage() == PeerConnection::Stage::Open && (!newest || c->serial > newest->serial))
+            newest = c;
     }
-    return nullptr;
+    return newest;
 }
 
 bool PeerMessenger::HasOpenMessageConnection(const QString& user) const

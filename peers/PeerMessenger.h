@@ -284,8 +284,9 @@ private:
     bool MakeRoom(const QHostAddress* address, bool incoming, bool dryRun = false);
     void ReadWaitingInits();
     void Evict(PeerConnection* connection, const QString& why);
-    // Past the bound on bytes waiting for all peers: drops connections.
-    void TrimUnsent();
+    // Past the bound on bytes waiting for all peers: drops connections, the
+    // one just written to last.
+    void TrimUnsent(const void* writer);
 
     // Outgoing sockets and the attempts waiting for one (PeerOutgoing.cpp).
     void QueueOutgoing(Outgoing attempt);
@@ -330,6 +331,8 @@ private:
     QTcpServer* m_obfuscatedListener = nullptr;
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
+    QMultiHash<QString, PeerConnection*> m_messaging; // "P" ones by user
+    quint64 m_serials = 0;
     std::map<quint32, Request*> m_requests; // by token
     QMultiHash<QString, quint32> m_requestsByUser; // their tokens by user
     // Messaging attempts that one way has won: the other way's connection is

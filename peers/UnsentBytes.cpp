@@ -1,19 +1,19 @@
 #include "UnsentBytes.h"
 
-void UnsentBytes::AddOwn(qint64 bytes)
+void UnsentBytes::AddOwn(qint64 bytes, const void* writer)
 {
     m_own += bytes;
     if (bytes > 0)
-        Check();
+        Check(writer);
 }
 
-void UnsentBytes::Hold(const void* key, qint64 size)
+void UnsentBytes::Hold(const void* key, qint64 size, const void* writer)
 {
     Shared& buffer = m_buffers[key];
     if (buffer.holders++ == 0) {
         buffer.size = size;
         m_shared += size;
-        Check();
+        Check(writer);
     }
 }
 
@@ -34,12 +34,12 @@ int UnsentBytes::Holders(const void* key) const
     return it == m_buffers.end() ? 0 : it->second.holders;
 }
 
-void UnsentBytes::Check()
+void UnsentBytes::Check(const void* writer)
 {
     // The closing that follows releases bytes, never adds any.
     if (m_checking || Total() <= m_bound || !m_over)
         return;
     m_checking = true;
-    m_over();
+    m_over(writer);
     m_checking = false;
 }

@@ -18,11 +18,11 @@ public:
     // whoever holds it, and counted once here.
     static constexpr qint64 kSharedPieceBytes = 64 * 1024;
 
-    // A connection's own bytes waiting grew or shrank.
-    void AddOwn(qint64 bytes);
+    // A connection (the writer) has more or fewer own bytes waiting.
+    void AddOwn(qint64 bytes, const void* writer);
     // A connection began or ended sending a shared buffer (known by its
     // first byte's address).
-    void Hold(const void* key, qint64 size);
+    void Hold(const void* key, qint64 size, const void* writer);
     void Release(const void* key);
     // How many connections send it now.
     int Holders(const void* key) const;
@@ -30,20 +30,21 @@ public:
     qint64 Total() const { return m_own + m_shared; }
     qint64 Bound() const { return m_bound; }
     void SetBound(qint64 bytes) { m_bound = bytes; }
-    // Called (within the write) when a write takes the total past the bound.
-    void OnOverBound(std::function<void()> over) { m_over = std::move(over); }
+    // Called (within the write) when a write takes the total past the
+    // bound, with the connection written to.
+    void OnOverBound(std::function<void(const void* writer)> over) { m_over = std::move(over); }
 
 private:
     struct Shared {
         qint64 size = 0;
         int holders = 0;
     };
-    void Check();
+    void Check(const void* writer);
 
     qint64 m_own = 0;
     qint64 m_shared = 0;
     qint64 m_bound = kMaxInAll;
     std::unordered_map<const void*, Shared> m_buffers;
-    std::function<void()> m_over;
+    std::function<void(const void*)> m_over;
     bool m_checking = false;
 };
