@@ -28,6 +28,13 @@ Q_DECLARE_METATYPE(std::string)
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+// Freed memory sits in quarantine there: the process's peak says nothing.
+constexpr bool kMeasured = false;
+#else
+constexpr bool kMeasured = true;
+#endif
+
 qint64 Now()
 {
     return QDateTime::currentSecsSinceEpoch();
@@ -521,8 +528,8 @@ private slots:
         // first look.)
         pm->ExpireStale(Now() + ConnectionRoom::kNotReadingMs / 1000 + 1);
         pm->ExpireStale(Now() + 2 * (ConnectionRoom::kNotReadingMs / 1000 + 1));
-        QVERIFY(hog->WaitClosed());
         QVERIFY(Logged("Peer Messenger", "does not read"));
+        QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("hog")));
 
         // A list beyond the send bound on its way, with a message behind it:
         // only the list is let past the bound, and both arrive whole.
@@ -646,7 +653,8 @@ private slots:
             return gone;
         };
         QTRY_VERIFY(closed() >= 15);
-        QVERIFY2(PeakResidentKiB() - before < 64 * 1024, qPrintable(QString::number(PeakResidentKiB() - before)));
+        QVERIFY2(!kMeasured || PeakResidentKiB() - before < 64 * 1024,
+            qPrintable(QString::number(PeakResidentKiB() - before)));
     }
 
     void aReadingPeerAskingForManyFoldersGetsEveryAnswer()
