@@ -3,10 +3,11 @@
 // so in one line on standard output and exits with status 0.
 //
 // A termination signal (SIGTERM, SIGINT, as at system shutdown) ends the
-// program without closing the window: the event loop returns and the window's
-// destructor saves the data file, logging a failure, since nobody may be there
-// to answer a question. The handler only writes a byte to a pipe; the event
-// loop reads it.
+// program without closing the window: the event loop returns and the
+// window's destructor saves the data file, logging a failure, since nobody
+// may be there to answer a question. The handler only writes a byte to a
+// pipe; the event loop reads it, so a signal caught during the start-up ends
+// the program once the start-up is through.
 #include "Application.h"
 #include "MainWindow.h"
 #include "shell/Kit.h"
@@ -29,9 +30,24 @@ void OnTerminationSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
+// Caught from the first moment, before the program makes itself known to a
+// second start (the instance socket): a signal that comes during the start-up
+// waits in the pipe for the first event loop.
+void CatchTerminationSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 void QuitOnTerminationSignals(QObject* context)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    if (g_signalPipe[0] < 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
@@ -42,20 +58,18 @@ void QuitOnTerminationSignals(QObject* context)
         g_terminated = true;
         QCoreApplication::exit(0);
     });
-    struct sigaction action = {};
-    action.sa_handler = OnTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    CatchTerminationSignals();
     Application app(argc, argv);
     if (app.IsRunning()) {
+        // A second start only hands over: a signal ends it at once.
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
         // Said on the terminal: the window that comes forward may be on
         // another desktop or under other windows, and a start that only
         // exits looks as if nothing happened.

@@ -125,13 +125,9 @@ void FileScanner::WalkRoots(const QStringList& roots, bool shareVisited)
     emit FoldersScanned();
 }
 
-bool FileScanner::QueueFolder(
-    FolderLister& lister, const QString& root, const QString& path, std::set<QString>& visited)
+bool FileScanner::FirstVisit(const QString& root, const QString& path, std::set<QString>& visited)
 {
-    if (path.indexOf(root) != 0 || !visited.insert(path).second)
-        return false;
-    lister.Add(path);
-    return true;
+    return path.indexOf(root) == 0 && visited.insert(path).second;
 }
 
 void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited)
@@ -140,12 +136,17 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
     // recorded here as each listing comes back: a folder's files, then its
     // sub-folders queued. A stop drops the folders queued and the listings
     // not yet taken; the walk ends with what was recorded before it.
-    if (!QueueFolder(lister, root, root, visited))
+    if (!FirstVisit(root, root, visited))
         return;
+    lister.Add(root);
     FolderLister::Listing listing;
     while (lister.Next(listing)) {
         const QString& path = listing.path;
         const int error = listing.error;
+        if (error == ELOOP && path != root) {
+            m_walk.links[root].insert(path);
+            continue;
+        }
         if (error && path != root && error != ENOENT && error != ENOTDIR) {
             m_walk.unavailable[root].insert(path);
             continue;
@@ -159,8 +160,11 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
         if (listing.folders.empty() || IsStopping())
             continue;
         const QDir listed(path);
-        for (size_t at : listing.folders)
-            QueueFolder(lister, root, listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at)), visited);
+        for (size_t at : listing.folders) {
+            const QString folder = listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at));
+            if (FirstVisit(root, folder, visited))
+                lister.Add(listing, at, folder);
+        }
     }
 }
 
@@ -191,11 +195,11 @@ void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
         m_walk.fileWords.push_back(m_words.Id(word));
 }
 
-bool FileScanner::ScanMP3(
-    const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr, int& bitrate)
+bool FileScanner::ScanMP3(const QString& root, const QString& path, int& mpegVersion, QString& channelMode,
+    int& frequencyIndex, bool& vbr, int& bitrate)
 {
     Mp3Attributes attributes;
-    if (!ScanMp3File(path, attributes, [this] { return IsStopping(); }))
+    if (!ScanMp3File(root, path, attributes, [this] { return IsStopping(); }))
         return false;
     mpegVersion = attributes.version;
     channelMode = attributes.channelMode;
@@ -205,20 +209,20 @@ bool FileScanner::ScanMP3(
     return true;
 }
 
-void FileScanner::OnMP3ScanRequired(QString path)
+void FileScanner::OnMP3ScanRequired(QString root, QString path)
 {
     int version, frequency, bitrate;
     QString channel;
     bool vbr;
-    if (ScanMP3(path, version, channel, frequency, vbr, bitrate))
+    if (ScanMP3(root, path, version, channel, frequency, vbr, bitrate))
         emit MP3Scanned(path, version, channel, frequency, vbr, bitrate);
 }
 
-void FileScanner::OnMP3ScansRequired(QStringList paths)
+void FileScanner::OnMP3ScansRequired(QStringList roots, QStringList paths)
 {
-    for (const QString& path : paths) {
+    for (qsizetype k = 0; k < paths.size() && k < roots.size(); ++k) {
         if (IsStopping())
             return;
-        OnMP3ScanRequired(path);
+        OnMP3ScanRequired(roots[k], paths[k]);
     }
 }

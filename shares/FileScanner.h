@@ -55,9 +55,13 @@ public:
     // the owner tells by what the index holds under it.
     // A part of a walk carries the words first numbered in it: words[k] is
     // word number firstWordId + k of the walk.
+    // A sub-folder found to be a symbolic link when its turn came (swapped
+    // for one since its parent was listed) is left out, as links are, and
+    // named in links under its root.
     struct Walk {
         ScanResult folders;
         std::map<QString, std::set<QString>> unavailable;
+        std::map<QString, std::set<QString>> links;
         std::set<QString> missing;
         std::set<QString> empty;
         std::vector<std::string> words;
@@ -84,17 +88,19 @@ public:
     // The parts listed since the last call, in walk order (thread-safe).
     std::vector<Walk> TakeParts();
 
-    bool ScanMP3(const QString& path, int& mpegVersion, QString& channelMode, int& frequencyIndex, bool& vbr,
-        int& bitrate);
+    // path is a file listed under the shared folder root.
+    bool ScanMP3(const QString& root, const QString& path, int& mpegVersion, QString& channelMode,
+        int& frequencyIndex, bool& vbr, int& bitrate);
 
 public slots:
     void ScanFolders(QStringList roots);
     // The same, but each root is walked on its own, so that a folder inside
     // two shared folders is recorded under both.
     void RescanFolders(QStringList roots);
-    void OnMP3ScanRequired(QString path);
-    // The same for each path in turn; a stop request skips the rest.
-    void OnMP3ScansRequired(QStringList paths);
+    void OnMP3ScanRequired(QString root, QString path);
+    // The same for each path in turn, listed under roots[k]; a stop request
+    // skips the rest.
+    void OnMP3ScansRequired(QStringList roots, QStringList paths);
 
 signals:
     void FoldersScanned();
@@ -106,9 +112,8 @@ signals:
 private:
     void WalkRoots(const QStringList& roots, bool shareVisited);
     void WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited);
-    // Queues a folder under the root that this walk has not listed yet.
-    static bool QueueFolder(
-        FolderLister& lister, const QString& root, const QString& path, std::set<QString>& visited);
+    // Whether a folder lies under the root and this walk has not listed it yet.
+    static bool FirstVisit(const QString& root, const QString& path, std::set<QString>& visited);
     void AddFile(FileMap& files, const char* name, qint64 size);
     void HandOverPart();
 

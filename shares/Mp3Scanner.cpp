@@ -1,7 +1,7 @@
 #include "Mp3Scanner.h"
+#include "store/NoFollowFolder.h"
 #include "store/OpenBelowRoot.h"
 #include <QFile>
-#include <QFileInfo>
 #include <unistd.h>
 
 namespace {
@@ -119,14 +119,15 @@ bool Mp3FrameCounter::Decide(Mp3Attributes& out) const
     return true;
 }
 
-bool ScanMp3File(const QString& path, Mp3Attributes& out, const std::function<bool()>& stopRequested)
+bool ScanMp3File(
+    const QString& root, const QString& path, Mp3Attributes& out, const std::function<bool()>& stopRequested)
 {
     if (stopRequested && stopRequested())
         return false;
-    // The file that the walk listed: a link put in its place since, or
-    // anything but a regular file, is not read.
-    const QFileInfo listed(path);
-    const int fd = OpenRegularBelowRoot(listed.path(), listed.fileName());
+    // The file that the walk listed: a link put in its place or in one of
+    // its folders' since, or anything but a regular file, is not read.
+    const int fd
+        = OpenRegularBelowRoot(root, NoFollowFolder::ComponentsBelow(root, path).join(QLatin1Char('/')));
     QFile file;
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)

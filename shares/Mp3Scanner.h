@@ -50,6 +50,8 @@ private:
     qint64 m_channelVotes[4] = {};
 };
 
-// Reads the file in 64 KiB blocks; stopRequested is asked before each block,
-// so a scan of a huge file ends promptly on shutdown (with false).
-bool ScanMp3File(const QString& path, Mp3Attributes& out, const std::function<bool()>& stopRequested);
+// Reads the file at path, listed in the shared folder root, in 64 KiB
+// blocks; stopRequested is asked before each block, so a scan of a huge file
+// ends promptly on shutdown (with false).
+bool ScanMp3File(
+    const QString& root, const QString& path, Mp3Attributes& out, const std::function<bool()>& stopRequested);

@@ -194,7 +194,15 @@ void SharedFoldersManager::EndWalk(FileScanner::Walk walk)
         if (ItemPtr rootItem = m_sharedFolderType->HasItem(Value(root)))
             KeepUnavailable(rootItem, paths);
     }
+    for (const auto& [root, paths] : walk.links) {
+        for (const QString& path : paths) {
+            Log(QStringLiteral("Shared"), 1,
+                QStringLiteral("Folder %1 of shared folder %2 is now a symbolic link; it is not shared")
+                    .arg(path, root));
+        }
+    }
     walk.unavailable.clear();
+    walk.links.clear();
     walk.missing.clear();
     walk.empty.clear();
     m.walkDone = true;
@@ -228,9 +236,10 @@ void SharedFoldersManager::MergeSlice()
     LinkPending();
     const bool done = merged && m_merge->walkDone && SweepFolders(turn);
     if (!m_merge->mp3.isEmpty()) {
-        QMetaObject::invokeMethod(
-            m_scanner, "OnMP3ScansRequired", Qt::AutoConnection, Q_ARG(QStringList, m_merge->mp3));
+        QMetaObject::invokeMethod(m_scanner, "OnMP3ScansRequired", Qt::AutoConnection,
+            Q_ARG(QStringList, m_merge->mp3Roots), Q_ARG(QStringList, m_merge->mp3));
         m_merge->mp3.clear();
+        m_merge->mp3Roots.clear();
     }
     if (merged && !m_merge->walkDone)
         return; // the next part of the walk starts the next slice
@@ -347,8 +356,10 @@ bool SharedFoldersManager::MergeFiles(const QDeadlineTimer& turn)
                 if (m.kind != WalkKind::Startup)
                     ++m_addedCount;
             }
-            if (IsMp3Name(name) && !file.IsConnected(m_scannedType))
+            if (IsMp3Name(name) && !file.IsConnected(m_scannedType)) {
                 m.mp3 << m.folder->first + u'/' + name;
+                m.mp3Roots << m.root->first;
+            }
             AddWalkWords(file.Get(), m.file->second, links);
         }
         if (links.size() >= 4096)

@@ -47,6 +47,7 @@ struct SharedFoldersManager::Merge {
     // lie in a part it could not read: the links to keep.
     std::set<std::pair<Item*, Item*>> reached;
     QStringList mp3; // MP3 files to read, sent to the scanner once per slice
+    QStringList mp3Roots; // the shared folder each was listed under
     // The token item of each of the walk's words with its creation number
     // (one read finds both), found on first use; all forgotten when a token
     // item is removed meanwhile.

@@ -153,7 +153,7 @@ public slots:
     void OnFoldersListed();
 
 signals:
-    void MP3ScansRequired(QStringList paths);
+    void MP3ScansRequired(QStringList roots, QStringList paths);
     void SharedFilesRescanned(int added, int removed);
     void SearchProcessed(QString query, bool answered);
     // A folder given to AddSharedFolder has been walked and merged: its files

@@ -64,9 +64,11 @@ NoFollowFolder NoFollowFolder::Open(const QString& root, const QStringList& comp
     folder.m_root = QDir::cleanPath(root);
     folder.m_path = folder.m_root;
     const auto fail = [&](const QString& what) {
+        const int error = errno;
         folder.m_error = QStringLiteral("Could not %1 the folder %2. Error string: %3")
-                             .arg(what, folder.m_path, qt_error_string(errno));
+                             .arg(what, folder.m_path, qt_error_string(error));
         folder.Close();
+        errno = error;
         return std::move(folder);
     };
     if (create)
@@ -86,6 +88,7 @@ NoFollowFolder NoFollowFolder::Open(const QString& root, const QStringList& comp
             if ((error == ELOOP || error == ENOTDIR) && IsLink(folder.m_descriptor, name)) {
                 folder.m_error = LinkRefused(folder.m_path, folder.m_root);
                 folder.Close();
+                errno = ELOOP;
                 return folder;
             }
             errno = error;

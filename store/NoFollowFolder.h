@@ -27,7 +27,8 @@ public:
     ~NoFollowFolder();
 
     // The folder root/components[0]/...; with create, missing folders are
-    // made. Not open on failure, Error() saying which folder and why (a
+    // made. Not open on failure, with errno set (ELOOP for a link, which
+    // Linux reports as ENOTDIR) and Error() saying which folder and why (a
     // link or a file where a folder should be says so).
     static NoFollowFolder Open(const QString& root, const QStringList& components, bool create);
 

@@ -1,6 +1,7 @@
 // The program itself: a second start of the same user hands over, says so
 // and exits with 0 while the first keeps running, and a termination signal ends the
 // first like closing its window, saving the data file.
+#include "MemoryTemp.h"
 #include "helper_peers.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -14,8 +15,9 @@
 
 class TestProgram : public QObject {
     Q_OBJECT
-    QTemporaryDir home;
-    QTemporaryDir runtime;
+    // The client's exit syncs its data file: not on a busy disk.
+    QTemporaryDir home { MemoryTemp("program") };
+    QTemporaryDir runtime { MemoryTemp("program") };
     StandinServer server;
 
     void StartClient(QProcess& client, const QString& homePath = QString(),
@@ -56,7 +58,7 @@ private slots:
 void TestProgram::signalDuringFirstStartDialogsEndsTheProgram()
 {
     // No user yet: the start waits in the user-name dialog.
-    QTemporaryDir fresh;
+    QTemporaryDir fresh(MemoryTemp("program"));
     const QString dataFile = fresh.path() + QStringLiteral("/.Marrowby");
     WriteDataFile(dataFile,
         { QStringLiteral("use_upnp"), QStringLiteral("no"), QStringLiteral("listening_port"), QStringLiteral("0"),
@@ -66,9 +68,9 @@ void TestProgram::signalDuringFirstStartDialogsEndsTheProgram()
     QVERIFY(client.waitForStarted(10000));
     const QString socket = runtime.path() + QStringLiteral("/MarrowbyQt-%1.socket").arg(::getuid());
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 20000));
-    QTest::qWait(2000);
+    // Sent at once: caught from the first moment, it ends the first start-up dialog.
     ::kill(pid_t(client.processId()), SIGTERM);
-    QVERIFY(client.waitForFinished(10000));
+    QVERIFY(client.waitForFinished(20000));
     QCOMPARE(client.exitStatus(), QProcess::NormalExit);
     QCOMPARE(client.exitCode(), 0);
     QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(socket); }, 5000));

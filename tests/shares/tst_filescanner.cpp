@@ -76,6 +76,24 @@ private slots:
         FileScanner::Walk again = s.Walk("RescanFolders", { Path("outer"), Path("outer/inner") });
         QVERIFY(again.folders[Path("outer")].count(Path("outer/inner")));
         QVERIFY(again.folders[Path("outer/inner")].count(Path("outer/inner")));
+
+        // A folder swapped for a link once its parent is listed (as the part is handed
+        // over) is left out, nothing outside recorded; so is a link planted before.
+        WriteFile(Path("outside/secret.txt"));
+        WriteFile(Path("swapped/top.txt"));
+        WriteFile(Path("swapped/dir/inner.txt"));
+        QVERIFY(QFile::link(Path("outside"), Path("swapped/planted")));
+        s.scanner->SetPartSize(1);
+        auto swap = [&] { // once: no part is taken before the walk ends
+            QDir().rename(Path("swapped/dir"), Path("moved"));
+            QFile::link(Path("outside"), Path("swapped/dir"));
+        };
+        connect(s.scanner, &FileScanner::FoldersListed, s.scanner, swap, Qt::DirectConnection);
+        FileScanner::Walk linked = s.Walk("ScanFolders", { Path("swapped") });
+        QVERIFY(QFileInfo(Path("swapped/dir")).isSymLink());
+        for (const FileScanner::Walk& part : s.scanner->TakeParts()) // the root's folder only
+            QCOMPARE(part.folders.at(Path("swapped")).rbegin()->first, Path("swapped"));
+        QCOMPARE(linked.links[Path("swapped")], std::set<QString> { Path("swapped/dir") });
     }
 
     void stopEndsALargeWalk()
@@ -157,6 +175,35 @@ private slots:
         }
         QCOMPARE(seen.size(), size_t(folders));
 
+        // Neither a sub-folder nor its parent swapped for a link is listed through it, be it
+        // opened from its parent held open or (past kMaxHeld) from the root again: ELOOP.
+        WriteFile(Path("wide-outside/sub/secret.txt"));
+        FolderLister::Listing top;
+        lister.Add(Path("wide"));
+        QVERIFY(lister.Next(top));
+        for (size_t at : top.folders)
+            lister.Add(top, at, Path("wide/") + (top.names.data() + at));
+        std::vector<FolderLister::Listing> listed;
+        std::set<QString> reopened; // sub-folders whose parent is opened from the root again
+        for (; lister.Next(listing); listed.push_back(std::move(listing))) {
+            if (!listing.opened)
+                reopened.insert(listing.path + "/sub");
+        }
+        QVERIFY(!reopened.empty());
+        for (int k = 0; k < folders; ++k) {
+            const QString swapped = k % 3 == 1 ? Path("wide/%1/sub").arg(k) : Path("wide/%1").arg(k);
+            QVERIFY(k % 3 == 0
+                || (QDir().rename(swapped, Path("wide-moved%1").arg(k))
+                    && QFile::link(Path(k % 3 == 1 ? "wide-outside/sub" : "wide-outside"), swapped)));
+        }
+        for (const FolderLister::Listing& parent : listed)
+            lister.Add(parent, parent.folders[0], parent.path + "/sub");
+        while (lister.Next(listing)) {
+            QVERIFY2(listing.names.empty(), qPrintable(listing.path));
+            const int kind = listing.path.section(u'/', -2, -2).toInt() % 3;
+            QCOMPARE(listing.error, kind == 1 || (kind == 2 && reopened.count(listing.path)) ? ELOOP : 0);
+        }
+
         for (int k = 0; k < folders; ++k)
             lister.Add(Path("wide/%1").arg(k));
         QVERIFY(lister.Next(listing));
@@ -183,9 +230,9 @@ private slots:
         SharedFoldersManager* manager = MakeShareManager();
         const QString wav = Path("tone.wav");
         WriteSineWav(wav, 44100, 2, 3.0);
-        QDir().mkpath(Path("music"));
+        QDir().mkpath(Path("music/live"));
         QVERIFY(RunLame({ "-b", "192", "-m", "s", wav, Path("music/Song.mp3") }));
-        QVERIFY(RunLame({ "-b", "96", "-m", "m", wav, Path("music/Mono.MP3") }));
+        QVERIFY(RunLame({ "-b", "96", "-m", "m", wav, Path("music/live/Mono.MP3") }));
         QVERIFY(RunLame({ "-b", "96", wav, Path("music/mixed.Mp3") }));
         WriteFile(Path("music/fake.mp3"), "not audio");
         manager->AddSharedFolder(Path("music")) += d.GetType("shared_public")->NewItem();
@@ -198,7 +245,7 @@ private slots:
         QCOMPARE(song["channel_mode"].AsString(), QStringLiteral("stereo"));
         QCOMPARE(song["audio_frequency"].AsString(), QStringLiteral("0"));
         QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(song), QStringLiteral("192 CBR"));
-        ItemPtr mono = manager->GetSharedFileItem(Path("music/Mono.MP3"));
+        ItemPtr mono = manager->GetSharedFileItem(Path("music/live/Mono.MP3"));
         QTRY_VERIFY(mono.IsConnected("is_scanned"));
         QCOMPARE(mono["channel_mode"].AsString(), QStringLiteral("mono"));
         // A mixed-case extension is never read; text named .mp3 gets nothing.

@@ -48,7 +48,7 @@ class TestMp3Scan : public QObject {
     QTemporaryDir dir;
     QString wav44, wav22;
 
-    bool Scan(const QString& path, Mp3Attributes& out) { return ScanMp3File(path, out, {}); }
+    bool Scan(const QString& path, Mp3Attributes& out) { return ScanMp3File(dir.path(), path, out, {}); }
     bool ScanBytes(const QByteArray& bytes, Mp3Attributes& out)
     {
         const QString path = dir.filePath(QStringLiteral("synthetic.mp3"));
@@ -142,9 +142,11 @@ private slots:
         QVERIFY(!ScanBytes(QByteArray("just some text, not audio\n").repeated(500), a));
         QVERIFY(!ScanBytes(QByteArray(), a));
         QVERIFY(!Scan(dir.filePath(QStringLiteral("missing.mp3")), a));
-        // A link put in a listed file's place is not read through.
+        // A link put in a listed file's place or its folder's is not read.
         QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.mp3"))));
         QVERIFY(!Scan(dir.filePath(QStringLiteral("link.mp3")), a));
+        QVERIFY(QFile::link(dir.path(), dir.filePath(QStringLiteral("album"))));
+        QVERIFY(!Scan(dir.filePath(QStringLiteral("album/whole.mp3")), a));
     }
 
     void votingRules()
@@ -206,7 +208,8 @@ private slots:
         auto* scanner = new FileScanner;
         scanner->moveToThread(&thread);
         thread.start();
-        QMetaObject::invokeMethod(scanner, "OnMP3ScanRequired", Qt::QueuedConnection, Q_ARG(QString, path));
+        QMetaObject::invokeMethod(scanner, "OnMP3ScanRequired", Qt::QueuedConnection,
+            Q_ARG(QString, dir.path()), Q_ARG(QString, path));
         QTest::qWait(300);
         QVERIFY(thread.isRunning());
         QElapsedTimer clock;

@@ -2,6 +2,7 @@
 // names, hidden entries, links, pipes), lookups by path, rescans with their
 // counts, folders that cannot be read, files that leave with their folder,
 // and the index surviving the data file.
+#include "MemoryTemp.h"
 #include "helper_shares.h"
 #include "shares/CaseFoldIndex.h"
 #include "store/Data.h"
@@ -60,7 +61,7 @@ private slots:
         d.Clear();
         settings.Set("shared_folder_counter", 1);
         settings.Set("username", "me");
-        dir = std::make_unique<QTemporaryDir>();
+        dir = std::make_unique<QTemporaryDir>(MemoryTemp("shareindex")); // trees of 60,000 files
     }
 
     void folderIds()
@@ -362,7 +363,7 @@ private slots:
         // item removed between two slices is found or made anew. Enough
         // files that the merge takes several slices after a quick walk.
         for (int k = 0; k < 60000; ++k)
-            WriteFile(Path("many/%1/common f%2.dat").arg(k % 40).arg(k));
+            WriteFile(Path("many/%1/common f%2.dat").arg(k % 40).arg(k), QByteArray());
         manager->AddSharedFolder(Path("many"));
         QElapsedTimer clock;
         clock.start();
@@ -395,7 +396,7 @@ private slots:
         // While a rescan is merged, every file that stays shared stays visible
         // to a peer: to transfer requests and to share lists.
         for (int k = 0; k < 60000; ++k)
-            WriteFile(Path("many/%1/f%2.dat").arg(k % 40).arg(k));
+            WriteFile(Path("many/%1/f%2.dat").arg(k % 40).arg(k), QByteArray());
         ItemPtr shared = manager->AddSharedFolder(Path("many"));
         shared += d.GetType("shared_public")->NewItem();
         QVERIFY(WaitForScans(manager));

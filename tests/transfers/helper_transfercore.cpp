@@ -112,6 +112,8 @@ QByteArray ReadExactly(QTcpSocket* socket, qint64 n, int timeoutMs)
         if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(50))
             QCoreApplication::processEvents();
         out += socket->read(n - out.size());
+        if (socket->state() == QAbstractSocket::UnconnectedState && !socket->bytesAvailable())
+            break; // closed: nothing more comes
     }
     return out;
 }

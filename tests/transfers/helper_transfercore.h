@@ -34,7 +34,7 @@ struct SocketPair {
 };
 SocketPair MakeSocketPair();
 
-// Reads exactly n bytes from the socket, waiting up to timeoutMs.
+// Reads exactly n bytes from the socket, waiting up to timeoutMs (less once it closes).
 QByteArray ReadExactly(QTcpSocket* socket, qint64 n, int timeoutMs = 10000);
 
 // The status word of an entry.

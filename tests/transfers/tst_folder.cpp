@@ -44,7 +44,8 @@ class TestFolder : public QObject {
         tq->OnFileTransferRequest(user, 1, req, remotePath, data.size());
         SocketPair pair = MakeSocketPair();
         tq->OnFileConnection(user, pair.engineSide, req);
-        const QByteArray offset = ReadExactly(pair.peerSide, 8, 2000);
+        // The offset waits for the record's sync: seconds on a busy disk.
+        const QByteArray offset = ReadExactly(pair.peerSide, 8, 60000);
         if (offset.size() == 8) {
             pair.peerSide->write(data.mid(qFromLittleEndian<qint64>(offset.constData())));
             pair.peerSide->waitForBytesWritten(5000);
