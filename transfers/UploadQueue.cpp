@@ -50,7 +50,8 @@ bool TransferQueueManager::RequeueExistingUpload(ItemPtr user, ItemPtr upload)
     }
     Log(kArea, 2, QStringLiteral("%1, re-queueing").arg(status), user);
     SetUploadEntryStatus(upload, QStringLiteral("queued"));
-    StartNewUploads();
+    if (MayStartUploadOf(user))
+        StartNewUploads();
     return true;
 }
 

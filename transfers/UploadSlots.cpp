@@ -30,6 +30,18 @@ bool TransferQueueManager::IsFreeToUpload() const
     return ActiveUploadCount() < settings.GetInt("upload_slots");
 }
 
+bool TransferQueueManager::MayStartUploadOf(ItemPtr user) const
+{
+    if (!user.IsConnected("is_online"))
+        return false;
+    // The running uploads are few (a slot each); the user's may be 100,000.
+    for (ItemPtr upload : ActiveUploads()) {
+        if (upload["user"] == user)
+            return false;
+    }
+    return true;
+}
+
 void TransferQueueManager::StartNewUploads()
 {
     const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
