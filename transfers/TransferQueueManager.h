@@ -190,7 +190,6 @@ public slots:
         QString user, uint req, bool accepted, bool receivedFileSize, qint64 fileSize, QString denialReason);
     void OnUploadFailedNotification(QString user, std::string path);
     void OnUploadDeniedNotification(QString user, std::string path, QString reason);
-    void PeriodicCheck();
     void EveryHalfMinute();
     void OnDownloadPlaceInLine(QString user, std::string path, int place);
     void OnUploadError(QString reason);

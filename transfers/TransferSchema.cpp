@@ -234,8 +234,6 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     if (timerManager) {
         connect(
             timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
-        connect(
-            timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
     }
 
     if (!settings.Has("upload_speed_limit")) {

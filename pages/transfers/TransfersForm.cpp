@@ -5,6 +5,7 @@
 #include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ColumnFitter.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
@@ -44,6 +45,8 @@ void SetUpTree(QTreeWidget* tree, int columns)
     for (int k = 0; k < columns; ++k)
         tree->setColumnWidth(k, kColumnWidths[k]);
     tree->header()->setSectionsMovable(false);
+    // File and folder names, and speeds, take the room the list leaves.
+    ColumnFitter::Attach(tree, { 2, 1, 6 });
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree->setSortingEnabled(false);
@@ -76,6 +79,10 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_buildTimer->setSingleShot(true);
     m_buildTimer->setInterval(0);
     connect(m_buildTimer, &QTimer::timeout, this, &TransfersForm::BuildSavedRows);
+    m_uploadRowTimer = new QTimer(this);
+    m_uploadRowTimer->setSingleShot(true);
+    m_uploadRowTimer->setInterval(kUploadRowsMs);
+    connect(m_uploadRowTimer, &QTimer::timeout, this, &TransfersForm::AddUploadRows);
 }
 
 TransfersForm::~TransfersForm()
@@ -444,6 +451,7 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    m_newUploads.remove(entry.Get());
     m_queuedReports[1].remove(entry.Get());
     RemoveRow(Uploads(), entry);
 }

@@ -164,6 +164,9 @@ private:
     void BuildSavedRows();
     void AddSavedRows();
     void OnUploadEntryAdded(ItemPtr entry);
+    // The rows of the uploads added since the last batch, a turn's worth.
+    void AddUploadRows();
+    void MakeUploadRow(ItemPtr entry);
     void OnDownloadEntryStatusChange(ConnectionInfo& ci);
     void OnUploadEntryStatusChange(ConnectionInfo& ci);
     void OnDownloadEntryReasonChange(ConnectionInfo& ci);
@@ -298,6 +301,13 @@ private:
     QHash<QPair<Item*, QTreeWidgetItem*>, Item*> m_bulkFolderNodes;
     QHash<Item*, QString> m_bulkFolderTexts;
     bool m_countUpdateQueued = false;
+    // New uploads waiting for their rows, in order, and those of them still
+    // there (a removal takes an entry out); their rows go in every
+    // kUploadRowsMs.
+    static constexpr int kUploadRowsMs = 100;
+    std::vector<Item*> m_newUploadOrder;
+    QSet<Item*> m_newUploads;
+    QTimer* m_uploadRowTimer = nullptr;
     // New folder rows of the downloads that the engine is adding, opened
     // once it has added them all (with the counts).
     QSet<QTreeWidgetItem*> m_foldersToOpen;

@@ -201,14 +201,48 @@ void TransfersForm::MakeDownloadRow(ItemPtr entry)
 
 void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
 {
+    if (entry.IsConnected("upload_list_node") || m_newUploads.contains(entry.Get()))
+        return;
+    // The rows of new uploads go in together a few times a second: the tree
+    // is laid out again after rows go in, and with a crowd queueing it would
+    // be laid out whole in every pass of the event loop.
+    m_newUploadOrder.push_back(entry.Get());
+    m_newUploads.insert(entry.Get());
+    if (!m_uploadRowTimer->isActive())
+        m_uploadRowTimer->start();
+}
+
+void TransfersForm::AddUploadRows()
+{
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    size_t next = 0;
+    for (size_t made = 0; next < m_newUploadOrder.size();) {
+        Item* entry = m_newUploadOrder[next++];
+        if (!m_newUploads.remove(entry))
+            continue; // removed meanwhile
+        MakeUploadRow(ItemPtr(entry));
+        if (++made % kRowsAtOnce == 0 && turn.hasExpired())
+            break;
+    }
+    m_newUploadOrder.erase(m_newUploadOrder.begin(), m_newUploadOrder.begin() + qsizetype(next));
+    if (!m_newUploadOrder.empty())
+        m_uploadRowTimer->start();
+}
+
+void TransfersForm::MakeUploadRow(ItemPtr entry)
+{
     if (entry.IsConnected("upload_list_node"))
         return;
     ItemPtr file = entry["shared_file"];
     ItemPtr folder = file["shared_file_folder"];
     if (!folder)
         return;
-    MakeRow(Uploads(), entry, entry["user"], folder, ToQString(GetFileName(file["shared_file_name"].Text())),
-        file["shared_file_size"].AsInt64(), m_expandUploadUsers, m_expandUploadFolders);
+    QTreeWidgetItem* row = MakeRow(Uploads(), entry, entry["user"], folder,
+        ToQString(GetFileName(file["shared_file_name"].Text())), file["shared_file_size"].AsInt64(),
+        m_expandUploadUsers, m_expandUploadFolders);
+    // Its status came while it waited for its row.
+    if (ItemPtr status = entry["upload_entry_status"])
+        ApplyStatus(Uploads(), entry, status.AsString(), row);
 }
 
 void TransfersForm::OnTransfersLoaded()

@@ -586,9 +586,14 @@ private slots:
         ned->Send("share-file " + tunes + "/tune1.mp3");
         QVERIFY(ned->WaitFor("share-file ").startsWith("share-file 300000 "));
 
-        ned->Send("speed-limit 1024"); // about four seconds
+        // Written to once bytes have arrived, so the upload sees the change
+        // between two blocks and not before the first.
+        const auto receiving = [&](const QString& name) {
+            return QTest::qWaitFor([&] { return QFileInfo(Partial("ole", "tunes/" + name)).size() > 0; }, 30000);
+        };
+        ned->Send("speed-limit 256"); // sixteen seconds a file
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(live)));
-        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QVERIFY(receiving("live.bin"));
         QFile file(live);
         QVERIFY(file.open(QIODevice::Append) && file.write("more") == 4);
         file.close();
@@ -608,7 +613,7 @@ private slots:
         QVERIFY(tagged.open(QIODevice::ReadWrite));
         QVERIFY(tagged.setFileTime(second.addMSecs(100), QFileDevice::FileModificationTime));
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(tagged.fileName())));
-        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QVERIFY(receiving("tagged.bin"));
         QVERIFY(tagged.seek((4 << 20) - 4) && tagged.write("TAGS") == 4 && tagged.flush());
         QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
         QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
@@ -699,6 +704,19 @@ private slots:
         before = asked();
         QVERIFY(timeOut());
         QVERIFY(!dan->WaitFor("download-reason cy").isEmpty());
+        // cy coming back online has its downloads queued again: this one
+        // still waits out its delay.
+        const auto cameOnline = [&] {
+            const qsizetype from = dan->History().size();
+            dan->Send("log Transfer Queue\necho logged");
+            return dan->WaitFor("echo logged").isEmpty() ? -1 : dan->History().mid(from).filter("log User cy went online").size();
+        };
+        const int online = cameOnline();
+        cy->Send("disconnect");
+        cy->Send("connect");
+        QVERIFY(!cy->WaitFor("connected").isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return cameOnline() > online; }, 30000));
+        QCOMPARE(asked(), before);
         // Two minutes the second time.
         QCOMPARE(later(61), before);
         QCOMPARE(later(60), before + 1);

@@ -97,6 +97,19 @@ private slots:
         // A long name is cut in its stem, between characters.
         const QString cut = SafePathComponent(QString(300, QChar(0x00e9)) + ".flac");
         QVERIFY(cut.endsWith(QString(QChar(0x00e9)) + ".flac") && cut.toUtf8().size() <= 255);
+        // An extension of more bytes than characters counts in bytes, in
+        // numbered names too: each cut name is one the disk takes.
+        const QString extension = QString::fromUtf16(u".\u97f3\u697d\u6a19\u6e96");
+        QVERIFY(QDir().mkpath(temp.path() + "/sources"));
+        for (const QChar letter : { QChar('a'), QChar(0x00e9) }) {
+            const QString name = SafePathComponent(QString(300, letter) + extension);
+            for (const QString& made : { name, NumberedPathComponent(name, 1), NumberedPathComponent(name, 120) }) {
+                QVERIFY2(made.endsWith(extension), qPrintable(made));
+                QFile file(temp.path() + "/sources/" + made);
+                QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
+                QVERIFY(file.remove());
+            }
+        }
         QCOMPARE(SafeFolderComponents("..\\..\\x"), QStringList({ "__", "__", "x" }));
         QCOMPARE(SafeFolderComponents("C:\\x"), QStringList({ "C:", "x" }));
         QVERIFY(!IsPathUnder("/a/b", "/a/b/../c"));
