@@ -21,8 +21,8 @@ public:
     }
 
     // Goes on until the deadline has passed, a run or kItemsAtOnce items at
-    // least, and says whether the items are in order; the next call goes on
-    // where this one stopped.
+    // least (so a run's worth is put in order in one call), and says whether
+    // the items are in order; the next call goes on where this one stopped.
     bool Run(const QDeadlineTimer& until)
     {
         const size_t n = m_items.size();
@@ -35,7 +35,7 @@ public:
             const size_t end = std::min(n, m_next + kRun);
             std::stable_sort(m_items.begin() + m_next, m_items.begin() + end, m_less);
             m_next = end;
-            if (until.hasExpired())
+            if (m_next < n && until.hasExpired())
                 return false;
         }
         size_t moved = 0;
@@ -73,7 +73,7 @@ public:
             m_left = m_leftEnd;
             m_right = m_rightEnd;
             m_merging = false;
-            if (moved >= kItemsAtOnce && until.hasExpired())
+            if (m_next < n && moved >= kItemsAtOnce && until.hasExpired())
                 return false;
         }
         return true;

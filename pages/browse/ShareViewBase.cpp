@@ -434,9 +434,11 @@ void ShareViewBase::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
 void ShareViewBase::FillSlice()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
-    // The rows are made out of the list,
+    // The rows are made out of the list, a few at least in every slice (a
+    // small folder fills at once),
+    const size_t from = m_fillNext;
     while (m_fillNext < m_fillFiles.size()) {
-        if (m_fillNext % 64 == 0 && turn.hasExpired()) {
+        if (m_fillNext > from && (m_fillNext - from) % 64 == 0 && turn.hasExpired()) {
             m_fillTimer.start();
             return;
         }
