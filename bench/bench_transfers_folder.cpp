@@ -1,6 +1,11 @@
 // link: pages
-// A whole folder of a browsed share downloaded with a double click on it in
-// the browse tab, the Transfers page a tab beside it, out of sight:
+// A browsed folder of 100,000 files chosen in the browse tab, then the whole
+// folder downloaded with a double click on it, and one's own folder of as
+// many pushed to a user from the upload browse tab, the Transfers page a tab
+// beside it, out of sight:
+//   browse.folder_100k_longest_stall  the longest time the event loop was
+//                              kept waiting while the folder's files fill
+//                              the file list (all in one folder only)
 //   transfers.add_folder_100k_longest_stall  the longest time the event loop
 //                              was kept waiting, from the double click until
 //                              every download is queued and in its row
@@ -8,15 +13,22 @@
 //   transfers.remove_one_of_100k  then the longest time the event loop was
 //                              kept waiting by one of five removals of a
 //                              download, the Transfers page shown (ms)
+//   transfers.upload_folder_100k_longest_stall  the longest time the event
+//                              loop was kept waiting, from "Upload Folder" on
+//                              one's own folder (to a user whose status is
+//                              not known) until every upload is queued and
+//                              in its row
+//   transfers.upload_folder_100k  seconds until then
 // Usage: bench_transfers_folder [files] [files per folder]
-//   (defaults 100000 and 100000: one folder; "100000 5" downloads a folder
-//   holding 20,000 folders of 5 files). With STALL_TRACE=<ms> set, the
+//   (defaults 100000 and 100000: one folder; "100000 5" downloads and
+//   pushes a folder holding 20,000 folders of 5 files). With STALL_TRACE=<ms> set, the
 //   events of each stall that long are printed (floods/StallTrace.h).
 #include "ScratchFolder.h"
 #include "TransfersCore.h"
 #include "floods/StallTrace.h"
 #include "pages/browse/ShareForm.h"
 #include "pages/browse/SharesForm.h"
+#include "pages/browse/UploadForm.h"
 #include "pages/transfers/TransfersForm.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
@@ -26,9 +38,12 @@
 #include "shell/Kit.h"
 #include "shell/TreeWidget.h"
 #include "store/Data.h"
+#include "store/GeneralFunctions.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTabWidget>
@@ -46,6 +61,14 @@ void Print(const char* name, double value, const char* unit)
     std::fflush(stdout);
 }
 
+// The path of file n of a folder of files in folders of perFolder each, as
+// the share lists name them.
+std::string FilePath(const std::string& top, int n, int files, int perFolder)
+{
+    const std::string folder = perFolder >= files ? top : top + "\\Album " + std::to_string(n / perFolder);
+    return folder + "\\" + std::to_string(n % perFolder + 1) + " - Some Fairly Long Track Title.mp3";
+}
+
 // The share of a peer: "Music\Big" holding the files, directly or in
 // folders of perFolder files each.
 QByteArray ShareListFrame(int files, int perFolder)
@@ -54,12 +77,11 @@ QByteArray ShareListFrame(int files, int perFolder)
     const std::string top = "Music\\Big";
     share[top];
     for (int n = 0; n < files; ++n) {
-        const std::string folder
-            = perFolder >= files ? top : top + "\\Album " + std::to_string(n / perFolder);
+        const std::string path = FilePath(top, n, files, perFolder);
         FileInfo info;
-        info.name = std::to_string(n % perFolder + 1) + " - Some Fairly Long Track Title.mp3";
+        info.name = GetFileName(path);
         info.size = 3000000 + n;
-        share[folder].insert(info);
+        share[GetFolder(path)].insert(info);
     }
     MemStream body;
     share.Write(body);
@@ -166,21 +188,21 @@ int main(int argc, char** argv)
     }
 
     // The folder chosen first, as a user would, and its files listed.
+    StallProbe probe;
+    probe.Start();
     form->FolderTree()->setCurrentItem(big);
     const int listed = perFolder >= files ? files : 0;
-    if (!RunUntil(
-            [&] {
-                return form->FileList()->isSortingEnabled() && form->FileList()->topLevelItemCount() == listed;
-            },
-            120000)) {
+    if (!RunUntil([&] { return form->FileList()->topLevelItemCount() == listed; }, 120000)) {
         std::fprintf(stderr, "the folder's files were not listed within two minutes\n");
         return 1;
     }
+    const double filling = probe.Stop();
+    if (listed > 0)
+        Print("browse.folder_100k_longest_stall", filling, "ms");
 
     Type* entries = d.GetType("download_entry");
     Type* fileRows = d.GetType("download_list_node");
     QTreeWidget* downloads = transfers->DownloadsList();
-    StallProbe probe;
     probe.Start();
     QTimer::singleShot(0, [&] { emit form->FolderTree()->itemDoubleClicked(big, 0); });
     const bool queued = RunUntil(
@@ -212,5 +234,61 @@ int main(int argc, char** argv)
         longest = std::max(longest, probe.Stop());
     }
     Print("transfers.remove_one_of_100k", longest, "ms");
+
+    // One's own folder of as many files, shared with everybody.
+    tabs->setCurrentWidget(shares);
+    const QString outbox = home.path() + QStringLiteral("/outbox");
+    for (int n = 0; n < files; ++n) {
+        QString path = QString::fromStdString(FilePath(outbox.toStdString(), n, files, perFolder));
+        path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        if (n % perFolder == 0)
+            QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    sharedFoldersManager->AddSharedFolder(outbox) += d.GetType("shared_public")->GetGlobalNullItem();
+    Type* sharedFiles = d.GetType("shared_file");
+    if (!RunUntil([&] { return !sharedFoldersManager->IsScanning() && sharedFiles->Count() == size_t(files); },
+            300000)) {
+        std::fprintf(stderr, "%zu of %d files shared after five minutes\n", sharedFiles->Count(), files);
+        return 1;
+    }
+    QPointer<UploadForm> upload = qobject_cast<UploadForm*>(shares->OpenUploadBrowse(QStringLiteral("bob")));
+    QTreeWidgetItem* mine = nullptr;
+    if (!RunUntil(
+            [&] {
+                if (!upload || !upload->FolderTree()->isVisibleTo(upload))
+                    return false;
+                const auto rows = upload->FolderTree()->findItems(
+                    IsolatedText(QStringLiteral("outbox")), Qt::MatchExactly | Qt::MatchRecursive, 0);
+                mine = rows.isEmpty() ? nullptr : rows.first();
+                return mine != nullptr;
+            },
+            120000)) {
+        std::fprintf(stderr, "one's own share was not shown within two minutes\n");
+        return 1;
+    }
+    upload->FolderTree()->setCurrentItem(mine);
+    RunUntil([&] { return upload->FileList()->topLevelItemCount() == listed; }, 120000);
+    Type* uploads = d.GetType("upload_entry");
+    Type* uploadRows = d.GetType("upload_list_node");
+    probe.Start();
+    QTimer::singleShot(0, [&] {
+        upload->OnActionBarTriggered(upload->FolderTree(), QStringLiteral("upload_share_folder"));
+    });
+    const bool pushed = RunUntil(
+        [&] { return uploads->Count() == size_t(files) && uploadRows->Count() == size_t(files); }, 900000);
+    const double pushSeconds = probe.Seconds();
+    const double pushStall = probe.Stop();
+    if (!pushed) {
+        std::fprintf(stderr, "%zu of %d uploads queued and %zu in rows after fifteen minutes\n", uploads->Count(),
+            files, uploadRows->Count());
+        return 1;
+    }
+    Print("transfers.upload_folder_100k_longest_stall", pushStall, "ms");
+    Print("transfers.upload_folder_100k", pushSeconds, "s");
     return 0;
 }

@@ -210,16 +210,13 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path) const
     const std::string exactFolder = GetFolder(exactUtf8);
     const std::string lower = GetAbsoluteFileName(path).toUtf8().toStdString();
 
-    // The exact path (MP3 scans, most requests): the files bearing the name,
-    // usually one, without walking a folder.
+    // The exact path (MP3 scans, most requests): the file of both the folder
+    // and the name, looked for among the fewer of the folder's files and the
+    // files bearing the name (a folder of 100,000 files, or "cover.jpg" in
+    // 20,000 albums).
     if (ItemPtr name = m_nameType->HasItemText(exactName)) {
-        Item* found = nullptr;
-        name.Get()->connections.ForEachOfType(m_fileType, [&](Item* file) {
-            if (!found && ItemPtr(file)[m_folderType].Text() == exactFolder)
-                found = file;
-        });
-        if (found)
-            return found;
+        if (ItemPtr file = d.GetItem(m_folderType->HasItemText(exactFolder), name, "shared_file"))
+            return file;
     }
     // Otherwise the files of the folders that match ignoring case, whose
     // names match ignoring case too, compared one by one.

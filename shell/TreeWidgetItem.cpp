@@ -23,7 +23,11 @@ qint64 TreeWidgetItem::DigitsValue(const QString& text)
 bool TreeWidgetItem::operator<(const QTreeWidgetItem& other) const
 {
     const QTreeWidget* tree = treeWidget();
-    const int column = tree ? tree->sortColumn() : 0;
+    return Less(other, tree ? tree->sortColumn() : 0);
+}
+
+bool TreeWidgetItem::Less(const QTreeWidgetItem& other, int column) const
+{
     QString a = data(column, Qt::DisplayRole).toString();
     QString b = other.data(column, Qt::DisplayRole).toString();
     if (!m_model)

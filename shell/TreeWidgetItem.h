@@ -34,7 +34,10 @@ public:
     void SetSortingModel(ColumnSortingModel* model) { m_model = model; }
     ColumnSortingModel* SortingModel() const { return m_model; }
 
+    // Ranks the row by the tree's sort column; Less by any column, also for
+    // rows not in a tree yet.
     bool operator<(const QTreeWidgetItem& other) const override;
+    virtual bool Less(const QTreeWidgetItem& other, int column) const;
 
     // The number formed of the text's ASCII digits (signs, points and
     // separators dropped); 0 when there are none or it does not fit 64 bits.

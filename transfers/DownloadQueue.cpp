@@ -152,6 +152,17 @@ void TransferQueueManager::AddDownloads(std::vector<WantedDownload> wanted)
         if (download && !wish.searchText.isEmpty())
             download.Connect(T("search_request_text")->GetItem(Value(wish.searchText)));
     });
+    QueueWanted(std::move(batch));
+}
+
+bool TransferQueueManager::AddingDownloads() const
+{
+    return std::any_of(m_wanted.begin(), m_wanted.end(),
+        [](const std::unique_ptr<WantedBatch>& batch) { return !batch->downloads.empty(); });
+}
+
+void TransferQueueManager::QueueWanted(std::unique_ptr<WantedBatch> batch)
+{
     m_wanted.push_back(std::move(batch));
     if (!m_wantedTimer) {
         // A timer, not a posted call, between slices: the window paints and
@@ -159,14 +170,14 @@ void TransferQueueManager::AddDownloads(std::vector<WantedDownload> wanted)
         m_wantedTimer = new QTimer(this);
         m_wantedTimer->setSingleShot(true);
         m_wantedTimer->setInterval(0);
-        connect(m_wantedTimer, &QTimer::timeout, this, &TransferQueueManager::AddWantedDownloads);
+        connect(m_wantedTimer, &QTimer::timeout, this, &TransferQueueManager::AddWanted);
     }
     // Asked for from within a slice, they follow in its turn or a later one.
     if (!m_addingWanted)
-        AddWantedDownloads();
+        AddWanted();
 }
 
-void TransferQueueManager::AddWantedDownloads()
+void TransferQueueManager::AddWanted()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
     m_addingWanted = true;

@@ -28,7 +28,22 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& file)
         return;
     }
     CreateUpload(userItem, sharedFile, file);
-    StartNewUploads();
+    // Only this user's uploads can start now that did not before: a folder
+    // pushed file by file costs no look at every queued upload for each.
+    if (MayStartUploadOf(userItem))
+        StartNewUploads();
+}
+
+void TransferQueueManager::AddUploads(const QString& user, std::vector<QString> files)
+{
+    if (files.empty())
+        return;
+    auto batch = std::make_unique<WantedBatch>();
+    batch->pushedTo = user;
+    batch->pushed = std::move(files);
+    WantedBatch* added = batch.get();
+    batch->work.Then(added->pushed.size(), [this, added](size_t k) { AddUpload(added->pushedTo, added->pushed[k]); });
+    QueueWanted(std::move(batch));
 }
 
 void TransferQueueManager::OnUserShare(QString user, FileInfoMap& folders, AttributeTranslationTable&)

@@ -96,7 +96,7 @@ public:
     // window answers while a folder of 100,000 files is queued.
     void AddDownloads(std::vector<WantedDownload> wanted);
     // Whether downloads asked for together still wait to be added.
-    bool AddingDownloads() const { return !m_wanted.empty(); }
+    bool AddingDownloads() const;
     void RequeueDownload(ItemPtr download);
     void RequeueUserDownloads(ItemPtr user);
     void QueueDownloadIfUserOnline(ItemPtr download);
@@ -159,6 +159,10 @@ public:
 
     // Pushed uploads (PushedUploads.cpp).
     void AddUpload(const QString& user, const QString& file);
+    // Pushes the files to the user in their order, each as AddUpload does,
+    // after what was asked for before with AddDownloads or AddUploads, a
+    // slice of a turn at a time as AddDownloads adds downloads.
+    void AddUploads(const QString& user, std::vector<QString> files);
 
     // Negotiation (TransferNegotiation.cpp).
     bool CanAcceptUserInitiatedUploadsFrom(const QString& user) const;
@@ -288,8 +292,11 @@ private:
     bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
     void SetDownloadNote(ItemPtr download, const QString& note);
 
-    // DownloadQueue.cpp: a slice of the downloads asked for together.
-    void AddWantedDownloads();
+    // DownloadQueue.cpp: downloads or pushed uploads asked for together
+    // are queued behind those asked for before, and added a slice at a time.
+    struct WantedBatch;
+    void QueueWanted(std::unique_ptr<WantedBatch> batch);
+    void AddWanted();
     // The other spellings of a remote folder that name the same folder (with
     // "/" where it has "\" or the reverse) held by downloads.
     std::vector<std::string> OtherSpellings(const std::string& remoteFolder) const;
@@ -333,9 +340,12 @@ private:
     };
     std::map<QString, ConnectFailure> m_fileConnectFailures;
     std::unordered_map<Item*, qint64> m_heldBytes;
-    // Downloads asked for together and not added yet, in order.
+    // Downloads, and files pushed to a user, asked for together and not
+    // added yet, in order.
     struct WantedBatch {
         std::vector<WantedDownload> downloads;
+        QString pushedTo;
+        std::vector<QString> pushed;
         SlicedWork work;
     };
     std::deque<std::unique_ptr<WantedBatch>> m_wanted;

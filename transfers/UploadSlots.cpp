@@ -35,10 +35,11 @@ bool TransferQueueManager::MayStartUploadOf(ItemPtr user) const
 {
     if (!user.IsConnected("is_online"))
         return false;
-    const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
-    for (ItemPtr upload : user.GetItems("upload_entry"))
-        if (activeStatuses.Contains(upload["upload_entry_status"]))
+    // The running uploads are few (a slot each); the user's may be 100,000.
+    for (ItemPtr upload : ActiveUploads()) {
+        if (upload["user"] == user)
             return false;
+    }
     return true;
 }
 

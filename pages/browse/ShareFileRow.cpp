@@ -21,10 +21,9 @@ void ShareFileRow::SetName(QTreeWidgetItem* row, const QString& name)
     row->setData(0, kNameRole, name);
 }
 
-bool ShareFileRow::operator<(const QTreeWidgetItem& other) const
+bool ShareFileRow::Less(const QTreeWidgetItem& other, int column) const
 {
-    const QTreeWidget* tree = treeWidget();
-    if (tree && tree->sortColumn() != 0)
-        return TreeWidgetItem::operator<(other);
+    if (column != 0)
+        return TreeWidgetItem::Less(other, column);
     return Name(this) < Name(&other);
 }

@@ -14,5 +14,5 @@ public:
     // Shows the name in column 0 and keeps it for Name().
     static void SetName(QTreeWidgetItem* row, const QString& name);
 
-    bool operator<(const QTreeWidgetItem& other) const override;
+    bool Less(const QTreeWidgetItem& other, int column) const override;
 };

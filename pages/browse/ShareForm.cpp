@@ -1,6 +1,6 @@
 #include "ShareForm.h"
-#include "ShareDownloads.h"
 #include "ShareFileRow.h"
+#include "ShareTransfers.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -34,7 +34,7 @@ ShareForm::ShareForm(QString user, QWidget* parent)
     connect(FileList(), &QWidget::customContextMenuRequested, this, &ShareForm::OnFileContextMenuRequested);
     m_sortingModel.SetColumnSortingNumeric(1);
     m_sortingModel.SetColumnSortingNumeric(2);
-    m_downloads = new ShareDownloads(this);
+    m_downloads = new ShareTransfers(this);
 }
 
 void ShareForm::TakeShare(ItemPtr share)
@@ -75,7 +75,7 @@ void ShareForm::RowsBuilt()
         BrowseToFolder(m_pendingFolder);
 }
 
-QTreeWidgetItem* ShareForm::NewFileRow()
+ShareFileRow* ShareForm::NewFileRow()
 {
     auto* row = new ShareFileRow;
     row->SetSortingModel(&m_sortingModel);

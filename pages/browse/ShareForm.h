@@ -12,7 +12,7 @@
 #include "shell/TreeWidgetItem.h"
 #include <QPoint>
 
-class ShareDownloads;
+class ShareTransfers;
 
 class ShareForm : public ShareViewBase {
     Q_OBJECT
@@ -53,7 +53,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void TakeShare(ItemPtr share) override;
     void RowsBuilt() override;
-    QTreeWidgetItem* NewFileRow() override;
+    ShareFileRow* NewFileRow() override;
 
 private:
     void DownloadFileRows(const QList<QTreeWidgetItem*>& rows);
@@ -63,5 +63,5 @@ private:
     quint64 m_askedAfter = 0;
     QString m_pendingFolder;
     ColumnSortingModel m_sortingModel;
-    ShareDownloads* m_downloads = nullptr;
+    ShareTransfers* m_downloads = nullptr;
 };

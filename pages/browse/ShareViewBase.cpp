@@ -68,8 +68,13 @@ ShareViewBase::ShareViewBase(const QString& user, const QString& objectName, QWi
     m_fileList->header()->resizeSection(0, 200);
     m_fileList->header()->resizeSection(1, 70);
     m_fileList->header()->setStretchLastSection(true);
-    m_fileList->setSortingEnabled(true);
+    // The list sorts itself only when asked (a click on a column): one that
+    // sorts itself sorts all its rows again when rows go in, and they go in
+    // at their places anyway.
+    m_fileList->header()->setSectionsClickable(true);
+    m_fileList->header()->setSortIndicatorShown(true);
     m_fileList->sortByColumn(0, Qt::AscendingOrder);
+    connect(m_fileList->header(), &QHeaderView::sortIndicatorChanged, this, &ShareViewBase::OnSortOrderChanged);
     layout->addWidget(m_splitter, 1);
 
     auto* filterRow = new QHBoxLayout;
@@ -145,6 +150,7 @@ void ShareViewBase::Forget()
     m_buildTimer.stop();
     m_fillTimer.stop();
     m_fillFiles.clear();
+    m_fillSort.reset(); // the rows made stay the list's, to be cleared
     m_buildFolders.clear();
     m_share = ItemPtr();
 }
@@ -183,12 +189,6 @@ QTreeWidgetItem* ShareViewBase::RowOfFile(ItemPtr file) const
     auto* row = file["user_share_file_node"].AsPointer<QTreeWidgetItem>();
     // Only rows of this view's list: the node of another view's row is its own.
     return row && row->treeWidget() == m_fileList ? row : nullptr;
-}
-
-void ShareViewBase::SetIcon(ItemPtr file, const QIcon& icon)
-{
-    if (QTreeWidgetItem* row = RowOfFile(file))
-        row->setIcon(0, icon);
 }
 
 std::vector<ItemPtr> ShareViewBase::FoldersBelow(ItemPtr folder)
@@ -390,16 +390,20 @@ void ShareViewBase::ClearFileList()
 {
     m_fillTimer.stop();
     m_fillFiles.clear();
-    for (QTreeWidgetItem* row : m_fileRows) {
-        if (ItemPtr node = m_fileNodeType->HasItem(Value(row)))
+    m_fillSort.reset();
+    m_fillAdded = 0;
+    for (ShareFileRow* row : m_fileRows) {
+        if (ItemPtr node = m_fileNodeType->HasItem(Value(static_cast<QTreeWidgetItem*>(row))))
             node.Remove();
+        // Rows still to go in are the view's own.
+        if (!row->treeWidget())
+            delete row;
     }
     m_fileRows.clear();
     m_fileList->clear();
-    m_fileList->setSortingEnabled(true);
 }
 
-QTreeWidgetItem* ShareViewBase::NewFileRow()
+ShareFileRow* ShareViewBase::NewFileRow()
 {
     return new ShareFileRow;
 }
@@ -424,36 +428,70 @@ void ShareViewBase::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
     for (ItemPtr file : folder.GetItems(m_fileType))
         m_fillFiles.push_back(file);
     m_fillNext = 0;
-    m_fileList->setSortingEnabled(false);
     FillSlice();
 }
 
 void ShareViewBase::FillSlice()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
-    QList<QTreeWidgetItem*> batch;
+    // The rows are made out of the list, a few at least in every slice (a
+    // small folder fills at once),
+    const size_t from = m_fillNext;
     while (m_fillNext < m_fillFiles.size()) {
-        if (m_fillNext % 64 == 0 && turn.hasExpired())
-            break;
+        if (m_fillNext > from && (m_fillNext - from) % 64 == 0 && turn.hasExpired()) {
+            m_fillTimer.start();
+            return;
+        }
         ItemPtr file = m_fillFiles[m_fillNext++];
         const QString name = ToQString(file["user_share_file_name"].Text());
         if (m_fillFilter.IsMatching(name, nullptr, file) != FilterParser::Match)
             continue;
-        QTreeWidgetItem* row = NewFileRow();
+        ShareFileRow* row = NewFileRow();
         ShareFileRow::SetName(row, name);
         row->setText(1, CommafyNumber(file["file_size"].AsInt64()));
         row->setText(2, SharedFoldersManager::GetFileItemDisplayString(file));
-        file += m_fileNodeType->GetItem(Value(row));
+        file += m_fileNodeType->GetItem(Value(static_cast<QTreeWidgetItem*>(row)));
         m_fileRows.push_back(row);
-        batch.append(row);
+    }
+    // put in the order of the list's column (equal rows in the share's
+    // order, as the list would sort them),
+    if (!m_fillSort) {
+        const int column = m_fileList->sortColumn();
+        const bool ascending = m_fileList->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+        m_fillSort = std::make_unique<RowSort>(
+            m_fileRows, [column, ascending](const ShareFileRow* a, const ShareFileRow* b) {
+                return ascending ? a->Less(*b, column) : b->Less(*a, column);
+            });
+    }
+    if (!m_fillSort->Run(turn)) {
+        m_fillTimer.start();
+        return;
+    }
+    // and put in at the end, in that order, a batch a turn.
+    const std::vector<ShareFileRow*>& sorted = m_fillSort->Items();
+    QList<QTreeWidgetItem*> batch;
+    while (m_fillAdded < sorted.size()) {
+        batch.append(sorted[m_fillAdded++]);
+        if (batch.size() % 256 == 0 && turn.hasExpired())
+            break;
     }
     m_fileList->addTopLevelItems(batch);
-    if (m_fillNext < m_fillFiles.size()) {
+    if (m_fillAdded < sorted.size()) {
         m_fillTimer.start();
         return;
     }
     m_fillFiles.clear();
-    m_fileList->setSortingEnabled(true);
+    m_fillSort.reset();
+}
+
+void ShareViewBase::OnSortOrderChanged(int column, Qt::SortOrder order)
+{
+    if (m_fillSort || !m_fillFiles.empty()) {
+        QTreeWidgetItem* current = m_folderTree->currentItem();
+        OnCurrentItemChanged(current, current);
+        return;
+    }
+    m_fileList->sortItems(column, order);
 }
 
 // The filter.

@@ -13,7 +13,9 @@
 // A large share never stalls the window: folder rows are made in slices while
 // the message area says "Requesting file list...", detached from the tree and
 // put in at the end in one go; a folder of many files fills the file list in
-// slices too. Folders are put in order by their names, never by whole paths,
+// slices too: its rows are made, put in the list's order and put in, a slice
+// at a time each, and the list never sorts itself (a click on a column sorts
+// it). Folders are put in order by their names, never by whole paths,
 // and a tree deeper than kOpenDepth opens only that far (ExpandAll). Trees are
 // walked with explicit stacks, never by recursion per level, so a hostile list
 // with a folder chain ten thousand deep is shown and torn down without deep
@@ -22,10 +24,13 @@
 #include "store/Event.h"
 #include "store/FilterParser.h"
 #include "store/ItemSet.h"
+#include "store/SlicedSort.h"
 #include <QIcon>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -36,6 +41,7 @@ class QSplitter;
 class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ShareFileRow;
 class Type;
 class UserShareBuilder;
 
@@ -90,7 +96,7 @@ protected:
     // The folder rows are in the tree.
     virtual void RowsBuilt() = 0;
     // A new file row (the share view gives its rows a sorting model).
-    virtual QTreeWidgetItem* NewFileRow();
+    virtual ShareFileRow* NewFileRow();
     // The share went from the store.
     virtual void ShareRemoved() { }
 
@@ -106,7 +112,6 @@ protected:
     // Empties the file list together with the node items of its rows.
     void ClearFileList();
     void Forget();
-    void SetIcon(ItemPtr file, const QIcon& icon);
     // The files of a folder and of every folder below it (explicit stack).
     static std::vector<ItemPtr> FoldersBelow(ItemPtr folder);
 
@@ -120,6 +125,9 @@ private:
     void OpenRows();
     void FinishRows();
     void FillSlice();
+    // A click on a column: the rows in the list are sorted at once; a list
+    // still filling is filled again in the new order.
+    void OnSortOrderChanged(int column, Qt::SortOrder order);
     // Every folder row, children before parents.
     std::vector<QTreeWidgetItem*> FolderRows() const;
     void DeleteFolderRows();
@@ -146,10 +154,15 @@ private:
     std::unordered_map<QTreeWidgetItem*, int> m_rowDepth;
     QTimer m_buildTimer;
 
-    // The file list: its rows, and the files still to list.
-    std::vector<QTreeWidgetItem*> m_fileRows;
+    // The file list: its rows (in it, or made and still to go in), the files
+    // still to list, the rows made being put in order, and how many of them
+    // are in the list.
+    using RowSort = SlicedSort<ShareFileRow*, std::function<bool(const ShareFileRow*, const ShareFileRow*)>>;
+    std::vector<ShareFileRow*> m_fileRows;
     std::vector<ItemPtr> m_fillFiles;
     size_t m_fillNext = 0;
     FilterParser m_fillFilter;
+    std::unique_ptr<RowSort> m_fillSort;
+    size_t m_fillAdded = 0;
     QTimer m_fillTimer;
 };

@@ -1,4 +1,5 @@
 #include "UploadForm.h"
+#include "ShareTransfers.h"
 #include "UserShareBuilder.h"
 #include "shell/ActionSetToolBar.h"
 #include "shares/SharedFoldersManager.h"
@@ -11,6 +12,7 @@
 
 UploadForm::UploadForm(QString user, QWidget* parent)
     : ShareViewBase(user, QStringLiteral("UploadForm"), parent)
+    , m_pushes(new ShareTransfers(this))
 {
     resize(559, 316);
     FileList()->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -69,16 +71,6 @@ void UploadForm::RowsBuilt()
     ShowTree();
 }
 
-void UploadForm::Upload(ItemPtr file)
-{
-    ItemPtr folder = file["user_share_folder"];
-    if (!folder || !transferQueueManager)
-        return;
-    const std::string path = folder["user_share_folder_name"].Text() + "\\" + file["user_share_file_name"].Text();
-    transferQueueManager->AddUpload(m_user, QString::fromStdString(path));
-    SetIcon(file, QIcon(QStringLiteral(":/icons/upload_icon")));
-}
-
 void UploadForm::OnActionBarTriggered(QWidget* widget, QString action)
 {
     if (action == QLatin1String("upload_share_folder") && widget == FolderTree()) {
@@ -87,23 +79,24 @@ void UploadForm::OnActionBarTriggered(QWidget* widget, QString action)
                 UploadFolder(folder);
         }
     } else if (action == QLatin1String("upload_share_file") && widget == FileList()) {
+        std::vector<ItemPtr> files;
         for (QTreeWidgetItem* row : FileList()->selectedItems()) {
             if (ItemPtr file = FileOfRow(row))
-                Upload(file);
+                files.push_back(file);
         }
+        m_pushes->PushFiles(m_user, std::move(files));
     }
 }
 
 void UploadForm::UploadFolder(ItemPtr folder)
 {
-    for (ItemPtr at : FoldersBelow(folder)) {
-        for (ItemPtr file : at.GetItems("user_share_file"))
-            Upload(file);
-    }
+    m_pushes->PushFolders(m_user, FoldersBelow(folder));
 }
 
 void UploadForm::Delete()
 {
+    // The files asked for are read before their items go.
+    m_pushes->Finish();
     m_closed = true;
     Forget();
     if (ItemPtr tab = d.GetType("upload_share_tab")->HasItem(Value(this)))

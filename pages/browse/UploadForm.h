@@ -4,6 +4,8 @@
 // share is a snapshot taken when the tab opens.
 #include "ShareViewBase.h"
 
+class ShareTransfers;
+
 class UploadForm : public ShareViewBase {
     Q_OBJECT
 public:
@@ -15,7 +17,8 @@ public:
     void SetShare(ItemPtr share);
     // Removes the tab item and the share's items, then the view.
     void Delete();
-    // Pushes every file of the folder and of every folder below it.
+    // Pushes every file of the folder and of every folder below it, read a
+    // slice at a time.
     void UploadFolder(ItemPtr folder);
 
 public slots:
@@ -26,7 +29,7 @@ protected:
     void RowsBuilt() override;
 
 private:
-    void Upload(ItemPtr file);
+    ShareTransfers* m_pushes;
     ItemPtr m_ownShare; // the share this view made, removed by Delete
     bool m_closed = false;
 };

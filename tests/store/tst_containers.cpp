@@ -1,6 +1,7 @@
-// The store's own containers: the chunked ordered set of items and the value
-// index, checked against plain standard containers.
+// The store's own containers: the chunked ordered set of items, the value
+// index and the sort done in slices, checked against the standard ones.
 #include "store/Data.h"
+#include "store/SlicedSort.h"
 #include "store/SmallBlocks.h"
 #include "store/ValueIndex.h"
 #include <malloc.h>
@@ -125,6 +126,35 @@ private slots:
         QVERIFY(mallinfo2().uordblks + mallinfo2().hblkhd <= after + 256 * 1024);
         QVERIFY2(after < before + (peak - before) / 3,
             qPrintable(QStringLiteral("%1 of %2 kept").arg(qint64(after) - qint64(before)).arg(peak - before)));
+    }
+
+    // Sorted a few items a call (the deadline long past) or at once, any
+    // length about the run and level bounds, items in any order: the same
+    // order as a stable sort, equal keys in the order they came.
+    void slicedSortMatchesStableSort()
+    {
+        std::mt19937 random(7);
+        using Keyed = std::pair<int, int>; // a key, and where the item came
+        const auto byKey = [](const Keyed& a, const Keyed& b) { return a.first < b.first; };
+        for (size_t n : { 0, 1, 255, 256, 257, 513, 1000, 4099 }) {
+            for (int shape = 0; shape < 3; ++shape) {
+                std::vector<Keyed> items;
+                for (size_t k = 0; k < n; ++k) {
+                    const int key = shape == 0 ? int(random() % 50) : shape == 1 ? int(k / 3) : int(n - k);
+                    items.emplace_back(key, int(k));
+                }
+                for (bool sliced : { true, false }) {
+                    SlicedSort<Keyed, decltype(byKey)> sort(items, byKey);
+                    int calls = 1;
+                    while (!sort.Run(sliced ? QDeadlineTimer(0) : QDeadlineTimer(QDeadlineTimer::Forever)))
+                        ++calls;
+                    std::vector<Keyed> expected = items;
+                    std::stable_sort(expected.begin(), expected.end(), byKey);
+                    QVERIFY2(sort.Items() == expected, qPrintable(QStringLiteral("%1 items, shape %2").arg(n).arg(shape)));
+                    QVERIFY(sliced ? calls >= int(n / 256) : calls == 1);
+                }
+            }
+        }
     }
 
     void setMatchesOrderedModel();

@@ -640,7 +640,10 @@ private slots:
         const quint16 port = server->port;
         server = std::make_unique<Standin>();
         QVERIFY(server->Start(port));
+        // A client logs in again once it has seen the loss: asked before,
+        // while it still counts itself logged in, it would not.
         for (Client* client : { hal.get(), ivy.get() }) {
+            QVERIFY(!client->WaitFor("disconnected", 20000).isEmpty());
             client->Send("connect");
             QVERIFY(!client->WaitFor("connected", 20000).isEmpty());
         }

@@ -15,12 +15,14 @@
 #include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
+#include "shell/TreeWidgetItem.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -267,6 +269,41 @@ private slots:
         }
         Close(form);
         QCOMPARE(d.GetType("user_share")->Count(), size_t(0));
+
+        // A folder of thousands pushed to a user who is away: the window
+        // answers while they are queued, a slice at a time, and every row
+        // listed is marked.
+        constexpr int kMany = 2000;
+        for (int k = 0; k < kMany; ++k)
+            WriteFile(mine.path() + QStringLiteral("/crowd/%1.bin").arg(k), "x");
+        sharedFoldersManager->AddSharedFolder(mine.path() + QStringLiteral("/crowd"))
+            += d.GetType("shared_public")->GetGlobalNullItem();
+        QVERIFY(gui::WaitFor([&] { return scanned.size() == 2; }, 60000));
+        form = qobject_cast<UploadForm*>(sharesForm->OpenUploadBrowse(QStringLiteral("dora")));
+        QVERIFY(form && gui::WaitFor([&] { return form->FolderTree()->isVisibleTo(form); }));
+        form->FolderTree()->setCurrentItem(FolderRow(form, QStringLiteral("crowd")));
+        QVERIFY(gui::WaitFor([&] { return form->FileList()->topLevelItemCount() == kMany; }));
+        const ItemPtr dora = d.GetType("user")->GetItem(Value("dora"));
+        int turnsPartly = 0;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            const size_t queued = dora.CountItems("upload_entry");
+            turnsPartly += queued > 0 && queued < size_t(kMany);
+        });
+        watch.start(0);
+        form->OnActionBarTriggered(form->FolderTree(), QStringLiteral("upload_share_folder"));
+        QVERIFY(gui::WaitFor([&] { return dora.CountItems("upload_entry") == size_t(kMany); }));
+        QVERIFY(turnsPartly > 0);
+        QVERIFY(gui::WaitFor([&] {
+            for (int k = 0; k < kMany; ++k) {
+                if (form->FileList()->topLevelItem(k)->icon(0).isNull())
+                    return false;
+            }
+            return true;
+        }));
+        for (ItemPtr upload : dora.GetItems("upload_entry"))
+            transferQueueManager->RemoveUpload(upload);
+        Close(form);
     }
 
     // Items of a list and the rules of the view over them, without a peer:
@@ -467,19 +504,46 @@ private slots:
         QVERIFY(longRow && longRow->text(0).size() < 2000);
         Close(form);
 
-        // Folders of many files fill the list in slices; choosing another
-        // folder meanwhile leaves exactly the new folder's rows and nodes.
+        // Folders of many files fill the list in slices, its rows in its
+        // order all along (here the largest first, after clicks on the size
+        // column); choosing another folder meanwhile leaves exactly the new
+        // folder's rows and nodes. A click on the name column sorts them.
         names->Send(QStringLiteral("serve-share files 2 30000"));
         QVERIFY(!names->WaitFor(QStringLiteral("serving-share")).isEmpty());
         form = OpenBrowse(QStringLiteral("names"));
         QVERIFY(form);
+        QTreeWidget* list = form->FileList();
+        QHeaderView* header = list->header();
+        const auto sortBy = [&](int column, Qt::SortOrder order) {
+            const auto sorted = [&] {
+                return header->sortIndicatorSection() == column && header->sortIndicatorOrder() == order;
+            };
+            for (int k = 0; k < 2 && !sorted(); ++k) {
+                QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+            }
+            return sorted();
+        };
+        QVERIFY(sortBy(1, Qt::DescendingOrder));
+        bool inOrder = true;
+        const auto filled = [&] {
+            for (int k = 1; k < list->topLevelItemCount(); ++k) {
+                inOrder = inOrder
+                    && TreeWidgetItem::DigitsValue(list->topLevelItem(k - 1)->text(1))
+                        > TreeWidgetItem::DigitsValue(list->topLevelItem(k)->text(1));
+            }
+            return list->topLevelItemCount() == 30000;
+        };
         form->BrowseToFolder(QStringLiteral("share\\artist 0\\album 0"));
         form->BrowseToFolder(QStringLiteral("share\\artist 0\\album 1"));
-        QVERIFY(form->FileList()->topLevelItemCount() < 30000);
-        QVERIFY(gui::WaitFor([&] { return form->FileList()->topLevelItemCount() == 30000; }));
+        QVERIFY(!filled());
+        QVERIFY(gui::WaitFor(filled));
+        QVERIFY(inOrder);
         QCOMPARE(d.GetType("user_share_file_node")->Count(), size_t(30000));
-        QCOMPARE(form->FileList()->topLevelItem(0)->text(0), IsolatedText(QStringLiteral("track 0.mp3")));
-        QVERIFY(form->FileList()->isSortingEnabled());
+        QCOMPARE(list->topLevelItem(0)->text(0), IsolatedText(QStringLiteral("track 29999.mp3")));
+        QVERIFY(sortBy(0, Qt::AscendingOrder));
+        QCOMPARE(list->topLevelItem(0)->text(0), IsolatedText(QStringLiteral("track 0.mp3")));
+        QCOMPARE(list->topLevelItem(1)->text(0), IsolatedText(QStringLiteral("track 1.mp3")));
         Close(form);
     }
 };

@@ -1,4 +1,4 @@
-#include "ShareDownloads.h"
+#include "ShareTransfers.h"
 #include "ShareViewBase.h"
 #include "store/ToQString.h"
 #include "transfers/TransferQueueManager.h"
@@ -7,8 +7,13 @@
 #include <algorithm>
 #include <memory>
 
+// The files of a request whose rows are marked.
+struct ShareTransfers::Marked {
+    std::vector<ItemPtr> listed;
+};
+
 // One request: its folders (none for files chosen), then the files read.
-struct ShareDownloads::Request {
+struct ShareTransfers::Request : Marked {
     QString user;
     std::vector<ItemPtr> folders;
     bool below = false;
@@ -19,22 +24,30 @@ struct ShareDownloads::Request {
     std::vector<size_t> starts;
     std::vector<char> unsorted;
     QString lastName;
-    std::vector<ItemPtr> listed; // files whose rows are marked
 };
 
-ShareDownloads::ShareDownloads(ShareViewBase* view)
+// Files pushed to a user: the folders' and those given, then their paths.
+struct ShareTransfers::Pushed : Marked {
+    QString user;
+    std::vector<ItemPtr> folders;
+    std::vector<ItemPtr> files;
+    std::vector<QString> paths;
+};
+
+ShareTransfers::ShareTransfers(ShareViewBase* view)
     : QObject(view)
     , m_view(view)
-    , m_icon(QStringLiteral(":/icons/download_icon"))
+    , m_downloadIcon(QStringLiteral(":/icons/download_icon"))
+    , m_uploadIcon(QStringLiteral(":/icons/upload_icon"))
 {
     // A timer, not a posted call, between slices: the window paints and
     // takes input in between.
     m_timer.setSingleShot(true);
     m_timer.setInterval(0);
-    connect(&m_timer, &QTimer::timeout, this, &ShareDownloads::RunSlice);
+    connect(&m_timer, &QTimer::timeout, this, &ShareTransfers::RunSlice);
 }
 
-void ShareDownloads::AddFolders(const QString& user, std::vector<ItemPtr> folders, bool below)
+void ShareTransfers::AddFolders(const QString& user, std::vector<ItemPtr> folders, bool below)
 {
     if (folders.empty())
         return;
@@ -52,7 +65,7 @@ void ShareDownloads::AddFolders(const QString& user, std::vector<ItemPtr> folder
     Add(request);
 }
 
-void ShareDownloads::AddFiles(const QString& user, std::vector<ItemPtr> files)
+void ShareTransfers::AddFiles(const QString& user, std::vector<ItemPtr> files)
 {
     if (files.empty())
         return;
@@ -63,7 +76,7 @@ void ShareDownloads::AddFiles(const QString& user, std::vector<ItemPtr> files)
     Add(request);
 }
 
-void ShareDownloads::Add(const std::shared_ptr<Request>& request)
+void ShareTransfers::Add(const std::shared_ptr<Request>& request)
 {
     if (!transferQueueManager)
         return;
@@ -112,28 +125,79 @@ void ShareDownloads::Add(const std::shared_ptr<Request>& request)
         if (transferQueueManager)
             transferQueueManager->AddDownloads(std::move(request->wanted));
     });
-    // The listed rows marked quietly: the list, sorted by name, would look
-    // for the place of each marked row again, a walk over all of them; the
-    // repaint that follows shows the marks.
+    MarkAndRun(request, m_downloadIcon);
+}
+
+void ShareTransfers::PushFolders(const QString& user, std::vector<ItemPtr> folders)
+{
+    if (folders.empty())
+        return;
+    auto pushed = std::make_shared<Pushed>();
+    pushed->user = user;
+    pushed->folders = std::move(folders);
+    m_work.Then(pushed->folders.size(), [pushed](size_t f) {
+        for (ItemPtr file : pushed->folders[f].GetItems("user_share_file"))
+            pushed->files.push_back(file);
+    });
+    Push(pushed);
+}
+
+void ShareTransfers::PushFiles(const QString& user, std::vector<ItemPtr> files)
+{
+    if (files.empty())
+        return;
+    auto pushed = std::make_shared<Pushed>();
+    pushed->user = user;
+    pushed->files = std::move(files);
+    Push(pushed);
+}
+
+void ShareTransfers::Push(const std::shared_ptr<Pushed>& pushed)
+{
+    if (!transferQueueManager)
+        return;
+    // Each file by its path in one's own share, as the engine finds it.
+    m_work.Then([pushed] { return pushed->files.size(); },
+        [this, pushed](size_t k) {
+            ItemPtr file = pushed->files[k];
+            ItemPtr folder = file["user_share_folder"];
+            if (!folder)
+                return;
+            pushed->paths.push_back(QString::fromStdString(
+                folder["user_share_folder_name"].Text() + "\\" + file["user_share_file_name"].Text()));
+            if (m_view->RowOfFile(file))
+                pushed->listed.push_back(file);
+        });
+    m_work.Then([pushed] {
+        if (transferQueueManager)
+            transferQueueManager->AddUploads(pushed->user, std::move(pushed->paths));
+    });
+    MarkAndRun(pushed, m_uploadIcon);
+}
+
+void ShareTransfers::MarkAndRun(const std::shared_ptr<Marked>& request, const QIcon& icon)
+{
+    // The listed rows marked quietly: the view would repaint each row and
+    // the model tell of each change; the repaint that follows shows them.
     m_work.Then([request] { return request->listed.size(); },
-        [this, request](size_t k) {
+        [this, request, icon](size_t k) {
             if (QTreeWidgetItem* row = m_view->RowOfFile(request->listed[k])) {
                 const QSignalBlocker quiet(m_view->FileList()->model());
-                row->setIcon(0, m_icon);
+                row->setIcon(0, icon);
             }
         });
     m_work.Then([this] { m_view->FileList()->viewport()->update(); });
     RunSlice();
 }
 
-void ShareDownloads::Finish()
+void ShareTransfers::Finish()
 {
     m_timer.stop();
     m_work.Run(QDeadlineTimer(QDeadlineTimer::Forever));
     m_work = SlicedWork();
 }
 
-void ShareDownloads::RunSlice()
+void ShareTransfers::RunSlice()
 {
     if (!m_work.Run(SlicedWork::Turn())) {
         m_timer.start();
