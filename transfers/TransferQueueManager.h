@@ -169,7 +169,9 @@ public slots:
 
 private:
     // TransferSchema.cpp.
+    struct HeldSearch;
     void FindHeldBytes();
+    void FindHeldBytesSlice();
     void DeclareDownloadTypes();
     void DeclareUploadTypes();
     void DeclareCompleteTypes();
@@ -270,6 +272,7 @@ private:
     std::map<QString, ConnectFailure> m_fileConnectFailures;
     std::unordered_map<Item*, qint64> m_heldBytes;
     // Finds the sizes of the partial files of the queue after a load.
+    std::unique_ptr<HeldSearch> m_heldSearch;
     std::unique_ptr<OrderedWorker> m_partialSizes;
 
     friend class TransferTestAccess;

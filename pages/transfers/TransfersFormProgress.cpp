@@ -2,6 +2,7 @@
 // their folder and user rows; row colours by status; the half-minute clearing
 // of stale uploads and the two clear boxes.
 #include "TransfersForm.h"
+#include "store/SlicedWork.h"
 #include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "store/GeneralFunctions.h"
@@ -234,14 +235,21 @@ void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row,
         SetProgressBar(kind.tree, row, sums.done, double(sums.done * 100) / double(sums.total));
 }
 
-void TransfersForm::ShowRestoredBars()
+void TransfersForm::ShowRestoredBars(const QDeadlineTimer& turn)
 {
+    // Folder rows are counted down: one removed meanwhile moves those
+    // still to be done no further.
     const TreeKind& kind = Downloads();
     ItemPtr complete = d.GetType("download_entry_status")->HasItem("complete");
-    for (int u = 0; u < kind.tree->topLevelItemCount(); ++u) {
-        QTreeWidgetItem* userRow = kind.tree->topLevelItem(u);
-        for (int f = 0; f < userRow->childCount(); ++f) {
-            QTreeWidgetItem* folderRow = userRow->child(f);
+    size_t rows = 0;
+    while (!m_unbarredUserRows.isEmpty()) {
+        QTreeWidgetItem* userRow = m_unbarredUserRows.front();
+        if (m_unbarredFolders < 0)
+            m_unbarredFolders = userRow->childCount();
+        while (m_unbarredFolders > 0) {
+            QTreeWidgetItem* folderRow = userRow->child(--m_unbarredFolders);
+            if (!folderRow)
+                continue;
             for (int k = 0; k < folderRow->childCount(); ++k) {
                 QTreeWidgetItem* row = folderRow->child(k);
                 ItemPtr entry = kind.fileNode->HasItem(Value(row))[kind.entryType];
@@ -249,8 +257,15 @@ void TransfersForm::ShowRestoredBars()
                     SetProgressBar(kind.tree, row, entry["file_size"].AsInt64(), 100.0);
             }
             RefreshParentBar(kind, folderRow, true);
+            rows += size_t(folderRow->childCount()) + 1;
+            if (rows >= SlicedWork::kItemsAtOnce && turn.hasExpired()) {
+                m_buildTimer->start();
+                return;
+            }
         }
         RefreshParentBar(kind, userRow, true);
+        m_unbarredUserRows.removeFirst();
+        m_unbarredFolders = -1;
     }
 }
 

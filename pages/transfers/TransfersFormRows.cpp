@@ -178,6 +178,8 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
     }
 
     auto* fileRow = new TransferRow(folderRow);
+    // Said so, the view neither lays out nor keeps an open state for it.
+    fileRow->setFlags(fileRow->flags() | Qt::ItemNeverHasChildren);
     fileRow->setText(2, RowName(fileText));
     SetFigure(fileRow, 7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
@@ -252,6 +254,10 @@ void TransfersForm::QueueSavedRow(ItemPtr entry)
 void TransfersForm::BuildSavedRows()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
+    if (!m_buildingRows) {
+        ShowRestoredBars(turn);
+        return;
+    }
     m_bulkBuild = true;
     // The colours read once per slice: the settings may change in between.
     m_bulkBrushes.clear();
@@ -273,10 +279,10 @@ void TransfersForm::BuildSavedRows()
         m_buildTimer->start();
         return;
     }
-    AddSavedRows();
+    AddSavedRows(turn);
 }
 
-void TransfersForm::AddSavedRows()
+void TransfersForm::AddSavedRows(const QDeadlineTimer& turn)
 {
     m_buildingRows = false;
     m_unbuilt.clear();
@@ -310,8 +316,11 @@ void TransfersForm::AddSavedRows()
                 userRow->child(f)->setExpanded(true);
         }
     }
-    ShowRestoredBars();
     UpdateActiveTransferCounts();
+    // Their bars follow, a slice at a time.
+    m_unbarredUserRows = added;
+    m_unbarredFolders = -1;
+    ShowRestoredBars(turn);
 }
 
 void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row)
@@ -396,14 +405,17 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
     row->setToolTip(3, tip);
 }
 
+// A queue being loaded has no rows yet: its statuses cost nothing here.
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)
 {
-    ApplyStatus(Downloads(), ci.first, ci.second.AsString());
+    if (DownloadRow(ci.first))
+        ApplyStatus(Downloads(), ci.first, ci.second.AsString());
 }
 
 void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& ci)
 {
-    ApplyStatus(Uploads(), ci.first, ci.second.AsString());
+    if (UploadRow(ci.first))
+        ApplyStatus(Uploads(), ci.first, ci.second.AsString());
 }
 
 void TransfersForm::OnDownloadEntryReasonChange(ConnectionInfo& ci)
