@@ -25,6 +25,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "store/MemoryRelease.h"
 #include "store/DelayedInvoker.h"
 #include "store/Log.h"
 #include "store/Settings.h"
@@ -283,6 +284,7 @@ void MainWindow::CreateCore()
 
     new TransferQueueManager();
     connect(transferQueueManager, &TransferQueueManager::DownloadQueueChanged, this, &MainWindow::SaveSoon);
+    new MemoryRelease(&d, this);
 }
 
 void MainWindow::DeclareActionSets()

@@ -15,7 +15,7 @@
 //   app.rss_100k_downloads_before, _added, _removed: resident memory of the
 //     window started on the same share without downloads, once the queue was
 //     added to it (a thousand at a time) and its rows shown, and once every
-//     download was removed again (and 2 s more).
+//     download was removed again (and 5 s more).
 // Usage: bench_app_queue [downloads]   (default 100000)
 // The roles below run in child processes of this program (MARROWBY_BENCH_ROLE).
 #include "AppBench.h"
@@ -167,7 +167,7 @@ int Memory()
             transferQueueManager->RemoveDownload(entry);
         QCoreApplication::processEvents();
     }
-    Settle(2000);
+    Settle(5000);
     Say("removed", StatusMiB("VmRSS:"));
     std::_Exit(0);
 }
