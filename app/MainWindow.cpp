@@ -390,7 +390,8 @@ void MainWindow::SaveSoon()
 
 void MainWindow::SaveInBackground()
 {
-    if (g_showIsOver || !dataSaver)
+    // Once the close has saved, the window's end writes what changed since.
+    if (g_showIsOver || !dataSaver || (m_closeSaved && !isVisible()))
         return;
     // The file being written holds an older state: the next save follows it.
     if (dataSaver->Saving()) {
@@ -403,13 +404,16 @@ void MainWindow::SaveInBackground()
         if (m_saveSoon)
             m_saveSoon->setInterval(
                 int(qBound(qint64(kSaveSoonMs), kSaveSoonFactor * took.elapsed(), qint64(kSaveSoonLongestMs))));
-        if (saved)
+        if (saved) {
+            m_saveWarned = false;
             return;
+        }
         Log(kConfigArea, 1,
             QStringLiteral("Saving the configuration data after a change failed: %1").arg(dataSaver->LastError()));
         qWarning("MainWindow: a save after a change failed");
-        // A failure is said once; the next change, or the hour, tries again.
-        // The close's own save says it while the window closes.
+        // A failure is said once until a save succeeds again; the next
+        // change, or the hour, tries again. The close's own save says it
+        // while the window closes.
         if (isVisible() && !m_closing)
             WarnSaveFailed();
     });
@@ -417,7 +421,8 @@ void MainWindow::SaveInBackground()
 
 void MainWindow::WarnSaveFailed()
 {
-    if (m_saveWarned)
+    // A box still open says it already.
+    if (m_saveWarned || m_saveWarning)
         return;
     m_saveWarned = true;
     // The hourly timer's box: it comes up while the user does something else.
@@ -461,6 +466,7 @@ bool MainWindow::TrySaveData(const QString& when)
 {
     try {
         SaveData();
+        m_saveWarned = false;
         return true;
     } catch (const DataSaveFailure&) {
         Log(kConfigArea, 1,
@@ -500,16 +506,23 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // Before the load there is nothing of the user's to save yet.
     if (g_dataLoaded && !g_showIsOver) {
         m_closing = true;
-        while (!TrySaveData(QStringLiteral("closing")) && AskRetrySave()) {
+        bool saved;
+        while (!(saved = TrySaveData(QStringLiteral("closing"))) && AskRetrySave()) {
         }
         m_closing = false;
+        // The end writes the file again only when what it holds changed.
+        if (saved && dataSaver) {
+            m_closeSaved = true;
+            dataSaver->WatchForChanges();
+        }
     }
     QMainWindow::closeEvent(event);
 }
 
 MainWindow::~MainWindow()
 {
-    TrySaveData(QStringLiteral("final"));
+    if (!m_closeSaved || (dataSaver && dataSaver->ChangedSinceWatch()))
+        TrySaveData(QStringLiteral("final"));
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();

@@ -23,14 +23,16 @@
 // Shutdown (the destructor): the final save, g_showIsOver, Server::Disconnect,
 // then the transfer engine, the share manager, the delayed invoker, the
 // distributed tree, the peer messenger, the server, the data saver, the timers
-// and the size manager; the pages go with the widget tree. The final save also
-// follows a close that saved: what changed in between (a download that ended)
-// is kept too. Where nobody could be asked (a termination signal, the end of
+// and the size manager; the pages go with the widget tree. After a close that
+// saved, the final save writes the file only when what it holds changed in
+// between (a download that ended), so that quitting writes it once. Where
+// nobody could be asked (a termination signal, the end of
 // finish-uploads-and-quit) it is the only save.
 //
 // Apart from the close, a save that fails never waits for anyone: the hourly
 // save, the final save and the desktop's save request log the failure, and the
-// hourly one warns once per run in a box that does not wait.
+// hourly one and the save after a change warn in a box that does not wait,
+// once until a save succeeds again.
 #include "Ui_MainWindow.h"
 #include "shell/ResizableWindow.h"
 #include "store/Event.h"
@@ -201,6 +203,7 @@ private:
     QSet<qint64> m_offeredVersions;
     bool m_saveWarned = false;
     bool m_closing = false; // the close's save, or its question, is under way
+    bool m_closeSaved = false; // the close saved the data file
 };
 
 // The window is reached as the kit's `mainWindow` (shell/Kit.h).

@@ -64,8 +64,6 @@ constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 // and its connection is closed.
 constexpr qint64 kMaxWaitingToSend = 16 * 1024 * 1024; // "P": replies, folder lists
 constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches passed down
-// The most frames of one connection handled in one turn of the event loop.
-constexpr int kFramesPerTurn = 1000;
 // The most bytes a connection's socket holds read but not yet framed.
 constexpr qint64 kReadBufferSize = 256 * 1024;
 

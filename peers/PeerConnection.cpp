@@ -31,12 +31,9 @@ PeerConnection::PeerConnection(
     , m_reader(obfuscated, kMaxInitFrame)
     , m_created(now)
     , m_lastActivity(now)
-    , m_nextTurn(new QTimer(this))
+    , m_turns([this] { ReadFrames(); })
     , m_sendLimit(kMaxWaitingToSend)
 {
-    m_nextTurn->setSingleShot(true);
-    m_nextTurn->setInterval(0);
-    connect(m_nextTurn, &QTimer::timeout, this, &PeerConnection::ReadFrames);
     m_socket->setParent(this);
     // What is not read yet stays with the system, which holds the peer back.
     m_socket->setReadBufferSize(kReadBufferSize);
@@ -56,8 +53,8 @@ PeerConnection::PeerConnection(
     });
     if (!outgoing) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        // Bytes that came with the accepted socket are read at once.
-        m_nextTurn->start();
+        // Bytes that came with the accepted socket are read in its first share.
+        m_turns.Wake();
     }
 }
 
@@ -158,7 +155,7 @@ void PeerConnection::SetOpen(quint32 maxLength)
     m_stage = Stage::Open;
     // Bytes that arrived while the connection waited are read now.
     if (!m_reading && m_socket && m_socket->bytesAvailable() > 0)
-        m_nextTurn->start();
+        m_turns.Wake();
 }
 
 void PeerConnection::SetRaw()
@@ -176,9 +173,8 @@ void PeerConnection::SetRaw()
 
 void PeerConnection::OnReadyRead()
 {
-    // Frames left for the next turn go first, in their turn.
-    if (!m_nextTurn->isActive())
-        ReadFrames();
+    // Frames left for a later share go first, in their turn.
+    m_turns.RunOrWake();
 }
 
 void PeerConnection::ReadFrames()
@@ -198,7 +194,7 @@ void PeerConnection::ReadFrames()
     bool more = false;
     char buffer[64 * 1024];
     while (self && m_socket && Reading() && m_socket->bytesAvailable() > 0) {
-        if (frames == kFramesPerTurn || (frames > 0 && turn.hasExpired())) {
+        if (frames == SlicedWork::kFramesPerTurn || (frames > 0 && turn.hasExpired())) {
             more = true;
             break;
         }
@@ -240,7 +236,7 @@ void PeerConnection::ReadFrames()
         return;
     m_reading = false;
     if (more)
-        m_nextTurn->start();
+        m_turns.Wake();
     else if (m_lost)
         Close(); // everything the peer sent before it closed is handled
 }
@@ -271,7 +267,7 @@ void PeerConnection::OnLost()
     if (Reading() && m_socket && m_socket->bytesAvailable() > 0) {
         m_lost = true;
         if (!m_reading)
-            m_nextTurn->start();
+            m_turns.Wake();
         return;
     }
     Close();
@@ -282,7 +278,7 @@ void PeerConnection::Close()
     if (m_stage == Stage::Closed)
         return;
     m_stage = Stage::Closed;
-    m_nextTurn->stop();
+    m_turns.Stop();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -295,7 +291,7 @@ QTcpSocket* PeerConnection::TakeSocket()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     m_stage = Stage::Closed;
-    m_nextTurn->stop();
+    m_turns.Stop();
     if (socket) {
         socket->disconnect();
         socket->setReadBufferSize(0);

@@ -4,11 +4,13 @@
 // takes it over. The messenger owns every PeerConnection; the distributed
 // tree uses the "D" ones through SendFrame, FrameReceived and Closed.
 //
-// However much a peer sends at once, one turn of the event loop handles at
-// most kFramesPerTurn of its frames, or fewer once SlicedWork::kTurnMs have
-// passed; the rest waits in the socket (whose buffer is bounded, so the peer
-// is held back by TCP) for the next turn, in order. When the peer closes, the
-// frames it sent before are still handled, in their turns, before Closed.
+// However much a peer sends at once, its frames are handled in shares of the
+// event loop's one budget, in turn with every other connection (TurnTaker.h):
+// at most SlicedWork::kFramesPerTurn in one share, and none past its end; the
+// rest waits in the socket (whose buffer is bounded, so the peer is held back
+// by TCP) for its next share, in order. Frames that come while no other
+// connection waits are handled at once. When the peer closes, the frames it
+// sent before are still handled, in their shares, before Closed.
 //
 // Bytes waiting to be sent are bounded too: a write that would leave more
 // than the send limit waiting closes the connection (from the event loop,
@@ -17,6 +19,7 @@
 // on its way, so that a repeated request is answered by it. Only the peer's
 // own bytes, and its taking ours, count as activity for the idle time-out.
 #include "PeerFrameReader.h"
+#include "store/TurnTaker.h"
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -116,7 +119,7 @@ signals:
 private:
     void OnConnected();
     void OnReadyRead();
-    // Handles the frames waiting, up to a turn's budget.
+    // Handles the frames waiting, up to the end of its share of the pass.
     void ReadFrames();
     bool Reading() const { return m_stage == Stage::AwaitingInit || m_stage == Stage::Open; }
     void OnLost();
@@ -137,7 +140,7 @@ private:
     bool m_reading = false;
     QString m_error;
     bool m_lost = false; // the peer closed; what it sent before is still being handled
-    QTimer* m_nextTurn; // the frames left for the next turn
+    TurnTaker m_turns; // the frames left for a later share
     qint64 m_sendLimit;
     bool m_overfull = false; // closing for leaving too much unread
     qint64 m_queued = 0; // bytes written to the socket, in all

@@ -20,7 +20,8 @@
 // Every byte from a peer is untrusted: frame lengths, counts, strings and
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
-// A connection's frames are handled a turn's worth at a time, and what waits
+// A connection's frames are handled a share of a pass at a time, in turn
+// with every other connection (TurnTaker.h), and what waits
 // to be sent on it is bounded (PeerConnection.h): kMaxWaitingToSend on a
 // messaging connection, kMaxWaitingToSendDistributed on a distributed one.
 // Idle and silent sockets, frames that don't come at a frame's pace and

@@ -15,9 +15,6 @@ SearchReplyQueue::SearchReplyQueue(QObject* parent)
     : QObject(parent)
     , m_worker(kMaxWaitingBytes)
 {
-    m_timer.setSingleShot(true);
-    m_timer.setInterval(0);
-    connect(&m_timer, &QTimer::timeout, this, &SearchReplyQueue::Slice);
 }
 
 void SearchReplyQueue::Take(const QString& user, const QByteArray& message)
@@ -64,8 +61,7 @@ void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
     }
     m_waitingResults += files.size();
     m_waiting.push_back(std::move(reply));
-    if (!m_timer.isActive())
-        m_timer.start();
+    m_turns.Wake();
 }
 
 void SearchReplyQueue::Slice()
@@ -74,7 +70,7 @@ void SearchReplyQueue::Slice()
     while (!m_waiting.empty() && !turn.hasExpired())
         StorePart();
     if (!m_waiting.empty())
-        m_timer.start();
+        m_turns.Wake();
 }
 
 void SearchReplyQueue::StorePart()

@@ -6,7 +6,8 @@
 // speed and queue of the reply, and at most kPartSize of its results in the
 // order they came, fewer when their names are long), announced with Stored as
 // soon as it is complete; replies and their parts go in the order they came,
-// a few parts per turn of the event loop. A search that is gone or stopped
+// a few parts per share of the event loop's budget, in turn with the
+// connections (TurnTaker.h). A search that is gone or stopped
 // takes no more parts.
 //
 // What waits is bounded: the worker refuses replies while more than
@@ -16,8 +17,8 @@
 #include "OrderedWorker.h"
 #include "PeerMessages.h"
 #include "store/ItemPtr.h"
+#include "store/TurnTaker.h"
 #include <QObject>
-#include <QTimer>
 #include <deque>
 #include <memory>
 
@@ -61,5 +62,5 @@ private:
     std::deque<std::shared_ptr<Reply>> m_waiting;
     size_t m_waitingResults = 0;
     size_t m_maxWaitingResults = kMaxWaitingResults;
-    QTimer m_timer;
+    TurnTaker m_turns { [this] { Slice(); } };
 };

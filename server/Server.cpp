@@ -73,11 +73,6 @@ Server::Server(QObject* parent)
                    .arg(m_loginDeadline->interval() / 1000.0));
     });
 
-    m_nextTurn = new QTimer(this);
-    m_nextTurn->setSingleShot(true);
-    m_nextTurn->setInterval(0);
-    connect(m_nextTurn, &QTimer::timeout, this, &Server::ProcessBuffer);
-
     m_socket = new QTcpSocket(this);
     m_socket->setReadBufferSize(kSocketBufferBytes);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnConnected);
@@ -238,8 +233,7 @@ void Server::OnReadyRead()
 void Server::HandleArrived()
 {
     // Frames waiting already go first, in their turn.
-    if (!m_nextTurn->isActive())
-        ProcessBuffer();
+    m_nextTurn.RunOrWake();
 }
 
 void Server::ReadSocket()
@@ -268,8 +262,8 @@ void Server::ProcessIncoming(const QByteArray& bytes)
 
 void Server::FinishIncoming()
 {
-    while (m_nextTurn->isActive()) {
-        m_nextTurn->stop();
+    while (m_nextTurn.Waiting()) {
+        m_nextTurn.Stop();
         ProcessBuffer();
     }
 }
@@ -279,7 +273,7 @@ void Server::DropIncoming()
     m_inBuffer.clear();
     m_inPos = 0;
     m_rest = SlicedWork();
-    m_nextTurn->stop();
+    m_nextTurn.Stop();
     m_closedByServer = false;
     m_closeReason.clear();
 }
@@ -290,7 +284,7 @@ void Server::ProcessBuffer()
         return; // from an event loop inside a frame's handling: the turn under way goes on after it
     const QScopedValueRollback inTurn(m_inTurn, true);
     const quint64 session = m_session;
-    const QDeadlineTimer until(kTurnMs);
+    const QDeadlineTimer until = SlicedWork::Turn();
     int frames = 0;
     bool sliced = false;
     for (;;) {
@@ -306,7 +300,7 @@ void Server::ProcessBuffer()
                 break;
             }
         }
-        if (frames == kFramesPerTurn || (frames > 0 && until.hasExpired()))
+        if (frames == SlicedWork::kFramesPerTurn || (frames > 0 && until.hasExpired()))
             break;
         if (m_inBuffer.size() - m_inPos < 4)
             break;
@@ -342,9 +336,9 @@ void Server::ProcessBuffer()
     }
     ReadSocket();
     if (!m_rest.Done() || HasWholeFrame())
-        m_nextTurn->start();
+        m_nextTurn.Wake();
     else if (m_closedByServer && (frames > 0 || sliced))
-        m_nextTurn->start(); // the loss (every user then offline) takes a turn of its own
+        m_nextTurn.Wake(); // the loss (every user then offline) takes a turn of its own
     else if (m_closedByServer)
         OnLost(m_closeReason); // all that came before the close is handled
 }

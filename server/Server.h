@@ -17,12 +17,13 @@
 // out is dropped and logged, unknown codes are logged and skipped. Requests made
 // while not logged in are dropped without notice.
 //
-// However much the server sends at once, one turn of the event loop handles
-// at most kFramesPerTurn frames, or fewer once kTurnMs have passed; the rest
-// waits for the next turn, in order. A message too big to apply at once (a
-// room list, the users of a room) leaves the rest of its work as a
-// SlicedWork, done a slice per turn before the frames after it. A frame that
-// arrives with nothing waiting before it is handled at once.
+// However much the server sends at once, its frames are handled in shares of
+// the event loop's one budget, in turn with the peers' connections
+// (TurnTaker.h): at most SlicedWork::kFramesPerTurn in one share, and none past its end;
+// the rest waits for a later share, in order. A message too big to apply at
+// once (a room list, the users of a room) leaves the rest of its work as a
+// SlicedWork, done a slice per share before the frames after it. A frame that
+// arrives while nothing waits in the round is handled at once.
 //
 // Bytes are taken from the socket only while fewer than kBacklogBytes wait
 // unhandled (a frame longer than that is taken whole); the rest stays in the
@@ -38,6 +39,7 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/SlicedWork.h"
+#include "store/TurnTaker.h"
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -147,10 +149,6 @@ public:
     void ProcessIncoming(const QByteArray& bytes);
     // Handles now what waits for later turns (the fuzzer has no event loop).
     void FinishIncoming();
-    // The most frames one turn of the event loop handles, and the time after
-    // which it starts no more.
-    static constexpr int kFramesPerTurn = 1000;
-    static constexpr int kTurnMs = SlicedWork::kTurnMs;
     // The unhandled bytes beyond which no more are read from the socket, and
     // the most the socket itself holds.
     static constexpr qsizetype kBacklogBytes = 1024 * 1024;
@@ -269,7 +267,7 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     QTimer* m_loginDeadline = nullptr;
-    QTimer* m_nextTurn = nullptr; // frames or work wait for the next turn
+    TurnTaker m_nextTurn { [this] { ProcessBuffer(); } }; // frames or work wait for a later share
     QByteArray m_inBuffer;
     qsizetype m_inPos = 0; // where the frames not yet handled begin
     SlicedWork m_rest; // of the frame being applied

@@ -1,5 +1,8 @@
 #include "Mp3Scanner.h"
+#include "store/OpenBelowRoot.h"
 #include <QFile>
+#include <QFileInfo>
+#include <unistd.h>
 
 namespace {
 const int kMpeg1Layer3[15] = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 };
@@ -120,9 +123,16 @@ bool ScanMp3File(const QString& path, Mp3Attributes& out, const std::function<bo
 {
     if (stopRequested && stopRequested())
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // The file that the walk listed: a link put in its place since, or
+    // anything but a regular file, is not read.
+    const QFileInfo listed(path);
+    const int fd = OpenRegularBelowRoot(listed.path(), listed.fileName());
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return false;
+    }
     const qint64 size = file.size();
     if (size <= 0)
         return false;

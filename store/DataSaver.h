@@ -85,6 +85,13 @@ public:
     // Whether a save in the background is under way: reading the store or
     // writing its file.
     bool Saving() const;
+    // From now on, notes whether what a save writes may change: an item of a
+    // type saved whole made, an item of a saved type removed, a connection
+    // made or dropped between two types that saves write or look at. Other
+    // changes (an online state, a transfer's progress) do not count.
+    void WatchForChanges();
+    // True once such a change came after WatchForChanges().
+    bool ChangedSinceWatch() const;
     // Reads to the end the store that a background save is reading, waits for
     // its file, and takes its outcome.
     void FinishBackgroundSave();
@@ -136,6 +143,8 @@ private:
     QString m_blockedPath; // a malformed file that could not be moved aside
     QString m_lastError;
     std::unique_ptr<Background> m_background;
+    struct ChangeWatch;
+    std::unique_ptr<ChangeWatch> m_watch;
 };
 
 extern DataSaver* dataSaver;

@@ -8,6 +8,7 @@
 #include "SaveSnapshot.h"
 #include "SlicedWork.h"
 #include "Log.h"
+#include "PrivateFiles.h"
 #include "Stream.h"
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,23 +21,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_set>
 #include <unistd.h>
 
 using namespace DataFileFormat;
-
-namespace {
-// Makes the folder, and its missing parents, readable by the user alone; true
-// when it is there.
-bool MakePrivateFolder(const QString& folder)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !MakePrivateFolder(parent))
-        return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
-}
-} // namespace
 
 bool DataSaver::OpenTemp(const QString& path, QFile& file, QString& error)
 {
@@ -47,7 +35,7 @@ bool DataSaver::OpenTemp(const QString& path, QFile& file, QString& error)
     file.setFileName(temp);
     QFile::remove(temp);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!MakePrivateFolder(folder)) {
+    if (!PrivateFiles::MakeFolder(folder)) {
         error = QString("the folder %1 can't be made: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
@@ -158,6 +146,46 @@ struct DataSaver::Background {
     // Runs on the saver's thread once the file is written.
     std::function<void()> outcome;
 };
+
+struct DataSaver::ChangeWatch : DataHandler {
+    std::unordered_set<const Type*> whole; // saved whole
+    std::unordered_set<const Type*> looked; // saved, or deciding what is
+    bool changed = false;
+};
+
+void DataSaver::WatchForChanges()
+{
+    m_watch = std::make_unique<ChangeWatch>();
+    ChangeWatch* watch = m_watch.get();
+    for (Type* type : m_data->Types()) {
+        const std::string& name = type->Name();
+        if (std::find(m_savedTypes.begin(), m_savedTypes.end(), name) != m_savedTypes.end())
+            watch->whole.insert(type);
+        if (m_savedByConnection.count(name))
+            watch->looked.insert(type);
+        for (const auto& [saved, others] : m_savedByConnection)
+            if (std::find(others.begin(), others.end(), name) != others.end())
+                watch->looked.insert(type);
+    }
+    watch->looked.insert(watch->whole.begin(), watch->whole.end());
+    watch->SubscribeFunction(m_data->itemAdded, [watch](ItemPtr item) {
+        watch->changed = watch->changed || watch->whole.count(item.Get()->type);
+    });
+    watch->SubscribeFunction(m_data->itemRemoved, [watch](ItemPtr item) {
+        watch->changed = watch->changed || watch->looked.count(item.Get()->type);
+    });
+    auto linked = [watch](ConnectionInfo& link) {
+        watch->changed = watch->changed
+            || (watch->looked.count(link.first.Get()->type) && watch->looked.count(link.second.Get()->type));
+    };
+    watch->SubscribeFunction(m_data->connected, linked);
+    watch->SubscribeFunction(m_data->disconnected, linked);
+}
+
+bool DataSaver::ChangedSinceWatch() const
+{
+    return m_watch && m_watch->changed;
+}
 
 // Here, where a background save is known whole.
 DataSaver::DataSaver(Data* data)

@@ -1,4 +1,10 @@
 #include "SlicedWork.h"
+#include "TurnTaker.h"
+
+QDeadlineTimer SlicedWork::Turn()
+{
+    return TurnTaker::Budget();
+}
 
 SlicedWork& SlicedWork::Then(std::function<size_t()> count, std::function<void(size_t)> each)
 {

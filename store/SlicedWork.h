@@ -9,10 +9,13 @@
 // Steps see the store as it is when they run: items made in one turn may be
 // gone in the next, so steps keep names and look their items up again.
 //
-// kTurnMs is the one budget of a turn on the GUI thread: every piece of work
-// done a slice at a time (frames from the server or a peer, a merge of the
-// share index, rows built for a page) stops starting more once a turn has
-// run that long, and goes on in a later turn.
+// kTurnMs is the one budget of a pass of the event loop on the GUI thread,
+// for everything done a slice at a time together (frames from the server and
+// from every peer, a merge of the share index, rows built for a page): Turn()
+// hands out what is left of it in this pass (at least a sliver, so every
+// call makes progress), and work that stops when it has passed goes on in a
+// later pass. Work that waits for its share in turn with the connections
+// takes a place in the round of TurnTaker.h; see there how it is shared.
 #include <QDeadlineTimer>
 #include <functional>
 #include <vector>
@@ -21,9 +24,12 @@ class SlicedWork {
 public:
     static constexpr int kItemsAtOnce = 64;
     static constexpr int kTurnMs = 10;
+    // The most frames of one connection (the server's, a peer's) handled in
+    // one share of a pass.
+    static constexpr int kFramesPerTurn = 1000;
 
-    // The end of a turn begun now.
-    static QDeadlineTimer Turn() { return QDeadlineTimer(kTurnMs); }
+    // The end of what the caller may spend of this pass's budget.
+    static QDeadlineTimer Turn();
 
     // A step over the items counted by count() when it is reached; each(i)
     // handles item i.

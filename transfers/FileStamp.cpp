@@ -1,5 +1,4 @@
 #include "FileStamp.h"
-#include <QFile>
 #include <sys/stat.h>
 
 namespace {
@@ -11,14 +10,6 @@ FileStamp From(const struct stat& info)
         qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec };
 }
 } // namespace
-
-FileStamp FileStamp::OfPath(const QString& path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return FileStamp();
-    return From(info);
-}
 
 FileStamp FileStamp::OfDescriptor(int descriptor)
 {

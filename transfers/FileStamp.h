@@ -2,7 +2,6 @@
 // What tells one version of a file from another: its size and the time of its
 // last change, in nanoseconds. A file whose stamp is unchanged is taken to hold
 // the same bytes; a rewrite, a cut or an append changes the stamp.
-#include <QString>
 #include <QtGlobal>
 
 struct FileStamp {
@@ -13,6 +12,5 @@ struct FileStamp {
     bool Valid() const { return size >= 0; }
     bool operator==(const FileStamp&) const = default;
 
-    static FileStamp OfPath(const QString& path);
     static FileStamp OfDescriptor(int descriptor);
 };

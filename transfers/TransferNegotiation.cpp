@@ -1,6 +1,7 @@
 // Negotiating one transfer: a peer's transfer request (it is about to send us
 // a file, or asks us the old way for one of ours) and the peer's response to
 // the requests that we send for our uploads.
+#include "OpenedSharedFile.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "peers/PeerMessenger.h"
@@ -11,6 +12,7 @@
 #include "store/Settings.h"
 #include "store/ToQString.h"
 #include <QFile>
+#include <unistd.h>
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(const QString& user) const
 {
@@ -152,17 +154,28 @@ void TransferQueueManager::OnFileTransferResponse(
             userItem);
         return;
     }
-    auto* file = new QFile(SharedFileLocalPath(upload["shared_file"]));
-    if (!file->open(QIODevice::ReadOnly)) {
+    // Exactly the file that the walk listed, read through the descriptor
+    // opened here: a link planted since is not followed.
+    OpenedSharedFile opened(upload["shared_file"]);
+    if (!opened.AsListed()) {
+        DropUnsharedUpload(upload, opened.Error());
+        StartNewUploads();
+        return;
+    }
+    auto* file = new QFile;
+    const int descriptor = opened.Take();
+    if (descriptor < 0 || !file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         Log(kArea, 2,
             QStringLiteral(
                 "File could not be opened, marking local error and sending denial message. Shouldn't we "
                 "have done this before we requested the transfer?"),
             userItem);
         T("denial_reason")
-            ->GetItem(
-                Value(QStringLiteral("Could not open the shared file. Error string: ") + file->errorString()))
+            ->GetItem(Value(QStringLiteral("Could not open the shared file. Error string: ")
+                + (descriptor < 0 ? opened.Error() : file->errorString())))
             += upload;
+        if (descriptor >= 0 && !file->isOpen())
+            ::close(descriptor);
         delete file;
         if (peerMessenger)
             peerMessenger->DenyUpload(

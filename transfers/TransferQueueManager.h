@@ -199,8 +199,13 @@ private:
     ItemPtr CreateUpload(ItemPtr user, ItemPtr sharedFile, const QString& fileAsRequested);
     static QString SharedFileLocalPath(ItemPtr sharedFile);
     // Records the shared file of the upload as it is now as the upload's
-    // offer; the index learns a size that changed since the scan.
-    void OfferSharedFile(ItemPtr upload);
+    // offer; the index learns a size that changed since the scan. False, the
+    // upload dropped, when its path no longer leads to the file the walk
+    // listed (OpenedSharedFile).
+    bool OfferSharedFile(ItemPtr upload);
+    // Tells the peer that the upload's file is not shared, says why in the
+    // log, and drops the upload without starting others.
+    void DropUnsharedUpload(ItemPtr upload, const QString& why);
     // Ends an upload whose file is no longer the one offered, telling the
     // peer why, and gives its slot to the next.
     void FailChangedUpload(ItemPtr upload);

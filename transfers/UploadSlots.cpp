@@ -2,6 +2,7 @@
 // free, one per user and only for users who are online, each offered as its
 // file is at that moment, and sharing the upload speed limit among the
 // running uploads.
+#include "OpenedSharedFile.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
@@ -51,15 +52,8 @@ void TransferQueueManager::StartNewUploads()
         else
             candidates.Insert(upload);
     }
-    for (ItemPtr upload : unshared) {
-        const QString user = upload["user"].AsString();
-        const QString file = upload["filename_as_requested"].AsString();
-        Log(kArea, 1, QStringLiteral("%1 is no longer shared with %2; its queued upload is removed").arg(file, user),
-            upload["user"]);
-        if (peerMessenger)
-            peerMessenger->DenyUpload(user, file, QStringLiteral("File not shared."));
-        DropUpload(upload);
-    }
+    for (ItemPtr upload : unshared)
+        DropUnsharedUpload(upload, QStringLiteral("it is no longer shared with the user"));
     if (candidates.Empty())
         return;
     long long i = 0;
@@ -75,9 +69,8 @@ void TransferQueueManager::StartNewUploads()
                 break;
             }
         }
-        if (userBusy)
+        if (userBusy || !OfferSharedFile(upload))
             continue;
-        OfferSharedFile(upload);
         const uint req = peerMessenger
             ? peerMessenger->RequestUpload(user.AsString(), upload["filename_as_requested"].AsString(),
                 upload["shared_file"]["shared_file_size"].AsInt64())
@@ -91,17 +84,22 @@ void TransferQueueManager::StartNewUploads()
     }
 }
 
-void TransferQueueManager::OfferSharedFile(ItemPtr upload)
+bool TransferQueueManager::OfferSharedFile(ItemPtr upload)
 {
     // The size offered is the file's size now, not the one the last scan
     // saw: a file rewritten since would be offered with one size and sent
     // with another. A file that can't be read is offered as indexed and
     // refused when it is opened.
     ItemPtr file = upload["shared_file"];
-    const FileStamp stamp = FileStamp::OfPath(SharedFileLocalPath(file));
+    const OpenedSharedFile opened(file);
+    if (!opened.AsListed()) {
+        DropUnsharedUpload(upload, opened.Error());
+        return false;
+    }
+    const FileStamp stamp = FileStamp::OfDescriptor(opened.Descriptor());
     if (!stamp.Valid()) {
         m_offers.erase(upload.Get());
-        return;
+        return true;
     }
     m_offers[upload.Get()] = stamp;
     if (stamp.size != file["shared_file_size"].AsInt64() && sharedFoldersManager) {
@@ -113,6 +111,18 @@ void TransferQueueManager::OfferSharedFile(ItemPtr upload)
             upload["user"]);
         sharedFoldersManager->SetSharedFileSize(file, stamp.size);
     }
+    return true;
+}
+
+void TransferQueueManager::DropUnsharedUpload(ItemPtr upload, const QString& why)
+{
+    const QString user = upload["user"].AsString();
+    const QString file = upload["filename_as_requested"].AsString();
+    Log(kArea, 1, QStringLiteral("%1 is not shared with %2 (%3); its upload is removed").arg(file, user, why),
+        upload["user"]);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user, file, QStringLiteral("File not shared."));
+    DropUpload(upload);
 }
 
 void TransferQueueManager::FailChangedUpload(ItemPtr upload)

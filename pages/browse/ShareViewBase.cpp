@@ -270,6 +270,7 @@ void ShareViewBase::BuildRows(ItemPtr share, const ItemList& folders)
 void ShareViewBase::BuildSlice()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
+    const size_t first = m_buildNext;
     while (m_buildNext < m_buildFolders.size()) {
         if (m_buildNext % 32 == 0 && turn.hasExpired()) {
             m_buildTimer.start();
@@ -295,8 +296,9 @@ void ShareViewBase::BuildSlice()
         folder += m_folderNodeType->GetItem(Value(row));
     }
     // The rows of a big share go in on a turn of their own: the tree lays
-    // them all out then.
-    if (turn.remainingTime() <= SlicedWork::kTurnMs / 2) {
+    // them all out then (once: a pass whose budget others have spent is
+    // as good as any).
+    if (m_buildNext != first && turn.remainingTime() <= SlicedWork::kTurnMs / 2) {
         m_buildTimer.start();
         return;
     }

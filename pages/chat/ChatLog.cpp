@@ -1,9 +1,13 @@
 #include "ChatLog.h"
 #include "ChatLogForm.h"
+#include "store/PrivateFiles.h"
 #include "store/Settings.h"
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <unistd.h>
+#include <utility>
 
 namespace ChatLog {
 
@@ -142,14 +146,23 @@ void Write(Kind kind, const QString& name, ItemPtr owner, const char* setting, c
         return;
     const QString path = FilePath(kind, name);
     if (!path.isEmpty()) {
-        QFile file(path);
-        // The folder is made when it is missing (as the first time, or after
-        // someone removed it), not looked at for every line.
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append)
-            || (QDir().mkpath(Folder(kind)) && file.open(QIODevice::WriteOnly | QIODevice::Append))) {
-            file.write(line.toUtf8());
-            file.write("\n", 1);
+        // Logs of conversations are the user's alone. Folders left open to
+        // others by an older version are closed once a run; the folder is
+        // made when it is missing (as the first time, or after someone
+        // removed it), not looked at for every line.
+        static bool folderChecked[2] = { false, false };
+        if (!std::exchange(folderChecked[kind], true)) {
+            PrivateFiles::KeepToOwner(QFileInfo(Folder(kind)).path());
+            PrivateFiles::KeepToOwner(Folder(kind));
         }
+        int fd = PrivateFiles::OpenForAppend(path);
+        if (fd < 0 && PrivateFiles::MakeFolder(Folder(kind)))
+            fd = PrivateFiles::OpenForAppend(path);
+        QFile file;
+        if (fd >= 0 && file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle))
+            file.write(line.toUtf8() + '\n');
+        else if (fd >= 0)
+            ::close(fd);
     }
     if (ChatLogForm* viewer = owner["chat_log_form"].AsPointer<ChatLogForm>())
         viewer->AddLine(line);

@@ -261,7 +261,8 @@ void TransfersForm::BuildSavedRows()
     m_bulkBuild = true;
     // The colours read once per slice: the settings may change in between.
     m_bulkBrushes.clear();
-    for (size_t made = 0; m_nextUnbuilt < m_unbuiltOrder.size();) {
+    size_t made = 0;
+    while (m_nextUnbuilt < m_unbuiltOrder.size()) {
         // The list keeps the order; the set knows which entries are still there.
         Item* next = m_unbuiltOrder[m_nextUnbuilt++];
         if (!m_unbuilt.remove(next))
@@ -273,8 +274,9 @@ void TransfersForm::BuildSavedRows()
         if (++made % kRowsAtOnce == 0 && turn.hasExpired())
             break;
     }
-    // Putting the rows in the tree takes a slice of its own.
-    if (m_nextUnbuilt < m_unbuiltOrder.size() || turn.hasExpired()) {
+    // Putting the rows in the tree takes a slice of its own (once: a pass
+    // whose budget others have spent is as good as any).
+    if (m_nextUnbuilt < m_unbuiltOrder.size() || (made > 0 && turn.hasExpired())) {
         m_bulkBuild = false;
         m_buildTimer->start();
         return;

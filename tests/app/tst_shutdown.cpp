@@ -1,6 +1,8 @@
 // Saves that fail (after a change of the download queue, hourly) are told
-// once and the client runs on; closing the window while a file is being
-// uploaded ends cleanly, and the data file it leaves loads at the next start.
+// once until one succeeds, and the client runs on; closing the window while a
+// file is being uploaded ends cleanly, quitting writes the data file once (or
+// again for what changed after the close), and the file loads at the next
+// start.
 #include "gui/GuiTest.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
@@ -12,7 +14,21 @@
 #include <QFileInfo>
 #include <QTreeWidget>
 #include <cstdio>
+#include <sys/stat.h>
 
+namespace {
+// The data file as written: a new write renames a new file over it.
+QPair<quint64, qint64> Written()
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(MainWindow::DataFilePath()).constData(), &info) != 0)
+        return {};
+    return { quint64(info.st_ino), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec };
+}
+} // namespace
+
+// Loads what the parent left, then quits with nothing changed after the
+// close's save: the file is written once.
 GUI_CHILD_ROLE(verify_data_file)
 {
     gui::Session session;
@@ -25,9 +41,14 @@ GUI_CHILD_ROLE(verify_data_file)
         return 1;
     }
     const bool ok = settings.Get("username") == QLatin1String("sender")
+        && settings.Get("empty_share_message") == QLatin1String("set after the close")
         && window->Ui().sharedFoldersList->topLevelItemCount() == 1;
+    window->close();
+    const auto closed = Written();
     session.CloseWindow();
-    return ok ? 0 : 1;
+    if (Written() != closed)
+        std::fprintf(stderr, "quitting wrote the data file twice\n");
+    return ok && Written() == closed ? 0 : 1;
 }
 
 class TestShutdown : public QObject {
@@ -64,6 +85,11 @@ void TestShutdown::failedSavesWarnOnceAndKeepRunning()
     window->EveryHour();
     QVERIFY(QFileInfo(MainWindow::DataFilePath()).isFile());
     QCOMPARE(answers.Seen().size(), 1);
+    // A failure after a save that succeeded is told again.
+    QVERIFY(QFile::remove(MainWindow::DataFilePath()) && QDir().mkpath(MainWindow::DataFilePath()));
+    window->EveryHour();
+    QVERIFY(gui::WaitFor([&] { return answers.CountTitled(QStringLiteral("Could not save")) == 2; }));
+    QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
 }
 
 void TestShutdown::closeDuringAnUploadEndsCleanly()
@@ -92,8 +118,11 @@ void TestShutdown::closeDuringAnUploadEndsCleanly()
         return false;
     }));
 
+    // What changes after the close's save is still saved at the end.
     QElapsedTimer clock;
     clock.start();
+    session.Window()->close();
+    settings.Set("empty_share_message", "set after the close");
     session.CloseWindow();
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(QFile::exists(MainWindow::DataFilePath()));

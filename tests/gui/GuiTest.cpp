@@ -93,7 +93,9 @@ void Session::CloseWindow()
 {
     if (!m_window)
         return;
-    m_window->close();
+    // A window closed already is not closed twice.
+    if (m_window->isVisible())
+        m_window->close();
     delete m_window;
     m_window = nullptr;
 }

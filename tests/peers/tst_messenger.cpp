@@ -492,6 +492,55 @@ private slots:
         QVERIFY(Logged("Peer Messenger", "does not read"));
     }
 
+    void manyStreamingPeersShareOneBudget()
+    {
+        // Forty peers stream requests that take a millisecond each to
+        // handle: together they get about one budget in a pass of the event
+        // loop (not one each), and a peer asking for the user's information
+        // meanwhile is answered while they still stream.
+        const int flooders = 40, frames = 60;
+        int handled = 0, inPass = 0, mostInPass = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, this, [&] {
+            mostInPass = std::max(mostInPass, inPass);
+            inPass = 0;
+        });
+        heartbeat.start(0);
+        const auto costly = connect(pm, &PeerMessenger::QueueUploadRequested, this, [&] {
+            ++handled;
+            ++inPass;
+            QDeadlineTimer busy(1, Qt::PreciseTimer);
+            while (!busy.hasExpired()) { }
+        });
+        int handledWhenAsked = -1;
+        const auto answering = connect(pm, &PeerMessenger::UserInfoRequested, this, [&](QString user) {
+            handledWhenAsked = handled;
+            MemStream reply = EncodeCodeOnly(PM_USER_INFO_REPLY);
+            pm->SendMessage(user, reply);
+        });
+        QByteArray burst;
+        for (int i = 0; i < frames; ++i)
+            burst += Framed(Body(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("x\\y.mp3"))));
+        std::vector<std::unique_ptr<RawPeer>> flood;
+        for (int i = 0; i < flooders; ++i) {
+            flood.push_back(MessagingPeer(QStringLiteral("flood%1").arg(i), pm->ListeningPort()));
+            QVERIFY(flood.back());
+            flood.back()->SendRaw(burst);
+        }
+        QTRY_VERIFY(handled > 0);
+        auto probe = MessagingPeer(QStringLiteral("probe"), pm->ListeningPort());
+        QVERIFY(probe);
+        probe->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
+        QByteArray frame;
+        QVERIFY(probe->ReadFrame(frame, 60000));
+        QCOMPARE(frame, U32(PM_USER_INFO_REPLY));
+        QVERIFY2(handledWhenAsked < flooders * frames, qPrintable(QString::number(handledWhenAsked)));
+        QTRY_COMPARE_WITH_TIMEOUT(handled, flooders * frames, 60000);
+        disconnect(costly);
+        disconnect(answering);
+        QVERIFY2(mostInPass <= 20, qPrintable(QString::number(mostInPass)));
+    }
+
     void whatAPeerSentBeforeClosingIsHandled()
     {
         // A burst, a last word, and the peer closes at once: every frame is

@@ -259,7 +259,7 @@ private slots:
     void burstsLetTheEventLoopTurn()
     {
         QByteArray pings;
-        for (int i = 0; i < 2 * Server::kFramesPerTurn; ++i)
+        for (int i = 0; i < 2 * SlicedWork::kFramesPerTurn; ++i)
             pings += EncodeFrame(32, {});
         pings += EncodeFrame(7, WireWriter().str("pinger").u32(2).boolean(false).data());
         auto pinged = std::make_shared<int>(-1);
@@ -267,7 +267,7 @@ private slots:
         server->ProcessIncoming(pings);
         QTRY_COMPARE(*pinged, 0);
 
-        const int users = 3 * Server::kFramesPerTurn;
+        const int users = 3 * SlicedWork::kFramesPerTurn;
         QByteArray burst;
         for (int i = 0; i < users; ++i) {
             WireWriter joined;

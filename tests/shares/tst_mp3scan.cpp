@@ -142,6 +142,9 @@ private slots:
         QVERIFY(!ScanBytes(QByteArray("just some text, not audio\n").repeated(500), a));
         QVERIFY(!ScanBytes(QByteArray(), a));
         QVERIFY(!Scan(dir.filePath(QStringLiteral("missing.mp3")), a));
+        // A link put in a listed file's place is not read through.
+        QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.mp3"))));
+        QVERIFY(!Scan(dir.filePath(QStringLiteral("link.mp3")), a));
     }
 
     void votingRules()

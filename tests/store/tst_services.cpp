@@ -1,6 +1,8 @@
-// The shared timers and the delayed invoker.
+// The shared timers, the delayed invoker and the round of the turn budget.
 #include "DelayedInvoker.h"
+#include "SlicedWork.h"
 #include "TimerManager.h"
+#include "TurnTaker.h"
 #include <QPointer>
 #include <QTimer>
 #include <QtTest>
@@ -53,6 +55,60 @@ private slots:
         delete manager;
         QVERIFY(!timerManager);
         QVERIFY(first.isNull());
+    }
+
+    // Work waiting for its share of the one budget of a pass: five takers
+    // with more to do at every share (3 ms each) share each pass, in turn
+    // across passes (the ones that had nothing come first), and one that goes
+    // away while it waits is skipped.
+    void takersShareEachPassInTurn()
+    {
+        std::vector<int> order;
+        std::vector<int> perPass(1, 0);
+        QTimer heartbeat; // marks the passes
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            if (perPass.back() > 0)
+                perPass.push_back(0);
+        });
+        heartbeat.start(0);
+        std::vector<std::unique_ptr<TurnTaker>> takers;
+        for (int i = 0; i < 5; ++i)
+            takers.push_back(std::make_unique<TurnTaker>([&, i] {
+                order.push_back(i);
+                ++perPass.back();
+                const QDeadlineTimer share = SlicedWork::Turn();
+                QVERIFY(share.remainingTime() <= SlicedWork::kTurnMs);
+                QDeadlineTimer busy(3, Qt::PreciseTimer);
+                while (!busy.hasExpired()) { }
+                if (order.size() == 7)
+                    takers[3].reset();
+                if (order.size() < 40)
+                    takers[i]->Wake();
+            }));
+        for (auto& taker : takers)
+            taker->Wake();
+        QCOMPARE(TurnTaker::WaitingCount(), 5);
+        QTRY_COMPARE(TurnTaker::WaitingCount(), 0);
+        QCOMPARE(order.size(), size_t(43)); // the last three had their places
+        const std::vector<int> first(order.begin(), order.begin() + 8);
+        QCOMPARE(first, (std::vector<int> { 0, 1, 2, 3, 4, 0, 1, 2 }));
+        for (size_t k = 8; k < order.size(); ++k)
+            QCOMPARE(order[k], (std::vector<int> { 4, 0, 1, 2 })[(k - 8) % 4]);
+        QVERIFY2(*std::max_element(perPass.begin(), perPass.end()) <= 5, qPrintable(QString::number(perPass[0])));
+
+        // Nobody waiting: the work is done at once. One that had its share
+        // in this pass waits behind one that wakes later in it.
+        QString seq;
+        TurnTaker a([&] {
+            seq += 'a';
+            if (seq.size() == 1)
+                a.Wake();
+        });
+        TurnTaker b([&] { seq += 'b'; });
+        a.RunOrWake();
+        QCOMPARE(seq, QStringLiteral("a"));
+        b.RunOrWake();
+        QTRY_COMPARE(seq, QStringLiteral("aba"));
     }
 
     void init() { new DelayedInvoker; }

@@ -503,24 +503,37 @@ private slots:
     }
 
     // Shared files changed after the scan: one grown, one cut, two written
-    // to while they are sent. What arrives is the file as offered, or the
-    // download is refused with the reason on both sides; nothing is asked
-    // for again.
+    // to while they are sent, and a file and a folder swapped for links to
+    // files outside the shares. What arrives is the file as offered, or the
+    // download is refused with the reason on both sides (a link as not
+    // shared, none of its bytes sent); nothing is asked for again.
     void changedSharedFilesArriveWholeOrRefused()
     {
         const QString tunes = temp.path() + "/share-ned/tunes", live = tunes + "/live.bin";
+        const QString secret = temp.path() + "/secret-ned";
         WriteRandomFile(tunes + "/tune1.mp3", 200000, 81);
         WriteRandomFile(tunes + "/tune3.mp3", 200000, 83);
         WriteBigFile(live, 4 << 20, 84);
         WriteBigFile(tunes + "/tagged.bin", 4 << 20, 85);
+        for (const QString& path : { tunes + "/swap.txt", tunes + "/swapdir/inner.txt", secret + "/inner.txt" })
+            WriteRandomFile(path, 200000, 86);
         auto ned = Start("ned"), ole = Start("ole");
         QVERIFY(ned && ole && Share(*ned, tunes));
         const QByteArray grown = WriteRandomFile(tunes + "/tune1.mp3", 300000, 91);
         QVERIFY(QFile::resize(tunes + "/tune3.mp3", 50000));
-        for (const char* name : { "tune1.mp3", "tune3.mp3" })
-            ole->Send("download ned 200000 " + Remote(tunes + "/" + name));
+        QVERIFY(QFile::remove(tunes + "/swap.txt") && QFile::link(secret + "/inner.txt", tunes + "/swap.txt"));
+        QVERIFY(QDir(tunes + "/swapdir").removeRecursively() && QFile::link(secret, tunes + "/swapdir"));
+        const QStringList linked { Remote(tunes + "/swap.txt"), Remote(tunes + "/swapdir/inner.txt") };
+        for (const QString& name : linked + QStringList { Remote(tunes + "/tune1.mp3"), Remote(tunes + "/tune3.mp3") })
+            ole->Send("download ned 200000 " + name);
         for (int k = 0; k < 2; ++k)
             QVERIFY(!ole->WaitFor("complete-download ned", 30000).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return ole->History().filter("upload-denied ned").size() == 2; }, 30000));
+        ole->Take("upload-denied ned");
+        QStringList denied = ole->History().filter("upload-denied ned");
+        denied.sort();
+        QCOMPARE(denied, QStringList({ "upload-denied ned " + linked[0] + " : File not shared.",
+                             "upload-denied ned " + linked[1] + " : File not shared." }));
         QCOMPARE(ReadWholeFile(Completed("ole", "tunes/tune1.mp3")), grown);
         QCOMPARE(ReadWholeFile(Completed("ole", "tunes/tune3.mp3")), ReadWholeFile(tunes + "/tune3.mp3"));
         ned->Send("share-file " + tunes + "/tune1.mp3");
@@ -553,6 +566,8 @@ private slots:
         QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
         QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
             "upload-denied ned " + Remote(tagged.fileName()) + " : " + reason);
+        for (const QString& rest : { "tunes/swap.txt", "swapdir/inner.txt" })
+            QVERIFY(!QFileInfo::exists(Completed("ole", rest)) && QFileInfo(Partial("ole", rest)).size() == 0);
     }
 
     // The server restarts mid-folder, knowing no account until its owner logs

@@ -379,6 +379,7 @@ private slots:
         WriteRandomFile(share + "/zero.bin", 0, 10);
         WriteRandomFile(share + "/gone.bin", 10, 11);
         WriteRandomFile(share + "/grows.bin", 10, 12);
+        WriteRandomFile(share + "/swapped.bin", 10, 14);
         QVERIFY(ShareFolder(share));
         SetOnline("getter", true);
         const QString file = QString(share + "/up.bin").replace('/', '\\');
@@ -448,6 +449,14 @@ private slots:
         tq->OnFileTransferResponse("getter", changed["transfer_req"].AsUInt(), true, false, 0, QString());
         QCOMPARE(UploadStatus(changed), QString("local error"));
         QCOMPARE(changed["denial_reason"].AsString(), QString("The file changed after it was offered."));
+
+        // One swapped for a link meanwhile is not opened: it is not shared.
+        const QString swapped = QString(share + "/swapped.bin").replace('/', '\\');
+        tq->OnQueueUploadRequested("getter", swapped);
+        ItemPtr name = d.GetType("filename_as_requested")->GetItem(Value(swapped));
+        QVERIFY(QFile::remove(share + "/swapped.bin") && QFile::link(share + "/up.bin", share + "/swapped.bin"));
+        tq->OnFileTransferResponse("getter", name["upload_entry"]["transfer_req"].AsUInt(), true, false, 0, {});
+        QVERIFY(!name.IsConnected("upload_entry"));
         Q_UNUSED(Le32);
     }
 };

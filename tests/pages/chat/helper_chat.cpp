@@ -140,7 +140,15 @@ void FeedServer(quint32 code, const MemStream& fields)
 
 QStringList LogLines(const QString& folder, const QString& fileName)
 {
-    QFile file(QDir::homePath() + QStringLiteral("/Marrowby Chat Logs/") + folder + QLatin1Char('/') + fileName);
+    const QString logs = QDir::homePath() + QStringLiteral("/Marrowby Chat Logs");
+    QFile file(logs + QLatin1Char('/') + folder + QLatin1Char('/') + fileName);
+    for (const QString& path : { logs, logs + QLatin1Char('/') + folder, file.fileName() }) {
+        if (QFileInfo(path).permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser)) {
+            qWarning("%s is open to other users", qPrintable(path));
+            return {};
+        }
+    }
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);

@@ -54,7 +54,8 @@ bool KeyboardOnShownWidgets(int tabs);
 bool Trigger(QWidget* widget, const QString& set, const QString& id);
 // Feeds one server message to the connection as if it came from the socket.
 void FeedServer(quint32 code, const MemStream& fields);
-// A log file's lines ("Rooms" or "Users" folder, file name as on disk).
+// A log file's lines ("Rooms" or "Users" folder, file name as on disk);
+// none when it or its folders are open to other users.
 QStringList LogLines(const QString& folder, const QString& fileName);
 // Writes a file (making its folder); false when it cannot.
 bool WriteFile(const QString& path, const QByteArray& bytes);

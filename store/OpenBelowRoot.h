@@ -1,0 +1,18 @@
+#pragma once
+// Opening a file below a root folder without following a symbolic link put
+// in its way: the root is opened as given (a link in the root's own path is
+// the user's choice), every folder of the relative path after it is opened
+// with O_NOFOLLOW | O_DIRECTORY from the one above, and the last component
+// with O_NOFOLLOW, so the file opened is the one found by walking the real
+// folders under the root at this moment, whatever links were planted since.
+#include <QString>
+#include <sys/types.h>
+
+// The descriptor of root/relative opened with the flags (O_CLOEXEC and
+// O_NOFOLLOW are added), or -1 with errno set: ELOOP when a component is a
+// symbolic link, ENOTDIR when a folder is not one, EINVAL for an empty, "."
+// or ".." component. relative separates its components with "/".
+int OpenBelowRoot(const QString& root, const QString& relative, int flags, mode_t mode = 0);
+// The same, read-only, for a regular file only (ENXIO for anything else: a
+// folder, a pipe, a device); a pipe in its place does not hold the open.
+int OpenRegularBelowRoot(const QString& root, const QString& relative);

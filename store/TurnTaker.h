@@ -1,0 +1,58 @@
+#pragma once
+// The one budget of a pass of the GUI thread's event loop, and the round in
+// which the work waiting for it takes its shares.
+//
+// A pass is what the event loop does between two looks for new events (the
+// dispatcher's aboutToBlock and awake). Its budget, SlicedWork::kTurnMs,
+// starts with the first piece of work that asks for it (Budget()) and is
+// shared by everything done a slice at a time in that pass: frames from the
+// server and from every peer, and every sliced piece of work. Budget() hands
+// out what is left of it, never less than kLeastShareUs, so every caller
+// makes some progress even in a pass that others have used up.
+//
+// Work that waits for its share (a connection with frames waiting, say)
+// takes a place in the round with Wake(). Once a pass, the round hands each
+// one in turn a share of what is left (what is left divided by those
+// waiting), until the budget is spent; one with more to do wakes again and
+// goes to the end. The ones that got nothing in a pass come first in the
+// next, before those that had their share, so with a crowd waiting each one
+// still gets its turn within a pass or two. Outside a share, Budget() is
+// what is left of the pass; during one, the end of that share.
+//
+// The GUI thread only; on another thread (or with no event loop) Budget()
+// is a fresh budget at each call.
+#include <QDeadlineTimer>
+#include <QtGlobal>
+#include <functional>
+
+class TurnTaker {
+public:
+    // What a caller gets at least, even from a spent budget.
+    static constexpr int kLeastShareUs = 100;
+
+    // Runs `run` when its turn comes; run() may Wake() again.
+    explicit TurnTaker(std::function<void()> run);
+    ~TurnTaker();
+    TurnTaker(const TurnTaker&) = delete;
+    TurnTaker& operator=(const TurnTaker&) = delete;
+
+    // Takes a place in the round, unless it has one.
+    void Wake();
+    // Runs now when nobody waits in the round (work that comes to an idle
+    // loop is done at once), else wakes.
+    void RunOrWake();
+    // Leaves the round.
+    void Stop();
+    bool Waiting() const { return m_waiting; }
+
+    // The end of what the caller may spend now (see above).
+    static QDeadlineTimer Budget();
+    // How many take part in the round now (for tests and benchmarks).
+    static int WaitingCount();
+
+private:
+    friend struct TurnRound;
+    std::function<void()> m_run;
+    bool m_waiting = false;
+    quint64 m_sharePass = 0; // the pass of its last share (0: none yet)
+};
