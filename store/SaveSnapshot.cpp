@@ -35,8 +35,8 @@ SaveSnapshot::~SaveSnapshot()
 {
     if (m_data->GetChangeWatcher() == this)
         m_data->SetChangeWatcher(nullptr);
-    if (m_pass < 3)
-        ClearNumbers(m_pass == 2 ? m_rule : 0, m_pass == 2 ? m_after : 0);
+    if (m_pass < 2)
+        ClearNumbers(m_pass == 1 ? m_rule : 0, m_pass == 1 ? m_after : 0);
 }
 
 int SaveSnapshot::RuleOf(const Item* item) const
@@ -197,8 +197,12 @@ void SaveSnapshot::Visit(OutputStream& out, Item* item, Copy* copy)
             FlushRun(out);
         return;
     }
-    // Each connection once, from the end that comes first in the file.
+    // Each connection once, from the end that comes first in the file. The
+    // items come in the order of their numbers: one that came before has
+    // written its connections, and no later one needs its number.
     const quint32 number = copy ? copy->number : item->saveIndex & kNumber;
+    if (item)
+        item->saveIndex = 0;
     if (number == 0)
         return;
     if (copy) {
@@ -223,13 +227,12 @@ bool SaveSnapshot::Run(OutputStream& out, const QDeadlineTimer& until)
         m_written = out.WriteBytes(kMagic, 8) && out.WriteUInt32(kVersion);
     }
     int done = 0;
-    while (m_pass < 3) {
+    while (m_pass < 2) {
         if (m_rule == m_rules.size()) {
             if (m_pass == 1) {
                 FlushConnections(out);
                 m_written = out.WriteUInt8(kEnd) && out.WriteUInt32(m_count)
                     && out.WriteUInt32(quint32(m_connections)) && m_written;
-                // All is written: what follows only clears the numbers.
                 m_data->SetChangeWatcher(nullptr);
                 std::unordered_map<quint64, Copy>().swap(m_copies);
                 m_removed.clear();
@@ -241,13 +244,13 @@ bool SaveSnapshot::Run(OutputStream& out, const QDeadlineTimer& until)
         }
         const ChunkedSet& items = m_rules[m_rule].type->Items();
         ChunkedSet::Position p = items.After(m_after);
-        const std::set<quint64>* removed = m_pass < 2 ? &m_removed[m_rule] : nullptr;
-        auto next = removed ? removed->upper_bound(m_after) : std::set<quint64>::const_iterator();
+        const std::set<quint64>& removed = m_removed[m_rule];
+        auto next = removed.upper_bound(m_after);
         for (;;) {
             Item* live = items.Valid(p) ? items.At(p) : nullptr;
             if (live && live->serial >= m_end)
                 live = nullptr;
-            const bool gone = removed && next != removed->end() && (!live || *next < live->serial);
+            const bool gone = next != removed.end() && (!live || *next < live->serial);
             if (!live && !gone) {
                 if (m_pass == 0)
                     FlushRun(out);
@@ -260,13 +263,10 @@ bool SaveSnapshot::Run(OutputStream& out, const QDeadlineTimer& until)
                 Visit(out, nullptr, &m_copies.at(m_after));
             } else {
                 m_after = live->serial;
-                if (m_pass == 2)
-                    live->saveIndex = 0;
-                else
-                    Visit(out, live, (live->saveIndex & kCopied) ? &m_copies.at(live->serial) : nullptr);
+                Visit(out, live, (live->saveIndex & kCopied) ? &m_copies.at(live->serial) : nullptr);
                 items.Advance(p);
             }
-            if (++done >= SlicedWork::kItemsAtOnce && until.hasExpired())
+            if (++done % SlicedWork::kItemsAtOnce == 0 && until.hasExpired())
                 return false;
         }
     }

@@ -3,11 +3,11 @@
 // time, as the store stood at the moment the snapshot began, however it
 // changes between the slices.
 //
-// Three passes go over the saved types in the store's order and over each
+// Two passes go over the saved types in the store's order and over each
 // type's items in creation order: the first writes the items saved (and
-// numbers them in Item::saveIndex), the second the connections between them,
-// the third clears the numbers. Each picks up after the creation number where
-// the last slice stopped, so nothing is held across slices but numbers.
+// numbers them in Item::saveIndex), the second the connections between them
+// (and clears the numbers behind it). Each picks up after the creation number
+// where the last slice stopped, so nothing is held across slices but numbers.
 //
 // How the moment is kept: items made after it have later creation numbers and
 // are left out. An item that is about to change (a connection made or dropped,
@@ -97,7 +97,7 @@ private:
     std::unordered_map<quint64, Copy> m_copies;
     std::vector<std::set<quint64>> m_removed;
 
-    int m_pass = 0; // 0 items, 1 connections, 2 clearing, 3 done
+    int m_pass = 0; // 0 items, 1 connections, 2 done
     size_t m_rule = 0;
     quint64 m_after = 0; // the last creation number of the rule that the pass took
     bool m_started = false;

@@ -350,7 +350,7 @@ void TransferQueueManager::FindHeldBytesSlice()
             if (!path.isEmpty())
                 search.partials.push_back({ download["download_order"].AsInt64(), path, SourceOf(download) });
         }
-        if (++done >= SlicedWork::kItemsAtOnce && turn.hasExpired()) {
+        if (++done % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired()) {
             search.slices.start();
             return;
         }
