@@ -2,10 +2,10 @@
 // their folder and user rows; row colours by status; the half-minute clearing
 // of stale uploads and the two clear boxes.
 #include "TransfersForm.h"
-#include "store/SlicedWork.h"
 #include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "store/GeneralFunctions.h"
+#include "store/SlicedWork.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QBrush>
