@@ -264,9 +264,6 @@ void MainWindow::CreateCore()
     new DNetManager();
     new SharedFoldersManager(this);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        applicationIcon->TrayIcon()->setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
-
     d.DeclareType("user_chat_widget", kEntity);
     d.RelateTypes(d.GetType("user_chat_widget"), d.GetType("user"), One, One);
 

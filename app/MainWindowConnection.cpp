@@ -140,10 +140,8 @@ void MainWindow::OnConnectionFailed(QString reason)
 
 void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 {
-    if (!chatsForm)
-        return;
-    if (ChatForm* chat = chatsForm->GetChatForm(user))
-        chat->AddChat(user, text);
+    if (chatsForm)
+        chatsForm->Receive(user, text);
 }
 
 // What the server, the share scan and the update check open comes up without

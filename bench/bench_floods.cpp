@@ -18,10 +18,11 @@
 //   unsolicited_info_100: the reply asked for, then 100 more nobody asked
 //     for, one an event-loop turn, each with a 73 KB PNG of 5,000 x 5,000.
 //   strangers_1000: the Chat page shown, 1,000 strangers' first private
-//     messages, one every 20 ms, each opening a tab of its own; shown when
-//     the last one's words are in its tab.
+//     messages, one every 20 ms, each opening a tab of its own while the
+//     page has room for one (ChatsForm::kMaxTabs), the others waiting;
+//     shown when the last one's words are in its tab or wait.
 //   strangers_1000_tab_switch (not a stall): the longest of five tab switches
-//     among those 1,000 tabs, from the switch until the window is repainted.
+//     among those tabs, from the switch until the window is repainted.
 //   user_status_3000: the User List shown with 3,000 offline users on it;
 //     the server says they all came online, then (a second later) all went
 //     offline, 250 status messages a turn, in a scrambled order; shown when
@@ -76,6 +77,14 @@
 //   peer_not_reading: one peer asks 3,000 times for the share list of those
 //     20,000 files and reads nothing; shown when all asks are handled and
 //     the list has begun to arrive.
+//   parent_search_whole_share: the parent passes down 100 searches a second
+//     for two seconds, each of another user and each matching every file of
+//     a shared folder of 50,000 files; shown when every one has been
+//     answered (or found to get no answer). Also prints how many were
+//     answered;
+//   upload_queue_1000_peers: the Uploads tab open, 1,000 peers from
+//     addresses of their own each queue 100 uploads of shared files, 200
+//     peers at a time; shown when every upload has its row.
 //   The peer rows come through real loopback connections and also print
 //   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
 //   its peak, and a second after its peers are gone).
@@ -87,7 +96,15 @@
 //   server_flood: after the login, relayed searches for three seconds as fast
 //     as the window takes them, then the notice; shown when it is up;
 //   server_flood_peak_memory (not a stall, MiB): the most the process grew
-//     from the start of that flood until the notice was shown.
+//     from the start of that flood until the notice was shown;
+//   private_messages_5000: the Rooms page shown, 5,000 users' first private
+//     messages at once; shown when they are all handled and the Chat page,
+//     the Rooms page and the Chat page again have been shown;
+//   room_join_stream: a room joined with five users in it, then 10,000
+//     users a second joining it for ten seconds; shown when the room's
+//     list shows every member the room keeps;
+//   unasked_stats: the statistics of 500,000 users nobody asked about;
+//   and for each of these three, <row>_peak_memory and <row>_memory_after.
 // Usage: bench_floods [row ...]   (default: every row)
 //        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
 //        or more came from, on stderr)
@@ -98,7 +115,9 @@
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
+#include "floods/ServerCrowds.h"
 #include "floods/ServerFloods.h"
+#include "floods/ShareCrowds.h"
 #include "floods/Tickers.h"
 #include "floods/UserInfo.h"
 
@@ -117,6 +136,9 @@ int main(int argc, char** argv)
     AddAdminMessagesRow(run);
     AddDoorRows(run);
     AddPeerFloodsRows(run);
-    AddServerFloodsRows(run); // last: they stop the stand-in
+    AddShareCrowdsRows(run);
+    // Last: these stop the stand-in.
+    AddServerFloodsRows(run);
+    AddServerCrowdsRows(run);
     return run.Exec();
 }

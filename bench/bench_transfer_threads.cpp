@@ -93,7 +93,7 @@ double ThreadCopy(const QString& source, const QString& target, SpeedLimit* limi
         have += link.down->read(number + have, 4 - have);
     char offset[8] = {};
     link.down->write(offset, 8);
-    DownloadThread down(link.down.get(), &out, size, 0);
+    DownloadThread down(link.down.get(), &out, out.fileName(), size, 0);
     if (progress)
         QObject::connect(
             &down, &DownloadThread::DownloadProgress, &down,

@@ -20,19 +20,14 @@
 //   transfers.page_10k_bare_tree: N ms
 //   transfers.progress_100_in_10k_gui_cpu: N %  (100 of the 10,000 report)
 #include "ScratchFolder.h"
+#include "TransfersCore.h"
 #include "pages/transfers/TransferRow.h"
 #include "pages/transfers/TransfersForm.h"
-#include "peers/DNetManager.h"
-#include "peers/PeerMessenger.h"
-#include "server/Server.h"
-#include "shares/SharedFoldersManager.h"
 #include "shell/Kit.h"
 #include "shell/TreeWidget.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 #include "transfers/TransferQueueManager.h"
 #include <QApplication>
 #include <QDateTime>
@@ -72,26 +67,6 @@ std::string FolderPath(int u, int f)
 std::string FileName(int n)
 {
     return QStringLiteral("track %1 - a song with a name.mp3").arg(n, 5, 10, QLatin1Char('0')).toStdString();
-}
-
-void MakeCore()
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    new TimerManager(app);
-    dataSaver = new DataSaver(&d);
-    new Server(app);
-    Settings::CreateTypes();
-    gp_server->CreateData();
-    settings.Set("use_upnp", "no");
-    settings.Set("listening_port", "0");
-    settings.Set("obfuscated_listening_port", "0");
-    for (const char* key : { "color_transfer_queued", "color_transfer_complete", "color_transfer_in_progress",
-             "color_transfer_failed", "color_transfer_other" })
-        settings.Set(key, "#3366ff");
-    new PeerMessenger(app);
-    new DNetManager(app);
-    new SharedFoldersManager(app);
-    new TransferQueueManager(app);
 }
 
 // Saved downloads as the data file leaves them: entries with their user,
@@ -248,7 +223,7 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(kUsers, atoi(argv[1])) : 10000;
     const int seconds = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
 
-    MakeCore();
+    MakeTransfersCore();
     QWidget window;
     window.resize(1200, 800);
     auto* layout = new QVBoxLayout(&window);

@@ -248,7 +248,7 @@ bool PeerConnection::Overdue(qint64 now) const
 
 bool PeerConnection::Quiet() const
 {
-    return !m_frameStarted && (!m_socket || m_socket->bytesToWrite() == 0);
+    return !m_frameStarted && (!m_socket || (m_socket->bytesAvailable() == 0 && m_socket->bytesToWrite() == 0));
 }
 
 void PeerConnection::ReadWaiting()

@@ -95,7 +95,8 @@ public:
     // bytes of it that have come: a peer that sends its frame a byte at a
     // time is overdue long before the frame would be complete.
     bool Overdue(qint64 now) const;
-    // Between frames with nothing waiting to be sent: closing it loses
+    // Between frames, with nothing received waiting to be read (a frame
+    // left for a later turn) and nothing waiting to be sent: closing it loses
     // nothing.
     bool Quiet() const;
 

@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtEndian>
+#include <poll.h>
 
 Server* gp_server = nullptr;
 
@@ -159,8 +160,12 @@ void Server::CloseConnection(bool abrupt)
         const QSignalBlocker blocker(m_socket);
         m_socket->abort();
     }
-    if (wasLoggedIn)
+    m_statusAsked.clear();
+    m_statsAsked.clear();
+    if (wasLoggedIn) {
         ClearOnlineFlags();
+        ClearRoomMembers();
+    }
 }
 
 void Server::OnConnected()
@@ -341,6 +346,16 @@ void Server::ProcessBuffer()
         m_nextTurn.Wake(); // the loss (every user then offline) takes a turn of its own
     else if (m_closedByServer)
         OnLost(m_closeReason); // all that came before the close is handled
+}
+
+bool Server::Reaches() const
+{
+    if (!m_loggedIn || m_closedByServer)
+        return false;
+    // The socket is read no further than the backlog, so its end may wait
+    // behind unread bytes; the system knows of it already.
+    pollfd socket { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    return ::poll(&socket, 1, 0) <= 0 || !(socket.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 bool Server::HasWholeFrame() const

@@ -32,7 +32,10 @@
 // closes the connection (or it breaks), what it sent before is still handled,
 // in order and in the same turns; the connection counts as lost, and the
 // reconnection starts, once no whole frame is left (until then requests are
-// dropped as when not logged in).
+// dropped as when not logged in). Reaches() is false from the moment the
+// close is known, even while it still waits in the socket behind bytes not
+// read yet: what the user asks for then is told as not sent, never taken as
+// said.
 #include "ServerCodes.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
@@ -48,6 +51,7 @@
 #include <ctime>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 class MemStream;
 class QTcpSocket;
@@ -76,6 +80,9 @@ public:
     void Connect();
     void Disconnect();
     bool IsConnected() const { return m_loggedIn; }
+    // Logged in, and the server has not closed its side (which it may have
+    // done behind frames still to be handled): what is sent now reaches it.
+    bool Reaches() const;
     bool IsAbruptlyDisconnected() const { return m_abrupt; }
     // The server closed the connection because the same user name logged in
     // elsewhere (until the next attempt).
@@ -153,6 +160,15 @@ public:
     // the most the socket itself holds.
     static constexpr qsizetype kBacklogBytes = 1024 * 1024;
     static constexpr qsizetype kSocketBufferBytes = 256 * 1024;
+    // The most users a room keeps in its list, and in each of a private
+    // room's lists of members and operators: the first of the list the
+    // server gives when the room is entered, then those who join while
+    // fewer are listed. Far more than the busiest rooms hold; a room beyond
+    // it would cost the window memory and time without bound.
+    static constexpr size_t kMaxRoomMembers = 20000;
+    size_t MaxRoomMembers() const { return m_maxRoomMembers; }
+    // Tests lower the bound.
+    void SetMaxRoomMembers(size_t members) { m_maxRoomMembers = members; }
     // Bytes received from the server and not handled yet, those still in the
     // socket's buffer included.
     qsizetype Backlog() const;
@@ -192,6 +208,9 @@ signals:
     void CannotCreateRoom(QString room);
     // The server's answer to entering the room came (its users follow).
     void RoomEntered(QString room);
+    // More users are in the room than it keeps (kMaxRoomMembers): those
+    // beyond are not listed. Said once per entry into the room.
+    void RoomMembersCut(QString room);
 
     void PeerAddressReceived(QString user, quint32 ip, quint16 port, bool obfuscated, quint16 obfuscatedPort);
     void ConnectToPeerRequested(QString user, QString type, quint32 ip, quint16 port, quint32 token,
@@ -233,6 +252,10 @@ private:
     void OnWatchReply(ServerFrameReader& in);
     void OnUserStatus(ServerFrameReader& in);
     void OnUserStats(ServerFrameReader& in);
+    // The user of a status or statistics message: made when the name was
+    // asked for (and taken from the names asked), found when it exists,
+    // else null.
+    ItemPtr AskedOrKnownUser(QSet<QString>& asked, const std::string& name);
     void OnPrivilegedUsers(ServerFrameReader& in);
     void OnOwnPrivileges(ServerFrameReader& in);
     void OnRelatedSearches(ServerFrameReader& in);
@@ -259,6 +282,10 @@ private:
     void SetCountry(ItemPtr user, const std::string& country);
     void UpdateUserCount(ItemPtr room);
     void ClearOnlineFlags();
+    // The users of every room, at the end of a session.
+    void ClearRoomMembers();
+    // The room's list has left users out: said once per entry into the room.
+    void NoteMembersCut(const std::string& room);
     ItemPtr RoomGroupItem(ItemPtr room, const char* type);
     bool InRoom(const std::string& name);
     void AddTicker(ItemPtr room, ItemPtr user, const std::string& text, qint64 order);
@@ -273,6 +300,9 @@ private:
     SlicedWork m_rest; // of the frame being applied
     // By room: the order number of the room's next ticker, above all it has.
     std::unordered_map<std::string, qint64> m_tickerOrders;
+    // Rooms whose list has left users out since they were entered.
+    std::unordered_set<std::string> m_cutRooms;
+    size_t m_maxRoomMembers = kMaxRoomMembers;
     bool m_inTurn = false;
     // The server closed the connection: it counts as lost with this reason
     // once the frames sent before are handled.
@@ -288,6 +318,10 @@ private:
     bool m_active = false; // an attempt or a connection is open
     bool m_loginPending = false; // TCP connected, login sent, no answer yet
     QSet<QString> m_trackAtLogin; // tracking asked for while the request could not go out
+    // Users whose status or statistics were asked for and not answered yet
+    // (forgotten when the connection closes).
+    QSet<QString> m_statusAsked;
+    QSet<QString> m_statsAsked;
     quint64 m_session = 0; // increases whenever the connection closes
     quint32 m_nextToken = 0;
     quint32 m_ownAddress = 0;

@@ -153,6 +153,22 @@ void Server::ClearOnlineFlags()
     }
 }
 
+void Server::ClearRoomMembers()
+{
+    // Who was in a room belongs to the session that ended: a room's page
+    // left open shows nobody until the room is entered again, and a list
+    // that was being applied goes with what it had applied.
+    m_cutRooms.clear();
+    Type* inRoom = d.HasType("in_room");
+    if (!inRoom)
+        return;
+    for (ItemPtr flag : inRoom->GetItems())
+        for (ItemPtr room : flag.GetItems("room")) {
+            room.Disconnect("user");
+            UpdateUserCount(room);
+        }
+}
+
 ItemPtr Server::RoomGroupItem(ItemPtr room, const char* type)
 {
     return room.NewItem(type);

@@ -211,7 +211,9 @@ void Server::OnUserStatus(ServerFrameReader& in)
     const bool privileged = in.Bool();
     if (!in.Ok())
         return Malformed(SM_GET_USER_STATUS);
-    ItemPtr user = UserItem(name);
+    ItemPtr user = AskedOrKnownUser(m_statusAsked, name);
+    if (!user)
+        return;
     SetFlag(user, "is_privileged", privileged);
     SetUserStatus(user, status);
 }
@@ -222,8 +224,21 @@ void Server::OnUserStats(ServerFrameReader& in)
     const UserStats stats = in.Stats();
     if (!in.Ok())
         return Malformed(SM_GET_USER_STATS);
-    SetUserStats(UserItem(name), stats);
+    ItemPtr user = AskedOrKnownUser(m_statsAsked, name);
+    if (!user)
+        return;
+    SetUserStats(user, stats);
     emit ReceivedUserStats(ToQString(name), stats);
+}
+
+ItemPtr Server::AskedOrKnownUser(QSet<QString>& asked, const std::string& name)
+{
+    // The answer to a request of the client, or news of a user it shows
+    // somewhere already (listed, in a room, in a chat or a transfer). Of
+    // anybody else it would only take up memory, for good: it is dropped.
+    if (asked.remove(ToQString(name)))
+        return UserItem(name);
+    return d.GetType("user")->HasItem(Value(name));
 }
 
 void Server::OnPrivilegedUsers(ServerFrameReader& in)

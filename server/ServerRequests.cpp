@@ -234,12 +234,14 @@ void Server::UntrackUser(const QString& user)
 
 void Server::GetUserStatus(const QString& user)
 {
-    Send(SM_GET_USER_STATUS, Fields(user));
+    if (Send(SM_GET_USER_STATUS, Fields(user)))
+        m_statusAsked.insert(user);
 }
 
 void Server::GetUserStats(const QString& user)
 {
-    Send(SM_GET_USER_STATS, Fields(user));
+    if (Send(SM_GET_USER_STATS, Fields(user)))
+        m_statsAsked.insert(user);
 }
 
 void Server::GiftPrivileges(const QString& user, int days)

@@ -5,6 +5,7 @@
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/Settings.h"
+#include "store/ToQString.h"
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -32,6 +33,14 @@ std::vector<quint32> ReadNumbers(ServerFrameReader& in)
 }
 
 using Names = std::shared_ptr<const std::vector<std::string>>;
+
+// The names a room keeps of a list: the first so many.
+Names Kept(std::vector<std::string> names, size_t most)
+{
+    if (names.size() > most)
+        names.resize(most);
+    return std::make_shared<const std::vector<std::string>>(std::move(names));
+}
 
 // Steps after which the items of the type connected to owner() are exactly
 // the named ones: the others are disconnected first, then the named ones
@@ -133,8 +142,12 @@ bool Server::DispatchRoom(quint32 code, ServerFrameReader& in)
         const std::string userName = in.Str();
         if (!in.Ok())
             break;
-        ItemPtr room = RoomItem(roomName);
-        ItemPtr user = UserItem(userName);
+        const bool adds = code == SM_PRIVATE_ROOM_ADD_USER || code == SM_PRIVATE_ROOM_ADD_OPERATOR;
+        // Only an addition makes a user or a room that is not known yet.
+        ItemPtr room = adds ? RoomItem(roomName) : d.GetType("room")->HasItem(Value(roomName));
+        ItemPtr user = adds ? UserItem(userName) : d.GetType("user")->HasItem(Value(userName));
+        if (!room || !user)
+            return true;
         if (code == SM_USER_LEFT_ROOM) {
             room.Disconnect(user);
             UpdateUserCount(room);
@@ -143,10 +156,10 @@ bool Server::DispatchRoom(quint32 code, ServerFrameReader& in)
         } else {
             const bool members = code == SM_PRIVATE_ROOM_ADD_USER || code == SM_PRIVATE_ROOM_REMOVE_USER;
             ItemPtr group = RoomGroupItem(room, members ? "room_members" : "room_operators");
-            if (code == SM_PRIVATE_ROOM_ADD_USER || code == SM_PRIVATE_ROOM_ADD_OPERATOR)
-                group.Connect(user);
-            else
+            if (!adds)
                 group.Disconnect(user);
+            else if (group.CountItems("user") < m_maxRoomMembers)
+                group.Connect(user);
         }
         return true;
     }
@@ -234,7 +247,7 @@ void Server::OnJoinRoom(ServerFrameReader& in)
     };
     auto join = std::make_shared<Join>();
     join->name = in.Str();
-    auto users = std::make_shared<const std::vector<std::string>>(ReadNames(in));
+    std::vector<std::string> listed = ReadNames(in);
     join->statuses = ReadNumbers(in);
     const quint32 statCount = in.Count();
     for (quint32 i = 0; i < statCount && in.Ok(); ++i)
@@ -246,17 +259,22 @@ void Server::OnJoinRoom(ServerFrameReader& in)
     Names operators;
     if (isPrivate) {
         join->owner = in.Str();
-        operators = std::make_shared<const std::vector<std::string>>(ReadNames(in));
+        operators = Kept(ReadNames(in), m_maxRoomMembers);
     }
-    const size_t n = users->size();
-    if (!in.Ok() || join->statuses.size() != n || join->stats.size() != n || slotsFull.size() != n
-        || join->countries.size() != n)
+    if (!in.Ok() || join->statuses.size() != listed.size() || join->stats.size() != listed.size()
+        || slotsFull.size() != listed.size() || join->countries.size() != listed.size())
         return Malformed(SM_JOIN_ROOM);
+    // The room keeps the first of its users; the page says that others are
+    // not listed.
+    const bool cut = listed.size() > m_maxRoomMembers;
+    const Names users = Kept(std::move(listed), m_maxRoomMembers);
+    const size_t n = users->size();
 
     SlicedWork work;
     work.EachRun([this, join] { join->room = RoomItem(join->name); });
     // in_room first: the room's page is made then, and sees the users arrive.
     work.Then([this, join] {
+        m_cutRooms.erase(join->name);
         SetFlag(join->room, "in_room", true);
         emit RoomEntered(join->room.AsString());
     });
@@ -281,8 +299,23 @@ void Server::OnJoinRoom(ServerFrameReader& in)
     });
     ConnectExactly(
         work, [join] { return join->room; }, "user", users);
-    work.Then([this, join] { UpdateUserCount(join->room); });
+    work.Then([this, join, cut] {
+        UpdateUserCount(join->room);
+        if (cut)
+            NoteMembersCut(join->name);
+    });
     m_rest = std::move(work);
+}
+
+void Server::NoteMembersCut(const std::string& room)
+{
+    if (!m_cutRooms.insert(room).second)
+        return;
+    Log(kArea, 1,
+        QStringLiteral("More users are in the room %1 than the %2 it lists; those beyond are not listed.")
+            .arg(ToQString(room))
+            .arg(m_maxRoomMembers));
+    emit RoomMembersCut(ToQString(room));
 }
 
 void Server::OnUserJoinedRoom(ServerFrameReader& in)
@@ -295,7 +328,13 @@ void Server::OnUserJoinedRoom(ServerFrameReader& in)
     const std::string country = in.Str();
     if (!in.Ok())
         return Malformed(SM_USER_JOINED_ROOM);
+    // Users of a room the user is not in would only take up memory.
+    if (!InRoom(roomName))
+        return;
     ItemPtr room = RoomItem(roomName);
+    if (!d.GetType("user")->HasItem(Value(userName)).IsConnected(room)
+        && room.CountItems("user") >= m_maxRoomMembers)
+        return NoteMembersCut(roomName);
     ItemPtr user = UserItem(userName);
     SetUserStats(user, stats);
     SetCountry(user, country);
@@ -348,7 +387,7 @@ bool Server::InRoom(const std::string& name)
 void Server::OnRoomUserList(quint32 code, ServerFrameReader& in)
 {
     const std::string roomName = in.Str();
-    auto names = std::make_shared<const std::vector<std::string>>(ReadNames(in));
+    const Names names = Kept(ReadNames(in), m_maxRoomMembers);
     if (!in.Ok())
         return Malformed(code);
     const char* type = code == SM_PRIVATE_ROOM_USERS ? "room_members" : "room_operators";

@@ -19,23 +19,42 @@ void SearchAnswerQueue::Add(const QString& user, quint32 ticket, const QString& 
     }
     m_waiting.push_back({ user, ticket, query });
     if (!m_timer.isActive())
-        m_timer.start();
+        m_timer.start(0);
+}
+
+void SearchAnswerQueue::Clear()
+{
+    if (!m_waiting.empty() || m_current)
+        Log(QStringLiteral("Search"), 2,
+            QStringLiteral("Dropped %1 searches of other users unanswered at the logout")
+                .arg(m_waiting.size() + (m_current ? 1 : 0)));
+    m_waiting.clear();
+    m_current = nullptr;
+    m_timer.stop();
 }
 
 void SearchAnswerQueue::Slice()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
-    // An answer may come back here (a search added meanwhile): each is taken
-    // out before it is answered.
-    while (!m_waiting.empty() && !turn.hasExpired()) {
-        const Search search = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        m_answer(search.user, search.ticket, search.query);
+    bool waits = false;
+    while (!turn.hasExpired() && (m_current || !m_waiting.empty())) {
+        if (!m_current) {
+            const Search search = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            m_current = m_answer(search.user, search.ticket, search.query);
+        }
+        // The work may clear the queue while it runs: it runs from a copy.
+        const Work work = m_current;
+        if (!work(turn)) {
+            waits = !turn.hasExpired();
+            break;
+        }
+        m_current = nullptr;
     }
     if (m_dropped && (m_waiting.empty() || m_nextReport.hasExpired()))
         ReportDropped();
-    if (!m_waiting.empty())
-        m_timer.start();
+    if (m_current || !m_waiting.empty())
+        m_timer.start(waits ? kWaitMs : 0);
 }
 
 void SearchAnswerQueue::ReportDropped()
@@ -45,5 +64,5 @@ void SearchAnswerQueue::ReportDropped()
                        "answered")
             .arg(m_dropped));
     m_dropped = 0;
-    m_nextReport.setRemainingTime(1000);
+    m_nextReport.setRemainingTime(kDropReportMs);
 }

@@ -1,6 +1,5 @@
 // The share manager's wiring to the peer network and the distributed search
 // tree, and the one way it sends a message to a user.
-#include "SearchAnswerQueue.h"
 #include "SharedFoldersManager.h"
 #include "peers/DNetManager.h"
 #include "peers/PeerMessenger.h"
@@ -18,7 +17,7 @@ void SharedFoldersManager::ConnectNetwork()
         });
     }
     if (dnetManager)
-        connect(dnetManager, &DNetManager::DNetSearchRequest, m_searches, &SearchAnswerQueue::Add);
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::QueueSearch);
 }
 
 void SharedFoldersManager::DisconnectNetwork()

@@ -12,7 +12,6 @@
 #include "store/GeneralFunctions.h"
 #include "store/Item.h"
 #include "store/Log.h"
-#include "store/SearchParser.h"
 #include "store/Settings.h"
 #include <algorithm>
 
@@ -105,78 +104,6 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
     TokenizeFile(file.Get());
 }
 
-bool SharedFoldersManager::BuildSearchReply(
-    const QString& user, unsigned int ticket, const QString& query, MemStream& message) const
-{
-    if (runtimeSettings.IsYes("finish_uploads_and_quit"))
-        return false;
-    SearchParser parser;
-    if (!parser.SetSearchText(query) || parser.GetIncludedTokenSet().isEmpty())
-        return false;
-    std::vector<Item*> tokens;
-    bool longWord = false;
-    for (const QString& word : parser.GetIncludedTokenSet()) {
-        const QByteArray utf8 = word.toUtf8();
-        ItemPtr token = m_tokenType->HasItemText(std::string_view(utf8.constData(), size_t(utf8.size())));
-        if (!token)
-            return false;
-        tokens.push_back(token.Get());
-        longWord = longWord || word.size() > 2;
-    }
-    if (!longWord)
-        return false;
-    const ItemSet candidates = FilesWithTokens(tokens);
-    if (candidates.Empty())
-        return false;
-    const ItemSet visible = GetUserSharedFolders(user);
-    if (visible.Empty())
-        return false;
-
-    // Records by path in unsigned byte order; never more than a receiver takes.
-    std::map<std::string, FileInfo> records;
-    for (ItemPtr file : candidates) {
-        ItemPtr name = file[m_nameType];
-        const QString nameText = name.AsString();
-        bool keep = true;
-        for (const QString& word : parser.GetExcludedTokenSet())
-            keep = keep && nameText.indexOf(word) < 0;
-        for (const QString& word : parser.GetIncludedPartTokenSet())
-            keep = keep && nameText.indexOf(word) >= 0;
-        if (!keep)
-            continue;
-        ItemPtr folder = file[m_folderType];
-        bool seen = false;
-        for (ItemPtr root : folder.GetItems(m_sharedFolderType))
-            seen = seen || visible.Contains(root);
-        if (!seen)
-            continue;
-        FileInfo info;
-        info.name = StringReplace(folder.Text() + "/" + name.Text(), "/", "\\");
-        info.size = file[m_sizeType].AsInt64();
-        if (GetFileExtension(info.name) == "mp3")
-            AddAudioAttributes(file, info);
-        std::string key = info.name;
-        records[key] = std::move(info);
-        if (records.size() > kMaxRecords)
-            records.erase(std::prev(records.end()));
-    }
-    if (records.empty())
-        return false;
-
-    MemStream body;
-    body.WriteString(settings.Get("username"));
-    body.WriteUInt32(ticket);
-    body.WriteUInt32(quint32(records.size()));
-    for (const auto& [path, info] : records)
-        info.Write(body);
-    body.WriteBool(m_isFreeToUpload ? m_isFreeToUpload() : true);
-    body.WriteUInt32(quint32(settings.GetInt("upload_speed")));
-    body.WriteUInt32(quint32(m_queuedUploadCount ? m_queuedUploadCount() : 0));
-    AttributeTranslationTable().Write(body);
-    message = CompressedMessage(9, body.GetBuffer());
-    return true;
-}
-
 namespace {
 // A set of item addresses for one search: open addressing over a power of
 // two at most half full, so building and asking cost a few nanoseconds each
@@ -235,7 +162,7 @@ private:
 };
 }
 
-ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) const
+std::vector<Item*> SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) const
 {
     // How many files a token reaches, linked to it or in a folder linked to
     // it, estimated without reading the folders (a folder counts as the files
@@ -273,9 +200,8 @@ ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) 
             smallest = token;
         }
     }
-    ItemSet result;
     if (!smallest || best == 0)
-        return result;
+        return {};
     // The smallest token's files, each once (a file may be linked to the word
     // and lie in a folder linked to it too).
     std::vector<Item*> candidates;
@@ -303,9 +229,7 @@ ItemSet SharedFoldersManager::FilesWithTokens(const std::vector<Item*>& tokens) 
             });
         }
     }
-    for (Item* file : candidates)
-        result.Insert(file);
-    return result;
+    return candidates;
 }
 
 bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int ticket, const QString& query)

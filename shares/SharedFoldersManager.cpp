@@ -9,6 +9,7 @@
 #include "store/Settings.h"
 #include <QDir>
 #include <algorithm>
+#include <limits>
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
@@ -112,11 +113,16 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     settings.Set("shared_folder_counter", 1);
 
-    m_searches = new SearchAnswerQueue([this](const QString& user, quint32 ticket,
-                                           const QString& query) { OnDirectFileSearch(user, ticket, query); },
+    m_searches = new SearchAnswerQueue(
+        [this](const QString& user, quint32 ticket, const QString& query) {
+            return AnswerInTurns(user, ticket, query);
+        },
         this);
-    if (gp_server)
-        connect(gp_server, &Server::DirectFileSearch, m_searches, &SearchAnswerQueue::Add);
+    m_replyPacker = new OrderedWorker(std::numeric_limits<qsizetype>::max(), this);
+    if (gp_server) {
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::QueueSearch);
+        connect(gp_server, &Server::Disconnected, this, &SharedFoldersManager::OnLoggedOut);
+    }
     connect(m_scanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
     // The walk is merged while it goes on, in parts of this many files.
     m_scanner->SetPartSize(16384);
@@ -262,6 +268,7 @@ void SharedFoldersManager::RemoveUserShare(const QString& user)
 
 void SharedFoldersManager::OnConnectedToServer()
 {
+    m_loggedOut = false;
     if (!gp_server)
         return;
     SendShareCounts();

@@ -17,6 +17,7 @@
 #include "CaseFoldIndex.h"
 #include "FileScanner.h"
 #include "peers/FileInfo.h"
+#include "peers/OrderedWorker.h"
 #include "server/UserStats.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
@@ -79,10 +80,11 @@ public:
     // (the path above the share takes no part). A file is found by a word
     // linked to it or to its folder.
     void TokenizeSharedFile(ItemPtr file);
-    // Answers a search; true when a reply was sent.
+    // Answers a search at once; true when a reply was sent.
     bool ProcessSearch(const QString& user, unsigned int ticket, const QString& query);
     // The complete search-result message (code 9) for a search, or false when
-    // the search gets no reply.
+    // the search gets no reply; built at once (the searches of the server and
+    // the tree are answered a slice at a time instead, SearchReplyBuild.cpp).
     bool BuildSearchReply(
         const QString& user, unsigned int ticket, const QString& query, MemStream& message) const;
 
@@ -129,15 +131,20 @@ public:
     FileScanner* Scanner() const { return m_scanner; }
 
 public slots:
-    // Answer a search now. The searches of the server and the tree reach them
-    // through a queue that answers a turn's worth at a time and drops the
-    // oldest of a flood (SearchAnswerQueue).
+    // Answer a search now. The searches of the server and the tree do not
+    // come here: they wait in a queue that answers them a slice per turn and
+    // drops the oldest of a flood (SearchAnswerQueue), each reply compressed
+    // on a worker thread; SearchProcessed follows once a reply is sent.
     void OnDNetSearchRequest(QString user, quint32 ticket, QString query);
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
     void OnMP3Scanned(
         QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
     void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
     void OnConnectedToServer();
+    // Searches from the server and the tree wait in the answer queue while
+    // the user is logged in; a logout drops them.
+    void QueueSearch(QString user, quint32 ticket, QString query);
+    void OnLoggedOut();
     // The share's folder and file counts to the server (kept for the next
     // login while not logged in).
     void SendShareCounts();
@@ -198,8 +205,19 @@ private:
     // The server hears the share's counts soon after they change.
     void ScheduleShareCounts();
     void OnIndexItemRemoved(ItemPtr item);
-    // The candidates of a search: the files that every token reaches.
-    ItemSet FilesWithTokens(const std::vector<Item*>& tokens) const;
+    // The candidates of a search: the files that every token reaches, each once.
+    std::vector<Item*> FilesWithTokens(const std::vector<Item*>& tokens) const;
+
+    // SearchReplyBuild.cpp: a search's reply built a slice at a time.
+    struct SearchReply;
+    // False when the search gets no reply.
+    bool BeginSearchReply(SearchReply& reply) const;
+    void AddSearchRecord(SearchReply& reply, ItemPtr file) const;
+    // Goes on until the turn is over; true once done.
+    bool ContinueSearchReply(SearchReply& reply, const QDeadlineTimer& turn) const;
+    // The answer to a search from the server or the tree, in turns.
+    std::function<bool(const QDeadlineTimer&)> AnswerInTurns(
+        const QString& user, quint32 ticket, const QString& query);
 
     // ShareSearch.cpp.
     std::vector<Item*> FolderTokens(ItemPtr folder) const;
@@ -277,8 +295,14 @@ private:
     bool m_sliceQueued = false;
     QThread* m_packer = nullptr;
 
-    // Searches from the server and the tree, answered a turn at a time.
+    // Searches from the server and the tree, answered a turn at a time;
+    // their replies are compressed by m_replyPacker, one at a time. A logout
+    // starts a new session: what was asked before is not answered after it.
     SearchAnswerQueue* m_searches;
+    OrderedWorker* m_replyPacker;
+    bool m_replyPacking = false;
+    quint64 m_answerSession = 0;
+    bool m_loggedOut = false; // from a logout to the next login
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;

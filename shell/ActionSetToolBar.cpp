@@ -8,8 +8,10 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -68,6 +70,49 @@ ActionSetToolBar::~ActionSetToolBar()
     disconnect(qApp, nullptr, this, nullptr);
     if (actionBar == this)
         actionBar = nullptr;
+}
+
+bool ActionSetToolBar::event(QEvent* event)
+{
+    const bool handled = QToolBar::event(event);
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize)
+        FitButtons();
+    return handled;
+}
+
+void ActionSetToolBar::FitButtons()
+{
+    const Qt::ToolButtonStyle shown = toolButtonStyle();
+    if (shown != Qt::ToolButtonTextBesideIcon && shown != Qt::ToolButtonTextOnly)
+        return;
+    // The widths the buttons take with their texts alone, and what their
+    // icons add, whichever way they show now.
+    const int iconRoom = iconSize().width() + 4; // as a tool button lays an icon beside its text
+    const int spacing = qMax(0, layout()->spacing());
+    const int frame = 2 * (style()->pixelMetric(QStyle::PM_ToolBarFrameWidth, nullptr, this)
+                              + style()->pixelMetric(QStyle::PM_ToolBarItemMargin, nullptr, this));
+    int texts = contentsMargins().left() + contentsMargins().right() + frame;
+    int icons = 0;
+    for (QAction* action : actions()) {
+        QWidget* button = widgetForAction(action);
+        if (!button || action == m_privilegesAction || !action->isVisible())
+            continue;
+        int width = qMax(0, button->sizeHint().width());
+        if (qobject_cast<QToolButton*>(button) && !action->icon().isNull()) {
+            icons += iconRoom;
+            if (shown == Qt::ToolButtonTextBesideIcon)
+                width -= iconRoom;
+        }
+        texts += width + spacing;
+    }
+    const int privileges = m_privilegesButton ? m_privilegesButton->sizeHint().width() : 0;
+    // Icons go first, then the privileges button, before the set's own actions.
+    const bool roomForIcons = texts + icons + privileges <= width();
+    const Qt::ToolButtonStyle fitting = roomForIcons ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly;
+    if (fitting != shown)
+        setToolButtonStyle(fitting);
+    if (m_privilegesAction)
+        m_privilegesAction->setVisible(texts + privileges <= width());
 }
 
 void ActionSetToolBar::Init()
@@ -315,7 +360,7 @@ void ActionSetToolBar::AddSupportMarrowbyButton()
         auto* button = new QPushButton;
         button->setFocusPolicy(Qt::NoFocus);
         m_privilegesButton = button;
-        addWidget(button);
+        m_privilegesAction = addWidget(button);
         connect(button, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportMarrowbyButtonClicked);
     }
     if (d.HasType("global"))

@@ -59,7 +59,14 @@ public slots:
     void OnWidgetDestroyed(QObject* ip_widget);
     void OnStatusButtonClicked();
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
+    // Text beside the icons while every button fits so, the texts alone
+    // otherwise, and the privileges button only while there is room for it:
+    // no action of the set is hidden in the bar's overflow.
+    void FitButtons();
     ItemPtr WidgetItem(const void* widget) const; // never creates
     ItemPtr IdItem(const QString& id) const; // never creates
     ItemPtr ActionItem(const QAction* action) const; // the declared action shown by it
@@ -97,6 +104,7 @@ private:
     quint64 m_nextOrder = 0;
     bool m_inFocusChange = false;
     QPointer<QPushButton> m_privilegesButton;
+    QAction* m_privilegesAction = nullptr; // the bar's place of the privileges button
     QPointer<QPushButton> m_statusButton;
     // The empty action that begins the right-hand part; the set's buttons go before it.
     QAction* m_tail = nullptr;

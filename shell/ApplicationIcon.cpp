@@ -13,6 +13,8 @@ ApplicationIcon::ApplicationIcon(QObject* parent)
     , m_tray(std::make_unique<QSystemTrayIcon>())
 {
     InitShellResources();
+    // Shown without an icon, the tray icon would only warn.
+    m_tray->setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
     applicationIcon = this;
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, &ApplicationIcon::OnTrayIconActivated);
 }
@@ -25,13 +27,16 @@ ApplicationIcon::~ApplicationIcon()
 
 void ApplicationIcon::SetApplicationIcon(QString iconPath)
 {
+    // Not while the client ends (the server's loss at the end would set the
+    // offline icon): its display may be gone already.
+    if (g_showIsOver)
+        return;
     m_path = iconPath;
     const QIcon icon(iconPath);
     QApplication::setWindowIcon(icon);
     if (mainWindow)
         mainWindow->setWindowIcon(icon);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_tray->setIcon(icon);
+    m_tray->setIcon(icon);
 }
 
 QString ApplicationIcon::StatusIconPath()

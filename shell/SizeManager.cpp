@@ -1,4 +1,5 @@
 #include "SizeManager.h"
+#include "ColumnFitter.h"
 #include "DataSaver.h"
 #include "ResizableWindow.h"
 #include <QGuiApplication>
@@ -7,6 +8,7 @@
 #include <QSplitter>
 #include <QTreeWidget>
 #include <algorithm>
+#include <utility>
 
 SizeManager::SizeManager(QObject* parent)
     : QObject(parent)
@@ -170,11 +172,17 @@ int SizeManager::RecordedColumnCount(QTreeWidget* tree) const
     return header->stretchLastSection() ? std::max(0, count - 1) : count;
 }
 
+int SizeManager::OwnWidth(QTreeWidget* tree, int column)
+{
+    // Room a fitter lent the column for this run is not kept.
+    return tree->header()->sectionSize(column) - ColumnFitter::Given(tree, column);
+}
+
 void SizeManager::RecordColumns(ItemPtr name, QTreeWidget* tree)
 {
     for (int column = 0; column < RecordedColumnCount(tree); ++column) {
         ItemPtr record = Record(name, "sizer_tree_column", "sizer_tree_column_number", column, true);
-        ReplaceValue(record, "sizer_size", tree->header()->sectionSize(column));
+        ReplaceValue(record, "sizer_size", OwnWidth(tree, column));
     }
 }
 
@@ -202,6 +210,13 @@ void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
     connect(tree, &QObject::destroyed, this, &SizeManager::OnTreeDestroyed, Qt::UniqueConnection);
 }
 
+void SizeManager::Unrecorded(const std::function<void()>& change)
+{
+    const bool was = std::exchange(m_propagating, true);
+    change();
+    m_propagating = was;
+}
+
 void SizeManager::OnTreeColumnResizedMoved(int, int, int)
 {
     if (m_propagating)
@@ -222,7 +237,7 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
             others.append(w);
     }
     for (int column = 0; column < RecordedColumnCount(tree); ++column) {
-        const int width = header->sectionSize(column);
+        const int width = OwnWidth(tree, column);
         ReplaceValue(Record(nameItem, "sizer_tree_column", "sizer_tree_column_number", column, true), "sizer_size", width);
         for (QTreeWidget* other : others) {
             if (column < other->header()->count())

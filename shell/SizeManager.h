@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QObject>
 #include <QRect>
+#include <functional>
 
 class QSplitter;
 class QTreeWidget;
@@ -32,6 +33,8 @@ public:
     void RegisterTreeWidget(QString name, QTreeWidget* tree);
     void RegisterSplitter(QString name, QSplitter* splitter, QList<int> defaultSizes = QList<int>());
     void ForgetTreeWidget(QString name);
+    // Makes the change without recording it: a layout for this run only.
+    void Unrecorded(const std::function<void()>& change);
 
     // The rectangle moved (and shrunk when it must be) so that it lies on the
     // available area of a screen: the one it overlaps most, else the primary.
@@ -54,6 +57,7 @@ private:
     ItemPtr Record(ItemPtr name, const char* recordType, const char* numberType, int number, bool create);
     int RecordedColumnCount(QTreeWidget* tree) const;
     void RecordColumns(ItemPtr name, QTreeWidget* tree);
+    static int OwnWidth(QTreeWidget* tree, int column);
 
     bool m_propagating = false;
     // The registered trees and splitters by address: the store holds only

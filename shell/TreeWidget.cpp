@@ -33,6 +33,14 @@ TreeWidget::TreeWidget(QWidget* parent)
     setItemDelegate(new ExposedCellsDelegate(this));
 }
 
+void TreeWidget::ExpandItems(const QList<QTreeWidgetItem*>& rows)
+{
+    // With a layout pending the view only notes each row open.
+    scheduleDelayedItemsLayout();
+    for (QTreeWidgetItem* row : rows)
+        expand(indexFromItem(row));
+}
+
 void TreeWidget::keyPressEvent(QKeyEvent* event)
 {
     // The owner may delete the tree from its handler (closing a tab on a key).

@@ -15,6 +15,9 @@ public:
     // The part of the viewport being painted while the view paints it;
     // null at other times (cells drawn for a drag image, say).
     const QRegion* RegionBeingPainted() const { return m_painting; }
+    // Opens the rows with one layout of the view for them all: opened one by
+    // one, each would lay out again every row below it.
+    void ExpandItems(const QList<QTreeWidgetItem*>& rows);
 
 signals:
     void KeyPressed(QKeyEvent* ip_event);

@@ -1,49 +1,46 @@
 #include "OpenBelowRoot.h"
+#include "NoFollowFolder.h"
 #include <QFile>
 #include <QStringList>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+namespace {
+// The folders of the relative path, its last component taken off into name;
+// false (EINVAL) for an empty, "." or ".." component.
+bool Split(const QString& relative, QStringList& folders, QString& name)
+{
+    folders = relative.split(QLatin1Char('/'));
+    for (const QString& part : std::as_const(folders)) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) {
+            errno = EINVAL;
+            return false;
+        }
+    }
+    name = folders.takeLast();
+    return true;
+}
+} // namespace
 
 int OpenBelowRoot(const QString& root, const QString& relative, int flags, mode_t mode)
 {
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) {
-            errno = EINVAL;
-            return -1;
-        }
-    }
-    int folder = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (qsizetype k = 0; folder >= 0 && k + 1 < parts.size(); ++k) {
-        const int next = ::openat(
-            folder, QFile::encodeName(parts[k]).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(folder);
-        folder = next;
-        errno = error;
-    }
-    if (folder < 0)
+    QStringList folders;
+    QString name;
+    if (!Split(relative, folders, name))
         return -1;
-    const int fd = ::openat(folder, QFile::encodeName(parts.last()).constData(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
-    const int error = errno;
-    ::close(folder);
-    errno = error;
-    return fd;
+    const NoFollowFolder folder = NoFollowFolder::Open(root, folders, false);
+    if (!folder.IsOpen())
+        return -1;
+    return ::openat(
+        folder.Descriptor(), QFile::encodeName(name).constData(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 int OpenRegularBelowRoot(const QString& root, const QString& relative)
 {
-    const int fd = OpenBelowRoot(root, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    struct stat info;
-    if (fd < 0)
+    QStringList folders;
+    QString name;
+    if (!Split(relative, folders, name))
         return -1;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        errno = ENXIO;
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    const NoFollowFolder folder = NoFollowFolder::Open(root, folders, false);
+    return folder.IsOpen() ? folder.OpenFile(name, O_RDONLY | O_NOCTTY, nullptr) : -1;
 }

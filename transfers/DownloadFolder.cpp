@@ -5,16 +5,18 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
+#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
 #include "store/Settings.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 // The components of the subfolder part: the last level + 1 components of the
@@ -32,6 +34,11 @@ QString Slashes(QString path)
 {
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
+
+QString Backslashes(QString path)
+{
+    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
 } // namespace
 
 QString TransferQueueManager::DownloadRoot() const
@@ -44,15 +51,27 @@ QString TransferQueueManager::DownloadRoot() const
     return root;
 }
 
+QString TransferQueueManager::DownloadRootOf(ItemPtr download) const
+{
+    ItemPtr kept = download["download_folder"];
+    return kept ? kept.AsString() : DownloadRoot();
+}
+
 QString TransferQueueManager::LocalPath(const QString& itemPath) const
 {
     const QString path = QDir::cleanPath(Slashes(itemPath));
-    return IsPathUnder(DownloadRoot(), path) ? path : QString();
+    if (IsPathUnder(DownloadRoot(), path))
+        return path;
+    for (ItemPtr root : T("download_folder")->GetItems()) {
+        if (IsPathUnder(root.AsString(), path))
+            return path;
+    }
+    return QString();
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr download, bool complete) const
 {
-    QString folder = DownloadRoot();
+    QString folder = DownloadRootOf(download);
     folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     folder += complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
     if (download["remote_folder"].Text().empty())
@@ -67,6 +86,12 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr download, bool com
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr download, bool complete) const
 {
+    // The file the download writes, or the one it was filed as.
+    if (ItemPtr kept = download["download_file_path"]) {
+        const QString path = kept.AsString();
+        if (path.startsWith(QStringLiteral("complete/")) == complete)
+            return Backslashes(DownloadRootOf(download) + QLatin1Char('/') + path);
+    }
     ItemPtr given = complete ? ItemPtr() : download["partial_file_name"];
     return GetDownloadTargetFolder(download, complete) + QLatin1Char('\\')
         + SafePathComponent(given ? given.AsString() : download["file_name"].AsString());
@@ -91,11 +116,29 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 {
     // The folders that the subfolder part added below "downloading", from
     // the partial file's own up, each as long as it is empty: one that still
-    // holds another download's partial file stays.
-    const QString downloading = DownloadRoot() + QStringLiteral("/downloading");
-    QString folder = LocalPath(GetDownloadTargetFolder(download, false));
-    while (IsPathUnder(downloading, folder) && QDir().rmdir(folder))
-        folder = QFileInfo(folder).path();
+    // holds another download's partial file stays, and so does a link.
+    const QString root = DownloadRootOf(download);
+    const QString partial = LocalPath(GetDownloadTargetPath(download, false));
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, QFileInfo(partial).path());
+    if (components.value(0) != QLatin1String("downloading"))
+        return;
+    for (qsizetype depth = components.size() - 1; depth > 0; --depth) {
+        if (!NoFollowFolder::Open(root, components.mid(0, depth), false).RemoveFolder(components[depth]))
+            break;
+    }
+}
+
+void TransferQueueManager::KeepDownloadFile(ItemPtr download, const QString& root, const QString& path)
+{
+    const QString relative = NoFollowFolder::ComponentsBelow(root, path).join(QLatin1Char('/'));
+    ItemPtr folder = T("download_folder")->GetItem(Value(root));
+    ItemPtr file = T("download_file_path")->GetItem(Value(relative));
+    if (download["download_folder"] == folder && download["download_file_path"] == file)
+        return;
+    download += folder;
+    download += file;
+    download.Disconnect("partial_file_name");
+    emit DownloadQueueChanged();
 }
 
 void TransferQueueManager::OnDownloadComplete()
@@ -103,82 +146,126 @@ void TransferQueueManager::OnDownloadComplete()
     ItemPtr download = EntryOfSender("download_thread");
     if (!download)
         return;
-    if (auto* thread = download["download_thread"].AsPointer<DownloadThread>())
+    auto* thread = download["download_thread"].AsPointer<DownloadThread>();
+    if (thread)
         thread->wait();
 
+    // The file the thread wrote, where it began it, whatever the setting
+    // says now; into the complete folder beside it.
+    const QString root = DownloadRootOf(download);
     const QString source = LocalPath(GetDownloadTargetPath(download, false));
     const QString folderText = GetDownloadTargetFolder(download, true);
     const QString folder = LocalPath(folderText);
     const QString destination = LocalPath(GetDownloadTargetPath(download, true));
+    const QStringList from = NoFollowFolder::ComponentsBelow(root, source);
+    const QStringList into = NoFollowFolder::ComponentsBelow(root, folder);
     const qint64 size = download["file_size"].AsInt64();
-    const QFileInfo partial(source);
-    if (source.isEmpty() || folder.isEmpty() || destination.isEmpty()) {
+    if (from.isEmpty() || into.isEmpty() || destination.isEmpty()) {
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("The file name leads outside the downloads folder."));
         return;
     }
+    const NoFollowFolder partialFolder = NoFollowFolder::Open(root, from.mid(0, from.size() - 1), false);
+    struct stat partial;
+    const bool there = partialFolder.IsOpen() && partialFolder.Stat(from.last(), &partial)
+        && S_ISREG(partial.st_mode) && (!thread || thread->Wrote(partial));
+    const qint64 held = there ? qint64(partial.st_size) : 0;
     // The bytes in the partial file must be the whole file before it may
     // count as finished; the row's bar then shows what it holds.
-    if (!partial.isFile() || partial.size() < size) {
+    if (held < size) {
         if (auto* position = download["write_position"].AsPointer<qint64>()) {
-            *position = partial.isFile() ? partial.size() : 0;
+            *position = held;
             emit DownloadProgressed(download);
         }
-        if (!partial.isFile())
+        if (!there)
             RefuseDownload(
                 download, QStringLiteral("local error"), DownloadThread::PartialFileRemovedReason());
         else
             RefuseDownload(download, QStringLiteral("aborted"),
-                QStringLiteral("The partial file holds %1 of %2 bytes.").arg(partial.size()).arg(size));
+                QStringLiteral("The partial file holds %1 of %2 bytes.").arg(held).arg(size));
         return;
     }
-    if (partial.size() > size) {
+    if (held > size) {
         RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.")
-                .arg(partial.size())
-                .arg(size));
+            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.").arg(held).arg(size));
+        return;
+    }
+    const SourceRecords records = RecordsOf(download);
+    if (records.Read(source) != SourceOf(download)) {
+        RefuseDownload(download, QStringLiteral("local error"),
+            QStringLiteral("The record of the partial file %1 no longer names this file; it is not filed.")
+                .arg(source));
         return;
     }
     const QString notMoved
-        = QStringLiteral("Could not move the file into the complete folder %1. Error string: ");
-    std::error_code folderError;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), folderError);
-    if (folderError) {
-        RefuseDownload(download, QStringLiteral("local error"),
-            notMoved.arg(folder) + QString::fromStdString(folderError.message()));
+        = QStringLiteral("Could not move the file into the complete folder %1. ").arg(folder);
+    const NoFollowFolder completeFolder = NoFollowFolder::Open(root, into, true);
+    if (!completeFolder.IsOpen()) {
+        RefuseDownload(download, QStringLiteral("local error"), notMoved + completeFolder.Error());
         return;
     }
     // A name already taken in "complete" (another file of that name) is never
-    // overwritten: the file takes the first free "name (n).ext".
-    QString moved = destination;
-    QFile file(source);
-    for (int n = 1; !file.rename(moved); ++n) {
-        if (!QFileInfo::exists(moved) || n > kMaxNameSuffix) {
-            RefuseDownload(
-                download, QStringLiteral("local error"), notMoved.arg(folder) + file.errorString());
+    // overwritten: the file takes the first free "name (n).ext". The record
+    // of its source goes first: a record left at the name by a file deleted
+    // since is removed, then this one written, so that the file never takes
+    // a name whose record was not written for it.
+    const QString plainName = QFileInfo(destination).fileName();
+    QString name = plainName;
+    for (int n = 1;; ++n) {
+        struct stat taken;
+        if (!completeFolder.Stat(name, &taken)) {
+            const QString moved = folder + QLatin1Char('/') + name;
+            QString recordError;
+            if (!records.Remove(moved)) {
+                recordError = qt_error_string(errno);
+                RefuseDownload(download, QStringLiteral("local error"),
+                    notMoved
+                        + QStringLiteral("The old record of %1 could not be removed. Error string: %2")
+                              .arg(moved, recordError));
+                return;
+            }
+            if (!records.Write(moved, SourceOf(download), &recordError, false))
+                Log(kArea, 2, QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError),
+                    download["user"]);
+            if (partialFolder.MoveTo(from.last(), completeFolder, name))
+                break;
+            const int error = errno;
+            records.Remove(moved);
+            if (error != EEXIST) {
+                RefuseDownload(download, QStringLiteral("local error"),
+                    notMoved + QStringLiteral("Error string: ") + qt_error_string(error));
+                return;
+            }
+        }
+        if (n > kMaxNameSuffix) {
+            RefuseDownload(download, QStringLiteral("local error"),
+                notMoved + QStringLiteral("Error string: ") + qt_error_string(EEXIST));
             return;
         }
-        moved = folder + QLatin1Char('/') + NumberedPathComponent(QFileInfo(destination).fileName(), n);
+        name = NumberedPathComponent(plainName, n);
     }
-    // The record of the file's source goes with it: a later download of the
-    // same source finds it finished, another source's does not.
-    const SourceRecords records = Records();
-    QString recordError;
-    if (!records.Write(moved, SourceOf(download), &recordError))
-        Log(kArea, 2, QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError),
-            download["user"]);
+    const QString moved = folder + QLatin1Char('/') + name;
     records.Remove(source);
-    download.Disconnect("partial_file_name");
-    const QByteArray movedName = QFileInfo(moved).fileName().toUtf8();
+    // The record reaches the disk on a worker: should a crash take it, the
+    // file counts as nobody's, never as another source's.
+    m_recordSyncs->Start(
+        0,
+        [records, moved]() -> OrderedWorker::Outcome {
+            records.Sync(moved);
+            return [] {};
+        },
+        [](const QString&) {});
     if (moved != destination) {
         Log(kArea, 1,
             QStringLiteral("%1 is taken in the complete folder; the download of %2 is saved as %3")
                 .arg(destination, download["user"].AsString(), moved),
             download["user"]);
     }
-    SetDownloadEntryStatus(download, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(download);
+    KeepDownloadFile(download, root, moved);
+    SetDownloadEntryStatus(download, QStringLiteral("complete"));
 
+    const QByteArray movedName = name.toUtf8();
     ItemPtr user = download["user"];
     ItemPtr folderItem = T("complete_download_folder")->GetItem(Value(folderText));
     ItemPtr nameItem = T("complete_download_filename")

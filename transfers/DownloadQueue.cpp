@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -51,6 +52,7 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const std::string
     download += userItem;
     download += T("file_name")->GetItem(Value(fileName));
     download += T("remote_folder")->GetItem(Value(remoteFolder));
+    NoteRemoteFolder(remoteFolder);
     download += T("file_size")->GetItem(Value(static_cast<long long>(fileSize)));
     download += T("subfolder_save_level")->GetItem(Value(qMax(0, subfolderSaveLevel)));
     if (singleDownload)
@@ -81,23 +83,101 @@ ItemPtr TransferQueueManager::GetDownloadEntry(
     ItemPtr name = T("file_name")->HasItem(Value(fileName));
     if (!userItem || !name)
         return ItemPtr();
-    if (ItemPtr folder = T("remote_folder")->HasItem(Value(remoteFolder))) {
+    const auto inFolder = [&](const std::string& spelling) {
+        ItemPtr folder = T("remote_folder")->HasItem(Value(spelling));
+        if (!folder)
+            return ItemPtr();
         ItemSet keys;
         keys.Insert(userItem);
         keys.Insert(name);
         keys.Insert(folder);
-        if (ItemPtr download = d.GetItem(keys, "download_entry"))
-            return download;
-    }
+        return d.GetItem(keys, "download_entry");
+    };
+    if (ItemPtr download = inFolder(remoteFolder))
+        return download;
     // A peer may name one folder with "/" where it named it with "\" before
     // (a file pushed by hand after it was found by a search): either separates
     // folders, so it is the same download.
-    const std::string wanted = BackslashSeparated(remoteFolder);
-    for (ItemPtr download : name.GetItems("download_entry")) {
-        if (download["user"] == userItem && BackslashSeparated(download["remote_folder"].Text()) == wanted)
+    for (const std::string& spelling : OtherSpellings(remoteFolder)) {
+        if (ItemPtr download = inFolder(spelling))
             return download;
     }
     return ItemPtr();
+}
+
+std::vector<std::string> TransferQueueManager::OtherSpellings(const std::string& remoteFolder) const
+{
+    // Looked up by name: a folder holding 20,000 albums of tracks named
+    // alike has as many downloads of each name.
+    if (!m_slashFoldersKnown) {
+        m_slashFoldersKnown = true;
+        m_slashFolders.clear();
+        for (ItemPtr folder : T("download_entry")->GetItems().GetItems("remote_folder"))
+            NoteRemoteFolder(folder.Text());
+    }
+    const std::string backslashed = BackslashSeparated(remoteFolder);
+    std::vector<std::string> spellings;
+    if (backslashed != remoteFolder)
+        spellings.push_back(backslashed);
+    const auto slashed = m_slashFolders.find(backslashed);
+    if (slashed != m_slashFolders.end()) {
+        for (const std::string& spelling : slashed->second) {
+            if (spelling != remoteFolder)
+                spellings.push_back(spelling);
+        }
+    }
+    return spellings;
+}
+
+void TransferQueueManager::NoteRemoteFolder(const std::string& remoteFolder) const
+{
+    if (!m_slashFoldersKnown || remoteFolder.find('/') == std::string::npos)
+        return;
+    std::vector<std::string>& spellings = m_slashFolders[BackslashSeparated(remoteFolder)];
+    if (std::find(spellings.begin(), spellings.end(), remoteFolder) == spellings.end())
+        spellings.push_back(remoteFolder);
+}
+
+void TransferQueueManager::AddDownloads(std::vector<WantedDownload> wanted)
+{
+    if (wanted.empty())
+        return;
+    auto batch = std::make_unique<WantedBatch>();
+    batch->downloads = std::move(wanted);
+    WantedBatch* added = batch.get();
+    batch->work.Then(added->downloads.size(), [this, added](size_t k) {
+        const WantedDownload& wish = added->downloads[k];
+        ItemPtr download = AddDownload(
+            wish.user, wish.fileName, wish.remoteFolder, wish.size, wish.single, wish.subfolderSaveLevel);
+        if (download && !wish.searchText.isEmpty())
+            download.Connect(T("search_request_text")->GetItem(Value(wish.searchText)));
+    });
+    m_wanted.push_back(std::move(batch));
+    if (!m_wantedTimer) {
+        // A timer, not a posted call, between slices: the window paints and
+        // takes input in between.
+        m_wantedTimer = new QTimer(this);
+        m_wantedTimer->setSingleShot(true);
+        m_wantedTimer->setInterval(0);
+        connect(m_wantedTimer, &QTimer::timeout, this, &TransferQueueManager::AddWantedDownloads);
+    }
+    // Asked for from within a slice, they follow in its turn or a later one.
+    if (!m_addingWanted)
+        AddWantedDownloads();
+}
+
+void TransferQueueManager::AddWantedDownloads()
+{
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    m_addingWanted = true;
+    while (!m_wanted.empty() && m_wanted.front()->work.Run(turn)) {
+        m_wanted.pop_front();
+        if (turn.hasExpired())
+            break;
+    }
+    m_addingWanted = false;
+    if (!m_wanted.empty())
+        m_wantedTimer->start();
 }
 
 void TransferQueueManager::RequeueDownload(ItemPtr download)

@@ -9,13 +9,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset, QByteArray held)
+DownloadThread::DownloadThread(
+    QTcpSocket* socket, QFile* file, const QString& path, qint64 size, qint64 offset, QByteArray held)
     : TransferThread(socket, file)
-    , m_path(QFile::encodeName(file->fileName()))
+    , m_path(QFile::encodeName(path))
     , m_size(size)
     , m_position(offset)
     , m_held(std::move(held))
 {
+    struct stat opened;
+    if (::fstat(file->handle(), &opened) == 0) {
+        m_device = opened.st_dev;
+        m_inode = opened.st_ino;
+    }
+}
+
+bool DownloadThread::Wrote(const struct stat& info) const
+{
+    return info.st_dev == m_device && info.st_ino == m_inode;
 }
 
 bool DownloadThread::CheckHeldBytes(qint64& received)
@@ -71,7 +82,7 @@ bool DownloadThread::PartialFileGone() const
         return false;
     if (open.st_nlink == 0)
         return true;
-    if (::stat(m_path.constData(), &named) != 0)
+    if (::lstat(m_path.constData(), &named) != 0)
         return errno == ENOENT || errno == ENOTDIR;
     return named.st_ino != open.st_ino || named.st_dev != open.st_dev;
 }

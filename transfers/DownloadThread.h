@@ -29,20 +29,23 @@
 // SignalExit() stops it early: every wait is sliced into short waits that
 // look at the exit flag, so SignalExit() followed by wait() returns in well
 // under a second. A peer that sends nothing for 30 s fails the download.
+#include "TransferThread.h"
 #include <QMutex>
 #include <QString>
-#include "TransferThread.h"
+#include <sys/types.h>
 
 class QFile;
 class QTcpSocket;
+struct stat;
 
 class DownloadThread : public TransferThread {
     Q_OBJECT
 public:
     // socket: connected, offset - held.size() already written (or queued) to
     // it; file: open for appending, holding offset bytes, the last of them
-    // `held`; size: the file's full size.
-    DownloadThread(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset, QByteArray held = {});
+    // `held`, at path; size: the file's full size.
+    DownloadThread(QTcpSocket* socket, QFile* file, const QString& path, qint64 size, qint64 offset,
+        QByteArray held = {});
 
     // Whether the failure was our own: the file could not be written (a full
     // disk, a folder we may not write to). Read once the thread has finished.
@@ -51,6 +54,8 @@ public:
     // Whether the bytes the peer sent again were not those the file held.
     // Read once the thread has finished.
     bool HeldBytesDiffer() const { return m_heldBytesDiffer; }
+    // Whether the file of that lstat is the one this thread wrote.
+    bool Wrote(const struct stat& info) const;
 
 signals:
     void DownloadError(QString reason);
@@ -73,6 +78,8 @@ private:
     bool PartialFileGone() const;
 
     QByteArray m_path;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
     qint64 m_size;
     qint64 m_position;
     QByteArray m_held;

@@ -5,30 +5,43 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
+#include "peers/OrderedWorker.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QtEndian>
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // Bytes of a partial file that the peer is asked to send again on a resume.
 constexpr qint64 kHeldBytesChecked = 64 * 1024;
 
-// The last bytes (at most kHeldBytesChecked) of the file of `held` bytes.
-bool ReadFileTail(const QString& path, qint64 held, QByteArray& tail)
+// The last bytes (at most kHeldBytesChecked) of the open file of `held` bytes.
+bool ReadFileTail(int descriptor, qint64 held, QByteArray& tail)
 {
-    QFile file(path);
     const qint64 length = qMin(held, kHeldBytesChecked);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(held - length))
-        return false;
-    tail = file.read(length);
-    return tail.size() == length;
+    tail.resize(length);
+    for (qint64 got = 0; got < length;) {
+        const ssize_t n = ::pread(descriptor, tail.data() + got, size_t(length - got), held - length + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    return true;
+}
+
+QString RecordFailed(const QString& why)
+{
+    return QStringLiteral("Could not record the partial file's source, aborting. Error string: ") + why;
 }
 
 // The progress objects that every running transfer has.
@@ -82,27 +95,21 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     // one for a download whose bytes are already arriving, would write into
     // the same partial file at once.
     download.Disconnect(reqItem);
-    if (download.IsConnected("download_thread")) {
+    if (download.IsConnected("download_thread") || m_beginning.count(download["download_order"].AsInt64())) {
         DropSocket(socket);
         Log(kArea, 2, QStringLiteral("Download already running, refusing a second connection"), userItem);
         return;
     }
 
-    const QString folder = LocalPath(GetDownloadTargetFolder(download, false));
-    if (folder.isEmpty() || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
+    // A download begun in another downloads folder goes on there while its
+    // partial file is there.
+    FollowFolderChange(download);
+    const QString root = DownloadRootOf(download);
+    if (LocalPath(GetDownloadTargetFolder(download, false)).isEmpty()
+        || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("The file name leads outside the downloads folder, aborting"));
-        return;
-    }
-    // A folder that can't be made (a read-only disk, no permission) says why.
-    std::error_code folderError;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), folderError);
-    if (folderError) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not create the folder %1, aborting. Error string: %2")
-                .arg(folder, QString::fromStdString(folderError.message())));
         return;
     }
     const qint64 size = download["file_size"].AsInt64();
@@ -113,64 +120,117 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
     const PartialFile partial = ChoosePartialFile(download);
-    if (partial.path.isEmpty()) {
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
+    if (components.isEmpty()) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("No free name for the partial file in %1, aborting").arg(folder));
+            QStringLiteral("No free name for the partial file in %1, aborting")
+                .arg(LocalPath(GetDownloadTargetFolder(download, false))));
         return;
     }
-    const QString name = QFileInfo(partial.path).fileName();
-    const ItemPtr given = download["partial_file_name"];
-    if (name == SafePathComponent(download["file_name"].AsString()))
-        download.Disconnect("partial_file_name");
-    else
-        download += T("partial_file_name")->GetItem(Value(name));
-    // Which file holds the download's bytes goes to disk with the queue.
-    if (given != download["partial_file_name"])
-        emit DownloadQueueChanged();
+    // The folders are made and the file opened without following any link
+    // below the downloads folder: a link planted there leads nowhere. A
+    // folder that can't be made (a read-only disk, no permission) says why.
+    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
+    if (!folder.IsOpen()) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"), folder.Error());
+        return;
+    }
+    if (partial.recorded) {
+        OpenPartialFile(download, socket, partial);
+        return;
+    }
+    // The record comes before the file and before the first byte: no file
+    // is made, and no byte appended, that is not known to be this source's.
+    // It is on the disk before the file is made, synced on a worker while
+    // the connection waits (a second one for the download is refused).
+    QString error;
+    if (!RecordsOf(download).Write(partial.path, SourceOf(download), &error, false)) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"), RecordFailed(error));
+        return;
+    }
+    const qint64 order = download["download_order"].AsInt64();
+    m_beginning[order] = partial.path;
+    const QPointer<QTcpSocket> waiting(socket);
+    const auto begin = [this, order, waiting, partial, root](const QString& failed) {
+        m_beginning.erase(order);
+        ItemPtr download
+            = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
+        if (!download || download.IsConnected("download_thread") || !waiting) {
+            // Gone meanwhile: the record of a file never made goes too.
+            DropSocket(waiting);
+            if (!partial.startOver && !partial.adopted)
+                SourceRecords(root).Remove(partial.path);
+        } else if (!failed.isEmpty()) {
+            DropSocket(waiting);
+            RefuseDownload(download, QStringLiteral("local error"), RecordFailed(failed));
+        } else {
+            OpenPartialFile(download, waiting, partial);
+        }
+        if (m_staleRecords)
+            RemoveStaleRecords();
+    };
+    m_recordSyncs->Start(
+        0,
+        [begin, records = RecordsOf(download), path = partial.path]() -> OrderedWorker::Outcome {
+            QString why;
+            if (records.Sync(path, &why))
+                why.clear();
+            else if (why.isEmpty())
+                why = QStringLiteral("not synced");
+            return [begin, why] { begin(why); };
+        },
+        begin);
+}
+
+void TransferQueueManager::OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial)
+{
+    ItemPtr userItem = download["user"];
+    const QString root = DownloadRootOf(download);
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
+    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
+    const bool fresh = !partial.recorded && !partial.startOver && !partial.adopted;
+    const int flags = O_RDWR | O_APPEND | (fresh ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0);
+    QString error = folder.Error();
+    const int descriptor = folder.IsOpen() ? folder.OpenFile(components.last(), flags, &error) : -1;
     auto* file = new QFile(partial.path);
-    const bool fresh = !partial.recorded && !partial.startOver;
-    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
-    if (fresh)
-        mode |= QIODevice::NewOnly;
-    if (!file->open(mode)) {
-        const QString error = file->errorString();
+    if (descriptor < 0
+        || !file->open(descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0) {
+            error = file->errorString();
+            ::close(descriptor);
+        }
         delete file;
+        if (fresh)
+            RecordsOf(download).Remove(partial.path);
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;
     }
+    // Which file holds the download's bytes goes to disk with the queue.
+    KeepDownloadFile(download, root, partial.path);
+    if ((fresh || partial.startOver) && !partial.note.isEmpty())
+        SetDownloadNote(download, partial.note);
+    if (partial.adopted)
+        Log(kArea, 1,
+            QStringLiteral("%1, from before records of partial files were kept, is resumed for %2")
+                .arg(partial.path, userItem.AsString()),
+            userItem);
     const auto dropFile = [&] {
         file->close();
         delete file;
         DropSocket(socket);
     };
-    if (partial.startOver && !StartPartialFileOver(download, partial.path, partial.note)) {
-        dropFile();
-        return;
-    }
-    if (fresh && !partial.note.isEmpty())
-        SetDownloadNote(download, partial.note);
-    // The record comes before the first byte: no byte is appended to a file
-    // not known to be this source's.
-    QString recordError;
-    if (!partial.recorded && !Records().Write(partial.path, SourceOf(download), &recordError)) {
-        dropFile();
-        if (fresh)
-            QFile::remove(partial.path);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not record the partial file's source, aborting. Error string: ")
-                + recordError);
-        return;
-    }
     // The peer sends the last bytes held once more, for the thread to
     // compare: a file replaced by another of the same size shows there.
-    const qint64 held = partial.recorded ? file->size() : 0;
+    const qint64 held = partial.recorded || partial.adopted ? file->size() : 0;
     QByteArray tail;
-    if (held > 0 && !ReadFileTail(partial.path, held, tail)) {
+    if (held > 0 && !ReadFileTail(file->handle(), held, tail)) {
         dropFile();
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path));
@@ -192,7 +252,8 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     AddClocks(download);
 
     socket->disconnect();
-    auto* thread = new DownloadThread(socket, file, size, held, tail);
+    auto* thread
+        = new DownloadThread(socket, file, partial.path, download["file_size"].AsInt64(), held, tail);
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     download += T("download_thread")->NewItem(Value(thread));

@@ -5,14 +5,22 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
+#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/Log.h"
+#include "store/NoFollowFolder.h"
+#include "store/SlicedWork.h"
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <algorithm>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-enum class Holder { Nothing, Source, SourceAtOtherSize, Other };
+enum class Holder { Nothing, Source, SourceAtOtherSize, Unrecorded, Other };
 
 QString InFolder(const QString& path, const QString& name)
 {
@@ -35,21 +43,52 @@ bool TransferQueueManager::IsPartialFileInUse(ItemPtr download, const QString& p
         if (other && other != download && LocalPath(GetDownloadTargetPath(other, false)) == path)
             return true;
     }
+    const qint64 order = download["download_order"].AsInt64();
+    for (const auto& [beginning, beginningPath] : m_beginning) {
+        if (beginning != order && beginningPath == path)
+            return true;
+    }
     return false;
+}
+
+void TransferQueueManager::FollowFolderChange(ItemPtr download)
+{
+    ItemPtr kept = download["download_folder"];
+    struct stat info;
+    if (!kept || kept.AsString() == DownloadRoot()
+        || ::lstat(QFile::encodeName(LocalPath(GetDownloadTargetPath(download, false))).constData(), &info)
+            == 0)
+        return;
+    download.Disconnect("download_folder");
+    download.Disconnect("download_file_path");
+    download.Disconnect("partial_file_name");
+    emit DownloadQueueChanged();
 }
 
 TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPtr download) const
 {
-    const SourceRecords records = Records();
+    const SourceRecords records = RecordsOf(download);
     const FileSource source = SourceOf(download);
     qint64 recordedSize = -1;
+    // A row from before records were kept names its partial file (it keeps
+    // a downloads folder but no file path yet): that file, without any
+    // record, is the row's.
+    const QString given = LocalPath(GetDownloadTargetPath(download, false));
+    const bool adoptable = download["download_folder"] && !download["download_file_path"];
     const auto holder = [&](const QString& path) {
+        if (IsPartialFileInUse(download, path))
+            return Holder::Other;
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink())
             return Holder::Nothing;
-        if (info.isDir() || IsPartialFileInUse(download, path))
+        if (info.isDir())
             return Holder::Other;
         const std::optional<FileSource> recorded = records.Read(path);
+        if (!recorded && adoptable && path == given && info.isFile() && !info.isSymLink()
+            && !records.Exists(path)) {
+            recordedSize = source.size;
+            return info.size() <= source.size ? Holder::Unrecorded : Holder::SourceAtOtherSize;
+        }
         if (!recorded || !recorded->SameFile(source))
             return Holder::Other;
         recordedSize = recorded->size;
@@ -60,7 +99,6 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
     // numbered names up to the first free one.
     const QString plain = LocalPath(GetDownloadTargetFolder(download, false) + QLatin1Char('\\')
         + SafePathComponent(download["file_name"].AsString()));
-    const QString given = LocalPath(GetDownloadTargetPath(download, false));
     QStringList candidates { plain };
     if (given != plain)
         candidates << given;
@@ -76,7 +114,9 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
         for (const QString& path : std::as_const(candidates)) {
             const Holder found = holder(path);
             if (found == Holder::Source)
-                return PartialFile { path, true, false, QString() };
+                return PartialFile { path, true, false, false, QString() };
+            if (found == Holder::Unrecorded)
+                return PartialFile { path, false, false, true, QString() };
             if (found == Holder::SourceAtOtherSize) {
                 const QString why = recordedSize == source.size
                     ? QStringLiteral("The partial file holds more than the file's %1 bytes").arg(source.size)
@@ -84,7 +124,7 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
                         "The partial file was begun for this file at %1 bytes; it is %2 bytes now")
                           .arg(recordedSize)
                           .arg(source.size);
-                return PartialFile { path, false, true,
+                return PartialFile { path, false, true, false,
                     why + QStringLiteral(" and is downloaded again from the start.") };
             }
             if (found == Holder::Nothing) {
@@ -97,7 +137,7 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
         if (reachedFree)
             break;
     }
-    PartialFile chosen { free, false, false, QString() };
+    PartialFile chosen { free, false, false, false, QString() };
     if (!free.isEmpty() && free != plain) {
         chosen.note
             = QStringLiteral("%1 in the downloading folder holds another file's bytes; this download's "
@@ -112,7 +152,7 @@ QString TransferQueueManager::FindCompleteFile(ItemPtr download) const
     const QString plain = LocalPath(GetDownloadTargetPath(download, true));
     if (plain.isEmpty())
         return QString();
-    const SourceRecords records = Records();
+    const SourceRecords records = RecordsOf(download);
     const FileSource source = SourceOf(download);
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
         const QString path
@@ -134,11 +174,62 @@ void TransferQueueManager::SetDownloadNote(ItemPtr download, const QString& note
 
 bool TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString& path, const QString& why)
 {
-    if (!QFile::resize(path, 0)) {
+    const QString root = DownloadRootOf(download);
+    const QStringList components = NoFollowFolder::ComponentsBelow(root, path);
+    const int descriptor = components.isEmpty()
+        ? -1
+        : NoFollowFolder::Open(root, components.mid(0, components.size() - 1), false)
+              .OpenFile(components.last(), O_WRONLY | O_TRUNC, nullptr);
+    if (descriptor < 0) {
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not empty the partial file %1, aborting.").arg(path));
         return false;
     }
+    ::close(descriptor);
     SetDownloadNote(download, why);
     return true;
+}
+
+void TransferQueueManager::LetStaleRecordsGo()
+{
+    QStringList roots { DownloadRoot() };
+    for (ItemPtr kept : T("download_folder")->GetItems()) {
+        if (!roots.contains(kept.AsString()))
+            roots << kept.AsString();
+    }
+    using Found = std::vector<std::pair<QString, SourceRecords::Stale>>;
+    m_partialSizes->Start(
+        0,
+        [this, roots]() -> OrderedWorker::Outcome {
+            auto stale = std::make_shared<Found>();
+            for (const QString& root : roots) {
+                for (SourceRecords::Stale& record : SourceRecords(root).FindStale())
+                    stale->emplace_back(root, std::move(record));
+            }
+            return [this, stale] {
+                if (stale->empty())
+                    return;
+                Log(kArea, 2,
+                    QStringLiteral("Letting %1 records of files no longer there go").arg(stale->size()));
+                m_staleRecords = std::make_unique<SlicedWork>();
+                m_staleRecords->Then(stale->size(),
+                    [stale](size_t i) { SourceRecords((*stale)[i].first).RemoveStale((*stale)[i].second); });
+                RemoveStaleRecords();
+            };
+        },
+        [](const QString& why) {
+            Log(kArea, 1, QStringLiteral("Could not look for records of files no longer there: %1").arg(why));
+        });
+}
+
+void TransferQueueManager::RemoveStaleRecords()
+{
+    // A record written for a partial file about to be made is not stale:
+    // this goes on once that file is made.
+    if (!m_beginning.empty())
+        return;
+    if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
+        QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);
+    else
+        m_staleRecords.reset();
 }

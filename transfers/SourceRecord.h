@@ -7,16 +7,24 @@
 // it. So each partial file the engine begins gets a small record of its
 // source, kept apart from the files (in a hidden folder below the downloads
 // folder, one record per file, named by a hash of the file's path relative to
-// the downloads folder) and replaced atomically. The record lives as long as
-// the file does as far as the engine knows: it follows the file into
-// "complete" and is replaced when a new file is begun at that path. (A record
-// outlives a file that the user deleted; a partial file's record is believed
-// only together with the bytes the peer sends again on a resume.) A
-// file without a record, or with a damaged one, belongs to no source: its
+// the downloads folder), written and synced before the file it describes is
+// made or takes its name, and replaced atomically. The record lives as long as
+// the file does: it follows the file into "complete", is replaced when a new
+// file is begun at that path, and a record left at a name in "complete" by a
+// file deleted since is removed before another file takes the name. The
+// records of files that the user deleted are let go after a start (FindStale
+// on a worker, RemoveStale where records are written). A partial file's record
+// is believed only together with the bytes the peer sends again on a resume.
+// A file without a record, or with a damaged one, belongs to no source: its
 // bytes are never taken for any download's.
+//
+// The records folder is reached without following links (NoFollowFolder).
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <vector>
+
+class NoFollowFolder;
 
 struct FileSource {
     QString user;
@@ -46,12 +54,32 @@ public:
     // The source recorded for the file at the path; nullopt when there is
     // none (or it is damaged).
     std::optional<FileSource> Read(const QString& path) const;
+    // Whether there is a record of the file, damaged or not.
+    bool Exists(const QString& path) const;
     // False, with the system's reason, when the record could not be written.
-    bool Write(const QString& path, const FileSource& source, QString* error = nullptr) const;
-    void Remove(const QString& path) const;
+    // Without sync it is not waited for on the disk: Sync() does that.
+    bool Write(
+        const QString& path, const FileSource& source, QString* error = nullptr, bool sync = true) const;
+    bool Sync(const QString& path, QString* error = nullptr) const;
+    // False when a record is there and could not be removed.
+    bool Remove(const QString& path) const;
+
+    // A record whose file is not on disk: its name in the records folder and
+    // the file's path relative to the root.
+    struct Stale {
+        QString name;
+        QString relative;
+    };
+    // Reads every record: those of files no longer there. For a worker.
+    std::vector<Stale> FindStale() const;
+    // Removes the record if its file is still not there. On the thread that
+    // writes records and makes their files, so that a record written for a
+    // file about to be made is never taken for a stale one.
+    bool RemoveStale(const Stale& record) const;
 
 private:
-    QString RecordPath(const QString& path) const;
+    static QString NameOf(const QString& relative);
+    NoFollowFolder Folder(bool create) const;
     QString Relative(const QString& path) const;
 
     QString m_root;

@@ -35,8 +35,6 @@ void TransferQueueManager::StampNextPlaceInLine(const QString& user, qint64 dela
     m_nextPlaceInLine[user] = MonotonicNow() + delayMilliseconds;
 }
 
-void TransferQueueManager::PeriodicCheck() { }
-
 void TransferQueueManager::OnConnectionForUserFailed(QString user, QString type, QString reason)
 {
     if (type == QLatin1String("F"))

@@ -65,6 +65,7 @@ void TransferQueueManager::OnFileTransferRequest(
         download += userItem;
         download += T("file_name")->GetItem(Value(name));
         download += T("remote_folder")->GetItem(Value(folder));
+        NoteRemoteFolder(folder);
         download += T("file_size")->GetItem(Value(static_cast<long long>(fileSize)));
         download += T("subfolder_save_level")->GetItem(Value(0));
         const qint64 order = settings.GetInt64("transfer_order_counter");

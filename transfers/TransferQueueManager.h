@@ -20,8 +20,10 @@
 // written for the pages to show.
 //
 // Names that peers choose never leave the downloads folder: every folder
-// component and file name is made safe (SafePath.h) and each local path is
-// checked to stay below the downloads folder before it is used.
+// component and file name is made safe (SafePath.h), each local path is
+// checked to stay below the downloads folder before it is used, and its
+// folders and files are made, opened, moved and removed without following
+// any link below the downloads folder (NoFollowFolder).
 #include "FileStamp.h"
 #include "SourceRecord.h"
 #include "SpeedLimit.h"
@@ -30,9 +32,11 @@
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include "store/ItemSet.h"
+#include "store/SlicedWork.h"
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +47,7 @@ class OrderedWorker;
 class UploadThread;
 class QFile;
 class QTcpSocket;
+class QTimer;
 
 class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler {
     Q_OBJECT
@@ -59,9 +64,10 @@ public:
     void NoData() override;
 
     // The source of a download's file, and the records of what each file of
-    // the downloads folder was begun for.
+    // the downloads folder (of the setting, or the download's own) was begun for.
     static FileSource SourceOf(ItemPtr download);
     SourceRecords Records() const { return SourceRecords(DownloadRoot()); }
+    SourceRecords RecordsOf(ItemPtr download) const { return SourceRecords(DownloadRootOf(download)); }
 
     // Status model (TransferStatus.cpp).
     void SetDownloadEntryStatus(ItemPtr download, const QString& status);
@@ -72,6 +78,25 @@ public:
         qint64 fileSize, bool singleDownload, int subfolderSaveLevel);
     ItemPtr GetDownloadEntry(
         const QString& user, const std::string& fileName, const std::string& remoteFolder) const;
+    // One of many downloads asked for at once.
+    struct WantedDownload {
+        QString user;
+        std::string fileName;
+        std::string remoteFolder;
+        qint64 size = 0;
+        bool single = false;
+        int subfolderSaveLevel = 0;
+        // The text of the search that found it, kept with the download (or
+        // empty).
+        QString searchText;
+    };
+    // Adds the downloads in their order, each as AddDownload does, after
+    // those asked for before, a slice of a turn at a time: the first at once
+    // (a few are there on return), the rest in later turns, so that the
+    // window answers while a folder of 100,000 files is queued.
+    void AddDownloads(std::vector<WantedDownload> wanted);
+    // Whether downloads asked for together still wait to be added.
+    bool AddingDownloads() const { return !m_wanted.empty(); }
     void RequeueDownload(ItemPtr download);
     void RequeueUserDownloads(ItemPtr user);
     void QueueDownloadIfUserOnline(ItemPtr download);
@@ -88,9 +113,13 @@ public:
     // each told with DownloadProgressed); 0 when nothing is known.
     qint64 HeldBytes(ItemPtr download) const;
 
-    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. The
-    // path of the partial file (complete false) is that of the name the
-    // download's partial file was given (PartialFiles.cpp).
+    // Downloads folder (DownloadFolder.cpp). Paths use "\" separators. A
+    // download keeps the downloads folder and the path of the file it writes
+    // from the moment its partial file is begun (`download_folder`,
+    // `download_file_path`, saved with it): the partial file path (complete
+    // false) is that one, and once it is filed, the complete path is the
+    // file's. A change of the setting applies to downloads not yet begun
+    // (and to those whose partial file is gone).
     QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
@@ -98,8 +127,11 @@ public:
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download);
     // The downloads folder of the setting, "/" separators, no trailing "/".
     QString DownloadRoot() const;
+    // The downloads folder that holds the download's files: the one its
+    // partial file was begun in, else the setting's.
+    QString DownloadRootOf(ItemPtr download) const;
     // The path with "/" for the file system, or empty when it would leave the
-    // downloads folder.
+    // downloads folder (the setting's, or one a download keeps).
     QString LocalPath(const QString& itemPath) const;
 
     // Upload queue (UploadQueue.cpp).
@@ -113,6 +145,9 @@ public:
 
     // Upload slots and speed limit (UploadSlots.cpp).
     void StartNewUploads();
+    // Whether one of the user's queued uploads may start: the user is online
+    // and has none running.
+    bool MayStartUploadOf(ItemPtr user) const;
     bool IsFreeToUpload() const;
     int ActiveUploadCount() const;
     void DetermineUploadSpeedLimit();
@@ -151,7 +186,6 @@ public slots:
         QString user, uint req, bool accepted, bool receivedFileSize, qint64 fileSize, QString denialReason);
     void OnUploadFailedNotification(QString user, std::string path);
     void OnUploadDeniedNotification(QString user, std::string path, QString reason);
-    void PeriodicCheck();
     void EveryHalfMinute();
     void OnDownloadPlaceInLine(QString user, std::string path, int place);
     void OnUploadError(QString reason);
@@ -226,18 +260,43 @@ private:
         QString path; // "/" separators; empty when no name is free
         bool recorded = false; // its record already names this download's source
         bool startOver = false; // begun for this file at another size: emptied
+        // A partial file from before records were kept, named by the row:
+        // recorded for it now and resumed.
+        bool adopted = false;
         QString note; // what the download's row says about it
     };
     PartialFile ChoosePartialFile(ItemPtr download) const;
-    // Whether a running download other than this one writes the file.
+    // FileConnections.cpp: opens the partial file (its record on disk) and
+    // starts the download's thread.
+    void OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial);
+    // A download begun in another downloads folder than the setting's whose
+    // partial file is no longer there is a download not yet begun: it lets
+    // its folder go and follows the setting.
+    void FollowFolderChange(ItemPtr download);
+    // Keeps the file the download writes or wrote (absolute, "/") with it.
+    void KeepDownloadFile(ItemPtr download, const QString& root, const QString& path);
+    // The records of the files of every downloads folder in use whose files
+    // are gone go: read on a worker, removed a slice at a time.
+    void LetStaleRecordsGo();
+    void RemoveStaleRecords();
+    // Whether a download other than this one writes the file, or is about to.
     bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
     // The finished file of the download's source in its complete folder, by
     // its record; empty when there is none.
     QString FindCompleteFile(ItemPtr download) const;
-    // Empties the download's partial file and says why in its row; false
-    // when the file could not be emptied (the download is then a local error).
+    // Empties the download's partial file (never through a link) and says
+    // why in its row; false when the file could not be emptied (the download
+    // is then a local error).
     bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
     void SetDownloadNote(ItemPtr download, const QString& note);
+
+    // DownloadQueue.cpp: a slice of the downloads asked for together.
+    void AddWantedDownloads();
+    // The other spellings of a remote folder that name the same folder (with
+    // "/" where it has "\" or the reverse) held by downloads.
+    std::vector<std::string> OtherSpellings(const std::string& remoteFolder) const;
+    // Notes the remote folder of a download made.
+    void NoteRemoteFolder(const std::string& remoteFolder) const;
 
     // TransferChecks.cpp: the monotonic stamps behind the text ones.
     void StampQueueRequest(const QString& user);
@@ -276,9 +335,29 @@ private:
     };
     std::map<QString, ConnectFailure> m_fileConnectFailures;
     std::unordered_map<Item*, qint64> m_heldBytes;
-    // Finds the sizes of the partial files of the queue after a load.
+    // Downloads asked for together and not added yet, in order.
+    struct WantedBatch {
+        std::vector<WantedDownload> downloads;
+        SlicedWork work;
+    };
+    std::deque<std::unique_ptr<WantedBatch>> m_wanted;
+    QTimer* m_wantedTimer = nullptr;
+    bool m_addingWanted = false;
+    // The remote folders of downloads spelled with a "/", by their spelling
+    // with "\" only; made at the first look after a load.
+    mutable std::unordered_map<std::string, std::vector<std::string>> m_slashFolders;
+    mutable bool m_slashFoldersKnown = false;
+    // Finds the sizes of the partial files of the queue after a load (their
+    // paths worked out a slice at a time), and the records of files no
+    // longer there.
     std::unique_ptr<HeldSearch> m_heldSearch;
     std::unique_ptr<OrderedWorker> m_partialSizes;
+    std::unique_ptr<SlicedWork> m_staleRecords;
+    // Syncs the records of partial files about to be made; the downloads
+    // (by download_order) whose connection waits for it, with the path of
+    // their partial file, which no other download takes meanwhile.
+    std::unique_ptr<OrderedWorker> m_recordSyncs;
+    std::map<qint64, QString> m_beginning;
 
     friend class TransferTestAccess;
 };

@@ -25,6 +25,10 @@ TransferQueueManager* transferQueueManager = nullptr;
 
 namespace {
 
+// Set once the queue's partial files have records: a data file without it
+// comes from before.
+const char* const kRecordsKept = "partial_file_records";
+
 void SaveWhole(const char* type)
 {
     if (dataSaver)
@@ -73,12 +77,18 @@ void TransferQueueManager::DeclareDownloadTypes()
     // its own name; and what its row says about its partial file.
     d.DeclareType("partial_file_name", kAttribute);
     d.DeclareType("download_note", kAttribute);
+    // The file the download writes, or was filed as, below the downloads
+    // folder that it keeps (`download_folder`) from the moment its partial
+    // file is begun.
+    d.DeclareType("download_file_path", kAttribute);
 
     d.RelateTypes("download_entry", "user", Many, One);
     d.RelateTypes("download_entry", "file_name", Many, One);
     d.RelateTypes("download_entry", "remote_folder", Many, One);
     d.RelateTypes("download_entry", "file_size", Many, One);
     d.RelateTypes("download_entry", "download_folder", Many, One);
+    // The text of the search that found it, for the search to be run again.
+    d.RelateTypes("download_entry", "search_request_text", Many, One);
     d.RelateTypes("download_entry", "transfer_req", One, One);
     d.RelateTypes("download_entry", "remote_transfer_req", Many, One);
     d.RelateTypes("download_entry", "download_socket", One, One);
@@ -98,6 +108,7 @@ void TransferQueueManager::DeclareDownloadTypes()
     d.RelateTypes("download_entry", "single_download", Many, One);
     d.RelateTypes("download_entry", "partial_file_name", Many, One);
     d.RelateTypes("download_entry", "download_note", Many, One);
+    d.RelateTypes("download_entry", "download_file_path", Many, One);
     d.RelateTypes("user", "last_queue_request_time", Many, One);
     d.RelateTypes("user", "next_place_in_line_request_time", Many, One);
 }
@@ -167,6 +178,7 @@ struct TransferQueueManager::HeldSearch {
     struct Partial {
         qint64 order;
         QString path;
+        QString root;
         FileSource source;
     };
     quint64 after = 0; // the creation number of the last download looked at
@@ -180,6 +192,8 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 {
     transferQueueManager = this;
     m_clock.start();
+    m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
+    m_recordSyncs = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
 
     DeclareDownloadTypes();
     Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
@@ -192,8 +206,9 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
     Subscribe(T("download_entry")->itemRemoved, &TransferQueueManager::OnDownloadEntryRemoved);
     SaveWhole("download_entry");
-    for (const char* type : { "user", "file_name", "remote_folder", "file_size", "download_folder",
-             "download_entry_status", "download_order", "subfolder_save_level", "partial_file_name" })
+    for (const char* type :
+        { "user", "file_name", "remote_folder", "file_size", "download_folder", "download_entry_status",
+            "download_order", "subfolder_save_level", "partial_file_name", "download_file_path" })
         SaveWhenLinked(type, "download_entry");
 
     DeclareUploadTypes();
@@ -237,8 +252,6 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
     if (timerManager) {
         connect(
             timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
-        connect(
-            timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
     }
 
     if (!settings.Has("upload_speed_limit")) {
@@ -295,18 +308,29 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DataLoaded()
 {
+    m_slashFoldersKnown = false;
     ItemPtr queued = T("download_entry_status")->GetItem("queued");
     const ItemSet downloads = T("download_entry")->GetItems();
+    // Rows saved before partial files had records name their partial files
+    // in the downloads folder of the setting: they keep that folder, and
+    // the file their row names is recorded for them when they resume.
+    ItemPtr before
+        = settings.IsYes(kRecordsKept) ? ItemPtr() : T("download_folder")->GetItem(Value(DownloadRoot()));
     for (ItemPtr download : downloads) {
-        if (download["download_entry_status"].Text() != "complete")
-            download += queued;
+        if (download["download_entry_status"].Text() == "complete")
+            continue;
+        download += queued;
+        if (before && !download["download_folder"])
+            download += before;
     }
+    settings.Set(kRecordsKept, "yes");
     if (gp_server) {
         for (ItemPtr user : downloads.GetItems("user"))
             gp_server->TrackUser(user.AsString());
     }
     emit TransfersLoaded();
     FindHeldBytes();
+    LetStaleRecordsGo();
     DetermineUploadSpeedLimit();
     if (settings.GetInt("upload_slots") < 1)
         settings.Set("upload_slots", "1");
@@ -348,7 +372,8 @@ void TransferQueueManager::FindHeldBytesSlice()
         if (download["download_entry_status"] != complete) {
             const QString path = LocalPath(GetDownloadTargetPath(download, false));
             if (!path.isEmpty())
-                search.partials.push_back({ download["download_order"].AsInt64(), path, SourceOf(download) });
+                search.partials.push_back(
+                    { download["download_order"].AsInt64(), path, DownloadRootOf(download), SourceOf(download) });
         }
         if (++done % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired()) {
             search.slices.start();
@@ -358,13 +383,11 @@ void TransferQueueManager::FindHeldBytesSlice()
     std::vector<HeldSearch::Partial> partials = std::exchange(search.partials, {});
     if (partials.empty())
         return;
-    if (!m_partialSizes)
-        m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
-    m_partialSizes->Start(0, [this, records = Records(), partials = std::move(partials)]() -> OrderedWorker::Outcome {
+    m_partialSizes->Start(0, [this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
         std::vector<std::pair<qint64, qint64>> sizes;
         for (const HeldSearch::Partial& partial : partials) {
             const QFileInfo info(partial.path);
-            if (info.isFile() && info.size() > 0 && records.Read(partial.path) == partial.source)
+            if (info.isFile() && info.size() > 0 && SourceRecords(partial.root).Read(partial.path) == partial.source)
                 sizes.emplace_back(partial.order, info.size());
         }
         return [this, sizes = std::move(sizes)] {
@@ -387,6 +410,7 @@ void TransferQueueManager::FindHeldBytesSlice()
 void TransferQueueManager::NoData()
 {
     T("excluded_download_extension")->NewItem(".ini");
+    settings.Set(kRecordsKept, "yes");
 }
 
 // Removal handlers: an item of these types holds the address of an object

@@ -50,7 +50,8 @@ bool TransferQueueManager::RequeueExistingUpload(ItemPtr user, ItemPtr upload)
     }
     Log(kArea, 2, QStringLiteral("%1, re-queueing").arg(status), user);
     SetUploadEntryStatus(upload, QStringLiteral("queued"));
-    StartNewUploads();
+    if (MayStartUploadOf(user))
+        StartNewUploads();
     return true;
 }
 
@@ -111,7 +112,11 @@ void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
             peerMessenger->GetUserSharedFiles(user);
         userItem += T("empty_share_check_status")->GetItem("requested");
     }
-    StartNewUploads();
+    // Only this user's uploads can start now that did not before, and only
+    // when the user is online with none running: a crowd of users queueing
+    // thousands costs no look at every queued upload for each.
+    if (MayStartUploadOf(userItem))
+        StartNewUploads();
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(const QString& user)

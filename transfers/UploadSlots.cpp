@@ -12,6 +12,7 @@
 #include "store/Log.h"
 #include "store/Settings.h"
 #include <QDateTime>
+#include <QHash>
 
 namespace {
 ItemSet ActiveUploads()
@@ -30,6 +31,17 @@ bool TransferQueueManager::IsFreeToUpload() const
     return ActiveUploadCount() < settings.GetInt("upload_slots");
 }
 
+bool TransferQueueManager::MayStartUploadOf(ItemPtr user) const
+{
+    if (!user.IsConnected("is_online"))
+        return false;
+    const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
+    for (ItemPtr upload : user.GetItems("upload_entry"))
+        if (activeStatuses.Contains(upload["upload_entry_status"]))
+            return false;
+    return true;
+}
+
 void TransferQueueManager::StartNewUploads()
 {
     const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
@@ -39,15 +51,24 @@ void TransferQueueManager::StartNewUploads()
     ItemPtr queued = T("upload_entry_status")->HasItem("queued");
     ItemSet candidates;
     std::vector<ItemPtr> unshared;
+    // Every queued upload is looked at: the types are looked up once, and
+    // whether a user is online once per user.
+    Type* userType = T("user");
+    Type* fileType = T("shared_file");
+    Type* online = T("is_online");
+    QHash<Item*, bool> userOnline;
     for (ItemPtr upload : queued.GetItems("upload_entry")) {
-        if (!upload["user"].IsConnected("is_online"))
+        ItemPtr user = upload[userType];
+        auto known = userOnline.find(user.Get());
+        if (known == userOnline.end())
+            known = userOnline.insert(user.Get(), user.IsConnected(online));
+        if (!*known)
             continue;
         // The file may have left the share since it was queued (a rescan,
         // an unshared folder) or the user may not see it any more: it is
         // refused now rather than offered (with no size to give).
-        ItemPtr file = upload["shared_file"];
-        if (!file || !sharedFoldersManager
-            || !sharedFoldersManager->IsFileSharedWithUser(file, upload["user"].AsString()))
+        ItemPtr file = upload[fileType];
+        if (!file || !sharedFoldersManager || !sharedFoldersManager->IsFileSharedWithUser(file, user.AsString()))
             unshared.push_back(upload);
         else
             candidates.Insert(upload);

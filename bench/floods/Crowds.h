@@ -42,8 +42,11 @@ void FeedPrivateMessage(int i)
     Feed(SM_PRIVATE_MESSAGE, m);
 }
 
+// In its tab, or waiting for one once the page holds as many as it keeps.
 bool StrangerShown(int i)
 {
+    if (chatsForm->Waits(StrangerName(i)))
+        return true;
     const ItemPtr user = d.GetType("user")->HasItem(Value(StrangerName(i)));
     auto* form = user["user_chat_widget"].AsPointer<ChatForm>();
     return form && chatsForm->chatTabControl->indexOf(form) >= 0

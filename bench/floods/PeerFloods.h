@@ -94,12 +94,14 @@ std::shared_ptr<int> CountMessages(const QString& user)
     return count;
 }
 
-// The row's peak and, once its peers are gone (a second later), what stays.
+// The row's peak and, once its peers are gone (a second later) and the
+// allocator has handed back what it keeps for reuse, what stays.
 void PrintMemory(const QString& row, const MemoryMark& mark, const std::function<void()>& dropPeers)
 {
     FloodRun::Print(row + QStringLiteral("_peak_memory"), mark.Peak(), "MiB");
     dropPeers();
     QTest::qWait(1000);
+    malloc_trim(0);
     FloodRun::Print(row + QStringLiteral("_memory_after"), mark.Now(), "MiB");
 }
 
@@ -125,6 +127,51 @@ void AddMessageFloodRow(FloodRun& run)
         run.After([=] { PrintMemory(row, *mark, [flooder] { flooder->reset(); }); });
 }
 
+// The searches the tree passes down and the window's answers, from Watch().
+struct TreeSearches {
+    int received = 0;
+    int processed = 0; // answered or found to get no answer
+    int answered = 0;
+    QElapsedTimer quietSince; // the last search answered or left unanswered
+
+    void Watch(const std::shared_ptr<TreeSearches>& self)
+    {
+        QObject::connect(dnetManager, &DNetManager::DNetSearchRequest, [self] { ++self->received; });
+        QObject::connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed,
+            [self](const QString&, bool sent) {
+                ++self->processed;
+                self->answered += sent;
+                self->quietSince.start();
+            });
+    }
+    // Every search in, and the answers done with what they kept.
+    bool Quiet(int searches) const
+    {
+        return received == searches && quietSince.isValid() && quietSince.elapsed() > 300;
+    }
+};
+
+// The window takes a peer listening on parentPort as its parent in the tree;
+// then(parent) runs once it is connected.
+void AdoptParent(const std::shared_ptr<DescriptorServer>& parentPort, const QString& name,
+    std::function<void(std::unique_ptr<StreamingPeer>)> then)
+{
+    parentPort->listen(QHostAddress::LocalHost, 0);
+    emit gp_server->PossibleParents({ Candidate(name, parentPort->serverPort()) });
+    auto* adopt = new QTimer;
+    QObject::connect(adopt, &QTimer::timeout, [=] {
+        if (parentPort->accepted.empty())
+            return;
+        adopt->deleteLater();
+        auto parent = std::make_unique<StreamingPeer>();
+        parent->Peer().Adopt(parentPort->accepted.front());
+        parent->Peer().SendFrame(EncodeBranchLevel(0));
+        parent->Peer().SendFrame(EncodeBranchRoot(name));
+        then(std::move(parent));
+    });
+    adopt->start(5);
+}
+
 void AddParentFloodRow(FloodRun& run)
 {
     const QString row = QStringLiteral("parent_search_flood");
@@ -132,8 +179,7 @@ void AddParentFloodRow(FloodRun& run)
     auto parentPort = std::make_shared<DescriptorServer>();
     auto parent = std::make_shared<std::unique_ptr<StreamingPeer>>();
     auto children = std::make_shared<std::vector<std::unique_ptr<StreamingPeer>>>();
-    auto received = std::make_shared<int>(0);
-    auto quietSince = std::make_shared<QElapsedTimer>();
+    auto searched = std::make_shared<TreeSearches>();
     auto dropped = std::make_shared<int>(0);
     // Each search of another user, for the words of an album (20 files).
     auto searches = std::make_shared<QByteArray>();
@@ -150,35 +196,19 @@ void AddParentFloodRow(FloodRun& run)
         row,
         [=] {
             mark->Begin();
-            QObject::connect(dnetManager, &DNetManager::DNetSearchRequest, [received] { ++*received; });
-            QObject::connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed,
-                [quietSince] { quietSince->start(); });
+            searched->Watch(searched);
             QObject::connect(dnetManager, &DNetManager::ChildRemoved, [dropped] { ++*dropped; });
             // The window takes this peer as its parent, then the children come.
-            parentPort->listen(QHostAddress::LocalHost, 0);
-            emit gp_server->PossibleParents(
-                { Candidate(QStringLiteral("floodparent"), parentPort->serverPort()) });
-            auto* adopt = new QTimer;
-            QObject::connect(adopt, &QTimer::timeout, [=] {
-                if (parentPort->accepted.empty())
-                    return;
-                adopt->deleteLater();
-                *parent = std::make_unique<StreamingPeer>();
-                (*parent)->Peer().Adopt(parentPort->accepted.front());
-                (*parent)->Peer().SendFrame(EncodeBranchLevel(0));
-                (*parent)->Peer().SendFrame(EncodeBranchRoot(QStringLiteral("floodparent")));
+            AdoptParent(parentPort, QStringLiteral("floodparent"), [=](std::unique_ptr<StreamingPeer> adopted) {
+                *parent = std::move(adopted);
                 for (int i = 0; i < kDeafChildren; ++i)
                     if (auto child
                         = PeerAtWindow(QStringLiteral("deaf child %1").arg(i), QStringLiteral("D"), false))
                         children->push_back(std::move(child));
                 (*parent)->Peer().SendRaw(*searches);
             });
-            adopt->start(5);
         },
-        [=] {
-            // Every search in, and the answers done with what they kept.
-            return *received == kParentFloodSearches && quietSince->isValid() && quietSince->elapsed() > 300;
-        });
+        [=] { return searched->Quiet(kParentFloodSearches); });
     if (runs)
         run.After([=] {
             FloodRun::Print(row + QStringLiteral("_children_dropped"), *dropped, "children");

@@ -76,21 +76,27 @@ inline QByteArray AdminFrame(const QString& text)
 
 inline bool AdminMessageShown(QWidget* window, const QString& text)
 {
+    // Looked for among the window's own children only: a search of all its
+    // widgets, many times a second, would cost the window more than the row.
     // The window holds the messages one after another, the newest last.
-    for (auto* box : window->findChildren<AdminMessageDialog*>())
+    for (auto* box : window->findChildren<AdminMessageDialog*>(Qt::FindDirectChildrenOnly))
         if (box->isVisible() && box->textEdit->toPlainText().split(QLatin1Char('\n')).last() == text)
             return true;
     return false;
 }
 
+// Plays a server that runs the script once the window has logged in to it.
+inline void Play(std::function<void(QTcpSocket&)> script)
+{
+    static std::unique_ptr<PlayedServer> played;
+    played.reset(); // the row before's server has ended
+    played = std::make_unique<PlayedServer>(gp_server->Port(), std::move(script));
+    played->start();
+}
+
 inline void AddServerFloodsRows(FloodRun& run)
 {
-    auto played = std::make_shared<std::unique_ptr<PlayedServer>>();
-    const auto play = [played](std::function<void(QTcpSocket&)> script) {
-        played->reset(); // the row before's server has ended
-        *played = std::make_unique<PlayedServer>(gp_server->Port(), std::move(script));
-        (*played)->start();
-    };
+    const auto play = Play;
     const auto stopStandin = [&run] { run.Session().StopServer(); };
 
     const QString lastWord = QStringLiteral("Closing behind a backlog");

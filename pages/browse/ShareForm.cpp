@@ -1,4 +1,5 @@
 #include "ShareForm.h"
+#include "ShareDownloads.h"
 #include "ShareFileRow.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
@@ -8,8 +9,6 @@
 #include "shell/Kit.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/ToQString.h"
-#include "transfers/TransferQueueManager.h"
 #include <QMenu>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -35,6 +34,7 @@ ShareForm::ShareForm(QString user, QWidget* parent)
     connect(FileList(), &QWidget::customContextMenuRequested, this, &ShareForm::OnFileContextMenuRequested);
     m_sortingModel.SetColumnSortingNumeric(1);
     m_sortingModel.SetColumnSortingNumeric(2);
+    m_downloads = new ShareDownloads(this);
 }
 
 void ShareForm::TakeShare(ItemPtr share)
@@ -148,6 +148,8 @@ void ShareForm::SayRefused(const QString& why)
 
 void ShareForm::Delete()
 {
+    // The folders asked for are read before their items go.
+    m_downloads->Finish();
     Forget();
     if (sharedFoldersManager)
         sharedFoldersManager->RemoveUserShare(m_user);
@@ -158,38 +160,23 @@ void ShareForm::Delete()
 
 // Downloads.
 
-void ShareForm::DownloadFileRow(QTreeWidgetItem* row)
+void ShareForm::DownloadFileRows(const QList<QTreeWidgetItem*>& rows)
 {
-    ItemPtr file = FileOfRow(row);
-    ItemPtr folder = file["user_share_folder"];
-    ItemPtr user = folder["user_share"]["user"];
-    if (!user || !transferQueueManager)
-        return;
-    transferQueueManager->AddDownload(user.AsString(), file["user_share_file_name"].Text(),
-        folder["user_share_folder_name"].Text(), file["file_size"].AsInt64(), true, 0);
-    row->setIcon(0, QIcon(QStringLiteral(":/icons/download_icon")));
+    std::vector<ItemPtr> files;
+    for (QTreeWidgetItem* row : rows) {
+        if (ItemPtr file = FileOfRow(row); file["user_share_folder"]["user_share"]["user"])
+            files.push_back(file);
+    }
+    m_downloads->AddFiles(m_user, std::move(files));
 }
 
 void ShareForm::DownloadFolder(ItemPtr folder, bool below)
 {
     ItemPtr user = folder["user_share"]["user"];
-    if (!user || !transferQueueManager)
+    if (!user)
         return;
-    const QString userName = user.AsString();
-    bool first = true;
     // The chosen folder, then every folder below it at any depth.
-    for (ItemPtr at : FoldersBelow(folder)) {
-        const int level = below || !first ? 1 : 0;
-        first = false;
-        const std::string folderPath = at["user_share_folder_name"].Text();
-        for (ItemPtr file : at.GetItems("user_share_file").SortAlphabeticBy("user_share_file_name", true, true)) {
-            const std::string name = file["user_share_file_name"].Text();
-            if (transferQueueManager->HasExcludedDownloadExtension(ToQString(name)))
-                continue;
-            transferQueueManager->AddDownload(userName, name, folderPath, file["file_size"].AsInt64(), false, level);
-            SetIcon(file, QStringLiteral(":/icons/download_icon"));
-        }
-    }
+    m_downloads->AddFolders(user.AsString(), FoldersBelow(folder), below);
 }
 
 void ShareForm::OnFolderDoubleClicked(QTreeWidgetItem* row, int)
@@ -200,7 +187,7 @@ void ShareForm::OnFolderDoubleClicked(QTreeWidgetItem* row, int)
 
 void ShareForm::OnFileDoubleClicked(QTreeWidgetItem* row, int)
 {
-    DownloadFileRow(row);
+    DownloadFileRows({ row });
 }
 
 void ShareForm::OnDownloadFolder()
@@ -213,8 +200,7 @@ void ShareForm::OnDownloadFolder()
 
 void ShareForm::OnDownloadFile()
 {
-    for (QTreeWidgetItem* row : FileList()->selectedItems())
-        DownloadFileRow(row);
+    DownloadFileRows(FileList()->selectedItems());
 }
 
 void ShareForm::OnFolderContextMenuRequested(QPoint pos)

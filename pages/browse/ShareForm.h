@@ -12,6 +12,8 @@
 #include "shell/TreeWidgetItem.h"
 #include <QPoint>
 
+class ShareDownloads;
+
 class ShareForm : public ShareViewBase {
     Q_OBJECT
 public:
@@ -54,11 +56,12 @@ protected:
     QTreeWidgetItem* NewFileRow() override;
 
 private:
-    void DownloadFileRow(QTreeWidgetItem* row);
+    void DownloadFileRows(const QList<QTreeWidgetItem*>& rows);
     void RaiseEvent(QWidget* widget);
 
     bool m_settled = false;
     quint64 m_askedAfter = 0;
     QString m_pendingFolder;
     ColumnSortingModel m_sortingModel;
+    ShareDownloads* m_downloads = nullptr;
 };

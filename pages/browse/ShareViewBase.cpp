@@ -185,10 +185,10 @@ QTreeWidgetItem* ShareViewBase::RowOfFile(ItemPtr file) const
     return row && row->treeWidget() == m_fileList ? row : nullptr;
 }
 
-void ShareViewBase::SetIcon(ItemPtr file, const QString& icon)
+void ShareViewBase::SetIcon(ItemPtr file, const QIcon& icon)
 {
     if (QTreeWidgetItem* row = RowOfFile(file))
-        row->setIcon(0, QIcon(icon));
+        row->setIcon(0, icon);
 }
 
 std::vector<ItemPtr> ShareViewBase::FoldersBelow(ItemPtr folder)

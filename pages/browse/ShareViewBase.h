@@ -22,6 +22,7 @@
 #include "store/Event.h"
 #include "store/FilterParser.h"
 #include "store/ItemSet.h"
+#include <QIcon>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -105,7 +106,7 @@ protected:
     // Empties the file list together with the node items of its rows.
     void ClearFileList();
     void Forget();
-    void SetIcon(ItemPtr file, const QString& icon);
+    void SetIcon(ItemPtr file, const QIcon& icon);
     // The files of a folder and of every folder below it (explicit stack).
     static std::vector<ItemPtr> FoldersBelow(ItemPtr folder);
 

@@ -76,7 +76,7 @@ void UploadForm::Upload(ItemPtr file)
         return;
     const std::string path = folder["user_share_folder_name"].Text() + "\\" + file["user_share_file_name"].Text();
     transferQueueManager->AddUpload(m_user, QString::fromStdString(path));
-    SetIcon(file, QStringLiteral(":/icons/upload_icon"));
+    SetIcon(file, QIcon(QStringLiteral(":/icons/upload_icon")));
 }
 
 void UploadForm::OnActionBarTriggered(QWidget* widget, QString action)

@@ -77,14 +77,39 @@ ChatForm::~ChatForm()
 
 void ChatForm::AddChat(const QString& user, const QString& text)
 {
+    const bool said = ShowLine(user, text, QDateTime());
+    LogLine(m_user, m_userItem, user, text);
+    if (said)
+        RaiseEvent(user, text);
+}
+
+void ChatForm::AddWaitedChat(const QString& text, const QDateTime& when)
+{
+    if (ShowLine(m_user, text, when))
+        RaiseEvent(m_user, text);
+}
+
+bool ChatForm::ShowLine(const QString& user, const QString& text, const QDateTime& when)
+{
     const QString action = ChatLines::Action(text.trimmed());
     if (!action.isNull()) {
         AddStatusMessage(ChatLines::ActionStatus(user, action));
-        LogChat(ChatLog::ActionLine(QStringLiteral("%1 %2").arg(user, action)));
-        return;
+        return false;
     }
-    m_lines.AddLine(user, text, false);
-    LogChat(ChatLog::ChatLine(user, text));
+    m_lines.AddLine(user, text, false, when);
+    return true;
+}
+
+void ChatForm::LogLine(const QString& partner, ItemPtr partnerItem, const QString& user, const QString& text)
+{
+    const QString action = ChatLines::Action(text.trimmed());
+    ChatLog::Write(ChatLog::Users, partner, partnerItem, "log_private_chat",
+        action.isNull() ? ChatLog::ChatLine(user, text)
+                        : ChatLog::ActionLine(QStringLiteral("%1 %2").arg(user, action)));
+}
+
+void ChatForm::RaiseEvent(const QString& user, const QString& text)
+{
     if (eventToolBar) {
         const QString shown = TextBound::Shown(text, 100);
         eventToolBar->AddEvent(IsolatedText(m_user), QStringLiteral(":/icons/chat_icon"), chatEdit,

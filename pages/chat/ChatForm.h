@@ -22,6 +22,12 @@ public:
 
     // One line said by the partner or by the own user.
     void AddChat(const QString& user, const QString& text);
+    // A line of the partner that waited for the tab (ChatsForm): shown with
+    // the time it came, when it was logged; raises the tab's event.
+    void AddWaitedChat(const QString& text, const QDateTime& when);
+    // Writes a line said by the user in the conversation with the partner
+    // to the partner's log.
+    static void LogLine(const QString& partner, ItemPtr partnerItem, const QString& user, const QString& text);
     void AddStatusMessage(const QString& text);
     void LogChat(const QString& line);
     // Brings the tab forward and gives the input line the keyboard focus.
@@ -42,6 +48,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Shows the line; false for an action ("/me ...").
+    bool ShowLine(const QString& user, const QString& text, const QDateTime& when);
+    void RaiseEvent(const QString& user, const QString& text);
     void OnUserAway(ItemPtr user);
     void OnUserAvailable(ItemPtr user);
 

@@ -170,16 +170,16 @@ void ChatLines::AddStatus(const QString& text)
 
 bool ChatLines::CanSend()
 {
-    if (gp_server && gp_server->IsConnected())
+    if (gp_server && gp_server->Reaches())
         return true;
     AddStatus(QStringLiteral("Not connected to the server: the message was not sent."));
     return false;
 }
 
-void ChatLines::AddLine(const QString& user, const QString& text, bool bounded)
+void ChatLines::AddLine(const QString& user, const QString& text, bool bounded, const QDateTime& when)
 {
     const QString style = settings.Get("chat_timestamps");
-    const QDateTime now = Now();
+    const QDateTime now = when.isValid() ? when : Now();
     m_lastChat = now;
     if (!m_started) {
         m_started = true;

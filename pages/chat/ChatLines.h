@@ -22,7 +22,8 @@ public:
     // with the timestamp style of the settings, user and text isolated. A
     // bounded view first drops its oldest lines when its HTML grew beyond
     // kMaxHtml characters.
-    void AddLine(const QString& user, const QString& text, bool bounded);
+    // A line that came earlier and is shown only now gives the time it came.
+    void AddLine(const QString& user, const QString& text, bool bounded, const QDateTime& when = QDateTime());
     // Whether a line typed now can go out: the client is logged in. When it
     // is not, the view says the line was not sent, and the owner leaves it in
     // its input line to be sent later (the server connection drops what is

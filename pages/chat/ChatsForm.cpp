@@ -5,6 +5,9 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <vector>
 
 ChatsForm* chatsForm = nullptr;
 
@@ -26,11 +29,19 @@ ChatsForm::ChatsForm(QWidget* parent)
     horizontalLayout = new QHBoxLayout(this);
     horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
     horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QVBoxLayout;
+    horizontalLayout->addLayout(column);
+    waitingNotice = new QLabel(this);
+    waitingNotice->setObjectName(QStringLiteral("waitingNotice"));
+    waitingNotice->setTextFormat(Qt::PlainText);
+    waitingNotice->setWordWrap(true);
+    waitingNotice->hide();
+    column->addWidget(waitingNotice);
     chatTabControl = new RoomTabWidget(this);
     chatTabControl->setObjectName(QStringLiteral("chatTabControl"));
     chatTabControl->setTabsClosable(true);
     chatTabControl->setMovable(true);
-    horizontalLayout->addWidget(chatTabControl);
+    column->addWidget(chatTabControl);
     connect(chatTabControl, &QTabWidget::tabCloseRequested, this, &ChatsForm::OnChatTabClosed);
     // The main window declares these; declared here too so the page stands
     // alone (declaring twice changes nothing).
@@ -64,7 +75,85 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
     chatTabControl->AddNamedTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
     if (gp_server)
         gp_server->TrackUser(user);
+    TakeWaiting(form);
     return form;
+}
+
+void ChatsForm::Receive(const QString& user, const QString& text)
+{
+    ItemPtr item = d.GetType("user")->GetItem(Value(user));
+    if (auto* form = item["user_chat_widget"].AsPointer<ChatForm>()) {
+        form->AddChat(user, text);
+        return;
+    }
+    if (m_waiting.empty() && chatTabControl->count() < kMaxTabs) {
+        GetChatForm(user)->AddChat(user, text);
+        return;
+    }
+    ChatForm::LogLine(user, item, user, text);
+    m_waiting.push_back({ user, text, ChatLines::Now() });
+    m_waitingChars += text.size();
+    ++m_waitingUsers[user];
+    while (m_waiting.size() > 1 && (m_waiting.size() > kMaxWaitingLines || m_waitingChars > kMaxWaitingChars)) {
+        Forget(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_dropped;
+    }
+    ShowWaiting();
+}
+
+bool ChatsForm::Waits(const QString& user) const
+{
+    return m_waitingUsers.contains(user);
+}
+
+void ChatsForm::Forget(const Waiting& line)
+{
+    m_waitingChars -= line.text.size();
+    auto count = m_waitingUsers.find(line.user);
+    if (count != m_waitingUsers.end() && --*count == 0)
+        m_waitingUsers.erase(count);
+}
+
+void ChatsForm::TakeWaiting(ChatForm* form)
+{
+    if (!Waits(form->User()))
+        return;
+    std::vector<Waiting> lines;
+    std::erase_if(m_waiting, [&](Waiting& line) {
+        if (line.user != form->User())
+            return false;
+        Forget(line);
+        lines.push_back(std::move(line));
+        return true;
+    });
+    for (const Waiting& line : lines)
+        form->AddWaitedChat(line.text, line.when);
+    ShowWaiting();
+}
+
+void ChatsForm::OpenWaiting()
+{
+    while (!m_waiting.empty() && chatTabControl->count() < kMaxTabs)
+        GetChatForm(m_waiting.front().user);
+}
+
+void ChatsForm::ShowWaiting()
+{
+    if (m_waiting.empty()) {
+        m_dropped = 0;
+        waitingNotice->hide();
+        return;
+    }
+    QString text = QStringLiteral("Private messages of %1 more users wait for a tab (%2 tabs at most): close a tab "
+                                  "to see the next.")
+                       .arg(m_waitingUsers.size())
+                       .arg(kMaxTabs);
+    if (m_dropped)
+        text += QStringLiteral(" %1 older waiting lines were dropped (the chat log keeps them when it is on).")
+                    .arg(m_dropped);
+    waitingNotice->setText(text);
+    waitingNotice->show();
 }
 
 void ChatsForm::OpenChatForm(const QString& user)
@@ -96,4 +185,5 @@ void ChatsForm::OnUserOffline(ItemPtr user)
 void ChatsForm::OnChatTabClosed(int index)
 {
     delete chatTabControl->widget(index);
+    OpenWaiting();
 }

@@ -10,11 +10,13 @@
 #include "shell/SizeManager.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
+#include "store/SlicedWork.h"
 #include "store/TimerManager.h"
 #include "WidgetFunctions.h"
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTimer>
@@ -24,8 +26,12 @@
 
 namespace {
 
-// Rows made per turn of the event loop while users pour in.
+// The most rows made in a turn of the event loop while users pour in (fewer
+// once the turn is over): each goes in at its place, moving those after it.
 constexpr int kRowSlice = 400;
+// Rows of users who left that are taken out one by one in a turn; the rest
+// of that turn's go at once in the next.
+constexpr int kRowsRemovedOneByOne = 64;
 
 // Puts new rows in at their places among the list's rows, which are in the
 // order of its sort column already: each after every row that does not rank
@@ -178,6 +184,7 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
         connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
         connect(gp_server, &Server::RoomEntered, this, &RoomForm::OnRoomEntered);
         connect(gp_server, &Server::CannotCreateRoom, this, &RoomForm::OnCannotEnterRoom);
+        connect(gp_server, &Server::RoomMembersCut, this, &RoomForm::OnMembersCut);
     }
     if (timerManager)
         connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
@@ -198,6 +205,7 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
 
 RoomForm::~RoomForm()
 {
+    qDeleteAll(m_doomedRows);
     if (!m_left) {
         m_left = true;
         if (gp_server && gp_server->IsConnected()) {
@@ -272,35 +280,82 @@ void RoomForm::OnUserAdded(ItemPtr user)
         return;
     m_pending.append(name);
     m_pendingSet.insert(name);
+    QueueRowUpdate();
+}
+
+void RoomForm::QueueRowUpdate()
+{
     if (!m_flushQueued) {
         m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &RoomForm::AddPendingRows, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &RoomForm::UpdateRows, Qt::QueuedConnection);
     }
 }
 
-void RoomForm::AddPendingRows()
+void RoomForm::UpdateRows()
 {
     m_flushQueued = false;
+    m_removedInTurn = 0;
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    RemoveLeftRows(turn);
+    AddPendingRows(turn);
+    UpdateUserCount();
+    if (!m_pending.isEmpty() || !m_doomedRows.empty()) {
+        m_flushQueued = true;
+        QTimer::singleShot(0, this, &RoomForm::UpdateRows);
+    }
+}
+
+void RoomForm::RemoveLeftRows(const QDeadlineTimer& turn)
+{
+    if (!m_leftRows.empty()) {
+        std::vector<QTreeWidgetItem*> left = std::exchange(m_leftRows, {});
+        if (left.size() == size_t(userList->topLevelItemCount())) {
+            // All of them (a lost connection).
+            userList->invisibleRootItem()->takeChildren();
+        } else {
+            const QSet<QTreeWidgetItem*> gone(left.begin(), left.end());
+            QTreeWidgetItem* current = userList->currentItem();
+            QList<QTreeWidgetItem*> selected = userList->selectedItems();
+            const int scrolled = userList->verticalScrollBar()->value();
+            QList<QTreeWidgetItem*> rows = userList->invisibleRootItem()->takeChildren();
+            rows.removeIf([&](QTreeWidgetItem* row) { return gone.contains(row); });
+            userList->addTopLevelItems(rows);
+            // The user's place in the list stays.
+            if (current && !gone.contains(current))
+                userList->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+            for (QTreeWidgetItem* row : selected)
+                if (!gone.contains(row))
+                    row->setSelected(true);
+            userList->verticalScrollBar()->setValue(scrolled);
+        }
+        m_doomedRows.insert(m_doomedRows.end(), left.begin(), left.end());
+    }
+    // Out of the list, the rows are freed a slice at a time: tens of
+    // thousands take long to free.
+    for (size_t freed = 0; !m_doomedRows.empty(); m_doomedRows.pop_back()) {
+        if (++freed % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired())
+            break;
+        delete m_doomedRows.back();
+    }
+}
+
+void RoomForm::AddPendingRows(const QDeadlineTimer& turn)
+{
     if (m_pending.isEmpty())
         return;
-    const int n = int(qMin<qsizetype>(kRowSlice, m_pending.size()));
     Type* users = d.GetType("user");
     std::vector<QTreeWidgetItem*> rows;
-    for (int k = 0; k < n; ++k) {
-        if (!m_pendingSet.remove(m_pending[k]))
+    int n = 0;
+    for (; n < kRowSlice && n < m_pending.size() && (n < SlicedWork::kItemsAtOnce || !turn.hasExpired()); ++n) {
+        if (!m_pendingSet.remove(m_pending[n]))
             continue; // left again meanwhile
-        ItemPtr user = users->HasItem(Value(m_pending[k]));
+        ItemPtr user = users->HasItem(Value(m_pending[n]));
         QTreeWidgetItem* row = user.IsConnected(m_roomItem) ? MakeRow(user) : nullptr;
         if (row)
             rows.push_back(row);
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + n);
     InsertSorted(userList, std::move(rows));
-    UpdateUserCount();
-    if (!m_pending.isEmpty()) {
-        m_flushQueued = true;
-        QTimer::singleShot(0, this, &RoomForm::AddPendingRows);
-    }
 }
 
 QTreeWidgetItem* RoomForm::MakeRow(ItemPtr user)
@@ -354,8 +409,13 @@ void RoomForm::OnUserRemoved(ItemPtr user)
     QRoomUserListItemWidget* row = m_rows.take(name);
     if (!row)
         return;
-    delete row;
-    UpdateUserCount();
+    if (m_leftRows.empty() && m_removedInTurn < kRowsRemovedOneByOne) {
+        ++m_removedInTurn;
+        delete row;
+    } else {
+        m_leftRows.push_back(row);
+    }
+    QueueRowUpdate();
 }
 
 void RoomForm::SetBold(const QString& user, int weight)
@@ -502,6 +562,14 @@ void RoomForm::OnRoomEntered(QString room)
 {
     if (room == m_room)
         m_entering = false;
+}
+
+void RoomForm::OnMembersCut(QString room)
+{
+    if (room == m_room)
+        AddStatusMessage(QStringLiteral("More users are in the room than the %1 that can be listed: those beyond "
+                                        "are not shown.")
+                .arg(gp_server->MaxRoomMembers()));
 }
 
 void RoomForm::OnCannotEnterRoom(QString room)

@@ -3,15 +3,22 @@
 //
 // Users arrive in bursts (5,000 at once when a big room is joined), so rows
 // are not made inside the store events: the users are queued and turned into
-// rows a slice at a time with the list's sorting switched off, then sorted once.
+// rows a slice at a time with the list's sorting switched off, each going in
+// at its sorted place. Rows of users who leave go at once, up to a few in a
+// turn; beyond that (a lost connection, a crowd leaving) in the next turn,
+// all together, by putting the list back without them, so that no removal
+// moves every row after it again and again. The room keeps at most Server::kMaxRoomMembers users, so that no
+// turn's work grows beyond that.
 #include "ChatLines.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QHash>
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
+#include <vector>
 
 class QLineEdit;
 class QSplitter;
@@ -53,13 +60,14 @@ public slots:
     void OnDisconnected();
     void OnRoomEntered(QString room);
     void OnCannotEnterRoom(QString room);
+    void OnMembersCut(QString room);
     void OnUserListContextMenuRequested(QPoint position);
     void CheckChatInactivity();
     void OnURLClicked(const QUrl& url);
     void OnUserItemDoubleClicked(QTreeWidgetItem* item, int column);
 
 private slots:
-    void AddPendingRows();
+    void UpdateRows();
 
 private:
     void OnUserAdded(ItemPtr user);
@@ -83,6 +91,10 @@ private:
     const QIcon& FlagIcon(const QString& country);
     void SetNoteIcon(ItemPtr user, const QIcon& icon);
     void UpdateUserCount();
+    void QueueRowUpdate();
+    // Each does a slice of its work until the turn is over.
+    void RemoveLeftRows(const QDeadlineTimer& turn);
+    void AddPendingRows(const QDeadlineTimer& turn);
 
     QString m_room;
     ItemPtr m_roomItem;
@@ -93,6 +105,9 @@ private:
     QHash<QString, QRoomUserListItemWidget*> m_rows;
     QStringList m_pending; // users waiting for a row, in arrival order
     QSet<QString> m_pendingSet; // the same users, for lookups
+    std::vector<QTreeWidgetItem*> m_leftRows; // rows of users who left, still in the list
+    int m_removedInTurn = 0; // rows taken out one by one since the last update
+    std::vector<QTreeWidgetItem*> m_doomedRows; // out of the list, to be freed
     bool m_flushQueued = false;
     QHash<QString, QIcon> m_flags; // by country code
 };

@@ -4,6 +4,7 @@
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ColumnFitter.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
@@ -302,7 +303,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
 
     auto* form = new SearchResultsForm(text, wish, this);
     // The server drops a search while the client is not logged in.
-    if (!wish && !(gp_server && gp_server->IsConnected()))
+    if (!wish && !(gp_server && gp_server->Reaches()))
         form->SayNotSent();
     QTreeWidget* tree = form->searchResults();
     tree->setColumnCount(7);
@@ -312,6 +313,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
         tree->setColumnWidth(i, widths[i]);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
+    // The file names, their folders and sizes take the room the list leaves.
+    ColumnFitter::Attach(tree, { 4, 3, 5 });
     tree->expandAll();
 
     if (wish) {

@@ -45,12 +45,14 @@ void SearchResultMenuOptions::OnDownloadFile()
         return;
     const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
     ItemPtr searchText = d.GetType("search_request_text")->GetItem(Value(m_searchText));
+    ItemList results;
     for (QTreeWidgetItem* row : selected) {
         ItemPtr result = SearchResultsForm::ResultOfRow(row);
         if (!result)
             break; // the first row that is no file row ends the downloads
-        SearchResultsForm::DownloadResult(result, selected.size() == 1, searchText);
+        results.push_back(result);
     }
+    SearchResultsForm::DownloadResults(results, selected.size() == 1, searchText);
 }
 
 void SearchResultMenuOptions::OnDownloadFolder()
@@ -68,12 +70,13 @@ void SearchResultMenuOptions::OnDownloadFolder()
         }
     }
     ItemPtr searchText = d.GetType("search_request_text")->GetItem(Value(m_searchText));
+    ItemList results;
     for (ItemPtr result : collected.SortAlphabeticBy("search_result_file_name", true, true)) {
-        if (transferQueueManager
-            && transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
-            continue;
-        SearchResultsForm::DownloadResult(result, false, searchText);
+        if (!transferQueueManager
+            || !transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+            results.push_back(result);
     }
+    SearchResultsForm::DownloadResults(results, false, searchText);
 }
 
 void SearchResultMenuOptions::OnBrowseFolder()

@@ -92,9 +92,10 @@ public:
     // included: a user's files may come in several replies (a repeated wish),
     // each file kept with the reply that first brought it.
     static ItemList FolderResultsOfFileRow(const QTreeWidgetItem* fileRow);
-    // Queues one result for download, links the entry to the search text item
-    // and marks the result's row; the entry (null without a transfer engine).
-    static ItemPtr DownloadResult(ItemPtr result, bool single, ItemPtr searchText);
+    // Queues the results for download in that order (many in slices of the
+    // engine), each entry linked to the search text item, and marks their
+    // rows.
+    static void DownloadResults(const ItemList& results, bool single, ItemPtr searchText);
     // The search_request_text of the search a result belongs to.
     static ItemPtr SearchTextOfResult(ItemPtr result);
 

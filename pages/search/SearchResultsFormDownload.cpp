@@ -8,20 +8,25 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-ItemPtr SearchResultsForm::DownloadResult(ItemPtr result, bool single, ItemPtr searchText)
+void SearchResultsForm::DownloadResults(const ItemList& results, bool single, ItemPtr searchText)
 {
-    ItemPtr reply = result["search_results"];
-    if (!transferQueueManager || !reply)
-        return ItemPtr();
-    // Names go to the engine as the bytes the peer sent, not as display text.
-    ItemPtr entry = transferQueueManager->AddDownload(reply["user"].AsString(),
-        result["search_result_file_name"].Text(), result["search_result_file_folder"].Text(),
-        result["file_size"].AsInt64(), single, 0);
-    if (entry && searchText)
-        entry.Connect(searchText);
-    if (QTreeWidgetItem* row = result["search_result_node"].AsPointer<QTreeWidgetItem>())
-        row->setIcon(FileColumn, QIcon(QStringLiteral(":/icons/download_icon")));
-    return entry;
+    if (!transferQueueManager)
+        return;
+    std::vector<TransferQueueManager::WantedDownload> wanted;
+    const QString text = searchText.AsString();
+    const QIcon icon(QStringLiteral(":/icons/download_icon"));
+    for (ItemPtr result : results) {
+        ItemPtr reply = result["search_results"];
+        if (!reply)
+            continue;
+        // Names go to the engine as the bytes the peer sent, not as display
+        // text.
+        wanted.push_back({ reply["user"].AsString(), result["search_result_file_name"].Text(),
+            result["search_result_file_folder"].Text(), result["file_size"].AsInt64(), single, 0, text });
+        if (QTreeWidgetItem* row = result["search_result_node"].AsPointer<QTreeWidgetItem>())
+            row->setIcon(FileColumn, icon);
+    }
+    transferQueueManager->AddDownloads(std::move(wanted));
 }
 
 void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* row, int)
@@ -45,12 +50,12 @@ void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* row, int)
         return;
     std::stable_sort(results.begin(), results.end(), &SearchResultsForm::CompareSearchResults);
     ItemPtr searchText = SearchTextOfResult(results.front());
-    for (ItemPtr result : results) {
-        if (!fileRow && transferQueueManager
-            && transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
-            continue;
-        DownloadResult(result, fileRow, searchText);
+    if (!fileRow && transferQueueManager) {
+        std::erase_if(results, [](ItemPtr result) {
+            return transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString());
+        });
     }
+    DownloadResults(results, fileRow, searchText);
 }
 
 void SearchResultsForm::OnContextMenuRequested(const QPoint& pos)

@@ -1,21 +1,46 @@
 #include "RowProgressBar.h"
+#include "shell/TreeWidget.h"
+#include <QApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
 #include <QStyleOptionProgressBar>
-#include <QStylePainter>
 
-RowProgressBar::RowProgressBar()
+void RowProgressBar::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    setTextVisible(false);
+    const QVariant value = index.data(ValueRole);
+    if (!value.isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    // Only what lies in the part being repainted, as the tree's other cells.
+    const auto* tree = qobject_cast<const TreeWidget*>(option.widget);
+    if (tree && tree->RegionBeingPainted() && !tree->RegionBeingPainted()->intersects(option.rect))
+        return;
+    QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    // The cell as a row shows it (selected, hovered), the bar over it.
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, option.widget);
+    QStyleOptionProgressBar bar;
+    bar.state = (option.state & QStyle::State_Enabled) | QStyle::State_Horizontal;
+    bar.direction = option.direction;
+    bar.palette = option.palette;
+    bar.fontMetrics = option.fontMetrics;
+    const int height = qMin(kHeight, option.rect.height());
+    bar.rect = QRect(option.rect.left(), option.rect.top() + (option.rect.height() - height) / 2,
+        option.rect.width(), height);
+    bar.minimum = 0;
+    bar.maximum = 100;
+    bar.progress = value.toInt();
+    bar.text = index.data(TextRole).toString();
+    Paint(painter, bar, option.widget);
 }
 
-void RowProgressBar::paintEvent(QPaintEvent*)
+void RowProgressBar::Paint(QPainter* painter, const QStyleOptionProgressBar& option, const QWidget* widget)
 {
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
-    const qreal ratio = devicePixelRatio();
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     const QString key = QStringLiteral("RowProgressBar %1 %2 %3 %4 %5 %6 %7 %8 %9")
-                            .arg(quintptr(style()))
+                            .arg(quintptr(style))
                             .arg(option.rect.width())
                             .arg(option.rect.height())
                             .arg(ratio)
@@ -24,22 +49,28 @@ void RowProgressBar::paintEvent(QPaintEvent*)
                             .arg(option.minimum)
                             .arg(option.maximum)
                             .arg(option.progress);
-    QPixmap bar;
-    if (!QPixmapCache::find(key, &bar)) {
-        // Drawn on the background the widget fills itself with, so the copy
-        // is what the style would have drawn in place.
-        bar = QPixmap(option.rect.size() * ratio);
-        bar.setDevicePixelRatio(ratio);
-        QPainter painter(&bar);
-        painter.fillRect(option.rect, palette().brush(backgroundRole()));
-        style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
-        painter.end();
-        QPixmapCache::insert(key, bar);
+    QPixmap look;
+    if (!QPixmapCache::find(key, &look)) {
+        // Drawn once on the window's ground, as a bar of its own is, and
+        // copied: what the style would have drawn in place.
+        look = QPixmap(option.rect.size() * ratio);
+        look.setDevicePixelRatio(ratio);
+        QPainter onLook(&look);
+        QStyleOptionProgressBar at = option;
+        at.rect = QRect(QPoint(0, 0), option.rect.size());
+        at.textVisible = false;
+        onLook.fillRect(at.rect, option.palette.brush(QPalette::Window));
+        style->drawControl(QStyle::CE_ProgressBar, &at, &onLook, widget);
+        onLook.end();
+        QPixmapCache::insert(key, look);
     }
-    QStylePainter painter(this);
-    painter.drawPixmap(0, 0, bar);
-    option.textVisible = true;
-    option.text = format();
-    option.textAlignment = Qt::AlignCenter;
-    painter.drawControl(QStyle::CE_ProgressBarLabel, option);
+    painter->drawPixmap(option.rect.topLeft(), look);
+    QStyleOptionProgressBar label = option;
+    label.textVisible = true;
+    label.textAlignment = Qt::AlignCenter;
+    // Within the bar, as on a bar of its own.
+    painter->save();
+    painter->setClipRect(option.rect, Qt::IntersectClip);
+    style->drawControl(QStyle::CE_ProgressBarLabel, &label, painter, widget);
+    painter->restore();
 }

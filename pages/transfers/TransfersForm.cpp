@@ -2,8 +2,10 @@
 // store events, online icons, places in line and the active counts in the
 // page's tab title. Rows made and their status texts: TransfersFormRows.cpp.
 #include "TransfersForm.h"
+#include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ColumnFitter.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
@@ -19,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -42,13 +45,15 @@ void SetUpTree(QTreeWidget* tree, int columns)
     for (int k = 0; k < columns; ++k)
         tree->setColumnWidth(k, kColumnWidths[k]);
     tree->header()->setSectionsMovable(false);
+    // File and folder names, and speeds, take the room the list leaves.
+    ColumnFitter::Attach(tree, { 2, 1, 6 });
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree->setSortingEnabled(false);
     // Every row has the same height: the view then lays out ten thousand
-    // rows without asking each for its size, which a progress bar placed in
-    // a cell would otherwise make it do again and again.
+    // rows without asking each for its size.
     tree->setUniformRowHeights(true);
+    tree->setItemDelegateForColumn(4, new RowProgressBar(tree));
 }
 
 } // namespace
@@ -74,6 +79,10 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_buildTimer->setSingleShot(true);
     m_buildTimer->setInterval(0);
     connect(m_buildTimer, &QTimer::timeout, this, &TransfersForm::BuildSavedRows);
+    m_uploadRowTimer = new QTimer(this);
+    m_uploadRowTimer->setSingleShot(true);
+    m_uploadRowTimer->setInterval(kUploadRowsMs);
+    connect(m_uploadRowTimer, &QTimer::timeout, this, &TransfersForm::AddUploadRows);
 }
 
 TransfersForm::~TransfersForm()
@@ -382,11 +391,12 @@ ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* row) const
     return EntriesBeneath(Uploads(), row);
 }
 
-void TransfersForm::DropProgressBar(QTreeWidget* tree, QTreeWidgetItem* row)
+void TransfersForm::DropProgressBar(QTreeWidget*, QTreeWidgetItem* row)
 {
-    // The view deletes the bar later.
-    if (tree->itemWidget(row, 4))
-        tree->removeItemWidget(row, 4);
+    if (row->data(4, RowProgressBar::ValueRole).isValid()) {
+        row->setData(4, RowProgressBar::ValueRole, QVariant());
+        row->setData(4, RowProgressBar::TextRole, QVariant());
+    }
 }
 
 void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
@@ -399,11 +409,14 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
     ItemPtr folderNode = fileNode[kind.folderNode];
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
+    for (QTreeWidgetItem* parent : { folderRow, userRow })
+        FiguresOf(parent).Add(FiguresOf(row), -1);
     delete row;
     fileNode.Remove();
     const int tree = &kind == &Downloads() ? 0 : 1;
     m_staleBars[tree].remove(folderRow);
     if (folderRow->childCount() == 0) {
+        m_foldersToOpen.remove(folderRow);
         ItemPtr userNode = folderNode[kind.userNode];
         if (!m_bulkFolderNodes.isEmpty())
             m_bulkFolderNodes.remove({ folderNode[kind.folderType].Get(), userRow });
@@ -427,7 +440,7 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
         DropProgressBar(kind.tree, userRow);
         userRow->setText(5, QString());
     }
-    // The parents' sums follow, once for a burst of removals.
+    // The parents' status and sums follow, once for a burst of removals.
     m_staleBars[tree].insert(userRow);
     QueueCountUpdate();
 }
@@ -441,6 +454,7 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    m_newUploads.remove(entry.Get());
     m_queuedReports[1].remove(entry.Get());
     RemoveRow(Uploads(), entry);
 }
@@ -458,14 +472,18 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* row)
 {
     for (const TreeKind& kind : m_kinds) {
         const Value key(row);
-        if (kind.userNode->HasItem(key) || kind.folderNode->HasItem(key)) {
-            for (int column : { 3, 5, 6 }) {
-                if (!row->text(column).isEmpty())
-                    row->setText(column, QString());
-            }
-            DropProgressBar(kind.tree, row);
-        }
+        if (kind.userNode->HasItem(key) || kind.folderNode->HasItem(key))
+            ShowOpened(kind, row);
     }
+}
+
+void TransfersForm::ShowOpened(const TreeKind& kind, QTreeWidgetItem* row)
+{
+    for (int column : { 3, 5, 6 }) {
+        if (!row->text(column).isEmpty())
+            row->setText(column, QString());
+    }
+    DropProgressBar(kind.tree, row);
 }
 
 void TransfersForm::SetUserIcon(ItemPtr user, const QIcon& icon)
@@ -505,9 +523,23 @@ void TransfersForm::QueueCountUpdate()
 void TransfersForm::UpdateActiveTransferCounts()
 {
     m_countUpdateQueued = false;
+    if (!m_foldersToOpen.isEmpty() && !(transferQueueManager && transferQueueManager->AddingDownloads())) {
+        const QList<QTreeWidgetItem*> rows = std::exchange(m_foldersToOpen, {}).values();
+        // Quietly: the view lays out and paints the whole tree again, as
+        // each row is made here.
+        const QSignalBlocker quietTree(m_downloadsList);
+        const QSignalBlocker quietRows(m_downloadsList->model());
+        m_downloadsList->ExpandItems(rows);
+        for (QTreeWidgetItem* row : rows)
+            ShowOpened(Downloads(), row);
+    }
     for (int tree = 0; tree < 2; ++tree) {
-        for (QTreeWidgetItem* row : std::exchange(m_staleBars[tree], {}))
-            RefreshParentBar(m_kinds[tree], row, false);
+        for (QTreeWidgetItem* row : std::exchange(m_staleBars[tree], {})) {
+            // A user row still being built is brought up to date when it
+            // goes into the tree.
+            if (row->treeWidget())
+                UpdateParentStatus(m_kinds[tree], row);
+        }
     }
     if (!transferQueueManager)
         return;
@@ -515,8 +547,10 @@ void TransfersForm::UpdateActiveTransferCounts()
     QTabWidget* tabs = GetWidgetTabWidget(this, index);
     if (!tabs)
         return;
-    tabs->setTabText(index,
-        QStringLiteral("Transfers [%1/%2]")
-            .arg(transferQueueManager->ActiveDownloadCount())
-            .arg(transferQueueManager->ActiveUploadCount()));
+    const QString title = QStringLiteral("Transfers [%1/%2]")
+                              .arg(transferQueueManager->ActiveDownloadCount())
+                              .arg(transferQueueManager->ActiveUploadCount());
+    // A new title lays the tab bar out again.
+    if (tabs->tabText(index) != title)
+        tabs->setTabText(index, title);
 }

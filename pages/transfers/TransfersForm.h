@@ -7,15 +7,19 @@
 // The page keeps no list of its own. A row and its store item are tied by six
 // node types whose item values are the rows' addresses: a row's node is found
 // through the type's value index (never created by a lookup), an entry's row
-// through its node item. Node items live exactly as long as their rows. The
-// peers' names (users, folders, files) and denial reasons are shown
-// direction-isolated; nothing reads a name back from a cell.
+// through its node item. Node items live exactly as long as their rows. Each
+// row keeps the figures of its entry, or of the entries beneath it, brought
+// up to date as they change (TransferRow.h): a folder's status and sums cost
+// the same whatever it holds. The peers' names (users, folders, files) and
+// denial reasons are shown direction-isolated; nothing reads a name back
+// from a cell.
 //
 // Entries can go while a menu is open, while a completion waits in the event
 // queue or while a loop removes others: such holders keep their entries in a
 // LiveItemSet, which forgets each one the moment the store removes it.
 #include "CompleteDownloadsForm.h"
 #include "LiveItemSet.h"
+#include "TransferRow.h"
 #include "store/Data.h"
 #include "store/DataLoadedEventHandler.h"
 #include <QBrush>
@@ -60,6 +64,10 @@ public:
     // One status word for a set of entries.
     static QString GetDownloadEntriesAggregateStatus(const ItemSet& entries);
     static QString GetUploadEntriesAggregateStatus(const ItemSet& entries);
+    // The status word of entries by their figures.
+    static QString StatusWord(const RowFigures& figures, bool downloads);
+    // Counts an entry of that status word (none: empty) into the figures.
+    static void CountStatus(RowFigures& figures, std::string_view word, bool downloads);
     // Bytes done, remaining and the total of a set of entries.
     static void GetDownloadsProgressStats(const ItemSet& entries, qint64& done, qint64& remaining, qint64& total);
     static void GetUploadsProgressStats(const ItemSet& entries, qint64& done, qint64& remaining, qint64& total);
@@ -157,6 +165,9 @@ private:
     void BuildSavedRows();
     void AddSavedRows(const QDeadlineTimer& turn);
     void OnUploadEntryAdded(ItemPtr entry);
+    // The rows of the uploads added since the last batch, a turn's worth.
+    void AddUploadRows();
+    void MakeUploadRow(ItemPtr entry);
     void OnDownloadEntryStatusChange(ConnectionInfo& ci);
     void OnUploadEntryStatusChange(ConnectionInfo& ci);
     void OnDownloadEntryReasonChange(ConnectionInfo& ci);
@@ -170,18 +181,31 @@ private:
     // The shared steps of both trees.
     QTreeWidgetItem* MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
         const QString& fileText, qint64 size, bool expandUser, bool expandFolder);
-    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word);
+    // The status of the entry on its row (found when not given).
+    void ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, QTreeWidgetItem* row = nullptr);
     // The status cell: the word, or a denied entry's reason; the reason of a
     // failure as its tool tip.
     static void ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word);
+    // The status, colour and bar of a folder or user row from the figures
+    // beneath it.
     void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row);
     void UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row, bool collapsed);
     void RemoveRow(const TreeKind& kind, ItemPtr entry);
     void SetUserIcon(ItemPtr user, const QIcon& icon);
+    // Empties the figures that a closed folder or user row shows of the rows
+    // beneath it, now that they show themselves.
+    void ShowOpened(const TreeKind& kind, QTreeWidgetItem* row);
     void QueueCountUpdate();
     ItemSet EntriesBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
     // The status word of the entries beneath a user, folder or file row.
     QString AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const;
+    static RowFigures& FiguresOf(QTreeWidgetItem* row) { return static_cast<TransferRow*>(row)->figures; }
+    // The figures of an entry as it is now: its status, and its bytes (a
+    // complete file's size; where a moving, waiting or aborted one is).
+    RowFigures EntryFigures(const TreeKind& kind, ItemPtr entry) const;
+    // Counts the entry's figures anew on its file row, and the change on the
+    // folder and user rows above it.
+    void Recount(const TreeKind& kind, ItemPtr entry, QTreeWidgetItem* row);
     // A report's figures as the engine left them: a status change that
     // follows clears them from the entry before the report is shown.
     struct Report {
@@ -194,20 +218,11 @@ private:
     void ShowQueuedProgress();
     void ShowFileProgress(const TreeKind& kind, QTreeWidgetItem* row, const Report& report, bool ended);
     void ShowParentProgress(const TreeKind& kind, QTreeWidgetItem* folderRow, qint64 speed, bool withUser);
-    struct ProgressSums {
-        qint64 done = 0;
-        qint64 remaining = 0;
-        qint64 total = 0;
-    };
-    // The sums of the entries beneath a folder row and (when asked) beneath
-    // its user row.
-    void SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, QTreeWidgetItem* folderRow,
-        ProgressSums* user, ProgressSums& folder) const;
     void SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint64 done, double percent);
     // The bar of a folder or user row from the sums beneath it, on a row
-    // that shows one (removals beneath change it), and with add also on one
-    // beneath which bytes are done (rows restored at a start). Nothing for a
-    // row no longer bound to a node.
+    // that shows one (every change beneath changes it), and with add also on
+    // one beneath which bytes are done (rows restored at a start). Nothing
+    // for a row no longer bound to a node.
     void RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add);
     // The bars of restored rows, a slice at a time until the turn ends:
     // files complete, and folder and user rows with bytes done beneath.
@@ -291,8 +306,18 @@ private:
     QHash<QPair<Item*, QTreeWidgetItem*>, Item*> m_bulkFolderNodes;
     QHash<Item*, QString> m_bulkFolderTexts;
     bool m_countUpdateQueued = false;
-    // Parent rows whose bars wait for the removals beneath them to end, per
-    // tree (refreshed with the counts).
+    // New uploads waiting for their rows, in order, and those of them still
+    // there (a removal takes an entry out); their rows go in every
+    // kUploadRowsMs.
+    static constexpr int kUploadRowsMs = 100;
+    std::vector<Item*> m_newUploadOrder;
+    QSet<Item*> m_newUploads;
+    QTimer* m_uploadRowTimer = nullptr;
+    // New folder rows of the downloads that the engine is adding, opened
+    // once it has added them all (with the counts).
+    QSet<QTreeWidgetItem*> m_foldersToOpen;
+    // Parent rows whose status and bars wait for the removals beneath them
+    // to end, per tree (refreshed with the counts).
     QSet<QTreeWidgetItem*> m_staleBars[2];
     // Per tree and column: the longest figure measured, and the width that
     // the widest one needs.

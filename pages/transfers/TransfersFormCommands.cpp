@@ -21,15 +21,6 @@
 
 namespace {
 
-bool AllComplete(const ItemSet& entries)
-{
-    for (ItemPtr entry : entries) {
-        if (entry["download_entry_status"].Text() != "complete")
-            return false;
-    }
-    return true;
-}
-
 void RaiseDownloadEvent(QWidget* widget, const QString& text, const QString& alert)
 {
     if (eventToolBar)
@@ -42,8 +33,10 @@ void RaiseDownloadEvent(QWidget* widget, const QString& text, const QString& ale
 void TransfersForm::OnDownloadComplete(ItemPtr entry)
 {
     // Only an entry that is still there: it may have been removed while this
-    // call waited in the queue.
-    if (!m_pendingComplete->Contains(entry))
+    // call waited in the queue. While saved rows are built, they wait for
+    // all to be in (the figures of their folder and user rows then hold
+    // every download beneath).
+    if (m_buildingRows || !m_pendingComplete->Contains(entry))
         return;
     m_pendingComplete->Erase(entry);
 
@@ -57,9 +50,15 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
 
     ItemPtr user = entry["user"];
     ItemPtr folder = entry["remote_folder"];
-    ItemSet pair(user);
-    pair.Insert(folder);
-    if (AllComplete(d.GetItemSubset(pair, "download_entry"))) {
+    // The folder row holds the user's downloads of that folder and the user
+    // row all of theirs: their figures say whether all are complete, without
+    // a walk over them at each completion.
+    QTreeWidgetItem* row = DownloadRow(entry);
+    QTreeWidgetItem* folderRow = row ? row->parent() : nullptr;
+    const auto allComplete = [](QTreeWidgetItem* parent) {
+        return parent && FiguresOf(parent).complete == FiguresOf(parent).entries;
+    };
+    if (allComplete(folderRow)) {
         if (ItemPtr alert = d.GetItem(user, folder, "complete_download_alert")) {
             const QString name = IsolatedText(ToQString(GetFileName(folder.Text())));
             RaiseDownloadEvent(m_downloadsList, name, QStringLiteral("Download of folder %1 complete").arg(name));
@@ -69,7 +68,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
         }
     }
 
-    if (AllComplete(user.GetItems("download_entry"))) {
+    if (folderRow && allComplete(folderRow->parent())) {
         const ItemSet alerts = user.GetItems("complete_download_alert").NotConnected("remote_folder");
         if (!alerts.Empty()) {
             const QString name = IsolatedText(user.AsString());

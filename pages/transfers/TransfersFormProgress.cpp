@@ -11,7 +11,6 @@
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
-#include <QProgressBar>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
@@ -97,53 +96,40 @@ void TransfersForm::GetUploadsProgressStats(const ItemSet& entries, qint64& done
     }
 }
 
-void TransfersForm::SumBeneath(const TreeKind& kind, QTreeWidgetItem* userRow, QTreeWidgetItem* folderRow,
-    ProgressSums* user, ProgressSums& folder) const
+RowFigures TransfersForm::EntryFigures(const TreeKind& kind, ItemPtr entry) const
 {
-    // Walks the node items' connections directly, the folder's entries once
-    // for both rows: a report sums every entry of its user, and building sets
-    // for that costs more than the sums.
+    // Lookups by type read the entry's own connection list only.
     const bool downloads = &kind == &Downloads();
     const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
-    const char* activeWord = downloads ? "downloading" : "uploading";
-    // Statuses by their items, so no status text is read per entry.
-    Type* statuses = t.status;
-    const Item* complete = statuses->HasItem("complete").Get();
-    const Item* active = statuses->HasItem(activeWord).Get();
-    const Item* queued = statuses->HasItem("queued").Get();
-    const Item* aborted = statuses->HasItem("aborted").Get();
-    ProgressSums* into = nullptr;
-    auto addEntry = [&](Item* entry) {
-        // Lookups by type read the entry's own connection list only.
-        const ConnectionMap& links = entry->connections;
-        const Item* status = links.First(statuses);
-        if (!status)
-            return;
-        const Sums sums = status == complete ? Sums::Done
-            : (status == active || status == queued || status == aborted) ? Sums::Pending
-                                                                           : Sums::Nothing;
-        if (sums == Sums::Nothing)
-            return;
-        const qint64 size = downloads ? ItemPtr(links.First(t.size)).AsInt64()
-                                      : ItemPtr(links.First(t.sharedFile))[t.size].AsInt64();
-        const auto* position = ItemPtr(links.First(t.position)).AsPointer<qint64>();
-        const qint64 at = downloads ? DownloadPosition(ItemPtr(entry), position) : position ? *position : 0;
-        if (user)
-            Add(sums, size, at, user->done, user->remaining, user->total);
-        if (into)
-            Add(sums, size, at, into->done, into->remaining, into->total);
-    };
-    Item* folderNode = kind.folderNode->HasItem(Value(folderRow)).Get();
-    auto addFolder = [&](Item* node) {
-        into = node == folderNode ? &folder : nullptr;
-        node->connections.ForEachOfType(kind.fileNode, [&](Item* file) {
-            file->connections.ForEachOfType(t.entry, addEntry);
-        });
-    };
-    if (ItemPtr userNode = user ? kind.userNode->HasItem(Value(userRow)) : ItemPtr())
-        userNode.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
-    else if (folderNode)
-        addFolder(folderNode);
+    const ConnectionMap& links = entry.Get()->connections;
+    const Item* status = links.First(t.status);
+    const std::string_view word = status ? status->value.view() : std::string_view();
+    RowFigures figures;
+    CountStatus(figures, word, downloads);
+    const Sums sums = figures.complete ? Sums::Done
+        : (figures.active || figures.queued || figures.aborted) ? Sums::Pending
+                                                                : Sums::Nothing;
+    if (sums == Sums::Nothing)
+        return figures;
+    const qint64 size = downloads ? ItemPtr(links.First(t.size)).AsInt64()
+                                  : ItemPtr(links.First(t.sharedFile))[t.size].AsInt64();
+    const auto* position = ItemPtr(links.First(t.position)).AsPointer<qint64>();
+    const qint64 at = downloads ? DownloadPosition(entry, position) : position ? *position : 0;
+    Add(sums, size, at, figures.done, figures.remaining, figures.total);
+    return figures;
+}
+
+void TransfersForm::Recount(const TreeKind& kind, ItemPtr entry, QTreeWidgetItem* row)
+{
+    RowFigures& own = FiguresOf(row);
+    const RowFigures now = EntryFigures(kind, entry);
+    QTreeWidgetItem* folderRow = row->parent();
+    for (QTreeWidgetItem* parent : { folderRow, folderRow->parent() }) {
+        RowFigures& sums = FiguresOf(parent);
+        sums.Add(own, -1);
+        sums.Add(now, 1);
+    }
+    own = now;
 }
 
 void TransfersForm::FitFigure(QTreeWidget* tree, int column, const QString& text)
@@ -187,26 +173,14 @@ void TransfersForm::SetProgressBar(QTreeWidget* tree, QTreeWidgetItem* row, qint
 {
     const QString text = ProgressText(done, percent);
     FitFigure(tree, 4, text);
-    const int value = int(percent);
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    if (!bar) {
-        bar = new RowProgressBar;
-        bar->setMaximumHeight(14);
-        // Opaque, so a new figure repaints the bar alone, not the rows behind.
-        bar->setAutoFillBackground(true);
-        tree->setItemWidget(row, 4, bar);
-    } else if (bar->format() == text && bar->value() == value) {
-        // Nothing it shows would change: no repaint.
-        return;
-    }
-    // Text and value are painted together, once, with the next paint of the
-    // window: a new value alone would repaint the bar at once, and the text
-    // again later. Out of range (a position past the size) keeps the previous
-    // value.
-    bar->setUpdatesEnabled(false);
-    bar->setFormat(text);
-    bar->setValue(value);
-    bar->setUpdatesEnabled(true);
+    // Out of range (a position past the size) keeps the previous value, as
+    // a progress bar does; a new bar has none yet.
+    const QVariant shown = row->data(4, RowProgressBar::ValueRole);
+    const int value = percent >= 0 && percent <= 100 ? int(percent) : shown.isValid() ? shown.toInt() : -1;
+    // Each change repaints the bar's cell alone; one that changes nothing
+    // repaints nothing.
+    row->setData(4, RowProgressBar::TextRole, text);
+    row->setData(4, RowProgressBar::ValueRole, value);
 }
 
 void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add)
@@ -221,12 +195,8 @@ void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row,
     const bool shows = (word == QLatin1String("queued") || word == QLatin1String("complete")
                            || word == (&kind == &Downloads() ? "downloading" : "uploading"))
         && !(userRow && row->isExpanded() && row->childCount() < 2);
-    ProgressSums sums, none;
-    if (userRow)
-        SumBeneath(kind, row, nullptr, &sums, none);
-    else
-        SumBeneath(kind, nullptr, row, nullptr, sums);
-    const bool has = kind.tree->itemWidget(row, 4);
+    const RowFigures& sums = FiguresOf(row);
+    const bool has = row->data(4, RowProgressBar::ValueRole).isValid();
     if (!shows || sums.total == 0) {
         DropProgressBar(kind.tree, row);
         return;
@@ -240,7 +210,6 @@ void TransfersForm::ShowRestoredBars(const QDeadlineTimer& turn)
     // Folder rows are counted down: one removed meanwhile moves those
     // still to be done no further.
     const TreeKind& kind = Downloads();
-    ItemPtr complete = d.GetType("download_entry_status")->HasItem("complete");
     size_t rows = 0;
     while (!m_unbarredUserRows.isEmpty()) {
         QTreeWidgetItem* userRow = m_unbarredUserRows.front();
@@ -250,14 +219,16 @@ void TransfersForm::ShowRestoredBars(const QDeadlineTimer& turn)
             QTreeWidgetItem* folderRow = userRow->child(--m_unbarredFolders);
             if (!folderRow)
                 continue;
-            for (int k = 0; k < folderRow->childCount(); ++k) {
+            // The figures say which folders hold complete files, and which
+            // of their rows.
+            const bool holdsComplete = FiguresOf(folderRow).complete > 0;
+            for (int k = 0; holdsComplete && k < folderRow->childCount(); ++k) {
                 QTreeWidgetItem* row = folderRow->child(k);
-                ItemPtr entry = kind.fileNode->HasItem(Value(row))[kind.entryType];
-                if (entry && entry["download_entry_status"] == complete)
-                    SetProgressBar(kind.tree, row, entry["file_size"].AsInt64(), 100.0);
+                if (FiguresOf(row).complete > 0)
+                    SetProgressBar(kind.tree, row, FiguresOf(row).done, 100.0);
             }
             RefreshParentBar(kind, folderRow, true);
-            rows += size_t(folderRow->childCount()) + 1;
+            rows += (holdsComplete ? size_t(folderRow->childCount()) : 0) + 1;
             if (rows >= SlicedWork::kItemsAtOnce && turn.hasExpired()) {
                 m_buildTimer->start();
                 return;
@@ -273,8 +244,8 @@ void TransfersForm::DropFullBarOfFailure(QTreeWidget* tree, QTreeWidgetItem* row
 {
     // A full bar says that a file is complete: one that failed with every
     // byte there (it could not be moved into place) shows none.
-    const auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    if (bar && bar->value() >= bar->maximum() && IsFailedStatus(word))
+    const QVariant value = row->data(4, RowProgressBar::ValueRole);
+    if (value.isValid() && value.toInt() >= 100 && IsFailedStatus(word))
         DropProgressBar(tree, row);
 }
 
@@ -317,6 +288,7 @@ void TransfersForm::ShowQueuedProgress()
                 continue;
             const ItemPtr status = ItemPtr(entry)[kind.statusType];
             const bool ended = !status.IsConnected("is_active");
+            Recount(kind, ItemPtr(entry), row);
             ShowFileProgress(kind, row, report, ended);
             if (ended)
                 DropFullBarOfFailure(kind.tree, row, status.AsString());
@@ -366,9 +338,9 @@ void TransfersForm::ShowParentProgress(
     const TreeKind& kind, QTreeWidgetItem* folderRow, qint64 speed, bool withUser)
 {
     QTreeWidgetItem* userRow = folderRow->parent();
-    ProgressSums userSums, folderSums;
+    const RowFigures& userSums = FiguresOf(userRow);
+    const RowFigures& folderSums = FiguresOf(folderRow);
     const bool updateUser = withUser && (!userRow->isExpanded() || userRow->childCount() > 1);
-    SumBeneath(kind, userRow, folderRow, updateUser ? &userSums : nullptr, folderSums);
     if (updateUser) {
         if (userSums.total == 0)
             return;

@@ -37,95 +37,63 @@ QString ReasonTip(const QString& word, QString reason)
     return Qt::convertFromPlainText(reason, Qt::WhiteSpaceNormal);
 }
 
-// One status word for entries added one by one: the active word if one is
-// active, else queued, complete (all of them), denied, aborted, or nothing.
-// Statuses are told apart by their items, so no text is read per entry.
-class StatusTally {
-public:
-    StatusTally(Type* statuses, const QString& activeWord)
-        : m_statuses(statuses)
-        , m_activeWord(activeWord)
-        , m_active(statuses->HasItem(Value(activeWord)).Get())
-        , m_queued(statuses->HasItem("queued").Get())
-        , m_complete(statuses->HasItem("complete").Get())
-        , m_denied(statuses->HasItem("denied").Get())
-        , m_aborted(statuses->HasItem("aborted").Get())
-    {
-    }
-    void Add(const Item* entry)
-    {
-        const Item* status = entry->connections.First(m_statuses);
-        ++m_entries;
-        m_anyActive |= status == m_active;
-        m_anyQueued |= status == m_queued;
-        m_completes += status == m_complete;
-        m_anyDenied |= status == m_denied;
-        m_anyAborted |= status == m_aborted;
-    }
-    QString Word() const
-    {
-        if (m_anyActive)
-            return m_activeWord;
-        if (m_anyQueued)
-            return QStringLiteral("queued");
-        if (m_completes == m_entries)
-            return QStringLiteral("complete");
-        if (m_anyDenied)
-            return QStringLiteral("denied");
-        if (m_anyAborted)
-            return QStringLiteral("aborted");
-        return QString();
-    }
-
-private:
-    Type* m_statuses;
-    QString m_activeWord;
-    const Item* m_active;
-    const Item* m_queued;
-    const Item* m_complete;
-    const Item* m_denied;
-    const Item* m_aborted;
-    size_t m_entries = 0;
-    size_t m_completes = 0;
-    bool m_anyActive = false, m_anyQueued = false, m_anyDenied = false, m_anyAborted = false;
-};
-
-QString AggregateOf(const ItemSet& entries, const char* statusType, const QString& activeWord)
+QString AggregateOf(const ItemSet& entries, const char* statusType, bool downloads)
 {
-    StatusTally tally(d.GetType(statusType), activeWord);
-    for (ItemPtr entry : entries)
-        tally.Add(entry.Get());
-    return tally.Word();
+    Type* statuses = d.GetType(statusType);
+    RowFigures figures;
+    for (ItemPtr entry : entries) {
+        const Item* status = entry.Get()->connections.First(statuses);
+        TransfersForm::CountStatus(figures, status ? status->value.view() : std::string_view(), downloads);
+    }
+    return TransfersForm::StatusWord(figures, downloads);
 }
 } // namespace
 
 QString TransfersForm::GetDownloadEntriesAggregateStatus(const ItemSet& entries)
 {
-    return AggregateOf(entries, "download_entry_status", QStringLiteral("downloading"));
+    return AggregateOf(entries, "download_entry_status", true);
 }
 
 QString TransfersForm::GetUploadEntriesAggregateStatus(const ItemSet& entries)
 {
-    return AggregateOf(entries, "upload_entry_status", QStringLiteral("uploading"));
+    return AggregateOf(entries, "upload_entry_status", false);
+}
+
+void TransfersForm::CountStatus(RowFigures& figures, std::string_view word, bool downloads)
+{
+    ++figures.entries;
+    if (word == (downloads ? std::string_view("downloading") : std::string_view("uploading")))
+        ++figures.active;
+    else if (word == "queued")
+        ++figures.queued;
+    else if (word == "complete")
+        ++figures.complete;
+    else if (word == "denied")
+        ++figures.denied;
+    else if (word == "aborted")
+        ++figures.aborted;
+}
+
+QString TransfersForm::StatusWord(const RowFigures& figures, bool downloads)
+{
+    // The active word if one is active, else queued, complete (all of
+    // them), denied, aborted, or nothing.
+    if (figures.active > 0)
+        return downloads ? QStringLiteral("downloading") : QStringLiteral("uploading");
+    if (figures.queued > 0)
+        return QStringLiteral("queued");
+    if (figures.complete == figures.entries)
+        return QStringLiteral("complete");
+    if (figures.denied > 0)
+        return QStringLiteral("denied");
+    if (figures.aborted > 0)
+        return QStringLiteral("aborted");
+    return QString();
 }
 
 QString TransfersForm::AggregateBeneath(const TreeKind& kind, QTreeWidgetItem* row) const
 {
-    // The node items' connections walked directly: no sets are built.
-    const bool downloads = &kind == &Downloads();
-    const SumTypes& t = m_sumTypes[downloads ? 0 : 1];
-    StatusTally tally(t.status, downloads ? QStringLiteral("downloading") : QStringLiteral("uploading"));
-    auto addFile
-        = [&](Item* file) { file->connections.ForEachOfType(t.entry, [&](Item* e) { tally.Add(e); }); };
-    auto addFolder = [&](Item* folder) { folder->connections.ForEachOfType(kind.fileNode, addFile); };
-    const Value key(row);
-    if (ItemPtr user = kind.userNode->HasItem(key))
-        user.Get()->connections.ForEachOfType(kind.folderNode, addFolder);
-    else if (ItemPtr folder = kind.folderNode->HasItem(key))
-        addFolder(folder.Get());
-    else if (ItemPtr file = kind.fileNode->HasItem(key))
-        addFile(file.Get());
-    return tally.Word();
+    return StatusWord(FiguresOf(row), &kind == &Downloads());
 }
 
 QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, ItemPtr user, ItemPtr folder,
@@ -177,18 +145,28 @@ QTreeWidgetItem* TransfersForm::MakeRow(const TreeKind& kind, ItemPtr entry, Ite
         newFolder = true;
     }
 
-    auto* fileRow = new TransferRow(folderRow);
-    // Said so, the view neither lays out nor keeps an open state for it.
+    auto* fileRow = new TransferRow;
+    // Nothing goes beneath a file row: the view lays it out without asking.
     fileRow->setFlags(fileRow->flags() | Qt::ItemNeverHasChildren);
     fileRow->setText(2, RowName(fileText));
+    folderRow->addChild(fileRow);
     SetFigure(fileRow, 7, CommafyNumber(size));
     ItemPtr fileNode = kind.fileNode->GetItem(Value(fileRow));
     entry += fileNode;
     fileNode += folderNode;
+    Recount(kind, entry, fileRow);
     // A childless row does not keep its expansion: open the folder once its
-    // first file row is in.
-    if (newFolder && expandFolder)
-        folderRow->setExpanded(true);
+    // first file row is in. While the engine adds many downloads in sight, a
+    // new folder opens once they are all in: the view lays out every open
+    // row again for the rows that come in each turn (out of sight, once it
+    // shows).
+    if (newFolder && expandFolder) {
+        if (&kind == &Downloads() && !m_bulkBuild && kind.tree->isVisible() && transferQueueManager
+            && transferQueueManager->AddingDownloads())
+            m_foldersToOpen.insert(folderRow);
+        else
+            folderRow->setExpanded(true);
+    }
     return fileRow;
 }
 
@@ -198,6 +176,11 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     // the peer gives anew is shown.
     if (QTreeWidgetItem* row = DownloadRow(entry)) {
         SetFigure(row, 7, CommafyNumber(entry["file_size"].AsInt64()));
+        Recount(Downloads(), entry, row);
+        if (row->treeWidget()) {
+            UpdateParentStatus(Downloads(), row->parent());
+            UpdateParentStatus(Downloads(), row->parent()->parent());
+        }
         return;
     }
     if (!m_transfersLoaded || entry.IsConnected("download_list_node"))
@@ -210,15 +193,43 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
 
 void TransfersForm::MakeDownloadRow(ItemPtr entry)
 {
-    MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"], entry["file_name"].AsString(),
-        entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
-    if (ItemPtr status = entry["download_entry_status"]) {
-        ConnectionInfo ci { entry, status };
-        OnDownloadEntryStatusChange(ci);
-    }
+    QTreeWidgetItem* row = MakeRow(Downloads(), entry, entry["user"], entry["remote_folder"],
+        entry["file_name"].AsString(), entry["file_size"].AsInt64(), m_expandDownloadUsers, m_expandDownloadFolders);
+    if (ItemPtr status = entry["download_entry_status"])
+        ApplyStatus(Downloads(), entry, status.AsString(), row);
 }
 
 void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
+{
+    if (entry.IsConnected("upload_list_node") || m_newUploads.contains(entry.Get()))
+        return;
+    // The rows of new uploads go in together a few times a second: the tree
+    // is laid out again after rows go in, and with a crowd queueing it would
+    // be laid out whole in every pass of the event loop.
+    m_newUploadOrder.push_back(entry.Get());
+    m_newUploads.insert(entry.Get());
+    if (!m_uploadRowTimer->isActive())
+        m_uploadRowTimer->start();
+}
+
+void TransfersForm::AddUploadRows()
+{
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    size_t next = 0;
+    for (size_t made = 0; next < m_newUploadOrder.size();) {
+        Item* entry = m_newUploadOrder[next++];
+        if (!m_newUploads.remove(entry))
+            continue; // removed meanwhile
+        MakeUploadRow(ItemPtr(entry));
+        if (++made % kRowsAtOnce == 0 && turn.hasExpired())
+            break;
+    }
+    m_newUploadOrder.erase(m_newUploadOrder.begin(), m_newUploadOrder.begin() + qsizetype(next));
+    if (!m_newUploadOrder.empty())
+        m_uploadRowTimer->start();
+}
+
+void TransfersForm::MakeUploadRow(ItemPtr entry)
 {
     if (entry.IsConnected("upload_list_node"))
         return;
@@ -226,8 +237,12 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
     ItemPtr folder = file["shared_file_folder"];
     if (!folder)
         return;
-    MakeRow(Uploads(), entry, entry["user"], folder, ToQString(GetFileName(file["shared_file_name"].Text())),
-        file["shared_file_size"].AsInt64(), m_expandUploadUsers, m_expandUploadFolders);
+    QTreeWidgetItem* row = MakeRow(Uploads(), entry, entry["user"], folder,
+        ToQString(GetFileName(file["shared_file_name"].Text())), file["shared_file_size"].AsInt64(),
+        m_expandUploadUsers, m_expandUploadFolders);
+    // Its status came while it waited for its row.
+    if (ItemPtr status = entry["upload_entry_status"])
+        ApplyStatus(Uploads(), entry, status.AsString(), row);
 }
 
 void TransfersForm::OnTransfersLoaded()
@@ -319,6 +334,9 @@ void TransfersForm::AddSavedRows(const QDeadlineTimer& turn)
         }
     }
     UpdateActiveTransferCounts();
+    // The completions that came while the rows were built.
+    for (ItemPtr entry : m_pendingComplete->Items())
+        emit DownloadComplete(entry);
     // Their bars follow, a slice at a time.
     m_unbarredUserRows = added;
     m_unbarredFolders = -1;
@@ -337,13 +355,12 @@ void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* ro
         row->setText(3, word);
     ColorRow(row, word);
     // Time left and speed only while a transfer beneath moves; the progress
-    // of transfers that all failed is no progress.
+    // of transfers that all failed is no progress, and a bar shown follows
+    // the sums.
     const bool downloads = &kind == &Downloads();
-    if (word == (downloads ? QLatin1String("downloading") : QLatin1String("uploading")))
-        return;
-    ClearMotion(row);
-    if (word != QLatin1String("queued") && word != QLatin1String("complete"))
-        DropProgressBar(kind.tree, row);
+    if (word != (downloads ? QLatin1String("downloading") : QLatin1String("uploading")))
+        ClearMotion(row);
+    RefreshParentBar(kind, row, false);
 }
 
 void TransfersForm::ClearMotion(QTreeWidgetItem* row)
@@ -354,11 +371,13 @@ void TransfersForm::ClearMotion(QTreeWidgetItem* row)
     }
 }
 
-void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word)
+void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QString& word, QTreeWidgetItem* row)
 {
-    QTreeWidgetItem* row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
+    if (!row)
+        row = entry[kind.fileNode].AsPointer<QTreeWidgetItem>();
     if (!row)
         return;
+    Recount(kind, entry, row);
     ColorRow(row, word);
     if (word == QLatin1String("complete")) {
         if (&kind == &Downloads()) {
@@ -369,7 +388,9 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     }
     if (!entry[kind.statusType].IsConnected("is_active"))
         ClearMotion(row);
-    DropFullBarOfFailure(kind.tree, row, word);
+    // A row built out of the tree has no bar yet.
+    if (!m_bulkBuild)
+        DropFullBarOfFailure(kind.tree, row, word);
     // An upload is offered with the file's size of that moment.
     if (&kind == &Uploads())
         SetFigure(row, 7, CommafyNumber(entry["shared_file"]["shared_file_size"].AsInt64()));
@@ -383,7 +404,9 @@ void TransfersForm::ApplyStatus(const TreeKind& kind, ItemPtr entry, const QStri
     QTreeWidgetItem* folderRow = row->parent();
     UpdateParentStatus(kind, folderRow);
     UpdateParentStatus(kind, folderRow->parent());
-    UpdateActiveTransferCounts();
+    // Once for all the changes of a turn: a folder of many files queued at
+    // once counts the active transfers once.
+    QueueCountUpdate();
 }
 
 void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QString& word)
@@ -404,7 +427,9 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
     const QString note = entry["download_note"].AsString();
     if (tip.isEmpty() && !note.isEmpty())
         tip = Qt::convertFromPlainText(TextBound::Shown(note, kMaxReasonShown), Qt::WhiteSpaceNormal);
-    row->setToolTip(3, tip);
+    // Most rows have none: an empty tip is not kept on each.
+    if (!tip.isEmpty() || !row->data(3, Qt::ToolTipRole).isNull())
+        row->setToolTip(3, tip);
 }
 
 // A queue being loaded has no rows yet: its statuses cost nothing here.

@@ -18,6 +18,7 @@
 #include "store/Item.h"
 #include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
+#include <QAction>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTimer>
@@ -179,6 +180,34 @@ void UserListForm::BuildWidgets()
         &UserListForm::OnOnlineAlertListContextMenuRequested);
     for (QTreeWidget* list : { m_userList, m_unsharedList, m_ignoredList })
         connect(list, &QTreeWidget::itemDoubleClicked, this, &UserListForm::OnUserItemDoubleClicked);
+    // Delete takes the selected users off the list that has the focus, as on
+    // the transfer lists.
+    for (QTreeWidget* list : { m_userList, m_unsharedList, m_ignoredList, m_onlineAlertList }) {
+        auto* remove = new QAction(list);
+        remove->setShortcut(QKeySequence::Delete);
+        remove->setShortcutContext(Qt::WidgetShortcut);
+        list->addAction(remove);
+        connect(remove, &QAction::triggered, this, [this, list] { DeleteSelected(list); });
+    }
+}
+
+void UserListForm::DeleteSelected(QTreeWidget* list)
+{
+    // Rows go as their users leave the list: the names are taken first.
+    QStringList names;
+    for (QTreeWidgetItem* row : list->selectedItems())
+        names << UserListItemWidget::User(row);
+    for (const QString& name : std::as_const(names)) {
+        ItemPtr user = d.GetType("user")->HasItem(Value(name));
+        if (list == m_userList)
+            user["in_user_list"].Remove();
+        else if (list == m_unsharedList && transferQueueManager)
+            transferQueueManager->ReshareUser(name);
+        else if (list == m_ignoredList)
+            user.Disconnect("is_ignored");
+        else if (list == m_onlineAlertList)
+            user.Disconnect("user_online_alert");
+    }
 }
 
 void UserListForm::Init()

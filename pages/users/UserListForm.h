@@ -95,6 +95,7 @@ private:
     QTreeWidgetItem* NewRow(QTreeWidget* list, ItemPtr user, const char* nodeType, bool note);
     void SetNote(QTreeWidgetItem* row, int column, ItemPtr note);
     void ShowUserMenu(QTreeWidget* list, const QPoint& pos);
+    void DeleteSelected(QTreeWidget* list);
 
     QTabWidget* m_tabs;
     QWidget* m_userListTab;

@@ -4,7 +4,8 @@
 // the user types elsewhere; a listening port that another program holds
 // when the window starts; a reconnection refused and the name logged in
 // elsewhere, said where the user reconnects (also when a server says it, or
-// its administrators' notice, behind a long backlog just before it closes).
+// its administrators' notice, behind a long backlog just before it closes;
+// a line typed behind such a close is not taken as said).
 // (The windows that the network and the timers open are tried on a real
 // desktop, in the keyboard's test.)
 #include "WidgetFunctions.h"
@@ -35,9 +36,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
 #include <sys/socket.h>
 
@@ -511,6 +514,31 @@ void TestConnection::nameLoggedInElsewhereSaysWhy()
     QVERIFY(serve(frame(66, WireWriter().str("Down for maintenance"))));
     QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<AdminMessageDialog>(window).size() == 1; }, kCrowdMs));
     QVERIFY(gui::WaitFor([] { return gp_server->IsAbruptlyDisconnected() && !gp_server->IsConnected(); }));
+
+    // The close comes behind frames still to be handled: a line typed as the
+    // login is handled (logged in, the close known) is not taken as said.
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    const qsizetype notSent = chat->chatView->toPlainText().count(QLatin1String("not sent"));
+    const auto typing = connect(gp_server, &Server::Connected, chat, [&] {
+        chat->chatEdit->setText(QStringLiteral("still there?"));
+        QTest::keyClick(chat->chatEdit, Qt::Key_Return);
+    });
+    QSignalSpy lost(gp_server, &Server::Disconnected);
+    gp_server->OnReconnectTimer();
+    QVERIFY(gui::WaitFor([&] { return fake.hasPendingConnections(); }));
+    QTcpSocket* link = fake.nextPendingConnection();
+    QVERIFY(gui::WaitFor([&] { return link->bytesAvailable() > 0; }));
+    // All of it and the close are with the client before it reads a byte.
+    const QByteArray behind = crowd.left(crowd.indexOf(frame(7, WireWriter().str("c100").u32(2).boolean(false))));
+    QCOMPARE(::send(int(link->socketDescriptor()), behind.constData(), size_t(behind.size()), MSG_NOSIGNAL),
+        ssize_t(behind.size()));
+    QCOMPARE(::shutdown(int(link->socketDescriptor()), SHUT_WR), 0);
+    QVERIFY(gui::WaitFor([&] { return lost.size() == 1; }, kCrowdMs));
+    disconnect(typing);
+    QCOMPARE(chat->chatEdit->text(), QStringLiteral("still there?"));
+    QCOMPARE(chat->chatView->toPlainText().count(QLatin1String("not sent")), notSent + 1);
+    QVERIFY(!chat->chatView->toPlainText().contains(QLatin1String("still there?")));
+
     QVERIFY(serve(frame(41)));
     QVERIFY(gui::WaitFor([] { return gp_server->LoggedInElsewhere(); }, kCrowdMs));
     gp_server->OnReconnectTimer();

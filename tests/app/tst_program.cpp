@@ -85,11 +85,12 @@ void TestProgram::secondStartExitsAndSignalSaves()
     WriteDataFile(dataFile,
         { QStringLiteral("username"), QStringLiteral("runner"), QStringLiteral("password"), QStringLiteral("secret"),
             QStringLiteral("use_upnp"), QStringLiteral("no"), QStringLiteral("listening_port"), QStringLiteral("0"),
-            QStringLiteral("obfuscated_listening_port"), QStringLiteral("0") });
+            QStringLiteral("obfuscated_listening_port"), QStringLiteral("0"), QStringLiteral("minimize_to_tray"),
+            QStringLiteral("yes") });
     QVERIFY(!settings.Has("data_version"));
 
     QProcess first;
-    StartClient(first);
+    StartClient(first, QString(), QProcess::ForwardedOutputChannel);
     QVERIFY(first.waitForStarted(10000));
     const QString socket = runtime.path() + QStringLiteral("/MarrowbyQt-%1.socket").arg(::getuid());
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(socket); }, 20000));
@@ -109,6 +110,9 @@ void TestProgram::secondStartExitsAndSignalSaves()
     QVERIFY(first.waitForFinished(20000));
     QCOMPARE(first.exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.exitCode(), 0);
+    // The tray icon, shown at once, had its icon.
+    const QByteArray said = first.readAllStandardError();
+    QVERIFY2(!said.contains("No Icon set"), said.constData());
     // What the run wrote at start-up was saved on the way out.
     DataSaver reader(&d);
     reader.Load(dataFile);

@@ -70,6 +70,13 @@ int main(int argc, char** argv)
     new PeerMessenger(&app);
     new DNetManager(&app);
 
+    // Managers go before the server, as in the client, and before the
+    // application: some wait for their workers when they go.
+    const auto tearDown = [] {
+        delete dnetManager;
+        delete peerMessenger;
+        delete gp_server;
+    };
     Driver driver;
     driver.options.rawFiles = parser.isSet(rawFiles);
     driver.options.preferObfuscated = parser.isSet(preferObfuscated);
@@ -79,6 +86,7 @@ int main(int argc, char** argv)
     if (parser.isSet(help)) {
         std::printf("%s\nCommands (one per line on stdin):\n%s", qPrintable(parser.helpText()),
             qPrintable(driver.HelpText()));
+        tearDown();
         return 0;
     }
 
@@ -117,9 +125,6 @@ int main(int argc, char** argv)
     driver.StartReading();
     Driver::Print(QStringLiteral("ready"));
     const int rc = app.exec();
-    // Managers go before the server, as in the client.
-    delete dnetManager;
-    delete peerMessenger;
-    delete gp_server;
+    tearDown();
     return rc;
 }

@@ -465,10 +465,11 @@ private slots:
         for (char& c : noise)
             c = char(QRandomGenerator::global()->generate());
         int built = 0, asked = 0;
+        QByteArray listed = noise;
         pm->SetSharedFilesMessageProvider([&](const QString&) {
             ++built;
             MemStream list = EncodeCodeOnly(PM_SHARED_FILE_LIST);
-            list.WriteBuffer(noise.constData(), noise.size());
+            list.WriteBuffer(listed.constData(), listed.size());
             return std::optional<MemStream>(list);
         });
         const auto counting = connect(pm, &PeerMessenger::MessageReceived, this,
@@ -481,7 +482,6 @@ private slots:
         hog->SendRaw(asks);
         QTRY_COMPARE_WITH_TIMEOUT(asked, 3000, 30000);
         disconnect(counting);
-        pm->SetSharedFilesMessageProvider({});
         QVERIFY2(built < 50, qPrintable(QString::number(built))); // what the system's buffers took, then one
         // Other replies pile up behind it: past the bound the connection goes.
         MemStream reply = EncodeCodeOnly(PM_USER_INFO_REPLY);
@@ -490,6 +490,23 @@ private slots:
             pm->SendMessage(QStringLiteral("hog"), reply);
         QVERIFY(hog->WaitClosed());
         QVERIFY(Logged("Peer Messenger", "does not read"));
+
+        // A list beyond the send bound on its way, with a message behind it:
+        // only the list is let past the bound, and both arrive whole.
+        listed = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
+        auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
+        QVERIFY(reader);
+        const int before = built;
+        reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
+        QTRY_VERIFY(built > before);
+        MemStream behind = EncodeCodeOnly(PM_USER_INFO_REQUEST);
+        pm->SendMessage(QStringLiteral("rex"), behind);
+        pm->SetSharedFilesMessageProvider({});
+        QByteArray list, after;
+        QVERIFY(reader->ReadRaw(list, 8 + listed.size(), 60000));
+        QVERIFY(list == U32(quint32(4 + listed.size())) + U32(PM_SHARED_FILE_LIST) + listed);
+        QVERIFY(reader->ReadFrame(after) && after == U32(PM_USER_INFO_REQUEST));
+        QVERIFY(pm->HasOpenMessageConnection(QStringLiteral("rex")));
     }
 
     void manyStreamingPeersShareOneBudget()

@@ -72,6 +72,7 @@ class TestServerDispatch : public QObject {
         ++mark;
         fake->Send(code, body);
         const QByteArray name = "marker" + QByteArray::number(mark);
+        User(name.constData()); // the status of a user nobody knows is dropped
         fake->Send(7, WireWriter().str(name).u32(2).boolean(false));
         QTRY_VERIFY(d.GetType("user")->HasItem(Value(name.toStdString())).IsConnected("is_online"));
     }
@@ -104,8 +105,8 @@ private slots:
 
     void userStatusFlags()
     {
-        Deliver(7, WireWriter().str("bob").u32(2).boolean(true));
         ItemPtr bob = User("bob");
+        Deliver(7, WireWriter().str("bob").u32(2).boolean(true));
         QVERIFY(bob.IsConnected("is_online"));
         QVERIFY(!bob.IsConnected("is_away"));
         QVERIFY(bob.IsConnected("is_privileged"));
@@ -150,6 +151,19 @@ private slots:
         QCOMPARE(s.folderCount, 10u);
         QCOMPARE(bob["average_download_speed"].AsInt(), 7000);
         QCOMPARE(bob["shared_file_count"].AsInt(), 130);
+
+        // The statistics and the status of users nobody asked about and
+        // nothing shows are not kept; asked for, they are.
+        Deliver(36, WireWriter().str("stranger").stats(1, 2, 3, 4));
+        Deliver(7, WireWriter().str("stranger").u32(2).boolean(true));
+        QVERIFY(!d.GetType("user")->HasItem("stranger"));
+        QCOMPARE(stats.count(), 1);
+        server->GetUserStats("stranger");
+        server->GetUserStatus("asked");
+        Deliver(36, WireWriter().str("stranger").stats(9000, 2, 3, 4));
+        Deliver(7, WireWriter().str("asked").u32(1).boolean(false));
+        QCOMPARE(User("stranger")["average_download_speed"].AsInt(), 9000);
+        QVERIFY(User("asked").IsConnected("is_away"));
     }
 
     void privateMessagesAreAcknowledged()
@@ -268,6 +282,7 @@ private slots:
         QTRY_COMPARE(*pinged, 0);
 
         const int users = 3 * SlicedWork::kFramesPerTurn;
+        Room("lobby").Connect(Flag("in_room"));
         QByteArray burst;
         for (int i = 0; i < users; ++i) {
             WireWriter joined;
@@ -302,11 +317,23 @@ private slots:
 
     // A server that sends faster than the client handles, for long: what is
     // not handled yet waits in the socket (and TCP holds the server back),
-    // not in the client, and every frame is still handled in its order.
+    // not in the client, and every frame is still handled in its order. A
+    // message longer than the backlog bound (a long room list) still comes
+    // whole: the socket is read on while no frame is whole.
     void sustainedFloodWaitsInTheSocket()
     {
         constexpr quint32 searches = 100000;
-        QByteArray flood;
+        constexpr int rooms = 100000;
+        WireWriter list;
+        list.u32(rooms);
+        for (int i = 0; i < rooms; ++i)
+            list.str("room" + QByteArray::number(i).rightJustified(20, '0'));
+        list.u32(rooms);
+        for (int i = 0; i < rooms; ++i)
+            list.u32(quint32(i));
+        list.u32(0).u32(0).u32(0).u32(0).u32(0);
+        QByteArray flood = EncodeFrame(64, list.data());
+        QVERIFY(flood.size() > 2 * Server::kBacklogBytes);
         for (quint32 i = 0; i < searches; ++i)
             flood += EncodeFrame(26, WireWriter().str("flooder").u32(i).str(QByteArray(60, 'q')).data());
         qsizetype peak = 0;
@@ -320,6 +347,7 @@ private slots:
         });
         fake->SendRaw(flood);
         QTRY_COMPARE_WITH_TIMEOUT(next, searches, 120000);
+        QCOMPARE(Room("room00000000000000099999")["user_count"].AsInt(), rooms - 1);
         QVERIFY(inOrder);
         QVERIFY2(peak < 2 * Server::kBacklogBytes, qPrintable(QString::number(peak)));
     }

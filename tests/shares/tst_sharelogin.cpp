@@ -122,6 +122,37 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(settings.GetInt("upload_speed"), 777);
     }
+
+    // Searches still waiting at a logout are answered by nobody, not after
+    // the next login either, when the user may go by another name.
+    void searchesWaitingAtLogoutAreDropped()
+    {
+        quint32 folders = 0, files = 0;
+        QByteArray user;
+        QVERIFY(Login(folders, files, user));
+        for (int i = 0; i < 3; ++i)
+            WriteFile(dir.filePath(QStringLiteral("tunes/logout song %1.mp3").arg(i)));
+        manager->AddSharedFolder(dir.filePath("tunes"));
+        QVERIFY(WaitForScans(manager));
+        int processed = 0;
+        const auto logout = connect(manager, &SharedFoldersManager::SearchProcessed, this, [&] {
+            if (processed++ == 0) {
+                settings.Set("username", "renamed");
+                gp_server->Disconnect();
+            }
+        });
+        QByteArray searches;
+        for (quint32 i = 0; i < 20; ++i)
+            searches += EncodeFrame(26, WireWriter().str("asker").u32(i).str("logout song").data());
+        fake->SendRaw(searches);
+        QTRY_COMPARE(processed, 1);
+        QVERIFY(Login(folders, files, user));
+        QCOMPARE(user, QByteArray("renamed"));
+        QTest::qWait(300);
+        QCOMPARE(processed, 1);
+        disconnect(logout);
+        settings.Set("username", "me");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestShareLogin)

@@ -241,6 +241,20 @@ void TestActionSetToolBar::statusAndPrivilegesButtons()
     m_bar->OnReceivedOwnPrivilegesStatus(0);
     QCOMPARE(m_bar->PrivilegesButton()->text(), QStringLiteral("Support Marrowby!"));
     QVERIFY(m_bar->PrivilegesButton()->icon().isNull());
+
+    // Too narrow for the set, the bar shows its texts alone and then leaves
+    // the privileges button out, keeping every action; with room, both return.
+    m_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon); // as in the window
+    m_bar->ChangeSet(m_usersPage, "users");
+    QWidget* refresh = m_bar->widgetForAction(m_bar->FindAction("refresh"));
+    QVERIFY(refresh);
+    for (const int wide : { 800, 0, 800 }) {
+        m_window->resize(wide ? wide : refresh->geometry().right() + 8, m_window->height());
+        QVERIFY(QTest::qWaitFor([&] {
+            return m_bar->toolButtonStyle() == (wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly)
+                && m_bar->PrivilegesButton()->isVisible() == bool(wide) && refresh->isVisible();
+        }));
+    }
 }
 
 QTEST_MAIN(TestActionSetToolBar)

@@ -396,6 +396,48 @@ private slots:
         }
     }
 
+    // The downloads folder changes while two files arrive, one with a file
+    // of other bytes at its path below the new folder: each is filed whole in
+    // the folder it was begun in, nothing left behind. Links planted in the
+    // new folder lead nowhere: what is begun there fails saying so.
+    void downloadFolderChangedMidway()
+    {
+        const QString old = Home("quin") + "/Marrowby Downloads", fresh = temp.path() + "/quin-new";
+        const QString outside = temp.path() + "/outside";
+        const QStringList files { "pia/Album/a.bin", "rex/Album/b.bin", "pia/Evil/c.bin", "pia/Worse/d.bin" };
+        for (int k = 0; k < 4; ++k)
+            WriteBigFile(temp.path() + "/share-" + files[k], k < 2 ? 3000000 : 100000, 90 + k);
+        auto pia = Start("pia"), rex = Start("rex"), quin = Start("quin");
+        QVERIFY(pia && rex && quin && Share(*pia, temp.path() + "/share-pia")
+            && Share(*rex, temp.path() + "/share-rex"));
+        pia->Send("speed-limit 1024");
+        rex->Send("speed-limit 1024");
+        const auto download = [&](int k) {
+            quin->Send(QStringLiteral("download %1 %2 %3")
+                           .arg(files[k].section('/', 0, 0))
+                           .arg(k < 2 ? 3000000 : 100000)
+                           .arg(Remote(temp.path() + "/share-" + files[k])));
+        };
+        download(0), download(1);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            quin->History().filter(QRegularExpression("^download-status .* downloading ")).size(), 2, 30000);
+        const QByteArray decoy = WriteRandomFile(fresh + "/downloading/Album/a.bin", 3000000, 99);
+        QVERIFY(QDir().mkpath(outside) && QDir().mkpath(fresh + "/complete"));
+        QVERIFY(QFile::link(outside, fresh + "/complete/Evil")
+            && QFile::link(outside, fresh + "/downloading/Worse"));
+        quin->Send("set download_folder " + fresh);
+        download(2), download(3);
+        QTRY_COMPARE_WITH_TIMEOUT(quin->History().filter("complete-download ").size(), 2, 60000);
+        for (int k = 0; k < 2; ++k)
+            QCOMPARE(Digest(old + "/complete/Album/" + files[k].section('/', -1)),
+                Digest(temp.path() + "/share-" + files[k]));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            quin->History().filter(" is a link: links below " + fresh).size(), 2, 60000);
+        QCOMPARE(ReadWholeFile(fresh + "/downloading/Album/a.bin"), decoy);
+        QVERIFY(!QDir(old + "/downloading/Album").exists());
+        QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    }
+
     // One slot, three downloaders: served in arrival order, places in line
     // told; a fourth request beyond the per-user limit gets "Too many files".
     void slotsOrderAndLimits()
@@ -484,11 +526,16 @@ private slots:
         QVERIFY(lou && max && Share(*lou, share));
         max->Send("set download_folder " + root);
         max->Send(QStringLiteral("download lou %1 %2").arg(2560 * 1024).arg(remote));
-        QVERIFY(!max->WaitFor("download-status lou downloading", 30000).isEmpty());
+        QVERIFY(!max->WaitFor(QString("download-status lou ") + (mounted ? "downloading" : "queued"), 30000)
+                     .isEmpty());
         QCOMPARE(max->WaitFor("download-status lou ", 30000), "download-status lou local error " + remote);
-        // The system's reason, as the failed write gave it.
-        QVERIFY(max->History().contains(
-            "download-reason lou Writing to file failed. Error string: No space left on device"));
+        // The system's reason, as the failed write gave it (the link in the
+        // disk's place is refused before any byte).
+        QVERIFY(max->History()
+                    .filter("download-reason lou ")
+                    .join('\n')
+                    .contains(mounted ? "Writing to file failed. Error string: No space left on device"
+                                      : " is a link: "));
         // Nothing asks for it again: not the upload's end, not the uploader's return.
         lou->Send("disconnect");
         lou->Send("connect");
@@ -539,9 +586,14 @@ private slots:
         ned->Send("share-file " + tunes + "/tune1.mp3");
         QVERIFY(ned->WaitFor("share-file ").startsWith("share-file 300000 "));
 
-        ned->Send("speed-limit 1024"); // about four seconds
+        // Written to once bytes have arrived, so the upload sees the change
+        // between two blocks and not before the first.
+        const auto receiving = [&](const QString& name) {
+            return QTest::qWaitFor([&] { return QFileInfo(Partial("ole", "tunes/" + name)).size() > 0; }, 30000);
+        };
+        ned->Send("speed-limit 256"); // sixteen seconds a file
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(live)));
-        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QVERIFY(receiving("live.bin"));
         QFile file(live);
         QVERIFY(file.open(QIODevice::Append) && file.write("more") == 4);
         file.close();
@@ -561,7 +613,7 @@ private slots:
         QVERIFY(tagged.open(QIODevice::ReadWrite));
         QVERIFY(tagged.setFileTime(second.addMSecs(100), QFileDevice::FileModificationTime));
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(tagged.fileName())));
-        QVERIFY(!ole->WaitFor("download-status ned downloading", 30000).isEmpty());
+        QVERIFY(receiving("tagged.bin"));
         QVERIFY(tagged.seek((4 << 20) - 4) && tagged.write("TAGS") == 4 && tagged.flush());
         QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
         QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
@@ -649,6 +701,19 @@ private slots:
         before = asked();
         QVERIFY(timeOut());
         QVERIFY(!dan->WaitFor("download-reason cy").isEmpty());
+        // cy coming back online has its downloads queued again: this one
+        // still waits out its delay.
+        const auto cameOnline = [&] {
+            const qsizetype from = dan->History().size();
+            dan->Send("log Transfer Queue\necho logged");
+            return dan->WaitFor("echo logged").isEmpty() ? -1 : dan->History().mid(from).filter("log User cy went online").size();
+        };
+        const int online = cameOnline();
+        cy->Send("disconnect");
+        cy->Send("connect");
+        QVERIFY(!cy->WaitFor("connected").isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return cameOnline() > online; }, 30000));
+        QCOMPARE(asked(), before);
         // Two minutes the second time.
         QCOMPARE(later(61), before);
         QCOMPARE(later(60), before + 1);

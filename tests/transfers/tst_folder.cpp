@@ -6,6 +6,7 @@
 #include "store/Settings.h"
 #include "transfers/SafePath.h"
 #include "transfers/TransferQueueManager.h"
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -96,6 +97,19 @@ private slots:
         // A long name is cut in its stem, between characters.
         const QString cut = SafePathComponent(QString(300, QChar(0x00e9)) + ".flac");
         QVERIFY(cut.endsWith(QString(QChar(0x00e9)) + ".flac") && cut.toUtf8().size() <= 255);
+        // An extension of more bytes than characters counts in bytes, in
+        // numbered names too: each cut name is one the disk takes.
+        const QString extension = QString::fromUtf16(u".\u97f3\u697d\u6a19\u6e96");
+        QVERIFY(QDir().mkpath(temp.path() + "/sources"));
+        for (const QChar letter : { QChar('a'), QChar(0x00e9) }) {
+            const QString name = SafePathComponent(QString(300, letter) + extension);
+            for (const QString& made : { name, NumberedPathComponent(name, 1), NumberedPathComponent(name, 120) }) {
+                QVERIFY2(made.endsWith(extension), qPrintable(made));
+                QFile file(temp.path() + "/sources/" + made);
+                QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
+                QVERIFY(file.remove());
+            }
+        }
         QCOMPARE(SafeFolderComponents("..\\..\\x"), QStringList({ "__", "__", "x" }));
         QCOMPARE(SafeFolderComponents("C:\\x"), QStringList({ "C:", "x" }));
         QVERIFY(!IsPathUnder("/a/b", "/a/b/../c"));
@@ -181,6 +195,22 @@ private slots:
         tq->RemoveDownload(differs);
         QCOMPARE(DownloadStatus(tq->AddDownload("other", "same.bin", "X\\Shared", 5000, false, 0)),
             QString("complete"));
+
+        // A record left at a free name by a file deleted since goes before a
+        // finished file takes the name, even when its own record can't be
+        // written: it never counts as the other source's file.
+        QVERIFY(
+            tq->Records().Write(root + "/complete/Shared/old.bin", { "third", "Y\\Shared\\old.bin", 5000 }));
+        const QByteArray hash = QCryptographicHash::hash("complete/Shared/old.bin", QCryptographicHash::Sha1);
+        QVERIFY(QDir().mkpath(root + "/.download-sources/" + hash.toHex() + ".new"));
+        ItemPtr filed = tq->AddDownload("other", "old.bin", "X\\Shared", 5000, false, 0);
+        Transfer("other", TransferQueueManager::GetRemotePath(filed), data);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(filed), QString("complete"), 10000);
+        QCOMPARE(ReadWholeFile(root + "/complete/Shared/old.bin"), data);
+        // Records name other users and their files: the user's alone.
+        QCOMPARE(QFileInfo(root + "/.download-sources/" + hash.toHex()).permissions() & 0x0077, QFile::Permissions());
+        QCOMPARE(DownloadStatus(tq->AddDownload("third", "old.bin", "Y\\Shared", 5000, false, 0)),
+            QString("queued"));
     }
 
     void completionRecordsAndFolderCleanup()

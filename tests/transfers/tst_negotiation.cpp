@@ -181,6 +181,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("whole", "whole.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/whole.bin")), whole);
         QCOMPARE(ReadWholeFile(Downloading("Folder/whole.bin")), left);
+
+        // Unless the row was saved before partial files had records: the file
+        // it names is recorded for it and resumed. Records of files no longer
+        // there go after the load.
+        const QByteArray old = WriteRandomFile(temp.path() + "/old.src", 200000, 26);
+        tq->AddDownload("old", "old.bin", "Share\\Folder", old.size(), false, 0);
+        QFile partial(Downloading("Folder/old.bin"));
+        QVERIFY(partial.open(QIODevice::WriteOnly) && partial.write(old.left(100000)) == 100000);
+        partial.close();
+        QVERIFY(tq->Records().Write(Complete("Folder/gone.bin"), { "old", "Share\\Folder\\gone.bin", 5 }));
+        settings.Clear("partial_file_records");
+        tq->DataLoaded();
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Read(Complete("Folder/gone.bin")), kWait);
+        QCOMPARE(Serve("old", Accept("old", "old.bin", old.size()), old), qint64(100000 - 65536));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "old.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/old.bin")), old);
     }
 
     void changedFileStartsAgain()
@@ -200,14 +216,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("changer", "changed.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/changed.bin")), after);
 
-        // A partial longer than the file as it is now starts again too,
-        // instead of failing on every attempt.
+        // A partial file recorded for this very source that holds more than
+        // the file as it is offered now (a record from before the file was
+        // cut) starts again too, instead of failing on every attempt.
         WriteRandomFile(Downloading("Folder/big.bin"), 6000, 7);
+        QVERIFY(tq->Records().Write(Downloading("Folder/big.bin"), { "shrunk", "Share\\Folder\\big.bin", 5000 }));
         const QByteArray shrunk = WriteRandomFile(temp.path() + "/big.src", 5000, 27);
         req = Accept("shrunk", "big.bin", shrunk.size());
         QCOMPARE(Serve("shrunk", req, shrunk), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("shrunk", "big.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/big.bin")), shrunk);
+        QVERIFY(Entry("shrunk", "big.bin")["download_note"].AsString().contains("from the start"));
 
         // Two users' files of one name in folders of one name share the
         // partial file: each takes over the other's start from nothing, and
@@ -271,6 +290,22 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.first, c.firstName)), QString("complete"), kWait);
             QCOMPARE(ReadWholeFile(Complete("Folder/" + NumberedPathComponent(name, 1))), a);
         }
+        // One writer per file: while one user's download writes its partial
+        // file, another's of the same name starts beside it.
+        const QByteArray a = WriteRandomFile(temp.path() + "/a.src", 5000, ++seed);
+        const QByteArray b = WriteRandomFile(temp.path() + "/b.src", 5000, ++seed);
+        SocketPair writing = MakeSocketPair();
+        tq->OnFileConnection("writer", writing.engineSide, Accept("writer", "busy.bin", a.size()));
+        QCOMPARE(OffsetOf(ReadExactly(writing.peerSide, 8)), qint64(0));
+        QVERIFY(writing.peerSide->write(a.left(2000)) == 2000 && writing.peerSide->waitForBytesWritten(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(Downloading("Folder/busy.bin")).size(), qint64(2000), kWait);
+        QCOMPARE(Serve("beside", Accept("beside", "busy.bin", b.size()), b), qint64(0));
+        QVERIFY(writing.peerSide->write(a.mid(2000)) == 3000 && writing.peerSide->waitForBytesWritten(kWait));
+        for (const char* user : { "beside", "writer" })
+            QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(user, "busy.bin")), QString("complete"), kWait);
+        QCOMPARE(QSet<QByteArray>({ ReadWholeFile(Complete("Folder/busy.bin")), ReadWholeFile(Complete("Folder/busy (1).bin")) }),
+            QSet<QByteArray>({ a, b }));
+        delete writing.peerSide;
     }
 
     void askingAgainForARunningDownload()

@@ -79,6 +79,30 @@ private slots:
         QVERIFY(d.GetType("user")->GetItem("dl")["next_place_in_line_request_time"]);
         QVERIFY(!tq->IsActivelyDownloadingFromUser("dl"));
 
+        // A folder spelled with "/" or with "\" is one folder, whichever
+        // spelling came first (a download pushed by a user of the list
+        // too); a folder of another name is not.
+        ItemPtr slashed = tq->AddDownload("dl", "s.mp3", "Music/Album", 1, false, 0);
+        QCOMPARE(tq->GetDownloadEntry("dl", "s.mp3", "Music\\Album"), slashed);
+        ItemPtr backslashed = tq->AddDownload("dl", "t.mp3", "Music\\Other", 1, false, 0);
+        QCOMPARE(tq->AddDownload("dl", "t.mp3", "Music/Other", 1, false, 0), backslashed);
+        ItemPtr listed = d.GetType("user")->GetItem("dl").NewItem("in_user_list");
+        settings.Set("accept_userlist_uploads", "yes");
+        tq->OnFileTransferRequest("dl", 1, 90, "Pushed/Here\\p.mp3", 5);
+        settings.Clear("accept_userlist_uploads");
+        listed.Remove();
+        QCOMPARE(tq->GetDownloadEntry("dl", "p.mp3", "Pushed\\Here")["file_size"].AsInt64(), qint64(5));
+        QVERIFY(!tq->GetDownloadEntry("dl", "s.mp3", "Music\\Albums"));
+        // Many asked for together: in their order, a few before the call
+        // returns, each with the search that found it.
+        tq->AddDownloads({ { "dl", "m1.mp3", "Many", 1, false, 0, "words" }, { "dl", "m2.mp3", "Many", 1, true, 1, {} } });
+        ItemPtr m1 = tq->GetDownloadEntry("dl", "m1.mp3", "Many");
+        ItemPtr m2 = tq->GetDownloadEntry("dl", "m2.mp3", "Many");
+        QVERIFY(m1 && m2 && m1["download_order"].AsInt64() < m2["download_order"].AsInt64());
+        QCOMPARE(m1["search_request_text"].AsString(), QString("words"));
+        QVERIFY(!m2["search_request_text"] && m2.IsConnected("single_download"));
+        QCOMPARE(m2["subfolder_save_level"].AsInt(), 1);
+
         // Re-queues: nothing for a user without downloads; stamps otherwise.
         ItemPtr nobody = d.GetType("user")->GetItem("nobody");
         tq->RequeueUserDownloads(nobody);

@@ -106,7 +106,7 @@ struct Threads {
     }
     void StartDownload(QTcpSocket* socket, QFile* file, qint64 size, qint64 offset)
     {
-        down = std::make_unique<DownloadThread>(socket, file, size, offset);
+        down = std::make_unique<DownloadThread>(socket, file, file->fileName(), size, offset);
         Outcome* o = &downOut;
         QObject::connect(
             down.get(), &DownloadThread::DownloadProgress, o, [o](qint64 at, int) { o->offsets << at; });

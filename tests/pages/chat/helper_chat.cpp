@@ -129,13 +129,18 @@ bool Trigger(QWidget* widget, const QString& set, const QString& id)
     return true;
 }
 
-void FeedServer(quint32 code, const MemStream& fields)
+QByteArray ServerFrame(quint32 code, const MemStream& fields)
 {
     const QByteArray body = fields.GetBuffer();
     QByteArray frame(8, Qt::Uninitialized);
     qToLittleEndian<quint32>(quint32(body.size() + 4), frame.data());
     qToLittleEndian<quint32>(code, frame.data() + 4);
-    gp_server->ProcessIncoming(frame + body);
+    return frame + body;
+}
+
+void FeedServer(quint32 code, const MemStream& fields)
+{
+    gp_server->ProcessIncoming(ServerFrame(code, fields));
 }
 
 QStringList LogLines(const QString& folder, const QString& fileName)

@@ -52,6 +52,8 @@ bool KeyboardOnShownWidgets(int tabs);
 // bound to that set): the bar shows the widget's set first, as if it had taken
 // the focus, so the action's keys are the widget's.
 bool Trigger(QWidget* widget, const QString& set, const QString& id);
+// A server message as it comes from the socket.
+QByteArray ServerFrame(quint32 code, const MemStream& fields);
 // Feeds one server message to the connection as if it came from the socket.
 void FeedServer(quint32 code, const MemStream& fields);
 // A log file's lines ("Rooms" or "Users" folder, file name as on disk);

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QLineEdit>
 #include <QProxyStyle>
@@ -191,9 +192,11 @@ private slots:
         tab = ChatTab(QStringLiteral("bob"));
         QCOMPARE(chatsForm->chatTabControl->indexOf(tab), chatsForm->chatTabControl->count() - 1);
 
-        // A thousand strangers write: each gets a tab with the words, none
-        // takes the front or what is typed, and the cost of a new tab or a
-        // switch does not grow with the tabs out of sight.
+        // A thousand strangers write: the first get tabs with the words, up
+        // to the most the page holds, and the others wait, logged as they
+        // come, the page saying so, each getting its tab as another closes;
+        // none takes the front or what is typed, and the cost of a new tab or
+        // a switch does not grow with the tabs out of sight.
         chatsForm->OpenChatForm(QStringLiteral("bob"));
         tab->chatEdit->setText(QStringLiteral("half a sente"));
         QTabBar* bar = chatsForm->chatTabControl->tabBar();
@@ -206,6 +209,10 @@ private slots:
             QCoreApplication::processEvents();
         }
         QCOMPARE(chatsForm->chatTabControl->currentWidget(), tab);
+        QCOMPARE(chatsForm->chatTabControl->count(), ChatsForm::kMaxTabs);
+        QVERIFY(chatsForm->waitingNotice->isVisibleTo(chatsForm));
+        QVERIFY(chatsForm->waitingNotice->text().contains(QLatin1String("801 more users")));
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("stranger 999.log")).size(), 1);
         QVERIFY2(layouts.count < 100 * 200, qPrintable(QString::number(layouts.count)));
         layouts.count = 0;
         chatsForm->chatTabControl->setCurrentIndex(500);
@@ -220,6 +227,8 @@ private slots:
             QVERIFY(stranger && ViewText(stranger).endsWith(QStringLiteral("] words %1").arg(i)));
             chatsForm->OnChatTabClosed(chatsForm->chatTabControl->indexOf(stranger));
         }
+        QVERIFY(!chatsForm->waitingNotice->isVisibleTo(chatsForm));
+        QCOMPARE(LogLines(QStringLiteral("Users"), QStringLiteral("stranger 999.log")).size(), 1);
         tab->chatEdit->clear();
 
         // A chat opened with a partner who is away already says so.
@@ -408,6 +417,7 @@ private slots:
             m.WriteString(text);
             FeedServer(SM_ADMIN_MESSAGE, m);
         };
+        const QDateTime before = QDateTime::currentDateTime();
         admin(QStringLiteral("<b>Notice</b> <img src=\"file://%1\"> see https://example.org").arg(image));
         admin(QStringLiteral("plain\nsecond line"));
         const auto windows = [&] { return session.Window()->findChildren<AdminMessageDialog*>(); };
@@ -420,9 +430,14 @@ private slots:
         QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(dialog->textEdit->focusPolicy(), Qt::NoFocus);
         QVERIFY(dialog->textEdit->isReadOnly());
-        QCOMPARE(lines(),
-            QStringList({ dialog->timeEdit->text(), QStringLiteral("Notice see https://example.org"),
-                dialog->timeEdit->text(), QStringLiteral("plain"), QStringLiteral("second line") }));
+        // Each message under its own time, which may be another second.
+        QStringList times;
+        for (QDateTime t = before; t <= QDateTime::currentDateTime().addSecs(1); t = t.addSecs(1))
+            times << ChatLog::LongTime(t);
+        QVERIFY2(times.contains(lines()[0]), qPrintable(lines()[0]));
+        QCOMPARE(lines().mid(1),
+            QStringList({ QStringLiteral("Notice see https://example.org"), dialog->timeEdit->text(),
+                QStringLiteral("plain"), QStringLiteral("second line") }));
         const QVariant loaded = dialog->textEdit->document()->resource(
             QTextDocument::ImageResource, QUrl(QStringLiteral("file://") + image));
         QVERIFY(loaded.isNull());

@@ -55,7 +55,7 @@ QString ViewText(RoomForm* tab)
 const QString kHostile = QString::fromUtf16(u"rtl\u202ELIVE.exe");
 
 // The server's news that a user entered a room.
-void UserJoins(const QString& room, const QString& user, const char* country, quint32 files, quint32 speed)
+MemStream Joined(const QString& room, const QString& user, const char* country, quint32 files, quint32 speed)
 {
     MemStream m;
     m.WriteString(room);
@@ -67,7 +67,27 @@ void UserJoins(const QString& room, const QString& user, const char* country, qu
     m.Write(stats);
     m.WriteUInt32(0);
     m.WriteString(QString::fromLatin1(country));
-    FeedServer(SM_USER_JOINED_ROOM, m);
+    return m;
+}
+
+void UserJoins(const QString& room, const QString& user, const char* country, quint32 files, quint32 speed)
+{
+    FeedServer(SM_USER_JOINED_ROOM, Joined(room, user, country, files, speed));
+}
+
+// The server's answer to entering a room with these users in it.
+MemStream JoinAnswer(const QString& room, const QStringList& users)
+{
+    MemStream join;
+    join.WriteString(room);
+    join.Write(users);
+    join.Write(QList<quint32>(users.size(), 2));
+    join.WriteUInt32(quint32(users.size()));
+    for (qsizetype i = 0; i < users.size(); ++i)
+        join.Write(UserStats());
+    join.Write(QList<quint32>(users.size(), 0));
+    join.Write(QStringList(users.size(), QStringLiteral("fr")));
+    return join;
 }
 
 void RoomAndUser(quint32 code, const QString& room, const QString& user)
@@ -852,6 +872,49 @@ private slots:
     // Open rooms are entered again after a lost connection; a room tab closed
     // while offline opens again on the next join; autojoin rooms are entered
     // at login.
+    // Users pouring into a room and some leaving again, faster than rows
+    // are made: the list ends with exactly the users the room keeps, in
+    // order; the room keeps no more than its bound, those left out are not
+    // kept at all, and the room says so once.
+    void aJoinStreamEndsRightWithinTheBound()
+    {
+        const QString room = QStringLiteral("stream");
+        gp_server->SetMaxRoomMembers(900);
+        FeedServer(SM_JOIN_ROOM, JoinAnswer(room, { QStringLiteral("first") }));
+        RoomForm* tab = WaitRoomTab(room);
+        QVERIFY(tab);
+        QStringList kept { QStringLiteral("first") };
+        QByteArray frames;
+        const auto join = [&](const QString& user) {
+            frames += ServerFrame(SM_USER_JOINED_ROOM, Joined(room, user, "de", 1, 1));
+            if (kept.size() < 900)
+                kept << user;
+        };
+        for (int i = 0; i < 1000; ++i)
+            join(QStringLiteral("joiner%1").arg(i * 7919 % 1000, 4, 10, QLatin1Char('0')));
+        for (int i = 1; i <= 100; ++i) {
+            MemStream left;
+            left.WriteString(room);
+            left.WriteString(kept.takeAt(i));
+            frames += ServerFrame(SM_USER_LEFT_ROOM, left);
+        }
+        for (int i = 0; i < 150; ++i)
+            join(QStringLiteral("late%1").arg(i));
+        gp_server->ProcessIncoming(frames);
+        kept.sort();
+        const auto listed = [&] {
+            QStringList names;
+            for (int i = 0; i < tab->userList->topLevelItemCount(); ++i)
+                names << QRoomUserListItemWidget::User(*tab->userList->topLevelItem(i));
+            return names;
+        };
+        QVERIFY(gui::WaitFor([&] { return listed() == kept; }, 60000));
+        QCOMPARE(RoomItem(room).CountItems("user"), size_t(900));
+        QVERIFY(!d.GetType("user")->HasItem(Value(QStringLiteral("late149"))));
+        QCOMPARE(ViewText(tab).count(QLatin1String("900 that can be listed")), 1);
+        gp_server->SetMaxRoomMembers(Server::kMaxRoomMembers);
+    }
+
     void openRoomsAreEnteredAgainAfterAReconnection()
     {
         gp_server->EnterRoom(QStringLiteral("auto"), false);
@@ -880,6 +943,9 @@ private slots:
         // goes once the client is back.
         session.StopServer();
         QVERIFY(gui::WaitFor([&] { return ViewText(lobby).contains(QLatin1String("Disconnected at")); }));
+        // Who was in the room belongs to the session that ended.
+        QVERIFY(gui::WaitFor([&] { return lobby->userList->topLevelItemCount() == 0; }));
+        QCOMPARE(RoomItem(QStringLiteral("lobby")).CountItems("user"), size_t(0));
         lobby->chatEdit->setText(QStringLiteral("said offline"));
         QTest::keyClick(lobby->chatEdit, Qt::Key_Return);
         QCOMPARE(lobby->chatEdit->text(), QStringLiteral("said offline"));
@@ -917,6 +983,18 @@ private slots:
         QVERIFY(WaitRoomTab(QStringLiteral("auto")));
         gp_server->EnterRoom(QStringLiteral("side"), false);
         QVERIFY(WaitRoomTab(QStringLiteral("side")));
+
+        // A list still being applied when the connection ends goes with it:
+        // the room shows nobody, neither of the list nor of before.
+        QStringList crowd;
+        for (int i = 0; i < 5000; ++i)
+            crowd << QStringLiteral("crowd%1").arg(i);
+        FeedServer(SM_JOIN_ROOM, JoinAnswer(QStringLiteral("lobby"), crowd));
+        gp_server->Disconnect();
+        QVERIFY(gui::WaitFor([&] { return lobby->userList->topLevelItemCount() == 0; }));
+        QCOMPARE(RoomItem(QStringLiteral("lobby")).CountItems("user"), size_t(0));
+        gp_server->Connect();
+        QVERIFY(session.WaitLoggedIn());
     }
 };
 

@@ -17,6 +17,7 @@
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
@@ -148,6 +149,14 @@ private slots:
         carol->Send(QStringLiteral("wait-shares"));
         QCOMPARE(bob->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 7"));
         QCOMPARE(carol->WaitFor(QStringLiteral("shares-ready")), QStringLiteral("shares-ready 1"));
+        // The MP3 headers are read after the walk, on the scanner's thread:
+        // results carry every bitrate once all are read.
+        const auto scanned = [](DriverProcess* driver) {
+            const qsizetype from = driver->Lines().size();
+            driver->Send(QStringLiteral("log MP3 Scanning"));
+            return driver->Sync() ? driver->Lines().mid(from).filter(QStringLiteral("log Scanned")).size() : -1;
+        };
+        QVERIFY(gui::WaitFor([&] { return scanned(bob) == 4 && scanned(carol) == 1; }, 60000));
     }
 
     // A search from the box: a tab with the users' rows, folders, sizes and
@@ -167,6 +176,18 @@ private slots:
             IsolatedText(QStringLiteral("together")));
         QVERIFY(page->searchEdit()->lineEdit()->text().isEmpty());
         QVERIFY(WaitForFiles(together, 6));
+        // At the window's first size the tab's whole tool bar shows, and the
+        // names are not cut while the list has room for them.
+        QTreeWidget* list = together->searchResults();
+        FocusWidget(list);
+        QVERIFY(actionBar->FindAction(QStringLiteral("stop_search")));
+        for (QAction* action : actionBar->actions())
+            QVERIFY2(!action->isVisible() || actionBar->widgetForAction(action)->isVisible(), qPrintable(action->text()));
+        const auto fits = [list](int column) {
+            return list->columnWidth(column) >= static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column)
+                || list->header()->length() >= list->viewport()->width();
+        };
+        QVERIFY(gui::WaitFor([&] { return fits(3) && fits(4); }));
 
         QTreeWidgetItem* bobRow = FindRow(together, QStringLiteral("bob"));
         QVERIFY(bobRow && FindRow(together, QStringLiteral("carol")));

@@ -1,11 +1,13 @@
 #include "helper_transferpage.h"
+#include "pages/transfers/RowProgressBar.h"
+#include "pages/transfers/TransfersForm.h"
 #include "shell/Kit.h"
+#include "shell/TreeWidget.h"
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
-#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -54,16 +56,16 @@ QColor RowColor(QTreeWidgetItem* row, int column)
     return row->foreground(column).color();
 }
 
-QString BarText(QTreeWidget* tree, QTreeWidgetItem* row)
+QString BarText(QTreeWidget*, QTreeWidgetItem* row)
 {
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    return bar ? bar->format() : QString();
+    return row->data(4, RowProgressBar::ValueRole).isValid() ? row->data(4, RowProgressBar::TextRole).toString()
+                                                            : QString();
 }
 
-int BarValue(QTreeWidget* tree, QTreeWidgetItem* row)
+int BarValue(QTreeWidget*, QTreeWidgetItem* row)
 {
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
-    return bar ? bar->value() : -1;
+    const QVariant value = row->data(4, RowProgressBar::ValueRole);
+    return value.isValid() ? value.toInt() : -1;
 }
 
 QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose,
@@ -162,4 +164,28 @@ QByteArray DataFileBytes::Bytes() const
     Put(out, m_count);
     Put(out, quint32(m_connections.size()));
     return out;
+}
+
+QStringList WrongParentFigures(TransfersForm* form)
+{
+    QTreeWidget* tree = form->DownloadsList();
+    QStringList wrong;
+    for (QTreeWidgetItem* row : AllRows(tree)) {
+        if (row->childCount() == 0)
+            continue;
+        const ItemSet entries = form->GetNodeDownloadEntryItems(row);
+        const QString word = TransfersForm::GetDownloadEntriesAggregateStatus(entries);
+        qint64 done = 0, remaining = 0, total = 0;
+        TransfersForm::GetDownloadsProgressStats(entries, done, remaining, total);
+        const QString bar = BarText(tree, row);
+        const QString due = total > 0 ? TransfersForm::ProgressText(done, double(done * 100) / double(total)) : QString();
+        const QString name = row->text(0) + row->text(1) + QStringLiteral(": ");
+        if (!row->isExpanded() && row->text(3) != word)
+            wrong << name + row->text(3) + QStringLiteral(" for ") + word;
+        if (RowColor(row, 0) != TransfersForm::StatusBrush(word).color())
+            wrong << name + RowColor(row, 0).name() + QStringLiteral(" for the colour of ") + word;
+        if (!bar.isEmpty() && bar != due)
+            wrong << name + bar + QStringLiteral(" for ") + due;
+    }
+    return wrong;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // What the Transfers page's tests read and do on its trees: rows by text,
-// their status and colour, and a context menu opened on a selection with one
-// of its entries chosen.
+// their status and colour, whether folder and user rows agree with the store,
+// and a context menu opened on a selection with one of its entries chosen.
 #include "store/ItemPtr.h"
 #include <QByteArray>
 #include <QColor>
@@ -14,6 +14,7 @@
 
 class QTreeWidget;
 class QTreeWidgetItem;
+class TransfersForm;
 
 // The first row (at any depth) whose column shows the name as peers' names
 // are shown (direction-isolated), or null.
@@ -26,11 +27,15 @@ bool ShowsIcon(QTreeWidgetItem* row, const QString& resource);
 // Every row of the tree, parents before their children.
 QList<QTreeWidgetItem*> AllRows(QTreeWidget* tree);
 QColor RowColor(QTreeWidgetItem* row, int column = 2);
-// The format shown by the progress bar in column 4, or empty.
+// The text of the progress bar in column 4, or empty; its value, or -1.
 QString BarText(QTreeWidget* tree, QTreeWidgetItem* row);
 int BarValue(QTreeWidget* tree, QTreeWidgetItem* row);
 // Whether the column is as wide as the widest of its cells needs, uncut.
 bool ColumnFits(QTreeWidget* tree, int column);
+// The folder and user rows of the downloads tree whose status (closed),
+// colour or bar differ from what their entries in the store give now, each
+// as "<name>: <shown> for <due>"; empty when all agree.
+QStringList WrongParentFigures(TransfersForm* form);
 
 // Selects exactly the rows, asks for the tree's context menu and returns the
 // texts of its entries (a submenu's entries follow it, each as

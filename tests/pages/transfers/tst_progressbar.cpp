@@ -6,29 +6,53 @@
 #include "pages/transfers/RowProgressBar.h"
 #include <QImage>
 #include <QPainter>
+#include <QProgressBar>
 #include <QStyleOptionProgressBar>
 
 namespace {
 
-class Probe : public RowProgressBar {
-public:
-    // What the style draws for this bar and its text, on its own background.
-    QImage InPlace() const
-    {
-        QStyleOptionProgressBar option;
-        initStyleOption(&option);
-        QImage image(size(), QImage::Format_ARGB32_Premultiplied);
-        QPainter painter(&image);
-        painter.fillRect(rect(), palette().brush(backgroundRole()));
-        style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
-        option.textVisible = true;
-        option.text = format();
-        option.textAlignment = Qt::AlignCenter;
-        style()->drawControl(QStyle::CE_ProgressBarLabel, &option, &painter, this);
-        return image;
-    }
-    QImage Shown() { return grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied); }
-};
+QStyleOptionProgressBar Option(const QWidget& widget, int width, int value, const char* text)
+{
+    QStyleOptionProgressBar option;
+    option.initFrom(&widget);
+    option.state = QStyle::State_Enabled | QStyle::State_Horizontal;
+    option.rect = QRect(3, 2, width, RowProgressBar::kHeight);
+    option.minimum = 0;
+    option.maximum = 100;
+    option.progress = value;
+    option.text = QString::fromLatin1(text);
+    option.textAlignment = Qt::AlignCenter;
+    return option;
+}
+
+QImage Blank()
+{
+    QImage image(160, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    return image;
+}
+
+// What the style draws for this bar and its text, on the window's ground
+// and within the bar, as a bar widget would show it.
+QImage InPlace(const QWidget& widget, QStyleOptionProgressBar option)
+{
+    QImage image = Blank();
+    QPainter painter(&image);
+    painter.setClipRect(option.rect);
+    painter.fillRect(option.rect, option.palette.brush(QPalette::Window));
+    widget.style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, &widget);
+    option.textVisible = true;
+    widget.style()->drawControl(QStyle::CE_ProgressBarLabel, &option, &painter, &widget);
+    return image;
+}
+
+QImage Shown(const QWidget& widget, const QStyleOptionProgressBar& option)
+{
+    QImage image = Blank();
+    QPainter painter(&image);
+    RowProgressBar::Paint(&painter, option, &widget);
+    return image;
+}
 
 } // namespace
 
@@ -40,33 +64,24 @@ private slots:
 
 void TestProgressBar::looksAsDrawnInPlace()
 {
-    Probe a, b;
-    for (Probe* bar : { &a, &b }) {
-        bar->setAutoFillBackground(true);
-        bar->resize(140, 14);
-    }
-    b.resize(90, 14);
+    QProgressBar widget;
     struct Step {
-        Probe* bar;
+        int width;
         int value;
         const char* text;
     };
-    const Step steps[] = { { &a, 0, "0 (0.0%)" }, { &a, 37, "370 (37.0%)" }, { &b, 37, "37 (37.9%)" },
-        { &a, 38, "380 (38.0%)" }, { &b, 100, "100 (100.0%)" }, { &a, 37, "371 (37.1%)" },
-        { &a, 100, "1,000 (100.0%)" } };
+    const Step steps[] = { { 140, 0, "0 (0.0%)" }, { 140, 37, "370 (37.0%)" }, { 90, 37, "37 (37.9%)" },
+        { 140, 38, "380 (38.0%)" }, { 90, 100, "100 (100.0%)" }, { 140, 37, "371 (37.1%)" },
+        { 140, 100, "1,000 (100.0%)" } };
     for (const Step& step : steps) {
-        step.bar->setFormat(QString::fromLatin1(step.text));
-        step.bar->setValue(step.value);
-        QCOMPARE(step.bar->Shown(), step.bar->InPlace());
+        const QStyleOptionProgressBar option = Option(widget, step.width, step.value, step.text);
+        QCOMPARE(Shown(widget, option), InPlace(widget, option));
     }
     // A new palette is a new look.
-    QPalette palette = a.palette();
-    palette.setColor(QPalette::Highlight, QColor(200, 30, 30));
-    a.setPalette(palette);
-    QCOMPARE(a.Shown(), a.InPlace());
-    const QImage red = a.Shown();
-    a.setPalette(QPalette());
-    QVERIFY(a.Shown() != red);
+    QStyleOptionProgressBar red = Option(widget, 140, 37, "370 (37.0%)");
+    red.palette.setColor(QPalette::Highlight, QColor(200, 30, 30));
+    QCOMPARE(Shown(widget, red), InPlace(widget, red));
+    QVERIFY(Shown(widget, red) != Shown(widget, Option(widget, 140, 37, "370 (37.0%)")));
 }
 
 GUI_TEST_MAIN(TestProgressBar)

@@ -3,10 +3,15 @@
 // counters as its worker threads leave them), so every figure and rule can be
 // checked exactly. Rows, texts, progress sums and colours; menus, alerts and
 // removals racing with menus and queued calls; the Delete key; the clearing of
-// stale uploads and the upload controls; saved rows with their bars after a
-// restart, a download added just before the window is killed among them.
+// stale uploads and the upload controls; a browsed folder of thousands of
+// files queued while the window answers (its peer gone by then); saved rows
+// with their bars after a restart, a download added just before the window
+// is killed among them.
 #include "gui/GuiTest.h"
 #include "helper_transferpage.h"
+#include "pages/browse/ShareForm.h"
+#include "pages/browse/SharesForm.h"
+#include "pages/transfers/LiveItemSet.h"
 #include "pages/transfers/TransfersForm.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
@@ -25,6 +30,7 @@
 #include <QFileInfo>
 #include <QSpinBox>
 #include <QTextDocument>
+#include <QTimer>
 #include <csignal>
 
 namespace {
@@ -250,6 +256,7 @@ private slots:
     void rowsShowExactFiguresAndColours();
     void menusAndAlertsSurviveRacingRemovals();
     void staleUploadsAreClearedAndControlsApply();
+    void browsedFolderOfThousandsQueuesWhileTheWindowAnswers();
     void longSavedQueueComesBackOnceTheWindowShows();
     void savedDownloadsComeBackInTheirRows();
 };
@@ -396,7 +403,7 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
     QCOMPARE(zed->text(6), QString());
     downloads->expandItem(album);
     QCOMPARE(album->text(3), QString());
-    QVERIFY(!downloads->itemWidget(album, 4));
+    QCOMPARE(BarText(downloads, album), QString());
     downloads->collapseItem(pop);
     T("denial_reason")->GetItem("File not shared.") += two;
     SetStatus(two, "denied");
@@ -443,7 +450,7 @@ void TestTransferPage::rowsShowExactFiguresAndColours()
     for (ItemPtr e : { three, four, empty })
         transferQueueManager->RemoveDownload(e);
     QCOMPARE(zed->childCount(), 1);
-    QVERIFY(!downloads->itemWidget(zed, 4));
+    QCOMPARE(BarText(downloads, zed), QString());
     QCOMPARE(zed->text(5), QString());
 
     // Removing the last download of a user removes its folder and user rows
@@ -668,6 +675,83 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
     QCOMPARE(runtimeSettings.Get("finish_uploads_and_quit"), QStringLiteral("no"));
     QCOMPARE(actionBar->FindAction(QStringLiteral("finish_uploads_and_quit"))->text(),
         QStringLiteral("Finish Uploads and Quit [off]"));
+}
+
+void TestTransferPage::browsedFolderOfThousandsQueuesWhileTheWindowAnswers()
+{
+    // A peer's folder of 3,000 files is browsed; the peer then leaves, so
+    // that its downloads stay queued.
+    constexpr size_t kFiles = 3000;
+    DriverProcess* carl = session.StartDriver(QStringLiteral("carl"));
+    QVERIFY(carl);
+    carl->Send(QStringLiteral("serve-share files 1 %1").arg(kFiles));
+    QVERIFY(!carl->WaitFor(QStringLiteral("serving-share")).isEmpty());
+    auto* browse = qobject_cast<ShareForm*>(sharesForm->OpenShareBrowse(QStringLiteral("carl")));
+    QVERIFY(browse && gui::WaitFor([&] { return browse->FolderTree()->isVisibleTo(browse); }, 60000));
+    carl->Send(QStringLiteral("disconnect"));
+    QVERIFY(!carl->WaitFor(QStringLiteral("disconnected")).isEmpty());
+    browse->BrowseToFolder(QStringLiteral("share\\artist 0\\album 0"));
+    QTreeWidgetItem* album = browse->FolderTree()->currentItem();
+    QVERIFY(album);
+    QVERIFY(gui::WaitFor([&] { return size_t(browse->FileList()->topLevelItemCount()) == kFiles; }));
+
+    // A double click on it, the Transfers page in sight: the window answers
+    // while the downloads come, a turn at a time, and they come in the order
+    // of their names.
+    const ItemPtr user = T("user")->GetItem(Value("carl"));
+    size_t turnsPartly = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        const size_t queued = user.CountItems("download_entry");
+        turnsPartly += queued > 0 && queued < kFiles;
+    });
+    watch.start(0);
+    session.Window()->Ui().tabControl->setCurrentIndex(0);
+    emit browse->FolderTree()->itemDoubleClicked(album, 0);
+    QTreeWidgetItem* folder = nullptr;
+    QVERIFY(gui::WaitFor(
+        [&] {
+            QTreeWidgetItem* userRow = FindRow(downloads, 0, QStringLiteral("carl"));
+            folder = userRow && userRow->childCount() == 1 ? userRow->child(0) : nullptr;
+            return folder && size_t(folder->childCount()) == kFiles;
+        },
+        60000));
+    watch.stop();
+    QVERIFY2(turnsPartly > 0, qPrintable(QString::number(turnsPartly)));
+    // The folder opens once they are all in.
+    QVERIFY(gui::WaitFor([&] { return folder->isExpanded() && folder->text(3).isEmpty(); }));
+    QStringList names;
+    for (int k = 0; k < folder->childCount(); ++k) {
+        names << ShownName(folder->child(k), 2);
+        QCOMPARE(folder->child(k)->text(3), QStringLiteral("queued"));
+    }
+    QStringList sorted = names;
+    sorted.sort();
+    sorted.removeDuplicates();
+    QCOMPARE(names, sorted);
+    QVERIFY(gui::WaitFor([&] {
+        return ShowsIcon(browse->FileList()->topLevelItem(int(kFiles) - 1), QStringLiteral(":/icons/download_icon"));
+    }));
+    QCOMPARE(WrongParentFigures(form), QStringList());
+
+    // Beneath the closed folder one moves and one is complete; the one
+    // moving goes, and the folder is queued again with the sums of the rest.
+    const ItemList entries = user.GetItems("download_entry").SortNumericBy("download_order", true);
+    downloads->collapseItem(folder);
+    SetStatus(entries[20], "complete");
+    SetStatus(entries[10], "downloading");
+    Report(entries[10], 500, 100);
+    QTRY_VERIFY(!BarText(downloads, folder).isEmpty());
+    QCOMPARE(folder->text(3), QStringLiteral("downloading"));
+    QCOMPARE(WrongParentFigures(form), QStringList());
+    transferQueueManager->RemoveDownload(entries[10]);
+    QTRY_COMPARE(folder->text(3), QStringLiteral("queued"));
+    QCOMPARE(WrongParentFigures(form), QStringList());
+    LiveItemSet left("download_entry", user.GetItems("download_entry"));
+    while (ItemPtr entry = left.TakeFirst())
+        transferQueueManager->RemoveDownload(entry);
+    QVERIFY(!FindRow(downloads, 0, QStringLiteral("carl")));
+    sharesForm->OnTabCloseRequested(sharesForm->TabControl()->indexOf(browse));
 }
 
 void TestTransferPage::longSavedQueueComesBackOnceTheWindowShows()

@@ -14,6 +14,7 @@
 #include "server/ServerCodes.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
+#include "shell/WidgetFunctions.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
@@ -364,6 +365,22 @@ private slots:
         UserMenuOptions(&again, QStringLiteral("frank"), nullptr).OnUnignoreUser();
         QVERIFY(!Row(userListForm->IgnoredList(), QStringLiteral("frank")));
         UserMenuOptions(&again, QStringLiteral("dora"), nullptr).OnAddRemoveOnlineAlert();
+
+        // Delete takes the selected user off the list that has the keyboard.
+        const QString gus = QStringLiteral("gus");
+        AddToList(gus);
+        UserMenuOptions flags(&again, gus, nullptr);
+        flags.OnUnshareFilesFromUser();
+        flags.OnIgnoreUser();
+        flags.OnAddRemoveOnlineAlert();
+        for (QTreeWidget* list : { userListForm->UserList(), userListForm->UnsharedList(), userListForm->IgnoredList(),
+                 userListForm->OnlineAlertList() }) {
+            list->setCurrentItem(Row(list, gus));
+            FocusWidgetAndParents(list);
+            QVERIFY(gui::WaitFor([list] { return list->hasFocus(); }));
+            QTest::keyClick(list, Qt::Key_Delete);
+            QVERIFY2(!Row(list, gus), qPrintable(list->objectName()));
+        }
 
         // A double click opens the private chat, except on the alerts list.
         emit userListForm->UserList()->itemDoubleClicked(Row(userListForm->UserList(), QStringLiteral("adam")), 2);
