@@ -29,6 +29,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
 #include <csignal>
@@ -801,11 +802,13 @@ void TestTransferPage::longSavedQueueComesBackOnceTheWindowShows()
     }
     const quint32 counter = file.Items("global", { "transfer_order_counter" });
     file.Connect(counter, file.Items("global_value", { QByteArray::number(qulonglong(queue.size())) }));
-    dataSaver->FinishBackgroundSave();
-    QFile data(MainWindow::DataFilePath());
-    QVERIFY(data.open(QIODevice::WriteOnly | QIODevice::Truncate) && data.write(file.Bytes()) > 0);
+    // The child has a HOME of its own: this window saves its own queue
+    // meanwhile.
+    QTemporaryDir home;
+    QFile data(home.path() + QStringLiteral("/.Marrowby"));
+    QVERIFY(data.open(QIODevice::WriteOnly) && data.write(file.Bytes()) > 0);
     data.close();
-    QCOMPARE(session.RunChild("verify_long_saved_queue"), 0);
+    QCOMPARE(session.RunChild("verify_long_saved_queue", 60000, home.path()), 0);
 }
 
 void TestTransferPage::savedDownloadsComeBackInTheirRows()
