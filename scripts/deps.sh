@@ -3,7 +3,7 @@
 # with --tests also those only the tests and tools use (a UPnP router daemon
 # and nftables for the port-forwarding tests, an MP3 encoder, python3 for a
 # small web server, clang and its runtime for the fuzzers, a benchmark library,
-# and a window manager with X tools for the keyboard's tests on a real desktop).
+# and window managers with X tools for the keyboard's tests on real desktops).
 # Safe to run again: only what is missing is installed.
 set -euo pipefail
 packages=(
@@ -16,7 +16,7 @@ if [ "${1:-}" = --tests ]; then
   packages+=(
     clang libclang-rt-14-dev libbenchmark-dev
     miniupnpd miniupnpd-nftables nftables iproute2 lame python3
-    openbox xdotool x11-utils
+    openbox kwin-x11 icewm metacity xdotool x11-utils
   )
 fi
 missing=()

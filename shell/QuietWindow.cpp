@@ -1,9 +1,61 @@
 #include "QuietWindow.h"
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QList>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <functional>
+
+namespace {
+
+// Time in which the event loop was free to hear from the desktop: it runs
+// only while a guard waits on it, in ticks of the loop, and a tick that comes
+// late because the loop was busy counts for no more than kLateMs. What the
+// desktop sent while the loop was busy is handled as if it had come at once,
+// which, as far as the desktop knew, it had.
+class LoopClock : public QObject {
+public:
+    static constexpr int kTickMs = 10;
+    static constexpr qint64 kLateMs = 50;
+
+    explicit LoopClock(std::function<bool()> tick)
+        : m_onTick(std::move(tick))
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(kTickMs);
+        connect(&m_tick, &QTimer::timeout, this, &LoopClock::Tick);
+    }
+    qint64 Now() const { return m_total + (m_tick.isActive() ? qMin(m_last.elapsed(), kLateMs) : 0); }
+    void Stop() { m_tick.stop(); }
+    // Keeps the clock going for at least `ms` from now.
+    void Need(qint64 ms)
+    {
+        m_until = qMax(m_until, Now() + ms);
+        if (!m_tick.isActive()) {
+            m_last.start();
+            m_tick.start();
+        }
+    }
+
+private:
+    void Tick()
+    {
+        m_total += qMin(m_last.restart(), kLateMs);
+        if (!m_onTick() && m_total >= m_until)
+            m_tick.stop();
+    }
+
+    std::function<bool()> m_onTick;
+    QTimer m_tick;
+    QElapsedTimer m_last; // since the last tick
+    qint64 m_total = 0;
+    qint64 m_until = 0;
+};
+
+} // namespace
 
 // What the guards need to see of the whole program while one is alive: keys
 // and clicks reach the widgets inside a window, not the window, and a closing
@@ -15,21 +67,26 @@ public:
         static QuietKeyboard keyboard;
         return keyboard;
     }
-    void AddGuard()
+    void AddGuard(QuietWindow* guard)
     {
-        if (m_guards++ == 0)
+        if (m_guards.isEmpty())
             qApp->installEventFilter(this);
+        m_guards.append(guard);
     }
-    void RemoveGuard()
+    void RemoveGuard(QuietWindow* guard)
     {
-        if (--m_guards == 0)
+        m_guards.removeAll(guard);
+        if (m_guards.isEmpty()) {
             qApp->removeEventFilter(this);
+            m_clock.Stop();
+        }
     }
+    LoopClock& Clock() { return m_clock; }
     // The window whose close left the keyboard for the desktop to place,
     // while that is recent.
     QWidget* RecentlyClosedParent(bool& recent) const
     {
-        recent = m_closed.isValid() && m_closed.elapsed() < QuietWindow::kHandBackMs;
+        recent = m_closed >= 0 && m_clock.Now() - m_closed < QuietWindow::kDesktopMs;
         return m_closedParent;
     }
 
@@ -45,7 +102,7 @@ protected:
             return false;
         case QEvent::MouseButtonPress:
             if (QuietWindow* guard = GuardOf(watched))
-                guard->m_clicked = true;
+                guard->OnPressed();
             return false;
         case QEvent::WindowActivate:
         case QEvent::WindowDeactivate:
@@ -57,7 +114,8 @@ protected:
             if (event->type() != QEvent::Hide) {
                 m_deactivated = event->type() == QEvent::WindowDeactivate ? widget : nullptr;
             } else if (widget == m_deactivated || widget == QApplication::activeWindow()) {
-                m_closed.start();
+                m_closed = m_clock.Now();
+                m_clock.Need(QuietWindow::kDesktopMs);
                 m_closedParent = widget->parentWidget() ? widget->parentWidget()->window() : nullptr;
             }
             return false;
@@ -68,14 +126,26 @@ protected:
     }
 
 private:
+    QuietKeyboard()
+        : m_clock([this] {
+            bool waiting = false;
+            for (const QPointer<QuietWindow>& guard :
+                QList<QPointer<QuietWindow>>(m_guards.begin(), m_guards.end()))
+                waiting = (guard && guard->OnTick()) || waiting;
+            return waiting;
+        })
+    {
+    }
+
     static QuietWindow* GuardOf(QObject* watched)
     {
         auto* widget = qobject_cast<QWidget*>(watched);
         return widget ? QuietWindow::Guard(widget->window()) : nullptr;
     }
 
-    int m_guards = 0;
-    QElapsedTimer m_closed;
+    QList<QuietWindow*> m_guards;
+    LoopClock m_clock;
+    qint64 m_closed = -1;
     QPointer<QWidget> m_closedParent;
     QPointer<QWidget> m_deactivated; // the last window to lose the activation, while none has it
 };
@@ -88,6 +158,9 @@ QList<QPointer<QWidget>>& Placed()
     static QList<QPointer<QWidget>> placed;
     return placed;
 }
+
+// A cascade's step where the desktop tells no title bar's height.
+constexpr int kLeastCascadeStep = 24;
 
 // Keys on their way to a window that is no longer active go where the
 // keyboard went.
@@ -105,6 +178,12 @@ void Forward(QKeyEvent* event, QWidget* window)
     --depth;
 }
 
+// A window the keyboard can go back to.
+bool CanTakeBack(const QWidget* back, const QWidget* from)
+{
+    return back && back != from && back->isVisible() && !back->isMinimized();
+}
+
 } // namespace
 
 QuietWindow::QuietWindow(QWidget* window, QWidget* previous)
@@ -112,14 +191,15 @@ QuietWindow::QuietWindow(QWidget* window, QWidget* previous)
     , m_window(window)
     , m_previous(previous)
 {
-    m_shown.start();
     window->installEventFilter(this);
-    QuietKeyboard::Instance().AddGuard();
+    QuietKeyboard::Instance().AddGuard(this);
+    // Until it comes on screen, the clock keeps counting how long it takes.
+    QuietKeyboard::Instance().Clock().Need(kKeyGuardMs);
 }
 
 QuietWindow::~QuietWindow()
 {
-    QuietKeyboard::Instance().RemoveGuard();
+    QuietKeyboard::Instance().RemoveGuard(this);
 }
 
 QuietWindow* QuietWindow::Guard(const QWidget* window)
@@ -134,9 +214,10 @@ QWidget* QuietWindow::ActiveWindowBehindQuietOnes()
     QWidget* active = QApplication::activeWindow();
     for (int hops = 0; active && hops < 32; ++hops) {
         const QuietWindow* guard = Guard(active);
-        if (!guard || !guard->m_handingBackTo)
+        if (!guard || (guard->m_keyboard != Keyboard::Deciding && guard->m_keyboard != Keyboard::HandingBack)
+            || !guard->m_back)
             break;
-        active = guard->m_handingBackTo;
+        active = guard->m_back;
     }
     return active;
 }
@@ -153,15 +234,26 @@ void QuietWindow::Place(QWidget* window)
     placed.append(window);
     if (!newest)
         return; // placed as any window of its kind
-    // One title bar's height down and right, back at the top left of the
-    // screen when it would leave it.
-    const int step = qMax(24, newest->geometry().y() - newest->frameGeometry().y());
+    // One title bar's height down and right. Where that would leave the
+    // screen, moved back inside it, or to its top left where another stands.
+    const int step = qMax(kLeastCascadeStep, newest->geometry().y() - newest->frameGeometry().y());
     QPoint at = newest->pos() + QPoint(step, step);
     const QScreen* screen = newest->screen();
     const QRect room = screen ? screen->availableGeometry() : QRect();
-    const QSize size = window->sizeHint().expandedTo(window->minimumSize());
-    if (room.isValid() && !room.contains(QRect(at, size)))
-        at = room.topLeft() + QPoint(step, step);
+    // The size it will show with: its own if set, else what its layout asks,
+    // at most half the screen (a box asks for its text on one line before it
+    // wraps it).
+    const QSize size = (window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint())
+                           .boundedTo(room.size() / 2)
+                           .expandedTo(window->minimumSize())
+                           .expandedTo(QSize(1, 1));
+    if (room.isValid() && !room.contains(QRect(at, size))) {
+        at = QPoint(qMax(room.left(), qMin(at.x(), room.right() - size.width())),
+            qMax(room.top(), qMin(at.y(), room.bottom() - size.height() - step)));
+        for (const QPointer<QWidget>& open : std::as_const(placed))
+            if (open != window && open->isVisible() && (open->pos() - at).manhattanLength() < step)
+                at = room.topLeft() + QPoint(step, step);
+    }
     window->move(at);
 }
 
@@ -172,8 +264,16 @@ void QuietWindow::Show(QWidget* window)
     window->setWindowModality(Qt::NonModal);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     delete Guard(window);
-    new QuietWindow(window, ActiveWindowBehindQuietOnes());
+    auto* guard = new QuietWindow(window, ActiveWindowBehindQuietOnes());
     Place(window);
+    window->winId();
+    if (QWindow* handle = window->windowHandle()) {
+        handle->installEventFilter(guard); // its exposes
+        // A dialog of a minimised window would bring it back on some desktops.
+        const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+        if (owner && owner->isMinimized())
+            handle->setTransientParent(nullptr);
+    }
     window->show();
 }
 
@@ -207,35 +307,71 @@ QMessageBox* QuietWindow::Notice(
 
 void QuietWindow::OnActivated()
 {
-    m_active.start();
-    const bool first = !std::exchange(m_activated, true);
-    if (m_clicked)
-        return; // the user's own
+    LoopClock& clock = QuietKeyboard::Instance().Clock();
+    m_since = clock.Now();
+    clock.Need(kKeyGuardMs);
+    if (std::exchange(m_pressed, false)) {
+        m_keyboard = Keyboard::Users; // a click
+        return;
+    }
     bool afterClose = false;
     QWidget* back = QuietKeyboard::Instance().RecentlyClosedParent(afterClose);
-    if (first && m_shown.elapsed() < kHandBackMs && m_previous)
-        back = m_previous; // the desktop activates what it shows
-    else if (!afterClose)
+    const bool atShow = m_seen < 0 || m_since - m_seen < kDesktopMs;
+    if (m_seen < 0)
+        m_seen = m_since; // on screen by now, whatever the platform told
+    if (!atShow && !afterClose) {
+        m_keyboard = Keyboard::Users;
         return;
+    }
+    if (atShow && m_previous)
+        back = m_previous; // the desktop activates what it shows
     else if (!back && m_window->parentWidget()) // the desktop's pick after a close
         back = m_window->parentWidget()->window();
-    if (!back || back == m_window || !back->isVisible())
-        return;
-    m_handingBackTo = back;
-    m_handBack.start();
-    back->activateWindow();
+    m_back = back;
+    m_keyboard = CanTakeBack(back, m_window) ? Keyboard::Deciding : Keyboard::Desktops;
+}
+
+void QuietWindow::OnPressed()
+{
+    if (m_keyboard == Keyboard::Away)
+        m_pressed = true; // the activation it brings is the user's
+    else if (m_keyboard != Keyboard::HandingBack)
+        m_keyboard = Keyboard::Users;
+}
+
+bool QuietWindow::OnTick()
+{
+    const qint64 waited = QuietKeyboard::Instance().Clock().Now() - m_since;
+    if (m_keyboard == Keyboard::Deciding && waited >= kPressMs) {
+        if (!CanTakeBack(m_back, m_window)) {
+            m_keyboard = Keyboard::Desktops;
+            return false;
+        }
+        // No click came with the activation: the keyboard goes back.
+        m_keyboard = Keyboard::HandingBack;
+        m_since += waited;
+        m_back->activateWindow();
+        return true;
+    }
+    if (m_keyboard == Keyboard::HandingBack && (waited >= kAnswerMs || !m_back)) {
+        m_keyboard = Keyboard::Desktops; // refused: the window stays active
+        return false;
+    }
+    return m_keyboard == Keyboard::Deciding || m_keyboard == Keyboard::HandingBack;
 }
 
 bool QuietWindow::TakeKey(QKeyEvent* event)
 {
-    // The keys of the hand-back go on only while it is under way: a desktop
-    // that refuses it leaves the window active, and what the user then types
-    // is for the window that shows active.
-    const bool handingBack = m_handingBackTo && m_handBack.elapsed() < kHandBackMs;
-    if (!handingBack && !(m_active.isValid() && m_active.elapsed() < kKeyGuardMs))
+    // What the loop's time has decided since the last tick counts for this
+    // key too.
+    OnTick();
+    if (m_keyboard == Keyboard::Deciding || m_keyboard == Keyboard::HandingBack) {
+        if (m_back && event->type() != QEvent::ShortcutOverride)
+            Forward(event, m_back);
+    } else if (m_keyboard != Keyboard::Desktops
+        || QuietKeyboard::Instance().Clock().Now() - m_seen >= kKeyGuardMs) {
         return false;
-    if (handingBack && event->type() != QEvent::ShortcutOverride)
-        Forward(event, m_handingBackTo);
+    }
     // Accepted: no shortcut of this window fires, and the key goes on to no
     // widget around the one it came to.
     event->accept();
@@ -244,11 +380,18 @@ bool QuietWindow::TakeKey(QKeyEvent* event)
 
 bool QuietWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Expose && m_seen < 0 && watched == m_window->windowHandle()
+        && m_window->windowHandle()->isExposed()) {
+        m_seen = QuietKeyboard::Instance().Clock().Now();
+        QuietKeyboard::Instance().Clock().Need(kKeyGuardMs);
+    }
     if (watched != m_window)
         return false;
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
         OnActivated();
-    else if (event->type() == QEvent::WindowDeactivate)
-        m_handingBackTo = nullptr;
+    } else if (event->type() == QEvent::WindowDeactivate) {
+        m_keyboard = Keyboard::Away;
+        m_back = nullptr;
+    }
     return false;
 }

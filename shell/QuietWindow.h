@@ -7,23 +7,34 @@
 // the user reads it and closes it with the mouse, or switches to it first.
 //
 // Desktops differ in what they do with the keyboard, so the window guards
-// itself:
+// itself, judging by what the desktop did rather than by a clock started when
+// it was asked to show. Times below are loop time: time in which the event
+// loop was free to hear from the desktop, so a loop kept busy by a flood does
+// not stretch them (see LoopClock in the source).
 // - An activation that the desktop makes as part of showing the window (Qt's
-//   offscreen platform and some window managers activate every window shown)
-//   is handed back to the window the user was in. So is one that comes just
-//   after a window of the program that had the keyboard closed: the window
-//   manager picks the next window itself, and it must not be this one. Both
-//   come within kHandBackMs of the show or the close, before the user could
-//   have seen the window and switched to it.
+//   offscreen platform and some window managers activate every window they
+//   map) comes within kDesktopMs of the loop first seeing the window on
+//   screen. One that comes just after a window of the program that had the
+//   keyboard closed is the window manager's own pick of the next window.
+//   Both are handed back to the window the user was in, unless the press of a
+//   click on the window comes with them: some window managers activate a
+//   window before its click reaches it.
 // - Any other activation (the task bar, a click, Alt+Tab) is the user's own,
-//   at any time: the window keeps the keyboard.
-// - Keys that arrive while the keyboard is being handed back go on to the
-//   window it goes back to, so nothing typed there is lost; keys that arrive
-//   within kKeyGuardMs of any activation are dropped: a key typed before the
-//   user saw the window never answers it.
+//   at any time: the window keeps the keyboard, and the keys typed next
+//   answer it.
+// - A key goes to the window that shows active. While the keyboard is on its
+//   way back, keys that still arrive go on to the window it goes back to, so
+//   nothing typed there is lost. A desktop may refuse the hand-back (KWin):
+//   once the loop has waited kAnswerMs for the keyboard to leave, the window
+//   is the active one and its keys are its own, except that a window the
+//   desktop activated drops keys until it has been on screen kKeyGuardMs: a
+//   key typed before the user could see the window never answers it.
+// - A window whose owner is minimised is not tied to it, so that a desktop
+//   that brings back a minimised window for a dialog of its own (Metacity)
+//   leaves it minimised; the keyboard is never handed back to a minimised
+//   window either.
 // Several such windows open at once are cascaded rather than stacked on one
 // spot.
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -49,10 +60,15 @@ public:
     // becomes an ordinary one.
     static void Bring(QWidget* window);
 
-    // An activation this soon after the show, or after a window of the
-    // program that had the keyboard closed, is the desktop's.
-    static constexpr int kHandBackMs = 800;
-    // Keys arriving this soon after the window became active answer nothing.
+    // An activation this soon after the window came on screen, or after a
+    // window of the program that had the keyboard closed, is the desktop's.
+    static constexpr int kDesktopMs = 250;
+    // A press this soon after an activation is the click that made it.
+    static constexpr int kPressMs = 50;
+    // A hand-back still not done after this long was refused.
+    static constexpr int kAnswerMs = 150;
+    // Keys are dropped until a window the desktop activated has been on
+    // screen this long.
     static constexpr int kKeyGuardMs = 500;
 
 protected:
@@ -60,6 +76,15 @@ protected:
 
 private:
     friend class QuietKeyboard;
+    // Who has the keyboard while the window is active.
+    enum class Keyboard {
+        Away, // the window is not active
+        Deciding, // activated by the desktop unless a click's press follows
+        HandingBack, // asked to go back, the answer not come yet
+        Desktops, // the desktop's activation, kept (nowhere to go, or refused)
+        Users, // the user chose the window
+    };
+
     QuietWindow(QWidget* window, QWidget* previous);
     ~QuietWindow() override;
     // The guard of a window shown quietly, or null.
@@ -71,15 +96,18 @@ private:
     // of the newest.
     static void Place(QWidget* window);
     void OnActivated();
+    void OnPressed();
+    // Moves on what waits for the loop's time to pass; true while something
+    // still does.
+    bool OnTick();
     // True when the key is not the window's to answer.
     bool TakeKey(QKeyEvent* event);
 
     QWidget* m_window;
     QPointer<QWidget> m_previous;
-    QPointer<QWidget> m_handingBackTo; // the window still active meanwhile
-    QElapsedTimer m_shown;
-    QElapsedTimer m_handBack; // since the keyboard was handed back
-    QElapsedTimer m_active; // since the last activation
-    bool m_activated = false; // activated since the show
-    bool m_clicked = false; // the user pressed a mouse button on it
+    QPointer<QWidget> m_back; // where the keyboard goes back to
+    Keyboard m_keyboard = Keyboard::Away;
+    qint64 m_seen = -1; // loop time of the window's first expose
+    qint64 m_since = 0; // loop time the current state began
+    bool m_pressed = false; // a press came while the window was not active
 };

@@ -1,22 +1,24 @@
 #include "SharedFilesRescannedDialog.h"
 #include <QDialogButtonBox>
 #include <QPlainTextEdit>
+#include <QVBoxLayout>
 
 SharedFilesRescannedDialog::SharedFilesRescannedDialog(QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("SharedFilesRescannedDialog"));
-    resize(337, 88);
+    resize(337, 130);
     setWindowTitle(tr("Dialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     plainTextEdit = new QPlainTextEdit(this);
     plainTextEdit->setObjectName(QStringLiteral("plainTextEdit"));
     // A report: Return answers the window, it adds no line.
     plainTextEdit->setReadOnly(true);
-    plainTextEdit->setGeometry(QRect(10, 10, 321, 41));
     buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok, Qt::Horizontal, this);
     buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    buttonBox->setGeometry(QRect(190, 60, 141, 21));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(plainTextEdit);
+    layout->addWidget(buttonBox);
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }

@@ -2,7 +2,8 @@
 // A real desktop for the keyboard's scenarios. Qt's offscreen platform
 // activates every window it shows; a window manager does not, and it picks
 // the next window itself when one closes. So these tests run the window on a
-// virtual X server (Xvfb) under openbox, both started by the test before its
+// virtual X server (Xvfb) under a window manager (MARROWBY_DESKTOP: openbox,
+// kwin, metacity or icewm), both started by the test before its
 // QApplication and ended with it, and type and click as a user does: through
 // the X server (xdotool), to whichever window the window manager gave the
 // keyboard.
@@ -26,9 +27,11 @@ bool SwitchTo(QWidget* window);
 bool Click(QWidget* widget, QPoint at = QPoint(), int times = 1);
 // Keys by their X names ("Return", "space", "alt+Tab"), one after another.
 bool Keys(const QString& keys);
-// Text, typed key by key.
-bool Type(const QString& text);
-// Until the window is the active one, as Qt has heard from the X server.
+// Text, typed key by key, starting `afterMs` after the call; `meanwhile`
+// runs as the typist waits.
+bool Type(const QString& text, int afterMs = 0, const std::function<void()>& meanwhile = {});
+// Until the window is the active one, as Qt has heard from the X server, and
+// the one the X server sends keys to.
 bool WaitActive(QWidget* window, int ms = 10000);
 
 } // namespace gui::desktop
