@@ -85,6 +85,8 @@
 //   upload_queue_1000_peers: the Uploads tab open, 1,000 peers from
 //     addresses of their own each queue 100 uploads of shared files, 200
 //     peers at a time; shown when every upload has its row.
+//   many_peers_flood, total_unsent, reading_peer_folders: what many peers
+//     cost together (floods/Totals.h says what each feeds).
 //   The peer rows come through real loopback connections and also print
 //   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
 //   its peak, and a second after its peers are gone).
@@ -119,6 +121,7 @@
 #include "floods/ServerFloods.h"
 #include "floods/ShareCrowds.h"
 #include "floods/Tickers.h"
+#include "floods/Totals.h"
 #include "floods/UserInfo.h"
 
 int main(int argc, char** argv)
@@ -137,6 +140,7 @@ int main(int argc, char** argv)
     AddDoorRows(run);
     AddPeerFloodsRows(run);
     AddShareCrowdsRows(run);
+    AddTotalsRows(run);
     // Last: these stop the stand-in.
     AddServerFloodsRows(run);
     AddServerCrowdsRows(run);

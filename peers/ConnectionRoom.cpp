@@ -1,180 +1,130 @@
-// The connection table's budget: taking accepted sockets from the listeners
-// a turn's worth at a time, making room for a newcomer by closing the
-// connection that loses least, and resting a listener that has run out of
-// files.
+#include "ConnectionRoom.h"
 #include "PeerCodes.h"
-#include "PeerConnection.h"
-#include "PeerMessenger.h"
-#include "store/Log.h"
-#include <QDateTime>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+#include <algorithm>
 
-namespace {
-
-const QString kArea = QStringLiteral("Peer Messenger");
-
-// How soon a listener that waits for room looks again.
-constexpr int kRoomRetryMs = 100;
-
-bool IsUnknown(const PeerConnection* c)
+ConnectionRoom::ConnectionRoom(const ConnectionBudget& budget)
+    : m_budget(budget)
 {
-    return !c->IsOutgoing() && c->GetStage() == PeerConnection::Stage::AwaitingInit;
 }
 
-} // namespace
-
-QHostAddress PeerMessenger::AddressKey(const QHostAddress& address)
+QHostAddress ConnectionRoom::AddressKey(const QHostAddress& address)
 {
-    // A peer on IPv4 is one address whether the socket shows it mapped to
-    // IPv6 or not.
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4) : address;
 }
 
-void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
+void ConnectionRoom::Count(const QHostAddress& key)
 {
-    // The listener accepts what it may hold (its pending limit) within this
-    // turn; they are taken on the next one, so one turn never takes more.
-    bool& queued = m_takeQueued[obfuscated];
-    if (queued)
-        return;
-    queued = true;
-    QTimer::singleShot(0, server, [this, server, obfuscated] { TakeIncoming(server, obfuscated); });
+    ++m_perAddress[key];
 }
 
-void PeerMessenger::TakeIncoming(QTcpServer* server, bool obfuscated)
+void ConnectionRoom::Uncount(const QHostAddress& key)
 {
-    m_takeQueued[obfuscated] = false;
-    bool readWaiting = false;
-    while (server->hasPendingConnections()) {
-        if (RoomForIncoming(readWaiting) == Room::Wait) {
-            // The rest wait in the listener's queue (and the kernel's).
-            m_takeQueued[obfuscated] = true;
-            QTimer::singleShot(
-                kRoomRetryMs, server, [this, server, obfuscated] { TakeIncoming(server, obfuscated); });
-            return;
-        }
-        QTcpSocket* socket = server->nextPendingConnection();
-        if (!socket)
-            break;
-        const QHostAddress address = AddressKey(socket->peerAddress());
-        if (RoomFromAddress(address) == Room::Refuse) {
-            m_refusals.Line(QStringLiteral("Refused a connection from %1: its connections are all busy")
-                                .arg(address.toString()));
-            socket->abort();
-            delete socket;
-            continue;
-        }
-        NewConnection(socket, false, obfuscated);
-    }
+    auto it = m_perAddress.find(key);
+    if (it != m_perAddress.end() && --it.value() <= 0)
+        m_perAddress.erase(it);
 }
 
-void PeerMessenger::OnAcceptError(QTcpServer* server, QAbstractSocket::SocketError error)
+bool ConnectionRoom::Fits(qsizetype held, qsizetype unknown, const QHostAddress* address, bool incoming) const
 {
-    // Out of files, say: trying again at once would fail at once, over and
-    // over. Those waiting stay in the kernel's queue meanwhile.
-    m_refusals.Line(QStringLiteral("Could not accept a connection (error %1: %2); the port rests a moment")
-                        .arg(int(error))
-                        .arg(server->errorString()));
-    server->pauseAccepting();
-    QTimer::singleShot(kAcceptPauseMs, server, [server] { server->resumeAccepting(); });
+    if (!incoming)
+        return held < m_budget.total;
+    return held < m_budget.total && unknown < kMaxPendingConnections
+        && (!address || From(*address) < m_budget.perAddress);
 }
 
-PeerMessenger::Room PeerMessenger::RoomForIncoming(bool& readWaiting)
+ConnectionRoom::Admission ConnectionRoom::Admit(
+    const std::vector<Seat>& seats, const QHostAddress* address, bool incoming, qint64 now) const
 {
+    Admission admission;
+    std::vector<const void*>& close = admission.close;
     bool young = false;
-    if (PendingConnectionCount() >= kMaxPendingConnections) {
-        // Those whose init is already waiting are read first (once a turn).
-        if (!readWaiting) {
-            readWaiting = true;
-            std::vector<QPointer<PeerConnection>> pending;
-            for (PeerConnection* c : m_connections)
-                if (IsUnknown(c))
-                    pending.emplace_back(c);
-            for (const QPointer<PeerConnection>& c : pending)
-                if (c)
-                    c->ReadWaiting();
-        }
-        if (PendingConnectionCount() >= kMaxPendingConnections) {
-            PeerConnection* oldest = Evictable(nullptr, true, young);
-            if (!oldest)
-                return Room::Wait;
-            Evict(oldest, QStringLiteral("too many connections without an init"));
-        }
-    }
-    while (int(m_connections.size()) >= m_budget.total) {
-        PeerConnection* victim = Evictable(nullptr, false, young);
-        if (!victim) {
-            m_refusals.Line(
-                QStringLiteral("All %1 peer connections are busy; newcomers wait").arg(m_budget.total));
-            return Room::Wait;
-        }
-        Evict(victim, QStringLiteral("too many connections"));
-    }
-    return Room::Made;
-}
-
-PeerMessenger::Room PeerMessenger::RoomFromAddress(const QHostAddress& address)
-{
-    // Back to the budget, if young ones were let in over it.
-    bool young = false;
-    while (m_perAddress.value(address) >= m_budget.perAddress) {
-        PeerConnection* victim = Evictable(&address, false, young);
-        if (!victim) {
+    const auto victim = [&](const QHostAddress* of, bool unknownOnly) {
+        const Seat* seat = Victim(seats, of, unknownOnly, close, now, young);
+        if (seat)
+            close.push_back(seat->id);
+        return seat != nullptr;
+    };
+    if (incoming && address) {
+        // Back to the address's budget, if young ones were let in over it.
+        for (int held = From(*address); held >= m_budget.perAddress; --held) {
+            if (victim(address, false))
+                continue;
             // Young ones that have not spoken are few (kMaxPendingConnections
             // in all): a burst of real peers behind one address is let in;
             // an address whose connections are all busy gets no more.
-            return young ? Room::Made : Room::Refuse;
+            if (!young) {
+                admission.room = Room::Refuse;
+                admission.close.clear();
+                return admission;
+            }
+            break;
         }
-        Evict(victim, QStringLiteral("too many connections from %1").arg(address.toString()));
     }
-    return Room::Made;
+    const auto open = [&](bool unknownOnly) {
+        return std::count_if(seats.begin(), seats.end(), [&](const Seat& s) {
+            return (!unknownOnly || s.unknown) && std::find(close.begin(), close.end(), s.id) == close.end();
+        });
+    };
+    if (incoming && open(true) >= kMaxPendingConnections && !victim(nullptr, true))
+        admission.room = Room::Wait;
+    for (qsizetype held = open(false); admission.room == Room::Made && held >= m_budget.total; --held) {
+        if (!victim(nullptr, false))
+            admission.room = Room::Wait;
+    }
+    if (admission.room == Room::Wait)
+        admission.close.clear();
+    return admission;
 }
 
-bool PeerMessenger::RoomForOutgoing()
+const ConnectionRoom::Seat* ConnectionRoom::Victim(const std::vector<Seat>& seats, const QHostAddress* address,
+    bool unknownOnly, const std::vector<const void*>& closed, qint64 now, bool& young) const
 {
-    bool young = false;
-    while (int(m_connections.size()) >= m_budget.total) {
-        PeerConnection* victim = Evictable(nullptr, false, young);
-        if (!victim)
-            return false;
-        Evict(victim, QStringLiteral("too many connections"));
-    }
-    return true;
-}
-
-PeerConnection* PeerMessenger::Evictable(const QHostAddress* address, bool unknownOnly, bool& young) const
-{
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    PeerConnection* idlest = nullptr;
-    young = false;
+    const Seat* hog = nullptr;
+    const Seat* idlest = nullptr;
     // In order of creation: the first unknown one is the oldest.
-    for (PeerConnection* c : m_connections) {
-        if (address && (c->IsOutgoing() || c->address != *address))
+    for (const Seat& seat : seats) {
+        if ((address && (seat.outgoing || seat.address != *address))
+            || std::find(closed.begin(), closed.end(), seat.id) != closed.end())
             continue;
-        if (IsUnknown(c)) {
-            if (now - c->Created() >= kEvictGrace)
-                return c;
+        if (seat.unknown) {
+            if (now - seat.created >= kEvictGrace)
+                return &seat;
             young = true;
             continue;
         }
-        if (unknownOnly || c->GetStage() != PeerConnection::Stage::Open || c->type != QLatin1String("P")
-            || !c->Quiet())
+        if (unknownOnly)
             continue;
-        if (!idlest || c->LastActivity() < idlest->LastActivity())
-            idlest = c;
+        if (NotReading(seat) && (!hog || seat.unsent > hog->unsent))
+            hog = &seat;
+        if (seat.idle && (!idlest || seat.lastActivity < idlest->lastActivity))
+            idlest = &seat;
     }
-    return idlest;
+    return hog ? hog : idlest;
 }
 
-void PeerMessenger::Evict(PeerConnection* connection, const QString& why)
+std::vector<const void*> ConnectionRoom::Overflow(const std::vector<Seat>& seats, qint64 excess, const void* spare)
 {
-    m_evictions.Line(
-        QStringLiteral("Closed a connection%1 to make room: %2")
-            .arg(connection->user.isEmpty() ? QString() : QStringLiteral(" of ") + connection->user, why));
-    connection->Close();
+    std::vector<const Seat*> holders;
+    for (const Seat& seat : seats)
+        if (seat.unsent > 0)
+            holders.push_back(&seat);
+    std::stable_sort(holders.begin(), holders.end(), [spare](const Seat* a, const Seat* b) {
+        if ((a->id == spare) != (b->id == spare))
+            return b->id == spare;
+        if (NotReading(*a) != NotReading(*b))
+            return NotReading(*a);
+        if (NotReading(*a) || a->stalledMs == b->stalledMs)
+            return a->unsent > b->unsent;
+        return a->stalledMs > b->stalledMs;
+    });
+    std::vector<const void*> close;
+    for (const Seat* seat : holders) {
+        if (excess <= 0)
+            break;
+        close.push_back(seat->id);
+        excess -= seat->unsent;
+    }
+    return close;
 }

@@ -2,6 +2,13 @@
 #include <algorithm>
 #include <zlib.h>
 
+namespace {
+
+// The first room made for the output; it doubles from there.
+constexpr qsizetype kFirstOutputBytes = 64 * 1024;
+
+} // namespace
+
 InflateResult InflateCapped(const char* data, qsizetype size, qsizetype maxOutput, QByteArray& out)
 {
     out.clear();
@@ -21,7 +28,7 @@ InflateResult InflateCapped(const char* data, qsizetype size, qsizetype maxOutpu
         // Grow in steps, never past the cap plus one byte: that one byte
         // tells a stream that is exactly at the cap from one that is over.
         const qsizetype room
-            = std::min<qsizetype>(std::max<qsizetype>(result.size() * 2, 64 * 1024), maxOutput + 1);
+            = std::min<qsizetype>(std::max<qsizetype>(result.size() * 2, kFirstOutputBytes), maxOutput + 1);
         if (room <= produced) {
             inflateEnd(&z);
             return InflateResult::TooLarge;

@@ -60,12 +60,27 @@ constexpr quint64 kMaxSearchReplyBytes = 64 * 1024 * 1024;
 constexpr quint32 kMaxPictureLength = 8 * 1024 * 1024;
 
 // Bytes that may wait to be sent on one connection, besides one share list on
-// its way; a peer that leaves more unread is taken for one that does not read,
-// and its connection is closed.
+// its way. Past it a distributed connection is closed; a messaging one is
+// closed when its peer also takes none of them (PeerConnection.h).
 constexpr qint64 kMaxWaitingToSend = 16 * 1024 * 1024; // "P": replies, folder lists
 constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches passed down
-// The most bytes a connection's socket holds read but not yet framed.
+// While more than this waits to be sent on a connection (besides a share
+// list), no more of its frames are read: its requests wait for their turn
+// until the peer has taken its replies.
+constexpr qint64 kMaxRepliesWaiting = 1024 * 1024;
+// What the system holds for a messaging or distributed socket, beyond what
+// waits in ours: a thousand peers that read nothing hold that much each, and
+// what is written to them in one turn is bounded by it.
+constexpr qint64 kSendBufferBytes = 128 * 1024;
+// Answers of at most this many bytes to a peer that had nothing waiting go to
+// the system at once, not a pass later.
+constexpr qint64 kSentAtOnce = 64 * 1024;
+// The most bytes a connection's socket holds read but not yet framed; what
+// the socket of a file connection holds while it waits to be handed over;
+// and the most read from a socket at once.
 constexpr qint64 kReadBufferSize = 256 * 1024;
+constexpr qint64 kRawReadBufferSize = 64 * 1024;
+constexpr qint64 kReadChunk = 64 * 1024;
 
 // Time limits, in seconds, checked on the 30-second timer.
 constexpr qint64 kInitTimeout = 30; // an accepted socket that has not sent its init

@@ -1,5 +1,7 @@
 #include "PeerConnection.h"
+#include "ConnectionRoom.h"
 #include "PeerCodes.h"
+#include "UnsentBytes.h"
 #include "store/Log.h"
 #include "store/MemStream.h"
 #include "store/SlicedWork.h"
@@ -9,6 +11,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -17,6 +21,11 @@ const QString kArea = QStringLiteral("Peer Messenger");
 qint64 NowSecs()
 {
     return QDateTime::currentSecsSinceEpoch();
+}
+
+qint64 NowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
 } // namespace
@@ -39,10 +48,7 @@ PeerConnection::PeerConnection(
     m_socket->setReadBufferSize(kReadBufferSize);
     connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
-        m_taken += bytes;
-        m_lastActivity = NowSecs();
-    });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &PeerConnection::OnTaken);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnLost);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // A poll that found nothing reports a time-out; the socket is fine.
@@ -58,7 +64,10 @@ PeerConnection::PeerConnection(
     }
 }
 
-PeerConnection::~PeerConnection() = default;
+PeerConnection::~PeerConnection()
+{
+    ReleaseAll();
+}
 
 void PeerConnection::ConnectTo(quint32 ip, quint16 port)
 {
@@ -81,52 +90,156 @@ qint64 PeerConnection::BulkWaiting() const
     return std::clamp<qint64>(m_bulkEnd - m_taken, 0, m_bulkSize);
 }
 
-bool PeerConnection::Write(const QByteArray& bytes, bool bulk)
+qint64 PeerConnection::RepliesWaiting() const
 {
-    if (!m_socket || !m_established || m_stage == Stage::Closed || m_lost || m_overfull)
+    return m_queued - m_taken - BulkWaiting();
+}
+
+bool PeerConnection::Write(const QByteArrayList& body, bool bulk)
+{
+    if (!m_socket || !m_established || m_stage == Stage::Closed || m_lost || m_dropped)
         return false;
-    const qint64 waiting = m_socket->bytesToWrite();
-    if (waiting > 0 && waiting - BulkWaiting() + (bulk ? 0 : bytes.size()) > m_sendLimit) {
-        m_overfull = true;
-        Log(kArea, 1,
-            QStringLiteral("Closed the connection to %1: %2 bytes wait to be sent and it does not read them")
-                .arg(user.isEmpty() ? QStringLiteral("a peer") : user)
-                .arg(waiting));
-        // Not inside the write: the caller may be walking its connections.
-        QTimer::singleShot(0, this, &PeerConnection::Close);
+    qint64 length = 0;
+    for (const QByteArray& piece : body)
+        length += piece.size();
+    const qint64 size = 4 + length;
+    const qint64 waiting = m_queued - m_taken;
+    if (waiting > 0 && RepliesWaiting() + (bulk ? 0 : size) > m_sendLimit
+        && (m_limitAtOnce || StalledMs(NowMs()) >= ConnectionRoom::kNotReadingMs)) {
+        CloseNotReading();
         return false;
     }
-    if (m_socket->write(bytes) != bytes.size())
-        return false;
-    m_queued += bytes.size();
+    if (m_queued == Delivered()) { // waiting begins now
+        m_delivered = m_queued;
+        m_progress = NowMs();
+    }
+    for (const QByteArray& bytes : FrameOf(body, length)) {
+        if (m_socket->write(bytes) != bytes.size())
+            return false;
+        m_queued += bytes.size();
+        if (bytes.size() >= UnsentBytes::kSharedPieceBytes && m_ledger) {
+            m_shared.push_back({ m_queued, bytes.size(), bytes.constData() });
+            m_sharedWaiting += bytes.size();
+            m_ledger->Hold(bytes.constData(), bytes.size(), this);
+        }
+    }
     if (bulk) {
         m_bulkEnd = m_queued;
-        m_bulkSize = bytes.size();
+        m_bulkSize = size;
     }
-    return true;
+    // Past the bound on all peers, this connection may be the one dropped.
+    Account();
+    return !m_dropped;
 }
 
-bool PeerConnection::SendFrame(const QByteArray& body)
+QByteArrayList PeerConnection::FrameOf(const QByteArrayList& body, qint64 length) const
 {
-    return Write(FrameOf(body));
-}
-
-bool PeerConnection::SendBulkFrame(const QByteArray& body)
-{
-    return Write(FrameOf(body), true);
-}
-
-QByteArray PeerConnection::FrameOf(const QByteArray& body) const
-{
-    QByteArray frame;
-    frame.reserve(4 + body.size());
-    MemStream length;
-    length.WriteUInt32(quint32(body.size()));
-    frame.append(length.GetBuffer());
-    frame.append(body);
-    if (m_reader.IsObfuscated())
-        return ObfuscateFrame(frame, NewObfuscationKey());
+    MemStream header;
+    header.WriteUInt32(quint32(length));
+    QByteArrayList frame { header.GetBuffer() };
+    if (m_reader.IsObfuscated()) {
+        frame = QByteArrayList { frame.front() + body.join() };
+        frame.front() = ObfuscateFrame(frame.front(), NewObfuscationKey());
+        return frame;
+    }
+    for (const QByteArray& piece : body) {
+        if (piece.size() >= UnsentBytes::kSharedPieceBytes)
+            frame.append(piece); // shared with the socket's buffer
+        else if (frame.back().size() < UnsentBytes::kSharedPieceBytes)
+            frame.back().append(piece);
+        else
+            frame.append(piece);
+    }
     return frame;
+}
+
+void PeerConnection::OnTaken(qint64 bytes)
+{
+    m_taken += bytes;
+    m_lastActivity = NowSecs();
+    StalledMs(NowMs()); // what the peer took shows when it took it
+    while (!m_shared.empty() && m_shared.front().end <= m_taken) {
+        m_sharedWaiting -= m_shared.front().size;
+        if (m_ledger)
+            m_ledger->Release(m_shared.front().key);
+        m_shared.pop_front();
+    }
+    Account();
+    if (m_paused && RepliesWaiting() <= kMaxRepliesWaiting) {
+        m_paused = false;
+        m_turns.Wake();
+    }
+}
+
+void PeerConnection::Account()
+{
+    const qint64 own = std::max<qint64>(0, m_queued - m_taken - m_sharedWaiting);
+    const qint64 change = own - m_ownCounted;
+    m_ownCounted = own;
+    if (m_ledger && change != 0)
+        m_ledger->AddOwn(change, this);
+}
+
+void PeerConnection::ReleaseAll()
+{
+    if (m_ledger) {
+        m_ledger->AddOwn(-m_ownCounted, this);
+        for (const Piece& piece : m_shared)
+            m_ledger->Release(piece.key);
+    }
+    m_ownCounted = 0;
+    m_shared.clear();
+    m_sharedWaiting = 0;
+    m_taken = m_queued;
+}
+
+qint64 PeerConnection::HeldAlone() const
+{
+    qint64 held = m_ownCounted;
+    for (const Piece& piece : m_shared)
+        if (!m_ledger || m_ledger->Holders(piece.key) == 1)
+            held += piece.size;
+    return held;
+}
+
+qint64 PeerConnection::Delivered() const
+{
+    int queued = 0;
+    if (!m_socket || ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &queued) != 0)
+        queued = 0;
+    return m_taken - queued;
+}
+
+bool PeerConnection::NotReading(qint64 now)
+{
+    return RepliesWaiting() > m_sendLimit && StalledMs(now * 1000) >= ConnectionRoom::kNotReadingMs;
+}
+
+void PeerConnection::CloseNotReading()
+{
+    if (m_dropped || m_stage == Stage::Closed)
+        return;
+    Log(kArea, 1,
+        QStringLiteral("Closed the connection to %1: %2 bytes wait to be sent and it does not read them")
+            .arg(user.isEmpty() ? QStringLiteral("a peer") : user)
+            .arg(m_queued - m_taken));
+    Drop();
+}
+
+qint64 PeerConnection::StalledMs(qint64 now)
+{
+    const qint64 delivered = Delivered();
+    if (delivered > m_delivered) {
+        m_delivered = delivered;
+        m_progress = now;
+    }
+    return delivered >= m_queued ? 0 : std::max<qint64>(0, now - m_progress);
+}
+
+void PeerConnection::LimitSendBuffer()
+{
+    if (m_socket)
+        m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kSendBufferBytes));
 }
 
 void PeerConnection::SendPierceFirewall(quint32 token)
@@ -164,7 +277,7 @@ void PeerConnection::SetRaw()
         return;
     m_stage = Stage::Raw;
     // Whatever follows may stay in the socket, but not without bound.
-    m_socket->setReadBufferSize(64 * 1024);
+    m_socket->setReadBufferSize(kRawReadBufferSize);
     QTimer::singleShot(0, this, [this] {
         if (m_stage == Stage::Raw && m_socket && m_socket->bytesAvailable() > 0)
             emit RawBytesReady();
@@ -173,8 +286,12 @@ void PeerConnection::SetRaw()
 
 void PeerConnection::OnReadyRead()
 {
-    // Frames left for a later share go first, in their turn.
-    m_turns.RunOrWake();
+    // Frames left for a later share go first, in their turn; and once this
+    // pass's budget is spent, these wait for a share too.
+    if (TurnTaker::BudgetLeft())
+        m_turns.RunOrWake();
+    else
+        m_turns.Wake();
 }
 
 void PeerConnection::ReadFrames()
@@ -189,13 +306,24 @@ void PeerConnection::ReadFrames()
     // every frame.
     QPointer<PeerConnection> self(this);
     m_reading = true;
+    const bool nothingWaited = m_queued == m_taken;
     const QDeadlineTimer turn = SlicedWork::Turn();
     int frames = 0;
     bool more = false;
-    char buffer[64 * 1024];
+    char buffer[kReadChunk];
     while (self && m_socket && Reading() && m_socket->bytesAvailable() > 0) {
         if (frames == SlicedWork::kFramesPerTurn || (frames > 0 && turn.hasExpired())) {
             more = true;
+            break;
+        }
+        // Read for its init only: the rest waits for a share.
+        if (m_initOnly && m_stage != Stage::AwaitingInit) {
+            more = true;
+            break;
+        }
+        // Its requests wait while it has not taken its replies.
+        if (m_stage == Stage::Open && !m_frameStarted && !m_lost && RepliesWaiting() > kMaxRepliesWaiting) {
+            m_paused = true;
             break;
         }
         const qint64 want = std::min<qint64>(m_reader.Wanted(), sizeof buffer);
@@ -239,6 +367,11 @@ void PeerConnection::ReadFrames()
         m_turns.Wake();
     else if (m_lost)
         Close(); // everything the peer sent before it closed is handled
+    // Short answers to a peer that had nothing waiting go to the system now,
+    // not a pass later.
+    if (nothingWaited && m_socket && m_stage != Stage::Closed && m_queued > m_taken
+        && m_queued - m_taken <= kSentAtOnce)
+        m_socket->flush();
 }
 
 bool PeerConnection::Overdue(qint64 now) const
@@ -254,8 +387,10 @@ bool PeerConnection::Quiet() const
 void PeerConnection::ReadWaiting()
 {
     if (m_socket && m_stage == Stage::AwaitingInit && !m_reading) {
+        m_initOnly = true;
         m_socket->waitForReadyRead(0); // a poll: never blocks
         ReadFrames();
+        m_initOnly = false;
     }
 }
 
@@ -283,7 +418,23 @@ void PeerConnection::Close()
         m_socket->disconnect(this);
         m_socket->abort();
     }
+    ReleaseAll();
     emit Closed(m_established);
+}
+
+void PeerConnection::Drop()
+{
+    if (m_stage == Stage::Closed || m_dropped)
+        return;
+    m_dropped = true;
+    m_turns.Stop();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    ReleaseAll();
+    // Not inside the caller's call: it may be walking its connections.
+    QTimer::singleShot(0, this, &PeerConnection::Close);
 }
 
 QTcpSocket* PeerConnection::TakeSocket()
@@ -292,6 +443,7 @@ QTcpSocket* PeerConnection::TakeSocket()
     m_socket = nullptr;
     m_stage = Stage::Closed;
     m_turns.Stop();
+    ReleaseAll();
     if (socket) {
         socket->disconnect();
         socket->setReadBufferSize(0);

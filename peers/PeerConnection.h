@@ -12,20 +12,30 @@
 // connection waits are handled at once. When the peer closes, the frames it
 // sent before are still handled, in their shares, before Closed.
 //
-// Bytes waiting to be sent are bounded too: a write that would leave more
-// than the send limit waiting closes the connection (from the event loop,
-// never inside the write) and says so in the log. One bulk frame on its way
-// (a share list) does not count, and BulkFrameWaiting tells that it is still
-// on its way, so that a repeated request is answered by it. Only the peer's
-// own bytes, and its taking ours, count as activity for the idle time-out.
+// What waits to be sent is bounded, by what the peer takes rather than by
+// what our own buffers hold. While more than kMaxRepliesWaiting waits for a
+// peer, its frames are not read (its requests wait in the socket, and TCP
+// holds it back) until it has taken enough. Past the send limit: a
+// distributed connection is closed at once; a messaging one only when the
+// peer has also taken nothing for ConnectionRoom::kNotReadingMs (closed
+// from the event loop, never inside the write; the log says so). One bulk
+// frame on its way (a share list) does not count, and BulkFrameWaiting tells
+// that it is still on its way, so that a repeated request is answered by it.
+// What waits is also counted, with every other connection's, in the
+// messenger's UnsentBytes: a piece of a frame of kSharedPieceBytes or more
+// goes to the socket as it is (shared, not copied, on the plain port) and
+// counts once however many connections send it. Only the peer's own bytes,
+// and its taking ours, count as activity for the idle time-out.
 #include "PeerFrameReader.h"
 #include "store/TurnTaker.h"
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <deque>
 
 class QTcpSocket;
-class QTimer;
+class UnsentBytes;
 
 class PeerConnection : public QObject {
     Q_OBJECT
@@ -46,16 +56,28 @@ public:
 
     void ConnectTo(quint32 ip, quint16 port);
 
-    // Writes a frame: u32 length and the body, obfuscated on the obfuscated
-    // port. False when the connection is not up or is being closed for
-    // leaving too much unread.
-    bool SendFrame(const QByteArray& body);
+    // Writes a frame: u32 length and the body (in pieces, one after the
+    // other), obfuscated on the obfuscated port. False when the connection
+    // is not up or is being closed.
+    bool SendFrame(const QByteArray& body) { return Write(QByteArrayList { body }); }
+    bool SendFrame(const QByteArrayList& body) { return Write(body); }
     // The same for a bulk frame, which the send limit leaves out while it is
     // on its way (at most one is: the last one sent).
-    bool SendBulkFrame(const QByteArray& body);
+    bool SendBulkFrame(const QByteArrayList& body) { return Write(body, true); }
     bool BulkFrameWaiting() const { return BulkWaiting() > 0; }
-    // The most bytes that may wait to be sent besides a bulk frame.
-    void SetSendLimit(qint64 bytes) { m_sendLimit = bytes; }
+    // The most bytes that may wait to be sent besides a bulk frame, and
+    // whether passing it closes the connection at once (else only when the
+    // peer has taken nothing for a while).
+    void SetSendLimit(qint64 bytes, bool atOnce)
+    {
+        m_sendLimit = bytes;
+        m_limitAtOnce = atOnce;
+    }
+    // Where what waits is counted with every other connection's.
+    void SetLedger(UnsentBytes* ledger) { m_ledger = ledger; }
+    // Keeps what the system holds for this socket to kSendBufferBytes (not
+    // for a file connection, whose uploads need the room).
+    void LimitSendBuffer();
     void SendPierceFirewall(quint32 token);
     void SendPeerInit(const QString& ownUser, const QString& type, quint32 token);
 
@@ -64,11 +86,16 @@ public:
     // Stops reading; RawBytesReady tells when bytes are waiting in the socket
     // (at once when some already are).
     void SetRaw();
-    // Reads what the peer has already sent, without waiting (an accepted
-    // connection that may have spoken before the event loop got to it).
+    // Reads the init the peer has already sent, without waiting (an
+    // accepted connection that may have spoken before the event loop got to
+    // it); what follows waits for its share.
     void ReadWaiting();
     // Closes the socket; Closed is emitted once (not for a handed-over one).
     void Close();
+    // Drops the socket and what waits for it now, and closes from the event
+    // loop (for a caller that may be walking the connections).
+    void Drop();
+    bool Dropped() const { return m_dropped; }
     // Hands the socket over: every signal connection of the socket removed,
     // no parent, forgotten here. The connection is Closed afterwards.
     QTcpSocket* TakeSocket();
@@ -99,8 +126,24 @@ public:
     // left for a later turn) and nothing waiting to be sent: closing it loses
     // nothing.
     bool Quiet() const;
+    // Bytes waiting to be sent, and of those what closing it would free (a
+    // shared piece counts when no other connection sends it).
+    qint64 Waiting() const { return m_queued - m_taken; }
+    qint64 HeldAlone() const;
+    // How long (milliseconds, as of now in milliseconds since the epoch)
+    // bytes have waited for the peer while it took none; 0 when nothing
+    // waits. Bytes in the system's queue count as not taken.
+    qint64 StalledMs(qint64 now);
+    // Its frames are not read while its replies wait.
+    bool Paused() const { return m_paused; }
+    // More than the send limit waits (besides a bulk frame), and the peer
+    // has taken none of it for ConnectionRoom::kNotReadingMs (now in seconds).
+    bool NotReading(qint64 now);
+    // Says so in the log and drops it.
+    void CloseNotReading();
 
     // Set by the messenger once known.
+    quint64 serial = 0; // in order of creation
     QString user;
     QString type; // "P", "F", "D"
     quint32 token = 0; // the attempt an outgoing direct connection belongs to
@@ -124,9 +167,17 @@ private:
     void ReadFrames();
     bool Reading() const { return m_stage == Stage::AwaitingInit || m_stage == Stage::Open; }
     void OnLost();
-    bool Write(const QByteArray& bytes, bool bulk = false);
-    // The body with its length, obfuscated on the obfuscated port.
-    QByteArray FrameOf(const QByteArray& body) const;
+    bool Write(const QByteArrayList& body, bool bulk = false);
+    // The frame's bytes as they go to the socket: the length and the small
+    // pieces joined, each large piece on its own (all one, obfuscated).
+    QByteArrayList FrameOf(const QByteArrayList& body, qint64 length) const;
+    void OnTaken(qint64 bytes);
+    // Tells the ledger what waits now.
+    void Account();
+    void ReleaseAll();
+    qint64 RepliesWaiting() const;
+    // Bytes written that have left the system's queue too.
+    qint64 Delivered() const;
     qint64 BulkWaiting() const;
 
     QTcpSocket* m_socket;
@@ -143,7 +194,23 @@ private:
     bool m_lost = false; // the peer closed; what it sent before is still being handled
     TurnTaker m_turns; // the frames left for a later share
     qint64 m_sendLimit;
-    bool m_overfull = false; // closing for leaving too much unread
+    bool m_limitAtOnce = true;
+    bool m_dropped = false; // closing: its socket and what waited for it are gone
+    bool m_paused = false; // its frames wait until its replies are taken
+    bool m_initOnly = false; // reading for the init alone
+    UnsentBytes* m_ledger = nullptr;
+    // The shared pieces written and not yet taken: where each ends in the
+    // bytes written, and its size.
+    struct Piece {
+        qint64 end;
+        qint64 size;
+        const void* key;
+    };
+    std::deque<Piece> m_shared;
+    qint64 m_sharedWaiting = 0;
+    qint64 m_ownCounted = 0; // the own bytes the ledger holds for it
+    qint64 m_delivered = 0; // as last seen by StalledMs
+    qint64 m_progress = 0; // when (ms) the peer was last seen taking bytes, or they began to wait
     qint64 m_queued = 0; // bytes written to the socket, in all
     qint64 m_taken = 0; // of which the system has taken
     qint64 m_bulkEnd = 0; // where the last bulk frame ends in the bytes written

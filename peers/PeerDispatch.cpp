@@ -6,6 +6,7 @@
 #include "PeerMessenger.h"
 #include "ShareListDecoder.h"
 #include "store/Log.h"
+#include <QDateTime>
 
 namespace {
 
@@ -55,6 +56,8 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
         std::optional<MemStream> reply = m_shareProvider ? m_shareProvider(user) : EmptyShareMessage();
         if (reply)
             SendMessage(user, *reply);
+        else
+            m_shareListsDue.insert(user, QDateTime::currentSecsSinceEpoch()); // the provider sends it later
         return;
     }
     case PM_SHARED_FILE_LIST:

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// The most room made for a body before its bytes come.
+constexpr quint32 kBodyReserved = 64 * 1024;
+
+} // namespace
+
 void PeerFrameReader::Begin()
 {
     m_stage = m_obfuscated ? Stage::Key : Stage::Length;
@@ -46,7 +53,7 @@ PeerFrameReader::Result PeerFrameReader::Feed(const char* data, qint64 n)
             return TooLong;
         // The body grows as its bytes arrive: a length alone costs nothing.
         m_body = QByteArray();
-        m_body.reserve(qsizetype(std::min<quint32>(m_length, 64 * 1024)));
+        m_body.reserve(qsizetype(std::min<quint32>(m_length, kBodyReserved)));
         m_stage = Stage::Body;
         m_have = 0;
     }

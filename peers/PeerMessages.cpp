@@ -163,15 +163,24 @@ bool DecodeUserInfo(MemStream& in, UserInfoMessage& out)
 
 MemStream EncodeUserInfo(const UserInfoMessage& info)
 {
-    MemStream m = EncodeCodeOnly(PM_USER_INFO_REPLY);
-    m.WriteString(info.description);
-    m.WriteUInt8(info.hasPicture ? 1 : 0);
-    if (info.hasPicture)
-        m.WriteByteArray(info.picture);
-    m.WriteInt32(info.uploadSlots);
-    m.WriteInt32(info.queuedUploads);
-    m.WriteUInt8(info.freeToUpload ? 1 : 0);
+    const QByteArray whole = EncodeUserInfoPieces(info).join();
+    MemStream m;
+    m.WriteBuffer(whole.constData(), whole.size());
     return m;
+}
+
+QByteArrayList EncodeUserInfoPieces(const UserInfoMessage& info)
+{
+    MemStream head = EncodeCodeOnly(PM_USER_INFO_REPLY);
+    head.WriteString(info.description);
+    head.WriteUInt8(info.hasPicture ? 1 : 0);
+    if (info.hasPicture)
+        head.WriteUInt32(quint32(info.picture.size()));
+    MemStream tail;
+    tail.WriteInt32(info.uploadSlots);
+    tail.WriteInt32(info.queuedUploads);
+    tail.WriteUInt8(info.freeToUpload ? 1 : 0);
+    return { head.GetBuffer(), info.hasPicture ? info.picture : QByteArray(), tail.GetBuffer() };
 }
 
 bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error)

@@ -62,6 +62,9 @@ struct UserInfoMessage {
 };
 bool DecodeUserInfo(MemStream& in, UserInfoMessage& out);
 MemStream EncodeUserInfo(const UserInfoMessage& info);
+// The same message in three pieces, the picture's bytes the middle one as
+// they are (shared, not copied), for PeerMessenger::SendMessage.
+QByteArrayList EncodeUserInfoPieces(const UserInfoMessage& info);
 
 // The search-result body, after inflation.
 struct SearchReply {

@@ -35,15 +35,16 @@ qint64 NowSecs()
 
 PeerMessenger::PeerMessenger(QObject* parent)
     : QObject(parent)
+    , m_room(ConnectionBudget::ForThisProcess())
 {
     peerMessenger = this;
     qRegisterMetaType<ItemPtr>("ItemPtr");
-    m_budget = ConnectionBudget::ForThisProcess();
     Log(kArea, 2,
         QStringLiteral("At most %1 peer connections, %2 from one address (open files: %3)")
-            .arg(m_budget.total)
-            .arg(m_budget.perAddress)
-            .arg(m_budget.files));
+            .arg(Budget().total)
+            .arg(Budget().perAddress)
+            .arg(Budget().files));
+    m_unsentBytes.OnOverBound([this](const void* writer) { TrimUnsent(writer); });
     DeclareTypes();
     m_shareLists = new ShareListDecoder(this);
     connect(m_shareLists, &ShareListDecoder::Decoded, this, &PeerMessenger::UserShare);
@@ -152,9 +153,12 @@ QTcpServer* PeerMessenger::ListenOn(int port, bool obfuscated, QString* problem)
     // Bursts of peers (replies to a search) must not overflow the kernel's
     // queue: a dropped SYN costs the peer a second or more.
     server->setListenBacklogSize(1024);
-    server->setMaxPendingConnections(std::clamp(m_budget.total / 8, 1, 30));
+    server->setMaxPendingConnections(std::clamp(Budget().total / 8, 1, 30));
     const bool valid = port >= 0 && port <= 65535;
-    if (!valid || !server->listen(QHostAddress::Any, quint16(port))) {
+    // IPv4 only: the network hands out no other addresses (peers learn ours
+    // from the server as four bytes), and an IPv6 peer could take a fresh
+    // address for each connection from its block.
+    if (!valid || !server->listen(QHostAddress::AnyIPv4, quint16(port))) {
         if (problem && valid && server->serverError() == QAbstractSocket::AddressInUseError)
             *problem = QStringLiteral("Port %1 is in use by another program").arg(port);
         else if (problem)
@@ -250,10 +254,12 @@ int PeerMessenger::ObfuscatedConnectionCount() const
 PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, bool obfuscated)
 {
     auto* connection = new PeerConnection(socket, outgoing, obfuscated, NowSecs(), this);
+    connection->serial = ++m_serials;
+    connection->SetLedger(&m_unsentBytes);
     m_connections.push_back(connection);
     if (!outgoing) {
-        connection->address = AddressKey(socket->peerAddress());
-        ++m_perAddress[connection->address];
+        connection->address = ConnectionRoom::AddressKey(socket->peerAddress());
+        m_room.Count(connection->address);
     }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
@@ -297,8 +303,14 @@ void PeerMessenger::OpenAs(
     connection->user = user;
     connection->type = type;
     connection->requestedByUs = requestedByUs;
-    connection->SetSendLimit(type == QLatin1String("D") ? kMaxWaitingToSendDistributed : kMaxWaitingToSend);
+    // Searches passed down to a child that can't keep up are of no use; a
+    // messaging peer is judged by whether it takes what it is sent.
+    const bool distributed = type == QLatin1String("D");
+    connection->SetSendLimit(distributed ? kMaxWaitingToSendDistributed : kMaxWaitingToSend, distributed);
+    if (type != QLatin1String("F"))
+        connection->LimitSendBuffer();
     if (type == QLatin1String("P")) {
+        m_messaging.insert(user, connection);
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { Dispatch(connection, frame); });
         connection->SetOpen(kMaxMessageFrame);
@@ -340,13 +352,11 @@ void PeerMessenger::OnRawBytes(PeerConnection* connection)
 void PeerMessenger::Forget(PeerConnection* connection)
 {
     std::erase(m_connections, connection);
-    if (!connection->IsOutgoing()) {
-        auto it = m_perAddress.find(connection->address);
-        if (it != m_perAddress.end() && --it.value() <= 0)
-            m_perAddress.erase(it);
-    }
+    m_messaging.remove(connection->user, connection);
+    if (!connection->IsOutgoing())
+        m_room.Uncount(connection->address);
     // Room for an attempt that waits for one.
-    if (!m_waitingOutgoing.empty())
+    if (m_outgoing.Waiting() > 0)
         ScheduleWaitingOutgoing();
 }
 
@@ -395,12 +405,13 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstab
 
 PeerConnection* PeerMessenger::NewestMessageConnection(const QString& user) const
 {
-    for (auto it = m_connections.rbegin(); it != m_connections.rend(); ++it) {
-        PeerConnection* c = *it;
-        if (c->GetStage() == PeerConnection::Stage::Open && c->type == QLatin1String("P") && c->user == user)
-            return c;
+    PeerConnection* newest = nullptr;
+    for (auto [it, end] = m_messaging.equal_range(user); it != end; ++it) {
+        PeerConnection* c = it.value();
+        if (c->GetStage() == PeerConnection::Stage::Open && (!newest || c->serial > newest->serial))
+            newest = c;
     }
-    return nullptr;
+    return newest;
 }
 
 bool PeerMessenger::HasOpenMessageConnection(const QString& user) const
@@ -425,15 +436,18 @@ void PeerMessenger::Flush(const QString& user, PeerConnection* connection)
         SendOn(connection, message.frame);
 }
 
-bool PeerMessenger::SendOn(PeerConnection* connection, const QByteArray& frame)
+bool PeerMessenger::SendOn(PeerConnection* connection, const QByteArrayList& frame)
 {
     // A share list is sent once however often it is asked for while on its way.
-    if (frame.size() >= 4 && qFromLittleEndian<quint32>(frame.constData()) == PM_SHARED_FILE_LIST)
+    const QByteArray& head = frame.isEmpty() ? QByteArray() : frame.front();
+    if (head.size() >= 4 && qFromLittleEndian<quint32>(head.constData()) == PM_SHARED_FILE_LIST) {
+        m_shareListsDue.remove(connection->user);
         return connection->SendBulkFrame(frame);
+    }
     return connection->SendFrame(frame);
 }
 
-void PeerMessenger::SendFramed(const QString& user, const QByteArray& frame)
+void PeerMessenger::SendFramed(const QString& user, const QByteArrayList& frame)
 {
     if (user.isEmpty())
         return;
@@ -479,6 +493,8 @@ void PeerMessenger::ExpireStale(qint64 now)
                                    "message's pace")
                         .arg(c->user, c->type));
                 c->Close();
+            } else if (c->NotReading(now)) {
+                c->CloseNotReading();
             } else if ((c->type == QLatin1String("P") || c->type == QLatin1String("D")) && !c->MidFrame()
                 && now - c->LastActivity() > kIdleTimeout) {
                 // A distributed child that takes none of what it is sent ends here too.
@@ -516,6 +532,7 @@ void PeerMessenger::ExpireStale(qint64 now)
 
     std::erase_if(
         m_wonMessageTokens, [now](const auto& entry) { return now - entry.second.second > kRequestTimeout; });
+    m_shareListsDue.removeIf([now](const auto& due) { return now - due.value() > kUnsentLifetime; });
 
     for (auto it = m_unsent.begin(); it != m_unsent.end();) {
         auto& queue = it->second;

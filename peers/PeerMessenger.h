@@ -21,24 +21,25 @@
 // zlib payloads are capped (PeerCodes.h); a malformed or capped message is
 // dropped whole and logged, and the connection that sent it keeps serving.
 // A connection's frames are handled a share of a pass at a time, in turn
-// with every other connection (TurnTaker.h), and what waits
-// to be sent on it is bounded (PeerConnection.h): kMaxWaitingToSend on a
-// messaging connection, kMaxWaitingToSendDistributed on a distributed one.
+// with every other connection (TurnTaker.h), and what waits to be sent on it
+// is bounded (PeerConnection.h): kMaxWaitingToSend on a messaging connection,
+// kMaxWaitingToSendDistributed on a distributed one; a peer's requests wait
+// while its replies wait. What waits for all peers together is bounded too
+// (UnsentBytes::kMaxInAll, shared bytes counted once); past it, connections
+// are closed, those that do not read first (ConnectionRoom.h).
 // Idle and silent sockets, frames that don't come at a frame's pace and
 // stale attempts are closed on the 30-second timer (ExpireStale); sockets
 // handed over with FileConnectionRequested or FileConnectionAccepted are not
 // ours any more and are never touched again (a running transfer's socket
 // never makes room for anyone).
 //
-// The sockets held stay within a budget made from the file limit
-// (ConnectionBudget.h): in all, and accepted from one address. A newcomer
-// over it takes the place of the oldest connection that has not sent its
-// init (once it had kEvictGrace seconds), else of the one idle longest;
-// when every one is busy, newcomers wait in the listener's queue (one from
-// an address whose own connections are all busy is refused). Outgoing
-// sockets not yet up are bounded too (kMaxConnecting), and the server's
-// requests to connect (code 18) per user and in all; the rest wait their
-// turn or are refused (OutgoingAttempts.cpp).
+// The sockets held stay within a budget made from the file limit, in all and
+// accepted from one address; the listener takes IPv4 peers only. Who makes
+// room for a newcomer, and when it waits in the listener's queue or is
+// refused, is ConnectionRoom's to say (its address is weighed before anyone
+// is closed for it). Outgoing sockets not yet up are bounded too, and the
+// server's requests to connect (code 18) per user and in all; the rest wait
+// their turn or are refused (OutgoingAttempts.h).
 //
 // Hooks for the shared-folders library (a higher library, which must not be
 // included here): SetSharedFilesMessageProvider installs the builder of the
@@ -47,8 +48,10 @@
 // request that comes while the user's last list is still on its way is
 // answered by that list.
 // Folder requests (code 36) are the signal SharedFilesInFolderRequested.
-#include "ConnectionBudget.h"
+#include "ConnectionRoom.h"
 #include "FileInfo.h"
+#include "OutgoingAttempts.h"
+#include "UnsentBytes.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
@@ -108,6 +111,9 @@ public:
     // opens, either way; dropped after kUnsentLifetime seconds) and connects
     // to the user unless an attempt is under way.
     void SendMessage(QString user, MemStream& message);
+    // The same for a message in pieces (as EncodeUserInfoPieces makes it):
+    // large pieces are sent as they are, not copied.
+    void SendMessage(QString user, const QByteArrayList& message);
     void SendMessageToUser(QString user, MemStream& message);
 
     void GetUserSharedFiles(QString user); // code 4
@@ -147,11 +153,17 @@ public:
 
     // Counts, for diagnostics and tests.
     int ConnectionCount() const { return int(m_connections.size()); }
-    const ConnectionBudget& Budget() const { return m_budget; }
-    int ConnectionsFrom(const QHostAddress& address) const { return m_perAddress.value(AddressKey(address)); }
+    const ConnectionBudget& Budget() const { return m_room.Budget(); }
+    int ConnectionsFrom(const QHostAddress& address) const
+    {
+        return m_room.From(ConnectionRoom::AddressKey(address));
+    }
     // Outgoing sockets not up yet, and attempts waiting for their turn.
-    int ConnectingCount() const { return m_connecting; }
-    int WaitingConnectCount() const { return int(m_waitingOutgoing.size()); }
+    int ConnectingCount() const { return m_outgoing.Connecting(); }
+    int WaitingConnectCount() const { return m_outgoing.Waiting(); }
+    // Bytes waiting to be sent to all peers (UnsentBytes.h), and their bound.
+    qint64 UnsentTotal() const { return m_unsentBytes.Total(); }
+    void SetUnsentBound(qint64 bytes) { m_unsentBytes.SetBound(bytes); }
     int PendingConnectionCount() const;
     int ObfuscatedConnectionCount() const;
     int UnsentMessageCount(const QString& user) const;
@@ -238,20 +250,9 @@ signals:
 
 private:
     struct Request;
-    // An outgoing socket to open: one way of our own attempt (the request's
-    // token), or one the server asked for (brokered).
-    struct Outgoing {
-        quint32 token = 0;
-        QString user;
-        QString type;
-        quint32 ip = 0;
-        quint16 port = 0;
-        bool obfuscated = false;
-        bool brokered = false;
-        qint64 queued = 0;
-    };
+    using Outgoing = OutgoingAttempts::Attempt;
     struct Unsent {
-        QByteArray frame;
+        QByteArrayList frame;
         qint64 queued;
     };
 
@@ -273,19 +274,21 @@ private:
     void CloseConnection(PeerConnection* connection);
     PeerConnection* NewestMessageConnection(const QString& user) const;
     void Flush(const QString& user, PeerConnection* connection);
-    void SendFramed(const QString& user, const QByteArray& frame);
-    static bool SendOn(PeerConnection* connection, const QByteArray& frame);
+    void SendFramed(const QString& user, const QByteArrayList& frame);
+    bool SendOn(PeerConnection* connection, const QByteArrayList& frame);
 
-    // The budget of the connection table (ConnectionRoom.cpp).
-    static QHostAddress AddressKey(const QHostAddress& address);
-    enum class Room { Made, Wait, Refuse };
-    Room RoomForIncoming(bool& readWaiting);
-    Room RoomFromAddress(const QHostAddress& address);
-    bool RoomForOutgoing();
-    PeerConnection* Evictable(const QHostAddress* address, bool unknownOnly, bool& young) const;
+    // Room in the connection table (PeerAccepting.cpp).
+    std::vector<ConnectionRoom::Seat> Seats() const;
+    // Closes what the room says must go for a newcomer; false when there is
+    // no room for it.
+    bool MakeRoom(const QHostAddress* address, bool incoming, bool dryRun = false);
+    void ReadWaitingInits();
     void Evict(PeerConnection* connection, const QString& why);
+    // Past the bound on bytes waiting for all peers: drops connections, the
+    // one just written to last.
+    void TrimUnsent(const void* writer);
 
-    // Outgoing sockets and the attempts waiting for one (OutgoingAttempts.cpp).
+    // Outgoing sockets and the attempts waiting for one (PeerOutgoing.cpp).
     void QueueOutgoing(Outgoing attempt);
     void StartWaitingOutgoing();
     void ScheduleWaitingOutgoing();
@@ -294,7 +297,6 @@ private:
     void LaunchDirect(Request& request, const Outgoing& attempt);
     void LaunchBrokered(const Outgoing& attempt);
     void Settled(PeerConnection* connection);
-    void ReleaseBrokered(const QString& user);
     void RefuseBrokered(quint32 token, const QString& user, const QString& type, const QString& why);
     void ExpireWaitingOutgoing(qint64 now);
 
@@ -329,6 +331,8 @@ private:
     QTcpServer* m_obfuscatedListener = nullptr;
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
+    QMultiHash<QString, PeerConnection*> m_messaging; // "P" ones by user
+    quint64 m_serials = 0;
     std::map<quint32, Request*> m_requests; // by token
     QMultiHash<QString, quint32> m_requestsByUser; // their tokens by user
     // Messaging attempts that one way has won: the other way's connection is
@@ -340,13 +344,14 @@ private:
     SearchReplyQueue* m_searchReplies;
     bool m_preferObfuscated = false;
 
-    ConnectionBudget m_budget;
-    QHash<QHostAddress, int> m_perAddress; // accepted connections in the table
+    ConnectionRoom m_room;
     bool m_takeQueued[2] = { false, false }; // per listener: plain, obfuscated
-    std::deque<Outgoing> m_waitingOutgoing;
-    int m_connecting = 0;
-    std::map<QString, int> m_brokeredPerUser; // connecting or waiting
+    OutgoingAttempts m_outgoing;
     bool m_outgoingQueued = false;
+    UnsentBytes m_unsentBytes;
+    // Users whose share list is being built for them, since when: their
+    // connections are busy, not idle.
+    QHash<QString, qint64> m_shareListsDue;
     QuietLog m_evictions { QStringLiteral("Peer Messenger") };
     QuietLog m_refusals { QStringLiteral("Peer Messenger") };
 };

@@ -186,16 +186,10 @@ void PeerMessenger::OnConnectToPeerRequested(QString user, QString type, quint32
         emit ConnectionForUserFailed(user, type, QStringLiteral("the server knows no address of %1").arg(user));
         return;
     }
-    const auto mine = m_brokeredPerUser.find(user);
-    if (mine != m_brokeredPerUser.end() && mine->second >= kMaxBrokeredPerUser) {
-        RefuseBrokered(token, user, type, QStringLiteral("%1 of its requests are under way").arg(mine->second));
+    if (const QString why = m_outgoing.Refusal(user); !why.isEmpty()) {
+        RefuseBrokered(token, user, type, why);
         return;
     }
-    if (int(m_waitingOutgoing.size()) >= kMaxWaitingConnects) {
-        RefuseBrokered(token, user, type, QStringLiteral("%1 connections wait their turn").arg(m_waitingOutgoing.size()));
-        return;
-    }
-    ++m_brokeredPerUser[user];
     QueueOutgoing({ .token = token, .user = user, .type = type, .ip = ip, .port = target,
         .obfuscated = useObfuscated, .brokered = true, .queued = QDateTime::currentSecsSinceEpoch() });
 }

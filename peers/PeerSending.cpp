@@ -7,12 +7,17 @@
 
 void PeerMessenger::SendMessage(QString user, MemStream& message)
 {
-    SendFramed(user, message.GetBuffer());
+    SendFramed(user, QByteArrayList { message.GetBuffer() });
+}
+
+void PeerMessenger::SendMessage(QString user, const QByteArrayList& message)
+{
+    SendFramed(user, message);
 }
 
 void PeerMessenger::SendMessageToUser(QString user, MemStream& message)
 {
-    SendFramed(user, message.GetBuffer());
+    SendFramed(user, QByteArrayList { message.GetBuffer() });
 }
 
 void PeerMessenger::GetUserSharedFiles(QString user)

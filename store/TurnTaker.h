@@ -16,8 +16,12 @@
 // waiting), until the budget is spent; one with more to do wakes again and
 // goes to the end. The ones that got nothing in a pass come first in the
 // next, before those that had their share, so with a crowd waiting each one
-// still gets its turn within a pass or two. Outside a share, Budget() is
-// what is left of the pass; during one, the end of that share.
+// still gets its turn within a pass or two; and work that comes after a rest
+// of a few passes (a peer's one request among streaming peers) goes ahead of
+// them all, in the order it came. Outside a share, Budget() is
+// what is left of the pass; during one, the end of that share. Work that
+// runs on its own (a slice on a timer of its own) and asked for a budget in
+// the last few passes is left half of each pass by the round.
 //
 // The GUI thread only; on another thread (or with no event loop) Budget()
 // is a fresh budget at each call.
@@ -47,6 +51,8 @@ public:
 
     // The end of what the caller may spend now (see above).
     static QDeadlineTimer Budget();
+    // Some of the budget of this pass (or of the share under way) is left.
+    static bool BudgetLeft();
     // How many take part in the round now (for tests and benchmarks).
     static int WaitingCount();
 

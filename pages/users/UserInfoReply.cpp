@@ -76,7 +76,7 @@ bool UserInfoReply::Picture(QByteArray& bytes)
     return true;
 }
 
-MemStream UserInfoReply::Build()
+QByteArrayList UserInfoReply::Build()
 {
     UserInfoMessage info;
     info.description = QString::fromUtf8(DescriptionBytes(settings.Get("user_description")));
@@ -86,5 +86,5 @@ MemStream UserInfoReply::Build()
         info.queuedUploads = transferQueueManager->QueuedUploadCount();
         info.freeToUpload = transferQueueManager->IsFreeToUpload();
     }
-    return EncodeUserInfo(info);
+    return EncodeUserInfoPieces(info);
 }

@@ -6,16 +6,19 @@
 // The picture goes out only when the chosen file is a regular file of at most
 // kMaxPictureLength bytes that holds an image; it is read once and kept until
 // the setting or the file changes. A file that does not qualify sends no
-// picture and is logged once.
+// picture and is logged once. Every reply sends the bytes read then, shared:
+// a hundred peers asking at once hold one copy of the picture between them.
 #include "store/MemStream.h"
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QString>
 
 class UserInfoReply {
 public:
-    // The complete message (code and fields) for the current settings.
-    MemStream Build();
+    // The complete message (code and fields) for the current settings, in
+    // pieces (EncodeUserInfoPieces).
+    QByteArrayList Build();
     // The picture for the file named by the setting, or nothing.
     bool Picture(QByteArray& bytes);
 

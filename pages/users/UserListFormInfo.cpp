@@ -12,8 +12,7 @@ void UserListForm::OnUserInfoRequested(QString user)
 {
     if (!peerMessenger)
         return;
-    MemStream reply = m_reply.Build();
-    peerMessenger->SendMessage(user, reply);
+    peerMessenger->SendMessage(user, m_reply.Build());
 }
 
 UserInfoForm* UserListForm::GetUserInfoForm(const QString& user)

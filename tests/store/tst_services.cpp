@@ -109,6 +109,27 @@ private slots:
         QCOMPARE(seq, QStringLiteral("a"));
         b.RunOrWake();
         QTRY_COMPARE(seq, QStringLiteral("aba"));
+
+        // Four that never rest (6 ms a share: two fit in a pass, so some
+        // always wait from the pass before) and one that wakes after a rest:
+        // it goes ahead of them all.
+        seq.clear();
+        std::vector<std::unique_ptr<TurnTaker>> busy;
+        TurnTaker probe([&] { seq += 'p'; });
+        for (int i = 0; i < 4; ++i)
+            busy.push_back(std::make_unique<TurnTaker>([&, i] {
+                seq += QChar('0' + i);
+                QDeadlineTimer share(6, Qt::PreciseTimer);
+                while (!share.hasExpired()) { }
+                if (seq.size() == 9)
+                    probe.Wake();
+                if (seq.size() < 16)
+                    busy[i]->Wake();
+            }));
+        for (auto& taker : busy)
+            taker->Wake();
+        QTRY_COMPARE(TurnTaker::WaitingCount(), 0);
+        QCOMPARE(seq.indexOf('p'), 9);
     }
 
     void init() { new DelayedInvoker; }
