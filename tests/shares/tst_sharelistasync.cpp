@@ -18,7 +18,6 @@
 #include <QTimer>
 #include <QtEndian>
 #include <set>
-#include <string>
 
 namespace {
 QByteArray U32(quint32 v)
@@ -160,7 +159,7 @@ private slots:
         for (int k = 0; k < kDeepFolders; ++k)
             WriteFile(deep + QStringLiteral("/leaf %1 ").arg(k) + QString(240, u'l') + QStringLiteral("/f.txt"));
         for (int k = 0; k < kBigFolder; ++k)
-            WriteFile(members + QStringLiteral("/big/b%1").arg(k));
+            WriteFile(members + QStringLiteral("/big/b%1").arg(k), QByteArray());
         // Two folders with one key: "\\" is a plain character in a local name.
         WriteFile(members + "/x\\y/one.mp3");
         WriteFile(members + "/x/y/two.mp3");
@@ -273,16 +272,12 @@ private slots:
         // extension, two pairs: bit rate 192, variable.
         QVERIFY(body.contains(Str("mp3") + U32(2) + U32(0) + U32(192) + U32(2) + U32(1)));
 
-        // Sizes change on every pass of the event loop while the list is
-        // built: the big folder is read over several passes, so its files
-        // carry sizes from more than one of them.
+        // Some sizes in the big folder change on every pass of the event
+        // loop while the list is built: it is read over several passes, so
+        // they come from more than one of them.
         std::vector<ItemPtr> sampled;
-        std::set<std::string> names;
-        for (int k = 0; k < kBigFolder; k += 100) {
+        for (int k = 0; k < kBigFolder; k += 100)
             sampled.push_back(manager->GetSharedFileItem(members + QStringLiteral("/big/b%1").arg(k)));
-            QVERIFY(sampled.back());
-            names.insert("b" + std::to_string(k));
-        }
         qint64 pass = 0;
         QTimer passes;
         connect(&passes, &QTimer::timeout, this, [this, &pass, &sampled] {
@@ -299,10 +294,9 @@ private slots:
         MemStream listed(InflateMessage(MemStream(member.lists[2]), 5));
         QVERIFY(share.Read(listed));
         std::set<qint64> sizes;
-        for (const FileInfo& file : share[Key(members + "/big")]) {
-            if (names.count(file.name))
-                sizes.insert(file.size);
-        }
+        for (const FileInfo& file : share[Key(members + "/big")])
+            sizes.insert(file.size);
+        sizes.erase(0);
         QVERIFY2(sizes.size() > 1, qPrintable(QString::number(sizes.size())));
     }
 
