@@ -27,6 +27,7 @@
 #include "store/DataSaver.h"
 #include "store/DelayedInvoker.h"
 #include "store/Log.h"
+#include "store/MemoryRelease.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "DiagnosticsForm.h"
@@ -55,10 +56,12 @@ namespace {
 const QString kConfigArea = QStringLiteral("Configuration Data");
 // From a change of the download queue to its save: the changes of a burst (a
 // folder added, a selection removed) go in one save. The store is read on the
-// window's thread: the save of a big one waits so many times as long as it
-// took the last time, so that it takes a small share of the window's time.
+// window's thread, a slice a turn: the save of a big one waits so many times
+// as long as the last one took, so that it takes a small share of the window's
+// time, but never longer than a minute.
 constexpr int kSaveSoonMs = 2000;
 constexpr int kSaveSoonFactor = 25;
+constexpr int kSaveSoonLongestMs = 60000;
 }
 
 // ---- SizeProxy -------------------------------------------------------------
@@ -278,6 +281,7 @@ void MainWindow::CreateCore()
 
     new TransferQueueManager();
     connect(transferQueueManager, &TransferQueueManager::DownloadQueueChanged, this, &MainWindow::SaveSoon);
+    new MemoryRelease(&d, this);
 }
 
 void MainWindow::DeclareActionSets()
@@ -391,9 +395,12 @@ void MainWindow::SaveInBackground()
         m_saveSoon->start();
         return;
     }
-    QElapsedTimer reading;
-    reading.start();
-    dataSaver->SaveInBackground(DataFilePath(), [this](bool saved) {
+    QElapsedTimer took;
+    took.start();
+    dataSaver->SaveInBackground(DataFilePath(), [this, took](bool saved) {
+        if (m_saveSoon)
+            m_saveSoon->setInterval(
+                int(qBound(qint64(kSaveSoonMs), kSaveSoonFactor * took.elapsed(), qint64(kSaveSoonLongestMs))));
         if (saved) {
             m_saveWarned = false;
             return;
@@ -407,7 +414,6 @@ void MainWindow::SaveInBackground()
         if (isVisible() && !m_closing)
             WarnSaveFailed();
     });
-    m_saveSoon->setInterval(int(qBound(qint64(kSaveSoonMs), kSaveSoonFactor * reading.elapsed(), qint64(60000))));
 }
 
 void MainWindow::WarnSaveFailed()

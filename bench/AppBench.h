@@ -39,9 +39,9 @@ inline void CreateCore()
     new TransferQueueManager();
 }
 
-// Writes the data file: settings for a start without dialogs, the share and
-// the downloads, made as the share merge and the download queue make them.
-inline int Generate(long files)
+// Settings for a start without dialogs and a share of the files, made as the
+// share merge makes them, in the core of this process.
+inline void MakeShare(long files)
 {
     QCoreApplication::setApplicationName(QStringLiteral("bench_app"));
     CreateCore();
@@ -70,6 +70,13 @@ inline int Generate(long files)
             file += sizeType->GetItem(Value(qint64(3000000 + k * 1000)));
         }
     }
+}
+
+// Writes the data file: MakeShare's and the downloads, made as the download
+// queue makes them.
+inline int Generate(long files)
+{
+    MakeShare(files);
     for (long k = 0; k < files / 100; ++k) {
         transferQueueManager->AddDownload(QStringLiteral("uploader%1").arg(k % 100),
             QStringLiteral("file %1.flac").arg(k).toStdString(), QStringLiteral("music\\set %1").arg(k / 100).toStdString(),

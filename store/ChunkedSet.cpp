@@ -196,6 +196,15 @@ size_t ChunkedSet::FindChunk(quint64 serial) const
     return lo;
 }
 
+ChunkedSet::Position ChunkedSet::After(quint64 serial) const
+{
+    const size_t c = FindChunk(serial + 1);
+    if (c >= ChunkCount())
+        return { c, 0 };
+    const Chunk& chunk = Chunks()[c];
+    return { c, size_t(LowerBound(chunk.items, chunk.items + chunk.size, serial + 1) - chunk.items) };
+}
+
 bool ChunkedSet::Contains(const Item* item) const
 {
     const quint64 serial = item->serial;

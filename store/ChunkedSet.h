@@ -51,6 +51,9 @@ public:
             p.index = 0;
         }
     }
+    // The position of the first member newer than the creation number (not
+    // Valid when there is none).
+    Position After(quint64 serial) const;
     size_t MemoryBytes() const;
     // Fetches ahead where the next member will be appended: level 0 the last
     // chunk's record (or its tail, when the set has one chunk), level 1 the

@@ -222,6 +222,10 @@ bool Data::Connect(Item* x, Item* y)
         if (x->removing || y->removing)
             return false;
     }
+    if (m_changeWatcher) {
+        m_changeWatcher->BeforeChange(x);
+        m_changeWatcher->BeforeChange(y);
+    }
     // An insertion finds a connection already there as it looks for its
     // place, so none is looked up first.
     if (!x->connections.Insert(y))
@@ -272,6 +276,10 @@ void Data::ConnectAll(const std::pair<Item*, Item*>* pairs, size_t count)
 
 bool Data::Disconnect(Item* x, Item* y)
 {
+    if (m_changeWatcher) {
+        m_changeWatcher->BeforeChange(x);
+        m_changeWatcher->BeforeChange(y);
+    }
     if (!x->connections.Erase(y))
         return false;
     y->connections.Erase(x);
@@ -323,6 +331,8 @@ void Data::Remove(Item* item)
 {
     if (item->removing)
         return;
+    if (m_changeWatcher)
+        m_changeWatcher->BeforeRemove(item);
     item->removing = true;
     Type* type = item->type;
     type->m_items.Erase(item);
@@ -383,8 +393,11 @@ void Data::FreeItem(Item* item)
     // A handler may have connected the item again while it was going.
     std::vector<Item*> partners;
     item->connections.ForEach([&](Item* p) { partners.push_back(p); });
-    for (Item* p : partners)
+    for (Item* p : partners) {
+        if (m_changeWatcher)
+            m_changeWatcher->BeforeChange(p);
         p->connections.Erase(item);
+    }
     m_pool.Destroy(item);
 }
 

@@ -82,6 +82,23 @@ public:
     Event<ConnectionInfo&> disconnected;
     Event<Type*> typeAdded;
 
+    // Told of every item about to change (a connection made or dropped, the
+    // item removed), before the change, while set: a reader that goes over
+    // the store in several turns (a save) keeps what it has not read yet as
+    // it was. One at a time.
+    class ChangeWatcher {
+    public:
+        virtual void BeforeChange(Item* item) = 0;
+        virtual void BeforeRemove(Item* item) = 0;
+
+    protected:
+        ~ChangeWatcher() = default;
+    };
+    void SetChangeWatcher(ChangeWatcher* watcher) { m_changeWatcher = watcher; }
+    ChangeWatcher* GetChangeWatcher() const { return m_changeWatcher; }
+    // The creation number that the next item made gets.
+    quint64 NextSerial() const { return m_nextSerial; }
+
     // Items removed between BeginBatch and EndBatch are freed only at the end,
     // so a caller holding raw handles (the data file's loader) stays safe.
     void BeginBatch() { ++m_dispatchDepth; }
@@ -149,6 +166,7 @@ private:
     int m_dispatchDepth = 0;
     std::vector<Item*> m_graveyard;
     quint32 m_markEpoch = 0;
+    ChangeWatcher* m_changeWatcher = nullptr;
 
     std::vector<PairHandler> m_pairHandlers;
     std::vector<std::unique_ptr<Watch>> m_watches;

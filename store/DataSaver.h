@@ -34,10 +34,8 @@
 #include <vector>
 
 class Data;
-struct Item;
-class OutputStream;
+class QDeadlineTimer;
 class QFile;
-class Type;
 
 class DataSaver {
 public:
@@ -75,12 +73,17 @@ public:
     // as it was when the write fails. Also throws DataSaveFailure, after
     // writing everything else, when a value was too long to be saved.
     void Save(const QString& path);
-    // Writes what Save writes, the file itself on a thread of its own: the
-    // store is read now, into memory. done runs from this thread's event loop
-    // with the outcome (LastError() tells a failure), or at the start of the
-    // next save of either kind, which waits for this one's file.
+    // Writes what Save writes, as the store stands now, without holding this
+    // thread: the store is read into memory a slice at a time from this
+    // thread's event loop (changes made meanwhile are not saved: see
+    // SaveSnapshot.h), and the file written on a thread of its own. done
+    // runs from this thread's event loop with the outcome (LastError() tells
+    // a failure), or at the start of the next save of either kind, which
+    // waits for this one's file. A save that begins while this one still
+    // reads the store takes its place and tells done its own outcome.
     void SaveInBackground(const QString& path, std::function<void(bool saved)> done);
-    // Whether a file is being written in the background.
+    // Whether a save in the background is under way: reading the store or
+    // writing its file.
     bool Saving() const;
     // From now on, notes whether what a save writes may change: an item of a
     // type saved whole made, an item of a saved type removed, a connection
@@ -89,7 +92,8 @@ public:
     void WatchForChanges();
     // True once such a change came after WatchForChanges().
     bool ChangedSinceWatch() const;
-    // Waits for the file being written in the background and takes its outcome.
+    // Reads to the end the store that a background save is reading, waits for
+    // its file, and takes its outcome.
     void FinishBackgroundSave();
 
     // Where the last malformed file was kept, or empty.
@@ -108,10 +112,17 @@ private:
     void Resolve(Parsed& parsed) const;
     void Apply(const QByteArray& bytes, const Parsed& parsed);
     void Notify(bool noData);
-    bool IsSaved(Type* type, const void* item) const;
-    // The items saved, in file order; values too long to save are counted.
-    std::vector<Item*> SavedItems(size_t& refused, std::string& refusedType) const;
-    static bool WriteRecords(OutputStream& out, const std::vector<Item*>& saved);
+    // The background save's steps: the end of its reading (its caller's done
+    // handed back), a slice of it, the write of the bytes read, and the wait
+    // for that write.
+    std::function<void(bool saved)> DropReading();
+    void ReadSlice(const QDeadlineTimer& until);
+    void StartWrite(const QString& path, QByteArray bytes, bool write, size_t refused,
+        const std::string& refusedType, std::function<void(bool saved)> done, bool blocked);
+    void JoinWrite();
+    // Calls both.
+    static std::function<void(bool saved)> Chain(
+        std::function<void(bool saved)> first, std::function<void(bool saved)> then);
     // The temporary file beside the data file, opened private; and made the
     // data file, synced, once written (removed when anything failed). Both
     // touch no store and run on any thread.

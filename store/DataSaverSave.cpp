@@ -1,16 +1,19 @@
-// Saving the data file: the saved items written as records, through a
-// temporary file beside it that is synced and renamed over it, on the calling
-// thread or with the file written on a thread of its own.
+// Saving the data file: the saved items written as records (SaveSnapshot.h),
+// through a temporary file beside it that is synced and renamed over it, on
+// the calling thread, or read a slice at a time and the file written on a
+// thread of its own.
 #include "DataFileFormat.h"
 #include "DataSaver.h"
 #include "Data.h"
+#include "SaveSnapshot.h"
+#include "SlicedWork.h"
 #include "Log.h"
 #include "PrivateFiles.h"
 #include "Stream.h"
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QObject>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,106 +25,6 @@
 #include <unistd.h>
 
 using namespace DataFileFormat;
-
-bool DataSaver::IsSaved(Type* type, const void* itemPtr) const
-{
-    const Item* item = static_cast<const Item*>(itemPtr);
-    auto it = m_savedByConnection.find(type->Name());
-    if (it == m_savedByConnection.end())
-        return false;
-    for (const std::string& otherName : it->second) {
-        Type* other = m_data->HasType(otherName);
-        if (other && item->connections.First(other))
-            return true;
-    }
-    return false;
-}
-
-std::vector<Item*> DataSaver::SavedItems(size_t& refused, std::string& refusedType) const
-{
-    std::vector<Item*> saved;
-    refused = 0;
-    for (Type* type : m_data->Types()) {
-        bool all = std::find(m_savedTypes.begin(), m_savedTypes.end(), type->Name()) != m_savedTypes.end();
-        bool some = !all && m_savedByConnection.count(type->Name());
-        if (!all && !some)
-            continue;
-        const ChunkedSet& items = type->Items();
-        for (ChunkedSet::Position p; items.Valid(p); items.Advance(p)) {
-            Item* item = items.At(p);
-            if (!all && !IsSaved(type, item))
-                continue;
-            if (item->value.size() > kMaxSavedValue) {
-                if (!refused++)
-                    refusedType = type->Name();
-                continue;
-            }
-            saved.push_back(item);
-        }
-    }
-    return saved;
-}
-
-bool DataSaver::WriteRecords(OutputStream& out, const std::vector<Item*>& saved)
-{
-    for (size_t k = 0; k < saved.size(); ++k)
-        saved[k]->saveIndex = quint32(k + 1);
-    bool ok = out.WriteBytes(kMagic, 8) && out.WriteUInt32(kVersion);
-    // Items, a record per run of one type (at most kMaxStreamCount each).
-    for (size_t k = 0; ok && k < saved.size();) {
-        Type* type = saved[k]->type;
-        size_t end = k;
-        while (end < saved.size() && saved[end]->type == type && end - k < kMaxStreamCount)
-            ++end;
-        ok = out.WriteUInt8(kItems) && out.WriteString(type->Name()) && out.WriteUInt32(quint32(end - k));
-        for (; ok && k < end; ++k) {
-            Item* item = saved[k];
-            const std::string_view value(item->value);
-            const quint8 flags = type->IsGlobalNullItem(item) ? kGlobalNullFlag : 0;
-            if (value.size() <= kMaxStreamCount) {
-                out.WriteText(value);
-                ok = out.WriteUInt8(flags);
-                continue;
-            }
-            const size_t pieces = (value.size() + kMaxStreamCount - 1) / kMaxStreamCount;
-            out.WriteText(std::string_view());
-            out.WriteUInt8(flags | kLongValueFlag);
-            ok = out.WriteUInt32(quint32(pieces));
-            for (size_t p = 0; ok && p < pieces; ++p)
-                ok = out.WriteText(value.substr(p * kMaxStreamCount, kMaxStreamCount));
-        }
-    }
-    // Connections between saved items, each once.
-    quint64 connections = 0;
-    std::vector<std::pair<quint32, quint32>> block;
-    auto flush = [&] {
-        if (block.empty())
-            return true;
-        bool good = out.WriteUInt8(kConnections) && out.WriteUInt32(quint32(block.size()));
-        for (const auto& [a, b] : block) {
-            out.WriteUInt32(a);
-            good = out.WriteUInt32(b) && good;
-        }
-        connections += block.size();
-        block.clear();
-        return good;
-    };
-    for (size_t k = 0; ok && k < saved.size(); ++k) {
-        Item* item = saved[k];
-        item->connections.ForEach([&](Item* other) {
-            if (other->saveIndex <= item->saveIndex)
-                return;
-            block.emplace_back(item->saveIndex - 1, other->saveIndex - 1);
-            if (block.size() == kMaxStreamCount)
-                ok = flush() && ok;
-        });
-    }
-    ok = ok && flush();
-    ok = ok && out.WriteUInt8(kEnd) && out.WriteUInt32(quint32(saved.size())) && out.WriteUInt32(quint32(connections));
-    for (Item* item : saved)
-        item->saveIndex = 0;
-    return ok;
-}
 
 bool DataSaver::OpenTemp(const QString& path, QFile& file, QString& error)
 {
@@ -196,30 +99,46 @@ bool DataSaver::Finished(const QString& path, bool ok, size_t refused, const std
 
 void DataSaver::Save(const QString& path)
 {
-    // A save under way writes the same temporary file, and an older state:
-    // it ends first.
-    FinishBackgroundSave();
+    // A save under way in the background holds an older state: one still
+    // reading the store gives way to this one (its caller hears this one's
+    // outcome), and a file being written ends first (it is the same temporary
+    // file). The end of a write may start the next save.
+    std::function<void(bool)> earlier = DropReading();
+    JoinWrite();
+    earlier = Chain(std::move(earlier), DropReading());
     m_lastError.clear();
-    if (Blocked(path))
-        throw DataSaveFailure();
-    size_t refused = 0;
-    std::string refusedType;
-    const std::vector<Item*> saved = SavedItems(refused, refusedType);
-    QFile file;
-    bool ok = OpenTemp(path, file, m_lastError);
-    if (ok) {
-        Stream out(&file);
-        ok = WriteRecords(out, saved) && out.Flush();
-        ok = Commit(file, path, ok, m_lastError);
+    bool saved = false;
+    if (!Blocked(path)) {
+        SaveSnapshot snapshot(m_data, m_savedTypes, m_savedByConnection);
+        QFile file;
+        bool ok = OpenTemp(path, file, m_lastError);
+        if (ok) {
+            Stream out(&file);
+            snapshot.Run(out, QDeadlineTimer(QDeadlineTimer::Forever));
+            ok = snapshot.Written() && out.Flush();
+            ok = Commit(file, path, ok, m_lastError);
+        }
+        saved = Finished(path, ok, snapshot.Refused(), snapshot.RefusedType());
     }
-    if (!Finished(path, ok, refused, refusedType))
+    if (earlier)
+        earlier(saved);
+    if (!saved)
         throw DataSaveFailure();
 }
 
-// A save whose file is written on a thread of its own.
+// A save in the background: the store read a slice at a time on the saver's
+// thread, then the file written on a thread of its own.
 struct DataSaver::Background {
-    // The outcome's queued call goes with it.
+    // The slices and the outcome's queued call go with it.
     QObject context;
+    QTimer slices;
+    struct Reading {
+        QString path;
+        std::unique_ptr<SaveSnapshot> snapshot;
+        MemStream bytes;
+        std::function<void(bool saved)> done;
+    };
+    std::unique_ptr<Reading> reading;
     std::thread thread;
     // Written by the thread, read once it has been joined.
     bool ok = false;
@@ -282,38 +201,87 @@ DataSaver::~DataSaver()
         dataSaver = nullptr;
 }
 
+std::function<void(bool)> DataSaver::Chain(std::function<void(bool)> first, std::function<void(bool)> then)
+{
+    if (!first || !then)
+        return first ? std::move(first) : std::move(then);
+    return [first = std::move(first), then = std::move(then)](bool saved) {
+        first(saved);
+        then(saved);
+    };
+}
+
+std::function<void(bool)> DataSaver::DropReading()
+{
+    if (!m_background || !m_background->reading)
+        return {};
+    m_background->slices.stop();
+    std::function<void(bool)> done = std::move(m_background->reading->done);
+    m_background->reading.reset();
+    return done;
+}
+
 void DataSaver::SaveInBackground(const QString& path, std::function<void(bool saved)> done)
 {
-    FinishBackgroundSave();
-    if (!m_background)
+    if (!m_background) {
         m_background = std::make_unique<Background>();
-    Background* background = m_background.get();
-    m_lastError.clear();
-    const bool blocked = Blocked(path);
-    size_t refused = 0;
-    std::string refusedType;
-    QByteArray bytes;
-    bool written = false;
-    if (!blocked) {
-        // The store is read here, on its own thread, into memory. Bytes that
-        // could not all be written there (no memory for them) are no data
-        // file: nothing is committed, and the old file stays.
-        std::vector<Item*> saved;
-        try {
-            saved = SavedItems(refused, refusedType);
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            Stream out(&buffer);
-            written = WriteRecords(out, saved) && out.Flush();
-        } catch (const std::bad_alloc&) {
-            for (Item* item : saved)
-                item->saveIndex = 0;
-        }
-        if (!written) {
-            bytes = QByteArray();
-            m_lastError = "there was not enough memory to write the records";
-        }
+        m_background->slices.setSingleShot(true);
+        m_background->slices.setInterval(0);
+        QObject::connect(&m_background->slices, &QTimer::timeout, &m_background->context,
+            [this] { ReadSlice(SlicedWork::Turn()); });
     }
+    // A reading under way gives way to this later state.
+    done = Chain(std::move(done), DropReading());
+    m_lastError.clear();
+    if (Blocked(path)) {
+        StartWrite(path, QByteArray(), false, 0, std::string(), std::move(done), true);
+        return;
+    }
+    auto reading = std::make_unique<Background::Reading>();
+    reading->path = path;
+    reading->done = std::move(done);
+    reading->snapshot = std::make_unique<SaveSnapshot>(m_data, m_savedTypes, m_savedByConnection);
+    m_background->reading = std::move(reading);
+    ReadSlice(SlicedWork::Turn());
+}
+
+void DataSaver::ReadSlice(const QDeadlineTimer& until)
+{
+    Background::Reading* reading = m_background->reading.get();
+    if (!reading)
+        return;
+    bool read;
+    bool roomy = true;
+    try {
+        read = reading->snapshot->Run(reading->bytes, until);
+    } catch (const std::bad_alloc&) {
+        read = true;
+        roomy = false;
+    }
+    if (!read) {
+        m_background->slices.start();
+        return;
+    }
+    const std::unique_ptr<Background::Reading> finished = std::move(m_background->reading);
+    const size_t refused = finished->snapshot->Refused();
+    const std::string refusedType = finished->snapshot->RefusedType();
+    // Bytes that could not all be gathered (no memory for them) are no data
+    // file: nothing is committed, and the old file stays.
+    QByteArray bytes;
+    if (roomy && finished->snapshot->Written())
+        bytes = finished->bytes.GetBuffer();
+    else
+        m_lastError = "there was not enough memory to write the records";
+    finished->snapshot.reset();
+    const bool write = !bytes.isEmpty();
+    StartWrite(finished->path, std::move(bytes), write, refused, refusedType, std::move(finished->done), false);
+}
+
+void DataSaver::StartWrite(const QString& path, QByteArray bytes, bool write, size_t refused,
+    const std::string& refusedType, std::function<void(bool saved)> done, bool blocked)
+{
+    JoinWrite();
+    Background* background = m_background.get();
     const QString error = m_lastError;
     background->outcome = [this, path, refused, refusedType, blocked, done = std::move(done)] {
         m_lastError = m_background->error;
@@ -321,29 +289,38 @@ void DataSaver::SaveInBackground(const QString& path, std::function<void(bool sa
         if (done)
             done(saved);
     };
-    background->thread = std::thread([this, background, path, bytes, blocked, written, error] {
+    background->thread = std::thread([this, background, path, bytes = std::move(bytes), write, error] {
         background->error = error;
         background->ok = false;
-        if (!blocked && written) {
+        if (write) {
             QFile file;
             background->ok = OpenTemp(path, file, background->error)
                 && Commit(file, path, file.write(bytes) == bytes.size(), background->error);
         }
-        QMetaObject::invokeMethod(&background->context, [this] { FinishBackgroundSave(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&background->context, [this] { JoinWrite(); }, Qt::QueuedConnection);
     });
 }
 
 bool DataSaver::Saving() const
 {
-    return m_background && m_background->thread.joinable();
+    return m_background && (m_background->reading || m_background->thread.joinable());
 }
 
-void DataSaver::FinishBackgroundSave()
+void DataSaver::JoinWrite()
 {
     // An outcome may start the next save.
-    while (Saving()) {
+    while (m_background && m_background->thread.joinable()) {
         m_background->thread.join();
         if (auto outcome = std::exchange(m_background->outcome, {}))
             outcome();
     }
+}
+
+void DataSaver::FinishBackgroundSave()
+{
+    while (m_background && m_background->reading) {
+        m_background->slices.stop();
+        ReadSlice(QDeadlineTimer(QDeadlineTimer::Forever));
+    }
+    JoinWrite();
 }

@@ -362,7 +362,10 @@ void TransferQueueManager::RemoveDownload(ItemPtr download)
     if (!download)
         return;
     TearDownDownload(download, true);
+    // Its place in the order is its own: it goes with it.
+    ItemPtr order = download["download_order"];
     download.Remove();
+    order.Remove();
     emit DownloadQueueChanged();
 }
 

@@ -207,7 +207,9 @@ public slots:
 
 private:
     // TransferSchema.cpp.
+    struct HeldSearch;
     void FindHeldBytes();
+    void FindHeldBytesSlice();
     void DeclareDownloadTypes();
     void DeclareUploadTypes();
     void DeclareCompleteTypes();
@@ -355,8 +357,10 @@ private:
     // with "\" only; made at the first look after a load.
     mutable std::unordered_map<std::string, std::vector<std::string>> m_slashFolders;
     mutable bool m_slashFoldersKnown = false;
-    // Finds the sizes of the partial files of the queue after a load, and
-    // the records of files no longer there.
+    // Finds the sizes of the partial files of the queue after a load (their
+    // paths worked out a slice at a time), and the records of files no
+    // longer there.
+    std::unique_ptr<HeldSearch> m_heldSearch;
     std::unique_ptr<OrderedWorker> m_partialSizes;
     std::unique_ptr<SlicedWork> m_staleRecords;
     // Syncs the records of partial files about to be made; the downloads

@@ -169,6 +169,24 @@ void TransferQueueManager::DeclareCompleteTypes()
     d.RelateTypes("user", "sent_empty_share_warning_message", Many, One);
 }
 
+// The partial files of the queue as it was loaded: their paths are worked out
+// a slice at a time (a queue may hold 100,000 downloads), then the files are
+// looked at on a worker. Only a partial file that the record kept with it
+// gives to the download's source is its progress: one begun for another file
+// of the name is not.
+struct TransferQueueManager::HeldSearch {
+    struct Partial {
+        qint64 order;
+        QString path;
+        QString root;
+        FileSource source;
+    };
+    quint64 after = 0; // the creation number of the last download looked at
+    quint64 end = 0; // the first one made after the load, which are not
+    std::vector<Partial> partials;
+    QTimer slices;
+};
+
 TransferQueueManager::TransferQueueManager(QObject* parent)
     : QObject(parent)
 {
@@ -328,30 +346,46 @@ qint64 TransferQueueManager::HeldBytes(ItemPtr download) const
 
 void TransferQueueManager::FindHeldBytes()
 {
-    // Only a partial file that the record kept with it gives to the
-    // download's source is its progress: one begun for another file of the
-    // name is not.
-    struct Partial {
-        qint64 order;
-        QString path;
-        QString root;
-        FileSource source;
-    };
-    std::vector<Partial> partials;
-    ItemPtr complete = T("download_entry_status")->HasItem("complete");
-    for (ItemPtr download : T("download_entry")->GetItems()) {
-        if (download["download_entry_status"] == complete)
-            continue;
-        const QString path = LocalPath(GetDownloadTargetPath(download, false));
-        if (!path.isEmpty())
-            partials.push_back(
-                { download["download_order"].AsInt64(), path, DownloadRootOf(download), SourceOf(download) });
+    if (!m_heldSearch) {
+        m_heldSearch = std::make_unique<HeldSearch>();
+        m_heldSearch->slices.setSingleShot(true);
+        m_heldSearch->slices.setInterval(0);
+        connect(&m_heldSearch->slices, &QTimer::timeout, this, [this] { FindHeldBytesSlice(); });
     }
+    m_heldSearch->after = 0;
+    m_heldSearch->end = d.NextSerial();
+    m_heldSearch->partials.clear();
+    m_heldSearch->slices.start();
+}
+
+void TransferQueueManager::FindHeldBytesSlice()
+{
+    HeldSearch& search = *m_heldSearch;
+    const QDeadlineTimer turn = SlicedWork::Turn();
+    ItemPtr complete = T("download_entry_status")->HasItem("complete");
+    const ChunkedSet& downloads = T("download_entry")->Items();
+    int done = 0;
+    for (ChunkedSet::Position p = downloads.After(search.after);
+         downloads.Valid(p) && downloads.At(p)->serial < search.end; downloads.Advance(p)) {
+        ItemPtr download = downloads.At(p);
+        search.after = download.Serial();
+        if (download["download_entry_status"] != complete) {
+            const QString path = LocalPath(GetDownloadTargetPath(download, false));
+            if (!path.isEmpty())
+                search.partials.push_back(
+                    { download["download_order"].AsInt64(), path, DownloadRootOf(download), SourceOf(download) });
+        }
+        if (++done % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired()) {
+            search.slices.start();
+            return;
+        }
+    }
+    std::vector<HeldSearch::Partial> partials = std::exchange(search.partials, {});
     if (partials.empty())
         return;
     m_partialSizes->Start(0, [this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
         std::vector<std::pair<qint64, qint64>> sizes;
-        for (const Partial& partial : partials) {
+        for (const HeldSearch::Partial& partial : partials) {
             const QFileInfo info(partial.path);
             if (info.isFile() && info.size() > 0 && SourceRecords(partial.root).Read(partial.path) == partial.source)
                 sizes.emplace_back(partial.order, info.size());

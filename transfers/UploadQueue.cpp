@@ -254,7 +254,10 @@ bool TransferQueueManager::DropUpload(ItemPtr upload)
     TearDownUpload(upload);
     if (upload == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
+    // Its place in the order is its own: it goes with it.
+    ItemPtr order = upload["upload_order"];
     upload.Remove();
+    order.Remove();
     return wasActive;
 }
 

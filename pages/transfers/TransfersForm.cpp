@@ -425,6 +425,9 @@ void TransfersForm::RemoveRow(const TreeKind& kind, ItemPtr entry)
         if (userRow->childCount() == 0) {
             m_staleBars[tree].remove(userRow);
             m_pendingUserRows.removeOne(userRow);
+            if (!m_unbarredUserRows.isEmpty() && m_unbarredUserRows.front() == userRow)
+                m_unbarredFolders = -1;
+            m_unbarredUserRows.removeOne(userRow);
             delete userRow;
             userNode.Remove();
             QueueCountUpdate();

@@ -23,6 +23,7 @@
 #include "store/Data.h"
 #include "store/DataLoadedEventHandler.h"
 #include <QBrush>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QIcon>
 #include <QKeyEvent>
@@ -162,7 +163,7 @@ private:
     // The saved downloads' rows, made in slices (TransfersForm.cpp).
     void QueueSavedRow(ItemPtr entry);
     void BuildSavedRows();
-    void AddSavedRows();
+    void AddSavedRows(const QDeadlineTimer& turn);
     void OnUploadEntryAdded(ItemPtr entry);
     // The rows of the uploads added since the last batch, a turn's worth.
     void AddUploadRows();
@@ -223,9 +224,9 @@ private:
     // one beneath which bytes are done (rows restored at a start). Nothing
     // for a row no longer bound to a node.
     void RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row, bool add);
-    // The bars of restored rows: files complete or partly there, and their
-    // folder and user rows.
-    void ShowRestoredBars();
+    // The bars of restored rows, a slice at a time until the turn ends:
+    // files complete, and folder and user rows with bytes done beneath.
+    void ShowRestoredBars(const QDeadlineTimer& turn);
     // Writes a figure into its cell, the column widened first when the
     // figure would be cut (never narrowed: a width the user chose that holds
     // it stays).
@@ -295,6 +296,10 @@ private:
     // Set while a slice runs.
     bool m_bulkBuild = false;
     QList<QTreeWidgetItem*> m_pendingUserRows;
+    // Restored user rows in the tree whose bars are still to be shown, and
+    // how many folder rows of the first are left (-1: not begun).
+    QList<QTreeWidgetItem*> m_unbarredUserRows;
+    int m_unbarredFolders = -1;
     QHash<QString, QBrush> m_bulkBrushes;
     // While they are built: the folder row of each folder and user row, and
     // each folder's shown path.

@@ -5,6 +5,7 @@
 #include "RowProgressBar.h"
 #include "TransferRow.h"
 #include "store/GeneralFunctions.h"
+#include "store/SlicedWork.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QBrush>
@@ -204,23 +205,38 @@ void TransfersForm::RefreshParentBar(const TreeKind& kind, QTreeWidgetItem* row,
         SetProgressBar(kind.tree, row, sums.done, double(sums.done * 100) / double(sums.total));
 }
 
-void TransfersForm::ShowRestoredBars()
+void TransfersForm::ShowRestoredBars(const QDeadlineTimer& turn)
 {
+    // Folder rows are counted down: one removed meanwhile moves those
+    // still to be done no further.
     const TreeKind& kind = Downloads();
-    for (int u = 0; u < kind.tree->topLevelItemCount(); ++u) {
-        QTreeWidgetItem* userRow = kind.tree->topLevelItem(u);
-        for (int f = 0; f < userRow->childCount(); ++f) {
-            QTreeWidgetItem* folderRow = userRow->child(f);
+    size_t rows = 0;
+    while (!m_unbarredUserRows.isEmpty()) {
+        QTreeWidgetItem* userRow = m_unbarredUserRows.front();
+        if (m_unbarredFolders < 0)
+            m_unbarredFolders = userRow->childCount();
+        while (m_unbarredFolders > 0) {
+            QTreeWidgetItem* folderRow = userRow->child(--m_unbarredFolders);
+            if (!folderRow)
+                continue;
             // The figures say which folders hold complete files, and which
             // of their rows.
-            for (int k = 0; FiguresOf(folderRow).complete > 0 && k < folderRow->childCount(); ++k) {
+            const bool holdsComplete = FiguresOf(folderRow).complete > 0;
+            for (int k = 0; holdsComplete && k < folderRow->childCount(); ++k) {
                 QTreeWidgetItem* row = folderRow->child(k);
                 if (FiguresOf(row).complete > 0)
                     SetProgressBar(kind.tree, row, FiguresOf(row).done, 100.0);
             }
             RefreshParentBar(kind, folderRow, true);
+            rows += (holdsComplete ? size_t(folderRow->childCount()) : 0) + 1;
+            if (rows >= SlicedWork::kItemsAtOnce && turn.hasExpired()) {
+                m_buildTimer->start();
+                return;
+            }
         }
         RefreshParentBar(kind, userRow, true);
+        m_unbarredUserRows.removeFirst();
+        m_unbarredFolders = -1;
     }
 }
 

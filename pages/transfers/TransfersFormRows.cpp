@@ -269,6 +269,10 @@ void TransfersForm::QueueSavedRow(ItemPtr entry)
 void TransfersForm::BuildSavedRows()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();
+    if (!m_buildingRows) {
+        ShowRestoredBars(turn);
+        return;
+    }
     m_bulkBuild = true;
     // The colours read once per slice: the settings may change in between.
     m_bulkBrushes.clear();
@@ -292,10 +296,10 @@ void TransfersForm::BuildSavedRows()
         m_buildTimer->start();
         return;
     }
-    AddSavedRows();
+    AddSavedRows(turn);
 }
 
-void TransfersForm::AddSavedRows()
+void TransfersForm::AddSavedRows(const QDeadlineTimer& turn)
 {
     m_buildingRows = false;
     m_unbuilt.clear();
@@ -329,11 +333,14 @@ void TransfersForm::AddSavedRows()
                 userRow->child(f)->setExpanded(true);
         }
     }
-    ShowRestoredBars();
     UpdateActiveTransferCounts();
     // The completions that came while the rows were built.
     for (ItemPtr entry : m_pendingComplete->Items())
         emit DownloadComplete(entry);
+    // Their bars follow, a slice at a time.
+    m_unbarredUserRows = added;
+    m_unbarredFolders = -1;
+    ShowRestoredBars(turn);
 }
 
 void TransfersForm::UpdateParentStatus(const TreeKind& kind, QTreeWidgetItem* row)
@@ -425,14 +432,17 @@ void TransfersForm::ShowStatusText(ItemPtr entry, QTreeWidgetItem* row, const QS
         row->setToolTip(3, tip);
 }
 
+// A queue being loaded has no rows yet: its statuses cost nothing here.
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& ci)
 {
-    ApplyStatus(Downloads(), ci.first, ci.second.AsString());
+    if (DownloadRow(ci.first))
+        ApplyStatus(Downloads(), ci.first, ci.second.AsString());
 }
 
 void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& ci)
 {
-    ApplyStatus(Uploads(), ci.first, ci.second.AsString());
+    if (UploadRow(ci.first))
+        ApplyStatus(Uploads(), ci.first, ci.second.AsString());
 }
 
 void TransfersForm::OnDownloadEntryReasonChange(ConnectionInfo& ci)

@@ -126,11 +126,13 @@ bool Session::RestartServer()
     return m_server->Start(QStringList{ QStringLiteral("--port"), QString::number(m_port) } + m_serverArgs);
 }
 
-int Session::RunChild(const char* role, int ms)
+int Session::RunChild(const char* role, int ms, const QString& home)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kRoleVariable), QString::fromLatin1(role));
+    if (!home.isEmpty())
+        env.insert(QStringLiteral("HOME"), home);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QCoreApplication::applicationFilePath(), {});

@@ -101,9 +101,10 @@ public:
     bool RestartServer();
     QString Home() const;
 
-    // Runs this executable again with the role; its exit code (-1 when it did
-    // not end within ms). The child's output goes to this one's.
-    int RunChild(const char* role, int ms = 60000);
+    // Runs this executable again with the role, in this HOME or the given
+    // one; its exit code (-1 when it did not end within ms). The child's
+    // output goes to this one's.
+    int RunChild(const char* role, int ms = 60000, const QString& home = QString());
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;

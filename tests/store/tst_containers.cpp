@@ -1,12 +1,14 @@
 // The store's own containers: the chunked ordered set of items, the value
 // index and the sort done in slices, checked against the standard ones.
 #include "store/Data.h"
+#include "store/ItemPool.h"
 #include "store/SlicedSort.h"
 #include "store/SmallBlocks.h"
 #include "store/ValueIndex.h"
 #include <malloc.h>
 #include <QtTest>
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 
@@ -157,6 +159,49 @@ private slots:
         }
     }
 
+    // The items of a removed queue or share give their memory back, those
+    // removed now and then leave it for the next ones.
+    void removedItemsGiveTheirMemoryBack()
+    {
+        auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+        malloc_trim(0);
+        const size_t before = heap();
+        Data data;
+        Type* type = data.NewType("thing", kEntity, true);
+        for (int n = 0; n < 300000; ++n)
+            type->NewItem();
+        const size_t peak = heap();
+        for (int round = 0; round < 3; ++round) {
+            // Every other one removed, and as many made again: no more room.
+            ItemSet items = type->GetItems();
+            int n = 0;
+            for (ItemPtr item : items)
+                if (n++ % 2)
+                    item.Remove();
+            for (int k = 0; k < 150000; ++k)
+                type->NewItem();
+        }
+        QCOMPARE(type->Count(), size_t(300000));
+        const size_t churned = heap();
+        type->GetItems().Remove();
+        QCOMPARE(data.ItemCount(), size_t(0));
+        // The pool's block kept empty takes new objects once the others are full.
+        ItemPool<std::array<char, 64>> pool;
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::array<char, 64>*> made;
+            for (int n = 0; n < 200000; ++n)
+                made.push_back(pool.Create());
+            for (auto* object : made)
+                pool.Destroy(object);
+        }
+        malloc_trim(0);
+        const size_t after = heap();
+        if (peak <= before)
+            return; // a sanitizer's allocator tells no figures
+        QVERIFY2(churned < peak + (peak - before) / 10, qPrintable(QString::number(qint64(churned - peak))));
+        QVERIFY2(after < before + (peak - before) / 10,
+            qPrintable(QStringLiteral("%1 of %2 kept").arg(qint64(after) - qint64(before)).arg(peak - before)));
+    }
     void setMatchesOrderedModel();
     void setNewestMemberAfterErase();
     void setChunksStayBoundedAndLean();

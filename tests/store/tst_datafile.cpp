@@ -1,9 +1,12 @@
 // The data file: what is saved, how loading merges, and what happens to bad files.
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "store/MemStream.h"
+#include "store/SaveSnapshot.h"
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,14 +41,15 @@ struct Schema {
         global->RelateToType(value, Many, One);
         user->RelateToType(ticket, Many, One);
         user->RelateToType(pass, Many, Many);
-        saver.AddSavedType("in_user_list");
-        saver.AddSavedType("global");
-        saver.AddSavedType("user_list_group");
-        saver.AddSavedByConnectionType("user", "in_user_list");
-        saver.AddSavedByConnectionType("user", "user_list_group");
-        saver.AddSavedByConnectionType("global_value", "global");
-        saver.AddSavedType("pass");
+        for (const std::string& type : whole)
+            saver.AddSavedType(type);
+        for (const auto& [type, others] : some)
+            for (const std::string& other : others)
+                saver.AddSavedByConnectionType(type, other);
     }
+    const std::vector<std::string> whole { "in_user_list", "global", "user_list_group", "pass" };
+    const std::map<std::string, std::vector<std::string>> some { { "user", { "in_user_list", "user_list_group" } },
+        { "global_value", { "global" } } };
 };
 
 QByteArray ReadAll(const QString& path)
@@ -101,6 +105,7 @@ private slots:
     void bigTypesAndHubsSpanRecords();
     void longValuesAreSavedWhole();
     void storedItemsMergeByOneRule();
+    void aSaveReadInSlicesHoldsItsMoment();
     void defaultPathIsInHome();
 
 private:
@@ -472,6 +477,80 @@ void TestDataFile::storedItemsMergeByOneRule()
         ann.Remove();
         QCOMPARE(t.ticket->HasItem("7"), bob);
     }
+}
+
+// A save read a slice at a time writes the store of the moment it began, byte
+// for byte as a save at that moment, whatever is made, connected, dropped or
+// removed between the slices, before or after the save read it.
+void TestDataFile::aSaveReadInSlicesHoldsItsMoment()
+{
+    Schema s;
+    const int n = 3000;
+    auto name = [](int k) { return "u" + std::to_string(k); };
+    for (int k = 0; k < n; ++k) {
+        ItemPtr user = s.user->GetItem(name(k));
+        if (k % 3 == 0)
+            user.NewItem("in_user_list");
+        else if (k % 3 == 1)
+            user += s.group->GetItem("g" + std::to_string(k % 40));
+        if (k % 5 == 0)
+            user += k % 10 ? s.pass->NewItem() : s.pass->GetGlobalNullItem();
+    }
+    s.global->GetItem("upload_slots") += s.value->GetItem("3");
+    s.saver.Save(Path());
+    const QByteArray moment = ReadAll(Path());
+
+    std::mt19937 random(7);
+    auto some = [&] { return s.user->HasItem(name(int(random() % (n + 100)))); };
+    MemStream out;
+    int slices = 0;
+    {
+        SaveSnapshot snapshot(&s.data, s.whole, s.some);
+        while (!snapshot.Run(out, QDeadlineTimer(0))) {
+            ++slices;
+            ItemPtr user = some();
+            switch (slices % 7) {
+            case 0:
+                user.Remove();
+                break;
+            case 1: // now saved, or saved still
+                user += s.group->GetItem("g" + std::to_string(random() % 50));
+                break;
+            case 2: // not saved any more
+                if (user)
+                    user.Disconnect("in_user_list");
+                user.Disconnect("user_list_group");
+                break;
+            case 3:
+                s.user->GetItem("new" + std::to_string(slices)).NewItem("in_user_list");
+                break;
+            case 4: // a group and its members' connections
+                s.group->HasItem("g" + std::to_string(random() % 40)).Remove();
+                break;
+            case 5:
+                s.pass->GetGlobalNullItem().Remove();
+                break;
+            default:
+                user += s.pass->NewItem();
+                s.global->GetItem("upload_slots") += s.value->GetItem(std::to_string(slices));
+            }
+        }
+    }
+    QVERIFY2(slices > 100, qPrintable(QString::number(slices)));
+    QCOMPARE(out.GetBuffer(), moment);
+    // Nothing of the save is left on the items: the next one is whole too.
+    s.saver.Save(Path());
+    Schema t;
+    t.saver.Load(Path());
+    size_t saved = 0;
+    for (ItemPtr user : s.user->GetItems()) {
+        if (!user.IsConnected("in_user_list") && !user.IsConnected("user_list_group"))
+            continue;
+        ++saved;
+        ItemPtr loaded = t.user->HasItem(user.AsStdString());
+        QVERIFY(loaded && loaded["user_list_group"].AsStdString() == user["user_list_group"].AsStdString());
+    }
+    QCOMPARE(t.user->Count(), saved);
 }
 
 void TestDataFile::defaultPathIsInHome()

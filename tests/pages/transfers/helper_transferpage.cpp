@@ -118,6 +118,54 @@ bool ColumnFits(QTreeWidget* tree, int column)
     return static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column) <= tree->columnWidth(column);
 }
 
+namespace {
+void Put(QByteArray& out, quint32 n)
+{
+    for (int b = 0; b < 4; ++b)
+        out.append(char(n >> (8 * b)));
+}
+
+void Put(QByteArray& out, const QByteArray& text)
+{
+    Put(out, quint32(text.size()));
+    out.append(text);
+}
+} // namespace
+
+quint32 DataFileBytes::Items(const QByteArray& type, const QList<QByteArray>& values)
+{
+    m_items.append(char(1));
+    Put(m_items, type);
+    Put(m_items, quint32(values.size()));
+    for (const QByteArray& value : values) {
+        Put(m_items, value);
+        m_items.append(char(0));
+    }
+    m_count += quint32(values.size());
+    return m_count - quint32(values.size());
+}
+
+QByteArray DataFileBytes::Bytes() const
+{
+    QByteArray out("MRWBDATA");
+    Put(out, 1);
+    out.append(m_items);
+    // A record holds at most 131072 entries.
+    for (size_t k = 0; k < m_connections.size(); k += 100000) {
+        const size_t n = std::min<size_t>(100000, m_connections.size() - k);
+        out.append(char(2));
+        Put(out, quint32(n));
+        for (size_t j = k; j < k + n; ++j) {
+            Put(out, m_connections[j].first);
+            Put(out, m_connections[j].second);
+        }
+    }
+    out.append(char(0));
+    Put(out, m_count);
+    Put(out, quint32(m_connections.size()));
+    return out;
+}
+
 QStringList WrongParentFigures(TransfersForm* form)
 {
     QTreeWidget* tree = form->DownloadsList();

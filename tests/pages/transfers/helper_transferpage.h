@@ -3,11 +3,14 @@
 // their status and colour, whether folder and user rows agree with the store,
 // and a context menu opened on a selection with one of its entries chosen.
 #include "store/ItemPtr.h"
+#include <QByteArray>
 #include <QColor>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -41,3 +44,20 @@ QStringList WrongParentFigures(TransfersForm* form);
 // menu, before the choice, duringMenu runs (it may change the store).
 QStringList OpenMenu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& choose = QString(),
     const std::function<void()>& duringMenu = {});
+
+// A data file written from its format, not by the client's own writer:
+// "MRWBDATA", version 1, a record of items per type (each a value and flags),
+// records of connections between places in file order, and the end record
+// with both totals; every count and length a little-endian u32.
+class DataFileBytes {
+public:
+    // The items of a type, in one record; the place of the first.
+    quint32 Items(const QByteArray& type, const QList<QByteArray>& values);
+    void Connect(quint32 a, quint32 b) { m_connections.emplace_back(a, b); }
+    QByteArray Bytes() const;
+
+private:
+    QByteArray m_items;
+    quint32 m_count = 0;
+    std::vector<std::pair<quint32, quint32>> m_connections;
+};

@@ -20,6 +20,7 @@
 #include "shell/TabWidget.h"
 #include "shell/TreeWidget.h"
 #include "Ui_MainWindow.h"
+#include "store/DataSaver.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include <QCheckBox>
@@ -28,6 +29,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
 #include <csignal>
@@ -170,6 +172,17 @@ GUI_CHILD_ROLE(verify_long_saved_queue)
         qWarning() << "not in the middle of the rows";
         return 5;
     }
+    // A save in the background taken now, while rows are made and downloads
+    // come and go, holds the queue of this moment: byte for byte what a save
+    // that nothing interrupts writes.
+    const QString path = MainWindow::DataFilePath();
+    dataSaver->Save(path + ".moment");
+    bool written = false;
+    bool ended = false;
+    dataSaver->SaveInBackground(path + ".later", [&](bool ok) {
+        written = ok;
+        ended = true;
+    });
     // Rows made by now go: all of a user's, all of a folder's (and a download
     // comes back to that folder); so does the last download, whose row is
     // not made yet; one more download comes.
@@ -220,6 +233,14 @@ GUI_CHILD_ROLE(verify_long_saved_queue)
     if (!wrong.isEmpty()) {
         qWarning() << "after the restart:" << wrong;
         return 4;
+    }
+    const auto bytes = [](const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    if (!gui::WaitFor([&] { return ended; }) || !written || bytes(path + ".later") != bytes(path + ".moment")) {
+        qWarning() << "the save taken while the rows came back is not of one moment";
+        return 6;
     }
     session.CloseWindow();
     return 0;
@@ -736,19 +757,58 @@ void TestTransferPage::browsedFolderOfThousandsQueuesWhileTheWindowAnswers()
 
 void TestTransferPage::longSavedQueueComesBackOnceTheWindowShows()
 {
-    std::vector<ItemPtr> queue;
+    struct Saved {
+        QByteArray user, name, folder;
+    };
+    std::vector<Saved> queue;
     for (int k = 0; k < 3; ++k) {
-        queue.push_back(Download("gone", QStringLiteral("g%1.bin").arg(k), "big\\gone", 10));
-        queue.push_back(k < 2 ? Download("left", QStringLiteral("l%1.bin").arg(k), "big\\left", 10)
-                              : Download("left", "k.bin", "big\\kept", 10));
+        const QByteArray n = QByteArray::number(k);
+        queue.push_back({ "gone", "g" + n + ".bin", "big\\gone" });
+        queue.push_back(k < 2 ? Saved { "left", "l" + n + ".bin", "big\\left" } : Saved { "left", "k.bin", "big\\kept" });
     }
     for (int k = 0; k < kLongQueue; ++k)
-        queue.push_back(Download(QStringLiteral("u%1").arg(k % 10), QStringLiteral("f%1.bin").arg(k),
-            QStringLiteral("big\\set %1").arg(k / 10 % 5), 10));
-    QVERIFY(session.Window()->TrySaveData(QStringLiteral("test")));
-    QCOMPARE(session.RunChild("verify_long_saved_queue"), 0);
-    for (ItemPtr entry : queue)
-        transferQueueManager->RemoveDownload(entry);
+        queue.push_back({ "u" + QByteArray::number(k % 10), "f" + QByteArray::number(k) + ".bin",
+            "big\\set " + QByteArray::number(k / 10 % 5) });
+    // The data file of that queue, written from the format: each value once,
+    // every download tied to its own and to the values it shares.
+    DataFileBytes file;
+    auto values = [&](const QByteArray& type, QByteArray Saved::*field) {
+        QList<QByteArray> distinct;
+        QHash<QByteArray, quint32> at;
+        for (const Saved& saved : queue)
+            if (!at.contains(saved.*field)) {
+                at.insert(saved.*field, quint32(distinct.size()));
+                distinct << saved.*field;
+            }
+        const quint32 first = file.Items(type, distinct);
+        for (quint32& place : at)
+            place += first;
+        return at;
+    };
+    const auto users = values("user", &Saved::user);
+    const auto names = values("file_name", &Saved::name);
+    const auto folders = values("remote_folder", &Saved::folder);
+    const quint32 shared[] = { file.Items("file_size", { "10" }), file.Items("download_entry_status", { "queued" }),
+        file.Items("subfolder_save_level", { "0" }) };
+    QList<QByteArray> orders;
+    for (size_t k = 0; k < queue.size(); ++k)
+        orders << QByteArray::number(qulonglong(k));
+    const quint32 order = file.Items("download_order", orders);
+    const quint32 entry = file.Items("download_entry", QList<QByteArray>(orders.size()));
+    for (quint32 k = 0; k < quint32(queue.size()); ++k) {
+        for (quint32 place : { users[queue[k].user], names[queue[k].name], folders[queue[k].folder], shared[0],
+                 shared[1], shared[2], order + k })
+            file.Connect(entry + k, place);
+    }
+    const quint32 counter = file.Items("global", { "transfer_order_counter" });
+    file.Connect(counter, file.Items("global_value", { QByteArray::number(qulonglong(queue.size())) }));
+    // The child has a HOME of its own: this window saves its own queue
+    // meanwhile.
+    QTemporaryDir home;
+    QFile data(home.path() + QStringLiteral("/.Marrowby"));
+    QVERIFY(data.open(QIODevice::WriteOnly) && data.write(file.Bytes()) > 0);
+    data.close();
+    QCOMPARE(session.RunChild("verify_long_saved_queue", 60000, home.path()), 0);
 }
 
 void TestTransferPage::savedDownloadsComeBackInTheirRows()
