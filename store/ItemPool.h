@@ -160,6 +160,8 @@ private:
             memory = std::aligned_alloc(kBlockBytes, kBlockBytes);
         if (!memory)
             throw std::bad_alloc();
+        // A spare block's slots were poisoned as their objects went.
+        ASAN_UNPOISON_MEMORY_REGION(memory, kBlockBytes);
         Block* block = new (memory) Block;
         Link(m_all, block, &Block::all);
         Link(m_room, block, &Block::room);

@@ -256,7 +256,19 @@ void TransferQueueManager::OnUserOnline(ItemPtr user)
 {
     Log(kArea, 1, QStringLiteral("User %1 went online").arg(user.AsString()), user);
     RequeueUserDownloads(user);
-    StartNewUploads();
+    // Only the user's own queued uploads can start now. The whole queue (a
+    // hundred thousand uploads, say) is gone through again only for a user
+    // who has one waiting: a crowd coming online, such as thousands joining
+    // a room, would otherwise go through it once for each of them.
+    ItemPtr queued = T("upload_entry_status")->HasItem("queued");
+    if (!queued)
+        return;
+    for (ItemPtr upload : user.GetItems("upload_entry")) {
+        if (upload["upload_entry_status"] == queued) {
+            StartNewUploads();
+            return;
+        }
+    }
 }
 
 void TransferQueueManager::OnQueueDownloadRequested(QString user, std::string path, qint64 size)

@@ -1,12 +1,14 @@
 // The store's own containers: the chunked ordered set of items, the value
 // index and the sort done in slices, checked against the standard ones.
 #include "store/Data.h"
+#include "store/ItemPool.h"
 #include "store/SlicedSort.h"
 #include "store/SmallBlocks.h"
 #include "store/ValueIndex.h"
 #include <malloc.h>
 #include <QtTest>
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 
@@ -183,6 +185,15 @@ private slots:
         const size_t churned = heap();
         type->GetItems().Remove();
         QCOMPARE(data.ItemCount(), size_t(0));
+        // The pool's block kept empty takes new objects once the others are full.
+        ItemPool<std::array<char, 64>> pool;
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::array<char, 64>*> made;
+            for (int n = 0; n < 200000; ++n)
+                made.push_back(pool.Create());
+            for (auto* object : made)
+                pool.Destroy(object);
+        }
         malloc_trim(0);
         const size_t after = heap();
         if (peak <= before)

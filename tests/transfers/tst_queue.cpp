@@ -235,6 +235,18 @@ private slots:
         QCOMPARE(UploadStatus(Upload("C", 3)), QString("requesting"));
         QCOMPARE(tq->ActiveUploadCount(), 3);
 
+        // Someone with nothing queued coming online (one of a crowd joining a
+        // room) does not go through the queue of others: C's second upload,
+        // waiting for C's first with a slot free, is not looked at again (and
+        // so not yet found refused to C) until C's turn comes.
+        tq->SetUploadSlots(4);
+        tq->OnQueueUploadRequested("C", File(5));
+        QCOMPARE(UploadStatus(Upload("C", 5)), QString("queued"));
+        d.GetType("user")->GetItem(Value("C")) += d.GetType("unshared")->GetGlobalNullItem();
+        SetOnline("passer-by", true);
+        QCOMPARE(UploadStatus(Upload("C", 5)), QString("queued"));
+        d.GetType("user")->GetItem(Value("C")).Disconnect("unshared");
+
         // Speed limit shares.
         tq->SetUploadSpeedLimit(100);
         QCOMPARE(tq->GetSpeedLimit().PerUploadLimit(), 0);
