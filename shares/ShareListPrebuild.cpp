@@ -247,22 +247,14 @@ void SharedFoldersManager::PrebuildSlice()
     // The packer's end schedules the next slice.
     if (!p.feeding && !StartPacking(build))
         return;
-    while (p.next < p.folders.size()) {
+    while (p.inFolder || p.next < p.folders.size()) {
         if (p.Backlog() >= kMostBacklog) {
             ScheduleSlice(kBacklogWaitMs);
             return;
         }
-        // Every folder of one key (the same path) in one set of files.
-        const std::string& key = p.folders[p.next].first;
-        FileInfoSet files;
-        do
-            AddFolderFiles(p.folders[p.next++].second, files);
-        while (p.next < p.folders.size() && p.folders[p.next].first == key);
-        p.body.WriteString(key);
-        p.body.WriteUInt32(quint32(files.size()));
-        for (const FileInfo& file : files)
-            file.Write(p.body);
-        if (p.body.Size() >= kChunk)
+        if (!p.inFolder)
+            BeginFolder(p);
+        if (WriteFolder(p, turn) && p.body.Size() >= kChunk)
             p.Feed(false);
         if (turn.hasExpired()) {
             ScheduleSlice();
@@ -302,6 +294,52 @@ bool SharedFoldersManager::KeyFolders(SharePrebuild& p, const QDeadlineTimer& tu
         ++count;
     }
     p.body.WriteUInt32(count);
+    return true;
+}
+
+void SharedFoldersManager::BeginFolder(SharePrebuild& p)
+{
+    // Every folder of one key (the same path) in one set of files. Only the
+    // items are taken here: a removal from the index restarts the build
+    // before the next slice, so none is read once gone.
+    p.folderKey = p.next;
+    p.items.clear();
+    do {
+        p.folders[p.next++].second->connections.ForEachOfType(
+            m_fileType, [&p](Item* file) { p.items.push_back(file); });
+    } while (p.next < p.folders.size() && p.folders[p.next].first == p.folders[p.folderKey].first);
+    p.read = 0;
+    p.headed = false;
+    p.inFolder = true;
+}
+
+bool SharedFoldersManager::WriteFolder(SharePrebuild& p, const QDeadlineTimer& turn)
+{
+    // A receiver takes at most this many files in one folder.
+    while (p.read < p.items.size() && p.files.size() < kMaxRecords) {
+        p.files.insert(FileRecord(p.items[p.read++]));
+        if (turn.hasExpired())
+            return false;
+    }
+    if (!p.headed) {
+        std::vector<Item*>().swap(p.items);
+        p.body.WriteString(p.folders[p.folderKey].first);
+        p.body.WriteUInt32(quint32(p.files.size()));
+        p.headed = true;
+    }
+    while (!p.files.empty()) {
+        p.files.begin()->Write(p.body);
+        p.files.erase(p.files.begin());
+        // Chunks go to the packer as they fill, so a big folder's bytes
+        // never wait whole; the caller looks at the backlog again.
+        if (p.body.Size() >= kChunk) {
+            p.Feed(false);
+            return false;
+        }
+        if (turn.hasExpired())
+            return false;
+    }
+    p.inFolder = false;
     return true;
 }
 

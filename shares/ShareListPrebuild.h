@@ -30,6 +30,16 @@ struct SharedFoldersManager::SharePrebuild {
     std::vector<std::pair<std::string, Item*>> folders;
     bool sorted = false;
     size_t next = 0;
+    // The folder being written, over as many slices as it takes: its key
+    // (an index into folders), the file items of every folder with that key
+    // and how many of them are read into records, then the records not yet
+    // written (each freed once written).
+    bool inFolder = false;
+    bool headed = false;
+    size_t folderKey = 0;
+    std::vector<Item*> items;
+    size_t read = 0;
+    FileInfoSet files;
     // The chunk being written: written on the GUI thread folder by folder,
     // so that no per-file record outlives its folder, and handed to the
     // packer once it is big enough.

@@ -77,16 +77,20 @@ void SharedFoldersManager::AddFolderFiles(Item* folder, FileInfoSet& files) cons
 {
     // A receiver takes at most this many files in one folder.
     folder->connections.ForEachOfType(m_fileType, [&](Item* item) {
-        if (files.size() >= kMaxRecords)
-            return;
-        ItemPtr file(item);
-        FileInfo info;
-        info.name = file[m_nameType].Text();
-        info.size = file[m_sizeType].AsInt64();
-        if (GetFileExtension(info.name) == "mp3")
-            AddAudioAttributes(file, info);
-        files.insert(std::move(info));
+        if (files.size() < kMaxRecords)
+            files.insert(FileRecord(item));
     });
+}
+
+FileInfo SharedFoldersManager::FileRecord(Item* item) const
+{
+    ItemPtr file(item);
+    FileInfo info;
+    info.name = file[m_nameType].Text();
+    info.size = file[m_sizeType].AsInt64();
+    if (GetFileExtension(info.name) == "mp3")
+        AddAudioAttributes(file, info);
+    return info;
 }
 
 void SharedFoldersManager::GetSharedFilesAsUserShare(

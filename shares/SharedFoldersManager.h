@@ -234,6 +234,8 @@ private:
     void InvalidateShareLists(bool shape = true);
     void AddFolderToShare(ItemPtr folder, FileInfoMap& share) const;
     void AddFolderFiles(Item* folder, FileInfoSet& files) const;
+    // The share-list record of one file item.
+    FileInfo FileRecord(Item* file) const;
     std::vector<quint64> ShareListKey(const ItemSet& folders) const;
     // ShareListPrebuild.cpp: share lists built in the background.
     bool CachedOrQueued(const QString& user, MemStream& message);
@@ -244,6 +246,11 @@ private:
     // Gives the folders of the build their keys until the slice is over;
     // true once all have one and are in key order.
     bool KeyFolders(SharePrebuild& build, const QDeadlineTimer& turn);
+    // Takes the file items of the next key's folders; then reads them into
+    // records and writes the folder until the slice is over, true once it is
+    // written (a big folder takes several slices).
+    void BeginFolder(SharePrebuild& build);
+    bool WriteFolder(SharePrebuild& build, const QDeadlineTimer& turn);
     // Starts the packer on the build about to be written; false while the
     // packer is busy with the one before.
     bool StartPacking(const std::shared_ptr<SharePrebuild>& build);

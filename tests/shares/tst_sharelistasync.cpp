@@ -1,7 +1,8 @@
 // Share-list requests from real peers on loopback, answered without building
 // the list on the GUI thread: a list that is not cached yet is built in the
 // background and sent when ready, once per request; a change of the index
-// while it is built gives the list of the new index; the manager can go away
+// while it is built gives the list of the new index; a folder too big for
+// one slice is read over several; the manager can go away
 // in the middle of a build.
 #include "helper_shares.h"
 #include "peers/PeerCodes.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
+#include <set>
 
 namespace {
 QByteArray U32(quint32 v)
@@ -80,6 +82,8 @@ class TestShareListAsync : public QObject {
     Q_OBJECT
     static constexpr int kLongNames = 8000;
     static constexpr int kDeepFolders = 1400;
+    // More files than one slice reads and writes.
+    static constexpr int kBigFolder = 40000;
     PeerMessenger* pm = nullptr;
     SharedFoldersManager* manager = nullptr;
     QTemporaryDir dir;
@@ -154,6 +158,8 @@ private slots:
             deep += QLatin1Char('/') + QString(250, QLatin1Char('d'));
         for (int k = 0; k < kDeepFolders; ++k)
             WriteFile(deep + QStringLiteral("/leaf %1 ").arg(k) + QString(240, u'l') + QStringLiteral("/f.txt"));
+        for (int k = 0; k < kBigFolder; ++k)
+            WriteFile(members + QStringLiteral("/big/b%1").arg(k), QByteArray());
         // Two folders with one key: "\\" is a plain character in a local name.
         WriteFile(members + "/x\\y/one.mp3");
         WriteFile(members + "/x/y/two.mp3");
@@ -190,7 +196,7 @@ private slots:
         size_t files = 0;
         for (const auto& [folder, set] : share)
             files += set.size();
-        QCOMPARE(files, size_t(100 + 40 * 75 + 2 + kLongNames + kDeepFolders));
+        QCOMPARE(files, size_t(100 + 40 * 75 + 2 + kLongNames + kDeepFolders + kBigFolder));
         QVERIFY(InflateMessage(MemStream(member.lists[0]), 5).size() > 5 << 20);
         QCOMPARE(share[Key(members + "/x/y")].size(), size_t(2));
 
@@ -265,6 +271,33 @@ private slots:
         const QByteArray body = InflateMessage(MemStream(withBitrate), 5);
         // extension, two pairs: bit rate 192, variable.
         QVERIFY(body.contains(Str("mp3") + U32(2) + U32(0) + U32(192) + U32(2) + U32(1)));
+
+        // Some sizes in the big folder change on every pass of the event
+        // loop while the list is built: it is read over several passes, so
+        // they come from more than one of them.
+        std::vector<ItemPtr> sampled;
+        for (int k = 0; k < kBigFolder; k += 100)
+            sampled.push_back(manager->GetSharedFileItem(members + QStringLiteral("/big/b%1").arg(k)));
+        qint64 pass = 0;
+        QTimer passes;
+        connect(&passes, &QTimer::timeout, this, [this, &pass, &sampled] {
+            ++pass;
+            for (ItemPtr file : sampled)
+                manager->SetSharedFileSize(file, pass);
+        });
+        passes.start(0);
+        QTRY_VERIFY(pass > 0);
+        member.AskForList();
+        QTRY_COMPARE_WITH_TIMEOUT(member.lists.size(), 3, 15000);
+        passes.stop();
+        FileInfoMap share;
+        MemStream listed(InflateMessage(MemStream(member.lists[2]), 5));
+        QVERIFY(share.Read(listed));
+        std::set<qint64> sizes;
+        for (const FileInfo& file : share[Key(members + "/big")])
+            sizes.insert(file.size);
+        sizes.erase(0);
+        QVERIFY2(sizes.size() > 1, qPrintable(QString::number(sizes.size())));
     }
 
     void answeredWhileMp3ResultsArrive()
