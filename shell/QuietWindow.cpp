@@ -314,6 +314,13 @@ void QuietWindow::OnActivated()
         m_keyboard = Keyboard::Users; // a click
         return;
     }
+    if (m_handedBack >= 0 && m_since - m_handedBack < kDesktopMs) {
+        // The desktop put the keyboard straight back (KWin lets the program
+        // move it, then undoes that): the window stays active, so its keys
+        // are its own.
+        m_keyboard = Keyboard::Desktops;
+        return;
+    }
     bool afterClose = false;
     QWidget* back = QuietKeyboard::Instance().RecentlyClosedParent(afterClose);
     const bool atShow = m_seen < 0 || m_since - m_seen < kDesktopMs;
@@ -390,6 +397,7 @@ bool QuietWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::WindowActivate) {
         OnActivated();
     } else if (event->type() == QEvent::WindowDeactivate) {
+        m_handedBack = m_keyboard == Keyboard::HandingBack ? QuietKeyboard::Instance().Clock().Now() : -1;
         m_keyboard = Keyboard::Away;
         m_back = nullptr;
     }

@@ -25,10 +25,11 @@
 // - A key goes to the window that shows active. While the keyboard is on its
 //   way back, keys that still arrive go on to the window it goes back to, so
 //   nothing typed there is lost. A desktop may refuse the hand-back (KWin):
-//   once the loop has waited kAnswerMs for the keyboard to leave, the window
-//   is the active one and its keys are its own, except that a window the
-//   desktop activated drops keys until it has been on screen kKeyGuardMs: a
-//   key typed before the user could see the window never answers it.
+//   once the loop has waited kAnswerMs for the keyboard to leave, or the
+//   desktop has given it straight back, the window is the active one and its
+//   keys are its own, except that a window the desktop activated drops keys
+//   until it has been on screen kKeyGuardMs: a key typed before the user
+//   could see the window never answers it.
 // - A window whose owner is minimised is not tied to it, so that a desktop
 //   that brings back a minimised window for a dialog of its own (Metacity)
 //   leaves it minimised; the keyboard is never handed back to a minimised
@@ -110,4 +111,5 @@ private:
     qint64 m_seen = -1; // loop time of the window's first expose
     qint64 m_since = 0; // loop time the current state began
     bool m_pressed = false; // a press came while the window was not active
+    qint64 m_handedBack = -1; // loop time the keyboard last left on the window's request
 };

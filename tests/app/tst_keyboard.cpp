@@ -57,6 +57,7 @@ private slots:
     }
     void windowsOpenedByTheNetworkTakeNoKey();
     void aWindowTheUserSwitchesToKeepsTheKeyboard();
+    void keysAnswerTheWindowThatShowsActive();
     void keysTypedInTheUsersDialogAnswerNoOtherWindow();
     void answersToTheUsersOwnActionsTakeTheKeyboard();
 };
@@ -78,6 +79,12 @@ bool Reached(QLineEdit* input, const QString& keys)
     const QString before = input->text();
     return desktop::Type(keys) && gui::WaitFor([&] { return input->text() == before + keys; });
 }
+
+// Counts the activations of the windows it watches.
+struct Activations : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override { return (count += e->type() == QEvent::WindowActivate) < 0; }
+};
 
 // The user reads a window before doing anything with it: a second, longer
 // than the desktop takes to activate a window it shows.
@@ -214,6 +221,42 @@ void TestKeyboard::aWindowTheUserSwitchesToKeepsTheKeyboard()
     QVERIFY(desktop::Keys(QStringLiteral("Escape")));
     QVERIFY(gui::WaitFor([&] { return !admin || !admin->isVisible(); }));
     QCOMPARE(chat->chatEdit->text(), QStringLiteral("see you at eig"));
+}
+
+void TestKeyboard::keysAnswerTheWindowThatShowsActive()
+{
+    MainWindow* window = session.Window();
+    ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
+    QVERIFY(TypingIn(chat->chatEdit));
+    chat->chatEdit->setText(QStringLiteral("see you at eig"));
+    // A rescan's report shows and the user switches to it at once: so soon
+    // that the window takes it for the desktop's activation and hands the
+    // keyboard back. KWin refuses here: it lets the keyboard go and puts it
+    // straight back on the report. The user presses Return once the report
+    // shows active again (and again, if that was before it could be seen).
+    sharedFoldersManager->RescanShares();
+    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<SharedFilesRescannedDialog>(window).size() == 1; }));
+    QPointer<QWidget> report = gui::OpenWindows<SharedFilesRescannedDialog>(window).first();
+    Activations activations;
+    report->installEventFilter(&activations);
+    QVERIFY(gui::WaitFor([&] { return report && report->windowHandle()->isExposed(); }));
+    QVERIFY(desktop::SwitchTo(report));
+    const bool kwin = qgetenv("MARROWBY_DESKTOP") == "kwin";
+    if (!(kwin && gui::WaitFor([&] { return activations.count >= 2; }, 1000)))
+        QTest::qWait(400);
+    QWidget* shown = nullptr;
+    QVERIFY(gui::WaitFor([&] { return (shown = desktop::ShowsActive()); }));
+    const bool inChat = shown == window;
+    QVERIFY(shown == report || (inChat && !kwin));
+    for (int presses = 0; report && !inChat && presses < 3; ++presses) {
+        QVERIFY(desktop::Keys(QStringLiteral("Return")));
+        gui::WaitFor([&] { return !report; }, 1500);
+    }
+    if (inChat)
+        QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    // The line is sent only by a Return in the chat.
+    QVERIFY(gui::WaitFor([&] { return inChat ? chat->chatEdit->text().isEmpty() : !report; }));
+    QCOMPARE(chat->chatEdit->text().isEmpty(), inChat);
 }
 
 void TestKeyboard::keysTypedInTheUsersDialogAnswerNoOtherWindow()

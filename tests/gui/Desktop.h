@@ -30,6 +30,9 @@ bool Keys(const QString& keys);
 // Text, typed key by key, starting `afterMs` after the call; `meanwhile`
 // runs as the typist waits.
 bool Type(const QString& text, int afterMs = 0, const std::function<void()>& meanwhile = {});
+// The window that shows active: the one the X server sends keys to, once Qt
+// has heard the same; null while they differ.
+QWidget* ShowsActive();
 // Until the window is the active one, as Qt has heard from the X server, and
 // the one the X server sends keys to.
 bool WaitActive(QWidget* window, int ms = 10000);
