@@ -84,7 +84,10 @@
 //     answered;
 //   upload_queue_1000_peers: the Uploads tab open, 1,000 peers from
 //     addresses of their own each queue 100 uploads of shared files, 200
-//     peers at a time; shown when every upload has its row.
+//     peers at a time; shown when every upload has its row. Then
+//     upload_queue_1000_peers_start_next (not a stall, microseconds): the
+//     peers online and one upload ending after another, the longest of 20
+//     calls that start the next;
 //   many_peers_flood, total_unsent, reading_peer_folders: what many peers
 //     cost together (floods/Totals.h says what each feeds).
 //   The peer rows come through real loopback connections and also print

@@ -25,6 +25,7 @@
 // folders and files are made, opened, moved and removed without following
 // any link below the downloads folder (NoFollowFolder).
 #include "FileStamp.h"
+#include "QueuedUploads.h"
 #include "SourceRecord.h"
 #include "SpeedLimit.h"
 #include "peers/FileInfo.h"
@@ -317,6 +318,7 @@ private:
 
     SpeedLimit m_speedLimit;
     ItemPtr lastOrderedUpload;
+    QueuedUploads m_queuedUploads;
 
     QElapsedTimer m_clock;
     qint64 m_clockSkew = 0;

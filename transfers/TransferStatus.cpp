@@ -159,6 +159,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr upload, const QString& s
         }
         DetermineUploadSpeedLimit();
     }
+    m_queuedUploads.Update(upload);
     runtimeSettings.Set("last_upload_state_change", Value(NowText()));
     m_lastUploadStateChange = MonotonicNow();
 }

@@ -164,6 +164,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
         if (!lastOrderedUpload) {
             upload += orderType->GetItem(Value(1));
             lastOrderedUpload = upload;
+            m_queuedUploads.Update(upload);
             return;
         }
     }
@@ -171,6 +172,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
         upload += orderType->GetItem(
             Value(static_cast<long long>(lastOrderedUpload["effective_upload_order"].AsInt64() + 1)));
         lastOrderedUpload = upload;
+        m_queuedUploads.Update(upload);
         return;
     }
     if (!haveList) {
@@ -184,6 +186,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
     long long number = 1;
     for (ItemPtr entry : list)
         entry += orderType->GetItem(Value(number++));
+    m_queuedUploads.Rebuild();
 }
 
 void TransferQueueManager::MoveUploadBehindOthers(ItemPtr upload)
@@ -208,6 +211,7 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
     long long number = 0;
     for (ItemPtr entry : list)
         entry += T("effective_upload_order")->GetItem(Value(number++));
+    m_queuedUploads.Rebuild();
 }
 
 int TransferQueueManager::QueuedUploadCount() const

@@ -12,7 +12,8 @@
 #include "store/Log.h"
 #include "store/Settings.h"
 #include <QDateTime>
-#include <QHash>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 ItemSet ActiveUploads()
@@ -45,54 +46,58 @@ bool TransferQueueManager::MayStartUploadOf(ItemPtr user) const
 
 void TransferQueueManager::StartNewUploads()
 {
-    const ItemSet activeStatuses = T("is_active")->GetItems().GetItems("upload_entry_status");
-    int free = settings.GetInt("upload_slots") - int(activeStatuses.GetItems("upload_entry").Size());
+    const ItemSet active = ActiveUploads();
+    int free = settings.GetInt("upload_slots") - int(active.Size());
     if (free <= 0)
         return;
-    ItemPtr queued = T("upload_entry_status")->HasItem("queued");
-    ItemSet candidates;
-    std::vector<ItemPtr> unshared;
-    // Every queued upload is looked at: the types are looked up once, and
-    // whether a user is online once per user.
+    // The queue is read from its front: each upload of an online user takes
+    // the next number, and only those reached while a slot is free are
+    // looked at closer (a file no longer shared is refused as it comes up).
+    // Users with an upload running are few, a slot each.
+    std::unordered_set<Item*> busy;
+    for (ItemPtr upload : active)
+        busy.insert(upload["user"].Get());
     Type* userType = T("user");
     Type* fileType = T("shared_file");
     Type* online = T("is_online");
-    QHash<Item*, bool> userOnline;
-    for (ItemPtr upload : queued.GetItems("upload_entry")) {
+    Type* orderType = T("effective_upload_order");
+    std::unordered_map<Item*, bool> userOnline;
+    std::vector<QueuedUploads::Place> numbered;
+    std::vector<QueuedUploads::Place> kept;
+    m_queuedUploads.BeginWalk();
+    long long i = 0;
+    for (QueuedUploads::Place place : m_queuedUploads.InOrder()) {
+        if (m_queuedUploads.Gone(place.upload))
+            continue;
+        ItemPtr upload(place.upload);
         ItemPtr user = upload[userType];
         auto known = userOnline.find(user.Get());
         if (known == userOnline.end())
-            known = userOnline.insert(user.Get(), user.IsConnected(online));
-        if (!*known)
+            known = userOnline.emplace(user.Get(), user.IsConnected(online)).first;
+        if (!known->second) {
+            kept.push_back(place);
             continue;
-        // The file may have left the share since it was queued (a rescan,
-        // an unshared folder) or the user may not see it any more: it is
-        // refused now rather than offered (with no size to give).
-        ItemPtr file = upload[fileType];
-        if (!file || !sharedFoldersManager || !sharedFoldersManager->IsFileSharedWithUser(file, user.AsString()))
-            unshared.push_back(upload);
-        else
-            candidates.Insert(upload);
-    }
-    for (ItemPtr upload : unshared)
-        DropUnsharedUpload(upload, QStringLiteral("it is no longer shared with the user"));
-    if (candidates.Empty())
-        return;
-    long long i = 0;
-    for (ItemPtr upload : candidates.SortNumericBy("effective_upload_order", true)) {
-        upload += T("effective_upload_order")->GetItem(Value(i++));
-        if (free <= 0)
-            continue;
-        ItemPtr user = upload["user"];
-        bool userBusy = false;
-        for (ItemPtr other : user.GetItems("upload_entry")) {
-            if (activeStatuses.Contains(other["upload_entry_status"])) {
-                userBusy = true;
-                break;
+        }
+        const bool looked = free > 0 && !busy.count(user.Get());
+        if (looked) {
+            // The file may have left the share since it was queued (a
+            // rescan, an unshared folder) or the user may not see it any
+            // more: it is refused now rather than offered (with no size to
+            // give).
+            ItemPtr file = upload[fileType];
+            if (!file || !sharedFoldersManager
+                || !sharedFoldersManager->IsFileSharedWithUser(file, user.AsString())) {
+                DropUnsharedUpload(upload, QStringLiteral("it is no longer shared with the user"));
+                continue;
             }
         }
-        if (userBusy || !OfferSharedFile(upload))
+        if (place.number != i)
+            upload += orderType->GetItem(Value(i));
+        place.number = i++;
+        if (!looked || !OfferSharedFile(upload)) {
+            numbered.push_back(place);
             continue;
+        }
         const uint req = peerMessenger
             ? peerMessenger->RequestUpload(user.AsString(), upload["filename_as_requested"].AsString(),
                 upload["shared_file"]["shared_file_size"].AsInt64())
@@ -101,9 +106,11 @@ void TransferQueueManager::StartNewUploads()
         // Our request numbers are one per upload: an old upload that still
         // carries the number lets go of it.
         upload += T("transfer_req")->GetItem(Value(req));
+        busy.insert(user.Get());
         --free;
         DetermineUploadSpeedLimit();
     }
+    m_queuedUploads.EndWalk(std::move(numbered), std::move(kept));
 }
 
 bool TransferQueueManager::OfferSharedFile(ItemPtr upload)

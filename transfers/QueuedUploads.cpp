@@ -1,0 +1,96 @@
+#include "QueuedUploads.h"
+#include "store/Data.h"
+#include <algorithm>
+
+namespace {
+// The upload's place when it is queued and numbered.
+bool PlaceOf(ItemPtr upload, QueuedUploads::Place& place)
+{
+    ItemPtr status = upload["upload_entry_status"];
+    ItemPtr number = upload["effective_upload_order"];
+    if (!number || !status || status.AsString() != QLatin1String("queued"))
+        return false;
+    place = { number.AsInt64(), upload.Serial(), upload.Get() };
+    return true;
+}
+} // namespace
+
+void QueuedUploads::Insert(const Place& place)
+{
+    m_places.insert(std::upper_bound(m_places.begin(), m_places.end(), place), place);
+    m_at[place.upload] = place;
+}
+
+void QueuedUploads::Erase(Item* upload)
+{
+    if (m_walking) {
+        m_goneInWalk.insert(upload);
+        return;
+    }
+    const auto at = m_at.find(upload);
+    if (at == m_at.end())
+        return;
+    const auto place = std::lower_bound(m_places.begin(), m_places.end(), at->second);
+    if (place != m_places.end() && place->upload == upload)
+        m_places.erase(place);
+    m_at.erase(at);
+}
+
+void QueuedUploads::Update(ItemPtr upload)
+{
+    if (!upload)
+        return;
+    if (m_walking) {
+        m_changedInWalk.push_back(upload.Get());
+        return;
+    }
+    Place place;
+    const bool queued = PlaceOf(upload, place);
+    const auto at = m_at.find(upload.Get());
+    if (at != m_at.end()) {
+        if (queued && at->second.number == place.number)
+            return;
+        Erase(upload.Get());
+    }
+    if (queued)
+        Insert(place);
+}
+
+void QueuedUploads::Rebuild()
+{
+    m_places.clear();
+    m_at.clear();
+    ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
+    for (ItemPtr upload : queued.GetItems("upload_entry")) {
+        Place place;
+        if (PlaceOf(upload, place))
+            m_places.push_back(place);
+    }
+    std::sort(m_places.begin(), m_places.end());
+    for (const Place& place : m_places)
+        m_at[place.upload] = place;
+}
+
+void QueuedUploads::EndWalk(std::vector<Place> numbered, std::vector<Place> kept)
+{
+    m_walking = false;
+    auto gone = [this](const Place& place) { return m_goneInWalk.count(place.upload) > 0; };
+    if (!m_goneInWalk.empty()) {
+        numbered.erase(std::remove_if(numbered.begin(), numbered.end(), gone), numbered.end());
+        kept.erase(std::remove_if(kept.begin(), kept.end(), gone), kept.end());
+        for (Item* upload : m_goneInWalk)
+            m_at.erase(upload);
+    }
+    for (const Place& place : numbered)
+        m_at[place.upload] = place;
+    m_places.clear();
+    m_places.reserve(numbered.size() + kept.size());
+    std::merge(numbered.begin(), numbered.end(), kept.begin(), kept.end(), std::back_inserter(m_places));
+    std::vector<Item*> changed;
+    changed.swap(m_changedInWalk);
+    for (Item* upload : changed) {
+        if (!m_goneInWalk.count(upload))
+            Update(ItemPtr(upload));
+    }
+    m_goneInWalk.clear();
+}
