@@ -15,25 +15,25 @@ bool PlaceOf(ItemPtr upload, QueuedUploads::Place& place)
 }
 } // namespace
 
-void QueuedUploads::Insert(const Place& place)
+std::vector<QueuedUploads::Place>::iterator QueuedUploads::Find(ItemPtr upload)
 {
-    m_places.insert(std::upper_bound(m_places.begin(), m_places.end(), place), place);
-    m_at[place.upload] = place;
+    ItemPtr number = upload["effective_upload_order"];
+    if (!number)
+        return m_places.end();
+    const Place key { number.AsInt64(), upload.Serial(), upload.Get() };
+    const auto place = std::lower_bound(m_places.begin(), m_places.end(), key);
+    return place != m_places.end() && place->upload == upload.Get() ? place : m_places.end();
 }
 
-void QueuedUploads::Erase(Item* upload)
+void QueuedUploads::Erase(ItemPtr upload)
 {
     if (m_walking) {
-        m_goneInWalk.insert(upload);
+        m_goneInWalk.insert(upload.Get());
         return;
     }
-    const auto at = m_at.find(upload);
-    if (at == m_at.end())
-        return;
-    const auto place = std::lower_bound(m_places.begin(), m_places.end(), at->second);
-    if (place != m_places.end() && place->upload == upload)
+    const auto place = Find(upload);
+    if (place != m_places.end())
         m_places.erase(place);
-    m_at.erase(at);
 }
 
 void QueuedUploads::Update(ItemPtr upload)
@@ -46,20 +46,16 @@ void QueuedUploads::Update(ItemPtr upload)
     }
     Place place;
     const bool queued = PlaceOf(upload, place);
-    const auto at = m_at.find(upload.Get());
-    if (at != m_at.end()) {
-        if (queued && at->second.number == place.number)
-            return;
-        Erase(upload.Get());
-    }
-    if (queued)
-        Insert(place);
+    const auto at = Find(upload);
+    if (at != m_places.end() && !queued)
+        m_places.erase(at);
+    else if (at == m_places.end() && queued)
+        m_places.insert(std::upper_bound(m_places.begin(), m_places.end(), place), place);
 }
 
 void QueuedUploads::Rebuild()
 {
     m_places.clear();
-    m_at.clear();
     ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
     for (ItemPtr upload : queued.GetItems("upload_entry")) {
         Place place;
@@ -67,8 +63,6 @@ void QueuedUploads::Rebuild()
             m_places.push_back(place);
     }
     std::sort(m_places.begin(), m_places.end());
-    for (const Place& place : m_places)
-        m_at[place.upload] = place;
 }
 
 void QueuedUploads::EndWalk(std::vector<Place> numbered, std::vector<Place> kept)
@@ -78,11 +72,7 @@ void QueuedUploads::EndWalk(std::vector<Place> numbered, std::vector<Place> kept
     if (!m_goneInWalk.empty()) {
         numbered.erase(std::remove_if(numbered.begin(), numbered.end(), gone), numbered.end());
         kept.erase(std::remove_if(kept.begin(), kept.end(), gone), kept.end());
-        for (Item* upload : m_goneInWalk)
-            m_at.erase(upload);
     }
-    for (const Place& place : numbered)
-        m_at[place.upload] = place;
     m_places.clear();
     m_places.reserve(numbered.size() + kept.size());
     std::merge(numbered.begin(), numbered.end(), kept.begin(), kept.end(), std::back_inserter(m_places));

@@ -5,7 +5,6 @@
 // instead of gathering and sorting all of it.
 #include "store/ItemPtr.h"
 #include <QtGlobal>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -19,9 +18,11 @@ public:
     };
 
     // The upload at its place, or out of the queue when it is not queued or
-    // has no number (read from the store).
+    // has no number (read from the store). Its number is changed only
+    // through Erase first, a walk or Rebuild.
     void Update(ItemPtr upload);
-    void Erase(Item* upload);
+    // Out of the queue (before its number changes, or as it goes).
+    void Erase(ItemPtr upload);
     // Every queued, numbered upload afresh (after all were numbered again).
     void Rebuild();
     const std::vector<Place>& InOrder() const { return m_places; }
@@ -35,10 +36,10 @@ public:
     void EndWalk(std::vector<Place> numbered, std::vector<Place> kept);
 
 private:
-    void Insert(const Place& place);
+    // Where the upload is in the queue, or the end.
+    std::vector<Place>::iterator Find(ItemPtr upload);
 
     std::vector<Place> m_places;
-    std::unordered_map<Item*, Place> m_at;
     bool m_walking = false;
     std::vector<Item*> m_changedInWalk;
     std::unordered_set<Item*> m_goneInWalk;

@@ -449,5 +449,5 @@ void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
 {
     m_uploadStatusChanged.erase(item.Get());
     m_offers.erase(item.Get());
-    m_queuedUploads.Erase(item.Get());
+    m_queuedUploads.Erase(item);
 }

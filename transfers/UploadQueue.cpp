@@ -196,6 +196,7 @@ void TransferQueueManager::MoveUploadBehindOthers(ItemPtr upload)
     upload += T("upload_order")->NewItem(Value(static_cast<long long>(order)));
     settings.Set("transfer_order_counter", Value(static_cast<long long>(order + 1)));
     oldOrder.Remove();
+    m_queuedUploads.Erase(upload);
     upload.Disconnect("effective_upload_order");
     if (upload == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();

@@ -261,6 +261,29 @@ private slots:
         settings.Set("upload_slots", "1");
         RemoveUploads();
         QCOMPARE(tq->ActiveUploadCount(), 0);
+
+        // Through removals and re-queues the queue keeps its order, with an
+        // offline user's upload in its place between others, and a user
+        // whose uploads wait at its front gets one slot of two.
+        settings.Set("upload_slots", "2");
+        for (const char* user : { "P", "Q", "R" })
+            SetOnline(user, false);
+        for (auto [user, n] : { std::pair { "R", 0 }, { "P", 1 }, { "P", 2 }, { "Q", 3 }, { "Q", 4 } })
+            tq->OnQueueUploadRequested(user, File(n));
+        SetOnline("P", true);
+        QCOMPARE(UploadStatus(Upload("P", 2)), QString("queued"));
+        SetOnline("Q", true);
+        QCOMPARE(UploadStatus(Upload("Q", 3)), QString("requesting"));
+        tq->RemoveUpload(Upload("P", 2));
+        SetOnline("R", true);
+        tq->SetUploadEntryStatus(Upload("P", 1), "complete");
+        tq->SetUploadEntryStatus(Upload("Q", 3), "complete");
+        tq->OnQueueUploadRequested("P", File(1));
+        QCOMPARE(UploadStatus(Upload("P", 1)), QString("requesting"));
+        QCOMPARE(UploadStatus(Upload("R", 0)), QString("requesting"));
+        QCOMPARE(UploadStatus(Upload("Q", 4)), QString("queued"));
+        settings.Set("upload_slots", "1");
+        RemoveUploads();
     }
 
     // No transfer request goes to a banned user, nor for a file that left
