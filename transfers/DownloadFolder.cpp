@@ -312,8 +312,7 @@ void TransferQueueManager::OnDownloadError(QString reason)
     // bytes are dropped and the file is asked for again, from the start.
     if (thread && thread->HeldBytesDiffer()) {
         SetDownloadEntryStatus(download, QStringLiteral("aborted"));
-        if (StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)), reason))
-            RequeueDownload(download);
+        StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)), reason);
         return;
     }
     T("denial_reason")->GetItem(Value(reason)) += download;

@@ -1,9 +1,10 @@
 #pragma once
 // Receives the bytes of one download on a file connection.
 //
-// The transfer engine (GUI thread) matches the connection, opens the partial
-// file for appending, writes the 8-byte resume offset to the socket, gives the
-// socket no parent and moves it to this thread, then starts it. While run()
+// The transfer engine (GUI thread) matches the connection, has the partial
+// file opened for appending (on its disk worker), writes the 8-byte resume
+// offset to the socket, gives the socket no parent and moves it to this
+// thread, then starts it. While run()
 // works, only this thread touches the socket and the file; the engine owns
 // both and deletes them after the thread has ended. Any bytes still waiting in
 // the socket's write buffer (the offset) are pushed out first, so the engine
