@@ -34,10 +34,10 @@
 #include <QMutex>
 #include <QString>
 #include <sys/types.h>
+#include <utility>
 
 class QFile;
 class QTcpSocket;
-struct stat;
 
 class DownloadThread : public TransferThread {
     Q_OBJECT
@@ -55,8 +55,8 @@ public:
     // Whether the bytes the peer sent again were not those the file held.
     // Read once the thread has finished.
     bool HeldBytesDiffer() const { return m_heldBytesDiffer; }
-    // Whether the file of that lstat is the one this thread wrote.
-    bool Wrote(const struct stat& info) const;
+    // The device and inode of the file this thread wrote.
+    std::pair<dev_t, ino_t> WrittenFile() const { return { m_device, m_inode }; }
 
 signals:
     void DownloadError(QString reason);

@@ -232,9 +232,9 @@ void TransferQueueManager::LetStaleRecordsGo()
 
 void TransferQueueManager::RemoveStaleRecords()
 {
-    // A record written for a partial file about to be made is not stale:
-    // this goes on once that file is made (or is gone again).
-    if (!m_beginning.empty())
+    // A record written for a file about to be made or moved into its place
+    // is not stale: this goes on once that file is there (or is gone again).
+    if (!m_beginning.empty() || m_filing > 0)
         return;
     if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
         QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);

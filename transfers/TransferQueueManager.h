@@ -5,7 +5,9 @@
 // peer, the file connections with one worker thread per transfer, and the
 // half-minute checks. One object, reached through transferQueueManager; every
 // member runs on the GUI thread except the speed-limit fields, which the
-// upload threads share through SpeedLimit under its own mutex.
+// upload threads share through SpeedLimit under its own mutex, and the static
+// disk steps of a download's partial file (begun, emptied, filed), which run
+// in turn on one disk worker from what the GUI thread gathered.
 //
 // All state lives in the item store. Run-time objects of a running transfer
 // (thread, socket, file, counters, clocks) are items whose value is the
@@ -127,7 +129,9 @@ public:
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
     bool DoesDownloadItemCompleteFilenameExist(ItemPtr download) const;
-    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download);
+    // Removes the folders below "downloading" that held only the partial
+    // file (for the worker).
+    static void RemoveDownloadDownloadingFolderIfAppropriate(const QString& root, const QString& partial);
     // The downloads folder of the setting, "/" separators, no trailing "/".
     QString DownloadRoot() const;
     // The downloads folder that holds the download's files: the one its
@@ -254,6 +258,13 @@ private:
     // running.
     bool DropUpload(ItemPtr upload);
     ItemPtr FindSharedFile(const QString& file) const;
+
+    // DownloadFolder.cpp: a finished download's file is checked against its
+    // size and record and moved into "complete" on the worker, and the
+    // download, found again, is told the outcome on the GUI thread.
+    struct Filing;
+    static void FileDownload(Filing& filing);
+    void FinishFiling(qint64 order, const Filing& filing);
 
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
@@ -396,6 +407,8 @@ private:
     // download_order) whose connection waits for it.
     std::unique_ptr<OrderedWorker> m_recordSyncs;
     std::set<qint64> m_beginning;
+    // Finished downloads whose files are being moved (their records written).
+    int m_filing = 0;
 
     friend class TransferTestAccess;
 };
