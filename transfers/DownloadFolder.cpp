@@ -199,8 +199,8 @@ void TransferQueueManager::OnDownloadComplete()
         },
         [this, order, filing](const QString& why) {
             filing->status = QStringLiteral("local error");
-            filing->reason = QStringLiteral("Could not move the file into the complete folder %1. ")
-                                 .arg(filing->folder)
+            filing->reason
+                = QStringLiteral("Could not move the file into the complete folder %1. ").arg(filing->folder)
                 + why;
             FinishFiling(order, *filing);
         });

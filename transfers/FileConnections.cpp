@@ -198,7 +198,8 @@ void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, Pre
     // The folders are made and the file opened without following any link
     // below the downloads folder: a link planted there leads nowhere. A
     // folder that can't be made (a read-only disk, no permission) says why.
-    const NoFollowFolder folder = NoFollowFolder::Open(query.root, components.mid(0, components.size() - 1), true);
+    const NoFollowFolder folder
+        = NoFollowFolder::Open(query.root, components.mid(0, components.size() - 1), true);
     if (!folder.IsOpen()) {
         prepared.error = folder.Error();
         return;
@@ -214,8 +215,8 @@ void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, Pre
     }
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
-    const int flags = O_RDWR | O_APPEND | (prepared.Fresh() ? O_CREAT | O_EXCL : 0)
-        | (partial.startOver ? O_TRUNC : 0);
+    const int flags
+        = O_RDWR | O_APPEND | (prepared.Fresh() ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0);
     prepared.descriptor = folder.OpenFile(components.last(), flags, &error);
     if (prepared.descriptor < 0) {
         if (prepared.Fresh())
@@ -225,9 +226,9 @@ void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, Pre
     }
     // The peer sends the last bytes held once more, for the thread to
     // compare: a file replaced by another of the same size shows there.
-    struct stat info;
     if (!partial.recorded && !partial.adopted)
         return;
+    struct stat info;
     if (::fstat(prepared.descriptor, &info) != 0
         || (info.st_size > 0 && !ReadFileTail(prepared.descriptor, info.st_size, prepared.tail)))
         prepared.error = QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path);
@@ -278,12 +279,14 @@ void TransferQueueManager::UndoPreparedFile(std::shared_ptr<PreparedFile> prepar
         [](const QString&) {});
 }
 
-void TransferQueueManager::StartDownload(ItemPtr download, QTcpSocket* socket, std::shared_ptr<PreparedFile> prepared)
+void TransferQueueManager::StartDownload(
+    ItemPtr download, QTcpSocket* socket, std::shared_ptr<PreparedFile> prepared)
 {
     ItemPtr userItem = download["user"];
     const PartialFile& partial = prepared->partial;
     auto* file = new QFile(partial.path);
-    if (!file->open(prepared->descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(
+            prepared->descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
         const QString error = file->errorString();
         delete file;
         DropSocket(socket);
