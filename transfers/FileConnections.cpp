@@ -241,8 +241,10 @@ void TransferQueueManager::FinishBeginning(
 {
     m_beginning.erase(order);
     ItemPtr download = DownloadOfOrder(order);
-    if (!download || download.IsConnected("download_thread") || !socket) {
-        // Gone meanwhile: a file made for it goes again, with its record.
+    if (!download || download.IsConnected("download_thread") || !socket
+        || StatusOf(download, "download_entry_status") == QLatin1String("complete")) {
+        // Gone (or filed) meanwhile: a file made for it goes again, with its
+        // record.
         DropSocket(socket);
         UndoPreparedFile(prepared);
     } else if (prepared->descriptor < 0) {
