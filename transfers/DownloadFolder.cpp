@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +42,24 @@ QString Backslashes(QString path)
     return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 } // namespace
+
+// What filing a finished download takes (paths with "/") and what came of it:
+// the name it was moved to, or the status and reason it ends with.
+struct TransferQueueManager::Filing {
+    QString root;
+    QString partial;
+    QString folderText; // the complete folder as the item stores it
+    QString folder;
+    QString destination;
+    FileSource source;
+    std::optional<std::pair<dev_t, ino_t>> written; // the file the thread wrote
+    QString name;
+    QString moved;
+    QString status;
+    QString reason;
+    qint64 held = -1; // what the partial file was found to hold, when short
+    QString recordError;
+};
 
 QString TransferQueueManager::DownloadRoot() const
 {
@@ -112,13 +132,12 @@ bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr downloa
     return !FindCompleteFile(download).isEmpty();
 }
 
-void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download)
+void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(
+    const QString& root, const QString& partial)
 {
     // The folders that the subfolder part added below "downloading", from
     // the partial file's own up, each as long as it is empty: one that still
     // holds another download's partial file stays, and so does a link.
-    const QString root = DownloadRootOf(download);
-    const QString partial = LocalPath(GetDownloadTargetPath(download, false));
     const QStringList components = NoFollowFolder::ComponentsBelow(root, QFileInfo(partial).path());
     if (components.value(0) != QLatin1String("downloading"))
         return;
@@ -152,56 +171,83 @@ void TransferQueueManager::OnDownloadComplete()
 
     // The file the thread wrote, where it began it, whatever the setting
     // says now; into the complete folder beside it.
-    const QString root = DownloadRootOf(download);
-    const QString source = LocalPath(GetDownloadTargetPath(download, false));
-    const QString folderText = GetDownloadTargetFolder(download, true);
-    const QString folder = LocalPath(folderText);
-    const QString destination = LocalPath(GetDownloadTargetPath(download, true));
-    const QStringList from = NoFollowFolder::ComponentsBelow(root, source);
-    const QStringList into = NoFollowFolder::ComponentsBelow(root, folder);
-    const qint64 size = download["file_size"].AsInt64();
-    if (from.isEmpty() || into.isEmpty() || destination.isEmpty()) {
+    auto filing = std::make_shared<Filing>();
+    filing->root = DownloadRootOf(download);
+    filing->partial = LocalPath(GetDownloadTargetPath(download, false));
+    filing->folderText = GetDownloadTargetFolder(download, true);
+    filing->folder = LocalPath(filing->folderText);
+    filing->destination = LocalPath(GetDownloadTargetPath(download, true));
+    filing->source = SourceOf(download);
+    if (thread)
+        filing->written = thread->WrittenFile();
+    if (NoFollowFolder::ComponentsBelow(filing->root, filing->partial).isEmpty()
+        || NoFollowFolder::ComponentsBelow(filing->root, filing->folder).isEmpty()
+        || filing->destination.isEmpty()) {
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("The file name leads outside the downloads folder."));
         return;
     }
+    // The file is checked and moved on the worker; the download stays as it
+    // is (its thread done) until it is back.
+    ++m_filing;
+    const qint64 order = download["download_order"].AsInt64();
+    m_recordSyncs->Start(
+        0,
+        [this, order, filing]() -> OrderedWorker::Outcome {
+            FileDownload(*filing);
+            return [this, order, filing] { FinishFiling(order, *filing); };
+        },
+        [this, order, filing](const QString& why) {
+            filing->status = QStringLiteral("local error");
+            filing->reason
+                = QStringLiteral("Could not move the file into the complete folder %1. ").arg(filing->folder)
+                + why;
+            FinishFiling(order, *filing);
+        });
+}
+
+void TransferQueueManager::FileDownload(Filing& filing)
+{
+    const QString& root = filing.root;
+    const QString& source = filing.partial;
+    const QString& folder = filing.folder;
+    const QStringList from = NoFollowFolder::ComponentsBelow(root, source);
+    const qint64 size = filing.source.size;
     const NoFollowFolder partialFolder = NoFollowFolder::Open(root, from.mid(0, from.size() - 1), false);
     struct stat partial;
     const bool there = partialFolder.IsOpen() && partialFolder.Stat(from.last(), &partial)
-        && S_ISREG(partial.st_mode) && (!thread || thread->Wrote(partial));
+        && S_ISREG(partial.st_mode)
+        && (!filing.written
+            || (partial.st_dev == filing.written->first && partial.st_ino == filing.written->second));
     const qint64 held = there ? qint64(partial.st_size) : 0;
     // The bytes in the partial file must be the whole file before it may
     // count as finished; the row's bar then shows what it holds.
     if (held < size) {
-        if (auto* position = download["write_position"].AsPointer<qint64>()) {
-            *position = held;
-            emit DownloadProgressed(download);
-        }
-        if (!there)
-            RefuseDownload(
-                download, QStringLiteral("local error"), DownloadThread::PartialFileRemovedReason());
-        else
-            RefuseDownload(download, QStringLiteral("aborted"),
-                QStringLiteral("The partial file holds %1 of %2 bytes.").arg(held).arg(size));
+        filing.held = held;
+        filing.status = there ? QStringLiteral("aborted") : QStringLiteral("local error");
+        filing.reason = there ? QStringLiteral("The partial file holds %1 of %2 bytes.").arg(held).arg(size)
+                              : DownloadThread::PartialFileRemovedReason();
         return;
     }
+    filing.status = QStringLiteral("local error");
     if (held > size) {
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("The partial file holds %1 bytes, more than the file's %2.").arg(held).arg(size));
+        filing.reason
+            = QStringLiteral("The partial file holds %1 bytes, more than the file's %2.").arg(held).arg(size);
         return;
     }
-    const SourceRecords records = RecordsOf(download);
-    if (records.Read(source) != SourceOf(download)) {
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("The record of the partial file %1 no longer names this file; it is not filed.")
-                .arg(source));
+    const SourceRecords records(root);
+    if (records.Read(source) != filing.source) {
+        filing.reason
+            = QStringLiteral("The record of the partial file %1 no longer names this file; it is not filed.")
+                  .arg(source);
         return;
     }
     const QString notMoved
         = QStringLiteral("Could not move the file into the complete folder %1. ").arg(folder);
-    const NoFollowFolder completeFolder = NoFollowFolder::Open(root, into, true);
+    const NoFollowFolder completeFolder
+        = NoFollowFolder::Open(root, NoFollowFolder::ComponentsBelow(root, folder), true);
     if (!completeFolder.IsOpen()) {
-        RefuseDownload(download, QStringLiteral("local error"), notMoved + completeFolder.Error());
+        filing.reason = notMoved + completeFolder.Error();
         return;
     }
     // A name already taken in "complete" (another file of that name) is never
@@ -209,7 +255,7 @@ void TransferQueueManager::OnDownloadComplete()
     // of its source goes first: a record left at the name by a file deleted
     // since is removed, then this one written, so that the file never takes
     // a name whose record was not written for it.
-    const QString plainName = QFileInfo(destination).fileName();
+    const QString plainName = QFileInfo(filing.destination).fileName();
     QString name = plainName;
     for (int n = 1;; ++n) {
         struct stat taken;
@@ -218,56 +264,70 @@ void TransferQueueManager::OnDownloadComplete()
             QString recordError;
             if (!records.Remove(moved)) {
                 recordError = qt_error_string(errno);
-                RefuseDownload(download, QStringLiteral("local error"),
-                    notMoved
-                        + QStringLiteral("The old record of %1 could not be removed. Error string: %2")
-                              .arg(moved, recordError));
+                filing.reason = notMoved
+                    + QStringLiteral("The old record of %1 could not be removed. Error string: %2")
+                          .arg(moved, recordError);
                 return;
             }
-            if (!records.Write(moved, SourceOf(download), &recordError, false))
-                Log(kArea, 2, QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError),
-                    download["user"]);
+            if (!records.Write(moved, filing.source, &recordError, false))
+                filing.recordError
+                    = QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError);
             if (partialFolder.MoveTo(from.last(), completeFolder, name))
                 break;
             const int error = errno;
             records.Remove(moved);
             if (error != EEXIST) {
-                RefuseDownload(download, QStringLiteral("local error"),
-                    notMoved + QStringLiteral("Error string: ") + qt_error_string(error));
+                filing.reason = notMoved + QStringLiteral("Error string: ") + qt_error_string(error);
                 return;
             }
         }
         if (n > kMaxNameSuffix) {
-            RefuseDownload(download, QStringLiteral("local error"),
-                notMoved + QStringLiteral("Error string: ") + qt_error_string(EEXIST));
+            filing.reason = notMoved + QStringLiteral("Error string: ") + qt_error_string(EEXIST);
             return;
         }
         name = NumberedPathComponent(plainName, n);
     }
-    const QString moved = folder + QLatin1Char('/') + name;
+    filing.name = name;
+    filing.moved = folder + QLatin1Char('/') + name;
     records.Remove(source);
-    // The record reaches the disk on a worker: should a crash take it, the
-    // file counts as nobody's, never as another source's.
-    m_recordSyncs->Start(
-        0,
-        [records, moved]() -> OrderedWorker::Outcome {
-            records.Sync(moved);
-            return [] {};
-        },
-        [](const QString&) {});
-    if (moved != destination) {
+    // Should a crash take the record, the file counts as nobody's, never as
+    // another source's.
+    records.Sync(filing.moved);
+    RemoveDownloadDownloadingFolderIfAppropriate(root, source);
+}
+
+void TransferQueueManager::FinishFiling(qint64 order, const Filing& filing)
+{
+    --m_filing;
+    if (m_staleRecords)
+        RemoveStaleRecords();
+    ItemPtr download = DownloadOfOrder(order);
+    if (!download)
+        return;
+    if (!filing.recordError.isEmpty())
+        Log(kArea, 2, filing.recordError, download["user"]);
+    if (filing.moved.isEmpty()) {
+        if (filing.held >= 0) {
+            if (auto* position = download["write_position"].AsPointer<qint64>()) {
+                *position = filing.held;
+                emit DownloadProgressed(download);
+            }
+        }
+        RefuseDownload(download, filing.status, filing.reason);
+        return;
+    }
+    if (filing.moved != filing.destination) {
         Log(kArea, 1,
             QStringLiteral("%1 is taken in the complete folder; the download of %2 is saved as %3")
-                .arg(destination, download["user"].AsString(), moved),
+                .arg(filing.destination, download["user"].AsString(), filing.moved),
             download["user"]);
     }
-    RemoveDownloadDownloadingFolderIfAppropriate(download);
-    KeepDownloadFile(download, root, moved);
+    KeepDownloadFile(download, filing.root, filing.moved);
     SetDownloadEntryStatus(download, QStringLiteral("complete"));
 
-    const QByteArray movedName = name.toUtf8();
+    const QByteArray movedName = filing.name.toUtf8();
     ItemPtr user = download["user"];
-    ItemPtr folderItem = T("complete_download_folder")->GetItem(Value(folderText));
+    ItemPtr folderItem = T("complete_download_folder")->GetItem(Value(filing.folderText));
     ItemPtr nameItem = T("complete_download_filename")
                            ->GetItem(Value(std::string(movedName.constData(), size_t(movedName.size()))));
     ItemSet keys;
@@ -312,8 +372,7 @@ void TransferQueueManager::OnDownloadError(QString reason)
     // bytes are dropped and the file is asked for again, from the start.
     if (thread && thread->HeldBytesDiffer()) {
         SetDownloadEntryStatus(download, QStringLiteral("aborted"));
-        if (StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)), reason))
-            RequeueDownload(download);
+        StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)), reason);
         return;
     }
     T("denial_reason")->GetItem(Value(reason)) += download;

@@ -24,11 +24,6 @@ DownloadThread::DownloadThread(
     }
 }
 
-bool DownloadThread::Wrote(const struct stat& info) const
-{
-    return info.st_dev == m_device && info.st_ino == m_inode;
-}
-
 bool DownloadThread::CheckHeldBytes(qint64& received)
 {
     char buffer[8192];

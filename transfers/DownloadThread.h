@@ -1,9 +1,10 @@
 #pragma once
 // Receives the bytes of one download on a file connection.
 //
-// The transfer engine (GUI thread) matches the connection, opens the partial
-// file for appending, writes the 8-byte resume offset to the socket, gives the
-// socket no parent and moves it to this thread, then starts it. While run()
+// The transfer engine (GUI thread) matches the connection, has the partial
+// file opened for appending (on its disk worker), writes the 8-byte resume
+// offset to the socket, gives the socket no parent and moves it to this
+// thread, then starts it. While run()
 // works, only this thread touches the socket and the file; the engine owns
 // both and deletes them after the thread has ended. Any bytes still waiting in
 // the socket's write buffer (the offset) are pushed out first, so the engine
@@ -33,10 +34,10 @@
 #include <QMutex>
 #include <QString>
 #include <sys/types.h>
+#include <utility>
 
 class QFile;
 class QTcpSocket;
-struct stat;
 
 class DownloadThread : public TransferThread {
     Q_OBJECT
@@ -54,8 +55,8 @@ public:
     // Whether the bytes the peer sent again were not those the file held.
     // Read once the thread has finished.
     bool HeldBytesDiffer() const { return m_heldBytesDiffer; }
-    // Whether the file of that lstat is the one this thread wrote.
-    bool Wrote(const struct stat& info) const;
+    // The device and inode of the file this thread wrote.
+    std::pair<dev_t, ino_t> WrittenFile() const { return { m_device, m_inode }; }
 
 signals:
     void DownloadError(QString reason);

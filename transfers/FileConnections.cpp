@@ -17,6 +17,7 @@
 #include <QtEndian>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,26 @@ void AddClocks(ItemPtr entry)
     entry += T("bytes_since_last_receipt")->NewItem(Value(new qint64(0)));
 }
 } // namespace
+
+// What the worker made of a download's partial file: the file chosen and
+// opened with the bytes it holds and their tail, or why not (with the file
+// open, its tail could not be read). A descriptor not taken is closed.
+struct TransferQueueManager::PreparedFile {
+    QString root;
+    PartialFile partial;
+    int descriptor = -1;
+    qint64 held = 0;
+    QByteArray tail;
+    QString error;
+
+    // Made here, under a name that was free.
+    bool Fresh() const { return !partial.recorded && !partial.startOver && !partial.adopted; }
+    ~PreparedFile()
+    {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+};
 
 ItemPtr TransferQueueManager::EntryOfSender(const char* threadType) const
 {
@@ -101,141 +122,200 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
         return;
     }
 
+    // The partial file is found, recorded and opened on the worker while the
+    // connection waits (a second one for the download is refused).
+    const qint64 order = download["download_order"].AsInt64();
+    m_beginning.insert(order);
+    const QPointer<QTcpSocket> waiting(socket);
     // A download begun in another downloads folder goes on there while its
     // partial file is there.
-    FollowFolderChange(download);
-    const QString root = DownloadRootOf(download);
+    ItemPtr kept = download["download_folder"];
+    if (!kept || kept.AsString() == DownloadRoot()) {
+        BeginPartialFile(order, waiting);
+        return;
+    }
+    const auto followed = [this, order, waiting](bool gone) {
+        ItemPtr download = DownloadOfOrder(order);
+        if (download && gone)
+            FollowFolderChange(download);
+        BeginPartialFile(order, waiting);
+    };
+    m_recordSyncs->Start(
+        0,
+        [followed, path = LocalPath(GetDownloadTargetPath(download, false))]() -> OrderedWorker::Outcome {
+            struct stat info;
+            const bool gone = ::lstat(QFile::encodeName(path).constData(), &info) != 0;
+            return [followed, gone] { followed(gone); };
+        },
+        [followed](const QString&) { followed(false); });
+}
+
+void TransferQueueManager::BeginPartialFile(qint64 order, QPointer<QTcpSocket> socket)
+{
+    ItemPtr download = DownloadOfOrder(order);
+    const auto refuse = [&](const QString& reason) {
+        m_beginning.erase(order);
+        DropSocket(socket);
+        if (!reason.isEmpty())
+            RefuseDownload(download, QStringLiteral("local error"), reason);
+        if (m_staleRecords)
+            RemoveStaleRecords();
+    };
+    // Gone meanwhile.
+    if (!download || download.IsConnected("download_thread") || !socket)
+        return refuse(QString());
     if (LocalPath(GetDownloadTargetFolder(download, false)).isEmpty()
-        || LocalPath(GetDownloadTargetPath(download, false)).isEmpty()) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("The file name leads outside the downloads folder, aborting"));
-        return;
-    }
+        || LocalPath(GetDownloadTargetPath(download, false)).isEmpty())
+        return refuse(QStringLiteral("The file name leads outside the downloads folder, aborting"));
     const qint64 size = download["file_size"].AsInt64();
-    if (size < 0) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Invalid file size %1, aborting").arg(size));
-        return;
-    }
-    const PartialFile partial = ChoosePartialFile(download);
-    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
+    if (size < 0)
+        return refuse(QStringLiteral("Invalid file size %1, aborting").arg(size));
+    m_recordSyncs->Start(
+        0,
+        [this, order, socket, query = QueryPartialFile(download)]() -> OrderedWorker::Outcome {
+            auto prepared = std::make_shared<PreparedFile>();
+            PreparePartialFile(query, *prepared);
+            return [this, order, socket, prepared] { FinishBeginning(order, socket, prepared); };
+        },
+        [this, order, socket](const QString& why) {
+            auto failed = std::make_shared<PreparedFile>();
+            failed->error = RecordFailed(why);
+            FinishBeginning(order, socket, failed);
+        });
+}
+
+void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, PreparedFile& prepared)
+{
+    const PartialFile partial = ChoosePartialFile(query);
+    prepared.root = query.root;
+    prepared.partial = partial;
+    const QStringList components = NoFollowFolder::ComponentsBelow(query.root, partial.path);
     if (components.isEmpty()) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("No free name for the partial file in %1, aborting")
-                .arg(LocalPath(GetDownloadTargetFolder(download, false))));
+        prepared.error
+            = QStringLiteral("No free name for the partial file in %1, aborting").arg(query.folder);
         return;
     }
     // The folders are made and the file opened without following any link
     // below the downloads folder: a link planted there leads nowhere. A
     // folder that can't be made (a read-only disk, no permission) says why.
-    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
+    const NoFollowFolder folder
+        = NoFollowFolder::Open(query.root, components.mid(0, components.size() - 1), true);
     if (!folder.IsOpen()) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"), folder.Error());
+        prepared.error = folder.Error();
         return;
     }
-    if (partial.recorded) {
-        OpenPartialFile(download, socket, partial);
-        return;
-    }
-    // The record comes before the file and before the first byte: no file
-    // is made, and no byte appended, that is not known to be this source's.
-    // It is on the disk before the file is made, synced on a worker while
-    // the connection waits (a second one for the download is refused).
+    // The record comes before the file and before the first byte, synced:
+    // no file is made, and no byte appended, that is not known to be this
+    // source's.
+    const SourceRecords records(query.root);
     QString error;
-    if (!RecordsOf(download).Write(partial.path, SourceOf(download), &error, false)) {
-        DropSocket(socket);
-        RefuseDownload(download, QStringLiteral("local error"), RecordFailed(error));
+    if (!partial.recorded && !records.Write(partial.path, query.source, &error)) {
+        prepared.error = RecordFailed(error);
         return;
     }
-    const qint64 order = download["download_order"].AsInt64();
-    m_beginning[order] = partial.path;
-    const QPointer<QTcpSocket> waiting(socket);
-    const auto begin = [this, order, waiting, partial, root](const QString& failed) {
-        m_beginning.erase(order);
-        ItemPtr download
-            = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
-        if (!download || download.IsConnected("download_thread") || !waiting) {
-            // Gone meanwhile: the record of a file never made goes too.
-            DropSocket(waiting);
-            if (!partial.startOver && !partial.adopted)
-                SourceRecords(root).Remove(partial.path);
-        } else if (!failed.isEmpty()) {
-            DropSocket(waiting);
-            RefuseDownload(download, QStringLiteral("local error"), RecordFailed(failed));
-        } else {
-            OpenPartialFile(download, waiting, partial);
-        }
-        if (m_staleRecords)
-            RemoveStaleRecords();
-    };
-    m_recordSyncs->Start(
-        0,
-        [begin, records = RecordsOf(download), path = partial.path]() -> OrderedWorker::Outcome {
-            QString why;
-            if (records.Sync(path, &why))
-                why.clear();
-            else if (why.isEmpty())
-                why = QStringLiteral("not synced");
-            return [begin, why] { begin(why); };
-        },
-        begin);
-}
-
-void TransferQueueManager::OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial)
-{
-    ItemPtr userItem = download["user"];
-    const QString root = DownloadRootOf(download);
-    const QStringList components = NoFollowFolder::ComponentsBelow(root, partial.path);
-    const NoFollowFolder folder = NoFollowFolder::Open(root, components.mid(0, components.size() - 1), true);
     // A free name is taken only while it is free: bytes that appear there
     // meanwhile are not ours either.
-    const bool fresh = !partial.recorded && !partial.startOver && !partial.adopted;
-    const int flags = O_RDWR | O_APPEND | (fresh ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0);
-    QString error = folder.Error();
-    const int descriptor = folder.IsOpen() ? folder.OpenFile(components.last(), flags, &error) : -1;
-    auto* file = new QFile(partial.path);
-    if (descriptor < 0
-        || !file->open(descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
-        if (descriptor >= 0) {
-            error = file->errorString();
-            ::close(descriptor);
-        }
-        delete file;
-        if (fresh)
-            RecordsOf(download).Remove(partial.path);
+    const int flags
+        = O_RDWR | O_APPEND | (prepared.Fresh() ? O_CREAT | O_EXCL : 0) | (partial.startOver ? O_TRUNC : 0);
+    prepared.descriptor = folder.OpenFile(components.last(), flags, &error);
+    if (prepared.descriptor < 0) {
+        if (prepared.Fresh())
+            records.Remove(partial.path);
+        prepared.error = QStringLiteral("Could not open file, aborting. Error string: ") + error;
+        return;
+    }
+    // The peer sends the last bytes held once more, for the thread to
+    // compare: a file replaced by another of the same size shows there.
+    if (!partial.recorded && !partial.adopted)
+        return;
+    struct stat info;
+    if (::fstat(prepared.descriptor, &info) != 0
+        || (info.st_size > 0 && !ReadFileTail(prepared.descriptor, info.st_size, prepared.tail)))
+        prepared.error = QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path);
+    else
+        prepared.held = qint64(info.st_size);
+}
+
+void TransferQueueManager::FinishBeginning(
+    qint64 order, QPointer<QTcpSocket> socket, std::shared_ptr<PreparedFile> prepared)
+{
+    m_beginning.erase(order);
+    ItemPtr download = DownloadOfOrder(order);
+    if (!download || download.IsConnected("download_thread") || !socket
+        || StatusOf(download, "download_entry_status") == QLatin1String("complete")) {
+        // Gone (or filed) meanwhile: a file made for it goes again, with its
+        // record.
         DropSocket(socket);
+        UndoPreparedFile(prepared);
+    } else if (prepared->descriptor < 0) {
+        DropSocket(socket);
+        RefuseDownload(download, QStringLiteral("local error"), prepared->error);
+    } else {
+        StartDownload(download, socket, prepared);
+    }
+    if (m_staleRecords)
+        RemoveStaleRecords();
+}
+
+void TransferQueueManager::UndoPreparedFile(std::shared_ptr<PreparedFile> prepared)
+{
+    if (prepared->descriptor < 0)
+        return;
+    m_recordSyncs->Start(
+        0,
+        [prepared]() -> OrderedWorker::Outcome {
+            if (!prepared->Fresh())
+                return [] {};
+            const QString& path = prepared->partial.path;
+            const QStringList components = NoFollowFolder::ComponentsBelow(prepared->root, path);
+            const NoFollowFolder folder
+                = NoFollowFolder::Open(prepared->root, components.mid(0, components.size() - 1), false);
+            struct stat made;
+            struct stat there;
+            if (::fstat(prepared->descriptor, &made) == 0 && made.st_size == 0 && folder.IsOpen()
+                && folder.Stat(components.last(), &there) && there.st_dev == made.st_dev
+                && there.st_ino == made.st_ino && folder.RemoveFile(components.last()))
+                SourceRecords(prepared->root).Remove(path);
+            return [] {};
+        },
+        [](const QString&) {});
+}
+
+void TransferQueueManager::StartDownload(
+    ItemPtr download, QTcpSocket* socket, std::shared_ptr<PreparedFile> prepared)
+{
+    ItemPtr userItem = download["user"];
+    const PartialFile& partial = prepared->partial;
+    auto* file = new QFile(partial.path);
+    if (!file->open(
+            prepared->descriptor, QIODevice::ReadWrite | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        const QString error = file->errorString();
+        delete file;
+        DropSocket(socket);
+        UndoPreparedFile(prepared);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;
     }
+    prepared->descriptor = -1;
     // Which file holds the download's bytes goes to disk with the queue.
-    KeepDownloadFile(download, root, partial.path);
-    if ((fresh || partial.startOver) && !partial.note.isEmpty())
+    KeepDownloadFile(download, prepared->root, partial.path);
+    if ((prepared->Fresh() || partial.startOver) && !partial.note.isEmpty())
         SetDownloadNote(download, partial.note);
     if (partial.adopted)
         Log(kArea, 1,
             QStringLiteral("%1, from before records of partial files were kept, is resumed for %2")
                 .arg(partial.path, userItem.AsString()),
             userItem);
-    const auto dropFile = [&] {
+    if (!prepared->error.isEmpty()) {
         file->close();
         delete file;
         DropSocket(socket);
-    };
-    // The peer sends the last bytes held once more, for the thread to
-    // compare: a file replaced by another of the same size shows there.
-    const qint64 held = partial.recorded || partial.adopted ? file->size() : 0;
-    QByteArray tail;
-    if (held > 0 && !ReadFileTail(file->handle(), held, tail)) {
-        dropFile();
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not read the partial file %1, aborting").arg(partial.path));
+        RefuseDownload(download, QStringLiteral("local error"), prepared->error);
         return;
     }
+    const qint64 held = prepared->held;
+    const QByteArray& tail = prepared->tail;
     const qint64 offset = held - tail.size();
     // The handshake is a few small writes each way: don't let them wait for
     // the peer's delayed acknowledgements.

@@ -36,47 +36,44 @@ FileSource TransferQueueManager::SourceOf(ItemPtr download)
         download["file_size"].AsInt64() };
 }
 
-bool TransferQueueManager::IsPartialFileInUse(ItemPtr download, const QString& path) const
-{
-    for (ItemPtr thread : T("download_thread")->GetItems()) {
-        ItemPtr other = thread["download_entry"];
-        if (other && other != download && LocalPath(GetDownloadTargetPath(other, false)) == path)
-            return true;
-    }
-    const qint64 order = download["download_order"].AsInt64();
-    for (const auto& [beginning, beginningPath] : m_beginning) {
-        if (beginning != order && beginningPath == path)
-            return true;
-    }
-    return false;
-}
-
 void TransferQueueManager::FollowFolderChange(ItemPtr download)
 {
-    ItemPtr kept = download["download_folder"];
-    struct stat info;
-    if (!kept || kept.AsString() == DownloadRoot()
-        || ::lstat(QFile::encodeName(LocalPath(GetDownloadTargetPath(download, false))).constData(), &info)
-            == 0)
-        return;
     download.Disconnect("download_folder");
     download.Disconnect("download_file_path");
     download.Disconnect("partial_file_name");
     emit DownloadQueueChanged();
 }
 
-TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPtr download) const
+TransferQueueManager::PartialFileQuery TransferQueueManager::QueryPartialFile(ItemPtr download) const
 {
-    const SourceRecords records = RecordsOf(download);
-    const FileSource source = SourceOf(download);
-    qint64 recordedSize = -1;
+    PartialFileQuery query;
+    query.root = DownloadRootOf(download);
+    query.folder = LocalPath(GetDownloadTargetFolder(download, false));
+    query.plain = LocalPath(GetDownloadTargetFolder(download, false) + QLatin1Char('\\')
+        + SafePathComponent(download["file_name"].AsString()));
     // A row from before records were kept names its partial file (it keeps
     // a downloads folder but no file path yet): that file, without any
     // record, is the row's.
-    const QString given = LocalPath(GetDownloadTargetPath(download, false));
-    const bool adoptable = download["download_folder"] && !download["download_file_path"];
+    query.given = LocalPath(GetDownloadTargetPath(download, false));
+    query.adoptable = download["download_folder"] && !download["download_file_path"];
+    query.source = SourceOf(download);
+    for (ItemPtr thread : T("download_thread")->GetItems()) {
+        ItemPtr other = thread["download_entry"];
+        if (other && other != download)
+            query.inUse.insert(LocalPath(GetDownloadTargetPath(other, false)));
+    }
+    return query;
+}
+
+TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(const PartialFileQuery& query)
+{
+    const SourceRecords records(query.root);
+    const FileSource& source = query.source;
+    const QString& given = query.given;
+    const QString& plain = query.plain;
+    qint64 recordedSize = -1;
     const auto holder = [&](const QString& path) {
-        if (IsPartialFileInUse(download, path))
+        if (query.inUse.contains(path))
             return Holder::Other;
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink())
@@ -84,7 +81,7 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
         if (info.isDir())
             return Holder::Other;
         const std::optional<FileSource> recorded = records.Read(path);
-        if (!recorded && adoptable && path == given && info.isFile() && !info.isSymLink()
+        if (!recorded && query.adoptable && path == given && info.isFile() && !info.isSymLink()
             && !records.Exists(path)) {
             recordedSize = source.size;
             return info.size() <= source.size ? Holder::Unrecorded : Holder::SourceAtOtherSize;
@@ -97,8 +94,6 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(ItemPt
     };
     // The plain name, the name this download's partial file was given, then
     // numbered names up to the first free one.
-    const QString plain = LocalPath(GetDownloadTargetFolder(download, false) + QLatin1Char('\\')
-        + SafePathComponent(download["file_name"].AsString()));
     QStringList candidates { plain };
     if (given != plain)
         candidates << given;
@@ -172,22 +167,35 @@ void TransferQueueManager::SetDownloadNote(ItemPtr download, const QString& note
     download += T("download_note")->GetItem(Value(note));
 }
 
-bool TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString& path, const QString& why)
+void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString& path, const QString& why)
 {
-    const QString root = DownloadRootOf(download);
-    const QStringList components = NoFollowFolder::ComponentsBelow(root, path);
-    const int descriptor = components.isEmpty()
-        ? -1
-        : NoFollowFolder::Open(root, components.mid(0, components.size() - 1), false)
-              .OpenFile(components.last(), O_WRONLY | O_TRUNC, nullptr);
-    if (descriptor < 0) {
-        RefuseDownload(download, QStringLiteral("local error"),
-            QStringLiteral("Could not empty the partial file %1, aborting.").arg(path));
-        return false;
-    }
-    ::close(descriptor);
-    SetDownloadNote(download, why);
-    return true;
+    const qint64 order = download["download_order"].AsInt64();
+    const auto emptied = [this, order, path, why](bool done) {
+        ItemPtr download = DownloadOfOrder(order);
+        // Gone, or begun again meanwhile (after the file was emptied).
+        if (!download || download.IsConnected("download_thread") || m_beginning.count(order))
+            return;
+        if (!done) {
+            RefuseDownload(download, QStringLiteral("local error"),
+                QStringLiteral("Could not empty the partial file %1, aborting.").arg(path));
+            return;
+        }
+        SetDownloadNote(download, why);
+        RequeueDownload(download);
+    };
+    m_recordSyncs->Start(
+        0,
+        [emptied, root = DownloadRootOf(download), path]() -> OrderedWorker::Outcome {
+            const QStringList components = NoFollowFolder::ComponentsBelow(root, path);
+            const int descriptor = components.isEmpty()
+                ? -1
+                : NoFollowFolder::Open(root, components.mid(0, components.size() - 1), false)
+                      .OpenFile(components.last(), O_WRONLY | O_TRUNC, nullptr);
+            if (descriptor >= 0)
+                ::close(descriptor);
+            return [emptied, done = descriptor >= 0] { emptied(done); };
+        },
+        [emptied](const QString&) { emptied(false); });
 }
 
 void TransferQueueManager::LetStaleRecordsGo()
@@ -224,9 +232,9 @@ void TransferQueueManager::LetStaleRecordsGo()
 
 void TransferQueueManager::RemoveStaleRecords()
 {
-    // A record written for a partial file about to be made is not stale:
-    // this goes on once that file is made.
-    if (!m_beginning.empty())
+    // A record written for a file about to be made or moved into its place
+    // is not stale: this goes on once that file is there (or is gone again).
+    if (!m_beginning.empty() || m_filing > 0)
         return;
     if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
         QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);

@@ -15,6 +15,12 @@ inline Type* T(const char* name)
     return d.GetType(name);
 }
 
+// The download of that download_order, if it is still there.
+inline ItemPtr DownloadOfOrder(qint64 order)
+{
+    return T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];
+}
+
 // Closes a socket that its thread has handed back and frees it once the
 // events already queued for it have run.
 inline void DropSocket(QTcpSocket* socket)

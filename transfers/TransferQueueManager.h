@@ -5,7 +5,9 @@
 // peer, the file connections with one worker thread per transfer, and the
 // half-minute checks. One object, reached through transferQueueManager; every
 // member runs on the GUI thread except the speed-limit fields, which the
-// upload threads share through SpeedLimit under its own mutex.
+// upload threads share through SpeedLimit under its own mutex, and the static
+// disk steps of a download's partial file (begun, emptied, filed), which run
+// in turn on one disk worker from what the GUI thread gathered.
 //
 // All state lives in the item store. Run-time objects of a running transfer
 // (thread, socket, file, counters, clocks) are items whose value is the
@@ -36,10 +38,13 @@
 #include "store/SlicedWork.h"
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QString>
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -125,7 +130,9 @@ public:
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
     bool DoesDownloadItemCompleteFilenameExist(ItemPtr download) const;
-    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr download);
+    // Removes the folders below "downloading" that held only the partial
+    // file (for the worker).
+    static void RemoveDownloadDownloadingFolderIfAppropriate(const QString& root, const QString& partial);
     // The downloads folder of the setting, "/" separators, no trailing "/".
     QString DownloadRoot() const;
     // The downloads folder that holds the download's files: the one its
@@ -253,6 +260,13 @@ private:
     bool DropUpload(ItemPtr upload);
     ItemPtr FindSharedFile(const QString& file) const;
 
+    // DownloadFolder.cpp: a finished download's file is checked against its
+    // size and record and moved into "complete" on the worker, and the
+    // download, found again, is told the outcome on the GUI thread.
+    struct Filing;
+    static void FileDownload(Filing& filing);
+    void FinishFiling(qint64 order, const Filing& filing);
+
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
     void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
@@ -270,13 +284,40 @@ private:
         bool adopted = false;
         QString note; // what the download's row says about it
     };
-    PartialFile ChoosePartialFile(ItemPtr download) const;
-    // FileConnections.cpp: opens the partial file (its record on disk) and
-    // starts the download's thread.
-    void OpenPartialFile(ItemPtr download, QTcpSocket* socket, const PartialFile& partial);
+    // What the store knows of a download's partial file, gathered on the GUI
+    // thread for the worker that looks at the disk.
+    struct PartialFileQuery {
+        QString root; // the downloads folder that holds it
+        QString folder; // its downloading folder ("/"), for messages
+        QString plain; // the file's own name there
+        QString given; // the name the row gives it
+        // The row is from before records were kept: the file it names is its.
+        bool adoptable = false;
+        FileSource source;
+        // The files that running downloads write. Downloads being begun
+        // choose one at a time on the worker, each recording its choice
+        // before the next looks.
+        QSet<QString> inUse;
+    };
+    PartialFileQuery QueryPartialFile(ItemPtr download) const;
+    static PartialFile ChoosePartialFile(const PartialFileQuery& query);
+    // FileConnections.cpp: a download whose file connection arrived is begun
+    // in three turns. On the GUI thread the store is read; on the worker the
+    // partial file is chosen, its folders made, its record written and synced
+    // and the file opened and its tail read; back on the GUI thread the
+    // download, found again, starts its thread, or what the worker made for
+    // it goes again when it is gone.
+    struct PreparedFile;
+    void BeginPartialFile(qint64 order, QPointer<QTcpSocket> socket);
+    static void PreparePartialFile(const PartialFileQuery& query, PreparedFile& prepared);
+    void FinishBeginning(qint64 order, QPointer<QTcpSocket> socket, std::shared_ptr<PreparedFile> prepared);
+    void StartDownload(ItemPtr download, QTcpSocket* socket, std::shared_ptr<PreparedFile> prepared);
+    // On the worker: closes the prepared file, and removes a file it made
+    // fresh (while still empty) with its record.
+    void UndoPreparedFile(std::shared_ptr<PreparedFile> prepared);
     // A download begun in another downloads folder than the setting's whose
-    // partial file is no longer there is a download not yet begun: it lets
-    // its folder go and follows the setting.
+    // partial file is no longer there (looked at on the worker) is a download
+    // not yet begun: it lets its folder go and follows the setting.
     void FollowFolderChange(ItemPtr download);
     // Keeps the file the download writes or wrote (absolute, "/") with it.
     void KeepDownloadFile(ItemPtr download, const QString& root, const QString& path);
@@ -284,15 +325,13 @@ private:
     // are gone go: read on a worker, removed a slice at a time.
     void LetStaleRecordsGo();
     void RemoveStaleRecords();
-    // Whether a download other than this one writes the file, or is about to.
-    bool IsPartialFileInUse(ItemPtr download, const QString& path) const;
     // The finished file of the download's source in its complete folder, by
     // its record; empty when there is none.
     QString FindCompleteFile(ItemPtr download) const;
-    // Empties the download's partial file (never through a link) and says
-    // why in its row; false when the file could not be emptied (the download
-    // is then a local error).
-    bool StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
+    // Empties the download's partial file (never through a link) on the
+    // worker, then says why in its row and asks for it again; when the file
+    // could not be emptied the download is a local error.
+    void StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
     void SetDownloadNote(ItemPtr download, const QString& note);
 
     // DownloadQueue.cpp: downloads or pushed uploads asked for together
@@ -365,11 +404,13 @@ private:
     std::unique_ptr<HeldSearch> m_heldSearch;
     std::unique_ptr<OrderedWorker> m_partialSizes;
     std::unique_ptr<SlicedWork> m_staleRecords;
-    // Syncs the records of partial files about to be made; the downloads
-    // (by download_order) whose connection waits for it, with the path of
-    // their partial file, which no other download takes meanwhile.
+    // Chooses, records and opens the partial files of downloads being
+    // begun, and syncs the records of finished files; the downloads (by
+    // download_order) whose connection waits for it.
     std::unique_ptr<OrderedWorker> m_recordSyncs;
-    std::map<qint64, QString> m_beginning;
+    std::set<qint64> m_beginning;
+    // Finished downloads whose files are being moved (their records written).
+    int m_filing = 0;
 
     friend class TransferTestAccess;
 };

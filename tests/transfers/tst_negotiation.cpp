@@ -1,6 +1,7 @@
 // Negotiation and file connections, with the real worker threads on real
 // loopback sockets; the test plays the peer's end of each file connection.
 #include "helper_transfercore.h"
+#include "peers/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -8,10 +9,28 @@
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+class TransferTestAccess {
+public:
+    // Keeps the engine's disk worker busy, as a slow disk would, until the
+    // gate is released.
+    static void HoldDiskWorker(TransferQueueManager* tq, std::shared_ptr<QSemaphore> gate)
+    {
+        tq->m_recordSyncs->Start(
+            0,
+            [gate]() -> OrderedWorker::Outcome {
+                gate->acquire();
+                return [] {};
+            },
+            [](const QString&) {});
+    }
+};
 
 namespace {
 const int kWait = 20000;
@@ -366,6 +385,29 @@ private slots:
         QCOMPARE(Serve("twice", req + 1000, data), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("twice", "twice.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/twice.bin")), data);
+
+        // A slow disk: while the engine's disk worker is busy the connection
+        // waits, with nothing on the disk yet, and a second one for the same
+        // download is refused. The download removed meanwhile leaves neither
+        // its file nor its record.
+        const QString slow = Downloading("Folder/slow.bin");
+        SocketPair waiting = MakeSocketPair();
+        SocketPair again = MakeSocketPair();
+        {
+            auto gate = std::make_shared<QSemaphore>();
+            const auto release = qScopeGuard([gate] { gate->release(); });
+            TransferTestAccess::HoldDiskWorker(tq, gate);
+            tq->OnFileConnection("slow", waiting.engineSide, Accept("slow", "slow.bin", data.size()));
+            tq->OnFileConnection("slow", again.engineSide, Accept("slow", "slow.bin", data.size()));
+            QTRY_COMPARE_WITH_TIMEOUT(again.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
+            QVERIFY(!QFile::exists(slow) && !tq->Records().Exists(slow));
+            tq->RemoveDownload(Entry("slow", "slow.bin"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(waiting.peerSide->bytesAvailable(), qint64(0));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(slow) && !tq->Records().Exists(slow), kWait);
+        delete waiting.peerSide;
+        delete again.peerSide;
     }
 
     void completeDownloadsRefuseRequests()
