@@ -30,6 +30,7 @@ public:
     // While a walk goes through the places, changes to the queue are held
     // and applied by EndWalk; an upload removed meanwhile is not looked at.
     void BeginWalk() { m_walking = true; }
+    bool Walking() const { return m_walking; }
     bool Gone(Item* upload) const { return !m_goneInWalk.empty() && m_goneInWalk.count(upload); }
     // The walk's outcome: the places that it numbered afresh (in their order,
     // with their new numbers) and those it left as they were (in theirs).

@@ -48,7 +48,9 @@ void TransferQueueManager::StartNewUploads()
 {
     const ItemSet active = ActiveUploads();
     int free = settings.GetInt("upload_slots") - int(active.Size());
-    if (free <= 0)
+    // A call from within the walk (by way of what starting an upload tells)
+    // leaves the slots to the walk.
+    if (free <= 0 || m_queuedUploads.Walking())
         return;
     // The queue is read from its front: each upload of an online user takes
     // the next number, and only those reached while a slot is free are
