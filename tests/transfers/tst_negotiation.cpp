@@ -290,16 +290,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.first, c.firstName)), QString("complete"), kWait);
             QCOMPARE(ReadWholeFile(Complete("Folder/" + NumberedPathComponent(name, 1))), a);
         }
-        // One writer per file: while one user's download writes its partial
-        // file, another's of the same name starts beside it.
+        // One writer per file: while one user's download begins its partial
+        // file (recorded, not made yet), another's of the same name starts
+        // beside it.
         const QByteArray a = WriteRandomFile(temp.path() + "/a.src", 5000, ++seed);
         const QByteArray b = WriteRandomFile(temp.path() + "/b.src", 5000, ++seed);
         SocketPair writing = MakeSocketPair();
         tq->OnFileConnection("writer", writing.engineSide, Accept("writer", "busy.bin", a.size()));
+        QCOMPARE(Serve("beside", Accept("beside", "busy.bin", b.size()), b), qint64(0));
         QCOMPARE(OffsetOf(ReadExactly(writing.peerSide, 8)), qint64(0));
         QVERIFY(writing.peerSide->write(a.left(2000)) == 2000 && writing.peerSide->waitForBytesWritten(kWait));
-        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(Downloading("Folder/busy.bin")).size(), qint64(2000), kWait);
-        QCOMPARE(Serve("beside", Accept("beside", "busy.bin", b.size()), b), qint64(0));
         QVERIFY(writing.peerSide->write(a.mid(2000)) == 3000 && writing.peerSide->waitForBytesWritten(kWait));
         for (const char* user : { "beside", "writer" })
             QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(user, "busy.bin")), QString("complete"), kWait);
