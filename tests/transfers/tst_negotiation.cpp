@@ -183,13 +183,16 @@ private slots:
         QCOMPARE(ReadWholeFile(Downloading("Folder/whole.bin")), left);
 
         // Unless the row was saved before partial files had records: the file
-        // it names is recorded for it and resumed. Records of files no longer
-        // there go after the load.
+        // it names is recorded for it and resumed, or begun again when it
+        // holds more than the file offered. Records of files no longer there
+        // go after the load.
         const QByteArray old = WriteRandomFile(temp.path() + "/old.src", 200000, 26);
         tq->AddDownload("old", "old.bin", "Share\\Folder", old.size(), false, 0);
         QFile partial(Downloading("Folder/old.bin"));
         QVERIFY(partial.open(QIODevice::WriteOnly) && partial.write(old.left(100000)) == 100000);
         partial.close();
+        tq->AddDownload("old", "cut.bin", "Share\\Folder", 5000, false, 0);
+        WriteRandomFile(Downloading("Folder/cut.bin"), 80000, 36);
         QVERIFY(tq->Records().Write(Complete("Folder/gone.bin"), { "old", "Share\\Folder\\gone.bin", 5 }));
         settings.Clear("partial_file_records");
         tq->DataLoaded();
@@ -197,6 +200,10 @@ private slots:
         QCOMPARE(Serve("old", Accept("old", "old.bin", old.size()), old), qint64(100000 - 65536));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "old.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/old.bin")), old);
+        const QByteArray cut = WriteRandomFile(temp.path() + "/cut.src", 5000, 46);
+        QCOMPARE(Serve("old", Accept("old", "cut.bin", cut.size()), cut), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "cut.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/cut.bin")), cut);
     }
 
     void changedFileStartsAgain()
