@@ -1,5 +1,7 @@
 #include "Desktop.h"
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -46,7 +48,13 @@ struct Manager {
     const char* text;
 };
 const Manager kManagers[] = {
-    { "openbox", "openbox", {}, nullptr, nullptr },
+    // New windows take the keyboard unless they ask not to; a click on a
+    // window focuses it.
+    { "openbox", "openbox", {}, "openbox/rc.xml",
+        "<openbox_config xmlns=\"http://openbox.org/3.4/rc\"><focus><focusNew>yes</focusNew>"
+        "<followMouse>no</followMouse><focusLast>yes</focusLast></focus><mouse>"
+        "<context name=\"Client\"><mousebind button=\"Left\" action=\"Press\">"
+        "<action name=\"Focus\"/><action name=\"Raise\"/></mousebind></context></mouse></openbox_config>\n" },
     // A rescan's report, once active, keeps the keyboard against every
     // request of the program's own (focus protection at its strictest): the
     // hand-back is refused, as KWin does now and then under its defaults.
@@ -206,7 +214,7 @@ bool Start()
     if (manager->file) {
         // Written out before the window manager reads it.
         QFile settings(children.home.filePath(QString::fromLatin1(manager->file)));
-        if (!(settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0 && settings.flush()))
+        if (!(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0 && settings.flush()))
             return false;
     }
     // A busy machine may lose an X server as it starts: it is started again.
