@@ -531,17 +531,22 @@ private slots:
         QVERIFY(Logged("Peer Messenger", "does not read"));
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("hog")));
 
-        // A list beyond the send bound on its way, with a message behind it:
-        // only the list is let past the bound, and both arrive whole.
+        // A list beyond the send bound on its way to a peer that takes none
+        // of it for a while, with a message behind it: only the list is let
+        // past the bound, and both arrive whole.
         listed = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
         auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
         QVERIFY(reader);
+        reader->Socket().setReadBufferSize(1);
         const int before = built;
         reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
         QTRY_VERIFY(built > before);
+        pm->ExpireStale(Now() + ConnectionRoom::kNotReadingMs / 1000 + 1);
+        pm->ExpireStale(Now() + 2 * (ConnectionRoom::kNotReadingMs / 1000 + 1));
         MemStream behind = EncodeCodeOnly(PM_USER_INFO_REQUEST);
         pm->SendMessage(QStringLiteral("rex"), behind);
         pm->SetSharedFilesMessageProvider({});
+        reader->Socket().setReadBufferSize(0);
         QByteArray list, after;
         QVERIFY(reader->ReadRaw(list, 8 + listed.size(), 60000));
         QVERIFY(list == U32(quint32(4 + listed.size())) + U32(PM_SHARED_FILE_LIST) + listed);

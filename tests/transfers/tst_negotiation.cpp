@@ -202,13 +202,16 @@ private slots:
         QCOMPARE(ReadWholeFile(Downloading("Folder/whole.bin")), left);
 
         // Unless the row was saved before partial files had records: the file
-        // it names is recorded for it and resumed. Records of files no longer
-        // there go after the load.
+        // it names is recorded for it and resumed, or begun again when it
+        // holds more than the file offered. Records of files no longer there
+        // go after the load.
         const QByteArray old = WriteRandomFile(temp.path() + "/old.src", 200000, 26);
         tq->AddDownload("old", "old.bin", "Share\\Folder", old.size(), false, 0);
         QFile partial(Downloading("Folder/old.bin"));
         QVERIFY(partial.open(QIODevice::WriteOnly) && partial.write(old.left(100000)) == 100000);
         partial.close();
+        tq->AddDownload("old", "cut.bin", "Share\\Folder", 5000, false, 0);
+        WriteRandomFile(Downloading("Folder/cut.bin"), 80000, 36);
         QVERIFY(tq->Records().Write(Complete("Folder/gone.bin"), { "old", "Share\\Folder\\gone.bin", 5 }));
         settings.Clear("partial_file_records");
         tq->DataLoaded();
@@ -216,6 +219,10 @@ private slots:
         QCOMPARE(Serve("old", Accept("old", "old.bin", old.size()), old), qint64(100000 - 65536));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "old.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/old.bin")), old);
+        const QByteArray cut = WriteRandomFile(temp.path() + "/cut.src", 5000, 46);
+        QCOMPARE(Serve("old", Accept("old", "cut.bin", cut.size()), cut), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "cut.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/cut.bin")), cut);
     }
 
     void changedFileStartsAgain()
@@ -309,16 +316,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(c.first, c.firstName)), QString("complete"), kWait);
             QCOMPARE(ReadWholeFile(Complete("Folder/" + NumberedPathComponent(name, 1))), a);
         }
-        // One writer per file: while one user's download writes its partial
-        // file, another's of the same name starts beside it.
+        // One writer per file: while one user's download begins its partial
+        // file (recorded, not made yet), another's of the same name starts
+        // beside it.
         const QByteArray a = WriteRandomFile(temp.path() + "/a.src", 5000, ++seed);
         const QByteArray b = WriteRandomFile(temp.path() + "/b.src", 5000, ++seed);
         SocketPair writing = MakeSocketPair();
         tq->OnFileConnection("writer", writing.engineSide, Accept("writer", "busy.bin", a.size()));
+        QCOMPARE(Serve("beside", Accept("beside", "busy.bin", b.size()), b), qint64(0));
         QCOMPARE(OffsetOf(ReadExactly(writing.peerSide, 8)), qint64(0));
         QVERIFY(writing.peerSide->write(a.left(2000)) == 2000 && writing.peerSide->waitForBytesWritten(kWait));
-        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(Downloading("Folder/busy.bin")).size(), qint64(2000), kWait);
-        QCOMPARE(Serve("beside", Accept("beside", "busy.bin", b.size()), b), qint64(0));
         QVERIFY(writing.peerSide->write(a.mid(2000)) == 3000 && writing.peerSide->waitForBytesWritten(kWait));
         for (const char* user : { "beside", "writer" })
             QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry(user, "busy.bin")), QString("complete"), kWait);
