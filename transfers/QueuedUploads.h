@@ -14,7 +14,10 @@ public:
         qint64 number;
         quint64 serial;
         Item* upload;
-        bool operator<(const Place& o) const { return number != o.number ? number < o.number : serial < o.serial; }
+        bool operator<(const Place& o) const
+        {
+            return number != o.number ? number < o.number : serial < o.serial;
+        }
     };
 
     // The upload at its place, or out of the queue when it is not queued or

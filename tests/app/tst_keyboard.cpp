@@ -83,7 +83,12 @@ bool Reached(QLineEdit* input, const QString& keys)
 // Counts the activations of the windows it watches.
 struct Activations : QObject {
     int count = 0;
-    bool eventFilter(QObject*, QEvent* e) override { return (count += e->type() == QEvent::WindowActivate) < 0; }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowActivate)
+            ++count;
+        return false;
+    }
 };
 
 // The user reads a window before doing anything with it: a second, longer

@@ -214,7 +214,8 @@ bool Start()
     if (manager->file) {
         // Written out before the window manager reads it.
         QFile settings(children.home.filePath(QString::fromLatin1(manager->file)));
-        if (!(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly) && settings.write(manager->text) > 0 && settings.flush()))
+        if (!(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly)
+                && settings.write(manager->text) > 0 && settings.flush()))
             return false;
     }
     // A busy machine may lose an X server as it starts: it is started again.

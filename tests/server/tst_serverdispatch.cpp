@@ -347,7 +347,8 @@ private slots:
         });
         fake->SendRaw(flood);
         QTRY_COMPARE_WITH_TIMEOUT(
-            d.GetType("room")->HasItem(Value("room00000000000000099999"))["user_count"].AsInt(), rooms - 1, 60000);
+            d.GetType("room")->HasItem(Value("room00000000000000099999"))["user_count"].AsInt(), rooms - 1,
+            60000);
         QTRY_COMPARE_WITH_TIMEOUT(next, searches, 120000);
         QVERIFY(inOrder);
         QVERIFY2(peak < 2 * Server::kBacklogBytes, qPrintable(QString::number(peak)));
