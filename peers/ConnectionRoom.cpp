@@ -35,13 +35,13 @@ bool ConnectionRoom::Fits(qsizetype held, qsizetype unknown, const QHostAddress*
 }
 
 ConnectionRoom::Admission ConnectionRoom::Admit(
-    const std::vector<Seat>& seats, const QHostAddress* address, bool incoming, qint64 now) const
+    const std::vector<Seat>& seats, const QHostAddress* address, bool incoming) const
 {
     Admission admission;
     std::vector<const void*>& close = admission.close;
     bool young = false;
     const auto victim = [&](const QHostAddress* of, bool unknownOnly) {
-        const Seat* seat = Victim(seats, of, unknownOnly, close, now, young);
+        const Seat* seat = Victim(seats, of, unknownOnly, close, young);
         if (seat)
             close.push_back(seat->id);
         return seat != nullptr;
@@ -79,7 +79,7 @@ ConnectionRoom::Admission ConnectionRoom::Admit(
 }
 
 const ConnectionRoom::Seat* ConnectionRoom::Victim(const std::vector<Seat>& seats, const QHostAddress* address,
-    bool unknownOnly, const std::vector<const void*>& closed, qint64 now, bool& young) const
+    bool unknownOnly, const std::vector<const void*>& closed, bool& young) const
 {
     const Seat* hog = nullptr;
     const Seat* idlest = nullptr;
@@ -88,14 +88,16 @@ const ConnectionRoom::Seat* ConnectionRoom::Victim(const std::vector<Seat>& seat
         if ((address && (seat.outgoing || seat.address != *address))
             || std::find(closed.begin(), closed.end(), seat.id) != closed.end())
             continue;
+        const bool old = seat.outgoing || seat.ageMs >= kEvictGrace * 1000;
         if (seat.unknown) {
-            if (now - seat.created >= kEvictGrace)
+            if (old)
                 return &seat;
             young = true;
             continue;
         }
         if (unknownOnly)
             continue;
+        young |= !old && !seat.idle;
         if (NotReading(seat) && (!hog || seat.unsent > hog->unsent))
             hog = &seat;
         if (seat.idle && (!idlest || seat.lastActivity < idlest->lastActivity))

@@ -11,12 +11,16 @@
 //
 // A newcomer (Admit) is weighed in this order: its address first, which may
 // hold at most Budget().perAddress (one of its own connections makes room,
-// else it is refused, unless some of them are too young to judge); then the
+// else it is refused, unless some of them are too young to judge: accepted
+// less than kEvictGrace seconds of the client's reading ago, and silent or
+// busy with their first requests); then the
 // accepted connections that have not sent their init, at most
 // kMaxPendingConnections; then the whole table. Room is made by closing, in
 // this order:
 // - the oldest connection that has not sent its init, once it had
-//   kEvictGrace seconds;
+//   kEvictGrace seconds of the client's reading (ReadingClock.h: a pause of
+//   the client's own is not the peer's; and the messenger reads the inits
+//   waiting before it asks);
 // - a connection that does not read: bytes wait for it and it has taken none
 //   for kNotReadingMs; the one holding most first;
 // - the messaging connection idle longest: nothing under way either way (a
@@ -49,7 +53,7 @@ public:
         QHostAddress address; // its key, for an accepted one
         bool unknown = false; // accepted, and its init has not come
         bool idle = false; // a messaging connection with nothing under way
-        qint64 created = 0; // seconds since the epoch
+        qint64 ageMs = 0; // an accepted one: how long the client has read it (ReadingClock.h)
         qint64 lastActivity = 0;
         qint64 waiting = 0; // bytes waiting to be sent to it
         qint64 unsent = 0; // of those, what closing it frees (a shared buffer
@@ -77,7 +81,7 @@ public:
     // What one more connection takes: an accepted one from `address` (null
     // while its address is not known yet: what may be closed is not closed
     // then), or an outgoing one. The seats in order of creation.
-    Admission Admit(const std::vector<Seat>& seats, const QHostAddress* address, bool incoming, qint64 now) const;
+    Admission Admit(const std::vector<Seat>& seats, const QHostAddress* address, bool incoming) const;
     // The connections to close so that `excess` bytes are freed; `spare`
     // (the one just sent a reply, which had no time to read it) last.
     static std::vector<const void*> Overflow(const std::vector<Seat>& seats, qint64 excess, const void* spare);
@@ -86,9 +90,9 @@ public:
 private:
     // The next to close among the seats (of the address, when given) not
     // closed already; null when none may go. young: one that has not sent
-    // its init was spared for its age.
+    // its init, or one busy with its first requests, was spared for its age.
     const Seat* Victim(const std::vector<Seat>& seats, const QHostAddress* address, bool unknownOnly,
-        const std::vector<const void*>& closed, qint64 now, bool& young) const;
+        const std::vector<const void*>& closed, bool& young) const;
 
     ConnectionBudget m_budget;
     QHash<QHostAddress, int> m_perAddress;

@@ -11,13 +11,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <utility>
 
 namespace {
-
-qint64 NowSecs()
-{
-    return QDateTime::currentSecsSinceEpoch();
-}
 
 PeerConnection* Of(const void* id)
 {
@@ -40,13 +36,16 @@ void PeerMessenger::OnIncoming(QTcpServer* server, bool obfuscated)
 void PeerMessenger::TakeIncoming(QTcpServer* server, bool obfuscated)
 {
     m_takeQueued[obfuscated] = false;
+    // Before anyone is closed for a newcomer, those whose init is waiting
+    // are read (once a turn): they are not silent, whatever their age.
     bool readWaiting = false;
-    while (server->hasPendingConnections()) {
-        // Those whose init is already waiting are read first (once a turn).
-        if (!readWaiting && PendingConnectionCount() >= kMaxPendingConnections) {
-            readWaiting = true;
+    const auto readWaitingInits = [&] {
+        if (!std::exchange(readWaiting, true))
             ReadWaitingInits();
-        }
+    };
+    while (server->hasPendingConnections()) {
+        if (PendingConnectionCount() >= kMaxPendingConnections)
+            readWaitingInits();
         // Nobody is closed before the newcomer's address is known.
         if (!MakeRoom(nullptr, true, true)) {
             m_refusals.Line(QStringLiteral("No room for newcomers among %1 peer connections; they wait")
@@ -61,6 +60,8 @@ void PeerMessenger::TakeIncoming(QTcpServer* server, bool obfuscated)
         if (!socket)
             break;
         const QHostAddress address = ConnectionRoom::AddressKey(socket->peerAddress());
+        if (!m_room.Fits(qsizetype(m_connections.size()), PendingConnectionCount(), &address, true))
+            readWaitingInits();
         if (!MakeRoom(&address, true)) {
             m_refusals.Line(QStringLiteral("Refused a connection from %1: its connections are all busy")
                                 .arg(address.toString()));
@@ -110,7 +111,8 @@ std::vector<ConnectionRoom::Seat> PeerMessenger::Seats() const
         seat.unknown = !c->IsOutgoing() && stage == PeerConnection::Stage::AwaitingInit;
         seat.idle = stage == PeerConnection::Stage::Open && c->type == QLatin1String("P") && c->Quiet()
             && !m_shareListsDue.contains(c->user);
-        seat.created = c->Created();
+        if (!seat.outgoing)
+            seat.ageMs = m_readingClock.NowMs() - c->acceptedMs;
         seat.lastActivity = c->LastActivity();
         seat.waiting = c->Waiting();
         seat.unsent = c->HeldAlone();
@@ -124,8 +126,7 @@ bool PeerMessenger::MakeRoom(const QHostAddress* address, bool incoming, bool dr
 {
     if (m_room.Fits(qsizetype(m_connections.size()), incoming ? PendingConnectionCount() : 0, address, incoming))
         return true;
-    const qint64 now = NowSecs();
-    const ConnectionRoom::Admission admission = m_room.Admit(Seats(), address, incoming, now);
+    const ConnectionRoom::Admission admission = m_room.Admit(Seats(), address, incoming);
     if (admission.room != ConnectionRoom::Room::Made)
         return false;
     if (!dryRun) {

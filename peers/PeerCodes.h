@@ -91,8 +91,9 @@ constexpr qint64 kMinFrameRate = 4096; // bytes a second
 constexpr qint64 kRequestTimeout = 60; // a connection attempt with no outcome
 constexpr qint64 kUnsentLifetime = 300; // a message waiting for a connection
 // Accepted sockets that have not sent their init yet; past this the oldest
-// one (once it is kEvictGrace seconds old) is closed for each new one, so a
-// flood cannot starve real peers; younger ones make new peers wait briefly.
+// one (once it had kEvictGrace seconds of the client's reading, and its init
+// is not waiting to be read) is closed for each new one, so a flood cannot
+// starve real peers; younger ones make new peers wait briefly.
 constexpr int kMaxPendingConnections = 128;
 constexpr qint64 kEvictGrace = 2;
 // Past its file limit the listener rests this long before it accepts again.

@@ -150,6 +150,7 @@ public:
     bool requestedByUs = false;
     bool brokered = false; // we connected at the server's request (code 18)
     QHostAddress address; // of the peer, for an accepted connection
+    qint64 acceptedMs = 0; // when it was accepted, in the messenger's ReadingClock
 
 signals:
     void Established(); // an outgoing connection is up

@@ -260,6 +260,8 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
     if (!outgoing) {
         connection->address = ConnectionRoom::AddressKey(socket->peerAddress());
         m_room.Count(connection->address);
+        connection->acceptedMs = m_readingClock.NowMs();
+        m_readingClock.Run();
     }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });

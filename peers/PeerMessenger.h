@@ -51,6 +51,7 @@
 #include "ConnectionRoom.h"
 #include "FileInfo.h"
 #include "OutgoingAttempts.h"
+#include "ReadingClock.h"
 #include "UnsentBytes.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/Event.h"
@@ -345,6 +346,9 @@ private:
     bool m_preferObfuscated = false;
 
     ConnectionRoom m_room;
+    // Runs while accepted sockets wait for their init: their silence is
+    // counted in it.
+    ReadingClock m_readingClock { [this] { return PendingConnectionCount() > 0; } };
     bool m_takeQueued[2] = { false, false }; // per listener: plain, obfuscated
     OutgoingAttempts m_outgoing;
     bool m_outgoingQueued = false;

@@ -19,8 +19,9 @@
 //
 // However much the server sends at once, its frames are handled in shares of
 // the event loop's one budget, in turn with the peers' connections
-// (TurnTaker.h): at most SlicedWork::kFramesPerTurn in one share, and none past its end;
-// the rest waits for a later share, in order. A message too big to apply at
+// (TurnTaker.h), with a fixed part of every pass first however many peers
+// stream: at most SlicedWork::kFramesPerTurn in one share, and none past its
+// end; the rest waits for a later share, in order. A message too big to apply at
 // once (a room list, the users of a room) leaves the rest of its work as a
 // SlicedWork, done a slice per share before the frames after it. A frame that
 // arrives while nothing waits in the round is handled at once.
@@ -294,7 +295,9 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     QTimer* m_loginDeadline = nullptr;
-    TurnTaker m_nextTurn { [this] { ProcessBuffer(); } }; // frames or work wait for a later share
+    // Frames or work wait for a later share; a fixed part of each pass is the
+    // server's, however many peers stream.
+    TurnTaker m_nextTurn { [this] { ProcessBuffer(); }, TurnTaker::Part::Fixed };
     QByteArray m_inBuffer;
     qsizetype m_inPos = 0; // where the frames not yet handled begin
     SlicedWork m_rest; // of the frame being applied

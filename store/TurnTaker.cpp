@@ -32,11 +32,11 @@ struct TurnRound {
     QDeadlineTimer end;
     const QDeadlineTimer* shareEnd = nullptr; // during a share
     quint64 ownPass = 0; // when work running on its own last asked for a budget
-    std::deque<TurnTaker*> waiting;
-    // Of those waiting, how many at the front had no share lately (they came
-    // in the order they woke), and how many at the end had their share in
-    // tailPass (in the order they had it).
-    size_t fresh = 0;
+    // The three lines (TurnTaker.h). Of the round, how many at the end had
+    // their share in tailPass (in the order they had it).
+    std::deque<TurnTaker*> fixed;
+    std::deque<TurnTaker*> rested;
+    std::deque<TurnTaker*> round;
     size_t served = 0;
     quint64 tailPass = 0;
     // A timer, not a posted call: the loop sends posted calls twice in one
@@ -97,38 +97,47 @@ struct TurnRound {
         return served;
     }
 
+    size_t Waiting() const { return fixed.size() + rested.size() + round.size(); }
+
     void Add(TurnTaker* taker)
     {
         taker->m_waiting = true;
         const size_t back = Served();
-        if (taker->m_sharePass == pass) {
-            waiting.push_back(taker);
+        if (taker->m_fixed && taker->m_fixedPass != pass) {
+            fixed.push_back(taker);
+        } else if (taker->m_sharePass == pass) {
+            round.push_back(taker);
             ++served;
         } else if (taker->m_sharePass == 0 || pass - taker->m_sharePass > kRecentPasses) {
-            // Work that comes after a rest (a peer's one request) goes first.
-            waiting.insert(waiting.begin() + qsizetype(fresh++), taker);
+            // Work that comes after a rest (a peer's one request).
+            rested.push_back(taker);
         } else {
-            waiting.insert(waiting.end() - qsizetype(back), taker);
+            round.insert(round.end() - qsizetype(back), taker);
         }
         Schedule();
     }
 
     void Remove(TurnTaker* taker)
     {
-        const auto it = std::find(waiting.begin(), waiting.end(), taker);
-        if (it == waiting.end())
-            return;
-        if (size_t(waiting.end() - it) <= Served())
-            --served;
-        else if (size_t(it - waiting.begin()) < fresh)
-            --fresh;
-        waiting.erase(it);
         taker->m_waiting = false;
+        for (std::deque<TurnTaker*>* line : { &fixed, &rested }) {
+            const auto it = std::find(line->begin(), line->end(), taker);
+            if (it != line->end()) {
+                line->erase(it);
+                return;
+            }
+        }
+        const auto it = std::find(round.begin(), round.end(), taker);
+        if (it == round.end())
+            return;
+        if (size_t(round.end() - it) <= Served())
+            --served;
+        round.erase(it);
     }
 
     void Schedule()
     {
-        if (running || waiting.empty() || !Hooked())
+        if (running || Waiting() == 0 || !Hooked())
             return;
         if (!timer) {
             timer = new QTimer(QCoreApplication::instance());
@@ -140,6 +149,29 @@ struct TurnRound {
             timer->start();
     }
 
+    // Runs the front of the line with a share until `until`.
+    void Share(std::deque<TurnTaker*>& line, const QDeadlineTimer& until)
+    {
+        TurnTaker* taker = line.front();
+        if (&line == &round && round.size() <= Served())
+            --served;
+        line.pop_front();
+        taker->m_waiting = false;
+        taker->m_sharePass = pass;
+        if (&line == &fixed)
+            taker->m_fixedPass = pass;
+        const QDeadlineTimer* outer = std::exchange(shareEnd, &until);
+        taker->m_run(); // which may delete it
+        shareEnd = outer;
+    }
+
+    // A share of what is left until `end` for the front of the line.
+    void Share(std::deque<TurnTaker*>& line, const QDeadlineTimer& end, size_t among)
+    {
+        const qint64 share = end.remainingTimeNSecs() / qint64(std::max<size_t>(among, 1));
+        Share(line, In(std::max(kLeastShareNs, share)));
+    }
+
     void Run()
     {
         if (running)
@@ -148,31 +180,50 @@ struct TurnRound {
         QDeadlineTimer passEnd = PassEnd();
         // Work that runs on its own (on a timer) asked lately: half of the
         // pass is left for it.
-        if (pass - ownPass <= kRecentPasses)
+        if (ownPass != 0 && pass - ownPass <= kRecentPasses)
             passEnd = std::min(passEnd, QDeadlineTimer::addNSecs(end, -qint64(SlicedWork::kTurnMs) * 500000));
-        // One share at least in every pass, however the budget went.
-        for (bool first = true; !waiting.empty() && (first || !passEnd.hasExpired()); first = false) {
-            TurnTaker* taker = waiting.front();
-            if (waiting.size() <= Served())
-                --served;
-            else if (fresh > 0)
-                --fresh;
-            waiting.pop_front();
-            taker->m_waiting = false;
-            taker->m_sharePass = pass;
-            const qint64 share = passEnd.remainingTimeNSecs() / qint64(waiting.size() + 1);
-            const QDeadlineTimer until = In(std::max(kLeastShareNs, share));
-            const QDeadlineTimer* outer = std::exchange(shareEnd, &until);
-            taker->m_run(); // which may delete it
-            shareEnd = outer;
+        // The fixed parts, each once; one that went on in the round after its
+        // part of the last pass has it again first.
+        for (auto it = round.begin(); it != round.end();) {
+            if ((*it)->m_fixed && (*it)->m_fixedPass != pass) {
+                if (size_t(round.end() - it) <= Served())
+                    --served;
+                fixed.push_back(*it);
+                it = round.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (size_t n = fixed.size(); n > 0 && !fixed.empty(); --n)
+            Share(fixed, In(qint64(TurnTaker::kFixedPartUs) * 1000));
+        // Rested ones, with half of what is left while the round waits, then
+        // the round's takers that had no share in this pass yet; each line
+        // has one share at least, however the budget went. Those that had
+        // theirs go again only when no rested one waits.
+        QDeadlineTimer restedEnd = round.empty() ? passEnd : In(passEnd.remainingTimeNSecs() / 2);
+        bool restedOnce = true, roundOnce = true;
+        for (;;) {
+            if (!rested.empty() && (restedOnce || !restedEnd.hasExpired())) {
+                Share(rested, restedEnd, rested.size());
+                restedOnce = false;
+            } else if (!round.empty() && (roundOnce || !passEnd.hasExpired())
+                && (rested.empty() || round.size() > Served())) {
+                Share(round, passEnd, round.size());
+                roundOnce = false;
+            } else if (rested.empty() || passEnd.hasExpired()) {
+                break;
+            } else {
+                restedEnd = passEnd; // the round had its part: the rest of the pass is theirs
+            }
         }
         running = false;
         Schedule();
     }
 };
 
-TurnTaker::TurnTaker(std::function<void()> run)
+TurnTaker::TurnTaker(std::function<void()> run, Part part)
     : m_run(std::move(run))
+    , m_fixed(part == Part::Fixed)
 {
 }
 
@@ -192,7 +243,7 @@ void TurnTaker::RunOrWake()
     if (m_waiting)
         return;
     TurnRound& round = TurnRound::Get();
-    if (!round.waiting.empty()) {
+    if (round.Waiting() > 0) {
         round.Add(this);
         return;
     }
@@ -230,5 +281,5 @@ bool TurnTaker::BudgetLeft()
 
 int TurnTaker::WaitingCount()
 {
-    return int(TurnRound::Get().waiting.size());
+    return int(TurnRound::Get().Waiting());
 }

@@ -15,13 +15,25 @@
 // one in turn a share of what is left (what is left divided by those
 // waiting), until the budget is spent; one with more to do wakes again and
 // goes to the end. The ones that got nothing in a pass come first in the
-// next, before those that had their share, so with a crowd waiting each one
-// still gets its turn within a pass or two; and work that comes after a rest
-// of a few passes (a peer's one request among streaming peers) goes ahead of
-// them all, in the order it came. Outside a share, Budget() is
-// what is left of the pass; during one, the end of that share. Work that
-// runs on its own (a slice on a timer of its own) and asked for a budget in
-// the last few passes is left half of each pass by the round.
+// next, before those that had their share. Outside a share, Budget() is
+// what is left of the pass; during one, the end of that share.
+//
+// Three lines wait, served in this order in every pass:
+// - takers with a fixed part (the server's connection): kFixedPartUs each,
+//   whatever the crowd, once a pass; more to do after it, and they wait in
+//   the round like the others;
+// - rested ones: work that comes after a rest of a few passes (a peer's one
+//   request among streaming peers) goes ahead of the round, in the order it
+//   came, but only for half of what is left of the pass while the round
+//   waits; the rest of the pass is the round's;
+// - the round.
+// Each line gets at least one share in every pass, and a newcomer never goes
+// ahead of one in its line that waits for a share, so however many rested
+// ones arrive, every taker waiting has its share within as many passes as
+// there are takers ahead of it in its line (in practice a pass or two:
+// shares are small).
+// Work that runs on its own (a slice on a timer of its own) and asked for a
+// budget in the last few passes is left half of each pass by the round.
 //
 // The GUI thread only; on another thread (or with no event loop) Budget()
 // is a fresh budget at each call.
@@ -34,8 +46,12 @@ public:
     // What a caller gets at least, even from a spent budget.
     static constexpr int kLeastShareUs = 100;
 
+    // The share of a pass that a taker with a fixed part has first.
+    static constexpr int kFixedPartUs = 2500;
+    enum class Part { InTurn, Fixed };
+
     // Runs `run` when its turn comes; run() may Wake() again.
-    explicit TurnTaker(std::function<void()> run);
+    explicit TurnTaker(std::function<void()> run, Part part = Part::InTurn);
     ~TurnTaker();
     TurnTaker(const TurnTaker&) = delete;
     TurnTaker& operator=(const TurnTaker&) = delete;
@@ -59,6 +75,8 @@ public:
 private:
     friend struct TurnRound;
     std::function<void()> m_run;
+    bool m_fixed = false;
     bool m_waiting = false;
+    quint64 m_fixedPass = 0; // the pass of its last fixed part
     quint64 m_sharePass = 0; // the pass of its last share (0: none yet)
 };

@@ -713,8 +713,8 @@ private slots:
             ConnectionRoom::Seat seat;
             seat.id = &ids[i];
             seat.address = i < 4 ? crowded : other;
-            seat.created = now - 100;
             seat.lastActivity = now - 50 + i;
+            seat.ageMs = 100000;
             seat.idle = i >= 4;
             seats.push_back(seat);
             room.Count(ConnectionRoom::AddressKey(seat.address));
@@ -722,10 +722,17 @@ private slots:
         QCOMPARE(room.From(ConnectionRoom::AddressKey(QHostAddress(QStringLiteral("::ffff:10.0.0.1")))), 4);
         // The crowded address is refused before anyone is closed for it;
         // anyone else takes the place of the one idle longest.
-        ConnectionRoom::Admission admission = room.Admit(seats, &crowded, true, now);
+        ConnectionRoom::Admission admission = room.Admit(seats, &crowded, true);
         QVERIFY(admission.room == ConnectionRoom::Room::Refuse && admission.close.empty());
+        // Not while one of them is too young to judge (busy with its first
+        // requests after less than the grace of the client's reading).
+        seats[0].ageMs = kEvictGrace * 1000 - 1;
+        admission = room.Admit(seats, &crowded, true);
+        QVERIFY(admission.room == ConnectionRoom::Room::Made);
+        QCOMPARE(admission.close, std::vector<const void*> { &ids[4] }); // room in the table
+        seats[0].ageMs = 100000;
         const QHostAddress third(QStringLiteral("10.0.0.3"));
-        admission = room.Admit(seats, &third, true, now);
+        admission = room.Admit(seats, &third, true);
         QVERIFY(admission.room == ConnectionRoom::Room::Made);
         QCOMPARE(admission.close, std::vector<const void*> { &ids[4] });
         // A peer waiting for the share list being built for it is not idle;
@@ -733,17 +740,17 @@ private slots:
         // introduced itself in time goes first; a young one is spared.
         for (int i = 4; i < 8; ++i)
             seats[i].idle = false;
-        admission = room.Admit(seats, &third, true, now);
+        admission = room.Admit(seats, &third, true);
         QVERIFY(admission.room == ConnectionRoom::Room::Wait && admission.close.empty());
         seats[7].idle = true;
         seats[6].waiting = 5000000; // shared with others: closing it frees nothing
         seats[6].stalledMs = ConnectionRoom::kNotReadingMs;
         seats[5].unknown = true;
-        seats[5].created = now - kEvictGrace;
-        QCOMPARE(room.Admit(seats, &third, true, now).close, std::vector<const void*> { &ids[5] });
-        seats[5].created = now;
-        QCOMPARE(room.Admit(seats, &third, true, now).close, std::vector<const void*> { &ids[6] });
-        QCOMPARE(room.Admit(seats, nullptr, false, now).close, std::vector<const void*> { &ids[6] });
+        seats[5].ageMs = kEvictGrace * 1000;
+        QCOMPARE(room.Admit(seats, &third, true).close, std::vector<const void*> { &ids[5] });
+        seats[5].ageMs = kEvictGrace * 1000 - 1;
+        QCOMPARE(room.Admit(seats, &third, true).close, std::vector<const void*> { &ids[6] });
+        QCOMPARE(room.Admit(seats, nullptr, false).close, std::vector<const void*> { &ids[6] });
         // Past the bound on all: those that do not read, then those that took
         // nothing for longest, until what they hold covers the excess.
         seats[6].unsent = 1000;
@@ -825,7 +832,14 @@ private slots:
             burst[i]->SendFrame(PeerInitBody(QStringLiteral("b%1").arg(i), QStringLiteral("P"), 0));
             burst[i]->SendFrame(Body(EncodeCodeOnly(PM_USER_INFO_REQUEST)));
         }
+        // The client's thread stands still at the first request, longer than
+        // a silent socket's grace: the pause is its own, not the peers'.
+        const auto still = connect(pm, &PeerMessenger::UserInfoRequested, this, [&] {
+            if (infoRequest.size() == 1)
+                for (QDeadlineTimer still(2500, Qt::PreciseTimer); !still.hasExpired();) { }
+        });
         QTRY_COMPARE_WITH_TIMEOUT(infoRequest.size(), count, 10000);
+        disconnect(still);
     }
 
     void aFloodOfSilentConnectionsIsBounded()
