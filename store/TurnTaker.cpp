@@ -196,24 +196,21 @@ struct TurnRound {
         }
         for (size_t n = fixed.size(); n > 0 && !fixed.empty(); --n)
             Share(fixed, In(qint64(TurnTaker::kFixedPartUs) * 1000));
-        // Rested ones, with half of what is left while the round waits, then
-        // the round's takers that had no share in this pass yet; each line
-        // has one share at least, however the budget went. Those that had
-        // theirs go again only when no rested one waits.
-        QDeadlineTimer restedEnd = round.empty() ? passEnd : In(passEnd.remainingTimeNSecs() / 2);
+        // Rested ones, with half of what is left while the round waits (all
+        // of it when nobody does), then the round; each line has one share at
+        // least, however the budget went.
+        const QDeadlineTimer restedEnd = round.empty() ? passEnd : In(passEnd.remainingTimeNSecs() / 2);
         bool restedOnce = true, roundOnce = true;
         for (;;) {
-            if (!rested.empty() && (restedOnce || !restedEnd.hasExpired())) {
-                Share(rested, restedEnd, rested.size());
+            if (!rested.empty()
+                && (restedOnce || !restedEnd.hasExpired() || (round.empty() && !passEnd.hasExpired()))) {
+                Share(rested, round.empty() ? passEnd : restedEnd, rested.size());
                 restedOnce = false;
-            } else if (!round.empty() && (roundOnce || !passEnd.hasExpired())
-                && (rested.empty() || round.size() > Served())) {
+            } else if (!round.empty() && (roundOnce || !passEnd.hasExpired())) {
                 Share(round, passEnd, round.size());
                 roundOnce = false;
-            } else if (rested.empty() || passEnd.hasExpired()) {
-                break;
             } else {
-                restedEnd = passEnd; // the round had its part: the rest of the pass is theirs
+                break;
             }
         }
         running = false;

@@ -25,8 +25,8 @@
 // - rested ones: work that comes after a rest of a few passes (a peer's one
 //   request among streaming peers) goes ahead of the round, in the order it
 //   came, but only for half of what is left of the pass while the round
-//   waits; the rest of the pass is the round's;
-// - the round.
+//   waits;
+// - the round, with the rest of the pass.
 // Each line gets at least one share in every pass, and a newcomer never goes
 // ahead of one in its line that waits for a share, so however many rested
 // ones arrive, every taker waiting has its share within as many passes as
