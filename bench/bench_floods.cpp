@@ -109,7 +109,9 @@
 //     users a second joining it for ten seconds; shown when the room's
 //     list shows every member the room keeps;
 //   unasked_stats: the statistics of 500,000 users nobody asked about;
-//   and for each of these three, <row>_peak_memory and <row>_memory_after.
+//   and for each of these three, <row>_peak_memory and <row>_memory_after;
+//   server_chat_alone, server_chat_among_peers: the server's part of the
+//     passes, alone and under 300 streaming peers (floods/ServerShare.h).
 // Usage: bench_floods [row ...]   (default: every row)
 //        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
 //        or more came from, on stderr)
@@ -122,6 +124,7 @@
 #include "floods/SearchFloods.h"
 #include "floods/ServerCrowds.h"
 #include "floods/ServerFloods.h"
+#include "floods/ServerShare.h"
 #include "floods/ShareCrowds.h"
 #include "floods/Tickers.h"
 #include "floods/Totals.h"
@@ -147,5 +150,6 @@ int main(int argc, char** argv)
     // Last: these stop the stand-in.
     AddServerFloodsRows(run);
     AddServerCrowdsRows(run);
+    AddServerShareRows(run);
     return run.Exec();
 }

@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -93,6 +94,15 @@ void PeerMessenger::ReadWaitingInits()
     for (const QPointer<PeerConnection>& c : pending)
         if (c)
             c->ReadWaiting();
+}
+
+bool PeerMessenger::AgesCount() const
+{
+    const qint64 now = m_readingClock.NowMs();
+    return std::any_of(m_connections.begin(), m_connections.end(), [now](const PeerConnection* c) {
+        return !c->IsOutgoing() && c->GetStage() != PeerConnection::Stage::Closed
+            && (c->GetStage() == PeerConnection::Stage::AwaitingInit || now - c->acceptedMs < kEvictGrace * 1000);
+    });
 }
 
 std::vector<ConnectionRoom::Seat> PeerMessenger::Seats() const

@@ -284,6 +284,8 @@ private:
     // no room for it.
     bool MakeRoom(const QHostAddress* address, bool incoming, bool dryRun = false);
     void ReadWaitingInits();
+    // Some accepted connection is still judged by its age (ReadingClock).
+    bool AgesCount() const;
     void Evict(PeerConnection* connection, const QString& why);
     // Past the bound on bytes waiting for all peers: drops connections, the
     // one just written to last.
@@ -346,9 +348,8 @@ private:
     bool m_preferObfuscated = false;
 
     ConnectionRoom m_room;
-    // Runs while accepted sockets wait for their init: their silence is
-    // counted in it.
-    ReadingClock m_readingClock { [this] { return PendingConnectionCount() > 0; } };
+    // The age of accepted connections, counted while some are young.
+    ReadingClock m_readingClock { [this] { return AgesCount(); } };
     bool m_takeQueued[2] = { false, false }; // per listener: plain, obfuscated
     OutgoingAttempts m_outgoing;
     bool m_outgoingQueued = false;

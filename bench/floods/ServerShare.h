@@ -1,0 +1,90 @@
+// Rows of the floods benchmark for the server's part of the event loop's
+// passes (a server played by this program, as in ServerFloods.h, so they run
+// after those): a room joined, then its chat lines for four seconds as fast
+// as the window takes them, then an administrators' message;
+//   server_chat_alone: with nothing else going on;
+//   server_chat_among_peers: while 300 peers from four addresses stream
+//     queue requests (as in many_peers_flood, Totals.h).
+// Each prints its stall and <row>_lines: the chat lines the window handled
+// a second, from the first to the last.
+#pragma once
+#include "Rooms.h"
+#include "ServerFloods.h"
+#include "Totals.h"
+
+namespace {
+
+constexpr int kChatStreamMs = 4000;
+
+inline void AddServerChatRow(FloodRun& run, const QString& row, bool crowded)
+{
+    struct Count {
+        int lines = 0;
+        QElapsedTimer clock;
+        qint64 first = -1;
+        qint64 last = 0;
+        QMetaObject::Connection counting;
+    };
+    auto count = std::make_shared<Count>();
+    auto crowd = std::make_shared<SocketCrowd>();
+    const QString room = QStringLiteral("chatty");
+    const QString over = QStringLiteral("The chat of %1 is over").arg(row);
+    const bool runs = run.Add(
+        row,
+        [=] {
+            count->clock.start();
+            count->counting = QObject::connect(gp_server, &Server::RoomChat, [count] {
+                const qint64 now = count->clock.nsecsElapsed();
+                if (count->first < 0)
+                    count->first = now;
+                count->last = now;
+                ++count->lines;
+            });
+            const auto chat = [=] {
+                Play([=](QTcpSocket& link) {
+                    link.write(ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, { QStringLiteral("talker") })));
+                    QByteArray lines;
+                    for (int i = 0; lines.size() < 64 * 1024; ++i) {
+                        MemStream m;
+                        m.WriteString(room);
+                        m.WriteString(QStringLiteral("talker"));
+                        m.WriteString(QStringLiteral("line %1 of a long talk in the room").arg(i));
+                        lines += ServerFrame(SM_SAY_CHATROOM, m);
+                    }
+                    QElapsedTimer clock;
+                    clock.start();
+                    while (clock.elapsed() < kChatStreamMs && link.state() == QAbstractSocket::ConnectedState) {
+                        while (link.bytesToWrite() < 256 * 1024)
+                            link.write(lines);
+                        link.waitForBytesWritten(100);
+                    }
+                    link.write(AdminFrame(over));
+                });
+            };
+            if (!crowded) {
+                chat();
+                return;
+            }
+            const QByteArray ask
+                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
+            crowd->Arrive(SocketCrowd::At(QStringLiteral("chatstreamer"), kStreamingPeers, ask.repeated(256), 0));
+            QTimer::singleShot(1000, chat); // once the crowd streams
+        },
+        [=, &run] { return AdminMessageShown(run.Window(), over); }, 120000,
+        [&run] { run.Session().StopServer(); });
+    if (runs)
+        run.After([=] {
+            QObject::disconnect(count->counting);
+            crowd->Leave();
+            const double seconds = double(count->last - count->first) / 1e9;
+            FloodRun::Print(row + QStringLiteral("_lines"), seconds > 0 ? count->lines / seconds : 0, "lines/s");
+        });
+}
+
+inline void AddServerShareRows(FloodRun& run)
+{
+    AddServerChatRow(run, QStringLiteral("server_chat_alone"), false);
+    AddServerChatRow(run, QStringLiteral("server_chat_among_peers"), true);
+}
+
+} // namespace
