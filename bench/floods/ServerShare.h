@@ -62,7 +62,8 @@ inline void AddServerChatRow(FloodRun& run, const QString& row, bool crowded)
             }
             const QByteArray ask
                 = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("chatstreamer"), kStreamingPeers, ask.repeated(256), 0));
+            crowd->Arrive(
+                SocketCrowd::At(QStringLiteral("chatstreamer"), kStreamingPeers, ask.repeated(256), 0));
             QTimer::singleShot(1000, chat); // once the crowd streams
         },
         [=, &run] { return AdminMessageShown(run.Window(), over); }, 300000,
@@ -72,7 +73,8 @@ inline void AddServerChatRow(FloodRun& run, const QString& row, bool crowded)
             QObject::disconnect(count->counting);
             crowd->Leave();
             const double seconds = double(count->last - count->first) / 1e9;
-            FloodRun::Print(row + QStringLiteral("_lines"), seconds > 0 ? count->lines / seconds : 0, "lines/s");
+            FloodRun::Print(
+                row + QStringLiteral("_lines"), seconds > 0 ? count->lines / seconds : 0, "lines/s");
         });
 }
 
