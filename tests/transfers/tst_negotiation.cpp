@@ -4,6 +4,7 @@
 #include "peers/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include "transfers/SafePath.h"
 #include "transfers/TransferQueueManager.h"
@@ -14,6 +15,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <cstdio>
 #include <QtEndian>
 
 class TransferTestAccess {
@@ -542,6 +545,65 @@ private slots:
         tq->OnFileTransferResponse("getter", name["upload_entry"]["transfer_req"].AsUInt(), true, false, 0, {});
         QVERIFY(!name.IsConnected("upload_entry"));
         Q_UNUSED(Le32);
+    }
+
+    // Records of files no longer there go after a load, but not while a
+    // partial file is begun or a finished one is filed: the records those
+    // stand on stay. And a finished download is filed only as the very file
+    // its transfer wrote: one of the full size renamed over its partial file
+    // from outside is not.
+    void pruningAndFilingKeepToTheTransfersOwnFiles()
+    {
+        const QString gone = Complete("Folder/gone-since.bin");
+        const QString partial = Downloading("Folder/begun.bin");
+        QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
+        QVERIFY(tq->Records().Write(partial, { "begun", "Share\\Folder\\begun.bin", 5000 }));
+        const auto prune = [this] {
+            LogSink::Instance().Reset();
+            tq->DataLoaded();
+            return QTest::qWaitFor(
+                [] {
+                    for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue"))
+                        if (line.text.startsWith("Letting"))
+                            return true;
+                    return false;
+                },
+                kWait);
+        };
+        const QByteArray data = WriteRandomFile(temp.path() + "/begun.src", 5000, 61);
+        SocketPair pair = MakeSocketPair();
+        const auto cleanup = qScopeGuard([&] { delete pair.peerSide; });
+        {
+            auto gate = std::make_shared<QSemaphore>();
+            const auto release = qScopeGuard([gate] { gate->release(); });
+            TransferTestAccess::HoldDiskWorker(tq, gate);
+            tq->OnFileConnection("begun", pair.engineSide, Accept("begun", "begun.bin", data.size()));
+            QVERIFY(prune());
+            QVERIFY(tq->Records().Exists(partial) && tq->Records().Exists(gone));
+        }
+        QCOMPARE(OffsetOf(ReadExactly(pair.peerSide, 8)), qint64(0));
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
+        QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
+        QVERIFY(pair.peerSide->write(data.left(4000)) == 4000 && pair.peerSide->waitForBytesWritten(kWait));
+        ItemPtr download = Entry("begun", "begun.bin");
+        QTRY_VERIFY_WITH_TIMEOUT(download["download_thread"], kWait);
+        const QPointer<QThread> thread = download["download_thread"].AsPointer<QThread>();
+        auto gate = std::make_shared<QSemaphore>();
+        auto release = qScopeGuard([gate] { gate->release(); });
+        TransferTestAccess::HoldDiskWorker(tq, gate);
+        QVERIFY(pair.peerSide->write(data.mid(4000)) == 1000 && pair.peerSide->waitForBytesWritten(kWait));
+        QTRY_VERIFY_WITH_TIMEOUT(!thread || thread->isFinished(), kWait);
+        QCoreApplication::processEvents(); // the thread's end, handed over
+        QVERIFY(prune());
+        QVERIFY(tq->Records().Exists(gone));
+        const QByteArray outsider = WriteRandomFile(temp.path() + "/outsider.bin", data.size(), 62);
+        QCOMPARE(std::rename(qPrintable(temp.path() + "/outsider.bin"), qPrintable(partial)), 0);
+        release.dismiss();
+        gate->release();
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("local error"), kWait);
+        QVERIFY(!QFile::exists(Complete("Folder/begun.bin")));
+        QCOMPARE(ReadWholeFile(partial), outsider);
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
     }
 };
 
