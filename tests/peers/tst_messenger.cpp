@@ -764,7 +764,8 @@ private slots:
             seats[i].stalledMs = ConnectionRoom::kNotReadingMs * (i == 7 ? 1 : 9 - i);
         }
         QCOMPARE(ConnectionRoom::Overflow(seats, 1500000, nullptr), std::vector<const void*> { &ids[7] });
-        QCOMPARE(ConnectionRoom::Overflow(seats, 6500000, nullptr), (std::vector<const void*> { &ids[7], &ids[2] }));
+        QCOMPARE(ConnectionRoom::Overflow(seats, 6500000, nullptr),
+            (std::vector<const void*> { &ids[7], &ids[2] }));
 
         // Outgoing attempts: our own go ahead of those the server asked for,
         // a few connect at once, one user's requests are bounded, and those

@@ -16,8 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <cstdio>
 #include <QtEndian>
+#include <cstdio>
 
 class TransferTestAccess {
 public:
