@@ -532,10 +532,9 @@ private slots:
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("hog")));
 
         // A list beyond the send bound on its way to a peer that takes none
-        // of it for longer than one that does not read (on the clock that
-        // writes see, not a later one handed to the checks), with a message
-        // behind it: only the list is let past the bound, and both arrive
-        // whole.
+        // of it for longer than a peer that does not read is given (real
+        // seconds: a write goes by the real clock), then a message behind
+        // it: only the list is let past the bound, and both arrive whole.
         listed = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
         auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
         QVERIFY(reader);
@@ -543,7 +542,7 @@ private slots:
         const int before = built;
         reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
         QTRY_VERIFY(built > before);
-        QTest::qWait(500);
+        QTest::qWait(500); // the system's buffers fill, then nothing moves
         pm->ExpireStale(Now());
         QTest::qWait(ConnectionRoom::kNotReadingMs + 200);
         pm->ExpireStale(Now());
