@@ -558,52 +558,53 @@ private slots:
         const QString partial = Downloading("Folder/begun.bin");
         QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
         QVERIFY(tq->Records().Write(partial, { "begun", "Share\\Folder\\begun.bin", 5000 }));
-        const auto prune = [this] {
-            LogSink::Instance().Reset();
-            tq->DataLoaded();
-            return QTest::qWaitFor(
-                [] {
-                    for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue"))
-                        if (line.text.startsWith("Letting"))
-                            return true;
-                    return false;
-                },
-                kWait);
-        };
         const QByteArray data = WriteRandomFile(temp.path() + "/begun.src", 5000, 61);
-        SocketPair pair = MakeSocketPair();
-        const auto cleanup = qScopeGuard([&] { delete pair.peerSide; });
-        {
-            auto gate = std::make_shared<QSemaphore>();
-            const auto release = qScopeGuard([gate] { gate->release(); });
-            TransferTestAccess::HoldDiskWorker(tq, gate);
-            tq->OnFileConnection("begun", pair.engineSide, Accept("begun", "begun.bin", data.size()));
-            QVERIFY(prune());
-            QVERIFY(tq->Records().Exists(partial) && tq->Records().Exists(gone));
-        }
-        QCOMPARE(OffsetOf(ReadExactly(pair.peerSide, 8)), qint64(0));
-        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
-        QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
-        QVERIFY(pair.peerSide->write(data.left(4000)) == 4000 && pair.peerSide->waitForBytesWritten(kWait));
+        SocketPair filed = MakeSocketPair(), later = MakeSocketPair();
+        std::shared_ptr<QSemaphore> gates[3];
+        for (auto& gate : gates)
+            gate = std::make_shared<QSemaphore>();
+        const auto cleanup = qScopeGuard([&] {
+            for (auto& gate : gates)
+                gate->release();
+            delete filed.peerSide;
+            delete later.peerSide;
+        });
+        // The disk worker, held three times, takes in turn: the first partial
+        // file, another one, and the first one's filing.
+        TransferTestAccess::HoldDiskWorker(tq, gates[0]);
+        tq->OnFileConnection("begun", filed.engineSide, Accept("begun", "begun.bin", data.size()));
+        LogSink::Instance().Reset();
+        tq->DataLoaded();
+        TransferTestAccess::HoldDiskWorker(tq, gates[1]);
+        tq->OnFileConnection("later", later.engineSide, Accept("later", "later.bin", 10));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue"))
+                    if (line.text.startsWith("Letting"))
+                        return true;
+                return false;
+            },
+            kWait));
+        QVERIFY(tq->Records().Exists(partial) && tq->Records().Exists(gone));
+        gates[0]->release();
+        QCOMPARE(OffsetOf(ReadExactly(filed.peerSide, 8)), qint64(0));
         ItemPtr download = Entry("begun", "begun.bin");
-        QTRY_VERIFY_WITH_TIMEOUT(download["download_thread"], kWait);
         const QPointer<QThread> thread = download["download_thread"].AsPointer<QThread>();
-        auto gate = std::make_shared<QSemaphore>();
-        auto release = qScopeGuard([gate] { gate->release(); });
-        TransferTestAccess::HoldDiskWorker(tq, gate);
-        QVERIFY(pair.peerSide->write(data.mid(4000)) == 1000 && pair.peerSide->waitForBytesWritten(kWait));
+        TransferTestAccess::HoldDiskWorker(tq, gates[2]);
+        QVERIFY(filed.peerSide->write(data) == data.size() && filed.peerSide->waitForBytesWritten(kWait));
         QTRY_VERIFY_WITH_TIMEOUT(!thread || thread->isFinished(), kWait);
         QCoreApplication::processEvents(); // the thread's end, handed over
-        QVERIFY(prune());
+        gates[1]->release();
+        QCOMPARE(OffsetOf(ReadExactly(later.peerSide, 8)), qint64(0));
         QVERIFY(tq->Records().Exists(gone));
         const QByteArray outsider = WriteRandomFile(temp.path() + "/outsider.bin", data.size(), 62);
         QCOMPARE(std::rename(qPrintable(temp.path() + "/outsider.bin"), qPrintable(partial)), 0);
-        release.dismiss();
-        gate->release();
+        gates[2]->release();
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("local error"), kWait);
         QVERIFY(!QFile::exists(Complete("Folder/begun.bin")));
         QCOMPARE(ReadWholeFile(partial), outsider);
         QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
+        tq->RemoveDownload(Entry("later", "later.bin"));
     }
 };
 
