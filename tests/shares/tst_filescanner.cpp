@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // A scanner on its own thread, stopped and joined at the end.
@@ -71,6 +74,24 @@ private slots:
         QCOMPARE(walk.empty, std::set<QString> { Path("empty") });
         QCOMPARE(walk.missing, std::set<QString> { Path("missing") });
         QVERIFY(!walk.unavailable.count(Path("missing")));
+
+        // Names that are not valid UTF-8 are left out and counted, a folder
+        // with its files: none is listed under a name that leads elsewhere,
+        // and a name that holds the replacement character stays its file's.
+        const QByteArray odd = QFile::encodeName(Path("odd"));
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0 && ::mkdir((odd + "/dir\xff").constData(), 0755) == 0);
+        for (const QByteArray& name : { QByteArray("/dir\xff/x.txt"), QByteArray("/only\xfe.bin"),
+                 QByteArray("/bad\xff.txt"), QByteArray("/bad\xef\xbf\xbd.txt") }) {
+            const int file = ::open((odd + name).constData(), O_CREAT | O_WRONLY, 0644);
+            QVERIFY(file >= 0 && ::write(file, name.constData(), size_t(name.size())) == name.size());
+            ::close(file);
+        }
+        FileScanner::Walk named = s.Walk("ScanFolders", { Path("odd") });
+        QCOMPARE(named.folders[Path("odd")].size(), size_t(1));
+        const FileScanner::FileMap& listed = named.folders[Path("odd")][Path("odd")];
+        QCOMPARE(listed.size(), size_t(1));
+        QCOMPARE(listed.at(QStringLiteral("bad\uFFFD.txt")).size, qint64(11));
+        QCOMPARE(named.undecodable[Path("odd")].first, size_t(3));
 
         // A rescan walks each root on its own: the inner folder under both.
         FileScanner::Walk again = s.Walk("RescanFolders", { Path("outer"), Path("outer/inner") });

@@ -562,6 +562,7 @@ private slots:
         WriteRandomFile(tunes + "/tune3.mp3", 200000, 83);
         WriteBigFile(live, 4 << 20, 84);
         WriteBigFile(tunes + "/tagged.bin", 4 << 20, 85);
+        WriteRandomFile(tunes + "/later.bin", 200000, 87);
         for (const QString& path : { tunes + "/swap.txt", tunes + "/swapdir/inner.txt", secret + "/inner.txt" })
             WriteRandomFile(path, 200000, 86);
         auto ned = Start("ned"), ole = Start("ole");
@@ -627,6 +628,16 @@ private slots:
         QCOMPARE(Digest(Completed("ole", "tunes/tagged.bin")), Digest(tagged.fileName()));
         for (const QString& rest : { "tunes/swap.txt", "swapdir/inner.txt" })
             QVERIFY(!QFileInfo::exists(Completed("ole", rest)) && QFileInfo(Partial("ole", rest)).size() == 0);
+
+        // The shared folder itself swapped for a link to a folder with a
+        // file of a listed name and size: that folder was never walked.
+        WriteRandomFile(secret + "/later.bin", 200000, 88);
+        QVERIFY(QDir().rename(tunes, tunes + "-old") && QFile::link(secret, tunes));
+        ole->Send("download ned 200000 " + Remote(tunes + "/later.bin"));
+        QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
+            "upload-denied ned " + Remote(tunes + "/later.bin") + " : File not shared.");
+        QVERIFY(!QFileInfo::exists(Completed("ole", "tunes/later.bin"))
+            && QFileInfo(Partial("ole", "tunes/later.bin")).size() == 0);
     }
 
     // The server restarts mid-folder, knowing no account until its owner logs
