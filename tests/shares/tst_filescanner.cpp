@@ -6,6 +6,7 @@
 #include "store/Data.h"
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,8 +81,14 @@ private slots:
         // and a name that holds the replacement character stays its file's.
         const QByteArray odd = QFile::encodeName(Path("odd"));
         QVERIFY(::mkdir(odd.constData(), 0755) == 0 && ::mkdir((odd + "/dir\xff").constData(), 0755) == 0);
-        for (const QByteArray& name : { QByteArray("/dir\xff/x.txt"), QByteArray("/only\xfe.bin"),
-                 QByteArray("/bad\xff.txt"), QByteArray("/bad\xef\xbf\xbd.txt") }) {
+        const QList<QByteArray> names { "/dir\xff/x.txt", "/only\xfe.bin", "/bad\xff.txt",
+            "/bad\xef\xbf\xbd.txt" };
+        auto remove = qScopeGuard([&] { // names the temporary folder can't remove
+            for (const QByteArray& name : names)
+                ::unlink((odd + name).constData());
+            ::rmdir((odd + "/dir\xff").constData());
+        });
+        for (const QByteArray& name : names) {
             const int file = ::open((odd + name).constData(), O_CREAT | O_WRONLY, 0644);
             QVERIFY(file >= 0 && ::write(file, name.constData(), size_t(name.size())) == name.size());
             ::close(file);
