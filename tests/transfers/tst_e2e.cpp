@@ -608,9 +608,8 @@ private slots:
         QVERIFY(!after.isEmpty());
         QCOMPARE(after.last(), "download-status ned denied " + Remote(live));
 
-        // Tags edited in place at both ends, the head already received: the
-        // same size, within the same second. None of the bytes that came
-        // before the change are kept: a retry gets the new file whole.
+        // Tags edited in place at both ends, the head received, the same size
+        // within the same second: a retry keeps none of the bytes from before.
         const QDateTime second = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60);
         QFile tagged(tunes + "/tagged.bin");
         QVERIFY(tagged.open(QIODevice::ReadWrite));

@@ -240,13 +240,9 @@ private slots:
         QVERIFY(!QDir(root + "/downloading/Band").exists());
         QVERIFY(QDir(root + "/downloading").exists());
         QCOMPARE(ReadWholeFile(root + "/complete/Band/Disc/2.mp3"), QByteArray(400, 'b'));
-    }
 
-    // A folder of "complete" on another disk: the file is copied there and
-    // synced, then its partial file goes; one the disk can't hold says why
-    // once, and leaves nothing there.
-    void completeOnAnotherDisk()
-    {
+        // A folder of "complete" on another disk takes the file by a synced
+        // copy; one it can't hold says why once, and leaves nothing there.
         const QString disk = root + "/complete/Disk";
         QVERIFY(QDir().mkpath(disk));
         if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk }) != 0)
