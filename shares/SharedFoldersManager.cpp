@@ -119,6 +119,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         },
         this);
     m_replyPacker = new OrderedWorker(std::numeric_limits<qsizetype>::max(), this);
+    m_folderReplies = new FolderReplyQueue(
+        [this](const FolderReplyQueue::Request& request) { return FolderReplyInTurns(request); },
+        [this](quint64 connection) { AnswerFolderRequest(connection, nullptr); }, this);
+    m_folderPacker = new OrderedWorker(std::numeric_limits<qsizetype>::max(), this);
     if (gp_server) {
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::QueueSearch);
         connect(gp_server, &Server::Disconnected, this, &SharedFoldersManager::OnLoggedOut);
