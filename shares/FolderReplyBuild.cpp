@@ -89,13 +89,13 @@ FolderReplyQueue::Work SharedFoldersManager::FolderReplyInTurns(const FolderRepl
         // read, rather than many piling up before it.
         if (m_folderPacking)
             return false;
-        m_folderPacking = true;
+        m_folderPacking = connection;
         auto records = std::make_shared<std::vector<FileInfo>>(std::move(reply->records));
         std::vector<Item*>().swap(reply->files);
         const quint32 number = reply->request.number;
         const QString folder = reply->request.folder;
         const auto sent = [this, connection](const MemStream* message) {
-            m_folderPacking = false;
+            m_folderPacking = 0;
             AnswerFolderRequest(connection, message);
         };
         const bool started = m_folderPacker->Start(

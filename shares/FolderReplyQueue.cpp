@@ -38,6 +38,17 @@ void FolderReplyQueue::Cancel(quint64 connection)
         m_current = nullptr;
 }
 
+void FolderReplyQueue::RefuseAll()
+{
+    std::deque<Request> waiting = std::move(m_waiting);
+    m_waiting.clear();
+    if (m_current)
+        m_refuse(m_currentConnection);
+    m_current = nullptr;
+    for (const Request& request : waiting)
+        m_refuse(request.connection);
+}
+
 void FolderReplyQueue::Slice()
 {
     const QDeadlineTimer turn = SlicedWork::Turn();

@@ -46,6 +46,8 @@ public:
     void Add(Request request);
     // The connection has gone: its builds are dropped, unanswered.
     void Cancel(quint64 connection);
+    // Answers every build waiting with no reply (the builder goes away).
+    void RefuseAll();
     // Builds waiting, the one under way included.
     size_t Waiting() const { return m_waiting.size() + (m_current ? 1 : 0); }
 

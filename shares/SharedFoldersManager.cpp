@@ -166,6 +166,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 SharedFoldersManager::~SharedFoldersManager()
 {
     DisconnectNetwork();
+    // Every folder request taken is answered, if with nothing.
+    m_folderReplies->RefuseAll();
+    if (m_folderPacking)
+        AnswerFolderRequest(m_folderPacking, nullptr);
     if (m_packer) {
         for (const auto* builds : { &m_collecting, &m_packing })
             for (const std::shared_ptr<SharePrebuild>& build : *builds)

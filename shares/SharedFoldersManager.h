@@ -328,7 +328,7 @@ private:
     // m_folderPacker, one at a time.
     FolderReplyQueue* m_folderReplies;
     OrderedWorker* m_folderPacker;
-    bool m_folderPacking = false;
+    quint64 m_folderPacking = 0; // the connection of the reply being packed
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;

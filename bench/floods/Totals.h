@@ -77,6 +77,7 @@ public:
         QByteArray run;
         qint64 runs = 0;
         bool deaf = false;
+        int everyMs = 0; // a run at most this often (0: as fast as it is taken)
     };
     // A crowd of `count` users named <prefix><n> at the window's port,
     // sending `run` `runs` times.
@@ -102,6 +103,8 @@ public:
         if (m_thread.joinable())
             m_thread.join();
     }
+    // Every peer closes its connection soon, without waiting for it.
+    void Close() { m_stop = true; }
     qint64 FramesIn() const { return m_framesIn; }
     // Every peer has connected and sent all it had to send.
     bool AllSent() const { return m_allSent; }
@@ -116,6 +119,7 @@ private:
         char head[4];
         int headBytes = 0;
         qint64 skip = 0; // of the frame being read
+        qint64 nextRun = 0; // ms of the crowd's clock
     };
 
     void Run(const Plan& plan)
@@ -129,15 +133,19 @@ private:
             p.out = Framed(PeerInitBody(QStringLiteral("%1%2").arg(plan.prefix).arg(i), QStringLiteral("P"), 0))
                 + plan.run;
             p.runsLeft = plan.runs == 0 ? -1 : plan.runs - 1;
+            p.nextRun = plan.everyMs;
         }
         std::vector<pollfd> polled(peers.size());
         char buffer[64 * 1024];
+        QElapsedTimer clock;
+        clock.start();
+        const auto due = [&](const Peer& p) { return p.runsLeft != 0 && clock.elapsed() >= p.nextRun; };
         while (!m_stop) {
             bool sending = false;
             for (size_t i = 0; i < peers.size(); ++i) {
                 const Peer& p = peers[i];
-                const bool more = p.sent < p.out.size() || p.runsLeft != 0;
-                sending |= more;
+                const bool more = p.sent < p.out.size() || due(p);
+                sending |= p.sent < p.out.size() || p.runsLeft != 0;
                 polled[i] = { p.fd, short((more || !p.up ? POLLOUT : 0) | (plan.deaf ? 0 : POLLIN)), 0 };
             }
             m_allSent = !sending;
@@ -147,9 +155,10 @@ private:
                 const short events = polled[i].revents;
                 if (events & POLLOUT) {
                     p.up = true;
-                    if (p.sent == p.out.size() && p.runsLeft != 0) {
+                    if (p.sent == p.out.size() && due(p)) {
                         p.out = plan.run;
                         p.sent = 0;
+                        p.nextRun = clock.elapsed() + plan.everyMs;
                         if (p.runsLeft > 0)
                             --p.runsLeft;
                     }

@@ -1,0 +1,114 @@
+// Rows of the floods benchmark for crowds asking for a big folder's contents,
+// over real loopback sockets from peers on threads of their own (Totals.h),
+// the folder one of 5,000 files whose names compress little:
+//   peers_left_folders: 384 peers from four addresses (a full table) each
+//     introduce themselves and ask 2,000 times for the folder in one write,
+//     read nothing and close after 5 s; a peer from a fifth address then
+//     asks for the user's information; shown when it is answered. Also
+//     prints peers_left_folders_answer (ms from its ask to the answer);
+//   folder_crowd: 380 peers from four addresses that read nothing each ask
+//     for the folder 50 times a second, while one more asks for the user's
+//     information every 200 ms; shown when it has had 25 answers. Also
+//     prints folder_crowd_answer_median and _answer_longest (ms from its
+//     ask to the answer).
+// Each also prints its peak and after memory (FloodRun.h).
+#pragma once
+#include "Totals.h"
+
+namespace {
+
+constexpr int kCrowdFolderFiles = 5000;
+
+// The shared folder of the crowds' asks (made and shared once), as a peer names it.
+QString CrowdFolder()
+{
+    static QString shared;
+    if (!shared.isEmpty())
+        return shared;
+    static ScratchFolder folder("crowd folders");
+    const QString path = folder.path() + QStringLiteral("/many files");
+    QDir().mkpath(path);
+    for (int i = 0; i < kCrowdFolderFiles; ++i) {
+        QFile file(path + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
+        file.open(QIODevice::WriteOnly);
+    }
+    sharedFoldersManager->AddSharedFolder(path) += d.GetType("shared_public")->NewItem();
+    gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
+    shared = QString(path).replace(u'/', u'\\');
+    return shared;
+}
+
+QByteArray FolderAsks(int count)
+{
+    QByteArray asks;
+    for (int i = 0; i < count; ++i) {
+        MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
+        ask.WriteUInt32(quint32(i));
+        ask.WriteString(CrowdFolder());
+        asks += Framed(ask.GetBuffer());
+    }
+    return asks;
+}
+
+inline void AddPeersLeftRow(FloodRun& run)
+{
+    const QString row = QStringLiteral("peers_left_folders");
+    auto crowd = std::make_shared<SocketCrowd>();
+    auto asker = std::make_shared<Asker>();
+    const bool runs = run.Add(
+        row,
+        [=] {
+            SocketCrowd::Plan plan
+                = SocketCrowd::At(QStringLiteral("leaver"), kPictureAskers, FolderAsks(2000), 1);
+            plan.deaf = true;
+            crowd->Arrive(plan);
+            QTimer::singleShot(5000, [=] {
+                crowd->Close();
+                QTimer::singleShot(100, [=] { asker->Ask(peerMessenger->ListeningPort(), 30, 1, 0); });
+            });
+        },
+        [=] { return asker->Answers() == 1; }, 120000, [] { CrowdFolder(); });
+    run.Memory(row);
+    if (runs)
+        run.After([=] {
+            FloodRun::Print(row + QStringLiteral("_answer"), asker->Times().front(), "ms");
+            asker->Leave();
+            crowd->Leave();
+        });
+}
+
+inline void AddFolderCrowdRow(FloodRun& run)
+{
+    const QString row = QStringLiteral("folder_crowd");
+    auto crowd = std::make_shared<SocketCrowd>();
+    auto asker = std::make_shared<Asker>();
+    const bool runs = run.Add(
+        row,
+        [=] {
+            SocketCrowd::Plan plan = SocketCrowd::At(QStringLiteral("crowder"), 380, FolderAsks(1), 0);
+            plan.deaf = true;
+            plan.everyMs = 20;
+            crowd->Arrive(plan);
+            // Once the crowd asks.
+            QTimer::singleShot(
+                1000, [=] { asker->Ask(peerMessenger->ListeningPort(), 31, kProbeAnswers, 200); });
+        },
+        [=] { return asker->Answers() >= kProbeAnswers; }, 120000, [] { CrowdFolder(); });
+    run.Memory(row);
+    if (runs)
+        run.After([=] {
+            const std::vector<double> times = asker->Times();
+            FloodRun::Print(row + QStringLiteral("_answer_median"), times[times.size() / 2], "ms");
+            FloodRun::Print(row + QStringLiteral("_answer_longest"), times.back(), "ms");
+            asker->Leave();
+            crowd->Leave();
+        });
+}
+
+inline void AddFolderCrowdsRows(FloodRun& run)
+{
+    AddPeersLeftRow(run);
+    AddFolderCrowdRow(run);
+}
+
+} // namespace
