@@ -3,9 +3,11 @@
 // the folder one of 5,000 files whose names compress little:
 //   peers_left_folders: 384 peers from four addresses (a full table) each
 //     introduce themselves and ask 2,000 times for the folder in one write,
-//     read nothing and close after 5 s; a peer from a fifth address then
-//     asks for the user's information; shown when it is answered. Also
-//     prints peers_left_folders_answer (ms from its ask to the answer);
+//     read nothing and close after 5 s; once their seats are free, a peer
+//     from a fifth address asks for the user's information; shown when it
+//     is answered. Also prints peers_left_folders_seats_free (ms from the
+//     close until the table holds none of them) and _answer (ms from the
+//     ask to the answer);
 //   folder_crowd: 380 peers from four addresses that read nothing each ask
 //     for the folder 50 times a second, while one more asks for the user's
 //     information every 200 ms; shown when it has had 25 answers. Also
@@ -55,6 +57,7 @@ inline void AddPeersLeftRow(FloodRun& run)
     const QString row = QStringLiteral("peers_left_folders");
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
+    auto freedMs = std::make_shared<double>(-1);
     const bool runs = run.Add(
         row,
         [=] {
@@ -62,15 +65,27 @@ inline void AddPeersLeftRow(FloodRun& run)
                 = SocketCrowd::At(QStringLiteral("leaver"), kPictureAskers, FolderAsks(2000), 1);
             plan.deaf = true;
             crowd->Arrive(plan);
+            const int before = peerMessenger->ConnectionCount();
             QTimer::singleShot(5000, [=] {
                 crowd->Close();
-                QTimer::singleShot(100, [=] { asker->Ask(peerMessenger->ListeningPort(), 30, 1, 0); });
+                auto clock = std::make_shared<QElapsedTimer>();
+                clock->start();
+                auto* freed = new QTimer;
+                QObject::connect(freed, &QTimer::timeout, [=] {
+                    if (peerMessenger->ConnectionCount() > before)
+                        return;
+                    *freedMs = double(clock->elapsed());
+                    freed->deleteLater();
+                    asker->Ask(peerMessenger->ListeningPort(), 30, 1, 0);
+                });
+                freed->start(5);
             });
         },
         [=] { return asker->Answers() == 1; }, 120000, [] { CrowdFolder(); });
     run.Memory(row);
     if (runs)
         run.After([=] {
+            FloodRun::Print(row + QStringLiteral("_seats_free"), *freedMs, "ms");
             FloodRun::Print(row + QStringLiteral("_answer"), asker->Times().front(), "ms");
             asker->Leave();
             crowd->Leave();
