@@ -24,32 +24,8 @@ constexpr int kCrowdFolderFiles = 5000;
 // The shared folder of the crowds' asks (made and shared once), as a peer names it.
 QString CrowdFolder()
 {
-    static QString shared;
-    if (!shared.isEmpty())
-        return shared;
-    static ScratchFolder folder("crowd folders");
-    const QString path = folder.path() + QStringLiteral("/many files");
-    QDir().mkpath(path);
-    for (int i = 0; i < kCrowdFolderFiles; ++i) {
-        QFile file(path + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
-        file.open(QIODevice::WriteOnly);
-    }
-    sharedFoldersManager->AddSharedFolder(path) += d.GetType("shared_public")->NewItem();
-    gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
-    shared = QString(path).replace(u'/', u'\\');
+    static const QString shared = ShareFolderOfFiles("crowd folders", kCrowdFolderFiles).replace(u'/', u'\\');
     return shared;
-}
-
-QByteArray FolderAsks(int count)
-{
-    QByteArray asks;
-    for (int i = 0; i < count; ++i) {
-        MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
-        ask.WriteUInt32(quint32(i));
-        ask.WriteString(CrowdFolder());
-        asks += Framed(ask.GetBuffer());
-    }
-    return asks;
 }
 
 inline void AddPeersLeftRow(FloodRun& run)
@@ -61,8 +37,8 @@ inline void AddPeersLeftRow(FloodRun& run)
     const bool runs = run.Add(
         row,
         [=] {
-            SocketCrowd::Plan plan
-                = SocketCrowd::At(QStringLiteral("leaver"), kPictureAskers, FolderAsks(2000), 1);
+            SocketCrowd::Plan plan = SocketCrowd::At(
+                QStringLiteral("leaver"), kPictureAskers, FolderAsks(CrowdFolder(), 2000), 1);
             plan.deaf = true;
             crowd->Arrive(plan);
             const int before = peerMessenger->ConnectionCount();
@@ -94,30 +70,16 @@ inline void AddPeersLeftRow(FloodRun& run)
 
 inline void AddFolderCrowdRow(FloodRun& run)
 {
-    const QString row = QStringLiteral("folder_crowd");
-    auto crowd = std::make_shared<SocketCrowd>();
-    auto asker = std::make_shared<Asker>();
-    const bool runs = run.Add(
-        row,
-        [=] {
-            SocketCrowd::Plan plan = SocketCrowd::At(QStringLiteral("crowder"), 380, FolderAsks(1), 0);
+    AddProbedCrowdRow(
+        run, QStringLiteral("folder_crowd"),
+        [] {
+            SocketCrowd::Plan plan
+                = SocketCrowd::At(QStringLiteral("crowder"), 380, FolderAsks(CrowdFolder(), 1), 0);
             plan.deaf = true;
             plan.everyMs = 20;
-            crowd->Arrive(plan);
-            // Once the crowd asks.
-            QTimer::singleShot(
-                1000, [=] { asker->Ask(peerMessenger->ListeningPort(), 31, kProbeAnswers, 200); });
+            return plan;
         },
-        [=] { return asker->Answers() >= kProbeAnswers; }, 120000, [] { CrowdFolder(); });
-    run.Memory(row);
-    if (runs)
-        run.After([=] {
-            const std::vector<double> times = asker->Times();
-            FloodRun::Print(row + QStringLiteral("_answer_median"), times[times.size() / 2], "ms");
-            FloodRun::Print(row + QStringLiteral("_answer_longest"), times.back(), "ms");
-            asker->Leave();
-            crowd->Leave();
-        });
+        31, [] { CrowdFolder(); });
 }
 
 inline void AddFolderCrowdsRows(FloodRun& run)

@@ -289,21 +289,52 @@ private:
     std::vector<double> m_times;
 };
 
-inline void AddManyPeersFloodRow(FloodRun& run)
+// A public shared folder of `files` files whose names compress little, in a
+// scratch folder of that name; its path once walked.
+QString ShareFolderOfFiles(const char* scratch, int files)
 {
-    const QString row = QStringLiteral("many_peers_flood");
+    ScratchFolder* folder = new ScratchFolder(scratch); // as long as the program runs
+    const QString path = folder->path() + QStringLiteral("/big folder");
+    QDir().mkpath(path);
+    for (int i = 0; i < files; ++i) {
+        QFile file(path + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
+        file.open(QIODevice::WriteOnly);
+    }
+    sharedFoldersManager->AddSharedFolder(path) += d.GetType("shared_public")->NewItem();
+    gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
+    return path;
+}
+
+// `count` asks for the folder's contents, numbered from 0.
+QByteArray FolderAsks(const QString& folder, int count)
+{
+    QByteArray asks;
+    for (int i = 0; i < count; ++i) {
+        MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
+        ask.WriteUInt32(quint32(i));
+        ask.WriteString(folder);
+        asks += Framed(ask.GetBuffer());
+    }
+    return asks;
+}
+
+// A row in which a crowd comes (as the plan made when the row starts says)
+// and, a second later, one more peer from 127.0.0.<host> asks for the
+// user's information every 200 ms; shown when it has had kProbeAnswers
+// answers. Also prints <row>_answer_median and _answer_longest.
+inline void AddProbedCrowdRow(FloodRun& run, const QString& row, std::function<SocketCrowd::Plan()> plan,
+    int host, std::function<void()> prepare = {})
+{
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
     const bool runs = run.Add(
         row,
         [=] {
-            const QByteArray ask
-                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("streamer"), kStreamingPeers, ask.repeated(256), 0));
-            // Once the crowd streams.
-            QTimer::singleShot(1000, [=] { asker->Ask(peerMessenger->ListeningPort(), 10, kProbeAnswers, 200); });
+            crowd->Arrive(plan());
+            QTimer::singleShot(
+                1000, [=] { asker->Ask(peerMessenger->ListeningPort(), host, kProbeAnswers, 200); });
         },
-        [=] { return asker->Answers() >= kProbeAnswers; });
+        [=] { return asker->Answers() >= kProbeAnswers; }, 120000, prepare);
     run.Memory(row);
     if (runs)
         run.After([=] {
@@ -313,6 +344,18 @@ inline void AddManyPeersFloodRow(FloodRun& run)
             asker->Leave();
             crowd->Leave();
         });
+}
+
+inline void AddManyPeersFloodRow(FloodRun& run)
+{
+    AddProbedCrowdRow(
+        run, QStringLiteral("many_peers_flood"),
+        [] {
+            const QByteArray ask
+                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
+            return SocketCrowd::At(QStringLiteral("streamer"), kStreamingPeers, ask.repeated(256), 0);
+        },
+        10);
 }
 
 // An image file of a little under 8 MiB: a bitmap whose header says what it
@@ -390,28 +433,10 @@ inline void AddReadingPeerRow(FloodRun& run)
     const bool runs = run.Add(
         row,
         [=] {
-            QByteArray asks;
-            for (int i = 0; i < kFolderAsks; ++i) {
-                MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
-                ask.WriteUInt32(quint32(i));
-                ask.WriteString(*shared);
-                asks += Framed(ask.GetBuffer());
-            }
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("browser"), 1, asks, 1));
+            crowd->Arrive(SocketCrowd::At(QStringLiteral("browser"), 1, FolderAsks(*shared, kFolderAsks), 1));
         },
         [=] { return crowd->FramesIn() >= kFolderAsks; }, 120000,
-        [=] {
-            // A folder of 4,000 files whose names compress little.
-            static ScratchFolder folder("folders");
-            *shared = folder.path() + QStringLiteral("/big folder");
-            QDir().mkpath(*shared);
-            for (int i = 0; i < kFolderFiles; ++i) {
-                QFile file(*shared + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
-                file.open(QIODevice::WriteOnly);
-            }
-            sharedFoldersManager->AddSharedFolder(*shared) += d.GetType("shared_public")->NewItem();
-            gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
-        });
+        [=] { *shared = ShareFolderOfFiles("folders", kFolderFiles); });
     run.Memory(row);
     if (runs)
         run.After([=] { crowd->Leave(); });
