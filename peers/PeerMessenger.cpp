@@ -263,7 +263,14 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
     }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
-    connect(connection, &PeerConnection::Left, this, [this, connection] { Forget(connection); });
+    connect(connection, &PeerConnection::Left, this, [this, connection] {
+        // Those leaving hold no seats, but they are bounded too: past that
+        // many, one keeps its seat until its frames are handled.
+        if (m_leaving.size() < Budget().total) {
+            m_leaving.insert(connection);
+            Forget(connection);
+        }
+    });
     connect(connection, &PeerConnection::InitReceived, this,
         [this, connection](quint8 code, QByteArray payload) { OnInit(connection, code, payload); });
     return connection;
@@ -404,6 +411,7 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstablished)
 {
+    m_leaving.remove(connection);
     Forget(connection);
     connection->deleteLater();
     if (!connection->IsOutgoing() || wasEstablished)

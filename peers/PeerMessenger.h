@@ -55,7 +55,8 @@
 // A peer that closes with requests still unread gets none of them answered:
 // what it asked for (share list, folder, user information, place in line)
 // is dropped, what it told us is still handled, and its place in the table
-// is free at once (Closed follows once its frames are handled).
+// is free at once (Closed follows once its frames are handled), unless as
+// many as the table holds are leaving so already.
 #include "ConnectionRoom.h"
 #include "FileInfo.h"
 #include "OutgoingAttempts.h"
@@ -70,6 +71,7 @@
 #include <QHostAddress>
 #include <QMultiHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -356,6 +358,9 @@ private:
     QTcpServer* m_obfuscatedListener = nullptr;
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
+    // Connections whose peers left, out of the table while their last
+    // frames are handled; at most Budget().total.
+    QSet<PeerConnection*> m_leaving;
     QMultiHash<QString, PeerConnection*> m_messaging; // "P" ones by user
     quint64 m_serials = 0;
     std::map<quint32, Request*> m_requests; // by token
