@@ -16,6 +16,7 @@
 // removed until it can be read again.
 #include "CaseFoldIndex.h"
 #include "FileScanner.h"
+#include "FolderReplyQueue.h"
 #include "peers/FileInfo.h"
 #include "peers/OrderedWorker.h"
 #include "server/UserStats.h"
@@ -124,9 +125,13 @@ public:
     bool RequestSharedFilesMessage(const QString& user, MemStream& message);
     // Whether the user's share list is ready to send without building it.
     bool IsShareListReady(const QString& user) const;
-    // The folder reply (code 37), or false when the user may see no such folder.
+    // The folder reply (code 37), or false when the user may see no such
+    // folder; built at once (a peer's request is built in turns instead,
+    // FolderReplyBuild.cpp).
     bool BuildFolderReply(
         const QString& user, quint32 request, const QString& folder, MemStream& message) const;
+    // Folder replies waiting to be built for peers, the one under way included.
+    size_t FolderRepliesWaiting() const;
     // zlib at level 9 of the bytes, after a 32-bit code.
     static MemStream CompressedMessage(quint32 code, const QByteArray& body);
 
@@ -145,7 +150,6 @@ public slots:
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
     void OnMP3Scanned(
         QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
-    void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
     void OnConnectedToServer();
     // Searches from the server and the tree wait in the answer queue while
     // the user is logged in; a logout drops them.
@@ -224,6 +228,16 @@ private:
     // The answer to a search from the server or the tree, in turns.
     std::function<bool(const QDeadlineTimer&)> AnswerInTurns(
         const QString& user, quint32 ticket, const QString& query);
+
+    // FolderReplyBuild.cpp: folder replies to peers, built a slice at a time.
+    struct FolderReply;
+    // The folder of the path (a peer's, "\\"-separated) when the user may see it.
+    ItemPtr VisibleFolder(const QString& user, const QString& folder) const;
+    FileInfo FolderRecord(Item* file) const;
+    static MemStream FolderReplyMessage(
+        quint32 request, const QString& folder, const SharedFolderInfo& files);
+    FolderReplyQueue::Work FolderReplyInTurns(const FolderReplyQueue::Request& request);
+    void AnswerFolderRequest(quint64 connection, const MemStream* reply);
 
     // ShareSearch.cpp.
     std::vector<Item*> FolderTokens(ItemPtr folder) const;
@@ -316,6 +330,11 @@ private:
     bool m_replyPacking = false;
     quint64 m_answerSession = 0;
     bool m_loggedOut = false; // from a logout to the next login
+    // Folder replies for peers, read a turn at a time; compressed by
+    // m_folderPacker, one at a time.
+    FolderReplyQueue* m_folderReplies;
+    OrderedWorker* m_folderPacker;
+    quint64 m_folderPacking = 0; // the connection of the reply being packed
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;
