@@ -89,7 +89,9 @@
 //     peers online and one upload ending after another, the longest of 20
 //     calls that start the next;
 //   many_peers_flood, total_unsent, reading_peer_folders: what many peers
-//     cost together (floods/Totals.h says what each feeds).
+//     cost together (floods/Totals.h says what each feeds);
+//   peers_left_folders, folder_crowd: crowds asking for a big folder's
+//     contents (floods/FolderCrowds.h).
 //   The peer rows come through real loopback connections and also print
 //   <row>_peak_memory and <row>_memory_after (MiB above where the row began:
 //   its peak, and a second after its peers are gone).
@@ -119,6 +121,7 @@
 #include "floods/AdminMessages.h"
 #include "floods/Crowds.h"
 #include "floods/Door.h"
+#include "floods/FolderCrowds.h"
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
@@ -147,6 +150,7 @@ int main(int argc, char** argv)
     AddPeerFloodsRows(run);
     AddShareCrowdsRows(run);
     AddTotalsRows(run);
+    AddFolderCrowdsRows(run);
     // Last: these stop the stand-in.
     AddServerFloodsRows(run);
     AddServerCrowdsRows(run);

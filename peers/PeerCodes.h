@@ -68,6 +68,9 @@ constexpr qint64 kMaxWaitingToSendDistributed = 1024 * 1024; // "D": searches pa
 // list), no more of its frames are read: its requests wait for their turn
 // until the peer has taken its replies.
 constexpr qint64 kMaxRepliesWaiting = 1024 * 1024;
+// Replies built elsewhere for one connection (folder replies) that may be
+// under way at once; while this many are, its frames wait in the same way.
+constexpr int kMaxRepliesBuilding = 2;
 // What the system holds for a messaging or distributed socket, beyond what
 // waits in ours: a thousand peers that read nothing hold that much each, and
 // what is written to them in one turn is bounded by it.

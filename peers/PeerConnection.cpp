@@ -165,7 +165,18 @@ void PeerConnection::OnTaken(qint64 bytes)
         m_shared.pop_front();
     }
     Account();
-    if (m_paused && RepliesWaiting() <= kMaxRepliesWaiting) {
+    Resume();
+}
+
+void PeerConnection::ReplyBuilt()
+{
+    m_building = std::max(0, m_building - 1);
+    Resume();
+}
+
+void PeerConnection::Resume()
+{
+    if (m_paused && RepliesWaiting() <= kMaxRepliesWaiting && m_building < kMaxRepliesBuilding) {
         m_paused = false;
         m_turns.Wake();
     }
@@ -321,8 +332,10 @@ void PeerConnection::ReadFrames()
             more = true;
             break;
         }
-        // Its requests wait while it has not taken its replies.
-        if (m_stage == Stage::Open && !m_frameStarted && !m_lost && RepliesWaiting() > kMaxRepliesWaiting) {
+        // Its requests wait while it has not taken its replies, or while
+        // they are being built.
+        if (m_stage == Stage::Open && !m_frameStarted && !m_lost
+            && (RepliesWaiting() > kMaxRepliesWaiting || m_building >= kMaxRepliesBuilding)) {
             m_paused = true;
             break;
         }
@@ -381,7 +394,8 @@ bool PeerConnection::Overdue(qint64 now) const
 
 bool PeerConnection::Quiet() const
 {
-    return !m_frameStarted && (!m_socket || (m_socket->bytesAvailable() == 0 && m_socket->bytesToWrite() == 0));
+    return !m_frameStarted && m_building == 0
+        && (!m_socket || (m_socket->bytesAvailable() == 0 && m_socket->bytesToWrite() == 0));
 }
 
 void PeerConnection::ReadWaiting()
@@ -398,11 +412,17 @@ void PeerConnection::OnLost()
 {
     if (m_stage == Stage::Closed)
         return;
-    // Frames that came before the close are handled first, in their turns.
+    // Frames that came before the close are handled first, in their turns;
+    // what waited to be sent to it is gone, and so is its place.
     if (Reading() && m_socket && m_socket->bytesAvailable() > 0) {
+        if (m_lost)
+            return;
         m_lost = true;
+        ReleaseAll();
+        m_ledger = nullptr;
         if (!m_reading)
             m_turns.Wake();
+        emit Left();
         return;
     }
     Close();

@@ -10,12 +10,16 @@
 // rest waits in the socket (whose buffer is bounded, so the peer is held back
 // by TCP) for its next share, in order. Frames that come while no other
 // connection waits are handled at once. When the peer closes, the frames it
-// sent before are still handled, in their shares, before Closed.
+// sent before are still handled, in their shares, before Closed; from then
+// on nothing can be sent to it, and Left tells that it holds no place in the
+// messenger's table any more.
 //
 // What waits to be sent is bounded, by what the peer takes rather than by
 // what our own buffers hold. While more than kMaxRepliesWaiting waits for a
 // peer, its frames are not read (its requests wait in the socket, and TCP
-// holds it back) until it has taken enough. Past the send limit: a
+// holds it back) until it has taken enough; so do they while
+// kMaxRepliesBuilding replies are being built for it elsewhere
+// (ReplyBuilding, ReplyBuilt). Past the send limit: a
 // distributed connection is closed at once; a messaging one only when the
 // peer has also taken nothing for ConnectionRoom::kNotReadingMs (closed
 // from the event loop, never inside the write; the log says so). One bulk
@@ -136,6 +140,13 @@ public:
     qint64 StalledMs(qint64 now);
     // Its frames are not read while its replies wait.
     bool Paused() const { return m_paused; }
+    // A reply to it is being built elsewhere, and that one is done (sent
+    // or not): every ReplyBuilding is followed by one ReplyBuilt.
+    void ReplyBuilding() { ++m_building; }
+    void ReplyBuilt();
+    // The peer has closed; frames it sent before may still be handled, but
+    // nothing reaches it any more.
+    bool Lost() const { return m_lost; }
     // More than the send limit waits (besides a bulk frame), and the peer
     // has taken none of it for ConnectionRoom::kNotReadingMs (now in seconds).
     bool NotReading(qint64 now);
@@ -157,6 +168,9 @@ signals:
     void InitReceived(quint8 code, QByteArray payload);
     void FrameReceived(QByteArray body);
     void RawBytesReady();
+    // The peer closed with frames still to be handled: they are, in their
+    // shares, and Closed follows; meanwhile it holds no place.
+    void Left();
     // The socket closed or failed; wasEstablished is false for an outgoing
     // connection that never came up.
     void Closed(bool wasEstablished);
@@ -168,6 +182,8 @@ private:
     void ReadFrames();
     bool Reading() const { return m_stage == Stage::AwaitingInit || m_stage == Stage::Open; }
     void OnLost();
+    // Reads its frames again once its replies are few enough.
+    void Resume();
     bool Write(const QByteArrayList& body, bool bulk = false);
     // The frame's bytes as they go to the socket: the length and the small
     // pieces joined, each large piece on its own (all one, obfuscated).
@@ -197,7 +213,8 @@ private:
     qint64 m_sendLimit;
     bool m_limitAtOnce = true;
     bool m_dropped = false; // closing: its socket and what waited for it are gone
-    bool m_paused = false; // its frames wait until its replies are taken
+    bool m_paused = false; // its frames wait until its replies are taken or built
+    int m_building = 0; // replies being built for it elsewhere
     bool m_initOnly = false; // reading for the init alone
     UnsentBytes* m_ledger = nullptr;
     // The shared pieces written and not yet taken: where each ends in the

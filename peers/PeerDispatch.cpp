@@ -20,11 +20,18 @@ void Malformed(const QString& user, quint32 code, const QString& why = QString()
             .arg(user, why.isEmpty() ? QString() : QStringLiteral(": ") + why));
 }
 
+// Requests whose answer is built for the peer that asked.
+bool AsksForAnswer(quint32 code)
+{
+    return code == PM_GET_SHARED_FILE_LIST || code == PM_USER_INFO_REQUEST
+        || code == PM_GET_SHARED_FILES_IN_FOLDER || code == PM_UPLOAD_PLACE_IN_LINE_REQUEST;
+}
+
 } // namespace
 
 void PeerMessenger::Dispatch(PeerConnection* connection, const QByteArray& frame)
 {
-    DispatchMessage(connection->user, frame);
+    DispatchMessage(connection->user, frame, connection);
 }
 
 void PeerMessenger::ProcessMessage(const QString& user, const QByteArray& frame)
@@ -32,7 +39,7 @@ void PeerMessenger::ProcessMessage(const QString& user, const QByteArray& frame)
     DispatchMessage(user, frame);
 }
 
-void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame)
+void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame, PeerConnection* from)
 {
     MemStream in(frame);
     quint32 code;
@@ -44,6 +51,9 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
         return;
     }
     emit MessageReceived(user, code, frame.size());
+    // Nothing is built for a peer that has left.
+    if (from && from->Lost() && AsksForAnswer(code))
+        return;
     switch (code) {
     case PM_GET_SHARED_FILE_LIST: {
         // Asked again while the list is still on its way: that list answers both.
@@ -78,6 +88,10 @@ void PeerMessenger::DispatchMessage(const QString& user, const QByteArray& frame
         if (!in.ReadUInt32(request) || !in.ReadString(folder))
             return Malformed(user, code);
         emit SharedFilesInFolderRequested(user, request, folder);
+        if (from && m_folderReplies) {
+            from->ReplyBuilding();
+            m_folderReplies(from->serial, user, request, folder);
+        }
         return;
     }
     case PM_TRANSFER_REQUEST: {

@@ -265,6 +265,14 @@ PeerConnection* PeerMessenger::NewConnection(QTcpSocket* socket, bool outgoing, 
     }
     connect(connection, &PeerConnection::Closed, this,
         [this, connection](bool wasEstablished) { OnConnectionClosed(connection, wasEstablished); });
+    connect(connection, &PeerConnection::Left, this, [this, connection] {
+        // Those leaving hold no seats, but they are bounded too: past that
+        // many, one keeps its seat until its frames are handled.
+        if (m_leaving.size() < Budget().total) {
+            m_leaving.insert(connection);
+            Forget(connection);
+        }
+    });
     connect(connection, &PeerConnection::InitReceived, this,
         [this, connection](quint8 code, QByteArray payload) { OnInit(connection, code, payload); });
     return connection;
@@ -312,10 +320,13 @@ void PeerMessenger::OpenAs(
     if (type != QLatin1String("F"))
         connection->LimitSendBuffer();
     if (type == QLatin1String("P")) {
-        m_messaging.insert(user, connection);
         connect(connection, &PeerConnection::FrameReceived, this,
             [this, connection](QByteArray frame) { Dispatch(connection, frame); });
         connection->SetOpen(kMaxMessageFrame);
+        // Its peer has left already: it only has its last frames handled.
+        if (connection->Lost())
+            return;
+        m_messaging.insert(user, connection);
         // A messaging connection from the user serves our own attempt too.
         if (Request* pending = FindRequest(user, type)) {
             // Its own ways may still open; they are kept like this one.
@@ -353,13 +364,29 @@ void PeerMessenger::OnRawBytes(PeerConnection* connection)
 
 void PeerMessenger::Forget(PeerConnection* connection)
 {
-    std::erase(m_connections, connection);
+    // Once only: a peer that left is forgotten before it is closed.
+    if (std::erase(m_connections, connection) == 0)
+        return;
     m_messaging.remove(connection->user, connection);
     if (!connection->IsOutgoing())
         m_room.Uncount(connection->address);
     // Room for an attempt that waits for one.
     if (m_outgoing.Waiting() > 0)
         ScheduleWaitingOutgoing();
+    emit ConnectionGone(connection->serial);
+}
+
+void PeerMessenger::FolderReplyBuilt(quint64 serial, const MemStream* reply)
+{
+    // In order of creation, so of serials.
+    const auto it = std::lower_bound(m_connections.begin(), m_connections.end(), serial,
+        [](const PeerConnection* c, quint64 s) { return c->serial < s; });
+    if (it == m_connections.end() || (*it)->serial != serial)
+        return;
+    PeerConnection* connection = *it;
+    if (reply)
+        SendOn(connection, QByteArrayList { reply->GetBuffer() });
+    connection->ReplyBuilt();
 }
 
 void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req)
@@ -386,6 +413,7 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool accepted, uint req
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* connection, bool wasEstablished)
 {
+    m_leaving.remove(connection);
     Forget(connection);
     connection->deleteLater();
     if (!connection->IsOutgoing() || wasEstablished)

@@ -47,7 +47,16 @@
 // until one is installed, every request is answered with an empty share. A
 // request that comes while the user's last list is still on its way is
 // answered by that list.
-// Folder requests (code 36) are the signal SharedFilesInFolderRequested.
+// Folder requests (code 36) are the signal SharedFilesInFolderRequested;
+// once a builder is installed (SetFolderReplyBuilder, by the shared-folders
+// manager) each is also handed to it with the connection that asked, and its
+// reply goes back on that very connection, or nowhere when it has gone.
+//
+// A peer that closes with requests still unread gets none of them answered:
+// what it asked for (share list, folder, user information, place in line)
+// is dropped, what it told us is still handled, and its place in the table
+// is free at once (Closed follows once its frames are handled), unless as
+// many as the table holds are leaving so already.
 #include "ConnectionRoom.h"
 #include "FileInfo.h"
 #include "OutgoingAttempts.h"
@@ -63,6 +72,7 @@
 #include <QHostAddress>
 #include <QMultiHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -138,6 +148,18 @@ public:
     // manager.
     using SharedFilesMessageProvider = std::function<std::optional<MemStream>(const QString& user)>;
     void SetSharedFilesMessageProvider(SharedFilesMessageProvider provider);
+
+    // The builder of folder replies (code 37): called for each folder
+    // request with the serial of the connection that asked, it answers with
+    // FolderReplyBuilt, later or at once, exactly once per call (with no
+    // reply when it gives none). Meanwhile the request counts against that
+    // connection (kMaxRepliesBuilding). ConnectionGone tells when building
+    // for a connection is of no more use.
+    using FolderReplyBuilder = std::function<void(
+        quint64 connection, const QString& user, quint32 request, const QString& folder)>;
+    void SetFolderReplyBuilder(FolderReplyBuilder builder) { m_folderReplies = std::move(builder); }
+    // Sends the reply, unless null, on the connection, unless it has gone.
+    void FolderReplyBuilt(quint64 connection, const MemStream* reply);
 
     // For the distributed tree: a "D" connection to a possible parent at a
     // known address (and through the server at once). The outcome is
@@ -249,6 +271,10 @@ signals:
     // Listen has run: the ports held or the problem may have changed.
     void ListeningChanged();
 
+    // The connection of that serial left the table (closed, handed over,
+    // or its peer left): nothing more can be sent on it.
+    void ConnectionGone(quint64 connection);
+
 private:
     struct Request;
     using Outgoing = OutgoingAttempts::Attempt;
@@ -320,7 +346,8 @@ private:
 
     // Messages (PeerMessages.cpp).
     void Dispatch(PeerConnection* connection, const QByteArray& frame);
-    void DispatchMessage(const QString& user, const QByteArray& frame);
+    // `from` is null for a message not from a connection (ProcessMessage).
+    void DispatchMessage(const QString& user, const QByteArray& frame, PeerConnection* from = nullptr);
     void OnSharedFileList(const QString& user, const QByteArray& frame);
     void OnShareListFailed(QString user, QString why);
     void OnSearchResults(const QString& user, const QByteArray& frame);
@@ -334,6 +361,9 @@ private:
     QTcpServer* m_obfuscatedListener = nullptr;
     QString m_listeningProblem;
     std::vector<PeerConnection*> m_connections; // in order of creation
+    // Connections whose peers left, out of the table while their last
+    // frames are handled; at most Budget().total.
+    QSet<PeerConnection*> m_leaving;
     QMultiHash<QString, PeerConnection*> m_messaging; // "P" ones by user
     quint64 m_serials = 0;
     std::map<quint32, Request*> m_requests; // by token
@@ -343,6 +373,7 @@ private:
     std::map<quint32, std::pair<QString, qint64>> m_wonMessageTokens;
     std::map<QString, std::deque<Unsent>> m_unsent;
     SharedFilesMessageProvider m_shareProvider;
+    FolderReplyBuilder m_folderReplies;
     ShareListDecoder* m_shareLists;
     SearchReplyQueue* m_searchReplies;
     bool m_preferObfuscated = false;

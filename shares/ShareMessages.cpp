@@ -143,42 +143,14 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 bool SharedFoldersManager::BuildFolderReply(
     const QString& user, quint32 request, const QString& folder, MemStream& message) const
 {
-    QString local = folder;
-    local.replace(u'\\', u'/');
-    const QByteArray utf8 = local.toUtf8();
-    const qsizetype nul = utf8.indexOf('\0');
-    const QByteArray key = nul < 0 ? utf8 : utf8.left(nul);
-    ItemPtr folderItem = m_folderType->HasItemText(std::string_view(key.constData(), size_t(key.size())));
+    ItemPtr folderItem = VisibleFolder(user, folder);
     if (!folderItem)
         return false;
-    ItemSet roots = GetUserSharedFolders(user);
-    roots.Intersect(folderItem.GetItems(m_sharedFolderType));
-    if (roots.Empty())
-        return false;
-
     SharedFolderInfo files;
     folderItem.Get()->connections.ForEachOfType(m_fileType, [&](Item* item) {
-        if (files.files.size() >= kMaxRecords)
-            return;
-        ItemPtr file(item);
-        FileInfo info;
-        info.name = file[m_nameType].Text();
-        info.size = file[m_sizeType].AsInt64();
-        files.files.insert(std::move(info));
+        if (files.files.size() < kMaxRecords)
+            files.files.insert(FolderRecord(item));
     });
-    MemStream body;
-    body.WriteUInt32(request);
-    body.WriteString(folder);
-    body.WriteUInt32(1);
-    body.WriteString(folder);
-    files.Write(body);
-    message = CompressedMessage(37, body.GetBuffer());
+    message = FolderReplyMessage(request, folder, files);
     return true;
-}
-
-void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 request, QString folder)
-{
-    MemStream message;
-    if (BuildFolderReply(user, request, folder, message))
-        SendToUser(user, message);
 }

@@ -1,5 +1,6 @@
 // The share manager's wiring to the peer network and the distributed search
 // tree, and the one way it sends a message to a user.
+#include "FolderReplyQueue.h"
 #include "SharedFoldersManager.h"
 #include "peers/DNetManager.h"
 #include "peers/PeerMessenger.h"
@@ -7,8 +8,11 @@
 void SharedFoldersManager::ConnectNetwork()
 {
     if (peerMessenger) {
-        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
-            &SharedFoldersManager::OnFilesInFoldersRequested);
+        peerMessenger->SetFolderReplyBuilder(
+            [this](quint64 connection, const QString& user, quint32 request, const QString& folder) {
+                m_folderReplies->Add({ connection, user, request, folder });
+            });
+        connect(peerMessenger, &PeerMessenger::ConnectionGone, m_folderReplies, &FolderReplyQueue::Cancel);
         peerMessenger->SetSharedFilesMessageProvider([this](const QString& user) -> std::optional<MemStream> {
             MemStream message;
             if (RequestSharedFilesMessage(user, message))
@@ -22,8 +26,10 @@ void SharedFoldersManager::ConnectNetwork()
 
 void SharedFoldersManager::DisconnectNetwork()
 {
-    if (peerMessenger)
+    if (peerMessenger) {
         peerMessenger->SetSharedFilesMessageProvider({});
+        peerMessenger->SetFolderReplyBuilder({});
+    }
 }
 
 void SharedFoldersManager::SendToUser(const QString& user, MemStream& message)

@@ -119,6 +119,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         },
         this);
     m_replyPacker = new OrderedWorker(std::numeric_limits<qsizetype>::max(), this);
+    m_folderReplies = new FolderReplyQueue(
+        [this](const FolderReplyQueue::Request& request) { return FolderReplyInTurns(request); },
+        [this](quint64 connection) { AnswerFolderRequest(connection, nullptr); }, this);
+    m_folderPacker = new OrderedWorker(std::numeric_limits<qsizetype>::max(), this);
     if (gp_server) {
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::QueueSearch);
         connect(gp_server, &Server::Disconnected, this, &SharedFoldersManager::OnLoggedOut);
@@ -162,6 +166,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 SharedFoldersManager::~SharedFoldersManager()
 {
     DisconnectNetwork();
+    // Every folder request taken is answered, if with nothing.
+    m_folderReplies->RefuseAll();
+    if (m_folderPacking)
+        AnswerFolderRequest(m_folderPacking, nullptr);
     if (m_packer) {
         for (const auto* builds : { &m_collecting, &m_packing })
             for (const std::shared_ptr<SharePrebuild>& build : *builds)

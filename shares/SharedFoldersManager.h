@@ -16,6 +16,7 @@
 // removed until it can be read again.
 #include "CaseFoldIndex.h"
 #include "FileScanner.h"
+#include "FolderReplyQueue.h"
 #include "peers/FileInfo.h"
 #include "peers/OrderedWorker.h"
 #include "server/UserStats.h"
@@ -33,6 +34,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -93,6 +95,11 @@ public:
 
     // Walks and merges (ShareIndexMerge.cpp).
     void RescanShares();
+    // The folder that the shared folder's path (a trailing "/" aside) led to
+    // when it was last walked; none before its first walk of this run. A
+    // file is sent only from that folder: another one put at the path since
+    // (a link swapped in) is shared once a rescan has walked it.
+    std::optional<FileIdentity> WalkedRoot(QString root) const;
     // True while a walk or a merge is under way or waiting.
     bool IsScanning() const { return m_merge || m_walkRunning || !m_pendingWalks.empty(); }
 
@@ -118,9 +125,13 @@ public:
     bool RequestSharedFilesMessage(const QString& user, MemStream& message);
     // Whether the user's share list is ready to send without building it.
     bool IsShareListReady(const QString& user) const;
-    // The folder reply (code 37), or false when the user may see no such folder.
+    // The folder reply (code 37), or false when the user may see no such
+    // folder; built at once (a peer's request is built in turns instead,
+    // FolderReplyBuild.cpp).
     bool BuildFolderReply(
         const QString& user, quint32 request, const QString& folder, MemStream& message) const;
+    // Folder replies waiting to be built for peers, the one under way included.
+    size_t FolderRepliesWaiting() const;
     // zlib at level 9 of the bytes, after a 32-bit code.
     static MemStream CompressedMessage(quint32 code, const QByteArray& body);
 
@@ -139,7 +150,6 @@ public slots:
     void OnDirectFileSearch(QString user, quint32 ticket, QString query);
     void OnMP3Scanned(
         QString path, int mpegVersion, QString channelMode, int frequencyIndex, bool vbr, int bitrate);
-    void OnFilesInFoldersRequested(QString user, quint32 request, QString folder);
     void OnConnectedToServer();
     // Searches from the server and the tree wait in the answer queue while
     // the user is logged in; a logout drops them.
@@ -218,6 +228,16 @@ private:
     // The answer to a search from the server or the tree, in turns.
     std::function<bool(const QDeadlineTimer&)> AnswerInTurns(
         const QString& user, quint32 ticket, const QString& query);
+
+    // FolderReplyBuild.cpp: folder replies to peers, built a slice at a time.
+    struct FolderReply;
+    // The folder of the path (a peer's, "\\"-separated) when the user may see it.
+    ItemPtr VisibleFolder(const QString& user, const QString& folder) const;
+    FileInfo FolderRecord(Item* file) const;
+    static MemStream FolderReplyMessage(
+        quint32 request, const QString& folder, const SharedFolderInfo& files);
+    FolderReplyQueue::Work FolderReplyInTurns(const FolderReplyQueue::Request& request);
+    void AnswerFolderRequest(quint64 connection, const MemStream* reply);
 
     // ShareSearch.cpp.
     std::vector<Item*> FolderTokens(ItemPtr folder) const;
@@ -310,11 +330,19 @@ private:
     bool m_replyPacking = false;
     quint64 m_answerSession = 0;
     bool m_loggedOut = false; // from a logout to the next login
+    // Folder replies for peers, read a turn at a time; compressed by
+    // m_folderPacker, one at a time.
+    FolderReplyQueue* m_folderReplies;
+    OrderedWorker* m_folderPacker;
+    quint64 m_folderPacking = 0; // the connection of the reply being packed
     // Shares being read for RequestSharedFilesAsUserShare, the front one first.
     std::deque<std::unique_ptr<UserShareBuild>> m_userShareBuilds;
     QTimer m_userShareTimer;
     // Folders given to AddSharedFolder whose walk has not been merged yet.
     std::set<QString> m_addsAwaited;
+    // The folder each shared folder's path led to at its last walk of this
+    // run, by the path without a trailing "/".
+    std::map<QString, FileIdentity> m_walkedRoots;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

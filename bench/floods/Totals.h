@@ -77,6 +77,7 @@ public:
         QByteArray run;
         qint64 runs = 0;
         bool deaf = false;
+        int everyMs = 0; // a run at most this often (0: as fast as it is taken)
     };
     // A crowd of `count` users named <prefix><n> at the window's port,
     // sending `run` `runs` times.
@@ -102,6 +103,8 @@ public:
         if (m_thread.joinable())
             m_thread.join();
     }
+    // Every peer closes its connection soon, without waiting for it.
+    void Close() { m_stop = true; }
     qint64 FramesIn() const { return m_framesIn; }
     // Every peer has connected and sent all it had to send.
     bool AllSent() const { return m_allSent; }
@@ -116,6 +119,7 @@ private:
         char head[4];
         int headBytes = 0;
         qint64 skip = 0; // of the frame being read
+        qint64 nextRun = 0; // ms of the crowd's clock
     };
 
     void Run(const Plan& plan)
@@ -129,15 +133,19 @@ private:
             p.out = Framed(PeerInitBody(QStringLiteral("%1%2").arg(plan.prefix).arg(i), QStringLiteral("P"), 0))
                 + plan.run;
             p.runsLeft = plan.runs == 0 ? -1 : plan.runs - 1;
+            p.nextRun = plan.everyMs;
         }
         std::vector<pollfd> polled(peers.size());
         char buffer[64 * 1024];
+        QElapsedTimer clock;
+        clock.start();
+        const auto due = [&](const Peer& p) { return p.runsLeft != 0 && clock.elapsed() >= p.nextRun; };
         while (!m_stop) {
             bool sending = false;
             for (size_t i = 0; i < peers.size(); ++i) {
                 const Peer& p = peers[i];
-                const bool more = p.sent < p.out.size() || p.runsLeft != 0;
-                sending |= more;
+                const bool more = p.sent < p.out.size() || due(p);
+                sending |= p.sent < p.out.size() || p.runsLeft != 0;
                 polled[i] = { p.fd, short((more || !p.up ? POLLOUT : 0) | (plan.deaf ? 0 : POLLIN)), 0 };
             }
             m_allSent = !sending;
@@ -147,9 +155,10 @@ private:
                 const short events = polled[i].revents;
                 if (events & POLLOUT) {
                     p.up = true;
-                    if (p.sent == p.out.size() && p.runsLeft != 0) {
+                    if (p.sent == p.out.size() && due(p)) {
                         p.out = plan.run;
                         p.sent = 0;
+                        p.nextRun = clock.elapsed() + plan.everyMs;
                         if (p.runsLeft > 0)
                             --p.runsLeft;
                     }
@@ -280,21 +289,52 @@ private:
     std::vector<double> m_times;
 };
 
-inline void AddManyPeersFloodRow(FloodRun& run)
+// A public shared folder of `files` files whose names compress little, in a
+// scratch folder of that name; its path once walked.
+QString ShareFolderOfFiles(const char* scratch, int files)
 {
-    const QString row = QStringLiteral("many_peers_flood");
+    ScratchFolder* folder = new ScratchFolder(scratch); // as long as the program runs
+    const QString path = folder->path() + QStringLiteral("/big folder");
+    QDir().mkpath(path);
+    for (int i = 0; i < files; ++i) {
+        QFile file(path + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
+        file.open(QIODevice::WriteOnly);
+    }
+    sharedFoldersManager->AddSharedFolder(path) += d.GetType("shared_public")->NewItem();
+    gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
+    return path;
+}
+
+// `count` asks for the folder's contents, numbered from 0.
+QByteArray FolderAsks(const QString& folder, int count)
+{
+    QByteArray asks;
+    for (int i = 0; i < count; ++i) {
+        MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
+        ask.WriteUInt32(quint32(i));
+        ask.WriteString(folder);
+        asks += Framed(ask.GetBuffer());
+    }
+    return asks;
+}
+
+// A row in which a crowd comes (as the plan made when the row starts says)
+// and, a second later, one more peer from 127.0.0.<host> asks for the
+// user's information every 200 ms; shown when it has had kProbeAnswers
+// answers. Also prints <row>_answer_median and _answer_longest.
+inline void AddProbedCrowdRow(FloodRun& run, const QString& row, std::function<SocketCrowd::Plan()> plan,
+    int host, std::function<void()> prepare = {})
+{
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
     const bool runs = run.Add(
         row,
         [=] {
-            const QByteArray ask
-                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("streamer"), kStreamingPeers, ask.repeated(256), 0));
-            // Once the crowd streams.
-            QTimer::singleShot(1000, [=] { asker->Ask(peerMessenger->ListeningPort(), 10, kProbeAnswers, 200); });
+            crowd->Arrive(plan());
+            QTimer::singleShot(
+                1000, [=] { asker->Ask(peerMessenger->ListeningPort(), host, kProbeAnswers, 200); });
         },
-        [=] { return asker->Answers() >= kProbeAnswers; });
+        [=] { return asker->Answers() >= kProbeAnswers; }, 120000, prepare);
     run.Memory(row);
     if (runs)
         run.After([=] {
@@ -304,6 +344,18 @@ inline void AddManyPeersFloodRow(FloodRun& run)
             asker->Leave();
             crowd->Leave();
         });
+}
+
+inline void AddManyPeersFloodRow(FloodRun& run)
+{
+    AddProbedCrowdRow(
+        run, QStringLiteral("many_peers_flood"),
+        [] {
+            const QByteArray ask
+                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
+            return SocketCrowd::At(QStringLiteral("streamer"), kStreamingPeers, ask.repeated(256), 0);
+        },
+        10);
 }
 
 // An image file of a little under 8 MiB: a bitmap whose header says what it
@@ -381,28 +433,10 @@ inline void AddReadingPeerRow(FloodRun& run)
     const bool runs = run.Add(
         row,
         [=] {
-            QByteArray asks;
-            for (int i = 0; i < kFolderAsks; ++i) {
-                MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
-                ask.WriteUInt32(quint32(i));
-                ask.WriteString(*shared);
-                asks += Framed(ask.GetBuffer());
-            }
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("browser"), 1, asks, 1));
+            crowd->Arrive(SocketCrowd::At(QStringLiteral("browser"), 1, FolderAsks(*shared, kFolderAsks), 1));
         },
         [=] { return crowd->FramesIn() >= kFolderAsks; }, 120000,
-        [=] {
-            // A folder of 4,000 files whose names compress little.
-            static ScratchFolder folder("folders");
-            *shared = folder.path() + QStringLiteral("/big folder");
-            QDir().mkpath(*shared);
-            for (int i = 0; i < kFolderFiles; ++i) {
-                QFile file(*shared + QStringLiteral("/%1.flac").arg(QRandomGenerator::global()->generate64(), 16, 16));
-                file.open(QIODevice::WriteOnly);
-            }
-            sharedFoldersManager->AddSharedFolder(*shared) += d.GetType("shared_public")->NewItem();
-            gui::WaitFor([] { return !sharedFoldersManager->IsScanning(); }, 120000);
-        });
+        [=] { *shared = ShareFolderOfFiles("folders", kFolderFiles); });
     run.Memory(row);
     if (runs)
         run.After([=] { crowd->Leave(); });

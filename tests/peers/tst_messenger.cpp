@@ -74,6 +74,23 @@ std::unique_ptr<RawPeer> DeafPeer(const QString& user, quint16 port)
     return peer;
 }
 
+// Sends the bytes from a socket of its own and closes it at once: they and
+// the close are in the system's hands before the messenger reads any of them.
+bool SendAndClose(quint16 port, const QByteArray& bytes)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int room = 4 * 1024 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool sent = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0
+        && ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL) == bytes.size();
+    ::close(fd);
+    return sent;
+}
+
 } // namespace
 
 class Messenger : public QObject {
@@ -532,8 +549,9 @@ private slots:
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("hog")));
 
         // A list beyond the send bound on its way to a peer that takes none
-        // of it for a while, with a message behind it: only the list is let
-        // past the bound, and both arrive whole.
+        // of it for longer than a peer that does not read is given (real
+        // seconds: a write goes by the real clock), then a message behind
+        // it: only the list is let past the bound, and both arrive whole.
         listed = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
         auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
         QVERIFY(reader);
@@ -541,8 +559,10 @@ private slots:
         const int before = built;
         reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
         QTRY_VERIFY(built > before);
-        pm->ExpireStale(Now() + ConnectionRoom::kNotReadingMs / 1000 + 1);
-        pm->ExpireStale(Now() + 2 * (ConnectionRoom::kNotReadingMs / 1000 + 1));
+        QTest::qWait(500); // the system's buffers fill, then nothing moves
+        pm->ExpireStale(Now());
+        QTest::qWait(ConnectionRoom::kNotReadingMs + 200);
+        pm->ExpireStale(Now());
         MemStream behind = EncodeCodeOnly(PM_USER_INFO_REQUEST);
         pm->SendMessage(QStringLiteral("rex"), behind);
         pm->SetSharedFilesMessageProvider({});
@@ -760,6 +780,15 @@ private slots:
         QCOMPARE(ConnectionRoom::Overflow(seats, 2000000, nullptr), (std::vector<const void*> { &ids[6], &ids[1] }));
         QCOMPARE(ConnectionRoom::Overflow(seats, 9000000, nullptr).back(), static_cast<const void*>(&ids[0]));
         QCOMPARE(ConnectionRoom::Overflow(seats, 2000000, &ids[6]), (std::vector<const void*> { &ids[1] }));
+        // Of those that do not read, the one holding most goes first, however
+        // long the small ones have held theirs: one closed, not many.
+        for (int i : { 2, 3, 7 }) {
+            seats[i].waiting = seats[i].unsent = i == 7 ? 6000000 : 700000;
+            seats[i].stalledMs = ConnectionRoom::kNotReadingMs * (i == 7 ? 1 : 9 - i);
+        }
+        QCOMPARE(ConnectionRoom::Overflow(seats, 1500000, nullptr), std::vector<const void*> { &ids[7] });
+        QCOMPARE(ConnectionRoom::Overflow(seats, 6500000, nullptr),
+            (std::vector<const void*> { &ids[7], &ids[2] }));
 
         // Outgoing attempts: our own go ahead of those the server asked for,
         // a few connect at once, one user's requests are bounded, and those
@@ -790,28 +819,60 @@ private slots:
         QCOMPARE(attempts.Waiting(), 0);
     }
 
-    void whatAPeerSentBeforeClosingIsHandled()
+    void peersThatLeftGetNothingBuiltAndFreeTheirSeats()
     {
-        // A burst, a last word, and the peer closes at once: every frame is
-        // handled, in order, before the connection counts as closed.
-        int asked = 0, askedBeforeLast = -1;
-        const auto counting = connect(pm, &PeerMessenger::UserInfoRequested, this,
-            [&](QString user) { asked += user == QLatin1String("brief"); });
-        const auto last = connect(pm, &PeerMessenger::FileTransferResponse, this, [&](QString user) {
-            if (user == QLatin1String("brief") && pm->HasOpenMessageConnection(user))
-                askedBeforeLast = asked;
+        // A peer asks for the user's information again and again, tells
+        // us a transfer's answer and closes, all before anything is read:
+        // the answer is handled, the asks read once it has left are not.
+        QTRY_COMPARE(pm->ConnectionsFrom(QHostAddress::LocalHost), 0); // earlier tests' peers gone
+        int asked = 0, answers = 0, freshAsked = 0;
+        QObject scope;
+        connect(pm, &PeerMessenger::UserInfoRequested, &scope, [&](QString user) {
+            asked += user == QLatin1String("brief");
+            freshAsked += user == QLatin1String("fresh");
         });
-        RawPeer brief;
-        QVERIFY(brief.Connect(pm->ListeningPort()));
-        QByteArray bytes = Framed(PeerInitBody(QStringLiteral("brief"), QStringLiteral("P"), 0));
-        for (int i = 0; i < 20000; ++i)
-            bytes += Framed(U32(PM_USER_INFO_REQUEST));
-        brief.Socket().write(bytes + Framed(FixtureBytes(Fixture::kResponseAccepted)));
-        brief.Socket().disconnectFromHost();
-        QTRY_COMPARE(askedBeforeLast, 20000);
+        connect(pm, &PeerMessenger::FileTransferResponse, &scope,
+            [&](QString user) { answers += user == QLatin1String("brief"); });
+        const int asks = 8000;
+        QVERIFY(SendAndClose(pm->ListeningPort(),
+            Framed(PeerInitBody(QStringLiteral("brief"), QStringLiteral("P"), 0))
+                + Framed(U32(PM_USER_INFO_REQUEST)).repeated(asks)
+                + Framed(FixtureBytes(Fixture::kResponseAccepted))));
+        QTRY_COMPARE(answers, 1);
+        QVERIFY2(asked < asks / 2, qPrintable(QString::number(asked)));
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("brief")));
-        disconnect(counting);
-        disconnect(last);
+
+        // As many as one address may hold do the same with requests for a
+        // folder that takes long to answer, and then tell us of downloads
+        // they want, which take long too: their seats are free as soon as
+        // they have left, while what they told us is still being handled,
+        // and a newcomer from there is answered.
+        int folders = 0;
+        const auto busy = [] {
+            QDeadlineTimer ms(1, Qt::PreciseTimer);
+            while (!ms.hasExpired()) { }
+        };
+        connect(pm, &PeerMessenger::SharedFilesInFolderRequested, &scope, [&] {
+            ++folders;
+            busy();
+        });
+        connect(pm, &PeerMessenger::QueueUploadRequested, &scope, busy);
+        MemStream ask = EncodeCodeOnly(PM_GET_SHARED_FILES_IN_FOLDER);
+        ask.WriteUInt32(7);
+        ask.WriteString(QStringLiteral("music\\a folder of many files"));
+        const QByteArray wants = Framed(Body(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("x\\y.mp3"))));
+        const int folderAsks = 2000, gone = pm->Budget().perAddress;
+        for (int i = 0; i < gone; ++i)
+            QVERIFY(SendAndClose(pm->ListeningPort(),
+                Framed(PeerInitBody(QStringLiteral("gone%1").arg(i), QStringLiteral("P"), 0))
+                    + Framed(ask.GetBuffer()).repeated(folderAsks) + wants.repeated(1000)));
+        QTRY_VERIFY(folders > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(pm->ConnectionsFrom(QHostAddress::LocalHost), 0, 30000);
+        auto fresh = MessagingPeer(QStringLiteral("fresh"), pm->ListeningPort());
+        QVERIFY(fresh);
+        fresh->SendFrame(U32(PM_USER_INFO_REQUEST));
+        QTRY_COMPARE_WITH_TIMEOUT(freshAsked, 1, 30000);
+        QVERIFY2(folders < gone * folderAsks / 4, qPrintable(QString::number(folders)));
     }
 
     void aBurstOfRealPeersBeyondThePendingLimitIsServed()

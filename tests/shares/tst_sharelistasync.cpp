@@ -6,6 +6,7 @@
 // in the middle of a build.
 #include "helper_shares.h"
 #include "peers/PeerCodes.h"
+#include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "store/Data.h"
@@ -56,8 +57,10 @@ public:
         m_socket.flush();
     }
     void AskForList() { Send(U32(PM_GET_SHARED_FILE_LIST)); }
-    // The share lists (code 5) received so far.
+    void Leave() { m_socket.abort(); }
+    // The share lists (code 5) received so far, and the other frames.
     QList<QByteArray> lists;
+    QList<QByteArray> others;
 
 private:
     void Read()
@@ -71,6 +74,8 @@ private:
             m_buffer.remove(0, 4 + length);
             if (frame.size() >= 4 && qFromLittleEndian<quint32>(frame.constData()) == PM_SHARED_FILE_LIST)
                 lists.append(frame);
+            else
+                others.append(frame);
         }
     }
     QTcpSocket m_socket;
@@ -343,6 +348,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(buddy.lists.size(), 1, 15000);
         QCOMPARE(buddy.lists[0], ListNow("stranger"));
         buddyItem += d.GetType("in_user_list")->NewItem();
+    }
+
+    void aCrowdAskingForABigFolderLeavesOthersAnswered()
+    {
+        // Twenty peers ask ten times each for the folder of 40,000 files at
+        // once: a few of their replies are built at a time, off the event
+        // loop's back, and a peer asking for the user's information is
+        // answered meanwhile. Each reply is the one built at once, sent on
+        // the very connection that asked; those of peers that left are
+        // dropped unbuilt.
+        QObject scope;
+        connect(pm, &PeerMessenger::UserInfoRequested, &scope, [this](QString user) {
+            MemStream reply = EncodeCodeOnly(PM_USER_INFO_REPLY);
+            pm->SendMessage(user, reply);
+        });
+        int asked = 0;
+        connect(pm, &PeerMessenger::MessageReceived, &scope,
+            [&](QString, quint32 code) { asked += code == PM_GET_SHARED_FILES_IN_FOLDER; });
+        const QString folder = QString(members + "/big").replace(u'/', u'\\');
+        const int crowdSize = 20, asks = 10;
+        std::vector<std::unique_ptr<Asker>> crowd;
+        for (int i = 0; i < crowdSize; ++i) {
+            crowd.push_back(std::make_unique<Asker>());
+            QVERIFY(crowd.back()->Connect(pm->ListeningPort(), "member"));
+            for (int k = 0; k < asks; ++k)
+                crowd.back()->Send(
+                    U32(PM_GET_SHARED_FILES_IN_FOLDER) + U32(quint32(k)) + Str(folder.toUtf8()));
+        }
+        QTRY_VERIFY(asked >= crowdSize * kMaxRepliesBuilding);
+        Asker probe;
+        QVERIFY(probe.Connect(pm->ListeningPort(), "friend"));
+        probe.Send(U32(PM_USER_INFO_REQUEST));
+        QTRY_COMPARE(probe.others.size(), 1);
+        const size_t waiting = manager->FolderRepliesWaiting();
+        QVERIFY2(waiting > 0 && waiting <= size_t(crowdSize * kMaxRepliesBuilding),
+            qPrintable(QString::number(waiting)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!crowd[0]->others.isEmpty(), 60000);
+        MemStream expected;
+        QVERIFY(manager->BuildFolderReply("member", 0, folder, expected));
+        QCOMPARE(crowd[0]->others[0], expected.GetBuffer());
+        QSignalSpy gone(pm, &PeerMessenger::ConnectionGone);
+        for (auto& peer : crowd)
+            peer->Leave();
+        QTRY_COMPARE(gone.size(), crowdSize);
+        QCOMPARE(manager->FolderRepliesWaiting(), size_t(0));
     }
 
     void shutdownDuringBuild()
