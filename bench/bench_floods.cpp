@@ -67,6 +67,10 @@
 //   door_5000_peak_memory, door_5000_memory_after, connect_requests_20000_peak_memory,
 //     connect_requests_20000_memory_after (not stalls): the resident memory above
 //     the row's start at its peak, and once the peers are gone.
+//   search_reply_stream, search_reply_stream_50: one peer, then fifty,
+//     stream replies of ten results to the user's open search for 20 s;
+//     shown when the tab holds what a search keeps and says how many were
+//     left out (also <row>_left_out and the memory figures);
 //   peer_message_flood: one peer sends 1,000,000 queue requests over its
 //     connection (and reads the answers); shown when all are handled;
 //   parent_search_flood: the parent in the distributed tree passes down
@@ -120,6 +124,7 @@
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
+#include "floods/SearchReplyFloods.h"
 #include "floods/ServerCrowds.h"
 #include "floods/ServerFloods.h"
 #include "floods/ShareCrowds.h"
@@ -142,6 +147,7 @@ int main(int argc, char** argv)
     AddAdminMessagesRow(run);
     AddDoorRows(run);
     AddPeerFloodsRows(run);
+    AddSearchReplyFloodsRows(run);
     AddShareCrowdsRows(run);
     AddTotalsRows(run);
     // Last: these stop the stand-in.

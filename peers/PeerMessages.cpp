@@ -225,6 +225,16 @@ bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* 
     return true;
 }
 
+bool PeekSearchReplyHead(const QByteArray& compressed, quint32& ticket, quint32& count)
+{
+    QByteArray head;
+    if (!InflatePrefix(compressed.constData(), compressed.size(), kSearchReplyHeadBytes, head))
+        return false;
+    MemStream in(head);
+    std::string user;
+    return in.ReadString(user) && in.ReadUInt32(ticket) && in.ReadCount(count);
+}
+
 MemStream EncodeSearchReply(const SearchReply& reply)
 {
     MemStream body;

@@ -77,6 +77,11 @@ struct SearchReply {
 };
 // compressed: every byte after the code. error tells why on failure.
 bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error = nullptr);
+// The ticket and the number of results of a reply, read from no more than
+// its first kSearchReplyHeadBytes once inflated; false when they are not
+// there (a long user name, a malformed stream): the whole reply tells.
+constexpr qsizetype kSearchReplyHeadBytes = 1024;
+bool PeekSearchReplyHead(const QByteArray& compressed, quint32& ticket, quint32& count);
 MemStream EncodeSearchReply(const SearchReply& reply);
 
 // Share list (code 5): the map must be read; the table is empty when it
