@@ -27,9 +27,11 @@
 //     the server says they all came online, then (a second later) all went
 //     offline, 250 status messages a turn, in a scrambled order; shown when
 //     the list has every user offline again.
-//   search_reply_131k  one search reply of 131,072 results (folders of 12)
-//   search_200_peers   200 replies of 1,000 results from 200 peers, at once
-//   search_tab_close   closing the tab of those 200,000 results
+//   search_reply_131k  one search reply of 131,072 results (folders of 12):
+//                      the tab keeps what a search keeps, the rest left out
+//   search_200_peers   200 replies of 1,000 results from 200 peers, at once,
+//                      to as many searches as keep them all
+//   search_tab_close   closing the tabs of those 200,000 results at once
 //   search_long_names  100 results with 60,000-character names in 5,000-level
 //                      folders, then five Page Downs in the tab
 //   repeated_record_reply  a search reply of one record with a 128 KiB name

@@ -37,7 +37,7 @@ class SearchReplyQueue : public QObject {
 public:
     static constexpr qsizetype kMaxWaitingBytes = 64 * 1024 * 1024;
     static constexpr size_t kMaxWaitingResults = 1 << 19;
-    static constexpr size_t kMaxResultsPerSearch = 250000;
+    static constexpr size_t kMaxResultsPerSearch = 25000;
     static constexpr size_t kPartSize = 200;
     // The names a part holds, in bytes: a part takes results until they
     // reach it.
