@@ -1032,6 +1032,23 @@ private slots:
         pm->ConnectToDistributedPeer(QStringLiteral("fresh"), 0x7f000001, fresh.serverPort());
         QTRY_VERIFY(fresh.hasPendingConnections());
         QTRY_COMPARE(pm->ConnectingCount(), 0);
+        // Settled the other way while connecting (its socket is closed), and
+        // refused: each gives its place back.
+        const quint32 token = gp_server->NextToken() + 1;
+        pm->ConnectToDistributedPeer(QStringLiteral("late"), 0x7f000001, dead.Port());
+        QCOMPARE(pm->ConnectingSocketCount(), 1);
+        QCOMPARE(pm->ConnectingCount(), 1);
+        piercers.front()->Socket().abort();
+        QVERIFY(piercers.front()->Connect(pm->ListeningPort()));
+        piercers.front()->SendFrame(PierceBody(token));
+        QTRY_COMPARE(pm->ConnectingSocketCount(), 0);
+        QCOMPARE(pm->ConnectingCount(), 0);
+        const quint16 closed = fresh.serverPort();
+        fresh.close();
+        pm->ConnectToDistributedPeer(QStringLiteral("refused"), 0x7f000001, closed);
+        QCOMPARE(pm->ConnectingCount(), pm->ConnectingSocketCount());
+        QTRY_COMPARE(pm->ConnectingSocketCount(), 0);
+        QCOMPARE(pm->ConnectingCount(), 0);
     }
 
     void withoutTheServerAnAttemptFailsAtOnce()
