@@ -183,7 +183,7 @@ QByteArrayList EncodeUserInfoPieces(const UserInfoMessage& info)
     return { head.GetBuffer(), info.hasPicture ? info.picture : QByteArray(), tail.GetBuffer() };
 }
 
-bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error)
+bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error, size_t keep)
 {
     QByteArray body;
     const InflateResult inflated = InflateCapped(compressed, kMaxInflatedSize, body);
@@ -215,8 +215,9 @@ bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* 
         return Fail(error, QStringLiteral("malformed trailer"));
     in.SeekRead(records);
     record = FileInfo();
-    reply.files.reserve(count);
-    for (quint32 i = 0; i < count; ++i) {
+    keep = std::min<size_t>(keep, count);
+    reply.files.reserve(keep);
+    for (size_t i = 0; i < keep; ++i) {
         record.Read(in);
         reply.files.push_back(record);
     }

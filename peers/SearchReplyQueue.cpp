@@ -45,14 +45,18 @@ void SearchReplyQueue::Take(const QString& user, const QByteArray& message)
         Unclaim(ticket, serial, claimed);
         Log(kArea, 2, QStringLiteral("Refused a search reply from %1: %2").arg(user, why));
     };
-    const auto decode = [this, user, message, refused, ticket, serial, claimed]() -> OrderedWorker::Outcome {
+    const auto decode
+        = [this, user, message, refused, ticket, serial, claimed, count]() -> OrderedWorker::Outcome {
         auto reply = std::make_shared<Reply>();
         reply->user = user;
         QString why;
         const QByteArray compressed
             = QByteArray::fromRawData(message.constData() + 4, std::max<qsizetype>(message.size() - 4, 0));
-        if (!DecodeSearchReply(compressed, reply->reply, &why))
+        // Only what the search has room for is kept.
+        if (!DecodeSearchReply(compressed, reply->reply, &why, claimed ? claimed : size_t(-1)))
             return [refused, why] { refused(why); };
+        if (claimed)
+            reply->unread = count - reply->reply.files.size();
         return [this, reply, ticket, serial, claimed] {
             Unclaim(ticket, serial, claimed);
             Enqueue(reply);
@@ -140,10 +144,11 @@ void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
     if (!search)
         return;
     std::vector<FileInfo>& files = reply->reply.files;
-    const bool hadResults = !files.empty();
+    const bool hadResults = !files.empty() || reply->unread > 0;
     const size_t waitingRoom = m_maxWaitingResults - std::min(m_waitingResults, m_maxWaitingResults);
     const size_t searchRoom = Room(*search);
     const size_t room = std::min(waitingRoom, searchRoom);
+    LeaveOut(reply->reply.ticket, reply->user, qint64(reply->unread), true);
     if (files.size() > room) {
         LeaveOut(reply->reply.ticket, reply->user, qint64(files.size() - room), searchRoom <= waitingRoom);
         files.resize(room);

@@ -67,6 +67,7 @@ private:
         QString user;
         SearchReply reply;
         size_t next = 0; // the first result not yet stored
+        size_t unread = 0; // results past the search's room, not kept at all
     };
     // What a live search holds: results kept (stored or waiting to be) and
     // claimed by replies being decoded. serial: of its search_request item.
