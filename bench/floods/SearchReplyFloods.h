@@ -37,13 +37,19 @@ public:
     }
 
 private:
+    // A slice at a time: what this process holds for the peers stays small.
     void TopUp()
     {
-        if (m_peer.Socket().bytesToWrite() < 256 * 1024)
-            m_peer.Socket().write(m_block);
+        constexpr qsizetype kSlice = 64 * 1024;
+        if (m_peer.Socket().bytesToWrite() >= kSlice)
+            return;
+        const qsizetype n = std::min(kSlice, m_block.size() - m_offset);
+        m_peer.Socket().write(m_block.constData() + m_offset, n);
+        m_offset = (m_offset + n) % m_block.size();
     }
     RawPeer m_peer;
     QByteArray m_block;
+    qsizetype m_offset = 0;
 };
 
 // Streaming peers on a thread of their own, so that what they cost is not
