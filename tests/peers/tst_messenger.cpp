@@ -1038,12 +1038,12 @@ private slots:
             piercers.back()->SendFrame(PierceBody(token));
         }
         QCOMPARE(pm->WaitingConnectCount(), kMaxConnecting);
-        QTRY_COMPARE(pierced.size(), kMaxConnecting);
+        QTRY_COMPARE_WITH_TIMEOUT(pierced.size(), kMaxConnecting, 30000);
         pm->ExpireStale(stuckSince + kRequestTimeout + 1);
         QTRY_COMPARE(pm->WaitingConnectCount(), 0);
         QCOMPARE(pm->ConnectingCount(), pm->ConnectingSocketCount());
         pm->ConnectToDistributedPeer(QStringLiteral("fresh"), 0x7f000001, fresh.serverPort());
-        QTRY_VERIFY(fresh.hasPendingConnections());
+        QTRY_VERIFY_WITH_TIMEOUT(fresh.hasPendingConnections(), 30000);
         QTRY_COMPARE(pm->ConnectingCount(), 0);
         // Settled the other way while connecting (its socket is closed), and
         // refused: each gives its place back.
