@@ -982,8 +982,8 @@ private slots:
         // socket to settle lets our own attempt go; once the rest have
         // expired a new request goes out at once.
         DeadPort dead;
-        QTcpServer early, own, real;
-        for (QTcpServer* server : { &early, &own, &real })
+        QTcpServer early, own, real, fresh;
+        for (QTcpServer* server : { &early, &own, &real, &fresh })
             QVERIFY(server->listen(QHostAddress::LocalHost, 0));
         const auto request = [](const QString& user, quint16 port, quint32 token) {
             emit gp_server->ConnectToPeerRequested(
@@ -1009,22 +1009,15 @@ private slots:
             request(QStringLiteral("zed"), dead.Port(), 1000 + i);
         QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), kMaxBrokeredPerUser);
         pm->ExpireStale(Now() + kRequestTimeout + 1);
-    }
 
-    void attemptsSettledWhileTheyWaitGiveTheirPlaceBack()
-    {
-        // Every place goes to a connect the server asked for, toward a port
-        // that never answers; our own attempts wait behind them, and each is
-        // settled the other way meanwhile: the peer pierces with its token.
-        // Once the stuck ones time out, the waiting ones open nothing, the
-        // count is the sockets really connecting, and a fresh attempt goes.
-        DeadPort dead;
-        QTcpServer fresh;
-        QVERIFY(fresh.listen(QHostAddress::LocalHost, 0));
+        // Every place goes to a connect the server asked for; our own
+        // attempts wait behind them, and each is settled the other way
+        // meanwhile: the peer pierces with its token. Once the stuck ones
+        // time out, the waiting ones open nothing, the count is the sockets
+        // really connecting, and a fresh attempt goes.
         QTRY_COMPARE(pm->ConnectingCount(), 0);
         for (int i = 0; i < kMaxConnecting; ++i)
-            emit gp_server->ConnectToPeerRequested(QStringLiteral("stuck%1").arg(i), QStringLiteral("P"),
-                0x7f000001, dead.Port(), quint32(5000 + i), false, false, 0);
+            request(QStringLiteral("stuck%1").arg(i), dead.Port(), quint32(5000 + i));
         const qint64 stuckSince = Now();
         QCOMPARE(pm->ConnectingSocketCount(), kMaxConnecting);
         QTRY_VERIFY(Now() > stuckSince); // the waiting ones are younger
