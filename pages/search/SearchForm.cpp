@@ -128,11 +128,12 @@ void SearchForm::Init()
 {
     if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
-        connect(peerMessenger, &PeerMessenger::SearchResultsDropped, this, [](quint32 ticket, QString, qint64 results) {
-            ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
-            if (SearchResultsForm* form = FormOfWidgetItem(request["search_results_widget"]))
-                form->SayDropped(results);
-        });
+        connect(peerMessenger, &PeerMessenger::SearchResultsDropped, this,
+            [](quint32 ticket, QString, qint64 results, bool searchFull) {
+                ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+                if (SearchResultsForm* form = FormOfWidgetItem(request["search_results_widget"]))
+                    form->SayDropped(results, searchFull);
+            });
     }
 
     // Types and relations of the results tabs. The peer network declared the
