@@ -85,7 +85,7 @@ public:
     }
     LoopClock& Clock() { return m_clock; }
     // The window whose close left the keyboard for the desktop to place,
-    // while that is recent in loop time, or was within kServerDesktopMs of
+    // while that is recent in loop time, or was within kServerPickMs of
     // `activated` in the server's.
     QWidget* RecentlyClosedParent(bool& recent, std::optional<quint32> activated = std::nullopt) const
     {
@@ -93,8 +93,8 @@ public:
             recent = m_closed >= 0 && m_clock.Now() - m_closed < QuietWindow::kDesktopMs;
         } else {
             const std::optional<quint32> closed = ServerTimes::Instance()->StampTime(m_closeStamp);
-            recent = closed
-                && std::abs(ServerTimes::Since(*activated, *closed)) <= QuietWindow::kServerDesktopMs;
+            recent
+                = closed && std::abs(ServerTimes::Since(*activated, *closed)) <= QuietWindow::kServerPickMs;
         }
         return m_closedParent;
     }
