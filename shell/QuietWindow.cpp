@@ -365,19 +365,19 @@ bool QuietWindow::JudgeByServer()
 {
     const ServerTimes* times = ServerTimes::Instance();
     const std::optional<quint32> at = times->Activated(m_id);
-    const std::optional<quint32> handedBack = times->StampTime(m_handBack);
-    if (!at || (m_handBack >= 0 && !handedBack)) {
+    if (!at) {
         if (!times->StampTime(m_fence))
             return false;
-        JudgeByLoop(); // the desktop told no time
+        // The desktop recorded no activation of its own: the keyboard came
+        // back without it (KWin's refusal of the hand-back), or it tells no
+        // times.
+        JudgeByLoop();
         return true;
     }
     m_activated = at;
     const std::optional<quint32> pressed = times->Pressed(m_id);
     if (pressed && ServerTimes::Since(*pressed, *at) > -kPressMs) {
         m_keyboard = Keyboard::Users; // a click
-    } else if (handedBack && std::abs(ServerTimes::Since(*at, *handedBack)) <= kServerDesktopMs) {
-        m_keyboard = Keyboard::Desktops; // the hand-back refused, as above
     } else {
         const std::optional<quint32> mapped = times->Mapped(m_id);
         bool afterClose = false;
@@ -385,7 +385,6 @@ bool QuietWindow::JudgeByServer()
         HandBackIfDesktops(mapped && std::abs(ServerTimes::Since(*at, *mapped)) <= kServerDesktopMs,
             afterClose, closedParent);
     }
-    m_handBack = -1;
     return true;
 }
 
@@ -446,8 +445,6 @@ bool QuietWindow::OnTick()
         // No click came with the activation: the keyboard goes back.
         m_keyboard = Keyboard::HandingBack;
         m_since += waited;
-        if (m_activated)
-            m_handBack = times->Stamp(m_id);
         m_back->activateWindow();
         return true;
     }
@@ -504,8 +501,6 @@ bool QuietWindow::eventFilter(QObject* watched, QEvent* event)
         OnActivated();
     } else if (event->type() == QEvent::WindowDeactivate) {
         m_handedBack = m_keyboard == Keyboard::HandingBack ? QuietKeyboard::Instance().Clock().Now() : -1;
-        if (m_keyboard != Keyboard::HandingBack)
-            m_handBack = -1;
         m_keyboard = Keyboard::Away;
         m_back = nullptr;
     }

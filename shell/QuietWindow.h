@@ -75,8 +75,8 @@ public:
     static constexpr int kDesktopMs = 250;
     // In the server's time, the desktop activates a window it maps this soon
     // after its mark of the map (measured: 0-12 ms under Openbox, Metacity,
-    // KWin, xfwm4 and IceWM with their defaults), and a refusal of the
-    // hand-back comes as soon; a person's switch comes later.
+    // KWin, xfwm4 and IceWM with their defaults); a person's switch comes
+    // later.
     static constexpr int kServerDesktopMs = 25;
     // In the server's time, the desktop picks the next window this soon after
     // one closed (measured: 0-14 ms; the window manager may be kept waiting
@@ -143,5 +143,4 @@ private:
     WId m_id = 0;
     std::optional<quint32> m_activated; // the current activation, judged
     int m_fence = -1; // the stamp that tells when what came before it has been read
-    int m_handBack = -1; // the stamp taken as the keyboard was handed back
 };

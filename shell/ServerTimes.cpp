@@ -102,6 +102,8 @@ void ServerTimes::Settle()
     const auto record = m_records.find(m_focused);
     if (record != m_records.end())
         record->activated = m_changeBefore;
+    if (m_changeBefore)
+        m_paired = *m_changeBefore;
     m_focused = 0;
     m_changeBefore.reset();
 }
@@ -121,8 +123,9 @@ bool ServerTimes::nativeEventFilter(const QByteArray& eventType, void* message, 
                     record->activated = change->time;
                 m_focused = 0;
                 m_changeBefore.reset();
-            } else {
-                m_change = change->time;
+                m_paired = change->time;
+            } else if (change->time != m_paired) {
+                m_change = change->time; // not the same change written twice
             }
         } else if (change->atom == m_stampAtom && m_answered < m_asked) {
             // What the server sent before the answer has been read.

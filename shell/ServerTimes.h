@@ -71,6 +71,7 @@ private:
     quint32 m_focused = 0;
     std::optional<Time> m_changeBefore;
     std::optional<Time> m_change; // a change on the root not yet given to a focus-in
+    Time m_paired = 0; // the time of the last change given to a focus-in after it
     int m_asked = 0; // stamps asked for
     int m_answered = 0; // stamps answered
     QList<Time> m_stamps; // the times of the last stamps answered
