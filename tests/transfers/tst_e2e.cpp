@@ -618,7 +618,7 @@ private slots:
         QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
         QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
             "upload-denied ned " + Remote(tagged.fileName()) + " : " + reason);
-        for (const QString& rest : { "tunes/swap.txt", "swapdir/inner.txt" })
+        for (const QString& rest : { QStringLiteral("tunes/swap.txt"), QStringLiteral("swapdir/inner.txt") })
             QVERIFY(!QFileInfo::exists(Completed("ole", rest)) && QFileInfo(Partial("ole", rest)).size() == 0);
     }
 

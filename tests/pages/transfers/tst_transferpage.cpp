@@ -832,6 +832,16 @@ void TestTransferPage::savedDownloadsComeBackInTheirRows()
     Report(two, 0, 71426355);
     QTRY_COMPARE(Row(two)->text(6), QStringLiteral("69752.3"));
     QVERIFY(ColumnFits(downloads, 6));
+    // So does a user name as long as the test driver's, in a window wide
+    // enough for it.
+    ItemPtr driver
+        = Download(QStringLiteral("user-6f3a9c2e81"), QStringLiteral("a.bin"), QStringLiteral("m"), 1);
+    session.Window()->Ui().tabControl->setCurrentIndex(0);
+    const QSize size = session.Window()->size();
+    session.Window()->resize(size.width() + 200, size.height());
+    QVERIFY(gui::WaitFor([&] { return ColumnFits(downloads, 0); }));
+    session.Window()->resize(size);
+    transferQueueManager->RemoveDownload(driver);
     SetStatus(two, "queued");
     // Its partial file, begun by it, holds 400,000,000 bytes.
     QFile partial(transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(two, false)));
