@@ -1,6 +1,5 @@
 // Sortable rows, key presses of the tree, tab marks and colours, and how
 // others' names and texts are laid out.
-#include "CutTextTips.h"
 #include "Kit.h"
 #include "TabWidget.h"
 #include "TextBound.h"
@@ -13,7 +12,6 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTextLayout>
-#include <QToolTip>
 
 class TestWidgets : public QObject {
     Q_OBJECT
@@ -25,7 +23,6 @@ private slots:
     void tabsMarkActivityAndTakeColourWhenSelected();
     void othersNamesCannotRunBackwards();
     void othersTextsAreBoundedWhereLaidOut();
-    void cutNamesShowWholeOnHover();
 };
 
 static QStringList Column(QTreeWidget& tree, int column)
@@ -273,37 +270,6 @@ void TestWidgets::othersTextsAreBoundedWhereLaidOut()
                                                      : !label[i].isLowSurrogate() || (i > 0 && label[i - 1].isHighSurrogate()),
                     qPrintable(QStringLiteral("%1 unseen characters: unit %2 is half a character").arg(n).arg(i)));
         }
-}
-
-void TestWidgets::cutNamesShowWholeOnHover()
-{
-    // A name its column cuts shows whole in a tool tip, as plain text; one
-    // that fits shows none, and a cell's own tip stays its own.
-    QTreeWidget tree;
-    tree.setColumnCount(2);
-    tree.setColumnWidth(0, 60);
-    CutTextTips::Attach(&tree);
-    const QString name = RowName(QStringLiteral("user-6f3a9c2e81d4 <b>x</b>"));
-    auto* fits = new QTreeWidgetItem(&tree, { QStringLiteral("bo"), QStringLiteral("b") });
-    auto* cut = new QTreeWidgetItem(&tree, { name, QStringLiteral("a") });
-    auto* own = new QTreeWidgetItem(&tree, { name, QStringLiteral("c") });
-    own->setToolTip(0, QStringLiteral("own"));
-    tree.resize(300, 200);
-    tree.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&tree));
-    const auto tipOf = [&](QTreeWidgetItem* row) {
-        QToolTip::hideText();
-        (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
-        const QPoint at = tree.visualRect(tree.indexFromItem(row, 0)).center();
-        QHelpEvent help(QEvent::ToolTip, at, tree.viewport()->mapToGlobal(at));
-        QApplication::sendEvent(tree.viewport(), &help);
-        return QToolTip::isVisible() ? QToolTip::text() : QString();
-    };
-    QCOMPARE(tipOf(fits), QString());
-    QCOMPARE(tipOf(cut), PlainToolTip(name));
-    QCOMPARE(tipOf(own), QStringLiteral("own"));
-    tree.setColumnWidth(0, 280);
-    QCOMPARE(tipOf(cut), QString());
 }
 
 QTEST_MAIN(TestWidgets)
