@@ -386,11 +386,10 @@ void TestKeyboard::answersToTheUsersOwnActionsTakeTheKeyboard()
 
 void TestKeyboard::aNetworkWindowAskedForAgainTakesTheKeyboard()
 {
-    // Another user's private room was refused when the client entered it
-    // again after a reconnection: the box shows quietly while the user
-    // types. The user asks for the room at once: the box, brought to the
-    // front again, answers the user's own action now and takes the keyboard,
-    // however soon after it showed, and the keys typed next are its own.
+    // Another user's private room, refused as the client entered it again
+    // after a reconnection: the box shows quietly. The user asks for the
+    // room at once: the box now answers the user, and takes the keyboard
+    // however soon after it showed, and the keys typed next.
     DriverProcess* keeper = session.StartDriver(QStringLiteral("keeper"));
     QVERIFY(keeper);
     keeper->Send(QStringLiteral("join attic private"));

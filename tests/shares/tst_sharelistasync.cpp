@@ -304,9 +304,7 @@ private slots:
     {
         // MP3 results keep arriving (one every 10 ms, as a scan of a large
         // share gives them): share lists are still answered while they do,
-        // each result not starting the list's build over. The bounds are
-        // generous: a list is built in well under a second on a quiet
-        // machine, and one starved by the results never comes.
+        // not starved by each result starting the list over.
         QVERIFY(NewFile(members + "/album 8/extra.mp3"));
         int next = 0;
         QTimer scans;
