@@ -5,6 +5,7 @@
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ColumnFitter.h"
+#include "shell/CutTextTips.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
@@ -314,8 +315,10 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
         tree->setColumnWidth(i, widths[i]);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
-    // The file names, their folders and sizes take the room the list leaves.
-    ColumnFitter::Attach(tree, { 4, 3, 5 });
+    // The user and file names, their folders and sizes take the room the list
+    // leaves; a name still cut shows whole on hover.
+    ColumnFitter::Attach(tree, { 0, 4, 3, 5 });
+    CutTextTips::Attach(tree);
     tree->expandAll();
 
     if (wish) {

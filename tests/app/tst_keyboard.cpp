@@ -60,6 +60,7 @@ private slots:
     void keysAnswerTheWindowThatShowsActive();
     void keysTypedInTheUsersDialogAnswerNoOtherWindow();
     void answersToTheUsersOwnActionsTakeTheKeyboard();
+    void aNetworkWindowAskedForAgainTakesTheKeyboard();
 };
 
 namespace {
@@ -378,6 +379,35 @@ void TestKeyboard::answersToTheUsersOwnActionsTakeTheKeyboard()
     QVERIFY(room && room->Room() == QLatin1String("lounge"));
     QVERIFY(gui::WaitFor([&] { return room->chatEdit->hasFocus(); }));
     QVERIFY(Reached(room->chatEdit, QStringLiteral("hi")));
+}
+
+void TestKeyboard::aNetworkWindowAskedForAgainTakesTheKeyboard()
+{
+    // Another user's private room, refused as the client entered it again
+    // after a reconnection: the box shows quietly. The user asks for the
+    // room at once: the box now answers the user, and takes the keyboard
+    // however soon after it showed, and the keys typed next.
+    DriverProcess* keeper = session.StartDriver(QStringLiteral("keeper"));
+    QVERIFY(keeper);
+    keeper->Send(QStringLiteral("join attic private"));
+    QCOMPARE(keeper->WaitFor(QStringLiteral("joined ")), QStringLiteral("joined attic"));
+    QLineEdit* input = searchForm->searchEdit()->lineEdit();
+    QVERIFY(TypingIn(input));
+    input->clear();
+    QVERIFY(Reached(input, QStringLiteral("up")));
+    const int searches = searchForm->searchTabControl()->count();
+    emit gp_server->CannotCreateRoom(QStringLiteral("attic"));
+    QPointer<QMessageBox> refusal;
+    for (QMessageBox* box : roomsForm->findChildren<QMessageBox*>())
+        if (box->isVisible() && box->text().contains(QLatin1String("attic")))
+            refusal = box;
+    QVERIFY(refusal);
+    roomsForm->EnterRoom(QStringLiteral("attic"), false);
+    QVERIFY(desktop::WaitActive(refusal));
+    QVERIFY(desktop::Keys(QStringLiteral("Return")));
+    QVERIFY(gui::WaitFor([&] { return !refusal; }));
+    QCOMPARE(input->text(), QStringLiteral("up"));
+    QCOMPARE(searchForm->searchTabControl()->count(), searches);
 }
 
 DESKTOP_TEST_MAIN(TestKeyboard)
