@@ -14,7 +14,7 @@
 // kMaxWaitingBytes of them wait for it, and at most kMaxWaitingResults decoded
 // results wait to be stored. The results of a reply past that bound are
 // dropped and announced with Dropped, so that the search's tab can say so.
-#include "OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "PeerMessages.h"
 #include "store/ItemPtr.h"
 #include "store/TurnTaker.h"

@@ -17,7 +17,7 @@
 #include "CaseFoldIndex.h"
 #include "FileScanner.h"
 #include "peers/FileInfo.h"
-#include "peers/OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "server/UserStats.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"

@@ -5,14 +5,12 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
-#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/NoFollowFolder.h"
-#include "store/SlicedWork.h"
+#include "store/OrderedWorker.h"
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 #include <algorithm>
 #include <fcntl.h>
 #include <memory>
@@ -173,7 +171,7 @@ void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString&
     const auto emptied = [this, order, path, why](bool done) {
         ItemPtr download = DownloadOfOrder(order);
         // Gone, or begun again meanwhile (after the file was emptied).
-        if (!download || download.IsConnected("download_thread") || m_beginning.count(order))
+        if (!download || download.IsConnected("download_thread") || m_disk.IsBeginning(order))
             return;
         if (!done) {
             RefuseDownload(download, QStringLiteral("local error"),
@@ -183,8 +181,7 @@ void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString&
         SetDownloadNote(download, why);
         RequeueDownload(download);
     };
-    m_recordSyncs->Start(
-        0,
+    m_disk.Run(
         [emptied, root = DownloadRootOf(download), path]() -> OrderedWorker::Outcome {
             const QStringList components = NoFollowFolder::ComponentsBelow(root, path);
             const int descriptor = components.isEmpty()
@@ -205,39 +202,5 @@ void TransferQueueManager::LetStaleRecordsGo()
         if (!roots.contains(kept.AsString()))
             roots << kept.AsString();
     }
-    using Found = std::vector<std::pair<QString, SourceRecords::Stale>>;
-    m_partialSizes->Start(
-        0,
-        [this, roots]() -> OrderedWorker::Outcome {
-            auto stale = std::make_shared<Found>();
-            for (const QString& root : roots) {
-                for (SourceRecords::Stale& record : SourceRecords(root).FindStale())
-                    stale->emplace_back(root, std::move(record));
-            }
-            return [this, stale] {
-                if (stale->empty())
-                    return;
-                Log(kArea, 2,
-                    QStringLiteral("Letting %1 records of files no longer there go").arg(stale->size()));
-                m_staleRecords = std::make_unique<SlicedWork>();
-                m_staleRecords->Then(stale->size(),
-                    [stale](size_t i) { SourceRecords((*stale)[i].first).RemoveStale((*stale)[i].second); });
-                RemoveStaleRecords();
-            };
-        },
-        [](const QString& why) {
-            Log(kArea, 1, QStringLiteral("Could not look for records of files no longer there: %1").arg(why));
-        });
-}
-
-void TransferQueueManager::RemoveStaleRecords()
-{
-    // A record written for a file about to be made or moved into its place
-    // is not stale: this goes on once that file is there (or is gone again).
-    if (!m_beginning.empty() || m_filing > 0)
-        return;
-    if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
-        QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);
-    else
-        m_staleRecords.reset();
+    m_disk.PruneStaleRecords(roots);
 }

@@ -4,7 +4,7 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
-#include "peers/OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
-#include <limits>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -192,8 +191,6 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 {
     transferQueueManager = this;
     m_clock.start();
-    m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
-    m_recordSyncs = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
 
     DeclareDownloadTypes();
     Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
@@ -288,6 +285,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
 TransferQueueManager::~TransferQueueManager()
 {
+    FinishDiskSteps();
     for (ItemPtr item : T("upload_thread")->GetItems()) {
         if (auto* thread = item.AsPointer<UploadThread>()) {
             thread->SignalExit();
@@ -304,6 +302,13 @@ TransferQueueManager::~TransferQueueManager()
         sharedFoldersManager->SetUploadStateProvider({}, {});
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
+}
+
+void TransferQueueManager::FinishDiskSteps()
+{
+    // Long enough for a slow disk to sync a few files, short enough for a
+    // system shutdown.
+    m_disk.Finish(10000);
 }
 
 void TransferQueueManager::DataLoaded()
@@ -383,7 +388,7 @@ void TransferQueueManager::FindHeldBytesSlice()
     std::vector<HeldSearch::Partial> partials = std::exchange(search.partials, {});
     if (partials.empty())
         return;
-    m_partialSizes->Start(0, [this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
+    m_disk.Look([this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
         std::vector<std::pair<qint64, qint64>> sizes;
         for (const HeldSearch::Partial& partial : partials) {
             const QFileInfo info(partial.path);
