@@ -7,7 +7,8 @@
 // member runs on the GUI thread except the speed-limit fields, which the
 // upload threads share through SpeedLimit under its own mutex, and the static
 // disk steps of a download's partial file (begun, emptied, filed), which run
-// in turn on one disk worker from what the GUI thread gathered.
+// in turn on the disk worker of DownloadDiskSteps from what the GUI thread
+// gathered.
 //
 // All state lives in the item store. Run-time objects of a running transfer
 // (thread, socket, file, counters, clocks) are items whose value is the
@@ -45,7 +46,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 
