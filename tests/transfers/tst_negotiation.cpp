@@ -1,7 +1,7 @@
 // Negotiation and file connections, with the real worker threads on real
 // loopback sockets; the test plays the peer's end of each file connection.
+#include "TransferTestAccess.h"
 #include "helper_transfercore.h"
-#include "store/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -15,32 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
-
-class TransferTestAccess {
-public:
-    // Keeps the engine's disk worker busy, as a slow disk would, until the
-    // gate is released.
-    static void HoldDiskWorker(TransferQueueManager* tq, std::shared_ptr<QSemaphore> gate)
-    {
-        tq->m_disk.Run(
-            [gate]() -> OrderedWorker::Outcome {
-                gate->acquire();
-                return [] {};
-            },
-            [](const QString&) {});
-    }
-    // Returns once the steps handed to the disk worker before are done.
-    static bool DrainDiskWorker(TransferQueueManager* tq)
-    {
-        auto done = std::make_shared<bool>(false);
-        tq->m_disk.Run([done]() -> OrderedWorker::Outcome { return [done] { *done = true; }; }, {});
-        return QTest::qWaitFor([done] { return *done; }, 20000);
-    }
-    static bool BeingFiled(TransferQueueManager* tq, ItemPtr download)
-    {
-        return tq->m_disk.IsFiling(TransferQueueManager::SourceOf(download));
-    }
-};
 
 namespace {
 const int kWait = 20000;
