@@ -108,12 +108,9 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr download
 
 QString TransferQueueManager::GetCompleteFilePath(ItemPtr download) const
 {
-    if (StatusOf(download, "download_entry_status") != QLatin1String("complete"))
+    if (StatusOf(download, "download_entry_status") != QLatin1String("complete") || LostFiling(download))
         return QString();
-    ItemPtr kept = download["download_file_path"];
-    if (!kept || kept.AsString().startsWith(QStringLiteral("complete/")))
-        return GetDownloadTargetPath(download, true);
-    return QString();
+    return GetDownloadTargetPath(download, true);
 }
 
 bool TransferQueueManager::CompleteIfFiled(ItemPtr download)

@@ -142,11 +142,15 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(const 
 
 QString TransferQueueManager::FindCompleteFile(ItemPtr download) const
 {
-    const QString plain = LocalPath(GetDownloadTargetPath(download, true));
+    return FindFiledFile(
+        LocalPath(GetDownloadTargetPath(download, true)), RecordsOf(download), SourceOf(download));
+}
+
+QString TransferQueueManager::FindFiledFile(
+    const QString& plain, const SourceRecords& records, const FileSource& source)
+{
     if (plain.isEmpty())
         return QString();
-    const SourceRecords records = RecordsOf(download);
-    const FileSource source = SourceOf(download);
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
         const QString path
             = n == 0 ? plain : InFolder(plain, NumberedPathComponent(QFileInfo(plain).fileName(), n));

@@ -225,6 +225,9 @@ public slots:
 private:
     // TransferSchema.cpp.
     struct HeldSearch;
+    // A complete row that keeps the path of its partial file: the outcome of
+    // its filing was lost.
+    static bool LostFiling(ItemPtr download);
     void FindHeldBytes();
     void FindHeldBytesSlice();
     void DeclareDownloadTypes();
@@ -312,8 +315,11 @@ private:
     // are gone go.
     void LetStaleRecordsGo();
     // The finished file of the download's source in its complete folder, by
-    // its record; empty when there is none.
+    // its record; empty when there is none. Static: the same from the plain
+    // name in "complete", for a worker.
     QString FindCompleteFile(ItemPtr download) const;
+    static QString FindFiledFile(
+        const QString& plain, const SourceRecords& records, const FileSource& source);
     // Empties the download's partial file (never through a link) on the
     // worker, then says why in its row and asks for it again; when the file
     // could not be emptied the download is a local error.

@@ -477,14 +477,20 @@ private slots:
         QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
 
         // Killed before the outcome was saved, the row names the partial
-        // file: it opens nothing, and once asked for again it is complete
-        // with the file found by its record, never the one at its plain name.
-        download += d.GetType("download_file_path")->GetItem(Value(QString("downloading/Folder/halt.bin")));
+        // file: it opens nothing, and is complete with the file found by its
+        // record (never the one at its plain name) once asked for again, or
+        // after the load, also when saved complete that way.
+        ItemPtr partial
+            = d.GetType("download_file_path")->GetItem(Value(QString("downloading/Folder/halt.bin")));
+        download += partial;
         QVERIFY(tq->GetCompleteFilePath(download).isEmpty());
         tq->SetDownloadEntryStatus(download, "queued");
         tq->RequeueDownload(download);
-        QCOMPARE(DownloadStatus(download), QString("complete"));
         QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
+        download += partial;
+        tq->DataLoaded();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data, kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/halt.bin")), other);
         delete pair.peerSide;
     }
