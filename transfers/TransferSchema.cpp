@@ -389,7 +389,8 @@ void TransferQueueManager::FindHeldBytesSlice()
             const QString path = LocalPath(GetDownloadTargetPath(download, false));
             if (!path.isEmpty())
                 search.partials.push_back({ download["download_order"].AsInt64(), path,
-                    DownloadRootOf(download), SourceOf(download), LocalPath(GetDownloadTargetPath(download, true)) });
+                    DownloadRootOf(download), SourceOf(download),
+                    LocalPath(GetDownloadTargetPath(download, true)) });
         }
         if (++done % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired()) {
             search.slices.start();
