@@ -408,14 +408,17 @@ void TransferQueueManager::FindHeldBytesSlice()
             const SourceRecords records(partial.root);
             if (info.isFile() && info.size() > 0 && records.Read(partial.path) == partial.source)
                 sizes.emplace_back(partial.order, info.size());
-            else if (!info.exists() && !info.isSymLink())
-                filed.emplace_back(partial.order, FindFiledFile(partial.complete, records, partial.source));
+            else if (!info.exists() && !info.isSymLink()) {
+                QString found = FindFiledFile(partial.complete, records, partial.source);
+                if (!found.isEmpty())
+                    filed.emplace_back(partial.order, std::move(found));
+            }
         }
         return [this, sizes = std::move(sizes), filed = std::move(filed)] {
             for (const auto& [order, found] : filed) {
                 // Begun again or filed since.
                 ItemPtr download = DownloadOfOrder(order);
-                if (found.isEmpty() || !download || download.IsConnected("download_thread")
+                if (!download || download.IsConnected("download_thread")
                     || m_disk.IsBeginning(order)
                     || (StatusOf(download, "download_entry_status") == QLatin1String("complete")
                         && !LostFiling(download)))
