@@ -7,7 +7,17 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <utility>
+
+namespace {
+// The name as text, when the text stands for these very bytes.
+bool Decoded(const char* name, size_t length, QString& text)
+{
+    text = QFile::decodeName(QByteArray::fromRawData(name, qsizetype(length)));
+    return QFile::encodeName(text) == QByteArrayView(name, qsizetype(length));
+}
+} // namespace
 
 FileScanner::FileScanner()
     : QObject(nullptr)
@@ -136,8 +146,13 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
     // recorded here as each listing comes back: a folder's files, then its
     // sub-folders queued. A stop drops the folders queued and the listings
     // not yet taken; the walk ends with what was recorded before it.
-    if (!FirstVisit(root, root, visited))
+    if (!FirstVisit(root, root, visited)) {
+        // Listed through a shared folder that holds it.
+        struct stat info;
+        if (::stat(QFile::encodeName(root).constData(), &info) == 0)
+            m_walk.roots[root] = { info.st_dev, info.st_ino };
         return;
+    }
     lister.Add(root);
     FolderLister::Listing listing;
     while (lister.Next(listing)) {
@@ -151,9 +166,13 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
             m_walk.unavailable[root].insert(path);
             continue;
         }
+        if (path == root && !error)
+            m_walk.roots[root] = listing.identity;
         FileMap& files = m_walk.folders[root][path];
-        for (const auto& [at, size] : listing.files)
-            AddFile(files, listing.names.data() + at, size);
+        for (const auto& [at, size] : listing.files) {
+            if (!AddFile(files, listing.names.data() + at, size))
+                LeaveOut(root, path, listing.names.data() + at);
+        }
         const size_t partSize = m_partSize;
         if (partSize && m_filesInPart >= partSize)
             HandOverPart();
@@ -161,14 +180,27 @@ void FileScanner::WalkRoot(FolderLister& lister, const QString& root, std::set<Q
             continue;
         const QDir listed(path);
         for (size_t at : listing.folders) {
-            const QString folder = listed.absoluteFilePath(QFile::decodeName(listing.names.data() + at));
+            const char* name = listing.names.data() + at;
+            QString text;
+            if (!Decoded(name, std::strlen(name), text)) {
+                LeaveOut(root, path, name);
+                continue;
+            }
+            const QString folder = listed.absoluteFilePath(text);
             if (FirstVisit(root, folder, visited))
                 lister.Add(listing, at, folder);
         }
     }
 }
 
-void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
+void FileScanner::LeaveOut(const QString& root, const QString& folder, const char* name)
+{
+    auto& [count, shown] = m_walk.undecodable[root];
+    if (++count <= 5)
+        shown << folder + QLatin1Char('/') + QFile::decodeName(name);
+}
+
+bool FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
 {
     // Plain ASCII names (most) are taken and lower-cased as they are; others
     // go through QString, as the listing's text is read everywhere else.
@@ -181,7 +213,11 @@ void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
         ascii = c < 0x80;
         lower[k] = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
-    const QString text = ascii ? QString::fromLatin1(name, qsizetype(length)) : QFile::decodeName(name);
+    QString text;
+    if (ascii)
+        text = QString::fromLatin1(name, qsizetype(length));
+    else if (!Decoded(name, length, text))
+        return false;
     if (!ascii)
         lower = text.toLower().toStdString();
     ScannedFile& file = files[text];
@@ -193,6 +229,7 @@ void FileScanner::AddFile(FileMap& files, const char* name, qint64 size)
     file.wordCount = quint32(m_scratch.size());
     for (std::string_view word : m_scratch)
         m_walk.fileWords.push_back(m_words.Id(word));
+    return true;
 }
 
 bool FileScanner::ScanMP3(const QString& root, const QString& path, int& mpegVersion, QString& channelMode,

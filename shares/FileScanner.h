@@ -58,10 +58,19 @@ public:
     // A sub-folder found to be a symbolic link when its turn came (swapped
     // for one since its parent was listed) is left out, as links are, and
     // named in links under its root.
+    // A file or folder whose name is not valid text (not UTF-8) is left out:
+    // a peer asks for a file by its name as text, which would lead to no
+    // file or to another whose name holds the replacement character. Each
+    // root has the number left out, with the first few paths as shown.
     struct Walk {
         ScanResult folders;
         std::map<QString, std::set<QString>> unavailable;
         std::map<QString, std::set<QString>> links;
+        std::map<QString, std::pair<size_t, QStringList>> undecodable;
+        // The folder found at each root's path (following a link there, as
+        // the user's choice), for an upload to tell it from another one
+        // put in its place later.
+        std::map<QString, FileIdentity> roots;
         std::set<QString> missing;
         std::set<QString> empty;
         std::vector<std::string> words;
@@ -114,7 +123,9 @@ private:
     void WalkRoot(FolderLister& lister, const QString& root, std::set<QString>& visited);
     // Whether a folder lies under the root and this walk has not listed it yet.
     static bool FirstVisit(const QString& root, const QString& path, std::set<QString>& visited);
-    void AddFile(FileMap& files, const char* name, qint64 size);
+    // False, the file left out, when its name is not valid text.
+    bool AddFile(FileMap& files, const char* name, qint64 size);
+    void LeaveOut(const QString& root, const QString& folder, const char* name);
     void HandOverPart();
 
     Walk m_walk;

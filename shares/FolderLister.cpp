@@ -199,6 +199,9 @@ void FolderLister::List(Queued& queued, Listing& listing)
         listing.error = error;
         return;
     }
+    struct stat opened;
+    if (queued.name.empty() && ::fstat(fd, &opened) == 0)
+        listing.identity = { opened.st_dev, opened.st_ino };
     // The entries straight from the system, a buffer at a time: there is no
     // stream to set up for a folder, and it stays open for its sub-folders.
     alignas(dirent64) char buffer[32768];

@@ -24,6 +24,7 @@
 // lists one folder at a time and runs at a lower priority than the rest
 // of the program, so that a walk of a cached tree leaves the window its
 // processor.
+#include "store/NoFollowFolder.h"
 #include <QString>
 #include <condition_variable>
 #include <deque>
@@ -43,6 +44,8 @@ public:
         // The error of a folder that could not be opened, else 0; ELOOP for
         // a sub-folder that is a symbolic link by now.
         int error = 0;
+        // A folder added by its path: the folder that was opened there.
+        FileIdentity identity { 0, 0 };
         // The entries' names one after the other, each ended by a zero byte.
         std::string names;
         // Each regular file: where its name begins in names, and its size.

@@ -59,6 +59,13 @@ void AssignUtf8(std::string& out, const QString& text)
     }
 }
 
+QString WithoutTrailingSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path;
+}
+
 bool IsMp3Name(const QString& name)
 {
     return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
@@ -201,12 +208,28 @@ void SharedFoldersManager::EndWalk(FileScanner::Walk walk)
                     .arg(path, root));
         }
     }
+    for (const auto& [root, left] : walk.undecodable) {
+        Log(QStringLiteral("Shared"), 1,
+            QStringLiteral("%1 files or folders of shared folder %2 have names that are not valid UTF-8 "
+                           "and are not shared: %3")
+                .arg(left.first)
+                .arg(root, left.second.join(QStringLiteral(", "))));
+    }
+    for (const auto& [root, identity] : walk.roots)
+        m_walkedRoots[WithoutTrailingSlash(root)] = identity;
     walk.unavailable.clear();
     walk.links.clear();
+    walk.undecodable.clear();
     walk.missing.clear();
     walk.empty.clear();
     m.walkDone = true;
     AddWalkPart(std::move(walk));
+}
+
+std::optional<FileIdentity> SharedFoldersManager::WalkedRoot(QString root) const
+{
+    const auto walked = m_walkedRoots.find(WithoutTrailingSlash(std::move(root)));
+    return walked == m_walkedRoots.end() ? std::nullopt : std::optional<FileIdentity>(walked->second);
 }
 
 void SharedFoldersManager::KeepUnavailable(ItemPtr root, const std::set<QString>& paths)

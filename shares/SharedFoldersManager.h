@@ -33,6 +33,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -93,6 +94,11 @@ public:
 
     // Walks and merges (ShareIndexMerge.cpp).
     void RescanShares();
+    // The folder that the shared folder's path (a trailing "/" aside) led to
+    // when it was last walked; none before its first walk of this run. A
+    // file is sent only from that folder: another one put at the path since
+    // (a link swapped in) is shared once a rescan has walked it.
+    std::optional<FileIdentity> WalkedRoot(QString root) const;
     // True while a walk or a merge is under way or waiting.
     bool IsScanning() const { return m_merge || m_walkRunning || !m_pendingWalks.empty(); }
 
@@ -315,6 +321,9 @@ private:
     QTimer m_userShareTimer;
     // Folders given to AddSharedFolder whose walk has not been merged yet.
     std::set<QString> m_addsAwaited;
+    // The folder each shared folder's path led to at its last walk of this
+    // run, by the path without a trailing "/".
+    std::map<QString, FileIdentity> m_walkedRoots;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -28,6 +28,7 @@ bool IsLink(int folder, const QByteArray& name)
 
 NoFollowFolder::NoFollowFolder(NoFollowFolder&& other) noexcept
     : m_descriptor(std::exchange(other.m_descriptor, -1))
+    , m_rootIdentity(other.m_rootIdentity)
     , m_root(std::move(other.m_root))
     , m_path(std::move(other.m_path))
     , m_error(std::move(other.m_error))
@@ -39,6 +40,7 @@ NoFollowFolder& NoFollowFolder::operator=(NoFollowFolder&& other) noexcept
     if (this != &other) {
         Close();
         m_descriptor = std::exchange(other.m_descriptor, -1);
+        m_rootIdentity = other.m_rootIdentity;
         m_root = std::move(other.m_root);
         m_path = std::move(other.m_path);
         m_error = std::move(other.m_error);
@@ -74,8 +76,10 @@ NoFollowFolder NoFollowFolder::Open(const QString& root, const QStringList& comp
     if (create)
         QDir().mkpath(root);
     folder.m_descriptor = ::open(Encoded(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder.m_descriptor < 0)
+    struct stat rootInfo;
+    if (folder.m_descriptor < 0 || ::fstat(folder.m_descriptor, &rootInfo) != 0)
         return fail(QStringLiteral("open"));
+    folder.m_rootIdentity = { rootInfo.st_dev, rootInfo.st_ino };
     for (const QString& component : components) {
         const QByteArray name = Encoded(component);
         folder.m_path += QLatin1Char('/') + component;

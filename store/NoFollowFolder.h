@@ -14,8 +14,12 @@
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
+#include <utility>
 
 struct stat;
+
+// A file's or folder's identity on its machine: device and inode.
+using FileIdentity = std::pair<dev_t, ino_t>;
 
 class NoFollowFolder {
 public:
@@ -37,6 +41,9 @@ public:
     // The folder's path, "/" separators, for messages.
     const QString& Path() const { return m_path; }
     int Descriptor() const { return m_descriptor; }
+    // The root folder that the open was begun from, as it was opened (the
+    // root's own path is followed).
+    const FileIdentity& RootIdentity() const { return m_rootIdentity; }
 
     // Opens the regular file `name` in the folder (open(2) flags; O_NOFOLLOW,
     // O_NONBLOCK and O_CLOEXEC are added, O_NONBLOCK is taken off again):
@@ -63,6 +70,7 @@ private:
     void Close();
 
     int m_descriptor = -1;
+    FileIdentity m_rootIdentity { 0, 0 };
     QString m_root;
     QString m_path;
     QString m_error;

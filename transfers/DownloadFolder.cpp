@@ -16,9 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The components of the subfolder part: the last level + 1 components of the
@@ -40,6 +43,46 @@ QString Slashes(QString path)
 QString Backslashes(QString path)
 {
     return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+bool CopyBytes(int in, int out)
+{
+    for (;;) {
+        const ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+    }
+}
+
+// The file `name` of `from` (the very file `was`) copied into `to` as the new
+// entry `into` (never over one: EEXIST) and synced, for a folder on another
+// file system; false with errno and nothing left at `into` otherwise.
+bool CopyAcross(const NoFollowFolder& from, const QString& name, const struct stat& was,
+    const NoFollowFolder& to, const QString& into)
+{
+    const int in = from.OpenFile(name, O_RDONLY, nullptr);
+    struct stat opened;
+    if (in < 0 || ::fstat(in, &opened) != 0 || opened.st_dev != was.st_dev || opened.st_ino != was.st_ino) {
+        const int error = in < 0 ? errno : ENOENT;
+        if (in >= 0)
+            ::close(in);
+        errno = error;
+        return false;
+    }
+    const int out = to.OpenFile(into, O_WRONLY | O_CREAT | O_EXCL, nullptr, was.st_mode & 0777);
+    bool copied = out >= 0 && CopyBytes(in, out) && ::fsync(out) == 0;
+    int error = errno;
+    if (out >= 0 && ::close(out) != 0 && copied) {
+        copied = false;
+        error = errno;
+    }
+    ::close(in);
+    if (!copied && out >= 0)
+        to.RemoveFile(into);
+    errno = error;
+    return copied;
 }
 } // namespace
 
@@ -242,6 +285,7 @@ void TransferQueueManager::FileDownload(Filing& filing)
     // a name whose record was not written for it.
     const QString plainName = QFileInfo(filing.destination).fileName();
     QString name = plainName;
+    bool copied = false;
     for (int n = 1;; ++n) {
         struct stat taken;
         if (!completeFolder.Stat(name, &taken)) {
@@ -254,12 +298,18 @@ void TransferQueueManager::FileDownload(Filing& filing)
                           .arg(moved, recordError);
                 return;
             }
-            if (!records.Write(moved, filing.source, &recordError, false))
-                filing.recordError
-                    = QStringLiteral("Could not record the source of %1: %2").arg(moved, recordError);
+            filing.recordError
+                = records.Write(moved, filing.source, &recordError, false) ? QString() : recordError;
             if (partialFolder.MoveTo(from.last(), completeFolder, name))
                 break;
-            const int error = errno;
+            int error = errno;
+            // "complete" on another disk: the file goes by copy.
+            if (error == EXDEV) {
+                copied = CopyAcross(partialFolder, from.last(), partial, completeFolder, name);
+                if (copied)
+                    break;
+                error = errno;
+            }
             records.Remove(moved);
             if (error != EEXIST) {
                 filing.reason = notMoved + QStringLiteral("Error string: ") + qt_error_string(error);
@@ -274,10 +324,14 @@ void TransferQueueManager::FileDownload(Filing& filing)
     }
     filing.name = name;
     filing.moved = folder + QLatin1Char('/') + name;
+    if (copied)
+        partialFolder.RemoveFile(from.last());
     records.Remove(source);
     // Should a crash take the record, the file counts as nobody's, never as
     // another source's.
-    records.Sync(filing.moved);
+    QString syncError;
+    if (filing.recordError.isEmpty() && !records.Sync(filing.moved, &syncError))
+        filing.recordError = syncError;
     RemoveDownloadDownloadingFolderIfAppropriate(root, source);
 }
 
@@ -306,8 +360,6 @@ void TransferQueueManager::FinishFiling(
     ItemPtr download = FiledDownload(order, filing, waiting);
     if (!download)
         return;
-    if (!filing.recordError.isEmpty())
-        Log(kArea, 2, filing.recordError, download["user"]);
     if (filing.moved.isEmpty()) {
         if (filing.held >= 0) {
             if (auto* position = download["write_position"].AsPointer<qint64>()) {
@@ -326,6 +378,13 @@ void TransferQueueManager::FinishFiling(
     }
     KeepDownloadFile(download, filing.root, filing.moved);
     SetDownloadEntryStatus(download, QStringLiteral("complete"));
+    // A full disk, say: the file is whole, but nothing says whose it is.
+    if (!filing.recordError.isEmpty()) {
+        SetDownloadNote(download,
+            QStringLiteral("The file is complete, but its source could not be recorded (%1): added again, "
+                           "this download would be fetched again.")
+                .arg(filing.recordError));
+    }
 
     const QByteArray movedName = filing.name.toUtf8();
     ItemPtr user = download["user"];

@@ -3,6 +3,7 @@
 #include "DownloadThread.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
+#include "UploadThread.h"
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
@@ -328,6 +329,13 @@ void TransferQueueManager::OnUploadDeniedNotification(QString user, std::string 
     Log(kArea, 2, QStringLiteral("Download found, marking as denied."), userItem);
     T("denial_reason")->GetItem(Value(reason)) += download;
     SetDownloadEntryStatus(download, QStringLiteral("denied"));
+    // The bytes held came from a file that has changed since: resumed, the
+    // file would be part the old one and part the new one.
+    if (reason == UploadThread::FileChangedReason())
+        StartPartialFileOver(download, LocalPath(GetDownloadTargetPath(download, false)),
+            QStringLiteral("The file changed while it was sent: what had arrived was dropped, and a retry "
+                           "downloads it from the start."),
+            false);
 }
 
 void TransferQueueManager::OnUploadFailedNotification(QString user, std::string path)

@@ -1,8 +1,10 @@
 #include "OpenedSharedFile.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/ItemSet.h"
-#include "store/OpenBelowRoot.h"
+#include "store/NoFollowFolder.h"
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -33,13 +35,28 @@ OpenedSharedFile::OpenedSharedFile(ItemPtr sharedFile)
         m_error = QStringLiteral("it lies in no shared folder");
         return;
     }
-    QString relative = folder.AsString().mid(root.size());
-    while (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
-    if (!relative.isEmpty())
-        relative += QLatin1Char('/');
-    relative += sharedFile["shared_file_name"].AsString();
-    m_descriptor = OpenRegularBelowRoot(root, relative);
+    QStringList components = folder.AsString().mid(root.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    components << sharedFile["shared_file_name"].AsString();
+    for (const QString& part : std::as_const(components)) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")
+            || part.contains(u'/')) {
+            m_asListed = false;
+            m_error = QStringLiteral("its name is not a file's name in the folders that were listed");
+            return;
+        }
+    }
+    const QString name = components.takeLast();
+    // The shared folder's own path may lead elsewhere by now (a link put in
+    // its place): that folder was never walked.
+    const std::optional<FileIdentity> walked
+        = sharedFoldersManager ? sharedFoldersManager->WalkedRoot(root) : std::nullopt;
+    const NoFollowFolder below = NoFollowFolder::Open(root, components, false);
+    if (below.IsOpen() && walked && below.RootIdentity() != *walked) {
+        m_asListed = false;
+        m_error = QStringLiteral("its shared folder %1 is no longer the folder that was listed").arg(root);
+        return;
+    }
+    m_descriptor = below.IsOpen() ? below.OpenFile(name, O_RDONLY | O_NOCTTY, nullptr) : -1;
     if (m_descriptor < 0) {
         const int error = errno;
         m_asListed = error != ELOOP && error != ENOTDIR && error != EINVAL && error != ENXIO;

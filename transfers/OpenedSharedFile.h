@@ -3,7 +3,10 @@
 // lists under its shared folder. No symbolic link is followed below the
 // shared folder and only a regular file opens, so a file or folder swapped
 // for a link after the walk (to a file outside the shares) is never read;
-// such a path is not as listed, and its file counts as not shared.
+// such a path is not as listed, and its file counts as not shared. The
+// shared folder itself is opened as its path leads (a link there is the
+// user's choice) and must be the folder its last walk listed: one put in its
+// place since is not shared until a rescan walks it.
 #include "store/ItemPtr.h"
 #include <QString>
 

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -169,10 +170,11 @@ void TransferQueueManager::SetDownloadNote(ItemPtr download, const QString& note
     download += T("download_note")->GetItem(Value(note));
 }
 
-void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString& path, const QString& why)
+void TransferQueueManager::StartPartialFileOver(
+    ItemPtr download, const QString& path, const QString& why, bool askAgain)
 {
     const qint64 order = download["download_order"].AsInt64();
-    const auto emptied = [this, order, path, why](bool done) {
+    const auto emptied = [this, order, path, why, askAgain](bool done) {
         ItemPtr download = DownloadOfOrder(order);
         // Gone, or begun again meanwhile (after the file was emptied).
         if (!download || download.IsConnected("download_thread") || m_disk.IsBeginning(order))
@@ -182,8 +184,11 @@ void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString&
                 QStringLiteral("Could not empty the partial file %1, aborting.").arg(path));
             return;
         }
+        m_heldBytes.erase(download.Get());
+        emit DownloadProgressed(download);
         SetDownloadNote(download, why);
-        RequeueDownload(download);
+        if (askAgain)
+            RequeueDownload(download);
     };
     m_disk.Run(
         [emptied, root = DownloadRootOf(download), path]() -> OrderedWorker::Outcome {
@@ -192,9 +197,11 @@ void TransferQueueManager::StartPartialFileOver(ItemPtr download, const QString&
                 ? -1
                 : NoFollowFolder::Open(root, components.mid(0, components.size() - 1), false)
                       .OpenFile(components.last(), O_WRONLY | O_TRUNC, nullptr);
+            // No file there holds nothing to drop either.
+            const bool done = descriptor >= 0 || (!components.isEmpty() && errno == ENOENT);
             if (descriptor >= 0)
                 ::close(descriptor);
-            return [emptied, done = descriptor >= 0] { emptied(done); };
+            return [emptied, done] { emptied(done); };
         },
         [emptied](const QString&) { emptied(false); });
 }

@@ -321,9 +321,11 @@ private:
     static QString FindFiledFile(
         const QString& plain, const SourceRecords& records, const FileSource& source);
     // Empties the download's partial file (never through a link) on the
-    // worker, then says why in its row and asks for it again; when the file
-    // could not be emptied the download is a local error.
-    void StartPartialFileOver(ItemPtr download, const QString& path, const QString& why);
+    // worker, then says why in its row and, with askAgain, asks for it
+    // again; when the file could not be emptied the download is a local
+    // error.
+    void StartPartialFileOver(
+        ItemPtr download, const QString& path, const QString& why, bool askAgain = true);
     void SetDownloadNote(ItemPtr download, const QString& note);
 
     // DownloadQueue.cpp: downloads or pushed uploads asked for together

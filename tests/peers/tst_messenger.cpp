@@ -532,8 +532,9 @@ private slots:
         QTRY_VERIFY(!pm->HasOpenMessageConnection(QStringLiteral("hog")));
 
         // A list beyond the send bound on its way to a peer that takes none
-        // of it for a while, with a message behind it: only the list is let
-        // past the bound, and both arrive whole.
+        // of it for longer than a peer that does not read is given (real
+        // seconds: a write goes by the real clock), then a message behind
+        // it: only the list is let past the bound, and both arrive whole.
         listed = noise.repeated(int(kMaxWaitingToSend / noise.size()) * 2);
         auto reader = MessagingPeer(QStringLiteral("rex"), pm->ListeningPort());
         QVERIFY(reader);
@@ -541,8 +542,10 @@ private slots:
         const int before = built;
         reader->SendRaw(Framed(U32(PM_GET_SHARED_FILE_LIST)));
         QTRY_VERIFY(built > before);
-        pm->ExpireStale(Now() + ConnectionRoom::kNotReadingMs / 1000 + 1);
-        pm->ExpireStale(Now() + 2 * (ConnectionRoom::kNotReadingMs / 1000 + 1));
+        QTest::qWait(500); // the system's buffers fill, then nothing moves
+        pm->ExpireStale(Now());
+        QTest::qWait(ConnectionRoom::kNotReadingMs + 200);
+        pm->ExpireStale(Now());
         MemStream behind = EncodeCodeOnly(PM_USER_INFO_REQUEST);
         pm->SendMessage(QStringLiteral("rex"), behind);
         pm->SetSharedFilesMessageProvider({});
@@ -753,6 +756,15 @@ private slots:
         QCOMPARE(ConnectionRoom::Overflow(seats, 2000000, nullptr), (std::vector<const void*> { &ids[6], &ids[1] }));
         QCOMPARE(ConnectionRoom::Overflow(seats, 9000000, nullptr).back(), static_cast<const void*>(&ids[0]));
         QCOMPARE(ConnectionRoom::Overflow(seats, 2000000, &ids[6]), (std::vector<const void*> { &ids[1] }));
+        // Of those that do not read, the one holding most goes first, however
+        // long the small ones have held theirs: one closed, not many.
+        for (int i : { 2, 3, 7 }) {
+            seats[i].waiting = seats[i].unsent = i == 7 ? 6000000 : 700000;
+            seats[i].stalledMs = ConnectionRoom::kNotReadingMs * (i == 7 ? 1 : 9 - i);
+        }
+        QCOMPARE(ConnectionRoom::Overflow(seats, 1500000, nullptr), std::vector<const void*> { &ids[7] });
+        QCOMPARE(ConnectionRoom::Overflow(seats, 6500000, nullptr),
+            (std::vector<const void*> { &ids[7], &ids[2] }));
 
         // Outgoing attempts: our own go ahead of those the server asked for,
         // a few connect at once, one user's requests are bounded, and those

@@ -6,6 +6,7 @@
 #include "store/Data.h"
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // A scanner on its own thread, stopped and joined at the end.
@@ -71,6 +75,30 @@ private slots:
         QCOMPARE(walk.empty, std::set<QString> { Path("empty") });
         QCOMPARE(walk.missing, std::set<QString> { Path("missing") });
         QVERIFY(!walk.unavailable.count(Path("missing")));
+
+        // Names that are not valid UTF-8 are left out and counted, a folder
+        // with its files: none is listed under a name that leads elsewhere,
+        // and a name that holds the replacement character stays its file's.
+        const QByteArray odd = QFile::encodeName(Path("odd"));
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0 && ::mkdir((odd + "/dir\xff").constData(), 0755) == 0);
+        const QList<QByteArray> names { "/dir\xff/x.txt", "/only\xfe.bin", "/bad\xff.txt",
+            "/bad\xef\xbf\xbd.txt" };
+        auto remove = qScopeGuard([&] { // names the temporary folder can't remove
+            for (const QByteArray& name : names)
+                ::unlink((odd + name).constData());
+            ::rmdir((odd + "/dir\xff").constData());
+        });
+        for (const QByteArray& name : names) {
+            const int file = ::open((odd + name).constData(), O_CREAT | O_WRONLY, 0644);
+            QVERIFY(file >= 0 && ::write(file, name.constData(), size_t(name.size())) == name.size());
+            ::close(file);
+        }
+        FileScanner::Walk named = s.Walk("ScanFolders", { Path("odd") });
+        QCOMPARE(named.folders[Path("odd")].size(), size_t(1));
+        const FileScanner::FileMap& listed = named.folders[Path("odd")][Path("odd")];
+        QCOMPARE(listed.size(), size_t(1));
+        QCOMPARE(listed.at(QStringLiteral("bad\uFFFD.txt")).size, qint64(11));
+        QCOMPARE(named.undecodable[Path("odd")].first, size_t(3));
 
         // A rescan walks each root on its own: the inner folder under both.
         FileScanner::Walk again = s.Walk("RescanFolders", { Path("outer"), Path("outer/inner") });

@@ -551,6 +551,22 @@ void TestDataFile::aSaveReadInSlicesHoldsItsMoment()
         QVERIFY(loaded && loaded["user_list_group"].AsStdString() == user["user_list_group"].AsStdString());
     }
     QCOMPARE(t.user->Count(), saved);
+
+    // A save asked for while a background save writes its file waits for
+    // that file (the earlier outcome is known when it returns), and what it
+    // wrote, the later state, stays.
+    Schema small;
+    small.global->GetItem("upload_slots") += small.value->GetItem("older");
+    int earlier = -1;
+    small.saver.SaveInBackground(Path(), [&](bool ok) { earlier = ok; });
+    small.global->GetItem("upload_slots") += small.value->GetItem("newer");
+    QVERIFY(!Throws<DataSaveFailure>([&] { small.saver.Save(Path()); }));
+    QCOMPARE(earlier, 1);
+    small.saver.FinishBackgroundSave();
+    Schema later;
+    later.saver.Load(Path());
+    QCOMPARE(later.global->GetItem("upload_slots")["global_value"].AsString(), QString("newer"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList { ".Marrowby" });
 }
 
 void TestDataFile::defaultPathIsInHome()

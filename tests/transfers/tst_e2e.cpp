@@ -562,6 +562,7 @@ private slots:
         WriteRandomFile(tunes + "/tune3.mp3", 200000, 83);
         WriteBigFile(live, 4 << 20, 84);
         WriteBigFile(tunes + "/tagged.bin", 4 << 20, 85);
+        WriteRandomFile(tunes + "/later.bin", 200000, 87);
         for (const QString& path : { tunes + "/swap.txt", tunes + "/swapdir/inner.txt", secret + "/inner.txt" })
             WriteRandomFile(path, 200000, 86);
         auto ned = Start("ned"), ole = Start("ole");
@@ -588,8 +589,8 @@ private slots:
 
         // Written to once bytes have arrived, so the upload sees the change
         // between two blocks and not before the first.
-        const auto receiving = [&](const QString& name) {
-            return QTest::qWaitFor([&] { return QFileInfo(Partial("ole", "tunes/" + name)).size() > 0; }, 30000);
+        const auto receiving = [&](const QString& name, qint64 held = 0) {
+            return QTest::qWaitFor([&] { return QFileInfo(Partial("ole", "tunes/" + name)).size() > held; }, 30000);
         };
         ned->Send("speed-limit 256"); // sixteen seconds a file
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(live)));
@@ -607,19 +608,35 @@ private slots:
         QVERIFY(!after.isEmpty());
         QCOMPARE(after.last(), "download-status ned denied " + Remote(live));
 
-        // Tags edited in place: the same size, within the same second.
+        // Tags edited in place at both ends, the head received, the same size
+        // within the same second: a retry keeps none of the bytes from before.
         const QDateTime second = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60);
         QFile tagged(tunes + "/tagged.bin");
         QVERIFY(tagged.open(QIODevice::ReadWrite));
         QVERIFY(tagged.setFileTime(second.addMSecs(100), QFileDevice::FileModificationTime));
         ole->Send(QStringLiteral("download ned %1 %2").arg(4 << 20).arg(Remote(tagged.fileName())));
-        QVERIFY(receiving("tagged.bin"));
-        QVERIFY(tagged.seek((4 << 20) - 4) && tagged.write("TAGS") == 4 && tagged.flush());
+        QVERIFY(receiving("tagged.bin", 256 * 1024));
+        for (const qint64 at : { qint64(0), qint64((4 << 20) - 4) })
+            QVERIFY(tagged.seek(at) && tagged.write("TAGS") == 4 && tagged.flush());
         QVERIFY(tagged.setFileTime(second.addMSecs(200), QFileDevice::FileModificationTime));
         QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
             "upload-denied ned " + Remote(tagged.fileName()) + " : " + reason);
+        ned->Send("speed-limit 0");
+        ole->Send("requeue ned " + Remote(tagged.fileName()));
+        QVERIFY(!ole->WaitFor("complete-download ned tagged.bin", 60000).isEmpty());
+        QCOMPARE(Digest(Completed("ole", "tunes/tagged.bin")), Digest(tagged.fileName()));
         for (const QString& rest : { "tunes/swap.txt", "swapdir/inner.txt" })
             QVERIFY(!QFileInfo::exists(Completed("ole", rest)) && QFileInfo(Partial("ole", rest)).size() == 0);
+
+        // The shared folder itself swapped for a link to a folder with a
+        // file of a listed name and size: that folder was never walked.
+        WriteRandomFile(secret + "/later.bin", 200000, 88);
+        QVERIFY(QDir().rename(tunes, tunes + "-old") && QFile::link(secret, tunes));
+        ole->Send("download ned 200000 " + Remote(tunes + "/later.bin"));
+        QCOMPARE(ole->WaitFor("upload-denied ned", 30000),
+            "upload-denied ned " + Remote(tunes + "/later.bin") + " : File not shared.");
+        QVERIFY(!QFileInfo::exists(Completed("ole", "tunes/later.bin"))
+            && QFileInfo(Partial("ole", "tunes/later.bin")).size() == 0);
     }
 
     // The server restarts mid-folder, knowing no account until its owner logs

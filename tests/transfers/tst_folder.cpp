@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -208,6 +210,7 @@ private slots:
         Transfer("other", TransferQueueManager::GetRemotePath(filed), data);
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(filed), QString("complete"), 10000);
         QCOMPARE(ReadWholeFile(root + "/complete/Shared/old.bin"), data);
+        QVERIFY(filed["download_note"].AsString().contains("its source could not be recorded"));
         // Records name other users and their files: the user's alone.
         QCOMPARE(QFileInfo(root + "/.download-sources/" + hash.toHex()).permissions() & 0x0077, QFile::Permissions());
         QCOMPARE(DownloadStatus(tq->AddDownload("third", "old.bin", "Y\\Shared", 5000, false, 0)),
@@ -237,6 +240,28 @@ private slots:
         QVERIFY(!QDir(root + "/downloading/Band").exists());
         QVERIFY(QDir(root + "/downloading").exists());
         QCOMPARE(ReadWholeFile(root + "/complete/Band/Disc/2.mp3"), QByteArray(400, 'b'));
+
+        // A folder of "complete" on another disk takes the file by a synced
+        // copy; one it can't hold says why once, and leaves nothing there.
+        const QString disk = root + "/complete/Disk";
+        QVERIFY(QDir().mkpath(disk));
+        if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk }) != 0)
+            QSKIP("mounting a tmpfs is not permitted here");
+        auto unmount = qScopeGuard([&] { QProcess::execute("umount", { "-l", disk }); });
+        ItemPtr fits = tq->AddDownload("far", "fits.bin", "X\\Disk", 300000, false, 0);
+        ItemPtr big = tq->AddDownload("far", "big.bin", "X\\Disk", 2 << 20, false, 0);
+        const QByteArray data = WriteRandomFile(temp.path() + "/sources/fits", 300000, 4);
+        Transfer("far", TransferQueueManager::GetRemotePath(fits), data);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(fits), QString("complete"), 10000);
+        QCOMPARE(ReadWholeFile(disk + "/fits.bin"), data);
+        QVERIFY(!QFile::exists(root + "/downloading/Disk/fits.bin"));
+        QCOMPARE(tq->RecordsOf(fits).Read(disk + "/fits.bin"), TransferQueueManager::SourceOf(fits));
+
+        Transfer("far", TransferQueueManager::GetRemotePath(big), QByteArray(2 << 20, 'b'));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(big), QString("local error"), 10000);
+        QVERIFY(big["denial_reason"].AsString().endsWith("No space left on device"));
+        QCOMPARE(QDir(disk).entryList(QDir::Files), QStringList { "fits.bin" });
+        QCOMPARE(QFileInfo(root + "/downloading/Disk/big.bin").size(), qint64(2 << 20));
     }
 };
 

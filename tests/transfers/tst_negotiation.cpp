@@ -4,6 +4,7 @@
 #include "helper_transfercore.h"
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
+#include "store/LogSink.h"
 #include "store/Settings.h"
 #include "transfers/SafePath.h"
 #include "transfers/TransferQueueManager.h"
@@ -14,7 +15,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
+#include <cstdio>
 
 namespace {
 const int kWait = 20000;
@@ -620,6 +623,66 @@ private slots:
         tq->OnFileTransferResponse("getter", name["upload_entry"]["transfer_req"].AsUInt(), true, false, 0, {});
         QVERIFY(!name.IsConnected("upload_entry"));
         Q_UNUSED(Le32);
+    }
+
+    // Records of files no longer there go after a load, but not while a
+    // partial file is begun or a finished one is filed: the records those
+    // stand on stay. And a finished download is filed only as the very file
+    // its transfer wrote: one of the full size renamed over its partial file
+    // from outside is not.
+    void pruningAndFilingKeepToTheTransfersOwnFiles()
+    {
+        const QString gone = Complete("Folder/gone-since.bin");
+        const QString partial = Downloading("Folder/begun.bin");
+        QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
+        QVERIFY(tq->Records().Write(partial, { "begun", "Share\\Folder\\begun.bin", 5000 }));
+        const QByteArray data = WriteRandomFile(temp.path() + "/begun.src", 5000, 61);
+        SocketPair filed = MakeSocketPair(), later = MakeSocketPair();
+        std::shared_ptr<QSemaphore> gates[3];
+        for (auto& gate : gates)
+            gate = std::make_shared<QSemaphore>();
+        const auto cleanup = qScopeGuard([&] {
+            for (auto& gate : gates)
+                gate->release();
+            delete filed.peerSide;
+            delete later.peerSide;
+        });
+        // The disk worker, held three times, takes in turn: the first partial
+        // file, another one, and the first one's filing.
+        TransferTestAccess::HoldDiskWorker(tq, gates[0]);
+        tq->OnFileConnection("begun", filed.engineSide, Accept("begun", "begun.bin", data.size()));
+        LogSink::Instance().Reset();
+        tq->DataLoaded();
+        TransferTestAccess::HoldDiskWorker(tq, gates[1]);
+        tq->OnFileConnection("later", later.engineSide, Accept("later", "later.bin", 10));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue"))
+                    if (line.text.startsWith("Letting"))
+                        return true;
+                return false;
+            },
+            kWait));
+        QVERIFY(tq->Records().Exists(partial) && tq->Records().Exists(gone));
+        gates[0]->release();
+        QCOMPARE(OffsetOf(ReadExactly(filed.peerSide, 8)), qint64(0));
+        ItemPtr download = Entry("begun", "begun.bin");
+        const QPointer<QThread> thread = download["download_thread"].AsPointer<QThread>();
+        TransferTestAccess::HoldDiskWorker(tq, gates[2]);
+        QVERIFY(filed.peerSide->write(data) == data.size() && filed.peerSide->waitForBytesWritten(kWait));
+        QTRY_VERIFY_WITH_TIMEOUT(!thread || thread->isFinished(), kWait);
+        QCoreApplication::processEvents(); // the thread's end, handed over
+        gates[1]->release();
+        QCOMPARE(OffsetOf(ReadExactly(later.peerSide, 8)), qint64(0));
+        QVERIFY(tq->Records().Exists(gone));
+        const QByteArray outsider = WriteRandomFile(temp.path() + "/outsider.bin", data.size(), 62);
+        QCOMPARE(std::rename(qPrintable(temp.path() + "/outsider.bin"), qPrintable(partial)), 0);
+        gates[2]->release();
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("local error"), kWait);
+        QVERIFY(!QFile::exists(Complete("Folder/begun.bin")));
+        QCOMPARE(ReadWholeFile(partial), outsider);
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
+        tq->RemoveDownload(Entry("later", "later.bin"));
     }
 };
 

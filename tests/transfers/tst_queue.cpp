@@ -374,6 +374,19 @@ private slots:
         Q_UNUSED(stamp);
         tq->RemoveDownload(download);
 
+        // A file connection that fails again and again is asked for again
+        // half an hour later at the latest, however often it failed.
+        ItemPtr far = tq->AddDownload("source", "far.bin", "F", 1, false, 0);
+        for (uint failures = 1; failures <= 12; ++failures) {
+            far += d.GetType("remote_transfer_req")->GetItem(Value(failures));
+            tq->OnUploadFailedNotification("source", "F\\far.bin");
+            QVERIFY(far["denial_reason"]);
+            tq->AdvanceClock(1800000);
+            tq->EveryHalfMinute();
+            QVERIFY2(!far["denial_reason"], qPrintable(QString::number(failures)));
+        }
+        tq->RemoveDownload(far);
+
         // Finish-uploads-and-quit waits for quiet uploads: one queued upload
         // keeps the program running however long it stays queued.
         runtimeSettings.Set("finish_uploads_and_quit", "yes");
