@@ -20,7 +20,7 @@
 // past either bound are left out and announced with Dropped, summed per
 // search and user over a quarter of a second, so that the search's tab can
 // say so.
-#include "OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "PeerMessages.h"
 #include "store/ItemPtr.h"
 #include "store/TurnTaker.h"
