@@ -518,6 +518,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 MainWindow::~MainWindow()
 {
+    // Files being begun or filed end first: the last save holds their rows
+    // as they are then.
+    if (transferQueueManager)
+        transferQueueManager->FinishDiskSteps();
     if (!m_closeSaved || (dataSaver && dataSaver->ChangedSinceWatch()))
         TrySaveData(QStringLiteral("final"));
     g_showIsOver = true;

@@ -27,9 +27,11 @@
 //     the server says they all came online, then (a second later) all went
 //     offline, 250 status messages a turn, in a scrambled order; shown when
 //     the list has every user offline again.
-//   search_reply_131k  one search reply of 131,072 results (folders of 12)
-//   search_200_peers   200 replies of 1,000 results from 200 peers, at once
-//   search_tab_close   closing the tab of those 200,000 results
+//   search_reply_131k  one search reply of 131,072 results (folders of 12):
+//                      the tab keeps what a search keeps, the rest left out
+//   search_200_peers   200 replies of 1,000 results from 200 peers, at once,
+//                      to as many searches as keep them all
+//   search_tab_close   closing the tabs of those 200,000 results at once
 //   search_long_names  100 results with 60,000-character names in 5,000-level
 //                      folders, then five Page Downs in the tab
 //   repeated_record_reply  a search reply of one record with a 128 KiB name
@@ -67,6 +69,10 @@
 //   door_5000_peak_memory, door_5000_memory_after, connect_requests_20000_peak_memory,
 //     connect_requests_20000_memory_after (not stalls): the resident memory above
 //     the row's start at its peak, and once the peers are gone.
+//   search_reply_stream, search_reply_stream_50: one peer, then fifty,
+//     stream replies of ten results to the user's open search for 20 s;
+//     shown when the tab holds what a search keeps and says how many were
+//     left out (also <row>_left_out and the memory figures);
 //   peer_message_flood: one peer sends 1,000,000 queue requests over its
 //     connection (and reads the answers); shown when all are handled;
 //   parent_search_flood: the parent in the distributed tree passes down
@@ -125,6 +131,7 @@
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
 #include "floods/SearchFloods.h"
+#include "floods/SearchReplyFloods.h"
 #include "floods/ServerCrowds.h"
 #include "floods/ServerFloods.h"
 #include "floods/ServerShare.h"
@@ -148,6 +155,7 @@ int main(int argc, char** argv)
     AddAdminMessagesRow(run);
     AddDoorRows(run);
     AddPeerFloodsRows(run);
+    AddSearchReplyFloodsRows(run);
     AddShareCrowdsRows(run);
     AddTotalsRows(run);
     AddFolderCrowdsRows(run);

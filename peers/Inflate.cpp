@@ -64,6 +64,27 @@ InflateResult InflateCapped(const char* data, qsizetype size, qsizetype maxOutpu
     return InflateResult::Ok;
 }
 
+bool InflatePrefix(const char* data, qsizetype size, qsizetype maxOutput, QByteArray& out)
+{
+    out.clear();
+    z_stream z {};
+    if (size <= 0 || maxOutput <= 0 || inflateInit(&z) != Z_OK)
+        return false;
+    QByteArray result(maxOutput, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    z.avail_in = uInt(size);
+    z.next_out = reinterpret_cast<Bytef*>(result.data());
+    z.avail_out = uInt(maxOutput);
+    const int rc = inflate(&z, Z_SYNC_FLUSH);
+    const qsizetype produced = maxOutput - qsizetype(z.avail_out);
+    inflateEnd(&z);
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+        return false;
+    result.resize(produced);
+    out = std::move(result);
+    return true;
+}
+
 QByteArray Deflate(const char* data, qsizetype size)
 {
     uLongf length = compressBound(uLong(size));

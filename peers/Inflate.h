@@ -19,6 +19,11 @@ inline InflateResult InflateCapped(const QByteArray& data, qsizetype maxOutput, 
     return InflateCapped(data.constData(), data.size(), maxOutput, out);
 }
 
+// Inflates no more than maxOutput bytes from the start of a zlib stream into
+// out (fewer when the stream ends first); false when the stream is malformed
+// before that. Costs no more than those bytes and the input read for them.
+bool InflatePrefix(const char* data, qsizetype size, qsizetype maxOutput, QByteArray& out);
+
 // compress2 at level 9.
 QByteArray Deflate(const char* data, qsizetype size);
 inline QByteArray Deflate(const QByteArray& data)

@@ -24,27 +24,36 @@ void OutgoingAttempts::Queue(Attempt attempt)
 
 bool OutgoingAttempts::Ready() const
 {
-    return !m_waiting.empty() && m_connecting < kMaxConnecting;
+    return !m_waiting.empty() && Connecting() < kMaxConnecting;
 }
 
-OutgoingAttempts::Attempt OutgoingAttempts::Start()
+void OutgoingAttempts::StartNext(const std::function<quint64(const Attempt&)>& open)
 {
-    Attempt attempt = std::move(m_waiting.front());
-    m_waiting.pop_front();
-    ++m_connecting;
-    return attempt;
+    while (!m_waiting.empty()) {
+        Attempt attempt = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        if (const quint64 serial = open(attempt)) {
+            m_connecting.emplace(serial, std::move(attempt));
+            return;
+        }
+        Release(attempt);
+    }
 }
 
-void OutgoingAttempts::Settled(bool brokered, const QString& user)
+void OutgoingAttempts::Settled(quint64 serial)
 {
-    --m_connecting;
-    if (brokered)
-        Release(user);
+    const auto it = m_connecting.find(serial);
+    if (it == m_connecting.end())
+        return;
+    Release(it->second);
+    m_connecting.erase(it);
 }
 
-void OutgoingAttempts::Release(const QString& user)
+void OutgoingAttempts::Release(const Attempt& attempt)
 {
-    auto it = m_brokeredPerUser.find(user);
+    if (!attempt.brokered)
+        return;
+    auto it = m_brokeredPerUser.find(attempt.user);
     if (it != m_brokeredPerUser.end() && --it->second <= 0)
         m_brokeredPerUser.erase(it);
 }
@@ -61,7 +70,6 @@ std::vector<OutgoingAttempts::Attempt> OutgoingAttempts::Expire(qint64 now)
         return true;
     });
     for (const Attempt& attempt : stale)
-        if (attempt.brokered)
-            Release(attempt.user);
+        Release(attempt);
     return stale;
 }

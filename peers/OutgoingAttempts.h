@@ -6,10 +6,16 @@
 // at most kMaxBrokeredPerUser for one user and kMaxWaitingConnects in all
 // wait or connect; any more are refused. An attempt that has waited
 // kRequestTimeout seconds is given up (Expire). It keeps no socket: the
-// messenger opens one for each attempt Start hands out and says when it has
-// Settled.
+// messenger opens one for each attempt StartNext hands out, and says when
+// that socket has Settled.
+//
+// Connecting() is the number of sockets really connecting: an attempt counts
+// from the moment its socket exists (StartNext) until that very socket has
+// Settled (came up, failed, timed out or was closed), and one settled the
+// other way while it waited opens no socket and is not counted at all.
 #include <QString>
 #include <deque>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -34,20 +40,24 @@ public:
     void Queue(Attempt attempt);
     // An attempt waits and fewer than kMaxConnecting sockets are connecting.
     bool Ready() const;
-    // The next attempt, counted as connecting from now (only when Ready).
-    Attempt Start();
-    // The socket of a started attempt came up or failed.
-    void Settled(bool brokered, const QString& user);
+    // Takes the waiting attempts in turn and hands each to open, until one
+    // gets a socket: open returns that socket's serial (never 0), counted as
+    // connecting from now, or 0 for an attempt that was settled the other way
+    // while it waited, which is dropped. Only when Ready.
+    void StartNext(const std::function<quint64(const Attempt&)>& open);
+    // The socket of that serial came up, failed or was closed; a serial not
+    // (or no longer) connecting changes nothing.
+    void Settled(quint64 serial);
     // The attempts that waited too long, taken out of the queue.
     std::vector<Attempt> Expire(qint64 now);
 
-    int Connecting() const { return m_connecting; }
+    int Connecting() const { return int(m_connecting.size()); }
     int Waiting() const { return int(m_waiting.size()); }
 
 private:
-    void Release(const QString& user);
+    void Release(const Attempt& attempt);
 
     std::deque<Attempt> m_waiting;
-    int m_connecting = 0;
+    std::map<quint64, Attempt> m_connecting; // by the serial of the socket
     std::map<QString, int> m_brokeredPerUser; // connecting or waiting
 };

@@ -183,7 +183,7 @@ QByteArrayList EncodeUserInfoPieces(const UserInfoMessage& info)
     return { head.GetBuffer(), info.hasPicture ? info.picture : QByteArray(), tail.GetBuffer() };
 }
 
-bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error)
+bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error, size_t keep)
 {
     QByteArray body;
     const InflateResult inflated = InflateCapped(compressed, kMaxInflatedSize, body);
@@ -215,14 +215,25 @@ bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* 
         return Fail(error, QStringLiteral("malformed trailer"));
     in.SeekRead(records);
     record = FileInfo();
-    reply.files.reserve(count);
-    for (quint32 i = 0; i < count; ++i) {
+    keep = std::min<size_t>(keep, count);
+    reply.files.reserve(keep);
+    for (size_t i = 0; i < keep; ++i) {
         record.Read(in);
         reply.files.push_back(record);
     }
     // The attribute-name table that follows is always empty and not used.
     out = std::move(reply);
     return true;
+}
+
+bool PeekSearchReplyHead(const QByteArray& compressed, quint32& ticket, quint32& count)
+{
+    QByteArray head;
+    if (!InflatePrefix(compressed.constData(), compressed.size(), kSearchReplyHeadBytes, head))
+        return false;
+    MemStream in(head);
+    std::string user;
+    return in.ReadString(user) && in.ReadUInt32(ticket) && in.ReadCount(count);
 }
 
 MemStream EncodeSearchReply(const SearchReply& reply)

@@ -75,8 +75,15 @@ struct SearchReply {
     quint32 uploadSpeed = 0;
     quint32 queueLength = 0;
 };
-// compressed: every byte after the code. error tells why on failure.
-bool DecodeSearchReply(const QByteArray& compressed, SearchReply& out, QString* error = nullptr);
+// compressed: every byte after the code. error tells why on failure. Every
+// record is read, but only the first `keep` are kept in out.files.
+bool DecodeSearchReply(
+    const QByteArray& compressed, SearchReply& out, QString* error = nullptr, size_t keep = size_t(-1));
+// The ticket and the number of results of a reply, read from no more than
+// its first kSearchReplyHeadBytes once inflated; false when they are not
+// there (a long user name, a malformed stream): the whole reply tells.
+constexpr qsizetype kSearchReplyHeadBytes = 1024;
+bool PeekSearchReplyHead(const QByteArray& compressed, quint32& ticket, quint32& count);
 MemStream EncodeSearchReply(const SearchReply& reply);
 
 // Share list (code 5): the map must be read; the table is empty when it

@@ -244,6 +244,12 @@ int PeerMessenger::PendingConnectionCount() const
     return n;
 }
 
+int PeerMessenger::ConnectingSocketCount() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
+        [](const PeerConnection* c) { return c->GetStage() == PeerConnection::Stage::Connecting; }));
+}
+
 int PeerMessenger::ObfuscatedConnectionCount() const
 {
     return int(std::count_if(m_connections.begin(), m_connections.end(), [](const PeerConnection* c) {

@@ -181,8 +181,10 @@ public:
     {
         return m_room.From(ConnectionRoom::AddressKey(address));
     }
-    // Outgoing sockets not up yet, and attempts waiting for their turn.
+    // Outgoing sockets not up yet as the queue of attempts counts them, as
+    // they are, and attempts waiting for their turn.
     int ConnectingCount() const { return m_outgoing.Connecting(); }
+    int ConnectingSocketCount() const;
     int WaitingConnectCount() const { return m_outgoing.Waiting(); }
     // Bytes waiting to be sent to all peers (UnsentBytes.h), and their bound.
     qint64 UnsentTotal() const { return m_unsentBytes.Total(); }
@@ -242,8 +244,9 @@ signals:
     // One user's reply to a search, or a part of a long one, stored as a
     // search_results item.
     void SearchResults(ItemPtr results);
-    // Results of a user's reply that were left out: too many were waiting.
-    void SearchResultsDropped(quint32 ticket, QString user, qint64 results);
+    // Results of a user's replies that were left out: the search had all it
+    // keeps (searchFull), or too many were waiting (SearchReplyQueue.h).
+    void SearchResultsDropped(quint32 ticket, QString user, qint64 results, bool searchFull);
 
     // User information. The picture bytes are only valid during the call. A
     // picture longer than kMaxPictureLength is left out: picture is null and
@@ -321,10 +324,12 @@ private:
     void QueueOutgoing(Outgoing attempt);
     void StartWaitingOutgoing();
     void ScheduleWaitingOutgoing();
-    void Launch(const Outgoing& attempt);
+    // Opens the attempt's socket; the socket's serial, or 0 when the attempt
+    // was settled the other way while it waited.
+    quint64 Launch(const Outgoing& attempt);
     PeerConnection* NewOutgoing(const Outgoing& attempt);
-    void LaunchDirect(Request& request, const Outgoing& attempt);
-    void LaunchBrokered(const Outgoing& attempt);
+    PeerConnection* LaunchDirect(Request& request, const Outgoing& attempt);
+    PeerConnection* LaunchBrokered(const Outgoing& attempt);
     void Settled(PeerConnection* connection);
     void RefuseBrokered(quint32 token, const QString& user, const QString& type, const QString& why);
     void ExpireWaitingOutgoing(qint64 now);

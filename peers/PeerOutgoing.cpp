@@ -35,25 +35,29 @@ void PeerMessenger::StartWaitingOutgoing()
             QTimer::singleShot(ConnectionRoom::kRetryMs, this, &PeerMessenger::StartWaitingOutgoing);
             return;
         }
-        Launch(m_outgoing.Start());
+        m_outgoing.StartNext([this](const Outgoing& attempt) { return Launch(attempt); });
     }
 }
 
-void PeerMessenger::Launch(const Outgoing& attempt)
+quint64 PeerMessenger::Launch(const Outgoing& attempt)
 {
+    PeerConnection* connection = nullptr;
     if (attempt.brokered) {
-        LaunchBrokered(attempt);
-        return;
+        connection = LaunchBrokered(attempt);
+    } else {
+        // Our own attempt may have been settled the other way while it waited.
+        auto it = m_requests.find(attempt.token);
+        if (it == m_requests.end() || it->second->direct || it->second->directFailed)
+            return 0;
+        connection = LaunchDirect(*it->second, attempt);
     }
-    // Our own attempt may have been settled the other way while it waited.
-    auto it = m_requests.find(attempt.token);
-    if (it != m_requests.end() && !it->second->direct && !it->second->directFailed)
-        LaunchDirect(*it->second, attempt);
+    // A socket that failed at once has been settled already.
+    return connection->GetStage() == PeerConnection::Stage::Closed ? 0 : connection->serial;
 }
 
 void PeerMessenger::Settled(PeerConnection* connection)
 {
-    m_outgoing.Settled(connection->brokered, connection->user);
+    m_outgoing.Settled(connection->serial);
     if (m_outgoing.Waiting() > 0)
         ScheduleWaitingOutgoing();
 }
@@ -70,7 +74,7 @@ PeerConnection* PeerMessenger::NewOutgoing(const Outgoing& attempt)
     return connection;
 }
 
-void PeerMessenger::LaunchDirect(Request& request, const Outgoing& attempt)
+PeerConnection* PeerMessenger::LaunchDirect(Request& request, const Outgoing& attempt)
 {
     PeerConnection* connection = NewOutgoing(attempt);
     request.direct = connection;
@@ -93,9 +97,10 @@ void PeerMessenger::LaunchDirect(Request& request, const Outgoing& attempt)
         Complete(token, connection);
     });
     connection->ConnectTo(attempt.ip, attempt.port);
+    return connection;
 }
 
-void PeerMessenger::LaunchBrokered(const Outgoing& attempt)
+PeerConnection* PeerMessenger::LaunchBrokered(const Outgoing& attempt)
 {
     PeerConnection* connection = NewOutgoing(attempt);
     const quint32 token = attempt.token;
@@ -106,6 +111,7 @@ void PeerMessenger::LaunchBrokered(const Outgoing& attempt)
         OpenAs(connection, user, type, false);
     });
     connection->ConnectTo(attempt.ip, attempt.port);
+    return connection;
 }
 
 void PeerMessenger::RefuseBrokered(quint32 token, const QString& user, const QString& type, const QString& why)

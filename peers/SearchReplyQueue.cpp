@@ -15,28 +15,59 @@ SearchReplyQueue::SearchReplyQueue(QObject* parent)
     : QObject(parent)
     , m_worker(kMaxWaitingBytes)
 {
+    m_report.setSingleShot(true);
+    m_report.setInterval(250);
+    connect(&m_report, &QTimer::timeout, this, &SearchReplyQueue::ReportLeftOut);
 }
 
 void SearchReplyQueue::Take(const QString& user, const QByteArray& message)
 {
-    const auto refused = [user](const QString& why) {
+    // The reply after the code, read in place.
+    const QByteArray compressed
+        = QByteArray::fromRawData(message.constData() + 4, std::max<qsizetype>(message.size() - 4, 0));
+    quint32 ticket = 0, count = 0;
+    quint64 serial = 0;
+    size_t claimed = 0;
+    if (PeekSearchReplyHead(compressed, ticket, count)) {
+        Search* search = Live(ticket);
+        if (!search)
+            return; // nobody waits for it
+        const size_t room = Room(*search);
+        if (room == 0) {
+            LeaveOut(ticket, user, count, true);
+            return;
+        }
+        claimed = std::min<size_t>(std::max<quint32>(count, 1), room);
+        search->claimed += claimed;
+        serial = search->serial;
+    }
+    const auto refused = [this, user, ticket, serial, claimed](const QString& why) {
+        Unclaim(ticket, serial, claimed);
         Log(kArea, 2, QStringLiteral("Refused a search reply from %1: %2").arg(user, why));
     };
-    const auto decode = [this, user, message, refused]() -> OrderedWorker::Outcome {
+    const auto decode
+        = [this, user, message, refused, ticket, serial, claimed, count]() -> OrderedWorker::Outcome {
         auto reply = std::make_shared<Reply>();
         reply->user = user;
         QString why;
-        // The reply after the code, read in place.
         const QByteArray compressed
             = QByteArray::fromRawData(message.constData() + 4, std::max<qsizetype>(message.size() - 4, 0));
-        if (!DecodeSearchReply(compressed, reply->reply, &why))
+        // Only what the search has room for is kept.
+        if (!DecodeSearchReply(compressed, reply->reply, &why, claimed ? claimed : size_t(-1)))
             return [refused, why] { refused(why); };
-        return [this, reply] { Enqueue(reply); };
+        if (claimed)
+            reply->unread = count - reply->reply.files.size();
+        return [this, reply, ticket, serial, claimed] {
+            Unclaim(ticket, serial, claimed);
+            Enqueue(reply);
+        };
     };
-    const bool started = m_worker.Start(message.size(), decode, refused);
-    if (!started)
+    if (!m_worker.Start(message.size(), decode, refused)) {
+        Unclaim(ticket, serial, claimed);
         Log(kArea, 2,
-            QStringLiteral("Dropped a search reply from %1: too many replies are waiting to be read").arg(user));
+            QStringLiteral("Dropped a search reply from %1: too many replies are waiting to be read")
+                .arg(user));
+    }
 }
 
 void SearchReplyQueue::Finish()
@@ -44,21 +75,89 @@ void SearchReplyQueue::Finish()
     m_worker.Finish();
     while (!m_waiting.empty())
         StorePart();
+    ReportLeftOut();
+}
+
+SearchReplyQueue::Search* SearchReplyQueue::Live(quint32 ticket)
+{
+    Type* requests = d.GetType("search_request");
+    const auto live = [requests](quint32 t) {
+        ItemPtr request = requests->HasItem(Value(t));
+        return request && !request.IsConnected("search_stopped") ? request : ItemPtr();
+    };
+    ItemPtr request = live(ticket);
+    if (!request) {
+        m_searches.erase(ticket);
+        return nullptr;
+    }
+    auto [it, added] = m_searches.try_emplace(ticket);
+    if (it->second.serial != request.Serial())
+        it->second = Search { request.Serial() };
+    if (added && m_searches.size() > m_sweepAt) {
+        std::erase_if(
+            m_searches, [&](const auto& entry) { return entry.first != ticket && !live(entry.first); });
+        m_sweepAt = 2 * m_searches.size() + 16;
+        it = m_searches.find(ticket);
+    }
+    return &it->second;
+}
+
+size_t SearchReplyQueue::Room(const Search& search) const
+{
+    return m_maxPerSearch - std::min(search.kept + search.claimed, m_maxPerSearch);
+}
+
+void SearchReplyQueue::Unclaim(quint32 ticket, quint64 serial, size_t results)
+{
+    const auto it = m_searches.find(ticket);
+    if (results && it != m_searches.end() && it->second.serial == serial)
+        it->second.claimed -= std::min(results, it->second.claimed);
+}
+
+void SearchReplyQueue::LeaveOut(quint32 ticket, const QString& user, qint64 results, bool searchFull)
+{
+    if (results <= 0)
+        return;
+    m_leftOut[{ ticket, user, searchFull }] += results;
+    if (!m_report.isActive())
+        m_report.start();
+}
+
+void SearchReplyQueue::ReportLeftOut()
+{
+    m_report.stop();
+    for (const auto& [key, results] : std::exchange(m_leftOut, {})) {
+        const auto& [ticket, user, searchFull] = key;
+        Log(kArea, 2,
+            QStringLiteral("Left out %1 results of search replies from %2: %3")
+                .arg(results)
+                .arg(user,
+                    searchFull ? QStringLiteral("the search has all the results it keeps")
+                               : QStringLiteral("too many results are waiting to be shown")));
+        emit Dropped(ticket, user, results, searchFull);
+    }
 }
 
 void SearchReplyQueue::Enqueue(std::shared_ptr<Reply> reply)
 {
+    Search* search = Live(reply->reply.ticket);
+    if (!search)
+        return;
     std::vector<FileInfo>& files = reply->reply.files;
-    const size_t room = m_maxWaitingResults - std::min(m_waitingResults, m_maxWaitingResults);
+    const bool hadResults = !files.empty() || reply->unread > 0;
+    const size_t waitingRoom = m_maxWaitingResults - std::min(m_waitingResults, m_maxWaitingResults);
+    const size_t searchRoom = Room(*search);
+    const size_t room = std::min(waitingRoom, searchRoom);
+    LeaveOut(reply->reply.ticket, reply->user, qint64(reply->unread), true);
     if (files.size() > room) {
-        const qint64 dropped = qint64(files.size() - room);
+        LeaveOut(reply->reply.ticket, reply->user, qint64(files.size() - room), searchRoom <= waitingRoom);
         files.resize(room);
-        Log(kArea, 2,
-            QStringLiteral("Left out %1 results of a search reply from %2: too many results are waiting to be shown")
-                .arg(dropped)
-                .arg(reply->user));
-        emit Dropped(reply->reply.ticket, reply->user, dropped);
     }
+    // A reply that came with no results still makes an item (and counts as
+    // one result); one whose results were all left out makes none.
+    if (files.empty() && (hadResults || searchRoom == 0))
+        return;
+    search->kept += std::max<size_t>(files.size(), 1);
     m_waitingResults += files.size();
     m_waiting.push_back(std::move(reply));
     m_turns.Wake();

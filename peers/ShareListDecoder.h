@@ -10,7 +10,7 @@
 // list is refused: a peer sending list after list can't make the waiting
 // lists grow without bound.
 #include "FileInfo.h"
-#include "OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include <QByteArray>
 #include <QObject>
 #include <QString>

@@ -11,12 +11,12 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$top")}
   # Needed for precompiled headers to be cached (see cmake/Marrowby.cmake).
   export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros}
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 # Line tables only (-g1): backtraces keep file and line, and the build takes a
 # fifth less time than with full debug information.
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   "${launcher[@]}" "$@"
 # MARROWBY_TARGETS (names, space-separated) builds only those and what they need.
 targets=()

@@ -9,14 +9,14 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-multimedia-dev libqt6svg6
-  zlib1g-dev libminiupnpc-dev
+  zlib1g-dev libminiupnpc-dev libxcb1-dev
   xvfb xauth
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(
     clang libclang-rt-14-dev libbenchmark-dev
     miniupnpd miniupnpd-nftables nftables iproute2 lame python3
-    openbox kwin-x11 icewm metacity xdotool x11-utils
+    openbox kwin-x11 icewm metacity xfwm4 dbus-bin xdotool x11-utils
   )
 fi
 missing=()

@@ -18,7 +18,7 @@
 #include "FileScanner.h"
 #include "FolderReplyQueue.h"
 #include "peers/FileInfo.h"
-#include "peers/OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "server/UserStats.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"

@@ -1,4 +1,5 @@
 #include "QuietWindow.h"
+#include "ServerTimes.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -83,10 +85,17 @@ public:
     }
     LoopClock& Clock() { return m_clock; }
     // The window whose close left the keyboard for the desktop to place,
-    // while that is recent.
-    QWidget* RecentlyClosedParent(bool& recent) const
+    // while that is recent in loop time, or was within kServerPickMs of
+    // `activated` in the server's.
+    QWidget* RecentlyClosedParent(bool& recent, std::optional<quint32> activated = std::nullopt) const
     {
-        recent = m_closed >= 0 && m_clock.Now() - m_closed < QuietWindow::kDesktopMs;
+        if (!activated) {
+            recent = m_closed >= 0 && m_clock.Now() - m_closed < QuietWindow::kDesktopMs;
+        } else {
+            const std::optional<quint32> closed = ServerTimes::Instance()->StampTime(m_closeStamp);
+            recent
+                = closed && std::abs(ServerTimes::Since(*activated, *closed)) <= QuietWindow::kServerPickMs;
+        }
         return m_closedParent;
     }
 
@@ -116,6 +125,8 @@ protected:
             } else if (widget == m_deactivated || widget == QApplication::activeWindow()) {
                 m_closed = m_clock.Now();
                 m_clock.Need(QuietWindow::kDesktopMs);
+                if (ServerTimes* times = ServerTimes::Instance())
+                    m_closeStamp = times->Stamp(widget->internalWinId());
                 m_closedParent = widget->parentWidget() ? widget->parentWidget()->window() : nullptr;
             }
             return false;
@@ -146,6 +157,7 @@ private:
     QList<QuietWindow*> m_guards;
     LoopClock m_clock;
     qint64 m_closed = -1;
+    int m_closeStamp = -1; // the server's time of the close
     QPointer<QWidget> m_closedParent;
     QPointer<QWidget> m_deactivated; // the last window to lose the activation, while none has it
 };
@@ -174,6 +186,7 @@ void Forward(QKeyEvent* event, QWidget* window)
     QWidget* target = window->focusWidget() ? window->focusWidget() : window;
     QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
         ushort(event->count()));
+    copy.setTimestamp(event->timestamp());
     QApplication::sendEvent(target, &copy);
     --depth;
 }
@@ -200,6 +213,8 @@ QuietWindow::QuietWindow(QWidget* window, QWidget* previous)
 QuietWindow::~QuietWindow()
 {
     QuietKeyboard::Instance().RemoveGuard(this);
+    if (ServerTimes* times = ServerTimes::Instance(); times && m_id)
+        times->Forget(m_id);
 }
 
 QuietWindow* QuietWindow::Guard(const QWidget* window)
@@ -267,6 +282,10 @@ void QuietWindow::Show(QWidget* window)
     auto* guard = new QuietWindow(window, ActiveWindowBehindQuietOnes());
     Place(window);
     window->winId();
+    if (ServerTimes* times = ServerTimes::Instance()) {
+        guard->m_id = window->winId();
+        times->Watch(guard->m_id);
+    }
     if (QWindow* handle = window->windowHandle()) {
         handle->installEventFilter(guard); // its exposes
         // A dialog of a minimised window would bring it back on some desktops.
@@ -310,10 +329,26 @@ void QuietWindow::OnActivated()
     LoopClock& clock = QuietKeyboard::Instance().Clock();
     m_since = clock.Now();
     clock.Need(kKeyGuardMs);
+    m_activated.reset();
+    if (m_seen < 0)
+        m_seen = m_since; // on screen by now, whatever the platform told
     if (std::exchange(m_pressed, false)) {
         m_keyboard = Keyboard::Users; // a click
         return;
     }
+    if (ServerTimes* times = ServerTimes::Instance(); times && m_id) {
+        // Once what the server sent up to now has been read, the activation's
+        // time is known.
+        m_keyboard = Keyboard::Judging;
+        m_fence = times->Stamp(m_id);
+        JudgeByServer();
+        return;
+    }
+    JudgeByLoop();
+}
+
+void QuietWindow::JudgeByLoop()
+{
     if (m_handedBack >= 0 && m_since - m_handedBack < kDesktopMs) {
         // The desktop put the keyboard straight back (KWin lets the program
         // move it, then undoes that): the window stays active, so its keys
@@ -322,14 +357,44 @@ void QuietWindow::OnActivated()
         return;
     }
     bool afterClose = false;
-    QWidget* back = QuietKeyboard::Instance().RecentlyClosedParent(afterClose);
-    const bool atShow = m_seen < 0 || m_since - m_seen < kDesktopMs;
-    if (m_seen < 0)
-        m_seen = m_since; // on screen by now, whatever the platform told
+    QWidget* closedParent = QuietKeyboard::Instance().RecentlyClosedParent(afterClose);
+    HandBackIfDesktops(m_since - m_seen < kDesktopMs, afterClose, closedParent);
+}
+
+bool QuietWindow::JudgeByServer()
+{
+    const ServerTimes* times = ServerTimes::Instance();
+    const std::optional<quint32> at = times->Activated(m_id);
+    if (!at) {
+        if (!times->StampTime(m_fence))
+            return false;
+        // The desktop recorded no activation of its own: the keyboard came
+        // back without it (KWin's refusal of the hand-back), or it tells no
+        // times.
+        JudgeByLoop();
+        return true;
+    }
+    m_activated = at;
+    const std::optional<quint32> pressed = times->Pressed(m_id);
+    if (pressed && ServerTimes::Since(*pressed, *at) > -kPressMs) {
+        m_keyboard = Keyboard::Users; // a click
+    } else {
+        const std::optional<quint32> mapped = times->Mapped(m_id);
+        bool afterClose = false;
+        QWidget* closedParent = QuietKeyboard::Instance().RecentlyClosedParent(afterClose, at);
+        HandBackIfDesktops(mapped && std::abs(ServerTimes::Since(*at, *mapped)) <= kServerDesktopMs,
+            afterClose, closedParent);
+    }
+    return true;
+}
+
+void QuietWindow::HandBackIfDesktops(bool atShow, bool afterClose, QWidget* closedParent)
+{
     if (!atShow && !afterClose) {
         m_keyboard = Keyboard::Users;
         return;
     }
+    QWidget* back = closedParent;
     if (atShow && m_previous)
         back = m_previous; // the desktop activates what it shows
     else if (!back && m_window->parentWidget()) // the desktop's pick after a close
@@ -348,8 +413,31 @@ void QuietWindow::OnPressed()
 
 bool QuietWindow::OnTick()
 {
+    ServerTimes* times = ServerTimes::Instance();
     const qint64 waited = QuietKeyboard::Instance().Clock().Now() - m_since;
-    if (m_keyboard == Keyboard::Deciding && waited >= kPressMs) {
+    if (m_keyboard == Keyboard::Judging && !JudgeByServer()) {
+        if (waited < kAnswerMs)
+            return true;
+        JudgeByLoop(); // the server never answered
+    }
+    if (m_keyboard == Keyboard::Deciding && m_activated) {
+        // A click's press that reached the window since: the user's.
+        const std::optional<quint32> pressed = times->Pressed(m_id);
+        if (pressed && ServerTimes::Since(*pressed, *m_activated) > -kPressMs) {
+            m_keyboard = Keyboard::Users;
+            return false;
+        }
+        // Wait until the server's time is past any press that came with it.
+        const std::optional<quint32> now = times->StampTime(m_fence);
+        if (!now || ServerTimes::Since(*now, *m_activated) < kPressMs) {
+            if (now)
+                m_fence = times->Stamp(m_id);
+            return true;
+        }
+    } else if (m_keyboard == Keyboard::Deciding && waited < kPressMs) {
+        return true;
+    }
+    if (m_keyboard == Keyboard::Deciding) {
         if (!CanTakeBack(m_back, m_window)) {
             m_keyboard = Keyboard::Desktops;
             return false;
@@ -364,19 +452,34 @@ bool QuietWindow::OnTick()
         m_keyboard = Keyboard::Desktops; // refused: the window stays active
         return false;
     }
-    return m_keyboard == Keyboard::Deciding || m_keyboard == Keyboard::HandingBack;
+    return m_keyboard == Keyboard::HandingBack;
 }
 
 bool QuietWindow::TakeKey(QKeyEvent* event)
 {
     // What the loop's time has decided since the last tick counts for this
-    // key too.
+    // key too; by the time a key comes, the server's times of what came
+    // before it have all been read.
     OnTick();
+    if (m_keyboard == Keyboard::Judging)
+        JudgeByLoop();
+    // The key's own time, where the server tells it.
+    const bool timed = m_activated && event->timestamp() != 0;
+    const auto since
+        = [&](std::optional<quint32> then) { return ServerTimes::Since(quint32(event->timestamp()), *then); };
     if (m_keyboard == Keyboard::Deciding || m_keyboard == Keyboard::HandingBack) {
-        if (m_back && event->type() != QEvent::ShortcutOverride)
+        // Typed before the user could see the window active: meant for the
+        // one behind. Later, at the window that showed active: for none.
+        if (m_back && event->type() != QEvent::ShortcutOverride
+            && (!timed || since(m_activated) < kKeyGuardMs))
             Forward(event, m_back);
-    } else if (m_keyboard != Keyboard::Desktops
-        || QuietKeyboard::Instance().Clock().Now() - m_seen >= kKeyGuardMs) {
+    } else if (m_keyboard != Keyboard::Desktops) {
+        return false;
+    } else if (timed) {
+        const std::optional<quint32> mapped = ServerTimes::Instance()->Mapped(m_id);
+        if (since(mapped ? mapped : m_activated) >= kKeyGuardMs)
+            return false;
+    } else if (QuietKeyboard::Instance().Clock().Now() - m_seen >= kKeyGuardMs) {
         return false;
     }
     // Accepted: no shortcut of this window fires, and the key goes on to no

@@ -153,7 +153,7 @@ public:
     // Records a handler so that it dies with this object; returns it.
     template <class H> H* Register(H* handler)
     {
-        m_handlers.emplace_back(handler);
+        Keep(handler);
         return handler;
     }
     // Subscribes one of this object's member functions to an event.
@@ -172,5 +172,9 @@ public:
     }
 
 private:
+    // One body for every kind of handler. Not inlined: GCC 12 takes the
+    // growth of a vector it sees built empty for a write out of bounds.
+    [[gnu::noinline]] void Keep(EventHandlerRoot* handler) { m_handlers.emplace_back(handler); }
+
     std::vector<HandlerRef<EventHandlerRoot>> m_handlers;
 };

@@ -1,6 +1,5 @@
 #include "OpenBelowRoot.h"
 #include "NoFollowFolder.h"
-#include <QFile>
 #include <QStringList>
 #include <cerrno>
 #include <fcntl.h>
@@ -21,19 +20,6 @@ bool Split(const QString& relative, QStringList& folders, QString& name)
     return true;
 }
 } // namespace
-
-int OpenBelowRoot(const QString& root, const QString& relative, int flags, mode_t mode)
-{
-    QStringList folders;
-    QString name;
-    if (!Split(relative, folders, name))
-        return -1;
-    const NoFollowFolder folder = NoFollowFolder::Open(root, folders, false);
-    if (!folder.IsOpen())
-        return -1;
-    return ::openat(
-        folder.Descriptor(), QFile::encodeName(name).constData(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
-}
 
 int OpenRegularBelowRoot(const QString& root, const QString& relative)
 {

@@ -6,13 +6,10 @@
 // with O_NOFOLLOW, so the file opened is the one found by walking the real
 // folders under the root at this moment, whatever links were planted since.
 #include <QString>
-#include <sys/types.h>
 
-// The descriptor of root/relative opened with the flags (O_CLOEXEC and
-// O_NOFOLLOW are added), or -1 with errno set: ELOOP when a component is a
-// symbolic link, ENOTDIR when a folder is not one, EINVAL for an empty, "."
-// or ".." component. relative separates its components with "/".
-int OpenBelowRoot(const QString& root, const QString& relative, int flags, mode_t mode = 0);
-// The same, read-only, for a regular file only (ENXIO for anything else: a
-// folder, a pipe, a device); a pipe in its place does not hold the open.
+// The descriptor of the regular file root/relative opened read-only, or -1
+// with errno set: ELOOP when a component is a symbolic link, ENOTDIR when a
+// folder is not one, EINVAL for an empty, "." or ".." component, ENXIO for
+// anything but a regular file (a folder, a pipe, a device; a pipe in its
+// place does not hold the open). relative separates its components with "/".
 int OpenRegularBelowRoot(const QString& root, const QString& relative);

@@ -5,11 +5,11 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
-#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
 #include "store/NoFollowFolder.h"
+#include "store/OrderedWorker.h"
 #include "store/Settings.h"
 #include <QDateTime>
 #include <QDir>
@@ -86,24 +86,6 @@ bool CopyAcross(const NoFollowFolder& from, const QString& name, const struct st
 }
 } // namespace
 
-// What filing a finished download takes (paths with "/") and what came of it:
-// the name it was moved to, or the status and reason it ends with.
-struct TransferQueueManager::Filing {
-    QString root;
-    QString partial;
-    QString folderText; // the complete folder as the item stores it
-    QString folder;
-    QString destination;
-    FileSource source;
-    std::optional<std::pair<dev_t, ino_t>> written; // the file the thread wrote
-    QString name;
-    QString moved;
-    QString status;
-    QString reason;
-    qint64 held = -1; // what the partial file was found to hold, when short
-    QString recordError;
-};
-
 QString TransferQueueManager::DownloadRoot() const
 {
     QString root = settings.Get("download_folder");
@@ -167,12 +149,24 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr download
     return SubfolderComponents(download).join(QLatin1Char('\\'));
 }
 
-bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr download) const
+QString TransferQueueManager::GetCompleteFilePath(ItemPtr download) const
+{
+    if (StatusOf(download, "download_entry_status") != QLatin1String("complete") || LostFiling(download))
+        return QString();
+    return GetDownloadTargetPath(download, true);
+}
+
+bool TransferQueueManager::CompleteIfFiled(ItemPtr download)
 {
     // Only this source's file counts: another user's file of the same name
     // and size, or one filed before its source was recorded, is not this
-    // download.
-    return !FindCompleteFile(download).isEmpty();
+    // download. The row keeps the name it was found under.
+    const QString found = FindCompleteFile(download);
+    if (found.isEmpty())
+        return false;
+    KeepDownloadFile(download, DownloadRootOf(download), found);
+    SetDownloadEntryStatus(download, QStringLiteral("complete"));
+    return true;
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(
@@ -232,20 +226,11 @@ void TransferQueueManager::OnDownloadComplete()
     }
     // The file is checked and moved on the worker; the download stays as it
     // is (its thread done) until it is back.
-    ++m_filing;
     const qint64 order = download["download_order"].AsInt64();
-    m_recordSyncs->Start(
-        0,
-        [this, order, filing]() -> OrderedWorker::Outcome {
-            FileDownload(*filing);
-            return [this, order, filing] { FinishFiling(order, *filing); };
-        },
-        [this, order, filing](const QString& why) {
-            filing->status = QStringLiteral("local error");
-            filing->reason
-                = QStringLiteral("Could not move the file into the complete folder %1. ").arg(filing->folder)
-                + why;
-            FinishFiling(order, *filing);
+    m_disk.File(
+        filing, [](Filing& filing) { FileDownload(filing); },
+        [this, order](const Filing& filing, const std::vector<qint64>& waiting) {
+            FinishFiling(order, filing, waiting);
         });
 }
 
@@ -350,12 +335,29 @@ void TransferQueueManager::FileDownload(Filing& filing)
     RemoveDownloadDownloadingFolderIfAppropriate(root, source);
 }
 
-void TransferQueueManager::FinishFiling(qint64 order, const Filing& filing)
+ItemPtr TransferQueueManager::FiledDownload(
+    qint64 order, const Filing& filing, const std::vector<qint64>& waiting)
 {
-    --m_filing;
-    if (m_staleRecords)
-        RemoveStaleRecords();
     ItemPtr download = DownloadOfOrder(order);
+    // Removed meanwhile: the download of the source added again since, which
+    // waited for this, takes the file filed; when none was filed it asks for
+    // the file, and finds its partial file by its record.
+    for (qint64 again : waiting) {
+        ItemPtr waiter = DownloadOfOrder(again);
+        if (!waiter || download)
+            continue;
+        if (filing.moved.isEmpty() || SourceOf(waiter) != filing.source)
+            RequeueDownload(waiter);
+        else
+            download = waiter;
+    }
+    return download;
+}
+
+void TransferQueueManager::FinishFiling(
+    qint64 order, const Filing& filing, const std::vector<qint64>& waiting)
+{
+    ItemPtr download = FiledDownload(order, filing, waiting);
     if (!download)
         return;
     if (filing.moved.isEmpty()) {

@@ -65,11 +65,13 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const std::string
         gp_server->TrackUser(user);
 
     emit DownloadQueueChanged();
-    if (DoesDownloadItemCompleteFilenameExist(download)) {
-        SetDownloadEntryStatus(download, QStringLiteral("complete"));
+    if (CompleteIfFiled(download))
         return download;
-    }
     SetDownloadEntryStatus(download, QStringLiteral("queued"));
+    // Its earlier self, removed, is being filed: it is complete once that
+    // file is filed.
+    if (m_disk.WaitForFiling(SourceOf(download), order))
+        return download;
     if (userItem.IsConnected("is_online") && peerMessenger)
         peerMessenger->QueueDownload(user, GetRemotePath(download));
     SetTimeStamp(userItem, "next_place_in_line_request_time", 10);
@@ -197,12 +199,9 @@ void TransferQueueManager::RequeueDownload(ItemPtr download)
     if (!download)
         return;
     if (StatusOf(download, "download_entry_status") == QLatin1String("complete")
-        || IsActive(download, "download_entry_status"))
+        || IsActive(download, "download_entry_status")
+        || m_disk.WaitsForFiling(download["download_order"].AsInt64()) || CompleteIfFiled(download))
         return;
-    if (DoesDownloadItemCompleteFilenameExist(download)) {
-        SetDownloadEntryStatus(download, QStringLiteral("complete"));
-        return;
-    }
     if (const auto retry = m_retries.find(download.Get()); retry != m_retries.end())
         retry->second.due = -1;
     ItemPtr user = download["user"];

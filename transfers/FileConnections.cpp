@@ -5,11 +5,11 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
-#include "peers/OrderedWorker.h"
 #include "server/Server.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/NoFollowFolder.h"
+#include "store/OrderedWorker.h"
 #include <QDateTime>
 #include <QFile>
 #include <QPointer>
@@ -40,11 +40,6 @@ bool ReadFileTail(int descriptor, qint64 held, QByteArray& tail)
     return true;
 }
 
-QString RecordFailed(const QString& why)
-{
-    return QStringLiteral("Could not record the partial file's source, aborting. Error string: ") + why;
-}
-
 // The progress objects that every running transfer has.
 void AddClocks(ItemPtr entry)
 {
@@ -54,26 +49,6 @@ void AddClocks(ItemPtr entry)
     entry += T("bytes_since_last_receipt")->NewItem(Value(new qint64(0)));
 }
 } // namespace
-
-// What the worker made of a download's partial file: the file chosen and
-// opened with the bytes it holds and their tail, or why not (with the file
-// open, its tail could not be read). A descriptor not taken is closed.
-struct TransferQueueManager::PreparedFile {
-    QString root;
-    PartialFile partial;
-    int descriptor = -1;
-    qint64 held = 0;
-    QByteArray tail;
-    QString error;
-
-    // Made here, under a name that was free.
-    bool Fresh() const { return !partial.recorded && !partial.startOver && !partial.adopted; }
-    ~PreparedFile()
-    {
-        if (descriptor >= 0)
-            ::close(descriptor);
-    }
-};
 
 ItemPtr TransferQueueManager::EntryOfSender(const char* threadType) const
 {
@@ -116,7 +91,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     // one for a download whose bytes are already arriving, would write into
     // the same partial file at once.
     download.Disconnect(reqItem);
-    if (download.IsConnected("download_thread") || m_beginning.count(download["download_order"].AsInt64())) {
+    if (download.IsConnected("download_thread") || m_disk.IsBeginning(download["download_order"].AsInt64())) {
         DropSocket(socket);
         Log(kArea, 2, QStringLiteral("Download already running, refusing a second connection"), userItem);
         return;
@@ -125,7 +100,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     // The partial file is found, recorded and opened on the worker while the
     // connection waits (a second one for the download is refused).
     const qint64 order = download["download_order"].AsInt64();
-    m_beginning.insert(order);
+    m_disk.Beginning(order);
     const QPointer<QTcpSocket> waiting(socket);
     // A download begun in another downloads folder goes on there while its
     // partial file is there.
@@ -140,8 +115,7 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
             FollowFolderChange(download);
         BeginPartialFile(order, waiting);
     };
-    m_recordSyncs->Start(
-        0,
+    m_disk.Run(
         [followed, path = LocalPath(GetDownloadTargetPath(download, false))]() -> OrderedWorker::Outcome {
             struct stat info;
             const bool gone = ::lstat(QFile::encodeName(path).constData(), &info) != 0;
@@ -154,15 +128,13 @@ void TransferQueueManager::BeginPartialFile(qint64 order, QPointer<QTcpSocket> s
 {
     ItemPtr download = DownloadOfOrder(order);
     const auto refuse = [&](const QString& reason) {
-        m_beginning.erase(order);
+        m_disk.Begun(order);
         DropSocket(socket);
         if (!reason.isEmpty())
             RefuseDownload(download, QStringLiteral("local error"), reason);
-        if (m_staleRecords)
-            RemoveStaleRecords();
     };
-    // Gone meanwhile.
-    if (!download || download.IsConnected("download_thread") || !socket)
+    // Gone meanwhile, or the program ends.
+    if (!download || download.IsConnected("download_thread") || !socket || m_disk.Closing())
         return refuse(QString());
     if (LocalPath(GetDownloadTargetFolder(download, false)).isEmpty()
         || LocalPath(GetDownloadTargetPath(download, false)).isEmpty())
@@ -170,18 +142,10 @@ void TransferQueueManager::BeginPartialFile(qint64 order, QPointer<QTcpSocket> s
     const qint64 size = download["file_size"].AsInt64();
     if (size < 0)
         return refuse(QStringLiteral("Invalid file size %1, aborting").arg(size));
-    m_recordSyncs->Start(
-        0,
-        [this, order, socket, query = QueryPartialFile(download)]() -> OrderedWorker::Outcome {
-            auto prepared = std::make_shared<PreparedFile>();
-            PreparePartialFile(query, *prepared);
-            return [this, order, socket, prepared] { FinishBeginning(order, socket, prepared); };
-        },
-        [this, order, socket](const QString& why) {
-            auto failed = std::make_shared<PreparedFile>();
-            failed->error = RecordFailed(why);
-            FinishBeginning(order, socket, failed);
-        });
+    m_disk.Prepare(
+        [query = QueryPartialFile(download)](PreparedFile& prepared) { PreparePartialFile(query, prepared); },
+        [this, order, socket](
+            std::shared_ptr<PreparedFile> prepared) { FinishBeginning(order, socket, prepared); });
 }
 
 void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, PreparedFile& prepared)
@@ -210,7 +174,7 @@ void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, Pre
     const SourceRecords records(query.root);
     QString error;
     if (!partial.recorded && !records.Write(partial.path, query.source, &error)) {
-        prepared.error = RecordFailed(error);
+        prepared.error = PreparedFile::RecordFailed(error);
         return;
     }
     // A free name is taken only while it is free: bytes that appear there
@@ -239,46 +203,20 @@ void TransferQueueManager::PreparePartialFile(const PartialFileQuery& query, Pre
 void TransferQueueManager::FinishBeginning(
     qint64 order, QPointer<QTcpSocket> socket, std::shared_ptr<PreparedFile> prepared)
 {
-    m_beginning.erase(order);
+    m_disk.Begun(order);
     ItemPtr download = DownloadOfOrder(order);
-    if (!download || download.IsConnected("download_thread") || !socket
+    if (!download || download.IsConnected("download_thread") || !socket || m_disk.Closing()
         || StatusOf(download, "download_entry_status") == QLatin1String("complete")) {
-        // Gone (or filed) meanwhile: a file made for it goes again, with its
-        // record.
+        // Gone (or filed) meanwhile, or the program ends: a file made for it
+        // goes again, with its record.
         DropSocket(socket);
-        UndoPreparedFile(prepared);
+        m_disk.Undo(prepared);
     } else if (prepared->descriptor < 0) {
         DropSocket(socket);
         RefuseDownload(download, QStringLiteral("local error"), prepared->error);
     } else {
         StartDownload(download, socket, prepared);
     }
-    if (m_staleRecords)
-        RemoveStaleRecords();
-}
-
-void TransferQueueManager::UndoPreparedFile(std::shared_ptr<PreparedFile> prepared)
-{
-    if (prepared->descriptor < 0)
-        return;
-    m_recordSyncs->Start(
-        0,
-        [prepared]() -> OrderedWorker::Outcome {
-            if (!prepared->Fresh())
-                return [] {};
-            const QString& path = prepared->partial.path;
-            const QStringList components = NoFollowFolder::ComponentsBelow(prepared->root, path);
-            const NoFollowFolder folder
-                = NoFollowFolder::Open(prepared->root, components.mid(0, components.size() - 1), false);
-            struct stat made;
-            struct stat there;
-            if (::fstat(prepared->descriptor, &made) == 0 && made.st_size == 0 && folder.IsOpen()
-                && folder.Stat(components.last(), &there) && there.st_dev == made.st_dev
-                && there.st_ino == made.st_ino && folder.RemoveFile(components.last()))
-                SourceRecords(prepared->root).Remove(path);
-            return [] {};
-        },
-        [](const QString&) {});
 }
 
 void TransferQueueManager::StartDownload(
@@ -292,7 +230,7 @@ void TransferQueueManager::StartDownload(
         const QString error = file->errorString();
         delete file;
         DropSocket(socket);
-        UndoPreparedFile(prepared);
+        m_disk.Undo(prepared);
         RefuseDownload(download, QStringLiteral("local error"),
             QStringLiteral("Could not open file, aborting. Error string: ") + error);
         return;

@@ -5,14 +5,12 @@
 #include "SafePath.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
-#include "peers/OrderedWorker.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include "store/NoFollowFolder.h"
-#include "store/SlicedWork.h"
+#include "store/OrderedWorker.h"
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -145,11 +143,15 @@ TransferQueueManager::PartialFile TransferQueueManager::ChoosePartialFile(const 
 
 QString TransferQueueManager::FindCompleteFile(ItemPtr download) const
 {
-    const QString plain = LocalPath(GetDownloadTargetPath(download, true));
+    return FindFiledFile(
+        LocalPath(GetDownloadTargetPath(download, true)), RecordsOf(download), SourceOf(download));
+}
+
+QString TransferQueueManager::FindFiledFile(
+    const QString& plain, const SourceRecords& records, const FileSource& source)
+{
     if (plain.isEmpty())
         return QString();
-    const SourceRecords records = RecordsOf(download);
-    const FileSource source = SourceOf(download);
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
         const QString path
             = n == 0 ? plain : InFolder(plain, NumberedPathComponent(QFileInfo(plain).fileName(), n));
@@ -175,7 +177,7 @@ void TransferQueueManager::StartPartialFileOver(
     const auto emptied = [this, order, path, why, askAgain](bool done) {
         ItemPtr download = DownloadOfOrder(order);
         // Gone, or begun again meanwhile (after the file was emptied).
-        if (!download || download.IsConnected("download_thread") || m_beginning.count(order))
+        if (!download || download.IsConnected("download_thread") || m_disk.IsBeginning(order))
             return;
         if (!done) {
             RefuseDownload(download, QStringLiteral("local error"),
@@ -188,8 +190,7 @@ void TransferQueueManager::StartPartialFileOver(
         if (askAgain)
             RequeueDownload(download);
     };
-    m_recordSyncs->Start(
-        0,
+    m_disk.Run(
         [emptied, root = DownloadRootOf(download), path]() -> OrderedWorker::Outcome {
             const QStringList components = NoFollowFolder::ComponentsBelow(root, path);
             const int descriptor = components.isEmpty()
@@ -212,39 +213,5 @@ void TransferQueueManager::LetStaleRecordsGo()
         if (!roots.contains(kept.AsString()))
             roots << kept.AsString();
     }
-    using Found = std::vector<std::pair<QString, SourceRecords::Stale>>;
-    m_partialSizes->Start(
-        0,
-        [this, roots]() -> OrderedWorker::Outcome {
-            auto stale = std::make_shared<Found>();
-            for (const QString& root : roots) {
-                for (SourceRecords::Stale& record : SourceRecords(root).FindStale())
-                    stale->emplace_back(root, std::move(record));
-            }
-            return [this, stale] {
-                if (stale->empty())
-                    return;
-                Log(kArea, 2,
-                    QStringLiteral("Letting %1 records of files no longer there go").arg(stale->size()));
-                m_staleRecords = std::make_unique<SlicedWork>();
-                m_staleRecords->Then(stale->size(),
-                    [stale](size_t i) { SourceRecords((*stale)[i].first).RemoveStale((*stale)[i].second); });
-                RemoveStaleRecords();
-            };
-        },
-        [](const QString& why) {
-            Log(kArea, 1, QStringLiteral("Could not look for records of files no longer there: %1").arg(why));
-        });
-}
-
-void TransferQueueManager::RemoveStaleRecords()
-{
-    // A record written for a file about to be made or moved into its place
-    // is not stale: this goes on once that file is there (or is gone again).
-    if (!m_beginning.empty() || m_filing > 0)
-        return;
-    if (m_staleRecords && !m_staleRecords->Run(SlicedWork::Turn()))
-        QTimer::singleShot(0, this, &TransferQueueManager::RemoveStaleRecords);
-    else
-        m_staleRecords.reset();
+    m_disk.PruneStaleRecords(roots);
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -105,6 +106,12 @@ QString SourceRecords::NameOf(const QString& relative)
     return QString::fromLatin1(QCryptographicHash::hash(relative.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
+bool SourceRecords::IsTemporary(const QString& name)
+{
+    static const QRegularExpression temporary(QStringLiteral("^[0-9a-f]{40}\\.new$"));
+    return temporary.match(name).hasMatch();
+}
+
 NoFollowFolder SourceRecords::Folder(bool create) const
 {
     return NoFollowFolder::Open(m_root, { kFolder }, create);
@@ -200,6 +207,12 @@ std::vector<SourceRecords::Stale> SourceRecords::FindStale() const
     }
     while (const dirent* entry = ::readdir(entries.get())) {
         const QString name = QFile::decodeName(entry->d_name);
+        // A record being written when the program was killed: never renamed
+        // into its place, it belongs to no file.
+        if (IsTemporary(name)) {
+            stale.push_back({ name, QString() });
+            continue;
+        }
         const std::optional<QList<QByteArray>> lines = RecordLines(ReadRecord(folder, name));
         if (!lines)
             continue;
@@ -217,6 +230,10 @@ std::vector<SourceRecords::Stale> SourceRecords::FindStale() const
 
 bool SourceRecords::RemoveStale(const Stale& record) const
 {
+    if (record.relative.isEmpty()) {
+        const NoFollowFolder folder = Folder(false);
+        return IsTemporary(record.name) && folder.IsOpen() && folder.RemoveFile(record.name);
+    }
     struct stat info;
     if (::lstat(QFile::encodeName(m_root + QLatin1Char('/') + record.relative).constData(), &info) == 0
         || (errno != ENOENT && errno != ENOTDIR))

@@ -65,12 +65,14 @@ public:
     bool Remove(const QString& path) const;
 
     // A record whose file is not on disk: its name in the records folder and
-    // the file's path relative to the root.
+    // the file's path relative to the root; or a record's temporary file
+    // (no path) left by a write that was cut short.
     struct Stale {
         QString name;
         QString relative;
     };
-    // Reads every record: those of files no longer there. For a worker.
+    // Reads every record: those of files no longer there, and temporary
+    // files. For a worker.
     std::vector<Stale> FindStale() const;
     // Removes the record if its file is still not there. On the thread that
     // writes records and makes their files, so that a record written for a
@@ -79,6 +81,7 @@ public:
 
 private:
     static QString NameOf(const QString& relative);
+    static bool IsTemporary(const QString& name);
     NoFollowFolder Folder(bool create) const;
     QString Relative(const QString& path) const;
 

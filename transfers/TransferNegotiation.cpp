@@ -74,6 +74,9 @@ void TransferQueueManager::OnFileTransferRequest(
         if (gp_server)
             gp_server->TrackUser(user);
         SetDownloadEntryStatus(download, QStringLiteral("queued"));
+        // Its earlier self, removed, is being filed: the connection waits
+        // behind that and finds it complete.
+        m_disk.WaitForFiling(SourceOf(download), order);
         emit DownloadQueueChanged();
     }
     if (StatusOf(download, "download_entry_status") == QLatin1String("complete")) {

@@ -7,7 +7,8 @@
 // member runs on the GUI thread except the speed-limit fields, which the
 // upload threads share through SpeedLimit under its own mutex, and the static
 // disk steps of a download's partial file (begun, emptied, filed), which run
-// in turn on one disk worker from what the GUI thread gathered.
+// in turn on the disk worker of DownloadDiskSteps from what the GUI thread
+// gathered.
 //
 // All state lives in the item store. Run-time objects of a running transfer
 // (thread, socket, file, counters, clocks) are items whose value is the
@@ -26,6 +27,7 @@
 // checked to stay below the downloads folder before it is used, and its
 // folders and files are made, opened, moved and removed without following
 // any link below the downloads folder (NoFollowFolder).
+#include "DownloadDiskSteps.h"
 #include "FileStamp.h"
 #include "QueuedUploads.h"
 #include "SourceRecord.h"
@@ -44,12 +46,10 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 
 class DownloadThread;
-class OrderedWorker;
 class UploadThread;
 class QFile;
 class QTcpSocket;
@@ -63,8 +63,13 @@ public:
     // gp_server, peerMessenger, timerManager, the settings types and the
     // share manager's types.
     explicit TransferQueueManager(QObject* parent = nullptr);
-    // Stops every worker thread and waits for it.
+    // Ends the disk steps in flight, then stops every worker thread and
+    // waits for it.
     ~TransferQueueManager() override;
+    // Ends the disk steps in flight (for a bounded time) and applies their
+    // outcomes, beginning no download: called before the queue is saved for
+    // the last time.
+    void FinishDiskSteps();
 
     void DataLoaded() override;
     void NoData() override;
@@ -129,7 +134,11 @@ public:
     QString GetDownloadTargetFolder(ItemPtr download, bool complete) const;
     QString GetDownloadTargetPath(ItemPtr download, bool complete) const;
     QString GetDownloadRelativeDownloadFolder(ItemPtr download) const;
-    bool DoesDownloadItemCompleteFilenameExist(ItemPtr download) const;
+    // The file a complete download was filed as, to open it: the path kept
+    // with it (the plain name for a row saved before paths were kept); empty
+    // while it is not complete, or when the name it was filed under is not
+    // known.
+    QString GetCompleteFilePath(ItemPtr download) const;
     // Removes the folders below "downloading" that held only the partial
     // file (for the worker).
     static void RemoveDownloadDownloadingFolderIfAppropriate(const QString& root, const QString& partial);
@@ -216,6 +225,9 @@ public slots:
 private:
     // TransferSchema.cpp.
     struct HeldSearch;
+    // A complete row that keeps the path of its partial file: the outcome of
+    // its filing was lost.
+    static bool LostFiling(ItemPtr download);
     void FindHeldBytes();
     void FindHeldBytesSlice();
     void DeclareDownloadTypes();
@@ -262,43 +274,24 @@ private:
 
     // DownloadFolder.cpp: a finished download's file is checked against its
     // size and record and moved into "complete" on the worker, and the
-    // download, found again, is told the outcome on the GUI thread.
-    struct Filing;
+    // download, found again (or the one added again that waits for it), is
+    // told the outcome on the GUI thread.
+    using Filing = DownloadDiskSteps::Filing;
     static void FileDownload(Filing& filing);
-    void FinishFiling(qint64 order, const Filing& filing);
+    void FinishFiling(qint64 order, const Filing& filing, const std::vector<qint64>& waiting);
+    ItemPtr FiledDownload(qint64 order, const Filing& filing, const std::vector<qint64>& waiting);
+    // Whether the download's source is filed in its complete folder (by the
+    // file's record): it is complete then, with that file.
+    bool CompleteIfFiled(ItemPtr download);
 
     // FileConnections.cpp.
     ItemPtr EntryOfSender(const char* threadType) const;
     void RefuseDownload(ItemPtr download, const QString& status, const QString& reason);
 
-    // PartialFiles.cpp: which file of the downloads folder holds whose bytes.
-    // A download appends only to a partial file recorded as begun for its
-    // source; any other bytes at its path are left alone and it takes a free
-    // name beside them. At most one running download writes a partial file.
-    struct PartialFile {
-        QString path; // "/" separators; empty when no name is free
-        bool recorded = false; // its record already names this download's source
-        bool startOver = false; // begun for this file at another size: emptied
-        // A partial file from before records were kept, named by the row:
-        // recorded for it now and resumed.
-        bool adopted = false;
-        QString note; // what the download's row says about it
-    };
-    // What the store knows of a download's partial file, gathered on the GUI
-    // thread for the worker that looks at the disk.
-    struct PartialFileQuery {
-        QString root; // the downloads folder that holds it
-        QString folder; // its downloading folder ("/"), for messages
-        QString plain; // the file's own name there
-        QString given; // the name the row gives it
-        // The row is from before records were kept: the file it names is its.
-        bool adoptable = false;
-        FileSource source;
-        // The files that running downloads write. Downloads being begun
-        // choose one at a time on the worker, each recording its choice
-        // before the next looks.
-        QSet<QString> inUse;
-    };
+    // PartialFiles.cpp: which file of the downloads folder holds whose bytes
+    // (DownloadDiskSteps). At most one running download writes a partial file.
+    using PartialFile = DownloadDiskSteps::PartialFile;
+    using PartialFileQuery = DownloadDiskSteps::PartialFileQuery;
     PartialFileQuery QueryPartialFile(ItemPtr download) const;
     static PartialFile ChoosePartialFile(const PartialFileQuery& query);
     // FileConnections.cpp: a download whose file connection arrived is begun
@@ -307,14 +300,11 @@ private:
     // and the file opened and its tail read; back on the GUI thread the
     // download, found again, starts its thread, or what the worker made for
     // it goes again when it is gone.
-    struct PreparedFile;
+    using PreparedFile = DownloadDiskSteps::PreparedFile;
     void BeginPartialFile(qint64 order, QPointer<QTcpSocket> socket);
     static void PreparePartialFile(const PartialFileQuery& query, PreparedFile& prepared);
     void FinishBeginning(qint64 order, QPointer<QTcpSocket> socket, std::shared_ptr<PreparedFile> prepared);
     void StartDownload(ItemPtr download, QTcpSocket* socket, std::shared_ptr<PreparedFile> prepared);
-    // On the worker: closes the prepared file, and removes a file it made
-    // fresh (while still empty) with its record.
-    void UndoPreparedFile(std::shared_ptr<PreparedFile> prepared);
     // A download begun in another downloads folder than the setting's whose
     // partial file is no longer there (looked at on the worker) is a download
     // not yet begun: it lets its folder go and follows the setting.
@@ -322,12 +312,14 @@ private:
     // Keeps the file the download writes or wrote (absolute, "/") with it.
     void KeepDownloadFile(ItemPtr download, const QString& root, const QString& path);
     // The records of the files of every downloads folder in use whose files
-    // are gone go: read on a worker, removed a slice at a time.
+    // are gone go.
     void LetStaleRecordsGo();
-    void RemoveStaleRecords();
     // The finished file of the download's source in its complete folder, by
-    // its record; empty when there is none.
+    // its record; empty when there is none. Static: the same from the plain
+    // name in "complete", for a worker.
     QString FindCompleteFile(ItemPtr download) const;
+    static QString FindFiledFile(
+        const QString& plain, const SourceRecords& records, const FileSource& source);
     // Empties the download's partial file (never through a link) on the
     // worker, then says why in its row and, with askAgain, asks for it
     // again; when the file could not be emptied the download is a local
@@ -404,15 +396,8 @@ private:
     // paths worked out a slice at a time), and the records of files no
     // longer there.
     std::unique_ptr<HeldSearch> m_heldSearch;
-    std::unique_ptr<OrderedWorker> m_partialSizes;
-    std::unique_ptr<SlicedWork> m_staleRecords;
-    // Chooses, records and opens the partial files of downloads being
-    // begun, and syncs the records of finished files; the downloads (by
-    // download_order) whose connection waits for it.
-    std::unique_ptr<OrderedWorker> m_recordSyncs;
-    std::set<qint64> m_beginning;
-    // Finished downloads whose files are being moved (their records written).
-    int m_filing = 0;
+    // The disk worker, with the steps in flight on it.
+    DownloadDiskSteps m_disk;
 
     friend class TransferTestAccess;
 };

@@ -4,7 +4,7 @@
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
-#include "peers/OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
-#include <limits>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -173,13 +172,17 @@ void TransferQueueManager::DeclareCompleteTypes()
 // a slice at a time (a queue may hold 100,000 downloads), then the files are
 // looked at on a worker. Only a partial file that the record kept with it
 // gives to the download's source is its progress: one begun for another file
-// of the name is not.
+// of the name is not. A partial file that is gone may have been filed by a
+// run that ended before it saved the outcome: the file filed is found by its
+// record, and so is the file of a row saved complete with its partial file's
+// path.
 struct TransferQueueManager::HeldSearch {
     struct Partial {
         qint64 order;
         QString path;
         QString root;
         FileSource source;
+        QString complete; // the plain name in "complete"
     };
     quint64 after = 0; // the creation number of the last download looked at
     quint64 end = 0; // the first one made after the load, which are not
@@ -192,8 +195,6 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 {
     transferQueueManager = this;
     m_clock.start();
-    m_partialSizes = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
-    m_recordSyncs = std::make_unique<OrderedWorker>(std::numeric_limits<qsizetype>::max());
 
     DeclareDownloadTypes();
     Subscribe(T("write_position")->itemRemoved, &TransferQueueManager::OnWritePositionRemoved);
@@ -288,6 +289,7 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
 
 TransferQueueManager::~TransferQueueManager()
 {
+    FinishDiskSteps();
     for (ItemPtr item : T("upload_thread")->GetItems()) {
         if (auto* thread = item.AsPointer<UploadThread>()) {
             thread->SignalExit();
@@ -304,6 +306,13 @@ TransferQueueManager::~TransferQueueManager()
         sharedFoldersManager->SetUploadStateProvider({}, {});
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
+}
+
+void TransferQueueManager::FinishDiskSteps()
+{
+    // Long enough for a slow disk to sync a few files, short enough for a
+    // system shutdown.
+    m_disk.Finish(10000);
 }
 
 void TransferQueueManager::DataLoaded()
@@ -338,6 +347,13 @@ void TransferQueueManager::DataLoaded()
         settings.Set("max_queued_uploads_per_user", "10");
 }
 
+bool TransferQueueManager::LostFiling(ItemPtr download)
+{
+    ItemPtr kept = download["download_file_path"];
+    return StatusOf(download, "download_entry_status") == QLatin1String("complete") && kept
+        && !kept.AsString().startsWith(QStringLiteral("complete/"));
+}
+
 qint64 TransferQueueManager::HeldBytes(ItemPtr download) const
 {
     const auto held = m_heldBytes.find(download.Get());
@@ -369,11 +385,12 @@ void TransferQueueManager::FindHeldBytesSlice()
          downloads.Valid(p) && downloads.At(p)->serial < search.end; downloads.Advance(p)) {
         ItemPtr download = downloads.At(p);
         search.after = download.Serial();
-        if (download["download_entry_status"] != complete) {
+        if (download["download_entry_status"] != complete || LostFiling(download)) {
             const QString path = LocalPath(GetDownloadTargetPath(download, false));
             if (!path.isEmpty())
-                search.partials.push_back(
-                    { download["download_order"].AsInt64(), path, DownloadRootOf(download), SourceOf(download) });
+                search.partials.push_back({ download["download_order"].AsInt64(), path,
+                    DownloadRootOf(download), SourceOf(download),
+                    LocalPath(GetDownloadTargetPath(download, true)) });
         }
         if (++done % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired()) {
             search.slices.start();
@@ -383,14 +400,32 @@ void TransferQueueManager::FindHeldBytesSlice()
     std::vector<HeldSearch::Partial> partials = std::exchange(search.partials, {});
     if (partials.empty())
         return;
-    m_partialSizes->Start(0, [this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
+    m_disk.Look([this, partials = std::move(partials)]() -> OrderedWorker::Outcome {
         std::vector<std::pair<qint64, qint64>> sizes;
+        std::vector<std::pair<qint64, QString>> filed;
         for (const HeldSearch::Partial& partial : partials) {
             const QFileInfo info(partial.path);
-            if (info.isFile() && info.size() > 0 && SourceRecords(partial.root).Read(partial.path) == partial.source)
+            const SourceRecords records(partial.root);
+            if (info.isFile() && info.size() > 0 && records.Read(partial.path) == partial.source)
                 sizes.emplace_back(partial.order, info.size());
+            else if (!info.exists() && !info.isSymLink()) {
+                QString found = FindFiledFile(partial.complete, records, partial.source);
+                if (!found.isEmpty())
+                    filed.emplace_back(partial.order, std::move(found));
+            }
         }
-        return [this, sizes = std::move(sizes)] {
+        return [this, sizes = std::move(sizes), filed = std::move(filed)] {
+            for (const auto& [order, found] : filed) {
+                // Begun again or filed since.
+                ItemPtr download = DownloadOfOrder(order);
+                if (!download || download.IsConnected("download_thread")
+                    || m_disk.IsBeginning(order)
+                    || (StatusOf(download, "download_entry_status") == QLatin1String("complete")
+                        && !LostFiling(download)))
+                    continue;
+                KeepDownloadFile(download, DownloadRootOf(download), found);
+                SetDownloadEntryStatus(download, QStringLiteral("complete"));
+            }
             for (const auto& [order, size] : sizes) {
                 // Gone since, or running: a transfer reports its own position.
                 ItemPtr download = T("download_order")->HasItem(Value(static_cast<long long>(order)))["download_entry"];

@@ -14,6 +14,7 @@
 #include "peers/PeerCodes.h"
 #include "peers/PeerMessages.h"
 #include "peers/PeerMessenger.h"
+#include "peers/SearchReplyQueue.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/TabWidget.h"
 #include "store/LogSink.h"
@@ -123,7 +124,8 @@ inline void AddSearchFloodsRows(FloodRun& run)
     // The tabs and the messages are made before the clock runs.
     static size_t before = 0;
 
-    // One reply of 131,072 results.
+    // One reply of 131,072 results: the tab keeps what a search keeps and
+    // says the rest were left out.
     static QPointer<SearchResultsForm> big;
     static QByteArray bigReply;
     if (Wanted(QStringLiteral("search_reply_131k"))) {
@@ -136,16 +138,25 @@ inline void AddSearchFloodsRows(FloodRun& run)
             before = StoredResults();
             run.Peers().Add(QStringLiteral("flooder"), { bigReply });
         },
-        [] { return StoredResults() >= before + 131072; });
+        [] {
+            return StoredResults()
+                >= before + std::min<size_t>(131072, SearchReplyQueue::kMaxResultsPerSearch)
+                && big && big->NoticeLabel();
+        });
     run.Memory(QStringLiteral("search_reply_131k"));
 
-    // 200 peers with 1,000 results each, all at once.
-    static QPointer<SearchResultsForm> many;
+    // 200 peers with 1,000 results each, all at once, to as many searches as
+    // keep them all.
+    constexpr int kPeersPerTab = int(SearchReplyQueue::kMaxResultsPerSearch / 1000);
+    static std::vector<QPointer<SearchResultsForm>> many;
     static std::vector<QByteArray> manyReplies;
     if (Wanted(QStringLiteral("search_200_peers")) || Wanted(QStringLiteral("search_tab_close"))) {
-        many = OpenSearchTab(QStringLiteral("flood many"));
-        for (int p = 0; p < 200; ++p)
-            manyReplies.push_back(SearchReplyFrame(QStringLiteral("peer%1").arg(p), TicketOf(many), 1000));
+        for (int p = 0; p < 200; ++p) {
+            if (p % kPeersPerTab == 0)
+                many.push_back(OpenSearchTab(QStringLiteral("flood many %1").arg(many.size())));
+            manyReplies.push_back(
+                SearchReplyFrame(QStringLiteral("peer%1").arg(p), TicketOf(many.back()), 1000));
+        }
     }
     auto feedMany = [](LoopbackPeers& peers) {
         for (int p = 0; p < 200; ++p)
@@ -159,7 +170,7 @@ inline void AddSearchFloodsRows(FloodRun& run)
         },
         [] { return StoredResults() >= before + 200000; });
     run.Memory(QStringLiteral("search_200_peers"));
-    // Run alone, the closing row fills its tab first (not timed).
+    // Run alone, the closing row fills its tabs first (not timed).
     if (Wanted(QStringLiteral("search_tab_close")) && !Wanted(QStringLiteral("search_200_peers"))) {
         before = StoredResults();
         LoopbackPeers filling;
@@ -167,15 +178,20 @@ inline void AddSearchFloodsRows(FloodRun& run)
         gui::WaitFor([] { return StoredResults() >= before + 200000; }, 120000);
     }
 
-    // Closing the tab of those 200,000 results: it goes, and so do its results.
+    // Closing the tabs of those 200,000 results at once: they go, and so do
+    // their results.
     static size_t resultsLeft = 0;
     run.Add(
         QStringLiteral("search_tab_close"),
         [] {
             resultsLeft = d.GetType("search_result")->Count() - 200000;
-            searchForm->OnTabCloseRequested(searchForm->searchTabControl()->indexOf(many));
+            for (const QPointer<SearchResultsForm>& tab : many)
+                searchForm->OnTabCloseRequested(searchForm->searchTabControl()->indexOf(tab));
         },
-        [] { return !many && d.GetType("search_result")->Count() <= resultsLeft; });
+        [] {
+            return std::all_of(many.begin(), many.end(), [](const auto& tab) { return !tab; })
+                && d.GetType("search_result")->Count() <= resultsLeft;
+        });
     run.Memory(QStringLiteral("search_tab_close"));
 
     // 100 results whose names have 60,000 characters, in 5,000-level folders;

@@ -5,6 +5,8 @@
 #include "QRoomUserListItemWidget.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ColumnFitter.h"
+#include "shell/CutTextTips.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
@@ -122,6 +124,10 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     userList->sortByColumn(2, Qt::AscendingOrder);
     userList->header()->setStretchLastSection(true);
     userList->headerItem()->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+    // The names take the room the speeds leave; one still cut shows whole on
+    // hover.
+    ColumnFitter::Attach(userList, { 2 });
+    CutTextTips::Attach(userList);
 
     m_roomItem = d.GetType("room")->GetItem(Value(room));
 

@@ -5,6 +5,7 @@
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ColumnFitter.h"
+#include "shell/CutTextTips.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
@@ -128,11 +129,12 @@ void SearchForm::Init()
 {
     if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
-        connect(peerMessenger, &PeerMessenger::SearchResultsDropped, this, [](quint32 ticket, QString, qint64 results) {
-            ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
-            if (SearchResultsForm* form = FormOfWidgetItem(request["search_results_widget"]))
-                form->SayDropped(results);
-        });
+        connect(peerMessenger, &PeerMessenger::SearchResultsDropped, this,
+            [](quint32 ticket, QString, qint64 results, bool searchFull) {
+                ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+                if (SearchResultsForm* form = FormOfWidgetItem(request["search_results_widget"]))
+                    form->SayDropped(results, searchFull);
+            });
     }
 
     // Types and relations of the results tabs. The peer network declared the
@@ -313,8 +315,10 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, QString text
         tree->setColumnWidth(i, widths[i]);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
-    // The file names, their folders and sizes take the room the list leaves.
-    ColumnFitter::Attach(tree, { 4, 3, 5 });
+    // The user and file names, their folders and sizes take the room the list
+    // leaves; a name still cut shows whole on hover.
+    ColumnFitter::Attach(tree, { 0, 4, 3, 5 });
+    CutTextTips::Attach(tree);
     tree->expandAll();
 
     if (wish) {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <vector>
 
@@ -15,6 +16,21 @@ QTreeWidgetItem* RowOfNode(ItemPtr node)
     return node.AsPointer<QTreeWidgetItem>();
 }
 
+// Column 0 keeps "Y" as the text the list sorts by, while the check box over
+// the cell shows the state: the text is not drawn beside the box.
+class BoxOnlyDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text.clear();
+        option->features &= ~QStyleOptionViewItem::HasDisplay;
+    }
+};
+
 } // namespace
 
 void SearchForm::SetUpWishList()
@@ -22,6 +38,7 @@ void SearchForm::SetUpWishList()
     m_wishList->setColumnCount(2);
     m_wishList->setHeaderLabels({ QString(), tr("Wish List Search") });
     m_wishList->setColumnWidth(0, 20);
+    m_wishList->setItemDelegateForColumn(0, new BoxOnlyDelegate(m_wishList));
     m_wishList->header()->setSectionResizeMode(QHeaderView::Fixed);
     m_wishList->header()->setStretchLastSection(true);
     m_wishList->setRootIsDecorated(false);

@@ -1,6 +1,7 @@
 #include "SearchResultsForm.h"
 #include "SearchResultListItem.h"
 #include "WidgetFunctions.h"
+#include "peers/SearchReplyQueue.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
@@ -129,11 +130,17 @@ void SearchResultsForm::SayNotSent()
                   "connected."));
 }
 
-void SearchResultsForm::SayDropped(qint64 results)
+void SearchResultsForm::SayDropped(qint64 results, bool searchFull)
 {
     m_droppedResults += results;
-    ShowNotice(tr("%1 results were left out: more arrived at once than the tab could take.")
-                   .arg(CommafyNumber(m_droppedResults)));
+    m_searchFull = m_searchFull || searchFull;
+    if (m_searchFull)
+        ShowNotice(
+            tr("%1 results were left out: a search keeps at most %2 results.")
+                .arg(CommafyNumber(m_droppedResults), CommafyNumber(SearchReplyQueue::kMaxResultsPerSearch)));
+    else
+        ShowNotice(tr("%1 results were left out: more arrived at once than the tab could take.")
+                       .arg(CommafyNumber(m_droppedResults)));
 }
 
 void SearchResultsForm::ShowNotice(const QString& text)

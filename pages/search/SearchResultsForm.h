@@ -59,9 +59,9 @@ public:
     // A search asked for while not connected went nowhere: the tab says so
     // above the (empty) results rather than leaving the user waiting.
     void SayNotSent();
-    // Results of the search were left out (too many arrived at once): the tab
-    // says how many, in all.
-    void SayDropped(qint64 results);
+    // Results of the search were left out (the search had all it keeps, or
+    // too many arrived at once): the tab says how many, in all, and why.
+    void SayDropped(qint64 results, bool searchFull);
     QLabel* NoticeLabel() const { return m_notice; }
 
     void AddUserSearchResults(ItemPtr searchResults);
@@ -145,6 +145,7 @@ private:
     QCheckBox* m_defaultFilter;
     QLabel* m_notice = nullptr;
     qint64 m_droppedResults = 0;
+    bool m_searchFull = false;
 
     // Taking the tab apart: rows out of the tree still to free, user nodes
     // and searches whose items are still to remove.

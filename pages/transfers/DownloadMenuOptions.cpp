@@ -105,7 +105,7 @@ void DownloadMenuOptions::AddAlertEntries(QMenu* menu)
 void DownloadMenuOptions::OnOpenFile()
 {
     if (ItemPtr entry = m_entries.Items().First())
-        TransfersForm::OpenDownloadPath(transferQueueManager->GetDownloadTargetPath(entry, true));
+        TransfersForm::OpenDownloadPath(transferQueueManager->GetCompleteFilePath(entry));
 }
 
 void DownloadMenuOptions::OnOpenFolder()

@@ -6,6 +6,7 @@
 #include "TransferRow.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ColumnFitter.h"
+#include "shell/CutTextTips.h"
 #include "shell/Kit.h"
 #include "shell/SizeManager.h"
 #include "shell/TabWidget.h"
@@ -45,8 +46,10 @@ void SetUpTree(QTreeWidget* tree, int columns)
     for (int k = 0; k < columns; ++k)
         tree->setColumnWidth(k, kColumnWidths[k]);
     tree->header()->setSectionsMovable(false);
-    // File and folder names, and speeds, take the room the list leaves.
-    ColumnFitter::Attach(tree, { 2, 1, 6 });
+    // User, file and folder names, and speeds, take the room the list
+    // leaves; a name still cut shows whole on hover.
+    ColumnFitter::Attach(tree, { 0, 2, 1, 6 });
+    CutTextTips::Attach(tree);
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree->setSortingEnabled(false);

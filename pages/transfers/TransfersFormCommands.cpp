@@ -220,7 +220,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* row, int)
 {
     ItemPtr node = NodeOf("download_list_node", row);
     if (node && transferQueueManager)
-        OpenDownloadPath(transferQueueManager->GetDownloadTargetPath(node["download_entry"], true));
+        OpenDownloadPath(transferQueueManager->GetCompleteFilePath(node["download_entry"]));
 }
 
 void TransfersForm::OnUploadSlotsSpinValueChanged(int value)

@@ -2,8 +2,9 @@
 // once until one succeeds, and the client runs on; closing the window while a
 // file is being uploaded ends cleanly, quitting writes the data file once (or
 // again for what changed after the close), and the file loads at the next
-// start.
+// start, with a download that was being filed as the window closed complete.
 #include "gui/GuiTest.h"
+#include "transfers/TransferTestAccess.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -12,11 +13,33 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTreeWidget>
 #include <cstdio>
 #include <sys/stat.h>
 
 namespace {
+std::string Remote(const QString& local)
+{
+    return QString(local).replace(QLatin1Char('/'), QLatin1Char('\\')).toStdString();
+}
+
+QByteArray ReadWhole(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray WriteRandom(const QString& path, qint64 size, quint32 seed)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == size ? bytes : QByteArray();
+}
+
 // The data file as written: a new write renames a new file over it.
 QPair<quint64, qint64> Written()
 {
@@ -40,9 +63,19 @@ GUI_CHILD_ROLE(verify_data_file)
         std::fprintf(stderr, "the data file did not load cleanly\n");
         return 1;
     }
+    // The download filed as the window closed opens its own file.
+    const QString giverShare = session.Home() + QStringLiteral("/giver share");
+    ItemPtr held
+        = transferQueueManager->GetDownloadEntry(QStringLiteral("giver"), "held.bin", Remote(giverShare));
+    const QString heldPath
+        = held ? transferQueueManager->LocalPath(transferQueueManager->GetCompleteFilePath(held)) : QString();
+    const bool filed
+        = !heldPath.isEmpty() && ReadWhole(heldPath) == ReadWhole(giverShare + QStringLiteral("/held.bin"));
+    if (!filed)
+        std::fprintf(stderr, "the download filed at the end does not open its own file\n");
     const bool ok = settings.Get("username") == QLatin1String("sender")
         && settings.Get("empty_share_message") == QLatin1String("set after the close")
-        && window->Ui().sharedFoldersList->topLevelItemCount() == 1;
+        && window->Ui().sharedFoldersList->topLevelItemCount() == 1 && filed;
     window->close();
     const auto closed = Written();
     session.CloseWindow();
@@ -117,6 +150,30 @@ void TestShutdown::closeDuringAnUploadEndsCleanly()
                 return true;
         return false;
     }));
+
+    // A download being filed as the window closes, the disk slow, while
+    // another file holds its name: the outcome is saved at the end.
+    const QString giverShare = session.Home() + QStringLiteral("/giver share");
+    const qsizetype size = WriteRandom(giverShare + QStringLiteral("/held.bin"), 200000, 61).size();
+    QCOMPARE(size, 200000);
+    DriverProcess* giver = session.StartDriver(QStringLiteral("giver"));
+    QVERIFY(giver);
+    giver->Send(QStringLiteral("share-folder ") + giverShare);
+    giver->Send(QStringLiteral("wait-shares"));
+    QVERIFY(!giver->WaitFor(QStringLiteral("shares-ready")).isEmpty());
+    auto gate = std::make_shared<QSemaphore>();
+    const auto release = qScopeGuard([gate] { gate->release(2); });
+    TransferTestAccess::HoldDiskWorker(transferQueueManager, gate);
+    ItemPtr held = transferQueueManager->AddDownload(
+        QStringLiteral("giver"), "held.bin", Remote(giverShare), size, false, 0);
+    const QString plain = transferQueueManager->GetDownloadTargetPath(held, true);
+    QCOMPARE(WriteRandom(transferQueueManager->LocalPath(plain), 3000, 62).size(), 3000);
+    QVERIFY(gui::WaitFor([&] { return TransferTestAccess::BeingBegun(transferQueueManager, held); }, 30000));
+    TransferTestAccess::HoldDiskWorker(transferQueueManager, gate);
+    gate->release();
+    QVERIFY(gui::WaitFor([&] { return TransferTestAccess::BeingFiled(transferQueueManager, held); }, 30000));
+    giver->Stop();
+    gate->release();
 
     // What changes after the close's save is still saved at the end.
     QElapsedTimer clock;

@@ -28,7 +28,8 @@ struct Children {
     {
         for (pid_t* pid : { &manager, &server }) {
             if (*pid > 0) {
-                ::kill(*pid, SIGTERM);
+                if (::kill(-*pid, SIGTERM) != 0)
+                    ::kill(*pid, SIGTERM);
                 ::waitpid(*pid, nullptr, 0);
             }
             *pid = 0;
@@ -46,6 +47,7 @@ struct Manager {
     QList<QByteArray> args;
     const char* file;
     const char* text;
+    const char* started = nullptr; // the window manager, where another program starts it
 };
 const Manager kManagers[] = {
     // New windows take the keyboard unless they ask not to; a click on a
@@ -61,7 +63,19 @@ const Manager kManagers[] = {
     { "kwin", "kwin_x11", {}, "kwinrulesrc",
         "[General]\ncount=1\nrules=1\n[1]\ntitle=Shared Files Rescanned\ntitlematch=1\n"
         "fpplevel=4\nfpplevelrule=2\n" },
+    // KWin as it comes: focus stealing prevention low.
+    { "kwin_default", "kwin_x11", {}, "kwinrc", "[Windows]\nFocusStealingPreventionLevel=1\n" },
     { "metacity", "metacity", { "--sm-disable", "--no-composite" }, nullptr, nullptr },
+    // xfwm4 reads its settings through a session bus of its own; they are
+    // its defaults (new windows focused, no focus stealing prevention).
+    { "xfwm4", "dbus-run-session", { "--", "xfwm4", "--compositor=off" },
+        "xfce4/xfconf/xfce-perchannel-xml/xfwm4.xml",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel name=\"xfwm4\" version=\"1.0\">"
+        "<property name=\"general\" type=\"empty\"><property name=\"click_to_focus\" type=\"bool\" "
+        "value=\"true\"/><property name=\"focus_new\" type=\"bool\" value=\"true\"/><property "
+        "name=\"prevent_focus_stealing\" type=\"bool\" value=\"false\"/><property name=\"use_compositing\" "
+        "type=\"bool\" value=\"false\"/></property></channel>\n",
+        "xfwm4" },
     // Every window it maps gets the keyboard, dialogs included.
     { "icewm", "icewm", {}, "preferences",
         "FocusOnMapTransient=1\nFocusOnMapTransientActive=0\nShowTaskBar=0\n" },
@@ -75,9 +89,13 @@ pid_t Spawn(const QByteArray& program, const QList<QByteArray>& args, int keepFd
 {
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
-    if (pid != 0)
+    if (pid != 0) {
+        if (pid > 0)
+            ::setpgid(pid, pid); // before it can start anything
         return pid;
+    }
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::setpgid(0, 0); // what it starts in turn ends with it
     if (::getppid() != parent)
         ::_exit(127);
     // The test's output stays the test's.
@@ -208,8 +226,8 @@ bool Start()
         [](const Manager& known) { return known.name == qgetenv("MARROWBY_DESKTOP"); });
     if (manager == std::end(kManagers))
         manager = kManagers; // openbox unless named
-    for (const char* program : { "Xvfb", manager->program, "xdotool", "xprop" })
-        if (Missing(program))
+    for (const char* program : { "Xvfb", manager->program, manager->started, "xdotool", "xprop" })
+        if (program && Missing(program))
             return false;
     if (manager->file) {
         // Written out before the window manager reads it.
@@ -244,6 +262,11 @@ bool Keys(const QString& keys)
 {
     return Xdotool(QStringList { QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40") }
         + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+}
+
+bool Script(const QStringList& commands, const std::function<void()>& meanwhile)
+{
+    return Xdotool(commands, meanwhile);
 }
 
 bool Type(const QString& text, int afterMs, const std::function<void()>& meanwhile)

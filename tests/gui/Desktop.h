@@ -3,7 +3,7 @@
 // activates every window it shows; a window manager does not, and it picks
 // the next window itself when one closes. So these tests run the window on a
 // virtual X server (Xvfb) under a window manager (MARROWBY_DESKTOP: openbox,
-// kwin, metacity or icewm), both started by the test before its
+// kwin, kwin_default, metacity, xfwm4 or icewm), both started by the test before its
 // QApplication and ended with it, and type and click as a user does: through
 // the X server (xdotool), to whichever window the window manager gave the
 // keyboard.
@@ -27,6 +27,8 @@ bool SwitchTo(QWidget* window);
 bool Click(QWidget* widget, QPoint at = QPoint(), int times = 1);
 // Keys by their X names ("Return", "space", "alt+Tab"), one after another.
 bool Keys(const QString& keys);
+// xdotool's commands, run in one go (`meanwhile` runs once it has started).
+bool Script(const QStringList& commands, const std::function<void()>& meanwhile = {});
 // Text, typed key by key, starting `afterMs` after the call; `meanwhile`
 // runs as the typist waits.
 bool Type(const QString& text, int afterMs = 0, const std::function<void()>& meanwhile = {});

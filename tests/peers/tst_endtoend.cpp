@@ -249,12 +249,14 @@ private slots:
         QVERIFY(!alice.HasLine(QStringLiteral("search-result")));
         QCOMPARE(alice.Lines().filter(QStringLiteral("message-from bob 9 ")).size(), 2);
 
-        // A reply of one record repeated 131,071 times, asked for by nobody:
-        // a few hundred bytes sent, half a gigabyte once read. Alice refuses
+        // A reply of one record repeated 131,071 times to a live search: a
+        // few hundred bytes sent, half a gigabyte once read. Alice refuses
         // it, naming bob, at little cost, and goes on.
+        alice.Send(QStringLiteral("search new"));
+        const QString live = alice.WaitFor(QStringLiteral("search-started")).split(QLatin1Char(' ')).value(1);
         ResetPeakResident(alice.Pid());
         const qint64 peak = PeakResidentKiB(alice.Pid());
-        bob.Send(QStringLiteral("send-repeated-reply alice 7 4096 131071"));
+        bob.Send(QStringLiteral("send-repeated-reply alice %1 4096 131071").arg(live));
         bob.Send(QStringLiteral("send alice 5001 marker"));
         QVERIFY(!alice.WaitFor(QStringLiteral("message-from bob 5001")).isEmpty());
         QVERIFY(QTest::qWaitFor([&] {

@@ -28,8 +28,9 @@ Q_DECLARE_METATYPE(std::string)
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-// Freed memory sits in quarantine there: the process's peak says nothing.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Freed memory sits in quarantine (AddressSanitizer), and every access is
+// shadowed (ThreadSanitizer): the process's peak says nothing there.
 constexpr bool kMeasured = false;
 #else
 constexpr bool kMeasured = true;
@@ -451,6 +452,59 @@ private slots:
         QCOMPARE(d.GetType("search_result")->Count(), size_t(0));
     }
 
+    void aFloodOfRepliesToOneSearchKeepsItsBound()
+    {
+        // A peer sends replies of ten results to the user's open search as
+        // fast as its socket takes them, then one whose records are
+        // malformed: the search keeps its bound (half of the reply that
+        // reaches it) and the rest are counted as left out, without being
+        // decoded (the malformed one is not even refused); memory stays where
+        // it was.
+        auto* queue = pm->findChild<SearchReplyQueue*>();
+        queue->SetMaxResultsPerSearch(1005);
+        ItemPtr search = d.GetType("search_request")->NewItem(Value(5151u));
+        qint64 leftOut = 0;
+        const auto counting = connect(pm, &PeerMessenger::SearchResultsDropped, this,
+            [&](quint32 ticket, QString, qint64 results, bool full) {
+                leftOut += ticket == 5151 && full ? results : 0;
+            });
+        SearchReply reply;
+        reply.user = "gush";
+        reply.ticket = 5151;
+        reply.files.resize(10);
+        for (int i = 0; i < 10; ++i)
+            reply.files[i].name = "\\gush\\" + std::to_string(i) + ".mp3";
+        MemStream bad;
+        bad.WriteString(std::string("gush"));
+        bad.WriteUInt32(5151);
+        bad.WriteUInt32(5);
+        bad.WriteUInt8(1);
+        constexpr int kReplies = 20000;
+        auto gush = MessagingPeer(QStringLiteral("gush"), pm->ListeningPort());
+        QVERIFY(gush);
+        ResetPeakResident();
+        const qint64 peak = PeakResidentKiB();
+        gush->SendRaw(Framed(EncodeSearchReply(reply).GetBuffer()).repeated(kReplies));
+        gush->SendFrame(U32(PM_FILE_SEARCH_RESULT) + Deflate(bad.GetBuffer()));
+        const auto stored = [&] {
+            size_t n = 0;
+            for (ItemPtr results : search.GetItems("search_results"))
+                n += results.CountItems("search_result");
+            return qint64(n);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stored() + leftOut >= kReplies * 10 + 5, 60000);
+        QCOMPARE(stored(), 1005);
+        QCOMPARE(leftOut, kReplies * 10 - 1005 + 5);
+        QVERIFY(!Logged("Peer Messenger", "Refused a search reply from gush"));
+        if (kMeasured)
+            QVERIFY2(
+                PeakResidentKiB() - peak < 32 * 1024, qPrintable(QString::number(PeakResidentKiB() - peak)));
+        disconnect(counting);
+        search.Remove();
+        d.RemoveDisconnectedItems();
+        queue->SetMaxResultsPerSearch(SearchReplyQueue::kMaxResultsPerSearch);
+    }
+
     void hostilePeersAreClosedAndOthersServed()
     {
         // Malformed init, oversized init, oversized frame, frame without code.
@@ -792,8 +846,18 @@ private slots:
 
         // Outgoing attempts: our own go ahead of those the server asked for,
         // a few connect at once, one user's requests are bounded, and those
-        // that waited too long are given up.
+        // that waited too long are given up. Only a socket opened counts as
+        // connecting, until it settles: one settled the other way while it
+        // waited is dropped and counts nothing.
         OutgoingAttempts attempts;
+        quint64 sockets = 0;
+        std::vector<quint32> opened;
+        const auto open = [&](const OutgoingAttempts::Attempt& a) -> quint64 {
+            if (a.user == QLatin1String("settled"))
+                return 0;
+            opened.push_back(a.token);
+            return ++sockets;
+        };
         const auto attempt = [now](quint32 token, const char* user, bool brokered) {
             OutgoingAttempts::Attempt a;
             a.token = token;
@@ -806,13 +870,23 @@ private slots:
             attempts.Queue(attempt(i, "asker", true));
         QVERIFY(!attempts.Refusal(QStringLiteral("asker")).isEmpty());
         QVERIFY(attempts.Refusal(QStringLiteral("other")).isEmpty());
+        attempts.Queue(attempt(98, "settled", false));
         attempts.Queue(attempt(99, "own", false));
-        QCOMPARE(attempts.Start().token, 99u);
-        for (int i = 1; i < kMaxConnecting && attempts.Ready(); ++i)
-            attempts.Start();
+        attempts.StartNext(open);
+        QCOMPARE(opened, std::vector<quint32> { 99 });
+        while (attempts.Ready())
+            attempts.StartNext(open);
         QCOMPARE(attempts.Connecting(), kMaxBrokeredPerUser + 1);
-        attempts.Settled(true, QStringLiteral("asker"));
+        attempts.Settled(2);
+        attempts.Settled(2);
+        attempts.Settled(sockets + 1);
+        QCOMPARE(attempts.Connecting(), kMaxBrokeredPerUser);
         QVERIFY(attempts.Refusal(QStringLiteral("asker")).isEmpty());
+        attempts.Queue(attempt(97, "asker", true));
+        QVERIFY(!attempts.Refusal(QStringLiteral("asker")).isEmpty());
+        attempts.StartNext([](const OutgoingAttempts::Attempt&) { return quint64(0); });
+        QVERIFY(attempts.Refusal(QStringLiteral("asker")).isEmpty());
+        QCOMPARE(attempts.Connecting(), kMaxBrokeredPerUser);
         attempts.Queue(attempt(100, "late", true));
         QCOMPARE(attempts.Expire(now + kRequestTimeout).size(), size_t(0));
         QCOMPARE(attempts.Expire(now + kRequestTimeout + 1).front().token, 100u);
@@ -972,8 +1046,8 @@ private slots:
         // socket to settle lets our own attempt go; once the rest have
         // expired a new request goes out at once.
         DeadPort dead;
-        QTcpServer early, own, real;
-        for (QTcpServer* server : { &early, &own, &real })
+        QTcpServer early, own, real, fresh;
+        for (QTcpServer* server : { &early, &own, &real, &fresh })
             QVERIFY(server->listen(QHostAddress::LocalHost, 0));
         const auto request = [](const QString& user, quint16 port, quint32 token) {
             emit gp_server->ConnectToPeerRequested(
@@ -999,6 +1073,52 @@ private slots:
             request(QStringLiteral("zed"), dead.Port(), 1000 + i);
         QCOMPARE(pm->ConnectingCount() + pm->WaitingConnectCount(), kMaxBrokeredPerUser);
         pm->ExpireStale(Now() + kRequestTimeout + 1);
+
+        // Every place goes to a connect the server asked for; our own
+        // attempts wait behind them, and each is settled the other way
+        // meanwhile: the peer pierces with its token. Once the stuck ones
+        // time out, the waiting ones open nothing, the count is the sockets
+        // really connecting, and a fresh attempt goes.
+        QTRY_COMPARE(pm->ConnectingCount(), 0);
+        for (int i = 0; i < kMaxConnecting; ++i)
+            request(QStringLiteral("stuck%1").arg(i), dead.Port(), quint32(5000 + i));
+        const qint64 stuckSince = Now();
+        QCOMPARE(pm->ConnectingSocketCount(), kMaxConnecting);
+        QTRY_VERIFY(Now() > stuckSince); // the waiting ones are younger
+        QSignalSpy pierced(pm, &PeerMessenger::DistributedConnectionOpened);
+        std::vector<std::unique_ptr<RawPeer>> piercers;
+        for (int i = 0; i < kMaxConnecting; ++i) {
+            const quint32 token = gp_server->NextToken() + 1;
+            pm->ConnectToDistributedPeer(QStringLiteral("waiter%1").arg(i), 0x7f000001, dead.Port());
+            piercers.push_back(std::make_unique<RawPeer>());
+            QVERIFY(piercers.back()->Connect(pm->ListeningPort()));
+            piercers.back()->SendFrame(PierceBody(token));
+        }
+        QCOMPARE(pm->WaitingConnectCount(), kMaxConnecting);
+        QTRY_COMPARE_WITH_TIMEOUT(pierced.size(), kMaxConnecting, 30000);
+        pm->ExpireStale(stuckSince + kRequestTimeout + 1);
+        QTRY_COMPARE(pm->WaitingConnectCount(), 0);
+        QCOMPARE(pm->ConnectingCount(), pm->ConnectingSocketCount());
+        pm->ConnectToDistributedPeer(QStringLiteral("fresh"), 0x7f000001, fresh.serverPort());
+        QTRY_VERIFY_WITH_TIMEOUT(fresh.hasPendingConnections(), 30000);
+        QTRY_COMPARE(pm->ConnectingCount(), 0);
+        // Settled the other way while connecting (its socket is closed), and
+        // refused: each gives its place back.
+        const quint32 token = gp_server->NextToken() + 1;
+        pm->ConnectToDistributedPeer(QStringLiteral("late"), 0x7f000001, dead.Port());
+        QCOMPARE(pm->ConnectingSocketCount(), 1);
+        QCOMPARE(pm->ConnectingCount(), 1);
+        piercers.front()->Socket().abort();
+        QVERIFY(piercers.front()->Connect(pm->ListeningPort()));
+        piercers.front()->SendFrame(PierceBody(token));
+        QTRY_COMPARE(pm->ConnectingSocketCount(), 0);
+        QCOMPARE(pm->ConnectingCount(), 0);
+        const quint16 closed = fresh.serverPort();
+        fresh.close();
+        pm->ConnectToDistributedPeer(QStringLiteral("refused"), 0x7f000001, closed);
+        QCOMPARE(pm->ConnectingCount(), pm->ConnectingSocketCount());
+        QTRY_COMPARE(pm->ConnectingSocketCount(), 0);
+        QCOMPARE(pm->ConnectingCount(), 0);
     }
 
     void withoutTheServerAnAttemptFailsAtOnce()

@@ -3,7 +3,7 @@
 #include "peers/FileInfo.h"
 #include "peers/Inflate.h"
 #include "peers/PeerCodes.h"
-#include "peers/OrderedWorker.h"
+#include "store/OrderedWorker.h"
 #include "peers/PeerMessages.h"
 #include "peers/ShareListDecoder.h"
 #include <QtTest>

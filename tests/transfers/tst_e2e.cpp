@@ -625,7 +625,7 @@ private slots:
         ole->Send("requeue ned " + Remote(tagged.fileName()));
         QVERIFY(!ole->WaitFor("complete-download ned tagged.bin", 60000).isEmpty());
         QCOMPARE(Digest(Completed("ole", "tunes/tagged.bin")), Digest(tagged.fileName()));
-        for (const QString& rest : { "tunes/swap.txt", "swapdir/inner.txt" })
+        for (const QString& rest : { QStringLiteral("tunes/swap.txt"), QStringLiteral("swapdir/inner.txt") })
             QVERIFY(!QFileInfo::exists(Completed("ole", rest)) && QFileInfo(Partial("ole", rest)).size() == 0);
 
         // The shared folder itself swapped for a link to a folder with a

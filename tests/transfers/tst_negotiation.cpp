@@ -1,7 +1,7 @@
 // Negotiation and file connections, with the real worker threads on real
 // loopback sockets; the test plays the peer's end of each file connection.
+#include "TransferTestAccess.h"
 #include "helper_transfercore.h"
-#include "peers/OrderedWorker.h"
 #include "peers/PeerMessenger.h"
 #include "store/Data.h"
 #include "store/LogSink.h"
@@ -18,22 +18,6 @@
 #include <QThread>
 #include <QtEndian>
 #include <cstdio>
-
-class TransferTestAccess {
-public:
-    // Keeps the engine's disk worker busy, as a slow disk would, until the
-    // gate is released.
-    static void HoldDiskWorker(TransferQueueManager* tq, std::shared_ptr<QSemaphore> gate)
-    {
-        tq->m_recordSyncs->Start(
-            0,
-            [gate]() -> OrderedWorker::Outcome {
-                gate->acquire();
-                return [] {};
-            },
-            [](const QString&) {});
-    }
-};
 
 namespace {
 const int kWait = 20000;
@@ -216,9 +200,12 @@ private slots:
         tq->AddDownload("old", "cut.bin", "Share\\Folder", 5000, false, 0);
         WriteRandomFile(Downloading("Folder/cut.bin"), 80000, 36);
         QVERIFY(tq->Records().Write(Complete("Folder/gone.bin"), { "old", "Share\\Folder\\gone.bin", 5 }));
+        // A record being written when the program was killed goes too.
+        const QString torn = root + "/.download-sources/" + QString(40, 'a') + ".new";
+        WriteRandomFile(torn, 20, 37);
         settings.Clear("partial_file_records");
         tq->DataLoaded();
-        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Read(Complete("Folder/gone.bin")), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Read(Complete("Folder/gone.bin")) && !QFile::exists(torn), kWait);
         QCOMPARE(Serve("old", Accept("old", "old.bin", old.size()), old), qint64(100000 - 65536));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("old", "old.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/old.bin")), old);
@@ -418,6 +405,97 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(slow) && !tq->Records().Exists(slow), kWait);
         delete waiting.peerSide;
         delete again.peerSide;
+    }
+
+    void removedAndAddedAgainOnASlowDisk()
+    {
+        // Removed and added again while its partial file is begun: the file
+        // that the second beginning took stays when the first one's is
+        // cleaned up, and the download completes whole.
+        const QByteArray data = WriteRandomFile(temp.path() + "/again.src", 100000, 50);
+        SocketPair first = MakeSocketPair();
+        SocketPair second = MakeSocketPair();
+        {
+            auto gate = std::make_shared<QSemaphore>();
+            const auto release = qScopeGuard([gate] { gate->release(); });
+            TransferTestAccess::HoldDiskWorker(tq, gate);
+            tq->OnFileConnection("again", first.engineSide, Accept("again", "again.bin", data.size()));
+            tq->RemoveDownload(Entry("again", "again.bin"));
+            tq->OnFileConnection("again", second.engineSide, Accept("again", "again.bin", data.size()));
+        }
+        QCOMPARE(OffsetOf(ReadExactly(second.peerSide, 8)), qint64(0));
+        QVERIFY(TransferTestAccess::DrainDiskWorker(tq));
+        QVERIFY(second.peerSide->write(data) == data.size() && second.peerSide->waitForBytesWritten(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("again", "again.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/again.bin")), data);
+        QCOMPARE(first.peerSide->bytesAvailable(), qint64(0));
+
+        // Removed and added again while its finished file is filed: the one
+        // added again is complete with that file, neither fetched nor filed
+        // twice.
+        const QByteArray filed = WriteRandomFile(temp.path() + "/filed.src", 100000, 51);
+        SocketPair serving = MakeSocketPair();
+        SocketPair twice = MakeSocketPair();
+        tq->OnFileConnection("filer", serving.engineSide, Accept("filer", "filed.bin", filed.size()));
+        QCOMPARE(OffsetOf(ReadExactly(serving.peerSide, 8)), qint64(0));
+        {
+            auto gate = std::make_shared<QSemaphore>();
+            const auto release = qScopeGuard([gate] { gate->release(); });
+            TransferTestAccess::HoldDiskWorker(tq, gate);
+            QVERIFY(serving.peerSide->write(filed) == filed.size() && serving.peerSide->waitForBytesWritten(kWait));
+            QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, Entry("filer", "filed.bin")), kWait);
+            tq->RemoveDownload(Entry("filer", "filed.bin"));
+            tq->OnFileConnection("filer", twice.engineSide, Accept("filer", "filed.bin", filed.size()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("filer", "filed.bin")), QString("complete"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(twice.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(twice.peerSide->bytesAvailable(), qint64(0));
+        QCOMPARE(ReadWholeFile(Complete("Folder/filed.bin")), filed);
+        QVERIFY(!QFile::exists(Complete("Folder/filed (1).bin")));
+        QVERIFY(!QFile::exists(Downloading("Folder/filed.bin")));
+        for (SocketPair* pair : { &first, &second, &serving, &twice })
+            delete pair->peerSide;
+    }
+
+    void stoppingWhileAFileIsFiled()
+    {
+        // The program ends while the worker files a download whose name is
+        // taken in "complete": the outcome is applied before the last save,
+        // and the row opens its own file.
+        const QByteArray other = WriteRandomFile(Complete("Folder/halt.bin"), 3000, 52);
+        const QByteArray data = WriteRandomFile(temp.path() + "/halt.src", 100000, 53);
+        SocketPair pair = MakeSocketPair();
+        tq->OnFileConnection("halter", pair.engineSide, Accept("halter", "halt.bin", data.size()));
+        QCOMPARE(OffsetOf(ReadExactly(pair.peerSide, 8)), qint64(0));
+        ItemPtr download = Entry("halter", "halt.bin");
+        {
+            auto gate = std::make_shared<QSemaphore>();
+            const auto release = qScopeGuard([gate] { gate->release(); });
+            TransferTestAccess::HoldDiskWorker(tq, gate);
+            QVERIFY(pair.peerSide->write(data) == data.size() && pair.peerSide->waitForBytesWritten(kWait));
+            QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, download), kWait);
+        }
+        tq->FinishDiskSteps();
+        QCOMPARE(DownloadStatus(download), QString("complete"));
+        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
+
+        // Killed before the outcome was saved, the row names the partial
+        // file: it opens nothing, and is complete with the file found by its
+        // record (never the one at its plain name) once asked for again, or
+        // after the load, also when saved complete that way.
+        ItemPtr partial
+            = d.GetType("download_file_path")->GetItem(Value(QString("downloading/Folder/halt.bin")));
+        download += partial;
+        QVERIFY(tq->GetCompleteFilePath(download).isEmpty());
+        tq->SetDownloadEntryStatus(download, "queued");
+        tq->RequeueDownload(download);
+        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
+        download += partial;
+        tq->DataLoaded();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data, kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/halt.bin")), other);
+        delete pair.peerSide;
     }
 
     void completeDownloadsRefuseRequests()

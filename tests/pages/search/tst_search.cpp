@@ -605,7 +605,8 @@ private slots:
             file.name = "flood\\" + std::to_string(i / 10) + "\\track " + std::to_string(i) + ".mp3";
             reply.files.push_back(file);
         }
-        const std::string longName = std::string(60000, 'n') + ".mp3";
+        std::string longName(60000, 'n');
+        longName += ".mp3";
         std::string deep = "deep";
         for (int level = 0; level < 2000; ++level)
             deep += "\\d";

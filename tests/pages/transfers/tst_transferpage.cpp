@@ -32,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <csignal>
 
 namespace {
@@ -832,6 +833,22 @@ void TestTransferPage::savedDownloadsComeBackInTheirRows()
     Report(two, 0, 71426355);
     QTRY_COMPARE(Row(two)->text(6), QStringLiteral("69752.3"));
     QVERIFY(ColumnFits(downloads, 6));
+    // So does a user name as long as the test driver's, in a window wide
+    // enough for it; cut in a narrower one, it shows whole on hover.
+    ItemPtr driver
+        = Download(QStringLiteral("user-6f3a9c2e81"), QStringLiteral("a.bin"), QStringLiteral("m"), 1);
+    session.Window()->Ui().tabControl->setCurrentIndex(0);
+    const QSize size = session.Window()->size();
+    session.Window()->resize(size.width() + 200, size.height());
+    QVERIFY(gui::WaitFor([&] { return ColumnFits(downloads, 0); }));
+    session.Window()->resize(size);
+    QVERIFY(gui::WaitFor([&] { return !ColumnFits(downloads, 0); }));
+    const QModelIndex user = downloads->indexFromItem(Row(driver)->parent()->parent(), 0);
+    const QPoint at = downloads->visualRect(user).center();
+    QHelpEvent hover(QEvent::ToolTip, at, downloads->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(downloads->viewport(), &hover);
+    QCOMPARE(QToolTip::text(), PlainToolTip(user.data().toString()));
+    transferQueueManager->RemoveDownload(driver);
     SetStatus(two, "queued");
     // Its partial file, begun by it, holds 400,000,000 bytes.
     QFile partial(transferQueueManager->LocalPath(transferQueueManager->GetDownloadTargetPath(two, false)));

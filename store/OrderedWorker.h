@@ -1,11 +1,12 @@
 #pragma once
-// Work for one worker thread, done in the order handed in, whose outcome is
-// taken on the owner's thread: each piece of work runs on the worker and
-// returns what to do with its outcome, which runs from the owner's event loop,
-// pieces in the order they were handed in. The outcome is freed on the worker
+// One worker thread that does work in the order handed in, its outcomes taken
+// on the owner's thread: each piece of work runs on the worker and returns
+// what to do with its outcome, which runs from the owner's event loop, pieces
+// in the order they were handed in. The outcome is freed on the worker
 // afterwards (a decoded list of a hundred thousand records goes one allocation
-// at a time). The work only turns bytes into records: it never touches the
-// store.
+// at a time). The work never touches the store: it turns bytes into records
+// (search replies, share lists, packed replies) or, as the download engine's
+// disk worker, does the file steps that the GUI thread must not wait for.
 //
 // While more than the given number of bytes wait for the worker, further
 // work is refused: a peer sending message after message can't make the
@@ -14,6 +15,7 @@
 // Work that throws (memory running out, say) ends there, never the process:
 // its refusal is called in its place, from the event loop and in its turn,
 // with why.
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
@@ -34,8 +36,10 @@ public:
     // returns, or the refusal when it throws, follows from the event loop.
     // False, and nothing runs, when the work is refused.
     bool Start(qsizetype bytes, std::function<Outcome()> work, Refusal refused);
-    // Waits until all work handed in is done and takes the outcomes now.
-    void Finish();
+    // Waits until all work handed in is done, work that the outcomes hand in
+    // included, and takes the outcomes now; at most until the deadline. True
+    // when nothing is left.
+    bool Finish(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 private:
     void Deliver();
@@ -45,4 +49,5 @@ private:
     std::mutex m_mutex;
     std::vector<Outcome> m_done; // done, not yet taken
     qsizetype m_waitingBytes = 0;
+    qsizetype m_unfinished = 0; // handed in, outcome not taken yet
 };

@@ -1,4 +1,5 @@
 #include "OrderedWorker.h"
+#include <climits>
 #include <memory>
 #include <new>
 
@@ -18,7 +19,8 @@ OrderedWorker::~OrderedWorker()
 namespace {
 
 // Runs the work; what it threw becomes its refusal.
-OrderedWorker::Outcome Run(const std::function<OrderedWorker::Outcome()>& work, const OrderedWorker::Refusal& refused)
+OrderedWorker::Outcome Run(
+    const std::function<OrderedWorker::Outcome()>& work, const OrderedWorker::Refusal& refused)
 {
     QString why;
     try {
@@ -42,6 +44,7 @@ bool OrderedWorker::Start(qsizetype bytes, std::function<Outcome()> work, Refusa
         if (m_waitingBytes + bytes > m_maxWaitingBytes)
             return false;
         m_waitingBytes += bytes;
+        ++m_unfinished;
     }
     m_pool.start([this, bytes, work = std::move(work), refused = std::move(refused)] {
         Outcome outcome = Run(work, refused);
@@ -55,10 +58,18 @@ bool OrderedWorker::Start(qsizetype bytes, std::function<Outcome()> work, Refusa
     return true;
 }
 
-void OrderedWorker::Finish()
+bool OrderedWorker::Finish(QDeadlineTimer deadline)
 {
-    m_pool.waitForDone();
-    Deliver();
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        const bool done = m_pool.waitForDone(left < 0 ? -1 : int(qMin<qint64>(left, INT_MAX)));
+        Deliver();
+        std::lock_guard lock(m_mutex);
+        if (m_unfinished == 0)
+            return true;
+        if (!done || deadline.hasExpired())
+            return false;
+    }
 }
 
 void OrderedWorker::Deliver()
@@ -67,6 +78,7 @@ void OrderedWorker::Deliver()
     {
         std::lock_guard lock(m_mutex);
         outcomes->swap(m_done);
+        m_unfinished -= outcomes->size();
     }
     if (outcomes->empty())
         return;
