@@ -7,9 +7,12 @@
 
 class QRoomUserListItemWidget : public QTreeWidgetItem {
 public:
+    // A row never has rows under it: the list's view, laid out again over
+    // all its rows when rows come, then skips the look for them.
     explicit QRoomUserListItemWidget(QTreeWidget* list = nullptr)
         : QTreeWidgetItem(list)
     {
+        setFlags(flags() | Qt::ItemNeverHasChildren);
     }
     void SetUser(const QString& name);
     // The user name of a row of the list, as it came.
