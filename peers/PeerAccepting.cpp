@@ -101,7 +101,8 @@ bool PeerMessenger::AgesCount() const
     const qint64 now = m_readingClock.NowMs();
     return std::any_of(m_connections.begin(), m_connections.end(), [now](const PeerConnection* c) {
         return !c->IsOutgoing() && c->GetStage() != PeerConnection::Stage::Closed
-            && (c->GetStage() == PeerConnection::Stage::AwaitingInit || now - c->acceptedMs < kEvictGrace * 1000);
+            && (c->GetStage() == PeerConnection::Stage::AwaitingInit
+                || now - c->acceptedMs < kEvictGrace * 1000);
     });
 }
 
