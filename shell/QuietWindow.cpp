@@ -368,6 +368,11 @@ bool QuietWindow::JudgeByServer()
     if (!at) {
         if (!times->StampTime(m_fence))
             return false;
+        // The window manager records the activation once the focus moved,
+        // and a busy machine may keep it waiting past the stamp: its change
+        // is waited for a while.
+        if (times->Awaited(m_id) && QuietKeyboard::Instance().Clock().Now() - m_since < kAnswerMs)
+            return false;
         // The desktop recorded no activation of its own: the keyboard came
         // back without it (KWin's refusal of the hand-back), or it tells no
         // times.
@@ -459,7 +464,8 @@ bool QuietWindow::TakeKey(QKeyEvent* event)
 {
     // What the loop's time has decided since the last tick counts for this
     // key too; by the time a key comes, the server's times of what came
-    // before it have all been read.
+    // before it have been read, and a change on the root still to come is
+    // not waited for.
     OnTick();
     if (m_keyboard == Keyboard::Judging)
         JudgeByLoop();

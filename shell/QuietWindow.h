@@ -84,7 +84,8 @@ public:
     static constexpr int kServerPickMs = 100;
     // A press this soon before an activation is the click that made it.
     static constexpr int kPressMs = 50;
-    // A hand-back still not done after this long was refused.
+    // A hand-back still not done after this long was refused; an
+    // activation's change on the root not come by then is not waited for.
     static constexpr int kAnswerMs = 150;
     // Keys are dropped until a window the desktop activated has been on
     // screen this long.

@@ -95,17 +95,45 @@ std::optional<ServerTimes::Time> ServerTimes::Pressed(WId window) const
     return m_records.value(quint32(window)).pressed;
 }
 
+bool ServerTimes::Awaited(WId window) const
+{
+    return window && m_focused == quint32(window);
+}
+
+quint32 ServerTimes::ActiveWindow() const
+{
+    const xcb_get_property_cookie_t cookie
+        = xcb_get_property(Connection(m_connection), 0, m_root, m_activeAtom, XCB_ATOM_WINDOW, 0, 1);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(Connection(m_connection), cookie, nullptr);
+    quint32 window = 0;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        std::memcpy(&window, xcb_get_property_value(reply), sizeof window);
+    free(reply);
+    return window;
+}
+
+void ServerTimes::Pair(Time time)
+{
+    const auto record = m_records.find(m_focused);
+    if (record != m_records.end())
+        record->activated = time;
+    m_paired = m_focused;
+    m_focused = 0;
+    m_changeBefore.reset();
+}
+
 void ServerTimes::Settle()
 {
     if (!m_focused)
         return;
+    if (m_changeBefore) {
+        Pair(*m_changeBefore);
+        return;
+    }
     const auto record = m_records.find(m_focused);
     if (record != m_records.end())
-        record->activated = m_changeBefore;
-    if (m_changeBefore)
-        m_paired = *m_changeBefore;
+        record->activated.reset();
     m_focused = 0;
-    m_changeBefore.reset();
 }
 
 bool ServerTimes::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
@@ -117,19 +145,21 @@ bool ServerTimes::nativeEventFilter(const QByteArray& eventType, void* message, 
     case XCB_PROPERTY_NOTIFY: {
         const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
         if (change->window == m_root && change->atom == m_activeAtom) {
-            if (m_focused) {
-                const auto record = m_records.find(m_focused);
-                if (record != m_records.end())
-                    record->activated = change->time;
-                m_focused = 0;
-                m_changeBefore.reset();
-                m_paired = change->time;
-            } else if (change->time != m_paired) {
-                m_change = change->time; // not the same change written twice
-            }
+            // The window the root names by now: where a later change named
+            // another already, that change is still to be read, and pairs
+            // then.
+            const quint32 named = ActiveWindow();
+            if (m_focused && named == m_focused)
+                Pair(change->time);
+            else if (named != m_paired) // not the same activation written again
+                m_change = Change { change->time, named };
         } else if (change->atom == m_stampAtom && m_answered < m_asked) {
-            // What the server sent before the answer has been read.
-            Settle();
+            // What the server sent before the answer has been read: a change
+            // before the focus-in with none after it is the window's. Without
+            // one, the change after it may still come from a window manager
+            // kept waiting.
+            if (m_changeBefore)
+                Settle();
             m_stamps.append(change->time);
             if (m_stamps.size() > kKeptStamps)
                 m_stamps.removeFirst();
@@ -156,7 +186,12 @@ bool ServerTimes::nativeEventFilter(const QByteArray& eventType, void* message, 
         }
         Settle();
         m_focused = focus->event;
-        m_changeBefore = std::exchange(m_change, std::nullopt);
+        m_paired = 0;
+        // Only a change naming this window is its own; another was written
+        // for an earlier focus, or again for one paired already.
+        if (m_change && m_change->window == m_focused)
+            m_changeBefore = m_change->time;
+        m_change.reset();
         const auto record = m_records.find(m_focused);
         if (record != m_records.end())
             record->activated.reset();
@@ -164,8 +199,10 @@ bool ServerTimes::nativeEventFilter(const QByteArray& eventType, void* message, 
     }
     case XCB_KEY_PRESS:
     case XCB_KEY_RELEASE:
-        // The user's keys come long after the window manager's change.
-        Settle();
+        // The user's keys come long after a change written before the
+        // focus moved.
+        if (m_changeBefore)
+            Settle();
         break;
     case XCB_BUTTON_PRESS: {
         const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(event);

@@ -7,7 +7,9 @@
 // - a window's map: the window manager marks a window it maps (WM_STATE);
 // - an activation: the window manager records the active window on the root
 //   (_NET_ACTIVE_WINDOW) right before or right after the focus moves, so the
-//   change next to a window's focus-in in the stream of events is its time;
+//   change naming the window next to its focus-in in the stream of events is
+//   its time (one after it may come late: the window manager is a program
+//   that a busy machine keeps waiting too);
 // - a click's press;
 // - a stamp: a change of nothing (a zero-length append to a property of the
 //   program's own) that the program asks for, answered with the server's
@@ -44,6 +46,9 @@ public:
     // The window's latest activation since Watch; unknown while its change
     // on the root may still come.
     std::optional<Time> Activated(WId window) const;
+    // True while the window has the focus and its change on the root has not
+    // come: it may still, or never (the focus moved without one).
+    bool Awaited(WId window) const;
     // The latest press of a button on the window since Watch.
     std::optional<Time> Pressed(WId window) const;
 
@@ -56,8 +61,12 @@ private:
         std::optional<Time> pressed;
     };
     ServerTimes(void* connection, quint32 root);
+    // The window the root names active now (a round trip to the server).
+    quint32 ActiveWindow() const;
+    // The window focused last gets the time as its activation's.
+    void Pair(Time time);
     // The window focused last gets the change before its focus-in as its
-    // time, when none came after it.
+    // time, or none, as no change after it will be waited for.
     void Settle();
 
     void* m_connection; // xcb_connection_t
@@ -66,12 +75,17 @@ private:
     quint32 m_stateAtom = 0;
     quint32 m_stampAtom = 0;
     QHash<quint32, Record> m_records;
+    // A change on the root and the window it names.
+    struct Change {
+        Time time;
+        quint32 window;
+    };
     // The window that took the focus last while its change is awaited, and
-    // the change before it.
+    // the change naming it before its focus-in.
     quint32 m_focused = 0;
     std::optional<Time> m_changeBefore;
-    std::optional<Time> m_change; // a change on the root not yet given to a focus-in
-    Time m_paired = 0; // the time of the last change given to a focus-in after it
+    std::optional<Change> m_change; // a change on the root since the last focus-in, not yet paired
+    quint32 m_paired = 0; // the window given a change since the last focus-in
     int m_asked = 0; // stamps asked for
     int m_answered = 0; // stamps answered
     QList<Time> m_stamps; // the times of the last stamps answered
