@@ -81,6 +81,26 @@ bool Reached(QLineEdit* input, const QString& keys)
     return desktop::Type(keys) && gui::WaitFor([&] { return input->text() == before + keys; });
 }
 
+// The task bar's switch to the window (xdotool's commands).
+QStringList TaskBar(QWidget* window)
+{
+    return { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window->winId()) };
+}
+
+// The user switches (xdotool's commands) `after` seconds from now and presses
+// the keys 0.3 s later, while the window's thread stands still for `stallMs`:
+// the window the desktop shows active then, or 0.
+WId SwitchesAndPresses(const QString& after, const QStringList& switching, const QString& keys, int stallMs)
+{
+    QString active;
+    const bool ran = desktop::Script(
+        QStringList { QStringLiteral("sleep"), after } + switching
+            + QStringList { QStringLiteral("sleep"), QStringLiteral("0.3"), QStringLiteral("key") }
+            + keys.split(QLatin1Char(' ')) + QStringList { QStringLiteral("getactivewindow") },
+        [stallMs] { QThread::msleep(stallMs); }, &active);
+    return ran ? active.trimmed().toULongLong() : 0;
+}
+
 // The user reads a window before doing anything with it: a second, longer
 // than the desktop takes to activate a window it shows.
 void Reads()
@@ -216,6 +236,16 @@ void TestKeyboard::aWindowTheUserSwitchesToKeepsTheKeyboard()
     QVERIFY(desktop::WaitActive(admin));
     QVERIFY(desktop::Keys(QStringLiteral("Escape")));
     QVERIFY(gui::WaitFor([&] { return !admin || !admin->isVisible(); }));
+    // The window manager picks the next window itself; where it picks the
+    // update window, that goes back to the chat. 0.15 s after the keyboard is
+    // there, while the window's thread stands still, the user switches to the
+    // update window again and presses Return and space 0.3 s later: they are
+    // the update's.
+    QVERIFY(desktop::WaitActive(window));
+    const qsizetype opened = urls.Urls().size();
+    QVERIFY(
+        SwitchesAndPresses(QStringLiteral("0.15"), TaskBar(update), QStringLiteral("Return space"), 1000));
+    QVERIFY(gui::WaitFor([&] { return urls.Urls().size() == opened + 1; }));
     QCOMPARE(chat->chatEdit->text(), QStringLiteral("see you at eig"));
 }
 
@@ -224,42 +254,58 @@ void TestKeyboard::keysAnswerTheWindowThatShowsActive()
     MainWindow* window = session.Window();
     ChatForm* chat = chatsForm->GetChatForm(QStringLiteral("friend"));
     QVERIFY(TypingIn(chat->chatEdit));
-    chat->chatEdit->setText(QStringLiteral("see you at eig"));
+    const QString line = QStringLiteral("see you at eig");
     const bool icewm = qgetenv("MARROWBY_DESKTOP") == "icewm";
+    const auto report = [&] {
+        sharedFoldersManager->RescanShares();
+        return gui::WaitFor([&] { return gui::OpenWindows<SharedFilesRescannedDialog>(window).size() == 1; })
+            ? QPointer<QWidget>(gui::OpenWindows<SharedFilesRescannedDialog>(window).first())
+            : QPointer<QWidget>();
+    };
     // A rescan's report shows, and the user switches to it with the task bar
-    // as soon as a person can, a tenth of a second after it appeared (IceWM
-    // activates it itself as it maps it: the switch comes once that went
-    // back), and presses Return as soon as it shows active: the report takes
-    // it, and the line is not sent.
-    sharedFoldersManager->RescanShares();
-    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<SharedFilesRescannedDialog>(window).size() == 1; }));
-    QPointer<QWidget> report = gui::OpenWindows<SharedFilesRescannedDialog>(window).first();
-    QVERIFY(gui::WaitFor([&] { return report && report->windowHandle()->isExposed(); }));
-    QTest::qWait(100);
-    QVERIFY(desktop::WaitActive(window));
-    QVERIFY(desktop::SwitchTo(report));
-    QVERIFY(desktop::WaitActive(report));
-    QVERIFY(desktop::Keys(QStringLiteral("Return")));
-    QVERIFY(gui::WaitFor([&] { return !report; }));
-    QCOMPARE(chat->chatEdit->text(), QStringLiteral("see you at eig"));
+    // as soon as a person can, once the keyboard is back in the chat (IceWM
+    // activates the report itself as it maps it, and that went back), and
+    // presses Return 0.3 s later: the report takes it, and the line is not
+    // sent. The same with the switch 0.15 s later, while the window's thread
+    // stands still.
+    for (const auto& [after, stalled] : { std::pair { "0", 0 }, std::pair { "0.15", 1000 } }) {
+        chat->chatEdit->setText(line);
+        QPointer<QWidget> shown = report();
+        QVERIFY(gui::WaitFor([&] { return shown && shown->windowHandle()->isExposed(); }));
+        QTest::qWait(100);
+        QVERIFY(desktop::WaitActive(window));
+        QVERIFY(SwitchesAndPresses(
+            QString::fromLatin1(after), TaskBar(shown), QStringLiteral("Return"), stalled));
+        QVERIFY(gui::WaitFor([&] { return !shown; }));
+        QCOMPARE(chat->chatEdit->text(), line);
+        QVERIFY(TypingIn(chat->chatEdit));
+    }
 
-    // The same while the window's thread stands still (a flood, a slow disk)
-    // for 1.5 s from just after the report shows: half a second after it
-    // showed, the user switches to it with the task bar, and presses Return
-    // 0.3 s after it shows active. The Return is the report's, never the
-    // chat's (under IceWM the switch changes nothing, and the Return answers
-    // the report or nothing).
-    QVERIFY(TypingIn(chat->chatEdit));
-    sharedFoldersManager->RescanShares();
-    QVERIFY(gui::WaitFor([&] { return gui::OpenWindows<SharedFilesRescannedDialog>(window).size() == 1; }));
-    report = gui::OpenWindows<SharedFilesRescannedDialog>(window).first();
-    QVERIFY(desktop::Script(
-        { QStringLiteral("sleep"), QStringLiteral("0.5"), QStringLiteral("windowactivate"),
-            QStringLiteral("--sync"), QString::number(report->winId()), QStringLiteral("sleep"),
-            QStringLiteral("0.3"), QStringLiteral("key"), QStringLiteral("Return") },
-        [] { QThread::msleep(1500); }));
-    QVERIFY(gui::WaitFor([&] { return !report; }, icewm ? 1000 : 10000) || icewm);
-    QCOMPARE(chat->chatEdit->text(), QStringLiteral("see you at eig"));
+    // The window's thread stands still for 1.5 s from just after the report
+    // shows (a flood, a slow disk): half a second after it showed, the user
+    // switches with the task bar or with Alt+Tab, and presses Return 0.3 s
+    // later. The Return answers the window the desktop shows active then
+    // (Alt+Tab picks the report or the main window, by the window manager):
+    // the line is sent only where that is the main window (under IceWM, the
+    // report it activated itself answers the Return or nothing).
+    for (const QString& keys : { QString(), QStringLiteral("alt+Tab") }) {
+        QPointer<QWidget> shown = report();
+        QVERIFY(shown);
+        const WId id = shown->winId();
+        const WId active = SwitchesAndPresses(QStringLiteral("0.5"),
+            keys.isEmpty() ? TaskBar(shown) : QStringList { QStringLiteral("key"), keys },
+            QStringLiteral("Return"), 1500);
+        QVERIFY(active);
+        if (active == id)
+            QVERIFY(gui::WaitFor([&] { return !shown; }, icewm ? 1000 : 10000) || icewm);
+        if (active == window->winId())
+            QVERIFY(gui::WaitFor([&] { return chat->chatEdit->text().isEmpty(); }));
+        else
+            QCOMPARE(chat->chatEdit->text(), line);
+        delete shown;
+        chat->chatEdit->setText(line);
+        QVERIFY(TypingIn(chat->chatEdit));
+    }
 }
 
 void TestKeyboard::keysTypedInTheUsersDialogAnswerNoOtherWindow()

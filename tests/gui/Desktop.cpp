@@ -264,9 +264,9 @@ bool Keys(const QString& keys)
         + keys.split(QLatin1Char(' '), Qt::SkipEmptyParts));
 }
 
-bool Script(const QStringList& commands, const std::function<void()>& meanwhile)
+bool Script(const QStringList& commands, const std::function<void()>& meanwhile, QString* output)
 {
-    return Xdotool(commands, meanwhile);
+    return Run(QStringLiteral("xdotool"), commands, output, meanwhile);
 }
 
 bool Type(const QString& text, int afterMs, const std::function<void()>& meanwhile)

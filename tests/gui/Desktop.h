@@ -27,8 +27,10 @@ bool SwitchTo(QWidget* window);
 bool Click(QWidget* widget, QPoint at = QPoint(), int times = 1);
 // Keys by their X names ("Return", "space", "alt+Tab"), one after another.
 bool Keys(const QString& keys);
-// xdotool's commands, run in one go (`meanwhile` runs once it has started).
-bool Script(const QStringList& commands, const std::function<void()>& meanwhile = {});
+// xdotool's commands, run in one go (`meanwhile` runs once it has started);
+// what they print goes to `output`.
+bool Script(
+    const QStringList& commands, const std::function<void()>& meanwhile = {}, QString* output = nullptr);
 // Text, typed key by key, starting `afterMs` after the call; `meanwhile`
 // runs as the typist waits.
 bool Type(const QString& text, int afterMs = 0, const std::function<void()>& meanwhile = {});
