@@ -174,6 +174,15 @@ QList<QPointer<QWidget>>& Placed()
 // A cascade's step where the desktop tells no title bar's height.
 constexpr int kLeastCascadeStep = 24;
 
+// The frame the desktop puts round the program's windows, where one shows.
+QMargins FrameOfOthers()
+{
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->windowHandle() && !window->windowHandle()->frameMargins().isNull())
+            return window->windowHandle()->frameMargins();
+    return {};
+}
+
 // Keys on their way to a window that is no longer active go where the
 // keyboard went.
 void Forward(QKeyEvent* event, QWidget* window)
@@ -251,8 +260,15 @@ void QuietWindow::Place(QWidget* window)
         return; // placed as any window of its kind
     // One title bar's height down and right. Where that would leave the
     // screen, moved back inside it, or to its top left where another stands.
-    const int step = qMax(kLeastCascadeStep, newest->geometry().y() - newest->frameGeometry().y());
-    QPoint at = newest->pos() + QPoint(step, step);
+    // The frames are asked of the desktop: a window's own record of its frame
+    // may still lack one the desktop has since put round it, and one just
+    // shown may have none yet, where it gets one like the program's others.
+    const QMargins own = newest->windowHandle() ? newest->windowHandle()->frameMargins() : QMargins();
+    const QMargins margins = own.isNull() ? FrameOfOthers() : own;
+    const int step = qMax(kLeastCascadeStep, margins.top());
+    const QPoint frame
+        = own.isNull() ? newest->pos() : newest->geometry().topLeft() - QPoint(own.left(), own.top());
+    QPoint at = frame + QPoint(step, step);
     const QScreen* screen = newest->screen();
     const QRect room = screen ? screen->availableGeometry() : QRect();
     // The size it will show with: its own if set, else what its layout asks,
@@ -269,6 +285,12 @@ void QuietWindow::Place(QWidget* window)
             if (open != window && open->isVisible() && (open->pos() - at).manhattanLength() < step)
                 at = room.topLeft() + QPoint(step, step);
     }
+    // Made first and moved by its inside: moved before it is made, a box that
+    // sizes itself as it shows puts its inside where its frame was to go. The
+    // frame it will get is taken to be like the others'.
+    window->winId();
+    if (window->frameGeometry() == window->geometry())
+        at += QPoint(margins.left(), margins.top());
     window->move(at);
 }
 
