@@ -93,7 +93,8 @@
 //     peers at a time; shown when every upload has its row. Then
 //     upload_queue_1000_peers_start_next (not a stall, microseconds): the
 //     peers online and one upload ending after another, the longest of 20
-//     calls that start the next;
+//     calls that start the next; and _start_next_apart: the same with each
+//     call in a pass of its own (the queue's numbers go on in later passes);
 //   many_peers_flood, total_unsent, reading_peer_folders: what many peers
 //     cost together (floods/Totals.h says what each feeds);
 //   peers_left_folders, folder_crowd: crowds asking for a big folder's

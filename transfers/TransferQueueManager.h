@@ -48,6 +48,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 class DownloadThread;
 class UploadThread;
@@ -162,6 +163,11 @@ public:
 
     // Upload slots and speed limit (UploadSlots.cpp).
     void StartNewUploads();
+    // Gives every queued upload its number now: a long queue is numbered
+    // afresh in later passes once the free slots are handed out (the numbers
+    // shift at every start), and whatever reads the numbers finishes that
+    // first.
+    void FinishUploadWalk();
     // Whether one of the user's queued uploads may start: the user is online
     // and has none running.
     bool MayStartUploadOf(ItemPtr user) const;
@@ -352,6 +358,21 @@ private:
     SpeedLimit m_speedLimit;
     ItemPtr lastOrderedUpload;
     QueuedUploads m_queuedUploads;
+    // A walk of StartNewUploads through the queue that goes on in later
+    // passes: the next place, the next number and what the walk found.
+    struct UploadWalk {
+        size_t next = 0;
+        long long number = 0;
+        std::unordered_map<Item*, bool> userOnline;
+        std::vector<QueuedUploads::Place> numbered;
+        std::vector<QueuedUploads::Place> kept;
+    };
+    std::unique_ptr<UploadWalk> m_uploadWalk;
+    bool m_inUploadWalk = false;
+    // Walks on while slots are free, and after that until `until`; the rest
+    // goes on in a later pass.
+    void WalkUploads(int free, std::unordered_set<Item*>& busy, const QDeadlineTimer& until);
+    void UploadWalkSlice();
 
     QElapsedTimer m_clock;
     qint64 m_clockSkew = 0;

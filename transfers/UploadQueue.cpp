@@ -149,6 +149,7 @@ bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
 
 void TransferQueueManager::OrderNewUpload(ItemPtr upload)
 {
+    FinishUploadWalk();
     Type* orderType = T("effective_upload_order");
     ItemList list;
     bool haveList = false;
@@ -191,6 +192,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr upload)
 
 void TransferQueueManager::MoveUploadBehindOthers(ItemPtr upload)
 {
+    FinishUploadWalk();
     ItemPtr oldOrder = upload["upload_order"];
     const qint64 order = settings.GetInt64("transfer_order_counter");
     upload += T("upload_order")->NewItem(Value(static_cast<long long>(order)));
@@ -205,6 +207,7 @@ void TransferQueueManager::MoveUploadBehindOthers(ItemPtr upload)
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
+    FinishUploadWalk();
     // The numbers change under the tail: the next new entry finds it afresh.
     lastOrderedUpload = ItemPtr();
     ItemList list = T("upload_entry")->GetItems().ToList();
@@ -226,6 +229,7 @@ void TransferQueueManager::OnUploadPlaceInLineRequested(QString user, QString fi
     ItemPtr userItem = T("user")->HasItem(Value(user));
     ItemPtr name = T("filename_as_requested")->HasItem(Value(file));
     ItemPtr upload = d.GetItem(userItem, name, "upload_entry");
+    FinishUploadWalk();
     ItemPtr order = upload["effective_upload_order"];
     if (order && peerMessenger)
         peerMessenger->SendUploadPlaceInLine(user, file, order.AsInt());

@@ -1,7 +1,9 @@
 // Upload slots and the speed limit: starting queued uploads while slots are
 // free, one per user and only for users who are online, each offered as its
 // file is at that moment, and sharing the upload speed limit among the
-// running uploads.
+// running uploads. Each start moves every upload behind it one place up: in a
+// long queue, the numbers after the last upload started are given a slice at
+// a time in later passes.
 #include "OpenedSharedFile.h"
 #include "TransferFunctions.h"
 #include "TransferQueueManager.h"
@@ -12,10 +14,15 @@
 #include "store/Log.h"
 #include "store/Settings.h"
 #include <QDateTime>
+#include <QTimer>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
+// How many places a walk numbers between two looks at the clock once the
+// slots are handed out: a short queue is numbered in one go.
+constexpr size_t kNumbersAtOnce = 1024;
+
 ItemSet ActiveUploads()
 {
     return T("is_active")->GetItems().GetItems("upload_entry_status").GetItems("upload_entry");
@@ -46,11 +53,14 @@ bool TransferQueueManager::MayStartUploadOf(ItemPtr user) const
 
 void TransferQueueManager::StartNewUploads()
 {
-    const ItemSet active = ActiveUploads();
-    int free = settings.GetInt("upload_slots") - int(active.Size());
     // A call from within the walk (by way of what starting an upload tells)
     // leaves the slots to the walk.
-    if (free <= 0 || m_queuedUploads.Walking())
+    if (m_inUploadWalk)
+        return;
+    FinishUploadWalk();
+    const ItemSet active = ActiveUploads();
+    const int free = settings.GetInt("upload_slots") - int(active.Size());
+    if (free <= 0)
         return;
     // The queue is read from its front: each upload of an online user takes
     // the next number, and only those reached while a slot is free are
@@ -59,25 +69,50 @@ void TransferQueueManager::StartNewUploads()
     std::unordered_set<Item*> busy;
     for (ItemPtr upload : active)
         busy.insert(upload["user"].Get());
+    m_uploadWalk = std::make_unique<UploadWalk>();
+    m_queuedUploads.BeginWalk();
+    WalkUploads(free, busy, SlicedWork::Turn());
+}
+
+void TransferQueueManager::FinishUploadWalk()
+{
+    if (!m_uploadWalk || m_inUploadWalk)
+        return;
+    std::unordered_set<Item*> none;
+    WalkUploads(0, none, QDeadlineTimer(QDeadlineTimer::Forever));
+}
+
+void TransferQueueManager::UploadWalkSlice()
+{
+    if (!m_uploadWalk || m_inUploadWalk)
+        return;
+    std::unordered_set<Item*> none;
+    WalkUploads(0, none, SlicedWork::Turn());
+}
+
+void TransferQueueManager::WalkUploads(int free, std::unordered_set<Item*>& busy, const QDeadlineTimer& until)
+{
+    UploadWalk& walk = *m_uploadWalk;
     Type* userType = T("user");
     Type* fileType = T("shared_file");
     Type* online = T("is_online");
     Type* orderType = T("effective_upload_order");
-    std::unordered_map<Item*, bool> userOnline;
-    std::vector<QueuedUploads::Place> numbered;
-    std::vector<QueuedUploads::Place> kept;
-    m_queuedUploads.BeginWalk();
-    long long i = 0;
-    for (QueuedUploads::Place place : m_queuedUploads.InOrder()) {
+    const std::vector<QueuedUploads::Place>& places = m_queuedUploads.InOrder();
+    m_inUploadWalk = true;
+    for (; walk.next < places.size(); ++walk.next) {
+        // Once the slots are handed out, only numbers are left to give.
+        if (free <= 0 && walk.next % kNumbersAtOnce == 0 && until.hasExpired())
+            break;
+        QueuedUploads::Place place = places[walk.next];
         if (m_queuedUploads.Gone(place.upload))
             continue;
         ItemPtr upload(place.upload);
         ItemPtr user = upload[userType];
-        auto known = userOnline.find(user.Get());
-        if (known == userOnline.end())
-            known = userOnline.emplace(user.Get(), user.IsConnected(online)).first;
+        auto known = walk.userOnline.find(user.Get());
+        if (known == walk.userOnline.end())
+            known = walk.userOnline.emplace(user.Get(), user.IsConnected(online)).first;
         if (!known->second) {
-            kept.push_back(place);
+            walk.kept.push_back(place);
             continue;
         }
         const bool looked = free > 0 && !busy.count(user.Get());
@@ -93,11 +128,11 @@ void TransferQueueManager::StartNewUploads()
                 continue;
             }
         }
-        if (place.number != i)
-            upload += orderType->GetItem(Value(i));
-        place.number = i++;
+        if (place.number != walk.number)
+            upload += orderType->GetItem(Value(walk.number));
+        place.number = walk.number++;
         if (!looked || !OfferSharedFile(upload)) {
-            numbered.push_back(place);
+            walk.numbered.push_back(place);
             continue;
         }
         const uint req = peerMessenger
@@ -112,7 +147,13 @@ void TransferQueueManager::StartNewUploads()
         --free;
         DetermineUploadSpeedLimit();
     }
-    m_queuedUploads.EndWalk(std::move(numbered), std::move(kept));
+    m_inUploadWalk = false;
+    if (walk.next < places.size()) {
+        QTimer::singleShot(0, this, &TransferQueueManager::UploadWalkSlice);
+        return;
+    }
+    const std::unique_ptr<UploadWalk> done = std::move(m_uploadWalk);
+    m_queuedUploads.EndWalk(std::move(done->numbered), std::move(done->kept));
 }
 
 bool TransferQueueManager::OfferSharedFile(ItemPtr upload)

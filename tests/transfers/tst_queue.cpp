@@ -5,6 +5,7 @@
 #include "store/Data.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
+#include "store/SlicedWork.h"
 #include "shares/SharedFoldersManager.h"
 #include "transfers/TransferQueueManager.h"
 #include <QFile>
@@ -283,6 +284,31 @@ private slots:
         QCOMPARE(UploadStatus(Upload("R", 0)), QString("requesting"));
         QCOMPARE(UploadStatus(Upload("Q", 4)), QString("queued"));
         settings.Set("upload_slots", "1");
+        RemoveUploads();
+
+        // A long queue, started from in a pass whose time is spent: the next
+        // upload starts at once and the numbers are given in later passes,
+        // or at once for a request that comes meanwhile.
+        const auto user = [](int u) { return QString("L%1").arg(u); };
+        for (int u = 0; u < 1000; ++u) {
+            SetOnline(user(u), true);
+            for (int n = 0; n < 3; ++n)
+                tq->OnQueueUploadRequested(user(u), File(n));
+        }
+        SetOnline("late", true);
+        for (int n = 0; n < 2; ++n) {
+            SlicedWork::Turn();
+            QTest::qSleep(SlicedWork::kTurnMs + 1);
+            tq->SetUploadEntryStatus(Upload("L0", n), "complete");
+            tq->StartNewUploads();
+            QCOMPARE(UploadStatus(Upload("L0", n + 1)), QString("requesting"));
+            if (n == 0)
+                QTRY_COMPARE(Upload("L999", 2)["effective_upload_order"].AsInt(), 2998);
+        }
+        tq->OnQueueUploadRequested("late", File(0));
+        QCOMPARE(Upload("late", 0)["effective_upload_order"].AsInt(), 2998);
+        for (int u = 0; u < 1000; ++u)
+            SetOnline(user(u), false);
         RemoveUploads();
     }
 
