@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 #include "CodePages.h"
+#include "DiagnosticsForm.h"
+#include "WidgetFunctions.h"
 #include "pages/browse/AddSharedFolderDialog.h"
 #include "pages/browse/SharesForm.h"
 #include "pages/chat/ChatsForm.h"
@@ -15,10 +17,10 @@
 #include "server/UpdateChecker.h"
 #include "shares/SharedFoldersManager.h"
 #include "shell/ActionSetToolBar.h"
+#include "shell/ApplicationIcon.h"
 #include "shell/ChangeUsernamePasswordDialog.h"
 #include "shell/ColorSettings.h"
 #include "shell/EventToolBar.h"
-#include "shell/ApplicationIcon.h"
 #include "shell/Kit.h"
 #include "shell/QuietWindow.h"
 #include "shell/SizeManager.h"
@@ -26,29 +28,28 @@
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/DelayedInvoker.h"
+#include "store/ExtendedAsciiTranslator.h"
 #include "store/Log.h"
 #include "store/MemoryRelease.h"
 #include "store/Settings.h"
+#include "store/SlicedSweep.h"
 #include "store/TimerManager.h"
-#include "DiagnosticsForm.h"
-#include "WidgetFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSpinBox>
-#include "store/ExtendedAsciiTranslator.h"
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMoveEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -66,10 +67,22 @@ constexpr int kSaveSoonLongestMs = 60000;
 
 // ---- SizeProxy -------------------------------------------------------------
 
-int MainWindow::SizeProxy::GetX() { return mainWindow->geometry().left(); }
-int MainWindow::SizeProxy::GetY() { return mainWindow->geometry().top(); }
-int MainWindow::SizeProxy::GetWidth() { return mainWindow->geometry().right() - mainWindow->geometry().left() + 1; }
-int MainWindow::SizeProxy::GetHeight() { return mainWindow->geometry().bottom() - mainWindow->geometry().top() + 1; }
+int MainWindow::SizeProxy::GetX()
+{
+    return mainWindow->geometry().left();
+}
+int MainWindow::SizeProxy::GetY()
+{
+    return mainWindow->geometry().top();
+}
+int MainWindow::SizeProxy::GetWidth()
+{
+    return mainWindow->geometry().right() - mainWindow->geometry().left() + 1;
+}
+int MainWindow::SizeProxy::GetHeight()
+{
+    return mainWindow->geometry().bottom() - mainWindow->geometry().top() + 1;
+}
 
 void MainWindow::SizeProxy::SetPosition(int x, int y)
 {
@@ -114,7 +127,8 @@ MainWindow::MainWindow(QWidget* parent)
     Ui_MainWindow& ui = *m_ui;
 
     // The connections the widget tree makes; the others are made by Init.
-    connect(ui.optionsTabControl, &QTabWidget::currentChanged, this, &MainWindow::OnOptionsTabSelectionChanged);
+    connect(
+        ui.optionsTabControl, &QTabWidget::currentChanged, this, &MainWindow::OnOptionsTabSelectionChanged);
     connect(ui.uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
     connect(ui.acceptUserListUploadsCheckBox, &QCheckBox::toggled, this,
         &MainWindow::OnAcceptUserlistUploadsCheckboxToggled);
@@ -129,7 +143,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
     ui.sharedFoldersList->setColumnWidth(0, 400);
-    ui.sharedFoldersList->setHeaderLabels({ QStringLiteral("Shared folder"), QStringLiteral("Accessible to") });
+    ui.sharedFoldersList->setHeaderLabels(
+        { QStringLiteral("Shared folder"), QStringLiteral("Accessible to") });
 }
 
 QString MainWindow::DataFilePath()
@@ -166,7 +181,8 @@ void MainWindow::Init()
     WriteDefaults();
 
     connect(ui.logRoomChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogRoomChatCheckBoxClicked);
-    connect(ui.logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
+    connect(
+        ui.logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
     connect(ui.emptyShareWarningCheckBox, &QCheckBox::clicked, this,
         &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
     settings.Watch(this, "obfuscated_listening_port", [this](ItemPtr value) { OnObfuscatedPortSet(value); });
@@ -222,12 +238,12 @@ void MainWindow::Init()
     d.DeclareType("chat_log_form", kEntity);
     d.RelateTypes(d.GetType("chat_log_form"), d.GetType("room"), One, One);
     d.RelateTypes(d.GetType("chat_log_form"), d.GetType("user"), One, One);
-    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("clear_chat_log"), QStringLiteral("Clear Log"),
-        QStringLiteral(":/icons/empty_note_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("clear_chat_log"),
+        QStringLiteral("Clear Log"), QStringLiteral(":/icons/empty_note_icon"), false);
     actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("open_log_folder"),
         QStringLiteral("Open Log Folder"), QStringLiteral(":/icons/browse_icon"), false);
-    actionBar->AddSetAction(QStringLiteral("user_chat"), QStringLiteral("user_chat_log"), QStringLiteral("Chat Log"),
-        QStringLiteral(":/icons/note_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("user_chat"), QStringLiteral("user_chat_log"),
+        QStringLiteral("Chat Log"), QStringLiteral(":/icons/note_icon"), false);
 
     FillMoreOptions();
     // The first keys typed go to the page shown, to its list or input.
@@ -290,11 +306,14 @@ void MainWindow::DeclareActionSets()
     const QString online = QStringLiteral(":icons/online_icon");
     const QString shared = QStringLiteral("shared_folders");
     const QString login = QStringLiteral("login_options");
-    actionBar->AddSetAction(shared, QStringLiteral("set_download_folder"), QStringLiteral("Set Download Folder"),
-        browse, false);
-    actionBar->AddSetAction(shared, QStringLiteral("share_folder"), QStringLiteral("Share Folder"), browse, false);
-    actionBar->AddSetAction(shared, QStringLiteral("rescan_shares"), QStringLiteral("Rescan Shares"), browse, false);
-    actionBar->AddSetAction(login, QStringLiteral("connect_disconnect"), QStringLiteral("Connect"), online, false);
+    actionBar->AddSetAction(
+        shared, QStringLiteral("set_download_folder"), QStringLiteral("Set Download Folder"), browse, false);
+    actionBar->AddSetAction(
+        shared, QStringLiteral("share_folder"), QStringLiteral("Share Folder"), browse, false);
+    actionBar->AddSetAction(
+        shared, QStringLiteral("rescan_shares"), QStringLiteral("Rescan Shares"), browse, false);
+    actionBar->AddSetAction(
+        login, QStringLiteral("connect_disconnect"), QStringLiteral("Connect"), online, false);
     actionBar->AddSetAction(
         login, QStringLiteral("set_user_pass"), QStringLiteral("Change Username/Password"), online, false);
     actionBar->AddSetAction(
@@ -327,12 +346,14 @@ void MainWindow::LoadDataFile()
         // The damaged file is never lost: say where it is.
         const QString kept = dataSaver->KeptAsidePath();
         const QString where = kept.isEmpty()
-            ? QStringLiteral("The file %1 could not be moved aside: it stays as it is, and nothing is saved over "
-                             "it.")
+            ? QStringLiteral(
+                "The file %1 could not be moved aside: it stays as it is, and nothing is saved over "
+                "it.")
                   .arg(path)
             : QStringLiteral("The damaged file was kept as %1.").arg(kept);
         QMessageBox box(QMessageBox::Information, QStringLiteral("Error loading configuration data"),
-            QStringLiteral("Your client configuration data could not be loaded (%1). %2 Starting from scratch...")
+            QStringLiteral(
+                "Your client configuration data could not be loaded (%1). %2 Starting from scratch...")
                 .arg(dataSaver->LastError(), where),
             QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
@@ -353,8 +374,9 @@ void MainWindow::RunFirstStart()
         folderDialog->exec();
     }
     QMessageBox::information(nullptr, QStringLiteral("In the future"),
-        QStringLiteral("You can always share additional folders by clicking the Share Folder button when viewing "
-                       "the Options->File Sharing tab."));
+        QStringLiteral(
+            "You can always share additional folders by clicking the Share Folder button when viewing "
+            "the Options->File Sharing tab."));
     delete userDialog;
 }
 
@@ -362,13 +384,17 @@ void MainWindow::RunFirstStart()
 
 void MainWindow::EveryFiveMinutes()
 {
-    d.RemoveDisconnectedItems();
+    // A slice at a time; a cycle still under way goes on.
+    if (!m_sweep)
+        m_sweep = std::make_unique<SlicedSweep>(&d);
+    m_sweep->Start();
 }
 
 void MainWindow::EveryHour()
 {
-    if (!TrySaveData(QStringLiteral("hourly")))
-        WarnSaveFailed();
+    // Written off this thread, as a save after a change is; the sweep every
+    // five minutes keeps unreachable items out of it.
+    SaveInBackground(true);
 }
 
 void MainWindow::SaveSoon()
@@ -379,39 +405,43 @@ void MainWindow::SaveSoon()
         m_saveSoon = new QTimer(this);
         m_saveSoon->setSingleShot(true);
         m_saveSoon->setInterval(kSaveSoonMs);
-        connect(m_saveSoon, &QTimer::timeout, this, &MainWindow::SaveInBackground);
+        connect(m_saveSoon, &QTimer::timeout, this, [this] { SaveInBackground(false); });
     }
     if (!m_saveSoon->isActive())
         m_saveSoon->start();
 }
 
-void MainWindow::SaveInBackground()
+void MainWindow::SaveInBackground(bool hourly)
 {
     // Once the close has saved, the window's end writes what changed since.
     if (g_showIsOver || !dataSaver || (m_closeSaved && !isVisible()))
         return;
     // The file being written holds an older state: the next save follows it.
     if (dataSaver->Saving()) {
-        m_saveSoon->start();
+        SaveSoon();
+        if (m_saveSoon)
+            m_saveSoon->start();
         return;
     }
     QElapsedTimer took;
     took.start();
-    dataSaver->SaveInBackground(DataFilePath(), [this, took](bool saved) {
+    dataSaver->SaveInBackground(DataFilePath(), [this, took, hourly](bool saved) {
         if (m_saveSoon)
-            m_saveSoon->setInterval(
-                int(qBound(qint64(kSaveSoonMs), kSaveSoonFactor * took.elapsed(), qint64(kSaveSoonLongestMs))));
+            m_saveSoon->setInterval(int(
+                qBound(qint64(kSaveSoonMs), kSaveSoonFactor * took.elapsed(), qint64(kSaveSoonLongestMs))));
         if (saved) {
             m_saveWarned = false;
             return;
         }
         Log(kConfigArea, 1,
-            QStringLiteral("Saving the configuration data after a change failed: %1").arg(dataSaver->LastError()));
-        qWarning("MainWindow: a save after a change failed");
+            (hourly ? QStringLiteral("The hourly save of the configuration data failed: %1")
+                    : QStringLiteral("Saving the configuration data after a change failed: %1"))
+                .arg(dataSaver->LastError()));
+        qWarning("MainWindow: a save in the background failed");
         // A failure is said once until a save succeeds again; the next
         // change, or the hour, tries again. The close's own save says it
         // while the window closes.
-        if (isVisible() && !m_closing)
+        if ((hourly || isVisible()) && !m_closing)
             WarnSaveFailed();
     });
 }
@@ -437,8 +467,9 @@ bool MainWindow::AskRetrySave()
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Could not save"),
         SaveFailureText()
-            + QStringLiteral(" Quitting now loses the changes made since the last save. Retry once the cause is "
-                             "gone (room made, the folder writable again), or quit anyway."),
+            + QStringLiteral(
+                " Quitting now loses the changes made since the last save. Retry once the cause is "
+                "gone (room made, the folder writable again), or quit anyway."),
         QMessageBox::NoButton, this);
     box.setTextFormat(Qt::PlainText);
     QPushButton* retry = box.addButton(QMessageBox::Retry);
@@ -504,8 +535,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (g_dataLoaded && !g_showIsOver) {
         m_closing = true;
         bool saved;
-        while (!(saved = TrySaveData(QStringLiteral("closing"))) && AskRetrySave()) {
-        }
+        while (!(saved = TrySaveData(QStringLiteral("closing"))) && AskRetrySave()) { }
         m_closing = false;
         // The end writes the file again only when what it holds changed.
         if (saved && dataSaver) {
@@ -542,14 +572,22 @@ MainWindow::~MainWindow()
         mainWindow = nullptr;
 }
 
-
 // ---- Application icon, tray ------------------------------------------------
 // The icon and the tray live in the kit's ApplicationIcon, which the tool bars
 // reach without this window.
 
-void MainWindow::SetApplicationIcon(const QString& iconPath) { applicationIcon->SetApplicationIcon(iconPath); }
-void MainWindow::ResetApplicationIcon() { applicationIcon->ResetApplicationIcon(); }
-void MainWindow::PopupAlert(const QString& text) { applicationIcon->PopupAlert(text); }
+void MainWindow::SetApplicationIcon(const QString& iconPath)
+{
+    applicationIcon->SetApplicationIcon(iconPath);
+}
+void MainWindow::ResetApplicationIcon()
+{
+    applicationIcon->ResetApplicationIcon();
+}
+void MainWindow::PopupAlert(const QString& text)
+{
+    applicationIcon->PopupAlert(text);
+}
 
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {

@@ -48,6 +48,7 @@ class QMessageBox;
 class QTimer;
 class QTreeWidgetItem;
 class Server;
+class SlicedSweep;
 class UpdateChecker;
 
 class MainWindow : public QMainWindow, public DataHandler {
@@ -161,7 +162,8 @@ private:
     bool AskRetrySave();
     // The box of a failed save that no one waits for, the first time only.
     void WarnSaveFailed();
-    void SaveInBackground();
+    // The hourly save warns of a failure also while the window is hidden.
+    void SaveInBackground(bool hourly);
     void RunFirstStart();
     void FillOptions();
     void FillMoreOptions();
@@ -194,6 +196,7 @@ private:
     ItemPtr m_removingExtension; // the extension being removed, not counted
     QPointer<QMessageBox> m_saveWarning;
     QTimer* m_saveSoon = nullptr;
+    std::unique_ptr<SlicedSweep> m_sweep; // every five minutes
     QPointer<QMessageBox> m_loginFailureBox;
     // The user asked for the connection attempt under way (Connect).
     bool m_connectAsked = false;

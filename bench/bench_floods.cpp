@@ -120,14 +120,16 @@
 //   unasked_stats: the statistics of 500,000 users nobody asked about;
 //   and for each of these three, <row>_peak_memory and <row>_memory_after;
 //   server_chat_alone, server_chat_among_peers: the server's part of the
-//     passes, alone and under 300 streaming peers (floods/ServerShare.h).
+//     passes, alone and under 300 streaming peers (floods/ServerShare.h);
+//   five_minute_sweep: the store, as the rows before left it, swept by the
+//     five-minute timer fired once (floods/Sweep.h).
 // Usage: bench_floods [row ...]   (default: every row)
 //        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
 //        or more came from, on stderr)
-#include "floods/FloodRun.h"
 #include "floods/AdminMessages.h"
 #include "floods/Crowds.h"
 #include "floods/Door.h"
+#include "floods/FloodRun.h"
 #include "floods/FolderCrowds.h"
 #include "floods/PeerFloods.h"
 #include "floods/Rooms.h"
@@ -137,6 +139,7 @@
 #include "floods/ServerFloods.h"
 #include "floods/ServerShare.h"
 #include "floods/ShareCrowds.h"
+#include "floods/Sweep.h"
 #include "floods/Tickers.h"
 #include "floods/Totals.h"
 #include "floods/UserInfo.h"
@@ -164,5 +167,6 @@ int main(int argc, char** argv)
     AddServerFloodsRows(run);
     AddServerCrowdsRows(run);
     AddServerShareRows(run);
+    AddSweepRow(run);
     return run.Exec();
 }

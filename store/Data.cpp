@@ -2,6 +2,7 @@
 #include "SmallBlocks.h"
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 Data d;
 
@@ -23,6 +24,7 @@ Data::Data() = default;
 
 Data::~Data()
 {
+    AbandonSweep();
     m_watches.clear();
     m_pathEdges.clear();
     for (Type* t : m_types) {
@@ -162,7 +164,8 @@ void Data::CreateItems(Type* type, const std::string_view* values, size_t count,
             index.Prefetch(hashes[k % kAhead]);
         }
         void* block = blocks[k % kTextSlice];
-        Item* item = m_pool.Create(type, m_nextSerial++, block ? ItemText(values[k], block) : ItemText(values[k]));
+        Item* item
+            = m_pool.Create(type, m_nextSerial++, block ? ItemText(values[k], block) : ItemText(values[k]));
         type->m_items.AppendNewest(item);
         if (!index.Insert(item, hash))
             type->m_duplicates[std::string(values[k])].push_back(item);
@@ -231,6 +234,8 @@ bool Data::Connect(Item* x, Item* y)
     if (!x->connections.Insert(y))
         return false;
     y->connections.Insert(x);
+    if (m_sweepWatcher)
+        m_sweepWatcher->Connected(x, y);
     DispatchConnection(x, y, true);
     return true;
 }
@@ -305,7 +310,8 @@ void Data::DispatchConnection(Item* x, Item* y, bool connect)
     // A connection event ends when a handler removed either item or undid the
     // connection. A disconnection is always told in full: both items stay
     // readable until the dispatch ends, also when one of them is being removed.
-    auto stop = [x, y, connect] { return connect && (x->removing || y->removing || !x->connections.Contains(y)); };
+    auto stop
+        = [x, y, connect] { return connect && (x->removing || y->removing || !x->connections.Contains(y)); };
     ConnectionInfo xy { x, y };
     ConnectionInfo yx { y, x };
     ea.Dispatch(xy, stop);
@@ -333,13 +339,16 @@ void Data::Remove(Item* item)
         return;
     if (m_changeWatcher)
         m_changeWatcher->BeforeRemove(item);
+    if (m_sweepWatcher)
+        m_sweepWatcher->Removing(item);
     item->removing = true;
     Type* type = item->type;
     type->m_items.Erase(item);
     if (!type->m_null) {
         if (type->m_index.Erase(item)) {
             // Another item with the same value takes its place in the index.
-            auto dup = type->m_duplicates.empty() ? type->m_duplicates.end() : type->m_duplicates.find(item->value.str());
+            auto dup = type->m_duplicates.empty() ? type->m_duplicates.end()
+                                                  : type->m_duplicates.find(item->value.str());
             if (dup != type->m_duplicates.end()) {
                 type->m_index.Insert(dup->second.front());
                 dup->second.erase(dup->second.begin());
@@ -401,8 +410,15 @@ void Data::FreeItem(Item* item)
     m_pool.Destroy(item);
 }
 
+void Data::AbandonSweep()
+{
+    if (SweepWatcher* watcher = std::exchange(m_sweepWatcher, nullptr))
+        watcher->Abandon();
+}
+
 void Data::Clear()
 {
+    AbandonSweep();
     for (Type* t : m_types) {
         ItemSet items = t->GetItems();
         for (ItemPtr item : items)
@@ -424,7 +440,10 @@ ItemPtr Data::GetItem(ItemPtr a, ItemPtr b, const char* type) const
     return GetItemSubset(both, type).First();
 }
 
-ItemSet Data::GetItems(const ItemSet& items, const char* type) const { return items.GetItems(type); }
+ItemSet Data::GetItems(const ItemSet& items, const char* type) const
+{
+    return items.GetItems(type);
+}
 
 ItemSet Data::GetItemSubset(const ItemSet& items, const char* typeName) const
 {
@@ -461,13 +480,29 @@ ItemSet Data::GetItemSubset(const ItemSet& items, const char* typeName) const
     return result;
 }
 
-size_t Data::RemoveDisconnectedItems()
+quint32 Data::NewMarkEpoch()
 {
     // Items keep 31 bits of the epoch; 0 is the mark of items never reached.
     m_markEpoch = (m_markEpoch + 1) & 0x7FFFFFFF;
     if (m_markEpoch == 0)
         m_markEpoch = 1;
-    const quint32 epoch = m_markEpoch;
+    return m_markEpoch;
+}
+
+bool Data::Leads(const Type* from, const Type* to)
+{
+    const RelationInfo* rel = from->GetRelation(to);
+    const bool owning = rel && rel->owns;
+    if (to->IsOwned())
+        return owning;
+    // Attribute items are reached but lead nowhere, unless they own.
+    return from->GetPrimacy() < kAttribute || owning;
+}
+
+size_t Data::RemoveDisconnectedItems()
+{
+    AbandonSweep();
+    const quint32 epoch = NewMarkEpoch();
     std::vector<Item*> stack;
     auto reach = [&](Item* item) {
         if (item->mark != epoch) {
@@ -476,7 +511,7 @@ size_t Data::RemoveDisconnectedItems()
         }
     };
     for (Type* t : m_types)
-        if (t->m_primacy == kEntity && !t->m_owned)
+        if (IsRoot(t))
             for (ChunkedSet::Position p; t->m_items.Valid(p); t->m_items.Advance(p))
                 reach(t->m_items.At(p));
     while (!stack.empty()) {
@@ -484,17 +519,7 @@ size_t Data::RemoveDisconnectedItems()
         stack.pop_back();
         Type* from = item->type;
         item->connections.ForEach([&](Item* other) {
-            if (other->mark == epoch)
-                return;
-            const RelationInfo* rel = from->GetRelation(other->type);
-            bool owning = rel && rel->owns;
-            if (other->type->m_owned) {
-                if (owning)
-                    reach(other);
-                return;
-            }
-            // Attribute items are reached but lead nowhere, unless they own.
-            if (from->m_primacy < kAttribute || owning)
+            if (other->mark != epoch && Leads(from, other->type))
                 reach(other);
         });
     }
@@ -525,4 +550,7 @@ ItemSet i(const char* type, const Value& value)
     return set;
 }
 
-ItemSet g(const char* type) { return d.GetType(type)->GetItems(); }
+ItemSet g(const char* type)
+{
+    return d.GetType(type)->GetItems();
+}

@@ -67,8 +67,17 @@ public:
     // 0, not owned) through link items (primacy 1); attribute items (primacy 2)
     // are reached but not followed. An item of an owned type survives only when
     // reached from a surviving owner through an owning relation.
+    // It ends a sweep done a slice at a time that is under way.
     size_t RemoveDisconnectedItems();
-    // Removes every item of every type (types and handlers stay).
+    // Whether the sweep goes on from an item of one type to a connected item
+    // of another, once it has reached the first; and the types whose items
+    // it starts from.
+    static bool Leads(const Type* from, const Type* to);
+    static bool IsRoot(const Type* type) { return type->GetPrimacy() == kEntity && !type->IsOwned(); }
+    // A mark that no item holds now, for a sweep (31 bits, never 0).
+    quint32 NewMarkEpoch();
+    // Removes every item of every type (types and handlers stay); ends a
+    // sliced sweep under way.
     void Clear();
     size_t ItemCount() const { return m_itemCount; }
 
@@ -96,6 +105,22 @@ public:
     };
     void SetChangeWatcher(ChangeWatcher* watcher) { m_changeWatcher = watcher; }
     ChangeWatcher* GetChangeWatcher() const { return m_changeWatcher; }
+
+    // Told, while set, of the changes that a sweep done a slice at a time
+    // must see between its slices: a connection made (after it is), an item
+    // about to be removed; and Abandon() when its marks lose their meaning
+    // (a sweep at once, Clear, the store's end), unset just before. One at a
+    // time.
+    class SweepWatcher {
+    public:
+        virtual void Connected(Item* x, Item* y) = 0;
+        virtual void Removing(Item* item) = 0;
+        virtual void Abandon() = 0;
+
+    protected:
+        ~SweepWatcher() = default;
+    };
+    void SetSweepWatcher(SweepWatcher* watcher) { m_sweepWatcher = watcher; }
     // The creation number that the next item made gets.
     quint64 NextSerial() const { return m_nextSerial; }
 
@@ -116,7 +141,8 @@ public:
     // are taken here in turn, the items made there in a pool of their own (no
     // other use of the type meanwhile), and the store takes that pool over.
     quint64 TakeSerials(size_t count);
-    static void MakeNullItems(ItemPool<Item>& pool, Type* type, quint64 firstSerial, size_t count, Item** out);
+    static void MakeNullItems(
+        ItemPool<Item>& pool, Type* type, quint64 firstSerial, size_t count, Item** out);
     void AdoptItems(ItemPool<Item>& pool, size_t count);
     bool Connect(Item* x, Item* y);
     // Connects each pair in turn as Connect does, with the same events; the
@@ -151,6 +177,7 @@ private:
     void IndexPath(Watch* watch, PathNode* node);
     void FreeItem(Item* item);
     void EndDispatch();
+    void AbandonSweep();
     static quint64 PairKey(const Type* a, const Type* b);
 
     ItemPool<Item> m_pool;
@@ -167,6 +194,7 @@ private:
     std::vector<Item*> m_graveyard;
     quint32 m_markEpoch = 0;
     ChangeWatcher* m_changeWatcher = nullptr;
+    SweepWatcher* m_sweepWatcher = nullptr;
 
     std::vector<PairHandler> m_pairHandlers;
     std::vector<std::unique_ptr<Watch>> m_watches;

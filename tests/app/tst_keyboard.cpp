@@ -19,6 +19,7 @@
 #include "shares/SharedFoldersManager.h"
 #include "shell/NewVersionDialog.h"
 #include "shell/TabWidget.h"
+#include "store/DataSaver.h"
 #include "store/LogSink.h"
 #include "store/Settings.h"
 #include <QComboBox>
@@ -184,6 +185,7 @@ void TestKeyboard::windowsOpenedByTheNetworkTakeNoKey()
     QVERIFY(Reached(input, QStringLiteral("e")));
     QVERIFY(QDir().mkpath(MainWindow::DataFilePath()));
     window->EveryHour();
+    QVERIFY(gui::WaitFor([] { return !dataSaver->Saving(); }));
     QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
     QVERIFY(Reached(input, QStringLiteral("f")));
     QVERIFY(desktop::Keys(QStringLiteral("Return")));

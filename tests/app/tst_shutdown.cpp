@@ -4,13 +4,14 @@
 // again for what changed after the close), and the file loads at the next
 // start, with a download that was being filed as the window closed complete.
 #include "gui/GuiTest.h"
-#include "transfers/TransferTestAccess.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
-#include <QElapsedTimer>
+#include "transfers/TransferTestAccess.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -116,7 +117,8 @@ void TestShutdown::failedSavesWarnOnceAndKeepRunning()
     QCOMPARE(answers.CountTitled(QStringLiteral("Could not save")), 1);
     QVERIFY(QDir().rmdir(MainWindow::DataFilePath()));
     window->EveryHour();
-    QVERIFY(QFileInfo(MainWindow::DataFilePath()).isFile());
+    QVERIFY(
+        gui::WaitFor([] { return QFileInfo(MainWindow::DataFilePath()).isFile() && !dataSaver->Saving(); }));
     QCOMPARE(answers.Seen().size(), 1);
     // A failure after a save that succeeded is told again.
     QVERIFY(QFile::remove(MainWindow::DataFilePath()) && QDir().mkpath(MainWindow::DataFilePath()));

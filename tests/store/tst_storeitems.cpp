@@ -1,5 +1,6 @@
 // Types, items, values, connections and sets of the item store.
 #include "store/Data.h"
+#include "store/SlicedSweep.h"
 #include <QtTest>
 #include <algorithm>
 #include <random>
@@ -43,6 +44,8 @@ private slots:
     void largeFanOutStaysConsistent();
     void sweepKeepsReachableItems();
     void sweepFollowsOwningRelations();
+    void slicedSweepFollowsChangesBetweenSlices();
+    void slicedSweepEndsWithTheStore();
     void globalHelpers();
 };
 
@@ -144,8 +147,10 @@ void TestStoreItems::oneEndReplacesPartner()
     ItemPtr queued = status->GetItem("queued"), done = status->GetItem("complete");
     std::vector<std::string> log;
     DataHandler owner;
-    owner.SubscribeFunction(entry->disconnected, [&](ConnectionInfo& c) { log.push_back("-" + c.second.AsStdString()); });
-    owner.SubscribeFunction(entry->connected, [&](ConnectionInfo& c) { log.push_back("+" + c.second.AsStdString()); });
+    owner.SubscribeFunction(
+        entry->disconnected, [&](ConnectionInfo& c) { log.push_back("-" + c.second.AsStdString()); });
+    owner.SubscribeFunction(
+        entry->connected, [&](ConnectionInfo& c) { log.push_back("+" + c.second.AsStdString()); });
 
     e1 += queued;
     e2 += queued;
@@ -297,7 +302,8 @@ void TestStoreItems::sortsLeaveOutMembersWithoutKey()
     Type* name = data.NewType("name", kAttribute);
     file->RelateToType(size, Many, One);
     file->RelateToType(name, Many, One);
-    ItemPtr f1 = file->GetItem("1"), f2 = file->GetItem("2"), f3 = file->GetItem("3"), f4 = file->GetItem("4");
+    ItemPtr f1 = file->GetItem("1"), f2 = file->GetItem("2"), f3 = file->GetItem("3"),
+            f4 = file->GetItem("4");
     f1 += size->GetItem("10");
     f2 += size->GetItem("9");
     f3 += size->GetItem(5000000000LL);
@@ -464,6 +470,105 @@ void TestStoreItems::sweepFollowsOwningRelations()
     data.RemoveDisconnectedItems();
     QCOMPARE(results->Count(), size_t(0));
     QCOMPARE(size->Count(), size_t(0));
+}
+
+namespace {
+// A hub user with links l0..l39 to stats s0..s39, and loose links gl0..gl39
+// with stats gs0..gs39.
+void BuildSweptStore(Data& data)
+{
+    Type* user = data.DeclareType("user", kEntity);
+    Type* link = data.DeclareType("link", kLink);
+    Type* stats = data.DeclareType("stats", kAttribute);
+    data.RelateTypes(user, link, Many, Many);
+    data.RelateTypes(link, stats, Many, Many);
+    ItemPtr hub = user->GetItem("hub");
+    for (const char* prefix : { "", "g" })
+        for (int k = 0; k < 40; ++k) {
+            ItemPtr l = link->GetItem(prefix + std::string("l") + std::to_string(k));
+            l += stats->GetItem(prefix + std::string("s") + std::to_string(k));
+            if (!*prefix)
+                hub += l;
+        }
+}
+
+QStringList Survivors(const Data& data)
+{
+    QStringList names;
+    for (Type* t : data.Types())
+        for (ItemPtr item : t->GetItems())
+            names << QString::fromStdString(t->Name() + ":" + item.Text());
+    return names;
+}
+}
+
+void TestStoreItems::slicedSweepFollowsChangesBetweenSlices()
+{
+    Data atOnce, sliced, live;
+    for (Data* data : { &atOnce, &sliced, &live })
+        BuildSweptStore(*data);
+    const size_t removed = atOnce.RemoveDisconnectedItems();
+    SlicedSweep unchanged(&sliced);
+    unchanged.Begin();
+    while (!unchanged.RunSlice(QDeadlineTimer(0), 1)) { }
+    QCOMPARE(Survivors(sliced), Survivors(atOnce));
+    QCOMPARE(unchanged.Removed(), removed);
+
+    Type* user = live.GetType("user");
+    Type* link = live.GetType("link");
+    SlicedSweep sweep(&live);
+    sweep.Begin();
+    QStringList kept;
+    for (int step = 0; !sweep.RunSlice(QDeadlineTimer(0), 1); ++step) {
+        const std::string n = std::to_string(step);
+        // Made meanwhile: kept this cycle.
+        if (step < 100) {
+            kept << "user:n" + QString::number(step) << "link:nl" + QString::number(step);
+            user->GetItem("n" + n);
+            link->GetItem("nl" + n);
+        }
+        // Loose links tied to the followed hub, with what they lead to.
+        ItemPtr loose = link->HasItem("gl" + n);
+        if (step >= 20 && step % 2 == 0 && loose) {
+            user->HasItem("hub") += loose;
+            kept << "link:gl" + QString::number(step) << "stats:gs" + QString::number(step);
+        }
+        // The hub's links, while they wait to be followed.
+        if (step > 0 && step < 20)
+            link->HasItem("l" + n).Remove();
+    }
+    for (int k = 20; k < 40; ++k)
+        kept << "link:l" + QString::number(k) << "stats:s" + QString::number(k);
+    const QStringList survivors = Survivors(live);
+    for (const QString& name : kept)
+        QVERIFY2(survivors.contains(name), qPrintable(name));
+    QVERIFY(link->HasItem("gl1").IsNull() && live.GetType("stats")->HasItem("gs39").IsNull());
+}
+
+void TestStoreItems::slicedSweepEndsWithTheStore()
+{
+    auto data = std::make_unique<Data>();
+    BuildSweptStore(*data);
+    SlicedSweep sweep(data.get());
+    // From the event loop, to the end.
+    QVERIFY(sweep.Start() && !sweep.Start());
+    QTRY_VERIFY(!sweep.Running());
+    QCOMPARE(sweep.Removed(), size_t(80));
+    // A sweep at once, Clear() and the store's end each end a cycle.
+    BuildSweptStore(*data);
+    sweep.Begin();
+    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
+    QCOMPARE(data->RemoveDisconnectedItems(), size_t(80));
+    QVERIFY(!sweep.Running() && sweep.RunSlice(QDeadlineTimer(0), 1));
+    sweep.Begin();
+    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
+    data->Clear();
+    QVERIFY(!sweep.Running() && data->ItemCount() == 0);
+    BuildSweptStore(*data);
+    sweep.Begin();
+    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
+    data.reset();
+    QVERIFY(!sweep.Running() && sweep.RunSlice(QDeadlineTimer(0), 1));
 }
 
 void TestStoreItems::globalHelpers()
