@@ -4,6 +4,7 @@
 // again for what changed after the close), and the file loads at the next
 // start, with a download that was being filed as the window closed complete.
 #include "gui/GuiTest.h"
+#include "helper_shares.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -14,8 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTreeWidget>
 #include <cstdio>
 #include <sys/stat.h>
@@ -30,15 +29,6 @@ QByteArray ReadWhole(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray WriteRandom(const QString& path, qint64 size, quint32 seed)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == size ? bytes : QByteArray();
 }
 
 // The data file as written: a new write renames a new file over it.
@@ -156,26 +146,24 @@ void TestShutdown::closeDuringAnUploadEndsCleanly()
     // A download being filed as the window closes, the disk slow, while
     // another file holds its name: the outcome is saved at the end.
     const QString giverShare = session.Home() + QStringLiteral("/giver share");
-    const qsizetype size = WriteRandom(giverShare + QStringLiteral("/held.bin"), 200000, 61).size();
-    QCOMPARE(size, 200000);
+    const qsizetype size = 200000;
+    WriteFile(giverShare + QStringLiteral("/held.bin"), QByteArray(size, 'h'));
     DriverProcess* giver = session.StartDriver(QStringLiteral("giver"));
     QVERIFY(giver);
     giver->Send(QStringLiteral("share-folder ") + giverShare);
     giver->Send(QStringLiteral("wait-shares"));
     QVERIFY(!giver->WaitFor(QStringLiteral("shares-ready")).isEmpty());
-    auto gate = std::make_shared<QSemaphore>();
-    const auto release = qScopeGuard([gate] { gate->release(2); });
-    TransferTestAccess::HoldDiskWorker(transferQueueManager, gate);
+    SlowDisk beginning(transferQueueManager);
     ItemPtr held = transferQueueManager->AddDownload(
         QStringLiteral("giver"), "held.bin", Remote(giverShare), size, false, 0);
     const QString plain = transferQueueManager->GetDownloadTargetPath(held, true);
-    QCOMPARE(WriteRandom(transferQueueManager->LocalPath(plain), 3000, 62).size(), 3000);
+    WriteFile(transferQueueManager->LocalPath(plain), QByteArray(3000, 'p'));
     QVERIFY(gui::WaitFor([&] { return TransferTestAccess::BeingBegun(transferQueueManager, held); }, 30000));
-    TransferTestAccess::HoldDiskWorker(transferQueueManager, gate);
-    gate->release();
+    SlowDisk filing(transferQueueManager);
+    beginning.Release();
     QVERIFY(gui::WaitFor([&] { return TransferTestAccess::BeingFiled(transferQueueManager, held); }, 30000));
     giver->Stop();
-    gate->release();
+    filing.Release();
 
     // What changes after the close's save is still saved at the end.
     QElapsedTimer clock;

@@ -1,6 +1,6 @@
 #pragma once
 // The transfer engine's disk worker as tests see it: held as a slow disk
-// would hold it, waited for, and asked what is in flight on it.
+// would hold it (SlowDisk), waited for, and asked what is in flight on it.
 #include "store/OrderedWorker.h"
 #include "transfers/TransferQueueManager.h"
 #include <QSemaphore>
@@ -35,4 +35,16 @@ public:
     {
         return tq->m_disk.IsFiling(TransferQueueManager::SourceOf(download));
     }
+};
+
+// The engine's disk worker held, as a slow disk holds it, from here until
+// Release() or the holder's end.
+class SlowDisk {
+public:
+    explicit SlowDisk(TransferQueueManager* tq) { TransferTestAccess::HoldDiskWorker(tq, m_gate); }
+    ~SlowDisk() { Release(); }
+    void Release() { m_gate->release(); } // again: harmless
+
+private:
+    std::shared_ptr<QSemaphore> m_gate = std::make_shared<QSemaphore>();
 };

@@ -10,13 +10,11 @@
 #include "transfers/TransferQueueManager.h"
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
-#include <QSemaphore>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QtEndian>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -90,12 +88,28 @@ class TestNegotiation : public QObject {
         return tq->GetDownloadEntry(user, name.toStdString(), "Share\\Folder");
     }
 
+    // A download accepted and its file connection handed to the engine;
+    // returns the peer's end, deleted after the test.
+    QTcpSocket* Connect(const QString& user, const QString& name, qint64 size)
+    {
+        SocketPair pair = MakeSocketPair();
+        peers.emplace_back(pair.peerSide);
+        tq->OnFileConnection(user, pair.engineSide, Accept(user, name, size));
+        return pair.peerSide;
+    }
+    static bool Send(QTcpSocket* peer, const QByteArray& bytes)
+    {
+        return peer->write(bytes) == bytes.size() && peer->waitForBytesWritten(kWait);
+    }
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+
 private slots:
     void initTestCase()
     {
         root = temp.path() + "/downloads";
         tq = MakeTransferCore(root);
     }
+    void cleanup() { peers.clear(); }
 
     void pushedFilesNeedPermission()
     {
@@ -382,120 +396,6 @@ private slots:
         QCOMPARE(Serve("twice", req + 1000, data), qint64(0));
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("twice", "twice.bin")), QString("complete"), kWait);
         QCOMPARE(ReadWholeFile(Complete("Folder/twice.bin")), data);
-
-        // A slow disk: while the engine's disk worker is busy the connection
-        // waits, with nothing on the disk yet, and a second one for the same
-        // download is refused. The download removed meanwhile leaves neither
-        // its file nor its record.
-        const QString slow = Downloading("Folder/slow.bin");
-        SocketPair waiting = MakeSocketPair();
-        SocketPair again = MakeSocketPair();
-        {
-            auto gate = std::make_shared<QSemaphore>();
-            const auto release = qScopeGuard([gate] { gate->release(); });
-            TransferTestAccess::HoldDiskWorker(tq, gate);
-            tq->OnFileConnection("slow", waiting.engineSide, Accept("slow", "slow.bin", data.size()));
-            tq->OnFileConnection("slow", again.engineSide, Accept("slow", "slow.bin", data.size()));
-            QTRY_COMPARE_WITH_TIMEOUT(again.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
-            QVERIFY(!QFile::exists(slow) && !tq->Records().Exists(slow));
-            tq->RemoveDownload(Entry("slow", "slow.bin"));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(waiting.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
-        QCOMPARE(waiting.peerSide->bytesAvailable(), qint64(0));
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(slow) && !tq->Records().Exists(slow), kWait);
-        delete waiting.peerSide;
-        delete again.peerSide;
-    }
-
-    void removedAndAddedAgainOnASlowDisk()
-    {
-        // Removed and added again while its partial file is begun: the file
-        // that the second beginning took stays when the first one's is
-        // cleaned up, and the download completes whole.
-        const QByteArray data = WriteRandomFile(temp.path() + "/again.src", 100000, 50);
-        SocketPair first = MakeSocketPair();
-        SocketPair second = MakeSocketPair();
-        {
-            auto gate = std::make_shared<QSemaphore>();
-            const auto release = qScopeGuard([gate] { gate->release(); });
-            TransferTestAccess::HoldDiskWorker(tq, gate);
-            tq->OnFileConnection("again", first.engineSide, Accept("again", "again.bin", data.size()));
-            tq->RemoveDownload(Entry("again", "again.bin"));
-            tq->OnFileConnection("again", second.engineSide, Accept("again", "again.bin", data.size()));
-        }
-        QCOMPARE(OffsetOf(ReadExactly(second.peerSide, 8)), qint64(0));
-        QVERIFY(TransferTestAccess::DrainDiskWorker(tq));
-        QVERIFY(second.peerSide->write(data) == data.size() && second.peerSide->waitForBytesWritten(kWait));
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("again", "again.bin")), QString("complete"), kWait);
-        QCOMPARE(ReadWholeFile(Complete("Folder/again.bin")), data);
-        QCOMPARE(first.peerSide->bytesAvailable(), qint64(0));
-
-        // Removed and added again while its finished file is filed: the one
-        // added again is complete with that file, neither fetched nor filed
-        // twice.
-        const QByteArray filed = WriteRandomFile(temp.path() + "/filed.src", 100000, 51);
-        SocketPair serving = MakeSocketPair();
-        SocketPair twice = MakeSocketPair();
-        tq->OnFileConnection("filer", serving.engineSide, Accept("filer", "filed.bin", filed.size()));
-        QCOMPARE(OffsetOf(ReadExactly(serving.peerSide, 8)), qint64(0));
-        {
-            auto gate = std::make_shared<QSemaphore>();
-            const auto release = qScopeGuard([gate] { gate->release(); });
-            TransferTestAccess::HoldDiskWorker(tq, gate);
-            QVERIFY(serving.peerSide->write(filed) == filed.size() && serving.peerSide->waitForBytesWritten(kWait));
-            QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, Entry("filer", "filed.bin")), kWait);
-            tq->RemoveDownload(Entry("filer", "filed.bin"));
-            tq->OnFileConnection("filer", twice.engineSide, Accept("filer", "filed.bin", filed.size()));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("filer", "filed.bin")), QString("complete"), kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(twice.peerSide->state(), QAbstractSocket::UnconnectedState, kWait);
-        QCOMPARE(twice.peerSide->bytesAvailable(), qint64(0));
-        QCOMPARE(ReadWholeFile(Complete("Folder/filed.bin")), filed);
-        QVERIFY(!QFile::exists(Complete("Folder/filed (1).bin")));
-        QVERIFY(!QFile::exists(Downloading("Folder/filed.bin")));
-        for (SocketPair* pair : { &first, &second, &serving, &twice })
-            delete pair->peerSide;
-    }
-
-    void stoppingWhileAFileIsFiled()
-    {
-        // The program ends while the worker files a download whose name is
-        // taken in "complete": the outcome is applied before the last save,
-        // and the row opens its own file.
-        const QByteArray other = WriteRandomFile(Complete("Folder/halt.bin"), 3000, 52);
-        const QByteArray data = WriteRandomFile(temp.path() + "/halt.src", 100000, 53);
-        SocketPair pair = MakeSocketPair();
-        tq->OnFileConnection("halter", pair.engineSide, Accept("halter", "halt.bin", data.size()));
-        QCOMPARE(OffsetOf(ReadExactly(pair.peerSide, 8)), qint64(0));
-        ItemPtr download = Entry("halter", "halt.bin");
-        {
-            auto gate = std::make_shared<QSemaphore>();
-            const auto release = qScopeGuard([gate] { gate->release(); });
-            TransferTestAccess::HoldDiskWorker(tq, gate);
-            QVERIFY(pair.peerSide->write(data) == data.size() && pair.peerSide->waitForBytesWritten(kWait));
-            QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, download), kWait);
-        }
-        tq->FinishDiskSteps();
-        QCOMPARE(DownloadStatus(download), QString("complete"));
-        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
-
-        // Killed before the outcome was saved, the row names the partial
-        // file: it opens nothing, and is complete with the file found by its
-        // record (never the one at its plain name) once asked for again, or
-        // after the load, also when saved complete that way.
-        ItemPtr partial
-            = d.GetType("download_file_path")->GetItem(Value(QString("downloading/Folder/halt.bin")));
-        download += partial;
-        QVERIFY(tq->GetCompleteFilePath(download).isEmpty());
-        tq->SetDownloadEntryStatus(download, "queued");
-        tq->RequeueDownload(download);
-        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data);
-        download += partial;
-        tq->DataLoaded();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), data, kWait);
-        QCOMPARE(ReadWholeFile(Complete("Folder/halt.bin")), other);
-        delete pair.peerSide;
     }
 
     void completeDownloadsRefuseRequests()
@@ -625,64 +525,119 @@ private slots:
         Q_UNUSED(Le32);
     }
 
-    // Records of files no longer there go after a load, but not while a
-    // partial file is begun or a finished one is filed: the records those
-    // stand on stay. And a finished download is filed only as the very file
-    // its transfer wrote: one of the full size renamed over its partial file
-    // from outside is not.
-    void pruningAndFilingKeepToTheTransfersOwnFiles()
+    // A slow disk: the engine's disk worker is held (three times, taken in
+    // turn) while partial files are begun, then while one more is, then
+    // while finished files are filed. Each step keeps to its own download and
+    // its own file, and records of files no longer there are pruned after a
+    // load only once no record in use can be taken for one.
+    void aSlowDiskKeepsEachStepToItsOwn()
     {
+        const QString slow = Downloading("Folder/slow.bin"), partial = Downloading("Folder/begun.bin");
         const QString gone = Complete("Folder/gone-since.bin");
-        const QString partial = Downloading("Folder/begun.bin");
         QVERIFY(tq->Records().Write(gone, { "pruned", "Share\\Folder\\gone-since.bin", 5 }));
         QVERIFY(tq->Records().Write(partial, { "begun", "Share\\Folder\\begun.bin", 5000 }));
-        const QByteArray data = WriteRandomFile(temp.path() + "/begun.src", 5000, 61);
-        SocketPair filed = MakeSocketPair(), later = MakeSocketPair();
-        std::shared_ptr<QSemaphore> gates[3];
-        for (auto& gate : gates)
-            gate = std::make_shared<QSemaphore>();
-        const auto cleanup = qScopeGuard([&] {
-            for (auto& gate : gates)
-                gate->release();
-            delete filed.peerSide;
-            delete later.peerSide;
-        });
-        // The disk worker, held three times, takes in turn: the first partial
-        // file, another one, and the first one's filing.
-        TransferTestAccess::HoldDiskWorker(tq, gates[0]);
-        tq->OnFileConnection("begun", filed.engineSide, Accept("begun", "begun.bin", data.size()));
+        const QByteArray data = WriteRandomFile(temp.path() + "/slow.src", 100000, 50);
+        const QByteArray small = WriteRandomFile(temp.path() + "/begun.src", 5000, 61);
+        SlowDisk beginnings(tq);
+        // A connection waits, with nothing on the disk yet, and a second one
+        // for its download is refused; the download removed meanwhile leaves
+        // neither its file nor its record.
+        QTcpSocket* waiting = Connect("slow", "slow.bin", data.size());
+        QTcpSocket* refused = Connect("slow", "slow.bin", data.size());
+        QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QAbstractSocket::UnconnectedState, kWait);
+        QVERIFY(!QFile::exists(slow) && !tq->Records().Exists(slow));
+        tq->RemoveDownload(Entry("slow", "slow.bin"));
+        // Removed and added again: the file that the second beginning took
+        // stays when the first one's is cleaned up.
+        QTcpSocket* first = Connect("again", "again.bin", data.size());
+        tq->RemoveDownload(Entry("again", "again.bin"));
+        QTcpSocket* second = Connect("again", "again.bin", data.size());
+        QTcpSocket* filer = Connect("filer", "filed.bin", data.size());
+        QTcpSocket* begun = Connect("begun", "begun.bin", small.size());
+        // A load: the records of the partial files being begun stay.
         LogSink::Instance().Reset();
         tq->DataLoaded();
-        TransferTestAccess::HoldDiskWorker(tq, gates[1]);
-        tq->OnFileConnection("later", later.engineSide, Accept("later", "later.bin", 10));
-        QVERIFY(QTest::qWaitFor(
-            [] {
-                for (const LogLine& line : LogSink::Instance().AreaLines("Transfer Queue"))
-                    if (line.text.startsWith("Letting"))
-                        return true;
-                return false;
-            },
-            kWait));
+        SlowDisk another(tq);
+        QTcpSocket* later = Connect("later", "later.bin", 10);
+        QTRY_VERIFY_WITH_TIMEOUT(std::ranges::any_of(LogSink::Instance().AreaLines("Transfer Queue"),
+                                     [](const LogLine& line) { return line.text.startsWith("Letting"); }),
+            kWait);
         QVERIFY(tq->Records().Exists(partial) && tq->Records().Exists(gone));
-        gates[0]->release();
-        QCOMPARE(OffsetOf(ReadExactly(filed.peerSide, 8)), qint64(0));
+        beginnings.Release();
+        for (QTcpSocket* peer : { second, filer, begun })
+            QCOMPARE(OffsetOf(ReadExactly(peer, 8)), qint64(0));
         ItemPtr download = Entry("begun", "begun.bin");
-        const QPointer<QThread> thread = download["download_thread"].AsPointer<QThread>();
-        TransferTestAccess::HoldDiskWorker(tq, gates[2]);
-        QVERIFY(filed.peerSide->write(data) == data.size() && filed.peerSide->waitForBytesWritten(kWait));
-        QTRY_VERIFY_WITH_TIMEOUT(!thread || thread->isFinished(), kWait);
-        QCoreApplication::processEvents(); // the thread's end, handed over
-        gates[1]->release();
-        QCOMPARE(OffsetOf(ReadExactly(later.peerSide, 8)), qint64(0));
+        SlowDisk filings(tq);
+        QVERIFY(Send(filer, data) && Send(begun, small));
+        QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, download)
+                && TransferTestAccess::BeingFiled(tq, Entry("filer", "filed.bin")),
+            kWait);
+        // No file being begun, files being filed: the records stay.
+        another.Release();
+        QCOMPARE(OffsetOf(ReadExactly(later, 8)), qint64(0));
+        QCoreApplication::processEvents(); // the pruning, were it let go now
         QVERIFY(tq->Records().Exists(gone));
-        const QByteArray outsider = WriteRandomFile(temp.path() + "/outsider.bin", data.size(), 62);
+        // Removed and added again while its finished file is filed: the one
+        // added again is complete with that file, neither fetched nor filed
+        // twice. And a file of the full size renamed over a finished partial
+        // file from outside is not filed.
+        tq->RemoveDownload(Entry("filer", "filed.bin"));
+        QTcpSocket* twice = Connect("filer", "filed.bin", data.size());
+        const QByteArray outsider = WriteRandomFile(temp.path() + "/outsider.bin", small.size(), 62);
         QCOMPARE(std::rename(qPrintable(temp.path() + "/outsider.bin"), qPrintable(partial)), 0);
-        gates[2]->release();
+        filings.Release();
         QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(download), QString("local error"), kWait);
         QVERIFY(!QFile::exists(Complete("Folder/begun.bin")));
         QCOMPARE(ReadWholeFile(partial), outsider);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("filer", "filed.bin")), QString("complete"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(twice->state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(twice->bytesAvailable(), qint64(0));
+        QCOMPARE(ReadWholeFile(Complete("Folder/filed.bin")), data);
+        QVERIFY(!QFile::exists(Complete("Folder/filed (1).bin"))
+            && !QFile::exists(Downloading("Folder/filed.bin")));
         QTRY_VERIFY_WITH_TIMEOUT(!tq->Records().Exists(gone), kWait);
+        // The clean-ups done, the download added again completes whole.
+        QVERIFY(TransferTestAccess::DrainDiskWorker(tq) && Send(second, data));
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadStatus(Entry("again", "again.bin")), QString("complete"), kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/again.bin")), data);
+        QCOMPARE(first->bytesAvailable(), qint64(0));
+        QTRY_COMPARE_WITH_TIMEOUT(waiting->state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(waiting->bytesAvailable(), qint64(0));
+        QVERIFY(!QFile::exists(slow) && !tq->Records().Exists(slow));
         tq->RemoveDownload(Entry("later", "later.bin"));
+
+        // The program ends while the worker files a download whose name is
+        // taken in "complete": the outcome is applied before the last save,
+        // and the row opens its own file.
+        const QByteArray other = WriteRandomFile(Complete("Folder/halt.bin"), 3000, 52);
+        const QByteArray halted = WriteRandomFile(temp.path() + "/halt.src", 100000, 53);
+        QTcpSocket* halter = Connect("halter", "halt.bin", halted.size());
+        QCOMPARE(OffsetOf(ReadExactly(halter, 8)), qint64(0));
+        download = Entry("halter", "halt.bin");
+        {
+            SlowDisk disk(tq);
+            QVERIFY(Send(halter, halted));
+            QTRY_VERIFY_WITH_TIMEOUT(TransferTestAccess::BeingFiled(tq, download), kWait);
+        }
+        tq->FinishDiskSteps();
+        QCOMPARE(DownloadStatus(download), QString("complete"));
+        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), halted);
+        // Killed before the outcome was saved, the row names the partial
+        // file: it opens nothing, and is complete with the file found by its
+        // record (never the one at its plain name) once asked for again, or
+        // after the load, also when saved complete that way.
+        ItemPtr lost
+            = d.GetType("download_file_path")->GetItem(Value(QString("downloading/Folder/halt.bin")));
+        download += lost;
+        QVERIFY(tq->GetCompleteFilePath(download).isEmpty());
+        tq->SetDownloadEntryStatus(download, "queued");
+        tq->RequeueDownload(download);
+        QCOMPARE(ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), halted);
+        download += lost;
+        tq->DataLoaded();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ReadWholeFile(tq->LocalPath(tq->GetCompleteFilePath(download))), halted, kWait);
+        QCOMPARE(ReadWholeFile(Complete("Folder/halt.bin")), other);
     }
 };
 
