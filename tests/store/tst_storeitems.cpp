@@ -35,17 +35,13 @@ private slots:
     void nullTypesAndGlobalNullItem();
     void oneEndReplacesPartner();
     void connectIsIdempotentAndNeedsRelation();
-    void newItemReusesOnlyPartner();
-    void numbersAndPointersKeepAllBits();
-    void nullHandlesAreSafe();
     void setsAlgebraAndFilters();
     void sortsLeaveOutMembersWithoutKey();
     void subsetIntersectsAndFollowsSmallest();
     void largeFanOutStaysConsistent();
     void sweepKeepsReachableItems();
     void sweepFollowsOwningRelations();
-    void slicedSweepFollowsChangesBetweenSlices();
-    void slicedSweepEndsWithTheStore();
+    void slicedSweepFollowsChangesAndEndsWithTheStore();
     void globalHelpers();
 };
 
@@ -119,6 +115,21 @@ void TestStoreItems::autoCreateAndValueIndex()
     QCOMPARE(u.AsStdString(), std::string("Zo\xc3\xab"));
     // Display text is cut at its first NUL character.
     QCOMPARE(Value(QString("ab") + QChar(0) + "cd").Text(), std::string("ab"));
+
+    // Numbers and pointers as values keep all their bits.
+    Type* t = data.NewType("t", kAttribute);
+    QCOMPARE(t->GetItem(-42).AsInt(), -42);
+    QCOMPARE(t->GetItem(4000000000u).AsUInt(), 4000000000u);
+    QCOMPARE(t->GetItem(9000000000LL).AsInt64(), 9000000000LL);
+    QCOMPARE(t->GetItem("12abc").AsInt(), 0);
+    QCOMPARE(t->GetItem("").AsInt64(), 0);
+    QCOMPARE(t->GetItem("99999999999").AsInt(), 0); // does not fit
+    // An address above 4 GiB survives the round trip.
+    auto* fake = reinterpret_cast<QObject*>(quintptr(0x7f12345678f0ULL));
+    ItemPtr p = t->GetItem(fake);
+    QCOMPARE(p.AsUInt64(), quint64(0x7f12345678f0ULL));
+    QCOMPARE(p.AsPointer<QObject>(), fake);
+    QCOMPARE(t->HasItem(fake), p);
 }
 
 void TestStoreItems::nullTypesAndGlobalNullItem()
@@ -134,6 +145,18 @@ void TestStoreItems::nullTypesAndGlobalNullItem()
     QVERIFY(flag->HasItem("").IsNull());
     g1.Remove();
     QVERIFY(flag->GetGlobalNullItem() != ItemPtr());
+
+    // Null handles are safe to use.
+    ItemPtr n;
+    QVERIFY(n["x"].IsNull());
+    QVERIFY(n.GetItems("x").Empty());
+    QVERIFY(!n.IsConnected("x"));
+    QVERIFY(n.IsDisconnectedFromAll());
+    QCOMPARE(n.AsInt(), 0);
+    QCOMPARE(n.AsString(), QString());
+    n.Remove();
+    n.Disconnect("x");
+    QCOMPARE(n += ItemPtr(), ItemPtr());
 }
 
 void TestStoreItems::oneEndReplacesPartner()
@@ -147,10 +170,8 @@ void TestStoreItems::oneEndReplacesPartner()
     ItemPtr queued = status->GetItem("queued"), done = status->GetItem("complete");
     std::vector<std::string> log;
     DataHandler owner;
-    owner.SubscribeFunction(
-        entry->disconnected, [&](ConnectionInfo& c) { log.push_back("-" + c.second.AsStdString()); });
-    owner.SubscribeFunction(
-        entry->connected, [&](ConnectionInfo& c) { log.push_back("+" + c.second.AsStdString()); });
+    owner.SubscribeFunction(entry->disconnected, [&](ConnectionInfo& c) { log.push_back("-" + c.second.AsStdString()); });
+    owner.SubscribeFunction(entry->connected, [&](ConnectionInfo& c) { log.push_back("+" + c.second.AsStdString()); });
 
     e1 += queued;
     e2 += queued;
@@ -189,11 +210,8 @@ void TestStoreItems::connectIsIdempotentAndNeedsRelation()
     x.Disconnect("b");
     QVERIFY(!x.IsConnected("b"));
     QVERIFY(y.IsDisconnectedFromAll());
-}
 
-void TestStoreItems::newItemReusesOnlyPartner()
-{
-    Data data;
+    // A new partner where one is allowed reuses the one there is.
     Type* user = data.NewType("user", kEntity);
     Type* inList = data.NewType("in_user_list", kAttribute, true, false);
     Type* note = data.NewType("note", kAttribute, true, false);
@@ -209,38 +227,6 @@ void TestStoreItems::newItemReusesOnlyPartner()
     QVERIFY(n1 != n2);
     QCOMPARE(u.GetItems("note").Size(), size_t(2));
     QVERIFY(ItemPtr().NewItem("note").IsNull());
-}
-
-void TestStoreItems::numbersAndPointersKeepAllBits()
-{
-    Data data;
-    Type* t = data.NewType("t", kAttribute);
-    QCOMPARE(t->GetItem(-42).AsInt(), -42);
-    QCOMPARE(t->GetItem(4000000000u).AsUInt(), 4000000000u);
-    QCOMPARE(t->GetItem(9000000000LL).AsInt64(), 9000000000LL);
-    QCOMPARE(t->GetItem("12abc").AsInt(), 0);
-    QCOMPARE(t->GetItem("").AsInt64(), 0);
-    QCOMPARE(t->GetItem("99999999999").AsInt(), 0); // does not fit
-    // An address above 4 GiB survives the round trip.
-    auto* fake = reinterpret_cast<QObject*>(quintptr(0x7f12345678f0ULL));
-    ItemPtr p = t->GetItem(fake);
-    QCOMPARE(p.AsUInt64(), quint64(0x7f12345678f0ULL));
-    QCOMPARE(p.AsPointer<QObject>(), fake);
-    QCOMPARE(t->HasItem(fake), p);
-}
-
-void TestStoreItems::nullHandlesAreSafe()
-{
-    ItemPtr n;
-    QVERIFY(n["x"].IsNull());
-    QVERIFY(n.GetItems("x").Empty());
-    QVERIFY(!n.IsConnected("x"));
-    QVERIFY(n.IsDisconnectedFromAll());
-    QCOMPARE(n.AsInt(), 0);
-    QCOMPARE(n.AsString(), QString());
-    n.Remove();
-    n.Disconnect("x");
-    QCOMPARE(n += ItemPtr(), ItemPtr());
 }
 
 void TestStoreItems::setsAlgebraAndFilters()
@@ -302,8 +288,7 @@ void TestStoreItems::sortsLeaveOutMembersWithoutKey()
     Type* name = data.NewType("name", kAttribute);
     file->RelateToType(size, Many, One);
     file->RelateToType(name, Many, One);
-    ItemPtr f1 = file->GetItem("1"), f2 = file->GetItem("2"), f3 = file->GetItem("3"),
-            f4 = file->GetItem("4");
+    ItemPtr f1 = file->GetItem("1"), f2 = file->GetItem("2"), f3 = file->GetItem("3"), f4 = file->GetItem("4");
     f1 += size->GetItem("10");
     f2 += size->GetItem("9");
     f3 += size->GetItem(5000000000LL);
@@ -502,21 +487,25 @@ QStringList Survivors(const Data& data)
 }
 }
 
-void TestStoreItems::slicedSweepFollowsChangesBetweenSlices()
+void TestStoreItems::slicedSweepFollowsChangesAndEndsWithTheStore()
 {
-    Data atOnce, sliced, live;
-    for (Data* data : { &atOnce, &sliced, &live })
-        BuildSweptStore(*data);
-    const size_t removed = atOnce.RemoveDisconnectedItems();
-    SlicedSweep unchanged(&sliced);
-    unchanged.Begin();
-    while (!unchanged.RunSlice(QDeadlineTimer(0), 1)) { }
-    QCOMPARE(Survivors(sliced), Survivors(atOnce));
-    QCOMPARE(unchanged.Removed(), removed);
+    // From the event loop, to the end: on a store that does not change, what
+    // a sweep at once leaves.
+    Data atOnce;
+    BuildSweptStore(atOnce);
+    atOnce.RemoveDisconnectedItems();
+    auto data = std::make_unique<Data>();
+    BuildSweptStore(*data);
+    SlicedSweep sweep(data.get());
+    QVERIFY(sweep.Start() && !sweep.Start());
+    QTRY_VERIFY(!sweep.Running());
+    QCOMPARE(Survivors(*data), Survivors(atOnce));
+    QCOMPARE(sweep.Removed(), size_t(80));
 
-    Type* user = live.GetType("user");
-    Type* link = live.GetType("link");
-    SlicedSweep sweep(&live);
+    // A step a slice, while the store changes between the slices.
+    BuildSweptStore(*data);
+    Type* user = data->GetType("user");
+    Type* link = data->GetType("link");
     sweep.Begin();
     QStringList kept;
     for (int step = 0; !sweep.RunSlice(QDeadlineTimer(0), 1); ++step) {
@@ -539,36 +528,21 @@ void TestStoreItems::slicedSweepFollowsChangesBetweenSlices()
     }
     for (int k = 20; k < 40; ++k)
         kept << "link:l" + QString::number(k) << "stats:s" + QString::number(k);
-    const QStringList survivors = Survivors(live);
+    const QStringList survivors = Survivors(*data);
     for (const QString& name : kept)
         QVERIFY2(survivors.contains(name), qPrintable(name));
-    QVERIFY(link->HasItem("gl1").IsNull() && live.GetType("stats")->HasItem("gs39").IsNull());
-}
+    QVERIFY(link->HasItem("gl1").IsNull() && data->GetType("stats")->HasItem("gs39").IsNull());
 
-void TestStoreItems::slicedSweepEndsWithTheStore()
-{
-    auto data = std::make_unique<Data>();
-    BuildSweptStore(*data);
-    SlicedSweep sweep(data.get());
-    // From the event loop, to the end.
-    QVERIFY(sweep.Start() && !sweep.Start());
-    QTRY_VERIFY(!sweep.Running());
-    QCOMPARE(sweep.Removed(), size_t(80));
     // A sweep at once, Clear() and the store's end each end a cycle.
-    BuildSweptStore(*data);
-    sweep.Begin();
-    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
-    QCOMPARE(data->RemoveDisconnectedItems(), size_t(80));
-    QVERIFY(!sweep.Running() && sweep.RunSlice(QDeadlineTimer(0), 1));
-    sweep.Begin();
-    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
-    data->Clear();
-    QVERIFY(!sweep.Running() && data->ItemCount() == 0);
-    BuildSweptStore(*data);
-    sweep.Begin();
-    QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
-    data.reset();
-    QVERIFY(!sweep.Running() && sweep.RunSlice(QDeadlineTimer(0), 1));
+    const std::function<void()> ends[]
+        = { [&] { data->RemoveDisconnectedItems(); }, [&] { data->Clear(); }, [&] { data.reset(); } };
+    for (const auto& end : ends) {
+        BuildSweptStore(*data);
+        sweep.Begin();
+        QVERIFY(!sweep.RunSlice(QDeadlineTimer(0), 1));
+        end();
+        QVERIFY(!sweep.Running() && sweep.RunSlice(QDeadlineTimer(0), 1));
+    }
 }
 
 void TestStoreItems::globalHelpers()
