@@ -1,15 +1,35 @@
 #include "MemoryRelease.h"
 #include <QThreadPool>
+#include <ctime>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
-MemoryRelease::MemoryRelease(Data* data, QObject* parent)
-    : QObject(parent)
+namespace {
+// The time the calling thread has spent running.
+qint64 ThreadRunningNs()
 {
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+} // namespace
+
+MemoryRelease::MemoryRelease(Data* data, QObject* parent, std::function<void()> release)
+    : QObject(parent)
+    , m_release(std::move(release))
+{
+    if (!m_release)
+        m_release = [] {
+#if defined(__GLIBC__)
+            QThreadPool::globalInstance()->start([] { malloc_trim(0); });
+#endif
+        };
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(kQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &MemoryRelease::OnQuiet);
+    m_look.setInterval(kIdleLookMs);
+    connect(&m_look, &QTimer::timeout, this, &MemoryRelease::OnLook);
     Subscribe(data->itemRemoved, &MemoryRelease::OnRemoved);
 }
 
@@ -29,8 +49,19 @@ void MemoryRelease::OnQuiet()
         m_quiet.start();
         return;
     }
+    m_ranNs = ThreadRunningNs();
+    m_look.start();
+}
+
+void MemoryRelease::OnLook()
+{
+    const qint64 ran = ThreadRunningNs();
+    const bool idle = ran - m_ranNs <= qint64(kIdleBusyMs) * 1000000;
+    m_ranNs = ran;
+    if (!idle)
+        return;
+    // Removals during the wait belong to this release.
     m_removed = 0;
-#if defined(__GLIBC__)
-    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
-#endif
+    m_look.stop();
+    m_release();
 }

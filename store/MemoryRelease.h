@@ -6,9 +6,16 @@
 // a burst of removals from the store has ended (the rows, results and items
 // that went with them are freed by then), the free pages are given back
 // (malloc_trim), on a thread of its own.
+//
+// The release walks the whole heap holding the allocator's lock, which the
+// GUI thread needs for its next allocation: on a heap of a gigabyte that is
+// tens of milliseconds. So it waits for a moment when the thread is idle
+// (little time running); under a constant load the freed memory is reused
+// instead.
 #include "Data.h"
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class MemoryRelease : public QObject, public DataHandler {
 public:
@@ -16,14 +23,23 @@ public:
     // of them it comes.
     static constexpr size_t kBurst = 10000;
     static constexpr int kQuietMs = 2000;
+    // The thread counts as idle when, over a look of kIdleLookMs, it ran for
+    // at most kIdleBusyMs.
+    static constexpr int kIdleLookMs = 250;
+    static constexpr int kIdleBusyMs = 25;
 
-    explicit MemoryRelease(Data* data, QObject* parent = nullptr);
+    // `release` gives the memory back; by default malloc_trim on a pool thread.
+    explicit MemoryRelease(Data* data, QObject* parent = nullptr, std::function<void()> release = {});
 
 private:
     void OnRemoved(ItemPtr item);
     void OnQuiet();
+    void OnLook();
 
+    std::function<void()> m_release;
     QTimer m_quiet;
+    QTimer m_look;
     size_t m_removed = 0; // since the last release
     size_t m_seen = 0; // when the timer last started
+    qint64 m_ranNs = 0; // the thread's time running at the last look
 };

@@ -1,5 +1,7 @@
 // The shared timers, the delayed invoker and the round of the turn budget.
+#include "Data.h"
 #include "DelayedInvoker.h"
+#include "MemoryRelease.h"
 #include "SlicedWork.h"
 #include "TimerManager.h"
 #include "TurnTaker.h"
@@ -164,6 +166,30 @@ private slots:
         QVERIFY(crowdOrder.size() >= 60);
         wokeOrder.resize(crowdOrder.size());
         QCOMPARE(crowdOrder, wokeOrder);
+    }
+
+    // A burst of removals gives memory back once it has ended and the thread
+    // is idle, not while it is busy.
+    void memoryGoesBackWhenTheThreadIsIdle()
+    {
+        Data data;
+        Type* row = data.NewType("row", kEntity);
+        int released = 0;
+        MemoryRelease release(&data, nullptr, [&] { ++released; });
+        for (int i = 0; i < int(MemoryRelease::kBurst); ++i)
+            row->NewItem(Value(i)).Remove();
+        QTimer busy; // 4 ms of work in every pass
+        connect(&busy, &QTimer::timeout, [] {
+            const QDeadlineTimer until(4);
+            while (!until.hasExpired()) { }
+        });
+        busy.start(0);
+        QTest::qWait(MemoryRelease::kQuietMs + 4 * MemoryRelease::kIdleLookMs);
+        QCOMPARE(released, 0);
+        busy.stop();
+        QTRY_COMPARE(released, 1);
+        QTest::qWait(2 * MemoryRelease::kQuietMs);
+        QCOMPARE(released, 1);
     }
 
     void init() { new DelayedInvoker; }
