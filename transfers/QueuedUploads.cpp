@@ -65,6 +65,13 @@ void QueuedUploads::Rebuild()
     std::sort(m_places.begin(), m_places.end());
 }
 
+bool QueuedUploads::Requeued() const
+{
+    Place place;
+    return std::any_of(m_changedInWalk.begin(), m_changedInWalk.end(),
+        [&](Item* upload) { return !m_goneInWalk.count(upload) && PlaceOf(ItemPtr(upload), place); });
+}
+
 void QueuedUploads::EndWalk(std::vector<Place> numbered, std::vector<Place> kept)
 {
     m_walking = false;

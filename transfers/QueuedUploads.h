@@ -35,6 +35,9 @@ public:
     void BeginWalk() { m_walking = true; }
     bool Walking() const { return m_walking; }
     bool Gone(Item* upload) const { return !m_goneInWalk.empty() && m_goneInWalk.count(upload); }
+    // Whether an upload changed during the walk is queued now (it may be
+    // one the walk has no place for).
+    bool Requeued() const;
     // The walk's outcome: the places that it numbered afresh (in their order,
     // with their new numbers) and those it left as they were (in theirs).
     void EndWalk(std::vector<Place> numbered, std::vector<Place> kept);

@@ -165,8 +165,8 @@ public:
     void StartNewUploads();
     // Gives every queued upload its number now: a long queue is numbered
     // afresh in later passes once the free slots are handed out (the numbers
-    // shift at every start), and whatever reads the numbers finishes that
-    // first.
+    // shift at every start). What orders uploads finishes that first; a
+    // place in line asked for meanwhile is answered when it is done.
     void FinishUploadWalk();
     // Whether one of the user's queued uploads may start: the user is online
     // and has none running.
@@ -359,9 +359,12 @@ private:
     ItemPtr lastOrderedUpload;
     QueuedUploads m_queuedUploads;
     // A walk of StartNewUploads through the queue that goes on in later
-    // passes: the next place, the next number and what the walk found.
+    // passes: the next place, the next number and what the walk found; the
+    // places before `renumbered` may have had numbers given by walks begun
+    // before it.
     struct UploadWalk {
         size_t next = 0;
+        size_t renumbered = 0;
         long long number = 0;
         std::unordered_map<Item*, bool> userOnline;
         std::vector<QueuedUploads::Place> numbered;
@@ -373,6 +376,11 @@ private:
     // goes on in a later pass.
     void WalkUploads(int free, std::unordered_set<Item*>& busy, const QDeadlineTimer& until);
     void UploadWalkSlice();
+    // Places in line asked for (user, file) while the queue was numbered,
+    // answered in their order once it is.
+    std::vector<std::pair<QString, QString>> m_placeAsks;
+    void AnswerPlaceAsks();
+    void AnswerPlaceInLine(const QString& user, const QString& file);
 
     QElapsedTimer m_clock;
     qint64 m_clockSkew = 0;

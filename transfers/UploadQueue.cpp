@@ -226,10 +226,20 @@ int TransferQueueManager::QueuedUploadCount() const
 
 void TransferQueueManager::OnUploadPlaceInLineRequested(QString user, QString file)
 {
+    // While the queue is being numbered, the answer waits for its number
+    // (and for those asked before it).
+    if (m_uploadWalk || !m_placeAsks.empty()) {
+        m_placeAsks.emplace_back(user, file);
+        return;
+    }
+    AnswerPlaceInLine(user, file);
+}
+
+void TransferQueueManager::AnswerPlaceInLine(const QString& user, const QString& file)
+{
     ItemPtr userItem = T("user")->HasItem(Value(user));
     ItemPtr name = T("filename_as_requested")->HasItem(Value(file));
     ItemPtr upload = d.GetItem(userItem, name, "upload_entry");
-    FinishUploadWalk();
     ItemPtr order = upload["effective_upload_order"];
     if (order && peerMessenger)
         peerMessenger->SendUploadPlaceInLine(user, file, order.AsInt());

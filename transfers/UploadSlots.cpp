@@ -15,13 +15,15 @@
 #include "store/Settings.h"
 #include <QDateTime>
 #include <QTimer>
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
 // How many places a walk numbers between two looks at the clock once the
-// slots are handed out: a short queue is numbered in one go.
-constexpr size_t kNumbersAtOnce = 1024;
+// slots are handed out (a number given may cost some microseconds): a short
+// queue is numbered in one go.
+constexpr size_t kNumbersAtOnce = 128;
 
 ItemSet ActiveUploads()
 {
@@ -57,11 +59,19 @@ void TransferQueueManager::StartNewUploads()
     // leaves the slots to the walk.
     if (m_inUploadWalk)
         return;
-    FinishUploadWalk();
     const ItemSet active = ActiveUploads();
     const int free = settings.GetInt("upload_slots") - int(active.Size());
     if (free <= 0)
         return;
+    // A walk still numbering the queue is not finished first but begun
+    // again from the front: its places are read as they were when it began,
+    // skipping those that left the queue since, and each upload of an online
+    // user takes the number and the turn it would have after the first walk
+    // (offline users' uploads keep theirs either way). An upload queued
+    // again meanwhile has no place in that reading: then the walk is
+    // finished first.
+    if (m_uploadWalk && m_queuedUploads.Requeued())
+        FinishUploadWalk();
     // The queue is read from its front: each upload of an online user takes
     // the next number, and only those reached while a slot is free are
     // looked at closer (a file no longer shared is refused as it comes up).
@@ -69,8 +79,13 @@ void TransferQueueManager::StartNewUploads()
     std::unordered_set<Item*> busy;
     for (ItemPtr upload : active)
         busy.insert(upload["user"].Get());
+    size_t renumbered = 0;
+    if (m_uploadWalk)
+        renumbered = std::max(m_uploadWalk->next, m_uploadWalk->renumbered);
+    else
+        m_queuedUploads.BeginWalk();
     m_uploadWalk = std::make_unique<UploadWalk>();
-    m_queuedUploads.BeginWalk();
+    m_uploadWalk->renumbered = renumbered;
     WalkUploads(free, busy, SlicedWork::Turn());
 }
 
@@ -97,6 +112,8 @@ void TransferQueueManager::WalkUploads(int free, std::unordered_set<Item*>& busy
     Type* fileType = T("shared_file");
     Type* online = T("is_online");
     Type* orderType = T("effective_upload_order");
+    Type* statusType = T("upload_entry_status");
+    ItemPtr queued = statusType->HasItem("queued");
     const std::vector<QueuedUploads::Place>& places = m_queuedUploads.InOrder();
     m_inUploadWalk = true;
     for (; walk.next < places.size(); ++walk.next) {
@@ -107,6 +124,8 @@ void TransferQueueManager::WalkUploads(int free, std::unordered_set<Item*>& busy
         if (m_queuedUploads.Gone(place.upload))
             continue;
         ItemPtr upload(place.upload);
+        if (upload[statusType] != queued)
+            continue;
         ItemPtr user = upload[userType];
         auto known = walk.userOnline.find(user.Get());
         if (known == walk.userOnline.end())
@@ -127,6 +146,11 @@ void TransferQueueManager::WalkUploads(int free, std::unordered_set<Item*>& busy
                 DropUnsharedUpload(upload, QStringLiteral("it is no longer shared with the user"));
                 continue;
             }
+        }
+        // A walk begun again may find the number given by the one before.
+        if (walk.next < walk.renumbered) {
+            ItemPtr number = upload[orderType];
+            place.number = number ? number.AsInt64() : -1;
         }
         if (place.number != walk.number)
             upload += orderType->GetItem(Value(walk.number));
@@ -154,6 +178,22 @@ void TransferQueueManager::WalkUploads(int free, std::unordered_set<Item*>& busy
     }
     const std::unique_ptr<UploadWalk> done = std::move(m_uploadWalk);
     m_queuedUploads.EndWalk(std::move(done->numbered), std::move(done->kept));
+    if (!m_placeAsks.empty())
+        QTimer::singleShot(0, this, &TransferQueueManager::AnswerPlaceAsks);
+}
+
+void TransferQueueManager::AnswerPlaceAsks()
+{
+    const QDeadlineTimer until = SlicedWork::Turn();
+    size_t n = 0;
+    for (; n < m_placeAsks.size() && !m_uploadWalk; ++n) {
+        if (n % SlicedWork::kItemsAtOnce == 0 && n > 0 && until.hasExpired()) {
+            QTimer::singleShot(0, this, &TransferQueueManager::AnswerPlaceAsks);
+            break;
+        }
+        AnswerPlaceInLine(m_placeAsks[n].first, m_placeAsks[n].second);
+    }
+    m_placeAsks.erase(m_placeAsks.begin(), m_placeAsks.begin() + long(n));
 }
 
 bool TransferQueueManager::OfferSharedFile(ItemPtr upload)
