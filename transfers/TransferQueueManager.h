@@ -378,6 +378,7 @@ private:
     void UploadWalkSlice();
     // Places in line asked for (user, file) while the queue was numbered,
     // answered in their order once it is.
+    static constexpr size_t kHeldPlaceAsks = 4096;
     std::vector<std::pair<QString, QString>> m_placeAsks;
     void AnswerPlaceAsks();
     void AnswerPlaceInLine(const QString& user, const QString& file);

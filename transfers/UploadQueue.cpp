@@ -227,9 +227,11 @@ int TransferQueueManager::QueuedUploadCount() const
 void TransferQueueManager::OnUploadPlaceInLineRequested(QString user, QString file)
 {
     // While the queue is being numbered, the answer waits for its number
-    // (and for those asked before it).
+    // (and for those asked before it); a peer that asks more often than that
+    // is answered for the first few.
     if (m_uploadWalk || !m_placeAsks.empty()) {
-        m_placeAsks.emplace_back(user, file);
+        if (m_placeAsks.size() < kHeldPlaceAsks)
+            m_placeAsks.emplace_back(user, file);
         return;
     }
     AnswerPlaceInLine(user, file);

@@ -191,7 +191,10 @@ void TransferQueueManager::AnswerPlaceAsks()
             QTimer::singleShot(0, this, &TransferQueueManager::AnswerPlaceAsks);
             break;
         }
-        AnswerPlaceInLine(m_placeAsks[n].first, m_placeAsks[n].second);
+        // A peer that left meanwhile gets no answer (nor a connection for it).
+        const auto& [user, file] = m_placeAsks[n];
+        if (peerMessenger && peerMessenger->HasOpenMessageConnection(user))
+            AnswerPlaceInLine(user, file);
     }
     m_placeAsks.erase(m_placeAsks.begin(), m_placeAsks.begin() + long(n));
 }
