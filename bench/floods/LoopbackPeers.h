@@ -30,15 +30,17 @@ public:
         m_thread.wait();
     }
 
-    // A peer of the user that sends these messages (each a code and its fields).
+    // A peer of the user that sends these messages (each a code and its
+    // fields). They are framed on the peers' thread: the copying is no work
+    // of the window's.
     void Add(const QString& user, std::vector<QByteArray> messages)
     {
-        QByteArray bytes = Framed(PeerInitBody(user, QStringLiteral("P"), 0));
-        for (const QByteArray& message : messages)
-            bytes += Framed(message);
         const quint16 port = peerMessenger->ListeningPort();
         const QHostAddress from(quint32(0x7F000002 + m_peers++));
-        QMetaObject::invokeMethod(&m_worker, [this, bytes, port, from] {
+        QMetaObject::invokeMethod(&m_worker, [this, user, messages = std::move(messages), port, from] {
+            QByteArray bytes = Framed(PeerInitBody(user, QStringLiteral("P"), 0));
+            for (const QByteArray& message : messages)
+                bytes += Framed(message);
             auto* socket = new QTcpSocket(&m_worker);
             m_sockets.push_back(socket);
             auto sent = std::make_shared<bool>(false);
