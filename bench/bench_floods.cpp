@@ -121,8 +121,9 @@
 //   and for each of these three, <row>_peak_memory and <row>_memory_after;
 //   server_chat_alone, server_chat_among_peers: the server's part of the
 //     passes, alone and under 300 streaming peers (floods/ServerShare.h);
-//   five_minute_sweep: the store, as the rows before left it, swept by the
-//     five-minute timer fired once (floods/Sweep.h).
+//   half_minute_timers, five_minute_sweep: the half-minute timer's handlers
+//     and the store's sweep, over what the rows before left, each timer fired
+//     once (floods/Sweep.h).
 // Usage: bench_floods [row ...]   (default: every row)
 //        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
 //        or more came from, on stderr)

@@ -234,6 +234,7 @@ void TransfersForm::Init()
     Subscribe(d.GetType("download_entry")->itemRemoved, &TransfersForm::OnDownloadEntryRemoved);
     Subscribe(d.GetType("upload_entry")->itemRemoved, &TransfersForm::OnUploadEntryRemoved);
     m_pendingComplete = std::make_unique<LiveItemSet>("download_entry");
+    m_staleUploads = std::make_unique<StaleUploads>();
 
     DeclareActions();
 

@@ -19,6 +19,7 @@
 // LiveItemSet, which forgets each one the moment the store removes it.
 #include "CompleteDownloadsForm.h"
 #include "LiveItemSet.h"
+#include "StaleUploads.h"
 #include "TransferRow.h"
 #include "store/Data.h"
 #include "store/DataLoadedEventHandler.h"
@@ -329,6 +330,8 @@ private:
     bool m_controlsConnected = false;
     // Entries whose completion waits in the event queue.
     std::unique_ptr<LiveItemSet> m_pendingComplete;
+    // The half-minute tidy of finished and long-offline uploads.
+    std::unique_ptr<StaleUploads> m_staleUploads;
     QIcon m_onlineIcon;
     QIcon m_offlineIcon;
 };

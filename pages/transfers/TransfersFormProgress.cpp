@@ -435,46 +435,10 @@ void TransfersForm::RecolorEntries()
     }
 }
 
-namespace {
-
-// Seconds from a text stamp to now; a stamp that does not parse gives a null
-// time, from which no seconds have passed.
-qint64 SecondsSince(const QDateTime& time, const QDateTime& now)
-{
-    return time.isValid() ? time.secsTo(now) : 0;
-}
-
-bool OfflineLongEnough(ItemPtr user, const QDateTime& now)
-{
-    if (user.IsConnected("is_online"))
-        return false;
-    ItemPtr change = user["last_online_status_change"];
-    return change && SecondsSince(QDateTime::fromString(change.AsString(), Qt::TextDate), now) > 299;
-}
-
-} // namespace
-
 void TransfersForm::EveryHalfMinute()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    if (!settings.IsYes("clear_complete_aborted_uploads") || !transferQueueManager)
-        return;
-    LiveItemSet uploads("upload_entry", d.GetType("upload_entry")->GetItems());
-    while (ItemPtr entry = uploads.TakeFirst()) {
-        if (entry["upload_entry_status"].Text() == "queued" && !OfflineLongEnough(entry["user"], now))
-            continue;
-        ItemPtr changed = entry["last_status_change_time"];
-        const auto* receipt = entry["last_receipt_time"].AsPointer<QDateTime>();
-        if (!changed && !receipt)
-            continue;
-        QDateTime reference;
-        if (changed)
-            reference = QDateTime::fromString(changed.AsString(), Qt::TextDate);
-        if (receipt && (reference.isNull() || reference < *receipt))
-            reference = *receipt;
-        if (SecondsSince(reference, now) > 299)
-            transferQueueManager->RemoveUpload(entry);
-    }
+    if (settings.IsYes("clear_complete_aborted_uploads") && transferQueueManager)
+        m_staleUploads->Start();
 }
 
 void TransfersForm::OnClearDownloadsCheckStateChanged(int state)

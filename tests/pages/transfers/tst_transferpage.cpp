@@ -641,7 +641,7 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
         names.sort();
         return names;
     };
-    QCOMPARE(left(), QStringList({ "ub", "uc", "ue", "uf", "ug" }));
+    QTRY_COMPARE(left(), QStringList({ "ub", "uc", "ue", "uf", "ug" }));
     form->ClearUploadsCheckBox()->setChecked(false);
     transferQueueManager->RemoveUpload(up[6]);
 
