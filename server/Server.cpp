@@ -162,6 +162,7 @@ void Server::CloseConnection(bool abrupt)
     }
     m_statusAsked.clear();
     m_statsAsked.clear();
+    m_loginWatches.Stop();
     if (wasLoggedIn) {
         ClearOnlineFlags();
         ClearRoomMembers();

@@ -37,6 +37,7 @@
 // close is known, even while it still waits in the socket behind bytes not
 // read yet: what the user asks for then is told as not sent, never taken as
 // said.
+#include "LoginWatches.h"
 #include "ServerCodes.h"
 #include "UserStats.h"
 #include "store/DataLoadedEventHandler.h"
@@ -242,6 +243,9 @@ private:
     void OnClosedByServer(const QString& reason);
     void AfterLogin();
     void TrackUsersAtLogin();
+    // At login, for one user: watched again while tracked, or tracked now
+    // while still waiting for it.
+    void WatchAgain(const QString& user);
     void OnUnknownUserWatched(const QString& user);
     void SendListeningPorts();
 
@@ -321,6 +325,7 @@ private:
     bool m_active = false; // an attempt or a connection is open
     bool m_loginPending = false; // TCP connected, login sent, no answer yet
     QSet<QString> m_trackAtLogin; // tracking asked for while the request could not go out
+    LoginWatches m_loginWatches { [this](const QString& user) { WatchAgain(user); } };
     // Users whose status or statistics were asked for and not answered yet
     // (forgotten when the connection closes).
     QSet<QString> m_statusAsked;

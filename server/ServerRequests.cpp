@@ -201,13 +201,23 @@ void Server::TrackUsersAtLogin()
 {
     // The server forgets its watches with the connection: every tracked user
     // is asked for again, then those waiting for a connection.
+    std::vector<QString> users;
     if (Type* tracked = d.HasType("is_tracked")) {
         for (ItemPtr flag : tracked->GetItems())
             for (ItemPtr user : flag.GetItems("user"))
-                AddUser(user.AsString());
+                users.push_back(user.AsString());
     }
-    const QSet<QString> waiting = std::exchange(m_trackAtLogin, {});
-    for (const QString& user : waiting)
+    for (const QString& user : std::as_const(m_trackAtLogin))
+        users.push_back(user);
+    m_loginWatches.Start(std::move(users));
+}
+
+void Server::WatchAgain(const QString& user)
+{
+    ItemPtr item = d.GetType("user")->HasItem(Value(user));
+    if (item.IsConnected("is_tracked"))
+        AddUser(user);
+    else if (m_trackAtLogin.contains(user))
         TrackUser(user);
 }
 

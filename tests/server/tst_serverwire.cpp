@@ -42,8 +42,9 @@ class TestServerWire : public QObject {
     std::unique_ptr<FakeCentralServer> fake;
     std::unique_ptr<Server> server;
 
-    // Connects, accepts the login and swallows the messages after it.
-    bool LogIn()
+    // Connects, accepts the login and swallows the messages after it (or
+    // leaves them to the caller).
+    bool LogIn(bool swallow = true)
     {
         QSignalSpy connected(server.get(), &Server::Connected);
         server->Connect();
@@ -51,7 +52,8 @@ class TestServerWire : public QObject {
             return false;
         if (!connected.wait(3000))
             return false;
-        fake->Drain();
+        if (swallow)
+            fake->Drain();
         return server->IsConnected();
     }
 
@@ -129,6 +131,24 @@ private slots:
             QCOMPARE(frames[i].body, expected[i].second);
         }
         QCOMPARE(settings.Get("accept_room_list"), QStringLiteral("yes"));
+
+        // At the next login, 200 more tracked users are watched again, a few
+        // at once and the rest in later turns; one untracked meanwhile is not.
+        QSet<QByteArray> watched { WireWriter().str("bob").data() };
+        for (int i = 0; i < 200; ++i) {
+            const QByteArray name = QByteArray("w") + QByteArray::number(i);
+            User(name.constData()).Connect(Flag("is_tracked"));
+            if (i != 150)
+                watched.insert(WireWriter().str(QString::fromLatin1(name)).data());
+        }
+        server->Disconnect();
+        connect(server.get(), &Server::Connected, this, [this] { server->UntrackUser("w150"); });
+        QVERIFY(LogIn(false));
+        QSet<QByteArray> asked;
+        for (const WireFrame& frame : fake->Drain())
+            if (frame.code == 5)
+                asked.insert(frame.body);
+        QCOMPARE(asked, watched);
     }
 
     void noPortIsToldWhileNoneIsHeld()
