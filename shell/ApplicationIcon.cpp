@@ -31,8 +31,16 @@ void ApplicationIcon::SetApplicationIcon(QString iconPath)
     // offline icon): its display may be gone already.
     if (g_showIsOver)
         return;
+    // Setting the application's icon goes through every window; the blink
+    // and every focus change ask for it once a second or more.
+    if (iconPath == m_path && m_window == mainWindow)
+        return;
     m_path = iconPath;
-    const QIcon icon(iconPath);
+    m_window = mainWindow;
+    auto it = m_icons.find(iconPath);
+    if (it == m_icons.end())
+        it = m_icons.insert(iconPath, QIcon(iconPath));
+    const QIcon icon = *it;
     QApplication::setWindowIcon(icon);
     if (mainWindow)
         mainWindow->setWindowIcon(icon);

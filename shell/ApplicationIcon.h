@@ -4,7 +4,10 @@
 // instance after it exists and forwards its own SetApplicationIcon,
 // ResetApplicationIcon, PopupAlert and OnTrayIconActivated to it; the kit's
 // tool bars reach it through the free functions below.
+#include <QHash>
+#include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -36,6 +39,11 @@ public slots:
 private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QString m_path;
+    // The window that has m_path already (set again only on a change).
+    QPointer<QWidget> m_window;
+    // The icons made so far, by path: each keeps the sizes drawn from its
+    // picture, so a blinking icon is drawn once, not at every step.
+    QHash<QString, QIcon> m_icons;
 };
 
 extern ApplicationIcon* applicationIcon;
