@@ -114,6 +114,7 @@ void Server::Connect()
     }
     if (m_loggedIn)
         return;
+    FinishClearing();
     {
         // A new attempt replaces one under way.
         const QSignalBlocker blocker(m_socket);
@@ -163,10 +164,8 @@ void Server::CloseConnection(bool abrupt)
     m_statusAsked.clear();
     m_statsAsked.clear();
     m_loginWatches.Stop();
-    if (wasLoggedIn) {
-        ClearOnlineFlags();
-        ClearRoomMembers();
-    }
+    if (wasLoggedIn)
+        StartClearing();
 }
 
 void Server::OnConnected()
@@ -247,7 +246,8 @@ void Server::ReadSocket()
     // Once enough waits, the bytes stay in the socket (which then stops
     // reading, so TCP holds the server back) until turns have handled it.
     constexpr qint64 kChunk = 64 * 1024;
-    while (m_socket->bytesAvailable() > 0 && (m_inBuffer.size() - m_inPos < kBacklogBytes || !HasWholeFrame())) {
+    while (
+        m_socket->bytesAvailable() > 0 && (m_inBuffer.size() - m_inPos < kBacklogBytes || !HasWholeFrame())) {
         const QByteArray bytes = m_socket->read(kChunk);
         if (bytes.isEmpty())
             return;

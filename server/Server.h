@@ -286,9 +286,15 @@ private:
     void SetUserStats(ItemPtr user, const UserStats& stats);
     void SetCountry(ItemPtr user, const std::string& country);
     void UpdateUserCount(ItemPtr room);
-    void ClearOnlineFlags();
-    // The users of every room, at the end of a session.
-    void ClearRoomMembers();
+    // At the end of a session nobody's status is known, nor who is in a room:
+    // the flags and the rooms' users are cleared a slice at a time in turns
+    // (a room's users at once), and what is left of it at once before a new
+    // session begins, so none of it reaches the next login's.
+    void StartClearing();
+    void FinishClearing();
+    // Goes on until the deadline has passed (a room, or kItemsAtOnce users,
+    // at least); true when all is done.
+    bool ClearSome(const QDeadlineTimer& until);
     // The room's list has left users out: said once per entry into the room.
     void NoteMembersCut(const std::string& room);
     ItemPtr RoomGroupItem(ItemPtr room, const char* type);
@@ -305,6 +311,15 @@ private:
     QByteArray m_inBuffer;
     qsizetype m_inPos = 0; // where the frames not yet handled begin
     SlicedWork m_rest; // of the frame being applied
+    // The clearing of the session that ended: users still flagged at most,
+    // and the rooms whose users go (the next of them at m_roomsCleared).
+    TurnTaker m_clearTurn { [this] {
+        if (!ClearSome(SlicedWork::Turn()))
+            m_clearTurn.Wake();
+    } };
+    size_t m_flagsToClear = 0;
+    std::vector<std::string> m_roomsToClear;
+    size_t m_roomsCleared = 0;
     // By room: the order number of the room's next ticker, above all it has.
     std::unordered_map<std::string, qint64> m_tickerOrders;
     // Rooms whose list has left users out since they were entered.

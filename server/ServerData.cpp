@@ -139,34 +139,78 @@ void Server::UpdateUserCount(ItemPtr room)
         d.GetType("user_count")->GetItem(Value(static_cast<unsigned long long>(room.CountItems("user")))));
 }
 
-void Server::ClearOnlineFlags()
+namespace {
+
+const char* const kStatusFlags[] = { "is_away", "is_online" };
+
+// A user with the flag, the first made, and the flag's item; nulls when none.
+std::pair<ItemPtr, ItemPtr> FirstFlagged(Type* flag, Type* user)
 {
-    // Nobody's status is known without the server. Rooms keep in_room, so
-    // their pages can enter them again after the next login.
-    for (const char* flag : { "is_away", "is_online" }) {
-        Type* type = d.HasType(flag);
-        if (!type)
-            continue;
-        for (ItemPtr item : type->GetItems())
-            for (ItemPtr user : item.GetItems("user"))
-                user.Disconnect(item);
-    }
+    const ChunkedSet& items = flag->Items();
+    for (ChunkedSet::Position p; items.Valid(p); items.Advance(p))
+        if (Item* first = items.At(p)->connections.First(user))
+            return { ItemPtr(first), ItemPtr(items.At(p)) };
+    return {};
 }
 
-void Server::ClearRoomMembers()
+} // namespace
+
+void Server::StartClearing()
 {
+    FinishClearing();
+    // Nobody's status is known without the server. Rooms keep in_room, so
+    // their pages can enter them again after the next login.
+    Type* user = d.HasType("user");
+    for (const char* name : kStatusFlags)
+        if (Type* flag = d.HasType(name); flag && user)
+            for (ItemPtr item : flag->GetItems())
+                m_flagsToClear += item.Get()->connections.Count(user);
     // Who was in a room belongs to the session that ended: a room's page
     // left open shows nobody until the room is entered again, and a list
     // that was being applied goes with what it had applied.
     m_cutRooms.clear();
-    Type* inRoom = d.HasType("in_room");
-    if (!inRoom)
-        return;
-    for (ItemPtr flag : inRoom->GetItems())
-        for (ItemPtr room : flag.GetItems("room")) {
+    if (Type* inRoom = d.HasType("in_room"))
+        for (ItemPtr flag : inRoom->GetItems())
+            for (ItemPtr room : flag.GetItems("room"))
+                m_roomsToClear.push_back(room.AsStdString());
+    if (!ClearSome(SlicedWork::Turn()))
+        m_clearTurn.Wake();
+}
+
+void Server::FinishClearing()
+{
+    m_clearTurn.Stop();
+    ClearSome(QDeadlineTimer(QDeadlineTimer::Forever));
+}
+
+bool Server::ClearSome(const QDeadlineTimer& until)
+{
+    Type* user = d.HasType("user");
+    int done = 0;
+    for (const char* name : kStatusFlags) {
+        Type* flag = d.HasType(name);
+        while (m_flagsToClear > 0 && flag && user) {
+            const auto [flagged, item] = FirstFlagged(flag, user);
+            if (!flagged)
+                break;
+            --m_flagsToClear;
+            flagged.Disconnect(item);
+            if (++done >= SlicedWork::kItemsAtOnce && until.hasExpired())
+                return false;
+        }
+    }
+    m_flagsToClear = 0;
+    while (m_roomsCleared < m_roomsToClear.size()) {
+        if (ItemPtr room = d.GetType("room")->HasItem(Value(m_roomsToClear[m_roomsCleared++]))) {
             room.Disconnect("user");
             UpdateUserCount(room);
         }
+        if (until.hasExpired())
+            return false;
+    }
+    m_roomsToClear.clear();
+    m_roomsCleared = 0;
+    return true;
 }
 
 ItemPtr Server::RoomGroupItem(ItemPtr room, const char* type)

@@ -292,6 +292,28 @@ bool Data::Disconnect(Item* x, Item* y)
     return true;
 }
 
+size_t Data::DisconnectAll(Item* x, Type* type)
+{
+    std::vector<Item*> partners;
+    partners.reserve(x->connections.Count(type));
+    x->connections.ForEachOfType(type, [&](Item* p) { partners.push_back(p); });
+    if (partners.empty())
+        return 0;
+    if (m_changeWatcher) {
+        m_changeWatcher->BeforeChange(x);
+        for (Item* p : partners)
+            m_changeWatcher->BeforeChange(p);
+    }
+    x->connections.EraseType(type);
+    for (Item* p : partners)
+        p->connections.Erase(x);
+    DispatchScope scope(this);
+    for (Item* p : partners)
+        if (!x->connections.Contains(p))
+            DispatchConnection(x, p, false);
+    return partners.size();
+}
+
 void Data::DispatchConnection(Item* x, Item* y, bool connect)
 {
     Type* a = x->type;

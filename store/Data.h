@@ -151,6 +151,12 @@ public:
     // on each in turn. Items removed meanwhile are freed at the end.
     void ConnectAll(const std::pair<Item*, Item*>* pairs, size_t count);
     bool Disconnect(Item* x, Item* y);
+    // Disconnects x from every partner of the type, as Disconnect(x, partner)
+    // would in creation order, but drops them all first: x's side at once,
+    // however many it holds. So every handler is told of each pair, in that
+    // order, with all of them gone already; a pair that a handler connects
+    // again before its turn stays connected and is not told.
+    size_t DisconnectAll(Item* x, Type* type);
     void Remove(Item* item);
 
 private:

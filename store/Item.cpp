@@ -202,6 +202,17 @@ bool ConnectionMap::Erase(Item* item)
     return true;
 }
 
+void ConnectionMap::EraseType(const Type* type)
+{
+    quint32 first, last;
+    Range(type->Ordinal(), first, last);
+    if (first == last)
+        return;
+    if (IsGroup(Entries()[first]))
+        delete AsGroup(Entries()[first]);
+    EraseEntries(first, last - first);
+}
+
 bool ConnectionMap::Contains(const Item* item) const
 {
     quint32 first, last;

@@ -34,6 +34,8 @@ public:
     // Makes room for this many entries (a loader that knows the degree).
     void Reserve(quint32 entries);
     bool Erase(Item* item); // false when not connected
+    // Drops every partner of the type at once (this side only).
+    void EraseType(const Type* type);
     bool Contains(const Item* item) const;
     Item* First(const Type* type) const;
     size_t Count(const Type* type) const;

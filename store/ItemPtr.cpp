@@ -90,12 +90,8 @@ void ItemPtr::Disconnect(const char* type) const
 
 void ItemPtr::Disconnect(Type* type) const
 {
-    if (!m_item)
-        return;
-    std::vector<Item*> partners;
-    m_item->connections.ForEachOfType(type, [&](Item* p) { partners.push_back(p); });
-    for (Item* p : partners)
-        m_item->type->GetData()->Disconnect(m_item, p);
+    if (m_item)
+        m_item->type->GetData()->DisconnectAll(m_item, type);
 }
 
 ItemPtr ItemPtr::NewItem(const char* typeName) const

@@ -50,6 +50,7 @@ public:
     ItemPtr operator+=(ItemPtr other) const { return Connect(other); }
     void Disconnect(ItemPtr other) const;
     void operator-=(ItemPtr other) const { Disconnect(other); }
+    // From every partner of the type, all at once (Data::DisconnectAll).
     void Disconnect(const char* type) const;
     void Disconnect(Type* type) const;
 

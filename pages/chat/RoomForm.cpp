@@ -305,7 +305,7 @@ void RoomForm::UpdateRows()
     RemoveLeftRows(turn);
     AddPendingRows(turn);
     UpdateUserCount();
-    if (!m_pending.isEmpty() || !m_doomedRows.empty()) {
+    if (!m_pending.isEmpty() || !m_doomedRows.empty() || !m_doomedNames.isEmpty()) {
         m_flushQueued = true;
         QTimer::singleShot(0, this, &RoomForm::UpdateRows);
     }
@@ -343,6 +343,10 @@ void RoomForm::RemoveLeftRows(const QDeadlineTimer& turn)
             break;
         delete m_doomedRows.back();
     }
+    auto name = m_doomedNames.begin();
+    for (size_t freed = 0; name != m_doomedNames.end(); name = m_doomedNames.erase(name))
+        if (++freed % SlicedWork::kItemsAtOnce == 0 && turn.hasExpired())
+            break;
 }
 
 void RoomForm::AddPendingRows(const QDeadlineTimer& turn)
@@ -410,6 +414,23 @@ void RoomForm::UpdateUserCount()
 
 void RoomForm::OnUserRemoved(ItemPtr user)
 {
+    if (!m_roomItem.IsConnected("user")) {
+        // The room was emptied at once (a lost connection): every row goes
+        // together, and the events of the others find none left.
+        m_pending.clear();
+        m_pendingSet.clear();
+        if (m_rows.isEmpty())
+            return;
+        for (QRoomUserListItemWidget* row : std::as_const(m_rows))
+            m_leftRows.push_back(row);
+        // The names are freed a slice at a time too.
+        if (m_doomedNames.isEmpty())
+            m_doomedNames.swap(m_rows);
+        else
+            m_rows.clear();
+        QueueRowUpdate();
+        return;
+    }
     const QString name = user.AsString();
     m_pendingSet.remove(name);
     QRoomUserListItemWidget* row = m_rows.take(name);

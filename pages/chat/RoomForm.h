@@ -108,6 +108,7 @@ private:
     std::vector<QTreeWidgetItem*> m_leftRows; // rows of users who left, still in the list
     int m_removedInTurn = 0; // rows taken out one by one since the last update
     std::vector<QTreeWidgetItem*> m_doomedRows; // out of the list, to be freed
+    QHash<QString, QRoomUserListItemWidget*> m_doomedNames; // of rows that went at once, to be freed
     bool m_flushQueued = false;
     QHash<QString, QIcon> m_flags; // by country code
 };

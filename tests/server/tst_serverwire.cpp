@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <functional>
 
 namespace {
@@ -246,11 +247,13 @@ private slots:
                 6, WireWriter().str("carl").data() },
             { "status of", [&] { server->GetUserStatus("bob"); }, 7, WireWriter().str("bob").data() },
             { "stats", [&] { server->GetUserStats("bob"); }, 36, WireWriter().str("bob").data() },
-            { "gift", [&] { server->GiftPrivileges("bob", 31); }, 123, WireWriter().str("bob").u32(31).data() },
+            { "gift", [&] { server->GiftPrivileges("bob", 31); }, 123,
+                WireWriter().str("bob").u32(31).data() },
             { "privileges", [&] { server->GetOwnPrivilegesStatus(); }, 92, {} },
             { "away", [&] { server->SetAvailabilityStatus(false); }, 28, WireWriter().u32(1).data() },
             { "available", [&] { server->SetAvailabilityStatus(true); }, 28, WireWriter().u32(2).data() },
-            { "shares", [&] { server->SendFilesFolders(12, 345); }, 35, WireWriter().u32(12).u32(345).data() },
+            { "shares", [&] { server->SendFilesFolders(12, 345); }, 35,
+                WireWriter().u32(12).u32(345).data() },
             { "speed", [&] { server->SendUploadSpeed(70000); }, 121, WireWriter().u32(70000).data() },
             { "ports", [&] { server->SetListeningPorts(4000, 4001); }, 2,
                 WireWriter().u32(4000).u32(1).u32(4001).data() },
@@ -394,6 +397,19 @@ private slots:
         fake->Send(7, WireWriter().str("bob").u32(1).boolean(false));
         QTRY_VERIFY(User("bob").IsConnected("is_away"));
         QVERIFY(Room("lobby").IsConnected("in_room"));
+        // Enough users, slow enough to be told offline, that the clearing
+        // takes many turns.
+        std::vector<ItemPtr> users;
+        for (int i = 0; i < 2000; ++i) {
+            users.push_back(User(("u" + std::to_string(i)).c_str()));
+            users.back().Connect(Flag("is_online"));
+            if (i % 2)
+                users.back().Connect(Flag("is_away"));
+            Room("lobby").Connect(users.back());
+        }
+        DataHandler slow;
+        slow.SubscribeFunction(
+            d.GetType("is_online")->disconnected, [](ConnectionInfo&) { QThread::usleep(50); });
 
         QSignalSpy disconnected(server.get(), &Server::Disconnected);
         QSignalSpy connected(server.get(), &Server::Connected);
@@ -401,15 +417,25 @@ private slots:
         QVERIFY(disconnected.wait(3000));
         QVERIFY(!server->IsConnected());
         QVERIFY(server->IsAbruptlyDisconnected());
-        QVERIFY(!User("bob").IsConnected("is_online"));
+        QTRY_VERIFY(!User("bob").IsConnected("is_online"));
         QVERIFY(!User("bob").IsConnected("is_away"));
         QVERIFY(Room("lobby").IsConnected("in_room")); // kept for re-entering
 
+        // What the clearing has left is done before the next session begins,
+        // and none of it reaches the statuses of the next login.
         server->OnReconnectTimer();
+        for (const char* flag : { "is_online", "is_away" })
+            QCOMPARE(Flag(flag).CountItems("user"), size_t(0));
+        QCOMPARE(Room("lobby").CountItems("user"), size_t(0));
+        QCOMPARE(Room("lobby")["user_count"].AsInt(), 0);
         QVERIFY(fake->WaitClient());
         QVERIFY(fake->AcceptLogin());
         QVERIFY(connected.wait(3000));
         QVERIFY(!server->IsAbruptlyDisconnected());
+        fake->Send(7, WireWriter().str("u1999").u32(2).boolean(false));
+        QTRY_VERIFY(users.back().IsConnected("is_online"));
+        QTest::qWait(300);
+        QVERIFY(users.back().IsConnected("is_online"));
         bool watched = false;
         for (const auto& f : fake->Drain())
             watched |= f.code == 5 && f.body == WireWriter().str("bob").data();

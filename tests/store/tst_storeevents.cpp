@@ -50,6 +50,7 @@ private slots:
     void handlerDestroyingItsOwner();
     void handlersConnectingAndSubscribing();
     void connectAllActsAsConnectInTurn();
+    void disconnectAllTellsEachPairInTurn();
     void pathAllStepsConnectedFiresOnLastEdge();
     void pathTriggerOnlySteps();
     void pathNotConnectedFiresWhenLastPartnerGoes();
@@ -63,8 +64,10 @@ void TestStoreEvents::addedRemovedAndConnectionOrder()
     DataHandler h;
     h.SubscribeFunction(s.user->itemAdded, [&](ItemPtr i) { log.push_back("type+" + i.AsStdString()); });
     h.SubscribeFunction(s.data.itemAdded, [&](ItemPtr i) { log.push_back("data+" + i.AsStdString()); });
-    h.SubscribeFunction(s.user->connected, [&](ConnectionInfo& c) { log.push_back("u~" + c.second.AsStdString()); });
-    h.SubscribeFunction(s.room->connected, [&](ConnectionInfo& c) { log.push_back("r~" + c.second.AsStdString()); });
+    h.SubscribeFunction(
+        s.user->connected, [&](ConnectionInfo& c) { log.push_back("u~" + c.second.AsStdString()); });
+    h.SubscribeFunction(
+        s.room->connected, [&](ConnectionInfo& c) { log.push_back("r~" + c.second.AsStdString()); });
     h.SubscribeFunction(s.data.connected, [&](ConnectionInfo& c) {
         log.push_back("d~" + c.first.AsStdString() + "," + c.second.AsStdString());
     });
@@ -88,7 +91,8 @@ void TestStoreEvents::removalSeesConnectionsThenDropsThem()
             + (s.user->HasItem("ann") ? " indexed" : " unindexed"));
     });
     h.SubscribeFunction(s.data.itemRemoved, [&](ItemPtr) { log.push_back("data removed"); });
-    h.SubscribeFunction(s.room->disconnected, [&](ConnectionInfo& c) { log.push_back("room lost " + c.second.AsStdString()); });
+    h.SubscribeFunction(s.room->disconnected,
+        [&](ConnectionInfo& c) { log.push_back("room lost " + c.second.AsStdString()); });
     u.Remove();
     QCOMPARE(Join(log), Join({ "removed ann connected unindexed", "data removed", "room lost ann" }));
     QVERIFY(r.IsDisconnectedFromAll());
@@ -99,9 +103,11 @@ void TestStoreEvents::connectionHandlersGetSubscribedTypeFirst()
 {
     Schema s;
     std::vector<std::string> log;
-    auto handler = [&](ConnectionInfo& c) { log.push_back(c.first.AsStdString() + ">" + c.second.AsStdString()); };
+    auto handler
+        = [&](ConnectionInfo& c) { log.push_back(c.first.AsStdString() + ">" + c.second.AsStdString()); };
     DataHandler h;
-    s.data.AddConnectionEventHandler(s.user, s.room, h.Register(new FunctionEventHandler<ConnectionInfo&, decltype(handler)>(handler)));
+    s.data.AddConnectionEventHandler(
+        s.user, s.room, h.Register(new FunctionEventHandler<ConnectionInfo&, decltype(handler)>(handler)));
     s.room->GetItem("r") += s.user->GetItem("u");
     s.user->GetItem("v") += s.room->GetItem("r");
     s.user->GetItem("v") += s.status->GetItem("x");
@@ -182,11 +188,39 @@ void TestStoreEvents::handlersConnectingAndSubscribing()
         // Subscribed during dispatch: heard from the next event on.
         h.SubscribeFunction(s.room->itemAdded, [&](ItemPtr r) { log.push_back("late " + r.AsStdString()); });
     });
-    h.SubscribeFunction(s.user->connected, [&](ConnectionInfo& c) { log.push_back("status " + c.second.AsStdString()); });
+    h.SubscribeFunction(
+        s.user->connected, [&](ConnectionInfo& c) { log.push_back("status " + c.second.AsStdString()); });
     ItemPtr u = s.user->GetItem("u");
     QCOMPARE(u["status"].AsStdString(), std::string("new"));
     s.room->GetItem("r");
     QCOMPARE(Join(log), Join({ "status new", "late r" }));
+}
+
+void TestStoreEvents::disconnectAllTellsEachPairInTurn()
+{
+    // A room with a group of users; while the first pairs are told, one user
+    // still to be told is removed and another connected again.
+    Schema s;
+    ItemPtr r = s.room->GetItem("lobby");
+    for (int u = 0; u < 30; ++u)
+        r += s.user->GetItem(Value(QString("u%1").arg(u)));
+    std::vector<std::string> log;
+    DataHandler h;
+    h.SubscribeFunction(s.room->disconnected, [&](ConnectionInfo& c) {
+        log.push_back(c.second.AsStdString() + ":" + std::to_string(r.CountItems("user")));
+        if (c.second.AsStdString() == "u1") {
+            s.user->HasItem("u2").Remove();
+            r += s.user->HasItem("u3");
+        }
+    });
+    r.Disconnect("user");
+    std::vector<std::string> told { "u0:0", "u1:0", "u2:1" };
+    for (int u = 4; u < 30; ++u)
+        told.push_back("u" + std::to_string(u) + ":1");
+    QCOMPARE(Join(log), Join(told));
+    QVERIFY(s.user->HasItem("u3").IsConnected(r) && r.IsConnected(s.user->HasItem("u3")));
+    QCOMPARE(r.CountItems("user"), size_t(1));
+    QVERIFY(s.user->HasItem("u4").IsDisconnectedFromAll());
 }
 
 void TestStoreEvents::connectAllActsAsConnectInTurn()
