@@ -343,7 +343,7 @@ private slots:
         const QStringList fedRooms = Names(QStringLiteral("abc ABD zed %1 mine club"));
         QCOMPARE(RoomsSortedBy(0, fedRooms), Names(QStringLiteral("mine zed club abc ABD %1")));
         QCOMPARE(RoomsSortedBy(1, fedRooms), Names(QStringLiteral("ABD %1 mine abc club zed")));
-        // A row whose count moves it stays selected and current.
+        // A row whose count moves it, or a sort, keeps it selected and current.
         roomsForm->roomList->setCurrentIndex(RoomRow(QStringLiteral("abc"))->index);
         feedList(20);
         QCOMPARE(RoomsSortedBy(1, fedRooms).last(), QStringLiteral("abc"));
@@ -351,6 +351,7 @@ private slots:
             QModelIndexList { RoomRow(QStringLiteral("abc"))->index });
         QCOMPARE(roomsForm->roomList->currentIndex(), QModelIndex(RoomRow(QStringLiteral("abc"))->index));
         roomsForm->roomList->sortByColumn(0, Qt::AscendingOrder);
+        QCOMPARE(RoomListModel::Room(roomsForm->roomList->currentIndex()), QStringLiteral("abc"));
         emit roomsForm->roomList->doubleClicked(RoomRow(kHostile)->index);
         RoomForm* hostileTab = WaitRoomTab(kHostile);
         QVERIFY(hostileTab);
@@ -590,10 +591,14 @@ private slots:
         QVERIFY(actionBar->FindAction(QStringLiteral("give_up_ownership"))->isVisible());
         QVERIFY(!actionBar->FindAction(QStringLiteral("give_up_membership"))->isVisible());
 
-        // A tab opened on an owned room offers "Give Up Room" only.
+        // A tab opened on an owned room, from the list's menu, offers "Give
+        // Up Room" only.
         emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !RoomItem(secret).IsConnected("in_room"); }));
-        emit roomsForm->roomList->doubleClicked(row->index);
+        roomsForm->roomList->setCurrentIndex(row->index);
+        ChooseFromNextMenu(QStringLiteral("Enter Room"));
+        emit roomsForm->roomList->customContextMenuRequested(
+            roomsForm->roomList->visualRect(row->index).center());
         tab = WaitRoomTab(secret);
         QVERIFY(tab);
         actionBar->ChangeSet(tab, QStringLiteral("room"));
