@@ -6,7 +6,8 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTableView>
+#include <QTreeView>
 #include <algorithm>
 #include <utility>
 
@@ -165,20 +166,31 @@ void SizeManager::OnWindowResized(int i_width, int i_height)
     ReplaceValue(nameItem, "sizer_height", i_height);
 }
 
-int SizeManager::RecordedColumnCount(QTreeWidget* tree) const
+namespace {
+
+QHeaderView* Columns(QAbstractItemView* list)
 {
-    QHeaderView* header = tree->header();
+    if (auto* table = qobject_cast<QTableView*>(list))
+        return table->horizontalHeader();
+    return static_cast<QTreeView*>(list)->header();
+}
+
+} // namespace
+
+int SizeManager::RecordedColumnCount(QAbstractItemView* tree) const
+{
+    QHeaderView* header = Columns(tree);
     const int count = header->count();
     return header->stretchLastSection() ? std::max(0, count - 1) : count;
 }
 
-int SizeManager::OwnWidth(QTreeWidget* tree, int column)
+int SizeManager::OwnWidth(QAbstractItemView* tree, int column)
 {
     // Room a fitter lent the column for this run is not kept.
-    return tree->header()->sectionSize(column) - ColumnFitter::Given(tree, column);
+    return Columns(tree)->sectionSize(column) - ColumnFitter::Given(qobject_cast<QTreeView*>(tree), column);
 }
 
-void SizeManager::RecordColumns(ItemPtr name, QTreeWidget* tree)
+void SizeManager::RecordColumns(ItemPtr name, QAbstractItemView* tree)
 {
     for (int column = 0; column < RecordedColumnCount(tree); ++column) {
         ItemPtr record = Record(name, "sizer_tree_column", "sizer_tree_column_number", column, true);
@@ -186,7 +198,7 @@ void SizeManager::RecordColumns(ItemPtr name, QTreeWidget* tree)
     }
 }
 
-void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
+void SizeManager::RegisterTreeWidget(QString name, QAbstractItemView* tree)
 {
     if (!tree)
         return;
@@ -196,7 +208,7 @@ void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
         nameItem = trees->GetItem(Value(name));
         RecordColumns(nameItem, tree);
     } else {
-        QHeaderView* header = tree->header();
+        QHeaderView* header = Columns(tree);
         for (const auto& [column, size] : StoredSizes(nameItem, "sizer_tree_column", "sizer_tree_column_number")) {
             if (column >= 0 && column < header->count())
                 header->resizeSection(column, size);
@@ -205,7 +217,7 @@ void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
     const std::string address = AddressText(tree);
     nameItem += d.GetType("sizer_tree_widget")->GetItem(address);
     m_widgets.insert(QString::fromStdString(address), tree);
-    connect(tree->header(), &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved,
+    connect(Columns(tree), &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved,
         Qt::UniqueConnection);
     connect(tree, &QObject::destroyed, this, &SizeManager::OnTreeDestroyed, Qt::UniqueConnection);
 }
@@ -222,7 +234,7 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
     if (m_propagating)
         return;
     auto* header = qobject_cast<QHeaderView*>(sender());
-    auto* tree = header ? qobject_cast<QTreeWidget*>(header->parent()) : nullptr;
+    auto* tree = header ? qobject_cast<QAbstractItemView*>(header->parent()) : nullptr;
     if (!tree)
         return;
     ItemPtr widgetItem = d.GetType("sizer_tree_widget")->HasItem(AddressText(tree));
@@ -230,18 +242,18 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
     if (!nameItem)
         return;
     m_propagating = true;
-    QList<QTreeWidget*> others;
+    QList<QAbstractItemView*> others;
     for (ItemPtr other : nameItem.GetItems("sizer_tree_widget").ToList()) {
-        auto* w = qobject_cast<QTreeWidget*>(m_widgets.value(other.AsString()));
+        auto* w = qobject_cast<QAbstractItemView*>(m_widgets.value(other.AsString()));
         if (w && w != tree)
             others.append(w);
     }
     for (int column = 0; column < RecordedColumnCount(tree); ++column) {
         const int width = OwnWidth(tree, column);
         ReplaceValue(Record(nameItem, "sizer_tree_column", "sizer_tree_column_number", column, true), "sizer_size", width);
-        for (QTreeWidget* other : others) {
-            if (column < other->header()->count())
-                other->header()->resizeSection(column, width);
+        for (QAbstractItemView* other : others) {
+            if (column < Columns(other)->count())
+                Columns(other)->resizeSection(column, width);
         }
     }
     m_propagating = false;

@@ -19,7 +19,7 @@
 #include <functional>
 
 class QSplitter;
-class QTreeWidget;
+class QAbstractItemView;
 class QWidget;
 class ResizableWindow;
 
@@ -30,7 +30,8 @@ public:
     ~SizeManager() override;
 
     void RegisterResizableWindow(QString name, ResizableWindow* window);
-    void RegisterTreeWidget(QString name, QTreeWidget* tree);
+    // A tree or a table: its columns' widths.
+    void RegisterTreeWidget(QString name, QAbstractItemView* tree);
     void RegisterSplitter(QString name, QSplitter* splitter, QList<int> defaultSizes = QList<int>());
     void ForgetTreeWidget(QString name);
     // Makes the change without recording it: a layout for this run only.
@@ -55,9 +56,9 @@ private:
     ItemPtr WindowItem(QObject* sender) const;
     // The record connected to the name's item and to the number's item.
     ItemPtr Record(ItemPtr name, const char* recordType, const char* numberType, int number, bool create);
-    int RecordedColumnCount(QTreeWidget* tree) const;
-    void RecordColumns(ItemPtr name, QTreeWidget* tree);
-    static int OwnWidth(QTreeWidget* tree, int column);
+    int RecordedColumnCount(QAbstractItemView* tree) const;
+    void RecordColumns(ItemPtr name, QAbstractItemView* tree);
+    static int OwnWidth(QAbstractItemView* tree, int column);
 
     bool m_propagating = false;
     // The registered trees and splitters by address: the store holds only

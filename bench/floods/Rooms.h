@@ -4,13 +4,13 @@
 // on what has arrived.
 #pragma once
 #include "FloodRun.h"
-#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "shell/TabWidget.h"
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTreeWidget>
+#include <QTableView>
 #include <memory>
 
 namespace {
@@ -96,8 +96,9 @@ inline bool RoomRowShows(const QString& room, const QString& count)
 {
     // Found through the store: a search of a long list would stall the loop.
     const ItemPtr item = d.GetType("room")->HasItem(Value(room));
-    const auto* row = item["room_node"].AsPointer<QTreeWidgetItem>();
-    return row && row->treeWidget() && row->text(1) == count;
+    const auto* row = item["room_node"].AsPointer<RoomListModel::Row>();
+    const int at = row ? roomsForm->roomModel->IndexOf(row) : -1;
+    return at >= 0 && roomsForm->roomModel->index(at, 1).data().toString() == count;
 }
 
 // A room entered with a few users in it, its tab in front.
@@ -149,8 +150,8 @@ inline void AddRoomsRows(FloodRun& run)
         many << QStringLiteral("room %1").arg(i, 6, 10, QLatin1Char('0'));
     addList(QStringLiteral("room_list_100k"), many, 100, 1000, 100, [] {
         // The owned rooms, then the operated ones, then the member rooms.
-        const QTreeWidgetItem* lastMember = roomsForm->roomList->topLevelItem(1099);
-        return lastMember && lastMember->font(0).italic();
+        const QModelIndex lastMember = roomsForm->roomModel->index(1099, 0);
+        return lastMember.data(Qt::FontRole).value<QFont>().italic();
     });
     QStringList longNames;
     for (int i = 0; i < 2000; ++i)

@@ -1,5 +1,5 @@
 #include "QRoomUserListItemWidget.h"
-#include "QRoomListItemWidget.h"
+#include "RoomListModel.h"
 #include "shell/Kit.h"
 #include "shell/TextBound.h"
 #include "store/Data.h"
@@ -18,7 +18,7 @@ void QRoomUserListItemWidget::SetUser(const QString& name)
 {
     // The name first: a sorted list places the row as soon as its text is set.
     setData(2, Qt::UserRole, name);
-    setText(2, IsolatedText(TextBound::Shown(name, QRoomListItemWidget::kShownName)));
+    setText(2, IsolatedText(TextBound::Shown(name, RoomListModel::kShownName)));
 }
 
 QString QRoomUserListItemWidget::User(const QTreeWidgetItem& row)

@@ -2,7 +2,6 @@
 #include "ChatLog.h"
 #include "ChatLogForm.h"
 #include "CreateRoomDialog.h"
-#include "QRoomListItemWidget.h"
 #include "RoomForm.h"
 #include "RoomWallForm.h"
 #include "WidgetFunctions.h"
@@ -23,7 +22,7 @@
 #include <QMessageBox>
 #include <QSet>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 RoomsForm* roomsForm = nullptr;
@@ -40,7 +39,7 @@ void DeclareWidgetType(const char* type, const char* owner)
 // may send a name of any length.
 QString BoxRoomName(const QString& room)
 {
-    return RowName(room, QRoomListItemWidget::kShownName);
+    return RowName(room, RoomListModel::kShownName);
 }
 
 } // namespace
@@ -72,31 +71,42 @@ RoomsForm::RoomsForm(QWidget* parent)
     draftNotice->setWordWrap(true);
     draftNotice->hide();
     tabAreaLayout->addWidget(draftNotice);
-    roomList = new QTreeWidget(roomSplitter);
+    roomModel = new RoomListModel(this);
+    // A table: a row put in or taken out of a list of any length costs the
+    // view no pass over all rows, as it would cost a tree.
+    roomList = new QTableView(roomSplitter);
     roomList->setObjectName(QStringLiteral("roomList"));
-    roomList->setColumnCount(2);
-    roomList->setHeaderLabels({ QStringLiteral("Room Name"), QStringLiteral("Users") });
+    roomList->setModel(roomModel);
     roomList->setColumnWidth(0, 150);
     roomList->setColumnWidth(1, 30);
     roomList->setIconSize(QSize(16, 11));
-    roomList->setRootIsDecorated(false);
-    roomList->setItemsExpandable(false);
-    // One line each: the view need not measure every row to place the rows
-    // it shows.
-    roomList->setUniformRowHeights(true);
-    // The list sorts itself only when asked (a click on a column): a list
-    // that sorts itself sorts all its rows again after every insertion, and
-    // rows go in, and move, to their places anyway.
-    roomList->header()->setSectionsClickable(true);
-    roomList->header()->setSortIndicatorShown(true);
-    connect(roomList->header(), &QHeaderView::sortIndicatorChanged, roomList, &QTreeWidget::sortItems);
+    roomList->setShowGrid(false);
+    roomList->setWordWrap(false);
+    roomList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    roomList->setSelectionMode(QAbstractItemView::SingleSelection);
+    roomList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The Tab key leaves the list, as it leaves the other lists.
+    roomList->setTabKeyNavigation(false);
+    roomList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    roomList->horizontalHeader()->setHighlightSections(false);
+    roomList->horizontalHeader()->setStretchLastSection(true);
+    // One line each, all of one height: nothing measures the rows.
+    QHeaderView* rows = roomList->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(roomList->fontMetrics().height() + 4);
+    // A click on a column sorts the rows; rows go in, and move, to their
+    // places on their own.
+    roomList->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+    roomList->setSortingEnabled(true);
     roomList->setContextMenuPolicy(Qt::CustomContextMenu);
     // A room tab's input outranks the list: it is found first.
     RegisterWidgetForTabFocus(roomList, 1);
     roomSplitter->setStretchFactor(0, 1);
     roomSplitter->setStretchFactor(1, 0);
     connect(roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
-    connect(roomList, &QTreeWidget::itemDoubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
+    connect(roomList, &QAbstractItemView::doubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
 }
 
 RoomsForm::~RoomsForm()
@@ -173,82 +183,44 @@ void RoomsForm::Init()
     d.RelateTypes(d.GetType("user"), d.DeclareType("user_note", kAttribute), Many, One);
 }
 
-QTreeWidgetItem* RoomsForm::Row(ItemPtr room) const
+RoomListModel::Row* RoomsForm::Row(ItemPtr room) const
 {
-    return room["room_node"].AsPointer<QTreeWidgetItem>();
+    return room["room_node"].AsPointer<RoomListModel::Row>();
 }
+
+namespace {
+
+RoomListModel::Rank RankIn(ItemPtr room)
+{
+    return room.IsConnected("is_owner")   ? RoomListModel::kOwner
+        : room.IsConnected("is_operator") ? RoomListModel::kOperator
+        : room.IsConnected("is_member")   ? RoomListModel::kMember
+                                          : RoomListModel::kNone;
+}
+
+} // namespace
 
 void RoomsForm::OnRoomAdded(ItemPtr room)
 {
     if (room.IsConnected("room_node"))
         return;
-    auto* row = new QRoomListItemWidget;
-    row->SetRoom(room.AsString());
-    PlaceRow(row);
+    RoomListModel::Row* row = roomModel->Add(room.AsString(), RankIn(room));
     room.Connect(d.GetType("room_node")->GetItem(Value(row)));
 }
 
 void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    const ItemPtr count = room["user_count"];
-    row->setText(1, count.AsInt() != 0 ? count.AsString() : QString());
-    if (roomList->sortColumn() == 1)
-        PlaceRow(row);
+    if (RoomListModel::Row* row = Row(room))
+        roomModel->SetUsers(row, room["user_count"].AsInt());
 }
 
 void RoomsForm::MarkRole(ItemPtr room, int italic, int underline, int weight)
 {
-    QTreeWidgetItem* row = Row(room);
+    RoomListModel::Row* row = Row(room);
     if (!row)
         return;
-    QFont font = row->font(0);
-    if (italic >= 0)
-        font.setItalic(italic);
-    if (underline >= 0)
-        font.setUnderline(underline);
-    if (weight >= 0)
-        font.setWeight(QFont::Weight(weight));
-    row->setFont(0, font);
-    if (roomList->sortColumn() == 0)
-        PlaceRow(row);
-}
-
-void RoomsForm::PlaceRow(QTreeWidgetItem* row)
-{
-    // The other rows are in order: a binary search finds the place, after
-    // every row that does not rank after this one.
-    const bool ascending = roomList->header()->sortIndicatorOrder() == Qt::AscendingOrder;
-    const auto before
-        = [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ascending ? *a < *b : *b < *a; };
-    // A new row is in no list yet (looking for it would go through all).
-    const int at = row->treeWidget() ? roomList->indexOfTopLevelItem(row) : -1;
-    if (at >= 0) {
-        const QTreeWidgetItem* previous = roomList->topLevelItem(at - 1);
-        const QTreeWidgetItem* next = roomList->topLevelItem(at + 1);
-        if ((!previous || !before(row, previous)) && (!next || !before(next, row)))
-            return; // in its place already
-        const bool selected = row->isSelected();
-        const bool current = roomList->currentItem() == row;
-        roomList->takeTopLevelItem(at);
-        PlaceRow(row);
-        row->setSelected(selected);
-        if (current)
-            roomList->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
-        return;
-    }
-    int low = 0;
-    int high = roomList->topLevelItemCount();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        if (before(row, roomList->topLevelItem(mid)))
-            high = mid;
-        else
-            low = mid + 1;
-    }
-    roomList->insertTopLevelItem(low, row);
+    roomModel->SetRole(row, RankIn(room), italic >= 0 ? italic != 0 : row->italic,
+        underline >= 0 ? underline != 0 : row->underline, weight >= 0 ? weight >= QFont::Bold : row->bold);
 }
 
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
@@ -274,10 +246,10 @@ void RoomsForm::OnLosingRoomRole(ItemPtr room)
         room.IsConnected("is_operator") ? QFont::Bold : QFont::Normal);
 }
 
-void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)
+void RoomsForm::OnRoomListItemDoubleClicked(const QModelIndex& index)
 {
-    if (item && column == 0)
-        EnterRoom(QRoomListItemWidget::Room(*item), false);
+    if (index.isValid() && index.column() == 0)
+        EnterRoom(RoomListModel::Room(index), false);
 }
 
 void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
@@ -311,7 +283,7 @@ void RoomsForm::EnterRoom(const QString& room, bool isPrivate)
 
 void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
 {
-    if (!roomList->itemAt(position))
+    if (!roomList->indexAt(position).isValid())
         return;
     QMenu menu;
     menu.addAction(QIcon(QStringLiteral(":/icons/room_icon")), QStringLiteral("Enter Room"), this, &RoomsForm::OnEnterRoom);
@@ -320,9 +292,9 @@ void RoomsForm::OnRoomListContextMenuRequested(QPoint position)
 
 void RoomsForm::OnEnterRoom()
 {
-    const QList<QTreeWidgetItem*> selected = roomList->selectedItems();
+    const QModelIndexList selected = roomList->selectionModel()->selectedRows();
     if (!selected.isEmpty())
-        EnterRoom(QRoomListItemWidget::Room(*selected.first()), false);
+        EnterRoom(RoomListModel::Room(selected.first()), false);
 }
 
 void RoomsForm::OnEnteredRoom(ConnectionInfo& info)

@@ -2,6 +2,7 @@
 // The Rooms page: the room list on the right, on the left a tab per joined
 // room with the rooms' chat-log viewers and walls. It carries out the actions
 // of the tool-bar sets "room_list" and "room" for every room tab.
+#include "RoomListModel.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QHash>
@@ -15,9 +16,9 @@ class QLabel;
 class QMessageBox;
 class RoomForm;
 class RoomWallForm;
+class QModelIndex;
 class QSplitter;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTableView;
 class TabWidget;
 
 class RoomsForm : public QWidget, public DataHandler {
@@ -35,7 +36,8 @@ public:
     // Under the tabs while text typed in a room (or on its wall) that the
     // user is no longer in waits for the next join of that room.
     QLabel* draftNotice;
-    QTreeWidget* roomList;
+    QTableView* roomList;
+    RoomListModel* roomModel;
 
 public slots:
     void OnRoomListContextMenuRequested(QPoint position);
@@ -44,7 +46,7 @@ public slots:
     void OnToolBarActionTriggered(QWidget* widget, QString id);
     void OnEnterRoom();
     void OnRoomTabClosed(int index);
-    void OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column);
+    void OnRoomListItemDoubleClicked(const QModelIndex& index);
 
 private:
     void OnRoomAdded(ItemPtr room);
@@ -65,10 +67,8 @@ private:
     void OnCannotCreateRoom(const QString& room);
 
     void Watch(const char* child, int relation, void (RoomsForm::*handler)(ItemPtr));
-    QTreeWidgetItem* Row(ItemPtr room) const;
+    RoomListModel::Row* Row(ItemPtr room) const;
     void MarkRole(ItemPtr room, int italic, int underline, int weight);
-    // Puts the row in at its place in the list's order, or moves it there.
-    void PlaceRow(QTreeWidgetItem* row);
     void OpenChatLog(ItemPtr room);
     // The room's wall, made when there is none.
     RoomWallForm* Wall(ItemPtr room);

@@ -8,8 +8,8 @@
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
 #include "server/UpdateChecker.h"
-#include "shell/TabWidget.h"
 #include "shares/SharedFoldersManager.h"
+#include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include <QDir>
@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTreeWidget>
 #include <QtEndian>
 

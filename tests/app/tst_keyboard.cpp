@@ -11,7 +11,6 @@
 #include "pages/chat/ChatForm.h"
 #include "pages/chat/ChatsForm.h"
 #include "pages/chat/CreateRoomDialog.h"
-#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "pages/search/SearchForm.h"
@@ -25,6 +24,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBrowser>
@@ -402,16 +402,16 @@ void TestKeyboard::answersToTheUsersOwnActionsTakeTheKeyboard()
     QVERIFY(gui::WaitFor([&] { return rooms->count() == tabs + 1; }));
     QVERIFY(desktop::WaitActive(window));
     gp_server->GetRoomList();
-    QTreeWidget* list = roomsForm->roomList;
-    QTreeWidgetItem* lounge = nullptr;
+    QTableView* list = roomsForm->roomList;
+    QModelIndex lounge;
     QVERIFY(gui::WaitFor([&] {
-        for (int i = 0; i < list->topLevelItemCount() && !lounge; ++i)
-            if (QRoomListItemWidget::Room(*list->topLevelItem(i)) == QLatin1String("lounge"))
-                lounge = list->topLevelItem(i);
-        return lounge != nullptr;
+        for (int i = 0; i < list->model()->rowCount() && !lounge.isValid(); ++i)
+            if (RoomListModel::Room(list->model()->index(i, 0)) == QLatin1String("lounge"))
+                lounge = list->model()->index(i, 0);
+        return lounge.isValid();
     }));
-    list->scrollToItem(lounge);
-    QVERIFY(desktop::Click(list->viewport(), list->visualItemRect(lounge).center(), 2));
+    list->scrollTo(lounge);
+    QVERIFY(desktop::Click(list->viewport(), list->visualRect(lounge).center(), 2));
     QVERIFY(gui::WaitFor([&] { return rooms->count() == tabs + 2; }));
     auto* room = qobject_cast<RoomForm*>(rooms->currentWidget());
     QVERIFY(room && room->Room() == QLatin1String("lounge"));

@@ -37,6 +37,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextEdit>
 #include <QTreeWidget>
 
@@ -197,8 +198,8 @@ void TestMainRoad::mainRoad()
     bob->Send(QStringLiteral("join lobby"));
     QVERIFY(!bob->WaitFor(QStringLiteral("joined lobby")).isEmpty());
     QVERIFY(chat_test::Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("refresh_room_list")));
-    QVERIFY(gui::WaitFor([] { return chat_test::RoomRow(QStringLiteral("lobby")); }));
-    emit roomsForm->roomList->itemDoubleClicked(chat_test::RoomRow(QStringLiteral("lobby")), 0);
+    QVERIFY(gui::WaitFor([] { return chat_test::RoomRow(QStringLiteral("lobby")).has_value(); }));
+    emit roomsForm->roomList->doubleClicked(chat_test::RoomRow(QStringLiteral("lobby"))->index);
     RoomForm* room = chat_test::WaitRoomTab(QStringLiteral("lobby"));
     QVERIFY(room);
     QVERIFY(gui::WaitFor([&] { return room->Row(QStringLiteral("bob")) != nullptr; }));

@@ -1,6 +1,5 @@
 #include "helper_chat.h"
 #include "pages/chat/ChatLines.h"
-#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
@@ -38,12 +37,12 @@ RoomForm* WaitRoomTab(const QString& room)
     return RoomTab(room);
 }
 
-QTreeWidgetItem* RoomRow(const QString& room)
+std::optional<ListedRoom> RoomRow(const QString& room)
 {
-    for (int i = 0; roomsForm && i < roomsForm->roomList->topLevelItemCount(); ++i)
-        if (QRoomListItemWidget::Room(*roomsForm->roomList->topLevelItem(i)) == room)
-            return roomsForm->roomList->topLevelItem(i);
-    return nullptr;
+    for (int i = 0; roomsForm && i < roomsForm->roomModel->rowCount(); ++i)
+        if (const QModelIndex index = roomsForm->roomModel->index(i, 0); RoomListModel::Room(index) == room)
+            return ListedRoom { index };
+    return std::nullopt;
 }
 
 QString WithoutIsolates(QString shown)

@@ -3,8 +3,11 @@
 #include "gui/GuiTest.h"
 #include "shell/Kit.h"
 #include <QDateTime>
+#include <QFont>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class ChatForm;
 class ChatLogForm;
@@ -12,7 +15,6 @@ class RoomForm;
 class RoomWallForm;
 class MemStream;
 class QLineEdit;
-class QTreeWidgetItem;
 
 namespace chat_test {
 
@@ -30,8 +32,17 @@ template <class T> T* Tab(QTabWidget* tabs, const QString& name)
             return page;
     return nullptr;
 }
-// The room list's row of a room (found by the name it keeps), or null.
-QTreeWidgetItem* RoomRow(const QString& room);
+// A row of the room list as it shows.
+struct ListedRoom {
+    QPersistentModelIndex index; // its name's cell
+    QString text(int column) const { return QModelIndex(index).siblingAtColumn(column).data().toString(); }
+    QFont font(int column) const
+    {
+        return QModelIndex(index).siblingAtColumn(column).data(Qt::FontRole).value<QFont>();
+    }
+};
+// The room list's row of a room (found by the name it keeps), or none.
+std::optional<ListedRoom> RoomRow(const QString& room);
 // A shown chat text without the isolates around names and texts, for
 // comparing with plain text.
 QString WithoutIsolates(QString shown);

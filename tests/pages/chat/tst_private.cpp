@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>

@@ -18,7 +18,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/MemStream.h"
-#include <QTreeWidget>
+#include <QTableView>
 
 using namespace chat_test;
 

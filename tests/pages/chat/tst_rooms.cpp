@@ -9,7 +9,6 @@
 #include "pages/chat/ChatLogForm.h"
 #include "pages/chat/ChatsForm.h"
 #include "pages/chat/CreateRoomDialog.h"
-#include "pages/chat/QRoomListItemWidget.h"
 #include "pages/chat/QRoomUserListItemWidget.h"
 #include "pages/chat/RoomForm.h"
 #include "pages/chat/RoomWallForm.h"
@@ -36,6 +35,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
@@ -122,6 +122,18 @@ QStringList SortedBy(QTreeWidget* list, int column, Qt::SortOrder order,
     return Shown(list, name, kept);
 }
 
+// The room list's rooms in their order after sorting by the column, those
+// among kept.
+QStringList RoomsSortedBy(int column, const QStringList& kept)
+{
+    roomsForm->roomList->sortByColumn(column, Qt::AscendingOrder);
+    QStringList names;
+    for (int i = 0; i < roomsForm->roomModel->rowCount(); ++i)
+        if (const QString room = RoomListModel::Room(roomsForm->roomModel->index(i, 0)); kept.contains(room))
+            names.append(room);
+    return names;
+}
+
 ItemPtr RoomItem(const QString& room)
 {
     return d.GetType("room")->HasItem(Value(room));
@@ -169,7 +181,7 @@ private slots:
         QVERIFY(!bob->WaitFor(QStringLiteral("joined lobby")).isEmpty());
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("refresh_room_list")));
         QVERIFY(gui::WaitFor([] { return RoomRow(QStringLiteral("lobby")) && RoomRow(QStringLiteral("lobby"))->text(1) == QLatin1String("1"); }));
-        emit roomsForm->roomList->itemDoubleClicked(RoomRow(QStringLiteral("lobby")), 0);
+        emit roomsForm->roomList->doubleClicked(RoomRow(QStringLiteral("lobby"))->index);
         RoomForm* tab = WaitRoomTab(QStringLiteral("lobby"));
         QVERIFY(tab);
         QVERIFY(gui::WaitFor([&] { return tab->Row(QStringLiteral("bob")) && tab->Row(QStringLiteral("alice")); }));
@@ -311,28 +323,36 @@ private slots:
             RoomAndUser(SM_USER_LEFT_ROOM, QStringLiteral("lobby"), name);
         QCOMPARE(users->topLevelItemCount(), 2);
 
-        // The room list.
-        settings.Set("accept_room_list", "yes");
-        MemStream list;
-        list.Write(Names(QStringLiteral("abc ABD zed %1")));
-        list.Write(QList<quint32> { 3, 0, 12, 1 });
-        list.Write(Names(QStringLiteral("mine")));
-        list.Write(QList<quint32> { 2 });
-        for (int empty = 0; empty < 3; ++empty)
-            list.WriteUInt32(0);
-        FeedServer(SM_ROOM_LIST, list);
+        // The room list: an owned room, an operated one, a member room.
+        const auto feedList = [](quint32 abcUsers) {
+            settings.Set("accept_room_list", "yes");
+            MemStream list;
+            list.Write(Names(QStringLiteral("abc ABD zed %1")));
+            list.Write(QList<quint32> { abcUsers, 0, 12, 1 });
+            list.Write(Names(QStringLiteral("mine")));
+            list.Write(QList<quint32> { 2 });
+            list.Write(Names(QStringLiteral("club")));
+            list.Write(QList<quint32> { 4 });
+            list.Write(Names(QStringLiteral("zed")));
+            FeedServer(SM_ROOM_LIST, list);
+        };
+        feedList(3);
         QVERIFY(RoomRow(QStringLiteral("mine")) && RoomRow(kHostile));
         QVERIFY(RoomRow(QStringLiteral("ABD"))->text(1).isEmpty());
         QVERIFY(gui::ShowsIsolated(RoomRow(kHostile)->text(0), kHostile));
-        const QStringList fedRooms = Names(QStringLiteral("abc ABD zed %1 mine"));
-        const auto roomsBy = [&](int column) {
-            return SortedBy(
-                roomsForm->roomList, column, Qt::AscendingOrder, &QRoomListItemWidget::Room, fedRooms);
-        };
-        QCOMPARE(roomsBy(0), Names(QStringLiteral("mine abc ABD %1 zed")));
-        QCOMPARE(roomsBy(1), Names(QStringLiteral("ABD %1 mine abc zed")));
+        const QStringList fedRooms = Names(QStringLiteral("abc ABD zed %1 mine club"));
+        QCOMPARE(RoomsSortedBy(0, fedRooms), Names(QStringLiteral("mine zed club abc ABD %1")));
+        QCOMPARE(RoomsSortedBy(1, fedRooms), Names(QStringLiteral("ABD %1 mine abc club zed")));
+        // A row whose count moves it, or a sort, keeps it selected and current.
+        roomsForm->roomList->setCurrentIndex(RoomRow(QStringLiteral("abc"))->index);
+        feedList(20);
+        QCOMPARE(RoomsSortedBy(1, fedRooms).last(), QStringLiteral("abc"));
+        QCOMPARE(roomsForm->roomList->selectionModel()->selectedRows(),
+            QModelIndexList { RoomRow(QStringLiteral("abc"))->index });
+        QCOMPARE(roomsForm->roomList->currentIndex(), QModelIndex(RoomRow(QStringLiteral("abc"))->index));
         roomsForm->roomList->sortByColumn(0, Qt::AscendingOrder);
-        emit roomsForm->roomList->itemDoubleClicked(RoomRow(kHostile), 0);
+        QCOMPARE(RoomListModel::Room(roomsForm->roomList->currentIndex()), QStringLiteral("abc"));
+        emit roomsForm->roomList->doubleClicked(RoomRow(kHostile)->index);
         RoomForm* hostileTab = WaitRoomTab(kHostile);
         QVERIFY(hostileTab);
         QVERIFY(Tab<RoomForm>(roomsForm->roomsTabControl, kHostile) == hostileTab);
@@ -564,17 +584,21 @@ private slots:
 
         QVERIFY(Trigger(roomsForm->roomList, QStringLiteral("room_list"), QStringLiteral("refresh_room_list")));
         QVERIFY(gui::WaitFor([&] { return RoomItem(secret).IsConnected("is_owner"); }));
-        QTreeWidgetItem* row = RoomRow(secret);
+        const std::optional<ListedRoom> row = RoomRow(secret);
         QVERIFY(row->font(0).italic() && row->font(0).underline() && row->font(0).bold());
-        QCOMPARE(roomsForm->roomList->topLevelItem(0), row);
+        QCOMPARE(row->index.row(), 0);
         actionBar->ChangeSet(tab, QStringLiteral("room"));
         QVERIFY(actionBar->FindAction(QStringLiteral("give_up_ownership"))->isVisible());
         QVERIFY(!actionBar->FindAction(QStringLiteral("give_up_membership"))->isVisible());
 
-        // A tab opened on an owned room offers "Give Up Room" only.
+        // A tab opened on an owned room, from the list's menu, offers "Give
+        // Up Room" only.
         emit roomsForm->roomsTabControl->tabCloseRequested(roomsForm->roomsTabControl->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !RoomItem(secret).IsConnected("in_room"); }));
-        emit roomsForm->roomList->itemDoubleClicked(row, 0);
+        roomsForm->roomList->setCurrentIndex(row->index);
+        ChooseFromNextMenu(QStringLiteral("Enter Room"));
+        emit roomsForm->roomList->customContextMenuRequested(
+            roomsForm->roomList->visualRect(row->index).center());
         tab = WaitRoomTab(secret);
         QVERIFY(tab);
         actionBar->ChangeSet(tab, QStringLiteral("room"));
@@ -646,10 +670,10 @@ private slots:
             bob->Send(QStringLiteral("remove-member vault alice"));
             QVERIFY(gui::WaitFor([] { return !RoomTab(QStringLiteral("vault")); }));
             QCOMPARE(QApplication::focusWidget(), roomsForm->draftNotice);
-            QTreeWidgetItem* listed = roomsForm->roomList->currentItem();
+            const QModelIndex listed = roomsForm->roomList->currentIndex();
             QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("lo 1234"));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-            QCOMPARE(roomsForm->roomList->currentItem(), listed);
+            QCOMPARE(roomsForm->roomList->currentIndex(), listed);
             QVERIFY(lounge->chatEdit->text().isEmpty());
         };
         takenAway();
