@@ -141,6 +141,7 @@ struct TurnRound {
             return;
         if (!timer) {
             timer = new QTimer(QCoreApplication::instance());
+            timer->setObjectName(QStringLiteral("turn round"));
             timer->setSingleShot(true);
             timer->setInterval(0);
             QObject::connect(timer, &QTimer::timeout, [] { Get().Run(); });

@@ -30,16 +30,26 @@ QString StrangerWords(int i)
     return QStringLiteral("hello from stranger number %1").arg(i);
 }
 
-// A private message from the user as the server hands it on.
+// The strangers' private messages as the server hands them on, made once
+// before they are fed.
+const std::vector<QByteArray>& StrangerFrames()
+{
+    static std::vector<QByteArray> frames;
+    for (int i = int(frames.size()); i < kStrangers; ++i) {
+        MemStream m;
+        m.WriteUInt32(quint32(100000 + i));
+        m.WriteUInt32(quint32(QDateTime::currentSecsSinceEpoch()));
+        m.WriteString(StrangerName(i));
+        m.WriteString(StrangerWords(i));
+        m.WriteBool(true);
+        frames.push_back(ServerFrame(SM_PRIVATE_MESSAGE, m));
+    }
+    return frames;
+}
+
 void FeedPrivateMessage(int i)
 {
-    MemStream m;
-    m.WriteUInt32(quint32(100000 + i));
-    m.WriteUInt32(quint32(QDateTime::currentSecsSinceEpoch()));
-    m.WriteString(StrangerName(i));
-    m.WriteString(StrangerWords(i));
-    m.WriteBool(true);
-    Feed(SM_PRIVATE_MESSAGE, m);
+    gp_server->ProcessIncoming(StrangerFrames()[size_t(i)]);
 }
 
 // In its tab, or waiting for one once the page holds as many as it keeps.
@@ -99,25 +109,28 @@ void ListUsers()
 // The waves of status changes handed to the server connection so far.
 int g_statusWaves = 0;
 
-// All listed users change to the state, a slice of frames per turn, in a
+// All listed users' change to the state, in slices of frames, in a
 // scrambled order.
-void FeedStatuses(quint32 status, int perTurn)
+std::vector<QByteArray> StatusSlices(quint32 status, int perSlice)
 {
-    QByteArray buffer;
-    int inBuffer = 0;
-    int delay = 0;
+    std::vector<QByteArray> slices(1);
     for (int n = 0; n < kListed; ++n) {
-        buffer += StatusFrame(ListedName(n * 7919 % kListed), status);
-        if (++inBuffer == perTurn || n == kListed - 1) {
-            const bool last = n == kListed - 1;
-            QTimer::singleShot(delay, [buffer, last] {
-                gp_server->ProcessIncoming(buffer);
-                g_statusWaves += last;
-            });
-            delay += 10;
-            buffer.clear();
-            inBuffer = 0;
-        }
+        if (n > 0 && n % perSlice == 0)
+            slices.emplace_back();
+        slices.back() += StatusFrame(ListedName(n * 7919 % kListed), status);
+    }
+    return slices;
+}
+
+// The slices fed one a turn, 10 ms apart.
+void FeedStatuses(const std::vector<QByteArray>& slices)
+{
+    for (size_t n = 0; n < slices.size(); ++n) {
+        const bool last = n + 1 == slices.size();
+        QTimer::singleShot(int(n) * 10, [slice = slices[n], last] {
+            gp_server->ProcessIncoming(slice);
+            g_statusWaves += last;
+        });
     }
 }
 
@@ -171,18 +184,20 @@ inline void AddCrowdsRows(FloodRun& run)
             window->Ui().tabControl->setCurrentWidget(window->Ui().chatTab);
             FeedStrangers(0, kStrangers, 20);
         },
-        [] { return StrangerShown(kStrangers - 1); }, 600000);
+        [] { return StrangerShown(kStrangers - 1); }, 600000, [] { StrangerFrames(); });
     run.AddFigure(QStringLiteral("strangers_1000_tab_switch"), [&run] { return TabSwitchMs(run); });
 
     if (run.Wants(QStringLiteral("user_status_3000"))) {
         ListUsers();
+        const std::vector<QByteArray> online = StatusSlices(2, 250);
+        const std::vector<QByteArray> offline = StatusSlices(0, 250);
         run.Add(
             QStringLiteral("user_status_3000"),
-            [window] {
+            [window, online, offline] {
                 window->Ui().tabControl->setCurrentWidget(window->Ui().tab_2);
                 userListForm->Tabs()->setCurrentWidget(userListForm->UserListTab());
-                FeedStatuses(2, 250);
-                QTimer::singleShot(1000, [] { FeedStatuses(0, 250); });
+                FeedStatuses(online);
+                QTimer::singleShot(1000, [offline] { FeedStatuses(offline); });
             },
             [] { return g_statusWaves == 2 && ListShows(false); }, 120000);
     }

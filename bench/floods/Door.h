@@ -214,22 +214,25 @@ inline void AddDoorRows(FloodRun& run)
     // hands them on, toward a port that never answers.
     static std::unique_ptr<DeadPort> dead;
     static int requests = 0;
+    static QByteArray frames;
     run.Add(
         QStringLiteral("connect_requests_20000"),
         [] {
             memory.Start();
+            gp_server->ProcessIncoming(frames);
+        },
+        [] { return requests >= 20000; }, 120000,
+        [] {
             dead = std::make_unique<DeadPort>();
             QObject::connect(gp_server, &Server::ConnectToPeerRequested, [] { ++requests; });
-            QByteArray frames;
             for (int i = 0; i < 20000; ++i)
                 frames += ConnectRequestFrame(
                     QStringLiteral("asker%1").arg(i % 2000), dead->Port(), quint32(i + 1));
-            gp_server->ProcessIncoming(frames);
-        },
-        [] { return requests >= 20000; });
+        });
     AddMemoryFigures(run, QStringLiteral("connect_requests_20000"), &memory, [] {
         // The attempts expire on the half-minute timer.
         peerMessenger->ExpireStale(QDateTime::currentSecsSinceEpoch() + kRequestTimeout + 1);
         dead.reset();
+        frames.clear();
     });
 }

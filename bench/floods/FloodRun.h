@@ -35,7 +35,9 @@ class FloodRun {
 public:
     struct Row {
         QString name;
-        // Feeds the input; it may start timers of its own for later parts.
+        // Feeds the input, made before (in prepare or when the row is added):
+        // what runs here and after it counts as the window's. It may start
+        // timers of its own for later parts.
         std::function<void()> feed;
         // True once the window has shown what was fed.
         std::function<bool()> done;
@@ -88,11 +90,12 @@ public:
     }
 
     // False when the row does not run.
-    bool Add(const QString& name, std::function<void()> feed, std::function<bool()> done, int timeoutMs = 120000,
-        std::function<void()> prepare = {})
+    bool Add(const QString& name, std::function<void()> feed, std::function<bool()> done,
+        int timeoutMs = 120000, std::function<void()> prepare = {})
     {
         if (Wants(name))
-            m_rows.push_back({ name, std::move(feed), std::move(done), timeoutMs, {}, "ms", std::move(prepare), {} });
+            m_rows.push_back(
+                { name, std::move(feed), std::move(done), timeoutMs, {}, "ms", std::move(prepare), {} });
         return Wants(name);
     }
     // Gives the row just added the printing of its other figures.
@@ -137,9 +140,12 @@ public:
             const double before = row.memory ? MemoryInUse("VmRSS") : 0;
             ResetPeakMemory();
             StallMeter stalls;
+            // Posted to an object named for it, for the trace to tell it.
+            QObject feeder;
+            feeder.setObjectName(QStringLiteral("feed"));
             TracingApplication::Mark(row.name, "start");
             stalls.Start();
-            QTimer::singleShot(0, row.feed);
+            QTimer::singleShot(0, &feeder, row.feed);
             const bool shown = Turn(row.done, row.timeoutMs);
             // What comes right after the row (repaints, queued slices) counts too.
             Turn([] { return false; }, 300);
@@ -173,6 +179,7 @@ private:
     {
         QEventLoop loop;
         QTimer look;
+        look.setObjectName(QStringLiteral("row shown?"));
         bool held = false;
         QObject::connect(&look, &QTimer::timeout, [&] {
             if (done()) {

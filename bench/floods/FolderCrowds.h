@@ -34,13 +34,11 @@ inline void AddPeersLeftRow(FloodRun& run)
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
     auto freedMs = std::make_shared<double>(-1);
+    auto plan = std::make_shared<SocketCrowd::Plan>();
     const bool runs = run.Add(
         row,
         [=] {
-            SocketCrowd::Plan plan = SocketCrowd::At(
-                QStringLiteral("leaver"), kPictureAskers, FolderAsks(CrowdFolder(), 2000), 1);
-            plan.deaf = true;
-            crowd->Arrive(plan);
+            crowd->Arrive(*plan);
             const int before = peerMessenger->ConnectionCount();
             QTimer::singleShot(5000, [=] {
                 crowd->Close();
@@ -57,7 +55,12 @@ inline void AddPeersLeftRow(FloodRun& run)
                 freed->start(5);
             });
         },
-        [=] { return asker->Answers() == 1; }, 120000, [] { CrowdFolder(); });
+        [=] { return asker->Answers() == 1; }, 120000,
+        [=] {
+            *plan = SocketCrowd::At(
+                QStringLiteral("leaver"), kPictureAskers, FolderAsks(CrowdFolder(), 2000), 1);
+            plan->deaf = true;
+        });
     run.Memory(row);
     if (runs)
         run.After([=] {

@@ -68,20 +68,28 @@ public:
     void Close()
     {
         QMetaObject::invokeMethod(
-            &m_worker,
-            [this] {
-                for (QTcpSocket* socket : m_sockets) {
-                    socket->abort();
-                    delete socket;
-                }
-                m_sockets.clear();
-            },
-            Qt::BlockingQueuedConnection);
+            &m_worker, [this] { Drop(); }, Qt::BlockingQueuedConnection);
         m_peers = 0;
-        m_sent = 0;
+    }
+    // The same without waiting: the peers added after it come after them.
+    void CloseLater()
+    {
+        QMetaObject::invokeMethod(&m_worker, [this] { Drop(); });
+        m_peers = 0;
     }
 
 private:
+    // On the thread: every peer's connection closed.
+    void Drop()
+    {
+        for (QTcpSocket* socket : m_sockets) {
+            socket->abort();
+            delete socket;
+        }
+        m_sockets.clear();
+        m_sent = 0;
+    }
+
     QThread m_thread;
     QObject m_worker;
     std::vector<QTcpSocket*> m_sockets; // used on the thread only

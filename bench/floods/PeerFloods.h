@@ -111,6 +111,8 @@ void AddMessageFloodRow(FloodRun& run)
     auto mark = std::make_shared<MemoryMark>();
     auto flooder = std::make_shared<std::unique_ptr<StreamingPeer>>();
     auto handled = std::make_shared<std::shared_ptr<int>>();
+    const QByteArray ask
+        = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
     const bool runs = run.Add(
         row,
         [=] {
@@ -118,9 +120,7 @@ void AddMessageFloodRow(FloodRun& run)
             *handled = CountMessages(QStringLiteral("flooder"));
             *flooder = PeerAtWindow(QStringLiteral("flooder"), QStringLiteral("P"));
             if (*flooder)
-                (*flooder)->Stream(
-                    Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer()),
-                    kPeerFloodMessages);
+                (*flooder)->Stream(ask, kPeerFloodMessages);
         },
         [=] { return *handled && **handled == kPeerFloodMessages; });
     if (runs)
@@ -137,8 +137,8 @@ struct TreeSearches {
     void Watch(const std::shared_ptr<TreeSearches>& self)
     {
         QObject::connect(dnetManager, &DNetManager::DNetSearchRequest, [self] { ++self->received; });
-        QObject::connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed,
-            [self](const QString&, bool sent) {
+        QObject::connect(
+            sharedFoldersManager, &SharedFoldersManager::SearchProcessed, [self](const QString&, bool sent) {
                 ++self->processed;
                 self->answered += sent;
                 self->quietSince.start();
@@ -199,14 +199,15 @@ void AddParentFloodRow(FloodRun& run)
             searched->Watch(searched);
             QObject::connect(dnetManager, &DNetManager::ChildRemoved, [dropped] { ++*dropped; });
             // The window takes this peer as its parent, then the children come.
-            AdoptParent(parentPort, QStringLiteral("floodparent"), [=](std::unique_ptr<StreamingPeer> adopted) {
-                *parent = std::move(adopted);
-                for (int i = 0; i < kDeafChildren; ++i)
-                    if (auto child
-                        = PeerAtWindow(QStringLiteral("deaf child %1").arg(i), QStringLiteral("D"), false))
-                        children->push_back(std::move(child));
-                (*parent)->Peer().SendRaw(*searches);
-            });
+            AdoptParent(
+                parentPort, QStringLiteral("floodparent"), [=](std::unique_ptr<StreamingPeer> adopted) {
+                    *parent = std::move(adopted);
+                    for (int i = 0; i < kDeafChildren; ++i)
+                        if (auto child = PeerAtWindow(
+                                QStringLiteral("deaf child %1").arg(i), QStringLiteral("D"), false))
+                            children->push_back(std::move(child));
+                    (*parent)->Peer().SendRaw(*searches);
+                });
         },
         [=] { return searched->Quiet(kParentFloodSearches); });
     if (runs)
@@ -225,6 +226,7 @@ void AddDeafPeerRow(FloodRun& run)
     auto mark = std::make_shared<MemoryMark>();
     auto hog = std::make_shared<std::unique_ptr<StreamingPeer>>();
     auto asked = std::make_shared<std::shared_ptr<int>>();
+    const QByteArray ask = Framed(EncodeCodeOnly(PM_GET_SHARED_FILE_LIST).GetBuffer());
     const bool runs = run.Add(
         row,
         [=] {
@@ -232,7 +234,7 @@ void AddDeafPeerRow(FloodRun& run)
             *asked = CountMessages(QStringLiteral("hog"));
             *hog = PeerAtWindow(QStringLiteral("hog"), QStringLiteral("P"), false);
             if (*hog)
-                (*hog)->Stream(Framed(EncodeCodeOnly(PM_GET_SHARED_FILE_LIST).GetBuffer()), kShareListAsks);
+                (*hog)->Stream(ask, kShareListAsks);
         },
         // Every ask handled, and the list on its way.
         [=] {

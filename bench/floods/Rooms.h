@@ -101,13 +101,19 @@ inline bool RoomRowShows(const QString& room, const QString& count)
     return at >= 0 && roomsForm->roomModel->index(at, 1).data().toString() == count;
 }
 
-// A room entered with a few users in it, its tab in front.
-inline void EnterRoomWithFewUsers(const QString& room)
+// The answer to joining the room with a few users in it.
+inline QByteArray FewUsersJoin(const QString& room)
 {
     QStringList users;
     for (int i = 0; i < 100; ++i)
         users << QStringLiteral("sitter%1").arg(i);
-    JoinRoom(room, users);
+    return ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, users));
+}
+
+// A room entered with a few users in it, its tab in front.
+inline void EnterRoomWithFewUsers(const QString& room)
+{
+    gp_server->ProcessIncoming(FewUsersJoin(room));
 }
 
 inline void AddRoomsRows(FloodRun& run)
@@ -118,11 +124,12 @@ inline void AddRoomsRows(FloodRun& run)
              std::pair { QStringLiteral("room_burst_200k"), 100000 } }) {
         const QString room = QStringLiteral("burst ") + row;
         auto burst = std::make_shared<QByteArray>(JoinLeaveBurst(room, users));
+        const QByteArray join = FewUsersJoin(room);
         run.Add(
             row,
             [=] {
                 roomsPage();
-                EnterRoomWithFewUsers(room);
+                gp_server->ProcessIncoming(join);
                 QTimer::singleShot(200, [=] { gp_server->ProcessIncoming(*burst); });
             },
             [=] {
@@ -140,10 +147,10 @@ inline void AddRoomsRows(FloodRun& run)
             row,
             [=] {
                 roomsPage();
-                settings.Set("accept_room_list", "yes");
                 gp_server->ProcessIncoming(*list);
             },
-            [=] { return RoomRowShows(rooms.last(), QString::number((rooms.size() - 1) % 700)) && done(); });
+            [=] { return RoomRowShows(rooms.last(), QString::number((rooms.size() - 1) % 700)) && done(); },
+            120000, [] { settings.Set("accept_room_list", "yes"); });
     };
     QStringList many;
     for (int i = 0; i < 100000; ++i)
@@ -176,22 +183,24 @@ inline void AddRoomsRows(FloodRun& run)
     // text typed in it, which the notice under the tabs names.
     const QString marks = QStringLiteral("a") + QString(65000, QChar(0x0301));
     auto marksList = std::make_shared<QByteArray>(RoomList({ marks }, 0, 0, 0));
+    MemStream leave;
+    leave.WriteString(marks);
+    const QByteArray marksJoin = FewUsersJoin(marks);
+    auto marksGone = std::make_shared<QByteArray>(ServerFrame(SM_LEAVE_ROOM, leave));
     run.Add(
         QStringLiteral("room_name_marks"),
         [=] {
             roomsPage();
-            settings.Set("accept_room_list", "yes");
             gp_server->ProcessIncoming(*marksList);
-            EnterRoomWithFewUsers(marks);
+            gp_server->ProcessIncoming(marksJoin);
             QTimer::singleShot(200, [=] {
                 if (RoomForm* tab = RoomTabWithUsers(marks, 100))
                     tab->chatEdit->setText(QStringLiteral("typed before the room went"));
-                MemStream m;
-                m.WriteString(marks);
-                gp_server->ProcessIncoming(ServerFrame(SM_LEAVE_ROOM, m));
+                gp_server->ProcessIncoming(*marksGone);
             });
         },
-        [=] { return roomsForm->draftNotice->isVisible() && RoomRowShows(marks, QString()); });
+        [=] { return roomsForm->draftNotice->isVisible() && RoomRowShows(marks, QString()); }, 120000,
+        [] { settings.Set("accept_room_list", "yes"); });
 }
 
 } // namespace

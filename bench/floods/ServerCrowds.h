@@ -52,60 +52,46 @@ inline bool ShowPage(FloodRun& run, QWidget* page)
 
 inline void AddServerCrowdsRows(FloodRun& run)
 {
-    const auto stopStandin = [&run] { run.Session().StopServer(); };
-
     // 5,000 users' first private messages at once while the Rooms page shows;
     // once they are in, the Chat page, the Rooms page and the Chat page again.
     const QString messagesIn = QStringLiteral("The private messages are in");
     auto messages = std::make_shared<QByteArray>();
-    if (run.Wants(QStringLiteral("private_messages_5000")))
+    if (run.Wants(QStringLiteral("private_messages_5000"))) {
         for (int i = 0; i < kMessageWriters; ++i)
-            *messages += PrivateMessageFrame(quint32(i + 1), QStringLiteral("writer %1").arg(i, 4, 10, QLatin1Char('0')),
+            *messages += PrivateMessageFrame(quint32(i + 1),
+                QStringLiteral("writer %1").arg(i, 4, 10, QLatin1Char('0')),
                 QStringLiteral("a first message from writer %1").arg(i));
+        *messages += AdminFrame(messagesIn);
+    }
     auto switches = std::make_shared<int>(0);
     run.Add(
         QStringLiteral("private_messages_5000"),
         [=, &run] {
             ShowPage(run, run.Window()->Ui().roomsTab);
-            Play([=](QTcpSocket& link) { link.write(*messages + AdminFrame(messagesIn)); });
+            Play();
         },
         [=, &run] {
             if (!AdminMessageShown(run.Window(), messagesIn))
                 return false;
-            QWidget* pages[] = { run.Window()->Ui().chatTab, run.Window()->Ui().roomsTab, run.Window()->Ui().chatTab };
+            QWidget* pages[]
+                = { run.Window()->Ui().chatTab, run.Window()->Ui().roomsTab, run.Window()->Ui().chatTab };
             if (*switches < 3 && ShowPage(run, pages[*switches]))
                 ++*switches;
             return *switches == 3;
         },
-        300000, stopStandin);
+        300000, [=, &run] { StagePlay(run, [=](QTcpSocket& link) { link.write(*messages); }); });
     run.Memory(QStringLiteral("private_messages_5000"));
 
     // A room joined with five users in it, then 10,000 users a second joining
-    // it for ten seconds.
+    // it for ten seconds (the joins of each 10 ms made while the server waits
+    // for the window to take what it sent).
     const QString room = QStringLiteral("streamed");
     const QString streamOver = QStringLiteral("The join stream is over");
     run.Add(
         QStringLiteral("room_join_stream"),
         [=, &run] {
             ShowPage(run, run.Window()->Ui().roomsTab);
-            Play([=](QTcpSocket& link) {
-                QStringList sitters;
-                for (int i = 0; i < 5; ++i)
-                    sitters << QStringLiteral("sitter %1").arg(i);
-                link.write(ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, sitters)));
-                QElapsedTimer clock;
-                clock.start();
-                int joined = 0;
-                while (clock.elapsed() < kJoinStreamMs && link.state() == QAbstractSocket::ConnectedState) {
-                    QByteArray frames;
-                    for (const qint64 due = (clock.elapsed() / 10 + 1) * kJoinsPerTenMs; joined < due; ++joined)
-                        frames += UserJoinedFrame(room, QStringLiteral("joiner %1").arg(joined));
-                    link.write(frames);
-                    link.waitForBytesWritten(5);
-                    QThread::msleep(5);
-                }
-                link.write(AdminFrame(streamOver));
-            });
+            Play();
         },
         [=, &run] {
             if (!AdminMessageShown(run.Window(), streamOver))
@@ -117,19 +103,44 @@ inline void AddServerCrowdsRows(FloodRun& run)
                     return tab->userList->topLevelItemCount() == int(item.CountItems("user"));
             return false;
         },
-        300000, stopStandin);
+        300000,
+        [=, &run] {
+            QStringList sitters;
+            for (int i = 0; i < 5; ++i)
+                sitters << QStringLiteral("sitter %1").arg(i);
+            const QByteArray join = ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, sitters));
+            const QByteArray over = AdminFrame(streamOver);
+            StagePlay(run, [=](QTcpSocket& link) {
+                link.write(join);
+                QElapsedTimer clock;
+                clock.start();
+                int joined = 0;
+                while (clock.elapsed() < kJoinStreamMs && link.state() == QAbstractSocket::ConnectedState) {
+                    QByteArray frames;
+                    for (const qint64 due = (clock.elapsed() / 10 + 1) * kJoinsPerTenMs; joined < due;
+                         ++joined)
+                        frames += UserJoinedFrame(room, QStringLiteral("joiner %1").arg(joined));
+                    link.write(frames);
+                    link.waitForBytesWritten(5);
+                    QThread::msleep(5);
+                }
+                link.write(over);
+            });
+        });
     run.Memory(QStringLiteral("room_join_stream"));
 
     // The statistics of 500,000 users the window never asked about.
     const QString statsOver = QStringLiteral("The statistics are over");
     auto stats = std::make_shared<QByteArray>();
-    if (run.Wants(QStringLiteral("unasked_stats")))
+    if (run.Wants(QStringLiteral("unasked_stats"))) {
         for (int i = 0; i < kStrangersStats; ++i)
             *stats += StatsFrame(QStringLiteral("unasked %1").arg(i), quint32(i % 5000));
+        *stats += AdminFrame(statsOver);
+    }
     run.Add(
-        QStringLiteral("unasked_stats"),
-        [=] { Play([=](QTcpSocket& link) { link.write(*stats + AdminFrame(statsOver)); }); },
-        [=, &run] { return AdminMessageShown(run.Window(), statsOver); }, 300000, stopStandin);
+        QStringLiteral("unasked_stats"), [] { Play(); },
+        [=, &run] { return AdminMessageShown(run.Window(), statsOver); }, 300000,
+        [=, &run] { StagePlay(run, [=](QTcpSocket& link) { link.write(*stats); }); });
     run.Memory(QStringLiteral("unasked_stats"));
 }
 

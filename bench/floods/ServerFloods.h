@@ -1,11 +1,14 @@
 // Rows of the floods benchmark where the server's socket itself brings the
 // flood: a server played by a thread of this program, on the stand-in's port
 // (the stand-in is stopped for these rows, so they run last), that the window
-// logs in to. See bench_floods.cpp for what each row sends.
+// logs in to. The server's thread starts, and what it sends is made, before
+// the row's clock; the row's feed has it listen and the window connect. See
+// bench_floods.cpp for what each row sends.
 #pragma once
 #include "../ProcessMemory.h"
 #include "FloodRun.h"
 #include "pages/chat/AdminMessageDialog.h"
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBrowser>
@@ -15,9 +18,10 @@
 
 namespace {
 
-// Takes one connection on the port, answers its login, then runs the script
-// on it, then closes it and waits for the client to close too. Blocking calls
-// on a thread of its own: what it sends costs the window's thread nothing.
+// Once told to go, listens on the port, has the window connect, takes its
+// connection, answers its login, then runs the script on it, then closes
+// it and waits for the client to close too. Blocking calls on a thread of its
+// own: what it sends costs the window's thread nothing.
 class PlayedServer : public QThread {
 public:
     PlayedServer(quint16 port, std::function<void(QTcpSocket&)> script)
@@ -25,17 +29,26 @@ public:
         , m_script(std::move(script))
     {
     }
-    ~PlayedServer() override { wait(); }
+    ~PlayedServer() override
+    {
+        Go();
+        wait();
+    }
+    void Go() { m_go.release(); }
 
 protected:
     void run() override
     {
+        // Not listening before: the window, left by the server before, could
+        // come on its own and be taken in place of the connection asked for.
+        m_go.acquire();
         QTcpServer server;
         if (!server.listen(QHostAddress::LocalHost, m_port)) {
             std::fprintf(stderr, "bench_floods: port %u is taken\n", m_port);
             return;
         }
-        QMetaObject::invokeMethod(qApp, [] { gp_server->Connect(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { gp_server->Connect(); }, Qt::QueuedConnection);
         if (!server.waitForNewConnection(30000))
             return;
         QTcpSocket* link = server.nextPendingConnection();
@@ -65,6 +78,7 @@ protected:
 private:
     quint16 m_port;
     std::function<void(QTcpSocket&)> m_script;
+    QSemaphore m_go;
 };
 
 inline QByteArray AdminFrame(const QString& text)
@@ -85,32 +99,45 @@ inline bool AdminMessageShown(QWidget* window, const QString& text)
     return false;
 }
 
-// Plays a server that runs the script once the window has logged in to it.
-inline void Play(std::function<void(QTcpSocket&)> script)
+// The played server of the row running.
+inline std::unique_ptr<PlayedServer>& Played()
 {
     static std::unique_ptr<PlayedServer> played;
-    played.reset(); // the row before's server has ended
-    played = std::make_unique<PlayedServer>(gp_server->Port(), std::move(script));
-    played->start();
+    return played;
+}
+
+// Starts a played server that runs the script once the window has logged in
+// to it (before a row's clock: the benchmark's own set-up); the stand-in
+// stopped first.
+inline void StagePlay(FloodRun& run, std::function<void(QTcpSocket&)> script)
+{
+    run.Session().StopServer();
+    Played().reset(); // the row before's server has ended
+    Played() = std::make_unique<PlayedServer>(gp_server->Port(), std::move(script));
+    Played()->start();
+}
+
+// The window connects to the staged server: the row's input begins.
+inline void Play()
+{
+    Played()->Go();
 }
 
 inline void AddServerFloodsRows(FloodRun& run)
 {
-    const auto play = Play;
-    const auto stopStandin = [&run] { run.Session().StopServer(); };
-
     const QString lastWord = QStringLiteral("Closing behind a backlog");
     if (run.Wants(QStringLiteral("server_close_behind_backlog"))) {
         QStringList users;
         for (int i = 0; i < 20000; ++i)
             users << QStringLiteral("crowd%1").arg(i);
-        const QByteArray sent = ServerFrame(SM_JOIN_ROOM, JoinAnswer(QStringLiteral("backlog"), users))
-            + AdminFrame(lastWord);
+        const QByteArray sent
+            = ServerFrame(SM_JOIN_ROOM, JoinAnswer(QStringLiteral("backlog"), users)) + AdminFrame(lastWord);
         run.Add(
-            QStringLiteral("server_close_behind_backlog"),
-            [=] { play([sent](QTcpSocket& link) { link.write(sent); }); },
-            [=, &run] { return AdminMessageShown(run.Window(), lastWord) && gp_server->IsAbruptlyDisconnected(); },
-            120000, stopStandin);
+            QStringLiteral("server_close_behind_backlog"), [] { Play(); },
+            [=, &run] {
+                return AdminMessageShown(run.Window(), lastWord) && gp_server->IsAbruptlyDisconnected();
+            },
+            120000, [=, &run] { StagePlay(run, [sent](QTcpSocket& link) { link.write(sent); }); });
     }
 
     // Relayed searches for three seconds, as fast as the window takes them.
@@ -130,21 +157,13 @@ inline void AddServerFloodsRows(FloodRun& run)
         m.WriteString(QStringLiteral("relayed search number %1").arg(i));
         searches += ServerFrame(SM_FILE_SEARCH, m);
     }
+    const QByteArray over = AdminFrame(floodOver);
     run.Add(
         QStringLiteral("server_flood"),
         [=] {
             memory->start = StatusMiB("VmRSS:");
             memory->measured = RestartPeakResident();
-            play([=](QTcpSocket& link) {
-                QElapsedTimer clock;
-                clock.start();
-                while (clock.elapsed() < 3000 && link.state() == QAbstractSocket::ConnectedState) {
-                    while (link.bytesToWrite() < 256 * 1024)
-                        link.write(searches);
-                    link.waitForBytesWritten(100);
-                }
-                link.write(AdminFrame(floodOver));
-            });
+            Play();
         },
         [=, &run] {
             if (!AdminMessageShown(run.Window(), floodOver))
@@ -153,8 +172,21 @@ inline void AddServerFloodsRows(FloodRun& run)
                 memory->peak = StatusMiB("VmHWM:") - memory->start;
             return true;
         },
-        120000, stopStandin);
-    run.AddFigure(QStringLiteral("server_flood_peak_memory"), [memory] { return memory->peak; }, "MiB");
+        120000,
+        [=, &run] {
+            StagePlay(run, [=](QTcpSocket& link) {
+                QElapsedTimer clock;
+                clock.start();
+                while (clock.elapsed() < 3000 && link.state() == QAbstractSocket::ConnectedState) {
+                    while (link.bytesToWrite() < 256 * 1024)
+                        link.write(searches);
+                    link.waitForBytesWritten(100);
+                }
+                link.write(over);
+            });
+        });
+    run.AddFigure(
+        QStringLiteral("server_flood_peak_memory"), [memory] { return memory->peak; }, "MiB");
 }
 
 } // namespace

@@ -28,6 +28,7 @@ inline void AddServerChatRow(FloodRun& run, const QString& row, bool crowded)
     };
     auto count = std::make_shared<Count>();
     auto crowd = std::make_shared<SocketCrowd>();
+    auto streamers = std::make_shared<SocketCrowd::Plan>();
     const QString room = QStringLiteral("chatty");
     const QString over = QStringLiteral("The chat of %1 is over").arg(row);
     const bool runs = run.Add(
@@ -41,33 +42,34 @@ inline void AddServerChatRow(FloodRun& run, const QString& row, bool crowded)
                 count->last = now;
                 ++count->lines;
             });
-            const auto chat = [=] {
-                Play([=](QTcpSocket& link) {
-                    link.write(ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, { QStringLiteral("talker") })));
-                    QByteArray lines;
-                    for (int i = 0; i < kChatLines; ++i) {
-                        MemStream m;
-                        m.WriteString(room);
-                        m.WriteString(QStringLiteral("talker"));
-                        m.WriteString(QStringLiteral("line %1 of a long talk in the room").arg(i));
-                        lines += ServerFrame(SM_SAY_CHATROOM, m);
-                    }
-                    link.write(lines);
-                    link.write(AdminFrame(over));
-                });
-            };
             if (!crowded) {
-                chat();
+                Play();
                 return;
             }
-            const QByteArray ask
-                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
-            crowd->Arrive(
-                SocketCrowd::At(QStringLiteral("chatstreamer"), kStreamingPeers, ask.repeated(256), 0));
-            QTimer::singleShot(1000, chat); // once the crowd streams
+            crowd->Arrive(*streamers);
+            QTimer::singleShot(1000, [] { Play(); }); // once the crowd streams
         },
         [=, &run] { return AdminMessageShown(run.Window(), over); }, 300000,
-        [&run] { run.Session().StopServer(); });
+        [=, &run] {
+            const QByteArray join = ServerFrame(SM_JOIN_ROOM, JoinAnswer(room, { QStringLiteral("talker") }));
+            QByteArray lines;
+            for (int i = 0; i < kChatLines; ++i) {
+                MemStream m;
+                m.WriteString(room);
+                m.WriteString(QStringLiteral("talker"));
+                m.WriteString(QStringLiteral("line %1 of a long talk in the room").arg(i));
+                lines += ServerFrame(SM_SAY_CHATROOM, m);
+            }
+            lines += AdminFrame(over);
+            StagePlay(run, [join, lines](QTcpSocket& link) {
+                link.write(join);
+                link.write(lines);
+            });
+            const QByteArray ask
+                = Framed(EncodePathMessage(PM_QUEUE_UPLOAD, QStringLiteral("no\\such.mp3")).GetBuffer());
+            *streamers
+                = SocketCrowd::At(QStringLiteral("chatstreamer"), kStreamingPeers, ask.repeated(256), 0);
+        });
     if (runs)
         run.After([=] {
             QObject::disconnect(count->counting);

@@ -67,35 +67,38 @@ void AddWholeShareSearchRow(FloodRun& run)
     auto parentPort = std::make_shared<DescriptorServer>();
     auto parent = std::make_shared<std::unique_ptr<StreamingPeer>>();
     auto searched = std::make_shared<TreeSearches>();
+    // Ten searches every tenth of a second, each of another user.
+    std::vector<QByteArray> bursts;
+    if (run.Wants(row))
+        for (int sent = 0; sent < kWholeShareSearches; ++sent) {
+            if (sent % kWholeSearchesPerTenth == 0)
+                bursts.emplace_back();
+            DistributedSearch search;
+            search.user = QStringLiteral("whole searcher %1").arg(sent);
+            search.token = quint32(sent);
+            search.query = QStringLiteral("wholeshare");
+            bursts.back() += Framed(EncodeDistributedSearch(search));
+        }
     const bool runs = run.Add(
         row,
         [=] {
             mark->Begin();
             searched->Watch(searched);
-            AdoptParent(parentPort, QStringLiteral("wholeparent"), [=](std::unique_ptr<StreamingPeer> adopted) {
-                *parent = std::move(adopted);
-                // Ten searches every tenth of a second, each of another user.
-                auto* pace = new QTimer;
-                auto sent = std::make_shared<int>(0);
-                QObject::connect(pace, &QTimer::timeout, [=] {
-                    QByteArray burst;
-                    for (int k = 0; k < kWholeSearchesPerTenth && *sent < kWholeShareSearches; ++k, ++*sent) {
-                        DistributedSearch search;
-                        search.user = QStringLiteral("whole searcher %1").arg(*sent);
-                        search.token = quint32(*sent);
-                        search.query = QStringLiteral("wholeshare");
-                        burst += Framed(EncodeDistributedSearch(search));
-                    }
-                    if (*parent)
-                        (*parent)->Peer().SendRaw(burst);
-                    if (*sent == kWholeShareSearches)
-                        pace->deleteLater();
+            AdoptParent(
+                parentPort, QStringLiteral("wholeparent"), [=](std::unique_ptr<StreamingPeer> adopted) {
+                    *parent = std::move(adopted);
+                    auto* pace = new QTimer;
+                    auto next = std::make_shared<size_t>(0);
+                    QObject::connect(pace, &QTimer::timeout, [=] {
+                        if (*parent)
+                            (*parent)->Peer().SendRaw(bursts[(*next)++]);
+                        if (*next == bursts.size())
+                            pace->deleteLater();
+                    });
+                    pace->start(100);
                 });
-                pace->start(100);
-            });
         },
-        [=] { return searched->processed == kWholeShareSearches; },
-        600000, [] { TheWholeShare().Make(); });
+        [=] { return searched->processed == kWholeShareSearches; }, 600000, [] { TheWholeShare().Make(); });
     if (runs)
         run.After([=] {
             FloodRun::Print(row + QStringLiteral("_answered"), searched->answered, "searches");
@@ -108,6 +111,7 @@ void AddUploadQueueRow(FloodRun& run)
     const QString row = QStringLiteral("upload_queue_1000_peers");
     auto mark = std::make_shared<MemoryMark>();
     auto queued = std::make_shared<int>(0);
+    auto asks = std::make_shared<std::vector<QByteArray>>();
     MainWindow* window = run.Window();
     const bool runs = run.Add(
         row,
@@ -116,19 +120,17 @@ void AddUploadQueueRow(FloodRun& run)
             window->Ui().tabControl->setCurrentWidget(window->Ui().transfersTab);
             transfersForm->TabControl()->setCurrentIndex(1); // Uploads
             *queued = int(d.GetType("upload_entry")->Count());
-            auto asks = std::make_shared<std::vector<QByteArray>>();
-            for (const QString& path : TheWholeShare().wirePaths)
-                asks->push_back(EncodePathMessage(PM_QUEUE_UPLOAD, path).GetBuffer());
             // In waves of peers that stay until the window has taken their
             // asks: more at once than it keeps connections would only be
-            // turned away at the door.
+            // turned away at the door. A wave leaves on the peers' thread,
+            // the window's not waiting for it.
             auto wave = std::make_shared<int>(0);
             auto* waves = new QTimer;
             QObject::connect(waves, &QTimer::timeout, [=, &run] {
                 const int first = *wave * kPeersPerWave;
                 if (*wave > 0 && int(d.GetType("upload_entry")->Count()) < *queued + first * kUploadsPerPeer)
                     return;
-                run.Peers().Close();
+                run.Peers().CloseLater();
                 if (first == kQueueingPeers) {
                     waves->deleteLater();
                     return;
@@ -151,7 +153,13 @@ void AddUploadQueueRow(FloodRun& run)
                     rows += tree->topLevelItem(u)->child(f)->childCount();
             return rows >= want;
         },
-        600000, [] { TheWholeShare().Make(); });
+        600000,
+        [=] {
+            TheWholeShare().Make();
+            asks->clear();
+            for (const QString& path : TheWholeShare().wirePaths)
+                asks->push_back(EncodePathMessage(PM_QUEUE_UPLOAD, path).GetBuffer());
+        });
     if (runs)
         run.After([=] {
             // Then the peers are online and one upload ends after another:

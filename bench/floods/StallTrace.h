@@ -3,8 +3,9 @@
 // application keeps a beat of its own every millisecond and, for each gap
 // between two beats of at least that many milliseconds, prints to stderr the
 // events delivered in the gap that took 0.5 ms or more (nested ones indented,
-// with their receiver and the receiver's parent), and the start and end of
-// every row. Without the variable it adds nothing.
+// with their receiver, its name (for a timer without one, its interval) and
+// the receiver's parent), and the start and end of every row. Without the
+// variable it adds nothing.
 #include <QApplication>
 #include <QThread>
 #include <QTimer>
@@ -53,7 +54,7 @@ public:
         }
         const double start = Now();
         const size_t mark = m_lines.size();
-        const QByteArray name = receiver->objectName().left(40).toUtf8();
+        const QByteArray name = Name(receiver);
         const QByteArray parent = receiver->parent() ? receiver->parent()->metaObject()->className() : "";
         const QByteArray kind = receiver->metaObject()->className();
         const int type = event->type();
@@ -63,8 +64,8 @@ public:
         const double ms = (Now() - start) * 1e3;
         if (ms >= 0.5) {
             char line[512];
-            std::snprintf(line, sizeof line, "%*s%.1f ms event %d to %s '%s' (in %s) +%.1f", m_depth * 2, "", ms,
-                type, kind.constData(), name.constData(), parent.constData(), (start - m_last) * 1e3);
+            std::snprintf(line, sizeof line, "%*s%.1f ms event %d to %s '%s' (in %s) +%.1f", m_depth * 2, "",
+                ms, type, kind.constData(), name.constData(), parent.constData(), (start - m_last) * 1e3);
             m_lines.insert(m_lines.begin() + long(mark), line);
         } else {
             m_lines.resize(mark);
@@ -73,6 +74,16 @@ public:
     }
 
 private:
+    // The receiver's object name or, for a timer that has none, its interval.
+    static QByteArray Name(QObject* receiver)
+    {
+        const QString name = receiver->objectName();
+        const auto* timer = qobject_cast<QTimer*>(receiver);
+        if (!name.isEmpty() || !timer)
+            return name.left(40).toUtf8();
+        return (timer->isSingleShot() ? "once, " : "every ") + QByteArray::number(timer->interval()) + " ms";
+    }
+
     static double Now()
     {
         timespec now;

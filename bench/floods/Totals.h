@@ -130,7 +130,8 @@ private:
             Peer& p = peers[size_t(i)];
             p.fd = LoopbackSocket(2 + i % plan.addresses, plan.deaf);
             ::connect(p.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-            p.out = Framed(PeerInitBody(QStringLiteral("%1%2").arg(plan.prefix).arg(i), QStringLiteral("P"), 0))
+            p.out
+                = Framed(PeerInitBody(QStringLiteral("%1%2").arg(plan.prefix).arg(i), QStringLiteral("P"), 0))
                 + plan.run;
             p.runsLeft = plan.runs == 0 ? -1 : plan.runs - 1;
             p.nextRun = plan.everyMs;
@@ -162,8 +163,8 @@ private:
                         if (p.runsLeft > 0)
                             --p.runsLeft;
                     }
-                    const ssize_t n = ::send(p.fd, p.out.constData() + p.sent, size_t(p.out.size() - p.sent),
-                        MSG_NOSIGNAL);
+                    const ssize_t n = ::send(
+                        p.fd, p.out.constData() + p.sent, size_t(p.out.size() - p.sent), MSG_NOSIGNAL);
                     if (n > 0)
                         p.sent += n;
                 }
@@ -246,7 +247,8 @@ private:
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         const sockaddr_in to = Loopback(port);
         if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0
-            || !SendAll(m_fd, Framed(PeerInitBody(QStringLiteral("asker%1").arg(host), QStringLiteral("P"), 0))))
+            || !SendAll(
+                m_fd, Framed(PeerInitBody(QStringLiteral("asker%1").arg(host), QStringLiteral("P"), 0))))
             return;
         QElapsedTimer clock;
         clock.start();
@@ -318,8 +320,8 @@ QByteArray FolderAsks(const QString& folder, int count)
     return asks;
 }
 
-// A row in which a crowd comes (as the plan made when the row starts says)
-// and, a second later, one more peer from 127.0.0.<host> asks for the
+// A row in which a crowd comes (as the plan made before the row's clock
+// says) and, a second later, one more peer from 127.0.0.<host> asks for the
 // user's information every 200 ms; shown when it has had kProbeAnswers
 // answers. Also prints <row>_answer_median and _answer_longest.
 inline void AddProbedCrowdRow(FloodRun& run, const QString& row, std::function<SocketCrowd::Plan()> plan,
@@ -327,14 +329,20 @@ inline void AddProbedCrowdRow(FloodRun& run, const QString& row, std::function<S
 {
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
+    auto planned = std::make_shared<SocketCrowd::Plan>();
     const bool runs = run.Add(
         row,
         [=] {
-            crowd->Arrive(plan());
+            crowd->Arrive(*planned);
             QTimer::singleShot(
                 1000, [=] { asker->Ask(peerMessenger->ListeningPort(), host, kProbeAnswers, 200); });
         },
-        [=] { return asker->Answers() >= kProbeAnswers; }, 120000, prepare);
+        [=] { return asker->Answers() >= kProbeAnswers; }, 120000,
+        [=] {
+            if (prepare)
+                prepare();
+            *planned = plan();
+        });
     run.Memory(row);
     if (runs)
         run.After([=] {
@@ -391,13 +399,11 @@ inline void AddTotalUnsentRow(FloodRun& run)
     const QString row = QStringLiteral("total_unsent");
     auto crowd = std::make_shared<SocketCrowd>();
     auto asker = std::make_shared<Asker>();
+    auto plan = std::make_shared<SocketCrowd::Plan>();
     const bool runs = run.Add(
         row,
         [=] {
-            SocketCrowd::Plan plan = SocketCrowd::At(
-                QStringLiteral("gazer"), kPictureAskers, Framed(U32(PM_USER_INFO_REQUEST)).repeated(2), 1);
-            plan.deaf = true;
-            crowd->Arrive(plan);
+            crowd->Arrive(*plan);
             auto* later = new QTimer;
             QObject::connect(later, &QTimer::timeout, [=] {
                 if (!crowd->AllSent())
@@ -408,7 +414,10 @@ inline void AddTotalUnsentRow(FloodRun& run)
             later->start(20);
         },
         [=] { return asker->Answers() == 1; }, 120000,
-        [] {
+        [=] {
+            *plan = SocketCrowd::At(
+                QStringLiteral("gazer"), kPictureAskers, Framed(U32(PM_USER_INFO_REQUEST)).repeated(2), 1);
+            plan->deaf = true;
             static ScratchFolder folder("unsent");
             const QString picture = folder.path() + QStringLiteral("/me.bmp");
             if (!WriteBigPicture(picture))
@@ -429,14 +438,13 @@ inline void AddReadingPeerRow(FloodRun& run)
 {
     const QString row = QStringLiteral("reading_peer_folders");
     auto crowd = std::make_shared<SocketCrowd>();
-    auto shared = std::make_shared<QString>();
+    auto plan = std::make_shared<SocketCrowd::Plan>();
     const bool runs = run.Add(
-        row,
+        row, [=] { crowd->Arrive(*plan); }, [=] { return crowd->FramesIn() >= kFolderAsks; }, 120000,
         [=] {
-            crowd->Arrive(SocketCrowd::At(QStringLiteral("browser"), 1, FolderAsks(*shared, kFolderAsks), 1));
-        },
-        [=] { return crowd->FramesIn() >= kFolderAsks; }, 120000,
-        [=] { *shared = ShareFolderOfFiles("folders", kFolderFiles); });
+            const QString shared = ShareFolderOfFiles("folders", kFolderFiles);
+            *plan = SocketCrowd::At(QStringLiteral("browser"), 1, FolderAsks(shared, kFolderAsks), 1);
+        });
     run.Memory(row);
     if (runs)
         run.After([=] { crowd->Leave(); });
