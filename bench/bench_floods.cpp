@@ -125,6 +125,7 @@
 //     and the store's sweep, over what the rows before left, each timer fired
 //     once (floods/Sweep.h).
 // Usage: bench_floods [row ...]   (default: every row)
+//        FLOODS_RESIDENT=1 bench_floods ...   (the memory kept resident, see main)
 //        STALL_TRACE=20 bench_floods [row ...]   (and where each stall of 20 ms
 //        or more came from, on stderr)
 #include "floods/AdminMessages.h"
@@ -144,9 +145,16 @@
 #include "floods/Tickers.h"
 #include "floods/Totals.h"
 #include "floods/UserInfo.h"
+#include <cstdio>
+#include <sys/mman.h>
 
 int main(int argc, char** argv)
 {
+    // With FLOODS_RESIDENT=1 every page of the process stays in memory, as on
+    // a desktop: a virtual machine whose host takes back what was not touched
+    // for a few seconds makes each walk over older memory fault it back.
+    if (qEnvironmentVariableIntValue("FLOODS_RESIDENT") == 1 && mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+        std::perror("bench_floods: mlockall");
     TracingApplication app(argc, argv);
     gui::PrepareApplication();
     FloodRun run(argc, argv);
