@@ -64,10 +64,8 @@ void TestStoreEvents::addedRemovedAndConnectionOrder()
     DataHandler h;
     h.SubscribeFunction(s.user->itemAdded, [&](ItemPtr i) { log.push_back("type+" + i.AsStdString()); });
     h.SubscribeFunction(s.data.itemAdded, [&](ItemPtr i) { log.push_back("data+" + i.AsStdString()); });
-    h.SubscribeFunction(
-        s.user->connected, [&](ConnectionInfo& c) { log.push_back("u~" + c.second.AsStdString()); });
-    h.SubscribeFunction(
-        s.room->connected, [&](ConnectionInfo& c) { log.push_back("r~" + c.second.AsStdString()); });
+    h.SubscribeFunction(s.user->connected, [&](ConnectionInfo& c) { log.push_back("u~" + c.second.AsStdString()); });
+    h.SubscribeFunction(s.room->connected, [&](ConnectionInfo& c) { log.push_back("r~" + c.second.AsStdString()); });
     h.SubscribeFunction(s.data.connected, [&](ConnectionInfo& c) {
         log.push_back("d~" + c.first.AsStdString() + "," + c.second.AsStdString());
     });
@@ -91,8 +89,7 @@ void TestStoreEvents::removalSeesConnectionsThenDropsThem()
             + (s.user->HasItem("ann") ? " indexed" : " unindexed"));
     });
     h.SubscribeFunction(s.data.itemRemoved, [&](ItemPtr) { log.push_back("data removed"); });
-    h.SubscribeFunction(s.room->disconnected,
-        [&](ConnectionInfo& c) { log.push_back("room lost " + c.second.AsStdString()); });
+    h.SubscribeFunction(s.room->disconnected, [&](ConnectionInfo& c) { log.push_back("room lost " + c.second.AsStdString()); });
     u.Remove();
     QCOMPARE(Join(log), Join({ "removed ann connected unindexed", "data removed", "room lost ann" }));
     QVERIFY(r.IsDisconnectedFromAll());
@@ -103,11 +100,9 @@ void TestStoreEvents::connectionHandlersGetSubscribedTypeFirst()
 {
     Schema s;
     std::vector<std::string> log;
-    auto handler
-        = [&](ConnectionInfo& c) { log.push_back(c.first.AsStdString() + ">" + c.second.AsStdString()); };
+    auto handler = [&](ConnectionInfo& c) { log.push_back(c.first.AsStdString() + ">" + c.second.AsStdString()); };
     DataHandler h;
-    s.data.AddConnectionEventHandler(
-        s.user, s.room, h.Register(new FunctionEventHandler<ConnectionInfo&, decltype(handler)>(handler)));
+    s.data.AddConnectionEventHandler(s.user, s.room, h.Register(new FunctionEventHandler<ConnectionInfo&, decltype(handler)>(handler)));
     s.room->GetItem("r") += s.user->GetItem("u");
     s.user->GetItem("v") += s.room->GetItem("r");
     s.user->GetItem("v") += s.status->GetItem("x");
@@ -188,8 +183,7 @@ void TestStoreEvents::handlersConnectingAndSubscribing()
         // Subscribed during dispatch: heard from the next event on.
         h.SubscribeFunction(s.room->itemAdded, [&](ItemPtr r) { log.push_back("late " + r.AsStdString()); });
     });
-    h.SubscribeFunction(
-        s.user->connected, [&](ConnectionInfo& c) { log.push_back("status " + c.second.AsStdString()); });
+    h.SubscribeFunction(s.user->connected, [&](ConnectionInfo& c) { log.push_back("status " + c.second.AsStdString()); });
     ItemPtr u = s.user->GetItem("u");
     QCOMPARE(u["status"].AsStdString(), std::string("new"));
     s.room->GetItem("r");
