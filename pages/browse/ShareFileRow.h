@@ -3,9 +3,10 @@
 // names are shown (direction-isolated) and keeps the name as the peer sent it,
 // which is what the list sorts by and what the filter reads: a direction
 // control in a name neither moves the row nor hides it from a filter.
+#include "shell/RowSlab.h"
 #include "shell/TreeWidgetItem.h"
 
-class ShareFileRow : public TreeWidgetItem {
+class ShareFileRow : public TreeWidgetItem, public SlabRows<ShareFileRow> {
 public:
     ShareFileRow();
 

@@ -3,9 +3,10 @@
 // and bounded as the room list shows room names, and keeps it as it came;
 // the order reads the current store values of the two users for the sort
 // column.
+#include "shell/RowSlab.h"
 #include <QTreeWidgetItem>
 
-class QRoomUserListItemWidget : public QTreeWidgetItem {
+class QRoomUserListItemWidget : public QTreeWidgetItem, public SlabRows<QRoomUserListItemWidget> {
 public:
     // A row never has rows under it: the list's view, laid out again over
     // all its rows when rows come, then skips the look for them.

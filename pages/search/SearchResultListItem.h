@@ -17,6 +17,7 @@
 // name back use that one. A tab's rows share their names
 // (SearchResultNames): rows of one name hold one copy of it and of its sort
 // key, so two of them compare by an address instead of letter by letter.
+#include "shell/RowSlab.h"
 #include <QTreeWidgetItem>
 #include <array>
 #include <unordered_map>
@@ -60,7 +61,7 @@ private:
     std::array<std::unordered_map<Key, Name, KeyHash>, kTables> m_names;
 };
 
-class SearchResultListItem : public QTreeWidgetItem {
+class SearchResultListItem : public QTreeWidgetItem, public SlabRows<SearchResultListItem> {
 public:
     // The type of these rows: a comparison knows its like without a cast.
     static constexpr int kRowType = QTreeWidgetItem::UserType + 1;

@@ -2,6 +2,7 @@
 // The list of downloads completed in this run since the list was first
 // opened: a tab "Complete" of the Transfers page, one row per completed
 // download record of the transfer engine, newest first.
+#include "shell/RowSlab.h"
 #include "store/DataLoadedEventHandler.h"
 #include "store/ItemPtr.h"
 #include <QTreeWidgetItem>
@@ -10,7 +11,7 @@
 class QTreeWidget;
 
 // A row of the list; rows order by the completion time of their records.
-class CompleteDownloadItem : public QTreeWidgetItem {
+class CompleteDownloadItem : public QTreeWidgetItem, public SlabRows<CompleteDownloadItem> {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override;

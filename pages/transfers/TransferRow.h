@@ -8,6 +8,7 @@
 // page changes a parent's figures by what a file row's change adds or takes
 // away, so a folder of 100,000 files shows its status and progress without
 // a walk over them.
+#include "shell/RowSlab.h"
 #include <QBrush>
 #include <QTreeWidgetItem>
 
@@ -40,7 +41,7 @@ struct RowFigures {
     }
 };
 
-class TransferRow : public QTreeWidgetItem {
+class TransferRow : public QTreeWidgetItem, public SlabRows<TransferRow> {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
 

@@ -5,9 +5,10 @@
 // Column 0 of a row in any of the page's lists shows the user's name
 // direction-isolated; the name itself, as stored, is kept in the cell's data
 // and is what finds the user.
+#include "shell/RowSlab.h"
 #include <QTreeWidgetItem>
 
-class UserListItemWidget : public QTreeWidgetItem {
+class UserListItemWidget : public QTreeWidgetItem, public SlabRows<UserListItemWidget> {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override;
