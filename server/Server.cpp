@@ -320,14 +320,15 @@ void Server::ProcessBuffer()
         }
         if (quint64(m_inBuffer.size() - m_inPos - 4) < length)
             break;
-        const QByteArray frame = m_inBuffer.mid(m_inPos + 4, length);
+        const qsizetype at = m_inPos + 4; // the frame's code, then its fields
         m_inPos += 4 + qsizetype(length);
         ++frames;
         if (length < 4) {
             Log(kArea, 1, QStringLiteral("Dropped a frame of %1 bytes without a code.").arg(length));
             continue;
         }
-        Dispatch(qFromLittleEndian<quint32>(frame.constData()), frame.mid(4));
+        // The fields are copied once: a frame may be megabytes.
+        Dispatch(qFromLittleEndian<quint32>(m_inBuffer.constData() + at), m_inBuffer.mid(at + 4, length - 4));
         if (session != m_session)
             return; // the connection closed meanwhile and took its buffer with it
     }

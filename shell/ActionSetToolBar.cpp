@@ -305,7 +305,7 @@ void ActionSetToolBar::ChangeSet(QWidget* widget, QString set)
         QString text = action["toolbar_action_text"].AsString();
         if (ItemPtr replaced = d.GetItem(widgetItem, idItem, "widget_action_text"))
             text = replaced.AsString();
-        auto* a = new QAction(QIcon(action["toolbar_action_icon"].AsString()), PlainLabel(text), this);
+        auto* a = new QAction(KitIcon(action["toolbar_action_icon"].AsString()), PlainLabel(text), this);
         insertAction(m_tail, a);
         m_setActions.append(a);
         if (d.GetItem(widgetItem, idItem, "widget_action_hidden"))
@@ -373,16 +373,16 @@ void ActionSetToolBar::UpdateStatusButton()
         return;
     const bool available = SettingText("availability_status") == QLatin1String("available");
     if (m_started && gp_server && !gp_server->IsConnected()) {
-        m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
+        m_statusButton->setIcon(KitIcon(QStringLiteral(":/icons/offline_icon")));
         m_statusButton->setText(tr("Offline"));
         m_statusButton->setToolTip(available ? tr("Not connected. You will be shown as Available when you connect.")
                                              : tr("Not connected. You will be shown as Away when you connect."));
     } else if (available) {
-        m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/online_icon")));
+        m_statusButton->setIcon(KitIcon(QStringLiteral(":/icons/online_icon")));
         m_statusButton->setText(tr("Available"));
         m_statusButton->setToolTip(QString());
     } else {
-        m_statusButton->setIcon(QIcon(QStringLiteral(":/icons/away_icon")));
+        m_statusButton->setIcon(KitIcon(QStringLiteral(":/icons/away_icon")));
         m_statusButton->setText(tr("Away"));
         m_statusButton->setToolTip(QString());
     }
@@ -394,7 +394,7 @@ void ActionSetToolBar::LabelPrivilegesButton()
         return;
     const qint64 seconds = SettingText("privileges_time_left").toLongLong();
     if (SettingText("is_supporter") == QLatin1String("yes")) {
-        m_privilegesButton->setIcon(QIcon(QStringLiteral(":/icons/gold_star_icon")));
+        m_privilegesButton->setIcon(KitIcon(QStringLiteral(":/icons/gold_star_icon")));
         m_privilegesButton->setToolTip(tr("Thank you for supporting Marrowby!"));
     } else {
         // Privileges that ran out take the star with them.

@@ -1,13 +1,15 @@
 #include "Kit.h"
-#include "TextBound.h"
 #include "Data.h"
 #include "RichTextBound.h"
 #include "Settings.h"
+#include "TextBound.h"
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QHash>
+#include <QIcon>
 #include <QMainWindow>
 #include <QtGlobal>
 #include <algorithm>
@@ -33,6 +35,15 @@ void InitShellResources()
         return;
     done = true;
     InitIconResource();
+}
+
+const QIcon& KitIcon(const QString& path)
+{
+    static QHash<QString, QIcon> icons;
+    auto icon = icons.find(path);
+    if (icon == icons.end())
+        icon = icons.insert(path, QIcon(path));
+    return *icon;
 }
 
 QString SettingText(const char* key)

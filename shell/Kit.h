@@ -8,6 +8,7 @@
 class QDialog;
 class QDialogButtonBox;
 class QFontMetrics;
+class QIcon;
 class QMainWindow;
 class QRect;
 class QWidget;
@@ -32,6 +33,12 @@ extern QPalette defaultPalette;
 // library, so an executable calls this once before it shows a widget; the tool
 // bars call it too.
 void InitShellResources();
+
+// One of the program's own icons (a resource path such as ":/icons/room_icon"),
+// made once for the run and shared: making an icon looks its file's type up
+// and reads the file, and icons made apart each draw their pixmaps anew. Only
+// for the fixed set of the program's icons; the GUI thread only.
+const QIcon& KitIcon(const QString& path);
 
 // The value text of a saved setting, or empty when the settings are not
 // declared yet or the setting has no value.

@@ -175,7 +175,7 @@ void ChatForm::OnActionTriggered(QWidget* widget, QString id)
     auto* viewer = m_userItem["chat_log_form"].AsPointer<ChatLogForm>();
     if (!viewer && m_tabWidget) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Users, m_user), m_tabWidget);
-        m_tabWidget->AddNamedTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(m_user));
+        m_tabWidget->AddNamedTab(viewer, KitIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(m_user));
         m_userItem.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
     if (viewer)

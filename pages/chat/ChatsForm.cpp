@@ -13,9 +13,9 @@ ChatsForm* chatsForm = nullptr;
 
 namespace {
 
-QIcon OnlineIcon(bool online)
+const QIcon& OnlineIcon(bool online)
 {
-    return QIcon(online ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/offline_icon"));
+    return KitIcon(online ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/offline_icon"));
 }
 
 } // namespace

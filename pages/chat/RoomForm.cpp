@@ -123,7 +123,7 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
         userList->setColumnWidth(c, widths[c]);
     userList->sortByColumn(2, Qt::AscendingOrder);
     userList->header()->setStretchLastSection(true);
-    userList->headerItem()->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+    userList->headerItem()->setIcon(3, KitIcon(QStringLiteral(":/icons/note_icon")));
     // The names take the room the speeds leave; one still cut shows whole on
     // hover.
     ColumnFitter::Attach(userList, { 2 });
@@ -391,7 +391,7 @@ QTreeWidgetItem* RoomForm::MakeRow(ItemPtr user)
     if (speed != 0)
         row->setText(5, QStringLiteral("%1").arg(speed, 0, 'f', 1));
     if (user.IsConnected("user_note"))
-        row->setIcon(3, QIcon(QStringLiteral(":/icons/note_icon")));
+        row->setIcon(3, KitIcon(QStringLiteral(":/icons/note_icon")));
     return row;
 }
 
@@ -469,7 +469,7 @@ void RoomForm::OnOperatorRemoved(ItemPtr user)
 
 void RoomForm::OnUserNoteChanged(ItemPtr user)
 {
-    SetNoteIcon(user, QIcon(QStringLiteral(":/icons/note_icon")));
+    SetNoteIcon(user, KitIcon(QStringLiteral(":/icons/note_icon")));
 }
 
 void RoomForm::OnUserNoteRemoved(ItemPtr user)

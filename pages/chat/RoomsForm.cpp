@@ -301,7 +301,8 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& info)
 {
     const ItemPtr room = info.first.GetType() == d.GetType("room") ? info.first : info.second;
     auto* page = new RoomForm(room.AsString(), nullptr);
-    roomsTabControl->AddNamedTab(page, QIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
+    roomsTabControl->AddNamedTab(
+        page, KitIcon(QStringLiteral(":/icons/room_icon")), IsolatedText(room.AsString()));
     page->Init();
     connect(page, &RoomForm::Left, this, [this, page] { OnRoomLeft(page); });
     if (m_asked.remove(page->Room()))
@@ -491,7 +492,7 @@ void RoomsForm::OpenChatLog(ItemPtr room)
     if (!viewer) {
         viewer = new ChatLogForm(ChatLog::FilePath(ChatLog::Rooms, room.AsString()), this);
         roomsTabControl->AddNamedTab(
-            viewer, QIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(room.AsString()));
+            viewer, KitIcon(QStringLiteral(":/icons/note_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("chat_log_form")->GetItem(Value(viewer)));
     }
     viewer->Focus();
@@ -503,7 +504,7 @@ RoomWallForm* RoomsForm::Wall(ItemPtr room)
     if (!wall) {
         wall = new RoomWallForm(room.AsString(), this);
         roomsTabControl->AddNamedTab(
-            wall, QIcon(QStringLiteral(":/icons/wall_icon")), IsolatedText(room.AsString()));
+            wall, KitIcon(QStringLiteral(":/icons/wall_icon")), IsolatedText(room.AsString()));
         room.Connect(d.GetType("room_wall_form")->GetItem(Value(wall)));
     }
     return wall;

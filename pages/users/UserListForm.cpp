@@ -34,17 +34,6 @@ namespace {
 
 const char* const kNodeTypes[] = { "user_list_node", "unshared_list_node", "ignored_list_node", "online_alert_list_node" };
 
-const QIcon& Icon(const char* name)
-{
-    // One icon per name for the whole run: rows share it.
-    static std::map<const char*, QIcon> icons;
-    auto it = icons.find(name);
-    if (it == icons.end())
-        it = icons.emplace(name, QIcon(QString::fromLatin1(name))).first;
-    return it->second;
-}
-
-
 QTreeWidgetItem* RowOf(ItemPtr user, const char* nodeType)
 {
     return user[nodeType].AsPointer<QTreeWidgetItem>();
@@ -116,7 +105,7 @@ QTreeWidget* NewList(QWidget* parent, const char* name, const QStringList& colum
 
 const QIcon& UserListForm::StatusIcon(bool online)
 {
-    return Icon(online ? ":/icons/online_icon" : ":/icons/offline_icon");
+    return KitIcon(online ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/offline_icon"));
 }
 
 UserListForm::UserListForm(QWidget* parent)
@@ -275,7 +264,7 @@ void UserListForm::FillUserList()
     Type* countType = d.GetType("shared_file_count");
     Type* speedType = d.GetType("average_download_speed");
     Type* noteType = d.GetType("user_note");
-    const QIcon& noteIcon = Icon(":/icons/note_icon");
+    const QIcon& noteIcon = KitIcon(QStringLiteral(":/icons/note_icon"));
     GroupTexts groupTexts;
     for (ItemPtr entry : inList->GetItems()) {
         const ItemPtr user = entry.GetItem(userType);
@@ -350,7 +339,7 @@ void UserListForm::SetNote(QTreeWidgetItem* row, int column, ItemPtr note)
     if (!row)
         return;
     row->setText(column, note ? note.AsString() : QString());
-    row->setIcon(column, note ? Icon(":/icons/note_icon") : QIcon());
+    row->setIcon(column, note ? KitIcon(QStringLiteral(":/icons/note_icon")) : QIcon());
 }
 
 void UserListForm::Watch(const char* flag, PathNodeRelation relation, void (UserListForm::*handler)(ItemPtr))
