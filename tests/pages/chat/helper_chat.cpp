@@ -70,6 +70,17 @@ void HalfMinuteTick()
     QMetaObject::invokeMethod(timerManager->HalfMinuteTimer(), "timeout", Qt::DirectConnection);
 }
 
+int Receivers(const QObject* sender, const char* signal)
+{
+    struct Peek : QObject {
+        static int Of(const QObject* sender, const char* signal)
+        {
+            return (sender->*(&Peek::receivers))(signal);
+        }
+    };
+    return Peek::Of(sender, signal);
+}
+
 void ChooseFromNextMenu(const QString& text)
 {
     auto* poll = new QTimer;
