@@ -14,17 +14,10 @@
 
 ChatsForm* chatsForm = nullptr;
 
-namespace {
-
-QIcon OnlineIcon(bool online)
-{
-    return QIcon(online ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/offline_icon"));
-}
-
-} // namespace
-
 ChatsForm::ChatsForm(QWidget* parent)
     : QWidget(parent)
+    , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
+    , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
     chatsForm = this;
     setObjectName(QStringLiteral("ChatsForm"));
@@ -83,7 +76,8 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
     if (auto* form = item["user_chat_widget"].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(user, chatTabControl, this);
-    chatTabControl->AddNamedTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
+    chatTabControl->AddNamedTab(
+        form, item.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon, IsolatedText(user));
     if (gp_server)
         gp_server->TrackUser(user);
     TakeWaiting(form);
@@ -179,7 +173,7 @@ void ChatsForm::SetIcon(ItemPtr user, bool online)
     if (auto* form = user["user_chat_widget"].AsPointer<ChatForm>()) {
         const int index = chatTabControl->indexOf(form);
         if (index >= 0)
-            chatTabControl->setTabIcon(index, OnlineIcon(online));
+            chatTabControl->setTabIcon(index, online ? m_onlineIcon : m_offlineIcon);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "store/ItemPtr.h"
 #include <QDateTime>
 #include <QHash>
+#include <QIcon>
 #include <QWidget>
 #include <deque>
 #include <memory>
@@ -81,6 +82,9 @@ private:
     qsizetype m_waitingChars = 0;
     qint64 m_dropped = 0; // waiting lines dropped since nothing waited
     std::unique_ptr<QuietChats> m_quiet;
+    // A tab's icon, made once: made from its file, an icon reads the file.
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 };
 
 extern ChatsForm* chatsForm;
