@@ -73,12 +73,9 @@ void HalfMinuteTick()
 int Receivers(const QObject* sender, const char* signal)
 {
     struct Peek : QObject {
-        static int Of(const QObject* sender, const char* signal)
-        {
-            return (sender->*(&Peek::receivers))(signal);
-        }
+        using QObject::receivers;
     };
-    return Peek::Of(sender, signal);
+    return (sender->*(&Peek::receivers))(signal);
 }
 
 void ChooseFromNextMenu(const QString& text)

@@ -261,7 +261,7 @@ private slots:
         emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
         chatsForm->OpenChatForm(QStringLiteral("bob"));
         tab = ChatTab(QStringLiteral("bob"));
-        QVERIFY(tab);
+        QVERIFY(tab && TabShowsIcon(tab, ":/icons/online_icon"));
         QVERIFY(ViewText(tab).contains(QLatin1String("bob is away.")));
 
         bob->Stop();
