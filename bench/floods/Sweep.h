@@ -5,10 +5,13 @@
 //   half_minute_timers: every half-minute handler (the upload list's tidy,
 //     the queue's and the connections' checks, the chat pages'), with the
 //     tidy of finished uploads on and the users of the queued ones gone
-//     offline a minute before (so it reads when for each, and keeps them);
+//     offline a minute before (so it reads when for each, and keeps them),
+//     and the chat views' clock five minutes on (so every conversation of
+//     the chat tabs ends, as in a long run);
 //   five_minute_sweep: the store's sweep (also prints the store's items).
 #pragma once
 #include "FloodRun.h"
+#include "pages/chat/ChatLines.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
@@ -33,7 +36,7 @@ inline void FireOnce(QTimer* timer, std::function<void()> fired)
 inline void AddSweepRow(FloodRun& run)
 {
     auto halfMinute = std::make_shared<QElapsedTimer>();
-    run.Add(
+    const bool halfMinuteRow = run.Add(
         QStringLiteral("half_minute_timers"),
         [halfMinute] { FireOnce(timerManager->HalfMinuteTimer(), [=] { halfMinute->start(); }); },
         [halfMinute] { return halfMinute->isValid() && halfMinute->elapsed() >= 5000; }, 60000,
@@ -46,7 +49,10 @@ inline void AddSweepRow(FloodRun& run)
                 user.Disconnect("is_online");
                 user.Connect(change);
             }
+            ChatLines::SetClock([] { return QDateTime::currentDateTime().addSecs(301); });
         });
+    if (halfMinuteRow)
+        run.After([] { ChatLines::SetClock(nullptr); });
     auto fired = std::make_shared<QElapsedTimer>();
     run.Add(
         QStringLiteral("five_minute_sweep"),

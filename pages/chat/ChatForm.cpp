@@ -3,6 +3,7 @@
 #include "ChatLogForm.h"
 #include "NoResourceDocument.h"
 #include "UserHooks.h"
+#include "WidgetFunctions.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
@@ -10,12 +11,9 @@
 #include "shell/TextBound.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
-#include "WidgetFunctions.h"
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QVBoxLayout>
 
 ChatForm::ChatForm(const QString& user, TabWidget* tabWidget, QWidget* parent)
@@ -48,12 +46,10 @@ ChatForm::ChatForm(const QString& user, TabWidget* tabWidget, QWidget* parent)
     m_userItem = d.GetType("user")->GetItem(Value(user));
     m_userItem.Connect(d.GetType("user_chat_widget")->GetItem(Value(this)));
     RegisterWidgetForTabFocus(chatEdit, 1);
-    if (timerManager)
-        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &ChatForm::CheckChatInactivity);
-    if (actionBar) {
+    // The page runs the half-minute check and hands on the tool bar's
+    // actions of this tab.
+    if (actionBar)
         actionBar->RegisterWidget(this, QStringLiteral("user_chat"));
-        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ChatForm::OnActionTriggered);
-    }
     if (Type* warnings = d.HasType("sent_empty_share_warning_message")) {
         if (ItemPtr warning = m_userItem[warnings])
             AddChat(settings.Get("username"), warning.AsString());
@@ -126,11 +122,6 @@ void ChatForm::AddStatusMessage(const QString& text)
 void ChatForm::LogChat(const QString& line)
 {
     ChatLog::Write(ChatLog::Users, m_user, m_userItem, "log_private_chat", line);
-}
-
-void ChatForm::CheckChatInactivity()
-{
-    m_lines.CheckInactivity();
 }
 
 void ChatForm::Focus()

@@ -33,13 +33,13 @@ public:
     // Brings the tab forward and gives the input line the keyboard focus.
     void Focus();
     const QString& User() const { return m_user; }
+    ChatLines& Lines() { return m_lines; }
 
     QTextBrowser* chatView;
     QLineEdit* chatEdit;
 
 public slots:
     void OnEnter();
-    void CheckChatInactivity();
     void OnContextMenuRequested(QPoint position);
     void OnURLClicked(const QUrl& url);
     void OnActionTriggered(QWidget* widget, QString id);

@@ -1,11 +1,14 @@
 #include "ChatsForm.h"
 #include "ChatForm.h"
 #include "server/Server.h"
+#include "shell/ActionSetToolBar.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
 #include "store/Data.h"
+#include "store/TimerManager.h"
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <vector>
 
@@ -64,6 +67,14 @@ void ChatsForm::Init()
     auto* offline = new PathNode(&d, "user");
     new PathNode(offline, "is_online", PathNotConnected);
     d.AddPathEventHandler(offline, Register(new EventHandler<ChatsForm, ItemPtr>(this, &ChatsForm::OnUserOffline)));
+    m_quiet = std::make_unique<QuietChats>(chatTabControl, [](QWidget* page) {
+        auto* form = qobject_cast<ChatForm*>(page);
+        return form ? &form->Lines() : nullptr;
+    });
+    if (timerManager)
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, [this] { m_quiet->Check(); });
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ChatsForm::OnActionTriggered);
 }
 
 ChatForm* ChatsForm::GetChatForm(const QString& user)
@@ -72,7 +83,8 @@ ChatForm* ChatsForm::GetChatForm(const QString& user)
     if (auto* form = item["user_chat_widget"].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(user, chatTabControl, this);
-    chatTabControl->AddNamedTab(form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
+    chatTabControl->AddNamedTab(
+        form, OnlineIcon(item.IsConnected("is_online")), IsolatedText(user));
     if (gp_server)
         gp_server->TrackUser(user);
     TakeWaiting(form);
@@ -180,6 +192,14 @@ void ChatsForm::OnUserOnline(ItemPtr user)
 void ChatsForm::OnUserOffline(ItemPtr user)
 {
     SetIcon(user, false);
+}
+
+void ChatsForm::OnActionTriggered(QWidget* widget, QString id)
+{
+    // Found by its address among the tabs: the widget may be gone already.
+    const int index = chatTabControl->indexOf(widget);
+    if (auto* form = index >= 0 ? qobject_cast<ChatForm*>(chatTabControl->widget(index)) : nullptr)
+        form->OnActionTriggered(widget, id);
 }
 
 void ChatsForm::OnChatTabClosed(int index)

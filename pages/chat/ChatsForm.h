@@ -10,12 +10,18 @@
 // how many users wait. What waits is bounded too (kMaxWaitingLines lines,
 // kMaxWaitingChars characters): past it, the oldest waiting lines are dropped,
 // and the notice says how many.
+//
+// The page hears the shared half-minute timer and the tool bar's actions once
+// for all its tabs: the end of quiet conversations (QuietChats) and an action
+// go only to the tabs they concern, so their cost does not grow with the tabs.
+#include "QuietChats.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
 #include <QDateTime>
 #include <QHash>
 #include <QWidget>
 #include <deque>
+#include <memory>
 
 class ChatForm;
 class QHBoxLayout;
@@ -50,6 +56,8 @@ public:
 
 public slots:
     void OnChatTabClosed(int index);
+    // Hands the action to the chat tab it names, if any.
+    void OnActionTriggered(QWidget* widget, QString id);
 
 private:
     struct Waiting {
@@ -72,6 +80,7 @@ private:
     QHash<QString, int> m_waitingUsers; // lines waiting, by user
     qsizetype m_waitingChars = 0;
     qint64 m_dropped = 0; // waiting lines dropped since nothing waited
+    std::unique_ptr<QuietChats> m_quiet;
 };
 
 extern ChatsForm* chatsForm;

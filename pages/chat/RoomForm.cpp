@@ -3,6 +3,8 @@
 #include "ChatsForm.h"
 #include "NoResourceDocument.h"
 #include "QRoomUserListItemWidget.h"
+#include "UserHooks.h"
+#include "WidgetFunctions.h"
 #include "server/Server.h"
 #include "shell/ActionSetToolBar.h"
 #include "shell/ColumnFitter.h"
@@ -13,8 +15,6 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/SlicedWork.h"
-#include "store/TimerManager.h"
-#include "WidgetFunctions.h"
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,7 +24,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include "UserHooks.h"
 
 namespace {
 
@@ -192,8 +191,6 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
         connect(gp_server, &Server::CannotCreateRoom, this, &RoomForm::OnCannotEnterRoom);
         connect(gp_server, &Server::RoomMembersCut, this, &RoomForm::OnMembersCut);
     }
-    if (timerManager)
-        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
 
     auto* noteOn = new PathNode(&d, "user");
     new PathNode(noteOn, "user_note", PathConnected);
@@ -272,11 +269,6 @@ void RoomForm::OnRoomChat(QString room, QString user, QString text)
     if (m_roomItem.IsConnected("room_activity_alert") && eventToolBar)
         eventToolBar->AddEvent(IsolatedText(m_room), QStringLiteral(":/icons/room_icon"), chatEdit, QString(),
             QStringLiteral("room_chat"), false);
-}
-
-void RoomForm::CheckChatInactivity()
-{
-    m_lines.CheckInactivity();
 }
 
 void RoomForm::OnUserAdded(ItemPtr user)

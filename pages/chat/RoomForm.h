@@ -38,6 +38,7 @@ public:
     void AddStatusMessage(const QString& text);
     void LogChat(const QString& line);
     const QString& Room() const { return m_room; }
+    ChatLines& Lines() { return m_lines; }
 
     QSplitter* splitter;
     QTextBrowser* chatView;
@@ -62,7 +63,6 @@ public slots:
     void OnCannotEnterRoom(QString room);
     void OnMembersCut(QString room);
     void OnUserListContextMenuRequested(QPoint position);
-    void CheckChatInactivity();
     void OnURLClicked(const QUrl& url);
     void OnUserItemDoubleClicked(QTreeWidgetItem* item, int column);
 

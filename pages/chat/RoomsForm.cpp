@@ -14,6 +14,7 @@
 #include "shell/TabWidget.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include "store/TimerManager.h"
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QSet>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 RoomsForm* roomsForm = nullptr;
@@ -174,6 +176,12 @@ void RoomsForm::Init()
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
     connect(roomsTabControl, &QTabWidget::tabCloseRequested, this, &RoomsForm::OnRoomTabClosed);
+    m_quiet = std::make_unique<QuietChats>(roomsTabControl, [](QWidget* page) {
+        auto* form = qobject_cast<RoomForm*>(page);
+        return form ? &form->Lines() : nullptr;
+    });
+    if (timerManager)
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, [this] { m_quiet->Check(); });
 
     DeclareWidgetType("room_wall_form", "room");
     d.RelateTypes(room, d.DeclareType("room_activity_alert", kAttribute, true), Many, One);

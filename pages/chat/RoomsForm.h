@@ -1,7 +1,9 @@
 #pragma once
 // The Rooms page: the room list on the right, on the left a tab per joined
 // room with the rooms' chat-log viewers and walls. It carries out the actions
-// of the tool-bar sets "room_list" and "room" for every room tab.
+// of the tool-bar sets "room_list" and "room" for every room tab, and the
+// half-minute end of quiet conversations (QuietChats) for all of them.
+#include "QuietChats.h"
 #include "RoomListModel.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
@@ -10,6 +12,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
+#include <memory>
 
 class QHBoxLayout;
 class QLabel;
@@ -81,6 +84,7 @@ private:
     QPointer<QMessageBox> m_refusedBox;
     QStringList m_refusedRooms; // named in the open box
     int m_moreRefused = 0; // refused while the box is open, beyond those named
+    std::unique_ptr<QuietChats> m_quiet;
 };
 
 extern RoomsForm* roomsForm;

@@ -70,6 +70,14 @@ void HalfMinuteTick()
     QMetaObject::invokeMethod(timerManager->HalfMinuteTimer(), "timeout", Qt::DirectConnection);
 }
 
+int Receivers(const QObject* sender, const char* signal)
+{
+    struct Peek : QObject {
+        using QObject::receivers;
+    };
+    return (sender->*(&Peek::receivers))(signal);
+}
+
 void ChooseFromNextMenu(const QString& text)
 {
     auto* poll = new QTimer;

@@ -51,6 +51,8 @@ void SetClock(const QDateTime& now);
 void ReleaseClock();
 // Runs what the half-minute timer runs (the end of quiet conversations).
 void HalfMinuteTick();
+// How many connections the signal (SIGNAL(...)) of the sender has.
+int Receivers(const QObject* sender, const char* signal);
 // Picks the entry with that text from the next popup menu, with the keyboard.
 void ChooseFromNextMenu(const QString& text);
 // Types the text at the keyboard focus once the focus is in the line edit;

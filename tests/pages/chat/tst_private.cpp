@@ -10,6 +10,7 @@
 #include "pages/chat/RoomsForm.h"
 #include "server/Server.h"
 #include "server/ServerCodes.h"
+#include "shell/ActionSetToolBar.h"
 #include "shell/EventToolBar.h"
 #include "shell/Kit.h"
 #include "shell/TabWidget.h"
@@ -17,6 +18,7 @@
 #include "store/Data.h"
 #include "store/MemStream.h"
 #include "store/Settings.h"
+#include "store/TimerManager.h"
 #include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
@@ -200,6 +202,8 @@ private slots:
         // a switch does not grow with the tabs out of sight.
         chatsForm->OpenChatForm(QStringLiteral("bob"));
         tab->chatEdit->setText(QStringLiteral("half a sente"));
+        const int ticked = Receivers(timerManager->HalfMinuteTimer(), SIGNAL(timeout()));
+        const int acting = Receivers(actionBar, SIGNAL(ActionTriggered(QWidget*, QString)));
         QTabBar* bar = chatsForm->chatTabControl->tabBar();
         TabLayoutCount layouts;
         bar->setStyle(&layouts);
@@ -222,10 +226,29 @@ private slots:
         chatsForm->chatTabControl->setCurrentWidget(tab);
         bar->setStyle(nullptr);
         QCOMPARE(tab->chatEdit->text(), QStringLiteral("half a sente"));
+        // The page hears the timer and the tool bar for all its tabs: an
+        // action reaches the tab it names, and a tick ends every quiet
+        // conversation, a slice of tabs a pass.
+        QCOMPARE(Receivers(timerManager->HalfMinuteTimer(), SIGNAL(timeout())), ticked);
+        QCOMPARE(Receivers(actionBar, SIGNAL(ActionTriggered(QWidget*, QString))), acting);
+        QVERIFY(Trigger(ChatTab(QStringLiteral("stranger 7")), QStringLiteral("user_chat"),
+            QStringLiteral("user_chat_log")));
+        auto* strangerLog = Tab<ChatLogForm>(chatsForm->chatTabControl, QStringLiteral("stranger 7"));
+        QVERIFY(strangerLog && chatsForm->chatTabControl->findChildren<ChatLogForm*>().size() == 1);
+        chatsForm->OnChatTabClosed(chatsForm->chatTabControl->indexOf(strangerLog));
+        SetClock(QDateTime::currentDateTime().addSecs(300));
+        HalfMinuteTick();
+        QVERIFY(gui::WaitFor([] {
+            for (ChatForm* form : chatsForm->chatTabControl->findChildren<ChatForm*>())
+                if (!ViewText(form).contains(QLatin1String("\n* Chat ended ")))
+                    return false;
+            return true;
+        }));
+        ReleaseClock();
         for (int i = 0; i < 1000; ++i) {
             const ItemPtr user = d.GetType("user")->HasItem(Value(QStringLiteral("stranger %1").arg(i)));
             auto* stranger = user["user_chat_widget"].AsPointer<ChatForm>();
-            QVERIFY(stranger && ViewText(stranger).endsWith(QStringLiteral("] words %1").arg(i)));
+            QVERIFY(stranger && ViewText(stranger).contains(QStringLiteral("] words %1").arg(i)));
             chatsForm->OnChatTabClosed(chatsForm->chatTabControl->indexOf(stranger));
         }
         QVERIFY(!chatsForm->waitingNotice->isVisibleTo(chatsForm));
@@ -238,7 +261,7 @@ private slots:
         emit chatsForm->chatTabControl->tabCloseRequested(chatsForm->chatTabControl->indexOf(tab));
         chatsForm->OpenChatForm(QStringLiteral("bob"));
         tab = ChatTab(QStringLiteral("bob"));
-        QVERIFY(tab);
+        QVERIFY(tab && TabShowsIcon(tab, ":/icons/online_icon"));
         QVERIFY(ViewText(tab).contains(QLatin1String("bob is away.")));
 
         bob->Stop();

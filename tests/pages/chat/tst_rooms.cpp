@@ -209,6 +209,11 @@ private slots:
             gui::WaitFor([&] { return ViewText(tab).contains(QLatin1String("[bob] in the long style")); }));
         QVERIFY(ViewText(tab).endsWith(
             QLatin1Char('[') + ChatLog::LongTime(evening) + QStringLiteral("][bob] in the long style")));
+        // Quiet for 300 s, the conversation ends.
+        settings.Set("chat_timestamps", "activity_based");
+        SetClock(evening.addSecs(300));
+        HalfMinuteTick();
+        QVERIFY(ViewText(tab).endsWith(QStringLiteral("* Chat ended ") + ChatLog::LongTime(evening)));
         settings.Set("chat_timestamps", "per_message_short");
         ReleaseClock();
 
