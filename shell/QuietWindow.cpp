@@ -311,9 +311,12 @@ void QuietWindow::Show(QWidget* window)
     if (QWindow* handle = window->windowHandle()) {
         handle->installEventFilter(guard); // its exposes
         // A dialog of a minimised window would bring it back on some desktops.
+        // A window shown again is tied to its owner again once that is back.
         const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
         if (owner && owner->isMinimized())
             handle->setTransientParent(nullptr);
+        else if (owner && owner->windowHandle() && handle->transientParent() != owner->windowHandle())
+            handle->setTransientParent(owner->windowHandle());
     }
     window->show();
 }

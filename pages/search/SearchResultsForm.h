@@ -20,6 +20,7 @@
 #include "SearchResultListItem.h"
 #include "store/Data.h"
 #include "store/FilterParser.h"
+#include "store/TurnTaker.h"
 #include <QPointer>
 #include <QWidget>
 #include <vector>
@@ -151,6 +152,8 @@ private:
     // and searches whose items are still to remove.
     void DismantleSlice(bool timed);
     void OnClosingItemRemoved(ItemPtr item);
+    // Tabs closed together share the pass in turn.
+    TurnTaker m_dismantleTurn { [this] { DismantleSlice(true); } };
     bool m_dismantling = false;
     int m_closedTops = 0;
     std::vector<QTreeWidgetItem*> m_doomedRows;

@@ -5,7 +5,6 @@
 // address.
 #include "SearchResultsForm.h"
 #include "store/SlicedWork.h"
-#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdlib>
@@ -106,25 +105,28 @@ void SearchResultsForm::DismantleSlice(bool timed)
         userNode.Remove();
     }
     // The replies, one at a time, with their results, the results' nodes and
-    // the attributes only they held.
+    // the attributes only they held; a big reply's results a batch at a time.
     while (!m_closingRequests.empty() && more()) {
         ItemPtr request = m_closingRequests.back();
-        ItemPtr reply = request.GetItems("search_results").First();
+        ItemPtr reply = request["search_results"];
         if (!reply) {
             m_closingRequests.pop_back();
             request.Remove();
             continue;
         }
         std::vector<ItemPtr> attributes;
-        const ItemSet results = reply.GetItems("search_result");
-        for (ItemPtr result : results) {
+        for (int n = 0; n < SlicedWork::kItemsAtOnce; ++n) {
+            ItemPtr result = reply["search_result"];
+            if (!result)
+                break;
             result["search_result_node"].Remove();
             for (const char* type : kResultAttributes)
                 if (ItemPtr attribute = result[type])
                     attributes.push_back(attribute);
+            result.Remove();
         }
-        results.Remove();
-        reply.Remove();
+        if (!reply.IsConnected("search_result"))
+            reply.Remove();
         // Results share attributes: each is looked at once.
         std::sort(attributes.begin(), attributes.end(), [](ItemPtr a, ItemPtr b) { return a.Get() < b.Get(); });
         attributes.erase(std::unique(attributes.begin(), attributes.end()), attributes.end());
@@ -136,7 +138,7 @@ void SearchResultsForm::DismantleSlice(bool timed)
         return;
     if (m_results->topLevelItemCount() > 0 || !m_doomedRows.empty() || !m_fileRows.Empty() || !m_names.Forget(0) || !m_closingUserNodes.empty()
         || !m_closingRequests.empty())
-        QTimer::singleShot(0, this, [this] { DismantleSlice(true); });
+        m_dismantleTurn.Wake();
     else
         deleteLater();
 }

@@ -431,7 +431,7 @@ private slots:
     // Administrator messages share one window, which keeps the newest ones
     // and says how many it no longer shows; markup is rendered but loads no
     // local file, plain text keeps its lines. Once it is closed, the next
-    // message opens a new one, even before the closed one has gone.
+    // messages show alone, and again only the newest ones stay.
     void adminMessagesShareOneWindow()
     {
         const QString image = QDir::homePath() + QStringLiteral("/secret.png");
@@ -474,9 +474,16 @@ private slots:
         QCOMPARE(lines().size(), 1 + 2 * AdminMessageDialog::kKeptMessages);
         QCOMPARE(lines()[2], QStringLiteral("flood 200"));
         dialog->close();
-        admin(QStringLiteral("after"));
-        QVERIFY(gui::WaitFor([&] { return windows().size() == 1 && lines().endsWith(QStringLiteral("after")); }));
-        QCOMPARE(lines().size(), 2);
+        for (int i = 0; i <= AdminMessageDialog::kKeptMessages; ++i)
+            admin(QStringLiteral("after %1").arg(i));
+        QVERIFY(gui::WaitFor([&] {
+            return windows().size() == 1
+                && lines().endsWith(QStringLiteral("after %1").arg(AdminMessageDialog::kKeptMessages));
+        }));
+        QVERIFY(windows()[0]->isVisible());
+        QCOMPARE(lines().first(), QStringLiteral("1 earlier message is no longer shown."));
+        QCOMPARE(lines().size(), 1 + 2 * AdminMessageDialog::kKeptMessages);
+        QCOMPARE(lines()[2], QStringLiteral("after 1"));
         windows()[0]->close();
     }
 

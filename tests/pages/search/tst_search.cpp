@@ -589,10 +589,12 @@ private slots:
     // A peer's reply of thousands of results, one named with 60,000 letters
     // in a folder 2,000 deep: stored and shown over several turns of the event
     // loop, every result in the end, the long names cut where a row shows
-    // them and kept whole for downloads; closing the tab leaves nothing.
+    // them and kept whole for downloads; closing the tab leaves nothing, not
+    // even the folders its results shared.
     void floodOfResultsComesInPartsWithNamesCut()
     {
         const size_t results = Count("search_result");
+        const size_t folders = Count("search_result_file_folder");
         QPointer<SearchResultsForm> tab = Search(QStringLiteral("zzflood"));
         QVERIFY(tab);
         tab->filterEdit()->clear();
@@ -667,6 +669,7 @@ private slots:
         Page()->OnTabCloseRequested(Page()->searchTabControl()->indexOf(tab));
         QVERIFY(gui::WaitFor([&] { return !tab; }));
         QCOMPARE(Count("search_result"), results);
+        QCOMPARE(Count("search_result_file_folder"), folders);
         QVERIFY(!d.GetType("search_result_file_name")->HasItem(Value(longName)));
     }
 
