@@ -12,6 +12,7 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtEndian>
 #include <poll.h>
@@ -161,8 +162,12 @@ void Server::CloseConnection(bool abrupt)
         const QSignalBlocker blocker(m_socket);
         m_socket->abort();
     }
-    m_statusAsked.clear();
-    m_statsAsked.clear();
+    // What was asked and not answered is forgotten. Tens of thousands of
+    // names take tens of milliseconds to free: a pool thread frees them, and
+    // the asks of the next session go into sets of their own.
+    if (!m_statusAsked.isEmpty() || !m_statsAsked.isEmpty())
+        QThreadPool::globalInstance()->start(
+            [status = std::exchange(m_statusAsked, {}), stats = std::exchange(m_statsAsked, {})] {});
     m_loginWatches.Stop();
     if (wasLoggedIn)
         StartClearing();

@@ -201,6 +201,9 @@ bool Server::ClearSome(const QDeadlineTimer& until)
     }
     m_flagsToClear = 0;
     while (m_roomsCleared < m_roomsToClear.size()) {
+        // A room's users go at once: after other work, only while the turn lasts.
+        if (done > 0 && until.hasExpired())
+            return false;
         if (ItemPtr room = d.GetType("room")->HasItem(Value(m_roomsToClear[m_roomsCleared++]))) {
             room.Disconnect("user");
             UpdateUserCount(room);

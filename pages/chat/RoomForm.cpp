@@ -297,9 +297,10 @@ void RoomForm::UpdateRows()
     RemoveLeftRows(turn);
     AddPendingRows(turn);
     UpdateUserCount();
-    if (!m_pending.isEmpty() || !m_doomedRows.empty() || !m_doomedNames.isEmpty()) {
+    if (!m_pending.isEmpty() || m_clearingRows || !m_doomedRows.empty() || !m_doomedNames.isEmpty()) {
+        // The rest in turn with the other work of later passes.
         m_flushQueued = true;
-        QTimer::singleShot(0, this, &RoomForm::UpdateRows);
+        m_nextRows.Wake();
     }
 }
 
@@ -308,8 +309,12 @@ void RoomForm::RemoveLeftRows(const QDeadlineTimer& turn)
     if (!m_leftRows.empty()) {
         std::vector<QTreeWidgetItem*> left = std::exchange(m_leftRows, {});
         if (left.size() == size_t(userList->topLevelItemCount())) {
-            // All of them (a lost connection).
-            userList->invisibleRootItem()->takeChildren();
+            // All of them (a lost connection): the list shows nobody at once
+            // (see below), and the rows go in later turns, which the rest of
+            // the clearing after the loss shares.
+            m_clearingRows = true;
+            userList->setRootIndex(userList->model()->index(0, 0));
+            return;
         } else {
             const QSet<QTreeWidgetItem*> gone(left.begin(), left.end());
             QTreeWidgetItem* current = userList->currentItem();
@@ -328,6 +333,29 @@ void RoomForm::RemoveLeftRows(const QDeadlineTimer& turn)
         }
         m_doomedRows.insert(m_doomedRows.end(), left.begin(), left.end());
     }
+    // Every row going: taken out (and freed) a slice at a time; taken out at
+    // once, tens of thousands took a pass of their own. Meanwhile the view
+    // stands on one of them, which has no rows under it: the list shows
+    // nothing at once, and the view does not lay out the rows that stay
+    // after every slice (a walk over all of them).
+    for (QAbstractItemModel* rows = userList->model(); m_clearingRows;) {
+        const int total = rows->rowCount();
+        const int stand = userList->rootIndex().row();
+        if (total <= 1) {
+            userList->setRootIndex(QModelIndex());
+            rows->removeRows(0, total);
+            m_clearingRows = false;
+        } else if (stand < 0) {
+            userList->setRootIndex(rows->index(0, 0));
+        } else {
+            // The rows after the one it stands on, then those before it.
+            const int end = stand + 1 < total ? total : stand;
+            const int first = std::max(end == total ? stand + 1 : 0, end - SlicedWork::kItemsAtOnce);
+            rows->removeRows(first, end - first);
+        }
+        if (turn.hasExpired())
+            break;
+    }
     // Out of the list, the rows are freed a slice at a time: tens of
     // thousands take long to free.
     for (size_t freed = 0; !m_doomedRows.empty(); m_doomedRows.pop_back()) {
@@ -343,7 +371,8 @@ void RoomForm::RemoveLeftRows(const QDeadlineTimer& turn)
 
 void RoomForm::AddPendingRows(const QDeadlineTimer& turn)
 {
-    if (m_pending.isEmpty())
+    // The rows of before go first: new ones would take places among them.
+    if (m_pending.isEmpty() || m_clearingRows)
         return;
     Type* users = d.GetType("user");
     std::vector<QTreeWidgetItem*> rows;

@@ -5,15 +5,18 @@
 // are not made inside the store events: the users are queued and turned into
 // rows a slice at a time with the list's sorting switched off, each going in
 // at its sorted place. Rows of users who leave go at once, up to a few in a
-// turn; beyond that (a lost connection, a crowd leaving) in the next turn,
-// all together, by putting the list back without them, so that no removal
-// moves every row after it again and again. The room keeps at most Server::kMaxRoomMembers users, so that no
+// turn; beyond that (a crowd leaving) in the next turn, all together, by
+// putting the list back without them, so that no removal moves every row
+// after it again and again. When everybody goes (a lost connection) the list
+// shows nobody at once, and the rows go a slice at a time before any new row
+// goes in. The room keeps at most Server::kMaxRoomMembers users, so that no
 // turn's work grows beyond that.
 #include "ChatLines.h"
 #include "store/Event.h"
 #include "store/ItemPtr.h"
-#include <QHash>
+#include "store/TurnTaker.h"
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QIcon>
 #include <QSet>
 #include <QStringList>
@@ -107,8 +110,11 @@ private:
     QSet<QString> m_pendingSet; // the same users, for lookups
     std::vector<QTreeWidgetItem*> m_leftRows; // rows of users who left, still in the list
     int m_removedInTurn = 0; // rows taken out one by one since the last update
+    bool m_clearingRows = false; // every row of the list is going
     std::vector<QTreeWidgetItem*> m_doomedRows; // out of the list, to be freed
     QHash<QString, QRoomUserListItemWidget*> m_doomedNames; // of rows that went at once, to be freed
     bool m_flushQueued = false;
+    // The rest of the rows' work, a share of a later pass at a time.
+    TurnTaker m_nextRows { [this] { UpdateRows(); } };
     QHash<QString, QIcon> m_flags; // by country code
 };

@@ -395,6 +395,8 @@ private slots:
         fake->Send(7, WireWriter().str("bob").u32(1).boolean(false));
         QTRY_VERIFY(User("bob").IsConnected("is_away"));
         QVERIFY(Room("lobby").IsConnected("in_room"));
+        server->GetUserStatus("unanswered");
+        server->GetUserStats("unanswered");
         // Enough users, slow enough to be told offline, that the clearing
         // takes many turns.
         std::vector<ItemPtr> users;
@@ -430,8 +432,11 @@ private slots:
         QVERIFY(fake->AcceptLogin());
         QVERIFY(connected.wait(3000));
         QVERIFY(!server->IsAbruptlyDisconnected());
+        fake->Send(7, WireWriter().str("unanswered").u32(2).boolean(false));
+        fake->Send(36, WireWriter().str("unanswered").stats(1, 2, 3, 4));
         fake->Send(7, WireWriter().str("u1999").u32(2).boolean(false));
         QTRY_VERIFY(users.back().IsConnected("is_online"));
+        QVERIFY(!d.GetType("user")->HasItem(Value("unanswered")));
         QTest::qWait(300);
         QVERIFY(users.back().IsConnected("is_online"));
         bool watched = false;

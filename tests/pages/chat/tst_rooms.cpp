@@ -1041,6 +1041,18 @@ private slots:
         QCOMPARE(RoomItem(QStringLiteral("lobby")).CountItems("user"), size_t(0));
         gp_server->Connect();
         QVERIFY(session.WaitLoggedIn());
+        // Everybody gone at once from a long list shows nobody at once; a user
+        // coming while its rows still go (slowed to take passes) shows alone.
+        FeedServer(SM_JOIN_ROOM, JoinAnswer(QStringLiteral("crowded"), crowd));
+        RoomForm* tab = WaitRoomTab(QStringLiteral("crowded"));
+        QTreeWidget* list = tab->userList;
+        QVERIFY(gui::WaitFor([&] { return list->topLevelItemCount() == crowd.size(); }, 60000));
+        connect(list->model(), &QAbstractItemModel::rowsRemoved, tab, [] { QTest::qSleep(1); });
+        RoomItem(QStringLiteral("crowded")).Disconnect("user");
+        QCoreApplication::sendPostedEvents(tab, QEvent::MetaCall);
+        QVERIFY(list->visualItemRect(list->topLevelItem(9)).isEmpty());
+        UserJoins(QStringLiteral("crowded"), kHostile, "de", 1, 1);
+        QVERIFY(gui::WaitFor([&] { return list->topLevelItemCount() == 1 && tab->Row(kHostile); }));
     }
 };
 
