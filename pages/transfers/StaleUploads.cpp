@@ -1,4 +1,6 @@
 #include "StaleUploads.h"
+#include "store/ChunkedSet.h"
+#include "store/Data.h"
 #include "store/Settings.h"
 #include "store/SlicedWork.h"
 #include "transfers/TransferQueueManager.h"
@@ -29,31 +31,45 @@ StaleUploads::StaleUploads()
 
 void StaleUploads::Start()
 {
-    if (m_left)
+    if (m_busy)
         return;
+    m_busy = true;
     m_now = QDateTime::currentDateTime();
-    m_left = std::make_unique<LiveItemSet>("upload_entry", d.GetType("upload_entry")->GetItems());
+    m_after = 0;
+    m_firstNew = d.NextSerial();
     m_turn.RunOrWake();
 }
 
 void StaleUploads::Run()
 {
     // Switched off meanwhile: the rest stays.
-    if (!m_left || !settings.IsYes("clear_complete_aborted_uploads") || !transferQueueManager) {
-        m_left.reset();
+    if (!m_busy || !settings.IsYes("clear_complete_aborted_uploads") || !transferQueueManager) {
+        m_busy = false;
         return;
     }
     const QDeadlineTimer until = TurnTaker::Budget();
+    const ChunkedSet& uploads = d.GetType("upload_entry")->Items();
     int looked = 0;
-    while (ItemPtr entry = m_left->TakeFirst()) {
-        if (Stale(entry))
+    // In the order they were made, from the one after the last looked at:
+    // a removal, of any upload, leaves the place found again.
+    for (ChunkedSet::Position p = uploads.After(m_after); uploads.Valid(p);) {
+        Item* upload = uploads.At(p);
+        if (upload->serial >= m_firstNew)
+            break; // made since the look began
+        m_after = upload->serial;
+        ItemPtr entry(upload);
+        if (Stale(entry)) {
             transferQueueManager->RemoveUpload(entry);
+            p = uploads.After(m_after);
+        } else {
+            uploads.Advance(p);
+        }
         if (++looked % SlicedWork::kItemsAtOnce == 0 && until.hasExpired()) {
             m_turn.Wake();
             return;
         }
     }
-    m_left.reset();
+    m_busy = false;
 }
 
 bool StaleUploads::Stale(ItemPtr entry) const

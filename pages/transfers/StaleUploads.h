@@ -4,11 +4,11 @@
 // for five minutes, goes once its last change (or the last report of its
 // thread) is five minutes old. The list may hold 100,000 uploads, so it is
 // looked through a slice at a time in turn with the other work of the event
-// loop; a tick while a look is under way leaves that look going.
-#include "LiveItemSet.h"
+// loop, from where the last slice stopped (no list of them is made at the
+// tick); a tick while a look is under way leaves that look going.
+#include "store/ItemPtr.h"
 #include "store/TurnTaker.h"
 #include <QDateTime>
-#include <memory>
 
 class StaleUploads {
 public:
@@ -17,13 +17,17 @@ public:
     // Starts a look through every upload as of now, unless one is under way;
     // the first slice runs at once when nothing else waits for its turn.
     void Start();
-    bool Busy() const { return m_left != nullptr; }
+    bool Busy() const { return m_busy; }
 
 private:
     void Run();
     bool Stale(ItemPtr entry) const;
 
-    std::unique_ptr<LiveItemSet> m_left; // not looked at yet
+    bool m_busy = false;
+    // The uploads of the look are those made before m_firstNew (creation
+    // numbers); those up to m_after have been looked at.
+    quint64 m_firstNew = 0;
+    quint64 m_after = 0;
     QDateTime m_now;
     TurnTaker m_turn;
 };

@@ -602,18 +602,20 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
     // The server's answers about these users come first.
     QTest::qWait(500);
 
-    // ua: complete long ago (goes); ub: complete a while ago (stays); uc:
-    // queued, online (stays); ud: queued, offline for long, its own change
-    // old (goes); ue: queued, offline lately (stays); ug: uploading, its
-    // status old but a report came a moment ago (stays).
+    // ua: complete long ago (goes); ub, next to it: queued, offline for
+    // long, its own change old (goes); uc: queued, online (stays); ud:
+    // complete a while ago (stays); ue: queued, offline lately (stays); ug:
+    // uploading, its status old but a report came a moment ago (stays).
     auto stamp = [](ItemPtr entry, int secondsAgo) { entry += T("last_status_change_time")->GetItem(Value(Ago(secondsAgo))); };
     auto offlineSince = [](const char* user, int secondsAgo) {
         T("user")->GetItem(user) += T("last_online_status_change")->GetItem(Value(Ago(secondsAgo)));
     };
     transferQueueManager->SetUploadEntryStatus(up[0], QStringLiteral("complete"));
     stamp(up[0], 320);
-    transferQueueManager->SetUploadEntryStatus(up[1], QStringLiteral("complete"));
-    stamp(up[1], 280);
+    offlineSince("ub", 900);
+    stamp(up[1], 320);
+    transferQueueManager->SetUploadEntryStatus(up[3], QStringLiteral("complete"));
+    stamp(up[3], 280);
     // Coming online starts uc's upload; it waits again, as with no free slot.
     // Its user row shows the user's state.
     QTreeWidgetItem* ucRow = TransfersForm::UploadRow(up[2])->parent()->parent();
@@ -622,8 +624,6 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
     QVERIFY(ShowsIcon(ucRow, QStringLiteral(":/icons/online_icon")));
     transferQueueManager->SetUploadEntryStatus(up[2], QStringLiteral("queued"));
     stamp(up[2], 900);
-    offlineSince("ud", 900);
-    stamp(up[3], 320);
     offlineSince("ue", 100);
     stamp(up[4], 900);
     transferQueueManager->SetUploadEntryStatus(up[6], QStringLiteral("uploading"));
@@ -641,7 +641,7 @@ void TestTransferPage::staleUploadsAreClearedAndControlsApply()
         names.sort();
         return names;
     };
-    QTRY_COMPARE(left(), QStringList({ "ub", "uc", "ue", "uf", "ug" }));
+    QTRY_COMPARE(left(), QStringList({ "uc", "ud", "ue", "uf", "ug" }));
     form->ClearUploadsCheckBox()->setChecked(false);
     transferQueueManager->RemoveUpload(up[6]);
 
