@@ -37,7 +37,7 @@ void StaleUploads::Start()
     m_now = QDateTime::currentDateTime();
     m_after = 0;
     m_firstNew = d.NextSerial();
-    m_turn.RunOrWake();
+    m_turn.Wake();
 }
 
 void StaleUploads::Run()

@@ -15,7 +15,8 @@ public:
     StaleUploads();
 
     // Starts a look through every upload as of now, unless one is under way;
-    // the first slice runs at once when nothing else waits for its turn.
+    // its first slice comes in its turn, not in the tick of the shared timer
+    // (whose other handlers run then too).
     void Start();
     bool Busy() const { return m_busy; }
 
