@@ -192,9 +192,12 @@ private slots:
         QCOMPARE(QFileInfo(root + "/complete/Shared/same (1).bin").size(), qint64(10));
         QCOMPARE(ReadWholeFile(root + "/complete/Shared/same (2).bin"), data);
         QVERIFY(!QFile::exists(root + "/downloading/Shared/same.bin"));
-        QCOMPARE(added.size(), 1);
-        QCOMPARE(added.at(0).at(0).value<ItemPtr>()["complete_download_filename"].AsString(),
-            QString("same (2).bin"));
+        // One record for it (an earlier case's download may finish meanwhile,
+        // under its own name).
+        QStringList names;
+        for (const QList<QVariant>& record : added)
+            names << record.at(0).value<ItemPtr>()["complete_download_filename"].AsString();
+        QVERIFY2(names.count(QString("same (2).bin")) == 1, qPrintable(names.join(u'|')));
         tq->RemoveDownload(differs);
         QCOMPARE(DownloadStatus(tq->AddDownload("other", "same.bin", "X\\Shared", 5000, false, 0)),
             QString("complete"));
