@@ -18,7 +18,9 @@ void QuietChats::Check()
         if (const ChatLines* lines = m_lines(page); lines && lines->ChatStarted())
             m_left.emplace_back(page);
     }
-    Run();
+    // In its turn, not in the tick: the timer's other handlers run then.
+    if (!m_left.empty())
+        m_turn.Wake();
 }
 
 void QuietChats::Run()

@@ -4,7 +4,7 @@
 // Check(), however many tabs it holds. A tick looks only at the tabs with a
 // conversation going on, the only ones that can end one; ending one adds a
 // line to its view, so the ends go a slice of tabs a pass, in turn with the
-// other work of the event loop (the first slice at once).
+// other work of the event loop (the first in the pass after the tick).
 #include "store/TurnTaker.h"
 #include <QPointer>
 #include <QWidget>

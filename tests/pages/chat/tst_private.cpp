@@ -19,6 +19,7 @@
 #include "store/MemStream.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
+#include "store/TurnTaker.h"
 #include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
@@ -165,12 +166,14 @@ private slots:
         QVERIFY(gui::WaitFor([&] { return ViewText(tab).endsWith(QLatin1String("[bob] still there?")); }));
         SetClock(last.addSecs(299));
         HalfMinuteTick();
+        QVERIFY(gui::WaitFor([] { return TurnTaker::WaitingCount() == 0; }));
         QVERIFY(ViewText(tab).endsWith(QLatin1String("[bob] still there?")));
         SetClock(last.addSecs(300));
         HalfMinuteTick();
         HalfMinuteTick();
-        QVERIFY(ViewText(tab).endsWith(
-            QStringLiteral("[bob] still there?\n* Chat ended ") + ChatLog::LongTime(last)));
+        QVERIFY(gui::WaitFor([&] {
+            return ViewText(tab).endsWith(QStringLiteral("[bob] still there?\n* Chat ended ") + ChatLog::LongTime(last));
+        }));
         const QDateTime back = last.addSecs(1000);
         SetClock(back);
         bob->Send(QStringLiteral("message alice back"));
