@@ -172,7 +172,8 @@ private slots:
         HalfMinuteTick();
         HalfMinuteTick();
         QVERIFY(gui::WaitFor([&] {
-            return ViewText(tab).endsWith(QStringLiteral("[bob] still there?\n* Chat ended ") + ChatLog::LongTime(last));
+            return ViewText(tab).endsWith(
+                QStringLiteral("[bob] still there?\n* Chat ended ") + ChatLog::LongTime(last));
         }));
         const QDateTime back = last.addSecs(1000);
         SetClock(back);

@@ -213,8 +213,9 @@ private slots:
         settings.Set("chat_timestamps", "activity_based");
         SetClock(evening.addSecs(300));
         HalfMinuteTick();
-        QVERIFY(gui::WaitFor(
-            [&] { return ViewText(tab).endsWith(QStringLiteral("* Chat ended ") + ChatLog::LongTime(evening)); }));
+        QVERIFY(gui::WaitFor([&] {
+            return ViewText(tab).endsWith(QStringLiteral("* Chat ended ") + ChatLog::LongTime(evening));
+        }));
         settings.Set("chat_timestamps", "per_message_short");
         ReleaseClock();
 
